@@ -1,0 +1,35 @@
+# Our own code builds with warnings as errors; third-party headers come in as SYSTEM.
+function(tc_set_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
+                                           -Wold-style-cast -Wcast-align -Woverloaded-virtual -Werror)
+endfunction()
+
+# Collects a layer's sources; without engines, files that include their headers are left out.
+function(tc_layer_sources out dir)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.h)
+  if(NOT TC_HAVE_ENGINES)
+    set(kept)
+    foreach(f IN LISTS sources)
+      file(STRINGS ${f} hits REGEX "#include [<\"](whisper|llama|ggml)\\.h[>\"]")
+      if(NOT hits)
+        list(APPEND kept ${f})
+      endif()
+    endforeach()
+    set(sources ${kept})
+  endif()
+  set(${out} ${sources} PARENT_SCOPE)
+endfunction()
+
+# A layer library; a layer still without code gets an empty translation unit.
+function(tc_add_layer name sources)
+  set(compiled ${sources})
+  list(FILTER compiled INCLUDE REGEX "\\.cpp$")
+  if(NOT compiled)
+    set(empty ${CMAKE_CURRENT_BINARY_DIR}/${name}Empty.cpp)
+    file(WRITE ${empty} "")
+    list(APPEND sources ${empty})
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  tc_set_warnings(${name})
+endfunction()

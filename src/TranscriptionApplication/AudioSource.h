@@ -1,0 +1,24 @@
+#pragma once
+
+#include "TranscriptionApplication/Channel.h"
+#include "TranscriptionDomain/AudioFrame.h"
+
+namespace tc {
+
+using AudioFrameStream = Stream<AudioFrame>;
+
+// A producer of audio frames. Implementations serialise their own state; any thread may call.
+class AudioSource {
+public:
+    virtual ~AudioSource() = default;
+
+    // Begins capture or reading; the stream finishes when the source is stopped or its input ends.
+    // Throws (a std::exception whose what() is a readable Japanese description) when it cannot begin.
+    virtual AudioFrameStream start() = 0;
+    // Stops capture and finishes the last stream; harmless on a source that never started or already stopped.
+    virtual void stop() = 0;
+    // True for a signal without end (microphone, system audio); answers at once, without waiting.
+    virtual bool isContinuous() const { return false; }
+};
+
+} // namespace tc

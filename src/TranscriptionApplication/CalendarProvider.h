@@ -1,0 +1,24 @@
+#pragma once
+
+#include "TranscriptionApplication/CalendarAuthorizationStatus.h"
+#include "TranscriptionDomain/CalendarEvent.h"
+#include "TranscriptionDomain/ReferenceDate.h"
+
+#include <vector>
+
+namespace tc {
+
+// The user's calendar. Thread-safe; the blocking calls belong off the UI thread.
+class CalendarProvider {
+public:
+    virtual ~CalendarProvider() = default;
+
+    // The current authorization, without asking the user.
+    virtual CalendarAuthorizationStatus authorizationStatus() = 0;
+    // Asks for access if needed; true when access is granted.
+    virtual bool requestAccess() = 0;
+    // The events of the local day containing the given instant; empty without access.
+    virtual std::vector<CalendarEvent> eventsOnDay(Date day) = 0;
+};
+
+} // namespace tc

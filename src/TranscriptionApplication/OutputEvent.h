@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+namespace tc {
+
+// What a running session reports to its sink; each case carries one text.
+struct OutputEvent {
+    enum class Kind { volatileTranscript, finalizedTranscript, notice, failure };
+
+    Kind kind = Kind::notice;
+    std::string text;
+
+    static OutputEvent volatileTranscript(std::string text) { return {Kind::volatileTranscript, std::move(text)}; }
+    static OutputEvent finalizedTranscript(std::string text) { return {Kind::finalizedTranscript, std::move(text)}; }
+    static OutputEvent notice(std::string text) { return {Kind::notice, std::move(text)}; }
+    static OutputEvent failure(std::string text) { return {Kind::failure, std::move(text)}; }
+
+    friend bool operator==(const OutputEvent&, const OutputEvent&) = default;
+};
+
+} // namespace tc

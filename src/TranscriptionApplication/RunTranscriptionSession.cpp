@@ -1,0 +1,128 @@
+#include "TranscriptionApplication/RunTranscriptionSession.h"
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <string>
+
+namespace tc {
+
+namespace {
+
+void realSleep(std::chrono::nanoseconds delay, std::stop_token stop)
+{
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::unique_lock lock(mutex);
+    wake.wait_for(lock, stop, delay, [] { return false; });
+}
+
+double realClock()
+{
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+std::string describe(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "不明なエラー";
+    }
+}
+
+} // namespace
+
+RunTranscriptionSession::RunTranscriptionSession(std::shared_ptr<AudioSource> audioSource,
+                                                 std::shared_ptr<Transcriber> transcriber,
+                                                 std::shared_ptr<OutputSink> sink, Sleeper sleeper, Clock clock)
+    : m_audioSource(std::move(audioSource)),
+      m_transcriber(std::move(transcriber)),
+      m_sink(std::move(sink)),
+      m_sleeper(sleeper ? std::move(sleeper) : Sleeper(realSleep)),
+      m_clock(clock ? std::move(clock) : Clock(realClock))
+{
+}
+
+std::chrono::nanoseconds RunTranscriptionSession::restartDelay(std::int64_t failures)
+{
+    const auto k = std::clamp<std::int64_t>(failures, 1, 5);
+    const double seconds = std::min(0.2 * std::pow(2.0, static_cast<double>(k - 1)), 2.0);
+    return std::chrono::nanoseconds(static_cast<std::int64_t>(seconds * 1e9));
+}
+
+void RunTranscriptionSession::run(std::stop_token stop)
+{
+    const bool continuous = m_audioSource->isContinuous();
+    std::int64_t failures = 0;
+    const auto ended = [&] { return m_stopRequested.load() || stop.stop_requested(); };
+
+    while (true) {
+        if (ended()) return;
+        const double attemptStart = m_clock();
+
+        std::exception_ptr error;
+        bool sawSegment = false;
+        try {
+            auto frames = m_audioSource->start();
+            auto segments = m_transcriber->transcribe(std::move(frames));
+            try {
+                while (auto segment = segments->next(stop)) {
+                    m_sink->emit(segment->isFinal() ? OutputEvent::finalizedTranscript(segment->text)
+                                                    : OutputEvent::volatileTranscript(segment->text));
+                    sawSegment = true;
+                }
+            } catch (...) {
+                segments->cancel();
+                throw;
+            }
+            // A stop request ends next() without draining: make sure the transcriber is told.
+            segments->cancel();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        m_audioSource->stop();
+
+        if (error) {
+            if (ended()) return;
+            const std::string description = describe(error);
+            if (!continuous) {
+                m_sink->emit(OutputEvent::failure("文字起こしが中断されました: " + description));
+                std::rethrow_exception(error);
+            }
+            ++failures;
+            if (failures < maxConsecutiveFailures) {
+                m_sink->emit(OutputEvent::notice("文字起こしが中断されました。再開します…（" + description + "）"));
+                m_sleeper(restartDelay(failures), stop);
+                continue;
+            }
+            m_sink->emit(OutputEvent::failure("文字起こしを継続できないため停止しました: " + description));
+            std::rethrow_exception(error);
+        }
+
+        if (!continuous || ended()) return;
+        if (sawSegment || m_clock() - attemptStart > 1.0) {
+            failures = 0;
+        } else {
+            ++failures;
+            if (failures >= maxConsecutiveFailures) {
+                m_sink->emit(OutputEvent::failure("文字起こしを再開できないため停止しました。"));
+                return;
+            }
+        }
+        m_sink->emit(OutputEvent::notice("文字起こしを再開します…"));
+        m_sleeper(restartDelay(std::max<std::int64_t>(failures, 1)), stop);
+    }
+}
+
+void RunTranscriptionSession::stop()
+{
+    m_stopRequested = true;
+    m_audioSource->stop();
+}
+
+} // namespace tc

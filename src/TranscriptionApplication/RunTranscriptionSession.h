@@ -1,0 +1,49 @@
+#pragma once
+
+#include "TranscriptionApplication/AudioSource.h"
+#include "TranscriptionApplication/OutputSink.h"
+#include "TranscriptionApplication/Transcriber.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stop_token>
+
+namespace tc {
+
+// Drives one session: audio into the transcriber, segments into the sink as events, restarting a
+// continuous source after breaks with a growing delay. run() executes on the caller's thread; stop() may
+// be called from any other thread while run() waits.
+class RunTranscriptionSession {
+public:
+    // Waits the delay; returns early when stop is requested. Tests inject a recording one.
+    using Sleeper = std::function<void(std::chrono::nanoseconds, std::stop_token)>;
+    // Wall-clock seconds, to time an attempt.
+    using Clock = std::function<double()>;
+
+    RunTranscriptionSession(std::shared_ptr<AudioSource> audioSource, std::shared_ptr<Transcriber> transcriber,
+                            std::shared_ptr<OutputSink> sink, Sleeper sleeper = {}, Clock clock = {});
+
+    // Runs attempts until the source ends for good, stop() or the token's stop, or giving up. Throws the last
+    // error when it gives up after errors and when a finite source fails; returns normally otherwise.
+    void run(std::stop_token stop = {});
+    // Marks the session stopped (for good) and stops the source, which ends the running attempt.
+    void stop();
+
+    // The restart delay for k consecutive failures: 0.2 s doubling up to 2.0 s.
+    static std::chrono::nanoseconds restartDelay(std::int64_t failures);
+
+    static constexpr std::int64_t maxConsecutiveFailures = 5;
+
+private:
+    std::shared_ptr<AudioSource> m_audioSource;
+    std::shared_ptr<Transcriber> m_transcriber;
+    std::shared_ptr<OutputSink> m_sink;
+    Sleeper m_sleeper;
+    Clock m_clock;
+    std::atomic<bool> m_stopRequested{false};
+};
+
+} // namespace tc
