@@ -1,0 +1,103 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tc {
+
+// What a quick look at the sound server found.
+struct PulseAudioServerProbe {
+    // A PulseAudio (or pipewire-pulse) server answered.
+    bool reachable = false;
+    // The server has at least one capture source that is not a monitor of an output.
+    bool hasCaptureSource = false;
+    // The default output (sink) exists and has a monitor source to record from.
+    bool defaultSinkHasMonitor = false;
+};
+
+// Why a capture could not begin.
+class PulseAudioError : public std::runtime_error {
+public:
+    enum class Kind { serverUnavailable, noDevice, streamFailed };
+
+    PulseAudioError(Kind kind, const std::string& detail);
+    Kind kind() const { return m_kind; }
+
+private:
+    Kind m_kind;
+};
+
+// The device's sample format as recorded: 32-bit float at the device's own rate and channel count.
+struct CaptureFormat {
+    double sampleRate = 0;
+    std::uint32_t channels = 0;
+
+    friend bool operator==(const CaptureFormat&, const CaptureFormat&) = default;
+};
+
+// One block of recorded audio, interleaved, as the server delivered it.
+struct CaptureBuffer {
+    std::vector<float> interleaved;
+    CaptureFormat format;
+    // Position of the first frame on the capture's own clock, in frames at format.sampleRate.
+    std::int64_t samplePosition = 0;
+
+    std::size_t frameCount() const { return format.channels ? interleaved.size() / format.channels : 0; }
+};
+
+// Records one device through the PulseAudio client API (threaded main loop). The server's thread only copies
+// each block into a lock-free queue; a delivery thread of this object hands blocks to the tap in order, so
+// the server's thread never takes a lock that a consumer can hold and never waits for one. A change of the
+// followed default device, or of its format, reopens the record stream on the new device and format without
+// ending delivery. Public calls are serialised inside; stop() must not be called from the tap itself.
+class PulseAudioCapture {
+public:
+    enum class Device {
+        // The default source, which must be a real input (not a monitor of an output).
+        defaultSource,
+        // The monitor source of the default sink: what the computer plays.
+        defaultSinkMonitor,
+    };
+
+    // Called on the delivery thread with each block, in order.
+    using Tap = std::function<void(const CaptureBuffer&)>;
+    // Called once on the delivery thread when capture ends by itself (server gone, device gone for good).
+    using Ended = std::function<void()>;
+
+    // Connects briefly (without spawning a server) and reports what can be captured; never throws.
+    static PulseAudioServerProbe probeServer(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+
+    // Nothing is connected until start(). bufferFrames is the requested block length in frames.
+    PulseAudioCapture(Device device, std::uint32_t bufferFrames = 1024,
+                      std::string streamName = "transcription-corvane");
+    ~PulseAudioCapture();
+    PulseAudioCapture(const PulseAudioCapture&) = delete;
+    PulseAudioCapture& operator=(const PulseAudioCapture&) = delete;
+
+    // Connects and starts recording into the one tap; throws PulseAudioError when it cannot (no server, no
+    // device, stream refused). A capture that is already running is stopped first.
+    void start(Tap tap, Ended ended);
+    // Stops recording and disconnects; no tap or ended call follows. Harmless when not running.
+    void stop();
+    // The format of the stream currently recording; zeros when none.
+    CaptureFormat format() const;
+    // Name of the server-side device currently recorded; empty when none.
+    std::string deviceName() const;
+
+private:
+    class Session;
+
+    Device m_device;
+    std::uint32_t m_bufferFrames;
+    std::string m_streamName;
+    mutable std::mutex m_mutex;
+    std::unique_ptr<Session> m_session;
+};
+
+} // namespace tc
