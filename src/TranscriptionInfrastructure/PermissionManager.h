@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 namespace tc {
@@ -13,7 +14,19 @@ class PermissionManager {
 public:
     enum class Status { granted, denied, undetermined, restricted };
 
+    // What the sound server offers right now.
+    struct SoundServerFacts {
+        bool reachable = false;
+        bool hasCaptureSource = false;
+        bool hasDefaultSinkMonitor = false;
+    };
+    // Asks the sound server; blocks briefly, never throws.
+    using SoundServerCheck = std::function<SoundServerFacts()>;
+
+    // The app's own consent records and the session's PulseAudio server.
     PermissionManager();
+    // Given consent records and sound-server check; tests use a temporary settings file and a private server.
+    PermissionManager(std::shared_ptr<ConsentStore> consent, SoundServerCheck check);
     virtual ~PermissionManager();
 
     // undetermined until the user consents; then granted when the sound server has a capture source,
@@ -31,6 +44,10 @@ public:
     virtual bool requestScreenRecording();
     // True when the sound server has a monitor source of the default output.
     virtual bool systemAudioAvailable();
+
+private:
+    std::shared_ptr<ConsentStore> m_consent;
+    SoundServerCheck m_check;
 };
 
 } // namespace tc
