@@ -1,0 +1,78 @@
+#pragma once
+
+#include "TranscriptionApplication/AudioSource.h"
+#include "TranscriptionApplication/OutputSink.h"
+#include "TranscriptionApplication/Transcriber.h"
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tc::test {
+
+// What one attempt of a session does: the source's start() may throw, the transcript stream delivers
+// segments and then ends or fails, and the attempt takes some time on the shared manual clock.
+struct Attempt {
+    std::optional<std::string> startError;
+    std::vector<TranscriptSegment> segments;
+    std::optional<std::string> streamError;
+    double seconds = 0.1;
+    // When set, the stream stays open after its segments until the consumer gives up.
+    bool hangAfterSegments = false;
+};
+
+struct ScriptedError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A manual clock plus an audio source and transcriber that play a list of attempts. Thread-safe.
+class AttemptScript {
+public:
+    explicit AttemptScript(std::vector<Attempt> attempts, bool continuous = true);
+
+    std::shared_ptr<AudioSource> source();
+    std::shared_ptr<Transcriber> transcriber();
+    double now() const;
+
+    int starts() const;
+    int stops() const;
+    // Transcript streams that ended (finished, failed or given up by the consumer).
+    int transcriptsEnded() const;
+    // Runs during the next attempt's transcription, on the consumer side (e.g. to stop the runner).
+    void setOnTranscribe(std::function<void()> hook);
+
+private:
+    class Source;
+    class ScriptTranscriber;
+
+    mutable std::mutex m_mutex;
+    std::deque<Attempt> m_attempts;
+    std::optional<Attempt> m_current;
+    bool m_continuous;
+    double m_now = 1000;
+    int m_starts = 0;
+    int m_stops = 0;
+    int m_transcriptsEnded = 0;
+    std::function<void()> m_onTranscribe;
+};
+
+// Records every event in order.
+class RecordingSink : public OutputSink {
+public:
+    void emit(const OutputEvent& event) override;
+    std::vector<OutputEvent> events() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<OutputEvent> m_events;
+};
+
+TranscriptSegment volatileSegment(std::string text);
+TranscriptSegment finalSegment(std::string text);
+
+} // namespace tc::test
