@@ -1,0 +1,194 @@
+#include "support/PulseAudioServer.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tc::test {
+
+namespace {
+
+std::string pipeSourceModule(const PulseAudioServer::PipeSource& source, const std::filesystem::path& dir)
+{
+    return "module-pipe-source source_name=" + source.name + " file=" + (dir / (source.name + ".fifo")).string() +
+           " format=float32le rate=" + std::to_string(source.rate) + " channels=" + std::to_string(source.channels);
+}
+
+// Runs a program to its end with extra environment entries; its exit status, or -1.
+int runProgram(const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnvironment)
+{
+    std::vector<std::string> environment(extraEnvironment);
+    for (char** entry = environ; *entry; ++entry)
+        environment.emplace_back(*entry);
+    std::vector<char*> envp;
+    for (auto& e : environment)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args(arguments);
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    pid_t child = 0;
+    if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string shellQuote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+} // namespace
+
+PulseAudioServer::PulseAudioServer() : PulseAudioServer(Options{}) {}
+
+PulseAudioServer::PulseAudioServer(Options options) : m_options(std::move(options))
+{
+    start();
+}
+
+PulseAudioServer::~PulseAudioServer()
+{
+    kill();
+    restoreEnvironment();
+    std::error_code ignored;
+    std::filesystem::remove_all(m_dir, ignored);
+}
+
+void PulseAudioServer::start()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "tc-pulse-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        m_error = "cannot make a runtime directory";
+        return;
+    }
+    m_dir = pattern;
+
+    for (const char* name : {"XDG_RUNTIME_DIR", "PULSE_SERVER", "PULSE_COOKIE", "PULSE_RUNTIME_PATH"}) {
+        const char* value = std::getenv(name);
+        m_savedEnvironment.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    }
+    setenv("XDG_RUNTIME_DIR", m_dir.c_str(), 1);
+    setenv("PULSE_RUNTIME_PATH", (m_dir / "pulse").c_str(), 1);
+    setenv("PULSE_SERVER", ("unix:" + (m_dir / "pulse" / "native").string()).c_str(), 1);
+    setenv("PULSE_COOKIE", (m_dir / "cookie").c_str(), 1);
+
+    std::vector<std::string> arguments{"pulseaudio",
+                                       "--daemonize=yes",
+                                       "-n",
+                                       "--exit-idle-time=-1",
+                                       "--disable-shm=yes",
+                                       "--use-pid-file=yes",
+                                       "--log-target=file:" + (m_dir / "server.log").string(),
+                                       "-L",
+                                       "module-native-protocol-unix",
+                                       "-L",
+                                       "module-null-sink sink_name=" + m_options.sinkName +
+                                           " rate=" + std::to_string(m_options.sinkRate) +
+                                           " channels=" + std::to_string(m_options.sinkChannels)};
+    for (const auto& source : m_options.pipeSources) {
+        arguments.emplace_back("-L");
+        arguments.push_back(pipeSourceModule(source, m_dir));
+    }
+    // The daemonizing parent returns once the server is ready (or has failed).
+    const int status = runProgram(arguments, {"HOME=" + m_dir.string()});
+    std::ifstream pidFile(m_dir / "pulse" / "pid");
+    pid_t pid = 0;
+    if (status != 0 || !(pidFile >> pid) || pid <= 0) {
+        m_error =
+            "pulseaudio did not start (status " + std::to_string(status) + "), see " + (m_dir / "server.log").string();
+        return;
+    }
+    m_pid = pid;
+    if (!m_options.pipeSources.empty()) pactl("set-default-source " + m_options.pipeSources.front().name);
+    pactl("set-default-sink " + m_options.sinkName);
+}
+
+void PulseAudioServer::restoreEnvironment()
+{
+    for (const auto& [name, value] : m_savedEnvironment) {
+        if (value)
+            setenv(name.c_str(), value->c_str(), 1);
+        else
+            unsetenv(name.c_str());
+    }
+    m_savedEnvironment.clear();
+}
+
+bool PulseAudioServer::addPipeSource(const PipeSource& source)
+{
+    return pactl("load-module " + pipeSourceModule(source, m_dir)) == 0;
+}
+
+void PulseAudioServer::writeToSource(const std::string& source, std::span<const float> samples) const
+{
+    const auto path = m_dir / (source + ".fifo");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    const auto* bytes = reinterpret_cast<const char*>(samples.data());
+    std::size_t left = samples.size_bytes();
+    while (left > 0) {
+        const auto written = ::write(fd, bytes, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        bytes += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    ::close(fd);
+}
+
+bool PulseAudioServer::play(std::span<const float> samples, int rate, int channels) const
+{
+    const std::string command =
+        "pacat --playback --raw --latency-msec=20 --format=float32le --rate=" + std::to_string(rate) +
+        " --channels=" + std::to_string(channels) + " --device=" + shellQuote(m_options.sinkName);
+    FILE* pipe = popen(command.c_str(), "w");
+    if (!pipe) return false;
+    const bool written = std::fwrite(samples.data(), sizeof(float), samples.size(), pipe) == samples.size();
+    return pclose(pipe) == 0 && written;
+}
+
+int PulseAudioServer::pactl(const std::string& arguments) const
+{
+    const std::string command = "pactl " + arguments + " >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void PulseAudioServer::kill()
+{
+    if (m_pid <= 0) return;
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
+    ::kill(m_pid, SIGKILL);
+    if (pidfd >= 0) {
+        // Readable once the process has exited.
+        pollfd gone{pidfd, POLLIN, 0};
+        while (poll(&gone, 1, 5000) < 0 && errno == EINTR) {
+        }
+        ::close(pidfd);
+    }
+    m_pid = 0;
+}
+
+} // namespace tc::test

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace tc::test {
+
+// A private PulseAudio server for one test process: its own runtime directory, a null sink and pipe sources.
+// Construction starts it and points this process's PulseAudio clients at it (XDG_RUNTIME_DIR, PULSE_SERVER);
+// destruction stops it and restores the environment. No system-wide or per-user instance is touched.
+// Create it before any thread that connects to the server; not thread-safe itself.
+class PulseAudioServer {
+public:
+    struct PipeSource {
+        std::string name = "mic";
+        int rate = 48000;
+        int channels = 1;
+    };
+    struct Options {
+        std::string sinkName = "out";
+        int sinkRate = 48000;
+        int sinkChannels = 2;
+        std::vector<PipeSource> pipeSources{PipeSource{}};
+    };
+
+    PulseAudioServer();
+    explicit PulseAudioServer(Options options);
+    ~PulseAudioServer();
+    PulseAudioServer(const PulseAudioServer&) = delete;
+    PulseAudioServer& operator=(const PulseAudioServer&) = delete;
+
+    // Whether the server came up; otherwise startError() says why.
+    bool isRunning() const { return m_pid > 0; }
+    const std::string& startError() const { return m_error; }
+    const std::filesystem::path& runtimeDir() const { return m_dir; }
+
+    // Loads one more pipe source; false when the server refused it.
+    bool addPipeSource(const PipeSource& source);
+    // Writes float32 samples (interleaved when the source has several channels) into a pipe source.
+    void writeToSource(const std::string& source, std::span<const float> samples) const;
+    // Plays float32 interleaved samples into the sink through pacat; returns when they have been played.
+    bool play(std::span<const float> samples, int rate, int channels) const;
+    // Runs pactl with these arguments against this server; its exit status.
+    int pactl(const std::string& arguments) const;
+    // Kills the server at once (as a crash would) and waits until it is gone.
+    void kill();
+
+private:
+    void start();
+    void restoreEnvironment();
+
+    Options m_options;
+    std::filesystem::path m_dir;
+    pid_t m_pid = 0;
+    std::string m_error;
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_savedEnvironment;
+};
+
+} // namespace tc::test
