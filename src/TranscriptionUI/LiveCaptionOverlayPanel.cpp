@@ -1,0 +1,92 @@
+#include "TranscriptionUI/LiveCaptionOverlayPanel.h"
+
+#include "TranscriptionUI/LiveCaptionOverlayView.h"
+#include "TranscriptionUI/UserDefaults.h"
+#include "TranscriptionUI/X11WindowHints.h"
+
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QRegion>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace tc {
+
+LiveCaptionOverlayPanel::LiveCaptionOverlayPanel(LiveCaptionOverlayModel* model, UserDefaults* defaults,
+                                                 QString frameAutosaveName, QSize size)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
+                           Qt::NoDropShadowWindowHint),
+      m_view(new LiveCaptionOverlayView(model, this)), m_defaults(defaults),
+      m_frameAutosaveName(std::move(frameAutosaveName))
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_X11DoNotAcceptFocus);
+    setFocusPolicy(Qt::NoFocus);
+    setWindowTitle(QStringLiteral("ライブ字幕"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_view);
+    resize(size);
+    connect(m_view, &LiveCaptionOverlayView::hitRectChanged, this, &LiveCaptionOverlayPanel::updateInputShape);
+}
+
+std::optional<QRect> LiveCaptionOverlayPanel::savedFrame() const
+{
+    const QVariant stored = m_defaults->value(m_frameAutosaveName);
+    if (!stored.canConvert<QRect>()) return std::nullopt;
+    const QRect frame = stored.toRect();
+    if (!frame.isValid()) return std::nullopt;
+    // A frame left on a screen that is gone would put the captions out of reach.
+    for (const QScreen* screen : QGuiApplication::screens())
+        if (screen->availableGeometry().intersects(frame)) return frame;
+    return std::nullopt;
+}
+
+void LiveCaptionOverlayPanel::saveFrame()
+{
+    m_defaults->setValue(m_frameAutosaveName, geometry());
+}
+
+void LiveCaptionOverlayPanel::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) return;
+    // The window manager moves the window when it can; otherwise it follows the pointer here.
+    if (windowHandle() && windowHandle()->startSystemMove()) return;
+    m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
+}
+
+void LiveCaptionOverlayPanel::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_dragOffset) move(event->globalPosition().toPoint() - *m_dragOffset);
+}
+
+void LiveCaptionOverlayPanel::mouseReleaseEvent(QMouseEvent*)
+{
+    if (!m_dragOffset) return;
+    m_dragOffset.reset();
+    saveFrame();
+}
+
+void LiveCaptionOverlayPanel::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    if (isVisible()) saveFrame();
+}
+
+void LiveCaptionOverlayPanel::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    X11WindowHints::showOnAllWorkspaces(windowHandle());
+    updateInputShape();
+}
+
+void LiveCaptionOverlayPanel::updateInputShape()
+{
+    // Only the caption and its margin take the pointer; the clear rest of the panel lets clicks through.
+    const QRect hit = m_view->hitRect().toAlignedRect().translated(m_view->pos());
+    setMask(hit.isEmpty() ? QRegion(0, 0, 1, 1) : QRegion(hit));
+}
+
+} // namespace tc

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QRectF>
+#include <QVariantAnimation>
+#include <QWidget>
+#include <vector>
+
+namespace tc {
+
+class LiveCaptionOverlayModel;
+
+// Draws the caption box (the model's lines in large type, the volatile line fainter) centred in the panel,
+// and a close button at the box's top-right corner while the pointer is over it. Everything outside the box
+// and its 8-point margin stays transparent.
+class LiveCaptionOverlayView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr double outerPadding = 8.0;
+    static constexpr double lineSpacing = 4.0;
+    static constexpr double closeButtonSize = 20.0;
+
+    explicit LiveCaptionOverlayView(LiveCaptionOverlayModel* model, QWidget* parent = nullptr);
+
+    bool isHovering() const { return m_isHovering; }
+    // Whether the close button is drawn (and can be pressed) now.
+    bool isCloseButtonShown() const;
+    // The fitted caption font for the current width.
+    QFont captionFont() const;
+    // The drawn box, the padded hit area and the close button, in widget coordinates.
+    QRectF boxRect() const;
+    QRectF hitRect() const;
+    QRectF closeButtonRect() const;
+    // Colour of the line at index, with the volatile opacity applied.
+    QColor lineColor(std::size_t index) const;
+
+signals:
+    // The hit area moved or changed size (the panel shapes its input region to it).
+    void hitRectChanged();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    struct Layout {
+        QRectF box;
+        std::vector<QRectF> lines;
+    };
+    Layout layout() const;
+    void setHovering(bool hovering);
+    void contentDidChange();
+
+    LiveCaptionOverlayModel* m_model;
+    bool m_isHovering = false;
+    bool m_pressOnClose = false;
+    double m_opacity = 0.0;
+    double m_closeOpacity = 0.0;
+    QVariantAnimation m_opacityAnimation;
+    QVariantAnimation m_closeAnimation;
+};
+
+} // namespace tc
