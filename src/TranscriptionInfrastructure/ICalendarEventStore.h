@@ -1,0 +1,68 @@
+#pragma once
+
+#include "TranscriptionDomain/ReferenceDate.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tc {
+
+// One occurrence of a calendar event as the .ics files describe it; missing fields stay missing.
+struct StoredCalendarEvent {
+    std::optional<std::string> uid;
+    std::optional<std::string> summary;
+    Date start = 0;
+    Date end = 0;
+    // For an instance of a recurring event: its original start, in UTC ("20260105T090000Z"); empty otherwise.
+    std::string recurrenceID;
+    bool isAllDay = false;
+};
+
+// Reads events from iCalendar files with libical: the .ics files of a folder plus, when present, the desktop's
+// local calendars (Evolution keeps one calendar.ics per calendar). Recurrences are expanded (RRULE, RDATE,
+// EXDATE, RECURRENCE-ID overrides); TZID is honoured through the file's VTIMEZONE or the system zoneinfo;
+// floating and all-day times are in the process's local time zone. Broken components are skipped; files are
+// parsed once and kept until they change. Thread-safe (one mutex inside).
+class ICalendarEventStore {
+public:
+    struct Locations {
+        // Every *.ics file directly inside.
+        std::filesystem::path calendarsFolder;
+        // Every */calendar.ics inside, when set.
+        std::optional<std::filesystem::path> evolutionCalendarFolder;
+    };
+
+    // $XDG_DATA_HOME/transcription-corvane/calendars and $XDG_DATA_HOME/evolution/calendar (XDG_DATA_HOME
+    // defaults to ~/.local/share).
+    static Locations defaultLocations();
+    // Files larger than this are skipped whole: a calendar is never that big, and parsing one would stall.
+    static constexpr std::uintmax_t kMaxFileBytes = 32u * 1024u * 1024u;
+
+    explicit ICalendarEventStore(Locations locations);
+    ~ICalendarEventStore();
+    ICalendarEventStore(const ICalendarEventStore&) = delete;
+    ICalendarEventStore& operator=(const ICalendarEventStore&) = delete;
+
+    // The calendar files currently present, in a stable order.
+    std::vector<std::filesystem::path> calendarFiles() const;
+    // Occurrences intersecting [start, end) (a zero-length one counts when it starts inside), sorted stably by
+    // start. Never throws; unreadable files contribute nothing.
+    std::vector<StoredCalendarEvent> eventsBetween(Date start, Date end);
+
+    struct ParsedFile;
+
+private:
+    std::shared_ptr<const ParsedFile> parsedFile(const std::filesystem::path& file);
+
+    Locations m_locations;
+    std::mutex m_mutex;
+    std::map<std::filesystem::path, std::shared_ptr<const ParsedFile>> m_cache;
+};
+
+} // namespace tc
