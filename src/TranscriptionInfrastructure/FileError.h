@@ -1,0 +1,28 @@
+#pragma once
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace tc {
+
+// Why an audio file could not be read; what() is the Japanese text shown to the user.
+class FileError : public std::runtime_error {
+public:
+    enum class Kind {
+        // The file cannot be opened for reading as audio.
+        cannotOpen,
+        // The file opened but holds no frames, or reading its samples failed.
+        decodeFailed,
+    };
+
+    FileError(Kind kind, std::filesystem::path file);
+
+    Kind kind() const { return m_kind; }
+    const std::filesystem::path& file() const { return m_file; }
+
+private:
+    Kind m_kind;
+    std::filesystem::path m_file;
+};
+
+} // namespace tc
