@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TranscriptionInfrastructure/PulseAudioCapture.h"
+
 #include <functional>
 #include <memory>
 
@@ -14,14 +16,8 @@ class PermissionManager {
 public:
     enum class Status { granted, denied, undetermined, restricted };
 
-    // What the sound server offers right now.
-    struct SoundServerFacts {
-        bool reachable = false;
-        bool hasCaptureSource = false;
-        bool hasDefaultSinkMonitor = false;
-    };
-    // Asks the sound server; blocks briefly, never throws.
-    using SoundServerCheck = std::function<SoundServerFacts()>;
+    // Asks the sound server what it offers; blocks briefly, never throws.
+    using SoundServerCheck = std::function<PulseAudioServerProbe()>;
 
     // The app's own consent records and the session's PulseAudio server.
     PermissionManager();
