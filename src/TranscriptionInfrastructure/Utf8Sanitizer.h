@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace tc {
+
+// UTF-8 checks and repair; stateless, callable from any thread. Each maximal ill-formed subpart (Unicode's
+// recommended practice) becomes one U+FFFD, so a character split across engine tokens costs one mark, not the line.
+class Utf8Sanitizer {
+public:
+    struct Sequence {
+        // Bytes taken by the character at the position, or by the ill-formed subpart that stands in for one.
+        std::size_t length = 0;
+        bool wellFormed = false;
+    };
+
+    // The character (or ill-formed subpart) starting at `pos`; `pos` must be inside `text`.
+    static Sequence sequenceAt(std::string_view text, std::size_t pos);
+    static bool isValid(std::string_view text);
+    // `text` with every ill-formed subpart replaced by U+FFFD.
+    static std::string sanitized(std::string_view text);
+};
+
+} // namespace tc

@@ -1,0 +1,372 @@
+#include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
+
+#include "support/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <sys/resource.h>
+#include <thread>
+
+using tc::FinalizedLine;
+using tc::TranscriptHistoryStore;
+using tc::TranscriptSession;
+using tc::Uuid;
+
+namespace {
+
+std::string readText(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void writeText(const std::filesystem::path& file, const std::string& text)
+{
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+}
+
+FinalizedLine line(const std::string& text, double time)
+{
+    return {Uuid::random(), text, time};
+}
+
+TranscriptSession session(std::size_t lineCount, double startedAt, std::optional<double> endedAt)
+{
+    TranscriptSession result{Uuid::random(), {}, startedAt, endedAt};
+    for (std::size_t i = 0; i < lineCount; ++i)
+        result.lines.push_back(line("行 " + std::to_string(i), startedAt + static_cast<double>(i)));
+    return result;
+}
+
+// Every file in the folder other than the history itself.
+std::vector<std::filesystem::path> otherFiles(const std::filesystem::path& folder)
+{
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename() != "history.json") files.push_back(entry.path());
+    return files;
+}
+
+class HistoryStore : public ::testing::Test {
+protected:
+    std::filesystem::path folder() const { return m_dir.path() / "transcription-corvane"; }
+    std::filesystem::path file() const { return folder() / "history.json"; }
+
+    tc::test::TemporaryDirectory m_dir;
+};
+
+} // namespace
+
+TEST_F(HistoryStore, RoundTripsSessionsInTheCompactKeyedLayout)
+{
+    TranscriptHistoryStore store(file());
+    std::vector<TranscriptSession> sessions{session(3, 786000000.123456789, 786000100.5),
+                                            session(0, 7.25, std::nullopt)};
+    sessions[0].lines[1] = line("引用\"符\"と\\と改行\nとタブ\tと制御\x01文字と/", 786000001.000000001);
+
+    ASSERT_EQ(store.save(sessions), std::nullopt);
+    EXPECT_EQ(store.load(), sessions);
+
+    // Byte for byte what the records' own ordered JSON form gives.
+    nlohmann::ordered_json expected{{"version", 2}, {"sessions", nlohmann::ordered_json::array()}};
+    for (const auto& s : sessions)
+        expected["sessions"].push_back(nlohmann::ordered_json(s));
+    EXPECT_EQ(readText(file()), expected.dump());
+
+    const auto json = nlohmann::json::parse(readText(file()));
+    EXPECT_EQ(json["sessions"][0]["id"], sessions[0].id.toString());
+    EXPECT_FALSE(json["sessions"][1].contains("endedAt"));
+    EXPECT_EQ(readText(file()).find("endedAt", readText(file()).find(sessions[1].id.toString())), std::string::npos);
+}
+
+TEST_F(HistoryStore, DatesReadBackExactly)
+{
+    TranscriptHistoryStore store(file());
+    const std::vector<double> dates{786000000.123456789,    0.1,        -12345.678901234567, 0.0, 1e-7, 1e21, 5e-324,
+                                    1.7976931348623157e308, 786000000.0};
+    TranscriptSession s{Uuid::random(), {}, dates[0], dates[1]};
+    for (double date : dates)
+        s.lines.push_back(line("時刻", date));
+    ASSERT_EQ(store.save({s}), std::nullopt);
+    const auto loaded = store.load();
+    ASSERT_EQ(loaded.size(), 1u);
+    for (std::size_t i = 0; i < dates.size(); ++i)
+        EXPECT_EQ(loaded[0].lines[i].time, dates[i]) << dates[i];
+    EXPECT_NE(readText(file()).find("\"time\":786000000.1234568"), std::string::npos);
+}
+
+TEST_F(HistoryStore, MissingFileLoadsEmptyAndCreatesNothing)
+{
+    TranscriptHistoryStore store(file());
+    EXPECT_TRUE(store.load().empty());
+    EXPECT_FALSE(std::filesystem::exists(folder()));
+}
+
+TEST_F(HistoryStore, AnyIntegerVersionIsReadButVersionAndSessionsAreRequired)
+{
+    const auto s = session(2, 100, 200);
+    nlohmann::json file1{{"version", 1}, {"sessions", {nlohmann::json(s)}}};
+    writeText(file(), file1.dump());
+    EXPECT_EQ(TranscriptHistoryStore(file()).load(), std::vector{s});
+
+    writeText(file(), nlohmann::json{{"sessions", {nlohmann::json(s)}}}.dump());
+    EXPECT_TRUE(TranscriptHistoryStore(file()).load().empty());
+    writeText(file(), nlohmann::json{{"version", 2}}.dump());
+    EXPECT_TRUE(TranscriptHistoryStore(file()).load().empty());
+    writeText(file(), nlohmann::json{{"version", "2"}, {"sessions", nlohmann::json::array()}}.dump());
+    EXPECT_TRUE(TranscriptHistoryStore(file()).load().empty());
+}
+
+TEST_F(HistoryStore, UndecodableFileIsMovedAsideBeforeTheNextSave)
+{
+    const std::string corrupt = R"({"version":2,"sessions":[{"id":"not-a-uuid","lines":[],"startedAt":1}]})";
+    writeText(file(), corrupt);
+    TranscriptHistoryStore store(file());
+    EXPECT_TRUE(store.load().empty());
+    EXPECT_EQ(readText(file()), corrupt) << "loading changes nothing";
+    EXPECT_TRUE(otherFiles(folder()).empty());
+
+    const auto s = session(1, 5, 6);
+    ASSERT_EQ(store.save({s}), std::nullopt);
+    EXPECT_EQ(store.load(), std::vector{s});
+    const auto kept = otherFiles(folder());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].filename().string().rfind("history.unreadable-", 0), 0u) << kept[0];
+    EXPECT_EQ(kept[0].extension(), ".json");
+    EXPECT_EQ(readText(kept[0]), corrupt);
+
+    // The store wrote the file itself, so later saves replace it without more copies.
+    ASSERT_EQ(store.save({}), std::nullopt);
+    EXPECT_EQ(otherFiles(folder()).size(), 1u);
+}
+
+TEST_F(HistoryStore, SaveWithoutLoadStillKeepsAForeignFile)
+{
+    writeText(file(), "garbage");
+    writeText(folder() / "history.unreadable-x.json", "older");
+    TranscriptHistoryStore store(file());
+    ASSERT_EQ(store.save({session(1, 1, 2)}), std::nullopt);
+    ASSERT_EQ(otherFiles(folder()).size(), 2u);
+    bool found = false;
+    for (const auto& other : otherFiles(folder()))
+        found = found || readText(other) == "garbage";
+    EXPECT_TRUE(found);
+
+    // A valid history written by someone else is simply replaced, as the caller hands over the complete list.
+    TranscriptHistoryStore other(file());
+    ASSERT_EQ(other.save({}), std::nullopt);
+    EXPECT_EQ(otherFiles(folder()).size(), 2u);
+}
+
+TEST_F(HistoryStore, LegacyFileIsBackedUpAndMigratedIntoOneSession)
+{
+    const std::vector<FinalizedLine> lines{line("一", 10.5), line("二", 11.5), line("三", 12.75)};
+    const std::string legacy = nlohmann::json{{"lines", lines}, {"other", true}}.dump();
+    writeText(file(), legacy);
+
+    TranscriptHistoryStore store(file());
+    const auto loaded = store.load();
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].lines, lines);
+    EXPECT_EQ(loaded[0].startedAt, 10.5);
+    EXPECT_EQ(loaded[0].endedAt, 12.75);
+
+    const auto json = nlohmann::json::parse(readText(file()));
+    EXPECT_EQ(json["version"], 2);
+    EXPECT_EQ(json["sessions"].size(), 1u);
+    EXPECT_EQ(json["sessions"][0]["id"], loaded[0].id.toString());
+    EXPECT_EQ(TranscriptHistoryStore(file()).load(), loaded);
+
+    const auto backups = otherFiles(folder());
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(backups[0].filename().string().rfind("history.legacy-", 0), 0u) << backups[0];
+    EXPECT_EQ(readText(backups[0]), legacy);
+}
+
+TEST_F(HistoryStore, LegacyMigrationReturnsAllLinesButWritesTheCap)
+{
+    std::vector<FinalizedLine> lines;
+    for (int i = 0; i < 5; ++i)
+        lines.push_back(line(std::to_string(i), i));
+    writeText(file(), nlohmann::json{{"lines", lines}}.dump());
+    TranscriptHistoryStore store(file(), 3);
+    const auto loaded = store.load();
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].lines.size(), 5u);
+    const auto reread = TranscriptHistoryStore(file(), 3).load();
+    ASSERT_EQ(reread.size(), 1u);
+    EXPECT_EQ(reread[0].lines, std::vector(lines.begin() + 2, lines.end()));
+    EXPECT_EQ(reread[0].startedAt, 0);
+    EXPECT_EQ(reread[0].endedAt, 4);
+}
+
+TEST_F(HistoryStore, EmptyLegacyFileIsLeftAsItIs)
+{
+    writeText(file(), R"({"lines":[]})");
+    TranscriptHistoryStore store(file());
+    EXPECT_TRUE(store.load().empty());
+    EXPECT_EQ(readText(file()), R"({"lines":[]})");
+    EXPECT_TRUE(otherFiles(folder()).empty());
+}
+
+TEST_F(HistoryStore, SavingKeepsOnlyTheNewestLinesOfLongSessions)
+{
+    TranscriptHistoryStore store(file());
+    EXPECT_EQ(store.maxLinesPerSession(), 5000);
+    const auto longSession = session(5003, 1000, 9000);
+    const auto shortSession = session(5000, 2000, std::nullopt);
+    const std::vector sessions{longSession, shortSession};
+    ASSERT_EQ(store.save(sessions), std::nullopt);
+    EXPECT_EQ(sessions[0].lines.size(), 5003u) << "the caller's list is not changed";
+
+    const auto loaded = store.load();
+    ASSERT_EQ(loaded.size(), 2u);
+    EXPECT_EQ(loaded[0].id, longSession.id);
+    EXPECT_EQ(loaded[0].startedAt, 1000);
+    EXPECT_EQ(loaded[0].endedAt, 9000);
+    EXPECT_EQ(loaded[0].lines, std::vector(longSession.lines.begin() + 3, longSession.lines.end()));
+    EXPECT_EQ(loaded[1], shortSession);
+
+    TranscriptHistoryStore none(file(), -4);
+    EXPECT_EQ(none.maxLinesPerSession(), 0);
+    ASSERT_EQ(none.save(sessions), std::nullopt);
+    const auto empty = none.load();
+    ASSERT_EQ(empty.size(), 2u);
+    EXPECT_TRUE(empty[0].lines.empty());
+    EXPECT_EQ(empty[0].id, longSession.id);
+}
+
+TEST_F(HistoryStore, ClearRemovesTheFileAndSavingAfterwardsStartsAfresh)
+{
+    TranscriptHistoryStore store(file());
+    ASSERT_EQ(store.save({session(2, 1, 2)}), std::nullopt);
+    store.clear();
+    EXPECT_FALSE(std::filesystem::exists(file()));
+    EXPECT_TRUE(std::filesystem::exists(folder()));
+    store.clear();
+    EXPECT_TRUE(store.load().empty());
+
+    ASSERT_EQ(store.save({}), std::nullopt);
+    EXPECT_EQ(readText(file()), R"({"version":2,"sessions":[]})");
+    EXPECT_TRUE(otherFiles(folder()).empty());
+}
+
+TEST_F(HistoryStore, SaveCreatesMissingFolders)
+{
+    const auto deep = m_dir.path() / "a" / "b" / "history.json";
+    ASSERT_EQ(TranscriptHistoryStore(deep).save({session(1, 1, 1)}), std::nullopt);
+    EXPECT_EQ(TranscriptHistoryStore(deep).load().size(), 1u);
+}
+
+TEST_F(HistoryStore, InvalidUtf8IsReplacedAndTheRestIsSaved)
+{
+    TranscriptHistoryStore store(file());
+    auto s = session(3, 1, 2);
+    // A character cut after two of its three bytes, then a stray byte.
+    s.lines[1] = line("途中\xE3\x81で\xFF切れた", 3);
+    ASSERT_EQ(store.save({s}), std::nullopt);
+    const auto loaded = store.load();
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].lines[0], s.lines[0]);
+    EXPECT_EQ(loaded[0].lines[1].text, "途中\xEF\xBF\xBDで\xEF\xBF\xBD切れた");
+    EXPECT_EQ(loaded[0].lines[2], s.lines[2]);
+}
+
+TEST_F(HistoryStore, UnwritableLocationReportsFailureInsteadOfThrowing)
+{
+    writeText(m_dir.path() / "blocker", "a file where the folder should be");
+    TranscriptHistoryStore store(m_dir.path() / "blocker" / "history.json");
+    const auto error = store.save({session(1, 1, 1)});
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->message.rfind("履歴を保存できませんでした: ", 0), 0u) << error->message;
+    EXPECT_TRUE(store.load().empty());
+}
+
+TEST_F(HistoryStore, FailedWriteKeepsTheOldFileWholeAndLeavesNoTemporaryFile)
+{
+    TranscriptHistoryStore store(file());
+    const std::vector old{session(2, 1, 2)};
+    ASSERT_EQ(store.save(old), std::nullopt);
+    const auto before = readText(file());
+
+    // A file size limit makes the write fail part way, as a full disk would.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto error = store.save({session(2000, 1, 2)});
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->message.find("ファイルが大きすぎます"), std::string::npos) << error->message;
+    EXPECT_EQ(readText(file()), before);
+    EXPECT_TRUE(otherFiles(folder()).empty());
+    EXPECT_EQ(store.load(), old);
+}
+
+TEST_F(HistoryStore, ConcurrentCallsNeverSeeAHalfWrittenFile)
+{
+    TranscriptHistoryStore store(file());
+    const std::vector<std::vector<TranscriptSession>> versions{{session(300, 1, 2)},
+                                                               {session(10, 3, 4), session(5, 5, 6)}};
+    std::atomic<int> mismatches = 0;
+    {
+        std::vector<std::jthread> workers;
+        for (int w = 0; w < 4; ++w) {
+            workers.emplace_back([&, w] {
+                for (int i = 0; i < 20; ++i) {
+                    if (w % 2 == 0) {
+                        if (store.save(versions[static_cast<std::size_t>(i % 2)])) ++mismatches;
+                    } else {
+                        const auto loaded = store.load();
+                        if (!loaded.empty() && loaded != versions[0] && loaded != versions[1]) ++mismatches;
+                    }
+                }
+            });
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_TRUE(otherFiles(folder()).empty());
+}
+
+TEST(HistoryStoreLocation, FollowsTheDataHomeAndTheGivenBase)
+{
+    EXPECT_EQ(TranscriptHistoryStore::fileURLFor("app", std::filesystem::path("/base")), "/base/app/history.json");
+
+    const auto keep = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value ? std::optional<std::string>(value) : std::nullopt;
+    };
+    const auto restore = [](const char* name, const std::optional<std::string>& value) {
+        if (value)
+            ::setenv(name, value->c_str(), 1);
+        else
+            ::unsetenv(name);
+    };
+    const auto savedXdg = keep("XDG_DATA_HOME");
+    const auto savedHome = keep("HOME");
+
+    ::setenv("XDG_DATA_HOME", "/xdg", 1);
+    EXPECT_EQ(TranscriptHistoryStore::defaultFileURL(), "/xdg/transcription-corvane/history.json");
+    ::setenv("XDG_DATA_HOME", "relative", 1);
+    ::setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(TranscriptHistoryStore::defaultFileURL(),
+              "/home/someone/.local/share/transcription-corvane/history.json");
+    ::unsetenv("XDG_DATA_HOME");
+    ::unsetenv("HOME");
+    EXPECT_EQ(TranscriptHistoryStore::defaultFileURL(),
+              std::filesystem::temp_directory_path() / "transcription-corvane/history.json");
+
+    restore("XDG_DATA_HOME", savedXdg);
+    restore("HOME", savedHome);
+}
