@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tc {
+
+// Text handling for recognizer output: assembling token bytes, telling non-speech phrases apart, comparing.
+namespace RecognizedText {
+
+// The bytes as valid UTF-8: an incomplete sequence at the end is dropped (a later token completes it) and
+// malformed bytes elsewhere are left out, so a character is never split.
+std::string completeUtf8(std::string_view bytes);
+// The text trimmed of white space (including U+3000) at both ends.
+std::string trimmed(std::string_view text);
+// For comparing: full-width ASCII folded to ASCII, ASCII lower-cased, white space and punctuation removed.
+std::u32string normalizedForComparison(std::string_view text);
+// True for the phrases a recognizer is known to invent over silence or noise ("ご視聴ありがとうございました" and
+// the like), compared after normalisation, and for text that normalises to nothing.
+bool isNonSpeechPhrase(std::string_view text);
+// Character error rate of the hypothesis against the reference after normalisation: edit distance over the
+// reference's length; with an empty reference, 0 for an empty hypothesis and 1 otherwise.
+double characterErrorRate(std::string_view reference, std::string_view hypothesis);
+// Decodes valid UTF-8 into code points, skipping malformed bytes.
+std::u32string toCodePoints(std::string_view text);
+std::string toUtf8(std::u32string_view codePoints);
+
+} // namespace RecognizedText
+
+} // namespace tc

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace tc {
+
+// What one decoding of an utterance gave.
+struct DecodedUtterance {
+    // Valid UTF-8, as the engine wrote it.
+    std::string text;
+    // The engine's belief that the audio holds no speech (0 to 1).
+    float noSpeechProbability = 0;
+    // Mean log probability of the text tokens; 0 without tokens.
+    double averageLogProbability = 0;
+};
+
+// Decodes whole utterances of 16 kHz mono audio. Used by one thread at a time.
+class UtteranceDecoder {
+public:
+    enum class Pass { interim, final };
+
+    virtual ~UtteranceDecoder() = default;
+
+    // Decodes the audio with the prompt as preceding text. Nothing when shouldAbort answered true during the
+    // work (it is asked often); throws TranscriberError when the engine fails.
+    virtual std::optional<DecodedUtterance> decode(std::span<const float> samples, const std::string& prompt, Pass pass,
+                                                   const std::function<bool()>& shouldAbort) = 0;
+};
+
+} // namespace tc

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "TranscriptionInfrastructure/UtteranceDecoder.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct whisper_context;
+struct whisper_state;
+
+namespace tc {
+
+// Loaded whisper.cpp model weights, shared by every decoder made from them. The weights are read-only after
+// loading, so any thread may make decoders; each decoder has its own whisper state.
+class WhisperContext : public std::enable_shared_from_this<WhisperContext> {
+public:
+    // Loads the model file; throws TranscriberError::modelUnavailable (Japanese) when it cannot.
+    static std::shared_ptr<WhisperContext> load(const std::filesystem::path& modelFile, int threads = 2);
+
+    // A decoder with its own state for the language ("ja"); throws TranscriberError when no state can be made.
+    std::unique_ptr<UtteranceDecoder> makeDecoder(const std::string& language);
+    // The engine's language codes ("en", "ja", ...), in its own order.
+    static std::vector<std::string> languages();
+    // The model's name as the engine reads it ("base", "small", ...).
+    std::string modelType() const;
+    int threads() const { return m_threads; }
+    whisper_context* handle() const { return m_context.get(); }
+
+private:
+    struct Deleter {
+        void operator()(whisper_context* context) const;
+    };
+
+    WhisperContext(std::unique_ptr<whisper_context, Deleter> context, int threads);
+
+    std::unique_ptr<whisper_context, Deleter> m_context;
+    int m_threads;
+};
+
+} // namespace tc
