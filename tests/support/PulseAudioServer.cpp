@@ -100,11 +100,12 @@ void PulseAudioServer::start()
                                        "--use-pid-file=yes",
                                        "--log-target=file:" + (m_dir / "server.log").string(),
                                        "-L",
-                                       "module-native-protocol-unix",
-                                       "-L",
-                                       "module-null-sink sink_name=" + m_options.sinkName +
-                                           " rate=" + std::to_string(m_options.sinkRate) +
-                                           " channels=" + std::to_string(m_options.sinkChannels)};
+                                       "module-native-protocol-unix"};
+    if (!m_options.sinkName.empty()) {
+        arguments.emplace_back("-L");
+        arguments.push_back("module-null-sink sink_name=" + m_options.sinkName + " rate=" +
+                            std::to_string(m_options.sinkRate) + " channels=" + std::to_string(m_options.sinkChannels));
+    }
     for (const auto& source : m_options.pipeSources) {
         arguments.emplace_back("-L");
         arguments.push_back(pipeSourceModule(source, m_dir));
@@ -120,7 +121,7 @@ void PulseAudioServer::start()
     }
     m_pid = pid;
     if (!m_options.pipeSources.empty()) pactl("set-default-source " + m_options.pipeSources.front().name);
-    pactl("set-default-sink " + m_options.sinkName);
+    if (!m_options.sinkName.empty()) pactl("set-default-sink " + m_options.sinkName);
 }
 
 void PulseAudioServer::restoreEnvironment()

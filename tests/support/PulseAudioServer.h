@@ -21,6 +21,7 @@ public:
         int channels = 1;
     };
     struct Options {
+        // Empty for a server without any output.
         std::string sinkName = "out";
         int sinkRate = 48000;
         int sinkChannels = 2;

@@ -1,0 +1,98 @@
+#include "TranscriptionInfrastructure/MicrophoneAudioSource.h"
+
+#include "TranscriptionInfrastructure/MicrophoneError.h"
+
+#include <vector>
+
+namespace tc {
+
+namespace {
+
+MicrophoneError::Kind errorKind(PulseAudioError::Kind kind)
+{
+    switch (kind) {
+    case PulseAudioError::Kind::serverUnavailable: return MicrophoneError::Kind::serverUnavailable;
+    case PulseAudioError::Kind::noDevice: return MicrophoneError::Kind::noInputDevice;
+    case PulseAudioError::Kind::streamFailed: return MicrophoneError::Kind::captureFailed;
+    }
+    return MicrophoneError::Kind::captureFailed;
+}
+
+// Splits interleaved blocks into channels in buffers it keeps, so steady capture allocates only the frame.
+class Deinterleaver {
+public:
+    PcmBufferView view(const CaptureBuffer& buffer)
+    {
+        const std::size_t channels = buffer.format.channels;
+        const std::size_t frames = buffer.frameCount();
+        m_channels.resize(channels);
+        m_pointers.resize(channels);
+        for (std::size_t c = 0; c < channels; ++c) {
+            m_channels[c].resize(frames);
+            for (std::size_t i = 0; i < frames; ++i)
+                m_channels[c][i] = buffer.interleaved[i * channels + c];
+            m_pointers[c] = m_channels[c].data();
+        }
+        return PcmBufferView{m_pointers.data(), static_cast<std::uint32_t>(channels), frames};
+    }
+
+private:
+    std::vector<std::vector<float>> m_channels;
+    std::vector<const float*> m_pointers;
+};
+
+} // namespace
+
+MicrophoneAudioSource::MicrophoneAudioSource(std::uint32_t bufferSize) : m_bufferSize(bufferSize) {}
+
+MicrophoneAudioSource::~MicrophoneAudioSource()
+{
+    stop();
+}
+
+AudioFrame MicrophoneAudioSource::frame(const PcmBufferView& buffer, double sampleRate, std::int64_t samplePosition)
+{
+    AudioFrame frame;
+    frame.samples = monoSamples(buffer);
+    frame.sampleRate = sampleRate;
+    frame.timestamp = sampleRate > 0 ? static_cast<double>(samplePosition) / sampleRate : 0.0;
+    return frame;
+}
+
+AudioFrameStream MicrophoneAudioSource::start()
+{
+    // Exactly one tap per input: an earlier capture ends before the new one begins.
+    stop();
+    std::lock_guard lock(m_mutex);
+    auto stream = Channel<AudioFrame>::make();
+    auto capture = std::make_unique<PulseAudioCapture>(PulseAudioCapture::Device::defaultSource, m_bufferSize,
+                                                       "transcription-corvane microphone");
+    auto tap = [stream, deinterleaver = std::make_shared<Deinterleaver>()](const CaptureBuffer& buffer) {
+        stream->yield(frame(deinterleaver->view(buffer), buffer.format.sampleRate, buffer.samplePosition));
+    };
+    try {
+        capture->start(tap, [stream] { stream->finish(); });
+    } catch (const PulseAudioError& error) {
+        stream->finish();
+        throw MicrophoneError(errorKind(error.kind()));
+    }
+    m_capture = std::move(capture);
+    m_stream = stream;
+    return stream;
+}
+
+void MicrophoneAudioSource::stop()
+{
+    std::unique_ptr<PulseAudioCapture> capture;
+    AudioFrameStream stream;
+    {
+        std::lock_guard lock(m_mutex);
+        capture = std::move(m_capture);
+        stream = std::move(m_stream);
+    }
+    // Outside the lock: stopping waits for the delivery thread.
+    if (capture) capture->stop();
+    if (stream) stream->finish();
+}
+
+} // namespace tc

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "TranscriptionApplication/AudioSource.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tc::test {
+
+// Reads a frame stream on a thread of its own and keeps every frame, so a test can wait with a timeout
+// without giving the stream up. Destruction cancels the stream. Thread-safe.
+class FrameCollector {
+public:
+    explicit FrameCollector(AudioFrameStream stream);
+    ~FrameCollector();
+    FrameCollector(const FrameCollector&) = delete;
+    FrameCollector& operator=(const FrameCollector&) = delete;
+
+    // Waits until the predicate holds for the frames so far (or the stream has ended); whether it holds.
+    bool waitFor(const std::function<bool(const std::vector<AudioFrame>&)>& predicate,
+                 std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+    // Waits until the stream has ended; whether it did in time.
+    bool waitForEnd(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+    std::vector<AudioFrame> frames() const;
+    bool ended() const;
+
+    // Samples at this rate so far.
+    static std::size_t samplesAt(const std::vector<AudioFrame>& frames, double rate);
+    // RMS of the samples at this rate, skipping the first skip of them.
+    static double rmsAt(const std::vector<AudioFrame>& frames, double rate, std::size_t skip = 0);
+
+private:
+    AudioFrameStream m_stream;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<AudioFrame> m_frames;
+    bool m_ended = false;
+    std::jthread m_reader;
+};
+
+} // namespace tc::test
