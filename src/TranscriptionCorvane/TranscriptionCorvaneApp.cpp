@@ -1,0 +1,106 @@
+#include "TranscriptionCorvane/TranscriptionCorvaneApp.h"
+
+#include "TranscriptionCorvane/SparkleUpdaterAdapter.h"
+#include "TranscriptionCorvane/TranscriptionMainWindow.h"
+#include "TranscriptionCorvane/WindowStateDump.h"
+#include "TranscriptionUI/TranscriptionRootView.h"
+#include "TranscriptionUI/UserDefaults.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdlib>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace tc {
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    // Only async-signal-safe work here: the main loop reads the pipe.
+    [[maybe_unused]] const auto written = ::write(g_signalPipe[0], &byte, 1);
+}
+
+} // namespace
+
+void TranscriptionCorvaneApp::preparePlatform()
+{
+    // A plain Wayland client cannot keep a window above others; XWayland can.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("WAYLAND_DISPLAY") != nullptr &&
+        std::getenv("DISPLAY") != nullptr)
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+}
+
+TranscriptionCorvaneApp::TranscriptionCorvaneApp(QApplication& app) : m_defaults(std::make_unique<UserDefaults>())
+{
+    useJapaneseFont(app);
+    m_updater = SparkleUpdaterAdapter::makeIfConfigured(m_defaults.get(), QApplication::applicationVersion());
+    m_window = std::make_unique<TranscriptionMainWindow>(m_defaults.get(), m_updater.get());
+    if (qEnvironmentVariableIsSet("TC_WINDOW_STATE_FILE"))
+        new WindowStateDump(m_window->rootView(), qEnvironmentVariable("TC_WINDOW_STATE_FILE"), m_window.get());
+
+    // Every line must reach the history before the process ends, however it ends.
+    QObject::connect(&app, &QApplication::aboutToQuit, this, [this] {
+        m_window->rootView()->model()->shutdown();
+        m_defaults->sync();
+    });
+    quitOnTerminationSignals();
+    m_window->show();
+}
+
+TranscriptionCorvaneApp::~TranscriptionCorvaneApp()
+{
+    m_window.reset();
+    m_updater.reset();
+}
+
+void TranscriptionCorvaneApp::useJapaneseFont(QApplication& app)
+{
+    const QStringList families = QFontDatabase::families();
+    for (const QString& family : {QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans JP"),
+                                  QStringLiteral("IPAexGothic"), QStringLiteral("TakaoPGothic")}) {
+        if (!families.contains(family)) continue;
+        QFont font = app.font();
+        font.setFamilies({family});
+        app.setFont(font);
+        return;
+    }
+}
+
+void TranscriptionCorvaneApp::quitOnTerminationSignals()
+{
+    if (g_signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [] {
+        char byte = 0;
+        [[maybe_unused]] const auto bytes = ::read(g_signalPipe[1], &byte, 1);
+        QApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
+}
+
+int TranscriptionCorvaneApp::main(int argc, char** argv)
+{
+    preparePlatform();
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("transcription-corvane"));
+    QApplication::setApplicationName(QStringLiteral("transcription-corvane"));
+    QApplication::setApplicationVersion(QStringLiteral(TC_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("transcription-corvane"));
+    TranscriptionCorvaneApp shell(app);
+    return QApplication::exec();
+}
+
+} // namespace tc

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QObject>
+#include <memory>
+#include <vector>
+
+class QApplication;
+
+namespace tc {
+
+class SparkleUpdaterAdapter;
+class TranscriptionMainWindow;
+class UserDefaults;
+
+// The application shell: settings, the process-wide updater, the window, quitting cleanly on SIGTERM and
+// SIGINT. Main thread only.
+class TranscriptionCorvaneApp : public QObject {
+    Q_OBJECT
+public:
+    // Chooses the display back end before Qt starts: on Wayland with XWayland present, X11, so the caption
+    // panel can stay above other windows. Call before creating the QApplication.
+    static void preparePlatform();
+    // Runs the window until the user quits; the process's exit status.
+    static int main(int argc, char** argv);
+
+    explicit TranscriptionCorvaneApp(QApplication& app);
+    ~TranscriptionCorvaneApp() override;
+
+    TranscriptionMainWindow* mainWindow() const { return m_window.get(); }
+    UserDefaults* defaults() const { return m_defaults.get(); }
+
+private:
+    void useJapaneseFont(QApplication& app);
+    void quitOnTerminationSignals();
+
+    std::unique_ptr<UserDefaults> m_defaults;
+    std::unique_ptr<SparkleUpdaterAdapter> m_updater;
+    std::unique_ptr<TranscriptionMainWindow> m_window;
+};
+
+} // namespace tc

@@ -1,0 +1,58 @@
+#include "TranscriptionCorvane/WindowStateDump.h"
+
+#include "TranscriptionUI/LiveCaptionOverlayController.h"
+#include "TranscriptionUI/LiveCaptionOverlayModel.h"
+#include "TranscriptionUI/LiveCaptionOverlayPanel.h"
+#include "TranscriptionUI/TranscriptRowView.h"
+#include "TranscriptionUI/TranscriptionRootView.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QPushButton>
+#include <QSaveFile>
+
+namespace tc {
+
+WindowStateDump::WindowStateDump(TranscriptionRootView* root, QString path, QObject* parent)
+    : QObject(parent), m_root(root), m_path(std::move(path))
+{
+    m_debounce.setSingleShot(true);
+    m_debounce.setInterval(100);
+    connect(&m_debounce, &QTimer::timeout, this, &WindowStateDump::write);
+    TranscriptionViewModel* model = root->model();
+    for (auto signal : {&TranscriptionViewModel::finalizedLinesChanged, &TranscriptionViewModel::volatileTextChanged,
+                        &TranscriptionViewModel::noticesChanged, &TranscriptionViewModel::isRunningChanged,
+                        &TranscriptionViewModel::liveCaptionContentChanged})
+        connect(model, signal, &m_debounce, qOverload<>(&QTimer::start));
+}
+
+void WindowStateDump::write()
+{
+    QJsonArray rows;
+    for (const TranscriptRowView* row : m_root->transcriptRows())
+        rows.append(QJsonObject{{"time", row->timeText()}, {"text", row->text()}});
+    QJsonArray notices;
+    for (const auto& notice : m_root->model()->notices())
+        notices.append(QString::fromStdString(notice));
+    QJsonArray captions;
+    for (const auto& line : m_root->captionOverlay()->model()->content().lines)
+        captions.append(QJsonObject{{"text", QString::fromStdString(line.text)}, {"volatile", line.isVolatile}});
+    const LiveCaptionOverlayPanel* panel = m_root->captionOverlay()->panel();
+    const QJsonObject state{
+        {"rows", rows},
+        {"volatile", m_root->volatileLabel()->isVisible() ? m_root->volatileLabel()->text() : QString()},
+        {"notices", notices},
+        {"running", m_root->model()->isRunning()},
+        {"runButton", m_root->runButton()->isVisible() ? m_root->runButton()->text() : QString()},
+        {"captions", captions},
+        {"captionPanelVisible", panel != nullptr && panel->isVisible()},
+    };
+    QSaveFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly)) return;
+    file.write(QJsonDocument(state).toJson());
+    file.commit();
+}
+
+} // namespace tc
