@@ -85,7 +85,8 @@ public:
         std::chrono::milliseconds highlightDuration{2000};
     };
 
-    // Everything the model talks to; wired once by the application (defaultDependencies) or by a test.
+    // Everything the model talks to; wired once by the application (defaultDependencies) or by a test. All
+    // ports and the pipeline factory are required.
     struct Dependencies {
         std::shared_ptr<PermissionManager> permissions;
         std::shared_ptr<CalendarProvider> calendar;
@@ -94,21 +95,20 @@ public:
         // Holds "optInMic", "optInSystemAudio", "systemAudioRequested"; not owned. Null: the application's
         // default QSettings.
         QSettings* settings = nullptr;
-        // Empty: a CompositionRoot over the default EngineConfig.
         PipelineFactory makePipeline;
         // Empty: the wall clock.
         Clock now;
         Timings timings;
     };
 
-    // The application's adapters: permission manager, composition-root calendar and responder, the history
-    // store in the user's data directory, default settings and pipeline.
+    // The application's adapters: permission manager, composition-root calendar, responder and live pipeline
+    // (default EngineConfig: ja-JP), the history store in the user's data directory, default settings.
     static Dependencies defaultDependencies();
 
     static constexpr std::int64_t askMaxLines = 80;
     static constexpr std::int64_t levelHistoryLength = 60;
 
-    // Touches no file, asks for no permission, starts nothing. Missing dependencies get the defaults.
+    // Touches no file, asks for no permission, starts nothing. Throws std::invalid_argument when a port is missing.
     explicit TranscriptionViewModel(Dependencies dependencies, QObject* parent = nullptr);
     // Stops the run and writes the current session like shutdown().
     ~TranscriptionViewModel() override;
@@ -277,12 +277,12 @@ private:
     struct Run;
 
     Date now() const;
-    void runSession(std::shared_ptr<Run> run, std::stop_token stop);
+    void runSession(const std::shared_ptr<Run>& run, bool microphone, bool systemAudio, std::stop_token stop);
     void beginRun(const std::shared_ptr<Run>& run, bool microphone, bool systemAudio);
     void finishRun(std::int64_t generation);
     void stopSession();
     void stopRun(const std::shared_ptr<Run>& run);
-    void reapRuns();
+    void joinRun(std::int64_t generation);
     void scheduleSave();
     void writePendingSave();
     void enqueueSave(std::vector<TranscriptSession> sessions);
