@@ -1,0 +1,58 @@
+#!/usr/bin/env python3
+"""Checks the engines installed by scripts/build-engines: both load, with the installed models, in one process."""
+
+import os
+import subprocess
+import unittest
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+
+
+def engines_root():
+    # Same rule as scripts/build-engines and cmake/Engines.cmake.
+    lock = (ROOT / "scripts" / "engines.lock").read_text(encoding="utf-8")
+    engines_id = next(line.split("=", 1)[1] for line in lock.splitlines() if line.startswith("ENGINES_ID="))
+    if os.environ.get("TC_CACHE_DIR"):
+        cache = Path(os.environ["TC_CACHE_DIR"])
+    else:
+        cache = Path(os.environ.get("XDG_CACHE_HOME") or Path.home() / ".cache") / "transcription-corvane"
+    return cache / "engines" / engines_id
+
+
+def models_dir():
+    data = Path(os.environ.get("XDG_DATA_HOME") or Path.home() / ".local" / "share")
+    return data / "transcription-corvane" / "models"
+
+
+def exported(library):
+    result = subprocess.run(["nm", "-D", "--defined-only", str(library)], capture_output=True, text=True, check=True)
+    return {line.split()[-1] for line in result.stdout.splitlines() if line.strip()}
+
+
+class EnginesTests(unittest.TestCase):
+    def test_Libraries_ExportTheirEngineApiAndNoGgml(self):
+        for engine, needed in (("whisper", {"whisper_init_from_file_with_params", "whisper_full"}),
+                               ("llama", {"llama_model_load_from_file", "llama_sampler_init_grammar",
+                                          "tc_llama_json_schema_to_grammar"})):
+            symbols = exported(engines_root() / "lib" / f"libtc_{engine}.so")
+            self.assertTrue(needed <= symbols, f"{engine}: missing {needed - symbols}")
+            leaked = sorted(s for s in symbols if s.startswith(("ggml_", "gguf_")))
+            self.assertEqual(leaked, [], f"{engine} exports ggml symbols")
+
+    def test_BothEngines_LoadTheInstalledModelsInOneProcess(self):
+        whisper_model = models_dir() / "ggml-base.bin"
+        llama_model = models_dir() / "gemma-3-270m-Q4_K_M.gguf"
+        for model in (whisper_model, llama_model):
+            self.assertTrue(model.is_file(), f"{model} is missing: run scripts/install-models")
+        result = subprocess.run([str(engines_root() / "bin" / "tc-engines-check"),
+                                 "--whisper-model", str(whisper_model), "--llama-model", str(llama_model)],
+                                capture_output=True, text=True, timeout=300, check=False)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertIn("multilingual=1", result.stdout)
+        self.assertIn("gemma3", result.stdout)
+        self.assertIn("engines ok", result.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
