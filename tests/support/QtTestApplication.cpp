@@ -1,0 +1,17 @@
+#include "support/QtTestApplication.h"
+
+#include <cstdlib>
+
+namespace tc::test {
+
+QApplication& qtApplication()
+{
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "transcription-corvane-tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+} // namespace tc::test
