@@ -1,0 +1,398 @@
+#include "support/ViewModelHarness.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+namespace tc::test {
+namespace {
+
+using Status = PermissionManager::Status;
+
+const std::string kNoSourceNotice =
+    "利用可能な音声ソースがありません。マイクまたはシステム音声を許可・有効化してください。";
+const std::string kSpeechNotGrantedNotice =
+    "音声認識が許可されていないため、文字起こしを開始できません。マイクまたはシステム音声を許可し直してください。";
+const std::string kSystemAudioRestartNotice =
+    "システム音声を有効にするには、システム設定の「画面収録」で本アプリを許可し、アプリを再起動してください。";
+const std::string kSpeechPermissionNotice = "文字起こしに必要な音声認識が許可されていません。システム設定 > "
+                                            "プライバシーとセキュリティ > 音声認識 で本アプリを許可してください。";
+
+class TranscriptionViewModelRunTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ensureCoreApplication(); }
+
+    // A model with the microphone opted in and everything granted, bootstrapped and running.
+    std::unique_ptr<TranscriptionViewModel> runningModel()
+    {
+        h.settings->setValue("optInMic", true);
+        h.permissions->grantAll();
+        auto model = h.makeModel();
+        EXPECT_TRUE(ViewModelHarness::await([&](auto done) { model->bootstrap(done); }));
+        EXPECT_TRUE(model->isRunning());
+        EXPECT_TRUE(h.waitForRecognition(0));
+        return model;
+    }
+
+    ViewModelHarness h;
+};
+
+TEST_F(TranscriptionViewModelRunTest, Bootstrap_StartsARunWithFlatLevelHistoriesMicrophoneFirst)
+{
+    h.settings->setValue("optInSystemAudio", true);
+    auto model = runningModel();
+    ASSERT_EQ(h.pipelineCount(), 1u);
+    EXPECT_TRUE(h.pipelines()[0].microphone);
+    EXPECT_TRUE(h.pipelines()[0].systemAudio);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model->activeSources().size() == 2; }, 3000));
+    EXPECT_EQ(model->activeSources(),
+              (std::vector<AudioSourceID>{AudioSourceID::microphone, AudioSourceID::systemAudio}));
+    for (auto source : model->activeSources())
+        EXPECT_EQ(model->levelHistory().at(source), std::vector<float>(60, 0.0f));
+    EXPECT_EQ(model->runGeneration(), 1);
+    EXPECT_FALSE(model->isPaused());
+}
+
+TEST_F(TranscriptionViewModelRunTest, StartWhileRunning_DoesNothing)
+{
+    auto model = runningModel();
+    QSignalSpy generations(model.get(), &TranscriptionViewModel::runGenerationChanged);
+    model->startTranscription();
+    model->startTranscription();
+    QTest::qWait(100);
+    EXPECT_EQ(model->runGeneration(), 1);
+    EXPECT_EQ(generations.count(), 0);
+    EXPECT_EQ(h.pipelineCount(), 1u);
+}
+
+TEST_F(TranscriptionViewModelRunTest, Events_BecomeLinesVolatileTextAndCaption)
+{
+    auto model = runningModel();
+    auto transcriber = h.pipelines()[0].transcriber;
+    transcriber->emitSegment("こんに", false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->volatileText() == "こんに"; }, 3000));
+    EXPECT_EQ(model->liveCaptionContent().texts(), std::vector<std::string>{"こんに"});
+
+    transcriber->emitSegment("こんにちは", true);
+    transcriber->emitSegment("こんにちは", true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->finalizedLines().size() == 2; }, 3000));
+    const auto& lines = model->finalizedLines();
+    EXPECT_EQ(lines[0].text, "こんにちは");
+    EXPECT_EQ(lines[1].text, "こんにちは");
+    EXPECT_NE(lines[0].id, lines[1].id);
+    EXPECT_TRUE(model->volatileText().empty());
+    ASSERT_EQ(model->liveCaptionContent().lines.size(), 2u);
+    EXPECT_EQ(model->liveCaptionContent().lines[1].id, 1);
+
+    // An empty final text still makes a line, but no caption line.
+    model->handle(OutputEvent::finalizedTranscript(""));
+    model->handle(OutputEvent::volatileTranscript("次"));
+    EXPECT_EQ(model->finalizedLines().size(), 3u);
+    ASSERT_EQ(model->liveCaptionContent().lines.size(), 2u);
+    EXPECT_EQ(model->liveCaptionContent().lines[1].id, 2);
+    EXPECT_TRUE(model->liveCaptionContent().lines[1].isVolatile);
+}
+
+TEST_F(TranscriptionViewModelRunTest, Notices_DropOnlyConsecutiveDuplicatesAndPrefixFailures)
+{
+    auto model = h.makeModel();
+    QSignalSpy changes(model.get(), &TranscriptionViewModel::noticesChanged);
+    model->handle(OutputEvent::notice("X"));
+    model->handle(OutputEvent::notice("X"));
+    model->handle(OutputEvent::notice("Y"));
+    model->handle(OutputEvent::notice("X"));
+    model->handle(OutputEvent::failure("X"));
+    model->handle(OutputEvent::failure("X"));
+    EXPECT_EQ(model->notices(), (std::vector<std::string>{"X", "Y", "X", "エラー: X", "エラー: X"}));
+    EXPECT_EQ(changes.count(), 5);
+
+    model->clearNotices();
+    EXPECT_TRUE(model->notices().empty());
+}
+
+TEST_F(TranscriptionViewModelRunTest, PauseThenQuickResume_KeepsTheNewRunAlive)
+{
+    auto model = runningModel();
+    model->handle(OutputEvent::finalizedTranscript("前の行"));
+    model->handle(OutputEvent::notice("古いお知らせ"));
+
+    model->pauseTranscription();
+    EXPECT_FALSE(model->isRunning());
+    EXPECT_TRUE(model->isPaused());
+    EXPECT_TRUE(model->activeSources().empty());
+    EXPECT_TRUE(model->levels().empty());
+    EXPECT_TRUE(model->levelHistory().empty());
+    EXPECT_EQ(model->finalizedLines().size(), 1u);
+
+    model->resumeTranscription();
+    EXPECT_TRUE(model->isRunning());
+    EXPECT_FALSE(model->isPaused());
+    EXPECT_EQ(model->runGeneration(), 2);
+    EXPECT_TRUE(model->notices().empty());
+    EXPECT_EQ(model->finalizedLines().size(), 1u);
+
+    // The paused run ends late; the new one must survive it.
+    ASSERT_TRUE(h.waitForRecognition(1));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.pipelines()[0].source->stops() > 0; }, 3000));
+    QTest::qWait(100);
+    EXPECT_TRUE(model->isRunning());
+    EXPECT_EQ(model->activeSources(), std::vector<AudioSourceID>{AudioSourceID::microphone});
+
+    h.pipelines()[1].transcriber->emitSegment("新しい行", true);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model->finalizedLines().size() == 2; }, 3000));
+    EXPECT_EQ(model->currentSessionSnapshot().lines.size(), 2u);
+}
+
+TEST_F(TranscriptionViewModelRunTest, WithdrawnPermissions_EndTheRunAtOnceWithTheirNotice)
+{
+    auto model = runningModel();
+    model->pauseTranscription();
+
+    h.permissions->setMicrophone(Status::denied);
+    model->resumeTranscription();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isRunning(); }, 3000));
+    EXPECT_EQ(model->notices(), std::vector<std::string>{kNoSourceNotice});
+    EXPECT_TRUE(model->activeSources().empty());
+
+    h.permissions->setMicrophone(Status::granted);
+    h.permissions->setSpeech(Status::denied);
+    model->startTranscription();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isRunning(); }, 3000));
+    EXPECT_EQ(model->notices(), std::vector<std::string>{kSpeechNotGrantedNotice});
+    EXPECT_EQ(h.pipelineCount(), 1u);
+}
+
+TEST_F(TranscriptionViewModelRunTest, RunFailures_ReachTheLogAndEndTheRun)
+{
+    h.failPipelines("音声エンジンを読み込めません。");
+    h.settings->setValue("optInMic", true);
+    h.permissions->grantAll();
+    auto model = h.makeModel();
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->bootstrap(done); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isRunning(); }, 3000));
+    EXPECT_EQ(model->notices(), std::vector<std::string>{"エラー: 音声エンジンを読み込めません。"});
+}
+
+TEST_F(TranscriptionViewModelRunTest, SourceCallbacks_ReachTheModelOnTheMainThread)
+{
+    auto model = runningModel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->activeSources().empty(); }, 3000));
+    auto pipeline = h.pipelines()[0];
+    std::jthread([&] {
+        pipeline.onDegraded("システム音声を開始できませんでした。");
+        pipeline.onLevel(AudioSourceID::microphone, 0.5f);
+    }).join();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->levels().size() == 1; }, 3000));
+    EXPECT_EQ(model->levels().at(AudioSourceID::microphone), 0.5f);
+    EXPECT_EQ(model->levelHistory().at(AudioSourceID::microphone).back(), 0.5f);
+    EXPECT_EQ(model->notices(), std::vector<std::string>{"システム音声を開始できませんでした。"});
+
+    // Reports still arriving from a paused run do not draw a waveform.
+    model->pauseTranscription();
+    pipeline.onLevel(AudioSourceID::microphone, 0.7f);
+    QTest::qWait(50);
+    EXPECT_TRUE(model->levels().empty());
+}
+
+TEST_F(TranscriptionViewModelRunTest, Levels_KeepTheLastSixtyPerSource)
+{
+    auto model = h.makeModel();
+    QSignalSpy changes(model.get(), &TranscriptionViewModel::levelHistoryChanged);
+    for (int i = 1; i <= 61; ++i)
+        model->recordLevel(static_cast<float>(i), AudioSourceID::microphone);
+    const auto& history = model->levelHistory().at(AudioSourceID::microphone);
+    ASSERT_EQ(history.size(), 60u);
+    EXPECT_EQ(history.front(), 2.0f);
+    EXPECT_EQ(history.back(), 61.0f);
+    EXPECT_EQ(model->levels().at(AudioSourceID::microphone), 61.0f);
+    EXPECT_EQ(changes.count(), 61);
+
+    model->recordLevel(0.25f, AudioSourceID::systemAudio);
+    EXPECT_EQ(model->levelHistory().at(AudioSourceID::systemAudio), std::vector<float>{0.25f});
+}
+
+TEST_F(TranscriptionViewModelRunTest, OptInAssignment_PersistsAndReconcilesEvenWithAnEqualValue)
+{
+    h.permissions->grantAll();
+    auto model = h.makeModel();
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->refreshPermissions(done); }));
+    EXPECT_FALSE(model->canStart());
+
+    QSignalSpy changes(model.get(), &TranscriptionViewModel::optInMicChanged);
+    model->setOptInMic(false);
+    EXPECT_EQ(changes.count(), 0);
+    EXPECT_TRUE(h.settings->contains("optInMic"));
+    EXPECT_FALSE(model->isRunning());
+
+    // Stored true behind the model's back: assigning the value it already holds still starts a run.
+    h.settings->setValue("optInMic", true);
+    auto second = h.makeModel();
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { second->refreshPermissions(done); }));
+    QSignalSpy secondChanges(second.get(), &TranscriptionViewModel::optInMicChanged);
+    second->setOptInMic(true);
+    EXPECT_EQ(secondChanges.count(), 0);
+    EXPECT_TRUE(second->isRunning());
+
+    // A paused model is not started by a source change.
+    second->pauseTranscription();
+    second->setOptInSystemAudio(true);
+    EXPECT_FALSE(second->isRunning());
+    EXPECT_TRUE(h.settings->value("optInSystemAudio").toBool());
+}
+
+TEST_F(TranscriptionViewModelRunTest, TurningASourceOffDuringARun_RestartsWithTheRestOrGoesIdle)
+{
+    h.settings->setValue("optInSystemAudio", true);
+    auto model = runningModel();
+    model->setOptInSystemAudio(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.pipelineCount() == 2 && model->isRunning(); }, 3000));
+    EXPECT_TRUE(h.pipelines()[1].microphone);
+    EXPECT_FALSE(h.pipelines()[1].systemAudio);
+    EXPECT_EQ(model->runGeneration(), 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->activeSources().size() == 1; }, 3000));
+
+    model->setOptInMic(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isRunning(); }, 3000));
+    QTest::qWait(100);
+    EXPECT_FALSE(model->isRunning());
+    EXPECT_EQ(h.pipelineCount(), 2u);
+    EXPECT_TRUE(model->activeSources().empty());
+}
+
+TEST_F(TranscriptionViewModelRunTest, AccessStates_FollowPermissionsAndSurviveARestartOfTheModel)
+{
+    h.permissions->setSpeech(Status::granted);
+    h.permissions->setMicrophone(Status::denied);
+    h.settings->setValue("optInMic", true);
+    h.permissions->setRequestOutcome(Status::denied, Status::granted, false);
+    {
+        auto model = h.makeModel();
+        ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->refreshPermissions(done); }));
+        EXPECT_FALSE(model->canStart());
+        EXPECT_EQ(model->accessState(AudioSourceID::microphone), SourceAccessState::denied());
+        EXPECT_EQ(model->accessState(AudioSourceID::systemAudio), SourceAccessState::undetermined());
+
+        ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->requestSystemAudioAccess(done); }));
+        ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->requestSystemAudioAccess(done); }));
+        EXPECT_EQ(model->accessState(AudioSourceID::systemAudio), SourceAccessState::denied());
+        EXPECT_TRUE(model->optInSystemAudio());
+        EXPECT_EQ(model->notices(), (std::vector<std::string>{kSystemAudioRestartNotice, kSystemAudioRestartNotice}));
+        EXPECT_FALSE(model->isRunning());
+    }
+    h.permissions->setMicrophone(Status::restricted);
+    auto restarted = h.makeModel();
+    EXPECT_EQ(restarted->micStatus(), Status::undetermined);
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { restarted->refreshPermissions(done); }));
+    EXPECT_EQ(restarted->accessState(AudioSourceID::systemAudio), SourceAccessState::denied());
+    EXPECT_EQ(restarted->accessState(AudioSourceID::microphone), SourceAccessState::restricted());
+
+    h.permissions->setScreenRecording(true);
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { restarted->refreshPermissions(done); }));
+    EXPECT_EQ(restarted->accessState(AudioSourceID::systemAudio), SourceAccessState::granted(true));
+    EXPECT_TRUE(restarted->canStart());
+}
+
+TEST_F(TranscriptionViewModelRunTest, RequestingTheMicrophone_OptsInStartsAndPostsTheSpeechNoticeOnce)
+{
+    h.permissions->setRequestOutcome(Status::granted, Status::granted, true);
+    auto model = h.makeModel();
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->requestMicrophoneAccess(done); }));
+    EXPECT_EQ(h.permissions->speechRequests(), 1);
+    EXPECT_TRUE(model->optInMic());
+    EXPECT_TRUE(h.settings->value("optInMic").toBool());
+    EXPECT_TRUE(model->isRunning());
+    model->pauseTranscription();
+
+    ViewModelHarness refused;
+    refused.permissions->setRequestOutcome(Status::granted, Status::denied, false);
+    auto other = refused.makeModel();
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { other->requestMicrophoneAccess(done); }));
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { other->requestMicrophoneAccess(done); }));
+    EXPECT_EQ(refused.permissions->speechRequests(), 1);
+    EXPECT_EQ(other->accessState(AudioSourceID::microphone), SourceAccessState::granted(true));
+    EXPECT_FALSE(other->isRunning());
+    EXPECT_EQ(std::count(other->notices().begin(), other->notices().end(), kSpeechPermissionNotice), 1);
+}
+
+TEST_F(TranscriptionViewModelRunTest, ThreeQuickLines_CauseOneSaveAfterTheQuietTime_CurrentSessionFirst)
+{
+    const TranscriptSession past{Uuid::random(), {FinalizedLine{Uuid::random(), "昨日", 100}}, 90, 110.0};
+    h.writeHistory({past});
+    auto model = runningModel();
+    ASSERT_EQ(model->pastSessions(), std::vector<TranscriptSession>{past});
+    const auto before = h.historyJson();
+
+    auto transcriber = h.pipelines()[0].transcriber;
+    for (const char* text : {"一", "二", "三"}) {
+        transcriber->emitSegment(text, true);
+        QTest::qWait(150);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->finalizedLines().size() == 3; }, 3000));
+    QTest::qWait(450);
+    EXPECT_EQ(h.historyJson(), before) << "saved before the quiet time after the last line";
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.historyJson()["sessions"].size() == 2; }, 3000));
+    const auto saved = h.historyJson()["sessions"];
+    const auto current = saved[0].get<TranscriptSession>();
+    EXPECT_EQ(current.id, model->currentSessionID());
+    EXPECT_EQ(current.lines, model->finalizedLines());
+    EXPECT_FALSE(saved[0].contains("endedAt"));
+    EXPECT_EQ(saved[1].get<TranscriptSession>(), past);
+}
+
+TEST_F(TranscriptionViewModelRunTest, ARunEndingWithoutLines_SavesOnlyThePastSessions)
+{
+    const TranscriptSession past{Uuid::random(), {FinalizedLine{Uuid::random(), "昨日", 100}}, 90, 110.0};
+    h.writeHistory({past}, 4);
+    std::ifstream in(h.historyPath());
+    const std::string pretty((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto model = runningModel();
+    model->pauseTranscription();
+
+    const auto rewritten = [&] {
+        std::ifstream file(h.historyPath());
+        const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        return !bytes.empty() && bytes != pretty;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(rewritten, 3000));
+    const auto sessions = h.historyJson()["sessions"];
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_EQ(sessions[0].get<TranscriptSession>(), past);
+}
+
+TEST_F(TranscriptionViewModelRunTest, Quitting_WritesThePendingLinesWithTheEndTime)
+{
+    auto model = runningModel();
+    h.pipelines()[0].transcriber->emitSegment("最後の行", true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->finalizedLines().size() == 1; }, 3000));
+    const auto id = model->currentSessionID();
+    const Date before = currentDate();
+
+    model->shutdown();
+    EXPECT_FALSE(model->isRunning());
+    const auto sessions = h.historyJson()["sessions"];
+    ASSERT_EQ(sessions.size(), 1u);
+    const auto saved = sessions[0].get<TranscriptSession>();
+    EXPECT_EQ(saved.id, id);
+    EXPECT_EQ(saved.lines.size(), 1u);
+    ASSERT_TRUE(saved.endedAt.has_value());
+    EXPECT_GE(*saved.endedAt, before);
+
+    // Nothing starts after quitting.
+    model->resumeTranscription();
+    EXPECT_FALSE(model->isRunning());
+}
+
+TEST_F(TranscriptionViewModelRunTest, ClosingWhileARunIsEmitting_DoesNotHang)
+{
+    auto model = runningModel();
+    auto transcriber = h.pipelines()[0].transcriber;
+    for (int i = 0; i < 2000; ++i)
+        transcriber->emitSegment(i % 2 ? "流れる" : "流れ", i % 10 == 0);
+    QTest::qWait(20);
+    model.reset();
+    SUCCEED();
+}
+
+} // namespace
+} // namespace tc::test

@@ -1,0 +1,158 @@
+#pragma once
+
+#include "support/FakeAudioSource.h"
+#include "support/FakeCalendarProvider.h"
+#include "support/FakeConversationResponder.h"
+#include "support/FakePermissionManager.h"
+#include "support/ScriptedTranscriber.h"
+
+#include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
+#include "TranscriptionUI/TranscriptionViewModel.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <vector>
+
+namespace tc::test {
+
+// The presentation model wired to fakes, a real history file and settings in a temporary folder.
+// Header-only: the support library itself does not link Qt.
+class ViewModelHarness {
+public:
+    // One run's pipeline as the model asked for it.
+    struct Pipeline {
+        bool microphone = false;
+        bool systemAudio = false;
+        std::shared_ptr<FakeAudioSource> source;
+        std::shared_ptr<ScriptedTranscriber> transcriber;
+        TranscriptionViewModel::DegradedCallback onDegraded;
+        TranscriptionViewModel::LevelCallback onLevel;
+    };
+
+    ViewModelHarness()
+        : settings(std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat)),
+          permissions(std::make_shared<FakePermissionManager>()), calendar(std::make_shared<FakeCalendarProvider>()),
+          responder(std::make_shared<FakeConversationResponder>()),
+          store(std::make_shared<TranscriptHistoryStore>(historyPath()))
+    {}
+
+    std::filesystem::path historyPath() const
+    {
+        return std::filesystem::path(dir.path().toStdString()) / "history.json";
+    }
+
+    TranscriptionViewModel::Dependencies dependencies()
+    {
+        TranscriptionViewModel::Dependencies deps;
+        deps.permissions = permissions;
+        deps.calendar = calendar;
+        deps.responder = responder;
+        deps.store = store;
+        deps.settings = settings.get();
+        deps.makePipeline = [this](bool microphone, bool systemAudio,
+                                   TranscriptionViewModel::DegradedCallback onDegraded,
+                                   TranscriptionViewModel::LevelCallback onLevel) {
+            std::lock_guard lock(m_mutex);
+            if (m_pipelineFailure) throw std::runtime_error(*m_pipelineFailure);
+            Pipeline pipeline{
+                microphone, systemAudio, std::make_shared<FakeAudioSource>(), std::make_shared<ScriptedTranscriber>(),
+                onDegraded, onLevel};
+            m_pipelines.push_back(pipeline);
+            return TranscriptionViewModel::LivePipeline{pipeline.source, pipeline.transcriber};
+        };
+        if (fixedClock) {
+            deps.now = [this] { return clock.load(); };
+        }
+        deps.timings = timings;
+        return deps;
+    }
+
+    std::unique_ptr<TranscriptionViewModel> makeModel()
+    {
+        return std::make_unique<TranscriptionViewModel>(dependencies());
+    }
+
+    std::vector<Pipeline> pipelines() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_pipelines;
+    }
+
+    std::size_t pipelineCount() const { return pipelines().size(); }
+
+    void failPipelines(std::string message)
+    {
+        std::lock_guard lock(m_mutex);
+        m_pipelineFailure = std::move(message);
+    }
+
+    // Waits for a recognition of the n-th pipeline (from 0) to begin, so segments can be emitted.
+    bool waitForRecognition(std::size_t n)
+    {
+        if (!QTest::qWaitFor([&] { return pipelineCount() > n; }, 3000)) return false;
+        return pipelines()[n].transcriber->waitForRecognitions(1, std::chrono::milliseconds(3000));
+    }
+
+    // Runs an async operation of the model and waits for its completion.
+    template <class Operation>
+    static bool await(Operation operation, int timeoutMs = 3000)
+    {
+        bool done = false;
+        operation([&done] { done = true; });
+        return QTest::qWaitFor([&] { return done; }, timeoutMs);
+    }
+
+    nlohmann::json historyJson() const
+    {
+        std::ifstream in(historyPath());
+        if (!in) return nullptr;
+        std::stringstream text;
+        text << in.rdbuf();
+        return nlohmann::json::parse(text.str(), nullptr, false);
+    }
+
+    void writeHistory(const std::vector<TranscriptSession>& sessions, int indent = 2)
+    {
+        nlohmann::json sessionsJson = nlohmann::json::array();
+        for (const auto& session : sessions)
+            sessionsJson.push_back(nlohmann::json(session));
+        std::ofstream(historyPath()) << nlohmann::json{{"version", 2}, {"sessions", sessionsJson}}.dump(indent);
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+    std::shared_ptr<FakePermissionManager> permissions;
+    std::shared_ptr<FakeCalendarProvider> calendar;
+    std::shared_ptr<FakeConversationResponder> responder;
+    std::shared_ptr<TranscriptHistoryStore> store;
+    bool fixedClock = false;
+    std::atomic<Date> clock{0};
+    TranscriptionViewModel::Timings timings;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<Pipeline> m_pipelines;
+    std::optional<std::string> m_pipelineFailure;
+};
+
+// gtest_main does not make the Qt application the model's timers and queued calls need.
+inline void ensureCoreApplication()
+{
+    if (QCoreApplication::instance()) return;
+    static int argc = 1;
+    static char name[] = "tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+}
+
+} // namespace tc::test
