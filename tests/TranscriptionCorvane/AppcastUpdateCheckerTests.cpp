@@ -78,7 +78,7 @@ Outcome runCheck(AppcastUpdateChecker& checker)
         outcome.state = state;
         outcome.latest = latest;
     });
-    QTest::qWaitFor([&] { return outcome.state.has_value(); }, 10000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return outcome.state.has_value(); }, 10000));
     return outcome;
 }
 
@@ -208,9 +208,9 @@ TEST(SparkleUpdaterAdapter, ChecksThroughTheUpdaterAndKeepsNoCopyOfItsSetting)
     EXPECT_TRUE(adapter.automaticallyChecksForUpdates());
 
     adapter.checkForUpdates(true);
-    QTest::qWaitFor([&] { return shown.size() == 1; }, 10000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.size() == 1; }, 10000));
     adapter.checkForUpdates(false);
-    QTest::qWaitFor([&] { return shown.size() == 2; }, 10000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.size() == 2; }, 10000));
     EXPECT_EQ(shown, (std::vector<bool>{true, false}));
     EXPECT_TRUE(std::holds_alternative<update_state::UpdateAvailable>(raw->state()));
     EXPECT_TRUE(defaults.contains(AppcastUpdater::lastCheckTimeKey));
@@ -221,8 +221,9 @@ TEST(SparkleUpdaterAdapter, NoFeedMeansNoUpdater)
     test::qtApplication();
     test::TemporaryDirectory dir;
     UserDefaults defaults(QString::fromStdString((dir.path() / "settings.ini").string()));
-    if (QStringLiteral(TC_UPDATE_FEED_URL).isEmpty())
+    if (QStringLiteral(TC_UPDATE_FEED_URL).isEmpty()) {
         EXPECT_EQ(SparkleUpdaterAdapter::makeIfConfigured(&defaults, QStringLiteral("0.1.0")), nullptr);
+    }
     defaults.setValue(AppcastUpdater::feedURLKey, QStringLiteral("http://127.0.0.1:9/appcast.xml"));
     EXPECT_NE(SparkleUpdaterAdapter::makeIfConfigured(&defaults, QStringLiteral("0.1.0")), nullptr);
 }

@@ -1,0 +1,381 @@
+#include "TranscriptionUI/TranscriptionRootView.h"
+
+#include "TranscriptionUI/LiveCaptionOverlayController.h"
+#include "TranscriptionUI/LiveCaptionOverlayPanel.h"
+#include "TranscriptionUI/SourceControlView.h"
+#include "TranscriptionUI/ToggleSwitch.h"
+#include "TranscriptionUI/TranscriptRowView.h"
+#include "TranscriptionUI/UserDefaults.h"
+#include "TranscriptionUI/WaveformView.h"
+
+#include "support/QtTestApplication.h"
+#include "support/ViewModelHarness.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimeZone>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace tc {
+namespace {
+
+using Status = PermissionManager::Status;
+using Kind = SourceAccessState::Kind;
+
+class TranscriptionRootViewTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { test::qtApplication(); }
+
+    std::unique_ptr<TranscriptionRootView> makeView()
+    {
+        return std::make_unique<TranscriptionRootView>(h.dependencies(), &defaults);
+    }
+    // A model with the microphone opted in and granted, running.
+    std::unique_ptr<TranscriptionRootView> runningView()
+    {
+        h.settings->setValue("optInMic", true);
+        h.permissions->grantAll();
+        auto view = makeView();
+        EXPECT_TRUE(test::ViewModelHarness::await([&](auto done) { view->model()->bootstrap(done); }));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return view->model()->isRunning(); }, 3000));
+        return view;
+    }
+    void finalize(TranscriptionRootView& view, const std::string& text)
+    {
+        view.model()->handle(OutputEvent::finalizedTranscript(text));
+    }
+
+    test::ViewModelHarness h;
+    UserDefaults defaults{h.dir.filePath("view.ini")};
+};
+
+TEST_F(TranscriptionRootViewTest, FontSizeButtonsClampAtTwelveAndThirtyTwoAndPersist)
+{
+    auto view = makeView();
+    EXPECT_DOUBLE_EQ(view->fontSize(), 16.0);
+    view->setFontSize(31);
+    view->largerButton()->click();
+    EXPECT_DOUBLE_EQ(view->fontSize(), 32.0);
+    view->largerButton()->click();
+    EXPECT_DOUBLE_EQ(view->fontSize(), 32.0);
+    view->setFontSize(13);
+    view->smallerButton()->click();
+    EXPECT_DOUBLE_EQ(view->fontSize(), 12.0);
+    view->smallerButton()->click();
+    EXPECT_DOUBLE_EQ(view->fontSize(), 12.0);
+    EXPECT_EQ(view->smallerButton()->toolTip(), QStringLiteral("文字サイズを変更"));
+    EXPECT_EQ(view->largerButton()->toolTip(), QStringLiteral("文字サイズを変更"));
+    EXPECT_DOUBLE_EQ(defaults.doubleValue(TranscriptionRootView::fontSizeKey, 0), 12.0);
+
+    view->setFontSize(20);
+    auto again = makeView();
+    EXPECT_DOUBLE_EQ(again->fontSize(), 20.0) << "the size survives a restart";
+}
+
+TEST_F(TranscriptionRootViewTest, RunButtonShowsPauseWhileRunningResumeWhilePausedAndNothingOtherwise)
+{
+    auto idle = makeView();
+    EXPECT_TRUE(idle->runButton()->isHidden());
+    EXPECT_TRUE(idle->runningLabel()->isHidden() || !idle->runningLabel()->isVisibleTo(idle.get()));
+
+    auto view = runningView();
+    EXPECT_FALSE(view->runButton()->isHidden());
+    EXPECT_EQ(view->runButton()->text(), QStringLiteral("一時停止"));
+    EXPECT_TRUE(view->runningLabel()->isVisibleTo(view.get()));
+    EXPECT_EQ(view->runningLabel()->text(), QStringLiteral("文字起こし中"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view->waveforms().size() == 1; }, 3000));
+    EXPECT_EQ(view->waveforms()[0]->id(), AudioSourceID::microphone);
+    EXPECT_EQ(view->waveforms()[0]->samples(), std::vector<float>(60, 0.0f));
+
+    view->runButton()->click();
+    EXPECT_TRUE(view->model()->isPaused());
+    EXPECT_EQ(view->runButton()->text(), QStringLiteral("再開"));
+    EXPECT_TRUE(view->waveforms().empty());
+
+    view->runButton()->click();
+    EXPECT_FALSE(view->model()->isPaused());
+    EXPECT_TRUE(view->model()->isRunning());
+    EXPECT_EQ(view->runButton()->text(), QStringLiteral("一時停止"));
+}
+
+TEST_F(TranscriptionRootViewTest, SourceControlsTakeTheFormOfTheirAccessState)
+{
+    auto view = makeView();
+    SourceControlView* mic = view->sourceControl(AudioSourceID::microphone);
+    SourceControlView* system = view->sourceControl(AudioSourceID::systemAudio);
+    auto refresh = [&] {
+        ASSERT_TRUE(test::ViewModelHarness::await([&](auto done) { view->model()->refreshPermissions(done); }));
+    };
+
+    EXPECT_EQ(mic->form(), Kind::undetermined);
+    EXPECT_EQ(mic->allowButton()->text(), QStringLiteral("マイクを許可"));
+    EXPECT_EQ(mic->allowButton()->toolTip(), QStringLiteral("マイクへのアクセスを許可します"));
+    EXPECT_EQ(system->form(), Kind::undetermined);
+    EXPECT_EQ(system->allowButton()->text(), QStringLiteral("システム音声を許可"));
+
+    h.permissions->setMicrophone(Status::denied);
+    refresh();
+    EXPECT_EQ(mic->form(), Kind::denied);
+    EXPECT_FALSE(mic->settingsButton()->isHidden());
+    EXPECT_TRUE(mic->allowButton()->isHidden());
+    EXPECT_EQ(mic->settingsButton()->text(), QStringLiteral("マイクを設定で許可"));
+    EXPECT_EQ(mic->settingsButton()->toolTip(), QStringLiteral("システム設定でマイクを許可してください"));
+
+    h.permissions->setMicrophone(Status::restricted);
+    refresh();
+    EXPECT_EQ(mic->form(), Kind::restricted);
+    EXPECT_EQ(mic->restrictedLabel()->text(), QStringLiteral("マイクは利用できません"));
+    EXPECT_TRUE(mic->settingsButton()->isHidden());
+
+    h.permissions->setMicrophone(Status::granted);
+    h.permissions->setScreenRecording(true);
+    refresh();
+    EXPECT_EQ(mic->form(), Kind::granted);
+    EXPECT_FALSE(mic->toggle()->isHidden());
+    EXPECT_FALSE(mic->toggle()->isChecked());
+    EXPECT_EQ(system->form(), Kind::granted);
+    mic->toggle()->click();
+    EXPECT_TRUE(view->model()->optInMic()) << "the switch is bound to the opt-in flag";
+    EXPECT_TRUE(mic->toggle()->isChecked());
+
+    view->model()->setSystemAudioRequested(true);
+    h.permissions->setScreenRecording(false);
+    refresh();
+    EXPECT_EQ(system->form(), Kind::denied);
+    EXPECT_EQ(system->settingsButton()->text(), QStringLiteral("システム音声を設定で許可"));
+}
+
+TEST_F(TranscriptionRootViewTest, PermissionHintShowsOnlyWhenNothingCanStart)
+{
+    auto view = makeView();
+    EXPECT_FALSE(view->permissionHint()->isHidden());
+    auto running = runningView();
+    EXPECT_TRUE(running->permissionHint()->isHidden());
+}
+
+TEST_F(TranscriptionRootViewTest, JumpButtonNamesTheLatestTermAndTheUnreadCount)
+{
+    EXPECT_EQ(TranscriptionRootView::jumpButtonLabel(0), QStringLiteral("最新へ"));
+    EXPECT_EQ(TranscriptionRootView::jumpButtonLabel(3), QStringLiteral("最新へ（3）"));
+
+    auto view = makeView();
+    EXPECT_TRUE(view->jumpButton()->isHidden());
+    view->model()->setFollowingLatest(false);
+    EXPECT_FALSE(view->jumpButton()->isHidden());
+    EXPECT_EQ(view->jumpButton()->toolTip(),
+              QStringLiteral("いちばん新しい発言（最下部）へ戻り、以降の発言に追従します。"));
+    for (const char* text : {"一", "二", "三"})
+        finalize(*view, text);
+    EXPECT_EQ(view->jumpButton()->text(), QStringLiteral("最新へ（3）"));
+
+    view->jumpButton()->click();
+    EXPECT_TRUE(view->model()->isFollowingLatest());
+    EXPECT_EQ(view->model()->unreadCount(), 0);
+    EXPECT_TRUE(view->jumpButton()->isHidden());
+}
+
+TEST_F(TranscriptionRootViewTest, NearBottomIncludesExactlyTwentyFourPointsAboveTheEnd)
+{
+    EXPECT_TRUE(TranscriptionRootView::isNearBottom(1000 - 400 - 24, 1000, 400));
+    EXPECT_FALSE(TranscriptionRootView::isNearBottom(1000 - 400 - 24.5, 1000, 400));
+    EXPECT_TRUE(TranscriptionRootView::isNearBottom(600, 1000, 400));
+}
+
+TEST_F(TranscriptionRootViewTest, ScrollingAwayStopsFollowingAndScrollingBackResumesIt)
+{
+    auto view = makeView();
+    view->resize(900, 500);
+    view->show();
+    for (int i = 0; i < 60; ++i)
+        finalize(*view, "行 " + std::to_string(i));
+    QScrollBar* bar = view->transcriptScrollArea()->verticalScrollBar();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->maximum() > 100 && bar->value() == bar->maximum(); }, 3000))
+        << "following keeps the newest line in view";
+
+    bar->setValue(0);
+    EXPECT_FALSE(view->model()->isFollowingLatest());
+    finalize(*view, "新しい行");
+    EXPECT_EQ(view->model()->unreadCount(), 1);
+    QTest::qWait(50);
+    EXPECT_EQ(bar->value(), 0) << "reading back is not interrupted";
+
+    bar->setValue(bar->maximum() - 24);
+    EXPECT_TRUE(view->model()->isFollowingLatest());
+    EXPECT_EQ(view->model()->unreadCount(), 0);
+}
+
+TEST_F(TranscriptionRootViewTest, RowsShowTimeAndTextAndTheVolatileTextInItalics)
+{
+    auto view = makeView();
+    finalize(*view, "おはようございます");
+    view->model()->handle(OutputEvent::volatileTranscript("今日は"));
+    ASSERT_EQ(view->transcriptRows().size(), 1u);
+    const TranscriptRowView* row = view->transcriptRows()[0];
+    EXPECT_EQ(row->text(), QStringLiteral("おはようございます"));
+    EXPECT_EQ(row->timeText(), TranscriptRowView::formatTime(view->model()->finalizedLines()[0].time));
+    EXPECT_EQ(row->timeText().size(), 8);
+    EXPECT_EQ(view->volatileLabel()->text(), QStringLiteral("今日は"));
+    EXPECT_TRUE(view->volatileLabel()->font().italic());
+    EXPECT_FALSE(view->volatileLabel()->isHidden());
+
+    view->model()->focusLine(view->model()->finalizedLines()[0].id);
+    EXPECT_TRUE(view->transcriptRows()[0]->isHighlighted());
+}
+
+TEST_F(TranscriptionRootViewTest, CancellingExportWritesNothingAndConfirmingWritesUtf8)
+{
+    auto view = makeView();
+    EXPECT_FALSE(view->exportButton()->isEnabled());
+    finalize(*view, "テスト行");
+    EXPECT_TRUE(view->exportButton()->isEnabled());
+
+    const QString folder = h.dir.filePath("exports");
+    QDir().mkpath(folder);
+    QString proposed;
+    view->setSaveLocationChooser([&](const QString& name) -> std::optional<QString> {
+        proposed = name;
+        return std::nullopt;
+    });
+    view->exportButton()->click();
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^transcript-\\d{8}-\\d{6}\\.md$")).match(proposed).hasMatch())
+        << proposed.toStdString();
+
+    const QString target = folder + QStringLiteral("/out.md");
+    view->setSaveLocationChooser([&](const QString&) -> std::optional<QString> { return target; });
+    view->exportButton()->click();
+    QFile file(target);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    EXPECT_TRUE(written.startsWith("# 文字起こし\n\n出力日時: "));
+    EXPECT_TRUE(written.contains("テスト行"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("out.md")}) << "no temporary left";
+
+    QStringList errors;
+    view->setErrorReporter([&](const QString& message) { errors << message; });
+    view->setSaveLocationChooser(
+        [&](const QString&) -> std::optional<QString> { return h.dir.filePath("missing/dir/out.md"); });
+    view->exportButton()->click();
+    EXPECT_EQ(errors.size(), 1) << "a failed write is reported, not passed off as done";
+}
+
+TEST_F(TranscriptionRootViewTest, ClearAskesFirstAndCancellingKeepsEverything)
+{
+    auto view = makeView();
+    EXPECT_FALSE(view->clearButton()->isEnabled());
+    finalize(*view, "残す行");
+    EXPECT_TRUE(view->clearButton()->isEnabled());
+
+    bool askedWhileShowing = false;
+    view->setClearConfirmation([&] {
+        askedWhileShowing = view->showClearConfirm();
+        return false;
+    });
+    view->clearButton()->click();
+    EXPECT_TRUE(askedWhileShowing);
+    EXPECT_FALSE(view->showClearConfirm());
+    EXPECT_EQ(view->model()->finalizedLines().size(), 1u);
+
+    view->setClearConfirmation([] { return true; });
+    view->clearButton()->click();
+    EXPECT_TRUE(view->model()->finalizedLines().empty());
+    EXPECT_TRUE(view->transcriptRows().empty());
+    EXPECT_FALSE(view->clearButton()->isEnabled());
+}
+
+TEST_F(TranscriptionRootViewTest, ChoosingAnEventShowsItsLinesAndLiveComesBack)
+{
+    auto view = makeView();
+    finalize(*view, "会議の行");
+    const Date t = view->model()->finalizedLines()[0].time;
+    view->model()->setBrowsingEvent(CalendarEvent{"e1", "定例", t - 60, t + 60});
+    EXPECT_EQ(view->browsingView()->parentWidget()->property("currentIndex"), QVariant());
+    EXPECT_FALSE(view->browsingView()->isHidden());
+    ASSERT_EQ(view->browsingRows().size(), 1u);
+    EXPECT_EQ(view->browsingRows()[0]->text(), QStringLiteral("会議の行"));
+
+    finalize(*view, "閲覧中に来た行");
+    view->model()->setBrowsingEvent(std::nullopt);
+    EXPECT_TRUE(view->browsingView()->isHidden());
+    EXPECT_EQ(view->transcriptRows().size(), 2u) << "lines that arrived while browsing are kept";
+
+    view->model()->setBrowsingEvent(CalendarEvent{"e2", "昔の予定", 0, 10});
+    EXPECT_TRUE(view->browsingRows().empty());
+}
+
+TEST_F(TranscriptionRootViewTest, SidebarDateIsShortJapanese)
+{
+    const QDateTime sunday(QDate(2026, 12, 6), QTime(0, 0));
+    const Date date = dateFromUnixSeconds(static_cast<double>(sunday.toSecsSinceEpoch()));
+    EXPECT_EQ(TranscriptionRootView::sidebarDateText(date), QStringLiteral("12/6 (日)"));
+}
+
+TEST_F(TranscriptionRootViewTest, SidebarToggleFlipsAndPersistsWithItsTooltip)
+{
+    auto view = makeView();
+    EXPECT_TRUE(view->calendarSidebarVisible());
+    EXPECT_EQ(view->sidebarToggleAction()->toolTip(), QStringLiteral("カレンダーを隠す"));
+    view->sidebarToggleAction()->trigger();
+    EXPECT_FALSE(view->calendarSidebarVisible());
+    EXPECT_TRUE(view->calendarSidebar()->isHidden());
+    EXPECT_EQ(view->sidebarToggleAction()->toolTip(), QStringLiteral("カレンダーを表示"));
+    EXPECT_FALSE(defaults.boolValue(TranscriptionRootView::sidebarVisibleKey, true));
+}
+
+TEST_F(TranscriptionRootViewTest, OverlayFollowsTheSharedSettingOnceShown)
+{
+    auto view = makeView();
+    view->show();
+    EXPECT_EQ(view->captionOverlay()->panel(), nullptr) << "off on first launch";
+    defaults.setBool(LiveCaptionOverlayController::visibilityDefaultsKey, true);
+    ASSERT_NE(view->captionOverlay()->panel(), nullptr);
+    EXPECT_TRUE(view->captionOverlay()->panel()->isVisible());
+    defaults.setBool(LiveCaptionOverlayController::visibilityDefaultsKey, false);
+    EXPECT_FALSE(view->captionOverlay()->panel()->isVisible());
+}
+
+TEST_F(TranscriptionRootViewTest, QuestionSectionShowsTheReasonWhenUnavailable)
+{
+    h.responder->setAvailability(ConversationResponderAvailability::unavailable("モデルがありません。"));
+    auto view = makeView();
+    ASSERT_TRUE(
+        test::ViewModelHarness::await([&](auto done) { view->model()->refreshConversationAvailability(done); }));
+    EXPECT_FALSE(view->questionField()->isVisibleTo(view.get()));
+    const auto labels = view->findChildren<QLabel*>();
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [](QLabel* label) {
+        return label->text() == QStringLiteral("「きく」は使えません: モデルがありません。");
+    }));
+}
+
+TEST_F(TranscriptionRootViewTest, QuestionFieldSubmitsWithReturnAndCitationsJumpToLines)
+{
+    auto view = makeView();
+    ASSERT_TRUE(
+        test::ViewModelHarness::await([&](auto done) { view->model()->refreshConversationAvailability(done); }));
+    finalize(*view, "例の件は来週です");
+    const Uuid cited = view->model()->finalizedLines()[0].id;
+    h.responder->pushAnswer(ConversationAnswer{"来週です。", {cited}});
+    EXPECT_EQ(view->questionField()->placeholderText(), QStringLiteral("今の会話にきく（例: さっきの“例の件”って？）"));
+
+    QTest::keyClicks(view->questionField(), QStringLiteral("例の件は？"));
+    EXPECT_EQ(view->model()->askQuestion(), "例の件は？");
+    QTest::keyClick(view->questionField(), Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->model()->askAnswer().has_value(); }, 3000));
+    EXPECT_EQ(h.responder->calls(), 1);
+
+    const auto buttons = view->findChildren<QToolButton*>();
+    const QString time = TranscriptRowView::formatTime(view->model()->finalizedLines()[0].time);
+    const auto citation = std::find_if(buttons.begin(), buttons.end(), [&](auto* b) { return b->text() == time; });
+    ASSERT_NE(citation, buttons.end());
+    (*citation)->click();
+    EXPECT_EQ(view->model()->highlightedLineID(), cited);
+    EXPECT_FALSE(view->model()->isFollowingLatest());
+}
+
+} // namespace
+} // namespace tc
