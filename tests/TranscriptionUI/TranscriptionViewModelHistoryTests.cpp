@@ -1,0 +1,315 @@
+#include "support/ViewModelHarness.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+namespace tc::test {
+namespace {
+
+using Status = PermissionManager::Status;
+
+// Instants in Europe/Berlin, where summer time began on 2026-03-29.
+constexpr Date kMarch30Midnight = 796514400; // 2026-03-30 00:00 CEST
+constexpr Date kMarch29Midnight = 796431600; // 2026-03-29 00:00 CET, 23 hours earlier
+constexpr Date kMarch30At090507 = 796547107; // 09:05:07
+constexpr Date kMarch30Noon = 796557600;     // 12:00:00
+constexpr Date kMarch30At1230 = kMarch30Noon + 1800;
+
+const std::string kAskFailed = "うまく答えられませんでした。もう一度お試しください。";
+
+class TranscriptionViewModelHistoryTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        setenv("TZ", "Europe/Berlin", 1);
+        tzset();
+        ensureCoreApplication();
+    }
+
+    void SetUp() override
+    {
+        h.fixedClock = true;
+        h.clock = kMarch30Noon;
+        h.timings.highlightDuration = std::chrono::milliseconds(400);
+    }
+
+    // A bootstrapped model that does not run (no source opted in); lines are fed by hand at given times.
+    std::unique_ptr<TranscriptionViewModel> idleModel()
+    {
+        auto model = h.makeModel();
+        EXPECT_TRUE(ViewModelHarness::await([&](auto done) { model->bootstrap(done); }));
+        return model;
+    }
+
+    void addLine(TranscriptionViewModel& model, const std::string& text, Date at)
+    {
+        h.clock = at;
+        model.handle(OutputEvent::finalizedTranscript(text));
+    }
+
+    ViewModelHarness h;
+};
+
+TEST_F(TranscriptionViewModelHistoryTest, MarkdownExport_IsByteForByteWithTextsUnescaped)
+{
+    auto model = idleModel();
+    EXPECT_FALSE(model->markdownExport().has_value());
+
+    addLine(*model, "a`b\nc", kMarch30At090507);
+    addLine(*model, "二行目", kMarch30At090507 + 3);
+    h.clock = kMarch30Noon;
+    EXPECT_EQ(*model->markdownExport(), "# 文字起こし\n\n出力日時: 2026-03-30 12:00:00\n\n## 本文\n\n"
+                                        "- `09:05:07` a`b\nc\n- `09:05:10` 二行目\n\n");
+    EXPECT_EQ(model->defaultExportFileName(), "transcript-20260330-120000.md");
+}
+
+TEST_F(TranscriptionViewModelHistoryTest, SidebarDay_MovesByCalendarDaysAcrossSummerTime)
+{
+    h.clock = kMarch30At1230;
+    h.calendar->setStatus(CalendarAuthorizationStatus::granted);
+    const CalendarEvent meeting{"e1", "会議", kMarch29Midnight + 3600, kMarch29Midnight + 7200};
+    h.calendar->setEvents(kMarch29Midnight, {meeting});
+    auto model = idleModel();
+    EXPECT_EQ(model->sidebarDate(), kMarch30Midnight);
+    EXPECT_TRUE(model->dayEvents().empty());
+
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->moveSidebarDay(-1, done); }));
+    EXPECT_EQ(model->sidebarDate(), kMarch29Midnight);
+    EXPECT_EQ(model->dayEvents(), std::vector<CalendarEvent>{meeting});
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->moveSidebarDay(1, done); }));
+    EXPECT_EQ(model->sidebarDate(), kMarch30Midnight);
+    EXPECT_TRUE(model->dayEvents().empty());
+}
+
+TEST_F(TranscriptionViewModelHistoryTest, CalendarDenied_MovesTheDayButLoadsNothingUntilAccessIsGranted)
+{
+    h.calendar->setStatus(CalendarAuthorizationStatus::denied);
+    h.calendar->setEvents(kMarch29Midnight, {CalendarEvent{"e1", "会議", kMarch29Midnight, kMarch29Midnight + 60}});
+    auto model = idleModel();
+    EXPECT_EQ(model->calendarStatus(), CalendarAuthorizationStatus::denied);
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->moveSidebarDay(-1, done); }));
+    EXPECT_EQ(model->sidebarDate(), kMarch29Midnight);
+    EXPECT_TRUE(model->dayEvents().empty());
+    EXPECT_TRUE(h.calendar->requestedDays().empty());
+
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->openCalendarPrivacySettings(done); }));
+    EXPECT_EQ(h.calendar->accessRequests(), 1);
+    EXPECT_EQ(model->calendarStatus(), CalendarAuthorizationStatus::granted);
+    EXPECT_EQ(model->dayEvents().size(), 1u);
+    EXPECT_EQ(h.calendar->requestedDays(), std::vector<Date>{kMarch29Midnight});
+}
+
+TEST_F(TranscriptionViewModelHistoryTest, BrowsingAnEvent_IncludesLinesOnBothBoundsFromEverySession)
+{
+    const CalendarEvent event{"e1", "会議", kMarch30At090507, kMarch30At090507 + 600};
+    const TranscriptSession past{Uuid::random(),
+                                 {FinalizedLine{Uuid::random(), "開始ちょうど", event.start},
+                                  FinalizedLine{Uuid::random(), "前", event.start - 1}},
+                                 event.start - 10,
+                                 event.start + 5};
+    h.writeHistory({past});
+    auto model = idleModel();
+    addLine(*model, "終了ちょうど", event.end);
+    addLine(*model, "終了の一秒後", event.end + 1);
+    addLine(*model, "途中", event.start + 60);
+
+    EXPECT_TRUE(model->browsingLines().empty());
+    QSignalSpy changes(model.get(), &TranscriptionViewModel::browsingEventChanged);
+    model->setBrowsingEvent(event);
+    model->setBrowsingEvent(event);
+    EXPECT_EQ(changes.count(), 1);
+
+    std::vector<std::string> texts;
+    for (const auto& l : model->browsingLines())
+        texts.push_back(l.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"開始ちょうど", "途中", "終了ちょうど"}));
+    EXPECT_TRUE(model->hasLines(event));
+    EXPECT_FALSE(model->hasLines(CalendarEvent{"e2", "空", event.end + 100, event.end + 200}));
+    EXPECT_FALSE(model->hasLines(CalendarEvent{"e3", "逆", event.end, event.start}));
+
+    model->setBrowsingEvent(CalendarEvent{"e2", "空", event.end + 100, event.end + 200});
+    EXPECT_TRUE(model->browsingLines().empty());
+    EXPECT_EQ(model->allLines().size(), 5u);
+    EXPECT_EQ(model->allLines().front().text, "前");
+}
+
+TEST_F(TranscriptionViewModelHistoryTest, ClearAll_KeepsNoticesAndTheRunAndDeletesTheFile)
+{
+    h.fixedClock = false;
+    h.settings->setValue("optInMic", true);
+    h.permissions->grantAll();
+    h.writeHistory({TranscriptSession{Uuid::random(), {FinalizedLine{Uuid::random(), "昔", 1}}, 0, 2.0}});
+    auto model = h.makeModel();
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->bootstrap(done); }));
+    ASSERT_TRUE(h.waitForRecognition(0));
+    model->handle(OutputEvent::notice("お知らせ"));
+    model->handle(OutputEvent::finalizedTranscript("今の行"));
+    model->setFollowingLatest(false);
+    model->handle(OutputEvent::finalizedTranscript("次の行"));
+    model->setAskQuestion("質問");
+    model->setBrowsingEvent(CalendarEvent{"e", "t", 0, 1});
+    const auto oldSession = model->currentSessionID();
+
+    model->clearAll();
+    EXPECT_TRUE(model->finalizedLines().empty());
+    EXPECT_TRUE(model->pastSessions().empty());
+    EXPECT_TRUE(model->allSessions().empty());
+    EXPECT_FALSE(model->browsingEvent().has_value());
+    EXPECT_NE(model->currentSessionID(), oldSession);
+    EXPECT_TRUE(model->isFollowingLatest());
+    EXPECT_EQ(model->unreadCount(), 0);
+    EXPECT_TRUE(model->askQuestion().empty());
+    EXPECT_EQ(model->notices(), std::vector<std::string>{"お知らせ"});
+    EXPECT_TRUE(model->isRunning());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !std::filesystem::exists(h.historyPath()); }, 3000));
+
+    // The pending save of the cleared lines never lands; the run's next line starts the new session.
+    QTest::qWait(900);
+    EXPECT_FALSE(std::filesystem::exists(h.historyPath()));
+    h.pipelines()[0].transcriber->emitSegment("新しい行", true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(h.historyPath()); }, 3000));
+    const auto sessions = h.historyJson()["sessions"];
+    ASSERT_EQ(sessions.size(), 1u);
+    EXPECT_EQ(sessions[0].get<TranscriptSession>().id, model->currentSessionID());
+    EXPECT_EQ(sessions[0]["lines"].size(), 1u);
+}
+
+TEST_F(TranscriptionViewModelHistoryTest, UnreadLines_CountWhileReadingBackAndResetOnFollowing)
+{
+    auto model = idleModel();
+    addLine(*model, "一", kMarch30Noon);
+    EXPECT_EQ(model->unreadCount(), 0);
+
+    model->setFollowingLatest(false);
+    for (const char* text : {"二", "三", "四"})
+        addLine(*model, text, kMarch30Noon);
+    EXPECT_EQ(model->unreadCount(), 3);
+    model->setFollowingLatest(true);
+    EXPECT_EQ(model->unreadCount(), 0);
+    model->setFollowingLatest(false);
+    EXPECT_EQ(model->unreadCount(), 0);
+    addLine(*model, "五", kMarch30Noon);
+    EXPECT_EQ(model->unreadCount(), 1);
+
+    model->focusLine(model->finalizedLines()[0].id);
+    EXPECT_FALSE(model->isFollowingLatest());
+    EXPECT_EQ(model->unreadCount(), 1);
+    EXPECT_EQ(model->pendingScrollTarget(), model->finalizedLines()[0].id);
+    model->setPendingScrollTarget(std::nullopt);
+    EXPECT_FALSE(model->pendingScrollTarget().has_value());
+}
+
+TEST_F(TranscriptionViewModelHistoryTest, Highlight_ClearsAfterItsTimeUnlessANewerLineTookIt)
+{
+    auto model = idleModel();
+    addLine(*model, "A", kMarch30Noon);
+    addLine(*model, "B", kMarch30Noon);
+    const auto a = model->finalizedLines()[0].id;
+    const auto b = model->finalizedLines()[1].id;
+
+    QElapsedTimer clock;
+    clock.start();
+    model->focusLine(a);
+    QTest::qWait(200);
+    model->focusLine(b);
+    const auto bAt = clock.elapsed();
+    QTest::qWait(static_cast<int>(450 - clock.elapsed()));
+    EXPECT_EQ(model->highlightedLineID(), b) << "A's timer must leave B's highlight alone";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->highlightedLineID().has_value(); }, 2000));
+    EXPECT_GE(clock.elapsed() - bAt, 390);
+
+    EXPECT_EQ(model->line(a)->text, "A");
+    EXPECT_FALSE(model->line(Uuid::random()).has_value());
+}
+
+TEST_F(TranscriptionViewModelHistoryTest, LineLookup_SeesOnlyTheCurrentSession)
+{
+    const FinalizedLine old{Uuid::random(), "昔", 5};
+    h.writeHistory({TranscriptSession{Uuid::random(), {old}, 0, 6.0}});
+    auto model = idleModel();
+    ASSERT_EQ(model->pastSessions().size(), 1u);
+    EXPECT_FALSE(model->line(old.id).has_value());
+}
+
+TEST_F(TranscriptionViewModelHistoryTest, Asking_IgnoresBlankAndOverlappingQuestions)
+{
+    auto model = idleModel();
+    ASSERT_TRUE(model->conversationAvailable());
+    model->setAskQuestion(" \n\u3000\t ");
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->askAboutConversation(done); }));
+    EXPECT_FALSE(model->isAsking());
+    EXPECT_EQ(h.responder->calls(), 0);
+
+    for (int i = 0; i < 120; ++i)
+        addLine(*model, "行" + std::to_string(i), kMarch30Noon + i);
+    h.responder->hold();
+    h.responder->pushAnswer(ConversationAnswer{"答え", {model->finalizedLines()[100].id}});
+    model->setAskQuestion("  何の話？\n");
+    bool firstDone = false;
+    model->askAboutConversation([&] { firstDone = true; });
+    EXPECT_TRUE(model->isAsking());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.responder->calls() == 1; }, 3000));
+    bool secondDone = false;
+    model->askAboutConversation([&] { secondDone = true; });
+    EXPECT_TRUE(secondDone);
+    h.responder->release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return firstDone; }, 3000));
+
+    EXPECT_EQ(h.responder->calls(), 1);
+    EXPECT_EQ(*h.responder->lastQuestion(), "何の話？");
+    const auto excerpt = *h.responder->lastExcerpt();
+    ASSERT_EQ(excerpt.lines().size(), 80u);
+    EXPECT_EQ(excerpt.lines().front().text, "行40");
+    EXPECT_FALSE(model->isAsking());
+    EXPECT_EQ(model->askAnswer()->text, "答え");
+    EXPECT_EQ(model->askQuestion(), "  何の話？\n");
+}
+
+TEST_F(TranscriptionViewModelHistoryTest, Asking_ErrorThenSuccess_LeavesExactlyOneOutcome)
+{
+    auto model = idleModel();
+    addLine(*model, "会議は三時から", kMarch30Noon);
+    model->setAskQuestion("いつ？");
+    h.responder->pushAnswer(ConversationAnswer{"三時です", {model->finalizedLines()[0].id}});
+    h.responder->pushFailure("モデルが応答しません");
+    h.responder->pushAnswer(ConversationAnswer{"三時です", {model->finalizedLines()[0].id}});
+
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->askAboutConversation(done); }));
+    EXPECT_EQ(model->askAnswer()->text, "三時です");
+    EXPECT_FALSE(model->askError().has_value());
+
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->askAboutConversation(done); }));
+    EXPECT_FALSE(model->askAnswer().has_value());
+    EXPECT_EQ(model->askError(), kAskFailed);
+    EXPECT_TRUE(model->notices().empty());
+
+    QSignalSpy errors(model.get(), &TranscriptionViewModel::askErrorChanged);
+    bool done = false;
+    model->askAboutConversation([&] { done = true; });
+    EXPECT_FALSE(model->askError().has_value()) << "cleared when the question starts";
+    EXPECT_EQ(errors.count(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 3000));
+    EXPECT_EQ(model->askAnswer()->sourceLineIDs, std::vector<Uuid>{model->finalizedLines()[0].id});
+    EXPECT_FALSE(model->askError().has_value());
+}
+
+TEST_F(TranscriptionViewModelHistoryTest, UnavailableResponder_GivesItsReasonAndAnswersNothing)
+{
+    h.responder->setAvailability(ConversationResponderAvailability::unavailable("モデルがありません。"));
+    auto model = idleModel();
+    EXPECT_FALSE(model->conversationAvailable());
+    EXPECT_EQ(model->conversationUnavailableReason(), "モデルがありません。");
+    addLine(*model, "行", kMarch30Noon);
+    model->setAskQuestion("質問");
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->askAboutConversation(done); }));
+    EXPECT_EQ(h.responder->calls(), 0);
+    EXPECT_FALSE(model->isAsking());
+}
+
+} // namespace
+} // namespace tc::test
