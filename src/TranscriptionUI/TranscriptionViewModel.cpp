@@ -172,6 +172,7 @@ TranscriptionViewModel::TranscriptionViewModel(Dependencies dependencies, QObjec
         m_settings = m_ownedSettings.get();
     }
 
+    m_pastSessions = std::make_shared<const std::vector<TranscriptSession>>();
     m_sidebarDate = startOfLocalDay(now());
     m_currentSessionID = Uuid::random();
     m_currentSessionStartedAt = now();
@@ -229,9 +230,9 @@ void TranscriptionViewModel::bootstrap(Done done)
     offMain<std::vector<TranscriptSession>>(
         *m_storeWorker, [store = m_deps.store](std::stop_token) { return store->load(); },
         [this, done = std::move(done)](std::vector<TranscriptSession> sessions) mutable {
-            assign(m_pastSessions, std::move(sessions), &TranscriptionViewModel::pastSessionsChanged);
+            setPastSessions(std::move(sessions));
             m_historyLoaded = true;
-            if (m_pendingSave) scheduleSave();
+            if (m_savePending) scheduleSave();
             refreshPermissions([this, done = std::move(done)]() mutable {
                 offMain<CalendarAuthorizationStatus>(
                     *m_calendarWorker,
@@ -415,6 +416,7 @@ void TranscriptionViewModel::handle(const OutputEvent& event)
         break;
     case OutputEvent::Kind::finalizedTranscript:
         m_finalizedLines.push_back(FinalizedLine{Uuid::random(), event.text, now()});
+        if (!isBlankText(event.text)) ++m_nonBlankLines;
         emit finalizedLinesChanged();
         assign(m_volatileText, std::string{}, &TranscriptionViewModel::volatileTextChanged);
         if (!m_isFollowingLatest) {
@@ -439,18 +441,16 @@ void TranscriptionViewModel::appendNotice(std::string notice)
 
 void TranscriptionViewModel::updateLiveCaption()
 {
-    // Only the tail matters; the ids are positions among all non-blank finalized texts.
+    // Only the tail is laid out; the ids are positions among all non-blank finalized texts.
     const auto maxLines = LiveCaptionStyle::defaultStyle().maxLines;
     std::vector<std::string> tail;
-    std::int64_t nonBlank = 0;
-    for (auto it = m_finalizedLines.rbegin(); it != m_finalizedLines.rend(); ++it) {
-        if (isBlankText(it->text)) continue;
-        if (static_cast<std::int64_t>(tail.size()) < maxLines) tail.push_back(it->text);
-        ++nonBlank;
+    for (auto it = m_finalizedLines.rbegin();
+         it != m_finalizedLines.rend() && static_cast<std::int64_t>(tail.size()) < maxLines; ++it) {
+        if (!isBlankText(it->text)) tail.push_back(it->text);
     }
     std::reverse(tail.begin(), tail.end());
     auto content = LiveCaptionPresenter::content(tail, m_volatileText, maxLines);
-    const auto offset = nonBlank - static_cast<std::int64_t>(tail.size());
+    const auto offset = m_nonBlankLines - static_cast<std::int64_t>(tail.size());
     for (auto& captionLine : content.lines)
         captionLine.id += offset;
     assign(m_liveCaptionContent, std::move(content), &TranscriptionViewModel::liveCaptionContentChanged);
@@ -472,10 +472,10 @@ void TranscriptionViewModel::shutdown()
     assign(m_isRunning, false, &TranscriptionViewModel::isRunningChanged);
     resetRunFields();
     // The last lines of the session would otherwise be lost with the pending debounced save.
-    const bool pending = m_saveTimer.isActive() || m_pendingSave.has_value();
+    const bool pending = m_savePending;
     m_saveTimer.stop();
-    m_pendingSave.reset();
-    if (m_historyLoaded && (pending || currentSessionSnapshot().hasContent())) enqueueSave(allSessions());
+    m_savePending = false;
+    if (m_historyLoaded && (pending || !m_finalizedLines.empty())) enqueueSave(now());
     m_storeWorker->drainAndJoin();
 }
 
@@ -491,35 +491,52 @@ TranscriptSession TranscriptionViewModel::currentSessionSnapshot() const
 std::vector<TranscriptSession> TranscriptionViewModel::allSessions() const
 {
     std::vector<TranscriptSession> sessions;
-    sessions.reserve(m_pastSessions.size() + 1);
+    sessions.reserve(m_pastSessions->size() + 1);
     if (!m_finalizedLines.empty()) sessions.push_back(currentSessionSnapshot());
-    sessions.insert(sessions.end(), m_pastSessions.begin(), m_pastSessions.end());
+    sessions.insert(sessions.end(), m_pastSessions->begin(), m_pastSessions->end());
     return sessions;
 }
 
+// The list is taken when the timer fires: every change of the lines reschedules, and the end time is the one of
+// this moment, so the written list is the one of the last scheduling without copying it each time.
 void TranscriptionViewModel::scheduleSave()
 {
     if (m_shutDown) return;
-    m_pendingSave = allSessions();
+    m_savePending = true;
+    m_pendingEndedAt = m_isRunning ? std::nullopt : std::optional<Date>(now());
     m_saveTimer.start();
 }
 
 void TranscriptionViewModel::writePendingSave()
 {
-    if (!m_pendingSave) return;
-    // Until the history is read the list lacks the past sessions; it is taken again once they are there.
-    if (!m_historyLoaded) return;
-    enqueueSave(std::move(*m_pendingSave));
-    m_pendingSave.reset();
+    // Until the history is read the list would lack the past sessions; the save is scheduled again then.
+    if (!m_savePending || !m_historyLoaded) return;
+    m_savePending = false;
+    enqueueSave(m_pendingEndedAt);
 }
 
-void TranscriptionViewModel::enqueueSave(std::vector<TranscriptSession> sessions)
+void TranscriptionViewModel::enqueueSave(std::optional<Date> endedAt)
 {
-    m_storeWorker->post([store = m_deps.store, hop = m_hop, this, sessions = std::move(sessions)](std::stop_token) {
+    std::optional<TranscriptSession> current;
+    if (!m_finalizedLines.empty())
+        current = TranscriptSession{m_currentSessionID, m_finalizedLines, m_currentSessionStartedAt, endedAt};
+    m_storeWorker->post([store = m_deps.store, hop = m_hop, this, current = std::move(current),
+                         past = m_pastSessions](std::stop_token) {
+        std::vector<TranscriptSession> sessions;
+        sessions.reserve(past->size() + 1);
+        if (current) sessions.push_back(*current);
+        sessions.insert(sessions.end(), past->begin(), past->end());
         // A history that silently stops being written would lose the user's lines without a word.
         if (auto error = store->save(sessions))
             hop->post([this, message = std::move(error->message)] { handle(OutputEvent::notice(message)); });
     });
+}
+
+void TranscriptionViewModel::setPastSessions(std::vector<TranscriptSession> sessions)
+{
+    if (sessions == *m_pastSessions) return;
+    m_pastSessions = std::make_shared<const std::vector<TranscriptSession>>(std::move(sessions));
+    emit pastSessionsChanged();
 }
 
 // --- Sources, permissions and levels ---
@@ -686,7 +703,7 @@ std::vector<FinalizedLine> TranscriptionViewModel::allLines() const
 {
     std::vector<FinalizedLine> lines;
     if (!m_finalizedLines.empty()) lines = m_finalizedLines;
-    for (const auto& session : m_pastSessions)
+    for (const auto& session : *m_pastSessions)
         lines.insert(lines.end(), session.lines.begin(), session.lines.end());
     std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.time < b.time; });
     return lines;
@@ -706,7 +723,7 @@ bool TranscriptionViewModel::hasLines(const CalendarEvent& event) const
 {
     const auto inside = [&](const FinalizedLine& l) { return event.start <= l.time && l.time <= event.end; };
     if (std::any_of(m_finalizedLines.begin(), m_finalizedLines.end(), inside)) return true;
-    return std::any_of(m_pastSessions.begin(), m_pastSessions.end(), [&](const TranscriptSession& session) {
+    return std::any_of(m_pastSessions->begin(), m_pastSessions->end(), [&](const TranscriptSession& session) {
         return std::any_of(session.lines.begin(), session.lines.end(), inside);
     });
 }
@@ -762,13 +779,14 @@ void TranscriptionViewModel::clearAll()
 {
     if (!m_finalizedLines.empty()) {
         m_finalizedLines.clear();
+        m_nonBlankLines = 0;
         emit finalizedLinesChanged();
     }
     assign(m_volatileText, std::string{}, &TranscriptionViewModel::volatileTextChanged);
     updateLiveCaption();
     assign(m_levels, {}, &TranscriptionViewModel::levelsChanged);
     assign(m_levelHistory, {}, &TranscriptionViewModel::levelHistoryChanged);
-    assign(m_pastSessions, {}, &TranscriptionViewModel::pastSessionsChanged);
+    setPastSessions({});
     setBrowsingEvent(std::nullopt);
     m_currentSessionID = Uuid::random();
     m_currentSessionStartedAt = now();
@@ -781,7 +799,7 @@ void TranscriptionViewModel::clearAll()
     assign(m_askQuestion, std::string{}, &TranscriptionViewModel::askQuestionChanged);
     assign(m_askError, std::optional<std::string>{}, &TranscriptionViewModel::askErrorChanged);
     m_saveTimer.stop();
-    m_pendingSave.reset();
+    m_savePending = false;
     m_storeWorker->post([store = m_deps.store](std::stop_token) { store->clear(); });
 }
 

@@ -189,7 +189,7 @@ public:
     const std::vector<CalendarEvent>& dayEvents() const { return m_dayEvents; }
     const std::optional<CalendarEvent>& browsingEvent() const { return m_browsingEvent; }
     void setBrowsingEvent(std::optional<CalendarEvent> event);
-    const std::vector<TranscriptSession>& pastSessions() const { return m_pastSessions; }
+    const std::vector<TranscriptSession>& pastSessions() const { return *m_pastSessions; }
 
     // All lines of allSessions(), earliest first.
     std::vector<FinalizedLine> allLines() const;
@@ -285,7 +285,8 @@ private:
     void joinRun(std::int64_t generation);
     void scheduleSave();
     void writePendingSave();
-    void enqueueSave(std::vector<TranscriptSession> sessions);
+    void enqueueSave(std::optional<Date> endedAt);
+    void setPastSessions(std::vector<TranscriptSession> sessions);
     void sourcesDidChange();
     void postSpeechPermissionNotice();
     void resetRunFields();
@@ -327,7 +328,8 @@ private:
     Date m_sidebarDate = 0;
     std::vector<CalendarEvent> m_dayEvents;
     std::optional<CalendarEvent> m_browsingEvent;
-    std::vector<TranscriptSession> m_pastSessions;
+    // Shared with pending saves, so that writing a long history copies nothing on the main thread.
+    std::shared_ptr<const std::vector<TranscriptSession>> m_pastSessions;
     bool m_isFollowingLatest = true;
     std::int64_t m_unreadCount = 0;
     std::optional<Uuid> m_pendingScrollTarget;
@@ -346,7 +348,11 @@ private:
     Uuid m_currentSessionID;
     Date m_currentSessionStartedAt = 0;
     QTimer m_saveTimer;
-    std::optional<std::vector<TranscriptSession>> m_pendingSave;
+    bool m_savePending = false;
+    // The current session's end time as it was when the pending save was scheduled.
+    std::optional<Date> m_pendingEndedAt;
+    // Non-blank finalized lines, for the caption's line ids.
+    std::int64_t m_nonBlankLines = 0;
     // Saves wait until the history has been read, so an early save cannot overwrite it.
     bool m_historyLoaded = false;
     bool m_shutDown = false;
