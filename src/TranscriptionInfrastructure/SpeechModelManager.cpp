@@ -5,9 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <sys/stat.h>
 #include <system_error>
 
 #ifndef TC_DATA_DIR
@@ -30,27 +30,39 @@ std::string lowerHex(std::string text)
     return text;
 }
 
+std::string textField(const nlohmann::json& entry, const char* key)
+{
+    const auto it = entry.find(key);
+    return it != entry.end() && it->is_string() ? it->get<std::string>() : std::string{};
+}
+
 std::optional<SpeechModelInfo> modelFrom(const nlohmann::json& entry, const std::string& fallbackName)
 {
     if (!entry.is_object()) return std::nullopt;
     SpeechModelInfo model;
-    model.name = entry.value("name", fallbackName);
-    model.fileName =
-        entry.value("file", entry.value("fileName", entry.value("filename", "ggml-" + model.name + ".bin")));
-    model.sha1 = lowerHex(entry.value("sha1", std::string{}));
-    const auto size = entry.find("size") != entry.end() ? entry.find("size") : entry.find("bytes");
-    if (size != entry.end() && size->is_number_unsigned()) model.size = size->get<std::uint64_t>();
-    if (model.name.empty() || model.sha1.size() != 40) return std::nullopt;
+    model.name = textField(entry, "name");
+    if (model.name.empty()) model.name = fallbackName;
+    model.fileName = textField(entry, "file");
+    if (model.fileName.empty()) model.fileName = "ggml-" + model.name + ".bin";
+    // Unknown checksums and sizes are null in the catalogue: such a model is listed but cannot be verified.
+    model.sha1 = lowerHex(textField(entry, "sha1"));
+    for (const char* key : {"bytes", "size"}) {
+        if (const auto it = entry.find(key); it != entry.end() && it->is_number_unsigned())
+            model.size = it->get<std::uint64_t>();
+    }
+    if (model.name.empty()) return std::nullopt;
     // A catalogue entry must never point outside the models folder.
-    if (model.fileName.empty() || model.fileName.find('/') != std::string::npos || model.fileName.starts_with("."))
-        return std::nullopt;
+    if (model.fileName.find('/') != std::string::npos || model.fileName.starts_with(".")) return std::nullopt;
     return model;
 }
 
-std::int64_t modifiedTime(const fs::path& file, std::error_code& error)
+// Size and modification time in nanoseconds, the key under which a verdict is remembered.
+std::optional<std::pair<std::uint64_t, std::int64_t>> stamp(const fs::path& file)
 {
-    const auto time = fs::last_write_time(file, error);
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) return std::nullopt;
+    return std::pair{static_cast<std::uint64_t>(info.st_size),
+                     static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
 }
 
 } // namespace
@@ -147,33 +159,36 @@ fs::path SpeechModelManager::cacheFile() const
 
 bool SpeechModelManager::verify(const SpeechModelInfo& model, const fs::path& file)
 {
-    std::error_code error;
-    const std::uint64_t size = fs::file_size(file, error);
-    if (error) return false;
+    if (model.sha1.size() != 40) return false;
+    const auto before = stamp(file);
+    if (!before) return false;
+    const auto [size, modified] = *before;
     if (model.size != 0 && size != model.size) return false;
-    const std::int64_t modified = modifiedTime(file, error);
-    if (error) return false;
 
+    // The same record the install command keeps: {"file": {"bytes", "mtime_ns", "digest"}}.
     nlohmann::json cache = nlohmann::json::object();
     if (std::ifstream in(cacheFile()); in) {
         cache = nlohmann::json::parse(in, nullptr, false);
         if (!cache.is_object()) cache = nlohmann::json::object();
     }
     if (const auto it = cache.find(model.fileName); it != cache.end() && it->is_object()) {
-        if (it->value("size", std::uint64_t{0}) == size && it->value("modified", std::int64_t{0}) == modified &&
-            it->value("sha1", std::string{}) == model.sha1)
+        const auto field = [&](const char* key) { return it->contains(key) ? it->at(key) : nlohmann::json(); };
+        if (field("bytes") == nlohmann::json(size) && field("mtime_ns") == nlohmann::json(modified) &&
+            field("digest") == nlohmann::json(model.sha1))
             return true;
     }
     const auto sha1 = sha1Of(file);
     if (!sha1 || *sha1 != model.sha1) return false;
-    // Only a verified file is remembered; a damaged one is checked again next time, after it may be replaced.
-    cache[model.fileName] = {{"size", size}, {"modified", modified}, {"sha1", *sha1}};
+    // Only a verified file is remembered, and only if it did not change while it was read.
+    if (stamp(file) != before) return true;
+    cache[model.fileName] = {{"bytes", size}, {"mtime_ns", modified}, {"digest", *sha1}};
     const fs::path temporary = cacheFile().string() + ".tmp";
     {
         std::ofstream out(temporary, std::ios::trunc);
-        out << cache.dump(2) << '\n';
+        out << cache.dump(1) << '\n';
         if (!out) return true;
     }
+    std::error_code error;
     fs::rename(temporary, cacheFile(), error);
     return true;
 }
@@ -197,6 +212,9 @@ SpeechModelManager::Lookup SpeechModelManager::locate(const std::string& name)
         return "音声認識モデル「" + name + "」がインストールされていません。端末で " + installCommand(name) +
                " を実行してから、もう一度お試しください。";
     std::lock_guard lock(m_mutex);
+    if (model->sha1.size() != 40)
+        return "音声認識モデル「" + name + "」は確認用のチェックサムが分からないため使えません。別のモデル（" +
+               defaultModelName() + " など）を指定してください。";
     if (!verify(*model, file))
         return "音声認識モデル「" + name + "」のファイル（" + file.string() + "）が壊れているため使えません。端末で " +
                installCommand(name) + " を実行して入れ直してください。";

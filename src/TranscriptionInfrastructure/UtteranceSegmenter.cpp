@@ -64,11 +64,15 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
         if (speechCount < m_settings.onsetFrames) return;
         // Onset: the utterance holds the pre-roll and the frames of the burst.
         m_inUtterance = true;
+        m_continuesCut = false;
         ++m_index;
         m_current.assign(m_preRoll.begin(), m_preRoll.end());
         m_currentStart = frameStart + static_cast<double>(frame.size()) / m_settings.sampleRate -
                          static_cast<double>(m_current.size()) / m_settings.sampleRate;
-        m_currentLevels.assign(m_current.size() / m_frameSamples, -100.0);
+        m_currentLevels.clear();
+        for (std::size_t offset = 0; offset + m_frameSamples <= m_current.size(); offset += m_frameSamples)
+            m_currentLevels.push_back(
+                VoiceActivityDetector::levelDb(std::span<const float>(m_current.data() + offset, m_frameSamples)));
         m_speechFrames = speechCount;
         m_pauseFrames = 0;
         m_preRoll.clear();
@@ -93,10 +97,24 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
     if (m_current.size() >= maxSamples) completed.push_back(cutAtQuietest());
 }
 
+double UtteranceSegmenter::levelSpreadDb(std::vector<double> levels)
+{
+    if (levels.size() < 2) return 0;
+    const auto low = levels.begin() + static_cast<std::ptrdiff_t>(levels.size() / 10);
+    std::nth_element(levels.begin(), low, levels.end());
+    const double quiet = *low;
+    const auto high = levels.begin() + static_cast<std::ptrdiff_t>(levels.size() * 9 / 10);
+    std::nth_element(levels.begin(), high, levels.end());
+    return *high - quiet;
+}
+
 std::optional<SegmentedUtterance> UtteranceSegmenter::closeCurrent(std::size_t keepSamples)
 {
-    const bool enough =
-        static_cast<double>(m_speechFrames) * m_settings.frameSeconds >= m_settings.minimumSpeechSeconds;
+    // The rest of a cut utterance continues speech already taken: it is kept however short.
+    const bool enough = m_continuesCut || (static_cast<double>(m_speechFrames) * m_settings.frameSeconds >=
+                                               m_settings.minimumSpeechSeconds &&
+                                           levelSpreadDb(m_currentLevels) >= m_settings.minimumSpreadDb);
+    m_continuesCut = false;
     SegmentedUtterance utterance;
     utterance.start = m_currentStart;
     utterance.end = m_currentStart + static_cast<double>(keepSamples) / m_settings.sampleRate;
@@ -136,6 +154,7 @@ SegmentedUtterance UtteranceSegmenter::cutAtQuietest()
     m_currentLevels.erase(m_currentLevels.begin(), m_currentLevels.begin() + static_cast<std::ptrdiff_t>(cutFrame));
     m_currentStart = utterance.end;
     m_speechFrames = m_currentLevels.size();
+    m_continuesCut = true;
     return utterance;
 }
 

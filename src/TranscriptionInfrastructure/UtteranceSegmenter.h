@@ -33,10 +33,13 @@ public:
         std::size_t onsetWindow = 5;
         // Audio kept before the onset, so the first syllable is whole.
         double preRollSeconds = 0.3;
-        // The pause that ends an utterance.
-        double endPauseSeconds = 0.5;
+        // The pause that ends an utterance: longer than the pause at a comma, shorter than a change of speaker.
+        double endPauseSeconds = 0.65;
         // Less speech than this (clicks, a cough) is no utterance.
         double minimumSpeechSeconds = 0.25;
+        // Speech rises and falls with its syllables; a stretch whose loud and quiet frames (90th and 10th
+        // percentile) are closer than this is a steady noise that began, not speech.
+        double minimumSpreadDb = 12.0;
         double maximumUtteranceSeconds = 12.0;
         // A too-long utterance is cut at the quietest frame within this span before the maximum.
         double cutSearchSeconds = 2.0;
@@ -65,6 +68,7 @@ private:
     void processFrame(std::span<const float> frame, std::vector<SegmentedUtterance>& completed);
     std::optional<SegmentedUtterance> closeCurrent(std::size_t keepSamples);
     SegmentedUtterance cutAtQuietest();
+    static double levelSpreadDb(std::vector<double> levels);
 
     Settings m_settings;
     VoiceActivityDetector m_detector;
@@ -82,6 +86,7 @@ private:
     std::size_t m_speechFrames = 0;
     std::size_t m_pauseFrames = 0;
     std::size_t m_index = 0;
+    bool m_continuesCut = false;
 };
 
 } // namespace tc

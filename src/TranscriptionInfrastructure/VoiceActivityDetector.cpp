@@ -8,9 +8,6 @@ namespace tc {
 namespace {
 
 constexpr double kSilenceDb = -100.0;
-// Per-frame steps of the floor: a quick follow of a steady background, a slow creep otherwise.
-constexpr double kSteadyRate = 0.1;
-constexpr double kCreepDb = 0.01;
 
 } // namespace
 
@@ -30,34 +27,15 @@ double VoiceActivityDetector::levelDb(std::span<const float> frame)
 bool VoiceActivityDetector::isSpeech(std::span<const float> frame)
 {
     const double level = levelDb(frame);
-    if (!m_primed) {
-        // Recordings and captures start before anyone speaks: the first frame is the background.
-        m_floorDb = level;
-        m_primed = true;
-    }
     m_history[m_historyNext] = level;
     m_historyNext = (m_historyNext + 1) % kHistory;
     m_historyCount = std::min(m_historyCount + 1, kHistory);
 
-    if (level < m_floorDb) {
-        m_floorDb = level;
-    } else if (m_historyCount == kHistory) {
-        double mean = 0;
-        for (double value : m_history)
-            mean += value;
-        mean /= static_cast<double>(kHistory);
-        double variance = 0;
-        for (double value : m_history)
-            variance += (value - mean) * (value - mean);
-        const double spread = std::sqrt(variance / static_cast<double>(kHistory));
-        if (spread < m_settings.steadySpreadDb && mean > m_floorDb)
-            m_floorDb += (mean - m_floorDb) * kSteadyRate;
-        else
-            m_floorDb += kCreepDb;
-    } else {
-        m_floorDb += kCreepDb;
-    }
-    m_floorDb = std::max(m_floorDb, kSilenceDb);
+    std::array<double, kHistory> sorted = m_history;
+    const auto end = sorted.begin() + static_cast<std::ptrdiff_t>(m_historyCount);
+    const auto tenth = sorted.begin() + static_cast<std::ptrdiff_t>(m_historyCount / 10);
+    std::nth_element(sorted.begin(), tenth, end);
+    m_floorDb = *tenth;
     return level > m_floorDb + m_settings.marginDb && level > m_settings.minimumSpeechDb;
 }
 

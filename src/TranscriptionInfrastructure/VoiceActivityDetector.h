@@ -6,9 +6,10 @@
 
 namespace tc {
 
-// Tells speech frames from pauses by their energy against a noise floor that follows the background: it drops
-// at once to a quieter frame and rises quickly only while the level stays steady (hum, fan, hiss), which speech
-// with its syllable rhythm never does for long. Not thread-safe: one owner.
+// Tells speech frames from pauses by their energy against a noise floor: the level that a tenth of the last
+// three seconds' frames stay under. Speech always has quiet gaps between syllables, so the floor stays at the
+// background under it, while a steady background (hum, fan, hiss) sets the floor at its own level within a few
+// frames. Not thread-safe: one owner.
 class VoiceActivityDetector {
 public:
     struct Settings {
@@ -16,8 +17,6 @@ public:
         double marginDb = 9.0;
         // ...and above this absolute level (dB relative to full scale).
         double minimumSpeechDb = -50.0;
-        // Spread of the recent levels below which the background counts as steady.
-        double steadySpreadDb = 3.0;
     };
 
     VoiceActivityDetector() = default;
@@ -31,11 +30,10 @@ public:
     static double levelDb(std::span<const float> frame);
 
 private:
-    static constexpr std::size_t kHistory = 50;
+    static constexpr std::size_t kHistory = 150;
 
     Settings m_settings;
-    double m_floorDb = 0;
-    bool m_primed = false;
+    double m_floorDb = -100.0;
     std::array<double, kHistory> m_history{};
     std::size_t m_historyCount = 0;
     std::size_t m_historyNext = 0;
