@@ -41,7 +41,8 @@ TranscriptionCorvaneApp::TranscriptionCorvaneApp(QApplication& app) : m_defaults
 {
     useJapaneseFont(app);
     m_updater = SparkleUpdaterAdapter::makeIfConfigured(m_defaults.get(), QApplication::applicationVersion());
-    m_window = std::make_unique<TranscriptionMainWindow>(m_defaults.get(), m_updater.get());
+    m_window = std::make_unique<TranscriptionMainWindow>(TranscriptionViewModel::defaultDependencies(),
+                                                         m_defaults.get(), m_updater.get());
     if (qEnvironmentVariableIsSet("TC_WINDOW_STATE_FILE"))
         new WindowStateDump(m_window->rootView(), qEnvironmentVariable("TC_WINDOW_STATE_FILE"), m_window.get());
 

@@ -14,8 +14,8 @@ class UserDefaults;
 
 // The application shell: settings, the process-wide updater, the window, quitting cleanly on SIGTERM and
 // SIGINT. Main thread only.
+// Not a Q_OBJECT, so linking the shell's library alone does not pull in the application's adapters.
 class TranscriptionCorvaneApp : public QObject {
-    Q_OBJECT
 public:
     // Chooses the display back end before Qt starts: on Wayland with XWayland present, X11, so the caption
     // panel can stay above other windows. Call before creating the QApplication.
@@ -23,6 +23,7 @@ public:
     // Runs the window until the user quits; the process's exit status.
     static int main(int argc, char** argv);
 
+    // Builds the window over the application's own adapters and shows it.
     explicit TranscriptionCorvaneApp(QApplication& app);
     ~TranscriptionCorvaneApp() override;
 

@@ -11,9 +11,9 @@
 
 namespace tc {
 
-TranscriptionMainWindow::TranscriptionMainWindow(UserDefaults* defaults, UpdaterPort* updater, QWidget* parent)
-    : QMainWindow(parent),
-      m_root(new TranscriptionRootView(TranscriptionViewModel::defaultDependencies(), defaults, this)),
+TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel::Dependencies dependencies,
+                                                 UserDefaults* defaults, UpdaterPort* updater, QWidget* parent)
+    : QMainWindow(parent), m_root(new TranscriptionRootView(std::move(dependencies), defaults, this)),
       m_captionCommands(new LiveCaptionCommands(defaults, this)), m_updaterCommands(new UpdaterCommands(updater, this))
 {
     setCentralWidget(m_root);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TranscriptionUI/TranscriptionViewModel.h"
+
 #include <QMainWindow>
 
 namespace tc {
@@ -18,7 +20,9 @@ public:
     static constexpr int minimumWidth = 760;
     static constexpr int minimumHeight = 480;
 
-    TranscriptionMainWindow(UserDefaults* defaults, UpdaterPort* updater, QWidget* parent = nullptr);
+    // updater may be null (no update feed configured).
+    TranscriptionMainWindow(TranscriptionViewModel::Dependencies dependencies, UserDefaults* defaults,
+                            UpdaterPort* updater, QWidget* parent = nullptr);
 
     TranscriptionRootView* rootView() const { return m_root; }
     LiveCaptionCommands* captionCommands() const { return m_captionCommands; }

@@ -1,5 +1,6 @@
 #include "TranscriptionCorvane/WindowStateDump.h"
 
+#include "TranscriptionUI/CalendarEventRowView.h"
 #include "TranscriptionUI/LiveCaptionOverlayController.h"
 #include "TranscriptionUI/LiveCaptionOverlayModel.h"
 #include "TranscriptionUI/LiveCaptionOverlayPanel.h"
@@ -24,9 +25,20 @@ WindowStateDump::WindowStateDump(TranscriptionRootView* root, QString path, QObj
     TranscriptionViewModel* model = root->model();
     for (auto signal : {&TranscriptionViewModel::finalizedLinesChanged, &TranscriptionViewModel::volatileTextChanged,
                         &TranscriptionViewModel::noticesChanged, &TranscriptionViewModel::isRunningChanged,
-                        &TranscriptionViewModel::liveCaptionContentChanged})
+                        &TranscriptionViewModel::liveCaptionContentChanged, &TranscriptionViewModel::dayEventsChanged,
+                        &TranscriptionViewModel::browsingEventChanged})
         connect(model, signal, &m_debounce, qOverload<>(&QTimer::start));
 }
+
+namespace {
+
+QJsonObject frame(const QWidget* widget)
+{
+    const QRect global(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+    return {{"x", global.x()}, {"y", global.y()}, {"width", global.width()}, {"height", global.height()}};
+}
+
+} // namespace
 
 void WindowStateDump::write()
 {
@@ -39,6 +51,17 @@ void WindowStateDump::write()
     QJsonArray captions;
     for (const auto& line : m_root->captionOverlay()->model()->content().lines)
         captions.append(QJsonObject{{"text", QString::fromStdString(line.text)}, {"volatile", line.isVolatile}});
+    QJsonArray browsingRows;
+    for (const TranscriptRowView* row : m_root->browsingRows())
+        browsingRows.append(row->text());
+    QJsonArray events;
+    for (const CalendarEventRowView* row : m_root->calendarSidebar()->findChildren<CalendarEventRowView*>()) {
+        if (!row->isVisible()) continue;
+        QJsonObject event = frame(row);
+        event.insert("title", row->text());
+        event.insert("hasLines", row->hasLines());
+        events.append(event);
+    }
     const LiveCaptionOverlayPanel* panel = m_root->captionOverlay()->panel();
     const QJsonObject state{
         {"rows", rows},
@@ -48,6 +71,11 @@ void WindowStateDump::write()
         {"runButton", m_root->runButton()->isVisible() ? m_root->runButton()->text() : QString()},
         {"captions", captions},
         {"captionPanelVisible", panel != nullptr && panel->isVisible()},
+        {"captionPanel", panel != nullptr ? frame(panel) : QJsonObject()},
+        {"window", frame(m_root->window())},
+        {"browsing", m_root->browsingView()->isVisible()},
+        {"browsingRows", browsingRows},
+        {"events", events},
     };
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly)) return;

@@ -484,8 +484,7 @@ std::vector<TranscriptRowView*> TranscriptionRootView::browsingRows() const
 {
     std::vector<TranscriptRowView*> rows;
     for (int i = 0; i < m_browsingLayout->count(); ++i)
-        if (auto* row = qobject_cast<TranscriptRowView*>(m_browsingLayout->itemAt(i)->widget()))
-            if (!row->property("tcDeleting").toBool()) rows.push_back(row);
+        if (auto* row = qobject_cast<TranscriptRowView*>(m_browsingLayout->itemAt(i)->widget())) rows.push_back(row);
     return rows;
 }
 
