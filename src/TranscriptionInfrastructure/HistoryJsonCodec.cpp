@@ -14,6 +14,70 @@ namespace {
 
 // ---- Writing ----
 
+// Length of the well-formed character at `pos` (0 when ill-formed). Three-byte characters (all of kana and
+// common kanji) are checked here; the rest goes to the general routine.
+inline std::size_t wellFormedLength(std::string_view text, std::size_t pos)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + pos;
+    if (text.size() - pos >= 3 && ((p[0] >= 0xE1 && p[0] <= 0xEC) || p[0] == 0xEE || p[0] == 0xEF) &&
+        (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80)
+        return 3;
+    const auto sequence = Utf8Sanitizer::sequenceAt(text, pos);
+    return sequence.wellFormed ? sequence.length : 0;
+}
+
+constexpr bool isUuidHyphenPosition(std::size_t i)
+{
+    return i == 8 || i == 13 || i == 18 || i == 23;
+}
+
+// The same form as Uuid::toString, written in place: a history holds two identifiers per line.
+void appendUuid(std::string& out, const Uuid& id)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    char text[38];
+    text[0] = '"';
+    std::size_t at = 1;
+    for (std::size_t i = 0; i < 16; ++i) {
+        if (isUuidHyphenPosition(at - 1)) text[at++] = '-';
+        text[at++] = hex[id.bytes()[i] >> 4];
+        text[at++] = hex[id.bytes()[i] & 0x0F];
+    }
+    text[37] = '"';
+    out.append(text, sizeof text);
+}
+
+// Uuid::fromString's rules (8-4-4-4-12 hexadecimal digits, either case) with a table instead of branches.
+std::optional<Uuid> parseUuid(std::string_view text)
+{
+    static constexpr auto values = [] {
+        std::array<std::int8_t, 256> table{};
+        table.fill(-1);
+        for (int i = 0; i < 10; ++i)
+            table[static_cast<std::size_t>('0' + i)] = static_cast<std::int8_t>(i);
+        for (int i = 0; i < 6; ++i) {
+            table[static_cast<std::size_t>('a' + i)] = static_cast<std::int8_t>(10 + i);
+            table[static_cast<std::size_t>('A' + i)] = static_cast<std::int8_t>(10 + i);
+        }
+        return table;
+    }();
+    if (text.size() != 36) return std::nullopt;
+    std::array<std::uint8_t, 16> bytes{};
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < 16; ++i) {
+        if (isUuidHyphenPosition(at)) {
+            if (text[at] != '-') return std::nullopt;
+            ++at;
+        }
+        const int high = values[static_cast<unsigned char>(text[at])];
+        const int low = values[static_cast<unsigned char>(text[at + 1])];
+        if ((high | low) < 0) return std::nullopt;
+        bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
+        at += 2;
+    }
+    return Uuid(bytes);
+}
+
 void appendEscaped(std::string& out, std::string_view text)
 {
     static constexpr char hex[] = "0123456789abcdef";
@@ -27,14 +91,13 @@ void appendEscaped(std::string& out, std::string_view text)
             continue;
         }
         if (byte >= 0x80) {
-            const auto sequence = Utf8Sanitizer::sequenceAt(text, pos);
-            if (sequence.wellFormed) {
-                pos += sequence.length;
+            if (const auto length = wellFormedLength(text, pos)) {
+                pos += length;
                 continue;
             }
             flush();
             out.append("\xEF\xBF\xBD");
-            pos += sequence.length;
+            pos += Utf8Sanitizer::sequenceAt(text, pos).length;
             runStart = pos;
             continue;
         }
@@ -73,13 +136,6 @@ void appendDate(std::string& out, double value)
     // The shortest text that reads back as the same double, in the exact form nlohmann writes.
     const char* end = nlohmann::detail::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
     out.append(buffer.data(), static_cast<std::size_t>(end - buffer.data()));
-}
-
-void appendUuid(std::string& out, const Uuid& id)
-{
-    out.push_back('"');
-    out.append(id.toString());
-    out.push_back('"');
 }
 
 // ---- Reading ----
@@ -225,7 +281,7 @@ private:
         skipWhitespace();
         m_scratch.clear();
         if (!readString(m_scratch)) return false;
-        const auto parsed = Uuid::fromString(m_scratch);
+        const auto parsed = parseUuid(m_scratch);
         if (!parsed) return false;
         id = *parsed;
         return true;
@@ -248,10 +304,10 @@ private:
                 return true;
             }
             if (byte >= 0x80) {
-                const auto sequence =
-                    Utf8Sanitizer::sequenceAt(std::string_view(m_pos, static_cast<std::size_t>(m_end - m_pos)), 0);
-                if (!sequence.wellFormed) return false;
-                m_pos += sequence.length;
+                const auto length =
+                    wellFormedLength(std::string_view(m_pos, static_cast<std::size_t>(m_end - m_pos)), 0);
+                if (length == 0) return false;
+                m_pos += length;
                 continue;
             }
             if (byte < 0x20) return false;

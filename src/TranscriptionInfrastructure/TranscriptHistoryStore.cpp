@@ -110,18 +110,18 @@ void TranscriptHistoryStore::clear()
 std::optional<TranscriptHistoryStore::SaveError>
 TranscriptHistoryStore::saveLocked(const std::vector<TranscriptSession>& sessions)
 {
+    std::error_code ignored;
+    std::filesystem::create_directories(m_fileURL.parent_path(), ignored);
+    // Before encoding, so that the old file's bytes and the new ones are not in memory together.
+    if (!m_fileIsOurs) {
+        if (auto error = protectUnknownFileLocked()) return error;
+    }
+
     std::string bytes;
     try {
         bytes = HistoryJsonCodec::encodeStore(sessions, m_maxLinesPerSession);
     } catch (const std::bad_alloc&) {
         return saveError("メモリが足りません");
-    }
-
-    std::error_code ignored;
-    std::filesystem::create_directories(m_fileURL.parent_path(), ignored);
-
-    if (!m_fileIsOurs) {
-        if (auto error = protectUnknownFileLocked()) return error;
     }
     if (const auto failure = AtomicFileWriter::write(m_fileURL, bytes))
         return saveError(AtomicFileWriter::describe(*failure));
