@@ -26,7 +26,8 @@ void AudioMixer::SoxrDeleter::operator()(soxr* resampler) const
     soxr_delete(resampler);
 }
 
-AudioMixer::AudioMixer(std::size_t members, Options options) : m_options(options), m_members(members)
+AudioMixer::AudioMixer(std::size_t members, Options options, Output output)
+    : m_options(options), m_output(std::move(output)), m_members(members)
 {
     const auto now = std::chrono::steady_clock::now();
     for (auto& member : m_members)
@@ -67,56 +68,15 @@ void AudioMixer::flush(Member& member)
     if (member.resampler) resampleInto(member, nullptr, 0);
 }
 
-void AudioMixer::push(std::size_t member, const AudioFrame& frame)
+bool AudioMixer::allEnded() const
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (member >= m_members.size()) return;
-        Member& m = m_members[member];
-        if (m.ended || !(frame.sampleRate > 0)) return;
-        if (frame.sampleRate != m.inputRate) {
-            flush(m);
-            m.resampler.reset();
-            m.inputRate = frame.sampleRate;
-            if (frame.sampleRate != m_options.rate) {
-                const auto io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-                const auto quality = soxr_quality_spec(SOXR_MQ, 0);
-                soxr_error_t error = nullptr;
-                m.resampler.reset(soxr_create(frame.sampleRate, m_options.rate, 1, &error, &io, &quality, nullptr));
-                // Without a resampler the member's frames cannot join the mix at the right speed.
-                if (error || !m.resampler) {
-                    m.resampler.reset();
-                    m.inputRate = 0;
-                    return;
-                }
-            }
-        }
-        resampleInto(m, frame.samples.data(), frame.samples.size());
-        m.lastArrival = std::chrono::steady_clock::now();
-        ++m_version;
-    }
-    m_changed.notify_all();
+    return std::all_of(m_members.begin(), m_members.end(), [](const Member& m) { return m.ended; });
 }
 
-void AudioMixer::end(std::size_t member)
+std::optional<std::chrono::steady_clock::time_point> AudioMixer::release()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (member >= m_members.size() || m_members[member].ended) return;
-        flush(m_members[member]);
-        m_members[member].ended = true;
-        ++m_version;
-    }
-    m_changed.notify_all();
-}
-
-std::optional<AudioFrame> AudioMixer::next(std::stop_token stop)
-{
-    std::unique_lock lock(m_mutex);
+    const auto now = std::chrono::steady_clock::now();
     for (;;) {
-        if (stop.stop_requested()) return std::nullopt;
-        const auto now = std::chrono::steady_clock::now();
-        bool allEnded = true;
         bool anyGating = false;
         std::size_t mostQueued = 0;
         std::size_t leastGating = SIZE_MAX;
@@ -124,44 +84,86 @@ std::optional<AudioFrame> AudioMixer::next(std::stop_token stop)
         for (const auto& m : m_members) {
             mostQueued = std::max(mostQueued, m.queue.size());
             if (m.ended) continue;
-            allEnded = false;
             const auto stallsAt = m.lastArrival + m_options.stallTimeout;
             if (m.queue.empty() && now >= stallsAt) continue;
             anyGating = true;
             leastGating = std::min(leastGating, m.queue.size());
             if (m.queue.empty()) nextStall = nextStall ? std::min(*nextStall, stallsAt) : stallsAt;
         }
-        if (allEnded && mostQueued == 0) return std::nullopt;
+        if (mostQueued == 0) return std::nullopt;
+        std::size_t n = anyGating ? leastGating : mostQueued;
+        if (mostQueued > samplesFor(m_options.maxBacklog)) n = mostQueued;
+        if (n == 0) return nextStall;
 
-        std::size_t n = 0;
-        if (mostQueued > 0) {
-            n = anyGating ? leastGating : mostQueued;
-            if (mostQueued > samplesFor(m_options.maxBacklog)) n = mostQueued;
+        AudioFrame frame;
+        frame.samples.assign(n, 0.0f);
+        for (auto& m : m_members) {
+            const std::size_t take = std::min(n, m.queue.size());
+            for (std::size_t i = 0; i < take; ++i)
+                frame.samples[i] += m.queue[i];
+            m.queue.erase(m.queue.begin(), m.queue.begin() + static_cast<std::ptrdiff_t>(take));
         }
-        if (n > 0) {
-            AudioFrame frame;
-            frame.samples.assign(n, 0.0f);
-            for (auto& m : m_members) {
-                const std::size_t take = std::min(n, m.queue.size());
-                for (std::size_t i = 0; i < take; ++i)
-                    frame.samples[i] += m.queue[i];
-                m.queue.erase(m.queue.begin(), m.queue.begin() + static_cast<std::ptrdiff_t>(take));
+        for (float& s : frame.samples)
+            s = softLimit(s);
+        frame.sampleRate = m_options.rate;
+        frame.timestamp = static_cast<double>(m_emitted) / m_options.rate;
+        m_emitted += static_cast<std::int64_t>(n);
+        m_output(std::move(frame));
+    }
+}
+
+void AudioMixer::push(std::size_t member, const AudioFrame& frame)
+{
+    std::lock_guard lock(m_mutex);
+    if (member >= m_members.size()) return;
+    Member& m = m_members[member];
+    if (m.ended || !(frame.sampleRate > 0)) return;
+    if (frame.sampleRate != m.inputRate) {
+        flush(m);
+        m.resampler.reset();
+        m.inputRate = frame.sampleRate;
+        if (frame.sampleRate != m_options.rate) {
+            const auto io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+            const auto quality = soxr_quality_spec(SOXR_MQ, 0);
+            soxr_error_t error = nullptr;
+            m.resampler.reset(soxr_create(frame.sampleRate, m_options.rate, 1, &error, &io, &quality, nullptr));
+            // Without a resampler the member's frames cannot join the mix at the right speed.
+            if (error || !m.resampler) {
+                m.resampler.reset();
+                m.inputRate = 0;
+                return;
             }
-            for (float& s : frame.samples)
-                s = softLimit(s);
-            frame.sampleRate = m_options.rate;
-            frame.timestamp = static_cast<double>(m_emitted) / m_options.rate;
-            m_emitted += static_cast<std::int64_t>(n);
-            return frame;
         }
+    }
+    resampleInto(m, frame.samples.data(), frame.samples.size());
+    m.lastArrival = std::chrono::steady_clock::now();
+    // Only an idle timer needs waking; one already waiting for a deadline looks again then.
+    if (release() && m_timerIdle) {
+        m_timerIdle = false;
+        m_changed.notify_all();
+    }
+}
 
-        // Wait for a push or an end; with audio waiting, at most until a silent member counts as stalled.
-        const auto seen = m_version;
-        const auto changed = [&] { return m_version != seen; };
-        if (mostQueued > 0 && nextStall)
-            m_changed.wait_until(lock, stop, *nextStall, changed);
+void AudioMixer::end(std::size_t member)
+{
+    std::lock_guard lock(m_mutex);
+    if (member >= m_members.size() || m_members[member].ended) return;
+    flush(m_members[member]);
+    m_members[member].ended = true;
+    release();
+    m_changed.notify_all();
+}
+
+void AudioMixer::runStallTimer(std::stop_token stop)
+{
+    std::unique_lock lock(m_mutex);
+    while (!stop.stop_requested() && !allEnded()) {
+        const auto deadline = release();
+        m_timerIdle = !deadline;
+        if (deadline)
+            m_changed.wait_until(lock, stop, *deadline, [this] { return allEnded(); });
         else
-            m_changed.wait(lock, stop, changed);
+            m_changed.wait(lock, stop, [this] { return allEnded() || !m_timerIdle; });
     }
 }
 

@@ -6,7 +6,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,10 +18,11 @@ struct soxr;
 namespace tc {
 
 // Sums the signals of several members into one at a common rate, aligned by arrival: each member is
-// resampled (libsoxr) and queued; mixed audio goes out as soon as every member still delivering has some.
-// A member that has delivered nothing for stallTimeout counts as silent until it delivers again, and one
-// that ends no longer holds the others up. The sum is soft-limited so that it never leaves [-1, 1].
-// Producers push from their own threads, one consumer takes mixed frames; thread-safe (one mutex inside).
+// resampled (libsoxr) and queued; mixed audio goes out, on the pushing thread, as soon as every member still
+// delivering has some. A member that has delivered nothing for stallTimeout counts as silent until it
+// delivers again (the stall timer lets the others out), and one that ends no longer holds the others up.
+// The sum is soft-limited so that it never leaves [-1, 1]. Thread-safe (one mutex inside, held while the
+// output is called, which keeps the mixed frames in order).
 class AudioMixer {
 public:
     struct Options {
@@ -30,19 +31,23 @@ public:
         // A member further ahead than this goes out with the others' share silent, so drift cannot pile up.
         std::chrono::milliseconds maxBacklog{400};
     };
+    // Receives each mixed frame, in order.
+    using Output = std::function<void(AudioFrame frame)>;
 
-    AudioMixer(std::size_t members, Options options);
+    AudioMixer(std::size_t members, Options options, Output output);
     ~AudioMixer();
     AudioMixer(const AudioMixer&) = delete;
     AudioMixer& operator=(const AudioMixer&) = delete;
 
-    // Queues one frame of a member, resampled to the common rate; ignored after end(member).
+    // Queues one frame of a member, resampled to the common rate, and lets out what is ready; ignored after
+    // end(member).
     void push(std::size_t member, const AudioFrame& frame);
-    // The member delivers no more; what it queued is still mixed.
+    // The member delivers no more; what it queued still goes out. After the last member's end, everything
+    // queued has gone out.
     void end(std::size_t member);
-    // The next mixed frame, waiting for one; nothing once every member has ended and everything went out,
-    // or when stop is requested.
-    std::optional<AudioFrame> next(std::stop_token stop);
+    // Lets audio out that waits only on stalled members, when their time comes; returns once every member
+    // has ended, or on stop.
+    void runStallTimer(std::stop_token stop);
 
     double rate() const { return m_options.rate; }
 
@@ -53,7 +58,7 @@ private:
     struct Member {
         std::unique_ptr<soxr, SoxrDeleter> resampler;
         double inputRate = 0;
-        std::deque<float> queue;
+        std::vector<float> queue;
         std::chrono::steady_clock::time_point lastArrival;
         bool ended = false;
     };
@@ -61,14 +66,19 @@ private:
     void resampleInto(Member& member, const float* samples, std::size_t count);
     void flush(Member& member);
     std::size_t samplesFor(std::chrono::milliseconds duration) const;
+    // Sends out every mixed frame that is ready now; the earliest time a silent member stalls, when audio
+    // is left waiting for it. With the lock held.
+    std::optional<std::chrono::steady_clock::time_point> release();
+    bool allEnded() const;
 
     const Options m_options;
+    const Output m_output;
     std::mutex m_mutex;
     std::condition_variable_any m_changed;
     std::vector<Member> m_members;
     std::int64_t m_emitted = 0;
-    // Bumped by every push and end, so that a waiting consumer sees that something changed.
-    std::uint64_t m_version = 0;
+    // Whether the stall timer waits without a deadline, and so must be told when audio starts waiting.
+    bool m_timerIdle = false;
 };
 
 } // namespace tc

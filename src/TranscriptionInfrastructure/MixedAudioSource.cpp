@@ -28,7 +28,11 @@ public:
 
     AudioFrameStream launch()
     {
-        if (m_members.size() >= 2) m_mixer = std::make_unique<AudioMixer>(m_members.size(), m_options.mixer);
+        if (m_members.size() >= 2)
+            m_mixer =
+                std::make_unique<AudioMixer>(m_members.size(), m_options.mixer, [merged = m_merged](AudioFrame frame) {
+                    merged->yield(std::move(frame));
+                });
         m_merged->onTermination([this] { onMergedEnded(); });
         if (m_members.empty()) {
             m_merged->finish();
@@ -36,14 +40,14 @@ public:
         }
         for (std::size_t i = 0; i < m_members.size(); ++i)
             m_forwarders.emplace_back([this, i, stop = m_forwardStop.get_token()] { forward(stop, i); });
-        if (m_mixer) m_mixing = std::jthread([this, stop = m_mixStop.get_token()] { mix(stop); });
+        if (m_mixer) m_mixing = std::jthread([this, stop = m_mixStop.get_token()] { m_mixer->runStallTimer(stop); });
         return m_merged;
     }
 
     // Lets the members' buffered frames through, then ends everything. Not from this run's own threads.
     void shutdown()
     {
-        // Once every member loop has ended, the mixer drains what is queued and ends by itself.
+        // Each member loop lets its buffered frames through, then ends; the stall timer ends with the last.
         m_forwardStop.request_stop();
         for (auto& forwarder : m_forwarders)
             if (forwarder.joinable()) forwarder.join();
@@ -67,15 +71,9 @@ private:
                 break;
             if (level && m_onLevel) m_onLevel(id, *level);
         }
+        // The last member's end lets out everything the mixer still holds.
         if (m_mixer) m_mixer->end(index);
-        if (m_liveForwarders.fetch_sub(1) == 1 && !m_mixer) m_merged->finish();
-    }
-
-    void mix(std::stop_token stop)
-    {
-        while (auto frame = m_mixer->next(stop))
-            if (!m_merged->yield(std::move(*frame))) return;
-        m_merged->finish();
+        if (m_liveForwarders.fetch_sub(1) == 1) m_merged->finish();
     }
 
     // Runs once, on whichever thread ended the merged stream.

@@ -42,6 +42,7 @@ using ContextPtr = std::unique_ptr<pa_context, ContextDeleter>;
 using StreamPtr = std::unique_ptr<pa_stream, StreamDeleter>;
 
 constexpr auto kConnectTimeout = std::chrono::milliseconds(5000);
+constexpr int kMaxFailuresWithoutData = 3;
 
 // Holds the main loop lock for a scope (the loop's own recursive-safe lock, taken from outside its thread).
 class LoopLock {
@@ -427,6 +428,7 @@ private:
             }
             // A hole (no data) still moves the clock on.
             self->m_framesInStream += static_cast<std::int64_t>(frames);
+            if (data) self->m_failuresWithoutData = 0;
             pa_stream_drop(stream);
         }
     }
@@ -443,6 +445,8 @@ private:
         // The device went away under the stream: follow whatever is the default now, or end.
         if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
             self->m_stream.reset();
+            // A device that keeps refusing the stream is as good as gone.
+            if (++self->m_failuresWithoutData > kMaxFailuresWithoutData) return self->end();
             self->refollow();
         }
     }
@@ -527,6 +531,7 @@ private:
     CaptureFormat m_format;
     double m_baseSeconds = 0;
     std::int64_t m_framesInStream = 0;
+    int m_failuresWithoutData = 0;
     bool m_opened = false;
     bool m_closing = false;
     bool m_endSent = false;
