@@ -373,6 +373,14 @@ void TranscriptionViewModel::resumeTranscription()
     startTranscription();
 }
 
+void TranscriptionViewModel::sceneDidBecomeActive(Done done)
+{
+    refreshPermissions([this, done = std::move(done)] {
+        if (!m_isRunning && !m_isPaused) startTranscription();
+        if (done) done();
+    });
+}
+
 void TranscriptionViewModel::stopRun(const std::shared_ptr<Run>& run)
 {
     if (!run) return;

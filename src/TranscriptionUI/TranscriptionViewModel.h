@@ -124,6 +124,8 @@ public:
     void pauseTranscription();
     // The window's "再開": clears isPaused, then startTranscription().
     void resumeTranscription();
+    // The window became active: re-reads the permissions, then starts a run unless running or paused. async.
+    void sceneDidBecomeActive(Done done = {});
     // Stops the current run and starts a new one. async.
     void restartTranscription(Done done = {});
     // Applies one event of the runner (or a degradation notice).

@@ -1,4 +1,10 @@
+// The sink's emit() is called here by name, which Qt's keyword macro would swallow.
+#define QT_NO_EMIT
+
 #include "support/ViewModelHarness.h"
+
+#include "TranscriptionUI/MainThreadHop.h"
+#include "TranscriptionUI/ViewModelSink.h"
 
 #include <QSignalSpy>
 
@@ -392,6 +398,97 @@ TEST_F(TranscriptionViewModelRunTest, ClosingWhileARunIsEmitting_DoesNotHang)
     QTest::qWait(20);
     model.reset();
     SUCCEED();
+}
+
+TEST_F(TranscriptionViewModelRunTest, SavesBeforeTheHistoryIsRead_WaitAndKeepThePastSessions)
+{
+    const TranscriptSession past{Uuid::random(), {FinalizedLine{Uuid::random(), "昨日", 100}}, 90, 110.0};
+    h.writeHistory({past});
+    const auto before = h.historyJson();
+    auto model = h.makeModel();
+    model->handle(OutputEvent::finalizedTranscript("読み込み前の行"));
+    QTest::qWait(900);
+    EXPECT_EQ(h.historyJson(), before);
+
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->bootstrap(done); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.historyJson()["sessions"].size() == 2; }, 3000));
+    EXPECT_EQ(h.historyJson()["sessions"][0]["lines"][0]["text"], "読み込み前の行");
+    EXPECT_EQ(h.historyJson()["sessions"][1].get<TranscriptSession>(), past);
+}
+
+TEST_F(TranscriptionViewModelRunTest, AFailedSave_IsReportedOnceInTheLog)
+{
+    std::ofstream(h.historyPath()) << "not a folder";
+    h.store = std::make_shared<TranscriptHistoryStore>(h.historyPath() / "history.json");
+    h.timings.saveDelay = std::chrono::milliseconds(50);
+    auto model = h.makeModel();
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->bootstrap(done); }));
+    model->handle(OutputEvent::finalizedTranscript("一"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->notices().size() == 1; }, 3000));
+    model->handle(OutputEvent::finalizedTranscript("二"));
+    QTest::qWait(300);
+    EXPECT_EQ(model->notices().size(), 1u);
+    EXPECT_EQ(model->finalizedLines().size(), 2u);
+}
+
+TEST_F(TranscriptionViewModelRunTest, SceneActivation_StartsAnIdleModelButNotAPausedOne)
+{
+    h.settings->setValue("optInMic", true);
+    h.permissions->grantAll();
+    auto model = h.makeModel();
+    model->pauseTranscription();
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->sceneDidBecomeActive(done); }));
+    EXPECT_FALSE(model->isRunning());
+    EXPECT_EQ(model->micStatus(), Status::granted);
+
+    model->resumeTranscription();
+    model->pauseTranscription();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.pipelineCount() == 1; }, 3000));
+    auto idle = h.makeModel();
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { idle->sceneDidBecomeActive(done); }));
+    EXPECT_TRUE(idle->isRunning());
+}
+
+TEST(ViewModelSinkTest, DeliversInOrderOnTheMainThreadAndGivesUpWhenStopped)
+{
+    ensureCoreApplication();
+    QObject target;
+    auto hop = std::make_shared<MainThreadHop>(&target);
+    std::vector<std::string> seen;
+    const auto mainThread = std::this_thread::get_id();
+    bool onMain = true;
+    std::stop_source stop;
+    ViewModelSink sink(
+        [&](const OutputEvent& event) {
+            onMain = onMain && std::this_thread::get_id() == mainThread;
+            seen.push_back(event.text);
+        },
+        hop, stop.get_token());
+
+    std::atomic<bool> emitted{false};
+    std::jthread runner([&] {
+        for (const char* text : {"一", "二", "三"})
+            sink.emit(OutputEvent::notice(text));
+        emitted = true;
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return emitted.load(); }, 3000));
+    EXPECT_EQ(seen, (std::vector<std::string>{"一", "二", "三"}));
+    EXPECT_TRUE(onMain);
+
+    // The main thread is busy (not processing events): a stop request frees the waiting runner.
+    std::atomic<bool> returned{false};
+    std::jthread blocked([&] {
+        sink.emit(OutputEvent::notice("四"));
+        returned = true;
+    });
+    stop.request_stop();
+    blocked.join();
+    EXPECT_TRUE(returned);
+
+    hop->close();
+    sink.emit(OutputEvent::notice("五"));
+    QTest::qWait(20);
+    EXPECT_EQ(seen.back(), "四");
 }
 
 } // namespace
