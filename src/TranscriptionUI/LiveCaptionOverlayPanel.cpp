@@ -23,6 +23,8 @@ LiveCaptionOverlayPanel::LiveCaptionOverlayPanel(LiveCaptionOverlayModel* model,
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_X11DoNotAcceptFocus);
+    // Closing the main window ends the application even while the captions are up.
+    setAttribute(Qt::WA_QuitOnClose, false);
     setFocusPolicy(Qt::NoFocus);
     setWindowTitle(QStringLiteral("ライブ字幕"));
     auto* layout = new QVBoxLayout(this);
