@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
@@ -35,7 +36,7 @@ const char* reasonFor(LanguageModel::Availability availability)
 }
 
 // Builds the schema text once; descriptions are part of what the model reads.
-std::string makeReplySchema()
+std::string makeReplySchema(std::size_t lineCount)
 {
     nlohmann::ordered_json answer{
         {"type", "string"},
@@ -46,7 +47,8 @@ std::string makeReplySchema()
     nlohmann::ordered_json sources{
         {"type", "array"},
         {"description", "回答の根拠にした発言の番号（会話に付した1始まりの番号）。無ければ空。"},
-        {"items", {{"type", "integer"}}},
+        // Only numbers of lines that exist can be cited.
+        {"items", {{"type", "integer"}, {"minimum", 1}, {"maximum", std::max<std::size_t>(lineCount, 1)}}},
         {"maxItems", 20},
     };
     nlohmann::ordered_json schema{
@@ -74,10 +76,9 @@ const std::string& FoundationModelsConversationResponder::instructions()
     return text;
 }
 
-const std::string& FoundationModelsConversationResponder::replySchema()
+std::string FoundationModelsConversationResponder::replySchema(std::size_t lineCount)
 {
-    static const std::string schema = makeReplySchema();
-    return schema;
+    return makeReplySchema(lineCount);
 }
 
 std::string FoundationModelsConversationResponder::prompt(const std::string& question,
@@ -136,7 +137,7 @@ ConversationAnswer FoundationModelsConversationResponder::answer(const std::stri
     if (excerpt.isEmpty()) return ConversationAnswer{kNoConversation, {}};
     std::string reply;
     try {
-        reply = m_model->respond(instructions(), prompt(question, excerpt), replySchema(), stop);
+        reply = m_model->respond(instructions(), prompt(question, excerpt), replySchema(excerpt.lines().size()), stop);
     } catch (const LanguageModelError& error) {
         if (error.kind() != LanguageModelError::Kind::unavailable) throw;
         // Say why, as the question field would.

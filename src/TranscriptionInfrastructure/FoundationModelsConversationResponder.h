@@ -2,6 +2,7 @@
 
 #include "TranscriptionApplication/ConversationResponder.h"
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -26,8 +27,9 @@ public:
     static const std::string& instructions();
     // The prompt for one question: the numbered lines, an empty line, then the question.
     static std::string prompt(const std::string& question, const ConversationExcerpt& excerpt);
-    // The JSON schema of the reply, with the descriptions the model is guided by.
-    static const std::string& replySchema();
+    // The JSON schema of the reply for an excerpt of that many lines, with the descriptions the model is
+    // guided by.
+    static std::string replySchema(std::size_t lineCount);
     // The answer from the reply's JSON text; throws (Japanese what()) when it does not fit the schema.
     static ConversationAnswer answerFromReply(const std::string& replyJson, const ConversationExcerpt& excerpt);
 

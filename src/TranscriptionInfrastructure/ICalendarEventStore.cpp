@@ -3,6 +3,7 @@
 #include <libical/ical.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -153,6 +154,72 @@ std::optional<std::string> textProperty(icalcomponent* event, icalproperty_kind 
     return std::string(text ? text : "");
 }
 
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+long long daysFromCivil(long long year, unsigned month, unsigned day)
+{
+    year -= month <= 2;
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const auto yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<long long>(dayOfEra) - 719468;
+}
+
+void civilFromDays(long long days, int& year, int& month, int& day)
+{
+    days += 719468;
+    const long long era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned shifted = (5 * dayOfYear + 2) / 153;
+    day = static_cast<int>(dayOfYear - (153 * shifted + 2) / 5 + 1);
+    month = static_cast<int>(shifted < 10 ? shifted + 3 : shifted - 9);
+    year = static_cast<int>(static_cast<long long>(yearOfEra) + era * 400 + (month <= 2));
+}
+
+int daysInMonth(int year, int month)
+{
+    static constexpr int lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : lengths[month - 1];
+}
+
+// 0 = Sunday ... 6 = Saturday.
+int weekdayOf(long long days)
+{
+    return static_cast<int>(((days % 7) + 11) % 7);
+}
+
+bool listIsEmpty(const short* list)
+{
+    return list[0] == ICAL_RECURRENCE_ARRAY_MAX;
+}
+
+// The common rules, expanded by date arithmetic instead of libical's calendar-backed iterator, which costs
+// microseconds per step and must walk every instance of a COUNT rule from the start.
+struct SimpleRule {
+    icalrecurrencetype_frequency freq = ICAL_NO_RECURRENCE;
+    long long interval = 1;
+    long long count = 0;
+    std::optional<icaltimetype> until;
+    // Bit n set: weekday n (0 = Sunday) is in BYDAY; weekly rules only.
+    unsigned weekdays = 0;
+    int weekStart = 1;
+    // Monthly rules by weekday: position 1..4 or -1 (last), weekday 0 = Sunday.
+    int nthPosition = 0;
+    int nthWeekday = 0;
+    // Monthly and yearly rules: the day of the month.
+    int monthDay = 1;
+};
+
+long long nthWeekdayOfMonth(int year, int month, int position, int weekday)
+{
+    const long long firstDay = daysFromCivil(year, static_cast<unsigned>(month), 1);
+    if (position > 0) return firstDay + (weekday - weekdayOf(firstDay) + 7) % 7 + 7LL * (position - 1);
+    const long long lastDay = firstDay + daysInMonth(year, month) - 1;
+    return lastDay - (weekdayOf(lastDay) - weekday + 7) % 7;
+}
 } // namespace
 
 // One event component, read once so a day query does not walk the parse tree again.
@@ -164,6 +231,8 @@ struct CalendarEntry {
     int lengthDays = 0;
     double lengthSeconds = 0;
     std::vector<icalrecurrencetype> rules;
+    // Parallel to rules: the arithmetic form when the rule has one.
+    std::vector<std::optional<SimpleRule>> simpleRules;
     std::vector<std::pair<FileTime, std::optional<FileTime>>> extraDates;
     std::unordered_set<long long> excluded;
     // Set for an overridden instance of a recurring event.
@@ -182,6 +251,68 @@ struct ICalendarEventStore::ParsedFile {
 };
 
 namespace {
+
+std::optional<SimpleRule> simplify(const icalrecurrencetype& rule, const icaltimetype& start)
+{
+    if (rule.rscale && *rule.rscale) return std::nullopt;
+    if (!listIsEmpty(rule.by_second) || !listIsEmpty(rule.by_minute) || !listIsEmpty(rule.by_hour) ||
+        !listIsEmpty(rule.by_year_day) || !listIsEmpty(rule.by_week_no) || !listIsEmpty(rule.by_month) ||
+        !listIsEmpty(rule.by_set_pos))
+        return std::nullopt;
+    SimpleRule simple;
+    simple.freq = rule.freq;
+    simple.interval = rule.interval > 0 ? rule.interval : 1;
+    simple.count = rule.count;
+    if (!icaltime_is_null_time(rule.until)) simple.until = rule.until;
+    simple.monthDay = start.day;
+    // A DTSTART off the rule is an instance of its own (added by the caller); it shifts COUNT, so those rules
+    // are left to libical.
+    const bool synchronised = rule.count == 0;
+    const long long first =
+        daysFromCivil(start.year, static_cast<unsigned>(start.month), static_cast<unsigned>(start.day));
+    switch (rule.freq) {
+    case ICAL_DAILY_RECURRENCE:
+        if (!listIsEmpty(rule.by_day) || !listIsEmpty(rule.by_month_day)) return std::nullopt;
+        return simple;
+    case ICAL_WEEKLY_RECURRENCE:
+        if (!listIsEmpty(rule.by_month_day)) return std::nullopt;
+        for (int i = 0; i < ICAL_BY_DAY_SIZE && rule.by_day[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i) {
+            if (icalrecurrencetype_day_position(rule.by_day[i]) != 0) return std::nullopt;
+            simple.weekdays |= 1u << (static_cast<int>(icalrecurrencetype_day_day_of_week(rule.by_day[i])) - 1);
+        }
+        if (simple.weekdays == 0) simple.weekdays = 1u << weekdayOf(first);
+        if (!(simple.weekdays & (1u << weekdayOf(first))) && !synchronised) return std::nullopt;
+        simple.weekStart = rule.week_start == ICAL_NO_WEEKDAY ? 1 : static_cast<int>(rule.week_start) - 1;
+        return simple;
+    case ICAL_MONTHLY_RECURRENCE:
+        if (!listIsEmpty(rule.by_month_day)) {
+            if (!listIsEmpty(rule.by_day) || rule.by_month_day[1] != ICAL_RECURRENCE_ARRAY_MAX ||
+                rule.by_month_day[0] < 1 || rule.by_month_day[0] > 28)
+                return std::nullopt;
+            if (rule.by_month_day[0] != start.day && !synchronised) return std::nullopt;
+            simple.monthDay = rule.by_month_day[0];
+            return simple;
+        }
+        if (!listIsEmpty(rule.by_day)) {
+            if (rule.by_day[1] != ICAL_RECURRENCE_ARRAY_MAX) return std::nullopt;
+            simple.nthPosition = icalrecurrencetype_day_position(rule.by_day[0]);
+            simple.nthWeekday = static_cast<int>(icalrecurrencetype_day_day_of_week(rule.by_day[0])) - 1;
+            if (simple.nthPosition == 0 || simple.nthPosition > 4 || simple.nthPosition < -1) return std::nullopt;
+            if (nthWeekdayOfMonth(start.year, start.month, simple.nthPosition, simple.nthWeekday) != first &&
+                !synchronised)
+                return std::nullopt;
+            return simple;
+        }
+        // Months without that day are skipped, which breaks the arithmetic of COUNT.
+        if (rule.count > 0 && start.day > 28) return std::nullopt;
+        return simple;
+    case ICAL_YEARLY_RECURRENCE:
+        if (!listIsEmpty(rule.by_day) || !listIsEmpty(rule.by_month_day)) return std::nullopt;
+        if (rule.count > 0 && start.month == 2 && start.day == 29) return std::nullopt;
+        return simple;
+    default: return std::nullopt;
+    }
+}
 
 std::optional<CalendarEntry> readEvent(icalcomponent* event, icalcomponent* calendar)
 {
@@ -216,7 +347,9 @@ std::optional<CalendarEntry> readEvent(icalcomponent* event, icalcomponent* cale
     for (auto* rule = icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY); rule;
          rule = icalcomponent_get_next_property(event, ICAL_RRULE_PROPERTY)) {
         const auto recurrence = icalproperty_get_rrule(rule);
-        if (recurrence.freq != ICAL_NO_RECURRENCE) entry.rules.push_back(recurrence);
+        if (recurrence.freq == ICAL_NO_RECURRENCE) continue;
+        entry.rules.push_back(recurrence);
+        entry.simpleRules.push_back(simplify(recurrence, entry.start.value));
     }
     for (auto* rdate = icalcomponent_get_first_property(event, ICAL_RDATE_PROPERTY); rdate;
          rdate = icalcomponent_get_next_property(event, ICAL_RDATE_PROPERTY)) {
@@ -284,7 +417,100 @@ bool intersects(double start, double end, double from, double to)
     return start < to && end > from;
 }
 
-void expand(const CalendarEntry& entry, double from, double to, std::vector<StoredCalendarEvent>& out)
+// Visits the instances whose wall dates lie near [from, to), in order, honouring COUNT and UNTIL.
+template <class Visit>
+void expandSimple(const CalendarEntry& entry, const SimpleRule& rule, double from, double to, Visit visit)
+{
+    const auto& start = entry.start.value;
+    const long long first =
+        daysFromCivil(start.year, static_cast<unsigned>(start.month), static_cast<unsigned>(start.day));
+    const double longest = entry.allDay ? (entry.lengthDays + 2) * kDay : entry.lengthSeconds;
+    // Wall dates are less than a day away from UTC dates; two days either side cover every zone.
+    const long long dayLo = static_cast<long long>(std::floor((from - longest) / kDay)) - 2;
+    const long long dayHi = static_cast<long long>(std::floor(to / kDay)) + 2;
+    if (dayHi < first) return;
+
+    std::optional<double> untilUnix;
+    if (rule.until) {
+        if (rule.until->is_date)
+            untilUnix = unixOf(FileTime{*rule.until, nullptr}) + (entry.allDay ? 0.0 : kDay - 1);
+        else
+            untilUnix = unixOf(FileTime{*rule.until, icaltime_is_utc(*rule.until) ? nullptr : entry.start.zone});
+    }
+    // False once COUNT or UNTIL ends the rule.
+    auto instance = [&](long long day, long long index) {
+        if (rule.count > 0 && index >= rule.count) return false;
+        FileTime time = entry.start;
+        civilFromDays(day, time.value.year, time.value.month, time.value.day);
+        if (untilUnix && unixOf(time) > *untilUnix) return false;
+        if (day >= dayLo) visit(time);
+        return true;
+    };
+    auto firstStep = [&](long long distance, long long stepLength) {
+        return distance <= 0 ? 0 : distance / stepLength;
+    };
+
+    switch (rule.freq) {
+    case ICAL_DAILY_RECURRENCE:
+        for (long long k = firstStep(dayLo - first, rule.interval);; ++k) {
+            const long long day = first + k * rule.interval;
+            if (day > dayHi || !instance(day, k)) return;
+        }
+    case ICAL_WEEKLY_RECURRENCE: {
+        auto weekOf = [&](long long day) { return day - (weekdayOf(day) - rule.weekStart + 7) % 7; };
+        const long long firstWeek = weekOf(first);
+        const int perWeek = std::popcount(rule.weekdays);
+        int inFirstWeek = 0;
+        for (long long day = first; day < firstWeek + 7; ++day)
+            if (rule.weekdays & (1u << weekdayOf(day))) ++inFirstWeek;
+        for (long long n = firstStep(weekOf(dayLo) - firstWeek, 7 * rule.interval);; ++n) {
+            const long long week = firstWeek + 7 * rule.interval * n;
+            if (week > dayHi) return;
+            long long index = n == 0 ? 0 : inFirstWeek + (n - 1) * perWeek;
+            for (long long day = week; day < week + 7; ++day) {
+                if (day < first || !(rule.weekdays & (1u << weekdayOf(day)))) continue;
+                if (day > dayHi || !instance(day, index)) return;
+                ++index;
+            }
+        }
+    }
+    case ICAL_MONTHLY_RECURRENCE: {
+        int loYear = 0, loMonth = 0, loDay = 0;
+        civilFromDays(dayLo, loYear, loMonth, loDay);
+        const long long firstMonth = start.year * 12LL + start.month - 1;
+        for (long long k = firstStep(loYear * 12LL + loMonth - 1 - firstMonth, rule.interval);; ++k) {
+            const long long month = firstMonth + k * rule.interval;
+            const int year = static_cast<int>(month / 12);
+            const int monthOfYear = static_cast<int>(month % 12) + 1;
+            long long day = 0;
+            if (rule.nthPosition != 0) {
+                day = nthWeekdayOfMonth(year, monthOfYear, rule.nthPosition, rule.nthWeekday);
+            } else {
+                if (daysFromCivil(year, static_cast<unsigned>(monthOfYear), 1) > dayHi) return;
+                if (rule.monthDay > daysInMonth(year, monthOfYear)) continue;
+                day = daysFromCivil(year, static_cast<unsigned>(monthOfYear), static_cast<unsigned>(rule.monthDay));
+            }
+            if (day < first) continue;
+            if (day > dayHi || !instance(day, k)) return;
+        }
+    }
+    case ICAL_YEARLY_RECURRENCE: {
+        int loYear = 0, loMonth = 0, loDay = 0;
+        civilFromDays(dayLo, loYear, loMonth, loDay);
+        for (long long k = firstStep(loYear - start.year, rule.interval);; ++k) {
+            const int year = static_cast<int>(start.year + k * rule.interval);
+            if (daysFromCivil(year, 1, 1) > dayHi) return;
+            if (start.day > daysInMonth(year, start.month)) continue;
+            const long long day =
+                daysFromCivil(year, static_cast<unsigned>(start.month), static_cast<unsigned>(start.day));
+            if (day > dayHi || !instance(day, k)) return;
+        }
+    }
+    default: return;
+    }
+}
+
+void expand(const CalendarEntry& entry, double from, double to, bool arithmetic, std::vector<StoredCalendarEvent>& out)
 {
     auto emit = [&](double start, double end, bool isInstance) {
         if (!intersects(start, end, from, to)) return;
@@ -322,7 +548,13 @@ void expand(const CalendarEntry& entry, double from, double to, std::vector<Stor
     };
 
     const double longest = entry.allDay ? (entry.lengthDays + 2) * kDay : entry.lengthSeconds;
-    for (const auto& rule : entry.rules) {
+    for (std::size_t i = 0; i < entry.rules.size(); ++i) {
+        const auto& rule = entry.rules[i];
+        if (arithmetic && entry.simpleRules[i]) {
+            expandSimple(entry, *entry.simpleRules[i], from, to,
+                         [&](const FileTime& time) { occurrence(time, std::nullopt); });
+            continue;
+        }
         IteratorPtr iterator(icalrecur_iterator_new(rule, entry.start.value));
         if (!iterator) continue;
         // Skipping ahead is exact for daily and coarser rules without COUNT; finer rules walk from the start.
@@ -341,7 +573,8 @@ void expand(const CalendarEntry& entry, double from, double to, std::vector<Stor
             occurrence(time, std::nullopt);
         }
     }
-    if (entry.rules.empty()) occurrence(entry.start, std::nullopt);
+    // DTSTART is always the first instance, whether or not the rule would produce it.
+    occurrence(entry.start, std::nullopt);
     for (const auto& [start, end] : entry.extraDates) {
         if (end) {
             occurrence(start, unixOf(*end));
@@ -377,7 +610,8 @@ ICalendarEventStore::Locations ICalendarEventStore::defaultLocations()
     return Locations{data / "transcription-corvane" / "calendars", data / "evolution" / "calendar"};
 }
 
-ICalendarEventStore::ICalendarEventStore(Locations locations) : m_locations(std::move(locations))
+ICalendarEventStore::ICalendarEventStore(Locations locations, bool arithmeticRecurrences)
+    : m_locations(std::move(locations)), m_arithmeticRecurrences(arithmeticRecurrences)
 {
     icalerror_set_errors_are_fatal(0);
 }
@@ -447,7 +681,7 @@ std::vector<StoredCalendarEvent> ICalendarEventStore::eventsBetween(Date start, 
         const auto parsed = parsedFile(file);
         if (!parsed) continue;
         for (const auto& entry : parsed->entries)
-            expand(entry, from, to, events);
+            expand(entry, from, to, m_arithmeticRecurrences, events);
     }
     std::stable_sort(events.begin(), events.end(),
                      [](const StoredCalendarEvent& a, const StoredCalendarEvent& b) { return a.start < b.start; });

@@ -44,7 +44,9 @@ public:
     // Files larger than this are skipped whole: a calendar is never that big, and parsing one would stall.
     static constexpr std::uintmax_t kMaxFileBytes = 32u * 1024u * 1024u;
 
-    explicit ICalendarEventStore(Locations locations);
+    // Common rules are expanded by date arithmetic; with arithmeticRecurrences false every rule goes through
+    // libical's iterator (slower; kept to check the arithmetic against).
+    explicit ICalendarEventStore(Locations locations, bool arithmeticRecurrences = true);
     ~ICalendarEventStore();
     ICalendarEventStore(const ICalendarEventStore&) = delete;
     ICalendarEventStore& operator=(const ICalendarEventStore&) = delete;
@@ -60,7 +62,8 @@ public:
 private:
     std::shared_ptr<const ParsedFile> parsedFile(const std::filesystem::path& file);
 
-    Locations m_locations;
+    const Locations m_locations;
+    const bool m_arithmeticRecurrences;
     std::mutex m_mutex;
     std::map<std::filesystem::path, std::shared_ptr<const ParsedFile>> m_cache;
 };

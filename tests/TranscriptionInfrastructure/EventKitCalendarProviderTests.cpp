@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -128,6 +129,53 @@ TEST_F(CalendarFixture, Calendar_ExpandsRecurrencesWithExceptionsExtraDatesAndOv
 
     // Instances of one rule keep distinct identifiers.
     EXPECT_NE(m_provider->eventsOnDay(utc(2026, 1, 26, 12)).at(0).id, monday[1].id);
+}
+
+TEST_F(CalendarFixture, Calendar_ArithmeticExpansionAgreesWithLibical)
+{
+    const char* rules[] = {"FREQ=DAILY",
+                           "FREQ=DAILY;INTERVAL=3",
+                           "FREQ=DAILY;COUNT=40",
+                           "FREQ=WEEKLY",
+                           "FREQ=WEEKLY;BYDAY=MO,WE,FR",
+                           "FREQ=WEEKLY;INTERVAL=2;BYDAY=TU,TH;WKST=SU",
+                           "FREQ=WEEKLY;BYDAY=SA,SU;COUNT=25",
+                           "FREQ=WEEKLY;UNTIL=20260301T000000Z",
+                           "FREQ=MONTHLY",
+                           "FREQ=MONTHLY;INTERVAL=2",
+                           "FREQ=MONTHLY;BYMONTHDAY=15",
+                           "FREQ=MONTHLY;BYDAY=2TH",
+                           "FREQ=MONTHLY;BYDAY=-1FR;COUNT=12",
+                           "FREQ=YEARLY",
+                           "FREQ=YEARLY;INTERVAL=2;COUNT=4"};
+    const char* zones[] = {"", ";TZID=Europe/Berlin", ";TZID=America/New_York"};
+    std::mt19937 random(7);
+    std::string body;
+    for (int i = 0; i < 240; ++i) {
+        char start[32];
+        std::snprintf(start, sizeof start, "2025%02d%02dT%02d%02d00", 1 + static_cast<int>(random() % 12),
+                      1 + static_cast<int>(random() % 31 % 28), static_cast<int>(random() % 24),
+                      static_cast<int>(15 * (random() % 4)));
+        const bool allDay = random() % 5 == 0;
+        const std::string when = allDay ? std::string(";VALUE=DATE:") + std::string(start, 8)
+                                        : std::string(zones[random() % 3]) + ":" + start;
+        body += event("UID:r" + std::to_string(i) + "\r\nSUMMARY:s\r\nDTSTART" + when + "\r\n" +
+                      (allDay ? "" : "DURATION:PT90M\r\n") + "RRULE:" + rules[random() % std::size(rules)] + "\r\n");
+    }
+    write("rules.ics", calendar(body));
+    ICalendarEventStore reference({m_root / "calendars", std::nullopt}, false);
+
+    for (int i = 0; i < 80; ++i) {
+        const Date from = utc(2025, 1, 1) + 86400.0 * static_cast<double>(random() % 900);
+        const auto fast = m_store->eventsBetween(from, from + 86400);
+        const auto slow = reference.eventsBetween(from, from + 86400);
+        ASSERT_EQ(fast.size(), slow.size()) << "day " << from;
+        for (std::size_t k = 0; k < fast.size(); ++k) {
+            EXPECT_EQ(fast[k].uid, slow[k].uid);
+            EXPECT_EQ(fast[k].start, slow[k].start);
+            EXPECT_EQ(fast[k].end, slow[k].end);
+        }
+    }
 }
 
 TEST_F(CalendarFixture, Calendar_HonoursTimeZonesFromTheFileAndTheSystem)

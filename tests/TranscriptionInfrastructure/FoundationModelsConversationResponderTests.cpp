@@ -92,6 +92,8 @@ TEST_F(ResponderFixture, Responder_SessionGetsTheInstructionsPromptAndSchema)
     ++property;
     EXPECT_EQ(property.key(), "sources");
     EXPECT_EQ((*property)["items"]["type"], "integer");
+    EXPECT_EQ((*property)["items"]["minimum"], 1);
+    EXPECT_EQ((*property)["items"]["maximum"], 3);
     EXPECT_EQ((*property)["description"], "回答の根拠にした発言の番号（会話に付した1始まりの番号）。無ければ空。");
 
     EXPECT_EQ(answer.text, "会議は三時です。");
