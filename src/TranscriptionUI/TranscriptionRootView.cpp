@@ -1089,13 +1089,6 @@ bool TranscriptionRootView::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void TranscriptionRootView::sceneDidBecomeActive()
-{
-    QPointer<TranscriptionRootView> self(this);
-    m_model->refreshPermissions([self] {
-        if (!self) return;
-        if (!self->m_model->isRunning() && !self->m_model->isPaused()) self->m_model->startTranscription();
-    });
-}
+void TranscriptionRootView::sceneDidBecomeActive() { m_model->sceneDidBecomeActive(); }
 
 } // namespace tc
