@@ -71,9 +71,7 @@ long statusKiB(const char* field)
 // CPU time of this process: on a shared machine the wall time also counts the waits for a core.
 double cpuMs()
 {
-    timespec now{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+    return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 }
 
 // Resets the peak resident size to the current one, so the next VmHWM reading covers only what follows.
