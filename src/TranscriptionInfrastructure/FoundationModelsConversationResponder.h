@@ -33,6 +33,9 @@ public:
     // The answer from the reply's JSON text; throws (Japanese what()) when it does not fit the schema.
     static ConversationAnswer answerFromReply(const std::string& replyJson, const ConversationExcerpt& excerpt);
 
+    // The model answering the questions.
+    const std::shared_ptr<LanguageModel>& model() const { return m_model; }
+
 private:
     std::shared_ptr<LanguageModel> m_model;
 };
