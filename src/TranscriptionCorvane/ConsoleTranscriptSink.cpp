@@ -2,9 +2,8 @@
 
 #include "TranscriptionDomain/BlankText.h"
 
-#include <QDateTime>
-
 #include <algorithm>
+#include <ctime>
 
 namespace tc {
 
@@ -12,7 +11,12 @@ namespace {
 
 std::string localTimeNow()
 {
-    return QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16] = {};
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
 }
 
 // One line on the terminal: line breaks inside a recognised text would break the rewrite in place.
