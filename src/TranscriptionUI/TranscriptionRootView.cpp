@@ -1083,12 +1083,14 @@ void TranscriptionRootView::showEvent(QShowEvent* event)
 
 bool TranscriptionRootView::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_watchedWindow && event->type() == QEvent::ActivationChange && m_watchedWindow->isActiveWindow())
-        sceneDidBecomeActive();
+    if (watched == m_watchedWindow && event->type() == QEvent::WindowActivate) sceneDidBecomeActive();
     if (watched == m_transcriptContainer && event->type() == QEvent::Resize) placeJumpButton();
     return QWidget::eventFilter(watched, event);
 }
 
-void TranscriptionRootView::sceneDidBecomeActive() { m_model->sceneDidBecomeActive(); }
+void TranscriptionRootView::sceneDidBecomeActive()
+{
+    m_model->sceneDidBecomeActive();
+}
 
 } // namespace tc

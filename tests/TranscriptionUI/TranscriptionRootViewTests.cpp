@@ -339,6 +339,27 @@ TEST_F(TranscriptionRootViewTest, OverlayFollowsTheSharedSettingOnceShown)
     EXPECT_FALSE(view->captionOverlay()->panel()->isVisible());
 }
 
+TEST_F(TranscriptionRootViewTest, BecomingActiveRereadsPermissionsAndStartsUnlessPaused)
+{
+    h.settings->setValue("optInMic", true);
+    auto view = makeView();
+    view->show();
+    QTest::qWait(300);
+    EXPECT_FALSE(view->model()->isRunning()) << "nothing is allowed yet";
+
+    // The user leaves, allows everything elsewhere, then comes back to the window.
+    QApplication::setActiveWindow(nullptr);
+    h.permissions->grantAll();
+    QApplication::setActiveWindow(view.get());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view->model()->isRunning(); }, 3000));
+
+    view->model()->pauseTranscription();
+    QApplication::setActiveWindow(nullptr);
+    QApplication::setActiveWindow(view.get());
+    QTest::qWait(300);
+    EXPECT_FALSE(view->model()->isRunning()) << "a paused transcript stays paused";
+}
+
 TEST_F(TranscriptionRootViewTest, QuestionSectionShowsTheReasonWhenUnavailable)
 {
     h.responder->setAvailability(ConversationResponderAvailability::unavailable("モデルがありません。"));
