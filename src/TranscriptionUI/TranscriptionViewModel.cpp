@@ -311,6 +311,8 @@ void TranscriptionViewModel::runSession(const std::shared_ptr<Run>& run, bool mi
             if (generation == m_runGeneration && m_isRunning) recordLevel(level, source);
         });
     };
+    // Building a pipeline may load a model; a run stopped already has no use for it.
+    if (stop.stop_requested()) return;
     LivePipeline pipeline;
     try {
         pipeline = m_deps.makePipeline(microphone, systemAudio, std::move(onDegraded), std::move(onLevel));
@@ -409,9 +411,12 @@ void TranscriptionViewModel::restartTranscription(Done done)
             }
             return true;
         },
-        [this, done = std::move(done)](bool) {
+        [this, run, done = std::move(done)](bool) {
+            // Two quick restarts would otherwise leave the run started by the first one running unseen, and a
+            // pause pressed meanwhile must not be undone by a source change.
+            if (m_currentRun != run) stopSession();
             assign(m_isRunning, false, &TranscriptionViewModel::isRunningChanged);
-            startTranscription();
+            if (!m_isPaused) startTranscription();
             if (done) done();
         });
 }
