@@ -7,11 +7,15 @@
 #include <stop_token>
 #include <utility>
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace tc {
 
 // An unbounded queue from one producer thread to one consumer thread without locks: push() never blocks
-// and never waits for the consumer, so a real-time audio callback can use it. The consumer sleeps on an
-// atomic counter that every push (and a stop request) bumps.
+// and never waits for the consumer, so a real-time audio callback can use it. The consumer sleeps on a futex
+// over a push counter, and push() makes the wake-up call only while the consumer sleeps.
 template <class T>
 class CaptureQueue {
 public:
@@ -34,22 +38,23 @@ public:
         node->value.emplace(std::move(value));
         m_tail->next.store(node, std::memory_order_release);
         m_tail = node;
-        m_pushes.fetch_add(1, std::memory_order_release);
-        m_pushes.notify_one();
+        bump();
     }
 
     // Consumer side only: the next element, waiting for one; nothing once stop is requested.
     std::optional<T> pop(std::stop_token stop)
     {
-        std::stop_callback wake(stop, [this] {
-            m_pushes.fetch_add(1, std::memory_order_release);
-            m_pushes.notify_all();
-        });
+        std::stop_callback wake(stop, [this] { bump(); });
         for (;;) {
-            const auto seen = m_pushes.load(std::memory_order_acquire);
+            const auto seen = m_pushes.load(std::memory_order_seq_cst);
             if (stop.stop_requested()) return std::nullopt;
             if (auto value = tryPop()) return value;
-            m_pushes.wait(seen, std::memory_order_acquire);
+            // Announce the sleep before looking again, so that a push either sees it or is seen here.
+            m_sleeping.store(true, std::memory_order_seq_cst);
+            if (m_pushes.load(std::memory_order_seq_cst) == seen)
+                syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&m_pushes), FUTEX_WAIT_PRIVATE, seen, nullptr,
+                        nullptr, 0);
+            m_sleeping.store(false, std::memory_order_seq_cst);
         }
     }
 
@@ -71,9 +76,20 @@ private:
         std::atomic<Node*> next{nullptr};
     };
 
+    void bump()
+    {
+        m_pushes.fetch_add(1, std::memory_order_seq_cst);
+        if (m_sleeping.load(std::memory_order_seq_cst))
+            syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&m_pushes), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+    }
+
+    static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t) &&
+                  std::atomic<std::uint32_t>::is_always_lock_free);
+
     Node* m_head; // consumer's
     Node* m_tail; // producer's
-    std::atomic<std::uint64_t> m_pushes{0};
+    std::atomic<std::uint32_t> m_pushes{0};
+    std::atomic<bool> m_sleeping{false};
 };
 
 } // namespace tc

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <exception>
+#include <pthread.h>
 #include <stop_token>
 #include <thread>
 #include <utility>
@@ -40,7 +41,11 @@ public:
         }
         for (std::size_t i = 0; i < m_members.size(); ++i)
             m_forwarders.emplace_back([this, i, stop = m_forwardStop.get_token()] { forward(stop, i); });
-        if (m_mixer) m_mixing = std::jthread([this, stop = m_mixStop.get_token()] { m_mixer->runStallTimer(stop); });
+        if (m_mixer)
+            m_mixing = std::jthread([this, stop = m_mixStop.get_token()] {
+                pthread_setname_np(pthread_self(), "tc-mix-timer");
+                m_mixer->runStallTimer(stop);
+            });
         return m_merged;
     }
 
@@ -61,6 +66,7 @@ public:
 private:
     void forward(std::stop_token stop, std::size_t index)
     {
+        pthread_setname_np(pthread_self(), "tc-forward");
         const auto [id, stream] = m_members[index];
         LevelMeter meter(m_options.clock);
         while (auto frame = stream->next(stop)) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cmath>
 #include <optional>
+#include <pthread.h>
 #include <stop_token>
 #include <thread>
 #include <utility>
@@ -500,6 +501,7 @@ private:
 
     void deliver(std::stop_token stop)
     {
+        pthread_setname_np(pthread_self(), "tc-capture");
         for (;;) {
             auto item = m_queue.pop(stop);
             if (!item) return;
