@@ -21,7 +21,8 @@ struct FdCloser {
 
 std::optional<std::string> FileReader::readAll(const std::filesystem::path& file)
 {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking so that a named pipe in place of the file cannot stall the caller; regular files ignore it.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
     FdCloser closer{fd};
     struct stat info {};

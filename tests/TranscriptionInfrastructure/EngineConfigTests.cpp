@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <sys/stat.h>
 
 using tc::EngineConfig;
 using Kind = EngineConfig::TranscriberKind;
@@ -95,6 +96,9 @@ TEST_F(EngineConfigFile, MalformedOrMissingFilesFallBackSilently)
     }
     EXPECT_EQ(resolve(m_dir.path() / "missing.json"), EngineConfig{});
     EXPECT_EQ(resolve(m_dir.path()), EngineConfig{});
+    const auto pipe = m_dir.path() / "pipe.json";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(resolve(pipe), EngineConfig{}) << "a named pipe is skipped without waiting for a writer";
 }
 
 TEST_F(EngineConfigFile, ValuesAreTakenUnchanged)
