@@ -209,6 +209,8 @@ public:
             {
                 LoopLock lock(m_mainloop.get());
                 m_closing = true;
+                if (m_flushTimer) pa_threaded_mainloop_get_api(m_mainloop.get())->time_free(m_flushTimer);
+                m_flushTimer = nullptr;
                 m_stream.reset();
                 m_context.reset();
             }
@@ -394,6 +396,7 @@ private:
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
         if (pa_stream_connect_record(stream.get(), resolution.name.c_str(), &attributes, flags) < 0) return false;
 
+        deliverPending(m_pending.interleaved.size());
         if (m_format.sampleRate > 0) m_baseSeconds += static_cast<double>(m_framesInStream) / m_format.sampleRate;
         m_framesInStream = 0;
         m_stream = std::move(stream);
@@ -403,13 +406,15 @@ private:
         return true;
     }
 
-    // Reads every block the server has, hands copies to the delivery thread. Loop thread; no other lock.
+    // Reads every block the server has and gathers it into blocks of the requested length for the delivery
+    // thread (servers hand monitors over in much smaller pieces). Loop thread; takes no other lock.
     static void onReadable(pa_stream* stream, std::size_t, void* userdata)
     {
         auto* self = static_cast<Session*>(userdata);
         if (stream != self->m_stream.get()) return;
         const std::size_t channels = self->m_format.channels;
         const std::size_t frameBytes = channels * sizeof(float);
+        const std::size_t blockSamples = std::size_t{self->m_bufferFrames} * channels;
         const auto basePosition = std::llround(self->m_baseSeconds * self->m_format.sampleRate);
         for (;;) {
             const void* data = nullptr;
@@ -417,21 +422,57 @@ private:
             if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) break;
             const std::size_t frames = bytes / frameBytes;
             if (data) {
-                const auto* samples = static_cast<const float*>(data);
-                for (std::size_t first = 0; first < frames; first += self->m_bufferFrames) {
-                    const std::size_t count = std::min<std::size_t>(self->m_bufferFrames, frames - first);
-                    CaptureBuffer buffer;
-                    buffer.interleaved.assign(samples + first * channels, samples + (first + count) * channels);
-                    buffer.format = self->m_format;
-                    buffer.samplePosition = basePosition + self->m_framesInStream + static_cast<std::int64_t>(first);
-                    self->m_queue.push(Delivery{std::move(buffer), false});
+                if (self->m_pending.interleaved.empty()) {
+                    self->m_pending.samplePosition = basePosition + self->m_framesInStream;
+                    self->m_pendingSince = pa_rtclock_now();
                 }
+                const auto* samples = static_cast<const float*>(data);
+                self->m_pending.interleaved.insert(self->m_pending.interleaved.end(), samples,
+                                                   samples + frames * channels);
+                while (self->m_pending.interleaved.size() >= blockSamples)
+                    self->deliverPending(blockSamples);
+                self->m_failuresWithoutData = 0;
+            } else {
+                // A hole: what came before it goes out alone, and the clock moves on.
+                self->deliverPending(self->m_pending.interleaved.size());
             }
-            // A hole (no data) still moves the clock on.
             self->m_framesInStream += static_cast<std::int64_t>(frames);
-            if (data) self->m_failuresWithoutData = 0;
             pa_stream_drop(stream);
         }
+        if (!self->m_pending.interleaved.empty()) self->armFlushTimer();
+    }
+
+    // Hands the first samples of the gathered audio to the delivery thread. Loop thread.
+    void deliverPending(std::size_t samples)
+    {
+        if (samples == 0 || m_pending.interleaved.empty()) return;
+        CaptureBuffer buffer;
+        buffer.format = m_format;
+        buffer.samplePosition = m_pending.samplePosition;
+        const auto end = m_pending.interleaved.begin() + static_cast<std::ptrdiff_t>(samples);
+        buffer.interleaved.assign(m_pending.interleaved.begin(), end);
+        m_pending.interleaved.erase(m_pending.interleaved.begin(), end);
+        m_pending.samplePosition += static_cast<std::int64_t>(samples / std::max<std::size_t>(m_format.channels, 1));
+        m_pendingSince = pa_rtclock_now();
+        m_queue.push(Delivery{std::move(buffer), false});
+    }
+
+    // A short block still goes out once it has waited two blocks' duration (a source that pauses).
+    void armFlushTimer()
+    {
+        if (!(m_format.sampleRate > 0)) return;
+        const auto due = m_pendingSince + static_cast<pa_usec_t>(2e6 * m_bufferFrames / m_format.sampleRate);
+        if (!m_flushTimer)
+            m_flushTimer = pa_context_rttime_new(m_context.get(), due, &Session::onFlushTimer, this);
+        else
+            pa_context_rttime_restart(m_context.get(), m_flushTimer, due);
+    }
+
+    static void onFlushTimer(pa_mainloop_api* api, pa_time_event* event, const struct timeval*, void* userdata)
+    {
+        auto* self = static_cast<Session*>(userdata);
+        api->time_restart(event, nullptr);
+        if (!self->m_closing) self->deliverPending(self->m_pending.interleaved.size());
     }
 
     static void onStreamState(pa_stream* stream, void* userdata)
@@ -496,6 +537,7 @@ private:
         if (m_closing || m_endSent) return;
         m_endSent = true;
         m_stream.reset();
+        deliverPending(m_pending.interleaved.size());
         m_queue.push(Delivery{{}, true});
     }
 
@@ -531,6 +573,9 @@ private:
     std::string m_deviceName;
     std::uint32_t m_deviceIndex = PA_INVALID_INDEX;
     CaptureFormat m_format;
+    CaptureBuffer m_pending;
+    pa_usec_t m_pendingSince = 0;
+    pa_time_event* m_flushTimer = nullptr;
     double m_baseSeconds = 0;
     std::int64_t m_framesInStream = 0;
     int m_failuresWithoutData = 0;

@@ -1,9 +1,15 @@
 #include "TranscriptionInfrastructure/MixedAudioSource.h"
 
+#include "TranscriptionInfrastructure/MicrophoneAudioSource.h"
+#include "TranscriptionInfrastructure/SystemAudioSource.h"
+
 #include "support/ControlledAudioSource.h"
+#include "support/FrameCollector.h"
+#include "support/PulseAudioServer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <mutex>
@@ -280,4 +286,55 @@ TEST(MixedAudioSource, AStalledMemberDoesNotHoldUpTheMix)
     system->finish();
     EXPECT_FALSE(stream->next().has_value());
     mixed.stop();
+}
+
+TEST(MixedAudioSource, MixesTheLiveMicrophoneAndSystemAudioIntoOneSignal)
+{
+    tc::test::PulseAudioServer server;
+    ASSERT_TRUE(server.isRunning()) << server.startError();
+    std::vector<std::string> notices;
+    MixedAudioSource mixed({{AudioSourceID::microphone, std::make_shared<tc::MicrophoneAudioSource>()},
+                            {AudioSourceID::systemAudio, std::make_shared<tc::SystemAudioSource>()}},
+                           [&](const std::string& notice) { notices.push_back(notice); }, {});
+    tc::test::FrameCollector collector(mixed.start());
+    ASSERT_TRUE(notices.empty()) << notices.front();
+
+    // Three seconds of 1000 Hz played into the output; once it sounds, one second of 440 Hz spoken into the
+    // microphone in 20 ms blocks, at the pace a sound card would deliver them.
+    std::vector<float> played(48000 * 3 * 2);
+    for (std::size_t i = 0; i < played.size() / 2; ++i)
+        played[2 * i] = played[2 * i + 1] = tone(1000, 48000, 1, 0.3f, i)[0];
+    const auto started = std::chrono::steady_clock::now();
+    std::jthread player([&] { server.play(played, 48000, 2); });
+    ASSERT_TRUE(collector.waitFor([](const std::vector<AudioFrame>& frames) {
+        return std::any_of(frames.begin(), frames.end(), [](const AudioFrame& f) {
+            return std::any_of(f.samples.begin(), f.samples.end(), [](float x) { return x > 0.2f; });
+        });
+    }));
+    auto next = std::chrono::steady_clock::now();
+    for (std::size_t block = 0; block < 50; ++block, next += 20ms) {
+        std::this_thread::sleep_until(next);
+        server.writeToSource("mic", tone(440, 48000, 960, 0.3f, block * 960));
+    }
+    player.join();
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    mixed.stop();
+    ASSERT_TRUE(collector.waitForEnd());
+
+    const auto samples = joined(collector.frames());
+    // One continuous signal, about as long as the time that passed, not the two sources end to end.
+    EXPECT_LT(static_cast<double>(samples.size()), 48000.0 * (elapsed + 0.3));
+    // Somewhere both tones sound together.
+    double best440 = 0, with1000 = 0;
+    for (std::size_t start = 0; start + 9600 <= samples.size(); start += 2400) {
+        const std::vector<float> window(samples.begin() + static_cast<std::ptrdiff_t>(start),
+                                        samples.begin() + static_cast<std::ptrdiff_t>(start + 9600));
+        const double a440 = amplitudeAt(window, 440, 48000);
+        if (a440 > best440) {
+            best440 = a440;
+            with1000 = amplitudeAt(window, 1000, 48000);
+        }
+    }
+    EXPECT_NEAR(best440, 0.3, 0.05);
+    EXPECT_NEAR(with1000, 0.3, 0.05);
 }
