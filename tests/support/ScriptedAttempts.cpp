@@ -103,18 +103,6 @@ void AttemptScript::setOnTranscribe(std::function<void()> hook)
     m_onTranscribe = std::move(hook);
 }
 
-void RecordingSink::emit(const OutputEvent& event)
-{
-    std::lock_guard lock(m_mutex);
-    m_events.push_back(event);
-}
-
-std::vector<OutputEvent> RecordingSink::events() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_events;
-}
-
 TranscriptSegment volatileSegment(std::string text)
 {
     return {Uuid::random(), std::move(text), TranscriptSegment::Status::volatile_, 0, 1};

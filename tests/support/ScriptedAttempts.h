@@ -3,6 +3,7 @@
 #include "TranscriptionApplication/AudioSource.h"
 #include "TranscriptionApplication/OutputSink.h"
 #include "TranscriptionApplication/Transcriber.h"
+#include "support/RecordingSink.h"
 
 #include <chrono>
 #include <deque>
@@ -59,17 +60,6 @@ private:
     int m_stops = 0;
     int m_transcriptsEnded = 0;
     std::function<void()> m_onTranscribe;
-};
-
-// Records every event in order.
-class RecordingSink : public OutputSink {
-public:
-    void emit(const OutputEvent& event) override;
-    std::vector<OutputEvent> events() const;
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<OutputEvent> m_events;
 };
 
 TranscriptSegment volatileSegment(std::string text);
