@@ -65,64 +65,23 @@ std::string formatted(Date date, const char* pattern)
     return localDateTime(date).toString(QString::fromLatin1(pattern)).toStdString();
 }
 
-// The white space that blank text ignores, as code points.
-bool isTrimmedCodePoint(char32_t c)
-{
-    switch (c) {
-    case 0x09:
-    case 0x0A:
-    case 0x0B:
-    case 0x0C:
-    case 0x0D:
-    case 0x20:
-    case 0x85:
-    case 0xA0:
-    case 0x1680:
-    case 0x2028:
-    case 0x2029:
-    case 0x202F:
-    case 0x205F:
-    case 0x3000: return true;
-    default: return c >= 0x2000 && c <= 0x200A;
-    }
-}
-
-// Decodes the code point starting at i; nothing for an invalid sequence.
-std::optional<std::pair<char32_t, std::size_t>> decodeAt(const std::string& s, std::size_t i)
-{
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length = lead < 0x80           ? 1
-                         : (lead >> 5) == 0x6  ? 2
-                         : (lead >> 4) == 0xE  ? 3
-                         : (lead >> 3) == 0x1E ? 4
-                                               : 0;
-    if (length == 0 || i + length > s.size()) return std::nullopt;
-    char32_t c = length == 1 ? lead : lead & (0xFF >> (length + 1));
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return std::nullopt;
-        c = (c << 6) | (byte(i + k) & 0x3F);
-    }
-    return std::pair{c, length};
-}
-
-// The text without the blank-text white space at both ends.
+// The text without the white space that blank text ignores, at both ends. Cut only at code-point boundaries.
 std::string trimmed(const std::string& text)
 {
+    const auto isBoundary = [&](std::size_t i) {
+        return i == 0 || i == text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+    };
     std::size_t begin = 0;
-    while (begin < text.size()) {
-        const auto decoded = decodeAt(text, begin);
-        if (!decoded || !isTrimmedCodePoint(decoded->first)) break;
-        begin += decoded->second;
+    for (std::size_t i = 1; i <= text.size(); ++i) {
+        if (!isBoundary(i)) continue;
+        if (!isBlankText(std::string_view(text).substr(0, i))) break;
+        begin = i;
     }
     std::size_t end = text.size();
-    while (end > begin) {
-        std::size_t start = end - 1;
-        while (start > begin && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
-            --start;
-        const auto decoded = decodeAt(text, start);
-        if (!decoded || start + decoded->second != end || !isTrimmedCodePoint(decoded->first)) break;
-        end = start;
+    for (std::size_t i = text.size(); i-- > begin;) {
+        if (!isBoundary(i)) continue;
+        if (!isBlankText(std::string_view(text).substr(i, text.size() - i))) break;
+        end = i;
     }
     return text.substr(begin, end - begin);
 }

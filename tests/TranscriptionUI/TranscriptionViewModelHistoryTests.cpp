@@ -274,7 +274,7 @@ TEST_F(TranscriptionViewModelHistoryTest, Asking_ErrorThenSuccess_LeavesExactlyO
 {
     auto model = idleModel();
     addLine(*model, "会議は三時から", kMarch30Noon);
-    model->setAskQuestion("いつ？");
+    model->setAskQuestion("\u3000いつ？\u3000");
     h.responder->pushAnswer(ConversationAnswer{"三時です", {model->finalizedLines()[0].id}});
     h.responder->pushFailure("モデルが応答しません");
     h.responder->pushAnswer(ConversationAnswer{"三時です", {model->finalizedLines()[0].id}});
@@ -282,6 +282,7 @@ TEST_F(TranscriptionViewModelHistoryTest, Asking_ErrorThenSuccess_LeavesExactlyO
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->askAboutConversation(done); }));
     EXPECT_EQ(model->askAnswer()->text, "三時です");
     EXPECT_FALSE(model->askError().has_value());
+    EXPECT_EQ(*h.responder->lastQuestion(), "いつ？");
 
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->askAboutConversation(done); }));
     EXPECT_FALSE(model->askAnswer().has_value());
