@@ -87,8 +87,11 @@ void LiveCaptionOverlayPanel::showEvent(QShowEvent* event)
 void LiveCaptionOverlayPanel::updateInputShape()
 {
     // Only the caption and its margin take the pointer; the clear rest of the panel lets clicks through.
-    const QRect hit = m_view->hitRect().toAlignedRect().translated(m_view->pos());
-    setMask(hit.isEmpty() ? QRegion(0, 0, 1, 1) : QRegion(hit));
+    // Without a compositor the clear parts would be drawn black, so the window is cut to the drawn shapes.
+    QRegion shape =
+        X11WindowHints::hasCompositingManager() ? QRegion(m_view->hitRect().toAlignedRect()) : m_view->drawnRegion();
+    shape.translate(m_view->pos());
+    setMask(shape.isEmpty() ? QRegion(0, 0, 1, 1) : shape);
 }
 
 } // namespace tc

@@ -133,6 +133,16 @@ QRectF LiveCaptionOverlayView::closeButtonRect() const
     return {box.right() - closeButtonSize + 6.0, box.top() - 6.0, closeButtonSize, closeButtonSize};
 }
 
+QRegion LiveCaptionOverlayView::drawnRegion() const
+{
+    if (m_model->content().isEmpty()) return {};
+    QPainterPath box;
+    box.addRoundedRect(boxRect(), m_model->style().cornerRadius, m_model->style().cornerRadius);
+    QRegion region(box.toFillPolygon().toPolygon());
+    if (isCloseButtonShown()) region += QRegion(closeButtonRect().toAlignedRect(), QRegion::Ellipse);
+    return region;
+}
+
 QColor LiveCaptionOverlayView::lineColor(std::size_t index) const
 {
     const LiveCaptionStyle& style = m_model->style();
@@ -183,6 +193,7 @@ void LiveCaptionOverlayView::setHovering(bool hovering)
     m_closeAnimation.setStartValue(m_closeOpacity);
     m_closeAnimation.setEndValue(isCloseButtonShown() ? 1.0 : 0.0);
     m_closeAnimation.start();
+    emit hitRectChanged();
 }
 
 void LiveCaptionOverlayView::contentDidChange()

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFont>
 #include <QRectF>
+#include <QRegion>
 #include <QVariantAnimation>
 #include <QWidget>
 #include <vector>
@@ -32,6 +33,9 @@ public:
     QRectF boxRect() const;
     QRectF hitRect() const;
     QRectF closeButtonRect() const;
+    // The drawn shapes only (rounded box and, while shown, the close button), for screens without a
+    // compositor where everything outside them would show as solid black.
+    QRegion drawnRegion() const;
     // Colour of the line at index, with the volatile opacity applied.
     QColor lineColor(std::size_t index) const;
 

@@ -70,4 +70,21 @@ void X11WindowHints::showOnAllWorkspaces(QWindow* window)
 #endif
 }
 
+bool X11WindowHints::hasCompositingManager()
+{
+#ifdef TC_HAVE_XCB
+    if (QGuiApplication::platformName() != QStringLiteral("xcb")) return true;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection()) return true;
+    xcb_connection_t* connection = x11->connection();
+    const xcb_atom_t selection = atom(connection, "_NET_WM_CM_S0");
+    if (selection == XCB_ATOM_NONE) return false;
+    std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> reply(
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection), nullptr), &std::free);
+    return reply && reply->owner != XCB_NONE;
+#else
+    return true;
+#endif
+}
+
 } // namespace tc
