@@ -50,7 +50,9 @@ public:
         params.language = m_language.c_str();
         params.translate = false;
         params.no_context = true;
-        params.no_timestamps = true;
+        // With timestamp tokens the decoder predicts where speech ends and stops there; without them, on a
+        // shrunken encoder context, it tends to repeat the sentence until the token limit.
+        params.no_timestamps = false;
         params.single_segment = true;
         params.print_progress = false;
         params.print_realtime = false;
