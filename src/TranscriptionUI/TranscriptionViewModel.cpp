@@ -146,6 +146,8 @@ TranscriptionViewModel::TranscriptionViewModel(Dependencies dependencies, QObjec
 
 TranscriptionViewModel::~TranscriptionViewModel()
 {
+    // The views observing us may be half torn down already.
+    blockSignals(true);
     shutdown();
     m_hop->close();
     // Workers go first (joined), while the fields their jobs might read are still alive.
