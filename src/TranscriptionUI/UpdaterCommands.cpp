@@ -10,7 +10,6 @@ namespace tc {
 UpdaterCommands::UpdaterCommands(UpdaterPort* updater, QObject* parent)
     : QObject(parent), m_updater(updater), m_check(new QAction(QStringLiteral("更新を確認…"), this))
 {
-    m_check->setMenuRole(QAction::ApplicationSpecificRole);
     m_check->setEnabled(m_updater != nullptr);
     connect(m_check, &QAction::triggered, this, [this] {
         if (m_updater) m_updater->checkForUpdates(true);
