@@ -10,8 +10,9 @@ QApplication& qtApplication()
     static int argc = 1;
     static char name[] = "transcription-corvane-tests";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: tearing Qt down from static destructors at exit crashes in its post routines.
+    static auto* app = new QApplication(argc, argv);
+    return *app;
 }
 
 } // namespace tc::test
