@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -17,6 +18,14 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 double peakMemoryMiB()
 {
@@ -54,7 +63,12 @@ tc::ConversationExcerpt eightyLines()
 int main()
 {
     const double memoryBefore = peakMemoryMiB();
-    auto model = std::make_shared<tc::LlamaLanguageModel>(tc::LlamaLanguageModel::defaultOptions());
+    // One thread by default: on a shared machine OpenMP workers spin while waiting for each other, which
+    // hides the real cost; the CPU seconds of a one-thread run are the work itself.
+    auto options = tc::LlamaLanguageModel::defaultOptions();
+    const char* threads = std::getenv("TC_BENCH_LLAMA_THREADS");
+    options.threads = threads ? std::max(1, std::atoi(threads)) : 1;
+    auto model = std::make_shared<tc::LlamaLanguageModel>(options);
     tc::FoundationModelsConversationResponder responder(model);
     const auto excerpt = eightyLines();
     const std::vector<std::string> questions{"発売日はいつですか？", "価格はいくらですか？",
@@ -67,6 +81,7 @@ int main()
     for (std::size_t round = 0; round <= questions.size(); ++round) {
         const auto& question = questions[round == 0 ? 0 : round - 1];
         const auto started = Clock::now();
+        const double cpuStarted = cpuSeconds();
         try {
             const auto answer = responder.answer(question, excerpt);
             const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
@@ -77,7 +92,8 @@ int main()
             answers.push_back({{"question", question},
                                {"answer", answer.text},
                                {"citedLines", answer.sourceLineIDs.size()},
-                               {"seconds", seconds}});
+                               {"seconds", seconds},
+                               {"cpuSeconds", cpuSeconds() - cpuStarted}});
         } catch (const std::exception& error) {
             allParsed = false;
             answers.push_back({{"question", question}, {"error", error.what()}});
@@ -90,6 +106,7 @@ int main()
         {"benchmark", "question-answering"},
         {"model", model->options().modelFile.filename().string()},
         {"excerptLines", excerpt.lines().size()},
+        {"threads", options.threads},
         {"firstAnswerSecondsIncludingLoad", firstSeconds},
         {"answerSecondsMedian", median},
         {"answerSecondsMax", warmSeconds.empty() ? -1 : warmSeconds.back()},

@@ -100,6 +100,20 @@ bool isBeingInstalled(const std::filesystem::path& file)
     return false;
 }
 
+} // namespace
+
+std::optional<LlamaLanguageModel::FileStamp> LlamaLanguageModel::fileStamp(const std::filesystem::path& file)
+{
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    if (error) return std::nullopt;
+    const auto modified = std::filesystem::last_write_time(file, error);
+    if (error) return std::nullopt;
+    return FileStamp{size, modified};
+}
+
+namespace {
+
 std::uintmax_t physicalMemoryBytes()
 {
     const long pages = sysconf(_SC_PHYS_PAGES);
@@ -279,14 +293,20 @@ LanguageModel::Availability LlamaLanguageModel::availability()
     switch (m_state) {
     case LoadState::loaded: return Availability::available;
     case LoadState::loading: return Availability::preparing;
-    case LoadState::failed: return Availability::failed;
-    case LoadState::unsupported: return Availability::unsupported;
+    case LoadState::failed:
+    case LoadState::unsupported:
+        // A model file replaced since (reinstalled, or another one chosen) gets a new attempt.
+        if (fileStamp(m_options.modelFile) == m_attemptedFile)
+            return m_state == LoadState::failed ? Availability::failed : Availability::unsupported;
+        m_state = LoadState::idle;
+        break;
     case LoadState::idle: break;
     }
     if (isBeingInstalled(m_options.modelFile)) return Availability::preparing;
     std::error_code error;
     const auto size = std::filesystem::file_size(m_options.modelFile, error);
     if (error || (m_options.expectedBytes && size != *m_options.expectedBytes)) return Availability::noModel;
+    m_attemptedFile = fileStamp(m_options.modelFile);
     const auto memory = physicalMemoryBytes();
     if (memory != 0 && size + size / 4 > memory) {
         m_state = LoadState::unsupported;

@@ -51,6 +51,12 @@ public:
 
 private:
     enum class LoadState { idle, loading, loaded, failed, unsupported };
+    struct FileStamp {
+        std::uintmax_t size = 0;
+        std::filesystem::file_time_type modified;
+        friend bool operator==(const FileStamp&, const FileStamp&) = default;
+    };
+    static std::optional<FileStamp> fileStamp(const std::filesystem::path& file);
 
     void startLoadingLocked();
     void load(std::stop_token stop);
@@ -61,6 +67,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable_any m_loaded;
     LoadState m_state = LoadState::idle;
+    // The file as it was when loading was last attempted.
+    std::optional<FileStamp> m_attemptedFile;
     struct ModelDeleter {
         void operator()(llama_model* model) const;
     };

@@ -149,6 +149,14 @@ TEST(LlamaModelFiles, LlamaModel_ReportsMissingAndInstallingModels)
     EXPECT_THROW(brokenModel.respond("i", "p", FoundationModelsConversationResponder::replySchema(1), {}),
                  LanguageModelError);
     EXPECT_EQ(brokenModel.availability(), LanguageModel::Availability::failed);
+    EXPECT_EQ(brokenModel.availability(), LanguageModel::Availability::failed);
+
+    // Replacing the file gives it another try.
+    broken = std::fopen(options.modelFile.c_str(), "w");
+    ASSERT_NE(broken, nullptr);
+    std::fputs("still not a gguf file, but a different one", broken);
+    std::fclose(broken);
+    EXPECT_EQ(brokenModel.availability(), LanguageModel::Availability::preparing);
 }
 
 } // namespace
