@@ -132,8 +132,9 @@ struct CaptureRun {
 CaptureRun measureBareCaptureCpu(const tc::test::PulseAudioServer& server, std::chrono::seconds duration)
 {
     MicrophoneFeeder feeder(server, true);
-    OutputPlayer player(server, duration + 1s);
-    std::this_thread::sleep_for(300ms);
+    // pacat takes about two seconds before its sound reaches the output.
+    OutputPlayer player(server, duration + 4s);
+    std::this_thread::sleep_for(2500ms);
 
     CaptureRun run;
     const double cpuBefore = processCpuSeconds();
@@ -163,8 +164,9 @@ CaptureRun measureCpu(const tc::test::PulseAudioServer& server, std::chrono::sec
         [](const std::string& notice) { std::cerr << notice << "\n"; }, [&](tc::AudioSourceID, float) { ++levels; });
 
     MicrophoneFeeder feeder(server, true);
-    OutputPlayer player(server, duration + 1s);
-    std::this_thread::sleep_for(300ms);
+    // pacat takes about two seconds before its sound reaches the output.
+    OutputPlayer player(server, duration + 4s);
+    std::this_thread::sleep_for(2500ms);
 
     CaptureRun run;
     const double cpuBefore = processCpuSeconds();
@@ -193,6 +195,10 @@ std::vector<double> measureLatency(const tc::test::PulseAudioServer& server, int
             {tc::AudioSourceID::systemAudio, std::make_shared<tc::SystemAudioSource>()}},
         [](const std::string& notice) { std::cerr << notice << "\n"; }, tc::MixedAudioSource::LevelCallback());
     MicrophoneFeeder feeder(server, false);
+    // System audio sounds meanwhile, so the mixer has to line both members up, as it does in use.
+    const auto duration = std::chrono::seconds(1 + clicks / 5);
+    OutputPlayer player(server, duration + 4s);
+    std::this_thread::sleep_for(2500ms);
     std::mutex mutex;
     std::vector<Clock::time_point> arrivals;
 
@@ -210,7 +216,6 @@ std::vector<double> measureLatency(const tc::test::PulseAudioServer& server, int
             inClick = loud;
         }
     });
-    const auto duration = std::chrono::seconds(1 + clicks / 5);
     std::jthread feeding([&](std::stop_token stop) { feeder.run(duration, stop); });
     std::this_thread::sleep_for(500ms);
     for (int i = 0; i < clicks; ++i) {
