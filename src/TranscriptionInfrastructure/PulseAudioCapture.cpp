@@ -375,13 +375,13 @@ private:
 
     bool openStream(const Resolution& resolution)
     {
-        pa_sample_spec spec{};
-        spec.format = PA_SAMPLE_FLOAT32NE;
-        spec.rate = static_cast<std::uint32_t>(resolution.format.sampleRate);
-        spec.channels = static_cast<std::uint8_t>(resolution.format.channels);
-        if (!pa_sample_spec_valid(&spec)) return false;
+        pa_sample_spec sampleFormat{};
+        sampleFormat.format = PA_SAMPLE_FLOAT32NE;
+        sampleFormat.rate = static_cast<std::uint32_t>(resolution.format.sampleRate);
+        sampleFormat.channels = static_cast<std::uint8_t>(resolution.format.channels);
+        if (!pa_sample_spec_valid(&sampleFormat)) return false;
 
-        StreamPtr stream(pa_stream_new(m_context.get(), m_streamName.c_str(), &spec, nullptr));
+        StreamPtr stream(pa_stream_new(m_context.get(), m_streamName.c_str(), &sampleFormat, nullptr));
         if (!stream) return false;
         pa_stream_set_read_callback(stream.get(), &Session::onReadable, this);
         pa_stream_set_state_callback(stream.get(), &Session::onStreamState, this);
@@ -391,7 +391,7 @@ private:
         attributes.tlength = static_cast<std::uint32_t>(-1);
         attributes.prebuf = static_cast<std::uint32_t>(-1);
         attributes.minreq = static_cast<std::uint32_t>(-1);
-        attributes.fragsize = m_bufferFrames * static_cast<std::uint32_t>(pa_frame_size(&spec));
+        attributes.fragsize = m_bufferFrames * static_cast<std::uint32_t>(pa_frame_size(&sampleFormat));
         // Pinned to this device: following a new default is our decision, with the new device's format.
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
         if (pa_stream_connect_record(stream.get(), resolution.name.c_str(), &attributes, flags) < 0) return false;
