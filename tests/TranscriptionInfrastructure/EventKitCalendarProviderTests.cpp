@@ -259,6 +259,13 @@ TEST_F(CalendarFixture, Calendar_SkipsBrokenFilesAndComponentsAndReadsTheRest)
                                 event("UID:seconds\r\nSUMMARY:毎秒\r\nDTSTART:20200101T000000Z\r\n"
                                       "RRULE:FREQ=SECONDLY\r\n")));
 
+    // Past the size limit a file is left alone whole instead of stalling the app.
+    std::string huge = "BEGIN:VCALENDAR\r\n";
+    const std::string filler = event("UID:huge\r\nSUMMARY:巨大\r\nDTSTART:20260801T080000Z\r\n");
+    while (huge.size() <= ICalendarEventStore::kMaxFileBytes)
+        huge += filler;
+    write("huge.ics", huge + "END:VCALENDAR\r\n");
+
     const auto started = std::chrono::steady_clock::now();
     const auto events = m_provider->eventsOnDay(utc(2026, 8, 1, 12));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
@@ -267,6 +274,7 @@ TEST_F(CalendarFixture, Calendar_SkipsBrokenFilesAndComponentsAndReadsTheRest)
         titles.push_back(e.title);
     EXPECT_NE(std::find(titles.begin(), titles.end(), "正常"), titles.end());
     EXPECT_EQ(std::find(titles.begin(), titles.end(), "開始なし"), titles.end());
+    EXPECT_EQ(std::find(titles.begin(), titles.end(), "巨大"), titles.end());
 }
 
 TEST_F(CalendarFixture, Calendar_ReadsDesktopCalendarsAndNoticesChangedFiles)
