@@ -3,13 +3,19 @@
 #include "TranscriptionInfrastructure/EventKitCalendarProvider.h"
 #include "TranscriptionInfrastructure/FileAudioSource.h"
 #include "TranscriptionInfrastructure/FoundationModelsConversationResponder.h"
-#include "TranscriptionInfrastructure/LlamaLanguageModel.h"
+#include "TranscriptionInfrastructure/LanguageModel.h"
 #include "TranscriptionInfrastructure/MicrophoneAudioSource.h"
 #include "TranscriptionInfrastructure/MixedAudioSource.h"
 #include "TranscriptionInfrastructure/SpeechAnalyzerTranscriber.h"
 #include "TranscriptionInfrastructure/SystemAudioSource.h"
 
+// Builds made without llama.cpp (while the engines are being built) get a stand-in that says so.
+#if __has_include(<llama.h>)
+#include "TranscriptionInfrastructure/LlamaLanguageModel.h"
+#endif
+
 #include <mutex>
+#include <string>
 
 namespace tc {
 
@@ -18,15 +24,36 @@ namespace {
 constexpr std::int64_t kFileFrameSize = 1600;
 constexpr std::uint32_t kMicrophoneTapFrames = 1024;
 
+#if __has_include(<llama.h>)
+using InstalledLanguageModel = LlamaLanguageModel;
+std::shared_ptr<InstalledLanguageModel> makeLanguageModel()
+{
+    return std::make_shared<LlamaLanguageModel>(LlamaLanguageModel::defaultOptions());
+}
+#else
+class InstalledLanguageModel final : public LanguageModel {
+public:
+    Availability availability() override { return Availability::failed; }
+    std::string respond(const std::string&, const std::string&, const std::string&, std::stop_token) override
+    {
+        throw LanguageModelError(LanguageModelError::Kind::unavailable, "オンデバイスAIが利用できません。");
+    }
+};
+std::shared_ptr<InstalledLanguageModel> makeLanguageModel()
+{
+    return std::make_shared<InstalledLanguageModel>();
+}
+#endif
+
 // Loading the language model takes seconds and hundreds of megabytes, so every responder built here shares
 // one while any of them lives.
 std::shared_ptr<LanguageModel> sharedLanguageModel()
 {
     static std::mutex mutex;
-    static std::weak_ptr<LlamaLanguageModel> shared;
+    static std::weak_ptr<InstalledLanguageModel> shared;
     std::lock_guard lock(mutex);
     if (auto model = shared.lock()) return model;
-    auto model = std::make_shared<LlamaLanguageModel>(LlamaLanguageModel::defaultOptions());
+    auto model = makeLanguageModel();
     shared = model;
     return model;
 }
