@@ -63,6 +63,9 @@ public:
         if (m_stopper.joinable()) m_stopper.join();
     }
 
+    // Whether the merged stream has ended.
+    bool ended() const { return m_merged->isEnded(); }
+
 private:
     void forward(std::stop_token stop, std::size_t index)
     {
@@ -133,6 +136,20 @@ MixedAudioSource::~MixedAudioSource()
 
 AudioFrameStream MixedAudioSource::start()
 {
+    // Earlier runs whose streams have ended are wound up first: their stopping of the members must be over
+    // before the members start again, and starts without stops must not pile threads up.
+    std::vector<std::shared_ptr<Run>> ended;
+    {
+        std::lock_guard lock(m_mutex);
+        std::erase_if(m_runs, [&](const std::shared_ptr<Run>& earlier) {
+            if (!earlier->ended()) return false;
+            ended.push_back(earlier);
+            return true;
+        });
+    }
+    for (const auto& earlier : ended)
+        earlier->shutdown();
+
     std::unique_lock lock(m_mutex);
     std::vector<Run::Member> started;
     std::vector<std::shared_ptr<AudioSource>> startedSources;

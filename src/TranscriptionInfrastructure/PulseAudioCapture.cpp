@@ -278,6 +278,8 @@ public:
                 static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE), nullptr,
                 nullptr))
             pa_operation_unref(op);
+        // A server that went away before the callbacks above were in place.
+        if (!isContextGood(m_context.get())) end();
 
         m_delivery = std::jthread([this](std::stop_token stop) { deliver(stop); });
     }

@@ -338,3 +338,23 @@ TEST(MixedAudioSource, MixesTheLiveMicrophoneAndSystemAudioIntoOneSignal)
     EXPECT_NEAR(best440, 0.3, 0.05);
     EXPECT_NEAR(with1000, 0.3, 0.05);
 }
+
+TEST(MixedAudioSource, StartingAgainWithoutStopAddsTheMembersAgain)
+{
+    auto a = std::make_shared<ControlledAudioSource>();
+    MixedAudioSource mixed({{AudioSourceID::microphone, a}}, {}, {});
+    auto first = mixed.start();
+    a->finish();
+    EXPECT_FALSE(first->next().has_value());
+    auto second = mixed.start();
+    EXPECT_EQ(mixed.startedSourceCount(), 2u);
+    a->deliver({{0.25f}, 16000, 0});
+    const auto frame = second->next();
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(frame->samples, std::vector<float>{0.25f});
+    const int stopsBefore = a->stops();
+    mixed.stop();
+    // Once per entry, plus the stop that the end of the second stream brings.
+    EXPECT_GE(a->stops() - stopsBefore, 2);
+    EXPECT_FALSE(second->next().has_value());
+}
