@@ -230,9 +230,19 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
     EXPECT_EQ(browsing["browsingRows"].toArray().size(), rows.size());
     screenshot(x.display(), "main-window-browsing.png", browsing["window"].toObject());
 
-    // Quitting by SIGTERM keeps every line.
-    app.terminate();
-    ASSERT_TRUE(app.waitForFinished(20000));
+    // Quitting from the window (Ctrl+Q, as the window's own quit) keeps every line.
+    const QJsonObject window = browsing["window"].toObject();
+    QProcess quit;
+    quit.setProcessEnvironment(environment);
+    quit.start(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(window["x"].toInt() + 200),
+                                           QString::number(window["y"].toInt() + 300), QStringLiteral("click"),
+                                           QStringLiteral("1"), QStringLiteral("key"), QStringLiteral("ctrl+q")});
+    EXPECT_TRUE(quit.waitForFinished(10000));
+    if (!app.waitForFinished(20000)) {
+        ADD_FAILURE() << "the window's quit did not end the application";
+        app.terminate();
+        ASSERT_TRUE(app.waitForFinished(20000));
+    }
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
 
@@ -254,6 +264,35 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
         EXPECT_EQ(line["text"].toString(), finalRows[i].toObject()["text"].toString());
         EXPECT_GE(line["time"].toDouble(), session["startedAt"].toDouble());
     }
+
+    // A second launch starts a new session beside the first; SIGTERM ends it without losing its line.
+    QFile::remove(QString::fromStdString(stateFile.string()));
+    QProcess second;
+    second.setProcessEnvironment(environment);
+    second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    second.setProgram(app.program());
+    second.start();
+    ASSERT_TRUE(second.waitForStarted(10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readJson(stateFile)["running"].toBool(); }, 60000));
+    QProcess utterance;
+    utterance.setProcessEnvironment(environment);
+    utterance.start(QStringLiteral("paplay"),
+                    {QStringLiteral("--device=out"),
+                     QString::fromStdString((test::dataDir() / "speech/utterances/s05.flac").string())});
+    EXPECT_TRUE(utterance.waitForFinished(30000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !readJson(stateFile)["rows"].toArray().isEmpty(); }, 30000));
+    const QJsonArray secondRows = readJson(stateFile)["rows"].toArray();
+    second.terminate();
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+
+    const QJsonArray both = readJson(data / "transcription-corvane/history.json")["sessions"].toArray();
+    ASSERT_EQ(both.size(), 2);
+    EXPECT_EQ(both[1].toObject()["id"], session["id"]) << "the earlier session follows the current one";
+    EXPECT_EQ(both[1].toObject()["lines"].toArray().size(), lines.size());
+    EXPECT_EQ(both[0].toObject()["lines"].toArray().size(), secondRows.size());
+    EXPECT_TRUE(both[0].toObject()["endedAt"].isDouble());
 }
 
 } // namespace
