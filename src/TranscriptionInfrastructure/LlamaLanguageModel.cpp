@@ -289,7 +289,17 @@ LlamaLanguageModel::~LlamaLanguageModel() = default;
 
 LanguageModel::Availability LlamaLanguageModel::availability()
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
+    const auto now = availabilityLocked();
+    if (now != Availability::preparing || m_state != LoadState::loading) return now;
+    // The window asks once when it opens; a model that loads in a few seconds should not leave the question
+    // field disabled for the whole session.
+    m_loaded.wait_for(lock, kAvailabilityWait, [&] { return m_state != LoadState::loading; });
+    return availabilityLocked();
+}
+
+LanguageModel::Availability LlamaLanguageModel::availabilityLocked()
+{
     switch (m_state) {
     case LoadState::loaded: return Availability::available;
     case LoadState::loading: return Availability::preparing;

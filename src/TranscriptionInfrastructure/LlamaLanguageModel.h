@@ -42,7 +42,8 @@ public:
     LlamaLanguageModel(const LlamaLanguageModel&) = delete;
     LlamaLanguageModel& operator=(const LlamaLanguageModel&) = delete;
 
-    // Starts loading the first time a model file is found; preparing until it is loaded.
+    // Starts loading the first time a model file is found and waits up to kAvailabilityWait for it; preparing
+    // while it is still loading or being installed.
     Availability availability() override;
     std::string respond(const std::string& instructions, const std::string& prompt, const std::string& jsonSchema,
                         std::stop_token stop) override;
@@ -58,6 +59,9 @@ private:
     };
     static std::optional<FileStamp> fileStamp(const std::filesystem::path& file);
 
+    static constexpr std::chrono::seconds kAvailabilityWait{10};
+
+    Availability availabilityLocked();
     void startLoadingLocked();
     void load(std::stop_token stop);
     // Waits until loading ends; the model, or nothing (then the error to throw is in m_state).

@@ -72,6 +72,12 @@ TEST_F(RealModel, LlamaModel_LoadsOnceAndAnswersInTheReplySchema)
     EXPECT_EQ(responder.availability(), ConversationResponderAvailability::available());
 }
 
+TEST_F(RealModel, LlamaModel_FirstAvailabilityWaitsForTheLoad)
+{
+    LlamaLanguageModel model(installedModel()->options());
+    EXPECT_EQ(model.availability(), LanguageModel::Availability::available);
+}
+
 TEST_F(RealModel, LlamaModel_RemembersNothingBetweenQuestions)
 {
     auto model = installedModel();
@@ -148,18 +154,18 @@ TEST(LlamaModelFiles, LlamaModel_ReportsMissingAndInstallingModels)
     std::fputs("not a gguf file", broken);
     std::fclose(broken);
     LlamaLanguageModel brokenModel(options);
-    EXPECT_EQ(brokenModel.availability(), LanguageModel::Availability::preparing);
+    EXPECT_EQ(brokenModel.availability(), LanguageModel::Availability::failed);
     EXPECT_THROW(brokenModel.respond("i", "p", FoundationModelsConversationResponder::replySchema(1), {}),
                  LanguageModelError);
     EXPECT_EQ(brokenModel.availability(), LanguageModel::Availability::failed);
     EXPECT_EQ(brokenModel.availability(), LanguageModel::Availability::failed);
 
-    // Replacing the file gives it another try.
-    broken = std::fopen(options.modelFile.c_str(), "w");
-    ASSERT_NE(broken, nullptr);
-    std::fputs("still not a gguf file, but a different one", broken);
-    std::fclose(broken);
-    EXPECT_EQ(brokenModel.availability(), LanguageModel::Availability::preparing);
+    // Replacing the file with a real model gives it another try.
+    const auto& installed = installedModel()->options().modelFile;
+    ASSERT_TRUE(std::filesystem::exists(installed)) << installed << " is missing: run scripts/install-models";
+    std::filesystem::remove(options.modelFile);
+    std::filesystem::create_symlink(installed, options.modelFile);
+    EXPECT_EQ(brokenModel.availability(), LanguageModel::Availability::available);
 }
 
 } // namespace
