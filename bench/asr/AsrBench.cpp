@@ -9,6 +9,7 @@
 #include "TranscriptionInfrastructure/SndfileDecoder.h"
 #include "TranscriptionInfrastructure/SpeechAnalyzerTranscriber.h"
 #include "TranscriptionInfrastructure/SpeechModelManager.h"
+#include "TranscriptionInfrastructure/WhisperContext.h"
 #include "TranscriptionInfrastructure/WhisperSpeechRecognitionEngine.h"
 
 #include <nlohmann/json.hpp>
@@ -200,6 +201,7 @@ int measureOne(const std::string& model, const fs::path& out)
         {"finalLatency", spread(finalLatency)},
         {"turnsWithoutFinal", missed},
         {"peakMemoryMB", static_cast<double>(usage.ru_maxrss) / 1024.0},
+        {"decodingThreads", tc::WhisperContext::defaultThreads()},
         {"loadAverageBefore", loadBefore},
         {"loadAverageAfter", loadAverage()},
         {"lines", lines},

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 namespace tc {
@@ -135,8 +137,18 @@ std::shared_ptr<WhisperContext> WhisperContext::load(const std::filesystem::path
         throw TranscriberError::modelUnavailable(
             "音声認識モデル「" + modelFile.string() +
             "」を読み込めませんでした。scripts/install-models でモデルを入れ直してください。");
-    return std::shared_ptr<WhisperContext>(
-        new WhisperContext(std::unique_ptr<whisper_context, Deleter>(context), std::max(1, threads)));
+    return std::shared_ptr<WhisperContext>(new WhisperContext(std::unique_ptr<whisper_context, Deleter>(context),
+                                                              threads > 0 ? threads : defaultThreads()));
+}
+
+int WhisperContext::defaultThreads()
+{
+    // The engine's OpenMP threads spin while they wait for each other. On a machine whose cores are busy with
+    // other work (the capture, the user's video call) a second spinning thread made one decode 3 to 10 times
+    // slower than a single thread in our measurements; with passive waiting, which OpenMP reads only at start-up,
+    // two threads are safe.
+    const char* policy = std::getenv("OMP_WAIT_POLICY");
+    return policy && std::string_view(policy) == "passive" ? 2 : 1;
 }
 
 std::unique_ptr<UtteranceDecoder> WhisperContext::makeDecoder(const std::string& language)

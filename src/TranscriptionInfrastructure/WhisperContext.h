@@ -16,8 +16,11 @@ namespace tc {
 // loading, so any thread may make decoders; each decoder has its own whisper state.
 class WhisperContext : public std::enable_shared_from_this<WhisperContext> {
 public:
-    // Loads the model file; throws TranscriberError::modelUnavailable (Japanese) when it cannot.
-    static std::shared_ptr<WhisperContext> load(const std::filesystem::path& modelFile, int threads = 2);
+    // Loads the model file; throws TranscriberError::modelUnavailable (Japanese) when it cannot. threads 0 picks
+    // the number of decoding threads from the environment (see defaultThreads()).
+    static std::shared_ptr<WhisperContext> load(const std::filesystem::path& modelFile, int threads = 0);
+    // 1, or 2 when OMP_WAIT_POLICY=passive was set before the program started.
+    static int defaultThreads();
 
     // A decoder with its own state for the language ("ja"); throws TranscriberError when no state can be made.
     std::unique_ptr<UtteranceDecoder> makeDecoder(const std::string& language);

@@ -1,0 +1,70 @@
+#include "TranscriptionInfrastructure/RecognizedText.h"
+
+#include <gtest/gtest.h>
+
+namespace tc {
+namespace {
+
+namespace T = RecognizedText;
+
+TEST(RecognizedText, AssemblyNeverSplitsACharacter)
+{
+    // "日本" is E6 97 A5 E6 9C AC; engine tokens may end anywhere inside it.
+    const std::string whole = "日本";
+    for (std::size_t cut = 0; cut <= whole.size(); ++cut) {
+        const std::string text = T::completeUtf8(whole.substr(0, cut));
+        EXPECT_EQ(text, whole.substr(0, cut / 3 * 3)) << cut;
+    }
+    // Stray bytes elsewhere are left out; overlong forms and surrogates are malformed.
+    EXPECT_EQ(T::completeUtf8("a\x80"
+                              "b\xff"
+                              "c"),
+              "abc");
+    EXPECT_EQ(T::completeUtf8("\xC0\xAF"
+                              "x"),
+              "x");
+    EXPECT_EQ(T::completeUtf8("\xED\xA0\x80"
+                              "y"),
+              "y");
+    EXPECT_EQ(T::completeUtf8("\xF0\x9F\x98\x80"), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(T::completeUtf8("\xE6\x97"
+                              "a"),
+              "a")
+        << "a sequence broken by an ASCII byte is dropped, the byte kept";
+}
+
+TEST(RecognizedText, TrimsIdeographicSpaceToo)
+{
+    EXPECT_EQ(T::trimmed("\u3000 こんにちは \n"), "こんにちは");
+    EXPECT_EQ(T::trimmed(" \u3000 "), "");
+    EXPECT_EQ(T::trimmed("a b"), "a b");
+}
+
+TEST(RecognizedText, ComparisonIgnoresPunctuationWidthAndSpaces)
+{
+    EXPECT_EQ(T::normalizedForComparison("ＡＢＣ１２３、 ｄｅｆ。「引用」！？…"), U"abc123def引用");
+    EXPECT_EQ(T::normalizedForComparison("ラーメン・ライス"), U"ラーメンライス") << "the long vowel mark is a letter";
+    EXPECT_DOUBLE_EQ(T::characterErrorRate("明日の会議は午後3時からです。", "明日の会議は午後３時からです"), 0.0);
+    EXPECT_DOUBLE_EQ(T::characterErrorRate("あいうえ", "あいえ"), 0.25);
+    EXPECT_DOUBLE_EQ(T::characterErrorRate("あいうえ", "かいうえお"), 0.5);
+    EXPECT_DOUBLE_EQ(T::characterErrorRate("", ""), 0.0);
+    EXPECT_DOUBLE_EQ(T::characterErrorRate("。", "あ"), 1.0);
+}
+
+TEST(RecognizedText, KnowsThePhrasesInventedOverSilence)
+{
+    EXPECT_TRUE(T::isNonSpeechPhrase("ご視聴ありがとうございました"));
+    EXPECT_TRUE(T::isNonSpeechPhrase("ご視聴ありがとうございました。"));
+    EXPECT_TRUE(T::isNonSpeechPhrase(" チャンネル登録よろしくお願いします! "));
+    EXPECT_TRUE(T::isNonSpeechPhrase("Thank you for watching."));
+    EXPECT_TRUE(T::isNonSpeechPhrase("(音楽)"));
+    EXPECT_TRUE(T::isNonSpeechPhrase("♪"));
+    EXPECT_TRUE(T::isNonSpeechPhrase(""));
+    // Real sentences that merely contain such words stay.
+    EXPECT_FALSE(T::isNonSpeechPhrase("ご視聴ありがとうございました、と言って番組が終わった"));
+    EXPECT_FALSE(T::isNonSpeechPhrase("音楽を聴きます"));
+    EXPECT_FALSE(T::isNonSpeechPhrase("お疲れ様でした。"));
+}
+
+} // namespace
+} // namespace tc
