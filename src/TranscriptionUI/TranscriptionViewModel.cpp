@@ -142,6 +142,12 @@ TranscriptionViewModel::TranscriptionViewModel(Dependencies dependencies, QObjec
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(m_deps.timings.saveDelay);
     connect(&m_saveTimer, &QTimer::timeout, this, &TranscriptionViewModel::writePendingSave);
+
+    // A model still loading at start-up says "try again shortly": asking only once would leave the question
+    // field disabled for the whole launch.
+    m_availabilityTimer.setSingleShot(true);
+    m_availabilityTimer.setInterval(m_deps.timings.availabilityRecheck);
+    connect(&m_availabilityTimer, &QTimer::timeout, this, [this] { refreshConversationAvailability({}); });
 }
 
 TranscriptionViewModel::~TranscriptionViewModel()
@@ -434,6 +440,7 @@ void TranscriptionViewModel::shutdown()
 {
     if (m_shutDown) return;
     m_shutDown = true;
+    m_availabilityTimer.stop();
     for (auto& run : m_runs)
         stopRun(run);
     for (auto& run : m_runs) {
@@ -834,6 +841,7 @@ void TranscriptionViewModel::refreshConversationAvailability(Done done)
             assign(m_conversationUnavailableReason,
                    availability.isAvailable() ? std::nullopt : std::optional<std::string>(availability.reason()),
                    &TranscriptionViewModel::conversationUnavailableReasonChanged);
+            if (!availability.isAvailable() && !m_shutDown) m_availabilityTimer.start();
             if (done) done();
         });
 }

@@ -83,6 +83,8 @@ public:
         std::chrono::milliseconds saveDelay{700};
         // How long a focused line stays highlighted.
         std::chrono::milliseconds highlightDuration{2000};
+        // While the answering model is unavailable (still loading, or installed later), how often to ask again.
+        std::chrono::milliseconds availabilityRecheck{5000};
     };
 
     // Everything the model talks to; wired once by the application (defaultDependencies) or by a test. All
@@ -350,6 +352,7 @@ private:
     Uuid m_currentSessionID;
     Date m_currentSessionStartedAt = 0;
     QTimer m_saveTimer;
+    QTimer m_availabilityTimer;
     bool m_savePending = false;
     // The current session's end time as it was when the pending save was scheduled.
     std::optional<Date> m_pendingEndedAt;

@@ -312,5 +312,17 @@ TEST_F(TranscriptionViewModelHistoryTest, UnavailableResponder_GivesItsReasonAnd
     EXPECT_FALSE(model->isAsking());
 }
 
+TEST_F(TranscriptionViewModelHistoryTest, ResponderStillLoading_BecomesAvailableWithoutRestart)
+{
+    h.timings.availabilityRecheck = std::chrono::milliseconds(50);
+    h.responder->setAvailability(
+        ConversationResponderAvailability::unavailable("AIモデルの準備中です。しばらくしてからお試しください。"));
+    auto model = idleModel();
+    EXPECT_FALSE(model->conversationAvailable());
+    h.responder->setAvailability(ConversationResponderAvailability::available());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model->conversationAvailable(); }, 3000));
+    EXPECT_FALSE(model->conversationUnavailableReason().has_value());
+}
+
 } // namespace
 } // namespace tc::test
