@@ -189,6 +189,8 @@ void SpeechAnalyzerTranscriber::feed(std::stop_token stop, Run& run, AnalyzerAud
         std::lock_guard lock(run.mutex);
         run.frameError = std::current_exception();
     }
+    // Stopped before the frames ended: nobody reads them any more, so the source's later frames are refused.
+    if (stop.stop_requested()) frames->cancel();
     if (auto tail = converter.flush()) input->yield(std::move(*tail));
     input->finish();
     try {
