@@ -49,6 +49,7 @@ public:
     // has ended, or on stop.
     void runStallTimer(std::stop_token stop);
 
+    // The common rate of the mixed frames.
     double rate() const { return m_options.rate; }
 
 private:

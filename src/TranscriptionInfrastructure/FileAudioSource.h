@@ -21,7 +21,9 @@ public:
     // Nothing to tear down.
     void stop() override;
 
+    // The file read by start().
     const std::filesystem::path& file() const { return m_file; }
+    // Samples per frame.
     std::int64_t frameSize() const { return m_frameSize; }
 
 private:

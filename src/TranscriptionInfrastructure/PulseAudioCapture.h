@@ -41,21 +41,23 @@ struct CaptureFormat {
     friend bool operator==(const CaptureFormat&, const CaptureFormat&) = default;
 };
 
-// One block of recorded audio, interleaved, as the server delivered it.
+// One block of recorded audio, interleaved: bufferFrames frames, or fewer when the source paused.
 struct CaptureBuffer {
     std::vector<float> interleaved;
     CaptureFormat format;
     // Position of the first frame on the capture's own clock, in frames at format.sampleRate.
     std::int64_t samplePosition = 0;
 
+    // Frames in the block.
     std::size_t frameCount() const { return format.channels ? interleaved.size() / format.channels : 0; }
 };
 
-// Records one device through the PulseAudio client API (threaded main loop). The server's thread only copies
-// each block into a lock-free queue; a delivery thread of this object hands blocks to the tap in order, so
-// the server's thread never takes a lock that a consumer can hold and never waits for one. A change of the
-// followed default device, or of its format, reopens the record stream on the new device and format without
-// ending delivery. Public calls are serialised inside; stop() must not be called from the tap itself.
+// Records one device through the PulseAudio client API (threaded main loop). The server's thread only gathers
+// what arrives into blocks of the requested length and puts them into a lock-free queue; a delivery thread of this
+// object hands blocks to the tap in order, so the server's thread never takes a lock that a consumer can hold and never
+// waits for one. A change of the followed default device, or of its format, reopens the record stream on the new device
+// and format without ending delivery. Public calls are serialised inside; stop() must not be called from the tap
+// itself.
 class PulseAudioCapture {
 public:
     enum class Device {
