@@ -33,8 +33,12 @@ SourceControlView::SourceControlView(AudioSourceID source, TranscriptionViewMode
     restrictedLayout->addWidget(m_restricted);
 
     m_settings =
-        new QPushButton(SymbolIcon::icon(QStringLiteral("gearshape")), label() + QStringLiteral("を設定で許可"), this);
-    m_settings->setToolTip(QStringLiteral("システム設定で") + label() + QStringLiteral("を許可してください"));
+        new QPushButton(SymbolIcon::icon(QStringLiteral("gearshape")), label() + QStringLiteral("を再確認"), this);
+    // Linux has no privacy pane: "denied" means consent was given but the sound server has no such device.
+    m_settings->setToolTip(
+        label() +
+        QStringLiteral(
+            "の装置が見つかりません。装置をつなぎ、サウンドサーバーが動いていることを確認してから押してください"));
     m_allow = new QPushButton(SymbolIcon::icon(symbol), label() + QStringLiteral("を許可"), this);
     m_allow->setToolTip(label() + QStringLiteral("へのアクセスを許可します"));
     m_toggle = new ToggleSwitch(SymbolIcon::icon(symbol), label(), this);

@@ -977,7 +977,7 @@ QWidget* TranscriptionRootView::makeSidebar()
     deniedLayout->addWidget(iconLabel(QStringLiteral("calendar.badge.exclamationmark"),
                                       QStringLiteral("カレンダーが許可されていません。"), ViewStyle::callout(font()),
                                       ViewStyle::secondary(palette()), denied));
-    auto* settings = new QPushButton(QStringLiteral("システム設定を開く"), denied);
+    auto* settings = new QPushButton(QStringLiteral("カレンダーへのアクセスを許可"), denied);
     connect(settings, &QPushButton::clicked, this, [this] { m_model->openCalendarPrivacySettings(); });
     deniedLayout->addWidget(settings, 0, Qt::AlignLeft);
     deniedLayout->addStretch(1);

@@ -206,7 +206,7 @@ public:
     void loadDayEvents(Done done = {});
     // Asks for calendar access, re-reads the status and reloads the events. async.
     void requestCalendarAccess(Done done = {});
-    // The sidebar's "システム設定を開く": repeats the in-app calendar request, as above. async.
+    // The sidebar's "カレンダーへのアクセスを許可": repeats the in-app calendar request, as above. async.
     void openCalendarPrivacySettings(Done done = {});
     // Clears the transcript, history (also on disk), browsing, reading position and question; keeps the notices
     // and the run.

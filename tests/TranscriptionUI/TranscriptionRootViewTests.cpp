@@ -124,8 +124,8 @@ TEST_F(TranscriptionRootViewTest, SourceControlsTakeTheFormOfTheirAccessState)
     EXPECT_EQ(mic->form(), Kind::denied);
     EXPECT_FALSE(mic->settingsButton()->isHidden());
     EXPECT_TRUE(mic->allowButton()->isHidden());
-    EXPECT_EQ(mic->settingsButton()->text(), QStringLiteral("マイクを設定で許可"));
-    EXPECT_EQ(mic->settingsButton()->toolTip(), QStringLiteral("システム設定でマイクを許可してください"));
+    EXPECT_EQ(mic->settingsButton()->text(), QStringLiteral("マイクを再確認"));
+    EXPECT_EQ(mic->settingsButton()->toolTip(), QStringLiteral("マイクの装置が見つかりません。装置をつなぎ、サウンドサーバーが動いていることを確認してから押してください"));
 
     h.permissions->setMicrophone(Status::restricted);
     refresh();
@@ -148,7 +148,7 @@ TEST_F(TranscriptionRootViewTest, SourceControlsTakeTheFormOfTheirAccessState)
     h.permissions->setScreenRecording(false);
     refresh();
     EXPECT_EQ(system->form(), Kind::denied);
-    EXPECT_EQ(system->settingsButton()->text(), QStringLiteral("システム音声を設定で許可"));
+    EXPECT_EQ(system->settingsButton()->text(), QStringLiteral("システム音声を再確認"));
 }
 
 TEST_F(TranscriptionRootViewTest, PermissionHintShowsOnlyWhenNothingCanStart)
