@@ -9,7 +9,6 @@
 #include "TranscriptionInfrastructure/SndfileDecoder.h"
 #include "TranscriptionInfrastructure/SpeechAnalyzerTranscriber.h"
 #include "TranscriptionInfrastructure/SpeechModelManager.h"
-#include "TranscriptionInfrastructure/WhisperContext.h"
 #include "TranscriptionInfrastructure/WhisperSpeechRecognitionEngine.h"
 
 #include <nlohmann/json.hpp>
@@ -201,7 +200,7 @@ int measureOne(const std::string& model, const fs::path& out)
         {"finalLatency", spread(finalLatency)},
         {"turnsWithoutFinal", missed},
         {"peakMemoryMB", static_cast<double>(usage.ru_maxrss) / 1024.0},
-        {"decodingThreads", tc::WhisperContext::defaultThreads()},
+        {"decodingThreads", tc::WhisperSpeechRecognitionEngine::decodingThreads()},
         {"loadAverageBefore", loadBefore},
         {"loadAverageAfter", loadAverage()},
         {"lines", lines},

@@ -4,12 +4,7 @@
 #include "TranscriptionInfrastructure/SpeechModelManager.h"
 #include "TranscriptionInfrastructure/TranscriberError.h"
 
-// Builds made without whisper.cpp (while the engines are being built) get a stand-in that says so.
-#if __has_include(<whisper.h>)
 #include "TranscriptionInfrastructure/WhisperSpeechRecognitionEngine.h"
-#else
-#include "TranscriptionInfrastructure/UnavailableSpeechRecognitionEngine.h"
-#endif
 
 #include <algorithm>
 #include <cmath>
@@ -17,15 +12,6 @@
 namespace tc {
 
 namespace {
-
-std::shared_ptr<SpeechRecognitionEngine> defaultEngine([[maybe_unused]] const std::string& modelName)
-{
-#if __has_include(<whisper.h>)
-    return std::make_shared<WhisperSpeechRecognitionEngine>(modelName);
-#else
-    return std::make_shared<UnavailableSpeechRecognitionEngine>();
-#endif
-}
 
 double finiteOrZero(double seconds)
 {
@@ -39,7 +25,8 @@ SpeechAnalyzerTranscriber::SpeechAnalyzerTranscriber(std::string locale)
 {}
 
 SpeechAnalyzerTranscriber::SpeechAnalyzerTranscriber(std::string locale, std::string modelName)
-    : SpeechAnalyzerTranscriber(std::move(locale), defaultEngine(modelName))
+    : SpeechAnalyzerTranscriber(std::move(locale),
+                                std::make_shared<WhisperSpeechRecognitionEngine>(std::move(modelName)))
 {}
 
 SpeechAnalyzerTranscriber::SpeechAnalyzerTranscriber(std::string locale,

@@ -3,9 +3,15 @@
 #include "TranscriptionInfrastructure/TranscriberError.h"
 #include "TranscriptionInfrastructure/WhisperContext.h"
 
-#include <whisper.h>
-
 #include <map>
+
+// Builds made before whisper.cpp was built leave the engine's own sources out; this engine then reports the
+// missing engine instead of recognising.
+#if __has_include(<whisper.h>)
+#define TC_WITH_WHISPER 1
+#else
+#define TC_WITH_WHISPER 0
+#endif
 
 namespace tc {
 
@@ -21,11 +27,16 @@ private:
     std::string m_message;
 };
 
+constexpr const char* kEngineMissing = "このビルドには音声認識エンジン（whisper.cpp）が組み込まれていません。scripts/"
+                                       "setup を実行してビルドし直してください。";
+
+#if TC_WITH_WHISPER
 std::string languageOf(const std::string& locale)
 {
     const auto dash = locale.find_first_of("-_");
     return dash == std::string::npos ? locale : locale.substr(0, dash);
 }
+#endif
 
 } // namespace
 
@@ -35,7 +46,7 @@ WhisperSpeechRecognitionEngine::WhisperSpeechRecognitionEngine(std::string model
     : m_modelName(std::move(modelName)), m_models(models ? std::move(models) : std::make_shared<SpeechModelManager>()),
       m_settings(settings)
 {
-    m_settings.segmentation.sampleRate = WHISPER_SAMPLE_RATE;
+    m_settings.segmentation.sampleRate = 16000;
 }
 
 WhisperSpeechRecognitionEngine::~WhisperSpeechRecognitionEngine() = default;
@@ -55,15 +66,21 @@ std::string WhisperSpeechRecognitionEngine::localeForLanguage(const std::string&
 
 std::vector<std::string> WhisperSpeechRecognitionEngine::supportedLocales()
 {
+#if TC_WITH_WHISPER
     std::vector<std::string> locales;
     for (const auto& code : WhisperContext::languages())
         locales.push_back(localeForLanguage(code));
     return locales;
+#else
+    // Japanese passes the locale check, so the asset step can say what is missing.
+    return {"ja-JP"};
+#endif
 }
 
 std::unique_ptr<AssetInstallationRequest>
 WhisperSpeechRecognitionEngine::assetInstallationRequest(const RecognizerModule&)
 {
+    if (!TC_WITH_WHISPER) return std::make_unique<ModelInstallationRequest>(kEngineMissing);
     const auto lookup = m_models->locate(m_modelName);
     if (const auto* message = std::get_if<std::string>(&lookup))
         return std::make_unique<ModelInstallationRequest>(*message);
@@ -72,6 +89,10 @@ WhisperSpeechRecognitionEngine::assetInstallationRequest(const RecognizerModule&
 
 std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecognizer(const RecognizerModule& module)
 {
+#if !TC_WITH_WHISPER
+    (void)module;
+    throw TranscriberError::modelUnavailable(kEngineMissing);
+#else
     std::shared_ptr<WhisperContext> context;
     {
         std::lock_guard lock(m_mutex);
@@ -86,6 +107,16 @@ std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecogni
     WhisperStreamingRecognizer::Settings settings = m_settings;
     settings.volatileResults = module.volatileResults;
     return std::make_shared<WhisperStreamingRecognizer>(context->makeDecoder(languageOf(module.locale)), settings);
+#endif
+}
+
+int WhisperSpeechRecognitionEngine::decodingThreads()
+{
+#if TC_WITH_WHISPER
+    return WhisperContext::defaultThreads();
+#else
+    return 0;
+#endif
 }
 
 } // namespace tc

@@ -32,6 +32,8 @@ public:
     // The BCP-47 locale for one of whisper.cpp's language codes ("ja" -> "ja-JP").
     static std::string localeForLanguage(const std::string& code);
     const std::string& modelName() const { return m_modelName; }
+    // Threads one decode uses; 0 in a build without whisper.cpp.
+    static int decodingThreads();
 
 private:
     std::string m_modelName;

