@@ -75,12 +75,12 @@ void AppcastUpdater::checkForUpdatesInBackground()
 void AppcastUpdater::runCheck(bool userInitiated)
 {
     m_state = update_state::Checking{};
-    emit stateChanged();
+    Q_EMIT stateChanged();
     m_checker->check([this, userInitiated](const UpdateState& result, const std::optional<AppcastItem>& latest) {
         m_state = result;
         if (!std::holds_alternative<update_state::Failed>(result))
             m_defaults->setValue(lastCheckTimeKey, QDateTime::currentSecsSinceEpoch());
-        emit stateChanged();
+        Q_EMIT stateChanged();
         if (m_present) m_present(result, latest, userInitiated);
     });
 }

@@ -10,14 +10,14 @@ void LiveCaptionOverlayModel::setContent(const LiveCaptionContent& content)
 {
     if (content == m_content) return;
     m_content = content;
-    emit contentChanged();
+    Q_EMIT contentChanged();
 }
 
 void LiveCaptionOverlayModel::setStyle(const LiveCaptionStyle& style)
 {
     if (style == m_style) return;
     m_style = style;
-    emit styleChanged();
+    Q_EMIT styleChanged();
 }
 
 } // namespace tc

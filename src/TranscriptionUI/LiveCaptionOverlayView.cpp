@@ -193,7 +193,7 @@ void LiveCaptionOverlayView::setHovering(bool hovering)
     m_closeAnimation.setStartValue(m_closeOpacity);
     m_closeAnimation.setEndValue(isCloseButtonShown() ? 1.0 : 0.0);
     m_closeAnimation.start();
-    emit hitRectChanged();
+    Q_EMIT hitRectChanged();
 }
 
 void LiveCaptionOverlayView::contentDidChange()
@@ -213,7 +213,7 @@ void LiveCaptionOverlayView::contentDidChange()
         m_closeAnimation.setEndValue(1.0);
         m_closeAnimation.start();
     }
-    emit hitRectChanged();
+    Q_EMIT hitRectChanged();
     update();
 }
 
@@ -255,7 +255,7 @@ void LiveCaptionOverlayView::leaveEvent(QEvent* event)
 void LiveCaptionOverlayView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    emit hitRectChanged();
+    Q_EMIT hitRectChanged();
 }
 
 bool LiveCaptionOverlayView::event(QEvent* event)

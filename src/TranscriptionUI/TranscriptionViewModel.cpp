@@ -1,4 +1,3 @@
-// The runner's sink declares emit(), which Qt's keyword macro would swallow: these come before any Qt header.
 #include "TranscriptionApplication/RunTranscriptionSession.h"
 #include "TranscriptionUI/ViewModelSink.h"
 
@@ -173,7 +172,7 @@ bool TranscriptionViewModel::assign(T& field, T value, void (TranscriptionViewMo
 {
     if (sameValue(field, value)) return false;
     field = std::move(value);
-    emit(this->*signal)();
+    Q_EMIT(this->*signal)();
     return true;
 }
 
@@ -221,7 +220,7 @@ void TranscriptionViewModel::startTranscription()
     if (m_shutDown || m_isRunning || !canStart()) return;
     assign(m_isRunning, true, &TranscriptionViewModel::isRunningChanged);
     ++m_runGeneration;
-    emit runGenerationChanged();
+    Q_EMIT runGenerationChanged();
     assign(m_notices, {}, &TranscriptionViewModel::noticesChanged);
     assign(m_levels, {}, &TranscriptionViewModel::levelsChanged);
 
@@ -396,11 +395,11 @@ void TranscriptionViewModel::handle(const OutputEvent& event)
     case OutputEvent::Kind::finalizedTranscript:
         m_finalizedLines.push_back(FinalizedLine{Uuid::random(), event.text, now()});
         if (!isBlankText(event.text)) ++m_nonBlankLines;
-        emit finalizedLinesChanged();
+        Q_EMIT finalizedLinesChanged();
         assign(m_volatileText, std::string{}, &TranscriptionViewModel::volatileTextChanged);
         if (!m_isFollowingLatest) {
             ++m_unreadCount;
-            emit unreadCountChanged();
+            Q_EMIT unreadCountChanged();
         }
         updateLiveCaption();
         scheduleSave();
@@ -415,7 +414,7 @@ void TranscriptionViewModel::handle(const OutputEvent& event)
 void TranscriptionViewModel::appendNotice(std::string notice)
 {
     m_notices.push_back(std::move(notice));
-    emit noticesChanged();
+    Q_EMIT noticesChanged();
 }
 
 void TranscriptionViewModel::updateLiveCaption()
@@ -516,7 +515,7 @@ void TranscriptionViewModel::setPastSessions(std::vector<TranscriptSession> sess
 {
     if (sessions == *m_pastSessions) return;
     m_pastSessions = std::make_shared<const std::vector<TranscriptSession>>(std::move(sessions));
-    emit pastSessionsChanged();
+    Q_EMIT pastSessionsChanged();
 }
 
 // --- Sources, permissions and levels ---
@@ -664,7 +663,7 @@ void TranscriptionViewModel::recordLevel(float level, AudioSourceID source)
     history.push_back(level);
     if (history.size() > static_cast<std::size_t>(levelHistoryLength))
         history.erase(history.begin(), history.end() - levelHistoryLength);
-    emit levelHistoryChanged();
+    Q_EMIT levelHistoryChanged();
 }
 
 void TranscriptionViewModel::clearNotices()
@@ -760,7 +759,7 @@ void TranscriptionViewModel::clearAll()
     if (!m_finalizedLines.empty()) {
         m_finalizedLines.clear();
         m_nonBlankLines = 0;
-        emit finalizedLinesChanged();
+        Q_EMIT finalizedLinesChanged();
     }
     assign(m_volatileText, std::string{}, &TranscriptionViewModel::volatileTextChanged);
     updateLiveCaption();
@@ -770,7 +769,7 @@ void TranscriptionViewModel::clearAll()
     setBrowsingEvent(std::nullopt);
     m_currentSessionID = Uuid::random();
     m_currentSessionStartedAt = now();
-    emit currentSessionChanged();
+    Q_EMIT currentSessionChanged();
     assign(m_isFollowingLatest, true, &TranscriptionViewModel::isFollowingLatestChanged);
     assign(m_unreadCount, std::int64_t{0}, &TranscriptionViewModel::unreadCountChanged);
     assign(m_highlightedLineID, std::optional<Uuid>{}, &TranscriptionViewModel::highlightedLineIDChanged);

@@ -41,7 +41,7 @@ QVariant UserDefaults::value(const QString& key) const
 void UserDefaults::setValue(const QString& key, const QVariant& value)
 {
     m_settings->setValue(key, value);
-    emit valueChanged(key);
+    Q_EMIT valueChanged(key);
 }
 
 bool UserDefaults::contains(const QString& key) const
@@ -52,7 +52,7 @@ bool UserDefaults::contains(const QString& key) const
 void UserDefaults::remove(const QString& key)
 {
     m_settings->remove(key);
-    emit valueChanged(key);
+    Q_EMIT valueChanged(key);
 }
 
 void UserDefaults::sync()

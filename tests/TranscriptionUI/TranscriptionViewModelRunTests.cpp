@@ -1,6 +1,3 @@
-// The sink's emit() is called here by name, which Qt's keyword macro would swallow.
-#define QT_NO_EMIT
-
 #include "support/ViewModelHarness.h"
 
 #include "TranscriptionUI/MainThreadHop.h"
