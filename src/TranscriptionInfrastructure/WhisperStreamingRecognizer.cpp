@@ -115,11 +115,11 @@ bool WhisperStreamingRecognizer::refreshDue() const
     const double interval = std::clamp(m_lastRefreshCost * m_settings.refreshCostFactor,
                                        m_settings.minimumRefreshSeconds, m_settings.maximumRefreshSeconds);
     const std::size_t size = m_segmenter.currentSamples().size();
-    // The first refresh waits for one interval of speech after the pre-roll.
-    const std::size_t mark = m_refreshIndex == m_segmenter.currentIndex()
-                                 ? m_refreshedSamples
-                                 : static_cast<std::size_t>(m_settings.segmentation.preRollSeconds * rate);
-    return size >= mark + static_cast<std::size_t>(interval * rate);
+    if (m_refreshIndex == m_segmenter.currentIndex())
+        return size >= m_refreshedSamples + static_cast<std::size_t>(interval * rate);
+    // The first refresh waits for a little speech after the pre-roll.
+    const double first = m_settings.segmentation.preRollSeconds + m_settings.firstRefreshSeconds;
+    return size >= static_cast<std::size_t>(first * rate);
 }
 
 bool WhisperStreamingRecognizer::shownTextIsStale() const

@@ -28,6 +28,8 @@ public:
     struct Settings {
         UtteranceSegmenter::Settings segmentation;
         double minimumRefreshSeconds = 0.5;
+        // The first refresh of an utterance comes sooner, so text appears soon after the speaker starts.
+        double firstRefreshSeconds = 0.3;
         double maximumRefreshSeconds = 3.0;
         // The refresh interval is at least this multiple of the last refresh's decoding time.
         double refreshCostFactor = 1.5;
