@@ -186,4 +186,38 @@ double characterErrorRate(std::string_view reference, std::string_view hypothesi
     return static_cast<double>(previous[hyp.size()]) / static_cast<double>(ref.size());
 }
 
+namespace {
+
+// How many consecutive copies of text[start, start + length) begin at start.
+std::size_t copiesAt(const std::u32string& text, std::size_t start, std::size_t length)
+{
+    std::size_t copies = 1;
+    while (start + (copies + 1) * length <= text.size() &&
+           text.compare(start + copies * length, length, text, start, length) == 0)
+        ++copies;
+    return copies;
+}
+
+} // namespace
+
+std::string withoutRepetitionLoops(std::string_view text)
+{
+    std::u32string points = toCodePoints(text);
+    bool changed = false;
+    for (std::size_t start = 0; start < points.size(); ++start) {
+        for (std::size_t length = 4; start + 2 * length <= points.size(); ++length) {
+            const std::size_t copies = copiesAt(points, start, length);
+            if (copies < (length >= 8 ? 2u : 3u)) continue;
+            std::size_t end = start + copies * length;
+            // A copy the token limit cut short: the rest of the text is only the phrase's beginning.
+            const std::size_t rest = points.size() - end;
+            if (rest > 0 && rest < length && points.compare(end, rest, points, start, rest) == 0) end = points.size();
+            points.erase(start + length, end - (start + length));
+            changed = true;
+            break;
+        }
+    }
+    return changed ? toUtf8(points) : std::string(text);
+}
+
 } // namespace tc::RecognizedText

@@ -19,6 +19,10 @@ std::u32string normalizedForComparison(std::string_view text);
 // True for the phrases a recognizer is known to invent over silence or noise ("ご視聴ありがとうございました" and
 // the like), compared after normalisation, and for text that normalises to nothing.
 bool isNonSpeechPhrase(std::string_view text);
+// The decoder sometimes loops, writing one phrase again and again until its token limit: a run of a phrase of
+// 8+ characters repeated twice or more, or of 4+ characters three times or more, keeps one copy, and a
+// cut-off copy at the very end is dropped. Shorter repeats ("はいはい", "ははは") are left as spoken.
+std::string withoutRepetitionLoops(std::string_view text);
 // Character error rate of the hypothesis against the reference after normalisation: edit distance over the
 // reference's length; with an empty reference, 0 for an empty hypothesis and 1 otherwise.
 double characterErrorRate(std::string_view reference, std::string_view hypothesis);

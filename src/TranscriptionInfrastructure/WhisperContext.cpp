@@ -105,7 +105,7 @@ public:
             }
         }
         // Token pieces may end inside a multi-byte character; the assembled text never does.
-        result.text = RecognizedText::completeUtf8(bytes);
+        result.text = RecognizedText::withoutRepetitionLoops(RecognizedText::completeUtf8(bytes));
         result.averageLogProbability = tokens > 0 ? logSum / tokens : 0.0;
         return result;
     }

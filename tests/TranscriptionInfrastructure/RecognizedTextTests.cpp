@@ -68,3 +68,20 @@ TEST(RecognizedText, KnowsThePhrasesInventedOverSilence)
 
 } // namespace
 } // namespace tc
+
+TEST(RecognizedText, RepetitionLoopsKeepOneCopy)
+{
+    using tc::RecognizedText::withoutRepetitionLoops;
+    EXPECT_EQ(withoutRepetitionLoops(
+                  "その件は佐藤さんに確認してみます。その件は佐藤さんに確認してみます。その件は佐藤さんに確認"
+                  "してみます。その件は佐藤さんに確認してみ"),
+              "その件は佐藤さんに確認してみます。");
+    EXPECT_EQ(withoutRepetitionLoops("はい。会議を始めます。会議を始めます。では資料を"),
+              "はい。会議を始めます。では資料を");
+    EXPECT_EQ(withoutRepetitionLoops("ありがとうありがとうありがとう"), "ありがとう");
+    // What people really say twice, or short repeats, stays.
+    EXPECT_EQ(withoutRepetitionLoops("はいはい、わかりました"), "はいはい、わかりました");
+    EXPECT_EQ(withoutRepetitionLoops("ははは、そうですね"), "ははは、そうですね");
+    EXPECT_EQ(withoutRepetitionLoops("どうもどうも"), "どうもどうも");
+    EXPECT_EQ(withoutRepetitionLoops(""), "");
+}
