@@ -17,13 +17,13 @@ public:
     // Empty when available.
     const std::string& reason() const { return m_reason; }
 
-    friend bool operator==(const ConversationResponderAvailability&, const ConversationResponderAvailability&) = default;
+    friend bool operator==(const ConversationResponderAvailability&,
+                           const ConversationResponderAvailability&) = default;
 
 private:
     ConversationResponderAvailability(bool isAvailable, std::string reason)
         : m_available(isAvailable), m_reason(std::move(reason))
-    {
-    }
+    {}
 
     bool m_available;
     std::string m_reason;

@@ -40,13 +40,9 @@ std::string describe(const std::exception_ptr& error)
 RunTranscriptionSession::RunTranscriptionSession(std::shared_ptr<AudioSource> audioSource,
                                                  std::shared_ptr<Transcriber> transcriber,
                                                  std::shared_ptr<OutputSink> sink, Sleeper sleeper, Clock clock)
-    : m_audioSource(std::move(audioSource)),
-      m_transcriber(std::move(transcriber)),
-      m_sink(std::move(sink)),
-      m_sleeper(sleeper ? std::move(sleeper) : Sleeper(realSleep)),
-      m_clock(clock ? std::move(clock) : Clock(realClock))
-{
-}
+    : m_audioSource(std::move(audioSource)), m_transcriber(std::move(transcriber)), m_sink(std::move(sink)),
+      m_sleeper(sleeper ? std::move(sleeper) : Sleeper(realSleep)), m_clock(clock ? std::move(clock) : Clock(realClock))
+{}
 
 std::chrono::nanoseconds RunTranscriptionSession::restartDelay(std::int64_t failures)
 {

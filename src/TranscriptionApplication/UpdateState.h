@@ -37,8 +37,8 @@ struct Failed {
 };
 } // namespace update_state
 
-using UpdateState = std::variant<update_state::Idle, update_state::Checking, update_state::UpdateAvailable,
-                                 update_state::Downloading, update_state::ReadyToInstall, update_state::UpToDate,
-                                 update_state::Failed>;
+using UpdateState =
+    std::variant<update_state::Idle, update_state::Checking, update_state::UpdateAvailable, update_state::Downloading,
+                 update_state::ReadyToInstall, update_state::UpToDate, update_state::Failed>;
 
 } // namespace tc

@@ -9,8 +9,7 @@ namespace tc {
 // Which capture source something belongs to.
 enum class AudioSourceID { microphone, systemAudio };
 
-inline constexpr std::array<AudioSourceID, 2> kAllAudioSourceIDs{AudioSourceID::microphone,
-                                                                 AudioSourceID::systemAudio};
+inline constexpr std::array<AudioSourceID, 2> kAllAudioSourceIDs{AudioSourceID::microphone, AudioSourceID::systemAudio};
 
 // "microphone" or "systemAudio".
 std::string_view rawValue(AudioSourceID id);

@@ -18,7 +18,8 @@ std::vector<Uuid> resolveIDs(const std::vector<std::int64_t>& numbers, const Con
 std::vector<Uuid> keepingExisting(const std::vector<Uuid>& ids, const std::vector<FinalizedLine>& lines)
 {
     std::unordered_set<Uuid> existing;
-    for (const auto& line : lines) existing.insert(line.id);
+    for (const auto& line : lines)
+        existing.insert(line.id);
     std::vector<Uuid> result;
     std::unordered_set<Uuid> kept;
     for (const auto& id : ids) {

@@ -4,8 +4,7 @@ namespace tc {
 
 ConversationState::ConversationState(std::vector<Utterance> finalizedUtterances, std::string volatileUtteranceText,
                                      std::int64_t maxRetained)
-    : finalized(std::move(finalizedUtterances)),
-      volatileText(std::move(volatileUtteranceText)),
+    : finalized(std::move(finalizedUtterances)), volatileText(std::move(volatileUtteranceText)),
       maxRetainedUtterances(maxRetained)
 {
     pruneIfNeeded();

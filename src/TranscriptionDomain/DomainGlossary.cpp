@@ -16,8 +16,7 @@ const GlossaryTerm& review()
 
 const GlossaryTerm& latest()
 {
-    static const GlossaryTerm value{"latest", "最新へ",
-                                    "いちばん新しい発言（最下部）へ戻り、以降の発言に追従します。"};
+    static const GlossaryTerm value{"latest", "最新へ", "いちばん新しい発言（最下部）へ戻り、以降の発言に追従します。"};
     return value;
 }
 

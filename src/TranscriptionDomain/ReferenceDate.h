@@ -11,7 +11,13 @@ inline constexpr double kReferenceDateUnixOffset = 978307200.0;
 // The current wall-clock time as a Date.
 Date currentDate();
 // Conversions between Date and Unix seconds.
-inline constexpr double unixSecondsFromDate(Date date) { return date + kReferenceDateUnixOffset; }
-inline constexpr Date dateFromUnixSeconds(double unixSeconds) { return unixSeconds - kReferenceDateUnixOffset; }
+inline constexpr double unixSecondsFromDate(Date date)
+{
+    return date + kReferenceDateUnixOffset;
+}
+inline constexpr Date dateFromUnixSeconds(double unixSeconds)
+{
+    return unixSeconds - kReferenceDateUnixOffset;
+}
 
 } // namespace tc

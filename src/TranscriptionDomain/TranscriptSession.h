@@ -28,7 +28,8 @@ template <class Json>
 void to_json(Json& json, const TranscriptSession& session)
 {
     Json lines = Json::array();
-    for (const auto& line : session.lines) lines.push_back(Json(line));
+    for (const auto& line : session.lines)
+        lines.push_back(Json(line));
     json = Json{{"id", session.id.toString()}, {"lines", std::move(lines)}, {"startedAt", session.startedAt}};
     if (session.endedAt) json["endedAt"] = *session.endedAt;
 }
@@ -40,7 +41,8 @@ void from_json(const Json& json, TranscriptSession& session)
     session.lines = json.at("lines").template get<std::vector<FinalizedLine>>();
     session.startedAt = json.at("startedAt").template get<double>();
     session.endedAt.reset();
-    if (auto it = json.find("endedAt"); it != json.end() && !it->is_null()) session.endedAt = it->template get<double>();
+    if (auto it = json.find("endedAt"); it != json.end() && !it->is_null())
+        session.endedAt = it->template get<double>();
 }
 
 } // namespace tc

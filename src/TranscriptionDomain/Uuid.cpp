@@ -14,7 +14,10 @@ int hexValue(char c)
     return -1;
 }
 
-bool isHyphenPosition(std::size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; }
+bool isHyphenPosition(std::size_t i)
+{
+    return i == 8 || i == 13 || i == 18 || i == 23;
+}
 
 } // namespace
 
@@ -31,7 +34,8 @@ Uuid Uuid::random()
     std::array<std::uint8_t, 16> bytes{};
     for (std::size_t i = 0; i < 16; i += 8) {
         const std::uint64_t value = engine();
-        for (std::size_t j = 0; j < 8; ++j) bytes[i + j] = static_cast<std::uint8_t>(value >> (8 * j));
+        for (std::size_t j = 0; j < 8; ++j)
+            bytes[i + j] = static_cast<std::uint8_t>(value >> (8 * j));
     }
     bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);
     bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);

@@ -38,8 +38,10 @@ const std::string kSpeechNotGrantedNotice =
 const std::string kNoSourceNotice =
     "利用可能な音声ソースがありません。マイクまたはシステム音声を許可・有効化してください。";
 const std::string kSystemAudioRestartNotice =
-    "システム音声を有効にするには、出力装置（スピーカーやヘッドホン）があり、サウンドサーバー（PulseAudio または PipeWire）が動いていることを確認してから、もう一度お試しください。";
-const std::string kSpeechPermissionNotice = "文字起こしに必要な音声認識が許可されていません。マイクまたはシステム音声の「許可」ボタンから、このコンピューター上での音声認識を許可してください。";
+    "システム音声を有効にするには、出力装置（スピーカーやヘッドホン）があり、サウンドサーバー（PulseAudio または "
+    "PipeWire）が動いていることを確認してから、もう一度お試しください。";
+const std::string kSpeechPermissionNotice = "文字起こしに必要な音声認識が許可されていません。マイクまたはシステム音声の"
+                                            "「許可」ボタンから、このコンピューター上での音声認識を許可してください。";
 const std::string kAskFailedText = "うまく答えられませんでした。もう一度お試しください。";
 const std::string kFailurePrefix = "エラー: ";
 

@@ -37,7 +37,8 @@ TEST(Channel, KeepsEachProducersOrderUnderConcurrency)
     std::vector<std::jthread> producers;
     for (int p = 0; p < 4; ++p) {
         producers.emplace_back([channel, p] {
-            for (int i = 0; i < perProducer; ++i) channel->yield(p * perProducer + i);
+            for (int i = 0; i < perProducer; ++i)
+                channel->yield(p * perProducer + i);
         });
     }
     std::vector<int> last(4, -1);

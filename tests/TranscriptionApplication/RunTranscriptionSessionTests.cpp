@@ -18,11 +18,11 @@ const std::string kGiveUpQuick = "文字起こしを再開できないため停�
 struct Harness {
     explicit Harness(std::vector<Attempt> attempts, bool continuous = true)
         : script(std::move(attempts), continuous),
-          runner(script.source(), script.transcriber(), sink,
-                 [this](std::chrono::nanoseconds delay, std::stop_token) { delays.push_back(delay); },
-                 [this] { return script.now(); })
-    {
-    }
+          runner(
+              script.source(), script.transcriber(), sink,
+              [this](std::chrono::nanoseconds delay, std::stop_token) { delays.push_back(delay); },
+              [this] { return script.now(); })
+    {}
 
     AttemptScript script;
     std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
@@ -33,7 +33,8 @@ struct Harness {
 std::vector<std::chrono::nanoseconds> ns(std::initializer_list<std::int64_t> values)
 {
     std::vector<std::chrono::nanoseconds> out;
-    for (auto v : values) out.emplace_back(v);
+    for (auto v : values)
+        out.emplace_back(v);
     return out;
 }
 
@@ -41,12 +42,11 @@ std::vector<std::chrono::nanoseconds> ns(std::initializer_list<std::int64_t> val
 
 TEST(RunTranscriptionSession, FiniteSourceEmitsEverySegmentAndEndsQuietly)
 {
-    Harness h({Attempt{.segments = {volatileSegment(""), volatileSegment("こん"), finalSegment("こんにちは")}}},
-              false);
+    Harness h({Attempt{.segments = {volatileSegment(""), volatileSegment("こん"), finalSegment("こんにちは")}}}, false);
     h.runner.run();
-    EXPECT_EQ(h.sink->events(), (std::vector<OutputEvent>{OutputEvent::volatileTranscript(""),
-                                                          OutputEvent::volatileTranscript("こん"),
-                                                          OutputEvent::finalizedTranscript("こんにちは")}));
+    EXPECT_EQ(h.sink->events(),
+              (std::vector<OutputEvent>{OutputEvent::volatileTranscript(""), OutputEvent::volatileTranscript("こん"),
+                                        OutputEvent::finalizedTranscript("こんにちは")}));
     EXPECT_EQ(h.script.starts(), 1);
     EXPECT_EQ(h.script.stops(), 1);
 }
@@ -55,10 +55,9 @@ TEST(RunTranscriptionSession, GivesUpAfterFiveQuickEmptyEnds)
 {
     Harness h(std::vector<Attempt>(5, Attempt{.seconds = 1.0}));
     h.runner.run();
-    EXPECT_EQ(h.sink->events(),
-              (std::vector<OutputEvent>{OutputEvent::notice(kRestart), OutputEvent::notice(kRestart),
-                                        OutputEvent::notice(kRestart), OutputEvent::notice(kRestart),
-                                        OutputEvent::failure(kGiveUpQuick)}));
+    EXPECT_EQ(h.sink->events(), (std::vector<OutputEvent>{OutputEvent::notice(kRestart), OutputEvent::notice(kRestart),
+                                                          OutputEvent::notice(kRestart), OutputEvent::notice(kRestart),
+                                                          OutputEvent::failure(kGiveUpQuick)}));
     EXPECT_EQ(h.delays, ns({200'000'000, 400'000'000, 800'000'000, 1'600'000'000}));
     EXPECT_EQ(h.script.stops(), 5);
 }
@@ -68,8 +67,8 @@ TEST(RunTranscriptionSession, ASegmentOrALongAttemptResetsTheCount)
     Harness h({Attempt{}, Attempt{}, Attempt{.segments = {volatileSegment("")}}, Attempt{}, Attempt{.seconds = 1.01},
                Attempt{}, Attempt{}, Attempt{}, Attempt{}, Attempt{}});
     h.runner.run();
-    EXPECT_EQ(h.delays, ns({200'000'000, 400'000'000, 200'000'000, 200'000'000, 200'000'000, 200'000'000,
-                            400'000'000, 800'000'000, 1'600'000'000}));
+    EXPECT_EQ(h.delays, ns({200'000'000, 400'000'000, 200'000'000, 200'000'000, 200'000'000, 200'000'000, 400'000'000,
+                            800'000'000, 1'600'000'000}));
     EXPECT_EQ(h.sink->events().back(), OutputEvent::failure(kGiveUpQuick));
 }
 
@@ -110,8 +109,8 @@ TEST(RunTranscriptionSession, StopDuringARestartDelayEndsWithoutAnotherStart)
     auto sink = std::make_shared<RecordingSink>();
     RunTranscriptionSession* self = nullptr;
     RunTranscriptionSession runner(
-        script.source(), script.transcriber(), sink,
-        [&](std::chrono::nanoseconds, std::stop_token) { self->stop(); }, [&] { return script.now(); });
+        script.source(), script.transcriber(), sink, [&](std::chrono::nanoseconds, std::stop_token) { self->stop(); },
+        [&] { return script.now(); });
     self = &runner;
     runner.run();
     EXPECT_EQ(script.starts(), 1);
@@ -127,7 +126,8 @@ TEST(RunTranscriptionSession, CancellationWhileReadingStopsTheSourceSilently)
     auto sink = std::make_shared<RecordingSink>();
     RunTranscriptionSession runner(script.source(), script.transcriber(), sink);
     std::jthread thread([&](std::stop_token stop) { runner.run(stop); });
-    while (sink->events().empty()) std::this_thread::yield();
+    while (sink->events().empty())
+        std::this_thread::yield();
     thread.request_stop();
     thread.join();
     EXPECT_EQ(sink->events(), std::vector<OutputEvent>{OutputEvent::volatileTranscript("途中")});
@@ -141,7 +141,8 @@ TEST(RunTranscriptionSession, ARealDelayIsCutShortByCancellation)
     auto sink = std::make_shared<RecordingSink>();
     RunTranscriptionSession runner(script.source(), script.transcriber(), sink);
     std::jthread thread([&](std::stop_token stop) { runner.run(stop); });
-    while (sink->events().empty()) std::this_thread::yield();
+    while (sink->events().empty())
+        std::this_thread::yield();
     const auto before = std::chrono::steady_clock::now();
     thread.request_stop();
     thread.join();

@@ -12,11 +12,15 @@ namespace {
 std::vector<FinalizedLine> makeLines(const std::vector<std::string>& texts)
 {
     std::vector<FinalizedLine> lines;
-    for (const auto& text : texts) lines.push_back({Uuid::random(), text, 0});
+    for (const auto& text : texts)
+        lines.push_back({Uuid::random(), text, 0});
     return lines;
 }
 
-Utterance utterance(std::string text) { return {Uuid::random(), std::move(text), 0, 0}; }
+Utterance utterance(std::string text)
+{
+    return {Uuid::random(), std::move(text), 0, 0};
+}
 
 } // namespace
 
@@ -37,7 +41,8 @@ TEST(ConversationCitationReconciler, ResolvesInCitationOrderWithoutRepeats)
     const auto lines = makeLines({"a", "b", "c"});
     const ConversationExcerpt excerpt(lines);
     EXPECT_EQ(ConversationCitationReconciler::resolveIDs({2, 2, 9}, excerpt), std::vector<Uuid>{lines[1].id});
-    EXPECT_EQ(ConversationCitationReconciler::resolveIDs({3, 1}, excerpt), (std::vector<Uuid>{lines[2].id, lines[0].id}));
+    EXPECT_EQ(ConversationCitationReconciler::resolveIDs({3, 1}, excerpt),
+              (std::vector<Uuid>{lines[2].id, lines[0].id}));
     EXPECT_TRUE(ConversationCitationReconciler::resolveIDs({0, -1}, excerpt).empty());
 
     const auto stray = Uuid::random();
@@ -48,13 +53,15 @@ TEST(ConversationCitationReconciler, ResolvesInCitationOrderWithoutRepeats)
 TEST(ConversationState, RetainsTheMostRecentUtterances)
 {
     ConversationState state({}, "途中", 3);
-    for (const char* text : {"一", "二", "三", "四"}) state.appendFinalized(utterance(text));
+    for (const char* text : {"一", "二", "三", "四"})
+        state.appendFinalized(utterance(text));
     ASSERT_EQ(state.finalized.size(), 3u);
     EXPECT_EQ(state.finalized.front().text, "二");
     EXPECT_EQ(state.volatileText, "途中");
 
     ConversationState unlimited({}, "", 0);
-    for (int i = 0; i < 10; ++i) unlimited.appendFinalized(utterance("x"));
+    for (int i = 0; i < 10; ++i)
+        unlimited.appendFinalized(utterance("x"));
     EXPECT_EQ(unlimited.finalized.size(), 10u);
 
     ConversationState trimmed({utterance("1"), utterance("2"), utterance("3"), utterance("4"), utterance("5")}, "", 2);

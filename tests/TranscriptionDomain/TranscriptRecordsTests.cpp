@@ -21,7 +21,8 @@ TEST(Uuid, WritesUpperCaseVersion4AndReadsEitherCase)
     ASSERT_EQ(text.size(), 36u);
     EXPECT_EQ(text[14], '4');
     EXPECT_TRUE(text[19] == '8' || text[19] == '9' || text[19] == 'A' || text[19] == 'B');
-    for (char c : text) EXPECT_FALSE(c >= 'a' && c <= 'z');
+    for (char c : text)
+        EXPECT_FALSE(c >= 'a' && c <= 'z');
 
     const auto lower = Uuid::fromString("e621e1f8-c36c-495a-93fc-0c247a3e6e5f");
     ASSERT_TRUE(lower);
@@ -34,7 +35,8 @@ TEST(Uuid, WritesUpperCaseVersion4AndReadsEitherCase)
     EXPECT_FALSE(Uuid::fromString("E621E1F8-C36C-495A-93FC0-C247A3E6E5F"));
 
     std::unordered_set<Uuid> seen;
-    for (int i = 0; i < 1000; ++i) EXPECT_TRUE(seen.insert(Uuid::random()).second);
+    for (int i = 0; i < 1000; ++i)
+        EXPECT_TRUE(seen.insert(Uuid::random()).second);
 }
 
 TEST(AudioRecords, DurationAndSourceIdentifiers)
@@ -64,8 +66,8 @@ TEST(Utterance, FromSegmentGetsAFreshIdentity)
 
 TEST(TranscriptSessionJson, RoundTripsAndLeavesOutAbsentEnd)
 {
-    TranscriptSession session{Uuid::random(), {{Uuid::random(), "会議を始めます", 786000000.123456789}}, 785999990.5,
-                              std::nullopt};
+    TranscriptSession session{
+        Uuid::random(), {{Uuid::random(), "会議を始めます", 786000000.123456789}}, 785999990.5, std::nullopt};
     const nlohmann::ordered_json json = session;
     EXPECT_FALSE(json.contains("endedAt"));
     EXPECT_EQ(json.dump().rfind(R"({"id":")", 0), 0u);

@@ -125,7 +125,8 @@ TEST_F(TranscriptionRootViewTest, SourceControlsTakeTheFormOfTheirAccessState)
     EXPECT_FALSE(mic->settingsButton()->isHidden());
     EXPECT_TRUE(mic->allowButton()->isHidden());
     EXPECT_EQ(mic->settingsButton()->text(), QStringLiteral("マイクを再確認"));
-    EXPECT_EQ(mic->settingsButton()->toolTip(), QStringLiteral("マイクの装置が見つかりません。装置をつなぎ、サウンドサーバーが動いていることを確認してから押してください"));
+    EXPECT_EQ(mic->settingsButton()->toolTip(), QStringLiteral("マイクの装置が見つかりません。装置をつなぎ、サウンドサ"
+                                                               "ーバーが動いていることを確認してから押してください"));
 
     h.permissions->setMicrophone(Status::restricted);
     refresh();

@@ -17,8 +17,10 @@ const std::string kNoSourceNotice =
 const std::string kSpeechNotGrantedNotice =
     "音声認識が許可されていないため、文字起こしを開始できません。マイクまたはシステム音声を許可し直してください。";
 const std::string kSystemAudioRestartNotice =
-    "システム音声を有効にするには、出力装置（スピーカーやヘッドホン）があり、サウンドサーバー（PulseAudio または PipeWire）が動いていることを確認してから、もう一度お試しください。";
-const std::string kSpeechPermissionNotice = "文字起こしに必要な音声認識が許可されていません。マイクまたはシステム音声の「許可」ボタンから、このコンピューター上での音声認識を許可してください。";
+    "システム音声を有効にするには、出力装置（スピーカーやヘッドホン）があり、サウンドサーバー（PulseAudio または "
+    "PipeWire）が動いていることを確認してから、もう一度お試しください。";
+const std::string kSpeechPermissionNotice = "文字起こしに必要な音声認識が許可されていません。マイクまたはシステム音声の"
+                                            "「許可」ボタンから、このコンピューター上での音声認識を許可してください。";
 
 class TranscriptionViewModelRunTest : public ::testing::Test {
 protected:

@@ -51,7 +51,8 @@ public:
             std::lock_guard lock(m_script.m_mutex);
             ++m_script.m_transcriptsEnded;
         });
-        for (auto& segment : attempt.segments) segments->yield(segment);
+        for (auto& segment : attempt.segments)
+            segments->yield(segment);
         if (attempt.streamError) {
             segments->fail(std::make_exception_ptr(ScriptedError(*attempt.streamError)));
         } else if (!attempt.hangAfterSegments) {
@@ -67,11 +68,16 @@ private:
 
 AttemptScript::AttemptScript(std::vector<Attempt> attempts, bool continuous)
     : m_attempts(attempts.begin(), attempts.end()), m_continuous(continuous)
-{
-}
+{}
 
-std::shared_ptr<AudioSource> AttemptScript::source() { return std::make_shared<Source>(*this); }
-std::shared_ptr<Transcriber> AttemptScript::transcriber() { return std::make_shared<ScriptTranscriber>(*this); }
+std::shared_ptr<AudioSource> AttemptScript::source()
+{
+    return std::make_shared<Source>(*this);
+}
+std::shared_ptr<Transcriber> AttemptScript::transcriber()
+{
+    return std::make_shared<ScriptTranscriber>(*this);
+}
 
 double AttemptScript::now() const
 {
