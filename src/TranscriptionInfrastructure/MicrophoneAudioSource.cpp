@@ -61,38 +61,22 @@ AudioFrame MicrophoneAudioSource::frame(const PcmBufferView& buffer, double samp
 
 AudioFrameStream MicrophoneAudioSource::start()
 {
-    // Exactly one tap per input: an earlier capture ends before the new one begins.
-    stop();
-    std::lock_guard lock(m_mutex);
-    auto stream = Channel<AudioFrame>::make();
-    auto capture = std::make_unique<PulseAudioCapture>(PulseAudioCapture::Device::defaultSource, m_bufferSize,
-                                                       "transcription-corvane microphone");
-    auto tap = [stream, deinterleaver = std::make_shared<Deinterleaver>()](const CaptureBuffer& buffer) {
-        stream->yield(frame(deinterleaver->view(buffer), buffer.format.sampleRate, buffer.samplePosition));
+    const auto makeTap = [](const AudioFrameStream& stream) -> PulseAudioCapture::Tap {
+        return [stream, deinterleaver = std::make_shared<Deinterleaver>()](const CaptureBuffer& buffer) {
+            stream->yield(frame(deinterleaver->view(buffer), buffer.format.sampleRate, buffer.samplePosition));
+        };
     };
     try {
-        capture->start(tap, [stream] { stream->finish(); });
+        return m_capture.open(PulseAudioCapture::Device::defaultSource, m_bufferSize,
+                              "transcription-corvane microphone", makeTap);
     } catch (const PulseAudioError& error) {
-        stream->finish();
         throw MicrophoneError(errorKind(error.kind()));
     }
-    m_capture = std::move(capture);
-    m_stream = stream;
-    return stream;
 }
 
 void MicrophoneAudioSource::stop()
 {
-    std::unique_ptr<PulseAudioCapture> capture;
-    AudioFrameStream stream;
-    {
-        std::lock_guard lock(m_mutex);
-        capture = std::move(m_capture);
-        stream = std::move(m_stream);
-    }
-    // Outside the lock: stopping waits for the delivery thread.
-    if (capture) capture->stop();
-    if (stream) stream->finish();
+    m_capture.close();
 }
 
 } // namespace tc

@@ -1,19 +1,18 @@
 #pragma once
 
 #include "TranscriptionApplication/AudioSource.h"
+#include "TranscriptionInfrastructure/CaptureStream.h"
 #include "TranscriptionInfrastructure/MonoMixdown.h"
 #include "TranscriptionInfrastructure/PulseAudioCapture.h"
 
 #include <cstdint>
-#include <memory>
-#include <mutex>
 
 namespace tc {
 
 // The default input device as a live source: every captured block becomes one mono frame (mean of the
 // channels) at the device's own rate, timestamped by its position on the capture clock. Follows a change of
 // the default input, or of its format, without ending the stream; ends the stream when the server goes
-// away. Serialises its own state (one mutex inside); frames are made on the capture's delivery thread.
+// away. Its capture serialises its own state; frames are made on the capture's delivery thread.
 class MicrophoneAudioSource : public AudioSource {
 public:
     // bufferSize is the requested block length in frames (1024 from the composition root).
@@ -31,9 +30,7 @@ public:
 
 private:
     const std::uint32_t m_bufferSize;
-    std::mutex m_mutex;
-    std::unique_ptr<PulseAudioCapture> m_capture;
-    AudioFrameStream m_stream;
+    CaptureStream m_capture;
 };
 
 } // namespace tc

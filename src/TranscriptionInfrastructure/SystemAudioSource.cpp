@@ -94,39 +94,24 @@ std::optional<AudioFrame> SystemAudioSource::audioFrame(const SystemAudioSampleB
 
 AudioFrameStream SystemAudioSource::start()
 {
-    stop();
-    std::lock_guard lock(m_mutex);
-    auto stream = Channel<AudioFrame>::make();
-    auto capture = std::make_unique<PulseAudioCapture>(PulseAudioCapture::Device::defaultSinkMonitor, 1024,
-                                                       "transcription-corvane system audio");
-    auto tap = [stream](const CaptureBuffer& captured) {
-        const auto buffer = sampleBuffer(captured);
-        if (!buffer.isValid) return;
-        if (auto frame = audioFrame(buffer)) stream->yield(std::move(*frame));
+    const auto makeTap = [](const AudioFrameStream& stream) -> PulseAudioCapture::Tap {
+        return [stream](const CaptureBuffer& captured) {
+            const auto buffer = sampleBuffer(captured);
+            if (!buffer.isValid) return;
+            if (auto frame = audioFrame(buffer)) stream->yield(std::move(*frame));
+        };
     };
     try {
-        capture->start(tap, [stream] { stream->finish(); });
+        return m_capture.open(PulseAudioCapture::Device::defaultSinkMonitor, 1024, "transcription-corvane system audio",
+                              makeTap);
     } catch (const PulseAudioError& error) {
-        stream->finish();
         throw SystemAudioError(errorKind(error.kind()));
     }
-    m_capture = std::move(capture);
-    m_stream = stream;
-    return stream;
 }
 
 void SystemAudioSource::stop()
 {
-    std::unique_ptr<PulseAudioCapture> capture;
-    AudioFrameStream stream;
-    {
-        std::lock_guard lock(m_mutex);
-        capture = std::move(m_capture);
-        stream = std::move(m_stream);
-    }
-    // Outside the lock: stopping waits for the delivery thread.
-    if (capture) capture->stop();
-    if (stream) stream->finish();
+    m_capture.close();
 }
 
 } // namespace tc

@@ -1,18 +1,17 @@
 #pragma once
 
 #include "TranscriptionApplication/AudioSource.h"
+#include "TranscriptionInfrastructure/CaptureStream.h"
 #include "TranscriptionInfrastructure/PulseAudioCapture.h"
 #include "TranscriptionInfrastructure/SystemAudioSampleBuffer.h"
 
-#include <memory>
-#include <mutex>
 #include <optional>
 
 namespace tc {
 
 // What the computer plays, recorded from the monitor of the default output: every delivered sample buffer
 // becomes one mono frame (timestamp 0). PulseAudio cannot leave one client's sound out of a monitor, and
-// this application plays none of its own. Serialises its own state (one mutex inside); frames are made on
+// this application plays none of its own. Its capture serialises its own state; frames are made on
 // the capture's delivery thread.
 class SystemAudioSource : public AudioSource {
 public:
@@ -30,9 +29,7 @@ public:
     static std::optional<AudioFrame> audioFrame(const SystemAudioSampleBuffer& buffer);
 
 private:
-    std::mutex m_mutex;
-    std::unique_ptr<PulseAudioCapture> m_capture;
-    AudioFrameStream m_stream;
+    CaptureStream m_capture;
 };
 
 } // namespace tc

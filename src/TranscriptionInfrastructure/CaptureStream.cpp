@@ -1,0 +1,42 @@
+#include "TranscriptionInfrastructure/CaptureStream.h"
+
+namespace tc {
+
+CaptureStream::~CaptureStream()
+{
+    close();
+}
+
+AudioFrameStream CaptureStream::open(PulseAudioCapture::Device device, std::uint32_t bufferFrames,
+                                     const std::string& name, const MakeTap& makeTap)
+{
+    close();
+    std::lock_guard lock(m_mutex);
+    auto stream = Channel<AudioFrame>::make();
+    auto capture = std::make_unique<PulseAudioCapture>(device, bufferFrames, name);
+    try {
+        capture->start(makeTap(stream), [stream] { stream->finish(); });
+    } catch (const PulseAudioError&) {
+        stream->finish();
+        throw;
+    }
+    m_capture = std::move(capture);
+    m_stream = stream;
+    return stream;
+}
+
+void CaptureStream::close()
+{
+    std::unique_ptr<PulseAudioCapture> capture;
+    AudioFrameStream stream;
+    {
+        std::lock_guard lock(m_mutex);
+        capture = std::move(m_capture);
+        stream = std::move(m_stream);
+    }
+    // Outside the lock: stopping waits for the delivery thread.
+    if (capture) capture->stop();
+    if (stream) stream->finish();
+}
+
+} // namespace tc

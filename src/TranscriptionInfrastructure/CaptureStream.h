@@ -1,0 +1,39 @@
+#pragma once
+
+#include "TranscriptionApplication/AudioSource.h"
+#include "TranscriptionInfrastructure/PulseAudioCapture.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace tc {
+
+// One running PulseAudio capture and the frame stream it feeds; the live sources' shared start and stop.
+// Serialises its own state (one mutex inside).
+class CaptureStream {
+public:
+    // Builds the tap that turns captured blocks into frames on the given stream.
+    using MakeTap = std::function<PulseAudioCapture::Tap(const AudioFrameStream&)>;
+
+    CaptureStream() = default;
+    ~CaptureStream();
+    CaptureStream(const CaptureStream&) = delete;
+    CaptureStream& operator=(const CaptureStream&) = delete;
+
+    // Ends any earlier capture (exactly one tap per device), then records; the stream finishes when the
+    // capture ends. Rethrows the capture's PulseAudioError, with the stream finished.
+    AudioFrameStream open(PulseAudioCapture::Device device, std::uint32_t bufferFrames, const std::string& name,
+                          const MakeTap& makeTap);
+    // Stops the capture and finishes its stream; harmless when none runs.
+    void close();
+
+private:
+    std::mutex m_mutex;
+    std::unique_ptr<PulseAudioCapture> m_capture;
+    AudioFrameStream m_stream;
+};
+
+} // namespace tc
