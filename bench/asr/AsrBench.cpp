@@ -5,6 +5,7 @@
 //   AsrBench [--models base,small]     all installed models (or those named); writes asr.json and asr.md
 //   AsrBench --one NAME FILE           one model; writes its figures to FILE (used by the above)
 
+#include "BenchMeasures.h"
 #include "TranscriptionInfrastructure/RecognizedText.h"
 #include "TranscriptionInfrastructure/SndfileDecoder.h"
 #include "TranscriptionInfrastructure/SpeechAnalyzerTranscriber.h"
@@ -65,21 +66,6 @@ std::vector<Turn> readTurns()
     return turns;
 }
 
-double cpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-double loadAverage()
-{
-    std::ifstream in("/proc/loadavg");
-    double load = 0;
-    in >> load;
-    return load;
-}
-
 // Feeds the audio in 100 ms frames, at real-time pace or all at once, and records each segment with its time.
 std::vector<Timed> transcribe(tc::SpeechAnalyzerTranscriber& transcriber, const std::vector<float>& audio,
                               bool realTime, double& elapsed)
@@ -112,14 +98,6 @@ std::vector<Timed> transcribe(tc::SpeechAnalyzerTranscriber& transcriber, const 
     return timed;
 }
 
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty()) return NAN;
-    std::sort(values.begin(), values.end());
-    const auto rank = static_cast<std::size_t>(std::ceil(p * static_cast<double>(values.size())));
-    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
-}
-
 bool overlaps(const tc::TranscriptSegment& s, const Turn& t)
 {
     return s.start < t.end && s.end > t.start;
@@ -127,7 +105,9 @@ bool overlaps(const tc::TranscriptSegment& s, const Turn& t)
 
 nlohmann::json spread(const std::vector<double>& values)
 {
-    return {{"p50", percentile(values, 0.5)}, {"p95", percentile(values, 0.95)}, {"count", values.size()}};
+    return {{"p50", tc::bench::percentile(values, 0.5)},
+            {"p95", tc::bench::percentile(values, 0.95)},
+            {"count", values.size()}};
 }
 
 int measureOne(const std::string& model, const fs::path& out)
@@ -140,7 +120,7 @@ int measureOne(const std::string& model, const fs::path& out)
     const auto& audio = std::get<tc::DecodedAudio>(decoded).channels.front();
     const double duration = static_cast<double>(audio.size()) / 16000.0;
     const auto turns = readTurns();
-    const double loadBefore = loadAverage();
+    const double loadBefore = tc::bench::loadAverage();
 
     auto engine = std::make_shared<tc::WhisperSpeechRecognitionEngine>(model);
     tc::SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
@@ -177,10 +157,10 @@ int measureOne(const std::string& model, const fs::path& out)
     }
 
     // Offline: the whole file at once; how long recognition takes against the audio's length.
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = tc::bench::processCpuSeconds();
     double fastElapsed = 0;
     const auto fast = transcribe(transcriber, audio, false, fastElapsed);
-    const double cpu = cpuSeconds() - cpuBefore;
+    const double cpu = tc::bench::processCpuSeconds() - cpuBefore;
     std::string fastText;
     for (const auto& t : fast) {
         if (t.segment.isFinal()) fastText += t.segment.text;
@@ -216,7 +196,7 @@ int measureOne(const std::string& model, const fs::path& out)
         {"peakMemoryMB", static_cast<double>(usage.ru_maxrss) / 1024.0},
         {"decodingThreads", tc::WhisperSpeechRecognitionEngine::decodingThreads()},
         {"loadAverageBefore", loadBefore},
-        {"loadAverageAfter", loadAverage()},
+        {"loadAverageAfter", tc::bench::loadAverage()},
         {"lines", lines},
     };
     std::ofstream(out) << result.dump(2) << '\n';

@@ -1,5 +1,6 @@
 // Question answering with the installed default model over an 80-line Japanese excerpt: time to the complete
 // answer (target: 10 s on two cores) and peak memory. Writes question-answering.json into the results folder.
+#include "BenchMeasures.h"
 #include "TranscriptionInfrastructure/FoundationModelsConversationResponder.h"
 #include "TranscriptionInfrastructure/LlamaLanguageModel.h"
 
@@ -18,29 +19,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double peakMemoryMiB()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
-
-std::string loadAverage()
-{
-    std::ifstream stream("/proc/loadavg");
-    std::string first;
-    stream >> first;
-    return first;
-}
 
 tc::ConversationExcerpt eightyLines()
 {
@@ -62,7 +40,7 @@ tc::ConversationExcerpt eightyLines()
 
 int main()
 {
-    const double memoryBefore = peakMemoryMiB();
+    const double memoryBefore = tc::bench::peakMemoryMiB();
     // One thread by default: on a shared machine OpenMP workers spin while waiting for each other, which
     // hides the real cost; the CPU seconds of a one-thread run are the work itself.
     auto options = tc::LlamaLanguageModel::defaultOptions();
@@ -81,7 +59,7 @@ int main()
     for (std::size_t round = 0; round <= questions.size(); ++round) {
         const auto& question = questions[round == 0 ? 0 : round - 1];
         const auto started = Clock::now();
-        const double cpuStarted = cpuSeconds();
+        const double cpuStarted = tc::bench::processCpuSeconds();
         try {
             const auto answer = responder.answer(question, excerpt);
             const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
@@ -93,7 +71,7 @@ int main()
                                {"answer", answer.text},
                                {"citedLines", answer.sourceLineIDs.size()},
                                {"seconds", seconds},
-                               {"cpuSeconds", cpuSeconds() - cpuStarted}});
+                               {"cpuSeconds", tc::bench::processCpuSeconds() - cpuStarted}});
         } catch (const std::exception& error) {
             allParsed = false;
             answers.push_back({{"question", question}, {"error", error.what()}});
@@ -112,10 +90,10 @@ int main()
         {"answerSecondsMax", warmSeconds.empty() ? -1 : warmSeconds.back()},
         {"targetSeconds", 10},
         {"meetsTarget", median >= 0 && warmSeconds.back() <= 10.0},
-        {"peakMemoryMiB", peakMemoryMiB()},
+        {"peakMemoryMiB", tc::bench::peakMemoryMiB()},
         {"memoryBeforeModelMiB", memoryBefore},
         {"allRepliesParsed", allParsed},
-        {"loadAverageAtEnd", loadAverage()},
+        {"loadAverageAtEnd", tc::bench::loadAverage()},
         {"answers", answers},
     };
     const auto out = std::filesystem::path(TC_BENCH_RESULTS_DIR) / "question-answering.json";

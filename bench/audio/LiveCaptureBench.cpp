@@ -2,6 +2,7 @@
 // audio together costs (mixing and metering included) per second of audio, and the delay from a sample
 // entering the server to its frame leaving the merged stream. Figures go to audio-capture.json.
 
+#include "BenchMeasures.h"
 #include "TranscriptionInfrastructure/MicrophoneAudioSource.h"
 #include "TranscriptionInfrastructure/MixedAudioSource.h"
 #include "TranscriptionInfrastructure/SystemAudioSource.h"
@@ -36,29 +37,6 @@ constexpr double kRate = 48000;
 constexpr std::size_t kBlockFrames = 1024;
 constexpr auto kBlock = std::chrono::microseconds(1024 * 1000000 / 48000);
 
-double processCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double threadCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(std::ceil(p * static_cast<double>(values.size()))) - 1;
-    return values[std::min(index, values.size() - 1)];
-}
-
 // Writes blocks into the microphone pipe in real time, as a sound card would deliver them; a block can
 // be marked as a click, whose write time is recorded. Its own CPU time is measured so it can be taken out.
 class MicrophoneFeeder {
@@ -67,7 +45,7 @@ public:
 
     void run(std::chrono::seconds duration, std::stop_token stop)
     {
-        const double cpuBefore = threadCpuSeconds();
+        const double cpuBefore = tc::bench::threadCpuSeconds();
         std::vector<float> block(kBlockFrames);
         const auto start = Clock::now();
         std::size_t written = 0;
@@ -85,7 +63,7 @@ public:
             }
             m_server.writeToSource("mic", block);
         }
-        m_cpuSeconds = threadCpuSeconds() - cpuBefore;
+        m_cpuSeconds = tc::bench::threadCpuSeconds() - cpuBefore;
     }
 
     void requestClick() { m_clickRequested = true; }
@@ -137,7 +115,7 @@ CaptureRun measureBareCaptureCpu(const tc::test::PulseAudioServer& server, std::
     std::this_thread::sleep_for(2500ms);
 
     CaptureRun run;
-    const double cpuBefore = processCpuSeconds();
+    const double cpuBefore = tc::bench::processCpuSeconds();
     const auto wallBefore = Clock::now();
     tc::PulseAudioCapture microphone(tc::PulseAudioCapture::Device::defaultSource, 1024);
     tc::PulseAudioCapture system(tc::PulseAudioCapture::Device::defaultSinkMonitor, 1024);
@@ -149,7 +127,7 @@ CaptureRun measureBareCaptureCpu(const tc::test::PulseAudioServer& server, std::
     microphone.stop();
     system.stop();
     run.wallSeconds = std::chrono::duration<double>(Clock::now() - wallBefore).count();
-    run.cpuSeconds = processCpuSeconds() - cpuBefore - feeder.cpuSeconds();
+    run.cpuSeconds = tc::bench::processCpuSeconds() - cpuBefore - feeder.cpuSeconds();
     run.mixedSamples = frames;
     return run;
 }
@@ -169,7 +147,7 @@ CaptureRun measureCpu(const tc::test::PulseAudioServer& server, std::chrono::sec
     std::this_thread::sleep_for(2500ms);
 
     CaptureRun run;
-    const double cpuBefore = processCpuSeconds();
+    const double cpuBefore = tc::bench::processCpuSeconds();
     const auto wallBefore = Clock::now();
     auto stream = mixed->start();
     std::jthread consumer([&] {
@@ -182,7 +160,7 @@ CaptureRun measureCpu(const tc::test::PulseAudioServer& server, std::chrono::sec
     consumer.join();
     run.wallSeconds = std::chrono::duration<double>(Clock::now() - wallBefore).count();
     // The feeder stands in for the sound card; its writes are not the capture's cost.
-    run.cpuSeconds = processCpuSeconds() - cpuBefore - feeder.cpuSeconds();
+    run.cpuSeconds = tc::bench::processCpuSeconds() - cpuBefore - feeder.cpuSeconds();
     run.levelReports = levels;
     return run;
 }
@@ -268,9 +246,9 @@ int main()
           {"ratio_to_bare_capture", cpuPercent / barePercent}}},
         {"latency_ms",
          {{"clicks", delays.size()},
-          {"p50", percentile(delays, 0.5)},
-          {"p95", percentile(delays, 0.95)},
-          {"max", percentile(delays, 1.0)},
+          {"p50", tc::bench::percentile(delays, 0.5)},
+          {"p95", tc::bench::percentile(delays, 0.95)},
+          {"max", tc::bench::percentile(delays, 1.0)},
           {"target_p95", 50.0}}},
     };
     const char* overridden = std::getenv("TC_BENCH_RESULTS_DIR");

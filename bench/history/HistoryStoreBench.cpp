@@ -2,6 +2,7 @@
 // memory of each operation, next to the same work done through nlohmann::json's document tree as the baseline.
 // Each measurement runs in a fresh child process so that one operation's heap does not hide another's peak.
 
+#include "BenchMeasures.h"
 #include "TranscriptionInfrastructure/AtomicFileWriter.h"
 #include "TranscriptionInfrastructure/FileReader.h"
 #include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
@@ -114,13 +115,6 @@ int measure(const std::string& operation, const std::filesystem::path& file)
     return 0;
 }
 
-double loadAverage()
-{
-    double load = -1;
-    std::ifstream("/proc/loadavg") >> load;
-    return load;
-}
-
 struct Figures {
     double medianMs = 0;
     double minMs = 0;
@@ -194,7 +188,7 @@ int main(int argc, char** argv)
         {"lines_per_session", kLinesPerSession},
         {"characters_per_line", kCharactersPerLine},
         {"runs_per_operation", kRuns},
-        {"load_average_1min", loadAverage()},
+        {"load_average_1min", tc::bench::loadAverage()},
         {"file_bytes", fileBytes},
         {"save", entry(save)},
         {"load", entry(load)},

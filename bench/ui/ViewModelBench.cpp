@@ -6,6 +6,7 @@
 //    spent within one gap, while the model saves a 100-session history once a second, next to the same with an
 //    empty history as the baseline.
 
+#include "BenchMeasures.h"
 #include "TranscriptionApplication/AudioSource.h"
 #include "TranscriptionApplication/CalendarProvider.h"
 #include "TranscriptionApplication/ConversationResponder.h"
@@ -160,13 +161,6 @@ std::vector<TranscriptSession> makeHistory(int sessions)
     return history;
 }
 
-double threadCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
 void spin(int milliseconds)
 {
     QEventLoop loop;
@@ -242,11 +236,11 @@ double mainThreadLoad(bool feed, long& finals)
             }
         });
     }
-    const double cpuStart = threadCpuSeconds();
+    const double cpuStart = tc::bench::threadCpuSeconds();
     QElapsedTimer wall;
     wall.start();
     spin(kSeconds * 1000);
-    const double cpu = threadCpuSeconds() - cpuStart;
+    const double cpu = tc::bench::threadCpuSeconds() - cpuStart;
     const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     done = true;
     finals = static_cast<long>(fixture.model->finalizedLines().size());
@@ -274,14 +268,14 @@ Stalls heartbeatDuringSaves(int pastSessions)
     QElapsedTimer clock;
     clock.start();
     qint64 last = clock.nsecsElapsed();
-    double lastCpu = threadCpuSeconds();
+    double lastCpu = tc::bench::threadCpuSeconds();
     double maxBusy = 0;
     QTimer heartbeat;
     heartbeat.setTimerType(Qt::PreciseTimer);
     heartbeat.setInterval(1);
     QObject::connect(&heartbeat, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        const double cpu = threadCpuSeconds();
+        const double cpu = tc::bench::threadCpuSeconds();
         gaps.push_back(static_cast<double>(now - last) / 1e6);
         maxBusy = std::max(maxBusy, (cpu - lastCpu) * 1000.0);
         last = now;
