@@ -5,12 +5,16 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include "support/TemporaryDirectory.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
 
 namespace tc {
+using tc::test::readText;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -45,14 +49,6 @@ Outcome runProgram(const QStringList& arguments)
     outcome.out = process.readAllStandardOutput().toStdString();
     outcome.err = process.readAllStandardError().toStdString();
     return outcome;
-}
-
-std::string readText(const fs::path& file)
-{
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 TEST(HeadlessTranscription, ParsesItsTwoOptionsAndLeavesTheRestToTheWindow)

@@ -10,15 +10,9 @@
 
 using tc::AtomicFileWriter;
 
-namespace {
+using tc::test::readText;
 
-std::string readText(const std::filesystem::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
+namespace {
 
 mode_t modeOf(const std::filesystem::path& file)
 {

@@ -16,15 +16,9 @@ using tc::TranscriptHistoryStore;
 using tc::TranscriptSession;
 using tc::Uuid;
 
-namespace {
+using tc::test::readText;
 
-std::string readText(const std::filesystem::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
+namespace {
 
 void writeText(const std::filesystem::path& file, const std::string& text)
 {

@@ -14,6 +14,8 @@
 #include <sstream>
 
 namespace tc {
+using tc::test::readText;
+
 namespace {
 
 // These tests run the real default model, which scripts/setup installs.
@@ -57,14 +59,6 @@ Transcript transcribeFile(const std::filesystem::path& file)
         transcript.error = std::current_exception();
     }
     return transcript;
-}
-
-std::string readText(const std::filesystem::path& file)
-{
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 TEST(WhisperSpeechRecognitionEngine, OffersWhisperLanguagesAsLocales)

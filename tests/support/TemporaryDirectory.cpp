@@ -1,5 +1,7 @@
 #include "support/TemporaryDirectory.h"
 
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <stdlib.h>
 #include <string>
@@ -20,6 +22,14 @@ TemporaryDirectory::~TemporaryDirectory()
     std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
                                  ignored);
     std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string readText(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
 }
 
 } // namespace tc::test
