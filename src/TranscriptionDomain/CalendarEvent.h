@@ -2,6 +2,7 @@
 
 #include "TranscriptionDomain/ReferenceDate.h"
 
+#include <cstddef>
 #include <string>
 
 namespace tc {
@@ -13,6 +14,9 @@ struct CalendarEvent {
     std::string title;
     Date start = 0;
     Date end = 0;
+    // For a recurring event with many occurrences that day: the number of further occurrences after this one
+    // that the day's list leaves out (it lists the first few of a series only); 0 otherwise.
+    std::size_t moreOccurrences = 0;
 
     friend bool operator==(const CalendarEvent&, const CalendarEvent&) = default;
 };

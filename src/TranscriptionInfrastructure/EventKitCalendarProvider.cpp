@@ -80,8 +80,8 @@ std::vector<CalendarEvent> EventKitCalendarProvider::eventsOnDay(Date day)
     const auto stored = m_store->eventsBetween(bounds->first, bounds->second);
     events.reserve(stored.size());
     for (const auto& event : stored)
-        events.push_back(
-            CalendarEvent{identifierOf(event), event.summary ? *event.summary : kUntitled, event.start, event.end});
+        events.push_back(CalendarEvent{identifierOf(event), event.summary ? *event.summary : kUntitled, event.start,
+                                       event.end, event.moreOccurrences});
     return events;
 }
 

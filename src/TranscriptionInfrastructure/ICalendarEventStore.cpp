@@ -2,8 +2,12 @@
 
 #include <libical/ical.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -21,8 +25,8 @@ namespace tc {
 namespace {
 
 constexpr double kDay = 86400.0;
-// Bounds the expansion of one rule in one query, so a rule like FREQ=SECONDLY cannot stall the app.
-constexpr int kMaxRecurrenceSteps = 100'000;
+// libical iterator steps one file may spend on one query, all rules together.
+constexpr long long kMaxRecurrenceStepsPerFile = 200'000;
 
 struct ComponentDeleter {
     void operator()(icalcomponent* component) const { icalcomponent_free(component); }
@@ -314,6 +318,84 @@ std::optional<SimpleRule> simplify(const icalrecurrencetype& rule, const icaltim
     }
 }
 
+int listLength(const short* list, int capacity)
+{
+    int length = 0;
+    while (length < capacity && list[length] != ICAL_RECURRENCE_ARRAY_MAX)
+        ++length;
+    return length;
+}
+
+// True for rules no date can satisfy (the 30th of February, the 366th of a set of 53). libical searches centuries
+// for their first instance, a quarter of a second per rule, so they are settled here instead.
+bool neverMatches(const icalrecurrencetype& rule)
+{
+    if (rule.rscale && *rule.rscale) return false;
+    static constexpr int longestMonth[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const int months = listLength(rule.by_month, ICAL_BY_MONTH_SIZE);
+    const int monthDays = listLength(rule.by_month_day, ICAL_BY_MONTHDAY_SIZE);
+    if (months > 0 && monthDays > 0) {
+        bool possible = false;
+        for (int m = 0; m < months && !possible; ++m) {
+            const int month = rule.by_month[m];
+            if (month < 1 || month > 12) continue;
+            for (int d = 0; d < monthDays && !possible; ++d) {
+                const int day = rule.by_month_day[d];
+                possible = day != 0 && std::abs(day) <= longestMonth[month - 1];
+            }
+        }
+        if (!possible) return true;
+    }
+
+    const int setPositions = listLength(rule.by_set_pos, ICAL_BY_SETPOS_SIZE);
+    if (setPositions == 0) return false;
+    // An upper bound on the size of one period's set: candidate days times candidate times of day.
+    const int yearDays = listLength(rule.by_year_day, ICAL_BY_YEARDAY_SIZE);
+    const int weekNumbers = listLength(rule.by_week_no, ICAL_BY_WEEKNO_SIZE);
+    const int weekdays = listLength(rule.by_day, ICAL_BY_DAY_SIZE);
+    long long days = 1;
+    switch (rule.freq) {
+    case ICAL_YEARLY_RECURRENCE: {
+        const bool expanded = yearDays || weekNumbers || monthDays || weekdays;
+        days = expanded ? 366 : std::max(months, 1);
+        if (yearDays) days = std::min<long long>(days, yearDays);
+        if (weekNumbers) days = std::min<long long>(days, 7LL * weekNumbers);
+        if (monthDays) days = std::min<long long>(days, 1LL * monthDays * (months ? months : 12));
+        if (weekdays) {
+            long long byWeekday = 0;
+            for (int i = 0; i < weekdays; ++i)
+                byWeekday += icalrecurrencetype_day_position(rule.by_day[i]) != 0 ? (months ? months : 1) : 53;
+            days = std::min(days, byWeekday);
+        }
+        break;
+    }
+    case ICAL_MONTHLY_RECURRENCE:
+        days = monthDays || weekdays ? 31 : 1;
+        if (monthDays) days = std::min<long long>(days, monthDays);
+        if (weekdays) {
+            long long byWeekday = 0;
+            for (int i = 0; i < weekdays; ++i)
+                byWeekday += icalrecurrencetype_day_position(rule.by_day[i]) != 0 ? 1 : 5;
+            days = std::min(days, byWeekday);
+        }
+        break;
+    case ICAL_WEEKLY_RECURRENCE: days = weekdays ? std::min(weekdays, 7) : 1; break;
+    default: days = 1; break;
+    }
+    long long times = 1;
+    const int hours = listLength(rule.by_hour, ICAL_BY_HOUR_SIZE);
+    const int minutes = listLength(rule.by_minute, ICAL_BY_MINUTE_SIZE);
+    const int seconds = listLength(rule.by_second, ICAL_BY_SECOND_SIZE);
+    // Frequencies run from SECONDLY (0) to YEARLY (6); a BY part finer than the frequency adds times to each day.
+    if (rule.freq >= ICAL_DAILY_RECURRENCE) times *= std::max(hours, 1);
+    if (rule.freq >= ICAL_HOURLY_RECURRENCE) times *= std::max(minutes, 1);
+    if (rule.freq >= ICAL_MINUTELY_RECURRENCE) times *= std::max(seconds, 1);
+    const long long setSize = days * times;
+    for (int i = 0; i < setPositions; ++i)
+        if (rule.by_set_pos[i] != 0 && std::abs(rule.by_set_pos[i]) <= setSize) return false;
+    return true;
+}
+
 std::optional<CalendarEntry> readEvent(icalcomponent* event, icalcomponent* calendar)
 {
     CalendarEntry entry;
@@ -347,7 +429,7 @@ std::optional<CalendarEntry> readEvent(icalcomponent* event, icalcomponent* cale
     for (auto* rule = icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY); rule;
          rule = icalcomponent_get_next_property(event, ICAL_RRULE_PROPERTY)) {
         const auto recurrence = icalproperty_get_rrule(rule);
-        if (recurrence.freq == ICAL_NO_RECURRENCE) continue;
+        if (recurrence.freq == ICAL_NO_RECURRENCE || neverMatches(recurrence)) continue;
         entry.rules.push_back(recurrence);
         entry.simpleRules.push_back(simplify(recurrence, entry.start.value));
     }
@@ -510,8 +592,73 @@ void expandSimple(const CalendarEntry& entry, const SimpleRule& rule, double fro
     }
 }
 
-void expand(const CalendarEntry& entry, double from, double to, bool arithmetic, std::vector<StoredCalendarEvent>& out)
+// What one file may spend on one query: a deadline and a number of libical steps, shared by all its rules.
+struct QueryBudget {
+    std::chrono::steady_clock::time_point deadline;
+    long long stepsLeft = kMaxRecurrenceStepsPerFile;
+
+    bool spent()
+    {
+        if (stepsLeft <= 0) return true;
+        if (std::chrono::steady_clock::now() < deadline) return false;
+        stepsLeft = 0;
+        return true;
+    }
+    // Counts one step; reads the clock only every 64 steps.
+    bool step()
+    {
+        --stepsLeft;
+        return (stepsLeft & 63) == 0 ? spent() : stepsLeft <= 0;
+    }
+};
+
+// The earliest occurrences of one series in the window, at most kMaxOccurrencesPerSeries, and a count of the rest.
+class SeriesOccurrences {
+public:
+    void add(StoredCalendarEvent event)
+    {
+        const auto later = std::upper_bound(
+            m_kept.begin(), m_kept.end(), event.start,
+            [](Date start, const StoredCalendarEvent& kept) { return start < kept.start; });
+        if (m_kept.size() == ICalendarEventStore::kMaxOccurrencesPerSeries) {
+            ++m_more;
+            if (later == m_kept.end()) return;
+            m_kept.pop_back();
+        }
+        m_kept.insert(later, std::move(event));
+    }
+    void addUnlisted(std::size_t count) { m_more += count; }
+    bool full() const { return m_kept.size() == ICalendarEventStore::kMaxOccurrencesPerSeries; }
+
+    void moveInto(std::vector<StoredCalendarEvent>& out)
+    {
+        if (m_kept.empty()) return;
+        m_kept.back().moreOccurrences = m_more;
+        std::move(m_kept.begin(), m_kept.end(), std::back_inserter(out));
+    }
+
+private:
+    std::vector<StoredCalendarEvent> m_kept;
+    std::size_t m_more = 0;
+};
+
+// Rules finer than a day without BY parts step by a fixed number of seconds, so a day of FREQ=SECONDLY is counted,
+// not walked. Steps are in elapsed time; libical steps wall-clock time, which differs only across a clock change.
+std::optional<double> fixedStepSeconds(const icalrecurrencetype& rule)
 {
+    if (rule.freq > ICAL_HOURLY_RECURRENCE || (rule.rscale && *rule.rscale)) return std::nullopt;
+    if (!listIsEmpty(rule.by_second) || !listIsEmpty(rule.by_minute) || !listIsEmpty(rule.by_hour) ||
+        !listIsEmpty(rule.by_day) || !listIsEmpty(rule.by_month_day) || !listIsEmpty(rule.by_year_day) ||
+        !listIsEmpty(rule.by_week_no) || !listIsEmpty(rule.by_month) || !listIsEmpty(rule.by_set_pos))
+        return std::nullopt;
+    const double unit = rule.freq == ICAL_SECONDLY_RECURRENCE ? 1.0 : rule.freq == ICAL_MINUTELY_RECURRENCE ? 60.0 : 3600.0;
+    return unit * std::max(rule.interval, static_cast<short>(1));
+}
+
+void expand(const CalendarEntry& entry, double from, double to, bool arithmetic, QueryBudget& budget,
+            std::vector<StoredCalendarEvent>& out)
+{
+    SeriesOccurrences series;
     auto emit = [&](double start, double end, bool isInstance) {
         if (!intersects(start, end, from, to)) return;
         StoredCalendarEvent event;
@@ -521,7 +668,7 @@ void expand(const CalendarEntry& entry, double from, double to, bool arithmetic,
         event.end = dateFromUnixSeconds(std::max(start, end));
         event.isAllDay = entry.allDay;
         if (isInstance) event.recurrenceID = utcText(start);
-        out.push_back(std::move(event));
+        series.add(std::move(event));
     };
 
     if (entry.replacesInstanceAt) {
@@ -530,12 +677,14 @@ void expand(const CalendarEntry& entry, double from, double to, bool arithmetic,
         const double end = endOf(entry, entry.start, start);
         if (!intersects(start, end, from, to)) return;
         emit(start, end, false);
+        series.moveInto(out);
         out.back().recurrenceID = utcText(*entry.replacesInstanceAt);
         return;
     }
     const double firstStart = unixOf(entry.start);
     if (!entry.recurs()) {
         emit(firstStart, endOf(entry, entry.start, firstStart), false);
+        series.moveInto(out);
         return;
     }
 
@@ -555,6 +704,38 @@ void expand(const CalendarEntry& entry, double from, double to, bool arithmetic,
                          [&](const FileTime& time) { occurrence(time, std::nullopt); });
             continue;
         }
+        if (const auto step = fixedStepSeconds(rule); step && !entry.allDay) {
+            // The instances k = first..last intersect the window; the first few are listed, the rest counted.
+            long long first = std::max(0LL, static_cast<long long>(std::ceil((from - longest - firstStart) / *step)));
+            while (first > 0 && firstStart + (first - 1) * *step + longest > from)
+                --first;
+            double lastStart = to;
+            if (!icaltime_is_null_time(rule.until))
+                lastStart = std::min(lastStart, std::nextafter(unixOf(FileTime{rule.until, icaltime_is_utc(rule.until)
+                                                                                              ? nullptr
+                                                                                              : entry.start.zone}),
+                                                               1e300));
+            long long last = static_cast<long long>(std::ceil((lastStart - firstStart) / *step)) - 1;
+            if (rule.count > 0) last = std::min<long long>(last, rule.count - 1);
+            long long k = first;
+            for (; k <= last && !series.full(); ++k) {
+                const double startUnix = firstStart + static_cast<double>(k) * *step;
+                if (entry.excluded.count(std::llround(startUnix)) || !seen.insert(std::llround(startUnix)).second) continue;
+                emit(startUnix, startUnix + entry.lengthSeconds, true);
+            }
+            if (k <= last) {
+                auto rest = static_cast<std::size_t>(last - k + 1);
+                for (const long long excluded : entry.excluded) {
+                    const double offset = (static_cast<double>(excluded) - firstStart) / *step;
+                    if (offset >= static_cast<double>(k) && offset <= static_cast<double>(last) &&
+                        std::abs(offset - std::round(offset)) < 1e-6 && rest > 0)
+                        --rest;
+                }
+                series.addUnlisted(rest);
+            }
+            continue;
+        }
+        if (budget.spent()) continue;
         IteratorPtr iterator(icalrecur_iterator_new(rule, entry.start.value));
         if (!iterator) continue;
         // Skipping ahead is exact for daily and coarser rules without COUNT; finer rules walk from the start.
@@ -563,7 +744,7 @@ void expand(const CalendarEntry& entry, double from, double to, bool arithmetic,
         const double skipTo = from - longest - 2 * kDay;
         if (canSkip && skipTo > firstStart)
             icalrecur_iterator_set_start(iterator.get(), wallTimeAt(skipTo, entry.start));
-        for (int step = 0; step < kMaxRecurrenceSteps; ++step) {
+        while (!budget.step()) {
             auto next = icalrecur_iterator_next(iterator.get());
             if (icaltime_is_null_time(next)) break;
             FileTime time{next, entry.start.zone};
@@ -584,7 +765,53 @@ void expand(const CalendarEntry& entry, double from, double to, bool arithmetic,
             occurrence(time, std::nullopt);
         }
     }
+    series.moveInto(out);
 }
+
+// Sends what libical prints to stderr (it warns there about malformed files) into a buffer for the time of a parse
+// or query. The redirection is process-wide, so one capture runs at a time.
+class LibraryOutputCapture {
+public:
+    LibraryOutputCapture()
+    {
+        s_mutex.lock();
+        std::fflush(stderr);
+        m_buffer = ::memfd_create("libical-messages", MFD_CLOEXEC);
+        if (m_buffer >= 0) m_saved = ::dup(STDERR_FILENO);
+        if (m_saved >= 0 && ::dup2(m_buffer, STDERR_FILENO) < 0) {
+            ::close(m_saved);
+            m_saved = -1;
+        }
+    }
+    ~LibraryOutputCapture()
+    {
+        if (m_saved >= 0) {
+            std::fflush(stderr);
+            ::dup2(m_saved, STDERR_FILENO);
+            ::close(m_saved);
+        }
+        if (m_buffer >= 0) ::close(m_buffer);
+        s_mutex.unlock();
+    }
+    LibraryOutputCapture(const LibraryOutputCapture&) = delete;
+    LibraryOutputCapture& operator=(const LibraryOutputCapture&) = delete;
+
+    // What was written so far, at most `limit` bytes of it.
+    std::string text(std::size_t limit) const
+    {
+        if (m_saved < 0) return {};
+        std::fflush(stderr);
+        std::string text(limit, '\0');
+        const auto length = ::pread(m_buffer, text.data(), text.size(), 0);
+        text.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+        return text;
+    }
+
+private:
+    static inline std::mutex s_mutex;
+    int m_buffer = -1;
+    int m_saved = -1;
+};
 
 std::optional<std::string> readWholeFile(const std::filesystem::path& file)
 {
@@ -617,6 +844,12 @@ ICalendarEventStore::ICalendarEventStore(Locations locations, bool arithmeticRec
 }
 
 ICalendarEventStore::~ICalendarEventStore() = default;
+
+std::string ICalendarEventStore::libraryMessages()
+{
+    std::lock_guard lock(m_mutex);
+    return m_libraryMessages;
+}
 
 std::vector<std::filesystem::path> ICalendarEventStore::calendarFiles() const
 {
@@ -670,6 +903,7 @@ std::vector<StoredCalendarEvent> ICalendarEventStore::eventsBetween(Date start, 
     if (!(to > from)) return events;
 
     std::lock_guard lock(m_mutex);
+    LibraryOutputCapture capture;
     const auto files = calendarFiles();
     for (auto cached = m_cache.begin(); cached != m_cache.end();) {
         if (std::find(files.begin(), files.end(), cached->first) == files.end())
@@ -680,9 +914,12 @@ std::vector<StoredCalendarEvent> ICalendarEventStore::eventsBetween(Date start, 
     for (const auto& file : files) {
         const auto parsed = parsedFile(file);
         if (!parsed) continue;
+        QueryBudget budget{std::chrono::steady_clock::now() + kQueryBudgetPerFile};
         for (const auto& entry : parsed->entries)
-            expand(entry, from, to, m_arithmeticRecurrences, events);
+            expand(entry, from, to, m_arithmeticRecurrences, budget, events);
     }
+    if (auto messages = capture.text(kMaxLibraryMessageBytes); !messages.empty())
+        m_libraryMessages = std::move(messages);
     std::stable_sort(events.begin(), events.end(),
                      [](const StoredCalendarEvent& a, const StoredCalendarEvent& b) { return a.start < b.start; });
     return events;

@@ -2,6 +2,8 @@
 
 #include "TranscriptionDomain/ReferenceDate.h"
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -22,13 +24,18 @@ struct StoredCalendarEvent {
     // For an instance of a recurring event: its original start, in UTC ("20260105T090000Z"); empty otherwise.
     std::string recurrenceID;
     bool isAllDay = false;
+    // Set on the last listed occurrence of a series: how many more of its occurrences fall in the queried range
+    // but were left out (at most kMaxOccurrencesPerSeries are listed per series).
+    std::size_t moreOccurrences = 0;
 };
 
 // Reads events from iCalendar files with libical: the .ics files of a folder plus, when present, the desktop's
 // local calendars (Evolution keeps one calendar.ics per calendar). Recurrences are expanded (RRULE, RDATE,
 // EXDATE, RECURRENCE-ID overrides); TZID is honoured through the file's VTIMEZONE or the system zoneinfo;
 // floating and all-day times are in the process's local time zone. Broken components are skipped; files are
-// parsed once and kept until they change. Thread-safe (one mutex inside).
+// parsed once and kept until they change. A query is bounded: per series at most kMaxOccurrencesPerSeries are
+// listed, and each file gets kQueryBudgetPerFile of libical's stepping. libical's warnings never reach stderr.
+// Thread-safe (one mutex inside).
 class ICalendarEventStore {
 public:
     struct Locations {
@@ -43,6 +50,11 @@ public:
     static Locations defaultLocations();
     // Files larger than this are skipped whole: a calendar is never that big, and parsing one would stall.
     static constexpr std::uintmax_t kMaxFileBytes = 32u * 1024u * 1024u;
+    // Occurrences of one recurring event listed per query; the rest are only counted.
+    static constexpr std::size_t kMaxOccurrencesPerSeries = 10;
+    // Time one file may spend expanding the rules libical iterates, per query; rules left over yield nothing.
+    static constexpr std::chrono::milliseconds kQueryBudgetPerFile{50};
+    static constexpr std::size_t kMaxLibraryMessageBytes = 4096;
 
     // Common rules are expanded by date arithmetic; with arithmeticRecurrences false every rule goes through
     // libical's iterator (slower; kept to check the arithmetic against).
@@ -56,6 +68,8 @@ public:
     // Occurrences intersecting [start, end) (a zero-length one counts when it starts inside), sorted stably by
     // start. Never throws; unreadable files contribute nothing.
     std::vector<StoredCalendarEvent> eventsBetween(Date start, Date end);
+    // What libical printed during the last query that printed anything (its first kMaxLibraryMessageBytes).
+    std::string libraryMessages();
 
     struct ParsedFile;
 
@@ -66,6 +80,7 @@ private:
     const bool m_arithmeticRecurrences;
     std::mutex m_mutex;
     std::map<std::filesystem::path, std::shared_ptr<const ParsedFile>> m_cache;
+    std::string m_libraryMessages;
 };
 
 } // namespace tc
