@@ -182,6 +182,217 @@ public:
         return ok && haveLines && atEnd();
     }
 
+    // Reads what it can of a current-layout file: a line or session with a wrongly typed or missing field is
+    // dropped alone, and where the text stops being JSON at all, everything complete before that point is kept.
+    // False when there is no "sessions" array to read from.
+    bool salvageStore(std::vector<TranscriptSession>& sessions, HistoryJsonCodec::Salvage& report)
+    {
+        skipWhitespace();
+        if (!consume('{')) return false;
+        bool haveSessions = false;
+        skipWhitespace();
+        if (consume('}')) return false;
+        for (;;) {
+            skipWhitespace();
+            m_key.clear();
+            if (!readString(m_key)) break;
+            skipWhitespace();
+            if (!consume(':')) break;
+            if (m_key == "sessions") {
+                haveSessions = true;
+                if (!salvageSessions(sessions, report)) break;
+            } else if (!skipLenient(1)) {
+                break;
+            }
+            skipWhitespace();
+            if (consume(',')) continue;
+            if (consume('}') && atEnd()) return haveSessions;
+            break;
+        }
+        report.cutShort = true;
+        return haveSessions;
+    }
+
+private:
+    bool salvageSessions(std::vector<TranscriptSession>& sessions, HistoryJsonCodec::Salvage& report)
+    {
+        skipWhitespace();
+        if (!consume('[')) {
+            ++report.droppedSessions;
+            return skipLenient(1);
+        }
+        skipWhitespace();
+        if (consume(']')) return true;
+        for (;;) {
+            skipWhitespace();
+            if (m_pos < m_end && *m_pos == '{') {
+                TranscriptSession session;
+                bool usable = false;
+                const bool whole = salvageSession(session, usable, report);
+                if (usable)
+                    sessions.push_back(std::move(session));
+                else
+                    ++report.droppedSessions;
+                if (!whole) return false;
+            } else {
+                ++report.droppedSessions;
+                if (!skipLenient(2)) return false;
+            }
+            skipWhitespace();
+            if (consume(',')) continue;
+            return consume(']');
+        }
+    }
+
+    // False when the text breaks off inside the session; `usable` tells whether what was read is worth keeping.
+    bool salvageSession(TranscriptSession& session, bool& usable, HistoryJsonCodec::Salvage& report)
+    {
+        bool haveId = false;
+        bool haveStart = false;
+        bool whole = false;
+        consume('{');
+        skipWhitespace();
+        if (consume('}')) {
+            whole = true;
+        } else {
+            for (;;) {
+                skipWhitespace();
+                m_key.clear();
+                if (!readString(m_key)) break;
+                skipWhitespace();
+                if (!consume(':')) break;
+                const std::string key = m_key;
+                const char* valueStart = m_pos;
+                bool read = true;
+                if (key == "id") {
+                    haveId = readUuid(session.id);
+                    read = haveId;
+                } else if (key == "lines") {
+                    skipWhitespace();
+                    if (m_pos < m_end && *m_pos == '[') {
+                        if (!salvageLines(session.lines, report)) break;
+                    } else {
+                        read = false;
+                    }
+                } else if (key == "startedAt") {
+                    haveStart = readNumber(session.startedAt);
+                    read = haveStart;
+                } else if (key == "endedAt") {
+                    skipWhitespace();
+                    double value = 0;
+                    if (consumeLiteral("null")) {
+                        session.endedAt.reset();
+                    } else if (readNumber(value)) {
+                        session.endedAt = value;
+                    } else {
+                        session.endedAt.reset();
+                        read = false;
+                    }
+                } else {
+                    read = skipLenient(2);
+                }
+                if (!read) {
+                    m_pos = valueStart;
+                    if (!skipLenient(2)) break;
+                }
+                skipWhitespace();
+                if (consume(',')) continue;
+                whole = consume('}');
+                break;
+            }
+        }
+        // A session whose own fields are damaged still holds the user's lines: it gets a new identity and starts
+        // with its first line.
+        if (!haveId) session.id = Uuid::random();
+        if (!haveStart && !session.lines.empty()) {
+            session.startedAt = session.lines.front().time;
+            haveStart = true;
+        }
+        usable = haveStart && (haveId || !session.lines.empty());
+        return whole;
+    }
+
+    bool salvageLines(std::vector<FinalizedLine>& lines, HistoryJsonCodec::Salvage& report)
+    {
+        consume('[');
+        skipWhitespace();
+        if (consume(']')) return true;
+        for (;;) {
+            skipWhitespace();
+            FinalizedLine line;
+            bool complete = false;
+            const bool whole = m_pos < m_end && *m_pos == '{' ? salvageLine(line, complete) : skipLenient(3);
+            if (complete)
+                lines.push_back(std::move(line));
+            else
+                ++report.droppedLines;
+            if (!whole) return false;
+            skipWhitespace();
+            if (consume(',')) continue;
+            return consume(']');
+        }
+    }
+
+    bool salvageLine(FinalizedLine& line, bool& complete)
+    {
+        bool haveId = false;
+        bool haveText = false;
+        bool haveTime = false;
+        consume('{');
+        skipWhitespace();
+        if (consume('}')) return true;
+        for (;;) {
+            skipWhitespace();
+            m_key.clear();
+            if (!readString(m_key)) return false;
+            skipWhitespace();
+            if (!consume(':')) return false;
+            const char* valueStart = m_pos;
+            bool read = false;
+            if (m_key == "id") {
+                read = haveId = readUuid(line.id);
+            } else if (m_key == "text") {
+                line.text.clear();
+                read = haveText = readString(line.text);
+            } else if (m_key == "time") {
+                read = haveTime = readNumber(line.time);
+            }
+            if (!read) {
+                m_pos = valueStart;
+                if (!skipLenient(3)) return false;
+            }
+            skipWhitespace();
+            if (consume(',')) continue;
+            complete = haveId && haveText && haveTime;
+            return consume('}');
+        }
+    }
+
+    // skipValue, except that a string with bytes that are not UTF-8 or bad escapes is skipped too: a damaged text
+    // loses its own line, not the rest of the file.
+    bool skipLenient(int depth)
+    {
+        skipWhitespace();
+        if (m_pos < m_end && (*m_pos == '-' || (*m_pos >= '0' && *m_pos <= '9'))) {
+            // Grammar only: a number too large for a double is still just a number to step over.
+            const char* start = nullptr;
+            bool integral = false;
+            return scanNumber(start, integral);
+        }
+        if (m_pos >= m_end || *m_pos != '"') return skipValue(depth);
+        ++m_pos;
+        while (m_pos < m_end) {
+            const char c = *m_pos++;
+            if (c == '"') return true;
+            if (c == '\\') {
+                if (m_pos >= m_end) return false;
+                ++m_pos;
+            }
+        }
+        return false;
+    }
+
+public:
 private:
     static constexpr int kMaxDepth = 512;
 
@@ -562,6 +773,14 @@ std::optional<std::vector<TranscriptSession>> HistoryJsonCodec::decodeStore(std:
     Reader reader(bytes);
     if (!reader.readStore(sessions)) return std::nullopt;
     return sessions;
+}
+
+std::optional<HistoryJsonCodec::Salvage> HistoryJsonCodec::salvageStore(std::string_view bytes)
+{
+    Salvage salvage;
+    Reader reader(bytes);
+    if (!reader.salvageStore(salvage.sessions, salvage)) return std::nullopt;
+    return salvage;
 }
 
 std::optional<std::vector<FinalizedLine>> HistoryJsonCodec::decodeLegacy(std::string_view bytes)

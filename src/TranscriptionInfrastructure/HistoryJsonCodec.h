@@ -3,6 +3,7 @@
 #include "TranscriptionDomain/FinalizedLine.h"
 #include "TranscriptionDomain/TranscriptSession.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -23,6 +24,20 @@ public:
     // The sessions of a current-layout file: an object with an integer "version" and "sessions"; nothing when the
     // bytes are not that (invalid JSON, missing or mistyped keys, malformed UUIDs).
     static std::optional<std::vector<TranscriptSession>> decodeStore(std::string_view bytes);
+
+    // What could be read of a damaged current-layout file.
+    struct Salvage {
+        std::vector<TranscriptSession> sessions;
+        // Records left out because a field was missing, mistyped or not text.
+        std::size_t droppedSessions = 0;
+        std::size_t droppedLines = 0;
+        // True when the file stops being JSON somewhere; what came after that point is lost.
+        bool cutShort = false;
+    };
+    // The sessions and lines of a damaged current-layout file that still decode, dropping only the broken records;
+    // a session whose id or start is broken keeps its lines under a new id, starting at its first line. Nothing when
+    // there is no "sessions" array to read.
+    static std::optional<Salvage> salvageStore(std::string_view bytes);
 
     // The lines of an old-layout file: an object with "lines"; nothing when the bytes are not that.
     static std::optional<std::vector<FinalizedLine>> decodeLegacy(std::string_view bytes);

@@ -194,6 +194,101 @@ TEST(HistoryJsonCodec, RejectsWhatIsNotAValidHistory)
     EXPECT_FALSE(HistoryJsonCodec::decodeStore(R"({"version":2,"sessions":[],"x":)" + std::string(100000, '[')));
 }
 
+TEST(HistoryJsonCodec, SalvageDropsOnlyTheBrokenLineOrField)
+{
+    const auto lineWith = [](int n) {
+        return R"({"id":")" + Uuid::random().toString() + R"(","text":"行)" + std::to_string(n) +
+               R"(","time":)" + std::to_string(n) + "}";
+    };
+    const auto store = [&](const std::string& middle) {
+        return R"({"version":2,"sessions":[{"id":")" + kId + R"(","lines":[)" + lineWith(1) + "," + middle + "," +
+               lineWith(3) + R"(],"startedAt":0,"endedAt":9}]})";
+    };
+    const std::vector<std::string> brokenLines{
+        R"({"id":")" + kId + R"(","text":"t"})",
+        R"({"id":"nope","text":"t","time":1})",
+        R"({"id":")" + kId + R"(","text":123,"time":1})",
+        R"({"id":")" + kId + R"(","text":"t","time":"1"})",
+        R"({"id":")" + kId + R"(","text":"t","time":1e999})",
+        R"({"id":")" + kId + R"(","text":"\ud800","time":1})",
+        R"({"id":")" + kId + R"(","text":"\x","time":1})",
+        R"({"id":")" + kId + "\",\"text\":\"\ttab\",\"time\":1}",
+        R"({"id":")" + kId + "\",\"text\":\"\xE3\x81\",\"time\":1}",
+        R"({"id":")" + kId + R"(","text":["a"],"time":{"x":1}})",
+        R"("not a line")",
+        "null",
+    };
+    for (const auto& broken : brokenLines) {
+        SCOPED_TRACE(broken);
+        const auto text = store(broken);
+        ASSERT_FALSE(HistoryJsonCodec::decodeStore(text));
+        const auto salvage = HistoryJsonCodec::salvageStore(text);
+        ASSERT_TRUE(salvage);
+        ASSERT_EQ(salvage->sessions.size(), 1u);
+        const auto& session = salvage->sessions[0];
+        EXPECT_EQ(session.id.toString(), kId);
+        ASSERT_EQ(session.lines.size(), 2u);
+        EXPECT_EQ(session.lines[0].text, "行1");
+        EXPECT_EQ(session.lines[1].text, "行3");
+        EXPECT_EQ(session.endedAt, 9.0);
+        EXPECT_EQ(salvage->droppedLines, 1u);
+        EXPECT_EQ(salvage->droppedSessions, 0u);
+        EXPECT_FALSE(salvage->cutShort);
+    }
+
+    // Damaged session fields: the lines stay, under a new id or with the first line's time as start.
+    const std::string fields = R"({"version":"two","sessions":[)"
+                               R"({"id":"nope","lines":[)" + lineWith(5) + R"(],"startedAt":5},)"
+                               R"({"id":")" + kId + R"(","lines":[)" + lineWith(7) + R"(],"startedAt":"x","endedAt":"y"},)"
+                               R"({"id":"nope","lines":[],"startedAt":1},)"
+                               R"(42]})";
+    const auto salvage = HistoryJsonCodec::salvageStore(fields);
+    ASSERT_TRUE(salvage);
+    ASSERT_EQ(salvage->sessions.size(), 2u);
+    EXPECT_NE(salvage->sessions[0].id.toString(), kId);
+    EXPECT_EQ(salvage->sessions[0].lines.at(0).text, "行5");
+    EXPECT_EQ(salvage->sessions[1].id.toString(), kId);
+    EXPECT_EQ(salvage->sessions[1].startedAt, 7.0);
+    EXPECT_FALSE(salvage->sessions[1].endedAt);
+    EXPECT_EQ(salvage->droppedSessions, 2u);
+}
+
+TEST(HistoryJsonCodec, SalvageOfACutFileKeepsEverythingBeforeTheCut)
+{
+    std::vector<TranscriptSession> sessions(3);
+    for (std::size_t s = 0; s < sessions.size(); ++s) {
+        sessions[s] = {Uuid::random(), {}, 100.0 * static_cast<double>(s), std::nullopt};
+        for (int i = 0; i < 5; ++i)
+            sessions[s].lines.push_back({Uuid::random(), "行" + std::to_string(i), 100.0 * static_cast<double>(s) + i});
+    }
+    const std::string whole = HistoryJsonCodec::encodeStore(sessions, 100);
+    // Cut inside the third line of the second session.
+    const auto secondSession = whole.find(sessions[1].lines[2].id.toString());
+    const auto salvage = HistoryJsonCodec::salvageStore(std::string_view(whole).substr(0, secondSession + 10));
+    ASSERT_TRUE(salvage);
+    EXPECT_TRUE(salvage->cutShort);
+    ASSERT_EQ(salvage->sessions.size(), 2u);
+    EXPECT_EQ(salvage->sessions[0], sessions[0]);
+    EXPECT_EQ(salvage->sessions[1].id, sessions[1].id);
+    ASSERT_EQ(salvage->sessions[1].lines.size(), 2u);
+    EXPECT_EQ(salvage->sessions[1].startedAt, sessions[1].lines[0].time);
+
+    // Every cut of the file salvages without failing, and never invents lines.
+    for (std::size_t cut = 0; cut < whole.size(); cut += 7) {
+        const auto partial = HistoryJsonCodec::salvageStore(std::string_view(whole).substr(0, cut));
+        std::size_t lines = 0;
+        if (partial)
+            for (const auto& s : partial->sessions)
+                lines += s.lines.size();
+        EXPECT_LE(lines, 15u);
+    }
+
+    for (const std::string notHistory : {"", "[]", R"({"version":2})", R"({"lines":[]})", "garbage"})
+        EXPECT_FALSE(HistoryJsonCodec::salvageStore(notHistory)) << notHistory;
+    // Deep nesting in an ignored key ends the salvage, not the process.
+    EXPECT_TRUE(HistoryJsonCodec::salvageStore(R"({"sessions":[],"x":)" + std::string(100000, '[')));
+}
+
 TEST(HistoryJsonCodec, ReadsTheOldLayoutSeparately)
 {
     const std::string legacy = R"({"lines":[{"id":")" + kId + R"(","text":"古い","time":3}],"sessions":5})";
