@@ -2,22 +2,38 @@
 
 #include "TranscriptionDomain/TranscriptSession.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace tc {
 
+class HistoryFileLock;
+
 // The user's transcript sessions in one JSON file ("version" 2 with "sessions"; the old flat "lines" layout is
-// migrated on load). Thread-safe: one mutex serialises load, save and clear, each of which handles the whole file.
+// migrated on load). Several stores, in this process or others, may share the file: each call holds an advisory
+// lock on "<file>.lock" beside it, and a save keeps the sessions other writers added. Thread-safe: one mutex
+// serialises load, save and clear within the process.
 class TranscriptHistoryStore {
 public:
     struct SaveError {
         // Japanese, saying what went wrong and what to do.
         std::string message;
+    };
+
+    // What load() found when the file was damaged.
+    struct DamagedHistory {
+        // Where the original file now is, unchanged.
+        std::filesystem::path keptAsidePath;
+        std::size_t recoveredSessions = 0;
+        std::size_t droppedLines = 0;
+        // Japanese, for the user: where the original went and how much was recovered.
+        std::string notice;
     };
 
     static constexpr std::int64_t kDefaultMaxLinesPerSession = 5000;
@@ -36,20 +52,37 @@ public:
     const std::filesystem::path& fileURL() const { return m_fileURL; }
     std::int64_t maxLinesPerSession() const { return m_maxLinesPerSession; }
 
-    // The stored sessions; empty when the file is missing, unreadable or not a history. An old-layout file is kept as
-    // a backup copy and rewritten in the current layout.
+    // The stored sessions; empty when the file is missing or holds nothing readable. An old-layout file is kept as
+    // a backup copy and rewritten in the current layout. A damaged or unreadable file is moved aside unchanged and
+    // what still decodes of it is returned and written back; damageFoundAtLoad() then tells about it.
     std::vector<TranscriptSession> load();
+    // What the last load() moved aside; nothing when the file was whole.
+    std::optional<DamagedHistory> damageFoundAtLoad();
 
-    // Replaces the file with these sessions, each cut to its newest maxLinesPerSession() lines. Nothing on success;
-    // on failure the previous file is left whole. A file that is not a history of ours is first moved aside, never
-    // overwritten.
+    // Writes these sessions, each cut to its newest maxLinesPerSession() lines, followed by the sessions another
+    // writer put in the file since (those this store never handed out). A session this store loaded or saved and
+    // the caller no longer lists stays removed. Nothing on success; on failure the previous file is left whole. A
+    // file that is not a history of ours is first moved aside, never overwritten.
     std::optional<SaveError> save(const std::vector<TranscriptSession>& sessions);
 
-    // Deletes the file; a missing file is fine.
+    // Deletes the file; a missing file is fine. The sessions this store knew stay removed from later saves.
     void clear();
 
 private:
-    std::optional<SaveError> saveLocked(const std::vector<TranscriptSession>& sessions);
+    struct FileIdentity {
+        std::uintmax_t device = 0;
+        std::uintmax_t inode = 0;
+        std::intmax_t size = 0;
+        std::int64_t modifiedNanoseconds = 0;
+        friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+    };
+    std::optional<FileIdentity> currentIdentity() const;
+    std::vector<TranscriptSession> loadLocked(HistoryFileLock& fileLock);
+    std::vector<TranscriptSession> salvageLocked(const std::optional<std::string>& bytes, HistoryFileLock& fileLock);
+    // The sessions in the file that neither the caller lists nor this store ever handed out.
+    std::vector<TranscriptSession> sessionsAddedElsewhereLocked(const std::vector<TranscriptSession>& sessions,
+                                                                const HistoryFileLock& fileLock);
+    std::optional<SaveError> saveLocked(const std::vector<TranscriptSession>& sessions, HistoryFileLock& fileLock);
     // Moves the current file aside unless it is a history this store may overwrite.
     std::optional<SaveError> protectUnknownFileLocked();
     // A free name beside the history: history.<tag>-yyyyMMdd-HHmmss[-n].json.
@@ -60,6 +93,15 @@ private:
     std::mutex m_mutex;
     // True while the file is known to be a history this store read or wrote, so that saving may replace it.
     bool m_fileIsOurs = false;
+    // Every session id this store loaded or was given: a known id missing from a save was removed on purpose.
+    std::unordered_set<Uuid> m_knownIds;
+    // The file as this store last read or wrote it; while it is unchanged nobody else has written.
+    std::optional<FileIdentity> m_lastSeen;
+    // The stamp this store last found or left in the lock file.
+    std::string m_lastStamp;
+    // The sessions of other writers that this store's last save kept in the file.
+    std::vector<TranscriptSession> m_addedElsewhere;
+    std::optional<DamagedHistory> m_damage;
 };
 
 } // namespace tc

@@ -9,7 +9,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using tc::FinalizedLine;
 using tc::TranscriptHistoryStore;
@@ -39,12 +41,13 @@ TranscriptSession session(std::size_t lineCount, double startedAt, std::optional
     return result;
 }
 
-// Every file in the folder other than the history itself.
+// Every file in the folder other than the history itself and its lock.
 std::vector<std::filesystem::path> otherFiles(const std::filesystem::path& folder)
 {
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
-        if (entry.path().filename() != "history.json") files.push_back(entry.path());
+        if (entry.path().filename() != "history.json" && entry.path().filename() != "history.json.lock")
+            files.push_back(entry.path());
     return files;
 }
 
@@ -103,40 +106,83 @@ TEST_F(HistoryStore, MissingFileLoadsEmptyAndCreatesNothing)
     EXPECT_FALSE(std::filesystem::exists(folder()));
 }
 
-TEST_F(HistoryStore, AnyIntegerVersionIsReadButVersionAndSessionsAreRequired)
+TEST_F(HistoryStore, AnyIntegerVersionIsReadAndAFileWithoutVersionIsRecovered)
 {
     const auto s = session(2, 100, 200);
     nlohmann::json file1{{"version", 1}, {"sessions", {nlohmann::json(s)}}};
     writeText(file(), file1.dump());
-    EXPECT_EQ(TranscriptHistoryStore(file()).load(), std::vector{s});
+    TranscriptHistoryStore first(file());
+    EXPECT_EQ(first.load(), std::vector{s});
+    EXPECT_FALSE(first.damageFoundAtLoad().has_value());
 
+    // Without its version the file is not whole, but its sessions are still the user's.
     writeText(file(), nlohmann::json{{"sessions", {nlohmann::json(s)}}}.dump());
-    EXPECT_TRUE(TranscriptHistoryStore(file()).load().empty());
+    TranscriptHistoryStore second(file());
+    EXPECT_EQ(second.load(), std::vector{s});
+    ASSERT_TRUE(second.damageFoundAtLoad());
+    EXPECT_EQ(second.damageFoundAtLoad()->recoveredSessions, 1u);
+
     writeText(file(), nlohmann::json{{"version", 2}}.dump());
     EXPECT_TRUE(TranscriptHistoryStore(file()).load().empty());
     writeText(file(), nlohmann::json{{"version", "2"}, {"sessions", nlohmann::json::array()}}.dump());
     EXPECT_TRUE(TranscriptHistoryStore(file()).load().empty());
 }
 
-TEST_F(HistoryStore, UndecodableFileIsMovedAsideBeforeTheNextSave)
+TEST_F(HistoryStore, DamagedFileIsMovedAsideAtLoadKeepingWhatDecodes)
+{
+    // Two sessions, 80 lines, and one text written as a number.
+    auto morning = session(50, 1000, 1100);
+    auto evening = session(30, 5000, 5100);
+    std::string bytes = nlohmann::json{{"version", 2}, {"sessions", {nlohmann::json(morning), nlohmann::json(evening)}}}
+                            .dump();
+    const std::string badLine = "\"text\":\"" + evening.lines[7].text + "\"";
+    const auto at = bytes.find(badLine, bytes.find(evening.id.toString()));
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at, badLine.size(), "\"text\":123");
+    writeText(file(), bytes);
+
+    TranscriptHistoryStore store(file());
+    const auto loaded = store.load();
+
+    auto expectedEvening = evening;
+    expectedEvening.lines.erase(expectedEvening.lines.begin() + 7);
+    EXPECT_EQ(loaded, (std::vector{morning, expectedEvening}));
+    const auto damage = store.damageFoundAtLoad();
+    ASSERT_TRUE(damage);
+    EXPECT_EQ(damage->recoveredSessions, 2u);
+    EXPECT_EQ(damage->droppedLines, 1u);
+    EXPECT_EQ(damage->keptAsidePath.parent_path(), folder());
+    EXPECT_EQ(damage->keptAsidePath.filename().string().rfind("history.damaged-", 0), 0u) << damage->keptAsidePath;
+    EXPECT_NE(damage->notice.find(damage->keptAsidePath.string()), std::string::npos) << damage->notice;
+    EXPECT_NE(damage->notice.find("セッション 2 件を復元しました"), std::string::npos) << damage->notice;
+
+    // On disk: the original byte for byte beside a whole history of what was recovered.
+    EXPECT_EQ(readText(damage->keptAsidePath), bytes);
+    ASSERT_EQ(otherFiles(folder()).size(), 1u);
+    TranscriptHistoryStore again(file());
+    EXPECT_EQ(again.load(), loaded);
+    EXPECT_FALSE(again.damageFoundAtLoad().has_value());
+}
+
+TEST_F(HistoryStore, UndecodableFileIsMovedAsideAtLoadAndReplacedByTheNextSave)
 {
     const std::string corrupt = R"({"version":2,"sessions":[{"id":"not-a-uuid","lines":[],"startedAt":1}]})";
     writeText(file(), corrupt);
     TranscriptHistoryStore store(file());
     EXPECT_TRUE(store.load().empty());
-    EXPECT_EQ(readText(file()), corrupt) << "loading changes nothing";
-    EXPECT_TRUE(otherFiles(folder()).empty());
+    EXPECT_FALSE(std::filesystem::exists(file()));
+    const auto kept = otherFiles(folder());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].filename().string().rfind("history.damaged-", 0), 0u) << kept[0];
+    EXPECT_EQ(kept[0].extension(), ".json");
+    EXPECT_EQ(readText(kept[0]), corrupt);
+    ASSERT_TRUE(store.damageFoundAtLoad());
+    EXPECT_EQ(store.damageFoundAtLoad()->recoveredSessions, 0u);
+    EXPECT_EQ(store.damageFoundAtLoad()->keptAsidePath, kept[0]);
 
     const auto s = session(1, 5, 6);
     ASSERT_EQ(store.save({s}), std::nullopt);
     EXPECT_EQ(store.load(), std::vector{s});
-    const auto kept = otherFiles(folder());
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(kept[0].filename().string().rfind("history.unreadable-", 0), 0u) << kept[0];
-    EXPECT_EQ(kept[0].extension(), ".json");
-    EXPECT_EQ(readText(kept[0]), corrupt);
-
-    // The store wrote the file itself, so later saves replace it without more copies.
     ASSERT_EQ(store.save({}), std::nullopt);
     EXPECT_EQ(otherFiles(folder()).size(), 1u);
 }
@@ -153,10 +199,11 @@ TEST_F(HistoryStore, SaveWithoutLoadStillKeepsAForeignFile)
         found = found || readText(other) == "garbage";
     EXPECT_TRUE(found);
 
-    // A valid history written by someone else is simply replaced, as the caller hands over the complete list.
+    // A valid history written by someone else keeps its sessions: this store never had them to remove.
     TranscriptHistoryStore other(file());
     ASSERT_EQ(other.save({}), std::nullopt);
     EXPECT_EQ(otherFiles(folder()).size(), 2u);
+    EXPECT_EQ(other.load().size(), 1u);
 }
 
 TEST_F(HistoryStore, LegacyFileIsBackedUpAndMigratedIntoOneSession)
@@ -363,4 +410,72 @@ TEST(HistoryStoreLocation, FollowsTheDataHomeAndTheGivenBase)
 
     restore("XDG_DATA_HOME", savedXdg);
     restore("HOME", savedHome);
+}
+
+TEST_F(HistoryStore, TwoStoresOnOneFileKeepEachOthersSessionsAndRemovalsStay)
+{
+    const auto old1 = session(2, 10, 20);
+    const auto old2 = session(2, 30, 40);
+    {
+        TranscriptHistoryStore setup(file());
+        ASSERT_EQ(setup.save({old1, old2}), std::nullopt);
+    }
+    TranscriptHistoryStore first(file());
+    TranscriptHistoryStore second(file());
+    ASSERT_EQ(first.load().size(), 2u);
+    ASSERT_EQ(second.load().size(), 2u);
+
+    auto mine = session(3, 100, 0);
+    auto theirs = session(4, 200, 0);
+    ASSERT_EQ(first.save({mine, old1, old2}), std::nullopt);
+    ASSERT_EQ(second.save({theirs, old1, old2}), std::nullopt);
+    mine.lines.push_back(line("あとから", 104));
+    ASSERT_EQ(first.save({mine, old1, old2}), std::nullopt);
+
+    auto stored = TranscriptHistoryStore(file()).load();
+    EXPECT_EQ(stored, (std::vector{mine, old1, old2, theirs}));
+
+    // The first store's user clears everything: the sessions it knew stay gone, even though the second store
+    // still lists them, while the second store's own session survives.
+    first.clear();
+    ASSERT_EQ(second.save({theirs, old1, old2}), std::nullopt);
+    const auto fresh = session(1, 300, 0);
+    ASSERT_EQ(first.save({fresh}), std::nullopt);
+    stored = TranscriptHistoryStore(file()).load();
+    EXPECT_EQ(stored, (std::vector{fresh, theirs}));
+}
+
+TEST_F(HistoryStore, TwoProcessesSavingAtOnceLoseNoSession)
+{
+    constexpr int kSavesPerProcess = 25;
+    TranscriptHistoryStore(file()).save({});
+    std::vector<pid_t> children;
+    for (int p = 0; p < 2; ++p) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Like the app: the whole list of this process's sessions on every save, growing by one each time.
+            TranscriptHistoryStore store(file());
+            std::vector<TranscriptSession> own = store.load();
+            bool failed = false;
+            for (int i = 0; i < kSavesPerProcess; ++i) {
+                // Forked children share the parent's random generator, so the ids are made distinct here.
+                auto next = session(2, 1000.0 * p + i, std::nullopt);
+                auto bytes = next.id.bytes();
+                bytes[0] = static_cast<std::uint8_t>(p);
+                bytes[1] = static_cast<std::uint8_t>(i);
+                next.id = Uuid(bytes);
+                own.insert(own.begin(), next);
+                failed = failed || store.save(own).has_value();
+            }
+            ::_exit(failed ? 1 : 0);
+        }
+        children.push_back(child);
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(TranscriptHistoryStore(file()).load().size(), 2u * kSavesPerProcess);
 }
