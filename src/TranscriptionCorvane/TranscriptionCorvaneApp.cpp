@@ -1,15 +1,19 @@
 #include "TranscriptionCorvane/TranscriptionCorvaneApp.h"
 
+#include "TranscriptionCorvane/SingleInstance.h"
 #include "TranscriptionCorvane/SparkleUpdaterAdapter.h"
 #include "TranscriptionCorvane/TranscriptionMainWindow.h"
 #include "TranscriptionCorvane/WindowStateDump.h"
+#include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
 #include "TranscriptionUI/TranscriptionRootView.h"
 #include "TranscriptionUI/UserDefaults.h"
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QMessageBox>
 #include <QSocketNotifier>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -61,6 +65,14 @@ TranscriptionCorvaneApp::~TranscriptionCorvaneApp()
     m_updater.reset();
 }
 
+void TranscriptionCorvaneApp::bringToFront()
+{
+    m_window->setWindowState((m_window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
 void TranscriptionCorvaneApp::useJapaneseFont(QApplication& app)
 {
     const QStringList families = QFontDatabase::families();
@@ -100,7 +112,17 @@ int TranscriptionCorvaneApp::main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("transcription-corvane"));
     QApplication::setApplicationVersion(QStringLiteral(TC_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("transcription-corvane"));
+    // A second window over the same history would write it too; the running one comes to the front instead.
+    SingleInstance instance(TranscriptHistoryStore::defaultFileURL().parent_path());
+    if (instance.outcome() != SingleInstance::Outcome::primary) {
+        const QString message = SingleInstance::messageFor(instance.outcome());
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        if (instance.outcome() == SingleInstance::Outcome::handedOver) return 0;
+        QMessageBox::warning(nullptr, QStringLiteral("transcription-corvane"), message);
+        return 1;
+    }
     TranscriptionCorvaneApp shell(app);
+    instance.onShowRequested([&shell] { shell.bringToFront(); });
     return QApplication::exec();
 }
 

@@ -28,6 +28,8 @@ public:
     ~TranscriptionCorvaneApp() override;
 
     TranscriptionMainWindow* mainWindow() const { return m_window.get(); }
+    // Shows the window unminimised, raised and active (a later launch asked for it).
+    void bringToFront();
     UserDefaults* defaults() const { return m_defaults.get(); }
 
 private:

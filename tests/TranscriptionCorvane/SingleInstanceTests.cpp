@@ -1,0 +1,145 @@
+#include "support/QtTestApplication.h"
+#include "support/TemporaryDirectory.h"
+#include "support/TestPaths.h"
+
+#include <QProcess>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#include <cstdlib>
+#include <filesystem>
+
+namespace tc {
+namespace {
+
+namespace fs = std::filesystem;
+
+const QString kProgram = QString::fromStdString((test::binaryDir() / "src" / "transcription-corvane").string());
+
+// The speech models the user installed, which a fresh home links to.
+fs::path realModelsDirectory()
+{
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
+        return fs::path(data) / "transcription-corvane/models";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return fs::path(home) / ".local/share/transcription-corvane/models";
+    return {};
+}
+
+// A user's home of its own, with the real models; the window runs without a display and without a sound server.
+QProcessEnvironment homeEnvironment(const fs::path& home)
+{
+    fs::create_directories(home / ".local/share/transcription-corvane");
+    std::error_code ignored;
+    fs::create_directory_symlink(realModelsDirectory(), home / ".local/share/transcription-corvane/models", ignored);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", QString::fromStdString(home.string()));
+    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / ".config").string()));
+    environment.insert("XDG_DATA_HOME", QString::fromStdString((home / ".local/share").string()));
+    environment.insert("XDG_CACHE_HOME", QString::fromStdString((home / ".cache").string()));
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("PULSE_SERVER", QString::fromStdString("unix:" + (home / "no-sound-server").string()));
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    return environment;
+}
+
+class AppProcess {
+public:
+    explicit AppProcess(const QProcessEnvironment& environment, const QStringList& arguments = {})
+    {
+        m_process.setProcessEnvironment(environment);
+        m_process.start(kProgram, arguments);
+    }
+    ~AppProcess()
+    {
+        if (m_process.state() == QProcess::NotRunning) return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(30000)) m_process.kill();
+        m_process.waitForFinished();
+    }
+    AppProcess(const AppProcess&) = delete;
+    AppProcess& operator=(const AppProcess&) = delete;
+
+    QProcess& process() { return m_process; }
+    // The exit status, or -1 when it did not end by itself within the time given.
+    int finish(int milliseconds)
+    {
+        if (!m_process.waitForFinished(milliseconds)) return -1;
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+    std::string errorText() { return m_process.readAllStandardError().toStdString(); }
+
+private:
+    QProcess m_process;
+};
+
+// True once the app holds its instance lock, the first thing it does after Qt starts.
+bool holdsInstanceLock(const fs::path& home)
+{
+    const auto lock = home / ".local/share/transcription-corvane/instance.lock";
+    const int fd = ::open(lock.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
+
+bool windowIsUp(const fs::path& home, AppProcess& app)
+{
+    return QTest::qWaitFor(
+               [&] { return holdsInstanceLock(home) || app.process().state() == QProcess::NotRunning; }, 120000) &&
+           app.process().state() == QProcess::Running;
+}
+
+TEST(SingleInstance, ASecondLaunchShowsTheRunningWindowAndEndsWhileTheCommandLineStillWorks)
+{
+    test::qtApplication();
+    ASSERT_TRUE(fs::exists(kProgram.toStdString())) << "build the program first";
+    test::TemporaryDirectory home;
+    const auto environment = homeEnvironment(home.path());
+
+    auto first = std::make_unique<AppProcess>(environment);
+    ASSERT_TRUE(windowIsUp(home.path(), *first)) << first->errorText();
+
+    {
+        AppProcess second(environment);
+        EXPECT_EQ(second.finish(60000), 0);
+        const auto said = second.errorText();
+        EXPECT_NE(said.find("すでに起動しています。開いているウィンドウを前面に表示しました。"), std::string::npos)
+            << said;
+    }
+    EXPECT_EQ(first->process().state(), QProcess::Running);
+
+    // The command line does not open a window, so it runs beside the window.
+    {
+        AppProcess headless(
+            environment,
+            {"--transcribe", QString::fromStdString((test::dataDir() / "speech" / "silence.flac").string())});
+        EXPECT_EQ(headless.finish(600000), 0) << headless.errorText();
+    }
+
+    // Another home is another user's history: its window opens.
+    test::TemporaryDirectory otherHome;
+    {
+        AppProcess other(homeEnvironment(otherHome.path()));
+        EXPECT_TRUE(windowIsUp(otherHome.path(), other)) << other.errorText();
+    }
+
+    // A holder killed outright leaves its lock and socket files behind; the next launch still opens its window.
+    ::kill(static_cast<pid_t>(first->process().processId()), SIGKILL);
+    first->finish(30000);
+    first.reset();
+    AppProcess relaunched(environment);
+    ASSERT_TRUE(windowIsUp(home.path(), relaunched)) << relaunched.errorText();
+    AppProcess third(environment);
+    EXPECT_EQ(third.finish(60000), 0) << third.errorText();
+}
+
+} // namespace
+} // namespace tc
