@@ -209,6 +209,8 @@ void TranscriptionViewModel::bootstrap(Done done)
                         loadDayEvents([this, done = std::move(done)]() mutable {
                             refreshConversationAvailability([this, done = std::move(done)] {
                                 startTranscription();
+                                // After the start, which clears the log.
+                                if (auto damage = m_deps.store->damageFoundAtLoad()) appendNotice(damage->notice);
                                 if (done) done();
                             });
                         });

@@ -1,3 +1,4 @@
+#include "support/TemporaryDirectory.h"
 #include "support/ViewModelHarness.h"
 
 #include <QElapsedTimer>
@@ -7,6 +8,8 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 
 namespace tc::test {
 namespace {
@@ -66,6 +69,38 @@ TEST_F(TranscriptionViewModelHistoryTest, MarkdownExport_IsByteForByteWithTextsU
     EXPECT_EQ(*model->markdownExport(), "# 文字起こし\n\n出力日時: 2026-03-30 12:00:00\n\n## 本文\n\n"
                                         "- `09:05:07` a`b\nc\n- `09:05:10` 二行目\n\n");
     EXPECT_EQ(model->defaultExportFileName(), "transcript-20260330-120000.md");
+}
+
+TEST_F(TranscriptionViewModelHistoryTest, DamagedHistory_ShowsTheRecoveredSessionsAndSaysWhereTheOriginalWent)
+{
+    // Two sessions of 80 lines in all, one text written as a number.
+    std::vector<TranscriptSession> sessions(2);
+    for (std::size_t s = 0; s < 2; ++s) {
+        sessions[s] = {Uuid::random(), {}, kMarch29Midnight + 3600.0 * static_cast<double>(s), std::nullopt};
+        for (int i = 0; i < 40; ++i)
+            sessions[s].lines.push_back(
+                {Uuid::random(), "行" + std::to_string(i), sessions[s].startedAt + static_cast<double>(i)});
+    }
+    std::string bytes = nlohmann::json{{"version", 2}, {"sessions", sessions}}.dump();
+    const auto broken = bytes.find("\"text\":\"行12\"");
+    ASSERT_NE(broken, std::string::npos);
+    bytes.replace(broken, std::string("\"text\":\"行12\"").size(), "\"text\":123");
+    std::ofstream(h.historyPath(), std::ios::binary) << bytes;
+
+    auto model = idleModel();
+
+    EXPECT_EQ(model->pastSessions().size(), 2u);
+    EXPECT_EQ(model->pastSessions()[0].lines.size() + model->pastSessions()[1].lines.size(), 79u);
+    ASSERT_EQ(model->notices().size(), 1u);
+    const std::string& notice = model->notices()[0];
+    EXPECT_NE(notice.find("セッション 2 件を復元しました"), std::string::npos) << notice;
+    std::filesystem::path aside;
+    for (const auto& entry : std::filesystem::directory_iterator(h.historyPath().parent_path()))
+        if (entry.path().filename().string().rfind("history.damaged-", 0) == 0) aside = entry.path();
+    ASSERT_FALSE(aside.empty());
+    EXPECT_NE(notice.find("「" + aside.string() + "」"), std::string::npos) << notice;
+    EXPECT_EQ(readText(aside), bytes);
+    EXPECT_EQ(TranscriptHistoryStore(h.historyPath()).load(), model->pastSessions());
 }
 
 TEST_F(TranscriptionViewModelHistoryTest, SidebarDay_MovesByCalendarDaysAcrossSummerTime)
