@@ -3,6 +3,7 @@
 #include "TranscriptionCorvane/SingleInstance.h"
 #include "TranscriptionCorvane/SparkleUpdaterAdapter.h"
 #include "TranscriptionCorvane/TranscriptionMainWindow.h"
+#include "TranscriptionCorvane/UnsavedSessionRescue.h"
 #include "TranscriptionCorvane/WindowStateDump.h"
 #include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
 #include "TranscriptionUI/TranscriptionRootView.h"
@@ -52,8 +53,17 @@ TranscriptionCorvaneApp::TranscriptionCorvaneApp(QApplication& app) : m_defaults
 
     // Every line must reach the history before the process ends, however it ends.
     QObject::connect(&app, &QApplication::aboutToQuit, this, [this] {
-        m_window->rootView()->model()->shutdown();
+        TranscriptionRootView* root = m_window->rootView();
+        root->model()->shutdown();
         m_defaults->sync();
+        const auto& failure = root->model()->finalSaveError();
+        if (!failure) return;
+        // A signal is the session ending or a script: nobody to answer a dialog, so the message goes to stderr.
+        if (m_quitBySignal) {
+            std::fprintf(stderr, "%s\n", UnsavedSessionRescue::messageFor(*failure).toLocal8Bit().constData());
+            return;
+        }
+        UnsavedSessionRescue::offer(*root, UnsavedSessionRescue::messageBoxQuestion(m_window.get()));
     });
     quitOnTerminationSignals();
     m_window->show();
@@ -90,9 +100,10 @@ void TranscriptionCorvaneApp::quitOnTerminationSignals()
 {
     if (g_signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
     auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [] {
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
         char byte = 0;
         [[maybe_unused]] const auto bytes = ::read(g_signalPipe[1], &byte, 1);
+        m_quitBySignal = true;
         QApplication::quit();
     });
     struct sigaction action {};

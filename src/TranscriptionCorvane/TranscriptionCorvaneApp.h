@@ -39,6 +39,8 @@ private:
     std::unique_ptr<UserDefaults> m_defaults;
     std::unique_ptr<SparkleUpdaterAdapter> m_updater;
     std::unique_ptr<TranscriptionMainWindow> m_window;
+    // Set when SIGTERM, SIGINT or SIGHUP ends the app rather than the user.
+    bool m_quitBySignal = false;
 };
 
 } // namespace tc

@@ -458,7 +458,7 @@ void TranscriptionViewModel::shutdown()
     const bool pending = m_savePending;
     m_saveTimer.stop();
     m_savePending = false;
-    if (m_historyLoaded && (pending || !m_finalizedLines.empty())) enqueueSave(now());
+    if (m_historyLoaded && (pending || !m_finalizedLines.empty())) enqueueSave(now(), m_finalSaveError);
     m_storeWorker->drainAndJoin();
 }
 
@@ -498,20 +498,23 @@ void TranscriptionViewModel::writePendingSave()
     enqueueSave(m_pendingEndedAt);
 }
 
-void TranscriptionViewModel::enqueueSave(std::optional<Date> endedAt)
+void TranscriptionViewModel::enqueueSave(std::optional<Date> endedAt,
+                                         std::shared_ptr<std::optional<std::string>> failure)
 {
     std::optional<TranscriptSession> current;
     if (!m_finalizedLines.empty())
         current = TranscriptSession{m_currentSessionID, m_finalizedLines, m_currentSessionStartedAt, endedAt};
-    m_storeWorker->post([store = m_deps.store, hop = m_hop, this, current = std::move(current),
-                         past = m_pastSessions](std::stop_token) {
+    m_storeWorker->post([store = m_deps.store, hop = m_hop, this, current = std::move(current), past = m_pastSessions,
+                         failure = std::move(failure)](std::stop_token) {
         std::vector<TranscriptSession> sessions;
         sessions.reserve(past->size() + 1);
         if (current) sessions.push_back(*current);
         sessions.insert(sessions.end(), past->begin(), past->end());
         // A history that silently stops being written would lose the user's lines without a word.
-        if (auto error = store->save(sessions))
+        if (auto error = store->save(sessions)) {
+            if (failure) *failure = error->message;
             hop->post([this, message = std::move(error->message)] { handle(OutputEvent::notice(message)); });
+        }
     });
 }
 

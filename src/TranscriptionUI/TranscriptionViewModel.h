@@ -135,6 +135,9 @@ public:
     // For the application's aboutToQuit: stops the run and writes the current session with its end time,
     // waiting for the write. Safe to call more than once.
     void shutdown();
+    // After shutdown(): why its write failed (Japanese), so the lines can still be saved elsewhere; nothing when
+    // it succeeded or had nothing to write.
+    const std::optional<std::string>& finalSaveError() const { return *m_finalSaveError; }
 
     const std::vector<FinalizedLine>& finalizedLines() const { return m_finalizedLines; }
     const std::string& volatileText() const { return m_volatileText; }
@@ -289,7 +292,8 @@ private:
     void joinRun(std::int64_t generation);
     void scheduleSave();
     void writePendingSave();
-    void enqueueSave(std::optional<Date> endedAt);
+    // failure, when given, receives the save's error message (read it after the store worker is joined).
+    void enqueueSave(std::optional<Date> endedAt, std::shared_ptr<std::optional<std::string>> failure = nullptr);
     void setPastSessions(std::vector<TranscriptSession> sessions);
     void sourcesDidChange();
     void postSpeechPermissionNotice();
@@ -309,6 +313,7 @@ private:
     QSettings* m_settings = nullptr;
     std::shared_ptr<MainThreadHop> m_hop;
     std::unique_ptr<SerialWorker> m_storeWorker;
+    std::shared_ptr<std::optional<std::string>> m_finalSaveError = std::make_shared<std::optional<std::string>>();
     std::unique_ptr<SerialWorker> m_portWorker;
     std::unique_ptr<SerialWorker> m_calendarWorker;
     std::unique_ptr<SerialWorker> m_askWorker;
