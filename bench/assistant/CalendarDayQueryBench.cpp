@@ -74,8 +74,8 @@ std::string pathologicalCalendar(const std::tm& today)
     text << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//probe//EN\r\nBEGIN:VEVENT\r\nUID:every-second\r\n"
          << "SUMMARY:毎秒\r\nDTSTART:" << midnight << "\r\nRRULE:FREQ=SECONDLY\r\nEND:VEVENT\r\n";
     for (int i = 0; i < 200; ++i)
-        text << "BEGIN:VEVENT\r\nUID:never-" << i << "\r\nSUMMARY:来ない\r\nDTSTART:20000101T090000Z\r\nRRULE:"
-             << never[i % 4] << "\r\nEND:VEVENT\r\n";
+        text << "BEGIN:VEVENT\r\nUID:never-" << i
+             << "\r\nSUMMARY:来ない\r\nDTSTART:20000101T090000Z\r\nRRULE:" << never[i % 4] << "\r\nEND:VEVENT\r\n";
     text << "END:VCALENDAR\r\n";
     return text.str();
 }
@@ -135,8 +135,8 @@ int main()
     std::tm today{};
     localtime_r(&now, &today);
     // Queried from the start of that day on, so warm queries also see the days after it.
-    const auto pathological =
-        measure(folder / "pathological", pathologicalCalendar(today), tc::dateFromUnixSeconds(static_cast<double>(now)));
+    const auto pathological = measure(folder / "pathological", pathologicalCalendar(today),
+                                      tc::dateFromUnixSeconds(static_cast<double>(now)));
     std::error_code ignored;
     fs::remove_all(folder, ignored);
 

@@ -102,7 +102,8 @@ QString SingleInstance::messageFor(Outcome outcome)
     switch (outcome) {
     case Outcome::primary: return {};
     case Outcome::handedOver:
-        return QStringLiteral("transcription-corvane はすでに起動しています。開いているウィンドウを前面に表示しました。");
+        return QStringLiteral(
+            "transcription-corvane はすでに起動しています。開いているウィンドウを前面に表示しました。");
     case Outcome::unanswered:
         return QStringLiteral("transcription-corvane はすでに起動していますが、応答がありません。起動中のウィンドウを"
                               "閉じるか、しばらく待ってからもう一度起動してください。");

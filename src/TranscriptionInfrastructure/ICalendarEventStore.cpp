@@ -617,9 +617,9 @@ class SeriesOccurrences {
 public:
     void add(StoredCalendarEvent event)
     {
-        const auto later = std::upper_bound(
-            m_kept.begin(), m_kept.end(), event.start,
-            [](Date start, const StoredCalendarEvent& kept) { return start < kept.start; });
+        const auto later =
+            std::upper_bound(m_kept.begin(), m_kept.end(), event.start,
+                             [](Date start, const StoredCalendarEvent& kept) { return start < kept.start; });
         if (m_kept.size() == ICalendarEventStore::kMaxOccurrencesPerSeries) {
             ++m_more;
             if (later == m_kept.end()) return;
@@ -651,7 +651,9 @@ std::optional<double> fixedStepSeconds(const icalrecurrencetype& rule)
         !listIsEmpty(rule.by_day) || !listIsEmpty(rule.by_month_day) || !listIsEmpty(rule.by_year_day) ||
         !listIsEmpty(rule.by_week_no) || !listIsEmpty(rule.by_month) || !listIsEmpty(rule.by_set_pos))
         return std::nullopt;
-    const double unit = rule.freq == ICAL_SECONDLY_RECURRENCE ? 1.0 : rule.freq == ICAL_MINUTELY_RECURRENCE ? 60.0 : 3600.0;
+    const double unit = rule.freq == ICAL_SECONDLY_RECURRENCE   ? 1.0
+                        : rule.freq == ICAL_MINUTELY_RECURRENCE ? 60.0
+                                                                : 3600.0;
     return unit * std::max(rule.interval, static_cast<short>(1));
 }
 
@@ -711,16 +713,17 @@ void expand(const CalendarEntry& entry, double from, double to, bool arithmetic,
                 --first;
             double lastStart = to;
             if (!icaltime_is_null_time(rule.until))
-                lastStart = std::min(lastStart, std::nextafter(unixOf(FileTime{rule.until, icaltime_is_utc(rule.until)
-                                                                                              ? nullptr
-                                                                                              : entry.start.zone}),
-                                                               1e300));
+                lastStart = std::min(
+                    lastStart,
+                    std::nextafter(
+                        unixOf(FileTime{rule.until, icaltime_is_utc(rule.until) ? nullptr : entry.start.zone}), 1e300));
             long long last = static_cast<long long>(std::ceil((lastStart - firstStart) / *step)) - 1;
             if (rule.count > 0) last = std::min<long long>(last, rule.count - 1);
             long long k = first;
             for (; k <= last && !series.full(); ++k) {
                 const double startUnix = firstStart + static_cast<double>(k) * *step;
-                if (entry.excluded.count(std::llround(startUnix)) || !seen.insert(std::llround(startUnix)).second) continue;
+                if (entry.excluded.count(std::llround(startUnix)) || !seen.insert(std::llround(startUnix)).second)
+                    continue;
                 emit(startUnix, startUnix + entry.lengthSeconds, true);
             }
             if (k <= last) {

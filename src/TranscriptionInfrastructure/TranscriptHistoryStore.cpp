@@ -11,12 +11,12 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
-#include <new>
 #include <iterator>
+#include <new>
 #include <system_error>
 
 namespace tc {

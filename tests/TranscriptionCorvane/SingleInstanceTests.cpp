@@ -8,11 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
 #include <unistd.h>
-#include <cstdlib>
-#include <filesystem>
 
 namespace tc {
 namespace {
@@ -92,8 +92,8 @@ bool holdsInstanceLock(const fs::path& home)
 
 bool windowIsUp(const fs::path& home, AppProcess& app)
 {
-    return QTest::qWaitFor(
-               [&] { return holdsInstanceLock(home) || app.process().state() == QProcess::NotRunning; }, 120000) &&
+    return QTest::qWaitFor([&] { return holdsInstanceLock(home) || app.process().state() == QProcess::NotRunning; },
+                           120000) &&
            app.process().state() == QProcess::Running;
 }
 
@@ -118,9 +118,8 @@ TEST(SingleInstance, ASecondLaunchShowsTheRunningWindowAndEndsWhileTheCommandLin
 
     // The command line does not open a window, so it runs beside the window.
     {
-        AppProcess headless(
-            environment,
-            {"--transcribe", QString::fromStdString((test::dataDir() / "speech" / "silence.flac").string())});
+        AppProcess headless(environment, {"--transcribe", QString::fromStdString(
+                                                              (test::dataDir() / "speech" / "silence.flac").string())});
         EXPECT_EQ(headless.finish(600000), 0) << headless.errorText();
     }
 

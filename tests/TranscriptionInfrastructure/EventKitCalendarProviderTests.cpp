@@ -326,11 +326,12 @@ TEST_F(CalendarFixture, Calendar_ListsTheFirstTenOccurrencesOfASeriesAndCountsTh
                                     "RRULE:FREQ=SECONDLY\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
     ASSERT_EQ(everySecond.size(), 177u);
     write("seconds.ics", everySecond);
-    write("others.ics",
-          calendar(event("UID:minutes\r\nSUMMARY:毎分\r\nDTSTART:20261207T100000Z\r\nRRULE:FREQ=MINUTELY;COUNT=100\r\n") +
-                   event("UID:hours\r\nSUMMARY:毎時\r\nDTSTART:20261206T230000Z\r\nDURATION:PT30M\r\n"
-                         "RRULE:FREQ=HOURLY\r\nEXDATE:20261207T200000Z\r\n") +
-                   event("UID:single\r\nSUMMARY:単発\r\nDTSTART:20261207T120000Z\r\n")));
+    write(
+        "others.ics",
+        calendar(event("UID:minutes\r\nSUMMARY:毎分\r\nDTSTART:20261207T100000Z\r\nRRULE:FREQ=MINUTELY;COUNT=100\r\n") +
+                 event("UID:hours\r\nSUMMARY:毎時\r\nDTSTART:20261206T230000Z\r\nDURATION:PT30M\r\n"
+                       "RRULE:FREQ=HOURLY\r\nEXDATE:20261207T200000Z\r\n") +
+                 event("UID:single\r\nSUMMARY:単発\r\nDTSTART:20261207T120000Z\r\n")));
 
     const auto events = m_provider->eventsOnDay(utc(2026, 12, 7, 12));
     std::map<std::string, std::vector<CalendarEvent>> bySeries;
@@ -391,8 +392,8 @@ TEST_F(CalendarFixture, Calendar_RulesThatNeverMatchLeaveTheOtherEventsTheirTime
 TEST_F(CalendarFixture, Calendar_KeepsLibicalsWarningsOffStandardError)
 {
     // libical warns on stderr about an END without its BEGIN.
-    write("stray.ics", "END:VEVENT\r\n" +
-                           calendar(event("UID:ok\r\nSUMMARY:残る予定\r\nDTSTART:20261207T090000Z\r\n")));
+    write("stray.ics",
+          "END:VEVENT\r\n" + calendar(event("UID:ok\r\nSUMMARY:残る予定\r\nDTSTART:20261207T090000Z\r\n")));
 
     testing::internal::CaptureStderr();
     const auto events = m_provider->eventsOnDay(utc(2026, 12, 7, 12));

@@ -197,8 +197,8 @@ TEST(HistoryJsonCodec, RejectsWhatIsNotAValidHistory)
 TEST(HistoryJsonCodec, SalvageDropsOnlyTheBrokenLineOrField)
 {
     const auto lineWith = [](int n) {
-        return R"({"id":")" + Uuid::random().toString() + R"(","text":"行)" + std::to_string(n) +
-               R"(","time":)" + std::to_string(n) + "}";
+        return R"({"id":")" + Uuid::random().toString() + R"(","text":"行)" + std::to_string(n) + R"(","time":)" +
+               std::to_string(n) + "}";
     };
     const auto store = [&](const std::string& middle) {
         return R"({"version":2,"sessions":[{"id":")" + kId + R"(","lines":[)" + lineWith(1) + "," + middle + "," +
@@ -238,8 +238,12 @@ TEST(HistoryJsonCodec, SalvageDropsOnlyTheBrokenLineOrField)
 
     // Damaged session fields: the lines stay, under a new id or with the first line's time as start.
     const std::string fields = R"({"version":"two","sessions":[)"
-                               R"({"id":"nope","lines":[)" + lineWith(5) + R"(],"startedAt":5},)"
-                               R"({"id":")" + kId + R"(","lines":[)" + lineWith(7) + R"(],"startedAt":"x","endedAt":"y"},)"
+                               R"({"id":"nope","lines":[)" +
+                               lineWith(5) +
+                               R"(],"startedAt":5},)"
+                               R"({"id":")" +
+                               kId + R"(","lines":[)" + lineWith(7) +
+                               R"(],"startedAt":"x","endedAt":"y"},)"
                                R"({"id":"nope","lines":[],"startedAt":1},)"
                                R"(42]})";
     const auto salvage = HistoryJsonCodec::salvageStore(fields);

@@ -133,8 +133,8 @@ TEST_F(HistoryStore, DamagedFileIsMovedAsideAtLoadKeepingWhatDecodes)
     // Two sessions, 80 lines, and one text written as a number.
     auto morning = session(50, 1000, 1100);
     auto evening = session(30, 5000, 5100);
-    std::string bytes = nlohmann::json{{"version", 2}, {"sessions", {nlohmann::json(morning), nlohmann::json(evening)}}}
-                            .dump();
+    std::string bytes =
+        nlohmann::json{{"version", 2}, {"sessions", {nlohmann::json(morning), nlohmann::json(evening)}}}.dump();
     const std::string badLine = "\"text\":\"" + evening.lines[7].text + "\"";
     const auto at = bytes.find(badLine, bytes.find(evening.id.toString()));
     ASSERT_NE(at, std::string::npos);
