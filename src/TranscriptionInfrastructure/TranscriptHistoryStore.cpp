@@ -47,11 +47,11 @@ std::string localTimeStamp()
 // a lock file (a read-only folder) the call goes ahead unlocked: it can then not write anything either.
 // The lock file also holds a stamp that every writer renews: a store that finds its own stamp there knows nobody
 // else wrote since, without reading the history (inode numbers and coarse mtimes repeat too easily to tell).
-class HistoryFileLock {
+class TranscriptHistoryStore::FileLock {
 public:
     static constexpr std::size_t kStampBytes = 16;
 
-    explicit HistoryFileLock(const std::filesystem::path& history)
+    explicit FileLock(const std::filesystem::path& history)
     {
         const auto path = history.string() + ".lock";
         m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -59,12 +59,12 @@ public:
         while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
         }
     }
-    ~HistoryFileLock()
+    ~FileLock()
     {
         if (m_fd >= 0) ::close(m_fd);
     }
-    HistoryFileLock(const HistoryFileLock&) = delete;
-    HistoryFileLock& operator=(const HistoryFileLock&) = delete;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
 
     // The last writer's stamp; empty when there is none or no lock file.
     std::string stamp() const
@@ -141,7 +141,7 @@ std::vector<TranscriptSession> TranscriptHistoryStore::load()
     // Without a file there is nothing to read and nothing to create, not even the lock.
     std::error_code error;
     if (std::filesystem::symlink_status(m_fileURL, error).type() == std::filesystem::file_type::not_found) return {};
-    HistoryFileLock fileLock(m_fileURL);
+    FileLock fileLock(m_fileURL);
     auto sessions = loadLocked(fileLock);
     for (const auto& session : sessions)
         m_knownIds.insert(session.id);
@@ -154,7 +154,7 @@ std::optional<TranscriptHistoryStore::DamagedHistory> TranscriptHistoryStore::da
     return m_damage;
 }
 
-std::vector<TranscriptSession> TranscriptHistoryStore::loadLocked(HistoryFileLock& fileLock)
+std::vector<TranscriptSession> TranscriptHistoryStore::loadLocked(FileLock& fileLock)
 {
     m_fileIsOurs = false;
     m_lastSeen.reset();
@@ -189,7 +189,7 @@ std::vector<TranscriptSession> TranscriptHistoryStore::loadLocked(HistoryFileLoc
 // The damaged file goes aside now rather than at the first save, so the user can be told where it is, and what
 // could be read of it is written back at once, so that a crash before the first save loses nothing of it.
 std::vector<TranscriptSession> TranscriptHistoryStore::salvageLocked(const std::optional<std::string>& bytes,
-                                                                     HistoryFileLock& fileLock)
+                                                                     FileLock& fileLock)
 {
     std::optional<HistoryJsonCodec::Salvage> salvage;
     if (bytes) salvage = HistoryJsonCodec::salvageStore(*bytes);
@@ -221,7 +221,7 @@ TranscriptHistoryStore::save(const std::vector<TranscriptSession>& sessions)
     std::lock_guard lock(m_mutex);
     std::error_code ignored;
     std::filesystem::create_directories(m_fileURL.parent_path(), ignored);
-    HistoryFileLock fileLock(m_fileURL);
+    FileLock fileLock(m_fileURL);
     for (const auto& session : sessions)
         m_knownIds.insert(session.id);
     auto added = sessionsAddedElsewhereLocked(sessions, fileLock);
@@ -238,7 +238,7 @@ void TranscriptHistoryStore::clear()
     std::lock_guard lock(m_mutex);
     std::error_code ignored;
     if (std::filesystem::symlink_status(m_fileURL, ignored).type() != std::filesystem::file_type::not_found) {
-        HistoryFileLock fileLock(m_fileURL);
+        FileLock fileLock(m_fileURL);
         std::filesystem::remove(m_fileURL, ignored);
         fileLock.renewStamp();
     }
@@ -259,7 +259,7 @@ std::optional<TranscriptHistoryStore::FileIdentity> TranscriptHistoryStore::curr
 
 std::vector<TranscriptSession>
 TranscriptHistoryStore::sessionsAddedElsewhereLocked(const std::vector<TranscriptSession>& sessions,
-                                                     const HistoryFileLock& fileLock)
+                                                     const FileLock& fileLock)
 {
     const auto identity = currentIdentity();
     if (!identity) {
@@ -289,7 +289,7 @@ TranscriptHistoryStore::sessionsAddedElsewhereLocked(const std::vector<Transcrip
 }
 
 std::optional<TranscriptHistoryStore::SaveError>
-TranscriptHistoryStore::saveLocked(const std::vector<TranscriptSession>& sessions, HistoryFileLock& fileLock)
+TranscriptHistoryStore::saveLocked(const std::vector<TranscriptSession>& sessions, FileLock& fileLock)
 {
     std::error_code ignored;
     std::filesystem::create_directories(m_fileURL.parent_path(), ignored);

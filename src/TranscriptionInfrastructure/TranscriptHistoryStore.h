@@ -13,8 +13,6 @@
 
 namespace tc {
 
-class HistoryFileLock;
-
 // The user's transcript sessions in one JSON file ("version" 2 with "sessions"; the old flat "lines" layout is
 // migrated on load). Several stores, in this process or others, may share the file: each call holds an advisory
 // lock on "<file>.lock" beside it, and a save keeps the sessions other writers added. Thread-safe: one mutex
@@ -69,6 +67,8 @@ public:
     void clear();
 
 private:
+    // The advisory lock on "<file>.lock" held during each call.
+    class FileLock;
     struct FileIdentity {
         std::uintmax_t device = 0;
         std::uintmax_t inode = 0;
@@ -77,12 +77,12 @@ private:
         friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
     };
     std::optional<FileIdentity> currentIdentity() const;
-    std::vector<TranscriptSession> loadLocked(HistoryFileLock& fileLock);
-    std::vector<TranscriptSession> salvageLocked(const std::optional<std::string>& bytes, HistoryFileLock& fileLock);
+    std::vector<TranscriptSession> loadLocked(FileLock& fileLock);
+    std::vector<TranscriptSession> salvageLocked(const std::optional<std::string>& bytes, FileLock& fileLock);
     // The sessions in the file that neither the caller lists nor this store ever handed out.
     std::vector<TranscriptSession> sessionsAddedElsewhereLocked(const std::vector<TranscriptSession>& sessions,
-                                                                const HistoryFileLock& fileLock);
-    std::optional<SaveError> saveLocked(const std::vector<TranscriptSession>& sessions, HistoryFileLock& fileLock);
+                                                                const FileLock& fileLock);
+    std::optional<SaveError> saveLocked(const std::vector<TranscriptSession>& sessions, FileLock& fileLock);
     // Moves the current file aside unless it is a history this store may overwrite.
     std::optional<SaveError> protectUnknownFileLocked();
     // A free name beside the history: history.<tag>-yyyyMMdd-HHmmss[-n].json.
