@@ -237,6 +237,9 @@ struct CalendarEntry {
     std::vector<icalrecurrencetype> rules;
     // Parallel to rules: the arithmetic form when the rule has one.
     std::vector<std::optional<SimpleRule>> simpleRules;
+    // Parallel to rules: set once libical found no instance at all (its answer never changes, and finding out can
+    // cost a quarter of a second). Written during queries, under the store's mutex.
+    mutable std::vector<char> ruleHasNoInstance;
     std::vector<std::pair<FileTime, std::optional<FileTime>>> extraDates;
     std::unordered_set<long long> excluded;
     // Set for an overridden instance of a recurring event.
@@ -326,8 +329,8 @@ int listLength(const short* list, int capacity)
     return length;
 }
 
-// True for rules no date can satisfy (the 30th of February, the 366th of a set of 53). libical searches centuries
-// for their first instance, a quarter of a second per rule, so they are settled here instead.
+// True for rules no date can satisfy (the 30th of February, a first Monday on the 31st, the 366th of a set of 53).
+// libical searches centuries for their first instance, up to a second per rule, so they are settled here instead.
 bool neverMatches(const icalrecurrencetype& rule)
 {
     if (rule.rscale && *rule.rscale) return false;
@@ -347,12 +350,39 @@ bool neverMatches(const icalrecurrencetype& rule)
         if (!possible) return true;
     }
 
+    // The n-th weekday of a month falls in a fixed week of it, which may miss every listed day of the month.
+    const int weekdays = listLength(rule.by_day, ICAL_BY_DAY_SIZE);
+    const bool weekdaysWithinMonth =
+        rule.freq == ICAL_MONTHLY_RECURRENCE || (rule.freq == ICAL_YEARLY_RECURRENCE && months > 0);
+    if (monthDays > 0 && weekdays > 0 && weekdaysWithinMonth) {
+        bool possible = false;
+        for (int w = 0; w < weekdays && !possible; ++w) {
+            const int position = icalrecurrencetype_day_position(rule.by_day[w]);
+            // Days of the month the weekday can fall on, over months of 28 to 31 days.
+            int first = 1;
+            int last = 31;
+            if (position > 0) {
+                first = 7 * position - 6;
+                last = 7 * position;
+            } else if (position < 0) {
+                first = 29 + 7 * position;
+                last = 38 + 7 * position;
+            }
+            for (int d = 0; d < monthDays && !possible; ++d) {
+                const int day = rule.by_month_day[d];
+                const int lo = day > 0 ? day : 29 + day;
+                const int hi = day > 0 ? day : 32 + day;
+                possible = day != 0 && lo <= last && hi >= first;
+            }
+        }
+        if (!possible) return true;
+    }
+
     const int setPositions = listLength(rule.by_set_pos, ICAL_BY_SETPOS_SIZE);
     if (setPositions == 0) return false;
     // An upper bound on the size of one period's set: candidate days times candidate times of day.
     const int yearDays = listLength(rule.by_year_day, ICAL_BY_YEARDAY_SIZE);
     const int weekNumbers = listLength(rule.by_week_no, ICAL_BY_WEEKNO_SIZE);
-    const int weekdays = listLength(rule.by_day, ICAL_BY_DAY_SIZE);
     long long days = 1;
     switch (rule.freq) {
     case ICAL_YEARLY_RECURRENCE: {
@@ -432,6 +462,7 @@ std::optional<CalendarEntry> readEvent(icalcomponent* event, icalcomponent* cale
         if (recurrence.freq == ICAL_NO_RECURRENCE || neverMatches(recurrence)) continue;
         entry.rules.push_back(recurrence);
         entry.simpleRules.push_back(simplify(recurrence, entry.start.value));
+        entry.ruleHasNoInstance.push_back(0);
     }
     for (auto* rdate = icalcomponent_get_first_property(event, ICAL_RDATE_PROPERTY); rdate;
          rdate = icalcomponent_get_next_property(event, ICAL_RDATE_PROPERTY)) {
@@ -738,9 +769,12 @@ void expand(const CalendarEntry& entry, double from, double to, bool arithmetic,
             }
             continue;
         }
-        if (budget.spent()) continue;
+        if (entry.ruleHasNoInstance[i] || budget.spent()) continue;
         IteratorPtr iterator(icalrecur_iterator_new(rule, entry.start.value));
-        if (!iterator) continue;
+        if (!iterator) {
+            entry.ruleHasNoInstance[i] = 1;
+            continue;
+        }
         // Skipping ahead is exact for daily and coarser rules without COUNT; finer rules walk from the start.
         const bool canSkip =
             rule.count == 0 && rule.freq >= ICAL_DAILY_RECURRENCE && rule.freq <= ICAL_YEARLY_RECURRENCE;

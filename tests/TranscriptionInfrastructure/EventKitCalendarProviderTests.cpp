@@ -360,9 +360,13 @@ TEST_F(CalendarFixture, Calendar_ListsTheFirstTenOccurrencesOfASeriesAndCountsTh
 
 TEST_F(CalendarFixture, Calendar_RulesThatNeverMatchLeaveTheOtherEventsTheirTime)
 {
-    const char* impossible[] = {"FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=30", "FREQ=MONTHLY;BYMONTH=4;BYMONTHDAY=31",
-                                "FREQ=DAILY;BYMONTH=2;BYMONTHDAY=30", "FREQ=YEARLY;BYDAY=MO;BYSETPOS=366",
-                                "FREQ=MONTHLY;BYSETPOS=366"};
+    const char* impossible[] = {"FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=30",
+                                "FREQ=MONTHLY;BYMONTH=4;BYMONTHDAY=31",
+                                "FREQ=DAILY;BYMONTH=2;BYMONTHDAY=30",
+                                "FREQ=YEARLY;BYDAY=MO;BYSETPOS=366",
+                                "FREQ=MONTHLY;BYSETPOS=366",
+                                "FREQ=MONTHLY;BYMONTHDAY=31;BYDAY=1MO",
+                                "FREQ=YEARLY;BYMONTH=3;BYMONTHDAY=-31;BYDAY=-1SU"};
     std::string body;
     for (int i = 0; i < 200; ++i)
         body += event("UID:never-" + std::to_string(i) + "\r\nSUMMARY:来ない\r\nDTSTART:20000101T090000Z\r\n" +
@@ -372,6 +376,9 @@ TEST_F(CalendarFixture, Calendar_RulesThatNeverMatchLeaveTheOtherEventsTheirTime
                   "RRULE:FREQ=MONTHLY;BYDAY=MO,TU,WE,TH,FR;BYSETPOS=-1\r\n");
     body += event("UID:leap-day\r\nSUMMARY:うるう日\r\nDTSTART:20000229T080000Z\r\n"
                   "RRULE:FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=29\r\n");
+    // The last Sunday of March on the 31st: possible, so it must not be taken for one of the rules above.
+    body += event("UID:last-sunday\r\nSUMMARY:三月最後の日曜\r\nDTSTART:20000331T080000Z\r\n"
+                  "RRULE:FREQ=YEARLY;BYMONTH=3;BYMONTHDAY=31;BYDAY=-1SU\r\n");
     write("never.ics", calendar(body));
 
     const auto monday = m_provider->eventsOnDay(utc(2026, 11, 30, 12));
@@ -383,6 +390,9 @@ TEST_F(CalendarFixture, Calendar_RulesThatNeverMatchLeaveTheOtherEventsTheirTime
     ASSERT_EQ(leapDay.size(), 1u);
     EXPECT_EQ(leapDay[0].title, "うるう日");
     EXPECT_TRUE(m_provider->eventsOnDay(utc(2026, 2, 28, 12)).empty());
+    const auto lastSunday = m_provider->eventsOnDay(utc(2024, 3, 31, 12));
+    ASSERT_EQ(lastSunday.size(), 1u);
+    EXPECT_EQ(lastSunday[0].title, "三月最後の日曜");
 
     // The first start is an occurrence of its own, whatever the rule says.
     const auto firstDay = m_provider->eventsOnDay(utc(2000, 1, 1, 12));
