@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct mecab_t;
+
+namespace tc {
+
+// Splits Japanese text into the words that carry meaning (nouns, verbs, adjectives, adverbs, in their
+// dictionary form), with MeCab and the system dictionary. Thread-safe: one tagger behind a mutex.
+class MecabTokenizer {
+public:
+    // Starts MeCab with the system dictionary; isAvailable() is false when it cannot.
+    MecabTokenizer();
+    ~MecabTokenizer();
+    MecabTokenizer(const MecabTokenizer&) = delete;
+    MecabTokenizer& operator=(const MecabTokenizer&) = delete;
+
+    // Whether MeCab and its dictionary could be opened.
+    bool isAvailable() const { return m_tagger != nullptr; }
+    // The content words of the text, in order, repeated as they occur; nothing when MeCab is unavailable.
+    std::optional<std::vector<std::string>> contentWords(std::string_view text);
+
+private:
+    struct TaggerDeleter {
+        void operator()(mecab_t* tagger) const;
+    };
+    std::mutex m_mutex;
+    std::unique_ptr<mecab_t, TaggerDeleter> m_tagger;
+};
+
+} // namespace tc
