@@ -18,32 +18,47 @@ private:
     Kind m_kind;
 };
 
-// A local language model that answers in JSON under a schema. Implementations are thread-safe; the blocking
-// call belongs off the UI thread.
+// A local language model that answers in JSON under a schema. Implementations are thread-safe; respond()
+// belongs off the UI thread.
 class LanguageModel {
 public:
     enum class Availability {
+        // An instruction-tuned model (it has a chat template); loaded by the first request, then kept.
         available,
-        // A model file is being installed or loaded.
+        // Being loaded for a request right now.
+        loading,
+        // A model without a chat template: it continues text instead of following instructions.
+        baseModel,
+        // A model file is being installed.
         preparing,
         // No model file is installed.
         noModel,
-        // This computer cannot run the installed model (too little memory).
+        // The file is not a GGUF model.
+        notModelFile,
+        // The file is cut short or could not be loaded.
+        damaged,
+        // This computer has too little memory for the model.
         unsupported,
-        // Any other failure (unreadable or broken model file).
-        failed,
+    };
+
+    // A reply's JSON text; cut when the token or time limit ended it early (the text is then unfinished).
+    struct Reply {
+        std::string json;
+        bool cut = false;
     };
 
     virtual ~LanguageModel() = default;
 
-    // The model's state right now; may start loading it in the background. Never blocks for long.
+    // The model's state right now, from the file's header only: never loads, never waits for a load.
     virtual Availability availability() = 0;
+    // The model file's name, for messages.
+    virtual std::string fileName() const = 0;
     // One fresh session: the instructions as the system turn, the prompt (followed by the schema) as the user
-    // turn, and a reply generated under a grammar made from the JSON schema. Returns the reply's JSON text.
-    // Waits for a model still loading. Throws LanguageModelError on failure, on timeout, or when stop is
-    // requested.
-    virtual std::string respond(const std::string& instructions, const std::string& prompt,
-                                const std::string& jsonSchema, std::stop_token stop) = 0;
+    // turn, and a reply generated under a grammar made from the JSON schema. Loads the model first when
+    // needed. Throws LanguageModelError when the model cannot run, when nothing was generated in time, or
+    // when stop is requested (also during the load).
+    virtual Reply respond(const std::string& instructions, const std::string& prompt, const std::string& jsonSchema,
+                          std::stop_token stop) = 0;
 };
 
 } // namespace tc

@@ -1,5 +1,7 @@
 #include "TranscriptionInfrastructure/LlamaLanguageModel.h"
 
+#include "TranscriptionInfrastructure/GgufModelFile.h"
+
 #include "llama.h"
 #include "tc_llama_grammar.h"
 
@@ -15,6 +17,7 @@
 #include <limits>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -255,11 +258,6 @@ private:
 
 } // namespace
 
-void LlamaLanguageModel::ModelDeleter::operator()(llama_model* model) const
-{
-    llama_model_free(model);
-}
-
 std::filesystem::path LlamaLanguageModel::modelsFolder()
 {
     return xdgDataHome() / "transcription-corvane" / "models";
@@ -267,19 +265,21 @@ std::filesystem::path LlamaLanguageModel::modelsFolder()
 
 LlamaLanguageModel::Options LlamaLanguageModel::defaultOptions()
 {
-    Options options;
-    if (const char* chosen = std::getenv("TC_LANGUAGE_MODEL"); chosen && *chosen) {
-        options.modelFile = chosen;
-        return options;
-    }
+    if (const char* chosen = std::getenv("TC_LANGUAGE_MODEL"); chosen && *chosen) return optionsFor(chosen);
     const QSettings settings(QStringLiteral("transcription-corvane"), QStringLiteral("transcription-corvane"));
-    if (const auto chosen = settings.value(QStringLiteral("languageModel/path")).toString(); !chosen.isEmpty()) {
-        options.modelFile = chosen.toStdString();
-        return options;
-    }
+    if (const auto chosen = settings.value(QStringLiteral("languageModel/path")).toString(); !chosen.isEmpty())
+        return optionsFor(chosen.toStdString());
+    Options options;
     const auto [file, bytes] = catalogueDefault();
     options.modelFile = modelsFolder() / file;
     options.expectedBytes = bytes;
+    return options;
+}
+
+LlamaLanguageModel::Options LlamaLanguageModel::optionsFor(const std::filesystem::path& modelFile)
+{
+    Options options;
+    options.modelFile = modelFile;
     return options;
 }
 
@@ -287,91 +287,99 @@ LlamaLanguageModel::LlamaLanguageModel(Options options) : m_options(std::move(op
 
 LlamaLanguageModel::~LlamaLanguageModel() = default;
 
+std::string LlamaLanguageModel::fileName() const
+{
+    return m_options.modelFile.filename().string();
+}
+
+bool LlamaLanguageModel::isLoaded()
+{
+    std::lock_guard lock(m_mutex);
+    return m_model != nullptr;
+}
+
 LanguageModel::Availability LlamaLanguageModel::availability()
 {
-    std::unique_lock lock(m_mutex);
-    const auto now = availabilityLocked();
-    if (now != Availability::preparing || m_state != LoadState::loading) return now;
-    // The window asks once when it opens; a model that loads in a few seconds should not leave the question
-    // field disabled for the whole session.
-    m_loaded.wait_for(lock, kAvailabilityWait, [&] { return m_state != LoadState::loading; });
+    std::lock_guard lock(m_mutex);
     return availabilityLocked();
 }
 
 LanguageModel::Availability LlamaLanguageModel::availabilityLocked()
 {
-    switch (m_state) {
-    case LoadState::loaded: return Availability::available;
-    case LoadState::loading: return Availability::preparing;
-    case LoadState::failed:
-    case LoadState::unsupported:
-        // A model file replaced since (reinstalled, or another one chosen) gets a new attempt.
-        if (fileStamp(m_options.modelFile) == m_attemptedFile)
-            return m_state == LoadState::failed ? Availability::failed : Availability::unsupported;
-        m_state = LoadState::idle;
-        break;
-    case LoadState::idle: break;
+    if (m_loading) return Availability::loading;
+    const auto stamp = fileStamp(m_options.modelFile);
+    if (!stamp || (m_options.expectedBytes && stamp->size != *m_options.expectedBytes))
+        return isBeingInstalled(m_options.modelFile) ? Availability::preparing : Availability::noModel;
+    if (stamp == m_failedFile) return Availability::damaged;
+    if (stamp != m_inspectedFile) {
+        // Read once per version of the file: the header of a large vocabulary takes a few tens of milliseconds.
+        const auto inspection = GgufModelFile::inspect(m_options.modelFile);
+        m_inspectedFile = stamp;
+        const auto memory = m_options.memoryBytes != 0 ? m_options.memoryBytes : physicalMemoryBytes();
+        switch (inspection.format) {
+        case GgufModelFile::Format::unreadable: m_fileState = Availability::noModel; break;
+        case GgufModelFile::Format::notGguf: m_fileState = Availability::notModelFile; break;
+        case GgufModelFile::Format::truncated: m_fileState = Availability::damaged; break;
+        case GgufModelFile::Format::gguf:
+            if (memory != 0 && stamp->size + stamp->size / 4 > memory)
+                m_fileState = Availability::unsupported;
+            else
+                m_fileState = inspection.hasChatTemplate ? Availability::available : Availability::baseModel;
+            break;
+        }
     }
-    if (isBeingInstalled(m_options.modelFile)) return Availability::preparing;
-    std::error_code error;
-    const auto size = std::filesystem::file_size(m_options.modelFile, error);
-    if (error || (m_options.expectedBytes && size != *m_options.expectedBytes)) return Availability::noModel;
-    m_attemptedFile = fileStamp(m_options.modelFile);
-    const auto memory = physicalMemoryBytes();
-    if (memory != 0 && size + size / 4 > memory) {
-        m_state = LoadState::unsupported;
-        return Availability::unsupported;
-    }
-    startLoadingLocked();
-    return Availability::preparing;
+    return m_fileState;
 }
 
-void LlamaLanguageModel::startLoadingLocked()
+std::shared_ptr<llama_model> LlamaLanguageModel::acquireModel(std::stop_token stop)
 {
-    m_state = LoadState::loading;
-    m_loader = std::jthread([this](std::stop_token stop) { load(stop); });
-}
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        if (!m_loading) {
+            const auto state = availabilityLocked();
+            if (state != Availability::available && state != Availability::baseModel)
+                fail(LanguageModelError::Kind::unavailable);
+            // A base model can still be asked directly; only the file that loaded is ever reused.
+            if (m_model && m_modelFile == m_inspectedFile) return m_model;
+            break;
+        }
+        if (!m_loadEnded.wait(lock, stop, [&] { return !m_loading; })) fail(LanguageModelError::Kind::cancelled);
+    }
+    m_loading = true;
+    const auto stamp = m_inspectedFile;
+    lock.unlock();
 
-void LlamaLanguageModel::load(std::stop_token stop)
-{
     initialiseBackendOnce();
     auto parameters = llama_model_default_params();
     parameters.n_gpu_layers = 0;
+    // Quitting while the model loads must not wait for the whole file.
     parameters.progress_callback = [](float, void* data) {
         return !static_cast<std::stop_token*>(data)->stop_requested();
     };
     parameters.progress_callback_user_data = &stop;
-    std::unique_ptr<llama_model, ModelDeleter> model(
-        llama_model_load_from_file(m_options.modelFile.c_str(), parameters));
-    {
-        std::lock_guard lock(m_mutex);
-        if (model) {
-            m_model = std::move(model);
-            m_state = LoadState::loaded;
-        } else {
-            m_state = LoadState::failed;
-        }
+    std::shared_ptr<llama_model> model(llama_model_load_from_file(m_options.modelFile.c_str(), parameters),
+                                       [](llama_model* m) { llama_model_free(m); });
+
+    lock.lock();
+    m_loading = false;
+    if (model) {
+        m_model = model;
+        m_modelFile = stamp;
+    } else if (!stop.stop_requested()) {
+        m_failedFile = stamp;
     }
-    m_loaded.notify_all();
+    lock.unlock();
+    m_loadEnded.notify_all();
+    if (!model) fail(stop.stop_requested() ? LanguageModelError::Kind::cancelled : LanguageModelError::Kind::unavailable);
+    return model;
 }
 
-llama_model* LlamaLanguageModel::waitForModel(std::stop_token stop, std::chrono::steady_clock::time_point deadline)
+LanguageModel::Reply LlamaLanguageModel::respond(const std::string& instructions, const std::string& prompt,
+                                                 const std::string& jsonSchema, std::stop_token stop)
 {
-    if (availability() == Availability::noModel) return nullptr;
-    std::unique_lock lock(m_mutex);
-    m_loaded.wait_until(lock, stop, deadline, [&] { return m_state != LoadState::loading; });
-    return m_state == LoadState::loaded ? m_model.get() : nullptr;
-}
-
-std::string LlamaLanguageModel::respond(const std::string& instructions, const std::string& prompt,
-                                        const std::string& jsonSchema, std::stop_token stop)
-{
+    const auto holder = acquireModel(stop);
+    const llama_model* model = holder.get();
     const Interruption interruption{stop, std::chrono::steady_clock::now() + m_options.timeLimit};
-    llama_model* model = waitForModel(stop, interruption.deadline);
-    if (!model) {
-        if (interruption.due()) interruption.raise();
-        fail(LanguageModelError::Kind::unavailable);
-    }
 
     const auto* vocab = llama_model_get_vocab(model);
     const auto grammar = grammarFor(jsonSchema);
@@ -390,7 +398,8 @@ std::string LlamaLanguageModel::respond(const std::string& instructions, const s
     parameters.no_perf = true;
     parameters.abort_callback = [](void* data) { return static_cast<const Interruption*>(data)->due(); };
     parameters.abort_callback_data = const_cast<Interruption*>(&interruption);
-    std::unique_ptr<llama_context, ContextDeleter> context(llama_init_from_model(model, parameters));
+    std::unique_ptr<llama_context, ContextDeleter> context(
+        llama_init_from_model(const_cast<llama_model*>(model), parameters));
     if (!context) fail(LanguageModelError::Kind::failed);
 
     std::unique_ptr<llama_sampler, SamplerDeleter> grammarSampler(
@@ -398,32 +407,42 @@ std::string LlamaLanguageModel::respond(const std::string& instructions, const s
     if (!grammarSampler) fail(LanguageModelError::Kind::failed);
     GreedyUnderGrammar sampler(vocab, grammarSampler.get());
 
+    // False when the deadline passed (the caller giving up always throws).
     auto decode = [&](llama_token* data, int count) {
         const int result = llama_decode(context.get(), llama_batch_get_one(data, count));
-        if (interruption.due()) interruption.raise();
+        if (stop.stop_requested()) interruption.raise();
+        if (interruption.due()) return false;
         if (result != 0) fail(LanguageModelError::Kind::failed);
+        return true;
     };
     std::vector<llama_token> input = tokens;
     for (std::size_t offset = 0; offset < input.size(); offset += parameters.n_batch) {
         const auto count = std::min<std::size_t>(parameters.n_batch, input.size() - offset);
-        decode(input.data() + offset, static_cast<int>(count));
+        if (!decode(input.data() + offset, static_cast<int>(count))) interruption.raise();
     }
 
-    std::string reply;
+    Reply reply;
     for (int generated = 0;; ++generated) {
-        if (interruption.due()) interruption.raise();
+        if (stop.stop_requested()) interruption.raise();
+        if (generated >= m_options.maxReplyTokens || interruption.due()) {
+            // What was written so far is still an answer; the caller marks it as cut.
+            reply.cut = true;
+            break;
+        }
         const auto next = sampler.sample(llama_get_logits_ith(context.get(), -1));
         if (!next || llama_vocab_is_eog(vocab, *next)) break;
-        if (generated >= m_options.maxReplyTokens) fail(LanguageModelError::Kind::incomplete);
         char piece[256];
         const int length = llama_token_to_piece(vocab, *next, piece, sizeof piece, 0, false);
-        if (length > 0) reply.append(piece, static_cast<std::size_t>(length));
+        if (length > 0) reply.json.append(piece, static_cast<std::size_t>(length));
         // The grammar allows nothing after the closing brace but the end; no need to wait for it.
-        if (reply.ends_with('}') && nlohmann::json::accept(reply)) break;
+        if (reply.json.ends_with('}') && nlohmann::json::accept(reply.json)) break;
         llama_token token = *next;
-        decode(&token, 1);
+        if (!decode(&token, 1)) {
+            reply.cut = true;
+            break;
+        }
     }
-    if (!nlohmann::json::accept(reply)) fail(LanguageModelError::Kind::incomplete);
+    if (!reply.cut && !nlohmann::json::accept(reply.json)) reply.cut = true;
     return reply;
 }
 
