@@ -14,7 +14,8 @@ class ConversationResponder {
 public:
     virtual ~ConversationResponder() = default;
 
-    // Whether answering can work now, with a Japanese reason when it cannot.
+    // Whether answering can work now, with a Japanese reason when it cannot; a cheap read that never waits for a
+    // model, so the UI thread may call it.
     virtual ConversationResponderAvailability availability() = 0;
     // Answers from the excerpt's lines, citing them by id. Throws a std::exception with a Japanese what() on
     // failure; returns early (throwing) when stop is requested.

@@ -4,10 +4,16 @@
 
 namespace tc {
 
-// Whether the answering model can be used; the reason is Japanese text meant for display.
+// Whether the answering model can be used; the reason is Japanese text meant for display. An available
+// responder may carry a note for the user about how it answers (Japanese, shown under the question field).
 class ConversationResponderAvailability {
 public:
-    static ConversationResponderAvailability available() { return ConversationResponderAvailability(true, {}); }
+    static ConversationResponderAvailability available(std::string note = {})
+    {
+        auto value = ConversationResponderAvailability(true, {});
+        value.m_note = std::move(note);
+        return value;
+    }
     static ConversationResponderAvailability unavailable(std::string reason)
     {
         return ConversationResponderAvailability(false, std::move(reason));
@@ -16,6 +22,8 @@ public:
     bool isAvailable() const { return m_available; }
     // Empty when available.
     const std::string& reason() const { return m_reason; }
+    // How answers are made, when the user should know; empty when unavailable or nothing to say.
+    const std::string& note() const { return m_note; }
 
     friend bool operator==(const ConversationResponderAvailability&,
                            const ConversationResponderAvailability&) = default;
@@ -27,6 +35,7 @@ private:
 
     bool m_available;
     std::string m_reason;
+    std::string m_note;
 };
 
 } // namespace tc

@@ -2,24 +2,29 @@
 
 #include "TranscriptionApplication/ConversationResponder.h"
 
-#include <cstddef>
 #include <memory>
 #include <string>
 
 namespace tc {
 
+class ExtractiveAnswerer;
 class LanguageModel;
 
-// Answers questions about the conversation with the local language model, from the numbered lines of the
-// excerpt only, and maps the cited numbers back to line ids. Keeps no state between questions; thread-safe as
-// long as the model is.
+// Answers questions about the conversation from the numbered lines of the excerpt only. An instruction-tuned
+// model (one with a chat template) writes the answer under the reply schema; without one (no model, a base
+// model, a broken file) the answer quotes the lines that match the question best, or says the conversation
+// does not mention it. Always available: the note says which of the two answers. Keeps no state between
+// questions; thread-safe as long as the model and the answerer are.
 class FoundationModelsConversationResponder final : public ConversationResponder {
 public:
-    explicit FoundationModelsConversationResponder(std::shared_ptr<LanguageModel> model);
+    // A null answerer gets one with MeCab and the measured threshold.
+    explicit FoundationModelsConversationResponder(std::shared_ptr<LanguageModel> model,
+                                                   std::shared_ptr<ExtractiveAnswerer> extractive = {});
 
-    // Read anew on every call.
+    // Cheap, never loads the model: available, with a note on how answers are made and why.
     ConversationResponderAvailability availability() override;
-    // An empty excerpt is answered at once without the model; otherwise one fresh model session.
+    // An empty excerpt is answered at once without the model; otherwise one fresh model session, or quotes
+    // when there is no usable model or it fails. Throws only when stop is requested.
     ConversationAnswer answer(const std::string& question, const ConversationExcerpt& excerpt,
                               std::stop_token stop = {}) override;
 
@@ -27,17 +32,23 @@ public:
     static const std::string& instructions();
     // The prompt for one question: the numbered lines, an empty line, then the question.
     static std::string prompt(const std::string& question, const ConversationExcerpt& excerpt);
-    // The JSON schema of the reply for an excerpt of that many lines, with the descriptions the model is
-    // guided by.
-    static std::string replySchema(std::size_t lineCount);
+    // The JSON schema of the reply, with the descriptions the model is guided by and nothing more.
+    static std::string replySchema();
     // The answer from the reply's JSON text; throws (Japanese what()) when it does not fit the schema.
     static ConversationAnswer answerFromReply(const std::string& replyJson, const ConversationExcerpt& excerpt);
+    // The answer from a reply cut short by the token or time limit: the text written so far ending in "…",
+    // and the line numbers completed before the cut. Throws when not even the answer had begun.
+    static ConversationAnswer answerFromCutReply(const std::string& replyJson, const ConversationExcerpt& excerpt);
 
     // The model answering the questions.
     const std::shared_ptr<LanguageModel>& model() const { return m_model; }
 
 private:
+    ConversationAnswer answerWithModel(const std::string& question, const ConversationExcerpt& excerpt,
+                                       std::stop_token stop);
+
     std::shared_ptr<LanguageModel> m_model;
+    std::shared_ptr<ExtractiveAnswerer> m_extractive;
 };
 
 } // namespace tc
