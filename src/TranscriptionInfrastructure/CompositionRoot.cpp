@@ -14,7 +14,6 @@
 #include "TranscriptionInfrastructure/LlamaLanguageModel.h"
 #endif
 
-#include <mutex>
 #include <string>
 
 namespace tc {
@@ -25,42 +24,46 @@ constexpr std::int64_t kFileFrameSize = 1600;
 constexpr std::uint32_t kMicrophoneTapFrames = 1024;
 
 #if __has_include(<llama.h>)
-using InstalledLanguageModel = LlamaLanguageModel;
-std::shared_ptr<InstalledLanguageModel> makeLanguageModel()
+std::shared_ptr<LanguageModel> defaultLanguageModel()
 {
     return std::make_shared<LlamaLanguageModel>(LlamaLanguageModel::defaultOptions());
 }
+std::shared_ptr<LanguageModel> languageModelIn(const std::filesystem::path& file)
+{
+    return std::make_shared<LlamaLanguageModel>(LlamaLanguageModel::optionsFor(file));
+}
 #else
-class InstalledLanguageModel final : public LanguageModel {
+// Without llama.cpp the responder answers with quotes.
+class MissingLanguageModel final : public LanguageModel {
 public:
-    Availability availability() override { return Availability::failed; }
-    std::string respond(const std::string&, const std::string&, const std::string&, std::stop_token) override
+    Availability availability() override { return Availability::noModel; }
+    std::string fileName() const override { return {}; }
+    Reply respond(const std::string&, const std::string&, const std::string&, std::stop_token) override
     {
         throw LanguageModelError(LanguageModelError::Kind::unavailable, "オンデバイスAIが利用できません。");
     }
 };
-std::shared_ptr<InstalledLanguageModel> makeLanguageModel()
+std::shared_ptr<LanguageModel> defaultLanguageModel()
 {
-    return std::make_shared<InstalledLanguageModel>();
+    return std::make_shared<MissingLanguageModel>();
+}
+std::shared_ptr<LanguageModel> languageModelIn(const std::filesystem::path&)
+{
+    return std::make_shared<MissingLanguageModel>();
 }
 #endif
 
-// Loading the language model takes seconds and hundreds of megabytes, so every responder built here shares
-// one while any of them lives.
-std::shared_ptr<LanguageModel> sharedLanguageModel()
-{
-    static std::mutex mutex;
-    static std::weak_ptr<InstalledLanguageModel> shared;
-    std::lock_guard lock(mutex);
-    if (auto model = shared.lock()) return model;
-    auto model = makeLanguageModel();
-    shared = model;
-    return model;
-}
-
 } // namespace
 
-CompositionRoot::CompositionRoot(EngineConfig config) : m_config(std::move(config)) {}
+CompositionRoot::CompositionRoot(EngineConfig config, std::shared_ptr<LanguageModel> languageModel)
+    : m_config(std::move(config)),
+      m_languageModel(languageModel ? std::move(languageModel) : defaultLanguageModel())
+{}
+
+std::shared_ptr<LanguageModel> CompositionRoot::makeLanguageModel(const std::filesystem::path& file)
+{
+    return languageModelIn(file);
+}
 
 std::shared_ptr<Transcriber> CompositionRoot::makeTranscriber() const
 {
@@ -90,7 +93,7 @@ std::shared_ptr<CalendarProvider> CompositionRoot::makeCalendarProvider() const
 
 std::shared_ptr<ConversationResponder> CompositionRoot::makeConversationResponder() const
 {
-    return std::make_shared<FoundationModelsConversationResponder>(sharedLanguageModel());
+    return std::make_shared<FoundationModelsConversationResponder>(m_languageModel);
 }
 
 } // namespace tc

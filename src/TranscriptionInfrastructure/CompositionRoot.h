@@ -14,14 +14,18 @@
 
 namespace tc {
 
-// The one place that knows which adapter stands behind which port. Every call builds a new adapter.
+class LanguageModel;
+
+// The one place that knows which adapter stands behind which port. Every call builds a new adapter, except
+// the language model: one per root (and its copies), built at construction and loaded on the first question.
 class CompositionRoot {
 public:
     // Called from any thread.
     using DegradedCallback = std::function<void(const std::string& notice)>;
     using LevelCallback = std::function<void(AudioSourceID source, float level)>;
 
-    explicit CompositionRoot(EngineConfig config = {});
+    // A null language model means the one the user chose, or the installed default.
+    explicit CompositionRoot(EngineConfig config = {}, std::shared_ptr<LanguageModel> languageModel = {});
 
     const EngineConfig& config() const { return m_config; }
 
@@ -33,10 +37,15 @@ public:
     // Reads the file in frames of 1600 samples.
     std::shared_ptr<AudioSource> makeFileAudioSource(const std::filesystem::path& file) const;
     std::shared_ptr<CalendarProvider> makeCalendarProvider() const;
+    // Answers with this root's language model.
     std::shared_ptr<ConversationResponder> makeConversationResponder() const;
+    // The language model in this file; cheap, nothing is read until it is asked.
+    static std::shared_ptr<LanguageModel> makeLanguageModel(const std::filesystem::path& file);
+    const std::shared_ptr<LanguageModel>& languageModel() const { return m_languageModel; }
 
 private:
     EngineConfig m_config;
+    std::shared_ptr<LanguageModel> m_languageModel;
 };
 
 } // namespace tc

@@ -3,6 +3,7 @@
 #include "TranscriptionInfrastructure/EventKitCalendarProvider.h"
 #include "TranscriptionInfrastructure/FileAudioSource.h"
 #include "TranscriptionInfrastructure/FoundationModelsConversationResponder.h"
+#include "TranscriptionInfrastructure/LanguageModel.h"
 #include "TranscriptionInfrastructure/MicrophoneAudioSource.h"
 #include "TranscriptionInfrastructure/MixedAudioSource.h"
 #include "TranscriptionInfrastructure/SpeechAnalyzerTranscriber.h"
@@ -63,16 +64,27 @@ TEST(CompositionRoot, CompositionRoot_BuildsTheConfiguredAdapters)
     EXPECT_NE(std::dynamic_pointer_cast<EventKitCalendarProvider>(root.makeCalendarProvider()), nullptr);
 }
 
-TEST(CompositionRoot, CompositionRoot_RespondersShareOneLoadedModel)
+TEST(CompositionRoot, CompositionRoot_OwnsOneLanguageModelThatItsRespondersShare)
 {
     const CompositionRoot root;
+    const CompositionRoot copy = root;
     auto first = std::dynamic_pointer_cast<FoundationModelsConversationResponder>(root.makeConversationResponder());
-    auto second = std::dynamic_pointer_cast<FoundationModelsConversationResponder>(
-        CompositionRoot(EngineConfig{}).makeConversationResponder());
+    auto second = std::dynamic_pointer_cast<FoundationModelsConversationResponder>(copy.makeConversationResponder());
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     EXPECT_NE(first, second);
-    EXPECT_EQ(first->model(), second->model());
+    EXPECT_EQ(first->model(), root.languageModel());
+    EXPECT_EQ(second->model(), root.languageModel());
+
+    // Another root has its own; one given to a root is the one its responders use.
+    EXPECT_NE(CompositionRoot().languageModel(), root.languageModel());
+    const auto chosen = CompositionRoot::makeLanguageModel("/nonexistent/model.gguf");
+    EXPECT_EQ(chosen->fileName(), "model.gguf");
+    EXPECT_EQ(chosen->availability(), LanguageModel::Availability::noModel);
+    const CompositionRoot withChosen(EngineConfig{}, chosen);
+    EXPECT_EQ(std::dynamic_pointer_cast<FoundationModelsConversationResponder>(withChosen.makeConversationResponder())
+                  ->model(),
+              chosen);
 }
 
 } // namespace
