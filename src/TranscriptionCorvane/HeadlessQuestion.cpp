@@ -1,0 +1,163 @@
+#include "TranscriptionCorvane/HeadlessQuestion.h"
+
+#include "TranscriptionApplication/ConversationResponder.h"
+#include "TranscriptionDomain/BlankText.h"
+#include "TranscriptionDomain/ConversationQuestionContext.h"
+#include "TranscriptionInfrastructure/CompositionRoot.h"
+#include "TranscriptionInfrastructure/FileReader.h"
+#include "TranscriptionInfrastructure/Utf8Sanitizer.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <iostream>
+#include <unordered_map>
+
+namespace tc {
+
+namespace {
+
+constexpr const char* kUsage = "使い方: transcription-corvane --ask 質問 --transcript 文字起こしファイル [--json] "
+                               "[--language-model モデルファイル.gguf]";
+// As many lines as the window hands to the responder.
+constexpr std::int64_t kMaxLines = 80;
+
+std::optional<std::string> valueOf(const std::vector<std::string>& arguments, std::size_t& i, const std::string& flag)
+{
+    const std::string& argument = arguments[i];
+    if (argument.starts_with(flag + "=")) return argument.substr(flag.size() + 1);
+    if (argument != flag) return std::nullopt;
+    if (i + 1 >= arguments.size() || arguments[i + 1].starts_with("--")) return std::string{};
+    return arguments[++i];
+}
+
+HeadlessQuestion::UsageError usage(const std::string& message)
+{
+    return HeadlessQuestion::UsageError{message + "\n" + kUsage};
+}
+
+// "- `12:34:56` text", as the Markdown export writes each line.
+std::optional<std::string_view> exportedLine(std::string_view line)
+{
+    if (!line.starts_with("- `") || line.size() < 13 || line[11] != '`' || line[12] != ' ') return std::nullopt;
+    const auto stamp = line.substr(3, 8);
+    for (std::size_t i = 0; i < stamp.size(); ++i) {
+        const bool colon = i == 2 || i == 5;
+        if (colon ? stamp[i] != ':' : (stamp[i] < '0' || stamp[i] > '9')) return std::nullopt;
+    }
+    return line.substr(13);
+}
+
+} // namespace
+
+HeadlessQuestion::Parsed HeadlessQuestion::parseArguments(const std::vector<std::string>& arguments)
+{
+    std::optional<std::string> question;
+    Options options;
+    bool transcript = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (auto value = valueOf(arguments, i, "--ask")) {
+            question = *value;
+        } else if (auto file = valueOf(arguments, i, "--transcript")) {
+            if (file->empty()) return usage("--transcript には文字起こしファイルを指定してください。");
+            options.transcript = *file;
+            transcript = true;
+        } else if (auto model = valueOf(arguments, i, "--language-model")) {
+            if (model->empty()) return usage("--language-model には GGUF モデルファイルを指定してください。");
+            options.languageModel = *model;
+        } else if (arguments[i] == "--json") {
+            options.json = true;
+        }
+    }
+    if (!question) {
+        if (transcript || !options.languageModel.empty())
+            return usage("--transcript と --language-model は --ask と一緒に指定してください。");
+        return NotRequested{};
+    }
+    if (isBlankText(*question)) return usage("--ask に質問を指定してください。");
+    if (!transcript) return usage("--transcript に質問する文字起こしファイルを指定してください。");
+    options.question = *question;
+    return options;
+}
+
+std::vector<HeadlessQuestion::Line> HeadlessQuestion::transcriptLines(const std::string& fileText)
+{
+    std::vector<Line> plain;
+    std::vector<Line> exported;
+    bool markdown = false;
+    std::size_t start = 0;
+    for (std::int64_t number = 1; start < fileText.size() || start == 0; ++number) {
+        auto end = fileText.find('\n', start);
+        if (end == std::string::npos) end = fileText.size();
+        std::string_view line(fileText.data() + start, end - start);
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        if (number == 1 && line == "# 文字起こし") markdown = true;
+        if (const auto text = exportedLine(line)) exported.push_back(Line{std::string(*text), number});
+        plain.push_back(Line{std::string(line), number});
+        start = end + 1;
+        if (end == fileText.size()) break;
+    }
+    return markdown ? exported : plain;
+}
+
+std::optional<int> HeadlessQuestion::runIfRequested(int argc, char** argv)
+{
+    std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
+    const Parsed parsed = parseArguments(arguments);
+    if (std::holds_alternative<NotRequested>(parsed)) return std::nullopt;
+    if (const auto* error = std::get_if<UsageError>(&parsed)) {
+        std::cerr << "エラー: " << error->message << '\n';
+        return kExitUsage;
+    }
+    const auto& options = std::get<Options>(parsed);
+    const CompositionRoot root(EngineConfig{},
+                               options.languageModel.empty() ? nullptr
+                                                             : CompositionRoot::makeLanguageModel(options.languageModel));
+    const auto responder = root.makeConversationResponder();
+    return run(options, *responder, std::cout, std::cerr);
+}
+
+int HeadlessQuestion::run(const Options& options, ConversationResponder& responder, std::ostream& out,
+                          std::ostream& err)
+{
+    const auto contents = FileReader::readAll(options.transcript);
+    if (!contents) {
+        err << "エラー: 文字起こしファイル " << options.transcript.string()
+            << " を読み込めません。ファイルがあるか、読み取りが許可されているかを確かめてください。\n";
+        return kExitFailure;
+    }
+    const auto lines = transcriptLines(Utf8Sanitizer::sanitized(*contents));
+    std::vector<FinalizedLine> finalized;
+    std::unordered_map<Uuid, std::int64_t> fileLineOf;
+    finalized.reserve(lines.size());
+    for (const auto& line : lines) {
+        finalized.push_back(FinalizedLine{Uuid::random(), line.text, 0});
+        fileLineOf.emplace(finalized.back().id, line.fileLine);
+    }
+    const auto excerpt = ConversationQuestionContext::excerpt(finalized, kMaxLines);
+
+    ConversationAnswer answer;
+    try {
+        answer = responder.answer(options.question, excerpt);
+    } catch (const std::exception& error) {
+        err << "エラー: うまく答えられませんでした（" << error.what() << "）。もう一度お試しください。\n";
+        return kExitFailure;
+    }
+    std::vector<std::int64_t> sources;
+    for (const auto& id : answer.sourceLineIDs) sources.push_back(fileLineOf.at(id));
+
+    if (options.json) {
+        const nlohmann::ordered_json reply{{"answer", answer.text}, {"sources", sources}};
+        out << reply.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+        return 0;
+    }
+    out << answer.text << '\n';
+    if (!sources.empty()) {
+        out << "根拠:";
+        for (const auto number : sources) out << ' ' << number << "行目";
+        out << '\n';
+    }
+    return 0;
+}
+
+} // namespace tc
