@@ -209,6 +209,7 @@ TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel::Dependencie
     connect(m_model, &VM::pendingScrollTargetChanged, this, &TranscriptionRootView::scrollToPendingTarget);
     connect(m_model, &VM::highlightedLineIDChanged, this, &TranscriptionRootView::refreshHighlight);
     for (auto signal : {&VM::conversationAvailableChanged, &VM::conversationUnavailableReasonChanged,
+                        &VM::conversationNoteChanged,
                         &VM::isAskingChanged, &VM::askQuestionChanged})
         connect(m_model, signal, this, &TranscriptionRootView::refreshQuestionSection);
     connect(m_model, &VM::askAnswerChanged, this, &TranscriptionRootView::refreshAnswer);
@@ -628,11 +629,11 @@ QWidget* TranscriptionRootView::makeQuestionSection()
     input->addWidget(m_askStack);
     layout->addLayout(input);
 
-    auto* note = new QLabel(qs(beta.note), m_questionSection);
-    note->setFont(ViewStyle::caption(font()));
-    note->setStyleSheet(colorStyle(ViewStyle::secondary(palette())));
-    note->setWordWrap(true);
-    layout->addWidget(note);
+    m_questionNote = new QLabel(qs(beta.note), m_questionSection);
+    m_questionNote->setFont(ViewStyle::caption(font()));
+    m_questionNote->setStyleSheet(colorStyle(ViewStyle::secondary(palette())));
+    m_questionNote->setWordWrap(true);
+    layout->addWidget(m_questionNote);
 
     m_answerBlock = new QFrame(m_questionSection);
     m_answerBlock->setObjectName(QStringLiteral("answerBlock"));
@@ -669,6 +670,8 @@ void TranscriptionRootView::refreshQuestionSection()
     const bool available = m_model->conversationAvailable();
     const auto& reason = m_model->conversationUnavailableReason();
     m_questionSection->setVisible(available);
+    const auto& note = m_model->conversationNote();
+    m_questionNote->setText(note.empty() ? qs(DomainGlossary::askBeta().note) : qs(note));
     m_questionUnavailable->setVisible(!available && reason.has_value());
     if (!available && reason)
         m_questionUnavailableLabel->setText(QStringLiteral("「") + qs(DomainGlossary::ask().label) +

@@ -177,6 +177,8 @@ private:
     QWidget* m_liveView = nullptr;
     QWidget* m_questionUnavailable = nullptr;
     QLabel* m_questionUnavailableLabel = nullptr;
+    // The text under the question field: how answers are made, or that the model is loading.
+    QLabel* m_questionNote = nullptr;
     QWidget* m_questionSection = nullptr;
     QLineEdit* m_questionField = nullptr;
     QStackedWidget* m_askStack = nullptr;

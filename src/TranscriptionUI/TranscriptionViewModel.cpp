@@ -44,6 +44,7 @@ const std::string kSpeechPermissionNotice = "文字起こしに必要な音声�
                                             "「許可」ボタンから、このコンピューター上での音声認識を許可してください。";
 const std::string kAskFailedText = "うまく答えられませんでした。もう一度お試しください。";
 const std::string kFailurePrefix = "エラー: ";
+constexpr std::chrono::milliseconds kAskNoteInterval{250};
 
 QDateTime localDateTime(Date date)
 {
@@ -148,6 +149,8 @@ TranscriptionViewModel::TranscriptionViewModel(Dependencies dependencies, QObjec
     m_availabilityTimer.setSingleShot(true);
     m_availabilityTimer.setInterval(m_deps.timings.availabilityRecheck);
     connect(&m_availabilityTimer, &QTimer::timeout, this, [this] { refreshConversationAvailability({}); });
+    m_askNoteTimer.setInterval(kAskNoteInterval);
+    connect(&m_askNoteTimer, &QTimer::timeout, this, &TranscriptionViewModel::rereadConversationNote);
 }
 
 TranscriptionViewModel::~TranscriptionViewModel()
@@ -443,6 +446,7 @@ void TranscriptionViewModel::shutdown()
     if (m_shutDown) return;
     m_shutDown = true;
     m_availabilityTimer.stop();
+    m_askNoteTimer.stop();
     for (auto& run : m_runs)
         stopRun(run);
     for (auto& run : m_runs) {
@@ -846,9 +850,18 @@ void TranscriptionViewModel::refreshConversationAvailability(Done done)
             assign(m_conversationUnavailableReason,
                    availability.isAvailable() ? std::nullopt : std::optional<std::string>(availability.reason()),
                    &TranscriptionViewModel::conversationUnavailableReasonChanged);
+            assign(m_conversationNote, availability.note(), &TranscriptionViewModel::conversationNoteChanged);
             if (!availability.isAvailable() && !m_shutDown) m_availabilityTimer.start();
             if (done) done();
         });
+}
+
+void TranscriptionViewModel::rereadConversationNote()
+{
+    // availability() only reads the model file's state, so the main thread may ask while an answer runs.
+    const auto availability = m_deps.responder->availability();
+    if (availability.isAvailable())
+        assign(m_conversationNote, availability.note(), &TranscriptionViewModel::conversationNoteChanged);
 }
 
 void TranscriptionViewModel::setAskQuestion(const std::string& question)
@@ -872,6 +885,7 @@ void TranscriptionViewModel::askAboutConversation(Done done)
     assign(m_isAsking, true, &TranscriptionViewModel::isAskingChanged);
     assign(m_askError, std::optional<std::string>{}, &TranscriptionViewModel::askErrorChanged);
     auto excerpt = ConversationQuestionContext::excerpt(m_finalizedLines, askMaxLines);
+    m_askNoteTimer.start();
     offMain<AskOutcome>(
         *m_askWorker,
         [responder = m_deps.responder, question, excerpt = std::move(excerpt)](std::stop_token stop) -> AskOutcome {
@@ -889,6 +903,8 @@ void TranscriptionViewModel::askAboutConversation(Done done)
                 assign(m_askError, std::optional<std::string>{kAskFailedText},
                        &TranscriptionViewModel::askErrorChanged);
             }
+            m_askNoteTimer.stop();
+            rereadConversationNote();
             assign(m_isAsking, false, &TranscriptionViewModel::isAskingChanged);
             if (done) done();
         });

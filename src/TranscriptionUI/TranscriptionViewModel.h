@@ -235,6 +235,8 @@ public:
 
     bool conversationAvailable() const { return m_conversationAvailable; }
     const std::optional<std::string>& conversationUnavailableReason() const { return m_conversationUnavailableReason; }
+    // What the responder says about its answers (quotations, or the model loading); empty when nothing.
+    const std::string& conversationNote() const { return m_conversationNote; }
     // Reads the responder's availability. async.
     void refreshConversationAvailability(Done done = {});
     const std::string& askQuestion() const { return m_askQuestion; }
@@ -275,6 +277,7 @@ signals:
     void highlightedLineIDChanged();
     void conversationAvailableChanged();
     void conversationUnavailableReasonChanged();
+    void conversationNoteChanged();
     void askQuestionChanged();
     void askAnswerChanged();
     void isAskingChanged();
@@ -299,6 +302,8 @@ private:
     void postSpeechPermissionNotice();
     void resetRunFields();
     void appendNotice(std::string notice);
+    // Takes the responder's current note (cheap read on the main thread).
+    void rereadConversationNote();
     void updateLiveCaption();
     void afterPermissions(Done then);
 
@@ -345,6 +350,9 @@ private:
     std::optional<Uuid> m_highlightedLineID;
     bool m_conversationAvailable = false;
     std::optional<std::string> m_conversationUnavailableReason;
+    std::string m_conversationNote;
+    // While a question is answered, re-reads the note: the first question loads the model.
+    QTimer m_askNoteTimer;
     std::string m_askQuestion;
     std::optional<ConversationAnswer> m_askAnswer;
     bool m_isAsking = false;

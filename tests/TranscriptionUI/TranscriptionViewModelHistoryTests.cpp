@@ -359,5 +359,29 @@ TEST_F(TranscriptionViewModelHistoryTest, ResponderStillLoading_BecomesAvailable
     EXPECT_FALSE(model->conversationUnavailableReason().has_value());
 }
 
+TEST_F(TranscriptionViewModelHistoryTest, ResponderNote_ShowsHowAnswersAreMadeAndThatTheModelLoads)
+{
+    h.responder->setAvailability(ConversationResponderAvailability::available("回答は会話の発言からの引用です。"));
+    auto model = idleModel();
+    EXPECT_TRUE(model->conversationAvailable());
+    EXPECT_EQ(model->conversationNote(), "回答は会話の発言からの引用です。");
+
+    // The first question loads the model: the note says so while the answer is awaited, and is re-read after.
+    h.responder->setAvailability(ConversationResponderAvailability::available("AIモデルを読み込んでいます…"));
+    addLine(*model, "会議は三時から", kMarch30Noon);
+    h.responder->hold();
+    h.responder->pushAnswer(ConversationAnswer{"三時です", {model->finalizedLines()[0].id}});
+    model->setAskQuestion("いつ？");
+    bool done = false;
+    model->askAboutConversation([&] { done = true; });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model->conversationNote() == "AIモデルを読み込んでいます…"; }, 3000));
+    EXPECT_TRUE(model->isAsking());
+    h.responder->setAvailability(ConversationResponderAvailability::available("ベータ機能です。"));
+    h.responder->release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 3000));
+    EXPECT_EQ(model->conversationNote(), "ベータ機能です。");
+    EXPECT_EQ(model->askAnswer()->text, "三時です");
+}
+
 } // namespace
 } // namespace tc::test
