@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -77,6 +80,34 @@ void copyPrefix(const std::filesystem::path& from, const std::filesystem::path& 
     std::ofstream(to, std::ios::binary).write(data.data(), in.gcount());
 }
 
+// A copy of a GGUF model with a chat template added to its metadata: the installed model made to look
+// instruction-tuned. The new entry goes first and is padded to the data alignment, so the tensor data stays
+// aligned and the rest of the file is copied unchanged.
+void copyWithChatTemplate(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    std::ifstream in(from, std::ios::binary);
+    char header[24];
+    in.read(header, sizeof header);
+    std::uint64_t entries = 0;
+    std::memcpy(&entries, header + 16, sizeof entries);
+    ++entries;
+    std::memcpy(header + 16, &entries, sizeof entries);
+
+    const std::string key = "tokenizer.chat_template";
+    std::string value = "{{ '<start_of_turn>user' }}";
+    while ((8 + key.size() + 4 + 8 + value.size()) % 32 != 0)
+        value += ' ';
+    std::ofstream out(to, std::ios::binary);
+    out.write(header, sizeof header);
+    const auto put = [&](auto v) { out.write(reinterpret_cast<const char*>(&v), sizeof v); };
+    put(std::uint64_t{key.size()});
+    out.write(key.data(), static_cast<std::streamsize>(key.size()));
+    put(std::uint32_t{8});
+    put(std::uint64_t{value.size()});
+    out.write(value.data(), static_cast<std::streamsize>(value.size()));
+    out << in.rdbuf();
+}
+
 class RealModel : public ::testing::Test {
 protected:
     void SetUp() override
@@ -93,8 +124,8 @@ TEST_F(RealModel, GgufHeader_TellsBaseModelsFromInstructionTunedOnesAndBrokenFil
     EXPECT_EQ(installed.architecture, "gemma3");
 
     test::TemporaryDirectory folder;
-    writeGguf(folder.path() / "chat.gguf", {{"general.architecture", "qwen2"},
-                                            {"tokenizer.chat_template", "{% for m in messages %}{% endfor %}"}});
+    writeGguf(folder.path() / "chat.gguf",
+              {{"general.architecture", "qwen2"}, {"tokenizer.chat_template", "{% for m in messages %}{% endfor %}"}});
     const auto chat = GgufModelFile::inspect(folder.path() / "chat.gguf");
     EXPECT_EQ(chat.format, GgufModelFile::Format::gguf);
     EXPECT_TRUE(chat.hasChatTemplate);
@@ -227,6 +258,29 @@ TEST_F(RealModel, LlamaModel_ReplyCutByTheTokenLimitIsMarkedCut)
     EXPECT_FALSE(nlohmann::json::accept(reply.json)) << reply.json;
     const auto answer = FoundationModelsConversationResponder::answerFromCutReply(reply.json, meeting());
     EXPECT_TRUE(answer.text.ends_with("…")) << answer.text;
+}
+
+TEST_F(RealModel, Responder_InstructionTunedModelWritesTheAnswerThroughItsChatTemplate)
+{
+    test::TemporaryDirectory folder;
+    const auto file = folder.path() / "chat.gguf";
+    copyWithChatTemplate(installedFile(), file);
+    ASSERT_TRUE(GgufModelFile::inspect(file).hasChatTemplate);
+    auto options = LlamaLanguageModel::optionsFor(file);
+    options.maxReplyTokens = 48;
+    auto model = std::make_shared<LlamaLanguageModel>(options);
+    FoundationModelsConversationResponder responder(model);
+    EXPECT_EQ(model->availability(), A::available);
+    EXPECT_TRUE(responder.availability().note().starts_with("ベータ機能です。")) << responder.availability().note();
+
+    const auto excerpt = meeting();
+    const auto answer = responder.answer("発売日はいつですか？", excerpt);
+    EXPECT_TRUE(model->isLoaded()) << "the model wrote the answer";
+    EXPECT_FALSE(answer.text.empty());
+    for (const auto& id : answer.sourceLineIDs)
+        EXPECT_TRUE(std::any_of(excerpt.lines().begin(), excerpt.lines().end(),
+                                [&](const FinalizedLine& line) { return line.id == id; }));
+    std::printf("A: %s\n", answer.text.c_str());
 }
 
 } // namespace
