@@ -110,9 +110,9 @@ std::optional<int> HeadlessQuestion::runIfRequested(int argc, char** argv)
         return kExitUsage;
     }
     const auto& options = std::get<Options>(parsed);
-    const CompositionRoot root(EngineConfig{},
-                               options.languageModel.empty() ? nullptr
-                                                             : CompositionRoot::makeLanguageModel(options.languageModel));
+    const CompositionRoot root(EngineConfig{}, options.languageModel.empty()
+                                                   ? nullptr
+                                                   : CompositionRoot::makeLanguageModel(options.languageModel));
     const auto responder = root.makeConversationResponder();
     return run(options, *responder, std::cout, std::cerr);
 }
@@ -144,7 +144,8 @@ int HeadlessQuestion::run(const Options& options, ConversationResponder& respond
         return kExitFailure;
     }
     std::vector<std::int64_t> sources;
-    for (const auto& id : answer.sourceLineIDs) sources.push_back(fileLineOf.at(id));
+    for (const auto& id : answer.sourceLineIDs)
+        sources.push_back(fileLineOf.at(id));
 
     if (options.json) {
         const nlohmann::ordered_json reply{{"answer", answer.text}, {"sources", sources}};
@@ -154,7 +155,8 @@ int HeadlessQuestion::run(const Options& options, ConversationResponder& respond
     out << answer.text << '\n';
     if (!sources.empty()) {
         out << "根拠:";
-        for (const auto number : sources) out << ' ' << number << "行目";
+        for (const auto number : sources)
+            out << ' ' << number << "行目";
         out << '\n';
     }
     return 0;

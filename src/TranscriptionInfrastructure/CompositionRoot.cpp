@@ -56,8 +56,7 @@ std::shared_ptr<LanguageModel> languageModelIn(const std::filesystem::path&)
 } // namespace
 
 CompositionRoot::CompositionRoot(EngineConfig config, std::shared_ptr<LanguageModel> languageModel)
-    : m_config(std::move(config)),
-      m_languageModel(languageModel ? std::move(languageModel) : defaultLanguageModel())
+    : m_config(std::move(config)), m_languageModel(languageModel ? std::move(languageModel) : defaultLanguageModel())
 {}
 
 std::shared_ptr<LanguageModel> CompositionRoot::makeLanguageModel(const std::filesystem::path& file)

@@ -31,7 +31,8 @@ char32_t nextCodePoint(std::string_view text, std::size_t& i)
         return lead;
     }
     char32_t point = lead & (0x7F >> length);
-    for (int k = 1; k < length; ++k) point = (point << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    for (int k = 1; k < length; ++k)
+        point = (point << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     i += static_cast<std::size_t>(length);
     return point;
 }
@@ -101,8 +102,8 @@ std::vector<std::string> bigrams(std::string_view text)
 // The counters a question asks a number of ("何人" → 人, "いくら" → 円); most specific first.
 std::vector<std::string> countersAskedFor(std::string_view question)
 {
-    static const std::vector<std::string> counters{"時間", "人", "円", "時", "分", "回", "度", "本", "歳",
-                                                   "個", "枚", "点", "日", "か月", "週間", "年"};
+    static const std::vector<std::string> counters{"時間", "人", "円", "時", "分", "回",   "度",   "本",
+                                                   "歳",   "個", "枚", "点", "日", "か月", "週間", "年"};
     std::vector<std::string> asked;
     for (const auto& counter : counters) {
         const auto wanted = "何" + counter;
@@ -128,10 +129,12 @@ bool countsIn(std::string_view text, const std::string& counter)
 {
     for (auto at = text.find(counter); at != text.npos; at = text.find(counter, at + 1)) {
         std::size_t start = at;
-        while (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80) --start;
+        while (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80)
+            --start;
         if (start == 0) continue;
         std::size_t i = start - 1;
-        while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) --i;
+        while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
+            --i;
         if (isNumeral(nextCodePoint(text, i))) return true;
     }
     return false;
@@ -140,7 +143,8 @@ bool countsIn(std::string_view text, const std::string& counter)
 // A line that asks rather than tells: its answer is most likely the next line.
 bool asksSomething(std::string_view text)
 {
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\n')) text.remove_suffix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\n'))
+        text.remove_suffix(1);
     for (std::string_view ending : {"？", "?", "か", "か。", "っけ", "っけ。", "かな", "かな。"})
         if (text.ends_with(ending)) return true;
     return false;
@@ -190,8 +194,9 @@ ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question
         const double df = found == documents.end() ? 0 : found->second;
         double weight = std::log(1.0 + (n - df + 0.5) / (df + 0.5));
         // A part of a compound the question also names ("発表" in "発表会") counts half.
-        if (std::any_of(asked.begin(), asked.end(),
-                        [&](const std::string& other) { return other.size() > term.size() && other.find(term) != other.npos; }))
+        if (std::any_of(asked.begin(), asked.end(), [&](const std::string& other) {
+                return other.size() > term.size() && other.find(term) != other.npos;
+            }))
             weight /= 2;
         idf.push_back(weight);
         questionWeight += idf.back();
@@ -220,7 +225,8 @@ ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question
         }
     }
     std::vector<std::size_t> order(lines.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
     // Lines are short: the one covering most of the question wins, BM25 only breaks ties.
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         if (std::abs(covered[a] - covered[b]) > 1e-9) return covered[a] > covered[b];

@@ -21,7 +21,7 @@ public:
     // The answer when no line is close enough to the question.
     static constexpr const char* kNotInConversation = "会話に出ていません。";
     // Measured on the question-answering benchmark's tuning half (see bench/results/question-answering.md).
-    static constexpr double kDefaultThreshold = 0.55;
+    static constexpr double kDefaultThreshold = 0.52;
 
     struct Ranking {
         // 1-based numbers of the lines to quote, the deciding one first; empty for an empty excerpt or a

@@ -38,8 +38,7 @@ std::string noteFor(LanguageModel::Availability state, const std::string& file)
     case A::baseModel:
         return std::string(kQuotes) + model + " は指示に従うよう調整されていないため使っていません。" + kHowToUseModel;
     case A::preparing: return std::string(kQuotes) + "AIモデルをインストールしています。終わるまでは引用で答えます。";
-    case A::noModel:
-        return std::string(kQuotes) + "AIモデルが見つからないため、引用で答えます。" + kHowToUseModel;
+    case A::noModel: return std::string(kQuotes) + "AIモデルが見つからないため、引用で答えます。" + kHowToUseModel;
     case A::notModelFile:
         return std::string(kQuotes) + model + " は GGUF 形式のモデルではないため使えません。" + kHowToUseModel;
     case A::damaged:
@@ -102,7 +101,8 @@ void dropUnfinishedCharacter(std::string& text)
 
 std::size_t skipSpaces(const std::string& text, std::size_t i)
 {
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\n' || text[i] == '\t' || text[i] == '\r')) ++i;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\n' || text[i] == '\t' || text[i] == '\r'))
+        ++i;
     return i;
 }
 

@@ -12,7 +12,19 @@ namespace tc {
 namespace {
 
 enum ValueType : std::uint32_t {
-    u8 = 0, i8, u16, i16, u32, i32, f32, boolean, string, array, u64, i64, f64,
+    u8 = 0,
+    i8,
+    u16,
+    i16,
+    u32,
+    i32,
+    f32,
+    boolean,
+    string,
+    array,
+    u64,
+    i64,
+    f64,
 };
 
 constexpr std::uint32_t kMaxDimensions = 4;
@@ -20,10 +32,17 @@ constexpr std::uint32_t kMaxDimensions = 4;
 std::optional<std::uint64_t> scalarBytes(std::uint32_t type)
 {
     switch (type) {
-    case u8: case i8: case boolean: return 1;
-    case u16: case i16: return 2;
-    case u32: case i32: case f32: return 4;
-    case u64: case i64: case f64: return 8;
+    case u8:
+    case i8:
+    case boolean: return 1;
+    case u16:
+    case i16: return 2;
+    case u32:
+    case i32:
+    case f32: return 4;
+    case u64:
+    case i64:
+    case f64: return 8;
     default: return std::nullopt;
     }
 }

@@ -370,7 +370,8 @@ std::shared_ptr<llama_model> LlamaLanguageModel::acquireModel(std::stop_token st
     }
     lock.unlock();
     m_loadEnded.notify_all();
-    if (!model) fail(stop.stop_requested() ? LanguageModelError::Kind::cancelled : LanguageModelError::Kind::unavailable);
+    if (!model)
+        fail(stop.stop_requested() ? LanguageModelError::Kind::cancelled : LanguageModelError::Kind::unavailable);
     return model;
 }
 

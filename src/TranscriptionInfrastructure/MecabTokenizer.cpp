@@ -13,9 +13,10 @@ namespace {
 
 // Words so common in speech, or so typical of questions, that they tell no line apart.
 constexpr std::array<std::string_view, 37> kStopWords{
-    "する", "ある", "いる", "なる", "れる", "られる", "できる", "思う", "言う", "おる", "くる", "いく",
-    "こと", "もの", "よう", "ない", "いい", "よい", "そう", "ちょっと", "まあ", "ええ", "はい", "あの",
-    "いくら", "どう", "なぜ", "どうして", "どれくらい", "どのくらい", "いかが", "どんな", "くらい", "ぐらい", "何", "何で", "いう"};
+    "する",   "ある",   "いる",   "なる",   "れる",   "られる", "できる", "思う",     "言う",       "おる",
+    "くる",   "いく",   "こと",   "もの",   "よう",   "ない",   "いい",   "よい",     "そう",       "ちょっと",
+    "まあ",   "ええ",   "はい",   "あの",   "いくら", "どう",   "なぜ",   "どうして", "どれくらい", "どのくらい",
+    "いかが", "どんな", "くらい", "ぐらい", "何",     "何で",   "いう"};
 
 std::vector<std::string_view> fields(std::string_view feature)
 {
@@ -61,8 +62,7 @@ void MecabTokenizer::TaggerDeleter::operator()(mecab_t* tagger) const
     mecab_destroy(tagger);
 }
 
-MecabTokenizer::MecabTokenizer() : m_tagger(mecab_new2(""))
-{}
+MecabTokenizer::MecabTokenizer() : m_tagger(mecab_new2("")) {}
 
 MecabTokenizer::~MecabTokenizer() = default;
 

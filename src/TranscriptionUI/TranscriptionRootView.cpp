@@ -209,8 +209,7 @@ TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel::Dependencie
     connect(m_model, &VM::pendingScrollTargetChanged, this, &TranscriptionRootView::scrollToPendingTarget);
     connect(m_model, &VM::highlightedLineIDChanged, this, &TranscriptionRootView::refreshHighlight);
     for (auto signal : {&VM::conversationAvailableChanged, &VM::conversationUnavailableReasonChanged,
-                        &VM::conversationNoteChanged,
-                        &VM::isAskingChanged, &VM::askQuestionChanged})
+                        &VM::conversationNoteChanged, &VM::isAskingChanged, &VM::askQuestionChanged})
         connect(m_model, signal, this, &TranscriptionRootView::refreshQuestionSection);
     connect(m_model, &VM::askAnswerChanged, this, &TranscriptionRootView::refreshAnswer);
     connect(m_model, &VM::askErrorChanged, this, &TranscriptionRootView::refreshAnswer);

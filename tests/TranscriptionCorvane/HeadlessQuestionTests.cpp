@@ -63,12 +63,13 @@ TEST(HeadlessQuestion, ParsesTheQuestionTheFileAndTheirOptions)
     EXPECT_EQ(std::get<Q::Options>(
                   Q::parseArguments({"--json", "--ask=誰？", "--transcript=a b.md", "--language-model", "m.gguf"})),
               (Q::Options{"誰？", "a b.md", true, "m.gguf"}));
-    for (const auto& bad : std::vector<std::vector<std::string>>{{"--ask", "いつ？"},
-                                                                 {"--ask", "  \t　", "--transcript", "t.txt"},
-                                                                 {"--ask", "--transcript", "t.txt"},
-                                                                 {"--transcript", "t.txt"},
-                                                                 {"--ask", "q", "--transcript"},
-                                                                 {"--ask", "q", "--transcript", "t", "--language-model"}}) {
+    for (const auto& bad :
+         std::vector<std::vector<std::string>>{{"--ask", "いつ？"},
+                                               {"--ask", "  \t　", "--transcript", "t.txt"},
+                                               {"--ask", "--transcript", "t.txt"},
+                                               {"--transcript", "t.txt"},
+                                               {"--ask", "q", "--transcript"},
+                                               {"--ask", "q", "--transcript", "t", "--language-model"}}) {
         const auto parsed = Q::parseArguments(bad);
         ASSERT_TRUE(std::holds_alternative<Q::UsageError>(parsed)) << bad.size();
         EXPECT_NE(std::get<Q::UsageError>(parsed).message.find("使い方"), std::string::npos);
@@ -128,7 +129,8 @@ TEST(HeadlessQuestion, LongSessionsAreAnsweredFromTheirLastLines)
     {
         std::ofstream out(transcript);
         out << "発売日は三月一日の予定でした。\n";
-        for (int i = 0; i < 4997; ++i) out << "雑談 " << i << " です。\n";
+        for (int i = 0; i < 4997; ++i)
+            out << "雑談 " << i << " です。\n";
         out << "発売日は四月十日に変わりました。\n";
     }
     const CompositionRoot root(EngineConfig{}, CompositionRoot::makeLanguageModel(folder.path() / "none.gguf"));

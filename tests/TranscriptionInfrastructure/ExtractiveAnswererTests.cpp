@@ -9,20 +9,21 @@ namespace {
 ConversationExcerpt excerptOf(std::initializer_list<const char*> texts)
 {
     std::vector<FinalizedLine> lines;
-    for (const char* text : texts) lines.push_back(FinalizedLine{Uuid::random(), text, 0});
+    for (const char* text : texts)
+        lines.push_back(FinalizedLine{Uuid::random(), text, 0});
     return ConversationExcerpt(std::move(lines));
 }
 
 const ConversationExcerpt& talk()
 {
     static const auto excerpt = excerptOf({
-        "それでは定例会議を始めます。",                     // 1
-        "発売日は四月十日で確定しました。",                 // 2
-        "価格はどうなりましたか？",                         // 3
+        "それでは定例会議を始めます。",                       // 1
+        "発売日は四月十日で確定しました。",                   // 2
+        "価格はどうなりましたか？",                           // 3
         "月額四百八十円で、年額は四千八百円にする予定です。", // 4
-        "広告の予算は全部で３００万円です。",               // 5
-        "発表会の会場は渋谷のホールを予約しました。",       // 6
-        "次回の会議は来週の水曜日です。",                   // 7
+        "広告の予算は全部で３００万円です。",                 // 5
+        "発表会の会場は渋谷のホールを予約しました。",         // 6
+        "次回の会議は来週の水曜日です。",                     // 7
     });
     return excerpt;
 }

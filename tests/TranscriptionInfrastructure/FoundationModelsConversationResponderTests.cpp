@@ -1,5 +1,5 @@
-#include "TranscriptionInfrastructure/FoundationModelsConversationResponder.h"
 #include "TranscriptionInfrastructure/ExtractiveAnswerer.h"
+#include "TranscriptionInfrastructure/FoundationModelsConversationResponder.h"
 #include "TranscriptionInfrastructure/LanguageModel.h"
 #include "TranscriptionInfrastructure/MecabTokenizer.h"
 
@@ -87,8 +87,9 @@ TEST_F(ResponderFixture, Responder_SessionGetsTheInstructionsPromptAndTheBareSch
     const auto schema = nlohmann::json::parse(request.schema);
     EXPECT_EQ(schema.at("required"), nlohmann::json::array({"answer", "sources"}));
     EXPECT_EQ(schema.at("properties").at("answer"),
-              (nlohmann::json{{"type", "string"},
-                              {"description", "会話の内容だけを根拠にした、簡潔な日本語の回答。会話に無いことは答えない。"}}));
+              (nlohmann::json{
+                  {"type", "string"},
+                  {"description", "会話の内容だけを根拠にした、簡潔な日本語の回答。会話に無いことは答えない。"}}));
     EXPECT_EQ(schema.at("properties").at("sources"),
               (nlohmann::json{{"type", "array"},
                               {"description", "回答の根拠にした発言の番号（会話に付した1始まりの番号）。無ければ空。"},
@@ -160,7 +161,8 @@ TEST_F(ResponderFixture, Responder_QuotesWhenTheModelCitesNothingOrCannotBeUsed)
         const auto before = m_model->requests.size();
         EXPECT_EQ(m_responder.answer("宣伝はどこで行いますか？", excerpt).sourceLineIDs,
                   std::vector<Uuid>{excerpt.lines()[3].id});
-        EXPECT_EQ(m_responder.answer("社長の名前は何ですか？", excerpt), (ConversationAnswer{"会話に出ていません。", {}}));
+        EXPECT_EQ(m_responder.answer("社長の名前は何ですか？", excerpt),
+                  (ConversationAnswer{"会話に出ていません。", {}}));
         EXPECT_EQ(m_model->requests.size(), before);
     }
 }
