@@ -7,6 +7,8 @@
 #include "TranscriptionInfrastructure/FileReader.h"
 #include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
 
+#include "support/HistoryJsonReference.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

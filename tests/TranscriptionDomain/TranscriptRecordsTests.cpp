@@ -2,14 +2,12 @@
 #include "TranscriptionDomain/AudioSourceID.h"
 #include "TranscriptionDomain/BlankText.h"
 #include "TranscriptionDomain/ConversationExcerpt.h"
-#include "TranscriptionDomain/TranscriptSession.h"
 #include "TranscriptionDomain/Utterance.h"
 #include "TranscriptionDomain/Uuid.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <nlohmann/json.hpp>
 #include <unordered_set>
 
 using namespace tc;
@@ -62,33 +60,6 @@ TEST(Utterance, FromSegmentGetsAFreshIdentity)
     EXPECT_EQ(a.text, "こんにちは");
     EXPECT_EQ(a.start, 1);
     EXPECT_EQ(a.end, 2);
-}
-
-TEST(TranscriptSessionJson, RoundTripsAndLeavesOutAbsentEnd)
-{
-    TranscriptSession session{
-        Uuid::random(), {{Uuid::random(), "会議を始めます", 786000000.123456789}}, 785999990.5, std::nullopt};
-    const nlohmann::ordered_json json = session;
-    EXPECT_FALSE(json.contains("endedAt"));
-    EXPECT_EQ(json.dump().rfind(R"({"id":")", 0), 0u);
-    EXPECT_EQ(json.parse(json.dump()).get<TranscriptSession>(), session);
-
-    session.endedAt = 786000100.25;
-    const nlohmann::ordered_json withEnd = session;
-    EXPECT_EQ(nlohmann::ordered_json::parse(withEnd.dump()).get<TranscriptSession>(), session);
-    EXPECT_FALSE(TranscriptSession{}.hasContent());
-}
-
-TEST(TranscriptSessionJson, RejectsMissingKeysAndMalformedIdentifiers)
-{
-    const auto line = nlohmann::json::parse(R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","text":"a"})");
-    EXPECT_THROW(line.get<FinalizedLine>(), nlohmann::json::exception);
-    const auto badId = nlohmann::json::parse(R"({"id":"nope","text":"a","time":1})");
-    EXPECT_THROW(badId.get<FinalizedLine>(), nlohmann::json::exception);
-    const auto lowerId = nlohmann::json::parse(R"({"id":"e621e1f8-c36c-495a-93fc-0c247a3e6e5f","text":"a","time":1})");
-    EXPECT_EQ(lowerId.get<FinalizedLine>().id.toString(), "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
-    const auto noLines = nlohmann::json::parse(R"({"id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","startedAt":1})");
-    EXPECT_THROW(noLines.get<TranscriptSession>(), nlohmann::json::exception);
 }
 
 TEST(BlankText, RecognisesUnicodeWhiteSpaceOnly)

@@ -1,6 +1,8 @@
 #include "TranscriptionInfrastructure/HistoryJsonCodec.h"
 #include "TranscriptionInfrastructure/Utf8Sanitizer.h"
 
+#include "support/HistoryJsonReference.h"
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>

@@ -1,5 +1,6 @@
 #include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
 
+#include "support/HistoryJsonReference.h"
 #include "support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>

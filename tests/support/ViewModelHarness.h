@@ -4,6 +4,7 @@
 #include "support/FakeCalendarProvider.h"
 #include "support/FakeConversationResponder.h"
 #include "support/FakePermissionManager.h"
+#include "support/HistoryJsonReference.h"
 #include "support/ScriptedTranscriber.h"
 
 #include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
