@@ -1,11 +1,9 @@
 #include "TranscriptionInfrastructure/EngineConfig.h"
 
+#include "TranscriptionInfrastructure/AppPaths.h"
 #include "TranscriptionInfrastructure/FileReader.h"
 
-#include <cstdlib>
 #include <nlohmann/json.hpp>
-#include <pwd.h>
-#include <unistd.h>
 
 namespace tc {
 
@@ -30,19 +28,6 @@ std::optional<FileConfig> decodeFileConfig(const std::string& bytes)
         *field = it->get<std::string>();
     }
     return config;
-}
-
-std::optional<std::filesystem::path> homeDirectory()
-{
-    if (const char* home = std::getenv("HOME"); home && *home) return std::filesystem::path(home);
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir &&
-        *found->pw_dir)
-        return std::filesystem::path(found->pw_dir);
-    return std::nullopt;
 }
 
 } // namespace
@@ -77,9 +62,7 @@ EngineConfig EngineConfig::resolve(const Overrides& overrides, const std::map<st
 std::optional<std::filesystem::path> EngineConfig::defaultConfigFileURL()
 {
     // Without a home directory there is no trustworthy place to read from.
-    const auto home = homeDirectory();
-    if (!home) return std::nullopt;
-    return *home / ".config" / "transcription-corvane" / "config.json";
+    return AppPaths::current().engineConfigFile();
 }
 
 std::optional<EngineConfig::TranscriberKind> EngineConfig::transcriberKindFromRawValue(const std::string& raw)

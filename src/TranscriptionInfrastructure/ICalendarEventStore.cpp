@@ -1,5 +1,7 @@
 #include "TranscriptionInfrastructure/ICalendarEventStore.h"
 
+#include "TranscriptionInfrastructure/AppPaths.h"
+
 #include <libical/ical.h>
 
 #include <sys/mman.h>
@@ -859,19 +861,12 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& file)
     return text.str();
 }
 
-std::filesystem::path xdgDataHome()
-{
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) return data;
-    if (const char* home = std::getenv("HOME"); home && *home) return std::filesystem::path(home) / ".local/share";
-    return ".local/share";
-}
-
 } // namespace
 
 ICalendarEventStore::Locations ICalendarEventStore::defaultLocations()
 {
-    const auto data = xdgDataHome();
-    return Locations{data / "transcription-corvane" / "calendars", data / "evolution" / "calendar"};
+    const auto paths = AppPaths::current();
+    return Locations{paths.calendarsDirectory(), paths.evolutionCalendarsDirectory()};
 }
 
 ICalendarEventStore::ICalendarEventStore(Locations locations, bool arithmeticRecurrences)

@@ -45,8 +45,7 @@ public:
         std::optional<std::filesystem::path> evolutionCalendarFolder;
     };
 
-    // $XDG_DATA_HOME/transcription-corvane/calendars and $XDG_DATA_HOME/evolution/calendar (XDG_DATA_HOME
-    // defaults to ~/.local/share).
+    // AppPaths' calendars folder and the desktop's evolution calendars.
     static Locations defaultLocations();
     // Files larger than this are skipped whole: a calendar is never that big, and parsing one would stall.
     static constexpr std::uintmax_t kMaxFileBytes = 32u * 1024u * 1024u;

@@ -1,5 +1,6 @@
 #include "TranscriptionInfrastructure/LlamaLanguageModel.h"
 
+#include "TranscriptionInfrastructure/AppPaths.h"
 #include "TranscriptionInfrastructure/GgufModelFile.h"
 
 #include "llama.h"
@@ -66,17 +67,10 @@ struct SamplerDeleter {
     void operator()(llama_sampler* sampler) const { llama_sampler_free(sampler); }
 };
 
-std::filesystem::path xdgDataHome()
-{
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) return data;
-    if (const char* home = std::getenv("HOME"); home && *home) return std::filesystem::path(home) / ".local/share";
-    return ".local/share";
-}
-
 // The catalogue's default language model: its file name and size.
 std::pair<std::string, std::optional<std::uintmax_t>> catalogueDefault()
 {
-    std::ifstream stream(std::filesystem::path(TC_DATA_DIR) / "models.json");
+    std::ifstream stream(AppPaths::current().catalogueFile());
     const auto catalogue = nlohmann::json::parse(stream, nullptr, false);
     if (catalogue.is_discarded() || !catalogue.is_object()) return {kFallbackModelFile, std::nullopt};
     const auto language = catalogue.value("language", nlohmann::json::object());
@@ -260,7 +254,7 @@ private:
 
 std::filesystem::path LlamaLanguageModel::modelsFolder()
 {
-    return xdgDataHome() / "transcription-corvane" / "models";
+    return AppPaths::current().modelsDirectory();
 }
 
 LlamaLanguageModel::Options LlamaLanguageModel::defaultOptions()

@@ -35,11 +35,11 @@ public:
     };
 
     // The model the user chose (TC_LANGUAGE_MODEL, then the "languageModel/path" setting), otherwise the
-    // catalogue's default in $XDG_DATA_HOME/transcription-corvane/models.
+    // catalogue's default in modelsFolder().
     static Options defaultOptions();
     // The same with this file instead.
     static Options optionsFor(const std::filesystem::path& modelFile);
-    // $XDG_DATA_HOME/transcription-corvane/models (XDG_DATA_HOME defaults to ~/.local/share).
+    // AppPaths::modelsDirectory() of this process.
     static std::filesystem::path modelsFolder();
 
     explicit LlamaLanguageModel(Options options);

@@ -1,5 +1,7 @@
 #include "TranscriptionInfrastructure/SpeechModelManager.h"
 
+#include "TranscriptionInfrastructure/AppPaths.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 
@@ -9,10 +11,6 @@
 #include <fstream>
 #include <sys/stat.h>
 #include <system_error>
-
-#ifndef TC_DATA_DIR
-#define TC_DATA_DIR "data"
-#endif
 
 namespace tc {
 
@@ -75,20 +73,12 @@ SpeechModelManager::SpeechModelManager(fs::path modelsDirectory, fs::path catalo
 
 fs::path SpeechModelManager::defaultModelsDirectory()
 {
-    fs::path base;
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) {
-        base = data;
-    } else if (const char* home = std::getenv("HOME"); home && *home) {
-        base = fs::path(home) / ".local" / "share";
-    } else {
-        base = fs::temp_directory_path();
-    }
-    return base / "transcription-corvane" / "models";
+    return AppPaths::current().modelsDirectory();
 }
 
 fs::path SpeechModelManager::defaultCatalogueFile()
 {
-    return fs::path(TC_DATA_DIR) / "models.json";
+    return AppPaths::current().catalogueFile();
 }
 
 std::string SpeechModelManager::defaultModelName()

@@ -35,9 +35,9 @@ public:
     SpeechModelManager();
     SpeechModelManager(std::filesystem::path modelsDirectory, std::filesystem::path catalogueFile);
 
-    // $XDG_DATA_HOME (or ~/.local/share) /transcription-corvane/models
+    // AppPaths::modelsDirectory() of this process.
     static std::filesystem::path defaultModelsDirectory();
-    // data/models.json of this build.
+    // AppPaths::catalogueFile() of this process.
     static std::filesystem::path defaultCatalogueFile();
     // The model used when none is named.
     static std::string defaultModelName();

@@ -1,5 +1,6 @@
 #include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
 
+#include "TranscriptionInfrastructure/AppPaths.h"
 #include "TranscriptionInfrastructure/AtomicFileWriter.h"
 #include "TranscriptionInfrastructure/FileReader.h"
 #include "TranscriptionInfrastructure/HistoryJsonCodec.h"
@@ -22,14 +23,6 @@
 namespace tc {
 
 namespace {
-
-std::optional<std::filesystem::path> dataHome()
-{
-    // Relative values are to be ignored, as for every XDG variable.
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') return std::filesystem::path(xdg);
-    if (const char* home = std::getenv("HOME"); home && *home) return std::filesystem::path(home) / ".local/share";
-    return std::nullopt;
-}
 
 std::string localTimeStamp()
 {
@@ -113,21 +106,13 @@ TranscriptHistoryStore::TranscriptHistoryStore(std::filesystem::path fileURL, st
 std::filesystem::path TranscriptHistoryStore::fileURLFor(const std::string& folderName,
                                                          const std::optional<std::filesystem::path>& baseDirectory)
 {
-    std::filesystem::path base;
-    if (baseDirectory) {
-        base = *baseDirectory;
-    } else if (const auto home = dataHome()) {
-        base = *home;
-    } else {
-        std::error_code ignored;
-        base = std::filesystem::temp_directory_path(ignored);
-    }
+    const auto base = baseDirectory ? *baseDirectory : AppPaths::current().dataHome();
     return base / folderName / "history.json";
 }
 
 std::filesystem::path TranscriptHistoryStore::defaultFileURL()
 {
-    return fileURLFor("transcription-corvane");
+    return AppPaths::current().historyFile();
 }
 
 std::vector<TranscriptSession> TranscriptHistoryStore::load()

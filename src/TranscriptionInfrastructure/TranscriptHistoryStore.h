@@ -40,11 +40,10 @@ public:
     explicit TranscriptHistoryStore(std::filesystem::path fileURL,
                                     std::int64_t maxLinesPerSession = kDefaultMaxLinesPerSession);
 
-    // <baseDirectory or ${XDG_DATA_HOME:-$HOME/.local/share}>/<folderName>/history.json; the temporary folder when
-    // there is no home.
+    // <baseDirectory, else AppPaths::dataHome()>/<folderName>/history.json.
     static std::filesystem::path fileURLFor(const std::string& folderName,
                                             const std::optional<std::filesystem::path>& baseDirectory = std::nullopt);
-    // fileURLFor("transcription-corvane").
+    // AppPaths::historyFile() of this process.
     static std::filesystem::path defaultFileURL();
 
     const std::filesystem::path& fileURL() const { return m_fileURL; }

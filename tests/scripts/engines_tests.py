@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
 """Checks the engines installed by scripts/build-engines: both load, with the installed models, in one process."""
 
-import os
 import subprocess
 import unittest
 from pathlib import Path
@@ -9,20 +8,21 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[2]
 
 
+def app_paths():
+    # The folders as scripts/common.sh and the built program work them out.
+    script = f'source "{ROOT}/scripts/common.sh" && tc_app_paths && env'
+    result = subprocess.run(["bash", "-c", script], capture_output=True, text=True, check=True)
+    return dict(line.split("=", 1) for line in result.stdout.splitlines() if line.startswith("TC_"))
+
+
 def engines_root():
-    # Same rule as scripts/build-engines and cmake/Engines.cmake.
     lock = (ROOT / "scripts" / "engines.lock").read_text(encoding="utf-8")
     engines_id = next(line.split("=", 1)[1] for line in lock.splitlines() if line.startswith("ENGINES_ID="))
-    if os.environ.get("TC_CACHE_DIR"):
-        cache = Path(os.environ["TC_CACHE_DIR"])
-    else:
-        cache = Path(os.environ.get("XDG_CACHE_HOME") or Path.home() / ".cache") / "transcription-corvane"
-    return cache / "engines" / engines_id
+    return Path(app_paths()["TC_CACHE_DIR"]) / "engines" / engines_id
 
 
 def models_dir():
-    data = Path(os.environ.get("XDG_DATA_HOME") or Path.home() / ".local" / "share")
-    return data / "transcription-corvane" / "models"
+    return Path(app_paths()["TC_MODELS_DIR"])
 
 
 def exported(library):
