@@ -2,9 +2,7 @@
 
 #include "TranscriptionApplication/RunTranscriptionSession.h"
 #include "TranscriptionCorvane/ConsoleTranscriptSink.h"
-#include "TranscriptionInfrastructure/FileAudioSource.h"
-#include "TranscriptionInfrastructure/SpeechAnalyzerTranscriber.h"
-#include "TranscriptionInfrastructure/SpeechModelManager.h"
+#include "TranscriptionInfrastructure/CompositionRoot.h"
 
 #include <unistd.h>
 
@@ -15,9 +13,6 @@ namespace tc {
 namespace {
 
 constexpr const char* kUsage = "使い方: transcription-corvane --transcribe 音声ファイル [--model モデル名]";
-constexpr const char* kLocale = "ja-JP";
-// The frame length the window's file source uses too: 0.1 s at 16 kHz.
-constexpr std::int64_t kFrameSize = 1600;
 
 std::optional<std::string> valueOf(const std::vector<std::string>& arguments, std::size_t& i, const std::string& flag)
 {
@@ -64,11 +59,9 @@ std::optional<int> HeadlessTranscription::runIfRequested(int argc, char** argv)
 
 int HeadlessTranscription::run(const Options& options, std::ostream& out, std::ostream& err, bool interactive)
 {
-    const std::string model = options.model.empty() ? SpeechModelManager::defaultModelName() : options.model;
+    const CompositionRoot root(EngineConfig{EngineConfig::TranscriberKind::speechAnalyzer, "ja-JP"}, options.model);
     auto sink = std::make_shared<ConsoleTranscriptSink>(out, err, interactive);
-    auto source = std::make_shared<FileAudioSource>(options.file, kFrameSize);
-    auto transcriber = std::make_shared<SpeechAnalyzerTranscriber>(kLocale, model);
-    RunTranscriptionSession session(source, transcriber, sink);
+    RunTranscriptionSession session(root.makeFileAudioSource(options.file), root.makeTranscriber(), sink);
     try {
         session.run();
     } catch (...) {

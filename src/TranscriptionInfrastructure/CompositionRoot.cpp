@@ -7,7 +7,9 @@
 #include "TranscriptionInfrastructure/MicrophoneAudioSource.h"
 #include "TranscriptionInfrastructure/MixedAudioSource.h"
 #include "TranscriptionInfrastructure/SpeechAnalyzerTranscriber.h"
+#include "TranscriptionInfrastructure/SpeechModelManager.h"
 #include "TranscriptionInfrastructure/SystemAudioSource.h"
+#include "TranscriptionInfrastructure/WhisperSpeechRecognitionEngine.h"
 
 // Builds made without llama.cpp (while the engines are being built) get a stand-in that says so.
 #if __has_include(<llama.h>)
@@ -56,7 +58,21 @@ std::shared_ptr<LanguageModel> languageModelIn(const std::filesystem::path&)
 } // namespace
 
 CompositionRoot::CompositionRoot(EngineConfig config, std::shared_ptr<LanguageModel> languageModel)
-    : m_config(std::move(config)), m_languageModel(languageModel ? std::move(languageModel) : defaultLanguageModel())
+    : CompositionRoot(std::move(config), std::string{})
+{
+    if (languageModel) m_languageModel = std::move(languageModel);
+}
+
+CompositionRoot::CompositionRoot(EngineConfig config, const std::string& speechModelName)
+    : CompositionRoot(std::move(config), std::make_shared<WhisperSpeechRecognitionEngine>(
+                                             speechModelName.empty() ? SpeechModelManager::defaultModelName()
+                                                                     : speechModelName))
+{}
+
+CompositionRoot::CompositionRoot(EngineConfig config, std::shared_ptr<SpeechRecognitionEngine> speechEngine,
+                                 std::shared_ptr<LanguageModel> languageModel)
+    : m_config(std::move(config)), m_languageModel(languageModel ? std::move(languageModel) : defaultLanguageModel()),
+      m_speechEngine(std::move(speechEngine))
 {}
 
 std::shared_ptr<LanguageModel> CompositionRoot::makeLanguageModel(const std::filesystem::path& file)
@@ -66,7 +82,7 @@ std::shared_ptr<LanguageModel> CompositionRoot::makeLanguageModel(const std::fil
 
 std::shared_ptr<Transcriber> CompositionRoot::makeTranscriber() const
 {
-    return std::make_shared<SpeechAnalyzerTranscriber>(m_config.locale);
+    return std::make_shared<SpeechAnalyzerTranscriber>(m_config.locale, m_speechEngine);
 }
 
 std::shared_ptr<AudioSource> CompositionRoot::makeLiveAudioSource(bool microphone, bool systemAudio,

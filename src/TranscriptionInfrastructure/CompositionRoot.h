@@ -15,21 +15,30 @@
 namespace tc {
 
 class LanguageModel;
+class SpeechRecognitionEngine;
 
 // The one place that knows which adapter stands behind which port. Every call builds a new adapter, except
-// the language model: one per root (and its copies), built at construction and loaded on the first question.
+// the engines: one speech engine and one language model per root (and its copies), built at construction and
+// each loading its model on first use, so restarts, pauses and source changes reuse the loaded speech model.
 class CompositionRoot {
 public:
     // Called from any thread.
     using DegradedCallback = std::function<void(const std::string& notice)>;
     using LevelCallback = std::function<void(AudioSourceID source, float level)>;
 
-    // A null language model means the one the user chose, or the installed default.
+    // A null language model means the one the user chose, or the installed default; the speech engine is
+    // whisper.cpp with the default installed model.
     explicit CompositionRoot(EngineConfig config = {}, std::shared_ptr<LanguageModel> languageModel = {});
+    // Over whisper.cpp with the named installed speech model, the default one when empty.
+    CompositionRoot(EngineConfig config, const std::string& speechModelName);
+    // Over the given speech engine.
+    CompositionRoot(EngineConfig config, std::shared_ptr<SpeechRecognitionEngine> speechEngine,
+                    std::shared_ptr<LanguageModel> languageModel = {});
 
     const EngineConfig& config() const { return m_config; }
+    const std::shared_ptr<SpeechRecognitionEngine>& speechEngine() const { return m_speechEngine; }
 
-    // A whisper.cpp-backed transcriber for config().locale.
+    // A transcriber for config().locale over the root's speech engine.
     std::shared_ptr<Transcriber> makeTranscriber() const;
     // The mixed live source: microphone first, then system audio, as enabled.
     std::shared_ptr<AudioSource> makeLiveAudioSource(bool microphone, bool systemAudio, DegradedCallback onDegraded,
@@ -46,6 +55,7 @@ public:
 private:
     EngineConfig m_config;
     std::shared_ptr<LanguageModel> m_languageModel;
+    std::shared_ptr<SpeechRecognitionEngine> m_speechEngine;
 };
 
 } // namespace tc
