@@ -21,13 +21,13 @@ endif()
 set(TC_ENGINES_DIR "" CACHE PATH
     "Installed engines; empty means the pinned build in the user cache")
 
-# Same rule as scripts/build-engines.
+# The cache rule of scripts/common.sh, which exports TC_CACHE_DIR: relative values count as unset.
 if(NOT TC_ENGINES_DIR STREQUAL "")
   set(TC_ENGINES_ROOT "${TC_ENGINES_DIR}")
 else()
-  if(NOT "$ENV{TC_CACHE_DIR}" STREQUAL "")
+  if(IS_ABSOLUTE "$ENV{TC_CACHE_DIR}")
     set(_tc_cache "$ENV{TC_CACHE_DIR}")
-  elseif(NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")
+  elseif(IS_ABSOLUTE "$ENV{XDG_CACHE_HOME}")
     set(_tc_cache "$ENV{XDG_CACHE_HOME}/transcription-corvane")
   else()
     set(_tc_cache "$ENV{HOME}/.cache/transcription-corvane")
