@@ -1,7 +1,8 @@
 #include "TranscriptionCorvane/SingleInstance.h"
 
+#include "TranscriptionInfrastructure/AppPaths.h"
+
 #include <QCryptographicHash>
-#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
@@ -26,8 +27,7 @@ QString serverNameFor(const std::filesystem::path& dataFolder)
     if (canonical.empty()) canonical = dataFolder;
     const QByteArray digest =
         QCryptographicHash::hash(QByteArray::fromStdString(canonical.string()), QCryptographicHash::Sha1).toHex();
-    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::tempPath();
+    const QString folder = QString::fromStdString(AppPaths::current().runtimeDirectory().string());
     return folder + QStringLiteral("/transcription-corvane-%1-%2.socket")
                         .arg(::getuid())
                         .arg(QString::fromLatin1(digest.left(16)));

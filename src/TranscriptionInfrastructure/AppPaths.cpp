@@ -132,6 +132,14 @@ fs::path AppPaths::evolutionCalendarsDirectory() const
     return dataHome() / "evolution" / "calendar";
 }
 
+fs::path AppPaths::runtimeDirectory() const
+{
+    std::error_code error;
+    if (auto runtime = absoluteVariable("XDG_RUNTIME_DIR"); runtime && fs::is_directory(*runtime, error))
+        return *runtime;
+    return temporaryFolder();
+}
+
 std::optional<fs::path> AppPaths::engineConfigFile() const
 {
     const auto user = home();

@@ -46,6 +46,8 @@ public:
     std::filesystem::path calendarsDirectory() const;
     // <dataHome>/evolution/calendar: the desktop's own calendars.
     std::filesystem::path evolutionCalendarsDirectory() const;
+    // An absolute $XDG_RUNTIME_DIR that exists, else the temporary folder: sockets of this login.
+    std::filesystem::path runtimeDirectory() const;
     // <home>/.config/transcription-corvane/config.json; nothing without a home.
     std::optional<std::filesystem::path> engineConfigFile() const;
 

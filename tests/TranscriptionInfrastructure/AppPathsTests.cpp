@@ -54,6 +54,11 @@ TEST(AppPaths, FollowsTheXdgRulesAndIgnoresRelativeValues)
     EXPECT_EQ(relative.dataHome(), "/home/u/.local/share");
     EXPECT_EQ(relative.cacheDirectory(), "/home/u/.cache/transcription-corvane");
     EXPECT_EQ(relative.configHome(), "/home/u/.config");
+
+    test::TemporaryDirectory runtime;
+    EXPECT_EQ(AppPaths({{"XDG_RUNTIME_DIR", runtime.path().string()}}, {}).runtimeDirectory(), runtime.path());
+    EXPECT_NE(AppPaths({{"XDG_RUNTIME_DIR", "run"}}, {}).runtimeDirectory(), "run");
+    EXPECT_NE(AppPaths({{"XDG_RUNTIME_DIR", "/no/such/folder"}}, {}).runtimeDirectory(), "/no/such/folder");
 }
 
 TEST(AppPaths, WithoutAUsableHomeFallsBackToTheUserDatabase)
