@@ -108,9 +108,8 @@ std::optional<Resume> resumeOnce(const tc::CompositionRoot& root, TimedEngine& e
     auto events = std::make_shared<FirstEvents>();
     engine.observe(events);
     const auto asked = Clock::now();
-    auto source = root.makeLiveAudioSource(true, false, {}, [events](tc::AudioSourceID, float) {
-        events->frameCaptured();
-    });
+    auto source =
+        root.makeLiveAudioSource(true, false, {}, [events](tc::AudioSourceID, float) { events->frameCaptured(); });
     tc::RunTranscriptionSession session(source, root.makeTranscriber(), std::make_shared<NullSink>());
     std::jthread running([&](std::stop_token stop) {
         try {
@@ -137,10 +136,11 @@ nlohmann::json summary(const std::vector<Resume>& resumes)
         frames.push_back(resume.frameMs);
         recognizers.push_back(resume.recognizerMs);
     }
-    return {{"runs", resumes.size()},
-            {"first_frame_ms", {{"p50", tc::bench::percentile(frames, 0.5)}, {"max", tc::bench::percentile(frames, 1)}}},
-            {"recognizer_ready_ms",
-             {{"p50", tc::bench::percentile(recognizers, 0.5)}, {"max", tc::bench::percentile(recognizers, 1)}}}};
+    return {
+        {"runs", resumes.size()},
+        {"first_frame_ms", {{"p50", tc::bench::percentile(frames, 0.5)}, {"max", tc::bench::percentile(frames, 1)}}},
+        {"recognizer_ready_ms",
+         {{"p50", tc::bench::percentile(recognizers, 0.5)}, {"max", tc::bench::percentile(recognizers, 1)}}}};
 }
 
 } // namespace
@@ -156,7 +156,8 @@ int main()
     // Silence into the microphone at the pace of a sound card, for the whole benchmark.
     std::jthread feeder([&server](std::stop_token stop) {
         const std::vector<float> block(1024, 0.0f);
-        for (auto next = Clock::now(); !stop.stop_requested(); next += std::chrono::microseconds(1024 * 1000000 / 48000)) {
+        for (auto next = Clock::now(); !stop.stop_requested();
+             next += std::chrono::microseconds(1024 * 1000000 / 48000)) {
             std::this_thread::sleep_until(next);
             server.writeToSource("mic", block);
         }

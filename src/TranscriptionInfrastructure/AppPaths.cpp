@@ -151,12 +151,13 @@ fs::path AppPaths::catalogueFile() const
 {
     std::vector<fs::path> candidates;
     if (!m_executable.empty())
-        candidates.push_back((m_executable.parent_path() / ".." / "share" / kAppFolder / kCatalogueName).lexically_normal());
+        candidates.push_back(
+            (m_executable.parent_path() / ".." / "share" / kAppFolder / kCatalogueName).lexically_normal());
     candidates.push_back(fs::path(TC_INSTALL_DATA_DIR) / kAppFolder / kCatalogueName);
     // XDG_DATA_DIRS, or its documented default; relative entries are skipped like any relative XDG value.
     const auto dirs = m_environment.find("XDG_DATA_DIRS");
     std::istringstream list(dirs != m_environment.end() && !dirs->second.empty() ? dirs->second
-                                                                               : "/usr/local/share:/usr/share");
+                                                                                 : "/usr/local/share:/usr/share");
     for (std::string entry; std::getline(list, entry, ':');) {
         if (fs::path(entry).is_absolute()) candidates.push_back(fs::path(entry) / kAppFolder / kCatalogueName);
     }

@@ -64,9 +64,9 @@ CompositionRoot::CompositionRoot(EngineConfig config, std::shared_ptr<LanguageMo
 }
 
 CompositionRoot::CompositionRoot(EngineConfig config, const std::string& speechModelName)
-    : CompositionRoot(std::move(config), std::make_shared<WhisperSpeechRecognitionEngine>(
-                                             speechModelName.empty() ? SpeechModelManager::defaultModelName()
-                                                                     : speechModelName))
+    : CompositionRoot(std::move(config),
+                      std::make_shared<WhisperSpeechRecognitionEngine>(
+                          speechModelName.empty() ? SpeechModelManager::defaultModelName() : speechModelName))
 {}
 
 CompositionRoot::CompositionRoot(EngineConfig config, std::shared_ptr<SpeechRecognitionEngine> speechEngine,
