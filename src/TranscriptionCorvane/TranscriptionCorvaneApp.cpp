@@ -122,7 +122,7 @@ int TranscriptionCorvaneApp::main(int argc, char** argv)
     QApplication::setOrganizationName(QStringLiteral("transcription-corvane"));
     QApplication::setApplicationName(QStringLiteral("transcription-corvane"));
     QApplication::setApplicationVersion(QStringLiteral(TC_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("transcription-corvane"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.corvane.TranscriptionCorvane"));
     // A second window over the same history would write it too; the running one comes to the front instead.
     SingleInstance instance(TranscriptHistoryStore::defaultFileURL().parent_path());
     if (instance.outcome() != SingleInstance::Outcome::primary) {
