@@ -61,11 +61,6 @@ else()
         INTERFACE_INCLUDE_DIRECTORIES "${TC_ENGINES_ROOT}/include/${_tc_engine}")
     endif()
   endforeach()
-  # The engines live outside the build tree: keep their folder in installed
-  # binaries' RPATH too (build-tree binaries get it from CMake already).
-  if(NOT DEFINED CMAKE_INSTALL_RPATH_USE_LINK_PATH)
-    set(CMAKE_INSTALL_RPATH_USE_LINK_PATH ON)
-  endif()
   set(TC_ENGINES_CHECK "${TC_ENGINES_ROOT}/bin/tc-engines-check")
   message(STATUS "Engines ${TC_ENGINES_ID}: ${TC_ENGINES_ROOT}")
 endif()

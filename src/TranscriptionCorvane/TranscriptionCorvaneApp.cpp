@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QIcon>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <csignal>
@@ -123,6 +124,8 @@ int TranscriptionCorvaneApp::main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("transcription-corvane"));
     QApplication::setApplicationVersion(QStringLiteral(TC_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("io.github.corvane.TranscriptionCorvane"));
+    // The installed icon theme has it; run from the build tree the window keeps the platform's default.
+    QApplication::setWindowIcon(QIcon::fromTheme(QApplication::desktopFileName()));
     // A second window over the same history would write it too; the running one comes to the front instead.
     SingleInstance instance(TranscriptHistoryStore::defaultFileURL().parent_path());
     if (instance.outcome() != SingleInstance::Outcome::primary) {
