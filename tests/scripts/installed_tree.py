@@ -110,6 +110,14 @@ class InstalledTreeTests(unittest.TestCase):
             for engine in ("libtc_whisper.so", "libtc_llama.so"):
                 self.assertEqual(resolved.get(engine), self.prefix / ENGINE_DIR / engine, linked)
 
+        with self.subTest("no path back to the source tree, the build tree or the engine cache"):
+            stripped = self.dir / "stripped"
+            subprocess.run(["objcopy", "--strip-debug", str(program), str(stripped)], check=True)
+            contents = stripped.read_bytes()
+            for origin in (ROOT, BUILD_DIR, Path(os.environ.get("TC_CACHE_DIR") or Path.home() / ".cache" / "transcription-corvane")):
+                self.assertNotIn(str(origin).encode(), contents)
+            stripped.unlink()
+
         # The prefix moved elsewhere and the sample copied out: nothing may lead back to the trees it came from.
         moved = self.dir / "moved"
         elsewhere = self.dir / "elsewhere"
