@@ -114,7 +114,8 @@ class InstalledTreeTests(unittest.TestCase):
             stripped = self.dir / "stripped"
             subprocess.run(["objcopy", "--strip-debug", str(program), str(stripped)], check=True)
             contents = stripped.read_bytes()
-            for origin in (ROOT, BUILD_DIR, Path(os.environ.get("TC_CACHE_DIR") or Path.home() / ".cache" / "transcription-corvane")):
+            cache = Path(os.environ.get("TC_CACHE_DIR") or Path.home() / ".cache" / "transcription-corvane")
+            for origin in (ROOT, BUILD_DIR, cache):
                 self.assertNotIn(str(origin).encode(), contents)
             stripped.unlink()
 
