@@ -99,6 +99,10 @@ class InstalledTreeTests(unittest.TestCase):
                                     text=True)
             self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
             self.assertIn('xml:lang="ja"', metainfo.read_text(encoding="utf-8"))
+            # The tree as a whole: the entry the metainfo launches is there.
+            result = subprocess.run(["appstreamcli", "validate-tree", "--no-net", str(self.prefix)],
+                                    capture_output=True, text=True)
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
 
         with self.subTest("engines found through the prefix only"):
             dynamic = subprocess.run(["readelf", "-d", str(program)], capture_output=True, text=True).stdout
