@@ -5,7 +5,8 @@
 // over the non-speech recording, the lines made up per five minutes.
 //
 //   RecognitionBench [--voices mei,jf_alpha] [--conditions clean,pink10] [--sentences N] [--nonspeech SECONDS]
-//                    [--model base] [--label NAME] [--prompt CHARS] [--end-pause SECONDS]
+//                    [--model base] [--label NAME] [--prompt CHARS] [--end-pause SECONDS] [--beam N]
+//                    [--fallback TEMPERATURE_STEP]
 //
 // Each run adds its rows under its label to bench/results/recognition.json (rows of the same label, voice and
 // condition are replaced) and rewrites bench/results/recognition.md from all rows, so levers measured in
@@ -430,6 +431,8 @@ int main(int argc, char** argv)
         else if (key == "--label") options.label = value;
         else if (key == "--prompt") options.settings.promptCharacters = std::stoul(value);
         else if (key == "--end-pause") options.settings.segmentation.endPauseSeconds = std::stod(value);
+        else if (key == "--beam") options.settings.decoding.finalBeamSize = std::stoi(value);
+        else if (key == "--fallback") options.settings.decoding.finalTemperatureIncrement = std::stof(value);
         else {
             std::cerr << "unknown option " << key << '\n';
             return 2;

@@ -17,6 +17,15 @@ struct DecodedUtterance {
     double averageLogProbability = 0;
 };
 
+// How the engine searches for the text of a final; interim text is always decoded greedily, once.
+struct DecodingPolicy {
+    // Hypotheses kept side by side; 1 decodes greedily.
+    int finalBeamSize = 1;
+    // Temperature added for each new try when a final's text looks unreliable (repetitive or improbable); 0 never
+    // tries again.
+    float finalTemperatureIncrement = 0.2F;
+};
+
 // Decodes whole utterances of 16 kHz mono audio. Used by one thread at a time.
 class UtteranceDecoder {
 public:

@@ -33,8 +33,8 @@ struct StateDeleter {
 class WhisperUtteranceDecoder final : public UtteranceDecoder {
 public:
     WhisperUtteranceDecoder(std::shared_ptr<WhisperContext> context, std::unique_ptr<whisper_state, StateDeleter> state,
-                            std::string language)
-        : m_context(std::move(context)), m_state(std::move(state)), m_language(std::move(language))
+                            std::string language, DecodingPolicy policy)
+        : m_context(std::move(context)), m_state(std::move(state)), m_language(std::move(language)), m_policy(policy)
     {}
 
     std::optional<DecodedUtterance> decode(std::span<const float> samples, const std::string& prompt, Pass pass,
@@ -47,7 +47,10 @@ public:
         if (audio.size() < minimum) audio.resize(minimum, 0.0F);
         const double seconds = static_cast<double>(audio.size()) / WHISPER_SAMPLE_RATE;
 
-        whisper_full_params params = whisper_full_default_params(WHISPER_SAMPLING_GREEDY);
+        const bool beam = pass == Pass::final && m_policy.finalBeamSize > 1;
+        whisper_full_params params =
+            whisper_full_default_params(beam ? WHISPER_SAMPLING_BEAM_SEARCH : WHISPER_SAMPLING_GREEDY);
+        if (beam) params.beam_search.beam_size = m_policy.finalBeamSize;
         params.n_threads = m_context->threads();
         params.language = m_language.c_str();
         params.translate = false;
@@ -64,7 +67,7 @@ public:
         params.suppress_nst = true;
         params.temperature = 0.0F;
         // Interim text is thrown away within a second: no fallback passes for it.
-        params.temperature_inc = pass == Pass::final ? 0.2F : 0.0F;
+        params.temperature_inc = pass == Pass::final ? m_policy.finalTemperatureIncrement : 0.0F;
         params.initial_prompt = prompt.empty() ? nullptr : prompt.c_str();
         // Cost follows the utterance, not the 30 s window: encode only the frames that hold audio, with a margin
         // of 64 frames (1.28 s) because a context cut at the very end of speech loses the last syllables.
@@ -114,6 +117,7 @@ private:
     std::shared_ptr<WhisperContext> m_context;
     std::unique_ptr<whisper_state, StateDeleter> m_state;
     std::string m_language;
+    DecodingPolicy m_policy;
 };
 
 } // namespace
@@ -151,12 +155,13 @@ int WhisperContext::defaultThreads()
     return policy && std::string_view(policy) == "passive" ? 2 : 1;
 }
 
-std::unique_ptr<UtteranceDecoder> WhisperContext::makeDecoder(const std::string& language)
+std::unique_ptr<UtteranceDecoder> WhisperContext::makeDecoder(const std::string& language, DecodingPolicy policy)
 {
     whisper_state* state = whisper_init_state(m_context.get());
     if (!state) throw TranscriberError::recognitionFailed("whisper_init_state");
     return std::make_unique<WhisperUtteranceDecoder>(shared_from_this(),
-                                                     std::unique_ptr<whisper_state, StateDeleter>(state), language);
+                                                     std::unique_ptr<whisper_state, StateDeleter>(state), language,
+                                                     policy);
 }
 
 std::vector<std::string> WhisperContext::languages()

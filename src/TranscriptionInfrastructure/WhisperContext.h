@@ -23,7 +23,7 @@ public:
     static int defaultThreads();
 
     // A decoder with its own state for the language ("ja"); throws TranscriberError when no state can be made.
-    std::unique_ptr<UtteranceDecoder> makeDecoder(const std::string& language);
+    std::unique_ptr<UtteranceDecoder> makeDecoder(const std::string& language, DecodingPolicy policy = {});
     // The engine's language codes ("en", "ja", ...), in its own order.
     static std::vector<std::string> languages();
     // The model's name as the engine reads it ("base", "small", ...).

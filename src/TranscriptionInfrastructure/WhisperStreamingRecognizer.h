@@ -41,6 +41,8 @@ public:
         float certainNoSpeech = 0.85F;
         // How much of the previous final text goes to the decoder as context.
         std::size_t promptCharacters = 100;
+        // Handed to the decoder when the engine makes it.
+        DecodingPolicy decoding;
     };
 
     explicit WhisperStreamingRecognizer(std::shared_ptr<UtteranceDecoder> decoder);
