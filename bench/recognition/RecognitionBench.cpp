@@ -6,7 +6,7 @@
 //
 //   RecognitionBench [--voices mei,jf_alpha] [--conditions clean,pink10] [--sentences N] [--nonspeech SECONDS]
 //                    [--model base] [--label NAME] [--prompt CHARS] [--end-pause SECONDS] [--beam N]
-//                    [--fallback TEMPERATURE_STEP]
+//                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY]
 //
 // Each run adds its rows under its label to bench/results/recognition.json (rows of the same label, voice and
 // condition are replaced) and rewrites bench/results/recognition.md from all rows, so levers measured in
@@ -433,6 +433,7 @@ int main(int argc, char** argv)
         else if (key == "--end-pause") options.settings.segmentation.endPauseSeconds = std::stod(value);
         else if (key == "--beam") options.settings.decoding.finalBeamSize = std::stoi(value);
         else if (key == "--fallback") options.settings.decoding.finalTemperatureIncrement = std::stof(value);
+        else if (key == "--latin") options.settings.decoding.unsureLatinProbability = std::stod(value);
         else {
             std::cerr << "unknown option " << key << '\n';
             return 2;

@@ -188,6 +188,56 @@ double characterErrorRate(std::string_view reference, std::string_view hypothesi
 
 namespace {
 
+bool isJapanese(char32_t c)
+{
+    return (c >= 0x3040 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF);
+}
+
+// A piece that is Latin letters only, apart from spaces and apostrophes, with at least one letter.
+bool isLatinPiece(std::string_view text)
+{
+    bool letter = false;
+    for (char c : text) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+            letter = true;
+            continue;
+        }
+        if (c != ' ' && c != '\'') return false;
+    }
+    return letter;
+}
+
+} // namespace
+
+std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double threshold)
+{
+    std::string joined;
+    for (const auto& piece : pieces)
+        joined += piece.text;
+    const std::u32string points = toCodePoints(joined);
+    if (std::none_of(points.begin(), points.end(), isJapanese)) return joined;
+    std::string out;
+    for (std::size_t i = 0; i < pieces.size();) {
+        if (!isLatinPiece(pieces[i].text)) {
+            out += pieces[i++].text;
+            continue;
+        }
+        std::size_t end = i;
+        double sum = 0;
+        std::string run;
+        while (end < pieces.size() && isLatinPiece(pieces[end].text)) {
+            sum += pieces[end].probability;
+            run += pieces[end].text;
+            ++end;
+        }
+        if (sum / static_cast<double>(end - i) >= threshold) out += run;
+        i = end;
+    }
+    return out;
+}
+
+namespace {
+
 // How many consecutive copies of text[start, start + length) begin at start.
 std::size_t copiesAt(const std::u32string& text, std::size_t start, std::size_t length)
 {

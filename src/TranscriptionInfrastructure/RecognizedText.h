@@ -23,6 +23,16 @@ bool isNonSpeechPhrase(std::string_view text);
 // 8+ characters repeated twice or more, or of 4+ characters three times or more, keeps one copy, and a
 // cut-off copy at the very end is dropped. Shorter repeats ("はいはい", "ははは") are left as spoken.
 std::string withoutRepetitionLoops(std::string_view text);
+// A piece of decoder output as it came: its bytes and the probability the decoder gave it.
+struct TokenPiece {
+    std::string text;
+    double probability = 1;
+};
+// The pieces joined, without the Latin-script words the decoder was unsure of inside Japanese text: a run of
+// pieces made of Latin letters (with spaces and apostrophes) whose mean probability is under the threshold is
+// left out when the rest holds kana or kanji. Whisper fills sounds it cannot place with English words
+// ("結果です ruler"); a term it heard clearly ("API") keeps a high probability and stays.
+std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double threshold);
 // Character error rate of the hypothesis against the reference after normalisation: edit distance over the
 // reference's length; with an empty reference, 0 for an empty hypothesis and 1 otherwise.
 double characterErrorRate(std::string_view reference, std::string_view hypothesis);

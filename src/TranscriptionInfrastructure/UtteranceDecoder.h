@@ -24,6 +24,9 @@ struct DecodingPolicy {
     // Temperature added for each new try when a final's text looks unreliable (repetitive or improbable); 0 never
     // tries again.
     float finalTemperatureIncrement = 0.2F;
+    // Latin-script words inside Japanese text whose tokens' mean probability is under this are dropped (see
+    // RecognizedText::withoutUnsureLatin); 0 keeps every word.
+    double unsureLatinProbability = 0;
 };
 
 // Decodes whole utterances of 16 kHz mono audio. Used by one thread at a time.

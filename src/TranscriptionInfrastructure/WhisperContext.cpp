@@ -89,7 +89,7 @@ public:
         if (status != 0) throw TranscriberError::recognitionFailed("whisper_full " + std::to_string(status));
 
         DecodedUtterance result;
-        std::string bytes;
+        std::vector<RecognizedText::TokenPiece> pieces;
         double logSum = 0;
         int tokens = 0;
         const whisper_token endOfText = whisper_token_eot(ctx);
@@ -102,12 +102,13 @@ public:
                 const whisper_token_data data = whisper_full_get_token_data_from_state(m_state.get(), s, t);
                 // Special tokens (end of text, timestamps, language tags) sit above the text vocabulary.
                 if (data.id >= endOfText) continue;
-                bytes += whisper_full_get_token_text_from_state(ctx, m_state.get(), s, t);
+                pieces.push_back({whisper_full_get_token_text_from_state(ctx, m_state.get(), s, t), data.p});
                 logSum += data.plog;
                 ++tokens;
             }
         }
         // Token pieces may end inside a multi-byte character; the assembled text never does.
+        const std::string bytes = RecognizedText::withoutUnsureLatin(pieces, m_policy.unsureLatinProbability);
         result.text = RecognizedText::withoutRepetitionLoops(RecognizedText::completeUtf8(bytes));
         result.averageLogProbability = tokens > 0 ? logSum / tokens : 0.0;
         return result;

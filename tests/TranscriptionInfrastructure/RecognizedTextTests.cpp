@@ -85,3 +85,19 @@ TEST(RecognizedText, RepetitionLoopsKeepOneCopy)
     EXPECT_EQ(withoutRepetitionLoops("どうもどうも"), "どうもどうも");
     EXPECT_EQ(withoutRepetitionLoops(""), "");
 }
+
+TEST(RecognizedText, UnsureLatinWordsInsideJapaneseAreDropped)
+{
+    using tc::RecognizedText::TokenPiece;
+    using tc::RecognizedText::withoutUnsureLatin;
+    const std::vector<TokenPiece> invented{{"テスト", 0.9}, {"の結果", 0.8}, {"です", 0.9}, {" r", 0.1}, {"uler", 0.3}};
+    EXPECT_EQ(withoutUnsureLatin(invented, 0.5), "テストの結果です");
+    EXPECT_EQ(withoutUnsureLatin(invented, 0), "テストの結果です ruler") << "switched off, nothing is dropped";
+    const std::vector<TokenPiece> heard{{"API", 0.8}, {"の仕様を", 0.9}, {"確認", 0.9}};
+    EXPECT_EQ(withoutUnsureLatin(heard, 0.5), "APIの仕様を確認") << "a term heard clearly stays";
+    const std::vector<TokenPiece> english{{" thank", 0.2}, {" you", 0.3}};
+    EXPECT_EQ(withoutUnsureLatin(english, 0.5), " thank you") << "English without Japanese around it stays";
+    // A kanji split across two pieces still counts as Japanese.
+    const std::vector<TokenPiece> split{{"\xE6\x97", 0.9}, {"\xA5", 0.9}, {" I", 0.2}};
+    EXPECT_EQ(withoutUnsureLatin(split, 0.5), "日");
+}
