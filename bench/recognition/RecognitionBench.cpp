@@ -440,7 +440,7 @@ int main(int argc, char** argv)
         }
     }
     const fs::path set = evalSetDir();
-    if (set.empty() || !fs::exists(set / "nonspeech.wav")) {
+    if (set.empty() || !fs::exists(set / "sessions")) {
         std::cerr << "the evaluation set is not rendered yet: run scripts/make-eval-set\n";
         return 1;
     }
