@@ -254,6 +254,18 @@ std::string withoutRepetitionLoops(std::string_view text)
 {
     std::u32string points = toCodePoints(text);
     bool changed = false;
+    // The decoder starts each copy as a new segment, after a space: "…ますか。 …ますか。". A space after Japanese
+    // punctuation carries nothing, and without it the copies are alike.
+    for (std::size_t i = 1; i < points.size();) {
+        const char32_t before = points[i - 1];
+        if ((points[i] == U' ' || points[i] == U'\u3000') &&
+            (before == U'。' || before == U'、' || before == U'？' || before == U'！')) {
+            points.erase(i, 1);
+            changed = true;
+        } else {
+            ++i;
+        }
+    }
     for (std::size_t start = 0; start < points.size(); ++start) {
         for (std::size_t length = 4; start + 2 * length <= points.size(); ++length) {
             const std::size_t copies = copiesAt(points, start, length);

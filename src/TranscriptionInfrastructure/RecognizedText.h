@@ -21,7 +21,8 @@ std::u32string normalizedForComparison(std::string_view text);
 bool isNonSpeechPhrase(std::string_view text);
 // The decoder sometimes loops, writing one phrase again and again until its token limit: a run of a phrase of
 // 8+ characters repeated twice or more, or of 4+ characters three times or more, keeps one copy, and a
-// cut-off copy at the very end is dropped. Shorter repeats ("はいはい", "ははは") are left as spoken.
+// cut-off copy at the very end is dropped. Shorter repeats ("はいはい", "ははは") are left as spoken. Spaces after
+// Japanese punctuation go, as they would hide a copy.
 std::string withoutRepetitionLoops(std::string_view text);
 // A piece of decoder output as it came: its bytes and the probability the decoder gave it.
 struct TokenPiece {

@@ -79,6 +79,9 @@ TEST(RecognizedText, RepetitionLoopsKeepOneCopy)
     EXPECT_EQ(withoutRepetitionLoops("はい。会議を始めます。会議を始めます。では資料を"),
               "はい。会議を始めます。では資料を");
     EXPECT_EQ(withoutRepetitionLoops("ありがとうありがとうありがとう"), "ありがとう");
+    // As the base model wrote it for a recording of "どちらの案がいいと思いますか。", each copy a segment.
+    EXPECT_EQ(withoutRepetitionLoops("どちらの案外いいと思いますか。 どちらの案外いいと思いますか。"),
+              "どちらの案外いいと思いますか。");
     // What people really say twice, or short repeats, stays.
     EXPECT_EQ(withoutRepetitionLoops("はいはい、わかりました"), "はいはい、わかりました");
     EXPECT_EQ(withoutRepetitionLoops("ははは、そうですね"), "ははは、そうですね");
