@@ -39,8 +39,9 @@ public:
         double unsureLogProbability = -0.5;
         // ...and so is any text with a no-speech probability this high.
         float certainNoSpeech = 0.85F;
-        // How much of the previous final text goes to the decoder as context.
-        std::size_t promptCharacters = 100;
+        // How much of the previous final text goes to the decoder as context. None by default: on our evaluation
+        // set the context raised the character error rate (clean 17.6 % to 22.0 %) and made the model repeat it.
+        std::size_t promptCharacters = 0;
         // Handed to the decoder when the engine makes it.
         DecodingPolicy decoding;
     };
