@@ -1,4 +1,5 @@
 #include "TranscriptionInfrastructure/FileAudioSource.h"
+#include "TranscriptionInfrastructure/RecognitionScoring.h"
 #include "TranscriptionInfrastructure/RecognizedText.h"
 #include "TranscriptionInfrastructure/SpeechAnalyzerTranscriber.h"
 #include "TranscriptionInfrastructure/SpeechModelManager.h"
@@ -109,6 +110,40 @@ TEST(WhisperSpeechRecognitionEngine, TranscribesTheJapaneseSample)
         EXPECT_LE(s.end, 24.5);
     }
     EXPECT_GE(finals, 6U) << "one line per sentence, give or take a merge";
+}
+
+TEST(WhisperSpeechRecognitionEngine, EachTurnBecomesOneLineWithoutLoopsOrInventedEnglish)
+{
+    if (!requireDefaultModel()) return;
+    const auto transcript = transcribeFile(test::dataDir() / "speech" / "conversation.flac");
+    ASSERT_FALSE(transcript.error);
+    std::istringstream table(readText(test::dataDir() / "speech" / "conversation.tsv"));
+    std::string row;
+    std::getline(table, row);
+    std::size_t turns = 0;
+    while (std::getline(table, row)) {
+        std::istringstream fields(row);
+        std::string id, start, end, text;
+        std::getline(fields, id, '\t');
+        std::getline(fields, start, '\t');
+        std::getline(fields, end, '\t');
+        std::getline(fields, text);
+        SCOPED_TRACE(id + " " + text);
+        ++turns;
+        std::vector<std::string> lines;
+        for (const auto& s : transcript.segments) {
+            if (s.isFinal() && s.start < std::stod(end) && s.end > std::stod(start)) lines.push_back(s.text);
+        }
+        // Pauses at commas stay inside the line, and the next turn's start never joins it.
+        ASSERT_EQ(lines.size(), 1U);
+        EXPECT_EQ(RecognitionScoring::repeatedPhrases(text, lines[0]), 0U) << lines[0];
+        EXPECT_TRUE(RecognitionScoring::inventedLatinWords(text, lines[0]).empty()) << lines[0];
+        // Numbers count as right in kanji or digits ("午前10時", "午前十時"); half the line leaves room for the
+        // base model's misheard words in a short reply ("そうちしました") while failing on a line that holds a
+        // piece of another turn.
+        EXPECT_LT(RecognitionScoring::characterErrorRate(text, lines[0]), 0.5) << lines[0];
+    }
+    EXPECT_EQ(turns, 10U);
 }
 
 TEST(WhisperSpeechRecognitionEngine, SilenceAndNoiseGiveNoLine)
