@@ -24,6 +24,7 @@
 #include "support/PulseAudioServer.h"
 
 #include <nlohmann/json.hpp>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -382,10 +383,11 @@ void writeMarkdown(const nlohmann::json& document, const fs::path& file)
           "at real-time pace through the app's session runner. CER after NFKC, kanji numerals as digits, "
           "punctuation and spaces removed. Latencies from the recording's onset / end of each sentence. "
           "`sent.` is how many sentences of the voice's fixed shuffled order were played; `load` is the "
-          "one-minute load average before / after the run (other work shared the 2 cores).\n\n"
+          "one-minute load average before / after the run (other work shared the 2 cores), `nice` the "
+          "benchmark's scheduling priority.\n\n"
           "| label | voice | condition | sent. | CER | lines/sent. | split | merged | missed | repeats | "
-          "Latin invented | first volatile p50 / p95 (s) | final p50 / p95 (s) | cores | peak MB | load |\n"
-          "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
+          "Latin invented | first volatile p50 / p95 (s) | final p50 / p95 (s) | cores | peak MB | load | nice |\n"
+          "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
     for (const auto& r : document["runs"]) {
         if (r["condition"] == "nonspeech") continue;
         md << "| " << r["label"].get<std::string>() << " | " << r["voice"].get<std::string>() << " | "
@@ -395,7 +397,7 @@ void writeMarkdown(const nlohmann::json& document, const fs::path& file)
            << figure(r["firstVolatile"]["p50"]) << " / " << figure(r["firstVolatile"]["p95"]) << " | "
            << figure(r["finalLatency"]["p50"]) << " / " << figure(r["finalLatency"]["p95"]) << " | "
            << figure(r["cpuCores"]) << " | " << figure(r["peakMemoryMB"], 0) << " | " << figure(r["loadBefore"], 1)
-           << " / " << figure(r["loadAfter"], 1) << " |\n";
+           << " / " << figure(r["loadAfter"], 1) << " | " << r.value("nice", 0) << " |\n";
     }
     md << "\n## Lines made up without speech\n\n"
           "| label | seconds | invented lines | per 5 min | cores | load |\n|---|---|---|---|---|---|\n";
@@ -461,6 +463,8 @@ int main(int argc, char** argv)
         row["peakMemoryMB"] = tc::bench::peakMemoryMiB();
         row["hardwareThreads"] = std::thread::hardware_concurrency();
         row["decodingThreads"] = tc::WhisperSpeechRecognitionEngine::decodingThreads();
+        // A benchmark run at a raised priority shows what the app does on a machine not shared with builds.
+        row["nice"] = getpriority(PRIO_PROCESS, 0);
         auto& runs = document["runs"];
         for (auto it = runs.begin(); it != runs.end(); ++it) {
             if ((*it)["label"] == row["label"] && (*it)["voice"] == row["voice"] &&

@@ -2,6 +2,7 @@
 #include "TranscriptionCorvane/HeadlessTranscription.h"
 #include "TranscriptionCorvane/TranscriptionCorvaneApp.h"
 #include "TranscriptionInfrastructure/AppPaths.h"
+#include "TranscriptionInfrastructure/EngineThreads.h"
 
 #include <iostream>
 #include <string_view>
@@ -13,6 +14,7 @@ int main(int argc, char** argv)
         std::cout << tc::AppPaths::current().describe();
         return 0;
     }
+    tc::EngineThreads::restartWithPassiveWaiting();
     // --ask and --transcribe run without a display; anything else opens the window.
     if (const auto status = tc::HeadlessQuestion::runIfRequested(argc, argv)) return *status;
     if (const auto status = tc::HeadlessTranscription::runIfRequested(argc, argv)) return *status;
