@@ -15,6 +15,7 @@
 #include "BenchMeasures.h"
 #include "TranscriptionApplication/OutputSink.h"
 #include "TranscriptionApplication/RunTranscriptionSession.h"
+#include "TranscriptionInfrastructure/EngineThreads.h"
 #include "TranscriptionInfrastructure/MicrophoneAudioSource.h"
 #include "TranscriptionInfrastructure/RecognitionScoring.h"
 #include "TranscriptionInfrastructure/SndfileDecoder.h"
@@ -422,6 +423,8 @@ std::vector<std::string> list(const std::string& text)
 
 int main(int argc, char** argv)
 {
+    // As the app does; OMP_WAIT_POLICY=active in the environment measures decoding on one thread instead.
+    tc::EngineThreads::restartWithPassiveWaiting();
     Options options;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i], value = argv[i + 1];
