@@ -172,7 +172,8 @@ Pass runLive(const tc::test::PulseAudioServer& server, const std::shared_ptr<tc:
     Pass pass;
     pass.loadBefore = tc::bench::loadAverage();
     const std::size_t lead = static_cast<std::size_t>(kLeadSeconds * kRate);
-    const auto origin = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kLeadSeconds));
+    const auto origin =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kLeadSeconds));
     auto sink = std::make_shared<TimedSink>(origin);
     auto source = std::make_shared<tc::MicrophoneAudioSource>(1024);
     auto transcriber = std::make_shared<tc::SpeechAnalyzerTranscriber>("ja-JP", engine);
@@ -192,9 +193,9 @@ Pass runLive(const tc::test::PulseAudioServer& server, const std::shared_ptr<tc:
                 if (offset >= total && (!lastSpeechEnd || sink->finalSince(*lastSpeechEnd))) break;
                 // A block exists once its last sample has been spoken.
                 const std::size_t count = kBlock;
-                std::this_thread::sleep_until(started + std::chrono::duration_cast<Clock::duration>(
-                                                            std::chrono::duration<double>(
-                                                                static_cast<double>(offset + count) / kRate)));
+                std::this_thread::sleep_until(
+                    started + std::chrono::duration_cast<Clock::duration>(
+                                  std::chrono::duration<double>(static_cast<double>(offset + count) / kRate)));
                 block.assign(count, 0.0F);
                 for (std::size_t i = 0; i < count; ++i) {
                     const std::size_t at = offset + i;
@@ -229,7 +230,8 @@ std::vector<int> align(const std::u32string& ref, const std::vector<int>& refSen
         at(0, j) = static_cast<std::uint32_t>(j);
     for (std::size_t i = 1; i <= n; ++i)
         for (std::size_t j = 1; j <= m; ++j)
-            at(i, j) = std::min({at(i - 1, j) + 1, at(i, j - 1) + 1, at(i - 1, j - 1) + (ref[i - 1] == hyp[j - 1] ? 0U : 1U)});
+            at(i, j) =
+                std::min({at(i - 1, j) + 1, at(i, j - 1) + 1, at(i - 1, j - 1) + (ref[i - 1] == hyp[j - 1] ? 0U : 1U)});
     edits = at(n, m);
     std::vector<int> owner(m, -1);
     std::size_t i = n, j = m;
@@ -404,9 +406,9 @@ void writeMarkdown(const nlohmann::json& document, const fs::path& file)
           "| label | seconds | invented lines | per 5 min | cores | load |\n|---|---|---|---|---|---|\n";
     for (const auto& r : document["runs"]) {
         if (r["condition"] != "nonspeech") continue;
-        md << "| " << r["label"].get<std::string>() << " | " << figure(r["seconds"], 0) << " | "
-           << r["inventedLines"] << " | " << figure(r["inventedLinesPer5Min"]) << " | " << figure(r["cpuCores"])
-           << " | " << figure(r["loadBefore"], 1) << " / " << figure(r["loadAfter"], 1) << " |\n";
+        md << "| " << r["label"].get<std::string>() << " | " << figure(r["seconds"], 0) << " | " << r["inventedLines"]
+           << " | " << figure(r["inventedLinesPer5Min"]) << " | " << figure(r["cpuCores"]) << " | "
+           << figure(r["loadBefore"], 1) << " / " << figure(r["loadAfter"], 1) << " |\n";
     }
 }
 
@@ -428,17 +430,28 @@ int main(int argc, char** argv)
     Options options;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i], value = argv[i + 1];
-        if (key == "--voices") options.voices = list(value);
-        else if (key == "--conditions") options.conditions = list(value);
-        else if (key == "--sentences") options.sentences = std::stoul(value);
-        else if (key == "--nonspeech") options.nonspeechSeconds = std::stod(value);
-        else if (key == "--model") options.model = value;
-        else if (key == "--label") options.label = value;
-        else if (key == "--prompt") options.settings.promptCharacters = std::stoul(value);
-        else if (key == "--end-pause") options.settings.segmentation.endPauseSeconds = std::stod(value);
-        else if (key == "--beam") options.settings.decoding.finalBeamSize = std::stoi(value);
-        else if (key == "--fallback") options.settings.decoding.finalTemperatureIncrement = std::stof(value);
-        else if (key == "--latin") options.settings.decoding.unsureLatinProbability = std::stod(value);
+        if (key == "--voices")
+            options.voices = list(value);
+        else if (key == "--conditions")
+            options.conditions = list(value);
+        else if (key == "--sentences")
+            options.sentences = std::stoul(value);
+        else if (key == "--nonspeech")
+            options.nonspeechSeconds = std::stod(value);
+        else if (key == "--model")
+            options.model = value;
+        else if (key == "--label")
+            options.label = value;
+        else if (key == "--prompt")
+            options.settings.promptCharacters = std::stoul(value);
+        else if (key == "--end-pause")
+            options.settings.segmentation.endPauseSeconds = std::stod(value);
+        else if (key == "--beam")
+            options.settings.decoding.finalBeamSize = std::stoi(value);
+        else if (key == "--fallback")
+            options.settings.decoding.finalTemperatureIncrement = std::stof(value);
+        else if (key == "--latin")
+            options.settings.decoding.unsureLatinProbability = std::stod(value);
         else {
             std::cerr << "unknown option " << key << '\n';
             return 2;

@@ -15,8 +15,8 @@ namespace {
 
 std::u32string nfkc(std::string_view text)
 {
-    const QString normalized = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
-                                   .normalized(QString::NormalizationForm_KC);
+    const QString normalized =
+        QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).normalized(QString::NormalizationForm_KC);
     return normalized.toStdU32String();
 }
 

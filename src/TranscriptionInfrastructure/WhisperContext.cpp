@@ -160,9 +160,8 @@ std::unique_ptr<UtteranceDecoder> WhisperContext::makeDecoder(const std::string&
 {
     whisper_state* state = whisper_init_state(m_context.get());
     if (!state) throw TranscriberError::recognitionFailed("whisper_init_state");
-    return std::make_unique<WhisperUtteranceDecoder>(shared_from_this(),
-                                                     std::unique_ptr<whisper_state, StateDeleter>(state), language,
-                                                     policy);
+    return std::make_unique<WhisperUtteranceDecoder>(
+        shared_from_this(), std::unique_ptr<whisper_state, StateDeleter>(state), language, policy);
 }
 
 std::vector<std::string> WhisperContext::languages()

@@ -106,8 +106,8 @@ std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecogni
     }
     WhisperStreamingRecognizer::Settings settings = m_settings;
     settings.volatileResults = module.volatileResults;
-    return std::make_shared<WhisperStreamingRecognizer>(context->makeDecoder(languageOf(module.locale), settings.decoding),
-                                                        settings);
+    return std::make_shared<WhisperStreamingRecognizer>(
+        context->makeDecoder(languageOf(module.locale), settings.decoding), settings);
 #endif
 }
 

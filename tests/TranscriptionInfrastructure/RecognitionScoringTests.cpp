@@ -8,7 +8,8 @@ namespace S = tc::RecognitionScoring;
 
 TEST(RecognitionScoring, ComparesWhatAReaderTakesAsTheSameText)
 {
-    EXPECT_EQ(S::normalized("ＡＰＩの仕様、 確認して。「OK」！？…"), U"apiの仕様確認してok") << "NFKC, case, punctuation";
+    EXPECT_EQ(S::normalized("ＡＰＩの仕様、 確認して。「OK」！？…"), U"apiの仕様確認してok")
+        << "NFKC, case, punctuation";
     EXPECT_EQ(S::normalized("ｶﾀｶﾅ"), U"カタカナ") << "half-width katakana folds";
     EXPECT_EQ(S::normalized("売上は15%増"), S::normalized("売上は十五パーセント増"));
     EXPECT_DOUBLE_EQ(S::characterErrorRate("明日の会議は午後3時からです。", "明日の会議は午後３時からです"), 0.0);

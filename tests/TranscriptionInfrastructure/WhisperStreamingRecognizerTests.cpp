@@ -123,8 +123,8 @@ TEST(WhisperStreamingRecognizer, CanGiveThePreviousLineAsContext)
     WhisperStreamingRecognizer::Settings settings;
     settings.promptCharacters = 2;
     WhisperStreamingRecognizer recognizer(decoder, settings);
-    const auto audio = join({test::silence(0.5), utterance("s05"), test::silence(1.0), utterance("s09"),
-                             test::silence(1.0)});
+    const auto audio =
+        join({test::silence(0.5), utterance("s05"), test::silence(1.0), utterance("s09"), test::silence(1.0)});
     ASSERT_FALSE(run(recognizer, audio, 0).error);
     std::vector<std::string> finalPrompts;
     for (const auto& call : decoder->calls()) {
