@@ -1,4 +1,5 @@
 #include "TranscriptionInfrastructure/RecognizedText.h"
+#include "TranscriptionInfrastructure/UtteranceDecoder.h"
 
 #include <gtest/gtest.h>
 
@@ -103,4 +104,7 @@ TEST(RecognizedText, UnsureLatinWordsInsideJapaneseAreDropped)
     // A kanji split across two pieces still counts as Japanese.
     const std::vector<TokenPiece> split{{"\xE6\x97", 0.9}, {"\xA5", 0.9}, {" I", 0.2}};
     EXPECT_EQ(withoutUnsureLatin(split, 0.5), "日");
+    // The decoders the app makes drop them.
+    EXPECT_EQ(withoutUnsureLatin(invented, tc::DecodingPolicy{}.unsureLatinProbability), "テストの結果です");
+    EXPECT_EQ(withoutUnsureLatin(heard, tc::DecodingPolicy{}.unsureLatinProbability), "APIの仕様を確認");
 }
