@@ -143,7 +143,8 @@ std::vector<Sentence> readTable(const fs::path& file)
 fs::path evalSetDir()
 {
     if (const char* dir = std::getenv("TC_EVAL_DIR")) return dir;
-    const std::string command = std::string(TC_SOURCE_DIR) + "/scripts/make-eval-set --print-dir";
+    const std::string command =
+        (fs::path(TC_TEST_DATA_DIR).parent_path() / "scripts" / "make-eval-set").string() + " --print-dir";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return {};
     char buffer[4096] = {};
