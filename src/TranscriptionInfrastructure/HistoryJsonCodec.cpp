@@ -356,6 +356,12 @@ private:
                 read = haveText = readString(line.text);
             } else if (m_key == "time") {
                 read = haveTime = readNumber(line.time);
+            } else if (m_key == "start") {
+                read = readOptionalNumber(line.start, 3);
+            } else if (m_key == "end") {
+                read = readOptionalNumber(line.end, 3);
+            } else if (m_key == "speaker") {
+                read = readSpeaker(line.speaker, 3);
             }
             if (!read) {
                 m_pos = valueStart;
@@ -445,9 +451,38 @@ private:
                 return haveText = readString(line.text);
             }
             if (key == "time") return haveTime = readNumber(line.time);
+            if (key == "start") return readOptionalNumber(line.start, 2);
+            if (key == "end") return readOptionalNumber(line.end, 2);
+            if (key == "speaker") return readSpeaker(line.speaker, 2);
             return skipValue(2);
         });
         return ok && haveId && haveText && haveTime;
+    }
+
+    // The optional keys of a line: a value of another type (null included) is stepped over and leaves the key
+    // absent, as a reader that does not know the key would; only broken JSON fails.
+    bool readOptionalNumber(std::optional<double>& value, int depth)
+    {
+        value.reset();
+        skipWhitespace();
+        if (m_pos < m_end && (*m_pos == '-' || (*m_pos >= '0' && *m_pos <= '9'))) {
+            double number = 0;
+            if (!readNumber(number)) return false;
+            if (std::isfinite(number)) value = number;
+            return true;
+        }
+        return skipValue(depth);
+    }
+
+    bool readSpeaker(std::optional<SpeakerLabel>& speaker, int depth)
+    {
+        speaker.reset();
+        skipWhitespace();
+        if (m_pos >= m_end || *m_pos != '"') return skipValue(depth);
+        m_scratch.clear();
+        if (!readString(m_scratch)) return false;
+        speaker = speakerLabelFromKey(m_scratch);
+        return true;
     }
 
     template <class OnMember>
@@ -753,6 +788,19 @@ std::string HistoryJsonCodec::encodeStore(const std::vector<TranscriptSession>& 
             appendString(out, line.text);
             out.append(",\"time\":");
             appendDate(out, line.time);
+            // Left out when unknown, so older readers see the lines they always saw.
+            if (line.start && std::isfinite(*line.start)) {
+                out.append(",\"start\":");
+                appendDate(out, *line.start);
+            }
+            if (line.end && std::isfinite(*line.end)) {
+                out.append(",\"end\":");
+                appendDate(out, *line.end);
+            }
+            if (line.speaker) {
+                out.append(",\"speaker\":");
+                appendString(out, speakerLabelKey(*line.speaker));
+            }
             out.push_back('}');
         }
         out.append("],\"startedAt\":");

@@ -69,8 +69,13 @@ std::vector<TranscriptSession> randomSessions(std::mt19937& random)
         session = {Uuid::random(), {}, randomDate(random), std::nullopt};
         if (random() % 2) session.endedAt = randomDate(random);
         const auto lines = random() % 6;
-        for (std::size_t i = 0; i < lines; ++i)
-            session.lines.push_back({Uuid::random(), randomText(random), randomDate(random)});
+        for (std::size_t i = 0; i < lines; ++i) {
+            FinalizedLine line{Uuid::random(), randomText(random), randomDate(random)};
+            if (random() % 2) line.start = randomDate(random);
+            if (random() % 2) line.end = randomDate(random);
+            if (random() % 2) line.speaker = static_cast<tc::SpeakerLabel>(random() % 3);
+            session.lines.push_back(std::move(line));
+        }
     }
     return sessions;
 }
@@ -318,4 +323,125 @@ TEST(HistoryJsonCodec, ReadsTheOldLayoutSeparately)
     EXPECT_EQ((*lines)[0].text, "古い");
     EXPECT_FALSE(HistoryJsonCodec::decodeLegacy(R"({"version":2,"sessions":[]})"));
     EXPECT_FALSE(HistoryJsonCodec::decodeLegacy(R"({"lines":[{"id":"x","text":"t","time":1}]})"));
+}
+
+namespace previous_release {
+
+// The line and session reading rules of the release before the recognized times and speaker labels: the three
+// line keys and the session keys are required, every other key is ignored.
+struct Line {
+    std::string id;
+    std::string text;
+    double time = 0;
+};
+struct Session {
+    std::string id;
+    std::vector<Line> lines;
+    double startedAt = 0;
+};
+
+void from_json(const nlohmann::json& json, Line& line)
+{
+    line.id = json.at("id").get<std::string>();
+    line.text = json.at("text").get<std::string>();
+    line.time = json.at("time").get<double>();
+}
+
+void from_json(const nlohmann::json& json, Session& session)
+{
+    session.id = json.at("id").get<std::string>();
+    session.lines = json.at("lines").get<std::vector<Line>>();
+    session.startedAt = json.at("startedAt").get<double>();
+}
+
+std::vector<Session> decode(const std::string& bytes)
+{
+    const auto json = nlohmann::json::parse(bytes);
+    (void)json.at("version").get<std::int64_t>();
+    return json.at("sessions").get<std::vector<Session>>();
+}
+
+} // namespace previous_release
+
+TEST(HistoryJsonCodec, RoundTripsLinesWithAndWithoutRecognizedTimesAndSpeaker)
+{
+    FinalizedLine bare{Uuid::random(), "古い行", 100.5};
+    FinalizedLine timed{Uuid::random(), "時刻付きの行", 101.25};
+    timed.start = 0.5;
+    timed.end = 3.75;
+    FinalizedLine labelled{Uuid::random(), "話者付きの行", 102};
+    labelled.start = 4;
+    labelled.end = 6.5;
+    labelled.speaker = tc::SpeakerLabel::other;
+    FinalizedLine overlap{Uuid::random(), "重なった行", 103};
+    overlap.speaker = tc::SpeakerLabel::overlap;
+    const std::vector<TranscriptSession> sessions{
+        {Uuid::random(), {bare, timed, labelled, overlap}, 100, 110.0}};
+
+    const auto bytes = HistoryJsonCodec::encodeStore(sessions, 5000);
+    EXPECT_EQ(HistoryJsonCodec::decodeStore(bytes), sessions);
+    EXPECT_EQ(HistoryJsonCodec::salvageStore(bytes)->sessions, sessions);
+
+    // A line without the new fields is written exactly as before.
+    const auto bareOnly = HistoryJsonCodec::encodeStore({{sessions[0].id, {bare}, 100, std::nullopt}}, 5000);
+    EXPECT_EQ(bareOnly, "{\"version\":2,\"sessions\":[{\"id\":\"" + sessions[0].id.toString() +
+                            "\",\"lines\":[{\"id\":\"" + bare.id.toString() +
+                            "\",\"text\":\"古い行\",\"time\":100.5}],\"startedAt\":100.0}]}");
+    EXPECT_NE(bytes.find("\"start\":0.5,\"end\":3.75}"), std::string::npos);
+    EXPECT_NE(bytes.find("\"start\":4.0,\"end\":6.5,\"speaker\":\"other\"}"), std::string::npos);
+
+    // A time that is not finite is left out rather than written as a made-up 0.
+    FinalizedLine broken = timed;
+    broken.start = std::nan("");
+    const auto brokenBytes = HistoryJsonCodec::encodeStore({{sessions[0].id, {broken}, 100, std::nullopt}}, 5000);
+    const auto decoded = HistoryJsonCodec::decodeStore(brokenBytes);
+    ASSERT_TRUE(decoded);
+    EXPECT_FALSE(decoded->at(0).lines.at(0).start);
+    EXPECT_EQ(decoded->at(0).lines.at(0).end, 3.75);
+}
+
+TEST(HistoryJsonCodec, NewFileStillLoadsUnderThePreviousReleaseRules)
+{
+    FinalizedLine labelled{Uuid::random(), "相手の行", 200};
+    labelled.start = 1.5;
+    labelled.end = 2.5;
+    labelled.speaker = tc::SpeakerLabel::self;
+    const FinalizedLine bare{Uuid::random(), "ラベルのない行", 201};
+    const std::vector<TranscriptSession> sessions{{Uuid::random(), {labelled, bare}, 199, 205.0},
+                                                  {Uuid::random(), {bare}, 150, std::nullopt}};
+
+    const auto old = previous_release::decode(HistoryJsonCodec::encodeStore(sessions, 5000));
+    ASSERT_EQ(old.size(), 2u);
+    ASSERT_EQ(old[0].lines.size(), 2u);
+    EXPECT_EQ(old[0].id, sessions[0].id.toString());
+    EXPECT_EQ(old[0].lines[0].id, labelled.id.toString());
+    EXPECT_EQ(old[0].lines[0].text, "相手の行");
+    EXPECT_EQ(old[0].lines[0].time, 200);
+    EXPECT_EQ(old[0].lines[1].text, "ラベルのない行");
+    EXPECT_EQ(old[1].lines.at(0).time, 201);
+    EXPECT_EQ(old[1].startedAt, 150);
+}
+
+TEST(HistoryJsonCodec, OptionalLineKeysOfAnotherTypeOrValueAreIgnored)
+{
+    const std::string line = "{\"id\":\"" + kId + "\",\"text\":\"行\",\"time\":5";
+    const auto decodeLine = [&](const std::string& extra) {
+        const auto sessions = HistoryJsonCodec::decodeStore("{\"version\":2,\"sessions\":[{\"id\":\"" + kId +
+                                                            "\",\"lines\":[" + line + extra +
+                                                            "}],\"startedAt\":1}]}");
+        return sessions ? std::optional(sessions->at(0).lines.at(0)) : std::nullopt;
+    };
+    const auto nulls = decodeLine(",\"start\":null,\"end\":null,\"speaker\":null");
+    ASSERT_TRUE(nulls);
+    EXPECT_FALSE(nulls->start || nulls->end || nulls->speaker);
+    const auto mistyped = decodeLine(",\"start\":\"1.0\",\"end\":[2],\"speaker\":{\"a\":1}");
+    ASSERT_TRUE(mistyped);
+    EXPECT_FALSE(mistyped->start || mistyped->end || mistyped->speaker);
+    // A label this release does not know is dropped; the line stays.
+    const auto unknown = decodeLine(",\"speaker\":\"司会\",\"start\":-0.25");
+    ASSERT_TRUE(unknown);
+    EXPECT_FALSE(unknown->speaker);
+    EXPECT_EQ(unknown->start, -0.25);
+    // Broken JSON inside an optional key is still broken JSON.
+    EXPECT_FALSE(decodeLine(",\"start\":1.}"));
 }

@@ -4,7 +4,9 @@
 #include "TranscriptionDomain/TranscriptSession.h"
 #include "TranscriptionDomain/Uuid.h"
 
+#include <cmath>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 // The history records written and read by the general JSON library: the oracle the hand-written history codec
@@ -20,11 +22,15 @@ Uuid uuidFromJson(const Json& value)
     return *parsed;
 }
 
-// {"id","text","time"}, all required when reading.
+// {"id","text","time"}, all required when reading. "start", "end" and "speaker" are written only when known (a
+// time only when finite) and read when present and well typed.
 template <class Json>
 void to_json(Json& json, const FinalizedLine& line)
 {
     json = Json{{"id", line.id.toString()}, {"text", line.text}, {"time", line.time}};
+    if (line.start && std::isfinite(*line.start)) json["start"] = *line.start;
+    if (line.end && std::isfinite(*line.end)) json["end"] = *line.end;
+    if (line.speaker) json["speaker"] = std::string(speakerLabelKey(*line.speaker));
 }
 
 template <class Json>
@@ -33,6 +39,16 @@ void from_json(const Json& json, FinalizedLine& line)
     line.id = uuidFromJson(json.at("id"));
     line.text = json.at("text").template get<std::string>();
     line.time = json.at("time").template get<double>();
+    const auto number = [&](const char* key) -> std::optional<double> {
+        const auto it = json.find(key);
+        if (it == json.end() || !it->is_number()) return std::nullopt;
+        return it->template get<double>();
+    };
+    line.start = number("start");
+    line.end = number("end");
+    line.speaker.reset();
+    if (const auto it = json.find("speaker"); it != json.end() && it->is_string())
+        line.speaker = speakerLabelFromKey(it->template get<std::string>());
 }
 
 // {"id","lines","startedAt","endedAt"}; "endedAt" is left out when absent and may be missing when read.
