@@ -1,0 +1,229 @@
+#include "TranscriptionDomain/JapaneseLineBreaker.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace tc {
+
+namespace {
+
+struct Unit {
+    std::size_t offset = 0;
+    std::size_t length = 0;
+    char32_t code = 0;
+    int width = 1;
+};
+
+// One code point at pos; an ill-formed byte becomes a unit of its own so nothing is lost.
+Unit decodeAt(std::string_view text, std::size_t pos)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(pos);
+    std::size_t length = 1;
+    char32_t code = lead;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2, code = lead & 0x1F;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3, code = lead & 0x0F;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4, code = lead & 0x07;
+    else
+        return {pos, 1, lead < 0x80 ? char32_t(lead) : char32_t(0xFFFD), 1};
+    if (pos + length > text.size()) return {pos, 1, 0xFFFD, 1};
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(pos + i) & 0xC0) != 0x80) return {pos, 1, 0xFFFD, 1};
+        code = (code << 6) | (byte(pos + i) & 0x3F);
+    }
+    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+    if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return {pos, 1, 0xFFFD, 1};
+    return {pos, length, code, 1};
+}
+
+bool isCombining(char32_t c)
+{
+    return (c >= 0x0300 && c <= 0x036F) || c == 0x3099 || c == 0x309A || (c >= 0xFE00 && c <= 0xFE0F) ||
+           c == 0x200D || (c >= 0xE0100 && c <= 0xE01EF);
+}
+
+bool isWide(char32_t c)
+{
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) || (c >= 0x3041 && c <= 0x33FF) ||
+           (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
+           (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+           (c >= 0x1F900 && c <= 0x1F9FF) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+bool isSpace(char32_t c)
+{
+    return c == U' ' || c == U'\t' || c == U'\n' || c == U'\r' || c == 0x3000 || c == 0x00A0;
+}
+
+// Characters that must not start a row.
+bool isNoBreakBefore(char32_t c)
+{
+    static constexpr std::u32string_view kSet =
+        U"。、，．,.・：；:;？！?!…‥ーｰ〜～"
+        U"ぁぃぅぇぉっゃゅょゎゕゖァィゥェォッャュョヮヵヶㇰㇱㇲㇳㇴㇵㇶㇷㇸㇹㇺㇻㇼㇽㇾㇿｧｨｩｪｫｯｬｭｮ"
+        U"々ゝゞヽヾ"
+        U"）」』】〕〉》］｝)]}〙〗\"'”’%％";
+    return kSet.find(c) != std::u32string_view::npos || isCombining(c);
+}
+
+// Characters that must not end a row.
+bool isNoBreakAfter(char32_t c)
+{
+    static constexpr std::u32string_view kSet = U"（「『【〔〈《［｛([{〘〖“‘";
+    return kSet.find(c) != std::u32string_view::npos;
+}
+
+// A cut after these reads naturally.
+bool isPunctuation(char32_t c)
+{
+    static constexpr std::u32string_view kSet = U"。、，．！？!?…）」』】〕〉》］｝)]}";
+    return kSet.find(c) != std::u32string_view::npos;
+}
+
+bool isDigit(char32_t c)
+{
+    return (c >= U'0' && c <= U'9') || (c >= 0xFF10 && c <= 0xFF19);
+}
+
+bool isLatinLetter(char32_t c)
+{
+    return (c >= U'A' && c <= U'Z') || (c >= U'a' && c <= U'z') || (c >= 0xFF21 && c <= 0xFF3A) ||
+           (c >= 0xFF41 && c <= 0xFF5A);
+}
+
+// Joins the digits of one number: 1,000 / 3.14 / 10:30 / 2026/12/07.
+bool isNumberSeparator(char32_t c)
+{
+    static constexpr std::u32string_view kSet = U",.:/-，．：／";
+    return kSet.find(c) != std::u32string_view::npos;
+}
+
+std::vector<Unit> unitsOf(std::string_view text)
+{
+    std::vector<Unit> units;
+    for (std::size_t pos = 0; pos < text.size();) {
+        Unit unit = decodeAt(text, pos);
+        unit.width = isCombining(unit.code) ? 0 : isWide(unit.code) ? 2 : 1;
+        pos += unit.length;
+        units.push_back(unit);
+    }
+    return units;
+}
+
+enum class Cut { never, allowed, preferred };
+
+// Whether a row may end between units[i - 1] and units[i].
+Cut cutBefore(const std::vector<Unit>& units, std::size_t i)
+{
+    const char32_t before = units[i - 1].code;
+    const char32_t after = units[i].code;
+    if (isSpace(after)) return Cut::never; // cut after the spaces instead, so they fall away at the row's end
+    if (isSpace(before)) return Cut::preferred;
+    if (isNoBreakBefore(after) || isNoBreakAfter(before)) return Cut::never;
+    const auto digitAt = [&](std::size_t k) { return k < units.size() && isDigit(units[k].code); };
+    if (isDigit(before) && isDigit(after)) return Cut::never;
+    // A separator between two digits belongs to the number on both sides.
+    if (isDigit(before) && isNumberSeparator(after) && digitAt(i + 1)) return Cut::never;
+    if (isNumberSeparator(before) && isDigit(after) && i >= 2 && digitAt(i - 2)) return Cut::never;
+    const auto wordChar = [](char32_t c) { return isDigit(c) || isLatinLetter(c); };
+    if (wordChar(before) && wordChar(after)) return Cut::never;
+    if (isPunctuation(before)) return Cut::preferred;
+    return Cut::allowed;
+}
+
+} // namespace
+
+int JapaneseLineBreaker::columns(std::string_view text)
+{
+    int total = 0;
+    for (const auto& unit : unitsOf(text))
+        total += unit.width;
+    return total;
+}
+
+std::size_t JapaneseLineBreaker::characterCount(std::string_view text)
+{
+    std::size_t count = 0;
+    for (std::size_t pos = 0; pos < text.size(); ++count)
+        pos += decodeAt(text, pos).length;
+    return count;
+}
+
+std::vector<std::string> JapaneseLineBreaker::breakIntoRows(std::string_view text, int maxColumns, int indent,
+                                                            std::size_t rowsPerGroup)
+{
+    maxColumns = std::max(maxColumns, 2);
+    std::vector<Unit> units = unitsOf(text);
+    std::vector<std::string> rows;
+
+    std::size_t begin = 0;
+    const auto skipSpaces = [&] {
+        while (begin < units.size() && isSpace(units[begin].code))
+            ++begin;
+    };
+    // The row's text from units [from, to), line breaks as spaces and trailing spaces dropped.
+    const auto rowText = [&](std::size_t from, std::size_t to) {
+        while (to > from && isSpace(units[to - 1].code))
+            --to;
+        std::string row;
+        for (std::size_t k = from; k < to; ++k) {
+            const auto& unit = units[k];
+            if (isSpace(unit.code) && unit.code != 0x3000)
+                row.push_back(' ');
+            else
+                row.append(text.substr(unit.offset, unit.length));
+        }
+        return row;
+    };
+
+    skipSpaces();
+    while (begin < units.size()) {
+        const bool startsGroup = rowsPerGroup == 0 ? rows.empty() : rows.size() % rowsPerGroup == 0;
+        const int limit = std::max(startsGroup ? maxColumns - indent : maxColumns, 2);
+        // The furthest end that fits; spaces past the end hang there and fall away.
+        std::size_t fit = begin;
+        int width = 0;
+        bool full = false;
+        while (fit < units.size()) {
+            if (!full && width + units[fit].width <= limit)
+                width += units[fit].width;
+            else if (isSpace(units[fit].code))
+                full = true;
+            else
+                break;
+            ++fit;
+        }
+        if (fit == begin) fit = begin + 1; // a unit wider than the row still gets a row of its own
+        if (fit >= units.size()) {
+            rows.push_back(rowText(begin, units.size()));
+            break;
+        }
+        std::size_t lastAllowed = 0;
+        std::size_t lastPreferred = 0;
+        int widthAtPreferred = 0;
+        width = 0;
+        for (std::size_t i = begin + 1; i <= fit; ++i) {
+            width += units[i - 1].width;
+            const Cut cut = cutBefore(units, i);
+            if (cut == Cut::never) continue;
+            lastAllowed = i;
+            if (cut == Cut::preferred) lastPreferred = i, widthAtPreferred = width;
+        }
+        std::size_t end = fit;
+        if (lastPreferred != 0 && widthAtPreferred * 2 >= limit)
+            end = lastPreferred;
+        else if (lastAllowed != 0)
+            end = lastAllowed;
+        rows.push_back(rowText(begin, end));
+        begin = end;
+        skipSpaces();
+    }
+    rows.erase(std::remove(rows.begin(), rows.end(), std::string{}), rows.end());
+    return rows;
+}
+
+} // namespace tc
