@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace tc {
@@ -10,9 +11,16 @@ struct OutputEvent {
 
     Kind kind = Kind::notice;
     std::string text;
+    // A finalized text's audio time, in seconds on the source's clock, when the recognizer gave one.
+    std::optional<double> start;
+    std::optional<double> end;
 
     static OutputEvent volatileTranscript(std::string text) { return {Kind::volatileTranscript, std::move(text)}; }
     static OutputEvent finalizedTranscript(std::string text) { return {Kind::finalizedTranscript, std::move(text)}; }
+    static OutputEvent finalizedTranscript(std::string text, double start, double end)
+    {
+        return {Kind::finalizedTranscript, std::move(text), start, end};
+    }
     static OutputEvent notice(std::string text) { return {Kind::notice, std::move(text)}; }
     static OutputEvent failure(std::string text) { return {Kind::failure, std::move(text)}; }
 

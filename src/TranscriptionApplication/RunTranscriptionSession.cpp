@@ -68,8 +68,9 @@ void RunTranscriptionSession::run(std::stop_token stop)
             auto segments = m_transcriber->transcribe(std::move(frames));
             try {
                 while (auto segment = segments->next(stop)) {
-                    m_sink->emit(segment->isFinal() ? OutputEvent::finalizedTranscript(segment->text)
-                                                    : OutputEvent::volatileTranscript(segment->text));
+                    m_sink->emit(segment->isFinal()
+                                     ? OutputEvent::finalizedTranscript(segment->text, segment->start, segment->end)
+                                     : OutputEvent::volatileTranscript(segment->text));
                     sawSegment = true;
                 }
             } catch (...) {

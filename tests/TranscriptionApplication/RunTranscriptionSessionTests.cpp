@@ -46,7 +46,7 @@ TEST(RunTranscriptionSession, FiniteSourceEmitsEverySegmentAndEndsQuietly)
     h.runner.run();
     EXPECT_EQ(h.sink->events(),
               (std::vector<OutputEvent>{OutputEvent::volatileTranscript(""), OutputEvent::volatileTranscript("こん"),
-                                        OutputEvent::finalizedTranscript("こんにちは")}));
+                                        OutputEvent::finalizedTranscript("こんにちは", 0, 1)}));
     EXPECT_EQ(h.script.starts(), 1);
     EXPECT_EQ(h.script.stops(), 1);
 }
@@ -82,7 +82,7 @@ TEST(RunTranscriptionSession, FiveErrorsOnAContinuousSourceThrowTheLast)
     ASSERT_EQ(events.size(), 6u);
     EXPECT_EQ(events[0], OutputEvent::notice("文字起こしが中断されました。再開します…（音が途切れました）"));
     EXPECT_EQ(events[1], OutputEvent::notice("文字起こしが中断されました。再開します…（装置がありません）"));
-    EXPECT_EQ(events[2], OutputEvent::finalizedTranscript("一"));
+    EXPECT_EQ(events[2], OutputEvent::finalizedTranscript("一", 0, 1));
     EXPECT_EQ(events[5], OutputEvent::failure("文字起こしを継続できないため停止しました: e5"));
     // The hour-long attempt still counted: no reset between errors.
     EXPECT_EQ(h.delays, ns({200'000'000, 400'000'000, 800'000'000, 1'600'000'000}));
