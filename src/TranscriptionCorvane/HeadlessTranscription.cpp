@@ -2,17 +2,22 @@
 
 #include "TranscriptionApplication/RunTranscriptionSession.h"
 #include "TranscriptionCorvane/ConsoleTranscriptSink.h"
+#include "TranscriptionCorvane/TranscriptCollectingSink.h"
+#include "TranscriptionDomain/TranscriptExporter.h"
 #include "TranscriptionInfrastructure/CompositionRoot.h"
 
 #include <unistd.h>
 
+#include <cmath>
+#include <ctime>
 #include <iostream>
 
 namespace tc {
 
 namespace {
 
-constexpr const char* kUsage = "使い方: transcription-corvane --transcribe 音声ファイル [--model モデル名]";
+constexpr const char* kUsage =
+    "使い方: transcription-corvane --transcribe 音声ファイル [--model モデル名] [--format srt|vtt|txt|md]";
 
 std::optional<std::string> valueOf(const std::vector<std::string>& arguments, std::size_t& i, const std::string& flag)
 {
@@ -23,12 +28,23 @@ std::optional<std::string> valueOf(const std::vector<std::string>& arguments, st
     return arguments[++i];
 }
 
+std::string localTimeText(Date date, const char* pattern)
+{
+    const auto seconds = static_cast<std::time_t>(std::floor(unixSecondsFromDate(date)));
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[32] = {};
+    std::strftime(text, sizeof text, pattern, &local);
+    return text;
+}
+
 } // namespace
 
 HeadlessTranscription::Parsed HeadlessTranscription::parseArguments(const std::vector<std::string>& arguments)
 {
     std::optional<std::string> file;
     std::optional<std::string> model;
+    std::optional<TranscriptExportFormat> format;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         if (auto value = valueOf(arguments, i, "--transcribe")) {
             if (value->empty())
@@ -38,11 +54,18 @@ HeadlessTranscription::Parsed HeadlessTranscription::parseArguments(const std::v
             if (name->empty())
                 return UsageError{std::string("--model にはモデル名（例: base）を指定してください。\n") + kUsage};
             model = *name;
+        } else if (auto formatName = valueOf(arguments, i, "--format")) {
+            format = exportFormatFromExtension(*formatName);
+            if (!format)
+                return UsageError{std::string("--format には srt、vtt、txt、md のどれかを指定してください。\n") +
+                                  kUsage};
         }
     }
-    if (!file && !model) return NotRequested{};
-    if (!file) return UsageError{std::string("--model は --transcribe と一緒に指定してください。\n") + kUsage};
-    return Options{*file, model.value_or(std::string{})};
+    if (!file && !model && !format) return NotRequested{};
+    if (!file)
+        return UsageError{std::string(model ? "--model" : "--format") + " は --transcribe と一緒に指定してください。\n" +
+                          kUsage};
+    return Options{*file, model.value_or(std::string{}), format};
 }
 
 std::optional<int> HeadlessTranscription::runIfRequested(int argc, char** argv)
@@ -60,17 +83,34 @@ std::optional<int> HeadlessTranscription::runIfRequested(int argc, char** argv)
 int HeadlessTranscription::run(const Options& options, std::ostream& out, std::ostream& err, bool interactive)
 {
     const CompositionRoot root(EngineConfig{EngineConfig::TranscriberKind::speechAnalyzer, "ja-JP"}, options.model);
-    auto sink = std::make_shared<ConsoleTranscriptSink>(out, err, interactive);
-    RunTranscriptionSession session(root.makeFileAudioSource(options.file), root.makeTranscriber(), sink);
+    // With a format, the settled lines go to the error stream as progress and the export alone to out. The lines'
+    // recognized times are positions in the file, so they already count from the session's start.
+    auto sink = options.format ? std::make_shared<ConsoleTranscriptSink>(err, err, false)
+                               : std::make_shared<ConsoleTranscriptSink>(out, err, interactive);
+    auto collector = std::make_shared<TranscriptCollectingSink>(sink);
+    const Date sessionStart = currentDate();
+    RunTranscriptionSession session(root.makeFileAudioSource(options.file), root.makeTranscriber(), collector);
+    bool failed = false;
     try {
         session.run();
     } catch (...) {
         // The runner has already reported the failure through the sink.
         sink->finish();
         if (!sink->sawFailure()) err << "エラー: 文字起こしに失敗しました。\n";
-        return kExitFailure;
+        failed = true;
     }
     sink->finish();
+    if (options.format) {
+        const auto lines = collector->lines();
+        // What settled before a failure is still written, so nothing heard is lost; the status tells the failure.
+        if (!failed || !lines.empty()) {
+            TranscriptExporter::Input input{lines, sessionStart, localTimeText(currentDate(), "%Y-%m-%d %H:%M:%S"),
+                                            [](Date date) { return localTimeText(date, "%H:%M:%S"); }};
+            out << TranscriptExporter::write(*options.format, input) << std::flush;
+            if (failed) err << "途中までの " << lines.size() << " 行を出力しました。\n";
+        }
+    }
+    if (failed) return kExitFailure;
     err << "文字起こしが終わりました（" << sink->lineCount() << " 行）。\n";
     return 0;
 }

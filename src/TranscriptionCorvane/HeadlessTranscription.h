@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TranscriptionDomain/TranscriptExportFormat.h"
+
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -9,14 +11,18 @@
 
 namespace tc {
 
-// The command without a window: `transcription-corvane --transcribe FILE [--model NAME]` runs one real session
-// over the file (file source, speech transcriber, session runner) and prints the lines as they settle.
+// The command without a window: `transcription-corvane --transcribe FILE [--model NAME] [--format FORMAT]` runs
+// one real session over the file (file source, speech transcriber, session runner) and prints the lines as they
+// settle, or with --format srt|vtt|txt|md prints the whole transcript in that format once the file is done (cue
+// times are the lines' positions in the file).
 class HeadlessTranscription {
 public:
     struct Options {
         std::filesystem::path file;
         // An installed speech model; the default one when empty.
         std::string model;
+        // Print this export at the end instead of each line as it settles.
+        std::optional<TranscriptExportFormat> format;
 
         friend bool operator==(const Options&, const Options&) = default;
     };
@@ -29,7 +35,7 @@ public:
 
     using Parsed = std::variant<NotRequested, Options, UsageError>;
 
-    // Reads --transcribe FILE (or --transcribe=FILE) and --model NAME (or --model=NAME); other arguments are
+    // Reads --transcribe FILE, --model NAME and --format FORMAT (each also as --flag=VALUE); other arguments are
     // left for the window.
     static Parsed parseArguments(const std::vector<std::string>& arguments);
     // Runs the transcription when the arguments ask for it; the process's exit status, or nothing for the window.

@@ -61,10 +61,21 @@ TEST(HeadlessTranscription, ParsesItsTwoOptionsAndLeavesTheRestToTheWindow)
               (Options{"b c.wav", "small"}));
     EXPECT_EQ(std::get<Options>(P::parseArguments({"--transcribe", "a.flac", "--model", "tiny"})),
               (Options{"a.flac", "tiny"}));
+    EXPECT_EQ(std::get<Options>(P::parseArguments({"--transcribe", "a.flac", "--format", "srt"})),
+              (Options{"a.flac", "", TranscriptExportFormat::srt}));
+    EXPECT_EQ(std::get<Options>(P::parseArguments({"--format=vtt", "--transcribe=a.flac", "--model=tiny"})),
+              (Options{"a.flac", "tiny", TranscriptExportFormat::webVtt}));
+    EXPECT_EQ(std::get<Options>(P::parseArguments({"--transcribe", "a.flac", "--format", "txt"})).format,
+              TranscriptExportFormat::plainText);
+    EXPECT_EQ(std::get<Options>(P::parseArguments({"--transcribe", "a.flac", "--format", "md"})).format,
+              TranscriptExportFormat::markdown);
     for (const auto& bad : std::vector<std::vector<std::string>>{{"--transcribe"},
                                                                  {"--transcribe", "--model", "base"},
                                                                  {"--model", "base"},
-                                                                 {"--transcribe", "a", "--model"}}) {
+                                                                 {"--transcribe", "a", "--model"},
+                                                                 {"--transcribe", "a", "--format", "ass"},
+                                                                 {"--transcribe", "a", "--format"},
+                                                                 {"--format", "srt"}}) {
         const auto parsed = P::parseArguments(bad);
         ASSERT_TRUE(std::holds_alternative<P::UsageError>(parsed));
         EXPECT_NE(std::get<P::UsageError>(parsed).message.find("使い方"), std::string::npos);
@@ -92,6 +103,64 @@ TEST(HeadlessTranscription, ProgramPrintsEachSettledLineWithItsTime)
     EXPECT_LT(RecognizedText::characterErrorRate(readText(test::sourceDir() / "samples" / "ja-sample.txt"), all), 0.3)
         << all;
     EXPECT_NE(outcome.err.find("文字起こしが終わりました"), std::string::npos);
+}
+
+std::size_t countOf(const std::string& text, const std::string& piece)
+{
+    std::size_t n = 0;
+    for (std::size_t pos = text.find(piece); pos != std::string::npos; pos = text.find(piece, pos + piece.size()))
+        ++n;
+    return n;
+}
+
+// Standard output of a shell command.
+std::string shellOutput(const std::string& command)
+{
+    QProcess process;
+    process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromStdString(command)});
+    process.waitForFinished(120000);
+    return process.readAllStandardOutput().toStdString();
+}
+
+TEST(HeadlessTranscription, ProgramWritesSubtitlesTimedByThePositionsInTheFile)
+{
+    const QString sample = QString::fromStdString((test::sourceDir() / "samples" / "ja-sample.flac").string());
+    const auto srt = runProgram({"--transcribe", sample, "--format", "srt"});
+    ASSERT_EQ(srt.status, 0) << srt.err;
+    // The settled lines go to the error stream as progress; the subtitles alone to the output.
+    const std::size_t lines = countOf(srt.err, "\n") - 1;
+    ASSERT_GE(lines, 6u) << srt.err;
+    EXPECT_TRUE(srt.out.starts_with("1\n00:00:")) << srt.out;
+    EXPECT_GE(countOf(srt.out, " --> "), lines);
+
+    test::TemporaryDirectory directory;
+    const auto file = directory.path() / "sample.srt";
+    std::ofstream(file, std::ios::binary) << srt.out;
+    const std::string packets = shellOutput("ffprobe -v error -select_streams s:0 -show_entries packet=pts_time,"
+                                            "duration_time -of csv=p=0 '" + file.string() + "'");
+    EXPECT_EQ(countOf(packets, "\n"), countOf(srt.out, " --> ")) << packets;
+    // Cues follow the speech through the 25-second sample in order, none past its end.
+    std::istringstream rows(packets);
+    std::string row;
+    double previous = -1;
+    double last = 0;
+    while (std::getline(rows, row)) {
+        const double start = std::stod(row.substr(0, row.find(',')));
+        const double duration = std::stod(row.substr(row.find(',') + 1));
+        EXPECT_GE(start, previous) << packets;
+        EXPECT_GT(duration, 0) << packets;
+        previous = start;
+        last = start + duration;
+    }
+    EXPECT_GT(last, 15.0) << packets;
+    EXPECT_LT(last, 26.0) << packets;
+
+    const auto vtt = runProgram({"--transcribe", sample, "--format=vtt"});
+    ASSERT_EQ(vtt.status, 0) << vtt.err;
+    EXPECT_TRUE(vtt.out.starts_with("WEBVTT\n\n00:00:")) << vtt.out;
+    const auto txt = runProgram({"--transcribe", sample, "--format", "txt"});
+    ASSERT_EQ(txt.status, 0) << txt.err;
+    EXPECT_EQ(countOf(txt.out, "\n"), countOf(txt.err, "\n") - 1) << txt.out;
 }
 
 TEST(HeadlessTranscription, ProgramReportsFailuresInJapaneseWithAnErrorStatus)
