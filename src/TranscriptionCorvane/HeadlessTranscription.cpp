@@ -63,8 +63,8 @@ HeadlessTranscription::Parsed HeadlessTranscription::parseArguments(const std::v
     }
     if (!file && !model && !format) return NotRequested{};
     if (!file)
-        return UsageError{std::string(model ? "--model" : "--format") + " は --transcribe と一緒に指定してください。\n" +
-                          kUsage};
+        return UsageError{std::string(model ? "--model" : "--format") +
+                          " は --transcribe と一緒に指定してください。\n" + kUsage};
     return Options{*file, model.value_or(std::string{}), format};
 }
 

@@ -41,8 +41,8 @@ Unit decodeAt(std::string_view text, std::size_t pos)
 
 bool isCombining(char32_t c)
 {
-    return (c >= 0x0300 && c <= 0x036F) || c == 0x3099 || c == 0x309A || (c >= 0xFE00 && c <= 0xFE0F) ||
-           c == 0x200D || (c >= 0xE0100 && c <= 0xE01EF);
+    return (c >= 0x0300 && c <= 0x036F) || c == 0x3099 || c == 0x309A || (c >= 0xFE00 && c <= 0xFE0F) || c == 0x200D ||
+           (c >= 0xE0100 && c <= 0xE01EF);
 }
 
 bool isWide(char32_t c)

@@ -137,7 +137,8 @@ TEST(HeadlessTranscription, ProgramWritesSubtitlesTimedByThePositionsInTheFile)
     const auto file = directory.path() / "sample.srt";
     std::ofstream(file, std::ios::binary) << srt.out;
     const std::string packets = shellOutput("ffprobe -v error -select_streams s:0 -show_entries packet=pts_time,"
-                                            "duration_time -of csv=p=0 '" + file.string() + "'");
+                                            "duration_time -of csv=p=0 '" +
+                                            file.string() + "'");
     EXPECT_EQ(countOf(packets, "\n"), countOf(srt.out, " --> ")) << packets;
     // Cues follow the speech through the 25-second sample in order, none past its end.
     std::istringstream rows(packets);

@@ -106,8 +106,8 @@ TEST(JapaneseLineBreaker, KeepsNumbersAndLatinWordsWhole)
 TEST(JapaneseLineBreaker, PrefersACutAfterPunctuation)
 {
     // A plain cut at 42 columns would fall inside "行きましょう"; the comma ends the first row instead.
-    const auto rows =
-        JapaneseLineBreaker::breakIntoRows("今日はとてもいい天気ですね、散歩に行きましょうか。それとも映画にしますか？", 42);
+    const auto rows = JapaneseLineBreaker::breakIntoRows(
+        "今日はとてもいい天気ですね、散歩に行きましょうか。それとも映画にしますか？", 42);
     EXPECT_EQ(rows, (std::vector<std::string>{"今日はとてもいい天気ですね、", "散歩に行きましょうか。",
                                               "それとも映画にしますか？"}));
     // Spaces between words are cut points too, and disappear at the cut.
@@ -163,7 +163,7 @@ TEST(SubtitleCueBuilder, SplitsALongLineIntoCuesSharingItsTimeByCharacters)
 TEST(SubtitleCueBuilder, DerivesTimesFromTheFinalizedTimeWhenTheRecognizedOnesAreMissing)
 {
     const double session = 5000;
-    const FinalizedLine first{Uuid::random(), "はい。", session + 3};       // 3 characters: the 1 s minimum
+    const FinalizedLine first{Uuid::random(), "はい。", session + 3};              // 3 characters: the 1 s minimum
     const FinalizedLine second{Uuid::random(), "では始めましょう。", session + 4}; // 9 characters: 1.8 s, cut at 3
     const FinalizedLine blank{Uuid::random(), "\u3000", session + 5};
     std::string longText;

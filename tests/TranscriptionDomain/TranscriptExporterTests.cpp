@@ -124,7 +124,8 @@ TEST(TranscriptExporter, FfmpegReadsTheSubtitlesBackWithEveryCue)
     const auto input = sampleInput();
     const std::size_t cues = tc::SubtitleCueBuilder::build(input.lines, input.sessionStart).size();
     ASSERT_GE(cues, 6u);
-    ASSERT_FALSE(commandOutput("command -v ffprobe").empty()) << "ffprobe がありません: scripts/setup を実行してください";
+    ASSERT_FALSE(commandOutput("command -v ffprobe").empty())
+        << "ffprobe がありません: scripts/setup を実行してください";
 
     tc::test::TemporaryDirectory directory;
     for (const auto format : {TranscriptExportFormat::srt, TranscriptExportFormat::webVtt}) {
@@ -140,8 +141,7 @@ TEST(TranscriptExporter, FfmpegReadsTheSubtitlesBackWithEveryCue)
                                                   file.string() + "'");
         EXPECT_EQ(count(packets, "\n"), cues) << packets;
         // Converted back to SubRip by ffmpeg, the cues keep their times and their text.
-        const std::string converted =
-            commandOutput("ffmpeg -v error -i '" + file.string() + "' -f srt - 2>/dev/null");
+        const std::string converted = commandOutput("ffmpeg -v error -i '" + file.string() + "' -f srt - 2>/dev/null");
         EXPECT_EQ(count(converted, " --> "), cues) << converted;
         EXPECT_NE(converted.find("01:02:03,000 --> "), std::string::npos) << converted;
         EXPECT_NE(converted.find("1,234,567"), std::string::npos) << converted;

@@ -375,8 +375,7 @@ TEST(HistoryJsonCodec, RoundTripsLinesWithAndWithoutRecognizedTimesAndSpeaker)
     labelled.speaker = tc::SpeakerLabel::other;
     FinalizedLine overlap{Uuid::random(), "重なった行", 103};
     overlap.speaker = tc::SpeakerLabel::overlap;
-    const std::vector<TranscriptSession> sessions{
-        {Uuid::random(), {bare, timed, labelled, overlap}, 100, 110.0}};
+    const std::vector<TranscriptSession> sessions{{Uuid::random(), {bare, timed, labelled, overlap}, 100, 110.0}};
 
     const auto bytes = HistoryJsonCodec::encodeStore(sessions, 5000);
     EXPECT_EQ(HistoryJsonCodec::decodeStore(bytes), sessions);
@@ -427,8 +426,7 @@ TEST(HistoryJsonCodec, OptionalLineKeysOfAnotherTypeOrValueAreIgnored)
     const std::string line = "{\"id\":\"" + kId + "\",\"text\":\"行\",\"time\":5";
     const auto decodeLine = [&](const std::string& extra) {
         const auto sessions = HistoryJsonCodec::decodeStore("{\"version\":2,\"sessions\":[{\"id\":\"" + kId +
-                                                            "\",\"lines\":[" + line + extra +
-                                                            "}],\"startedAt\":1}]}");
+                                                            "\",\"lines\":[" + line + extra + "}],\"startedAt\":1}]}");
         return sessions ? std::optional(sessions->at(0).lines.at(0)) : std::nullopt;
     };
     const auto nulls = decodeLine(",\"start\":null,\"end\":null,\"speaker\":null");
