@@ -84,6 +84,29 @@ TEST_F(HistoryStore, RoundTripsSessionsInTheCompactKeyedLayout)
     EXPECT_EQ(readText(file()).find("endedAt", readText(file()).find(sessions[1].id.toString())), std::string::npos);
 }
 
+TEST_F(HistoryStore, KeepsRecognizedTimesAndSpeakersBesideLinesWithout)
+{
+    // A file from the release before: lines with the three keys only.
+    const std::string id = "6A1F0C3E-2B4D-4E5F-8A9B-0C1D2E3F4A5B";
+    writeText(file(), "{\"version\":2,\"sessions\":[{\"id\":\"" + id + "\",\"lines\":[{\"id\":\"" + id +
+                          "\",\"text\":\"前の版の行\",\"time\":10}],\"startedAt\":9}]}");
+    TranscriptHistoryStore store(file());
+    auto sessions = store.load();
+    ASSERT_EQ(sessions.size(), 1u);
+    const FinalizedLine old = sessions[0].lines.at(0);
+    EXPECT_EQ(old.text, "前の版の行");
+    EXPECT_FALSE(old.start || old.end || old.speaker);
+
+    FinalizedLine labelled = line("この版の行", 12);
+    labelled.start = 2.5;
+    labelled.end = 3.0;
+    labelled.speaker = tc::SpeakerLabel::other;
+    sessions[0].lines.push_back(labelled);
+    ASSERT_EQ(store.save(sessions), std::nullopt);
+    EXPECT_EQ(TranscriptHistoryStore(file()).load(), sessions);
+    EXPECT_NE(readText(file()).find("\"time\":10.0},"), std::string::npos) << "the old line is written as before";
+}
+
 TEST_F(HistoryStore, DatesReadBackExactly)
 {
     TranscriptHistoryStore store(file());
