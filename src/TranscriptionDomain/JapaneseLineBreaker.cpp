@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 
 namespace tc {
 
@@ -114,7 +115,21 @@ std::vector<Unit> unitsOf(std::string_view text)
     return units;
 }
 
-enum class Cut { never, allowed, preferred };
+bool isHiragana(char32_t c)
+{
+    return c >= 0x3041 && c <= 0x309F;
+}
+
+// Kanji, katakana and Latin words usually start a new phrase after hiragana.
+bool startsPhrase(char32_t c)
+{
+    return (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x30A1 && c <= 0x30FA) || isDigit(c) ||
+           isLatinLetter(c) || isNoBreakAfter(c);
+}
+
+// never: not here; allowed: anywhere else; phrase: hiragana before a kanji, katakana or Latin word, where a
+// phrase most often ends; preferred: after punctuation or a space.
+enum class Cut { never, allowed, phrase, preferred };
 
 // Whether a row may end between units[i - 1] and units[i].
 Cut cutBefore(const std::vector<Unit>& units, std::size_t i)
@@ -132,6 +147,7 @@ Cut cutBefore(const std::vector<Unit>& units, std::size_t i)
     const auto wordChar = [](char32_t c) { return isDigit(c) || isLatinLetter(c); };
     if (wordChar(before) && wordChar(after)) return Cut::never;
     if (isPunctuation(before)) return Cut::preferred;
+    if (isHiragana(before) && startsPhrase(after)) return Cut::phrase;
     return Cut::allowed;
 }
 
@@ -180,10 +196,23 @@ std::vector<std::string> JapaneseLineBreaker::breakIntoRows(std::string_view tex
         return row;
     };
 
+    const auto rowLimit = [&](std::size_t row) {
+        const bool startsGroup = rowsPerGroup == 0 ? row == 0 : row % rowsPerGroup == 0;
+        return std::max(startsGroup ? maxColumns - indent : maxColumns, 2);
+    };
+    std::size_t lastVisible = units.size();
+    while (lastVisible > 0 && isSpace(units[lastVisible - 1].code))
+        --lastVisible;
+    const auto widthFrom = [&](std::size_t from) {
+        int total = 0;
+        for (std::size_t k = from; k < lastVisible; ++k)
+            total += units[k].width;
+        return total;
+    };
+
     skipSpaces();
     while (begin < units.size()) {
-        const bool startsGroup = rowsPerGroup == 0 ? rows.empty() : rows.size() % rowsPerGroup == 0;
-        const int limit = std::max(startsGroup ? maxColumns - indent : maxColumns, 2);
+        const int limit = rowLimit(rows.size());
         // The furthest end that fits; spaces past the end hang there and fall away.
         std::size_t fit = begin;
         int width = 0;
@@ -218,6 +247,25 @@ std::vector<std::string> JapaneseLineBreaker::breakIntoRows(std::string_view tex
             end = lastPreferred;
         else if (lastAllowed != 0)
             end = lastAllowed;
+
+        // A last row of a few characters ("た。") reads badly: share the last two rows out more evenly, at a
+        // phrase or punctuation where one is near the middle.
+        const int nextLimit = rowLimit(rows.size() + 1);
+        const int rest = widthFrom(end);
+        if (rest <= nextLimit && rest * 3 < nextLimit) {
+            const int total = widthFrom(begin);
+            int bestScore = 0;
+            bool found = false;
+            width = 0;
+            for (std::size_t i = begin + 1; i <= fit; ++i) {
+                width += units[i - 1].width;
+                const Cut cut = cutBefore(units, i);
+                if (cut == Cut::never || total - width > nextLimit) continue;
+                const int bonus = cut == Cut::preferred ? total / 2 : cut == Cut::phrase ? total / 4 : 0;
+                const int score = bonus - std::abs(2 * width - total);
+                if (!found || score > bestScore) found = true, bestScore = score, end = i;
+            }
+        }
         rows.push_back(rowText(begin, end));
         begin = end;
         skipSpaces();

@@ -115,6 +115,19 @@ TEST(JapaneseLineBreaker, PrefersACutAfterPunctuation)
     EXPECT_EQ(spaced, (std::vector<std::string>{"the quick brown fox", "jumps over the lazy", "dog again"}));
 }
 
+TEST(JapaneseLineBreaker, SharesTheLastTwoRowsRatherThanLeavingAFewCharactersAlone)
+{
+    // Filling the second row would leave "た。" on a third; the cut moves to the phrase before "会議室".
+    EXPECT_EQ(JapaneseLineBreaker::breakIntoRows(
+                  "「はい、そうです」と彼は言った。（笑）それから、ゆっくりと会議室を出ていきました。", 42),
+              (std::vector<std::string>{"「はい、そうです」と彼は言った。（笑）", "それから、ゆっくりと",
+                                        "会議室を出ていきました。"}));
+    EXPECT_EQ(JapaneseLineBreaker::breakIntoRows(
+                  "スマートフォンアプリケーションのユーザーインターフェースデザインについて話し合いました。", 42),
+              (std::vector<std::string>{"スマートフォンアプリケーションのユーザーイ", "ンターフェースデザイン",
+                                        "について話し合いました。"}));
+}
+
 TEST(JapaneseLineBreaker, LeavesRoomForATagBeforeEachGroup)
 {
     std::string kana;
@@ -124,8 +137,9 @@ TEST(JapaneseLineBreaker, LeavesRoomForATagBeforeEachGroup)
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(JapaneseLineBreaker::columns(rows[0]), 34);
     EXPECT_EQ(JapaneseLineBreaker::columns(rows[1]), 42);
-    EXPECT_EQ(JapaneseLineBreaker::columns(rows[2]), 34);
-    EXPECT_EQ(JapaneseLineBreaker::columns(rows[3]), 10);
+    // The last two rows share what is left rather than leaving five characters alone.
+    EXPECT_EQ(JapaneseLineBreaker::columns(rows[2]), 22);
+    EXPECT_EQ(JapaneseLineBreaker::columns(rows[3]), 22);
 }
 
 TEST(SubtitleCueBuilder, SplitsALongLineIntoCuesSharingItsTimeByCharacters)
