@@ -5,6 +5,10 @@
 // 2. Stalls: the longest gap between ticks of a 1 ms heartbeat on the main thread, and the most CPU the main thread
 //    spent within one gap, while the model saves a 100-session history once a second, next to the same with an
 //    empty history as the baseline.
+// 3. Transcript list: the whole window showing the model, following the newest line. Figures: main-thread time of
+//    one new line (model, list insert, layout and scrolling) with 5,000 lines shown, next to the same with 100
+//    lines as the baseline; and the time to draw one frame while scrolling through 5,000 lines, next to the same
+//    over 100 lines.
 
 #include "BenchMeasures.h"
 #include "TranscriptionApplication/AudioSource.h"
@@ -13,9 +17,14 @@
 #include "TranscriptionApplication/Transcriber.h"
 #include "TranscriptionInfrastructure/PermissionManager.h"
 #include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
+#include "TranscriptionUI/TranscriptionRootView.h"
 #include "TranscriptionUI/TranscriptionViewModel.h"
+#include "TranscriptionUI/UserDefaults.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QListView>
+#include <QScrollBar>
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSettings>
@@ -302,11 +311,73 @@ Stalls heartbeatDuringSaves(int pastSessions)
     return stalls;
 }
 
+std::string lineText(int i)
+{
+    static const std::vector<std::string> words{"会議", "資料", "確認", "予定", "今日", "明日", "説明", "質問"};
+    std::string text;
+    for (int w = 0; w < 8 + i % 17; ++w)
+        text += words[static_cast<std::size_t>(i + w) % words.size()];
+    return text;
+}
+
+void settle()
+{
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+}
+
+struct ListFigures {
+    double appendMicroseconds = 0;
+    double frameMicroseconds = 0;
+};
+
+// The window over `lines` finalized lines: the cost of each of 200 more lines while following, then of each
+// frame while scrolling from the top to the bottom in steps of a fifth of the view.
+ListFigures transcriptList(int lines)
+{
+    Fixture fixture(0);
+    fixture.model->pauseTranscription();
+    UserDefaults defaults(fixture.dir.filePath("view.ini"));
+    TranscriptionRootView view(fixture.model.get(), &defaults);
+    view.resize(980, 640);
+    view.show();
+    settle();
+    for (int i = 0; i < lines; ++i)
+        fixture.model->handle(OutputEvent::finalizedTranscript(lineText(i)));
+    settle();
+
+    ListFigures figures;
+    constexpr int kAppends = 200;
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < kAppends; ++i) {
+        fixture.model->handle(OutputEvent::finalizedTranscript(lineText(lines + i)));
+        settle();
+    }
+    figures.appendMicroseconds = static_cast<double>(timer.nsecsElapsed()) / 1e3 / kAppends;
+
+    QListView* list = view.transcriptList();
+    QScrollBar* bar = list->verticalScrollBar();
+    const int step = std::max(1, list->viewport()->height() / 5);
+    int frames = 0;
+    timer.restart();
+    // At least 200 frames: a short list is scrolled through again and again.
+    while (frames < 200 || bar->value() < bar->maximum()) {
+        bar->setValue(bar->value() >= bar->maximum() ? 0 : bar->value() + step);
+        list->viewport()->repaint();
+        ++frames;
+        if (frames > 100000) break;
+    }
+    figures.frameMicroseconds = static_cast<double>(timer.nsecsElapsed()) / 1e3 / frames;
+    return figures;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
 
     long finals = 0;
     long idleFinals = 0;
@@ -314,27 +385,38 @@ int main(int argc, char** argv)
     const double loaded = mainThreadLoad(true, finals);
     const Stalls bigHistory = heartbeatDuringSaves(kSessions);
     const Stalls noHistory = heartbeatDuringSaves(0);
+    const ListFigures shortList = transcriptList(100);
+    const ListFigures longList = transcriptList(5000);
 
-    nlohmann::ordered_json result{{"benchmark", "presentation model main thread"},
-                                  {"seconds_per_measurement", kSeconds},
-                                  {"history_sessions", kSessions},
-                                  {"history_lines_per_session", kLinesPerSession},
-                                  {"load",
-                                   {{"transcript_events_per_second", 10},
-                                    {"level_reports_per_second", 25},
-                                    {"finalized_lines_handled", finals},
-                                    {"main_thread_cpu_percent", loaded * 100.0},
-                                    {"baseline_idle_main_thread_cpu_percent", idle * 100.0},
-                                    {"target_percent", 5.0}}},
-                                  {"save_stalls",
-                                   {{"saves", bigHistory.saves},
-                                    {"max_main_thread_gap_ms", bigHistory.maxGapMs},
-                                    {"p99_main_thread_gap_ms", bigHistory.p99GapMs},
-                                    {"max_main_thread_busy_ms_within_a_gap", bigHistory.maxBusyMs},
-                                    {"baseline_empty_history_max_gap_ms", noHistory.maxGapMs},
-                                    {"baseline_empty_history_p99_gap_ms", noHistory.p99GapMs},
-                                    {"baseline_empty_history_max_busy_ms_within_a_gap", noHistory.maxBusyMs},
-                                    {"target_ms", 5.0}}}};
+    nlohmann::ordered_json result{
+        {"benchmark", "presentation model main thread"},
+        {"seconds_per_measurement", kSeconds},
+        {"history_sessions", kSessions},
+        {"history_lines_per_session", kLinesPerSession},
+        {"load",
+         {{"transcript_events_per_second", 10},
+          {"level_reports_per_second", 25},
+          {"finalized_lines_handled", finals},
+          {"main_thread_cpu_percent", loaded * 100.0},
+          {"baseline_idle_main_thread_cpu_percent", idle * 100.0},
+          {"target_percent", 5.0}}},
+        {"save_stalls",
+         {{"saves", bigHistory.saves},
+          {"max_main_thread_gap_ms", bigHistory.maxGapMs},
+          {"p99_main_thread_gap_ms", bigHistory.p99GapMs},
+          {"max_main_thread_busy_ms_within_a_gap", bigHistory.maxBusyMs},
+          {"baseline_empty_history_max_gap_ms", noHistory.maxGapMs},
+          {"baseline_empty_history_p99_gap_ms", noHistory.p99GapMs},
+          {"baseline_empty_history_max_busy_ms_within_a_gap", noHistory.maxBusyMs},
+          {"target_ms", 5.0}}},
+        {"transcript_list",
+         {{"new_line_main_thread_us_with_5000_lines", longList.appendMicroseconds},
+          {"baseline_new_line_main_thread_us_with_100_lines", shortList.appendMicroseconds},
+          {"new_line_cost_ratio", longList.appendMicroseconds / shortList.appendMicroseconds},
+          {"scroll_frame_us_through_5000_lines", longList.frameMicroseconds},
+          {"baseline_scroll_frame_us_through_100_lines", shortList.frameMicroseconds},
+          {"scroll_frame_cost_ratio", longList.frameMicroseconds / shortList.frameMicroseconds},
+          {"frame_budget_us", 16667}}}};
 
     const std::filesystem::path dir =
         std::getenv("TC_BENCH_RESULTS_DIR") ? std::getenv("TC_BENCH_RESULTS_DIR") : TC_BENCH_RESULTS_DIR;

@@ -7,6 +7,7 @@
 #include "TranscriptionCorvane/WindowStateDump.h"
 #include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
 #include "TranscriptionUI/TranscriptionRootView.h"
+#include "TranscriptionUI/TranscriptionViewModel.h"
 #include "TranscriptionUI/UserDefaults.h"
 
 #include <QApplication>
@@ -47,24 +48,25 @@ TranscriptionCorvaneApp::TranscriptionCorvaneApp(QApplication& app) : m_defaults
 {
     useJapaneseFont(app);
     m_updater = SparkleUpdaterAdapter::makeIfConfigured(m_defaults.get(), QApplication::applicationVersion());
-    m_window = std::make_unique<TranscriptionMainWindow>(TranscriptionViewModel::defaultDependencies(),
-                                                         m_defaults.get(), m_updater.get());
+    auto dependencies = TranscriptionViewModel::defaultDependencies();
+    dependencies.settings = m_defaults->settings();
+    m_model = std::make_unique<TranscriptionViewModel>(std::move(dependencies));
+    m_window = std::make_unique<TranscriptionMainWindow>(m_model.get(), m_defaults.get(), m_updater.get());
     if (qEnvironmentVariableIsSet("TC_WINDOW_STATE_FILE"))
         new WindowStateDump(m_window->rootView(), qEnvironmentVariable("TC_WINDOW_STATE_FILE"), m_window.get());
 
     // Every line must reach the history before the process ends, however it ends.
     QObject::connect(&app, &QApplication::aboutToQuit, this, [this] {
-        TranscriptionRootView* root = m_window->rootView();
-        root->model()->shutdown();
+        m_model->shutdown();
         m_defaults->sync();
-        const auto& failure = root->model()->finalSaveError();
+        const auto& failure = m_model->finalSaveError();
         if (!failure) return;
         // A signal is the session ending or a script: nobody to answer a dialog, so the message goes to stderr.
         if (m_quitBySignal) {
             std::fprintf(stderr, "%s\n", UnsavedSessionRescue::messageFor(*failure).toLocal8Bit().constData());
             return;
         }
-        UnsavedSessionRescue::offer(*root, UnsavedSessionRescue::messageBoxQuestion(m_window.get()));
+        UnsavedSessionRescue::offer(*m_window->rootView(), UnsavedSessionRescue::messageBoxQuestion(m_window.get()));
     });
     quitOnTerminationSignals();
     m_window->show();
@@ -73,6 +75,7 @@ TranscriptionCorvaneApp::TranscriptionCorvaneApp(QApplication& app) : m_defaults
 TranscriptionCorvaneApp::~TranscriptionCorvaneApp()
 {
     m_window.reset();
+    m_model.reset();
     m_updater.reset();
 }
 

@@ -10,6 +10,7 @@ namespace tc {
 
 class SparkleUpdaterAdapter;
 class TranscriptionMainWindow;
+class TranscriptionViewModel;
 class UserDefaults;
 
 // The application shell: settings, the process-wide updater, the window, quitting cleanly on SIGTERM and
@@ -23,10 +24,11 @@ public:
     // Runs the window until the user quits; the process's exit status.
     static int main(int argc, char** argv);
 
-    // Builds the window over the application's own adapters and shows it.
+    // Builds the presentation model over the application's own adapters, the window showing it, and shows it.
     explicit TranscriptionCorvaneApp(QApplication& app);
     ~TranscriptionCorvaneApp() override;
 
+    TranscriptionViewModel* model() const { return m_model.get(); }
     TranscriptionMainWindow* mainWindow() const { return m_window.get(); }
     // Shows the window unminimised, raised and active (a later launch asked for it).
     void bringToFront();
@@ -38,6 +40,8 @@ private:
 
     std::unique_ptr<UserDefaults> m_defaults;
     std::unique_ptr<SparkleUpdaterAdapter> m_updater;
+    // Outlives the window that shows it.
+    std::unique_ptr<TranscriptionViewModel> m_model;
     std::unique_ptr<TranscriptionMainWindow> m_window;
     // Set when SIGTERM, SIGINT or SIGHUP ends the app rather than the user.
     bool m_quitBySignal = false;

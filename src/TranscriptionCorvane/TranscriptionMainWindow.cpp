@@ -1,8 +1,8 @@
 #include "TranscriptionCorvane/TranscriptionMainWindow.h"
 
-#include "TranscriptionUI/LiveCaptionCommands.h"
 #include "TranscriptionUI/TranscriptionRootView.h"
 #include "TranscriptionUI/UpdaterCommands.h"
+#include "TranscriptionUI/caption/LiveCaptionCommands.h"
 
 #include <QApplication>
 #include <QMenuBar>
@@ -11,9 +11,9 @@
 
 namespace tc {
 
-TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel::Dependencies dependencies,
-                                                 UserDefaults* defaults, UpdaterPort* updater, QWidget* parent)
-    : QMainWindow(parent), m_root(new TranscriptionRootView(std::move(dependencies), defaults, this)),
+TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, UserDefaults* defaults,
+                                                 UpdaterPort* updater, QWidget* parent)
+    : QMainWindow(parent), m_root(new TranscriptionRootView(model, defaults, this)),
       m_captionCommands(new LiveCaptionCommands(defaults, this)), m_updaterCommands(new UpdaterCommands(updater, this))
 {
     setCentralWidget(m_root);

@@ -20,9 +20,9 @@ public:
     static constexpr int minimumWidth = 760;
     static constexpr int minimumHeight = 480;
 
-    // updater may be null (no update feed configured).
-    TranscriptionMainWindow(TranscriptionViewModel::Dependencies dependencies, UserDefaults* defaults,
-                            UpdaterPort* updater, QWidget* parent = nullptr);
+    // Shows the model, which must outlive the window; updater may be null (no update feed configured).
+    TranscriptionMainWindow(TranscriptionViewModel* model, UserDefaults* defaults, UpdaterPort* updater,
+                            QWidget* parent = nullptr);
 
     TranscriptionRootView* rootView() const { return m_root; }
     LiveCaptionCommands* captionCommands() const { return m_captionCommands; }

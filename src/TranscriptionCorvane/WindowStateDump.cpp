@@ -1,11 +1,13 @@
 #include "TranscriptionCorvane/WindowStateDump.h"
 
-#include "TranscriptionUI/CalendarEventRowView.h"
-#include "TranscriptionUI/LiveCaptionOverlayController.h"
-#include "TranscriptionUI/LiveCaptionOverlayModel.h"
-#include "TranscriptionUI/LiveCaptionOverlayPanel.h"
-#include "TranscriptionUI/TranscriptRowView.h"
 #include "TranscriptionUI/TranscriptionRootView.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayModel.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayPanel.h"
+#include "TranscriptionUI/window/BrowsingTranscriptView.h"
+#include "TranscriptionUI/window/CalendarEventRowView.h"
+#include "TranscriptionUI/window/CalendarSidebarView.h"
+#include "TranscriptionUI/window/TranscriptLineListModel.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -43,8 +45,12 @@ QJsonObject frame(const QWidget* widget)
 void WindowStateDump::write()
 {
     QJsonArray rows;
-    for (const TranscriptRowView* row : m_root->transcriptRows())
-        rows.append(QJsonObject{{"time", row->timeText()}, {"text", row->text()}});
+    const TranscriptLineListModel* lines = m_root->transcriptLines();
+    for (int row = 0; row < lines->rowCount(); ++row) {
+        const QModelIndex index = lines->index(row);
+        rows.append(QJsonObject{{"time", index.data(TranscriptLineListModel::timeTextRole).toString()},
+                                {"text", index.data(Qt::DisplayRole).toString()}});
+    }
     QJsonArray notices;
     for (const auto& notice : m_root->model()->notices())
         notices.append(QString::fromStdString(notice));
@@ -52,10 +58,11 @@ void WindowStateDump::write()
     for (const auto& line : m_root->captionOverlay()->model()->content().lines)
         captions.append(QJsonObject{{"text", QString::fromStdString(line.text)}, {"volatile", line.isVolatile}});
     QJsonArray browsingRows;
-    for (const TranscriptRowView* row : m_root->browsingRows())
-        browsingRows.append(row->text());
+    const TranscriptLineListModel* browsing = m_root->browsingLines();
+    for (int row = 0; row < browsing->rowCount(); ++row)
+        browsingRows.append(browsing->index(row).data(Qt::DisplayRole).toString());
     QJsonArray events;
-    for (const CalendarEventRowView* row : m_root->calendarSidebar()->findChildren<CalendarEventRowView*>()) {
+    for (const CalendarEventRowView* row : m_root->calendarSidebar()->eventRows()) {
         if (!row->isVisible()) continue;
         QJsonObject event = frame(row);
         event.insert("title", row->text());

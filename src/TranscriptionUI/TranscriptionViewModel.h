@@ -15,9 +15,11 @@
 #include "TranscriptionDomain/TranscriptSession.h"
 #include "TranscriptionDomain/Uuid.h"
 #include "TranscriptionInfrastructure/PermissionManager.h"
+#include "TranscriptionUI/presentation/ConversationAsking.h"
+#include "TranscriptionUI/presentation/RunControl.h"
+#include "TranscriptionUI/presentation/SourceAccess.h"
 
 #include <QObject>
-#include <QTimer>
 
 #include <chrono>
 #include <cstdint>
@@ -32,29 +34,17 @@ class QSettings;
 
 namespace tc {
 
+class CalendarBrowsing;
+class HistoryAutosave;
 class MainThreadHop;
-class SerialWorker;
+class NoticeLog;
+class ReadingPosition;
 class TranscriptHistoryStore;
 
-// What the window shows for one audio source.
-struct SourceAccessState {
-    enum class Kind { granted, undetermined, denied, restricted };
-
-    Kind kind = Kind::undetermined;
-    // Only meaningful for granted: the source's opt-in flag.
-    bool enabled = false;
-
-    static SourceAccessState granted(bool enabled) { return {Kind::granted, enabled}; }
-    static SourceAccessState undetermined() { return {Kind::undetermined, false}; }
-    static SourceAccessState denied() { return {Kind::denied, false}; }
-    static SourceAccessState restricted() { return {Kind::restricted, false}; }
-
-    friend bool operator==(const SourceAccessState&, const SourceAccessState&) = default;
-};
-
-// The one observable object behind the main window: run control, transcript, sources and levels, history and
-// calendar browsing, export, reading position and questions. Lives on the main thread and is touched only
-// there; every field has a getter and a change signal that fires only when the stored value really changes.
+// The one observable object behind the main window: the transcript and caption of the current session, over
+// collaborators for run control, sources and permissions, autosave, calendar browsing, reading position and
+// questions, whose state it forwards. Lives on the main thread and is touched only there; every field has a
+// getter and a change signal that fires only when the stored value really changes.
 // Blocking port calls (permissions, calendar, responder, history file, the run itself) happen on background
 // threads; their results come back through queued calls, so an operation marked "async" returns at once and
 // calls its optional `done` on the main thread when finished (never after the model is destroyed).
@@ -64,17 +54,10 @@ class TranscriptionViewModel : public QObject {
 public:
     using Status = PermissionManager::Status;
 
-    // The audio source and transcriber of one run.
-    struct LivePipeline {
-        std::shared_ptr<AudioSource> audioSource;
-        std::shared_ptr<Transcriber> transcriber;
-    };
-    // Called from any thread.
-    using DegradedCallback = std::function<void(const std::string& notice)>;
-    using LevelCallback = std::function<void(AudioSourceID source, float level)>;
-    // Builds a run's pipeline for the usable sources; called on the run's thread. May throw.
-    using PipelineFactory =
-        std::function<LivePipeline(bool microphone, bool systemAudio, DegradedCallback, LevelCallback)>;
+    using LivePipeline = RunControl::LivePipeline;
+    using DegradedCallback = RunControl::DegradedCallback;
+    using LevelCallback = RunControl::LevelCallback;
+    using PipelineFactory = RunControl::PipelineFactory;
     using Clock = std::function<Date()>;
     using Done = std::function<void()>;
 
@@ -107,8 +90,8 @@ public:
     // (default EngineConfig: ja-JP), the history store in the user's data directory, default settings.
     static Dependencies defaultDependencies();
 
-    static constexpr std::int64_t askMaxLines = 80;
-    static constexpr std::int64_t levelHistoryLength = 60;
+    static constexpr std::int64_t askMaxLines = ConversationAsking::askMaxLines;
+    static constexpr std::int64_t levelHistoryLength = RunControl::levelHistoryLength;
 
     // Touches no file, asks for no permission, starts nothing. Throws std::invalid_argument when a port is missing.
     explicit TranscriptionViewModel(Dependencies dependencies, QObject* parent = nullptr);
@@ -117,8 +100,9 @@ public:
 
     // --- Run control and transcript ---
 
-    // Start-up, once when the window is first shown: load history, refresh permissions, read the calendar
-    // status and the day's events, read the question feature's availability, then start transcription. async.
+    // Start-up, once when the window is first shown: load history, refresh permissions, read the question
+    // feature's availability, then start transcription. The calendar's status and the day's events are read
+    // alongside: a slow calendar never holds up the start, only `done`, which follows both. async.
     void bootstrap(Done done = {});
     // Starts a run unless running or canStart() is false; clears the notices.
     void startTranscription();
@@ -137,14 +121,14 @@ public:
     void shutdown();
     // After shutdown(): why its write failed (Japanese), so the lines can still be saved elsewhere; nothing when
     // it succeeded or had nothing to write.
-    const std::optional<std::string>& finalSaveError() const { return *m_finalSaveError; }
+    const std::optional<std::string>& finalSaveError() const { return m_autosave->finalSaveError(); }
 
     const std::vector<FinalizedLine>& finalizedLines() const { return m_finalizedLines; }
     const std::string& volatileText() const { return m_volatileText; }
-    const std::vector<std::string>& notices() const { return m_notices; }
-    bool isRunning() const { return m_isRunning; }
-    bool isPaused() const { return m_isPaused; }
-    std::int64_t runGeneration() const { return m_runGeneration; }
+    const std::vector<std::string>& notices() const;
+    bool isRunning() const;
+    bool isPaused() const;
+    std::int64_t runGeneration() const;
     const Uuid& currentSessionID() const { return m_currentSessionID; }
     Date currentSessionStartedAt() const { return m_currentSessionStartedAt; }
     // The caption panel's lines; changes are signalled by liveCaptionContentChanged.
@@ -157,21 +141,21 @@ public:
 
     // --- Sources, permissions and levels ---
 
-    bool optInMic() const { return m_optInMic; }
+    bool optInMic() const;
     // Persists and reconciles (may start, or restart, a run) even when the value is unchanged.
     void setOptInMic(bool value);
-    bool optInSystemAudio() const { return m_optInSystemAudio; }
+    bool optInSystemAudio() const;
     void setOptInSystemAudio(bool value);
-    bool systemAudioRequested() const { return m_systemAudioRequested; }
+    bool systemAudioRequested() const;
     void setSystemAudioRequested(bool value);
-    Status micStatus() const { return m_micStatus; }
-    Status speechStatus() const { return m_speechStatus; }
-    bool systemAudioGranted() const { return m_systemAudioGranted; }
-    const std::map<AudioSourceID, float>& levels() const { return m_levels; }
+    Status micStatus() const;
+    Status speechStatus() const;
+    bool systemAudioGranted() const;
+    const std::map<AudioSourceID, float>& levels() const;
     // Oldest first, at most levelHistoryLength values per source.
-    const std::map<AudioSourceID, std::vector<float>>& levelHistory() const { return m_levelHistory; }
+    const std::map<AudioSourceID, std::vector<float>>& levelHistory() const;
     // Sources of the current run, microphone first; empty when not running.
-    const std::vector<AudioSourceID>& activeSources() const { return m_activeSources; }
+    const std::vector<AudioSourceID>& activeSources() const;
 
     // Speech recognition granted and at least one opted-in source granted (cached states only).
     bool canStart() const;
@@ -190,13 +174,13 @@ public:
 
     // --- History, calendar browsing and export ---
 
-    CalendarAuthorizationStatus calendarStatus() const { return m_calendarStatus; }
+    CalendarAuthorizationStatus calendarStatus() const;
     // Always the start of a local day.
-    Date sidebarDate() const { return m_sidebarDate; }
-    const std::vector<CalendarEvent>& dayEvents() const { return m_dayEvents; }
-    const std::optional<CalendarEvent>& browsingEvent() const { return m_browsingEvent; }
+    Date sidebarDate() const;
+    const std::vector<CalendarEvent>& dayEvents() const;
+    const std::optional<CalendarEvent>& browsingEvent() const;
     void setBrowsingEvent(std::optional<CalendarEvent> event);
-    const std::vector<TranscriptSession>& pastSessions() const { return *m_pastSessions; }
+    const std::vector<TranscriptSession>& pastSessions() const;
 
     // All lines of allSessions(), earliest first.
     std::vector<FinalizedLine> allLines() const;
@@ -221,29 +205,27 @@ public:
 
     // --- Reading position and questions ---
 
-    bool isFollowingLatest() const { return m_isFollowingLatest; }
+    bool isFollowingLatest() const;
     void setFollowingLatest(bool value);
-    std::int64_t unreadCount() const { return m_unreadCount; }
-    const std::optional<Uuid>& pendingScrollTarget() const { return m_pendingScrollTarget; }
+    std::int64_t unreadCount() const;
+    const std::optional<Uuid>& pendingScrollTarget() const;
     // The window sets none after scrolling.
     void setPendingScrollTarget(std::optional<Uuid> target);
-    const std::optional<Uuid>& highlightedLineID() const { return m_highlightedLineID; }
+    const std::optional<Uuid>& highlightedLineID() const;
     // Highlights the line for a while and asks the window to scroll to it; stops following.
     void focusLine(const Uuid& id);
     // A line of the current session.
     std::optional<FinalizedLine> line(const Uuid& id) const;
 
-    bool conversationAvailable() const { return m_conversationAvailable; }
-    const std::optional<std::string>& conversationUnavailableReason() const { return m_conversationUnavailableReason; }
-    // What the responder says about its answers (quotations, or the model loading); empty when nothing.
-    const std::string& conversationNote() const { return m_conversationNote; }
+    bool conversationAvailable() const;
+    const std::optional<std::string>& conversationUnavailableReason() const;
     // Reads the responder's availability. async.
     void refreshConversationAvailability(Done done = {});
-    const std::string& askQuestion() const { return m_askQuestion; }
+    const std::string& askQuestion() const;
     void setAskQuestion(const std::string& question);
-    const std::optional<ConversationAnswer>& askAnswer() const { return m_askAnswer; }
-    bool isAsking() const { return m_isAsking; }
-    const std::optional<std::string>& askError() const { return m_askError; }
+    const std::optional<ConversationAnswer>& askAnswer() const;
+    bool isAsking() const;
+    const std::optional<std::string>& askError() const;
     // Asks the responder about the current session's recent lines; ignored while asking or for a blank
     // question. async (done also runs when ignored).
     void askAboutConversation(Done done = {});
@@ -277,103 +259,37 @@ signals:
     void highlightedLineIDChanged();
     void conversationAvailableChanged();
     void conversationUnavailableReasonChanged();
-    void conversationNoteChanged();
     void askQuestionChanged();
     void askAnswerChanged();
     void isAskingChanged();
     void askErrorChanged();
 
 private:
-    struct Run;
-
     Date now() const;
-    void runSession(const std::shared_ptr<Run>& run, bool microphone, bool systemAudio, std::stop_token stop);
-    void beginRun(const std::shared_ptr<Run>& run, bool microphone, bool systemAudio);
-    void finishRun(std::int64_t generation);
-    void stopSession();
-    void stopRun(const std::shared_ptr<Run>& run);
-    void joinRun(std::int64_t generation);
     void scheduleSave();
-    void writePendingSave();
-    // failure, when given, receives the save's error message (read it after the store worker is joined).
-    void enqueueSave(std::optional<Date> endedAt, std::shared_ptr<std::optional<std::string>> failure = nullptr);
-    void setPastSessions(std::vector<TranscriptSession> sessions);
-    void sourcesDidChange();
-    void postSpeechPermissionNotice();
-    void resetRunFields();
-    void appendNotice(std::string notice);
-    // Takes the responder's current note (cheap read on the main thread).
-    void rereadConversationNote();
     void updateLiveCaption();
-    void afterPermissions(Done then);
-
-    template <class T, class Work, class Then>
-    void offMain(SerialWorker& worker, Work work, Then then);
-
-    template <class T>
-    bool assign(T& field, T value, void (TranscriptionViewModel::*signal)());
+    void connectCollaborators();
 
     Dependencies m_deps;
     std::unique_ptr<QSettings> m_ownedSettings;
-    QSettings* m_settings = nullptr;
     std::shared_ptr<MainThreadHop> m_hop;
-    std::unique_ptr<SerialWorker> m_storeWorker;
-    std::shared_ptr<std::optional<std::string>> m_finalSaveError = std::make_shared<std::optional<std::string>>();
-    std::unique_ptr<SerialWorker> m_portWorker;
-    std::unique_ptr<SerialWorker> m_calendarWorker;
-    std::unique_ptr<SerialWorker> m_askWorker;
-    std::unique_ptr<SerialWorker> m_stopWorker;
 
     std::vector<FinalizedLine> m_finalizedLines;
     std::string m_volatileText;
-    std::vector<std::string> m_notices;
-    bool m_isRunning = false;
-    bool m_isPaused = false;
-    bool m_optInMic = false;
-    bool m_optInSystemAudio = false;
-    Status m_micStatus = Status::undetermined;
-    Status m_speechStatus = Status::undetermined;
-    bool m_systemAudioGranted = false;
-    bool m_systemAudioRequested = false;
-    std::map<AudioSourceID, float> m_levels;
-    std::map<AudioSourceID, std::vector<float>> m_levelHistory;
-    std::vector<AudioSourceID> m_activeSources;
-    CalendarAuthorizationStatus m_calendarStatus = CalendarAuthorizationStatus::undetermined;
-    Date m_sidebarDate = 0;
-    std::vector<CalendarEvent> m_dayEvents;
-    std::optional<CalendarEvent> m_browsingEvent;
-    // Shared with pending saves, so that writing a long history copies nothing on the main thread.
-    std::shared_ptr<const std::vector<TranscriptSession>> m_pastSessions;
-    bool m_isFollowingLatest = true;
-    std::int64_t m_unreadCount = 0;
-    std::optional<Uuid> m_pendingScrollTarget;
-    std::optional<Uuid> m_highlightedLineID;
-    bool m_conversationAvailable = false;
-    std::optional<std::string> m_conversationUnavailableReason;
-    std::string m_conversationNote;
-    // While a question is answered, re-reads the note: the first question loads the model.
-    QTimer m_askNoteTimer;
-    std::string m_askQuestion;
-    std::optional<ConversationAnswer> m_askAnswer;
-    bool m_isAsking = false;
-    std::optional<std::string> m_askError;
     LiveCaptionContent m_liveCaptionContent;
-
-    std::vector<std::shared_ptr<Run>> m_runs;
-    std::shared_ptr<Run> m_currentRun;
-    std::int64_t m_runGeneration = 0;
     Uuid m_currentSessionID;
     Date m_currentSessionStartedAt = 0;
-    QTimer m_saveTimer;
-    QTimer m_availabilityTimer;
-    bool m_savePending = false;
-    // The current session's end time as it was when the pending save was scheduled.
-    std::optional<Date> m_pendingEndedAt;
     // Non-blank finalized lines, for the caption's line ids.
     std::int64_t m_nonBlankLines = 0;
-    // Saves wait until the history has been read, so an early save cannot overwrite it.
-    bool m_historyLoaded = false;
     bool m_shutDown = false;
+
+    std::unique_ptr<NoticeLog> m_notices;
+    std::unique_ptr<SourceAccess> m_sources;
+    std::unique_ptr<RunControl> m_run;
+    std::unique_ptr<HistoryAutosave> m_autosave;
+    std::unique_ptr<CalendarBrowsing> m_calendar;
+    std::unique_ptr<ReadingPosition> m_reading;
+    std::unique_ptr<ConversationAsking> m_asking;
 };
 
 } // namespace tc

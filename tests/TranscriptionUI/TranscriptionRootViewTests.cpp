@@ -1,12 +1,18 @@
 #include "TranscriptionUI/TranscriptionRootView.h"
 
-#include "TranscriptionUI/LiveCaptionOverlayController.h"
-#include "TranscriptionUI/LiveCaptionOverlayPanel.h"
-#include "TranscriptionUI/SourceControlView.h"
-#include "TranscriptionUI/ToggleSwitch.h"
-#include "TranscriptionUI/TranscriptRowView.h"
 #include "TranscriptionUI/UserDefaults.h"
-#include "TranscriptionUI/WaveformView.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayPanel.h"
+#include "TranscriptionUI/window/BrowsingTranscriptView.h"
+#include "TranscriptionUI/window/CalendarEventRowView.h"
+#include "TranscriptionUI/window/CalendarSidebarView.h"
+#include "TranscriptionUI/window/LiveTranscriptView.h"
+#include "TranscriptionUI/window/SourceControlView.h"
+#include "TranscriptionUI/window/ToggleSwitch.h"
+#include "TranscriptionUI/window/TranscriptLineListModel.h"
+#include "TranscriptionUI/window/WaveformView.h"
+
+#include "TranscriptionUI/presentation/CalendarBrowsing.h"
 
 #include "support/QtTestApplication.h"
 #include "support/ViewModelHarness.h"
@@ -15,9 +21,10 @@
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTimeZone>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -32,9 +39,11 @@ class TranscriptionRootViewTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { test::qtApplication(); }
 
+    // The application builds the model and hands it to the view; the model outlives every view of the test.
     std::unique_ptr<TranscriptionRootView> makeView()
     {
-        return std::make_unique<TranscriptionRootView>(h.dependencies(), &defaults);
+        models.push_back(h.makeModel());
+        return std::make_unique<TranscriptionRootView>(models.back().get(), &defaults);
     }
     // A model with the microphone opted in and granted, running.
     std::unique_ptr<TranscriptionRootView> runningView()
@@ -53,6 +62,7 @@ protected:
 
     test::ViewModelHarness h;
     UserDefaults defaults{h.dir.filePath("view.ini")};
+    std::vector<std::unique_ptr<TranscriptionViewModel>> models;
 };
 
 TEST_F(TranscriptionRootViewTest, FontSizeButtonsClampAtTwelveAndThirtyTwoAndPersist)
@@ -78,13 +88,15 @@ TEST_F(TranscriptionRootViewTest, FontSizeButtonsClampAtTwelveAndThirtyTwoAndPer
     EXPECT_DOUBLE_EQ(again->fontSize(), 20.0) << "the size survives a restart";
 }
 
-TEST_F(TranscriptionRootViewTest, RunButtonShowsPauseWhileRunningResumeWhilePausedAndNothingOtherwise)
+TEST_F(TranscriptionRootViewTest, RunButtonShowsPauseWhileRunningResumeWhilePausedAndOtherwiseTheHint)
 {
     auto idle = makeView();
     EXPECT_TRUE(idle->runButton()->isHidden());
+    EXPECT_FALSE(idle->permissionHint()->isHidden()) << "nothing can start: the hint says how to";
     EXPECT_TRUE(idle->runningLabel()->isHidden() || !idle->runningLabel()->isVisibleTo(idle.get()));
 
     auto view = runningView();
+    EXPECT_TRUE(view->permissionHint()->isHidden());
     EXPECT_FALSE(view->runButton()->isHidden());
     EXPECT_EQ(view->runButton()->text(), QStringLiteral("一時停止"));
     EXPECT_TRUE(view->runningLabel()->isVisibleTo(view.get()));
@@ -152,18 +164,13 @@ TEST_F(TranscriptionRootViewTest, SourceControlsTakeTheFormOfTheirAccessState)
     EXPECT_EQ(system->settingsButton()->text(), QStringLiteral("システム音声を再確認"));
 }
 
-TEST_F(TranscriptionRootViewTest, PermissionHintShowsOnlyWhenNothingCanStart)
-{
-    auto view = makeView();
-    EXPECT_FALSE(view->permissionHint()->isHidden());
-    auto running = runningView();
-    EXPECT_TRUE(running->permissionHint()->isHidden());
-}
-
 TEST_F(TranscriptionRootViewTest, JumpButtonNamesTheLatestTermAndTheUnreadCount)
 {
-    EXPECT_EQ(TranscriptionRootView::jumpButtonLabel(0), QStringLiteral("最新へ"));
-    EXPECT_EQ(TranscriptionRootView::jumpButtonLabel(3), QStringLiteral("最新へ（3）"));
+    EXPECT_EQ(LiveTranscriptView::jumpButtonLabel(0), QStringLiteral("最新へ"));
+    EXPECT_EQ(LiveTranscriptView::jumpButtonLabel(3), QStringLiteral("最新へ（3）"));
+    // Near the bottom includes exactly 24 points above the end.
+    EXPECT_TRUE(LiveTranscriptView::isNearBottom(1000 - 400 - 24, 1000, 400));
+    EXPECT_FALSE(LiveTranscriptView::isNearBottom(1000 - 400 - 24.5, 1000, 400));
 
     auto view = makeView();
     EXPECT_TRUE(view->jumpButton()->isHidden());
@@ -181,13 +188,6 @@ TEST_F(TranscriptionRootViewTest, JumpButtonNamesTheLatestTermAndTheUnreadCount)
     EXPECT_TRUE(view->jumpButton()->isHidden());
 }
 
-TEST_F(TranscriptionRootViewTest, NearBottomIncludesExactlyTwentyFourPointsAboveTheEnd)
-{
-    EXPECT_TRUE(TranscriptionRootView::isNearBottom(1000 - 400 - 24, 1000, 400));
-    EXPECT_FALSE(TranscriptionRootView::isNearBottom(1000 - 400 - 24.5, 1000, 400));
-    EXPECT_TRUE(TranscriptionRootView::isNearBottom(600, 1000, 400));
-}
-
 TEST_F(TranscriptionRootViewTest, ScrollingAwayStopsFollowingAndScrollingBackResumesIt)
 {
     auto view = makeView();
@@ -195,7 +195,7 @@ TEST_F(TranscriptionRootViewTest, ScrollingAwayStopsFollowingAndScrollingBackRes
     view->show();
     for (int i = 0; i < 60; ++i)
         finalize(*view, "行 " + std::to_string(i));
-    QScrollBar* bar = view->transcriptScrollArea()->verticalScrollBar();
+    QScrollBar* bar = view->transcriptList()->verticalScrollBar();
     ASSERT_TRUE(QTest::qWaitFor([&] { return bar->maximum() > 100 && bar->value() == bar->maximum(); }, 3000))
         << "following keeps the newest line in view";
 
@@ -216,17 +216,27 @@ TEST_F(TranscriptionRootViewTest, RowsShowTimeAndTextAndTheVolatileTextInItalics
     auto view = makeView();
     finalize(*view, "おはようございます");
     view->model()->handle(OutputEvent::volatileTranscript("今日は"));
-    ASSERT_EQ(view->transcriptRows().size(), 1u);
-    const TranscriptRowView* row = view->transcriptRows()[0];
-    EXPECT_EQ(row->text(), QStringLiteral("おはようございます"));
-    EXPECT_EQ(row->timeText(), TranscriptRowView::formatTime(view->model()->finalizedLines()[0].time));
-    EXPECT_EQ(row->timeText().size(), 8);
+    ASSERT_EQ(view->transcriptLines()->rowCount(), 1);
+    const QModelIndex row = view->transcriptLines()->index(0);
+    EXPECT_EQ(row.data(Qt::DisplayRole).toString(), QStringLiteral("おはようございます"));
+    const QString time = row.data(TranscriptLineListModel::timeTextRole).toString();
+    EXPECT_EQ(time, TranscriptLineListModel::formatTime(view->model()->finalizedLines()[0].time));
+    EXPECT_EQ(time.size(), 8);
     EXPECT_EQ(view->volatileLabel()->text(), QStringLiteral("今日は"));
     EXPECT_TRUE(view->volatileLabel()->font().italic());
     EXPECT_FALSE(view->volatileLabel()->isHidden());
 
+    finalize(*view, "二行目");
     view->model()->focusLine(view->model()->finalizedLines()[0].id);
-    EXPECT_TRUE(view->transcriptRows()[0]->isHighlighted());
+    EXPECT_TRUE(view->transcriptLines()->isHighlighted(0));
+    EXPECT_FALSE(view->transcriptLines()->isHighlighted(1));
+    QSignalSpy inserts(view->transcriptLines(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy resets(view->transcriptLines(), &QAbstractItemModel::modelReset);
+    finalize(*view, "三行目");
+    EXPECT_EQ(view->transcriptLines()->rowCount(), 3);
+    EXPECT_EQ(inserts.count(), 1) << "a new line is one insert, not a rebuilt list";
+    EXPECT_EQ(resets.count(), 0);
+    EXPECT_TRUE(view->transcriptLines()->isHighlighted(0));
 }
 
 TEST_F(TranscriptionRootViewTest, CancellingExportWritesNothingAndConfirmingWritesUtf8)
@@ -286,38 +296,43 @@ TEST_F(TranscriptionRootViewTest, ClearAskesFirstAndCancellingKeepsEverything)
     view->setClearConfirmation([] { return true; });
     view->clearButton()->click();
     EXPECT_TRUE(view->model()->finalizedLines().empty());
-    EXPECT_TRUE(view->transcriptRows().empty());
+    EXPECT_EQ(view->transcriptLines()->rowCount(), 0);
     EXPECT_FALSE(view->clearButton()->isEnabled());
 }
 
 TEST_F(TranscriptionRootViewTest, ChoosingAnEventShowsItsLinesAndLiveComesBack)
 {
+    h.fixedClock = true;
+    h.clock = 800000000;
     auto view = makeView();
     finalize(*view, "会議の行");
     const Date t = view->model()->finalizedLines()[0].time;
     view->model()->setBrowsingEvent(CalendarEvent{"e1", "定例", t - 60, t + 60});
     EXPECT_FALSE(view->browsingView()->isHidden());
-    ASSERT_EQ(view->browsingRows().size(), 1u);
-    EXPECT_EQ(view->browsingRows()[0]->text(), QStringLiteral("会議の行"));
+    ASSERT_EQ(view->browsingLines()->rowCount(), 1);
+    EXPECT_EQ(view->browsingLines()->index(0).data().toString(), QStringLiteral("会議の行"));
 
+    h.clock = t + 30;
     finalize(*view, "閲覧中に来た行");
+    EXPECT_EQ(view->browsingLines()->rowCount(), 2) << "a line inside the browsed event joins it";
+    h.clock = t + 600;
+    finalize(*view, "予定の後の行");
+    EXPECT_EQ(view->browsingLines()->rowCount(), 2);
     view->model()->setBrowsingEvent(std::nullopt);
     EXPECT_TRUE(view->browsingView()->isHidden());
-    EXPECT_EQ(view->transcriptRows().size(), 2u) << "lines that arrived while browsing are kept";
+    EXPECT_EQ(view->transcriptLines()->rowCount(), 3) << "lines that arrived while browsing are kept";
 
     view->model()->setBrowsingEvent(CalendarEvent{"e2", "昔の予定", 0, 10});
-    EXPECT_TRUE(view->browsingRows().empty());
+    EXPECT_EQ(view->browsingLines()->rowCount(), 0);
+    EXPECT_FALSE(view->browsingView()->emptyLabel()->isHidden());
 }
 
-TEST_F(TranscriptionRootViewTest, SidebarDateIsShortJapanese)
+TEST_F(TranscriptionRootViewTest, SidebarShowsShortJapaneseDateAndItsToggleFlipsAndPersists)
 {
     const QDateTime sunday(QDate(2026, 12, 6), QTime(0, 0));
     const Date date = dateFromUnixSeconds(static_cast<double>(sunday.toSecsSinceEpoch()));
-    EXPECT_EQ(TranscriptionRootView::sidebarDateText(date), QStringLiteral("12/6 (日)"));
-}
+    EXPECT_EQ(CalendarSidebarView::dateText(date), QStringLiteral("12/6 (日)"));
 
-TEST_F(TranscriptionRootViewTest, SidebarToggleFlipsAndPersistsWithItsTooltip)
-{
     auto view = makeView();
     EXPECT_TRUE(view->calendarSidebarVisible());
     EXPECT_EQ(view->sidebarToggleAction()->toolTip(), QStringLiteral("カレンダーを隠す"));
@@ -326,6 +341,35 @@ TEST_F(TranscriptionRootViewTest, SidebarToggleFlipsAndPersistsWithItsTooltip)
     EXPECT_TRUE(view->calendarSidebar()->isHidden());
     EXPECT_EQ(view->sidebarToggleAction()->toolTip(), QStringLiteral("カレンダーを表示"));
     EXPECT_FALSE(defaults.boolValue(TranscriptionRootView::sidebarVisibleKey, true));
+}
+
+TEST_F(TranscriptionRootViewTest, SidebarShowsTenRowsPerSeriesThenHowManyMore)
+{
+    h.fixedClock = true;
+    h.clock = 800000000;
+    const Date day = CalendarBrowsing::startOfLocalDay(h.clock);
+    std::vector<CalendarEvent> events{CalendarEvent{"single", "単発", day + 60, day + 120}};
+    // A rule repeating every minute: its instances share the UID.
+    for (int i = 0; i < 25; ++i) {
+        const QDateTime start = QDateTime::fromSecsSinceEpoch(
+            static_cast<qint64>(unixSecondsFromDate(day)) + 600 + i * 60, QTimeZone::utc());
+        events.push_back(
+            CalendarEvent{"rule@example/" + start.toString(QStringLiteral("yyyyMMddTHHmmssZ")).toStdString(), "毎分",
+                          day + 600 + i * 60, day + 630 + i * 60});
+    }
+    h.calendar->setStatus(CalendarAuthorizationStatus::granted);
+    h.calendar->setEvents(day, events);
+    auto view = makeView();
+    ASSERT_TRUE(test::ViewModelHarness::await([&](auto done) { view->model()->bootstrap(done); }));
+
+    const auto& rows = view->calendarSidebar()->eventRows();
+    ASSERT_EQ(rows.size(), 11u);
+    EXPECT_EQ(rows[0]->text(), QStringLiteral("単発"));
+    ASSERT_EQ(view->calendarSidebar()->moreRows().size(), 1u);
+    EXPECT_EQ(view->calendarSidebar()->moreRows()[0]->text(), QStringLiteral("ほか 15 件"));
+
+    rows[1]->click();
+    EXPECT_EQ(view->model()->browsingEvent(), events[1]) << "a shown instance is still an event to browse";
 }
 
 TEST_F(TranscriptionRootViewTest, OverlayFollowsTheSharedSettingOnceShown)
@@ -397,7 +441,7 @@ TEST_F(TranscriptionRootViewTest, QuestionFieldSubmitsWithReturnAndCitationsJump
     EXPECT_EQ(h.responder->calls(), 1);
 
     const auto buttons = view->findChildren<QToolButton*>();
-    const QString time = TranscriptRowView::formatTime(view->model()->finalizedLines()[0].time);
+    const QString time = TranscriptLineListModel::formatTime(view->model()->finalizedLines()[0].time);
     const auto citation = std::find_if(buttons.begin(), buttons.end(), [&](auto* b) { return b->text() == time; });
     ASSERT_NE(citation, buttons.end());
     (*citation)->click();

@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 
 namespace tc::test {
 namespace {
@@ -24,6 +26,28 @@ constexpr Date kMarch30Noon = 796557600;     // 12:00:00
 constexpr Date kMarch30At1230 = kMarch30Noon + 1800;
 
 const std::string kAskFailed = "うまく答えられませんでした。もう一度お試しください。";
+
+// A calendar whose day query blocks until opened, like one whose recurrence rules take long to expand.
+class GatedCalendar : public FakeCalendarProvider {
+public:
+    std::vector<CalendarEvent> eventsOnDay(Date day) override
+    {
+        std::unique_lock lock(m_gateMutex);
+        m_gateChanged.wait(lock, [&] { return m_open; });
+        return FakeCalendarProvider::eventsOnDay(day);
+    }
+    void open()
+    {
+        std::lock_guard lock(m_gateMutex);
+        m_open = true;
+        m_gateChanged.notify_all();
+    }
+
+private:
+    std::mutex m_gateMutex;
+    std::condition_variable m_gateChanged;
+    bool m_open = false;
+};
 
 class TranscriptionViewModelHistoryTest : public ::testing::Test {
 protected:
@@ -119,6 +143,33 @@ TEST_F(TranscriptionViewModelHistoryTest, SidebarDay_MovesByCalendarDaysAcrossSu
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->moveSidebarDay(1, done); }));
     EXPECT_EQ(model->sidebarDate(), kMarch30Midnight);
     EXPECT_TRUE(model->dayEvents().empty());
+}
+
+TEST_F(TranscriptionViewModelHistoryTest, SlowCalendar_NeitherDelaysTheStartNorBlocksTheMainThread)
+{
+    auto calendar = std::make_shared<GatedCalendar>();
+    calendar->setStatus(CalendarAuthorizationStatus::granted);
+    const CalendarEvent meeting{"e1", "会議", kMarch30Noon, kMarch30Noon + 600};
+    calendar->setEvents(kMarch30Midnight, {meeting});
+    h.calendar = calendar;
+    h.settings->setValue("optInMic", true);
+    h.permissions->grantAll();
+    auto model = h.makeModel();
+    // Opened before the model goes, whatever fails: its calendar worker is joined then.
+    const struct OpenAtEnd {
+        GatedCalendar& calendar;
+        ~OpenAtEnd() { calendar.open(); }
+    } openAtEnd{*calendar};
+    bool booted = false;
+    model->bootstrap([&] { booted = true; });
+
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, 3000)) << "the start does not wait for the day";
+    EXPECT_TRUE(model->dayEvents().empty());
+    EXPECT_FALSE(booted);
+
+    calendar->open();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return booted; }, 3000));
+    EXPECT_EQ(model->dayEvents(), std::vector<CalendarEvent>{meeting}) << "the events arrive later";
 }
 
 TEST_F(TranscriptionViewModelHistoryTest, CalendarDenied_MovesTheDayButLoadsNothingUntilAccessIsGranted)

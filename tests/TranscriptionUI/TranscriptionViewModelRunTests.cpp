@@ -1,7 +1,7 @@
 #include "support/ViewModelHarness.h"
 
-#include "TranscriptionUI/MainThreadHop.h"
-#include "TranscriptionUI/ViewModelSink.h"
+#include "TranscriptionUI/presentation/MainThreadHop.h"
+#include "TranscriptionUI/presentation/ViewModelSink.h"
 
 #include <QSignalSpy>
 

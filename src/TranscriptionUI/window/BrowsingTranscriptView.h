@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QWidget>
+
+#include <cstddef>
+
+class QLabel;
+
+namespace tc {
+
+class TranscriptionViewModel;
+class TranscriptListView;
+
+// The lines of the browsed calendar event from every session, under a banner with the event's title and a way
+// back to the live transcript. A line arriving while browsing is added only when it falls inside the event;
+// the whole list is gathered again only when the event or the history changes. Main thread only.
+class BrowsingTranscriptView : public QWidget {
+    Q_OBJECT
+public:
+    BrowsingTranscriptView(TranscriptionViewModel* model, double fontSize, QWidget* parent = nullptr);
+
+    TranscriptListView* list() const { return m_list; }
+    QLabel* emptyLabel() const { return m_empty; }
+    void setFontSize(double fontSize);
+
+private:
+    void reload();
+    void addArrivedLines();
+    void refreshEmpty();
+
+    TranscriptionViewModel* m_model;
+    QLabel* m_title = nullptr;
+    QLabel* m_empty = nullptr;
+    TranscriptListView* m_list = nullptr;
+    // How many lines of the current session the list has looked at.
+    std::size_t m_seenCurrentLines = 0;
+};
+
+} // namespace tc

@@ -1,0 +1,179 @@
+#include "TranscriptionUI/window/CalendarSidebarView.h"
+
+#include "TranscriptionUI/TranscriptionViewModel.h"
+#include "TranscriptionUI/presentation/CalendarDayRows.h"
+#include "TranscriptionUI/window/CalendarEventRowView.h"
+#include "TranscriptionUI/window/SectionWidgets.h"
+#include "TranscriptionUI/window/ViewStyle.h"
+
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace tc {
+
+namespace {
+
+enum Page { undeterminedPage, deniedPage, emptyPage, eventsPage };
+
+QWidget* accessPage(const QString& symbol, const QString& text, const QString& buttonText, QWidget* parent,
+                    QPushButton** buttonOut)
+{
+    auto* page = new QWidget(parent);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(section::iconLabel(symbol, text, ViewStyle::callout(page->font()),
+                                         ViewStyle::secondary(page->palette()), page));
+    *buttonOut = new QPushButton(buttonText, page);
+    layout->addWidget(*buttonOut, 0, Qt::AlignLeft);
+    layout->addStretch(1);
+    return page;
+}
+
+} // namespace
+
+CalendarSidebarView::CalendarSidebarView(TranscriptionViewModel* model, QWidget* parent)
+    : QWidget(parent), m_model(model)
+{
+    setMinimumWidth(220);
+    setMaximumWidth(320);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(12, 12, 12, 12);
+    layout->setSpacing(8);
+
+    auto* header = new QHBoxLayout();
+    QToolButton* previous = section::borderlessButton(QStringLiteral("chevron.left"), QString(), this);
+    previous->setAccessibleName(QStringLiteral("前の日"));
+    QToolButton* next = section::borderlessButton(QStringLiteral("chevron.right"), QString(), this);
+    next->setAccessibleName(QStringLiteral("次の日"));
+    m_dateLabel = new QLabel(this);
+    m_dateLabel->setFont(ViewStyle::headline(font()));
+    m_dateLabel->setAlignment(Qt::AlignCenter);
+    connect(previous, &QToolButton::clicked, this, [this] { m_model->moveSidebarDay(-1); });
+    connect(next, &QToolButton::clicked, this, [this] { m_model->moveSidebarDay(1); });
+    header->addWidget(previous);
+    header->addWidget(m_dateLabel, 1);
+    header->addWidget(next);
+    layout->addLayout(header);
+    layout->addWidget(section::divider(this));
+
+    m_stack = new QStackedWidget(this);
+    QPushButton* allow = nullptr;
+    QPushButton* settings = nullptr;
+    m_stack->addWidget(accessPage(QStringLiteral("calendar.badge.plus"),
+                                  QStringLiteral("カレンダーを許可すると、その日の予定が表示されます。"),
+                                  QStringLiteral("カレンダーを許可"), m_stack, &allow));
+    m_stack->addWidget(accessPage(QStringLiteral("calendar.badge.exclamationmark"),
+                                  QStringLiteral("カレンダーが許可されていません。"),
+                                  QStringLiteral("カレンダーへのアクセスを許可"), m_stack, &settings));
+    connect(allow, &QPushButton::clicked, this, [this] { m_model->requestCalendarAccess(); });
+    connect(settings, &QPushButton::clicked, this, [this] { m_model->openCalendarPrivacySettings(); });
+
+    auto* empty = new QWidget(m_stack);
+    auto* emptyLayout = new QVBoxLayout(empty);
+    emptyLayout->setContentsMargins(0, 0, 0, 0);
+    auto* emptyLabel = new QLabel(QStringLiteral("予定はありません。"), empty);
+    emptyLabel->setFont(ViewStyle::callout(font()));
+    emptyLabel->setStyleSheet(section::colorStyle(ViewStyle::secondary(palette())));
+    emptyLayout->addWidget(emptyLabel);
+    emptyLayout->addStretch(1);
+    m_stack->addWidget(empty);
+
+    auto* scroll = new QScrollArea(m_stack);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_eventList = new QWidget(scroll);
+    m_eventLayout = new QVBoxLayout(m_eventList);
+    m_eventLayout->setContentsMargins(0, 0, 0, 0);
+    m_eventLayout->setSpacing(2);
+    scroll->setWidget(m_eventList);
+    m_stack->addWidget(scroll);
+    layout->addWidget(m_stack, 1);
+
+    using VM = TranscriptionViewModel;
+    connect(m_model, &VM::sidebarDateChanged, this, &CalendarSidebarView::refreshHeader);
+    for (auto signal :
+         {&VM::calendarStatusChanged, &VM::dayEventsChanged, &VM::browsingEventChanged, &VM::pastSessionsChanged})
+        connect(m_model, signal, this, &CalendarSidebarView::rebuild);
+    connect(m_model, &VM::finalizedLinesChanged, this, &CalendarSidebarView::markArrivedLines);
+    refreshHeader();
+    rebuild();
+}
+
+QString CalendarSidebarView::dateText(Date date)
+{
+    const auto ms = static_cast<qint64>(std::llround(unixSecondsFromDate(date) * 1000.0));
+    return QLocale(QLocale::Japanese, QLocale::Japan)
+        .toString(QDateTime::fromMSecsSinceEpoch(ms), QStringLiteral("M/d (ddd)"));
+}
+
+void CalendarSidebarView::refreshHeader()
+{
+    m_dateLabel->setText(dateText(m_model->sidebarDate()));
+}
+
+void CalendarSidebarView::rebuild()
+{
+    m_seenCurrentLines = m_model->finalizedLines().size();
+    section::clearLayout(m_eventLayout);
+    m_rows.clear();
+    m_moreRows.clear();
+    switch (m_model->calendarStatus()) {
+    case CalendarAuthorizationStatus::undetermined: m_stack->setCurrentIndex(undeterminedPage); return;
+    case CalendarAuthorizationStatus::denied:
+    case CalendarAuthorizationStatus::restricted: m_stack->setCurrentIndex(deniedPage); return;
+    case CalendarAuthorizationStatus::granted: break;
+    }
+    const auto& events = m_model->dayEvents();
+    if (events.empty()) {
+        m_stack->setCurrentIndex(emptyPage);
+        return;
+    }
+    m_stack->setCurrentIndex(eventsPage);
+    const auto& browsing = m_model->browsingEvent();
+    for (const CalendarDayRow& row : calendarDayRows(events)) {
+        if (row.kind == CalendarDayRow::Kind::more) {
+            auto* more = new QLabel(QStringLiteral("ほか %1 件").arg(row.hiddenCount), m_eventList);
+            more->setFont(ViewStyle::caption(font()));
+            more->setStyleSheet(section::colorStyle(ViewStyle::secondary(palette())) +
+                                QStringLiteral("padding: 2px 6px;"));
+            m_eventLayout->addWidget(more);
+            m_moreRows.push_back(more);
+            continue;
+        }
+        auto* view = new CalendarEventRowView(row.event, m_model->hasLines(row.event),
+                                              browsing && *browsing == row.event, m_eventList);
+        connect(view, &CalendarEventRowView::clicked, this,
+                [this, event = row.event] { m_model->setBrowsingEvent(event); });
+        m_eventLayout->addWidget(view);
+        m_rows.push_back(view);
+    }
+    m_eventLayout->addStretch(1);
+}
+
+void CalendarSidebarView::markArrivedLines()
+{
+    const auto& lines = m_model->finalizedLines();
+    if (lines.size() < m_seenCurrentLines) {
+        rebuild();
+        return;
+    }
+    for (std::size_t i = m_seenCurrentLines; i < lines.size(); ++i) {
+        for (CalendarEventRowView* row : m_rows) {
+            const auto& event = row->event();
+            if (event.start <= lines[i].time && lines[i].time <= event.end) row->setHasLines(true);
+        }
+    }
+    m_seenCurrentLines = lines.size();
+}
+
+} // namespace tc

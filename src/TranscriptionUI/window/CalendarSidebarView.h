@@ -1,0 +1,49 @@
+#pragma once
+
+#include "TranscriptionDomain/ReferenceDate.h"
+
+#include <QWidget>
+
+#include <cstddef>
+#include <vector>
+
+class QLabel;
+class QStackedWidget;
+class QVBoxLayout;
+
+namespace tc {
+
+class CalendarEventRowView;
+class TranscriptionViewModel;
+
+// The calendar sidebar: the day with buttons to the previous and next day, then the way to allow the calendar,
+// "no events", or the day's rows, at most ten per series followed by "ほか N 件". Choosing an event browses it.
+// A new line only marks the rows it falls into; the rows are rebuilt when the day, its events, the history or
+// the browsed event change. Main thread only.
+class CalendarSidebarView : public QWidget {
+    Q_OBJECT
+public:
+    CalendarSidebarView(TranscriptionViewModel* model, QWidget* parent = nullptr);
+
+    // The day as "M/d (E)" in Japanese.
+    static QString dateText(Date date);
+    const std::vector<CalendarEventRowView*>& eventRows() const { return m_rows; }
+    // The "ほか N 件" rows now shown.
+    const std::vector<QLabel*>& moreRows() const { return m_moreRows; }
+
+private:
+    void refreshHeader();
+    void rebuild();
+    void markArrivedLines();
+
+    TranscriptionViewModel* m_model;
+    QLabel* m_dateLabel = nullptr;
+    QStackedWidget* m_stack = nullptr;
+    QWidget* m_eventList = nullptr;
+    QVBoxLayout* m_eventLayout = nullptr;
+    std::vector<CalendarEventRowView*> m_rows;
+    std::vector<QLabel*> m_moreRows;
+    std::size_t m_seenCurrentLines = 0;
+};
+
+} // namespace tc

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QWidget>
+
+class QFrame;
+class QHBoxLayout;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+
+namespace tc {
+
+class TranscriptionViewModel;
+
+// The question section above the live transcript: the field and its ask button (a progress bar while asking),
+// the answer with its citations, which focus their line, and the error; or, while the responder cannot answer,
+// the reason why. Main thread only.
+class QuestionPanelView : public QWidget {
+    Q_OBJECT
+public:
+    QuestionPanelView(TranscriptionViewModel* model, QWidget* parent = nullptr);
+
+    QLineEdit* questionField() const { return m_questionField; }
+    QPushButton* askButton() const { return m_askButton; }
+    // Asks the typed question unless one is being asked or it is blank.
+    void submit();
+
+private:
+    void refreshQuestion();
+    void refreshAnswer();
+
+    TranscriptionViewModel* m_model;
+    QWidget* m_unavailable = nullptr;
+    QLabel* m_unavailableLabel = nullptr;
+    QWidget* m_section = nullptr;
+    QLineEdit* m_questionField = nullptr;
+    QStackedWidget* m_askStack = nullptr;
+    QPushButton* m_askButton = nullptr;
+    QProgressBar* m_askProgress = nullptr;
+    QFrame* m_answerBlock = nullptr;
+    QLabel* m_answerText = nullptr;
+    QWidget* m_citationRow = nullptr;
+    QHBoxLayout* m_citationLayout = nullptr;
+    QLabel* m_errorLabel = nullptr;
+};
+
+} // namespace tc

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QStyledItemDelegate>
+
+#include <vector>
+
+class QAbstractItemView;
+
+namespace tc {
+
+// Draws one line of a TranscriptLineListModel: its time and its wrapped text on a shared first baseline, on a
+// rounded accent background while the line is highlighted. Heights are kept per row until the width or the
+// font size changes, so appending to a long transcript measures only the new line. Main thread only.
+class TranscriptLineDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    static constexpr int horizontalMargin = 4;
+    static constexpr int verticalMargin = 2;
+    static constexpr int spacing = 8;
+
+    // The view whose viewport width the text wraps to.
+    TranscriptLineDelegate(QAbstractItemView* view, double fontSize);
+
+    double fontSize() const { return m_fontSize; }
+    void setFontSize(double fontSize);
+    // Forgets the measured heights (the rows were replaced).
+    void forgetHeights();
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+private:
+    QFont textFont() const;
+    QFont timeFont() const;
+    int timeColumnWidth() const;
+    int textWidth() const;
+
+    QAbstractItemView* m_view;
+    double m_fontSize;
+    mutable std::vector<int> m_heights;
+    mutable int m_measuredWidth = -1;
+};
+
+} // namespace tc

@@ -1,0 +1,241 @@
+#include "TranscriptionUI/UpdaterCommands.h"
+#include "TranscriptionUI/UserDefaults.h"
+#include "TranscriptionUI/caption/LiveCaptionCommands.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayModel.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayPanel.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayView.h"
+
+#include "TranscriptionApplication/UpdaterPort.h"
+#include "support/QtTestApplication.h"
+#include "support/TemporaryDirectory.h"
+
+#include <QAction>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace tc {
+namespace {
+
+LiveCaptionContent twoLines()
+{
+    return LiveCaptionContent{{{0, "こんにちは", false}, {1, "今日は", true}}};
+}
+
+class LiveCaptionOverlay : public ::testing::Test {
+protected:
+    void SetUp() override { test::qtApplication(); }
+    QString settingsFile() const { return QString::fromStdString((m_dir.path() / "settings.ini").string()); }
+
+    test::TemporaryDirectory m_dir;
+    UserDefaults m_defaults{settingsFile()};
+};
+
+TEST_F(LiveCaptionOverlay, FirstShowPlacesTheDefaultFrameAndSavesIt)
+{
+    LiveCaptionOverlayController controller(&m_defaults);
+    controller.setVisible(false);
+    EXPECT_EQ(controller.panel(), nullptr) << "hiding before any show creates nothing";
+
+    controller.setVisible(true);
+    ASSERT_NE(controller.panel(), nullptr);
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect frame = controller.panel()->geometry();
+    EXPECT_EQ(frame.size(), QSize(720, 180));
+    EXPECT_NEAR(frame.center().x(), area.center().x(), 1);
+    EXPECT_NEAR(area.bottom() + 1 - (frame.bottom() + 1), 0.12 * area.height(), 1.0);
+    EXPECT_EQ(m_defaults.value(QStringLiteral("LiveCaptionOverlayPanel")).toRect(), frame);
+    EXPECT_TRUE(controller.panel()->isVisible());
+
+    controller.setVisible(false);
+    EXPECT_FALSE(controller.panel()->isVisible());
+    auto* panel = controller.panel();
+    controller.setVisible(true);
+    EXPECT_EQ(controller.panel(), panel) << "the same panel comes back";
+}
+
+TEST_F(LiveCaptionOverlay, ASavedFrameIsRestoredInALaterRun)
+{
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect moved(area.left() + 10, area.top() + 20, 600, 150);
+    {
+        LiveCaptionOverlayController first(&m_defaults);
+        first.setVisible(true);
+        first.panel()->setGeometry(moved);
+        first.panel()->saveFrame();
+    }
+    LiveCaptionOverlayController later(&m_defaults);
+    later.setVisible(true);
+    EXPECT_EQ(later.panel()->geometry(), moved);
+}
+
+TEST_F(LiveCaptionOverlay, AFrameLeftOnAScreenThatIsGoneFallsBackToTheDefault)
+{
+    m_defaults.setValue(QStringLiteral("LiveCaptionOverlayPanel"), QRect(-50000, -50000, 720, 180));
+    LiveCaptionOverlayController controller(&m_defaults);
+    controller.setVisible(true);
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_TRUE(area.intersects(controller.panel()->geometry()));
+}
+
+TEST_F(LiveCaptionOverlay, PanelNeverTakesFocusAndStaysOnTop)
+{
+    LiveCaptionOverlayController controller(&m_defaults);
+    controller.setVisible(true);
+    const Qt::WindowFlags flags = controller.panel()->windowFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::Tool));
+    EXPECT_TRUE(flags.testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
+    EXPECT_TRUE(controller.panel()->testAttribute(Qt::WA_ShowWithoutActivating));
+    EXPECT_TRUE(controller.panel()->testAttribute(Qt::WA_TranslucentBackground));
+    EXPECT_NE(QGuiApplication::focusWindow(), controller.panel()->windowHandle());
+}
+
+TEST_F(LiveCaptionOverlay, CloseButtonWritesFalseAndTheMenuToggleFollows)
+{
+    m_defaults.setBool(LiveCaptionOverlayController::visibilityDefaultsKey, true);
+    LiveCaptionOverlayController controller(&m_defaults);
+    LiveCaptionCommands commands(&m_defaults);
+    QObject::connect(&m_defaults, &UserDefaults::valueChanged, &controller, [&](const QString& key) {
+        if (key == LiveCaptionOverlayController::visibilityDefaultsKey)
+            controller.setVisible(m_defaults.boolValue(key));
+    });
+    controller.setVisible(true);
+    controller.update(twoLines());
+    EXPECT_TRUE(commands.toggleAction()->isChecked());
+
+    LiveCaptionOverlayView* view = controller.panel()->view();
+    view->resize(720, 180);
+    EXPECT_FALSE(view->isCloseButtonShown());
+    const QPointF inside = view->boxRect().center();
+    QMouseEvent move(QEvent::MouseMove, inside, view->mapToGlobal(inside), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view, &move);
+    ASSERT_TRUE(view->isCloseButtonShown());
+
+    QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, view->closeButtonRect().center().toPoint());
+    EXPECT_FALSE(m_defaults.boolValue(LiveCaptionOverlayController::visibilityDefaultsKey, true));
+    EXPECT_FALSE(commands.toggleAction()->isChecked());
+    EXPECT_FALSE(controller.panel()->isVisible());
+}
+
+TEST_F(LiveCaptionOverlay, EmptyContentShowsNoCloseButtonEvenWhileHovering)
+{
+    LiveCaptionOverlayModel model;
+    LiveCaptionOverlayView view(&model);
+    view.resize(720, 180);
+    model.setContent(twoLines());
+    const QPointF inside = view.boxRect().center();
+    QMouseEvent move(QEvent::MouseMove, inside, inside, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&view, &move);
+    EXPECT_TRUE(view.isCloseButtonShown());
+    model.setContent(LiveCaptionContent::empty());
+    EXPECT_FALSE(view.isCloseButtonShown());
+    EXPECT_TRUE(view.hitRect().isEmpty());
+}
+
+TEST_F(LiveCaptionOverlay, VolatileLineIsFaintAndFinalizedLinesAreFull)
+{
+    LiveCaptionOverlayModel model(twoLines());
+    LiveCaptionOverlayView view(&model);
+    EXPECT_FLOAT_EQ(view.lineColor(0).alphaF(), 1.0f);
+    EXPECT_NEAR(view.lineColor(1).alphaF(), 0.5, 1.0 / 255.0);
+    EXPECT_EQ(view.lineColor(1).rgb(), QColor(Qt::white).rgb());
+}
+
+TEST_F(LiveCaptionOverlay, FontIsFittedToTheWidthWithinItsBounds)
+{
+    LiveCaptionOverlayModel model(twoLines());
+    LiveCaptionOverlayView view(&model);
+    view.resize(720, 180);
+    EXPECT_EQ(view.captionFont().pixelSize(), 29); // 720 × 0.04 = 28.8
+    view.resize(200, 180);
+    EXPECT_EQ(view.captionFont().pixelSize(), 18);
+    LiveCaptionStyle wide;
+    wide.widthFontRatio = 1.0;
+    model.setStyle(wide);
+    view.resize(3000, 180);
+    EXPECT_EQ(view.captionFont().pixelSize(), 96);
+}
+
+TEST_F(LiveCaptionOverlay, LongLinesWrapInsteadOfBeingCutOff)
+{
+    LiveCaptionOverlayModel model(LiveCaptionContent{{{0,
+                                                       std::string(30, 'x') + "あいうえおかきくけこさしすせそたちつてと"
+                                                                              "なにぬねのはひふへほまみむめも",
+                                                       false}}});
+    LiveCaptionOverlayView view(&model);
+    view.resize(400, 180);
+    EXPECT_LE(view.boxRect().width(), 400 - 2 * LiveCaptionOverlayView::outerPadding + 0.5);
+    EXPECT_GT(view.boxRect().height(), 2.0 * view.captionFont().pixelSize());
+}
+
+TEST_F(LiveCaptionOverlay, EqualContentCausesNoChangeSignal)
+{
+    LiveCaptionOverlayModel model;
+    int changes = 0;
+    QObject::connect(&model, &LiveCaptionOverlayModel::contentChanged, [&] { ++changes; });
+    model.setContent(twoLines());
+    model.setContent(twoLines());
+    EXPECT_EQ(changes, 1);
+}
+
+TEST_F(LiveCaptionOverlay, MenuItemFlipsTheSharedSettingWithItsShortcut)
+{
+    LiveCaptionCommands commands(&m_defaults);
+    QMenuBar bar;
+    QMenu* menu = commands.install(&bar);
+    EXPECT_EQ(menu->title(), QStringLiteral("字幕"));
+    ASSERT_EQ(menu->actions().size(), 1);
+    QAction* item = menu->actions().front();
+    EXPECT_EQ(item->text(), QStringLiteral("ライブ字幕オーバーレイを表示"));
+    EXPECT_TRUE(item->isCheckable());
+    EXPECT_FALSE(item->isChecked()) << "first launch: off";
+    EXPECT_EQ(item->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+L")));
+
+    item->trigger();
+    EXPECT_TRUE(m_defaults.boolValue(LiveCaptionOverlayController::visibilityDefaultsKey));
+    EXPECT_TRUE(item->isChecked());
+    item->trigger();
+    EXPECT_FALSE(m_defaults.boolValue(LiveCaptionOverlayController::visibilityDefaultsKey, true));
+    EXPECT_FALSE(item->isChecked());
+}
+
+class RecordingUpdater : public UpdaterPort {
+public:
+    void checkForUpdates(bool userInitiated) override { checks.push_back(userInitiated); }
+    bool automaticallyChecksForUpdates() const override { return automatic; }
+    void setAutomaticallyChecksForUpdates(bool enabled) override { automatic = enabled; }
+    std::vector<bool> checks;
+    bool automatic = true;
+};
+
+TEST_F(LiveCaptionOverlay, UpdateItemFollowsAboutAndAlwaysAsksForAUserCheck)
+{
+    QMenu help;
+    QAction* about = help.addAction(QStringLiteral("について"));
+    QAction* other = help.addAction(QStringLiteral("その他"));
+    RecordingUpdater updater;
+    UpdaterCommands commands(&updater);
+    commands.install(&help, about);
+    ASSERT_EQ(help.actions().size(), 3);
+    EXPECT_EQ(help.actions()[1], commands.checkAction());
+    EXPECT_EQ(help.actions()[2], other);
+    EXPECT_EQ(commands.checkAction()->text(), QStringLiteral("更新を確認…"));
+    EXPECT_TRUE(commands.checkAction()->isEnabled());
+    commands.checkAction()->trigger();
+    EXPECT_EQ(updater.checks, std::vector<bool>{true});
+
+    UpdaterCommands none(nullptr);
+    none.install(&help, about);
+    EXPECT_TRUE(help.actions().contains(none.checkAction()));
+    EXPECT_FALSE(none.checkAction()->isEnabled());
+}
+
+} // namespace
+} // namespace tc

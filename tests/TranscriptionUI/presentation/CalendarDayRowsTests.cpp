@@ -1,0 +1,53 @@
+#include "TranscriptionUI/presentation/CalendarDayRows.h"
+
+#include <gtest/gtest.h>
+
+namespace tc {
+namespace {
+
+CalendarEvent event(std::string id, Date start)
+{
+    return CalendarEvent{std::move(id), "予定", start, start + 60};
+}
+
+TEST(CalendarDayRows, SeriesAreTheUidsOfRecurringInstancesAndAnyOtherIdStandsAlone)
+{
+    EXPECT_EQ(calendarSeriesKey("abc@host/20261207T090000Z"), "abc@host");
+    EXPECT_EQ(calendarSeriesKey("a/b/20261207T090000Z"), "a/b") << "only the last part is the instance";
+    EXPECT_EQ(calendarSeriesKey("abc@host"), "abc@host");
+    EXPECT_EQ(calendarSeriesKey("team/weekly"), "team/weekly") << "a slash of the UID itself";
+    EXPECT_EQ(calendarSeriesKey("abc/20261207T0900Z"), "abc/20261207T0900Z");
+    EXPECT_EQ(calendarSeriesKey("/20261207T090000Z"), "/20261207T090000Z");
+}
+
+TEST(CalendarDayRows, EachSeriesShowsTenThenOneCountOfTheRestInTheDaysOrder)
+{
+    std::vector<CalendarEvent> events;
+    for (int i = 0; i < 13; ++i) {
+        const std::string second = (i < 10 ? "0" : "") + std::to_string(i);
+        events.push_back(event("tick/20261207T0900" + second + "Z", 100 + i));
+        if (i == 4) events.push_back(event("lunch", 104.5));
+    }
+    events.push_back(event("other/20261207T100000Z", 200));
+
+    const auto rows = calendarDayRows(events);
+    ASSERT_EQ(rows.size(), 13u);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(rows[static_cast<std::size_t>(i)].event, events[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(rows[5].event.id, "lunch") << "other events keep their place among the series";
+    EXPECT_EQ(rows[10].event.id, "tick/20261207T090009Z");
+    EXPECT_EQ(rows[11], (CalendarDayRow{CalendarDayRow::Kind::more, {}, 3})) << "right after the tenth";
+    EXPECT_EQ(rows[12].event.id, "other/20261207T100000Z");
+
+    // Exactly ten get no count; a huge series stays at eleven rows.
+    events.resize(10);
+    EXPECT_EQ(calendarDayRows(events).size(), 10u);
+    std::vector<CalendarEvent> everySecond(86400, event("secondly/20261207T000000Z", 0));
+    const auto capped = calendarDayRows(everySecond);
+    ASSERT_EQ(capped.size(), 11u);
+    EXPECT_EQ(capped.back().hiddenCount, 86390);
+    EXPECT_TRUE(calendarDayRows({}).empty());
+}
+
+} // namespace
+} // namespace tc

@@ -1,0 +1,79 @@
+#include "TranscriptionUI/window/WaveformView.h"
+
+#include "support/QtTestApplication.h"
+
+#include <gtest/gtest.h>
+
+namespace tc {
+namespace {
+
+const QSizeF kCanvas(WaveformView::canvasWidth, WaveformView::canvasHeight);
+
+TEST(WaveformView, BarsGrowWithTheLevelStayInOrderAndNeverVanish)
+{
+    EXPECT_TRUE(WaveformView::barRects({}, kCanvas).empty());
+    const auto bars = WaveformView::barRects({-0.5f, 0.0f, 0.25f, 0.9f, 4.0f}, kCanvas);
+    ASSERT_EQ(bars.size(), 5u);
+    for (std::size_t i = 0; i < bars.size(); ++i) {
+        EXPECT_GE(bars[i].height(), 1.0) << "silence still shows a line";
+        EXPECT_LE(bars[i].height(), kCanvas.height()) << "a loud level is clipped to the strip";
+        EXPECT_DOUBLE_EQ(bars[i].center().y(), kCanvas.height() / 2);
+        if (i > 0) {
+            EXPECT_GE(bars[i].height(), bars[i - 1].height());
+            EXPECT_GT(bars[i].left(), bars[i - 1].right()) << "bars do not touch";
+        }
+    }
+    EXPECT_LT(bars[2].height(), bars[3].height());
+    // A full history still gives every sample a visible bar.
+    for (const QRectF& bar : WaveformView::barRects(std::vector<float>(60, 0.3f), kCanvas))
+        EXPECT_GE(bar.width(), 1.0);
+}
+
+TEST(WaveformView, SilenceIsJudgedByTheLastSampleWithEqualityCountingAsSound)
+{
+    EXPECT_FALSE(WaveformView::isSilent({0.5f, 0.02f}, 0.02f));
+    EXPECT_TRUE(WaveformView::isSilent({0.5f, 0.019f}, 0.02f));
+    EXPECT_FALSE(WaveformView::isSilent({0.0f, 0.3f}, 0.02f));
+    EXPECT_TRUE(WaveformView::isSilent({}, 0.02f));
+    EXPECT_FALSE(WaveformView::isSilent({}, 0.0f));
+    EXPECT_FALSE(WaveformView::isSilent({}, -1.0f));
+}
+
+TEST(WaveformView, TooltipAndAccessibilityLabelNameTheSourceAndItsState)
+{
+    test::qtApplication();
+    WaveformView microphone(AudioSourceID::microphone);
+    microphone.setInputs({}, true, 0.02f);
+    EXPECT_EQ(microphone.state(), WaveformView::State::silent);
+    EXPECT_EQ(microphone.toolTip(), QStringLiteral("マイク: 無音"));
+    EXPECT_EQ(microphone.accessibleName(), QStringLiteral("マイク 入力レベル波形"));
+
+    microphone.setInputs({0.0f, 0.4f}, true, 0.02f);
+    EXPECT_EQ(microphone.toolTip(), QStringLiteral("マイク: 入力中"));
+    microphone.setInputs({0.4f}, false, 0.02f);
+    EXPECT_EQ(microphone.toolTip(), QStringLiteral("マイク: 無効"));
+
+    WaveformView system(AudioSourceID::systemAudio);
+    system.setInputs({0.02f}, true, 0.02f);
+    EXPECT_EQ(system.toolTip(), QStringLiteral("システム音声: 入力中"));
+    EXPECT_EQ(system.accessibleName(), QStringLiteral("システム音声 入力レベル波形"));
+}
+
+TEST(WaveformView, PaintsItsBarsInTheAccentColourInsideTheCanvas)
+{
+    test::qtApplication();
+    WaveformView view(AudioSourceID::microphone);
+    view.setInputs({1.0f}, true, 0.02f);
+    view.resize(view.sizeHint());
+    const QImage image = view.grab().toImage();
+    const QColor accent = view.palette().color(QPalette::Highlight);
+    // The middle of a full-width, full-height bar.
+    const int x = view.width() - 45;
+    const QColor middle = image.pixelColor(x * image.width() / view.width(), image.height() / 2);
+    EXPECT_NEAR(middle.red(), accent.red(), 8);
+    EXPECT_NEAR(middle.green(), accent.green(), 8);
+    EXPECT_NEAR(middle.blue(), accent.blue(), 8);
+}
+
+} // namespace
+} // namespace tc
