@@ -209,6 +209,14 @@ TEST_F(TranscriptionRootViewTest, ScrollingAwayStopsFollowingAndScrollingBackRes
     bar->setValue(bar->maximum() - 24);
     EXPECT_TRUE(view->model()->isFollowingLatest());
     EXPECT_EQ(view->model()->unreadCount(), 0);
+
+    // A citation brings its line into view and stops following.
+    view->model()->focusLine(view->model()->finalizedLines()[0].id);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->value() == 0; }, 3000)) << "the first line is shown";
+    EXPECT_FALSE(view->model()->pendingScrollTarget().has_value());
+    finalize(*view, "引用の後の行");
+    QTest::qWait(50);
+    EXPECT_EQ(bar->value(), 0);
 }
 
 TEST_F(TranscriptionRootViewTest, RowsShowTimeAndTextAndTheVolatileTextInItalics)

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace tc {
 
@@ -52,9 +53,14 @@ LiveTranscriptView::LiveTranscriptView(TranscriptionViewModel* model, double fon
         if (m_model->isFollowingLatest()) scrollToBottom(false);
     });
     QScrollBar* bar = m_list->verticalScrollBar();
+    // The list lays out new rows later, in one pass; following waits for that instead of forcing a layout per line.
     connect(bar, &QScrollBar::rangeChanged, this, [this] {
-        if (m_model->isFollowingLatest() && m_scrollAnimation->state() != QAbstractAnimation::Running)
-            scrollToBottom(false);
+        if (m_model->isFollowingLatest()) {
+            if (std::exchange(m_glideToNewLine, false))
+                animateScroll(m_list->verticalScrollBar()->maximum());
+            else if (m_scrollAnimation->state() != QAbstractAnimation::Running)
+                scrollToBottom(false);
+        }
         updateNearBottom();
     });
     connect(bar, &QScrollBar::valueChanged, this, [this] {
@@ -96,7 +102,11 @@ void LiveTranscriptView::syncLines()
     lines->sync(m_model->finalizedLines());
     lines->setHighlighted(m_model->highlightedLineID());
     const bool added = !wasReset && lines->rowCount() > before;
-    if (m_model->isFollowingLatest() && (added || wasReset)) scrollToBottom(added && isVisible());
+    if (!m_model->isFollowingLatest()) return;
+    if (added && isVisible())
+        m_glideToNewLine = true;
+    else if (added || wasReset)
+        scrollToBottom(false);
 }
 
 void LiveTranscriptView::refreshVolatile()

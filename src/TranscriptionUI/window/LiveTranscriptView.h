@@ -50,6 +50,8 @@ private:
     double m_fontSize;
     bool m_isNearBottom = true;
     bool m_programmaticScroll = false;
+    // A line was added while following in view: the next layout glides to the bottom instead of jumping.
+    bool m_glideToNewLine = false;
     TranscriptListView* m_list;
     QLabel* m_volatileLabel;
     QPushButton* m_jumpButton;

@@ -20,7 +20,9 @@ constexpr int kTextFlags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
 
 TranscriptLineDelegate::TranscriptLineDelegate(QAbstractItemView* view, double fontSize)
     : QStyledItemDelegate(view), m_view(view), m_fontSize(fontSize)
-{}
+{
+    measureFonts();
+}
 
 void TranscriptLineDelegate::setFontSize(double fontSize)
 {
@@ -32,28 +34,24 @@ void TranscriptLineDelegate::setFontSize(double fontSize)
 void TranscriptLineDelegate::forgetHeights()
 {
     m_heights.clear();
+    measureFonts();
 }
 
-QFont TranscriptLineDelegate::textFont() const
+void TranscriptLineDelegate::measureFonts()
 {
-    QFont font = m_view->font();
-    font.setPixelSize(static_cast<int>(std::lround(m_fontSize)));
-    return font;
-}
-
-QFont TranscriptLineDelegate::timeFont() const
-{
-    return ViewStyle::monospacedDigitsCaption(m_view->font());
-}
-
-int TranscriptLineDelegate::timeColumnWidth() const
-{
-    return QFontMetrics(timeFont()).horizontalAdvance(QStringLiteral("00:00:00"));
+    m_textFont = m_view->font();
+    m_textFont.setPixelSize(static_cast<int>(std::lround(m_fontSize)));
+    m_timeFont = ViewStyle::monospacedDigitsCaption(m_view->font());
+    const QFontMetrics time(m_timeFont);
+    m_timeColumnWidth = time.horizontalAdvance(QStringLiteral("00:00:00"));
+    m_timeAscent = time.ascent();
+    m_timeHeight = time.height();
+    m_textAscent = QFontMetrics(m_textFont).ascent();
 }
 
 int TranscriptLineDelegate::textWidth() const
 {
-    const int width = m_view->viewport()->width() - 2 * horizontalMargin - timeColumnWidth() - spacing;
+    const int width = m_view->viewport()->width() - 2 * horizontalMargin - m_timeColumnWidth - spacing;
     return std::max(width, 40);
 }
 
@@ -67,8 +65,8 @@ QSize TranscriptLineDelegate::sizeHint(const QStyleOptionViewItem&, const QModel
     const auto row = static_cast<std::size_t>(std::max(index.row(), 0));
     if (row < m_heights.size() && m_heights[row] > 0) return {m_view->viewport()->width(), m_heights[row]};
     const QString text = index.data(Qt::DisplayRole).toString();
-    const QRect bounds = QFontMetrics(textFont()).boundingRect(QRect(0, 0, width, 1 << 20), kTextFlags, text);
-    const int height = std::max(bounds.height(), QFontMetrics(timeFont()).height()) + 2 * verticalMargin;
+    const QRect bounds = QFontMetrics(m_textFont).boundingRect(QRect(0, 0, width, 1 << 20), kTextFlags, text);
+    const int height = std::max(bounds.height(), m_timeHeight) + 2 * verticalMargin;
     if (m_heights.size() <= row) m_heights.resize(row + 1, 0);
     m_heights[row] = height;
     return {m_view->viewport()->width(), height};
@@ -86,17 +84,15 @@ void TranscriptLineDelegate::paint(QPainter* painter, const QStyleOptionViewItem
         painter->fillPath(path, ViewStyle::withOpacity(ViewStyle::accent(palette), 0.18));
     }
     const QRect inner = option.rect.adjusted(horizontalMargin, verticalMargin, -horizontalMargin, -verticalMargin);
-    const QFont text = textFont();
-    const QFont time = timeFont();
     // The smaller time is pushed down by the ascent difference so both first lines share one baseline.
-    const int offset = std::max(0, QFontMetrics(text).ascent() - QFontMetrics(time).ascent());
-    painter->setFont(time);
+    const int offset = std::max(0, m_textAscent - m_timeAscent);
+    painter->setFont(m_timeFont);
     painter->setPen(ViewStyle::secondary(palette));
-    painter->drawText(QRect(inner.left(), inner.top() + offset, timeColumnWidth(), inner.height()),
+    painter->drawText(QRect(inner.left(), inner.top() + offset, m_timeColumnWidth, inner.height()),
                       Qt::AlignLeft | Qt::AlignTop, index.data(TranscriptLineListModel::timeTextRole).toString());
-    painter->setFont(text);
+    painter->setFont(m_textFont);
     painter->setPen(ViewStyle::primary(palette));
-    const int x = inner.left() + timeColumnWidth() + spacing;
+    const int x = inner.left() + m_timeColumnWidth + spacing;
     painter->drawText(QRect(x, inner.top(), inner.right() - x, inner.height()), kTextFlags,
                       index.data(Qt::DisplayRole).toString());
     painter->restore();

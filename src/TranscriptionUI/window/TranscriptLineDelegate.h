@@ -23,20 +23,25 @@ public:
 
     double fontSize() const { return m_fontSize; }
     void setFontSize(double fontSize);
-    // Forgets the measured heights (the rows were replaced).
+    // Forgets the measured heights (the rows were replaced, or the view's font changed).
     void forgetHeights();
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 private:
-    QFont textFont() const;
-    QFont timeFont() const;
-    int timeColumnWidth() const;
+    // Fonts and the time column follow the view's font and the font size; measured here, not per row.
+    void measureFonts();
     int textWidth() const;
 
     QAbstractItemView* m_view;
     double m_fontSize;
+    QFont m_textFont;
+    QFont m_timeFont;
+    int m_timeColumnWidth = 0;
+    int m_textAscent = 0;
+    int m_timeAscent = 0;
+    int m_timeHeight = 0;
     mutable std::vector<int> m_heights;
     mutable int m_measuredWidth = -1;
 };

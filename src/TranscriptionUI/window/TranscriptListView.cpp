@@ -64,4 +64,13 @@ void TranscriptListView::resizeEvent(QResizeEvent* event)
     scheduleDelayedItemsLayout();
 }
 
+void TranscriptListView::changeEvent(QEvent* event)
+{
+    QListView::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        m_delegate->forgetHeights();
+        scheduleDelayedItemsLayout();
+    }
+}
+
 } // namespace tc
