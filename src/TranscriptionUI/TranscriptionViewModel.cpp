@@ -155,27 +155,12 @@ void TranscriptionViewModel::startTranscription()
     m_run->start();
 }
 
-void TranscriptionViewModel::pauseTranscription()
-{
-    m_run->pause();
-}
-
-void TranscriptionViewModel::resumeTranscription()
-{
-    m_run->resume();
-}
-
 void TranscriptionViewModel::sceneDidBecomeActive(Done done)
 {
     m_sources->refresh([this, done = std::move(done)] {
         if (!m_run->isRunning() && !m_run->isPaused()) startTranscription();
         if (done) done();
     });
-}
-
-void TranscriptionViewModel::restartTranscription(Done done)
-{
-    m_run->restart(std::move(done));
 }
 
 void TranscriptionViewModel::handle(const OutputEvent& event)
@@ -225,23 +210,6 @@ void TranscriptionViewModel::shutdown()
     m_autosave->finish(!m_finalizedLines.empty(), now());
 }
 
-const std::vector<std::string>& TranscriptionViewModel::notices() const
-{
-    return m_notices->notices();
-}
-bool TranscriptionViewModel::isRunning() const
-{
-    return m_run->isRunning();
-}
-bool TranscriptionViewModel::isPaused() const
-{
-    return m_run->isPaused();
-}
-std::int64_t TranscriptionViewModel::runGeneration() const
-{
-    return m_run->runGeneration();
-}
-
 // --- Saving ---
 
 TranscriptSession TranscriptionViewModel::currentSessionSnapshot() const
@@ -269,75 +237,6 @@ void TranscriptionViewModel::scheduleSave()
 
 // --- Sources, permissions and levels ---
 
-bool TranscriptionViewModel::optInMic() const
-{
-    return m_sources->optInMic();
-}
-void TranscriptionViewModel::setOptInMic(bool value)
-{
-    m_sources->setOptInMic(value);
-}
-bool TranscriptionViewModel::optInSystemAudio() const
-{
-    return m_sources->optInSystemAudio();
-}
-void TranscriptionViewModel::setOptInSystemAudio(bool value)
-{
-    m_sources->setOptInSystemAudio(value);
-}
-bool TranscriptionViewModel::systemAudioRequested() const
-{
-    return m_sources->systemAudioRequested();
-}
-void TranscriptionViewModel::setSystemAudioRequested(bool value)
-{
-    m_sources->setSystemAudioRequested(value);
-}
-PermissionManager::Status TranscriptionViewModel::micStatus() const
-{
-    return m_sources->micStatus();
-}
-PermissionManager::Status TranscriptionViewModel::speechStatus() const
-{
-    return m_sources->speechStatus();
-}
-bool TranscriptionViewModel::systemAudioGranted() const
-{
-    return m_sources->systemAudioGranted();
-}
-const std::map<AudioSourceID, float>& TranscriptionViewModel::levels() const
-{
-    return m_run->levels();
-}
-const std::map<AudioSourceID, std::vector<float>>& TranscriptionViewModel::levelHistory() const
-{
-    return m_run->levelHistory();
-}
-const std::vector<AudioSourceID>& TranscriptionViewModel::activeSources() const
-{
-    return m_run->activeSources();
-}
-bool TranscriptionViewModel::canStart() const
-{
-    return m_sources->canStart();
-}
-SourceAccessState TranscriptionViewModel::accessState(AudioSourceID source) const
-{
-    return m_sources->accessState(source);
-}
-void TranscriptionViewModel::requestMicrophoneAccess(Done done)
-{
-    m_sources->requestMicrophone(std::move(done));
-}
-void TranscriptionViewModel::requestSystemAudioAccess(Done done)
-{
-    m_sources->requestSystemAudio(std::move(done));
-}
-void TranscriptionViewModel::refreshPermissions(Done done)
-{
-    m_sources->refresh(std::move(done));
-}
-
 void TranscriptionViewModel::openPrivacySettings(AudioSourceID source, Done done)
 {
     if (source == AudioSourceID::microphone) {
@@ -347,41 +246,7 @@ void TranscriptionViewModel::openPrivacySettings(AudioSourceID source, Done done
     }
 }
 
-void TranscriptionViewModel::recordLevel(float level, AudioSourceID source)
-{
-    m_run->recordLevel(level, source);
-}
-void TranscriptionViewModel::clearNotices()
-{
-    m_notices->clear();
-}
-
 // --- History, calendar browsing and export ---
-
-CalendarAuthorizationStatus TranscriptionViewModel::calendarStatus() const
-{
-    return m_calendar->status();
-}
-Date TranscriptionViewModel::sidebarDate() const
-{
-    return m_calendar->day();
-}
-const std::vector<CalendarEvent>& TranscriptionViewModel::dayEvents() const
-{
-    return m_calendar->dayEvents();
-}
-const std::optional<CalendarEvent>& TranscriptionViewModel::browsingEvent() const
-{
-    return m_calendar->browsingEvent();
-}
-void TranscriptionViewModel::setBrowsingEvent(std::optional<CalendarEvent> event)
-{
-    m_calendar->setBrowsingEvent(std::move(event));
-}
-const std::vector<TranscriptSession>& TranscriptionViewModel::pastSessions() const
-{
-    return m_autosave->pastSessions();
-}
 
 std::vector<FinalizedLine> TranscriptionViewModel::allLines() const
 {
@@ -401,23 +266,6 @@ std::vector<FinalizedLine> TranscriptionViewModel::browsingLines() const
 bool TranscriptionViewModel::hasLines(const CalendarEvent& event) const
 {
     return CalendarBrowsing::hasLines(event, m_finalizedLines, pastSessions());
-}
-
-void TranscriptionViewModel::moveSidebarDay(int days, Done done)
-{
-    m_calendar->moveDay(days, std::move(done));
-}
-void TranscriptionViewModel::loadDayEvents(Done done)
-{
-    m_calendar->loadDayEvents(std::move(done));
-}
-void TranscriptionViewModel::requestCalendarAccess(Done done)
-{
-    m_calendar->requestAccess(std::move(done));
-}
-void TranscriptionViewModel::openCalendarPrivacySettings(Done done)
-{
-    requestCalendarAccess(std::move(done));
 }
 
 void TranscriptionViewModel::clearAll()
@@ -456,78 +304,12 @@ std::string TranscriptionViewModel::defaultExportFileName() const
 
 // --- Reading position and questions ---
 
-bool TranscriptionViewModel::isFollowingLatest() const
-{
-    return m_reading->isFollowingLatest();
-}
-void TranscriptionViewModel::setFollowingLatest(bool value)
-{
-    m_reading->setFollowingLatest(value);
-}
-std::int64_t TranscriptionViewModel::unreadCount() const
-{
-    return m_reading->unreadCount();
-}
-const std::optional<Uuid>& TranscriptionViewModel::pendingScrollTarget() const
-{
-    return m_reading->pendingScrollTarget();
-}
-void TranscriptionViewModel::setPendingScrollTarget(std::optional<Uuid> target)
-{
-    m_reading->setPendingScrollTarget(std::move(target));
-}
-const std::optional<Uuid>& TranscriptionViewModel::highlightedLineID() const
-{
-    return m_reading->highlightedLineID();
-}
-void TranscriptionViewModel::focusLine(const Uuid& id)
-{
-    m_reading->focusLine(id);
-}
-
 std::optional<FinalizedLine> TranscriptionViewModel::line(const Uuid& id) const
 {
     const auto it = std::find_if(m_finalizedLines.begin(), m_finalizedLines.end(),
                                  [&](const FinalizedLine& l) { return l.id == id; });
     if (it == m_finalizedLines.end()) return std::nullopt;
     return *it;
-}
-
-bool TranscriptionViewModel::conversationAvailable() const
-{
-    return m_asking->available();
-}
-const std::optional<std::string>& TranscriptionViewModel::conversationUnavailableReason() const
-{
-    return m_asking->unavailableReason();
-}
-void TranscriptionViewModel::refreshConversationAvailability(Done done)
-{
-    m_asking->refreshAvailability(std::move(done));
-}
-const std::string& TranscriptionViewModel::askQuestion() const
-{
-    return m_asking->question();
-}
-void TranscriptionViewModel::setAskQuestion(const std::string& question)
-{
-    m_asking->setQuestion(question);
-}
-const std::optional<ConversationAnswer>& TranscriptionViewModel::askAnswer() const
-{
-    return m_asking->answer();
-}
-bool TranscriptionViewModel::isAsking() const
-{
-    return m_asking->isAsking();
-}
-const std::optional<std::string>& TranscriptionViewModel::askError() const
-{
-    return m_asking->error();
-}
-void TranscriptionViewModel::askAboutConversation(Done done)
-{
-    m_asking->ask(m_finalizedLines, std::move(done));
 }
 
 } // namespace tc

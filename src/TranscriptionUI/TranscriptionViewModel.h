@@ -15,7 +15,11 @@
 #include "TranscriptionDomain/TranscriptSession.h"
 #include "TranscriptionDomain/Uuid.h"
 #include "TranscriptionInfrastructure/PermissionManager.h"
+#include "TranscriptionUI/presentation/CalendarBrowsing.h"
 #include "TranscriptionUI/presentation/ConversationAsking.h"
+#include "TranscriptionUI/presentation/HistoryAutosave.h"
+#include "TranscriptionUI/presentation/NoticeLog.h"
+#include "TranscriptionUI/presentation/ReadingPosition.h"
 #include "TranscriptionUI/presentation/RunControl.h"
 #include "TranscriptionUI/presentation/SourceAccess.h"
 
@@ -34,11 +38,7 @@ class QSettings;
 
 namespace tc {
 
-class CalendarBrowsing;
-class HistoryAutosave;
 class MainThreadHop;
-class NoticeLog;
-class ReadingPosition;
 class TranscriptHistoryStore;
 
 // The one observable object behind the main window: the transcript and caption of the current session, over
@@ -107,13 +107,13 @@ public:
     // Starts a run unless running or canStart() is false; clears the notices.
     void startTranscription();
     // Stops the run and marks the model paused; the transcript stays.
-    void pauseTranscription();
+    void pauseTranscription() { m_run->pause(); }
     // The window's "再開": clears isPaused, then startTranscription().
-    void resumeTranscription();
+    void resumeTranscription() { m_run->resume(); }
     // The window became active: re-reads the permissions, then starts a run unless running or paused. async.
     void sceneDidBecomeActive(Done done = {});
     // Stops the current run and starts a new one. async.
-    void restartTranscription(Done done = {});
+    void restartTranscription(Done done = {}) { m_run->restart(std::move(done)); }
     // Applies one event of the runner (or a degradation notice).
     void handle(const OutputEvent& event);
     // For the application's aboutToQuit: stops the run and writes the current session with its end time,
@@ -125,10 +125,10 @@ public:
 
     const std::vector<FinalizedLine>& finalizedLines() const { return m_finalizedLines; }
     const std::string& volatileText() const { return m_volatileText; }
-    const std::vector<std::string>& notices() const;
-    bool isRunning() const;
-    bool isPaused() const;
-    std::int64_t runGeneration() const;
+    const std::vector<std::string>& notices() const { return m_notices->notices(); }
+    bool isRunning() const { return m_run->isRunning(); }
+    bool isPaused() const { return m_run->isPaused(); }
+    std::int64_t runGeneration() const { return m_run->runGeneration(); }
     const Uuid& currentSessionID() const { return m_currentSessionID; }
     Date currentSessionStartedAt() const { return m_currentSessionStartedAt; }
     // The caption panel's lines; changes are signalled by liveCaptionContentChanged.
@@ -141,46 +141,46 @@ public:
 
     // --- Sources, permissions and levels ---
 
-    bool optInMic() const;
+    bool optInMic() const { return m_sources->optInMic(); }
     // Persists and reconciles (may start, or restart, a run) even when the value is unchanged.
-    void setOptInMic(bool value);
-    bool optInSystemAudio() const;
-    void setOptInSystemAudio(bool value);
-    bool systemAudioRequested() const;
-    void setSystemAudioRequested(bool value);
-    Status micStatus() const;
-    Status speechStatus() const;
-    bool systemAudioGranted() const;
-    const std::map<AudioSourceID, float>& levels() const;
+    void setOptInMic(bool value) { m_sources->setOptInMic(value); }
+    bool optInSystemAudio() const { return m_sources->optInSystemAudio(); }
+    void setOptInSystemAudio(bool value) { m_sources->setOptInSystemAudio(value); }
+    bool systemAudioRequested() const { return m_sources->systemAudioRequested(); }
+    void setSystemAudioRequested(bool value) { m_sources->setSystemAudioRequested(value); }
+    Status micStatus() const { return m_sources->micStatus(); }
+    Status speechStatus() const { return m_sources->speechStatus(); }
+    bool systemAudioGranted() const { return m_sources->systemAudioGranted(); }
+    const std::map<AudioSourceID, float>& levels() const { return m_run->levels(); }
     // Oldest first, at most levelHistoryLength values per source.
-    const std::map<AudioSourceID, std::vector<float>>& levelHistory() const;
+    const std::map<AudioSourceID, std::vector<float>>& levelHistory() const { return m_run->levelHistory(); }
     // Sources of the current run, microphone first; empty when not running.
-    const std::vector<AudioSourceID>& activeSources() const;
+    const std::vector<AudioSourceID>& activeSources() const { return m_run->activeSources(); }
 
     // Speech recognition granted and at least one opted-in source granted (cached states only).
-    bool canStart() const;
-    SourceAccessState accessState(AudioSourceID source) const;
+    bool canStart() const { return m_sources->canStart(); }
+    SourceAccessState accessState(AudioSourceID source) const { return m_sources->accessState(source); }
     // Asks for the microphone (and speech recognition if undetermined), then opts in when granted. async.
-    void requestMicrophoneAccess(Done done = {});
+    void requestMicrophoneAccess(Done done = {}) { m_sources->requestMicrophone(std::move(done)); }
     // Asks for system audio (and speech recognition if undetermined), then opts in whatever the outcome. async.
-    void requestSystemAudioAccess(Done done = {});
+    void requestSystemAudioAccess(Done done = {}) { m_sources->requestSystemAudio(std::move(done)); }
     // Re-reads the three permissions; starts nothing. async.
-    void refreshPermissions(Done done = {});
+    void refreshPermissions(Done done = {}) { m_sources->refresh(std::move(done)); }
     // The settings button of a denied source. This platform has no settings pane for it, so the button
     // repeats the in-app request for that source (the consent record is what the permission reads).
     void openPrivacySettings(AudioSourceID source, Done done = {});
-    void recordLevel(float level, AudioSourceID source);
-    void clearNotices();
+    void recordLevel(float level, AudioSourceID source) { m_run->recordLevel(level, source); }
+    void clearNotices() { m_notices->clear(); }
 
     // --- History, calendar browsing and export ---
 
-    CalendarAuthorizationStatus calendarStatus() const;
+    CalendarAuthorizationStatus calendarStatus() const { return m_calendar->status(); }
     // Always the start of a local day.
-    Date sidebarDate() const;
-    const std::vector<CalendarEvent>& dayEvents() const;
-    const std::optional<CalendarEvent>& browsingEvent() const;
-    void setBrowsingEvent(std::optional<CalendarEvent> event);
-    const std::vector<TranscriptSession>& pastSessions() const;
+    Date sidebarDate() const { return m_calendar->day(); }
+    const std::vector<CalendarEvent>& dayEvents() const { return m_calendar->dayEvents(); }
+    const std::optional<CalendarEvent>& browsingEvent() const { return m_calendar->browsingEvent(); }
+    void setBrowsingEvent(std::optional<CalendarEvent> event) { m_calendar->setBrowsingEvent(std::move(event)); }
+    const std::vector<TranscriptSession>& pastSessions() const { return m_autosave->pastSessions(); }
 
     // All lines of allSessions(), earliest first.
     std::vector<FinalizedLine> allLines() const;
@@ -188,13 +188,13 @@ public:
     std::vector<FinalizedLine> browsingLines() const;
     bool hasLines(const CalendarEvent& event) const;
     // Moves the sidebar by calendar days and reloads its events. async.
-    void moveSidebarDay(int days, Done done = {});
+    void moveSidebarDay(int days, Done done = {}) { m_calendar->moveDay(days, std::move(done)); }
     // Fills dayEvents for sidebarDate (empty unless the calendar is granted). async.
-    void loadDayEvents(Done done = {});
+    void loadDayEvents(Done done = {}) { m_calendar->loadDayEvents(std::move(done)); }
     // Asks for calendar access, re-reads the status and reloads the events. async.
-    void requestCalendarAccess(Done done = {});
+    void requestCalendarAccess(Done done = {}) { m_calendar->requestAccess(std::move(done)); }
     // The sidebar's "カレンダーへのアクセスを許可": repeats the in-app calendar request, as above. async.
-    void openCalendarPrivacySettings(Done done = {});
+    void openCalendarPrivacySettings(Done done = {}) { requestCalendarAccess(std::move(done)); }
     // Clears the transcript, history (also on disk), browsing, reading position and question; keeps the notices
     // and the run.
     void clearAll();
@@ -205,30 +205,30 @@ public:
 
     // --- Reading position and questions ---
 
-    bool isFollowingLatest() const;
-    void setFollowingLatest(bool value);
-    std::int64_t unreadCount() const;
-    const std::optional<Uuid>& pendingScrollTarget() const;
+    bool isFollowingLatest() const { return m_reading->isFollowingLatest(); }
+    void setFollowingLatest(bool value) { m_reading->setFollowingLatest(value); }
+    std::int64_t unreadCount() const { return m_reading->unreadCount(); }
+    const std::optional<Uuid>& pendingScrollTarget() const { return m_reading->pendingScrollTarget(); }
     // The window sets none after scrolling.
-    void setPendingScrollTarget(std::optional<Uuid> target);
-    const std::optional<Uuid>& highlightedLineID() const;
+    void setPendingScrollTarget(std::optional<Uuid> target) { m_reading->setPendingScrollTarget(std::move(target)); }
+    const std::optional<Uuid>& highlightedLineID() const { return m_reading->highlightedLineID(); }
     // Highlights the line for a while and asks the window to scroll to it; stops following.
-    void focusLine(const Uuid& id);
+    void focusLine(const Uuid& id) { m_reading->focusLine(id); }
     // A line of the current session.
     std::optional<FinalizedLine> line(const Uuid& id) const;
 
-    bool conversationAvailable() const;
-    const std::optional<std::string>& conversationUnavailableReason() const;
+    bool conversationAvailable() const { return m_asking->available(); }
+    const std::optional<std::string>& conversationUnavailableReason() const { return m_asking->unavailableReason(); }
     // Reads the responder's availability. async.
-    void refreshConversationAvailability(Done done = {});
-    const std::string& askQuestion() const;
-    void setAskQuestion(const std::string& question);
-    const std::optional<ConversationAnswer>& askAnswer() const;
-    bool isAsking() const;
-    const std::optional<std::string>& askError() const;
+    void refreshConversationAvailability(Done done = {}) { m_asking->refreshAvailability(std::move(done)); }
+    const std::string& askQuestion() const { return m_asking->question(); }
+    void setAskQuestion(const std::string& question) { m_asking->setQuestion(question); }
+    const std::optional<ConversationAnswer>& askAnswer() const { return m_asking->answer(); }
+    bool isAsking() const { return m_asking->isAsking(); }
+    const std::optional<std::string>& askError() const { return m_asking->error(); }
     // Asks the responder about the current session's recent lines; ignored while asking or for a blank
     // question. async (done also runs when ignored).
-    void askAboutConversation(Done done = {});
+    void askAboutConversation(Done done = {}) { m_asking->ask(m_finalizedLines, std::move(done)); }
 
 signals:
     void finalizedLinesChanged();
