@@ -351,19 +351,19 @@ TEST_F(TranscriptionRootViewTest, SidebarShowsShortJapaneseDateAndItsToggleFlips
     EXPECT_FALSE(defaults.boolValue(TranscriptionRootView::sidebarVisibleKey, true));
 }
 
-TEST_F(TranscriptionRootViewTest, SidebarShowsTenRowsPerSeriesThenHowManyMore)
+TEST_F(TranscriptionRootViewTest, SidebarShowsTenRowsPerSeriesThenHowManyMoreEvenForARuleRepeatingEverySecond)
 {
     h.fixedClock = true;
     h.clock = 800000000;
     const Date day = CalendarBrowsing::startOfLocalDay(h.clock);
-    std::vector<CalendarEvent> events{CalendarEvent{"single", "単発", day + 60, day + 120}};
-    // A rule repeating every minute: its instances share the UID.
-    for (int i = 0; i < 25; ++i) {
-        const QDateTime start = QDateTime::fromSecsSinceEpoch(
-            static_cast<qint64>(unixSecondsFromDate(day)) + 600 + i * 60, QTimeZone::utc());
+    std::vector<CalendarEvent> events{CalendarEvent{"single", "単発", day, day + 60}};
+    // A rule repeating every second from midnight: its 86,400 instances share the UID.
+    const auto midnight = static_cast<qint64>(unixSecondsFromDate(day));
+    for (int i = 0; i < 86400; ++i) {
+        const QDateTime start = QDateTime::fromSecsSinceEpoch(midnight + i, QTimeZone::utc());
         events.push_back(
-            CalendarEvent{"rule@example/" + start.toString(QStringLiteral("yyyyMMddTHHmmssZ")).toStdString(), "毎分",
-                          day + 600 + i * 60, day + 630 + i * 60});
+            CalendarEvent{"rule@example/" + start.toString(QStringLiteral("yyyyMMddTHHmmssZ")).toStdString(), "毎秒",
+                          day + i, day + i + 1});
     }
     h.calendar->setStatus(CalendarAuthorizationStatus::granted);
     h.calendar->setEvents(day, events);
@@ -374,7 +374,7 @@ TEST_F(TranscriptionRootViewTest, SidebarShowsTenRowsPerSeriesThenHowManyMore)
     ASSERT_EQ(rows.size(), 11u);
     EXPECT_EQ(rows[0]->text(), QStringLiteral("単発"));
     ASSERT_EQ(view->calendarSidebar()->moreRows().size(), 1u);
-    EXPECT_EQ(view->calendarSidebar()->moreRows()[0]->text(), QStringLiteral("ほか 15 件"));
+    EXPECT_EQ(view->calendarSidebar()->moreRows()[0]->text(), QStringLiteral("ほか 86390 件"));
 
     rows[1]->click();
     EXPECT_EQ(view->model()->browsingEvent(), events[1]) << "a shown instance is still an event to browse";
