@@ -10,6 +10,7 @@
 #include "TranscriptionUI/window/SourceControlView.h"
 #include "TranscriptionUI/window/ToggleSwitch.h"
 #include "TranscriptionUI/window/TranscriptLineListModel.h"
+#include "TranscriptionUI/window/TranscriptListView.h"
 #include "TranscriptionUI/window/WaveformView.h"
 
 #include "TranscriptionUI/presentation/CalendarBrowsing.h"
@@ -17,7 +18,9 @@
 #include "support/QtTestApplication.h"
 #include "support/ViewModelHarness.h"
 
+#include <QClipboard>
 #include <QDir>
+#include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -233,6 +236,9 @@ TEST_F(TranscriptionRootViewTest, RowsShowTimeAndTextAndTheVolatileTextInItalics
     EXPECT_EQ(view->volatileLabel()->text(), QStringLiteral("今日は"));
     EXPECT_TRUE(view->volatileLabel()->font().italic());
     EXPECT_FALSE(view->volatileLabel()->isHidden());
+    view->transcriptList()->selectAll();
+    static_cast<TranscriptListView*>(view->transcriptList())->copySelection();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), time + QStringLiteral(" おはようございます"));
 
     finalize(*view, "二行目");
     view->model()->focusLine(view->model()->finalizedLines()[0].id);

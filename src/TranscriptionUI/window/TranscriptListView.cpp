@@ -3,9 +3,9 @@
 #include "TranscriptionUI/window/TranscriptLineDelegate.h"
 #include "TranscriptionUI/window/TranscriptLineListModel.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QKeyEvent>
 
 #include <algorithm>
 
@@ -29,6 +29,13 @@ TranscriptListView::TranscriptListView(double fontSize, QWidget* parent)
     viewport()->setAutoFillBackground(false);
     setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
     connect(m_lines, &QAbstractItemModel::modelReset, m_delegate, &TranscriptLineDelegate::forgetHeights);
+    // Rows are selected whole, so copying takes their times and texts, from the menu or with the usual keys.
+    auto* copy = new QAction(QStringLiteral("コピー"), this);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(copy, &QAction::triggered, this, &TranscriptListView::copySelection);
+    addAction(copy);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 void TranscriptListView::setFontSize(double fontSize)
@@ -46,15 +53,6 @@ void TranscriptListView::copySelection() const
         text << index.data(TranscriptLineListModel::timeTextRole).toString() + QLatin1Char(' ') +
                     index.data(Qt::DisplayRole).toString();
     if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text.join(QLatin1Char('\n')));
-}
-
-void TranscriptListView::keyPressEvent(QKeyEvent* event)
-{
-    if (event->matches(QKeySequence::Copy)) {
-        copySelection();
-        return;
-    }
-    QListView::keyPressEvent(event);
 }
 
 void TranscriptListView::resizeEvent(QResizeEvent* event)

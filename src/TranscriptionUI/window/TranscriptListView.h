@@ -8,7 +8,7 @@ class TranscriptLineDelegate;
 class TranscriptLineListModel;
 
 // A scrolling list of transcript lines drawn by TranscriptLineDelegate, scrolled by pixels; selected lines
-// are copied as "HH:mm:ss text" lines. Owns its model. Main thread only.
+// are copied as "HH:mm:ss text" lines (context menu or the copy keys). Owns its model. Main thread only.
 class TranscriptListView : public QListView {
     Q_OBJECT
 public:
@@ -20,7 +20,6 @@ public:
     void copySelection() const;
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
 
