@@ -25,13 +25,21 @@ protected:
         const std::filesystem::path blocked = h.dir.filePath("blocked").toStdString();
         std::ofstream(blocked) << "not a folder";
         h.store = std::make_shared<TranscriptHistoryStore>(blocked / "history.json");
-        auto view = std::make_unique<TranscriptionRootView>(h.dependencies(), &defaults);
+        auto view = makeView();
         EXPECT_TRUE(test::ViewModelHarness::await([&](auto done) { view->model()->bootstrap(done); }));
         return view;
     }
 
+    // The application builds the model and hands it to the window; the model outlives the view.
+    std::unique_ptr<TranscriptionRootView> makeView()
+    {
+        model = h.makeModel();
+        return std::make_unique<TranscriptionRootView>(model.get(), &defaults);
+    }
+
     test::ViewModelHarness h;
     UserDefaults defaults{h.dir.filePath("view.ini")};
+    std::unique_ptr<TranscriptionViewModel> model;
 };
 
 TEST_F(UnsavedSessionRescueTest, AFailedSaveAtQuitIsToldAndTheOfferedExportWritesTheLines)
@@ -68,7 +76,7 @@ TEST_F(UnsavedSessionRescueTest, AFailedSaveAtQuitIsToldAndTheOfferedExportWrite
 
 TEST_F(UnsavedSessionRescueTest, ASuccessfulSaveAsksNothing)
 {
-    auto view = std::make_unique<TranscriptionRootView>(h.dependencies(), &defaults);
+    auto view = makeView();
     ASSERT_TRUE(test::ViewModelHarness::await([&](auto done) { view->model()->bootstrap(done); }));
     view->model()->handle(OutputEvent::finalizedTranscript("保存される行"));
     view->model()->shutdown();
