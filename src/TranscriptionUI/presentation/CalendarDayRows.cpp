@@ -1,5 +1,6 @@
 #include "TranscriptionUI/presentation/CalendarDayRows.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string_view>
 #include <unordered_map>
@@ -31,24 +32,29 @@ std::string calendarSeriesKey(const std::string& eventID)
 
 std::vector<CalendarDayRow> calendarDayRows(const std::vector<CalendarEvent>& events, std::size_t perSeries)
 {
-    std::unordered_map<std::string, std::size_t> totals;
-    std::vector<std::string> keys;
-    keys.reserve(events.size());
+    struct Series {
+        std::size_t total = 0;
+        std::size_t leftOutByCalendar = 0;
+        std::size_t shown = 0;
+    };
+    std::unordered_map<std::string, Series> series;
+    std::vector<Series*> of;
+    of.reserve(events.size());
     for (const auto& event : events) {
-        keys.push_back(calendarSeriesKey(event.id));
-        ++totals[keys.back()];
+        Series& s = series[calendarSeriesKey(event.id)];
+        ++s.total;
+        s.leftOutByCalendar += event.moreOccurrences;
+        of.push_back(&s);
     }
-    std::unordered_map<std::string, std::size_t> shown;
     std::vector<CalendarDayRow> rows;
     for (std::size_t i = 0; i < events.size(); ++i) {
-        auto& count = shown[keys[i]];
-        if (count >= perSeries) continue;
-        ++count;
+        Series& s = *of[i];
+        if (s.shown >= perSeries) continue;
+        ++s.shown;
         rows.push_back(CalendarDayRow{CalendarDayRow::Kind::event, events[i], 0});
-        const auto total = totals[keys[i]];
-        if (count == perSeries && total > perSeries)
-            rows.push_back(
-                CalendarDayRow{CalendarDayRow::Kind::more, {}, static_cast<std::int64_t>(total - perSeries)});
+        const std::size_t hidden = (s.total > perSeries ? s.total - perSeries : 0) + s.leftOutByCalendar;
+        if (s.shown == std::min(s.total, perSeries) && hidden > 0)
+            rows.push_back(CalendarDayRow{CalendarDayRow::Kind::more, {}, static_cast<std::int64_t>(hidden)});
     }
     return rows;
 }

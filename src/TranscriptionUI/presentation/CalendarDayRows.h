@@ -31,7 +31,8 @@ inline constexpr std::size_t kCalendarRowsPerSeries = 10;
 std::string calendarSeriesKey(const std::string& eventID);
 
 // The day's rows in the events' order: the first `perSeries` events of each series, then, right after the last
-// one shown, a more row counting the rest of that series.
+// one shown, a more row counting the rest of that series: those left out here plus those the calendar already
+// left out (CalendarEvent::moreOccurrences).
 std::vector<CalendarDayRow> calendarDayRows(const std::vector<CalendarEvent>& events,
                                             std::size_t perSeries = kCalendarRowsPerSeries);
 

@@ -47,6 +47,17 @@ TEST(CalendarDayRows, EachSeriesShowsTenThenOneCountOfTheRestInTheDaysOrder)
     ASSERT_EQ(capped.size(), 11u);
     EXPECT_EQ(capped.back().hiddenCount, 86390);
     EXPECT_TRUE(calendarDayRows({}).empty());
+
+    // The calendar may list only the first occurrences already and count the rest on the last one listed.
+    std::vector<CalendarEvent> listed;
+    for (int i = 0; i < 3; ++i)
+        listed.push_back(event("daily/20261207T0" + std::to_string(7 + i) + "0000Z", 100 + i));
+    listed.back().moreOccurrences = 86000;
+    listed.push_back(event("lunch", 200));
+    const auto counted = calendarDayRows(listed);
+    ASSERT_EQ(counted.size(), 5u);
+    EXPECT_EQ(counted[3], (CalendarDayRow{CalendarDayRow::Kind::more, {}, 86000}));
+    EXPECT_EQ(counted[4].event.id, "lunch");
 }
 
 } // namespace
