@@ -116,6 +116,7 @@ void TranscriptionViewModel::connectCollaborators()
 
     forward(m_asking.get(), &ConversationAsking::availableChanged, &VM::conversationAvailableChanged);
     forward(m_asking.get(), &ConversationAsking::unavailableReasonChanged, &VM::conversationUnavailableReasonChanged);
+    forward(m_asking.get(), &ConversationAsking::noteChanged, &VM::conversationNoteChanged);
     forward(m_asking.get(), &ConversationAsking::questionChanged, &VM::askQuestionChanged);
     forward(m_asking.get(), &ConversationAsking::answerChanged, &VM::askAnswerChanged);
     forward(m_asking.get(), &ConversationAsking::isAskingChanged, &VM::isAskingChanged);

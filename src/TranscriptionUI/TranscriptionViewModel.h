@@ -219,6 +219,8 @@ public:
 
     bool conversationAvailable() const { return m_asking->available(); }
     const std::optional<std::string>& conversationUnavailableReason() const { return m_asking->unavailableReason(); }
+    // What the responder says about its answers (quotations, or the model loading); empty when nothing.
+    const std::string& conversationNote() const { return m_asking->note(); }
     // Reads the responder's availability. async.
     void refreshConversationAvailability(Done done = {}) { m_asking->refreshAvailability(std::move(done)); }
     const std::string& askQuestion() const { return m_asking->question(); }
@@ -259,6 +261,7 @@ signals:
     void highlightedLineIDChanged();
     void conversationAvailableChanged();
     void conversationUnavailableReasonChanged();
+    void conversationNoteChanged();
     void askQuestionChanged();
     void askAnswerChanged();
     void isAskingChanged();

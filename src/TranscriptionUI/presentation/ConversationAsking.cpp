@@ -9,6 +9,7 @@ namespace tc {
 namespace {
 
 const std::string kAskFailedText = "うまく答えられませんでした。もう一度お試しください。";
+constexpr std::chrono::milliseconds kNoteRecheck{250};
 
 using AskOutcome = std::optional<ConversationAnswer>;
 
@@ -45,6 +46,8 @@ ConversationAsking::ConversationAsking(std::shared_ptr<ConversationResponder> re
     m_recheck.setSingleShot(true);
     m_recheck.setInterval(availabilityRecheck);
     connect(&m_recheck, &QTimer::timeout, this, [this] { refreshAvailability({}); });
+    m_noteRecheck.setInterval(kNoteRecheck);
+    connect(&m_noteRecheck, &QTimer::timeout, this, &ConversationAsking::rereadNote);
 }
 
 ConversationAsking::~ConversationAsking()
@@ -56,6 +59,7 @@ void ConversationAsking::stopRechecking()
 {
     m_rechecking = false;
     m_recheck.stop();
+    m_noteRecheck.stop();
 }
 
 void ConversationAsking::close()
@@ -80,6 +84,7 @@ void ConversationAsking::refreshAvailability(Done done)
                            availability.isAvailable() ? std::nullopt
                                                       : std::optional<std::string>(availability.reason()),
                            &ConversationAsking::unavailableReasonChanged);
+            assignObserved(this, m_note, availability.note(), &ConversationAsking::noteChanged);
             if (!availability.isAvailable() && m_rechecking) m_recheck.start();
             if (done) done();
         });
@@ -95,6 +100,7 @@ void ConversationAsking::ask(const std::vector<FinalizedLine>& lines, Done done)
     assignObserved(this, m_isAsking, true, &ConversationAsking::isAskingChanged);
     assignObserved(this, m_error, std::optional<std::string>{}, &ConversationAsking::errorChanged);
     auto excerpt = ConversationQuestionContext::excerpt(lines, askMaxLines);
+    if (m_rechecking) m_noteRecheck.start();
     runOffMain<AskOutcome>(
         *m_worker, m_hop,
         [responder = m_responder, question, excerpt = std::move(excerpt)](std::stop_token stop) -> AskOutcome {
@@ -112,9 +118,17 @@ void ConversationAsking::ask(const std::vector<FinalizedLine>& lines, Done done)
                 assignObserved(this, m_error, std::optional<std::string>{kAskFailedText},
                                &ConversationAsking::errorChanged);
             }
+            m_noteRecheck.stop();
+            rereadNote();
             assignObserved(this, m_isAsking, false, &ConversationAsking::isAskingChanged);
             if (done) done();
         });
+}
+
+void ConversationAsking::rereadNote()
+{
+    const auto availability = m_responder->availability();
+    if (availability.isAvailable()) assignObserved(this, m_note, availability.note(), &ConversationAsking::noteChanged);
 }
 
 void ConversationAsking::clear()

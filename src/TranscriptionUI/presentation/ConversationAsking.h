@@ -36,6 +36,8 @@ public:
 
     bool available() const { return m_available; }
     const std::optional<std::string>& unavailableReason() const { return m_unavailableReason; }
+    // What the responder says about its answers (quotations, or the model loading); empty when nothing.
+    const std::string& note() const { return m_note; }
     const std::string& question() const { return m_question; }
     void setQuestion(const std::string& question);
     const std::optional<ConversationAnswer>& answer() const { return m_answer; }
@@ -57,12 +59,16 @@ public:
 signals:
     void availableChanged();
     void unavailableReasonChanged();
+    void noteChanged();
     void questionChanged();
     void answerChanged();
     void isAskingChanged();
     void errorChanged();
 
 private:
+    // Takes the responder's current note (a cheap read, so on the main thread even while an answer runs).
+    void rereadNote();
+
     std::shared_ptr<ConversationResponder> m_responder;
     std::shared_ptr<MainThreadHop> m_hop;
     std::unique_ptr<SerialWorker> m_worker;
@@ -70,6 +76,9 @@ private:
     bool m_rechecking = true;
     bool m_available = false;
     std::optional<std::string> m_unavailableReason;
+    std::string m_note;
+    // While a question is answered, re-reads the note: the first question loads the model.
+    QTimer m_noteRecheck;
     std::string m_question;
     std::optional<ConversationAnswer> m_answer;
     bool m_isAsking = false;

@@ -90,11 +90,11 @@ QuestionPanelView::QuestionPanelView(TranscriptionViewModel* model, QWidget* par
     input->addWidget(m_askStack);
     layout->addLayout(input);
 
-    auto* note = new QLabel(qs(beta.note), m_section);
-    note->setFont(ViewStyle::caption(font()));
-    note->setStyleSheet(section::colorStyle(ViewStyle::secondary(palette())));
-    note->setWordWrap(true);
-    layout->addWidget(note);
+    m_note = new QLabel(qs(beta.note), m_section);
+    m_note->setFont(ViewStyle::caption(font()));
+    m_note->setStyleSheet(section::colorStyle(ViewStyle::secondary(palette())));
+    m_note->setWordWrap(true);
+    layout->addWidget(m_note);
 
     m_answerBlock = new QFrame(m_section);
     m_answerBlock->setObjectName(QStringLiteral("answerBlock"));
@@ -125,7 +125,7 @@ QuestionPanelView::QuestionPanelView(TranscriptionViewModel* model, QWidget* par
 
     using VM = TranscriptionViewModel;
     for (auto signal : {&VM::conversationAvailableChanged, &VM::conversationUnavailableReasonChanged,
-                        &VM::isAskingChanged, &VM::askQuestionChanged})
+                        &VM::conversationNoteChanged, &VM::isAskingChanged, &VM::askQuestionChanged})
         connect(m_model, signal, this, &QuestionPanelView::refreshQuestion);
     // Citations name lines of the session, so they follow its lines as well as the answer.
     for (auto signal : {&VM::askAnswerChanged, &VM::askErrorChanged, &VM::finalizedLinesChanged})
@@ -139,6 +139,8 @@ void QuestionPanelView::refreshQuestion()
     const bool available = m_model->conversationAvailable();
     const auto& reason = m_model->conversationUnavailableReason();
     m_section->setVisible(available);
+    const auto& note = m_model->conversationNote();
+    m_note->setText(note.empty() ? qs(DomainGlossary::askBeta().note) : qs(note));
     m_unavailable->setVisible(!available && reason.has_value());
     if (!available && reason)
         m_unavailableLabel->setText(QStringLiteral("「") + qs(DomainGlossary::ask().label) +

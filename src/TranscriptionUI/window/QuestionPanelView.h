@@ -39,6 +39,8 @@ private:
     QStackedWidget* m_askStack = nullptr;
     QPushButton* m_askButton = nullptr;
     QProgressBar* m_askProgress = nullptr;
+    // The text under the question field: how answers are made, or that the model is loading.
+    QLabel* m_note = nullptr;
     QFrame* m_answerBlock = nullptr;
     QLabel* m_answerText = nullptr;
     QWidget* m_citationRow = nullptr;
