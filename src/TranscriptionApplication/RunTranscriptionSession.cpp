@@ -1,10 +1,13 @@
 #include "TranscriptionApplication/RunTranscriptionSession.h"
 
+#include "TranscriptionApplication/PortFailure.h"
+
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace tc {
@@ -53,8 +56,12 @@ std::chrono::nanoseconds RunTranscriptionSession::restartDelay(std::int64_t fail
 
 void RunTranscriptionSession::run(std::stop_token stop)
 {
+    using Recovery = PortFailure::Recovery;
     const bool continuous = m_audioSource->isContinuous();
     std::int64_t failures = 0;
+    // Set while a gone source is waited for: when the wait began, and how many starts it has tried.
+    std::optional<double> outageSince;
+    std::int64_t outageRetries = 0;
     const auto ended = [&] { return m_stopRequested.load() || stop.stop_requested(); };
 
     while (true) {
@@ -65,6 +72,10 @@ void RunTranscriptionSession::run(std::stop_token stop)
         bool sawSegment = false;
         try {
             auto frames = m_audioSource->start();
+            if (outageSince) {
+                outageSince.reset();
+                m_sink->emit(OutputEvent::notice(resumedNotice));
+            }
             auto segments = m_transcriber->transcribe(std::move(frames));
             try {
                 while (auto segment = segments->next(stop)) {
@@ -90,6 +101,25 @@ void RunTranscriptionSession::run(std::stop_token stop)
             if (!continuous) {
                 m_sink->emit(OutputEvent::failure("文字起こしが中断されました: " + description));
                 std::rethrow_exception(error);
+            }
+            const Recovery recovery = PortFailure::recoveryOf(error);
+            if (recovery == Recovery::none) {
+                m_sink->emit(OutputEvent::failure("文字起こしを継続できないため停止しました: " + description));
+                std::rethrow_exception(error);
+            }
+            if (recovery == Recovery::waitForReturn) {
+                // Retrying quickly cannot help while the server is gone, and must not spend the restart budget.
+                const double now = m_clock();
+                if (!outageSince) {
+                    outageSince = now;
+                    outageRetries = 0;
+                    m_sink->emit(OutputEvent::notice(waitingNoticePrefix + description + "）"));
+                } else if (now - *outageSince >= maxOutageSeconds) {
+                    m_sink->emit(OutputEvent::failure("文字起こしを継続できないため停止しました: " + description));
+                    std::rethrow_exception(error);
+                }
+                m_sleeper(restartDelay(++outageRetries), stop);
+                continue;
             }
             ++failures;
             if (failures < maxConsecutiveFailures) {

@@ -14,8 +14,11 @@
 namespace tc {
 
 // Drives one session: audio into the transcriber, segments into the sink as events, restarting a
-// continuous source after breaks with a growing delay. run() executes on the caller's thread; stop() may
-// be called from any other thread while run() waits.
+// continuous source after breaks with a growing delay. A source whose device or sound server is gone for now
+// (PortFailure::Recovery::waitForReturn) is waited for, up to maxOutageSeconds, with one notice when the wait
+// begins and one when capture resumes; such waiting never counts as a failed attempt. A failure that no restart
+// can mend (Recovery::none) stops the session at once. run() executes on the caller's thread; stop() may be
+// called from any other thread while run() waits.
 class RunTranscriptionSession {
 public:
     // Waits the delay; returns early when stop is requested. Tests inject a recording one.
@@ -36,6 +39,12 @@ public:
     static std::chrono::nanoseconds restartDelay(std::int64_t failures);
 
     static constexpr std::int64_t maxConsecutiveFailures = 5;
+    // How long a gone source is waited for before the session gives up: a sound server restarting after a
+    // suspend or a device change can take tens of seconds.
+    static constexpr double maxOutageSeconds = 180.0;
+
+    static constexpr const char* waitingNoticePrefix = "音声を取り込めなくなりました。戻りしだい自動で再開します…（";
+    static constexpr const char* resumedNotice = "音声の取り込みを再開しました。";
 
 private:
     std::shared_ptr<AudioSource> m_audioSource;

@@ -8,14 +8,16 @@ CaptureStream::~CaptureStream()
 }
 
 AudioFrameStream CaptureStream::open(PulseAudioCapture::Device device, std::uint32_t bufferFrames,
-                                     const std::string& name, const MakeTap& makeTap)
+                                     const std::string& name, const MakeTap& makeTap, const MakeError& makeError)
 {
     close();
     std::lock_guard lock(m_mutex);
     auto stream = Channel<AudioFrame>::make();
     auto capture = std::make_unique<PulseAudioCapture>(device, bufferFrames, name);
     try {
-        capture->start(makeTap(stream), [stream] { stream->finish(); });
+        // The server or device going away is a failure the session can wait out, not the end of the audio.
+        capture->start(makeTap(stream),
+                       [stream, makeError](PulseAudioError::Kind why) { stream->fail(makeError(why)); });
     } catch (const PulseAudioError&) {
         stream->finish();
         throw;

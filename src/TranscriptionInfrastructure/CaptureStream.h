@@ -4,6 +4,7 @@
 #include "TranscriptionInfrastructure/PulseAudioCapture.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -17,16 +18,18 @@ class CaptureStream {
 public:
     // Builds the tap that turns captured blocks into frames on the given stream.
     using MakeTap = std::function<PulseAudioCapture::Tap(const AudioFrameStream&)>;
+    // The source's own error for why a capture ended by itself; the stream fails with it.
+    using MakeError = std::function<std::exception_ptr(PulseAudioError::Kind)>;
 
     CaptureStream() = default;
     ~CaptureStream();
     CaptureStream(const CaptureStream&) = delete;
     CaptureStream& operator=(const CaptureStream&) = delete;
 
-    // Ends any earlier capture (exactly one tap per device), then records; the stream finishes when the
-    // capture ends. Rethrows the capture's PulseAudioError, with the stream finished.
+    // Ends any earlier capture (exactly one tap per device), then records; the stream fails with makeError's
+    // error when the capture ends by itself, and finishes on close(). Rethrows the capture's PulseAudioError.
     AudioFrameStream open(PulseAudioCapture::Device device, std::uint32_t bufferFrames, const std::string& name,
-                          const MakeTap& makeTap);
+                          const MakeTap& makeTap, const MakeError& makeError);
     // Stops the capture and finishes its stream; harmless when none runs.
     void close();
 

@@ -11,10 +11,10 @@ std::string describe(MicrophoneError::Kind kind)
     switch (kind) {
     case MicrophoneError::Kind::serverUnavailable:
         return "サウンドサーバー（PulseAudio または PipeWire）に接続できませんでした。"
-               "サウンドサーバーが動いているか確認してから、もう一度開始してください。";
+               "サウンドサーバーが動いているか確認してください。";
     case MicrophoneError::Kind::noInputDevice:
         return "使用できるマイクが見つかりませんでした。"
-               "マイクを接続するか、サウンド設定で入力デバイスを選んでから、もう一度開始してください。";
+               "マイクを接続するか、サウンド設定で入力デバイスを選んでください。";
     case MicrophoneError::Kind::captureFailed:
         return "マイクの録音を開始できませんでした。サウンド設定を確認してから、もう一度開始してください。";
     }
@@ -23,6 +23,9 @@ std::string describe(MicrophoneError::Kind kind)
 
 } // namespace
 
-MicrophoneError::MicrophoneError(Kind kind) : std::runtime_error(describe(kind)), m_kind(kind) {}
+MicrophoneError::MicrophoneError(Kind kind) :
+    PortFailure(describe(kind), kind == Kind::serverUnavailable || kind == Kind::noInputDevice ? Recovery::waitForReturn : Recovery::restart),
+    m_kind(kind)
+{}
 
 } // namespace tc

@@ -1,5 +1,8 @@
 #include "TranscriptionInfrastructure/MixedAudioSource.h"
 
+#include "TranscriptionApplication/PortFailure.h"
+
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <exception>
@@ -72,17 +75,34 @@ private:
         pthread_setname_np(pthread_self(), "tc-forward");
         const auto [id, stream] = m_members[index];
         LevelMeter meter(m_options.clock);
-        while (auto frame = stream->next(stop)) {
-            const auto level = meter.update(frame->samples);
-            if (m_mixer)
-                m_mixer->push(index, *frame);
-            else if (!m_merged->yield(std::move(*frame)))
-                break;
-            if (level && m_onLevel) m_onLevel(id, *level);
+        try {
+            while (auto frame = stream->next(stop)) {
+                const auto level = meter.update(frame->samples);
+                if (m_mixer)
+                    m_mixer->push(index, *frame);
+                else if (!m_merged->yield(std::move(*frame)))
+                    break;
+                if (level && m_onLevel) m_onLevel(id, *level);
+            }
+        } catch (...) {
+            // A member that broke off ends like one that finished; the others go on. Its error is kept for the end.
+            std::lock_guard lock(m_mutex);
+            if (!m_memberFailure) m_memberFailure = std::current_exception();
         }
         // The last member's end lets out everything the mixer still holds.
         if (m_mixer) m_mixer->end(index);
-        if (m_liveForwarders.fetch_sub(1) == 1) m_merged->finish();
+        if (m_liveForwarders.fetch_sub(1) == 1) {
+            std::exception_ptr failure;
+            {
+                std::lock_guard lock(m_mutex);
+                failure = m_memberFailure;
+            }
+            // Once every member has ended, a failure among them tells the session why the audio stopped.
+            if (failure)
+                m_merged->fail(failure);
+            else
+                m_merged->finish();
+        }
     }
 
     // Runs once, on whichever thread ended the merged stream.
@@ -115,6 +135,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_handled;
     bool m_handlerDone = false;
+    std::exception_ptr m_memberFailure;
     std::jthread m_stopper;
 };
 
@@ -153,22 +174,31 @@ AudioFrameStream MixedAudioSource::start()
     std::unique_lock lock(m_mutex);
     std::vector<Run::Member> started;
     std::vector<std::shared_ptr<AudioSource>> startedSources;
+    std::vector<std::pair<std::string, std::exception_ptr>> failures;
     for (const auto& member : m_labeled) {
-        std::string notice;
         try {
             auto stream = member.source->start();
             started.emplace_back(member.id, std::move(stream));
             startedSources.push_back(member.source);
             m_startedSources.push_back(member.source);
-            continue;
         } catch (const std::exception& error) {
-            notice = std::string(degradedPrefix) + error.what();
+            failures.emplace_back(std::string(degradedPrefix) + error.what(), std::current_exception());
         } catch (...) {
-            notice = std::string(degradedPrefix) + "原因不明のエラーが発生しました。";
+            failures.emplace_back(std::string(degradedPrefix) + "原因不明のエラーが発生しました。",
+                                  std::current_exception());
         }
+    }
+    // Every member is gone for now (no sound server): that is the session's to wait out, with one notice of its
+    // own, rather than one notice per member at every attempt.
+    const auto gone = [](const auto& failure) {
+        return PortFailure::recoveryOf(failure.second) == PortFailure::Recovery::waitForReturn;
+    };
+    if (started.empty() && !failures.empty() && std::all_of(failures.begin(), failures.end(), gone))
+        std::rethrow_exception(failures.front().second);
+    for (const auto& failure : failures) {
         // Other calls may run while the notice is delivered.
         lock.unlock();
-        if (m_onDegraded) m_onDegraded(notice);
+        if (m_onDegraded) m_onDegraded(failure.first);
         lock.lock();
     }
     auto run = std::make_shared<Run>(std::move(started), std::move(startedSources), m_onLevel, m_options);

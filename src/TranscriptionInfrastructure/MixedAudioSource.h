@@ -44,8 +44,10 @@ public:
     // Ends every forwarding of its own; started members are stopped.
     ~MixedAudioSource() override;
 
-    // Starts the members in order and returns the merged stream; never throws. Its end, or the consumer
-    // giving up, stops every member started here.
+    // Starts the members in order and returns the merged stream. Throws only when no member started because
+    // every one is gone for now (PortFailure::Recovery::waitForReturn: no sound server), without notices. The
+    // stream fails with a member's error when every member has ended and one of them broke off. Its end, or the
+    // consumer giving up, stops every member started here.
     AudioFrameStream start() override;
     // Stops every started member and finishes the merged streams (frames already mixed stay readable).
     void stop() override;

@@ -279,7 +279,7 @@ public:
                 nullptr))
             pa_operation_unref(op);
         // A server that went away before the callbacks above were in place.
-        if (!isContextGood(m_context.get())) end();
+        if (!isContextGood(m_context.get())) end(PulseAudioError::Kind::serverUnavailable);
 
         m_delivery = std::jthread([this](std::stop_token stop) { deliver(stop); });
     }
@@ -490,7 +490,8 @@ private:
         if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
             self->m_stream.reset();
             // A device that keeps refusing the stream is as good as gone.
-            if (++self->m_failuresWithoutData > kMaxFailuresWithoutData) return self->end();
+            if (++self->m_failuresWithoutData > kMaxFailuresWithoutData)
+                return self->end(PulseAudioError::Kind::streamFailed);
             self->refollow();
         }
     }
@@ -498,7 +499,7 @@ private:
     static void onContextState(pa_context* context, void* userdata)
     {
         auto* self = static_cast<Session*>(userdata);
-        if (!isContextGood(context)) self->end();
+        if (!isContextGood(context)) self->end(PulseAudioError::Kind::serverUnavailable);
     }
 
     static void onServerEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t index, void* userdata)
@@ -524,23 +525,25 @@ private:
         resolve([this](std::optional<Resolution> resolution) {
             m_lookupRunning = false;
             if (m_closing || m_endSent) return;
-            if (!resolution) return end();
+            if (!resolution) return end(PulseAudioError::Kind::noDevice);
             const bool same = m_stream && resolution->name == m_deviceName && resolution->format == m_format;
             if (!same) {
                 m_stream.reset();
-                if (!openStream(*resolution)) return end();
+                if (!openStream(*resolution)) return end(PulseAudioError::Kind::streamFailed);
             }
             if (std::exchange(m_lookupAgain, false)) refollow();
         });
     }
 
-    void end()
+    void end(PulseAudioError::Kind why)
     {
         if (m_closing || m_endSent) return;
         m_endSent = true;
         m_stream.reset();
         deliverPending(m_pending.interleaved.size());
-        m_queue.push(Delivery{{}, true});
+        // A lost server also fails the stream and the lookups first: name the cause, not its symptoms.
+        if (!isContextGood(m_context.get())) why = PulseAudioError::Kind::serverUnavailable;
+        m_queue.push(Delivery{{}, true, why});
     }
 
     void deliver(std::stop_token stop)
@@ -550,7 +553,7 @@ private:
             auto item = m_queue.pop(stop);
             if (!item) return;
             if (item->endOfCapture) {
-                if (m_ended) m_ended();
+                if (m_ended) m_ended(item->why);
                 return;
             }
             if (m_tap) m_tap(item->buffer);
@@ -560,6 +563,7 @@ private:
     struct Delivery {
         CaptureBuffer buffer;
         bool endOfCapture = false;
+        PulseAudioError::Kind why = PulseAudioError::Kind::serverUnavailable;
     };
 
     const Device m_device;

@@ -69,8 +69,9 @@ public:
 
     // Called on the delivery thread with each block, in order.
     using Tap = std::function<void(const CaptureBuffer&)>;
-    // Called once on the delivery thread when capture ends by itself (server gone, device gone for good).
-    using Ended = std::function<void()>;
+    // Called once on the delivery thread when capture ends by itself, with why: serverUnavailable (the server
+    // went away), noDevice (the followed device is gone), streamFailed (the server keeps refusing the stream).
+    using Ended = std::function<void(PulseAudioError::Kind)>;
 
     // Connects briefly (without spawning a server) and reports what can be captured; never throws.
     static PulseAudioServerProbe probeServer(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));

@@ -1,11 +1,12 @@
 #pragma once
 
-#include <stdexcept>
+#include "TranscriptionApplication/PortFailure.h"
 
 namespace tc {
 
-// Why the computer's own sound could not be recorded; what() is the Japanese text shown to the user.
-class SystemAudioError : public std::runtime_error {
+// Why the computer's own sound could not be recorded; what() is the Japanese text shown to the user. A missing server
+// or device is waited for (it may come back); a refused stream is restarted as usual.
+class SystemAudioError : public PortFailure {
 public:
     enum class Kind {
         // No sound server answered.

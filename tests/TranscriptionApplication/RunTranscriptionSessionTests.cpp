@@ -155,3 +155,63 @@ TEST(RunTranscriptionSession, RestartDelayDoublesUpToTwoSeconds)
     EXPECT_EQ(RunTranscriptionSession::restartDelay(5), 2000ms);
     EXPECT_EQ(RunTranscriptionSession::restartDelay(9), 2000ms);
 }
+
+TEST(RunTranscriptionSession, AGoneSourceIsWaitedForWithOneNoticeAndOneOnResumingWithoutSpendingTheBudget)
+{
+    constexpr auto wait = PortFailure::Recovery::waitForReturn;
+    const std::string gone = "サウンドサーバーに接続できませんでした。";
+    // Speech, then the server vanishes; twenty starts fail over 40 s; it comes back and speech goes on.
+    std::vector<Attempt> attempts{Attempt{.segments = {finalSegment("前")}, .streamError = gone, .recovery = wait}};
+    for (int i = 0; i < 20; ++i)
+        attempts.push_back(Attempt{.startError = gone, .seconds = 2.0, .recovery = wait});
+    attempts.push_back(Attempt{.segments = {finalSegment("後")}, .streamError = "e1"});
+    attempts.push_back(Attempt{.streamError = "e2"});
+    attempts.push_back(Attempt{.streamError = "e3"});
+    attempts.push_back(Attempt{.streamError = "e4"});
+    attempts.push_back(Attempt{.streamError = "e5"});
+    Harness h(std::move(attempts));
+    EXPECT_THROW(h.runner.run(), ScriptedError);
+
+    const auto events = h.sink->events();
+    ASSERT_GE(events.size(), 4u);
+    EXPECT_EQ(events[0], OutputEvent::finalizedTranscript("前"));
+    EXPECT_EQ(events[1], OutputEvent::notice(RunTranscriptionSession::waitingNoticePrefix + gone + "）"));
+    EXPECT_EQ(events[2], OutputEvent::notice(RunTranscriptionSession::resumedNotice));
+    EXPECT_EQ(events[3], OutputEvent::finalizedTranscript("後"));
+    // The wait spent nothing of the five: the five later errors still get four restarts.
+    const std::vector<OutputEvent> tail(events.begin() + 4, events.end());
+    ASSERT_EQ(tail.size(), 5u);
+    EXPECT_EQ(tail[0], OutputEvent::notice("文字起こしが中断されました。再開します…（e1）"));
+    EXPECT_EQ(tail[4], OutputEvent::failure("文字起こしを継続できないため停止しました: e5"));
+    // The waiting retries back off like restarts and level off at 2 s.
+    ASSERT_EQ(h.delays.size(), 21u + 4u);
+    EXPECT_EQ(h.delays[0], 200ms);
+    EXPECT_EQ(h.delays[1], 400ms);
+    EXPECT_EQ(h.delays[20], 2000ms);
+}
+
+TEST(RunTranscriptionSession, AGoneSourceIsGivenUpAfterThreeMinutesOfWaiting)
+{
+    constexpr auto wait = PortFailure::Recovery::waitForReturn;
+    std::vector<Attempt> attempts(100, Attempt{.startError = "サーバーなし", .seconds = 10.0, .recovery = wait});
+    Harness h(std::move(attempts));
+    EXPECT_THROW(h.runner.run(), PortFailure);
+    const auto events = h.sink->events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0], OutputEvent::notice(RunTranscriptionSession::waitingNoticePrefix + std::string("サーバーなし）")));
+    EXPECT_EQ(events[1], OutputEvent::failure("文字起こしを継続できないため停止しました: サーバーなし"));
+    // 10 s per failed start: the wait ends at the first check past 180 s.
+    EXPECT_EQ(h.script.starts(), 19);
+    EXPECT_GE(h.script.now() - 1000.0, RunTranscriptionSession::maxOutageSeconds);
+}
+
+TEST(RunTranscriptionSession, AFailureNoRestartCanMendStopsAtOnce)
+{
+    constexpr auto none = PortFailure::Recovery::none;
+    Harness h({Attempt{.streamError = "モデルがありません", .recovery = none}, Attempt{}, Attempt{}});
+    EXPECT_THROW(h.runner.run(), PortFailure);
+    EXPECT_EQ(h.sink->events(), std::vector<OutputEvent>{OutputEvent::failure(
+                                    "文字起こしを継続できないため停止しました: モデルがありません")});
+    EXPECT_EQ(h.script.starts(), 1);
+    EXPECT_TRUE(h.delays.empty());
+}

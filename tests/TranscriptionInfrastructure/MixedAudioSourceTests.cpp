@@ -1,5 +1,6 @@
 #include "TranscriptionInfrastructure/MixedAudioSource.h"
 
+#include "TranscriptionApplication/PortFailure.h"
 #include "TranscriptionInfrastructure/MicrophoneAudioSource.h"
 #include "TranscriptionInfrastructure/SystemAudioSource.h"
 
@@ -127,6 +128,62 @@ TEST(MixedAudioSource, EndsAtOnceWhenNothingStarted)
     EXPECT_EQ(recorded.notices.size(), 2u);
     EXPECT_FALSE(empty.isContinuous());
     empty.stop();
+}
+
+// A live member whose sound server can be away: start() then throws an error to wait out, and a running
+// stream breaks off with one.
+class ServerBoundSource : public tc::AudioSource {
+public:
+    explicit ServerBoundSource(bool away) : m_away(away) {}
+    tc::AudioFrameStream start() override
+    {
+        if (m_away) throw tc::PortFailure("サーバーがありません", tc::PortFailure::Recovery::waitForReturn);
+        m_stream = tc::Channel<AudioFrame>::make();
+        return m_stream;
+    }
+    void stop() override
+    {
+        if (m_stream) m_stream->finish();
+    }
+    bool isContinuous() const override { return true; }
+    void breakOff() { m_stream->fail(std::make_exception_ptr(tc::PortFailure("切れました", tc::PortFailure::Recovery::waitForReturn))); }
+    tc::AudioFrameStream m_stream;
+
+private:
+    bool m_away;
+};
+
+TEST(MixedAudioSource, AGoneServerIsTheSessionsToWaitOutNotANoticePerMember)
+{
+    Recorded recorded;
+    auto mic = std::make_shared<ServerBoundSource>(true);
+    auto system = std::make_shared<ServerBoundSource>(true);
+    MixedAudioSource allGone({{AudioSourceID::microphone, mic}, {AudioSourceID::systemAudio, system}},
+                             recorded.degraded(), recorded.level());
+    EXPECT_THROW(allGone.start(), tc::PortFailure);
+    EXPECT_TRUE(recorded.notices.empty());
+    allGone.stop();
+
+    // One member there, one gone: the run goes on with a notice, as for any member that cannot start.
+    auto there = std::make_shared<ServerBoundSource>(false);
+    MixedAudioSource partly({{AudioSourceID::microphone, there}, {AudioSourceID::systemAudio, system}},
+                            recorded.degraded(), recorded.level());
+    auto stream = partly.start();
+    ASSERT_EQ(recorded.notices.size(), 1u);
+    EXPECT_EQ(recorded.notices[0], "音声ソースを開始できませんでした: サーバーがありません");
+
+    // The last member breaking off fails the merged stream with its error, after the frames it delivered.
+    there->m_stream->yield(AudioFrame{{0.5f}, 16000, 0});
+    there->breakOff();
+    EXPECT_TRUE(stream->next().has_value());
+    try {
+        stream->next();
+        ADD_FAILURE() << "the merged stream ended without the member's error";
+    } catch (const tc::PortFailure& failure) {
+        EXPECT_EQ(failure.recovery(), tc::PortFailure::Recovery::waitForReturn);
+        EXPECT_STREQ(failure.what(), "切れました");
+    }
+    partly.stop();
 }
 
 TEST(MixedAudioSource, IsContinuousWhenAnyMemberIs)

@@ -47,7 +47,7 @@ struct Recorder {
     }
     PulseAudioCapture::Ended onEnded()
     {
-        return [this] {
+        return [this](tc::PulseAudioError::Kind) {
             std::lock_guard lock(mutex);
             ended = true;
             changed.notify_all();

@@ -135,14 +135,22 @@ TEST(SystemAudioSource, SoundPlayedIntoTheOutputArrivesAsFrames)
     system.stop();
 }
 
-TEST(SystemAudioSource, TheServerGoingAwayEndsTheStream)
+TEST(SystemAudioSource, TheServerGoingAwayFailsTheStreamWithAnErrorToWaitOut)
 {
     PulseAudioServer server;
     ASSERT_TRUE(server.isRunning()) << server.startError();
     SystemAudioSource system;
     FrameCollector collector(system.start());
     server.kill();
-    EXPECT_TRUE(collector.waitForEnd());
+    ASSERT_TRUE(collector.waitForEnd());
+    try {
+        std::rethrow_exception(collector.failure());
+    } catch (const SystemAudioError& error) {
+        EXPECT_EQ(error.kind(), SystemAudioError::Kind::serverUnavailable);
+        EXPECT_EQ(error.recovery(), tc::PortFailure::Recovery::waitForReturn);
+    } catch (...) {
+        ADD_FAILURE() << "the stream did not fail with the system audio error";
+    }
     system.stop();
     system.stop();
 }

@@ -7,12 +7,18 @@ namespace tc::test {
 FrameCollector::FrameCollector(AudioFrameStream stream) : m_stream(std::move(stream))
 {
     m_reader = std::jthread([this] {
-        while (auto frame = m_stream->next()) {
-            std::lock_guard lock(m_mutex);
-            m_frames.push_back(std::move(*frame));
-            m_changed.notify_all();
+        std::exception_ptr failure;
+        try {
+            while (auto frame = m_stream->next()) {
+                std::lock_guard lock(m_mutex);
+                m_frames.push_back(std::move(*frame));
+                m_changed.notify_all();
+            }
+        } catch (...) {
+            failure = std::current_exception();
         }
         std::lock_guard lock(m_mutex);
+        m_failure = failure;
         m_ended = true;
         m_changed.notify_all();
     });
@@ -42,6 +48,12 @@ std::vector<AudioFrame> FrameCollector::frames() const
 {
     std::lock_guard lock(m_mutex);
     return m_frames;
+}
+
+std::exception_ptr FrameCollector::failure() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_failure;
 }
 
 bool FrameCollector::ended() const

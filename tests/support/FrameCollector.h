@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -27,6 +28,8 @@ public:
     bool waitForEnd(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
     std::vector<AudioFrame> frames() const;
     bool ended() const;
+    // The error the stream failed with; null while open or when it finished normally.
+    std::exception_ptr failure() const;
 
     // Samples at this rate so far.
     static std::size_t samplesAt(const std::vector<AudioFrame>& frames, double rate);
@@ -39,6 +42,7 @@ private:
     std::condition_variable m_changed;
     std::vector<AudioFrame> m_frames;
     bool m_ended = false;
+    std::exception_ptr m_failure;
     std::jthread m_reader;
 };
 

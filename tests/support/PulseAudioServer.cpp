@@ -91,7 +91,25 @@ void PulseAudioServer::start()
     setenv("PULSE_RUNTIME_PATH", (m_dir / "pulse").c_str(), 1);
     setenv("PULSE_SERVER", ("unix:" + (m_dir / "pulse" / "native").string()).c_str(), 1);
     setenv("PULSE_COOKIE", (m_dir / "cookie").c_str(), 1);
+    launch();
+}
 
+bool PulseAudioServer::restart()
+{
+    if (m_dir.empty()) return false;
+    kill();
+    // A killed server leaves its pipes and pid file behind; the pipe sources refuse to load over them.
+    std::error_code ignored;
+    for (const auto& source : m_options.pipeSources)
+        std::filesystem::remove(m_dir / (source.name + ".fifo"), ignored);
+    std::filesystem::remove(m_dir / "pulse" / "pid", ignored);
+    m_error.clear();
+    launch();
+    return isRunning();
+}
+
+void PulseAudioServer::launch()
+{
     std::vector<std::string> arguments{"pulseaudio",
                                        "--daemonize=yes",
                                        "-n",

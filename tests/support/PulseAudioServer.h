@@ -49,9 +49,13 @@ public:
     int pactl(const std::string& arguments) const;
     // Kills the server at once (as a crash would) and waits until it is gone.
     void kill();
+    // Kills the server if it runs and starts it again with the same runtime directory, sink and pipe sources (a
+    // sound server coming back after a crash or a suspend); whether it came up.
+    bool restart();
 
 private:
     void start();
+    void launch();
     void restoreEnvironment();
 
     Options m_options;

@@ -14,7 +14,11 @@ public:
         m_script.m_current = m_script.m_attempts.front();
         m_script.m_attempts.pop_front();
         m_script.m_now += m_script.m_current->seconds;
-        if (m_script.m_current->startError) throw ScriptedError(*m_script.m_current->startError);
+        if (m_script.m_current->startError) {
+            if (m_script.m_current->recovery)
+                throw PortFailure(*m_script.m_current->startError, *m_script.m_current->recovery);
+            throw ScriptedError(*m_script.m_current->startError);
+        }
         m_frames = Channel<AudioFrame>::make();
         return m_frames;
     }
@@ -54,7 +58,9 @@ public:
         for (auto& segment : attempt.segments)
             segments->yield(segment);
         if (attempt.streamError) {
-            segments->fail(std::make_exception_ptr(ScriptedError(*attempt.streamError)));
+            segments->fail(attempt.recovery
+                               ? std::make_exception_ptr(PortFailure(*attempt.streamError, *attempt.recovery))
+                               : std::make_exception_ptr(ScriptedError(*attempt.streamError)));
         } else if (!attempt.hangAfterSegments) {
             segments->finish();
         }

@@ -2,6 +2,7 @@
 
 #include "TranscriptionApplication/AudioSource.h"
 #include "TranscriptionApplication/OutputSink.h"
+#include "TranscriptionApplication/PortFailure.h"
 #include "TranscriptionApplication/Transcriber.h"
 #include "support/RecordingSink.h"
 
@@ -25,6 +26,8 @@ struct Attempt {
     double seconds = 0.1;
     // When set, the stream stays open after its segments until the consumer gives up.
     bool hangAfterSegments = false;
+    // When set, both errors are PortFailures with this advice instead of plain errors.
+    std::optional<PortFailure::Recovery> recovery;
 };
 
 struct ScriptedError : std::runtime_error {

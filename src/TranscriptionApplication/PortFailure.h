@@ -1,0 +1,27 @@
+#pragma once
+
+#include <exception>
+#include <stdexcept>
+#include <string>
+
+namespace tc {
+
+// A port's failure that says how a session can go on: start again as usual, wait until a device or sound server
+// that is gone for now comes back, or stop, because nothing changes without the user (a missing or damaged model,
+// an unsupported language). what() is the Japanese description shown to the user.
+class PortFailure : public std::runtime_error {
+public:
+    enum class Recovery { restart, waitForReturn, none };
+
+    PortFailure(const std::string& description, Recovery recovery);
+
+    Recovery recovery() const { return m_recovery; }
+
+    // The advice carried by any error: a PortFailure's own, restart for every other error.
+    static Recovery recoveryOf(const std::exception_ptr& error);
+
+private:
+    Recovery m_recovery;
+};
+
+} // namespace tc
