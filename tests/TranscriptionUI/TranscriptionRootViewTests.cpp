@@ -119,6 +119,26 @@ TEST_F(TranscriptionRootViewTest, RunButtonShowsPauseWhileRunningResumeWhilePaus
     EXPECT_EQ(view->runButton()->text(), QStringLiteral("一時停止"));
 }
 
+TEST_F(TranscriptionRootViewTest, RunButtonOffersResumeWhenARunGaveUpByItself)
+{
+    h.settings->setValue("optInMic", true);
+    h.permissions->grantAll();
+    h.failPipelines("音声認識モデルが壊れています。入れ直してください。");
+    auto view = makeView();
+    EXPECT_TRUE(view->runButton()->isHidden()) << "nothing to resume before the first run";
+    ASSERT_TRUE(test::ViewModelHarness::await([&](auto done) { view->model()->bootstrap(done); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->model()->isRunning(); }, 3000));
+    EXPECT_FALSE(view->model()->isPaused());
+    ASSERT_FALSE(view->model()->notices().empty());
+    EXPECT_EQ(view->model()->notices().back(), "エラー: 音声認識モデルが壊れています。入れ直してください。");
+    EXPECT_FALSE(view->runButton()->isHidden()) << "the notice asks to start again, so the button must be there";
+    EXPECT_EQ(view->runButton()->text(), QStringLiteral("再開"));
+
+    const auto generation = view->model()->runGeneration();
+    view->runButton()->click();
+    EXPECT_EQ(view->model()->runGeneration(), generation + 1) << "the button starts a new run";
+}
+
 TEST_F(TranscriptionRootViewTest, SourceControlsTakeTheFormOfTheirAccessState)
 {
     auto view = makeView();

@@ -30,7 +30,7 @@ ControlBarView::ControlBarView(TranscriptionViewModel* model, QWidget* parent) :
     connect(m_runButton, &QPushButton::clicked, this, [this] {
         if (m_model->isRunning())
             m_model->pauseTranscription();
-        else if (m_model->isPaused())
+        else
             m_model->resumeTranscription();
     });
     layout->addWidget(m_runButton);
@@ -78,6 +78,9 @@ ControlBarView::ControlBarView(TranscriptionViewModel* model, QWidget* parent) :
         refreshExportAndClear();
     });
     connect(m_model, &VM::isPausedChanged, this, &ControlBarView::refreshRunControls);
+    for (auto signal : {&VM::speechStatusChanged, &VM::micStatusChanged, &VM::systemAudioGrantedChanged,
+                        &VM::optInMicChanged, &VM::optInSystemAudioChanged})
+        connect(m_model, signal, this, &ControlBarView::refreshRunControls);
     connect(m_model, &VM::activeSourcesChanged, this, &ControlBarView::refreshWaveforms);
     connect(m_model, &VM::levelHistoryChanged, this, &ControlBarView::refreshWaveforms);
     connect(m_model, &VM::finalizedLinesChanged, this, &ControlBarView::refreshExportAndClear);
@@ -97,7 +100,8 @@ void ControlBarView::refreshRunControls()
     if (m_model->isRunning()) {
         m_runButton->setText(QStringLiteral("一時停止"));
         m_runButton->setVisible(true);
-    } else if (m_model->isPaused()) {
+    } else if (m_model->isPaused() || (m_model->runGeneration() > 0 && m_model->canStart())) {
+        // A run that ended by itself (given up, refused) is started again by hand, as its last notice says.
         m_runButton->setText(QStringLiteral("再開"));
         m_runButton->setVisible(true);
     } else {
