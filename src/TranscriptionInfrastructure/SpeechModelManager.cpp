@@ -7,7 +7,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 #include <fstream>
 #include <sys/stat.h>
 #include <system_error>
@@ -54,13 +57,33 @@ std::optional<SpeechModelInfo> modelFrom(const nlohmann::json& entry, const std:
     return model;
 }
 
-// Size and modification time in nanoseconds, the key under which a verdict is remembered.
-std::optional<std::pair<std::uint64_t, std::int64_t>> stamp(const fs::path& file)
+// Size, modification and change time in nanoseconds: the key under which a verdict is remembered. The change
+// time cannot be set back by hand, so bytes changed in place with the old modification time restored still
+// make a new key.
+struct Stamp {
+    std::uint64_t bytes = 0;
+    std::int64_t modified = 0;
+    std::int64_t changed = 0;
+
+    friend bool operator==(const Stamp&, const Stamp&) = default;
+};
+
+std::optional<Stamp> stamp(const fs::path& file)
 {
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0) return std::nullopt;
-    return std::pair{static_cast<std::uint64_t>(info.st_size),
-                     static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+    return Stamp{static_cast<std::uint64_t>(info.st_size),
+                 static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+                 static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec};
+}
+
+std::string quoted(const std::string& path)
+{
+    if (path.find_first_of(" '\"$`\\") == std::string::npos) return path;
+    std::string text = "'";
+    for (char c : path)
+        text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return text + "'";
 }
 
 } // namespace
@@ -88,7 +111,31 @@ std::string SpeechModelManager::defaultModelName()
 
 std::string SpeechModelManager::installCommand(const std::string& name)
 {
-    return "scripts/install-models --speech-model " + name;
+    // The full path, so that the command works from any folder; the bare one for a build moved elsewhere.
+    std::error_code error;
+    const fs::path script = fs::weakly_canonical(fs::path(TC_DATA_DIR) / ".." / "scripts" / "install-models", error);
+    const std::string program = !error && fs::exists(script, error) ? quoted(script.string()) : "scripts/install-models";
+    return program + " --speech-model " + name;
+}
+
+std::optional<WhisperModelFileCheck::Failure> SpeechModelManager::accessProblem(const fs::path& file)
+{
+    using Problem = WhisperModelFileCheck::Problem;
+    // Non-blocking: a named pipe in the model's place is refused, not waited on.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        const int cause = errno;
+        struct stat info {};
+        if (cause == ENOENT || cause == ENOTDIR) return WhisperModelFileCheck::Failure{Problem::missing, {}};
+        if (::stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+            return WhisperModelFileCheck::Failure{Problem::notAFile, {}};
+        return WhisperModelFileCheck::Failure{Problem::unreadable, {}};
+    }
+    struct stat info {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    if (!regular) return WhisperModelFileCheck::Failure{Problem::notAFile, {}};
+    return std::nullopt;
 }
 
 std::vector<SpeechModelInfo> SpeechModelManager::catalogue() const
@@ -152,26 +199,25 @@ bool SpeechModelManager::verify(const SpeechModelInfo& model, const fs::path& fi
     if (model.sha1.size() != 40) return false;
     const auto before = stamp(file);
     if (!before) return false;
-    const auto [size, modified] = *before;
-    if (model.size != 0 && size != model.size) return false;
+    if (model.size != 0 && before->bytes != model.size) return false;
 
-    // The same record the install command keeps: {"file": {"bytes", "mtime_ns", "digest"}}.
+    // The install command keeps the same record: {"file": {"bytes", "mtime_ns", "ctime_ns", "digest"}}. A record
+    // without the change time is from before it was kept and is checked once more.
     nlohmann::json cache = nlohmann::json::object();
     if (std::ifstream in(cacheFile()); in) {
         cache = nlohmann::json::parse(in, nullptr, false);
         if (!cache.is_object()) cache = nlohmann::json::object();
     }
-    if (const auto it = cache.find(model.fileName); it != cache.end() && it->is_object()) {
-        const auto field = [&](const char* key) { return it->contains(key) ? it->at(key) : nlohmann::json(); };
-        if (field("bytes") == nlohmann::json(size) && field("mtime_ns") == nlohmann::json(modified) &&
-            field("digest") == nlohmann::json(model.sha1))
-            return true;
-    }
+    const nlohmann::json record = {{"bytes", before->bytes},
+                                   {"mtime_ns", before->modified},
+                                   {"ctime_ns", before->changed},
+                                   {"digest", model.sha1}};
+    if (const auto it = cache.find(model.fileName); it != cache.end() && *it == record) return true;
     const auto sha1 = sha1Of(file);
     if (!sha1 || *sha1 != model.sha1) return false;
     // Only a verified file is remembered, and only if it did not change while it was read.
     if (stamp(file) != before) return true;
-    cache[model.fileName] = {{"bytes", size}, {"mtime_ns", modified}, {"digest", *sha1}};
+    cache[model.fileName] = record;
     const fs::path temporary = cacheFile().string() + ".tmp";
     {
         std::ofstream out(temporary, std::ios::trunc);
@@ -181,6 +227,51 @@ bool SpeechModelManager::verify(const SpeechModelInfo& model, const fs::path& fi
     std::error_code error;
     fs::rename(temporary, cacheFile(), error);
     return true;
+}
+
+std::string SpeechModelManager::problemMessage(const std::string& name, const fs::path& file,
+                                               const WhisperModelFileCheck::Failure& failure)
+{
+    using Problem = WhisperModelFileCheck::Problem;
+    const std::string model = "音声認識モデル「" + name + "」";
+    const std::string reinstall = "端末で " + installCommand(name) + " を実行して入れ直してください。";
+    switch (failure.problem) {
+    case Problem::missing:
+        return model + "がインストールされていません（" + file.string() + "）。端末で " + installCommand(name) +
+               " を実行してから、もう一度お試しください。";
+    case Problem::notAFile:
+        return model + "の場所（" + file.string() + "）にあるのはファイルではありません。それを取り除いてから、" +
+               reinstall;
+    case Problem::unreadable:
+        return model + "のファイル（" + file.string() +
+               "）を読み取る権限がありません。ファイルとフォルダーの所有者と権限を確認し、読み取りを許可してください（例: "
+               "chmod a+r " +
+               quoted(file.string()) + "）。";
+    case Problem::damaged:
+        return model + "のファイル（" + file.string() + "）が壊れているため使えません" +
+               (failure.reason.empty() ? std::string() : "（" + failure.reason + "）") + "。" + reinstall;
+    case Problem::unsupported:
+        return model + "のファイル（" + file.string() + "）は対応していない形式です（" + failure.reason + "）。" +
+               reinstall;
+    }
+    return {};
+}
+
+std::string SpeechModelManager::memoryMessage(const std::string& name, const fs::path& file, std::uint64_t needed,
+                                              std::uint64_t available)
+{
+    const auto megabytes = [](std::uint64_t bytes) { return std::to_string((bytes + 999999) / 1000000); };
+    return "音声認識モデル「" + name + "」（" + file.string() + "）を読み込むにはメモリが足りません（必要 約 " +
+           megabytes(needed) + " MB、空き 約 " + megabytes(available) +
+           " MB）。ほかのアプリを閉じるか、小さいモデル（tiny など）を選んでから、もう一度お試しください。";
+}
+
+std::string SpeechModelManager::modelNameOf(const fs::path& file)
+{
+    std::string name = file.filename().string();
+    if (name.starts_with("ggml-")) name.erase(0, 5);
+    if (name.ends_with(".bin")) name.erase(name.size() - 4);
+    return name;
 }
 
 SpeechModelManager::Lookup SpeechModelManager::locate(const std::string& name)
@@ -197,17 +288,14 @@ SpeechModelManager::Lookup SpeechModelManager::locate(const std::string& name)
     }
     if (!model) return "音声認識モデル「" + name + "」はありません。次のいずれかを指定してください: " + known;
     const fs::path file = m_modelsDirectory / model->fileName;
-    std::error_code error;
-    if (!fs::is_regular_file(file, error))
-        return "音声認識モデル「" + name + "」がインストールされていません。端末で " + installCommand(name) +
-               " を実行してから、もう一度お試しください。";
+    if (auto problem = accessProblem(file)) return problemMessage(name, file, *problem);
     std::lock_guard lock(m_mutex);
     if (model->sha1.size() != 40)
         return "音声認識モデル「" + name + "」は確認用のチェックサムが分からないため使えません。別のモデル（" +
                defaultModelName() + " など）を指定してください。";
     if (!verify(*model, file))
-        return "音声認識モデル「" + name + "」のファイル（" + file.string() + "）が壊れているため使えません。端末で " +
-               installCommand(name) + " を実行して入れ直してください。";
+        return problemMessage(name, file, WhisperModelFileCheck::Failure{WhisperModelFileCheck::Problem::damaged,
+                                                                         "チェックサムが一致しません"});
     return file;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TranscriptionInfrastructure/WhisperModelFileCheck.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -25,7 +27,8 @@ struct SpeechModelInfo {
 
 // The speech models on this computer: the catalogue of official files, where they are installed, and whether
 // an installed file is the published one. A file is checked by SHA-1 before its first use; the verdict is kept
-// by size and modification time, so later starts need no re-read. A file that fails the check is never used.
+// by size, modification and change time, so later starts need no re-read while any change to the file, even one
+// that restores its modification time, is checked again. A file that fails the check is never used.
 // Thread-safe: one mutex guards the verdict cache.
 class SpeechModelManager {
 public:
@@ -41,8 +44,18 @@ public:
     static std::filesystem::path defaultCatalogueFile();
     // The model used when none is named.
     static std::string defaultModelName();
-    // The command that installs the model, e.g. "scripts/install-models --speech-model base".
+    // The command that installs the model, e.g. "/path/to/scripts/install-models --speech-model base".
     static std::string installCommand(const std::string& name);
+    // What keeps the file from being opened: missing, not a regular file, unreadable; nothing when it opens.
+    static std::optional<WhisperModelFileCheck::Failure> accessProblem(const std::filesystem::path& file);
+    // The Japanese message for a model file's problem, naming the file and its fix (install, permissions).
+    static std::string problemMessage(const std::string& name, const std::filesystem::path& file,
+                                      const WhisperModelFileCheck::Failure& failure);
+    // The Japanese message for a model that does not fit in memory, with both sizes and what to do.
+    static std::string memoryMessage(const std::string& name, const std::filesystem::path& file, std::uint64_t needed,
+                                     std::uint64_t available);
+    // "base" for ".../ggml-base.bin".
+    static std::string modelNameOf(const std::filesystem::path& file);
 
     const std::filesystem::path& modelsDirectory() const { return m_modelsDirectory; }
     // The catalogue's models in its order; empty when it cannot be read.

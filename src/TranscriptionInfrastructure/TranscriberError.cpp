@@ -22,7 +22,8 @@ std::string describe(TranscriberError::Kind kind, const std::string& payload)
 } // namespace
 
 TranscriberError::TranscriberError(Kind kind, std::string payload)
-    : m_kind(kind), m_payload(std::move(payload)), m_message(describe(m_kind, m_payload))
+    : PortFailure(describe(kind, payload), kind == Kind::recognitionFailed ? Recovery::restart : Recovery::none),
+      m_kind(kind), m_payload(std::move(payload))
 {}
 
 TranscriberError TranscriberError::unsupportedLocale(std::string localeIdentifier)

@@ -1,13 +1,15 @@
 #pragma once
 
-#include <exception>
+#include "TranscriptionApplication/PortFailure.h"
+
 #include <string>
 
 namespace tc {
 
 // Why recognition could not run. what() is a Japanese sentence that says what to do next; the session runner
-// appends it to its own notice.
-class TranscriberError : public std::exception {
+// appends it to its own notice. Only an engine failure while decoding is worth a restart: a missing or damaged
+// model, an unknown language or format stay so until the user acts.
+class TranscriberError : public PortFailure {
 public:
     enum class Kind { unsupportedLocale, modelUnavailable, audioFormatUnavailable, recognitionFailed };
 
@@ -23,7 +25,6 @@ public:
     Kind kind() const { return m_kind; }
     // The locale identifier, the model text or the engine's detail; empty for audioFormatUnavailable.
     const std::string& payload() const { return m_payload; }
-    const char* what() const noexcept override { return m_message.c_str(); }
 
     friend bool operator==(const TranscriberError& a, const TranscriberError& b)
     {
@@ -35,7 +36,6 @@ private:
 
     Kind m_kind;
     std::string m_payload;
-    std::string m_message;
 };
 
 } // namespace tc

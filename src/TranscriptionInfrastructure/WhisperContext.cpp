@@ -1,13 +1,17 @@
 #include "TranscriptionInfrastructure/WhisperContext.h"
 
 #include "TranscriptionInfrastructure/RecognizedText.h"
+#include "TranscriptionInfrastructure/SpeechModelManager.h"
 #include "TranscriptionInfrastructure/TranscriberError.h"
+#include "TranscriptionInfrastructure/WhisperModelFileCheck.h"
 
 #include <whisper.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <new>
 #include <mutex>
 #include <string_view>
 #include <vector>
@@ -135,15 +139,54 @@ WhisperContext::WhisperContext(std::unique_ptr<whisper_context, Deleter> context
 std::shared_ptr<WhisperContext> WhisperContext::load(const std::filesystem::path& modelFile, int threads)
 {
     silenceEngineLog();
+    const std::string name = SpeechModelManager::modelNameOf(modelFile);
+    // The engine trusts the file's layout and aborts the whole program on a damaged one: it only ever sees a
+    // file whose every field has been checked.
+    const auto checked = WhisperModelFileCheck::check(modelFile, true);
+    if (const auto* failure = std::get_if<WhisperModelFileCheck::Failure>(&checked))
+        throw TranscriberError::modelUnavailable(SpeechModelManager::problemMessage(name, modelFile, *failure));
+    const auto& layout = std::get<WhisperModelLayout>(checked);
+    if (const auto available = availableMemory(); available && layout.weightBytes > *available)
+        throw TranscriberError::modelUnavailable(
+            SpeechModelManager::memoryMessage(name, modelFile, layout.weightBytes, *available));
+
     whisper_context_params params = whisper_context_default_params();
     params.use_gpu = false;
-    whisper_context* context = whisper_init_from_file_with_params_no_state(modelFile.c_str(), params);
+    whisper_context* context = nullptr;
+    try {
+        context = whisper_init_from_file_with_params_no_state(modelFile.c_str(), params);
+    } catch (const std::bad_alloc&) {
+        throw TranscriberError::modelUnavailable(
+            SpeechModelManager::memoryMessage(name, modelFile, layout.weightBytes, availableMemory().value_or(0)));
+    } catch (const std::exception&) {
+        context = nullptr;
+    }
     if (!context)
         throw TranscriberError::modelUnavailable(
-            "音声認識モデル「" + modelFile.string() +
-            "」を読み込めませんでした。scripts/install-models でモデルを入れ直してください。");
+            "音声認識モデル「" + name + "」（" + modelFile.string() +
+            "）を読み込めませんでした。メモリが足りないか、ファイルが壊れている可能性があります。ほかのアプリを閉じてから"
+            "もう一度お試しください。直らないときは、端末で " +
+            SpeechModelManager::installCommand(name) + " を実行して入れ直してください。");
     return std::shared_ptr<WhisperContext>(new WhisperContext(std::unique_ptr<whisper_context, Deleter>(context),
                                                               threads > 0 ? threads : defaultThreads()));
+}
+
+std::optional<std::uint64_t> WhisperContext::availableMemory(const std::filesystem::path& meminfo)
+{
+    // What can be had without the kernel refusing: free-able memory plus free swap.
+    std::ifstream in(meminfo);
+    std::optional<std::uint64_t> available;
+    std::uint64_t swapFree = 0;
+    std::string key;
+    std::uint64_t kilobytes = 0;
+    std::string unit;
+    while (in >> key >> kilobytes) {
+        std::getline(in, unit);
+        if (key == "MemAvailable:") available = kilobytes * 1024;
+        if (key == "SwapFree:") swapFree = kilobytes * 1024;
+    }
+    if (!available) return std::nullopt;
+    return *available + swapFree;
 }
 
 int WhisperContext::defaultThreads()

@@ -3,7 +3,9 @@
 #include "TranscriptionInfrastructure/UtteranceDecoder.h"
 
 #include <filesystem>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,9 +18,12 @@ namespace tc {
 // loading, so any thread may make decoders; each decoder has its own whisper state.
 class WhisperContext : public std::enable_shared_from_this<WhisperContext> {
 public:
-    // Loads the model file; throws TranscriberError::modelUnavailable (Japanese) when it cannot. threads 0 picks
-    // the number of decoding threads from the environment (see defaultThreads()).
+    // Checks the file's layout and the free memory, then loads it; throws TranscriberError::modelUnavailable with a
+    // Japanese message naming the file and its fix (reinstall, permissions, memory) when it cannot. Never hands a
+    // damaged file to the engine. threads 0 picks the number of decoding threads (see defaultThreads()).
     static std::shared_ptr<WhisperContext> load(const std::filesystem::path& modelFile, int threads = 0);
+    // Bytes of memory that can still be had (available plus free swap) as meminfo tells; nothing if unknown.
+    static std::optional<std::uint64_t> availableMemory(const std::filesystem::path& meminfo = "/proc/meminfo");
     // 1, or 2 when OMP_WAIT_POLICY=passive was set before the program started.
     static int defaultThreads();
 

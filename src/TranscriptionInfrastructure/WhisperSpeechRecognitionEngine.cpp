@@ -81,7 +81,14 @@ std::unique_ptr<AssetInstallationRequest>
 WhisperSpeechRecognitionEngine::assetInstallationRequest(const RecognizerModule&)
 {
     if (!TC_WITH_WHISPER) return std::make_unique<ModelInstallationRequest>(kEngineMissing);
-    const auto lookup = m_models->locate(m_modelName);
+    std::string name;
+    {
+        std::lock_guard lock(m_mutex);
+        // Weights in memory were checked when they were read; what happens to the file later does not touch them.
+        if (m_context) return nullptr;
+        name = m_modelName;
+    }
+    const auto lookup = m_models->locate(name);
     if (const auto* message = std::get_if<std::string>(&lookup))
         return std::make_unique<ModelInstallationRequest>(*message);
     return nullptr;
@@ -108,6 +115,34 @@ std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecogni
     settings.volatileResults = module.volatileResults;
     return std::make_shared<WhisperStreamingRecognizer>(
         context->makeDecoder(languageOf(module.locale), settings.decoding), settings);
+#endif
+}
+
+std::string WhisperSpeechRecognitionEngine::modelName() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_modelName;
+}
+
+std::optional<std::string> WhisperSpeechRecognitionEngine::switchModel(const std::string& name)
+{
+#if !TC_WITH_WHISPER
+    (void)name;
+    return std::string(kEngineMissing);
+#else
+    // Checked and loaded beside the model in use, which is replaced only once the new one is ready.
+    const auto lookup = m_models->locate(name);
+    if (const auto* message = std::get_if<std::string>(&lookup)) return *message;
+    std::shared_ptr<WhisperContext> context;
+    try {
+        context = WhisperContext::load(std::get<std::filesystem::path>(lookup));
+    } catch (const std::exception& error) {
+        return std::string(error.what());
+    }
+    std::lock_guard lock(m_mutex);
+    m_modelName = name;
+    m_context = std::move(context);
+    return std::nullopt;
 #endif
 }
 

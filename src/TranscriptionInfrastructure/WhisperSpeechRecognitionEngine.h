@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace tc {
@@ -24,14 +25,18 @@ public:
 
     // whisper.cpp's languages, Japanese as "ja-JP".
     std::vector<std::string> supportedLocales() override;
-    // Nothing when the model is installed and verified; otherwise a request whose install names the command.
+    // Nothing when the model is loaded already, or installed and verified; otherwise a request whose install
+    // names the command.
     std::unique_ptr<AssetInstallationRequest> assetInstallationRequest(const RecognizerModule& module) override;
     // Loads the model on first use; throws TranscriberError when it is missing or cannot be read.
     std::shared_ptr<StreamingRecognizer> makeRecognizer(const RecognizerModule& module) override;
 
     // The BCP-47 locale for one of whisper.cpp's language codes ("ja" -> "ja-JP").
     static std::string localeForLanguage(const std::string& code);
-    const std::string& modelName() const { return m_modelName; }
+    std::string modelName() const;
+    // Checks and loads another installed model for the recognizers made from now on; when that fails, the model
+    // in use stays loaded and in use. Nothing on success, otherwise the Japanese reason.
+    std::optional<std::string> switchModel(const std::string& name);
     // Threads one decode uses; 0 in a build without whisper.cpp.
     static int decodingThreads();
 
@@ -39,7 +44,7 @@ private:
     std::string m_modelName;
     std::shared_ptr<SpeechModelManager> m_models;
     WhisperStreamingRecognizer::Settings m_settings;
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::shared_ptr<WhisperContext> m_context;
 };
 

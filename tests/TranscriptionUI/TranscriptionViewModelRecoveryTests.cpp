@@ -1,0 +1,125 @@
+#include "support/PulseAudioServer.h"
+#include "support/SpeechSamples.h"
+#include "support/TestPaths.h"
+#include "support/ViewModelHarness.h"
+
+#include "TranscriptionApplication/RunTranscriptionSession.h"
+#include "TranscriptionInfrastructure/CompositionRoot.h"
+#include "TranscriptionInfrastructure/SpeechAnalyzerTranscriber.h"
+#include "TranscriptionInfrastructure/SpeechModelManager.h"
+#include "TranscriptionInfrastructure/WhisperSpeechRecognitionEngine.h"
+#include "support/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace tc::test {
+namespace {
+
+bool startsWith(const std::string& text, const std::string& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+class TranscriptionViewModelRecoveryTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ensureCoreApplication(); }
+
+    void SetUp() override
+    {
+        const auto models = SpeechModelManager::defaultModelsDirectory();
+        if (!std::filesystem::exists(models / "ggml-base.bin")) GTEST_SKIP() << "the default speech model is missing";
+    }
+
+    // A sentence of the speech samples at 16 kHz followed by the pause that ends an utterance.
+    static std::vector<float> utterance(const std::string& id)
+    {
+        double rate = 0;
+        auto samples = readSpeechFile(dataDir() / "speech/utterances" / (id + ".flac"), &rate);
+        EXPECT_EQ(rate, 16000.0);
+        const auto pause = silence(2.0);
+        samples.insert(samples.end(), pause.begin(), pause.end());
+        return samples;
+    }
+};
+
+// The whole live path, as in the window: the real microphone source over a real sound server, the real whisper
+// transcriber and the runner. The server dies for longer than the old restart budget lasted (about 3 s) and comes
+// back.
+TEST_F(TranscriptionViewModelRecoveryTest, ASoundServerGoneForSecondsIsWaitedForAndLinesGoOnAfterItsReturn)
+{
+    PulseAudioServer::Options options;
+    options.pipeSources = {PulseAudioServer::PipeSource{"mic", 16000, 1}};
+    PulseAudioServer server(options);
+    ASSERT_TRUE(server.isRunning()) << server.startError();
+
+    ViewModelHarness h;
+    h.settings->setValue("optInMic", true);
+    h.permissions->grantAll();
+    auto deps = h.dependencies();
+    deps.makePipeline = [](bool microphone, bool systemAudio, TranscriptionViewModel::DegradedCallback onDegraded,
+                           TranscriptionViewModel::LevelCallback onLevel) {
+        const CompositionRoot root;
+        return TranscriptionViewModel::LivePipeline{
+            root.makeLiveAudioSource(microphone, systemAudio, std::move(onDegraded), std::move(onLevel)),
+            root.makeTranscriber()};
+    };
+    TranscriptionViewModel model(deps);
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model.bootstrap(done); }));
+    ASSERT_TRUE(model.isRunning());
+
+    server.writeToSource("mic", utterance("s03"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.finalizedLines().empty(); }, 60000)) << "no line before";
+    const std::size_t linesBefore = model.finalizedLines().size();
+    EXPECT_TRUE(model.notices().empty());
+
+    server.kill();
+    // Longer than the five quick restarts used to last.
+    QTest::qWait(4000);
+    EXPECT_TRUE(model.isRunning()) << "the session gave up while the server was away";
+    ASSERT_EQ(model.notices().size(), 1u);
+    EXPECT_TRUE(startsWith(model.notices()[0], RunTranscriptionSession::waitingNoticePrefix)) << model.notices()[0];
+    EXPECT_NE(model.notices()[0].find("サウンドサーバー"), std::string::npos) << model.notices()[0];
+
+    ASSERT_TRUE(server.restart()) << server.startError();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.notices().size() == 2; }, 10000)) << "capture did not resume";
+    EXPECT_EQ(model.notices()[1], RunTranscriptionSession::resumedNotice);
+
+    server.writeToSource("mic", utterance("s04"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model.finalizedLines().size() > linesBefore; }, 60000))
+        << "no line after the server came back";
+    EXPECT_TRUE(model.isRunning());
+    EXPECT_EQ(model.notices().size(), 2u) << "one notice for the wait, one for the return, nothing else";
+    model.pauseTranscription();
+}
+
+// Restarting cannot bring a model back: the live session stops at once with the message that says how.
+TEST_F(TranscriptionViewModelRecoveryTest, AMissingModelStopsTheLiveSessionAtOnceWithTheFix)
+{
+    TemporaryDirectory empty;
+    ViewModelHarness h;
+    h.settings->setValue("optInMic", true);
+    h.permissions->grantAll();
+    auto source = std::make_shared<FakeAudioSource>();
+    auto deps = h.dependencies();
+    deps.makePipeline = [&](bool, bool, TranscriptionViewModel::DegradedCallback, TranscriptionViewModel::LevelCallback) {
+        auto models = std::make_shared<SpeechModelManager>(empty.path(), SpeechModelManager::defaultCatalogueFile());
+        return TranscriptionViewModel::LivePipeline{
+            source, std::make_shared<SpeechAnalyzerTranscriber>(
+                        "ja-JP", std::make_shared<WhisperSpeechRecognitionEngine>("base", models))};
+    };
+    TranscriptionViewModel model(deps);
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model.bootstrap(done); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.isRunning(); }, 10000));
+    ASSERT_EQ(model.notices().size(), 1u);
+    const std::string& notice = model.notices()[0];
+    EXPECT_TRUE(startsWith(notice, "エラー: 文字起こしを継続できないため停止しました: ")) << notice;
+    EXPECT_NE(notice.find("インストールされていません"), std::string::npos) << notice;
+    EXPECT_NE(notice.find("install-models --speech-model base"), std::string::npos) << notice;
+    EXPECT_EQ(notice.find("再開します"), std::string::npos) << notice;
+    EXPECT_EQ(source->starts(), 1) << "no restarts";
+}
+
+} // namespace
+} // namespace tc::test
