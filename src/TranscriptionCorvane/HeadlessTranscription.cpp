@@ -17,7 +17,8 @@ namespace tc {
 namespace {
 
 constexpr const char* kUsage =
-    "使い方: transcription-corvane --transcribe 音声ファイル [--model モデル名] [--format srt|vtt|txt|md]";
+    "使い方: transcription-corvane --transcribe 音声ファイル（「-」で標準入力） [--model モデル名] "
+    "[--format srt|vtt|txt|md]";
 
 std::optional<std::string> valueOf(const std::vector<std::string>& arguments, std::size_t& i, const std::string& flag)
 {

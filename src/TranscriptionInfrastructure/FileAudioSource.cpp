@@ -4,6 +4,8 @@
 #include "TranscriptionInfrastructure/MonoMixdown.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <unistd.h>
 
 namespace tc {
 
@@ -11,14 +13,48 @@ FileAudioSource::FileAudioSource(std::filesystem::path file, std::int64_t frameS
     : m_file(std::move(file)), m_frameSize(std::max<std::int64_t>(frameSize, 1)), m_decoder(decoder)
 {}
 
+namespace {
+
+FileError::Kind errorKind(SndfileDecoder::Failure failure)
+{
+    switch (failure) {
+    case SndfileDecoder::Failure::cannotOpen: return FileError::Kind::cannotOpen;
+    case SndfileDecoder::Failure::decodeFailed: return FileError::Kind::decodeFailed;
+    case SndfileDecoder::Failure::notAFile: return FileError::Kind::notAFile;
+    }
+    return FileError::Kind::cannotOpen;
+}
+
+// Everything standard input delivers, to its end.
+std::vector<std::byte> readStandardInput()
+{
+    std::vector<std::byte> bytes;
+    std::vector<std::byte> block(std::size_t{1} << 16);
+    for (;;) {
+        const auto got = ::read(STDIN_FILENO, block.data(), block.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        bytes.insert(bytes.end(), block.begin(), block.begin() + got);
+    }
+    return bytes;
+}
+
+} // namespace
+
 AudioFrameStream FileAudioSource::start()
 {
-    auto result = m_decoder.decode(m_file);
-    if (auto* failure = std::get_if<SndfileDecoder::Failure>(&result))
-        throw FileError(*failure == SndfileDecoder::Failure::cannotOpen ? FileError::Kind::cannotOpen
-                                                                        : FileError::Kind::decodeFailed,
-                        m_file);
+    std::variant<DecodedAudio, SndfileDecoder::Failure> result;
+    if (m_file == standardInput) {
+        if (::isatty(STDIN_FILENO) == 1) throw FileError(FileError::Kind::standardInputIsTerminal, m_file);
+        const auto bytes = readStandardInput();
+        result = m_decoder.decode(std::span<const std::byte>(bytes));
+    } else {
+        result = m_decoder.decode(m_file);
+    }
+    if (auto* failure = std::get_if<SndfileDecoder::Failure>(&result)) throw FileError(errorKind(*failure), m_file);
     auto& decoded = std::get<DecodedAudio>(result);
+    const bool truncated = decoded.truncated;
+    const double readSeconds = decoded.seconds();
 
     std::vector<const float*> channelData;
     for (const auto& channel : decoded.channels)
@@ -45,7 +81,11 @@ AudioFrameStream FileAudioSource::start()
         stream->yield(std::move(frame));
         first = end;
     }
-    stream->finish();
+    // A file that breaks off still gives what it holds; then the stream says it was cut.
+    if (truncated)
+        stream->fail(std::make_exception_ptr(FileError(FileError::Kind::truncated, m_file, readSeconds)));
+    else
+        stream->finish();
     return stream;
 }
 

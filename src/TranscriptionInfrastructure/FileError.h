@@ -13,9 +13,16 @@ public:
         cannotOpen,
         // The file opened but holds no frames, or reading its samples failed.
         decodeFailed,
+        // Not a regular file (a directory, a named pipe, a device).
+        notAFile,
+        // The file breaks off; everything before the break was read (seconds()).
+        truncated,
+        // "-" was given but standard input is a terminal, not audio.
+        standardInputIsTerminal,
     };
 
-    FileError(Kind kind, std::filesystem::path file);
+    // seconds: for truncated, how much audio could be read.
+    FileError(Kind kind, std::filesystem::path file, double seconds = 0);
 
     Kind kind() const { return m_kind; }
     const std::filesystem::path& file() const { return m_file; }

@@ -1,5 +1,6 @@
 #include "TranscriptionCorvane/HeadlessTranscription.h"
 #include "TranscriptionInfrastructure/RecognizedText.h"
+#include "TranscriptionInfrastructure/SpeechModelManager.h"
 #include "support/TestPaths.h"
 
 #include <QProcess>
@@ -9,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace tc {
 using tc::test::readText;
@@ -26,8 +29,10 @@ struct Outcome {
     std::string err;
 };
 
-// Runs the built program the way a user does, without a display.
-Outcome runProgram(const QStringList& arguments)
+// Runs the built program the way a user does, without a display; extra environment entries and a file for
+// its standard input may be given.
+Outcome runProgram(const QStringList& arguments, const std::vector<std::pair<QString, QString>>& extra = {},
+                   const fs::path& input = {}, int timeoutMs = 600000)
 {
     const fs::path program = test::binaryDir() / "src" / "transcription-corvane";
     Outcome outcome;
@@ -39,9 +44,12 @@ Outcome runProgram(const QStringList& arguments)
     auto environment = QProcessEnvironment::systemEnvironment();
     environment.remove("DISPLAY");
     environment.remove("WAYLAND_DISPLAY");
+    for (const auto& [key, value] : extra)
+        environment.insert(key, value);
     process.setProcessEnvironment(environment);
+    if (!input.empty()) process.setStandardInputFile(QString::fromStdString(input.string()));
     process.start(QString::fromStdString(program.string()), arguments);
-    if (!process.waitForFinished(600000)) {
+    if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         ADD_FAILURE() << "the program did not finish";
     }
@@ -192,6 +200,83 @@ TEST(HeadlessTranscription, ProgramPrintsNothingForSilence)
         runProgram({"--transcribe", QString::fromStdString((test::dataDir() / "speech" / "silence.flac").string())});
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_TRUE(outcome.out.empty()) << outcome.out;
+}
+
+int countLines(const std::string& out)
+{
+    return static_cast<int>(std::count(out.begin(), out.end(), '\n'));
+}
+
+TEST(HeadlessTranscription, ProgramTranscribesWhatItHasOfATruncatedFileAndSaysItWasCut)
+{
+    test::TemporaryDirectory dir;
+    const fs::path sample = test::sourceDir() / "samples" / "ja-sample.flac";
+    const fs::path cut = dir.path() / "cut.flac";
+    fs::copy_file(sample, cut);
+    fs::resize_file(cut, fs::file_size(sample) * 6 / 10);
+
+    const auto outcome = runProgram({"--transcribe", QString::fromStdString(cut.string())});
+    EXPECT_EQ(outcome.status, HeadlessTranscription::kExitFailure) << outcome.err;
+    EXPECT_GE(countLines(outcome.out), 2) << "the part before the cut is transcribed: " << outcome.out;
+    EXPECT_NE(outcome.err.find("途中で終わっています"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find(cut.string()), std::string::npos) << outcome.err;
+}
+
+TEST(HeadlessTranscription, ProgramRefusesANamedPipeButReadsStandardInputGivenAsDash)
+{
+    test::TemporaryDirectory dir;
+    const fs::path fifo = dir.path() / "recording.flac";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    // Nobody writes into the pipe: a program that opened it plainly would wait for ever.
+    const auto refused = runProgram({"--transcribe", QString::fromStdString(fifo.string())}, {}, {}, 120000);
+    EXPECT_EQ(refused.status, HeadlessTranscription::kExitFailure) << refused.err;
+    EXPECT_NE(refused.err.find("通常のファイルではありません"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("「-」"), std::string::npos) << refused.err;
+
+    const auto folder = runProgram({"--transcribe", QString::fromStdString(dir.path().string())}, {}, {}, 120000);
+    EXPECT_EQ(folder.status, HeadlessTranscription::kExitFailure);
+    EXPECT_NE(folder.err.find("通常のファイルではありません"), std::string::npos) << folder.err;
+
+    const auto piped = runProgram({"--transcribe", "-"}, {}, test::dataDir() / "speech/utterances/s03.flac");
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_NE(piped.out.find("会議"), std::string::npos) << piped.out;
+}
+
+TEST(HeadlessTranscription, ProgramStopsOnAMissingOrDamagedModelWithTheFileAndTheFix)
+{
+    const fs::path real = SpeechModelManager::defaultModelsDirectory() / "ggml-base.bin";
+    if (!fs::exists(real)) GTEST_SKIP() << "the default speech model is not installed";
+    test::TemporaryDirectory data;
+    const fs::path models = data.path() / "transcription-corvane" / "models";
+    fs::create_directories(models);
+    const std::vector<std::pair<QString, QString>> home{
+        {"XDG_DATA_HOME", QString::fromStdString(data.path().string())}};
+    const QStringList arguments{"--transcribe",
+                                QString::fromStdString((test::dataDir() / "speech/utterances/s03.flac").string())};
+
+    const auto missing = runProgram(arguments, home);
+    EXPECT_EQ(missing.status, HeadlessTranscription::kExitFailure) << missing.err;
+    EXPECT_NE(missing.err.find("インストールされていません"), std::string::npos) << missing.err;
+    EXPECT_NE(missing.err.find("install-models --speech-model base"), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.err.find("再開します"), std::string::npos) << missing.err;
+
+    // A wrong layer count made the engine abort; damaged weights gave no line and a success status.
+    for (const std::uint64_t offset : {std::uint64_t{20}, fs::file_size(real) / 2}) {
+        SCOPED_TRACE(offset);
+        fs::copy_file(real, models / "ggml-base.bin", fs::copy_options::overwrite_existing);
+        {
+            std::fstream file(models / "ggml-base.bin", std::ios::in | std::ios::out | std::ios::binary);
+            file.seekp(static_cast<std::streamoff>(offset));
+            const std::int32_t garbage = 99999;
+            file.write(reinterpret_cast<const char*>(&garbage), sizeof garbage);
+        }
+        const auto damaged = runProgram(arguments, home);
+        EXPECT_EQ(damaged.status, HeadlessTranscription::kExitFailure) << damaged.err;
+        EXPECT_TRUE(damaged.out.empty()) << damaged.out;
+        EXPECT_NE(damaged.err.find((models / "ggml-base.bin").string()), std::string::npos) << damaged.err;
+        EXPECT_NE(damaged.err.find("壊れている"), std::string::npos) << damaged.err;
+        EXPECT_NE(damaged.err.find("install-models --speech-model base"), std::string::npos) << damaged.err;
+    }
 }
 
 } // namespace
