@@ -258,5 +258,23 @@ TEST_F(WhisperModelFileCheckTest, AFailedSwitchKeepsThePreviousModelWorking)
     EXPECT_TRUE(contains(text, "会議")) << text;
 }
 
+TEST(WhisperModelMemory, TheFreeMemoryIsReadAndAShortfallIsExplained)
+{
+    test::TemporaryDirectory dir;
+    const fs::path meminfo = dir.path() / "meminfo";
+    std::ofstream(meminfo) << "MemTotal:        8000000 kB\nMemFree:          100000 kB\n"
+                              "MemAvailable:     200000 kB\nSwapTotal:       1000000 kB\nSwapFree:          50000 kB\n";
+    EXPECT_EQ(WhisperContext::availableMemory(meminfo), std::optional<std::uint64_t>(250000ull * 1024));
+    EXPECT_EQ(WhisperContext::availableMemory(dir.path() / "none"), std::nullopt);
+    EXPECT_TRUE(WhisperContext::availableMemory().has_value()) << "this system's own figures";
+
+    const std::string message =
+        SpeechModelManager::memoryMessage("large-v3-turbo", "/m/ggml-large-v3-turbo.bin", 1'600'000'000, 256'000'000);
+    EXPECT_TRUE(contains(message, "/m/ggml-large-v3-turbo.bin")) << message;
+    EXPECT_TRUE(contains(message, "メモリが足りません")) << message;
+    EXPECT_TRUE(contains(message, "1600 MB")) << message;
+    EXPECT_TRUE(contains(message, "256 MB")) << message;
+}
+
 } // namespace
 } // namespace tc
