@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <optional>
 #include <string>
 
 namespace tc {
@@ -59,8 +58,9 @@ void RunTranscriptionSession::run(std::stop_token stop)
     using Recovery = PortFailure::Recovery;
     const bool continuous = m_audioSource->isContinuous();
     std::int64_t failures = 0;
-    // Set while a gone source is waited for: when the wait began, and how many starts it has tried.
-    std::optional<double> outageSince;
+    // While a gone source is waited for: when the wait began, and how many starts it has tried.
+    bool waiting = false;
+    double outageSince = 0;
     std::int64_t outageRetries = 0;
     const auto ended = [&] { return m_stopRequested.load() || stop.stop_requested(); };
 
@@ -72,8 +72,8 @@ void RunTranscriptionSession::run(std::stop_token stop)
         bool sawSegment = false;
         try {
             auto frames = m_audioSource->start();
-            if (outageSince) {
-                outageSince.reset();
+            if (waiting) {
+                waiting = false;
                 m_sink->emit(OutputEvent::notice(resumedNotice));
             }
             auto segments = m_transcriber->transcribe(std::move(frames));
@@ -110,11 +110,12 @@ void RunTranscriptionSession::run(std::stop_token stop)
             if (recovery == Recovery::waitForReturn) {
                 // Retrying quickly cannot help while the server is gone, and must not spend the restart budget.
                 const double now = m_clock();
-                if (!outageSince) {
+                if (!waiting) {
+                    waiting = true;
                     outageSince = now;
                     outageRetries = 0;
                     m_sink->emit(OutputEvent::notice(waitingNoticePrefix + description + "）"));
-                } else if (now - *outageSince >= maxOutageSeconds) {
+                } else if (now - outageSince >= maxOutageSeconds) {
                     m_sink->emit(OutputEvent::failure("文字起こしを継続できないため停止しました: " + description));
                     std::rethrow_exception(error);
                 }
