@@ -12,7 +12,8 @@ class AudioSource {
 public:
     virtual ~AudioSource() = default;
 
-    // Begins capture or reading; the stream finishes when the source is stopped or its input ends.
+    // Begins capture or reading; the stream finishes when the source is stopped or its input ends, and fails
+    // when the input breaks off (a PortFailure tells whether waiting for the device or server can help).
     // Throws (a std::exception whose what() is a readable Japanese description) when it cannot begin.
     virtual AudioFrameStream start() = 0;
     // Stops capture and finishes the last stream; harmless on a source that never started or already stopped.

@@ -18,7 +18,8 @@ std::string describe(FileError::Kind kind, const std::filesystem::path& file, do
                "）。音声が入っていないか壊れている可能性があります。別のファイルでお試しください。";
     case FileError::Kind::notAFile:
         return "「" + file.string() +
-               "」は通常のファイルではありません（フォルダー・名前付きパイプ・デバイスなど）。音声ファイルを指定するか、"
+               "」は通常のファイルではありません（フォルダー・名前付きパイプ・デバイスなど）。音声ファイルを指定するか"
+               "、"
                "標準入力から読むときは「-」を指定してください。";
     case FileError::Kind::truncated: {
         char text[32];
@@ -27,7 +28,9 @@ std::string describe(FileError::Kind kind, const std::filesystem::path& file, do
                " 秒までで、そこまでを文字起こししました。ファイルが最後までそろっているか確かめてください。";
     }
     case FileError::Kind::standardInputIsTerminal:
-        return "「-」は標準入力から音声を読みますが、標準入力が端末です。音声ファイルをパイプかリダイレクトで渡してください"
+        return "「-"
+               "」は標準入力から音声を読みますが、標準入力が端末です。音声ファイルをパイプかリダイレクトで渡してくださ"
+               "い"
                "（例: transcription-corvane --transcribe - < 音声.flac）。";
     }
     return {};

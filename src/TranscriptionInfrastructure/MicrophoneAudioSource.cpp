@@ -67,9 +67,9 @@ AudioFrameStream MicrophoneAudioSource::start()
         };
     };
     try {
-        return m_capture.open(PulseAudioCapture::Device::defaultSource, m_bufferSize,
-                              "transcription-corvane microphone", makeTap,
-                              [](PulseAudioError::Kind why) { return std::make_exception_ptr(MicrophoneError(errorKind(why))); });
+        return m_capture.open(
+            PulseAudioCapture::Device::defaultSource, m_bufferSize, "transcription-corvane microphone", makeTap,
+            [](PulseAudioError::Kind why) { return std::make_exception_ptr(MicrophoneError(errorKind(why))); });
     } catch (const PulseAudioError& error) {
         throw MicrophoneError(errorKind(error.kind()));
     }

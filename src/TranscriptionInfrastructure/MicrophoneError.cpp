@@ -23,9 +23,11 @@ std::string describe(MicrophoneError::Kind kind)
 
 } // namespace
 
-MicrophoneError::MicrophoneError(Kind kind) :
-    PortFailure(describe(kind), kind == Kind::serverUnavailable || kind == Kind::noInputDevice ? Recovery::waitForReturn : Recovery::restart),
-    m_kind(kind)
+MicrophoneError::MicrophoneError(Kind kind)
+    : PortFailure(describe(kind), kind == Kind::serverUnavailable || kind == Kind::noInputDevice
+                                      ? Recovery::waitForReturn
+                                      : Recovery::restart),
+      m_kind(kind)
 {}
 
 } // namespace tc

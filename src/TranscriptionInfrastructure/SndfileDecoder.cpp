@@ -132,8 +132,7 @@ std::variant<DecodedAudio, SndfileDecoder::Failure> SndfileDecoder::decode(const
 std::variant<DecodedAudio, SndfileDecoder::Failure> SndfileDecoder::decode(std::span<const std::byte> bytes) const
 {
     MemoryFile memory{bytes, 0};
-    SF_VIRTUAL_IO io{&MemoryFile::length, &MemoryFile::seek, &MemoryFile::read, &MemoryFile::write,
-                     &MemoryFile::tell};
+    SF_VIRTUAL_IO io{&MemoryFile::length, &MemoryFile::seek, &MemoryFile::read, &MemoryFile::write, &MemoryFile::tell};
     SF_INFO info{};
     SndfilePtr handle(sf_open_virtual(&io, SFM_READ, &info, &memory));
     if (!handle) return Failure::cannotOpen;

@@ -10,10 +10,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <unistd.h>
 #include <fstream>
 #include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace tc {
 
@@ -114,7 +114,8 @@ std::string SpeechModelManager::installCommand(const std::string& name)
     // The full path, so that the command works from any folder; the bare one for a build moved elsewhere.
     std::error_code error;
     const fs::path script = fs::weakly_canonical(fs::path(TC_DATA_DIR) / ".." / "scripts" / "install-models", error);
-    const std::string program = !error && fs::exists(script, error) ? quoted(script.string()) : "scripts/install-models";
+    const std::string program =
+        !error && fs::exists(script, error) ? quoted(script.string()) : "scripts/install-models";
     return program + " --speech-model " + name;
 }
 
@@ -244,7 +245,8 @@ std::string SpeechModelManager::problemMessage(const std::string& name, const fs
                reinstall;
     case Problem::unreadable:
         return model + "のファイル（" + file.string() +
-               "）を読み取る権限がありません。ファイルとフォルダーの所有者と権限を確認し、読み取りを許可してください（例: "
+               "）を読み取る権限がありません。ファイルとフォルダーの所有者と権限を確認し、読み取りを許可してください（"
+               "例: "
                "chmod a+r " +
                quoted(file.string()) + "）。";
     case Problem::damaged:
@@ -294,8 +296,9 @@ SpeechModelManager::Lookup SpeechModelManager::locate(const std::string& name)
         return "音声認識モデル「" + name + "」は確認用のチェックサムが分からないため使えません。別のモデル（" +
                defaultModelName() + " など）を指定してください。";
     if (!verify(*model, file))
-        return problemMessage(name, file, WhisperModelFileCheck::Failure{WhisperModelFileCheck::Problem::damaged,
-                                                                         "チェックサムが一致しません"});
+        return problemMessage(
+            name, file,
+            WhisperModelFileCheck::Failure{WhisperModelFileCheck::Problem::damaged, "チェックサムが一致しません"});
     return file;
 }
 

@@ -23,9 +23,11 @@ std::string describe(SystemAudioError::Kind kind)
 
 } // namespace
 
-SystemAudioError::SystemAudioError(Kind kind) :
-    PortFailure(describe(kind), kind == Kind::serverUnavailable || kind == Kind::noOutputDevice ? Recovery::waitForReturn : Recovery::restart),
-    m_kind(kind)
+SystemAudioError::SystemAudioError(Kind kind)
+    : PortFailure(describe(kind), kind == Kind::serverUnavailable || kind == Kind::noOutputDevice
+                                      ? Recovery::waitForReturn
+                                      : Recovery::restart),
+      m_kind(kind)
 {}
 
 } // namespace tc

@@ -102,9 +102,9 @@ AudioFrameStream SystemAudioSource::start()
         };
     };
     try {
-        return m_capture.open(PulseAudioCapture::Device::defaultSinkMonitor, 1024, "transcription-corvane system audio",
-                              makeTap,
-                              [](PulseAudioError::Kind why) { return std::make_exception_ptr(SystemAudioError(errorKind(why))); });
+        return m_capture.open(
+            PulseAudioCapture::Device::defaultSinkMonitor, 1024, "transcription-corvane system audio", makeTap,
+            [](PulseAudioError::Kind why) { return std::make_exception_ptr(SystemAudioError(errorKind(why))); });
     } catch (const PulseAudioError& error) {
         throw SystemAudioError(errorKind(error.kind()));
     }

@@ -11,8 +11,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <new>
 #include <mutex>
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -162,11 +162,12 @@ std::shared_ptr<WhisperContext> WhisperContext::load(const std::filesystem::path
         context = nullptr;
     }
     if (!context)
-        throw TranscriberError::modelUnavailable(
-            "音声認識モデル「" + name + "」（" + modelFile.string() +
-            "）を読み込めませんでした。メモリが足りないか、ファイルが壊れている可能性があります。ほかのアプリを閉じてから"
-            "もう一度お試しください。直らないときは、端末で " +
-            SpeechModelManager::installCommand(name) + " を実行して入れ直してください。");
+        throw TranscriberError::modelUnavailable("音声認識モデル「" + name + "」（" + modelFile.string() +
+                                                 "）を読み込めませんでした。メモリが足りないか、ファイルが壊れている可"
+                                                 "能性があります。ほかのアプリを閉じてから"
+                                                 "もう一度お試しください。直らないときは、端末で " +
+                                                 SpeechModelManager::installCommand(name) +
+                                                 " を実行して入れ直してください。");
     return std::shared_ptr<WhisperContext>(new WhisperContext(std::unique_ptr<whisper_context, Deleter>(context),
                                                               threads > 0 ? threads : defaultThreads()));
 }

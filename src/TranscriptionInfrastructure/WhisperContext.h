@@ -2,8 +2,8 @@
 
 #include "TranscriptionInfrastructure/UtteranceDecoder.h"
 
-#include <filesystem>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>

@@ -57,7 +57,7 @@ std::optional<ElementType> elementType(std::int32_t type)
 std::optional<std::int32_t> weightTypeOf(std::int32_t fileType)
 {
     static const std::map<std::int32_t, std::int32_t> types{
-        {0, 0},  {1, 1},   {2, 2},   {3, 3},   {7, 8},   {8, 6},   {9, 7},
+        {0, 0},   {1, 1},   {2, 2},   {3, 3},   {7, 8},   {8, 6},   {9, 7},
         {10, 10}, {11, 11}, {12, 12}, {13, 13}, {14, 14}, {24, 30},
     };
     const auto it = types.find(fileType);
@@ -277,7 +277,8 @@ WhisperModelFileCheck::Result WhisperModelFileCheck::check(std::istream& in, std
         if (shape != want.shape)
             return damaged("テンソル「" + name + "」の形 " + shapeText(shape) + " が違います（正しくは " +
                            shapeText(want.shape) + "）");
-        if (*type != want.type) return damaged("テンソル「" + name + "」の型（" + std::to_string(*type) + "）が違います");
+        if (*type != want.type)
+            return damaged("テンソル「" + name + "」の型（" + std::to_string(*type) + "）が違います");
         const auto element = elementType(*type);
         if (!element || shape[0] % element->block != 0)
             return damaged("テンソル「" + name + "」の型（" + std::to_string(*type) + "）が不正です");

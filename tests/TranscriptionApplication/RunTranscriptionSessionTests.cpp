@@ -198,7 +198,8 @@ TEST(RunTranscriptionSession, AGoneSourceIsGivenUpAfterThreeMinutesOfWaiting)
     EXPECT_THROW(h.runner.run(), PortFailure);
     const auto events = h.sink->events();
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0], OutputEvent::notice(RunTranscriptionSession::waitingNoticePrefix + std::string("サーバーなし）")));
+    EXPECT_EQ(events[0],
+              OutputEvent::notice(RunTranscriptionSession::waitingNoticePrefix + std::string("サーバーなし）")));
     EXPECT_EQ(events[1], OutputEvent::failure("文字起こしを継続できないため停止しました: サーバーなし"));
     // 10 s per failed start: the wait ends at the first check past 180 s.
     EXPECT_EQ(h.script.starts(), 19);

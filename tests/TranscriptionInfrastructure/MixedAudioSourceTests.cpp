@@ -146,7 +146,11 @@ public:
         if (m_stream) m_stream->finish();
     }
     bool isContinuous() const override { return true; }
-    void breakOff() { m_stream->fail(std::make_exception_ptr(tc::PortFailure("切れました", tc::PortFailure::Recovery::waitForReturn))); }
+    void breakOff()
+    {
+        m_stream->fail(
+            std::make_exception_ptr(tc::PortFailure("切れました", tc::PortFailure::Recovery::waitForReturn)));
+    }
     tc::AudioFrameStream m_stream;
 
 private:

@@ -103,7 +103,8 @@ TEST_F(TranscriptionViewModelRecoveryTest, AMissingModelStopsTheLiveSessionAtOnc
     h.permissions->grantAll();
     auto source = std::make_shared<FakeAudioSource>();
     auto deps = h.dependencies();
-    deps.makePipeline = [&](bool, bool, TranscriptionViewModel::DegradedCallback, TranscriptionViewModel::LevelCallback) {
+    deps.makePipeline = [&](bool, bool, TranscriptionViewModel::DegradedCallback,
+                            TranscriptionViewModel::LevelCallback) {
         auto models = std::make_shared<SpeechModelManager>(empty.path(), SpeechModelManager::defaultCatalogueFile());
         return TranscriptionViewModel::LivePipeline{
             source, std::make_shared<SpeechAnalyzerTranscriber>(
