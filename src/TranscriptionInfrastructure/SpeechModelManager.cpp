@@ -111,12 +111,7 @@ std::string SpeechModelManager::defaultModelName()
 
 std::string SpeechModelManager::installCommand(const std::string& name)
 {
-    // The full path, so that the command works from any folder; the bare one for a build moved elsewhere.
-    std::error_code error;
-    const fs::path script = fs::weakly_canonical(fs::path(TC_DATA_DIR) / ".." / "scripts" / "install-models", error);
-    const std::string program =
-        !error && fs::exists(script, error) ? quoted(script.string()) : "scripts/install-models";
-    return program + " --speech-model " + name;
+    return "scripts/install-models --speech-model " + name;
 }
 
 std::optional<WhisperModelFileCheck::Failure> SpeechModelManager::accessProblem(const fs::path& file)
