@@ -174,10 +174,10 @@ TEST(RunTranscriptionSession, AGoneSourceIsWaitedForWithOneNoticeAndOneOnResumin
 
     const auto events = h.sink->events();
     ASSERT_GE(events.size(), 4u);
-    EXPECT_EQ(events[0], OutputEvent::finalizedTranscript("前"));
+    EXPECT_EQ(events[0], OutputEvent::finalizedTranscript("前", 0, 1));
     EXPECT_EQ(events[1], OutputEvent::notice(RunTranscriptionSession::waitingNoticePrefix + gone + "）"));
     EXPECT_EQ(events[2], OutputEvent::notice(RunTranscriptionSession::resumedNotice));
-    EXPECT_EQ(events[3], OutputEvent::finalizedTranscript("後"));
+    EXPECT_EQ(events[3], OutputEvent::finalizedTranscript("後", 0, 1));
     // The wait spent nothing of the five: the five later errors still get four restarts.
     const std::vector<OutputEvent> tail(events.begin() + 4, events.end());
     ASSERT_EQ(tail.size(), 5u);
