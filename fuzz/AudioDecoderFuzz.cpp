@@ -1,7 +1,7 @@
 // An audio file given to --transcribe (or piped in as "-"), decoded from memory as standard input is.
 #include "FuzzInput.h"
 
-#include "TranscriptionInfrastructure/SndfileDecoder.h"
+#include "TranscriptionInfrastructure/audio/SndfileDecoder.h"
 
 #include <span>
 

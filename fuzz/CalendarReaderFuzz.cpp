@@ -1,7 +1,7 @@
 // A calendar file dropped into the calendars folder, and the day query the sidebar makes over it.
 #include "FuzzInput.h"
 
-#include "TranscriptionInfrastructure/ICalendarEventStore.h"
+#include "TranscriptionInfrastructure/calendar/ICalendarEventStore.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

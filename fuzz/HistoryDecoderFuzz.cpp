@@ -1,7 +1,7 @@
 // The history file as the app reads it at every launch: both layouts.
 #include "FuzzInput.h"
 
-#include "TranscriptionInfrastructure/HistoryJsonCodec.h"
+#include "TranscriptionInfrastructure/history/HistoryJsonCodec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

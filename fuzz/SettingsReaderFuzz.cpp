@@ -1,8 +1,8 @@
 // The files a user edits by hand: the engine configuration (JSON) and the settings with the consent records (INI).
 #include "FuzzInput.h"
 
-#include "TranscriptionInfrastructure/ConsentStore.h"
-#include "TranscriptionInfrastructure/EngineConfig.h"
+#include "TranscriptionInfrastructure/settings/ConsentStore.h"
+#include "TranscriptionInfrastructure/settings/EngineConfig.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

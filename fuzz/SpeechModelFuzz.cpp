@@ -1,7 +1,7 @@
 // A speech model file's layout, checked before whisper.cpp may read it.
 #include "FuzzInput.h"
 
-#include "TranscriptionInfrastructure/WhisperModelFileCheck.h"
+#include "TranscriptionInfrastructure/speech/WhisperModelFileCheck.h"
 
 #include <sstream>
 #include <string>

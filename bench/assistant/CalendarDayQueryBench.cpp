@@ -2,9 +2,9 @@
 // Writes calendar-day-query.json into the results folder; the target is a warm query within 50 ms. A second file
 // holds what once froze the window: an event every second, and rules that can never match.
 #include "BenchMeasures.h"
-#include "TranscriptionInfrastructure/ConsentStore.h"
-#include "TranscriptionInfrastructure/EventKitCalendarProvider.h"
-#include "TranscriptionInfrastructure/ICalendarEventStore.h"
+#include "TranscriptionInfrastructure/settings/ConsentStore.h"
+#include "TranscriptionInfrastructure/calendar/EventKitCalendarProvider.h"
+#include "TranscriptionInfrastructure/calendar/ICalendarEventStore.h"
 
 #include <nlohmann/json.hpp>
 

@@ -5,10 +5,10 @@
 // Writes question-answering.md and question-answering.json into the results folder.
 #include "BenchMeasures.h"
 #include "TranscriptionDomain/ConversationQuestionContext.h"
-#include "TranscriptionInfrastructure/ExtractiveAnswerer.h"
-#include "TranscriptionInfrastructure/FoundationModelsConversationResponder.h"
-#include "TranscriptionInfrastructure/LlamaLanguageModel.h"
-#include "TranscriptionInfrastructure/MecabTokenizer.h"
+#include "TranscriptionInfrastructure/assistant/ExtractiveAnswerer.h"
+#include "TranscriptionInfrastructure/assistant/FoundationModelsConversationResponder.h"
+#include "TranscriptionInfrastructure/assistant/LlamaLanguageModel.h"
+#include "TranscriptionInfrastructure/assistant/MecabTokenizer.h"
 
 #include <nlohmann/json.hpp>
 

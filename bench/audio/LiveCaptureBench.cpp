@@ -3,9 +3,9 @@
 // entering the server to its frame leaving the merged stream. Figures go to audio-capture.json.
 
 #include "BenchMeasures.h"
-#include "TranscriptionInfrastructure/MicrophoneAudioSource.h"
-#include "TranscriptionInfrastructure/MixedAudioSource.h"
-#include "TranscriptionInfrastructure/SystemAudioSource.h"
+#include "TranscriptionInfrastructure/audio/MicrophoneAudioSource.h"
+#include "TranscriptionInfrastructure/audio/MixedAudioSource.h"
+#include "TranscriptionInfrastructure/audio/SystemAudioSource.h"
 
 #include "support/PulseAudioServer.h"
 

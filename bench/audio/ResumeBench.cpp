@@ -6,9 +6,9 @@
 #include "BenchMeasures.h"
 #include "TranscriptionApplication/RunTranscriptionSession.h"
 #include "TranscriptionInfrastructure/CompositionRoot.h"
-#include "TranscriptionInfrastructure/SpeechModelManager.h"
-#include "TranscriptionInfrastructure/SpeechRecognitionEngine.h"
-#include "TranscriptionInfrastructure/WhisperSpeechRecognitionEngine.h"
+#include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
+#include "TranscriptionInfrastructure/speech/SpeechRecognitionEngine.h"
+#include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
 
 #include "support/PulseAudioServer.h"
 

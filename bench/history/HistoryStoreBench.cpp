@@ -3,9 +3,9 @@
 // Each measurement runs in a fresh child process so that one operation's heap does not hide another's peak.
 
 #include "BenchMeasures.h"
-#include "TranscriptionInfrastructure/AtomicFileWriter.h"
-#include "TranscriptionInfrastructure/FileReader.h"
-#include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
+#include "TranscriptionInfrastructure/files/AtomicFileWriter.h"
+#include "TranscriptionInfrastructure/files/FileReader.h"
+#include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
 
 #include "support/HistoryJsonReference.h"
 

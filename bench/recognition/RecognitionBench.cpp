@@ -15,12 +15,12 @@
 #include "BenchMeasures.h"
 #include "TranscriptionApplication/OutputSink.h"
 #include "TranscriptionApplication/RunTranscriptionSession.h"
-#include "TranscriptionInfrastructure/EngineThreads.h"
-#include "TranscriptionInfrastructure/MicrophoneAudioSource.h"
-#include "TranscriptionInfrastructure/RecognitionScoring.h"
-#include "TranscriptionInfrastructure/SndfileDecoder.h"
-#include "TranscriptionInfrastructure/SpeechAnalyzerTranscriber.h"
-#include "TranscriptionInfrastructure/WhisperSpeechRecognitionEngine.h"
+#include "TranscriptionInfrastructure/speech/EngineThreads.h"
+#include "TranscriptionInfrastructure/audio/MicrophoneAudioSource.h"
+#include "TranscriptionInfrastructure/speech/RecognitionScoring.h"
+#include "TranscriptionInfrastructure/audio/SndfileDecoder.h"
+#include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
+#include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
 
 #include "support/PulseAudioServer.h"
 

@@ -15,11 +15,11 @@
 #include "TranscriptionApplication/CalendarProvider.h"
 #include "TranscriptionApplication/ConversationResponder.h"
 #include "TranscriptionApplication/Transcriber.h"
-#include "TranscriptionInfrastructure/PermissionManager.h"
-#include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
+#include "TranscriptionInfrastructure/settings/PermissionManager.h"
+#include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
 #include "TranscriptionUI/TranscriptionRootView.h"
 #include "TranscriptionUI/TranscriptionViewModel.h"
-#include "TranscriptionUI/UserDefaults.h"
+#include "TranscriptionUI/PreferencesStore.h"
 
 #include <QApplication>
 #include <QListView>
@@ -339,7 +339,7 @@ ListFigures transcriptList(int lines)
 {
     Fixture fixture(0);
     fixture.model->pauseTranscription();
-    UserDefaults defaults(fixture.dir.filePath("view.ini"));
+    PreferencesStore defaults(fixture.dir.filePath("view.ini"));
     TranscriptionRootView view(fixture.model.get(), &defaults);
     view.resize(980, 640);
     view.show();

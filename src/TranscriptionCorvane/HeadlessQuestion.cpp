@@ -4,8 +4,8 @@
 #include "TranscriptionDomain/BlankText.h"
 #include "TranscriptionDomain/ConversationQuestionContext.h"
 #include "TranscriptionInfrastructure/CompositionRoot.h"
-#include "TranscriptionInfrastructure/FileReader.h"
-#include "TranscriptionInfrastructure/Utf8Sanitizer.h"
+#include "TranscriptionInfrastructure/files/FileReader.h"
+#include "TranscriptionInfrastructure/files/Utf8Sanitizer.h"
 
 #include <nlohmann/json.hpp>
 

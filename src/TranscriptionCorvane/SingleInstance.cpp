@@ -1,6 +1,6 @@
 #include "TranscriptionCorvane/SingleInstance.h"
 
-#include "TranscriptionInfrastructure/AppPaths.h"
+#include "TranscriptionInfrastructure/settings/AppPaths.h"
 
 #include <QCryptographicHash>
 #include <QLocalServer>

@@ -1,11 +1,11 @@
 #include "TranscriptionCorvane/SparkleUpdaterAdapter.h"
 
-#include "TranscriptionCorvane/AppcastUpdater.h"
-#include "TranscriptionUI/UserDefaults.h"
+#include "TranscriptionCorvane/AppcastUpdateScheduler.h"
+#include "TranscriptionUI/PreferencesStore.h"
 
 namespace tc {
 
-SparkleUpdaterAdapter::SparkleUpdaterAdapter(std::unique_ptr<AppcastUpdater> controller)
+SparkleUpdaterAdapter::SparkleUpdaterAdapter(std::unique_ptr<AppcastUpdateScheduler> controller)
     : m_controller(std::move(controller))
 {
     m_controller->start();
@@ -14,21 +14,21 @@ SparkleUpdaterAdapter::SparkleUpdaterAdapter(std::unique_ptr<AppcastUpdater> con
 
 SparkleUpdaterAdapter::~SparkleUpdaterAdapter() = default;
 
-QUrl SparkleUpdaterAdapter::configuredFeedURL(UserDefaults* defaults)
+QUrl SparkleUpdaterAdapter::configuredFeedURL(PreferencesStore* defaults)
 {
-    const QString setting = defaults->value(AppcastUpdater::feedURLKey).toString().trimmed();
+    const QString setting = defaults->value(AppcastUpdateScheduler::feedURLKey).toString().trimmed();
     const QString feed = setting.isEmpty() ? QStringLiteral(TC_UPDATE_FEED_URL).trimmed() : setting;
     if (feed.isEmpty()) return {};
     const QUrl url = QUrl::fromUserInput(feed);
     return url.isValid() ? url : QUrl();
 }
 
-std::unique_ptr<SparkleUpdaterAdapter> SparkleUpdaterAdapter::makeIfConfigured(UserDefaults* defaults,
+std::unique_ptr<SparkleUpdaterAdapter> SparkleUpdaterAdapter::makeIfConfigured(PreferencesStore* defaults,
                                                                                const QString& version)
 {
     const QUrl feed = configuredFeedURL(defaults);
     if (feed.isEmpty()) return nullptr;
-    return std::make_unique<SparkleUpdaterAdapter>(std::make_unique<AppcastUpdater>(feed, version, defaults));
+    return std::make_unique<SparkleUpdaterAdapter>(std::make_unique<AppcastUpdateScheduler>(feed, version, defaults));
 }
 
 void SparkleUpdaterAdapter::checkForUpdates(bool userInitiated)

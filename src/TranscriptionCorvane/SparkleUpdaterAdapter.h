@@ -8,21 +8,21 @@
 
 namespace tc {
 
-class AppcastUpdater;
-class UserDefaults;
+class AppcastUpdateScheduler;
+class PreferencesStore;
 
 // UpdaterPort over our appcast updater, which it starts with a one-day check interval. Main thread only;
 // one per process.
 class SparkleUpdaterAdapter final : public UpdaterPort {
 public:
-    explicit SparkleUpdaterAdapter(std::unique_ptr<AppcastUpdater> controller);
+    explicit SparkleUpdaterAdapter(std::unique_ptr<AppcastUpdateScheduler> controller);
     ~SparkleUpdaterAdapter() override;
 
     // The adapter for the configured feed (the "SUFeedURL" setting, else the build's TC_UPDATE_FEED_URL);
     // null when no feed is configured.
-    static std::unique_ptr<SparkleUpdaterAdapter> makeIfConfigured(UserDefaults* defaults, const QString& version);
+    static std::unique_ptr<SparkleUpdaterAdapter> makeIfConfigured(PreferencesStore* defaults, const QString& version);
     // The configured feed; empty when there is none.
-    static QUrl configuredFeedURL(UserDefaults* defaults);
+    static QUrl configuredFeedURL(PreferencesStore* defaults);
 
     // true: the interactive check; false: the background check.
     void checkForUpdates(bool userInitiated) override;
@@ -30,10 +30,10 @@ public:
     bool automaticallyChecksForUpdates() const override;
     void setAutomaticallyChecksForUpdates(bool enabled) override;
 
-    AppcastUpdater& controller() const { return *m_controller; }
+    AppcastUpdateScheduler& controller() const { return *m_controller; }
 
 private:
-    std::unique_ptr<AppcastUpdater> m_controller;
+    std::unique_ptr<AppcastUpdateScheduler> m_controller;
 };
 
 } // namespace tc

@@ -5,10 +5,10 @@
 #include "TranscriptionCorvane/TranscriptionMainWindow.h"
 #include "TranscriptionCorvane/UnsavedSessionRescue.h"
 #include "TranscriptionCorvane/WindowStateDump.h"
-#include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
+#include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
 #include "TranscriptionUI/TranscriptionRootView.h"
 #include "TranscriptionUI/TranscriptionViewModel.h"
-#include "TranscriptionUI/UserDefaults.h"
+#include "TranscriptionUI/PreferencesStore.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -44,7 +44,7 @@ void TranscriptionCorvaneApp::preparePlatform()
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);
 }
 
-TranscriptionCorvaneApp::TranscriptionCorvaneApp(QApplication& app) : m_defaults(std::make_unique<UserDefaults>())
+TranscriptionCorvaneApp::TranscriptionCorvaneApp(QApplication& app) : m_defaults(std::make_unique<PreferencesStore>())
 {
     useJapaneseFont(app);
     m_updater = SparkleUpdaterAdapter::makeIfConfigured(m_defaults.get(), QApplication::applicationVersion());

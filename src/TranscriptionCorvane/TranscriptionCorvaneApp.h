@@ -11,7 +11,7 @@ namespace tc {
 class SparkleUpdaterAdapter;
 class TranscriptionMainWindow;
 class TranscriptionViewModel;
-class UserDefaults;
+class PreferencesStore;
 
 // The application shell: settings, the process-wide updater, the window, quitting cleanly on SIGTERM and
 // SIGINT. Main thread only.
@@ -32,13 +32,13 @@ public:
     TranscriptionMainWindow* mainWindow() const { return m_window.get(); }
     // Shows the window unminimised, raised and active (a later launch asked for it).
     void bringToFront();
-    UserDefaults* defaults() const { return m_defaults.get(); }
+    PreferencesStore* defaults() const { return m_defaults.get(); }
 
 private:
     void useJapaneseFont(QApplication& app);
     void quitOnTerminationSignals();
 
-    std::unique_ptr<UserDefaults> m_defaults;
+    std::unique_ptr<PreferencesStore> m_defaults;
     std::unique_ptr<SparkleUpdaterAdapter> m_updater;
     // Outlives the window that shows it.
     std::unique_ptr<TranscriptionViewModel> m_model;

@@ -11,7 +11,7 @@
 
 namespace tc {
 
-TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, UserDefaults* defaults,
+TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, PreferencesStore* defaults,
                                                  UpdaterPort* updater, QWidget* parent)
     : QMainWindow(parent), m_root(new TranscriptionRootView(model, defaults, this)),
       m_captionCommands(new LiveCaptionCommands(defaults, this)), m_updaterCommands(new UpdaterCommands(updater, this))

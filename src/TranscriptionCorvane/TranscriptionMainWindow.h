@@ -10,7 +10,7 @@ class LiveCaptionCommands;
 class TranscriptionRootView;
 class UpdaterCommands;
 class UpdaterPort;
-class UserDefaults;
+class PreferencesStore;
 
 // One application window: the transcript content, its toolbar, the caption menu and the help menu with the
 // update check.
@@ -21,7 +21,7 @@ public:
     static constexpr int minimumHeight = 480;
 
     // Shows the model, which must outlive the window; updater may be null (no update feed configured).
-    TranscriptionMainWindow(TranscriptionViewModel* model, UserDefaults* defaults, UpdaterPort* updater,
+    TranscriptionMainWindow(TranscriptionViewModel* model, PreferencesStore* defaults, UpdaterPort* updater,
                             QWidget* parent = nullptr);
 
     TranscriptionRootView* rootView() const { return m_root; }

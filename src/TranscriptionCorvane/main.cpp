@@ -1,8 +1,8 @@
 #include "TranscriptionCorvane/HeadlessQuestion.h"
 #include "TranscriptionCorvane/HeadlessTranscription.h"
 #include "TranscriptionCorvane/TranscriptionCorvaneApp.h"
-#include "TranscriptionInfrastructure/AppPaths.h"
-#include "TranscriptionInfrastructure/EngineThreads.h"
+#include "TranscriptionInfrastructure/settings/AppPaths.h"
+#include "TranscriptionInfrastructure/speech/EngineThreads.h"
 
 #include <iostream>
 #include <string_view>

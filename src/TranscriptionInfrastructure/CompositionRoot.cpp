@@ -1,19 +1,19 @@
 #include "TranscriptionInfrastructure/CompositionRoot.h"
 
-#include "TranscriptionInfrastructure/EventKitCalendarProvider.h"
-#include "TranscriptionInfrastructure/FileAudioSource.h"
-#include "TranscriptionInfrastructure/FoundationModelsConversationResponder.h"
-#include "TranscriptionInfrastructure/LanguageModel.h"
-#include "TranscriptionInfrastructure/MicrophoneAudioSource.h"
-#include "TranscriptionInfrastructure/MixedAudioSource.h"
-#include "TranscriptionInfrastructure/SpeechAnalyzerTranscriber.h"
-#include "TranscriptionInfrastructure/SpeechModelManager.h"
-#include "TranscriptionInfrastructure/SystemAudioSource.h"
-#include "TranscriptionInfrastructure/WhisperSpeechRecognitionEngine.h"
+#include "TranscriptionInfrastructure/calendar/EventKitCalendarProvider.h"
+#include "TranscriptionInfrastructure/audio/FileAudioSource.h"
+#include "TranscriptionInfrastructure/assistant/FoundationModelsConversationResponder.h"
+#include "TranscriptionInfrastructure/assistant/LanguageModel.h"
+#include "TranscriptionInfrastructure/audio/MicrophoneAudioSource.h"
+#include "TranscriptionInfrastructure/audio/MixedAudioSource.h"
+#include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
+#include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
+#include "TranscriptionInfrastructure/audio/SystemAudioSource.h"
+#include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
 
 // Builds made without llama.cpp (while the engines are being built) get a stand-in that says so.
 #if __has_include(<llama.h>)
-#include "TranscriptionInfrastructure/LlamaLanguageModel.h"
+#include "TranscriptionInfrastructure/assistant/LlamaLanguageModel.h"
 #endif
 
 #include <string>

@@ -5,7 +5,7 @@
 #include "TranscriptionApplication/ConversationResponder.h"
 #include "TranscriptionApplication/Transcriber.h"
 #include "TranscriptionDomain/AudioSourceID.h"
-#include "TranscriptionInfrastructure/EngineConfig.h"
+#include "TranscriptionInfrastructure/settings/EngineConfig.h"
 
 #include <filesystem>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "TranscriptionUI/TranscriptionRootView.h"
 
-#include "TranscriptionUI/UserDefaults.h"
+#include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
 #include "TranscriptionUI/window/BrowsingTranscriptView.h"
 #include "TranscriptionUI/window/CalendarSidebarView.h"
@@ -33,7 +33,7 @@
 
 namespace tc {
 
-TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel* model, UserDefaults* defaults, QWidget* parent)
+TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel* model, PreferencesStore* defaults, QWidget* parent)
     : QWidget(parent), m_defaults(defaults), m_model(model),
       m_captionOverlay(new LiveCaptionOverlayController(defaults, this))
 {
@@ -94,7 +94,7 @@ TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel* model, User
         connect(shortcut, &QShortcut::activated, this, &TranscriptionRootView::onReturnPressed);
     }
 
-    connect(m_defaults, &UserDefaults::valueChanged, this, [this](const QString& key) {
+    connect(m_defaults, &PreferencesStore::valueChanged, this, [this](const QString& key) {
         if (key == LiveCaptionOverlayController::visibilityDefaultsKey && m_bootstrapped)
             m_captionOverlay->setVisible(m_defaults->boolValue(key, false));
         else if (key == sidebarVisibleKey)

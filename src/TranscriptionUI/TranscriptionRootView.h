@@ -30,7 +30,7 @@ class NoticeLogView;
 class QuestionPanelView;
 class SourceControlView;
 class TranscriptLineListModel;
-class UserDefaults;
+class PreferencesStore;
 class WaveformView;
 
 // The main window's content, composed of its sections: the control bar, the transcript column (the question
@@ -51,7 +51,7 @@ public:
     using ClearConfirmation = std::function<bool()>;
     using ErrorReporter = std::function<void(const QString& message)>;
 
-    TranscriptionRootView(TranscriptionViewModel* model, UserDefaults* defaults, QWidget* parent = nullptr);
+    TranscriptionRootView(TranscriptionViewModel* model, PreferencesStore* defaults, QWidget* parent = nullptr);
     ~TranscriptionRootView() override;
 
     TranscriptionViewModel* model() const { return m_model; }
@@ -111,7 +111,7 @@ private:
     void refreshPermissionHint();
     void onReturnPressed();
 
-    UserDefaults* m_defaults;
+    PreferencesStore* m_defaults;
     TranscriptionViewModel* m_model;
     LiveCaptionOverlayController* m_captionOverlay;
     bool m_showClearConfirm = false;

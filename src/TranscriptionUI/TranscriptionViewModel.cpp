@@ -3,7 +3,7 @@
 #include "TranscriptionDomain/BlankText.h"
 #include "TranscriptionDomain/LiveCaptionPresenter.h"
 #include "TranscriptionDomain/LiveCaptionStyle.h"
-#include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
+#include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
 #include "TranscriptionUI/presentation/CalendarBrowsing.h"
 #include "TranscriptionUI/presentation/HistoryAutosave.h"
 #include "TranscriptionUI/presentation/MainThreadHop.h"

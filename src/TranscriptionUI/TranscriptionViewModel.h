@@ -14,7 +14,7 @@
 #include "TranscriptionDomain/ReferenceDate.h"
 #include "TranscriptionDomain/TranscriptSession.h"
 #include "TranscriptionDomain/Uuid.h"
-#include "TranscriptionInfrastructure/PermissionManager.h"
+#include "TranscriptionInfrastructure/settings/PermissionManager.h"
 #include "TranscriptionUI/presentation/CalendarBrowsing.h"
 #include "TranscriptionUI/presentation/ConversationAsking.h"
 #include "TranscriptionUI/presentation/HistoryAutosave.h"

@@ -1,7 +1,7 @@
 #include "TranscriptionUI/TranscriptionViewModel.h"
 
 #include "TranscriptionInfrastructure/CompositionRoot.h"
-#include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
+#include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
 
 namespace tc {
 

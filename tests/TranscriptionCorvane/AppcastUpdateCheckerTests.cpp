@@ -1,7 +1,7 @@
 #include "TranscriptionCorvane/AppcastUpdateChecker.h"
-#include "TranscriptionCorvane/AppcastUpdater.h"
+#include "TranscriptionCorvane/AppcastUpdateScheduler.h"
 #include "TranscriptionCorvane/SparkleUpdaterAdapter.h"
-#include "TranscriptionUI/UserDefaults.h"
+#include "TranscriptionUI/PreferencesStore.h"
 
 #include "support/QtTestApplication.h"
 #include "support/TemporaryDirectory.h"
@@ -189,10 +189,10 @@ TEST(SparkleUpdaterAdapter, ChecksThroughTheUpdaterAndKeepsNoCopyOfItsSetting)
 {
     test::qtApplication();
     test::TemporaryDirectory dir;
-    UserDefaults defaults(QString::fromStdString((dir.path() / "settings.ini").string()));
+    PreferencesStore defaults(QString::fromStdString((dir.path() / "settings.ini").string()));
     LocalHttpServer server(200, kFeed);
-    auto updater = std::make_unique<AppcastUpdater>(server.url(), QStringLiteral("0.1.0"), &defaults);
-    AppcastUpdater* raw = updater.get();
+    auto updater = std::make_unique<AppcastUpdateScheduler>(server.url(), QStringLiteral("0.1.0"), &defaults);
+    AppcastUpdateScheduler* raw = updater.get();
     std::vector<bool> shown;
     raw->setPresenter([&](const UpdateState&, const std::optional<AppcastItem>&, bool userInitiated) {
         shown.push_back(userInitiated);
@@ -203,7 +203,7 @@ TEST(SparkleUpdaterAdapter, ChecksThroughTheUpdaterAndKeepsNoCopyOfItsSetting)
     EXPECT_TRUE(adapter.automaticallyChecksForUpdates());
     adapter.setAutomaticallyChecksForUpdates(false);
     EXPECT_FALSE(adapter.automaticallyChecksForUpdates());
-    EXPECT_FALSE(defaults.boolValue(AppcastUpdater::automaticChecksKey, true)) << "stored by the updater itself";
+    EXPECT_FALSE(defaults.boolValue(AppcastUpdateScheduler::automaticChecksKey, true)) << "stored by the updater itself";
     raw->setAutomaticallyChecksForUpdates(true);
     EXPECT_TRUE(adapter.automaticallyChecksForUpdates());
 
@@ -213,18 +213,18 @@ TEST(SparkleUpdaterAdapter, ChecksThroughTheUpdaterAndKeepsNoCopyOfItsSetting)
     ASSERT_TRUE(QTest::qWaitFor([&] { return shown.size() == 2; }, 10000));
     EXPECT_EQ(shown, (std::vector<bool>{true, false}));
     EXPECT_TRUE(std::holds_alternative<update_state::UpdateAvailable>(raw->state()));
-    EXPECT_TRUE(defaults.contains(AppcastUpdater::lastCheckTimeKey));
+    EXPECT_TRUE(defaults.contains(AppcastUpdateScheduler::lastCheckTimeKey));
 }
 
 TEST(SparkleUpdaterAdapter, NoFeedMeansNoUpdater)
 {
     test::qtApplication();
     test::TemporaryDirectory dir;
-    UserDefaults defaults(QString::fromStdString((dir.path() / "settings.ini").string()));
+    PreferencesStore defaults(QString::fromStdString((dir.path() / "settings.ini").string()));
     if (QStringLiteral(TC_UPDATE_FEED_URL).isEmpty()) {
         EXPECT_EQ(SparkleUpdaterAdapter::makeIfConfigured(&defaults, QStringLiteral("0.1.0")), nullptr);
     }
-    defaults.setValue(AppcastUpdater::feedURLKey, QStringLiteral("http://127.0.0.1:9/appcast.xml"));
+    defaults.setValue(AppcastUpdateScheduler::feedURLKey, QStringLiteral("http://127.0.0.1:9/appcast.xml"));
     EXPECT_NE(SparkleUpdaterAdapter::makeIfConfigured(&defaults, QStringLiteral("0.1.0")), nullptr);
 }
 

@@ -1,6 +1,6 @@
 #include "TranscriptionCorvane/HeadlessTranscription.h"
-#include "TranscriptionInfrastructure/RecognizedText.h"
-#include "TranscriptionInfrastructure/SpeechModelManager.h"
+#include "TranscriptionInfrastructure/speech/RecognizedText.h"
+#include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "support/TestPaths.h"
 
 #include <QProcess>

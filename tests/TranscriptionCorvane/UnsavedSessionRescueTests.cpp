@@ -1,7 +1,7 @@
 #include "TranscriptionCorvane/UnsavedSessionRescue.h"
 
 #include "TranscriptionUI/TranscriptionRootView.h"
-#include "TranscriptionUI/UserDefaults.h"
+#include "TranscriptionUI/PreferencesStore.h"
 
 #include "support/QtTestApplication.h"
 #include "support/ViewModelHarness.h"
@@ -38,7 +38,7 @@ protected:
     }
 
     test::ViewModelHarness h;
-    UserDefaults defaults{h.dir.filePath("view.ini")};
+    PreferencesStore defaults{h.dir.filePath("view.ini")};
     std::unique_ptr<TranscriptionViewModel> model;
 };
 

@@ -1,8 +1,8 @@
 #include "TranscriptionInfrastructure/CompositionRoot.h"
 
-#include "TranscriptionInfrastructure/FoundationModelsConversationResponder.h"
-#include "TranscriptionInfrastructure/LanguageModel.h"
-#include "TranscriptionInfrastructure/MixedAudioSource.h"
+#include "TranscriptionInfrastructure/assistant/FoundationModelsConversationResponder.h"
+#include "TranscriptionInfrastructure/assistant/LanguageModel.h"
+#include "TranscriptionInfrastructure/audio/MixedAudioSource.h"
 
 #include "support/ScriptedSpeechRecognitionEngine.h"
 

@@ -1,6 +1,6 @@
 #include "TranscriptionUI/TranscriptionRootView.h"
 
-#include "TranscriptionUI/UserDefaults.h"
+#include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayPanel.h"
 #include "TranscriptionUI/window/BrowsingTranscriptView.h"
@@ -64,7 +64,7 @@ protected:
     }
 
     test::ViewModelHarness h;
-    UserDefaults defaults{h.dir.filePath("view.ini")};
+    PreferencesStore defaults{h.dir.filePath("view.ini")};
     std::vector<std::unique_ptr<TranscriptionViewModel>> models;
 };
 

@@ -5,9 +5,9 @@
 
 #include "TranscriptionApplication/RunTranscriptionSession.h"
 #include "TranscriptionInfrastructure/CompositionRoot.h"
-#include "TranscriptionInfrastructure/SpeechAnalyzerTranscriber.h"
-#include "TranscriptionInfrastructure/SpeechModelManager.h"
-#include "TranscriptionInfrastructure/WhisperSpeechRecognitionEngine.h"
+#include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
+#include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
+#include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
 #include "support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>

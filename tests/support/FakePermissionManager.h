@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TranscriptionInfrastructure/PermissionManager.h"
+#include "TranscriptionInfrastructure/settings/PermissionManager.h"
 
 #include <atomic>
 #include <mutex>

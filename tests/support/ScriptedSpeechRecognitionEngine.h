@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TranscriptionInfrastructure/SpeechRecognitionEngine.h"
+#include "TranscriptionInfrastructure/speech/SpeechRecognitionEngine.h"
 
 #include <chrono>
 #include <condition_variable>

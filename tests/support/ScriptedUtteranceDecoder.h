@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TranscriptionInfrastructure/UtteranceDecoder.h"
+#include "TranscriptionInfrastructure/speech/UtteranceDecoder.h"
 
 #include <chrono>
 #include <condition_variable>

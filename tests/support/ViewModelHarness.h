@@ -7,7 +7,7 @@
 #include "support/HistoryJsonReference.h"
 #include "support/ScriptedTranscriber.h"
 
-#include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
+#include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
 #include "TranscriptionUI/TranscriptionViewModel.h"
 
 #include <QCoreApplication>

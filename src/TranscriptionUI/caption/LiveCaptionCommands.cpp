@@ -1,6 +1,6 @@
 #include "TranscriptionUI/caption/LiveCaptionCommands.h"
 
-#include "TranscriptionUI/UserDefaults.h"
+#include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
 
 #include <QAction>
@@ -10,7 +10,7 @@
 
 namespace tc {
 
-LiveCaptionCommands::LiveCaptionCommands(UserDefaults* defaults, QObject* parent)
+LiveCaptionCommands::LiveCaptionCommands(PreferencesStore* defaults, QObject* parent)
     : QObject(parent), m_defaults(defaults), m_toggle(new QAction(QStringLiteral("ライブ字幕オーバーレイを表示"), this))
 {
     m_toggle->setCheckable(true);
@@ -18,7 +18,7 @@ LiveCaptionCommands::LiveCaptionCommands(UserDefaults* defaults, QObject* parent
     m_toggle->setShortcutContext(Qt::ApplicationShortcut);
     m_toggle->setChecked(overlayVisible());
     connect(m_toggle, &QAction::triggered, this, [this](bool checked) { setOverlayVisible(checked); });
-    connect(m_defaults, &UserDefaults::valueChanged, this, [this](const QString& key) {
+    connect(m_defaults, &PreferencesStore::valueChanged, this, [this](const QString& key) {
         if (key == LiveCaptionOverlayController::visibilityDefaultsKey) m_toggle->setChecked(overlayVisible());
     });
 }

@@ -8,14 +8,14 @@ class QMenuBar;
 
 namespace tc {
 
-class UserDefaults;
+class PreferencesStore;
 
 // The "字幕" menu: one checkable item, Ctrl+Shift+L, that flips "liveCaptionOverlayVisible" in the user
 // defaults and follows every other writer of that key. It never talks to the overlay itself.
 class LiveCaptionCommands : public QObject {
     Q_OBJECT
 public:
-    LiveCaptionCommands(UserDefaults* defaults, QObject* parent = nullptr);
+    LiveCaptionCommands(PreferencesStore* defaults, QObject* parent = nullptr);
 
     // Adds the menu to the bar; call once per window.
     QMenu* install(QMenuBar* menuBar);
@@ -24,7 +24,7 @@ public:
     QAction* toggleAction() const { return m_toggle; }
 
 private:
-    UserDefaults* m_defaults;
+    PreferencesStore* m_defaults;
     QAction* m_toggle;
 };
 

@@ -1,6 +1,6 @@
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
 
-#include "TranscriptionUI/UserDefaults.h"
+#include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayModel.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayPanel.h"
 
@@ -10,7 +10,7 @@
 
 namespace tc {
 
-LiveCaptionOverlayController::LiveCaptionOverlayController(UserDefaults* defaults, QObject* parent)
+LiveCaptionOverlayController::LiveCaptionOverlayController(PreferencesStore* defaults, QObject* parent)
     : QObject(parent), m_defaults(defaults), m_model(new LiveCaptionOverlayModel({}, {}, this))
 {
     m_model->onClose = [defaults] { defaults->setBool(visibilityDefaultsKey, false); };

@@ -11,7 +11,7 @@ namespace tc {
 
 class LiveCaptionOverlayModel;
 class LiveCaptionOverlayPanel;
-class UserDefaults;
+class PreferencesStore;
 
 // Owns the caption panel of one main window: creates it on first show, places it, shows and hides it
 // without activating the application, and hands it new caption content. Main thread only.
@@ -23,7 +23,7 @@ public:
     static constexpr QSize defaultSize{720, 180};
 
     // No panel is created yet. The close button writes false under visibilityDefaultsKey.
-    explicit LiveCaptionOverlayController(UserDefaults* defaults, QObject* parent = nullptr);
+    explicit LiveCaptionOverlayController(PreferencesStore* defaults, QObject* parent = nullptr);
     ~LiveCaptionOverlayController() override;
 
     // true shows the panel (creating it first), false hides it when it exists.
@@ -39,7 +39,7 @@ public:
 private:
     void makePanel();
 
-    UserDefaults* m_defaults;
+    PreferencesStore* m_defaults;
     LiveCaptionOverlayModel* m_model;
     LiveCaptionOverlayPanel* m_panel = nullptr;
 };

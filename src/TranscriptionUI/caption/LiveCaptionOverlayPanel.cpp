@@ -1,6 +1,6 @@
 #include "TranscriptionUI/caption/LiveCaptionOverlayPanel.h"
 
-#include "TranscriptionUI/UserDefaults.h"
+#include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayView.h"
 #include "TranscriptionUI/caption/X11WindowHints.h"
 
@@ -13,7 +13,7 @@
 
 namespace tc {
 
-LiveCaptionOverlayPanel::LiveCaptionOverlayPanel(LiveCaptionOverlayModel* model, UserDefaults* defaults,
+LiveCaptionOverlayPanel::LiveCaptionOverlayPanel(LiveCaptionOverlayModel* model, PreferencesStore* defaults,
                                                  QString frameAutosaveName, QSize size)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
                            Qt::NoDropShadowWindowHint),

@@ -7,7 +7,7 @@ namespace tc {
 
 class LiveCaptionOverlayModel;
 class LiveCaptionOverlayView;
-class UserDefaults;
+class PreferencesStore;
 
 // The floating caption window: frameless, translucent, above other windows on every workspace, never
 // focused or activating the application; dragging anywhere on the caption moves it, and every move is
@@ -15,7 +15,7 @@ class UserDefaults;
 class LiveCaptionOverlayPanel : public QWidget {
     Q_OBJECT
 public:
-    LiveCaptionOverlayPanel(LiveCaptionOverlayModel* model, UserDefaults* defaults, QString frameAutosaveName,
+    LiveCaptionOverlayPanel(LiveCaptionOverlayModel* model, PreferencesStore* defaults, QString frameAutosaveName,
                             QSize size);
 
     LiveCaptionOverlayView* view() const { return m_view; }
@@ -34,7 +34,7 @@ private:
     void updateInputShape();
 
     LiveCaptionOverlayView* m_view;
-    UserDefaults* m_defaults;
+    PreferencesStore* m_defaults;
     QString m_frameAutosaveName;
     std::optional<QPoint> m_dragOffset;
 };

@@ -1,6 +1,6 @@
 #include "TranscriptionUI/presentation/HistoryAutosave.h"
 
-#include "TranscriptionInfrastructure/TranscriptHistoryStore.h"
+#include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
 #include "TranscriptionUI/presentation/ObservedValue.h"
 
 namespace tc {

@@ -1,7 +1,7 @@
 #include "TranscriptionUI/presentation/RunControl.h"
 
 #include "TranscriptionApplication/RunTranscriptionSession.h"
-#include "TranscriptionInfrastructure/PermissionManager.h"
+#include "TranscriptionInfrastructure/settings/PermissionManager.h"
 #include "TranscriptionUI/presentation/NoticeLog.h"
 #include "TranscriptionUI/presentation/ObservedValue.h"
 #include "TranscriptionUI/presentation/SourceAccess.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "TranscriptionDomain/AudioSourceID.h"
-#include "TranscriptionInfrastructure/PermissionManager.h"
+#include "TranscriptionInfrastructure/settings/PermissionManager.h"
 
 #include <QObject>
 

@@ -1,5 +1,5 @@
 #include "TranscriptionUI/UpdaterCommands.h"
-#include "TranscriptionUI/UserDefaults.h"
+#include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/caption/LiveCaptionCommands.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayModel.h"
@@ -33,7 +33,7 @@ protected:
     QString settingsFile() const { return QString::fromStdString((m_dir.path() / "settings.ini").string()); }
 
     test::TemporaryDirectory m_dir;
-    UserDefaults m_defaults{settingsFile()};
+    PreferencesStore m_defaults{settingsFile()};
 };
 
 TEST_F(LiveCaptionOverlay, FirstShowPlacesTheDefaultFrameAndLaterRunsRestoreTheSavedOne)
@@ -92,7 +92,7 @@ TEST_F(LiveCaptionOverlay, CloseButtonWritesFalseAndTheMenuToggleFollows)
     m_defaults.setBool(LiveCaptionOverlayController::visibilityDefaultsKey, true);
     LiveCaptionOverlayController controller(&m_defaults);
     LiveCaptionCommands commands(&m_defaults);
-    QObject::connect(&m_defaults, &UserDefaults::valueChanged, &controller, [&](const QString& key) {
+    QObject::connect(&m_defaults, &PreferencesStore::valueChanged, &controller, [&](const QString& key) {
         if (key == LiveCaptionOverlayController::visibilityDefaultsKey)
             controller.setVisible(m_defaults.boolValue(key));
     });

@@ -1,0 +1,280 @@
+#include "TranscriptionInfrastructure/assistant/ExtractiveAnswerer.h"
+
+#include "TranscriptionDomain/ConversationCitationReconciler.h"
+#include "TranscriptionInfrastructure/assistant/MecabTokenizer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace tc {
+
+namespace {
+
+constexpr double kK1 = 1.2;
+constexpr double kB = 0.75;
+// A runner-up this close to the best line is quoted too.
+constexpr double kRunnerUpShare = 0.85;
+constexpr std::size_t kMostQuoted = 2;
+// What a line still counts for when the question asks "how many" and the line gives no such number.
+constexpr double kWithoutCountShare = 0.5;
+
+// Decodes one UTF-8 code point at i and advances i; invalid bytes come out as themselves.
+char32_t nextCodePoint(std::string_view text, std::size_t& i)
+{
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 1;
+    if (length == 1 || i + static_cast<std::size_t>(length) > text.size()) {
+        ++i;
+        return lead;
+    }
+    char32_t point = lead & (0x7F >> length);
+    for (int k = 1; k < length; ++k)
+        point = (point << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    i += static_cast<std::size_t>(length);
+    return point;
+}
+
+void appendUtf8(std::string& out, char32_t point)
+{
+    if (point < 0x80) {
+        out += static_cast<char>(point);
+    } else if (point < 0x800) {
+        out += static_cast<char>(0xC0 | (point >> 6));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    } else if (point < 0x10000) {
+        out += static_cast<char>(0xE0 | (point >> 12));
+        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (point >> 18));
+        out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    }
+}
+
+// Full-width letters and digits as ASCII, letters in lower case, so that "３月" meets "3月".
+std::string folded(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t point = nextCodePoint(text, i);
+        // Punctuation stays full-width: MeCab takes an ASCII "?" for a noun.
+        if ((point >= 0xFF10 && point <= 0xFF19) || (point >= 0xFF21 && point <= 0xFF3A) ||
+            (point >= 0xFF41 && point <= 0xFF5A))
+            point -= 0xFEE0;
+        if (point >= 'A' && point <= 'Z') point += 'a' - 'A';
+        appendUtf8(out, point);
+    }
+    return out;
+}
+
+bool isSeparator(char32_t point)
+{
+    if (point < 0x80) return !((point >= '0' && point <= '9') || (point >= 'a' && point <= 'z'));
+    return (point >= 0x3000 && point <= 0x303F) || point == 0x30FB || point == 0x2026 || point == 0x2025 ||
+           (point >= 0x2000 && point <= 0x206F) || point == 0xFF1F || point == 0xFF01 || point == 0xFF0C ||
+           point == 0xFF0E || point == 0xFF1A || point == 0xFF08 || point == 0xFF09;
+}
+
+std::vector<std::string> bigrams(std::string_view text)
+{
+    std::vector<std::string> grams;
+    std::string previous;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto start = i;
+        const char32_t point = nextCodePoint(text, i);
+        if (isSeparator(point)) {
+            previous.clear();
+            continue;
+        }
+        std::string current(text.substr(start, i - start));
+        if (!previous.empty()) grams.push_back(previous + current);
+        previous = std::move(current);
+    }
+    return grams;
+}
+
+// The counters a question asks a number of ("何人" → 人, "いくら" → 円); most specific first.
+std::vector<std::string> countersAskedFor(std::string_view question)
+{
+    static const std::vector<std::string> counters{"時間", "人", "円", "時", "分", "回",   "度",   "本",
+                                                   "歳",   "個", "枚", "点", "日", "か月", "週間", "年"};
+    std::vector<std::string> asked;
+    for (const auto& counter : counters) {
+        const auto wanted = "何" + counter;
+        for (auto at = question.find(wanted); at != question.npos; at = question.find(wanted, at + 1)) {
+            // "何時間" is not also a question about "時".
+            if (counter == "時" && question.substr(at + wanted.size()).starts_with("間")) continue;
+            asked.push_back(counter);
+            break;
+        }
+    }
+    if (question.find("いくら") != question.npos) asked.push_back("円");
+    return asked;
+}
+
+bool isNumeral(char32_t point)
+{
+    static const std::u32string kanji = U"〇一二三四五六七八九十百千万億数半";
+    return (point >= '0' && point <= '9') || kanji.find(point) != std::u32string::npos;
+}
+
+// Whether the text gives a number of the counter ("五人", "300円").
+bool countsIn(std::string_view text, const std::string& counter)
+{
+    for (auto at = text.find(counter); at != text.npos; at = text.find(counter, at + 1)) {
+        std::size_t start = at;
+        while (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80)
+            --start;
+        if (start == 0) continue;
+        std::size_t i = start - 1;
+        while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
+            --i;
+        if (isNumeral(nextCodePoint(text, i))) return true;
+    }
+    return false;
+}
+
+// A line that asks rather than tells: its answer is most likely the next line.
+bool asksSomething(std::string_view text)
+{
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\n'))
+        text.remove_suffix(1);
+    for (std::string_view ending : {"？", "?", "か", "か。", "っけ", "っけ。", "かな", "かな。"})
+        if (text.ends_with(ending)) return true;
+    return false;
+}
+
+} // namespace
+
+ExtractiveAnswerer::ExtractiveAnswerer(std::shared_ptr<MecabTokenizer> tokenizer, double threshold)
+    : m_tokenizer(std::move(tokenizer)), m_threshold(threshold)
+{}
+
+std::vector<std::string> ExtractiveAnswerer::terms(const std::string& text) const
+{
+    const auto plain = folded(text);
+    if (m_tokenizer)
+        if (auto words = m_tokenizer->contentWords(plain)) return std::move(*words);
+    return bigrams(plain);
+}
+
+ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question,
+                                                     const ConversationExcerpt& excerpt) const
+{
+    const auto& lines = excerpt.lines();
+    if (lines.empty()) return {};
+    auto asked = terms(question);
+    std::sort(asked.begin(), asked.end());
+    asked.erase(std::unique(asked.begin(), asked.end()), asked.end());
+    if (asked.empty()) return {};
+
+    std::vector<std::unordered_map<std::string, int>> counts(lines.size());
+    std::vector<double> lengths(lines.size());
+    std::unordered_map<std::string, int> documents;
+    double totalLength = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const auto words = terms(lines[i].text);
+        lengths[i] = static_cast<double>(words.size());
+        totalLength += lengths[i];
+        for (const auto& word : words)
+            if (++counts[i][word] == 1) ++documents[word];
+    }
+    const double n = static_cast<double>(lines.size());
+    const double averageLength = std::max(1.0, totalLength / n);
+    std::vector<double> idf;
+    double questionWeight = 0;
+    for (const auto& term : asked) {
+        const auto found = documents.find(term);
+        const double df = found == documents.end() ? 0 : found->second;
+        double weight = std::log(1.0 + (n - df + 0.5) / (df + 0.5));
+        // A part of a compound the question also names ("発表" in "発表会") counts half.
+        if (std::any_of(asked.begin(), asked.end(), [&](const std::string& other) {
+                return other.size() > term.size() && other.find(term) != other.npos;
+            }))
+            weight /= 2;
+        idf.push_back(weight);
+        questionWeight += idf.back();
+    }
+
+    std::vector<double> scores(lines.size(), 0.0);
+    std::vector<double> covered(lines.size(), 0.0);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        for (std::size_t t = 0; t < asked.size(); ++t) {
+            const auto found = counts[i].find(asked[t]);
+            if (found == counts[i].end()) continue;
+            const double tf = found->second;
+            scores[i] += idf[t] * tf * (kK1 + 1) / (tf + kK1 * (1 - kB + kB * lengths[i] / averageLength));
+            covered[i] += idf[t];
+        }
+    }
+    // A question after a number of something is not answered by a line without one; a line that asks is
+    // judged by the line answering it.
+    const auto counters = countersAskedFor(folded(question));
+    if (!counters.empty()) {
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            std::string text = folded(lines[i].text);
+            if (asksSomething(lines[i].text) && i + 1 < lines.size()) text += folded(lines[i + 1].text);
+            if (!std::any_of(counters.begin(), counters.end(), [&](const auto& c) { return countsIn(text, c); }))
+                covered[i] *= kWithoutCountShare;
+        }
+    }
+    std::vector<std::size_t> order(lines.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    // Lines are short: the one covering most of the question wins, BM25 only breaks ties.
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        if (std::abs(covered[a] - covered[b]) > 1e-9) return covered[a] > covered[b];
+        return scores[a] > scores[b];
+    });
+    const std::size_t best = order.front();
+    if (scores[best] <= 0) return {};
+
+    Ranking ranking;
+    ranking.confidence = questionWeight > 0 ? covered[best] / questionWeight : 0;
+    const auto number = [](std::size_t index) { return static_cast<std::int64_t>(index) + 1; };
+    if (asksSomething(lines[best].text) && best + 1 < lines.size()) {
+        ranking.lineNumbers = {number(best + 1), number(best)};
+        return ranking;
+    }
+    ranking.lineNumbers.push_back(number(best));
+    if (order.size() > 1 && scores[order[1]] >= kRunnerUpShare * scores[best] &&
+        ranking.lineNumbers.size() < kMostQuoted)
+        ranking.lineNumbers.push_back(number(order[1]));
+    return ranking;
+}
+
+std::vector<std::int64_t> ExtractiveAnswerer::citedLines(const std::string& question,
+                                                         const ConversationExcerpt& excerpt) const
+{
+    auto ranking = rank(question, excerpt);
+    if (ranking.lineNumbers.empty() || ranking.confidence < m_threshold) return {};
+    return std::move(ranking.lineNumbers);
+}
+
+std::string ExtractiveAnswerer::quote(const std::vector<std::int64_t>& lineNumbers, const ConversationExcerpt& excerpt)
+{
+    std::vector<std::int64_t> inOrder = lineNumbers;
+    std::sort(inOrder.begin(), inOrder.end());
+    std::string text;
+    for (const auto number : inOrder) {
+        if (number < 1 || number > static_cast<std::int64_t>(excerpt.lines().size())) continue;
+        if (!text.empty()) text += '\n';
+        text += "「" + excerpt.lines()[static_cast<std::size_t>(number - 1)].text + "」";
+    }
+    return text;
+}
+
+ConversationAnswer ExtractiveAnswerer::answer(const std::string& question, const ConversationExcerpt& excerpt) const
+{
+    const auto cited = citedLines(question, excerpt);
+    if (cited.empty()) return ConversationAnswer{kNotInConversation, {}};
+    return ConversationAnswer{quote(cited, excerpt), ConversationCitationReconciler::resolveIDs(cited, excerpt)};
+}
+
+} // namespace tc

@@ -1,0 +1,265 @@
+#include "TranscriptionInfrastructure/assistant/FoundationModelsConversationResponder.h"
+
+#include "TranscriptionDomain/ConversationCitationReconciler.h"
+#include "TranscriptionInfrastructure/assistant/ExtractiveAnswerer.h"
+#include "TranscriptionInfrastructure/assistant/LanguageModel.h"
+#include "TranscriptionInfrastructure/assistant/MecabTokenizer.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+
+namespace tc {
+
+namespace {
+
+constexpr const char* kNoConversation = "まだ会話がありません。";
+constexpr const char* kUnreadableReply = "AIの回答を読み取れませんでした。もう一度お試しください。";
+constexpr const char* kCutMark = "…";
+constexpr const char* kQuotes = "回答は会話の発言からの引用です。";
+constexpr const char* kHowToUseModel =
+    "AIに文章で答えさせるには、指示に従うよう調整された GGUF モデル（名前に -it や -Instruct が付くもの）の"
+    "パスを ~/.config/transcription-corvane/transcription-corvane.conf の languageModel/path に書き、"
+    "アプリを起動し直してください。";
+
+std::string noteFor(LanguageModel::Availability state, const std::string& file)
+{
+    using A = LanguageModel::Availability;
+    const std::string model = "AIモデル " + file;
+    switch (state) {
+    case A::available:
+        return "ベータ機能です。" + model +
+               " が会話の発言だけを根拠に答えます。最初の質問ではモデルの読み込みに少し時間がかかります。回答の精度は"
+               "安定しないことがあります。";
+    case A::loading: return model + " を読み込んでいます…";
+    case A::baseModel:
+        return std::string(kQuotes) + model + " は指示に従うよう調整されていないため使っていません。" + kHowToUseModel;
+    case A::preparing: return std::string(kQuotes) + "AIモデルをインストールしています。終わるまでは引用で答えます。";
+    case A::noModel: return std::string(kQuotes) + "AIモデルが見つからないため、引用で答えます。" + kHowToUseModel;
+    case A::notModelFile:
+        return std::string(kQuotes) + model + " は GGUF 形式のモデルではないため使えません。" + kHowToUseModel;
+    case A::damaged:
+        return std::string(kQuotes) + model +
+               " は壊れているか途中までしかないため使えません。ファイルを入れ直すか、別のモデルを指定してください。";
+    case A::unsupported:
+        return std::string(kQuotes) + model +
+               " はこのコンピュータのメモリには大きすぎるため使えません。より小さなモデル（1B〜4B の Q4_K_M など）"
+               "を指定してください。";
+    }
+    return kQuotes;
+}
+
+bool usesModel(LanguageModel::Availability state)
+{
+    return state == LanguageModel::Availability::available || state == LanguageModel::Availability::loading;
+}
+
+// The model said the conversation does not tell; its empty citation list is then meant.
+bool refuses(const std::string& answer)
+{
+    for (const char* phrase : {"出ていません", "分かりません", "わかりません", "ありません"})
+        if (answer.find(phrase) != std::string::npos) return true;
+    return false;
+}
+
+std::vector<std::int64_t> numbersIn(const nlohmann::json& sources)
+{
+    std::vector<std::int64_t> numbers;
+    for (const auto& source : sources) {
+        if (source.is_number_unsigned()) {
+            const auto value = source.get<std::uint64_t>();
+            // Far out of range either way; the reconciler drops it.
+            numbers.push_back(value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
+                                  ? std::int64_t{0}
+                                  : static_cast<std::int64_t>(value));
+        } else if (source.is_number_integer()) {
+            numbers.push_back(source.get<std::int64_t>());
+        } else {
+            throw std::runtime_error(kUnreadableReply);
+        }
+    }
+    return numbers;
+}
+
+// Drops a UTF-8 sequence left unfinished at the end of the text.
+void dropUnfinishedCharacter(std::string& text)
+{
+    std::size_t i = text.size();
+    int continuation = 0;
+    while (i > 0 && (static_cast<unsigned char>(text[i - 1]) & 0xC0) == 0x80 && continuation < 3) {
+        --i;
+        ++continuation;
+    }
+    if (i == 0) return;
+    const auto lead = static_cast<unsigned char>(text[i - 1]);
+    const int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 1;
+    if (lead >= 0x80 && continuation + 1 < length) text.resize(i - 1);
+}
+
+std::size_t skipSpaces(const std::string& text, std::size_t i)
+{
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\n' || text[i] == '\t' || text[i] == '\r'))
+        ++i;
+    return i;
+}
+
+} // namespace
+
+FoundationModelsConversationResponder::FoundationModelsConversationResponder(
+    std::shared_ptr<LanguageModel> model, std::shared_ptr<ExtractiveAnswerer> extractive)
+    : m_model(std::move(model)), m_extractive(std::move(extractive))
+{
+    if (!m_extractive) m_extractive = std::make_shared<ExtractiveAnswerer>(std::make_shared<MecabTokenizer>());
+}
+
+const std::string& FoundationModelsConversationResponder::instructions()
+{
+    static const std::string text =
+        "あなたは、進行中の会話の記録だけを根拠に答えるアシスタントです。\n"
+        "与えられた会話（番号つきの発言）のみを使って、簡潔な日本語で答えてください。\n"
+        "会話に書かれていないことは推測せず、「会話に出ていません／分かりません」と答えてください。\n"
+        "回答の根拠にした発言があれば、その番号を sources に入れてください。根拠が無ければ sources は空にします。";
+    return text;
+}
+
+std::string FoundationModelsConversationResponder::replySchema()
+{
+    static const std::string schema = [] {
+        nlohmann::ordered_json answer{
+            {"type", "string"},
+            {"description", "会話の内容だけを根拠にした、簡潔な日本語の回答。会話に無いことは答えない。"},
+        };
+        nlohmann::ordered_json sources{
+            {"type", "array"},
+            {"description", "回答の根拠にした発言の番号（会話に付した1始まりの番号）。無ければ空。"},
+            {"items", {{"type", "integer"}}},
+        };
+        nlohmann::ordered_json root{
+            {"type", "object"},
+            {"properties", {{"answer", answer}, {"sources", sources}}},
+            {"required", {"answer", "sources"}},
+            {"additionalProperties", false},
+        };
+        return root.dump();
+    }();
+    return schema;
+}
+
+std::string FoundationModelsConversationResponder::prompt(const std::string& question,
+                                                          const ConversationExcerpt& excerpt)
+{
+    std::string text = "会話:\n";
+    std::size_t number = 1;
+    for (const auto& line : excerpt.lines()) {
+        text += std::to_string(number++);
+        text += ": ";
+        text += line.text;
+        text += '\n';
+    }
+    text += "\n質問: ";
+    text += question;
+    return text;
+}
+
+ConversationAnswer FoundationModelsConversationResponder::answerFromReply(const std::string& replyJson,
+                                                                          const ConversationExcerpt& excerpt)
+{
+    const auto reply = nlohmann::json::parse(replyJson, nullptr, false);
+    if (reply.is_discarded() || !reply.is_object() || !reply.contains("answer") || !reply["answer"].is_string() ||
+        !reply.contains("sources") || !reply["sources"].is_array())
+        throw std::runtime_error(kUnreadableReply);
+    return ConversationAnswer{reply["answer"].get<std::string>(),
+                              ConversationCitationReconciler::resolveIDs(numbersIn(reply["sources"]), excerpt)};
+}
+
+ConversationAnswer FoundationModelsConversationResponder::answerFromCutReply(const std::string& replyJson,
+                                                                             const ConversationExcerpt& excerpt)
+{
+    const auto key = replyJson.find("\"answer\"");
+    if (key == std::string::npos) throw std::runtime_error(kUnreadableReply);
+    std::size_t i = skipSpaces(replyJson, key + 8);
+    if (i >= replyJson.size() || replyJson[i] != ':') throw std::runtime_error(kUnreadableReply);
+    i = skipSpaces(replyJson, i + 1);
+    if (i >= replyJson.size() || replyJson[i] != '"') throw std::runtime_error(kUnreadableReply);
+    ++i;
+    std::string raw;
+    bool closed = false;
+    while (i < replyJson.size()) {
+        const char c = replyJson[i];
+        if (c == '"') {
+            closed = true;
+            ++i;
+            break;
+        }
+        const std::size_t length = c != '\\' ? 1 : i + 1 < replyJson.size() && replyJson[i + 1] == 'u' ? 6 : 2;
+        if (i + length > replyJson.size()) break;
+        raw.append(replyJson, i, length);
+        i += length;
+    }
+    if (!closed) dropUnfinishedCharacter(raw);
+    const auto text = nlohmann::json::parse("\"" + raw + "\"", nullptr, false);
+    if (text.is_discarded() || !text.is_string()) throw std::runtime_error(kUnreadableReply);
+
+    std::vector<std::int64_t> numbers;
+    if (closed) {
+        // Only the numbers followed by a comma or the closing bracket were written out whole.
+        const auto list = replyJson.find('[', i);
+        if (list != std::string::npos) {
+            std::string digits;
+            for (std::size_t k = list + 1; k < replyJson.size(); ++k) {
+                const char c = replyJson[k];
+                if (c >= '0' && c <= '9') {
+                    digits += c;
+                } else if ((c == ',' || c == ']') && !digits.empty() && digits.size() < 10) {
+                    numbers.push_back(std::stoll(digits));
+                    digits.clear();
+                } else {
+                    digits.clear();
+                }
+            }
+        }
+    }
+    return ConversationAnswer{text.get<std::string>() + kCutMark,
+                              ConversationCitationReconciler::resolveIDs(numbers, excerpt)};
+}
+
+ConversationResponderAvailability FoundationModelsConversationResponder::availability()
+{
+    return ConversationResponderAvailability::available(noteFor(m_model->availability(), m_model->fileName()));
+}
+
+ConversationAnswer FoundationModelsConversationResponder::answer(const std::string& question,
+                                                                 const ConversationExcerpt& excerpt,
+                                                                 std::stop_token stop)
+{
+    if (excerpt.isEmpty()) return ConversationAnswer{kNoConversation, {}};
+    if (usesModel(m_model->availability())) {
+        // A model that turns out unusable (it failed to load, gave nothing in time or nothing readable) still
+        // leaves the quotes; the note says why from then on.
+        try {
+            return answerWithModel(question, excerpt, stop);
+        } catch (const LanguageModelError& error) {
+            if (error.kind() == LanguageModelError::Kind::cancelled) throw;
+        } catch (const std::runtime_error&) {
+        }
+    }
+    return m_extractive->answer(question, excerpt);
+}
+
+ConversationAnswer FoundationModelsConversationResponder::answerWithModel(const std::string& question,
+                                                                          const ConversationExcerpt& excerpt,
+                                                                          std::stop_token stop)
+{
+    const auto reply = m_model->respond(instructions(), prompt(question, excerpt), replySchema(), stop);
+    auto answer = reply.cut ? answerFromCutReply(reply.json, excerpt) : answerFromReply(reply.json, excerpt);
+    // A model that answers without naming its lines gets them from the quotes' ranking.
+    if (answer.sourceLineIDs.empty() && !refuses(answer.text))
+        answer.sourceLineIDs =
+            ConversationCitationReconciler::resolveIDs(m_extractive->citedLines(question, excerpt), excerpt);
+    return answer;
+}
+
+} // namespace tc

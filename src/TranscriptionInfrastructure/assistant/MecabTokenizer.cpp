@@ -1,0 +1,111 @@
+#include "TranscriptionInfrastructure/assistant/MecabTokenizer.h"
+
+#include <mecab.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <string>
+
+namespace tc {
+
+namespace {
+
+// Words so common in speech, or so typical of questions, that they tell no line apart.
+constexpr std::array<std::string_view, 37> kStopWords{
+    "する",   "ある",   "いる",   "なる",   "れる",   "られる", "できる", "思う",     "言う",       "おる",
+    "くる",   "いく",   "こと",   "もの",   "よう",   "ない",   "いい",   "よい",     "そう",       "ちょっと",
+    "まあ",   "ええ",   "はい",   "あの",   "いくら", "どう",   "なぜ",   "どうして", "どれくらい", "どのくらい",
+    "いかが", "どんな", "くらい", "ぐらい", "何",     "何で",   "いう"};
+
+std::vector<std::string_view> fields(std::string_view feature)
+{
+    std::vector<std::string_view> parts;
+    std::size_t start = 0;
+    while (parts.size() < 7) {
+        const auto comma = feature.find(',', start);
+        parts.push_back(feature.substr(start, comma == std::string_view::npos ? feature.npos : comma - start));
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    return parts;
+}
+
+// ASCII punctuation, which the dictionary tags as nouns.
+bool isPunctuation(std::string_view surface)
+{
+    return std::all_of(surface.begin(), surface.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x80 && std::ispunct(static_cast<unsigned char>(c));
+    });
+}
+
+// Part of a compound noun ("発売" + "日", "研究" + "室").
+bool joinsCompound(const std::vector<std::string_view>& feature)
+{
+    return feature.size() >= 2 && feature[0] == "名詞" && feature[1] != "非自立" && feature[1] != "代名詞";
+}
+
+bool carriesMeaning(const std::vector<std::string_view>& feature)
+{
+    if (feature.size() < 2) return true; // an unknown word: most likely a name
+    const auto pos = feature[0];
+    const auto detail = feature[1];
+    if (pos == "名詞") return detail != "非自立" && detail != "代名詞" && detail != "接尾";
+    if (pos == "動詞" || pos == "形容詞") return detail != "非自立" && detail != "接尾";
+    return pos == "副詞";
+}
+
+} // namespace
+
+void MecabTokenizer::TaggerDeleter::operator()(mecab_t* tagger) const
+{
+    mecab_destroy(tagger);
+}
+
+MecabTokenizer::MecabTokenizer() : m_tagger(mecab_new2("")) {}
+
+MecabTokenizer::~MecabTokenizer() = default;
+
+std::optional<std::vector<std::string>> MecabTokenizer::contentWords(std::string_view text)
+{
+    if (!m_tagger) return std::nullopt;
+    std::lock_guard lock(m_mutex);
+    const mecab_node_t* node = mecab_sparse_tonode2(m_tagger.get(), text.data(), text.size());
+    if (!node) return std::nullopt;
+    std::vector<std::string> words;
+    // The dictionary splits compounds that a question names whole; the whole compound is a word as well.
+    std::string compound;
+    int parts = 0;
+    const auto endCompound = [&] {
+        if (parts > 1) words.push_back(compound);
+        compound.clear();
+        parts = 0;
+    };
+    for (; node; node = node->next) {
+        if (node->stat == MECAB_BOS_NODE || node->stat == MECAB_EOS_NODE || node->length == 0) {
+            endCompound();
+            continue;
+        }
+        const std::string_view surface(node->surface, node->length);
+        const auto feature = fields(node->feature ? std::string_view(node->feature) : std::string_view());
+        if (isPunctuation(surface)) {
+            endCompound();
+            continue;
+        }
+        const std::string_view base = feature.size() > 6 && feature[6] != "*" ? feature[6] : surface;
+        const bool stopWord = std::find(kStopWords.begin(), kStopWords.end(), base) != kStopWords.end();
+        if (!stopWord && (joinsCompound(feature) || node->stat == MECAB_UNK_NODE)) {
+            compound += surface;
+            ++parts;
+        } else {
+            endCompound();
+        }
+        if (stopWord || (node->stat != MECAB_UNK_NODE && !carriesMeaning(feature))) continue;
+        if (feature.size() > 0 && feature[0] == "記号") continue;
+        words.emplace_back(base);
+    }
+    endCompound();
+    return words;
+}
+
+} // namespace tc

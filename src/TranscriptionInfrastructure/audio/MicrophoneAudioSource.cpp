@@ -1,0 +1,83 @@
+#include "TranscriptionInfrastructure/audio/MicrophoneAudioSource.h"
+
+#include "TranscriptionInfrastructure/audio/MicrophoneError.h"
+
+#include <vector>
+
+namespace tc {
+
+namespace {
+
+MicrophoneError::Kind errorKind(PulseAudioError::Kind kind)
+{
+    switch (kind) {
+    case PulseAudioError::Kind::serverUnavailable: return MicrophoneError::Kind::serverUnavailable;
+    case PulseAudioError::Kind::noDevice: return MicrophoneError::Kind::noInputDevice;
+    case PulseAudioError::Kind::streamFailed: return MicrophoneError::Kind::captureFailed;
+    }
+    return MicrophoneError::Kind::captureFailed;
+}
+
+// Splits interleaved blocks into channels in buffers it keeps, so steady capture allocates only the frame.
+class Deinterleaver {
+public:
+    PcmBufferView view(const CaptureBuffer& buffer)
+    {
+        const std::size_t channels = buffer.format.channels;
+        const std::size_t frames = buffer.frameCount();
+        m_channels.resize(channels);
+        m_pointers.resize(channels);
+        for (std::size_t c = 0; c < channels; ++c) {
+            m_channels[c].resize(frames);
+            for (std::size_t i = 0; i < frames; ++i)
+                m_channels[c][i] = buffer.interleaved[i * channels + c];
+            m_pointers[c] = m_channels[c].data();
+        }
+        return PcmBufferView{m_pointers.data(), static_cast<std::uint32_t>(channels), frames};
+    }
+
+private:
+    std::vector<std::vector<float>> m_channels;
+    std::vector<const float*> m_pointers;
+};
+
+} // namespace
+
+MicrophoneAudioSource::MicrophoneAudioSource(std::uint32_t bufferSize) : m_bufferSize(bufferSize) {}
+
+MicrophoneAudioSource::~MicrophoneAudioSource()
+{
+    stop();
+}
+
+AudioFrame MicrophoneAudioSource::frame(const PcmBufferView& buffer, double sampleRate, std::int64_t samplePosition)
+{
+    AudioFrame frame;
+    frame.samples = monoSamples(buffer);
+    frame.sampleRate = sampleRate;
+    frame.timestamp = sampleRate > 0 ? static_cast<double>(samplePosition) / sampleRate : 0.0;
+    return frame;
+}
+
+AudioFrameStream MicrophoneAudioSource::start()
+{
+    const auto makeTap = [](const AudioFrameStream& stream) -> PulseAudioCapture::Tap {
+        return [stream, deinterleaver = std::make_shared<Deinterleaver>()](const CaptureBuffer& buffer) {
+            stream->yield(frame(deinterleaver->view(buffer), buffer.format.sampleRate, buffer.samplePosition));
+        };
+    };
+    try {
+        return m_capture.open(
+            PulseAudioCapture::Device::defaultSource, m_bufferSize, "transcription-corvane microphone", makeTap,
+            [](PulseAudioError::Kind why) { return std::make_exception_ptr(MicrophoneError(errorKind(why))); });
+    } catch (const PulseAudioError& error) {
+        throw MicrophoneError(errorKind(error.kind()));
+    }
+}
+
+void MicrophoneAudioSource::stop()
+{
+    m_capture.close();
+}
+
+} // namespace tc

@@ -1,0 +1,285 @@
+#include "TranscriptionInfrastructure/speech/RecognizedText.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+namespace tc::RecognizedText {
+
+namespace {
+
+// Length of the sequence a lead byte starts; 0 for a byte that cannot start one.
+std::size_t sequenceLength(std::uint8_t lead)
+{
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) return 2;
+    if (lead >= 0xE0 && lead <= 0xEF) return 3;
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    return 0;
+}
+
+bool isContinuation(std::uint8_t byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
+
+// Decodes the sequence at i; its length, or 0 when malformed, or npos when cut off by the end.
+std::size_t decodeAt(std::string_view bytes, std::size_t i, char32_t& out)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(bytes[k]); };
+    const std::size_t length = sequenceLength(byte(i));
+    if (length == 0) return 0;
+    if (length == 1) {
+        out = byte(i);
+        return 1;
+    }
+    char32_t value = byte(i) & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        if (i + k >= bytes.size()) return std::string_view::npos;
+        if (!isContinuation(byte(i + k))) return 0;
+        value = (value << 6) | (byte(i + k) & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are malformed.
+    static constexpr std::array<char32_t, 5> minimum{0, 0, 0x80, 0x800, 0x10000};
+    if (value < minimum[length] || (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF) return 0;
+    out = value;
+    return length;
+}
+
+bool isSpace(char32_t c)
+{
+    return c == 0x20 || c == 0x09 || (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+bool isPunctuation(char32_t c)
+{
+    if (c < 0x80)
+        return (c >= 0x21 && c <= 0x2F) || (c >= 0x3A && c <= 0x40) || (c >= 0x5B && c <= 0x60) ||
+               (c >= 0x7B && c <= 0x7E);
+    // CJK symbols and punctuation (、。〃「」『』【】〜 …), general punctuation (… ‥ ‘ ’ “ ” •), middle dot, music
+    // signs.
+    if (c >= 0x3001 && c <= 0x303F) return true;
+    if (c >= 0x2010 && c <= 0x2047) return true;
+    if (c == 0x30FB || c == 0xFF65 || c == 0x00B7 || c == 0x266A || c == 0x266B || c == 0x266C) return true;
+    return false;
+}
+
+char32_t foldWidth(char32_t c)
+{
+    if (c >= 0xFF01 && c <= 0xFF5E) return c - 0xFF01 + 0x21;
+    if (c == 0x3000) return 0x20;
+    return c;
+}
+
+} // namespace
+
+std::u32string toCodePoints(std::string_view text)
+{
+    std::u32string out;
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t c = 0;
+        const std::size_t length = decodeAt(text, i, c);
+        if (length == std::string_view::npos) break;
+        if (length == 0) {
+            ++i;
+            continue;
+        }
+        out.push_back(c);
+        i += length;
+    }
+    return out;
+}
+
+std::string toUtf8(std::u32string_view codePoints)
+{
+    std::string out;
+    for (char32_t c : codePoints) {
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::string completeUtf8(std::string_view bytes)
+{
+    return toUtf8(toCodePoints(bytes));
+}
+
+std::string trimmed(std::string_view text)
+{
+    const std::u32string points = toCodePoints(text);
+    const auto first = std::find_if_not(points.begin(), points.end(), isSpace);
+    const auto last = std::find_if_not(points.rbegin(), points.rend(), isSpace).base();
+    if (first >= last) return {};
+    return toUtf8(std::u32string_view(&*first, static_cast<std::size_t>(last - first)));
+}
+
+std::u32string normalizedForComparison(std::string_view text)
+{
+    std::u32string out;
+    for (char32_t c : toCodePoints(text)) {
+        c = foldWidth(c);
+        if (isSpace(c) || isPunctuation(c)) continue;
+        if (c >= 'A' && c <= 'Z') c = c - 'A' + 'a';
+        out.push_back(c);
+    }
+    return out;
+}
+
+bool isNonSpeechPhrase(std::string_view text)
+{
+    // What Japanese models trained on subtitles print over silence, music or noise.
+    static const std::array<std::u32string, 13> phrases{
+        U"ご視聴ありがとうございました",
+        U"ご視聴ありがとうございます",
+        U"ご清聴ありがとうございました",
+        U"最後までご視聴いただきありがとうございました",
+        U"チャンネル登録よろしくお願いします",
+        U"チャンネル登録お願いします",
+        U"高評価とチャンネル登録よろしくお願いします",
+        U"次回もお楽しみに",
+        U"字幕視聴ありがとうございました",
+        U"thankyouforwatching",
+        U"thanksforwatching",
+        U"音楽",
+        U"拍手",
+    };
+    const std::u32string normalized = normalizedForComparison(text);
+    if (normalized.empty()) return true;
+    for (const auto& phrase : phrases) {
+        if (normalized == phrase) return true;
+    }
+    return false;
+}
+
+double characterErrorRate(std::string_view reference, std::string_view hypothesis)
+{
+    const std::u32string ref = normalizedForComparison(reference);
+    const std::u32string hyp = normalizedForComparison(hypothesis);
+    if (ref.empty()) return hyp.empty() ? 0.0 : 1.0;
+    std::vector<std::size_t> previous(hyp.size() + 1);
+    std::vector<std::size_t> current(hyp.size() + 1);
+    for (std::size_t j = 0; j <= hyp.size(); ++j)
+        previous[j] = j;
+    for (std::size_t i = 1; i <= ref.size(); ++i) {
+        current[0] = i;
+        for (std::size_t j = 1; j <= hyp.size(); ++j) {
+            const std::size_t substitution = previous[j - 1] + (ref[i - 1] == hyp[j - 1] ? 0 : 1);
+            current[j] = std::min({previous[j] + 1, current[j - 1] + 1, substitution});
+        }
+        std::swap(previous, current);
+    }
+    return static_cast<double>(previous[hyp.size()]) / static_cast<double>(ref.size());
+}
+
+namespace {
+
+bool isJapanese(char32_t c)
+{
+    return (c >= 0x3040 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF);
+}
+
+// A piece that is Latin letters only, apart from spaces and apostrophes, with at least one letter.
+bool isLatinPiece(std::string_view text)
+{
+    bool letter = false;
+    for (char c : text) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+            letter = true;
+            continue;
+        }
+        if (c != ' ' && c != '\'') return false;
+    }
+    return letter;
+}
+
+} // namespace
+
+std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double threshold)
+{
+    std::string joined;
+    for (const auto& piece : pieces)
+        joined += piece.text;
+    const std::u32string points = toCodePoints(joined);
+    if (std::none_of(points.begin(), points.end(), isJapanese)) return joined;
+    std::string out;
+    for (std::size_t i = 0; i < pieces.size();) {
+        if (!isLatinPiece(pieces[i].text)) {
+            out += pieces[i++].text;
+            continue;
+        }
+        std::size_t end = i;
+        double sum = 0;
+        std::string run;
+        while (end < pieces.size() && isLatinPiece(pieces[end].text)) {
+            sum += pieces[end].probability;
+            run += pieces[end].text;
+            ++end;
+        }
+        if (sum / static_cast<double>(end - i) >= threshold) out += run;
+        i = end;
+    }
+    return out;
+}
+
+namespace {
+
+// How many consecutive copies of text[start, start + length) begin at start.
+std::size_t copiesAt(const std::u32string& text, std::size_t start, std::size_t length)
+{
+    std::size_t copies = 1;
+    while (start + (copies + 1) * length <= text.size() &&
+           text.compare(start + copies * length, length, text, start, length) == 0)
+        ++copies;
+    return copies;
+}
+
+} // namespace
+
+std::string withoutRepetitionLoops(std::string_view text)
+{
+    std::u32string points = toCodePoints(text);
+    bool changed = false;
+    // The decoder starts each copy as a new segment, after a space: "…ますか。 …ますか。". A space after Japanese
+    // punctuation carries nothing, and without it the copies are alike.
+    for (std::size_t i = 1; i < points.size();) {
+        const char32_t before = points[i - 1];
+        if ((points[i] == U' ' || points[i] == U'\u3000') &&
+            (before == U'。' || before == U'、' || before == U'？' || before == U'！')) {
+            points.erase(i, 1);
+            changed = true;
+        } else {
+            ++i;
+        }
+    }
+    for (std::size_t start = 0; start < points.size(); ++start) {
+        for (std::size_t length = 4; start + 2 * length <= points.size(); ++length) {
+            const std::size_t copies = copiesAt(points, start, length);
+            if (copies < (length >= 8 ? 2u : 3u)) continue;
+            std::size_t end = start + copies * length;
+            // A copy the token limit cut short: the rest of the text is only the phrase's beginning.
+            const std::size_t rest = points.size() - end;
+            if (rest > 0 && rest < length && points.compare(end, rest, points, start, rest) == 0) end = points.size();
+            points.erase(start + length, end - (start + length));
+            changed = true;
+            break;
+        }
+    }
+    return changed ? toUtf8(points) : std::string(text);
+}
+
+} // namespace tc::RecognizedText

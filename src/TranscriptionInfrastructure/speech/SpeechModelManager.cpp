@@ -1,0 +1,300 @@
+#include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
+
+#include "TranscriptionInfrastructure/settings/AppPaths.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace tc {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kCacheName = ".verified.json";
+
+std::string lowerHex(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+std::string textField(const nlohmann::json& entry, const char* key)
+{
+    const auto it = entry.find(key);
+    return it != entry.end() && it->is_string() ? it->get<std::string>() : std::string{};
+}
+
+std::optional<SpeechModelInfo> modelFrom(const nlohmann::json& entry, const std::string& fallbackName)
+{
+    if (!entry.is_object()) return std::nullopt;
+    SpeechModelInfo model;
+    model.name = textField(entry, "name");
+    if (model.name.empty()) model.name = fallbackName;
+    model.fileName = textField(entry, "file");
+    if (model.fileName.empty()) model.fileName = "ggml-" + model.name + ".bin";
+    // Unknown checksums and sizes are null in the catalogue: such a model is listed but cannot be verified.
+    model.sha1 = lowerHex(textField(entry, "sha1"));
+    for (const char* key : {"bytes", "size"}) {
+        if (const auto it = entry.find(key); it != entry.end() && it->is_number_unsigned())
+            model.size = it->get<std::uint64_t>();
+    }
+    if (model.name.empty()) return std::nullopt;
+    // A catalogue entry must never point outside the models folder.
+    if (model.fileName.find('/') != std::string::npos || model.fileName.starts_with(".")) return std::nullopt;
+    return model;
+}
+
+// Size, modification and change time in nanoseconds: the key under which a verdict is remembered. The change
+// time cannot be set back by hand, so bytes changed in place with the old modification time restored still
+// make a new key.
+struct Stamp {
+    std::uint64_t bytes = 0;
+    std::int64_t modified = 0;
+    std::int64_t changed = 0;
+
+    friend bool operator==(const Stamp&, const Stamp&) = default;
+};
+
+std::optional<Stamp> stamp(const fs::path& file)
+{
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) return std::nullopt;
+    return Stamp{static_cast<std::uint64_t>(info.st_size),
+                 static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+                 static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec};
+}
+
+std::string quoted(const std::string& path)
+{
+    if (path.find_first_of(" '\"$`\\") == std::string::npos) return path;
+    std::string text = "'";
+    for (char c : path)
+        text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return text + "'";
+}
+
+} // namespace
+
+SpeechModelManager::SpeechModelManager() : SpeechModelManager(defaultModelsDirectory(), defaultCatalogueFile()) {}
+
+SpeechModelManager::SpeechModelManager(fs::path modelsDirectory, fs::path catalogueFile)
+    : m_modelsDirectory(std::move(modelsDirectory)), m_catalogueFile(std::move(catalogueFile))
+{}
+
+fs::path SpeechModelManager::defaultModelsDirectory()
+{
+    return AppPaths::current().modelsDirectory();
+}
+
+fs::path SpeechModelManager::defaultCatalogueFile()
+{
+    return AppPaths::current().catalogueFile();
+}
+
+std::string SpeechModelManager::defaultModelName()
+{
+    return "base";
+}
+
+std::string SpeechModelManager::installCommand(const std::string& name)
+{
+    return "scripts/install-models --speech-model " + name;
+}
+
+std::optional<WhisperModelFileCheck::Failure> SpeechModelManager::accessProblem(const fs::path& file)
+{
+    using Problem = WhisperModelFileCheck::Problem;
+    // Non-blocking: a named pipe in the model's place is refused, not waited on.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        const int cause = errno;
+        struct stat info {};
+        if (cause == ENOENT || cause == ENOTDIR) return WhisperModelFileCheck::Failure{Problem::missing, {}};
+        if (::stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+            return WhisperModelFileCheck::Failure{Problem::notAFile, {}};
+        return WhisperModelFileCheck::Failure{Problem::unreadable, {}};
+    }
+    struct stat info {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    if (!regular) return WhisperModelFileCheck::Failure{Problem::notAFile, {}};
+    return std::nullopt;
+}
+
+std::vector<SpeechModelInfo> SpeechModelManager::catalogue() const
+{
+    std::ifstream in(m_catalogueFile);
+    if (!in) return {};
+    const nlohmann::json root = nlohmann::json::parse(in, nullptr, false);
+    if (root.is_discarded()) return {};
+    // Either a list of models, or an object holding one under "speech" / "whisper" / "models", or keyed by name.
+    nlohmann::json list = root;
+    for (const char* key : {"speech", "whisper", "models"}) {
+        if (list.is_object() && list.contains(key)) list = list.at(key);
+    }
+    std::vector<SpeechModelInfo> models;
+    if (list.is_array()) {
+        for (const auto& entry : list) {
+            if (auto model = modelFrom(entry, {})) models.push_back(std::move(*model));
+        }
+    } else if (list.is_object()) {
+        for (const auto& [name, entry] : list.items()) {
+            if (auto model = modelFrom(entry, name)) models.push_back(std::move(*model));
+        }
+    }
+    return models;
+}
+
+std::optional<SpeechModelInfo> SpeechModelManager::find(const std::string& name) const
+{
+    for (auto& model : catalogue()) {
+        if (model.name == name) return model;
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> SpeechModelManager::presentModels() const
+{
+    std::vector<std::string> names;
+    for (const auto& model : catalogue()) {
+        std::error_code error;
+        if (fs::is_regular_file(m_modelsDirectory / model.fileName, error)) names.push_back(model.name);
+    }
+    return names;
+}
+
+std::optional<std::string> SpeechModelManager::sha1Of(const fs::path& file)
+{
+    QFile input(QString::fromStdString(file.string()));
+    if (!input.open(QIODevice::ReadOnly)) return std::nullopt;
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    if (!hash.addData(&input)) return std::nullopt;
+    return hash.result().toHex().toStdString();
+}
+
+fs::path SpeechModelManager::cacheFile() const
+{
+    return m_modelsDirectory / kCacheName;
+}
+
+bool SpeechModelManager::verify(const SpeechModelInfo& model, const fs::path& file)
+{
+    if (model.sha1.size() != 40) return false;
+    const auto before = stamp(file);
+    if (!before) return false;
+    if (model.size != 0 && before->bytes != model.size) return false;
+
+    // The install command keeps the same record: {"file": {"bytes", "mtime_ns", "ctime_ns", "digest"}}. A record
+    // without the change time is from before it was kept and is checked once more.
+    nlohmann::json cache = nlohmann::json::object();
+    if (std::ifstream in(cacheFile()); in) {
+        cache = nlohmann::json::parse(in, nullptr, false);
+        if (!cache.is_object()) cache = nlohmann::json::object();
+    }
+    const nlohmann::json record = {{"bytes", before->bytes},
+                                   {"mtime_ns", before->modified},
+                                   {"ctime_ns", before->changed},
+                                   {"digest", model.sha1}};
+    if (const auto it = cache.find(model.fileName); it != cache.end() && *it == record) return true;
+    const auto sha1 = sha1Of(file);
+    if (!sha1 || *sha1 != model.sha1) return false;
+    // Only a verified file is remembered, and only if it did not change while it was read.
+    if (stamp(file) != before) return true;
+    cache[model.fileName] = record;
+    const fs::path temporary = cacheFile().string() + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << cache.dump(1) << '\n';
+        if (!out) return true;
+    }
+    std::error_code error;
+    fs::rename(temporary, cacheFile(), error);
+    return true;
+}
+
+std::string SpeechModelManager::problemMessage(const std::string& name, const fs::path& file,
+                                               const WhisperModelFileCheck::Failure& failure)
+{
+    using Problem = WhisperModelFileCheck::Problem;
+    const std::string model = "音声認識モデル「" + name + "」";
+    const std::string reinstall = "端末で " + installCommand(name) + " を実行して入れ直してください。";
+    switch (failure.problem) {
+    case Problem::missing:
+        return model + "がインストールされていません（" + file.string() + "）。端末で " + installCommand(name) +
+               " を実行してから、もう一度お試しください。";
+    case Problem::notAFile:
+        return model + "の場所（" + file.string() + "）にあるのはファイルではありません。それを取り除いてから、" +
+               reinstall;
+    case Problem::unreadable:
+        return model + "のファイル（" + file.string() +
+               "）を読み取る権限がありません。ファイルとフォルダーの所有者と権限を確認し、読み取りを許可してください（"
+               "例: "
+               "chmod a+r " +
+               quoted(file.string()) + "）。";
+    case Problem::damaged:
+        return model + "のファイル（" + file.string() + "）が壊れているため使えません" +
+               (failure.reason.empty() ? std::string() : "（" + failure.reason + "）") + "。" + reinstall;
+    case Problem::unsupported:
+        return model + "のファイル（" + file.string() + "）は対応していない形式です（" + failure.reason + "）。" +
+               reinstall;
+    }
+    return {};
+}
+
+std::string SpeechModelManager::memoryMessage(const std::string& name, const fs::path& file, std::uint64_t needed,
+                                              std::uint64_t available)
+{
+    const auto megabytes = [](std::uint64_t bytes) { return std::to_string((bytes + 999999) / 1000000); };
+    return "音声認識モデル「" + name + "」（" + file.string() + "）を読み込むにはメモリが足りません（必要 約 " +
+           megabytes(needed) + " MB、空き 約 " + megabytes(available) +
+           " MB）。ほかのアプリを閉じるか、小さいモデル（tiny など）を選んでから、もう一度お試しください。";
+}
+
+std::string SpeechModelManager::modelNameOf(const fs::path& file)
+{
+    std::string name = file.filename().string();
+    if (name.starts_with("ggml-")) name.erase(0, 5);
+    if (name.ends_with(".bin")) name.erase(name.size() - 4);
+    return name;
+}
+
+SpeechModelManager::Lookup SpeechModelManager::locate(const std::string& name)
+{
+    const auto models = catalogue();
+    if (models.empty())
+        return "音声認識モデルの一覧（" + m_catalogueFile.string() +
+               "）を読み込めませんでした。scripts/setup を実行してから、もう一度お試しください。";
+    const SpeechModelInfo* model = nullptr;
+    std::string known;
+    for (const auto& candidate : models) {
+        if (candidate.name == name) model = &candidate;
+        known += (known.empty() ? "" : ", ") + candidate.name;
+    }
+    if (!model) return "音声認識モデル「" + name + "」はありません。次のいずれかを指定してください: " + known;
+    const fs::path file = m_modelsDirectory / model->fileName;
+    if (auto problem = accessProblem(file)) return problemMessage(name, file, *problem);
+    std::lock_guard lock(m_mutex);
+    if (model->sha1.size() != 40)
+        return "音声認識モデル「" + name + "」は確認用のチェックサムが分からないため使えません。別のモデル（" +
+               defaultModelName() + " など）を指定してください。";
+    if (!verify(*model, file))
+        return problemMessage(
+            name, file,
+            WhisperModelFileCheck::Failure{WhisperModelFileCheck::Problem::damaged, "チェックサムが一致しません"});
+    return file;
+}
+
+} // namespace tc

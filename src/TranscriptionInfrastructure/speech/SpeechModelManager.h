@@ -1,0 +1,80 @@
+#pragma once
+
+#include "TranscriptionInfrastructure/speech/WhisperModelFileCheck.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace tc {
+
+// One whisper.cpp model of the catalogue.
+struct SpeechModelInfo {
+    // "base", "small-q5_1", ...
+    std::string name;
+    // "ggml-base.bin"
+    std::string fileName;
+    // Lower-case hexadecimal SHA-1 of the published file.
+    std::string sha1;
+    std::uint64_t size = 0;
+
+    friend bool operator==(const SpeechModelInfo&, const SpeechModelInfo&) = default;
+};
+
+// The speech models on this computer: the catalogue of official files, where they are installed, and whether
+// an installed file is the published one. A file is checked by SHA-1 before its first use; the verdict is kept
+// by size, modification and change time, so later starts need no re-read while any change to the file, even one
+// that restores its modification time, is checked again. A file that fails the check is never used.
+// Thread-safe: one mutex guards the verdict cache.
+class SpeechModelManager {
+public:
+    // A model file ready to load, or why there is none (a Japanese message naming the install command).
+    using Lookup = std::variant<std::filesystem::path, std::string>;
+
+    SpeechModelManager();
+    SpeechModelManager(std::filesystem::path modelsDirectory, std::filesystem::path catalogueFile);
+
+    // AppPaths::modelsDirectory() of this process.
+    static std::filesystem::path defaultModelsDirectory();
+    // AppPaths::catalogueFile() of this process.
+    static std::filesystem::path defaultCatalogueFile();
+    // The model used when none is named.
+    static std::string defaultModelName();
+    // The command that installs the model, e.g. "scripts/install-models --speech-model base".
+    static std::string installCommand(const std::string& name);
+    // What keeps the file from being opened: missing, not a regular file, unreadable; nothing when it opens.
+    static std::optional<WhisperModelFileCheck::Failure> accessProblem(const std::filesystem::path& file);
+    // The Japanese message for a model file's problem, naming the file and its fix (install, permissions).
+    static std::string problemMessage(const std::string& name, const std::filesystem::path& file,
+                                      const WhisperModelFileCheck::Failure& failure);
+    // The Japanese message for a model that does not fit in memory, with both sizes and what to do.
+    static std::string memoryMessage(const std::string& name, const std::filesystem::path& file, std::uint64_t needed,
+                                     std::uint64_t available);
+    // "base" for ".../ggml-base.bin".
+    static std::string modelNameOf(const std::filesystem::path& file);
+
+    const std::filesystem::path& modelsDirectory() const { return m_modelsDirectory; }
+    // The catalogue's models in its order; empty when it cannot be read.
+    std::vector<SpeechModelInfo> catalogue() const;
+    std::optional<SpeechModelInfo> find(const std::string& name) const;
+    // Names of catalogue models whose file is present (not yet verified), in catalogue order.
+    std::vector<std::string> presentModels() const;
+    // The verified file of the model, checking it first when its size or time changed since the last check.
+    Lookup locate(const std::string& name);
+    // Computes the SHA-1 of a file as lower-case hexadecimal; nothing when it cannot be read.
+    static std::optional<std::string> sha1Of(const std::filesystem::path& file);
+
+private:
+    bool verify(const SpeechModelInfo& model, const std::filesystem::path& file);
+    std::filesystem::path cacheFile() const;
+
+    std::filesystem::path m_modelsDirectory;
+    std::filesystem::path m_catalogueFile;
+    std::mutex m_mutex;
+};
+
+} // namespace tc

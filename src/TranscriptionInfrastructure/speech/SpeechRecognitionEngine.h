@@ -1,0 +1,33 @@
+#pragma once
+
+#include "TranscriptionInfrastructure/speech/StreamingRecognizer.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tc {
+
+// Installs missing model files for a module.
+class AssetInstallationRequest {
+public:
+    virtual ~AssetInstallationRequest() = default;
+
+    // Returns when the assets are installed; throws (Japanese what()) when they cannot be.
+    virtual void install() = 0;
+};
+
+// The recognition engine: its languages, its assets and its recognizers. Thread-safe.
+class SpeechRecognitionEngine {
+public:
+    virtual ~SpeechRecognitionEngine() = default;
+
+    // The locales the engine recognises, as BCP-47 identifiers.
+    virtual std::vector<std::string> supportedLocales() = 0;
+    // Nothing when the module's assets are installed and sound; otherwise a request. Throws on failure.
+    virtual std::unique_ptr<AssetInstallationRequest> assetInstallationRequest(const RecognizerModule& module) = 0;
+    // A new recognizer for the module; throws (Japanese what()) when the model cannot be loaded.
+    virtual std::shared_ptr<StreamingRecognizer> makeRecognizer(const RecognizerModule& module) = 0;
+};
+
+} // namespace tc

@@ -1,0 +1,175 @@
+#include "TranscriptionInfrastructure/speech/UtteranceSegmenter.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tc {
+
+namespace {
+
+std::size_t framesIn(double seconds, double frameSeconds)
+{
+    return static_cast<std::size_t>(std::ceil(seconds / frameSeconds - 1e-9));
+}
+
+} // namespace
+
+UtteranceSegmenter::UtteranceSegmenter(Settings settings)
+    : m_settings(settings), m_detector(settings.detector),
+      m_frameSamples(std::max<std::size_t>(1, static_cast<std::size_t>(settings.sampleRate * settings.frameSeconds)))
+{}
+
+double UtteranceSegmenter::elapsed() const
+{
+    return static_cast<double>(m_samplesTaken + m_pending.size()) / m_settings.sampleRate;
+}
+
+std::vector<SegmentedUtterance> UtteranceSegmenter::append(std::span<const float> samples)
+{
+    std::vector<SegmentedUtterance> completed;
+    std::size_t offset = 0;
+    if (!m_pending.empty()) {
+        const std::size_t needed = std::min(m_frameSamples - m_pending.size(), samples.size());
+        m_pending.insert(m_pending.end(), samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(needed));
+        offset = needed;
+        if (m_pending.size() < m_frameSamples) return completed;
+        const std::vector<float> frame = std::move(m_pending);
+        m_pending.clear();
+        processFrame(frame, completed);
+    }
+    while (samples.size() - offset >= m_frameSamples) {
+        processFrame(samples.subspan(offset, m_frameSamples), completed);
+        offset += m_frameSamples;
+    }
+    m_pending.assign(samples.begin() + static_cast<std::ptrdiff_t>(offset), samples.end());
+    return completed;
+}
+
+void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<SegmentedUtterance>& completed)
+{
+    const double frameStart = static_cast<double>(m_samplesTaken) / m_settings.sampleRate;
+    m_samplesTaken += frame.size();
+    const bool speech = m_detector.isSpeech(frame);
+
+    if (!m_inUtterance) {
+        m_recentSpeech.push_back(speech);
+        if (m_recentSpeech.size() > m_settings.onsetWindow) m_recentSpeech.pop_front();
+        m_preRoll.insert(m_preRoll.end(), frame.begin(), frame.end());
+        const auto preRollSamples = static_cast<std::size_t>(m_settings.preRollSeconds * m_settings.sampleRate);
+        const std::size_t keep = preRollSamples + frame.size() * m_recentSpeech.size();
+        while (m_preRoll.size() > keep)
+            m_preRoll.pop_front();
+        const auto speechCount =
+            static_cast<std::size_t>(std::count(m_recentSpeech.begin(), m_recentSpeech.end(), true));
+        if (speechCount < m_settings.onsetFrames) return;
+        // Onset: the utterance holds the pre-roll and the frames of the burst.
+        m_inUtterance = true;
+        m_continuesCut = false;
+        ++m_index;
+        m_current.assign(m_preRoll.begin(), m_preRoll.end());
+        m_currentStart = frameStart + static_cast<double>(frame.size()) / m_settings.sampleRate -
+                         static_cast<double>(m_current.size()) / m_settings.sampleRate;
+        m_currentLevels.clear();
+        for (std::size_t offset = 0; offset + m_frameSamples <= m_current.size(); offset += m_frameSamples)
+            m_currentLevels.push_back(
+                VoiceActivityDetector::levelDb(std::span<const float>(m_current.data() + offset, m_frameSamples)));
+        m_speechFrames = speechCount;
+        m_pauseFrames = 0;
+        m_preRoll.clear();
+        m_recentSpeech.clear();
+        return;
+    }
+
+    m_current.insert(m_current.end(), frame.begin(), frame.end());
+    m_currentLevels.push_back(VoiceActivityDetector::levelDb(frame));
+    if (speech) {
+        ++m_speechFrames;
+        m_pauseFrames = 0;
+    } else {
+        ++m_pauseFrames;
+    }
+
+    if (m_pauseFrames >= framesIn(m_settings.endPauseSeconds, m_settings.frameSeconds)) {
+        if (auto utterance = closeCurrent(m_current.size())) completed.push_back(std::move(*utterance));
+        return;
+    }
+    const auto maxSamples = static_cast<std::size_t>(m_settings.maximumUtteranceSeconds * m_settings.sampleRate);
+    if (m_current.size() >= maxSamples) completed.push_back(cutAtQuietest());
+}
+
+double UtteranceSegmenter::levelSpreadDb(std::vector<double> levels)
+{
+    if (levels.size() < 2) return 0;
+    const auto low = levels.begin() + static_cast<std::ptrdiff_t>(levels.size() / 10);
+    std::nth_element(levels.begin(), low, levels.end());
+    const double quiet = *low;
+    const auto high = levels.begin() + static_cast<std::ptrdiff_t>(levels.size() * 9 / 10);
+    std::nth_element(levels.begin(), high, levels.end());
+    return *high - quiet;
+}
+
+std::optional<SegmentedUtterance> UtteranceSegmenter::closeCurrent(std::size_t keepSamples)
+{
+    // The rest of a cut utterance continues speech already taken: it is kept however short.
+    const bool enough = m_continuesCut || (static_cast<double>(m_speechFrames) * m_settings.frameSeconds >=
+                                               m_settings.minimumSpeechSeconds &&
+                                           levelSpreadDb(m_currentLevels) >= m_settings.minimumSpreadDb);
+    m_continuesCut = false;
+    SegmentedUtterance utterance;
+    utterance.start = m_currentStart;
+    utterance.end = m_currentStart + static_cast<double>(keepSamples) / m_settings.sampleRate;
+    utterance.index = m_index;
+    m_current.resize(keepSamples);
+    utterance.samples = std::move(m_current);
+    m_current.clear();
+    m_currentLevels.clear();
+    m_inUtterance = false;
+    m_speechFrames = 0;
+    m_pauseFrames = 0;
+    if (!enough) return std::nullopt;
+    return utterance;
+}
+
+SegmentedUtterance UtteranceSegmenter::cutAtQuietest()
+{
+    // Cut inside the quietest frame of the last stretch: mid-word cuts cost the most accuracy.
+    const std::size_t frames = m_currentLevels.size();
+    const std::size_t searchFrames = std::min(frames, framesIn(m_settings.cutSearchSeconds, m_settings.frameSeconds));
+    std::size_t cutFrame = frames;
+    double quietest = 1e9;
+    for (std::size_t i = frames - searchFrames; i < frames; ++i) {
+        if (m_currentLevels[i] < quietest) {
+            quietest = m_currentLevels[i];
+            cutFrame = i + 1;
+        }
+    }
+    const std::size_t cutSample = std::min(m_current.size(), cutFrame * m_frameSamples);
+    SegmentedUtterance utterance;
+    utterance.start = m_currentStart;
+    utterance.end = m_currentStart + static_cast<double>(cutSample) / m_settings.sampleRate;
+    utterance.index = m_index++;
+    utterance.samples.assign(m_current.begin(), m_current.begin() + static_cast<std::ptrdiff_t>(cutSample));
+    // The rest goes on as a new utterance that is still in speech.
+    m_current.erase(m_current.begin(), m_current.begin() + static_cast<std::ptrdiff_t>(cutSample));
+    m_currentLevels.erase(m_currentLevels.begin(), m_currentLevels.begin() + static_cast<std::ptrdiff_t>(cutFrame));
+    m_currentStart = utterance.end;
+    m_speechFrames = m_currentLevels.size();
+    m_continuesCut = true;
+    return utterance;
+}
+
+std::vector<SegmentedUtterance> UtteranceSegmenter::finish()
+{
+    std::vector<SegmentedUtterance> completed;
+    if (!m_pending.empty()) {
+        std::vector<float> frame = std::move(m_pending);
+        m_pending.clear();
+        processFrame(frame, completed);
+    }
+    if (m_inUtterance) {
+        if (auto utterance = closeCurrent(m_current.size())) completed.push_back(std::move(*utterance));
+    }
+    return completed;
+}
+
+} // namespace tc

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "TranscriptionInfrastructure/speech/VoiceActivityDetector.h"
+
+#include <cstddef>
+#include <deque>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace tc {
+
+// A stretch of speech cut out of the audio time line.
+struct SegmentedUtterance {
+    std::vector<float> samples;
+    // Seconds on the time line: the first sample (pre-roll included) and just past the last.
+    double start = 0;
+    double end = 0;
+    // Counts utterances from 1 in the order they began; the rest after a cut is a new one.
+    std::size_t index = 0;
+};
+
+// Cuts a mono stream into utterances by voice activity: an utterance starts at a burst of speech frames (with a
+// little audio before it), ends after a pause, and is cut where it is quietest when it grows past the maximum
+// length. Not thread-safe: one owner.
+class UtteranceSegmenter {
+public:
+    struct Settings {
+        double sampleRate = 16000;
+        double frameSeconds = 0.02;
+        // Speech frames among the last onsetWindow frames that start an utterance.
+        std::size_t onsetFrames = 3;
+        std::size_t onsetWindow = 5;
+        // Audio kept before the onset, so the first syllable is whole.
+        double preRollSeconds = 0.3;
+        // The pause that ends an utterance: longer than the pause at a comma, shorter than a change of speaker.
+        double endPauseSeconds = 0.65;
+        // Less speech than this (clicks, a cough) is no utterance.
+        double minimumSpeechSeconds = 0.25;
+        // Speech rises and falls with its syllables; a stretch whose loud and quiet frames (90th and 10th
+        // percentile) are closer than this is a steady noise that began, not speech.
+        double minimumSpreadDb = 12.0;
+        double maximumUtteranceSeconds = 12.0;
+        // A too-long utterance is cut at the quietest frame within this span before the maximum.
+        double cutSearchSeconds = 2.0;
+        VoiceActivityDetector::Settings detector;
+    };
+
+    UtteranceSegmenter() : UtteranceSegmenter(Settings{}) {}
+    explicit UtteranceSegmenter(Settings settings);
+
+    // Takes the next samples of the time line; returns the utterances they complete, oldest first.
+    std::vector<SegmentedUtterance> append(std::span<const float> samples);
+    // Ends the time line: the utterance in progress, when it holds enough speech, is complete too.
+    std::vector<SegmentedUtterance> finish();
+
+    // True while an utterance is in progress.
+    bool inUtterance() const { return m_inUtterance; }
+    // The audio of the utterance in progress (empty outside one) and where it starts on the time line.
+    const std::vector<float>& currentSamples() const { return m_current; }
+    double currentStart() const { return m_currentStart; }
+    // The index the utterance in progress will carry; 0 before the first.
+    std::size_t currentIndex() const { return m_index; }
+    // Seconds of audio taken so far.
+    double elapsed() const;
+
+private:
+    void processFrame(std::span<const float> frame, std::vector<SegmentedUtterance>& completed);
+    std::optional<SegmentedUtterance> closeCurrent(std::size_t keepSamples);
+    SegmentedUtterance cutAtQuietest();
+    static double levelSpreadDb(std::vector<double> levels);
+
+    Settings m_settings;
+    VoiceActivityDetector m_detector;
+    std::size_t m_frameSamples;
+    std::vector<float> m_pending;
+    std::size_t m_samplesTaken = 0;
+
+    std::deque<float> m_preRoll;
+    std::deque<bool> m_recentSpeech;
+
+    bool m_inUtterance = false;
+    std::vector<float> m_current;
+    std::vector<double> m_currentLevels;
+    double m_currentStart = 0;
+    std::size_t m_speechFrames = 0;
+    std::size_t m_pauseFrames = 0;
+    std::size_t m_index = 0;
+    bool m_continuesCut = false;
+};
+
+} // namespace tc

@@ -1,0 +1,225 @@
+#include "TranscriptionInfrastructure/speech/WhisperContext.h"
+
+#include "TranscriptionInfrastructure/speech/RecognizedText.h"
+#include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
+#include "TranscriptionInfrastructure/speech/TranscriberError.h"
+#include "TranscriptionInfrastructure/speech/WhisperModelFileCheck.h"
+
+#include <whisper.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <new>
+#include <string_view>
+#include <vector>
+
+namespace tc {
+
+namespace {
+
+void silentLog(ggml_log_level, const char*, void*) {}
+
+// The engine prints to stderr by default, which would interleave with the headless command's output.
+void silenceEngineLog()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { whisper_log_set(silentLog, nullptr); });
+}
+
+struct StateDeleter {
+    void operator()(whisper_state* state) const { whisper_free_state(state); }
+};
+
+// Decodes utterances on one whisper state over shared weights.
+class WhisperUtteranceDecoder final : public UtteranceDecoder {
+public:
+    WhisperUtteranceDecoder(std::shared_ptr<WhisperContext> context, std::unique_ptr<whisper_state, StateDeleter> state,
+                            std::string language, DecodingPolicy policy)
+        : m_context(std::move(context)), m_state(std::move(state)), m_language(std::move(language)), m_policy(policy)
+    {}
+
+    std::optional<DecodedUtterance> decode(std::span<const float> samples, const std::string& prompt, Pass pass,
+                                           const std::function<bool()>& shouldAbort) override
+    {
+        whisper_context* ctx = m_context->handle();
+        // Under 1 s the engine decodes poorly or not at all: pad with silence.
+        std::vector<float> audio(samples.begin(), samples.end());
+        const std::size_t minimum = WHISPER_SAMPLE_RATE + WHISPER_SAMPLE_RATE / 10;
+        if (audio.size() < minimum) audio.resize(minimum, 0.0F);
+        const double seconds = static_cast<double>(audio.size()) / WHISPER_SAMPLE_RATE;
+
+        const bool beam = pass == Pass::final && m_policy.finalBeamSize > 1;
+        whisper_full_params params =
+            whisper_full_default_params(beam ? WHISPER_SAMPLING_BEAM_SEARCH : WHISPER_SAMPLING_GREEDY);
+        if (beam) params.beam_search.beam_size = m_policy.finalBeamSize;
+        params.n_threads = m_context->threads();
+        params.language = m_language.c_str();
+        params.translate = false;
+        params.no_context = true;
+        // With timestamp tokens the decoder predicts where speech ends and stops there; without them, on a
+        // shrunken encoder context, it tends to repeat the sentence until the token limit.
+        params.no_timestamps = false;
+        params.single_segment = true;
+        params.print_progress = false;
+        params.print_realtime = false;
+        params.print_special = false;
+        params.print_timestamps = false;
+        params.suppress_blank = true;
+        params.suppress_nst = true;
+        params.temperature = 0.0F;
+        // Interim text is thrown away within a second: no fallback passes for it.
+        params.temperature_inc = pass == Pass::final ? m_policy.finalTemperatureIncrement : 0.0F;
+        params.initial_prompt = prompt.empty() ? nullptr : prompt.c_str();
+        // Cost follows the utterance, not the 30 s window: encode only the frames that hold audio, with a margin
+        // of 64 frames (1.28 s) because a context cut at the very end of speech loses the last syllables.
+        const int fullContext = whisper_model_n_audio_ctx(ctx);
+        const int audioContext = static_cast<int>(std::ceil(seconds / 30.0 * fullContext)) + 64;
+        params.audio_ctx = std::min(fullContext, audioContext);
+        // A runaway repetition is cut off: about 15 tokens per second of Japanese speech is plenty.
+        params.max_tokens = static_cast<int>(seconds * 15.0) + 16;
+        params.abort_callback = [](void* data) { return (*static_cast<const std::function<bool()>*>(data))(); };
+        params.abort_callback_user_data = const_cast<std::function<bool()>*>(&shouldAbort);
+        params.encoder_begin_callback = [](whisper_context*, whisper_state*, void* data) {
+            return !(*static_cast<const std::function<bool()>*>(data))();
+        };
+        params.encoder_begin_callback_user_data = const_cast<std::function<bool()>*>(&shouldAbort);
+
+        const int status =
+            whisper_full_with_state(ctx, m_state.get(), params, audio.data(), static_cast<int>(audio.size()));
+        if (shouldAbort()) return std::nullopt;
+        if (status != 0) throw TranscriberError::recognitionFailed("whisper_full " + std::to_string(status));
+
+        DecodedUtterance result;
+        std::vector<RecognizedText::TokenPiece> pieces;
+        double logSum = 0;
+        int tokens = 0;
+        const whisper_token endOfText = whisper_token_eot(ctx);
+        const int segments = whisper_full_n_segments_from_state(m_state.get());
+        for (int s = 0; s < segments; ++s) {
+            result.noSpeechProbability = std::max(result.noSpeechProbability,
+                                                  whisper_full_get_segment_no_speech_prob_from_state(m_state.get(), s));
+            const int count = whisper_full_n_tokens_from_state(m_state.get(), s);
+            for (int t = 0; t < count; ++t) {
+                const whisper_token_data data = whisper_full_get_token_data_from_state(m_state.get(), s, t);
+                // Special tokens (end of text, timestamps, language tags) sit above the text vocabulary.
+                if (data.id >= endOfText) continue;
+                pieces.push_back({whisper_full_get_token_text_from_state(ctx, m_state.get(), s, t), data.p});
+                logSum += data.plog;
+                ++tokens;
+            }
+        }
+        // Token pieces may end inside a multi-byte character; the assembled text never does.
+        const std::string bytes = RecognizedText::withoutUnsureLatin(pieces, m_policy.unsureLatinProbability);
+        result.text = RecognizedText::withoutRepetitionLoops(RecognizedText::completeUtf8(bytes));
+        result.averageLogProbability = tokens > 0 ? logSum / tokens : 0.0;
+        return result;
+    }
+
+private:
+    std::shared_ptr<WhisperContext> m_context;
+    std::unique_ptr<whisper_state, StateDeleter> m_state;
+    std::string m_language;
+    DecodingPolicy m_policy;
+};
+
+} // namespace
+
+void WhisperContext::Deleter::operator()(whisper_context* context) const
+{
+    whisper_free(context);
+}
+
+WhisperContext::WhisperContext(std::unique_ptr<whisper_context, Deleter> context, int threads)
+    : m_context(std::move(context)), m_threads(threads)
+{}
+
+std::shared_ptr<WhisperContext> WhisperContext::load(const std::filesystem::path& modelFile, int threads)
+{
+    silenceEngineLog();
+    const std::string name = SpeechModelManager::modelNameOf(modelFile);
+    // The engine trusts the file's layout and aborts the whole program on a damaged one: it only ever sees a
+    // file whose every field has been checked.
+    const auto checked = WhisperModelFileCheck::check(modelFile, true);
+    if (const auto* failure = std::get_if<WhisperModelFileCheck::Failure>(&checked))
+        throw TranscriberError::modelUnavailable(SpeechModelManager::problemMessage(name, modelFile, *failure));
+    const auto& layout = std::get<WhisperModelLayout>(checked);
+    if (const auto available = availableMemory(); available && layout.weightBytes > *available)
+        throw TranscriberError::modelUnavailable(
+            SpeechModelManager::memoryMessage(name, modelFile, layout.weightBytes, *available));
+
+    whisper_context_params params = whisper_context_default_params();
+    params.use_gpu = false;
+    whisper_context* context = nullptr;
+    try {
+        context = whisper_init_from_file_with_params_no_state(modelFile.c_str(), params);
+    } catch (const std::bad_alloc&) {
+        throw TranscriberError::modelUnavailable(
+            SpeechModelManager::memoryMessage(name, modelFile, layout.weightBytes, availableMemory().value_or(0)));
+    } catch (const std::exception&) {
+        context = nullptr;
+    }
+    if (!context)
+        throw TranscriberError::modelUnavailable("音声認識モデル「" + name + "」（" + modelFile.string() +
+                                                 "）を読み込めませんでした。メモリが足りないか、ファイルが壊れている可"
+                                                 "能性があります。ほかのアプリを閉じてから"
+                                                 "もう一度お試しください。直らないときは、端末で " +
+                                                 SpeechModelManager::installCommand(name) +
+                                                 " を実行して入れ直してください。");
+    return std::shared_ptr<WhisperContext>(new WhisperContext(std::unique_ptr<whisper_context, Deleter>(context),
+                                                              threads > 0 ? threads : defaultThreads()));
+}
+
+std::optional<std::uint64_t> WhisperContext::availableMemory(const std::filesystem::path& meminfo)
+{
+    // What can be had without the kernel refusing: free-able memory plus free swap.
+    std::ifstream in(meminfo);
+    std::optional<std::uint64_t> available;
+    std::uint64_t swapFree = 0;
+    std::string key;
+    std::uint64_t kilobytes = 0;
+    std::string unit;
+    while (in >> key >> kilobytes) {
+        std::getline(in, unit);
+        if (key == "MemAvailable:") available = kilobytes * 1024;
+        if (key == "SwapFree:") swapFree = kilobytes * 1024;
+    }
+    if (!available) return std::nullopt;
+    return *available + swapFree;
+}
+
+int WhisperContext::defaultThreads()
+{
+    // The engine's OpenMP threads spin while they wait for each other. On a machine whose cores are busy with
+    // other work (the capture, the user's video call) a second spinning thread made one decode 3 to 10 times
+    // slower than a single thread in our measurements; with passive waiting, which OpenMP reads only at start-up,
+    // two threads are safe.
+    const char* policy = std::getenv("OMP_WAIT_POLICY");
+    return policy && std::string_view(policy) == "passive" ? 2 : 1;
+}
+
+std::unique_ptr<UtteranceDecoder> WhisperContext::makeDecoder(const std::string& language, DecodingPolicy policy)
+{
+    whisper_state* state = whisper_init_state(m_context.get());
+    if (!state) throw TranscriberError::recognitionFailed("whisper_init_state");
+    return std::make_unique<WhisperUtteranceDecoder>(
+        shared_from_this(), std::unique_ptr<whisper_state, StateDeleter>(state), language, policy);
+}
+
+std::vector<std::string> WhisperContext::languages()
+{
+    std::vector<std::string> codes;
+    for (int id = 0; id <= whisper_lang_max_id(); ++id) {
+        if (const char* code = whisper_lang_str(id)) codes.emplace_back(code);
+    }
+    return codes;
+}
+
+std::string WhisperContext::modelType() const
+{
+    return whisper_model_type_readable(m_context.get());
+}
+
+} // namespace tc

@@ -1,0 +1,158 @@
+#include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
+
+#include "TranscriptionInfrastructure/speech/TranscriberError.h"
+#include "TranscriptionInfrastructure/speech/WhisperContext.h"
+
+#include <map>
+
+// Builds made before whisper.cpp was built leave the engine's own sources out; this engine then reports the
+// missing engine instead of recognising.
+#if __has_include(<whisper.h>)
+#define TC_WITH_WHISPER 1
+#else
+#define TC_WITH_WHISPER 0
+#endif
+
+namespace tc {
+
+namespace {
+
+// The model file cannot be fetched from here: the install command does the download and its checks.
+class ModelInstallationRequest final : public AssetInstallationRequest {
+public:
+    explicit ModelInstallationRequest(std::string message) : m_message(std::move(message)) {}
+    void install() override { throw TranscriberError::modelUnavailable(m_message); }
+
+private:
+    std::string m_message;
+};
+
+constexpr const char* kEngineMissing = "このビルドには音声認識エンジン（whisper.cpp）が組み込まれていません。scripts/"
+                                       "setup を実行してビルドし直してください。";
+
+#if TC_WITH_WHISPER
+std::string languageOf(const std::string& locale)
+{
+    const auto dash = locale.find_first_of("-_");
+    return dash == std::string::npos ? locale : locale.substr(0, dash);
+}
+#endif
+
+} // namespace
+
+WhisperSpeechRecognitionEngine::WhisperSpeechRecognitionEngine(std::string modelName,
+                                                               std::shared_ptr<SpeechModelManager> models,
+                                                               WhisperStreamingRecognizer::Settings settings)
+    : m_modelName(std::move(modelName)), m_models(models ? std::move(models) : std::make_shared<SpeechModelManager>()),
+      m_settings(settings)
+{
+    m_settings.segmentation.sampleRate = 16000;
+}
+
+WhisperSpeechRecognitionEngine::~WhisperSpeechRecognitionEngine() = default;
+
+std::string WhisperSpeechRecognitionEngine::localeForLanguage(const std::string& code)
+{
+    // The region a language's speakers most often mean; languages not listed stay bare.
+    static const std::map<std::string, std::string> regions{
+        {"ja", "ja-JP"}, {"en", "en-US"}, {"zh", "zh-CN"},   {"ko", "ko-KR"}, {"de", "de-DE"}, {"fr", "fr-FR"},
+        {"es", "es-ES"}, {"it", "it-IT"}, {"pt", "pt-BR"},   {"ru", "ru-RU"}, {"nl", "nl-NL"}, {"sv", "sv-SE"},
+        {"pl", "pl-PL"}, {"tr", "tr-TR"}, {"uk", "uk-UA"},   {"vi", "vi-VN"}, {"th", "th-TH"}, {"id", "id-ID"},
+        {"hi", "hi-IN"}, {"ar", "ar-SA"}, {"yue", "yue-HK"},
+    };
+    const auto it = regions.find(code);
+    return it == regions.end() ? code : it->second;
+}
+
+std::vector<std::string> WhisperSpeechRecognitionEngine::supportedLocales()
+{
+#if TC_WITH_WHISPER
+    std::vector<std::string> locales;
+    for (const auto& code : WhisperContext::languages())
+        locales.push_back(localeForLanguage(code));
+    return locales;
+#else
+    // Japanese passes the locale check, so the asset step can say what is missing.
+    return {"ja-JP"};
+#endif
+}
+
+std::unique_ptr<AssetInstallationRequest>
+WhisperSpeechRecognitionEngine::assetInstallationRequest(const RecognizerModule&)
+{
+    if (!TC_WITH_WHISPER) return std::make_unique<ModelInstallationRequest>(kEngineMissing);
+    std::string name;
+    {
+        std::lock_guard lock(m_mutex);
+        // Weights in memory were checked when they were read; what happens to the file later does not touch them.
+        if (m_context) return nullptr;
+        name = m_modelName;
+    }
+    const auto lookup = m_models->locate(name);
+    if (const auto* message = std::get_if<std::string>(&lookup))
+        return std::make_unique<ModelInstallationRequest>(*message);
+    return nullptr;
+}
+
+std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecognizer(const RecognizerModule& module)
+{
+#if !TC_WITH_WHISPER
+    (void)module;
+    throw TranscriberError::modelUnavailable(kEngineMissing);
+#else
+    std::shared_ptr<WhisperContext> context;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_context) {
+            const auto lookup = m_models->locate(m_modelName);
+            if (const auto* message = std::get_if<std::string>(&lookup))
+                throw TranscriberError::modelUnavailable(*message);
+            m_context = WhisperContext::load(std::get<std::filesystem::path>(lookup));
+        }
+        context = m_context;
+    }
+    WhisperStreamingRecognizer::Settings settings = m_settings;
+    settings.volatileResults = module.volatileResults;
+    return std::make_shared<WhisperStreamingRecognizer>(
+        context->makeDecoder(languageOf(module.locale), settings.decoding), settings);
+#endif
+}
+
+std::string WhisperSpeechRecognitionEngine::modelName() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_modelName;
+}
+
+std::optional<std::string> WhisperSpeechRecognitionEngine::switchModel(const std::string& name)
+{
+#if !TC_WITH_WHISPER
+    (void)name;
+    return std::string(kEngineMissing);
+#else
+    // Checked and loaded beside the model in use, which is replaced only once the new one is ready.
+    const auto lookup = m_models->locate(name);
+    if (const auto* message = std::get_if<std::string>(&lookup)) return *message;
+    std::shared_ptr<WhisperContext> context;
+    try {
+        context = WhisperContext::load(std::get<std::filesystem::path>(lookup));
+    } catch (const std::exception& error) {
+        return std::string(error.what());
+    }
+    std::lock_guard lock(m_mutex);
+    m_modelName = name;
+    m_context = std::move(context);
+    return std::nullopt;
+#endif
+}
+
+int WhisperSpeechRecognitionEngine::decodingThreads()
+{
+#if TC_WITH_WHISPER
+    return WhisperContext::defaultThreads();
+#else
+    return 0;
+#endif
+}
+
+} // namespace tc

@@ -1,0 +1,257 @@
+#include "TranscriptionInfrastructure/speech/WhisperStreamingRecognizer.h"
+
+#include "TranscriptionInfrastructure/speech/RecognizedText.h"
+
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+
+namespace tc {
+
+WhisperStreamingRecognizer::WhisperStreamingRecognizer(std::shared_ptr<UtteranceDecoder> decoder)
+    : WhisperStreamingRecognizer(std::move(decoder), Settings{})
+{}
+
+WhisperStreamingRecognizer::WhisperStreamingRecognizer(std::shared_ptr<UtteranceDecoder> decoder, Settings settings)
+    : m_decoder(std::move(decoder)), m_settings(settings), m_segmenter(settings.segmentation)
+{}
+
+WhisperStreamingRecognizer::~WhisperStreamingRecognizer()
+{
+    cancel();
+    if (m_intake.joinable()) m_intake.join();
+    if (m_decoding.joinable()) m_decoding.join();
+}
+
+std::optional<AnalyzerAudioFormat> WhisperStreamingRecognizer::bestAvailableAudioFormat()
+{
+    return AnalyzerAudioFormat{AnalyzerAudioFormat::CommonFormat::float32, m_settings.segmentation.sampleRate, 1};
+}
+
+void WhisperStreamingRecognizer::start(Stream<AnalyzerBuffer> input)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_started) throw std::logic_error("recognizer already started");
+    m_started = true;
+    m_input = std::move(input);
+    m_decoding = std::jthread([this](std::stop_token stop) { decodeLoop(stop); });
+    m_intake = std::jthread([this](std::stop_token stop) { intakeLoop(stop); });
+}
+
+void WhisperStreamingRecognizer::cancel()
+{
+    m_intake.request_stop();
+    m_decoding.request_stop();
+    Stream<AnalyzerBuffer> input;
+    {
+        std::lock_guard lock(m_mutex);
+        input = m_input;
+    }
+    // Later buffers are dropped rather than piling up for a recognizer that no longer reads them.
+    if (input) input->cancel();
+    m_results->cancel();
+    markDone();
+}
+
+void WhisperStreamingRecognizer::finalizeAndFinishThroughEndOfInput()
+{
+    std::unique_lock lock(m_mutex);
+    if (!m_started) {
+        lock.unlock();
+        m_results->finish();
+        return;
+    }
+    m_changed.wait(lock, [&] { return m_done; });
+}
+
+void WhisperStreamingRecognizer::markDone()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_done = true;
+    }
+    m_changed.notify_all();
+}
+
+void WhisperStreamingRecognizer::intakeLoop(std::stop_token stop)
+{
+    const std::size_t channels = 1;
+    while (auto buffer = m_input->next(stop)) {
+        const std::size_t bufferChannels = std::max<std::uint32_t>(buffer->format.channelCount, channels);
+        std::vector<float> mono;
+        std::span<const float> samples = buffer->samples;
+        if (bufferChannels > 1) {
+            mono.resize(buffer->samples.size() / bufferChannels);
+            for (std::size_t i = 0; i < mono.size(); ++i)
+                mono[i] = buffer->samples[i * bufferChannels];
+            samples = mono;
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            queueCompleted(m_segmenter.append(samples));
+        }
+        m_changed.notify_all();
+    }
+    if (stop.stop_requested()) return;
+    {
+        std::lock_guard lock(m_mutex);
+        queueCompleted(m_segmenter.finish());
+        m_inputEnded = true;
+    }
+    m_changed.notify_all();
+}
+
+void WhisperStreamingRecognizer::queueCompleted(std::vector<SegmentedUtterance> completed)
+{
+    for (auto& utterance : completed)
+        m_finals.push_back(std::move(utterance));
+    m_finalWaiting = !m_finals.empty();
+}
+
+bool WhisperStreamingRecognizer::refreshDue() const
+{
+    if (!m_settings.volatileResults || m_inputEnded || !m_segmenter.inUtterance()) return false;
+    const double rate = m_settings.segmentation.sampleRate;
+    const double interval = std::clamp(m_lastRefreshCost * m_settings.refreshCostFactor,
+                                       m_settings.minimumRefreshSeconds, m_settings.maximumRefreshSeconds);
+    const std::size_t size = m_segmenter.currentSamples().size();
+    if (m_refreshIndex == m_segmenter.currentIndex())
+        return size >= m_refreshedSamples + static_cast<std::size_t>(interval * rate);
+    // The first refresh waits for a little speech after the pre-roll.
+    const double first = m_settings.segmentation.preRollSeconds + m_settings.firstRefreshSeconds;
+    return size >= static_cast<std::size_t>(first * rate);
+}
+
+bool WhisperStreamingRecognizer::shownTextIsStale() const
+{
+    // Volatile text of an utterance that was dropped as too short would otherwise stay on show.
+    if (!m_shownIndex) return false;
+    if (m_segmenter.inUtterance() && m_segmenter.currentIndex() == *m_shownIndex) return false;
+    return std::none_of(m_finals.begin(), m_finals.end(),
+                        [&](const SegmentedUtterance& u) { return u.index == *m_shownIndex; });
+}
+
+WhisperStreamingRecognizer::Work WhisperStreamingRecognizer::nextWork()
+{
+    Work work;
+    if (!m_finals.empty()) {
+        SegmentedUtterance utterance = std::move(m_finals.front());
+        m_finals.pop_front();
+        m_finalWaiting = !m_finals.empty();
+        work.kind = Work::Kind::final;
+        work.samples = std::move(utterance.samples);
+        work.start = utterance.start;
+        work.end = utterance.end;
+        work.index = utterance.index;
+    } else if (shownTextIsStale()) {
+        work.kind = Work::Kind::clear;
+        work.index = *m_shownIndex;
+        m_shownIndex.reset();
+    } else if (refreshDue()) {
+        work.kind = Work::Kind::interim;
+        work.samples = m_segmenter.currentSamples();
+        work.start = m_segmenter.currentStart();
+        work.end = work.start + static_cast<double>(work.samples.size()) / m_settings.segmentation.sampleRate;
+        work.index = m_segmenter.currentIndex();
+        m_refreshIndex = work.index;
+        m_refreshedSamples = work.samples.size();
+    }
+    return work;
+}
+
+void WhisperStreamingRecognizer::decodeLoop(std::stop_token stop)
+{
+    try {
+        while (true) {
+            Work work;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, stop,
+                               [&] { return !m_finals.empty() || m_inputEnded || shownTextIsStale() || refreshDue(); });
+                if (stop.stop_requested()) return;
+                work = nextWork();
+                if (work.kind == Work::Kind::none && m_inputEnded) break;
+            }
+            switch (work.kind) {
+            case Work::Kind::final: runFinal(work, stop); break;
+            case Work::Kind::interim: runInterim(work, stop); break;
+            case Work::Kind::clear: m_results->yield({"", work.start, work.end, false}); break;
+            case Work::Kind::none: break;
+            }
+            if (stop.stop_requested()) return;
+        }
+        m_results->finish();
+    } catch (...) {
+        m_intake.request_stop();
+        m_results->fail(std::current_exception());
+    }
+    markDone();
+}
+
+std::string WhisperStreamingRecognizer::prompt() const
+{
+    const std::u32string points = RecognizedText::toCodePoints(m_lastFinalText);
+    if (points.size() <= m_settings.promptCharacters) return m_lastFinalText;
+    return RecognizedText::toUtf8(std::u32string_view(points).substr(points.size() - m_settings.promptCharacters));
+}
+
+std::string WhisperStreamingRecognizer::accepted(const DecodedUtterance& decoded) const
+{
+    std::string text = RecognizedText::trimmed(RecognizedText::completeUtf8(decoded.text));
+    if (decoded.noSpeechProbability >= m_settings.certainNoSpeech) return {};
+    if (decoded.noSpeechProbability >= m_settings.noSpeechThreshold &&
+        decoded.averageLogProbability < m_settings.unsureLogProbability)
+        return {};
+    if (RecognizedText::isNonSpeechPhrase(text)) return {};
+    return text;
+}
+
+void WhisperStreamingRecognizer::runFinal(Work& work, std::stop_token stop)
+{
+    const auto decoded =
+        m_decoder->decode(work.samples, prompt(), UtteranceDecoder::Pass::final, [&] { return stop.stop_requested(); });
+    if (!decoded) return;
+    const std::string text = accepted(*decoded);
+    bool wasShown = false;
+    {
+        std::lock_guard lock(m_mutex);
+        wasShown = m_shownIndex == work.index;
+        if (wasShown) m_shownIndex.reset();
+    }
+    if (!text.empty()) {
+        m_results->yield({text, work.start, work.end, true});
+        m_lastFinalText = text;
+    } else if (wasShown) {
+        // Nothing was said after all: take the interim text off the screen instead of settling a line.
+        m_results->yield({"", work.start, work.end, false});
+    }
+}
+
+void WhisperStreamingRecognizer::runInterim(Work& work, std::stop_token stop)
+{
+    const auto began = std::chrono::steady_clock::now();
+    const auto decoded = m_decoder->decode(work.samples, prompt(), UtteranceDecoder::Pass::interim,
+                                           [&] { return stop.stop_requested() || m_finalWaiting.load(); });
+    const double cost = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    if (!decoded) return;
+    const std::string text = accepted(*decoded);
+    bool clear = false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_lastRefreshCost = cost;
+        // The utterance ended while this ran: its final result is on the way.
+        if (!m_segmenter.inUtterance() || m_segmenter.currentIndex() != work.index) return;
+        if (text.empty()) {
+            clear = m_shownIndex == work.index;
+            if (clear) m_shownIndex.reset();
+        } else {
+            m_shownIndex = work.index;
+        }
+    }
+    if (!text.empty())
+        m_results->yield({text, work.start, work.end, false});
+    else if (clear)
+        m_results->yield({"", work.start, work.end, false});
+}
+
+} // namespace tc

@@ -1,0 +1,287 @@
+#include "TranscriptionInfrastructure/assistant/FoundationModelsConversationResponder.h"
+#include "TranscriptionInfrastructure/assistant/GgufModelFile.h"
+#include "TranscriptionInfrastructure/assistant/LlamaLanguageModel.h"
+
+#include "support/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace tc {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using A = LanguageModel::Availability;
+
+// The default model as scripts/install-models installs it; these tests run against the real thing.
+const std::filesystem::path& installedFile()
+{
+    static const auto file = LlamaLanguageModel::defaultOptions().modelFile;
+    return file;
+}
+
+std::shared_ptr<LlamaLanguageModel> installedModel()
+{
+    static const auto model = std::make_shared<LlamaLanguageModel>(LlamaLanguageModel::optionsFor(installedFile()));
+    return model;
+}
+
+ConversationExcerpt meeting()
+{
+    std::vector<FinalizedLine> lines;
+    for (const char* text : {"おはようございます。今日は新製品の発売日について話し合います。",
+                             "発売日は来月の十五日に決まりました。", "価格は九千八百円にする予定です。",
+                             "宣伝は主に動画サイトで行います。", "次回の会議は金曜日の午後三時からです。"})
+        lines.push_back(FinalizedLine{Uuid::random(), text, 0});
+    return ConversationExcerpt(std::move(lines));
+}
+
+LanguageModel::Reply ask(LanguageModel& model, const std::string& question, std::stop_token stop = {})
+{
+    return model.respond(FoundationModelsConversationResponder::instructions(),
+                         FoundationModelsConversationResponder::prompt(question, meeting()),
+                         FoundationModelsConversationResponder::replySchema(), stop);
+}
+
+// A GGUF header with the given string entries and no tensors, as an instruction-tuned model's metadata starts.
+void writeGguf(const std::filesystem::path& file, const std::vector<std::pair<std::string, std::string>>& entries)
+{
+    std::ofstream out(file, std::ios::binary);
+    const auto put = [&](auto value) { out.write(reinterpret_cast<const char*>(&value), sizeof value); };
+    const auto putString = [&](const std::string& s) {
+        put(std::uint64_t{s.size()});
+        out.write(s.data(), static_cast<std::streamsize>(s.size()));
+    };
+    out.write("GGUF", 4);
+    put(std::uint32_t{3});
+    put(std::uint64_t{0});
+    put(std::uint64_t{entries.size()});
+    for (const auto& [key, value] : entries) {
+        putString(key);
+        put(std::uint32_t{8});
+        putString(value);
+    }
+}
+
+void copyPrefix(const std::filesystem::path& from, const std::filesystem::path& to, std::size_t bytes)
+{
+    std::ifstream in(from, std::ios::binary);
+    std::string data(bytes, '\0');
+    in.read(data.data(), static_cast<std::streamsize>(bytes));
+    std::ofstream(to, std::ios::binary).write(data.data(), in.gcount());
+}
+
+// A copy of a GGUF model with a chat template added to its metadata: the installed model made to look
+// instruction-tuned. The new entry goes first and is padded to the data alignment, so the tensor data stays
+// aligned and the rest of the file is copied unchanged.
+void copyWithChatTemplate(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    std::ifstream in(from, std::ios::binary);
+    char header[24];
+    in.read(header, sizeof header);
+    std::uint64_t entries = 0;
+    std::memcpy(&entries, header + 16, sizeof entries);
+    ++entries;
+    std::memcpy(header + 16, &entries, sizeof entries);
+
+    const std::string key = "tokenizer.chat_template";
+    std::string value = "{{ '<start_of_turn>user' }}";
+    while ((8 + key.size() + 4 + 8 + value.size()) % 32 != 0)
+        value += ' ';
+    std::ofstream out(to, std::ios::binary);
+    out.write(header, sizeof header);
+    const auto put = [&](auto v) { out.write(reinterpret_cast<const char*>(&v), sizeof v); };
+    put(std::uint64_t{key.size()});
+    out.write(key.data(), static_cast<std::streamsize>(key.size()));
+    put(std::uint32_t{8});
+    put(std::uint64_t{value.size()});
+    out.write(value.data(), static_cast<std::streamsize>(value.size()));
+    out << in.rdbuf();
+}
+
+class RealModel : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(std::filesystem::exists(installedFile())) << installedFile() << " is missing: run scripts/setup";
+    }
+};
+
+TEST_F(RealModel, GgufHeader_TellsBaseModelsFromInstructionTunedOnesAndBrokenFiles)
+{
+    const auto installed = GgufModelFile::inspect(installedFile());
+    EXPECT_EQ(installed.format, GgufModelFile::Format::gguf);
+    EXPECT_FALSE(installed.hasChatTemplate);
+    EXPECT_EQ(installed.architecture, "gemma3");
+
+    test::TemporaryDirectory folder;
+    writeGguf(folder.path() / "chat.gguf",
+              {{"general.architecture", "qwen2"}, {"tokenizer.chat_template", "{% for m in messages %}{% endfor %}"}});
+    const auto chat = GgufModelFile::inspect(folder.path() / "chat.gguf");
+    EXPECT_EQ(chat.format, GgufModelFile::Format::gguf);
+    EXPECT_TRUE(chat.hasChatTemplate);
+    EXPECT_EQ(chat.architecture, "qwen2");
+
+    copyPrefix(installedFile(), folder.path() / "cut.gguf", 4 << 20);
+    EXPECT_EQ(GgufModelFile::inspect(folder.path() / "cut.gguf").format, GgufModelFile::Format::truncated);
+    copyPrefix(installedFile(), folder.path() / "header.gguf", 10);
+    EXPECT_EQ(GgufModelFile::inspect(folder.path() / "header.gguf").format, GgufModelFile::Format::truncated);
+    std::ofstream(folder.path() / "text.gguf") << "not a model at all";
+    EXPECT_EQ(GgufModelFile::inspect(folder.path() / "text.gguf").format, GgufModelFile::Format::notGguf);
+    EXPECT_EQ(GgufModelFile::inspect(folder.path() / "missing.gguf").format, GgufModelFile::Format::unreadable);
+}
+
+TEST_F(RealModel, LlamaModel_KindComesFromTheHeaderAndNothingLoadsBeforeTheFirstRequest)
+{
+    test::TemporaryDirectory folder;
+    // Named like an instruction-tuned model, but without a chat template it is a base model.
+    const auto misleading = folder.path() / "gemma-3-1b-it-Q4_K_M.gguf";
+    std::filesystem::create_symlink(installedFile(), misleading);
+    auto options = LlamaLanguageModel::optionsFor(misleading);
+    options.maxReplyTokens = 48;
+    LlamaLanguageModel model(options);
+    EXPECT_EQ(model.availability(), A::baseModel);
+    EXPECT_EQ(model.fileName(), "gemma-3-1b-it-Q4_K_M.gguf");
+    EXPECT_FALSE(model.isLoaded());
+
+    // The first request loads it; it is kept for the next.
+    const auto reply = ask(model, "発売日はいつですか？");
+    EXPECT_TRUE(model.isLoaded());
+    EXPECT_EQ(model.availability(), A::baseModel);
+    if (!reply.cut) {
+        const auto json = nlohmann::json::parse(reply.json);
+        EXPECT_TRUE(json.at("answer").is_string()) << reply.json;
+        EXPECT_TRUE(json.at("sources").is_array()) << reply.json;
+    }
+    ask(model, "価格はいくらですか？");
+    EXPECT_TRUE(model.isLoaded());
+
+    writeGguf(folder.path() / "chat.gguf", {{"tokenizer.chat_template", "{{ messages }}"}});
+    EXPECT_EQ(LlamaLanguageModel(LlamaLanguageModel::optionsFor(folder.path() / "chat.gguf")).availability(),
+              A::available);
+}
+
+TEST_F(RealModel, LlamaModel_BadFilesAreExplainedWithoutLoading)
+{
+    test::TemporaryDirectory folder;
+    const auto file = folder.path() / "model.gguf";
+    LlamaLanguageModel model(LlamaLanguageModel::optionsFor(file));
+    EXPECT_EQ(model.availability(), A::noModel);
+    EXPECT_THROW(ask(model, "q"), LanguageModelError);
+
+    std::ofstream(folder.path() / ".model.gguf.x1y2.partial") << "";
+    EXPECT_EQ(model.availability(), A::preparing);
+    std::filesystem::remove(folder.path() / ".model.gguf.x1y2.partial");
+
+    std::ofstream(file) << "not a gguf file";
+    EXPECT_EQ(model.availability(), A::notModelFile);
+    try {
+        ask(model, "q");
+        ADD_FAILURE() << "answered with a text file";
+    } catch (const LanguageModelError& error) {
+        EXPECT_EQ(error.kind(), LanguageModelError::Kind::unavailable);
+    }
+
+    std::filesystem::remove(file);
+    copyPrefix(installedFile(), file, 8 << 20);
+    EXPECT_EQ(model.availability(), A::damaged);
+
+    // A header that checks out but a model llama.cpp cannot load: damaged after the first try, and not tried again.
+    std::filesystem::remove(file);
+    writeGguf(file, {{"tokenizer.chat_template", "{{ messages }}"}});
+    EXPECT_EQ(model.availability(), A::available);
+    EXPECT_THROW(ask(model, "q"), LanguageModelError);
+    EXPECT_EQ(model.availability(), A::damaged);
+
+    // Replacing the file gives it another look.
+    std::filesystem::remove(file);
+    std::filesystem::create_symlink(installedFile(), file);
+    EXPECT_EQ(model.availability(), A::baseModel);
+
+    auto small = LlamaLanguageModel::optionsFor(installedFile());
+    small.memoryBytes = 64 << 20;
+    LlamaLanguageModel tooLarge(small);
+    EXPECT_EQ(tooLarge.availability(), A::unsupported);
+    EXPECT_THROW(ask(tooLarge, "q"), LanguageModelError);
+    EXPECT_FALSE(tooLarge.isLoaded());
+}
+
+TEST_F(RealModel, LlamaModel_StopDuringTheLoadReturnsAtOnceAndLeavesItUnloaded)
+{
+    LlamaLanguageModel model(LlamaLanguageModel::optionsFor(installedFile()));
+    std::stop_source stop;
+    stop.request_stop();
+    try {
+        ask(model, "発売日はいつですか？", stop.get_token());
+        ADD_FAILURE() << "answered despite the stop request";
+    } catch (const LanguageModelError& error) {
+        EXPECT_EQ(error.kind(), LanguageModelError::Kind::cancelled);
+    }
+    EXPECT_FALSE(model.isLoaded());
+    EXPECT_EQ(model.availability(), A::baseModel);
+}
+
+TEST_F(RealModel, LlamaModel_StopsAtOnceWhenTheCallerGivesUp)
+{
+    auto model = installedModel();
+    ask(*model, "発売日はいつですか？"); // loaded before the stop
+
+    std::stop_source stop;
+    std::jthread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        stop.request_stop();
+    });
+    try {
+        ask(*model, "この会議の内容を詳しくまとめてください。", stop.get_token());
+        ADD_FAILURE() << "finished despite the stop request";
+    } catch (const LanguageModelError& error) {
+        EXPECT_EQ(error.kind(), LanguageModelError::Kind::cancelled);
+    }
+}
+
+TEST_F(RealModel, LlamaModel_ReplyCutByTheTokenLimitIsMarkedCut)
+{
+    auto options = LlamaLanguageModel::optionsFor(installedFile());
+    options.maxReplyTokens = 10;
+    LlamaLanguageModel model(options);
+    const auto reply = ask(model, "この会議の内容を詳しくまとめてください。");
+    EXPECT_TRUE(reply.cut);
+    EXPECT_FALSE(nlohmann::json::accept(reply.json)) << reply.json;
+    const auto answer = FoundationModelsConversationResponder::answerFromCutReply(reply.json, meeting());
+    EXPECT_TRUE(answer.text.ends_with("…")) << answer.text;
+}
+
+TEST_F(RealModel, Responder_InstructionTunedModelWritesTheAnswerThroughItsChatTemplate)
+{
+    test::TemporaryDirectory folder;
+    const auto file = folder.path() / "chat.gguf";
+    copyWithChatTemplate(installedFile(), file);
+    ASSERT_TRUE(GgufModelFile::inspect(file).hasChatTemplate);
+    auto options = LlamaLanguageModel::optionsFor(file);
+    options.maxReplyTokens = 48;
+    auto model = std::make_shared<LlamaLanguageModel>(options);
+    FoundationModelsConversationResponder responder(model);
+    EXPECT_EQ(model->availability(), A::available);
+    EXPECT_TRUE(responder.availability().note().starts_with("ベータ機能です。")) << responder.availability().note();
+
+    const auto excerpt = meeting();
+    const auto answer = responder.answer("発売日はいつですか？", excerpt);
+    EXPECT_TRUE(model->isLoaded()) << "the model wrote the answer";
+    EXPECT_FALSE(answer.text.empty());
+    for (const auto& id : answer.sourceLineIDs)
+        EXPECT_TRUE(std::any_of(excerpt.lines().begin(), excerpt.lines().end(),
+                                [&](const FinalizedLine& line) { return line.id == id; }));
+    std::printf("A: %s\n", answer.text.c_str());
+}
+
+} // namespace
+} // namespace tc

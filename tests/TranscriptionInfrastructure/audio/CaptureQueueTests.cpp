@@ -1,0 +1,39 @@
+#include "TranscriptionInfrastructure/audio/CaptureQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+TEST(CaptureQueue, DeliversEverythingInOrderAcrossThreads)
+{
+    tc::CaptureQueue<int> queue;
+    constexpr int count = 200000;
+    std::jthread producer([&] {
+        for (int i = 0; i < count; ++i) {
+            queue.push(i);
+            // Now and then let the consumer fall asleep, so the wake-up path is taken too.
+            if (i % 5000 == 0) std::this_thread::sleep_for(1ms);
+        }
+    });
+    std::stop_source never;
+    for (int i = 0; i < count; ++i) {
+        const auto value = queue.pop(never.get_token());
+        ASSERT_TRUE(value.has_value());
+        ASSERT_EQ(*value, i);
+    }
+    EXPECT_FALSE(queue.tryPop().has_value());
+}
+
+TEST(CaptureQueue, AStopRequestWakesAWaitingConsumer)
+{
+    tc::CaptureQueue<int> queue;
+    std::optional<int> result{-1};
+    std::jthread consumer([&](std::stop_token stop) { result = queue.pop(stop); });
+    std::this_thread::sleep_for(20ms);
+    consumer.request_stop();
+    consumer.join();
+    EXPECT_FALSE(result.has_value());
+}

@@ -1,0 +1,418 @@
+#include "TranscriptionInfrastructure/audio/MixedAudioSource.h"
+
+#include "TranscriptionApplication/PortFailure.h"
+#include "TranscriptionInfrastructure/audio/MicrophoneAudioSource.h"
+#include "TranscriptionInfrastructure/audio/SystemAudioSource.h"
+
+#include "support/ControlledAudioSource.h"
+#include "support/FrameCollector.h"
+#include "support/PulseAudioServer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <numbers>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using tc::AudioFrame;
+using tc::AudioSourceID;
+using tc::MixedAudioSource;
+using tc::test::ControlledAudioSource;
+
+namespace {
+
+struct Recorded {
+    std::mutex mutex;
+    std::vector<std::string> notices;
+    std::vector<std::pair<AudioSourceID, float>> levels;
+
+    MixedAudioSource::DegradedCallback degraded()
+    {
+        return [this](const std::string& notice) {
+            std::lock_guard lock(mutex);
+            notices.push_back(notice);
+        };
+    }
+    MixedAudioSource::LevelCallback level()
+    {
+        return [this](AudioSourceID id, float value) {
+            std::lock_guard lock(mutex);
+            levels.emplace_back(id, value);
+        };
+    }
+};
+
+std::vector<AudioFrame> drain(const tc::AudioFrameStream& stream)
+{
+    std::vector<AudioFrame> frames;
+    while (auto frame = stream->next())
+        frames.push_back(std::move(*frame));
+    return frames;
+}
+
+std::vector<float> tone(double frequency, double rate, std::size_t count, float amplitude, std::size_t offset = 0)
+{
+    std::vector<float> out(count);
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = amplitude * static_cast<float>(
+                                 std::sin(2 * std::numbers::pi * frequency * static_cast<double>(i + offset) / rate));
+    return out;
+}
+
+// Amplitude of one frequency in a signal (Goertzel).
+double amplitudeAt(const std::vector<float>& samples, double frequency, double rate)
+{
+    const double w = 2 * std::numbers::pi * frequency / rate;
+    double s1 = 0, s2 = 0;
+    for (float x : samples) {
+        const double s0 = x + 2 * std::cos(w) * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2;
+    return 2 * std::sqrt(power) / static_cast<double>(samples.size());
+}
+
+std::vector<float> joined(const std::vector<AudioFrame>& frames)
+{
+    std::vector<float> out;
+    for (const auto& f : frames)
+        out.insert(out.end(), f.samples.begin(), f.samples.end());
+    return out;
+}
+
+} // namespace
+
+TEST(MixedAudioSource, SkipsAMemberThatFailsWithOneNoticeAndPassesTheOtherThrough)
+{
+    Recorded recorded;
+    auto failing = std::make_shared<ControlledAudioSource>(true, "マイクが見つかりません。");
+    auto working = std::make_shared<ControlledAudioSource>();
+    MixedAudioSource mixed({{AudioSourceID::microphone, failing}, {AudioSourceID::systemAudio, working}},
+                           recorded.degraded(), recorded.level());
+    auto stream = mixed.start();
+    ASSERT_EQ(recorded.notices.size(), 1u);
+    EXPECT_EQ(recorded.notices[0], "音声ソースを開始できませんでした: マイクが見つかりません。");
+    EXPECT_EQ(mixed.startedSourceCount(), 1u);
+
+    // A single started member's frames pass through unchanged, rate and timestamp included.
+    const AudioFrame first{{0.1f, 0.2f}, 44100, 12.5};
+    const AudioFrame second{{0.3f}, 16000, 0.0};
+    working->deliver(first);
+    working->deliver(second);
+    working->finish();
+    EXPECT_EQ(drain(stream), (std::vector<AudioFrame>{first, second}));
+    mixed.stop();
+    EXPECT_EQ(mixed.startedSourceCount(), 0u);
+}
+
+TEST(MixedAudioSource, EndsAtOnceWhenNothingStarted)
+{
+    Recorded recorded;
+    auto a = std::make_shared<ControlledAudioSource>(true, "一つ目");
+    auto b = std::make_shared<ControlledAudioSource>(true, "二つ目");
+    MixedAudioSource mixed({{AudioSourceID::microphone, a}, {AudioSourceID::systemAudio, b}}, recorded.degraded(),
+                           recorded.level());
+    EXPECT_TRUE(drain(mixed.start()).empty());
+    ASSERT_EQ(recorded.notices.size(), 2u);
+    EXPECT_EQ(recorded.notices[0], "音声ソースを開始できませんでした: 一つ目");
+    EXPECT_EQ(recorded.notices[1], "音声ソースを開始できませんでした: 二つ目");
+
+    MixedAudioSource empty({}, recorded.degraded(), recorded.level());
+    EXPECT_TRUE(drain(empty.start()).empty());
+    EXPECT_EQ(recorded.notices.size(), 2u);
+    EXPECT_FALSE(empty.isContinuous());
+    empty.stop();
+}
+
+// A live member whose sound server can be away: start() then throws an error to wait out, and a running
+// stream breaks off with one.
+class ServerBoundSource : public tc::AudioSource {
+public:
+    explicit ServerBoundSource(bool away) : m_away(away) {}
+    tc::AudioFrameStream start() override
+    {
+        if (m_away) throw tc::PortFailure("サーバーがありません", tc::PortFailure::Recovery::waitForReturn);
+        m_stream = tc::Channel<AudioFrame>::make();
+        return m_stream;
+    }
+    void stop() override
+    {
+        if (m_stream) m_stream->finish();
+    }
+    bool isContinuous() const override { return true; }
+    void breakOff()
+    {
+        m_stream->fail(
+            std::make_exception_ptr(tc::PortFailure("切れました", tc::PortFailure::Recovery::waitForReturn)));
+    }
+    tc::AudioFrameStream m_stream;
+
+private:
+    bool m_away;
+};
+
+TEST(MixedAudioSource, AGoneServerIsTheSessionsToWaitOutNotANoticePerMember)
+{
+    Recorded recorded;
+    auto mic = std::make_shared<ServerBoundSource>(true);
+    auto system = std::make_shared<ServerBoundSource>(true);
+    MixedAudioSource allGone({{AudioSourceID::microphone, mic}, {AudioSourceID::systemAudio, system}},
+                             recorded.degraded(), recorded.level());
+    EXPECT_THROW(allGone.start(), tc::PortFailure);
+    EXPECT_TRUE(recorded.notices.empty());
+    allGone.stop();
+
+    // One member there, one gone: the run goes on with a notice, as for any member that cannot start.
+    auto there = std::make_shared<ServerBoundSource>(false);
+    MixedAudioSource partly({{AudioSourceID::microphone, there}, {AudioSourceID::systemAudio, system}},
+                            recorded.degraded(), recorded.level());
+    auto stream = partly.start();
+    ASSERT_EQ(recorded.notices.size(), 1u);
+    EXPECT_EQ(recorded.notices[0], "音声ソースを開始できませんでした: サーバーがありません");
+
+    // The last member breaking off fails the merged stream with its error, after the frames it delivered.
+    there->m_stream->yield(AudioFrame{{0.5f}, 16000, 0});
+    there->breakOff();
+    EXPECT_TRUE(stream->next().has_value());
+    try {
+        stream->next();
+        ADD_FAILURE() << "the merged stream ended without the member's error";
+    } catch (const tc::PortFailure& failure) {
+        EXPECT_EQ(failure.recovery(), tc::PortFailure::Recovery::waitForReturn);
+        EXPECT_STREQ(failure.what(), "切れました");
+    }
+    partly.stop();
+}
+
+TEST(MixedAudioSource, IsContinuousWhenAnyMemberIs)
+{
+    auto file = std::make_shared<ControlledAudioSource>(false);
+    auto live = std::make_shared<ControlledAudioSource>(true);
+    EXPECT_TRUE(MixedAudioSource({{AudioSourceID::microphone, file}, {AudioSourceID::systemAudio, live}}, {}, {})
+                    .isContinuous());
+    EXPECT_FALSE(MixedAudioSource({{AudioSourceID::microphone, file}}, {}, {}).isContinuous());
+}
+
+TEST(MixedAudioSource, StopsEveryStartedMemberWhenTheMergedStreamEnds)
+{
+    {
+        // Ends after the last member ends.
+        auto a = std::make_shared<ControlledAudioSource>();
+        auto b = std::make_shared<ControlledAudioSource>();
+        MixedAudioSource mixed({{AudioSourceID::microphone, a}, {AudioSourceID::systemAudio, b}}, {}, {});
+        auto stream = mixed.start();
+        a->finish();
+        b->deliver({std::vector<float>(480, 0.1f), 48000, 0});
+        auto frame = stream->next();
+        ASSERT_TRUE(frame.has_value());
+        EXPECT_FALSE(stream->isEnded());
+        b->finish();
+        drain(stream);
+        mixed.stop();
+        EXPECT_GE(a->stops(), 1);
+        EXPECT_GE(b->stops(), 1);
+    }
+    {
+        // The consumer giving up stops the members and ends their loops.
+        auto a = std::make_shared<ControlledAudioSource>();
+        auto b = std::make_shared<ControlledAudioSource>();
+        MixedAudioSource mixed({{AudioSourceID::microphone, a}, {AudioSourceID::systemAudio, b}}, {}, {});
+        auto stream = mixed.start();
+        stream->cancel();
+        mixed.stop();
+        EXPECT_TRUE(a->streamEnded());
+        EXPECT_TRUE(b->streamEnded());
+        EXPECT_GE(a->stops(), 1);
+        EXPECT_GE(b->stops(), 1);
+    }
+    {
+        // stop() ends the merged stream, and is harmless twice.
+        auto a = std::make_shared<ControlledAudioSource>();
+        MixedAudioSource mixed({{AudioSourceID::microphone, a}}, {}, {});
+        auto stream = mixed.start();
+        a->deliver({{0.5f}, 16000, 0});
+        mixed.stop();
+        mixed.stop();
+        EXPECT_EQ(drain(stream).size(), 1u);
+        EXPECT_EQ(a->stops(), 2);
+    }
+}
+
+TEST(MixedAudioSource, MeasuresEachMembersLevelOnItsOwnFrames)
+{
+    Recorded recorded;
+    auto mic = std::make_shared<ControlledAudioSource>();
+    auto system = std::make_shared<ControlledAudioSource>();
+    MixedAudioSource mixed({{AudioSourceID::microphone, mic}, {AudioSourceID::systemAudio, system}},
+                           recorded.degraded(), recorded.level());
+    auto stream = mixed.start();
+    mic->deliver({std::vector<float>(1000, 0.5f), 48000, 0});
+    system->deliver({std::vector<float>(1000, 0.1f), 48000, 0});
+    mic->finish();
+    system->finish();
+    drain(stream);
+    mixed.stop();
+    std::lock_guard lock(recorded.mutex);
+    ASSERT_EQ(recorded.levels.size(), 2u);
+    for (const auto& [id, level] : recorded.levels)
+        EXPECT_NEAR(level, id == AudioSourceID::microphone ? 0.15f : 0.03f, 1e-6f);
+}
+
+TEST(MixedAudioSource, SumsTwoMembersIntoOneSignalOfFullDuration)
+{
+    auto mic = std::make_shared<ControlledAudioSource>();
+    auto system = std::make_shared<ControlledAudioSource>();
+    MixedAudioSource mixed({{AudioSourceID::microphone, mic}, {AudioSourceID::systemAudio, system}}, {}, {});
+    auto stream = mixed.start();
+
+    // One second each: 440 Hz at 48 kHz from the microphone, 1000 Hz at 16 kHz from system audio, in
+    // frames of different lengths arriving alternately.
+    std::jthread feeder([&] {
+        for (std::size_t i = 0; i < 50; ++i) {
+            mic->deliver({tone(440, 48000, 960, 0.4f, i * 960), 48000, 0});
+            system->deliver({tone(1000, 16000, 320, 0.4f, i * 320), 16000, 0});
+            std::this_thread::sleep_for(2ms);
+        }
+        mic->finish();
+        system->finish();
+    });
+    const auto frames = drain(stream);
+    mixed.stop();
+    ASSERT_FALSE(frames.empty());
+    for (const auto& frame : frames)
+        EXPECT_EQ(frame.sampleRate, 48000.0);
+    const auto mixedSamples = joined(frames);
+    // Both at full length, side by side: one second, not two.
+    EXPECT_NEAR(static_cast<double>(mixedSamples.size()), 48000.0, 480.0);
+    const std::vector<float> middle(mixedSamples.begin() + 4800, mixedSamples.begin() + 43200);
+    EXPECT_NEAR(amplitudeAt(middle, 440, 48000), 0.4, 0.04);
+    EXPECT_NEAR(amplitudeAt(middle, 1000, 48000), 0.4, 0.04);
+    EXPECT_LT(amplitudeAt(middle, 700, 48000), 0.02);
+    double peak = 0;
+    for (float s : mixedSamples)
+        peak = std::max(peak, static_cast<double>(std::fabs(s)));
+    EXPECT_LE(peak, 0.8 + 1e-3);
+}
+
+TEST(MixedAudioSource, LoudSumsStayWithinFullScale)
+{
+    auto a = std::make_shared<ControlledAudioSource>();
+    auto b = std::make_shared<ControlledAudioSource>();
+    MixedAudioSource mixed({{AudioSourceID::microphone, a}, {AudioSourceID::systemAudio, b}}, {}, {});
+    auto stream = mixed.start();
+    a->deliver({std::vector<float>(4800, 0.9f), 48000, 0});
+    b->deliver({std::vector<float>(4800, 0.9f), 48000, 0});
+    b->deliver({std::vector<float>(4800, -0.3f), 48000, 0});
+    a->finish();
+    b->finish();
+    const auto samples = joined(drain(stream));
+    mixed.stop();
+    ASSERT_EQ(samples.size(), 9600u);
+    EXPECT_GT(samples[0], 0.95f);
+    EXPECT_LE(samples[0], 1.0f);
+    // Below the knee the sum is exact.
+    EXPECT_FLOAT_EQ(samples[9000], -0.3f);
+}
+
+TEST(MixedAudioSource, AStalledMemberDoesNotHoldUpTheMix)
+{
+    auto mic = std::make_shared<ControlledAudioSource>();
+    auto system = std::make_shared<ControlledAudioSource>();
+    MixedAudioSource mixed({{AudioSourceID::microphone, mic}, {AudioSourceID::systemAudio, system}}, {}, {});
+    auto stream = mixed.start();
+
+    // The microphone delivers nothing: system audio still comes out (a mix waiting for it would hang here).
+    std::this_thread::sleep_for(150ms);
+    system->deliver({tone(1000, 48000, 4800, 0.5f), 48000, 0});
+    auto frame = stream->next();
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(frame->samples, tone(1000, 48000, 4800, 0.5f));
+
+    // A member that ends leaves the other running.
+    mic->finish();
+    system->deliver({std::vector<float>(480, 0.25f), 48000, 0});
+    frame = stream->next();
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(frame->samples, std::vector<float>(480, 0.25f));
+    EXPECT_FALSE(stream->isEnded());
+    system->finish();
+    EXPECT_FALSE(stream->next().has_value());
+    mixed.stop();
+}
+
+TEST(MixedAudioSource, MixesTheLiveMicrophoneAndSystemAudioIntoOneSignal)
+{
+    tc::test::PulseAudioServer server;
+    ASSERT_TRUE(server.isRunning()) << server.startError();
+    std::vector<std::string> notices;
+    MixedAudioSource mixed({{AudioSourceID::microphone, std::make_shared<tc::MicrophoneAudioSource>()},
+                            {AudioSourceID::systemAudio, std::make_shared<tc::SystemAudioSource>()}},
+                           [&](const std::string& notice) { notices.push_back(notice); }, {});
+    tc::test::FrameCollector collector(mixed.start());
+    ASSERT_TRUE(notices.empty()) << notices.front();
+
+    // Three seconds of 1000 Hz played into the output; once it sounds, one second of 440 Hz spoken into the
+    // microphone in 20 ms blocks, at the pace a sound card would deliver them.
+    std::vector<float> played(48000 * 3 * 2);
+    for (std::size_t i = 0; i < played.size() / 2; ++i)
+        played[2 * i] = played[2 * i + 1] = tone(1000, 48000, 1, 0.3f, i)[0];
+    const auto started = std::chrono::steady_clock::now();
+    std::jthread player([&] { server.play(played, 48000, 2); });
+    ASSERT_TRUE(collector.waitFor([](const std::vector<AudioFrame>& frames) {
+        return std::any_of(frames.begin(), frames.end(), [](const AudioFrame& f) {
+            return std::any_of(f.samples.begin(), f.samples.end(), [](float x) { return x > 0.2f; });
+        });
+    }));
+    auto next = std::chrono::steady_clock::now();
+    for (std::size_t block = 0; block < 50; ++block, next += 20ms) {
+        std::this_thread::sleep_until(next);
+        server.writeToSource("mic", tone(440, 48000, 960, 0.3f, block * 960));
+    }
+    player.join();
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    mixed.stop();
+    ASSERT_TRUE(collector.waitForEnd());
+
+    const auto samples = joined(collector.frames());
+    // One continuous signal, about as long as the time that passed, not the two sources end to end.
+    EXPECT_LT(static_cast<double>(samples.size()), 48000.0 * (elapsed + 0.3));
+    // Somewhere both tones sound together.
+    double best440 = 0, with1000 = 0;
+    for (std::size_t start = 0; start + 9600 <= samples.size(); start += 2400) {
+        const std::vector<float> window(samples.begin() + static_cast<std::ptrdiff_t>(start),
+                                        samples.begin() + static_cast<std::ptrdiff_t>(start + 9600));
+        const double a440 = amplitudeAt(window, 440, 48000);
+        if (a440 > best440) {
+            best440 = a440;
+            with1000 = amplitudeAt(window, 1000, 48000);
+        }
+    }
+    EXPECT_NEAR(best440, 0.3, 0.05);
+    EXPECT_NEAR(with1000, 0.3, 0.05);
+}
+
+TEST(MixedAudioSource, StartingAgainWithoutStopAddsTheMembersAgain)
+{
+    auto a = std::make_shared<ControlledAudioSource>();
+    MixedAudioSource mixed({{AudioSourceID::microphone, a}}, {}, {});
+    auto first = mixed.start();
+    a->finish();
+    EXPECT_FALSE(first->next().has_value());
+    auto second = mixed.start();
+    EXPECT_EQ(mixed.startedSourceCount(), 2u);
+    a->deliver({{0.25f}, 16000, 0});
+    const auto frame = second->next();
+    ASSERT_TRUE(frame.has_value());
+    EXPECT_EQ(frame->samples, std::vector<float>{0.25f});
+    const int stopsBefore = a->stops();
+    mixed.stop();
+    // Once per entry, plus the stop that the end of the second stream brings.
+    EXPECT_GE(a->stops() - stopsBefore, 2);
+    EXPECT_FALSE(second->next().has_value());
+}

@@ -1,0 +1,161 @@
+#include "TranscriptionInfrastructure/audio/PulseAudioCapture.h"
+
+#include "support/PulseAudioServer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <numbers>
+#include <vector>
+
+using namespace std::chrono_literals;
+using tc::CaptureBuffer;
+using tc::PulseAudioCapture;
+using tc::test::PulseAudioServer;
+
+namespace {
+
+std::vector<float> sine(double frequency, double rate, double seconds, float amplitude, int channels = 1)
+{
+    const auto frames = static_cast<std::size_t>(rate * seconds);
+    std::vector<float> out(frames * static_cast<std::size_t>(channels));
+    for (std::size_t i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            out[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
+                amplitude *
+                static_cast<float>(std::sin(2 * std::numbers::pi * frequency * static_cast<double>(i) / rate));
+    return out;
+}
+
+// Collects what the tap receives.
+struct Recorder {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<CaptureBuffer> buffers;
+    bool ended = false;
+
+    PulseAudioCapture::Tap tap()
+    {
+        return [this](const CaptureBuffer& buffer) {
+            std::lock_guard lock(mutex);
+            buffers.push_back(buffer);
+            changed.notify_all();
+        };
+    }
+    PulseAudioCapture::Ended onEnded()
+    {
+        return [this](tc::PulseAudioError::Kind) {
+            std::lock_guard lock(mutex);
+            ended = true;
+            changed.notify_all();
+        };
+    }
+    template <class Predicate>
+    bool waitFor(Predicate predicate, std::chrono::milliseconds timeout = 5000ms)
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, timeout, [&] { return predicate(*this); });
+    }
+    std::size_t framesAt(double rate)
+    {
+        std::size_t n = 0;
+        for (const auto& b : buffers)
+            if (b.format.sampleRate == rate) n += b.frameCount();
+        return n;
+    }
+};
+
+} // namespace
+
+TEST(PulseAudioCapture, ProbeTellsWhatTheServerOffers)
+{
+    {
+        PulseAudioServer server;
+        ASSERT_TRUE(server.isRunning()) << server.startError();
+        const auto probe = PulseAudioCapture::probeServer();
+        EXPECT_TRUE(probe.reachable);
+        EXPECT_TRUE(probe.hasCaptureSource);
+        EXPECT_TRUE(probe.defaultSinkHasMonitor);
+    }
+    {
+        // Only a null sink: its monitor is there, but nothing a microphone could be.
+        PulseAudioServer::Options options;
+        options.pipeSources.clear();
+        PulseAudioServer server(options);
+        ASSERT_TRUE(server.isRunning()) << server.startError();
+        const auto probe = PulseAudioCapture::probeServer();
+        EXPECT_TRUE(probe.reachable);
+        EXPECT_FALSE(probe.hasCaptureSource);
+        EXPECT_TRUE(probe.defaultSinkHasMonitor);
+    }
+    {
+        PulseAudioServer server;
+        ASSERT_TRUE(server.isRunning()) << server.startError();
+        server.kill();
+        const auto probe = PulseAudioCapture::probeServer(500ms);
+        EXPECT_FALSE(probe.reachable);
+        EXPECT_FALSE(probe.hasCaptureSource);
+        EXPECT_FALSE(probe.defaultSinkHasMonitor);
+    }
+}
+
+TEST(PulseAudioCapture, RecordsTheDefaultSourceAtItsOwnFormatInRequestedBlocks)
+{
+    PulseAudioServer::Options options;
+    options.pipeSources = {{"mic", 32000, 2}};
+    PulseAudioServer server(options);
+    ASSERT_TRUE(server.isRunning()) << server.startError();
+
+    Recorder recorder;
+    PulseAudioCapture capture(PulseAudioCapture::Device::defaultSource, 1024);
+    capture.start(recorder.tap(), recorder.onEnded());
+    EXPECT_EQ(capture.deviceName(), "mic");
+    EXPECT_EQ(capture.format(), (tc::CaptureFormat{32000, 2}));
+
+    const auto tone = sine(440, 32000, 0.5, 0.5f, 2);
+    server.writeToSource("mic", tone);
+    ASSERT_TRUE(recorder.waitFor([](Recorder& r) { return r.framesAt(32000) >= 16000; }));
+    capture.stop();
+
+    std::lock_guard lock(recorder.mutex);
+    std::int64_t expectedPosition = recorder.buffers.front().samplePosition;
+    for (const auto& buffer : recorder.buffers) {
+        EXPECT_LE(buffer.frameCount(), 1024u);
+        EXPECT_EQ(buffer.samplePosition, expectedPosition);
+        expectedPosition += static_cast<std::int64_t>(buffer.frameCount());
+    }
+    EXPECT_FALSE(recorder.ended);
+}
+
+TEST(PulseAudioCapture, ThrowsServerUnavailableWithoutAServer)
+{
+    PulseAudioServer server;
+    ASSERT_TRUE(server.isRunning()) << server.startError();
+    server.kill();
+    PulseAudioCapture capture(PulseAudioCapture::Device::defaultSinkMonitor);
+    try {
+        capture.start({}, {});
+        FAIL() << "started without a server";
+    } catch (const tc::PulseAudioError& error) {
+        EXPECT_EQ(error.kind(), tc::PulseAudioError::Kind::serverUnavailable);
+    }
+    capture.stop();
+}
+
+TEST(PulseAudioCapture, RefusesAMonitorAsTheMicrophone)
+{
+    PulseAudioServer::Options options;
+    options.pipeSources.clear();
+    PulseAudioServer server(options);
+    ASSERT_TRUE(server.isRunning()) << server.startError();
+    PulseAudioCapture capture(PulseAudioCapture::Device::defaultSource);
+    try {
+        capture.start({}, {});
+        FAIL() << "recorded a monitor as microphone";
+    } catch (const tc::PulseAudioError& error) {
+        EXPECT_EQ(error.kind(), tc::PulseAudioError::Kind::noDevice);
+    }
+}

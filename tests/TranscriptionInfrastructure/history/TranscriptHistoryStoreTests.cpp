@@ -1,0 +1,479 @@
+#include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
+
+#include "support/HistoryJsonReference.h"
+#include "support/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using tc::FinalizedLine;
+using tc::TranscriptHistoryStore;
+using tc::TranscriptSession;
+using tc::Uuid;
+
+using tc::test::readText;
+
+namespace {
+
+void writeText(const std::filesystem::path& file, const std::string& text)
+{
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+}
+
+FinalizedLine line(const std::string& text, double time)
+{
+    return {Uuid::random(), text, time};
+}
+
+TranscriptSession session(std::size_t lineCount, double startedAt, std::optional<double> endedAt)
+{
+    TranscriptSession result{Uuid::random(), {}, startedAt, endedAt};
+    for (std::size_t i = 0; i < lineCount; ++i)
+        result.lines.push_back(line("行 " + std::to_string(i), startedAt + static_cast<double>(i)));
+    return result;
+}
+
+// Every file in the folder other than the history itself and its lock.
+std::vector<std::filesystem::path> otherFiles(const std::filesystem::path& folder)
+{
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename() != "history.json" && entry.path().filename() != "history.json.lock")
+            files.push_back(entry.path());
+    return files;
+}
+
+class HistoryStore : public ::testing::Test {
+protected:
+    std::filesystem::path folder() const { return m_dir.path() / "transcription-corvane"; }
+    std::filesystem::path file() const { return folder() / "history.json"; }
+
+    tc::test::TemporaryDirectory m_dir;
+};
+
+} // namespace
+
+TEST_F(HistoryStore, RoundTripsSessionsInTheCompactKeyedLayout)
+{
+    TranscriptHistoryStore store(file());
+    std::vector<TranscriptSession> sessions{session(3, 786000000.123456789, 786000100.5),
+                                            session(0, 7.25, std::nullopt)};
+    sessions[0].lines[1] = line("引用\"符\"と\\と改行\nとタブ\tと制御\x01文字と/", 786000001.000000001);
+
+    ASSERT_EQ(store.save(sessions), std::nullopt);
+    EXPECT_EQ(store.load(), sessions);
+
+    // Byte for byte what the records' own ordered JSON form gives.
+    nlohmann::ordered_json expected{{"version", 2}, {"sessions", nlohmann::ordered_json::array()}};
+    for (const auto& s : sessions)
+        expected["sessions"].push_back(nlohmann::ordered_json(s));
+    EXPECT_EQ(readText(file()), expected.dump());
+
+    const auto json = nlohmann::json::parse(readText(file()));
+    EXPECT_EQ(json["sessions"][0]["id"], sessions[0].id.toString());
+    EXPECT_FALSE(json["sessions"][1].contains("endedAt"));
+    EXPECT_EQ(readText(file()).find("endedAt", readText(file()).find(sessions[1].id.toString())), std::string::npos);
+}
+
+TEST_F(HistoryStore, KeepsRecognizedTimesAndSpeakersBesideLinesWithout)
+{
+    // A file from the release before: lines with the three keys only.
+    const std::string id = "6A1F0C3E-2B4D-4E5F-8A9B-0C1D2E3F4A5B";
+    writeText(file(), "{\"version\":2,\"sessions\":[{\"id\":\"" + id + "\",\"lines\":[{\"id\":\"" + id +
+                          "\",\"text\":\"前の版の行\",\"time\":10}],\"startedAt\":9}]}");
+    TranscriptHistoryStore store(file());
+    auto sessions = store.load();
+    ASSERT_EQ(sessions.size(), 1u);
+    const FinalizedLine old = sessions[0].lines.at(0);
+    EXPECT_EQ(old.text, "前の版の行");
+    EXPECT_FALSE(old.start || old.end || old.speaker);
+
+    FinalizedLine labelled = line("この版の行", 12);
+    labelled.start = 2.5;
+    labelled.end = 3.0;
+    labelled.speaker = tc::SpeakerLabel::other;
+    sessions[0].lines.push_back(labelled);
+    ASSERT_EQ(store.save(sessions), std::nullopt);
+    EXPECT_EQ(TranscriptHistoryStore(file()).load(), sessions);
+    EXPECT_NE(readText(file()).find("\"time\":10.0},"), std::string::npos) << "the old line is written as before";
+}
+
+TEST_F(HistoryStore, DatesReadBackExactly)
+{
+    TranscriptHistoryStore store(file());
+    const std::vector<double> dates{786000000.123456789,    0.1,        -12345.678901234567, 0.0, 1e-7, 1e21, 5e-324,
+                                    1.7976931348623157e308, 786000000.0};
+    TranscriptSession s{Uuid::random(), {}, dates[0], dates[1]};
+    for (double date : dates)
+        s.lines.push_back(line("時刻", date));
+    ASSERT_EQ(store.save({s}), std::nullopt);
+    const auto loaded = store.load();
+    ASSERT_EQ(loaded.size(), 1u);
+    for (std::size_t i = 0; i < dates.size(); ++i)
+        EXPECT_EQ(loaded[0].lines[i].time, dates[i]) << dates[i];
+    EXPECT_NE(readText(file()).find("\"time\":786000000.1234568"), std::string::npos);
+}
+
+TEST_F(HistoryStore, MissingFileLoadsEmptyAndCreatesNothing)
+{
+    TranscriptHistoryStore store(file());
+    EXPECT_TRUE(store.load().empty());
+    EXPECT_FALSE(std::filesystem::exists(folder()));
+}
+
+TEST_F(HistoryStore, AnyIntegerVersionIsReadAndAFileWithoutVersionIsRecovered)
+{
+    const auto s = session(2, 100, 200);
+    nlohmann::json file1{{"version", 1}, {"sessions", {nlohmann::json(s)}}};
+    writeText(file(), file1.dump());
+    TranscriptHistoryStore first(file());
+    EXPECT_EQ(first.load(), std::vector{s});
+    EXPECT_FALSE(first.damageFoundAtLoad().has_value());
+
+    // Without its version the file is not whole, but its sessions are still the user's.
+    writeText(file(), nlohmann::json{{"sessions", {nlohmann::json(s)}}}.dump());
+    TranscriptHistoryStore second(file());
+    EXPECT_EQ(second.load(), std::vector{s});
+    ASSERT_TRUE(second.damageFoundAtLoad());
+    EXPECT_EQ(second.damageFoundAtLoad()->recoveredSessions, 1u);
+
+    writeText(file(), nlohmann::json{{"version", 2}}.dump());
+    EXPECT_TRUE(TranscriptHistoryStore(file()).load().empty());
+    writeText(file(), nlohmann::json{{"version", "2"}, {"sessions", nlohmann::json::array()}}.dump());
+    EXPECT_TRUE(TranscriptHistoryStore(file()).load().empty());
+}
+
+TEST_F(HistoryStore, DamagedFileIsMovedAsideAtLoadKeepingWhatDecodes)
+{
+    // Two sessions, 80 lines, and one text written as a number.
+    auto morning = session(50, 1000, 1100);
+    auto evening = session(30, 5000, 5100);
+    std::string bytes =
+        nlohmann::json{{"version", 2}, {"sessions", {nlohmann::json(morning), nlohmann::json(evening)}}}.dump();
+    const std::string badLine = "\"text\":\"" + evening.lines[7].text + "\"";
+    const auto at = bytes.find(badLine, bytes.find(evening.id.toString()));
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at, badLine.size(), "\"text\":123");
+    writeText(file(), bytes);
+
+    TranscriptHistoryStore store(file());
+    const auto loaded = store.load();
+
+    auto expectedEvening = evening;
+    expectedEvening.lines.erase(expectedEvening.lines.begin() + 7);
+    EXPECT_EQ(loaded, (std::vector{morning, expectedEvening}));
+    const auto damage = store.damageFoundAtLoad();
+    ASSERT_TRUE(damage);
+    EXPECT_EQ(damage->recoveredSessions, 2u);
+    EXPECT_EQ(damage->droppedLines, 1u);
+    EXPECT_EQ(damage->keptAsidePath.parent_path(), folder());
+    EXPECT_EQ(damage->keptAsidePath.filename().string().rfind("history.damaged-", 0), 0u) << damage->keptAsidePath;
+    EXPECT_NE(damage->notice.find(damage->keptAsidePath.string()), std::string::npos) << damage->notice;
+    EXPECT_NE(damage->notice.find("セッション 2 件を復元しました"), std::string::npos) << damage->notice;
+
+    // On disk: the original byte for byte beside a whole history of what was recovered.
+    EXPECT_EQ(readText(damage->keptAsidePath), bytes);
+    ASSERT_EQ(otherFiles(folder()).size(), 1u);
+    TranscriptHistoryStore again(file());
+    EXPECT_EQ(again.load(), loaded);
+    EXPECT_FALSE(again.damageFoundAtLoad().has_value());
+}
+
+TEST_F(HistoryStore, UndecodableFileIsMovedAsideAtLoadAndReplacedByTheNextSave)
+{
+    const std::string corrupt = R"({"version":2,"sessions":[{"id":"not-a-uuid","lines":[],"startedAt":1}]})";
+    writeText(file(), corrupt);
+    TranscriptHistoryStore store(file());
+    EXPECT_TRUE(store.load().empty());
+    EXPECT_FALSE(std::filesystem::exists(file()));
+    const auto kept = otherFiles(folder());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].filename().string().rfind("history.damaged-", 0), 0u) << kept[0];
+    EXPECT_EQ(kept[0].extension(), ".json");
+    EXPECT_EQ(readText(kept[0]), corrupt);
+    ASSERT_TRUE(store.damageFoundAtLoad());
+    EXPECT_EQ(store.damageFoundAtLoad()->recoveredSessions, 0u);
+    EXPECT_EQ(store.damageFoundAtLoad()->keptAsidePath, kept[0]);
+
+    const auto s = session(1, 5, 6);
+    ASSERT_EQ(store.save({s}), std::nullopt);
+    EXPECT_EQ(store.load(), std::vector{s});
+    ASSERT_EQ(store.save({}), std::nullopt);
+    EXPECT_EQ(otherFiles(folder()).size(), 1u);
+}
+
+TEST_F(HistoryStore, SaveWithoutLoadStillKeepsAForeignFile)
+{
+    writeText(file(), "garbage");
+    writeText(folder() / "history.unreadable-x.json", "older");
+    TranscriptHistoryStore store(file());
+    ASSERT_EQ(store.save({session(1, 1, 2)}), std::nullopt);
+    ASSERT_EQ(otherFiles(folder()).size(), 2u);
+    bool found = false;
+    for (const auto& other : otherFiles(folder()))
+        found = found || readText(other) == "garbage";
+    EXPECT_TRUE(found);
+
+    // A valid history written by someone else keeps its sessions: this store never had them to remove.
+    TranscriptHistoryStore other(file());
+    ASSERT_EQ(other.save({}), std::nullopt);
+    EXPECT_EQ(otherFiles(folder()).size(), 2u);
+    EXPECT_EQ(other.load().size(), 1u);
+}
+
+TEST_F(HistoryStore, LegacyFileIsBackedUpAndMigratedIntoOneSession)
+{
+    const std::vector<FinalizedLine> lines{line("一", 10.5), line("二", 11.5), line("三", 12.75)};
+    const std::string legacy = nlohmann::json{{"lines", lines}, {"other", true}}.dump();
+    writeText(file(), legacy);
+
+    TranscriptHistoryStore store(file());
+    const auto loaded = store.load();
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].lines, lines);
+    EXPECT_EQ(loaded[0].startedAt, 10.5);
+    EXPECT_EQ(loaded[0].endedAt, 12.75);
+
+    const auto json = nlohmann::json::parse(readText(file()));
+    EXPECT_EQ(json["version"], 2);
+    EXPECT_EQ(json["sessions"].size(), 1u);
+    EXPECT_EQ(json["sessions"][0]["id"], loaded[0].id.toString());
+    EXPECT_EQ(TranscriptHistoryStore(file()).load(), loaded);
+
+    const auto backups = otherFiles(folder());
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(backups[0].filename().string().rfind("history.legacy-", 0), 0u) << backups[0];
+    EXPECT_EQ(readText(backups[0]), legacy);
+}
+
+TEST_F(HistoryStore, LegacyMigrationReturnsAllLinesButWritesTheCap)
+{
+    std::vector<FinalizedLine> lines;
+    for (int i = 0; i < 5; ++i)
+        lines.push_back(line(std::to_string(i), i));
+    writeText(file(), nlohmann::json{{"lines", lines}}.dump());
+    TranscriptHistoryStore store(file(), 3);
+    const auto loaded = store.load();
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].lines.size(), 5u);
+    const auto reread = TranscriptHistoryStore(file(), 3).load();
+    ASSERT_EQ(reread.size(), 1u);
+    EXPECT_EQ(reread[0].lines, std::vector(lines.begin() + 2, lines.end()));
+    EXPECT_EQ(reread[0].startedAt, 0);
+    EXPECT_EQ(reread[0].endedAt, 4);
+}
+
+TEST_F(HistoryStore, EmptyLegacyFileIsLeftAsItIs)
+{
+    writeText(file(), R"({"lines":[]})");
+    TranscriptHistoryStore store(file());
+    EXPECT_TRUE(store.load().empty());
+    EXPECT_EQ(readText(file()), R"({"lines":[]})");
+    EXPECT_TRUE(otherFiles(folder()).empty());
+}
+
+TEST_F(HistoryStore, SavingKeepsOnlyTheNewestLinesOfLongSessions)
+{
+    TranscriptHistoryStore store(file());
+    EXPECT_EQ(store.maxLinesPerSession(), 5000);
+    const auto longSession = session(5003, 1000, 9000);
+    const auto shortSession = session(5000, 2000, std::nullopt);
+    const std::vector sessions{longSession, shortSession};
+    ASSERT_EQ(store.save(sessions), std::nullopt);
+    EXPECT_EQ(sessions[0].lines.size(), 5003u) << "the caller's list is not changed";
+
+    const auto loaded = store.load();
+    ASSERT_EQ(loaded.size(), 2u);
+    EXPECT_EQ(loaded[0].id, longSession.id);
+    EXPECT_EQ(loaded[0].startedAt, 1000);
+    EXPECT_EQ(loaded[0].endedAt, 9000);
+    EXPECT_EQ(loaded[0].lines, std::vector(longSession.lines.begin() + 3, longSession.lines.end()));
+    EXPECT_EQ(loaded[1], shortSession);
+
+    TranscriptHistoryStore none(file(), -4);
+    EXPECT_EQ(none.maxLinesPerSession(), 0);
+    ASSERT_EQ(none.save(sessions), std::nullopt);
+    const auto empty = none.load();
+    ASSERT_EQ(empty.size(), 2u);
+    EXPECT_TRUE(empty[0].lines.empty());
+    EXPECT_EQ(empty[0].id, longSession.id);
+}
+
+TEST_F(HistoryStore, ClearRemovesTheFileAndSavingAfterwardsStartsAfresh)
+{
+    TranscriptHistoryStore store(file());
+    ASSERT_EQ(store.save({session(2, 1, 2)}), std::nullopt);
+    store.clear();
+    EXPECT_FALSE(std::filesystem::exists(file()));
+    EXPECT_TRUE(std::filesystem::exists(folder()));
+    store.clear();
+    EXPECT_TRUE(store.load().empty());
+
+    ASSERT_EQ(store.save({}), std::nullopt);
+    EXPECT_EQ(readText(file()), R"({"version":2,"sessions":[]})");
+    EXPECT_TRUE(otherFiles(folder()).empty());
+}
+
+TEST_F(HistoryStore, SaveCreatesMissingFolders)
+{
+    const auto deep = m_dir.path() / "a" / "b" / "history.json";
+    ASSERT_EQ(TranscriptHistoryStore(deep).save({session(1, 1, 1)}), std::nullopt);
+    EXPECT_EQ(TranscriptHistoryStore(deep).load().size(), 1u);
+}
+
+TEST_F(HistoryStore, InvalidUtf8IsReplacedAndTheRestIsSaved)
+{
+    TranscriptHistoryStore store(file());
+    auto s = session(3, 1, 2);
+    // A character cut after two of its three bytes, then a stray byte.
+    s.lines[1] = line("途中\xE3\x81で\xFF切れた", 3);
+    ASSERT_EQ(store.save({s}), std::nullopt);
+    const auto loaded = store.load();
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].lines[0], s.lines[0]);
+    EXPECT_EQ(loaded[0].lines[1].text, "途中\xEF\xBF\xBDで\xEF\xBF\xBD切れた");
+    EXPECT_EQ(loaded[0].lines[2], s.lines[2]);
+}
+
+TEST_F(HistoryStore, UnwritableLocationReportsFailureInsteadOfThrowing)
+{
+    writeText(m_dir.path() / "blocker", "a file where the folder should be");
+    TranscriptHistoryStore store(m_dir.path() / "blocker" / "history.json");
+    const auto error = store.save({session(1, 1, 1)});
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->message.rfind("履歴を保存できませんでした: ", 0), 0u) << error->message;
+    EXPECT_TRUE(store.load().empty());
+}
+
+TEST_F(HistoryStore, FailedWriteKeepsTheOldFileWholeAndLeavesNoTemporaryFile)
+{
+    TranscriptHistoryStore store(file());
+    const std::vector old{session(2, 1, 2)};
+    ASSERT_EQ(store.save(old), std::nullopt);
+    const auto before = readText(file());
+
+    // A file size limit makes the write fail part way, as a full disk would.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto error = store.save({session(2000, 1, 2)});
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->message.find("ファイルが大きすぎます"), std::string::npos) << error->message;
+    EXPECT_EQ(readText(file()), before);
+    EXPECT_TRUE(otherFiles(folder()).empty());
+    EXPECT_EQ(store.load(), old);
+}
+
+TEST_F(HistoryStore, ConcurrentCallsNeverSeeAHalfWrittenFile)
+{
+    TranscriptHistoryStore store(file());
+    const std::vector<std::vector<TranscriptSession>> versions{{session(300, 1, 2)},
+                                                               {session(10, 3, 4), session(5, 5, 6)}};
+    std::atomic<int> mismatches = 0;
+    {
+        std::vector<std::jthread> workers;
+        for (int w = 0; w < 4; ++w) {
+            workers.emplace_back([&, w] {
+                for (int i = 0; i < 20; ++i) {
+                    if (w % 2 == 0) {
+                        if (store.save(versions[static_cast<std::size_t>(i % 2)])) ++mismatches;
+                    } else {
+                        const auto loaded = store.load();
+                        if (!loaded.empty() && loaded != versions[0] && loaded != versions[1]) ++mismatches;
+                    }
+                }
+            });
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_TRUE(otherFiles(folder()).empty());
+}
+
+TEST(HistoryStoreLocation, FollowsTheGivenBase)
+{
+    // The default base folder is AppPaths' data home, whose rules have their own tests.
+    EXPECT_EQ(TranscriptHistoryStore::fileURLFor("app", std::filesystem::path("/base")), "/base/app/history.json");
+}
+
+TEST_F(HistoryStore, TwoStoresOnOneFileKeepEachOthersSessionsAndRemovalsStay)
+{
+    const auto old1 = session(2, 10, 20);
+    const auto old2 = session(2, 30, 40);
+    {
+        TranscriptHistoryStore setup(file());
+        ASSERT_EQ(setup.save({old1, old2}), std::nullopt);
+    }
+    TranscriptHistoryStore first(file());
+    TranscriptHistoryStore second(file());
+    ASSERT_EQ(first.load().size(), 2u);
+    ASSERT_EQ(second.load().size(), 2u);
+
+    auto mine = session(3, 100, 0);
+    auto theirs = session(4, 200, 0);
+    ASSERT_EQ(first.save({mine, old1, old2}), std::nullopt);
+    ASSERT_EQ(second.save({theirs, old1, old2}), std::nullopt);
+    mine.lines.push_back(line("あとから", 104));
+    ASSERT_EQ(first.save({mine, old1, old2}), std::nullopt);
+
+    auto stored = TranscriptHistoryStore(file()).load();
+    EXPECT_EQ(stored, (std::vector{mine, old1, old2, theirs}));
+
+    // The first store's user clears everything: the sessions it knew stay gone, even though the second store
+    // still lists them, while the second store's own session survives.
+    first.clear();
+    ASSERT_EQ(second.save({theirs, old1, old2}), std::nullopt);
+    const auto fresh = session(1, 300, 0);
+    ASSERT_EQ(first.save({fresh}), std::nullopt);
+    stored = TranscriptHistoryStore(file()).load();
+    EXPECT_EQ(stored, (std::vector{fresh, theirs}));
+}
+
+TEST_F(HistoryStore, TwoProcessesSavingAtOnceLoseNoSession)
+{
+    constexpr int kSavesPerProcess = 25;
+    TranscriptHistoryStore(file()).save({});
+    std::vector<pid_t> children;
+    for (int p = 0; p < 2; ++p) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Like the app: the whole list of this process's sessions on every save, growing by one each time.
+            TranscriptHistoryStore store(file());
+            std::vector<TranscriptSession> own = store.load();
+            bool failed = false;
+            for (int i = 0; i < kSavesPerProcess; ++i) {
+                // Forked children share the parent's random generator, so the ids are made distinct here.
+                auto next = session(2, 1000.0 * p + i, std::nullopt);
+                auto bytes = next.id.bytes();
+                bytes[0] = static_cast<std::uint8_t>(p);
+                bytes[1] = static_cast<std::uint8_t>(i);
+                next.id = Uuid(bytes);
+                own.insert(own.begin(), next);
+                failed = failed || store.save(own).has_value();
+            }
+            ::_exit(failed ? 1 : 0);
+        }
+        children.push_back(child);
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(TranscriptHistoryStore(file()).load().size(), 2u * kSavesPerProcess);
+}

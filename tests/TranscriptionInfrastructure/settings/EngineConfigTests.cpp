@@ -1,0 +1,130 @@
+#include "TranscriptionInfrastructure/settings/EngineConfig.h"
+
+#include "support/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
+
+using tc::EngineConfig;
+using Kind = EngineConfig::TranscriberKind;
+
+namespace {
+
+class EngineConfigFile : public ::testing::Test {
+protected:
+    std::filesystem::path write(const std::string& content)
+    {
+        const auto file = m_dir.path() / "config.json";
+        std::ofstream(file, std::ios::binary) << content;
+        return file;
+    }
+
+    static EngineConfig resolve(const std::optional<std::filesystem::path>& file,
+                                const std::map<std::string, std::string>& environment = {},
+                                const EngineConfig::Overrides& overrides = {})
+    {
+        return EngineConfig::resolve(overrides, environment, file);
+    }
+
+    tc::test::TemporaryDirectory m_dir;
+};
+
+} // namespace
+
+TEST(EngineConfig, DefaultsWhenNothingIsGiven)
+{
+    const auto config = EngineConfig::resolve({}, {}, std::nullopt);
+    EXPECT_EQ(config.transcriber, Kind::speechAnalyzer);
+    EXPECT_EQ(config.locale, "ja-JP");
+    EXPECT_EQ(config, EngineConfig{});
+}
+
+TEST(EngineConfig, KindNamesMatchExactly)
+{
+    EXPECT_EQ(EngineConfig::transcriberKindFromRawValue("speechAnalyzer"), Kind::speechAnalyzer);
+    EXPECT_EQ(EngineConfig::transcriberKindFromRawValue("SpeechAnalyzer"), std::nullopt);
+    EXPECT_EQ(EngineConfig::transcriberKindFromRawValue(""), std::nullopt);
+    EXPECT_EQ(EngineConfig::rawValue(Kind::speechAnalyzer), "speechAnalyzer");
+    EXPECT_EQ(EngineConfig::allTranscriberKinds(), std::vector<Kind>{Kind::speechAnalyzer});
+}
+
+TEST_F(EngineConfigFile, LaterLayersWinOverEarlierOnes)
+{
+    const auto file = write(R"({"transcriber":"speechAnalyzer","locale":"en-US"})");
+    EXPECT_EQ(resolve(file).locale, "en-US");
+    EXPECT_EQ(resolve(file, {{"TS_LOCALE", "fr-FR"}}).locale, "fr-FR");
+    EXPECT_EQ(resolve(file, {{"TS_LOCALE", "fr-FR"}}, {std::nullopt, "de-DE"}).locale, "de-DE");
+    EXPECT_EQ(resolve(file, {{"TS_LOCALE", "fr-FR"}}, {Kind::speechAnalyzer, std::nullopt}).locale, "fr-FR");
+}
+
+TEST_F(EngineConfigFile, FileWithANonStringKnownKeyIsIgnoredWhole)
+{
+    const auto numericLocale = write(R"({"transcriber":"speechAnalyzer","locale":42})");
+    EXPECT_EQ(resolve(numericLocale).locale, "ja-JP");
+    EXPECT_EQ(resolve(numericLocale, {{"TS_LOCALE", "ko-KR"}}).locale, "ko-KR");
+
+    // A bad transcriber value discards the file's locale too.
+    EXPECT_EQ(resolve(write(R"({"transcriber":["x"],"locale":"en-US"})")).locale, "ja-JP");
+    EXPECT_EQ(resolve(write(R"({"transcriber":true,"locale":"en-US"})")).locale, "ja-JP");
+}
+
+TEST_F(EngineConfigFile, NullAndUnknownKeysAreHarmless)
+{
+    EXPECT_EQ(resolve(write(R"({"transcriber":null,"locale":"en-US","extra":[1,{"a":2}]})")).locale, "en-US");
+    EXPECT_EQ(resolve(write(R"({"locale":null})")).locale, "ja-JP");
+    EXPECT_EQ(resolve(write(R"({})")), EngineConfig{});
+}
+
+TEST_F(EngineConfigFile, UnknownTranscriberKeepsTheRestOfTheFile)
+{
+    const auto config = resolve(write(R"({"transcriber":"whisperish","locale":"en-GB"})"));
+    EXPECT_EQ(config.transcriber, Kind::speechAnalyzer);
+    EXPECT_EQ(config.locale, "en-GB");
+
+    EXPECT_EQ(resolve(std::nullopt, {{"TS_TRANSCRIBER", "nothing"}}).transcriber, Kind::speechAnalyzer);
+}
+
+TEST_F(EngineConfigFile, MalformedOrMissingFilesFallBackSilently)
+{
+    for (const char* content : {"", "not json", R"(["locale","en-US"])", R"("en-US")", R"({"locale":"en-US")",
+                                R"({"locale":"en-US"} trailing)", "{\"locale\":\"\xff\xfe\"}"}) {
+        SCOPED_TRACE(content);
+        EXPECT_EQ(resolve(write(content)), EngineConfig{});
+    }
+    EXPECT_EQ(resolve(m_dir.path() / "missing.json"), EngineConfig{});
+    EXPECT_EQ(resolve(m_dir.path()), EngineConfig{});
+    const auto pipe = m_dir.path() / "pipe.json";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(resolve(pipe), EngineConfig{}) << "a named pipe is skipped without waiting for a writer";
+}
+
+TEST_F(EngineConfigFile, ValuesAreTakenUnchanged)
+{
+    EXPECT_EQ(resolve(std::nullopt, {{"TS_LOCALE", ""}}).locale, "");
+    EXPECT_EQ(resolve(write(R"({"locale":"  x  "})")).locale, "  x  ");
+    EXPECT_EQ(resolve(std::nullopt, {}, {std::nullopt, ""}).locale, "");
+}
+
+TEST(EngineConfig, AbsentFileLocationSkipsTheDefaultFile)
+{
+    tc::test::TemporaryDirectory home;
+    const char* previous = std::getenv("HOME");
+    const std::string saved = previous ? previous : "";
+    ::setenv("HOME", home.path().c_str(), 1);
+    const auto location = EngineConfig::defaultConfigFileURL();
+    ASSERT_TRUE(location);
+    EXPECT_EQ(*location, home.path() / ".config/transcription-corvane/config.json");
+    std::filesystem::create_directories(location->parent_path());
+    std::ofstream(*location) << R"({"locale":"en-US"})";
+
+    EXPECT_EQ(EngineConfig::resolve({}, {}, std::nullopt).locale, "ja-JP");
+    EXPECT_EQ(EngineConfig::resolve({}, {}, EngineConfig::defaultConfigFileURL()).locale, "en-US");
+
+    if (previous)
+        ::setenv("HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("HOME");
+}

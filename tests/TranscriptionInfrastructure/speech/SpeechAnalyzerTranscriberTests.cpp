@@ -1,0 +1,345 @@
+#include "TranscriptionInfrastructure/speech/AnalyzerInputConverter.h"
+#include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
+#include "TranscriptionInfrastructure/speech/TranscriberError.h"
+#include "support/ScriptedSpeechRecognitionEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <numbers>
+#include <set>
+
+namespace tc {
+namespace {
+
+using test::ScriptedRecognizer;
+using test::ScriptedSpeechRecognitionEngine;
+
+struct Drained {
+    std::vector<TranscriptSegment> segments;
+    std::exception_ptr error;
+};
+
+Drained drain(const SegmentStream& stream)
+{
+    Drained out;
+    try {
+        while (auto segment = stream->next())
+            out.segments.push_back(std::move(*segment));
+    } catch (...) {
+        out.error = std::current_exception();
+    }
+    return out;
+}
+
+std::optional<TranscriberError> transcriberError(std::exception_ptr error)
+{
+    if (!error) return std::nullopt;
+    try {
+        std::rethrow_exception(error);
+    } catch (const TranscriberError& e) {
+        return e;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+AudioFrame sine(std::size_t count, double rate, double timestamp = 0)
+{
+    AudioFrame frame;
+    frame.sampleRate = rate;
+    frame.timestamp = timestamp;
+    frame.samples.resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        frame.samples[i] =
+            static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(i) / rate));
+    return frame;
+}
+
+TEST(SpeechAnalyzerTranscriber, LocaleMustMatchTheBcp47IdentifierExactly)
+{
+    {
+        auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
+        engine->locales = {"en-US", "ja-JP"};
+        SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
+        auto frames = Channel<AudioFrame>::make();
+        auto segments = transcriber.transcribe(frames);
+        auto recognizer = engine->waitForRecognizer();
+        ASSERT_NE(recognizer, nullptr);
+        EXPECT_EQ(engine->modules().front().locale, "ja-JP");
+        EXPECT_TRUE(engine->modules().front().volatileResults);
+        frames->finish();
+        const auto drained = drain(segments);
+        EXPECT_FALSE(drained.error);
+    }
+    for (const std::vector<std::string>& locales : {std::vector<std::string>{"ja"}, {"ja-jp", "JA-JP", "ja_JP"}}) {
+        auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
+        engine->locales = locales;
+        SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
+        auto frames = Channel<AudioFrame>::make();
+        frames->yield(sine(1600, 16000));
+        const auto drained = drain(transcriber.transcribe(frames));
+        const auto error = transcriberError(drained.error);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->kind(), TranscriberError::Kind::unsupportedLocale);
+        // The plain identifier, not the BCP-47 form.
+        EXPECT_EQ(error->payload(), "ja_JP");
+        EXPECT_NE(std::string(error->what()).find("ja_JP"), std::string::npos);
+        EXPECT_TRUE(engine->recognizers().empty()) << "no recognizer before the locale is known good";
+        EXPECT_FALSE(frames->isEnded()) << "no audio is read before the locale check";
+    }
+}
+
+TEST(SpeechAnalyzerTranscriber, SetUpFailuresEndTheStreamWithTheirError)
+{
+    {
+        auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
+        engine->assetError = std::make_exception_ptr(TranscriberError::modelUnavailable("モデルがありません"));
+        SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
+        const auto error = transcriberError(drain(transcriber.transcribe(Channel<AudioFrame>::make())).error);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(*error, TranscriberError::modelUnavailable("モデルがありません"));
+    }
+    {
+        auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
+        engine->makeScripted = [] {
+            auto recognizer = std::make_shared<ScriptedRecognizer>();
+            recognizer->format = std::nullopt;
+            return recognizer;
+        };
+        SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
+        const auto error = transcriberError(drain(transcriber.transcribe(Channel<AudioFrame>::make())).error);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->kind(), TranscriberError::Kind::audioFormatUnavailable);
+    }
+    {
+        auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
+        engine->makeScripted = [] {
+            auto recognizer = std::make_shared<ScriptedRecognizer>();
+            recognizer->startError = std::make_exception_ptr(std::runtime_error("起動できません"));
+            return recognizer;
+        };
+        SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
+        auto frames = Channel<AudioFrame>::make();
+        frames->yield(sine(1600, 16000));
+        const auto drained = drain(transcriber.transcribe(frames));
+        ASSERT_TRUE(drained.error);
+        EXPECT_THROW(std::rethrow_exception(drained.error), std::runtime_error);
+        EXPECT_FALSE(frames->isEnded()) << "no feeding began";
+    }
+}
+
+TEST(SpeechAnalyzerTranscriber, OutputCapacityHasHeadroomAboveTheRateRatio)
+{
+    EXPECT_EQ(AnalyzerInputConverter::outputCapacity(4800, 48000, 16000), std::optional<std::size_t>(2624));
+    EXPECT_EQ(AnalyzerInputConverter::outputCapacity(1, 44100, 16000), std::optional<std::size_t>(1024));
+    EXPECT_EQ(AnalyzerInputConverter::outputCapacity(4800, 0, 16000), std::nullopt);
+    // Past an unsigned 32-bit frame count the frame is out of range.
+    EXPECT_EQ(AnalyzerInputConverter::outputCapacity(std::size_t{1} << 31, 1000, 16000), std::nullopt);
+}
+
+TEST(SpeechAnalyzerTranscriber, FramesInTheTargetFormatPassThroughWithoutAResampler)
+{
+    AnalyzerInputConverter converter(AnalyzerAudioFormat{});
+    const AudioFrame frame = sine(1600, 16000);
+    const auto buffer = converter.makeBuffer(frame.samples, frame.sampleRate);
+    ASSERT_TRUE(buffer);
+    EXPECT_EQ(buffer->samples, frame.samples);
+    EXPECT_EQ(buffer->format, AnalyzerAudioFormat{});
+    EXPECT_FALSE(converter.hasResampler());
+}
+
+TEST(SpeechAnalyzerTranscriber, ResamplingLosesNoSamplesAcrossFrames)
+{
+    // A 48 kHz source cut into 100 ms frames: the whole stream comes out at 16 kHz, each frame within its
+    // capacity, and the sine keeps its level (no gaps or clicks at frame edges).
+    AnalyzerInputConverter converter(AnalyzerAudioFormat{});
+    const AudioFrame whole = sine(48000, 48000);
+    std::vector<float> out;
+    for (std::size_t offset = 0; offset < whole.samples.size(); offset += 4800) {
+        const std::span<const float> frame(whole.samples.data() + offset, 4800);
+        const auto buffer = converter.makeBuffer(frame, 48000);
+        ASSERT_TRUE(buffer);
+        EXPECT_LE(buffer->samples.size(), 2624U);
+        out.insert(out.end(), buffer->samples.begin(), buffer->samples.end());
+    }
+    EXPECT_TRUE(converter.hasResampler());
+    if (const auto tail = converter.flush()) out.insert(out.end(), tail->samples.begin(), tail->samples.end());
+    EXPECT_NEAR(static_cast<double>(out.size()), 16000.0, 2.0);
+    double energy = 0;
+    for (std::size_t i = 1000; i < 15000; ++i)
+        energy += static_cast<double>(out[i]) * out[i];
+    EXPECT_NEAR(std::sqrt(energy / 14000.0), 0.5 / std::sqrt(2.0), 0.01);
+}
+
+TEST(SpeechAnalyzerTranscriber, FramesThatCannotBeConvertedAreDroppedSilently)
+{
+    AnalyzerInputConverter converter(AnalyzerAudioFormat{});
+    EXPECT_FALSE(converter.makeBuffer({}, 16000));
+    const AudioFrame frame = sine(160, 16000);
+    EXPECT_FALSE(converter.makeBuffer(frame.samples, 0));
+    EXPECT_FALSE(converter.makeBuffer(frame.samples, -16000));
+    EXPECT_FALSE(converter.makeBuffer(frame.samples, std::numeric_limits<double>::quiet_NaN()));
+    EXPECT_FALSE(converter.makeBuffer(frame.samples, std::numeric_limits<double>::infinity()));
+
+    auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
+    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
+    auto frames = Channel<AudioFrame>::make();
+    frames->yield(AudioFrame{{}, 16000, 0});
+    frames->yield(AudioFrame{frame.samples, 0, 0});
+    frames->yield(sine(320, 16000));
+    frames->finish();
+    const auto drained = drain(transcriber.transcribe(frames));
+    EXPECT_FALSE(drained.error);
+    const auto buffers = engine->recognizers().front()->buffers();
+    ASSERT_EQ(buffers.size(), 1U);
+    EXPECT_EQ(buffers.front().samples.size(), 320U);
+}
+
+TEST(SpeechAnalyzerTranscriber, ResultsBecomeSegmentsWithFreshIdsAndFiniteTimes)
+{
+    auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
+    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
+    auto frames = Channel<AudioFrame>::make();
+    auto segments = transcriber.transcribe(frames);
+    auto recognizer = engine->waitForRecognizer();
+    ASSERT_NE(recognizer, nullptr);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    recognizer->push({"こんに", 0.5, 1.5, false});
+    recognizer->push({"こんにちは", 0.5, 2.0, true});
+    recognizer->push({"", nan, 2.5, false});
+    recognizer->push({" そして ", 3.0, inf, true});
+    recognizer->closingResults = {{"おわり", 4.0, 5.0, true}};
+    frames->finish();
+    const auto drained = drain(segments);
+    EXPECT_FALSE(drained.error);
+    ASSERT_EQ(drained.segments.size(), 5U);
+    const auto& s = drained.segments;
+    EXPECT_EQ(s[0].text, "こんに");
+    EXPECT_EQ(s[0].status, TranscriptSegment::Status::volatile_);
+    EXPECT_EQ(s[1].text, "こんにちは");
+    EXPECT_EQ(s[1].status, TranscriptSegment::Status::finalized);
+    EXPECT_EQ(s[1].start, 0.5);
+    EXPECT_EQ(s[1].end, 2.0);
+    // A non-finite bound becomes 0 on its own; texts pass unchanged, empty and untrimmed.
+    EXPECT_EQ(s[2].text, "");
+    EXPECT_EQ(s[2].start, 0.0);
+    EXPECT_EQ(s[2].end, 2.5);
+    EXPECT_EQ(s[3].text, " そして ");
+    EXPECT_EQ(s[3].start, 3.0);
+    EXPECT_EQ(s[3].end, 0.0);
+    EXPECT_EQ(s[4].text, "おわり");
+    std::set<Uuid> ids;
+    for (const auto& segment : s)
+        ids.insert(segment.id);
+    EXPECT_EQ(ids.size(), s.size()) << "a volatile result and its final never share an id";
+}
+
+TEST(SpeechAnalyzerTranscriber, EndOfFramesFinalizesThenFinishes)
+{
+    auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
+    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
+    auto frames = Channel<AudioFrame>::make();
+    auto segments = transcriber.transcribe(frames);
+    auto recognizer = engine->waitForRecognizer();
+    ASSERT_NE(recognizer, nullptr);
+    recognizer->closingResults = {{"最後の発話", 0, 1, true}};
+    // 48 kHz frames reach the recognizer as 16 kHz buffers, in order, with the timestamps ignored.
+    for (int i = 0; i < 10; ++i)
+        frames->yield(sine(4800, 48000, 100.0 - i));
+    ASSERT_TRUE(recognizer->waitForFrames(15000));
+    EXPECT_FALSE(recognizer->waitForFinalize(std::chrono::milliseconds(50))) << "finalized before the frames ended";
+    frames->finish();
+    const auto drained = drain(segments);
+    EXPECT_FALSE(drained.error);
+    EXPECT_TRUE(recognizer->waitForFinalize());
+    ASSERT_EQ(drained.segments.size(), 1U);
+    EXPECT_EQ(drained.segments[0].text, "最後の発話");
+    std::size_t frameCount = 0;
+    for (const auto& buffer : recognizer->buffers()) {
+        EXPECT_EQ(buffer.format.sampleRate, 16000);
+        frameCount += buffer.samples.size();
+    }
+    EXPECT_NEAR(static_cast<double>(frameCount), 16000.0, 2.0);
+}
+
+TEST(SpeechAnalyzerTranscriber, ResultFailureFailsTheStream)
+{
+    auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
+    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
+    auto frames = Channel<AudioFrame>::make();
+    auto segments = transcriber.transcribe(frames);
+    auto recognizer = engine->waitForRecognizer();
+    ASSERT_NE(recognizer, nullptr);
+    recognizer->push({"途中", 0, 1, false});
+    recognizer->failResults(std::make_exception_ptr(TranscriberError::recognitionFailed("decode")));
+    const auto drained = drain(segments);
+    ASSERT_EQ(drained.segments.size(), 1U);
+    const auto error = transcriberError(drained.error);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), TranscriberError::Kind::recognitionFailed);
+    frames->finish();
+}
+
+TEST(SpeechAnalyzerTranscriber, FrameStreamFailureIsReportedAfterTheLastResult)
+{
+    auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
+    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
+    auto frames = Channel<AudioFrame>::make();
+    auto segments = transcriber.transcribe(frames);
+    auto recognizer = engine->waitForRecognizer();
+    ASSERT_NE(recognizer, nullptr);
+    recognizer->closingResults = {{"聞こえた分", 0, 1, true}};
+    frames->yield(sine(1600, 16000));
+    frames->fail(std::make_exception_ptr(std::runtime_error("デバイスが外れました")));
+    const auto drained = drain(segments);
+    ASSERT_EQ(drained.segments.size(), 1U);
+    ASSERT_TRUE(drained.error);
+    EXPECT_THROW(std::rethrow_exception(drained.error), std::runtime_error);
+}
+
+TEST(SpeechAnalyzerTranscriber, CancellingTheStreamStopsTheRecognitionAtOnce)
+{
+    auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
+    auto frames = Channel<AudioFrame>::make();
+    {
+        SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
+        auto segments = transcriber.transcribe(frames);
+        auto recognizer = engine->waitForRecognizer();
+        ASSERT_NE(recognizer, nullptr);
+        recognizer->push({"一つ目", 0, 1, false});
+        ASSERT_TRUE(segments->next());
+        segments->cancel();
+        EXPECT_TRUE(recognizer->waitForCancel()) << "the recognizer is told to stop";
+        recognizer->push({"二つ目", 0, 1, false});
+        EXPECT_FALSE(segments->next()) << "no segment after cancellation";
+        // The frames never end; destroying the transcriber must not wait for them.
+        frames->yield(sine(1600, 16000));
+    }
+    EXPECT_TRUE(frames->isEnded()) << "the feeder gave up the frames when the transcriber went away";
+}
+
+TEST(SpeechAnalyzerTranscriber, EachCallBuildsItsOwnRecognizer)
+{
+    auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
+    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
+    for (int i = 0; i < 3; ++i) {
+        auto frames = Channel<AudioFrame>::make();
+        frames->finish();
+        EXPECT_FALSE(drain(transcriber.transcribe(frames)).error);
+    }
+    EXPECT_EQ(engine->recognizers().size(), 3U);
+}
+
+TEST(SpeechAnalyzerTranscriber, LocaleIdentifierForms)
+{
+    EXPECT_EQ(SpeechAnalyzerTranscriber::bcp47Identifier("ja_JP"), "ja-JP");
+    EXPECT_EQ(SpeechAnalyzerTranscriber::plainIdentifier("ja-JP"), "ja_JP");
+    EXPECT_EQ(SpeechAnalyzerTranscriber::bcp47Identifier("ja"), "ja");
+}
+
+} // namespace
+} // namespace tc

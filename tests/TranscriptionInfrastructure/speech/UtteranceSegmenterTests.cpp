@@ -1,0 +1,122 @@
+#include "TranscriptionInfrastructure/speech/UtteranceSegmenter.h"
+#include "support/SpeechSamples.h"
+#include "support/TestPaths.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace tc {
+namespace {
+
+std::vector<SegmentedUtterance> segment(const std::vector<float>& audio, std::size_t chunk,
+                                        UtteranceSegmenter::Settings settings = {})
+{
+    UtteranceSegmenter segmenter(settings);
+    std::vector<SegmentedUtterance> all;
+    for (std::size_t offset = 0; offset < audio.size(); offset += chunk) {
+        const std::size_t count = std::min(chunk, audio.size() - offset);
+        for (auto& u : segmenter.append(std::span<const float>(audio.data() + offset, count)))
+            all.push_back(std::move(u));
+    }
+    for (auto& u : segmenter.finish())
+        all.push_back(std::move(u));
+    return all;
+}
+
+TEST(UtteranceSegmenter, CutsTheConversationIntoItsTurns)
+{
+    const auto audio = test::readSpeechFile(test::dataDir() / "speech" / "conversation.flac");
+    const auto turns = test::conversationTurns();
+    ASSERT_EQ(turns.size(), 10U);
+    const auto utterances = segment(audio, 1600);
+    ASSERT_EQ(utterances.size(), turns.size());
+    for (std::size_t i = 0; i < turns.size(); ++i) {
+        SCOPED_TRACE(turns[i].id);
+        const auto& u = utterances[i];
+        // The whole turn is inside, with the pre-roll before it and the closing pause after it, no more.
+        EXPECT_LE(u.start, turns[i].start);
+        EXPECT_GE(u.start, turns[i].start - 0.45);
+        EXPECT_GE(u.end, turns[i].end);
+        EXPECT_LE(u.end, turns[i].end + 0.7);
+        EXPECT_EQ(u.samples.size(), static_cast<std::size_t>(std::lround((u.end - u.start) * 16000)));
+        EXPECT_EQ(u.index, i + 1);
+    }
+}
+
+TEST(UtteranceSegmenter, SilenceAndSteadyNoiseHoldNoUtterance)
+{
+    EXPECT_TRUE(segment(test::readSpeechFile(test::dataDir() / "speech" / "silence.flac"), 1600).empty());
+    EXPECT_TRUE(segment(test::readSpeechFile(test::dataDir() / "speech" / "noise.flac"), 1600).empty());
+    // A short click is not speech either.
+    std::vector<float> click = test::silence(2.0);
+    for (std::size_t i = 16000; i < 16000 + 800; ++i)
+        click[i] = (i % 2) ? 0.5F : -0.5F;
+    EXPECT_TRUE(segment(click, 1600).empty());
+}
+
+TEST(UtteranceSegmenter, SpeechOverNoiseIsStillFound)
+{
+    auto noise = test::readSpeechFile(test::dataDir() / "speech" / "noise.flac");
+    const auto speech = test::readSpeechFile(test::dataDir() / "speech" / "utterances" / "s05.flac");
+    std::vector<float> mixed = noise;
+    for (std::size_t i = 0; i < speech.size(); ++i)
+        mixed[32000 + i] += speech[i];
+    const auto utterances = segment(mixed, 1600);
+    ASSERT_EQ(utterances.size(), 1U);
+    EXPECT_NEAR(utterances[0].start, 2.0, 0.5);
+}
+
+TEST(UtteranceSegmenter, ChunkSizeDoesNotChangeTheCuts)
+{
+    const auto audio = test::readSpeechFile(test::dataDir() / "speech" / "conversation.flac");
+    const auto reference = segment(audio, 1600);
+    for (std::size_t chunk : {std::size_t{1}, std::size_t{333}, std::size_t{48000}}) {
+        const auto other = segment(audio, chunk);
+        ASSERT_EQ(other.size(), reference.size()) << chunk;
+        for (std::size_t i = 0; i < other.size(); ++i) {
+            EXPECT_EQ(other[i].start, reference[i].start);
+            EXPECT_EQ(other[i].samples, reference[i].samples);
+        }
+    }
+}
+
+TEST(UtteranceSegmenter, LongSpeechIsCutAtTheMaximumWithoutLosingAudio)
+{
+    // Four seconds of syllable-like sound without a pause, with a 1.5 s maximum.
+    std::vector<float> audio = test::silence(0.5);
+    for (std::size_t i = 0; i < 64000; ++i) {
+        const double t = static_cast<double>(i) / 16000;
+        const double envelope = 0.35 + 0.3 * std::sin(2 * std::numbers::pi * 4 * t);
+        audio.push_back(static_cast<float>(envelope * std::sin(2 * std::numbers::pi * 180 * t)));
+    }
+    const auto tail = test::silence(1.0);
+    audio.insert(audio.end(), tail.begin(), tail.end());
+    UtteranceSegmenter::Settings settings;
+    settings.maximumUtteranceSeconds = 1.5;
+    settings.cutSearchSeconds = 0.5;
+    const auto utterances = segment(audio, 1600, settings);
+    ASSERT_GE(utterances.size(), 3U);
+    for (std::size_t i = 0; i < utterances.size(); ++i) {
+        EXPECT_LE(utterances[i].end - utterances[i].start, 1.5 + 1e-9);
+        if (i > 0) {
+            EXPECT_DOUBLE_EQ(utterances[i].start, utterances[i - 1].end) << "no audio lost at a cut";
+        }
+    }
+    EXPECT_GE(utterances.back().end, 4.5);
+}
+
+TEST(UtteranceSegmenter, FinishClosesTheUtteranceInProgress)
+{
+    const auto speech = test::readSpeechFile(test::dataDir() / "speech" / "utterances" / "s05.flac");
+    // Cut off before the trailing silence: no pause ends it, the end of input does.
+    const std::vector<float> cut(speech.begin(), speech.end() - 4800);
+    const auto utterances = segment(cut, 1600);
+    ASSERT_EQ(utterances.size(), 1U);
+    EXPECT_NEAR(utterances[0].end, static_cast<double>(cut.size()) / 16000, 0.021);
+}
+
+} // namespace
+} // namespace tc

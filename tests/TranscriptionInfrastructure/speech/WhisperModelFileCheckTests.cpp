@@ -1,0 +1,280 @@
+#include "TranscriptionInfrastructure/speech/WhisperModelFileCheck.h"
+
+#include "TranscriptionInfrastructure/audio/FileAudioSource.h"
+#include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
+#include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
+#include "TranscriptionInfrastructure/speech/TranscriberError.h"
+#include "TranscriptionInfrastructure/speech/WhisperContext.h"
+#include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
+#include "support/TemporaryDirectory.h"
+#include "support/TestPaths.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tc {
+namespace {
+
+namespace fs = std::filesystem;
+using Problem = WhisperModelFileCheck::Problem;
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// Copies of the real installed model, damaged the way a failing disk or a careless edit would.
+class WhisperModelFileCheckTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_real = SpeechModelManager::defaultModelsDirectory() / "ggml-base.bin";
+        if (!fs::exists(m_real)) GTEST_SKIP() << "the default speech model is not installed";
+        fs::create_directories(m_models);
+    }
+
+    // A copy of the real model in the test's models folder under the given file name.
+    fs::path copy(const std::string& name = "ggml-base.bin")
+    {
+        const fs::path file = m_models / name;
+        fs::copy_file(m_real, file, fs::copy_options::overwrite_existing);
+        return file;
+    }
+
+    // Overwrites bytes in place and puts the old modification time back, as a tool that hides its edit would.
+    static void patch(const fs::path& file, std::uint64_t offset, const void* bytes, std::size_t size)
+    {
+        struct stat before {};
+        ASSERT_EQ(::stat(file.c_str(), &before), 0);
+        std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
+        out.seekp(static_cast<std::streamoff>(offset));
+        out.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(size));
+        out.close();
+        const timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    }
+    static void patchInt(const fs::path& file, std::uint64_t offset, std::int32_t value)
+    {
+        patch(file, offset, &value, sizeof value);
+    }
+
+    // Where the first tensor's header begins: after the hyper-parameters, the mel filters and the vocabulary.
+    static std::uint64_t firstTensorOffset(const fs::path& file)
+    {
+        std::ifstream in(file, std::ios::binary);
+        const auto read32 = [&] {
+            std::int32_t value = 0;
+            in.read(reinterpret_cast<char*>(&value), sizeof value);
+            return value;
+        };
+        in.seekg(48);
+        const std::int32_t mels = read32();
+        const std::int32_t bins = read32();
+        in.seekg(static_cast<std::streamoff>(mels) * bins * 4, std::ios::cur);
+        const std::int32_t tokens = read32();
+        for (std::int32_t i = 0; i < tokens; ++i)
+            in.seekg(read32(), std::ios::cur);
+        return static_cast<std::uint64_t>(in.tellg());
+    }
+
+    static std::string reasonOf(const WhisperModelFileCheck::Result& result)
+    {
+        const auto* failure = std::get_if<WhisperModelFileCheck::Failure>(&result);
+        return failure ? failure->reason : std::string("(accepted)");
+    }
+
+    // What loading the file tells the user; "(loaded)" when it loads.
+    static std::string loadMessage(const fs::path& file)
+    {
+        try {
+            WhisperContext::load(file);
+            return "(loaded)";
+        } catch (const TranscriberError& error) {
+            EXPECT_EQ(error.kind(), TranscriberError::Kind::modelUnavailable);
+            EXPECT_EQ(error.recovery(), PortFailure::Recovery::none);
+            return error.what();
+        }
+    }
+
+    fs::path m_real;
+    test::TemporaryDirectory m_dir;
+    fs::path m_models = m_dir.path() / "models";
+};
+
+// First in this file: it forks, which is safest before any test has started engine threads.
+TEST_F(WhisperModelFileCheckTest, AnUnreadableModelIsReportedAsAPermissionProblemNotAsDamage)
+{
+    const fs::path file = copy();
+    fs::permissions(m_dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                      fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(m_models, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(file, fs::perms::none);
+    // Root reads any file whatever its mode: the check runs as an ordinary user, in a child process.
+    int channel[2];
+    ASSERT_EQ(::pipe(channel), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(channel[0]);
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(2);
+        const auto problem = SpeechModelManager::accessProblem(file);
+        const int code = problem ? static_cast<int>(problem->problem) : -1;
+        (void)!::write(channel[1], &code, sizeof code);
+        ::_exit(0);
+    }
+    ::close(channel[1]);
+    int code = -2;
+    (void)!::read(channel[0], &code, sizeof code);
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "could not drop privileges";
+    EXPECT_EQ(code, static_cast<int>(Problem::unreadable));
+
+    const std::string message =
+        SpeechModelManager::problemMessage("base", file, WhisperModelFileCheck::Failure{Problem::unreadable, {}});
+    EXPECT_TRUE(contains(message, file.string())) << message;
+    EXPECT_TRUE(contains(message, "権限")) << message;
+    EXPECT_FALSE(contains(message, "壊れ")) << message;
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(WhisperModelFileCheckTest, DamagedCopiesAreRefusedWithTheirReasonAndNeverReachTheEngine)
+{
+    const auto sound = WhisperModelFileCheck::check(m_real);
+    ASSERT_TRUE(std::holds_alternative<WhisperModelLayout>(sound)) << reasonOf(sound);
+    EXPECT_EQ(std::get<WhisperModelLayout>(sound).tensorCount, 245);
+    EXPECT_EQ(std::get<WhisperModelLayout>(sound).audioLayers, 6);
+
+    const fs::path file = copy();
+    const std::uint64_t tensors = firstTensorOffset(file);
+    struct Damage {
+        const char* what;
+        std::function<void()> apply;
+        const char* reason;
+    };
+    const std::vector<Damage> damages{
+        // The engine aborted the whole program on this one.
+        {"layer count", [&] { patchInt(file, 20, 99999); }, "エンコーダーの層の数（99999）"},
+        // The engine threw "basic_string: construction from null" on this one.
+        {"vocabulary size", [&] { patchInt(file, 4, 70000); }, "語彙数（70000）"},
+        {"tensor shape", [&] { patchInt(file, tensors + 12, 513); }, "の形 [513, 448, 1] が違います"},
+        {"truncation", [&] { fs::resize_file(file, fs::file_size(m_real) / 2); }, "途中で終わっています"},
+    };
+    for (const auto& damage : damages) {
+        SCOPED_TRACE(damage.what);
+        fs::copy_file(m_real, file, fs::copy_options::overwrite_existing);
+        damage.apply();
+        const auto result = WhisperModelFileCheck::check(file);
+        ASSERT_TRUE(std::holds_alternative<WhisperModelFileCheck::Failure>(result));
+        EXPECT_EQ(std::get<WhisperModelFileCheck::Failure>(result).problem, Problem::damaged);
+        EXPECT_TRUE(contains(reasonOf(result), damage.reason)) << reasonOf(result);
+
+        // Reaching this line at all means the engine did not abort the process.
+        const std::string message = loadMessage(file);
+        EXPECT_TRUE(contains(message, file.string())) << message;
+        EXPECT_TRUE(contains(message, "壊れている")) << message;
+        EXPECT_TRUE(contains(message, "install-models --speech-model base")) << message;
+        EXPECT_TRUE(contains(message, damage.reason)) << message;
+    }
+}
+
+TEST_F(WhisperModelFileCheckTest, SomethingElseInTheModelsPlaceIsNamedAndNeverWaitedOn)
+{
+    SpeechModelManager manager(m_models, SpeechModelManager::defaultCatalogueFile());
+
+    auto lookup = manager.locate("base");
+    ASSERT_TRUE(std::holds_alternative<std::string>(lookup));
+    EXPECT_TRUE(contains(std::get<std::string>(lookup), "インストールされていません"));
+    EXPECT_TRUE(contains(std::get<std::string>(lookup), "install-models --speech-model base"));
+
+    fs::create_directory(m_models / "ggml-base.bin");
+    lookup = manager.locate("base");
+    ASSERT_TRUE(std::holds_alternative<std::string>(lookup));
+    EXPECT_TRUE(contains(std::get<std::string>(lookup), "ファイルではありません")) << std::get<std::string>(lookup);
+    EXPECT_TRUE(contains(loadMessage(m_models / "ggml-base.bin"), "ファイルではありません"));
+    fs::remove(m_models / "ggml-base.bin");
+
+    // A named pipe without a writer would block a plain open for ever.
+    ASSERT_EQ(::mkfifo((m_models / "ggml-base.bin").c_str(), 0644), 0);
+    lookup = manager.locate("base");
+    ASSERT_TRUE(std::holds_alternative<std::string>(lookup));
+    EXPECT_TRUE(contains(std::get<std::string>(lookup), "ファイルではありません"));
+    EXPECT_TRUE(contains(loadMessage(m_models / "ggml-base.bin"), "ファイルではありません"));
+}
+
+TEST_F(WhisperModelFileCheckTest, ChangedBytesBehindARestoredTimeAreCaughtOnceByTheChecksum)
+{
+    SpeechModelManager manager(m_models, SpeechModelManager::defaultCatalogueFile());
+    const fs::path file = copy();
+    auto lookup = manager.locate("base");
+    ASSERT_TRUE(std::holds_alternative<fs::path>(lookup)) << std::get<std::string>(lookup);
+    std::ifstream cache(m_models / ".verified.json");
+    const std::string record((std::istreambuf_iterator<char>(cache)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(contains(record, "ctime_ns")) << record;
+
+    // Weights only: the layout is still sound, so only the checksum can tell. The engine gave no line for this.
+    const std::uint64_t middle = fs::file_size(file) / 2;
+    const std::uint32_t garbage = 0x7f7f7f7f;
+    patch(file, middle, &garbage, sizeof garbage);
+    EXPECT_TRUE(std::holds_alternative<WhisperModelLayout>(WhisperModelFileCheck::check(file)));
+    lookup = manager.locate("base");
+    ASSERT_TRUE(std::holds_alternative<std::string>(lookup));
+    EXPECT_TRUE(contains(std::get<std::string>(lookup), "壊れている")) << std::get<std::string>(lookup);
+    EXPECT_TRUE(contains(std::get<std::string>(lookup), file.string()));
+}
+
+TEST_F(WhisperModelFileCheckTest, AFailedSwitchKeepsThePreviousModelWorking)
+{
+    fs::copy_file(m_real, m_models / "ggml-base.bin");
+    // A file under another model's name does not match that model's checksum.
+    const fs::path small = copy("ggml-small.bin");
+    auto engine = std::make_shared<WhisperSpeechRecognitionEngine>(
+        "base", std::make_shared<SpeechModelManager>(m_models, SpeechModelManager::defaultCatalogueFile()));
+    ASSERT_NE(engine->makeRecognizer(RecognizerModule{"ja-JP", true}), nullptr);
+
+    const auto refused = engine->switchModel("small");
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_TRUE(contains(*refused, small.string())) << *refused;
+    EXPECT_EQ(engine->modelName(), "base");
+
+    // The loaded model still transcribes, even with its file gone meanwhile.
+    fs::remove(m_models / "ggml-base.bin");
+    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
+    FileAudioSource source(test::dataDir() / "speech/utterances/s03.flac", 1600);
+    auto segments = transcriber.transcribe(source.start());
+    std::string text;
+    while (auto segment = segments->next())
+        if (segment->isFinal()) text += segment->text;
+    EXPECT_TRUE(contains(text, "会議")) << text;
+}
+
+TEST(WhisperModelMemory, TheFreeMemoryIsReadAndAShortfallIsExplained)
+{
+    test::TemporaryDirectory dir;
+    const fs::path meminfo = dir.path() / "meminfo";
+    std::ofstream(meminfo) << "MemTotal:        8000000 kB\nMemFree:          100000 kB\n"
+                              "MemAvailable:     200000 kB\nSwapTotal:       1000000 kB\nSwapFree:          50000 kB\n";
+    EXPECT_EQ(WhisperContext::availableMemory(meminfo), std::optional<std::uint64_t>(250000ull * 1024));
+    EXPECT_EQ(WhisperContext::availableMemory(dir.path() / "none"), std::nullopt);
+    EXPECT_TRUE(WhisperContext::availableMemory().has_value()) << "this system's own figures";
+
+    const std::string message =
+        SpeechModelManager::memoryMessage("large-v3-turbo", "/m/ggml-large-v3-turbo.bin", 1'600'000'000, 256'000'000);
+    EXPECT_TRUE(contains(message, "/m/ggml-large-v3-turbo.bin")) << message;
+    EXPECT_TRUE(contains(message, "メモリが足りません")) << message;
+    EXPECT_TRUE(contains(message, "1600 MB")) << message;
+    EXPECT_TRUE(contains(message, "256 MB")) << message;
+}
+
+} // namespace
+} // namespace tc

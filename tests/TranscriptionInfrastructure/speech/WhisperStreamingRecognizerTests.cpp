@@ -1,0 +1,273 @@
+#include "TranscriptionInfrastructure/speech/TranscriberError.h"
+#include "TranscriptionInfrastructure/speech/WhisperStreamingRecognizer.h"
+#include "support/ScriptedUtteranceDecoder.h"
+#include "support/SpeechSamples.h"
+#include "support/TestPaths.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace tc {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ScriptedUtteranceDecoder;
+using Pass = UtteranceDecoder::Pass;
+
+std::vector<float> utterance(const std::string& id)
+{
+    return test::readSpeechFile(test::dataDir() / "speech" / "utterances" / (id + ".flac"));
+}
+
+std::vector<float> join(std::initializer_list<std::vector<float>> parts)
+{
+    std::vector<float> all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+struct Collected {
+    std::vector<RecognitionResult> results;
+    std::exception_ptr error;
+};
+
+// Feeds the audio in 100 ms buffers, `speedup` times faster than real time (0: all at once), then ends the input
+// and waits for the recognizer to finish.
+Collected run(WhisperStreamingRecognizer& recognizer, const std::vector<float>& audio, double speedup)
+{
+    auto input = Channel<AnalyzerBuffer>::make();
+    recognizer.start(input);
+    Collected collected;
+    std::jthread reader([&] {
+        try {
+            while (auto result = recognizer.results()->next())
+                collected.results.push_back(*result);
+        } catch (...) {
+            collected.error = std::current_exception();
+        }
+    });
+    const auto began = std::chrono::steady_clock::now();
+    for (std::size_t offset = 0; offset < audio.size(); offset += 1600) {
+        const std::size_t count = std::min<std::size_t>(1600, audio.size() - offset);
+        input->yield(AnalyzerBuffer{AnalyzerAudioFormat{},
+                                    std::vector<float>(audio.begin() + static_cast<std::ptrdiff_t>(offset),
+                                                       audio.begin() + static_cast<std::ptrdiff_t>(offset + count))});
+        if (speedup > 0) {
+            const auto due =
+                began + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::duration<double>(static_cast<double>(offset + count) / 16000 / speedup));
+            std::this_thread::sleep_until(due);
+        }
+    }
+    input->finish();
+    recognizer.finalizeAndFinishThroughEndOfInput();
+    reader.join();
+    return collected;
+}
+
+std::vector<RecognitionResult> finals(const Collected& collected)
+{
+    std::vector<RecognitionResult> out;
+    for (const auto& r : collected.results) {
+        if (r.isFinal) out.push_back(r);
+    }
+    return out;
+}
+
+TEST(WhisperStreamingRecognizer, ReportsVolatileTextWhileSpeakingThenOneFinalPerUtterance)
+{
+    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+    WhisperStreamingRecognizer recognizer(decoder);
+    EXPECT_EQ(recognizer.bestAvailableAudioFormat(), AnalyzerAudioFormat{});
+    const auto first = utterance("s05");
+    const auto audio = join({test::silence(0.5), first, test::silence(1.0), utterance("s09"), test::silence(1.0)});
+    const auto collected = run(recognizer, audio, 4.0);
+    ASSERT_FALSE(collected.error);
+    const auto settled = finals(collected);
+    ASSERT_EQ(settled.size(), 2U);
+    EXPECT_EQ(settled[0].text, "発話1");
+    EXPECT_EQ(settled[1].text, "発話2");
+    // Each final spans its utterance: speech starts 0.3 s into each file, after the leading silence.
+    EXPECT_NEAR(settled[0].start, 0.5, 0.35);
+    EXPECT_GT(settled[0].end, 0.5 + static_cast<double>(first.size()) / 16000 - 0.3);
+    EXPECT_LT(settled[0].end, settled[1].start);
+
+    // Volatile text comes before the final of its utterance and never after it.
+    ASSERT_FALSE(collected.results.front().isFinal) << "the first utterance is refreshed while it is spoken";
+    bool firstSettled = false;
+    std::size_t volatileBeforeFirst = 0;
+    for (const auto& r : collected.results) {
+        if (r.isFinal) {
+            firstSettled = true;
+            continue;
+        }
+        if (!firstSettled) ++volatileBeforeFirst;
+        if (firstSettled) {
+            EXPECT_GE(r.start, settled[0].end);
+        }
+    }
+    // s05 lasts about 3 s: refreshed every 0.5 s of speech (fewer when a loaded machine stretches the refreshes).
+    EXPECT_GE(volatileBeforeFirst, 2U);
+
+    // Each utterance is decoded on its own: the previous line as context made the model copy it or continue it.
+    for (const auto& call : decoder->calls())
+        EXPECT_EQ(call.prompt, "");
+}
+
+TEST(WhisperStreamingRecognizer, CanGiveThePreviousLineAsContext)
+{
+    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+    WhisperStreamingRecognizer::Settings settings;
+    settings.promptCharacters = 2;
+    WhisperStreamingRecognizer recognizer(decoder, settings);
+    const auto audio =
+        join({test::silence(0.5), utterance("s05"), test::silence(1.0), utterance("s09"), test::silence(1.0)});
+    ASSERT_FALSE(run(recognizer, audio, 0).error);
+    std::vector<std::string> finalPrompts;
+    for (const auto& call : decoder->calls()) {
+        if (call.pass == Pass::final) finalPrompts.push_back(call.prompt);
+    }
+    EXPECT_EQ(finalPrompts, (std::vector<std::string>{"", "話1"})) << "the last characters of the previous line";
+}
+
+TEST(WhisperStreamingRecognizer, SilenceAndNoiseProduceNothing)
+{
+    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+    decoder->answer = [](const ScriptedUtteranceDecoder::Call&, std::size_t) {
+        return DecodedUtterance{"ご視聴ありがとうございました", 0.2F, -0.3};
+    };
+    WhisperStreamingRecognizer recognizer(decoder);
+    const auto audio = join({test::readSpeechFile(test::dataDir() / "speech" / "silence.flac"),
+                             test::readSpeechFile(test::dataDir() / "speech" / "noise.flac")});
+    const auto collected = run(recognizer, audio, 0);
+    EXPECT_FALSE(collected.error);
+    EXPECT_TRUE(collected.results.empty());
+    for (const auto& call : decoder->calls()) {
+        EXPECT_EQ(call.pass, Pass::interim) << "voice activity settles no utterance in silence or steady noise";
+    }
+}
+
+TEST(WhisperStreamingRecognizer, NonSpeechTextNeverBecomesALine)
+{
+    struct Case {
+        DecodedUtterance final;
+        const char* why;
+    };
+    const std::vector<Case> cases{
+        {{"ご視聴ありがとうございました。", 0.1F, -0.2}, "a known phrase over noise"},
+        {{" チャンネル登録よろしくお願いします！ ", 0.1F, -0.2}, "a known phrase with punctuation and spaces"},
+        {{"えーと", 0.9F, -0.2}, "almost surely no speech"},
+        {{"はい", 0.7F, -0.9}, "likely no speech and an unsure text"},
+        {{"。、", 0.0F, -0.1}, "punctuation only"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+        decoder->answer = [&](const ScriptedUtteranceDecoder::Call& call, std::size_t) {
+            return call.pass == Pass::final ? c.final : DecodedUtterance{"こんにちは", 0.0F, -0.1};
+        };
+        WhisperStreamingRecognizer recognizer(decoder);
+        const auto collected = run(recognizer, join({utterance("s05"), test::silence(1.0)}), 4.0);
+        EXPECT_TRUE(finals(collected).empty());
+        ASSERT_FALSE(collected.results.empty());
+        // The interim text that was on show is taken back.
+        EXPECT_EQ(collected.results.back().text, "");
+        EXPECT_FALSE(collected.results.back().isFinal);
+    }
+    // Ordinary text with a moderate no-speech probability is kept, trimmed.
+    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+    decoder->answer = [](const ScriptedUtteranceDecoder::Call&, std::size_t) {
+        return DecodedUtterance{" 田中さん、今お時間よろしいですか。", 0.65F, -0.2};
+    };
+    WhisperStreamingRecognizer recognizer(decoder);
+    const auto settled = finals(run(recognizer, join({utterance("s05"), test::silence(1.0)}), 0));
+    ASSERT_EQ(settled.size(), 1U);
+    EXPECT_EQ(settled[0].text, "田中さん、今お時間よろしいですか。");
+}
+
+TEST(WhisperStreamingRecognizer, FinalsComeFirstWhenTheMachineFallsBehind)
+{
+    // Refreshes cost far more than real time, finals little: every refresh in flight when an utterance ends is
+    // abandoned, and each utterance still gets its final, in order, soon after it ends.
+    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+    decoder->interimCost = 5s;
+    decoder->finalCost = 20ms;
+    WhisperStreamingRecognizer recognizer(decoder);
+    const auto audio = join({utterance("s05"), test::silence(0.8), utterance("s42"), test::silence(0.8),
+                             utterance("s09"), test::silence(1.0)});
+    const auto began = std::chrono::steady_clock::now();
+    const auto collected = run(recognizer, audio, 4.0);
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    ASSERT_FALSE(collected.error);
+    const auto settled = finals(collected);
+    ASSERT_EQ(settled.size(), 3U);
+    EXPECT_EQ(settled[0].text, "発話1");
+    EXPECT_EQ(settled[2].text, "発話3");
+    EXPECT_LT(elapsed, static_cast<double>(audio.size()) / 16000 / 4.0 + 4.0);
+    std::size_t abandoned = 0;
+    for (const auto& call : decoder->calls()) {
+        if (call.pass == Pass::interim && call.aborted) ++abandoned;
+    }
+    EXPECT_GE(abandoned, 2U);
+}
+
+TEST(WhisperStreamingRecognizer, RefreshesFollowTheirMeasuredCost)
+{
+    // A refresh costing 0.6 s spaces refreshes by at least 0.9 s of audio instead of 0.5 s.
+    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+    decoder->interimCost = 600ms;
+    WhisperStreamingRecognizer recognizer(decoder);
+    run(recognizer, join({utterance("s07"), test::silence(1.0)}), 1.0);
+    std::vector<std::size_t> sizes;
+    for (const auto& call : decoder->calls()) {
+        if (call.pass == Pass::interim && !call.aborted) sizes.push_back(call.samples);
+    }
+    ASSERT_GE(sizes.size(), 2U);
+    for (std::size_t i = 1; i < sizes.size(); ++i)
+        EXPECT_GE(sizes[i] - sizes[i - 1], 14000U);
+}
+
+TEST(WhisperStreamingRecognizer, EndOfInputSettlesTheUtteranceInProgress)
+{
+    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+    WhisperStreamingRecognizer recognizer(decoder);
+    const auto speech = utterance("s05");
+    const std::vector<float> cut(speech.begin(), speech.end() - 4800);
+    const auto collected = run(recognizer, cut, 0);
+    EXPECT_EQ(finals(collected).size(), 1U);
+}
+
+TEST(WhisperStreamingRecognizer, CancelAbandonsDecodingAtOnce)
+{
+    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+    decoder->interimCost = 60s;
+    decoder->finalCost = 60s;
+    auto input = Channel<AnalyzerBuffer>::make();
+    auto recognizer = std::make_unique<WhisperStreamingRecognizer>(decoder);
+    recognizer->start(input);
+    input->yield(AnalyzerBuffer{AnalyzerAudioFormat{}, join({utterance("s05"), test::silence(1.0)})});
+    ASSERT_TRUE(decoder->waitForCalls(1));
+    const auto began = std::chrono::steady_clock::now();
+    recognizer->cancel();
+    EXPECT_FALSE(recognizer->results()->next());
+    recognizer.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - began, 2s);
+    EXPECT_TRUE(decoder->calls().front().aborted);
+    EXPECT_FALSE(input->yield(AnalyzerBuffer{})) << "later input is refused, not piled up";
+}
+
+TEST(WhisperStreamingRecognizer, DecoderFailureFailsTheResults)
+{
+    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+    decoder->failure = std::make_exception_ptr(TranscriberError::recognitionFailed("whisper_full -6"));
+    WhisperStreamingRecognizer recognizer(decoder);
+    const auto collected = run(recognizer, join({utterance("s05"), test::silence(1.0)}), 0);
+    ASSERT_TRUE(collected.error);
+    EXPECT_THROW(std::rethrow_exception(collected.error), TranscriberError);
+}
+
+} // namespace
+} // namespace tc
