@@ -1,0 +1,223 @@
+#include "TranscriptionDomain/SearchTextFolding.h"
+
+#include <algorithm>
+#include <array>
+
+namespace tc {
+namespace {
+
+struct Decoded {
+    char32_t codePoint = 0;
+    std::size_t length = 0;
+};
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// One character at i; a byte that does not start a well-formed sequence is one U+FFFD.
+Decoded decodeAt(std::string_view s, std::size_t i)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char lead = byte(i);
+    if (lead < 0x80) return {lead, 1};
+    std::size_t length = 0;
+    char32_t value = 0;
+    char32_t minimum = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        value = lead & 0x1F;
+        minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        value = lead & 0x0F;
+        minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        value = lead & 0x07;
+        minimum = 0x10000;
+    } else {
+        return {kReplacement, 1};
+    }
+    if (i + length > s.size()) return {kReplacement, 1};
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return {kReplacement, 1};
+        value = (value << 6) | (byte(i + k) & 0x3F);
+    }
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return {kReplacement, 1};
+    return {value, length};
+}
+
+void appendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// U+FF61..U+FF9F, the half-width katakana block, at its usual width; ﾞ and ﾟ become the combining marks.
+constexpr std::array<char16_t, 0x3F> kHalfWidthKatakana = {
+    0x3002, 0x300C, 0x300D, 0x3001, 0x30FB, 0x30F2, 0x30A1, 0x30A3, 0x30A5, 0x30A7, 0x30A9, 0x30E3, 0x30E5,
+    0x30E7, 0x30C3, 0x30FC, 0x30A2, 0x30A4, 0x30A6, 0x30A8, 0x30AA, 0x30AB, 0x30AD, 0x30AF, 0x30B1, 0x30B3,
+    0x30B5, 0x30B7, 0x30B9, 0x30BB, 0x30BD, 0x30BF, 0x30C1, 0x30C4, 0x30C6, 0x30C8, 0x30CA, 0x30CB, 0x30CC,
+    0x30CD, 0x30CE, 0x30CF, 0x30D2, 0x30D5, 0x30D8, 0x30DB, 0x30DE, 0x30DF, 0x30E0, 0x30E1, 0x30E2, 0x30E4,
+    0x30E6, 0x30E8, 0x30E9, 0x30EA, 0x30EB, 0x30EC, 0x30ED, 0x30EF, 0x30F3, 0x3099, 0x309A};
+
+// The width and space mappings of NFKC that Japanese text meets.
+char32_t widen(char32_t c)
+{
+    if (c >= 0xFF01 && c <= 0xFF5E) return c - 0xFEE0;
+    if (c >= 0xFF61 && c <= 0xFF9F) return kHalfWidthKatakana[c - 0xFF61];
+    switch (c) {
+    case 0x3000: case 0x00A0: case 0x202F: case 0x205F: return 0x20;
+    case 0xFF5F: return 0x2985;
+    case 0xFF60: return 0x2986;
+    case 0xFFE0: return 0x00A2;
+    case 0xFFE1: return 0x00A3;
+    case 0xFFE2: return 0x00AC;
+    case 0xFFE4: return 0x00A6;
+    case 0xFFE5: return 0x00A5;
+    case 0xFFE6: return 0x20A9;
+    case 0xFFE8: return 0x2502;
+    case 0xFFE9: return 0x2190;
+    case 0xFFEA: return 0x2191;
+    case 0xFFEB: return 0x2192;
+    case 0xFFEC: return 0x2193;
+    case 0xFFED: return 0x25A0;
+    case 0xFFEE: return 0x25CB;
+    default: break;
+    }
+    if (c >= 0x2000 && c <= 0x200A) return 0x20;
+    return c;
+}
+
+bool isVoicedMark(char32_t c)
+{
+    return c == 0x3099 || c == 0x309A;
+}
+
+// The precomposed kana for c followed by a combining (semi-)voiced mark; 0 when there is none.
+char32_t composeVoiced(char32_t c, char32_t mark)
+{
+    const bool hiragana = c >= 0x3041 && c <= 0x309F;
+    const bool katakana = c >= 0x30A1 && c <= 0x30FF;
+    if (!hiragana && !katakana) return 0;
+    const char32_t k = hiragana ? c + 0x60 : c;
+    static constexpr std::array<char16_t, 21> kTakesVoicedMark = {
+        0x30AB, 0x30AD, 0x30AF, 0x30B1, 0x30B3, 0x30B5, 0x30B7, 0x30B9, 0x30BB, 0x30BD, 0x30BF,
+        0x30C1, 0x30C4, 0x30C6, 0x30C8, 0x30CF, 0x30D2, 0x30D5, 0x30D8, 0x30DB, 0x30FD};
+    char32_t composed = 0;
+    if (mark == 0x3099) {
+        if (std::find(kTakesVoicedMark.begin(), kTakesVoicedMark.end(), k) != kTakesVoicedMark.end())
+            composed = k + 1;
+        else if (k == 0x30A6)
+            composed = 0x30F4;
+        else if (katakana && k >= 0x30EF && k <= 0x30F2)
+            composed = k + 8; // ヷヸヹヺ exist in katakana only
+    } else if (k == 0x30CF || k == 0x30D2 || k == 0x30D5 || k == 0x30D8 || k == 0x30DB) {
+        composed = k + 2;
+    }
+    if (composed == 0) return 0;
+    return hiragana ? composed - 0x60 : composed;
+}
+
+char32_t foldKanaAndCase(char32_t c)
+{
+    // ー, ・ and ヷヸヹヺ have no hiragana of their own and stay as they are.
+    if ((c >= 0x30A1 && c <= 0x30F6) || c == 0x30FD || c == 0x30FE) return c - 0x60;
+    if (c >= 'A' && c <= 'Z') return c + 0x20;
+    if (c < 0x80) return c;
+    if (c >= 0x00C0 && c <= 0x00DE && c != 0x00D7) return c + 0x20;
+    if (c >= 0x0391 && c <= 0x03A9 && c != 0x03A2) return c + 0x20;
+    if (c >= 0x0410 && c <= 0x042F) return c + 0x20;
+    if (c >= 0x0400 && c <= 0x040F) return c + 0x50;
+    return c;
+}
+
+// Calls emit(codePoint, originalBegin, originalEnd) for each folded character in order.
+template <typename Emit>
+void fold(std::string_view utf8, Emit&& emit)
+{
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        const auto decoded = decodeAt(utf8, i);
+        std::size_t end = i + decoded.length;
+        if (decoded.codePoint == 0) {
+            i = end;
+            continue;
+        }
+        char32_t c = widen(decoded.codePoint);
+        if (end < utf8.size()) {
+            const auto next = decodeAt(utf8, end);
+            const char32_t mark = widen(next.codePoint);
+            if (isVoicedMark(mark)) {
+                if (const char32_t composed = composeVoiced(c, mark)) {
+                    c = composed;
+                    end += next.length;
+                }
+            }
+        }
+        // Circled numbers are digits to NFKC; they are common in Japanese notes.
+        if (c >= 0x2460 && c <= 0x2473) {
+            const int number = static_cast<int>(c - 0x2460) + 1;
+            if (number >= 10) emit(static_cast<char32_t>('0' + number / 10), i, end);
+            emit(static_cast<char32_t>('0' + number % 10), i, end);
+        } else {
+            emit(foldKanaAndCase(c), i, end);
+        }
+        i = end;
+    }
+}
+
+bool isAsciiSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+} // namespace
+
+TextRange FoldedSearchText::originalRange(std::size_t begin, std::size_t end) const
+{
+    return {origins[begin].begin, origins[end - 1].end};
+}
+
+std::string foldForSearch(std::string_view utf8)
+{
+    std::string out;
+    out.reserve(utf8.size());
+    fold(utf8, [&](char32_t c, std::size_t, std::size_t) { appendUtf8(out, c); });
+    return out;
+}
+
+FoldedSearchText foldForSearchWithOrigins(std::string_view utf8)
+{
+    FoldedSearchText folded;
+    folded.text.reserve(utf8.size());
+    folded.origins.reserve(utf8.size());
+    fold(utf8, [&](char32_t c, std::size_t begin, std::size_t end) {
+        const auto before = folded.text.size();
+        appendUtf8(folded.text, c);
+        folded.origins.insert(folded.origins.end(), folded.text.size() - before, TextRange{begin, end});
+    });
+    return folded;
+}
+
+std::string foldSearchQuery(std::string_view utf8)
+{
+    std::string folded = foldForSearch(utf8);
+    const auto first = std::find_if_not(folded.begin(), folded.end(), isAsciiSpace);
+    const auto last = std::find_if_not(folded.rbegin(), folded.rend(), isAsciiSpace).base();
+    return first < last ? std::string(first, last) : std::string();
+}
+
+} // namespace tc
