@@ -1,0 +1,90 @@
+#pragma once
+
+#include "TranscriptionDomain/FinalizedLine.h"
+#include "TranscriptionDomain/ReferenceDate.h"
+#include "TranscriptionDomain/SearchTextFolding.h"
+#include "TranscriptionDomain/TranscriptSession.h"
+#include "TranscriptionDomain/Uuid.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <shared_mutex>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tc {
+
+// One line that matched, with where the matches are in its original text.
+struct HistorySearchHit {
+    Uuid lineId;
+    std::string text;
+    Date time = 0;
+    // Every non-overlapping match in text, in UTF-8 bytes, first to last; never empty.
+    std::vector<TextRange> ranges;
+};
+
+// The matching lines of one session, in the session's order.
+struct HistorySearchSessionHits {
+    Uuid sessionId;
+    Date startedAt = 0;
+    std::vector<HistorySearchHit> lines;
+};
+
+struct HistorySearchResults {
+    // Newest session first.
+    std::vector<HistorySearchSessionHits> sessions;
+    // Lines that match in the whole history, also those beyond the limit.
+    std::size_t matchedLines = 0;
+    // True when more lines match than the results hold.
+    bool truncated = false;
+};
+
+// The whole history in folded form, so that each keystroke of a search is one pass over prepared bytes.
+// Thread-safe: searches may run on any threads at once; changes wait for running searches and block new ones.
+class HistorySearchIndex {
+public:
+    static constexpr std::size_t kDefaultResultLimit = 500;
+
+    // Drops what the index held and takes these sessions (e.g. after loading the history).
+    void replaceAll(const std::vector<TranscriptSession>& sessions);
+    // Adds one line at the end of its session, creating the session when it is new.
+    void appendLine(const Uuid& sessionId, Date sessionStartedAt, const FinalizedLine& line);
+    // Forgets a session; an unknown id is fine.
+    void removeSession(const Uuid& sessionId);
+
+    // Lines whose folded text holds the folded query, at most `limit` lines; nothing when stop was requested before
+    // the search ended. A blank query matches nothing.
+    std::optional<HistorySearchResults> search(std::string_view query, std::stop_token stop = {},
+                                               std::size_t limit = kDefaultResultLimit) const;
+
+    std::size_t sessionCount() const;
+    std::size_t lineCount() const;
+    // Bytes the index holds on the heap, roughly.
+    std::size_t memoryBytes() const;
+
+private:
+    struct Line {
+        Uuid id;
+        std::string text;
+        Date time = 0;
+    };
+    struct Session {
+        Uuid id;
+        Date startedAt = 0;
+        // The folded lines, each followed by a NUL so no match spans two lines.
+        std::string folded;
+        // Where each line starts in folded.
+        std::vector<std::uint32_t> lineStarts;
+        std::vector<Line> lines;
+    };
+    static void appendTo(Session& session, const FinalizedLine& line);
+    Session& sessionLocked(const Uuid& id, Date startedAt);
+
+    mutable std::shared_mutex m_mutex;
+    std::vector<Session> m_sessions;
+};
+
+} // namespace tc
