@@ -37,7 +37,7 @@ void HistorySearchWorker::run(std::stop_token stop)
         std::stop_source current;
         {
             std::unique_lock lock(m_mutex);
-            if (!m_wake.wait(lock, stop, [this] { return m_pending.has_value(); })) return;
+            if (!m_wake.wait(lock, stop, [this] { return m_pending.has_value(); }) || stop.stop_requested()) return;
             query = std::move(*m_pending);
             m_pending.reset();
             generation = m_generation;
