@@ -79,7 +79,10 @@ char32_t widen(char32_t c)
     if (c >= 0xFF01 && c <= 0xFF5E) return c - 0xFEE0;
     if (c >= 0xFF61 && c <= 0xFF9F) return kHalfWidthKatakana[c - 0xFF61];
     switch (c) {
-    case 0x3000: case 0x00A0: case 0x202F: case 0x205F: return 0x20;
+    case 0x3000:
+    case 0x00A0:
+    case 0x202F:
+    case 0x205F: return 0x20;
     case 0xFF5F: return 0x2985;
     case 0xFF60: return 0x2986;
     case 0xFFE0: return 0x00A2;

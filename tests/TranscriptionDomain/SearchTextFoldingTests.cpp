@@ -51,7 +51,9 @@ TEST(SearchTextFolding, VoicedMarksJoinTheirKanaAndTheLongVowelMarkStays)
 
 TEST(SearchTextFolding, DamagedBytesAndNulsDoNotBreakTheText)
 {
-    EXPECT_EQ(foldForSearch(std::string("a\xFF" "b")), "a\uFFFDb");
+    EXPECT_EQ(foldForSearch(std::string("a\xFF"
+                                        "b")),
+              "a\uFFFDb");
     EXPECT_EQ(foldForSearch(std::string("\xE3\x81")), "\uFFFD\uFFFD");
     EXPECT_EQ(foldForSearch(std::string("\xC0\xAF")), "\uFFFD\uFFFD");
     EXPECT_EQ(foldForSearch(std::string("x\0y", 3)), "xy");

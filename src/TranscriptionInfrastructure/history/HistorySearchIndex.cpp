@@ -17,27 +17,27 @@ void HistorySearchIndex::appendTo(Session& session, const FinalizedLine& line)
 
 HistorySearchIndex::Session& HistorySearchIndex::sessionLocked(const Uuid& id, Date startedAt)
 {
-    const auto found = std::find_if(m_sessions.begin(), m_sessions.end(), [&](const Session& s) { return s.id == id; });
-    if (found != m_sessions.end()) return *found;
-    m_sessions.push_back({id, startedAt, {}, {}, {}});
-    return m_sessions.back();
+    const auto found = std::find_if(m_sessions.begin(), m_sessions.end(), [&](const auto& s) { return s->id == id; });
+    if (found != m_sessions.end()) return **found;
+    return *m_sessions.emplace_back(std::make_shared<Session>(Session{id, startedAt, {}, {}, {}}));
 }
 
 void HistorySearchIndex::replaceAll(const std::vector<TranscriptSession>& sessions)
 {
     // Folding happens outside the lock so that searches keep answering from the old state meanwhile.
-    std::vector<Session> built;
+    std::vector<std::shared_ptr<Session>> built;
     built.reserve(sessions.size());
     for (const auto& source : sessions) {
         Session session{source.id, source.startedAt, {}, {}, {}};
-        const std::size_t bytes = std::accumulate(source.lines.begin(), source.lines.end(), std::size_t{0},
-                                                  [](std::size_t n, const FinalizedLine& l) { return n + l.text.size() + 1; });
+        const std::size_t bytes =
+            std::accumulate(source.lines.begin(), source.lines.end(), std::size_t{0},
+                            [](std::size_t n, const FinalizedLine& l) { return n + l.text.size() + 1; });
         session.folded.reserve(bytes);
         session.lineStarts.reserve(source.lines.size());
         session.lines.reserve(source.lines.size());
         for (const auto& line : source.lines)
             appendTo(session, line);
-        built.push_back(std::move(session));
+        built.push_back(std::make_shared<Session>(std::move(session)));
     }
     std::unique_lock lock(m_mutex);
     m_sessions = std::move(built);
@@ -52,7 +52,7 @@ void HistorySearchIndex::appendLine(const Uuid& sessionId, Date sessionStartedAt
 void HistorySearchIndex::removeSession(const Uuid& sessionId)
 {
     std::unique_lock lock(m_mutex);
-    std::erase_if(m_sessions, [&](const Session& s) { return s.id == sessionId; });
+    std::erase_if(m_sessions, [&](const auto& s) { return s->id == sessionId; });
 }
 
 std::optional<HistorySearchResults> HistorySearchIndex::search(std::string_view query, std::stop_token stop,
@@ -62,16 +62,18 @@ std::optional<HistorySearchResults> HistorySearchIndex::search(std::string_view 
     HistorySearchResults results;
     if (needle.empty()) return results;
 
-    std::shared_lock lock(m_mutex);
-    std::vector<const Session*> order;
-    order.reserve(m_sessions.size());
-    for (const auto& session : m_sessions)
-        order.push_back(&session);
+    std::vector<std::shared_ptr<const Session>> order;
+    {
+        std::shared_lock lock(m_mutex);
+        order.assign(m_sessions.begin(), m_sessions.end());
+    }
+    // A session's start never changes, so the order holds without the lock.
     std::stable_sort(order.begin(), order.end(),
-                     [](const Session* a, const Session* b) { return a->startedAt > b->startedAt; });
+                     [](const auto& a, const auto& b) { return a->startedAt > b->startedAt; });
 
-    for (const Session* session : order) {
+    for (const auto& session : order) {
         if (stop.stop_requested()) return std::nullopt;
+        std::shared_lock lock(m_mutex);
         const char* const base = session->folded.data();
         const std::size_t size = session->folded.size();
         HistorySearchSessionHits* hits = nullptr;
@@ -80,13 +82,12 @@ std::optional<HistorySearchResults> HistorySearchIndex::search(std::string_view 
             const void* found = ::memmem(base + from, size - from, needle.data(), needle.size());
             if (!found) break;
             const auto at = static_cast<std::size_t>(static_cast<const char*>(found) - base);
-            const auto lineIndex = static_cast<std::size_t>(
-                std::upper_bound(session->lineStarts.begin(), session->lineStarts.end(), at) -
-                session->lineStarts.begin() - 1);
+            const auto lineIndex =
+                static_cast<std::size_t>(std::upper_bound(session->lineStarts.begin(), session->lineStarts.end(), at) -
+                                         session->lineStarts.begin() - 1);
             const std::size_t lineStart = session->lineStarts[lineIndex];
-            const std::size_t lineEnd = lineIndex + 1 < session->lineStarts.size()
-                                            ? session->lineStarts[lineIndex + 1] - 1
-                                            : size - 1;
+            const std::size_t lineEnd =
+                lineIndex + 1 < session->lineStarts.size() ? session->lineStarts[lineIndex + 1] - 1 : size - 1;
             ++results.matchedLines;
             from = lineEnd + 1;
             if (results.matchedLines > limit) {
@@ -103,7 +104,8 @@ std::optional<HistorySearchResults> HistorySearchIndex::search(std::string_view 
                 hit.ranges.push_back(folded.originalRange(next, next + needle.size()));
                 pos = next + needle.size();
             }
-            if (!hits) hits = &results.sessions.emplace_back(HistorySearchSessionHits{session->id, session->startedAt, {}});
+            if (!hits)
+                hits = &results.sessions.emplace_back(HistorySearchSessionHits{session->id, session->startedAt, {}});
             hits->lines.push_back(std::move(hit));
         }
     }
@@ -121,15 +123,17 @@ std::size_t HistorySearchIndex::lineCount() const
     std::shared_lock lock(m_mutex);
     std::size_t lines = 0;
     for (const auto& session : m_sessions)
-        lines += session.lines.size();
+        lines += session->lines.size();
     return lines;
 }
 
 std::size_t HistorySearchIndex::memoryBytes() const
 {
     std::shared_lock lock(m_mutex);
-    std::size_t bytes = m_sessions.capacity() * sizeof(Session);
-    for (const auto& session : m_sessions) {
+    std::size_t bytes = m_sessions.capacity() * sizeof(std::shared_ptr<Session>);
+    for (const auto& pointer : m_sessions) {
+        const Session& session = *pointer;
+        bytes += sizeof(Session);
         bytes += session.folded.capacity() + session.lineStarts.capacity() * sizeof(std::uint32_t) +
                  session.lines.capacity() * sizeof(Line);
         for (const auto& line : session.lines)

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <shared_mutex>
 #include <stop_token>
@@ -43,20 +44,21 @@ struct HistorySearchResults {
 };
 
 // The whole history in folded form, so that each keystroke of a search is one pass over prepared bytes.
-// Thread-safe: searches may run on any threads at once; changes wait for running searches and block new ones.
+// Thread-safe: any thread may call any member. Searches run side by side and hold the lock one session at a time,
+// so a change (e.g. a line appended on the UI thread) waits at most for one session's scan, never a whole search.
 class HistorySearchIndex {
 public:
     static constexpr std::size_t kDefaultResultLimit = 500;
 
     // Drops what the index held and takes these sessions (e.g. after loading the history).
     void replaceAll(const std::vector<TranscriptSession>& sessions);
-    // Adds one line at the end of its session, creating the session when it is new.
+    // Adds one line at the end of its session, creating the session when it is new; costs one line's folding.
     void appendLine(const Uuid& sessionId, Date sessionStartedAt, const FinalizedLine& line);
     // Forgets a session; an unknown id is fine.
     void removeSession(const Uuid& sessionId);
 
     // Lines whose folded text holds the folded query, at most `limit` lines; nothing when stop was requested before
-    // the search ended. A blank query matches nothing.
+    // the search ended (checked between sessions). A blank query matches nothing. Meant for a worker thread.
     std::optional<HistorySearchResults> search(std::string_view query, std::stop_token stop = {},
                                                std::size_t limit = kDefaultResultLimit) const;
 
@@ -84,7 +86,8 @@ private:
     Session& sessionLocked(const Uuid& id, Date startedAt);
 
     mutable std::shared_mutex m_mutex;
-    std::vector<Session> m_sessions;
+    // Shared so that a search can go on over a session another thread removes meanwhile.
+    std::vector<std::shared_ptr<Session>> m_sessions;
 };
 
 } // namespace tc

@@ -7,8 +7,7 @@ namespace tc {
 HistorySearchWorker::HistorySearchWorker(const HistorySearchIndex& index, ResultHandler onResults, std::size_t limit)
     : m_index(index), m_onResults(std::move(onResults)), m_limit(limit),
       m_thread([this](std::stop_token stop) { run(stop); })
-{
-}
+{}
 
 HistorySearchWorker::~HistorySearchWorker()
 {

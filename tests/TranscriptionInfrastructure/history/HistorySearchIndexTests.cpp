@@ -28,12 +28,10 @@ std::string matched(const HistorySearchHit& hit, std::size_t index = 0)
 TEST(HistorySearchIndex, FindsWidthAndKanaVariantsInEverySessionNewestFirst)
 {
     test::TemporaryDirectory folder;
-    const auto older = TranscriptSession{Uuid::random(),
-                                         {line("今日はｶﾀｶﾅのＡＰＩを説明します", 110), line("関係ない行", 120)},
-                                         100, 130};
-    const auto newer = TranscriptSession{Uuid::random(),
-                                         {line("かたかなで12個、api", 210), line("カタカナの１２番", 220)},
-                                         200, 230};
+    const auto older = TranscriptSession{
+        Uuid::random(), {line("今日はｶﾀｶﾅのＡＰＩを説明します", 110), line("関係ない行", 120)}, 100, 130};
+    const auto newer =
+        TranscriptSession{Uuid::random(), {line("かたかなで12個、api", 210), line("カタカナの１２番", 220)}, 200, 230};
     {
         TranscriptHistoryStore store(folder.path() / "history.json");
         ASSERT_FALSE(store.save({older, newer}));

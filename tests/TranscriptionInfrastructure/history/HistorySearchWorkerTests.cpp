@@ -32,9 +32,8 @@ public:
     std::vector<Delivered> waitFor(std::uint64_t generation)
     {
         std::unique_lock lock(m_mutex);
-        m_changed.wait_for(lock, std::chrono::seconds(60), [&] {
-            return !m_delivered.empty() && m_delivered.back().generation == generation;
-        });
+        m_changed.wait_for(lock, std::chrono::seconds(60),
+                           [&] { return !m_delivered.empty() && m_delivered.back().generation == generation; });
         return m_delivered;
     }
 
