@@ -6,6 +6,7 @@
 #include "TranscriptionInfrastructure/files/AtomicFileWriter.h"
 #include "TranscriptionInfrastructure/files/FileReader.h"
 #include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
+#include "history/LargeHistory.h"
 
 #include "support/HistoryJsonReference.h"
 
@@ -17,7 +18,6 @@
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -25,41 +25,14 @@
 
 namespace {
 
-constexpr int kSessions = 100;
-constexpr int kLinesPerSession = 1000;
-constexpr int kCharactersPerLine = 40;
+using tc::bench::kCharactersPerLine;
+using tc::bench::kLinesPerSession;
+using tc::bench::kSessions;
 constexpr int kRuns = 5;
 
 std::vector<tc::TranscriptSession> makeHistory()
 {
-    // Hiragana, katakana and common kanji, each three bytes in UTF-8.
-    std::vector<std::string> characters;
-    for (char32_t c :
-         std::u32string(U"あいうえおかきくけこさしすせそたちつてとなにぬねのはひふへほまみむめもやゆよらりるれろわをん"
-                        U"アイウエオカキクケコサシスセソ会議資料確認予定今日明日来週説明質問回答問題対応")) {
-        std::string utf8;
-        utf8 += static_cast<char>(0xE0 | (c >> 12));
-        utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        utf8 += static_cast<char>(0x80 | (c & 0x3F));
-        characters.push_back(utf8);
-    }
-    std::mt19937 random(42);
-    std::vector<tc::TranscriptSession> sessions;
-    double time = 786000000.123456789;
-    for (int s = 0; s < kSessions; ++s) {
-        tc::TranscriptSession session{tc::Uuid::random(), {}, time, std::nullopt};
-        session.lines.reserve(kLinesPerSession);
-        for (int l = 0; l < kLinesPerSession; ++l) {
-            std::string text;
-            for (int c = 0; c < kCharactersPerLine; ++c)
-                text += characters[random() % characters.size()];
-            time += 2.718281828;
-            session.lines.push_back({tc::Uuid::random(), std::move(text), time});
-        }
-        session.endedAt = time;
-        sessions.push_back(std::move(session));
-    }
-    return sessions;
+    return tc::bench::makeLargeHistory();
 }
 
 long statusKiB(const char* field)
