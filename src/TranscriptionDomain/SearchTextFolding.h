@@ -18,7 +18,8 @@ struct TextRange {
 
 // Text in the form the history search compares: full-width ASCII and half-width katakana brought to their usual
 // width (with ﾞ/ﾟ and combining voiced marks joined to their kana), katakana as hiragana, letters in lower case.
-// Pure functions, callable from any thread.
+// These agree with NFKC for the width forms and kana; other compatibility characters (㎏, ㈱, half-width hangul)
+// are kept as they are. Pure functions, callable from any thread.
 struct FoldedSearchText {
     // The folded UTF-8; never holds a NUL byte, so callers may use NUL as a separator.
     std::string text;

@@ -22,6 +22,7 @@ TEST(SearchTextFolding, WidthKanaAndCaseVariantsFoldAlike)
     EXPECT_EQ(foldForSearch("（株）＆ＣＯ．"), "(株)&co.");
     EXPECT_EQ(foldForSearch("ﾃｽﾄ｡｢ｶｯｺ｣､ﾅｶｸﾞﾛ･ｲ"), "てすと。「かっこ」、なかぐろ・い");
     EXPECT_EQ(foldForSearch("ÀÉ ΑΒΓ АБВ"), "àé αβγ абв");
+    EXPECT_EQ(foldForSearch("〶１２３"), "〒123");
 }
 
 TEST(SearchTextFolding, VoicedMarksJoinTheirKanaAndTheLongVowelMarkStays)
