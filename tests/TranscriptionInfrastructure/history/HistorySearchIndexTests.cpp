@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace tc;
@@ -193,4 +194,40 @@ TEST(HistorySearchIndex, FollowsAppendedLinesAndRemovedSessionsAndStopsWhenAsked
     std::stop_source stop;
     stop.request_stop();
     EXPECT_FALSE(index.search("議事録", stop.get_token()));
+}
+
+TEST(HistorySearchIndex, SearchesWhileLinesAreAppendedSeeAGrowingHistory)
+{
+    HistorySearchIndex index;
+    std::vector<TranscriptSession> sessions;
+    for (int s = 0; s < 10; ++s) {
+        TranscriptSession session{Uuid::random(), {}, static_cast<Date>(s), std::nullopt};
+        for (int l = 0; l < 200; ++l)
+            session.lines.push_back(line("ヨサンの確認をします"));
+        sessions.push_back(std::move(session));
+    }
+    index.replaceAll(sessions);
+
+    const auto running = Uuid::random();
+    std::jthread appender([&] {
+        for (int l = 0; l < 3000; ++l)
+            index.appendLine(sessions[static_cast<std::size_t>(l % 10)].id, 0,
+                             line("追加のよさん" + std::to_string(l)));
+        for (int l = 0; l < 3000; ++l)
+            index.appendLine(running, 100, line("ﾖｻﾝの話"));
+    });
+    std::size_t previous = 0;
+    bool grew = true;
+    for (int round = 0; round < 100000 && previous < 8000; ++round) {
+        const auto results = index.search("よさん", {}, 10);
+        ASSERT_TRUE(results);
+        grew = grew && results->matchedLines >= previous;
+        previous = results->matchedLines;
+    }
+    appender.join();
+    EXPECT_TRUE(grew);
+    const auto results = index.search("よさん");
+    ASSERT_TRUE(results);
+    EXPECT_EQ(results->matchedLines, 8000u);
+    EXPECT_EQ(results->sessions.at(0).sessionId, running);
 }
