@@ -1,13 +1,12 @@
 #pragma once
 
 #include "TranscriptionDomain/ReferenceDate.h"
+#include "TranscriptionInfrastructure/calendar/CalendarFileCache.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <map>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -70,15 +69,11 @@ public:
     // What libical printed during the last query that printed anything (its first kMaxLibraryMessageBytes).
     std::string libraryMessages();
 
-    struct ParsedFile;
-
 private:
-    std::shared_ptr<const ParsedFile> parsedFile(const std::filesystem::path& file);
-
     const Locations m_locations;
     const bool m_arithmeticRecurrences;
     std::mutex m_mutex;
-    std::map<std::filesystem::path, std::shared_ptr<const ParsedFile>> m_cache;
+    CalendarFileCache m_files;
     std::string m_libraryMessages;
 };
 
