@@ -18,6 +18,17 @@ public:
 
     // The character (or ill-formed subpart) starting at `pos`; `pos` must be inside `text`.
     static Sequence sequenceAt(std::string_view text, std::size_t pos);
+    // Length of the well-formed character at `pos` (0 when ill-formed). Three-byte characters (all of kana and
+    // common kanji) are checked inline; the rest goes to sequenceAt.
+    static std::size_t wellFormedLength(std::string_view text, std::size_t pos)
+    {
+        const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + pos;
+        if (text.size() - pos >= 3 && ((p[0] >= 0xE1 && p[0] <= 0xEC) || p[0] == 0xEE || p[0] == 0xEF) &&
+            (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80)
+            return 3;
+        const auto sequence = sequenceAt(text, pos);
+        return sequence.wellFormed ? sequence.length : 0;
+    }
     static bool isValid(std::string_view text);
     // `text` with every ill-formed subpart replaced by U+FFFD.
     static std::string sanitized(std::string_view text);
