@@ -11,6 +11,8 @@
 
 namespace tc {
 
+class PulseAudioCaptureSession;
+
 // What a quick look at the sound server found.
 struct PulseAudioServerProbe {
     // A PulseAudio (or pipewire-pulse) server answered.
@@ -94,13 +96,11 @@ public:
     std::string deviceName() const;
 
 private:
-    class Session;
-
     Device m_device;
     std::uint32_t m_bufferFrames;
     std::string m_streamName;
     mutable std::mutex m_mutex;
-    std::unique_ptr<Session> m_session;
+    std::unique_ptr<PulseAudioCaptureSession> m_session;
 };
 
 } // namespace tc
