@@ -169,6 +169,15 @@ bool HistoryJsonReader::readSpeaker(std::optional<SpeakerLabel>& speaker, int de
     return true;
 }
 
+bool HistoryJsonReader::readMemberKey()
+{
+    skipWhitespace();
+    m_key.clear();
+    if (!readString(m_key)) return false;
+    skipWhitespace();
+    return consume(':');
+}
+
 template <class OnMember>
 bool HistoryJsonReader::readObject(OnMember onMember)
 {
@@ -177,11 +186,7 @@ bool HistoryJsonReader::readObject(OnMember onMember)
     skipWhitespace();
     if (consume('}')) return true;
     for (;;) {
-        skipWhitespace();
-        m_key.clear();
-        if (!readString(m_key)) return false;
-        skipWhitespace();
-        if (!consume(':')) return false;
+        if (!readMemberKey()) return false;
         // The member reader may reuse m_key for nested objects.
         const std::string key = m_key;
         if (!onMember(std::string_view(key))) return false;

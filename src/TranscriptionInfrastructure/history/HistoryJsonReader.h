@@ -43,6 +43,8 @@ protected:
     // An array, calling onElement to read each element.
     template <class OnElement>
     bool readArray(OnElement onElement);
+    // A member's key and the colon after it, the key left in m_key.
+    bool readMemberKey();
     // A string holding a UUID in Uuid::fromString's form.
     bool readUuid(Uuid& id);
     // A string, its escapes decoded, appended to `out`; control characters and bytes that are not UTF-8 fail.

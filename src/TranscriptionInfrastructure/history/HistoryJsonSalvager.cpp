@@ -12,11 +12,7 @@ bool HistoryJsonSalvager::salvageStore(std::vector<TranscriptSession>& sessions,
     skipWhitespace();
     if (consume('}')) return false;
     for (;;) {
-        skipWhitespace();
-        m_key.clear();
-        if (!readString(m_key)) break;
-        skipWhitespace();
-        if (!consume(':')) break;
+        if (!readMemberKey()) break;
         if (m_key == "sessions") {
             haveSessions = true;
             if (!salvageSessions(sessions, report)) break;
@@ -73,11 +69,7 @@ bool HistoryJsonSalvager::salvageSession(TranscriptSession& session, bool& usabl
         whole = true;
     } else {
         for (;;) {
-            skipWhitespace();
-            m_key.clear();
-            if (!readString(m_key)) break;
-            skipWhitespace();
-            if (!consume(':')) break;
+            if (!readMemberKey()) break;
             const std::string key = m_key;
             const char* valueStart = m_pos;
             bool read = true;
@@ -159,11 +151,7 @@ bool HistoryJsonSalvager::salvageLine(FinalizedLine& line, bool& complete)
     skipWhitespace();
     if (consume('}')) return true;
     for (;;) {
-        skipWhitespace();
-        m_key.clear();
-        if (!readString(m_key)) return false;
-        skipWhitespace();
-        if (!consume(':')) return false;
+        if (!readMemberKey()) return false;
         const char* valueStart = m_pos;
         bool read = false;
         if (m_key == "id") {
