@@ -1,6 +1,7 @@
 #include "TranscriptionCorvane/HeadlessQuestion.h"
 
 #include "TranscriptionApplication/ConversationResponder.h"
+#include "TranscriptionCorvane/CommandLineArguments.h"
 #include "TranscriptionDomain/BlankText.h"
 #include "TranscriptionDomain/ConversationQuestionContext.h"
 #include "TranscriptionInfrastructure/CompositionRoot.h"
@@ -21,15 +22,6 @@ constexpr const char* kUsage = "使い方: transcription-corvane --ask 質問 --
                                "[--language-model モデルファイル.gguf]";
 // As many lines as the window hands to the responder.
 constexpr std::int64_t kMaxLines = 80;
-
-std::optional<std::string> valueOf(const std::vector<std::string>& arguments, std::size_t& i, const std::string& flag)
-{
-    const std::string& argument = arguments[i];
-    if (argument.starts_with(flag + "=")) return argument.substr(flag.size() + 1);
-    if (argument != flag) return std::nullopt;
-    if (i + 1 >= arguments.size() || arguments[i + 1].starts_with("--")) return std::string{};
-    return arguments[++i];
-}
 
 HeadlessQuestion::UsageError usage(const std::string& message)
 {
@@ -56,13 +48,13 @@ HeadlessQuestion::Parsed HeadlessQuestion::parseArguments(const std::vector<std:
     Options options;
     bool transcript = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
-        if (auto value = valueOf(arguments, i, "--ask")) {
+        if (auto value = CommandLineArguments::valueOf(arguments, i, "--ask")) {
             question = *value;
-        } else if (auto file = valueOf(arguments, i, "--transcript")) {
+        } else if (auto file = CommandLineArguments::valueOf(arguments, i, "--transcript")) {
             if (file->empty()) return usage("--transcript には文字起こしファイルを指定してください。");
             options.transcript = *file;
             transcript = true;
-        } else if (auto model = valueOf(arguments, i, "--language-model")) {
+        } else if (auto model = CommandLineArguments::valueOf(arguments, i, "--language-model")) {
             if (model->empty()) return usage("--language-model には GGUF モデルファイルを指定してください。");
             options.languageModel = *model;
         } else if (arguments[i] == "--json") {
@@ -102,7 +94,7 @@ std::vector<HeadlessQuestion::Line> HeadlessQuestion::transcriptLines(const std:
 
 std::optional<int> HeadlessQuestion::runIfRequested(int argc, char** argv)
 {
-    std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
+    const std::vector<std::string> arguments = CommandLineArguments::fromMain(argc, argv);
     const Parsed parsed = parseArguments(arguments);
     if (std::holds_alternative<NotRequested>(parsed)) return std::nullopt;
     if (const auto* error = std::get_if<UsageError>(&parsed)) {

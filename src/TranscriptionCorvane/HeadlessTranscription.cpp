@@ -1,6 +1,7 @@
 #include "TranscriptionCorvane/HeadlessTranscription.h"
 
 #include "TranscriptionApplication/RunTranscriptionSession.h"
+#include "TranscriptionCorvane/CommandLineArguments.h"
 #include "TranscriptionCorvane/ConsoleTranscriptSink.h"
 #include "TranscriptionCorvane/TranscriptCollectingSink.h"
 #include "TranscriptionDomain/TranscriptExporter.h"
@@ -20,15 +21,6 @@ constexpr const char* kUsage =
     "使い方: transcription-corvane --transcribe 音声ファイル（「-」で標準入力） [--model モデル名] "
     "[--format srt|vtt|txt|md]";
 
-std::optional<std::string> valueOf(const std::vector<std::string>& arguments, std::size_t& i, const std::string& flag)
-{
-    const std::string& argument = arguments[i];
-    if (argument.starts_with(flag + "=")) return argument.substr(flag.size() + 1);
-    if (argument != flag) return std::nullopt;
-    if (i + 1 >= arguments.size() || arguments[i + 1].starts_with("--")) return std::string{};
-    return arguments[++i];
-}
-
 std::string localTimeText(Date date, const char* pattern)
 {
     const auto seconds = static_cast<std::time_t>(std::floor(unixSecondsFromDate(date)));
@@ -47,15 +39,15 @@ HeadlessTranscription::Parsed HeadlessTranscription::parseArguments(const std::v
     std::optional<std::string> model;
     std::optional<TranscriptExportFormat> format;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
-        if (auto value = valueOf(arguments, i, "--transcribe")) {
+        if (auto value = CommandLineArguments::valueOf(arguments, i, "--transcribe")) {
             if (value->empty())
                 return UsageError{std::string("--transcribe には音声ファイルを指定してください。\n") + kUsage};
             file = *value;
-        } else if (auto name = valueOf(arguments, i, "--model")) {
+        } else if (auto name = CommandLineArguments::valueOf(arguments, i, "--model")) {
             if (name->empty())
                 return UsageError{std::string("--model にはモデル名（例: base）を指定してください。\n") + kUsage};
             model = *name;
-        } else if (auto formatName = valueOf(arguments, i, "--format")) {
+        } else if (auto formatName = CommandLineArguments::valueOf(arguments, i, "--format")) {
             format = exportFormatFromExtension(*formatName);
             if (!format)
                 return UsageError{std::string("--format には srt、vtt、txt、md のどれかを指定してください。\n") +
@@ -71,7 +63,7 @@ HeadlessTranscription::Parsed HeadlessTranscription::parseArguments(const std::v
 
 std::optional<int> HeadlessTranscription::runIfRequested(int argc, char** argv)
 {
-    std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
+    const std::vector<std::string> arguments = CommandLineArguments::fromMain(argc, argv);
     const Parsed parsed = parseArguments(arguments);
     if (std::holds_alternative<NotRequested>(parsed)) return std::nullopt;
     if (const auto* usage = std::get_if<UsageError>(&parsed)) {
