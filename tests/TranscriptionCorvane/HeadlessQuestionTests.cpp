@@ -1,9 +1,7 @@
 #include "TranscriptionCorvane/HeadlessQuestion.h"
 #include "TranscriptionInfrastructure/CompositionRoot.h"
+#include "support/BuiltProgram.h"
 #include "support/TemporaryDirectory.h"
-#include "support/TestPaths.h"
-
-#include <QProcess>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -17,35 +15,10 @@ namespace {
 namespace fs = std::filesystem;
 using Q = HeadlessQuestion;
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs the built program the way a user does, without a display.
-Outcome runProgram(const QStringList& arguments)
+// Answering needs no speech model, so the program is given two minutes.
+test::BuiltProgram::Outcome runProgram(const QStringList& arguments)
 {
-    const fs::path program = test::binaryDir() / "src" / "transcription-corvane";
-    Outcome outcome;
-    if (!fs::exists(program)) {
-        ADD_FAILURE() << "build the program first: " << program;
-        return outcome;
-    }
-    QProcess process;
-    auto environment = QProcessEnvironment::systemEnvironment();
-    environment.remove("DISPLAY");
-    environment.remove("WAYLAND_DISPLAY");
-    process.setProcessEnvironment(environment);
-    process.start(QString::fromStdString(program.string()), arguments);
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        ADD_FAILURE() << "the program did not finish";
-    }
-    outcome.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    outcome.out = process.readAllStandardOutput().toStdString();
-    outcome.err = process.readAllStandardError().toStdString();
-    return outcome;
+    return test::BuiltProgram::run(arguments, {}, {}, 120000);
 }
 
 constexpr const char* kTalk = "それでは会議を始めます。\n"

@@ -1,6 +1,7 @@
 #include "TranscriptionCorvane/HeadlessTranscription.h"
 #include "TranscriptionInfrastructure/speech/RecognizedText.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
+#include "support/BuiltProgram.h"
 #include "support/TestPaths.h"
 
 #include <QProcess>
@@ -23,41 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using Options = HeadlessTranscription::Options;
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Runs the built program the way a user does, without a display; extra environment entries and a file for
-// its standard input may be given.
-Outcome runProgram(const QStringList& arguments, const std::vector<std::pair<QString, QString>>& extra = {},
-                   const fs::path& input = {}, int timeoutMs = 600000)
-{
-    const fs::path program = test::binaryDir() / "src" / "transcription-corvane";
-    Outcome outcome;
-    if (!fs::exists(program)) {
-        ADD_FAILURE() << "build the program first: " << program;
-        return outcome;
-    }
-    QProcess process;
-    auto environment = QProcessEnvironment::systemEnvironment();
-    environment.remove("DISPLAY");
-    environment.remove("WAYLAND_DISPLAY");
-    for (const auto& [key, value] : extra)
-        environment.insert(key, value);
-    process.setProcessEnvironment(environment);
-    if (!input.empty()) process.setStandardInputFile(QString::fromStdString(input.string()));
-    process.start(QString::fromStdString(program.string()), arguments);
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        ADD_FAILURE() << "the program did not finish";
-    }
-    outcome.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    outcome.out = process.readAllStandardOutput().toStdString();
-    outcome.err = process.readAllStandardError().toStdString();
-    return outcome;
-}
+using test::BuiltProgram;
 
 TEST(HeadlessTranscription, ParsesItsTwoOptionsAndLeavesTheRestToTheWindow)
 {
@@ -92,7 +59,7 @@ TEST(HeadlessTranscription, ParsesItsTwoOptionsAndLeavesTheRestToTheWindow)
 
 TEST(HeadlessTranscription, ProgramPrintsEachSettledLineWithItsTime)
 {
-    const auto outcome = runProgram(
+    const auto outcome = BuiltProgram::run(
         {"--transcribe", QString::fromStdString((test::sourceDir() / "samples" / "ja-sample.flac").string())});
     ASSERT_EQ(outcome.status, 0) << outcome.err;
     const QRegularExpression line(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d  (.+)$"));
@@ -133,7 +100,7 @@ std::string shellOutput(const std::string& command)
 TEST(HeadlessTranscription, ProgramWritesSubtitlesTimedByThePositionsInTheFile)
 {
     const QString sample = QString::fromStdString((test::sourceDir() / "samples" / "ja-sample.flac").string());
-    const auto srt = runProgram({"--transcribe", sample, "--format", "srt"});
+    const auto srt = BuiltProgram::run({"--transcribe", sample, "--format", "srt"});
     ASSERT_EQ(srt.status, 0) << srt.err;
     // The settled lines go to the error stream as progress; the subtitles alone to the output.
     const std::size_t lines = countOf(srt.err, "\n") - 1;
@@ -164,10 +131,10 @@ TEST(HeadlessTranscription, ProgramWritesSubtitlesTimedByThePositionsInTheFile)
     EXPECT_GT(last, 15.0) << packets;
     EXPECT_LT(last, 26.0) << packets;
 
-    const auto vtt = runProgram({"--transcribe", sample, "--format=vtt"});
+    const auto vtt = BuiltProgram::run({"--transcribe", sample, "--format=vtt"});
     ASSERT_EQ(vtt.status, 0) << vtt.err;
     EXPECT_TRUE(vtt.out.starts_with("WEBVTT\n\n00:00:")) << vtt.out;
-    const auto txt = runProgram({"--transcribe", sample, "--format", "txt"});
+    const auto txt = BuiltProgram::run({"--transcribe", sample, "--format", "txt"});
     ASSERT_EQ(txt.status, 0) << txt.err;
     EXPECT_EQ(countOf(txt.out, "\n"), countOf(txt.err, "\n") - 1) << txt.out;
 }
@@ -175,20 +142,20 @@ TEST(HeadlessTranscription, ProgramWritesSubtitlesTimedByThePositionsInTheFile)
 TEST(HeadlessTranscription, ProgramReportsFailuresInJapaneseWithAnErrorStatus)
 {
     {
-        const auto outcome = runProgram({"--transcribe", "/nonexistent/recording.flac"});
+        const auto outcome = BuiltProgram::run({"--transcribe", "/nonexistent/recording.flac"});
         EXPECT_EQ(outcome.status, HeadlessTranscription::kExitFailure);
         EXPECT_TRUE(outcome.out.empty());
         EXPECT_NE(outcome.err.find("エラー: 文字起こしが中断されました: "), std::string::npos) << outcome.err;
     }
     {
         const auto outcome =
-            runProgram({"--transcribe", QString::fromStdString((test::dataDir() / "speech" / "silence.flac").string()),
+            BuiltProgram::run({"--transcribe", QString::fromStdString((test::dataDir() / "speech" / "silence.flac").string()),
                         "--model", "no-such-model"});
         EXPECT_EQ(outcome.status, HeadlessTranscription::kExitFailure);
         EXPECT_NE(outcome.err.find("no-such-model"), std::string::npos) << outcome.err;
     }
     {
-        const auto outcome = runProgram({"--transcribe"});
+        const auto outcome = BuiltProgram::run({"--transcribe"});
         EXPECT_EQ(outcome.status, HeadlessTranscription::kExitUsage);
         EXPECT_NE(outcome.err.find("使い方: transcription-corvane --transcribe"), std::string::npos) << outcome.err;
     }
@@ -197,7 +164,7 @@ TEST(HeadlessTranscription, ProgramReportsFailuresInJapaneseWithAnErrorStatus)
 TEST(HeadlessTranscription, ProgramPrintsNothingForSilence)
 {
     const auto outcome =
-        runProgram({"--transcribe", QString::fromStdString((test::dataDir() / "speech" / "silence.flac").string())});
+        BuiltProgram::run({"--transcribe", QString::fromStdString((test::dataDir() / "speech" / "silence.flac").string())});
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_TRUE(outcome.out.empty()) << outcome.out;
 }
@@ -215,7 +182,7 @@ TEST(HeadlessTranscription, ProgramTranscribesWhatItHasOfATruncatedFileAndSaysIt
     fs::copy_file(sample, cut);
     fs::resize_file(cut, fs::file_size(sample) * 6 / 10);
 
-    const auto outcome = runProgram({"--transcribe", QString::fromStdString(cut.string())});
+    const auto outcome = BuiltProgram::run({"--transcribe", QString::fromStdString(cut.string())});
     EXPECT_EQ(outcome.status, HeadlessTranscription::kExitFailure) << outcome.err;
     EXPECT_GE(countLines(outcome.out), 2) << "the part before the cut is transcribed: " << outcome.out;
     EXPECT_NE(outcome.err.find("途中で終わっています"), std::string::npos) << outcome.err;
@@ -228,16 +195,16 @@ TEST(HeadlessTranscription, ProgramRefusesANamedPipeButReadsStandardInputGivenAs
     const fs::path fifo = dir.path() / "recording.flac";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     // Nobody writes into the pipe: a program that opened it plainly would wait for ever.
-    const auto refused = runProgram({"--transcribe", QString::fromStdString(fifo.string())}, {}, {}, 120000);
+    const auto refused = BuiltProgram::run({"--transcribe", QString::fromStdString(fifo.string())}, {}, {}, 120000);
     EXPECT_EQ(refused.status, HeadlessTranscription::kExitFailure) << refused.err;
     EXPECT_NE(refused.err.find("通常のファイルではありません"), std::string::npos) << refused.err;
     EXPECT_NE(refused.err.find("「-」"), std::string::npos) << refused.err;
 
-    const auto folder = runProgram({"--transcribe", QString::fromStdString(dir.path().string())}, {}, {}, 120000);
+    const auto folder = BuiltProgram::run({"--transcribe", QString::fromStdString(dir.path().string())}, {}, {}, 120000);
     EXPECT_EQ(folder.status, HeadlessTranscription::kExitFailure);
     EXPECT_NE(folder.err.find("通常のファイルではありません"), std::string::npos) << folder.err;
 
-    const auto piped = runProgram({"--transcribe", "-"}, {}, test::dataDir() / "speech/utterances/s03.flac");
+    const auto piped = BuiltProgram::run({"--transcribe", "-"}, {}, test::dataDir() / "speech/utterances/s03.flac");
     EXPECT_EQ(piped.status, 0) << piped.err;
     EXPECT_NE(piped.out.find("会議"), std::string::npos) << piped.out;
 }
@@ -254,7 +221,7 @@ TEST(HeadlessTranscription, ProgramStopsOnAMissingOrDamagedModelWithTheFileAndTh
     const QStringList arguments{"--transcribe",
                                 QString::fromStdString((test::dataDir() / "speech/utterances/s03.flac").string())};
 
-    const auto missing = runProgram(arguments, home);
+    const auto missing = BuiltProgram::run(arguments, home);
     EXPECT_EQ(missing.status, HeadlessTranscription::kExitFailure) << missing.err;
     EXPECT_NE(missing.err.find("インストールされていません"), std::string::npos) << missing.err;
     EXPECT_NE(missing.err.find("install-models --speech-model base"), std::string::npos) << missing.err;
@@ -270,7 +237,7 @@ TEST(HeadlessTranscription, ProgramStopsOnAMissingOrDamagedModelWithTheFileAndTh
             const std::int32_t garbage = 99999;
             file.write(reinterpret_cast<const char*>(&garbage), sizeof garbage);
         }
-        const auto damaged = runProgram(arguments, home);
+        const auto damaged = BuiltProgram::run(arguments, home);
         EXPECT_EQ(damaged.status, HeadlessTranscription::kExitFailure) << damaged.err;
         EXPECT_TRUE(damaged.out.empty()) << damaged.out;
         EXPECT_NE(damaged.err.find((models / "ggml-base.bin").string()), std::string::npos) << damaged.err;
