@@ -58,6 +58,24 @@ AudioFrame sine(std::size_t count, double rate, double timestamp = 0)
     return frame;
 }
 
+// A transcriber over the scripted engine, already transcribing frames that the test feeds, and the recognizer it
+// built for them.
+class RunningSpeechAnalyzerTranscriber : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        segments = transcriber.transcribe(frames);
+        recognizer = engine->waitForRecognizer();
+        ASSERT_NE(recognizer, nullptr);
+    }
+
+    std::shared_ptr<ScriptedSpeechRecognitionEngine> engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
+    SpeechAnalyzerTranscriber transcriber{"ja-JP", engine};
+    std::shared_ptr<Channel<AudioFrame>> frames = Channel<AudioFrame>::make();
+    SegmentStream segments;
+    std::shared_ptr<ScriptedRecognizer> recognizer;
+};
+
 TEST(SpeechAnalyzerTranscriber, LocaleMustMatchTheBcp47IdentifierExactly)
 {
     {
@@ -198,14 +216,8 @@ TEST(SpeechAnalyzerTranscriber, FramesThatCannotBeConvertedAreDroppedSilently)
     EXPECT_EQ(buffers.front().samples.size(), 320U);
 }
 
-TEST(SpeechAnalyzerTranscriber, ResultsBecomeSegmentsWithFreshIdsAndFiniteTimes)
+TEST_F(RunningSpeechAnalyzerTranscriber, ResultsBecomeSegmentsWithFreshIdsAndFiniteTimes)
 {
-    auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
-    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
-    auto frames = Channel<AudioFrame>::make();
-    auto segments = transcriber.transcribe(frames);
-    auto recognizer = engine->waitForRecognizer();
-    ASSERT_NE(recognizer, nullptr);
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     recognizer->push({"こんに", 0.5, 1.5, false});
@@ -238,14 +250,8 @@ TEST(SpeechAnalyzerTranscriber, ResultsBecomeSegmentsWithFreshIdsAndFiniteTimes)
     EXPECT_EQ(ids.size(), s.size()) << "a volatile result and its final never share an id";
 }
 
-TEST(SpeechAnalyzerTranscriber, EndOfFramesFinalizesThenFinishes)
+TEST_F(RunningSpeechAnalyzerTranscriber, EndOfFramesFinalizesThenFinishes)
 {
-    auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
-    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
-    auto frames = Channel<AudioFrame>::make();
-    auto segments = transcriber.transcribe(frames);
-    auto recognizer = engine->waitForRecognizer();
-    ASSERT_NE(recognizer, nullptr);
     recognizer->closingResults = {{"最後の発話", 0, 1, true}};
     // 48 kHz frames reach the recognizer as 16 kHz buffers, in order, with the timestamps ignored.
     for (int i = 0; i < 10; ++i)
@@ -266,14 +272,8 @@ TEST(SpeechAnalyzerTranscriber, EndOfFramesFinalizesThenFinishes)
     EXPECT_NEAR(static_cast<double>(frameCount), 16000.0, 2.0);
 }
 
-TEST(SpeechAnalyzerTranscriber, ResultFailureFailsTheStream)
+TEST_F(RunningSpeechAnalyzerTranscriber, ResultFailureFailsTheStream)
 {
-    auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
-    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
-    auto frames = Channel<AudioFrame>::make();
-    auto segments = transcriber.transcribe(frames);
-    auto recognizer = engine->waitForRecognizer();
-    ASSERT_NE(recognizer, nullptr);
     recognizer->push({"途中", 0, 1, false});
     recognizer->failResults(std::make_exception_ptr(TranscriberError::recognitionFailed("decode")));
     const auto drained = drain(segments);
@@ -284,14 +284,8 @@ TEST(SpeechAnalyzerTranscriber, ResultFailureFailsTheStream)
     frames->finish();
 }
 
-TEST(SpeechAnalyzerTranscriber, FrameStreamFailureIsReportedAfterTheLastResult)
+TEST_F(RunningSpeechAnalyzerTranscriber, FrameStreamFailureIsReportedAfterTheLastResult)
 {
-    auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
-    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
-    auto frames = Channel<AudioFrame>::make();
-    auto segments = transcriber.transcribe(frames);
-    auto recognizer = engine->waitForRecognizer();
-    ASSERT_NE(recognizer, nullptr);
     recognizer->closingResults = {{"聞こえた分", 0, 1, true}};
     frames->yield(sine(1600, 16000));
     frames->fail(std::make_exception_ptr(std::runtime_error("デバイスが外れました")));
