@@ -26,15 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path realModelsDirectory()
-{
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
-        return fs::path(data) / "transcription-corvane/models";
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return fs::path(home) / ".local/share/transcription-corvane/models";
-    return {};
-}
-
 QJsonObject readJson(const fs::path& file)
 {
     QFile in(QString::fromStdString(file.string()));
@@ -85,7 +76,7 @@ protected:
 
     void SetUp() override
     {
-        m_models = realModelsDirectory();
+        m_models = test::userModelsDir();
         if (!fs::exists(m_models / "ggml-base.bin")) GTEST_SKIP() << "the default speech model is not installed";
         if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()) GTEST_SKIP() << "Xvfb is missing";
         m_artifacts = test::binaryDir() / "test-artifacts/end-to-end";

@@ -21,22 +21,12 @@ namespace fs = std::filesystem;
 
 const QString kProgram = QString::fromStdString((test::binaryDir() / "src" / "transcription-corvane").string());
 
-// The speech models the user installed, which a fresh home links to.
-fs::path realModelsDirectory()
-{
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
-        return fs::path(data) / "transcription-corvane/models";
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return fs::path(home) / ".local/share/transcription-corvane/models";
-    return {};
-}
-
 // A user's home of its own, with the real models; the window runs without a display and without a sound server.
 QProcessEnvironment homeEnvironment(const fs::path& home)
 {
     fs::create_directories(home / ".local/share/transcription-corvane");
     std::error_code ignored;
-    fs::create_directory_symlink(realModelsDirectory(), home / ".local/share/transcription-corvane/models", ignored);
+    fs::create_directory_symlink(test::userModelsDir(), home / ".local/share/transcription-corvane/models", ignored);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("HOME", QString::fromStdString(home.string()));
     environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / ".config").string()));
