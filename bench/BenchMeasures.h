@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <cstdlib>
 #include <fstream>
+#include <string>
 #include <sys/resource.h>
 #include <vector>
 
@@ -34,6 +36,16 @@ inline double peakMemoryMiB()
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// A "Name:  value kB" figure of /proc/self/status (field given with its colon), in KiB; -1 when absent.
+inline long statusKiB(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::char_traits<char>::length(field));
+    return -1;
 }
 
 // The one-minute load average, so a reader can judge how busy the machine was; -1 when unknown.

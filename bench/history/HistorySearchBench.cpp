@@ -37,15 +37,6 @@ double msSince(Clock::time_point start)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-long statusKiB(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::char_traits<char>::length(field));
-    return -1;
-}
-
 std::vector<std::string> splitCharacters(const std::string& utf8)
 {
     std::vector<std::string> characters;
@@ -192,13 +183,13 @@ int main()
     const std::size_t limit = tc::HistorySearchIndex::kDefaultResultLimit;
 
     tc::HistorySearchIndex index;
-    const long rssBefore = statusKiB("VmRSS:");
+    const long rssBefore = tc::bench::statusKiB("VmRSS:");
     const double buildCpuStart = tc::bench::threadCpuSeconds();
     const auto buildStart = Clock::now();
     index.replaceAll(sessions);
     const double buildMs = msSince(buildStart);
     const double buildCpuMs = 1000.0 * (tc::bench::threadCpuSeconds() - buildCpuStart);
-    const long rssGrowthBytes = (statusKiB("VmRSS:") - rssBefore) * 1024L;
+    const long rssGrowthBytes = (tc::bench::statusKiB("VmRSS:") - rssBefore) * 1024L;
     const auto indexBytes = index.memoryBytes();
 
     // Warm caches the way a user's second search would find them.

@@ -35,15 +35,6 @@ std::vector<tc::TranscriptSession> makeHistory()
     return tc::bench::makeLargeHistory();
 }
 
-long statusKiB(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::char_traits<char>::length(field));
-    return -1;
-}
-
 // CPU time of this process: on a shared machine the wall time also counts the waits for a core.
 double cpuMs()
 {
@@ -65,7 +56,7 @@ int measure(const std::string& operation, const std::filesystem::path& file)
     tc::TranscriptHistoryStore store(file);
     if (operation == "save") store.load();
     resetPeak();
-    const long baseline = statusKiB("VmRSS:");
+    const long baseline = tc::bench::statusKiB("VmRSS:");
     const auto start = std::chrono::steady_clock::now();
     const double cpuStart = cpuMs();
 
@@ -85,7 +76,7 @@ int measure(const std::string& operation, const std::filesystem::path& file)
 
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     const double cpu = cpuMs() - cpuStart;
-    const long peak = statusKiB("VmHWM:");
+    const long peak = tc::bench::statusKiB("VmHWM:");
     if (operation.find("load") != std::string::npos && checksum != kSessions) return 1;
     std::cout << ms << ' ' << cpu << ' ' << (peak - baseline) * 1024L << std::endl;
     return 0;
