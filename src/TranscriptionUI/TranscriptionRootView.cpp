@@ -5,6 +5,7 @@
 #include "TranscriptionUI/window/BrowsingTranscriptView.h"
 #include "TranscriptionUI/window/CalendarSidebarView.h"
 #include "TranscriptionUI/window/ControlBarView.h"
+#include "TranscriptionUI/window/HistorySearchView.h"
 #include "TranscriptionUI/window/LiveTranscriptView.h"
 #include "TranscriptionUI/window/NoticeLogView.h"
 #include "TranscriptionUI/window/QuestionPanelView.h"
@@ -79,6 +80,8 @@ TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel* model, Pref
     connect(m_controlBar->clearButton(), &QPushButton::clicked, this, &TranscriptionRootView::requestClearAll);
     root->addWidget(m_controlBar);
     root->addWidget(section::divider(this));
+    m_search = new HistorySearchView(m_model, this);
+    root->addWidget(m_search);
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_splitter->setChildrenCollapsible(false);
     m_splitter->addWidget(makeTranscriptColumn());
@@ -93,6 +96,10 @@ TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel* model, Pref
         shortcut->setContext(Qt::WindowShortcut);
         connect(shortcut, &QShortcut::activated, this, &TranscriptionRootView::onReturnPressed);
     }
+
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    find->setContext(Qt::WindowShortcut);
+    connect(find, &QShortcut::activated, m_search, &HistorySearchView::focusField);
 
     connect(m_defaults, &PreferencesStore::valueChanged, this, [this](const QString& key) {
         if (key == LiveCaptionOverlayController::visibilityDefaultsKey && m_bootstrapped)

@@ -24,6 +24,7 @@ namespace tc {
 class BrowsingTranscriptView;
 class CalendarSidebarView;
 class ControlBarView;
+class HistorySearchView;
 class LiveCaptionOverlayController;
 class LiveTranscriptView;
 class NoticeLogView;
@@ -83,6 +84,7 @@ public:
     NoticeLogView* logSection() const { return m_logSection; }
     QuestionPanelView* questionPanel() const { return m_questionPanel; }
     CalendarSidebarView* calendarSidebar() const { return m_sidebar; }
+    HistorySearchView* historySearch() const { return m_search; }
     QWidget* permissionHint() const { return m_permissionHint; }
 
     QPushButton* runButton() const;
@@ -133,6 +135,7 @@ private:
     BrowsingTranscriptView* m_browsingView = nullptr;
     NoticeLogView* m_logSection = nullptr;
     CalendarSidebarView* m_sidebar = nullptr;
+    HistorySearchView* m_search = nullptr;
 };
 
 } // namespace tc

@@ -11,6 +11,7 @@
 #include "TranscriptionUI/presentation/ObservedValue.h"
 #include "TranscriptionUI/presentation/ReadingPosition.h"
 
+#include <QDate>
 #include <QDateTime>
 #include <QSettings>
 #include <QString>
@@ -26,11 +27,19 @@ namespace {
 
 const std::string kFailurePrefix = "エラー: ";
 
+QDateTime localDateTime(Date date)
+{
+    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(unixSecondsFromDate(date) * 1000.0)));
+}
+
+Date dateFromDateTime(const QDateTime& time)
+{
+    return dateFromUnixSeconds(static_cast<double>(time.toMSecsSinceEpoch()) / 1000.0);
+}
+
 std::string formatted(Date date, const char* pattern)
 {
-    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(unixSecondsFromDate(date) * 1000.0)))
-        .toString(QString::fromLatin1(pattern))
-        .toStdString();
+    return localDateTime(date).toString(QString::fromUtf8(pattern)).toStdString();
 }
 
 } // namespace
@@ -64,6 +73,7 @@ TranscriptionViewModel::TranscriptionViewModel(Dependencies dependencies, QObjec
     m_calendar = std::make_unique<CalendarBrowsing>(m_deps.calendar, m_hop, now());
     m_reading = std::make_unique<ReadingPosition>(m_deps.timings.highlightDuration);
     m_asking = std::make_unique<ConversationAsking>(m_deps.responder, m_hop, m_deps.timings.availabilityRecheck);
+    m_search = std::make_unique<HistorySearch>(m_hop);
     connectCollaborators();
 }
 
@@ -75,6 +85,7 @@ TranscriptionViewModel::~TranscriptionViewModel()
     m_hop->close();
     // Workers go first (joined), while the fields their jobs might read are still alive.
     m_asking->close();
+    m_search->close();
     m_calendar->close();
     m_sources->close();
     m_run.reset();
@@ -103,6 +114,10 @@ void TranscriptionViewModel::connectCollaborators()
     forward(m_run.get(), &RunControl::activeSourcesChanged, &VM::activeSourcesChanged);
 
     forward(m_autosave.get(), &HistoryAutosave::pastSessionsChanged, &VM::pastSessionsChanged);
+    connect(m_autosave.get(), &HistoryAutosave::pastSessionsChanged, this, [this] { m_search->replaceAll(allSessions()); });
+
+    forward(m_search.get(), &HistorySearch::queryChanged, &VM::historySearchQueryChanged);
+    forward(m_search.get(), &HistorySearch::resultsChanged, &VM::historySearchResultsChanged);
 
     forward(m_calendar.get(), &CalendarBrowsing::statusChanged, &VM::calendarStatusChanged);
     forward(m_calendar.get(), &CalendarBrowsing::dayChanged, &VM::sidebarDateChanged);
@@ -174,6 +189,7 @@ void TranscriptionViewModel::handle(const OutputEvent& event)
     case OutputEvent::Kind::finalizedTranscript:
         m_finalizedLines.push_back(FinalizedLine{Uuid::random(), event.text, now()});
         if (!isBlankText(event.text)) ++m_nonBlankLines;
+        m_search->appendLine(m_currentSessionID, m_currentSessionStartedAt, m_finalizedLines.back());
         Q_EMIT finalizedLinesChanged();
         assignObserved(this, m_volatileText, std::string{}, &TranscriptionViewModel::volatileTextChanged);
         m_reading->lineArrived();
@@ -286,6 +302,7 @@ void TranscriptionViewModel::clearAll()
     Q_EMIT currentSessionChanged();
     m_reading->reset();
     m_asking->clear();
+    m_search->replaceAll({});
 }
 
 std::optional<std::string> TranscriptionViewModel::markdownExport() const
@@ -301,6 +318,29 @@ std::optional<std::string> TranscriptionViewModel::markdownExport() const
 std::string TranscriptionViewModel::defaultExportFileName() const
 {
     return "transcript-" + formatted(now(), "yyyyMMdd-HHmmss") + ".md";
+}
+
+// --- History search ---
+
+bool TranscriptionViewModel::openHistorySearchResult(const Uuid& lineId)
+{
+    std::optional<Date> time;
+    for (const auto& session : allSessions()) {
+        for (const auto& l : session.lines) {
+            if (l.id == lineId) time = l.time;
+        }
+    }
+    if (!time) return false;
+    const QDate day = localDateTime(*time).date();
+    const QDate shown = localDateTime(sidebarDate()).date();
+    if (const auto days = shown.daysTo(day); days != 0) moveSidebarDay(static_cast<int>(days));
+    // A day has no calendar event of its own, so one spanning it stands in; its end is the last instant of the day.
+    const Date start = dateFromDateTime(day.startOfDay());
+    const Date end = dateFromDateTime(day.addDays(1).startOfDay()) - 0.001;
+    setBrowsingEvent(CalendarEvent{"history-day-" + day.toString(Qt::ISODate).toStdString(),
+                                   formatted(start, "yyyy年M月d日"), start, end, 0});
+    focusLine(lineId);
+    return true;
 }
 
 // --- Reading position and questions ---

@@ -18,6 +18,7 @@
 #include "TranscriptionUI/presentation/CalendarBrowsing.h"
 #include "TranscriptionUI/presentation/ConversationAsking.h"
 #include "TranscriptionUI/presentation/HistoryAutosave.h"
+#include "TranscriptionUI/presentation/HistorySearch.h"
 #include "TranscriptionUI/presentation/NoticeLog.h"
 #include "TranscriptionUI/presentation/ReadingPosition.h"
 #include "TranscriptionUI/presentation/RunControl.h"
@@ -203,6 +204,18 @@ public:
     // "transcript-yyyyMMdd-HHmmss.md" for now.
     std::string defaultExportFileName() const;
 
+    // --- History search ---
+
+    const std::string& historySearchQuery() const { return m_search->query(); }
+    // Searches every session, the current one too, on a worker; the results follow through
+    // historySearchResultsChanged. A blank query clears them.
+    void setHistorySearchQuery(const std::string& query) { m_search->setQuery(query); }
+    // Newest session first; match ranges are UTF-8 byte offsets into each line's text.
+    const HistorySearchResults& historySearchResults() const { return m_search->results(); }
+    // Browses the whole local day of the line and highlights it for a while as a citation would; false when the
+    // line is no longer in the history.
+    bool openHistorySearchResult(const Uuid& lineId);
+
     // --- Reading position and questions ---
 
     bool isFollowingLatest() const { return m_reading->isFollowingLatest(); }
@@ -266,6 +279,8 @@ signals:
     void askAnswerChanged();
     void isAskingChanged();
     void askErrorChanged();
+    void historySearchQueryChanged();
+    void historySearchResultsChanged();
 
 private:
     Date now() const;
@@ -293,6 +308,7 @@ private:
     std::unique_ptr<CalendarBrowsing> m_calendar;
     std::unique_ptr<ReadingPosition> m_reading;
     std::unique_ptr<ConversationAsking> m_asking;
+    std::unique_ptr<HistorySearch> m_search;
 };
 
 } // namespace tc

@@ -45,6 +45,7 @@ BrowsingTranscriptView::BrowsingTranscriptView(TranscriptionViewModel* model, do
     connect(m_model, &VM::browsingEventChanged, this, &BrowsingTranscriptView::reload);
     connect(m_model, &VM::pastSessionsChanged, this, &BrowsingTranscriptView::reload);
     connect(m_model, &VM::finalizedLinesChanged, this, &BrowsingTranscriptView::addArrivedLines);
+    connect(m_model, &VM::highlightedLineIDChanged, this, &BrowsingTranscriptView::showHighlighted);
     reload();
 }
 
@@ -64,6 +65,19 @@ void BrowsingTranscriptView::reload()
     m_title->setText(QStringLiteral("閲覧中: ") + QString::fromStdString(event->title));
     m_list->lines()->reset(m_model->browsingLines());
     refreshEmpty();
+    showHighlighted();
+}
+
+void BrowsingTranscriptView::showHighlighted()
+{
+    const auto& id = m_model->highlightedLineID();
+    m_list->lines()->setHighlighted(id);
+    if (!id) return;
+    if (const auto row = m_list->lines()->rowOf(*id)) {
+        const QModelIndex index = m_list->lines()->index(*row);
+        m_list->setCurrentIndex(index);
+        m_list->scrollTo(index, QAbstractItemView::PositionAtCenter);
+    }
 }
 
 void BrowsingTranscriptView::addArrivedLines()

@@ -27,6 +27,8 @@ private:
     void reload();
     void addArrivedLines();
     void refreshEmpty();
+    // Marks the highlighted line (a chosen search result) and brings it into view.
+    void showHighlighted();
 
     TranscriptionViewModel* m_model;
     QLabel* m_title = nullptr;

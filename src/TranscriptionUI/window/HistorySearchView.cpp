@@ -1,0 +1,137 @@
+#include "TranscriptionUI/window/HistorySearchView.h"
+
+#include "TranscriptionUI/TranscriptionViewModel.h"
+#include "TranscriptionUI/window/SectionWidgets.h"
+#include "TranscriptionUI/window/ViewStyle.h"
+
+#include <QDateTime>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tc {
+
+namespace {
+
+QString formatted(Date date, const QString& pattern)
+{
+    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(unixSecondsFromDate(date) * 1000.0)))
+        .toString(pattern);
+}
+
+QString escaped(const std::string& text, std::size_t begin, std::size_t end)
+{
+    return QString::fromUtf8(text.data() + begin, static_cast<qsizetype>(end - begin)).toHtmlEscaped();
+}
+
+} // namespace
+
+HistorySearchView::HistorySearchView(TranscriptionViewModel* model, QWidget* parent) : QWidget(parent), m_model(model)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(12, 8, 12, 8);
+    layout->setSpacing(4);
+    m_field = new QLineEdit(this);
+    m_field->setPlaceholderText(QStringLiteral("履歴を検索"));
+    m_field->setClearButtonEnabled(true);
+    m_field->setAccessibleName(QStringLiteral("履歴を検索"));
+    layout->addWidget(m_field);
+    m_summary = new QLabel(this);
+    m_summary->setFont(ViewStyle::caption(font()));
+    m_summary->setStyleSheet(section::colorStyle(ViewStyle::secondary(palette())));
+    layout->addWidget(m_summary);
+    m_results = new QListWidget(this);
+    m_results->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_results->setMaximumHeight(260);
+    layout->addWidget(m_results);
+
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QShortcut::activated, m_field, &QLineEdit::clear);
+
+    connect(m_field, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_model->setHistorySearchQuery(text.toStdString()); });
+    connect(m_results, &QListWidget::itemActivated, this, &HistorySearchView::choose);
+    connect(m_results, &QListWidget::itemClicked, this, &HistorySearchView::choose);
+    connect(m_model, &TranscriptionViewModel::historySearchResultsChanged, this, &HistorySearchView::rebuild);
+    rebuild();
+}
+
+void HistorySearchView::focusField()
+{
+    m_field->setFocus(Qt::ShortcutFocusReason);
+    m_field->selectAll();
+}
+
+QString HistorySearchView::markedText(const std::string& text, const std::vector<TextRange>& ranges)
+{
+    const QString mark = QStringLiteral("<span style=\"background-color: %1;\">")
+                             .arg(ViewStyle::css(ViewStyle::withOpacity(ViewStyle::orange(), 0.35)));
+    QString html;
+    std::size_t at = 0;
+    for (const TextRange& range : ranges) {
+        const std::size_t begin = std::clamp(range.begin, at, text.size());
+        const std::size_t end = std::clamp(range.end, begin, text.size());
+        html += escaped(text, at, begin) + mark + escaped(text, begin, end) + QStringLiteral("</span>");
+        at = end;
+    }
+    return html + escaped(text, at, text.size());
+}
+
+void HistorySearchView::rebuild()
+{
+    m_results->clear();
+    const bool open = !m_field->text().trimmed().isEmpty();
+    const auto& results = m_model->historySearchResults();
+    if (results.sessions.empty()) {
+        m_summary->setText(QStringLiteral("一致する行はありません。語を変えてお試しください。"));
+    } else if (results.truncated) {
+        m_summary->setText(QStringLiteral("%1 行が一致しました（先頭の一部を表示しています。語を足すと絞り込めます）。")
+                               .arg(results.matchedLines));
+    } else {
+        m_summary->setText(QStringLiteral("%1 行が一致しました。").arg(results.matchedLines));
+    }
+    m_summary->setVisible(open);
+    m_results->setVisible(open && !results.sessions.empty());
+    if (!open) return;
+    for (const auto& session : results.sessions) {
+        const QString heading = formatted(session.startedAt, QStringLiteral("yyyy年M月d日 HH:mm")) +
+                                QStringLiteral(" のセッション");
+        auto* header = new QListWidgetItem(heading, m_results);
+        QFont bold = header->font();
+        bold.setBold(true);
+        header->setFont(bold);
+        header->setFlags(Qt::ItemIsEnabled);
+        header->setData(plainTextRole, heading);
+        for (const auto& hit : session.lines) {
+            const QString time = formatted(hit.time, QStringLiteral("HH:mm:ss"));
+            auto* item = new QListWidgetItem(m_results);
+            item->setData(lineIdRole, QString::fromStdString(hit.lineId.toString()));
+            item->setData(plainTextRole, time + QStringLiteral("  ") + QString::fromStdString(hit.text));
+            auto* label = new QLabel(QStringLiteral("<span style=\"color: %1;\">%2</span>&nbsp;&nbsp;%3")
+                                         .arg(ViewStyle::css(ViewStyle::secondary(palette())), time,
+                                              markedText(hit.text, hit.ranges)));
+            label->setTextFormat(Qt::RichText);
+            label->setContentsMargins(12, 2, 4, 2);
+            // Clicks go to the list, which chooses the row.
+            label->setAttribute(Qt::WA_TransparentForMouseEvents);
+            item->setSizeHint(label->sizeHint());
+            m_results->setItemWidget(item, label);
+        }
+    }
+}
+
+void HistorySearchView::choose(QListWidgetItem* item)
+{
+    if (!item) return;
+    const QString id = item->data(lineIdRole).toString();
+    if (id.isEmpty()) return;
+    if (const auto uuid = Uuid::fromString(id.toStdString())) m_model->openHistorySearchResult(*uuid);
+}
+
+} // namespace tc

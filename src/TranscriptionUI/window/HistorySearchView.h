@@ -1,0 +1,50 @@
+#pragma once
+
+#include "TranscriptionDomain/SearchTextFolding.h"
+
+#include <QWidget>
+
+#include <string>
+#include <vector>
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+
+namespace tc {
+
+class TranscriptionViewModel;
+
+// The search field over the whole history and its results: a header per session with its date, then the
+// matching lines with their time, the matches marked. Choosing a line browses its day and highlights it.
+// Escape or an empty field closes the results. Main thread only.
+class HistorySearchView : public QWidget {
+    Q_OBJECT
+public:
+    // Item data of a result line: the line's id as text.
+    static constexpr int lineIdRole = Qt::UserRole + 1;
+    // Item data of every row: its text without markup.
+    static constexpr int plainTextRole = Qt::UserRole + 2;
+
+    explicit HistorySearchView(TranscriptionViewModel* model, QWidget* parent = nullptr);
+
+    QLineEdit* field() const { return m_field; }
+    QListWidget* results() const { return m_results; }
+    QLabel* summary() const { return m_summary; }
+    // Puts the caret in the field with its text selected, as Ctrl+F does.
+    void focusField();
+    // The line as rich text with the UTF-8 byte ranges marked.
+    static QString markedText(const std::string& text, const std::vector<TextRange>& ranges);
+
+private:
+    void rebuild();
+    void choose(QListWidgetItem* item);
+
+    TranscriptionViewModel* m_model;
+    QLineEdit* m_field = nullptr;
+    QLabel* m_summary = nullptr;
+    QListWidget* m_results = nullptr;
+};
+
+} // namespace tc

@@ -1,0 +1,189 @@
+#include "TranscriptionUI/window/HistorySearchView.h"
+
+#include "TranscriptionUI/PreferencesStore.h"
+#include "TranscriptionUI/TranscriptionRootView.h"
+#include "TranscriptionUI/window/BrowsingTranscriptView.h"
+#include "TranscriptionUI/window/TranscriptLineListModel.h"
+#include "TranscriptionUI/window/TranscriptListView.h"
+
+#include "support/QtTestApplication.h"
+#include "support/ViewModelHarness.h"
+
+#include <QDateTime>
+#include <QInputMethodEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace tc {
+namespace {
+
+Date localDate(int year, int month, int day, int hour, int minute)
+{
+    const QDateTime time(QDate(year, month, day), QTime(hour, minute));
+    return dateFromUnixSeconds(static_cast<double>(time.toMSecsSinceEpoch()) / 1000.0);
+}
+
+class HistorySearchViewTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { test::qtApplication(); }
+
+    // A shown, active window whose model has loaded the history and runs.
+    std::unique_ptr<TranscriptionRootView> shownView()
+    {
+        h.settings->setValue("optInMic", true);
+        h.permissions->grantAll();
+        model = h.makeModel();
+        auto view = std::make_unique<TranscriptionRootView>(model.get(), &defaults);
+        view->resize(1000, 800);
+        view->show();
+        view->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(view.get()));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, 3000));
+        return view;
+    }
+    // Japanese arrives from the input method as a committed string.
+    static void commitText(QLineEdit* field, const QString& text)
+    {
+        field->setFocus();
+        QInputMethodEvent commit;
+        commit.setCommitString(text);
+        QCoreApplication::sendEvent(field, &commit);
+    }
+    static std::vector<QListWidgetItem*> lineItems(QListWidget* list)
+    {
+        std::vector<QListWidgetItem*> items;
+        for (int i = 0; i < list->count(); ++i) {
+            if (!list->item(i)->data(HistorySearchView::lineIdRole).toString().isEmpty()) items.push_back(list->item(i));
+        }
+        return items;
+    }
+
+    test::ViewModelHarness h;
+    PreferencesStore defaults{h.dir.filePath("view.ini")};
+    std::unique_ptr<TranscriptionViewModel> model;
+};
+
+TEST_F(HistorySearchViewTest, MixedWidthAndKanaQueryFindsAPastLineAndChoosingItBrowsesItsDayHighlighted)
+{
+    const Date started = localDate(2026, 12, 5, 14, 5);
+    const FinalizedLine guide{Uuid::random(), "次回はｶﾞｲﾄﾞﾗｲﾝの改訂です", started + 120};
+    const FinalizedLine pdf{Uuid::random(), "資料はＰＤＦで送ります", started + 180};
+    h.writeHistory({TranscriptSession{Uuid::random(),
+                                      {FinalizedLine{Uuid::random(), "おはようございます", started + 60}, guide, pdf},
+                                      started, started + 600},
+                    TranscriptSession{Uuid::random(),
+                                      {FinalizedLine{Uuid::random(), "別の日のガイドライン", started - 86400 * 3}},
+                                      started - 86400 * 3 - 60, started - 86400 * 3 + 60}});
+    auto view = shownView();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->pastSessions().size() == 2; }, 3000));
+    HistorySearchView* search = view->historySearch();
+    EXPECT_EQ(search->field()->placeholderText(), QStringLiteral("履歴を検索"));
+    EXPECT_TRUE(search->results()->isHidden()) << "nothing is listed before a query";
+
+    // Ctrl+F reaches the field from anywhere in the window.
+    view->transcriptList()->setFocus();
+    QTest::keyClick(view.get(), Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(search->field()->hasFocus());
+
+    // Hiragana finds half-width katakana in two sessions, newest first, grouped under their dates.
+    commitText(search->field(), QStringLiteral("がいどらいん"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lineItems(search->results()).size() == 2; }, 3000));
+    EXPECT_FALSE(search->results()->isHidden());
+    ASSERT_EQ(search->results()->count(), 4);
+    EXPECT_EQ(search->results()->item(0)->data(HistorySearchView::plainTextRole).toString(),
+              QStringLiteral("2026年12月5日 14:05 のセッション"));
+    EXPECT_EQ(search->results()->item(1)->data(HistorySearchView::plainTextRole).toString(),
+              TranscriptLineListModel::formatTime(guide.time) + QStringLiteral("  次回はｶﾞｲﾄﾞﾗｲﾝの改訂です"));
+    const auto* label = qobject_cast<QLabel*>(search->results()->itemWidget(search->results()->item(1)));
+    ASSERT_NE(label, nullptr);
+    EXPECT_TRUE(label->text().contains(QStringLiteral("\">ｶﾞｲﾄﾞﾗｲﾝ</span>"))) << label->text().toStdString();
+    EXPECT_EQ(search->results()->item(2)->data(HistorySearchView::plainTextRole).toString(),
+              QStringLiteral("2026年12月2日 14:04 のセッション"));
+
+    // Lower-case half-width letters find full-width capitals.
+    search->field()->clear();
+    QTest::keyClicks(search->field(), QStringLiteral("pdf"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto items = lineItems(search->results());
+            return items.size() == 1 && items[0]->data(HistorySearchView::lineIdRole).toString() ==
+                                            QString::fromStdString(pdf.id.toString());
+        },
+        3000));
+
+    // Choosing the line browses its day, with the line current and highlighted.
+    QListWidgetItem* item = lineItems(search->results())[0];
+    QTest::mouseClick(search->results()->viewport(), Qt::LeftButton, {},
+                      search->results()->visualItemRect(item).center());
+    EXPECT_FALSE(view->browsingView()->isHidden());
+    ASSERT_TRUE(model->browsingEvent().has_value());
+    EXPECT_EQ(model->browsingEvent()->title, "2026年12月5日");
+    EXPECT_EQ(model->sidebarDate(), localDate(2026, 12, 5, 0, 0));
+    ASSERT_EQ(view->browsingLines()->rowCount(), 3) << "the whole day is shown, not just the match";
+    const auto row = view->browsingLines()->rowOf(pdf.id);
+    ASSERT_TRUE(row.has_value());
+    EXPECT_TRUE(view->browsingLines()->isHighlighted(*row));
+    EXPECT_EQ(view->browsingView()->list()->currentIndex().row(), *row);
+    EXPECT_EQ(model->highlightedLineID(), pdf.id);
+
+    // Escape clears the field and closes the results.
+    commitText(search->field(), QStringLiteral("ｐｄｆ"));
+    QTest::keyClick(search->field(), Qt::Key_Escape);
+    EXPECT_TRUE(search->field()->text().isEmpty());
+    EXPECT_TRUE(search->results()->isHidden());
+    EXPECT_TRUE(model->historySearchResults().sessions.empty());
+}
+
+TEST_F(HistorySearchViewTest, LiveLinesBecomeFindableWhileTheWindowKeepsTurningAndClearingEmptiesTheResults)
+{
+    // A history large enough that each search takes a while on the worker.
+    std::vector<TranscriptSession> sessions;
+    const Date base = localDate(2026, 11, 1, 9, 0);
+    for (int s = 0; s < 60; ++s) {
+        TranscriptSession session{Uuid::random(), {}, base + s * 3600.0, base + s * 3600.0 + 1800};
+        for (int l = 0; l < 300; ++l)
+            session.lines.push_back(
+                FinalizedLine{Uuid::random(), "定例の議事 " + std::to_string(l) + " ｶﾝｹｲ資料", session.startedAt + l});
+        sessions.push_back(std::move(session));
+    }
+    h.writeHistory(sessions);
+    auto view = shownView();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->pastSessions().size() == 60; }, 5000));
+    HistorySearchView* search = view->historySearch();
+
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(0);
+
+    // Every keystroke starts a search; only the last query's results are shown.
+    commitText(search->field(), QStringLiteral("ケッサン"));
+    for (const char* more : {"ほ", "う", "こ", "く"})
+        commitText(search->field(), QString::fromUtf8(more));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return search->summary()->text().contains(QStringLiteral("ありません")); }, 5000));
+    EXPECT_TRUE(model->historySearchResults().sessions.empty());
+
+    view->model()->handle(OutputEvent::finalizedTranscript("今期のけっさんホウコクです"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lineItems(search->results()).size() == 1; }, 5000));
+    const auto& hits = model->historySearchResults().sessions;
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].sessionId, model->currentSessionID());
+    EXPECT_GT(ticks, 0) << "the event loop kept turning while the worker searched";
+
+    // A query matching every past line is cut short but still answers.
+    search->field()->clear();
+    commitText(search->field(), QStringLiteral("かんけい"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->historySearchResults().truncated; }, 5000));
+    EXPECT_EQ(model->historySearchResults().matchedLines, 60u * 300u);
+    EXPECT_TRUE(search->summary()->text().contains(QStringLiteral("18000 行")));
+
+    model->clearAll();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->historySearchResults().sessions.empty(); }, 5000));
+    EXPECT_TRUE(search->results()->isHidden());
+}
+
+} // namespace
+} // namespace tc
