@@ -300,6 +300,11 @@ TranscriptLineListModel* TranscriptionRootView::browsingLines() const
 
 void TranscriptionRootView::onReturnPressed()
 {
+    // Return in the search chooses a result; it must not pause or start the run.
+    if (m_search->hasFocusWithin()) {
+        m_search->chooseCurrent();
+        return;
+    }
     if (questionField()->hasFocus()) {
         m_questionPanel->submit();
         return;

@@ -10,6 +10,29 @@
 
 namespace tc {
 
+namespace {
+
+// Same lines and marks: a line arriving that does not match leaves the shown list (and where it is scrolled) alone.
+bool sameHits(const HistorySearchResults& a, const HistorySearchResults& b)
+{
+    if (a.matchedLines != b.matchedLines || a.truncated != b.truncated || a.sessions.size() != b.sessions.size())
+        return false;
+    for (std::size_t s = 0; s < a.sessions.size(); ++s) {
+        const auto& x = a.sessions[s];
+        const auto& y = b.sessions[s];
+        if (!(x.sessionId == y.sessionId) || x.startedAt != y.startedAt || x.lines.size() != y.lines.size())
+            return false;
+        for (std::size_t l = 0; l < x.lines.size(); ++l) {
+            const auto& p = x.lines[l];
+            const auto& q = y.lines[l];
+            if (!(p.lineId == q.lineId) || p.text != q.text || p.time != q.time || p.ranges != q.ranges) return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 HistorySearch::HistorySearch(std::shared_ptr<MainThreadHop> hop) : m_hop(std::move(hop))
 {
     QPointer<HistorySearch> self(this);
@@ -67,9 +90,10 @@ void HistorySearch::submit()
 
 void HistorySearch::setResults(HistorySearchResults results)
 {
-    if (results.sessions.empty() && m_results.sessions.empty() && results.matchedLines == m_results.matchedLines)
-        return;
+    // The same hits for another query still count: the view learns that the new query was answered.
+    if (sameHits(results, m_results) && m_resultsQuery == m_query) return;
     m_results = std::move(results);
+    m_resultsQuery = m_query;
     Q_EMIT resultsChanged();
 }
 

@@ -51,6 +51,8 @@ private:
     std::shared_ptr<MainThreadHop> m_hop;
     std::string m_query;
     HistorySearchResults m_results;
+    // The query m_results answer.
+    std::string m_resultsQuery;
     // Generation of the query last submitted; older answers are stale.
     std::shared_ptr<std::uint64_t> m_latest = std::make_shared<std::uint64_t>(0);
     HistorySearchIndex m_index;

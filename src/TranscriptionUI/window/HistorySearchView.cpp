@@ -5,6 +5,7 @@
 #include "TranscriptionUI/window/ViewStyle.h"
 
 #include <QDateTime>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -54,11 +55,16 @@ HistorySearchView::HistorySearchView(TranscriptionViewModel* model, QWidget* par
     escape->setContext(Qt::WidgetWithChildrenShortcut);
     connect(escape, &QShortcut::activated, m_field, &QLineEdit::clear);
 
+    m_field->installEventFilter(this);
     connect(m_field, &QLineEdit::textChanged, this,
             [this](const QString& text) { m_model->setHistorySearchQuery(text.toStdString()); });
     connect(m_results, &QListWidget::itemActivated, this, &HistorySearchView::choose);
     connect(m_results, &QListWidget::itemClicked, this, &HistorySearchView::choose);
     connect(m_model, &TranscriptionViewModel::historySearchResultsChanged, this, &HistorySearchView::rebuild);
+    // An emptied field closes the results even when they were already empty ("no match").
+    connect(m_model, &TranscriptionViewModel::historySearchQueryChanged, this, [this] {
+        if (m_field->text().trimmed().isEmpty()) rebuild();
+    });
     rebuild();
 }
 
@@ -66,6 +72,32 @@ void HistorySearchView::focusField()
 {
     m_field->setFocus(Qt::ShortcutFocusReason);
     m_field->selectAll();
+}
+
+bool HistorySearchView::hasFocusWithin() const
+{
+    return m_field->hasFocus() || m_results->hasFocus();
+}
+
+void HistorySearchView::chooseCurrent()
+{
+    QListWidgetItem* item = m_results->currentItem();
+    for (int i = 0; !item && i < m_results->count(); ++i) {
+        if (!m_results->item(i)->data(lineIdRole).toString().isEmpty()) item = m_results->item(i);
+    }
+    choose(item);
+}
+
+bool HistorySearchView::eventFilter(QObject* watched, QEvent* event)
+{
+    // Down from the field walks into the results.
+    if (watched == m_field && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Down && m_results->isVisible() && m_results->count() > 1) {
+        m_results->setFocus(Qt::TabFocusReason);
+        if (!m_results->currentItem() || m_results->currentRow() == 0) m_results->setCurrentRow(1);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QString HistorySearchView::markedText(const std::string& text, const std::vector<TextRange>& ranges)

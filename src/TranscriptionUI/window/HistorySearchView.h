@@ -34,8 +34,15 @@ public:
     QLabel* summary() const { return m_summary; }
     // Puts the caret in the field with its text selected, as Ctrl+F does.
     void focusField();
+    // Whether the field or the results have the keyboard focus.
+    bool hasFocusWithin() const;
+    // Return in the field or the list: chooses the current result, or the first one.
+    void chooseCurrent();
     // The line as rich text with the UTF-8 byte ranges marked.
     static QString markedText(const std::string& text, const std::vector<TextRange>& ranges);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void rebuild();

@@ -129,12 +129,33 @@ TEST_F(HistorySearchViewTest, MixedWidthAndKanaQueryFindsAPastLineAndChoosingItB
     EXPECT_EQ(view->browsingView()->list()->currentIndex().row(), *row);
     EXPECT_EQ(model->highlightedLineID(), pdf.id);
 
-    // Escape clears the field and closes the results.
+    // Return in the field chooses the first result and leaves the run alone; Down walks into the list.
+    model->setBrowsingEvent(std::nullopt);
+    search->field()->clear();
+    commitText(search->field(), QStringLiteral("ガイドライン"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lineItems(search->results()).size() == 2; }, 3000));
+    QTest::keyClick(search->field(), Qt::Key_Return);
+    EXPECT_TRUE(model->isRunning()) << "Return in the search must not pause";
+    EXPECT_EQ(model->highlightedLineID(), guide.id);
+    ASSERT_TRUE(model->browsingEvent().has_value());
+    EXPECT_EQ(model->browsingEvent()->title, "2026年12月5日");
+    search->field()->setFocus();
+    QTest::keyClick(search->field(), Qt::Key_Down);
+    EXPECT_TRUE(search->results()->hasFocus());
+    EXPECT_EQ(search->results()->currentRow(), 1);
+
+    // Escape clears the field and closes the results, also after a query that matched nothing.
+    search->field()->clear();
     commitText(search->field(), QStringLiteral("ｐｄｆ"));
     QTest::keyClick(search->field(), Qt::Key_Escape);
     EXPECT_TRUE(search->field()->text().isEmpty());
     EXPECT_TRUE(search->results()->isHidden());
     EXPECT_TRUE(model->historySearchResults().sessions.empty());
+    commitText(search->field(), QStringLiteral("存在しない語"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !search->summary()->isHidden(); }, 3000));
+    QTest::keyClick(search->field(), Qt::Key_Escape);
+    EXPECT_TRUE(search->summary()->isHidden());
+    EXPECT_TRUE(search->results()->isHidden());
 }
 
 TEST_F(HistorySearchViewTest, LiveLinesBecomeFindableWhileTheWindowKeepsTurningAndClearingEmptiesTheResults)
@@ -163,7 +184,9 @@ TEST_F(HistorySearchViewTest, LiveLinesBecomeFindableWhileTheWindowKeepsTurningA
     commitText(search->field(), QStringLiteral("ケッサン"));
     for (const char* more : {"ほ", "う", "こ", "く"})
         commitText(search->field(), QString::fromUtf8(more));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return search->summary()->text().contains(QStringLiteral("ありません")); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !search->summary()->isHidden() && search->summary()->text().contains(QStringLiteral("ありません")); },
+        5000));
     EXPECT_TRUE(model->historySearchResults().sessions.empty());
 
     view->model()->handle(OutputEvent::finalizedTranscript("今期のけっさんホウコクです"));
