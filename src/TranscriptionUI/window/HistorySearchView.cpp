@@ -4,7 +4,11 @@
 #include "TranscriptionUI/window/SectionWidgets.h"
 #include "TranscriptionUI/window/ViewStyle.h"
 
+#include <QApplication>
 #include <QDateTime>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <QTextDocument>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,6 +28,43 @@ QString formatted(Date date, const QString& pattern)
     return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(unixSecondsFromDate(date) * 1000.0)))
         .toString(pattern);
 }
+
+// Draws a result line's rich text; only the rows in view are drawn, so hundreds of results cost no more than a
+// screenful (a label per row made each keystroke stall the window).
+class MarkedLineDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QString html = index.data(HistorySearchView::markedTextRole).toString();
+        if (html.isEmpty()) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem base = option;
+        initStyleOption(&base, index);
+        base.text.clear();
+        const QWidget* widget = option.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &base, painter, widget);
+        QTextDocument document;
+        document.setDefaultFont(option.font);
+        document.setDocumentMargin(2);
+        document.setHtml(html);
+        painter->save();
+        painter->translate(option.rect.left() + 12, option.rect.top());
+        painter->setClipRect(QRect(0, 0, option.rect.width() - 12, option.rect.height()));
+        document.drawContents(painter);
+        painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QSize size = QStyledItemDelegate::sizeHint(option, index);
+        return {size.width(), std::max(size.height(), option.fontMetrics.height() + 6)};
+    }
+};
 
 QString escaped(const std::string& text, std::size_t begin, std::size_t end)
 {
@@ -49,6 +90,8 @@ HistorySearchView::HistorySearchView(TranscriptionViewModel* model, QWidget* par
     m_results = new QListWidget(this);
     m_results->setSelectionMode(QAbstractItemView::SingleSelection);
     m_results->setMaximumHeight(260);
+    m_results->setUniformItemSizes(true);
+    m_results->setItemDelegate(new MarkedLineDelegate(m_results));
     layout->addWidget(m_results);
 
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -145,15 +188,9 @@ void HistorySearchView::rebuild()
             auto* item = new QListWidgetItem(m_results);
             item->setData(lineIdRole, QString::fromStdString(hit.lineId.toString()));
             item->setData(plainTextRole, time + QStringLiteral("  ") + QString::fromStdString(hit.text));
-            auto* label = new QLabel(QStringLiteral("<span style=\"color: %1;\">%2</span>&nbsp;&nbsp;%3")
-                                         .arg(ViewStyle::css(ViewStyle::secondary(palette())), time,
-                                              markedText(hit.text, hit.ranges)));
-            label->setTextFormat(Qt::RichText);
-            label->setContentsMargins(12, 2, 4, 2);
-            // Clicks go to the list, which chooses the row.
-            label->setAttribute(Qt::WA_TransparentForMouseEvents);
-            item->setSizeHint(label->sizeHint());
-            m_results->setItemWidget(item, label);
+            item->setData(markedTextRole, QStringLiteral("<span style=\"color: %1;\">%2</span>&nbsp;&nbsp;%3")
+                                              .arg(ViewStyle::css(ViewStyle::secondary(palette())), time,
+                                                   markedText(hit.text, hit.ranges)));
         }
     }
 }

@@ -26,6 +26,8 @@ public:
     static constexpr int lineIdRole = Qt::UserRole + 1;
     // Item data of every row: its text without markup.
     static constexpr int plainTextRole = Qt::UserRole + 2;
+    // Item data of a result line: the rich text the row draws, matches marked.
+    static constexpr int markedTextRole = Qt::UserRole + 3;
 
     explicit HistorySearchView(TranscriptionViewModel* model, QWidget* parent = nullptr);
 
