@@ -91,6 +91,7 @@ HistorySearchView::HistorySearchView(TranscriptionViewModel* model, QWidget* par
     m_results->setSelectionMode(QAbstractItemView::SingleSelection);
     m_results->setMaximumHeight(260);
     m_results->setUniformItemSizes(true);
+    m_results->setAccessibleName(QStringLiteral("検索結果"));
     m_results->setItemDelegate(new MarkedLineDelegate(m_results));
     layout->addWidget(m_results);
 
