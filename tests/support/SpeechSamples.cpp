@@ -5,7 +5,12 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <fstream>
+#include <numbers>
+#include <random>
 #include <sstream>
 
 namespace tc::test {
@@ -66,6 +71,32 @@ std::string sentenceText(const std::string& id)
 std::vector<float> silence(double seconds)
 {
     return std::vector<float>(static_cast<std::size_t>(seconds * 16000), 0.0F);
+}
+
+std::vector<float> musicTones(double seconds, unsigned seed)
+{
+    constexpr std::array<double, 7> scale{220.0, 246.94, 277.18, 293.66, 329.63, 369.99, 415.30};
+    constexpr std::array<double, 4> lengths{0.25, 0.35, 0.5, 0.7};
+    std::mt19937 random(seed);
+    std::vector<float> tune;
+    const auto total = static_cast<std::size_t>(seconds * 16000);
+    while (tune.size() < total) {
+        const double length = lengths[random() % lengths.size()];
+        const double first = scale[random() % scale.size()];
+        const double second = random() % 2 ? scale[random() % scale.size()] : 0.0;
+        for (std::size_t i = 0; i < static_cast<std::size_t>(length * 16000) && tune.size() < total; ++i) {
+            const double t = static_cast<double>(i) / 16000;
+            double note = 0;
+            for (const double pitch : {first, second}) {
+                if (pitch == 0) continue;
+                for (const auto& [harmonic, weight] : {std::pair{1.0, 1.0}, {2.0, 0.4}, {3.0, 0.2}})
+                    note += weight * std::sin(2 * std::numbers::pi * pitch * harmonic * t);
+            }
+            const double envelope = std::min(1.0, t / 0.02) * std::exp(-t * 3.0);
+            tune.push_back(static_cast<float>(0.05 * note * envelope));
+        }
+    }
+    return tune;
 }
 
 } // namespace tc::test

@@ -22,5 +22,8 @@ std::vector<SpeechTurn> conversationTurns();
 std::string sentenceText(const std::string& id);
 // Samples of digital silence at 16 kHz.
 std::vector<float> silence(double seconds);
+// Samples at 16 kHz of a made-up tune: notes and two-note chords of a major scale with two overtones, each struck and
+// fading, back to back, the same for a given seed.
+std::vector<float> musicTones(double seconds, unsigned seed = 1);
 
 } // namespace tc::test

@@ -70,9 +70,12 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
         m_currentStart = frameStart + static_cast<double>(frame.size()) / m_settings.sampleRate -
                          static_cast<double>(m_current.size()) / m_settings.sampleRate;
         m_currentLevels.clear();
-        for (std::size_t offset = 0; offset + m_frameSamples <= m_current.size(); offset += m_frameSamples)
+        m_currentPitch.clear();
+        for (std::size_t offset = 0; offset + m_frameSamples <= m_current.size(); offset += m_frameSamples) {
             m_currentLevels.push_back(
                 VoiceActivityDetector::levelDb(std::span<const float>(m_current.data() + offset, m_frameSamples)));
+            m_currentPitch.push_back(pitchPeriodAt(offset + m_frameSamples));
+        }
         m_speechFrames = speechCount;
         m_pauseFrames = 0;
         m_preRoll.clear();
@@ -82,6 +85,7 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
 
     m_current.insert(m_current.end(), frame.begin(), frame.end());
     m_currentLevels.push_back(VoiceActivityDetector::levelDb(frame));
+    m_currentPitch.push_back(pitchPeriodAt(m_current.size()));
     if (speech) {
         ++m_speechFrames;
         m_pauseFrames = 0;
@@ -94,7 +98,9 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
         return;
     }
     const auto maxSamples = static_cast<std::size_t>(m_settings.maximumUtteranceSeconds * m_settings.sampleRate);
-    if (m_current.size() >= maxSamples) completed.push_back(cutAtQuietest());
+    if (m_current.size() >= maxSamples) {
+        if (auto utterance = cutAtQuietest()) completed.push_back(std::move(*utterance));
+    }
 }
 
 double UtteranceSegmenter::levelSpreadDb(std::vector<double> levels)
@@ -111,9 +117,10 @@ double UtteranceSegmenter::levelSpreadDb(std::vector<double> levels)
 std::optional<SegmentedUtterance> UtteranceSegmenter::closeCurrent(std::size_t keepSamples)
 {
     // The rest of a cut utterance continues speech already taken: it is kept however short.
-    const bool enough = m_continuesCut || (static_cast<double>(m_speechFrames) * m_settings.frameSeconds >=
-                                               m_settings.minimumSpeechSeconds &&
-                                           levelSpreadDb(m_currentLevels) >= m_settings.minimumSpreadDb);
+    const bool enough = (m_continuesCut || (static_cast<double>(m_speechFrames) * m_settings.frameSeconds >=
+                                                m_settings.minimumSpeechSeconds &&
+                                            levelSpreadDb(m_currentLevels) >= m_settings.minimumSpreadDb)) &&
+                        !soundsTonal();
     m_continuesCut = false;
     SegmentedUtterance utterance;
     utterance.start = m_currentStart;
@@ -123,6 +130,7 @@ std::optional<SegmentedUtterance> UtteranceSegmenter::closeCurrent(std::size_t k
     utterance.samples = std::move(m_current);
     m_current.clear();
     m_currentLevels.clear();
+    m_currentPitch.clear();
     m_inUtterance = false;
     m_speechFrames = 0;
     m_pauseFrames = 0;
@@ -130,8 +138,9 @@ std::optional<SegmentedUtterance> UtteranceSegmenter::closeCurrent(std::size_t k
     return utterance;
 }
 
-SegmentedUtterance UtteranceSegmenter::cutAtQuietest()
+std::optional<SegmentedUtterance> UtteranceSegmenter::cutAtQuietest()
 {
+    const bool tonal = soundsTonal();
     // Cut inside the quietest frame of the last stretch: mid-word cuts cost the most accuracy.
     const std::size_t frames = m_currentLevels.size();
     const std::size_t searchFrames = std::min(frames, framesIn(m_settings.cutSearchSeconds, m_settings.frameSeconds));
@@ -152,10 +161,60 @@ SegmentedUtterance UtteranceSegmenter::cutAtQuietest()
     // The rest goes on as a new utterance that is still in speech.
     m_current.erase(m_current.begin(), m_current.begin() + static_cast<std::ptrdiff_t>(cutSample));
     m_currentLevels.erase(m_currentLevels.begin(), m_currentLevels.begin() + static_cast<std::ptrdiff_t>(cutFrame));
+    m_currentPitch.erase(m_currentPitch.begin(),
+                         m_currentPitch.begin() + static_cast<std::ptrdiff_t>(std::min(cutFrame, m_currentPitch.size())));
     m_currentStart = utterance.end;
     m_speechFrames = m_currentLevels.size();
-    m_continuesCut = true;
+    // The rest of dropped music has to pass on its own.
+    m_continuesCut = !tonal;
+    if (tonal) return std::nullopt;
     return utterance;
+}
+
+int UtteranceSegmenter::pitchPeriodAt(std::size_t end) const
+{
+    const std::size_t window = 2 * m_frameSamples;
+    if (end < window || end > m_current.size()) return 0;
+    const float* x = m_current.data() + (end - window);
+    const auto shortest = static_cast<std::size_t>(m_settings.sampleRate / 400.0);
+    const auto longest = std::min(window / 2, static_cast<std::size_t>(m_settings.sampleRate / 80.0));
+    double best = 0;
+    std::size_t bestLag = 0;
+    for (std::size_t lag = shortest; lag <= longest; ++lag) {
+        double cross = 0, head = 0, tail = 0;
+        for (std::size_t i = 0; i + lag < window; ++i) {
+            cross += static_cast<double>(x[i]) * x[i + lag];
+            head += static_cast<double>(x[i]) * x[i];
+            tail += static_cast<double>(x[i + lag]) * x[i + lag];
+        }
+        const double correlation = cross / std::sqrt(head * tail + 1e-20);
+        if (correlation > best) {
+            best = correlation;
+            bestLag = lag;
+        }
+    }
+    // Below this the frame is noise, a click or a consonant.
+    constexpr double kVoiced = 0.6;
+    return best > kVoiced ? static_cast<int>(bestLag) : 0;
+}
+
+double UtteranceSegmenter::steadyPitchShare() const
+{
+    std::size_t pairs = 0, steady = 0;
+    for (std::size_t i = 1; i < m_currentPitch.size(); ++i) {
+        if (m_currentPitch[i] == 0 || m_currentPitch[i - 1] == 0) continue;
+        ++pairs;
+        if (m_currentPitch[i] == m_currentPitch[i - 1]) ++steady;
+    }
+    // Too little voicing to tell: a short reply must not be judged by a handful of frames.
+    constexpr std::size_t kFewestPairs = 10;
+    if (pairs < kFewestPairs) return 0;
+    return static_cast<double>(steady) / static_cast<double>(pairs);
+}
+
+bool UtteranceSegmenter::soundsTonal() const
+{
+    return m_settings.maximumSteadyPitchShare < 1.0 && steadyPitchShare() > m_settings.maximumSteadyPitchShare;
 }
 
 std::vector<SegmentedUtterance> UtteranceSegmenter::finish()

@@ -40,6 +40,11 @@ public:
         // Speech rises and falls with its syllables; a stretch whose loud and quiet frames (90th and 10th
         // percentile) are closer than this is a steady noise that began, not speech.
         double minimumSpreadDb = 12.0;
+        // A voice glides in pitch from one frame to the next; an instrument holds each note's pitch exactly. A
+        // stretch where more than this share of consecutive voiced frames keep the same pitch period is music or
+        // a tone, not speech (speech in our evaluation set stays under 0.25, its music-like tones above 0.7).
+        // 1 or more lets every stretch through.
+        double maximumSteadyPitchShare = 0.5;
         double maximumUtteranceSeconds = 12.0;
         // A too-long utterance is cut at the quietest frame within this span before the maximum.
         double cutSearchSeconds = 2.0;
@@ -67,8 +72,14 @@ public:
 private:
     void processFrame(std::span<const float> frame, std::vector<SegmentedUtterance>& completed);
     std::optional<SegmentedUtterance> closeCurrent(std::size_t keepSamples);
-    SegmentedUtterance cutAtQuietest();
+    std::optional<SegmentedUtterance> cutAtQuietest();
     static double levelSpreadDb(std::vector<double> levels);
+    // The pitch period in samples (80-400 Hz) of the frame ending at `end` in the current audio, judged over two
+    // frames; 0 when the frame is not clearly voiced.
+    int pitchPeriodAt(std::size_t end) const;
+    // The share of consecutive voiced frames of the current utterance with the same pitch period.
+    double steadyPitchShare() const;
+    bool soundsTonal() const;
 
     Settings m_settings;
     VoiceActivityDetector m_detector;
@@ -82,6 +93,8 @@ private:
     bool m_inUtterance = false;
     std::vector<float> m_current;
     std::vector<double> m_currentLevels;
+    // One pitch period per frame of m_currentLevels.
+    std::vector<int> m_currentPitch;
     double m_currentStart = 0;
     std::size_t m_speechFrames = 0;
     std::size_t m_pauseFrames = 0;

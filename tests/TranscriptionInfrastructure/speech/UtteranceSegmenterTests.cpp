@@ -57,6 +57,25 @@ TEST(UtteranceSegmenter, SilenceAndSteadyNoiseHoldNoUtterance)
     EXPECT_TRUE(segment(click, 1600).empty());
 }
 
+TEST(UtteranceSegmenter, MusicHoldsNoUtteranceWhileEveryTurnOfSpeechStays)
+{
+    // Struck notes rise and fall like syllables, so only their held pitch gives them away.
+    const auto tune = test::musicTones(20.0);
+    EXPECT_TRUE(segment(tune, 1600).empty());
+    UtteranceSegmenter::Settings anything;
+    anything.maximumSteadyPitchShare = 1.0;
+    EXPECT_FALSE(segment(tune, 1600, anything).empty()) << "the level alone takes the tune for speech";
+
+    // Music between the turns of a conversation takes none of them away.
+    auto conversation = test::readSpeechFile(test::dataDir() / "speech" / "conversation.flac");
+    const auto turns = test::conversationTurns();
+    auto withMusic = test::musicTones(6.0, 7);
+    const auto pause = test::silence(1.0);
+    withMusic.insert(withMusic.end(), pause.begin(), pause.end());
+    withMusic.insert(withMusic.end(), conversation.begin(), conversation.end());
+    EXPECT_EQ(segment(withMusic, 1600).size(), turns.size());
+}
+
 TEST(UtteranceSegmenter, SpeechOverNoiseIsStillFound)
 {
     auto noise = test::readSpeechFile(test::dataDir() / "speech" / "noise.flac");
@@ -85,12 +104,14 @@ TEST(UtteranceSegmenter, ChunkSizeDoesNotChangeTheCuts)
 
 TEST(UtteranceSegmenter, LongSpeechIsCutAtTheMaximumWithoutLosingAudio)
 {
-    // Four seconds of syllable-like sound without a pause, with a 1.5 s maximum.
+    // Four seconds of syllable-like sound without a pause, its pitch gliding as a voice does, with a 1.5 s maximum.
     std::vector<float> audio = test::silence(0.5);
+    double phase = 0;
     for (std::size_t i = 0; i < 64000; ++i) {
         const double t = static_cast<double>(i) / 16000;
         const double envelope = 0.35 + 0.3 * std::sin(2 * std::numbers::pi * 4 * t);
-        audio.push_back(static_cast<float>(envelope * std::sin(2 * std::numbers::pi * 180 * t)));
+        phase += 2 * std::numbers::pi * (180 + 40 * std::sin(2 * std::numbers::pi * 3 * t)) / 16000;
+        audio.push_back(static_cast<float>(envelope * std::sin(phase)));
     }
     const auto tail = test::silence(1.0);
     audio.insert(audio.end(), tail.begin(), tail.end());
