@@ -1,4 +1,6 @@
+#include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "TranscriptionInfrastructure/speech/TranscriberError.h"
+#include "TranscriptionInfrastructure/speech/WhisperContext.h"
 #include "TranscriptionInfrastructure/speech/WhisperStreamingRecognizer.h"
 #include "support/ScriptedUtteranceDecoder.h"
 #include "support/SpeechSamples.h"
@@ -186,6 +188,47 @@ TEST(WhisperStreamingRecognizer, NonSpeechTextNeverBecomesALine)
     const auto settled = finals(run(recognizer, join({utterance("s05"), test::silence(1.0)}), 0));
     ASSERT_EQ(settled.size(), 1U);
     EXPECT_EQ(settled[0].text, "田中さん、今お時間よろしいですか。");
+}
+
+// The real default model's decoder, which scripts/setup installs; null (and a failure) when it is missing.
+std::shared_ptr<UtteranceDecoder> realDecoder()
+{
+    SpeechModelManager models;
+    const auto lookup = models.locate(SpeechModelManager::defaultModelName());
+    if (const auto* message = std::get_if<std::string>(&lookup)) {
+        ADD_FAILURE() << "the speech model is missing (run scripts/setup): " << *message;
+        return nullptr;
+    }
+    return WhisperContext::load(std::get<std::filesystem::path>(lookup))->makeDecoder("ja");
+}
+
+std::vector<std::string> finalTexts(const Collected& collected)
+{
+    std::vector<std::string> texts;
+    for (const auto& r : finals(collected))
+        texts.push_back(r.text);
+    return texts;
+}
+
+TEST(WhisperStreamingRecognizer, MusicBecomesNoLineWithTheRealModel)
+{
+    const auto decoder = realDecoder();
+    if (!decoder) return;
+    auto audio = test::musicTones(25.0, 3);
+    const auto pause = test::silence(1.0);
+    audio.insert(audio.end(), pause.begin(), pause.end());
+
+    WhisperStreamingRecognizer::Settings settings;
+    settings.volatileResults = false;
+    WhisperStreamingRecognizer recognizer(decoder, settings);
+    const auto collected = run(recognizer, audio, 0);
+    EXPECT_FALSE(collected.error);
+    EXPECT_TRUE(finalTexts(collected).empty()) << ::testing::PrintToString(finalTexts(collected));
+
+    // Let through by voice activity, the same tune makes the model write lines.
+    settings.segmentation.maximumSteadyPitchShare = 1.0;
+    WhisperStreamingRecognizer unguarded(decoder, settings);
+    EXPECT_FALSE(finalTexts(run(unguarded, audio, 0)).empty());
 }
 
 TEST(WhisperStreamingRecognizer, FinalsComeFirstWhenTheMachineFallsBehind)
