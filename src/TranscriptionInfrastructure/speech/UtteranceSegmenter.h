@@ -68,6 +68,8 @@ public:
     std::size_t currentIndex() const { return m_index; }
     // Seconds of audio taken so far.
     double elapsed() const;
+    // True while the utterance in progress sounds like music or a tone so far (see maximumSteadyPitchShare).
+    bool currentSoundsTonal() const { return m_inUtterance && soundsTonal(); }
 
 private:
     void processFrame(std::span<const float> frame, std::vector<SegmentedUtterance>& completed);

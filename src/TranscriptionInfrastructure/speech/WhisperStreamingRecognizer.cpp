@@ -111,6 +111,8 @@ void WhisperStreamingRecognizer::queueCompleted(std::vector<SegmentedUtterance> 
 bool WhisperStreamingRecognizer::refreshDue() const
 {
     if (!m_settings.volatileResults || m_inputEnded || !m_segmenter.inUtterance()) return false;
+    // Music is dropped when it ends; decoding it meanwhile would only show made-up text.
+    if (m_segmenter.currentSoundsTonal()) return false;
     const double rate = m_settings.segmentation.sampleRate;
     const double interval = std::clamp(m_lastRefreshCost * m_settings.refreshCostFactor,
                                        m_settings.minimumRefreshSeconds, m_settings.maximumRefreshSeconds);
@@ -126,7 +128,8 @@ bool WhisperStreamingRecognizer::shownTextIsStale() const
 {
     // Volatile text of an utterance that was dropped as too short would otherwise stay on show.
     if (!m_shownIndex) return false;
-    if (m_segmenter.inUtterance() && m_segmenter.currentIndex() == *m_shownIndex) return false;
+    if (m_segmenter.inUtterance() && m_segmenter.currentIndex() == *m_shownIndex)
+        return m_segmenter.currentSoundsTonal();
     return std::none_of(m_finals.begin(), m_finals.end(),
                         [&](const SegmentedUtterance& u) { return u.index == *m_shownIndex; });
 }

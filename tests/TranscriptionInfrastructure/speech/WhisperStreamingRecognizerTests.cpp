@@ -152,6 +152,23 @@ TEST(WhisperStreamingRecognizer, SilenceAndNoiseProduceNothing)
     }
 }
 
+TEST(WhisperStreamingRecognizer, MusicIsNotDecodedWhileItPlays)
+{
+    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+    decoder->answer = [](const ScriptedUtteranceDecoder::Call&, std::size_t) {
+        return DecodedUtterance{"ラララ", 0.0F, -0.2};
+    };
+    WhisperStreamingRecognizer recognizer(decoder);
+    const auto collected = run(recognizer, join({test::musicTones(12.0, 5), test::silence(1.0)}), 4.0);
+    EXPECT_FALSE(collected.error);
+    EXPECT_TRUE(finals(collected).empty());
+    // At most the first refresh, before the pitch could be judged, shows text, and it is taken back.
+    EXPECT_LE(decoder->calls().size(), 1U);
+    if (!collected.results.empty()) {
+        EXPECT_EQ(collected.results.back().text, "");
+    }
+}
+
 TEST(WhisperStreamingRecognizer, NonSpeechTextNeverBecomesALine)
 {
     struct Case {
