@@ -451,6 +451,8 @@ int main(int argc, char** argv)
             options.settings.decoding.finalBeamSize = std::stoi(value);
         else if (key == "--fallback")
             options.settings.decoding.finalTemperatureIncrement = std::stof(value);
+        else if (key == "--steady-pitch")
+            options.settings.segmentation.maximumSteadyPitchShare = std::stod(value);
         else if (key == "--latin")
             options.settings.decoding.unsureLatinProbability = std::stod(value);
         else {
