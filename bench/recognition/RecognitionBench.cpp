@@ -453,6 +453,8 @@ int main(int argc, char** argv)
             options.settings.decoding.finalTemperatureIncrement = std::stof(value);
         else if (key == "--steady-pitch")
             options.settings.segmentation.maximumSteadyPitchShare = std::stod(value);
+        else if (key == "--unsure")
+            options.settings.inventedLogProbability = std::stod(value);
         else if (key == "--latin")
             options.settings.decoding.unsureLatinProbability = std::stod(value);
         else {

@@ -202,6 +202,7 @@ std::string WhisperStreamingRecognizer::accepted(const DecodedUtterance& decoded
 {
     std::string text = RecognizedText::trimmed(RecognizedText::completeUtf8(decoded.text));
     if (decoded.noSpeechProbability >= m_settings.certainNoSpeech) return {};
+    if (decoded.averageLogProbability < m_settings.inventedLogProbability) return {};
     if (decoded.noSpeechProbability >= m_settings.noSpeechThreshold &&
         decoded.averageLogProbability < m_settings.unsureLogProbability)
         return {};
