@@ -1,8 +1,9 @@
 #include "TranscriptionInfrastructure/audio/MicrophoneAudioSource.h"
 
+#include "TranscriptionInfrastructure/audio/CaptureDeinterleaver.h"
 #include "TranscriptionInfrastructure/audio/MicrophoneError.h"
 
-#include <vector>
+#include <memory>
 
 namespace tc {
 
@@ -17,29 +18,6 @@ MicrophoneError::Kind errorKind(PulseAudioError::Kind kind)
     }
     return MicrophoneError::Kind::captureFailed;
 }
-
-// Splits interleaved blocks into channels in buffers it keeps, so steady capture allocates only the frame.
-class Deinterleaver {
-public:
-    PcmBufferView view(const CaptureBuffer& buffer)
-    {
-        const std::size_t channels = buffer.format.channels;
-        const std::size_t frames = buffer.frameCount();
-        m_channels.resize(channels);
-        m_pointers.resize(channels);
-        for (std::size_t c = 0; c < channels; ++c) {
-            m_channels[c].resize(frames);
-            for (std::size_t i = 0; i < frames; ++i)
-                m_channels[c][i] = buffer.interleaved[i * channels + c];
-            m_pointers[c] = m_channels[c].data();
-        }
-        return PcmBufferView{m_pointers.data(), static_cast<std::uint32_t>(channels), frames};
-    }
-
-private:
-    std::vector<std::vector<float>> m_channels;
-    std::vector<const float*> m_pointers;
-};
 
 } // namespace
 
@@ -62,7 +40,7 @@ AudioFrame MicrophoneAudioSource::frame(const PcmBufferView& buffer, double samp
 AudioFrameStream MicrophoneAudioSource::start()
 {
     const auto makeTap = [](const AudioFrameStream& stream) -> PulseAudioCapture::Tap {
-        return [stream, deinterleaver = std::make_shared<Deinterleaver>()](const CaptureBuffer& buffer) {
+        return [stream, deinterleaver = std::make_shared<CaptureDeinterleaver>()](const CaptureBuffer& buffer) {
             stream->yield(frame(deinterleaver->view(buffer), buffer.format.sampleRate, buffer.samplePosition));
         };
     };

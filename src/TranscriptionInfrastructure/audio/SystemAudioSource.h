@@ -3,16 +3,13 @@
 #include "TranscriptionApplication/AudioSource.h"
 #include "TranscriptionInfrastructure/audio/CaptureStream.h"
 #include "TranscriptionInfrastructure/audio/PulseAudioCapture.h"
-#include "TranscriptionInfrastructure/audio/SystemAudioSampleBuffer.h"
-
-#include <optional>
 
 namespace tc {
 
-// What the computer plays, recorded from the monitor of the default output: every delivered sample buffer
-// becomes one mono frame (timestamp 0). PulseAudio cannot leave one client's sound out of a monitor, and
-// this application plays none of its own. Its capture serialises its own state; frames are made on
-// the capture's delivery thread.
+// What the computer plays, recorded from the monitor of the default output: every captured block becomes one
+// mono frame (mean of the channels, timestamp 0); an empty block yields nothing. PulseAudio cannot leave one
+// client's sound out of a monitor, and this application plays none of its own. Its capture serialises its own
+// state; frames are made on the capture's delivery thread.
 class SystemAudioSource : public AudioSource {
 public:
     SystemAudioSource();
@@ -23,10 +20,6 @@ public:
     // Stops recording and finishes the stream; harmless when not running.
     void stop() override;
     bool isContinuous() const override { return true; }
-
-    // One delivered buffer as a mono frame, or nothing for a layout it cannot read (not float, no
-    // description, no buffer list, no samples).
-    static std::optional<AudioFrame> audioFrame(const SystemAudioSampleBuffer& buffer);
 
 private:
     CaptureStream m_capture;
