@@ -20,22 +20,6 @@ std::u32string nfkc(std::string_view text)
     return normalized.toStdU32String();
 }
 
-bool isSpace(char32_t c)
-{
-    return c == 0x20 || c == 0x09 || (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
-}
-
-bool isPunctuation(char32_t c)
-{
-    if (c < 0x80)
-        return (c >= 0x21 && c <= 0x2F) || (c >= 0x3A && c <= 0x40) || (c >= 0x5B && c <= 0x60) ||
-               (c >= 0x7B && c <= 0x7E);
-    if (c >= 0x3001 && c <= 0x303F) return true;
-    if (c >= 0x2010 && c <= 0x2047) return true;
-    return c == 0x30FB || c == 0x00B7 || c == 0x266A || c == 0x266B || c == 0x266C;
-}
-
 bool isLatinLetter(char32_t c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -148,7 +132,7 @@ std::u32string normalized(std::string_view text)
     // Numerals first, so punctuation still separates numbers that stand apart ("3、4人").
     std::u32string out;
     for (char32_t c : withArabicNumerals(folded(text))) {
-        if (isSpace(c) || isPunctuation(c)) continue;
+        if (RecognizedText::isSpace(c) || RecognizedText::isPunctuation(c)) continue;
         out.push_back(c);
     }
     return out;

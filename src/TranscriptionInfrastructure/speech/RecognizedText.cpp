@@ -46,6 +46,15 @@ std::size_t decodeAt(std::string_view bytes, std::size_t i, char32_t& out)
     return length;
 }
 
+char32_t foldWidth(char32_t c)
+{
+    if (c >= 0xFF01 && c <= 0xFF5E) return c - 0xFF01 + 0x21;
+    if (c == 0x3000) return 0x20;
+    return c;
+}
+
+} // namespace
+
 bool isSpace(char32_t c)
 {
     return c == 0x20 || c == 0x09 || (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
@@ -64,15 +73,6 @@ bool isPunctuation(char32_t c)
     if (c == 0x30FB || c == 0xFF65 || c == 0x00B7 || c == 0x266A || c == 0x266B || c == 0x266C) return true;
     return false;
 }
-
-char32_t foldWidth(char32_t c)
-{
-    if (c >= 0xFF01 && c <= 0xFF5E) return c - 0xFF01 + 0x21;
-    if (c == 0x3000) return 0x20;
-    return c;
-}
-
-} // namespace
 
 std::u32string toCodePoints(std::string_view text)
 {

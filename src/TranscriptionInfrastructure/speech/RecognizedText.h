@@ -34,6 +34,10 @@ struct TokenPiece {
 // left out when the rest holds kana or kanji. Whisper fills sounds it cannot place with English words
 // ("結果です ruler"); a term it heard clearly ("API") keeps a high probability and stays.
 std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double threshold);
+// White space, including U+3000 and the other Unicode spaces.
+bool isSpace(char32_t c);
+// ASCII, CJK and general punctuation, middle dots and music signs: what comparisons of spoken text ignore.
+bool isPunctuation(char32_t c);
 // Character error rate of the hypothesis against the reference after normalisation: edit distance over the
 // reference's length; with an empty reference, 0 for an empty hypothesis and 1 otherwise.
 double characterErrorRate(std::string_view reference, std::string_view hypothesis);
