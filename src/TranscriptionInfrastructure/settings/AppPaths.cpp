@@ -147,25 +147,35 @@ std::optional<fs::path> AppPaths::engineConfigFile() const
     return *user / ".config" / kAppFolder / "config.json";
 }
 
-fs::path AppPaths::catalogueFile() const
+fs::path AppPaths::dataFile(const std::string& name) const
 {
     std::vector<fs::path> candidates;
     if (!m_executable.empty())
         candidates.push_back(
-            (m_executable.parent_path() / ".." / "share" / kAppFolder / kCatalogueName).lexically_normal());
-    candidates.push_back(fs::path(TC_INSTALL_DATA_DIR) / kAppFolder / kCatalogueName);
+            (m_executable.parent_path() / ".." / "share" / kAppFolder / name).lexically_normal());
+    candidates.push_back(fs::path(TC_INSTALL_DATA_DIR) / kAppFolder / name);
     // XDG_DATA_DIRS, or its documented default; relative entries are skipped like any relative XDG value.
     const auto dirs = m_environment.find("XDG_DATA_DIRS");
     std::istringstream list(dirs != m_environment.end() && !dirs->second.empty() ? dirs->second
                                                                                  : "/usr/local/share:/usr/share");
     for (std::string entry; std::getline(list, entry, ':');) {
-        if (fs::path(entry).is_absolute()) candidates.push_back(fs::path(entry) / kAppFolder / kCatalogueName);
+        if (fs::path(entry).is_absolute()) candidates.push_back(fs::path(entry) / kAppFolder / name);
     }
     for (const auto& candidate : candidates) {
         std::error_code error;
         if (fs::is_regular_file(candidate, error)) return candidate;
     }
     return candidates.front();
+}
+
+fs::path AppPaths::catalogueFile() const
+{
+    return dataFile(kCatalogueName);
+}
+
+fs::path AppPaths::modelInstallerFile() const
+{
+    return dataFile(kModelInstallerName);
 }
 
 std::string AppPaths::describe() const
@@ -177,6 +187,7 @@ std::string AppPaths::describe() const
         << "TC_CONFIG_DIR=" << configDirectory().string() << '\n'
         << "TC_MODELS_DIR=" << modelsDirectory().string() << '\n'
         << "TC_MODEL_CATALOGUE=" << catalogueFile().string() << '\n'
+        << "TC_MODEL_INSTALLER=" << modelInstallerFile().string() << '\n'
         << "TC_HISTORY_FILE=" << historyFile().string() << '\n'
         << "TC_CALENDARS_DIR=" << calendarsDirectory().string() << '\n';
     return out.str();

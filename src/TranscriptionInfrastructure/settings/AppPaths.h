@@ -17,6 +17,8 @@ public:
     static constexpr const char* kAppFolder = "transcription-corvane";
     // The catalogue's file name in the data folders.
     static constexpr const char* kCatalogueName = "models.json";
+    // The model installer's file name beside the catalogue.
+    static constexpr const char* kModelInstallerName = "install-models";
 
     // Over the given variables; executable is the running program's file (empty when unknown).
     AppPaths(Environment environment, std::filesystem::path executable);
@@ -55,6 +57,8 @@ public:
     // installed prefix alike), else in the installed data folder, else in the $XDG_DATA_DIRS folders; the
     // first of these that exists, or the one beside the executable when none does.
     std::filesystem::path catalogueFile() const;
+    // The model installer (scripts/install-models as built or installed), looked up like the catalogue.
+    std::filesystem::path modelInstallerFile() const;
 
     // The figures above as NAME=value lines, one a line, for the scripts to read.
     std::string describe() const;
@@ -62,6 +66,7 @@ public:
 private:
     std::optional<std::filesystem::path> absoluteVariable(const std::string& name) const;
     std::filesystem::path baseDirectory(const std::string& variable, const std::filesystem::path& underHome) const;
+    std::filesystem::path dataFile(const std::string& name) const;
 
     Environment m_environment;
     std::filesystem::path m_executable;

@@ -1,28 +1,475 @@
 #include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
 
+#include "TranscriptionInfrastructure/settings/AppPaths.h"
+#include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <variant>
+
+extern char** environ;
+
 namespace tc {
 
-struct SpeechModelInstaller::State {};
+namespace fs = std::filesystem;
 
-SpeechModelInstaller::SpeechModelInstaller() : m_state(std::make_unique<State>()) {}
+namespace {
 
-SpeechModelInstaller::~SpeechModelInstaller() = default;
+const std::string kCancelled = "キャンセルしました";
+// How long a cancelled installer has to remove its temporary file before it is killed.
+constexpr std::chrono::seconds kCancelGrace{10};
+// The end of the installer's log kept for a failure it did not describe itself.
+constexpr std::size_t kLogTail = 2000;
 
-std::vector<SpeechModelEntry> SpeechModelInstaller::models() const { return {}; }
-
-bool SpeechModelInstaller::install(const std::string&, ProgressCallback, DoneCallback onDone) {
-    if (onDone) {
-        onDone(std::string("モデルのインストールはまだ使えません。"));
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    FileDescriptor(FileDescriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
     }
+    ~FileDescriptor() { reset(); }
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+    void reset()
+    {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+class SpawnActions {
+public:
+    SpawnActions() { ::posix_spawn_file_actions_init(&m_actions); }
+    ~SpawnActions() { ::posix_spawn_file_actions_destroy(&m_actions); }
+    posix_spawn_file_actions_t* get() { return &m_actions; }
+
+private:
+    posix_spawn_file_actions_t m_actions{};
+};
+
+class SpawnAttributes {
+public:
+    SpawnAttributes() { ::posix_spawnattr_init(&m_attributes); }
+    ~SpawnAttributes() { ::posix_spawnattr_destroy(&m_attributes); }
+    posix_spawnattr_t* get() { return &m_attributes; }
+
+private:
+    posix_spawnattr_t m_attributes{};
+};
+
+// The installer running, its output unread.
+struct Child {
+    pid_t pid = -1;
+    FileDescriptor out;
+    FileDescriptor err;
+};
+
+std::string systemError(int code)
+{
+    return std::strerror(code);
+}
+
+// The installer, in its own process group so that a cancel reaches what it runs (pip) too.
+std::variant<Child, std::string> spawnInstaller(const SpeechModelInstaller::Setup& setup,
+                                                const std::vector<std::string>& arguments)
+{
+    std::error_code error;
+    if (!fs::is_regular_file(setup.installer, error))
+        return "モデルのインストーラー（" + setup.installer.string() +
+               "）が見つかりません。scripts/install でアプリを入れ直してから、もう一度お試しください。";
+    int out[2];
+    int err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) return "インストーラーを起動できません（" + systemError(errno) + "）。";
+    FileDescriptor outRead(out[0]), outWrite(out[1]);
+    if (::pipe2(err, O_CLOEXEC) != 0) return "インストーラーを起動できません（" + systemError(errno) + "）。";
+    FileDescriptor errRead(err[0]), errWrite(err[1]);
+
+    SpawnActions actions;
+    ::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_adddup2(actions.get(), outWrite.get(), 1);
+    ::posix_spawn_file_actions_adddup2(actions.get(), errWrite.get(), 2);
+    SpawnAttributes attributes;
+    sigset_t none;
+    sigset_t defaults;
+    ::sigemptyset(&none);
+    ::sigemptyset(&defaults);
+    for (int signal : {SIGTERM, SIGINT, SIGPIPE, SIGHUP})
+        ::sigaddset(&defaults, signal);
+    ::posix_spawnattr_setflags(attributes.get(),
+                               POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    ::posix_spawnattr_setpgroup(attributes.get(), 0);
+    ::posix_spawnattr_setsigmask(attributes.get(), &none);
+    ::posix_spawnattr_setsigdefault(attributes.get(), &defaults);
+
+    // Run through python3 rather than the script's own line, so a copy without its executable bit still works.
+    std::vector<std::string> words{"python3", setup.installer.string()};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> variables;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        if (!std::string_view(*entry).starts_with("TC_CACHE_DIR=")) variables.emplace_back(*entry);
+    }
+    variables.push_back("TC_CACHE_DIR=" + setup.cacheDirectory.string());
+    std::vector<char*> envp;
+    for (auto& variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
+    pid_t pid = -1;
+    if (const int failed = ::posix_spawnp(&pid, "python3", actions.get(), attributes.get(), argv.data(), envp.data()))
+        return "モデルのインストーラーを起動できません（python3: " + systemError(failed) +
+               "）。python3 をインストールしてから、もう一度お試しください。";
+    return Child{pid, std::move(outRead), std::move(errRead)};
+}
+
+// Reads the child's output until it closes both pipes; each stdout line goes to onLine. A signal on wake (an
+// eventfd) starts the cancel grace period, after which the process group is killed.
+std::string drain(Child& child, const std::function<void(const std::string&)>& onLine, int wake = -1)
+{
+    std::string pending;
+    std::string log;
+    std::optional<std::chrono::steady_clock::time_point> killAt;
+    char buffer[8192];
+    while (child.out || child.err) {
+        pollfd fds[3] = {{child.out.get(), POLLIN, 0}, {child.err.get(), POLLIN, 0}, {wake, POLLIN, 0}};
+        int timeout = -1;
+        if (killAt) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                *killAt - std::chrono::steady_clock::now());
+            timeout = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
+        }
+        const int ready = ::poll(fds, 3, timeout);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0 && killAt) {
+            ::kill(-child.pid, SIGKILL);
+            killAt = std::chrono::steady_clock::time_point::max();
+            continue;
+        }
+        if (fds[2].revents & POLLIN) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto got = ::read(wake, &count, sizeof count);
+            if (!killAt) killAt = std::chrono::steady_clock::now() + kCancelGrace;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            auto& fd = i == 0 ? child.out : child.err;
+            const auto n = ::read(fd.get(), buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                fd.reset();
+                continue;
+            }
+            if (i == 1) {
+                log.append(buffer, static_cast<std::size_t>(n));
+                if (log.size() > 2 * kLogTail) log.erase(0, log.size() - kLogTail);
+                continue;
+            }
+            pending.append(buffer, static_cast<std::size_t>(n));
+            for (auto end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
+                onLine(pending.substr(0, end));
+                pending.erase(0, end + 1);
+            }
+        }
+    }
+    if (!pending.empty()) onLine(pending);
+    return log.size() > kLogTail ? log.substr(log.size() - kLogTail) : log;
+}
+
+// Waits for the child to end without reaping it, so its process group cannot be reused while it may be signalled.
+void awaitExit(pid_t pid)
+{
+    siginfo_t info{};
+    while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
+}
+
+int reap(pid_t pid)
+{
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
+std::string phaseText(const std::string& phase)
+{
+    static const std::map<std::string, std::string> texts{
+        {"wait", "ほかのインストールの完了を待っています"},
+        {"download", "ダウンロード中"},
+        {"convert", "変換中"},
+        {"copy", "コピー中"},
+        {"verify", "検証中"},
+        {"done", "完了"},
+    };
+    const auto it = texts.find(phase);
+    return it == texts.end() ? std::string("インストール中") : it->second;
+}
+
+std::string lastLines(std::string text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+} // namespace
+
+struct SpeechModelInstaller::State {
+    Setup setup;
+    mutable std::mutex mutex;
+    bool installing = false;
+    pid_t pid = -1;
+    FileDescriptor wake;
+    std::jthread worker;
+    // A worker that started the next install from its own done callback; joined later.
+    std::jthread finished;
+    // Which models the installer has a source for, asked once.
+    mutable std::mutex sourcesMutex;
+    mutable std::optional<std::map<std::string, bool>> sources;
+
+    void work(std::stop_token stop, std::vector<std::string> arguments, ProgressCallback onProgress,
+              DoneCallback onDone);
+    std::map<std::string, bool> readSources() const;
+};
+
+SpeechModelInstaller::Setup SpeechModelInstaller::defaultSetup()
+{
+    const auto paths = AppPaths::current();
+    return Setup{paths.modelInstallerFile(), paths.catalogueFile(), paths.modelsDirectory(), paths.cacheDirectory()};
+}
+
+SpeechModelInstaller::SpeechModelInstaller() : SpeechModelInstaller(defaultSetup()) {}
+
+SpeechModelInstaller::SpeechModelInstaller(Setup setup) : m_state(std::make_unique<State>())
+{
+    m_state->setup = std::move(setup);
+}
+
+SpeechModelInstaller::~SpeechModelInstaller()
+{
+    // A done callback may have started the next install meanwhile.
+    for (;;) {
+        cancel();
+        std::lock_guard lock(m_state->mutex);
+        if (!m_state->worker.joinable()) break;
+    }
+    std::jthread finished;
+    {
+        std::lock_guard lock(m_state->mutex);
+        finished = std::move(m_state->finished);
+    }
+}
+
+std::map<std::string, bool> SpeechModelInstaller::State::readSources() const
+{
+    std::map<std::string, bool> result;
+    auto started = spawnInstaller(setup, {"--catalogue", setup.catalogue.string(), "--list", "--json"});
+    auto* child = std::get_if<Child>(&started);
+    if (!child) return result;
+    std::string listing;
+    drain(*child, [&](const std::string& line) { listing += line + '\n'; });
+    if (reap(child->pid) != 0) return result;
+    const auto list = nlohmann::json::parse(listing, nullptr, false);
+    if (!list.is_array()) return result;
+    for (const auto& entry : list) {
+        if (!entry.is_object() || entry.value("kind", "") != "speech") continue;
+        result[entry.value("name", "")] = entry.value("source", "") == "registry";
+    }
+    return result;
+}
+
+std::vector<SpeechModelEntry> SpeechModelInstaller::models() const
+{
+    const SpeechModelManager manager(m_state->setup.modelsDirectory, m_state->setup.catalogue);
+    std::map<std::string, bool> sources;
+    {
+        std::lock_guard lock(m_state->sourcesMutex);
+        if (!m_state->sources) m_state->sources = m_state->readSources();
+        sources = *m_state->sources;
+    }
+    std::vector<SpeechModelEntry> entries;
+    for (const auto& model : manager.catalogue()) {
+        std::error_code error;
+        const auto source = sources.find(model.name);
+        entries.push_back(SpeechModelEntry{model.name, model.fileName, model.size,
+                                           fs::is_regular_file(m_state->setup.modelsDirectory / model.fileName, error),
+                                           source != sources.end() && source->second});
+    }
+    return entries;
+}
+
+bool SpeechModelInstaller::install(const std::string& modelName, ProgressCallback onProgress, DoneCallback onDone)
+{
+    return start(modelName, {}, std::move(onProgress), std::move(onDone));
+}
+
+bool SpeechModelInstaller::installFrom(const std::string& modelName, const fs::path& source,
+                                       ProgressCallback onProgress, DoneCallback onDone)
+{
+    return start(modelName, {"--from", fs::absolute(source).string()}, std::move(onProgress), std::move(onDone));
+}
+
+bool SpeechModelInstaller::start(const std::string& modelName, std::vector<std::string> extraArguments,
+                                 ProgressCallback onProgress, DoneCallback onDone)
+{
+    auto& state = *m_state;
+    std::lock_guard lock(state.mutex);
+    if (state.installing) return false;
+    if (state.worker.joinable()) {
+        if (state.worker.get_id() == std::this_thread::get_id()) {
+            if (state.finished.joinable()) state.finished.join();
+            state.finished = std::move(state.worker);
+        } else {
+            state.worker.join();
+        }
+    }
+    std::vector<std::string> arguments{"--progress-json",
+                                       "--catalogue",
+                                       state.setup.catalogue.string(),
+                                       "--models-dir",
+                                       state.setup.modelsDirectory.string(),
+                                       "--speech-model",
+                                       modelName,
+                                       "--no-language-model"};
+    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+    state.wake = FileDescriptor(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    state.installing = true;
+    state.worker = std::jthread([&state, arguments = std::move(arguments), onProgress = std::move(onProgress),
+                                 onDone = std::move(onDone)](std::stop_token stop) mutable {
+        state.work(stop, std::move(arguments), std::move(onProgress), std::move(onDone));
+    });
     return true;
 }
 
-void SpeechModelInstaller::cancel() {}
+void SpeechModelInstaller::State::work(std::stop_token stop, std::vector<std::string> arguments,
+                                       ProgressCallback onProgress, DoneCallback onDone)
+{
+    const auto finish = [&](std::optional<std::string> error) {
+        {
+            std::lock_guard lock(mutex);
+            installing = false;
+        }
+        if (onDone) onDone(error);
+    };
+    std::variant<Child, std::string> started = kCancelled;
+    int wakeFd = -1;
+    {
+        std::lock_guard lock(mutex);
+        if (!stop.stop_requested()) {
+            started = spawnInstaller(setup, arguments);
+            if (const auto* running = std::get_if<Child>(&started)) {
+                pid = running->pid;
+                wakeFd = wake.get();
+            }
+        }
+    }
+    if (const auto* message = std::get_if<std::string>(&started)) return finish(*message);
+    Child& child = std::get<Child>(started);
 
-bool SpeechModelInstaller::isInstalling() const { return false; }
+    std::optional<std::string> reported;
+    const std::string log = drain(
+        child,
+        [&](const std::string& line) {
+            const auto event = nlohmann::json::parse(line, nullptr, false);
+            if (!event.is_object()) return;
+            const std::string phase = event.value("phase", "");
+            if (phase == "error") {
+                reported = event.value("message", "");
+                return;
+            }
+            if (onProgress)
+                onProgress(Progress{event.value("done", std::uint64_t{0}), event.value("total", std::uint64_t{0}),
+                                    phaseText(phase)});
+        },
+        wakeFd);
+    awaitExit(child.pid);
+    {
+        std::lock_guard lock(mutex);
+        pid = -1;
+    }
+    const int status = reap(child.pid);
+    if (status == 0) return finish(std::nullopt);
+    if (stop.stop_requested()) return finish(kCancelled);
+    if (reported && !reported->empty()) return finish(*reported);
+    const std::string tail = lastLines(log);
+    return finish("モデルのインストールに失敗しました（終了コード " + std::to_string(status) + "）。" +
+                  (tail.empty() ? std::string() : "\n" + tail));
+}
 
-std::optional<std::string> SpeechModelInstaller::remove(const std::string&) {
-    return std::string("モデルの削除はまだ使えません。");
+void SpeechModelInstaller::cancel()
+{
+    auto& state = *m_state;
+    std::unique_lock lock(state.mutex);
+    if (!state.worker.joinable()) return;
+    state.worker.request_stop();
+    if (state.pid > 0) {
+        ::kill(-state.pid, SIGTERM);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(state.wake.get(), &one, sizeof one);
+    }
+    if (state.worker.get_id() == std::this_thread::get_id()) return;
+    std::jthread worker = std::move(state.worker);
+    lock.unlock();
+    worker.join();
+}
+
+bool SpeechModelInstaller::isInstalling() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->installing;
+}
+
+std::optional<std::string> SpeechModelInstaller::remove(const std::string& modelName)
+{
+    const SpeechModelManager manager(m_state->setup.modelsDirectory, m_state->setup.catalogue);
+    const auto model = manager.find(modelName);
+    if (!model) return "音声認識モデル「" + modelName + "」はありません。";
+    const fs::path file = m_state->setup.modelsDirectory / model->fileName;
+    std::error_code error;
+    if (!fs::exists(fs::symlink_status(file, error))) return "音声認識モデル「" + modelName + "」はインストールされていません。";
+    // The installer's lock for this file (scripts/install-models: model_lock): held while any process installs it.
+    const fs::path lockFile = m_state->setup.modelsDirectory / ("." + model->fileName + ".lock");
+    FileDescriptor lock(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (!lock || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (lock && errno == EWOULDBLOCK)
+            return "音声認識モデル「" + modelName +
+                   "」はインストール中のため削除できません。インストールが終わるか中止してから、もう一度お試しください。";
+        return "音声認識モデル「" + modelName + "」を削除できません（" + lockFile.string() + ": " +
+               systemError(errno) + "）。フォルダーの権限を確認してください。";
+    }
+    if (::unlink(file.c_str()) != 0)
+        return "音声認識モデル「" + modelName + "」（" + file.string() + "）を削除できません（" + systemError(errno) +
+               "）。フォルダーの権限を確認してください。";
+    return std::nullopt;
 }
 
 } // namespace tc

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,9 +20,11 @@ struct SpeechModelEntry {
     bool installable = false; // the installer has a verified source for it
 };
 
-// Installs and removes speech models with the same installer and checks as scripts/install-models. One
-// install at a time per installer; a failed or cancelled install leaves nothing where the app would load a
-// model. Callbacks come on a worker thread. Thread-safe.
+// Installs and removes speech models with the same installer and checks as scripts/install-models, which it runs
+// as a child process (its --progress-json lines give the progress). One install at a time per installer; installs
+// of one model file from several processes take turns; a failed or cancelled install leaves nothing where the app
+// would load a model. Callbacks come on a worker thread and must not wait for the thread that calls cancel() or
+// destroys the installer. Thread-safe.
 class SpeechModelInstaller {
 public:
     struct Progress {
@@ -33,20 +36,40 @@ public:
     // Nothing when the model was installed and verified, otherwise the Japanese reason ("キャンセルしました" after cancel()).
     using DoneCallback = std::function<void(const std::optional<std::string>& error)>;
 
+    // Where installs go and what they run.
+    struct Setup {
+        std::filesystem::path installer;       // the install-models script
+        std::filesystem::path catalogue;       // models.json, checked against by the installer and listed here
+        std::filesystem::path modelsDirectory; // where the app loads models from
+        std::filesystem::path cacheDirectory;  // downloads are kept under it
+    };
+    // This process's, from AppPaths.
+    static Setup defaultSetup();
+
     SpeechModelInstaller();
+    explicit SpeechModelInstaller(Setup setup);
     ~SpeechModelInstaller(); // cancels and waits for a running install
 
-    // The catalogue's models in its order with their state here; empty when the catalogue cannot be read.
+    // The catalogue's models in its order with their state here; empty when the catalogue cannot be read. The
+    // first call asks the installer which models it has a source for (a short child process).
     std::vector<SpeechModelEntry> models() const;
     // Starts installing in the background; false (and no callback) when an install is already running.
     bool install(const std::string& modelName, ProgressCallback onProgress, DoneCallback onDone);
-    // Stops a running install; its DoneCallback still comes. Harmless when none runs.
+    // Like install(), from a copy of the model file obtained elsewhere (a file or a pipe), under the same checks.
+    bool installFrom(const std::string& modelName, const std::filesystem::path& source, ProgressCallback onProgress,
+                     DoneCallback onDone);
+    // Stops a running install and waits for it (unless called from a callback); its DoneCallback still comes.
+    // Harmless when none runs.
     void cancel();
     bool isInstalling() const;
-    // Deletes an installed model's file; nothing on success, otherwise the Japanese reason.
+    // Deletes an installed model's file, refused while any process installs it; nothing on success, otherwise the
+    // Japanese reason.
     std::optional<std::string> remove(const std::string& modelName);
 
 private:
+    bool start(const std::string& modelName, std::vector<std::string> extraArguments, ProgressCallback onProgress,
+               DoneCallback onDone);
+
     struct State;
     std::unique_ptr<State> m_state;
 };

@@ -1,0 +1,314 @@
+#include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
+
+#include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
+#include "support/TemporaryDirectory.h"
+#include "support/TestPaths.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tc {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// Progress and the end of one install, as its callbacks report them on the installer's thread.
+class Recorder {
+public:
+    SpeechModelInstaller::ProgressCallback progress()
+    {
+        return [this](const SpeechModelInstaller::Progress& progress) {
+            std::lock_guard lock(m_mutex);
+            m_progress.push_back(progress);
+            m_changed.notify_all();
+        };
+    }
+    SpeechModelInstaller::DoneCallback done()
+    {
+        return [this](const std::optional<std::string>& error) {
+            std::lock_guard lock(m_mutex);
+            m_done = error;
+            m_changed.notify_all();
+        };
+    }
+    std::optional<std::string> waitDone()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_done.has_value(); });
+        return *m_done;
+    }
+    void waitPhase(const std::string& phase)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] {
+            return std::any_of(m_progress.begin(), m_progress.end(), [&](const auto& p) { return p.phase == phase; });
+        });
+    }
+    std::vector<SpeechModelInstaller::Progress> events()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_progress;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<SpeechModelInstaller::Progress> m_progress;
+    std::optional<std::optional<std::string>> m_done;
+};
+
+// The write end of a named pipe the installer reads a model from, so a test decides when its bytes arrive.
+class PipeSource {
+public:
+    explicit PipeSource(fs::path path) : m_path(std::move(path)) { ::mkfifo(m_path.c_str(), 0600); }
+    ~PipeSource() { close(); }
+    const fs::path& path() const { return m_path; }
+    // Blocks until the installer opens it: it holds the model's lock by then.
+    void open() { m_fd = ::open(m_path.c_str(), O_WRONLY | O_CLOEXEC); }
+    void write(std::string_view bytes)
+    {
+        while (!bytes.empty()) {
+            const auto n = ::write(m_fd, bytes.data(), bytes.size());
+            ASSERT_GT(n, 0);
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        }
+    }
+    void close()
+    {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    fs::path m_path;
+    int m_fd = -1;
+};
+
+// A tmpfs of a given size, unmounted on destruction.
+class SmallDisk {
+public:
+    SmallDisk(const fs::path& at, const char* size) : m_at(at)
+    {
+        fs::create_directories(at);
+        m_mounted = ::mount("tmpfs", at.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted) ::umount2(m_at.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return m_mounted; }
+
+private:
+    fs::path m_at;
+    bool m_mounted = false;
+};
+
+class SpeechModelInstallerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // A writer whose installer has gone must fail its write, not end the test.
+        std::signal(SIGPIPE, SIG_IGN);
+        std::mt19937 random(13);
+        m_payload.resize(3 * 1024 * 1024 + 123);
+        for (auto& byte : m_payload)
+            byte = static_cast<char>(random());
+        std::ofstream(m_source, std::ios::binary) << m_payload;
+        m_sha1 = *SpeechModelManager::sha1Of(m_source);
+        std::ofstream(m_catalogue) << R"({"version": 1, "speech": {"default": "tiny-test", "checksum": "sha1", "models": [
+            {"name": "tiny-test", "file": "ggml-tiny-test.bin", "bytes": )"
+                                   << m_payload.size() << R"(, "sha1": ")" << m_sha1 << R"("},
+            {"name": "sizeless", "file": "ggml-sizeless.bin", "bytes": null, "sha1": ")"
+                                   << m_sha1 << R"("},
+            {"name": "unchecked", "file": "ggml-unchecked.bin", "bytes": null, "sha1": null},
+            {"name": "base", "file": "ggml-base.bin", "bytes": 147951465,
+             "sha1": "465707469ff3a37a2b9b8d8f89f2f99de7299dac"}
+        ]}, "language": {"default": "none", "checksum": "sha256", "models": []}})";
+    }
+
+    // The copy of scripts/install-models the build puts beside the catalogue, as an installed prefix has it.
+    SpeechModelInstaller::Setup setup(const fs::path& models) const
+    {
+        return {test::binaryDir() / "share/transcription-corvane/install-models", m_catalogue, models,
+                m_dir.path() / "cache"};
+    }
+
+    // Every file in the folder but the lock and check records the installer keeps there.
+    static std::vector<std::string> filesIn(const fs::path& folder)
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            const auto name = entry.path().filename().string();
+            if (!name.ends_with(".lock") && name != ".verified.json") names.push_back(name);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    test::TemporaryDirectory m_dir;
+    fs::path m_models = m_dir.path() / "models";
+    fs::path m_catalogue = m_dir.path() / "models.json";
+    fs::path m_source = m_dir.path() / "download.bin";
+    std::string m_payload;
+    std::string m_sha1;
+};
+
+TEST_F(SpeechModelInstallerTest, InstallsAVerifiedCopyWithProgressListsAndRemovesIt)
+{
+    SpeechModelInstaller installer(setup(m_models));
+    auto models = installer.models();
+    ASSERT_EQ(models.size(), 4U);
+    EXPECT_EQ(models[0].name, "tiny-test");
+    EXPECT_EQ(models[0].bytes, m_payload.size());
+    EXPECT_FALSE(models[0].installed);
+    EXPECT_FALSE(models[0].installable) << "only --from has this file";
+    EXPECT_FALSE(models[2].installable) << "no checksum, no install";
+    EXPECT_TRUE(models[3].installable) << "the registry has base";
+
+    Recorder copy;
+    ASSERT_TRUE(installer.installFrom("tiny-test", m_source, copy.progress(), copy.done()));
+    EXPECT_FALSE(installer.installFrom("tiny-test", m_source, {}, {})) << "one install at a time";
+    EXPECT_EQ(copy.waitDone(), std::nullopt);
+    const auto events = copy.events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front().phase, "コピー中");
+    EXPECT_EQ(events.back().phase, "完了");
+    EXPECT_EQ(events.back().done, m_payload.size());
+    EXPECT_EQ(events.back().total, m_payload.size());
+    EXPECT_EQ(test::readText(m_models / "ggml-tiny-test.bin"), m_payload);
+    EXPECT_EQ(filesIn(m_models), std::vector<std::string>{"ggml-tiny-test.bin"});
+    EXPECT_TRUE(installer.models()[0].installed);
+    EXPECT_FALSE(installer.isInstalling());
+
+    // Bytes that are not the published file never reach the models folder.
+    std::ofstream(m_dir.path() / "other.bin", std::ios::binary) << m_payload.substr(1) << 'x';
+    Recorder mismatch;
+    ASSERT_TRUE(installer.installFrom("sizeless", m_dir.path() / "other.bin", {}, mismatch.done()));
+    const auto refused = mismatch.waitDone();
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_TRUE(contains(*refused, "チェックサム")) << *refused;
+    EXPECT_TRUE(contains(*refused, "もう一度")) << *refused;
+    EXPECT_EQ(filesIn(m_models), std::vector<std::string>{"ggml-tiny-test.bin"});
+
+    EXPECT_EQ(installer.remove("tiny-test"), std::nullopt);
+    EXPECT_EQ(filesIn(m_models), std::vector<std::string>{});
+    EXPECT_FALSE(installer.models()[0].installed);
+    const auto again = installer.remove("tiny-test");
+    ASSERT_TRUE(again.has_value());
+    EXPECT_TRUE(contains(*again, "インストールされていません")) << *again;
+}
+
+TEST_F(SpeechModelInstallerTest, RefusalsSayWhatToDo)
+{
+    SpeechModelInstaller installer(setup(m_models));
+    const auto outcome = [&](const std::string& name) {
+        Recorder recorder;
+        EXPECT_TRUE(installer.install(name, {}, recorder.done()));
+        return recorder.waitDone().value_or("");
+    };
+    EXPECT_TRUE(contains(outcome("tiny-test"), "--from")) << "no registry source";
+    EXPECT_TRUE(contains(outcome("unchecked"), "チェックサムがない"));
+    EXPECT_TRUE(contains(outcome("no-such-model"), "ありません"));
+
+    auto moved = setup(m_models);
+    moved.installer = m_dir.path() / "gone" / "install-models";
+    SpeechModelInstaller missing(moved);
+    Recorder recorder;
+    ASSERT_TRUE(missing.install("tiny-test", {}, recorder.done()));
+    EXPECT_TRUE(contains(recorder.waitDone().value_or(""), moved.installer.string()));
+    EXPECT_TRUE(missing.models().size() == 4 && !missing.models()[3].installable);
+}
+
+TEST_F(SpeechModelInstallerTest, CancelStopsTheInstallerAndLeavesNoFileOrTheOneBefore)
+{
+    SpeechModelInstaller installer(setup(m_models));
+    // Starts a copy from a pipe that delivers one chunk and then nothing, and cancels it once it is under way.
+    const auto cancelled = [&](const std::string& name, const std::function<void()>& whileRunning) {
+        PipeSource pipe(m_dir.path() / ("slow-" + name));
+        Recorder recorder;
+        EXPECT_TRUE(installer.installFrom(name, pipe.path(), recorder.progress(), recorder.done()));
+        pipe.open();
+        // More than the installer's 4 MiB read, so one read completes.
+        pipe.write(m_payload);
+        pipe.write(std::string_view(m_payload).substr(0, 1024 * 1024));
+        recorder.waitPhase("コピー中");
+        EXPECT_TRUE(installer.isInstalling());
+        whileRunning();
+        installer.cancel();
+        EXPECT_FALSE(installer.isInstalling());
+        return recorder.waitDone();
+    };
+
+    EXPECT_EQ(cancelled("sizeless", [] {}), std::optional<std::string>("キャンセルしました"));
+    EXPECT_EQ(filesIn(m_models), std::vector<std::string>{});
+
+    Recorder good;
+    ASSERT_TRUE(installer.installFrom("sizeless", m_source, {}, good.done()));
+    ASSERT_EQ(good.waitDone(), std::nullopt);
+    EXPECT_EQ(cancelled("sizeless",
+                        [&] {
+                            const auto busy = installer.remove("sizeless");
+                            ASSERT_TRUE(busy.has_value());
+                            EXPECT_TRUE(contains(*busy, "インストール中")) << *busy;
+                        }),
+              std::optional<std::string>("キャンセルしました"));
+    EXPECT_EQ(filesIn(m_models), std::vector<std::string>{"ggml-sizeless.bin"});
+    EXPECT_EQ(test::readText(m_models / "ggml-sizeless.bin"), m_payload);
+}
+
+TEST_F(SpeechModelInstallerTest, TwoInstallsOfOneModelAtOnceTakeTurnsAndLeaveOneGoodFile)
+{
+    SpeechModelInstaller first(setup(m_models));
+    SpeechModelInstaller second(setup(m_models));
+    PipeSource pipe(m_dir.path() / "slow-download");
+    Recorder slow;
+    Recorder fast;
+    ASSERT_TRUE(first.installFrom("tiny-test", pipe.path(), slow.progress(), slow.done()));
+    pipe.open();
+    pipe.write(std::string_view(m_payload).substr(0, 1000));
+
+    ASSERT_TRUE(second.installFrom("tiny-test", m_source, fast.progress(), fast.done()));
+    fast.waitPhase("ほかのインストールの完了を待っています");
+    pipe.write(std::string_view(m_payload).substr(1000));
+    pipe.close();
+
+    EXPECT_EQ(slow.waitDone(), std::nullopt);
+    EXPECT_EQ(fast.waitDone(), std::nullopt);
+    EXPECT_EQ(*SpeechModelManager::sha1Of(m_models / "ggml-tiny-test.bin"), m_sha1);
+    EXPECT_EQ(filesIn(m_models), std::vector<std::string>{"ggml-tiny-test.bin"});
+}
+
+TEST_F(SpeechModelInstallerTest, AFullDiskIsExplainedAndLeavesNoPartialFile)
+{
+    const fs::path models = m_dir.path() / "small-disk";
+    SmallDisk disk(models, "1m");
+    if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+    SpeechModelInstaller installer(setup(models));
+    // With the size in the catalogue the space is checked first; without it the disk fills up mid-copy.
+    for (const char* name : {"tiny-test", "sizeless"}) {
+        Recorder recorder;
+        ASSERT_TRUE(installer.installFrom(name, m_source, {}, recorder.done()));
+        const auto refused = recorder.waitDone();
+        ASSERT_TRUE(refused.has_value()) << name;
+        EXPECT_TRUE(contains(*refused, "空き容量が足りない")) << *refused;
+        EXPECT_TRUE(contains(*refused, "空きを作ってから")) << *refused;
+        EXPECT_EQ(filesIn(models), std::vector<std::string>{}) << name;
+    }
+}
+
+} // namespace
+} // namespace tc
