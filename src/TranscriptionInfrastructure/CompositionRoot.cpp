@@ -80,6 +80,19 @@ std::shared_ptr<LanguageModel> CompositionRoot::makeLanguageModel(const std::fil
     return languageModelIn(file);
 }
 
+std::optional<std::string> CompositionRoot::useSpeechModel(const std::string& name) const
+{
+    const auto engine = std::dynamic_pointer_cast<WhisperSpeechRecognitionEngine>(m_speechEngine);
+    if (!engine) return std::nullopt;
+    const std::string wanted = name.empty() ? SpeechModelManager::defaultModelName() : name;
+    const std::string current = engine->modelName();
+    if (wanted == current) return std::nullopt;
+    if (auto refused = engine->switchModel(wanted))
+        return "設定の音声認識モデル「" + wanted + "」に切り替えられなかったため、「" + current +
+               "」で続けます。" + *refused;
+    return std::nullopt;
+}
+
 std::shared_ptr<Transcriber> CompositionRoot::makeTranscriber() const
 {
     return std::make_shared<SpeechAnalyzerTranscriber>(m_config.locale, m_speechEngine);

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tc {
@@ -38,6 +39,10 @@ public:
     const EngineConfig& config() const { return m_config; }
     const std::shared_ptr<SpeechRecognitionEngine>& speechEngine() const { return m_speechEngine; }
 
+    // Called where a run starts: makes the whisper engine use the named speech model (empty: the default) when it
+    // is not the one in use. Nothing when it is or the switch worked; otherwise the Japanese reason, with the model
+    // in use kept. Other engines have no models to choose and ignore it. Any thread.
+    std::optional<std::string> useSpeechModel(const std::string& name) const;
     // A transcriber for config().locale over the root's speech engine.
     std::shared_ptr<Transcriber> makeTranscriber() const;
     // The mixed live source: microphone first, then system audio, as enabled.

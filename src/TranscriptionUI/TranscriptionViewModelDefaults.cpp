@@ -3,6 +3,8 @@
 #include "TranscriptionInfrastructure/CompositionRoot.h"
 #include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
 
+#include <QSettings>
+
 namespace tc {
 
 // Kept apart from the model so that tests wiring their own ports do not pull in every adapter.
@@ -17,6 +19,11 @@ TranscriptionViewModel::Dependencies TranscriptionViewModel::defaultDependencies
                                                                   TranscriptHistoryStore::kDefaultMaxLinesPerSession);
     dependencies.makePipeline = [root](bool microphone, bool systemAudio, DegradedCallback onDegraded,
                                        LevelCallback onLevel) {
+        // The speech model chosen in the settings takes effect at each run's start; this is the run's thread, which
+        // may load a model, and its own QSettings reads the same store as the window's.
+        if (auto refused = root.useSpeechModel(QSettings().value("speech/model").toString().toStdString());
+            refused && onDegraded)
+            onDegraded(*refused);
         return LivePipeline{
             root.makeLiveAudioSource(microphone, systemAudio, std::move(onDegraded), std::move(onLevel)),
             root.makeTranscriber()};

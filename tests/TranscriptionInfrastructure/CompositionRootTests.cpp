@@ -3,10 +3,15 @@
 #include "TranscriptionInfrastructure/assistant/FoundationModelsConversationResponder.h"
 #include "TranscriptionInfrastructure/assistant/LanguageModel.h"
 #include "TranscriptionInfrastructure/audio/MixedAudioSource.h"
+#include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
+#include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
 
 #include "support/ScriptedSpeechRecognitionEngine.h"
+#include "support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 namespace tc {
 namespace {
@@ -77,6 +82,47 @@ TEST(CompositionRoot, CompositionRoot_OwnsOneLanguageModelThatItsRespondersShare
     EXPECT_EQ(std::dynamic_pointer_cast<FoundationModelsConversationResponder>(withChosen.makeConversationResponder())
                   ->model(),
               chosen);
+}
+
+// The speech model chosen in the settings is switched to where a run starts; one that cannot be used leaves the
+// model in use working.
+TEST(CompositionRoot, CompositionRoot_SwitchesToTheChosenSpeechModelOrKeepsTheOneInUse)
+{
+    namespace fs = std::filesystem;
+    const auto published = SpeechModelManager().find("base");
+    const fs::path real = SpeechModelManager::defaultModelsDirectory() / "ggml-base.bin";
+    if (!published || !fs::exists(real)) GTEST_SKIP() << "the default speech model is not installed";
+    // Two models in the catalogue, both the real base weights under their own names.
+    test::TemporaryDirectory dir;
+    const fs::path models = dir.path() / "models";
+    fs::create_directories(models);
+    fs::create_symlink(real, models / "ggml-base.bin");
+    fs::create_symlink(real, models / "ggml-base-copy.bin");
+    const std::string entry = R"(", "bytes": )" + std::to_string(published->size) + R"(, "sha1": ")" + published->sha1;
+    std::ofstream(dir.path() / "models.json")
+        << R"({"speech": {"models": [{"name": "base", "file": "ggml-base.bin)" << entry
+        << R"("}, {"name": "base-copy", "file": "ggml-base-copy.bin)" << entry << R"("}]}})";
+    auto engine = std::make_shared<WhisperSpeechRecognitionEngine>(
+        "base", std::make_shared<SpeechModelManager>(models, dir.path() / "models.json"));
+    const CompositionRoot root(EngineConfig{}, engine);
+
+    EXPECT_EQ(root.useSpeechModel(""), std::nullopt) << "the default is in use already";
+    EXPECT_EQ(root.useSpeechModel("base-copy"), std::nullopt);
+    EXPECT_EQ(engine->modelName(), "base-copy");
+
+    const auto refused = root.useSpeechModel("small");
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_NE(refused->find("「small」に切り替えられなかった"), std::string::npos) << *refused;
+    EXPECT_NE(refused->find("「base-copy」で続けます"), std::string::npos) << *refused;
+    EXPECT_EQ(engine->modelName(), "base-copy");
+    EXPECT_NE(engine->makeRecognizer(RecognizerModule{"ja-JP", true}), nullptr);
+
+    EXPECT_EQ(root.useSpeechModel(""), std::nullopt);
+    EXPECT_EQ(engine->modelName(), "base");
+    EXPECT_EQ(CompositionRoot(EngineConfig{}, std::make_shared<test::ScriptedSpeechRecognitionEngine>())
+                  .useSpeechModel("small"),
+              std::nullopt)
+        << "an engine without models has nothing to switch";
 }
 
 } // namespace
