@@ -5,6 +5,7 @@ the source and build trees, and uninstalls it again.
 Usage: installed_tree.py BUILD_DIR
 """
 
+import json
 import os
 import re
 import shutil
@@ -136,6 +137,14 @@ class InstalledTreeTests(unittest.TestCase):
                                         timeout=60)
                 self.assertIn(f"TC_MODEL_CATALOGUE={moved}/share/transcription-corvane/models.json",
                               result.stdout)
+            with self.subTest("moved prefix runs its own model installer, as the settings window does"):
+                installer = moved / "share" / "transcription-corvane" / "install-models"
+                self.assertIn(f"TC_MODEL_INSTALLER={installer}", result.stdout)
+                listing = subprocess.run(["python3", str(installer), "--list", "--json"], cwd=elsewhere,
+                                         env=scrubbed_environment(), capture_output=True, text=True, timeout=60)
+                self.assertEqual(listing.returncode, 0, listing.stderr)
+                self.assertIn({"name": "base", "kind": "speech", "file": "ggml-base.bin", "bytes": 147951465,
+                               "source": "registry"}, json.loads(listing.stdout))
             with self.subTest("moved prefix transcribes the sample"):
                 result = subprocess.run([str(moved / "bin" / "transcription-corvane"), "--transcribe", "会議.flac"],
                                         cwd=elsewhere, env=scrubbed_environment(), capture_output=True, text=True,
