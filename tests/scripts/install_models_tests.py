@@ -117,6 +117,37 @@ class InstallModelsTests(unittest.TestCase):
         self.assertEqual(status, 2, output)
         self.assertEqual(list(self.dir.glob("*.bin")) + list(self.dir.glob("*.gguf")), [])
 
+    def test_LocalCatalogue_ProgressLinesAndALeftoverOfAKilledInstallSwept(self):
+        payload = os.urandom(5 * 1024 * 1024)
+        source = self.dir / "download.bin"
+        source.write_bytes(payload)
+        catalogue = self.dir / "catalogue.json"
+        catalogue.write_text(json.dumps({
+            "speech": {"default": "t", "checksum": "sha1", "models": [
+                {"name": "t", "file": "ggml-t.bin", "bytes": len(payload),
+                 "sha1": hashlib.sha1(payload).hexdigest()}]},
+            "language": {"default": "none", "checksum": "sha256", "models": []}}), encoding="utf-8")
+        (self.dir / ".ggml-t.bin.killed.partial").write_bytes(payload[:100])
+        result = subprocess.run([sys.executable, str(SCRIPT), "--models-dir", str(self.dir), "--catalogue",
+                                 str(catalogue), "--no-language-model", "--from", str(source), "--progress-json"],
+                                capture_output=True, text=True, timeout=120, check=False)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        lines = [json.loads(line) for line in result.stdout.splitlines()]
+        self.assertEqual([line["phase"] for line in lines], ["copy", "copy", "verify", "done"])
+        self.assertEqual(lines[-1], {"phase": "done", "done": len(payload), "total": len(payload)})
+        self.assertEqual(self.leftovers(), [])
+        self.assertEqual((self.dir / "ggml-t.bin").read_bytes(), payload)
+
+        source.write_bytes(payload[:-1] + b"x")
+        result = subprocess.run([sys.executable, str(SCRIPT), "--models-dir", str(self.dir), "--catalogue",
+                                 str(catalogue), "--no-language-model", "--from", str(source), "--progress-json"],
+                                capture_output=True, text=True, timeout=120, check=False)
+        self.assertEqual(result.returncode, 1)
+        error = json.loads(result.stdout.splitlines()[-1])
+        self.assertEqual((error["phase"], error["status"]), ("error", 1))
+        self.assertIn("チェックサム", error["message"])
+        self.assertEqual((self.dir / "ggml-t.bin").read_bytes(), payload)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

