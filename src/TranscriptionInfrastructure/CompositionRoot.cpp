@@ -88,8 +88,8 @@ std::optional<std::string> CompositionRoot::useSpeechModel(const std::string& na
     const std::string current = engine->modelName();
     if (wanted == current) return std::nullopt;
     if (auto refused = engine->switchModel(wanted))
-        return "設定の音声認識モデル「" + wanted + "」に切り替えられなかったため、「" + current +
-               "」で続けます。" + *refused;
+        return "設定の音声認識モデル「" + wanted + "」に切り替えられなかったため、「" + current + "」で続けます。" +
+               *refused;
     return std::nullopt;
 }
 

@@ -243,7 +243,8 @@ std::string phaseText(const std::string& phase)
 
 std::string lastLines(std::string text)
 {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
     return text;
 }
 
@@ -254,6 +255,8 @@ struct SpeechModelInstaller::State {
     mutable std::mutex mutex;
     bool installing = false;
     pid_t pid = -1;
+    // A cancel that came while start() was still setting up.
+    bool cancelPending = false;
     FileDescriptor wake;
     std::jthread worker;
     // A worker that started the next install from its own done callback; joined later.
@@ -348,16 +351,23 @@ bool SpeechModelInstaller::start(const std::string& modelName, std::vector<std::
                                  ProgressCallback onProgress, DoneCallback onDone)
 {
     auto& state = *m_state;
-    std::lock_guard lock(state.mutex);
-    if (state.installing) return false;
-    if (state.worker.joinable()) {
+    std::jthread previous;
+    {
+        std::lock_guard lock(state.mutex);
+        if (state.installing) return false;
+        state.installing = true;
+        state.cancelPending = false;
         if (state.worker.get_id() == std::this_thread::get_id()) {
+            // Called from the previous install's done callback: that thread cannot join itself.
             if (state.finished.joinable()) state.finished.join();
             state.finished = std::move(state.worker);
         } else {
-            state.worker.join();
+            previous = std::move(state.worker);
         }
     }
+    // Past its done callback already, but joined unlocked: that callback may still be asking isInstalling().
+    if (previous.joinable()) previous.join();
+
     std::vector<std::string> arguments{"--progress-json",
                                        "--catalogue",
                                        state.setup.catalogue.string(),
@@ -367,12 +377,13 @@ bool SpeechModelInstaller::start(const std::string& modelName, std::vector<std::
                                        modelName,
                                        "--no-language-model"};
     arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+    std::lock_guard lock(state.mutex);
     state.wake = FileDescriptor(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    state.installing = true;
     state.worker = std::jthread([&state, arguments = std::move(arguments), onProgress = std::move(onProgress),
                                  onDone = std::move(onDone)](std::stop_token stop) mutable {
         state.work(stop, std::move(arguments), std::move(onProgress), std::move(onDone));
     });
+    if (state.cancelPending) state.worker.request_stop();
     return true;
 }
 
@@ -435,6 +446,7 @@ void SpeechModelInstaller::cancel()
 {
     auto& state = *m_state;
     std::unique_lock lock(state.mutex);
+    if (state.installing) state.cancelPending = true;
     if (!state.worker.joinable()) return;
     state.worker.request_stop();
     if (state.pid > 0) {
@@ -461,16 +473,17 @@ std::optional<std::string> SpeechModelInstaller::remove(const std::string& model
     if (!model) return "音声認識モデル「" + modelName + "」はありません。";
     const fs::path file = m_state->setup.modelsDirectory / model->fileName;
     std::error_code error;
-    if (!fs::exists(fs::symlink_status(file, error))) return "音声認識モデル「" + modelName + "」はインストールされていません。";
+    if (!fs::exists(fs::symlink_status(file, error)))
+        return "音声認識モデル「" + modelName + "」はインストールされていません。";
     // The installer's lock for this file (scripts/install-models: model_lock): held while any process installs it.
     const fs::path lockFile = m_state->setup.modelsDirectory / ("." + model->fileName + ".lock");
     FileDescriptor lock(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (!lock || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
         if (lock && errno == EWOULDBLOCK)
-            return "音声認識モデル「" + modelName +
-                   "」はインストール中のため削除できません。インストールが終わるか中止してから、もう一度お試しください。";
-        return "音声認識モデル「" + modelName + "」を削除できません（" + lockFile.string() + ": " +
-               systemError(errno) + "）。フォルダーの権限を確認してください。";
+            return "音声認識モデル「" + modelName + "」はインストール中のため削除できません。" +
+                   "インストールが終わるか中止してから、もう一度お試しください。";
+        return "音声認識モデル「" + modelName + "」を削除できません（" + lockFile.string() + ": " + systemError(errno) +
+               "）。フォルダーの権限を確認してください。";
     }
     if (::unlink(file.c_str()) != 0)
         return "音声認識モデル「" + modelName + "」（" + file.string() + "）を削除できません（" + systemError(errno) +

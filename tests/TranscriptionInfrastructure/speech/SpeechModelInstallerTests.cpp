@@ -129,11 +129,12 @@ protected:
             byte = static_cast<char>(random());
         std::ofstream(m_source, std::ios::binary) << m_payload;
         m_sha1 = *SpeechModelManager::sha1Of(m_source);
-        std::ofstream(m_catalogue) << R"({"version": 1, "speech": {"default": "tiny-test", "checksum": "sha1", "models": [
+        std::ofstream(m_catalogue)
+            << R"({"version": 1, "speech": {"default": "tiny-test", "checksum": "sha1", "models": [
             {"name": "tiny-test", "file": "ggml-tiny-test.bin", "bytes": )"
-                                   << m_payload.size() << R"(, "sha1": ")" << m_sha1 << R"("},
+            << m_payload.size() << R"(, "sha1": ")" << m_sha1 << R"("},
             {"name": "sizeless", "file": "ggml-sizeless.bin", "bytes": null, "sha1": ")"
-                                   << m_sha1 << R"("},
+            << m_sha1 << R"("},
             {"name": "unchecked", "file": "ggml-unchecked.bin", "bytes": null, "sha1": null},
             {"name": "base", "file": "ggml-base.bin", "bytes": 147951465,
              "sha1": "465707469ff3a37a2b9b8d8f89f2f99de7299dac"}
