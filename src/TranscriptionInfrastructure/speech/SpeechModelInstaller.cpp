@@ -114,6 +114,8 @@ std::variant<Child, std::string> spawnInstaller(const SpeechModelInstaller::Setu
     ::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
     ::posix_spawn_file_actions_adddup2(actions.get(), outWrite.get(), 1);
     ::posix_spawn_file_actions_adddup2(actions.get(), errWrite.get(), 2);
+    // Nothing else of the app's (locks, sockets) lives on in the installer, even a descriptor opened without O_CLOEXEC.
+    ::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
     SpawnAttributes attributes;
     sigset_t none;
     sigset_t defaults;
