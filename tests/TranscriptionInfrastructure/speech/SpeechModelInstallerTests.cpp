@@ -289,6 +289,19 @@ TEST_F(SpeechModelInstallerTest, CancelStopsTheInstallerAndLeavesNoFileOrTheOneB
               std::optional<std::string>("キャンセルしました"));
     EXPECT_EQ(filesIn(m_models), std::vector<std::string>{"ggml-sizeless.bin"});
     EXPECT_EQ(test::readText(m_models / "ggml-sizeless.bin"), m_payload);
+
+    // Closing the settings mid-install: the installer's end cancels it too.
+    {
+        PipeSource pipe(m_dir.path() / "slow-closing");
+        Recorder recorder;
+        SpeechModelInstaller closing(setup(m_models));
+        ASSERT_TRUE(closing.installFrom("tiny-test", pipe.path(), recorder.progress(), recorder.done()));
+        pipe.open();
+        pipe.write(m_payload);
+        pipe.write(std::string_view(m_payload).substr(0, 1024 * 1024));
+        recorder.waitPhase("コピー中");
+    }
+    EXPECT_EQ(filesIn(m_models), std::vector<std::string>{"ggml-sizeless.bin"});
 }
 
 TEST_F(SpeechModelInstallerTest, TwoInstallsOfOneModelAtOnceTakeTurnsAndLeaveOneGoodFile)
