@@ -111,7 +111,8 @@ std::string SpeechModelManager::defaultModelName()
 
 std::string SpeechModelManager::installCommand(const std::string& name)
 {
-    return "scripts/install-models --speech-model " + name;
+    // The installer this program really has (build tree or installed prefix), so the command works as printed.
+    return "python3 " + quoted(AppPaths::current().modelInstallerFile().string()) + " --speech-model " + name;
 }
 
 std::optional<WhisperModelFileCheck::Failure> SpeechModelManager::accessProblem(const fs::path& file)
@@ -230,11 +231,12 @@ std::string SpeechModelManager::problemMessage(const std::string& name, const fs
 {
     using Problem = WhisperModelFileCheck::Problem;
     const std::string model = "音声認識モデル「" + name + "」";
-    const std::string reinstall = "端末で " + installCommand(name) + " を実行して入れ直してください。";
+    const std::string reinstall = "「設定…」の音声認識モデルから入れ直すか、端末で " + installCommand(name) +
+                                  " を実行してください。";
     switch (failure.problem) {
     case Problem::missing:
-        return model + "がインストールされていません（" + file.string() + "）。端末で " + installCommand(name) +
-               " を実行してから、もう一度お試しください。";
+        return model + "がインストールされていません（" + file.string() + "）。「設定…」の音声認識モデルからインストールするか、端末で " +
+               installCommand(name) + " を実行してから、もう一度お試しください。";
     case Problem::notAFile:
         return model + "の場所（" + file.string() + "）にあるのはファイルではありません。それを取り除いてから、" +
                reinstall;

@@ -44,7 +44,8 @@ public:
     static std::filesystem::path defaultCatalogueFile();
     // The model used when none is named.
     static std::string defaultModelName();
-    // The command that installs the model, e.g. "scripts/install-models --speech-model base".
+    // The command that installs the model with this program's own installer, e.g.
+    // "python3 '/usr/share/transcription-corvane/install-models' --speech-model base".
     static std::string installCommand(const std::string& name);
     // What keeps the file from being opened: missing, not a regular file, unreadable; nothing when it opens.
     static std::optional<WhisperModelFileCheck::Failure> accessProblem(const std::filesystem::path& file);

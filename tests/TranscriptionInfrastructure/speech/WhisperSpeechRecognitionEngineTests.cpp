@@ -85,7 +85,7 @@ TEST(WhisperSpeechRecognitionEngine, MissingModelAsksForTheInstallCommand)
         FAIL() << "installing from the app cannot succeed";
     } catch (const TranscriberError& error) {
         EXPECT_EQ(error.kind(), TranscriberError::Kind::modelUnavailable);
-        EXPECT_NE(std::string(error.what()).find("scripts/install-models --speech-model base"), std::string::npos);
+        EXPECT_NE(std::string(error.what()).find("install-models --speech-model base"), std::string::npos);
     }
     EXPECT_THROW(engine.makeRecognizer(module), TranscriberError);
 }
