@@ -1,5 +1,7 @@
 #include "TranscriptionDomain/TranscriptExportFormat.h"
 
+#include <string>
+
 namespace tc {
 
 std::string_view exportFormatExtension(TranscriptExportFormat format)
@@ -19,6 +21,16 @@ std::optional<TranscriptExportFormat> exportFormatFromExtension(std::string_view
                               TranscriptExportFormat::webVtt, TranscriptExportFormat::plainText})
         if (extension == exportFormatExtension(format)) return format;
     return std::nullopt;
+}
+
+std::optional<TranscriptExportFormat> exportFormatOfFileName(std::string_view fileName)
+{
+    const auto dot = fileName.rfind('.');
+    if (dot == fileName.npos || fileName.find('/', dot) != fileName.npos) return std::nullopt;
+    std::string extension(fileName.substr(dot + 1));
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return exportFormatFromExtension(extension);
 }
 
 } // namespace tc

@@ -12,5 +12,7 @@ enum class TranscriptExportFormat { markdown, srt, webVtt, plainText };
 std::string_view exportFormatExtension(TranscriptExportFormat format);
 // The format named by its extension (case-sensitive); nothing for any other text.
 std::optional<TranscriptExportFormat> exportFormatFromExtension(std::string_view extension);
+// The format a file name's extension names in any letter case ("会議.SRT"); nothing for any other name.
+std::optional<TranscriptExportFormat> exportFormatOfFileName(std::string_view fileName);
 
 } // namespace tc

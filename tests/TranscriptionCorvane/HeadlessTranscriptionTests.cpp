@@ -4,9 +4,9 @@
 #include "support/BuiltProgram.h"
 #include "support/TestPaths.h"
 
-#include <QProcess>
 #include <QRegularExpression>
 
+#include "support/SubtitleReadBack.h"
 #include "support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -80,41 +80,22 @@ TEST(HeadlessTranscription, ProgramPrintsEachSettledLineWithItsTime)
     EXPECT_NE(outcome.err.find("文字起こしが終わりました"), std::string::npos);
 }
 
-std::size_t countOf(const std::string& text, const std::string& piece)
-{
-    std::size_t n = 0;
-    for (std::size_t pos = text.find(piece); pos != std::string::npos; pos = text.find(piece, pos + piece.size()))
-        ++n;
-    return n;
-}
-
-// Standard output of a shell command.
-std::string shellOutput(const std::string& command)
-{
-    QProcess process;
-    process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromStdString(command)});
-    process.waitForFinished(120000);
-    return process.readAllStandardOutput().toStdString();
-}
-
 TEST(HeadlessTranscription, ProgramWritesSubtitlesTimedByThePositionsInTheFile)
 {
     const QString sample = QString::fromStdString((test::sourceDir() / "samples" / "ja-sample.flac").string());
     const auto srt = BuiltProgram::run({"--transcribe", sample, "--format", "srt"});
     ASSERT_EQ(srt.status, 0) << srt.err;
     // The settled lines go to the error stream as progress; the subtitles alone to the output.
-    const std::size_t lines = countOf(srt.err, "\n") - 1;
+    const std::size_t lines = test::occurrences(srt.err, "\n") - 1;
     ASSERT_GE(lines, 6u) << srt.err;
     EXPECT_TRUE(srt.out.starts_with("1\n00:00:")) << srt.out;
-    EXPECT_GE(countOf(srt.out, " --> "), lines);
+    EXPECT_GE(test::occurrences(srt.out, " --> "), lines);
 
     test::TemporaryDirectory directory;
     const auto file = directory.path() / "sample.srt";
     std::ofstream(file, std::ios::binary) << srt.out;
-    const std::string packets = shellOutput("ffprobe -v error -select_streams s:0 -show_entries packet=pts_time,"
-                                            "duration_time -of csv=p=0 '" +
-                                            file.string() + "'");
-    EXPECT_EQ(countOf(packets, "\n"), countOf(srt.out, " --> ")) << packets;
+    const std::string packets = test::ffprobeSubtitlePackets(file).value_or("ffprobe がありません");
+    EXPECT_EQ(test::occurrences(packets, "\n"), test::occurrences(srt.out, " --> ")) << packets;
     // Cues follow the speech through the 25-second sample in order, none past its end.
     std::istringstream rows(packets);
     std::string row;
@@ -136,7 +117,7 @@ TEST(HeadlessTranscription, ProgramWritesSubtitlesTimedByThePositionsInTheFile)
     EXPECT_TRUE(vtt.out.starts_with("WEBVTT\n\n00:00:")) << vtt.out;
     const auto txt = BuiltProgram::run({"--transcribe", sample, "--format", "txt"});
     ASSERT_EQ(txt.status, 0) << txt.err;
-    EXPECT_EQ(countOf(txt.out, "\n"), countOf(txt.err, "\n") - 1) << txt.out;
+    EXPECT_EQ(test::occurrences(txt.out, "\n"), test::occurrences(txt.err, "\n") - 1) << txt.out;
 }
 
 TEST(HeadlessTranscription, ProgramReportsFailuresInJapaneseWithAnErrorStatus)

@@ -1,14 +1,13 @@
 #include "TranscriptionDomain/SubtitleCueBuilder.h"
 #include "TranscriptionDomain/TranscriptExporter.h"
+#include "support/SubtitleReadBack.h"
 #include "support/TemporaryDirectory.h"
 #include "support/TestPaths.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <ctime>
 #include <fstream>
-#include <memory>
 
 using tc::FinalizedLine;
 using tc::SpeakerLabel;
@@ -65,26 +64,6 @@ std::filesystem::path goldenPath(TranscriptExportFormat format)
            ("transcript." + std::string(tc::exportFormatExtension(format)));
 }
 
-// Standard output of a command; empty when it could not run.
-std::string commandOutput(const std::string& command)
-{
-    std::string output;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) return output;
-    char buffer[4096];
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe.get()))
-        output.append(buffer, n);
-    return output;
-}
-
-std::size_t count(const std::string& text, const std::string& piece)
-{
-    std::size_t n = 0;
-    for (std::size_t pos = text.find(piece); pos != std::string::npos; pos = text.find(piece, pos + piece.size()))
-        ++n;
-    return n;
-}
-
 } // namespace
 
 TEST(TranscriptExporter, WritesEachFormatExactlyAsTheGoldenFile)
@@ -117,6 +96,11 @@ TEST(TranscriptExporter, CueTimesUseTheFormatsSeparatorAndRunPastADay)
     EXPECT_EQ(TranscriptExporter::cueTime(-3, ','), "00:00:00,000");
     EXPECT_EQ(tc::exportFormatFromExtension("vtt"), TranscriptExportFormat::webVtt);
     EXPECT_FALSE(tc::exportFormatFromExtension("SRT"));
+    // A file name chosen in the save dialog names its format in any letter case.
+    EXPECT_EQ(tc::exportFormatOfFileName("/home/u/会議.SRT"), TranscriptExportFormat::srt);
+    EXPECT_EQ(tc::exportFormatOfFileName("memo.txt"), TranscriptExportFormat::plainText);
+    EXPECT_FALSE(tc::exportFormatOfFileName("/home/u/notes.d/transcript"));
+    EXPECT_FALSE(tc::exportFormatOfFileName("transcript.text"));
 }
 
 TEST(TranscriptExporter, FfmpegReadsTheSubtitlesBackWithEveryCue)
@@ -124,9 +108,6 @@ TEST(TranscriptExporter, FfmpegReadsTheSubtitlesBackWithEveryCue)
     const auto input = sampleInput();
     const std::size_t cues = tc::SubtitleCueBuilder::build(input.lines, input.sessionStart).size();
     ASSERT_GE(cues, 6u);
-    ASSERT_FALSE(commandOutput("command -v ffprobe").empty())
-        << "ffprobe がありません: scripts/setup を実行してください";
-
     tc::test::TemporaryDirectory directory;
     for (const auto format : {TranscriptExportFormat::srt, TranscriptExportFormat::webVtt}) {
         const std::string extension(tc::exportFormatExtension(format));
@@ -134,15 +115,12 @@ TEST(TranscriptExporter, FfmpegReadsTheSubtitlesBackWithEveryCue)
         const auto file = directory.path() / ("transcript." + extension);
         const std::string text = TranscriptExporter::write(format, input);
         std::ofstream(file, std::ios::binary) << text;
-        EXPECT_EQ(count(text, " --> "), cues);
+        EXPECT_EQ(tc::test::occurrences(text, " --> "), cues);
 
-        const std::string packets = commandOutput("ffprobe -v error -select_streams s:0 -show_entries "
-                                                  "packet=pts_time,duration_time -of csv=p=0 '" +
-                                                  file.string() + "'");
-        EXPECT_EQ(count(packets, "\n"), cues) << packets;
+        EXPECT_EQ(tc::test::ffprobeCueCount(file), cues) << "ffprobe がありません: scripts/setup を実行してください";
         // Converted back to SubRip by ffmpeg, the cues keep their times and their text.
-        const std::string converted = commandOutput("ffmpeg -v error -i '" + file.string() + "' -f srt - 2>/dev/null");
-        EXPECT_EQ(count(converted, " --> "), cues) << converted;
+        const std::string converted = tc::test::ffmpegAsSrt(file);
+        EXPECT_EQ(tc::test::occurrences(converted, " --> "), cues) << converted;
         EXPECT_NE(converted.find("01:02:03,000 --> "), std::string::npos) << converted;
         EXPECT_NE(converted.find("1,234,567"), std::string::npos) << converted;
     }
