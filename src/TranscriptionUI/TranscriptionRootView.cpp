@@ -16,14 +16,13 @@
 #include "TranscriptionUI/window/ViewStyle.h"
 
 #include <QAction>
-#include <QDateTime>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -40,14 +39,39 @@ TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel* model, Pref
 {
     m_fontSize = std::clamp(defaults->doubleValue(fontSizeKey, 16.0), minFontSize, maxFontSize);
 
-    m_chooseSaveLocation = [this](const QString& proposedName) -> std::optional<QString> {
+    m_chooseSaveLocation = [this](const QString& proposedName) -> std::optional<ExportLocation> {
+        static const std::vector<std::pair<TranscriptExportFormat, QString>> types{
+            {TranscriptExportFormat::markdown, QStringLiteral("Markdown (*.md)")},
+            {TranscriptExportFormat::srt, QStringLiteral("SRT 字幕 (*.srt)")},
+            {TranscriptExportFormat::webVtt, QStringLiteral("WebVTT 字幕 (*.vtt)")},
+            {TranscriptExportFormat::plainText, QStringLiteral("テキスト (*.txt)")}};
+        const auto extension = [](TranscriptExportFormat format) {
+            return QString::fromUtf8(exportFormatExtension(format));
+        };
         QFileDialog dialog(this, QStringLiteral("エクスポート"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setNameFilter(QStringLiteral("Markdown (*.md)"));
-        dialog.setDefaultSuffix(QStringLiteral("md"));
+        QStringList filters;
+        for (const auto& type : types)
+            filters << type.second;
+        dialog.setNameFilters(filters);
+        dialog.setDefaultSuffix(extension(TranscriptExportFormat::markdown));
         dialog.selectFile(proposedName);
+        auto chosen = TranscriptExportFormat::markdown;
+        // Choosing another file type renames the proposed file, so the name and the contents agree.
+        connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
+            for (const auto& type : types) {
+                if (type.second != filter) continue;
+                chosen = type.first;
+                dialog.setDefaultSuffix(extension(chosen));
+                const QStringList selected = dialog.selectedFiles();
+                if (selected.size() != 1) return;
+                const QFileInfo name(selected.front());
+                if (exportFormatOfFileName(name.fileName().toStdString()))
+                    dialog.selectFile(name.completeBaseName() + QLatin1Char('.') + extension(chosen));
+            }
+        });
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-        return dialog.selectedFiles().front();
+        return ExportLocation{dialog.selectedFiles().front(), chosen};
     };
     m_confirmClear = [this] {
         QMessageBox box(this);
@@ -212,20 +236,18 @@ void TranscriptionRootView::setCalendarSidebarVisible(bool visible)
 
 void TranscriptionRootView::exportTranscript()
 {
-    const std::optional<std::string> markdown = m_model->markdownExport();
-    if (!markdown) return;
-    const QString proposed = QStringLiteral("transcript-") +
-                             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
-                             QStringLiteral(".md");
-    const std::optional<QString> location = m_chooseSaveLocation(proposed);
+    if (m_model->finalizedLines().empty()) return;
+    const std::optional<ExportLocation> location =
+        m_chooseSaveLocation(QString::fromStdString(m_model->defaultExportFileName()));
     if (!location) return;
-    QSaveFile file(*location);
-    const QByteArray bytes = QByteArray::fromStdString(*markdown);
-    const bool written = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
     // A failed write would otherwise look like a finished export.
-    if (!written)
-        m_reportError(QStringLiteral("エクスポートできませんでした（") + file.errorString() +
-                      QStringLiteral("）。保存先を変えてもう一度お試しください。"));
+    if (const auto failure = m_model->exportTranscript(location->path.toStdString(), exportFormat(*location)))
+        m_reportError(QString::fromStdString(*failure));
+}
+
+TranscriptExportFormat TranscriptionRootView::exportFormat(const ExportLocation& location)
+{
+    return exportFormatOfFileName(QFileInfo(location.path).fileName().toStdString()).value_or(location.chosenFormat);
 }
 
 void TranscriptionRootView::requestClearAll()

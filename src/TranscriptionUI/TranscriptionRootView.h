@@ -46,8 +46,13 @@ public:
     static inline const QString fontSizeKey = QStringLiteral("transcriptFontSize");
     static inline const QString sidebarVisibleKey = QStringLiteral("calendarSidebarVisible");
 
+    // Where to export and the format of the file type the user chose in the dialog.
+    struct ExportLocation {
+        QString path;
+        TranscriptExportFormat chosenFormat = TranscriptExportFormat::markdown;
+    };
     // Answers the save location for a proposed file name; nothing when the user cancels.
-    using SaveLocationChooser = std::function<std::optional<QString>(const QString& proposedName)>;
+    using SaveLocationChooser = std::function<std::optional<ExportLocation>(const QString& proposedName)>;
     // Answers whether the user confirmed clearing everything.
     using ClearConfirmation = std::function<bool()>;
     using ErrorReporter = std::function<void(const QString& message)>;
@@ -67,8 +72,11 @@ public:
     bool calendarSidebarVisible() const;
     void setCalendarSidebarVisible(bool visible);
 
-    // Export as the button does it: nothing without lines; asks for a location; writes UTF-8 atomically.
+    // Export as the button does it: nothing without lines; asks for a location and a format (Markdown, SRT,
+    // WebVTT or text; an extension typed in the name wins over the chosen file type); writes UTF-8 atomically.
     void exportTranscript();
+    // The format a location is written in.
+    static TranscriptExportFormat exportFormat(const ExportLocation& location);
     // As the "記録を消去" button: asks, and clears only when confirmed.
     void requestClearAll();
     bool showClearConfirm() const { return m_showClearConfirm; }

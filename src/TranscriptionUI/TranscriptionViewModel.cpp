@@ -3,6 +3,8 @@
 #include "TranscriptionDomain/BlankText.h"
 #include "TranscriptionDomain/LiveCaptionPresenter.h"
 #include "TranscriptionDomain/LiveCaptionStyle.h"
+#include "TranscriptionDomain/TranscriptExporter.h"
+#include "TranscriptionInfrastructure/files/AtomicFileWriter.h"
 #include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
 #include "TranscriptionUI/presentation/CalendarBrowsing.h"
 #include "TranscriptionUI/presentation/HistoryAutosave.h"
@@ -305,19 +307,29 @@ void TranscriptionViewModel::clearAll()
     m_search->replaceAll({});
 }
 
-std::optional<std::string> TranscriptionViewModel::markdownExport() const
+std::optional<std::string> TranscriptionViewModel::transcriptExport(TranscriptExportFormat format) const
 {
     if (m_finalizedLines.empty()) return std::nullopt;
-    std::string text = "# 文字起こし\n\n出力日時: " + formatted(now(), "yyyy-MM-dd HH:mm:ss") + "\n\n## 本文\n\n";
-    for (const auto& l : m_finalizedLines)
-        text += "- `" + formatted(l.time, "HH:mm:ss") + "` " + l.text + "\n";
-    text += "\n";
-    return text;
+    TranscriptExporter::Input input{m_finalizedLines, m_currentSessionStartedAt,
+                                    formatted(now(), "yyyy-MM-dd HH:mm:ss"),
+                                    [](Date date) { return formatted(date, "HH:mm:ss"); }};
+    return TranscriptExporter::write(format, input);
 }
 
-std::string TranscriptionViewModel::defaultExportFileName() const
+std::optional<std::string> TranscriptionViewModel::exportTranscript(const std::filesystem::path& file,
+                                                                    TranscriptExportFormat format) const
 {
-    return "transcript-" + formatted(now(), "yyyyMMdd-HHmmss") + ".md";
+    const auto text = transcriptExport(format);
+    if (!text) return "書き出す行がありません。文字起こしが始まってからもう一度お試しください。";
+    if (const auto failure = AtomicFileWriter::write(file, *text, 0644))
+        return "エクスポートできませんでした（" + AtomicFileWriter::describe(*failure) +
+               "）。記録はそのまま残っています。保存先を変えてもう一度お試しください。";
+    return std::nullopt;
+}
+
+std::string TranscriptionViewModel::defaultExportFileName(TranscriptExportFormat format) const
+{
+    return "transcript-" + formatted(now(), "yyyyMMdd-HHmmss") + "." + std::string(exportFormatExtension(format));
 }
 
 // --- History search ---

@@ -12,6 +12,7 @@
 #include "TranscriptionDomain/FinalizedLine.h"
 #include "TranscriptionDomain/LiveCaptionContent.h"
 #include "TranscriptionDomain/ReferenceDate.h"
+#include "TranscriptionDomain/TranscriptExportFormat.h"
 #include "TranscriptionDomain/TranscriptSession.h"
 #include "TranscriptionDomain/Uuid.h"
 #include "TranscriptionInfrastructure/settings/PermissionManager.h"
@@ -28,6 +29,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -199,10 +201,13 @@ public:
     // Clears the transcript, history (also on disk), browsing, reading position and question; keeps the notices
     // and the run.
     void clearAll();
-    // The current session as Markdown; nothing when it has no lines.
-    std::optional<std::string> markdownExport() const;
-    // "transcript-yyyyMMdd-HHmmss.md" for now.
-    std::string defaultExportFileName() const;
+    // The current session in the format, cue times counted from its start; nothing when it has no lines.
+    std::optional<std::string> transcriptExport(TranscriptExportFormat format) const;
+    // Writes transcriptExport(format) to the file atomically, so a failure leaves whatever was there; the reason
+    // in Japanese, with what to do next, when nothing was written.
+    std::optional<std::string> exportTranscript(const std::filesystem::path& file, TranscriptExportFormat format) const;
+    // "transcript-yyyyMMdd-HHmmss" and the format's extension, for now.
+    std::string defaultExportFileName(TranscriptExportFormat format = TranscriptExportFormat::markdown) const;
 
     // --- History search ---
 

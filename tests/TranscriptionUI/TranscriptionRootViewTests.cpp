@@ -273,8 +273,9 @@ TEST_F(TranscriptionRootViewTest, RowsShowTimeAndTextAndTheVolatileTextInItalics
     EXPECT_TRUE(view->transcriptLines()->isHighlighted(0));
 }
 
-TEST_F(TranscriptionRootViewTest, CancellingExportWritesNothingAndConfirmingWritesUtf8)
+TEST_F(TranscriptionRootViewTest, ExportWritesTheChosenFormatAndReportsAFailedWrite)
 {
+    using Location = TranscriptionRootView::ExportLocation;
     auto view = makeView();
     EXPECT_FALSE(view->exportButton()->isEnabled());
     finalize(*view, "テスト行");
@@ -283,7 +284,7 @@ TEST_F(TranscriptionRootViewTest, CancellingExportWritesNothingAndConfirmingWrit
     const QString folder = h.dir.filePath("exports");
     QDir().mkpath(folder);
     QString proposed;
-    view->setSaveLocationChooser([&](const QString& name) -> std::optional<QString> {
+    view->setSaveLocationChooser([&](const QString& name) -> std::optional<Location> {
         proposed = name;
         return std::nullopt;
     });
@@ -292,22 +293,31 @@ TEST_F(TranscriptionRootViewTest, CancellingExportWritesNothingAndConfirmingWrit
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^transcript-\\d{8}-\\d{6}\\.md$")).match(proposed).hasMatch())
         << proposed.toStdString();
 
-    const QString target = folder + QStringLiteral("/out.md");
-    view->setSaveLocationChooser([&](const QString&) -> std::optional<QString> { return target; });
-    view->exportButton()->click();
-    QFile file(target);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray written = file.readAll();
-    EXPECT_TRUE(written.startsWith("# 文字起こし\n\n出力日時: "));
-    EXPECT_TRUE(written.contains("テスト行"));
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("out.md")}) << "no temporary left";
+    // The chosen file type decides unless the typed name has an extension of its own.
+    const auto exportTo = [&](const QString& name, TranscriptExportFormat chosen) {
+        view->setSaveLocationChooser(
+            [&](const QString&) -> std::optional<Location> { return Location{folder + QLatin1Char('/') + name, chosen}; });
+        view->exportButton()->click();
+        QFile file(folder + QLatin1Char('/') + name);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+        return file.readAll();
+    };
+    const QByteArray markdown = exportTo(QStringLiteral("out.md"), TranscriptExportFormat::markdown);
+    EXPECT_TRUE(markdown.startsWith("# 文字起こし\n\n出力日時: "));
+    EXPECT_TRUE(markdown.contains("テスト行"));
+    EXPECT_TRUE(exportTo(QStringLiteral("字幕"), TranscriptExportFormat::srt).startsWith("1\n00:00:"));
+    EXPECT_TRUE(exportTo(QStringLiteral("字幕.VTT"), TranscriptExportFormat::plainText).startsWith("WEBVTT\n"));
+    EXPECT_EQ(exportTo(QStringLiteral("本文.txt"), TranscriptExportFormat::srt), QByteArray("テスト行\n"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 4) << "no temporary left";
 
     QStringList errors;
     view->setErrorReporter([&](const QString& message) { errors << message; });
-    view->setSaveLocationChooser(
-        [&](const QString&) -> std::optional<QString> { return h.dir.filePath("missing/dir/out.md"); });
+    view->setSaveLocationChooser([&](const QString&) -> std::optional<Location> {
+        return Location{h.dir.filePath("missing/dir/out.md"), TranscriptExportFormat::markdown};
+    });
     view->exportButton()->click();
-    EXPECT_EQ(errors.size(), 1) << "a failed write is reported, not passed off as done";
+    ASSERT_EQ(errors.size(), 1) << "a failed write is reported, not passed off as done";
+    EXPECT_TRUE(errors.front().contains(QStringLiteral("保存先のフォルダがありません"))) << errors.front().toStdString();
 }
 
 TEST_F(TranscriptionRootViewTest, ClearAskesFirstAndCancellingKeepsEverything)

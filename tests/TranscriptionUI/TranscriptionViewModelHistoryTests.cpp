@@ -1,3 +1,4 @@
+#include "support/SubtitleReadBack.h"
 #include "support/TemporaryDirectory.h"
 #include "support/ViewModelHarness.h"
 
@@ -85,14 +86,69 @@ protected:
 TEST_F(TranscriptionViewModelHistoryTest, MarkdownExport_IsByteForByteWithTextsUnescaped)
 {
     auto model = idleModel();
-    EXPECT_FALSE(model->markdownExport().has_value());
+    EXPECT_FALSE(model->transcriptExport(TranscriptExportFormat::markdown).has_value());
 
     addLine(*model, "a`b\nc", kMarch30At090507);
     addLine(*model, "二行目", kMarch30At090507 + 3);
     h.clock = kMarch30Noon;
-    EXPECT_EQ(*model->markdownExport(), "# 文字起こし\n\n出力日時: 2026-03-30 12:00:00\n\n## 本文\n\n"
-                                        "- `09:05:07` a`b\nc\n- `09:05:10` 二行目\n\n");
+    EXPECT_EQ(*model->transcriptExport(TranscriptExportFormat::markdown),
+              "# 文字起こし\n\n出力日時: 2026-03-30 12:00:00\n\n## 本文\n\n"
+              "- `09:05:07` a`b\nc\n- `09:05:10` 二行目\n\n");
     EXPECT_EQ(model->defaultExportFileName(), "transcript-20260330-120000.md");
+    EXPECT_EQ(model->defaultExportFileName(TranscriptExportFormat::webVtt), "transcript-20260330-120000.vtt");
+}
+
+TEST_F(TranscriptionViewModelHistoryTest, Export_WritesEveryFormatToAFileAndAFailedWriteLosesNothing)
+{
+    // The session starts a minute before its first line; its lines carry no recognized times, as older ones.
+    h.clock = kMarch30At090507 - 60;
+    auto model = idleModel();
+    TemporaryDirectory directory;
+    EXPECT_NE(model->exportTranscript(directory.path() / "empty.srt", TranscriptExportFormat::srt), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(directory.path() / "empty.srt"));
+
+    addLine(*model, "おはようございます。", kMarch30At090507);
+    addLine(*model,
+            "本日の議題は、来年度の予算案と、1,234,567円の追加費用についてです。インターナショナル"
+            "コミュニケーションマネージャーからも報告があります。",
+            kMarch30At090507 + 14);
+    addLine(*model, "はい。", kMarch30At090507 + 16);
+    h.clock = kMarch30Noon;
+    for (const auto format : {TranscriptExportFormat::markdown, TranscriptExportFormat::srt,
+                              TranscriptExportFormat::webVtt, TranscriptExportFormat::plainText}) {
+        const std::string extension(exportFormatExtension(format));
+        SCOPED_TRACE(extension);
+        const auto file = directory.path() / ("会議." + extension);
+        EXPECT_EQ(model->exportTranscript(file, format), std::nullopt);
+        const std::string written = readText(file);
+        EXPECT_EQ(written, model->transcriptExport(format));
+        if (format == TranscriptExportFormat::plainText) {
+            EXPECT_TRUE(written.starts_with("おはようございます。\n本日の議題は")) << written;
+        }
+        if (format != TranscriptExportFormat::srt && format != TranscriptExportFormat::webVtt) continue;
+        // Cue times count from the session start: the first line, finalized at 60 s, is estimated to take 2 s.
+        EXPECT_NE(written.find(format == TranscriptExportFormat::srt ? "00:00:58,000 --> 00:01:00,000"
+                                                                     : "00:00:58.000 --> 00:01:00.000"),
+                  std::string::npos)
+            << written;
+        const std::size_t cues = occurrences(written, " --> ");
+        EXPECT_GE(cues, 4u) << "the long line is split into cues";
+        EXPECT_EQ(ffprobeCueCount(file), cues) << "ffprobe がありません: scripts/setup を実行してください";
+        EXPECT_EQ(occurrences(ffmpegAsSrt(file), " --> "), cues);
+    }
+
+    // A folder of the same name cannot be replaced: the folder, its contents and the lines all stay.
+    const auto taken = directory.path() / "taken.srt";
+    std::filesystem::create_directory(taken);
+    std::ofstream(taken / "keep.txt") << "keep";
+    const auto failure = model->exportTranscript(taken, TranscriptExportFormat::srt);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_TRUE(failure->starts_with("エクスポートできませんでした（同じ名前のフォルダがあります）")) << *failure;
+    EXPECT_EQ(readText(taken / "keep.txt"), "keep");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory.path()), {}), 5) << "no temporary left";
+    EXPECT_EQ(model->finalizedLines().size(), 3u);
+    EXPECT_NE(model->exportTranscript(directory.path() / "missing" / "会議.srt", TranscriptExportFormat::srt),
+              std::nullopt);
 }
 
 TEST_F(TranscriptionViewModelHistoryTest, DamagedHistory_ShowsTheRecoveredSessionsAndSaysWhereTheOriginalWent)

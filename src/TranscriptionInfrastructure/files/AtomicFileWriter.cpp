@@ -103,6 +103,7 @@ std::string AtomicFileWriter::describe(const Failure& failure)
     case EROFS: return "読み取り専用の場所です";
     case ENOENT:
     case ENOTDIR: return "保存先のフォルダがありません";
+    case EISDIR: return "同じ名前のフォルダがあります";
     case EIO: return "ディスクの読み書きに失敗しました";
     default: return std::strerror(failure.errorNumber);
     }
