@@ -94,7 +94,9 @@ std::optional<std::vector<std::string>> MecabTokenizer::contentWords(std::string
         }
         const std::string_view base = feature.size() > 6 && feature[6] != "*" ? feature[6] : surface;
         const bool stopWord = std::find(kStopWords.begin(), kStopWords.end(), base) != kStopWords.end();
-        if (!stopWord && (joinsCompound(feature) || node->stat == MECAB_UNK_NODE)) {
+        // A suffix ends a compound but never opens one: in "何人参加" the counter belongs to the dropped "何".
+        const bool opensWithSuffix = parts == 0 && feature.size() > 1 && feature[1] == "接尾";
+        if (!stopWord && !opensWithSuffix && (joinsCompound(feature) || node->stat == MECAB_UNK_NODE)) {
             compound += surface;
             ++parts;
         } else {
@@ -103,6 +105,11 @@ std::optional<std::vector<std::string>> MecabTokenizer::contentWords(std::string
         if (stopWord || (node->stat != MECAB_UNK_NODE && !carriesMeaning(feature))) continue;
         if (feature.size() > 0 && feature[0] == "記号") continue;
         words.emplace_back(base);
+        // Organisations count as places: a question asks "where" of a company or a hall as of a town.
+        if (feature.size() > 2 && feature[0] == "名詞" && feature[1] == "固有名詞") {
+            if (feature[2] == "人名") words.emplace_back(kPersonName);
+            if (feature[2] == "地域" || feature[2] == "組織") words.emplace_back(kPlaceName);
+        }
     }
     endCompound();
     return words;

@@ -23,8 +23,13 @@ public:
 
     // Whether MeCab and its dictionary could be opened.
     bool isAvailable() const { return m_tagger != nullptr; }
-    // The content words of the text, in order, repeated as they occur; nothing when MeCab is unavailable.
+    // The content words of the text, in order, repeated as they occur; nothing when MeCab is unavailable. A proper
+    // noun is followed by its class as a word of its own: kPersonName or kPlaceName.
     std::optional<std::vector<std::string>> contentWords(std::string_view text);
+
+    // The class words, which no text can spell (a "#" is punctuation and never a word).
+    static constexpr std::string_view kPersonName = "#人名";
+    static constexpr std::string_view kPlaceName = "#地名";
 
 private:
     struct TaggerDeleter {
