@@ -20,6 +20,16 @@ constexpr double kRunnerUpShare = 0.85;
 constexpr std::size_t kMostQuoted = 2;
 // What a line still counts for when the question asks "how many" and the line gives no such number.
 constexpr double kWithoutCountShare = 0.5;
+// What a question word found only in the previous line counts for.
+constexpr double kPreviousLineShare = 0.5;
+
+// The kinds of answer a question word asks for; each stands in the ranking as a word no text spells.
+enum class AnswerKind { time, person, place, money, number };
+
+std::string kindTerm(AnswerKind kind)
+{
+    return std::string("\x01") + static_cast<char>('A' + static_cast<int>(kind));
+}
 
 // Decodes one UTF-8 code point at i and advances i; invalid bytes come out as themselves.
 char32_t nextCodePoint(std::string_view text, std::size_t& i)
@@ -140,6 +150,77 @@ bool countsIn(std::string_view text, const std::string& counter)
     return false;
 }
 
+// What follows each run of numerals in the text ("四月十日に" gives "月十日に" and "日に").
+std::vector<std::string_view> afterNumerals(std::string_view text)
+{
+    std::vector<std::string_view> rests;
+    bool inNumber = false;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t start = i;
+        const bool numeral = isNumeral(nextCodePoint(text, i));
+        if (inNumber && !numeral) rests.push_back(text.substr(start));
+        inNumber = numeral;
+    }
+    return rests;
+}
+
+bool containsAny(std::string_view text, std::initializer_list<std::string_view> pieces)
+{
+    return std::any_of(pieces.begin(), pieces.end(), [&](std::string_view piece) { return text.find(piece) != text.npos; });
+}
+
+bool followsNumeral(std::string_view text, std::initializer_list<std::string_view> units)
+{
+    for (const auto rest : afterNumerals(text))
+        for (const auto unit : units)
+            if (rest.starts_with(unit)) return true;
+    return false;
+}
+
+std::vector<AnswerKind> kindsAskedFor(std::string_view question)
+{
+    std::vector<AnswerKind> kinds;
+    const bool askedHour = [&] {
+        for (auto at = question.find("何時"); at != question.npos; at = question.find("何時", at + 1))
+            if (!question.substr(at + std::string_view("何時").size()).starts_with("間")) return true;
+        return false;
+    }();
+    const bool askedWhen = question.find("いつ") != question.npos && question.find("いつも") == question.npos;
+    if (askedWhen || askedHour || containsAny(question, {"何日", "何月", "何曜", "何年"}))
+        kinds.push_back(AnswerKind::time);
+    if (containsAny(question, {"誰", "だれ", "どなた"})) kinds.push_back(AnswerKind::person);
+    if (containsAny(question, {"どこ"})) kinds.push_back(AnswerKind::place);
+    if (containsAny(question, {"いくら", "何円"})) kinds.push_back(AnswerKind::money);
+    if (containsAny(question, {"どれくらい", "どのくらい", "どれぐらい", "どのぐらい", "いくつ"}) ||
+        !countersAskedFor(question).empty())
+        kinds.push_back(AnswerKind::number);
+    return kinds;
+}
+
+// Whether a line gives an answer of the kind; words are the line's terms.
+bool carries(AnswerKind kind, std::string_view text, const std::unordered_map<std::string, int>& words)
+{
+    switch (kind) {
+    case AnswerKind::time:
+        return followsNumeral(text, {"月", "日", "時", "分", "年", "曜", "週"}) ||
+               containsAny(text, {"今日", "明日", "あした", "昨日", "今週", "来週", "先週", "今月", "来月", "先月",
+                                  "今年", "来年", "去年", "昨年", "週末", "月末", "年末", "午前", "午後", "夕方",
+                                  "曜日"});
+    case AnswerKind::person: {
+        if (words.contains(std::string(MecabTokenizer::kPersonName))) return true;
+        for (auto at = text.find("さん"); at != text.npos; at = text.find("さん", at + 1))
+            if (at > 0 && !text.substr(0, at).ends_with("皆") && !text.substr(0, at).ends_with("みな")) return true;
+        return false;
+    }
+    case AnswerKind::place:
+        return words.contains(std::string(MecabTokenizer::kPlaceName)) ||
+               followsNumeral(text, {"階", "号館", "号室", "番線", "丁目", "番地"});
+    case AnswerKind::money: return followsNumeral(text, {"円", "ドル"}) || containsAny(text, {"無料"});
+    case AnswerKind::number: return !afterNumerals(text).empty();
+    }
+    return false;
+}
+
 // A line that asks rather than tells: its answer is most likely the next line.
 bool asksSomething(std::string_view text)
 {
@@ -153,7 +234,11 @@ bool asksSomething(std::string_view text)
 } // namespace
 
 ExtractiveAnswerer::ExtractiveAnswerer(std::shared_ptr<MecabTokenizer> tokenizer, double threshold)
-    : m_tokenizer(std::move(tokenizer)), m_threshold(threshold)
+    : ExtractiveAnswerer(std::move(tokenizer), threshold, Levers{})
+{}
+
+ExtractiveAnswerer::ExtractiveAnswerer(std::shared_ptr<MecabTokenizer> tokenizer, double threshold, Levers levers)
+    : m_tokenizer(std::move(tokenizer)), m_threshold(threshold), m_levers(levers)
 {}
 
 std::vector<std::string> ExtractiveAnswerer::terms(const std::string& text) const
@@ -185,6 +270,24 @@ ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question
         for (const auto& word : words)
             if (++counts[i][word] == 1) ++documents[word];
     }
+    // A line that asks carries the kind of answer the line after it gives.
+    if (m_levers.answerKinds) {
+        // Character bigrams cannot tell a place name from any other word.
+        const bool seesNames = m_tokenizer && m_tokenizer->isAvailable();
+        for (const auto kind : kindsAskedFor(folded(question))) {
+            if (kind == AnswerKind::place && !seesNames) continue;
+            const auto term = kindTerm(kind);
+            std::vector<bool> carried(lines.size());
+            for (std::size_t i = 0; i < lines.size(); ++i)
+                carried[i] = carries(kind, folded(lines[i].text), counts[i]);
+            for (std::size_t i = 0; i < lines.size(); ++i)
+                if (carried[i] || (asksSomething(lines[i].text) && i + 1 < lines.size() && carried[i + 1])) {
+                    counts[i][term] = 1;
+                    ++documents[term];
+                }
+            asked.push_back(term);
+        }
+    }
     const double n = static_cast<double>(lines.size());
     const double averageLength = std::max(1.0, totalLength / n);
     std::vector<double> idf;
@@ -205,11 +308,19 @@ ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question
     std::vector<double> scores(lines.size(), 0.0);
     std::vector<double> covered(lines.size(), 0.0);
     for (std::size_t i = 0; i < lines.size(); ++i) {
+        const double norm = kK1 * (1 - kB + kB * lengths[i] / averageLength);
         for (std::size_t t = 0; t < asked.size(); ++t) {
             const auto found = counts[i].find(asked[t]);
-            if (found == counts[i].end()) continue;
+            if (found == counts[i].end()) {
+                const bool kind = asked[t].starts_with('\x01');
+                if (m_levers.previousLine && !kind && i > 0 && counts[i - 1].contains(asked[t])) {
+                    scores[i] += kPreviousLineShare * idf[t] * (kK1 + 1) / (1 + norm);
+                    covered[i] += kPreviousLineShare * idf[t];
+                }
+                continue;
+            }
             const double tf = found->second;
-            scores[i] += idf[t] * tf * (kK1 + 1) / (tf + kK1 * (1 - kB + kB * lengths[i] / averageLength));
+            scores[i] += idf[t] * tf * (kK1 + 1) / (tf + norm);
             covered[i] += idf[t];
         }
     }
