@@ -211,6 +211,12 @@ int main()
     tc::ExtractiveAnswerer shipped(tokenizer);
     const auto [tuned, tunedCited, shippedCited] = evaluateRanker(shipped);
     const auto freshShipped = score(fresh, citedOn(shipped, fresh), all);
+    // Each lever switched off alone, at the shipped threshold: what it brings.
+    std::vector<std::pair<std::string, tc::ExtractiveAnswerer::Levers>> ablations;
+    ablations.emplace_back("without the answer kinds of question words", tc::ExtractiveAnswerer::Levers{});
+    ablations.back().second.answerKinds = false;
+    ablations.emplace_back("without the previous line's words", tc::ExtractiveAnswerer::Levers{});
+    ablations.back().second.previousLine = false;
     // The misses of the tuning material, for whoever works on the ranker; never the fresh questions.
     if (std::getenv("TC_BENCH_QA_MISSES"))
         for (std::size_t i = 0; i < questions.size(); ++i) {
@@ -283,6 +289,13 @@ int main()
     report += row("MeCab BM25, tuning half", tuningShipped, "", "");
     report += row("MeCab BM25, all questions", allShipped, "", "");
     report += row("MeCab BM25, fresh held-out conversation (trip planning, 44 lines)", freshShipped, "", "");
+    for (const auto& [name, levers] : ablations) {
+        const tc::ExtractiveAnswerer ablated(tokenizer, shipped.threshold(), levers);
+        report += row("MeCab BM25 " + name + ", all questions", score(questions, citedOn(ablated, questions), all),
+                      "", "");
+        report += row("MeCab BM25 " + name + ", fresh conversation", score(fresh, citedOn(ablated, fresh), all), "",
+                      "");
+    }
     report +=
         row("character bigrams only (fallback), held-out half", score(questions, bigramShippedCited, heldOut), "", "");
     report += row("character bigrams at their own tuned threshold " + fixed(bigramTuned) + ", held-out half",
