@@ -57,18 +57,13 @@ TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel* model, Pref
         dialog.setDefaultSuffix(extension(TranscriptExportFormat::markdown));
         dialog.selectFile(proposedName);
         auto chosen = TranscriptExportFormat::markdown;
-        // Choosing another file type renames the proposed file, so the name and the contents agree.
+        // The dialog itself swaps the extension of the typed name; a name typed without one gets the chosen one.
         connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
-            for (const auto& type : types) {
-                if (type.second != filter) continue;
-                chosen = type.first;
-                dialog.setDefaultSuffix(extension(chosen));
-                const QStringList selected = dialog.selectedFiles();
-                if (selected.size() != 1) return;
-                const QFileInfo name(selected.front());
-                if (exportFormatOfFileName(name.fileName().toStdString()))
-                    dialog.selectFile(name.completeBaseName() + QLatin1Char('.') + extension(chosen));
-            }
+            for (const auto& type : types)
+                if (type.second == filter) {
+                    chosen = type.first;
+                    dialog.setDefaultSuffix(extension(chosen));
+                }
         });
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
         return ExportLocation{dialog.selectedFiles().front(), chosen};

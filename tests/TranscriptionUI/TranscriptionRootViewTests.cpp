@@ -20,6 +20,8 @@
 
 #include <QClipboard>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QLabel>
@@ -28,6 +30,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTimeZone>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -318,6 +321,34 @@ TEST_F(TranscriptionRootViewTest, ExportWritesTheChosenFormatAndReportsAFailedWr
     view->exportButton()->click();
     ASSERT_EQ(errors.size(), 1) << "a failed write is reported, not passed off as done";
     EXPECT_TRUE(errors.front().contains(QStringLiteral("保存先のフォルダがありません"))) << errors.front().toStdString();
+}
+
+TEST_F(TranscriptionRootViewTest, ExportDialogOffersEveryFormatAndRenamesTheFileToTheChosenOne)
+{
+    auto view = makeView();
+    finalize(*view, "テスト行");
+    const QString folder = h.dir.filePath("dialog");
+    QDir().mkpath(folder);
+    QStringList offered;
+    QString renamed;
+    // The dialog is modal: it is driven from the event loop it runs.
+    QTimer::singleShot(0, view.get(), [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        offered = dialog->nameFilters();
+        dialog->setDirectory(folder);
+        dialog->selectNameFilter(offered.value(1));
+        renamed = QFileInfo(dialog->selectedFiles().value(0)).fileName();
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    view->exportButton()->click();
+    EXPECT_EQ(offered, (QStringList{QStringLiteral("Markdown (*.md)"), QStringLiteral("SRT 字幕 (*.srt)"),
+                                    QStringLiteral("WebVTT 字幕 (*.vtt)"), QStringLiteral("テキスト (*.txt)")}));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^transcript-\\d{8}-\\d{6}\\.srt$")).match(renamed).hasMatch())
+        << renamed.toStdString();
+    QFile written(folder + QLatin1Char('/') + renamed);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(written.readAll().startsWith("1\n00:00:"));
 }
 
 TEST_F(TranscriptionRootViewTest, ClearAskesFirstAndCancellingKeepsEverything)
