@@ -288,7 +288,7 @@ int main()
               ".\n\nThe fresh conversation (`trip.txt`, `questions-fresh.json`: " + std::to_string(fresh.size()) +
               " questions, " + std::to_string(freshShipped.unanswerable) +
               " not answerable) was written before the last two rules, with the questions phrased as a listener "
-              "would ask them rather than from the lines; its answers were never read, only its totals (twice while "
+              "would ask them rather than from the lines; its answers were never read, only its totals (three times while "
               "the rules changed), and one tokenizer fix (a counter opening no compound) came from trying made-up "
               "questions of its shapes on another text. It is the closer estimate for a new conversation.\n\n";
     report += "## Quoting answerer (no model, or a base model)\n\n"
