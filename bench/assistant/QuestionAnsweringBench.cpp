@@ -224,9 +224,9 @@ int main()
         for (std::size_t i = 0; i < questions.size(); ++i) {
             const auto& got = shippedCited[i];
             const auto& want = questions[i].expected;
-            const bool right = want.empty() ? got.empty()
-                                            : !got.empty() && std::find(want.begin(), want.end(), got.front()) !=
-                                                                  want.end();
+            const bool right = want.empty()
+                                   ? got.empty()
+                                   : !got.empty() && std::find(want.begin(), want.end(), got.front()) != want.end();
             if (right) continue;
             std::printf("miss %zu [%s] %s expected", i, questions[i].transcript.c_str(), questions[i].text.c_str());
             for (const auto n : want)
@@ -267,30 +267,31 @@ int main()
     const auto heldOutShipped = score(questions, shippedCited, heldOut);
     const auto tuningShipped = score(questions, shippedCited, tuning);
     const auto allShipped = score(questions, shippedCited, all);
-    report += "Material: `bench/assistant/qa/` — three written transcripts (meeting 48 lines, casual talk 44 lines, "
-              "lecture 47 lines) and " +
-              std::to_string(questions.size()) + " questions, " + std::to_string(allShipped.unanswerable) +
-              " of them not answerable from the conversation. Each question carries the line numbers that answer "
-              "it; the excerpt is the whole transcript (under the app's 80-line limit).\n\n"
-              "Hit rate: the first cited line is among the expected ones (answerable questions). Precision: cited "
-              "lines that are expected, over all cited lines of all questions. Refusals: unanswerable questions "
-              "answered with no citation (\"会話に出ていません。\").\n\n"
-              "The refusal threshold (share of the question's idf weight found in the deciding line) was tuned, "
-              "for the best sum of hit rate and refusal rate, on the even-numbered questions (" +
-              std::to_string(tuningShipped.answerable + tuningShipped.unanswerable) +
-              ") and is reported on the odd-numbered ones (" +
-              std::to_string(heldOutShipped.answerable + heldOutShipped.unanswerable) +
-              ") it never saw. To be plain about it: the ranker's rules (stop words, compound nouns, \"how many\" "
-              "counters, the line after a question, the kinds of answer question words ask for, the previous "
-              "line's topic) were shaped while reading the misses on all these questions, so the held-out half is "
-              "not a clean estimate for unseen conversations. Tuned: " +
-              fixed(tuned) + "; shipped: " + fixed(shipped.threshold()) +
-              ".\n\nThe fresh conversation (`trip.txt`, `questions-fresh.json`: " + std::to_string(fresh.size()) +
-              " questions, " + std::to_string(freshShipped.unanswerable) +
-              " not answerable) was written before the last two rules, with the questions phrased as a listener "
-              "would ask them rather than from the lines; its answers were never read, only its totals (three times while "
-              "the rules changed), and one tokenizer fix (a counter opening no compound) came from trying made-up "
-              "questions of its shapes on another text. It is the closer estimate for a new conversation.\n\n";
+    report +=
+        "Material: `bench/assistant/qa/` — three written transcripts (meeting 48 lines, casual talk 44 lines, "
+        "lecture 47 lines) and " +
+        std::to_string(questions.size()) + " questions, " + std::to_string(allShipped.unanswerable) +
+        " of them not answerable from the conversation. Each question carries the line numbers that answer "
+        "it; the excerpt is the whole transcript (under the app's 80-line limit).\n\n"
+        "Hit rate: the first cited line is among the expected ones (answerable questions). Precision: cited "
+        "lines that are expected, over all cited lines of all questions. Refusals: unanswerable questions "
+        "answered with no citation (\"会話に出ていません。\").\n\n"
+        "The refusal threshold (share of the question's idf weight found in the deciding line) was tuned, "
+        "for the best sum of hit rate and refusal rate, on the even-numbered questions (" +
+        std::to_string(tuningShipped.answerable + tuningShipped.unanswerable) +
+        ") and is reported on the odd-numbered ones (" +
+        std::to_string(heldOutShipped.answerable + heldOutShipped.unanswerable) +
+        ") it never saw. To be plain about it: the ranker's rules (stop words, compound nouns, \"how many\" "
+        "counters, the line after a question, the kinds of answer question words ask for, the previous "
+        "line's topic) were shaped while reading the misses on all these questions, so the held-out half is "
+        "not a clean estimate for unseen conversations. Tuned: " +
+        fixed(tuned) + "; shipped: " + fixed(shipped.threshold()) +
+        ".\n\nThe fresh conversation (`trip.txt`, `questions-fresh.json`: " + std::to_string(fresh.size()) +
+        " questions, " + std::to_string(freshShipped.unanswerable) +
+        " not answerable) was written before the last two rules, with the questions phrased as a listener "
+        "would ask them rather than from the lines; its answers were never read, only its totals (three times while "
+        "the rules changed), and one tokenizer fix (a counter opening no compound) came from trying made-up "
+        "questions of its shapes on another text. It is the closer estimate for a new conversation.\n\n";
     report += "## Quoting answerer (no model, or a base model)\n\n"
               "| run | hit rate | citation precision | correct refusals | time per answer (80 lines) | model memory |\n"
               "|---|---|---|---|---|---|\n";
@@ -300,10 +301,10 @@ int main()
     report += row("MeCab BM25, fresh held-out conversation (trip planning, 44 lines)", freshShipped, "", "");
     for (const auto& [name, levers] : ablations) {
         const tc::ExtractiveAnswerer ablated(tokenizer, shipped.threshold(), levers);
-        report += row("MeCab BM25 " + name + ", all questions", score(questions, citedOn(ablated, questions), all),
-                      "", "");
-        report += row("MeCab BM25 " + name + ", fresh conversation", score(fresh, citedOn(ablated, fresh), all), "",
-                      "");
+        report +=
+            row("MeCab BM25 " + name + ", all questions", score(questions, citedOn(ablated, questions), all), "", "");
+        report +=
+            row("MeCab BM25 " + name + ", fresh conversation", score(fresh, citedOn(ablated, fresh), all), "", "");
     }
     report +=
         row("character bigrams only (fallback), held-out half", score(questions, bigramShippedCited, heldOut), "", "");

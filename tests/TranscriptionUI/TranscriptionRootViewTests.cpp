@@ -30,8 +30,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QTimer>
 #include <QTimeZone>
+#include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -298,8 +298,9 @@ TEST_F(TranscriptionRootViewTest, ExportWritesTheChosenFormatAndReportsAFailedWr
 
     // The chosen file type decides unless the typed name has an extension of its own.
     const auto exportTo = [&](const QString& name, TranscriptExportFormat chosen) {
-        view->setSaveLocationChooser(
-            [&](const QString&) -> std::optional<Location> { return Location{folder + QLatin1Char('/') + name, chosen}; });
+        view->setSaveLocationChooser([&](const QString&) -> std::optional<Location> {
+            return Location{folder + QLatin1Char('/') + name, chosen};
+        });
         view->exportButton()->click();
         QFile file(folder + QLatin1Char('/') + name);
         EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
@@ -320,7 +321,8 @@ TEST_F(TranscriptionRootViewTest, ExportWritesTheChosenFormatAndReportsAFailedWr
     });
     view->exportButton()->click();
     ASSERT_EQ(errors.size(), 1) << "a failed write is reported, not passed off as done";
-    EXPECT_TRUE(errors.front().contains(QStringLiteral("保存先のフォルダがありません"))) << errors.front().toStdString();
+    EXPECT_TRUE(errors.front().contains(QStringLiteral("保存先のフォルダがありません")))
+        << errors.front().toStdString();
 }
 
 TEST_F(TranscriptionRootViewTest, ExportDialogOffersEveryFormatAndRenamesTheFileToTheChosenOne)

@@ -166,7 +166,8 @@ std::vector<std::string_view> afterNumerals(std::string_view text)
 
 bool containsAny(std::string_view text, std::initializer_list<std::string_view> pieces)
 {
-    return std::any_of(pieces.begin(), pieces.end(), [&](std::string_view piece) { return text.find(piece) != text.npos; });
+    return std::any_of(pieces.begin(), pieces.end(),
+                       [&](std::string_view piece) { return text.find(piece) != text.npos; });
 }
 
 bool followsNumeral(std::string_view text, std::initializer_list<std::string_view> units)
@@ -203,9 +204,9 @@ bool carries(AnswerKind kind, std::string_view text, const std::unordered_map<st
     switch (kind) {
     case AnswerKind::time:
         return followsNumeral(text, {"月", "日", "時", "分", "年", "曜", "週"}) ||
-               containsAny(text, {"今日", "明日", "あした", "昨日", "今週", "来週", "先週", "今月", "来月", "先月",
-                                  "今年", "来年", "去年", "昨年", "週末", "月末", "年末", "午前", "午後", "夕方",
-                                  "曜日"});
+               containsAny(text,
+                           {"今日", "明日", "あした", "昨日", "今週", "来週", "先週", "今月", "来月", "先月", "今年",
+                            "来年", "去年", "昨年",   "週末", "月末", "年末", "午前", "午後", "夕方", "曜日"});
     case AnswerKind::person: {
         if (words.contains(std::string(MecabTokenizer::kPersonName))) return true;
         for (auto at = text.find("さん"); at != text.npos; at = text.find("さん", at + 1))

@@ -88,8 +88,8 @@ TEST(ExtractiveAnswerer, ExtractiveAnswerer_QuestionWordsAskForAKindOfAnswer)
     without.answerKinds = false;
     const ExtractiveAnswerer answerer(tokenizer);
     const ExtractiveAnswerer plain(tokenizer, ExtractiveAnswerer::kDefaultThreshold, without);
-    for (const auto& [question, line] : std::vector<std::pair<std::string, std::int64_t>>{
-             {"会議はいつですか？", 3}, {"司会は誰ですか？", 5}}) {
+    for (const auto& [question, line] :
+         std::vector<std::pair<std::string, std::int64_t>>{{"会議はいつですか？", 3}, {"司会は誰ですか？", 5}}) {
         SCOPED_TRACE(question);
         const auto cited = answerer.citedLines(question, excerpt);
         ASSERT_FALSE(cited.empty());
@@ -102,10 +102,10 @@ TEST(ExtractiveAnswerer, ExtractiveAnswerer_QuestionWordsAskForAKindOfAnswer)
 TEST(ExtractiveAnswerer, ExtractiveAnswerer_TheTopicOfThePreviousLineCarriesOver)
 {
     const auto excerpt = excerptOf({
-        "ベータテストは三月に社内で行いました。",       // 1
-        "次に、ベータテストの結果を共有します。",       // 2
-        "満足度の平均は五点満点で四点二でした。",       // 3
-        "アプリの満足度の調べ方はあとで説明します。",   // 4
+        "ベータテストは三月に社内で行いました。",     // 1
+        "次に、ベータテストの結果を共有します。",     // 2
+        "満足度の平均は五点満点で四点二でした。",     // 3
+        "アプリの満足度の調べ方はあとで説明します。", // 4
     });
     const auto tokenizer = std::make_shared<MecabTokenizer>();
     ExtractiveAnswerer::Levers without;
