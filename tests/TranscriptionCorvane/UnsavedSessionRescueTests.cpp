@@ -51,9 +51,9 @@ TEST_F(UnsavedSessionRescueTest, AFailedSaveAtQuitIsToldAndTheOfferedExportWrite
 
     const QString target = h.dir.filePath("rescued.md");
     QString proposed;
-    view->setSaveLocationChooser([&](const QString& name) -> std::optional<QString> {
+    view->setSaveLocationChooser([&](const QString& name) -> std::optional<TranscriptionRootView::ExportLocation> {
         proposed = name;
-        return target;
+        return TranscriptionRootView::ExportLocation{target};
     });
 
     // Declining writes nothing.
