@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -19,10 +20,23 @@ namespace tc::test {
 
 namespace {
 
+// A module argument naming the device as people see it; the description may hold spaces.
+std::string describedAs(const char* key, const std::string& description)
+{
+    return description.empty() ? std::string() : " " + std::string(key) + "=\"device.description='" + description + "'\"";
+}
+
 std::string pipeSourceModule(const PulseAudioServer::PipeSource& source, const std::filesystem::path& dir)
 {
     return "module-pipe-source source_name=" + source.name + " file=" + (dir / (source.name + ".fifo")).string() +
-           " format=float32le rate=" + std::to_string(source.rate) + " channels=" + std::to_string(source.channels);
+           " format=float32le rate=" + std::to_string(source.rate) + " channels=" + std::to_string(source.channels) +
+           describedAs("source_properties", source.description);
+}
+
+std::string nullSinkModule(const PulseAudioServer::NullSink& sink)
+{
+    return "module-null-sink sink_name=" + sink.name + " rate=" + std::to_string(sink.rate) +
+           " channels=" + std::to_string(sink.channels) + describedAs("sink_properties", sink.description);
 }
 
 // Runs a program to its end with extra environment entries; its exit status, or -1.
@@ -121,8 +135,12 @@ void PulseAudioServer::launch()
                                        "module-native-protocol-unix"};
     if (!m_options.sinkName.empty()) {
         arguments.emplace_back("-L");
-        arguments.push_back("module-null-sink sink_name=" + m_options.sinkName + " rate=" +
-                            std::to_string(m_options.sinkRate) + " channels=" + std::to_string(m_options.sinkChannels));
+        arguments.push_back(nullSinkModule(
+            {m_options.sinkName, m_options.sinkDescription, m_options.sinkRate, m_options.sinkChannels}));
+    }
+    for (const auto& sink : m_options.extraSinks) {
+        arguments.emplace_back("-L");
+        arguments.push_back(nullSinkModule(sink));
     }
     for (const auto& source : m_options.pipeSources) {
         arguments.emplace_back("-L");
@@ -177,15 +195,34 @@ void PulseAudioServer::writeToSource(const std::string& source, std::span<const 
     ::close(fd);
 }
 
-bool PulseAudioServer::play(std::span<const float> samples, int rate, int channels) const
+bool PulseAudioServer::play(std::span<const float> samples, int rate, int channels, const std::string& sink) const
 {
     const std::string command =
         "pacat --playback --raw --latency-msec=20 --format=float32le --rate=" + std::to_string(rate) +
-        " --channels=" + std::to_string(channels) + " --device=" + shellQuote(m_options.sinkName);
+        " --channels=" + std::to_string(channels) + " --device=" + shellQuote(sink.empty() ? m_options.sinkName : sink);
     FILE* pipe = popen(command.c_str(), "w");
     if (!pipe) return false;
     const bool written = std::fwrite(samples.data(), sizeof(float), samples.size(), pipe) == samples.size();
     return pclose(pipe) == 0 && written;
+}
+
+bool PulseAudioServer::unloadDevice(const std::string& name) const
+{
+    FILE* pipe = popen("pactl list short modules 2>/dev/null", "r");
+    if (!pipe) return false;
+    std::string listing;
+    char chunk[4096];
+    while (const auto read = std::fread(chunk, 1, sizeof chunk, pipe))
+        listing.append(chunk, read);
+    pclose(pipe);
+    // One module a line: index, module name, arguments.
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);) {
+        const bool makesIt = line.find("sink_name=" + name + " ") != std::string::npos ||
+                             line.find("source_name=" + name + " ") != std::string::npos;
+        if (makesIt) return pactl("unload-module " + line.substr(0, line.find('\t'))) == 0;
+    }
+    return false;
 }
 
 int PulseAudioServer::pactl(const std::string& arguments) const

@@ -9,7 +9,7 @@
 
 namespace tc::test {
 
-// A private PulseAudio server for one test process: its own runtime directory, a null sink and pipe sources.
+// A private PulseAudio server for one test process: its own runtime directory, null sinks and pipe sources.
 // Construction starts it and points this process's PulseAudio clients at it (XDG_RUNTIME_DIR, PULSE_SERVER);
 // destruction stops it and restores the environment. No system-wide or per-user instance is touched.
 // Create it before any thread that connects to the server; not thread-safe itself.
@@ -19,13 +19,25 @@ public:
         std::string name = "mic";
         int rate = 48000;
         int channels = 1;
+        // Empty keeps the server's own description.
+        std::string description;
+    };
+    struct NullSink {
+        std::string name;
+        std::string description;
+        int rate = 48000;
+        int channels = 2;
     };
     struct Options {
         // Empty for a server without any output.
         std::string sinkName = "out";
         int sinkRate = 48000;
         int sinkChannels = 2;
+        std::string sinkDescription;
+        // The first one is the default source.
         std::vector<PipeSource> pipeSources{PipeSource{}};
+        // More outputs beside the default one.
+        std::vector<NullSink> extraSinks;
     };
 
     PulseAudioServer();
@@ -39,12 +51,15 @@ public:
     const std::string& startError() const { return m_error; }
     const std::filesystem::path& runtimeDir() const { return m_dir; }
 
-    // Loads one more pipe source; false when the server refused it.
+    // Loads one more pipe source (without a description); false when the server refused it.
     bool addPipeSource(const PipeSource& source);
+    // Unloads the module that made this sink or source (as a device being unplugged); false when none did.
+    bool unloadDevice(const std::string& name) const;
     // Writes float32 samples (interleaved when the source has several channels) into a pipe source.
     void writeToSource(const std::string& source, std::span<const float> samples) const;
-    // Plays float32 interleaved samples into the sink through pacat; returns when they have been played.
-    bool play(std::span<const float> samples, int rate, int channels) const;
+    // Plays float32 interleaved samples into a sink (the default one when empty) through pacat; returns when they
+    // have been played.
+    bool play(std::span<const float> samples, int rate, int channels, const std::string& sink = {}) const;
     // Runs pactl with these arguments against this server; its exit status.
     int pactl(const std::string& arguments) const;
     // Kills the server at once (as a crash would) and waits until it is gone.
