@@ -99,13 +99,16 @@ std::shared_ptr<Transcriber> CompositionRoot::makeTranscriber() const
 }
 
 std::shared_ptr<AudioSource> CompositionRoot::makeLiveAudioSource(bool microphone, bool systemAudio,
-                                                                  DegradedCallback onDegraded,
-                                                                  LevelCallback onLevel) const
+                                                                  DegradedCallback onDegraded, LevelCallback onLevel,
+                                                                  const AudioDeviceChoice& devices) const
 {
     std::vector<MixedAudioSource::Labeled> sources;
     if (microphone)
-        sources.push_back({AudioSourceID::microphone, std::make_shared<MicrophoneAudioSource>(kMicrophoneTapFrames)});
-    if (systemAudio) sources.push_back({AudioSourceID::systemAudio, std::make_shared<SystemAudioSource>()});
+        sources.push_back({AudioSourceID::microphone, std::make_shared<MicrophoneAudioSource>(
+                                                          kMicrophoneTapFrames, devices.microphone, onDegraded)});
+    if (systemAudio)
+        sources.push_back(
+            {AudioSourceID::systemAudio, std::make_shared<SystemAudioSource>(devices.systemAudio, onDegraded)});
     return std::make_shared<MixedAudioSource>(std::move(sources), std::move(onDegraded), std::move(onLevel));
 }
 

@@ -5,6 +5,7 @@
 #include "TranscriptionApplication/ConversationResponder.h"
 #include "TranscriptionApplication/Transcriber.h"
 #include "TranscriptionDomain/AudioSourceID.h"
+#include "TranscriptionInfrastructure/audio/AudioDeviceChoice.h"
 #include "TranscriptionInfrastructure/settings/EngineConfig.h"
 
 #include <filesystem>
@@ -45,9 +46,11 @@ public:
     std::optional<std::string> useSpeechModel(const std::string& name) const;
     // A transcriber for config().locale over the root's speech engine.
     std::shared_ptr<Transcriber> makeTranscriber() const;
-    // The mixed live source: microphone first, then system audio, as enabled.
+    // The mixed live source: microphone first, then system audio, as enabled, on the chosen devices; a chosen
+    // device that is missing is replaced by the default, told through onDegraded.
     std::shared_ptr<AudioSource> makeLiveAudioSource(bool microphone, bool systemAudio, DegradedCallback onDegraded,
-                                                     LevelCallback onLevel) const;
+                                                     LevelCallback onLevel,
+                                                     const AudioDeviceChoice& devices = {}) const;
     // Reads the file in frames of 1600 samples.
     std::shared_ptr<AudioSource> makeFileAudioSource(const std::filesystem::path& file) const;
     std::shared_ptr<CalendarProvider> makeCalendarProvider() const;

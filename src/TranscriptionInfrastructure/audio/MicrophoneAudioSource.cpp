@@ -4,6 +4,7 @@
 #include "TranscriptionInfrastructure/audio/MicrophoneError.h"
 
 #include <memory>
+#include <utility>
 
 namespace tc {
 
@@ -21,7 +22,9 @@ MicrophoneError::Kind errorKind(PulseAudioError::Kind kind)
 
 } // namespace
 
-MicrophoneAudioSource::MicrophoneAudioSource(std::uint32_t bufferSize) : m_bufferSize(bufferSize) {}
+MicrophoneAudioSource::MicrophoneAudioSource(std::uint32_t bufferSize, std::string device, Notice onNotice)
+    : m_bufferSize(bufferSize), m_device(std::move(device)), m_onNotice(std::move(onNotice))
+{}
 
 MicrophoneAudioSource::~MicrophoneAudioSource()
 {
@@ -37,6 +40,11 @@ AudioFrame MicrophoneAudioSource::frame(const PcmBufferView& buffer, double samp
     return frame;
 }
 
+std::string MicrophoneAudioSource::fallbackNotice(const std::string& chosen)
+{
+    return "選んだマイク「" + chosen + "」が見つからないため、既定のデバイスを使います。つなぎ直すと自動で戻ります。";
+}
+
 AudioFrameStream MicrophoneAudioSource::start()
 {
     const auto makeTap = [](const AudioFrameStream& stream) -> PulseAudioCapture::Tap {
@@ -47,7 +55,11 @@ AudioFrameStream MicrophoneAudioSource::start()
     try {
         return m_capture.open(
             PulseAudioCapture::Device::defaultSource, m_bufferSize, "transcription-corvane microphone", makeTap,
-            [](PulseAudioError::Kind why) { return std::make_exception_ptr(MicrophoneError(errorKind(why))); });
+            [](PulseAudioError::Kind why) { return std::make_exception_ptr(MicrophoneError(errorKind(why))); },
+            m_device,
+            [onNotice = m_onNotice](const std::string& chosen) {
+                if (onNotice) onNotice(fallbackNotice(chosen));
+            });
     } catch (const PulseAudioError& error) {
         throw MicrophoneError(errorKind(error.kind()));
     }

@@ -76,8 +76,10 @@ PulseAudioServerProbe PulseAudioCapture::probeServer(std::chrono::milliseconds t
     return probe;
 }
 
-PulseAudioCapture::PulseAudioCapture(Device device, std::uint32_t bufferFrames, std::string streamName)
-    : m_device(device), m_bufferFrames(bufferFrames), m_streamName(std::move(streamName))
+PulseAudioCapture::PulseAudioCapture(Device device, std::uint32_t bufferFrames, std::string streamName,
+                                     std::string chosenDevice)
+    : m_device(device), m_bufferFrames(bufferFrames), m_streamName(std::move(streamName)),
+      m_chosenDevice(std::move(chosenDevice))
 {}
 
 PulseAudioCapture::~PulseAudioCapture()
@@ -85,12 +87,12 @@ PulseAudioCapture::~PulseAudioCapture()
     stop();
 }
 
-void PulseAudioCapture::start(Tap tap, Ended ended)
+void PulseAudioCapture::start(Tap tap, Ended ended, FellBack fellBack)
 {
     std::lock_guard lock(m_mutex);
     m_session.reset();
-    auto session = std::make_unique<PulseAudioCaptureSession>(m_device, m_bufferFrames, m_streamName, std::move(tap),
-                                                              std::move(ended));
+    auto session = std::make_unique<PulseAudioCaptureSession>(m_device, m_bufferFrames, m_streamName, m_chosenDevice,
+                                                              std::move(tap), std::move(ended), std::move(fellBack));
     session->open();
     m_session = std::move(session);
 }

@@ -62,10 +62,12 @@ struct CaptureBuffer {
 // itself.
 class PulseAudioCapture {
 public:
+    // What is recorded. A chosen device (by name) is recorded while it exists; while it does not, the default
+    // stands in and the capture returns to the chosen one once it appears again.
     enum class Device {
-        // The default source, which must be a real input (not a monitor of an output).
+        // The default source (or the chosen source), which must be a real input (not a monitor of an output).
         defaultSource,
-        // The monitor source of the default sink: what the computer plays.
+        // The monitor source of the default sink (or of the chosen sink): what the computer plays.
         defaultSinkMonitor,
     };
 
@@ -74,20 +76,24 @@ public:
     // Called once on the delivery thread when capture ends by itself, with why: serverUnavailable (the server
     // went away), noDevice (the followed device is gone), streamFailed (the server keeps refusing the stream).
     using Ended = std::function<void(PulseAudioError::Kind)>;
+    // Called on the delivery thread each time the default starts standing in for the missing chosen device, with
+    // the chosen device's description (its name when the server never described it).
+    using FellBack = std::function<void(const std::string& chosen)>;
 
     // Connects briefly (without spawning a server) and reports what can be captured; never throws.
     static PulseAudioServerProbe probeServer(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
 
-    // Nothing is connected until start(). bufferFrames is the requested block length in frames.
+    // Nothing is connected until start(). bufferFrames is the requested block length in frames; chosenDevice is
+    // the source name (defaultSource) or sink name (defaultSinkMonitor) to record, empty for the default.
     PulseAudioCapture(Device device, std::uint32_t bufferFrames = 1024,
-                      std::string streamName = "transcription-corvane");
+                      std::string streamName = "transcription-corvane", std::string chosenDevice = {});
     ~PulseAudioCapture();
     PulseAudioCapture(const PulseAudioCapture&) = delete;
     PulseAudioCapture& operator=(const PulseAudioCapture&) = delete;
 
     // Connects and starts recording into the one tap; throws PulseAudioError when it cannot (no server, no
     // device, stream refused). A capture that is already running is stopped first.
-    void start(Tap tap, Ended ended);
+    void start(Tap tap, Ended ended, FellBack fellBack = {});
     // Stops recording and disconnects; no tap or ended call follows. Harmless when not running.
     void stop();
     // The format of the stream currently recording; zeros when none.
@@ -99,6 +105,7 @@ private:
     Device m_device;
     std::uint32_t m_bufferFrames;
     std::string m_streamName;
+    std::string m_chosenDevice;
     mutable std::mutex m_mutex;
     std::unique_ptr<PulseAudioCaptureSession> m_session;
 };

@@ -22,9 +22,10 @@ constexpr int kMaxFailuresWithoutData = 3;
 } // namespace
 
 PulseAudioCaptureSession::PulseAudioCaptureSession(Device device, std::uint32_t bufferFrames,
-                                                   const std::string& streamName, Tap tap, Ended ended)
+                                                   const std::string& streamName, const std::string& chosenDevice,
+                                                   Tap tap, Ended ended, FellBack fellBack)
     : m_device(device), m_bufferFrames(bufferFrames ? bufferFrames : 1), m_streamName(streamName),
-      m_tap(std::move(tap)), m_ended(std::move(ended))
+      m_chosenDevice(chosenDevice), m_tap(std::move(tap)), m_ended(std::move(ended)), m_fellBack(std::move(fellBack))
 {}
 
 PulseAudioCaptureSession::~PulseAudioCaptureSession()
@@ -79,6 +80,7 @@ void PulseAudioCaptureSession::open()
 
     if (!openStream(*outcome->resolution))
         throw PulseAudioError(PulseAudioError::Kind::streamFailed, pa_strerror(pa_context_errno(m_context.get())));
+    noteFallback(*outcome->resolution);
     for (;;) {
         const auto state = pa_stream_get_state(m_stream.get());
         if (state == PA_STREAM_READY) break;
@@ -117,10 +119,40 @@ std::string PulseAudioCaptureSession::deviceName() const
 
 void PulseAudioCaptureSession::resolve(Resolved done)
 {
-    auto* lookup = new Lookup{this, std::move(done), std::nullopt, {}};
-    auto* op = pa_context_get_server_info(m_context.get(), &PulseAudioCaptureSession::onServerInfo, lookup);
+    auto* lookup = new Lookup{this, std::move(done), std::nullopt, {}, false, false, {}};
+    if (m_chosenDevice.empty()) return queryDefaults(m_context.get(), lookup);
+    lookup->tryingChosen = true;
+    queryChosen(m_context.get(), lookup);
+}
+
+void PulseAudioCaptureSession::queryChosen(pa_context* context, Lookup* lookup)
+{
+    const auto& chosen = lookup->session->m_chosenDevice;
+    if (lookup->session->m_device == Device::defaultSource) {
+        lookup->sourceName = chosen;
+        return querySource(context, lookup);
+    }
+    auto* op = pa_context_get_sink_info_by_name(context, chosen.c_str(), &PulseAudioCaptureSession::onSinkInfo, lookup);
     if (!op) return finishLookup(lookup);
     pa_operation_unref(op);
+}
+
+void PulseAudioCaptureSession::queryDefaults(pa_context* context, Lookup* lookup)
+{
+    auto* op = pa_context_get_server_info(context, &PulseAudioCaptureSession::onServerInfo, lookup);
+    if (!op) return finishLookup(lookup);
+    pa_operation_unref(op);
+}
+
+void PulseAudioCaptureSession::fallBackOrFinish(pa_context* context, Lookup* lookup)
+{
+    if (!lookup->tryingChosen) return finishLookup(lookup);
+    lookup->tryingChosen = false;
+    lookup->fellBack = true;
+    lookup->found.reset();
+    lookup->sourceName.clear();
+    lookup->description.clear();
+    queryDefaults(context, lookup);
 }
 
 void PulseAudioCaptureSession::finishLookup(Lookup* lookup)
@@ -149,8 +181,9 @@ void PulseAudioCaptureSession::onSinkInfo(pa_context* context, const pa_sink_inf
 {
     auto* lookup = static_cast<Lookup*>(userdata);
     if (info && info->monitor_source_name) lookup->sourceName = info->monitor_source_name;
+    if (info && info->description && lookup->tryingChosen) lookup->description = info->description;
     if (eol == 0) return;
-    if (lookup->sourceName.empty()) return finishLookup(lookup);
+    if (lookup->sourceName.empty()) return fallBackOrFinish(context, lookup);
     querySource(context, lookup);
 }
 
@@ -162,21 +195,26 @@ void PulseAudioCaptureSession::querySource(pa_context* context, Lookup* lookup)
     pa_operation_unref(op);
 }
 
-void PulseAudioCaptureSession::onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata)
+void PulseAudioCaptureSession::onSourceInfo(pa_context* context, const pa_source_info* info, int eol, void* userdata)
 {
     auto* lookup = static_cast<Lookup*>(userdata);
+    const bool microphone = lookup->session->m_device == Device::defaultSource;
     if (info) {
         // A monitor is not a microphone: the default source falls back to one when no input exists.
         const bool monitor = info->monitor_of_sink != PA_INVALID_INDEX;
-        if (lookup->session->m_device == Device::defaultSource && monitor) {
+        if (microphone && monitor) {
             lookup->found.reset();
         } else {
+            if (microphone && lookup->tryingChosen && info->description) lookup->description = info->description;
             lookup->found = Resolution{info->name, info->index,
                                        CaptureFormat{static_cast<double>(info->sample_spec.rate),
-                                                     static_cast<std::uint32_t>(info->sample_spec.channels)}};
+                                                     static_cast<std::uint32_t>(info->sample_spec.channels)},
+                                       lookup->tryingChosen ? lookup->description : std::string(), lookup->fellBack};
         }
     }
-    if (eol != 0) finishLookup(lookup);
+    if (eol == 0) return;
+    if (!lookup->found) return fallBackOrFinish(context, lookup);
+    finishLookup(lookup);
 }
 
 bool PulseAudioCaptureSession::openStream(const Resolution& resolution)
@@ -256,7 +294,7 @@ void PulseAudioCaptureSession::deliverPending(std::size_t samples)
     m_pending.interleaved.erase(m_pending.interleaved.begin(), end);
     m_pending.samplePosition += static_cast<std::int64_t>(samples / std::max<std::size_t>(m_format.channels, 1));
     m_pendingSince = pa_rtclock_now();
-    m_queue.push(Delivery{std::move(buffer), false});
+    m_queue.push(Delivery{std::move(buffer), false, {}, {}});
 }
 
 void PulseAudioCaptureSession::armFlushTimer()
@@ -311,7 +349,10 @@ void PulseAudioCaptureSession::onServerEvent(pa_context*, pa_subscription_event_
     const bool serverChanged = facility == PA_SUBSCRIPTION_EVENT_SERVER;
     const bool ourSourceChanged =
         facility == PA_SUBSCRIPTION_EVENT_SOURCE && index == self->m_deviceIndex && kind != PA_SUBSCRIPTION_EVENT_NEW;
-    if (serverChanged || ourSourceChanged) self->refollow();
+    // The new source may be the chosen device coming back (a sink's monitor appears with its sink).
+    const bool maybeChosenBack =
+        self->m_fallenBack && facility == PA_SUBSCRIPTION_EVENT_SOURCE && kind == PA_SUBSCRIPTION_EVENT_NEW;
+    if (serverChanged || ourSourceChanged || maybeChosenBack) self->refollow();
 }
 
 void PulseAudioCaptureSession::refollow()
@@ -331,8 +372,23 @@ void PulseAudioCaptureSession::refollow()
             m_stream.reset();
             if (!openStream(*resolution)) return end(PulseAudioError::Kind::streamFailed);
         }
+        noteFallback(*resolution);
         if (std::exchange(m_lookupAgain, false)) refollow();
     });
+}
+
+void PulseAudioCaptureSession::noteFallback(const Resolution& resolution)
+{
+    if (m_chosenDevice.empty()) return;
+    if (!resolution.fellBack) {
+        m_fallenBack = false;
+        if (!resolution.description.empty()) m_chosenDescription = resolution.description;
+        return;
+    }
+    if (std::exchange(m_fallenBack, true)) return;
+    Delivery notice;
+    notice.fellBackFrom = m_chosenDescription.empty() ? m_chosenDevice : m_chosenDescription;
+    m_queue.push(std::move(notice));
 }
 
 void PulseAudioCaptureSession::end(PulseAudioError::Kind why)
@@ -343,7 +399,7 @@ void PulseAudioCaptureSession::end(PulseAudioError::Kind why)
     deliverPending(m_pending.interleaved.size());
     // A lost server also fails the stream and the lookups first: name the cause, not its symptoms.
     if (!PulseAudioMainLoop::isContextGood(m_context.get())) why = PulseAudioError::Kind::serverUnavailable;
-    m_queue.push(Delivery{{}, true, why});
+    m_queue.push(Delivery{{}, true, why, {}});
 }
 
 void PulseAudioCaptureSession::deliver(std::stop_token stop)
@@ -355,6 +411,10 @@ void PulseAudioCaptureSession::deliver(std::stop_token stop)
         if (item->endOfCapture) {
             if (m_ended) m_ended(item->why);
             return;
+        }
+        if (!item->fellBackFrom.empty()) {
+            if (m_fellBack) m_fellBack(item->fellBackFrom);
+            continue;
         }
         if (m_tap) m_tap(item->buffer);
     }

@@ -20,10 +20,11 @@ public:
     using Device = PulseAudioCapture::Device;
     using Tap = PulseAudioCapture::Tap;
     using Ended = PulseAudioCapture::Ended;
+    using FellBack = PulseAudioCapture::FellBack;
 
-    // Nothing is connected until open().
-    PulseAudioCaptureSession(Device device, std::uint32_t bufferFrames, const std::string& streamName, Tap tap,
-                             Ended ended);
+    // Nothing is connected until open(). chosenDevice as in PulseAudioCapture; empty follows the default.
+    PulseAudioCaptureSession(Device device, std::uint32_t bufferFrames, const std::string& streamName,
+                             const std::string& chosenDevice, Tap tap, Ended ended, FellBack fellBack);
     // Disconnects and joins the delivery thread; no tap or ended call follows.
     ~PulseAudioCaptureSession();
     PulseAudioCaptureSession(const PulseAudioCaptureSession&) = delete;
@@ -42,6 +43,10 @@ private:
         std::string name;
         std::uint32_t index = PA_INVALID_INDEX;
         CaptureFormat format;
+        // The chosen device's description (of the sink, for a monitor); empty when the default stands in.
+        std::string description;
+        // The chosen device is missing and the default stands in.
+        bool fellBack = false;
     };
     using Resolved = std::function<void(std::optional<Resolution>)>;
     // One run of resolve(), passed through libpulse's callbacks.
@@ -50,25 +55,37 @@ private:
         Resolved done;
         std::optional<Resolution> found;
         std::string sourceName;
+        // Looking for the chosen device, not (yet) the default.
+        bool tryingChosen = false;
+        bool fellBack = false;
+        std::string description;
     };
     // What the loop hands the delivery thread: a block, or the end of the capture.
     struct Delivery {
         CaptureBuffer buffer;
         bool endOfCapture = false;
         PulseAudioError::Kind why = PulseAudioError::Kind::serverUnavailable;
+        // Not empty: the default now stands in for this chosen device.
+        std::string fellBackFrom;
     };
 
     // Finds the followed device and its format, asynchronously on the loop; nothing when there is none.
     void resolve(Resolved done);
     // Hands the lookup's result to its caller and frees it.
     static void finishLookup(Lookup* lookup);
+    // Lookup step: asks for the chosen source, or for the chosen sink whose monitor is recorded.
+    static void queryChosen(pa_context* context, Lookup* lookup);
+    // Lookup step: asks which devices are the defaults.
+    static void queryDefaults(pa_context* context, Lookup* lookup);
+    // Lookup step: nothing usable found; a missing chosen device lets the default stand in, else the lookup ends.
+    static void fallBackOrFinish(pa_context* context, Lookup* lookup);
     // Lookup step: the server names the default source, or the default sink whose monitor is followed.
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* userdata);
-    // Lookup step: the default sink names its monitor source.
+    // Lookup step: the default (or chosen) sink names its monitor source.
     static void onSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* userdata);
     // Lookup step: asks for the followed source's format.
     static void querySource(pa_context* context, Lookup* lookup);
-    // Lookup step: the followed source and its format; a monitor never stands in for the default source.
+    // Lookup step: the followed source and its format; a monitor never stands in for a microphone.
     static void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata);
     // Opens the record stream on the device; the sample clock carries on from the previous stream. Loop locked.
     bool openStream(const Resolution& resolution);
@@ -85,10 +102,13 @@ private:
     static void onStreamState(pa_stream* stream, void* userdata);
     // A lost server ends the capture.
     static void onContextState(pa_context* context, void* userdata);
-    // A change of the default device, or of the recorded device, refollows it.
+    // A change of the default device, or of the recorded device, refollows it; so does a new source while the
+    // default stands in for the chosen device.
     static void onServerEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t index, void* userdata);
     // Looks the followed device up again; a new device or format reopens the stream. Loop thread.
     void refollow();
+    // Takes a resolution's fallback state; tells the delivery thread when the default starts standing in.
+    void noteFallback(const Resolution& resolution);
     // Ends the capture once, telling the delivery thread why after the audio gathered so far. Loop thread.
     void end(PulseAudioError::Kind why);
     // The delivery thread: hands the blocks to the tap in order, then the end to `ended`.
@@ -97,8 +117,10 @@ private:
     const Device m_device;
     const std::uint32_t m_bufferFrames;
     const std::string m_streamName;
+    const std::string m_chosenDevice;
     const Tap m_tap;
     const Ended m_ended;
+    const FellBack m_fellBack;
 
     // Loop state.
     PulseAudioMainLoop::MainloopPtr m_mainloop;
@@ -118,6 +140,8 @@ private:
     bool m_endSent = false;
     bool m_lookupRunning = false;
     bool m_lookupAgain = false;
+    bool m_fallenBack = false;
+    std::string m_chosenDescription;
 
     CaptureQueue<Delivery> m_queue;
     std::jthread m_delivery;

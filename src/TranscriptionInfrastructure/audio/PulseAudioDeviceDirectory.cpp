@@ -78,9 +78,8 @@ std::vector<AudioDeviceInfo> PulseAudioDeviceDirectory::inputs() const
 
 std::vector<AudioDeviceInfo> PulseAudioDeviceDirectory::outputs() const
 {
-    return list([](pa_context* context, Listing* listing) {
-        return pa_context_get_sink_info_list(context, &onSink, listing);
-    });
+    return list(
+        [](pa_context* context, Listing* listing) { return pa_context_get_sink_info_list(context, &onSink, listing); });
 }
 
 } // namespace tc

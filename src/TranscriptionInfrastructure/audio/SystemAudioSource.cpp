@@ -4,6 +4,7 @@
 #include "TranscriptionInfrastructure/audio/SystemAudioError.h"
 
 #include <memory>
+#include <utility>
 
 namespace tc {
 
@@ -21,7 +22,14 @@ SystemAudioError::Kind errorKind(PulseAudioError::Kind kind)
 
 } // namespace
 
-SystemAudioSource::SystemAudioSource() = default;
+SystemAudioSource::SystemAudioSource(std::string device, Notice onNotice)
+    : m_device(std::move(device)), m_onNotice(std::move(onNotice))
+{}
+
+std::string SystemAudioSource::fallbackNotice(const std::string& chosen)
+{
+    return "選んだ出力「" + chosen + "」が見つからないため、既定のデバイスを使います。つなぎ直すと自動で戻ります。";
+}
 
 SystemAudioSource::~SystemAudioSource()
 {
@@ -40,7 +48,11 @@ AudioFrameStream SystemAudioSource::start()
     try {
         return m_capture.open(
             PulseAudioCapture::Device::defaultSinkMonitor, 1024, "transcription-corvane system audio", makeTap,
-            [](PulseAudioError::Kind why) { return std::make_exception_ptr(SystemAudioError(errorKind(why))); });
+            [](PulseAudioError::Kind why) { return std::make_exception_ptr(SystemAudioError(errorKind(why))); },
+            m_device,
+            [onNotice = m_onNotice](const std::string& chosen) {
+                if (onNotice) onNotice(fallbackNotice(chosen));
+            });
     } catch (const PulseAudioError& error) {
         throw SystemAudioError(errorKind(error.kind()));
     }

@@ -9,7 +9,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <mutex>
 #include <numbers>
+#include <string>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -125,6 +127,69 @@ TEST(MicrophoneAudioSource, FollowsANewDefaultInputWithItsRateAndKeepsTheStream)
     EXPECT_NEAR(FrameCollector::rmsAt(frames, 16000), 0.5 / std::sqrt(2.0), 0.01);
     EXPECT_FALSE(stream->isEnded());
     microphone.stop();
+}
+
+TEST(MicrophoneAudioSource, RecordsTheChosenInputAndTheDefaultWhileItIsGoneWithANotice)
+{
+    PulseAudioServer::Options options;
+    options.pipeSources = {{"mic", 48000, 1}, {"headset", 48000, 1, "Headset Microphone"}};
+    PulseAudioServer server(options);
+    ASSERT_TRUE(server.isRunning()) << server.startError();
+    std::mutex mutex;
+    std::vector<std::string> notices;
+    MicrophoneAudioSource microphone(1024, "headset", [&](const std::string& notice) {
+        std::lock_guard lock(mutex);
+        notices.push_back(notice);
+    });
+    auto stream = microphone.start();
+    FrameCollector collector(stream);
+    // Both inputs hear something; only the chosen one is loud.
+    server.writeToSource("mic", sine(440, 48000, 0.1, 0.05f));
+    server.writeToSource("headset", sine(880, 48000, 0.5, 0.5f));
+    ASSERT_TRUE(collector.waitFor(atLeast(24000, 48000)));
+    EXPECT_NEAR(FrameCollector::rmsAt(collector.frames(), 48000), 0.5 / std::sqrt(2.0), 0.005);
+
+    // Unplugged: the default input carries on in the same stream, and the user is told by the name they know.
+    const auto before = FrameCollector::samplesAt(collector.frames(), 48000);
+    ASSERT_TRUE(server.unloadDevice("headset"));
+    for (int attempt = 0; attempt < 50 && !collector.waitFor(atLeast(before + 24000, 48000), 100ms); ++attempt)
+        server.writeToSource("mic", sine(440, 48000, 0.1, 0.05f));
+    EXPECT_NEAR(FrameCollector::rmsAt(collector.frames(), 48000, before), 0.05 / std::sqrt(2.0), 0.005);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(notices, std::vector<std::string>{MicrophoneAudioSource::fallbackNotice("Headset Microphone")});
+    }
+    EXPECT_NE(MicrophoneAudioSource::fallbackNotice("Headset Microphone").find("選んだマイク「Headset Microphone」"),
+              std::string::npos);
+
+    // Plugged in again: back to it, without another notice.
+    const auto returned = FrameCollector::samplesAt(collector.frames(), 48000);
+    ASSERT_TRUE(server.addPipeSource({"headset", 48000, 1}));
+    const auto loudAgain = [&](const Frames& frames) {
+        return FrameCollector::samplesAt(frames, 48000) > returned + 4800 &&
+               FrameCollector::rmsAt({frames.back()}, 48000) > 0.3;
+    };
+    for (int attempt = 0; attempt < 50 && !collector.waitFor(loudAgain, 100ms); ++attempt)
+        server.writeToSource("headset", sine(880, 48000, 0.1, 0.5f));
+    EXPECT_TRUE(loudAgain(collector.frames()));
+    EXPECT_FALSE(stream->isEnded());
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(notices.size(), 1u);
+    }
+    microphone.stop();
+
+    // Missing from the start: the default is recorded, the notice names what was chosen.
+    MicrophoneAudioSource missing(1024, "usb-mic", [&](const std::string& notice) {
+        std::lock_guard lock(mutex);
+        notices.push_back(notice);
+    });
+    FrameCollector fallback(missing.start());
+    server.writeToSource("mic", sine(440, 48000, 0.2, 0.05f));
+    ASSERT_TRUE(fallback.waitFor(atLeast(9600, 48000)));
+    missing.stop();
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(notices.back(), MicrophoneAudioSource::fallbackNotice("usb-mic"));
 }
 
 TEST(MicrophoneAudioSource, TheServerGoingAwayFailsTheStreamWithAnErrorToWaitOut)

@@ -19,8 +19,8 @@ TEST(PulseAudioDeviceDirectory, ListsRealInputsAndEveryOutputByDescriptionAndNot
 
     const PulseAudioDeviceDirectory directory;
     // The outputs' monitors are sources too, but no microphone.
-    EXPECT_EQ(directory.inputs(), (std::vector<AudioDeviceInfo>{{"deskmic", "Desk Microphone"},
-                                                                {"headset", "Headset Microphone"}}));
+    EXPECT_EQ(directory.inputs(),
+              (std::vector<AudioDeviceInfo>{{"deskmic", "Desk Microphone"}, {"headset", "Headset Microphone"}}));
     EXPECT_EQ(directory.outputs(),
               (std::vector<AudioDeviceInfo>{{"out", "Built-in Speakers"}, {"headphones", "USB Headphones"}}));
 

@@ -1,3 +1,4 @@
+#include "TranscriptionInfrastructure/CompositionRoot.h"
 #include "TranscriptionInfrastructure/audio/SystemAudioError.h"
 #include "TranscriptionInfrastructure/audio/SystemAudioSource.h"
 
@@ -8,7 +9,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <numbers>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -72,6 +75,55 @@ TEST(SystemAudioSource, AStereoOutputGivesTheMeanOfItsChannels)
     player.join();
     EXPECT_NEAR(loudest(collector.frames()), 0.25 / std::sqrt(2.0), 0.01);
     system.stop();
+}
+
+TEST(SystemAudioSource, RecordsTheChosenOutputAndTheDefaultWhenItIsMissingWithANotice)
+{
+    PulseAudioServer::Options options;
+    options.extraSinks = {{"headphones", "USB Headphones"}};
+    PulseAudioServer server(options);
+    ASSERT_TRUE(server.isRunning()) << server.startError();
+    const auto tone = [](float amplitude) {
+        std::vector<float> stereo(48000);
+        for (std::size_t i = 0; i < 24000; ++i)
+            stereo[2 * i] = stereo[2 * i + 1] =
+                amplitude * static_cast<float>(std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(i) / 48000));
+        return stereo;
+    };
+    const auto loudest = [](const std::vector<tc::AudioFrame>& frames) {
+        double most = 0;
+        for (const auto& f : frames)
+            if (f.samples.size() > 100) most = std::max(most, FrameCollector::rmsAt({f}, f.sampleRate));
+        return most;
+    };
+    {
+        // Both outputs play; only the chosen one is loud.
+        SystemAudioSource system("headphones");
+        FrameCollector collector(system.start());
+        std::jthread quiet([&] { server.play(tone(0.05f), 48000, 2); });
+        std::jthread loud([&] { server.play(tone(0.5f), 48000, 2, "headphones"); });
+        EXPECT_TRUE(collector.waitFor([&](const auto& frames) { return loudest(frames) > 0.3; }));
+        system.stop();
+    }
+
+    // A name the server does not know, through the composition root as a run builds it: the default output is
+    // recorded and the run hears why.
+    std::mutex mutex;
+    std::vector<std::string> notices;
+    auto live = tc::CompositionRoot().makeLiveAudioSource(
+        false, true,
+        [&](const std::string& notice) {
+            std::lock_guard lock(mutex);
+            notices.push_back(notice);
+        },
+        {}, tc::AudioDeviceChoice{{}, "bluetooth-speaker"});
+    FrameCollector collector(live->start());
+    std::jthread player([&] { server.play(tone(0.5f), 48000, 2); });
+    EXPECT_TRUE(collector.waitFor([&](const auto& frames) { return loudest(frames) > 0.3; }));
+    live->stop();
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(notices, std::vector<std::string>{SystemAudioSource::fallbackNotice("bluetooth-speaker")});
+    EXPECT_NE(notices.front().find("選んだ出力「bluetooth-speaker」"), std::string::npos);
 }
 
 TEST(SystemAudioSource, TheServerGoingAwayFailsTheStreamWithAnErrorToWaitOut)
