@@ -191,7 +191,7 @@ struct Fixture {
         deps.responder = std::make_shared<NoResponder>();
         deps.store = store;
         deps.settings = &settings;
-        deps.makePipeline = [this](bool, bool, TranscriptionViewModel::DegradedCallback,
+        deps.makePipeline = [this](bool, bool, const tc::AudioDeviceChoice&, TranscriptionViewModel::DegradedCallback,
                                    TranscriptionViewModel::LevelCallback onLevel) {
             std::lock_guard lock(mutex);
             level = std::move(onLevel);

@@ -17,15 +17,15 @@ TranscriptionViewModel::Dependencies TranscriptionViewModel::defaultDependencies
     dependencies.responder = root.makeConversationResponder();
     dependencies.store = std::make_shared<TranscriptHistoryStore>(TranscriptHistoryStore::defaultFileURL(),
                                                                   TranscriptHistoryStore::kDefaultMaxLinesPerSession);
-    dependencies.makePipeline = [root](bool microphone, bool systemAudio, DegradedCallback onDegraded,
-                                       LevelCallback onLevel) {
+    dependencies.makePipeline = [root](bool microphone, bool systemAudio, const AudioDeviceChoice& devices,
+                                       DegradedCallback onDegraded, LevelCallback onLevel) {
         // The speech model chosen in the settings takes effect at each run's start; this is the run's thread, which
         // may load a model, and its own QSettings reads the same store as the window's.
         if (auto refused = root.useSpeechModel(QSettings().value("speech/model").toString().toStdString());
             refused && onDegraded)
             onDegraded(*refused);
         return LivePipeline{
-            root.makeLiveAudioSource(microphone, systemAudio, std::move(onDegraded), std::move(onLevel)),
+            root.makeLiveAudioSource(microphone, systemAudio, std::move(onDegraded), std::move(onLevel), devices),
             root.makeTranscriber()};
     };
     return dependencies;

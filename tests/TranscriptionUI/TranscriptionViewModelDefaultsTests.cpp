@@ -27,8 +27,8 @@ TEST(TranscriptionViewModelDefaults, TranscriptionViewModelDefaults_ReadsTheSpee
     const auto dependencies = TranscriptionViewModel::defaultDependencies();
     const auto runStart = [&] {
         std::vector<std::string> notices;
-        const auto pipeline =
-            dependencies.makePipeline(false, false, [&](const std::string& notice) { notices.push_back(notice); }, {});
+        const auto pipeline = dependencies.makePipeline(
+            false, false, {}, [&](const std::string& notice) { notices.push_back(notice); }, {});
         EXPECT_NE(pipeline.transcriber, nullptr);
         return notices;
     };

@@ -58,11 +58,12 @@ TEST_F(TranscriptionViewModelRecoveryTest, ASoundServerGoneForSecondsIsWaitedFor
     h.settings->setValue("optInMic", true);
     h.permissions->grantAll();
     auto deps = h.dependencies();
-    deps.makePipeline = [](bool microphone, bool systemAudio, TranscriptionViewModel::DegradedCallback onDegraded,
+    deps.makePipeline = [](bool microphone, bool systemAudio, const AudioDeviceChoice& devices,
+                           TranscriptionViewModel::DegradedCallback onDegraded,
                            TranscriptionViewModel::LevelCallback onLevel) {
         const CompositionRoot root;
         return TranscriptionViewModel::LivePipeline{
-            root.makeLiveAudioSource(microphone, systemAudio, std::move(onDegraded), std::move(onLevel)),
+            root.makeLiveAudioSource(microphone, systemAudio, std::move(onDegraded), std::move(onLevel), devices),
             root.makeTranscriber()};
     };
     TranscriptionViewModel model(deps);
@@ -103,7 +104,7 @@ TEST_F(TranscriptionViewModelRecoveryTest, AMissingModelStopsTheLiveSessionAtOnc
     h.permissions->grantAll();
     auto source = std::make_shared<FakeAudioSource>();
     auto deps = h.dependencies();
-    deps.makePipeline = [&](bool, bool, TranscriptionViewModel::DegradedCallback,
+    deps.makePipeline = [&](bool, bool, const AudioDeviceChoice&, TranscriptionViewModel::DegradedCallback,
                             TranscriptionViewModel::LevelCallback) {
         auto models = std::make_shared<SpeechModelManager>(empty.path(), SpeechModelManager::defaultCatalogueFile());
         return TranscriptionViewModel::LivePipeline{

@@ -244,6 +244,20 @@ TEST_F(TranscriptionViewModelRunTest, OptInAssignment_PersistsAndReconcilesEvenW
     EXPECT_TRUE(h.settings->value("optInSystemAudio").toBool());
 }
 
+TEST_F(TranscriptionViewModelRunTest, EveryRunStart_TakesTheDevicesChosenInTheSettingsThen)
+{
+    h.settings->setValue("devices/microphone", "alsa_input.usb-headset");
+    auto model = runningModel();
+    EXPECT_EQ(h.pipelines()[0].devices, (AudioDeviceChoice{"alsa_input.usb-headset", ""}));
+
+    // Chosen while running: the next run (here the one a source change starts) takes it.
+    h.settings->remove("devices/microphone");
+    h.settings->setValue("devices/systemAudio", "alsa_output.hdmi");
+    model->setOptInSystemAudio(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.pipelineCount() == 2 && model->isRunning(); }, 3000));
+    EXPECT_EQ(h.pipelines()[1].devices, (AudioDeviceChoice{"", "alsa_output.hdmi"}));
+}
+
 TEST_F(TranscriptionViewModelRunTest, TurningASourceOffDuringARun_RestartsWithTheRestOrGoesIdle)
 {
     h.settings->setValue("optInSystemAudio", true);

@@ -34,6 +34,7 @@ public:
     struct Pipeline {
         bool microphone = false;
         bool systemAudio = false;
+        AudioDeviceChoice devices;
         std::shared_ptr<FakeAudioSource> source;
         std::shared_ptr<ScriptedTranscriber> transcriber;
         TranscriptionViewModel::DegradedCallback onDegraded;
@@ -60,14 +61,18 @@ public:
         deps.responder = responder;
         deps.store = store;
         deps.settings = settings.get();
-        deps.makePipeline = [this](bool microphone, bool systemAudio,
+        deps.makePipeline = [this](bool microphone, bool systemAudio, const AudioDeviceChoice& devices,
                                    TranscriptionViewModel::DegradedCallback onDegraded,
                                    TranscriptionViewModel::LevelCallback onLevel) {
             std::lock_guard lock(m_mutex);
             if (m_pipelineFailure) throw std::runtime_error(*m_pipelineFailure);
-            Pipeline pipeline{
-                microphone, systemAudio, std::make_shared<FakeAudioSource>(), std::make_shared<ScriptedTranscriber>(),
-                onDegraded, onLevel};
+            Pipeline pipeline{microphone,
+                              systemAudio,
+                              devices,
+                              std::make_shared<FakeAudioSource>(),
+                              std::make_shared<ScriptedTranscriber>(),
+                              onDegraded,
+                              onLevel};
             m_pipelines.push_back(pipeline);
             return TranscriptionViewModel::LivePipeline{pipeline.source, pipeline.transcriber};
         };

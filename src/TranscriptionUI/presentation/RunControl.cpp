@@ -65,10 +65,12 @@ void RunControl::start()
     run->generation = m_runGeneration;
     const bool microphone = m_sources.optInMic();
     const bool systemAudio = m_sources.optInSystemAudio();
+    // Read at every start, so a device chosen in the settings is used from the next run on.
+    const auto devices = m_sources.chosenDevices();
     m_currentRun = run;
     m_runs.push_back(run);
     run->thread = std::jthread(
-        [this, run, microphone, systemAudio, hop = m_hop, permissions = m_permissions](std::stop_token stop) {
+        [this, run, microphone, systemAudio, devices, hop = m_hop, permissions = m_permissions](std::stop_token stop) {
             const auto finishWith = [&](std::optional<std::string> notice) {
                 hop->post([this, generation = run->generation, notice = std::move(notice)] {
                     if (notice) m_notices.append(*notice);
@@ -80,7 +82,7 @@ void RunControl::start()
             const bool systemUsable = systemAudio && permissions->screenRecordingGranted();
             if (!micUsable && !systemUsable) return finishWith(kNoSourceNotice);
             hop->post([this, run, micUsable, systemUsable] { beginRun(run, micUsable, systemUsable); });
-            runSession(run, micUsable, systemUsable, stop);
+            runSession(run, micUsable, systemUsable, devices, stop);
             finishWith(std::nullopt);
         });
 }
@@ -100,7 +102,8 @@ void RunControl::beginRun(const std::shared_ptr<Run>& run, bool microphone, bool
 }
 
 // On the run's own thread.
-void RunControl::runSession(const std::shared_ptr<Run>& run, bool microphone, bool systemAudio, std::stop_token stop)
+void RunControl::runSession(const std::shared_ptr<Run>& run, bool microphone, bool systemAudio,
+                            const AudioDeviceChoice& devices, std::stop_token stop)
 {
     const auto generation = run->generation;
     auto onDegraded = [this, hop = m_hop](const std::string& message) {
@@ -116,7 +119,7 @@ void RunControl::runSession(const std::shared_ptr<Run>& run, bool microphone, bo
     if (stop.stop_requested()) return;
     LivePipeline pipeline;
     try {
-        pipeline = m_makePipeline(microphone, systemAudio, std::move(onDegraded), std::move(onLevel));
+        pipeline = m_makePipeline(microphone, systemAudio, devices, std::move(onDegraded), std::move(onLevel));
     } catch (const std::exception& error) {
         m_hop->post([this, message = std::string(error.what())] { m_onEvent(OutputEvent::failure(message)); });
         return;

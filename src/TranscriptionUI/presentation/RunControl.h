@@ -4,6 +4,7 @@
 #include "TranscriptionApplication/OutputEvent.h"
 #include "TranscriptionApplication/Transcriber.h"
 #include "TranscriptionDomain/AudioSourceID.h"
+#include "TranscriptionInfrastructure/audio/AudioDeviceChoice.h"
 
 #include <QObject>
 
@@ -37,9 +38,10 @@ public:
     // Called from any thread.
     using DegradedCallback = std::function<void(const std::string& notice)>;
     using LevelCallback = std::function<void(AudioSourceID source, float level)>;
-    // Builds a run's pipeline for the usable sources; called on the run's thread. May throw.
-    using PipelineFactory =
-        std::function<LivePipeline(bool microphone, bool systemAudio, DegradedCallback, LevelCallback)>;
+    // Builds a run's pipeline for the usable sources on the devices chosen when the run started; called on the
+    // run's thread. May throw.
+    using PipelineFactory = std::function<LivePipeline(
+        bool microphone, bool systemAudio, const AudioDeviceChoice& devices, DegradedCallback, LevelCallback)>;
     using EventHandler = std::function<void(const OutputEvent&)>;
     using Done = std::function<void()>;
 
@@ -85,7 +87,8 @@ signals:
 private:
     struct Run;
 
-    void runSession(const std::shared_ptr<Run>& run, bool microphone, bool systemAudio, std::stop_token stop);
+    void runSession(const std::shared_ptr<Run>& run, bool microphone, bool systemAudio,
+                    const AudioDeviceChoice& devices, std::stop_token stop);
     void beginRun(const std::shared_ptr<Run>& run, bool microphone, bool systemAudio);
     void finishRun(std::int64_t generation);
     void stopCurrent();

@@ -12,6 +12,8 @@ namespace {
 constexpr auto kOptInMicKey = "optInMic";
 constexpr auto kOptInSystemAudioKey = "optInSystemAudio";
 constexpr auto kSystemAudioRequestedKey = "systemAudioRequested";
+constexpr auto kMicrophoneDeviceKey = "devices/microphone";
+constexpr auto kSystemAudioDeviceKey = "devices/systemAudio";
 
 const std::string kSystemAudioRestartNotice =
     "システム音声を有効にするには、出力装置（スピーカーやヘッドホン）があり、サウンドサーバー（PulseAudio または "
@@ -65,6 +67,12 @@ void SourceAccess::setSystemAudioRequested(bool value)
 {
     assignObserved(this, m_systemAudioRequested, value, &SourceAccess::systemAudioRequestedChanged);
     m_settings->setValue(kSystemAudioRequestedKey, value);
+}
+
+AudioDeviceChoice SourceAccess::chosenDevices() const
+{
+    return {m_settings->value(kMicrophoneDeviceKey).toString().toStdString(),
+            m_settings->value(kSystemAudioDeviceKey).toString().toStdString()};
 }
 
 bool SourceAccess::canStart() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TranscriptionDomain/AudioSourceID.h"
+#include "TranscriptionInfrastructure/audio/AudioDeviceChoice.h"
 #include "TranscriptionInfrastructure/settings/PermissionManager.h"
 
 #include <QObject>
@@ -56,6 +57,8 @@ public:
     Status speechStatus() const { return m_speechStatus; }
     bool systemAudioGranted() const { return m_systemAudioGranted; }
 
+    // The devices chosen in the settings ("devices/microphone", "devices/systemAudio"), read now.
+    AudioDeviceChoice chosenDevices() const;
     // Speech recognition granted and at least one opted-in source granted (cached states only).
     bool canStart() const;
     SourceAccessState accessState(AudioSourceID source) const;
