@@ -124,16 +124,6 @@ TEST(HistoryJsonCodec, WritesExactlyWhatTheGeneralJsonLibraryWrites)
     }
 }
 
-TEST(HistoryJsonCodec, WritesNonFiniteDatesAsZeroSoTheFileStaysReadable)
-{
-    const TranscriptSession session{Uuid::random(), {{Uuid::random(), "x", std::nan("")}}, INFINITY, -INFINITY};
-    const auto decoded = HistoryJsonCodec::decodeStore(HistoryJsonCodec::encodeStore({session}, 10));
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ((*decoded)[0].lines[0].time, 0);
-    EXPECT_EQ((*decoded)[0].startedAt, 0);
-    EXPECT_EQ((*decoded)[0].endedAt, 0);
-}
-
 TEST(HistoryJsonCodec, ReadsAnyValidSpellingOfTheLayout)
 {
     const std::string line =
@@ -325,44 +315,6 @@ TEST(HistoryJsonCodec, ReadsTheOldLayoutSeparately)
     EXPECT_FALSE(HistoryJsonCodec::decodeLegacy(R"({"lines":[{"id":"x","text":"t","time":1}]})"));
 }
 
-namespace previous_release {
-
-// The line and session reading rules of the release before the recognized times and speaker labels: the three
-// line keys and the session keys are required, every other key is ignored.
-struct Line {
-    std::string id;
-    std::string text;
-    double time = 0;
-};
-struct Session {
-    std::string id;
-    std::vector<Line> lines;
-    double startedAt = 0;
-};
-
-void from_json(const nlohmann::json& json, Line& line)
-{
-    line.id = json.at("id").get<std::string>();
-    line.text = json.at("text").get<std::string>();
-    line.time = json.at("time").get<double>();
-}
-
-void from_json(const nlohmann::json& json, Session& session)
-{
-    session.id = json.at("id").get<std::string>();
-    session.lines = json.at("lines").get<std::vector<Line>>();
-    session.startedAt = json.at("startedAt").get<double>();
-}
-
-std::vector<Session> decode(const std::string& bytes)
-{
-    const auto json = nlohmann::json::parse(bytes);
-    (void)json.at("version").get<std::int64_t>();
-    return json.at("sessions").get<std::vector<Session>>();
-}
-
-} // namespace previous_release
-
 TEST(HistoryJsonCodec, RoundTripsLinesWithAndWithoutRecognizedTimesAndSpeaker)
 {
     FinalizedLine bare{Uuid::random(), "古い行", 100.5};
@@ -397,6 +349,13 @@ TEST(HistoryJsonCodec, RoundTripsLinesWithAndWithoutRecognizedTimesAndSpeaker)
     ASSERT_TRUE(decoded);
     EXPECT_FALSE(decoded->at(0).lines.at(0).start);
     EXPECT_EQ(decoded->at(0).lines.at(0).end, 3.75);
+    // A required date that is not finite is written as 0, so the file stays readable.
+    const TranscriptSession infinite{Uuid::random(), {{Uuid::random(), "x", std::nan("")}}, INFINITY, -INFINITY};
+    const auto zeros = HistoryJsonCodec::decodeStore(HistoryJsonCodec::encodeStore({infinite}, 10));
+    ASSERT_TRUE(zeros);
+    EXPECT_EQ((*zeros)[0].lines[0].time, 0);
+    EXPECT_EQ((*zeros)[0].startedAt, 0);
+    EXPECT_EQ((*zeros)[0].endedAt, 0);
 }
 
 TEST(HistoryJsonCodec, NewFileStillLoadsUnderThePreviousReleaseRules)
@@ -409,16 +368,23 @@ TEST(HistoryJsonCodec, NewFileStillLoadsUnderThePreviousReleaseRules)
     const std::vector<TranscriptSession> sessions{{Uuid::random(), {labelled, bare}, 199, 205.0},
                                                   {Uuid::random(), {bare}, 150, std::nullopt}};
 
-    const auto old = previous_release::decode(HistoryJsonCodec::encodeStore(sessions, 5000));
-    ASSERT_EQ(old.size(), 2u);
-    ASSERT_EQ(old[0].lines.size(), 2u);
-    EXPECT_EQ(old[0].id, sessions[0].id.toString());
-    EXPECT_EQ(old[0].lines[0].id, labelled.id.toString());
-    EXPECT_EQ(old[0].lines[0].text, "相手の行");
-    EXPECT_EQ(old[0].lines[0].time, 200);
-    EXPECT_EQ(old[0].lines[1].text, "ラベルのない行");
-    EXPECT_EQ(old[1].lines.at(0).time, 201);
-    EXPECT_EQ(old[1].startedAt, 150);
+    // The release before the recognized times and speaker labels required an integer version, these session and
+    // line keys with these types, and ignored every other key; at() throws where it would have failed.
+    const auto json = nlohmann::json::parse(HistoryJsonCodec::encodeStore(sessions, 5000));
+    (void)json.at("version").get<std::int64_t>();
+    ASSERT_EQ(json.at("sessions").size(), 2u);
+    for (std::size_t s = 0; s < sessions.size(); ++s) {
+        const auto& session = json["sessions"][s];
+        EXPECT_EQ(session.at("id").get<std::string>(), sessions[s].id.toString());
+        EXPECT_EQ(session.at("startedAt").get<double>(), sessions[s].startedAt);
+        ASSERT_EQ(session.at("lines").size(), sessions[s].lines.size());
+        for (std::size_t i = 0; i < sessions[s].lines.size(); ++i) {
+            const auto& line = session["lines"][i];
+            EXPECT_EQ(line.at("id").get<std::string>(), sessions[s].lines[i].id.toString());
+            EXPECT_EQ(line.at("text").get<std::string>(), sessions[s].lines[i].text);
+            EXPECT_EQ(line.at("time").get<double>(), sessions[s].lines[i].time);
+        }
+    }
 }
 
 TEST(HistoryJsonCodec, OptionalLineKeysOfAnotherTypeOrValueAreIgnored)

@@ -62,72 +62,34 @@ protected:
 
 } // namespace
 
-TEST_F(HistoryStore, RoundTripsSessionsInTheCompactKeyedLayout)
+TEST_F(HistoryStore, RoundTripsSessionsAndLivesOnlyWhereItWasToldTo)
 {
-    TranscriptHistoryStore store(file());
-    std::vector<TranscriptSession> sessions{session(3, 786000000.123456789, 786000100.5),
-                                            session(0, 7.25, std::nullopt)};
-    sessions[0].lines[1] = line("引用\"符\"と\\と改行\nとタブ\tと制御\x01文字と/", 786000001.000000001);
-
-    ASSERT_EQ(store.save(sessions), std::nullopt);
-    EXPECT_EQ(store.load(), sessions);
-
-    // Byte for byte what the records' own ordered JSON form gives.
-    nlohmann::ordered_json expected{{"version", 2}, {"sessions", nlohmann::ordered_json::array()}};
-    for (const auto& s : sessions)
-        expected["sessions"].push_back(nlohmann::ordered_json(s));
-    EXPECT_EQ(readText(file()), expected.dump());
-
-    const auto json = nlohmann::json::parse(readText(file()));
-    EXPECT_EQ(json["sessions"][0]["id"], sessions[0].id.toString());
-    EXPECT_FALSE(json["sessions"][1].contains("endedAt"));
-    EXPECT_EQ(readText(file()).find("endedAt", readText(file()).find(sessions[1].id.toString())), std::string::npos);
-}
-
-TEST_F(HistoryStore, KeepsRecognizedTimesAndSpeakersBesideLinesWithout)
-{
-    // A file from the release before: lines with the three keys only.
-    const std::string id = "6A1F0C3E-2B4D-4E5F-8A9B-0C1D2E3F4A5B";
-    writeText(file(), "{\"version\":2,\"sessions\":[{\"id\":\"" + id + "\",\"lines\":[{\"id\":\"" + id +
-                          "\",\"text\":\"前の版の行\",\"time\":10}],\"startedAt\":9}]}");
-    TranscriptHistoryStore store(file());
-    auto sessions = store.load();
-    ASSERT_EQ(sessions.size(), 1u);
-    const FinalizedLine old = sessions[0].lines.at(0);
-    EXPECT_EQ(old.text, "前の版の行");
-    EXPECT_FALSE(old.start || old.end || old.speaker);
-
-    FinalizedLine labelled = line("この版の行", 12);
-    labelled.start = 2.5;
-    labelled.end = 3.0;
-    labelled.speaker = tc::SpeakerLabel::other;
-    sessions[0].lines.push_back(labelled);
-    ASSERT_EQ(store.save(sessions), std::nullopt);
-    EXPECT_EQ(TranscriptHistoryStore(file()).load(), sessions);
-    EXPECT_NE(readText(file()).find("\"time\":10.0},"), std::string::npos) << "the old line is written as before";
-}
-
-TEST_F(HistoryStore, DatesReadBackExactly)
-{
-    TranscriptHistoryStore store(file());
-    const std::vector<double> dates{786000000.123456789,    0.1,        -12345.678901234567, 0.0, 1e-7, 1e21, 5e-324,
-                                    1.7976931348623157e308, 786000000.0};
-    TranscriptSession s{Uuid::random(), {}, dates[0], dates[1]};
-    for (double date : dates)
-        s.lines.push_back(line("時刻", date));
-    ASSERT_EQ(store.save({s}), std::nullopt);
-    const auto loaded = store.load();
-    ASSERT_EQ(loaded.size(), 1u);
-    for (std::size_t i = 0; i < dates.size(); ++i)
-        EXPECT_EQ(loaded[0].lines[i].time, dates[i]) << dates[i];
-    EXPECT_NE(readText(file()).find("\"time\":786000000.1234568"), std::string::npos);
-}
-
-TEST_F(HistoryStore, MissingFileLoadsEmptyAndCreatesNothing)
-{
+    // Nothing is created before the first save, and the first save creates the folders.
     TranscriptHistoryStore store(file());
     EXPECT_TRUE(store.load().empty());
     EXPECT_FALSE(std::filesystem::exists(folder()));
+
+    std::vector<TranscriptSession> sessions{session(0, 786000000.123456789, 786000100.5),
+                                            session(0, 7.25, std::nullopt)};
+    // Dates come back bit for bit, from the smallest to the largest double.
+    for (const double date :
+         {786000000.123456789, 0.1, -12345.678901234567, 0.0, 1e-7, 1e21, 5e-324, 1.7976931348623157e308, 786000000.0})
+        sessions[0].lines.push_back(line("引用\"符\"と\\と改行\nとタブ\tと制御\x01文字と/", date));
+    ASSERT_EQ(store.save(sessions), std::nullopt);
+    EXPECT_EQ(store.load(), sessions);
+    EXPECT_EQ(TranscriptHistoryStore(file()).load(), sessions);
+    const auto json = nlohmann::json::parse(readText(file()));
+    EXPECT_FALSE(json["sessions"][1].contains("endedAt"));
+
+    // Clearing removes the file but not the folder; the next save starts afresh.
+    store.clear();
+    EXPECT_FALSE(std::filesystem::exists(file()));
+    EXPECT_TRUE(std::filesystem::exists(folder()));
+    store.clear();
+    EXPECT_TRUE(store.load().empty());
+    ASSERT_EQ(store.save({}), std::nullopt);
+    EXPECT_EQ(readText(file()), R"({"version":2,"sessions":[]})");
+    EXPECT_TRUE(otherFiles(folder()).empty());
 }
 
 TEST_F(HistoryStore, AnyIntegerVersionIsReadAndAFileWithoutVersionIsRecovered)
@@ -230,53 +192,36 @@ TEST_F(HistoryStore, SaveWithoutLoadStillKeepsAForeignFile)
     EXPECT_EQ(other.load().size(), 1u);
 }
 
-TEST_F(HistoryStore, LegacyFileIsBackedUpAndMigratedIntoOneSession)
+TEST_F(HistoryStore, LegacyFileIsBackedUpAndMigratedIntoOneSessionUnderTheCap)
 {
-    const std::vector<FinalizedLine> lines{line("一", 10.5), line("二", 11.5), line("三", 12.75)};
+    std::vector<FinalizedLine> lines;
+    for (int i = 0; i < 5; ++i)
+        lines.push_back(line(std::to_string(i), 10.5 + i));
     const std::string legacy = nlohmann::json{{"lines", lines}, {"other", true}}.dump();
     writeText(file(), legacy);
 
-    TranscriptHistoryStore store(file());
+    // All lines come back now; the file keeps the newest three.
+    TranscriptHistoryStore store(file(), 3);
     const auto loaded = store.load();
     ASSERT_EQ(loaded.size(), 1u);
     EXPECT_EQ(loaded[0].lines, lines);
     EXPECT_EQ(loaded[0].startedAt, 10.5);
-    EXPECT_EQ(loaded[0].endedAt, 12.75);
-
-    const auto json = nlohmann::json::parse(readText(file()));
-    EXPECT_EQ(json["version"], 2);
-    EXPECT_EQ(json["sessions"].size(), 1u);
-    EXPECT_EQ(json["sessions"][0]["id"], loaded[0].id.toString());
-    EXPECT_EQ(TranscriptHistoryStore(file()).load(), loaded);
+    EXPECT_EQ(loaded[0].endedAt, 14.5);
+    EXPECT_EQ(nlohmann::json::parse(readText(file()))["version"], 2);
+    const auto reread = TranscriptHistoryStore(file(), 3).load();
+    ASSERT_EQ(reread.size(), 1u);
+    EXPECT_EQ(reread[0].id, loaded[0].id);
+    EXPECT_EQ(reread[0].lines, std::vector(lines.begin() + 2, lines.end()));
 
     const auto backups = otherFiles(folder());
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_EQ(backups[0].filename().string().rfind("history.legacy-", 0), 0u) << backups[0];
     EXPECT_EQ(readText(backups[0]), legacy);
-}
 
-TEST_F(HistoryStore, LegacyMigrationReturnsAllLinesButWritesTheCap)
-{
-    std::vector<FinalizedLine> lines;
-    for (int i = 0; i < 5; ++i)
-        lines.push_back(line(std::to_string(i), i));
-    writeText(file(), nlohmann::json{{"lines", lines}}.dump());
-    TranscriptHistoryStore store(file(), 3);
-    const auto loaded = store.load();
-    ASSERT_EQ(loaded.size(), 1u);
-    EXPECT_EQ(loaded[0].lines.size(), 5u);
-    const auto reread = TranscriptHistoryStore(file(), 3).load();
-    ASSERT_EQ(reread.size(), 1u);
-    EXPECT_EQ(reread[0].lines, std::vector(lines.begin() + 2, lines.end()));
-    EXPECT_EQ(reread[0].startedAt, 0);
-    EXPECT_EQ(reread[0].endedAt, 4);
-}
-
-TEST_F(HistoryStore, EmptyLegacyFileIsLeftAsItIs)
-{
+    // An empty legacy file has nothing to migrate and is left as it is.
+    std::filesystem::remove(backups[0]);
     writeText(file(), R"({"lines":[]})");
-    TranscriptHistoryStore store(file());
-    EXPECT_TRUE(store.load().empty());
+    EXPECT_TRUE(TranscriptHistoryStore(file()).load().empty());
     EXPECT_EQ(readText(file()), R"({"lines":[]})");
     EXPECT_TRUE(otherFiles(folder()).empty());
 }
@@ -306,42 +251,6 @@ TEST_F(HistoryStore, SavingKeepsOnlyTheNewestLinesOfLongSessions)
     ASSERT_EQ(empty.size(), 2u);
     EXPECT_TRUE(empty[0].lines.empty());
     EXPECT_EQ(empty[0].id, longSession.id);
-}
-
-TEST_F(HistoryStore, ClearRemovesTheFileAndSavingAfterwardsStartsAfresh)
-{
-    TranscriptHistoryStore store(file());
-    ASSERT_EQ(store.save({session(2, 1, 2)}), std::nullopt);
-    store.clear();
-    EXPECT_FALSE(std::filesystem::exists(file()));
-    EXPECT_TRUE(std::filesystem::exists(folder()));
-    store.clear();
-    EXPECT_TRUE(store.load().empty());
-
-    ASSERT_EQ(store.save({}), std::nullopt);
-    EXPECT_EQ(readText(file()), R"({"version":2,"sessions":[]})");
-    EXPECT_TRUE(otherFiles(folder()).empty());
-}
-
-TEST_F(HistoryStore, SaveCreatesMissingFolders)
-{
-    const auto deep = m_dir.path() / "a" / "b" / "history.json";
-    ASSERT_EQ(TranscriptHistoryStore(deep).save({session(1, 1, 1)}), std::nullopt);
-    EXPECT_EQ(TranscriptHistoryStore(deep).load().size(), 1u);
-}
-
-TEST_F(HistoryStore, InvalidUtf8IsReplacedAndTheRestIsSaved)
-{
-    TranscriptHistoryStore store(file());
-    auto s = session(3, 1, 2);
-    // A character cut after two of its three bytes, then a stray byte.
-    s.lines[1] = line("途中\xE3\x81で\xFF切れた", 3);
-    ASSERT_EQ(store.save({s}), std::nullopt);
-    const auto loaded = store.load();
-    ASSERT_EQ(loaded.size(), 1u);
-    EXPECT_EQ(loaded[0].lines[0], s.lines[0]);
-    EXPECT_EQ(loaded[0].lines[1].text, "途中\xEF\xBF\xBDで\xEF\xBF\xBD切れた");
-    EXPECT_EQ(loaded[0].lines[2], s.lines[2]);
 }
 
 TEST_F(HistoryStore, UnwritableLocationReportsFailureInsteadOfThrowing)
@@ -402,12 +311,6 @@ TEST_F(HistoryStore, ConcurrentCallsNeverSeeAHalfWrittenFile)
     }
     EXPECT_EQ(mismatches, 0);
     EXPECT_TRUE(otherFiles(folder()).empty());
-}
-
-TEST(HistoryStoreLocation, FollowsTheGivenBase)
-{
-    // The default base folder is AppPaths' data home, whose rules have their own tests.
-    EXPECT_EQ(TranscriptHistoryStore::fileURLFor("app", std::filesystem::path("/base")), "/base/app/history.json");
 }
 
 TEST_F(HistoryStore, TwoStoresOnOneFileKeepEachOthersSessionsAndRemovalsStay)
