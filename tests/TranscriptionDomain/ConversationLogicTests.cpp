@@ -1,7 +1,6 @@
 #include "TranscriptionDomain/ConversationCitationReconciler.h"
 #include "TranscriptionDomain/ConversationQuestionContext.h"
 #include "TranscriptionDomain/ConversationState.h"
-#include "TranscriptionDomain/DomainGlossary.h"
 
 #include <gtest/gtest.h>
 
@@ -70,15 +69,4 @@ TEST(ConversationState, RetainsTheMostRecentUtterances)
 
     ConversationState joined({utterance("a"), utterance(""), utterance("b")}, "", -1);
     EXPECT_EQ(joined.finalizedText(), "a  b");
-}
-
-TEST(DomainGlossary, LooksUpTermsExactly)
-{
-    ASSERT_EQ(DomainGlossary::all().size(), 3u);
-    EXPECT_EQ(DomainGlossary::all().front(), DomainGlossary::ask());
-    EXPECT_EQ(DomainGlossary::term("ask"), DomainGlossary::ask());
-    EXPECT_EQ(DomainGlossary::term("latest")->label, "最新へ");
-    EXPECT_FALSE(DomainGlossary::term("Ask"));
-    EXPECT_FALSE(DomainGlossary::term(""));
-    EXPECT_EQ(DomainGlossary::askBeta().label, "ベータ");
 }

@@ -26,6 +26,4 @@ TEST(LiveCaptionStyle, FitsTheFontToTheWidth)
     EXPECT_DOUBLE_EQ(style.fittedFontSize(300), 18);
     EXPECT_DOUBLE_EQ(style.fittedFontSize(3000), 96);
     EXPECT_DOUBLE_EQ(style.fittedFontSize(0), 18);
-    EXPECT_EQ(style.maxLines, 2);
-    EXPECT_EQ(style.backgroundOpacity, 0.75);
 }

@@ -10,10 +10,8 @@ TEST(SearchTextFolding, WidthKanaAndCaseVariantsFoldAlike)
 {
     EXPECT_EQ(foldForSearch("ｶﾀｶﾅ"), "かたかな");
     EXPECT_EQ(foldForSearch("カタカナ"), "かたかな");
-    EXPECT_EQ(foldForSearch("かたかな"), "かたかな");
 
     EXPECT_EQ(foldForSearch("ＡＰＩ"), "api");
-    EXPECT_EQ(foldForSearch("Api"), "api");
     EXPECT_EQ(foldForSearch("ａｐｉ"), "api");
 
     EXPECT_EQ(foldForSearch("全角数字１２"), "全角数字12");
@@ -40,14 +38,12 @@ TEST(SearchTextFolding, VoicedMarksJoinTheirKanaAndTheLongVowelMarkStays)
 
     // ヷ has no hiragana, so it stays katakana from either width.
     EXPECT_EQ(foldForSearch("ﾜﾞ"), "ヷ");
-    EXPECT_EQ(foldForSearch("ヷ"), "ヷ");
     // A mark after a kana that takes none stays a combining mark.
     EXPECT_EQ(foldForSearch("ｱﾞ"), "あ\u3099");
     EXPECT_EQ(foldForSearch("ﾏﾟ"), "ま\u309A");
 
     EXPECT_EQ(foldForSearch("ｺｰﾋｰ"), "こーひー");
     EXPECT_EQ(foldForSearch("コーヒー"), "こーひー");
-    EXPECT_EQ(foldForSearch("こーひー"), "こーひー");
 }
 
 TEST(SearchTextFolding, DamagedBytesAndNulsDoNotBreakTheText)

@@ -1,7 +1,5 @@
 #include "TranscriptionDomain/AudioFrame.h"
-#include "TranscriptionDomain/AudioSourceID.h"
 #include "TranscriptionDomain/BlankText.h"
-#include "TranscriptionDomain/ConversationExcerpt.h"
 #include "TranscriptionDomain/Utterance.h"
 #include "TranscriptionDomain/Uuid.h"
 
@@ -37,17 +35,11 @@ TEST(Uuid, WritesUpperCaseVersion4AndReadsEitherCase)
         EXPECT_TRUE(seen.insert(Uuid::random()).second);
 }
 
-TEST(AudioRecords, DurationAndSourceIdentifiers)
+TEST(AudioFrame, DurationOfAFrameWithoutAUsableRateIsZero)
 {
     EXPECT_DOUBLE_EQ((AudioFrame{std::vector<float>(1600), 16000, 0}.duration()), 0.1);
     EXPECT_EQ((AudioFrame{std::vector<float>(1600), 0, 0}.duration()), 0);
     EXPECT_EQ((AudioFrame{std::vector<float>(1600), std::nan(""), 0}.duration()), 0);
-
-    EXPECT_EQ(audioSourceIDFromRawValue("systemAudio"), AudioSourceID::systemAudio);
-    EXPECT_EQ(audioSourceIDFromRawValue("microphone"), AudioSourceID::microphone);
-    EXPECT_FALSE(audioSourceIDFromRawValue("Microphone"));
-    EXPECT_FALSE(audioSourceIDFromRawValue("SystemAudio"));
-    EXPECT_EQ(kAllAudioSourceIDs[0], AudioSourceID::microphone);
 }
 
 TEST(Utterance, FromSegmentGetsAFreshIdentity)
@@ -72,17 +64,4 @@ TEST(BlankText, RecognisesUnicodeWhiteSpaceOnly)
     EXPECT_FALSE(isBlankText("\u3000あ\u3000"));
     EXPECT_FALSE(isBlankText(" x "));
     EXPECT_FALSE(isBlankText("\xE3\x80")); // a space cut in half is content, not blank
-}
-
-TEST(ConversationExcerpt, NumbersLinesFromOne)
-{
-    const FinalizedLine a{Uuid::random(), "a", 0};
-    const FinalizedLine b{Uuid::random(), "b", 0};
-    const ConversationExcerpt excerpt({a, b});
-    EXPECT_EQ(excerpt.idForNumber(1), a.id);
-    EXPECT_EQ(excerpt.idForNumber(2), b.id);
-    EXPECT_FALSE(excerpt.idForNumber(0));
-    EXPECT_FALSE(excerpt.idForNumber(-1));
-    EXPECT_FALSE(excerpt.idForNumber(3));
-    EXPECT_FALSE(ConversationExcerpt{}.idForNumber(1));
 }

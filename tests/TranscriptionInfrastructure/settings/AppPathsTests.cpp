@@ -95,16 +95,5 @@ TEST(AppPaths, FindsTheCatalogueBesideTheExecutableThenInTheDataFolders)
     EXPECT_EQ(test::readText(built), test::readText(test::dataDir() / "models.json"));
 }
 
-TEST(AppPaths, DescribesEveryFolderForTheScripts)
-{
-    const AppPaths paths({{"HOME", "/home/u"}}, "/opt/tc/bin/transcription-corvane");
-    const auto text = paths.describe();
-    EXPECT_NE(text.find("TC_MODELS_DIR=/home/u/.local/share/transcription-corvane/models\n"), std::string::npos);
-    EXPECT_NE(text.find("TC_CACHE_DIR=/home/u/.cache/transcription-corvane\n"), std::string::npos);
-    EXPECT_NE(text.find("TC_HISTORY_FILE=/home/u/.local/share/transcription-corvane/history.json\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("TC_MODEL_CATALOGUE=/"), std::string::npos);
-}
-
 } // namespace
 } // namespace tc

@@ -34,61 +34,39 @@ protected:
 
 } // namespace
 
-TEST(EngineConfig, DefaultsWhenNothingIsGiven)
+TEST_F(EngineConfigFile, LaterLayersWinAndTakeTheirValuesUnchanged)
 {
-    const auto config = EngineConfig::resolve({}, {}, std::nullopt);
-    EXPECT_EQ(config.transcriber, Kind::speechAnalyzer);
-    EXPECT_EQ(config.locale, "ja-JP");
-    EXPECT_EQ(config, EngineConfig{});
-}
-
-TEST(EngineConfig, KindNamesMatchExactly)
-{
-    EXPECT_EQ(EngineConfig::transcriberKindFromRawValue("speechAnalyzer"), Kind::speechAnalyzer);
-    EXPECT_EQ(EngineConfig::transcriberKindFromRawValue("SpeechAnalyzer"), std::nullopt);
-    EXPECT_EQ(EngineConfig::transcriberKindFromRawValue(""), std::nullopt);
-    EXPECT_EQ(EngineConfig::rawValue(Kind::speechAnalyzer), "speechAnalyzer");
-    EXPECT_EQ(EngineConfig::allTranscriberKinds(), std::vector<Kind>{Kind::speechAnalyzer});
-}
-
-TEST_F(EngineConfigFile, LaterLayersWinOverEarlierOnes)
-{
+    EXPECT_EQ(resolve(std::nullopt), EngineConfig{});
     const auto file = write(R"({"transcriber":"speechAnalyzer","locale":"en-US"})");
     EXPECT_EQ(resolve(file).locale, "en-US");
     EXPECT_EQ(resolve(file, {{"TS_LOCALE", "fr-FR"}}).locale, "fr-FR");
     EXPECT_EQ(resolve(file, {{"TS_LOCALE", "fr-FR"}}, {std::nullopt, "de-DE"}).locale, "de-DE");
     EXPECT_EQ(resolve(file, {{"TS_LOCALE", "fr-FR"}}, {Kind::speechAnalyzer, std::nullopt}).locale, "fr-FR");
+
+    EXPECT_EQ(resolve(std::nullopt, {{"TS_LOCALE", ""}}).locale, "");
+    EXPECT_EQ(resolve(write(R"({"locale":"  x  "})")).locale, "  x  ");
+    EXPECT_EQ(resolve(std::nullopt, {}, {std::nullopt, ""}).locale, "");
+
+    // An unknown transcriber name keeps the default back end and the rest of its layer.
+    const auto unknown = resolve(write(R"({"transcriber":"whisperish","locale":"en-GB"})"));
+    EXPECT_EQ(unknown.transcriber, Kind::speechAnalyzer);
+    EXPECT_EQ(unknown.locale, "en-GB");
+    EXPECT_EQ(resolve(std::nullopt, {{"TS_TRANSCRIBER", "nothing"}}).transcriber, Kind::speechAnalyzer);
+    EXPECT_EQ(EngineConfig::transcriberKindFromRawValue("SpeechAnalyzer"), std::nullopt);
 }
 
-TEST_F(EngineConfigFile, FileWithANonStringKnownKeyIsIgnoredWhole)
+TEST_F(EngineConfigFile, ABrokenFileIsIgnoredWholeAndNeverStopsTheApp)
 {
+    // A known key of the wrong type discards the whole file, the locale with it.
     const auto numericLocale = write(R"({"transcriber":"speechAnalyzer","locale":42})");
     EXPECT_EQ(resolve(numericLocale).locale, "ja-JP");
     EXPECT_EQ(resolve(numericLocale, {{"TS_LOCALE", "ko-KR"}}).locale, "ko-KR");
-
-    // A bad transcriber value discards the file's locale too.
     EXPECT_EQ(resolve(write(R"({"transcriber":["x"],"locale":"en-US"})")).locale, "ja-JP");
     EXPECT_EQ(resolve(write(R"({"transcriber":true,"locale":"en-US"})")).locale, "ja-JP");
-}
-
-TEST_F(EngineConfigFile, NullAndUnknownKeysAreHarmless)
-{
+    // Null and unknown keys are harmless.
     EXPECT_EQ(resolve(write(R"({"transcriber":null,"locale":"en-US","extra":[1,{"a":2}]})")).locale, "en-US");
     EXPECT_EQ(resolve(write(R"({"locale":null})")).locale, "ja-JP");
-    EXPECT_EQ(resolve(write(R"({})")), EngineConfig{});
-}
 
-TEST_F(EngineConfigFile, UnknownTranscriberKeepsTheRestOfTheFile)
-{
-    const auto config = resolve(write(R"({"transcriber":"whisperish","locale":"en-GB"})"));
-    EXPECT_EQ(config.transcriber, Kind::speechAnalyzer);
-    EXPECT_EQ(config.locale, "en-GB");
-
-    EXPECT_EQ(resolve(std::nullopt, {{"TS_TRANSCRIBER", "nothing"}}).transcriber, Kind::speechAnalyzer);
-}
-
-TEST_F(EngineConfigFile, MalformedOrMissingFilesFallBackSilently)
-{
     for (const char* content : {"", "not json", R"(["locale","en-US"])", R"("en-US")", R"({"locale":"en-US")",
                                 R"({"locale":"en-US"} trailing)", "{\"locale\":\"\xff\xfe\"}"}) {
         SCOPED_TRACE(content);
@@ -99,13 +77,6 @@ TEST_F(EngineConfigFile, MalformedOrMissingFilesFallBackSilently)
     const auto pipe = m_dir.path() / "pipe.json";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     EXPECT_EQ(resolve(pipe), EngineConfig{}) << "a named pipe is skipped without waiting for a writer";
-}
-
-TEST_F(EngineConfigFile, ValuesAreTakenUnchanged)
-{
-    EXPECT_EQ(resolve(std::nullopt, {{"TS_LOCALE", ""}}).locale, "");
-    EXPECT_EQ(resolve(write(R"({"locale":"  x  "})")).locale, "  x  ");
-    EXPECT_EQ(resolve(std::nullopt, {}, {std::nullopt, ""}).locale, "");
 }
 
 TEST(EngineConfig, AbsentFileLocationSkipsTheDefaultFile)
