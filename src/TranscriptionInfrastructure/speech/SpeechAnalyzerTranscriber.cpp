@@ -77,6 +77,9 @@ SegmentStream SpeechAnalyzerTranscriber::transcribe(AudioFrameStream frames)
         runRef.worker =
             std::jthread([&runRef, locale = m_locale, engine = m_engine, frames, segments](std::stop_token stop) {
                 transcription(stop, runRef, locale, engine, frames, segments);
+                // Stopped by the transcriber going away, the run returns with the stream still open; a reader
+                // waiting on it would wait for ever. Otherwise the stream has already ended and this does nothing.
+                segments->finish();
                 runRef.workerDone = true;
             });
         stopRun = runRef.worker.get_stop_source();

@@ -17,7 +17,7 @@ namespace tc {
 // The transcriber over a speech recognition engine (whisper.cpp in the app). Each transcribe() call checks the
 // locale and the model, builds its own recognizer, converts and feeds the frames on one thread and maps the
 // results to segments on another. The locale and engine never change; the list of runs is guarded by a mutex.
-// Destroying the transcriber stops its runs and waits for their threads.
+// Destroying the transcriber stops its runs, ends their segment streams and waits for their threads.
 class SpeechAnalyzerTranscriber final : public Transcriber {
 public:
     // Over whisper.cpp with the default installed model.

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <numbers>
 #include <set>
@@ -314,6 +315,32 @@ TEST(SpeechAnalyzerTranscriber, CancellingTheStreamStopsTheRecognitionAtOnce)
         frames->yield(sine(1600, 16000));
     }
     EXPECT_TRUE(frames->isEnded()) << "the feeder gave up the frames when the transcriber went away";
+}
+
+TEST(SpeechAnalyzerTranscriber, DestroyingTheTranscriberEndsTheStreamOfAWaitingReader)
+{
+    auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
+    auto frames = Channel<AudioFrame>::make();
+    SegmentStream segments;
+    std::promise<Drained> drained;
+    std::jthread reader;
+    {
+        SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
+        segments = transcriber.transcribe(frames);
+        auto recognizer = engine->waitForRecognizer();
+        ASSERT_NE(recognizer, nullptr);
+        recognizer->push({"途中まで", 0, 1, false});
+        ASSERT_TRUE(segments->next());
+        // The reader waits without a stop token of its own, as a consumer that trusts the stream to end.
+        reader = std::jthread([&] { drained.set_value(drain(segments)); });
+    }
+    // The bound only keeps a broken teardown from hanging the test.
+    auto result = drained.get_future();
+    const bool ended = result.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    if (!ended) segments->cancel();
+    ASSERT_TRUE(ended) << "the reader was left waiting on a stream nobody will end";
+    EXPECT_FALSE(result.get().error) << "the stream ends as at the end of the frames";
+    EXPECT_TRUE(frames->isEnded());
 }
 
 TEST(SpeechAnalyzerTranscriber, EachCallBuildsItsOwnRecognizer)
