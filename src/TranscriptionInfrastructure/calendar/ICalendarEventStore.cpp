@@ -18,8 +18,10 @@ ICalendarEventStore::Locations ICalendarEventStore::defaultLocations()
     return Locations{paths.calendarsDirectory(), paths.evolutionCalendarsDirectory()};
 }
 
-ICalendarEventStore::ICalendarEventStore(Locations locations, bool arithmeticRecurrences)
-    : m_locations(std::move(locations)), m_arithmeticRecurrences(arithmeticRecurrences), m_files(kMaxFileBytes)
+ICalendarEventStore::ICalendarEventStore(Locations locations, bool arithmeticRecurrences,
+                                         std::chrono::milliseconds queryBudgetPerFile)
+    : m_locations(std::move(locations)), m_arithmeticRecurrences(arithmeticRecurrences),
+      m_queryBudgetPerFile(queryBudgetPerFile), m_files(kMaxFileBytes)
 {
     icalerror_set_errors_are_fatal(0);
 }
@@ -66,7 +68,7 @@ std::vector<StoredCalendarEvent> ICalendarEventStore::eventsBetween(Date start, 
     for (const auto& file : files) {
         const auto entries = m_files.entries(file);
         if (!entries) continue;
-        RecurrenceExpander expander(std::chrono::steady_clock::now() + kQueryBudgetPerFile, m_arithmeticRecurrences);
+        RecurrenceExpander expander(std::chrono::steady_clock::now() + m_queryBudgetPerFile, m_arithmeticRecurrences);
         for (const auto& entry : *entries)
             expander.expand(entry, from, to, events);
     }

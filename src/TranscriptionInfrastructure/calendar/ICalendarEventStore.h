@@ -55,8 +55,10 @@ public:
     static constexpr std::size_t kMaxLibraryMessageBytes = 4096;
 
     // Common rules are expanded by date arithmetic; with arithmeticRecurrences false every rule goes through
-    // libical's iterator (slower; kept to check the arithmetic against).
-    explicit ICalendarEventStore(Locations locations, bool arithmeticRecurrences = true);
+    // libical's iterator (slower; kept to check the arithmetic against). queryBudgetPerFile bounds libical's
+    // stepping per file and query.
+    explicit ICalendarEventStore(Locations locations, bool arithmeticRecurrences = true,
+                                 std::chrono::milliseconds queryBudgetPerFile = kQueryBudgetPerFile);
     ~ICalendarEventStore();
     ICalendarEventStore(const ICalendarEventStore&) = delete;
     ICalendarEventStore& operator=(const ICalendarEventStore&) = delete;
@@ -72,6 +74,7 @@ public:
 private:
     const Locations m_locations;
     const bool m_arithmeticRecurrences;
+    const std::chrono::milliseconds m_queryBudgetPerFile;
     std::mutex m_mutex;
     CalendarFileCache m_files;
     std::string m_libraryMessages;
