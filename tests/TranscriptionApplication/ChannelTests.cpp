@@ -9,7 +9,7 @@
 
 using tc::Channel;
 
-TEST(Channel, DeliversInOrderThenEnds)
+TEST(Channel, DeliversInOrderThenEndsOrRethrowsAfterTheBufferedElements)
 {
     auto channel = Channel<int>::make();
     EXPECT_TRUE(channel->yield(1));
@@ -19,15 +19,12 @@ TEST(Channel, DeliversInOrderThenEnds)
     EXPECT_EQ(channel->next(), 1);
     EXPECT_EQ(channel->next(), 2);
     EXPECT_EQ(channel->next(), std::nullopt);
-}
 
-TEST(Channel, RethrowsFailureAfterBufferedElements)
-{
-    auto channel = Channel<int>::make();
-    channel->yield(7);
-    channel->fail(std::make_exception_ptr(std::runtime_error("壊れた")));
-    EXPECT_EQ(channel->next(), 7);
-    EXPECT_THROW(channel->next(), std::runtime_error);
+    auto failing = Channel<int>::make();
+    failing->yield(7);
+    failing->fail(std::make_exception_ptr(std::runtime_error("壊れた")));
+    EXPECT_EQ(failing->next(), 7);
+    EXPECT_THROW(failing->next(), std::runtime_error);
 }
 
 TEST(Channel, KeepsEachProducersOrderUnderConcurrency)

@@ -6,7 +6,6 @@
 #include "support/QtTestApplication.h"
 #include "support/TemporaryDirectory.h"
 
-#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
