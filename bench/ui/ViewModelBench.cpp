@@ -378,6 +378,21 @@ ListFigures transcriptList(int lines)
     return figures;
 }
 
+// The machine is shared with other work, which only ever adds time: the least of three rounds of each figure is
+// the one that tells the list's own cost.
+ListFigures leastOfThree(int lines)
+{
+    ListFigures least = transcriptList(lines);
+    for (int round = 1; round < 3; ++round) {
+        const ListFigures next = transcriptList(lines);
+        least.appendMicroseconds = std::min(least.appendMicroseconds, next.appendMicroseconds);
+        least.appendCpuMicroseconds = std::min(least.appendCpuMicroseconds, next.appendCpuMicroseconds);
+        least.frameMicroseconds = std::min(least.frameMicroseconds, next.frameMicroseconds);
+        least.frameCpuMicroseconds = std::min(least.frameCpuMicroseconds, next.frameCpuMicroseconds);
+    }
+    return least;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -387,18 +402,21 @@ int main(int argc, char** argv)
 
     long finals = 0;
     long idleFinals = 0;
+    const double loadBefore = tc::bench::loadAverage();
     const double idle = mainThreadLoad(false, idleFinals);
     const double loaded = mainThreadLoad(true, finals);
     const Stalls bigHistory = heartbeatDuringSaves(kSessions);
     const Stalls noHistory = heartbeatDuringSaves(0);
-    const ListFigures shortList = transcriptList(100);
-    const ListFigures longList = transcriptList(5000);
+    const ListFigures shortList = leastOfThree(100);
+    const ListFigures longList = leastOfThree(5000);
 
     nlohmann::ordered_json result{
         {"benchmark", "presentation model main thread"},
         {"seconds_per_measurement", kSeconds},
         {"history_sessions", kSessions},
         {"history_lines_per_session", kLinesPerSession},
+        {"load_average_1min_before", loadBefore},
+        {"load_average_1min_after", tc::bench::loadAverage()},
         {"load",
          {{"transcript_events_per_second", 10},
           {"level_reports_per_second", 25},
