@@ -22,6 +22,8 @@ constexpr std::size_t kMostQuoted = 2;
 constexpr double kWithoutCountShare = 0.5;
 // What a question word found only in the previous line counts for.
 constexpr double kPreviousLineShare = 0.5;
+// What a verb or adjective of the question weighs against a noun.
+constexpr double kPredicateShare = 0.5;
 
 // The kinds of answer a question word asks for; each stands in the ranking as a word no text spells.
 enum class AnswerKind { time, person, place, money, number };
@@ -242,12 +244,19 @@ ExtractiveAnswerer::ExtractiveAnswerer(std::shared_ptr<MecabTokenizer> tokenizer
     : m_tokenizer(std::move(tokenizer)), m_threshold(threshold), m_levers(levers)
 {}
 
-std::vector<std::string> ExtractiveAnswerer::terms(const std::string& text) const
+std::vector<ExtractiveAnswerer::Term> ExtractiveAnswerer::terms(const std::string& text) const
 {
     const auto plain = folded(text);
+    std::vector<Term> found;
     if (m_tokenizer)
-        if (auto words = m_tokenizer->contentWords(plain)) return std::move(*words);
-    return bigrams(plain);
+        if (auto words = m_tokenizer->words(plain)) {
+            for (auto& word : *words)
+                found.push_back(Term{std::move(word.text), word.predicate});
+            return found;
+        }
+    for (auto& gram : bigrams(plain))
+        found.push_back(Term{std::move(gram)});
+    return found;
 }
 
 ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question,
@@ -255,7 +264,19 @@ ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question
 {
     const auto& lines = excerpt.lines();
     if (lines.empty()) return {};
-    auto asked = terms(question);
+    // The question's words once each; a word the question also uses as a noun is not a predicate.
+    std::vector<std::string> asked;
+    std::unordered_set<std::string> predicates;
+    {
+        auto questionTerms = terms(question);
+        std::unordered_set<std::string> nouns;
+        for (const auto& term : questionTerms)
+            (term.predicate ? predicates : nouns).insert(term.text);
+        for (const auto& noun : nouns)
+            predicates.erase(noun);
+        for (auto& term : questionTerms)
+            asked.push_back(std::move(term.text));
+    }
     std::sort(asked.begin(), asked.end());
     asked.erase(std::unique(asked.begin(), asked.end()), asked.end());
     if (asked.empty()) return {};
@@ -269,7 +290,7 @@ ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question
         lengths[i] = static_cast<double>(words.size());
         totalLength += lengths[i];
         for (const auto& word : words)
-            if (++counts[i][word] == 1) ++documents[word];
+            if (++counts[i][word.text] == 1) ++documents[word.text];
     }
     // A line that asks carries the kind of answer the line after it gives.
     if (m_levers.answerKinds) {
@@ -304,6 +325,7 @@ ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question
                 return other.size() > term.size() && other.find(term) != other.npos;
             }))
             weight /= 2;
+        if (m_levers.lighterPredicates && predicates.contains(term)) weight *= kPredicateShare;
         idf.push_back(weight);
         questionWeight += idf.back();
     }

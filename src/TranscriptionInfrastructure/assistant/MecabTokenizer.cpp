@@ -68,16 +68,27 @@ MecabTokenizer::~MecabTokenizer() = default;
 
 std::optional<std::vector<std::string>> MecabTokenizer::contentWords(std::string_view text)
 {
+    auto found = words(text);
+    if (!found) return std::nullopt;
+    std::vector<std::string> texts;
+    texts.reserve(found->size());
+    for (auto& word : *found)
+        texts.push_back(std::move(word.text));
+    return texts;
+}
+
+std::optional<std::vector<MecabTokenizer::Word>> MecabTokenizer::words(std::string_view text)
+{
     if (!m_tagger) return std::nullopt;
     std::lock_guard lock(m_mutex);
     const mecab_node_t* node = mecab_sparse_tonode2(m_tagger.get(), text.data(), text.size());
     if (!node) return std::nullopt;
-    std::vector<std::string> words;
+    std::vector<Word> words;
     // The dictionary splits compounds that a question names whole; the whole compound is a word as well.
     std::string compound;
     int parts = 0;
     const auto endCompound = [&] {
-        if (parts > 1) words.push_back(compound);
+        if (parts > 1) words.push_back(Word{compound});
         compound.clear();
         parts = 0;
     };
@@ -104,11 +115,12 @@ std::optional<std::vector<std::string>> MecabTokenizer::contentWords(std::string
         }
         if (stopWord || (node->stat != MECAB_UNK_NODE && !carriesMeaning(feature))) continue;
         if (feature.size() > 0 && feature[0] == "記号") continue;
-        words.emplace_back(base);
+        words.push_back(
+            Word{std::string(base), feature.size() > 0 && (feature[0] == "動詞" || feature[0] == "形容詞")});
         // Organisations count as places: a question asks "where" of a company or a hall as of a town.
         if (feature.size() > 2 && feature[0] == "名詞" && feature[1] == "固有名詞") {
-            if (feature[2] == "人名") words.emplace_back(kPersonName);
-            if (feature[2] == "地域" || feature[2] == "組織") words.emplace_back(kPlaceName);
+            if (feature[2] == "人名") words.push_back(Word{std::string(kPersonName)});
+            if (feature[2] == "地域" || feature[2] == "組織") words.push_back(Word{std::string(kPlaceName)});
         }
     }
     endCompound();

@@ -69,7 +69,7 @@ TEST(ExtractiveAnswerer, ExtractiveAnswerer_RefusesWhatTheConversationDoesNotMen
     }
     EXPECT_TRUE(answerer.rank("発売日はいつ？", ConversationExcerpt{}).lineNumbers.empty());
     // A question sharing only a minor word with a line stays below the threshold.
-    const auto ranking = answerer.rank("渋谷の天気はどうでしたか？", talk());
+    const auto ranking = answerer.rank("来週の天気はどうですか？", talk());
     EXPECT_LT(ranking.confidence, answerer.threshold());
 }
 
@@ -117,6 +117,36 @@ TEST(ExtractiveAnswerer, ExtractiveAnswerer_TheTopicOfThePreviousLineCarriesOver
     ASSERT_FALSE(cited.empty());
     EXPECT_EQ(cited.front(), 3);
     EXPECT_NE(plain.rank(question, excerpt).lineNumbers.front(), 3) << "the previous line made no difference";
+}
+
+// Listeners keep the topic and retell the rest: "撮りますか" for "撮影してくれます", "連れて行って" for "同伴".
+TEST(ExtractiveAnswerer, ExtractiveAnswerer_PredicatesOfTheQuestionWeighLessThanItsTopic)
+{
+    const auto excerpt = excerptOf({
+        "幹事は総務の高橋さんと私、森でやります。",                             // 1
+        "写真は広報の小林さんが撮影してくれます。",                             // 2
+        "撮った写真は共有フォルダにあとでまとめて置きます。",                   // 3
+        "家族の同伴は今回は認めないことにしました。",                           // 4
+        "去年は同伴ありにしたら部屋が足りなくなったので。",                     // 5
+        "宴会の司会は営業部の中村さんにお願いしました。",                       // 6
+        "集合は朝八時半に新宿駅の西口でお願いします。",                         // 7
+        "費用は一人あたり二万五千円で、そのうち会社が一万五千円を負担します。", // 8
+    });
+    const auto tokenizer = std::make_shared<MecabTokenizer>();
+    ExtractiveAnswerer::Levers without;
+    without.lighterPredicates = false;
+    const ExtractiveAnswerer answerer(tokenizer);
+    const ExtractiveAnswerer plain(tokenizer, ExtractiveAnswerer::kDefaultThreshold, without);
+    for (const auto& [question, line] : std::vector<std::pair<std::string, std::int64_t>>{
+             {"写真は誰が撮りますか？", 2}, {"家族を連れて行ってもいいですか？", 4}}) {
+        SCOPED_TRACE(question);
+        const auto cited = answerer.citedLines(question, excerpt);
+        ASSERT_FALSE(cited.empty());
+        EXPECT_EQ(cited.front(), line);
+        const auto plainCited = plain.citedLines(question, excerpt);
+        EXPECT_TRUE(plainCited.empty() || plainCited.front() != line) << "the lighter predicates made no difference";
+    }
+    EXPECT_TRUE(answerer.citedLines("部屋割りは誰が決めますか？", excerpt).empty());
 }
 
 TEST(ExtractiveAnswerer, ExtractiveAnswerer_CharacterBigramsStandInWithoutMecab)
