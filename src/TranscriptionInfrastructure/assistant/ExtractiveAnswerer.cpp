@@ -236,13 +236,17 @@ bool asksSomething(std::string_view text)
 
 } // namespace
 
-ExtractiveAnswerer::ExtractiveAnswerer(std::shared_ptr<MecabTokenizer> tokenizer, double threshold)
+ExtractiveAnswerer::ExtractiveAnswerer(std::shared_ptr<MecabTokenizer> tokenizer, std::optional<double> threshold)
     : ExtractiveAnswerer(std::move(tokenizer), threshold, Levers{})
 {}
 
-ExtractiveAnswerer::ExtractiveAnswerer(std::shared_ptr<MecabTokenizer> tokenizer, double threshold, Levers levers)
-    : m_tokenizer(std::move(tokenizer)), m_threshold(threshold), m_levers(levers)
-{}
+ExtractiveAnswerer::ExtractiveAnswerer(std::shared_ptr<MecabTokenizer> tokenizer, std::optional<double> threshold,
+                                       Levers levers)
+    : m_tokenizer(std::move(tokenizer)), m_levers(levers)
+{
+    const bool words = m_tokenizer && m_tokenizer->isAvailable();
+    m_threshold = threshold.value_or(words ? kDefaultThreshold : kBigramThreshold);
+}
 
 std::vector<ExtractiveAnswerer::Term> ExtractiveAnswerer::terms(const std::string& text) const
 {

@@ -152,8 +152,16 @@ TEST(ExtractiveAnswerer, ExtractiveAnswerer_PredicatesOfTheQuestionWeighLessThan
 TEST(ExtractiveAnswerer, ExtractiveAnswerer_CharacterBigramsStandInWithoutMecab)
 {
     const ExtractiveAnswerer answerer(nullptr);
+    EXPECT_EQ(answerer.threshold(), ExtractiveAnswerer::kBigramThreshold);
     EXPECT_EQ(answerer.citedLines("発表会の会場はどこ？", talk()), std::vector<std::int64_t>{6});
     EXPECT_EQ(answerer.citedLines("次回の会議は？", talk()), std::vector<std::int64_t>{7});
+    // Bigrams of a retold question meet few of the line's: the words' threshold would refuse it.
+    const std::string retold = "発表会の会場はどこを押さえましたか？";
+    const auto cited = answerer.citedLines(retold, talk());
+    ASSERT_FALSE(cited.empty());
+    EXPECT_EQ(cited.front(), 6);
+    EXPECT_TRUE(ExtractiveAnswerer(nullptr, ExtractiveAnswerer::kDefaultThreshold).citedLines(retold, talk()).empty());
+    EXPECT_TRUE(answerer.citedLines("社長の名前は何ですか？", talk()).empty());
 }
 
 } // namespace
