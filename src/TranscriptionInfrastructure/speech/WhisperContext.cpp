@@ -33,6 +33,23 @@ struct StateDeleter {
     void operator()(whisper_state* state) const { whisper_free_state(state); }
 };
 
+// The chance the model gives <|nospeech|> right after <|startoftranscript|> for the audio last encoded on the state.
+// whisper.cpp reports its own from a row of logits it never computes (it evaluates only the last prompt token's
+// row), which left it near 0 for speech and music alike; one extra decoder step gives the real value. Also
+// returns 0 when that step fails: the other gates still apply.
+float noSpeechProbability(whisper_context* ctx, whisper_state* state, int threads)
+{
+    const whisper_token start = whisper_token_sot(ctx);
+    if (whisper_decode_with_state(ctx, state, &start, 1, 0, threads) != 0) return 0.0F;
+    const float* logits = whisper_get_logits_from_state(state);
+    const int vocabulary = whisper_n_vocab(ctx);
+    const float top = *std::max_element(logits, logits + vocabulary);
+    double sum = 0;
+    for (int i = 0; i < vocabulary; ++i)
+        sum += std::exp(static_cast<double>(logits[i] - top));
+    return static_cast<float>(std::exp(static_cast<double>(logits[whisper_token_nosp(ctx)] - top)) / sum);
+}
+
 // Decodes utterances on one whisper state over shared weights.
 class WhisperUtteranceDecoder final : public UtteranceDecoder {
 public:
@@ -99,8 +116,6 @@ public:
         const whisper_token endOfText = whisper_token_eot(ctx);
         const int segments = whisper_full_n_segments_from_state(m_state.get());
         for (int s = 0; s < segments; ++s) {
-            result.noSpeechProbability = std::max(result.noSpeechProbability,
-                                                  whisper_full_get_segment_no_speech_prob_from_state(m_state.get(), s));
             const int count = whisper_full_n_tokens_from_state(m_state.get(), s);
             for (int t = 0; t < count; ++t) {
                 const whisper_token_data data = whisper_full_get_token_data_from_state(m_state.get(), s, t);
@@ -115,6 +130,8 @@ public:
         const std::string bytes = RecognizedText::withoutUnsureLatin(pieces, m_policy.unsureLatinProbability);
         result.text = RecognizedText::withoutRepetitionLoops(RecognizedText::completeUtf8(bytes));
         result.averageLogProbability = tokens > 0 ? logSum / tokens : 0.0;
+        // Overwrites the decoder's cache, so only after the tokens were read.
+        result.noSpeechProbability = noSpeechProbability(ctx, m_state.get(), m_context->threads());
         return result;
     }
 
