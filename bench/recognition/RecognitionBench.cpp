@@ -6,7 +6,7 @@
 //
 //   RecognitionBench [--voices mei,jf_alpha] [--conditions clean,pink10] [--sentences N] [--nonspeech SECONDS]
 //                    [--model base] [--label NAME] [--prompt CHARS] [--end-pause SECONDS] [--beam N]
-//                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY] [--denoise DB (0 off)]
+//                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY]
 //
 // Each run adds its rows under its label to bench/results/recognition.json (rows of the same label, voice and
 // condition are replaced) and rewrites bench/results/recognition.md from all rows, so levers measured in
@@ -455,8 +455,6 @@ int main(int argc, char** argv)
             options.settings.segmentation.maximumSteadyPitchShare = std::stod(value);
         else if (key == "--unsure")
             options.settings.inventedLogProbability = std::stod(value);
-        else if (key == "--denoise")
-            options.settings.noiseSuppressionDb = std::stoi(value);
         else if (key == "--latin")
             options.settings.decoding.unsureLatinProbability = std::stod(value);
         else {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <stdexcept>
 
 namespace tc {
@@ -35,10 +34,6 @@ void WhisperStreamingRecognizer::start(Stream<AnalyzerBuffer> input)
     if (m_started) throw std::logic_error("recognizer already started");
     m_started = true;
     m_input = std::move(input);
-    if (m_settings.noiseSuppressionDb < 0)
-        m_suppressor = SpeexNoiseSuppressor::make(
-            static_cast<int>(m_settings.segmentation.sampleRate), m_settings.noiseSuppressionDb,
-            m_settings.segmentation.maximumUtteranceSeconds + m_settings.segmentation.preRollSeconds + 2.0);
     m_decoding = std::jthread([this](std::stop_token stop) { decodeLoop(stop); });
     m_intake = std::jthread([this](std::stop_token stop) { intakeLoop(stop); });
 }
@@ -93,7 +88,6 @@ void WhisperStreamingRecognizer::intakeLoop(std::stop_token stop)
         }
         {
             std::lock_guard lock(m_mutex);
-            if (m_suppressor) m_suppressor->append(samples);
             queueCompleted(m_segmenter.append(samples));
         }
         m_changed.notify_all();
@@ -109,18 +103,9 @@ void WhisperStreamingRecognizer::intakeLoop(std::stop_token stop)
 
 void WhisperStreamingRecognizer::queueCompleted(std::vector<SegmentedUtterance> completed)
 {
-    for (auto& utterance : completed) {
-        utterance.samples = forDecoding(utterance.start, std::move(utterance.samples));
+    for (auto& utterance : completed)
         m_finals.push_back(std::move(utterance));
-    }
     m_finalWaiting = !m_finals.empty();
-}
-
-std::vector<float> WhisperStreamingRecognizer::forDecoding(double start, std::vector<float> samples) const
-{
-    if (!m_suppressor) return samples;
-    const auto first = static_cast<std::size_t>(std::llround(start * m_settings.segmentation.sampleRate));
-    return m_suppressor->cleaned(first, samples);
 }
 
 bool WhisperStreamingRecognizer::refreshDue() const
@@ -167,8 +152,8 @@ WhisperStreamingRecognizer::Work WhisperStreamingRecognizer::nextWork()
         m_shownIndex.reset();
     } else if (refreshDue()) {
         work.kind = Work::Kind::interim;
+        work.samples = m_segmenter.currentSamples();
         work.start = m_segmenter.currentStart();
-        work.samples = forDecoding(work.start, m_segmenter.currentSamples());
         work.end = work.start + static_cast<double>(work.samples.size()) / m_settings.segmentation.sampleRate;
         work.index = m_segmenter.currentIndex();
         m_refreshIndex = work.index;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "TranscriptionInfrastructure/speech/SpeexNoiseSuppressor.h"
 #include "TranscriptionInfrastructure/speech/StreamingRecognizer.h"
 #include "TranscriptionInfrastructure/speech/UtteranceDecoder.h"
 #include "TranscriptionInfrastructure/speech/UtteranceSegmenter.h"
@@ -23,8 +22,7 @@ namespace tc {
 // reported final. Finals come first: a refresh under way is abandoned as soon as a final is waiting, and
 // refreshes are spaced by their measured cost, so a slow machine skips refreshes but never audio or finals.
 // Non-speech (voice activity, the no-speech probability, known phrases) never becomes a result.
-// Thread-safe: the segmenter, the noise suppressor and the queue are guarded by one mutex; one intake and one
-// decoding thread.
+// Thread-safe: the segmenter and the queue are guarded by one mutex; one intake and one decoding thread.
 class WhisperStreamingRecognizer final : public StreamingRecognizer {
 public:
     struct Settings {
@@ -47,9 +45,6 @@ public:
         // How much of the previous final text goes to the decoder as context. None by default: on our evaluation
         // set the context raised the character error rate (clean 17.6 % to 22.0 %) and made the model repeat it.
         std::size_t promptCharacters = 0;
-        // How far speexdsp lowers the background in the audio the decoder gets (dB, negative); 0 leaves the audio as
-        // it is. Voice activity is always judged on the raw audio.
-        int noiseSuppressionDb = 0;
         // Handed to the decoder when the engine makes it.
         DecodingPolicy decoding;
     };
@@ -82,8 +77,6 @@ private:
     void queueCompleted(std::vector<SegmentedUtterance> completed);
     bool refreshDue() const;
     bool shownTextIsStale() const;
-    // The samples the decoder gets for audio starting at `start` seconds: cleaned when noise suppression is on.
-    std::vector<float> forDecoding(double start, std::vector<float> samples) const;
     Work nextWork();
     void runFinal(Work& work, std::stop_token stop);
     void runInterim(Work& work, std::stop_token stop);
@@ -98,7 +91,6 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable_any m_changed;
     UtteranceSegmenter m_segmenter;
-    std::optional<SpeexNoiseSuppressor> m_suppressor;
     Stream<AnalyzerBuffer> m_input;
     std::deque<SegmentedUtterance> m_finals;
     bool m_started = false;
