@@ -2,6 +2,9 @@
 
 #include "TranscriptionApplication/Channel.h"
 #include "TranscriptionDomain/AudioFrame.h"
+#include "TranscriptionDomain/SpeakerLabel.h"
+
+#include <optional>
 
 namespace tc {
 
@@ -20,6 +23,9 @@ public:
     virtual void stop() = 0;
     // True for a signal without end (microphone, system audio); answers at once, without waiting.
     virtual bool isContinuous() const { return false; }
+    // Who carried the last started stream's audio between these times (seconds from its first frame): the
+    // microphone, the system audio or both; nothing when the source cannot tell, as a single input cannot.
+    virtual std::optional<SpeakerLabel> speakerBetween(double /*start*/, double /*end*/) const { return std::nullopt; }
 };
 
 } // namespace tc

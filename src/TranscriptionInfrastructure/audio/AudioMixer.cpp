@@ -1,9 +1,12 @@
 #include "TranscriptionInfrastructure/audio/AudioMixer.h"
 
+#include "TranscriptionInfrastructure/audio/SourceEnergyHistory.h"
+
 #include <soxr.h>
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 
 namespace tc {
 
@@ -26,8 +29,9 @@ void AudioMixer::SoxrDeleter::operator()(soxr* resampler) const
     soxr_delete(resampler);
 }
 
-AudioMixer::AudioMixer(std::size_t members, Options options, Output output)
-    : m_options(options), m_output(std::move(output)), m_members(members)
+AudioMixer::AudioMixer(std::size_t members, Options options, Output output,
+                       std::shared_ptr<SourceEnergyHistory> history)
+    : m_options(options), m_output(std::move(output)), m_history(std::move(history)), m_members(members)
 {
     const auto now = std::chrono::steady_clock::now();
     for (auto& member : m_members)
@@ -97,8 +101,10 @@ std::optional<std::chrono::steady_clock::time_point> AudioMixer::release()
 
         AudioFrame frame;
         frame.samples.assign(n, 0.0f);
-        for (auto& m : m_members) {
+        for (std::size_t index = 0; index < m_members.size(); ++index) {
+            auto& m = m_members[index];
             const std::size_t take = std::min(n, m.queue.size());
+            if (m_history) m_history->add(index, m_emitted, std::span<const float>(m.queue.data(), take));
             for (std::size_t i = 0; i < take; ++i)
                 frame.samples[i] += m.queue[i];
             m.queue.erase(m.queue.begin(), m.queue.begin() + static_cast<std::ptrdiff_t>(take));

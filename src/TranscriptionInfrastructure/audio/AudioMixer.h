@@ -17,6 +17,8 @@ struct soxr;
 
 namespace tc {
 
+class SourceEnergyHistory;
+
 // Sums the signals of several members into one at a common rate, aligned by arrival: each member is
 // resampled (libsoxr) and queued; mixed audio goes out, on the pushing thread, as soon as every member still
 // delivering has some. A member that has delivered nothing for stallTimeout counts as silent until it
@@ -34,7 +36,9 @@ public:
     // Receives each mixed frame, in order.
     using Output = std::function<void(AudioFrame frame)>;
 
-    AudioMixer(std::size_t members, Options options, Output output);
+    // With a history, each member's share of every mixed frame is recorded in it, at the frame's position.
+    AudioMixer(std::size_t members, Options options, Output output,
+               std::shared_ptr<SourceEnergyHistory> history = nullptr);
     ~AudioMixer();
     AudioMixer(const AudioMixer&) = delete;
     AudioMixer& operator=(const AudioMixer&) = delete;
@@ -74,6 +78,7 @@ private:
 
     const Options m_options;
     const Output m_output;
+    const std::shared_ptr<SourceEnergyHistory> m_history;
     std::mutex m_mutex;
     std::condition_variable_any m_changed;
     std::vector<Member> m_members;

@@ -1,6 +1,7 @@
 #include "TranscriptionInfrastructure/audio/MixedAudioSource.h"
 
 #include "TranscriptionApplication/PortFailure.h"
+#include "TranscriptionDomain/SpeakerAttribution.h"
 
 #include <algorithm>
 #include <atomic>
@@ -32,11 +33,12 @@ public:
 
     AudioFrameStream launch()
     {
-        if (m_members.size() >= 2)
-            m_mixer =
-                std::make_unique<AudioMixer>(m_members.size(), m_options.mixer, [merged = m_merged](AudioFrame frame) {
-                    merged->yield(std::move(frame));
-                });
+        if (m_members.size() >= 2) {
+            m_history = std::make_shared<SourceEnergyHistory>(m_members.size(), m_options.mixer.rate);
+            m_mixer = std::make_unique<AudioMixer>(
+                m_members.size(), m_options.mixer,
+                [merged = m_merged](AudioFrame frame) { merged->yield(std::move(frame)); }, m_history);
+        }
         m_merged->onTermination([this] { onMergedEnded(); });
         if (m_members.empty()) {
             m_merged->finish();
@@ -68,6 +70,15 @@ public:
 
     // Whether the merged stream has ended.
     bool ended() const { return m_merged->isEnded(); }
+    // Each member's part of the mix; null with a single member. After launch().
+    std::shared_ptr<const SourceEnergyHistory> history() const { return m_history; }
+    std::vector<AudioSourceID> memberIDs() const
+    {
+        std::vector<AudioSourceID> ids;
+        for (const auto& member : m_members)
+            ids.push_back(member.first);
+        return ids;
+    }
 
 private:
     void forward(std::stop_token stop, std::size_t index)
@@ -125,6 +136,7 @@ private:
     const LevelCallback m_onLevel;
     const MixOptions m_options;
     const AudioFrameStream m_merged;
+    std::shared_ptr<SourceEnergyHistory> m_history;
     std::unique_ptr<AudioMixer> m_mixer;
     std::atomic<std::size_t> m_liveForwarders;
     std::stop_source m_forwardStop;
@@ -203,6 +215,8 @@ AudioFrameStream MixedAudioSource::start()
     }
     auto run = std::make_shared<Run>(std::move(started), std::move(startedSources), m_onLevel, m_options);
     auto merged = run->launch();
+    m_history = run->history();
+    m_historyMembers = run->memberIDs();
     m_runs.push_back(std::move(run));
     return merged;
 }
@@ -229,6 +243,28 @@ bool MixedAudioSource::isContinuous() const
     for (const auto& member : m_labeled)
         if (member.source->isContinuous()) return true;
     return false;
+}
+
+std::optional<SpeakerLabel> MixedAudioSource::speakerBetween(double start, double end) const
+{
+    std::shared_ptr<const SourceEnergyHistory> history;
+    std::vector<AudioSourceID> members;
+    {
+        std::lock_guard lock(m_mutex);
+        history = m_history;
+        members = m_historyMembers;
+    }
+    if (!history) return std::nullopt;
+    const auto indexOf = [&](AudioSourceID id) -> std::optional<std::size_t> {
+        const auto it = std::find(members.begin(), members.end(), id);
+        if (it == members.end()) return std::nullopt;
+        return static_cast<std::size_t>(it - members.begin());
+    };
+    const auto microphone = indexOf(AudioSourceID::microphone);
+    const auto systemAudio = indexOf(AudioSourceID::systemAudio);
+    if (!microphone || !systemAudio) return std::nullopt;
+    const auto powers = history->binPowers(start, end);
+    return SpeakerAttribution::decide(powers[*microphone], powers[*systemAudio], history->binSeconds());
 }
 
 std::size_t MixedAudioSource::startedSourceCount() const

@@ -4,6 +4,7 @@
 #include "TranscriptionDomain/AudioSourceID.h"
 #include "TranscriptionInfrastructure/audio/AudioMixer.h"
 #include "TranscriptionInfrastructure/audio/LevelMeter.h"
+#include "TranscriptionInfrastructure/audio/SourceEnergyHistory.h"
 
 #include <functional>
 #include <memory>
@@ -53,6 +54,9 @@ public:
     void stop() override;
     // True when any member is continuous.
     bool isContinuous() const override;
+    // With the microphone and system audio both started in the last start(): which of them was speaking over
+    // that span of the merged stream, from each member's energy in the mix. Nothing otherwise.
+    std::optional<SpeakerLabel> speakerBetween(double start, double end) const override;
 
     // How many members are started and not stopped since.
     std::size_t startedSourceCount() const;
@@ -70,6 +74,10 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::shared_ptr<AudioSource>> m_startedSources;
     std::vector<std::shared_ptr<Run>> m_runs;
+    // What each member of the last start() put into the mix, in the order of m_historyMembers; null unless two
+    // or more members started.
+    std::shared_ptr<const SourceEnergyHistory> m_history;
+    std::vector<AudioSourceID> m_historyMembers;
 };
 
 } // namespace tc
