@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TranscriptionDomain/SpeakerLabel.h"
+
 #include <optional>
 #include <string>
 
@@ -11,9 +13,11 @@ struct OutputEvent {
 
     Kind kind = Kind::notice;
     std::string text;
-    // A finalized text's audio time, in seconds on the source's clock, when the recognizer gave one.
+    // A finalized text's audio time in seconds from the session's start, when the recognizer gave one.
     std::optional<double> start;
     std::optional<double> end;
+    // Who said a finalized text, when the source could tell.
+    std::optional<SpeakerLabel> speaker;
 
     static OutputEvent volatileTranscript(std::string text) { return {Kind::volatileTranscript, std::move(text)}; }
     static OutputEvent finalizedTranscript(std::string text) { return {Kind::finalizedTranscript, std::move(text)}; }

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace tc {
@@ -63,10 +64,14 @@ void RunTranscriptionSession::run(std::stop_token stop)
     double outageSince = 0;
     std::int64_t outageRetries = 0;
     const auto ended = [&] { return m_stopRequested.load() || stop.stop_requested(); };
+    // Segment times count from the start of their attempt's audio; lines count from the first attempt's.
+    std::optional<double> sessionStart;
 
     while (true) {
         if (ended()) return;
         const double attemptStart = m_clock();
+        if (!sessionStart) sessionStart = attemptStart;
+        const double attemptOffset = attemptStart - *sessionStart;
 
         std::exception_ptr error;
         bool sawSegment = false;
@@ -79,9 +84,14 @@ void RunTranscriptionSession::run(std::stop_token stop)
             auto segments = m_transcriber->transcribe(std::move(frames));
             try {
                 while (auto segment = segments->next(stop)) {
-                    m_sink->emit(segment->isFinal()
-                                     ? OutputEvent::finalizedTranscript(segment->text, segment->start, segment->end)
-                                     : OutputEvent::volatileTranscript(segment->text));
+                    if (segment->isFinal()) {
+                        auto event = OutputEvent::finalizedTranscript(segment->text, attemptOffset + segment->start,
+                                                                      attemptOffset + segment->end);
+                        event.speaker = m_audioSource->speakerBetween(segment->start, segment->end);
+                        m_sink->emit(event);
+                    } else {
+                        m_sink->emit(OutputEvent::volatileTranscript(segment->text));
+                    }
                     sawSegment = true;
                 }
             } catch (...) {

@@ -17,13 +17,14 @@ namespace tc {
 // continuous source after breaks with a growing delay. A source whose device or sound server is gone for now
 // (PortFailure::Recovery::waitForReturn) is waited for, up to maxOutageSeconds, with one notice when the wait
 // begins and one when capture resumes; such waiting never counts as a failed attempt. A failure that no restart
-// can mend (Recovery::none) stops the session at once. run() executes on the caller's thread; stop() may be
-// called from any other thread while run() waits.
+// can mend (Recovery::none) stops the session at once. A finalized event carries its audio times in seconds from
+// the first attempt's start (later attempts placed by the clock) and the speaker the source tells for its span.
+// run() executes on the caller's thread; stop() may be called from any other thread while run() waits.
 class RunTranscriptionSession {
 public:
     // Waits the delay; returns early when stop is requested. Tests inject a recording one.
     using Sleeper = std::function<void(std::chrono::nanoseconds, std::stop_token)>;
-    // Wall-clock seconds, to time an attempt.
+    // Wall-clock seconds, to time an attempt and place it in the session.
     using Clock = std::function<double()>;
 
     RunTranscriptionSession(std::shared_ptr<AudioSource> audioSource, std::shared_ptr<Transcriber> transcriber,

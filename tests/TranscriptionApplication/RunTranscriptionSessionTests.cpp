@@ -82,7 +82,10 @@ TEST(RunTranscriptionSession, FiveErrorsOnAContinuousSourceThrowTheLast)
     ASSERT_EQ(events.size(), 6u);
     EXPECT_EQ(events[0], OutputEvent::notice("文字起こしが中断されました。再開します…（音が途切れました）"));
     EXPECT_EQ(events[1], OutputEvent::notice("文字起こしが中断されました。再開します…（装置がありません）"));
-    EXPECT_EQ(events[2], OutputEvent::finalizedTranscript("一", 0, 1));
+    // The third attempt began 0.2 s into the session: its line is placed there, not at the attempt's own zero.
+    EXPECT_EQ(events[2].text, "一");
+    EXPECT_NEAR(events[2].start.value_or(-1), 0.2, 1e-9);
+    EXPECT_NEAR(events[2].end.value_or(-1), 1.2, 1e-9);
     EXPECT_EQ(events[5], OutputEvent::failure("文字起こしを継続できないため停止しました: e5"));
     // The hour-long attempt still counted: no reset between errors.
     EXPECT_EQ(h.delays, ns({200'000'000, 400'000'000, 800'000'000, 1'600'000'000}));
@@ -177,7 +180,9 @@ TEST(RunTranscriptionSession, AGoneSourceIsWaitedForWithOneNoticeAndOneOnResumin
     EXPECT_EQ(events[0], OutputEvent::finalizedTranscript("前", 0, 1));
     EXPECT_EQ(events[1], OutputEvent::notice(RunTranscriptionSession::waitingNoticePrefix + gone + "）"));
     EXPECT_EQ(events[2], OutputEvent::notice(RunTranscriptionSession::resumedNotice));
-    EXPECT_EQ(events[3], OutputEvent::finalizedTranscript("後", 0, 1));
+    // Line times go on across the 40 s outage.
+    EXPECT_EQ(events[3].text, "後");
+    EXPECT_NEAR(events[3].start.value_or(-1), 40.1, 1e-9);
     // The wait spent nothing of the five: the five later errors still get four restarts.
     const std::vector<OutputEvent> tail(events.begin() + 4, events.end());
     ASSERT_EQ(tail.size(), 5u);
