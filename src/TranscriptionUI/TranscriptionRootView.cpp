@@ -125,7 +125,10 @@ TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel* model, Pref
             m_captionOverlay->setVisible(m_defaults->boolValue(key, false));
         else if (key == sidebarVisibleKey)
             setCalendarSidebarVisible(calendarSidebarVisible());
+        else if (key == LiveCaptionOverlayController::showSpeakerDefaultsKey)
+            m_model->setCaptionShowsSpeaker(m_defaults->boolValue(key, false));
     });
+    m_model->setCaptionShowsSpeaker(m_defaults->boolValue(LiveCaptionOverlayController::showSpeakerDefaultsKey, false));
     using VM = TranscriptionViewModel;
     connect(m_model, &VM::liveCaptionContentChanged, this,
             [this] { m_captionOverlay->update(m_model->liveCaptionContent()); });

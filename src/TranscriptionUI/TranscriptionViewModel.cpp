@@ -3,6 +3,7 @@
 #include "TranscriptionDomain/BlankText.h"
 #include "TranscriptionDomain/LiveCaptionPresenter.h"
 #include "TranscriptionDomain/LiveCaptionStyle.h"
+#include "TranscriptionDomain/SubtitleCueBuilder.h"
 #include "TranscriptionDomain/TranscriptExporter.h"
 #include "TranscriptionInfrastructure/files/AtomicFileWriter.h"
 #include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
@@ -189,7 +190,8 @@ void TranscriptionViewModel::handle(const OutputEvent& event)
             updateLiveCaption();
         break;
     case OutputEvent::Kind::finalizedTranscript:
-        m_finalizedLines.push_back(FinalizedLine{Uuid::random(), event.text, now()});
+        m_finalizedLines.push_back(
+            FinalizedLine{Uuid::random(), event.text, now(), event.start, event.end, event.speaker});
         if (!isBlankText(event.text)) ++m_nonBlankLines;
         m_search->appendLine(m_currentSessionID, m_currentSessionStartedAt, m_finalizedLines.back());
         Q_EMIT finalizedLinesChanged();
@@ -203,6 +205,13 @@ void TranscriptionViewModel::handle(const OutputEvent& event)
     }
 }
 
+void TranscriptionViewModel::setCaptionShowsSpeaker(bool value)
+{
+    if (value == m_captionShowsSpeaker) return;
+    m_captionShowsSpeaker = value;
+    updateLiveCaption();
+}
+
 void TranscriptionViewModel::updateLiveCaption()
 {
     // Only the tail is laid out; the ids are positions among all non-blank finalized texts.
@@ -210,7 +219,8 @@ void TranscriptionViewModel::updateLiveCaption()
     std::vector<std::string> tail;
     for (auto it = m_finalizedLines.rbegin();
          it != m_finalizedLines.rend() && static_cast<std::int64_t>(tail.size()) < maxLines; ++it) {
-        if (!isBlankText(it->text)) tail.push_back(it->text);
+        if (!isBlankText(it->text))
+            tail.push_back(m_captionShowsSpeaker ? SubtitleCueBuilder::speakerTag(it->speaker) + it->text : it->text);
     }
     std::reverse(tail.begin(), tail.end());
     auto content = LiveCaptionPresenter::content(tail, m_volatileText, maxLines);

@@ -136,6 +136,9 @@ public:
     Date currentSessionStartedAt() const { return m_currentSessionStartedAt; }
     // The caption panel's lines; changes are signalled by liveCaptionContentChanged.
     const LiveCaptionContent& liveCaptionContent() const { return m_liveCaptionContent; }
+    // Whether caption lines begin with their speaker's tag ("[自分] "); off until the window turns it on.
+    bool captionShowsSpeaker() const { return m_captionShowsSpeaker; }
+    void setCaptionShowsSpeaker(bool value);
     // The current session (when it has lines) followed by the past sessions; recompute on
     // finalizedLinesChanged / pastSessionsChanged / isRunningChanged.
     std::vector<TranscriptSession> allSessions() const;
@@ -304,6 +307,7 @@ private:
     Date m_currentSessionStartedAt = 0;
     // Non-blank finalized lines, for the caption's line ids.
     std::int64_t m_nonBlankLines = 0;
+    bool m_captionShowsSpeaker = false;
     bool m_shutDown = false;
 
     std::unique_ptr<NoticeLog> m_notices;

@@ -20,6 +20,8 @@ class LiveCaptionOverlayController : public QObject {
 public:
     static inline const QString visibilityDefaultsKey = QStringLiteral("liveCaptionOverlayVisible");
     static inline const QString frameAutosaveName = QStringLiteral("LiveCaptionOverlayPanel");
+    // Whether caption lines show who spoke them; off unless the user turned it on.
+    static inline const QString showSpeakerDefaultsKey = QStringLiteral("caption/showSpeaker");
     static constexpr QSize defaultSize{720, 180};
 
     // No panel is created yet. The close button writes false under visibilityDefaultsKey.
