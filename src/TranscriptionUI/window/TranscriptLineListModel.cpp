@@ -18,8 +18,12 @@ QVariant TranscriptLineListModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() < 0 || index.row() >= rowCount()) return {};
     const FinalizedLine& line = m_lines[static_cast<std::size_t>(index.row())];
     switch (role) {
-    case Qt::DisplayRole:
-    case Qt::AccessibleTextRole: return QString::fromStdString(line.text);
+    case Qt::DisplayRole: return QString::fromStdString(line.text);
+    case Qt::AccessibleTextRole:
+        if (!line.speaker) return QString::fromStdString(line.text);
+        return QString::fromUtf8(speakerLabelText(*line.speaker)) + QStringLiteral("：") +
+               QString::fromStdString(line.text);
+    case speakerRole: return line.speaker ? QString::fromUtf8(speakerLabelText(*line.speaker)) : QString();
     case timeTextRole: return formatTime(line.time);
     case highlightedRole: return m_highlighted && *m_highlighted == line.id;
     case lineIDRole: return QString::fromStdString(line.id.toString());

@@ -15,7 +15,8 @@ namespace tc {
 class TranscriptLineListModel : public QAbstractListModel {
     Q_OBJECT
 public:
-    enum Role { timeTextRole = Qt::UserRole + 1, highlightedRole, lineIDRole };
+    // speakerRole: "自分", "相手" or "重複", or an empty string for a line without a label.
+    enum Role { timeTextRole = Qt::UserRole + 1, highlightedRole, lineIDRole, speakerRole };
 
     explicit TranscriptLineListModel(QObject* parent = nullptr);
 
