@@ -276,6 +276,41 @@ TEST_F(TranscriptionRootViewTest, RowsShowTimeAndTextAndTheVolatileTextInItalics
     EXPECT_TRUE(view->transcriptLines()->isHighlighted(0));
 }
 
+TEST_F(TranscriptionRootViewTest, SpeakerTagsShowInRowsAlwaysAndInTheCaptionOnlyWhenTurnedOn)
+{
+    auto view = makeView();
+    auto labelled = OutputEvent::finalizedTranscript("資料を共有します", 1.5, 3.25);
+    labelled.speaker = SpeakerLabel::other;
+    view->model()->handle(labelled);
+    finalize(*view, "ラベルなし");
+
+    // The live line keeps its recognized span and speaker, so exports and the history get them.
+    const FinalizedLine& line = view->model()->finalizedLines()[0];
+    EXPECT_EQ(line.start, 1.5);
+    EXPECT_EQ(line.end, 3.25);
+    EXPECT_EQ(line.speaker, SpeakerLabel::other);
+    const QModelIndex first = view->transcriptLines()->index(0);
+    EXPECT_EQ(first.data(TranscriptLineListModel::speakerRole).toString(), QStringLiteral("相手"));
+    EXPECT_EQ(first.data(Qt::DisplayRole).toString(), QStringLiteral("資料を共有します"));
+    EXPECT_EQ(first.data(Qt::AccessibleTextRole).toString(), QStringLiteral("相手：資料を共有します"));
+    EXPECT_TRUE(view->transcriptLines()->index(1).data(TranscriptLineListModel::speakerRole).toString().isEmpty());
+    view->resize(500, 400);
+    view->show();
+    EXPECT_FALSE(view->transcriptList()->grab().isNull());
+    view->transcriptList()->selectAll();
+    static_cast<TranscriptListView*>(view->transcriptList())->copySelection();
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(QStringLiteral(" [相手] 資料を共有します\n")));
+
+    // The caption leaves the tag out until the preference asks for it, and follows the preference both ways.
+    EXPECT_EQ(view->model()->liveCaptionContent().texts(),
+              (std::vector<std::string>{"資料を共有します", "ラベルなし"}));
+    defaults.setBool(LiveCaptionOverlayController::showSpeakerDefaultsKey, true);
+    EXPECT_EQ(view->model()->liveCaptionContent().texts(),
+              (std::vector<std::string>{"[相手] 資料を共有します", "ラベルなし"}));
+    defaults.setBool(LiveCaptionOverlayController::showSpeakerDefaultsKey, false);
+    EXPECT_EQ(view->model()->liveCaptionContent().texts()[0], "資料を共有します");
+}
+
 TEST_F(TranscriptionRootViewTest, ExportWritesTheChosenFormatAndReportsAFailedWrite)
 {
     using Location = TranscriptionRootView::ExportLocation;

@@ -49,9 +49,13 @@ void TranscriptListView::copySelection() const
     QModelIndexList selected = selectionModel()->selectedRows();
     std::sort(selected.begin(), selected.end(), [](const auto& a, const auto& b) { return a.row() < b.row(); });
     QStringList text;
-    for (const QModelIndex& index : selected)
+    for (const QModelIndex& index : selected) {
+        // The speaker is written as the exports write it.
+        const QString speaker = index.data(TranscriptLineListModel::speakerRole).toString();
         text << index.data(TranscriptLineListModel::timeTextRole).toString() + QLatin1Char(' ') +
+                    (speaker.isEmpty() ? QString() : QLatin1Char('[') + speaker + QStringLiteral("] ")) +
                     index.data(Qt::DisplayRole).toString();
+    }
     if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text.join(QLatin1Char('\n')));
 }
 
