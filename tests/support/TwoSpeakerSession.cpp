@@ -1,0 +1,246 @@
+#include "support/TwoSpeakerSession.h"
+
+#include "TranscriptionApplication/OutputSink.h"
+#include "TranscriptionApplication/RunTranscriptionSession.h"
+#include "TranscriptionDomain/BlankText.h"
+#include "TranscriptionInfrastructure/audio/MicrophoneAudioSource.h"
+#include "TranscriptionInfrastructure/audio/MixedAudioSource.h"
+#include "TranscriptionInfrastructure/audio/SystemAudioSource.h"
+#include "TranscriptionInfrastructure/speech/RecognitionScoring.h"
+
+#include "support/PulseAudioServer.h"
+
+#include <pulse/error.h>
+#include <pulse/simple.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace tc::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Keeps the finals with the time they arrived on the tracks' time line.
+class LineSink final : public OutputSink {
+public:
+    explicit LineSink(Clock::time_point origin) : m_origin(origin) {}
+
+    void setOrigin(Clock::time_point origin)
+    {
+        std::lock_guard lock(m_mutex);
+        m_origin = origin;
+    }
+
+    void emit(const OutputEvent& event) override
+    {
+        if (event.kind != OutputEvent::Kind::finalizedTranscript || isBlankText(event.text)) return;
+        std::lock_guard lock(m_mutex);
+        m_lines.push_back({event.text, event.start.value_or(NAN), event.end.value_or(NAN), event.speaker});
+        m_lastArrival = std::chrono::duration<double>(Clock::now() - m_origin).count();
+    }
+    double lastArrival() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_lastArrival;
+    }
+    std::vector<AttributedLine> lines() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_lines;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    Clock::time_point m_origin;
+    std::vector<AttributedLine> m_lines;
+    double m_lastArrival = -1;
+};
+
+// Characters of b found in order in a (the longest common subsequence), on normalized text.
+std::size_t commonCharacters(const std::u32string& a, const std::u32string& b)
+{
+    std::vector<std::size_t> row(b.size() + 1, 0), next(b.size() + 1, 0);
+    for (char32_t c : a) {
+        for (std::size_t j = 1; j <= b.size(); ++j)
+            next[j] = c == b[j - 1] ? row[j - 1] + 1 : std::max(row[j], next[j - 1]);
+        std::swap(row, next);
+    }
+    return row[b.size()];
+}
+
+std::string labelName(const std::optional<SpeakerLabel>& label)
+{
+    return label ? std::string(speakerLabelText(*label)) : std::string("なし");
+}
+
+} // namespace
+
+std::filesystem::path evalSetDir(const std::filesystem::path& sourceDir)
+{
+    if (const char* dir = std::getenv("TC_EVAL_DIR"); dir && *dir) return dir;
+    const std::string command = (sourceDir / "scripts" / "make-eval-set").string() + " --print-dir 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return {};
+    char buffer[4096] = {};
+    const std::size_t read = std::fread(buffer, 1, sizeof buffer - 1, pipe);
+    pclose(pipe);
+    std::string dir(buffer, read);
+    while (!dir.empty() && (dir.back() == '\n' || dir.back() == ' '))
+        dir.pop_back();
+    return dir;
+}
+
+std::vector<TwoSpeakerTurn> readTwoSpeakerTurns(const std::filesystem::path& table)
+{
+    std::ifstream in(table);
+    std::vector<TwoSpeakerTurn> turns;
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        TwoSpeakerTurn turn;
+        std::string kind, start, end;
+        std::getline(fields, turn.id, '\t');
+        std::getline(fields, kind, '\t');
+        std::getline(fields, start, '\t');
+        std::getline(fields, end, '\t');
+        std::getline(fields, turn.text);
+        turn.microphone = kind == "mic";
+        turn.start = std::stod(start);
+        turn.end = std::stod(end);
+        turns.push_back(std::move(turn));
+    }
+    return turns;
+}
+
+std::vector<AttributedLine> runTwoSpeakerSession(const PulseAudioServer& server,
+                                                 std::shared_ptr<Transcriber> transcriber,
+                                                 std::span<const float> microphone, std::span<const float> system,
+                                                 int rate, double leadSeconds, double lastSpeechEnd)
+{
+    constexpr std::size_t block = 320;
+    constexpr double settleLimitSeconds = 30;
+    constexpr double captureLimitSeconds = 20;
+
+    // The output track goes through a stream of our own that holds four blocks, so that each write returns as
+    // the sink plays one: one loop then paces both tracks and keeps them in step without running dry.
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate), 1};
+    const auto bufferBytes = static_cast<std::uint32_t>(4 * block * sizeof(float));
+    const pa_buffer_attr buffer{static_cast<std::uint32_t>(-1), bufferBytes, static_cast<std::uint32_t>(-1),
+                                static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1)};
+    int error = 0;
+    std::unique_ptr<pa_simple, decltype(&pa_simple_free)> output(
+        pa_simple_new(nullptr, "two-speaker test", PA_STREAM_PLAYBACK, nullptr, "output track", &spec, nullptr, &buffer,
+                      &error),
+        &pa_simple_free);
+    if (!output) throw std::runtime_error(std::string("cannot play into the test server: ") + pa_strerror(error));
+
+    std::atomic<int> capturing{0};
+    std::atomic<bool> micUp{false}, systemUp{false};
+    auto mixed = std::make_shared<MixedAudioSource>(
+        std::vector<MixedAudioSource::Labeled>{{AudioSourceID::microphone, std::make_shared<MicrophoneAudioSource>()},
+                                               {AudioSourceID::systemAudio, std::make_shared<SystemAudioSource>()}},
+        nullptr, [&](AudioSourceID id, float) {
+            auto& up = id == AudioSourceID::microphone ? micUp : systemUp;
+            if (!up.exchange(true)) ++capturing;
+        });
+    auto sink = std::make_shared<LineSink>(Clock::now());
+    std::vector<float> microphoneBlock(block), systemBlock(block);
+    const auto write = [&] {
+        server.writeToSource("mic", microphoneBlock);
+        return pa_simple_write(output.get(), systemBlock.data(), systemBlock.size() * sizeof(float), &error) == 0;
+    };
+
+    // Silence on both until both sources deliver, so that neither track starts before its capture does.
+    RunTranscriptionSession session(mixed, std::move(transcriber), sink);
+    std::jthread running([&](std::stop_token stop) { session.run(stop); });
+    std::fill(microphoneBlock.begin(), microphoneBlock.end(), 0.0f);
+    std::fill(systemBlock.begin(), systemBlock.end(), 0.0f);
+    for (std::size_t written = 0; capturing < 2 && written < captureLimitSeconds * rate; written += block)
+        if (!write()) break;
+
+    const auto lead = static_cast<std::size_t>(leadSeconds * rate);
+    const std::size_t total = lead + std::max(microphone.size(), system.size());
+    const auto limit = total + static_cast<std::size_t>(settleLimitSeconds * rate);
+    sink->setOrigin(Clock::now() +
+                    std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(leadSeconds)));
+    for (std::size_t offset = 0; offset < limit; offset += block) {
+        if (offset >= total && sink->lastArrival() > lastSpeechEnd) break;
+        for (std::size_t i = 0; i < block; ++i) {
+            const std::size_t at = offset + i;
+            microphoneBlock[i] = at >= lead && at - lead < microphone.size() ? microphone[at - lead] : 0.0f;
+            systemBlock[i] = at >= lead && at - lead < system.size() ? system[at - lead] : 0.0f;
+        }
+        if (!write()) break;
+    }
+    session.stop();
+    running.request_stop();
+    running.join();
+    return sink->lines();
+}
+
+AttributionScore scoreAttribution(const std::vector<TwoSpeakerTurn>& turns, const std::vector<AttributedLine>& lines,
+                                  double minimumCover)
+{
+    AttributionScore score;
+    score.lines = static_cast<int>(lines.size());
+    // The clock offset, from lines whose text is mostly one turn's.
+    std::vector<double> offsets;
+    for (const auto& line : lines) {
+        const auto said = RecognitionScoring::normalized(line.text);
+        for (const auto& turn : turns) {
+            const auto reference = RecognitionScoring::normalized(turn.text);
+            if (reference.empty() || said.empty()) continue;
+            const auto common = static_cast<double>(commonCharacters(said, reference));
+            if (common >= 0.7 * static_cast<double>(reference.size()) &&
+                common >= 0.7 * static_cast<double>(said.size()))
+                offsets.push_back(line.start - turn.start);
+        }
+    }
+    if (offsets.empty()) return score;
+    std::sort(offsets.begin(), offsets.end());
+    score.offset = offsets[offsets.size() / 2];
+    for (double offset : offsets)
+        score.offsetSpread = std::max(score.offsetSpread, std::fabs(offset - score.offset));
+
+    for (const auto& line : lines) {
+        if (line.speaker == SpeakerLabel::overlap) ++score.overlapLabels;
+        const double start = line.start - score.offset, end = line.end - score.offset;
+        double mine = 0, theirs = 0;
+        for (const auto& turn : turns) {
+            const double cover = std::min(end, turn.end) - std::max(start, turn.start);
+            if (cover >= minimumCover) (turn.microphone ? mine : theirs) += cover;
+        }
+        if (mine == 0 && theirs == 0) continue;
+        ++score.scored;
+        const auto more = mine >= theirs ? SpeakerLabel::self : SpeakerLabel::other;
+        bool right = line.speaker == more;
+        if (mine > 0 && theirs > 0) {
+            ++score.bothSides;
+            right = right || line.speaker == SpeakerLabel::overlap;
+        }
+        if (right) {
+            ++score.correct;
+        } else {
+            std::ostringstream miss;
+            miss.precision(3);
+            miss << labelName(line.speaker) << " (自分 " << mine << " s, 相手 " << theirs << " s) at " << start << ": "
+                 << line.text;
+            score.misses.push_back(miss.str());
+        }
+    }
+    return score;
+}
+
+} // namespace tc::test
