@@ -300,6 +300,44 @@ TEST(MixedAudioSource, SumsTwoMembersIntoOneSignalOfFullDuration)
     EXPECT_LE(peak, 0.8 + 1e-3);
 }
 
+TEST(MixedAudioSource, TellsWhichMemberCarriedASpanOfTheMix)
+{
+    auto mic = std::make_shared<ControlledAudioSource>();
+    auto system = std::make_shared<ControlledAudioSource>();
+    MixedAudioSource mixed({{AudioSourceID::microphone, mic}, {AudioSourceID::systemAudio, system}}, {}, {});
+    auto stream = mixed.start();
+
+    // A second of the microphone alone, a second of system audio alone, then a second of both, in 20 ms frames.
+    const std::vector<float> quiet(960, 0.0f);
+    std::jthread feeder([&] {
+        for (std::size_t i = 0; i < 150; ++i) {
+            const auto voice = tone(300, 48000, 960, 0.3f, i * 960);
+            mic->deliver({i < 50 || i >= 100 ? voice : quiet, 48000, 0});
+            system->deliver({i >= 50 ? voice : quiet, 48000, 0});
+            // Side by side, as devices deliver, rather than one member far ahead of the other.
+            std::this_thread::sleep_for(2ms);
+        }
+        mic->finish();
+        system->finish();
+    });
+    EXPECT_NEAR(static_cast<double>(joined(drain(stream)).size()), 3 * 48000.0, 960.0);
+    EXPECT_EQ(mixed.speakerBetween(0.1, 0.9), tc::SpeakerLabel::self);
+    EXPECT_EQ(mixed.speakerBetween(1.1, 1.9), tc::SpeakerLabel::other);
+    EXPECT_EQ(mixed.speakerBetween(2.1, 2.9), tc::SpeakerLabel::overlap);
+    // A span that reaches 0.2 s into the next turn still belongs to the first.
+    EXPECT_EQ(mixed.speakerBetween(0.2, 1.2), tc::SpeakerLabel::self);
+    mixed.stop();
+
+    // With one member nobody can be told apart: no label.
+    auto alone = std::make_shared<ControlledAudioSource>();
+    MixedAudioSource single({{AudioSourceID::microphone, alone}}, {}, {});
+    auto only = single.start();
+    alone->deliver({tone(300, 48000, 48000, 0.3f), 48000, 0});
+    alone->finish();
+    drain(only);
+    EXPECT_EQ(single.speakerBetween(0.1, 0.9), std::nullopt);
+}
+
 TEST(MixedAudioSource, LoudSumsStayWithinFullScale)
 {
     auto a = std::make_shared<ControlledAudioSource>();
