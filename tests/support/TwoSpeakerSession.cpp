@@ -195,28 +195,52 @@ AttributionScore scoreAttribution(const std::vector<TwoSpeakerTurn>& turns, cons
 {
     AttributionScore score;
     score.lines = static_cast<int>(lines.size());
-    // The clock offset, from lines whose text is mostly one turn's.
-    std::vector<double> offsets;
-    for (const auto& line : lines) {
+    // The clock offset, from lines whose text is mostly one turn's: (line start, line start - turn start).
+    std::vector<std::pair<double, double>> matched;
+    std::vector<std::optional<double>> ownOffset(lines.size());
+    for (std::size_t index = 0; index < lines.size(); ++index) {
+        const auto& line = lines[index];
         const auto said = RecognitionScoring::normalized(line.text);
         for (const auto& turn : turns) {
             const auto reference = RecognitionScoring::normalized(turn.text);
             if (reference.empty() || said.empty()) continue;
             const auto common = static_cast<double>(commonCharacters(said, reference));
             if (common >= 0.7 * static_cast<double>(reference.size()) &&
-                common >= 0.7 * static_cast<double>(said.size()))
-                offsets.push_back(line.start - turn.start);
+                common >= 0.7 * static_cast<double>(said.size())) {
+                matched.emplace_back(line.start, line.start - turn.start);
+                ownOffset[index] = line.start - turn.start;
+            }
         }
     }
-    if (offsets.empty()) return score;
-    std::sort(offsets.begin(), offsets.end());
-    score.offset = offsets[offsets.size() / 2];
-    for (double offset : offsets)
-        score.offsetSpread = std::max(score.offsetSpread, std::fabs(offset - score.offset));
+    if (matched.empty()) return score;
+    // Where the feeding fell behind on a busy machine, both tracks came later than written: the offset near a line
+    // is the median of the three matched lines nearest to it.
+    const auto offsetNear = [&](double at) {
+        auto nearest = matched;
+        std::sort(nearest.begin(), nearest.end(),
+                  [&](const auto& a, const auto& b) { return std::fabs(a.first - at) < std::fabs(b.first - at); });
+        nearest.resize(std::min<std::size_t>(nearest.size(), 3));
+        std::vector<double> values;
+        for (const auto& [start, offset] : nearest)
+            values.push_back(offset);
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
+    std::vector<double> all;
+    for (const auto& [start, offset] : matched) {
+        all.push_back(offset);
+        score.offsetSpread = std::max(score.offsetSpread, std::fabs(offset - offsetNear(start)));
+    }
+    std::sort(all.begin(), all.end());
+    score.offset = all[all.size() / 2];
+    score.drift = matched.back().second - matched.front().second;
 
-    for (const auto& line : lines) {
+    for (std::size_t index = 0; index < lines.size(); ++index) {
+        const auto& line = lines[index];
         if (line.speaker == SpeakerLabel::overlap) ++score.overlapLabels;
-        const double start = line.start - score.offset, end = line.end - score.offset;
+        // A line that names its turn is placed on it; the others by their neighbours.
+        const double offset = ownOffset[index].value_or(offsetNear(line.start));
+        const double start = line.start - offset, end = line.end - offset;
         double mine = 0, theirs = 0;
         for (const auto& turn : turns) {
             const double cover = std::min(end, turn.end) - std::max(start, turn.start);

@@ -41,9 +41,11 @@ struct AttributionScore {
     int bothSides = 0;
     // Lines labelled 重複.
     int overlapLabels = 0;
-    // Session clock minus the recording's, from the lines whose text names their turn; and the largest
-    // distance of one such line from it, which shows whether line times hold across the session.
+    // Session clock minus the recording's, from the lines whose text names their turn: the median, how much it
+    // grew from the first such line to the last (the feeding falling behind on a busy machine), and the largest
+    // distance of one such line from its neighbours' (whether line times hold from line to line).
     double offset = 0;
+    double drift = 0;
     double offsetSpread = 0;
     std::vector<std::string> misses;
 };
