@@ -115,9 +115,10 @@ int main(int argc, char** argv)
        << percent(score.correct, score.scored) << ") |\n"
        << "| lines over turns of both sides | " << score.bothSides << " |\n"
        << "| lines labelled 重複 | " << score.overlapLabels << " |\n"
-       << "| line times: largest stray of a line from its neighbours' offset | " << std::setprecision(2)
-       << score.offsetSpread << " s |\n"
-       << "| offset growth from first to last line (feeding behind on a busy machine) | " << score.drift << " s |\n"
+       << "| lines naming their turn within 1 s of where their neighbours put the turns | " << score.namedLinesInStep
+       << " of " << score.namedLines << " |\n"
+       << "| offset growth from first to last line (feeding behind on a busy machine) | " << std::setprecision(2)
+       << score.drift << " s |\n"
        << "| wall time | " << std::setprecision(1) << wall << " s |\n"
        << "| load average before / after | " << std::setprecision(2) << loadBefore << " / " << loadAfter << " |\n\n";
     md << "## Lines\n\nSession times; the recording began about " << std::setprecision(1) << score.offset

@@ -229,7 +229,8 @@ AttributionScore scoreAttribution(const std::vector<TwoSpeakerTurn>& turns, cons
     std::vector<double> all;
     for (const auto& [start, offset] : matched) {
         all.push_back(offset);
-        score.offsetSpread = std::max(score.offsetSpread, std::fabs(offset - offsetNear(start)));
+        ++score.namedLines;
+        if (std::fabs(offset - offsetNear(start)) <= 1.0) ++score.namedLinesInStep;
     }
     std::sort(all.begin(), all.end());
     score.offset = all[all.size() / 2];
@@ -238,8 +239,10 @@ AttributionScore scoreAttribution(const std::vector<TwoSpeakerTurn>& turns, cons
     for (std::size_t index = 0; index < lines.size(); ++index) {
         const auto& line = lines[index];
         if (line.speaker == SpeakerLabel::overlap) ++score.overlapLabels;
-        // A line that names its turn is placed on it; the others by their neighbours.
-        const double offset = ownOffset[index].value_or(offsetNear(line.start));
+        // A line that names its turn is placed on it, unless it begins at another turn that the recognizer dropped
+        // (its neighbours disagree); the others are placed by their neighbours.
+        const double near = offsetNear(line.start);
+        const double offset = ownOffset[index] && std::fabs(*ownOffset[index] - near) <= 1.0 ? *ownOffset[index] : near;
         const double start = line.start - offset, end = line.end - offset;
         double mine = 0, theirs = 0;
         for (const auto& turn : turns) {

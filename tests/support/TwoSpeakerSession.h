@@ -41,12 +41,14 @@ struct AttributionScore {
     int bothSides = 0;
     // Lines labelled 重複.
     int overlapLabels = 0;
-    // Session clock minus the recording's, from the lines whose text names their turn: the median, how much it
-    // grew from the first such line to the last (the feeding falling behind on a busy machine), and the largest
-    // distance of one such line from its neighbours' (whether line times hold from line to line).
+    // Session clock minus the recording's, from the lines whose text names their turn: the median, and how much it
+    // grew from the first such line to the last (the feeding falling behind on a busy machine).
     double offset = 0;
     double drift = 0;
-    double offsetSpread = 0;
+    // Lines whose text names their turn, and how many of them lie within 1 s of where their neighbours put the
+    // turns: whether line times hold from line to line.
+    int namedLines = 0;
+    int namedLinesInStep = 0;
     std::vector<std::string> misses;
 };
 
