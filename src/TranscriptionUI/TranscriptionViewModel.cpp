@@ -60,6 +60,7 @@ TranscriptionViewModel::TranscriptionViewModel(Dependencies dependencies, QObjec
     }
     m_currentSessionID = Uuid::random();
     m_currentSessionStartedAt = now();
+    m_runStartedAt = m_currentSessionStartedAt;
 
     m_notices = std::make_unique<NoticeLog>();
     m_sources = std::make_unique<SourceAccess>(m_deps.permissions, settings, m_hop, *m_notices);
@@ -112,6 +113,7 @@ void TranscriptionViewModel::connectCollaborators()
     forward(m_run.get(), &RunControl::isRunningChanged, &VM::isRunningChanged);
     forward(m_run.get(), &RunControl::isPausedChanged, &VM::isPausedChanged);
     forward(m_run.get(), &RunControl::runGenerationChanged, &VM::runGenerationChanged);
+    connect(m_run.get(), &RunControl::runGenerationChanged, this, [this] { m_runStartedAt = now(); });
     forward(m_run.get(), &RunControl::levelsChanged, &VM::levelsChanged);
     forward(m_run.get(), &RunControl::levelHistoryChanged, &VM::levelHistoryChanged);
     forward(m_run.get(), &RunControl::activeSourcesChanged, &VM::activeSourcesChanged);
@@ -189,9 +191,12 @@ void TranscriptionViewModel::handle(const OutputEvent& event)
         if (assignObserved(this, m_volatileText, event.text, &TranscriptionViewModel::volatileTextChanged))
             updateLiveCaption();
         break;
-    case OutputEvent::Kind::finalizedTranscript:
-        m_finalizedLines.push_back(
-            FinalizedLine{Uuid::random(), event.text, now(), event.start, event.end, event.speaker});
+    case OutputEvent::Kind::finalizedTranscript: {
+        // A run counts its times from its own start; the line's count from the session's, which may hold several runs.
+        const double runOffset = m_runStartedAt - m_currentSessionStartedAt;
+        const auto inSession = [&](std::optional<double> t) { return t ? std::optional(*t + runOffset) : t; };
+        m_finalizedLines.push_back(FinalizedLine{Uuid::random(), event.text, now(), inSession(event.start),
+                                                 inSession(event.end), event.speaker});
         if (!isBlankText(event.text)) ++m_nonBlankLines;
         m_search->appendLine(m_currentSessionID, m_currentSessionStartedAt, m_finalizedLines.back());
         Q_EMIT finalizedLinesChanged();
@@ -200,6 +205,7 @@ void TranscriptionViewModel::handle(const OutputEvent& event)
         updateLiveCaption();
         scheduleSave();
         break;
+    }
     case OutputEvent::Kind::notice: m_notices->appendUnlessRepeated(event.text); break;
     case OutputEvent::Kind::failure: m_notices->append(kFailurePrefix + event.text); break;
     }

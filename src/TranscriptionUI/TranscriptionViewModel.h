@@ -305,6 +305,8 @@ private:
     LiveCaptionContent m_liveCaptionContent;
     Uuid m_currentSessionID;
     Date m_currentSessionStartedAt = 0;
+    // When the latest run began: its line times count from there.
+    Date m_runStartedAt = 0;
     // Non-blank finalized lines, for the caption's line ids.
     std::int64_t m_nonBlankLines = 0;
     bool m_captionShowsSpeaker = false;

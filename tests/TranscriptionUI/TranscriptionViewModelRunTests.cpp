@@ -147,6 +147,23 @@ TEST_F(TranscriptionViewModelRunTest, PauseThenQuickResume_KeepsTheNewRunAlive)
     EXPECT_EQ(model->currentSessionSnapshot().lines.size(), 2u);
 }
 
+TEST_F(TranscriptionViewModelRunTest, LineTimesOfALaterRunCountFromTheSessionStart)
+{
+    h.fixedClock = true;
+    h.clock = 1000;
+    auto model = runningModel();
+    model->handle(OutputEvent::finalizedTranscript("最初の行", 2.0, 3.5));
+    EXPECT_EQ(model->finalizedLines().back().start, 2.0);
+
+    // A run resumed a minute later counts from its own start; its lines join the session a minute in.
+    h.clock = 1060;
+    model->pauseTranscription();
+    model->resumeTranscription();
+    model->handle(OutputEvent::finalizedTranscript("一分後の行", 2.0, 3.5));
+    EXPECT_EQ(model->finalizedLines().back().start, 62.0);
+    EXPECT_EQ(model->finalizedLines().back().end, 63.5);
+}
+
 TEST_F(TranscriptionViewModelRunTest, WithdrawnPermissions_EndTheRunAtOnceWithTheirNotice)
 {
     auto model = runningModel();
