@@ -2,6 +2,7 @@
 
 #include "TranscriptionInfrastructure/calendar/EventKitCalendarProvider.h"
 #include "TranscriptionInfrastructure/audio/FileAudioSource.h"
+#include "TranscriptionInfrastructure/assistant/ChosenLanguageModel.h"
 #include "TranscriptionInfrastructure/assistant/FoundationModelsConversationResponder.h"
 #include "TranscriptionInfrastructure/assistant/LanguageModel.h"
 #include "TranscriptionInfrastructure/audio/MicrophoneAudioSource.h"
@@ -34,6 +35,14 @@ std::shared_ptr<LanguageModel> languageModelIn(const std::filesystem::path& file
 {
     return std::make_shared<LlamaLanguageModel>(LlamaLanguageModel::optionsFor(file));
 }
+std::shared_ptr<LanguageModel> installedLanguageModel()
+{
+    return std::make_shared<LlamaLanguageModel>(LlamaLanguageModel::installedOptions());
+}
+std::filesystem::path catalogueLanguageModelFile()
+{
+    return LlamaLanguageModel::installedOptions().modelFile;
+}
 #else
 // Without llama.cpp the responder answers with quotes.
 class MissingLanguageModel final : public LanguageModel {
@@ -53,14 +62,32 @@ std::shared_ptr<LanguageModel> languageModelIn(const std::filesystem::path&)
 {
     return std::make_shared<MissingLanguageModel>();
 }
+std::shared_ptr<LanguageModel> installedLanguageModel()
+{
+    return std::make_shared<MissingLanguageModel>();
+}
+std::filesystem::path catalogueLanguageModelFile()
+{
+    return {};
+}
 #endif
+
+// The user's choice at start-up, replaced by each later choice.
+std::shared_ptr<ChosenLanguageModel> chosenLanguageModel()
+{
+    return std::make_shared<ChosenLanguageModel>(defaultLanguageModel(), [](const std::filesystem::path& file) {
+        return file.empty() ? installedLanguageModel() : languageModelIn(file);
+    });
+}
 
 } // namespace
 
 CompositionRoot::CompositionRoot(EngineConfig config, std::shared_ptr<LanguageModel> languageModel)
     : CompositionRoot(std::move(config), std::string{})
 {
-    if (languageModel) m_languageModel = std::move(languageModel);
+    if (!languageModel) return;
+    m_languageModel = std::move(languageModel);
+    m_chosenLanguageModel.reset();
 }
 
 CompositionRoot::CompositionRoot(EngineConfig config, const std::string& speechModelName)
@@ -71,9 +98,15 @@ CompositionRoot::CompositionRoot(EngineConfig config, const std::string& speechM
 
 CompositionRoot::CompositionRoot(EngineConfig config, std::shared_ptr<SpeechRecognitionEngine> speechEngine,
                                  std::shared_ptr<LanguageModel> languageModel)
-    : m_config(std::move(config)), m_languageModel(languageModel ? std::move(languageModel) : defaultLanguageModel()),
-      m_speechEngine(std::move(speechEngine))
-{}
+    : m_config(std::move(config)), m_speechEngine(std::move(speechEngine))
+{
+    if (languageModel) {
+        m_languageModel = std::move(languageModel);
+        return;
+    }
+    m_chosenLanguageModel = chosenLanguageModel();
+    m_languageModel = m_chosenLanguageModel;
+}
 
 std::shared_ptr<LanguageModel> CompositionRoot::makeLanguageModel(const std::filesystem::path& file)
 {
@@ -91,6 +124,16 @@ std::optional<std::string> CompositionRoot::useSpeechModel(const std::string& na
         return "設定の音声認識モデル「" + wanted + "」に切り替えられなかったため、「" + current + "」で続けます。" +
                *refused;
     return std::nullopt;
+}
+
+std::filesystem::path CompositionRoot::installedLanguageModelFile()
+{
+    return catalogueLanguageModelFile();
+}
+
+void CompositionRoot::chooseLanguageModel(const std::filesystem::path& file) const
+{
+    if (m_chosenLanguageModel) m_chosenLanguageModel->choose(file);
 }
 
 std::shared_ptr<Transcriber> CompositionRoot::makeTranscriber() const

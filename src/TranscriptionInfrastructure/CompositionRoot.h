@@ -16,6 +16,7 @@
 
 namespace tc {
 
+class ChosenLanguageModel;
 class LanguageModel;
 class SpeechRecognitionEngine;
 
@@ -59,10 +60,17 @@ public:
     // The language model in this file; cheap, nothing is read until it is asked.
     static std::shared_ptr<LanguageModel> makeLanguageModel(const std::filesystem::path& file);
     const std::shared_ptr<LanguageModel>& languageModel() const { return m_languageModel; }
+    // The catalogue's default language model file in the models folder; empty in builds without llama.cpp.
+    static std::filesystem::path installedLanguageModelFile();
+    // Answers the next questions with this file (empty: the installed default), without rebuilding the
+    // responders; nothing when the root was given its own language model.
+    void chooseLanguageModel(const std::filesystem::path& file) const;
 
 private:
     EngineConfig m_config;
     std::shared_ptr<LanguageModel> m_languageModel;
+    // The same object as m_languageModel when the root chose it itself; null when it was given one.
+    std::shared_ptr<ChosenLanguageModel> m_chosenLanguageModel;
     std::shared_ptr<SpeechRecognitionEngine> m_speechEngine;
 };
 

@@ -125,5 +125,29 @@ TEST(CompositionRoot, CompositionRoot_SwitchesToTheChosenSpeechModelOrKeepsTheOn
         << "an engine without models has nothing to switch";
 }
 
+TEST(CompositionRoot, CompositionRoot_ResponderFollowsALaterLanguageModelChoiceAndStillAnswersWithQuotes)
+{
+    test::TemporaryDirectory folder;
+    const auto notModel = folder.path() / "notes.gguf";
+    std::ofstream(notModel) << "not a model at all";
+    const CompositionRoot root;
+    const auto responder = root.makeConversationResponder();
+
+    // A responder built before the choice answers with the chosen file from the next question on.
+    root.chooseLanguageModel(notModel);
+    EXPECT_EQ(root.languageModel()->fileName(), "notes.gguf");
+    EXPECT_EQ(root.languageModel()->availability(), LanguageModel::Availability::notModelFile);
+    const auto note = responder->availability().note();
+    EXPECT_NE(note.find("notes.gguf は GGUF 形式のモデルではない"), std::string::npos) << note;
+    const auto answer = responder->answer("発売日はいつですか", ConversationExcerpt({FinalizedLine{
+                                                                 Uuid::random(), "発売日は来月の十五日です。", 0}}));
+    EXPECT_EQ(answer.sourceLineIDs.size(), 1U) << "the quotes keep answering";
+
+    // Empty returns to the installed default.
+    root.chooseLanguageModel({});
+    EXPECT_EQ(root.languageModel()->fileName(), CompositionRoot::installedLanguageModelFile().filename().string());
+    EXPECT_EQ(CompositionRoot::installedLanguageModelFile().filename(), "gemma-3-270m-Q4_K_M.gguf");
+}
+
 } // namespace
 } // namespace tc

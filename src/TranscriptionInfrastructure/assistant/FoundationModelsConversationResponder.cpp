@@ -21,9 +21,8 @@ constexpr const char* kUnreadableReply = "AIの回答を読み取れませんで
 constexpr const char* kCutMark = "…";
 constexpr const char* kQuotes = "回答は会話の発言からの引用です。";
 constexpr const char* kHowToUseModel =
-    "AIに文章で答えさせるには、指示に従うよう調整された GGUF モデル（名前に -it や -Instruct が付くもの）の"
-    "パスを ~/.config/transcription-corvane/transcription-corvane.conf の languageModel/path に書き、"
-    "アプリを起動し直してください。";
+    "AIに文章で答えさせるには、指示に従うよう調整された GGUF モデル（名前に -it や -Instruct が付くもの）を"
+    "「設定…」の「言語モデル」で選んでください。次の質問から使われます。";
 
 std::string noteFor(LanguageModel::Availability state, const std::string& file)
 {

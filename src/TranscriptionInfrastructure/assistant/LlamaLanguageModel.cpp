@@ -263,6 +263,11 @@ LlamaLanguageModel::Options LlamaLanguageModel::defaultOptions()
     const QSettings settings(QStringLiteral("transcription-corvane"), QStringLiteral("transcription-corvane"));
     if (const auto chosen = settings.value(QStringLiteral("languageModel/path")).toString(); !chosen.isEmpty())
         return optionsFor(chosen.toStdString());
+    return installedOptions();
+}
+
+LlamaLanguageModel::Options LlamaLanguageModel::installedOptions()
+{
     Options options;
     const auto [file, bytes] = catalogueDefault();
     options.modelFile = modelsFolder() / file;

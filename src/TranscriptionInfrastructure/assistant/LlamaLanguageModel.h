@@ -37,6 +37,8 @@ public:
     // The model the user chose (TC_LANGUAGE_MODEL, then the "languageModel/path" setting), otherwise the
     // catalogue's default in modelsFolder().
     static Options defaultOptions();
+    // The catalogue's default in modelsFolder(), whatever the user chose.
+    static Options installedOptions();
     // The same with this file instead.
     static Options optionsFor(const std::filesystem::path& modelFile);
     // AppPaths::modelsDirectory() of this process.
