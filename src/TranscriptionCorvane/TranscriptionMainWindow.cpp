@@ -2,7 +2,11 @@
 
 #include "TranscriptionUI/TranscriptionRootView.h"
 #include "TranscriptionUI/UpdaterCommands.h"
+#include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/caption/LiveCaptionCommands.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
+#include "TranscriptionUI/settings/SettingsModel.h"
+#include "TranscriptionUI/settings/SettingsWindow.h"
 
 #include <QApplication>
 #include <QMenuBar>
@@ -14,7 +18,8 @@ namespace tc {
 TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, PreferencesStore* defaults,
                                                  UpdaterPort* updater, QWidget* parent)
     : QMainWindow(parent), m_root(new TranscriptionRootView(model, defaults, this)),
-      m_captionCommands(new LiveCaptionCommands(defaults, this)), m_updaterCommands(new UpdaterCommands(updater, this))
+      m_captionCommands(new LiveCaptionCommands(defaults, this)), m_updaterCommands(new UpdaterCommands(updater, this)),
+      m_model(model), m_defaults(defaults)
 {
     setCentralWidget(m_root);
     setMinimumSize(minimumWidth, minimumHeight);
@@ -31,6 +36,11 @@ TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, 
     toolbar->addAction(m_root->sidebarToggleAction());
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル"));
+    m_settingsAction = file->addAction(QStringLiteral("設定…"), this, [this] { showSettings(); });
+    // Ctrl+, as well: the platform's preferences key is not bound on every desktop.
+    m_settingsAction->setShortcuts({QKeySequence::Preferences, QKeySequence(Qt::CTRL | Qt::Key_Comma)});
+    m_settingsAction->setMenuRole(QAction::PreferencesRole);
+    file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("終了"), qApp, &QApplication::quit);
     quit->setShortcut(QKeySequence::Quit);
     quit->setMenuRole(QAction::QuitRole);
@@ -46,6 +56,26 @@ TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, 
     });
     about->setMenuRole(QAction::AboutRole);
     m_updaterCommands->install(help, about);
+
+    // A language model chosen in the settings answers the next question; nothing needs a restart.
+    connect(m_defaults, &PreferencesStore::valueChanged, this, [this](const QString& key) {
+        if (key == SettingsModel::languageModelKey)
+            m_model->useLanguageModel(m_defaults->value(key).toString().toStdString());
+    });
+}
+
+SettingsWindow* TranscriptionMainWindow::showSettings()
+{
+    if (!m_settings) {
+        auto dependencies = SettingsModel::defaultDependencies();
+        dependencies.sessionCount = [model = m_model] { return model->allSessions().size(); };
+        dependencies.resetCaptionPosition = [overlay = m_root->captionOverlay()] { overlay->resetFrame(); };
+        m_settings = new SettingsWindow(new SettingsModel(m_defaults, std::move(dependencies), this), this);
+    }
+    m_settings->show();
+    m_settings->raise();
+    m_settings->activateWindow();
+    return m_settings;
 }
 
 } // namespace tc

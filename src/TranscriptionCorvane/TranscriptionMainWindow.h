@@ -7,13 +7,14 @@
 namespace tc {
 
 class LiveCaptionCommands;
+class SettingsWindow;
 class TranscriptionRootView;
 class UpdaterCommands;
 class UpdaterPort;
 class PreferencesStore;
 
-// One application window: the transcript content, its toolbar, the caption menu and the help menu with the
-// update check.
+// One application window: the transcript content, its toolbar, the file menu with the settings window, the
+// caption menu and the help menu with the update check.
 class TranscriptionMainWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -27,11 +28,19 @@ public:
     TranscriptionRootView* rootView() const { return m_root; }
     LiveCaptionCommands* captionCommands() const { return m_captionCommands; }
     UpdaterCommands* updaterCommands() const { return m_updaterCommands; }
+    // "設定…" (Ctrl+,).
+    QAction* settingsAction() const { return m_settingsAction; }
+    // Shows the settings window, building it on first use.
+    SettingsWindow* showSettings();
 
 private:
     TranscriptionRootView* m_root;
     LiveCaptionCommands* m_captionCommands;
     UpdaterCommands* m_updaterCommands;
+    TranscriptionViewModel* m_model;
+    PreferencesStore* m_defaults;
+    QAction* m_settingsAction;
+    SettingsWindow* m_settings = nullptr;
 };
 
 } // namespace tc

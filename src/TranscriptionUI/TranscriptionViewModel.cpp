@@ -373,6 +373,12 @@ bool TranscriptionViewModel::openHistorySearchResult(const Uuid& lineId)
 
 // --- Reading position and questions ---
 
+void TranscriptionViewModel::useLanguageModel(const std::string& file, Done done)
+{
+    if (m_deps.chooseLanguageModel) m_deps.chooseLanguageModel(file);
+    refreshConversationAvailability(std::move(done));
+}
+
 std::optional<FinalizedLine> TranscriptionViewModel::line(const Uuid& id) const
 {
     const auto it = std::find_if(m_finalizedLines.begin(), m_finalizedLines.end(),

@@ -84,6 +84,9 @@ public:
         // default QSettings.
         QSettings* settings = nullptr;
         PipelineFactory makePipeline;
+        // Points the responder at another language model file (empty: the installed default); empty when the
+        // responder's model is fixed.
+        std::function<void(const std::string& file)> chooseLanguageModel;
         // Empty: the wall clock.
         Clock now;
         Timings timings;
@@ -244,6 +247,9 @@ public:
     const std::string& conversationNote() const { return m_asking->note(); }
     // Reads the responder's availability. async.
     void refreshConversationAvailability(Done done = {}) { m_asking->refreshAvailability(std::move(done)); }
+    // Answers the next questions with this language model file (empty: the installed default) and re-reads what
+    // the responder says about it. async.
+    void useLanguageModel(const std::string& file, Done done = {});
     const std::string& askQuestion() const { return m_asking->question(); }
     void setAskQuestion(const std::string& question) { m_asking->setQuestion(question); }
     const std::optional<ConversationAnswer>& askAnswer() const { return m_asking->answer(); }

@@ -15,6 +15,7 @@ TranscriptionViewModel::Dependencies TranscriptionViewModel::defaultDependencies
     dependencies.permissions = std::make_shared<PermissionManager>();
     dependencies.calendar = root.makeCalendarProvider();
     dependencies.responder = root.makeConversationResponder();
+    dependencies.chooseLanguageModel = [root](const std::string& file) { root.chooseLanguageModel(file); };
     dependencies.store = std::make_shared<TranscriptHistoryStore>(TranscriptHistoryStore::defaultFileURL(),
                                                                   TranscriptHistoryStore::kDefaultMaxLinesPerSession);
     dependencies.makePipeline = [root](bool microphone, bool systemAudio, const AudioDeviceChoice& devices,

@@ -14,6 +14,10 @@ LiveCaptionOverlayController::LiveCaptionOverlayController(PreferencesStore* def
     : QObject(parent), m_defaults(defaults), m_model(new LiveCaptionOverlayModel({}, {}, this))
 {
     m_model->onClose = [defaults] { defaults->setBool(visibilityDefaultsKey, false); };
+    applyFontSize();
+    connect(defaults, &PreferencesStore::valueChanged, this, [this](const QString& key) {
+        if (key == fontSizeDefaultsKey) applyFontSize();
+    });
 }
 
 LiveCaptionOverlayController::~LiveCaptionOverlayController()
@@ -35,6 +39,36 @@ void LiveCaptionOverlayController::setVisible(bool visible)
 void LiveCaptionOverlayController::update(const LiveCaptionContent& content)
 {
     m_model->setContent(content);
+}
+
+void LiveCaptionOverlayController::resetFrame()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!m_panel || !screen) {
+        m_defaults->remove(frameAutosaveName);
+        return;
+    }
+    m_panel->setGeometry(defaultFrame(screen->availableGeometry(), defaultSize));
+    m_panel->saveFrame();
+}
+
+void LiveCaptionOverlayController::applyFontSize()
+{
+    LiveCaptionStyle style = m_model->style();
+    const LiveCaptionStyle fitted = LiveCaptionStyle::defaultStyle();
+    bool ok = false;
+    const int chosen = m_defaults->value(fontSizeDefaultsKey).toInt(&ok);
+    if (ok && chosen > 0) {
+        // A chosen size pins the fitted range, so the panel's width no longer changes it.
+        style.fontSize = chosen;
+        style.minFontSize = chosen;
+        style.maxFontSize = chosen;
+    } else {
+        style.fontSize = fitted.fontSize;
+        style.minFontSize = fitted.minFontSize;
+        style.maxFontSize = fitted.maxFontSize;
+    }
+    m_model->setStyle(style);
 }
 
 QRect LiveCaptionOverlayController::defaultFrame(const QRect& availableGeometry, QSize size)

@@ -1,0 +1,347 @@
+#include "TranscriptionUI/settings/SettingsModel.h"
+
+#include "TranscriptionInfrastructure/CompositionRoot.h"
+#include "TranscriptionInfrastructure/assistant/GgufModelFile.h"
+#include "TranscriptionInfrastructure/assistant/LanguageModel.h"
+#include "TranscriptionUI/PreferencesStore.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
+#include "TranscriptionUI/presentation/MainThreadHop.h"
+#include "TranscriptionUI/presentation/ObservedValue.h"
+#include "TranscriptionUI/presentation/SerialWorker.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+
+namespace tc {
+
+namespace {
+
+const QString kNotMeasured = QStringLiteral("未測定");
+
+QString problemFor(LanguageModel::Availability state)
+{
+    using A = LanguageModel::Availability;
+    switch (state) {
+    case A::available:
+    case A::loading:
+    case A::baseModel: return {};
+    case A::preparing: return QStringLiteral("このモデルはインストール中です。終わるまでは会話からの引用で答えます。");
+    case A::noModel:
+        return QStringLiteral("ファイルが見つかりません。別のファイルを選ぶか「既定に戻す」を押してください。");
+    case A::notModelFile:
+        return QStringLiteral("GGUF 形式のモデルではないため使えません。別のファイルを選んでください。");
+    case A::damaged:
+        return QStringLiteral(
+            "ファイルが壊れているか途中までしかないため使えません。入れ直すか、別のファイルを選んでください。");
+    case A::unsupported:
+        return QStringLiteral("このコンピュータのメモリには大きすぎるため使えません。より小さなモデル（1B〜4B の "
+                              "Q4_K_M など）を選んでください。");
+    }
+    return {};
+}
+
+std::filesystem::path pathOf(const QString& file)
+{
+    return std::filesystem::path(file.toStdString());
+}
+
+} // namespace
+
+SettingsModel::SettingsModel(PreferencesStore* preferences, Dependencies dependencies, QObject* parent)
+    : QObject(parent), m_preferences(preferences), m_deps(std::move(dependencies)),
+      m_hop(std::make_shared<MainThreadHop>(this)), m_worker(std::make_unique<SerialWorker>())
+{
+    refreshSpeechModels();
+    m_microphones = choicesFor({}, m_preferences->value(microphoneKey).toString());
+    m_outputs = choicesFor({}, m_preferences->value(systemAudioKey).toString());
+    connect(m_preferences, &PreferencesStore::valueChanged, this, [this](const QString& key) {
+        if (key == speechModelKey) refreshSpeechModels();
+        if (key == languageModelKey) Q_EMIT languageModelChanged();
+    });
+}
+
+SettingsModel::~SettingsModel()
+{
+    m_hop->close();
+    m_worker.reset();
+}
+
+std::map<std::string, SpeechModelFigures> SettingsModel::readFigures(const std::filesystem::path& file)
+{
+    QFile stream(QString::fromStdString(file.string()));
+    if (!stream.open(QIODevice::ReadOnly)) return {};
+    const QJsonObject models = QJsonDocument::fromJson(stream.readAll()).object().value(QStringLiteral("models")).toObject();
+    std::map<std::string, SpeechModelFigures> figures;
+    for (auto it = models.begin(); it != models.end(); ++it) {
+        const QJsonObject entry = it.value().toObject();
+        const auto cer = entry.value(QStringLiteral("cer"));
+        const auto latency = entry.value(QStringLiteral("finalLatencySeconds"));
+        if (!cer.isDouble() || !latency.isDouble()) continue;
+        figures[it.key().toStdString()] = {cer.toDouble(), latency.toDouble()};
+    }
+    return figures;
+}
+
+QString SettingsModel::sizeText(std::uint64_t bytes)
+{
+    if (bytes == 0) return QStringLiteral("サイズ不明");
+    const double megabytes = static_cast<double>(bytes) / 1e6;
+    if (megabytes >= 1000) return QStringLiteral("%1 GB").arg(megabytes / 1000, 0, 'f', 1);
+    return QStringLiteral("%1 MB").arg(megabytes, 0, 'f', 0);
+}
+
+// --- Speech models ---
+
+void SettingsModel::refreshSpeechModels()
+{
+    const QString chosen = chosenSpeechModel();
+    std::vector<SpeechModelRow> rows;
+    for (const auto& entry : m_deps.speechModels ? m_deps.speechModels() : std::vector<SpeechModelEntry>{}) {
+        SpeechModelRow row;
+        row.name = QString::fromStdString(entry.name);
+        row.size = sizeText(entry.bytes);
+        row.installed = entry.installed;
+        row.installable = entry.installable;
+        row.chosen = row.name == chosen;
+        row.speed = row.accuracy = kNotMeasured;
+        if (const auto found = m_deps.figures.find(entry.name); found != m_deps.figures.end()) {
+            row.speed = QStringLiteral("確定まで約 %1 秒").arg(found->second.finalLatencySeconds, 0, 'f', 1);
+            row.accuracy = QStringLiteral("文字誤り率 %1 %").arg(found->second.characterErrorRate * 100, 0, 'f', 1);
+        }
+        rows.push_back(std::move(row));
+    }
+    m_speechModels = std::move(rows);
+    Q_EMIT speechModelsChanged();
+}
+
+QString SettingsModel::chosenSpeechModel() const
+{
+    const QString stored = m_preferences->value(speechModelKey).toString();
+    return stored.isEmpty() ? QString::fromStdString(m_deps.defaultSpeechModel) : stored;
+}
+
+void SettingsModel::chooseSpeechModel(const QString& name)
+{
+    const auto row = std::find_if(m_speechModels.begin(), m_speechModels.end(),
+                                  [&](const SpeechModelRow& r) { return r.name == name; });
+    if (row == m_speechModels.end() || !row->installed) {
+        setSpeechModelMessage(QStringLiteral("%1 はインストールされていません。先に「インストール」を押してください。").arg(name));
+        return;
+    }
+    m_preferences->setValue(speechModelKey, name);
+    setSpeechModelMessage(QStringLiteral("%1 を使います。次の文字起こしから使われます。").arg(name));
+}
+
+bool SettingsModel::installSpeechModel(const QString& name)
+{
+    if (!m_installing.isEmpty() || !m_deps.installSpeechModel) {
+        setSpeechModelMessage(QStringLiteral("ほかのモデルをインストール中です。終わるまでお待ちください。"));
+        return false;
+    }
+    // Callbacks come on the installer's thread: only the hop is touched there. A callback after this object is
+    // gone finds the hop closed.
+    auto onProgress = [hop = m_hop, this](const SpeechModelInstaller::Progress& progress) {
+        hop->post([this, progress] {
+            if (m_installing.isEmpty()) return;
+            m_progress = progress;
+            Q_EMIT installChanged();
+        });
+    };
+    auto onDone = [hop = m_hop, this](const std::optional<std::string>& error) {
+        hop->post([this, error] { finishInstall(error); });
+    };
+    m_installing = name;
+    m_progress = {};
+    setSpeechModelMessage({});
+    Q_EMIT installChanged();
+    if (!m_deps.installSpeechModel(name.toStdString(), onProgress, onDone)) {
+        m_installing.clear();
+        Q_EMIT installChanged();
+        setSpeechModelMessage(QStringLiteral("ほかのモデルをインストール中です。終わるまでお待ちください。"));
+        return false;
+    }
+    return true;
+}
+
+void SettingsModel::finishInstall(const std::optional<std::string>& error)
+{
+    const QString name = m_installing;
+    m_installing.clear();
+    m_progress = {};
+    Q_EMIT installChanged();
+    refreshSpeechModels();
+    if (error)
+        setSpeechModelMessage(QString::fromStdString(*error));
+    else
+        setSpeechModelMessage(QStringLiteral("%1 をインストールしました。「使用する」で選べます。").arg(name));
+}
+
+void SettingsModel::cancelInstall()
+{
+    if (m_installing.isEmpty() || !m_deps.cancelInstall) return;
+    m_deps.cancelInstall();
+}
+
+void SettingsModel::removeSpeechModel(const QString& name)
+{
+    if (name == chosenSpeechModel()) {
+        setSpeechModelMessage(
+            QStringLiteral("%1 は使用中のため削除できません。先に別のモデルを「使用する」にしてください。").arg(name));
+        return;
+    }
+    if (!m_deps.removeSpeechModel) return;
+    const auto error = m_deps.removeSpeechModel(name.toStdString());
+    refreshSpeechModels();
+    setSpeechModelMessage(error ? QString::fromStdString(*error) : QStringLiteral("%1 を削除しました。").arg(name));
+}
+
+void SettingsModel::setSpeechModelMessage(const QString& message)
+{
+    assignObserved(this, m_speechModelMessage, message, &SettingsModel::speechModelMessageChanged);
+}
+
+// --- Devices ---
+
+std::vector<SettingsModel::DeviceChoice> SettingsModel::choicesFor(const std::vector<AudioDeviceInfo>& devices,
+                                                                  const QString& stored)
+{
+    std::vector<DeviceChoice> choices{{QStringLiteral("既定のデバイス"), QString()}};
+    bool storedPresent = stored.isEmpty();
+    for (const auto& device : devices) {
+        const QString name = QString::fromStdString(device.name);
+        const QString label = device.description.empty() ? name : QString::fromStdString(device.description);
+        choices.push_back({label, name});
+        storedPresent = storedPresent || name == stored;
+    }
+    // Shown rather than dropped: the device may come back (a headset plugged in later).
+    if (!storedPresent) choices.push_back({QStringLiteral("%1（見つかりません）").arg(stored), stored});
+    return choices;
+}
+
+void SettingsModel::refreshDevices()
+{
+    struct Devices {
+        std::vector<AudioDeviceInfo> inputs;
+        std::vector<AudioDeviceInfo> outputs;
+    };
+    runOffMain<Devices>(
+        *m_worker, m_hop,
+        [microphones = m_deps.microphones, outputs = m_deps.outputs](std::stop_token) {
+            return Devices{microphones ? microphones() : std::vector<AudioDeviceInfo>{},
+                           outputs ? outputs() : std::vector<AudioDeviceInfo>{}};
+        },
+        [this](Devices devices) {
+            m_microphones = choicesFor(devices.inputs, m_preferences->value(microphoneKey).toString());
+            m_outputs = choicesFor(devices.outputs, m_preferences->value(systemAudioKey).toString());
+            Q_EMIT devicesChanged();
+        });
+}
+
+int SettingsModel::indexOf(const std::vector<DeviceChoice>& choices, const QString& stored)
+{
+    const auto found = std::find_if(choices.begin(), choices.end(),
+                                    [&](const DeviceChoice& choice) { return choice.name == stored; });
+    return found == choices.end() ? 0 : static_cast<int>(found - choices.begin());
+}
+
+int SettingsModel::microphoneIndex() const
+{
+    return indexOf(m_microphones, m_preferences->value(microphoneKey).toString());
+}
+
+int SettingsModel::outputIndex() const
+{
+    return indexOf(m_outputs, m_preferences->value(systemAudioKey).toString());
+}
+
+void SettingsModel::chooseMicrophone(int index)
+{
+    if (index < 0 || index >= static_cast<int>(m_microphones.size())) return;
+    m_preferences->setValue(microphoneKey, m_microphones[static_cast<std::size_t>(index)].name);
+}
+
+void SettingsModel::chooseOutput(int index)
+{
+    if (index < 0 || index >= static_cast<int>(m_outputs.size())) return;
+    m_preferences->setValue(systemAudioKey, m_outputs[static_cast<std::size_t>(index)].name);
+}
+
+// --- Language model ---
+
+SettingsModel::LanguageModelState SettingsModel::languageModel() const
+{
+    LanguageModelState state;
+    const QString chosen = m_preferences->value(languageModelKey).toString();
+    state.isDefault = chosen.isEmpty();
+    const auto file = state.isDefault ? m_deps.defaultLanguageModelFile : pathOf(chosen);
+    state.file = QString::fromStdString(file.string());
+    const auto inspection = GgufModelFile::inspect(file);
+    state.size = inspection.format == GgufModelFile::Format::unreadable ? QStringLiteral("—")
+                                                                        : sizeText(inspection.fileBytes);
+    if (inspection.format == GgufModelFile::Format::gguf) state.instructionTuned = inspection.hasChatTemplate;
+    // The same check the answering model makes, so the window and the questions agree.
+    const auto availability = CompositionRoot::makeLanguageModel(file)->availability();
+    state.problem = problemFor(availability);
+    if (availability == LanguageModel::Availability::baseModel)
+        state.note = QStringLiteral("指示に従うよう調整されていないモデルのため、質問には会話からの引用で答えます。");
+    else if (state.problem.isEmpty())
+        state.note = QStringLiteral("質問にはこのモデルが答えます。次の質問から使われます。");
+    return state;
+}
+
+void SettingsModel::chooseLanguageModel(const QString& file)
+{
+    m_preferences->setValue(languageModelKey, file);
+}
+
+void SettingsModel::resetLanguageModel()
+{
+    m_preferences->remove(languageModelKey);
+}
+
+// --- Caption panel ---
+
+int SettingsModel::captionFontSize() const
+{
+    bool ok = false;
+    const int stored = m_preferences->value(LiveCaptionOverlayController::fontSizeDefaultsKey).toInt(&ok);
+    return ok && stored > 0 ? stored : defaultCaptionFontSize;
+}
+
+void SettingsModel::setCaptionFontSize(int size)
+{
+    m_preferences->setValue(LiveCaptionOverlayController::fontSizeDefaultsKey,
+                            std::clamp(size, minimumCaptionFontSize, maximumCaptionFontSize));
+}
+
+bool SettingsModel::showSpeaker() const
+{
+    return m_preferences->boolValue(showSpeakerKey, false);
+}
+
+void SettingsModel::setShowSpeaker(bool show)
+{
+    m_preferences->setBool(showSpeakerKey, show);
+}
+
+void SettingsModel::resetCaptionPosition()
+{
+    if (m_deps.resetCaptionPosition) m_deps.resetCaptionPosition();
+}
+
+// --- Data ---
+
+QString SettingsModel::historyFolder() const
+{
+    return QString::fromStdString(m_deps.historyFolder.string());
+}
+
+std::size_t SettingsModel::sessionCount() const
+{
+    return m_deps.sessionCount ? m_deps.sessionCount() : 0;
+}
+
+} // namespace tc

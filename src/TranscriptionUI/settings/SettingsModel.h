@@ -1,0 +1,182 @@
+#pragma once
+
+#include "TranscriptionInfrastructure/audio/PulseAudioDeviceDirectory.h"
+#include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
+
+#include <QObject>
+#include <QString>
+
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tc {
+
+class MainThreadHop;
+class PreferencesStore;
+class SerialWorker;
+
+// A speech model's figures measured by the recognition benchmark (data/speech-model-figures.json).
+struct SpeechModelFigures {
+    double characterErrorRate = 0;
+    // Median time from the end of a sentence to its final line.
+    double finalLatencySeconds = 0;
+};
+
+// What the settings window shows and changes, without widgets: the speech models and their installation, the
+// language model file, the capture devices, the caption panel and the history folder. Every choice is written
+// to the preferences at once. Installer and device callbacks reach it by one queued hop. Main thread only.
+class SettingsModel : public QObject {
+    Q_OBJECT
+public:
+    static inline const QString speechModelKey = QStringLiteral("speech/model");
+    static inline const QString languageModelKey = QStringLiteral("languageModel/path");
+    static inline const QString microphoneKey = QStringLiteral("devices/microphone");
+    static inline const QString systemAudioKey = QStringLiteral("devices/systemAudio");
+    static inline const QString showSpeakerKey = QStringLiteral("caption/showSpeaker");
+    static constexpr int defaultCaptionFontSize = 28;
+    static constexpr int minimumCaptionFontSize = 12;
+    static constexpr int maximumCaptionFontSize = 96;
+
+    // Everything the settings read and act on; wired by defaultDependencies() or a test. Empty functions do
+    // nothing (lists stay empty).
+    struct Dependencies {
+        std::function<std::vector<SpeechModelEntry>()> speechModels;
+        // SpeechModelInstaller::install's contract: callbacks on any thread, false when one already runs.
+        std::function<bool(const std::string& name, SpeechModelInstaller::ProgressCallback,
+                           SpeechModelInstaller::DoneCallback)>
+            installSpeechModel;
+        std::function<void()> cancelInstall;
+        std::function<std::optional<std::string>(const std::string& name)> removeSpeechModel;
+        std::string defaultSpeechModel;
+        std::map<std::string, SpeechModelFigures> figures;
+        // Called on a worker thread: they may block for a while.
+        std::function<std::vector<AudioDeviceInfo>()> microphones;
+        std::function<std::vector<AudioDeviceInfo>()> outputs;
+        // The language model used when none is chosen.
+        std::filesystem::path defaultLanguageModelFile;
+        std::filesystem::path historyFolder;
+        std::function<std::size_t()> sessionCount;
+        std::function<void()> resetCaptionPosition;
+    };
+
+    // The installer, the sound server's devices, the figures beside the catalogue, the installed language model
+    // and the history folder of this process; sessionCount and resetCaptionPosition are left to the window's owner.
+    static Dependencies defaultDependencies();
+    // The figures in a speech-model-figures.json file; empty when it cannot be read.
+    static std::map<std::string, SpeechModelFigures> readFigures(const std::filesystem::path& file);
+
+    struct SpeechModelRow {
+        QString name;
+        QString size;
+        QString speed;
+        QString accuracy;
+        bool installed = false;
+        bool installable = false;
+        // The model the next run uses.
+        bool chosen = false;
+    };
+
+    // One entry of a device list: what people read and the name stored (empty: the default device).
+    struct DeviceChoice {
+        QString label;
+        QString name;
+        friend bool operator==(const DeviceChoice&, const DeviceChoice&) = default;
+    };
+
+    struct LanguageModelState {
+        QString file;
+        bool isDefault = true;
+        QString size;
+        // Nothing when the file's header cannot be read.
+        std::optional<bool> instructionTuned;
+        // Why the file cannot answer questions, and what to do; empty when it can (or answers with quotes).
+        QString problem;
+        // How questions will be answered with it.
+        QString note;
+    };
+
+    SettingsModel(PreferencesStore* preferences, Dependencies dependencies, QObject* parent = nullptr);
+    ~SettingsModel() override;
+
+    // --- Speech models ---
+    const std::vector<SpeechModelRow>& speechModels() const { return m_speechModels; }
+    // Re-reads the catalogue and what is installed.
+    void refreshSpeechModels();
+    QString chosenSpeechModel() const;
+    // Writes "speech/model" for the next run; an uninstalled model is refused with a message.
+    void chooseSpeechModel(const QString& name);
+    // Starts installing; false (with a message) when another install runs.
+    bool installSpeechModel(const QString& name);
+    void cancelInstall();
+    // The model in use is not removed; say so instead.
+    void removeSpeechModel(const QString& name);
+    // The model being installed; empty when none.
+    const QString& installingModel() const { return m_installing; }
+    const SpeechModelInstaller::Progress& installProgress() const { return m_progress; }
+    // The outcome of the last action on speech models, for the user; empty when nothing to say.
+    const QString& speechModelMessage() const { return m_speechModelMessage; }
+
+    // --- Devices ---
+    // Reads the sound server's devices in the background; devicesChanged follows.
+    void refreshDevices();
+    const std::vector<DeviceChoice>& microphoneChoices() const { return m_microphones; }
+    const std::vector<DeviceChoice>& outputChoices() const { return m_outputs; }
+    // The stored choice's index in its list.
+    int microphoneIndex() const;
+    int outputIndex() const;
+    void chooseMicrophone(int index);
+    void chooseOutput(int index);
+    // "既定のデバイス" first, then the devices by description; a stored name the server does not offer now is
+    // kept as an entry marked "（見つかりません）".
+    static std::vector<DeviceChoice> choicesFor(const std::vector<AudioDeviceInfo>& devices, const QString& stored);
+
+    // --- Language model ---
+    LanguageModelState languageModel() const;
+    void chooseLanguageModel(const QString& file);
+    void resetLanguageModel();
+
+    // --- Caption panel ---
+    int captionFontSize() const;
+    void setCaptionFontSize(int size);
+    bool showSpeaker() const;
+    void setShowSpeaker(bool show);
+    void resetCaptionPosition();
+
+    // --- Data ---
+    QString historyFolder() const;
+    std::size_t sessionCount() const;
+
+    // "148 MB", "1.6 GB"; "サイズ不明" for 0.
+    static QString sizeText(std::uint64_t bytes);
+
+signals:
+    void speechModelsChanged();
+    void installChanged();
+    void speechModelMessageChanged();
+    void devicesChanged();
+    void languageModelChanged();
+
+private:
+    void setSpeechModelMessage(const QString& message);
+    void finishInstall(const std::optional<std::string>& error);
+    static int indexOf(const std::vector<DeviceChoice>& choices, const QString& stored);
+
+    PreferencesStore* m_preferences;
+    Dependencies m_deps;
+    std::shared_ptr<MainThreadHop> m_hop;
+    std::unique_ptr<SerialWorker> m_worker;
+    std::vector<SpeechModelRow> m_speechModels;
+    QString m_installing;
+    SpeechModelInstaller::Progress m_progress;
+    QString m_speechModelMessage;
+    std::vector<DeviceChoice> m_microphones;
+    std::vector<DeviceChoice> m_outputs;
+};
+
+} // namespace tc

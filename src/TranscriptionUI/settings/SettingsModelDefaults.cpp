@@ -1,0 +1,33 @@
+#include "TranscriptionUI/settings/SettingsModel.h"
+
+#include "TranscriptionInfrastructure/CompositionRoot.h"
+#include "TranscriptionInfrastructure/settings/AppPaths.h"
+#include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
+
+namespace tc {
+
+// Kept apart from the model so that tests wiring their own fakes do not pull in the installer and the devices.
+SettingsModel::Dependencies SettingsModel::defaultDependencies()
+{
+    const auto paths = AppPaths::current();
+    const auto installer = std::make_shared<SpeechModelInstaller>();
+    const auto devices = std::make_shared<PulseAudioDeviceDirectory>();
+    Dependencies dependencies;
+    dependencies.speechModels = [installer] { return installer->models(); };
+    dependencies.installSpeechModel = [installer](const std::string& name,
+                                                  SpeechModelInstaller::ProgressCallback onProgress,
+                                                  SpeechModelInstaller::DoneCallback onDone) {
+        return installer->install(name, std::move(onProgress), std::move(onDone));
+    };
+    dependencies.cancelInstall = [installer] { installer->cancel(); };
+    dependencies.removeSpeechModel = [installer](const std::string& name) { return installer->remove(name); };
+    dependencies.defaultSpeechModel = SpeechModelManager::defaultModelName();
+    dependencies.figures = readFigures(paths.catalogueFile().parent_path() / "speech-model-figures.json");
+    dependencies.microphones = [devices] { return devices->inputs(); };
+    dependencies.outputs = [devices] { return devices->outputs(); };
+    dependencies.defaultLanguageModelFile = CompositionRoot::installedLanguageModelFile();
+    dependencies.historyFolder = paths.historyFile().parent_path();
+    return dependencies;
+}
+
+} // namespace tc

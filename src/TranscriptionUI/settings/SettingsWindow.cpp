@@ -1,0 +1,216 @@
+#include "TranscriptionUI/settings/SettingsWindow.h"
+
+#include "TranscriptionUI/settings/SettingsModel.h"
+#include "TranscriptionUI/settings/SpeechModelSection.h"
+#include "TranscriptionUI/window/SectionWidgets.h"
+#include "TranscriptionUI/window/ViewStyle.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace tc {
+
+namespace {
+
+QLabel* wrappingLabel(QWidget* parent, const QString& objectName, const QString& text = {})
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(objectName);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+void fill(QComboBox* combo, const std::vector<SettingsModel::DeviceChoice>& choices, int current)
+{
+    const QSignalBlocker quiet(combo);
+    combo->clear();
+    for (const auto& choice : choices)
+        combo->addItem(choice.label, choice.name);
+    combo->setCurrentIndex(current);
+}
+
+} // namespace
+
+SettingsWindow::SettingsWindow(SettingsModel* model, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_model(model), m_pages(new QTabWidget(this))
+{
+    setWindowTitle(QStringLiteral("設定"));
+    setObjectName(QStringLiteral("settingsWindow"));
+    resize(720, 480);
+    m_pages->addTab(new SpeechModelSection(m_model, m_pages), QStringLiteral("音声認識モデル"));
+    m_pages->addTab(makeLanguageModelPage(), QStringLiteral("言語モデル"));
+    m_pages->addTab(makeDevicePage(), QStringLiteral("デバイス"));
+    m_pages->addTab(makeCaptionPage(), QStringLiteral("字幕パネル"));
+    m_pages->addTab(makeDataPage(), QStringLiteral("データ"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_pages);
+
+    connect(m_model, &SettingsModel::languageModelChanged, this, &SettingsWindow::showLanguageModel);
+    connect(m_model, &SettingsModel::devicesChanged, this, &SettingsWindow::showDevices);
+    showLanguageModel();
+    showDevices();
+}
+
+void SettingsWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    m_model->refreshSpeechModels();
+    m_model->refreshDevices();
+    showLanguageModel();
+    m_sessionCount->setText(QStringLiteral("%1 件").arg(m_model->sessionCount()));
+}
+
+QWidget* SettingsWindow::makeLanguageModelPage()
+{
+    auto* page = new QWidget(m_pages);
+    m_languageFile = wrappingLabel(page, QStringLiteral("languageModelFile"));
+    m_languageSize = wrappingLabel(page, QStringLiteral("languageModelSize"));
+    m_languageTuned = wrappingLabel(page, QStringLiteral("languageModelInstructionTuned"));
+    m_languageProblem = wrappingLabel(page, QStringLiteral("languageModelProblem"));
+    m_languageProblem->setStyleSheet(section::colorStyle(ViewStyle::orange()));
+    m_languageNote = wrappingLabel(page, QStringLiteral("languageModelNote"));
+    auto* choose = new QPushButton(QStringLiteral("ファイルを選ぶ…"), page);
+    choose->setObjectName(QStringLiteral("chooseLanguageModel"));
+    auto* reset = new QPushButton(QStringLiteral("既定に戻す"), page);
+    reset->setObjectName(QStringLiteral("resetLanguageModel"));
+    connect(choose, &QPushButton::clicked, this, &SettingsWindow::chooseLanguageModelFile);
+    connect(reset, &QPushButton::clicked, m_model, &SettingsModel::resetLanguageModel);
+
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("ファイル"), m_languageFile);
+    form->addRow(QStringLiteral("サイズ"), m_languageSize);
+    form->addRow(QStringLiteral("指示チューニング"), m_languageTuned);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(choose);
+    buttons->addWidget(reset);
+    buttons->addStretch();
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(new QLabel(QStringLiteral("質問に答える GGUF 形式のモデルです。変更は次の質問から使われます。"), page));
+    layout->addLayout(form);
+    layout->addWidget(m_languageProblem);
+    layout->addWidget(m_languageNote);
+    layout->addLayout(buttons);
+    layout->addStretch();
+    return page;
+}
+
+void SettingsWindow::chooseLanguageModelFile()
+{
+    // Qt's own dialog, one per window, so it looks the same everywhere and can be driven in tests.
+    if (!m_fileDialog) {
+        m_fileDialog = new QFileDialog(this, QStringLiteral("言語モデルを選ぶ"));
+        m_fileDialog->setObjectName(QStringLiteral("languageModelDialog"));
+        m_fileDialog->setOption(QFileDialog::DontUseNativeDialog);
+        m_fileDialog->setFileMode(QFileDialog::ExistingFile);
+        m_fileDialog->setNameFilters({QStringLiteral("GGUF モデル (*.gguf)"), QStringLiteral("すべてのファイル (*)")});
+        connect(m_fileDialog, &QFileDialog::fileSelected, m_model, &SettingsModel::chooseLanguageModel);
+    }
+    m_fileDialog->setDirectory(QFileInfo(m_model->languageModel().file).absolutePath());
+    m_fileDialog->open();
+}
+
+void SettingsWindow::showLanguageModel()
+{
+    const auto state = m_model->languageModel();
+    m_languageFile->setText(state.isDefault ? QStringLiteral("%1（既定）").arg(state.file) : state.file);
+    m_languageSize->setText(state.size);
+    m_languageTuned->setText(!state.instructionTuned   ? QStringLiteral("—")
+                             : *state.instructionTuned ? QStringLiteral("はい（チャットテンプレートあり）")
+                                                       : QStringLiteral("いいえ（チャットテンプレートなし）"));
+    m_languageProblem->setText(state.problem);
+    m_languageProblem->setVisible(!state.problem.isEmpty());
+    m_languageNote->setText(state.note);
+}
+
+QWidget* SettingsWindow::makeDevicePage()
+{
+    auto* page = new QWidget(m_pages);
+    m_microphones = new QComboBox(page);
+    m_microphones->setObjectName(QStringLiteral("microphoneDevice"));
+    m_outputs = new QComboBox(page);
+    m_outputs->setObjectName(QStringLiteral("systemAudioDevice"));
+    connect(m_microphones, &QComboBox::activated, m_model, &SettingsModel::chooseMicrophone);
+    connect(m_outputs, &QComboBox::activated, m_model, &SettingsModel::chooseOutput);
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("マイク"), m_microphones);
+    form->addRow(QStringLiteral("取り込む出力"), m_outputs);
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(form);
+    layout->addWidget(wrappingLabel(page, QStringLiteral("deviceNote"),
+                                    QStringLiteral("次の文字起こしから使われます。選んだデバイスが見つからないときは"
+                                                   "既定のデバイスで続け、お知らせを表示します。")));
+    layout->addStretch();
+    return page;
+}
+
+void SettingsWindow::showDevices()
+{
+    fill(m_microphones, m_model->microphoneChoices(), m_model->microphoneIndex());
+    fill(m_outputs, m_model->outputChoices(), m_model->outputIndex());
+}
+
+QWidget* SettingsWindow::makeCaptionPage()
+{
+    auto* page = new QWidget(m_pages);
+    m_fontSize = new QSpinBox(page);
+    m_fontSize->setObjectName(QStringLiteral("captionFontSize"));
+    m_fontSize->setRange(SettingsModel::minimumCaptionFontSize, SettingsModel::maximumCaptionFontSize);
+    m_fontSize->setSuffix(QStringLiteral(" pt"));
+    m_fontSize->setValue(m_model->captionFontSize());
+    connect(m_fontSize, &QSpinBox::valueChanged, m_model, &SettingsModel::setCaptionFontSize);
+    auto* reset = new QPushButton(QStringLiteral("位置をリセット"), page);
+    reset->setObjectName(QStringLiteral("resetCaptionPosition"));
+    connect(reset, &QPushButton::clicked, m_model, &SettingsModel::resetCaptionPosition);
+    m_showSpeaker = new QCheckBox(QStringLiteral("話者（自分／相手）を表示"), page);
+    m_showSpeaker->setObjectName(QStringLiteral("captionShowSpeaker"));
+    m_showSpeaker->setChecked(m_model->showSpeaker());
+    connect(m_showSpeaker, &QCheckBox::toggled, m_model, &SettingsModel::setShowSpeaker);
+
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("文字の大きさ"), m_fontSize);
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(form);
+    layout->addWidget(m_showSpeaker);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(reset);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    layout->addStretch();
+    return page;
+}
+
+QWidget* SettingsWindow::makeDataPage()
+{
+    auto* page = new QWidget(m_pages);
+    auto* folder = wrappingLabel(page, QStringLiteral("historyFolder"), m_model->historyFolder());
+    m_sessionCount = wrappingLabel(page, QStringLiteral("sessionCount"));
+    auto* open = new QPushButton(QStringLiteral("フォルダを開く"), page);
+    open->setObjectName(QStringLiteral("openHistoryFolder"));
+    connect(open, &QPushButton::clicked, this,
+            [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(m_model->historyFolder())); });
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("履歴のフォルダ"), folder);
+    form->addRow(QStringLiteral("保存されている会話"), m_sessionCount);
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(form);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(open);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    layout->addStretch();
+    return page;
+}
+
+} // namespace tc

@@ -1,0 +1,134 @@
+#include "TranscriptionUI/settings/SpeechModelSection.h"
+
+#include "TranscriptionUI/settings/SettingsModel.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace tc {
+
+namespace {
+
+enum Column { nameColumn, sizeColumn, speedColumn, accuracyColumn, stateColumn, columnCount };
+
+QString stateText(const SettingsModel::SpeechModelRow& row)
+{
+    if (row.chosen && row.installed) return QStringLiteral("使用中");
+    if (row.chosen) return QStringLiteral("選択中（未インストール）");
+    if (row.installed) return QStringLiteral("インストール済み");
+    return row.installable ? QStringLiteral("未インストール") : QStringLiteral("入手元なし");
+}
+
+} // namespace
+
+SpeechModelSection::SpeechModelSection(SettingsModel* model, QWidget* parent)
+    : QWidget(parent), m_model(model), m_list(new QTreeWidget(this)),
+      m_install(new QPushButton(QStringLiteral("インストール"), this)),
+      m_remove(new QPushButton(QStringLiteral("削除"), this)), m_use(new QPushButton(QStringLiteral("使用する"), this)),
+      m_progress(new QProgressBar(this)), m_phase(new QLabel(this)),
+      m_cancel(new QPushButton(QStringLiteral("キャンセル"), this)), m_message(new QLabel(this))
+{
+    m_list->setObjectName(QStringLiteral("speechModelList"));
+    m_list->setColumnCount(columnCount);
+    m_list->setHeaderLabels({QStringLiteral("モデル"), QStringLiteral("サイズ"), QStringLiteral("速度"),
+                             QStringLiteral("精度"), QStringLiteral("状態")});
+    m_list->setRootIsDecorated(false);
+    m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_install->setObjectName(QStringLiteral("installSpeechModel"));
+    m_remove->setObjectName(QStringLiteral("removeSpeechModel"));
+    m_use->setObjectName(QStringLiteral("useSpeechModel"));
+    m_progress->setObjectName(QStringLiteral("installProgress"));
+    m_cancel->setObjectName(QStringLiteral("cancelInstall"));
+    m_message->setObjectName(QStringLiteral("speechModelMessage"));
+    m_message->setWordWrap(true);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_install);
+    buttons->addWidget(m_remove);
+    buttons->addStretch();
+    buttons->addWidget(m_use);
+    auto* install = new QHBoxLayout;
+    install->addWidget(m_progress, 1);
+    install->addWidget(m_phase);
+    install->addWidget(m_cancel);
+    auto* note = new QLabel(QStringLiteral("選んだモデルは次の文字起こしから使われます。速度と精度はこのアプリの"
+                                           "ベンチマークで測った値です。"),
+                            this);
+    note->setWordWrap(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_list, 1);
+    layout->addLayout(buttons);
+    layout->addLayout(install);
+    layout->addWidget(m_message);
+    layout->addWidget(note);
+
+    connect(m_list, &QTreeWidget::itemSelectionChanged, this, &SpeechModelSection::updateButtons);
+    connect(m_install, &QPushButton::clicked, this, [this] { m_model->installSpeechModel(selectedName()); });
+    connect(m_remove, &QPushButton::clicked, this, [this] { m_model->removeSpeechModel(selectedName()); });
+    connect(m_use, &QPushButton::clicked, this, [this] { m_model->chooseSpeechModel(selectedName()); });
+    connect(m_cancel, &QPushButton::clicked, m_model, &SettingsModel::cancelInstall);
+    connect(m_model, &SettingsModel::speechModelsChanged, this, &SpeechModelSection::showModels);
+    connect(m_model, &SettingsModel::installChanged, this, &SpeechModelSection::showInstall);
+    connect(m_model, &SettingsModel::speechModelMessageChanged, this,
+            [this] { m_message->setText(m_model->speechModelMessage()); });
+    showModels();
+    showInstall();
+}
+
+QString SpeechModelSection::selectedName() const
+{
+    const auto* item = m_list->currentItem();
+    return item ? item->text(nameColumn) : QString();
+}
+
+void SpeechModelSection::showModels()
+{
+    const QString selected = selectedName();
+    m_list->clear();
+    if (m_model->speechModels().empty()) {
+        auto* item = new QTreeWidgetItem(m_list, {QStringLiteral("モデルの一覧を読めませんでした。")});
+        item->setFlags(Qt::NoItemFlags);
+    }
+    for (const auto& row : m_model->speechModels()) {
+        auto* item = new QTreeWidgetItem(m_list, {row.name, row.size, row.speed, row.accuracy, stateText(row)});
+        if (row.name == selected) m_list->setCurrentItem(item);
+    }
+    updateButtons();
+}
+
+void SpeechModelSection::showInstall()
+{
+    const bool installing = !m_model->installingModel().isEmpty();
+    const auto& progress = m_model->installProgress();
+    m_progress->setVisible(installing);
+    m_phase->setVisible(installing);
+    m_cancel->setVisible(installing);
+    // A range of 0 shows a busy bar while the total is not known; kilobytes keep large files within int.
+    m_progress->setRange(0, static_cast<int>(progress.total / 1024));
+    m_progress->setValue(static_cast<int>(std::min(progress.done, progress.total) / 1024));
+    m_phase->setText(
+        QStringLiteral("%1: %2").arg(m_model->installingModel(), QString::fromStdString(progress.phase)));
+    updateButtons();
+}
+
+void SpeechModelSection::updateButtons()
+{
+    const QString name = selectedName();
+    const auto& rows = m_model->speechModels();
+    const auto row = std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.name == name; });
+    const bool found = row != rows.end();
+    const bool installing = !m_model->installingModel().isEmpty();
+    m_install->setEnabled(found && !row->installed && row->installable && !installing);
+    m_remove->setEnabled(found && row->installed && !row->chosen && name != m_model->installingModel());
+    m_use->setEnabled(found && row->installed && !row->chosen);
+}
+
+} // namespace tc

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTreeWidget;
+
+namespace tc {
+
+class SettingsModel;
+
+// The "音声認識モデル" page: the catalogue's models with size, measured speed and accuracy and whether they
+// are installed, the buttons acting on the selected one, and the install's progress with a cancel button.
+class SpeechModelSection : public QWidget {
+    Q_OBJECT
+public:
+    explicit SpeechModelSection(SettingsModel* model, QWidget* parent = nullptr);
+
+private:
+    void showModels();
+    void showInstall();
+    void updateButtons();
+    QString selectedName() const;
+
+    SettingsModel* m_model;
+    QTreeWidget* m_list;
+    QPushButton* m_install;
+    QPushButton* m_remove;
+    QPushButton* m_use;
+    QProgressBar* m_progress;
+    QLabel* m_phase;
+    QPushButton* m_cancel;
+    QLabel* m_message;
+};
+
+} // namespace tc
