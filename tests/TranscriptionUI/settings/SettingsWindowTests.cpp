@@ -1,0 +1,243 @@
+#include "TranscriptionUI/settings/SettingsWindow.h"
+
+#include "TranscriptionInfrastructure/CompositionRoot.h"
+#include "TranscriptionUI/PreferencesStore.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayPanel.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayView.h"
+#include "TranscriptionUI/settings/SettingsModel.h"
+
+#include "support/FakeSpeechModelInstaller.h"
+#include "support/QtTestApplication.h"
+#include "support/TemporaryDirectory.h"
+#include "support/TestPaths.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTest>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace tc {
+namespace {
+
+class SettingsWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { test::qtApplication(); }
+
+    QString settingsFile() const { return QString::fromStdString((m_dir.path() / "settings.ini").string()); }
+
+    // The window over the fake installer, two microphones and two outputs, and the installed language model.
+    SettingsWindow& window()
+    {
+        if (!m_window) {
+            SettingsModel::Dependencies dependencies;
+            dependencies.speechModels = [this] { return m_installer.models(); };
+            dependencies.installSpeechModel = [this](const std::string& name, auto onProgress, auto onDone) {
+                return m_installer.install(name, std::move(onProgress), std::move(onDone));
+            };
+            dependencies.cancelInstall = [this] { m_installer.cancel(); };
+            dependencies.removeSpeechModel = [this](const std::string& name) { return m_installer.remove(name); };
+            dependencies.defaultSpeechModel = "base";
+            dependencies.figures = SettingsModel::readFigures(test::dataDir() / "speech-model-figures.json");
+            dependencies.microphones = [] {
+                return std::vector<AudioDeviceInfo>{{"alsa_input.usb", "USB ヘッドセット"}, {"alsa_input.pci", "内蔵マイク"}};
+            };
+            dependencies.outputs = [] {
+                return std::vector<AudioDeviceInfo>{{"alsa_output.pci", "内蔵スピーカー"}, {"alsa_output.hdmi", "HDMI"}};
+            };
+            dependencies.defaultLanguageModelFile = CompositionRoot::installedLanguageModelFile();
+            dependencies.historyFolder = m_dir.path();
+            dependencies.sessionCount = [] { return std::size_t{3}; };
+            dependencies.resetCaptionPosition = [this] { m_captions.resetFrame(); };
+            m_model = std::make_unique<SettingsModel>(&m_defaults, std::move(dependencies));
+            m_window = std::make_unique<SettingsWindow>(m_model.get());
+            m_window->show();
+        }
+        return *m_window;
+    }
+
+    template <class T>
+    T* child(const char* name)
+    {
+        auto* found = window().findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    QTreeWidgetItem* row(const QString& name)
+    {
+        const auto items = child<QTreeWidget>("speechModelList")->findItems(name, Qt::MatchExactly, 0);
+        return items.isEmpty() ? nullptr : items.front();
+    }
+
+    test::TemporaryDirectory m_dir;
+    PreferencesStore m_defaults{settingsFile()};
+    LiveCaptionOverlayController m_captions{&m_defaults};
+    test::FakeSpeechModelInstaller m_installer{{{"base", "ggml-base.bin", 147951465, true, true},
+                                                {"small", "ggml-small.bin", 487601967, false, true},
+                                                {"medium", "ggml-medium.bin", 0, false, false}}};
+    std::unique_ptr<SettingsModel> m_model;
+    std::unique_ptr<SettingsWindow> m_window;
+};
+
+TEST_F(SettingsWindowTest, SpeechModels_ListShowsFiguresAndStateAndInstallsWithProgressCancelAndChoice)
+{
+    auto* list = child<QTreeWidget>("speechModelList");
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    EXPECT_EQ(row("base")->text(1), "148 MB");
+    EXPECT_EQ(row("base")->text(2), "確定まで約 1.1 秒");
+    EXPECT_EQ(row("base")->text(3), "文字誤り率 10.7 %");
+    EXPECT_EQ(row("base")->text(4), "使用中") << "the default is in use while nothing is chosen";
+    EXPECT_EQ(row("small")->text(2), "未測定");
+    EXPECT_EQ(row("small")->text(4), "未インストール");
+    EXPECT_EQ(row("medium")->text(1), "サイズ不明");
+
+    auto* install = child<QPushButton>("installSpeechModel");
+    auto* remove = child<QPushButton>("removeSpeechModel");
+    auto* use = child<QPushButton>("useSpeechModel");
+    auto* progress = child<QProgressBar>("installProgress");
+    auto* cancel = child<QPushButton>("cancelInstall");
+    auto* message = child<QLabel>("speechModelMessage");
+    list->setCurrentItem(row("base"));
+    EXPECT_FALSE(remove->isEnabled()) << "the model in use cannot be removed";
+    list->setCurrentItem(row("medium"));
+    EXPECT_FALSE(install->isEnabled()) << "no verified source";
+    EXPECT_FALSE(progress->isVisible());
+
+    // The progress comes from the installer's thread; cancel leaves the model uninstalled.
+    list->setCurrentItem(row("small"));
+    QTest::mouseClick(install, Qt::LeftButton);
+    QTRY_VERIFY(progress->isVisible() && progress->value() > 0);
+    EXPECT_EQ(progress->maximum(), static_cast<int>(487601967 / 1024));
+    EXPECT_FALSE(install->isEnabled()) << "one install at a time";
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QTRY_VERIFY(!progress->isVisible());
+    EXPECT_EQ(message->text(), "キャンセルしました");
+    EXPECT_EQ(row("small")->text(4), "未インストール");
+
+    // A finished install can be chosen; the choice is written for the next run.
+    list->setCurrentItem(row("small"));
+    QTest::mouseClick(install, Qt::LeftButton);
+    QTRY_VERIFY(progress->isVisible());
+    m_installer.finish();
+    QTRY_VERIFY(!progress->isVisible());
+    EXPECT_EQ(row("small")->text(4), "インストール済み");
+    list->setCurrentItem(row("small"));
+    QTest::mouseClick(use, Qt::LeftButton);
+    EXPECT_EQ(m_defaults.value(SettingsModel::speechModelKey).toString(), "small");
+    EXPECT_TRUE(message->text().contains("次の文字起こしから使われます。")) << message->text().toStdString();
+    EXPECT_EQ(row("small")->text(4), "使用中");
+    EXPECT_EQ(row("base")->text(4), "インストール済み");
+    list->setCurrentItem(row("base"));
+    QTest::mouseClick(remove, Qt::LeftButton);
+    EXPECT_EQ(row("base")->text(4), "未インストール");
+}
+
+TEST_F(SettingsWindowTest, Devices_ListDescriptionsAfterTheDefaultStoreTheNameAndKeepAMissingChoice)
+{
+    m_defaults.setValue(SettingsModel::systemAudioKey, "bluez_output.gone");
+    auto* microphones = child<QComboBox>("microphoneDevice");
+    auto* outputs = child<QComboBox>("systemAudioDevice");
+    QTRY_COMPARE(microphones->count(), 3);
+    EXPECT_EQ(microphones->itemText(0), "既定のデバイス");
+    EXPECT_EQ(microphones->itemText(1), "USB ヘッドセット");
+    EXPECT_EQ(microphones->currentIndex(), 0);
+    ASSERT_EQ(outputs->count(), 4);
+    EXPECT_EQ(outputs->currentText(), "bluez_output.gone（見つかりません）") << "a gone device is not silently lost";
+
+    microphones->setFocus();
+    QTest::keyClick(microphones, Qt::Key_Down);
+    QTest::keyClick(microphones, Qt::Key_Down);
+    EXPECT_EQ(m_defaults.value(SettingsModel::microphoneKey).toString(), "alsa_input.pci");
+    outputs->setFocus();
+    QTest::keyClick(outputs, Qt::Key_Home);
+    EXPECT_EQ(m_defaults.value(SettingsModel::systemAudioKey).toString(), "") << "empty means the default";
+
+    // Shown again, the list is read anew and the stored choice is selected.
+    window().hide();
+    window().show();
+    QTRY_COMPARE(outputs->count(), 3);
+    EXPECT_EQ(microphones->currentText(), "内蔵マイク");
+}
+
+TEST_F(SettingsWindowTest, LanguageModel_ChooserTellsInstructionTuningAndWhyAFileCannotAnswerAndResets)
+{
+    const auto gemma = CompositionRoot::installedLanguageModelFile();
+    ASSERT_TRUE(std::filesystem::exists(gemma)) << gemma << " is missing: run scripts/setup";
+    const auto text = m_dir.path() / "notes.gguf";
+    std::ofstream(text) << "not a model at all";
+    window().pages()->setCurrentIndex(1);
+    auto* file = child<QLabel>("languageModelFile");
+    auto* tuned = child<QLabel>("languageModelInstructionTuned");
+    auto* problem = child<QLabel>("languageModelProblem");
+    const auto choose = [&](const std::filesystem::path& path) {
+        QTest::mouseClick(child<QPushButton>("chooseLanguageModel"), Qt::LeftButton);
+        auto* dialog = window().findChild<QFileDialog*>("languageModelDialog");
+        ASSERT_NE(dialog, nullptr);
+        QTRY_VERIFY(dialog->isVisible());
+        dialog->selectFile(QString::fromStdString(path.string()));
+        static_cast<QDialog*>(dialog)->accept(); // QFileDialog's own accept() is protected
+    };
+
+    EXPECT_TRUE(file->text().endsWith("gemma-3-270m-Q4_K_M.gguf（既定）")) << file->text().toStdString();
+    choose(gemma);
+    EXPECT_EQ(m_defaults.value(SettingsModel::languageModelKey).toString().toStdString(), gemma.string());
+    EXPECT_EQ(file->text().toStdString(), gemma.string());
+    EXPECT_EQ(child<QLabel>("languageModelSize")->text(), "253 MB");
+    EXPECT_TRUE(tuned->text().startsWith("いいえ")) << "the installed gemma is a base model";
+    EXPECT_FALSE(problem->isVisible());
+    EXPECT_TRUE(child<QLabel>("languageModelNote")->text().contains("引用"));
+
+    choose(text);
+    EXPECT_EQ(tuned->text(), "—");
+    EXPECT_TRUE(problem->isVisible());
+    EXPECT_TRUE(problem->text().startsWith("GGUF 形式のモデルではない")) << problem->text().toStdString();
+
+    QTest::mouseClick(child<QPushButton>("resetLanguageModel"), Qt::LeftButton);
+    EXPECT_FALSE(m_defaults.contains(SettingsModel::languageModelKey));
+    EXPECT_TRUE(file->text().endsWith("（既定）"));
+}
+
+TEST_F(SettingsWindowTest, CaptionAndData_FontSizeReachesTheOpenPanelPositionResetsAndTheHistoryIsShown)
+{
+    m_captions.setVisible(true);
+    auto* view = m_captions.panel()->view();
+    auto* size = child<QSpinBox>("captionFontSize");
+    EXPECT_EQ(size->value(), SettingsModel::defaultCaptionFontSize);
+    size->setFocus();
+    size->selectAll();
+    QTest::keyClicks(size, "40");
+    EXPECT_EQ(m_defaults.value(LiveCaptionOverlayController::fontSizeDefaultsKey).toInt(), 40);
+    EXPECT_EQ(view->captionFont().pixelSize(), 40) << "the open panel follows at once";
+
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    m_captions.panel()->setGeometry(area.left() + 5, area.top() + 5, 720, 180);
+    m_captions.panel()->saveFrame();
+    QTest::mouseClick(child<QPushButton>("resetCaptionPosition"), Qt::LeftButton);
+    EXPECT_EQ(m_captions.panel()->geometry(),
+              LiveCaptionOverlayController::defaultFrame(area, LiveCaptionOverlayController::defaultSize));
+    EXPECT_EQ(m_defaults.value(LiveCaptionOverlayController::frameAutosaveName).toRect(),
+              m_captions.panel()->geometry());
+
+    auto* speaker = child<QCheckBox>("captionShowSpeaker");
+    EXPECT_FALSE(speaker->isChecked()) << "off by default";
+    QTest::mouseClick(speaker, Qt::LeftButton);
+    EXPECT_TRUE(m_defaults.boolValue(SettingsModel::showSpeakerKey));
+
+    EXPECT_EQ(child<QLabel>("historyFolder")->text().toStdString(), m_dir.path().string());
+    EXPECT_EQ(child<QLabel>("sessionCount")->text(), "3 件");
+}
+
+} // namespace
+} // namespace tc
