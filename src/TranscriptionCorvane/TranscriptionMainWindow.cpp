@@ -1,8 +1,8 @@
 #include "TranscriptionCorvane/TranscriptionMainWindow.h"
 
+#include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/TranscriptionRootView.h"
 #include "TranscriptionUI/UpdaterCommands.h"
-#include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/caption/LiveCaptionCommands.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
 #include "TranscriptionUI/settings/SettingsModel.h"

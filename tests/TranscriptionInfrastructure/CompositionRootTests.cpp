@@ -139,8 +139,8 @@ TEST(CompositionRoot, CompositionRoot_ResponderFollowsALaterLanguageModelChoiceA
     EXPECT_EQ(root.languageModel()->availability(), LanguageModel::Availability::notModelFile);
     const auto note = responder->availability().note();
     EXPECT_NE(note.find("notes.gguf は GGUF 形式のモデルではない"), std::string::npos) << note;
-    const auto answer = responder->answer("発売日はいつですか", ConversationExcerpt({FinalizedLine{
-                                                                 Uuid::random(), "発売日は来月の十五日です。", 0}}));
+    const auto answer = responder->answer(
+        "発売日はいつですか", ConversationExcerpt({FinalizedLine{Uuid::random(), "発売日は来月の十五日です。", 0}}));
     EXPECT_EQ(answer.sourceLineIDs.size(), 1U) << "the quotes keep answering";
 
     // Empty returns to the installed default.

@@ -73,7 +73,8 @@ std::map<std::string, SpeechModelFigures> SettingsModel::readFigures(const std::
 {
     QFile stream(QString::fromStdString(file.string()));
     if (!stream.open(QIODevice::ReadOnly)) return {};
-    const QJsonObject models = QJsonDocument::fromJson(stream.readAll()).object().value(QStringLiteral("models")).toObject();
+    const QJsonObject models =
+        QJsonDocument::fromJson(stream.readAll()).object().value(QStringLiteral("models")).toObject();
     std::map<std::string, SpeechModelFigures> figures;
     for (auto it = models.begin(); it != models.end(); ++it) {
         const QJsonObject entry = it.value().toObject();
@@ -128,7 +129,8 @@ void SettingsModel::chooseSpeechModel(const QString& name)
     const auto row = std::find_if(m_speechModels.begin(), m_speechModels.end(),
                                   [&](const SpeechModelRow& r) { return r.name == name; });
     if (row == m_speechModels.end() || !row->installed) {
-        setSpeechModelMessage(QStringLiteral("%1 はインストールされていません。先に「インストール」を押してください。").arg(name));
+        setSpeechModelMessage(
+            QStringLiteral("%1 はインストールされていません。先に「インストール」を押してください。").arg(name));
         return;
     }
     m_preferences->setValue(speechModelKey, name);
@@ -206,7 +208,7 @@ void SettingsModel::setSpeechModelMessage(const QString& message)
 // --- Devices ---
 
 std::vector<SettingsModel::DeviceChoice> SettingsModel::choicesFor(const std::vector<AudioDeviceInfo>& devices,
-                                                                  const QString& stored)
+                                                                   const QString& stored)
 {
     std::vector<DeviceChoice> choices{{QStringLiteral("既定のデバイス"), QString()}};
     bool storedPresent = stored.isEmpty();
@@ -242,8 +244,8 @@ void SettingsModel::refreshDevices()
 
 int SettingsModel::indexOf(const std::vector<DeviceChoice>& choices, const QString& stored)
 {
-    const auto found = std::find_if(choices.begin(), choices.end(),
-                                    [&](const DeviceChoice& choice) { return choice.name == stored; });
+    const auto found =
+        std::find_if(choices.begin(), choices.end(), [&](const DeviceChoice& choice) { return choice.name == stored; });
     return found == choices.end() ? 0 : static_cast<int>(found - choices.begin());
 }
 
@@ -279,8 +281,8 @@ SettingsModel::LanguageModelState SettingsModel::languageModel() const
     const auto file = state.isDefault ? m_deps.defaultLanguageModelFile : pathOf(chosen);
     state.file = QString::fromStdString(file.string());
     const auto inspection = GgufModelFile::inspect(file);
-    state.size = inspection.format == GgufModelFile::Format::unreadable ? QStringLiteral("—")
-                                                                        : sizeText(inspection.fileBytes);
+    state.size =
+        inspection.format == GgufModelFile::Format::unreadable ? QStringLiteral("—") : sizeText(inspection.fileBytes);
     if (inspection.format == GgufModelFile::Format::gguf) state.instructionTuned = inspection.hasChatTemplate;
     // The same check the answering model makes, so the window and the questions agree.
     const auto availability = CompositionRoot::makeLanguageModel(file)->availability();

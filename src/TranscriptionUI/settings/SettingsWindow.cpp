@@ -97,7 +97,8 @@ QWidget* SettingsWindow::makeLanguageModelPage()
     buttons->addWidget(reset);
     buttons->addStretch();
     auto* layout = new QVBoxLayout(page);
-    layout->addWidget(new QLabel(QStringLiteral("質問に答える GGUF 形式のモデルです。変更は次の質問から使われます。"), page));
+    layout->addWidget(
+        new QLabel(QStringLiteral("質問に答える GGUF 形式のモデルです。変更は次の質問から使われます。"), page));
     layout->addLayout(form);
     layout->addWidget(m_languageProblem);
     layout->addWidget(m_languageNote);
@@ -126,7 +127,7 @@ void SettingsWindow::showLanguageModel()
     const auto state = m_model->languageModel();
     m_languageFile->setText(state.isDefault ? QStringLiteral("%1（既定）").arg(state.file) : state.file);
     m_languageSize->setText(state.size);
-    m_languageTuned->setText(!state.instructionTuned   ? QStringLiteral("—")
+    m_languageTuned->setText(!state.instructionTuned ? QStringLiteral("—")
                              : *state.instructionTuned ? QStringLiteral("はい（チャットテンプレートあり）")
                                                        : QStringLiteral("いいえ（チャットテンプレートなし）"));
     m_languageProblem->setText(state.problem);

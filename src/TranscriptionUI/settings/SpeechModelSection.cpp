@@ -114,8 +114,7 @@ void SpeechModelSection::showInstall()
     // A range of 0 shows a busy bar while the total is not known; kilobytes keep large files within int.
     m_progress->setRange(0, static_cast<int>(progress.total / 1024));
     m_progress->setValue(static_cast<int>(std::min(progress.done, progress.total) / 1024));
-    m_phase->setText(
-        QStringLiteral("%1: %2").arg(m_model->installingModel(), QString::fromStdString(progress.phase)));
+    m_phase->setText(QStringLiteral("%1: %2").arg(m_model->installingModel(), QString::fromStdString(progress.phase)));
     updateButtons();
 }
 

@@ -51,10 +51,12 @@ protected:
             dependencies.defaultSpeechModel = "base";
             dependencies.figures = SettingsModel::readFigures(test::dataDir() / "speech-model-figures.json");
             dependencies.microphones = [] {
-                return std::vector<AudioDeviceInfo>{{"alsa_input.usb", "USB ヘッドセット"}, {"alsa_input.pci", "内蔵マイク"}};
+                return std::vector<AudioDeviceInfo>{{"alsa_input.usb", "USB ヘッドセット"},
+                                                    {"alsa_input.pci", "内蔵マイク"}};
             };
             dependencies.outputs = [] {
-                return std::vector<AudioDeviceInfo>{{"alsa_output.pci", "内蔵スピーカー"}, {"alsa_output.hdmi", "HDMI"}};
+                return std::vector<AudioDeviceInfo>{{"alsa_output.pci", "内蔵スピーカー"},
+                                                    {"alsa_output.hdmi", "HDMI"}};
             };
             dependencies.defaultLanguageModelFile = CompositionRoot::installedLanguageModelFile();
             dependencies.historyFolder = m_dir.path();
