@@ -201,7 +201,7 @@ TEST_F(ResponderFixture, Responder_IsAlwaysAvailableAndItsNoteSaysHowItAnswers)
 {
     using A = LanguageModel::Availability;
     const std::string quotes = "回答は会話の発言からの引用です。";
-    const std::string howTo = "~/.config/transcription-corvane/transcription-corvane.conf の languageModel/path";
+    const std::string howTo = "「設定…」の「言語モデル」で選んでください。次の質問から使われます。";
     for (const auto state : {A::available, A::loading, A::baseModel, A::preparing, A::noModel, A::notModelFile,
                              A::damaged, A::unsupported}) {
         m_model->state = state;
