@@ -37,8 +37,12 @@ TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, 
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル"));
     m_settingsAction = file->addAction(QStringLiteral("設定…"), this, [this] { showSettings(); });
-    // Ctrl+, as well: the platform's preferences key is not bound on every desktop.
-    m_settingsAction->setShortcuts({QKeySequence::Preferences, QKeySequence(Qt::CTRL | Qt::Key_Comma)});
+    // Ctrl+, as well: the platform's preferences key is not bound on every desktop. Listed once only, as the
+    // same key twice on one action would be ambiguous and trigger nothing.
+    QList<QKeySequence> settingsKeys = QKeySequence::keyBindings(QKeySequence::Preferences);
+    if (!settingsKeys.contains(QKeySequence(Qt::CTRL | Qt::Key_Comma)))
+        settingsKeys.append(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    m_settingsAction->setShortcuts(settingsKeys);
     m_settingsAction->setMenuRole(QAction::PreferencesRole);
     file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("終了"), qApp, &QApplication::quit);
