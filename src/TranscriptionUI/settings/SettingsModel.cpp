@@ -139,7 +139,8 @@ void SettingsModel::chooseSpeechModel(const QString& name)
 
 bool SettingsModel::installSpeechModel(const QString& name)
 {
-    if (!m_installing.isEmpty() || !m_deps.installSpeechModel) {
+    if (!m_deps.installSpeechModel) return false;
+    if (!m_installing.isEmpty()) {
         setSpeechModelMessage(QStringLiteral("ほかのモデルをインストール中です。終わるまでお待ちください。"));
         return false;
     }
