@@ -46,7 +46,8 @@ TEST(TranscriptionMainWindow, SettingsOpenWithCtrlCommaAndAChosenLanguageModelAn
     settings->model()->chooseLanguageModel(QString::fromStdString(notes.string()));
     QTRY_VERIFY(model.conversationNote().find("notes.gguf は GGUF 形式のモデルではない") != std::string::npos);
     settings->model()->resetLanguageModel();
-    QTRY_VERIFY(model.conversationNote().find("gemma-3-270m-Q4_K_M.gguf") != std::string::npos);
+    const auto installed = CompositionRoot::installedLanguageModelFile().filename().string();
+    QTRY_VERIFY(model.conversationNote().find(installed) != std::string::npos);
 }
 
 } // namespace
