@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
