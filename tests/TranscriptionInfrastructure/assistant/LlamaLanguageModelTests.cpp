@@ -25,7 +25,7 @@ using A = LanguageModel::Availability;
 // The default model as scripts/install-models installs it; these tests run against the real thing.
 const std::filesystem::path& installedFile()
 {
-    static const auto file = LlamaLanguageModel::defaultOptions().modelFile;
+    static const auto file = LlamaLanguageModel::installedOptions().modelFile;
     return file;
 }
 
