@@ -1,7 +1,5 @@
 #include "support/FakeAudioSource.h"
 
-#include <stdexcept>
-
 namespace tc::test {
 
 FakeAudioSource::FakeAudioSource(bool continuous) : m_continuous(continuous) {}
@@ -10,41 +8,46 @@ AudioFrameStream FakeAudioSource::start()
 {
     std::lock_guard lock(m_mutex);
     ++m_starts;
-    if (m_failure) {
-        const auto message = *std::exchange(m_failure, std::nullopt);
-        throw std::runtime_error(message);
-    }
+    if (m_startError) std::rethrow_exception(m_startError);
     m_stream = Channel<AudioFrame>::make();
     return m_stream;
 }
 
 void FakeAudioSource::stop()
 {
-    AudioFrameStream stream;
     {
         std::lock_guard lock(m_mutex);
         ++m_stops;
-        stream = m_stream;
     }
-    if (stream) stream->finish();
+    finish();
 }
 
-void FakeAudioSource::failNextStart(std::string message)
+void FakeAudioSource::failStarts(std::exception_ptr error)
 {
     std::lock_guard lock(m_mutex);
-    m_failure = std::move(message);
+    m_startError = std::move(error);
 }
 
-bool FakeAudioSource::push(AudioFrame frame)
+AudioFrameStream FakeAudioSource::current() const
 {
     std::lock_guard lock(m_mutex);
-    return m_stream && m_stream->yield(std::move(frame));
+    return m_stream;
+}
+
+bool FakeAudioSource::deliver(AudioFrame frame)
+{
+    const auto stream = current();
+    return stream && stream->yield(std::move(frame));
 }
 
 void FakeAudioSource::finish()
 {
-    std::lock_guard lock(m_mutex);
-    if (m_stream) m_stream->finish();
+    if (const auto stream = current()) stream->finish();
+}
+
+void FakeAudioSource::breakOff(std::exception_ptr error)
+{
+    if (const auto stream = current()) stream->fail(std::move(error));
 }
 
 int FakeAudioSource::starts() const
@@ -61,8 +64,8 @@ int FakeAudioSource::stops() const
 
 bool FakeAudioSource::isStarted() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_stream && !m_stream->isEnded();
+    const auto stream = current();
+    return stream && !stream->isEnded();
 }
 
 } // namespace tc::test

@@ -2,14 +2,14 @@
 
 #include "TranscriptionApplication/AudioSource.h"
 
+#include <exception>
 #include <mutex>
-#include <optional>
-#include <string>
 
 namespace tc::test {
 
-// An audio source the test feeds by hand. It can be told to fail its next start; stop() finishes the stream.
-// Thread-safe (one mutex inside).
+// An audio source the test drives: start() throws what failStarts() set or hands out a stream that the test feeds
+// through deliver() and ends through finish() or breakOff(); stop() finishes it, as a real source does. Counts
+// calls. Thread-safe (one mutex inside, never held while the stream is touched).
 class FakeAudioSource : public AudioSource {
 public:
     explicit FakeAudioSource(bool continuous = true);
@@ -18,22 +18,27 @@ public:
     void stop() override;
     bool isContinuous() const override { return m_continuous; }
 
-    // The next start() throws a std::runtime_error with this message.
-    void failNextStart(std::string message);
-    // Appends a frame to the running stream; false when not started or already stopped.
-    bool push(AudioFrame frame);
-    // Ends the running stream as if the input ended.
+    // Every start() from now on throws this error (none when null).
+    void failStarts(std::exception_ptr error);
+    // Feeds one frame into the stream of the last start(); false when there is none or it has ended.
+    bool deliver(AudioFrame frame);
+    // Ends the stream of the last start() as an input that ran out would.
     void finish();
+    // Fails the stream of the last start() as a device that went away would.
+    void breakOff(std::exception_ptr error);
 
     int starts() const;
     int stops() const;
+    // Whether the stream of the last start() is still open.
     bool isStarted() const;
 
 private:
+    AudioFrameStream current() const;
+
     const bool m_continuous;
     mutable std::mutex m_mutex;
     AudioFrameStream m_stream;
-    std::optional<std::string> m_failure;
+    std::exception_ptr m_startError;
     int m_starts = 0;
     int m_stops = 0;
 };

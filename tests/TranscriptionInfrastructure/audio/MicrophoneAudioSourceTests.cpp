@@ -2,6 +2,7 @@
 #include "TranscriptionInfrastructure/audio/MicrophoneError.h"
 #include "TranscriptionInfrastructure/audio/MixedAudioSource.h"
 
+#include "support/AudioSignals.h"
 #include "support/FrameCollector.h"
 #include "support/PulseAudioServer.h"
 
@@ -10,7 +11,6 @@
 #include <chrono>
 #include <cmath>
 #include <mutex>
-#include <numbers>
 #include <string>
 #include <vector>
 
@@ -23,19 +23,7 @@ using tc::test::PulseAudioServer;
 
 namespace {
 
-std::vector<float> sine(double frequency, double rate, double seconds, float amplitude, int channels = 1,
-                        bool onlyFirstChannel = false)
-{
-    const auto frames = static_cast<std::size_t>(rate * seconds);
-    const auto n = static_cast<std::size_t>(channels);
-    std::vector<float> out(frames * n, 0.0f);
-    for (std::size_t i = 0; i < frames; ++i)
-        for (std::size_t c = 0; c < (onlyFirstChannel ? 1 : n); ++c)
-            out[i * n + c] =
-                amplitude *
-                static_cast<float>(std::sin(2 * std::numbers::pi * frequency * static_cast<double>(i) / rate));
-    return out;
-}
+using tc::test::sine;
 
 using Frames = std::vector<AudioFrame>;
 
@@ -46,23 +34,6 @@ auto atLeast(std::size_t count, double rate)
 
 } // namespace
 
-TEST(MicrophoneAudioSource, MakesMonoFramesTimedByTheirPosition)
-{
-    const float left[] = {1.0f, 0.0f};
-    const float right[] = {0.0f, -0.5f};
-    const float* stereo[] = {left, right};
-    auto frame = MicrophoneAudioSource::frame({stereo, 2, 2}, 48000, 96000);
-    EXPECT_EQ(frame.samples, (std::vector<float>{0.5f, -0.25f}));
-    EXPECT_EQ(frame.sampleRate, 48000.0);
-    EXPECT_EQ(frame.timestamp, 2.0);
-
-    const float* mono[] = {right};
-    frame = MicrophoneAudioSource::frame({mono, 1, 2}, 0, 96000);
-    EXPECT_EQ(frame.samples, (std::vector<float>{0.0f, -0.5f}));
-    EXPECT_EQ(frame.timestamp, 0.0);
-    EXPECT_TRUE(MicrophoneAudioSource().isContinuous());
-}
-
 TEST(MicrophoneAudioSource, AToneIntoTheInputArrivesAsFramesAtItsRateAndLevel)
 {
     PulseAudioServer server;
@@ -70,7 +41,7 @@ TEST(MicrophoneAudioSource, AToneIntoTheInputArrivesAsFramesAtItsRateAndLevel)
     MicrophoneAudioSource microphone(1024);
     auto stream = microphone.start();
     FrameCollector collector(stream);
-    server.writeToSource("mic", sine(440, 48000, 0.5, 0.5f));
+    server.writeToSource("mic", sine(440, 48000, 24000, 0.5f));
     ASSERT_TRUE(collector.waitFor(atLeast(24000, 48000)));
     const auto frames = collector.frames();
     EXPECT_NEAR(FrameCollector::rmsAt(frames, 48000), 0.5 / std::sqrt(2.0), 0.005);
@@ -87,44 +58,31 @@ TEST(MicrophoneAudioSource, AToneIntoTheInputArrivesAsFramesAtItsRateAndLevel)
     EXPECT_TRUE(stream->isEnded());
     microphone.stop();
     FrameCollector again(microphone.start());
-    server.writeToSource("mic", sine(440, 48000, 0.1, 0.5f));
+    server.writeToSource("mic", sine(440, 48000, 4800, 0.5f));
     EXPECT_TRUE(again.waitFor(atLeast(4800, 48000)));
     microphone.stop();
 }
 
-TEST(MicrophoneAudioSource, AStereoInputGivesTheMeanOfItsChannels)
-{
-    PulseAudioServer::Options options;
-    options.pipeSources = {{"mic", 44100, 2}};
-    PulseAudioServer server(options);
-    ASSERT_TRUE(server.isRunning()) << server.startError();
-    MicrophoneAudioSource microphone;
-    FrameCollector collector(microphone.start());
-    // Only the left channel carries the tone: the mean is half as loud.
-    server.writeToSource("mic", sine(440, 44100, 0.5, 0.5f, 2, true));
-    ASSERT_TRUE(collector.waitFor(atLeast(22050, 44100)));
-    EXPECT_NEAR(FrameCollector::rmsAt(collector.frames(), 44100), 0.25 / std::sqrt(2.0), 0.005);
-    microphone.stop();
-}
-
-TEST(MicrophoneAudioSource, FollowsANewDefaultInputWithItsRateAndKeepsTheStream)
+TEST(MicrophoneAudioSource, FollowsANewDefaultInputWithItsRateAndChannelsAndKeepsTheStream)
 {
     PulseAudioServer server;
     ASSERT_TRUE(server.isRunning()) << server.startError();
     MicrophoneAudioSource microphone;
     auto stream = microphone.start();
     FrameCollector collector(stream);
-    server.writeToSource("mic", sine(440, 48000, 0.2, 0.5f));
+    server.writeToSource("mic", sine(440, 48000, 9600, 0.5f));
     ASSERT_TRUE(collector.waitFor(atLeast(9600, 48000)));
 
-    ASSERT_TRUE(server.addPipeSource({"headset", 16000, 1}));
+    // A stereo headset at 44.1 kHz becomes the default.
+    ASSERT_TRUE(server.addPipeSource({"headset", 44100, 2}));
     ASSERT_EQ(server.pactl("set-default-source headset"), 0);
-    // Written until the reopened stream, at the headset's rate, has picked a full second up.
-    for (int attempt = 0; attempt < 50 && !collector.waitFor(atLeast(16000, 16000), 100ms); ++attempt)
-        server.writeToSource("headset", sine(440, 16000, 0.1, 0.5f));
+    // Written until the reopened stream, at the headset's rate, has picked a full second up. Only the left channel
+    // carries the tone: the mean is half as loud.
+    for (int attempt = 0; attempt < 50 && !collector.waitFor(atLeast(44100, 44100), 100ms); ++attempt)
+        server.writeToSource("headset", sine(440, 44100, 4410, 0.5f, 2, true));
     const auto frames = collector.frames();
-    EXPECT_GE(FrameCollector::samplesAt(frames, 16000), 16000u);
-    EXPECT_NEAR(FrameCollector::rmsAt(frames, 16000), 0.5 / std::sqrt(2.0), 0.01);
+    EXPECT_GE(FrameCollector::samplesAt(frames, 44100), 44100u);
+    EXPECT_NEAR(FrameCollector::rmsAt(frames, 44100), 0.25 / std::sqrt(2.0), 0.01);
     EXPECT_FALSE(stream->isEnded());
     microphone.stop();
 }
@@ -144,8 +102,8 @@ TEST(MicrophoneAudioSource, RecordsTheChosenInputAndTheDefaultWhileItIsGoneWithA
     auto stream = microphone.start();
     FrameCollector collector(stream);
     // Both inputs hear something; only the chosen one is loud.
-    server.writeToSource("mic", sine(440, 48000, 0.1, 0.05f));
-    server.writeToSource("headset", sine(880, 48000, 0.5, 0.5f));
+    server.writeToSource("mic", sine(440, 48000, 4800, 0.05f));
+    server.writeToSource("headset", sine(880, 48000, 24000, 0.5f));
     ASSERT_TRUE(collector.waitFor(atLeast(24000, 48000)));
     EXPECT_NEAR(FrameCollector::rmsAt(collector.frames(), 48000), 0.5 / std::sqrt(2.0), 0.005);
 
@@ -153,7 +111,7 @@ TEST(MicrophoneAudioSource, RecordsTheChosenInputAndTheDefaultWhileItIsGoneWithA
     const auto before = FrameCollector::samplesAt(collector.frames(), 48000);
     ASSERT_TRUE(server.unloadDevice("headset"));
     for (int attempt = 0; attempt < 50 && !collector.waitFor(atLeast(before + 24000, 48000), 100ms); ++attempt)
-        server.writeToSource("mic", sine(440, 48000, 0.1, 0.05f));
+        server.writeToSource("mic", sine(440, 48000, 4800, 0.05f));
     EXPECT_NEAR(FrameCollector::rmsAt(collector.frames(), 48000, before), 0.05 / std::sqrt(2.0), 0.005);
     {
         std::lock_guard lock(mutex);
@@ -170,7 +128,7 @@ TEST(MicrophoneAudioSource, RecordsTheChosenInputAndTheDefaultWhileItIsGoneWithA
                FrameCollector::rmsAt({frames.back()}, 48000) > 0.3;
     };
     for (int attempt = 0; attempt < 50 && !collector.waitFor(loudAgain, 100ms); ++attempt)
-        server.writeToSource("headset", sine(880, 48000, 0.1, 0.5f));
+        server.writeToSource("headset", sine(880, 48000, 4800, 0.5f));
     EXPECT_TRUE(loudAgain(collector.frames()));
     EXPECT_FALSE(stream->isEnded());
     {
@@ -185,7 +143,7 @@ TEST(MicrophoneAudioSource, RecordsTheChosenInputAndTheDefaultWhileItIsGoneWithA
         notices.push_back(notice);
     });
     FrameCollector fallback(missing.start());
-    server.writeToSource("mic", sine(440, 48000, 0.2, 0.05f));
+    server.writeToSource("mic", sine(440, 48000, 9600, 0.05f));
     ASSERT_TRUE(fallback.waitFor(atLeast(9600, 48000)));
     missing.stop();
     std::lock_guard lock(mutex);
@@ -212,8 +170,22 @@ TEST(MicrophoneAudioSource, TheServerGoingAwayFailsTheStreamWithAnErrorToWaitOut
     microphone.stop();
 }
 
-TEST(MicrophoneAudioSource, NoServerThrowsAJapaneseErrorThatTheMixPassesOnSilently)
+TEST(MicrophoneAudioSource, StartFailuresAreNamedTruthfullyAndTheMixPassesANoServerOnSilently)
 {
+    {
+        // Only the output's monitor: no microphone.
+        PulseAudioServer::Options options;
+        options.pipeSources.clear();
+        PulseAudioServer server(options);
+        ASSERT_TRUE(server.isRunning()) << server.startError();
+        MicrophoneAudioSource microphone;
+        try {
+            microphone.start();
+            FAIL() << "recorded the output's monitor as a microphone";
+        } catch (const MicrophoneError& error) {
+            EXPECT_EQ(error.kind(), MicrophoneError::Kind::noInputDevice);
+        }
+    }
     PulseAudioServer server;
     ASSERT_TRUE(server.isRunning()) << server.startError();
     server.kill();
@@ -234,19 +206,4 @@ TEST(MicrophoneAudioSource, NoServerThrowsAJapaneseErrorThatTheMixPassesOnSilent
     EXPECT_THROW(mixed.start(), MicrophoneError);
     EXPECT_TRUE(notices.empty());
     mixed.stop();
-}
-
-TEST(MicrophoneAudioSource, OnlyAMonitorIsNoMicrophone)
-{
-    PulseAudioServer::Options options;
-    options.pipeSources.clear();
-    PulseAudioServer server(options);
-    ASSERT_TRUE(server.isRunning()) << server.startError();
-    MicrophoneAudioSource microphone;
-    try {
-        microphone.start();
-        FAIL() << "recorded the output's monitor as a microphone";
-    } catch (const MicrophoneError& error) {
-        EXPECT_EQ(error.kind(), MicrophoneError::Kind::noInputDevice);
-    }
 }

@@ -4,7 +4,8 @@
 #include "TranscriptionInfrastructure/audio/MicrophoneAudioSource.h"
 #include "TranscriptionInfrastructure/audio/SystemAudioSource.h"
 
-#include "support/ControlledAudioSource.h"
+#include "support/AudioSignals.h"
+#include "support/FakeAudioSource.h"
 #include "support/FrameCollector.h"
 #include "support/PulseAudioServer.h"
 
@@ -14,7 +15,6 @@
 #include <chrono>
 #include <cmath>
 #include <mutex>
-#include <numbers>
 #include <thread>
 #include <vector>
 
@@ -22,7 +22,11 @@ using namespace std::chrono_literals;
 using tc::AudioFrame;
 using tc::AudioSourceID;
 using tc::MixedAudioSource;
-using tc::test::ControlledAudioSource;
+using tc::test::FakeAudioSource;
+using tc::test::amplitudeAt;
+using tc::test::drain;
+using tc::test::joined;
+using tc::test::sine;
 
 namespace {
 
@@ -47,53 +51,31 @@ struct Recorded {
     }
 };
 
-std::vector<AudioFrame> drain(const tc::AudioFrameStream& stream)
+// A member whose start() throws this message.
+std::shared_ptr<FakeAudioSource> failingSource(const std::string& message)
 {
-    std::vector<AudioFrame> frames;
-    while (auto frame = stream->next())
-        frames.push_back(std::move(*frame));
-    return frames;
+    auto source = std::make_shared<FakeAudioSource>();
+    source->failStarts(std::make_exception_ptr(std::runtime_error(message)));
+    return source;
 }
 
-std::vector<float> tone(double frequency, double rate, std::size_t count, float amplitude, std::size_t offset = 0)
+// A live member whose sound server is away: start() throws an error to wait out.
+std::shared_ptr<FakeAudioSource> serverAwaySource()
 {
-    std::vector<float> out(count);
-    for (std::size_t i = 0; i < count; ++i)
-        out[i] = amplitude * static_cast<float>(
-                                 std::sin(2 * std::numbers::pi * frequency * static_cast<double>(i + offset) / rate));
-    return out;
-}
-
-// Amplitude of one frequency in a signal (Goertzel).
-double amplitudeAt(const std::vector<float>& samples, double frequency, double rate)
-{
-    const double w = 2 * std::numbers::pi * frequency / rate;
-    double s1 = 0, s2 = 0;
-    for (float x : samples) {
-        const double s0 = x + 2 * std::cos(w) * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    const double power = s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2;
-    return 2 * std::sqrt(power) / static_cast<double>(samples.size());
-}
-
-std::vector<float> joined(const std::vector<AudioFrame>& frames)
-{
-    std::vector<float> out;
-    for (const auto& f : frames)
-        out.insert(out.end(), f.samples.begin(), f.samples.end());
-    return out;
+    auto source = std::make_shared<FakeAudioSource>();
+    source->failStarts(
+        std::make_exception_ptr(tc::PortFailure("サーバーがありません", tc::PortFailure::Recovery::waitForReturn)));
+    return source;
 }
 
 } // namespace
 
-TEST(MixedAudioSource, SkipsAMemberThatFailsWithOneNoticeAndPassesTheOtherThrough)
+TEST(MixedAudioSource, SkipsAMemberThatFailsWithOneNoticeAndEndsAtOnceWhenNothingStarted)
 {
     Recorded recorded;
-    auto failing = std::make_shared<ControlledAudioSource>(true, "マイクが見つかりません。");
-    auto working = std::make_shared<ControlledAudioSource>();
-    MixedAudioSource mixed({{AudioSourceID::microphone, failing}, {AudioSourceID::systemAudio, working}},
+    auto working = std::make_shared<FakeAudioSource>();
+    MixedAudioSource mixed({{AudioSourceID::microphone, failingSource("マイクが見つかりません。")},
+                            {AudioSourceID::systemAudio, working}},
                            recorded.degraded(), recorded.level());
     auto stream = mixed.start();
     ASSERT_EQ(recorded.notices.size(), 1u);
@@ -109,59 +91,35 @@ TEST(MixedAudioSource, SkipsAMemberThatFailsWithOneNoticeAndPassesTheOtherThroug
     EXPECT_EQ(drain(stream), (std::vector<AudioFrame>{first, second}));
     mixed.stop();
     EXPECT_EQ(mixed.startedSourceCount(), 0u);
-}
 
-TEST(MixedAudioSource, EndsAtOnceWhenNothingStarted)
-{
-    Recorded recorded;
-    auto a = std::make_shared<ControlledAudioSource>(true, "一つ目");
-    auto b = std::make_shared<ControlledAudioSource>(true, "二つ目");
-    MixedAudioSource mixed({{AudioSourceID::microphone, a}, {AudioSourceID::systemAudio, b}}, recorded.degraded(),
-                           recorded.level());
-    EXPECT_TRUE(drain(mixed.start()).empty());
-    ASSERT_EQ(recorded.notices.size(), 2u);
-    EXPECT_EQ(recorded.notices[0], "音声ソースを開始できませんでした: 一つ目");
-    EXPECT_EQ(recorded.notices[1], "音声ソースを開始できませんでした: 二つ目");
-
+    // Nothing started: a notice per member, and the stream ends at once.
+    MixedAudioSource none({{AudioSourceID::microphone, failingSource("一つ目")},
+                           {AudioSourceID::systemAudio, failingSource("二つ目")}},
+                          recorded.degraded(), recorded.level());
+    EXPECT_TRUE(drain(none.start()).empty());
+    ASSERT_EQ(recorded.notices.size(), 3u);
+    EXPECT_EQ(recorded.notices[1], "音声ソースを開始できませんでした: 一つ目");
+    EXPECT_EQ(recorded.notices[2], "音声ソースを開始できませんでした: 二つ目");
     MixedAudioSource empty({}, recorded.degraded(), recorded.level());
     EXPECT_TRUE(drain(empty.start()).empty());
-    EXPECT_EQ(recorded.notices.size(), 2u);
-    EXPECT_FALSE(empty.isContinuous());
+    EXPECT_EQ(recorded.notices.size(), 3u);
     empty.stop();
+
+    // Continuous when any member is.
+    EXPECT_FALSE(empty.isContinuous());
+    EXPECT_TRUE(MixedAudioSource({{AudioSourceID::microphone, std::make_shared<FakeAudioSource>(false)},
+                                  {AudioSourceID::systemAudio, working}},
+                                 {}, {})
+                    .isContinuous());
+    EXPECT_FALSE(
+        MixedAudioSource({{AudioSourceID::microphone, std::make_shared<FakeAudioSource>(false)}}, {}, {}).isContinuous());
 }
-
-// A live member whose sound server can be away: start() then throws an error to wait out, and a running
-// stream breaks off with one.
-class ServerBoundSource : public tc::AudioSource {
-public:
-    explicit ServerBoundSource(bool away) : m_away(away) {}
-    tc::AudioFrameStream start() override
-    {
-        if (m_away) throw tc::PortFailure("サーバーがありません", tc::PortFailure::Recovery::waitForReturn);
-        m_stream = tc::Channel<AudioFrame>::make();
-        return m_stream;
-    }
-    void stop() override
-    {
-        if (m_stream) m_stream->finish();
-    }
-    bool isContinuous() const override { return true; }
-    void breakOff()
-    {
-        m_stream->fail(
-            std::make_exception_ptr(tc::PortFailure("切れました", tc::PortFailure::Recovery::waitForReturn)));
-    }
-    tc::AudioFrameStream m_stream;
-
-private:
-    bool m_away;
-};
 
 TEST(MixedAudioSource, AGoneServerIsTheSessionsToWaitOutNotANoticePerMember)
 {
     Recorded recorded;
-    auto mic = std::make_shared<ServerBoundSource>(true);
-    auto system = std::make_shared<ServerBoundSource>(true);
+    auto mic = serverAwaySource();
+    auto system = serverAwaySource();
     MixedAudioSource allGone({{AudioSourceID::microphone, mic}, {AudioSourceID::systemAudio, system}},
                              recorded.degraded(), recorded.level());
     EXPECT_THROW(allGone.start(), tc::PortFailure);
@@ -169,7 +127,7 @@ TEST(MixedAudioSource, AGoneServerIsTheSessionsToWaitOutNotANoticePerMember)
     allGone.stop();
 
     // One member there, one gone: the run goes on with a notice, as for any member that cannot start.
-    auto there = std::make_shared<ServerBoundSource>(false);
+    auto there = std::make_shared<FakeAudioSource>();
     MixedAudioSource partly({{AudioSourceID::microphone, there}, {AudioSourceID::systemAudio, system}},
                             recorded.degraded(), recorded.level());
     auto stream = partly.start();
@@ -177,8 +135,8 @@ TEST(MixedAudioSource, AGoneServerIsTheSessionsToWaitOutNotANoticePerMember)
     EXPECT_EQ(recorded.notices[0], "音声ソースを開始できませんでした: サーバーがありません");
 
     // The last member breaking off fails the merged stream with its error, after the frames it delivered.
-    there->m_stream->yield(AudioFrame{{0.5f}, 16000, 0});
-    there->breakOff();
+    there->deliver(AudioFrame{{0.5f}, 16000, 0});
+    there->breakOff(std::make_exception_ptr(tc::PortFailure("切れました", tc::PortFailure::Recovery::waitForReturn)));
     EXPECT_TRUE(stream->next().has_value());
     try {
         stream->next();
@@ -190,21 +148,12 @@ TEST(MixedAudioSource, AGoneServerIsTheSessionsToWaitOutNotANoticePerMember)
     partly.stop();
 }
 
-TEST(MixedAudioSource, IsContinuousWhenAnyMemberIs)
-{
-    auto file = std::make_shared<ControlledAudioSource>(false);
-    auto live = std::make_shared<ControlledAudioSource>(true);
-    EXPECT_TRUE(MixedAudioSource({{AudioSourceID::microphone, file}, {AudioSourceID::systemAudio, live}}, {}, {})
-                    .isContinuous());
-    EXPECT_FALSE(MixedAudioSource({{AudioSourceID::microphone, file}}, {}, {}).isContinuous());
-}
-
 TEST(MixedAudioSource, StopsEveryStartedMemberWhenTheMergedStreamEnds)
 {
     {
         // Ends after the last member ends.
-        auto a = std::make_shared<ControlledAudioSource>();
-        auto b = std::make_shared<ControlledAudioSource>();
+        auto a = std::make_shared<FakeAudioSource>();
+        auto b = std::make_shared<FakeAudioSource>();
         MixedAudioSource mixed({{AudioSourceID::microphone, a}, {AudioSourceID::systemAudio, b}}, {}, {});
         auto stream = mixed.start();
         a->finish();
@@ -220,20 +169,20 @@ TEST(MixedAudioSource, StopsEveryStartedMemberWhenTheMergedStreamEnds)
     }
     {
         // The consumer giving up stops the members and ends their loops.
-        auto a = std::make_shared<ControlledAudioSource>();
-        auto b = std::make_shared<ControlledAudioSource>();
+        auto a = std::make_shared<FakeAudioSource>();
+        auto b = std::make_shared<FakeAudioSource>();
         MixedAudioSource mixed({{AudioSourceID::microphone, a}, {AudioSourceID::systemAudio, b}}, {}, {});
         auto stream = mixed.start();
         stream->cancel();
         mixed.stop();
-        EXPECT_TRUE(a->streamEnded());
-        EXPECT_TRUE(b->streamEnded());
+        EXPECT_FALSE(a->isStarted());
+        EXPECT_FALSE(b->isStarted());
         EXPECT_GE(a->stops(), 1);
         EXPECT_GE(b->stops(), 1);
     }
     {
         // stop() ends the merged stream, and is harmless twice.
-        auto a = std::make_shared<ControlledAudioSource>();
+        auto a = std::make_shared<FakeAudioSource>();
         MixedAudioSource mixed({{AudioSourceID::microphone, a}}, {}, {});
         auto stream = mixed.start();
         a->deliver({{0.5f}, 16000, 0});
@@ -247,8 +196,8 @@ TEST(MixedAudioSource, StopsEveryStartedMemberWhenTheMergedStreamEnds)
 TEST(MixedAudioSource, MeasuresEachMembersLevelOnItsOwnFrames)
 {
     Recorded recorded;
-    auto mic = std::make_shared<ControlledAudioSource>();
-    auto system = std::make_shared<ControlledAudioSource>();
+    auto mic = std::make_shared<FakeAudioSource>();
+    auto system = std::make_shared<FakeAudioSource>();
     MixedAudioSource mixed({{AudioSourceID::microphone, mic}, {AudioSourceID::systemAudio, system}},
                            recorded.degraded(), recorded.level());
     auto stream = mixed.start();
@@ -266,8 +215,8 @@ TEST(MixedAudioSource, MeasuresEachMembersLevelOnItsOwnFrames)
 
 TEST(MixedAudioSource, SumsTwoMembersIntoOneSignalOfFullDuration)
 {
-    auto mic = std::make_shared<ControlledAudioSource>();
-    auto system = std::make_shared<ControlledAudioSource>();
+    auto mic = std::make_shared<FakeAudioSource>();
+    auto system = std::make_shared<FakeAudioSource>();
     MixedAudioSource mixed({{AudioSourceID::microphone, mic}, {AudioSourceID::systemAudio, system}}, {}, {});
     auto stream = mixed.start();
 
@@ -275,8 +224,8 @@ TEST(MixedAudioSource, SumsTwoMembersIntoOneSignalOfFullDuration)
     // frames of different lengths arriving alternately.
     std::jthread feeder([&] {
         for (std::size_t i = 0; i < 50; ++i) {
-            mic->deliver({tone(440, 48000, 960, 0.4f, i * 960), 48000, 0});
-            system->deliver({tone(1000, 16000, 320, 0.4f, i * 320), 16000, 0});
+            mic->deliver({sine(440, 48000, 960, 0.4f, 1, false, i * 960), 48000, 0});
+            system->deliver({sine(1000, 16000, 320, 0.4f, 1, false, i * 320), 16000, 0});
             std::this_thread::sleep_for(2ms);
         }
         mic->finish();
@@ -302,8 +251,8 @@ TEST(MixedAudioSource, SumsTwoMembersIntoOneSignalOfFullDuration)
 
 TEST(MixedAudioSource, TellsWhichMemberCarriedASpanOfTheMix)
 {
-    auto mic = std::make_shared<ControlledAudioSource>();
-    auto system = std::make_shared<ControlledAudioSource>();
+    auto mic = std::make_shared<FakeAudioSource>();
+    auto system = std::make_shared<FakeAudioSource>();
     MixedAudioSource mixed({{AudioSourceID::microphone, mic}, {AudioSourceID::systemAudio, system}}, {}, {});
     auto stream = mixed.start();
 
@@ -311,7 +260,7 @@ TEST(MixedAudioSource, TellsWhichMemberCarriedASpanOfTheMix)
     const std::vector<float> quiet(960, 0.0f);
     std::jthread feeder([&] {
         for (std::size_t i = 0; i < 150; ++i) {
-            const auto voice = tone(300, 48000, 960, 0.3f, i * 960);
+            const auto voice = sine(300, 48000, 960, 0.3f, 1, false, i * 960);
             mic->deliver({i < 50 || i >= 100 ? voice : quiet, 48000, 0});
             system->deliver({i >= 50 ? voice : quiet, 48000, 0});
             // Side by side, as devices deliver, rather than one member far ahead of the other.
@@ -329,10 +278,10 @@ TEST(MixedAudioSource, TellsWhichMemberCarriedASpanOfTheMix)
     mixed.stop();
 
     // With one member nobody can be told apart: no label.
-    auto alone = std::make_shared<ControlledAudioSource>();
+    auto alone = std::make_shared<FakeAudioSource>();
     MixedAudioSource single({{AudioSourceID::microphone, alone}}, {}, {});
     auto only = single.start();
-    alone->deliver({tone(300, 48000, 48000, 0.3f), 48000, 0});
+    alone->deliver({sine(300, 48000, 48000, 0.3f), 48000, 0});
     alone->finish();
     drain(only);
     EXPECT_EQ(single.speakerBetween(0.1, 0.9), std::nullopt);
@@ -340,8 +289,8 @@ TEST(MixedAudioSource, TellsWhichMemberCarriedASpanOfTheMix)
 
 TEST(MixedAudioSource, LoudSumsStayWithinFullScale)
 {
-    auto a = std::make_shared<ControlledAudioSource>();
-    auto b = std::make_shared<ControlledAudioSource>();
+    auto a = std::make_shared<FakeAudioSource>();
+    auto b = std::make_shared<FakeAudioSource>();
     MixedAudioSource mixed({{AudioSourceID::microphone, a}, {AudioSourceID::systemAudio, b}}, {}, {});
     auto stream = mixed.start();
     a->deliver({std::vector<float>(4800, 0.9f), 48000, 0});
@@ -360,17 +309,17 @@ TEST(MixedAudioSource, LoudSumsStayWithinFullScale)
 
 TEST(MixedAudioSource, AStalledMemberDoesNotHoldUpTheMix)
 {
-    auto mic = std::make_shared<ControlledAudioSource>();
-    auto system = std::make_shared<ControlledAudioSource>();
+    auto mic = std::make_shared<FakeAudioSource>();
+    auto system = std::make_shared<FakeAudioSource>();
     MixedAudioSource mixed({{AudioSourceID::microphone, mic}, {AudioSourceID::systemAudio, system}}, {}, {});
     auto stream = mixed.start();
 
     // The microphone delivers nothing: system audio still comes out (a mix waiting for it would hang here).
     std::this_thread::sleep_for(150ms);
-    system->deliver({tone(1000, 48000, 4800, 0.5f), 48000, 0});
+    system->deliver({sine(1000, 48000, 4800, 0.5f), 48000, 0});
     auto frame = stream->next();
     ASSERT_TRUE(frame.has_value());
-    EXPECT_EQ(frame->samples, tone(1000, 48000, 4800, 0.5f));
+    EXPECT_EQ(frame->samples, sine(1000, 48000, 4800, 0.5f));
 
     // A member that ends leaves the other running.
     mic->finish();
@@ -397,9 +346,7 @@ TEST(MixedAudioSource, MixesTheLiveMicrophoneAndSystemAudioIntoOneSignal)
 
     // Three seconds of 1000 Hz played into the output; once it sounds, one second of 440 Hz spoken into the
     // microphone in 20 ms blocks, at the pace a sound card would deliver them.
-    std::vector<float> played(48000 * 3 * 2);
-    for (std::size_t i = 0; i < played.size() / 2; ++i)
-        played[2 * i] = played[2 * i + 1] = tone(1000, 48000, 1, 0.3f, i)[0];
+    const auto played = sine(1000, 48000, 48000 * 3, 0.3f, 2);
     const auto started = std::chrono::steady_clock::now();
     std::jthread player([&] { server.play(played, 48000, 2); });
     ASSERT_TRUE(collector.waitFor([](const std::vector<AudioFrame>& frames) {
@@ -410,7 +357,7 @@ TEST(MixedAudioSource, MixesTheLiveMicrophoneAndSystemAudioIntoOneSignal)
     auto next = std::chrono::steady_clock::now();
     for (std::size_t block = 0; block < 50; ++block, next += 20ms) {
         std::this_thread::sleep_until(next);
-        server.writeToSource("mic", tone(440, 48000, 960, 0.3f, block * 960));
+        server.writeToSource("mic", sine(440, 48000, 960, 0.3f, 1, false, block * 960));
     }
     player.join();
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -437,7 +384,7 @@ TEST(MixedAudioSource, MixesTheLiveMicrophoneAndSystemAudioIntoOneSignal)
 
 TEST(MixedAudioSource, StartingAgainWithoutStopAddsTheMembersAgain)
 {
-    auto a = std::make_shared<ControlledAudioSource>();
+    auto a = std::make_shared<FakeAudioSource>();
     MixedAudioSource mixed({{AudioSourceID::microphone, a}}, {}, {});
     auto first = mixed.start();
     a->finish();

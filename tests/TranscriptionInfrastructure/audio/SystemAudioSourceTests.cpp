@@ -2,6 +2,7 @@
 #include "TranscriptionInfrastructure/audio/SystemAudioError.h"
 #include "TranscriptionInfrastructure/audio/SystemAudioSource.h"
 
+#include "support/AudioSignals.h"
 #include "support/FrameCollector.h"
 #include "support/PulseAudioServer.h"
 
@@ -10,7 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
-#include <numbers>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,7 +21,25 @@ using tc::SystemAudioSource;
 using tc::test::FrameCollector;
 using tc::test::PulseAudioServer;
 
-TEST(SystemAudioSource, SoundPlayedIntoTheOutputArrivesAsFrames)
+namespace {
+
+// Half a second of a 440 Hz tone for a stereo output, in both channels or the left one only.
+std::vector<float> tone(float amplitude, bool leftOnly = false)
+{
+    return tc::test::sine(440, 48000, 24000, amplitude, 2, leftOnly);
+}
+
+double loudestBlock(const std::vector<tc::AudioFrame>& frames)
+{
+    double most = 0;
+    for (const auto& f : frames)
+        if (f.samples.size() > 100) most = std::max(most, FrameCollector::rmsAt({f}, f.sampleRate));
+    return most;
+}
+
+} // namespace
+
+TEST(SystemAudioSource, SoundPlayedIntoTheOutputArrivesAsTheMeanOfItsChannels)
 {
     PulseAudioServer server;
     ASSERT_TRUE(server.isRunning()) << server.startError();
@@ -30,50 +48,17 @@ TEST(SystemAudioSource, SoundPlayedIntoTheOutputArrivesAsFrames)
     auto stream = system.start();
     FrameCollector collector(stream);
 
-    // Half a second of a 440 Hz tone at 0.5 in both channels.
-    std::vector<float> stereo(48000);
-    for (std::size_t i = 0; i < 24000; ++i)
-        stereo[2 * i] = stereo[2 * i + 1] =
-            0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(i) / 48000));
-    std::jthread player([&] { server.play(stereo, 48000, 2); });
-    const auto loudBlock = [](const std::vector<tc::AudioFrame>& frames) {
-        for (const auto& f : frames)
-            if (f.samples.size() > 100 && FrameCollector::rmsAt({f}, f.sampleRate) > 0.3) return true;
-        return false;
-    };
-    ASSERT_TRUE(collector.waitFor(loudBlock));
+    // Only the left channel carries the tone: the mean is half as loud.
+    std::jthread player([&] { server.play(tone(0.5f, true), 48000, 2); });
+    ASSERT_TRUE(collector.waitFor([](const auto& frames) { return loudestBlock(frames) > 0.15; }));
+    player.join();
+    EXPECT_NEAR(loudestBlock(collector.frames()), 0.25 / std::sqrt(2.0), 0.01);
     for (const auto& frame : collector.frames()) {
         EXPECT_EQ(frame.sampleRate, 48000.0);
         EXPECT_EQ(frame.timestamp, 0.0);
     }
-    player.join();
     system.stop();
     EXPECT_TRUE(collector.waitForEnd());
-    system.stop();
-}
-
-TEST(SystemAudioSource, AStereoOutputGivesTheMeanOfItsChannels)
-{
-    PulseAudioServer server;
-    ASSERT_TRUE(server.isRunning()) << server.startError();
-    SystemAudioSource system;
-    FrameCollector collector(system.start());
-
-    // Only the left channel carries the tone: the mean is half as loud.
-    std::vector<float> stereo(48000, 0.0f);
-    for (std::size_t i = 0; i < 24000; ++i)
-        stereo[2 * i] =
-            0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(i) / 48000));
-    std::jthread player([&] { server.play(stereo, 48000, 2); });
-    const auto loudest = [](const std::vector<tc::AudioFrame>& frames) {
-        double most = 0;
-        for (const auto& f : frames)
-            if (f.samples.size() > 100) most = std::max(most, FrameCollector::rmsAt({f}, f.sampleRate));
-        return most;
-    };
-    ASSERT_TRUE(collector.waitFor([&](const auto& frames) { return loudest(frames) > 0.15; }));
-    player.join();
-    EXPECT_NEAR(loudest(collector.frames()), 0.25 / std::sqrt(2.0), 0.01);
     system.stop();
 }
 
@@ -83,26 +68,13 @@ TEST(SystemAudioSource, RecordsTheChosenOutputAndTheDefaultWhenItIsMissingWithAN
     options.extraSinks = {{"headphones", "USB Headphones"}};
     PulseAudioServer server(options);
     ASSERT_TRUE(server.isRunning()) << server.startError();
-    const auto tone = [](float amplitude) {
-        std::vector<float> stereo(48000);
-        for (std::size_t i = 0; i < 24000; ++i)
-            stereo[2 * i] = stereo[2 * i + 1] =
-                amplitude * static_cast<float>(std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(i) / 48000));
-        return stereo;
-    };
-    const auto loudest = [](const std::vector<tc::AudioFrame>& frames) {
-        double most = 0;
-        for (const auto& f : frames)
-            if (f.samples.size() > 100) most = std::max(most, FrameCollector::rmsAt({f}, f.sampleRate));
-        return most;
-    };
     {
         // Both outputs play; only the chosen one is loud.
         SystemAudioSource system("headphones");
         FrameCollector collector(system.start());
         std::jthread quiet([&] { server.play(tone(0.05f), 48000, 2); });
         std::jthread loud([&] { server.play(tone(0.5f), 48000, 2, "headphones"); });
-        EXPECT_TRUE(collector.waitFor([&](const auto& frames) { return loudest(frames) > 0.3; }));
+        EXPECT_TRUE(collector.waitFor([&](const auto& frames) { return loudestBlock(frames) > 0.3; }));
         system.stop();
     }
 
@@ -119,7 +91,7 @@ TEST(SystemAudioSource, RecordsTheChosenOutputAndTheDefaultWhenItIsMissingWithAN
         {}, tc::AudioDeviceChoice{{}, "bluetooth-speaker"});
     FrameCollector collector(live->start());
     std::jthread player([&] { server.play(tone(0.5f), 48000, 2); });
-    EXPECT_TRUE(collector.waitFor([&](const auto& frames) { return loudest(frames) > 0.3; }));
+    EXPECT_TRUE(collector.waitFor([&](const auto& frames) { return loudestBlock(frames) > 0.3; }));
     live->stop();
     std::lock_guard lock(mutex);
     EXPECT_EQ(notices, std::vector<std::string>{SystemAudioSource::fallbackNotice("bluetooth-speaker")});
