@@ -1,6 +1,8 @@
 // Runs the real application on a private X server and a private sound server, plays Japanese speech into
 // the computer's output and checks what the window, the caption panel and the history file show.
 
+#include "TranscriptionInfrastructure/settings/AppPaths.h"
+
 #include "support/PulseAudioServer.h"
 #include "support/QtTestApplication.h"
 #include "support/SpeechSamples.h"
@@ -76,7 +78,7 @@ protected:
 
     void SetUp() override
     {
-        m_models = test::userModelsDir();
+        m_models = AppPaths::current().modelsDirectory();
         if (!fs::exists(m_models / "ggml-base.bin")) GTEST_SKIP() << "the default speech model is not installed";
         if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()) GTEST_SKIP() << "Xvfb is missing";
         m_artifacts = test::binaryDir() / "test-artifacts/end-to-end";

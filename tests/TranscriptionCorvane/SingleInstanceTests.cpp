@@ -1,3 +1,5 @@
+#include "TranscriptionInfrastructure/settings/AppPaths.h"
+
 #include "support/QtTestApplication.h"
 #include "support/TemporaryDirectory.h"
 #include "support/TestPaths.h"
@@ -26,7 +28,7 @@ QProcessEnvironment homeEnvironment(const fs::path& home)
 {
     fs::create_directories(home / ".local/share/transcription-corvane");
     std::error_code ignored;
-    fs::create_directory_symlink(test::userModelsDir(), home / ".local/share/transcription-corvane/models", ignored);
+    fs::create_directory_symlink(AppPaths::current().modelsDirectory(), home / ".local/share/transcription-corvane/models", ignored);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("HOME", QString::fromStdString(home.string()));
     environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / ".config").string()));

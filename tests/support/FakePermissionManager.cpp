@@ -47,7 +47,6 @@ PermissionManager::Status FakePermissionManager::microphoneStatus()
 bool FakePermissionManager::requestMicrophone()
 {
     std::lock_guard lock(m_mutex);
-    ++m_microphoneRequests;
     m_microphone = m_microphoneOutcome;
     return m_microphone == Status::granted;
 }
@@ -75,7 +74,6 @@ bool FakePermissionManager::screenRecordingGranted()
 bool FakePermissionManager::requestScreenRecording()
 {
     std::lock_guard lock(m_mutex);
-    ++m_screenRecordingRequests;
     m_screenRecording = m_screenRecordingOutcome;
     return m_screenRecording;
 }
@@ -86,22 +84,10 @@ bool FakePermissionManager::systemAudioAvailable()
     return m_screenRecording;
 }
 
-int FakePermissionManager::microphoneRequests() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_microphoneRequests;
-}
-
 int FakePermissionManager::speechRequests() const
 {
     std::lock_guard lock(m_mutex);
     return m_speechRequests;
-}
-
-int FakePermissionManager::screenRecordingRequests() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_screenRecordingRequests;
 }
 
 } // namespace tc::test

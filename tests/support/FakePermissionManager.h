@@ -28,9 +28,7 @@ public:
     bool requestScreenRecording() override;
     bool systemAudioAvailable() override;
 
-    int microphoneRequests() const;
     int speechRequests() const;
-    int screenRecordingRequests() const;
 
 private:
     mutable std::mutex m_mutex;
@@ -40,9 +38,7 @@ private:
     Status m_microphoneOutcome = Status::granted;
     Status m_speechOutcome = Status::granted;
     bool m_screenRecordingOutcome = true;
-    int m_microphoneRequests = 0;
     int m_speechRequests = 0;
-    int m_screenRecordingRequests = 0;
 };
 
 } // namespace tc::test

@@ -56,12 +56,6 @@ std::exception_ptr FrameCollector::failure() const
     return m_failure;
 }
 
-bool FrameCollector::ended() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_ended;
-}
-
 std::size_t FrameCollector::samplesAt(const std::vector<AudioFrame>& frames, double rate)
 {
     std::size_t n = 0;

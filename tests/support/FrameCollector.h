@@ -27,7 +27,6 @@ public:
     // Waits until the stream has ended; whether it did in time.
     bool waitForEnd(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
     std::vector<AudioFrame> frames() const;
-    bool ended() const;
     // The error the stream failed with; null while open or when it finished normally.
     std::exception_ptr failure() const;
 

@@ -137,7 +137,7 @@ void PulseAudioServer::launch()
     if (!m_options.sinkName.empty()) {
         arguments.emplace_back("-L");
         arguments.push_back(nullSinkModule(
-            {m_options.sinkName, m_options.sinkDescription, m_options.sinkRate, m_options.sinkChannels}));
+            {m_options.sinkName, m_options.sinkDescription}));
     }
     for (const auto& sink : m_options.extraSinks) {
         arguments.emplace_back("-L");

@@ -31,8 +31,6 @@ public:
     struct Options {
         // Empty for a server without any output.
         std::string sinkName = "out";
-        int sinkRate = 48000;
-        int sinkChannels = 2;
         std::string sinkDescription;
         // The first one is the default source.
         std::vector<PipeSource> pipeSources{PipeSource{}};
@@ -49,7 +47,6 @@ public:
     // Whether the server came up; otherwise startError() says why.
     bool isRunning() const { return m_pid > 0; }
     const std::string& startError() const { return m_error; }
-    const std::filesystem::path& runtimeDir() const { return m_dir; }
 
     // Loads one more pipe source (without a description); false when the server refused it.
     bool addPipeSource(const PipeSource& source);

@@ -44,12 +44,10 @@ public:
     SegmentStream transcribe(AudioFrameStream) override
     {
         auto segments = Channel<TranscriptSegment>::make();
-        std::function<void()> hook;
         Attempt attempt;
         {
             std::lock_guard lock(m_script.m_mutex);
             attempt = m_script.m_current.value_or(Attempt{});
-            hook = std::exchange(m_script.m_onTranscribe, nullptr);
         }
         segments->onTermination([this] {
             std::lock_guard lock(m_script.m_mutex);
@@ -64,7 +62,6 @@ public:
         } else if (!attempt.hangAfterSegments) {
             segments->finish();
         }
-        if (hook) hook();
         return segments;
     }
 
@@ -107,12 +104,6 @@ int AttemptScript::transcriptsEnded() const
 {
     std::lock_guard lock(m_mutex);
     return m_transcriptsEnded;
-}
-
-void AttemptScript::setOnTranscribe(std::function<void()> hook)
-{
-    std::lock_guard lock(m_mutex);
-    m_onTranscribe = std::move(hook);
 }
 
 TranscriptSegment volatileSegment(std::string text)

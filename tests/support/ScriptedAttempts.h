@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -47,8 +46,6 @@ public:
     int stops() const;
     // Transcript streams that ended (finished, failed or given up by the consumer).
     int transcriptsEnded() const;
-    // Runs during the next attempt's transcription, on the consumer side (e.g. to stop the runner).
-    void setOnTranscribe(std::function<void()> hook);
 
 private:
     class Source;
@@ -62,7 +59,6 @@ private:
     int m_starts = 0;
     int m_stops = 0;
     int m_transcriptsEnded = 0;
-    std::function<void()> m_onTranscribe;
 };
 
 TranscriptSegment volatileSegment(std::string text);

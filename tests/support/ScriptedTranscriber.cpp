@@ -2,7 +2,6 @@
 
 #include "TranscriptionDomain/Uuid.h"
 
-#include <stdexcept>
 
 namespace tc::test {
 
@@ -23,8 +22,6 @@ SegmentStream ScriptedTranscriber::transcribe(AudioFrameStream frames)
     std::jthread drain([this, frames, output](std::stop_token stop) {
         try {
             while (frames->next(stop)) {
-                std::lock_guard lock(m_mutex);
-                ++m_framesSeen;
             }
             output->finish();
         } catch (...) {
@@ -57,32 +54,10 @@ bool ScriptedTranscriber::emitSegment(const std::string& text, bool isFinal)
     return current->yield(std::move(segment));
 }
 
-void ScriptedTranscriber::failCurrent(const std::string& message)
-{
-    SegmentStream current;
-    {
-        std::lock_guard lock(m_mutex);
-        current = m_current;
-    }
-    if (current) current->fail(std::make_exception_ptr(std::runtime_error(message)));
-}
-
-int ScriptedTranscriber::recognitions() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_recognitions;
-}
-
 bool ScriptedTranscriber::waitForRecognitions(int n, std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [&] { return m_recognitions >= n; });
-}
-
-long ScriptedTranscriber::framesSeen() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_framesSeen;
 }
 
 } // namespace tc::test

@@ -22,14 +22,8 @@ public:
 
     // Appends a segment to the latest recognition; false when there is none or it has ended.
     bool emitSegment(const std::string& text, bool isFinal);
-    // Fails the latest recognition with a std::runtime_error carrying the message.
-    void failCurrent(const std::string& message);
-    // The number of recognitions begun.
-    int recognitions() const;
     // Waits until at least n recognitions have begun (or the timeout passes); true when they have.
     bool waitForRecognitions(int n, std::chrono::milliseconds timeout);
-    // Frames seen by all recognitions.
-    long framesSeen() const;
 
 private:
     mutable std::mutex m_mutex;
@@ -37,7 +31,6 @@ private:
     SegmentStream m_current;
     std::vector<std::jthread> m_threads;
     int m_recognitions = 0;
-    long m_framesSeen = 0;
 };
 
 } // namespace tc::test

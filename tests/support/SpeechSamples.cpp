@@ -56,18 +56,6 @@ std::vector<SpeechTurn> conversationTurns()
     return turns;
 }
 
-std::string sentenceText(const std::string& id)
-{
-    std::ifstream in(dataDir() / "speech" / "sentences.tsv");
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto tab = line.find('\t');
-        if (tab != std::string::npos && line.substr(0, tab) == id) return line.substr(tab + 1);
-    }
-    ADD_FAILURE() << "no sentence " << id;
-    return {};
-}
-
 std::vector<float> silence(double seconds)
 {
     return std::vector<float>(static_cast<std::size_t>(seconds * 16000), 0.0F);

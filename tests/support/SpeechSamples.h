@@ -18,8 +18,6 @@ struct SpeechTurn {
 std::vector<float> readSpeechFile(const std::filesystem::path& file, double* sampleRate = nullptr);
 // The turns of conversation.tsv in order.
 std::vector<SpeechTurn> conversationTurns();
-// id -> text of sentences.tsv.
-std::string sentenceText(const std::string& id);
 // Samples of digital silence at 16 kHz.
 std::vector<float> silence(double seconds);
 // Samples at 16 kHz of a made-up tune: notes and two-note chords of a major scale with two overtones, each struck and

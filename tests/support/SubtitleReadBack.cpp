@@ -5,6 +5,9 @@
 
 namespace tc::test {
 
+namespace {
+
+// Standard output of a shell command; empty when it could not run.
 std::string commandOutput(const std::string& command)
 {
     std::string output;
@@ -15,6 +18,8 @@ std::string commandOutput(const std::string& command)
         output.append(buffer, n);
     return output;
 }
+
+} // namespace
 
 std::size_t occurrences(const std::string& text, const std::string& piece)
 {

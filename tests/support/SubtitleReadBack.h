@@ -7,8 +7,6 @@
 
 namespace tc::test {
 
-// Standard output of a shell command; empty when it could not run.
-std::string commandOutput(const std::string& command);
 // How often piece occurs in text, without overlaps.
 std::size_t occurrences(const std::string& text, const std::string& piece);
 // The cues ffprobe reads from a subtitle file, one "start,duration" row in seconds each; nothing when ffprobe is

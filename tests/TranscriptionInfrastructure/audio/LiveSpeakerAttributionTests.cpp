@@ -1,3 +1,4 @@
+#include "TranscriptionInfrastructure/settings/AppPaths.h"
 #include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
 
 #include "support/PulseAudioServer.h"
@@ -25,7 +26,7 @@ TEST(LiveSpeakerAttribution, LabelsWhoSpokeEachLiveLineOfARealTwoSourceRecording
     const auto set = evalSetDir(sourceDir());
     if (set.empty() || !std::filesystem::exists(set / "twospeaker.tsv"))
         GTEST_SKIP() << "the evaluation set is not rendered: run scripts/make-eval-set";
-    if (!std::filesystem::exists(userModelsDir() / "ggml-base.bin"))
+    if (!std::filesystem::exists(AppPaths::current().modelsDirectory() / "ggml-base.bin"))
         GTEST_SKIP() << "the default speech model is not installed";
     auto turns = readTwoSpeakerTurns(set / "twospeaker.tsv");
     ASSERT_GE(turns.size(), kTurns);
