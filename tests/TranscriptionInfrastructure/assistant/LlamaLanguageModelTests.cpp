@@ -19,7 +19,6 @@
 namespace tc {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using A = LanguageModel::Availability;
 
 // The default model as scripts/install-models installs it; these tests run against the real thing.
