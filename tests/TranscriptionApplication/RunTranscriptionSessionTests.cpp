@@ -151,14 +151,6 @@ TEST(RunTranscriptionSession, CancellationDuringARealDelayEndsTheRun)
     EXPECT_EQ(script.starts(), 1);
 }
 
-TEST(RunTranscriptionSession, RestartDelayDoublesUpToTwoSeconds)
-{
-    EXPECT_EQ(RunTranscriptionSession::restartDelay(1), 200ms);
-    EXPECT_EQ(RunTranscriptionSession::restartDelay(4), 1600ms);
-    EXPECT_EQ(RunTranscriptionSession::restartDelay(5), 2000ms);
-    EXPECT_EQ(RunTranscriptionSession::restartDelay(9), 2000ms);
-}
-
 TEST(RunTranscriptionSession, AGoneSourceIsWaitedForWithOneNoticeAndOneOnResumingWithoutSpendingTheBudget)
 {
     constexpr auto wait = PortFailure::Recovery::waitForReturn;
