@@ -28,12 +28,6 @@ const std::filesystem::path& installedFile()
     return file;
 }
 
-std::shared_ptr<LlamaLanguageModel> installedModel()
-{
-    static const auto model = std::make_shared<LlamaLanguageModel>(LlamaLanguageModel::optionsFor(installedFile()));
-    return model;
-}
-
 ConversationExcerpt meeting()
 {
     std::vector<FinalizedLine> lines;
@@ -214,37 +208,32 @@ TEST_F(RealModel, LlamaModel_BadFilesAreExplainedWithoutLoading)
     EXPECT_FALSE(tooLarge.isLoaded());
 }
 
-TEST_F(RealModel, LlamaModel_StopDuringTheLoadReturnsAtOnceAndLeavesItUnloaded)
+TEST_F(RealModel, LlamaModel_AStopBeforeTheLoadOrDuringTheReplyCancelsTheRequest)
 {
     LlamaLanguageModel model(LlamaLanguageModel::optionsFor(installedFile()));
-    std::stop_source stop;
-    stop.request_stop();
-    try {
-        ask(model, "発売日はいつですか？", stop.get_token());
-        ADD_FAILURE() << "answered despite the stop request";
-    } catch (const LanguageModelError& error) {
-        EXPECT_EQ(error.kind(), LanguageModelError::Kind::cancelled);
-    }
+    const auto expectCancelled = [&](const std::string& question, std::stop_token stop) {
+        try {
+            ask(model, question, stop);
+            ADD_FAILURE() << "answered despite the stop request";
+        } catch (const LanguageModelError& error) {
+            EXPECT_EQ(error.kind(), LanguageModelError::Kind::cancelled);
+        }
+    };
+    // Stopped before the load: nothing is loaded.
+    std::stop_source early;
+    early.request_stop();
+    expectCancelled("発売日はいつですか？", early.get_token());
     EXPECT_FALSE(model.isLoaded());
     EXPECT_EQ(model.availability(), A::baseModel);
-}
 
-TEST_F(RealModel, LlamaModel_StopsAtOnceWhenTheCallerGivesUp)
-{
-    auto model = installedModel();
-    ask(*model, "発売日はいつですか？"); // loaded before the stop
-
-    std::stop_source stop;
+    // Loaded, then stopped while it writes a long reply.
+    ask(model, "発売日はいつですか？");
+    std::stop_source late;
     std::jthread canceller([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        stop.request_stop();
+        late.request_stop();
     });
-    try {
-        ask(*model, "この会議の内容を詳しくまとめてください。", stop.get_token());
-        ADD_FAILURE() << "finished despite the stop request";
-    } catch (const LanguageModelError& error) {
-        EXPECT_EQ(error.kind(), LanguageModelError::Kind::cancelled);
-    }
+    expectCancelled("この会議の内容を詳しくまとめてください。", late.get_token());
 }
 
 TEST_F(RealModel, LlamaModel_ReplyCutByTheTokenLimitIsMarkedCut)
