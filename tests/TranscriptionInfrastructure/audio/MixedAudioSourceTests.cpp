@@ -253,7 +253,12 @@ TEST(MixedAudioSource, TellsWhichMemberCarriedASpanOfTheMix)
 {
     auto mic = std::make_shared<FakeAudioSource>();
     auto system = std::make_shared<FakeAudioSource>();
-    MixedAudioSource mixed({{AudioSourceID::microphone, mic}, {AudioSourceID::systemAudio, system}}, {}, {});
+    // A feeder descheduled on a busy machine must not count as a stalled member and shift the turns.
+    tc::MixOptions options;
+    options.mixer.stallTimeout = std::chrono::seconds(30);
+    options.mixer.maxBacklog = std::chrono::seconds(30);
+    MixedAudioSource mixed({{AudioSourceID::microphone, mic}, {AudioSourceID::systemAudio, system}}, {}, {},
+                           options);
     auto stream = mixed.start();
 
     // A second of the microphone alone, a second of system audio alone, then a second of both, in 20 ms frames.
