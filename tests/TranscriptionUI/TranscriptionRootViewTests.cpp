@@ -58,7 +58,7 @@ protected:
         h.permissions->grantAll();
         auto view = makeView();
         EXPECT_TRUE(test::ViewModelHarness::await([&](auto done) { view->model()->bootstrap(done); }));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return view->model()->isRunning(); }, 3000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return view->model()->isRunning(); }, 30000));
         return view;
     }
     void finalize(TranscriptionRootView& view, const std::string& text)
@@ -107,7 +107,7 @@ TEST_F(TranscriptionRootViewTest, RunButtonShowsPauseWhileRunningResumeWhilePaus
     EXPECT_EQ(view->runButton()->text(), QStringLiteral("一時停止"));
     EXPECT_TRUE(view->runningLabel()->isVisibleTo(view.get()));
     EXPECT_EQ(view->runningLabel()->text(), QStringLiteral("文字起こし中"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return view->waveforms().size() == 1; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view->waveforms().size() == 1; }, 30000));
     EXPECT_EQ(view->waveforms()[0]->id(), AudioSourceID::microphone);
     EXPECT_EQ(view->waveforms()[0]->samples(), std::vector<float>(60, 0.0f));
 
@@ -130,7 +130,7 @@ TEST_F(TranscriptionRootViewTest, RunButtonOffersResumeWhenARunGaveUpByItself)
     auto view = makeView();
     EXPECT_TRUE(view->runButton()->isHidden()) << "nothing to resume before the first run";
     ASSERT_TRUE(test::ViewModelHarness::await([&](auto done) { view->model()->bootstrap(done); }));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->model()->isRunning(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->model()->isRunning(); }, 30000));
     EXPECT_FALSE(view->model()->isPaused());
     ASSERT_FALSE(view->model()->notices().empty());
     EXPECT_EQ(view->model()->notices().back(), "エラー: 音声認識モデルが壊れています。入れ直してください。");
@@ -222,7 +222,7 @@ TEST_F(TranscriptionRootViewTest, ScrollingAwayStopsFollowingAndScrollingBackRes
     for (int i = 0; i < 60; ++i)
         finalize(*view, "行 " + std::to_string(i));
     QScrollBar* bar = view->transcriptList()->verticalScrollBar();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->maximum() > 100 && bar->value() == bar->maximum(); }, 3000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->maximum() > 100 && bar->value() == bar->maximum(); }, 30000))
         << "following keeps the newest line in view";
 
     bar->setValue(0);
@@ -238,7 +238,7 @@ TEST_F(TranscriptionRootViewTest, ScrollingAwayStopsFollowingAndScrollingBackRes
 
     // A citation brings its line into view and stops following.
     view->model()->focusLine(view->model()->finalizedLines()[0].id);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->value() == 0; }, 3000)) << "the first line is shown";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->value() == 0; }, 30000)) << "the first line is shown";
     EXPECT_FALSE(view->model()->pendingScrollTarget().has_value());
     finalize(*view, "引用の後の行");
     QTest::qWait(50);
@@ -508,7 +508,7 @@ TEST_F(TranscriptionRootViewTest, BecomingActiveRereadsPermissionsAndStartsUnles
     QApplication::setActiveWindow(nullptr);
     h.permissions->grantAll();
     QApplication::setActiveWindow(view.get());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return view->model()->isRunning(); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view->model()->isRunning(); }, 30000));
 
     view->model()->pauseTranscription();
     QApplication::setActiveWindow(nullptr);
@@ -549,7 +549,7 @@ TEST_F(TranscriptionRootViewTest, QuestionFieldSubmitsWithReturnAndCitationsJump
     QCoreApplication::sendEvent(view->questionField(), &commit);
     EXPECT_EQ(view->model()->askQuestion(), "例の件は？");
     QTest::keyClick(view->questionField(), Qt::Key_Return);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view->model()->askAnswer().has_value(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->model()->askAnswer().has_value(); }, 30000));
     EXPECT_EQ(h.responder->calls(), 1);
 
     const auto buttons = view->findChildren<QToolButton*>();

@@ -219,12 +219,12 @@ TEST_F(TranscriptionViewModelHistoryTest, SlowCalendar_NeitherDelaysTheStartNorB
     bool booted = false;
     model->bootstrap([&] { booted = true; });
 
-    EXPECT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, 3000)) << "the start does not wait for the day";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, 30000)) << "the start does not wait for the day";
     EXPECT_TRUE(model->dayEvents().empty());
     EXPECT_FALSE(booted);
 
     calendar->open();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return booted; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return booted; }, 30000));
     EXPECT_EQ(model->dayEvents(), std::vector<CalendarEvent>{meeting}) << "the events arrive later";
 }
 
@@ -308,13 +308,13 @@ TEST_F(TranscriptionViewModelHistoryTest, ClearAll_KeepsNoticesAndTheRunAndDelet
     EXPECT_TRUE(model->askQuestion().empty());
     EXPECT_EQ(model->notices(), std::vector<std::string>{"お知らせ"});
     EXPECT_TRUE(model->isRunning());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !std::filesystem::exists(h.historyPath()); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !std::filesystem::exists(h.historyPath()); }, 30000));
 
     // The pending save of the cleared lines never lands; the run's next line starts the new session.
     QTest::qWait(900);
     EXPECT_FALSE(std::filesystem::exists(h.historyPath()));
     h.pipelines()[0].transcriber->emitSegment("新しい行", true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(h.historyPath()); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(h.historyPath()); }, 30000));
     const auto sessions = h.historyJson()["sessions"];
     ASSERT_EQ(sessions.size(), 1u);
     EXPECT_EQ(sessions[0].get<TranscriptSession>().id, model->currentSessionID());
@@ -362,7 +362,7 @@ TEST_F(TranscriptionViewModelHistoryTest, Highlight_ClearsAfterItsTimeUnlessANew
     const auto bAt = clock.elapsed();
     QTest::qWait(static_cast<int>(450 - clock.elapsed()));
     EXPECT_EQ(model->highlightedLineID(), b) << "A's timer must leave B's highlight alone";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->highlightedLineID().has_value(); }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->highlightedLineID().has_value(); }, 30000));
     EXPECT_GE(clock.elapsed() - bAt, 390);
 
     EXPECT_EQ(model->line(a)->text, "A");
@@ -395,12 +395,12 @@ TEST_F(TranscriptionViewModelHistoryTest, Asking_IgnoresBlankAndOverlappingQuest
     bool firstDone = false;
     model->askAboutConversation([&] { firstDone = true; });
     EXPECT_TRUE(model->isAsking());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return h.responder->calls() == 1; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.responder->calls() == 1; }, 30000));
     bool secondDone = false;
     model->askAboutConversation([&] { secondDone = true; });
     EXPECT_TRUE(secondDone);
     h.responder->release();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return firstDone; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return firstDone; }, 30000));
 
     EXPECT_EQ(h.responder->calls(), 1);
     EXPECT_EQ(*h.responder->lastQuestion(), "何の話？");
@@ -436,7 +436,7 @@ TEST_F(TranscriptionViewModelHistoryTest, Asking_ErrorThenSuccess_LeavesExactlyO
     model->askAboutConversation([&] { done = true; });
     EXPECT_FALSE(model->askError().has_value()) << "cleared when the question starts";
     EXPECT_EQ(errors.count(), 1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 30000));
     EXPECT_EQ(model->askAnswer()->sourceLineIDs, std::vector<Uuid>{model->finalizedLines()[0].id});
     EXPECT_FALSE(model->askError().has_value());
 }
@@ -462,7 +462,7 @@ TEST_F(TranscriptionViewModelHistoryTest, ResponderStillLoading_BecomesAvailable
     auto model = idleModel();
     EXPECT_FALSE(model->conversationAvailable());
     h.responder->setAvailability(ConversationResponderAvailability::available());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return model->conversationAvailable(); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model->conversationAvailable(); }, 30000));
     EXPECT_FALSE(model->conversationUnavailableReason().has_value());
 }
 
@@ -481,11 +481,11 @@ TEST_F(TranscriptionViewModelHistoryTest, ResponderNote_ShowsHowAnswersAreMadeAn
     model->setAskQuestion("いつ？");
     bool done = false;
     model->askAboutConversation([&] { done = true; });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return model->conversationNote() == "AIモデルを読み込んでいます…"; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model->conversationNote() == "AIモデルを読み込んでいます…"; }, 30000));
     EXPECT_TRUE(model->isAsking());
     h.responder->setAvailability(ConversationResponderAvailability::available("ベータ機能です。"));
     h.responder->release();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 30000));
     EXPECT_EQ(model->conversationNote(), "ベータ機能です。");
     EXPECT_EQ(model->askAnswer()->text, "三時です");
 }

@@ -48,7 +48,7 @@ TEST_F(TranscriptionViewModelRunTest, Bootstrap_StartsARunWithFlatLevelHistories
     ASSERT_EQ(h.pipelineCount(), 1u);
     EXPECT_TRUE(h.pipelines()[0].microphone);
     EXPECT_TRUE(h.pipelines()[0].systemAudio);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return model->activeSources().size() == 2; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model->activeSources().size() == 2; }, 30000));
     EXPECT_EQ(model->activeSources(),
               (std::vector<AudioSourceID>{AudioSourceID::microphone, AudioSourceID::systemAudio}));
     for (auto source : model->activeSources())
@@ -74,12 +74,12 @@ TEST_F(TranscriptionViewModelRunTest, Events_BecomeLinesVolatileTextAndCaption)
     auto model = runningModel();
     auto transcriber = h.pipelines()[0].transcriber;
     transcriber->emitSegment("こんに", false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->volatileText() == "こんに"; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->volatileText() == "こんに"; }, 30000));
     EXPECT_EQ(model->liveCaptionContent().texts(), std::vector<std::string>{"こんに"});
 
     transcriber->emitSegment("こんにちは", true);
     transcriber->emitSegment("こんにちは", true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->finalizedLines().size() == 2; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->finalizedLines().size() == 2; }, 30000));
     const auto& lines = model->finalizedLines();
     EXPECT_EQ(lines[0].text, "こんにちは");
     EXPECT_EQ(lines[1].text, "こんにちは");
@@ -137,13 +137,13 @@ TEST_F(TranscriptionViewModelRunTest, PauseThenQuickResume_KeepsTheNewRunAlive)
 
     // The paused run ends late; the new one must survive it.
     ASSERT_TRUE(h.waitForRecognition(1));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return h.pipelines()[0].source->stops() > 0; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.pipelines()[0].source->stops() > 0; }, 30000));
     QTest::qWait(100);
     EXPECT_TRUE(model->isRunning());
     EXPECT_EQ(model->activeSources(), std::vector<AudioSourceID>{AudioSourceID::microphone});
 
     h.pipelines()[1].transcriber->emitSegment("新しい行", true);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return model->finalizedLines().size() == 2; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model->finalizedLines().size() == 2; }, 30000));
     EXPECT_EQ(model->currentSessionSnapshot().lines.size(), 2u);
 }
 
@@ -171,14 +171,14 @@ TEST_F(TranscriptionViewModelRunTest, WithdrawnPermissions_EndTheRunAtOnceWithTh
 
     h.permissions->setMicrophone(Status::denied);
     model->resumeTranscription();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isRunning(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isRunning(); }, 30000));
     EXPECT_EQ(model->notices(), std::vector<std::string>{kNoSourceNotice});
     EXPECT_TRUE(model->activeSources().empty());
 
     h.permissions->setMicrophone(Status::granted);
     h.permissions->setSpeech(Status::denied);
     model->startTranscription();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isRunning(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isRunning(); }, 30000));
     EXPECT_EQ(model->notices(), std::vector<std::string>{kSpeechNotGrantedNotice});
     EXPECT_EQ(h.pipelineCount(), 1u);
 }
@@ -190,20 +190,20 @@ TEST_F(TranscriptionViewModelRunTest, RunFailures_ReachTheLogAndEndTheRun)
     h.permissions->grantAll();
     auto model = h.makeModel();
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->bootstrap(done); }));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isRunning(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isRunning(); }, 30000));
     EXPECT_EQ(model->notices(), std::vector<std::string>{"エラー: 音声エンジンを読み込めません。"});
 }
 
 TEST_F(TranscriptionViewModelRunTest, SourceCallbacks_ReachTheModelOnTheMainThread)
 {
     auto model = runningModel();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->activeSources().empty(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->activeSources().empty(); }, 30000));
     auto pipeline = h.pipelines()[0];
     std::jthread([&] {
         pipeline.onDegraded("システム音声を開始できませんでした。");
         pipeline.onLevel(AudioSourceID::microphone, 0.5f);
     }).join();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->levels().size() == 1; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->levels().size() == 1; }, 30000));
     EXPECT_EQ(model->levels().at(AudioSourceID::microphone), 0.5f);
     EXPECT_EQ(model->levelHistory().at(AudioSourceID::microphone).back(), 0.5f);
     EXPECT_EQ(model->notices(), std::vector<std::string>{"システム音声を開始できませんでした。"});
@@ -271,7 +271,7 @@ TEST_F(TranscriptionViewModelRunTest, EveryRunStart_TakesTheDevicesChosenInTheSe
     h.settings->remove("devices/microphone");
     h.settings->setValue("devices/systemAudio", "alsa_output.hdmi");
     model->setOptInSystemAudio(true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return h.pipelineCount() == 2 && model->isRunning(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.pipelineCount() == 2 && model->isRunning(); }, 30000));
     EXPECT_EQ(h.pipelines()[1].devices, (AudioDeviceChoice{"", "alsa_output.hdmi"}));
 }
 
@@ -280,14 +280,14 @@ TEST_F(TranscriptionViewModelRunTest, TurningASourceOffDuringARun_RestartsWithTh
     h.settings->setValue("optInSystemAudio", true);
     auto model = runningModel();
     model->setOptInSystemAudio(false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return h.pipelineCount() == 2 && model->isRunning(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.pipelineCount() == 2 && model->isRunning(); }, 30000));
     EXPECT_TRUE(h.pipelines()[1].microphone);
     EXPECT_FALSE(h.pipelines()[1].systemAudio);
     EXPECT_EQ(model->runGeneration(), 2);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->activeSources().size() == 1; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->activeSources().size() == 1; }, 30000));
 
     model->setOptInMic(false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isRunning(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isRunning(); }, 30000));
     QTest::qWait(100);
     EXPECT_FALSE(model->isRunning());
     EXPECT_EQ(h.pipelineCount(), 2u);
@@ -306,8 +306,8 @@ TEST_F(TranscriptionViewModelRunTest, TwoQuickSourceChanges_LeaveExactlyOneRunGo
     };
     // The first restart's run may be stopped before it builds anything, so count what is going, not what was built.
     ASSERT_TRUE(
-        QTest::qWaitFor([&] { return model->runGeneration() == 3 && model->activeSources().size() == 2; }, 3000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return runningSources() == 1; }, 3000));
+        QTest::qWaitFor([&] { return model->runGeneration() == 3 && model->activeSources().size() == 2; }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runningSources() == 1; }, 30000));
     QTest::qWait(100);
     EXPECT_EQ(runningSources(), 1) << "the run of the first restart must not keep going";
     EXPECT_TRUE(model->isRunning());
@@ -390,11 +390,11 @@ TEST_F(TranscriptionViewModelRunTest, ThreeQuickLines_CauseOneSaveAfterTheQuietT
         transcriber->emitSegment(text, true);
         QTest::qWait(150);
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->finalizedLines().size() == 3; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->finalizedLines().size() == 3; }, 30000));
     QTest::qWait(450);
     EXPECT_EQ(h.historyJson(), before) << "saved before the quiet time after the last line";
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return h.historyJson()["sessions"].size() == 2; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.historyJson()["sessions"].size() == 2; }, 30000));
     const auto saved = h.historyJson()["sessions"];
     const auto current = saved[0].get<TranscriptSession>();
     EXPECT_EQ(current.id, model->currentSessionID());
@@ -427,7 +427,7 @@ TEST_F(TranscriptionViewModelRunTest, Quitting_WritesThePendingLinesWithTheEndTi
 {
     auto model = runningModel();
     h.pipelines()[0].transcriber->emitSegment("最後の行", true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->finalizedLines().size() == 1; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->finalizedLines().size() == 1; }, 30000));
     const auto id = model->currentSessionID();
     const Date before = currentDate();
 
@@ -468,7 +468,7 @@ TEST_F(TranscriptionViewModelRunTest, SavesBeforeTheHistoryIsRead_WaitAndKeepThe
     EXPECT_EQ(h.historyJson(), before);
 
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->bootstrap(done); }));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return h.historyJson()["sessions"].size() == 2; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.historyJson()["sessions"].size() == 2; }, 30000));
     EXPECT_EQ(h.historyJson()["sessions"][0]["lines"][0]["text"], "読み込み前の行");
     EXPECT_EQ(h.historyJson()["sessions"][1].get<TranscriptSession>(), past);
 }
@@ -481,7 +481,7 @@ TEST_F(TranscriptionViewModelRunTest, AFailedSave_IsReportedOnceInTheLog)
     auto model = h.makeModel();
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->bootstrap(done); }));
     model->handle(OutputEvent::finalizedTranscript("一"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->notices().size() == 1; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->notices().size() == 1; }, 30000));
     model->handle(OutputEvent::finalizedTranscript("二"));
     QTest::qWait(300);
     EXPECT_EQ(model->notices().size(), 1u);
@@ -525,7 +525,7 @@ TEST(ViewModelSinkTest, DeliversInOrderOnTheMainThreadAndGivesUpWhenStopped)
             sink.emit(OutputEvent::notice(text));
         emitted = true;
     });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return emitted.load(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return emitted.load(); }, 30000));
     EXPECT_EQ(seen, (std::vector<std::string>{"一", "二", "三"}));
     EXPECT_TRUE(onMain);
 

@@ -105,7 +105,7 @@ public:
     // Waits for a recognition of the n-th pipeline (from 0) to begin, so segments can be emitted.
     bool waitForRecognition(std::size_t n)
     {
-        if (!QTest::qWaitFor([&] { return pipelineCount() > n; }, 3000)) return false;
+        if (!QTest::qWaitFor([&] { return pipelineCount() > n; }, 30000)) return false;
         return pipelines()[n].transcriber->waitForRecognitions(1, std::chrono::milliseconds(3000));
     }
 

@@ -41,7 +41,7 @@ protected:
         view->show();
         view->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(view.get()));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, 3000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, 30000));
         return view;
     }
     // Japanese arrives from the input method as a committed string.
@@ -78,7 +78,7 @@ TEST_F(HistorySearchViewTest, MixedWidthAndKanaQueryFindsAPastLineAndChoosingItB
                                       {FinalizedLine{Uuid::random(), "別の日のガイドライン", started - 86400 * 3}},
                                       started - 86400 * 3 - 60, started - 86400 * 3 + 60}});
     auto view = shownView();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->pastSessions().size() == 2; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->pastSessions().size() == 2; }, 30000));
     HistorySearchView* search = view->historySearch();
     EXPECT_EQ(search->field()->placeholderText(), QStringLiteral("履歴を検索"));
     EXPECT_TRUE(search->results()->isHidden()) << "nothing is listed before a query";
@@ -90,7 +90,7 @@ TEST_F(HistorySearchViewTest, MixedWidthAndKanaQueryFindsAPastLineAndChoosingItB
 
     // Hiragana finds half-width katakana in two sessions, newest first, grouped under their dates.
     commitText(search->field(), QStringLiteral("がいどらいん"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lineItems(search->results()).size() == 2; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lineItems(search->results()).size() == 2; }, 30000));
     EXPECT_FALSE(search->results()->isHidden());
     ASSERT_EQ(search->results()->count(), 4);
     EXPECT_EQ(search->results()->item(0)->data(HistorySearchView::plainTextRole).toString(),
@@ -111,7 +111,7 @@ TEST_F(HistorySearchViewTest, MixedWidthAndKanaQueryFindsAPastLineAndChoosingItB
             return items.size() == 1 && items[0]->data(HistorySearchView::lineIdRole).toString() ==
                                             QString::fromStdString(pdf.id.toString());
         },
-        3000));
+        30000));
 
     // Choosing the line browses its day, with the line current and highlighted.
     QListWidgetItem* item = lineItems(search->results())[0];
@@ -132,7 +132,7 @@ TEST_F(HistorySearchViewTest, MixedWidthAndKanaQueryFindsAPastLineAndChoosingItB
     model->setBrowsingEvent(std::nullopt);
     search->field()->clear();
     commitText(search->field(), QStringLiteral("ガイドライン"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lineItems(search->results()).size() == 2; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lineItems(search->results()).size() == 2; }, 30000));
     QTest::keyClick(search->field(), Qt::Key_Return);
     EXPECT_TRUE(model->isRunning()) << "Return in the search must not pause";
     EXPECT_EQ(model->highlightedLineID(), guide.id);
@@ -151,7 +151,7 @@ TEST_F(HistorySearchViewTest, MixedWidthAndKanaQueryFindsAPastLineAndChoosingItB
     EXPECT_TRUE(search->results()->isHidden());
     EXPECT_TRUE(model->historySearchResults().sessions.empty());
     commitText(search->field(), QStringLiteral("存在しない語"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !search->summary()->isHidden(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !search->summary()->isHidden(); }, 30000));
     QTest::keyClick(search->field(), Qt::Key_Escape);
     EXPECT_TRUE(search->summary()->isHidden());
     EXPECT_TRUE(search->results()->isHidden());
@@ -171,7 +171,7 @@ TEST_F(HistorySearchViewTest, LiveLinesBecomeFindableWhileTheWindowKeepsTurningA
     }
     h.writeHistory(sessions);
     auto view = shownView();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->pastSessions().size() == 60; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->pastSessions().size() == 60; }, 30000));
     HistorySearchView* search = view->historySearch();
 
     int ticks = 0;
@@ -185,11 +185,11 @@ TEST_F(HistorySearchViewTest, LiveLinesBecomeFindableWhileTheWindowKeepsTurningA
         commitText(search->field(), QString::fromUtf8(more));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return !search->summary()->isHidden() && search->summary()->text().contains(QStringLiteral("ありません")); },
-        5000));
+        30000));
     EXPECT_TRUE(model->historySearchResults().sessions.empty());
 
     view->model()->handle(OutputEvent::finalizedTranscript("今期のけっさんホウコクです"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return lineItems(search->results()).size() == 1; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lineItems(search->results()).size() == 1; }, 30000));
     const auto& hits = model->historySearchResults().sessions;
     ASSERT_EQ(hits.size(), 1u);
     EXPECT_EQ(hits[0].sessionId, model->currentSessionID());
@@ -198,12 +198,12 @@ TEST_F(HistorySearchViewTest, LiveLinesBecomeFindableWhileTheWindowKeepsTurningA
     // A query matching every past line is cut short but still answers.
     search->field()->clear();
     commitText(search->field(), QStringLiteral("かんけい"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->historySearchResults().truncated; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->historySearchResults().truncated; }, 30000));
     EXPECT_EQ(model->historySearchResults().matchedLines, 60u * 300u);
     EXPECT_TRUE(search->summary()->text().contains(QStringLiteral("18000 行")));
 
     model->clearAll();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->historySearchResults().sessions.empty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->historySearchResults().sessions.empty(); }, 30000));
     EXPECT_TRUE(search->results()->isHidden());
 }
 
