@@ -5,7 +5,8 @@
 // over the non-speech recording, the lines made up per five minutes.
 //
 //   RecognitionBench [--voices mei,jf_alpha] [--conditions clean,pink10] [--sentences N] [--nonspeech SECONDS]
-//                    [--model base] [--label NAME] [--prompt CHARS] [--end-pause SECONDS] [--beam N]
+//                    [--model base] [--label NAME] [--prompt CHARS] [--end-pause SECONDS] [--pre-roll SECONDS]
+//                    [--short-burst-pause SECONDS] [--min-spread DB] [--beam N]
 //                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY]
 //
 // Each run adds its rows under its label to bench/results/recognition.json (rows of the same label, voice and
@@ -447,6 +448,12 @@ int main(int argc, char** argv)
             options.settings.promptCharacters = std::stoul(value);
         else if (key == "--end-pause")
             options.settings.segmentation.endPauseSeconds = std::stod(value);
+        else if (key == "--pre-roll")
+            options.settings.segmentation.preRollSeconds = std::stod(value);
+        else if (key == "--min-spread")
+            options.settings.segmentation.minimumSpreadDb = std::stod(value);
+        else if (key == "--short-burst-pause")
+            options.settings.segmentation.shortBurstPauseSeconds = std::stod(value);
         else if (key == "--beam")
             options.settings.decoding.finalBeamSize = std::stoi(value);
         else if (key == "--fallback")

@@ -93,7 +93,11 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
         ++m_pauseFrames;
     }
 
-    if (m_pauseFrames >= framesIn(m_settings.endPauseSeconds, m_settings.frameSeconds)) {
+    const bool tooShort = !m_continuesCut && static_cast<double>(m_speechFrames) * m_settings.frameSeconds <
+                                                 m_settings.minimumSpeechSeconds;
+    const double endPause =
+        tooShort ? std::max(m_settings.endPauseSeconds, m_settings.shortBurstPauseSeconds) : m_settings.endPauseSeconds;
+    if (m_pauseFrames >= framesIn(endPause, m_settings.frameSeconds)) {
         if (auto utterance = closeCurrent(m_current.size())) completed.push_back(std::move(*utterance));
         return;
     }

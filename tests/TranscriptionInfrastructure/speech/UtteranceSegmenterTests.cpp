@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <string>
+#include <string>
 
 namespace tc {
 namespace {
@@ -137,6 +139,56 @@ TEST(UtteranceSegmenter, FinishClosesTheUtteranceInProgress)
     const auto utterances = segment(cut, 1600);
     ASSERT_EQ(utterances.size(), 1U);
     EXPECT_NEAR(utterances[0].end, static_cast<double>(cut.size()) / 16000, 0.021);
+}
+
+TEST(UtteranceSegmenter, QuietSentencesInPinkNoiseAreFoundWhole)
+{
+    // Every test sentence after 3 s of pink noise only 6 dB under it, as a quiet speaker in a noisy room: each has to
+    // come out as one utterance that holds all of it.
+    const auto noise = test::readSpeechFile(test::dataDir() / "speech" / "noise.flac");
+    double noiseEnergy = 0;
+    for (float x : noise)
+        noiseEnergy += static_cast<double>(x) * x;
+    noiseEnergy /= static_cast<double>(noise.size());
+    const auto wholeSentences = [&](const UtteranceSegmenter::Settings& settings) {
+        std::vector<std::string> whole;
+        for (int n = 1; n <= 42; ++n) {
+            const std::string id = (n < 10 ? "s0" : "s") + std::to_string(n);
+            const auto speech = test::readSpeechFile(test::dataDir() / "speech" / "utterances" / (id + ".flac"));
+            // The files hold 0.3 s of silence at both ends; the level is that of the speech between.
+            const std::size_t edge = 4800, lead = 48000;
+            double energy = 0;
+            for (std::size_t i = edge; i + edge < speech.size(); ++i)
+                energy += static_cast<double>(speech[i]) * speech[i];
+            energy /= static_cast<double>(speech.size() - 2 * edge);
+            const double gain = std::sqrt(energy / noiseEnergy / std::pow(10.0, 0.6));
+            std::vector<float> mixed(lead + speech.size() + 24000);
+            for (std::size_t i = 0; i < mixed.size(); ++i)
+                mixed[i] = static_cast<float>(gain * noise[i % noise.size()]);
+            for (std::size_t i = 0; i < speech.size(); ++i)
+                mixed[lead + i] += speech[i];
+            const auto utterances = segment(mixed, 1600, settings);
+            if (utterances.size() == 1 && utterances[0].start * 16000 <= static_cast<double>(lead + edge) &&
+                utterances[0].end * 16000 >= static_cast<double>(lead + speech.size() - edge))
+                whole.push_back(id);
+        }
+        return whole;
+    };
+    const auto found = wholeSentences({});
+    EXPECT_GE(found.size(), 38U);
+    // "はい、承知しました。": the reply keeps too few loud frames to stand alone and waits for the rest.
+    EXPECT_NE(std::find(found.begin(), found.end(), "s02"), found.end());
+
+    UtteranceSegmenter::Settings noWait;
+    noWait.shortBurstPauseSeconds = noWait.endPauseSeconds;
+    const auto withoutWait = wholeSentences(noWait);
+    EXPECT_EQ(std::find(withoutWait.begin(), withoutWait.end(), "s02"), withoutWait.end());
+    EXPECT_LT(withoutWait.size(), found.size());
+
+    // The noise flattens the rise and fall of the syllables: a 12 dB spread takes most sentences for steady noise.
+    UtteranceSegmenter::Settings narrow;
+    narrow.minimumSpreadDb = 12;
+    EXPECT_LT(wholeSentences(narrow).size(), found.size() / 2);
 }
 
 } // namespace
