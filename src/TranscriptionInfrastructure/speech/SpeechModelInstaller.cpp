@@ -333,7 +333,9 @@ std::vector<SpeechModelEntry> SpeechModelInstaller::models() const
         const auto source = sources.find(model.name);
         entries.push_back(SpeechModelEntry{model.name, model.fileName, model.size,
                                            fs::is_regular_file(m_state->setup.modelsDirectory / model.fileName, error),
-                                           source != sources.end() && source->second});
+                                           source != sources.end() && source->second,
+                                           // The installer refuses a model without one, --from or not.
+                                           !model.sha1.empty()});
     }
     return entries;
 }

@@ -18,6 +18,7 @@ struct SpeechModelEntry {
     std::uint64_t bytes = 0; // published size; 0 when the catalogue does not give it
     bool installed = false;  // the file is present in the models folder
     bool installable = false; // the installer has a verified source for it
+    bool verifiable = false;  // the catalogue gives its checksum, so a copy from elsewhere can go through installFrom()
 };
 
 // Installs and removes speech models with the same installer and checks as scripts/install-models, which it runs
