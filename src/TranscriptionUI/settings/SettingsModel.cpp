@@ -54,7 +54,11 @@ SettingsModel::SettingsModel(PreferencesStore* preferences, Dependencies depende
     : QObject(parent), m_preferences(preferences), m_deps(std::move(dependencies)),
       m_hop(std::make_shared<MainThreadHop>(this)), m_worker(std::make_unique<SerialWorker>())
 {
-    refreshSpeechModels();
+    // The window opens at once and the list follows: the installer's first listing runs a child process.
+    runOffMain<std::vector<SpeechModelEntry>>(
+        *m_worker, m_hop,
+        [list = m_deps.speechModels](std::stop_token) { return list ? list() : std::vector<SpeechModelEntry>{}; },
+        [this](std::vector<SpeechModelEntry> entries) { showSpeechModels(entries); });
     m_microphones = choicesFor({}, m_preferences->value(microphoneKey).toString());
     m_outputs = choicesFor({}, m_preferences->value(systemAudioKey).toString());
     connect(m_preferences, &PreferencesStore::valueChanged, this, [this](const QString& key) {
@@ -98,9 +102,16 @@ QString SettingsModel::sizeText(std::uint64_t bytes)
 
 void SettingsModel::refreshSpeechModels()
 {
+    // The first listing is still being read, and it is read after whatever changed.
+    if (!m_speechModelsLoaded) return;
+    showSpeechModels(m_deps.speechModels ? m_deps.speechModels() : std::vector<SpeechModelEntry>{});
+}
+
+void SettingsModel::showSpeechModels(const std::vector<SpeechModelEntry>& entries)
+{
     const QString chosen = chosenSpeechModel();
     std::vector<SpeechModelRow> rows;
-    for (const auto& entry : m_deps.speechModels ? m_deps.speechModels() : std::vector<SpeechModelEntry>{}) {
+    for (const auto& entry : entries) {
         SpeechModelRow row;
         row.name = QString::fromStdString(entry.name);
         row.size = sizeText(entry.bytes);
@@ -115,6 +126,7 @@ void SettingsModel::refreshSpeechModels()
         rows.push_back(std::move(row));
     }
     m_speechModels = std::move(rows);
+    m_speechModelsLoaded = true;
     Q_EMIT speechModelsChanged();
 }
 

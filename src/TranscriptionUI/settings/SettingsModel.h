@@ -47,6 +47,7 @@ public:
     // Everything the settings read and act on; wired by defaultDependencies() or a test. Empty functions do
     // nothing (lists stay empty).
     struct Dependencies {
+        // Called on a worker thread the first time (the installer's first listing runs a child process).
         std::function<std::vector<SpeechModelEntry>()> speechModels;
         // SpeechModelInstaller::install's contract: callbacks on any thread, false when one already runs.
         std::function<bool(const std::string& name, SpeechModelInstaller::ProgressCallback,
@@ -107,7 +108,9 @@ public:
 
     // --- Speech models ---
     const std::vector<SpeechModelRow>& speechModels() const { return m_speechModels; }
-    // Re-reads the catalogue and what is installed.
+    // False until the first listing, read in the background, has arrived.
+    bool speechModelsLoaded() const { return m_speechModelsLoaded; }
+    // Re-reads the catalogue and what is installed (once the first listing has arrived).
     void refreshSpeechModels();
     QString chosenSpeechModel() const;
     // Writes "speech/model" for the next run; an uninstalled model is refused with a message.
@@ -164,6 +167,7 @@ signals:
     void languageModelChanged();
 
 private:
+    void showSpeechModels(const std::vector<SpeechModelEntry>& entries);
     void setSpeechModelMessage(const QString& message);
     void finishInstall(const std::optional<std::string>& error);
     static int indexOf(const std::vector<DeviceChoice>& choices, const QString& stored);
@@ -173,6 +177,7 @@ private:
     std::shared_ptr<MainThreadHop> m_hop;
     std::unique_ptr<SerialWorker> m_worker;
     std::vector<SpeechModelRow> m_speechModels;
+    bool m_speechModelsLoaded = false;
     QString m_installing;
     SpeechModelInstaller::Progress m_progress;
     QString m_speechModelMessage;

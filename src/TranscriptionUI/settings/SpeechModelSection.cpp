@@ -94,7 +94,9 @@ void SpeechModelSection::showModels()
     const QString selected = selectedName();
     m_list->clear();
     if (m_model->speechModels().empty()) {
-        auto* item = new QTreeWidgetItem(m_list, {QStringLiteral("モデルの一覧を読めませんでした。")});
+        auto* item = new QTreeWidgetItem(m_list, {m_model->speechModelsLoaded()
+                                                      ? QStringLiteral("モデルの一覧を読めませんでした。")
+                                                      : QStringLiteral("モデルの一覧を読み込んでいます…")});
         item->setFlags(Qt::NoItemFlags);
     }
     for (const auto& row : m_model->speechModels()) {
