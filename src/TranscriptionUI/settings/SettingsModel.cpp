@@ -114,9 +114,11 @@ void SettingsModel::showSpeechModels(const std::vector<SpeechModelEntry>& entrie
     for (const auto& entry : entries) {
         SpeechModelRow row;
         row.name = QString::fromStdString(entry.name);
+        row.fileName = QString::fromStdString(entry.fileName);
         row.size = sizeText(entry.bytes);
         row.installed = entry.installed;
         row.installable = entry.installable;
+        row.verifiable = entry.verifiable;
         row.chosen = row.name == chosen;
         row.speed = row.accuracy = kNotMeasured;
         if (const auto found = m_deps.figures.find(entry.name); found != m_deps.figures.end()) {
@@ -152,6 +154,22 @@ void SettingsModel::chooseSpeechModel(const QString& name)
 bool SettingsModel::installSpeechModel(const QString& name)
 {
     if (!m_deps.installSpeechModel) return false;
+    return startInstall(name, [&](auto onProgress, auto onDone) {
+        return m_deps.installSpeechModel(name.toStdString(), std::move(onProgress), std::move(onDone));
+    });
+}
+
+bool SettingsModel::installSpeechModelFrom(const QString& name, const QString& file)
+{
+    if (!m_deps.installSpeechModelFrom) return false;
+    return startInstall(name, [&](auto onProgress, auto onDone) {
+        return m_deps.installSpeechModelFrom(name.toStdString(), pathOf(file), std::move(onProgress),
+                                             std::move(onDone));
+    });
+}
+
+bool SettingsModel::startInstall(const QString& name, const InstallStart& start)
+{
     if (!m_installing.isEmpty()) {
         setSpeechModelMessage(QStringLiteral("ほかのモデルをインストール中です。終わるまでお待ちください。"));
         return false;
@@ -172,7 +190,7 @@ bool SettingsModel::installSpeechModel(const QString& name)
     m_progress = {};
     setSpeechModelMessage({});
     Q_EMIT installChanged();
-    if (!m_deps.installSpeechModel(name.toStdString(), onProgress, onDone)) {
+    if (!start(onProgress, onDone)) {
         m_installing.clear();
         Q_EMIT installChanged();
         setSpeechModelMessage(QStringLiteral("ほかのモデルをインストール中です。終わるまでお待ちください。"));

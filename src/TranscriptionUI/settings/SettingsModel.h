@@ -53,6 +53,10 @@ public:
         std::function<bool(const std::string& name, SpeechModelInstaller::ProgressCallback,
                            SpeechModelInstaller::DoneCallback)>
             installSpeechModel;
+        // SpeechModelInstaller::installFrom's contract, likewise.
+        std::function<bool(const std::string& name, const std::filesystem::path& file,
+                           SpeechModelInstaller::ProgressCallback, SpeechModelInstaller::DoneCallback)>
+            installSpeechModelFrom;
         std::function<void()> cancelInstall;
         std::function<std::optional<std::string>(const std::string& name)> removeSpeechModel;
         std::string defaultSpeechModel;
@@ -75,11 +79,15 @@ public:
 
     struct SpeechModelRow {
         QString name;
+        // "ggml-small.bin"
+        QString fileName;
         QString size;
         QString speed;
         QString accuracy;
         bool installed = false;
         bool installable = false;
+        // A copy from elsewhere can be checked and installed (the catalogue gives its checksum).
+        bool verifiable = false;
         // The model the next run uses.
         bool chosen = false;
     };
@@ -117,6 +125,8 @@ public:
     void chooseSpeechModel(const QString& name);
     // Starts installing; false (with a message) when another install runs.
     bool installSpeechModel(const QString& name);
+    // Like installSpeechModel, from a model file the user obtained; the installer checks it against the catalogue.
+    bool installSpeechModelFrom(const QString& name, const QString& file);
     void cancelInstall();
     // The model in use is not removed; say so instead.
     void removeSpeechModel(const QString& name);
@@ -167,6 +177,9 @@ signals:
     void languageModelChanged();
 
 private:
+    using InstallStart =
+        std::function<bool(SpeechModelInstaller::ProgressCallback, SpeechModelInstaller::DoneCallback)>;
+    bool startInstall(const QString& name, const InstallStart& start);
     void showSpeechModels(const std::vector<SpeechModelEntry>& entries);
     void setSpeechModelMessage(const QString& message);
     void finishInstall(const std::optional<std::string>& error);

@@ -19,6 +19,11 @@ SettingsModel::Dependencies SettingsModel::defaultDependencies()
                                                   SpeechModelInstaller::DoneCallback onDone) {
         return installer->install(name, std::move(onProgress), std::move(onDone));
     };
+    dependencies.installSpeechModelFrom = [installer](const std::string& name, const std::filesystem::path& file,
+                                                      SpeechModelInstaller::ProgressCallback onProgress,
+                                                      SpeechModelInstaller::DoneCallback onDone) {
+        return installer->installFrom(name, file, std::move(onProgress), std::move(onDone));
+    };
     dependencies.cancelInstall = [installer] { installer->cancel(); };
     dependencies.removeSpeechModel = [installer](const std::string& name) { return installer->remove(name); };
     dependencies.defaultSpeechModel = SpeechModelManager::defaultModelName();

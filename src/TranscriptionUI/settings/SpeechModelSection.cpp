@@ -2,11 +2,13 @@
 
 #include "TranscriptionUI/settings/SettingsModel.h"
 
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -31,6 +33,7 @@ QString stateText(const SettingsModel::SpeechModelRow& row)
 SpeechModelSection::SpeechModelSection(SettingsModel* model, QWidget* parent)
     : QWidget(parent), m_model(model), m_list(new QTreeWidget(this)),
       m_install(new QPushButton(QStringLiteral("インストール"), this)),
+      m_import(new QPushButton(QStringLiteral("ファイルから取り込む…"), this)), m_importNote(new QLabel(this)),
       m_remove(new QPushButton(QStringLiteral("削除"), this)), m_use(new QPushButton(QStringLiteral("使用する"), this)),
       m_progress(new QProgressBar(this)), m_phase(new QLabel(this)),
       m_cancel(new QPushButton(QStringLiteral("キャンセル"), this)), m_message(new QLabel(this))
@@ -42,6 +45,11 @@ SpeechModelSection::SpeechModelSection(SettingsModel* model, QWidget* parent)
     m_list->setRootIsDecorated(false);
     m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_install->setObjectName(QStringLiteral("installSpeechModel"));
+    m_import->setObjectName(QStringLiteral("importSpeechModel"));
+    m_importNote->setObjectName(QStringLiteral("importSpeechModelNote"));
+    m_importNote->setWordWrap(true);
+    m_importNote->setText(
+        QStringLiteral("このモデルは照合用のチェックサムがないため取り込めません。別のモデルを選んでください。"));
     m_remove->setObjectName(QStringLiteral("removeSpeechModel"));
     m_use->setObjectName(QStringLiteral("useSpeechModel"));
     m_progress->setObjectName(QStringLiteral("installProgress"));
@@ -51,6 +59,7 @@ SpeechModelSection::SpeechModelSection(SettingsModel* model, QWidget* parent)
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_install);
+    buttons->addWidget(m_import);
     buttons->addWidget(m_remove);
     buttons->addStretch();
     buttons->addWidget(m_use);
@@ -66,12 +75,14 @@ SpeechModelSection::SpeechModelSection(SettingsModel* model, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list, 1);
     layout->addLayout(buttons);
+    layout->addWidget(m_importNote);
     layout->addLayout(install);
     layout->addWidget(m_message);
     layout->addWidget(note);
 
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, &SpeechModelSection::updateButtons);
     connect(m_install, &QPushButton::clicked, this, [this] { m_model->installSpeechModel(selectedName()); });
+    connect(m_import, &QPushButton::clicked, this, &SpeechModelSection::chooseFile);
     connect(m_remove, &QPushButton::clicked, this, [this] { m_model->removeSpeechModel(selectedName()); });
     connect(m_use, &QPushButton::clicked, this, [this] { m_model->chooseSpeechModel(selectedName()); });
     connect(m_cancel, &QPushButton::clicked, m_model, &SettingsModel::cancelInstall);
@@ -128,8 +139,34 @@ void SpeechModelSection::updateButtons()
     const bool found = row != rows.end();
     const bool installing = !m_model->installingModel().isEmpty();
     m_install->setEnabled(found && !row->installed && row->installable && !installing);
+    m_import->setEnabled(found && !row->installed && row->verifiable && !installing);
+    // Said before anyone picks a file: the installer would refuse any file for such a model.
+    m_importNote->setVisible(found && !row->installed && !row->verifiable);
     m_remove->setEnabled(found && row->installed && !row->chosen && name != m_model->installingModel());
     m_use->setEnabled(found && row->installed && !row->chosen);
+}
+
+void SpeechModelSection::chooseFile()
+{
+    const QString name = selectedName();
+    const auto& rows = m_model->speechModels();
+    const auto row = std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.name == name; });
+    if (row == rows.end()) return;
+    // Qt's own dialog, as for the language model, so it looks the same everywhere and can be driven in tests. A
+    // fresh one each time: a reused dialog keeps the file picked last time, for another model or rejected.
+    const QString directory = m_importDialog ? m_importDialog->directory().absolutePath()
+                                             : QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    delete m_importDialog;
+    m_importDialog =
+        new QFileDialog(this, QStringLiteral("%1 のファイル（%2）を選ぶ").arg(name, row->fileName), directory);
+    m_importDialog->setObjectName(QStringLiteral("speechModelFileDialog"));
+    m_importDialog->setOption(QFileDialog::DontUseNativeDialog);
+    m_importDialog->setFileMode(QFileDialog::ExistingFile);
+    m_importDialog->setNameFilters(
+        {QStringLiteral("whisper.cpp モデル (*.bin)"), QStringLiteral("すべてのファイル (*)")});
+    connect(m_importDialog, &QFileDialog::fileSelected, this,
+            [this, name](const QString& file) { m_model->installSpeechModelFrom(name, file); });
+    m_importDialog->open();
 }
 
 } // namespace tc

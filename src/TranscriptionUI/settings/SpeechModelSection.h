@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class QFileDialog;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -12,7 +13,8 @@ namespace tc {
 class SettingsModel;
 
 // The "音声認識モデル" page: the catalogue's models with size, measured speed and accuracy and whether they
-// are installed, the buttons acting on the selected one, and the install's progress with a cancel button.
+// are installed, the buttons acting on the selected one (installing from the registry or from a file the user
+// obtained), and the install's progress with a cancel button.
 class SpeechModelSection : public QWidget {
     Q_OBJECT
 public:
@@ -22,11 +24,16 @@ private:
     void showModels();
     void showInstall();
     void updateButtons();
+    void chooseFile();
     QString selectedName() const;
 
     SettingsModel* m_model;
     QTreeWidget* m_list;
     QPushButton* m_install;
+    QPushButton* m_import;
+    // Why the selected model cannot be brought in from a file; hidden when it can or need not be.
+    QLabel* m_importNote;
+    QFileDialog* m_importDialog = nullptr;
     QPushButton* m_remove;
     QPushButton* m_use;
     QProgressBar* m_progress;

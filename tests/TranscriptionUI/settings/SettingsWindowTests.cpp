@@ -1,6 +1,7 @@
 #include "TranscriptionUI/settings/SettingsWindow.h"
 
 #include "TranscriptionInfrastructure/CompositionRoot.h"
+#include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayPanel.h"
@@ -27,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
 
 namespace tc {
 namespace {
@@ -46,6 +48,10 @@ protected:
             dependencies.installSpeechModel = [this](const std::string& name, auto onProgress, auto onDone) {
                 return m_installer.install(name, std::move(onProgress), std::move(onDone));
             };
+            dependencies.installSpeechModelFrom = [this](const std::string& name, const std::filesystem::path& file,
+                                                         auto onProgress, auto onDone) {
+                return m_installer.installFrom(name, file, std::move(onProgress), std::move(onDone));
+            };
             dependencies.cancelInstall = [this] { m_installer.cancel(); };
             dependencies.removeSpeechModel = [this](const std::string& name) { return m_installer.remove(name); };
             dependencies.defaultSpeechModel = "base";
@@ -62,6 +68,14 @@ protected:
             dependencies.historyFolder = m_dir.path();
             dependencies.sessionCount = [] { return std::size_t{3}; };
             dependencies.resetCaptionPosition = [this] { m_captions.resetFrame(); };
+            if (m_realInstaller) {
+                dependencies.speechModels = [this] { return m_realInstaller->models(); };
+                dependencies.installSpeechModelFrom = [this](const std::string& name, const std::filesystem::path& file,
+                                                             auto onProgress, auto onDone) {
+                    return m_realInstaller->installFrom(name, file, std::move(onProgress), std::move(onDone));
+                };
+                dependencies.cancelInstall = [this] { m_realInstaller->cancel(); };
+            }
             m_model = std::make_unique<SettingsModel>(&m_defaults, std::move(dependencies));
             m_window = std::make_unique<SettingsWindow>(m_model.get());
             m_window->show();
@@ -77,6 +91,17 @@ protected:
         return found;
     }
 
+    // Picks a file in the speech model page's file dialog, as a user would.
+    void importFile(const std::filesystem::path& file)
+    {
+        QTest::mouseClick(child<QPushButton>("importSpeechModel"), Qt::LeftButton);
+        auto* dialog = window().findChild<QFileDialog*>("speechModelFileDialog");
+        ASSERT_NE(dialog, nullptr);
+        QTRY_VERIFY(dialog->isVisible());
+        dialog->selectFile(QString::fromStdString(file.string()));
+        static_cast<QDialog*>(dialog)->accept(); // QFileDialog's own accept() is protected
+    }
+
     QTreeWidgetItem* row(const QString& name)
     {
         const auto items = child<QTreeWidget>("speechModelList")->findItems(name, Qt::MatchExactly, 0);
@@ -86,9 +111,12 @@ protected:
     test::TemporaryDirectory m_dir;
     PreferencesStore m_defaults{settingsFile()};
     LiveCaptionOverlayController m_captions{&m_defaults};
-    test::FakeSpeechModelInstaller m_installer{{{"base", "ggml-base.bin", 147951465, true, true},
-                                                {"small", "ggml-small.bin", 487601967, false, true},
-                                                {"medium", "ggml-medium.bin", 0, false, false}}};
+    test::FakeSpeechModelInstaller m_installer{{{"base", "ggml-base.bin", 147951465, true, true, true},
+                                                {"small", "ggml-small.bin", 487601967, false, true, true},
+                                                {"medium", "ggml-medium.bin", 0, false, false, true},
+                                                {"small-q5_1", "ggml-small-q5_1.bin", 0, false, false, false}}};
+    // Used instead of the fake when set before the window is made; outlives the model.
+    std::unique_ptr<SpeechModelInstaller> m_realInstaller;
     std::unique_ptr<SettingsModel> m_model;
     std::unique_ptr<SettingsWindow> m_window;
 };
@@ -96,7 +124,7 @@ protected:
 TEST_F(SettingsWindowTest, SpeechModels_ListShowsFiguresAndStateAndInstallsWithProgressCancelAndChoice)
 {
     auto* list = child<QTreeWidget>("speechModelList");
-    QTRY_COMPARE(list->topLevelItemCount(), 3); // the first listing is read in the background
+    QTRY_COMPARE(list->topLevelItemCount(), 4); // the first listing is read in the background
     EXPECT_EQ(row("base")->text(1), "148 MB");
     EXPECT_EQ(row("base")->text(2), "確定まで約 1.1 秒");
     EXPECT_EQ(row("base")->text(3), "文字誤り率 10.7 %");
@@ -144,6 +172,105 @@ TEST_F(SettingsWindowTest, SpeechModels_ListShowsFiguresAndStateAndInstallsWithP
     list->setCurrentItem(row("base"));
     QTest::mouseClick(remove, Qt::LeftButton);
     EXPECT_EQ(row("base")->text(4), "未インストール");
+}
+
+TEST_F(SettingsWindowTest, SpeechModels_ImportFromAFileIsOfferedOnlyForCheckableModelsAndRunsLikeAnInstall)
+{
+    auto* list = child<QTreeWidget>("speechModelList");
+    QTRY_COMPARE(list->topLevelItemCount(), 4);
+    auto* import = child<QPushButton>("importSpeechModel");
+    auto* note = child<QLabel>("importSpeechModelNote");
+    auto* install = child<QPushButton>("installSpeechModel");
+    auto* progress = child<QProgressBar>("installProgress");
+    auto* message = child<QLabel>("speechModelMessage");
+    list->setCurrentItem(row("base"));
+    EXPECT_FALSE(import->isEnabled()) << "installed already";
+    EXPECT_FALSE(note->isVisible());
+    list->setCurrentItem(row("small-q5_1"));
+    EXPECT_FALSE(import->isEnabled()) << "the installer would refuse any file for it";
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_TRUE(note->text().startsWith("このモデルは照合用のチェックサムがないため取り込めません。"));
+    list->setCurrentItem(row("medium"));
+    EXPECT_TRUE(import->isEnabled()) << "no registry source, but a file of it can be checked";
+    EXPECT_FALSE(install->isEnabled());
+    EXPECT_FALSE(note->isVisible());
+
+    // A file the installer rejects: its reason is shown and the model stays uninstalled.
+    const auto file = m_dir.path() / "ggml-medium.bin";
+    std::ofstream(file) << "weights";
+    importFile(file);
+    QTRY_VERIFY(progress->isVisible());
+    EXPECT_EQ(m_installer.lastSource(), file);
+    EXPECT_FALSE(import->isEnabled()) << "one install at a time";
+    const std::string reason =
+        "ggml-medium.bin のチェックサム (sha1) が公式の値と一致しません。このファイルはインストールしません。";
+    m_installer.fail(reason);
+    QTRY_VERIFY(!progress->isVisible());
+    EXPECT_EQ(message->text().toStdString(), reason);
+    EXPECT_EQ(row("medium")->text(4), "入手元なし");
+
+    // Cancelled and finished like an install from the registry.
+    list->setCurrentItem(row("medium"));
+    importFile(file);
+    QTRY_VERIFY(progress->isVisible());
+    QTest::mouseClick(child<QPushButton>("cancelInstall"), Qt::LeftButton);
+    QTRY_VERIFY(!progress->isVisible());
+    EXPECT_EQ(message->text(), "キャンセルしました");
+    importFile(file);
+    QTRY_VERIFY(progress->isVisible());
+    m_installer.finish();
+    QTRY_VERIFY(!progress->isVisible());
+    EXPECT_EQ(row("medium")->text(4), "インストール済み");
+    EXPECT_FALSE(import->isEnabled());
+}
+
+TEST_F(SettingsWindowTest, SpeechModels_TheRealInstallerTakesInAFileOnlyWhenItMatchesTheCatalogue)
+{
+    namespace fs = std::filesystem;
+    std::mt19937 random(7);
+    std::string payload(256 * 1024, '\0');
+    for (auto& byte : payload)
+        byte = static_cast<char>(random());
+    const auto good = m_dir.path() / "good.bin";
+    std::ofstream(good, std::ios::binary) << payload;
+    payload[1000] ^= 1;
+    const auto bad = m_dir.path() / "bad.bin";
+    std::ofstream(bad, std::ios::binary) << payload;
+    const auto catalogue = m_dir.path() / "models.json";
+    std::ofstream(catalogue) << R"({"version": 1, "speech": {"default": "tiny-test", "checksum": "sha1", "models": [
+        {"name": "tiny-test", "file": "ggml-tiny-test.bin", "bytes": )"
+                             << payload.size() << R"(, "sha1": ")" << *SpeechModelManager::sha1Of(good) << R"("},
+        {"name": "unchecked", "file": "ggml-unchecked.bin", "bytes": null, "sha1": null}
+    ]}, "language": {"default": "none", "checksum": "sha256", "models": []}})";
+    const auto models = m_dir.path() / "models";
+    m_realInstaller = std::make_unique<SpeechModelInstaller>(SpeechModelInstaller::Setup{
+        test::binaryDir() / "share/transcription-corvane/install-models", catalogue, models, m_dir.path() / "cache"});
+
+    auto* list = child<QTreeWidget>("speechModelList");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->topLevelItemCount() == 2; }, 60000));
+    auto* import = child<QPushButton>("importSpeechModel");
+    auto* message = child<QLabel>("speechModelMessage");
+    list->setCurrentItem(row("unchecked"));
+    EXPECT_FALSE(import->isEnabled());
+    EXPECT_TRUE(child<QLabel>("importSpeechModelNote")->isVisible());
+    list->setCurrentItem(row("tiny-test"));
+    ASSERT_TRUE(import->isEnabled());
+    const auto imported = [&] { return m_model->installingModel().isEmpty() && !message->text().isEmpty(); };
+
+    importFile(bad);
+    ASSERT_TRUE(QTest::qWaitFor(imported, 60000));
+    EXPECT_TRUE(message->text().contains("一致しません")) << message->text().toStdString();
+    for (const auto& entry : fs::directory_iterator(models)) {
+        const auto name = entry.path().filename().string();
+        EXPECT_TRUE(name.ends_with(".lock") || name == ".verified.json") << name << " was left behind";
+    }
+    EXPECT_EQ(row("tiny-test")->text(4), "入手元なし");
+
+    list->setCurrentItem(row("tiny-test"));
+    importFile(good);
+    ASSERT_TRUE(QTest::qWaitFor(imported, 60000));
+    EXPECT_EQ(row("tiny-test")->text(4), "インストール済み") << message->text().toStdString();
+    EXPECT_EQ(fs::file_size(models / "ggml-tiny-test.bin"), payload.size());
 }
 
 TEST_F(SettingsWindowTest, Devices_ListDescriptionsAfterTheDefaultStoreTheNameAndKeepAMissingChoice)
