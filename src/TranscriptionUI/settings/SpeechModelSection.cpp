@@ -25,7 +25,9 @@ QString stateText(const SettingsModel::SpeechModelRow& row)
     if (row.chosen && row.installed) return QStringLiteral("使用中");
     if (row.chosen) return QStringLiteral("選択中（未インストール）");
     if (row.installed) return QStringLiteral("インストール済み");
-    return row.installable ? QStringLiteral("未インストール") : QStringLiteral("入手元なし");
+    if (row.installable) return QStringLiteral("未インストール");
+    // No download here, but a file from elsewhere can still be checked against the catalogue.
+    return row.verifiable ? QStringLiteral("ファイルから取り込めます") : QStringLiteral("入手元なし");
 }
 
 } // namespace

@@ -190,6 +190,7 @@ TEST_F(SettingsWindowTest, SpeechModels_ImportFromAFileIsOfferedOnlyForCheckable
     EXPECT_FALSE(import->isEnabled()) << "the installer would refuse any file for it";
     EXPECT_TRUE(note->isVisible());
     EXPECT_TRUE(note->text().startsWith("このモデルは照合用のチェックサムがないため取り込めません。"));
+    EXPECT_EQ(row("small-q5_1")->text(4), "入手元なし");
     list->setCurrentItem(row("medium"));
     EXPECT_TRUE(import->isEnabled()) << "no registry source, but a file of it can be checked";
     EXPECT_FALSE(install->isEnabled());
@@ -207,7 +208,7 @@ TEST_F(SettingsWindowTest, SpeechModels_ImportFromAFileIsOfferedOnlyForCheckable
     m_installer.fail(reason);
     QTRY_VERIFY(!progress->isVisible());
     EXPECT_EQ(message->text().toStdString(), reason);
-    EXPECT_EQ(row("medium")->text(4), "入手元なし");
+    EXPECT_EQ(row("medium")->text(4), "ファイルから取り込めます");
 
     // Cancelled and finished like an install from the registry.
     list->setCurrentItem(row("medium"));
@@ -264,7 +265,7 @@ TEST_F(SettingsWindowTest, SpeechModels_TheRealInstallerTakesInAFileOnlyWhenItMa
         const auto name = entry.path().filename().string();
         EXPECT_TRUE(name.ends_with(".lock") || name == ".verified.json") << name << " was left behind";
     }
-    EXPECT_EQ(row("tiny-test")->text(4), "入手元なし");
+    EXPECT_EQ(row("tiny-test")->text(4), "ファイルから取り込めます");
 
     list->setCurrentItem(row("tiny-test"));
     importFile(good);
