@@ -106,12 +106,12 @@ public:
     bool waitForRecognition(std::size_t n)
     {
         if (!QTest::qWaitFor([&] { return pipelineCount() > n; }, 30000)) return false;
-        return pipelines()[n].transcriber->waitForRecognitions(1, std::chrono::milliseconds(3000));
+        return pipelines()[n].transcriber->waitForRecognitions(1, std::chrono::milliseconds(30000));
     }
 
     // Runs an async operation of the model and waits for its completion.
     template <class Operation>
-    static bool await(Operation operation, int timeoutMs = 3000)
+    static bool await(Operation operation, int timeoutMs = 30000)
     {
         bool done = false;
         operation([&done] { done = true; });
