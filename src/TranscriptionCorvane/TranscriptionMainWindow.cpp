@@ -61,10 +61,14 @@ TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, 
     about->setMenuRole(QAction::AboutRole);
     m_updaterCommands->install(help, about);
 
-    // A language model chosen in the settings answers the next question; nothing needs a restart.
+    // A language model chosen in the settings answers the next question; nothing needs a restart of the app.
     connect(m_defaults, &PreferencesStore::valueChanged, this, [this](const QString& key) {
         if (key == SettingsModel::languageModelKey)
             m_model->useLanguageModel(m_defaults->value(key).toString().toStdString());
+        // A device chosen while transcribing is taken at once, as a source toggle is: the run restarts and
+        // the session's lines stay.
+        if ((key == SettingsModel::microphoneKey || key == SettingsModel::systemAudioKey) && m_model->isRunning())
+            m_model->restartTranscription();
     });
 }
 

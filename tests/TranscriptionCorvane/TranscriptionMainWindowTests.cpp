@@ -50,5 +50,35 @@ TEST(TranscriptionMainWindow, SettingsOpenWithCtrlCommaAndAChosenLanguageModelAn
     QTRY_VERIFY(model.conversationNote().find(installed) != std::string::npos);
 }
 
+TEST(TranscriptionMainWindow, ADeviceChosenWhileTranscribingRestartsTheRunAndKeepsItsLines)
+{
+    test::qtApplication();
+    test::ViewModelHarness h;
+    PreferencesStore defaults{h.dir.filePath("window.ini")};
+    h.settings->setValue("optInMic", true);
+    h.permissions->grantAll();
+    auto model = h.makeModel();
+    TranscriptionMainWindow window(model.get(), &defaults, nullptr);
+    model->bootstrap([] {});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, 30000));
+    ASSERT_TRUE(h.waitForRecognition(0));
+    h.pipelines()[0].transcriber->emitSegment("前の行", true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->finalizedLines().size() == 1; }, 30000));
+    const auto generation = model->runGeneration();
+
+    defaults.setValue(SettingsModel::microphoneKey, QStringLiteral("alsa_input.usb-headset"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model->runGeneration() > generation && model->isRunning(); }, 30000));
+    EXPECT_EQ(model->finalizedLines().size(), 1u) << "the session goes on";
+
+    // Nothing restarts while paused.
+    model->pauseTranscription();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isRunning(); }, 30000));
+    const auto paused = model->runGeneration();
+    defaults.setValue(SettingsModel::systemAudioKey, QStringLiteral("alsa_output.hdmi"));
+    QTest::qWait(200);
+    EXPECT_EQ(model->runGeneration(), paused);
+    EXPECT_FALSE(model->isRunning());
+}
+
 } // namespace
 } // namespace tc

@@ -150,7 +150,7 @@ QWidget* SettingsWindow::makeDevicePage()
     auto* layout = new QVBoxLayout(page);
     layout->addLayout(form);
     layout->addWidget(wrappingLabel(page, QStringLiteral("deviceNote"),
-                                    QStringLiteral("次の文字起こしから使われます。選んだデバイスが見つからないときは"
+                                    QStringLiteral("文字起こし中でもすぐに切り替わります。選んだデバイスが見つからないときは"
                                                    "既定のデバイスで続け、お知らせを表示します。")));
     layout->addStretch();
     return page;
