@@ -9,7 +9,7 @@ namespace {
 
 const QSizeF kCanvas(WaveformView::canvasWidth, WaveformView::canvasHeight);
 
-TEST(WaveformView, BarsGrowWithTheLevelStayInOrderAndNeverVanish)
+TEST(WaveformView, BarsGrowWithTheLevelNeverVanishAndTheLastSampleDecidesSilence)
 {
     EXPECT_TRUE(WaveformView::barRects({}, kCanvas).empty());
     const auto bars = WaveformView::barRects({-0.5f, 0.0f, 0.25f, 0.9f, 4.0f}, kCanvas);
@@ -27,10 +27,8 @@ TEST(WaveformView, BarsGrowWithTheLevelStayInOrderAndNeverVanish)
     // A full history still gives every sample a visible bar.
     for (const QRectF& bar : WaveformView::barRects(std::vector<float>(60, 0.3f), kCanvas))
         EXPECT_GE(bar.width(), 1.0);
-}
 
-TEST(WaveformView, SilenceIsJudgedByTheLastSampleWithEqualityCountingAsSound)
-{
+    // Silence is judged by the last sample, a level equal to the threshold counting as sound.
     EXPECT_FALSE(WaveformView::isSilent({0.5f, 0.02f}, 0.02f));
     EXPECT_TRUE(WaveformView::isSilent({0.5f, 0.019f}, 0.02f));
     EXPECT_FALSE(WaveformView::isSilent({0.0f, 0.3f}, 0.02f));
