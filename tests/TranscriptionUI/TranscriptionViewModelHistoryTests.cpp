@@ -182,24 +182,6 @@ TEST_F(TranscriptionViewModelHistoryTest, DamagedHistory_ShowsTheRecoveredSessio
     EXPECT_EQ(TranscriptHistoryStore(h.historyPath()).load(), model->pastSessions());
 }
 
-TEST_F(TranscriptionViewModelHistoryTest, SidebarDay_MovesByCalendarDaysAcrossSummerTime)
-{
-    h.clock = kMarch30At1230;
-    h.calendar->setStatus(CalendarAuthorizationStatus::granted);
-    const CalendarEvent meeting{"e1", "会議", kMarch29Midnight + 3600, kMarch29Midnight + 7200};
-    h.calendar->setEvents(kMarch29Midnight, {meeting});
-    auto model = idleModel();
-    EXPECT_EQ(model->sidebarDate(), kMarch30Midnight);
-    EXPECT_TRUE(model->dayEvents().empty());
-
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->moveSidebarDay(-1, done); }));
-    EXPECT_EQ(model->sidebarDate(), kMarch29Midnight);
-    EXPECT_EQ(model->dayEvents(), std::vector<CalendarEvent>{meeting});
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->moveSidebarDay(1, done); }));
-    EXPECT_EQ(model->sidebarDate(), kMarch30Midnight);
-    EXPECT_TRUE(model->dayEvents().empty());
-}
-
 TEST_F(TranscriptionViewModelHistoryTest, SlowCalendar_NeitherDelaysTheStartNorBlocksTheMainThread)
 {
     auto calendar = std::make_shared<GatedCalendar>();
@@ -227,12 +209,17 @@ TEST_F(TranscriptionViewModelHistoryTest, SlowCalendar_NeitherDelaysTheStartNorB
     EXPECT_EQ(model->dayEvents(), std::vector<CalendarEvent>{meeting}) << "the events arrive later";
 }
 
-TEST_F(TranscriptionViewModelHistoryTest, CalendarDenied_MovesTheDayButLoadsNothingUntilAccessIsGranted)
+TEST_F(TranscriptionViewModelHistoryTest, SidebarDay_MovesByCalendarDaysAcrossSummerTimeLoadingOnlyOnceGranted)
 {
+    h.clock = kMarch30At1230;
     h.calendar->setStatus(CalendarAuthorizationStatus::denied);
-    h.calendar->setEvents(kMarch29Midnight, {CalendarEvent{"e1", "会議", kMarch29Midnight, kMarch29Midnight + 60}});
+    const CalendarEvent meeting{"e1", "会議", kMarch29Midnight + 3600, kMarch29Midnight + 7200};
+    h.calendar->setEvents(kMarch29Midnight, {meeting});
     auto model = idleModel();
+    EXPECT_EQ(model->sidebarDate(), kMarch30Midnight);
     EXPECT_EQ(model->calendarStatus(), CalendarAuthorizationStatus::denied);
+
+    // Denied: the day still moves (a 23-hour day back), but nothing is asked of the calendar.
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->moveSidebarDay(-1, done); }));
     EXPECT_EQ(model->sidebarDate(), kMarch29Midnight);
     EXPECT_TRUE(model->dayEvents().empty());
@@ -241,8 +228,12 @@ TEST_F(TranscriptionViewModelHistoryTest, CalendarDenied_MovesTheDayButLoadsNoth
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->openCalendarPrivacySettings(done); }));
     EXPECT_EQ(h.calendar->accessRequests(), 1);
     EXPECT_EQ(model->calendarStatus(), CalendarAuthorizationStatus::granted);
-    EXPECT_EQ(model->dayEvents().size(), 1u);
+    EXPECT_EQ(model->dayEvents(), std::vector<CalendarEvent>{meeting});
     EXPECT_EQ(h.calendar->requestedDays(), std::vector<Date>{kMarch29Midnight});
+
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->moveSidebarDay(1, done); }));
+    EXPECT_EQ(model->sidebarDate(), kMarch30Midnight);
+    EXPECT_TRUE(model->dayEvents().empty());
 }
 
 TEST_F(TranscriptionViewModelHistoryTest, BrowsingAnEvent_IncludesLinesOnBothBoundsFromEverySession)
