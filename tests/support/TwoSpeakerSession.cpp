@@ -135,14 +135,14 @@ std::vector<AttributedLine> runTwoSpeakerSession(const PulseAudioServer& server,
 
     // The output track goes through a stream of our own that holds four blocks, so that each write returns as
     // the sink plays one: one loop then paces both tracks and keeps them in step without running dry.
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate), 1};
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate), 1};
     const auto bufferBytes = static_cast<std::uint32_t>(4 * block * sizeof(float));
     const pa_buffer_attr buffer{static_cast<std::uint32_t>(-1), bufferBytes, static_cast<std::uint32_t>(-1),
                                 static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1)};
     int error = 0;
     std::unique_ptr<pa_simple, decltype(&pa_simple_free)> output(
-        pa_simple_new(nullptr, "two-speaker test", PA_STREAM_PLAYBACK, nullptr, "output track", &spec, nullptr, &buffer,
-                      &error),
+        pa_simple_new(nullptr, "two-speaker test", PA_STREAM_PLAYBACK, nullptr, "output track", &format, nullptr,
+                      &buffer, &error),
         &pa_simple_free);
     if (!output) throw std::runtime_error(std::string("cannot play into the test server: ") + pa_strerror(error));
 
