@@ -11,6 +11,7 @@
 #include "TranscriptionInfrastructure/audio/SndfileDecoder.h"
 #include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
 
+#include "support/EvaluationSet.h"
 #include "support/PulseAudioServer.h"
 #include "support/TwoSpeakerSession.h"
 

@@ -23,6 +23,7 @@
 #include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
 #include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
 
+#include "support/EvaluationSet.h"
 #include "support/PulseAudioServer.h"
 
 #include <nlohmann/json.hpp>
@@ -139,22 +140,6 @@ std::vector<Sentence> readTable(const fs::path& file)
         rows.push_back(s);
     }
     return rows;
-}
-
-fs::path evalSetDir()
-{
-    if (const char* dir = std::getenv("TC_EVAL_DIR")) return dir;
-    const std::string command =
-        (fs::path(TC_TEST_DATA_DIR).parent_path() / "scripts" / "make-eval-set").string() + " --print-dir";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return {};
-    char buffer[4096] = {};
-    const std::size_t read = fread(buffer, 1, sizeof buffer - 1, pipe);
-    pclose(pipe);
-    std::string dir(buffer, read);
-    while (!dir.empty() && (dir.back() == '\n' || dir.back() == ' '))
-        dir.pop_back();
-    return dir;
 }
 
 // What one live pass produced.
@@ -469,7 +454,7 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    const fs::path set = evalSetDir();
+    const fs::path set = tc::test::evalSetDir(fs::path(TC_TEST_DATA_DIR).parent_path());
     if (set.empty() || !fs::exists(set / "sessions")) {
         std::cerr << "the evaluation set is not rendered yet: run scripts/make-eval-set\n";
         return 1;

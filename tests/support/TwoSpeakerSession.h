@@ -52,8 +52,6 @@ struct AttributionScore {
     std::vector<std::string> misses;
 };
 
-// The evaluation set's folder: TC_EVAL_DIR, or what scripts/make-eval-set prints; empty when unknown.
-std::filesystem::path evalSetDir(const std::filesystem::path& sourceDir);
 // The turns of twospeaker.tsv in order.
 std::vector<TwoSpeakerTurn> readTwoSpeakerTurns(const std::filesystem::path& table);
 

@@ -1,6 +1,7 @@
 #include "TranscriptionInfrastructure/settings/AppPaths.h"
 #include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
 
+#include "support/EvaluationSet.h"
 #include "support/PulseAudioServer.h"
 #include "support/SpeechSamples.h"
 #include "support/TestPaths.h"
