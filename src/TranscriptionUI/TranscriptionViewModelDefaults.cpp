@@ -2,6 +2,7 @@
 
 #include "TranscriptionInfrastructure/CompositionRoot.h"
 #include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
+#include "TranscriptionUI/settings/SettingsModel.h"
 
 #include <QSettings>
 
@@ -22,7 +23,7 @@ TranscriptionViewModel::Dependencies TranscriptionViewModel::defaultDependencies
                                        DegradedCallback onDegraded, LevelCallback onLevel) {
         // The speech model chosen in the settings takes effect at each run's start; this is the run's thread, which
         // may load a model, and its own QSettings reads the same store as the window's.
-        if (auto refused = root.useSpeechModel(QSettings().value("speech/model").toString().toStdString());
+        if (auto refused = root.useSpeechModel(QSettings().value(SettingsModel::speechModelKey).toString().toStdString());
             refused && onDegraded)
             onDegraded(*refused);
         return LivePipeline{

@@ -12,8 +12,6 @@ namespace {
 constexpr auto kOptInMicKey = "optInMic";
 constexpr auto kOptInSystemAudioKey = "optInSystemAudio";
 constexpr auto kSystemAudioRequestedKey = "systemAudioRequested";
-constexpr auto kMicrophoneDeviceKey = "devices/microphone";
-constexpr auto kSystemAudioDeviceKey = "devices/systemAudio";
 
 const std::string kSystemAudioRestartNotice =
     "システム音声を有効にするには、出力装置（スピーカーやヘッドホン）があり、サウンドサーバー（PulseAudio または "
@@ -71,8 +69,8 @@ void SourceAccess::setSystemAudioRequested(bool value)
 
 AudioDeviceChoice SourceAccess::chosenDevices() const
 {
-    return {m_settings->value(kMicrophoneDeviceKey).toString().toStdString(),
-            m_settings->value(kSystemAudioDeviceKey).toString().toStdString()};
+    return {m_settings->value(microphoneDeviceKey).toString().toStdString(),
+            m_settings->value(systemAudioDeviceKey).toString().toStdString()};
 }
 
 bool SourceAccess::canStart() const

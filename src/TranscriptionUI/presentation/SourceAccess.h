@@ -5,6 +5,7 @@
 #include "TranscriptionInfrastructure/settings/PermissionManager.h"
 
 #include <QObject>
+#include <QString>
 
 #include <functional>
 #include <memory>
@@ -57,7 +58,11 @@ public:
     Status speechStatus() const { return m_speechStatus; }
     bool systemAudioGranted() const { return m_systemAudioGranted; }
 
-    // The devices chosen in the settings ("devices/microphone", "devices/systemAudio"), read now.
+    // Where the settings keep the chosen devices' PulseAudio names; empty or absent: the default device.
+    static inline const QString microphoneDeviceKey = QStringLiteral("devices/microphone");
+    static inline const QString systemAudioDeviceKey = QStringLiteral("devices/systemAudio");
+
+    // The devices chosen in the settings, read now.
     AudioDeviceChoice chosenDevices() const;
     // Speech recognition granted and at least one opted-in source granted (cached states only).
     bool canStart() const;

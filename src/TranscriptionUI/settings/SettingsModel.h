@@ -2,6 +2,8 @@
 
 #include "TranscriptionInfrastructure/audio/PulseAudioDeviceDirectory.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
+#include "TranscriptionUI/presentation/SourceAccess.h"
 
 #include <QObject>
 #include <QString>
@@ -37,9 +39,10 @@ class SettingsModel : public QObject {
 public:
     static inline const QString speechModelKey = QStringLiteral("speech/model");
     static inline const QString languageModelKey = QStringLiteral("languageModel/path");
-    static inline const QString microphoneKey = QStringLiteral("devices/microphone");
-    static inline const QString systemAudioKey = QStringLiteral("devices/systemAudio");
-    static inline const QString showSpeakerKey = QStringLiteral("caption/showSpeaker");
+    // The readers own these keys; the settings only write them.
+    static inline const QString& microphoneKey = SourceAccess::microphoneDeviceKey;
+    static inline const QString& systemAudioKey = SourceAccess::systemAudioDeviceKey;
+    static inline const QString& showSpeakerKey = LiveCaptionOverlayController::showSpeakerDefaultsKey;
     static constexpr int defaultCaptionFontSize = 28;
     static constexpr int minimumCaptionFontSize = 12;
     static constexpr int maximumCaptionFontSize = 96;
