@@ -1,7 +1,5 @@
-#include "TranscriptionInfrastructure/assistant/ExtractiveAnswerer.h"
 #include "TranscriptionInfrastructure/assistant/FoundationModelsConversationResponder.h"
 #include "TranscriptionInfrastructure/assistant/LanguageModel.h"
-#include "TranscriptionInfrastructure/assistant/MecabTokenizer.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -45,23 +45,30 @@ LanguageModel::Reply ask(LanguageModel& model, const std::string& question, std:
                          FoundationModelsConversationResponder::replySchema(), stop);
 }
 
+template <class T>
+void put(std::ostream& out, T value)
+{
+    out.write(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+void putString(std::ostream& out, const std::string& text)
+{
+    put(out, std::uint64_t{text.size()});
+    out << text;
+}
+
 // A GGUF header with the given string entries and no tensors, as an instruction-tuned model's metadata starts.
 void writeGguf(const std::filesystem::path& file, const std::vector<std::pair<std::string, std::string>>& entries)
 {
     std::ofstream out(file, std::ios::binary);
-    const auto put = [&](auto value) { out.write(reinterpret_cast<const char*>(&value), sizeof value); };
-    const auto putString = [&](const std::string& s) {
-        put(std::uint64_t{s.size()});
-        out.write(s.data(), static_cast<std::streamsize>(s.size()));
-    };
     out.write("GGUF", 4);
-    put(std::uint32_t{3});
-    put(std::uint64_t{0});
-    put(std::uint64_t{entries.size()});
+    put(out, std::uint32_t{3});
+    put(out, std::uint64_t{0});
+    put(out, std::uint64_t{entries.size()});
     for (const auto& [key, value] : entries) {
-        putString(key);
-        put(std::uint32_t{8});
-        putString(value);
+        putString(out, key);
+        put(out, std::uint32_t{8});
+        putString(out, value);
     }
 }
 
@@ -73,9 +80,8 @@ void copyPrefix(const std::filesystem::path& from, const std::filesystem::path& 
     std::ofstream(to, std::ios::binary).write(data.data(), in.gcount());
 }
 
-// A copy of a GGUF model with a chat template added to its metadata: the installed model made to look
-// instruction-tuned. The new entry goes first and is padded to the data alignment, so the tensor data stays
-// aligned and the rest of the file is copied unchanged.
+// The installed model made to look instruction-tuned: a chat template goes first in its metadata, padded to the
+// data alignment, so the tensor data stays aligned and the rest of the file is copied unchanged.
 void copyWithChatTemplate(const std::filesystem::path& from, const std::filesystem::path& to)
 {
     std::ifstream in(from, std::ios::binary);
@@ -85,19 +91,15 @@ void copyWithChatTemplate(const std::filesystem::path& from, const std::filesyst
     std::memcpy(&entries, header + 16, sizeof entries);
     ++entries;
     std::memcpy(header + 16, &entries, sizeof entries);
-
     const std::string key = "tokenizer.chat_template";
     std::string value = "{{ '<start_of_turn>user' }}";
     while ((8 + key.size() + 4 + 8 + value.size()) % 32 != 0)
         value += ' ';
     std::ofstream out(to, std::ios::binary);
     out.write(header, sizeof header);
-    const auto put = [&](auto v) { out.write(reinterpret_cast<const char*>(&v), sizeof v); };
-    put(std::uint64_t{key.size()});
-    out.write(key.data(), static_cast<std::streamsize>(key.size()));
-    put(std::uint32_t{8});
-    put(std::uint64_t{value.size()});
-    out.write(value.data(), static_cast<std::streamsize>(value.size()));
+    putString(out, key);
+    put(out, std::uint32_t{8});
+    putString(out, value);
     out << in.rdbuf();
 }
 
@@ -131,36 +133,6 @@ TEST_F(RealModel, GgufHeader_TellsBaseModelsFromInstructionTunedOnesAndBrokenFil
     std::ofstream(folder.path() / "text.gguf") << "not a model at all";
     EXPECT_EQ(GgufModelFile::inspect(folder.path() / "text.gguf").format, GgufModelFile::Format::notGguf);
     EXPECT_EQ(GgufModelFile::inspect(folder.path() / "missing.gguf").format, GgufModelFile::Format::unreadable);
-}
-
-TEST_F(RealModel, LlamaModel_KindComesFromTheHeaderAndNothingLoadsBeforeTheFirstRequest)
-{
-    test::TemporaryDirectory folder;
-    // Named like an instruction-tuned model, but without a chat template it is a base model.
-    const auto misleading = folder.path() / "gemma-3-1b-it-Q4_K_M.gguf";
-    std::filesystem::create_symlink(installedFile(), misleading);
-    auto options = LlamaLanguageModel::optionsFor(misleading);
-    options.maxReplyTokens = 48;
-    LlamaLanguageModel model(options);
-    EXPECT_EQ(model.availability(), A::baseModel);
-    EXPECT_EQ(model.fileName(), "gemma-3-1b-it-Q4_K_M.gguf");
-    EXPECT_FALSE(model.isLoaded());
-
-    // The first request loads it; it is kept for the next.
-    const auto reply = ask(model, "発売日はいつですか？");
-    EXPECT_TRUE(model.isLoaded());
-    EXPECT_EQ(model.availability(), A::baseModel);
-    if (!reply.cut) {
-        const auto json = nlohmann::json::parse(reply.json);
-        EXPECT_TRUE(json.at("answer").is_string()) << reply.json;
-        EXPECT_TRUE(json.at("sources").is_array()) << reply.json;
-    }
-    ask(model, "価格はいくらですか？");
-    EXPECT_TRUE(model.isLoaded());
-
-    writeGguf(folder.path() / "chat.gguf", {{"tokenizer.chat_template", "{{ messages }}"}});
-    EXPECT_EQ(LlamaLanguageModel(LlamaLanguageModel::optionsFor(folder.path() / "chat.gguf")).availability(),
-              A::available);
 }
 
 TEST_F(RealModel, LlamaModel_BadFilesAreExplainedWithoutLoading)
@@ -208,9 +180,15 @@ TEST_F(RealModel, LlamaModel_BadFilesAreExplainedWithoutLoading)
     EXPECT_FALSE(tooLarge.isLoaded());
 }
 
-TEST_F(RealModel, LlamaModel_AStopBeforeTheLoadOrDuringTheReplyCancelsTheRequest)
+TEST_F(RealModel, LlamaModel_KindComesFromTheHeaderNothingLoadsBeforeTheFirstRequestAndAStopCancels)
 {
-    LlamaLanguageModel model(LlamaLanguageModel::optionsFor(installedFile()));
+    test::TemporaryDirectory folder;
+    // Named like an instruction-tuned model, but without a chat template it is a base model.
+    const auto misleading = folder.path() / "gemma-3-1b-it-Q4_K_M.gguf";
+    std::filesystem::create_symlink(installedFile(), misleading);
+    LlamaLanguageModel model(LlamaLanguageModel::optionsFor(misleading));
+    EXPECT_EQ(model.availability(), A::baseModel);
+    EXPECT_EQ(model.fileName(), "gemma-3-1b-it-Q4_K_M.gguf");
     const auto expectCancelled = [&](const std::string& question, std::stop_token stop) {
         try {
             ask(model, question, stop);
@@ -224,16 +202,24 @@ TEST_F(RealModel, LlamaModel_AStopBeforeTheLoadOrDuringTheReplyCancelsTheRequest
     early.request_stop();
     expectCancelled("発売日はいつですか？", early.get_token());
     EXPECT_FALSE(model.isLoaded());
-    EXPECT_EQ(model.availability(), A::baseModel);
 
+    // The first request loads it; it is kept for the next.
+    const auto reply = ask(model, "発売日はいつですか？");
+    EXPECT_TRUE(model.isLoaded());
+    EXPECT_EQ(model.availability(), A::baseModel);
+    if (!reply.cut) {
+        const auto json = nlohmann::json::parse(reply.json);
+        EXPECT_TRUE(json.at("answer").is_string()) << reply.json;
+        EXPECT_TRUE(json.at("sources").is_array()) << reply.json;
+    }
     // Loaded, then stopped while it writes a long reply.
-    ask(model, "発売日はいつですか？");
     std::stop_source late;
     std::jthread canceller([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         late.request_stop();
     });
     expectCancelled("この会議の内容を詳しくまとめてください。", late.get_token());
+    EXPECT_TRUE(model.isLoaded());
 }
 
 TEST_F(RealModel, LlamaModel_ReplyCutByTheTokenLimitIsMarkedCut)
