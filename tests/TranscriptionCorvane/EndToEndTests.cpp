@@ -31,8 +31,7 @@ namespace fs = std::filesystem;
 QJsonObject readJson(const fs::path& file)
 {
     QFile in(QString::fromStdString(file.string()));
-    if (!in.open(QIODevice::ReadOnly)) return {};
-    return QJsonDocument::fromJson(in.readAll()).object();
+    return in.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(in.readAll()).object() : QJsonObject{};
 }
 
 // A private X server on a free display number, stopped with the test.
@@ -40,34 +39,29 @@ class XvfbServer {
 public:
     XvfbServer()
     {
-        for (int number = 91; number < 120; ++number) {
-            if (fs::exists("/tmp/.X11-unix/X" + std::to_string(number)) ||
-                fs::exists("/tmp/.X" + std::to_string(number) + "-lock"))
-                continue;
-            m_display = QStringLiteral(":%1").arg(number);
-            m_process.setProgram(QStringLiteral("Xvfb"));
-            m_process.setArguments({m_display, QStringLiteral("-screen"), QStringLiteral("0"),
-                                    QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-            m_process.start();
+        for (int number = 91; number < 120 && m_display.isEmpty(); ++number) {
             const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+            if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) continue;
+            m_process.start(QStringLiteral("Xvfb"),
+                            {QStringLiteral(":%1").arg(number), "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
             if (m_process.waitForStarted(5000) &&
                 QTest::qWaitFor([&] { return fs::exists(socket) || m_process.state() != QProcess::Running; }, 10000) &&
                 m_process.state() == QProcess::Running)
-                return;
-            m_process.kill();
-            m_process.waitForFinished(3000);
+                m_display = QStringLiteral(":%1").arg(number);
+            else
+                stop();
         }
-        m_display.clear();
     }
-    ~XvfbServer()
+    ~XvfbServer() { stop(); }
+    const QString& display() const { return m_display; }
+
+private:
+    void stop()
     {
         m_process.terminate();
         if (!m_process.waitForFinished(5000)) m_process.kill();
         m_process.waitForFinished(3000);
     }
-    const QString& display() const { return m_display; }
-
-private:
     QProcess m_process;
     QString m_display;
 };
@@ -81,28 +75,55 @@ protected:
         m_models = AppPaths::current().modelsDirectory();
         if (!fs::exists(m_models / "ggml-base.bin")) GTEST_SKIP() << "the default speech model is not installed";
         if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()) GTEST_SKIP() << "Xvfb is missing";
-        m_artifacts = test::binaryDir() / "test-artifacts/end-to-end";
         fs::create_directories(m_artifacts);
     }
 
-    QString screenshot(const QString& display, const std::string& name, const QJsonObject& frame = {})
+    // Runs a helper program (player, pointer, screenshot) as the user's session would, to its end.
+    bool runTool(const QString& program, const QStringList& arguments, int milliseconds = 10000)
     {
-        const QString file = QString::fromStdString((m_artifacts / name).string());
-        QStringList arguments{QStringLiteral("-display"), display, QStringLiteral("-window"), QStringLiteral("root")};
+        QProcess tool;
+        tool.setProcessEnvironment(m_environment);
+        tool.start(program, arguments);
+        return tool.waitForFinished(milliseconds);
+    }
+    bool play(const std::string& sample, int milliseconds)
+    {
+        return runTool("paplay", {"--device=out", QString::fromStdString((test::dataDir() / sample).string())},
+                       milliseconds);
+    }
+    bool click(int x, int y, const QStringList& then = {})
+    {
+        return runTool("xdotool",
+                       QStringList{"mousemove", QString::number(x), QString::number(y), "click", "1"} + then);
+    }
+    void screenshot(const std::string& name, const QJsonObject& frame = {})
+    {
+        QStringList arguments{"-window", "root"};
         if (!frame.isEmpty())
-            arguments << QStringLiteral("-crop")
+            arguments << "-crop"
                       << QStringLiteral("%1x%2+%3+%4")
                              .arg(frame["width"].toInt())
                              .arg(frame["height"].toInt())
                              .arg(frame["x"].toInt())
                              .arg(frame["y"].toInt());
-        arguments << file;
-        QProcess::execute(QStringLiteral("import"), arguments);
-        return file;
+        runTool("import", arguments << QString::fromStdString((m_artifacts / name).string()));
+    }
+    // Starts the application and waits until it transcribes.
+    void launch(QProcess& app)
+    {
+        app.setProcessEnvironment(m_environment);
+        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        app.start(QString::fromStdString((test::binaryDir() / "src/transcription-corvane").string()));
+        ASSERT_TRUE(app.waitForStarted(10000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return readJson(m_stateFile)["running"].toBool(); }, 60000))
+            << "transcription did not start";
     }
 
     fs::path m_models;
-    fs::path m_artifacts;
+    fs::path m_artifacts = test::binaryDir() / "test-artifacts/end-to-end";
+    test::TemporaryDirectory m_home;
+    fs::path m_stateFile = m_home.path() / "window-state.json";
+    QProcessEnvironment m_environment;
 };
 
 TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistory)
@@ -114,9 +135,8 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
 
     // A fresh user: own home and XDG folders, the real models, consent to system audio and the calendar
     // given, the caption panel on.
-    test::TemporaryDirectory home;
-    const fs::path config = home.path() / ".config";
-    const fs::path data = home.path() / ".local/share";
+    const fs::path config = m_home.path() / ".config";
+    const fs::path data = m_home.path() / ".local/share";
     fs::create_directories(config / "transcription-corvane");
     fs::create_directories(data / "transcription-corvane/calendars");
     fs::create_symlink(m_models, data / "transcription-corvane/models");
@@ -124,9 +144,8 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
         QSettings settings(
             QString::fromStdString((config / "transcription-corvane/transcription-corvane.conf").string()),
             QSettings::IniFormat);
-        settings.setValue("consent/screenRecording", "granted");
-        settings.setValue("consent/speechRecognition", "granted");
-        settings.setValue("consent/calendar", "granted");
+        for (const char* consent : {"consent/screenRecording", "consent/speechRecognition", "consent/calendar"})
+            settings.setValue(consent, "granted");
         settings.setValue("optInSystemAudio", true);
         settings.setValue("liveCaptionOverlayVisible", true);
     }
@@ -142,43 +161,30 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
                 .arg(now.toString(format), now.addSecs(-1800).toString(format), now.addSecs(1800).toString(format))
                 .toUtf8());
     }
-
-    const fs::path stateFile = home.path() / "window-state.json";
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", QString::fromStdString(home.path().string()));
-    environment.insert("XDG_CONFIG_HOME", QString::fromStdString(config.string()));
-    environment.insert("XDG_DATA_HOME", QString::fromStdString(data.string()));
-    environment.insert("XDG_CACHE_HOME", QString::fromStdString((home.path() / ".cache").string()));
-    environment.insert("DISPLAY", x.display());
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    environment.remove("WAYLAND_DISPLAY");
-    environment.insert("TC_WINDOW_STATE_FILE", QString::fromStdString(stateFile.string()));
+    // Taken after the sound server started, which points this process at itself.
+    m_environment = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, value] : {std::pair{"HOME", m_home.path()},
+                                      {"XDG_CONFIG_HOME", config},
+                                      {"XDG_DATA_HOME", data},
+                                      {"XDG_CACHE_HOME", m_home.path() / ".cache"},
+                                      {"TC_WINDOW_STATE_FILE", m_stateFile}})
+        m_environment.insert(name, QString::fromStdString(value.string()));
+    m_environment.insert("DISPLAY", x.display());
+    m_environment.insert("QT_QPA_PLATFORM", "xcb");
+    m_environment.remove("WAYLAND_DISPLAY");
 
     QProcess app;
-    app.setProcessEnvironment(environment);
-    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    app.setProgram(QString::fromStdString((test::binaryDir() / "src/transcription-corvane").string()));
-    app.start();
-    ASSERT_TRUE(app.waitForStarted(10000));
-
-    ASSERT_TRUE(QTest::qWaitFor([&] { return readJson(stateFile)["running"].toBool(); }, 60000))
-        << "transcription did not start";
-
-    QProcess player;
-    player.setProcessEnvironment(environment);
-    player.start(QStringLiteral("paplay"),
-                 {QStringLiteral("--device=out"),
-                  QString::fromStdString((test::dataDir() / "speech/conversation.flac").string())});
-    ASSERT_TRUE(player.waitForStarted(5000));
-    const std::vector<test::SpeechTurn> turns = test::conversationTurns();
+    launch(app);
+    if (HasFatalFailure()) return;
     // Playing takes as long as the conversation; recognition may trail behind it.
-    EXPECT_TRUE(player.waitForFinished(120000));
+    EXPECT_TRUE(play("speech/conversation.flac", 120000));
+    const std::vector<test::SpeechTurn> turns = test::conversationTurns();
     // May time out with fewer lines; the counts are checked below.
     (void)QTest::qWaitFor(
-        [&] { return readJson(stateFile)["rows"].toArray().size() >= static_cast<qsizetype>(turns.size()); }, 60000);
+        [&] { return readJson(m_stateFile)["rows"].toArray().size() >= static_cast<qsizetype>(turns.size()); }, 60000);
     QTest::qWait(3000);
 
-    const QJsonObject live = readJson(stateFile);
+    const QJsonObject live = readJson(m_stateFile);
     const QJsonArray rows = live["rows"].toArray();
     EXPECT_GE(rows.size(), static_cast<qsizetype>(turns.size() / 2)) << QJsonDocument(live).toJson().toStdString();
     ASSERT_FALSE(rows.isEmpty());
@@ -189,7 +195,7 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
     }
     int recognised = 0;
     for (const char* word : {"田中", "打ち合わせ", "大丈夫", "午前", "時間"})
-        if (shown.contains(QString::fromUtf8(word))) ++recognised;
+        recognised += shown.contains(QString::fromUtf8(word)) ? 1 : 0;
     EXPECT_GE(recognised, 2) << shown.toStdString();
 
     // The caption panel shows the latest line.
@@ -197,13 +203,11 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
     const QJsonArray captions = live["captions"].toArray();
     ASSERT_FALSE(captions.isEmpty());
     const QString lastCaption = captions.last().toObject()["text"].toString();
-    const QString volatileText = live["volatile"].toString();
-    EXPECT_TRUE(lastCaption == rows.last().toObject()["text"].toString() || lastCaption == volatileText)
+    EXPECT_TRUE(lastCaption == rows.last().toObject()["text"].toString() || lastCaption == live["volatile"].toString())
         << lastCaption.toStdString();
-
-    screenshot(x.display(), "screen-live.png");
-    screenshot(x.display(), "main-window-live.png", live["window"].toObject());
-    screenshot(x.display(), "caption-overlay.png", live["captionPanel"].toObject());
+    screenshot("screen-live.png");
+    screenshot("main-window-live.png", live["window"].toObject());
+    screenshot("caption-overlay.png", live["captionPanel"].toObject());
 
     // Browsing: the calendar's event lists the lines spoken during it.
     const QJsonArray events = live["events"].toArray();
@@ -211,27 +215,17 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
     const QJsonObject event = events[0].toObject();
     EXPECT_EQ(event["title"].toString(), QStringLiteral("定例ミーティング"));
     EXPECT_TRUE(event["hasLines"].toBool());
-    QProcess click;
-    click.setProcessEnvironment(environment);
-    click.start(QStringLiteral("xdotool"),
-                {QStringLiteral("mousemove"), QString::number(event["x"].toInt() + event["width"].toInt() / 2),
-                 QString::number(event["y"].toInt() + event["height"].toInt() / 2), QStringLiteral("click"),
-                 QStringLiteral("1")});
-    EXPECT_TRUE(click.waitForFinished(10000));
+    EXPECT_TRUE(
+        click(event["x"].toInt() + event["width"].toInt() / 2, event["y"].toInt() + event["height"].toInt() / 2));
     // A bound against a hang only: a loaded machine may take seconds to handle the click.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return readJson(stateFile)["browsing"].toBool(); }, 30000));
-    const QJsonObject browsing = readJson(stateFile);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return readJson(m_stateFile)["browsing"].toBool(); }, 30000));
+    const QJsonObject browsing = readJson(m_stateFile);
     EXPECT_EQ(browsing["browsingRows"].toArray().size(), rows.size());
-    screenshot(x.display(), "main-window-browsing.png", browsing["window"].toObject());
+    screenshot("main-window-browsing.png", browsing["window"].toObject());
 
     // Quitting from the window (Ctrl+Q, as the window's own quit) keeps every line.
     const QJsonObject window = browsing["window"].toObject();
-    QProcess quit;
-    quit.setProcessEnvironment(environment);
-    quit.start(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(window["x"].toInt() + 200),
-                                           QString::number(window["y"].toInt() + 300), QStringLiteral("click"),
-                                           QStringLiteral("1"), QStringLiteral("key"), QStringLiteral("ctrl+q")});
-    EXPECT_TRUE(quit.waitForFinished(10000));
+    EXPECT_TRUE(click(window["x"].toInt() + 200, window["y"].toInt() + 300, {"key", "ctrl+q"}));
     if (!app.waitForFinished(20000)) {
         ADD_FAILURE() << "the window's quit did not end the application";
         app.terminate();
@@ -263,22 +257,13 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
     }
 
     // A second launch starts a new session beside the first; SIGTERM ends it without losing its line.
-    QFile::remove(QString::fromStdString(stateFile.string()));
+    QFile::remove(QString::fromStdString(m_stateFile.string()));
     QProcess second;
-    second.setProcessEnvironment(environment);
-    second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    second.setProgram(app.program());
-    second.start();
-    ASSERT_TRUE(second.waitForStarted(10000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return readJson(stateFile)["running"].toBool(); }, 60000));
-    QProcess utterance;
-    utterance.setProcessEnvironment(environment);
-    utterance.start(QStringLiteral("paplay"),
-                    {QStringLiteral("--device=out"),
-                     QString::fromStdString((test::dataDir() / "speech/utterances/s05.flac").string())});
-    EXPECT_TRUE(utterance.waitForFinished(30000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !readJson(stateFile)["rows"].toArray().isEmpty(); }, 30000));
-    const QJsonArray secondRows = readJson(stateFile)["rows"].toArray();
+    launch(second);
+    if (HasFatalFailure()) return;
+    EXPECT_TRUE(play("speech/utterances/s05.flac", 30000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !readJson(m_stateFile)["rows"].toArray().isEmpty(); }, 30000));
+    const QJsonArray secondRows = readJson(m_stateFile)["rows"].toArray();
     second.terminate();
     ASSERT_TRUE(second.waitForFinished(20000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);

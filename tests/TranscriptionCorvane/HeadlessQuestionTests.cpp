@@ -65,23 +65,21 @@ TEST(HeadlessQuestion, ReadsPlainTranscriptsAndMarkdownExportsWithoutTheirStamps
 TEST(HeadlessQuestion, AnswersWithQuotesAndFileLineNumbers)
 {
     test::TemporaryDirectory folder;
-    const auto transcript = folder.path() / "talk.txt";
-    std::ofstream(transcript) << kTalk;
-    const auto missingModel = (folder.path() / "none.gguf").string();
+    const auto transcript = QString::fromStdString(folder.path() / "talk.txt");
+    std::ofstream(transcript.toStdString()) << kTalk;
+    const QStringList noModel{"--language-model", QString::fromStdString(folder.path() / "none.gguf")};
 
-    auto outcome = runProgram({"--ask", "発売日はいつですか？", "--transcript", QString::fromStdString(transcript),
-                               "--language-model", QString::fromStdString(missingModel)});
+    auto outcome = runProgram(QStringList{"--ask", "発売日はいつですか？", "--transcript", transcript} + noModel);
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_EQ(outcome.out, "「発売日は四月十日で確定しました。」\n根拠: 3行目\n");
 
-    outcome = runProgram({"--json", "--ask", "社長は誰ですか？", "--transcript", QString::fromStdString(transcript),
-                          "--language-model", QString::fromStdString(missingModel)});
+    outcome = runProgram(QStringList{"--json", "--ask", "社長は誰ですか？", "--transcript", transcript} + noModel);
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_EQ(nlohmann::json::parse(outcome.out),
               (nlohmann::json{{"answer", "会話に出ていません。"}, {"sources", nlohmann::json::array()}}));
 
     // The shipped base model answers by quotation too.
-    outcome = runProgram({"--json", "--ask", "価格は？", "--transcript", QString::fromStdString(transcript)});
+    outcome = runProgram({"--json", "--ask", "価格は？", "--transcript", transcript});
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_EQ(nlohmann::json::parse(outcome.out).at("sources"), nlohmann::json::array({4}));
 
@@ -90,7 +88,7 @@ TEST(HeadlessQuestion, AnswersWithQuotesAndFileLineNumbers)
     EXPECT_TRUE(outcome.out.empty());
     EXPECT_NE(outcome.err.find("を読み込めません"), std::string::npos) << outcome.err;
 
-    outcome = runProgram({"--ask", " 　", "--transcript", QString::fromStdString(transcript)});
+    outcome = runProgram({"--ask", " 　", "--transcript", transcript});
     EXPECT_EQ(outcome.status, Q::kExitUsage);
     EXPECT_NE(outcome.err.find("--ask に質問を指定してください"), std::string::npos) << outcome.err;
 }
@@ -99,13 +97,10 @@ TEST(HeadlessQuestion, LongSessionsAreAnsweredFromTheirLastLines)
 {
     test::TemporaryDirectory folder;
     const auto transcript = folder.path() / "long.txt";
-    {
-        std::ofstream out(transcript);
-        out << "発売日は三月一日の予定でした。\n";
-        for (int i = 0; i < 4997; ++i)
-            out << "雑談 " << i << " です。\n";
-        out << "発売日は四月十日に変わりました。\n";
-    }
+    std::string talk = "発売日は三月一日の予定でした。\n";
+    for (int i = 0; i < 4997; ++i)
+        talk += "雑談 " + std::to_string(i) + " です。\n";
+    std::ofstream(transcript) << talk << "発売日は四月十日に変わりました。\n";
     const CompositionRoot root(EngineConfig{}, CompositionRoot::makeLanguageModel(folder.path() / "none.gguf"));
     const auto responder = root.makeConversationResponder();
     std::ostringstream out;

@@ -28,7 +28,8 @@ QProcessEnvironment homeEnvironment(const fs::path& home)
 {
     fs::create_directories(home / ".local/share/transcription-corvane");
     std::error_code ignored;
-    fs::create_directory_symlink(AppPaths::current().modelsDirectory(), home / ".local/share/transcription-corvane/models", ignored);
+    fs::create_directory_symlink(AppPaths::current().modelsDirectory(),
+                                 home / ".local/share/transcription-corvane/models", ignored);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("HOME", QString::fromStdString(home.string()));
     environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / ".config").string()));
@@ -41,6 +42,7 @@ QProcessEnvironment homeEnvironment(const fs::path& home)
     return environment;
 }
 
+// The program in the given home, ended with SIGTERM when the test lets go of it.
 class AppProcess {
 public:
     explicit AppProcess(const QProcessEnvironment& environment, const QStringList& arguments = {})
@@ -55,9 +57,6 @@ public:
         if (!m_process.waitForFinished(30000)) m_process.kill();
         m_process.waitForFinished();
     }
-    AppProcess(const AppProcess&) = delete;
-    AppProcess& operator=(const AppProcess&) = delete;
-
     QProcess& process() { return m_process; }
     // The exit status, or -1 when it did not end by itself within the time given.
     int finish(int milliseconds)
@@ -66,28 +65,23 @@ public:
         return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
     }
     std::string errorText() { return m_process.readAllStandardError().toStdString(); }
+    // True once it holds its instance lock, the first thing it does after Qt starts.
+    bool windowIsUp(const fs::path& home)
+    {
+        const auto lock = home / ".local/share/transcription-corvane/instance.lock";
+        const auto locked = [&] {
+            const int fd = ::open(lock.c_str(), O_RDWR | O_CLOEXEC);
+            const bool held = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+            if (fd >= 0) ::close(fd);
+            return held;
+        };
+        return QTest::qWaitFor([&] { return locked() || m_process.state() == QProcess::NotRunning; }, 120000) &&
+               m_process.state() == QProcess::Running;
+    }
 
 private:
     QProcess m_process;
 };
-
-// True once the app holds its instance lock, the first thing it does after Qt starts.
-bool holdsInstanceLock(const fs::path& home)
-{
-    const auto lock = home / ".local/share/transcription-corvane/instance.lock";
-    const int fd = ::open(lock.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-    ::close(fd);
-    return held;
-}
-
-bool windowIsUp(const fs::path& home, AppProcess& app)
-{
-    return QTest::qWaitFor([&] { return holdsInstanceLock(home) || app.process().state() == QProcess::NotRunning; },
-                           120000) &&
-           app.process().state() == QProcess::Running;
-}
 
 TEST(SingleInstance, ASecondLaunchShowsTheRunningWindowAndEndsWhileTheCommandLineStillWorks)
 {
@@ -97,7 +91,7 @@ TEST(SingleInstance, ASecondLaunchShowsTheRunningWindowAndEndsWhileTheCommandLin
     const auto environment = homeEnvironment(home.path());
 
     auto first = std::make_unique<AppProcess>(environment);
-    ASSERT_TRUE(windowIsUp(home.path(), *first)) << first->errorText();
+    ASSERT_TRUE(first->windowIsUp(home.path())) << first->errorText();
 
     {
         AppProcess second(environment);
@@ -119,7 +113,7 @@ TEST(SingleInstance, ASecondLaunchShowsTheRunningWindowAndEndsWhileTheCommandLin
     test::TemporaryDirectory otherHome;
     {
         AppProcess other(homeEnvironment(otherHome.path()));
-        EXPECT_TRUE(windowIsUp(otherHome.path(), other)) << other.errorText();
+        EXPECT_TRUE(other.windowIsUp(otherHome.path())) << other.errorText();
     }
 
     // A holder killed outright leaves its lock and socket files behind; the next launch still opens its window.
@@ -127,7 +121,7 @@ TEST(SingleInstance, ASecondLaunchShowsTheRunningWindowAndEndsWhileTheCommandLin
     first->finish(30000);
     first.reset();
     AppProcess relaunched(environment);
-    ASSERT_TRUE(windowIsUp(home.path(), relaunched)) << relaunched.errorText();
+    ASSERT_TRUE(relaunched.windowIsUp(home.path())) << relaunched.errorText();
     AppProcess third(environment);
     EXPECT_EQ(third.finish(60000), 0) << third.errorText();
 }

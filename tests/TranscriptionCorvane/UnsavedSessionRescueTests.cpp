@@ -1,7 +1,7 @@
 #include "TranscriptionCorvane/UnsavedSessionRescue.h"
 
-#include "TranscriptionUI/TranscriptionRootView.h"
 #include "TranscriptionUI/PreferencesStore.h"
+#include "TranscriptionUI/TranscriptionRootView.h"
 
 #include "support/QtTestApplication.h"
 #include "support/ViewModelHarness.h"
@@ -15,40 +15,34 @@
 namespace tc {
 namespace {
 
-class UnsavedSessionRescueTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { test::qtApplication(); }
-
-    // A window whose history can no longer be written: its folder is a plain file, as good as a full disk.
-    std::unique_ptr<TranscriptionRootView> viewOverUnwritableHistory()
-    {
-        const std::filesystem::path blocked = h.dir.filePath("blocked").toStdString();
-        std::ofstream(blocked) << "not a folder";
-        h.store = std::make_shared<TranscriptHistoryStore>(blocked / "history.json");
-        auto view = makeView();
-        EXPECT_TRUE(test::ViewModelHarness::await([&](auto done) { view->model()->bootstrap(done); }));
-        return view;
-    }
-
-    // The application builds the model and hands it to the window; the model outlives the view.
-    std::unique_ptr<TranscriptionRootView> makeView()
-    {
-        model = h.makeModel();
-        return std::make_unique<TranscriptionRootView>(model.get(), &defaults);
-    }
-
+// The application builds the model and hands it to the window; the model outlives the view.
+TEST(UnsavedSessionRescue, OnlyAFailedSaveAtQuitIsToldAndTheOfferedExportWritesTheLines)
+{
+    test::qtApplication();
     test::ViewModelHarness h;
     PreferencesStore defaults{h.dir.filePath("view.ini")};
-    std::unique_ptr<TranscriptionViewModel> model;
-};
+    const auto quitAfter = [&](const std::string& text) {
+        auto model = h.makeModel();
+        auto view = std::make_unique<TranscriptionRootView>(model.get(), &defaults);
+        EXPECT_TRUE(test::ViewModelHarness::await([&](auto done) { model->bootstrap(done); }));
+        model->handle(OutputEvent::finalizedTranscript(text));
+        model->shutdown();
+        return std::pair(std::move(model), std::move(view));
+    };
 
-TEST_F(UnsavedSessionRescueTest, AFailedSaveAtQuitIsToldAndTheOfferedExportWritesTheLines)
-{
-    auto view = viewOverUnwritableHistory();
-    view->model()->handle(OutputEvent::finalizedTranscript("消えてはいけない行"));
-    view->model()->shutdown();
-    ASSERT_TRUE(view->model()->finalSaveError());
+    const auto [saved, savedView] = quitAfter("保存される行");
+    EXPECT_FALSE(saved->finalSaveError());
+    bool asked = false;
+    EXPECT_FALSE(UnsavedSessionRescue::offer(*savedView, [&](const QString&) { return asked = true; }));
+    EXPECT_FALSE(asked);
+    EXPECT_EQ(h.store->load().size(), 1u);
 
+    // A history that can no longer be written: its folder is a plain file, as good as a full disk.
+    const std::filesystem::path blocked = h.dir.filePath("blocked").toStdString();
+    std::ofstream(blocked) << "not a folder";
+    h.store = std::make_shared<TranscriptHistoryStore>(blocked / "history.json");
+    const auto [model, view] = quitAfter("消えてはいけない行");
+    ASSERT_TRUE(model->finalSaveError());
     const QString target = h.dir.filePath("rescued.md");
     QString proposed;
     view->setSaveLocationChooser([&](const QString& name) -> std::optional<TranscriptionRootView::ExportLocation> {
@@ -72,19 +66,6 @@ TEST_F(UnsavedSessionRescueTest, AFailedSaveAtQuitIsToldAndTheOfferedExportWrite
     QFile file(target);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(QString::fromUtf8(file.readAll()).contains(QStringLiteral("消えてはいけない行")));
-}
-
-TEST_F(UnsavedSessionRescueTest, ASuccessfulSaveAsksNothing)
-{
-    auto view = makeView();
-    ASSERT_TRUE(test::ViewModelHarness::await([&](auto done) { view->model()->bootstrap(done); }));
-    view->model()->handle(OutputEvent::finalizedTranscript("保存される行"));
-    view->model()->shutdown();
-    EXPECT_FALSE(view->model()->finalSaveError());
-    bool asked = false;
-    EXPECT_FALSE(UnsavedSessionRescue::offer(*view, [&](const QString&) { return asked = true; }));
-    EXPECT_FALSE(asked);
-    EXPECT_EQ(h.store->load().size(), 1u);
 }
 
 } // namespace
