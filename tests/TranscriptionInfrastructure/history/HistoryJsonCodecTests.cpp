@@ -102,9 +102,10 @@ TEST(HistoryJsonCodec, WritesExactlyWhatTheGeneralJsonLibraryWrites)
         ASSERT_EQ(ours, reference.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace))
             << "round " << round;
         ASSERT_TRUE(Utf8Sanitizer::isValid(ours));
-        // What was written reads back as the sanitised records, in the general library too.
-        ASSERT_EQ(HistoryJsonCodec::decodeStore(ours).value(),
-                  nlohmann::json::parse(ours)["sessions"].get<std::vector<TranscriptSession>>());
+        // What was written reads back as the sanitised records, in the general library and the salvage too.
+        const auto decoded = HistoryJsonCodec::decodeStore(ours).value();
+        ASSERT_EQ(decoded, nlohmann::json::parse(ours)["sessions"].get<std::vector<TranscriptSession>>());
+        ASSERT_EQ(HistoryJsonCodec::salvageStore(ours).value().sessions, decoded);
     }
 }
 
@@ -249,19 +250,10 @@ TEST(HistoryJsonCodec, SalvageOfACutOrChangedFileKeepsEverythingBeforeTheDamageA
     EXPECT_TRUE(HistoryJsonCodec::salvageStore(R"({"sessions":[],"x":)" + std::string(100000, '[')));
 }
 
-TEST(HistoryJsonCodec, RoundTripsLinesWithAndWithoutRecognizedTimesAndSpeaker)
+TEST(HistoryJsonCodec, TimesThatAreNotFiniteAreLeftOutOrWrittenAsZero)
 {
-    FinalizedLine bare{Uuid::random(), "古い行", 100.5};
-    FinalizedLine timed{Uuid::random(), "時刻付きの行", 101.25, 0.5, 3.75};
-    FinalizedLine labelled{Uuid::random(), "話者付きの行", 102, 4, 6.5, SpeakerLabel::other};
-    FinalizedLine overlap{Uuid::random(), "重なった行", 103, std::nullopt, std::nullopt, SpeakerLabel::overlap};
-    const std::vector<TranscriptSession> sessions{{Uuid::random(), {bare, timed, labelled, overlap}, 100, 110.0}};
-    const auto bytes = HistoryJsonCodec::encodeStore(sessions, 5000);
-    EXPECT_EQ(HistoryJsonCodec::decodeStore(bytes), sessions);
-    EXPECT_EQ(HistoryJsonCodec::salvageStore(bytes)->sessions, sessions);
-
+    FinalizedLine timed{Uuid::random(), "時刻付きの行", 101.25, std::nan(""), 3.75};
     // A time that is not finite is left out rather than written as a made-up 0.
-    timed.start = std::nan("");
     const auto decoded =
         HistoryJsonCodec::decodeStore(HistoryJsonCodec::encodeStore({{Uuid::random(), {timed}, 100, {}}}, 10));
     EXPECT_FALSE(decoded.value().at(0).lines.at(0).start);
