@@ -1,5 +1,4 @@
 #include "TranscriptionCorvane/HeadlessQuestion.h"
-#include "TranscriptionInfrastructure/CompositionRoot.h"
 #include "support/BuiltProgram.h"
 #include "support/TemporaryDirectory.h"
 
@@ -7,7 +6,6 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
-#include <sstream>
 
 namespace tc {
 namespace {
@@ -91,22 +89,17 @@ TEST(HeadlessQuestion, AnswersWithQuotesAndFileLineNumbers)
     outcome = runProgram({"--ask", " 　", "--transcript", transcript});
     EXPECT_EQ(outcome.status, Q::kExitUsage);
     EXPECT_NE(outcome.err.find("--ask に質問を指定してください"), std::string::npos) << outcome.err;
-}
 
-TEST(HeadlessQuestion, LongSessionsAreAnsweredFromTheirLastLines)
-{
-    test::TemporaryDirectory folder;
-    const auto transcript = folder.path() / "long.txt";
+    // A long session is answered from its last lines, still cited by their line in the file.
     std::string talk = "発売日は三月一日の予定でした。\n";
     for (int i = 0; i < 4997; ++i)
         talk += "雑談 " + std::to_string(i) + " です。\n";
-    std::ofstream(transcript) << talk << "発売日は四月十日に変わりました。\n";
-    const CompositionRoot root(EngineConfig{}, CompositionRoot::makeLanguageModel(folder.path() / "none.gguf"));
-    const auto responder = root.makeConversationResponder();
-    std::ostringstream out;
-    std::ostringstream err;
-    EXPECT_EQ(Q::run(Q::Options{"発売日はいつ？", transcript, true, {}}, *responder, out, err), 0) << err.str();
-    EXPECT_EQ(nlohmann::json::parse(out.str()),
+    std::ofstream(folder.path() / "long.txt") << talk << "発売日は四月十日に変わりました。\n";
+    outcome = runProgram(QStringList{"--json", "--ask", "発売日はいつ？", "--transcript",
+                                     QString::fromStdString(folder.path() / "long.txt")} +
+                         noModel);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(nlohmann::json::parse(outcome.out),
               (nlohmann::json{{"answer", "「発売日は四月十日に変わりました。」"}, {"sources", {4999}}}));
 }
 
