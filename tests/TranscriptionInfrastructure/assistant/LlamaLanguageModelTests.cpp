@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -69,19 +68,32 @@ void putString(std::ostream& out, const std::string& text)
     out << text;
 }
 
-// A GGUF header with the given string entries and no tensors, as an instruction-tuned model's metadata starts.
-void writeGguf(const std::filesystem::path& file, const std::vector<std::pair<std::string, std::string>>& entries)
+// A GGUF file whose metadata starts with the given string entries. Without a model to extend it has no tensors,
+// as an instruction-tuned model's header starts; with one, the model's own header and data follow unchanged.
+void writeGguf(const std::filesystem::path& file, const std::vector<std::pair<std::string, std::string>>& entries,
+               const std::filesystem::path& extended = {})
 {
+    std::ifstream in(extended, std::ios::binary);
+    std::uint32_t version = 3;
+    std::uint64_t tensors = 0;
+    std::uint64_t count = 0;
+    if (!extended.empty()) {
+        in.ignore(4);
+        in.read(reinterpret_cast<char*>(&version), sizeof version);
+        in.read(reinterpret_cast<char*>(&tensors), sizeof tensors);
+        in.read(reinterpret_cast<char*>(&count), sizeof count);
+    }
     std::ofstream out(file, std::ios::binary);
     out.write("GGUF", 4);
-    put(out, std::uint32_t{3});
-    put(out, std::uint64_t{0});
-    put(out, std::uint64_t{entries.size()});
+    put(out, version);
+    put(out, tensors);
+    put(out, count + entries.size());
     for (const auto& [key, value] : entries) {
         putString(out, key);
         put(out, std::uint32_t{8});
         putString(out, value);
     }
+    if (!extended.empty()) out << in.rdbuf();
 }
 
 void copyPrefix(const std::filesystem::path& from, const std::filesystem::path& to, std::size_t bytes)
@@ -90,29 +102,6 @@ void copyPrefix(const std::filesystem::path& from, const std::filesystem::path& 
     std::string data(bytes, '\0');
     in.read(data.data(), static_cast<std::streamsize>(bytes));
     std::ofstream(to, std::ios::binary).write(data.data(), in.gcount());
-}
-
-// The installed model made to look instruction-tuned: a chat template goes first in its metadata, padded to the
-// data alignment, so the tensor data stays aligned and the rest of the file is copied unchanged.
-void copyWithChatTemplate(const std::filesystem::path& from, const std::filesystem::path& to)
-{
-    std::ifstream in(from, std::ios::binary);
-    char header[24];
-    in.read(header, sizeof header);
-    std::uint64_t entries = 0;
-    std::memcpy(&entries, header + 16, sizeof entries);
-    ++entries;
-    std::memcpy(header + 16, &entries, sizeof entries);
-    const std::string key = "tokenizer.chat_template";
-    std::string value = "{{ '<start_of_turn>user' }}";
-    while ((8 + key.size() + 4 + 8 + value.size()) % 32 != 0)
-        value += ' ';
-    std::ofstream out(to, std::ios::binary);
-    out.write(header, sizeof header);
-    putString(out, key);
-    put(out, std::uint32_t{8});
-    putString(out, value);
-    out << in.rdbuf();
 }
 
 class RealModel : public ::testing::Test {
@@ -224,7 +213,12 @@ TEST_F(RealModel, Responder_InstructionTunedModelAnswersThroughItsChatTemplateAn
 {
     test::TemporaryDirectory folder;
     const auto file = folder.path() / "chat.gguf";
-    copyWithChatTemplate(installedFile(), file);
+    // Padded to the data alignment, so the installed model's tensor data stays aligned behind the added entry.
+    const std::string key = "tokenizer.chat_template";
+    std::string value = "{{ '<start_of_turn>user' }}";
+    while ((8 + key.size() + 4 + 8 + value.size()) % 32 != 0)
+        value += ' ';
+    writeGguf(file, {{key, value}}, installedFile());
     ASSERT_TRUE(GgufModelFile::inspect(file).hasChatTemplate);
     auto options = LlamaLanguageModel::optionsFor(file);
     options.maxReplyTokens = 10;
