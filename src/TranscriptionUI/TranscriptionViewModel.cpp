@@ -161,7 +161,8 @@ void TranscriptionViewModel::bootstrap(Done done)
     m_autosave->load([this, finished]() mutable {
         m_sources->refresh([this, finished]() mutable {
             m_asking->refreshAvailability([this, finished] {
-                startTranscription();
+                // A pause pressed while the start-up was still reading holds.
+                if (!m_run->isPaused()) startTranscription();
                 // After the start, which clears the log.
                 if (auto damage = m_deps.store->damageFoundAtLoad()) m_notices->append(damage->notice);
                 finished();
