@@ -122,6 +122,11 @@ fs::path AppPaths::historyFile() const
     return dataDirectory() / "history.json";
 }
 
+fs::path AppPaths::synonymsFile() const
+{
+    return dataDirectory() / "synonyms.tsv";
+}
+
 fs::path AppPaths::calendarsDirectory() const
 {
     return dataDirectory() / "calendars";
@@ -189,6 +194,7 @@ std::string AppPaths::describe() const
         << "TC_MODEL_CATALOGUE=" << catalogueFile().string() << '\n'
         << "TC_MODEL_INSTALLER=" << modelInstallerFile().string() << '\n'
         << "TC_HISTORY_FILE=" << historyFile().string() << '\n'
+        << "TC_SYNONYMS_FILE=" << synonymsFile().string() << '\n'
         << "TC_CALENDARS_DIR=" << calendarsDirectory().string() << '\n';
     return out.str();
 }
