@@ -2,7 +2,6 @@
 
 #include "TranscriptionDomain/ConversationCitationReconciler.h"
 #include "TranscriptionInfrastructure/assistant/MecabTokenizer.h"
-#include "TranscriptionInfrastructure/assistant/SynonymDictionary.h"
 
 #include <algorithm>
 #include <cmath>
@@ -25,14 +24,6 @@ constexpr double kWithoutCountShare = 0.5;
 constexpr double kPreviousLineShare = 0.5;
 // What a verb or adjective of the question weighs against a noun.
 constexpr double kPredicateShare = 0.5;
-// What a noun of the question counts for when the line has only a synonym of it: a synonym may be of another sense.
-constexpr double kSynonymShare = 0.5;
-// The same for a word read alike but spelled otherwise: a homophone may be another word.
-constexpr double kReadingShare = 0.5;
-// What a noun of the question counts for at most when a noun of the line shares only some of its kanji.
-constexpr double kSharedKanjiShare = 0.25;
-// Readings this short (one or two kana) are shared by too many words.
-constexpr std::size_t kShortestReading = 3 * 3;
 
 // The kinds of answer a question word asks for; each stands in the ranking as a word no text spells.
 enum class AnswerKind { time, person, place, money, number };
@@ -137,21 +128,6 @@ std::vector<std::string> countersAskedFor(std::string_view question)
     }
     if (question.find("いくら") != question.npos) asked.push_back("円");
     return asked;
-}
-
-bool isKanji(char32_t point)
-{
-    return (point >= 0x4E00 && point <= 0x9FFF) || point == U'々';
-}
-
-std::u32string kanjiOf(std::string_view text)
-{
-    std::u32string found;
-    for (std::size_t i = 0; i < text.size();) {
-        const char32_t point = nextCodePoint(text, i);
-        if (isKanji(point)) found += point;
-    }
-    return found;
 }
 
 bool isNumeral(char32_t point)
@@ -265,8 +241,8 @@ ExtractiveAnswerer::ExtractiveAnswerer(std::shared_ptr<MecabTokenizer> tokenizer
 {}
 
 ExtractiveAnswerer::ExtractiveAnswerer(std::shared_ptr<MecabTokenizer> tokenizer, std::optional<double> threshold,
-                                       Levers levers, std::shared_ptr<const SynonymDictionary> synonyms)
-    : m_tokenizer(std::move(tokenizer)), m_synonyms(std::move(synonyms)), m_levers(levers)
+                                       Levers levers)
+    : m_tokenizer(std::move(tokenizer)), m_levers(levers)
 {
     const bool words = m_tokenizer && m_tokenizer->isAvailable();
     m_threshold = threshold.value_or(words ? kDefaultThreshold : kBigramThreshold);
@@ -279,7 +255,7 @@ std::vector<ExtractiveAnswerer::Term> ExtractiveAnswerer::terms(const std::strin
     if (m_tokenizer)
         if (auto words = m_tokenizer->words(plain)) {
             for (auto& word : *words)
-                found.push_back(Term{std::move(word.text), word.predicate, std::move(word.reading)});
+                found.push_back(Term{std::move(word.text), word.predicate});
             return found;
         }
     for (auto& gram : bigrams(plain))
@@ -295,14 +271,11 @@ ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question
     // The question's words once each; a word the question also uses as a noun is not a predicate.
     std::vector<std::string> asked;
     std::unordered_set<std::string> predicates;
-    std::unordered_map<std::string, std::string> readingOf;
     {
         auto questionTerms = terms(question);
         std::unordered_set<std::string> nouns;
-        for (const auto& term : questionTerms) {
+        for (const auto& term : questionTerms)
             (term.predicate ? predicates : nouns).insert(term.text);
-            if (term.reading.size() >= kShortestReading) readingOf[term.text] = term.reading;
-        }
         for (const auto& noun : nouns)
             predicates.erase(noun);
         for (auto& term : questionTerms)
@@ -313,8 +286,6 @@ ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question
     if (asked.empty()) return {};
 
     std::vector<std::unordered_map<std::string, int>> counts(lines.size());
-    std::vector<std::unordered_set<std::string>> readings(lines.size());
-    std::vector<std::vector<std::u32string>> nounKanji(lines.size());
     std::vector<double> lengths(lines.size());
     std::unordered_map<std::string, int> documents;
     double totalLength = 0;
@@ -322,12 +293,8 @@ ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question
         const auto words = terms(lines[i].text);
         lengths[i] = static_cast<double>(words.size());
         totalLength += lengths[i];
-        for (const auto& word : words) {
+        for (const auto& word : words)
             if (++counts[i][word.text] == 1) ++documents[word.text];
-            if (!word.reading.empty()) readings[i].insert(word.reading);
-            if (!word.predicate && m_levers.sharedKanji)
-                if (auto kanji = kanjiOf(word.text); !kanji.empty()) nounKanji[i].push_back(std::move(kanji));
-        }
     }
     // A line that asks carries the kind of answer the line after it gives.
     if (m_levers.answerKinds) {
@@ -349,57 +316,13 @@ ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question
             if (documents.contains(term)) asked.push_back(term);
         }
     }
-    // What each noun of the question counts for in the lines that say it in other words only: a synonym, or the
-    // same reading spelled otherwise.
-    std::vector<std::vector<double>> otherwise(asked.size());
-    const bool words = m_tokenizer && m_tokenizer->isAvailable();
-    for (std::size_t t = 0; t < asked.size() && words; ++t) {
-        const auto& term = asked[t];
-        if (term.starts_with('\x01') || term.starts_with('#') || predicates.contains(term)) continue;
-        const auto reading = readingOf.find(term);
-        if (m_levers.readings && reading != readingOf.end())
-            for (std::size_t i = 0; i < lines.size(); ++i)
-                if (!counts[i].contains(term) && readings[i].contains(reading->second)) {
-                    otherwise[t].resize(lines.size());
-                    otherwise[t][i] = kReadingShare;
-                }
-        if (const auto kanji = kanjiOf(term); m_levers.sharedKanji && !kanji.empty())
-            for (std::size_t i = 0; i < lines.size(); ++i) {
-                if (counts[i].contains(term)) continue;
-                double best = 0;
-                for (const auto& other : nounKanji[i]) {
-                    const auto shared = std::count_if(kanji.begin(), kanji.end(), [&](char32_t k) {
-                        return other.find(k) != other.npos;
-                    });
-                    best = std::max(best, static_cast<double>(shared) / static_cast<double>(kanji.size()));
-                }
-                if (best > 0 && best < 1) {
-                    otherwise[t].resize(lines.size());
-                    otherwise[t][i] = std::max(otherwise[t][i], kSharedKanjiShare * best);
-                }
-            }
-        if (m_levers.synonyms && m_synonyms) {
-            const auto others = m_synonyms->synonymsOf(term);
-            if (others.empty()) continue;
-            for (std::size_t i = 0; i < lines.size(); ++i)
-                if (!counts[i].contains(term) && std::any_of(others.begin(), others.end(), [&](std::string_view other) {
-                        return counts[i].contains(std::string(other));
-                    })) {
-                    otherwise[t].resize(lines.size());
-                    otherwise[t][i] = std::max(otherwise[t][i], kSynonymShare);
-                }
-        }
-    }
     const double n = static_cast<double>(lines.size());
     const double averageLength = std::max(1.0, totalLength / n);
     std::vector<double> idf;
     double questionWeight = 0;
     for (const auto& term : asked) {
         const auto found = documents.find(term);
-        double df = found == documents.end() ? 0 : found->second;
-        // The idea is as rare as the lines that say it in any of its words.
-        const auto t = idf.size();
-        df += static_cast<double>(std::count_if(otherwise[t].begin(), otherwise[t].end(), [](double s) { return s > 0; }));
+        const double df = found == documents.end() ? 0 : found->second;
         double weight = std::log(1.0 + (n - df + 0.5) / (df + 0.5));
         // A part of a compound the question also names ("発表" in "発表会") counts half.
         if (std::any_of(asked.begin(), asked.end(), [&](const std::string& other) {
@@ -407,10 +330,6 @@ ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question
             }))
             weight /= 2;
         if (m_levers.lighterPredicates && predicates.contains(term)) weight *= kPredicateShare;
-        if (m_levers.unsaidCompounds && df == 0 && std::any_of(asked.begin(), asked.end(), [&](const std::string& part) {
-                return part.size() < term.size() && !part.starts_with('\x01') && term.find(part) != term.npos;
-            }))
-            weight = 0;
         idf.push_back(weight);
         questionWeight += idf.back();
     }
@@ -422,11 +341,6 @@ ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question
         for (std::size_t t = 0; t < asked.size(); ++t) {
             const auto found = counts[i].find(asked[t]);
             if (found == counts[i].end()) {
-                if (!otherwise[t].empty() && otherwise[t][i] > 0) {
-                    scores[i] += otherwise[t][i] * idf[t] * (kK1 + 1) / (1 + norm);
-                    covered[i] += otherwise[t][i] * idf[t];
-                    continue;
-                }
                 const bool kind = asked[t].starts_with('\x01');
                 if (m_levers.previousLine && !kind && i > 0 && counts[i - 1].contains(asked[t])) {
                     scores[i] += kPreviousLineShare * idf[t] * (kK1 + 1) / (1 + norm);

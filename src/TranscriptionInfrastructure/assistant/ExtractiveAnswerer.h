@@ -12,7 +12,6 @@
 namespace tc {
 
 class MecabTokenizer;
-class SynonymDictionary;
 
 // Answers a question by quoting the excerpt's lines that share the most telling words with it: BM25 over
 // MeCab's content words (character bigrams when MeCab is missing), refusing when the best line covers too
@@ -48,26 +47,12 @@ public:
         // Verbs and adjectives of the question weigh less than its nouns: listeners keep the topic but retell what
         // was said of it ("出してくれる" for "負担します").
         bool lighterPredicates = true;
-        // A noun of the question that the line leaves out counts for part when the line has one of its synonyms:
-        // listeners ask in their own words ("料金" for "値段").
-        bool synonyms = false;
-        // A noun of the question that the line spells otherwise but reads the same counts for part ("おふろ" for
-        // "お風呂").
-        bool readings = false;
-        // A compound of the question that no line says weighs nothing: its parts still count, and a listener's
-        // compound ("集合場所") is seldom the speaker's.
-        bool unsaidCompounds = false;
-        // A noun of the question that the line leaves out counts for part when a noun of the line shares kanji with it
-        // ("薬屋" and "薬局"), in proportion to the kanji shared.
-        bool sharedKanji = false;
     };
 
     // A null tokenizer, or one without its dictionary, means character bigrams only; without a threshold, the one
     // measured for the words in use.
     explicit ExtractiveAnswerer(std::shared_ptr<MecabTokenizer> tokenizer, std::optional<double> threshold = {});
-    // Without synonyms (none given, or an empty dictionary) the nouns are matched as spelled.
-    ExtractiveAnswerer(std::shared_ptr<MecabTokenizer> tokenizer, std::optional<double> threshold, Levers levers,
-                       std::shared_ptr<const SynonymDictionary> synonyms = {});
+    ExtractiveAnswerer(std::shared_ptr<MecabTokenizer> tokenizer, std::optional<double> threshold, Levers levers);
 
     // The best lines and how sure the choice is, whatever the threshold.
     Ranking rank(const std::string& question, const ConversationExcerpt& excerpt) const;
@@ -84,12 +69,10 @@ private:
     struct Term {
         std::string text;
         bool predicate = false;
-        std::string reading;
     };
     std::vector<Term> terms(const std::string& text) const;
 
     std::shared_ptr<MecabTokenizer> m_tokenizer;
-    std::shared_ptr<const SynonymDictionary> m_synonyms;
     double m_threshold;
     Levers m_levers;
 };

@@ -22,7 +22,7 @@ std::vector<std::string_view> fields(std::string_view feature)
 {
     std::vector<std::string_view> parts;
     std::size_t start = 0;
-    while (parts.size() < 8) {
+    while (parts.size() < 7) {
         const auto comma = feature.find(',', start);
         parts.push_back(feature.substr(start, comma == std::string_view::npos ? feature.npos : comma - start));
         if (comma == std::string_view::npos) break;
@@ -86,14 +86,10 @@ std::optional<std::vector<MecabTokenizer::Word>> MecabTokenizer::words(std::stri
     std::vector<Word> words;
     // The dictionary splits compounds that a question names whole; the whole compound is a word as well.
     std::string compound;
-    std::string compoundReading;
-    bool compoundRead = true;
     int parts = 0;
     const auto endCompound = [&] {
-        if (parts > 1) words.push_back(Word{compound, false, compoundRead ? compoundReading : std::string()});
+        if (parts > 1) words.push_back(Word{compound});
         compound.clear();
-        compoundReading.clear();
-        compoundRead = true;
         parts = 0;
     };
     for (; node; node = node->next) {
@@ -108,23 +104,19 @@ std::optional<std::vector<MecabTokenizer::Word>> MecabTokenizer::words(std::stri
             continue;
         }
         const std::string_view base = feature.size() > 6 && feature[6] != "*" ? feature[6] : surface;
-        const bool noun = !feature.empty() && feature[0] == "名詞";
-        const std::string_view reading = noun && feature.size() > 7 && feature[7] != "*" ? feature[7] : "";
         const bool stopWord = std::find(kStopWords.begin(), kStopWords.end(), base) != kStopWords.end();
         // A suffix ends a compound but never opens one: in "何人参加" the counter belongs to the dropped "何".
         const bool opensWithSuffix = parts == 0 && feature.size() > 1 && feature[1] == "接尾";
         if (!stopWord && !opensWithSuffix && (joinsCompound(feature) || node->stat == MECAB_UNK_NODE)) {
             compound += surface;
-            compoundReading += reading;
-            compoundRead = compoundRead && !reading.empty();
             ++parts;
         } else {
             endCompound();
         }
         if (stopWord || (node->stat != MECAB_UNK_NODE && !carriesMeaning(feature))) continue;
         if (feature.size() > 0 && feature[0] == "記号") continue;
-        words.push_back(Word{std::string(base), feature.size() > 0 && (feature[0] == "動詞" || feature[0] == "形容詞"),
-                             std::string(reading)});
+        words.push_back(
+            Word{std::string(base), feature.size() > 0 && (feature[0] == "動詞" || feature[0] == "形容詞")});
         // Organisations count as places: a question asks "where" of a company or a hall as of a town.
         if (feature.size() > 2 && feature[0] == "名詞" && feature[1] == "固有名詞") {
             if (feature[2] == "人名") words.push_back(Word{std::string(kPersonName)});

@@ -25,8 +25,6 @@ public:
         std::string text;
         // A verb or an adjective: what is said of a topic, which listeners retell in words of their own.
         bool predicate = false;
-        // A noun's reading in katakana ("シメキリ" for "締め切り" and "〆切"); empty for other words or when unknown.
-        std::string reading;
     };
 
     // Whether MeCab and its dictionary could be opened.

@@ -122,11 +122,6 @@ fs::path AppPaths::historyFile() const
     return dataDirectory() / "history.json";
 }
 
-fs::path AppPaths::synonymsFile() const
-{
-    return dataDirectory() / "synonyms.tsv";
-}
-
 fs::path AppPaths::calendarsDirectory() const
 {
     return dataDirectory() / "calendars";
@@ -194,7 +189,6 @@ std::string AppPaths::describe() const
         << "TC_MODEL_CATALOGUE=" << catalogueFile().string() << '\n'
         << "TC_MODEL_INSTALLER=" << modelInstallerFile().string() << '\n'
         << "TC_HISTORY_FILE=" << historyFile().string() << '\n'
-        << "TC_SYNONYMS_FILE=" << synonymsFile().string() << '\n'
         << "TC_CALENDARS_DIR=" << calendarsDirectory().string() << '\n';
     return out.str();
 }

@@ -44,8 +44,6 @@ public:
     std::filesystem::path modelsDirectory() const;
     // <dataDirectory>/history.json
     std::filesystem::path historyFile() const;
-    // <dataDirectory>/synonyms.tsv: the quoting answerer's synonyms, written by scripts/install-synonyms.
-    std::filesystem::path synonymsFile() const;
     // <dataDirectory>/calendars: .ics files the user puts there.
     std::filesystem::path calendarsDirectory() const;
     // <dataHome>/evolution/calendar: the desktop's own calendars.
