@@ -20,10 +20,9 @@ using tc::MicrophoneAudioSource;
 using tc::MicrophoneError;
 using tc::test::FrameCollector;
 using tc::test::PulseAudioServer;
+using tc::test::sine;
 
 namespace {
-
-using tc::test::sine;
 
 using Frames = std::vector<AudioFrame>;
 
@@ -32,73 +31,94 @@ auto atLeast(std::size_t count, double rate)
     return [=](const Frames& frames) { return FrameCollector::samplesAt(frames, rate) >= count; };
 }
 
+// What start() fails with; nothing when it starts.
+std::optional<MicrophoneError::Kind> startFailure(tc::AudioSource& source)
+{
+    try {
+        source.start();
+    } catch (const MicrophoneError& error) {
+        return error.kind();
+    }
+    source.stop();
+    return std::nullopt;
+}
+
 } // namespace
 
-TEST(MicrophoneAudioSource, AToneIntoTheInputArrivesAsFramesAtItsRateAndLevel)
+TEST(MicrophoneAudioSource, RecordsTheDefaultInputFollowsANewOneAndWaitsWhenTheServerGoes)
 {
     PulseAudioServer server;
     ASSERT_TRUE(server.isRunning()) << server.startError();
     MicrophoneAudioSource microphone(1024);
     auto stream = microphone.start();
-    FrameCollector collector(stream);
-    server.writeToSource("mic", sine(440, 48000, 24000, 0.5f));
-    ASSERT_TRUE(collector.waitFor(atLeast(24000, 48000)));
-    const auto frames = collector.frames();
-    EXPECT_NEAR(FrameCollector::rmsAt(frames, 48000), 0.5 / std::sqrt(2.0), 0.005);
-    double expected = frames.front().timestamp;
-    for (const auto& frame : frames) {
-        EXPECT_EQ(frame.sampleRate, 48000.0);
-        EXPECT_LE(frame.samples.size(), 1024u);
-        EXPECT_NEAR(frame.timestamp, expected, 1e-9);
-        expected += frame.duration();
+    {
+        FrameCollector collector(stream);
+        server.writeToSource("mic", sine(440, 48000, 24000, 0.5f));
+        ASSERT_TRUE(collector.waitFor(atLeast(24000, 48000)));
+        const auto frames = collector.frames();
+        EXPECT_NEAR(FrameCollector::rmsAt(frames, 48000), 0.5 / std::sqrt(2.0), 0.005);
+        double expected = frames.front().timestamp;
+        for (const auto& frame : frames) {
+            EXPECT_EQ(frame.sampleRate, 48000.0);
+            EXPECT_LE(frame.samples.size(), 1024u);
+            EXPECT_NEAR(frame.timestamp, expected, 1e-9);
+            expected += frame.duration();
+        }
     }
-
-    // After stop the stream ends; a new start captures again.
     microphone.stop();
     EXPECT_TRUE(stream->isEnded());
     microphone.stop();
-    FrameCollector again(microphone.start());
-    server.writeToSource("mic", sine(440, 48000, 4800, 0.5f));
-    EXPECT_TRUE(again.waitFor(atLeast(4800, 48000)));
-    microphone.stop();
-}
 
-TEST(MicrophoneAudioSource, FollowsANewDefaultInputWithItsRateAndChannelsAndKeepsTheStream)
-{
-    PulseAudioServer server;
-    ASSERT_TRUE(server.isRunning()) << server.startError();
-    MicrophoneAudioSource microphone;
-    auto stream = microphone.start();
+    // Started again, it follows a stereo headset at 44.1 kHz that becomes the default, in the same stream. Only
+    // the left channel carries the tone: the mean is half as loud.
+    stream = microphone.start();
     FrameCollector collector(stream);
-    server.writeToSource("mic", sine(440, 48000, 9600, 0.5f));
-    ASSERT_TRUE(collector.waitFor(atLeast(9600, 48000)));
-
-    // A stereo headset at 44.1 kHz becomes the default.
+    server.writeToSource("mic", sine(440, 48000, 4800, 0.5f));
+    ASSERT_TRUE(collector.waitFor(atLeast(4800, 48000)));
     ASSERT_TRUE(server.addPipeSource({"headset", 44100, 2}));
     ASSERT_EQ(server.pactl("set-default-source headset"), 0);
-    // Written until the reopened stream, at the headset's rate, has picked a full second up. Only the left channel
-    // carries the tone: the mean is half as loud.
     for (int attempt = 0; attempt < 50 && !collector.waitFor(atLeast(44100, 44100), 100ms); ++attempt)
         server.writeToSource("headset", sine(440, 44100, 4410, 0.5f, 2, true));
-    const auto frames = collector.frames();
-    EXPECT_GE(FrameCollector::samplesAt(frames, 44100), 44100u);
-    EXPECT_NEAR(FrameCollector::rmsAt(frames, 44100), 0.25 / std::sqrt(2.0), 0.01);
+    EXPECT_GE(FrameCollector::samplesAt(collector.frames(), 44100), 44100u);
+    EXPECT_NEAR(FrameCollector::rmsAt(collector.frames(), 44100), 0.25 / std::sqrt(2.0), 0.01);
     EXPECT_FALSE(stream->isEnded());
+
+    // The server going away fails the stream with an error to wait out, and so does a start without it.
+    server.kill();
+    ASSERT_TRUE(collector.waitForEnd());
+    try {
+        std::rethrow_exception(collector.failure());
+    } catch (const MicrophoneError& error) {
+        EXPECT_EQ(error.kind(), MicrophoneError::Kind::serverUnavailable);
+        EXPECT_EQ(error.recovery(), tc::PortFailure::Recovery::waitForReturn);
+    } catch (...) {
+        ADD_FAILURE() << "the stream did not fail with the microphone's error";
+    }
     microphone.stop();
+    EXPECT_EQ(startFailure(microphone), MicrophoneError::Kind::serverUnavailable);
+    // With every member gone the mix says so once, by that error, not by a notice per member.
+    std::vector<std::string> notices;
+    tc::MixedAudioSource mixed({{tc::AudioSourceID::microphone, std::make_shared<MicrophoneAudioSource>()}},
+                               [&](const std::string& notice) { notices.push_back(notice); }, {});
+    EXPECT_EQ(startFailure(mixed), MicrophoneError::Kind::serverUnavailable);
+    EXPECT_TRUE(notices.empty());
 }
 
 TEST(MicrophoneAudioSource, RecordsTheChosenInputAndTheDefaultWhileItIsGoneWithANotice)
 {
-    PulseAudioServer::Options options;
-    options.pipeSources = {{"mic", 48000, 1}, {"headset", 48000, 1, "Headset Microphone"}};
-    PulseAudioServer server(options);
+    PulseAudioServer server({.pipeSources = {{"mic", 48000, 1}, {"headset", 48000, 1, "Headset Microphone"}}});
     ASSERT_TRUE(server.isRunning()) << server.startError();
     std::mutex mutex;
     std::vector<std::string> notices;
-    MicrophoneAudioSource microphone(1024, "headset", [&](const std::string& notice) {
+    const auto onNotice = [&](const std::string& notice) {
         std::lock_guard lock(mutex);
         notices.push_back(notice);
-    });
+    };
+    const auto noticesSoFar = [&] {
+        std::lock_guard lock(mutex);
+        return notices;
+    };
+    MicrophoneAudioSource microphone(1024, "headset", onNotice);
     auto stream = microphone.start();
     FrameCollector collector(stream);
     // Both inputs hear something; only the chosen one is loud.
@@ -113,12 +133,8 @@ TEST(MicrophoneAudioSource, RecordsTheChosenInputAndTheDefaultWhileItIsGoneWithA
     for (int attempt = 0; attempt < 50 && !collector.waitFor(atLeast(before + 24000, 48000), 100ms); ++attempt)
         server.writeToSource("mic", sine(440, 48000, 4800, 0.05f));
     EXPECT_NEAR(FrameCollector::rmsAt(collector.frames(), 48000, before), 0.05 / std::sqrt(2.0), 0.005);
-    {
-        std::lock_guard lock(mutex);
-        EXPECT_EQ(notices, std::vector<std::string>{MicrophoneAudioSource::fallbackNotice("Headset Microphone")});
-    }
-    EXPECT_NE(MicrophoneAudioSource::fallbackNotice("Headset Microphone").find("選んだマイク「Headset Microphone」"),
-              std::string::npos);
+    EXPECT_EQ(noticesSoFar(), std::vector<std::string>{MicrophoneAudioSource::fallbackNotice("Headset Microphone")});
+    EXPECT_NE(noticesSoFar().front().find("選んだマイク「Headset Microphone」"), std::string::npos);
 
     // Plugged in again: back to it, without another notice.
     const auto returned = FrameCollector::samplesAt(collector.frames(), 48000);
@@ -131,79 +147,19 @@ TEST(MicrophoneAudioSource, RecordsTheChosenInputAndTheDefaultWhileItIsGoneWithA
         server.writeToSource("headset", sine(880, 48000, 4800, 0.5f));
     EXPECT_TRUE(loudAgain(collector.frames()));
     EXPECT_FALSE(stream->isEnded());
-    {
-        std::lock_guard lock(mutex);
-        EXPECT_EQ(notices.size(), 1u);
-    }
+    EXPECT_EQ(noticesSoFar().size(), 1u);
     microphone.stop();
 
     // Missing from the start: the default is recorded, the notice names what was chosen.
-    MicrophoneAudioSource missing(1024, "usb-mic", [&](const std::string& notice) {
-        std::lock_guard lock(mutex);
-        notices.push_back(notice);
-    });
+    MicrophoneAudioSource missing(1024, "usb-mic", onNotice);
     FrameCollector fallback(missing.start());
     server.writeToSource("mic", sine(440, 48000, 9600, 0.05f));
     ASSERT_TRUE(fallback.waitFor(atLeast(9600, 48000)));
     missing.stop();
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(notices.back(), MicrophoneAudioSource::fallbackNotice("usb-mic"));
-}
+    EXPECT_EQ(noticesSoFar().back(), MicrophoneAudioSource::fallbackNotice("usb-mic"));
 
-TEST(MicrophoneAudioSource, TheServerGoingAwayFailsTheStreamWithAnErrorToWaitOut)
-{
-    PulseAudioServer server;
-    ASSERT_TRUE(server.isRunning()) << server.startError();
-    MicrophoneAudioSource microphone;
-    FrameCollector collector(microphone.start());
-    server.kill();
-    ASSERT_TRUE(collector.waitForEnd());
-    try {
-        std::rethrow_exception(collector.failure());
-    } catch (const MicrophoneError& error) {
-        EXPECT_EQ(error.kind(), MicrophoneError::Kind::serverUnavailable);
-        EXPECT_EQ(error.recovery(), tc::PortFailure::Recovery::waitForReturn);
-    } catch (...) {
-        ADD_FAILURE() << "the stream did not fail with the microphone's error";
-    }
-    microphone.stop();
-    microphone.stop();
-}
-
-TEST(MicrophoneAudioSource, StartFailuresAreNamedTruthfullyAndTheMixPassesANoServerOnSilently)
-{
-    {
-        // Only the output's monitor: no microphone.
-        PulseAudioServer::Options options;
-        options.pipeSources.clear();
-        PulseAudioServer server(options);
-        ASSERT_TRUE(server.isRunning()) << server.startError();
-        MicrophoneAudioSource microphone;
-        try {
-            microphone.start();
-            FAIL() << "recorded the output's monitor as a microphone";
-        } catch (const MicrophoneError& error) {
-            EXPECT_EQ(error.kind(), MicrophoneError::Kind::noInputDevice);
-        }
-    }
-    PulseAudioServer server;
-    ASSERT_TRUE(server.isRunning()) << server.startError();
-    server.kill();
-    auto microphone = std::make_shared<MicrophoneAudioSource>();
-    try {
-        microphone->start();
-        FAIL() << "started without a server";
-    } catch (const MicrophoneError& error) {
-        EXPECT_EQ(error.kind(), MicrophoneError::Kind::serverUnavailable);
-        EXPECT_NE(std::string(error.what()).find("サウンドサーバー"), std::string::npos);
-    }
-    microphone->stop();
-
-    // With every member gone the session waits: the mix says so once, by its error, not by a notice per member.
-    std::vector<std::string> notices;
-    tc::MixedAudioSource mixed({{tc::AudioSourceID::microphone, microphone}},
-                               [&](const std::string& notice) { notices.push_back(notice); }, {});
-    EXPECT_THROW(mixed.start(), MicrophoneError);
-    EXPECT_TRUE(notices.empty());
-    mixed.stop();
+    // Only the output's monitor left: that is no microphone.
+    ASSERT_TRUE(server.unloadDevice("headset"));
+    ASSERT_TRUE(server.unloadDevice("mic"));
+    EXPECT_EQ(startFailure(microphone), MicrophoneError::Kind::noInputDevice);
 }

@@ -57,62 +57,38 @@ struct Recorder {
 
 } // namespace
 
-TEST(PulseAudioCapture, ProbeTellsWhatTheServerOffers)
+TEST(PulseAudioCapture, RecordsTheDefaultSourceAtItsOwnFormatInRequestedBlocksAndProbesWhatTheServerOffers)
 {
-    {
-        PulseAudioServer server;
-        ASSERT_TRUE(server.isRunning()) << server.startError();
-        const auto probe = PulseAudioCapture::probeServer();
-        EXPECT_TRUE(probe.reachable);
-        EXPECT_TRUE(probe.hasCaptureSource);
-        EXPECT_TRUE(probe.defaultSinkHasMonitor);
-    }
-    {
-        // Only a null sink: its monitor is there, but nothing a microphone could be.
-        PulseAudioServer::Options options;
-        options.pipeSources.clear();
-        PulseAudioServer server(options);
-        ASSERT_TRUE(server.isRunning()) << server.startError();
-        const auto probe = PulseAudioCapture::probeServer();
-        EXPECT_TRUE(probe.reachable);
-        EXPECT_FALSE(probe.hasCaptureSource);
-        EXPECT_TRUE(probe.defaultSinkHasMonitor);
-    }
-    {
-        PulseAudioServer server;
-        ASSERT_TRUE(server.isRunning()) << server.startError();
-        server.kill();
-        const auto probe = PulseAudioCapture::probeServer(500ms);
-        EXPECT_FALSE(probe.reachable);
-        EXPECT_FALSE(probe.hasCaptureSource);
-        EXPECT_FALSE(probe.defaultSinkHasMonitor);
-    }
-}
-
-TEST(PulseAudioCapture, RecordsTheDefaultSourceAtItsOwnFormatInRequestedBlocks)
-{
-    PulseAudioServer::Options options;
-    options.pipeSources = {{"mic", 32000, 2}};
-    PulseAudioServer server(options);
+    PulseAudioServer server({.pipeSources = {{"mic", 32000, 2}}});
     ASSERT_TRUE(server.isRunning()) << server.startError();
+    const auto probed = [](std::chrono::milliseconds timeout = 2000ms) {
+        const auto probe = PulseAudioCapture::probeServer(timeout);
+        return std::vector<bool>{probe.reachable, probe.hasCaptureSource, probe.defaultSinkHasMonitor};
+    };
+    EXPECT_EQ(probed(), (std::vector<bool>{true, true, true}));
 
     Recorder recorder;
     PulseAudioCapture capture(PulseAudioCapture::Device::defaultSource, 1024);
     capture.start(recorder.tap(), recorder.onEnded());
     EXPECT_EQ(capture.deviceName(), "mic");
     EXPECT_EQ(capture.format(), (tc::CaptureFormat{32000, 2}));
-
-    const auto tone = tc::test::sine(440, 32000, 16000, 0.5f, 2);
-    server.writeToSource("mic", tone);
+    server.writeToSource("mic", tc::test::sine(440, 32000, 16000, 0.5f, 2));
     ASSERT_TRUE(recorder.waitFor([](Recorder& r) { return r.framesAt(32000) >= 16000; }));
     capture.stop();
-
-    std::lock_guard lock(recorder.mutex);
-    std::int64_t expectedPosition = recorder.buffers.front().samplePosition;
-    for (const auto& buffer : recorder.buffers) {
-        EXPECT_LE(buffer.frameCount(), 1024u);
-        EXPECT_EQ(buffer.samplePosition, expectedPosition);
-        expectedPosition += static_cast<std::int64_t>(buffer.frameCount());
+    {
+        std::lock_guard lock(recorder.mutex);
+        std::int64_t expectedPosition = recorder.buffers.front().samplePosition;
+        for (const auto& buffer : recorder.buffers) {
+            EXPECT_LE(buffer.frameCount(), 1024u);
+            EXPECT_EQ(buffer.samplePosition, expectedPosition);
+            expectedPosition += static_cast<std::int64_t>(buffer.frameCount());
+        }
+        EXPECT_FALSE(recorder.ended);
     }
-    EXPECT_FALSE(recorder.ended);
+
+    // Only the null sink left: its monitor is there, but nothing a microphone could be.
+    ASSERT_TRUE(server.unloadDevice("mic"));
+    EXPECT_EQ(probed(), (std::vector<bool>{true, false, true}));
+    server.kill();
+    EXPECT_EQ(probed(500ms), (std::vector<bool>{false, false, false}));
 }

@@ -15,7 +15,6 @@
 #include <thread>
 #include <vector>
 
-using namespace std::chrono_literals;
 using tc::SystemAudioError;
 using tc::SystemAudioSource;
 using tc::test::FrameCollector;
@@ -37,44 +36,50 @@ double loudestBlock(const std::vector<tc::AudioFrame>& frames)
     return most;
 }
 
-} // namespace
-
-TEST(SystemAudioSource, SoundPlayedIntoTheOutputArrivesAsTheMeanOfItsChannels)
+bool loudestAbove(FrameCollector& collector, double level)
 {
-    PulseAudioServer server;
-    ASSERT_TRUE(server.isRunning()) << server.startError();
-    SystemAudioSource system;
-    EXPECT_TRUE(system.isContinuous());
-    auto stream = system.start();
-    FrameCollector collector(stream);
-
-    // Only the left channel carries the tone: the mean is half as loud.
-    std::jthread player([&] { server.play(tone(0.5f, true), 48000, 2); });
-    ASSERT_TRUE(collector.waitFor([](const auto& frames) { return loudestBlock(frames) > 0.15; }));
-    player.join();
-    EXPECT_NEAR(loudestBlock(collector.frames()), 0.25 / std::sqrt(2.0), 0.01);
-    for (const auto& frame : collector.frames()) {
-        EXPECT_EQ(frame.sampleRate, 48000.0);
-        EXPECT_EQ(frame.timestamp, 0.0);
-    }
-    system.stop();
-    EXPECT_TRUE(collector.waitForEnd());
-    system.stop();
+    return collector.waitFor([&](const auto& frames) { return loudestBlock(frames) > level; });
 }
 
-TEST(SystemAudioSource, RecordsTheChosenOutputAndTheDefaultWhenItIsMissingWithANotice)
+std::optional<SystemAudioError::Kind> startFailure(SystemAudioSource& source)
 {
-    PulseAudioServer::Options options;
-    options.extraSinks = {{"headphones", "USB Headphones"}};
-    PulseAudioServer server(options);
+    try {
+        source.start();
+    } catch (const SystemAudioError& error) {
+        return error.kind();
+    }
+    source.stop();
+    return std::nullopt;
+}
+
+} // namespace
+
+TEST(SystemAudioSource, RecordsTheMeanOfTheChosenOrDefaultOutputAndWaitsWhenTheServerGoes)
+{
+    PulseAudioServer server({.extraSinks = {{"headphones", "USB Headphones"}}});
     ASSERT_TRUE(server.isRunning()) << server.startError();
+    {
+        // Only the left channel carries the tone: the mean is half as loud.
+        SystemAudioSource system;
+        FrameCollector collector(system.start());
+        std::jthread player([&] { server.play(tone(0.5f, true), 48000, 2); });
+        ASSERT_TRUE(loudestAbove(collector, 0.15));
+        player.join();
+        EXPECT_NEAR(loudestBlock(collector.frames()), 0.25 / std::sqrt(2.0), 0.01);
+        for (const auto& frame : collector.frames()) {
+            EXPECT_EQ(frame.sampleRate, 48000.0);
+            EXPECT_EQ(frame.timestamp, 0.0);
+        }
+        system.stop();
+        EXPECT_TRUE(collector.waitForEnd());
+    }
     {
         // Both outputs play; only the chosen one is loud.
         SystemAudioSource system("headphones");
         FrameCollector collector(system.start());
         std::jthread quiet([&] { server.play(tone(0.05f), 48000, 2); });
         std::jthread loud([&] { server.play(tone(0.5f), 48000, 2, "headphones"); });
-        EXPECT_TRUE(collector.waitFor([&](const auto& frames) { return loudestBlock(frames) > 0.3; }));
+        EXPECT_TRUE(loudestAbove(collector, 0.3));
         system.stop();
     }
 
@@ -90,20 +95,17 @@ TEST(SystemAudioSource, RecordsTheChosenOutputAndTheDefaultWhenItIsMissingWithAN
         },
         {}, tc::AudioDeviceChoice{{}, "bluetooth-speaker"});
     FrameCollector collector(live->start());
-    std::jthread player([&] { server.play(tone(0.5f), 48000, 2); });
-    EXPECT_TRUE(collector.waitFor([&](const auto& frames) { return loudestBlock(frames) > 0.3; }));
-    live->stop();
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(notices, std::vector<std::string>{SystemAudioSource::fallbackNotice("bluetooth-speaker")});
-    EXPECT_NE(notices.front().find("選んだ出力「bluetooth-speaker」"), std::string::npos);
-}
+    {
+        std::jthread player([&] { server.play(tone(0.5f), 48000, 2); });
+        EXPECT_TRUE(loudestAbove(collector, 0.3));
+    }
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(notices, std::vector<std::string>{SystemAudioSource::fallbackNotice("bluetooth-speaker")});
+        EXPECT_NE(notices.front().find("選んだ出力「bluetooth-speaker」"), std::string::npos);
+    }
 
-TEST(SystemAudioSource, TheServerGoingAwayFailsTheStreamWithAnErrorToWaitOut)
-{
-    PulseAudioServer server;
-    ASSERT_TRUE(server.isRunning()) << server.startError();
-    SystemAudioSource system;
-    FrameCollector collector(system.start());
+    // The server going away fails the stream with an error to wait out, and so does a start without it.
     server.kill();
     ASSERT_TRUE(collector.waitForEnd());
     try {
@@ -114,38 +116,15 @@ TEST(SystemAudioSource, TheServerGoingAwayFailsTheStreamWithAnErrorToWaitOut)
     } catch (...) {
         ADD_FAILURE() << "the stream did not fail with the system audio error";
     }
-    system.stop();
-    system.stop();
+    live->stop();
+    SystemAudioSource system;
+    EXPECT_EQ(startFailure(system), SystemAudioError::Kind::serverUnavailable);
 }
 
-TEST(SystemAudioSource, StartFailuresAreNamedTruthfully)
+TEST(SystemAudioSource, WithoutAnyOutputThereIsNothingToRecord)
 {
-    {
-        // No output at all: nothing to monitor.
-        PulseAudioServer::Options options;
-        options.sinkName.clear();
-        PulseAudioServer server(options);
-        ASSERT_TRUE(server.isRunning()) << server.startError();
-        SystemAudioSource system;
-        try {
-            system.start();
-            FAIL() << "started without an output";
-        } catch (const SystemAudioError& error) {
-            EXPECT_EQ(error.kind(), SystemAudioError::Kind::noOutputDevice);
-            EXPECT_NE(std::string(error.what()).find("出力デバイス"), std::string::npos);
-        }
-        system.stop();
-    }
-    {
-        PulseAudioServer server;
-        ASSERT_TRUE(server.isRunning()) << server.startError();
-        server.kill();
-        SystemAudioSource system;
-        try {
-            system.start();
-            FAIL() << "started without a server";
-        } catch (const SystemAudioError& error) {
-            EXPECT_EQ(error.kind(), SystemAudioError::Kind::serverUnavailable);
-        }
-    }
+    PulseAudioServer server({.sinkName = ""});
+    ASSERT_TRUE(server.isRunning()) << server.startError();
+    SystemAudioSource system;
+    EXPECT_EQ(startFailure(system), SystemAudioError::Kind::noOutputDevice);
 }
