@@ -1,11 +1,12 @@
 #include "TranscriptionInfrastructure/CompositionRoot.h"
 
-#include "TranscriptionInfrastructure/assistant/FoundationModelsConversationResponder.h"
 #include "TranscriptionInfrastructure/assistant/LanguageModel.h"
-#include "TranscriptionInfrastructure/audio/MixedAudioSource.h"
+#include "TranscriptionInfrastructure/audio/MicrophoneError.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
 
+#include "support/AudioSignals.h"
+#include "support/PulseAudioServer.h"
 #include "support/ScriptedSpeechRecognitionEngine.h"
 #include "support/TemporaryDirectory.h"
 
@@ -16,26 +17,25 @@
 namespace tc {
 namespace {
 
-std::vector<AudioSourceID> memberIDs(const std::shared_ptr<AudioSource>& source)
+// Told apart by what they do on a server with an output only: the microphone cannot start, system audio can.
+TEST(CompositionRoot, CompositionRoot_LiveSourceHoldsTheEnabledSourcesMicrophoneFirst)
 {
-    std::vector<AudioSourceID> ids;
-    if (const auto mixed = std::dynamic_pointer_cast<MixedAudioSource>(source)) {
-        for (const auto& member : mixed->members())
-            ids.push_back(member.id);
-    }
-    return ids;
-}
-
-TEST(CompositionRoot, CompositionRoot_LiveSourceListsTheMicrophoneFirst)
-{
+    test::PulseAudioServer server({.pipeSources = {}});
+    ASSERT_TRUE(server.isRunning()) << server.startError();
     const CompositionRoot root;
-    EXPECT_EQ(memberIDs(root.makeLiveAudioSource(false, true, {}, {})),
-              std::vector<AudioSourceID>{AudioSourceID::systemAudio});
-    EXPECT_EQ(memberIDs(root.makeLiveAudioSource(true, true, {}, {})),
-              (std::vector<AudioSourceID>{AudioSourceID::microphone, AudioSourceID::systemAudio}));
-    EXPECT_EQ(memberIDs(root.makeLiveAudioSource(true, false, {}, {})),
-              std::vector<AudioSourceID>{AudioSourceID::microphone});
-    EXPECT_TRUE(memberIDs(root.makeLiveAudioSource(false, false, {}, {})).empty());
+    std::vector<std::string> notices;
+    const auto live = [&](bool microphone, bool systemAudio) {
+        return root.makeLiveAudioSource(microphone, systemAudio, [&](const auto& n) { notices.push_back(n); }, {});
+    };
+    EXPECT_FALSE(live(true, true)->start()->isEnded());
+    EXPECT_EQ(notices.size(), 1u) << "the microphone could not start";
+    EXPECT_THROW(live(true, false)->start(), MicrophoneError);
+    EXPECT_FALSE(live(false, true)->start()->isEnded());
+    EXPECT_TRUE(test::drain(live(false, false)->start()).empty());
+    EXPECT_EQ(notices.size(), 1u);
+    // With the server gone every member waits for it, and the first one's error is the one passed on.
+    server.kill();
+    EXPECT_THROW(live(true, true)->start(), MicrophoneError);
 }
 
 // A restart, a pause and resume or a source change each take a new transcriber; they must not load the
@@ -59,29 +59,6 @@ TEST(CompositionRoot, CompositionRoot_TranscribersReuseTheRootsSpeechEngine)
     const CompositionRoot whisper;
     ASSERT_NE(whisper.speechEngine(), nullptr);
     EXPECT_EQ(CompositionRoot(whisper).speechEngine(), whisper.speechEngine());
-}
-
-TEST(CompositionRoot, CompositionRoot_OwnsOneLanguageModelThatItsRespondersShare)
-{
-    const CompositionRoot root;
-    const CompositionRoot copy = root;
-    auto first = std::dynamic_pointer_cast<FoundationModelsConversationResponder>(root.makeConversationResponder());
-    auto second = std::dynamic_pointer_cast<FoundationModelsConversationResponder>(copy.makeConversationResponder());
-    ASSERT_NE(first, nullptr);
-    ASSERT_NE(second, nullptr);
-    EXPECT_NE(first, second);
-    EXPECT_EQ(first->model(), root.languageModel());
-    EXPECT_EQ(second->model(), root.languageModel());
-
-    // Another root has its own; one given to a root is the one its responders use.
-    EXPECT_NE(CompositionRoot().languageModel(), root.languageModel());
-    const auto chosen = CompositionRoot::makeLanguageModel("/nonexistent/model.gguf");
-    EXPECT_EQ(chosen->fileName(), "model.gguf");
-    EXPECT_EQ(chosen->availability(), LanguageModel::Availability::noModel);
-    const CompositionRoot withChosen(EngineConfig{}, chosen);
-    EXPECT_EQ(std::dynamic_pointer_cast<FoundationModelsConversationResponder>(withChosen.makeConversationResponder())
-                  ->model(),
-              chosen);
 }
 
 // The speech model chosen in the settings is switched to where a run starts; one that cannot be used leaves the
@@ -125,27 +102,35 @@ TEST(CompositionRoot, CompositionRoot_SwitchesToTheChosenSpeechModelOrKeepsTheOn
         << "an engine without models has nothing to switch";
 }
 
-TEST(CompositionRoot, CompositionRoot_ResponderFollowsALaterLanguageModelChoiceAndStillAnswersWithQuotes)
+TEST(CompositionRoot, CompositionRoot_RespondersShareTheRootsLanguageModelAndFollowALaterChoiceWithQuotes)
 {
     test::TemporaryDirectory folder;
     const auto notModel = folder.path() / "notes.gguf";
     std::ofstream(notModel) << "not a model at all";
+    const auto saysNotAModel = [](const std::shared_ptr<ConversationResponder>& responder) {
+        return responder->availability().note().find("notes.gguf は GGUF 形式のモデルではない") != std::string::npos;
+    };
     const CompositionRoot root;
-    const auto responder = root.makeConversationResponder();
+    // The presentation model keeps a copy of the root; another root has its own model.
+    const CompositionRoot copy = root;
+    EXPECT_EQ(copy.languageModel(), root.languageModel());
+    EXPECT_NE(CompositionRoot().languageModel(), root.languageModel());
 
     // A responder built before the choice answers with the chosen file from the next question on.
+    const auto responder = copy.makeConversationResponder();
     root.chooseLanguageModel(notModel);
-    EXPECT_EQ(root.languageModel()->fileName(), "notes.gguf");
-    EXPECT_EQ(root.languageModel()->availability(), LanguageModel::Availability::notModelFile);
-    const auto note = responder->availability().note();
-    EXPECT_NE(note.find("notes.gguf は GGUF 形式のモデルではない"), std::string::npos) << note;
+    EXPECT_TRUE(saysNotAModel(responder));
     const auto answer = responder->answer(
         "発売日はいつですか", ConversationExcerpt({FinalizedLine{Uuid::random(), "発売日は来月の十五日です。", 0}}));
     EXPECT_EQ(answer.sourceLineIDs.size(), 1U) << "the quotes keep answering";
-
     // Empty returns to the installed default.
     root.chooseLanguageModel({});
     EXPECT_EQ(root.languageModel()->fileName(), CompositionRoot::installedLanguageModelFile().filename().string());
+
+    // A model given to a root is the one its responders use, whatever is chosen later.
+    const CompositionRoot given(EngineConfig{}, CompositionRoot::makeLanguageModel(notModel));
+    given.chooseLanguageModel({});
+    EXPECT_TRUE(saysNotAModel(given.makeConversationResponder()));
 }
 
 } // namespace
