@@ -11,23 +11,16 @@ namespace {
 
 using Status = PermissionManager::Status;
 
-class PermissionFixture : public ::testing::Test {
-protected:
-    std::shared_ptr<ConsentStore> consent() { return std::make_shared<ConsentStore>(m_dir.path() / "settings.ini"); }
-    PermissionManager manager()
-    {
-        return PermissionManager(consent(), [] { return PulseAudioCapture::probeServer(); });
-    }
-
-    test::TemporaryDirectory m_dir;
-};
-
-TEST_F(PermissionFixture, Permissions_StayUndeterminedUntilTheUserConsentsAndAreRemembered)
+TEST(Permissions, StayUndeterminedUntilTheUserConsentsAndAreRememberedAndFollowTheSoundServer)
 {
     test::PulseAudioServer server;
     ASSERT_TRUE(server.isRunning()) << server.startError();
+    test::TemporaryDirectory dir;
+    const auto manager = [&] {
+        return PermissionManager(std::make_shared<ConsentStore>(dir.path() / "settings.ini"),
+                                 [] { return PulseAudioCapture::probeServer(); });
+    };
     auto permissions = manager();
-
     EXPECT_EQ(permissions.microphoneStatus(), Status::undetermined);
     EXPECT_EQ(permissions.speechRecognitionStatus(), Status::undetermined);
     EXPECT_FALSE(permissions.screenRecordingGranted());
@@ -41,36 +34,25 @@ TEST_F(PermissionFixture, Permissions_StayUndeterminedUntilTheUserConsentsAndAre
     EXPECT_EQ(later.microphoneStatus(), Status::granted);
     EXPECT_EQ(later.speechRecognitionStatus(), Status::granted);
     EXPECT_TRUE(later.screenRecordingGranted());
-}
 
-TEST_F(PermissionFixture, Permissions_FollowWhatTheSoundServerOffers)
-{
-    auto permissions = manager();
-    consent()->record(ConsentTopic::microphone, Consent::granted);
-    consent()->record(ConsentTopic::screenRecording, Consent::granted);
-
-    // Only an output: its monitor can be recorded, but there is no capture device.
-    test::PulseAudioServer::Options outputOnly;
-    outputOnly.pipeSources.clear();
-    test::PulseAudioServer server(outputOnly);
-    ASSERT_TRUE(server.isRunning()) << server.startError();
-    EXPECT_EQ(permissions.microphoneStatus(), Status::denied);
-    EXPECT_FALSE(permissions.requestMicrophone());
-    EXPECT_TRUE(permissions.screenRecordingGranted());
-
+    // Only an output left: its monitor can be recorded, but there is no capture device.
+    ASSERT_TRUE(server.unloadDevice("mic"));
+    EXPECT_EQ(later.microphoneStatus(), Status::denied);
+    EXPECT_FALSE(later.requestMicrophone());
+    EXPECT_TRUE(later.screenRecordingGranted());
     server.kill();
-    EXPECT_EQ(permissions.microphoneStatus(), Status::restricted);
-    EXPECT_FALSE(permissions.screenRecordingGranted());
-    EXPECT_FALSE(permissions.systemAudioAvailable());
+    EXPECT_EQ(later.microphoneStatus(), Status::restricted);
+    EXPECT_FALSE(later.screenRecordingGranted());
+    EXPECT_FALSE(later.systemAudioAvailable());
 }
 
-TEST_F(PermissionFixture, Permissions_RecordedRefusalsReadAsDenied)
+TEST(Permissions, RecordedRefusalsReadAsDenied)
 {
-    auto permissions = PermissionManager(consent(), [] { return PulseAudioServerProbe{true, true, true}; });
-    consent()->record(ConsentTopic::microphone, Consent::denied);
-    consent()->record(ConsentTopic::speechRecognition, Consent::denied);
-    consent()->record(ConsentTopic::screenRecording, Consent::denied);
-
+    test::TemporaryDirectory dir;
+    const auto consent = std::make_shared<ConsentStore>(dir.path() / "settings.ini");
+    PermissionManager permissions(consent, [] { return PulseAudioServerProbe{true, true, true}; });
+    for (const auto topic : {ConsentTopic::microphone, ConsentTopic::speechRecognition, ConsentTopic::screenRecording})
+        consent->record(topic, Consent::denied);
     EXPECT_EQ(permissions.microphoneStatus(), Status::denied);
     EXPECT_EQ(permissions.speechRecognitionStatus(), Status::denied);
     EXPECT_FALSE(permissions.screenRecordingGranted());
