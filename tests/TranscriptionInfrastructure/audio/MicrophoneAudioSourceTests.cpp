@@ -1,6 +1,5 @@
 #include "TranscriptionInfrastructure/audio/MicrophoneAudioSource.h"
 #include "TranscriptionInfrastructure/audio/MicrophoneError.h"
-#include "TranscriptionInfrastructure/audio/MixedAudioSource.h"
 
 #include "support/AudioSignals.h"
 #include "support/FrameCollector.h"
@@ -10,6 +9,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -31,15 +31,14 @@ auto atLeast(std::size_t count, double rate)
     return [=](const Frames& frames) { return FrameCollector::samplesAt(frames, rate) >= count; };
 }
 
-// What start() fails with; nothing when it starts.
-std::optional<MicrophoneError::Kind> startFailure(tc::AudioSource& source)
+// The kind of microphone error the action throws; nothing when it throws none.
+std::optional<MicrophoneError::Kind> thrownBy(const std::function<void()>& action)
 {
     try {
-        source.start();
+        action();
     } catch (const MicrophoneError& error) {
         return error.kind();
     }
-    source.stop();
     return std::nullopt;
 }
 
@@ -86,22 +85,10 @@ TEST(MicrophoneAudioSource, RecordsTheDefaultInputFollowsANewOneAndWaitsWhenTheS
     // The server going away fails the stream with an error to wait out, and so does a start without it.
     server.kill();
     ASSERT_TRUE(collector.waitForEnd());
-    try {
-        std::rethrow_exception(collector.failure());
-    } catch (const MicrophoneError& error) {
-        EXPECT_EQ(error.kind(), MicrophoneError::Kind::serverUnavailable);
-        EXPECT_EQ(error.recovery(), tc::PortFailure::Recovery::waitForReturn);
-    } catch (...) {
-        ADD_FAILURE() << "the stream did not fail with the microphone's error";
-    }
+    ASSERT_TRUE(collector.failure());
+    EXPECT_EQ(thrownBy([&] { std::rethrow_exception(collector.failure()); }), MicrophoneError::Kind::serverUnavailable);
     microphone.stop();
-    EXPECT_EQ(startFailure(microphone), MicrophoneError::Kind::serverUnavailable);
-    // With every member gone the mix says so once, by that error, not by a notice per member.
-    std::vector<std::string> notices;
-    tc::MixedAudioSource mixed({{tc::AudioSourceID::microphone, std::make_shared<MicrophoneAudioSource>()}},
-                               [&](const std::string& notice) { notices.push_back(notice); }, {});
-    EXPECT_EQ(startFailure(mixed), MicrophoneError::Kind::serverUnavailable);
-    EXPECT_TRUE(notices.empty());
+    EXPECT_EQ(thrownBy([&] { microphone.start(); }), MicrophoneError::Kind::serverUnavailable);
 }
 
 TEST(MicrophoneAudioSource, RecordsTheChosenInputAndTheDefaultWhileItIsGoneWithANotice)
@@ -110,15 +97,14 @@ TEST(MicrophoneAudioSource, RecordsTheChosenInputAndTheDefaultWhileItIsGoneWithA
     ASSERT_TRUE(server.isRunning()) << server.startError();
     std::mutex mutex;
     std::vector<std::string> notices;
-    const auto onNotice = [&](const std::string& notice) {
-        std::lock_guard lock(mutex);
-        notices.push_back(notice);
-    };
     const auto noticesSoFar = [&] {
         std::lock_guard lock(mutex);
         return notices;
     };
-    MicrophoneAudioSource microphone(1024, "headset", onNotice);
+    MicrophoneAudioSource microphone(1024, "headset", [&](const std::string& notice) {
+        std::lock_guard lock(mutex);
+        notices.push_back(notice);
+    });
     auto stream = microphone.start();
     FrameCollector collector(stream);
     // Both inputs hear something; only the chosen one is loud.
@@ -134,7 +120,6 @@ TEST(MicrophoneAudioSource, RecordsTheChosenInputAndTheDefaultWhileItIsGoneWithA
         server.writeToSource("mic", sine(440, 48000, 4800, 0.05f));
     EXPECT_NEAR(FrameCollector::rmsAt(collector.frames(), 48000, before), 0.05 / std::sqrt(2.0), 0.005);
     EXPECT_EQ(noticesSoFar(), std::vector<std::string>{MicrophoneAudioSource::fallbackNotice("Headset Microphone")});
-    EXPECT_NE(noticesSoFar().front().find("選んだマイク「Headset Microphone」"), std::string::npos);
 
     // Plugged in again: back to it, without another notice.
     const auto returned = FrameCollector::samplesAt(collector.frames(), 48000);
@@ -150,16 +135,8 @@ TEST(MicrophoneAudioSource, RecordsTheChosenInputAndTheDefaultWhileItIsGoneWithA
     EXPECT_EQ(noticesSoFar().size(), 1u);
     microphone.stop();
 
-    // Missing from the start: the default is recorded, the notice names what was chosen.
-    MicrophoneAudioSource missing(1024, "usb-mic", onNotice);
-    FrameCollector fallback(missing.start());
-    server.writeToSource("mic", sine(440, 48000, 9600, 0.05f));
-    ASSERT_TRUE(fallback.waitFor(atLeast(9600, 48000)));
-    missing.stop();
-    EXPECT_EQ(noticesSoFar().back(), MicrophoneAudioSource::fallbackNotice("usb-mic"));
-
     // Only the output's monitor left: that is no microphone.
     ASSERT_TRUE(server.unloadDevice("headset"));
     ASSERT_TRUE(server.unloadDevice("mic"));
-    EXPECT_EQ(startFailure(microphone), MicrophoneError::Kind::noInputDevice);
+    EXPECT_EQ(thrownBy([&] { microphone.start(); }), MicrophoneError::Kind::noInputDevice);
 }
