@@ -15,13 +15,8 @@
 #include <vector>
 
 using namespace std::chrono_literals;
-using tc::AudioFrame;
-using tc::MicrophoneAudioSource;
-using tc::MicrophoneError;
-using tc::test::FrameCollector;
-using tc::test::PulseAudioServer;
-using tc::test::sine;
 
+namespace tc::test {
 namespace {
 
 using Frames = std::vector<AudioFrame>;
@@ -41,8 +36,6 @@ std::optional<MicrophoneError::Kind> thrownBy(const std::function<void()>& actio
     }
     return std::nullopt;
 }
-
-} // namespace
 
 TEST(MicrophoneAudioSource, RecordsTheDefaultInputFollowsANewOneAndWaitsWhenTheServerGoes)
 {
@@ -140,3 +133,6 @@ TEST(MicrophoneAudioSource, RecordsTheChosenInputAndTheDefaultWhileItIsGoneWithA
     ASSERT_TRUE(server.unloadDevice("mic"));
     EXPECT_EQ(thrownBy([&] { microphone.start(); }), MicrophoneError::Kind::noInputDevice);
 }
+
+} // namespace
+} // namespace tc::test

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <map>
 #include <mutex>
 #include <span>
@@ -21,15 +20,8 @@
 #include <vector>
 
 using namespace std::chrono_literals;
-using tc::AudioFrame;
-using tc::AudioSourceID;
-using tc::MixedAudioSource;
-using tc::test::amplitudeAt;
-using tc::test::drain;
-using tc::test::FakeAudioSource;
-using tc::test::joined;
-using tc::test::sine;
 
+namespace tc::test {
 namespace {
 
 enum class Member { working, failing, serverAway };
@@ -39,7 +31,7 @@ std::shared_ptr<FakeAudioSource> member(Member kind, const std::string& message)
     auto source = std::make_shared<FakeAudioSource>();
     if (kind == Member::failing) source->failStarts(std::make_exception_ptr(std::runtime_error(message)));
     if (kind == Member::serverAway)
-        source->failStarts(std::make_exception_ptr(tc::PortFailure(message, tc::PortFailure::Recovery::waitForReturn)));
+        source->failStarts(std::make_exception_ptr(PortFailure(message, PortFailure::Recovery::waitForReturn)));
     return source;
 }
 
@@ -47,8 +39,6 @@ std::pair<std::shared_ptr<FakeAudioSource>, std::shared_ptr<FakeAudioSource>> pa
 {
     return {std::make_shared<FakeAudioSource>(), std::make_shared<FakeAudioSource>()};
 }
-
-} // namespace
 
 TEST(MixedAudioSource, SkipsMembersThatCannotStartWithANoticeEachButLeavesAGoneServerToTheSession)
 {
@@ -76,7 +66,7 @@ TEST(MixedAudioSource, SkipsMembersThatCannotStartWithANoticeEachButLeavesAGoneS
         std::vector<std::string> notices;
         MixedAudioSource mixed(members, [&](const std::string& notice) { notices.push_back(notice); }, {});
         if (c.throws) {
-            EXPECT_THROW(mixed.start(), tc::PortFailure);
+            EXPECT_THROW(mixed.start(), PortFailure);
         } else {
             auto stream = mixed.start();
             EXPECT_EQ(mixed.startedSourceCount(), c.started);
@@ -131,13 +121,13 @@ TEST(MixedAudioSource, ASingleMembersFramesPassThroughUnchangedAcrossStartsUntil
     // The last member breaking off fails the merged stream with its error, after the frames it delivered.
     auto broken = mixed.start();
     a->deliver({{0.5f}, 16000, 0});
-    a->breakOff(std::make_exception_ptr(tc::PortFailure("切れました", tc::PortFailure::Recovery::waitForReturn)));
+    a->breakOff(std::make_exception_ptr(PortFailure("切れました", PortFailure::Recovery::waitForReturn)));
     EXPECT_TRUE(broken->next().has_value());
     try {
         broken->next();
         ADD_FAILURE() << "the merged stream ended without the member's error";
-    } catch (const tc::PortFailure& failure) {
-        EXPECT_EQ(failure.recovery(), tc::PortFailure::Recovery::waitForReturn);
+    } catch (const PortFailure& failure) {
+        EXPECT_EQ(failure.recovery(), PortFailure::Recovery::waitForReturn);
         EXPECT_STREQ(failure.what(), "切れました");
     }
     mixed.stop();
@@ -198,7 +188,7 @@ TEST(MixedAudioSource, SumsMembersAtDifferentRatesIntoOneSignalAndTellsWhoCarrie
 {
     auto [mic, system] = pair();
     // A feeder descheduled on a busy machine must not count as a stalled member and shift the turns.
-    tc::MixOptions options;
+    MixOptions options;
     options.mixer.stallTimeout = std::chrono::seconds(30);
     options.mixer.maxBacklog = std::chrono::seconds(30);
     MixedAudioSource mixed({{AudioSourceID::microphone, mic}, {AudioSourceID::systemAudio, system}}, {}, {}, options);
@@ -230,11 +220,11 @@ TEST(MixedAudioSource, SumsMembersAtDifferentRatesIntoOneSignalAndTellsWhoCarrie
     EXPECT_LT(amplitudeAt(both, 700, 48000), 0.02);
     EXPECT_LE(*std::max_element(samples.begin(), samples.end()), 0.8f + 1e-3f);
 
-    EXPECT_EQ(mixed.speakerBetween(0.1, 0.9), tc::SpeakerLabel::self);
-    EXPECT_EQ(mixed.speakerBetween(1.1, 1.9), tc::SpeakerLabel::other);
-    EXPECT_EQ(mixed.speakerBetween(2.1, 2.9), tc::SpeakerLabel::overlap);
+    EXPECT_EQ(mixed.speakerBetween(0.1, 0.9), SpeakerLabel::self);
+    EXPECT_EQ(mixed.speakerBetween(1.1, 1.9), SpeakerLabel::other);
+    EXPECT_EQ(mixed.speakerBetween(2.1, 2.9), SpeakerLabel::overlap);
     // A span that reaches 0.2 s into the next turn still belongs to the first.
-    EXPECT_EQ(mixed.speakerBetween(0.2, 1.2), tc::SpeakerLabel::self);
+    EXPECT_EQ(mixed.speakerBetween(0.2, 1.2), SpeakerLabel::self);
     mixed.stop();
 }
 
@@ -261,13 +251,13 @@ TEST(MixedAudioSource, AStalledMemberDoesNotHoldUpTheMix)
 
 TEST(MixedAudioSource, MixesTheLiveMicrophoneAndSystemAudioIntoOneSignal)
 {
-    tc::test::PulseAudioServer server;
+    PulseAudioServer server;
     ASSERT_TRUE(server.isRunning()) << server.startError();
     std::vector<std::string> notices;
-    MixedAudioSource mixed({{AudioSourceID::microphone, std::make_shared<tc::MicrophoneAudioSource>()},
-                            {AudioSourceID::systemAudio, std::make_shared<tc::SystemAudioSource>()}},
+    MixedAudioSource mixed({{AudioSourceID::microphone, std::make_shared<MicrophoneAudioSource>()},
+                            {AudioSourceID::systemAudio, std::make_shared<SystemAudioSource>()}},
                            [&](const std::string& notice) { notices.push_back(notice); }, {});
-    tc::test::FrameCollector collector(mixed.start());
+    FrameCollector collector(mixed.start());
     ASSERT_TRUE(notices.empty()) << notices.front();
 
     // Three seconds of 1000 Hz played into the output; once it sounds, one second of 440 Hz spoken into the
@@ -304,3 +294,6 @@ TEST(MixedAudioSource, MixesTheLiveMicrophoneAndSystemAudioIntoOneSignal)
     EXPECT_NEAR(best440, 0.3, 0.05);
     EXPECT_NEAR(with1000, 0.3, 0.05);
 }
+
+} // namespace
+} // namespace tc::test

@@ -11,10 +11,8 @@
 #include <vector>
 
 using namespace std::chrono_literals;
-using tc::CaptureBuffer;
-using tc::PulseAudioCapture;
-using tc::test::PulseAudioServer;
 
+namespace tc::test {
 namespace {
 
 // Collects what the tap receives.
@@ -34,7 +32,7 @@ struct Recorder {
     }
     PulseAudioCapture::Ended onEnded()
     {
-        return [this](tc::PulseAudioError::Kind) {
+        return [this](PulseAudioError::Kind) {
             std::lock_guard lock(mutex);
             ended = true;
             changed.notify_all();
@@ -55,8 +53,6 @@ struct Recorder {
     }
 };
 
-} // namespace
-
 TEST(PulseAudioCapture, RecordsTheDefaultSourceAtItsOwnFormatInRequestedBlocksAndProbesWhatTheServerOffers)
 {
     PulseAudioServer server({.pipeSources = {{"mic", 32000, 2}}});
@@ -71,8 +67,8 @@ TEST(PulseAudioCapture, RecordsTheDefaultSourceAtItsOwnFormatInRequestedBlocksAn
     PulseAudioCapture capture(PulseAudioCapture::Device::defaultSource, 1024);
     capture.start(recorder.tap(), recorder.onEnded());
     EXPECT_EQ(capture.deviceName(), "mic");
-    EXPECT_EQ(capture.format(), (tc::CaptureFormat{32000, 2}));
-    server.writeToSource("mic", tc::test::sine(440, 32000, 16000, 0.5f, 2));
+    EXPECT_EQ(capture.format(), (CaptureFormat{32000, 2}));
+    server.writeToSource("mic", sine(440, 32000, 16000, 0.5f, 2));
     ASSERT_TRUE(recorder.waitFor([](Recorder& r) { return r.framesAt(32000) >= 16000; }));
     capture.stop();
     {
@@ -92,3 +88,6 @@ TEST(PulseAudioCapture, RecordsTheDefaultSourceAtItsOwnFormatInRequestedBlocksAn
     server.kill();
     EXPECT_EQ(probed(500ms), (std::vector<bool>{false, false, false}));
 }
+
+} // namespace
+} // namespace tc::test

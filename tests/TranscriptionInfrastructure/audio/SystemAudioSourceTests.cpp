@@ -16,20 +16,16 @@
 #include <thread>
 #include <vector>
 
-using tc::SystemAudioError;
-using tc::SystemAudioSource;
-using tc::test::FrameCollector;
-using tc::test::PulseAudioServer;
-
+namespace tc::test {
 namespace {
 
 // Half a second of a 440 Hz tone for a stereo output, in both channels or the left one only.
 std::vector<float> tone(float amplitude, bool leftOnly = false)
 {
-    return tc::test::sine(440, 48000, 24000, amplitude, 2, leftOnly);
+    return sine(440, 48000, 24000, amplitude, 2, leftOnly);
 }
 
-double loudestBlock(const std::vector<tc::AudioFrame>& frames)
+double loudestBlock(const std::vector<AudioFrame>& frames)
 {
     double most = 0;
     for (const auto& f : frames)
@@ -53,8 +49,6 @@ std::optional<SystemAudioError::Kind> thrownBy(const std::function<void()>& acti
     return std::nullopt;
 }
 
-} // namespace
-
 TEST(SystemAudioSource, RecordsTheMeanOfTheChosenOrDefaultOutputAndWaitsWhenTheServerGoes)
 {
     PulseAudioServer server({.extraSinks = {{"headphones", "USB Headphones"}}});
@@ -63,13 +57,13 @@ TEST(SystemAudioSource, RecordsTheMeanOfTheChosenOrDefaultOutputAndWaitsWhenTheS
     // there the default output is recorded and the run hears why.
     std::mutex mutex;
     std::vector<std::string> notices;
-    auto live = tc::CompositionRoot().makeLiveAudioSource(
+    auto live = CompositionRoot().makeLiveAudioSource(
         false, true,
         [&](const std::string& notice) {
             std::lock_guard lock(mutex);
             notices.push_back(notice);
         },
-        {}, tc::AudioDeviceChoice{{}, "bluetooth-speaker"});
+        {}, AudioDeviceChoice{{}, "bluetooth-speaker"});
     FrameCollector collector(live->start());
     SystemAudioSource chosen("headphones");
     FrameCollector chosenCollector(chosen.start());
@@ -108,3 +102,6 @@ TEST(SystemAudioSource, WithoutAnyOutputThereIsNothingToRecord)
     ASSERT_TRUE(server.isRunning()) << server.startError();
     EXPECT_EQ(thrownBy([] { SystemAudioSource().start(); }), SystemAudioError::Kind::noOutputDevice);
 }
+
+} // namespace
+} // namespace tc::test
