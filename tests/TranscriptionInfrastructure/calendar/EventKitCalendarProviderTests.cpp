@@ -64,20 +64,11 @@ class CalendarFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fs::create_directories(m_root / "calendars");
-        if (const char* tz = std::getenv("TZ")) m_savedTZ = tz;
+        // Floating and all-day times are local: every case here is read in Berlin, whatever the machine's zone.
         setenv("TZ", "Europe/Berlin", 1);
         tzset();
+        fs::create_directories(m_root / "calendars");
         m_consent->record(ConsentTopic::calendar, Consent::granted);
-    }
-
-    void TearDown() override
-    {
-        if (m_savedTZ)
-            setenv("TZ", m_savedTZ->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
     }
 
     void write(const std::string& name, const std::string& text)
@@ -87,7 +78,6 @@ protected:
 
     test::TemporaryDirectory m_dir;
     const fs::path m_root = m_dir.path();
-    std::optional<std::string> m_savedTZ;
     std::shared_ptr<ConsentStore> m_consent = std::make_shared<ConsentStore>(m_root / "settings.ini");
     std::shared_ptr<ICalendarEventStore> m_store = std::make_shared<ICalendarEventStore>(
         ICalendarEventStore::Locations{m_root / "calendars", m_root / "evolution"});
