@@ -60,8 +60,6 @@ public:
 
     // How many members are started and not stopped since.
     std::size_t startedSourceCount() const;
-    // The members as given, in order.
-    const std::vector<Labeled>& members() const { return m_labeled; }
 
 private:
     class Run;

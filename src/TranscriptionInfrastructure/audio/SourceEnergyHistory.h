@@ -23,7 +23,6 @@ public:
     std::vector<std::vector<double>> binPowers(double start, double end) const;
 
     double binSeconds() const { return static_cast<double>(m_binSamples) / m_rate; }
-    std::size_t members() const { return m_members; }
 
 private:
     const std::size_t m_members;
