@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -74,9 +75,8 @@ Collected run(WhisperStreamingRecognizer& recognizer, const std::vector<float>& 
 std::vector<RecognitionResult> finals(const Collected& collected)
 {
     std::vector<RecognitionResult> out;
-    for (const auto& r : collected.results) {
-        if (r.isFinal) out.push_back(r);
-    }
+    std::copy_if(collected.results.begin(), collected.results.end(), std::back_inserter(out),
+                 [](const auto& r) { return r.isFinal; });
     return out;
 }
 
@@ -98,90 +98,35 @@ TEST(WhisperStreamingRecognizer, ReportsVolatileTextWhileSpeakingThenOneFinalPer
     EXPECT_GT(settled[0].end, 0.5 + static_cast<double>(first.size()) / 16000 - 0.3);
     EXPECT_LT(settled[0].end, settled[1].start);
 
-    // Volatile text comes before the final of its utterance and never after it.
-    ASSERT_FALSE(collected.results.front().isFinal) << "the first utterance is refreshed while it is spoken";
-    bool firstSettled = false;
-    std::size_t volatileBeforeFirst = 0;
-    for (const auto& r : collected.results) {
-        if (r.isFinal) {
-            firstSettled = true;
-            continue;
-        }
-        if (!firstSettled) ++volatileBeforeFirst;
-        if (firstSettled) {
-            EXPECT_GE(r.start, settled[0].end);
-        }
-    }
-    // s05 lasts about 3 s: refreshed every 0.5 s of speech (fewer when a loaded machine stretches the refreshes).
-    EXPECT_GE(volatileBeforeFirst, 2U);
+    // Volatile text comes before the final of its utterance and never after it: s05 lasts about 3 s, refreshed every
+    // 0.5 s of speech (fewer when a loaded machine stretches the refreshes).
+    const auto firstFinal =
+        std::find_if(collected.results.begin(), collected.results.end(), [](const auto& r) { return r.isFinal; });
+    EXPECT_GE(firstFinal - collected.results.begin(), 2);
+    for (auto r = firstFinal; r != collected.results.end(); ++r)
+        EXPECT_TRUE(r->isFinal || r->start >= settled[0].end);
 
     // Each utterance is decoded on its own: the previous line as context made the model copy it or continue it.
     for (const auto& call : decoder->calls())
         EXPECT_EQ(call.prompt, "");
 }
 
-TEST(WhisperStreamingRecognizer, CanGiveThePreviousLineAsContext)
+TEST(WhisperStreamingRecognizer, NonSpeechNeverBecomesALineAndTextOnShowIsTakenBack)
 {
-    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-    WhisperStreamingRecognizer::Settings settings;
-    settings.promptCharacters = 2;
-    WhisperStreamingRecognizer recognizer(decoder, settings);
-    const auto audio =
-        join({test::silence(0.5), utterance("s05"), test::silence(1.0), utterance("s09"), test::silence(1.0)});
-    ASSERT_FALSE(run(recognizer, audio, 0).error);
-    std::vector<std::string> finalPrompts;
-    for (const auto& call : decoder->calls()) {
-        if (call.pass == Pass::final) finalPrompts.push_back(call.prompt);
-    }
-    EXPECT_EQ(finalPrompts, (std::vector<std::string>{"", "話1"})) << "the last characters of the previous line";
-}
-
-TEST(WhisperStreamingRecognizer, SilenceAndNoiseProduceNothing)
-{
-    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-    decoder->answer = [](const ScriptedUtteranceDecoder::Call&, std::size_t) {
-        return DecodedUtterance{"ご視聴ありがとうございました", 0.2F, -0.3};
-    };
-    WhisperStreamingRecognizer recognizer(decoder);
-    const auto audio = join({test::readSpeechFile(test::dataDir() / "speech" / "silence.flac"),
-                             test::readSpeechFile(test::dataDir() / "speech" / "noise.flac")});
-    const auto collected = run(recognizer, audio, 0);
-    EXPECT_FALSE(collected.error);
-    EXPECT_TRUE(collected.results.empty());
-    for (const auto& call : decoder->calls()) {
-        EXPECT_EQ(call.pass, Pass::interim) << "voice activity settles no utterance in silence or steady noise";
-    }
-}
-
-TEST(WhisperStreamingRecognizer, MusicIsNotDecodedWhileItPlays)
-{
-    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-    decoder->answer = [](const ScriptedUtteranceDecoder::Call&, std::size_t) {
-        return DecodedUtterance{"ラララ", 0.0F, -0.2};
-    };
-    WhisperStreamingRecognizer recognizer(decoder);
-    const auto collected = run(recognizer, join({test::musicTones(12.0, 5), test::silence(1.0)}), 4.0);
-    EXPECT_FALSE(collected.error);
-    EXPECT_TRUE(finals(collected).empty());
-    // At most the first refresh, before the pitch could be judged, shows text, and it is taken back.
-    EXPECT_LE(decoder->calls().size(), 1U);
-    if (!collected.results.empty()) {
-        EXPECT_EQ(collected.results.back().text, "");
-    }
-}
-
-TEST(WhisperStreamingRecognizer, NonSpeechTextNeverBecomesALine)
-{
+    const auto speech = join({utterance("s05"), test::silence(1.0)});
+    const auto tune = join({test::musicTones(12.0, 5), test::silence(1.0)});
     struct Case {
-        DecodedUtterance final;
         const char* why;
+        const std::vector<float>* audio;
+        DecodedUtterance final;
     };
     const std::vector<Case> cases{
-        {{"ご視聴ありがとうございました。", 0.1F, -0.2}, "a known phrase over noise"},
-        {{" チャンネル登録よろしくお願いします！ ", 0.1F, -0.2}, "a known phrase with punctuation and spaces"},
-        {{"えーと", 0.9F, -0.2}, "almost surely no speech"},
-        {{"はい", 0.7F, -0.9}, "likely no speech and an unsure text"},
-        {{"。、", 0.0F, -0.1}, "punctuation only"},
+        {"a tune, not decoded while it plays", &tune, {"ラララ", 0.0F, -0.2}},
+        {"a known phrase over noise", &speech, {"ご視聴ありがとうございました。", 0.1F, -0.2}},
+        {"a known phrase with punctuation and spaces", &speech, {" チャンネル登録よろしくお願いします！ ", 0.1F, -0.2}},
+        {"almost surely no speech", &speech, {"えーと", 0.9F, -0.2}},
+        {"likely no speech and an unsure text", &speech, {"はい", 0.7F, -0.9}},
+        {"punctuation only", &speech, {"。、", 0.0F, -0.1}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -190,12 +135,11 @@ TEST(WhisperStreamingRecognizer, NonSpeechTextNeverBecomesALine)
             return call.pass == Pass::final ? c.final : DecodedUtterance{"こんにちは", 0.0F, -0.1};
         };
         WhisperStreamingRecognizer recognizer(decoder);
-        const auto collected = run(recognizer, join({utterance("s05"), test::silence(1.0)}), 4.0);
+        const auto collected = run(recognizer, *c.audio, 4.0);
         EXPECT_TRUE(finals(collected).empty());
-        ASSERT_FALSE(collected.results.empty());
-        // The interim text that was on show is taken back.
-        EXPECT_EQ(collected.results.back().text, "");
-        EXPECT_FALSE(collected.results.back().isFinal);
+        // Over a tune at most the first refresh, before the pitch could be judged, shows text.
+        EXPECT_TRUE(c.audio == &tune ? decoder->calls().size() <= 1 : !collected.results.empty());
+        EXPECT_TRUE(collected.results.empty() || collected.results.back().text.empty());
     }
     // Ordinary text with a moderate no-speech probability is kept, trimmed.
     auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
@@ -203,106 +147,51 @@ TEST(WhisperStreamingRecognizer, NonSpeechTextNeverBecomesALine)
         return DecodedUtterance{" 田中さん、今お時間よろしいですか。", 0.65F, -0.2};
     };
     WhisperStreamingRecognizer recognizer(decoder);
-    const auto settled = finals(run(recognizer, join({utterance("s05"), test::silence(1.0)}), 0));
+    const auto settled = finals(run(recognizer, speech, 0));
     ASSERT_EQ(settled.size(), 1U);
     EXPECT_EQ(settled[0].text, "田中さん、今お時間よろしいですか。");
 }
 
-// The real default model's decoder, which scripts/setup installs; null (and a failure) when it is missing.
-std::shared_ptr<UtteranceDecoder> realDecoder()
+// The real default model, which scripts/setup installs; null (and a failure) when it is missing.
+std::shared_ptr<WhisperContext> realModel()
 {
-    SpeechModelManager models;
-    const auto lookup = models.locate(SpeechModelManager::defaultModelName());
+    const auto lookup = SpeechModelManager().locate(SpeechModelManager::defaultModelName());
     if (const auto* message = std::get_if<std::string>(&lookup)) {
         ADD_FAILURE() << "the speech model is missing (run scripts/setup): " << *message;
         return nullptr;
     }
-    return WhisperContext::load(std::get<std::filesystem::path>(lookup))->makeDecoder("ja");
+    return WhisperContext::load(std::get<std::filesystem::path>(lookup));
 }
 
-std::vector<std::string> finalTexts(const Collected& collected)
+// The final lines of a recognizer with a fresh decoder: its fallback sampling carries state between decodings.
+std::vector<std::string> realLines(WhisperContext& model, WhisperStreamingRecognizer::Settings settings,
+                                   const std::vector<float>& audio)
 {
+    settings.volatileResults = false;
+    WhisperStreamingRecognizer recognizer(model.makeDecoder("ja"), settings);
     std::vector<std::string> texts;
-    for (const auto& r : finals(collected))
+    for (const auto& r : finals(run(recognizer, audio, 0)))
         texts.push_back(r.text);
     return texts;
 }
 
-TEST(WhisperStreamingRecognizer, MusicBecomesNoLineWithTheRealModel)
+TEST(WhisperStreamingRecognizer, TheRealModelsDoubtKeepsNoiseAndMusicFromBecomingLines)
 {
-    const auto decoder = realDecoder();
-    if (!decoder) return;
-    auto audio = test::musicTones(25.0, 3);
-    const auto pause = test::silence(1.0);
-    audio.insert(audio.end(), pause.begin(), pause.end());
-
-    WhisperStreamingRecognizer::Settings settings;
-    settings.volatileResults = false;
-    WhisperStreamingRecognizer recognizer(decoder, settings);
-    const auto collected = run(recognizer, audio, 0);
-    EXPECT_FALSE(collected.error);
-    EXPECT_TRUE(finalTexts(collected).empty()) << ::testing::PrintToString(finalTexts(collected));
-
-    // Let through by voice activity, the same tune makes the model write lines. The gates on the decoder's own
-    // doubt catch some of them, depending on its fallback sampling: off here, so the pitch check is measured alone.
-    settings.segmentation.maximumSteadyPitchShare = 1.0;
-    settings.noSpeechThreshold = settings.certainNoSpeech = 2.0F;
-    settings.inventedLogProbability = -100;
-    WhisperStreamingRecognizer unguarded(realDecoder(), settings);
-    EXPECT_FALSE(finalTexts(run(unguarded, audio, 0)).empty());
-}
-
-TEST(WhisperStreamingRecognizer, TextTheRealModelIsUnsureOfBecomesNoLine)
-{
-    if (!realDecoder()) return;
-    // Tunes let through by voice activity: the model guesses at them, partly with very improbable tokens. Each
-    // run gets a fresh decoder, as its fallback sampling carries state from one decoding to the next.
-    std::size_t kept = 0, all = 0;
-    std::vector<std::string> dropped;
-    for (unsigned seed : {5U, 3U}) {
-        auto audio = test::musicTones(25.0, seed);
-        const auto pause = test::silence(1.0);
-        audio.insert(audio.end(), pause.begin(), pause.end());
-        WhisperStreamingRecognizer::Settings settings;
-        settings.volatileResults = false;
-        settings.segmentation.maximumSteadyPitchShare = 1.0;
-        // The no-speech gate drops some of these lines too: off here, so this gate is measured alone.
-        settings.noSpeechThreshold = settings.certainNoSpeech = 2.0F;
-        WhisperStreamingRecognizer guarded(realDecoder(), settings);
-        kept += finalTexts(run(guarded, audio, 0)).size();
-        settings.inventedLogProbability = -100;
-        WhisperStreamingRecognizer unguarded(realDecoder(), settings);
-        const auto lines = finalTexts(run(unguarded, audio, 0));
-        all += lines.size();
-        dropped.insert(dropped.end(), lines.begin(), lines.end());
-    }
-    EXPECT_LT(kept, all) << ::testing::PrintToString(dropped);
-
-    const auto decoder = realDecoder();
-    // Every turn of real speech stays.
-    WhisperStreamingRecognizer::Settings speech;
-    speech.volatileResults = false;
-    WhisperStreamingRecognizer recognizer(decoder, speech);
-    const auto lines = finalTexts(run(recognizer, test::readSpeechFile(test::dataDir() / "speech" / "conversation.flac"), 0));
-    EXPECT_EQ(lines.size(), test::conversationTurns().size()) << ::testing::PrintToString(lines);
-}
-
-TEST(WhisperStreamingRecognizer, TheRealModelTellsNoiseFromSpeech)
-{
-    const auto decoder = realDecoder();
-    if (!decoder) return;
+    const auto model = realModel();
+    if (!model) return;
+    const auto decoder = model->makeDecoder("ja");
     const auto decode = [&](const std::vector<float>& audio) {
         return *decoder->decode(audio, "", Pass::final, [] { return false; });
     };
-    // Speech stays unlikely to be silence for the model, with pink noise at 5 dB SNR too (0.03-0.15 here).
-    const auto noise = test::readSpeechFile(test::dataDir() / "speech" / "noise.flac");
     const auto rms = [](const std::vector<float>& audio) {
         double energy = 0;
         for (const float x : audio)
             energy += static_cast<double>(x) * x;
         return std::sqrt(energy / static_cast<double>(audio.size()));
     };
-    for (const char* id : {"s01", "s05", "s12"}) {
+    // Speech stays unlikely to be silence, with pink noise at 5 dB SNR too (0.03-0.15 here).
+    const auto noise = test::readSpeechFile(test::dataDir() / "speech" / "noise.flac");
+    for (const char* id : {"s01", "s12"}) {
         auto speech = utterance(id);
         EXPECT_LT(decode(speech).noSpeechProbability, 0.3F) << id;
         const double gain = rms(speech) / rms(noise) / std::pow(10.0, 5.0 / 20.0);
@@ -310,37 +199,54 @@ TEST(WhisperStreamingRecognizer, TheRealModelTellsNoiseFromSpeech)
             speech[i] += static_cast<float>(gain * noise[i % noise.size()]);
         EXPECT_LT(decode(speech).noSpeechProbability, 0.3F) << id << " in noise";
     }
-    // Noise alone, which the model puts words to ("私は本当にありがとう。"), is no speech (0.66 here; the engine's
-    // own figure read 0.00 for everything), so the no-speech gate drops the words.
+    // Noise alone, which the model puts words to, is no speech (0.66 here; the engine's own figure read 0.00).
+    const WhisperStreamingRecognizer::Settings defaults;
     const auto heard = decode(noise);
-    EXPECT_GE(heard.noSpeechProbability, WhisperStreamingRecognizer::Settings{}.noSpeechThreshold) << heard.text;
-    EXPECT_LT(heard.averageLogProbability, WhisperStreamingRecognizer::Settings{}.unsureLogProbability) << heard.text;
+    EXPECT_GE(heard.noSpeechProbability, defaults.noSpeechThreshold) << heard.text;
+    EXPECT_LT(heard.averageLogProbability, defaults.unsureLogProbability) << heard.text;
+
+    // Tunes: no line gets through. Let through by voice activity and the no-speech gate, the model guesses at them,
+    // partly with very improbable tokens, and only the gate on invented text is left to drop those lines.
+    std::size_t kept = 0, all = 0;
+    std::vector<std::string> dropped;
+    for (unsigned seed : {3U, 5U}) {
+        SCOPED_TRACE(seed);
+        const auto tune = join({test::musicTones(25.0, seed), test::silence(1.0)});
+        if (seed == 3) {
+            EXPECT_EQ(realLines(*model, defaults, tune), std::vector<std::string>{}) << "all gates on";
+        }
+        auto settings = defaults;
+        settings.segmentation.maximumSteadyPitchShare = 1.0;
+        settings.noSpeechThreshold = settings.certainNoSpeech = 2.0F;
+        kept += realLines(*model, settings, tune).size();
+        settings.inventedLogProbability = -100;
+        const auto lines = realLines(*model, settings, tune);
+        all += lines.size();
+        dropped.insert(dropped.end(), lines.begin(), lines.end());
+    }
+    EXPECT_LT(kept, all) << ::testing::PrintToString(dropped);
 }
 
 TEST(WhisperStreamingRecognizer, FinalsComeFirstWhenTheMachineFallsBehind)
 {
     // Refreshes cost far more than real time, finals little: every refresh in flight when an utterance ends is
-    // abandoned, and each utterance still gets its final, in order, soon after it ends.
+    // abandoned, and each utterance still gets its final, in order.
     auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
     decoder->interimCost = 5s;
     decoder->finalCost = 20ms;
     WhisperStreamingRecognizer recognizer(decoder);
     const auto audio = join({utterance("s05"), test::silence(0.8), utterance("s42"), test::silence(0.8),
                              utterance("s09"), test::silence(1.0)});
-    const auto began = std::chrono::steady_clock::now();
     const auto collected = run(recognizer, audio, 4.0);
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     ASSERT_FALSE(collected.error);
     const auto settled = finals(collected);
     ASSERT_EQ(settled.size(), 3U);
     EXPECT_EQ(settled[0].text, "発話1");
     EXPECT_EQ(settled[2].text, "発話3");
-    EXPECT_LT(elapsed, static_cast<double>(audio.size()) / 16000 / 4.0 + 4.0);
-    std::size_t abandoned = 0;
-    for (const auto& call : decoder->calls()) {
-        if (call.pass == Pass::interim && call.aborted) ++abandoned;
-    }
-    EXPECT_GE(abandoned, 2U);
+    const auto calls = decoder->calls();
+    EXPECT_GE(
+        std::count_if(calls.begin(), calls.end(), [](const auto& c) { return c.pass == Pass::interim && c.aborted; }),
+        2);
 }
 
 TEST(WhisperStreamingRecognizer, RefreshesFollowTheirMeasuredCost)
@@ -379,11 +285,9 @@ TEST(WhisperStreamingRecognizer, CancelAbandonsDecodingAtOnce)
     recognizer->start(input);
     input->yield(AnalyzerBuffer{AnalyzerAudioFormat{}, join({utterance("s05"), test::silence(1.0)})});
     ASSERT_TRUE(decoder->waitForCalls(1));
-    const auto began = std::chrono::steady_clock::now();
     recognizer->cancel();
     EXPECT_FALSE(recognizer->results()->next());
     recognizer.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - began, 2s);
     EXPECT_TRUE(decoder->calls().front().aborted);
     EXPECT_FALSE(input->yield(AnalyzerBuffer{})) << "later input is refused, not piled up";
 }
