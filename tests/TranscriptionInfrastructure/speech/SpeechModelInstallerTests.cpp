@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
@@ -31,19 +32,11 @@ class Recorder {
 public:
     SpeechModelInstaller::ProgressCallback progress()
     {
-        return [this](const SpeechModelInstaller::Progress& progress) {
-            std::lock_guard lock(m_mutex);
-            m_progress.push_back(progress);
-            m_changed.notify_all();
-        };
+        return [this](const SpeechModelInstaller::Progress& p) { record([&] { m_progress.push_back(p); }); };
     }
     SpeechModelInstaller::DoneCallback done()
     {
-        return [this](const std::optional<std::string>& error) {
-            std::lock_guard lock(m_mutex);
-            m_done = error;
-            m_changed.notify_all();
-        };
+        return [this](const std::optional<std::string>& error) { record([&] { m_done = error; }); };
     }
     std::optional<std::string> waitDone()
     {
@@ -54,9 +47,8 @@ public:
     void waitPhase(const std::string& phase)
     {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] {
-            return std::any_of(m_progress.begin(), m_progress.end(), [&](const auto& p) { return p.phase == phase; });
-        });
+        m_changed.wait(lock,
+                       [&] { return std::ranges::any_of(m_progress, [&](auto& p) { return p.phase == phase; }); });
     }
     std::vector<SpeechModelInstaller::Progress> events()
     {
@@ -65,6 +57,13 @@ public:
     }
 
 private:
+    void record(const std::function<void()>& change)
+    {
+        std::lock_guard lock(m_mutex);
+        change();
+        m_changed.notify_all();
+    }
+
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<SpeechModelInstaller::Progress> m_progress;
@@ -256,38 +255,36 @@ TEST_F(SpeechModelInstallerTest, RefusalsSayWhatToDo)
 
 TEST_F(SpeechModelInstallerTest, CancelStopsTheInstallerAndLeavesNoFileOrTheOneBefore)
 {
-    SpeechModelInstaller installer(setup(m_models));
-    // Starts a copy from a pipe that delivers one chunk and then nothing, and cancels it once it is under way.
-    const auto cancelled = [&](const std::string& name, const std::function<void()>& whileRunning) {
-        PipeSource pipe(m_dir.path() / ("slow-" + name));
-        Recorder recorder;
+    // A copy from a pipe that delivers more than the installer's 4 MiB read and then nothing, under way.
+    const auto stalled = [&](SpeechModelInstaller& installer, const std::string& name, PipeSource& pipe,
+                             Recorder& recorder) {
         EXPECT_TRUE(installer.installFrom(name, pipe.path(), recorder.progress(), recorder.done()));
         pipe.open();
-        // More than the installer's 4 MiB read, so one read completes.
         pipe.write(m_payload);
         pipe.write(std::string_view(m_payload).substr(0, 1024 * 1024));
         recorder.waitPhase("コピー中");
+    };
+    SpeechModelInstaller installer(setup(m_models));
+    for (const bool installedBefore : {false, true}) {
+        SCOPED_TRACE(installedBefore ? "over an installed copy" : "first install");
+        if (installedBefore) {
+            Recorder good;
+            ASSERT_TRUE(installer.installFrom("sizeless", m_source, {}, good.done()));
+            ASSERT_EQ(good.waitDone(), std::nullopt);
+        }
+        PipeSource pipe(m_dir.path() / (installedBefore ? "slow-again" : "slow"));
+        Recorder recorder;
+        stalled(installer, "sizeless", pipe, recorder);
         EXPECT_TRUE(installer.isInstalling());
-        whileRunning();
+        if (installedBefore) {
+            EXPECT_TRUE(contains(installer.remove("sizeless").value_or(""), "インストール中"));
+        }
         installer.cancel();
         EXPECT_FALSE(installer.isInstalling());
-        return recorder.waitDone();
-    };
-
-    EXPECT_EQ(cancelled("sizeless", [] {}), std::optional<std::string>("キャンセルしました"));
-    EXPECT_EQ(filesIn(m_models), std::vector<std::string>{});
-
-    Recorder good;
-    ASSERT_TRUE(installer.installFrom("sizeless", m_source, {}, good.done()));
-    ASSERT_EQ(good.waitDone(), std::nullopt);
-    EXPECT_EQ(cancelled("sizeless",
-                        [&] {
-                            const auto busy = installer.remove("sizeless");
-                            ASSERT_TRUE(busy.has_value());
-                            EXPECT_TRUE(contains(*busy, "インストール中")) << *busy;
-                        }),
-              std::optional<std::string>("キャンセルしました"));
-    EXPECT_EQ(filesIn(m_models), std::vector<std::string>{"ggml-sizeless.bin"});
+        EXPECT_EQ(recorder.waitDone(), std::optional<std::string>("キャンセルしました"));
+        EXPECT_EQ(filesIn(m_models),
+                  installedBefore ? std::vector<std::string>{"ggml-sizeless.bin"} : std::vector<std::string>{});
+    }
     EXPECT_EQ(test::readText(m_models / "ggml-sizeless.bin"), m_payload);
 
     // Closing the settings mid-install: the installer's end cancels it too.
@@ -295,11 +292,7 @@ TEST_F(SpeechModelInstallerTest, CancelStopsTheInstallerAndLeavesNoFileOrTheOneB
         PipeSource pipe(m_dir.path() / "slow-closing");
         Recorder recorder;
         SpeechModelInstaller closing(setup(m_models));
-        ASSERT_TRUE(closing.installFrom("tiny-test", pipe.path(), recorder.progress(), recorder.done()));
-        pipe.open();
-        pipe.write(m_payload);
-        pipe.write(std::string_view(m_payload).substr(0, 1024 * 1024));
-        recorder.waitPhase("コピー中");
+        stalled(closing, "tiny-test", pipe, recorder);
     }
     EXPECT_EQ(filesIn(m_models), std::vector<std::string>{"ggml-sizeless.bin"});
 }
