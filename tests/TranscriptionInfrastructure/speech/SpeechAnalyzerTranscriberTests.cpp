@@ -1,6 +1,7 @@
 #include "TranscriptionInfrastructure/speech/AnalyzerInputConverter.h"
 #include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
 #include "TranscriptionInfrastructure/speech/TranscriberError.h"
+#include "support/AudioSignals.h"
 #include "support/ScriptedSpeechRecognitionEngine.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,6 @@
 #include <cmath>
 #include <future>
 #include <limits>
-#include <numbers>
 #include <set>
 #include <tuple>
 
@@ -49,14 +49,7 @@ std::optional<TranscriberError::Kind> errorKind(std::exception_ptr error)
 
 AudioFrame sine(std::size_t count, double rate, double timestamp = 0)
 {
-    AudioFrame frame;
-    frame.sampleRate = rate;
-    frame.timestamp = timestamp;
-    frame.samples.resize(count);
-    for (std::size_t i = 0; i < count; ++i)
-        frame.samples[i] =
-            static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(i) / rate));
-    return frame;
+    return AudioFrame{test::sine(440.0, rate, count, 0.5F), rate, timestamp};
 }
 
 // A transcriber over the scripted engine, already transcribing frames that the test feeds, and the recognizer it
@@ -165,10 +158,7 @@ TEST(SpeechAnalyzerTranscriber, TheConverterResamplesWithoutLossAndDropsWhatItCa
     }
     if (const auto tail = converter.flush()) out.insert(out.end(), tail->samples.begin(), tail->samples.end());
     EXPECT_NEAR(static_cast<double>(out.size()), 16000.0, 2.0);
-    double energy = 0;
-    for (std::size_t i = 1000; i < 15000; ++i)
-        energy += static_cast<double>(out[i]) * out[i];
-    EXPECT_NEAR(std::sqrt(energy / 14000.0), 0.5 / std::sqrt(2.0), 0.01);
+    EXPECT_NEAR(test::rms(std::span(out).subspan(1000, 14000)), 0.5 / std::sqrt(2.0), 0.01);
 
     // The transcriber skips such frames and goes on.
     auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();

@@ -2,6 +2,7 @@
 #include "TranscriptionInfrastructure/speech/TranscriberError.h"
 #include "TranscriptionInfrastructure/speech/WhisperContext.h"
 #include "TranscriptionInfrastructure/speech/WhisperStreamingRecognizer.h"
+#include "support/AudioSignals.h"
 #include "support/ScriptedUtteranceDecoder.h"
 #include "support/SpeechSamples.h"
 #include "support/TestPaths.h"
@@ -183,18 +184,12 @@ TEST(WhisperStreamingRecognizer, TheRealModelsDoubtKeepsNoiseAndMusicFromBecomin
     const auto decode = [&](const std::vector<float>& audio) {
         return *decoder->decode(audio, "", Pass::final, [] { return false; });
     };
-    const auto rms = [](const std::vector<float>& audio) {
-        double energy = 0;
-        for (const float x : audio)
-            energy += static_cast<double>(x) * x;
-        return std::sqrt(energy / static_cast<double>(audio.size()));
-    };
     // Speech stays unlikely to be silence, with pink noise at 5 dB SNR too (0.03-0.15 here).
     const auto noise = test::readSpeechFile(test::dataDir() / "speech" / "noise.flac");
     for (const char* id : {"s01", "s12"}) {
         auto speech = utterance(id);
         EXPECT_LT(decode(speech).noSpeechProbability, 0.3F) << id;
-        const double gain = rms(speech) / rms(noise) / std::pow(10.0, 5.0 / 20.0);
+        const double gain = test::rms(speech) / test::rms(noise) / std::pow(10.0, 5.0 / 20.0);
         for (std::size_t i = 0; i < speech.size(); ++i)
             speech[i] += static_cast<float>(gain * noise[i % noise.size()]);
         EXPECT_LT(decode(speech).noSpeechProbability, 0.3F) << id << " in noise";
