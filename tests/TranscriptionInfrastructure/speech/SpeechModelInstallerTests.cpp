@@ -4,6 +4,7 @@
 #include "support/TemporaryDirectory.h"
 #include "support/TestPaths.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,11 +22,8 @@ namespace tc {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
+using ::testing::AllOf;
+using ::testing::HasSubstr;
 
 // Progress and the end of one install, as its callbacks report them on the installer's thread.
 class Recorder {
@@ -200,8 +198,7 @@ TEST_F(SpeechModelInstallerTest, InstallsAVerifiedCopyWithProgressListsAndRemove
     ASSERT_TRUE(installer.installFrom("sizeless", m_dir.path() / "other.bin", {}, mismatch.done()));
     const auto refused = mismatch.waitDone();
     ASSERT_TRUE(refused.has_value());
-    EXPECT_TRUE(contains(*refused, "チェックサム")) << *refused;
-    EXPECT_TRUE(contains(*refused, "もう一度")) << *refused;
+    EXPECT_THAT(*refused, AllOf(HasSubstr("チェックサム"), HasSubstr("もう一度")));
     EXPECT_EQ(filesIn(m_models), std::vector<std::string>{"ggml-tiny-test.bin"});
 
     EXPECT_EQ(installer.remove("tiny-test"), std::nullopt);
@@ -209,7 +206,7 @@ TEST_F(SpeechModelInstallerTest, InstallsAVerifiedCopyWithProgressListsAndRemove
     EXPECT_FALSE(installer.models()[0].installed);
     const auto again = installer.remove("tiny-test");
     ASSERT_TRUE(again.has_value());
-    EXPECT_TRUE(contains(*again, "インストールされていません")) << *again;
+    EXPECT_THAT(*again, HasSubstr("インストールされていません"));
 }
 
 // The settings window's path: the registry packages (in the user's download cache after scripts/setup) rewritten
@@ -240,16 +237,16 @@ TEST_F(SpeechModelInstallerTest, RefusalsSayWhatToDo)
         EXPECT_TRUE(installer.install(name, {}, recorder.done()));
         return recorder.waitDone().value_or("");
     };
-    EXPECT_TRUE(contains(outcome("tiny-test"), "--from")) << "no registry source";
-    EXPECT_TRUE(contains(outcome("unchecked"), "チェックサムがない"));
-    EXPECT_TRUE(contains(outcome("no-such-model"), "ありません"));
+    EXPECT_THAT(outcome("tiny-test"), HasSubstr("--from")) << "no registry source";
+    EXPECT_THAT(outcome("unchecked"), HasSubstr("チェックサムがない"));
+    EXPECT_THAT(outcome("no-such-model"), HasSubstr("ありません"));
 
     auto moved = setup(m_models);
     moved.installer = m_dir.path() / "gone" / "install-models";
     SpeechModelInstaller missing(moved);
     Recorder recorder;
     ASSERT_TRUE(missing.install("tiny-test", {}, recorder.done()));
-    EXPECT_TRUE(contains(recorder.waitDone().value_or(""), moved.installer.string()));
+    EXPECT_THAT(recorder.waitDone().value_or(""), HasSubstr(moved.installer.string()));
     EXPECT_TRUE(missing.models().size() == 4 && !missing.models()[3].installable);
 }
 
@@ -277,7 +274,7 @@ TEST_F(SpeechModelInstallerTest, CancelStopsTheInstallerAndLeavesNoFileOrTheOneB
         stalled(installer, "sizeless", pipe, recorder);
         EXPECT_TRUE(installer.isInstalling());
         if (installedBefore) {
-            EXPECT_TRUE(contains(installer.remove("sizeless").value_or(""), "インストール中"));
+            EXPECT_THAT(installer.remove("sizeless").value_or(""), HasSubstr("インストール中"));
         }
         installer.cancel();
         EXPECT_FALSE(installer.isInstalling());
@@ -331,8 +328,7 @@ TEST_F(SpeechModelInstallerTest, AFullDiskIsExplainedAndLeavesNoPartialFile)
         ASSERT_TRUE(installer.installFrom(name, m_source, {}, recorder.done()));
         const auto refused = recorder.waitDone();
         ASSERT_TRUE(refused.has_value()) << name;
-        EXPECT_TRUE(contains(*refused, "空き容量が足りない")) << *refused;
-        EXPECT_TRUE(contains(*refused, "空きを作ってから")) << *refused;
+        EXPECT_THAT(*refused, AllOf(HasSubstr("空き容量が足りない"), HasSubstr("空きを作ってから")));
         EXPECT_EQ(filesIn(models), std::vector<std::string>{}) << name;
     }
 }

@@ -9,6 +9,7 @@
 #include "support/TemporaryDirectory.h"
 #include "support/TestPaths.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -23,12 +24,10 @@ namespace tc {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::Not;
 using Problem = WhisperModelFileCheck::Problem;
-
-bool contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 // Copies of the real installed model, damaged the way a failing disk or a careless edit would.
 class WhisperModelFileCheckTest : public ::testing::Test {
@@ -140,9 +139,7 @@ TEST_F(WhisperModelFileCheckTest, AnUnreadableModelIsReportedAsAPermissionProble
 
     const std::string message =
         SpeechModelManager::problemMessage("base", file, WhisperModelFileCheck::Failure{Problem::unreadable, {}});
-    EXPECT_TRUE(contains(message, file.string())) << message;
-    EXPECT_TRUE(contains(message, "権限")) << message;
-    EXPECT_FALSE(contains(message, "壊れ")) << message;
+    EXPECT_THAT(message, AllOf(HasSubstr(file.string()), HasSubstr("権限"), Not(HasSubstr("壊れ"))));
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
 }
 
@@ -175,14 +172,12 @@ TEST_F(WhisperModelFileCheckTest, DamagedCopiesAreRefusedWithTheirReasonAndNever
         const auto result = WhisperModelFileCheck::check(file);
         ASSERT_TRUE(std::holds_alternative<WhisperModelFileCheck::Failure>(result));
         EXPECT_EQ(std::get<WhisperModelFileCheck::Failure>(result).problem, Problem::damaged);
-        EXPECT_TRUE(contains(reasonOf(result), damage.reason)) << reasonOf(result);
+        EXPECT_THAT(reasonOf(result), HasSubstr(damage.reason));
 
         // Reaching this line at all means the engine did not abort the process.
         const std::string message = loadMessage(file);
-        EXPECT_TRUE(contains(message, file.string())) << message;
-        EXPECT_TRUE(contains(message, "壊れている")) << message;
-        EXPECT_TRUE(contains(message, "install-models --speech-model base")) << message;
-        EXPECT_TRUE(contains(message, damage.reason)) << message;
+        EXPECT_THAT(message, AllOf(HasSubstr(file.string()), HasSubstr("壊れている"),
+                                   HasSubstr("install-models --speech-model base"), HasSubstr(damage.reason)));
     }
 }
 
@@ -193,30 +188,29 @@ TEST_F(WhisperModelFileCheckTest, LookupNamesWhatIsWrongInTheModelsPlaceWithoutW
         const auto lookup = manager.locate("base");
         return std::holds_alternative<std::string>(lookup) ? std::get<std::string>(lookup) : "(found)";
     };
-    EXPECT_TRUE(contains(refusal(), "インストールされていません")) << refusal();
-    EXPECT_TRUE(contains(refusal(), "install-models --speech-model base")) << refusal();
+    EXPECT_THAT(refusal(),
+                AllOf(HasSubstr("インストールされていません"), HasSubstr("install-models --speech-model base")));
 
     // A folder, then a named pipe, which would block a plain open for ever without a writer.
     const fs::path file = m_models / "ggml-base.bin";
     fs::create_directory(file);
-    EXPECT_TRUE(contains(refusal(), "ファイルではありません")) << refusal();
-    EXPECT_TRUE(contains(loadMessage(file), "ファイルではありません"));
+    EXPECT_THAT(refusal(), HasSubstr("ファイルではありません"));
+    EXPECT_THAT(loadMessage(file), HasSubstr("ファイルではありません"));
     fs::remove(file);
     ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
-    EXPECT_TRUE(contains(refusal(), "ファイルではありません")) << refusal();
-    EXPECT_TRUE(contains(loadMessage(file), "ファイルではありません"));
+    EXPECT_THAT(refusal(), HasSubstr("ファイルではありません"));
+    EXPECT_THAT(loadMessage(file), HasSubstr("ファイルではありません"));
     fs::remove(file);
 
     // Changed weights behind a restored modification time: the layout is still sound, so only the checksum can
     // tell, and the change time in the record of the first check sends the file to it again.
     copy();
     EXPECT_EQ(refusal(), "(found)");
-    EXPECT_TRUE(contains(test::readText(m_models / ".verified.json"), "ctime_ns"));
+    EXPECT_THAT(test::readText(m_models / ".verified.json"), HasSubstr("ctime_ns"));
     const std::uint32_t garbage = 0x7f7f7f7f;
     patch(file, fs::file_size(file) / 2, &garbage, sizeof garbage);
     EXPECT_TRUE(std::holds_alternative<WhisperModelLayout>(WhisperModelFileCheck::check(file)));
-    EXPECT_TRUE(contains(refusal(), "壊れている")) << refusal();
-    EXPECT_TRUE(contains(refusal(), file.string()));
+    EXPECT_THAT(refusal(), AllOf(HasSubstr("壊れている"), HasSubstr(file.string())));
 }
 
 TEST_F(WhisperModelFileCheckTest, AFailedSwitchKeepsThePreviousModelWorking)
@@ -230,7 +224,7 @@ TEST_F(WhisperModelFileCheckTest, AFailedSwitchKeepsThePreviousModelWorking)
 
     const auto refused = engine->switchModel("small");
     ASSERT_TRUE(refused.has_value());
-    EXPECT_TRUE(contains(*refused, small.string())) << *refused;
+    EXPECT_THAT(*refused, HasSubstr(small.string()));
     EXPECT_EQ(engine->modelName(), "base");
 
     // The loaded model still transcribes, even with its file gone meanwhile.
@@ -241,7 +235,7 @@ TEST_F(WhisperModelFileCheckTest, AFailedSwitchKeepsThePreviousModelWorking)
     std::string text;
     while (auto segment = segments->next())
         if (segment->isFinal()) text += segment->text;
-    EXPECT_TRUE(contains(text, "会議")) << text;
+    EXPECT_THAT(text, HasSubstr("会議"));
 }
 
 TEST(WhisperModelMemory, TheFreeMemoryIsReadAndAShortfallIsExplained)
@@ -256,10 +250,8 @@ TEST(WhisperModelMemory, TheFreeMemoryIsReadAndAShortfallIsExplained)
 
     const std::string message =
         SpeechModelManager::memoryMessage("large-v3-turbo", "/m/ggml-large-v3-turbo.bin", 1'600'000'000, 256'000'000);
-    EXPECT_TRUE(contains(message, "/m/ggml-large-v3-turbo.bin")) << message;
-    EXPECT_TRUE(contains(message, "メモリが足りません")) << message;
-    EXPECT_TRUE(contains(message, "1600 MB")) << message;
-    EXPECT_TRUE(contains(message, "256 MB")) << message;
+    EXPECT_THAT(message, AllOf(HasSubstr("/m/ggml-large-v3-turbo.bin"), HasSubstr("メモリが足りません"),
+                               HasSubstr("1600 MB"), HasSubstr("256 MB")));
 }
 
 } // namespace
