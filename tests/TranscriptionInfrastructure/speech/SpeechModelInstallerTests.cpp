@@ -24,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::Optional;
 
 // Progress and the end of one install, as its callbacks report them on the installer's thread.
 class Recorder {
@@ -196,17 +197,13 @@ TEST_F(SpeechModelInstallerTest, InstallsAVerifiedCopyWithProgressListsAndRemove
     std::ofstream(m_dir.path() / "other.bin", std::ios::binary) << m_payload.substr(1) << 'x';
     Recorder mismatch;
     ASSERT_TRUE(installer.installFrom("sizeless", m_dir.path() / "other.bin", {}, mismatch.done()));
-    const auto refused = mismatch.waitDone();
-    ASSERT_TRUE(refused.has_value());
-    EXPECT_THAT(*refused, AllOf(HasSubstr("チェックサム"), HasSubstr("もう一度")));
+    EXPECT_THAT(mismatch.waitDone(), Optional(AllOf(HasSubstr("チェックサム"), HasSubstr("もう一度"))));
     EXPECT_EQ(filesIn(m_models), std::vector<std::string>{"ggml-tiny-test.bin"});
 
     EXPECT_EQ(installer.remove("tiny-test"), std::nullopt);
     EXPECT_EQ(filesIn(m_models), std::vector<std::string>{});
     EXPECT_FALSE(installer.models()[0].installed);
-    const auto again = installer.remove("tiny-test");
-    ASSERT_TRUE(again.has_value());
-    EXPECT_THAT(*again, HasSubstr("インストールされていません"));
+    EXPECT_THAT(installer.remove("tiny-test"), Optional(HasSubstr("インストールされていません")));
 }
 
 // The settings window's path: the registry packages (in the user's download cache after scripts/setup) rewritten
@@ -246,7 +243,7 @@ TEST_F(SpeechModelInstallerTest, RefusalsSayWhatToDo)
     SpeechModelInstaller missing(moved);
     Recorder recorder;
     ASSERT_TRUE(missing.install("tiny-test", {}, recorder.done()));
-    EXPECT_THAT(recorder.waitDone().value_or(""), HasSubstr(moved.installer.string()));
+    EXPECT_THAT(recorder.waitDone(), Optional(HasSubstr(moved.installer.string())));
     EXPECT_TRUE(missing.models().size() == 4 && !missing.models()[3].installable);
 }
 
@@ -274,7 +271,7 @@ TEST_F(SpeechModelInstallerTest, CancelStopsTheInstallerAndLeavesNoFileOrTheOneB
         stalled(installer, "sizeless", pipe, recorder);
         EXPECT_TRUE(installer.isInstalling());
         if (installedBefore) {
-            EXPECT_THAT(installer.remove("sizeless").value_or(""), HasSubstr("インストール中"));
+            EXPECT_THAT(installer.remove("sizeless"), Optional(HasSubstr("インストール中")));
         }
         installer.cancel();
         EXPECT_FALSE(installer.isInstalling());
@@ -324,12 +321,12 @@ TEST_F(SpeechModelInstallerTest, AFullDiskIsExplainedAndLeavesNoPartialFile)
     SpeechModelInstaller installer(setup(models));
     // With the size in the catalogue the space is checked first; without it the disk fills up mid-copy.
     for (const char* name : {"tiny-test", "sizeless"}) {
+        SCOPED_TRACE(name);
         Recorder recorder;
         ASSERT_TRUE(installer.installFrom(name, m_source, {}, recorder.done()));
-        const auto refused = recorder.waitDone();
-        ASSERT_TRUE(refused.has_value()) << name;
-        EXPECT_THAT(*refused, AllOf(HasSubstr("空き容量が足りない"), HasSubstr("空きを作ってから")));
-        EXPECT_EQ(filesIn(models), std::vector<std::string>{}) << name;
+        EXPECT_THAT(recorder.waitDone(),
+                    Optional(AllOf(HasSubstr("空き容量が足りない"), HasSubstr("空きを作ってから"))));
+        EXPECT_EQ(filesIn(models), std::vector<std::string>{});
     }
 }
 

@@ -2,6 +2,7 @@
 #include "support/TemporaryDirectory.h"
 #include "support/TestPaths.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -10,6 +11,8 @@ namespace tc {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
 
 void write(const fs::path& file, const std::string& content)
 {
@@ -48,19 +51,18 @@ protected:
 TEST_F(SpeechModelManagerTest, UsesOnlyAVerifiedFileAndRemembersTheVerdict)
 {
     SpeechModelManager manager(m_models, m_catalogue);
-    EXPECT_NE(refusal(manager, "base").find("install-models --speech-model base"), std::string::npos);
+    EXPECT_THAT(refusal(manager, "base"), HasSubstr("install-models --speech-model base"));
 
     // Same size, other bytes: damaged, never used, not remembered.
     write(m_models / "ggml-base.bin", "model weightz\n");
-    EXPECT_NE(refusal(manager, "base").find("壊れている"), std::string::npos);
+    EXPECT_THAT(refusal(manager, "base"), HasSubstr("壊れている"));
     EXPECT_FALSE(fs::exists(m_models / ".verified.json"));
 
     write(m_models / "ggml-base.bin", "model weights\n");
     EXPECT_EQ(manager.locate("base"), (SpeechModelManager::Lookup{m_models / "ggml-base.bin"}));
     // The verdict is kept in the install command's own record, by size and time.
     const std::string record = test::readText(m_models / ".verified.json");
-    EXPECT_NE(record.find(std::string("\"digest\": \"") + kWeightsSha1 + "\""), std::string::npos) << record;
-    EXPECT_NE(record.find("mtime_ns"), std::string::npos);
+    EXPECT_THAT(record, AllOf(HasSubstr(std::string("\"digest\": \"") + kWeightsSha1 + "\""), HasSubstr("mtime_ns")));
 
     // A later change of the file (new time) is checked again.
     write(m_models / "ggml-base.bin", "model weightz\n");
@@ -75,11 +77,11 @@ TEST_F(SpeechModelManagerTest, ReadsTheCatalogueAndRefusesUnknownUncheckableAndO
     EXPECT_EQ(models[0].name, "tiny");
     EXPECT_EQ(models[1], (SpeechModelInfo{"base", "ggml-base.bin", kWeightsSha1, 14}));
 
-    EXPECT_NE(refusal(manager, "huge").find("tiny, base"), std::string::npos);
+    EXPECT_THAT(refusal(manager, "huge"), HasSubstr("tiny, base"));
     write(m_models / "ggml-tiny.bin", "anything");
-    EXPECT_NE(refusal(manager, "tiny").find("チェックサム"), std::string::npos);
+    EXPECT_THAT(refusal(manager, "tiny"), HasSubstr("チェックサム"));
     SpeechModelManager withoutCatalogue(m_models, m_dir.path() / "missing.json");
-    EXPECT_NE(refusal(withoutCatalogue, "base").find("scripts/setup"), std::string::npos);
+    EXPECT_THAT(refusal(withoutCatalogue, "base"), HasSubstr("scripts/setup"));
 }
 
 } // namespace

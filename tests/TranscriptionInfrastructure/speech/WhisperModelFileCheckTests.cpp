@@ -27,6 +27,7 @@ namespace fs = std::filesystem;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using ::testing::Optional;
 using Problem = WhisperModelFileCheck::Problem;
 
 // Copies of the real installed model, damaged the way a failing disk or a careless edit would.
@@ -222,9 +223,7 @@ TEST_F(WhisperModelFileCheckTest, AFailedSwitchKeepsThePreviousModelWorking)
         "base", std::make_shared<SpeechModelManager>(m_models, SpeechModelManager::defaultCatalogueFile()));
     ASSERT_NE(engine->makeRecognizer(RecognizerModule{"ja-JP", true}), nullptr);
 
-    const auto refused = engine->switchModel("small");
-    ASSERT_TRUE(refused.has_value());
-    EXPECT_THAT(*refused, HasSubstr(small.string()));
+    EXPECT_THAT(engine->switchModel("small"), Optional(HasSubstr(small.string())));
     EXPECT_EQ(engine->modelName(), "base");
 
     // The loaded model still transcribes, even with its file gone meanwhile.
