@@ -1,5 +1,5 @@
 #include "TranscriptionCorvane/HeadlessTranscription.h"
-#include "TranscriptionInfrastructure/speech/RecognizedText.h"
+#include "TranscriptionInfrastructure/speech/RecognitionScoring.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 
 #include "support/BuiltProgram.h"
@@ -78,7 +78,7 @@ TEST(HeadlessTranscription, ProgramPrintsEachSettledLineWithItsTimeAndWritesSubt
     int lines = 0;
     const auto all = timedLinesText(srt.err.substr(0, srt.err.rfind('\n', finished) + 1), lines);
     EXPECT_GE(lines, 6);
-    EXPECT_LT(RecognizedText::characterErrorRate(test::readText(test::sourceDir() / "samples/ja-sample.txt"), all), 0.3)
+    EXPECT_LT(RecognitionScoring::characterErrorRate(test::readText(test::sourceDir() / "samples/ja-sample.txt"), all), 0.3)
         << all;
     EXPECT_TRUE(srt.out.starts_with("1\n00:00:")) << srt.out;
     EXPECT_GE(test::occurrences(srt.out, " --> "), static_cast<std::size_t>(lines));

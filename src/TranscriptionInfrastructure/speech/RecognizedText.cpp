@@ -166,26 +166,6 @@ bool isNonSpeechPhrase(std::string_view text)
     return false;
 }
 
-double characterErrorRate(std::string_view reference, std::string_view hypothesis)
-{
-    const std::u32string ref = normalizedForComparison(reference);
-    const std::u32string hyp = normalizedForComparison(hypothesis);
-    if (ref.empty()) return hyp.empty() ? 0.0 : 1.0;
-    std::vector<std::size_t> previous(hyp.size() + 1);
-    std::vector<std::size_t> current(hyp.size() + 1);
-    for (std::size_t j = 0; j <= hyp.size(); ++j)
-        previous[j] = j;
-    for (std::size_t i = 1; i <= ref.size(); ++i) {
-        current[0] = i;
-        for (std::size_t j = 1; j <= hyp.size(); ++j) {
-            const std::size_t substitution = previous[j - 1] + (ref[i - 1] == hyp[j - 1] ? 0 : 1);
-            current[j] = std::min({previous[j] + 1, current[j - 1] + 1, substitution});
-        }
-        std::swap(previous, current);
-    }
-    return static_cast<double>(previous[hyp.size()]) / static_cast<double>(ref.size());
-}
-
 namespace {
 
 bool isJapanese(char32_t c)

@@ -38,9 +38,6 @@ std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double thr
 bool isSpace(char32_t c);
 // ASCII, CJK and general punctuation, middle dots and music signs: what comparisons of spoken text ignore.
 bool isPunctuation(char32_t c);
-// Character error rate of the hypothesis against the reference after normalisation: edit distance over the
-// reference's length; with an empty reference, 0 for an empty hypothesis and 1 otherwise.
-double characterErrorRate(std::string_view reference, std::string_view hypothesis);
 // Decodes valid UTF-8 into code points, skipping malformed bytes.
 std::u32string toCodePoints(std::string_view text);
 std::string toUtf8(std::u32string_view codePoints);

@@ -2,7 +2,6 @@
 
 #include "TranscriptionInfrastructure/audio/FileAudioSource.h"
 #include "TranscriptionInfrastructure/speech/RecognitionScoring.h"
-#include "TranscriptionInfrastructure/speech/RecognizedText.h"
 #include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "TranscriptionInfrastructure/speech/TranscriberError.h"
@@ -63,7 +62,7 @@ TEST(WhisperSpeechRecognitionEngine, TranscribesSpeechLineByLineAndSilenceAndNoi
         // room for the odd number written in kanji yet fails on a wrong language, lost utterances or a broken text
         // assembly, each of which costs far more.
         EXPECT_LT(
-            RecognizedText::characterErrorRate(test::readText(test::sourceDir() / "samples" / "ja-sample.txt"), text),
+            RecognitionScoring::characterErrorRate(test::readText(test::sourceDir() / "samples" / "ja-sample.txt"), text),
             0.30)
             << text;
     }
