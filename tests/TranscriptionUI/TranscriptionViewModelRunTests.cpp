@@ -5,22 +5,15 @@
 
 #include <QSignalSpy>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace tc::test {
 namespace {
 
 using Status = PermissionManager::Status;
-
-const std::string kNoSourceNotice =
-    "利用可能な音声ソースがありません。マイクまたはシステム音声を許可・有効化してください。";
-const std::string kSpeechNotGrantedNotice =
-    "音声認識が許可されていないため、文字起こしを開始できません。マイクまたはシステム音声を許可し直してください。";
-const std::string kSystemAudioRestartNotice =
-    "システム音声を有効にするには、出力装置（スピーカーやヘッドホン）があり、サウンドサーバー（PulseAudio または "
-    "PipeWire）が動いていることを確認してから、もう一度お試しください。";
-const std::string kSpeechPermissionNotice = "文字起こしに必要な音声認識が許可されていません。マイクまたはシステム音声の"
-                                            "「許可」ボタンから、このコンピューター上での音声認識を許可してください。";
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 class TranscriptionViewModelRunTest : public ::testing::Test {
 protected:
@@ -38,6 +31,8 @@ protected:
         return model;
     }
 
+    bool waitFor(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 30000); }
+
     ViewModelHarness h;
 };
 
@@ -46,44 +41,35 @@ TEST_F(TranscriptionViewModelRunTest, Bootstrap_StartsOneRunWithFlatLevelHistori
     h.settings->setValue("optInSystemAudio", true);
     auto model = runningModel();
     ASSERT_EQ(h.pipelineCount(), 1u);
-    EXPECT_TRUE(h.pipelines()[0].microphone);
-    EXPECT_TRUE(h.pipelines()[0].systemAudio);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return model->activeSources().size() == 2; }, 30000));
+    EXPECT_TRUE(h.pipelines()[0].microphone && h.pipelines()[0].systemAudio);
+    EXPECT_TRUE(waitFor([&] { return model->activeSources().size() == 2; }));
     EXPECT_EQ(model->activeSources(),
               (std::vector<AudioSourceID>{AudioSourceID::microphone, AudioSourceID::systemAudio}));
     for (auto source : model->activeSources())
         EXPECT_EQ(model->levelHistory().at(source), std::vector<float>(60, 0.0f));
-    EXPECT_EQ(model->runGeneration(), 1);
-    EXPECT_FALSE(model->isPaused());
 
     // Starting again while running builds nothing new.
-    QSignalSpy generations(model.get(), &TranscriptionViewModel::runGenerationChanged);
     model->startTranscription();
     model->startTranscription();
     QTest::qWait(100);
     EXPECT_EQ(model->runGeneration(), 1);
-    EXPECT_EQ(generations.count(), 0);
     EXPECT_EQ(h.pipelineCount(), 1u);
 }
 
-TEST_F(TranscriptionViewModelRunTest, Events_BecomeLinesVolatileTextAndCaption)
+TEST_F(TranscriptionViewModelRunTest, Events_BecomeLinesVolatileTextCaptionAndNotices)
 {
     auto model = runningModel();
     auto transcriber = h.pipelines()[0].transcriber;
     transcriber->emitSegment("こんに", false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->volatileText() == "こんに"; }, 30000));
+    ASSERT_TRUE(waitFor([&] { return model->volatileText() == "こんに"; }));
     EXPECT_EQ(model->liveCaptionContent().texts(), std::vector<std::string>{"こんに"});
 
     transcriber->emitSegment("こんにちは", true);
     transcriber->emitSegment("こんにちは", true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->finalizedLines().size() == 2; }, 30000));
-    const auto& lines = model->finalizedLines();
-    EXPECT_EQ(lines[0].text, "こんにちは");
-    EXPECT_EQ(lines[1].text, "こんにちは");
-    EXPECT_NE(lines[0].id, lines[1].id);
+    ASSERT_TRUE(waitFor([&] { return model->finalizedLines().size() == 2; }));
+    EXPECT_NE(model->finalizedLines()[0].id, model->finalizedLines()[1].id);
     EXPECT_TRUE(model->volatileText().empty());
     ASSERT_EQ(model->liveCaptionContent().lines.size(), 2u);
-    EXPECT_EQ(model->liveCaptionContent().lines[1].id, 1);
 
     // An empty final text still makes a line, but no caption line.
     model->handle(OutputEvent::finalizedTranscript(""));
@@ -92,73 +78,51 @@ TEST_F(TranscriptionViewModelRunTest, Events_BecomeLinesVolatileTextAndCaption)
     ASSERT_EQ(model->liveCaptionContent().lines.size(), 2u);
     EXPECT_EQ(model->liveCaptionContent().lines[1].id, 2);
     EXPECT_TRUE(model->liveCaptionContent().lines[1].isVolatile);
-}
 
-TEST_F(TranscriptionViewModelRunTest, Notices_DropOnlyConsecutiveDuplicatesAndPrefixFailures)
-{
-    auto model = h.makeModel();
+    // Only a notice repeating the one before is dropped; failures are never merged.
     QSignalSpy changes(model.get(), &TranscriptionViewModel::noticesChanged);
-    model->handle(OutputEvent::notice("X"));
-    model->handle(OutputEvent::notice("X"));
-    model->handle(OutputEvent::notice("Y"));
-    model->handle(OutputEvent::notice("X"));
-    model->handle(OutputEvent::failure("X"));
-    model->handle(OutputEvent::failure("X"));
+    for (const auto& event : {OutputEvent::notice("X"), OutputEvent::notice("X"), OutputEvent::notice("Y"),
+                              OutputEvent::notice("X"), OutputEvent::failure("X"), OutputEvent::failure("X")})
+        model->handle(event);
     EXPECT_EQ(model->notices(), (std::vector<std::string>{"X", "Y", "X", "エラー: X", "エラー: X"}));
     EXPECT_EQ(changes.count(), 5);
-
     model->clearNotices();
     EXPECT_TRUE(model->notices().empty());
 }
 
-TEST_F(TranscriptionViewModelRunTest, PauseThenQuickResume_KeepsTheNewRunAlive)
-{
-    auto model = runningModel();
-    model->handle(OutputEvent::finalizedTranscript("前の行"));
-    model->handle(OutputEvent::notice("古いお知らせ"));
-
-    model->pauseTranscription();
-    EXPECT_FALSE(model->isRunning());
-    EXPECT_TRUE(model->isPaused());
-    EXPECT_TRUE(model->activeSources().empty());
-    EXPECT_TRUE(model->levels().empty());
-    EXPECT_TRUE(model->levelHistory().empty());
-    EXPECT_EQ(model->finalizedLines().size(), 1u);
-
-    model->resumeTranscription();
-    EXPECT_TRUE(model->isRunning());
-    EXPECT_FALSE(model->isPaused());
-    EXPECT_EQ(model->runGeneration(), 2);
-    EXPECT_TRUE(model->notices().empty());
-    EXPECT_EQ(model->finalizedLines().size(), 1u);
-
-    // The paused run ends late; the new one must survive it.
-    ASSERT_TRUE(h.waitForRecognition(1));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return h.pipelines()[0].source->stops() > 0; }, 30000));
-    QTest::qWait(100);
-    EXPECT_TRUE(model->isRunning());
-    EXPECT_EQ(model->activeSources(), std::vector<AudioSourceID>{AudioSourceID::microphone});
-
-    h.pipelines()[1].transcriber->emitSegment("新しい行", true);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return model->finalizedLines().size() == 2; }, 30000));
-    EXPECT_EQ(model->currentSessionSnapshot().lines.size(), 2u);
-}
-
-TEST_F(TranscriptionViewModelRunTest, LineTimesOfALaterRunCountFromTheSessionStart)
+TEST_F(TranscriptionViewModelRunTest, PauseThenQuickResume_KeepsTheNewRunAliveAndCountsLineTimesFromTheSessionStart)
 {
     h.fixedClock = true;
     h.clock = 1000;
     auto model = runningModel();
-    model->handle(OutputEvent::finalizedTranscript("最初の行", 2.0, 3.5));
+    model->handle(OutputEvent::finalizedTranscript("前の行", 2.0, 3.5));
+    model->handle(OutputEvent::notice("古いお知らせ"));
     EXPECT_EQ(model->finalizedLines().back().start, 2.0);
 
-    // A run resumed a minute later counts from its own start; its lines join the session a minute in.
     h.clock = 1060;
     model->pauseTranscription();
+    EXPECT_TRUE(model->isPaused());
+    EXPECT_TRUE(model->activeSources().empty());
+    EXPECT_TRUE(model->levelHistory().empty());
+
     model->resumeTranscription();
+    EXPECT_TRUE(model->isRunning());
+    EXPECT_EQ(model->runGeneration(), 2);
+    EXPECT_TRUE(model->notices().empty());
+    // The resumed run counts from its own start a minute in; its lines join the session there.
     model->handle(OutputEvent::finalizedTranscript("一分後の行", 2.0, 3.5));
     EXPECT_EQ(model->finalizedLines().back().start, 62.0);
     EXPECT_EQ(model->finalizedLines().back().end, 63.5);
+
+    // The paused run ends late; the new one must survive it.
+    ASSERT_TRUE(h.waitForRecognition(1));
+    ASSERT_TRUE(waitFor([&] { return h.pipelines()[0].source->stops() > 0; }));
+    QTest::qWait(100);
+    EXPECT_TRUE(model->isRunning());
+    EXPECT_EQ(model->activeSources(), std::vector<AudioSourceID>{AudioSourceID::microphone});
+    h.pipelines()[1].transcriber->emitSegment("新しい行", true);
+    EXPECT_TRUE(waitFor([&] { return model->finalizedLines().size() == 3; }));
+    EXPECT_EQ(model->currentSessionSnapshot().lines.size(), 3u);
 }
 
 TEST_F(TranscriptionViewModelRunTest, WithdrawnPermissions_EndTheRunAtOnceWithTheirNotice)
@@ -168,30 +132,33 @@ TEST_F(TranscriptionViewModelRunTest, WithdrawnPermissions_EndTheRunAtOnceWithTh
 
     h.permissions->setMicrophone(Status::denied);
     model->resumeTranscription();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isRunning(); }, 30000));
-    EXPECT_EQ(model->notices(), std::vector<std::string>{kNoSourceNotice});
+    ASSERT_TRUE(waitFor([&] { return !model->isRunning(); }));
+    EXPECT_THAT(model->notices(), ElementsAre(HasSubstr("利用可能な音声ソースがありません")));
     EXPECT_TRUE(model->activeSources().empty());
 
     h.permissions->setMicrophone(Status::granted);
     h.permissions->setSpeech(Status::denied);
     model->startTranscription();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isRunning(); }, 30000));
-    EXPECT_EQ(model->notices(), std::vector<std::string>{kSpeechNotGrantedNotice});
+    ASSERT_TRUE(waitFor([&] { return !model->isRunning(); }));
+    EXPECT_THAT(model->notices(), ElementsAre(HasSubstr("音声認識が許可されていないため")));
     EXPECT_EQ(h.pipelineCount(), 1u);
 }
 
-TEST_F(TranscriptionViewModelRunTest, SourceCallbacks_ReachTheModelOnTheMainThread)
+TEST_F(TranscriptionViewModelRunTest, SourceCallbacks_ReachTheModelOnTheMainThreadAndKeepTheLastSixtyLevels)
 {
     auto model = runningModel();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->activeSources().empty(); }, 30000));
+    ASSERT_TRUE(waitFor([&] { return !model->activeSources().empty(); }));
     auto pipeline = h.pipelines()[0];
     std::jthread([&] {
         pipeline.onDegraded("システム音声を開始できませんでした。");
-        pipeline.onLevel(AudioSourceID::microphone, 0.5f);
+        for (int i = 1; i <= 61; ++i)
+            pipeline.onLevel(AudioSourceID::microphone, static_cast<float>(i));
     }).join();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->levels().size() == 1; }, 30000));
-    EXPECT_EQ(model->levels().at(AudioSourceID::microphone), 0.5f);
-    EXPECT_EQ(model->levelHistory().at(AudioSourceID::microphone).back(), 0.5f);
+    ASSERT_TRUE(
+        waitFor([&] { return model->levels().size() == 1 && model->levels().at(AudioSourceID::microphone) == 61; }));
+    const auto& history = model->levelHistory().at(AudioSourceID::microphone);
+    ASSERT_EQ(history.size(), 60u);
+    EXPECT_EQ(history.front(), 2.0f);
     EXPECT_EQ(model->notices(), std::vector<std::string>{"システム音声を開始できませんでした。"});
 
     // Reports still arriving from a paused run do not draw a waveform.
@@ -201,30 +168,12 @@ TEST_F(TranscriptionViewModelRunTest, SourceCallbacks_ReachTheModelOnTheMainThre
     EXPECT_TRUE(model->levels().empty());
 }
 
-TEST_F(TranscriptionViewModelRunTest, Levels_KeepTheLastSixtyPerSource)
-{
-    auto model = h.makeModel();
-    QSignalSpy changes(model.get(), &TranscriptionViewModel::levelHistoryChanged);
-    for (int i = 1; i <= 61; ++i)
-        model->recordLevel(static_cast<float>(i), AudioSourceID::microphone);
-    const auto& history = model->levelHistory().at(AudioSourceID::microphone);
-    ASSERT_EQ(history.size(), 60u);
-    EXPECT_EQ(history.front(), 2.0f);
-    EXPECT_EQ(history.back(), 61.0f);
-    EXPECT_EQ(model->levels().at(AudioSourceID::microphone), 61.0f);
-    EXPECT_EQ(changes.count(), 61);
-
-    model->recordLevel(0.25f, AudioSourceID::systemAudio);
-    EXPECT_EQ(model->levelHistory().at(AudioSourceID::systemAudio), std::vector<float>{0.25f});
-}
-
 TEST_F(TranscriptionViewModelRunTest, OptInAssignment_PersistsAndReconcilesEvenWithAnEqualValue)
 {
     h.permissions->grantAll();
     auto model = h.makeModel();
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->refreshPermissions(done); }));
     EXPECT_FALSE(model->canStart());
-
     QSignalSpy changes(model.get(), &TranscriptionViewModel::optInMicChanged);
     model->setOptInMic(false);
     EXPECT_EQ(changes.count(), 0);
@@ -235,9 +184,7 @@ TEST_F(TranscriptionViewModelRunTest, OptInAssignment_PersistsAndReconcilesEvenW
     h.settings->setValue("optInMic", true);
     auto second = h.makeModel();
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { second->refreshPermissions(done); }));
-    QSignalSpy secondChanges(second.get(), &TranscriptionViewModel::optInMicChanged);
     second->setOptInMic(true);
-    EXPECT_EQ(secondChanges.count(), 0);
     EXPECT_TRUE(second->isRunning());
 
     // A paused model is not started by a source change.
@@ -247,33 +194,26 @@ TEST_F(TranscriptionViewModelRunTest, OptInAssignment_PersistsAndReconcilesEvenW
     EXPECT_TRUE(h.settings->value("optInSystemAudio").toBool());
 }
 
-TEST_F(TranscriptionViewModelRunTest, EveryRunStart_TakesTheDevicesChosenInTheSettingsThen)
+TEST_F(TranscriptionViewModelRunTest, TurningASourceOffDuringARun_RestartsWithTheRestAndTheDevicesChosenThen)
 {
+    h.settings->setValue("optInSystemAudio", true);
     h.settings->setValue("devices/microphone", "alsa_input.usb-headset");
     auto model = runningModel();
     EXPECT_EQ(h.pipelines()[0].devices, (AudioDeviceChoice{"alsa_input.usb-headset", ""}));
 
-    // Chosen while running: the next run (here the one a source change starts) takes it.
+    // Chosen while running: the next run takes it.
     h.settings->remove("devices/microphone");
     h.settings->setValue("devices/systemAudio", "alsa_output.hdmi");
-    model->setOptInSystemAudio(true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return h.pipelineCount() == 2 && model->isRunning(); }, 30000));
-    EXPECT_EQ(h.pipelines()[1].devices, (AudioDeviceChoice{"", "alsa_output.hdmi"}));
-}
-
-TEST_F(TranscriptionViewModelRunTest, TurningASourceOffDuringARun_RestartsWithTheRestOrGoesIdle)
-{
-    h.settings->setValue("optInSystemAudio", true);
-    auto model = runningModel();
     model->setOptInSystemAudio(false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return h.pipelineCount() == 2 && model->isRunning(); }, 30000));
-    EXPECT_TRUE(h.pipelines()[1].microphone);
-    EXPECT_FALSE(h.pipelines()[1].systemAudio);
+    ASSERT_TRUE(waitFor([&] { return h.pipelineCount() == 2 && model->isRunning(); }));
+    const auto restarted = h.pipelines()[1];
+    EXPECT_TRUE(restarted.microphone && !restarted.systemAudio);
+    EXPECT_EQ(restarted.devices, (AudioDeviceChoice{"", "alsa_output.hdmi"}));
     EXPECT_EQ(model->runGeneration(), 2);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->activeSources().size() == 1; }, 30000));
+    ASSERT_TRUE(waitFor([&] { return model->activeSources().size() == 1; }));
 
     model->setOptInMic(false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isRunning(); }, 30000));
+    ASSERT_TRUE(waitFor([&] { return !model->isRunning(); }));
     QTest::qWait(100);
     EXPECT_FALSE(model->isRunning());
     EXPECT_EQ(h.pipelineCount(), 2u);
@@ -291,12 +231,10 @@ TEST_F(TranscriptionViewModelRunTest, TwoQuickSourceChanges_LeaveExactlyOneRunGo
         return std::count_if(pipelines.begin(), pipelines.end(), [](const auto& p) { return p.source->isStarted(); });
     };
     // The first restart's run may be stopped before it builds anything, so count what is going, not what was built.
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return model->runGeneration() == 3 && model->activeSources().size() == 2; }, 30000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return runningSources() == 1; }, 30000));
+    ASSERT_TRUE(waitFor([&] { return model->runGeneration() == 3 && model->activeSources().size() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return runningSources() == 1; }));
     QTest::qWait(100);
     EXPECT_EQ(runningSources(), 1) << "the run of the first restart must not keep going";
-    EXPECT_TRUE(model->isRunning());
 
     // A pause pressed while a restart is under way wins.
     const auto built = h.pipelineCount();
@@ -321,11 +259,11 @@ TEST_F(TranscriptionViewModelRunTest, AccessStates_FollowPermissionsAndSurviveAR
         EXPECT_EQ(model->accessState(AudioSourceID::microphone), SourceAccessState::denied());
         EXPECT_EQ(model->accessState(AudioSourceID::systemAudio), SourceAccessState::undetermined());
 
-        ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->requestSystemAudioAccess(done); }));
-        ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->requestSystemAudioAccess(done); }));
+        for (int i = 0; i < 2; ++i)
+            ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->requestSystemAudioAccess(done); }));
         EXPECT_EQ(model->accessState(AudioSourceID::systemAudio), SourceAccessState::denied());
         EXPECT_TRUE(model->optInSystemAudio());
-        EXPECT_EQ(model->notices(), (std::vector<std::string>{kSystemAudioRestartNotice, kSystemAudioRestartNotice}));
+        EXPECT_THAT(model->notices(), ElementsAre(HasSubstr("出力装置"), HasSubstr("出力装置")));
         EXPECT_FALSE(model->isRunning());
     }
     h.permissions->setMicrophone(Status::restricted);
@@ -347,7 +285,6 @@ TEST_F(TranscriptionViewModelRunTest, RequestingTheMicrophone_OptsInStartsAndPos
     auto model = h.makeModel();
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->requestMicrophoneAccess(done); }));
     EXPECT_EQ(h.permissions->speechRequests(), 1);
-    EXPECT_TRUE(model->optInMic());
     EXPECT_TRUE(h.settings->value("optInMic").toBool());
     EXPECT_TRUE(model->isRunning());
     model->pauseTranscription();
@@ -355,12 +292,12 @@ TEST_F(TranscriptionViewModelRunTest, RequestingTheMicrophone_OptsInStartsAndPos
     ViewModelHarness refused;
     refused.permissions->setRequestOutcome(Status::granted, Status::denied, false);
     auto other = refused.makeModel();
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { other->requestMicrophoneAccess(done); }));
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { other->requestMicrophoneAccess(done); }));
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(ViewModelHarness::await([&](auto done) { other->requestMicrophoneAccess(done); }));
     EXPECT_EQ(refused.permissions->speechRequests(), 1);
     EXPECT_EQ(other->accessState(AudioSourceID::microphone), SourceAccessState::granted(true));
     EXPECT_FALSE(other->isRunning());
-    EXPECT_EQ(std::count(other->notices().begin(), other->notices().end(), kSpeechPermissionNotice), 1);
+    EXPECT_THAT(other->notices(), ElementsAre(HasSubstr("音声認識が許可されていません")));
 }
 
 TEST_F(TranscriptionViewModelRunTest, ThreeQuickLines_CauseOneSaveAfterTheQuietTime_CurrentSessionFirst)
@@ -376,15 +313,14 @@ TEST_F(TranscriptionViewModelRunTest, ThreeQuickLines_CauseOneSaveAfterTheQuietT
         transcriber->emitSegment(text, true);
         QTest::qWait(150);
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->finalizedLines().size() == 3; }, 30000));
+    ASSERT_TRUE(waitFor([&] { return model->finalizedLines().size() == 3; }));
     QTest::qWait(450);
     EXPECT_EQ(h.historyJson(), before) << "saved before the quiet time after the last line";
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return h.historyJson()["sessions"].size() == 2; }, 30000));
+    ASSERT_TRUE(waitFor([&] { return h.historyJson()["sessions"].size() == 2; }));
     const auto saved = h.historyJson()["sessions"];
-    const auto current = saved[0].get<TranscriptSession>();
-    EXPECT_EQ(current.id, model->currentSessionID());
-    EXPECT_EQ(current.lines, model->finalizedLines());
+    EXPECT_EQ(saved[0].get<TranscriptSession>().id, model->currentSessionID());
+    EXPECT_EQ(saved[0].get<TranscriptSession>().lines, model->finalizedLines());
     EXPECT_FALSE(saved[0].contains("endedAt"));
     EXPECT_EQ(saved[1].get<TranscriptSession>(), past);
 }
@@ -393,17 +329,15 @@ TEST_F(TranscriptionViewModelRunTest, ARunEndingWithoutLines_SavesOnlyThePastSes
 {
     const TranscriptSession past{Uuid::random(), {FinalizedLine{Uuid::random(), "昨日", 100}}, 90, 110.0};
     h.writeHistory({past}, 4);
-    std::ifstream in(h.historyPath());
-    const std::string pretty((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto bytes = [&] {
+        std::ifstream file(h.historyPath());
+        return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    };
+    const std::string pretty = bytes();
     auto model = runningModel();
     model->pauseTranscription();
 
-    const auto rewritten = [&] {
-        std::ifstream file(h.historyPath());
-        const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        return !bytes.empty() && bytes != pretty;
-    };
-    ASSERT_TRUE(QTest::qWaitFor(rewritten, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !bytes().empty() && bytes() != pretty; }, 3000));
     const auto sessions = h.historyJson()["sessions"];
     ASSERT_EQ(sessions.size(), 1u);
     EXPECT_EQ(sessions[0].get<TranscriptSession>(), past);
@@ -413,8 +347,7 @@ TEST_F(TranscriptionViewModelRunTest, Quitting_WritesThePendingLinesWithTheEndTi
 {
     auto model = runningModel();
     h.pipelines()[0].transcriber->emitSegment("最後の行", true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->finalizedLines().size() == 1; }, 30000));
-    const auto id = model->currentSessionID();
+    ASSERT_TRUE(waitFor([&] { return model->finalizedLines().size() == 1; }));
     const Date before = currentDate();
 
     model->shutdown();
@@ -422,14 +355,13 @@ TEST_F(TranscriptionViewModelRunTest, Quitting_WritesThePendingLinesWithTheEndTi
     const auto sessions = h.historyJson()["sessions"];
     ASSERT_EQ(sessions.size(), 1u);
     const auto saved = sessions[0].get<TranscriptSession>();
-    EXPECT_EQ(saved.id, id);
+    EXPECT_EQ(saved.id, model->currentSessionID());
     EXPECT_EQ(saved.lines.size(), 1u);
     ASSERT_TRUE(saved.endedAt.has_value());
     EXPECT_GE(*saved.endedAt, before);
 
-    // Nothing starts after quitting.
     model->resumeTranscription();
-    EXPECT_FALSE(model->isRunning());
+    EXPECT_FALSE(model->isRunning()) << "nothing starts after quitting";
 }
 
 TEST_F(TranscriptionViewModelRunTest, ClosingWhileARunIsEmitting_DoesNotHang)
@@ -440,7 +372,6 @@ TEST_F(TranscriptionViewModelRunTest, ClosingWhileARunIsEmitting_DoesNotHang)
         transcriber->emitSegment(i % 2 ? "流れる" : "流れ", i % 10 == 0);
     QTest::qWait(20);
     model.reset();
-    SUCCEED();
 }
 
 TEST_F(TranscriptionViewModelRunTest, SavesBeforeTheHistoryIsRead_WaitAndKeepThePastSessions)
@@ -454,7 +385,7 @@ TEST_F(TranscriptionViewModelRunTest, SavesBeforeTheHistoryIsRead_WaitAndKeepThe
     EXPECT_EQ(h.historyJson(), before);
 
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->bootstrap(done); }));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return h.historyJson()["sessions"].size() == 2; }, 30000));
+    ASSERT_TRUE(waitFor([&] { return h.historyJson()["sessions"].size() == 2; }));
     EXPECT_EQ(h.historyJson()["sessions"][0]["lines"][0]["text"], "読み込み前の行");
     EXPECT_EQ(h.historyJson()["sessions"][1].get<TranscriptSession>(), past);
 }
@@ -467,7 +398,7 @@ TEST_F(TranscriptionViewModelRunTest, AFailedSave_IsReportedOnceInTheLog)
     auto model = h.makeModel();
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->bootstrap(done); }));
     model->handle(OutputEvent::finalizedTranscript("一"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->notices().size() == 1; }, 30000));
+    ASSERT_TRUE(waitFor([&] { return model->notices().size() == 1; }));
     model->handle(OutputEvent::finalizedTranscript("二"));
     QTest::qWait(300);
     EXPECT_EQ(model->notices().size(), 1u);
@@ -501,14 +432,9 @@ TEST(ViewModelSinkTest, DeliversInOrderOnTheMainThreadAndGivesUpWhenStopped)
     EXPECT_TRUE(onMain);
 
     // The main thread is busy (not processing events): a stop request frees the waiting runner.
-    std::atomic<bool> returned{false};
-    std::jthread blocked([&] {
-        sink.emit(OutputEvent::notice("四"));
-        returned = true;
-    });
+    std::jthread blocked([&] { sink.emit(OutputEvent::notice("四")); });
     stop.request_stop();
     blocked.join();
-    EXPECT_TRUE(returned);
 
     hop->close();
     sink.emit(OutputEvent::notice("五"));
