@@ -90,7 +90,6 @@ TEST_F(TranscriptionRootViewTest, FontSizeSidebarAndOverlayPreferencesStayInBoun
     EXPECT_TRUE(view->calendarSidebarVisible());
     view->sidebarToggleAction()->trigger();
     EXPECT_TRUE(view->calendarSidebar()->isHidden());
-    EXPECT_EQ(view->sidebarToggleAction()->toolTip(), QStringLiteral("カレンダーを表示"));
 
     // The caption overlay is off on first launch and follows the shared setting both ways once shown.
     view->show();
@@ -112,25 +111,19 @@ TEST_F(TranscriptionRootViewTest, RunButtonShowsPauseWhileRunningResumeWhilePaus
     auto idle = makeView();
     EXPECT_TRUE(idle->runButton()->isHidden());
     EXPECT_FALSE(idle->permissionHint()->isHidden()) << "nothing can start: the hint says how to";
-    EXPECT_TRUE(idle->runningLabel()->isHidden() || !idle->runningLabel()->isVisibleTo(idle.get()));
 
     auto view = runningView();
     EXPECT_TRUE(view->permissionHint()->isHidden());
-    EXPECT_FALSE(view->runButton()->isHidden());
     EXPECT_EQ(view->runButton()->text(), QStringLiteral("一時停止"));
     EXPECT_TRUE(view->runningLabel()->isVisibleTo(view.get()));
-    EXPECT_EQ(view->runningLabel()->text(), QStringLiteral("文字起こし中"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return view->waveforms().size() == 1; }, 30000));
     EXPECT_EQ(view->waveforms()[0]->id(), AudioSourceID::microphone);
-    EXPECT_EQ(view->waveforms()[0]->samples(), std::vector<float>(60, 0.0f));
 
     view->runButton()->click();
     EXPECT_TRUE(view->model()->isPaused());
     EXPECT_EQ(view->runButton()->text(), QStringLiteral("再開"));
     EXPECT_TRUE(view->waveforms().empty());
-
     view->runButton()->click();
-    EXPECT_FALSE(view->model()->isPaused());
     EXPECT_TRUE(view->model()->isRunning());
     EXPECT_EQ(view->runButton()->text(), QStringLiteral("一時停止"));
 }
@@ -141,11 +134,9 @@ TEST_F(TranscriptionRootViewTest, RunButtonOffersResumeWhenARunGaveUpByItself)
     h.permissions->grantAll();
     h.failPipelines("音声認識モデルが壊れています。入れ直してください。");
     auto view = makeView();
-    EXPECT_TRUE(view->runButton()->isHidden()) << "nothing to resume before the first run";
     ASSERT_TRUE(test::ViewModelHarness::await([&](auto done) { view->model()->bootstrap(done); }));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view->model()->isRunning(); }, 30000));
     EXPECT_FALSE(view->model()->isPaused());
-    ASSERT_FALSE(view->model()->notices().empty());
     EXPECT_EQ(view->model()->notices().back(), "エラー: 音声認識モデルが壊れています。入れ直してください。");
     EXPECT_FALSE(view->runButton()->isHidden()) << "the notice asks to start again, so the button must be there";
     EXPECT_EQ(view->runButton()->text(), QStringLiteral("再開"));
@@ -160,35 +151,27 @@ TEST_F(TranscriptionRootViewTest, SourceControlsTakeTheFormOfTheirAccessState)
     auto view = makeView();
     SourceControlView* mic = view->sourceControl(AudioSourceID::microphone);
     SourceControlView* system = view->sourceControl(AudioSourceID::systemAudio);
-    auto refresh = [&] {
+    const auto refresh = [&] {
         ASSERT_TRUE(test::ViewModelHarness::await([&](auto done) { view->model()->refreshPermissions(done); }));
     };
-
     EXPECT_EQ(mic->form(), Kind::undetermined);
-    EXPECT_EQ(mic->allowButton()->text(), QStringLiteral("マイクを許可"));
-    EXPECT_EQ(system->form(), Kind::undetermined);
+    EXPECT_FALSE(mic->allowButton()->isHidden());
 
     h.permissions->setMicrophone(Status::denied);
     refresh();
     EXPECT_EQ(mic->form(), Kind::denied);
     EXPECT_FALSE(mic->settingsButton()->isHidden());
     EXPECT_TRUE(mic->allowButton()->isHidden());
-    EXPECT_EQ(mic->settingsButton()->text(), QStringLiteral("マイクを再確認"));
-    EXPECT_EQ(mic->settingsButton()->toolTip(), QStringLiteral("マイクの装置が見つかりません。装置をつなぎ、サウンドサ"
-                                                               "ーバーが動いていることを確認してから押してください"));
 
     h.permissions->setMicrophone(Status::restricted);
     refresh();
     EXPECT_EQ(mic->form(), Kind::restricted);
-    EXPECT_EQ(mic->restrictedLabel()->text(), QStringLiteral("マイクは利用できません"));
     EXPECT_TRUE(mic->settingsButton()->isHidden());
 
     h.permissions->setMicrophone(Status::granted);
     h.permissions->setScreenRecording(true);
     refresh();
     EXPECT_EQ(mic->form(), Kind::granted);
-    EXPECT_FALSE(mic->toggle()->isHidden());
-    EXPECT_FALSE(mic->toggle()->isChecked());
     EXPECT_EQ(system->form(), Kind::granted);
     mic->toggle()->click();
     EXPECT_TRUE(view->model()->optInMic()) << "the switch is bound to the opt-in flag";
@@ -198,32 +181,14 @@ TEST_F(TranscriptionRootViewTest, SourceControlsTakeTheFormOfTheirAccessState)
     h.permissions->setScreenRecording(false);
     refresh();
     EXPECT_EQ(system->form(), Kind::denied);
-    EXPECT_EQ(system->settingsButton()->text(), QStringLiteral("システム音声を再確認"));
 }
 
-TEST_F(TranscriptionRootViewTest, JumpButtonNamesTheLatestTermAndTheUnreadCount)
-{
-    auto view = makeView();
-    EXPECT_TRUE(view->jumpButton()->isHidden());
-    view->model()->setFollowingLatest(false);
-    EXPECT_FALSE(view->jumpButton()->isHidden());
-    EXPECT_EQ(view->jumpButton()->toolTip(),
-              QStringLiteral("いちばん新しい発言（最下部）へ戻り、以降の発言に追従します。"));
-    for (const char* text : {"一", "二", "三"})
-        finalize(*view, text);
-    EXPECT_EQ(view->jumpButton()->text(), QStringLiteral("最新へ（3）"));
-
-    view->jumpButton()->click();
-    EXPECT_TRUE(view->model()->isFollowingLatest());
-    EXPECT_EQ(view->model()->unreadCount(), 0);
-    EXPECT_TRUE(view->jumpButton()->isHidden());
-}
-
-TEST_F(TranscriptionRootViewTest, ScrollingAwayStopsFollowingAndScrollingBackResumesIt)
+TEST_F(TranscriptionRootViewTest, ScrollingAwayStopsFollowingAndTheJumpButtonOrScrollingBackResumesIt)
 {
     auto view = makeView();
     view->resize(900, 500);
     view->show();
+    EXPECT_TRUE(view->jumpButton()->isHidden());
     for (int i = 0; i < 60; ++i)
         finalize(*view, "行 " + std::to_string(i));
     QScrollBar* bar = view->transcriptList()->verticalScrollBar();
@@ -232,13 +197,20 @@ TEST_F(TranscriptionRootViewTest, ScrollingAwayStopsFollowingAndScrollingBackRes
 
     bar->setValue(0);
     EXPECT_FALSE(view->model()->isFollowingLatest());
-    finalize(*view, "新しい行");
-    EXPECT_EQ(view->model()->unreadCount(), 1);
+    for (const char* text : {"一", "二", "三"})
+        finalize(*view, text);
+    EXPECT_EQ(view->jumpButton()->text(), QStringLiteral("最新へ（3）"));
     QTest::qWait(50);
     EXPECT_EQ(bar->value(), 0) << "reading back is not interrupted";
-
-    bar->setValue(bar->maximum() - 24);
+    view->jumpButton()->click();
     EXPECT_TRUE(view->model()->isFollowingLatest());
+    EXPECT_TRUE(view->jumpButton()->isHidden());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->value() == bar->maximum(); }, 30000));
+
+    bar->setValue(0);
+    finalize(*view, "新しい行");
+    bar->setValue(bar->maximum() - 24);
+    EXPECT_TRUE(view->model()->isFollowingLatest()) << "scrolling near the end follows again";
     EXPECT_EQ(view->model()->unreadCount(), 0);
 
     // A citation brings its line into view and stops following.
@@ -250,61 +222,33 @@ TEST_F(TranscriptionRootViewTest, ScrollingAwayStopsFollowingAndScrollingBackRes
     EXPECT_EQ(bar->value(), 0);
 }
 
-TEST_F(TranscriptionRootViewTest, RowsShowTimeAndTextAndTheVolatileTextInItalics)
-{
-    auto view = makeView();
-    finalize(*view, "おはようございます");
-    view->model()->handle(OutputEvent::volatileTranscript("今日は"));
-    ASSERT_EQ(view->transcriptLines()->rowCount(), 1);
-    const QModelIndex row = view->transcriptLines()->index(0);
-    EXPECT_EQ(row.data(Qt::DisplayRole).toString(), QStringLiteral("おはようございます"));
-    const QString time = row.data(TranscriptLineListModel::timeTextRole).toString();
-    EXPECT_EQ(time, TranscriptLineListModel::formatTime(view->model()->finalizedLines()[0].time));
-    EXPECT_EQ(time.size(), 8);
-    EXPECT_EQ(view->volatileLabel()->text(), QStringLiteral("今日は"));
-    EXPECT_TRUE(view->volatileLabel()->font().italic());
-    EXPECT_FALSE(view->volatileLabel()->isHidden());
-    view->transcriptList()->selectAll();
-    static_cast<TranscriptListView*>(view->transcriptList())->copySelection();
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), time + QStringLiteral(" おはようございます"));
-
-    finalize(*view, "二行目");
-    view->model()->focusLine(view->model()->finalizedLines()[0].id);
-    EXPECT_TRUE(view->transcriptLines()->isHighlighted(0));
-    EXPECT_FALSE(view->transcriptLines()->isHighlighted(1));
-    QSignalSpy inserts(view->transcriptLines(), &QAbstractItemModel::rowsInserted);
-    QSignalSpy resets(view->transcriptLines(), &QAbstractItemModel::modelReset);
-    finalize(*view, "三行目");
-    EXPECT_EQ(view->transcriptLines()->rowCount(), 3);
-    EXPECT_EQ(inserts.count(), 1) << "a new line is one insert, not a rebuilt list";
-    EXPECT_EQ(resets.count(), 0);
-    EXPECT_TRUE(view->transcriptLines()->isHighlighted(0));
-}
-
-TEST_F(TranscriptionRootViewTest, SpeakerTagsShowInRowsAlwaysAndInTheCaptionOnlyWhenTurnedOn)
+TEST_F(TranscriptionRootViewTest, RowsShowTimeSpeakerAndTextAndTheVolatileTextInItalics)
 {
     auto view = makeView();
     auto labelled = OutputEvent::finalizedTranscript("資料を共有します", 1.5, 3.25);
     labelled.speaker = SpeakerLabel::other;
     view->model()->handle(labelled);
-    finalize(*view, "ラベルなし");
+    view->model()->handle(OutputEvent::volatileTranscript("今日は"));
+    ASSERT_EQ(view->transcriptLines()->rowCount(), 1);
+    const QModelIndex row = view->transcriptLines()->index(0);
+    EXPECT_EQ(row.data(Qt::DisplayRole).toString(), QStringLiteral("資料を共有します"));
+    EXPECT_EQ(row.data(TranscriptLineListModel::speakerRole).toString(), QStringLiteral("相手"));
+    EXPECT_EQ(row.data(Qt::AccessibleTextRole).toString(), QStringLiteral("相手：資料を共有します"));
+    const QString time = row.data(TranscriptLineListModel::timeTextRole).toString();
+    EXPECT_EQ(time, TranscriptLineListModel::formatTime(view->model()->finalizedLines()[0].time));
+    EXPECT_TRUE(view->volatileLabel()->font().italic());
+    EXPECT_EQ(view->volatileLabel()->text(), QStringLiteral("今日は"));
 
-    // The live line keeps its recognized span and speaker, so exports and the history get them.
-    const FinalizedLine& line = view->model()->finalizedLines()[0];
-    EXPECT_EQ(line.start, 1.5);
-    EXPECT_EQ(line.end, 3.25);
-    EXPECT_EQ(line.speaker, SpeakerLabel::other);
-    const QModelIndex first = view->transcriptLines()->index(0);
-    EXPECT_EQ(first.data(TranscriptLineListModel::speakerRole).toString(), QStringLiteral("相手"));
-    EXPECT_EQ(first.data(Qt::DisplayRole).toString(), QStringLiteral("資料を共有します"));
-    EXPECT_EQ(first.data(Qt::AccessibleTextRole).toString(), QStringLiteral("相手：資料を共有します"));
+    finalize(*view, "ラベルなし");
     EXPECT_TRUE(view->transcriptLines()->index(1).data(TranscriptLineListModel::speakerRole).toString().isEmpty());
     view->resize(500, 400);
     view->show();
-    EXPECT_FALSE(view->transcriptList()->grab().isNull());
     view->transcriptList()->selectAll();
     static_cast<TranscriptListView*>(view->transcriptList())->copySelection();
-    EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(QStringLiteral(" [相手] 資料を共有します\n")));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              time + QStringLiteral(" [相手] 資料を共有します\n") +
+                  TranscriptLineListModel::formatTime(view->model()->finalizedLines()[1].time) +
+                  QStringLiteral(" ラベルなし"));
 
     // The caption leaves the tag out until the preference asks for it, and follows the preference both ways.
     EXPECT_EQ(view->model()->liveCaptionContent().texts(),
@@ -314,44 +258,68 @@ TEST_F(TranscriptionRootViewTest, SpeakerTagsShowInRowsAlwaysAndInTheCaptionOnly
               (std::vector<std::string>{"[相手] 資料を共有します", "ラベルなし"}));
     defaults.setBool(LiveCaptionOverlayController::showSpeakerDefaultsKey, false);
     EXPECT_EQ(view->model()->liveCaptionContent().texts()[0], "資料を共有します");
+
+    // A new line is one insert, not a rebuilt list, and the highlight stays on its row.
+    view->model()->focusLine(view->model()->finalizedLines()[0].id);
+    EXPECT_TRUE(view->transcriptLines()->isHighlighted(0));
+    EXPECT_FALSE(view->transcriptLines()->isHighlighted(1));
+    QSignalSpy inserts(view->transcriptLines(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy resets(view->transcriptLines(), &QAbstractItemModel::modelReset);
+    finalize(*view, "三行目");
+    EXPECT_EQ(inserts.count(), 1);
+    EXPECT_EQ(resets.count(), 0);
+    EXPECT_TRUE(view->transcriptLines()->isHighlighted(0));
 }
 
-TEST_F(TranscriptionRootViewTest, ExportWritesTheChosenFormatAndReportsAFailedWrite)
+TEST_F(TranscriptionRootViewTest, ExportDialogOffersEveryFormatAndTheChosenTypeDecidesUnlessTheNameHasOne)
 {
     using Location = TranscriptionRootView::ExportLocation;
     auto view = makeView();
     EXPECT_FALSE(view->exportButton()->isEnabled());
     finalize(*view, "テスト行");
     EXPECT_TRUE(view->exportButton()->isEnabled());
-
     const QString folder = h.dir.filePath("exports");
     QDir().mkpath(folder);
-    QString proposed;
-    view->setSaveLocationChooser([&](const QString& name) -> std::optional<Location> {
-        proposed = name;
-        return std::nullopt;
-    });
-    view->exportButton()->click();
-    EXPECT_TRUE(QDir(folder).entryList(QDir::Files).isEmpty());
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^transcript-\\d{8}-\\d{6}\\.md$")).match(proposed).hasMatch())
-        << proposed.toStdString();
-
-    // The chosen file type decides unless the typed name has an extension of its own.
-    const auto exportTo = [&](const QString& name, TranscriptExportFormat chosen) {
-        view->setSaveLocationChooser([&](const QString&) -> std::optional<Location> {
-            return Location{folder + QLatin1Char('/') + name, chosen};
-        });
-        view->exportButton()->click();
+    const auto read = [&](const QString& name) {
         QFile file(folder + QLatin1Char('/') + name);
         EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
         return file.readAll();
     };
-    const QByteArray markdown = exportTo(QStringLiteral("out.md"), TranscriptExportFormat::markdown);
-    EXPECT_TRUE(markdown.startsWith("# 文字起こし\n\n出力日時: "));
-    EXPECT_TRUE(markdown.contains("テスト行"));
-    EXPECT_TRUE(exportTo(QStringLiteral("字幕"), TranscriptExportFormat::srt).startsWith("1\n00:00:"));
-    EXPECT_TRUE(exportTo(QStringLiteral("字幕.VTT"), TranscriptExportFormat::plainText).startsWith("WEBVTT\n"));
-    EXPECT_EQ(exportTo(QStringLiteral("本文.txt"), TranscriptExportFormat::srt), QByteArray("テスト行\n"));
+
+    // The dialog is modal: it is driven from the event loop it runs.
+    QStringList offered;
+    QString renamed;
+    QTimer::singleShot(0, view.get(), [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        offered = dialog->nameFilters();
+        dialog->setDirectory(folder);
+        dialog->selectNameFilter(offered.value(1));
+        renamed = QFileInfo(dialog->selectedFiles().value(0)).fileName();
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    view->exportButton()->click();
+    EXPECT_EQ(offered.size(), 4);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^transcript-\\d{8}-\\d{6}\\.srt$")).match(renamed).hasMatch())
+        << renamed.toStdString();
+    EXPECT_TRUE(read(renamed).startsWith("1\n00:00:"));
+
+    const struct {
+        const char* name;
+        TranscriptExportFormat chosen;
+        QByteArray start;
+    } cases[] = {{"字幕", TranscriptExportFormat::srt, "1\n00:00:"},
+                 {"字幕.VTT", TranscriptExportFormat::plainText, "WEBVTT\n"},
+                 {"本文.txt", TranscriptExportFormat::srt, "テスト行\n"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString name = QString::fromUtf8(c.name);
+        view->setSaveLocationChooser([&](const QString&) -> std::optional<Location> {
+            return Location{folder + '/' + name, c.chosen};
+        });
+        view->exportButton()->click();
+        EXPECT_TRUE(read(name).startsWith(c.start));
+    }
     EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 4) << "no temporary left";
 
     QStringList errors;
@@ -363,34 +331,6 @@ TEST_F(TranscriptionRootViewTest, ExportWritesTheChosenFormatAndReportsAFailedWr
     ASSERT_EQ(errors.size(), 1) << "a failed write is reported, not passed off as done";
     EXPECT_TRUE(errors.front().contains(QStringLiteral("保存先のフォルダがありません")))
         << errors.front().toStdString();
-}
-
-TEST_F(TranscriptionRootViewTest, ExportDialogOffersEveryFormatAndRenamesTheFileToTheChosenOne)
-{
-    auto view = makeView();
-    finalize(*view, "テスト行");
-    const QString folder = h.dir.filePath("dialog");
-    QDir().mkpath(folder);
-    QStringList offered;
-    QString renamed;
-    // The dialog is modal: it is driven from the event loop it runs.
-    QTimer::singleShot(0, view.get(), [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        offered = dialog->nameFilters();
-        dialog->setDirectory(folder);
-        dialog->selectNameFilter(offered.value(1));
-        renamed = QFileInfo(dialog->selectedFiles().value(0)).fileName();
-        static_cast<QDialog*>(dialog)->accept();
-    });
-    view->exportButton()->click();
-    EXPECT_EQ(offered, (QStringList{QStringLiteral("Markdown (*.md)"), QStringLiteral("SRT 字幕 (*.srt)"),
-                                    QStringLiteral("WebVTT 字幕 (*.vtt)"), QStringLiteral("テキスト (*.txt)")}));
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^transcript-\\d{8}-\\d{6}\\.srt$")).match(renamed).hasMatch())
-        << renamed.toStdString();
-    QFile written(folder + QLatin1Char('/') + renamed);
-    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(written.readAll().startsWith("1\n00:00:"));
 }
 
 TEST_F(TranscriptionRootViewTest, ClearAskesFirstAndCancellingKeepsEverything)
@@ -498,28 +438,27 @@ TEST_F(TranscriptionRootViewTest, BecomingActiveRereadsPermissionsAndStartsUnles
     EXPECT_FALSE(view->model()->isRunning()) << "a paused transcript stays paused";
 }
 
-TEST_F(TranscriptionRootViewTest, QuestionSectionShowsTheReasonWhenUnavailable)
+TEST_F(TranscriptionRootViewTest, QuestionFieldShowsWhyItIsUnavailableSubmitsWithReturnAndCitationsJumpToLines)
 {
     h.responder->setAvailability(ConversationResponderAvailability::unavailable("モデルがありません。"));
     auto view = makeView();
-    ASSERT_TRUE(
-        test::ViewModelHarness::await([&](auto done) { view->model()->refreshConversationAvailability(done); }));
+    const auto refresh = [&] {
+        ASSERT_TRUE(
+            test::ViewModelHarness::await([&](auto done) { view->model()->refreshConversationAvailability(done); }));
+    };
+    refresh();
     EXPECT_FALSE(view->questionField()->isVisibleTo(view.get()));
     const auto labels = view->findChildren<QLabel*>();
     EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [](QLabel* label) {
         return label->text() == QStringLiteral("「きく」は使えません: モデルがありません。");
     }));
-}
 
-TEST_F(TranscriptionRootViewTest, QuestionFieldSubmitsWithReturnAndCitationsJumpToLines)
-{
-    auto view = makeView();
-    ASSERT_TRUE(
-        test::ViewModelHarness::await([&](auto done) { view->model()->refreshConversationAvailability(done); }));
+    h.responder->setAvailability(ConversationResponderAvailability::available());
+    refresh();
+    EXPECT_TRUE(view->questionField()->isVisibleTo(view.get()));
     finalize(*view, "例の件は来週です");
     const Uuid cited = view->model()->finalizedLines()[0].id;
     h.responder->pushAnswer(ConversationAnswer{"来週です。", {cited}});
-    EXPECT_EQ(view->questionField()->placeholderText(), QStringLiteral("今の会話にきく（例: さっきの“例の件”って？）"));
 
     // Japanese arrives from the input method as a committed string.
     view->questionField()->setFocus();
