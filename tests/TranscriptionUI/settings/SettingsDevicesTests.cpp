@@ -29,8 +29,9 @@ std::vector<float> tone(float amplitude)
     return samples;
 }
 
-// From the window to the sound: the real server's devices are listed by description, and the microphone chosen
-// there is the one a live source built from the stored choice records.
+// From the window to the sound: the real server's devices are listed by description after the default, a stored
+// device that is gone stays visible, and the microphone chosen there is the one a live source built from the stored
+// choice records.
 TEST(SettingsDevices, TheMicrophoneChosenInTheWindowIsTheOneRecorded)
 {
     test::PulseAudioServer::Options options;
@@ -42,6 +43,7 @@ TEST(SettingsDevices, TheMicrophoneChosenInTheWindowIsTheOneRecorded)
     test::qtApplication();
     test::TemporaryDirectory dir;
     PreferencesStore defaults(QString::fromStdString((dir.path() / "settings.ini").string()));
+    defaults.setValue(SettingsModel::systemAudioKey, "bluez_output.gone");
     SettingsModel model(&defaults, SettingsModel::defaultDependencies());
     SettingsWindow window(&model);
     window.show();
@@ -50,13 +52,23 @@ TEST(SettingsDevices, TheMicrophoneChosenInTheWindowIsTheOneRecorded)
     auto* outputs = window.findChild<QComboBox*>("systemAudioDevice");
     QTRY_COMPARE(microphones->count(), 3);
     EXPECT_EQ(microphones->itemText(0), "既定のデバイス");
-    EXPECT_EQ(microphones->itemText(1), "内蔵マイク");
     EXPECT_EQ(microphones->itemText(2), "ヘッドセットのマイク");
-    ASSERT_EQ(outputs->count(), 3);
+    EXPECT_EQ(microphones->currentIndex(), 0);
+    ASSERT_EQ(outputs->count(), 4);
     EXPECT_EQ(outputs->itemText(2), "HDMI 出力");
+    EXPECT_EQ(outputs->currentText(), "bluez_output.gone（見つかりません）") << "a gone device is not silently lost";
     microphones->setFocus();
     QTest::keyClick(microphones, Qt::Key_End);
     ASSERT_EQ(defaults.value(SettingsModel::microphoneKey).toString(), "headset");
+    outputs->setFocus();
+    QTest::keyClick(outputs, Qt::Key_Home);
+    EXPECT_EQ(defaults.value(SettingsModel::systemAudioKey).toString(), "") << "empty means the default";
+
+    // Shown again, the list is read anew and the stored choice is selected.
+    window.hide();
+    window.show();
+    QTRY_COMPARE(outputs->count(), 3);
+    EXPECT_EQ(microphones->currentText(), "ヘッドセットのマイク");
 
     const CompositionRoot root(EngineConfig{}, std::make_shared<test::ScriptedSpeechRecognitionEngine>());
     const auto source = root.makeLiveAudioSource(
