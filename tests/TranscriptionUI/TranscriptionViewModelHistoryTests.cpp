@@ -82,27 +82,13 @@ protected:
     ViewModelHarness h;
 };
 
-TEST_F(TranscriptionViewModelHistoryTest, MarkdownExport_IsByteForByteWithTextsUnescaped)
-{
-    auto model = idleModel();
-    EXPECT_FALSE(model->transcriptExport(TranscriptExportFormat::markdown).has_value());
-
-    addLine(*model, "a`b\nc", kMarch30At090507);
-    addLine(*model, "二行目", kMarch30At090507 + 3);
-    h.clock = kMarch30Noon;
-    EXPECT_EQ(*model->transcriptExport(TranscriptExportFormat::markdown),
-              "# 文字起こし\n\n出力日時: 2026-03-30 12:00:00\n\n## 本文\n\n"
-              "- `09:05:07` a`b\nc\n- `09:05:10` 二行目\n\n");
-    EXPECT_EQ(model->defaultExportFileName(), "transcript-20260330-120000.md");
-    EXPECT_EQ(model->defaultExportFileName(TranscriptExportFormat::webVtt), "transcript-20260330-120000.vtt");
-}
-
 TEST_F(TranscriptionViewModelHistoryTest, Export_WritesEveryFormatToAFileAndAFailedWriteLosesNothing)
 {
     // The session starts a minute before its first line; its lines carry no recognized times, as older ones.
     h.clock = kMarch30At090507 - 60;
     auto model = idleModel();
     TemporaryDirectory directory;
+    EXPECT_FALSE(model->transcriptExport(TranscriptExportFormat::markdown).has_value());
     EXPECT_NE(model->exportTranscript(directory.path() / "empty.srt", TranscriptExportFormat::srt), std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(directory.path() / "empty.srt"));
 
@@ -111,8 +97,14 @@ TEST_F(TranscriptionViewModelHistoryTest, Export_WritesEveryFormatToAFileAndAFai
             "本日の議題は、来年度の予算案と、1,234,567円の追加費用についてです。インターナショナル"
             "コミュニケーションマネージャーからも報告があります。",
             kMarch30At090507 + 14);
-    addLine(*model, "はい。", kMarch30At090507 + 16);
+    addLine(*model, "は`い\n。", kMarch30At090507 + 16);
     h.clock = kMarch30Noon;
+    EXPECT_EQ(model->defaultExportFileName(), "transcript-20260330-120000.md");
+    // Markdown keeps the texts as they are, backquotes and line breaks included.
+    EXPECT_TRUE(model->transcriptExport(TranscriptExportFormat::markdown)
+                    ->starts_with("# 文字起こし\n\n出力日時: 2026-03-30 12:00:00\n\n## 本文\n\n"
+                                  "- `09:05:07` おはようございます。\n- `09:05:21` 本日の議題は"));
+    EXPECT_TRUE(model->transcriptExport(TranscriptExportFormat::markdown)->ends_with("- `09:05:23` は`い\n。\n\n"));
     for (const auto format : {TranscriptExportFormat::markdown, TranscriptExportFormat::srt,
                               TranscriptExportFormat::webVtt, TranscriptExportFormat::plainText}) {
         const std::string extension(exportFormatExtension(format));
@@ -311,12 +303,13 @@ TEST_F(TranscriptionViewModelHistoryTest, ClearAll_KeepsNoticesAndTheRunAndDelet
     EXPECT_EQ(sessions[0]["lines"].size(), 1u);
 }
 
-TEST_F(TranscriptionViewModelHistoryTest, UnreadLines_CountWhileReadingBackAndResetOnFollowing)
+TEST_F(TranscriptionViewModelHistoryTest, UnreadLinesCountWhileReadingBackAndAHighlightClearsUnlessANewerLineTookIt)
 {
+    const FinalizedLine old{Uuid::random(), "昔", 5};
+    h.writeHistory({TranscriptSession{Uuid::random(), {old}, 0, 6.0}});
     auto model = idleModel();
     addLine(*model, "一", kMarch30Noon);
     EXPECT_EQ(model->unreadCount(), 0);
-
     model->setFollowingLatest(false);
     for (const char* text : {"二", "三", "四"})
         addLine(*model, text, kMarch30Noon);
@@ -328,26 +321,13 @@ TEST_F(TranscriptionViewModelHistoryTest, UnreadLines_CountWhileReadingBackAndRe
     addLine(*model, "五", kMarch30Noon);
     EXPECT_EQ(model->unreadCount(), 1);
 
-    model->focusLine(model->finalizedLines()[0].id);
-    EXPECT_FALSE(model->isFollowingLatest());
-    EXPECT_EQ(model->unreadCount(), 1);
-    EXPECT_EQ(model->pendingScrollTarget(), model->finalizedLines()[0].id);
-    model->setPendingScrollTarget(std::nullopt);
-    EXPECT_FALSE(model->pendingScrollTarget().has_value());
-}
-
-TEST_F(TranscriptionViewModelHistoryTest, Highlight_ClearsAfterItsTimeUnlessANewerLineTookIt)
-{
-    const FinalizedLine old{Uuid::random(), "昔", 5};
-    h.writeHistory({TranscriptSession{Uuid::random(), {old}, 0, 6.0}});
-    auto model = idleModel();
-    addLine(*model, "A", kMarch30Noon);
-    addLine(*model, "B", kMarch30Noon);
     const auto a = model->finalizedLines()[0].id;
     const auto b = model->finalizedLines()[1].id;
-
-    // A's 400 ms runs out while B is highlighted.
     model->focusLine(a);
+    EXPECT_FALSE(model->isFollowingLatest());
+    EXPECT_EQ(model->unreadCount(), 1);
+    EXPECT_EQ(model->pendingScrollTarget(), a);
+    // A's 400 ms runs out while B is highlighted.
     QTest::qWait(200);
     model->focusLine(b);
     QTest::qWait(250);
@@ -355,16 +335,18 @@ TEST_F(TranscriptionViewModelHistoryTest, Highlight_ClearsAfterItsTimeUnlessANew
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model->highlightedLineID().has_value(); }, 30000));
 
     // Citations look lines up in the current session only.
-    EXPECT_EQ(model->line(a)->text, "A");
+    EXPECT_EQ(model->line(a)->text, "一");
     EXPECT_FALSE(model->line(Uuid::random()).has_value());
     ASSERT_EQ(model->pastSessions().size(), 1u);
     EXPECT_FALSE(model->line(old.id).has_value());
 }
 
-TEST_F(TranscriptionViewModelHistoryTest, Asking_IgnoresBlankAndOverlappingQuestions)
+TEST_F(TranscriptionViewModelHistoryTest, Asking_IgnoresBlankAndOverlappingQuestionsAndNotesThatTheModelLoads)
 {
+    h.responder->setAvailability(ConversationResponderAvailability::available("回答は会話の発言からの引用です。"));
     auto model = idleModel();
     ASSERT_TRUE(model->conversationAvailable());
+    EXPECT_EQ(model->conversationNote(), "回答は会話の発言からの引用です。");
     model->setAskQuestion(" \n\u3000\t ");
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->askAboutConversation(done); }));
     EXPECT_FALSE(model->isAsking());
@@ -372,6 +354,8 @@ TEST_F(TranscriptionViewModelHistoryTest, Asking_IgnoresBlankAndOverlappingQuest
 
     for (int i = 0; i < 120; ++i)
         addLine(*model, "行" + std::to_string(i), kMarch30Noon + i);
+    // The first question loads the model: the note says so while the answer is awaited, and is re-read after.
+    h.responder->setAvailability(ConversationResponderAvailability::available("AIモデルを読み込んでいます…"));
     h.responder->hold();
     h.responder->pushAnswer(ConversationAnswer{"答え", {model->finalizedLines()[100].id}});
     model->setAskQuestion("  何の話？\n");
@@ -379,9 +363,11 @@ TEST_F(TranscriptionViewModelHistoryTest, Asking_IgnoresBlankAndOverlappingQuest
     model->askAboutConversation([&] { firstDone = true; });
     EXPECT_TRUE(model->isAsking());
     ASSERT_TRUE(QTest::qWaitFor([&] { return h.responder->calls() == 1; }, 30000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model->conversationNote() == "AIモデルを読み込んでいます…"; }, 30000));
     bool secondDone = false;
     model->askAboutConversation([&] { secondDone = true; });
     EXPECT_TRUE(secondDone);
+    h.responder->setAvailability(ConversationResponderAvailability::available("ベータ機能です。"));
     h.responder->release();
     ASSERT_TRUE(QTest::qWaitFor([&] { return firstDone; }, 30000));
 
@@ -393,6 +379,7 @@ TEST_F(TranscriptionViewModelHistoryTest, Asking_IgnoresBlankAndOverlappingQuest
     EXPECT_FALSE(model->isAsking());
     EXPECT_EQ(model->askAnswer()->text, "答え");
     EXPECT_EQ(model->askQuestion(), "  何の話？\n");
+    EXPECT_EQ(model->conversationNote(), "ベータ機能です。");
 }
 
 TEST_F(TranscriptionViewModelHistoryTest, Asking_ErrorThenSuccess_LeavesExactlyOneOutcome)
@@ -441,30 +428,6 @@ TEST_F(TranscriptionViewModelHistoryTest, UnavailableResponder_GivesItsReasonAns
     h.responder->setAvailability(ConversationResponderAvailability::available());
     EXPECT_TRUE(QTest::qWaitFor([&] { return model->conversationAvailable(); }, 30000));
     EXPECT_FALSE(model->conversationUnavailableReason().has_value());
-}
-
-TEST_F(TranscriptionViewModelHistoryTest, ResponderNote_ShowsHowAnswersAreMadeAndThatTheModelLoads)
-{
-    h.responder->setAvailability(ConversationResponderAvailability::available("回答は会話の発言からの引用です。"));
-    auto model = idleModel();
-    EXPECT_TRUE(model->conversationAvailable());
-    EXPECT_EQ(model->conversationNote(), "回答は会話の発言からの引用です。");
-
-    // The first question loads the model: the note says so while the answer is awaited, and is re-read after.
-    h.responder->setAvailability(ConversationResponderAvailability::available("AIモデルを読み込んでいます…"));
-    addLine(*model, "会議は三時から", kMarch30Noon);
-    h.responder->hold();
-    h.responder->pushAnswer(ConversationAnswer{"三時です", {model->finalizedLines()[0].id}});
-    model->setAskQuestion("いつ？");
-    bool done = false;
-    model->askAboutConversation([&] { done = true; });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return model->conversationNote() == "AIモデルを読み込んでいます…"; }, 30000));
-    EXPECT_TRUE(model->isAsking());
-    h.responder->setAvailability(ConversationResponderAvailability::available("ベータ機能です。"));
-    h.responder->release();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 30000));
-    EXPECT_EQ(model->conversationNote(), "ベータ機能です。");
-    EXPECT_EQ(model->askAnswer()->text, "三時です");
 }
 
 } // namespace
