@@ -1,4 +1,3 @@
-#include "support/SubtitleReadBack.h"
 #include "support/TemporaryDirectory.h"
 #include "support/ViewModelHarness.h"
 
@@ -82,6 +81,8 @@ protected:
     ViewModelHarness h;
 };
 
+// The formats themselves are the exporter's (golden files, ffmpeg read-back); here: what the model hands it and the
+// file it writes.
 TEST_F(TranscriptionViewModelHistoryTest, Export_WritesEveryFormatToAFileAndAFailedWriteLosesNothing)
 {
     // The session starts a minute before its first line; its lines carry no recognized times, as older ones.
@@ -93,39 +94,19 @@ TEST_F(TranscriptionViewModelHistoryTest, Export_WritesEveryFormatToAFileAndAFai
     EXPECT_FALSE(std::filesystem::exists(directory.path() / "empty.srt"));
 
     addLine(*model, "おはようございます。", kMarch30At090507);
-    addLine(*model,
-            "本日の議題は、来年度の予算案と、1,234,567円の追加費用についてです。インターナショナル"
-            "コミュニケーションマネージャーからも報告があります。",
-            kMarch30At090507 + 14);
     addLine(*model, "は`い\n。", kMarch30At090507 + 16);
     h.clock = kMarch30Noon;
     EXPECT_EQ(model->defaultExportFileName(), "transcript-20260330-120000.md");
-    // Markdown keeps the texts as they are, backquotes and line breaks included.
-    EXPECT_TRUE(model->transcriptExport(TranscriptExportFormat::markdown)
-                    ->starts_with("# 文字起こし\n\n出力日時: 2026-03-30 12:00:00\n\n## 本文\n\n"
-                                  "- `09:05:07` おはようございます。\n- `09:05:21` 本日の議題は"));
-    EXPECT_TRUE(model->transcriptExport(TranscriptExportFormat::markdown)->ends_with("- `09:05:23` は`い\n。\n\n"));
+    EXPECT_EQ(*model->transcriptExport(TranscriptExportFormat::markdown),
+              "# 文字起こし\n\n出力日時: 2026-03-30 12:00:00\n\n## 本文\n\n"
+              "- `09:05:07` おはようございます。\n- `09:05:23` は`い\n。\n\n");
+    // Cue times count from the session start: the first line, finalized at 60 s, is estimated to take 2 s.
+    EXPECT_TRUE(model->transcriptExport(TranscriptExportFormat::srt)->starts_with("1\n00:00:58,000 --> 00:01:00,000"));
     for (const auto format : {TranscriptExportFormat::markdown, TranscriptExportFormat::srt,
                               TranscriptExportFormat::webVtt, TranscriptExportFormat::plainText}) {
-        const std::string extension(exportFormatExtension(format));
-        SCOPED_TRACE(extension);
-        const auto file = directory.path() / ("会議." + extension);
-        EXPECT_EQ(model->exportTranscript(file, format), std::nullopt);
-        const std::string written = readText(file);
-        EXPECT_EQ(written, model->transcriptExport(format));
-        if (format == TranscriptExportFormat::plainText) {
-            EXPECT_TRUE(written.starts_with("おはようございます。\n本日の議題は")) << written;
-        }
-        if (format != TranscriptExportFormat::srt && format != TranscriptExportFormat::webVtt) continue;
-        // Cue times count from the session start: the first line, finalized at 60 s, is estimated to take 2 s.
-        EXPECT_NE(written.find(format == TranscriptExportFormat::srt ? "00:00:58,000 --> 00:01:00,000"
-                                                                     : "00:00:58.000 --> 00:01:00.000"),
-                  std::string::npos)
-            << written;
-        const std::size_t cues = occurrences(written, " --> ");
-        EXPECT_GE(cues, 4u) << "the long line is split into cues";
-        EXPECT_EQ(ffprobeCueCount(file), cues) << "ffprobe がありません: scripts/setup を実行してください";
-        EXPECT_EQ(occurrences(ffmpegAsSrt(file), " --> "), cues);
+        const auto file = directory.path() / ("会議." + std::string(exportFormatExtension(format)));
+        EXPECT_EQ(model->exportTranscript(file, format), std::nullopt) << file;
+        EXPECT_EQ(readText(file), model->transcriptExport(format)) << file;
     }
 
     // A folder of the same name cannot be replaced: the folder, its contents and the lines all stay.
@@ -137,31 +118,27 @@ TEST_F(TranscriptionViewModelHistoryTest, Export_WritesEveryFormatToAFileAndAFai
     EXPECT_TRUE(failure->starts_with("エクスポートできませんでした（同じ名前のフォルダがあります）")) << *failure;
     EXPECT_EQ(readText(taken / "keep.txt"), "keep");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory.path()), {}), 5) << "no temporary left";
-    EXPECT_EQ(model->finalizedLines().size(), 3u);
+    EXPECT_EQ(model->finalizedLines().size(), 2u);
     EXPECT_NE(model->exportTranscript(directory.path() / "missing" / "会議.srt", TranscriptExportFormat::srt),
               std::nullopt);
 }
 
 TEST_F(TranscriptionViewModelHistoryTest, DamagedHistory_ShowsTheRecoveredSessionsAndSaysWhereTheOriginalWent)
 {
-    // Two sessions of 80 lines in all, one text written as a number.
-    std::vector<TranscriptSession> sessions(2);
-    for (std::size_t s = 0; s < 2; ++s) {
-        sessions[s] = {Uuid::random(), {}, kMarch29Midnight + 3600.0 * static_cast<double>(s), std::nullopt};
-        for (int i = 0; i < 40; ++i)
-            sessions[s].lines.push_back(
-                {Uuid::random(), "行" + std::to_string(i), sessions[s].startedAt + static_cast<double>(i)});
-    }
+    // Two sessions of four lines in all, one text written as a number.
+    std::vector<TranscriptSession> sessions;
+    for (const Date start : {kMarch29Midnight, kMarch29Midnight + 3600})
+        sessions.push_back({Uuid::random(),
+                            {{Uuid::random(), "行", start + 1}, {Uuid::random(), "壊れる行", start + 2}},
+                            start,
+                            std::nullopt});
     std::string bytes = nlohmann::json{{"version", 2}, {"sessions", sessions}}.dump();
-    const auto broken = bytes.find("\"text\":\"行12\"");
-    ASSERT_NE(broken, std::string::npos);
-    bytes.replace(broken, std::string("\"text\":\"行12\"").size(), "\"text\":123");
+    const std::string good = "\"text\":\"壊れる行\"";
+    bytes.replace(bytes.find(good), good.size(), "\"text\":123");
     std::ofstream(h.historyPath(), std::ios::binary) << bytes;
-
     auto model = idleModel();
-
     EXPECT_EQ(model->pastSessions().size(), 2u);
-    EXPECT_EQ(model->pastSessions()[0].lines.size() + model->pastSessions()[1].lines.size(), 79u);
+    EXPECT_EQ(model->pastSessions()[0].lines.size() + model->pastSessions()[1].lines.size(), 3u);
     ASSERT_EQ(model->notices().size(), 1u);
     const std::string& notice = model->notices()[0];
     EXPECT_NE(notice.find("セッション 2 件を復元しました"), std::string::npos) << notice;
