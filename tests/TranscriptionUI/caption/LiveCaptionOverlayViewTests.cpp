@@ -1,5 +1,5 @@
-#include "TranscriptionUI/UpdaterCommands.h"
 #include "TranscriptionUI/PreferencesStore.h"
+#include "TranscriptionUI/UpdaterCommands.h"
 #include "TranscriptionUI/caption/LiveCaptionCommands.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayModel.h"
@@ -46,10 +46,10 @@ TEST_F(LiveCaptionOverlay, FirstShowPlacesTheDefaultFrameWithoutFocusAndLaterRun
     ASSERT_NE(controller.panel(), nullptr);
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
     const QRect frame = controller.panel()->geometry();
-    EXPECT_EQ(frame.size(), QSize(720, 180));
+    EXPECT_EQ(frame.size(), LiveCaptionOverlayController::defaultSize);
     EXPECT_NEAR(frame.center().x(), area.center().x(), 1);
     EXPECT_NEAR(area.bottom() + 1 - (frame.bottom() + 1), 0.12 * area.height(), 1.0);
-    EXPECT_EQ(m_defaults.value(QStringLiteral("LiveCaptionOverlayPanel")).toRect(), frame);
+    EXPECT_EQ(m_defaults.value(LiveCaptionOverlayController::frameAutosaveName).toRect(), frame);
     EXPECT_TRUE(controller.panel()->isVisible());
     // Shown on top of other windows without ever taking the keyboard from them.
     EXPECT_TRUE(controller.panel()->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
@@ -71,25 +71,35 @@ TEST_F(LiveCaptionOverlay, FirstShowPlacesTheDefaultFrameWithoutFocusAndLaterRun
         later.setVisible(true);
         EXPECT_EQ(later.panel()->geometry(), moved);
     }
-    m_defaults.setValue(QStringLiteral("LiveCaptionOverlayPanel"), QRect(-50000, -50000, 720, 180));
+    m_defaults.setValue(LiveCaptionOverlayController::frameAutosaveName, QRect(-50000, -50000, 720, 180));
     LiveCaptionOverlayController offScreen(&m_defaults);
     offScreen.setVisible(true);
     EXPECT_TRUE(area.intersects(offScreen.panel()->geometry()));
 }
 
-TEST_F(LiveCaptionOverlay, CloseButtonWritesFalseAndTheMenuToggleFollows)
+TEST_F(LiveCaptionOverlay, MenuItemWithItsShortcutAndTheCloseButtonFlipTheSharedSetting)
 {
-    m_defaults.setBool(LiveCaptionOverlayController::visibilityDefaultsKey, true);
     LiveCaptionOverlayController controller(&m_defaults);
     LiveCaptionCommands commands(&m_defaults);
     QObject::connect(&m_defaults, &PreferencesStore::valueChanged, &controller, [&](const QString& key) {
         if (key == LiveCaptionOverlayController::visibilityDefaultsKey)
             controller.setVisible(m_defaults.boolValue(key));
     });
-    controller.setVisible(true);
+    QMenuBar bar;
+    QMenu* menu = commands.install(&bar);
+    ASSERT_EQ(menu->actions().size(), 1);
+    QAction* item = menu->actions().front();
+    EXPECT_FALSE(item->isChecked()) << "first launch: off";
+    EXPECT_EQ(item->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+L")));
+    item->trigger();
+    item->trigger();
+    EXPECT_FALSE(m_defaults.boolValue(LiveCaptionOverlayController::visibilityDefaultsKey, true));
+    item->trigger();
+    EXPECT_TRUE(m_defaults.boolValue(LiveCaptionOverlayController::visibilityDefaultsKey));
+    ASSERT_NE(controller.panel(), nullptr);
     controller.update(twoLines());
-    EXPECT_TRUE(commands.toggleAction()->isChecked());
 
+    // The close button shows only under the pointer.
     LiveCaptionOverlayView* view = controller.panel()->view();
     view->resize(720, 180);
     EXPECT_FALSE(view->isCloseButtonShown());
@@ -97,14 +107,13 @@ TEST_F(LiveCaptionOverlay, CloseButtonWritesFalseAndTheMenuToggleFollows)
     QMouseEvent move(QEvent::MouseMove, inside, view->mapToGlobal(inside), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(view, &move);
     ASSERT_TRUE(view->isCloseButtonShown());
-
     QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, view->closeButtonRect().center().toPoint());
     EXPECT_FALSE(m_defaults.boolValue(LiveCaptionOverlayController::visibilityDefaultsKey, true));
-    EXPECT_FALSE(commands.toggleAction()->isChecked());
+    EXPECT_FALSE(item->isChecked());
     EXPECT_FALSE(controller.panel()->isVisible());
 }
 
-TEST_F(LiveCaptionOverlay, VolatileLineIsFaintEqualContentIsNotRedrawnAndEmptyContentHasNoCloseButton)
+TEST_F(LiveCaptionOverlay, VolatileLineIsFaintLongLinesWrapAndEmptyContentHasNoCloseButton)
 {
     LiveCaptionOverlayModel model(twoLines());
     LiveCaptionOverlayView view(&model);
@@ -114,9 +123,15 @@ TEST_F(LiveCaptionOverlay, VolatileLineIsFaintEqualContentIsNotRedrawnAndEmptyCo
     int changes = 0;
     QObject::connect(&model, &LiveCaptionOverlayModel::contentChanged, [&] { ++changes; });
     model.setContent(twoLines());
-    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(changes, 0) << "equal content is not redrawn";
 
-    view.resize(720, 180);
+    // A long line wraps inside the box instead of being cut off.
+    model.setContent(LiveCaptionContent{
+        {{0, std::string(30, 'x') + "あいうえおかきくけこさしすせそたちつてとなにぬねのはひふへほまみむめも", false}}});
+    view.resize(400, 180);
+    EXPECT_LE(view.boxRect().width(), 400 - 2 * LiveCaptionOverlayView::outerPadding + 0.5);
+    EXPECT_GT(view.boxRect().height(), 2.0 * view.captionFont().pixelSize());
+
     const QPointF inside = view.boxRect().center();
     QMouseEvent move(QEvent::MouseMove, inside, inside, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&view, &move);
@@ -124,47 +139,6 @@ TEST_F(LiveCaptionOverlay, VolatileLineIsFaintEqualContentIsNotRedrawnAndEmptyCo
     model.setContent(LiveCaptionContent::empty());
     EXPECT_FALSE(view.isCloseButtonShown());
     EXPECT_TRUE(view.hitRect().isEmpty());
-}
-
-TEST_F(LiveCaptionOverlay, FontIsFittedToTheWidthWithinItsBoundsAndLongLinesWrap)
-{
-    LiveCaptionOverlayModel model(twoLines());
-    LiveCaptionOverlayView view(&model);
-    view.resize(720, 180);
-    EXPECT_EQ(view.captionFont().pixelSize(), 29); // 720 × 0.04 = 28.8
-    view.resize(200, 180);
-    EXPECT_EQ(view.captionFont().pixelSize(), 18);
-    LiveCaptionStyle wide;
-    wide.widthFontRatio = 1.0;
-    model.setStyle(wide);
-    view.resize(3000, 180);
-    EXPECT_EQ(view.captionFont().pixelSize(), 96);
-
-    // A long line wraps inside the box instead of being cut off.
-    model.setStyle(LiveCaptionStyle{});
-    model.setContent(LiveCaptionContent{
-        {{0, std::string(30, 'x') + "あいうえおかきくけこさしすせそたちつてとなにぬねのはひふへほまみむめも", false}}});
-    view.resize(400, 180);
-    EXPECT_LE(view.boxRect().width(), 400 - 2 * LiveCaptionOverlayView::outerPadding + 0.5);
-    EXPECT_GT(view.boxRect().height(), 2.0 * view.captionFont().pixelSize());
-}
-
-TEST_F(LiveCaptionOverlay, MenuItemFlipsTheSharedSettingWithItsShortcut)
-{
-    LiveCaptionCommands commands(&m_defaults);
-    QMenuBar bar;
-    QMenu* menu = commands.install(&bar);
-    ASSERT_EQ(menu->actions().size(), 1);
-    QAction* item = menu->actions().front();
-    EXPECT_FALSE(item->isChecked()) << "first launch: off";
-    EXPECT_EQ(item->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+L")));
-
-    item->trigger();
-    EXPECT_TRUE(m_defaults.boolValue(LiveCaptionOverlayController::visibilityDefaultsKey));
-    EXPECT_TRUE(item->isChecked());
-    item->trigger();
-    EXPECT_FALSE(m_defaults.boolValue(LiveCaptionOverlayController::visibilityDefaultsKey, true));
-    EXPECT_FALSE(item->isChecked());
 }
 
 class RecordingUpdater : public UpdaterPort {
