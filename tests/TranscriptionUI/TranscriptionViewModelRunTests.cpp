@@ -300,32 +300,7 @@ TEST_F(TranscriptionViewModelRunTest, RequestingTheMicrophone_OptsInStartsAndPos
     EXPECT_THAT(other->notices(), ElementsAre(HasSubstr("音声認識が許可されていません")));
 }
 
-TEST_F(TranscriptionViewModelRunTest, ThreeQuickLines_CauseOneSaveAfterTheQuietTime_CurrentSessionFirst)
-{
-    const TranscriptSession past{Uuid::random(), {FinalizedLine{Uuid::random(), "昨日", 100}}, 90, 110.0};
-    h.writeHistory({past});
-    auto model = runningModel();
-    ASSERT_EQ(model->pastSessions(), std::vector<TranscriptSession>{past});
-    const auto before = h.historyJson();
-
-    auto transcriber = h.pipelines()[0].transcriber;
-    for (const char* text : {"一", "二", "三"}) {
-        transcriber->emitSegment(text, true);
-        QTest::qWait(150);
-    }
-    ASSERT_TRUE(waitFor([&] { return model->finalizedLines().size() == 3; }));
-    QTest::qWait(450);
-    EXPECT_EQ(h.historyJson(), before) << "saved before the quiet time after the last line";
-
-    ASSERT_TRUE(waitFor([&] { return h.historyJson()["sessions"].size() == 2; }));
-    const auto saved = h.historyJson()["sessions"];
-    EXPECT_EQ(saved[0].get<TranscriptSession>().id, model->currentSessionID());
-    EXPECT_EQ(saved[0].get<TranscriptSession>().lines, model->finalizedLines());
-    EXPECT_FALSE(saved[0].contains("endedAt"));
-    EXPECT_EQ(saved[1].get<TranscriptSession>(), past);
-}
-
-TEST_F(TranscriptionViewModelRunTest, ARunEndingWithoutLines_SavesOnlyThePastSessions)
+TEST_F(TranscriptionViewModelRunTest, Saving_SkipsAnEmptyRunWaitsOutQuickLinesAndWritesTheEndTimeOnQuitting)
 {
     const TranscriptSession past{Uuid::random(), {FinalizedLine{Uuid::random(), "昨日", 100}}, 90, 110.0};
     h.writeHistory({past}, 4);
@@ -335,31 +310,43 @@ TEST_F(TranscriptionViewModelRunTest, ARunEndingWithoutLines_SavesOnlyThePastSes
     };
     const std::string pretty = bytes();
     auto model = runningModel();
+    ASSERT_EQ(model->pastSessions(), std::vector<TranscriptSession>{past});
+
+    // A run ending without lines saves only the past sessions.
     model->pauseTranscription();
+    ASSERT_TRUE(waitFor([&] { return !bytes().empty() && bytes() != pretty; }));
+    const auto before = h.historyJson();
+    EXPECT_EQ(before["sessions"].size(), 1u);
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !bytes().empty() && bytes() != pretty; }, 3000));
-    const auto sessions = h.historyJson()["sessions"];
-    ASSERT_EQ(sessions.size(), 1u);
-    EXPECT_EQ(sessions[0].get<TranscriptSession>(), past);
-}
+    // Three quick lines cause one save after the quiet time, the current session first.
+    model->resumeTranscription();
+    ASSERT_TRUE(h.waitForRecognition(1));
+    auto transcriber = h.pipelines()[1].transcriber;
+    for (const char* text : {"一", "二", "三"}) {
+        transcriber->emitSegment(text, true);
+        QTest::qWait(150);
+    }
+    ASSERT_TRUE(waitFor([&] { return model->finalizedLines().size() == 3; }));
+    QTest::qWait(450);
+    EXPECT_EQ(h.historyJson(), before) << "saved before the quiet time after the last line";
+    ASSERT_TRUE(waitFor([&] { return h.historyJson()["sessions"].size() == 2; }));
+    auto saved = h.historyJson()["sessions"];
+    EXPECT_EQ(saved[0].get<TranscriptSession>().id, model->currentSessionID());
+    EXPECT_EQ(saved[0].get<TranscriptSession>().lines, model->finalizedLines());
+    EXPECT_FALSE(saved[0].contains("endedAt"));
+    EXPECT_EQ(saved[1].get<TranscriptSession>(), past);
 
-TEST_F(TranscriptionViewModelRunTest, Quitting_WritesThePendingLinesWithTheEndTime)
-{
-    auto model = runningModel();
-    h.pipelines()[0].transcriber->emitSegment("最後の行", true);
-    ASSERT_TRUE(waitFor([&] { return model->finalizedLines().size() == 1; }));
-    const Date before = currentDate();
-
+    // Quitting writes a pending line at once, with the end time.
+    transcriber->emitSegment("最後の行", true);
+    ASSERT_TRUE(waitFor([&] { return model->finalizedLines().size() == 4; }));
+    const Date quitAt = currentDate();
     model->shutdown();
-    EXPECT_FALSE(model->isRunning());
-    const auto sessions = h.historyJson()["sessions"];
-    ASSERT_EQ(sessions.size(), 1u);
-    const auto saved = sessions[0].get<TranscriptSession>();
-    EXPECT_EQ(saved.id, model->currentSessionID());
-    EXPECT_EQ(saved.lines.size(), 1u);
-    ASSERT_TRUE(saved.endedAt.has_value());
-    EXPECT_GE(*saved.endedAt, before);
-
+    saved = h.historyJson()["sessions"];
+    ASSERT_EQ(saved.size(), 2u);
+    const auto current = saved[0].get<TranscriptSession>();
+    EXPECT_EQ(current.lines.size(), 4u);
+    ASSERT_TRUE(current.endedAt.has_value());
+    EXPECT_GE(*current.endedAt, quitAt);
     model->resumeTranscription();
     EXPECT_FALSE(model->isRunning()) << "nothing starts after quitting";
 }
