@@ -351,34 +351,7 @@ TEST_F(TranscriptionRootViewTest, ClearAskesFirstAndCancellingKeepsEverything)
     EXPECT_FALSE(view->clearButton()->isEnabled());
 }
 
-TEST_F(TranscriptionRootViewTest, ChoosingAnEventShowsItsLinesAndLiveComesBack)
-{
-    h.fixedClock = true;
-    h.clock = 800000000;
-    auto view = makeView();
-    finalize(*view, "会議の行");
-    const Date t = view->model()->finalizedLines()[0].time;
-    view->model()->setBrowsingEvent(CalendarEvent{"e1", "定例", t - 60, t + 60});
-    EXPECT_FALSE(view->browsingView()->isHidden());
-    ASSERT_EQ(view->browsingLines()->rowCount(), 1);
-    EXPECT_EQ(view->browsingLines()->index(0).data().toString(), QStringLiteral("会議の行"));
-
-    h.clock = t + 30;
-    finalize(*view, "閲覧中に来た行");
-    EXPECT_EQ(view->browsingLines()->rowCount(), 2) << "a line inside the browsed event joins it";
-    h.clock = t + 600;
-    finalize(*view, "予定の後の行");
-    EXPECT_EQ(view->browsingLines()->rowCount(), 2);
-    view->model()->setBrowsingEvent(std::nullopt);
-    EXPECT_TRUE(view->browsingView()->isHidden());
-    EXPECT_EQ(view->transcriptLines()->rowCount(), 3) << "lines that arrived while browsing are kept";
-
-    view->model()->setBrowsingEvent(CalendarEvent{"e2", "昔の予定", 0, 10});
-    EXPECT_EQ(view->browsingLines()->rowCount(), 0);
-    EXPECT_FALSE(view->browsingView()->emptyLabel()->isHidden());
-}
-
-TEST_F(TranscriptionRootViewTest, SidebarShowsItsShortDateAndTenRowsPerSeriesThenHowManyMore)
+TEST_F(TranscriptionRootViewTest, SidebarShowsTenRowsPerSeriesAndAChosenEventShowsItsLinesUntilLiveComesBack)
 {
     const QDateTime sunday(QDate(2026, 12, 6), QTime(0, 0));
     EXPECT_EQ(CalendarSidebarView::dateText(dateFromUnixSeconds(static_cast<double>(sunday.toSecsSinceEpoch()))),
@@ -409,6 +382,23 @@ TEST_F(TranscriptionRootViewTest, SidebarShowsItsShortDateAndTenRowsPerSeriesThe
 
     rows[1]->click();
     EXPECT_EQ(view->model()->browsingEvent(), events[1]) << "a shown instance is still an event to browse";
+    EXPECT_FALSE(view->browsingView()->isHidden());
+    EXPECT_FALSE(view->browsingView()->emptyLabel()->isHidden()) << "nothing was said then";
+
+    finalize(*view, "会議の行");
+    const Date t = h.clock;
+    view->model()->setBrowsingEvent(CalendarEvent{"e1", "定例", t - 60, t + 60});
+    ASSERT_EQ(view->browsingLines()->rowCount(), 1);
+    EXPECT_EQ(view->browsingLines()->index(0).data().toString(), QStringLiteral("会議の行"));
+    h.clock = t + 30;
+    finalize(*view, "閲覧中に来た行");
+    EXPECT_EQ(view->browsingLines()->rowCount(), 2) << "a line inside the browsed event joins it";
+    h.clock = t + 600;
+    finalize(*view, "予定の後の行");
+    EXPECT_EQ(view->browsingLines()->rowCount(), 2);
+    view->model()->setBrowsingEvent(std::nullopt);
+    EXPECT_TRUE(view->browsingView()->isHidden());
+    EXPECT_EQ(view->transcriptLines()->rowCount(), 3) << "lines that arrived while browsing are kept";
 }
 
 TEST_F(TranscriptionRootViewTest, BecomingActiveRereadsPermissionsAndStartsUnlessPaused)

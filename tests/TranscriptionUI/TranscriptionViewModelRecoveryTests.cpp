@@ -17,11 +17,6 @@
 namespace tc::test {
 namespace {
 
-bool startsWith(const std::string& text, const std::string& prefix)
-{
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 class TranscriptionViewModelRecoveryTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ensureCoreApplication(); }
@@ -80,7 +75,7 @@ TEST_F(TranscriptionViewModelRecoveryTest, ASoundServerGoneForSecondsIsWaitedFor
     QTest::qWait(4000);
     EXPECT_TRUE(model.isRunning()) << "the session gave up while the server was away";
     ASSERT_EQ(model.notices().size(), 1u);
-    EXPECT_TRUE(startsWith(model.notices()[0], RunTranscriptionSession::waitingNoticePrefix)) << model.notices()[0];
+    EXPECT_TRUE(model.notices()[0].starts_with(RunTranscriptionSession::waitingNoticePrefix)) << model.notices()[0];
     EXPECT_NE(model.notices()[0].find("サウンドサーバー"), std::string::npos) << model.notices()[0];
 
     ASSERT_TRUE(server.restart()) << server.startError();
@@ -116,7 +111,7 @@ TEST_F(TranscriptionViewModelRecoveryTest, AMissingModelStopsTheLiveSessionAtOnc
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model.isRunning(); }, 10000));
     ASSERT_EQ(model.notices().size(), 1u);
     const std::string& notice = model.notices()[0];
-    EXPECT_TRUE(startsWith(notice, "エラー: 文字起こしを継続できないため停止しました: ")) << notice;
+    EXPECT_TRUE(notice.starts_with("エラー: 文字起こしを継続できないため停止しました: ")) << notice;
     EXPECT_NE(notice.find("インストールされていません"), std::string::npos) << notice;
     EXPECT_NE(notice.find("install-models --speech-model base"), std::string::npos) << notice;
     EXPECT_EQ(notice.find("再開します"), std::string::npos) << notice;
