@@ -223,12 +223,9 @@ TEST_F(SettingsWindowTest, LanguageModel_ChooserTellsInstructionTuningAndWhyAFil
     auto* file = child<QLabel>("languageModelFile");
     auto* tuned = child<QLabel>("languageModelInstructionTuned");
     auto* problem = child<QLabel>("languageModelProblem");
-    const auto choose = [&](const std::filesystem::path& path) {
-        pickFile("chooseLanguageModel", "languageModelDialog", path);
-    };
 
     EXPECT_EQ(file->text().toStdString(), gemma.string() + "（既定）");
-    choose(gemma);
+    pickFile("chooseLanguageModel", "languageModelDialog", gemma);
     EXPECT_EQ(m_defaults.value(SettingsModel::languageModelKey).toString().toStdString(), gemma.string());
     EXPECT_EQ(file->text().toStdString(), gemma.string());
     EXPECT_EQ(child<QLabel>("languageModelSize")->text(), "253 MB");
@@ -236,7 +233,7 @@ TEST_F(SettingsWindowTest, LanguageModel_ChooserTellsInstructionTuningAndWhyAFil
     EXPECT_FALSE(problem->isVisible());
     EXPECT_TRUE(child<QLabel>("languageModelNote")->text().contains("引用"));
 
-    choose(text);
+    pickFile("chooseLanguageModel", "languageModelDialog", text);
     EXPECT_EQ(tuned->text(), "—");
     EXPECT_TRUE(problem->isVisible());
     EXPECT_TRUE(problem->text().startsWith("GGUF 形式のモデルではない")) << problem->text().toStdString();
