@@ -115,6 +115,7 @@ TEST_F(TranscriptionRootViewTest, BecomingActiveStartsUnlessPausedAndTheRunButto
     EXPECT_TRUE(view->model()->isPaused());
     EXPECT_EQ(view->runButton()->text(), QStringLiteral("再開"));
     EXPECT_TRUE(view->waveforms().empty());
+    EXPECT_TRUE(view->permissionHint()->isHidden()) << "paused, not blocked";
     QApplication::setActiveWindow(nullptr);
     QApplication::setActiveWindow(view.get());
     QTest::qWait(300);
