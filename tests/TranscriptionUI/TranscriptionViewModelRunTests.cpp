@@ -36,7 +36,7 @@ protected:
     ViewModelHarness h;
 };
 
-TEST_F(TranscriptionViewModelRunTest, Bootstrap_StartsOneRunWithFlatLevelHistoriesMicrophoneFirst)
+TEST_F(TranscriptionViewModelRunTest, Bootstrap_StartsOneRunMicrophoneFirstWhoseLevelsKeepTheLastSixtyPerSource)
 {
     h.settings->setValue("optInSystemAudio", true);
     auto model = runningModel();
@@ -54,6 +54,26 @@ TEST_F(TranscriptionViewModelRunTest, Bootstrap_StartsOneRunWithFlatLevelHistori
     QTest::qWait(100);
     EXPECT_EQ(model->runGeneration(), 1);
     EXPECT_EQ(h.pipelineCount(), 1u);
+
+    // The source's reports come from its own thread and reach the model on the main thread.
+    auto pipeline = h.pipelines()[0];
+    std::jthread([&] {
+        pipeline.onDegraded("システム音声を開始できませんでした。");
+        for (int i = 1; i <= 61; ++i)
+            pipeline.onLevel(AudioSourceID::microphone, static_cast<float>(i));
+    }).join();
+    ASSERT_TRUE(
+        waitFor([&] { return model->levels().size() == 1 && model->levels().at(AudioSourceID::microphone) == 61; }));
+    const auto& history = model->levelHistory().at(AudioSourceID::microphone);
+    ASSERT_EQ(history.size(), 60u);
+    EXPECT_EQ(history.front(), 2.0f);
+    EXPECT_EQ(model->notices(), std::vector<std::string>{"システム音声を開始できませんでした。"});
+
+    // Reports still arriving from a paused run do not draw a waveform.
+    model->pauseTranscription();
+    pipeline.onLevel(AudioSourceID::microphone, 0.7f);
+    QTest::qWait(50);
+    EXPECT_TRUE(model->levels().empty());
 }
 
 TEST_F(TranscriptionViewModelRunTest, Events_BecomeLinesVolatileTextCaptionAndNotices)
@@ -142,30 +162,6 @@ TEST_F(TranscriptionViewModelRunTest, WithdrawnPermissions_EndTheRunAtOnceWithTh
     ASSERT_TRUE(waitFor([&] { return !model->isRunning(); }));
     EXPECT_THAT(model->notices(), ElementsAre(HasSubstr("音声認識が許可されていないため")));
     EXPECT_EQ(h.pipelineCount(), 1u);
-}
-
-TEST_F(TranscriptionViewModelRunTest, SourceCallbacks_ReachTheModelOnTheMainThreadAndKeepTheLastSixtyLevels)
-{
-    auto model = runningModel();
-    ASSERT_TRUE(waitFor([&] { return !model->activeSources().empty(); }));
-    auto pipeline = h.pipelines()[0];
-    std::jthread([&] {
-        pipeline.onDegraded("システム音声を開始できませんでした。");
-        for (int i = 1; i <= 61; ++i)
-            pipeline.onLevel(AudioSourceID::microphone, static_cast<float>(i));
-    }).join();
-    ASSERT_TRUE(
-        waitFor([&] { return model->levels().size() == 1 && model->levels().at(AudioSourceID::microphone) == 61; }));
-    const auto& history = model->levelHistory().at(AudioSourceID::microphone);
-    ASSERT_EQ(history.size(), 60u);
-    EXPECT_EQ(history.front(), 2.0f);
-    EXPECT_EQ(model->notices(), std::vector<std::string>{"システム音声を開始できませんでした。"});
-
-    // Reports still arriving from a paused run do not draw a waveform.
-    model->pauseTranscription();
-    pipeline.onLevel(AudioSourceID::microphone, 0.7f);
-    QTest::qWait(50);
-    EXPECT_TRUE(model->levels().empty());
 }
 
 TEST_F(TranscriptionViewModelRunTest, OptInAssignment_PersistsAndReconcilesEvenWithAnEqualValue)
