@@ -76,6 +76,21 @@ TEST_F(TranscriptionViewModelRunTest, Bootstrap_StartsOneRunMicrophoneFirstWhose
     EXPECT_TRUE(model->levels().empty());
 }
 
+TEST_F(TranscriptionViewModelRunTest, Bootstrap_LeavesAPausePressedWhileItWasStillReading)
+{
+    h.settings->setValue("optInMic", true);
+    h.permissions->grantAll();
+    auto model = h.makeModel();
+    // The start-up's steps come back through the event loop, so the pause lands before its end.
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) {
+        model->bootstrap(done);
+        model->pauseTranscription();
+    }));
+    EXPECT_TRUE(model->isPaused());
+    EXPECT_FALSE(model->isRunning());
+    EXPECT_EQ(h.pipelineCount(), 0u);
+}
+
 TEST_F(TranscriptionViewModelRunTest, Events_BecomeLinesVolatileTextCaptionAndNotices)
 {
     auto model = runningModel();
