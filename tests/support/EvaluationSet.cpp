@@ -1,8 +1,10 @@
 #include "support/EvaluationSet.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
+#include <fstream>
+#include <sstream>
 
 namespace tc::test {
 
@@ -19,6 +21,36 @@ std::filesystem::path evalSetDir(const std::filesystem::path& sourceDir)
     while (!dir.empty() && (dir.back() == '\n' || dir.back() == ' '))
         dir.pop_back();
     return dir;
+}
+
+std::vector<SpeechTurn> readSpeechTable(const std::filesystem::path& table)
+{
+    const auto fields = [](const std::string& line) {
+        std::vector<std::string> out;
+        std::istringstream in(line);
+        for (std::string field; std::getline(in, field, '\t');)
+            out.push_back(field);
+        return out;
+    };
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line);
+    const auto header = fields(line);
+    std::vector<SpeechTurn> turns;
+    while (std::getline(in, line)) {
+        const auto row = fields(line);
+        if (row.empty() || row.front().empty()) continue;
+        SpeechTurn turn;
+        for (std::size_t i = 0; i < std::min(row.size(), header.size()); ++i) {
+            if (header[i] == "id") turn.id = row[i];
+            if (header[i] == "kind") turn.microphone = row[i] == "mic";
+            if (header[i] == "start") turn.start = std::stod(row[i]);
+            if (header[i] == "end") turn.end = std::stod(row[i]);
+            if (header[i] == "text") turn.text = row[i];
+        }
+        turns.push_back(std::move(turn));
+    }
+    return turns;
 }
 
 } // namespace tc::test

@@ -8,10 +8,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <fstream>
 #include <numbers>
 #include <random>
-#include <sstream>
 
 namespace tc::test {
 
@@ -35,25 +33,7 @@ std::vector<float> readSpeechFile(const std::filesystem::path& file, double* sam
 
 std::vector<SpeechTurn> conversationTurns()
 {
-    std::ifstream in(dataDir() / "speech" / "conversation.tsv");
-    std::vector<SpeechTurn> turns;
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        SpeechTurn turn;
-        std::string start;
-        std::string end;
-        std::getline(fields, turn.id, '\t');
-        std::getline(fields, start, '\t');
-        std::getline(fields, end, '\t');
-        std::getline(fields, turn.text);
-        if (turn.id.empty()) continue;
-        turn.start = std::stod(start);
-        turn.end = std::stod(end);
-        turns.push_back(turn);
-    }
-    return turns;
+    return readSpeechTable(dataDir() / "speech" / "conversation.tsv");
 }
 
 std::vector<float> silence(double seconds)

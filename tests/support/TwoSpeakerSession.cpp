@@ -17,9 +17,6 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
@@ -88,25 +85,7 @@ std::string labelName(const std::optional<SpeakerLabel>& label)
 
 std::vector<TwoSpeakerTurn> readTwoSpeakerTurns(const std::filesystem::path& table)
 {
-    std::ifstream in(table);
-    std::vector<TwoSpeakerTurn> turns;
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        TwoSpeakerTurn turn;
-        std::string kind, start, end;
-        std::getline(fields, turn.id, '\t');
-        std::getline(fields, kind, '\t');
-        std::getline(fields, start, '\t');
-        std::getline(fields, end, '\t');
-        std::getline(fields, turn.text);
-        turn.microphone = kind == "mic";
-        turn.start = std::stod(start);
-        turn.end = std::stod(end);
-        turns.push_back(std::move(turn));
-    }
-    return turns;
+    return readSpeechTable(table);
 }
 
 std::vector<AttributedLine> runTwoSpeakerSession(const PulseAudioServer& server,

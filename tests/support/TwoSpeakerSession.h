@@ -2,6 +2,7 @@
 
 #include "TranscriptionApplication/Transcriber.h"
 #include "TranscriptionDomain/SpeakerLabel.h"
+#include "support/EvaluationSet.h"
 
 #include <filesystem>
 #include <memory>
@@ -14,14 +15,8 @@ namespace tc::test {
 
 class PulseAudioServer;
 
-// One turn of the evaluation set's two-speaker recording (scripts/make-eval-set): who speaks, when, what.
-struct TwoSpeakerTurn {
-    std::string id;
-    bool microphone = true;
-    double start = 0;
-    double end = 0;
-    std::string text;
-};
+// One turn of the evaluation set's two-speaker recording (scripts/make-eval-set).
+using TwoSpeakerTurn = SpeechTurn;
 
 // A line of a live session as the window would keep it.
 struct AttributedLine {
