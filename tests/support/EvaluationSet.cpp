@@ -1,7 +1,7 @@
 #include "support/EvaluationSet.h"
+#include "support/ShellCommand.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -11,13 +11,8 @@ namespace tc::test {
 std::filesystem::path evalSetDir(const std::filesystem::path& sourceDir)
 {
     if (const char* dir = std::getenv("TC_EVAL_DIR"); dir && *dir) return dir;
-    const std::string command = (sourceDir / "scripts" / "make-eval-set").string() + " --print-dir 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return {};
-    char buffer[4096] = {};
-    const std::size_t read = std::fread(buffer, 1, sizeof buffer - 1, pipe);
-    pclose(pipe);
-    std::string dir(buffer, read);
+    std::string dir =
+        shellOutput(shellQuoted((sourceDir / "scripts" / "make-eval-set").string()) + " --print-dir 2>/dev/null");
     while (!dir.empty() && (dir.back() == '\n' || dir.back() == ' '))
         dir.pop_back();
     return dir;

@@ -1,20 +1,15 @@
 #include "support/PulseAudioServer.h"
+#include "support/ShellCommand.h"
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
-#include <spawn.h>
 #include <sstream>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace tc::test {
 
@@ -38,38 +33,6 @@ std::string nullSinkModule(const PulseAudioServer::NullSink& sink)
 {
     return "module-null-sink sink_name=" + sink.name + " rate=" + std::to_string(sink.rate) +
            " channels=" + std::to_string(sink.channels) + describedAs("sink_properties", sink.description);
-}
-
-// Runs a program to its end with extra environment entries; its exit status, or -1.
-int runProgram(const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnvironment)
-{
-    std::vector<std::string> environment(extraEnvironment);
-    for (char** entry = environ; *entry; ++entry)
-        environment.emplace_back(*entry);
-    std::vector<char*> envp;
-    for (auto& e : environment)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> args(arguments);
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    pid_t child = 0;
-    if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string shellQuote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
 }
 
 } // namespace
@@ -125,30 +88,20 @@ bool PulseAudioServer::restart()
 
 void PulseAudioServer::launch()
 {
-    std::vector<std::string> arguments{"pulseaudio",
-                                       "--daemonize=yes",
-                                       "-n",
-                                       "--exit-idle-time=-1",
-                                       "--disable-shm=yes",
-                                       "--use-pid-file=yes",
-                                       "--log-target=file:" + (m_dir / "server.log").string(),
-                                       "-L",
-                                       "module-native-protocol-unix"};
-    if (!m_options.sinkName.empty()) {
-        arguments.emplace_back("-L");
-        arguments.push_back(nullSinkModule(
-            {m_options.sinkName, m_options.sinkDescription}));
-    }
-    for (const auto& sink : m_options.extraSinks) {
-        arguments.emplace_back("-L");
-        arguments.push_back(nullSinkModule(sink));
-    }
-    for (const auto& source : m_options.pipeSources) {
-        arguments.emplace_back("-L");
-        arguments.push_back(pipeSourceModule(source, m_dir));
-    }
+    std::string command = "HOME=" + shellQuoted(m_dir.string()) +
+                          " pulseaudio --daemonize=yes -n --exit-idle-time=-1 --disable-shm=yes --use-pid-file=yes" +
+                          " --log-target=" + shellQuoted("file:" + (m_dir / "server.log").string()) +
+                          " -L module-native-protocol-unix";
+    std::vector<std::string> modules;
+    if (!m_options.sinkName.empty()) modules.push_back(nullSinkModule({m_options.sinkName, m_options.sinkDescription}));
+    for (const auto& sink : m_options.extraSinks)
+        modules.push_back(nullSinkModule(sink));
+    for (const auto& source : m_options.pipeSources)
+        modules.push_back(pipeSourceModule(source, m_dir));
+    for (const auto& module : modules)
+        command += " -L " + shellQuoted(module);
     // The daemonizing parent returns once the server is ready (or has failed).
-    const int status = runProgram(arguments, {"HOME=" + m_dir.string()});
+    const int status = runShellCommand(command + " >/dev/null 2>&1");
     std::ifstream pidFile(m_dir / "pulse" / "pid");
     pid_t pid = 0;
     if (status != 0 || !(pidFile >> pid) || pid <= 0) {
@@ -201,24 +154,16 @@ void PulseAudioServer::writeToSource(const std::string& source, std::span<const 
 
 bool PulseAudioServer::play(std::span<const float> samples, int rate, int channels, const std::string& sink) const
 {
-    const std::string command =
-        "pacat --playback --raw --latency-msec=20 --format=float32le --rate=" + std::to_string(rate) +
-        " --channels=" + std::to_string(channels) + " --device=" + shellQuote(sink.empty() ? m_options.sinkName : sink);
-    FILE* pipe = popen(command.c_str(), "w");
-    if (!pipe) return false;
-    const bool written = std::fwrite(samples.data(), sizeof(float), samples.size(), pipe) == samples.size();
-    return pclose(pipe) == 0 && written;
+    return runShellCommand("pacat --playback --raw --latency-msec=20 --format=float32le --rate=" +
+                               std::to_string(rate) + " --channels=" + std::to_string(channels) +
+                               " --device=" + shellQuoted(sink.empty() ? m_options.sinkName : sink),
+                           nullptr, samples) == 0;
 }
 
 bool PulseAudioServer::unloadDevice(const std::string& name) const
 {
-    FILE* pipe = popen("pactl list short modules 2>/dev/null", "r");
-    if (!pipe) return false;
     std::string listing;
-    char chunk[4096];
-    while (const auto read = std::fread(chunk, 1, sizeof chunk, pipe))
-        listing.append(chunk, read);
-    pclose(pipe);
+    if (runShellCommand("pactl list short modules 2>/dev/null", &listing) != 0) return false;
     // One module a line: index, module name, arguments.
     std::istringstream lines(listing);
     for (std::string line; std::getline(lines, line);) {
@@ -231,9 +176,7 @@ bool PulseAudioServer::unloadDevice(const std::string& name) const
 
 int PulseAudioServer::pactl(const std::string& arguments) const
 {
-    const std::string command = "pactl " + arguments + " >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return runShellCommand("pactl " + arguments + " >/dev/null 2>&1");
 }
 
 void PulseAudioServer::kill()

@@ -1,25 +1,7 @@
 #include "support/SubtitleReadBack.h"
-
-#include <cstdio>
-#include <memory>
+#include "support/ShellCommand.h"
 
 namespace tc::test {
-
-namespace {
-
-// Standard output of a shell command; empty when it could not run.
-std::string commandOutput(const std::string& command)
-{
-    std::string output;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) return output;
-    char buffer[4096];
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe.get()))
-        output.append(buffer, n);
-    return output;
-}
-
-} // namespace
 
 std::size_t occurrences(const std::string& text, const std::string& piece)
 {
@@ -31,10 +13,10 @@ std::size_t occurrences(const std::string& text, const std::string& piece)
 
 std::optional<std::string> ffprobeSubtitlePackets(const std::filesystem::path& file)
 {
-    if (commandOutput("command -v ffprobe").empty()) return std::nullopt;
-    return commandOutput("ffprobe -v error -select_streams s:0 -show_entries packet=pts_time,duration_time "
-                         "-of csv=p=0 '" +
-                         file.string() + "'");
+    if (shellOutput("command -v ffprobe").empty()) return std::nullopt;
+    return shellOutput("ffprobe -v error -select_streams s:0 -show_entries packet=pts_time,duration_time "
+                       "-of csv=p=0 " +
+                       shellQuoted(file.string()));
 }
 
 std::optional<std::size_t> ffprobeCueCount(const std::filesystem::path& file)
@@ -46,7 +28,7 @@ std::optional<std::size_t> ffprobeCueCount(const std::filesystem::path& file)
 
 std::string ffmpegAsSrt(const std::filesystem::path& file)
 {
-    return commandOutput("ffmpeg -v error -i '" + file.string() + "' -f srt - 2>/dev/null");
+    return shellOutput("ffmpeg -v error -i " + shellQuoted(file.string()) + " -f srt - 2>/dev/null");
 }
 
 } // namespace tc::test
