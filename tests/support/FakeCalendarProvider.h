@@ -1,35 +1,52 @@
 #pragma once
 
 #include "TranscriptionApplication/CalendarProvider.h"
+#include "support/Locked.h"
 
-#include <condition_variable>
 #include <map>
-#include <mutex>
 #include <vector>
 
 namespace tc::test {
 
 // A calendar with events the test puts on days. Access is refused until granted; a refused request leaves
-// the status as the test set it. Thread-safe (one mutex inside).
+// the status as the test set it. Thread-safe.
 class FakeCalendarProvider : public CalendarProvider {
 public:
-    void setStatus(CalendarAuthorizationStatus status);
+    void setStatus(CalendarAuthorizationStatus status) { m_lock.set(m_status, status); }
     // What requestAccess() turns the status into.
-    void setRequestOutcome(CalendarAuthorizationStatus status);
+    void setRequestOutcome(CalendarAuthorizationStatus status) { m_lock.set(m_requestOutcome, status); }
     // Events answered for the day that starts at dayStart (any instant of that local day is looked up by
     // the day start the caller passes).
-    void setEvents(Date dayStart, std::vector<CalendarEvent> events);
+    void setEvents(Date dayStart, std::vector<CalendarEvent> events)
+    {
+        m_lock.change([&] { m_events[dayStart] = std::move(events); });
+    }
 
-    CalendarAuthorizationStatus authorizationStatus() override;
-    bool requestAccess() override;
-    std::vector<CalendarEvent> eventsOnDay(Date day) override;
+    CalendarAuthorizationStatus authorizationStatus() override { return m_lock.read(m_status); }
+    bool requestAccess() override
+    {
+        return m_lock.change([&] {
+            ++m_accessRequests;
+            return (m_status = m_requestOutcome) == CalendarAuthorizationStatus::granted;
+        });
+    }
+    std::vector<CalendarEvent> eventsOnDay(Date day) override
+    {
+        return m_lock.change([&] {
+            m_requestedDays.push_back(day);
+            const auto it = m_events.find(day);
+            if (m_status != CalendarAuthorizationStatus::granted || it == m_events.end())
+                return std::vector<CalendarEvent>{};
+            return it->second;
+        });
+    }
 
     // The days asked for, in order.
-    std::vector<Date> requestedDays() const;
-    int accessRequests() const;
+    std::vector<Date> requestedDays() const { return m_lock.read(m_requestedDays); }
+    int accessRequests() const { return m_lock.read(m_accessRequests); }
 
 private:
-    mutable std::mutex m_mutex;
+    Locked m_lock;
     CalendarAuthorizationStatus m_status = CalendarAuthorizationStatus::undetermined;
     CalendarAuthorizationStatus m_requestOutcome = CalendarAuthorizationStatus::granted;
     std::map<Date, std::vector<CalendarEvent>> m_events;

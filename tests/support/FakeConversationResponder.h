@@ -1,10 +1,9 @@
 #pragma once
 
 #include "TranscriptionApplication/ConversationResponder.h"
+#include "support/Locked.h"
 
-#include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <variant>
@@ -12,28 +11,35 @@
 namespace tc::test {
 
 // A responder answering from a script: each answer() takes the next scripted answer or failure, and fails when
-// the script is empty. Answers can be held back until released, to test a question in flight.
-// Thread-safe (one mutex inside).
+// the script is empty. Answers can be held back until released, to test a question in flight. Thread-safe.
 class FakeConversationResponder : public ConversationResponder {
 public:
-    void setAvailability(ConversationResponderAvailability availability);
-    void pushAnswer(ConversationAnswer answer);
-    void pushFailure(std::string message);
+    void setAvailability(ConversationResponderAvailability availability)
+    {
+        m_lock.set(m_availability, std::move(availability));
+    }
+    void pushAnswer(ConversationAnswer answer)
+    {
+        m_lock.change([&] { m_script.emplace_back(std::move(answer)); });
+    }
+    void pushFailure(std::string message)
+    {
+        m_lock.change([&] { m_script.emplace_back(std::move(message)); });
+    }
     // While held, answer() waits for release() (or its stop token).
-    void hold();
-    void release();
+    void hold() { m_lock.set(m_held, true); }
+    void release() { m_lock.set(m_held, false); }
 
-    ConversationResponderAvailability availability() override;
+    ConversationResponderAvailability availability() override { return m_lock.read(m_availability); }
     ConversationAnswer answer(const std::string& question, const ConversationExcerpt& excerpt,
                               std::stop_token stop = {}) override;
 
-    int calls() const;
-    std::optional<std::string> lastQuestion() const;
-    std::optional<ConversationExcerpt> lastExcerpt() const;
+    int calls() const { return m_lock.read(m_calls); }
+    std::optional<std::string> lastQuestion() const { return m_lock.read(m_lastQuestion); }
+    std::optional<ConversationExcerpt> lastExcerpt() const { return m_lock.read(m_lastExcerpt); }
 
 private:
-    mutable std::mutex m_mutex;
-    std::condition_variable_any m_released;
+    Locked m_lock;
     ConversationResponderAvailability m_availability = ConversationResponderAvailability::available();
     std::deque<std::variant<ConversationAnswer, std::string>> m_script;
     bool m_held = false;

@@ -1,10 +1,9 @@
 #pragma once
 
 #include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
+#include "support/Locked.h"
 
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <thread>
 
 namespace tc::test {
@@ -15,35 +14,36 @@ namespace tc::test {
 // verifiable. Thread-safe.
 class FakeSpeechModelInstaller {
 public:
-    explicit FakeSpeechModelInstaller(std::vector<SpeechModelEntry> entries);
-    ~FakeSpeechModelInstaller();
+    explicit FakeSpeechModelInstaller(std::vector<SpeechModelEntry> entries) : m_entries(std::move(entries)) {}
 
-    std::vector<SpeechModelEntry> models() const;
+    std::vector<SpeechModelEntry> models() const { return m_lock.read(m_entries); }
     bool install(const std::string& name, SpeechModelInstaller::ProgressCallback onProgress,
-                 SpeechModelInstaller::DoneCallback onDone);
+                 SpeechModelInstaller::DoneCallback onDone)
+    {
+        return start(name, "ダウンロード中", std::move(onProgress), std::move(onDone));
+    }
     bool installFrom(const std::string& name, const std::filesystem::path& source,
                      SpeechModelInstaller::ProgressCallback onProgress, SpeechModelInstaller::DoneCallback onDone);
-    void cancel();
+    void cancel() { end("キャンセルしました"); }
     std::optional<std::string> remove(const std::string& name);
     // Lets the running install end successfully.
-    void finish();
+    void finish() { end(std::nullopt); }
     // Lets the running install end with this reason, the entry left as it was.
-    void fail(std::string reason);
+    void fail(std::string reason) { end(std::move(reason)); }
     // The file the last installFrom() was given.
-    std::filesystem::path lastSource() const;
+    std::filesystem::path lastSource() const { return m_lock.read(m_source); }
 
 private:
-    enum class Ending { none, finished, failed, cancelled };
-
     bool start(const std::string& name, std::string phase, SpeechModelInstaller::ProgressCallback onProgress,
                SpeechModelInstaller::DoneCallback onDone);
+    void end(std::optional<std::string> error);
+    SpeechModelEntry* entry(const std::string& name);
 
-    mutable std::mutex m_mutex;
-    std::condition_variable_any m_changed;
+    Locked m_lock;
     std::vector<SpeechModelEntry> m_entries;
     bool m_running = false;
-    Ending m_ending = Ending::none;
-    std::string m_failure;
+    // Set once the running install may end: with this error, or none.
+    std::optional<std::optional<std::string>> m_ending;
     std::filesystem::path m_source;
     std::jthread m_thread;
 };

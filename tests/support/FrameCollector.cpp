@@ -1,6 +1,7 @@
 #include "support/FrameCollector.h"
+#include "support/AudioSignals.h"
 
-#include <cmath>
+#include <algorithm>
 
 namespace tc::test {
 
@@ -9,18 +10,15 @@ FrameCollector::FrameCollector(AudioFrameStream stream) : m_stream(std::move(str
     m_reader = std::jthread([this] {
         std::exception_ptr failure;
         try {
-            while (auto frame = m_stream->next()) {
-                std::lock_guard lock(m_mutex);
-                m_frames.push_back(std::move(*frame));
-                m_changed.notify_all();
-            }
+            while (auto frame = m_stream->next())
+                m_lock.change([&] { m_frames.push_back(std::move(*frame)); });
         } catch (...) {
             failure = std::current_exception();
         }
-        std::lock_guard lock(m_mutex);
-        m_failure = failure;
-        m_ended = true;
-        m_changed.notify_all();
+        m_lock.change([&] {
+            m_failure = failure;
+            m_ended = true;
+        });
     });
 }
 
@@ -33,27 +31,9 @@ FrameCollector::~FrameCollector()
 bool FrameCollector::waitFor(const std::function<bool(const std::vector<AudioFrame>&)>& predicate,
                              std::chrono::milliseconds timeout)
 {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait_for(lock, timeout, [&] { return m_ended || predicate(m_frames); });
-    return predicate(m_frames);
-}
-
-bool FrameCollector::waitForEnd(std::chrono::milliseconds timeout)
-{
-    std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, timeout, [&] { return m_ended; });
-}
-
-std::vector<AudioFrame> FrameCollector::frames() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_frames;
-}
-
-std::exception_ptr FrameCollector::failure() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_failure;
+    bool holds = false;
+    m_lock.waitFor(timeout, [&] { return (holds = predicate(m_frames)) || m_ended; });
+    return holds;
 }
 
 std::size_t FrameCollector::samplesAt(const std::vector<AudioFrame>& frames, double rate)
@@ -66,18 +46,10 @@ std::size_t FrameCollector::samplesAt(const std::vector<AudioFrame>& frames, dou
 
 double FrameCollector::rmsAt(const std::vector<AudioFrame>& frames, double rate, std::size_t skip)
 {
-    double sum = 0;
-    std::size_t n = 0;
-    std::size_t seen = 0;
-    for (const auto& frame : frames) {
-        if (frame.sampleRate != rate) continue;
-        for (float s : frame.samples)
-            if (seen++ >= skip) {
-                sum += static_cast<double>(s) * s;
-                ++n;
-            }
-    }
-    return n ? std::sqrt(sum / static_cast<double>(n)) : 0;
+    std::vector<float> samples;
+    for (const auto& frame : frames)
+        if (frame.sampleRate == rate) samples.insert(samples.end(), frame.samples.begin(), frame.samples.end());
+    return rms(std::span(samples).subspan(std::min(skip, samples.size())));
 }
 
 } // namespace tc::test

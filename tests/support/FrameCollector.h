@@ -1,12 +1,10 @@
 #pragma once
 
 #include "TranscriptionApplication/AudioSource.h"
+#include "support/Locked.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <exception>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -25,10 +23,13 @@ public:
     bool waitFor(const std::function<bool(const std::vector<AudioFrame>&)>& predicate,
                  std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
     // Waits until the stream has ended; whether it did in time.
-    bool waitForEnd(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
-    std::vector<AudioFrame> frames() const;
+    bool waitForEnd(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000))
+    {
+        return m_lock.waitFor(timeout, [&] { return m_ended; });
+    }
+    std::vector<AudioFrame> frames() const { return m_lock.read(m_frames); }
     // The error the stream failed with; null while open or when it finished normally.
-    std::exception_ptr failure() const;
+    std::exception_ptr failure() const { return m_lock.read(m_failure); }
 
     // Samples at this rate so far.
     static std::size_t samplesAt(const std::vector<AudioFrame>& frames, double rate);
@@ -37,8 +38,7 @@ public:
 
 private:
     AudioFrameStream m_stream;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
+    Locked m_lock;
     std::vector<AudioFrame> m_frames;
     bool m_ended = false;
     std::exception_ptr m_failure;

@@ -2,32 +2,41 @@
 
 namespace tc::test {
 
+namespace {
+
+std::exception_ptr scriptedFailure(const std::string& message, const std::optional<PortFailure::Recovery>& recovery)
+{
+    return recovery ? std::make_exception_ptr(PortFailure(message, *recovery))
+                    : std::make_exception_ptr(ScriptedError(message));
+}
+
+} // namespace
+
 class AttemptScript::Source : public AudioSource {
 public:
     explicit Source(AttemptScript& script) : m_script(script) {}
 
     AudioFrameStream start() override
     {
-        std::lock_guard lock(m_script.m_mutex);
-        ++m_script.m_starts;
-        if (m_script.m_attempts.empty()) throw ScriptedError("台本が尽きました");
-        m_script.m_current = m_script.m_attempts.front();
-        m_script.m_attempts.pop_front();
-        m_script.m_now += m_script.m_current->seconds;
-        if (m_script.m_current->startError) {
-            if (m_script.m_current->recovery)
-                throw PortFailure(*m_script.m_current->startError, *m_script.m_current->recovery);
-            throw ScriptedError(*m_script.m_current->startError);
-        }
-        m_frames = Channel<AudioFrame>::make();
-        return m_frames;
+        return m_script.m_lock.change([&] {
+            auto& script = m_script;
+            ++script.m_starts;
+            if (script.m_attempts.empty()) throw ScriptedError("台本が尽きました");
+            script.m_current = script.m_attempts.front();
+            script.m_attempts.pop_front();
+            script.m_now += script.m_current->seconds;
+            if (script.m_current->startError)
+                std::rethrow_exception(scriptedFailure(*script.m_current->startError, script.m_current->recovery));
+            return m_frames = Channel<AudioFrame>::make();
+        });
     }
 
     void stop() override
     {
-        std::lock_guard lock(m_script.m_mutex);
-        ++m_script.m_stops;
-        if (m_frames) m_frames->finish();
+        m_script.m_lock.change([&] {
+            ++m_script.m_stops;
+            if (m_frames) m_frames->finish();
+        });
     }
 
     bool isContinuous() const override { return m_script.m_continuous; }
@@ -44,24 +53,14 @@ public:
     SegmentStream transcribe(AudioFrameStream) override
     {
         auto segments = Channel<TranscriptSegment>::make();
-        Attempt attempt;
-        {
-            std::lock_guard lock(m_script.m_mutex);
-            attempt = m_script.m_current.value_or(Attempt{});
-        }
-        segments->onTermination([this] {
-            std::lock_guard lock(m_script.m_mutex);
-            ++m_script.m_transcriptsEnded;
-        });
+        const Attempt attempt = m_script.m_lock.read(m_script.m_current).value_or(Attempt{});
+        segments->onTermination([this] { m_script.m_lock.change([&] { ++m_script.m_transcriptsEnded; }); });
         for (auto& segment : attempt.segments)
             segments->yield(segment);
-        if (attempt.streamError) {
-            segments->fail(attempt.recovery
-                               ? std::make_exception_ptr(PortFailure(*attempt.streamError, *attempt.recovery))
-                               : std::make_exception_ptr(ScriptedError(*attempt.streamError)));
-        } else if (!attempt.hangAfterSegments) {
+        if (attempt.streamError)
+            segments->fail(scriptedFailure(*attempt.streamError, attempt.recovery));
+        else if (!attempt.hangAfterSegments)
             segments->finish();
-        }
         return segments;
     }
 
@@ -77,33 +76,10 @@ std::shared_ptr<AudioSource> AttemptScript::source()
 {
     return std::make_shared<Source>(*this);
 }
+
 std::shared_ptr<Transcriber> AttemptScript::transcriber()
 {
     return std::make_shared<ScriptTranscriber>(*this);
-}
-
-double AttemptScript::now() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_now;
-}
-
-int AttemptScript::starts() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_starts;
-}
-
-int AttemptScript::stops() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_stops;
-}
-
-int AttemptScript::transcriptsEnded() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_transcriptsEnded;
 }
 
 TranscriptSegment volatileSegment(std::string text)

@@ -4,11 +4,10 @@
 #include "TranscriptionApplication/OutputSink.h"
 #include "TranscriptionApplication/PortFailure.h"
 #include "TranscriptionApplication/Transcriber.h"
+#include "support/Locked.h"
 #include "support/RecordingSink.h"
 
-#include <chrono>
 #include <deque>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -40,18 +39,18 @@ public:
 
     std::shared_ptr<AudioSource> source();
     std::shared_ptr<Transcriber> transcriber();
-    double now() const;
+    double now() const { return m_lock.read(m_now); }
 
-    int starts() const;
-    int stops() const;
+    int starts() const { return m_lock.read(m_starts); }
+    int stops() const { return m_lock.read(m_stops); }
     // Transcript streams that ended (finished, failed or given up by the consumer).
-    int transcriptsEnded() const;
+    int transcriptsEnded() const { return m_lock.read(m_transcriptsEnded); }
 
 private:
     class Source;
     class ScriptTranscriber;
 
-    mutable std::mutex m_mutex;
+    Locked m_lock;
     std::deque<Attempt> m_attempts;
     std::optional<Attempt> m_current;
     bool m_continuous;

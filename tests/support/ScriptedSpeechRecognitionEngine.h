@@ -1,13 +1,11 @@
 #pragma once
 
 #include "TranscriptionInfrastructure/speech/SpeechRecognitionEngine.h"
+#include "support/Locked.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <exception>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -19,6 +17,8 @@ namespace tc::test {
 // when the test pushes them, plus the scripted closing results when it is finalized. Thread-safe.
 class ScriptedRecognizer final : public StreamingRecognizer {
 public:
+    using Timeout = std::chrono::milliseconds;
+
     std::optional<AnalyzerAudioFormat> format = AnalyzerAudioFormat{};
     std::exception_ptr startError;
     // Delivered when finalized, before the results end.
@@ -35,21 +35,25 @@ public:
     // Hands a result to the transcriber now.
     void push(RecognitionResult result) { m_results->yield(std::move(result)); }
     void failResults(std::exception_ptr error) { m_results->fail(std::move(error)); }
-    // Waits (bounded) until the buffers' total frames reach the count; false on time-out.
-    bool waitForFrames(std::size_t frames, std::chrono::milliseconds timeout = std::chrono::seconds(5));
-    bool waitForFinalize(std::chrono::milliseconds timeout = std::chrono::seconds(5));
-    bool waitForStart(std::chrono::milliseconds timeout = std::chrono::seconds(5));
-    bool waitForCancel(std::chrono::milliseconds timeout = std::chrono::seconds(5));
-    std::vector<AnalyzerBuffer> buffers() const;
-    bool started() const;
-    bool cancelled() const;
+    // Bounded waits: until the buffers' total frames reach the count, or until the recognizer is finalized, started
+    // or cancelled; false on time-out.
+    bool waitForFrames(std::size_t frames, Timeout timeout = std::chrono::seconds(5))
+    {
+        return m_lock.waitFor(timeout, [&] { return m_frames >= frames; });
+    }
+    bool waitForFinalize(Timeout timeout = std::chrono::seconds(5)) { return waitForFlag(m_finalized, timeout); }
+    bool waitForStart(Timeout timeout = std::chrono::seconds(5)) { return waitForFlag(m_started, timeout); }
+    bool waitForCancel(Timeout timeout = std::chrono::seconds(5)) { return waitForFlag(m_cancelled, timeout); }
+    std::vector<AnalyzerBuffer> buffers() const { return m_lock.read(m_buffers); }
 
 private:
-    void pump(Stream<AnalyzerBuffer> input);
+    bool waitForFlag(const bool& flag, Timeout timeout)
+    {
+        return m_lock.waitFor(timeout, [&] { return flag; });
+    }
 
     Stream<RecognitionResult> m_results = Channel<RecognitionResult>::make();
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
+    Locked m_lock;
     std::vector<AnalyzerBuffer> m_buffers;
     std::size_t m_frames = 0;
     bool m_started = false;
@@ -71,18 +75,21 @@ public:
     };
 
     std::vector<std::string> supportedLocales() override { return locales; }
-    std::unique_ptr<AssetInstallationRequest> assetInstallationRequest(const RecognizerModule& module) override;
+    std::unique_ptr<AssetInstallationRequest> assetInstallationRequest(const RecognizerModule&) override
+    {
+        if (assetError) std::rethrow_exception(assetError);
+        return nullptr;
+    }
     std::shared_ptr<StreamingRecognizer> makeRecognizer(const RecognizerModule& module) override;
 
     // The recognizers made so far and the modules asked for.
-    std::vector<std::shared_ptr<ScriptedRecognizer>> recognizers() const;
-    std::vector<RecognizerModule> modules() const;
+    std::vector<std::shared_ptr<ScriptedRecognizer>> recognizers() const { return m_lock.read(m_recognizers); }
+    std::vector<RecognizerModule> modules() const { return m_lock.read(m_modules); }
     // Waits (bounded) until a recognizer has been made and started.
     std::shared_ptr<ScriptedRecognizer> waitForRecognizer(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 private:
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
+    Locked m_lock;
     std::vector<std::shared_ptr<ScriptedRecognizer>> m_recognizers;
     std::vector<RecognizerModule> m_modules;
 };

@@ -1,10 +1,8 @@
 #pragma once
 
 #include "TranscriptionApplication/Transcriber.h"
+#include "support/Locked.h"
 
-#include <condition_variable>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,10 +10,9 @@
 namespace tc::test {
 
 // A transcriber whose segments the test emits by hand into the latest recognition. Each recognition drains its
-// frames on a thread of its own and ends when they end (or fails, when told to). Thread-safe (one mutex inside).
+// frames on a thread of its own and ends when they end (or fails, when told to). Thread-safe.
 class ScriptedTranscriber : public Transcriber {
 public:
-    ScriptedTranscriber() = default;
     ~ScriptedTranscriber() override;
 
     SegmentStream transcribe(AudioFrameStream frames) override;
@@ -23,11 +20,13 @@ public:
     // Appends a segment to the latest recognition; false when there is none or it has ended.
     bool emitSegment(const std::string& text, bool isFinal);
     // Waits until at least n recognitions have begun (or the timeout passes); true when they have.
-    bool waitForRecognitions(int n, std::chrono::milliseconds timeout);
+    bool waitForRecognitions(int n, std::chrono::milliseconds timeout)
+    {
+        return m_lock.waitFor(timeout, [&] { return m_recognitions >= n; });
+    }
 
 private:
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
+    Locked m_lock;
     SegmentStream m_current;
     std::vector<std::jthread> m_threads;
     int m_recognitions = 0;

@@ -1,6 +1,6 @@
 #include "support/ScriptedUtteranceDecoder.h"
 
-#include <string>
+#include <thread>
 
 namespace tc::test {
 
@@ -9,49 +9,30 @@ std::optional<DecodedUtterance> ScriptedUtteranceDecoder::decode(std::span<const
                                                                  const std::function<bool()>& shouldAbort)
 {
     if (failure) std::rethrow_exception(failure);
-    std::size_t index = 0;
-    std::size_t finalNumber = 0;
-    {
-        std::lock_guard lock(m_mutex);
-        if (pass == Pass::final) ++m_finals;
-        finalNumber = m_finals;
+    const auto [index, finalNumber] = m_lock.change([&] {
+        m_finals += pass == Pass::final ? 1 : 0;
         m_calls.push_back({pass, samples.size(), prompt, false});
-        index = m_calls.size() - 1;
-        m_changed.notify_all();
+        return std::pair{m_calls.size() - 1, m_finals};
+    });
+    // The port only lets the engine ask whether to abort, between the steps of its work (whisper.cpp's abort
+    // callback), so this stand-in works in steps of 1 ms and asks after each.
+    const auto deadline = std::chrono::steady_clock::now() + (pass == Pass::final ? finalCost : interimCost);
+    bool aborted = shouldAbort();
+    for (auto now = std::chrono::steady_clock::now(); !aborted && now < deadline;
+         now = std::chrono::steady_clock::now()) {
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(std::chrono::milliseconds(1), deadline - now));
+        aborted = shouldAbort();
     }
-    // The engine checks its abort callback between steps; so does this stand-in, every millisecond.
-    const auto cost = pass == Pass::final ? finalCost : interimCost;
-    const auto deadline = std::chrono::steady_clock::now() + cost;
-    std::unique_lock lock(m_mutex);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (shouldAbort()) {
-            m_calls[index].aborted = true;
-            return std::nullopt;
-        }
-        m_changed.wait_for(lock, std::chrono::milliseconds(1));
-    }
-    if (shouldAbort()) {
-        m_calls[index].aborted = true;
-        return std::nullopt;
-    }
-    const Call call = m_calls[index];
-    lock.unlock();
+    const Call call = m_lock.change([&, index = index] {
+        m_calls[index].aborted = aborted;
+        return m_calls[index];
+    });
+    if (aborted) return std::nullopt;
     if (answer) return answer(call, finalNumber);
     const std::string text =
         pass == Pass::final ? "発話" + std::to_string(finalNumber) : "途中" + std::to_string(finalNumber + 1);
     return DecodedUtterance{text, 0.0F, -0.1};
-}
-
-std::vector<ScriptedUtteranceDecoder::Call> ScriptedUtteranceDecoder::calls() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_calls;
-}
-
-bool ScriptedUtteranceDecoder::waitForCalls(std::size_t count, std::chrono::milliseconds timeout)
-{
-    std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, timeout, [&] { return m_calls.size() >= count; });
 }
 
 } // namespace tc::test

@@ -1,12 +1,11 @@
 #pragma once
 
 #include "TranscriptionInfrastructure/speech/UtteranceDecoder.h"
+#include "support/Locked.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <exception>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,13 +33,15 @@ public:
     std::optional<DecodedUtterance> decode(std::span<const float> samples, const std::string& prompt, Pass pass,
                                            const std::function<bool()>& shouldAbort) override;
 
-    std::vector<Call> calls() const;
+    std::vector<Call> calls() const { return m_lock.read(m_calls); }
     // Waits (bounded) until this many calls have begun.
-    bool waitForCalls(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    bool waitForCalls(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        return m_lock.waitFor(timeout, [&] { return m_calls.size() >= count; });
+    }
 
 private:
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
+    Locked m_lock;
     std::vector<Call> m_calls;
     std::size_t m_finals = 0;
 };

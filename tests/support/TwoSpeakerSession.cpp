@@ -8,6 +8,7 @@
 #include "TranscriptionInfrastructure/audio/SystemAudioSource.h"
 #include "TranscriptionInfrastructure/speech/RecognitionScoring.h"
 
+#include "support/Locked.h"
 #include "support/PulseAudioServer.h"
 
 #include <pulse/error.h>
@@ -17,7 +18,6 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -33,32 +33,20 @@ class LineSink final : public OutputSink {
 public:
     explicit LineSink(Clock::time_point origin) : m_origin(origin) {}
 
-    void setOrigin(Clock::time_point origin)
-    {
-        std::lock_guard lock(m_mutex);
-        m_origin = origin;
-    }
-
+    void setOrigin(Clock::time_point origin) { m_lock.set(m_origin, origin); }
     void emit(const OutputEvent& event) override
     {
         if (event.kind != OutputEvent::Kind::finalizedTranscript || isBlankText(event.text)) return;
-        std::lock_guard lock(m_mutex);
-        m_lines.push_back({event.text, event.start.value_or(NAN), event.end.value_or(NAN), event.speaker});
-        m_lastArrival = std::chrono::duration<double>(Clock::now() - m_origin).count();
+        m_lock.change([&] {
+            m_lines.push_back({event.text, event.start.value_or(NAN), event.end.value_or(NAN), event.speaker});
+            m_lastArrival = std::chrono::duration<double>(Clock::now() - m_origin).count();
+        });
     }
-    double lastArrival() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_lastArrival;
-    }
-    std::vector<AttributedLine> lines() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_lines;
-    }
+    double lastArrival() const { return m_lock.read(m_lastArrival); }
+    std::vector<AttributedLine> lines() const { return m_lock.read(m_lines); }
 
 private:
-    mutable std::mutex m_mutex;
+    Locked m_lock;
     Clock::time_point m_origin;
     std::vector<AttributedLine> m_lines;
     double m_lastArrival = -1;
