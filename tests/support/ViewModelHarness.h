@@ -5,12 +5,14 @@
 #include "support/FakeConversationResponder.h"
 #include "support/FakePermissionManager.h"
 #include "support/HistoryJsonReference.h"
+#include "support/Locked.h"
+#include "support/QtTestApplication.h"
 #include "support/ScriptedTranscriber.h"
+#include "support/TemporaryDirectory.h"
 
 #include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
 #include "TranscriptionUI/TranscriptionViewModel.h"
 
-#include <QCoreApplication>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,15 +21,12 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <vector>
 
 namespace tc::test {
 
 // The presentation model wired to fakes, a real history file and settings in a temporary folder.
-// Header-only: the support library itself does not link Qt.
 class ViewModelHarness {
 public:
     // One run's pipeline as the model asked for it.
@@ -64,17 +63,18 @@ public:
         deps.makePipeline = [this](bool microphone, bool systemAudio, const AudioDeviceChoice& devices,
                                    TranscriptionViewModel::DegradedCallback onDegraded,
                                    TranscriptionViewModel::LevelCallback onLevel) {
-            std::lock_guard lock(m_mutex);
-            if (m_pipelineFailure) throw std::runtime_error(*m_pipelineFailure);
-            Pipeline pipeline{microphone,
-                              systemAudio,
-                              devices,
-                              std::make_shared<FakeAudioSource>(),
-                              std::make_shared<ScriptedTranscriber>(),
-                              onDegraded,
-                              onLevel};
-            m_pipelines.push_back(pipeline);
-            return TranscriptionViewModel::LivePipeline{pipeline.source, pipeline.transcriber};
+            return m_lock.change([&] {
+                if (m_pipelineFailure) throw std::runtime_error(*m_pipelineFailure);
+                const Pipeline pipeline{microphone,
+                                        systemAudio,
+                                        devices,
+                                        std::make_shared<FakeAudioSource>(),
+                                        std::make_shared<ScriptedTranscriber>(),
+                                        onDegraded,
+                                        onLevel};
+                m_pipelines.push_back(pipeline);
+                return TranscriptionViewModel::LivePipeline{pipeline.source, pipeline.transcriber};
+            });
         };
         if (fixedClock) {
             deps.now = [this] { return clock.load(); };
@@ -88,19 +88,11 @@ public:
         return std::make_unique<TranscriptionViewModel>(dependencies());
     }
 
-    std::vector<Pipeline> pipelines() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_pipelines;
-    }
+    std::vector<Pipeline> pipelines() const { return m_lock.read(m_pipelines); }
 
     std::size_t pipelineCount() const { return pipelines().size(); }
 
-    void failPipelines(std::string message)
-    {
-        std::lock_guard lock(m_mutex);
-        m_pipelineFailure = std::move(message);
-    }
+    void failPipelines(std::string message) { m_lock.set(m_pipelineFailure, std::move(message)); }
 
     // Waits for a recognition of the n-th pipeline (from 0) to begin, so segments can be emitted.
     bool waitForRecognition(std::size_t n)
@@ -118,13 +110,11 @@ public:
         return QTest::qWaitFor([&] { return done; }, timeoutMs);
     }
 
+    // The history file parsed; null when it is missing, discarded when it is not JSON.
     nlohmann::json historyJson() const
     {
-        std::ifstream in(historyPath());
-        if (!in) return nullptr;
-        std::stringstream text;
-        text << in.rdbuf();
-        return nlohmann::json::parse(text.str(), nullptr, false);
+        if (!std::filesystem::exists(historyPath())) return nullptr;
+        return nlohmann::json::parse(readText(historyPath()), nullptr, false);
     }
 
     void writeHistory(const std::vector<TranscriptSession>& sessions, int indent = 2)
@@ -146,7 +136,7 @@ public:
     TranscriptionViewModel::Timings timings;
 
 private:
-    mutable std::mutex m_mutex;
+    Locked m_lock;
     std::vector<Pipeline> m_pipelines;
     std::optional<std::string> m_pipelineFailure;
 };
@@ -154,11 +144,7 @@ private:
 // gtest_main does not make the Qt application the model's timers and queued calls need.
 inline void ensureCoreApplication()
 {
-    if (QCoreApplication::instance()) return;
-    static int argc = 1;
-    static char name[] = "tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
+    qtApplication();
 }
 
 } // namespace tc::test
