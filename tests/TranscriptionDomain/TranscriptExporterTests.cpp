@@ -78,16 +78,6 @@ TEST(TranscriptExporter, WritesEachFormatExactlyAsTheGoldenFile)
     }
 }
 
-TEST(TranscriptExporter, MarkdownWithoutLabelsIsTheFamiliarExport)
-{
-    TranscriptExporter::Input input;
-    input.exportTimeText = "2026-12-07 09:05:10";
-    input.timeOfDayText = [](tc::Date) { return std::string("09:05:07"); };
-    input.lines = {FinalizedLine{Uuid::random(), "バッククォート`と\n改行", 1}};
-    EXPECT_EQ(TranscriptExporter::markdown(input),
-              "# 文字起こし\n\n出力日時: 2026-12-07 09:05:10\n\n## 本文\n\n- `09:05:07` バッククォート`と\n改行\n\n");
-}
-
 TEST(TranscriptExporter, CueTimesUseTheFormatsSeparatorAndRunPastADay)
 {
     EXPECT_EQ(TranscriptExporter::cueTime(0, ','), "00:00:00,000");
