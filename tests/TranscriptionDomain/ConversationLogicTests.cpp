@@ -16,9 +16,12 @@ std::vector<FinalizedLine> makeLines(const std::vector<std::string>& texts)
     return lines;
 }
 
-Utterance utterance(std::string text)
+std::vector<Utterance> utterances(const std::vector<std::string>& texts)
 {
-    return {Uuid::random(), std::move(text), 0, 0};
+    std::vector<Utterance> out;
+    for (const auto& text : texts)
+        out.push_back({Uuid::random(), text, 0, 0});
+    return out;
 }
 
 } // namespace
@@ -43,30 +46,26 @@ TEST(ConversationCitationReconciler, ResolvesInCitationOrderWithoutRepeats)
     EXPECT_EQ(ConversationCitationReconciler::resolveIDs({3, 1}, excerpt),
               (std::vector<Uuid>{lines[2].id, lines[0].id}));
     EXPECT_TRUE(ConversationCitationReconciler::resolveIDs({0, -1}, excerpt).empty());
-
-    const auto stray = Uuid::random();
-    EXPECT_EQ(ConversationCitationReconciler::keepingExisting({lines[1].id, stray, lines[1].id}, lines),
+    EXPECT_EQ(ConversationCitationReconciler::keepingExisting({lines[1].id, Uuid::random(), lines[1].id}, lines),
               std::vector<Uuid>{lines[1].id});
 }
 
 TEST(ConversationState, RetainsTheMostRecentUtterances)
 {
     ConversationState state({}, "途中", 3);
-    for (const char* text : {"一", "二", "三", "四"})
-        state.appendFinalized(utterance(text));
+    for (const auto& utterance : utterances({"一", "二", "三", "四"}))
+        state.appendFinalized(utterance);
     ASSERT_EQ(state.finalized.size(), 3u);
     EXPECT_EQ(state.finalized.front().text, "二");
     EXPECT_EQ(state.volatileText, "途中");
 
     ConversationState unlimited({}, "", 0);
-    for (int i = 0; i < 10; ++i)
-        unlimited.appendFinalized(utterance("x"));
+    for (const auto& utterance : utterances(std::vector<std::string>(10, "x")))
+        unlimited.appendFinalized(utterance);
     EXPECT_EQ(unlimited.finalized.size(), 10u);
 
-    ConversationState trimmed({utterance("1"), utterance("2"), utterance("3"), utterance("4"), utterance("5")}, "", 2);
+    ConversationState trimmed(utterances({"1", "2", "3", "4", "5"}), "", 2);
     ASSERT_EQ(trimmed.finalized.size(), 2u);
     EXPECT_EQ(trimmed.finalized[0].text, "4");
-
-    ConversationState joined({utterance("a"), utterance(""), utterance("b")}, "", -1);
-    EXPECT_EQ(joined.finalizedText(), "a  b");
+    EXPECT_EQ(ConversationState(utterances({"a", "", "b"}), "", -1).finalizedText(), "a  b");
 }
