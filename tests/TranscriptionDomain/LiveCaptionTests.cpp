@@ -1,5 +1,4 @@
 #include "TranscriptionDomain/LiveCaptionPresenter.h"
-#include "TranscriptionDomain/LiveCaptionStyle.h"
 
 #include <gtest/gtest.h>
 
@@ -17,13 +16,4 @@ TEST(LiveCaptionPresenter, NumbersCandidatesStablyAndSkipsBlankText)
     EXPECT_TRUE(LiveCaptionPresenter::content({"a"}, "b", 0).isEmpty());
     EXPECT_TRUE(LiveCaptionPresenter::content({"a"}, "b", -1).isEmpty());
     EXPECT_EQ(LiveCaptionPresenter::lines({" 先頭に空白"}, "", 2), std::vector<std::string>{" 先頭に空白"});
-}
-
-TEST(LiveCaptionStyle, FitsTheFontToTheWidth)
-{
-    const auto style = LiveCaptionStyle::defaultStyle();
-    EXPECT_DOUBLE_EQ(style.fittedFontSize(500), 20);
-    EXPECT_DOUBLE_EQ(style.fittedFontSize(300), 18);
-    EXPECT_DOUBLE_EQ(style.fittedFontSize(3000), 96);
-    EXPECT_DOUBLE_EQ(style.fittedFontSize(0), 18);
 }
