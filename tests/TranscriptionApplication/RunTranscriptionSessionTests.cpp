@@ -9,12 +9,25 @@
 using namespace tc;
 using namespace tc::test;
 using namespace std::chrono_literals;
+using Delays = std::vector<std::chrono::nanoseconds>;
 
 namespace {
 
-const std::string kRestart = "文字起こしを再開します…";
-const std::string kGiveUpQuick = "文字起こしを再開できないため停止しました。";
+const auto kRestart = OutputEvent::notice("文字起こしを再開します…");
+const auto kGiveUpQuick = OutputEvent::failure("文字起こしを再開できないため停止しました。");
+constexpr auto kWait = PortFailure::Recovery::waitForReturn;
 
+OutputEvent interrupted(const std::string& reason)
+{
+    return OutputEvent::notice("文字起こしが中断されました。再開します…（" + reason + "）");
+}
+
+OutputEvent stopped(const std::string& reason)
+{
+    return OutputEvent::failure("文字起こしを継続できないため停止しました: " + reason);
+}
+
+// A runner over a script, with its delays recorded instead of slept and the script's manual clock.
 struct Harness {
     explicit Harness(std::vector<Attempt> attempts, bool continuous = true)
         : script(std::move(attempts), continuous),
@@ -26,74 +39,22 @@ struct Harness {
 
     AttemptScript script;
     std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
-    std::vector<std::chrono::nanoseconds> delays;
+    Delays delays;
     RunTranscriptionSession runner;
 };
 
-std::vector<std::chrono::nanoseconds> ns(std::initializer_list<std::int64_t> values)
-{
-    std::vector<std::chrono::nanoseconds> out;
-    for (auto v : values)
-        out.emplace_back(v);
-    return out;
-}
-
 } // namespace
 
-TEST(RunTranscriptionSession, FiniteSourceEmitsEverySegmentAndEndsQuietly)
+TEST(RunTranscriptionSession, FiniteSourceEmitsEverySegmentAndReportsAFailureOnce)
 {
-    Harness h({Attempt{.segments = {volatileSegment(""), volatileSegment("こん"), finalSegment("こんにちは")}}}, false);
-    h.runner.run();
-    EXPECT_EQ(h.sink->events(),
+    Harness ends({Attempt{.segments = {volatileSegment(""), volatileSegment("こん"), finalSegment("こんにちは")}}},
+                 false);
+    ends.runner.run();
+    EXPECT_EQ(ends.sink->events(),
               (std::vector<OutputEvent>{OutputEvent::volatileTranscript(""), OutputEvent::volatileTranscript("こん"),
                                         OutputEvent::finalizedTranscript("こんにちは", 0, 1)}));
-    EXPECT_EQ(h.script.starts(), 1);
-    EXPECT_EQ(h.script.stops(), 1);
-}
+    EXPECT_EQ(ends.script.stops(), 1);
 
-TEST(RunTranscriptionSession, GivesUpAfterFiveQuickEmptyEnds)
-{
-    Harness h(std::vector<Attempt>(5, Attempt{.seconds = 1.0}));
-    h.runner.run();
-    EXPECT_EQ(h.sink->events(), (std::vector<OutputEvent>{OutputEvent::notice(kRestart), OutputEvent::notice(kRestart),
-                                                          OutputEvent::notice(kRestart), OutputEvent::notice(kRestart),
-                                                          OutputEvent::failure(kGiveUpQuick)}));
-    EXPECT_EQ(h.delays, ns({200'000'000, 400'000'000, 800'000'000, 1'600'000'000}));
-    EXPECT_EQ(h.script.stops(), 5);
-}
-
-TEST(RunTranscriptionSession, ASegmentOrALongAttemptResetsTheCount)
-{
-    Harness h({Attempt{}, Attempt{}, Attempt{.segments = {volatileSegment("")}}, Attempt{}, Attempt{.seconds = 1.01},
-               Attempt{}, Attempt{}, Attempt{}, Attempt{}, Attempt{}});
-    h.runner.run();
-    EXPECT_EQ(h.delays, ns({200'000'000, 400'000'000, 200'000'000, 200'000'000, 200'000'000, 200'000'000, 400'000'000,
-                            800'000'000, 1'600'000'000}));
-    EXPECT_EQ(h.sink->events().back(), OutputEvent::failure(kGiveUpQuick));
-}
-
-TEST(RunTranscriptionSession, FiveErrorsOnAContinuousSourceThrowTheLast)
-{
-    Harness h({Attempt{.streamError = "音が途切れました"}, Attempt{.startError = "装置がありません"},
-               Attempt{.segments = {finalSegment("一")}, .streamError = "e3", .seconds = 3600},
-               Attempt{.streamError = "e4"}, Attempt{.streamError = "e5"}});
-    EXPECT_THROW(h.runner.run(), ScriptedError);
-    const auto events = h.sink->events();
-    ASSERT_EQ(events.size(), 6u);
-    EXPECT_EQ(events[0], OutputEvent::notice("文字起こしが中断されました。再開します…（音が途切れました）"));
-    EXPECT_EQ(events[1], OutputEvent::notice("文字起こしが中断されました。再開します…（装置がありません）"));
-    // The third attempt began 0.2 s into the session: its line is placed there, not at the attempt's own zero.
-    EXPECT_EQ(events[2].text, "一");
-    EXPECT_NEAR(events[2].start.value_or(-1), 0.2, 1e-9);
-    EXPECT_NEAR(events[2].end.value_or(-1), 1.2, 1e-9);
-    EXPECT_EQ(events[5], OutputEvent::failure("文字起こしを継続できないため停止しました: e5"));
-    // The hour-long attempt still counted: no reset between errors.
-    EXPECT_EQ(h.delays, ns({200'000'000, 400'000'000, 800'000'000, 1'600'000'000}));
-    EXPECT_EQ(h.script.stops(), 5);
-}
-
-TEST(RunTranscriptionSession, FiniteSourceFailuresAreReportedAndThrown)
-{
     Harness startFails({Attempt{.startError = "ファイルを開けません"}}, false);
     EXPECT_THROW(startFails.runner.run(), ScriptedError);
     EXPECT_EQ(startFails.sink->events(),
@@ -106,6 +67,42 @@ TEST(RunTranscriptionSession, FiniteSourceFailuresAreReportedAndThrown)
     EXPECT_TRUE(streamFails.delays.empty());
 }
 
+TEST(RunTranscriptionSession, GivesUpAfterFiveQuickEmptyEnds)
+{
+    Harness h(std::vector<Attempt>(5, Attempt{.seconds = 1.0}));
+    h.runner.run();
+    EXPECT_EQ(h.sink->events(), (std::vector<OutputEvent>{kRestart, kRestart, kRestart, kRestart, kGiveUpQuick}));
+    EXPECT_EQ(h.delays, (Delays{200ms, 400ms, 800ms, 1600ms}));
+    EXPECT_EQ(h.script.stops(), 5);
+
+    // A segment or an attempt longer than a second starts the count again.
+    Harness reset({Attempt{}, Attempt{}, Attempt{.segments = {volatileSegment("")}}, Attempt{},
+                   Attempt{.seconds = 1.01}, Attempt{}, Attempt{}, Attempt{}, Attempt{}, Attempt{}});
+    reset.runner.run();
+    EXPECT_EQ(reset.delays, (Delays{200ms, 400ms, 200ms, 200ms, 200ms, 200ms, 400ms, 800ms, 1600ms}));
+    EXPECT_EQ(reset.sink->events().back(), kGiveUpQuick);
+}
+
+TEST(RunTranscriptionSession, FiveErrorsOnAContinuousSourceThrowTheLast)
+{
+    Harness h({Attempt{.streamError = "音が途切れました"}, Attempt{.startError = "装置がありません"},
+               Attempt{.segments = {finalSegment("一")}, .streamError = "e3", .seconds = 3600},
+               Attempt{.streamError = "e4"}, Attempt{.streamError = "e5"}});
+    EXPECT_THROW(h.runner.run(), ScriptedError);
+    const auto events = h.sink->events();
+    ASSERT_EQ(events.size(), 6u);
+    EXPECT_EQ(events[0], interrupted("音が途切れました"));
+    EXPECT_EQ(events[1], interrupted("装置がありません"));
+    // The third attempt began 0.2 s into the session: its line is placed there, not at the attempt's own zero.
+    EXPECT_EQ(events[2].text, "一");
+    EXPECT_NEAR(events[2].start.value_or(-1), 0.2, 1e-9);
+    EXPECT_NEAR(events[2].end.value_or(-1), 1.2, 1e-9);
+    EXPECT_EQ(events[5], stopped("e5"));
+    // The hour-long attempt still counted: no reset between errors.
+    EXPECT_EQ(h.delays, (Delays{200ms, 400ms, 800ms, 1600ms}));
+    EXPECT_EQ(h.script.stops(), 5);
+}
+
 TEST(RunTranscriptionSession, StopDuringARestartDelayEndsWithoutAnotherStart)
 {
     AttemptScript script({Attempt{}, Attempt{}});
@@ -116,58 +113,51 @@ TEST(RunTranscriptionSession, StopDuringARestartDelayEndsWithoutAnotherStart)
         [&] { return script.now(); });
     self = &runner;
     runner.run();
-    EXPECT_EQ(script.starts(), 1);
-    EXPECT_EQ(sink->events(), std::vector<OutputEvent>{OutputEvent::notice(kRestart)});
-
+    EXPECT_EQ(sink->events(), std::vector<OutputEvent>{kRestart});
     runner.run();
     EXPECT_EQ(script.starts(), 1) << "a stopped runner never starts again";
 }
 
-TEST(RunTranscriptionSession, CancellationWhileReadingStopsTheSourceSilently)
+TEST(RunTranscriptionSession, CancellationWhileReadingOrInARealDelayStopsTheSourceSilently)
 {
-    AttemptScript script({Attempt{.segments = {volatileSegment("途中")}, .hangAfterSegments = true}});
-    auto sink = std::make_shared<RecordingSink>();
-    RunTranscriptionSession runner(script.source(), script.transcriber(), sink);
-    std::jthread thread([&](std::stop_token stop) { runner.run(stop); });
-    // A guard against a hang, not a measure of speed.
-    ASSERT_TRUE(sink->waitForEvents(1, 60s));
-    thread.request_stop();
-    thread.join();
-    EXPECT_EQ(sink->events(), std::vector<OutputEvent>{OutputEvent::volatileTranscript("途中")});
-    EXPECT_EQ(script.stops(), 1);
-    EXPECT_EQ(script.transcriptsEnded(), 1);
-}
-
-TEST(RunTranscriptionSession, CancellationDuringARealDelayEndsTheRun)
-{
-    AttemptScript script({Attempt{}, Attempt{}});
-    auto sink = std::make_shared<RecordingSink>();
-    RunTranscriptionSession runner(script.source(), script.transcriber(), sink);
-    std::jthread thread([&](std::stop_token stop) { runner.run(stop); });
-    ASSERT_TRUE(sink->waitForEvents(1, 60s));
-    thread.request_stop();
-    thread.join();
-    EXPECT_EQ(script.starts(), 1);
+    const struct {
+        const char* when;
+        Attempt first;
+        OutputEvent event;
+    } cases[]{{"reading", Attempt{.segments = {volatileSegment("途中")}, .hangAfterSegments = true},
+               OutputEvent::volatileTranscript("途中")},
+              {"in a real restart delay", Attempt{}, kRestart}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.when);
+        AttemptScript script({c.first, Attempt{}});
+        auto sink = std::make_shared<RecordingSink>();
+        RunTranscriptionSession runner(script.source(), script.transcriber(), sink);
+        std::jthread thread([&](std::stop_token stop) { runner.run(stop); });
+        // A guard against a hang, not a measure of speed.
+        ASSERT_TRUE(sink->waitForEvents(1, 60s));
+        thread.request_stop();
+        thread.join();
+        EXPECT_EQ(sink->events(), std::vector<OutputEvent>{c.event});
+        EXPECT_EQ(script.starts(), 1);
+        EXPECT_EQ(script.stops(), 1);
+        EXPECT_EQ(script.transcriptsEnded(), 1);
+    }
 }
 
 TEST(RunTranscriptionSession, AGoneSourceIsWaitedForWithOneNoticeAndOneOnResumingWithoutSpendingTheBudget)
 {
-    constexpr auto wait = PortFailure::Recovery::waitForReturn;
     const std::string gone = "サウンドサーバーに接続できませんでした。";
     // Speech, then the server vanishes; twenty starts fail over 40 s; it comes back and speech goes on.
-    std::vector<Attempt> attempts{Attempt{.segments = {finalSegment("前")}, .streamError = gone, .recovery = wait}};
-    for (int i = 0; i < 20; ++i)
-        attempts.push_back(Attempt{.startError = gone, .seconds = 2.0, .recovery = wait});
+    std::vector<Attempt> attempts{Attempt{.segments = {finalSegment("前")}, .streamError = gone, .recovery = kWait}};
+    attempts.insert(attempts.end(), 20, Attempt{.startError = gone, .seconds = 2.0, .recovery = kWait});
     attempts.push_back(Attempt{.segments = {finalSegment("後")}, .streamError = "e1"});
-    attempts.push_back(Attempt{.streamError = "e2"});
-    attempts.push_back(Attempt{.streamError = "e3"});
-    attempts.push_back(Attempt{.streamError = "e4"});
-    attempts.push_back(Attempt{.streamError = "e5"});
+    for (const char* error : {"e2", "e3", "e4", "e5"})
+        attempts.push_back(Attempt{.streamError = error});
     Harness h(std::move(attempts));
     EXPECT_THROW(h.runner.run(), ScriptedError);
 
     const auto events = h.sink->events();
-    ASSERT_GE(events.size(), 4u);
+    ASSERT_EQ(events.size(), 9u);
     EXPECT_EQ(events[0], OutputEvent::finalizedTranscript("前", 0, 1));
     EXPECT_EQ(events[1], OutputEvent::notice(RunTranscriptionSession::waitingNoticePrefix + gone + "）"));
     EXPECT_EQ(events[2], OutputEvent::notice(RunTranscriptionSession::resumedNotice));
@@ -175,10 +165,8 @@ TEST(RunTranscriptionSession, AGoneSourceIsWaitedForWithOneNoticeAndOneOnResumin
     EXPECT_EQ(events[3].text, "後");
     EXPECT_NEAR(events[3].start.value_or(-1), 40.1, 1e-9);
     // The wait spent nothing of the five: the five later errors still get four restarts.
-    const std::vector<OutputEvent> tail(events.begin() + 4, events.end());
-    ASSERT_EQ(tail.size(), 5u);
-    EXPECT_EQ(tail[0], OutputEvent::notice("文字起こしが中断されました。再開します…（e1）"));
-    EXPECT_EQ(tail[4], OutputEvent::failure("文字起こしを継続できないため停止しました: e5"));
+    EXPECT_EQ(events[4], interrupted("e1"));
+    EXPECT_EQ(events[8], stopped("e5"));
     // The waiting retries back off like restarts and level off at 2 s.
     ASSERT_EQ(h.delays.size(), 21u + 4u);
     EXPECT_EQ(h.delays[0], 200ms);
@@ -188,15 +176,12 @@ TEST(RunTranscriptionSession, AGoneSourceIsWaitedForWithOneNoticeAndOneOnResumin
 
 TEST(RunTranscriptionSession, AGoneSourceIsGivenUpAfterThreeMinutesOfWaiting)
 {
-    constexpr auto wait = PortFailure::Recovery::waitForReturn;
-    std::vector<Attempt> attempts(100, Attempt{.startError = "サーバーなし", .seconds = 10.0, .recovery = wait});
-    Harness h(std::move(attempts));
+    Harness h(std::vector<Attempt>(100, Attempt{.startError = "サーバーなし", .seconds = 10.0, .recovery = kWait}));
     EXPECT_THROW(h.runner.run(), PortFailure);
-    const auto events = h.sink->events();
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0],
-              OutputEvent::notice(RunTranscriptionSession::waitingNoticePrefix + std::string("サーバーなし）")));
-    EXPECT_EQ(events[1], OutputEvent::failure("文字起こしを継続できないため停止しました: サーバーなし"));
+    EXPECT_EQ(h.sink->events(),
+              (std::vector<OutputEvent>{
+                  OutputEvent::notice(RunTranscriptionSession::waitingNoticePrefix + std::string("サーバーなし）")),
+                  stopped("サーバーなし")}));
     // 10 s per failed start: the wait ends at the first check past 180 s.
     EXPECT_EQ(h.script.starts(), 19);
     EXPECT_GE(h.script.now() - 1000.0, RunTranscriptionSession::maxOutageSeconds);
@@ -204,11 +189,9 @@ TEST(RunTranscriptionSession, AGoneSourceIsGivenUpAfterThreeMinutesOfWaiting)
 
 TEST(RunTranscriptionSession, AFailureNoRestartCanMendStopsAtOnce)
 {
-    constexpr auto none = PortFailure::Recovery::none;
-    Harness h({Attempt{.streamError = "モデルがありません", .recovery = none}, Attempt{}, Attempt{}});
+    Harness h({Attempt{.streamError = "モデルがありません", .recovery = PortFailure::Recovery::none}, Attempt{}});
     EXPECT_THROW(h.runner.run(), PortFailure);
-    EXPECT_EQ(h.sink->events(), std::vector<OutputEvent>{OutputEvent::failure(
-                                    "文字起こしを継続できないため停止しました: モデルがありません")});
+    EXPECT_EQ(h.sink->events(), std::vector<OutputEvent>{stopped("モデルがありません")});
     EXPECT_EQ(h.script.starts(), 1);
     EXPECT_TRUE(h.delays.empty());
 }
