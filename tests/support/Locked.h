@@ -18,6 +18,7 @@ public:
         std::lock_guard lock(m_mutex);
         return value;
     }
+    // Assigns the field under the lock and wakes every waiter.
     template <class T, class Value>
     void set(T& field, Value&& value)
     {
@@ -37,7 +38,7 @@ public:
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, timeout, condition);
     }
-    // Waits until the condition holds or a stop is requested; whether it holds. Then runs after under the lock.
+    // Waits until the condition holds or a stop is requested, then runs after under the lock; what after returned.
     template <class Condition, class After>
     auto waitThen(std::stop_token stop, Condition condition, After after)
     {
