@@ -8,13 +8,11 @@
 
 namespace tc::test {
 
-// A calendar with events the test puts on days. Access is refused until granted; a refused request leaves
-// the status as the test set it. Thread-safe.
+// A calendar with events the test puts on days. Access is refused until the test or requestAccess() grants it.
+// Thread-safe.
 class FakeCalendarProvider : public CalendarProvider {
 public:
     void setStatus(CalendarAuthorizationStatus status) { m_lock.set(m_status, status); }
-    // What requestAccess() turns the status into.
-    void setRequestOutcome(CalendarAuthorizationStatus status) { m_lock.set(m_requestOutcome, status); }
     // Events answered for the day that starts at dayStart (any instant of that local day is looked up by
     // the day start the caller passes).
     void setEvents(Date dayStart, std::vector<CalendarEvent> events)
@@ -27,7 +25,8 @@ public:
     {
         return m_lock.change([&] {
             ++m_accessRequests;
-            return (m_status = m_requestOutcome) == CalendarAuthorizationStatus::granted;
+            m_status = CalendarAuthorizationStatus::granted;
+            return true;
         });
     }
     std::vector<CalendarEvent> eventsOnDay(Date day) override
@@ -48,7 +47,6 @@ public:
 private:
     Locked m_lock;
     CalendarAuthorizationStatus m_status = CalendarAuthorizationStatus::undetermined;
-    CalendarAuthorizationStatus m_requestOutcome = CalendarAuthorizationStatus::granted;
     std::map<Date, std::vector<CalendarEvent>> m_events;
     std::vector<Date> m_requestedDays;
     int m_accessRequests = 0;

@@ -10,52 +10,34 @@ SpeechModelEntry* FakeSpeechModelInstaller::entry(const std::string& name)
     return it == m_entries.end() ? nullptr : &*it;
 }
 
-bool FakeSpeechModelInstaller::installFrom(const std::string& name, const std::filesystem::path& source,
-                                           SpeechModelInstaller::ProgressCallback onProgress,
-                                           SpeechModelInstaller::DoneCallback onDone)
-{
-    const bool verifiable = m_lock.change([&] {
-        m_source = source;
-        return entry(name) && entry(name)->verifiable;
-    });
-    // On the caller's thread: the fake keeps its one thread for installs that run.
-    if (!verifiable) {
-        onDone(name + " には確かめられた公式のチェックサムがないため、インストールできません。");
-        return true;
-    }
-    return start(name, "コピー中", std::move(onProgress), std::move(onDone));
-}
-
-bool FakeSpeechModelInstaller::start(const std::string& name, std::string phase,
-                                     SpeechModelInstaller::ProgressCallback onProgress,
-                                     SpeechModelInstaller::DoneCallback onDone)
+bool FakeSpeechModelInstaller::install(const std::string& name, SpeechModelInstaller::ProgressCallback onProgress,
+                                       SpeechModelInstaller::DoneCallback onDone)
 {
     const auto total = m_lock.change([&]() -> std::optional<std::uint64_t> {
         if (m_running) return std::nullopt;
         m_running = true;
-        m_ending.reset();
+        m_finished.reset();
         return entry(name) ? entry(name)->bytes : 0;
     });
     if (!total) return false;
-    m_thread = std::jthread([this, name, total = *total, phase, onProgress, onDone](std::stop_token stop) {
-        onProgress({total / 2, total, phase});
-        const auto error = m_lock.waitThen(
-            stop, [&] { return m_ending.has_value(); },
+    m_thread = std::jthread([this, name, total = *total, onProgress, onDone](std::stop_token stop) {
+        onProgress({total / 2, total, "ダウンロード中"});
+        const bool finished = m_lock.waitThen(
+            stop, [&] { return m_finished.has_value(); },
             [&] {
                 m_running = false;
-                const auto ending = m_ending.value_or("キャンセルしました");
-                if (!ending && entry(name)) entry(name)->installed = true;
-                return ending;
+                if (m_finished.value_or(false) && entry(name)) entry(name)->installed = true;
+                return m_finished.value_or(false);
             });
-        onDone(error);
+        onDone(finished ? std::nullopt : std::optional<std::string>("キャンセルしました"));
     });
     return true;
 }
 
-void FakeSpeechModelInstaller::end(std::optional<std::string> error)
+void FakeSpeechModelInstaller::end(bool finished)
 {
     m_lock.change([&] {
-        if (m_running && !m_ending) m_ending = std::move(error);
+        if (m_running && !m_finished) m_finished = finished;
     });
 }
 
