@@ -63,44 +63,42 @@ TEST(HeadlessQuestion, ReadsPlainTranscriptsAndMarkdownExportsWithoutTheirStamps
 TEST(HeadlessQuestion, AnswersWithQuotesAndFileLineNumbers)
 {
     test::TemporaryDirectory folder;
-    const auto transcript = QString::fromStdString(folder.path() / "talk.txt");
-    std::ofstream(transcript.toStdString()) << kTalk;
-    const QStringList noModel{"--language-model", QString::fromStdString(folder.path() / "none.gguf")};
-
-    auto outcome = runProgram(QStringList{"--ask", "発売日はいつですか？", "--transcript", transcript} + noModel);
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_EQ(outcome.out, "「発売日は四月十日で確定しました。」\n根拠: 3行目\n");
-
-    outcome = runProgram(QStringList{"--json", "--ask", "社長は誰ですか？", "--transcript", transcript} + noModel);
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_EQ(nlohmann::json::parse(outcome.out),
-              (nlohmann::json{{"answer", "会話に出ていません。"}, {"sources", nlohmann::json::array()}}));
-
-    // The shipped base model answers by quotation too.
-    outcome = runProgram({"--json", "--ask", "価格は？", "--transcript", transcript});
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_EQ(nlohmann::json::parse(outcome.out).at("sources"), nlohmann::json::array({4}));
-
-    outcome = runProgram({"--ask", "価格は？", "--transcript", QString::fromStdString(folder.path() / "no.txt")});
-    EXPECT_EQ(outcome.status, Q::kExitFailure);
-    EXPECT_TRUE(outcome.out.empty());
-    EXPECT_NE(outcome.err.find("を読み込めません"), std::string::npos) << outcome.err;
-
-    outcome = runProgram({"--ask", " 　", "--transcript", transcript});
-    EXPECT_EQ(outcome.status, Q::kExitUsage);
-    EXPECT_NE(outcome.err.find("--ask に質問を指定してください"), std::string::npos) << outcome.err;
-
+    const auto file = [&](const std::string& name) { return QString::fromStdString(folder.path() / name); };
+    std::ofstream(folder.path() / "talk.txt") << kTalk;
     // A long session is answered from its last lines, still cited by their line in the file.
     std::string talk = "発売日は三月一日の予定でした。\n";
     for (int i = 0; i < 4997; ++i)
         talk += "雑談 " + std::to_string(i) + " です。\n";
     std::ofstream(folder.path() / "long.txt") << talk << "発売日は四月十日に変わりました。\n";
-    outcome = runProgram(QStringList{"--json", "--ask", "発売日はいつ？", "--transcript",
-                                     QString::fromStdString(folder.path() / "long.txt")} +
-                         noModel);
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_EQ(nlohmann::json::parse(outcome.out),
-              (nlohmann::json{{"answer", "「発売日は四月十日に変わりました。」"}, {"sources", {4999}}}));
+    const QStringList noModel{"--language-model", file("none.gguf")};
+    const auto json = [](const std::string& answer, std::vector<int> sources) {
+        return nlohmann::json{{"answer", answer}, {"sources", sources}}.dump() + "\n";
+    };
+
+    struct Case {
+        QStringList arguments;
+        int status;
+        std::string out;
+        std::string said = {};
+    };
+    const std::vector<Case> cases{
+        {QStringList{"--ask", "発売日はいつですか？", "--transcript", file("talk.txt")} + noModel, 0,
+         "「発売日は四月十日で確定しました。」\n根拠: 3行目\n"},
+        {QStringList{"--json", "--ask", "社長は誰ですか？", "--transcript", file("talk.txt")} + noModel, 0,
+         json("会話に出ていません。", {})},
+        {QStringList{"--json", "--ask", "発売日はいつ？", "--transcript", file("long.txt")} + noModel, 0,
+         json("「発売日は四月十日に変わりました。」", {4999})},
+        // The shipped base model answers by quotation too.
+        {{"--json", "--ask", "価格は？", "--transcript", file("talk.txt")}, 0, json("「価格は月額四百八十円です。」", {4})},
+        {{"--ask", "価格は？", "--transcript", file("no.txt")}, Q::kExitFailure, "", "を読み込めません"},
+        {{"--ask", " 　", "--transcript", file("talk.txt")}, Q::kExitUsage, "", "--ask に質問を指定してください"}};
+    for (const auto& [arguments, status, out, said] : cases) {
+        SCOPED_TRACE(arguments.join(' ').toStdString());
+        const auto outcome = runProgram(arguments);
+        EXPECT_EQ(outcome.status, status) << outcome.err;
+        EXPECT_EQ(outcome.out, out);
+        EXPECT_NE(outcome.err.find(said), std::string::npos) << outcome.err;
+    }
 }
 
 } // namespace

@@ -45,22 +45,19 @@ std::string timedLinesText(const std::string& printed, int& count)
 TEST(HeadlessTranscription, ParsesItsOptionsAndLeavesTheRestToTheWindow)
 {
     using P = HeadlessTranscription;
-    EXPECT_TRUE(std::holds_alternative<P::NotRequested>(P::parseArguments({})));
-    EXPECT_TRUE(std::holds_alternative<P::NotRequested>(P::parseArguments({"-platform", "offscreen"})));
-    EXPECT_EQ(std::get<Options>(P::parseArguments({"--transcribe", "a.flac"})), (Options{"a.flac", ""}));
-    EXPECT_EQ(std::get<Options>(P::parseArguments({"--model=small", "--transcribe=b c.wav"})),
-              (Options{"b c.wav", "small"}));
-    EXPECT_EQ(std::get<Options>(P::parseArguments({"--transcribe", "a.flac", "--model", "tiny"})),
-              (Options{"a.flac", "tiny"}));
-    EXPECT_EQ(std::get<Options>(P::parseArguments({"--format=vtt", "--transcribe=a.flac", "--model=tiny"})),
-              (Options{"a.flac", "tiny", TranscriptExportFormat::webVtt}));
-    for (const auto& bad : std::vector<std::vector<std::string>>{{"--transcribe"},
-                                                                 {"--transcribe", "--model", "base"},
-                                                                 {"--model", "base"},
-                                                                 {"--transcribe", "a", "--model"},
-                                                                 {"--transcribe", "a", "--format", "ass"},
-                                                                 {"--transcribe", "a", "--format"},
-                                                                 {"--format", "srt"}}) {
+    for (const auto& window : std::vector<std::vector<std::string>>{{}, {"-platform", "offscreen"}})
+        EXPECT_TRUE(std::holds_alternative<P::NotRequested>(P::parseArguments(window)));
+    const std::vector<std::pair<std::vector<std::string>, Options>> good{
+        {{"--transcribe", "a.flac"}, {"a.flac", ""}},
+        {{"--model=small", "--transcribe=b c.wav"}, {"b c.wav", "small"}},
+        {{"--transcribe", "a.flac", "--model", "tiny"}, {"a.flac", "tiny"}},
+        {{"--format=vtt", "--transcribe=a.flac", "--model=tiny"}, {"a.flac", "tiny", TranscriptExportFormat::webVtt}}};
+    for (const auto& [arguments, options] : good)
+        EXPECT_EQ(std::get<Options>(P::parseArguments(arguments)), options);
+    for (const auto& bad : std::vector<std::vector<std::string>>{
+             {"--transcribe"}, {"--transcribe", "--model", "base"}, {"--model", "base"}, {"--format", "srt"},
+             {"--transcribe", "a", "--model"}, {"--transcribe", "a", "--format", "ass"},
+             {"--transcribe", "a", "--format"}}) {
         const auto parsed = P::parseArguments(bad);
         ASSERT_TRUE(std::holds_alternative<P::UsageError>(parsed));
         EXPECT_NE(std::get<P::UsageError>(parsed).message.find("使い方"), std::string::npos);
@@ -126,8 +123,8 @@ TEST(HeadlessTranscription, ProgramReportsFailuresInJapaneseWithAnErrorStatusAnd
     const QString silence = pathArgument(test::dataDir() / "speech/silence.flac");
     const QString speech = pathArgument(test::dataDir() / "speech/utterances/s03.flac");
 
-    // Data folders whose default speech model is missing, or damaged: a wrong layer count made the engine
-    // abort, damaged weights gave no line and a success status.
+    // Data folders whose default speech model is missing, or damaged (a wrong layer count once aborted the engine,
+    // damaged weights once gave no line and a success status).
     const fs::path real = SpeechModelManager::defaultModelsDirectory() / "ggml-base.bin";
     ASSERT_TRUE(fs::exists(real)) << "the default speech model is not installed";
     const auto dataHome = [&](const std::string& name, std::optional<std::uint64_t> damageAt) {
@@ -165,9 +162,7 @@ TEST(HeadlessTranscription, ProgramReportsFailuresInJapaneseWithAnErrorStatusAnd
         {{"--transcribe", pathArgument(dir.path())}, failure, {"通常のファイルではありません"}},
         // What there is of a cut file is transcribed, and the message says it was cut.
         {{"--transcribe", pathArgument(cut)}, failure, {"途中で終わっています", cut.string()}, {}, 2},
-        {{"--transcribe", speech},
-         failure,
-         {"インストールされていません", "install-models --speech-model base"},
+        {{"--transcribe", speech}, failure, {"インストールされていません", "install-models --speech-model base"},
          dataHome("missing", std::nullopt)},
         {{"--transcribe", speech}, failure, damaged("header"), dataHome("header", 20)},
         {{"--transcribe", speech}, failure, damaged("weights"), dataHome("weights", fs::file_size(real) / 2)}};
