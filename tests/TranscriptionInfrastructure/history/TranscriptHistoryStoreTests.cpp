@@ -8,7 +8,6 @@
 #include <csignal>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -193,24 +192,6 @@ TEST_F(HistoryStore, LegacyFileIsBackedUpAndMigratedIntoOneSessionUnderTheCap)
     EXPECT_TRUE(otherFiles(folder()).empty());
 }
 
-TEST_F(HistoryStore, SavingKeepsOnlyTheNewestLinesOfLongSessions)
-{
-    TranscriptHistoryStore store(file());
-    const std::vector sessions{session(5003, 1000, 9000), session(5000, 2000, {})};
-    ASSERT_EQ(store.save(sessions), std::nullopt);
-    auto expected = sessions;
-    expected[0].lines.erase(expected[0].lines.begin(), expected[0].lines.begin() + 3);
-    EXPECT_EQ(store.load(), expected);
-
-    // A cap below zero keeps the sessions without their lines.
-    TranscriptHistoryStore none(file(), -4);
-    ASSERT_EQ(none.save(sessions), std::nullopt);
-    const auto empty = none.load();
-    ASSERT_EQ(empty.size(), 2u);
-    EXPECT_TRUE(empty[0].lines.empty());
-    EXPECT_EQ(empty[0].id, sessions[0].id);
-}
-
 TEST_F(HistoryStore, FailedSavesReportWhyAndKeepTheOldFileWhole)
 {
     writeText(m_dir.path() / "blocker", "a file where the folder should be");
@@ -267,10 +248,7 @@ TEST_F(HistoryStore, TwoStoresOnOneFileKeepEachOthersSessionsAndRemovalsStay)
 {
     const auto old1 = session(2, 10, 20);
     const auto old2 = session(2, 30, 40);
-    {
-        TranscriptHistoryStore setup(file());
-        ASSERT_EQ(setup.save({old1, old2}), std::nullopt);
-    }
+    ASSERT_EQ(TranscriptHistoryStore(file()).save({old1, old2}), std::nullopt);
     TranscriptHistoryStore first(file());
     TranscriptHistoryStore second(file());
     ASSERT_EQ(first.load().size(), 2u);
@@ -283,8 +261,7 @@ TEST_F(HistoryStore, TwoStoresOnOneFileKeepEachOthersSessionsAndRemovalsStay)
     mine.lines.push_back(line("あとから", 104));
     ASSERT_EQ(first.save({mine, old1, old2}), std::nullopt);
 
-    auto stored = TranscriptHistoryStore(file()).load();
-    EXPECT_EQ(stored, (std::vector{mine, old1, old2, theirs}));
+    EXPECT_EQ(TranscriptHistoryStore(file()).load(), (std::vector{mine, old1, old2, theirs}));
 
     // The first store's user clears everything: the sessions it knew stay gone, even though the second store
     // still lists them, while the second store's own session survives.
@@ -292,8 +269,7 @@ TEST_F(HistoryStore, TwoStoresOnOneFileKeepEachOthersSessionsAndRemovalsStay)
     ASSERT_EQ(second.save({theirs, old1, old2}), std::nullopt);
     const auto fresh = session(1, 300, 0);
     ASSERT_EQ(first.save({fresh}), std::nullopt);
-    stored = TranscriptHistoryStore(file()).load();
-    EXPECT_EQ(stored, (std::vector{fresh, theirs}));
+    EXPECT_EQ(TranscriptHistoryStore(file()).load(), (std::vector{fresh, theirs}));
 }
 
 TEST_F(HistoryStore, TwoProcessesSavingAtOnceLoseNoSession)
