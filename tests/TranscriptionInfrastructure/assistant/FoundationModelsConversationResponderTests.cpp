@@ -14,9 +14,7 @@ namespace {
 class ScriptedLanguageModel final : public LanguageModel {
 public:
     struct Request {
-        std::string instructions;
-        std::string prompt;
-        std::string schema;
+        std::string instructions, prompt, schema;
         bool stopPossible = false;
     };
 
@@ -38,6 +36,7 @@ public:
         return std::get<Reply>(next);
     }
     void push(std::string json, bool cut = false) { script.emplace_back(Reply{std::move(json), cut}); }
+    void fail(LanguageModelError::Kind kind) { script.emplace_back(LanguageModelError(kind, "失敗")); }
 };
 
 ConversationExcerpt excerptOf(std::vector<std::string> texts)
@@ -114,13 +113,13 @@ TEST_F(ResponderFixture, Responder_QuotesWhenTheModelCitesNothingOrCannotBeUsedB
 
     // An unreadable reply, a timeout or a failed load leave the quotes.
     m_model->push("not json");
-    m_model->script.emplace_back(LanguageModelError(LanguageModelError::Kind::timedOut, "遅い"));
-    m_model->script.emplace_back(LanguageModelError(LanguageModelError::Kind::unavailable, "壊れている"));
+    m_model->fail(LanguageModelError::Kind::timedOut);
+    m_model->fail(LanguageModelError::Kind::unavailable);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(m_responder.answer("価格はいくらですか？", excerpt),
                   (ConversationAnswer{"「価格は九千八百円にする予定です。」", cites(2)}));
     // A question the user gave up on is not answered from the quotes behind their back.
-    m_model->script.emplace_back(LanguageModelError(LanguageModelError::Kind::cancelled, "中止"));
+    m_model->fail(LanguageModelError::Kind::cancelled);
     try {
         m_responder.answer("価格はいくらですか？", excerpt);
         ADD_FAILURE() << "answered despite the cancellation";
@@ -159,25 +158,19 @@ TEST_F(ResponderFixture, Responder_IsAlwaysAvailableAndItsNoteSaysHowItAnswers)
 {
     using A = LanguageModel::Availability;
     const std::string howTo = "「設定…」の「言語モデル」で選んでください。次の質問から使われます。";
-    for (const auto state : {A::available, A::loading, A::baseModel, A::preparing, A::noModel, A::notModelFile,
-                             A::damaged, A::unsupported}) {
+    const std::vector<std::pair<A, std::string>> notes{
+        {A::available, ""}, {A::preparing, ""}, {A::damaged, ""}, {A::noModel, howTo}, {A::baseModel, howTo},
+        {A::notModelFile, howTo}, {A::notModelFile, "GGUF 形式のモデルではない"}, {A::unsupported, "メモリには大きすぎる"},
+        {A::loading, "AIモデル model.gguf を読み込んでいます…"}};
+    for (const auto& [state, part] : notes) {
         m_model->state = state;
         const auto availability = m_responder.availability();
-        EXPECT_TRUE(availability.isAvailable());
         const auto& note = availability.note();
+        EXPECT_TRUE(availability.isAvailable());
         EXPECT_EQ(note.starts_with("回答は会話の発言からの引用です。"), state != A::available && state != A::loading)
             << note;
+        EXPECT_NE(note.find(part), std::string::npos) << note;
         EXPECT_EQ(note.find("scripts/"), std::string::npos) << note;
-    }
-    for (const auto& [state, part] :
-         std::vector<std::pair<A, std::string>>{{A::noModel, howTo},
-                                                {A::baseModel, howTo},
-                                                {A::notModelFile, howTo},
-                                                {A::notModelFile, "GGUF 形式のモデルではない"},
-                                                {A::unsupported, "メモリには大きすぎる"},
-                                                {A::loading, "AIモデル model.gguf を読み込んでいます…"}}) {
-        m_model->state = state;
-        EXPECT_NE(m_responder.availability().note().find(part), std::string::npos) << m_responder.availability().note();
     }
 }
 
