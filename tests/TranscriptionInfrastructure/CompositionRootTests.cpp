@@ -38,8 +38,7 @@ TEST(CompositionRoot, CompositionRoot_LiveSourceHoldsTheEnabledSourcesMicrophone
     EXPECT_THROW(live(true, true)->start(), MicrophoneError);
 }
 
-// A restart, a pause and resume or a source change each take a new transcriber; they must not load the
-// speech model again.
+// A restart, a pause and resume or a source change each take a new transcriber, without loading the model again.
 TEST(CompositionRoot, CompositionRoot_TranscribersReuseTheRootsSpeechEngine)
 {
     auto engine = std::make_shared<test::ScriptedSpeechRecognitionEngine>();
@@ -50,8 +49,7 @@ TEST(CompositionRoot, CompositionRoot_TranscribersReuseTheRootsSpeechEngine)
         auto frames = Channel<AudioFrame>::make();
         frames->finish();
         const auto transcriber = built->makeTranscriber();
-        auto segments = transcriber->transcribe(frames);
-        while (segments->next()) {
+        for (auto segments = transcriber->transcribe(frames); segments->next();) {
         }
     }
     EXPECT_EQ(engine->recognizers().size(), 3u);
@@ -61,8 +59,7 @@ TEST(CompositionRoot, CompositionRoot_TranscribersReuseTheRootsSpeechEngine)
     EXPECT_EQ(CompositionRoot(whisper).speechEngine(), whisper.speechEngine());
 }
 
-// The speech model chosen in the settings is switched to where a run starts; one that cannot be used leaves the
-// model in use working.
+// A run starts by switching to the chosen speech model; one that cannot be used leaves the model in use working.
 TEST(CompositionRoot, CompositionRoot_SwitchesToTheChosenSpeechModelOrKeepsTheOneInUse)
 {
     namespace fs = std::filesystem;
@@ -73,8 +70,8 @@ TEST(CompositionRoot, CompositionRoot_SwitchesToTheChosenSpeechModelOrKeepsTheOn
     test::TemporaryDirectory dir;
     const fs::path models = dir.path() / "models";
     fs::create_directories(models);
-    fs::create_symlink(real, models / "ggml-base.bin");
-    fs::create_symlink(real, models / "ggml-base-copy.bin");
+    for (const char* name : {"ggml-base.bin", "ggml-base-copy.bin"})
+        fs::create_symlink(real, models / name);
     const std::string entry = R"(", "bytes": )" + std::to_string(published->size) + R"(, "sha1": ")" + published->sha1;
     std::ofstream(dir.path() / "models.json")
         << R"({"speech": {"models": [{"name": "base", "file": "ggml-base.bin)" << entry

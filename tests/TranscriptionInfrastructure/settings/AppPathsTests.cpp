@@ -38,12 +38,10 @@ TEST(AppPaths, FollowsTheXdgRulesAndIgnoresRelativeValues)
     // The engine setting keeps its fixed place under the home folder.
     EXPECT_EQ(absolute.engineConfigFile(), plain.engineConfigFile());
 
-    const AppPaths relative({{"HOME", "/home/u"},
-                             {"XDG_DATA_HOME", "data"},
-                             {"XDG_CACHE_HOME", "./cache"},
-                             {"XDG_CONFIG_HOME", ""},
-                             {"TC_CACHE_DIR", "cache"}},
-                            {});
+    const AppPaths relative(
+        {{"HOME", "/home/u"}, {"XDG_DATA_HOME", "data"}, {"XDG_CACHE_HOME", "./cache"}, {"XDG_CONFIG_HOME", ""},
+         {"TC_CACHE_DIR", "cache"}},
+        {});
     EXPECT_EQ(relative.dataHome(), "/home/u/.local/share");
     EXPECT_EQ(relative.cacheDirectory(), "/home/u/.cache/transcription-corvane");
     EXPECT_EQ(relative.configHome(), "/home/u/.config");
@@ -51,8 +49,7 @@ TEST(AppPaths, FollowsTheXdgRulesAndIgnoresRelativeValues)
     const AppPaths noHome({{"HOME", "somewhere"}}, {});
     ASSERT_TRUE(noHome.home());
     EXPECT_TRUE(noHome.home()->is_absolute());
-    EXPECT_TRUE(noHome.dataHome().is_absolute());
-    EXPECT_TRUE(noHome.cacheDirectory().is_absolute());
+    EXPECT_TRUE(noHome.dataHome().is_absolute() && noHome.cacheDirectory().is_absolute());
 
     test::TemporaryDirectory runtime;
     EXPECT_EQ(AppPaths({{"XDG_RUNTIME_DIR", runtime.path().string()}}, {}).runtimeDirectory(), runtime.path());
