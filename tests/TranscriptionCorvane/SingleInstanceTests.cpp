@@ -10,9 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -31,10 +29,9 @@ QProcessEnvironment homeEnvironment(const fs::path& home)
     fs::create_directory_symlink(AppPaths::current().modelsDirectory(),
                                  home / ".local/share/transcription-corvane/models", ignored);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", QString::fromStdString(home.string()));
-    environment.insert("XDG_CONFIG_HOME", QString::fromStdString((home / ".config").string()));
-    environment.insert("XDG_DATA_HOME", QString::fromStdString((home / ".local/share").string()));
-    environment.insert("XDG_CACHE_HOME", QString::fromStdString((home / ".cache").string()));
+    for (const auto& [name, place] : {std::pair{"HOME", home}, {"XDG_CONFIG_HOME", home / ".config"},
+                                      {"XDG_DATA_HOME", home / ".local/share"}, {"XDG_CACHE_HOME", home / ".cache"}})
+        environment.insert(name, QString::fromStdString(place.string()));
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("PULSE_SERVER", QString::fromStdString("unix:" + (home / "no-sound-server").string()));
     environment.remove("DISPLAY");
@@ -61,8 +58,8 @@ public:
     // The exit status, or -1 when it did not end by itself within the time given.
     int finish(int milliseconds)
     {
-        if (!m_process.waitForFinished(milliseconds)) return -1;
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+        const bool ended = m_process.waitForFinished(milliseconds) && m_process.exitStatus() == QProcess::NormalExit;
+        return ended ? m_process.exitCode() : -1;
     }
     std::string errorText() { return m_process.readAllStandardError().toStdString(); }
     // True once it holds its instance lock, the first thing it does after Qt starts.
@@ -104,8 +101,8 @@ TEST(SingleInstance, ASecondLaunchShowsTheRunningWindowAndEndsWhileTheCommandLin
 
     // The command line does not open a window, so it runs beside the window.
     {
-        AppProcess headless(environment, {"--transcribe", QString::fromStdString(
-                                                              (test::dataDir() / "speech" / "silence.flac").string())});
+        const auto silence = QString::fromStdString(test::dataDir() / "speech/silence.flac");
+        AppProcess headless(environment, {"--transcribe", silence});
         EXPECT_EQ(headless.finish(600000), 0) << headless.errorText();
     }
 
