@@ -2,11 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <string>
-#include <vector>
 
 using namespace tc;
 
@@ -21,7 +18,7 @@ TEST(HistorySearchWorker, DeliversTheNewestQueryAndNothingOlderAfterItAndStopsWi
     }
     index.replaceAll(sessions);
 
-    // What the worker hands back, on its own thread: each generation with its count of matched lines.
+    // Each generation handed back on the worker's thread, with its count of matched lines.
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::pair<std::uint64_t, std::size_t>> delivered;
