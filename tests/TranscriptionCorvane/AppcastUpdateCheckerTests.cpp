@@ -71,7 +71,11 @@ UpdateState runCheck(const QUrl& feed, const char* currentVersion)
     return outcome.value_or(update_state::UpToDate{});
 }
 
-template <typename State> bool is(const UpdateState& state) { return std::holds_alternative<State>(state); }
+template <typename State>
+bool is(const UpdateState& state)
+{
+    return std::holds_alternative<State>(state);
+}
 
 TEST(AppcastVersions, CompareNumbersNumericallyAndPreReleasesBelowReleases)
 {

@@ -89,7 +89,9 @@ TEST(HeadlessQuestion, AnswersWithQuotesAndFileLineNumbers)
         {QStringList{"--json", "--ask", "発売日はいつ？", "--transcript", file("long.txt")} + noModel, 0,
          json("「発売日は四月十日に変わりました。」", {4999})},
         // The shipped base model answers by quotation too.
-        {{"--json", "--ask", "価格は？", "--transcript", file("talk.txt")}, 0, json("「価格は月額四百八十円です。」", {4})},
+        {{"--json", "--ask", "価格は？", "--transcript", file("talk.txt")},
+         0,
+         json("「価格は月額四百八十円です。」", {4})},
         {{"--ask", "価格は？", "--transcript", file("no.txt")}, Q::kExitFailure, "", "を読み込めません"},
         {{"--ask", " 　", "--transcript", file("talk.txt")}, Q::kExitUsage, "", "--ask に質問を指定してください"}};
     for (const auto& [arguments, status, out, said] : cases) {

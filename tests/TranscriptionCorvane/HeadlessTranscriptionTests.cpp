@@ -54,10 +54,11 @@ TEST(HeadlessTranscription, ParsesItsOptionsAndLeavesTheRestToTheWindow)
         {{"--format=vtt", "--transcribe=a.flac", "--model=tiny"}, {"a.flac", "tiny", TranscriptExportFormat::webVtt}}};
     for (const auto& [arguments, options] : good)
         EXPECT_EQ(std::get<Options>(P::parseArguments(arguments)), options);
-    for (const auto& bad : std::vector<std::vector<std::string>>{
-             {"--transcribe"}, {"--transcribe", "--model", "base"}, {"--model", "base"}, {"--format", "srt"},
-             {"--transcribe", "a", "--model"}, {"--transcribe", "a", "--format", "ass"},
-             {"--transcribe", "a", "--format"}}) {
+    // clang-format off
+    for (const auto& bad : std::vector<std::vector<std::string>>{{"--transcribe"}, {"--transcribe", "--model", "base"},
+             {"--model", "base"}, {"--format", "srt"}, {"--transcribe", "a", "--model"},
+             {"--transcribe", "a", "--format", "ass"}, {"--transcribe", "a", "--format"}}) {
+        // clang-format on
         const auto parsed = P::parseArguments(bad);
         ASSERT_TRUE(std::holds_alternative<P::UsageError>(parsed));
         EXPECT_NE(std::get<P::UsageError>(parsed).message.find("使い方"), std::string::npos);
@@ -75,7 +76,8 @@ TEST(HeadlessTranscription, ProgramPrintsEachSettledLineWithItsTimeAndWritesSubt
     int lines = 0;
     const auto all = timedLinesText(srt.err.substr(0, srt.err.rfind('\n', finished) + 1), lines);
     EXPECT_GE(lines, 6);
-    EXPECT_LT(RecognitionScoring::characterErrorRate(test::readText(test::sourceDir() / "samples/ja-sample.txt"), all), 0.3)
+    EXPECT_LT(RecognitionScoring::characterErrorRate(test::readText(test::sourceDir() / "samples/ja-sample.txt"), all),
+              0.3)
         << all;
     EXPECT_TRUE(srt.out.starts_with("1\n00:00:")) << srt.out;
     EXPECT_GE(test::occurrences(srt.out, " --> "), static_cast<std::size_t>(lines));
@@ -162,7 +164,9 @@ TEST(HeadlessTranscription, ProgramReportsFailuresInJapaneseWithAnErrorStatusAnd
         {{"--transcribe", pathArgument(dir.path())}, failure, {"通常のファイルではありません"}},
         // What there is of a cut file is transcribed, and the message says it was cut.
         {{"--transcribe", pathArgument(cut)}, failure, {"途中で終わっています", cut.string()}, {}, 2},
-        {{"--transcribe", speech}, failure, {"インストールされていません", "install-models --speech-model base"},
+        {{"--transcribe", speech},
+         failure,
+         {"インストールされていません", "install-models --speech-model base"},
          dataHome("missing", std::nullopt)},
         {{"--transcribe", speech}, failure, damaged("header"), dataHome("header", 20)},
         {{"--transcribe", speech}, failure, damaged("weights"), dataHome("weights", fs::file_size(real) / 2)}};

@@ -29,8 +29,10 @@ QProcessEnvironment homeEnvironment(const fs::path& home)
     fs::create_directory_symlink(AppPaths::current().modelsDirectory(),
                                  home / ".local/share/transcription-corvane/models", ignored);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const auto& [name, place] : {std::pair{"HOME", home}, {"XDG_CONFIG_HOME", home / ".config"},
-                                      {"XDG_DATA_HOME", home / ".local/share"}, {"XDG_CACHE_HOME", home / ".cache"}})
+    for (const auto& [name, place] : {std::pair{"HOME", home},
+                                      {"XDG_CONFIG_HOME", home / ".config"},
+                                      {"XDG_DATA_HOME", home / ".local/share"},
+                                      {"XDG_CACHE_HOME", home / ".cache"}})
         environment.insert(name, QString::fromStdString(place.string()));
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("PULSE_SERVER", QString::fromStdString("unix:" + (home / "no-sound-server").string()));

@@ -158,10 +158,12 @@ TEST_F(ResponderFixture, Responder_IsAlwaysAvailableAndItsNoteSaysHowItAnswers)
 {
     using A = LanguageModel::Availability;
     const std::string howTo = "「設定…」の「言語モデル」で選んでください。次の質問から使われます。";
+    // clang-format off
     const std::vector<std::pair<A, std::string>> notes{
         {A::available, ""}, {A::preparing, ""}, {A::damaged, ""}, {A::noModel, howTo}, {A::baseModel, howTo},
         {A::notModelFile, howTo}, {A::notModelFile, "GGUF 形式のモデルではない"}, {A::unsupported, "メモリには大きすぎる"},
         {A::loading, "AIモデル model.gguf を読み込んでいます…"}};
+    // clang-format on
     for (const auto& [state, part] : notes) {
         m_model->state = state;
         const auto availability = m_responder.availability();

@@ -148,7 +148,9 @@ TEST_F(CalendarFixture, Calendar_ListsADaysOccurrencesInTheirTimeZonesWithRecurr
         // 23:50 local, still the 29th.
         {"short day", utc(2026, 3, 29, 21, 50), {"出張 27T23:00 4260", "終日 28T23:00 1380", "遅い 29T21:30 10"}},
         {"after the short day", utc(2026, 3, 30, 6), {"出張 27T23:00 4260", "翌日 29T22:30 10"}},
-        {"titles", utc(2026, 7, 1, 12), {"(無題の予定) 01T06:30 0", "九時A 01T07:00 0", "九時B 01T07:00 0", " 01T10:00 0"}},
+        {"titles",
+         utc(2026, 7, 1, 12),
+         {"(無題の予定) 01T06:30 0", "九時A 01T07:00 0", "九時B 01T07:00 0", " 01T10:00 0"}},
         {"last weekday", utc(2026, 11, 30, 12), {"月末の平日 30T08:00 0"}},
         {"leap day", utc(2032, 2, 29, 12), {"うるう日 29T08:00 0"}},
         {"no leap day", utc(2026, 2, 28, 12), {}},

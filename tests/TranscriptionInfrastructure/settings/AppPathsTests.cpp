@@ -38,10 +38,12 @@ TEST(AppPaths, FollowsTheXdgRulesAndIgnoresRelativeValues)
     // The engine setting keeps its fixed place under the home folder.
     EXPECT_EQ(absolute.engineConfigFile(), plain.engineConfigFile());
 
-    const AppPaths relative(
-        {{"HOME", "/home/u"}, {"XDG_DATA_HOME", "data"}, {"XDG_CACHE_HOME", "./cache"}, {"XDG_CONFIG_HOME", ""},
-         {"TC_CACHE_DIR", "cache"}},
-        {});
+    const AppPaths relative({{"HOME", "/home/u"},
+                             {"XDG_DATA_HOME", "data"},
+                             {"XDG_CACHE_HOME", "./cache"},
+                             {"XDG_CONFIG_HOME", ""},
+                             {"TC_CACHE_DIR", "cache"}},
+                            {});
     EXPECT_EQ(relative.dataHome(), "/home/u/.local/share");
     EXPECT_EQ(relative.cacheDirectory(), "/home/u/.cache/transcription-corvane");
     EXPECT_EQ(relative.configHome(), "/home/u/.config");
