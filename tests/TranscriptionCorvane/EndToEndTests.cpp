@@ -33,34 +33,23 @@ QJsonObject readJson(const fs::path& file)
     return in.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(in.readAll()).object() : QJsonObject{};
 }
 
-// A private X server on a free display number, stopped with the test.
+// A private X server, stopped with the test; it takes a free display number itself and tells it once ready.
 class XvfbServer {
 public:
     XvfbServer()
     {
-        for (int number = 91; number < 120 && m_display.isEmpty(); ++number) {
-            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-            if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) continue;
-            m_process.start(QStringLiteral("Xvfb"),
-                            {QStringLiteral(":%1").arg(number), "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
-            if (m_process.waitForStarted(5000) &&
-                QTest::qWaitFor([&] { return fs::exists(socket) || m_process.state() != QProcess::Running; }, 10000) &&
-                m_process.state() == QProcess::Running)
-                m_display = QStringLiteral(":%1").arg(number);
-            else
-                stop();
-        }
+        m_process.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+        if (m_process.waitForReadyRead(10000)) m_display = ":" + QString(m_process.readAllStandardOutput()).trimmed();
     }
-    ~XvfbServer() { stop(); }
-    const QString& display() const { return m_display; }
-
-private:
-    void stop()
+    ~XvfbServer()
     {
         m_process.terminate();
         if (!m_process.waitForFinished(5000)) m_process.kill();
         m_process.waitForFinished(3000);
     }
+    const QString& display() const { return m_display; }
+
+private:
     QProcess m_process;
     QString m_display;
 };
