@@ -62,11 +62,14 @@ private:
     QTcpServer m_server;
 };
 
-UpdateState runCheck(const QUrl& feed, const char* currentVersion)
+UpdateState runCheck(const QUrl& feed, const char* currentVersion, std::optional<AppcastItem>* latest = nullptr)
 {
     AppcastUpdateChecker checker(feed, QString::fromUtf8(currentVersion));
     std::optional<UpdateState> outcome;
-    checker.check([&](const UpdateState& state, const std::optional<AppcastItem>&) { outcome = state; });
+    checker.check([&](const UpdateState& state, const std::optional<AppcastItem>& item) {
+        outcome = state;
+        if (latest) *latest = item;
+    });
     EXPECT_TRUE(QTest::qWaitFor([&] { return outcome.has_value(); }, 10000));
     return outcome.value_or(update_state::UpToDate{});
 }
@@ -112,9 +115,11 @@ TEST(AppcastCheck, FetchesTheFeedOverHttpOrFromAFileAndFailsWithAJapaneseReason)
 {
     test::qtApplication();
     LocalHttpServer server(200, kFeed);
-    const auto found = runCheck(server.url(), "0.1.0");
+    std::optional<AppcastItem> latest;
+    const auto found = runCheck(server.url(), "0.1.0", &latest);
     ASSERT_TRUE(is<update_state::UpdateAvailable>(found));
     EXPECT_EQ(std::get<update_state::UpdateAvailable>(found).version, "0.10.0 beta 1");
+    EXPECT_EQ(latest.value().version, QStringLiteral("0.10.0b1"));
     EXPECT_TRUE(is<update_state::UpToDate>(runCheck(server.url(), "0.10.0")));
     EXPECT_EQ(server.requests, 2);
 
