@@ -54,6 +54,12 @@ public:
         std::lock_guard lock(m_mutex);
         return m_progress;
     }
+    // The last report's phase, bytes done and bytes in all.
+    std::tuple<std::string, std::uint64_t, std::uint64_t> last()
+    {
+        const auto p = events().back();
+        return {p.phase, p.done, p.total};
+    }
 
 private:
     void record(const std::function<void()>& change)
@@ -87,8 +93,7 @@ public:
     }
     void close()
     {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = -1;
+        if (m_fd >= 0) ::close(std::exchange(m_fd, -1));
     }
 
 private:
@@ -185,9 +190,7 @@ TEST_F(SpeechModelInstallerTest, InstallsAVerifiedCopyWithProgressListsAndRemove
     const auto events = copy.events();
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.front().phase, "コピー中");
-    EXPECT_EQ(events.back().phase, "完了");
-    EXPECT_EQ(events.back().done, m_payload.size());
-    EXPECT_EQ(events.back().total, m_payload.size());
+    EXPECT_EQ(copy.last(), std::tuple("完了", m_payload.size(), m_payload.size()));
     EXPECT_EQ(test::readText(m_models / "ggml-tiny-test.bin"), m_payload);
     EXPECT_EQ(filesIn(m_models), std::vector<std::string>{"ggml-tiny-test.bin"});
     EXPECT_TRUE(installer.models()[0].installed);
@@ -218,9 +221,7 @@ TEST_F(SpeechModelInstallerTest, InstallsTheRegistryModelReadyToLoad)
     ASSERT_EQ(recorder.waitDone(), std::nullopt);
     const auto events = recorder.events();
     EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const auto& p) { return p.phase == "変換中"; }));
-    EXPECT_EQ(events.back().phase, "完了");
-    EXPECT_EQ(events.back().done, 147951465U);
-    EXPECT_EQ(events.back().total, 147951465U);
+    EXPECT_EQ(recorder.last(), std::tuple("完了", 147951465U, 147951465U));
     SpeechModelManager manager(m_models, m_catalogue);
     EXPECT_TRUE(std::holds_alternative<fs::path>(manager.locate("base")));
     EXPECT_TRUE(installer.models()[3].installed);
