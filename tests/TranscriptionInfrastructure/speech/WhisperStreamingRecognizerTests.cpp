@@ -39,8 +39,7 @@ struct Collected {
     std::exception_ptr error;
 };
 
-// Feeds the audio in 100 ms buffers, `speedup` times faster than real time (0: all at once), then ends the input
-// and waits for the recognizer to finish.
+// Feeds 100 ms buffers `speedup` times faster than real time (0: all at once), ends the input and waits.
 Collected run(WhisperStreamingRecognizer& recognizer, const std::vector<float>& audio, double speedup)
 {
     auto input = Channel<AnalyzerBuffer>::make();
@@ -94,20 +93,19 @@ TEST(WhisperStreamingRecognizer, ReportsVolatileTextWhileSpeakingThenOneFinalPer
     ASSERT_EQ(settled.size(), 2U);
     EXPECT_EQ(settled[0].text, "発話1");
     EXPECT_EQ(settled[1].text, "発話2");
-    // Each final spans its utterance: speech starts 0.3 s into each file, after the leading silence.
+    // Each final spans its utterance; speech starts 0.3 s into each file.
     EXPECT_NEAR(settled[0].start, 0.5, 0.35);
     EXPECT_GT(settled[0].end, 0.5 + static_cast<double>(first.size()) / 16000 - 0.3);
     EXPECT_LT(settled[0].end, settled[1].start);
 
-    // Volatile text comes before the final of its utterance and never after it: s05 lasts about 3 s, refreshed every
-    // 0.5 s of speech (fewer when a loaded machine stretches the refreshes).
+    // Volatile text comes before its final, never after: s05 lasts about 3 s, refreshed every 0.5 s of speech.
     const auto firstFinal =
         std::find_if(collected.results.begin(), collected.results.end(), [](const auto& r) { return r.isFinal; });
     EXPECT_GE(firstFinal - collected.results.begin(), 2);
     for (auto r = firstFinal; r != collected.results.end(); ++r)
         EXPECT_TRUE(r->isFinal || r->start >= settled[0].end);
 
-    // Each utterance is decoded on its own: the previous line as context made the model copy it or continue it.
+    // No previous line as context: the model copied or continued it.
     for (const auto& call : decoder->calls())
         EXPECT_EQ(call.prompt, "");
 }
@@ -116,18 +114,19 @@ TEST(WhisperStreamingRecognizer, NonSpeechNeverBecomesALineAndTextOnShowIsTakenB
 {
     const auto speech = join({utterance("s05"), test::silence(1.0)});
     const auto tune = join({test::musicTones(12.0, 5), test::silence(1.0)});
-    struct Case {
+    const struct {
         const char* why;
         const std::vector<float>* audio;
         DecodedUtterance final;
-    };
-    const std::vector<Case> cases{
+        const char* kept = nullptr; // the line, if any
+    } cases[] = {
         {"a tune, not decoded while it plays", &tune, {"ラララ", 0.0F, -0.2}},
         {"a known phrase over noise", &speech, {"ご視聴ありがとうございました。", 0.1F, -0.2}},
-        {"a known phrase with punctuation and spaces", &speech, {" チャンネル登録よろしくお願いします！ ", 0.1F, -0.2}},
+        {"a known phrase, spaced", &speech, {" チャンネル登録よろしくお願いします！ ", 0.1F, -0.2}},
         {"almost surely no speech", &speech, {"えーと", 0.9F, -0.2}},
         {"likely no speech and an unsure text", &speech, {"はい", 0.7F, -0.9}},
         {"punctuation only", &speech, {"。、", 0.0F, -0.1}},
+        {"likely no speech, a sure text: kept, trimmed", &speech, {" 田中です。\u3000", 0.65F, -0.2}, "田中です。"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -137,20 +136,17 @@ TEST(WhisperStreamingRecognizer, NonSpeechNeverBecomesALineAndTextOnShowIsTakenB
         };
         WhisperStreamingRecognizer recognizer(decoder);
         const auto collected = run(recognizer, *c.audio, 4.0);
-        EXPECT_TRUE(finals(collected).empty());
+        const auto settled = finals(collected);
+        if (c.kept) {
+            ASSERT_EQ(settled.size(), 1U);
+            EXPECT_EQ(settled[0].text, c.kept);
+            continue;
+        }
+        EXPECT_TRUE(settled.empty());
         // Over a tune at most the first refresh, before the pitch could be judged, shows text.
         EXPECT_TRUE(c.audio == &tune ? decoder->calls().size() <= 1 : !collected.results.empty());
         EXPECT_TRUE(collected.results.empty() || collected.results.back().text.empty());
     }
-    // Ordinary text with a moderate no-speech probability is kept, trimmed.
-    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-    decoder->answer = [](const ScriptedUtteranceDecoder::Call&, std::size_t) {
-        return DecodedUtterance{" 田中さん、今お時間よろしいですか。", 0.65F, -0.2};
-    };
-    WhisperStreamingRecognizer recognizer(decoder);
-    const auto settled = finals(run(recognizer, speech, 0));
-    ASSERT_EQ(settled.size(), 1U);
-    EXPECT_EQ(settled[0].text, "田中さん、今お時間よろしいですか。");
 }
 
 // The real default model, which scripts/setup installs; null (and a failure) when it is missing.
@@ -251,14 +247,18 @@ TEST(WhisperStreamingRecognizer, RefreshesFollowTheirMeasuredCost)
         EXPECT_GE(sizes[i] - sizes[i - 1], 14000U);
 }
 
-TEST(WhisperStreamingRecognizer, EndOfInputSettlesTheUtteranceInProgress)
+TEST(WhisperStreamingRecognizer, EndOfInputSettlesTheUtteranceInProgressAndADecoderFailureFailsTheResults)
 {
-    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-    WhisperStreamingRecognizer recognizer(decoder);
     const auto speech = utterance("s05");
-    const std::vector<float> cut(speech.begin(), speech.end() - 4800);
-    const auto collected = run(recognizer, cut, 0);
-    EXPECT_EQ(finals(collected).size(), 1U);
+    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+    WhisperStreamingRecognizer settling(decoder);
+    EXPECT_EQ(finals(run(settling, {speech.begin(), speech.end() - 4800}, 0)).size(), 1U);
+
+    decoder->failure = std::make_exception_ptr(TranscriberError::recognitionFailed("whisper_full -6"));
+    WhisperStreamingRecognizer failing(decoder);
+    const auto collected = run(failing, join({speech, test::silence(1.0)}), 0);
+    ASSERT_TRUE(collected.error);
+    EXPECT_THROW(std::rethrow_exception(collected.error), TranscriberError);
 }
 
 TEST(WhisperStreamingRecognizer, CancelAbandonsDecodingAtOnce)
@@ -276,16 +276,6 @@ TEST(WhisperStreamingRecognizer, CancelAbandonsDecodingAtOnce)
     recognizer.reset();
     EXPECT_TRUE(decoder->calls().front().aborted);
     EXPECT_FALSE(input->yield(AnalyzerBuffer{})) << "later input is refused, not piled up";
-}
-
-TEST(WhisperStreamingRecognizer, DecoderFailureFailsTheResults)
-{
-    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-    decoder->failure = std::make_exception_ptr(TranscriberError::recognitionFailed("whisper_full -6"));
-    WhisperStreamingRecognizer recognizer(decoder);
-    const auto collected = run(recognizer, join({utterance("s05"), test::silence(1.0)}), 0);
-    ASSERT_TRUE(collected.error);
-    EXPECT_THROW(std::rethrow_exception(collected.error), TranscriberError);
 }
 
 } // namespace
