@@ -1,4 +1,5 @@
 #include "TranscriptionInfrastructure/speech/UtteranceSegmenter.h"
+#include "support/AudioSignals.h"
 #include "support/SpeechSamples.h"
 #include "support/TestPaths.h"
 
@@ -11,6 +12,17 @@
 
 namespace tc {
 namespace {
+
+std::vector<float> speechFile(const std::string& name)
+{
+    return test::readSpeechFile(test::dataDir() / "speech" / name);
+}
+
+std::vector<float> join(std::vector<float> all, const std::vector<float>& more)
+{
+    all.insert(all.end(), more.begin(), more.end());
+    return all;
+}
 
 std::vector<SegmentedUtterance> segment(const std::vector<float>& audio, std::size_t chunk,
                                         UtteranceSegmenter::Settings settings = {})
@@ -29,7 +41,7 @@ std::vector<SegmentedUtterance> segment(const std::vector<float>& audio, std::si
 
 TEST(UtteranceSegmenter, CutsTheConversationIntoItsTurnsWhateverTheChunkSize)
 {
-    const auto audio = test::readSpeechFile(test::dataDir() / "speech" / "conversation.flac");
+    const auto audio = speechFile("conversation.flac");
     const auto turns = test::conversationTurns();
     const auto utterances = segment(audio, 1600);
     ASSERT_EQ(utterances.size(), turns.size());
@@ -57,8 +69,8 @@ TEST(UtteranceSegmenter, CutsTheConversationIntoItsTurnsWhateverTheChunkSize)
 
 TEST(UtteranceSegmenter, SilenceAndSteadyNoiseHoldNoUtterance)
 {
-    EXPECT_TRUE(segment(test::readSpeechFile(test::dataDir() / "speech" / "silence.flac"), 1600).empty());
-    EXPECT_TRUE(segment(test::readSpeechFile(test::dataDir() / "speech" / "noise.flac"), 1600).empty());
+    EXPECT_TRUE(segment(speechFile("silence.flac"), 1600).empty());
+    EXPECT_TRUE(segment(speechFile("noise.flac"), 1600).empty());
     // A short click is not speech either.
     std::vector<float> click = test::silence(2.0);
     for (std::size_t i = 16000; i < 16000 + 800; ++i)
@@ -75,14 +87,9 @@ TEST(UtteranceSegmenter, MusicHoldsNoUtteranceWhileEveryTurnOfSpeechStays)
     anything.maximumSteadyPitchShare = 1.0;
     EXPECT_FALSE(segment(tune, 1600, anything).empty()) << "the level alone takes the tune for speech";
 
-    // Music between the turns of a conversation takes none of them away.
-    auto conversation = test::readSpeechFile(test::dataDir() / "speech" / "conversation.flac");
-    const auto turns = test::conversationTurns();
-    auto withMusic = test::musicTones(6.0, 7);
-    const auto pause = test::silence(1.0);
-    withMusic.insert(withMusic.end(), pause.begin(), pause.end());
-    withMusic.insert(withMusic.end(), conversation.begin(), conversation.end());
-    EXPECT_EQ(segment(withMusic, 1600).size(), turns.size());
+    // Music before the turns of a conversation takes none of them away.
+    const auto withMusic = join(join(test::musicTones(6.0, 7), test::silence(1.0)), speechFile("conversation.flac"));
+    EXPECT_EQ(segment(withMusic, 1600).size(), test::conversationTurns().size());
 }
 
 TEST(UtteranceSegmenter, LongSpeechIsCutAtTheMaximumWithoutLosingAudio)
@@ -96,25 +103,21 @@ TEST(UtteranceSegmenter, LongSpeechIsCutAtTheMaximumWithoutLosingAudio)
         phase += 2 * std::numbers::pi * (180 + 40 * std::sin(2 * std::numbers::pi * 3 * t)) / 16000;
         audio.push_back(static_cast<float>(envelope * std::sin(phase)));
     }
-    const auto tail = test::silence(1.0);
-    audio.insert(audio.end(), tail.begin(), tail.end());
     UtteranceSegmenter::Settings settings;
     settings.maximumUtteranceSeconds = 1.5;
     settings.cutSearchSeconds = 0.5;
-    const auto utterances = segment(audio, 1600, settings);
+    const auto utterances = segment(join(audio, test::silence(1.0)), 1600, settings);
     ASSERT_GE(utterances.size(), 3U);
-    for (std::size_t i = 0; i < utterances.size(); ++i) {
-        EXPECT_LE(utterances[i].end - utterances[i].start, 1.5 + 1e-9);
-        if (i > 0) {
-            EXPECT_DOUBLE_EQ(utterances[i].start, utterances[i - 1].end) << "no audio lost at a cut";
-        }
-    }
+    for (const auto& u : utterances)
+        EXPECT_LE(u.end - u.start, 1.5 + 1e-9);
+    for (std::size_t i = 1; i < utterances.size(); ++i)
+        EXPECT_DOUBLE_EQ(utterances[i].start, utterances[i - 1].end) << "no audio lost at a cut";
     EXPECT_GE(utterances.back().end, 4.5);
 }
 
 TEST(UtteranceSegmenter, FinishClosesTheUtteranceInProgress)
 {
-    const auto speech = test::readSpeechFile(test::dataDir() / "speech" / "utterances" / "s05.flac");
+    const auto speech = speechFile("utterances/s05.flac");
     // Cut off before the trailing silence: no pause ends it, the end of input does.
     const std::vector<float> cut(speech.begin(), speech.end() - 4800);
     const auto utterances = segment(cut, 1600);
@@ -126,23 +129,16 @@ TEST(UtteranceSegmenter, QuietSentencesInPinkNoiseAreFoundWhole)
 {
     // Every test sentence after 3 s of pink noise only 6 dB under it, as a quiet speaker in a noisy room: each has to
     // come out as one utterance that holds all of it.
-    const auto noise = test::readSpeechFile(test::dataDir() / "speech" / "noise.flac");
-    double noiseEnergy = 0;
-    for (float x : noise)
-        noiseEnergy += static_cast<double>(x) * x;
-    noiseEnergy /= static_cast<double>(noise.size());
+    const auto noise = speechFile("noise.flac");
     const auto wholeSentences = [&](const UtteranceSegmenter::Settings& settings) {
         std::vector<std::string> whole;
         for (int n = 1; n <= 42; ++n) {
             const std::string id = (n < 10 ? "s0" : "s") + std::to_string(n);
-            const auto speech = test::readSpeechFile(test::dataDir() / "speech" / "utterances" / (id + ".flac"));
+            const auto speech = speechFile("utterances/" + id + ".flac");
             // The files hold 0.3 s of silence at both ends; the level is that of the speech between.
             const std::size_t edge = 4800, lead = 48000;
-            double energy = 0;
-            for (std::size_t i = edge; i + edge < speech.size(); ++i)
-                energy += static_cast<double>(speech[i]) * speech[i];
-            energy /= static_cast<double>(speech.size() - 2 * edge);
-            const double gain = std::sqrt(energy / noiseEnergy / std::pow(10.0, 0.6));
+            const double level = test::rms(std::span(speech).subspan(edge, speech.size() - 2 * edge));
+            const double gain = level / test::rms(noise) / std::pow(10.0, 0.3);
             std::vector<float> mixed(lead + speech.size() + 24000);
             for (std::size_t i = 0; i < mixed.size(); ++i)
                 mixed[i] = static_cast<float>(gain * noise[i % noise.size()]);
