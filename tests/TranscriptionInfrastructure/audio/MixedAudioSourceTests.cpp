@@ -3,7 +3,6 @@
 #include "TranscriptionApplication/PortFailure.h"
 #include "TranscriptionInfrastructure/audio/MicrophoneAudioSource.h"
 #include "TranscriptionInfrastructure/audio/SystemAudioSource.h"
-
 #include "support/AudioSignals.h"
 #include "support/FakeAudioSource.h"
 #include "support/FrameCollector.h"
@@ -35,6 +34,9 @@ std::shared_ptr<FakeAudioSource> member(Member kind, const std::string& message)
     return source;
 }
 
+constexpr auto mic = AudioSourceID::microphone;
+constexpr auto sys = AudioSourceID::systemAudio;
+
 std::pair<std::shared_ptr<FakeAudioSource>, std::shared_ptr<FakeAudioSource>> pair()
 {
     return {std::make_shared<FakeAudioSource>(), std::make_shared<FakeAudioSource>()};
@@ -61,8 +63,7 @@ TEST(MixedAudioSource, SkipsMembersThatCannotStartWithANoticeEachButLeavesAGoneS
         SCOPED_TRACE(c.name);
         std::vector<MixedAudioSource::Labeled> members;
         for (std::size_t i = 0; i < c.members.size(); ++i)
-            members.push_back({i == 0 ? AudioSourceID::microphone : AudioSourceID::systemAudio,
-                               member(c.members[i], std::to_string(i + 1) + "つ目")});
+            members.push_back({i == 0 ? mic : sys, member(c.members[i], std::to_string(i + 1) + "つ目")});
         std::vector<std::string> notices;
         MixedAudioSource mixed(members, [&](const std::string& notice) { notices.push_back(notice); }, {});
         if (c.throws) {
@@ -70,27 +71,22 @@ TEST(MixedAudioSource, SkipsMembersThatCannotStartWithANoticeEachButLeavesAGoneS
         } else {
             auto stream = mixed.start();
             EXPECT_EQ(mixed.startedSourceCount(), c.started);
-            // With nothing started the stream ends at once.
-            if (c.started == 0) {
-                EXPECT_TRUE(drain(stream).empty());
-            }
+            EXPECT_TRUE(c.started > 0 || drain(stream).empty()) << "with nothing started the stream ends at once";
         }
         EXPECT_EQ(notices, c.notices);
         mixed.stop();
     }
 
-    const auto continuous = std::make_shared<FakeAudioSource>(true);
-    const auto file = std::make_shared<FakeAudioSource>(false);
+    const auto live = std::make_shared<FakeAudioSource>(true), file = std::make_shared<FakeAudioSource>(false);
     EXPECT_FALSE(MixedAudioSource({}, {}, {}).isContinuous());
-    EXPECT_FALSE(MixedAudioSource({{AudioSourceID::microphone, file}}, {}, {}).isContinuous());
-    EXPECT_TRUE(MixedAudioSource({{AudioSourceID::microphone, file}, {AudioSourceID::systemAudio, continuous}}, {}, {})
-                    .isContinuous());
+    EXPECT_FALSE(MixedAudioSource({{mic, file}}, {}, {}).isContinuous());
+    EXPECT_TRUE(MixedAudioSource({{mic, file}, {sys, live}}, {}, {}).isContinuous());
 }
 
 TEST(MixedAudioSource, ASingleMembersFramesPassThroughUnchangedAcrossStartsUntilItBreaksOff)
 {
     auto a = std::make_shared<FakeAudioSource>();
-    MixedAudioSource mixed({{AudioSourceID::microphone, a}}, {}, {});
+    MixedAudioSource mixed({{mic, a}}, {}, {});
     // Frames already mixed stay readable after stop(), which is harmless twice.
     auto stream = mixed.start();
     const AudioFrame first{{0.1f, 0.2f}, 44100, 12.5};
@@ -138,7 +134,7 @@ TEST(MixedAudioSource, EveryWayTheMergedStreamEndsStopsTheStartedMembers)
     for (const std::string way : {"members end", "consumer gives up", "stop"}) {
         SCOPED_TRACE(way);
         auto [a, b] = pair();
-        MixedAudioSource mixed({{AudioSourceID::microphone, a}, {AudioSourceID::systemAudio, b}}, {}, {});
+        MixedAudioSource mixed({{mic, a}, {sys, b}}, {}, {});
         auto stream = mixed.start();
         if (way == "members end") {
             a->finish();
@@ -148,10 +144,8 @@ TEST(MixedAudioSource, EveryWayTheMergedStreamEndsStopsTheStartedMembers)
         }
         mixed.stop();
         drain(stream);
-        EXPECT_FALSE(a->isStarted());
-        EXPECT_FALSE(b->isStarted());
-        EXPECT_GE(a->stops(), 1);
-        EXPECT_GE(b->stops(), 1);
+        EXPECT_FALSE(a->isStarted() || b->isStarted());
+        EXPECT_GE(std::min(a->stops(), b->stops()), 1);
     }
 }
 
@@ -159,17 +153,16 @@ TEST(MixedAudioSource, SumsLoudMembersWithinFullScaleAndMetersEachOnItsOwnFrames
 {
     std::mutex mutex;
     std::map<AudioSourceID, float> firstLevel;
-    auto [mic, system] = pair();
-    MixedAudioSource mixed({{AudioSourceID::microphone, mic}, {AudioSourceID::systemAudio, system}}, {},
-                           [&](AudioSourceID id, float level) {
-                               std::lock_guard lock(mutex);
-                               firstLevel.try_emplace(id, level);
-                           });
+    auto [microphone, system] = pair();
+    MixedAudioSource mixed({{mic, microphone}, {sys, system}}, {}, [&](AudioSourceID id, float level) {
+        std::lock_guard lock(mutex);
+        firstLevel.try_emplace(id, level);
+    });
     auto stream = mixed.start();
-    mic->deliver({std::vector<float>(4800, 0.9f), 48000, 0});
+    microphone->deliver({std::vector<float>(4800, 0.9f), 48000, 0});
     system->deliver({std::vector<float>(4800, 0.5f), 48000, 0});
     system->deliver({std::vector<float>(4800, -0.3f), 48000, 0});
-    mic->finish();
+    microphone->finish();
     system->finish();
     const auto samples = joined(drain(stream));
     mixed.stop();
@@ -180,18 +173,18 @@ TEST(MixedAudioSource, SumsLoudMembersWithinFullScaleAndMetersEachOnItsOwnFrames
     EXPECT_FLOAT_EQ(samples[9000], -0.3f);
     // A member's first level is reported at once, at 0.3 of its RMS.
     std::lock_guard lock(mutex);
-    EXPECT_NEAR(firstLevel[AudioSourceID::microphone], 0.27f, 1e-4f);
-    EXPECT_NEAR(firstLevel[AudioSourceID::systemAudio], 0.15f, 1e-4f);
+    EXPECT_NEAR(firstLevel[mic], 0.27f, 1e-4f);
+    EXPECT_NEAR(firstLevel[sys], 0.15f, 1e-4f);
 }
 
 TEST(MixedAudioSource, SumsMembersAtDifferentRatesIntoOneSignalAndTellsWhoCarriedEachSpan)
 {
-    auto [mic, system] = pair();
+    auto [microphone, system] = pair();
     // A feeder descheduled on a busy machine must not count as a stalled member and shift the turns.
     MixOptions options;
     options.mixer.stallTimeout = std::chrono::seconds(30);
     options.mixer.maxBacklog = std::chrono::seconds(30);
-    MixedAudioSource mixed({{AudioSourceID::microphone, mic}, {AudioSourceID::systemAudio, system}}, {}, {}, options);
+    MixedAudioSource mixed({{mic, microphone}, {sys, system}}, {}, {}, options);
     auto stream = mixed.start();
 
     // A second of 440 Hz at 48 kHz from the microphone alone, a second of 1000 Hz at 16 kHz from system audio
@@ -200,11 +193,11 @@ TEST(MixedAudioSource, SumsMembersAtDifferentRatesIntoOneSignalAndTellsWhoCarrie
         for (std::size_t i = 0; i < 150; ++i) {
             const auto voice = sine(440, 48000, 960, 0.4f, 1, false, i * 960);
             const auto other = sine(1000, 16000, 320, 0.4f, 1, false, i * 320);
-            mic->deliver({i < 50 || i >= 100 ? voice : std::vector<float>(960), 48000, 0});
+            microphone->deliver({i < 50 || i >= 100 ? voice : std::vector<float>(960), 48000, 0});
             system->deliver({i >= 50 ? other : std::vector<float>(320), 16000, 0});
             std::this_thread::sleep_for(2ms);
         }
-        mic->finish();
+        microphone->finish();
         system->finish();
     });
     const auto frames = drain(stream);
@@ -230,8 +223,8 @@ TEST(MixedAudioSource, SumsMembersAtDifferentRatesIntoOneSignalAndTellsWhoCarrie
 
 TEST(MixedAudioSource, AStalledMemberDoesNotHoldUpTheMix)
 {
-    auto [mic, system] = pair();
-    MixedAudioSource mixed({{AudioSourceID::microphone, mic}, {AudioSourceID::systemAudio, system}}, {}, {});
+    auto [microphone, system] = pair();
+    MixedAudioSource mixed({{mic, microphone}, {sys, system}}, {}, {});
     auto stream = mixed.start();
 
     // The microphone delivers nothing: system audio still comes out (a mix waiting for it would hang here).
@@ -247,9 +240,9 @@ TEST(MixedAudioSource, MixesTheLiveMicrophoneAndSystemAudioIntoOneSignal)
     PulseAudioServer server;
     ASSERT_TRUE(server.isRunning()) << server.startError();
     std::vector<std::string> notices;
-    MixedAudioSource mixed({{AudioSourceID::microphone, std::make_shared<MicrophoneAudioSource>()},
-                            {AudioSourceID::systemAudio, std::make_shared<SystemAudioSource>()}},
-                           [&](const std::string& notice) { notices.push_back(notice); }, {});
+    MixedAudioSource mixed(
+        {{mic, std::make_shared<MicrophoneAudioSource>()}, {sys, std::make_shared<SystemAudioSource>()}},
+        [&](const std::string& notice) { notices.push_back(notice); }, {});
     FrameCollector collector(mixed.start());
     ASSERT_TRUE(notices.empty()) << notices.front();
 
