@@ -4,7 +4,6 @@
 
 #include "support/AudioSignals.h"
 #include "support/TemporaryDirectory.h"
-#include "support/TestPaths.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -88,12 +87,6 @@ TEST(FileAudioSource, DecodesTheCompressedFormatsDebianReads)
         EXPECT_NEAR(static_cast<double>(samples.size()), 48000.0, 2400.0);
         EXPECT_NEAR(test::rms(samples), 0.5 / std::sqrt(2.0), 0.02);
     }
-
-    // The bundled Japanese speech sample.
-    const auto speech = drain(FileAudioSource(test::dataDir() / "speech" / "conversation.flac", 1600).start());
-    ASSERT_FALSE(speech.empty());
-    EXPECT_EQ(speech.front().sampleRate, 16000.0);
-    EXPECT_GT(test::rms(joined(speech)), 0.001);
 }
 
 TEST(FileAudioSource, BadFilesThrowTheRightError)
@@ -104,12 +97,13 @@ TEST(FileAudioSource, BadFilesThrowTheRightError)
     for (const auto& [name, kind] : {std::pair{"missing.wav", FileError::Kind::cannotOpen},
                                      {"notes.wav", FileError::Kind::cannotOpen},
                                      {"empty.wav", FileError::Kind::decodeFailed}}) {
+        std::optional<FileError::Kind> thrown;
         try {
             FileAudioSource(dir.path() / name, 1600).start();
-            ADD_FAILURE() << "no FileError for " << name;
         } catch (const FileError& error) {
-            EXPECT_EQ(error.kind(), kind) << name;
+            thrown = error.kind();
         }
+        EXPECT_EQ(thrown, kind) << name;
     }
 }
 
