@@ -46,13 +46,11 @@ TEST(LiveSpeakerAttribution, LabelsWhoSpokeEachLiveLineOfARealTwoSourceRecording
               << score.namedLinesInStep << " of " << score.namedLines << '\n';
     for (const auto& line : lines)
         std::cout << "  " << line.start << "–" << line.end << " s "
-                  << (line.speaker ? speakerLabelText(*line.speaker) : std::string_view("-")) << ' ' << line.text
-                  << '\n';
+                  << (line.speaker ? speakerLabelText(*line.speaker) : "-") << ' ' << line.text << '\n';
     // Every turn made a line of its own or, where two ran into each other, a shared one (seven in all).
     EXPECT_GE(score.scored, 6);
     EXPECT_GE(score.correct, std::ceil(0.95 * score.scored)) << "fewer than 95 % attributed correctly";
-    // Line times are on one session clock: lines sit where their turns were spoken, give or take the recognizer's
-    // lead-in, and they only move forward.
+    // Line times are on one session clock: lines sit where their turns were spoken and only move forward.
     EXPECT_GE(score.namedLines, 4);
     EXPECT_GE(score.namedLinesInStep, score.namedLines - 1);
     EXPECT_TRUE(
