@@ -25,6 +25,7 @@ namespace fs = std::filesystem;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Optional;
+using Names = std::vector<std::string>;
 
 // Progress and the end of one install, as its callbacks report them on the installer's thread.
 class Recorder {
@@ -53,12 +54,6 @@ public:
     {
         std::lock_guard lock(m_mutex);
         return m_progress;
-    }
-    // The last report's phase, bytes done and bytes in all.
-    std::tuple<std::string, std::uint64_t, std::uint64_t> last()
-    {
-        const auto p = events().back();
-        return {p.phase, p.done, p.total};
     }
 
 private:
@@ -152,9 +147,9 @@ protected:
     }
 
     // Every file in the folder but the lock and check records the installer keeps there.
-    static std::vector<std::string> filesIn(const fs::path& folder)
+    static Names filesIn(const fs::path& folder)
     {
-        std::vector<std::string> names;
+        Names names;
         for (const auto& entry : fs::directory_iterator(folder)) {
             const auto name = entry.path().filename().string();
             if (!name.ends_with(".lock") && name != ".verified.json") names.push_back(name);
@@ -190,9 +185,11 @@ TEST_F(SpeechModelInstallerTest, InstallsAVerifiedCopyWithProgressListsAndRemove
     const auto events = copy.events();
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.front().phase, "コピー中");
-    EXPECT_EQ(copy.last(), std::tuple("完了", m_payload.size(), m_payload.size()));
+    EXPECT_EQ(events.back().phase, "完了");
+    EXPECT_EQ(events.back().done, m_payload.size());
+    EXPECT_EQ(events.back().total, m_payload.size());
     EXPECT_EQ(test::readText(m_models / "ggml-tiny-test.bin"), m_payload);
-    EXPECT_EQ(filesIn(m_models), std::vector<std::string>{"ggml-tiny-test.bin"});
+    EXPECT_EQ(filesIn(m_models), Names{"ggml-tiny-test.bin"});
     EXPECT_TRUE(installer.models()[0].installed);
     EXPECT_FALSE(installer.isInstalling());
 
@@ -201,10 +198,10 @@ TEST_F(SpeechModelInstallerTest, InstallsAVerifiedCopyWithProgressListsAndRemove
     Recorder mismatch;
     ASSERT_TRUE(installer.installFrom("sizeless", m_dir.path() / "other.bin", {}, mismatch.done()));
     EXPECT_THAT(mismatch.waitDone(), Optional(AllOf(HasSubstr("チェックサム"), HasSubstr("もう一度"))));
-    EXPECT_EQ(filesIn(m_models), std::vector<std::string>{"ggml-tiny-test.bin"});
+    EXPECT_EQ(filesIn(m_models), Names{"ggml-tiny-test.bin"});
 
     EXPECT_EQ(installer.remove("tiny-test"), std::nullopt);
-    EXPECT_EQ(filesIn(m_models), std::vector<std::string>{});
+    EXPECT_EQ(filesIn(m_models), Names{});
     EXPECT_FALSE(installer.models()[0].installed);
     EXPECT_THAT(installer.remove("tiny-test"), Optional(HasSubstr("インストールされていません")));
 }
@@ -221,7 +218,9 @@ TEST_F(SpeechModelInstallerTest, InstallsTheRegistryModelReadyToLoad)
     ASSERT_EQ(recorder.waitDone(), std::nullopt);
     const auto events = recorder.events();
     EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const auto& p) { return p.phase == "変換中"; }));
-    EXPECT_EQ(recorder.last(), std::tuple("完了", 147951465U, 147951465U));
+    EXPECT_EQ(events.back().phase, "完了");
+    EXPECT_EQ(events.back().done, 147951465U);
+    EXPECT_EQ(events.back().total, 147951465U);
     SpeechModelManager manager(m_models, m_catalogue);
     EXPECT_TRUE(std::holds_alternative<fs::path>(manager.locate("base")));
     EXPECT_TRUE(installer.models()[3].installed);
@@ -277,8 +276,7 @@ TEST_F(SpeechModelInstallerTest, CancelStopsTheInstallerAndLeavesNoFileOrTheOneB
         installer.cancel();
         EXPECT_FALSE(installer.isInstalling());
         EXPECT_EQ(recorder.waitDone(), std::optional<std::string>("キャンセルしました"));
-        EXPECT_EQ(filesIn(m_models),
-                  installedBefore ? std::vector<std::string>{"ggml-sizeless.bin"} : std::vector<std::string>{});
+        EXPECT_EQ(filesIn(m_models), installedBefore ? Names{"ggml-sizeless.bin"} : Names{});
     }
     EXPECT_EQ(test::readText(m_models / "ggml-sizeless.bin"), m_payload);
 
@@ -289,7 +287,7 @@ TEST_F(SpeechModelInstallerTest, CancelStopsTheInstallerAndLeavesNoFileOrTheOneB
         SpeechModelInstaller closing(setup(m_models));
         stalled(closing, "tiny-test", pipe, recorder);
     }
-    EXPECT_EQ(filesIn(m_models), std::vector<std::string>{"ggml-sizeless.bin"});
+    EXPECT_EQ(filesIn(m_models), Names{"ggml-sizeless.bin"});
 }
 
 TEST_F(SpeechModelInstallerTest, TwoInstallsOfOneModelAtOnceTakeTurnsAndLeaveOneGoodFile)
@@ -311,7 +309,7 @@ TEST_F(SpeechModelInstallerTest, TwoInstallsOfOneModelAtOnceTakeTurnsAndLeaveOne
     EXPECT_EQ(slow.waitDone(), std::nullopt);
     EXPECT_EQ(fast.waitDone(), std::nullopt);
     EXPECT_EQ(*SpeechModelManager::sha1Of(m_models / "ggml-tiny-test.bin"), m_sha1);
-    EXPECT_EQ(filesIn(m_models), std::vector<std::string>{"ggml-tiny-test.bin"});
+    EXPECT_EQ(filesIn(m_models), Names{"ggml-tiny-test.bin"});
 }
 
 TEST_F(SpeechModelInstallerTest, AFullDiskIsExplainedAndLeavesNoPartialFile)
@@ -327,7 +325,7 @@ TEST_F(SpeechModelInstallerTest, AFullDiskIsExplainedAndLeavesNoPartialFile)
         ASSERT_TRUE(installer.installFrom(name, m_source, {}, recorder.done()));
         EXPECT_THAT(recorder.waitDone(),
                     Optional(AllOf(HasSubstr("空き容量が足りない"), HasSubstr("空きを作ってから"))));
-        EXPECT_EQ(filesIn(models), std::vector<std::string>{});
+        EXPECT_EQ(filesIn(models), Names{});
     }
 }
 
