@@ -53,8 +53,7 @@ TEST(SystemAudioSource, RecordsTheMeanOfTheChosenOrDefaultOutputAndWaitsWhenTheS
 {
     PulseAudioServer server({.extraSinks = {{"headphones", "USB Headphones"}}});
     ASSERT_TRUE(server.isRunning()) << server.startError();
-    // The chosen output, and a name the server does not know through the composition root as a run builds it:
-    // there the default output is recorded and the run hears why.
+    // The chosen output, and through the composition root an unknown one: the default output is recorded instead.
     std::mutex mutex;
     std::vector<std::string> notices;
     auto live = CompositionRoot().makeLiveAudioSource(
