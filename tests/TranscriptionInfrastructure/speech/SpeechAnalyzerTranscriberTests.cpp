@@ -59,14 +59,15 @@ class RunningSpeechAnalyzerTranscriber : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        segments = transcriber.transcribe(frames);
+        segments = transcriber->transcribe(frames);
         recognizer = engine->waitForRecognizer();
         ASSERT_NE(recognizer, nullptr);
     }
 
     std::shared_ptr<ScriptedSpeechRecognitionEngine> engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
     // The plain form matches the engine's BCP-47 "ja-JP".
-    SpeechAnalyzerTranscriber transcriber{"ja_JP", engine};
+    std::unique_ptr<SpeechAnalyzerTranscriber> transcriber =
+        std::make_unique<SpeechAnalyzerTranscriber>("ja_JP", engine);
     std::shared_ptr<Channel<AudioFrame>> frames = Channel<AudioFrame>::make();
     SegmentStream segments;
     std::shared_ptr<ScriptedRecognizer> recognizer;
@@ -243,44 +244,28 @@ TEST_F(RunningSpeechAnalyzerTranscriber, FrameStreamFailureIsReportedAfterTheLas
     EXPECT_EQ(errorOf(drained.error).second, "デバイスが外れました");
 }
 
-TEST(SpeechAnalyzerTranscriber, CancellingTheStreamStopsTheRecognitionAtOnce)
+TEST_F(RunningSpeechAnalyzerTranscriber, CancellingTheStreamStopsTheRecognitionAtOnce)
 {
-    auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
-    auto frames = Channel<AudioFrame>::make();
-    {
-        SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
-        auto segments = transcriber.transcribe(frames);
-        auto recognizer = engine->waitForRecognizer();
-        ASSERT_NE(recognizer, nullptr);
-        recognizer->push({"一つ目", 0, 1, false});
-        ASSERT_TRUE(segments->next());
-        segments->cancel();
-        EXPECT_TRUE(recognizer->waitForCancel()) << "the recognizer is told to stop";
-        recognizer->push({"二つ目", 0, 1, false});
-        EXPECT_FALSE(segments->next()) << "no segment after cancellation";
-        // The frames never end: destroying the transcriber must not wait for them.
-        frames->yield(sine(1600, 16000));
-    }
+    recognizer->push({"一つ目", 0, 1, false});
+    ASSERT_TRUE(segments->next());
+    segments->cancel();
+    EXPECT_TRUE(recognizer->waitForCancel()) << "the recognizer is told to stop";
+    recognizer->push({"二つ目", 0, 1, false});
+    EXPECT_FALSE(segments->next()) << "no segment after cancellation";
+    // The frames never end: destroying the transcriber must not wait for them.
+    frames->yield(sine(1600, 16000));
+    transcriber.reset();
     EXPECT_TRUE(frames->isEnded()) << "the feeder gave up the frames when the transcriber went away";
 }
 
-TEST(SpeechAnalyzerTranscriber, DestroyingTheTranscriberEndsTheStreamOfAWaitingReader)
+TEST_F(RunningSpeechAnalyzerTranscriber, DestroyingTheTranscriberEndsTheStreamOfAWaitingReader)
 {
-    auto engine = std::make_shared<ScriptedSpeechRecognitionEngine>();
-    auto frames = Channel<AudioFrame>::make();
-    SegmentStream segments;
+    recognizer->push({"途中まで", 0, 1, false});
+    ASSERT_TRUE(segments->next());
     std::promise<Drained> drained;
-    std::jthread reader;
-    {
-        SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
-        segments = transcriber.transcribe(frames);
-        auto recognizer = engine->waitForRecognizer();
-        ASSERT_NE(recognizer, nullptr);
-        recognizer->push({"途中まで", 0, 1, false});
-        ASSERT_TRUE(segments->next());
-        // The reader waits without a stop token of its own, as a consumer that trusts the stream to end.
-        reader = std::jthread([&] { drained.set_value(drain(segments)); });
-    }
+    // The reader waits without a stop token of its own, as a consumer that trusts the stream to end.
+    std::jthread reader([&] { drained.set_value(drain(segments)); });
+    transcriber.reset();
     // The bound only keeps a broken teardown from hanging the test.
     auto result = drained.get_future();
     const bool ended = result.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
