@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <span>
 #include <thread>
 
 namespace tc {
@@ -55,16 +56,10 @@ Collected run(WhisperStreamingRecognizer& recognizer, const std::vector<float>& 
     });
     const auto began = std::chrono::steady_clock::now();
     for (std::size_t offset = 0; offset < audio.size(); offset += 1600) {
-        const std::size_t count = std::min<std::size_t>(1600, audio.size() - offset);
-        input->yield(AnalyzerBuffer{AnalyzerAudioFormat{},
-                                    std::vector<float>(audio.begin() + static_cast<std::ptrdiff_t>(offset),
-                                                       audio.begin() + static_cast<std::ptrdiff_t>(offset + count))});
-        if (speedup > 0) {
-            const auto due =
-                began + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                            std::chrono::duration<double>(static_cast<double>(offset + count) / 16000 / speedup));
-            std::this_thread::sleep_until(due);
-        }
+        const auto part = std::span(audio).subspan(offset, std::min<std::size_t>(1600, audio.size() - offset));
+        input->yield(AnalyzerBuffer{AnalyzerAudioFormat{}, {part.begin(), part.end()}});
+        const double sent = static_cast<double>(offset + part.size()) / 16000;
+        if (speedup > 0) std::this_thread::sleep_until(began + std::chrono::duration<double>(sent / speedup));
     }
     input->finish();
     recognizer.finalizeAndFinishThroughEndOfInput();
