@@ -30,10 +30,9 @@ LiveCaptionContent twoLines()
 class LiveCaptionOverlay : public ::testing::Test {
 protected:
     void SetUp() override { test::qtApplication(); }
-    QString settingsFile() const { return QString::fromStdString((m_dir.path() / "settings.ini").string()); }
 
     test::TemporaryDirectory m_dir;
-    PreferencesStore m_defaults{settingsFile()};
+    PreferencesStore m_defaults{QString::fromStdString((m_dir.path() / "settings.ini").string())};
 };
 
 TEST_F(LiveCaptionOverlay, FirstShowPlacesTheDefaultFrameWithoutFocusAndLaterRunsRestoreTheSavedOne)
@@ -56,9 +55,9 @@ TEST_F(LiveCaptionOverlay, FirstShowPlacesTheDefaultFrameWithoutFocusAndLaterRun
     EXPECT_TRUE(controller.panel()->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
     EXPECT_NE(QGuiApplication::focusWindow(), controller.panel()->windowHandle());
 
-    controller.setVisible(false);
-    EXPECT_FALSE(controller.panel()->isVisible());
     auto* panel = controller.panel();
+    controller.setVisible(false);
+    EXPECT_FALSE(panel->isVisible());
     controller.setVisible(true);
     EXPECT_EQ(controller.panel(), panel) << "the same panel comes back";
 
@@ -141,8 +140,7 @@ TEST_F(LiveCaptionOverlay, VolatileLineIsFaintLongLinesWrapAndEmptyContentHasNoC
     EXPECT_TRUE(view.hitRect().isEmpty());
 }
 
-class RecordingUpdater : public UpdaterPort {
-public:
+struct RecordingUpdater : UpdaterPort {
     void checkForUpdates(bool userInitiated) override { checks.push_back(userInitiated); }
     bool automaticallyChecksForUpdates() const override { return automatic; }
     void setAutomaticallyChecksForUpdates(bool enabled) override { automatic = enabled; }
@@ -161,7 +159,6 @@ TEST_F(LiveCaptionOverlay, UpdateItemFollowsAboutAndAlwaysAsksForAUserCheck)
     ASSERT_EQ(help.actions().size(), 3);
     EXPECT_EQ(help.actions()[1], commands.checkAction());
     EXPECT_EQ(help.actions()[2], other);
-    EXPECT_EQ(commands.checkAction()->text(), QStringLiteral("更新を確認…"));
     EXPECT_TRUE(commands.checkAction()->isEnabled());
     commands.checkAction()->trigger();
     EXPECT_EQ(updater.checks, std::vector<bool>{true});
