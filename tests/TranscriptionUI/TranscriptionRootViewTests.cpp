@@ -49,9 +49,13 @@ protected:
         models.push_back(h.makeModel());
         return std::make_unique<TranscriptionRootView>(models.back().get(), &defaults);
     }
-    void finalize(TranscriptionRootView& view, const std::string& text)
+    static void finalize(TranscriptionRootView& view, const std::string& text)
     {
         view.model()->handle(OutputEvent::finalizedTranscript(text));
+    }
+    static void refresh(TranscriptionRootView& view)
+    {
+        ASSERT_TRUE(test::ViewModelHarness::await([&](auto done) { view.model()->refreshPermissions(done); }));
     }
 
     test::ViewModelHarness h;
@@ -148,26 +152,26 @@ TEST_F(TranscriptionRootViewTest, SourceControlsTakeTheFormOfTheirAccessState)
     auto view = makeView();
     SourceControlView* mic = view->sourceControl(AudioSourceID::microphone);
     SourceControlView* system = view->sourceControl(AudioSourceID::systemAudio);
-    const auto refresh = [&] {
-        ASSERT_TRUE(test::ViewModelHarness::await([&](auto done) { view->model()->refreshPermissions(done); }));
-    };
-    EXPECT_EQ(mic->form(), Kind::undetermined);
-    EXPECT_FALSE(mic->allowButton()->isHidden());
-
-    h.permissions->setMicrophone(Status::denied);
-    refresh();
-    EXPECT_EQ(mic->form(), Kind::denied);
-    EXPECT_FALSE(mic->settingsButton()->isHidden());
-    EXPECT_TRUE(mic->allowButton()->isHidden());
-
-    h.permissions->setMicrophone(Status::restricted);
-    refresh();
-    EXPECT_EQ(mic->form(), Kind::restricted);
-    EXPECT_TRUE(mic->settingsButton()->isHidden());
+    // Which of the allow and settings buttons each form offers.
+    const struct {
+        Status status;
+        Kind form;
+        bool allow, settings;
+    } forms[] = {{Status::undetermined, Kind::undetermined, true, false},
+                 {Status::denied, Kind::denied, false, true},
+                 {Status::restricted, Kind::restricted, false, false}};
+    for (const auto& f : forms) {
+        SCOPED_TRACE(static_cast<int>(f.form));
+        h.permissions->setMicrophone(f.status);
+        refresh(*view);
+        EXPECT_EQ(mic->form(), f.form);
+        EXPECT_EQ(mic->allowButton()->isHidden(), !f.allow);
+        EXPECT_EQ(mic->settingsButton()->isHidden(), !f.settings);
+    }
 
     h.permissions->setMicrophone(Status::granted);
     h.permissions->setScreenRecording(true);
-    refresh();
+    refresh(*view);
     EXPECT_EQ(mic->form(), Kind::granted);
     EXPECT_EQ(system->form(), Kind::granted);
     mic->toggle()->click();
@@ -176,7 +180,7 @@ TEST_F(TranscriptionRootViewTest, SourceControlsTakeTheFormOfTheirAccessState)
 
     view->model()->setSystemAudioRequested(true);
     h.permissions->setScreenRecording(false);
-    refresh();
+    refresh(*view);
     EXPECT_EQ(system->form(), Kind::denied);
 }
 
