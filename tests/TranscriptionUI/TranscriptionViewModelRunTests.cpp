@@ -76,22 +76,7 @@ TEST_F(TranscriptionViewModelRunTest, Bootstrap_StartsOneRunMicrophoneFirstWhose
     EXPECT_TRUE(model->levels().empty());
 }
 
-TEST_F(TranscriptionViewModelRunTest, Bootstrap_LeavesAPausePressedWhileItWasStillReading)
-{
-    h.settings->setValue("optInMic", true);
-    h.permissions->grantAll();
-    auto model = h.makeModel();
-    // The start-up's steps come back through the event loop, so the pause lands before its end.
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) {
-        model->bootstrap(done);
-        model->pauseTranscription();
-    }));
-    EXPECT_TRUE(model->isPaused());
-    EXPECT_FALSE(model->isRunning());
-    EXPECT_EQ(h.pipelineCount(), 0u);
-}
-
-TEST_F(TranscriptionViewModelRunTest, Events_BecomeLinesVolatileTextCaptionAndNotices)
+TEST_F(TranscriptionViewModelRunTest, Events_BecomeLinesVolatileTextCaptionAndNoticesAndClosingMidStreamEnds)
 {
     auto model = runningModel();
     auto transcriber = h.pipelines()[0].transcriber;
@@ -123,6 +108,12 @@ TEST_F(TranscriptionViewModelRunTest, Events_BecomeLinesVolatileTextCaptionAndNo
     EXPECT_EQ(changes.count(), 5);
     model->clearNotices();
     EXPECT_TRUE(model->notices().empty());
+
+    // Closing while the run is still emitting does not hang.
+    for (int i = 0; i < 2000; ++i)
+        transcriber->emitSegment(i % 2 ? "流れる" : "流れ", i % 10 == 0);
+    QTest::qWait(20);
+    model.reset();
 }
 
 TEST_F(TranscriptionViewModelRunTest, PauseThenQuickResume_KeepsTheNewRunAliveAndCountsLineTimesFromTheSessionStart)
@@ -362,27 +353,26 @@ TEST_F(TranscriptionViewModelRunTest, Saving_SkipsAnEmptyRunWaitsOutQuickLinesAn
     EXPECT_FALSE(model->isRunning()) << "nothing starts after quitting";
 }
 
-TEST_F(TranscriptionViewModelRunTest, ClosingWhileARunIsEmitting_DoesNotHang)
-{
-    auto model = runningModel();
-    auto transcriber = h.pipelines()[0].transcriber;
-    for (int i = 0; i < 2000; ++i)
-        transcriber->emitSegment(i % 2 ? "流れる" : "流れ", i % 10 == 0);
-    QTest::qWait(20);
-    model.reset();
-}
-
-TEST_F(TranscriptionViewModelRunTest, SavesBeforeTheHistoryIsRead_WaitAndKeepThePastSessions)
+TEST_F(TranscriptionViewModelRunTest, StartUp_HoldsAPausePressedMeanwhileAndSavesWaitToKeepThePastSessions)
 {
     const TranscriptSession past{Uuid::random(), {FinalizedLine{Uuid::random(), "昨日", 100}}, 90, 110.0};
     h.writeHistory({past});
     const auto before = h.historyJson();
+    h.settings->setValue("optInMic", true);
+    h.permissions->grantAll();
     auto model = h.makeModel();
     model->handle(OutputEvent::finalizedTranscript("読み込み前の行"));
     QTest::qWait(900);
     EXPECT_EQ(h.historyJson(), before);
 
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->bootstrap(done); }));
+    // The start-up's steps come back through the event loop, so the pause lands before its end.
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) {
+        model->bootstrap(done);
+        model->pauseTranscription();
+    }));
+    EXPECT_TRUE(model->isPaused());
+    EXPECT_FALSE(model->isRunning());
+    EXPECT_EQ(h.pipelineCount(), 0u);
     ASSERT_TRUE(waitFor([&] { return h.historyJson()["sessions"].size() == 2; }));
     EXPECT_EQ(h.historyJson()["sessions"][0]["lines"][0]["text"], "読み込み前の行");
     EXPECT_EQ(h.historyJson()["sessions"][1].get<TranscriptSession>(), past);
