@@ -2,6 +2,8 @@
 
 #include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/TranscriptionRootView.h"
+#include "TranscriptionUI/presentation/HistorySearch.h"
+#include "TranscriptionUI/presentation/MainThreadHop.h"
 #include "TranscriptionUI/window/BrowsingTranscriptView.h"
 #include "TranscriptionUI/window/TranscriptLineListModel.h"
 #include "TranscriptionUI/window/TranscriptListView.h"
@@ -55,10 +57,9 @@ protected:
     static std::vector<QListWidgetItem*> lineItems(QListWidget* list)
     {
         std::vector<QListWidgetItem*> items;
-        for (int i = 0; i < list->count(); ++i) {
+        for (int i = 0; i < list->count(); ++i)
             if (!list->item(i)->data(HistorySearchView::lineIdRole).toString().isEmpty())
                 items.push_back(list->item(i));
-        }
         return items;
     }
 
@@ -71,15 +72,14 @@ TEST_F(HistorySearchViewTest, MixedWidthAndKanaQueryFindsAPastLineAndChoosingItB
 {
     const Date started = localDate(2026, 12, 5, 14, 5);
     const FinalizedLine guide{Uuid::random(), "次回はｶﾞｲﾄﾞﾗｲﾝの改訂です", started + 120};
-    h.writeHistory({TranscriptSession{Uuid::random(),
-                                      {FinalizedLine{Uuid::random(), "おはようございます", started + 60}, guide,
-                                       FinalizedLine{Uuid::random(), "資料はＰＤＦで送ります", started + 180}},
-                                      started,
-                                      started + 600},
-                    TranscriptSession{Uuid::random(),
-                                      {FinalizedLine{Uuid::random(), "別の日のガイドライン", started - 86400 * 3}},
-                                      started - 86400 * 3 - 60,
-                                      started - 86400 * 3 + 60}});
+    const Date earlier = started - 86400 * 3;
+    h.writeHistory({{Uuid::random(),
+                     {{Uuid::random(), "おはようございます", started + 60},
+                      guide,
+                      {Uuid::random(), "資料はＰＤＦで送ります", started + 180}},
+                     started,
+                     started + 600},
+                    {Uuid::random(), {{Uuid::random(), "別の日のガイドライン", earlier}}, earlier - 60, earlier + 60}});
     auto view = shownView();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->pastSessions().size() == 2; }, 30000));
     HistorySearchView* search = view->historySearch();
@@ -167,11 +167,10 @@ TEST_F(HistorySearchViewTest, LiveLinesBecomeFindableWhileTheWindowKeepsTurningA
     ticker.start(0);
 
     commitText(search->field(), QStringLiteral("ケッサンほうこく"));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            return !search->summary()->isHidden() && search->summary()->text().contains(QStringLiteral("ありません"));
-        },
-        30000));
+    const auto noMatch = [&] {
+        return !search->summary()->isHidden() && search->summary()->text().contains("ありません");
+    };
+    ASSERT_TRUE(QTest::qWaitFor(noMatch, 30000));
     EXPECT_TRUE(model->historySearchResults().sessions.empty());
 
     view->model()->handle(OutputEvent::finalizedTranscript("今期のけっさんホウコクです"));
@@ -191,6 +190,39 @@ TEST_F(HistorySearchViewTest, LiveLinesBecomeFindableWhileTheWindowKeepsTurningA
     model->clearAll();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->historySearchResults().sessions.empty(); }, 30000));
     EXPECT_TRUE(search->results()->isHidden());
+}
+
+// Typed one after the other before any answer could come back: the first query must never show.
+TEST_F(HistorySearchViewTest, SearchAnswersOnlyTheNewestQueryAndABlankOneEmptiesAtOnce)
+{
+    QObject owner;
+    HistorySearch search(std::make_shared<MainThreadHop>(&owner));
+    std::vector<TranscriptSession> sessions;
+    for (const std::string prefix : {"あかさたな ", "はまやらわ "}) {
+        sessions.push_back(TranscriptSession{Uuid::random(), {}, 1000, 2000});
+        for (int i = 0; i < 2000; ++i)
+            sessions.back().lines.push_back(FinalizedLine{Uuid::random(), prefix + std::to_string(i), 1000.0 + i});
+    }
+    search.replaceAll(sessions);
+    std::vector<std::string> answered;
+    QObject::connect(&search, &HistorySearch::resultsChanged, [&] {
+        for (const auto& s : search.results().sessions)
+            for (const auto& line : s.lines)
+                answered.push_back(line.text);
+    });
+    search.setQuery("アカサ");
+    search.setQuery("ハマヤ");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return search.results().matchedLines == 2000; }, 30000));
+    for (const auto& text : answered)
+        ASSERT_TRUE(text.starts_with("はまやらわ")) << text;
+
+    search.setQuery("  ");
+    EXPECT_TRUE(search.results().sessions.empty()) << "a blank query needs no worker";
+    EXPECT_EQ(search.results().matchedLines, 0u);
+    // After closing, queries are accepted but never answered; nothing runs on a closed worker.
+    search.close();
+    search.setQuery("あかさ");
+    EXPECT_EQ(search.query(), "あかさ");
 }
 
 } // namespace
