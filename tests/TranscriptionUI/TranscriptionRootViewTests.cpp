@@ -223,9 +223,10 @@ TEST_F(TranscriptionRootViewTest, ScrollingAwayStopsFollowingAndTheJumpButtonOrS
     EXPECT_EQ(bar->value(), 0);
 }
 
-TEST_F(TranscriptionRootViewTest, RowsShowTimeSpeakerAndTextAndTheVolatileTextInItalics)
+TEST_F(TranscriptionRootViewTest, RowsShowTimeSpeakerAndTextAndTheVolatileTextInItalicsUntilClearedOnConfirmation)
 {
     auto view = makeView();
+    EXPECT_FALSE(view->clearButton()->isEnabled());
     auto labelled = OutputEvent::finalizedTranscript("資料を共有します", 1.5, 3.25);
     labelled.speaker = SpeakerLabel::other;
     view->model()->handle(labelled);
@@ -270,6 +271,22 @@ TEST_F(TranscriptionRootViewTest, RowsShowTimeSpeakerAndTextAndTheVolatileTextIn
     EXPECT_EQ(inserts.count(), 1);
     EXPECT_EQ(resets.count(), 0);
     EXPECT_TRUE(view->transcriptLines()->isHighlighted(0));
+
+    // Clearing asks first, with the question showing; cancelling keeps everything.
+    bool askedWhileShowing = false;
+    view->setClearConfirmation([&] {
+        askedWhileShowing = view->showClearConfirm();
+        return false;
+    });
+    view->clearButton()->click();
+    EXPECT_TRUE(askedWhileShowing);
+    EXPECT_FALSE(view->showClearConfirm());
+    EXPECT_EQ(view->transcriptLines()->rowCount(), 3);
+    view->setClearConfirmation([] { return true; });
+    view->clearButton()->click();
+    EXPECT_TRUE(view->model()->finalizedLines().empty());
+    EXPECT_EQ(view->transcriptLines()->rowCount(), 0);
+    EXPECT_FALSE(view->clearButton()->isEnabled());
 }
 
 TEST_F(TranscriptionRootViewTest, ExportDialogOffersEveryFormatAndTheChosenTypeDecidesUnlessTheNameHasOne)
@@ -332,30 +349,6 @@ TEST_F(TranscriptionRootViewTest, ExportDialogOffersEveryFormatAndTheChosenTypeD
     ASSERT_EQ(errors.size(), 1) << "a failed write is reported, not passed off as done";
     EXPECT_TRUE(errors.front().contains(QStringLiteral("保存先のフォルダがありません")))
         << errors.front().toStdString();
-}
-
-TEST_F(TranscriptionRootViewTest, ClearAskesFirstAndCancellingKeepsEverything)
-{
-    auto view = makeView();
-    EXPECT_FALSE(view->clearButton()->isEnabled());
-    finalize(*view, "残す行");
-    EXPECT_TRUE(view->clearButton()->isEnabled());
-
-    bool askedWhileShowing = false;
-    view->setClearConfirmation([&] {
-        askedWhileShowing = view->showClearConfirm();
-        return false;
-    });
-    view->clearButton()->click();
-    EXPECT_TRUE(askedWhileShowing);
-    EXPECT_FALSE(view->showClearConfirm());
-    EXPECT_EQ(view->model()->finalizedLines().size(), 1u);
-
-    view->setClearConfirmation([] { return true; });
-    view->clearButton()->click();
-    EXPECT_TRUE(view->model()->finalizedLines().empty());
-    EXPECT_EQ(view->transcriptLines()->rowCount(), 0);
-    EXPECT_FALSE(view->clearButton()->isEnabled());
 }
 
 TEST_F(TranscriptionRootViewTest, SidebarShowsTenRowsPerSeriesAndAChosenEventShowsItsLinesUntilLiveComesBack)
