@@ -16,7 +16,7 @@ namespace {
 // choice that cannot be used is a notice while the model in use carries on.
 TEST(TranscriptionViewModelDefaults, TranscriptionViewModelDefaults_ReadsTheSpeechModelChoiceAtEachRunStart)
 {
-    // The user's settings and models stay untouched: both folders are this test's own.
+    // The user's own settings and models stay untouched.
     test::TemporaryDirectory home;
     ::setenv("XDG_CONFIG_HOME", (home.path() / "config").c_str(), 1);
     ::setenv("XDG_DATA_HOME", (home.path() / "data").c_str(), 1);

@@ -12,8 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 namespace tc::test {
 namespace {
 
@@ -39,9 +37,8 @@ protected:
     }
 };
 
-// The whole live path, as in the window: the real microphone source over a real sound server, the real whisper
-// transcriber and the runner. The server dies for longer than the old restart budget lasted (about 3 s) and comes
-// back.
+// The whole live path as in the window (real server, microphone source, whisper transcriber and runner); the server
+// dies for longer than the five quick restarts used to last (about 3 s) and comes back.
 TEST_F(TranscriptionViewModelRecoveryTest, ASoundServerGoneForSecondsIsWaitedForAndLinesGoOnAfterItsReturn)
 {
     PulseAudioServer::Options options;
@@ -71,7 +68,6 @@ TEST_F(TranscriptionViewModelRecoveryTest, ASoundServerGoneForSecondsIsWaitedFor
     EXPECT_TRUE(model.notices().empty());
 
     server.kill();
-    // Longer than the five quick restarts used to last.
     QTest::qWait(4000);
     EXPECT_TRUE(model.isRunning()) << "the session gave up while the server was away";
     ASSERT_EQ(model.notices().size(), 1u);
