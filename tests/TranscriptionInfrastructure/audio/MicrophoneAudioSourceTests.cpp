@@ -4,6 +4,7 @@
 #include "support/AudioSignals.h"
 #include "support/FrameCollector.h"
 #include "support/PulseAudioServer.h"
+#include "support/ThrownKind.h"
 
 #include <gtest/gtest.h>
 
@@ -24,17 +25,6 @@ using Frames = std::vector<AudioFrame>;
 auto atLeast(std::size_t count, double rate)
 {
     return [=](const Frames& frames) { return FrameCollector::samplesAt(frames, rate) >= count; };
-}
-
-// The kind of microphone error the action throws; nothing when it throws none.
-std::optional<MicrophoneError::Kind> thrownBy(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const MicrophoneError& error) {
-        return error.kind();
-    }
-    return std::nullopt;
 }
 
 TEST(MicrophoneAudioSource, RecordsTheDefaultInputFollowsANewOneAndWaitsWhenTheServerGoes)
@@ -79,9 +69,10 @@ TEST(MicrophoneAudioSource, RecordsTheDefaultInputFollowsANewOneAndWaitsWhenTheS
     server.kill();
     ASSERT_TRUE(collector.waitForEnd());
     ASSERT_TRUE(collector.failure());
-    EXPECT_EQ(thrownBy([&] { std::rethrow_exception(collector.failure()); }), MicrophoneError::Kind::serverUnavailable);
+    EXPECT_EQ(thrownKind<MicrophoneError>([&] { std::rethrow_exception(collector.failure()); }),
+              MicrophoneError::Kind::serverUnavailable);
     microphone.stop();
-    EXPECT_EQ(thrownBy([&] { microphone.start(); }), MicrophoneError::Kind::serverUnavailable);
+    EXPECT_EQ(thrownKind<MicrophoneError>([&] { microphone.start(); }), MicrophoneError::Kind::serverUnavailable);
 }
 
 TEST(MicrophoneAudioSource, RecordsTheChosenInputAndTheDefaultWhileItIsGoneWithANotice)
@@ -131,7 +122,7 @@ TEST(MicrophoneAudioSource, RecordsTheChosenInputAndTheDefaultWhileItIsGoneWithA
     // Only the output's monitor left: that is no microphone.
     ASSERT_TRUE(server.unloadDevice("headset"));
     ASSERT_TRUE(server.unloadDevice("mic"));
-    EXPECT_EQ(thrownBy([&] { microphone.start(); }), MicrophoneError::Kind::noInputDevice);
+    EXPECT_EQ(thrownKind<MicrophoneError>([&] { microphone.start(); }), MicrophoneError::Kind::noInputDevice);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "support/AudioSignals.h"
 #include "support/FrameCollector.h"
 #include "support/PulseAudioServer.h"
+#include "support/ThrownKind.h"
 
 #include <gtest/gtest.h>
 
@@ -36,17 +37,6 @@ double loudestBlock(const std::vector<AudioFrame>& frames)
 bool loudestAbove(FrameCollector& collector, double level)
 {
     return collector.waitFor([&](const auto& frames) { return loudestBlock(frames) > level; });
-}
-
-// The kind of system audio error the action throws; nothing when it throws none.
-std::optional<SystemAudioError::Kind> thrownBy(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const SystemAudioError& error) {
-        return error.kind();
-    }
-    return std::nullopt;
 }
 
 TEST(SystemAudioSource, RecordsTheMeanOfTheChosenOrDefaultOutputAndWaitsWhenTheServerGoes)
@@ -89,17 +79,19 @@ TEST(SystemAudioSource, RecordsTheMeanOfTheChosenOrDefaultOutputAndWaitsWhenTheS
     server.kill();
     ASSERT_TRUE(collector.waitForEnd());
     ASSERT_TRUE(collector.failure());
-    EXPECT_EQ(thrownBy([&] { std::rethrow_exception(collector.failure()); }),
+    EXPECT_EQ(thrownKind<SystemAudioError>([&] { std::rethrow_exception(collector.failure()); }),
               SystemAudioError::Kind::serverUnavailable);
     live->stop();
-    EXPECT_EQ(thrownBy([] { SystemAudioSource().start(); }), SystemAudioError::Kind::serverUnavailable);
+    EXPECT_EQ(thrownKind<SystemAudioError>([] { SystemAudioSource().start(); }),
+              SystemAudioError::Kind::serverUnavailable);
 }
 
 TEST(SystemAudioSource, WithoutAnyOutputThereIsNothingToRecord)
 {
     PulseAudioServer server({.sinkName = ""});
     ASSERT_TRUE(server.isRunning()) << server.startError();
-    EXPECT_EQ(thrownBy([] { SystemAudioSource().start(); }), SystemAudioError::Kind::noOutputDevice);
+    EXPECT_EQ(thrownKind<SystemAudioError>([] { SystemAudioSource().start(); }),
+              SystemAudioError::Kind::noOutputDevice);
 }
 
 } // namespace
