@@ -8,6 +8,7 @@
 //                    [--model base] [--label NAME] [--prompt CHARS] [--end-pause SECONDS] [--pre-roll SECONDS]
 //                    [--short-burst-pause SECONDS] [--min-spread DB] [--beam N]
 //                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY]
+//                    [--drop-sound-loops 0|1]
 //
 // Each run adds its rows under its label to bench/results/recognition.json (rows of the same label, voice and
 // condition are replaced) and rewrites bench/results/recognition.md from all rows, so levers measured in
@@ -447,6 +448,8 @@ int main(int argc, char** argv)
             options.settings.segmentation.maximumSteadyPitchShare = std::stod(value);
         else if (key == "--unsure")
             options.settings.inventedLogProbability = std::stod(value);
+        else if (key == "--drop-sound-loops")
+            options.settings.decoding.dropSoundLoops = value == "1";
         else if (key == "--latin")
             options.settings.decoding.unsureLatinProbability = std::stod(value);
         else {

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <mutex>
 #include <new>
+#include <set>
 #include <string_view>
 #include <vector>
 
@@ -50,6 +51,15 @@ float noSpeechProbability(whisper_context* ctx, whisper_state* state, int thread
     return static_cast<float>(std::exp(static_cast<double>(logits[whisper_token_nosp(ctx)] - top)) / sum);
 }
 
+// The text's characters without spaces and punctuation.
+std::u32string characters(std::string_view text)
+{
+    std::u32string kept;
+    for (const char32_t c : RecognizedText::toCodePoints(text))
+        if (!RecognizedText::isSpace(c) && !RecognizedText::isPunctuation(c)) kept.push_back(c);
+    return kept;
+}
+
 // Decodes utterances on one whisper state over shared weights.
 class WhisperUtteranceDecoder final : public UtteranceDecoder {
 public:
@@ -61,13 +71,47 @@ public:
     std::optional<DecodedUtterance> decode(std::span<const float> samples, const std::string& prompt, Pass pass,
                                            const std::function<bool()>& shouldAbort) override
     {
-        whisper_context* ctx = m_context->handle();
         // Under 1 s the engine decodes poorly or not at all: pad with silence.
         std::vector<float> audio(samples.begin(), samples.end());
         const std::size_t minimum = WHISPER_SAMPLE_RATE + WHISPER_SAMPLE_RATE / 10;
         if (audio.size() < minimum) audio.resize(minimum, 0.0F);
-        const double seconds = static_cast<double>(audio.size()) / WHISPER_SAMPLE_RATE;
+        // Interim text is thrown away within a second: no fallback passes for it.
+        const float fallback = pass == Pass::final ? m_policy.finalTemperatureIncrement : 0.0F;
+        if (fallback <= 0.0F || !m_policy.dropSoundLoops)
+            return decodeOnce(audio, prompt, pass, 0.0F, fallback, shouldAbort).result;
 
+        // The greedy pass goes alone first, as the engine's own fallback retries any loop, whatever it loops on.
+        // A retry from here encodes the audio again, which only the finals that failed pay for.
+        auto greedy = decodeOnce(audio, prompt, pass, 0.0F, 0.0F, shouldAbort);
+        if (!greedy.result) return std::nullopt;
+        if (greedy.loopedOnASound) {
+            // A loop of one or two characters ("おぉぉぉぉ", "パパパパ") is the model hearing a sound, not words;
+            // sampling at a higher temperature turned such loops over music into whole made-up sentences
+            // ("コメントをご覧ください!", "おはよう!").
+            greedy.result->text.clear();
+            return greedy.result;
+        }
+        if (greedy.result->averageLogProbability >= kEngineRetryBelow && !greedy.looped) return greedy.result;
+        return decodeOnce(audio, prompt, pass, fallback, fallback, shouldAbort).result;
+    }
+
+private:
+    struct Attempt {
+        std::optional<DecodedUtterance> result;
+        // The text repeated itself and was cut back to one copy.
+        bool looped = false;
+        // ...and what was left holds at most two different characters.
+        bool loopedOnASound = false;
+    };
+
+    // whisper.cpp's own threshold for trying again at a higher temperature.
+    static constexpr double kEngineRetryBelow = -1.0;
+
+    Attempt decodeOnce(const std::vector<float>& audio, const std::string& prompt, Pass pass, float temperature,
+                       float fallback, const std::function<bool()>& shouldAbort)
+    {
+        whisper_context* ctx = m_context->handle();
+        const double seconds = static_cast<double>(audio.size()) / WHISPER_SAMPLE_RATE;
         const bool beam = pass == Pass::final && m_policy.finalBeamSize > 1;
         whisper_full_params params =
             whisper_full_default_params(beam ? WHISPER_SAMPLING_BEAM_SEARCH : WHISPER_SAMPLING_GREEDY);
@@ -86,9 +130,8 @@ public:
         params.print_timestamps = false;
         params.suppress_blank = true;
         params.suppress_nst = true;
-        params.temperature = 0.0F;
-        // Interim text is thrown away within a second: no fallback passes for it.
-        params.temperature_inc = pass == Pass::final ? m_policy.finalTemperatureIncrement : 0.0F;
+        params.temperature = temperature;
+        params.temperature_inc = fallback;
         params.initial_prompt = prompt.empty() ? nullptr : prompt.c_str();
         // Cost follows the utterance, not the 30 s window: encode only the frames that hold audio, with a margin
         // of 64 frames (1.28 s) because a context cut at the very end of speech loses the last syllables.
@@ -106,7 +149,7 @@ public:
 
         const int status =
             whisper_full_with_state(ctx, m_state.get(), params, audio.data(), static_cast<int>(audio.size()));
-        if (shouldAbort()) return std::nullopt;
+        if (shouldAbort()) return {};
         if (status != 0) throw TranscriberError::recognitionFailed("whisper_full " + std::to_string(status));
 
         DecodedUtterance result;
@@ -128,14 +171,19 @@ public:
         }
         // Token pieces may end inside a multi-byte character; the assembled text never does.
         const std::string bytes = RecognizedText::withoutUnsureLatin(pieces, m_policy.unsureLatinProbability);
-        result.text = RecognizedText::withoutRepetitionLoops(RecognizedText::completeUtf8(bytes));
+        const std::string complete = RecognizedText::completeUtf8(bytes);
+        result.text = RecognizedText::withoutRepetitionLoops(complete);
+        Attempt attempt;
+        attempt.looped = characters(result.text).size() < characters(complete).size();
+        const std::u32string kept = characters(result.text);
+        attempt.loopedOnASound = attempt.looped && std::set<char32_t>(kept.begin(), kept.end()).size() <= 2;
         result.averageLogProbability = tokens > 0 ? logSum / tokens : 0.0;
         // Overwrites the decoder's cache, so only after the tokens were read.
         result.noSpeechProbability = noSpeechProbability(ctx, m_state.get(), m_context->threads());
-        return result;
+        attempt.result = std::move(result);
+        return attempt;
     }
 
-private:
     std::shared_ptr<WhisperContext> m_context;
     std::unique_ptr<whisper_state, StateDeleter> m_state;
     std::string m_language;

@@ -160,7 +160,7 @@ std::vector<std::string> realLines(WhisperContext& model, WhisperStreamingRecogn
                                    const std::vector<float>& audio)
 {
     settings.volatileResults = false;
-    WhisperStreamingRecognizer recognizer(model.makeDecoder("ja"), settings);
+    WhisperStreamingRecognizer recognizer(model.makeDecoder("ja", settings.decoding), settings);
     std::vector<std::string> texts;
     for (const auto& r : finals(run(recognizer, audio, 0)))
         texts.push_back(r.text);
@@ -189,15 +189,18 @@ TEST(WhisperStreamingRecognizer, TheRealModelsDoubtKeepsNoiseAndMusicFromBecomin
     const WhisperStreamingRecognizer::Settings defaults;
     const auto heard = decode(noise);
     EXPECT_GE(heard.noSpeechProbability, defaults.noSpeechThreshold) << heard.text;
-    EXPECT_LT(heard.averageLogProbability, defaults.unsureLogProbability) << heard.text;
+    // Unless its greedy reading loops on a sound, which leaves no words at all.
+    EXPECT_TRUE(heard.text.empty() || heard.averageLogProbability < defaults.unsureLogProbability) << heard.text;
 
-    // A tune: no line gets through. Let through by voice activity and the no-speech gate, the model guesses at it,
-    // partly with very improbable tokens, and only the gate on invented text is left to drop those lines.
+    // A tune: no line gets through. Let through by voice activity, the no-speech gate and the check for loops on a
+    // sound, the model guesses at it, partly with very improbable tokens, and only the gate on invented text is
+    // left to drop those lines.
     const auto tune = join({test::musicTones(25.0, 5), test::silence(1.0)});
     EXPECT_EQ(realLines(*model, defaults, tune), std::vector<std::string>{}) << "all gates on";
     auto settings = defaults;
     settings.segmentation.maximumSteadyPitchShare = 1.0;
     settings.noSpeechThreshold = settings.certainNoSpeech = 2.0F;
+    settings.decoding.dropSoundLoops = false;
     const auto kept = realLines(*model, settings, tune);
     settings.inventedLogProbability = -100;
     const auto all = realLines(*model, settings, tune);
