@@ -30,7 +30,7 @@ struct DecodingPolicy {
     double unsureLatinProbability = 0.4;
     // A final whose greedy text loops on one or two characters ("おぉぉぉぉ") is a sound, not words: it comes out
     // empty instead of going to the fallback tries, which sample whole sentences out of it. Over the non-speech
-    // recording with the pitch check off, 5-6 made-up lines became 3; speech finals never loop that way.
+    // recording with the pitch check off, 5-6 made-up lines became 3; no final of the speech subsets looped so.
     bool dropSoundLoops = true;
 };
 
