@@ -174,8 +174,8 @@ private:
         const std::string complete = RecognizedText::completeUtf8(bytes);
         result.text = RecognizedText::withoutRepetitionLoops(complete);
         Attempt attempt;
-        attempt.looped = characters(result.text).size() < characters(complete).size();
         const std::u32string kept = characters(result.text);
+        attempt.looped = kept.size() < characters(complete).size();
         attempt.loopedOnASound = attempt.looped && std::set<char32_t>(kept.begin(), kept.end()).size() <= 2;
         result.averageLogProbability = tokens > 0 ? logSum / tokens : 0.0;
         // Overwrites the decoder's cache, so only after the tokens were read.
