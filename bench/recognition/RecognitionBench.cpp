@@ -8,7 +8,7 @@
 //                    [--model base] [--label NAME] [--prompt CHARS] [--end-pause SECONDS] [--pre-roll SECONDS]
 //                    [--short-burst-pause SECONDS] [--min-spread DB] [--beam N]
 //                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY]
-//                    [--drop-sound-loops 0|1]
+//                    [--drop-sound-loops 0|1] [--comma-hold SECONDS]
 //
 // Each run adds its rows under its label to bench/results/recognition.json (rows of the same label, voice and
 // condition are replaced) and rewrites bench/results/recognition.md from all rows, so levers measured in
@@ -438,6 +438,8 @@ int main(int argc, char** argv)
             options.settings.segmentation.preRollSeconds = std::stod(value);
         else if (key == "--min-spread")
             options.settings.segmentation.minimumSpreadDb = std::stod(value);
+        else if (key == "--comma-hold")
+            options.settings.commaHoldSeconds = std::stod(value);
         else if (key == "--short-burst-pause")
             options.settings.segmentation.shortBurstPauseSeconds = std::stod(value);
         else if (key == "--beam")

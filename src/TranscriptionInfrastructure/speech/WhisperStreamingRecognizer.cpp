@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <stdexcept>
+#include <string_view>
 
 namespace tc {
 
@@ -124,10 +125,30 @@ bool WhisperStreamingRecognizer::refreshDue() const
     return size >= static_cast<std::size_t>(first * rate);
 }
 
+bool WhisperStreamingRecognizer::holdExpired() const
+{
+    if (!m_held) return false;
+    if (m_inputEnded) return m_finals.empty();
+    return !m_segmenter.inUtterance() && m_finals.empty() &&
+           m_segmenter.elapsed() - m_held->work.end >= m_settings.commaHoldSeconds;
+}
+
+bool WhisperStreamingRecognizer::holds(const Work& work, const std::string& text) const
+{
+    if (m_settings.commaHoldSeconds <= 0 || m_inputEnded) return false;
+    // An utterance cut at the maximum length did not end at a pause; one near it has no room to grow.
+    const auto& segmentation = m_settings.segmentation;
+    if (work.end - work.start >= segmentation.maximumUtteranceSeconds - segmentation.cutSearchSeconds) return false;
+    for (const std::string_view comma : {"、", ",", "，"})
+        if (text.ends_with(comma)) return true;
+    return false;
+}
+
 bool WhisperStreamingRecognizer::shownTextIsStale() const
 {
     // Volatile text of an utterance that was dropped as too short would otherwise stay on show.
     if (!m_shownIndex) return false;
+    if (m_held && m_held->work.index == *m_shownIndex) return false;
     if (m_segmenter.inUtterance() && m_segmenter.currentIndex() == *m_shownIndex)
         return m_segmenter.currentSoundsTonal();
     return std::none_of(m_finals.begin(), m_finals.end(),
@@ -146,6 +167,21 @@ WhisperStreamingRecognizer::Work WhisperStreamingRecognizer::nextWork()
         work.start = utterance.start;
         work.end = utterance.end;
         work.index = utterance.index;
+        if (m_held) {
+            // The rest of a sentence that paused at a comma: the whole is decoded again as one.
+            Held held = std::move(*m_held);
+            m_held.reset();
+            held.work.samples.insert(held.work.samples.end(), work.samples.begin(), work.samples.end());
+            work.samples = std::move(held.work.samples);
+            work.start = held.work.start;
+            work.heldText = std::move(held.text);
+            if (m_shownIndex == held.work.index) m_shownIndex = work.index;
+        }
+    } else if (holdExpired()) {
+        work = std::move(m_held->work);
+        work.kind = Work::Kind::settle;
+        work.heldText = std::move(m_held->text);
+        m_held.reset();
     } else if (shownTextIsStale()) {
         work.kind = Work::Kind::clear;
         work.index = *m_shownIndex;
@@ -170,13 +206,17 @@ void WhisperStreamingRecognizer::decodeLoop(std::stop_token stop)
             {
                 std::unique_lock lock(m_mutex);
                 m_changed.wait(lock, stop,
-                               [&] { return !m_finals.empty() || m_inputEnded || shownTextIsStale() || refreshDue(); });
+                               [&] {
+                                   return !m_finals.empty() || m_inputEnded || holdExpired() || shownTextIsStale() ||
+                                          refreshDue();
+                               });
                 if (stop.stop_requested()) return;
                 work = nextWork();
                 if (work.kind == Work::Kind::none && m_inputEnded) break;
             }
             switch (work.kind) {
             case Work::Kind::final: runFinal(work, stop); break;
+            case Work::Kind::settle: settle(work, work.heldText); break;
             case Work::Kind::interim: runInterim(work, stop); break;
             case Work::Kind::clear: m_results->yield({"", work.start, work.end, false}); break;
             case Work::Kind::none: break;
@@ -215,7 +255,25 @@ void WhisperStreamingRecognizer::runFinal(Work& work, std::stop_token stop)
     const auto decoded =
         m_decoder->decode(work.samples, prompt(), UtteranceDecoder::Pass::final, [&] { return stop.stop_requested(); });
     if (!decoded) return;
-    const std::string text = accepted(*decoded);
+    std::string text = accepted(*decoded);
+    if (text.empty()) text = work.heldText;
+    bool held = false;
+    {
+        std::lock_guard lock(m_mutex);
+        held = !text.empty() && holds(work, text);
+        if (held) {
+            m_shownIndex = work.index;
+            m_held = Held{work, text};
+        }
+    }
+    if (held)
+        m_results->yield({text, work.start, work.end, false});
+    else
+        settle(work, text);
+}
+
+void WhisperStreamingRecognizer::settle(const Work& work, const std::string& text)
+{
     bool wasShown = false;
     {
         std::lock_guard lock(m_mutex);
@@ -245,6 +303,13 @@ void WhisperStreamingRecognizer::runInterim(Work& work, std::stop_token stop)
         m_lastRefreshCost = cost;
         // The utterance ended while this ran: its final result is on the way.
         if (!m_segmenter.inUtterance() || m_segmenter.currentIndex() != work.index) return;
+        if (m_held) {
+            // The sentence so far: the held part and what follows it.
+            if (text.empty()) return;
+            m_shownIndex = work.index;
+            m_results->yield({m_held->text + text, m_held->work.start, work.end, false});
+            return;
+        }
         if (text.empty()) {
             clear = m_shownIndex == work.index;
             if (clear) m_shownIndex.reset();

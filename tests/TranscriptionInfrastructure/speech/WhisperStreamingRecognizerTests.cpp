@@ -207,6 +207,53 @@ TEST(WhisperStreamingRecognizer, TheRealModelsDoubtKeepsNoiseAndMusicFromBecomin
     EXPECT_LT(kept.size(), all.size()) << ::testing::PrintToString(all);
 }
 
+TEST(WhisperStreamingRecognizer, ASentenceThatPausedAtACommaWaitsForItsRestBeforeItSettles)
+{
+    // Four utterances; the decoder ends the first and the third at a comma. The second follows the first after
+    // 1 s, the fourth follows the third only after 3 s of silence.
+    const auto first = utterance("s05");
+    const auto second = utterance("s09");
+    const auto audio = join({test::silence(0.5), first, test::silence(1.0), second, test::silence(1.0),
+                             utterance("s42"), test::silence(3.0), utterance("s07"), test::silence(1.0)});
+    const auto lines = [&](double commaHoldSeconds) {
+        auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+        decoder->answer = [](const auto& call, std::size_t finalNumber) {
+            if (call.pass == Pass::interim) return DecodedUtterance{"途中", 0.0F, -0.1};
+            // What the decoder reads depends on how much it hears: a comma after the first part alone.
+            const bool joined = call.samples > 16000 * 5;
+            const std::vector<std::string> texts{"一つ目、", joined ? "一つ目、二つ目。" : "二つ目。", "三つ目、",
+                                                 "四つ目。"};
+            return DecodedUtterance{texts.at(std::min<std::size_t>(finalNumber, texts.size()) - 1), 0.0F, -0.1};
+        };
+        WhisperStreamingRecognizer::Settings settings;
+        settings.commaHoldSeconds = commaHoldSeconds;
+        WhisperStreamingRecognizer recognizer(decoder, settings);
+        const auto collected = run(recognizer, audio, 4.0);
+        EXPECT_FALSE(collected.error);
+        return collected;
+    };
+
+    const auto held = lines(2.0);
+    const auto settled = finals(held);
+    ASSERT_EQ(settled.size(), 3U);
+    EXPECT_EQ(settled[0].text, "一つ目、二つ目。");
+    EXPECT_NEAR(settled[0].start, 0.5, 0.35);
+    // Past the bounded wait a comma settles as it is.
+    EXPECT_EQ(settled[1].text, "三つ目、");
+    EXPECT_EQ(settled[2].text, "四つ目。");
+    // Meanwhile the held part stays on show, with what follows it.
+    const auto shown = [&](const std::string& text) {
+        return std::any_of(held.results.begin(), held.results.end(),
+                           [&](const auto& r) { return !r.isFinal && r.text == text; });
+    };
+    EXPECT_TRUE(shown("一つ目、"));
+    EXPECT_TRUE(shown("一つ目、途中"));
+
+    const auto cut = finals(lines(0));
+    ASSERT_EQ(cut.size(), 4U);
+    EXPECT_EQ(cut[0].text, "一つ目、");
+}
+
 TEST(WhisperStreamingRecognizer, FinalsComeFirstWhenTheMachineFallsBehind)
 {
     // Refreshes cost far more than real time, finals little: every refresh in flight when an utterance ends is
