@@ -9,6 +9,7 @@
 //                    [--short-burst-pause SECONDS] [--min-spread DB] [--beam N]
 //                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY]
 //                    [--drop-sound-loops 0|1] [--comma-hold SECONDS]
+//                    [--hold-particles 0|1]
 //
 // Each run adds its rows under its label to bench/results/recognition.json (rows of the same label, voice and
 // condition are replaced) and rewrites bench/results/recognition.md from all rows, so levers measured in
@@ -440,6 +441,8 @@ int main(int argc, char** argv)
             options.settings.segmentation.minimumSpreadDb = std::stod(value);
         else if (key == "--comma-hold")
             options.settings.commaHoldSeconds = std::stod(value);
+        else if (key == "--hold-particles")
+            options.settings.holdAfterParticle = value == "1";
         else if (key == "--short-burst-pause")
             options.settings.segmentation.shortBurstPauseSeconds = std::stod(value);
         else if (key == "--beam")

@@ -141,6 +141,9 @@ bool WhisperStreamingRecognizer::holds(const Work& work, const std::string& text
     if (work.end - work.start >= segmentation.maximumUtteranceSeconds - segmentation.cutSearchSeconds) return false;
     for (const std::string_view comma : {"、", ",", "，"})
         if (text.ends_with(comma)) return true;
+    if (!m_settings.holdAfterParticle) return false;
+    for (const std::string_view particle : {"は", "が", "を", "に", "で", "と", "て", "も", "ば"})
+        if (text.ends_with(particle)) return true;
     return false;
 }
 
@@ -186,6 +189,13 @@ WhisperStreamingRecognizer::Work WhisperStreamingRecognizer::nextWork()
         work.kind = Work::Kind::clear;
         work.index = *m_shownIndex;
         m_shownIndex.reset();
+        if (m_held) {
+            // What followed a held comma came to nothing: the held part goes back on show.
+            work.heldText = m_held->text;
+            work.start = m_held->work.start;
+            work.end = m_held->work.end;
+            m_shownIndex = m_held->work.index;
+        }
     } else if (refreshDue()) {
         work.kind = Work::Kind::interim;
         work.samples = m_segmenter.currentSamples();
@@ -218,7 +228,7 @@ void WhisperStreamingRecognizer::decodeLoop(std::stop_token stop)
             case Work::Kind::final: runFinal(work, stop); break;
             case Work::Kind::settle: settle(work, work.heldText); break;
             case Work::Kind::interim: runInterim(work, stop); break;
-            case Work::Kind::clear: m_results->yield({"", work.start, work.end, false}); break;
+            case Work::Kind::clear: m_results->yield({work.heldText, work.start, work.end, false}); break;
             case Work::Kind::none: break;
             }
             if (stop.stop_requested()) return;

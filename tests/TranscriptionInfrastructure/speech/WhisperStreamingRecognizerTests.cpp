@@ -207,36 +207,38 @@ TEST(WhisperStreamingRecognizer, TheRealModelsDoubtKeepsNoiseAndMusicFromBecomin
     EXPECT_LT(kept.size(), all.size()) << ::testing::PrintToString(all);
 }
 
-TEST(WhisperStreamingRecognizer, ASentenceThatPausedAtACommaWaitsForItsRestBeforeItSettles)
+TEST(WhisperStreamingRecognizer, ASentenceThatPausedMidwayWaitsForItsRestBeforeItSettles)
 {
-    // Four utterances; the decoder ends the first and the third at a comma. The second follows the first after
-    // 1 s, the fourth follows the third only after 3 s of silence.
+    // Four utterances; the decoder ends the first in a particle (at a long pause it mostly leaves the comma out)
+    // and the third at a comma. The second follows the first after 1 s, the fourth follows the third only after
+    // 3 s of silence.
     const auto first = utterance("s05");
     const auto second = utterance("s09");
     const auto audio = join({test::silence(0.5), first, test::silence(1.0), second, test::silence(1.0),
                              utterance("s42"), test::silence(3.0), utterance("s07"), test::silence(1.0)});
-    const auto lines = [&](double commaHoldSeconds) {
+    const auto lines = [&](bool hold) {
         auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
         decoder->answer = [](const auto& call, std::size_t finalNumber) {
             if (call.pass == Pass::interim) return DecodedUtterance{"途中", 0.0F, -0.1};
             // What the decoder reads depends on how much it hears: a comma after the first part alone.
             const bool joined = call.samples > 16000 * 5;
-            const std::vector<std::string> texts{"一つ目、", joined ? "一つ目、二つ目。" : "二つ目。", "三つ目、",
+            const std::vector<std::string> texts{"一つ目では", joined ? "一つ目では、二つ目。" : "二つ目。", "三つ目、",
                                                  "四つ目。"};
             return DecodedUtterance{texts.at(std::min<std::size_t>(finalNumber, texts.size()) - 1), 0.0F, -0.1};
         };
         WhisperStreamingRecognizer::Settings settings;
-        settings.commaHoldSeconds = commaHoldSeconds;
+        settings.commaHoldSeconds = hold ? 2.0 : 0.0;
+        settings.holdAfterParticle = hold;
         WhisperStreamingRecognizer recognizer(decoder, settings);
         const auto collected = run(recognizer, audio, 4.0);
         EXPECT_FALSE(collected.error);
         return collected;
     };
 
-    const auto held = lines(2.0);
+    const auto held = lines(true);
     const auto settled = finals(held);
     ASSERT_EQ(settled.size(), 3U);
-    EXPECT_EQ(settled[0].text, "一つ目、二つ目。");
+    EXPECT_EQ(settled[0].text, "一つ目では、二つ目。");
     EXPECT_NEAR(settled[0].start, 0.5, 0.35);
     // Past the bounded wait a comma settles as it is.
     EXPECT_EQ(settled[1].text, "三つ目、");
@@ -246,12 +248,12 @@ TEST(WhisperStreamingRecognizer, ASentenceThatPausedAtACommaWaitsForItsRestBefor
         return std::any_of(held.results.begin(), held.results.end(),
                            [&](const auto& r) { return !r.isFinal && r.text == text; });
     };
-    EXPECT_TRUE(shown("一つ目、"));
-    EXPECT_TRUE(shown("一つ目、途中"));
+    EXPECT_TRUE(shown("一つ目では"));
+    EXPECT_TRUE(shown("一つ目では途中"));
 
-    const auto cut = finals(lines(0));
+    const auto cut = finals(lines(false));
     ASSERT_EQ(cut.size(), 4U);
-    EXPECT_EQ(cut[0].text, "一つ目、");
+    EXPECT_EQ(cut[0].text, "一つ目では");
 }
 
 TEST(WhisperStreamingRecognizer, FinalsComeFirstWhenTheMachineFallsBehind)
