@@ -307,7 +307,7 @@ void WhisperStreamingRecognizer::runInterim(Work& work, std::stop_token stop)
     const double cost = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     if (!decoded) return;
     const std::string text = accepted(*decoded);
-    bool clear = false;
+    std::optional<RecognitionResult> shown;
     {
         std::lock_guard lock(m_mutex);
         m_lastRefreshCost = cost;
@@ -317,20 +317,16 @@ void WhisperStreamingRecognizer::runInterim(Work& work, std::stop_token stop)
             // The sentence so far: the held part and what follows it.
             if (text.empty()) return;
             m_shownIndex = work.index;
-            m_results->yield({m_held->text + text, m_held->work.start, work.end, false});
-            return;
-        }
-        if (text.empty()) {
-            clear = m_shownIndex == work.index;
-            if (clear) m_shownIndex.reset();
-        } else {
+            shown = RecognitionResult{m_held->text + text, m_held->work.start, work.end, false};
+        } else if (!text.empty()) {
             m_shownIndex = work.index;
+            shown = RecognitionResult{text, work.start, work.end, false};
+        } else if (m_shownIndex == work.index) {
+            m_shownIndex.reset();
+            shown = RecognitionResult{"", work.start, work.end, false};
         }
     }
-    if (!text.empty())
-        m_results->yield({text, work.start, work.end, false});
-    else if (clear)
-        m_results->yield({"", work.start, work.end, false});
+    if (shown) m_results->yield(*shown);
 }
 
 } // namespace tc
