@@ -142,6 +142,9 @@ bool WhisperStreamingRecognizer::holds(const Work& work, const std::string& text
     for (const std::string_view comma : {"、", ",", "，"})
         if (text.ends_with(comma)) return true;
     if (!m_settings.holdAfterParticle) return false;
+    // Greetings end in は and are whole.
+    for (const std::string_view greeting : {"こんにちは", "こんばんは"})
+        if (text.ends_with(greeting)) return false;
     for (const std::string_view particle : {"は", "が", "を", "に", "で", "と", "て", "も", "ば"})
         if (text.ends_with(particle)) return true;
     return false;

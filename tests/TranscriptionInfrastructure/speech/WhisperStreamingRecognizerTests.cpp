@@ -256,6 +256,21 @@ TEST(WhisperStreamingRecognizer, ASentenceThatPausedMidwayWaitsForItsRestBeforeI
     EXPECT_EQ(cut[0].text, "一つ目では");
 }
 
+TEST(WhisperStreamingRecognizer, AGreetingEndingInWaSettlesAtOnce)
+{
+    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+    decoder->answer = [](const auto& call, std::size_t finalNumber) {
+        if (call.pass == Pass::interim) return DecodedUtterance{"途中", 0.0F, -0.1};
+        return DecodedUtterance{finalNumber == 1 ? "こんにちは" : "今日の議題です。", 0.0F, -0.1};
+    };
+    WhisperStreamingRecognizer recognizer(decoder);
+    const auto audio = join({test::silence(0.5), utterance("s05"), test::silence(1.0), utterance("s09"),
+                             test::silence(1.0)});
+    const auto settled = finals(run(recognizer, audio, 4.0));
+    ASSERT_EQ(settled.size(), 2U);
+    EXPECT_EQ(settled[0].text, "こんにちは");
+}
+
 TEST(WhisperStreamingRecognizer, FinalsComeFirstWhenTheMachineFallsBehind)
 {
     // Refreshes cost far more than real time, finals little: every refresh in flight when an utterance ends is
