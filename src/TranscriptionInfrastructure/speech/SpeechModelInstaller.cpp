@@ -219,6 +219,31 @@ void awaitExit(pid_t pid)
     }
 }
 
+// The installer's lock for a model file (scripts/install-models: model_lock), held while any process installs it.
+fs::path modelLockFile(const fs::path& modelsDirectory, const std::string& fileName)
+{
+    return modelsDirectory / ("." + fileName + ".lock");
+}
+
+// A killed installer could not remove its temporary file. Swept under the model's lock, as the installer sweeps, so
+// that another process's install in progress keeps its own; when that lock is busy the next install sweeps instead.
+void sweepKilledInstall(const SpeechModelInstaller::Setup& setup, const std::vector<std::string>& arguments)
+{
+    const auto named = std::find(arguments.begin(), arguments.end(), "--speech-model");
+    if (named == arguments.end() || std::next(named) == arguments.end()) return;
+    const auto model = SpeechModelManager(setup.modelsDirectory, setup.catalogue).find(*std::next(named));
+    if (!model) return;
+    const fs::path lockFile = modelLockFile(setup.modelsDirectory, model->fileName);
+    FileDescriptor lock(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (!lock || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) return;
+    const std::string prefix = "." + model->fileName + ".";
+    std::error_code error;
+    for (fs::directory_iterator it(setup.modelsDirectory, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.starts_with(prefix) && name.ends_with(".partial")) fs::remove(it->path(), error);
+    }
+}
+
 int reap(pid_t pid)
 {
     int status = 0;
@@ -439,6 +464,7 @@ void SpeechModelInstaller::State::work(std::stop_token stop, std::vector<std::st
     }
     const int status = reap(child.pid);
     if (status == 0) return finish(std::nullopt);
+    if (status == 128 + SIGKILL) sweepKilledInstall(setup, arguments);
     if (stop.stop_requested()) return finish(kCancelled);
     if (reported && !reported->empty()) return finish(*reported);
     const std::string tail = lastLines(log);
@@ -479,8 +505,7 @@ std::optional<std::string> SpeechModelInstaller::remove(const std::string& model
     std::error_code error;
     if (!fs::exists(fs::symlink_status(file, error)))
         return "音声認識モデル「" + modelName + "」はインストールされていません。";
-    // The installer's lock for this file (scripts/install-models: model_lock): held while any process installs it.
-    const fs::path lockFile = m_state->setup.modelsDirectory / ("." + model->fileName + ".lock");
+    const fs::path lockFile = modelLockFile(m_state->setup.modelsDirectory, model->fileName);
     FileDescriptor lock(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (!lock || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
         if (lock && errno == EWOULDBLOCK)

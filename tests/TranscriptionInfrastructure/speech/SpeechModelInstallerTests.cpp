@@ -247,6 +247,28 @@ TEST_F(SpeechModelInstallerTest, RefusalsSayWhatToDo)
     EXPECT_TRUE(missing.models().size() == 4 && !missing.models()[3].installable);
 }
 
+TEST_F(SpeechModelInstallerTest, AnInstallerKilledAfterIgnoringTheCancelLeavesNoTemporaryFile)
+{
+    // An installer stuck past the grace period is killed and cannot clean up after itself.
+    fs::create_directories(m_models);
+    auto stuck = setup(m_models);
+    stuck.installer = m_dir.path() / "stuck-installer";
+    std::ofstream(stuck.installer) << "import pathlib, signal, sys, time\n"
+                                      "signal.signal(signal.SIGTERM, signal.SIG_IGN)\n"
+                                      "pathlib.Path('"
+                                   << m_models.string()
+                                   << "/.ggml-sizeless.bin.k1.partial').write_bytes(b'x')\n"
+                                      "print('{\"phase\": \"copy\", \"done\": 1, \"total\": 2}', flush=True)\n"
+                                      "time.sleep(120)\n";
+    SpeechModelInstaller installer(stuck);
+    Recorder recorder;
+    ASSERT_TRUE(installer.install("sizeless", recorder.progress(), recorder.done()));
+    recorder.waitPhase("コピー中");
+    installer.cancel();
+    EXPECT_EQ(recorder.waitDone(), std::optional<std::string>("キャンセルしました"));
+    EXPECT_EQ(filesIn(m_models), Names{});
+}
+
 TEST_F(SpeechModelInstallerTest, CancelStopsTheInstallerAndLeavesNoFileOrTheOneBefore)
 {
     // A copy from a pipe that delivers more than the installer's 4 MiB read and then nothing, under way.
