@@ -1,5 +1,6 @@
 #include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
 
+#include "TranscriptionInfrastructure/files/FileDescriptor.h"
 #include "TranscriptionInfrastructure/settings/AppPaths.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 
@@ -36,32 +37,6 @@ const std::string kCancelled = "キャンセルしました";
 constexpr std::chrono::seconds kCancelGrace{10};
 // The end of the installer's log kept for a failure it did not describe itself.
 constexpr std::size_t kLogTail = 2000;
-
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    ~FileDescriptor() { reset(); }
-    int get() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-    void reset()
-    {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd = -1;
-};
 
 class SpawnActions {
 public:
