@@ -202,11 +202,9 @@ fs::path modelLockFile(const fs::path& modelsDirectory, const std::string& fileN
 
 // A killed installer could not remove its temporary file. Swept under the model's lock, as the installer sweeps, so
 // that another process's install in progress keeps its own; when that lock is busy the next install sweeps instead.
-void sweepKilledInstall(const SpeechModelInstaller::Setup& setup, const std::vector<std::string>& arguments)
+void sweepKilledInstall(const SpeechModelInstaller::Setup& setup, const std::string& modelName)
 {
-    const auto named = std::find(arguments.begin(), arguments.end(), "--speech-model");
-    if (named == arguments.end() || std::next(named) == arguments.end()) return;
-    const auto model = SpeechModelManager(setup.modelsDirectory, setup.catalogue).find(*std::next(named));
+    const auto model = SpeechModelManager(setup.modelsDirectory, setup.catalogue).find(modelName);
     if (!model) return;
     const fs::path lockFile = modelLockFile(setup.modelsDirectory, model->fileName);
     FileDescriptor lock(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
@@ -267,8 +265,8 @@ struct SpeechModelInstaller::State {
     mutable std::mutex sourcesMutex;
     mutable std::optional<std::map<std::string, bool>> sources;
 
-    void work(std::stop_token stop, std::vector<std::string> arguments, ProgressCallback onProgress,
-              DoneCallback onDone);
+    void work(std::stop_token stop, const std::string& modelName, std::vector<std::string> arguments,
+              ProgressCallback onProgress, DoneCallback onDone);
     std::map<std::string, bool> readSources() const;
 };
 
@@ -383,16 +381,18 @@ bool SpeechModelInstaller::start(const std::string& modelName, std::vector<std::
     arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
     std::lock_guard lock(state.mutex);
     state.wake = FileDescriptor(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    state.worker = std::jthread([&state, arguments = std::move(arguments), onProgress = std::move(onProgress),
-                                 onDone = std::move(onDone)](std::stop_token stop) mutable {
-        state.work(stop, std::move(arguments), std::move(onProgress), std::move(onDone));
-    });
+    state.worker =
+        std::jthread([&state, modelName, arguments = std::move(arguments), onProgress = std::move(onProgress),
+                      onDone = std::move(onDone)](std::stop_token stop) mutable {
+            state.work(stop, modelName, std::move(arguments), std::move(onProgress), std::move(onDone));
+        });
     if (state.cancelPending) state.worker.request_stop();
     return true;
 }
 
-void SpeechModelInstaller::State::work(std::stop_token stop, std::vector<std::string> arguments,
-                                       ProgressCallback onProgress, DoneCallback onDone)
+void SpeechModelInstaller::State::work(std::stop_token stop, const std::string& modelName,
+                                       std::vector<std::string> arguments, ProgressCallback onProgress,
+                                       DoneCallback onDone)
 {
     const auto finish = [&](std::optional<std::string> error) {
         {
@@ -439,7 +439,7 @@ void SpeechModelInstaller::State::work(std::stop_token stop, std::vector<std::st
     }
     const int status = reap(child.pid);
     if (status == 0) return finish(std::nullopt);
-    if (status == 128 + SIGKILL) sweepKilledInstall(setup, arguments);
+    if (status == 128 + SIGKILL) sweepKilledInstall(setup, modelName);
     if (stop.stop_requested()) return finish(kCancelled);
     if (reported && !reported->empty()) return finish(*reported);
     const std::string tail = lastLines(log);

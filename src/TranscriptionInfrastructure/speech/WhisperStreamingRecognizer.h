@@ -20,10 +20,10 @@ namespace tc {
 // Live recognition over an utterance decoder: voice activity cuts the input into utterances; the one in
 // progress is re-decoded every refresh and reported as volatile, a finished one is decoded once more and
 // reported final; a final whose text ends mid-sentence (a comma, a particle) waits, on show, for the next
-// utterance to be decoded together with it. Finals come first: a refresh under way is abandoned as soon as a final is waiting, and
-// refreshes are spaced by their measured cost, so a slow machine skips refreshes but never audio or finals.
-// Non-speech (voice activity, the no-speech probability, known phrases) never becomes a result.
-// Thread-safe: the segmenter and the queue are guarded by one mutex; one intake and one decoding thread.
+// utterance to be decoded together with it. Finals come first: a refresh under way is abandoned as soon as a final is
+// waiting, and refreshes are spaced by their measured cost, so a slow machine skips refreshes but never audio or
+// finals. Non-speech (voice activity, the no-speech probability, known phrases) never becomes a result. Thread-safe:
+// the segmenter and the queue are guarded by one mutex; one intake and one decoding thread.
 class WhisperStreamingRecognizer final : public StreamingRecognizer {
 public:
     struct Settings {
