@@ -51,15 +51,6 @@ float noSpeechProbability(whisper_context* ctx, whisper_state* state, int thread
     return static_cast<float>(std::exp(static_cast<double>(logits[whisper_token_nosp(ctx)] - top)) / sum);
 }
 
-// The text's characters without spaces and punctuation.
-std::u32string characters(std::string_view text)
-{
-    std::u32string kept;
-    for (const char32_t c : RecognizedText::toCodePoints(text))
-        if (!RecognizedText::isSpace(c) && !RecognizedText::isPunctuation(c)) kept.push_back(c);
-    return kept;
-}
-
 // Decodes utterances on one whisper state over shared weights.
 class WhisperUtteranceDecoder final : public UtteranceDecoder {
 public:
@@ -174,8 +165,8 @@ private:
         const std::string complete = RecognizedText::completeUtf8(bytes);
         result.text = RecognizedText::withoutRepetitionLoops(complete);
         Attempt attempt;
-        const std::u32string kept = characters(result.text);
-        attempt.looped = kept.size() < characters(complete).size();
+        const std::u32string kept = RecognizedText::normalizedForComparison(result.text);
+        attempt.looped = kept.size() < RecognizedText::normalizedForComparison(complete).size();
         attempt.loopedOnASound = attempt.looped && std::set<char32_t>(kept.begin(), kept.end()).size() <= 2;
         result.averageLogProbability = tokens > 0 ? logSum / tokens : 0.0;
         // Overwrites the decoder's cache, so only after the tokens were read.
