@@ -224,6 +224,20 @@ bool carries(AnswerKind kind, std::string_view text, const std::unordered_map<st
     return false;
 }
 
+// Two characters or more, not all hiragana: inside other text it is still that word, not a piece of grammar.
+bool spellsAWord(std::string_view term)
+{
+    if (term.starts_with('\x01')) return false;
+    std::size_t characters = 0;
+    bool hiraganaOnly = true;
+    for (std::size_t i = 0; i < term.size();) {
+        const char32_t point = nextCodePoint(term, i);
+        ++characters;
+        if (point < 0x3040 || point > 0x309F) hiraganaOnly = false;
+    }
+    return characters >= 2 && !hiraganaOnly;
+}
+
 // A line that asks rather than tells: its answer is most likely the next line.
 bool asksSomething(std::string_view text)
 {
@@ -295,6 +309,17 @@ ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question
         totalLength += lengths[i];
         for (const auto& word : words)
             if (++counts[i][word.text] == 1) ++documents[word.text];
+    }
+    // A noun the line says inside a longer one ("会議室" in "第二会議室") is said all the same.
+    if (m_levers.spelledInside) {
+        for (const auto& term : asked) {
+            if (predicates.contains(term) || !spellsAWord(term)) continue;
+            for (std::size_t i = 0; i < lines.size(); ++i)
+                if (!counts[i].contains(term) && folded(lines[i].text).find(term) != std::string::npos) {
+                    counts[i][term] = 1;
+                    ++documents[term];
+                }
+        }
     }
     // A line that asks carries the kind of answer the line after it gives.
     if (m_levers.answerKinds) {

@@ -47,6 +47,8 @@ public:
         // Verbs and adjectives of the question weigh less than its nouns: listeners keep the topic but retell what
         // was said of it ("出してくれる" for "負担します").
         bool lighterPredicates = true;
+        // A noun of the question found inside a longer word of the line counts as said.
+        bool spelledInside = true;
     };
 
     // A null tokenizer, or one without its dictionary, means character bigrams only; without a threshold, the one

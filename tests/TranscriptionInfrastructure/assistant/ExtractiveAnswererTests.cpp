@@ -149,6 +149,24 @@ TEST(ExtractiveAnswerer, ExtractiveAnswerer_PredicatesOfTheQuestionWeighLessThan
     EXPECT_TRUE(answerer.citedLines("部屋割りは誰が決めますか？", excerpt).empty());
 }
 
+// MeCab keeps "第二会議室" whole as the line's compound; the question's "会議室" is in it all the same.
+TEST(ExtractiveAnswerer, ExtractiveAnswerer_FindsANounSaidInsideALongerOne)
+{
+    const auto excerpt = excerptOf({
+        "来週の打ち合わせは火曜日の午後三時からです。", // 1
+        "場所は本社の第二会議室です。",                 // 2
+        "資料は田中さんが用意します。",                 // 3
+    });
+    const auto tokenizer = std::make_shared<MecabTokenizer>();
+    ExtractiveAnswerer::Levers without;
+    without.spelledInside = false;
+    const ExtractiveAnswerer answerer(tokenizer);
+    const ExtractiveAnswerer plain(tokenizer, ExtractiveAnswerer::kDefaultThreshold, without);
+    EXPECT_EQ(answerer.citedLines("会議室はどこですか？", excerpt), (std::vector<std::int64_t>{2}));
+    EXPECT_TRUE(plain.citedLines("会議室はどこですか？", excerpt).empty()) << "the inside match made no difference";
+    EXPECT_TRUE(answerer.citedLines("会議の議事録は誰が書きますか？", excerpt).empty());
+}
+
 TEST(ExtractiveAnswerer, ExtractiveAnswerer_CharacterBigramsStandInWithoutMecab)
 {
     const ExtractiveAnswerer answerer(nullptr);
