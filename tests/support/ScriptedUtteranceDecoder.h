@@ -27,6 +27,8 @@ public:
     std::function<DecodedUtterance(const Call& call, std::size_t finalNumber)> answer;
     std::chrono::milliseconds interimCost{0};
     std::chrono::milliseconds finalCost{0};
+    // Pass::finalRetry; finalCost when unset.
+    std::optional<std::chrono::milliseconds> retryCost;
     // Thrown by every decode when set.
     std::exception_ptr failure;
 

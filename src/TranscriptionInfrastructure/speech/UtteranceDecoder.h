@@ -15,6 +15,9 @@ struct DecodedUtterance {
     float noSpeechProbability = 0;
     // Mean log probability of the text tokens; 0 without tokens.
     double averageLogProbability = 0;
+    // Set by a final's first try only: the text looks unreliable and a Pass::finalRetry of the same audio may do
+    // better.
+    bool retryWanted = false;
 };
 
 // How the engine searches for the text of a final; interim text is always decoded greedily, once.
@@ -37,7 +40,9 @@ struct DecodingPolicy {
 // Decodes whole utterances of 16 kHz mono audio. Used by one thread at a time.
 class UtteranceDecoder {
 public:
-    enum class Pass { interim, final };
+    // final searches as DecodingPolicy says, retries included. finalFirstTry is its greedy try alone, and
+    // finalRetry its tries at higher temperatures, for a caller with more urgent work in between.
+    enum class Pass { interim, final, finalFirstTry, finalRetry };
 
     virtual ~UtteranceDecoder() = default;
 

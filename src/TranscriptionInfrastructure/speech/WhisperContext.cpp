@@ -67,7 +67,8 @@ public:
         const std::size_t minimum = WHISPER_SAMPLE_RATE + WHISPER_SAMPLE_RATE / 10;
         if (audio.size() < minimum) audio.resize(minimum, 0.0F);
         // Interim text is thrown away within a second: no fallback passes for it.
-        const float fallback = pass == Pass::final ? m_policy.finalTemperatureIncrement : 0.0F;
+        const float fallback = pass == Pass::interim ? 0.0F : m_policy.finalTemperatureIncrement;
+        if (pass == Pass::finalRetry) return decodeOnce(audio, prompt, pass, fallback, fallback, shouldAbort).result;
         if (fallback <= 0.0F || !m_policy.dropSoundLoops)
             return decodeOnce(audio, prompt, pass, 0.0F, fallback, shouldAbort).result;
 
@@ -83,6 +84,10 @@ public:
             return greedy.result;
         }
         if (greedy.result->averageLogProbability >= kEngineRetryBelow && !greedy.looped) return greedy.result;
+        if (pass == Pass::finalFirstTry) {
+            greedy.result->retryWanted = true;
+            return greedy.result;
+        }
         return decodeOnce(audio, prompt, pass, fallback, fallback, shouldAbort).result;
     }
 
@@ -103,7 +108,7 @@ private:
     {
         whisper_context* ctx = m_context->handle();
         const double seconds = static_cast<double>(audio.size()) / WHISPER_SAMPLE_RATE;
-        const bool beam = pass == Pass::final && m_policy.finalBeamSize > 1;
+        const bool beam = pass != Pass::interim && m_policy.finalBeamSize > 1;
         whisper_full_params params =
             whisper_full_default_params(beam ? WHISPER_SAMPLING_BEAM_SEARCH : WHISPER_SAMPLING_GREEDY);
         if (beam) params.beam_search.beam_size = m_policy.finalBeamSize;

@@ -30,6 +30,11 @@ TEST(WhisperContext, AFinalTheModelOnlyHumsAtComesOutEmpty)
         const auto pause = test::silence(0.7);
         audio.insert(audio.end(), pause.begin(), pause.end());
         EXPECT_EQ(decode(audio, {}), "") << seed;
+        // The greedy try alone, as the live recognizer runs it, already knows: no retry to wait for.
+        const auto firstTry =
+            context->makeDecoder("ja")->decode(audio, "", UtteranceDecoder::Pass::finalFirstTry, [] { return false; });
+        EXPECT_EQ(firstTry->text, "") << seed;
+        EXPECT_FALSE(firstTry->retryWanted) << seed;
         DecodingPolicy retried;
         retried.dropSoundLoops = false;
         if (!decode(audio, retried).empty()) ++madeUp;
