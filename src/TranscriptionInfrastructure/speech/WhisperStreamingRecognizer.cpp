@@ -115,11 +115,16 @@ bool WhisperStreamingRecognizer::refreshDue() const
     // Music is dropped when it ends; decoding it meanwhile would only show made-up text.
     if (m_segmenter.currentSoundsTonal()) return false;
     const double rate = m_settings.segmentation.sampleRate;
-    const double interval = std::clamp(m_lastRefreshCost * m_settings.refreshCostFactor,
-                                       m_settings.minimumRefreshSeconds, m_settings.maximumRefreshSeconds);
     const std::size_t size = m_segmenter.currentSamples().size();
-    if (m_refreshIndex == m_segmenter.currentIndex())
+    if (m_refreshIndex == m_segmenter.currentIndex()) {
+        // Nothing on show yet: the next refresh is what the user waits for, whatever the last one cost.
+        const bool textless = m_settings.textlessRefreshSeconds > 0 && m_shownIndex != m_segmenter.currentIndex();
+        const double interval = textless
+                                    ? m_settings.textlessRefreshSeconds
+                                    : std::clamp(m_lastRefreshCost * m_settings.refreshCostFactor,
+                                                 m_settings.minimumRefreshSeconds, m_settings.maximumRefreshSeconds);
         return size >= m_refreshedSamples + static_cast<std::size_t>(interval * rate);
+    }
     // The first refresh waits for a little speech after the pre-roll.
     const double first = m_settings.segmentation.preRollSeconds + m_settings.firstRefreshSeconds;
     return size >= static_cast<std::size_t>(first * rate);

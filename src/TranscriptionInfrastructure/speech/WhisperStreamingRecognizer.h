@@ -31,6 +31,11 @@ public:
         double minimumRefreshSeconds = 0.5;
         // The first refresh of an utterance comes sooner, so text appears soon after the speaker starts.
         double firstRefreshSeconds = 0.3;
+        // Until the utterance in progress has text on show, refreshes follow each other this closely, whatever
+        // they cost: over the first second a refresh is judged no speech about a third of the time, and the next
+        // one half a second later (or later still, by the cost factor) made the first text late. 0 spaces them as
+        // any other.
+        double textlessRefreshSeconds = 0.3;
         double maximumRefreshSeconds = 3.0;
         // The refresh interval is at least this multiple of the last refresh's decoding time.
         double refreshCostFactor = 1.5;

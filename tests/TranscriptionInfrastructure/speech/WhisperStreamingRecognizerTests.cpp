@@ -309,6 +309,41 @@ TEST(WhisperStreamingRecognizer, RefreshesFollowTheirMeasuredCost)
         EXPECT_GE(sizes[i] - sizes[i - 1], 14000U);
 }
 
+TEST(WhisperStreamingRecognizer, UntilTextShowsRefreshesComeSooner)
+{
+    // Over the first syllables the decoder's text is often judged no speech; the next refresh then comes after
+    // 0.3 s of audio, or as soon as this one is done, instead of 0.5 s or 1.5 times its cost (here 0.45 s), and
+    // once text is on show the usual spacing returns.
+    const auto gaps = [](bool usualSpacing) {
+        auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+        decoder->interimCost = 300ms;
+        decoder->answer = [](const auto& call, std::size_t) {
+            if (call.pass != Pass::interim) return DecodedUtterance{"発話。", 0.0F, -0.1};
+            // Under a second of audio: what the first refreshes over a word's start read like.
+            return call.samples < 16000 ? DecodedUtterance{"あたらし", 0.65F, -0.74}
+                                        : DecodedUtterance{"途中", 0.1F, -0.2};
+        };
+        WhisperStreamingRecognizer::Settings settings;
+        if (usualSpacing) settings.textlessRefreshSeconds = 0;
+        WhisperStreamingRecognizer recognizer(decoder, settings);
+        run(recognizer, join({test::silence(0.5), utterance("s07"), test::silence(1.0)}), 1.0);
+        std::vector<std::size_t> sizes;
+        for (const auto& call : decoder->calls())
+            if (call.pass == Pass::interim && !call.aborted) sizes.push_back(call.samples);
+        std::vector<std::pair<std::size_t, bool>> out; // gap in samples, text on show before it
+        for (std::size_t i = 1; i < sizes.size(); ++i)
+            out.emplace_back(sizes[i] - sizes[i - 1], sizes[i - 1] >= 16000);
+        return out;
+    };
+    const auto sooner = gaps(false);
+    ASSERT_GE(sooner.size(), 3U);
+    for (const auto& [gap, shown] : sooner)
+        EXPECT_TRUE(shown ? gap >= 8000 : gap < 8000) << gap << (shown ? " after text" : " before text");
+    const auto usual = gaps(true);
+    ASSERT_FALSE(usual.empty());
+    EXPECT_GE(usual.front().first, 8000U);
+}
+
 TEST(WhisperStreamingRecognizer, EndOfInputSettlesTheUtteranceInProgressAndADecoderFailureFailsTheResults)
 {
     const auto speech = utterance("s05");
