@@ -9,7 +9,7 @@
 //                    [--short-burst-pause SECONDS] [--min-spread DB] [--beam N]
 //                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY]
 //                    [--drop-sound-loops 0|1] [--comma-hold SECONDS]
-//                    [--hold-particles 0|1] [--textless-refresh SECONDS]
+//                    [--hold-particles 0|1] [--textless-refresh SECONDS] [--first-text-before-retry 0|1]
 //
 // Each run adds its rows under its label to bench/results/recognition.json (rows of the same label, voice and
 // condition are replaced) and rewrites bench/results/recognition.md from all rows, so levers measured in
@@ -457,6 +457,8 @@ int main(int argc, char** argv)
             options.settings.decoding.dropSoundLoops = value == "1";
         else if (key == "--textless-refresh")
             options.settings.textlessRefreshSeconds = std::stod(value);
+        else if (key == "--first-text-before-retry")
+            options.settings.firstTextBeforeRetry = value == "1";
         else if (key == "--latin")
             options.settings.decoding.unsureLatinProbability = std::stod(value);
         else {

@@ -130,6 +130,18 @@ bool WhisperStreamingRecognizer::refreshDue() const
     return size >= static_cast<std::size_t>(first * rate);
 }
 
+bool WhisperStreamingRecognizer::firstRefreshPending() const
+{
+    return m_settings.volatileResults && !m_inputEnded && m_segmenter.inUtterance() &&
+           !m_segmenter.currentSoundsTonal() && m_refreshIndex != m_segmenter.currentIndex();
+}
+
+bool WhisperStreamingRecognizer::retryDue() const
+{
+    // Finals stay in order: a later final never passes a waiting retry.
+    return m_retry && (!m_finals.empty() || !firstRefreshPending());
+}
+
 bool WhisperStreamingRecognizer::holdExpired() const
 {
     if (!m_held) return false;
@@ -160,6 +172,7 @@ bool WhisperStreamingRecognizer::shownTextIsStale() const
     // Volatile text of an utterance that was dropped as too short would otherwise stay on show.
     if (!m_shownIndex) return false;
     if (m_held && m_held->work.index == *m_shownIndex) return false;
+    if (m_retry && m_retry->index == *m_shownIndex) return false;
     if (m_segmenter.inUtterance() && m_segmenter.currentIndex() == *m_shownIndex)
         return m_segmenter.currentSoundsTonal();
     return std::none_of(m_finals.begin(), m_finals.end(),
@@ -169,7 +182,11 @@ bool WhisperStreamingRecognizer::shownTextIsStale() const
 WhisperStreamingRecognizer::Work WhisperStreamingRecognizer::nextWork()
 {
     Work work;
-    if (!m_finals.empty()) {
+    if (retryDue()) {
+        work = std::move(*m_retry);
+        m_retry.reset();
+        work.kind = Work::Kind::retry;
+    } else if (!m_finals.empty()) {
         SegmentedUtterance utterance = std::move(m_finals.front());
         m_finals.pop_front();
         m_finalWaiting = !m_finals.empty();
@@ -223,17 +240,17 @@ void WhisperStreamingRecognizer::decodeLoop(std::stop_token stop)
             Work work;
             {
                 std::unique_lock lock(m_mutex);
-                m_changed.wait(lock, stop,
-                               [&] {
-                                   return !m_finals.empty() || m_inputEnded || holdExpired() || shownTextIsStale() ||
-                                          refreshDue();
-                               });
+                m_changed.wait(lock, stop, [&] {
+                    return !m_finals.empty() || m_inputEnded || retryDue() || holdExpired() || shownTextIsStale() ||
+                           refreshDue();
+                });
                 if (stop.stop_requested()) return;
                 work = nextWork();
                 if (work.kind == Work::Kind::none && m_inputEnded) break;
             }
             switch (work.kind) {
             case Work::Kind::final: runFinal(work, stop); break;
+            case Work::Kind::retry: runRetry(work, stop); break;
             case Work::Kind::settle: settle(work, work.heldText); break;
             case Work::Kind::interim: runInterim(work, stop); break;
             case Work::Kind::clear: m_results->yield({work.heldText, work.start, work.end, false}); break;
@@ -270,10 +287,53 @@ std::string WhisperStreamingRecognizer::accepted(const DecodedUtterance& decoded
 
 void WhisperStreamingRecognizer::runFinal(Work& work, std::stop_token stop)
 {
-    const auto decoded =
-        m_decoder->decode(work.samples, prompt(), UtteranceDecoder::Pass::final, [&] { return stop.stop_requested(); });
+    using Pass = UtteranceDecoder::Pass;
+    const auto abort = [&] { return stop.stop_requested(); };
+    const bool split = m_settings.firstTextBeforeRetry && m_settings.volatileResults;
+    const auto decoded = m_decoder->decode(work.samples, prompt(), split ? Pass::finalFirstTry : Pass::final, abort);
     if (!decoded) return;
-    std::string text = accepted(*decoded);
+    if (!decoded->retryWanted) {
+        finishFinal(work, *decoded);
+        return;
+    }
+    std::optional<RecognitionResult> shown;
+    bool deferred = false;
+    {
+        std::lock_guard lock(m_mutex);
+        deferred = firstRefreshPending() && m_finals.empty();
+        if (deferred) {
+            // The greedy text stands in while the new utterance gets its first text.
+            m_retryText = accepted(*decoded);
+            if (!m_retryText.empty()) {
+                m_shownIndex = work.index;
+                shown = RecognitionResult{m_retryText, work.start, work.end, false};
+            }
+            m_retry = std::move(work);
+        }
+    }
+    if (shown) m_results->yield(*shown);
+    if (!deferred) runRetry(work, stop);
+}
+
+void WhisperStreamingRecognizer::runRetry(Work& work, std::stop_token stop)
+{
+    const auto decoded = m_decoder->decode(work.samples, prompt(), UtteranceDecoder::Pass::finalRetry,
+                                           [&] { return stop.stop_requested(); });
+    if (!decoded) return;
+    finishFinal(work, *decoded);
+    // A final takes the volatile line off the screen: the utterance in progress shows its own text again.
+    std::optional<RecognitionResult> again;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_segmenter.inUtterance() && m_shownIndex == m_segmenter.currentIndex() && !m_held && !m_shownText.empty())
+            again = RecognitionResult{m_shownText, m_segmenter.currentStart(), m_segmenter.elapsed(), false};
+    }
+    if (again) m_results->yield(*again);
+}
+
+void WhisperStreamingRecognizer::finishFinal(const Work& work, const DecodedUtterance& decoded)
+{
+    std::string text = accepted(decoded);
     if (text.empty()) text = work.heldText;
     bool held = false;
     {
@@ -328,7 +388,10 @@ void WhisperStreamingRecognizer::runInterim(Work& work, std::stop_token stop)
             shown = RecognitionResult{m_held->text + text, m_held->work.start, work.end, false};
         } else if (!text.empty()) {
             m_shownIndex = work.index;
-            shown = RecognitionResult{text, work.start, work.end, false};
+            m_shownText = text;
+            // A final waiting for its retry keeps its text on show, ahead of the new one.
+            shown = m_retry ? RecognitionResult{m_retryText + text, m_retry->start, work.end, false}
+                            : RecognitionResult{text, work.start, work.end, false};
         } else if (m_shownIndex == work.index) {
             m_shownIndex.reset();
             shown = RecognitionResult{"", work.start, work.end, false};

@@ -20,10 +20,11 @@ namespace tc {
 // Live recognition over an utterance decoder: voice activity cuts the input into utterances; the one in
 // progress is re-decoded every refresh and reported as volatile, a finished one is decoded once more and
 // reported final; a final whose text ends mid-sentence (a comma, a particle) waits, on show, for the next
-// utterance to be decoded together with it. Finals come first: a refresh under way is abandoned as soon as a final is
-// waiting, and refreshes are spaced by their measured cost, so a slow machine skips refreshes but never audio or
-// finals. Non-speech (voice activity, the no-speech probability, known phrases) never becomes a result. Thread-safe:
-// the segmenter and the queue are guarded by one mutex; one intake and one decoding thread.
+// utterance to be decoded together with it. Finals come first: a refresh under way is abandoned as soon as a final
+// is waiting, and refreshes are spaced by their measured cost, so a slow machine skips refreshes but never audio or
+// finals; only a final's fallback tries wait for the first refresh of an utterance that has just begun. Non-speech
+// (voice activity, the no-speech probability, known phrases) never becomes a result. Thread-safe: the segmenter and
+// the queue are guarded by one mutex; one intake and one decoding thread.
 class WhisperStreamingRecognizer final : public StreamingRecognizer {
 public:
     struct Settings {
@@ -59,6 +60,9 @@ public:
         // Also hold a final ending in a particle or the te-form (は が を に で と て も ば): at a long pause the
         // decoder mostly leaves the comma out ("来週の会議では").
         bool holdAfterParticle = true;
+        // A final whose greedy try wants the fallback tries (0.5-1 s more) lets an utterance that began meanwhile
+        // have its first refresh before them; otherwise that utterance's first text waited behind them.
+        bool firstTextBeforeRetry = true;
         // Handed to the decoder when the engine makes it.
         DecodingPolicy decoding;
     };
@@ -79,7 +83,7 @@ public:
 
 private:
     struct Work {
-        enum class Kind { none, interim, final, clear, settle } kind = Kind::none;
+        enum class Kind { none, interim, final, retry, clear, settle } kind = Kind::none;
         std::vector<float> samples;
         // The held text this final continues; it stands if the whole decodes to nothing.
         std::string heldText;
@@ -92,9 +96,15 @@ private:
     void decodeLoop(std::stop_token stop);
     void queueCompleted(std::vector<SegmentedUtterance> completed);
     bool refreshDue() const;
+    // True while the utterance in progress is waiting for its first refresh.
+    bool firstRefreshPending() const;
+    bool retryDue() const;
     bool shownTextIsStale() const;
     Work nextWork();
     void runFinal(Work& work, std::stop_token stop);
+    void runRetry(Work& work, std::stop_token stop);
+    // Settles or holds a final's decoded text.
+    void finishFinal(const Work& work, const DecodedUtterance& decoded);
     void runInterim(Work& work, std::stop_token stop);
     // Reports `text` as the utterance's final line, or takes its volatile text back when there is none.
     void settle(const Work& work, const std::string& text);
@@ -129,6 +139,12 @@ private:
         std::string text;
     };
     std::optional<Held> m_held;
+    // A final waiting for its fallback tries until the utterance in progress had its first refresh, and the text
+    // of its greedy try, which stays on show meanwhile.
+    std::optional<Work> m_retry;
+    std::string m_retryText;
+    // The utterance in progress's own volatile text, when m_shownIndex is that utterance.
+    std::string m_shownText;
 
     // Touched by the decoding thread only.
     std::string m_lastFinalText;

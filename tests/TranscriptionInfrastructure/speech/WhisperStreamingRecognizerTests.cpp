@@ -127,7 +127,7 @@ TEST(WhisperStreamingRecognizer, NonSpeechNeverBecomesALineAndTextOnShowIsTakenB
         SCOPED_TRACE(c.why);
         auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
         decoder->answer = [&](const ScriptedUtteranceDecoder::Call& call, std::size_t) {
-            return call.pass == Pass::final ? c.final : DecodedUtterance{"こんにちは", 0.0F, -0.1};
+            return call.pass == Pass::interim ? DecodedUtterance{"こんにちは", 0.0F, -0.1} : c.final;
         };
         WhisperStreamingRecognizer recognizer(decoder);
         const auto collected = run(recognizer, *c.audio, 4.0);
@@ -342,6 +342,49 @@ TEST(WhisperStreamingRecognizer, UntilTextShowsRefreshesComeSooner)
     const auto usual = gaps(true);
     ASSERT_FALSE(usual.empty());
     EXPECT_GE(usual.front().first, 8000U);
+}
+
+TEST(WhisperStreamingRecognizer, AFinalsRetryWaitsForTheFirstTextOfTheUtteranceThatBeganMeanwhile)
+{
+    // The first utterance's greedy try wants the fallback tries, and the next utterance begins while it runs.
+    const auto collect = [](bool retryAtOnce) {
+        auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+        decoder->finalCost = 500ms;
+        decoder->retryCost = 0ms;
+        decoder->answer = [](const auto& call, std::size_t finalNumber) {
+            // Interims of the second utterance come after the first one's first try.
+            if (call.pass == Pass::interim) return DecodedUtterance{finalNumber == 0 ? "途中1" : "途中2", 0.0F, -0.1};
+            if (finalNumber == 1 && call.pass == Pass::finalFirstTry)
+                return DecodedUtterance{"一つ目", 0.0F, -1.2, true};
+            return DecodedUtterance{finalNumber == 1 ? "一つ目。" : "二つ目。", 0.0F, -0.1};
+        };
+        WhisperStreamingRecognizer::Settings settings;
+        if (retryAtOnce) settings.firstTextBeforeRetry = false;
+        WhisperStreamingRecognizer recognizer(decoder, settings);
+        const auto collected =
+            run(recognizer,
+                join({test::silence(0.5), utterance("s05"), test::silence(0.8), utterance("s09"), test::silence(1.0)}),
+                4.0);
+        EXPECT_FALSE(collected.error);
+        return collected.results;
+    };
+    const auto position = [](const std::vector<RecognitionResult>& results, const std::string& text, bool isFinal) {
+        return std::find_if(results.begin(), results.end(),
+                            [&](const auto& r) { return r.text == text && r.isFinal == isFinal; }) -
+               results.begin();
+    };
+
+    const auto results = collect(false);
+    const auto firstFinal = position(results, "一つ目。", true);
+    ASSERT_LT(firstFinal, static_cast<std::ptrdiff_t>(results.size()));
+    EXPECT_GT(position(results, "二つ目。", true), firstFinal + 1) << "finals in order";
+    // The greedy text stands in, and the new utterance's first text follows it on the same line...
+    EXPECT_LT(position(results, "一つ目途中2", false), firstFinal);
+    // ...and is on show again once the first utterance's line has settled.
+    EXPECT_EQ(position(results, "途中2", false), firstFinal + 1);
+
+    const auto waited = collect(true);
+    EXPECT_GT(position(waited, "途中2", false), position(waited, "一つ目。", true));
 }
 
 TEST(WhisperStreamingRecognizer, EndOfInputSettlesTheUtteranceInProgressAndADecoderFailureFailsTheResults)
