@@ -10,6 +10,7 @@
 //                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY]
 //                    [--drop-sound-loops 0|1] [--comma-hold SECONDS]
 //                    [--hold-particles 0|1] [--textless-refresh SECONDS] [--first-text-before-retry 0|1]
+//                    [--engine-no-speech 0|1]
 //
 // Each run adds its rows under its label to bench/results/recognition.json (rows of the same label, voice and
 // condition are replaced) and rewrites bench/results/recognition.md from all rows, so levers measured in
@@ -459,6 +460,8 @@ int main(int argc, char** argv)
             options.settings.textlessRefreshSeconds = std::stod(value);
         else if (key == "--first-text-before-retry")
             options.settings.firstTextBeforeRetry = value == "1";
+        else if (key == "--engine-no-speech")
+            options.settings.decoding.engineNoSpeechCheck = value == "1";
         else if (key == "--latin")
             options.settings.decoding.unsureLatinProbability = std::stod(value);
         else {

@@ -126,6 +126,8 @@ private:
         params.print_timestamps = false;
         params.suppress_blank = true;
         params.suppress_nst = true;
+        // Above any probability: the engine's check would read a stale value (see DecodingPolicy).
+        if (!m_policy.engineNoSpeechCheck) params.no_speech_thold = 2.0F;
         params.temperature = temperature;
         params.temperature_inc = fallback;
         params.initial_prompt = prompt.empty() ? nullptr : prompt.c_str();

@@ -1,21 +1,28 @@
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "TranscriptionInfrastructure/speech/WhisperContext.h"
 #include "support/SpeechSamples.h"
+#include "support/TestPaths.h"
 
 #include <gtest/gtest.h>
 
 namespace tc {
 namespace {
 
-TEST(WhisperContext, AFinalTheModelOnlyHumsAtComesOutEmpty)
+// The real default model, which scripts/setup installs; null (and a failure) when it is missing.
+std::shared_ptr<WhisperContext> realModel()
 {
-    SpeechModelManager models;
-    const auto lookup = models.locate(SpeechModelManager::defaultModelName());
+    const auto lookup = SpeechModelManager().locate(SpeechModelManager::defaultModelName());
     if (const auto* message = std::get_if<std::string>(&lookup)) {
         ADD_FAILURE() << "the speech model is missing (run scripts/setup): " << *message;
-        return;
+        return nullptr;
     }
-    const auto context = WhisperContext::load(std::get<std::filesystem::path>(lookup));
+    return WhisperContext::load(std::get<std::filesystem::path>(lookup));
+}
+
+TEST(WhisperContext, AFinalTheModelOnlyHumsAtComesOutEmpty)
+{
+    const auto context = realModel();
+    if (!context) return;
     // Short tunes: the greedy reading loops on a sound ("おぉぉぉぉ", "あんんんん"), and the fallback's sampling
     // writes sentences instead ("さあ、今、あなたは、あなたのことを知っているのか?"). Fresh decoders, as the
     // sampling carries state from one decoding to the next.
@@ -40,6 +47,34 @@ TEST(WhisperContext, AFinalTheModelOnlyHumsAtComesOutEmpty)
         if (!decode(audio, retried).empty()) ++madeUp;
     }
     EXPECT_GT(madeUp, 0U);
+}
+
+TEST(WhisperContext, ARefreshAfterSilenceReadsItsOwnAudio)
+{
+    const auto context = realModel();
+    if (!context) return;
+    // Room silence, then the first 0.3 s of a sentence, as the first refresh of an utterance has it. The engine's own
+    // no-speech check took the silence's probability for the sentence's and emptied the sentence's text whenever its
+    // tokens were unsure.
+    const auto silence = test::readSpeechFile(test::dataDir() / "speech" / "silence.flac");
+    const auto texts = [&](DecodingPolicy policy) {
+        const auto decoder = context->makeDecoder("ja", policy);
+        std::size_t read = 0;
+        for (const char* id : {"s01", "s03", "s05", "s07", "s09", "s12"}) {
+            auto start = test::readSpeechFile(test::dataDir() / "speech" / "utterances" / (std::string(id) + ".flac"));
+            start.resize(9600);
+            const auto quiet = decoder->decode(silence, "", UtteranceDecoder::Pass::interim, [] { return false; });
+            EXPECT_GE(quiet->noSpeechProbability, 0.6F);
+            if (!decoder->decode(start, "", UtteranceDecoder::Pass::interim, [] { return false; })->text.empty())
+                ++read;
+        }
+        return read;
+    };
+    DecodingPolicy engineCheck;
+    engineCheck.engineNoSpeechCheck = true;
+    const std::size_t own = texts({});
+    const std::size_t checked = texts(engineCheck);
+    EXPECT_GT(own, checked) << own << " texts without the engine's check, " << checked << " with it";
 }
 
 } // namespace
