@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <poll.h>
@@ -310,7 +311,7 @@ std::map<std::string, bool> SpeechModelInstaller::State::readSources() const
     const auto list = nlohmann::json::parse(listing, nullptr, false);
     if (!list.is_array()) return result;
     for (const auto& entry : list) {
-        if (!entry.is_object() || entry.value("kind", "") != "speech") continue;
+        if (!entry.is_object()) continue;
         result[entry.value("name", "")] = entry.value("source", "") == "registry";
     }
     return result;
@@ -334,6 +335,46 @@ std::vector<SpeechModelEntry> SpeechModelInstaller::models() const
                                            source != sources.end() && source->second,
                                            // The installer refuses a model without one, --from or not.
                                            !model.sha1.empty()});
+    }
+    return entries;
+}
+
+namespace {
+
+// The catalogue's language models; an empty array when it cannot be read.
+nlohmann::json languageSection(const fs::path& catalogue)
+{
+    std::ifstream stream(catalogue);
+    const auto parsed = nlohmann::json::parse(stream, nullptr, false);
+    if (!parsed.is_object() || !parsed.contains("language") || !parsed["language"].is_object()) return nlohmann::json::array();
+    const auto models = parsed["language"].value("models", nlohmann::json::array());
+    return models.is_array() ? models : nlohmann::json::array();
+}
+
+} // namespace
+
+std::vector<SpeechModelEntry> SpeechModelInstaller::instructionTunedLanguageModels() const
+{
+    std::map<std::string, bool> sources;
+    {
+        std::lock_guard lock(m_state->sourcesMutex);
+        if (!m_state->sources) m_state->sources = m_state->readSources();
+        sources = *m_state->sources;
+    }
+    std::vector<SpeechModelEntry> entries;
+    for (const auto& model : languageSection(m_state->setup.catalogue)) {
+        if (!model.is_object() || !model.value("instruction_tuned", false)) continue;
+        SpeechModelEntry entry;
+        entry.name = model.value("name", "");
+        entry.fileName = model.value("file", "");
+        if (model.contains("bytes") && model["bytes"].is_number_unsigned()) entry.bytes = model["bytes"].get<std::uint64_t>();
+        std::error_code error;
+        entry.installed = !entry.fileName.empty() &&
+                          fs::is_regular_file(m_state->setup.modelsDirectory / entry.fileName, error);
+        const auto source = sources.find(entry.name);
+        entry.installable = source != sources.end() && source->second;
+        entry.verifiable = model.contains("sha256") && model["sha256"].is_string();
+        entries.push_back(std::move(entry));
     }
     return entries;
 }
@@ -370,14 +411,16 @@ bool SpeechModelInstaller::start(const std::string& modelName, std::vector<std::
     // Past its done callback already, but joined unlocked: that callback may still be asking isInstalling().
     if (previous.joinable()) previous.join();
 
-    std::vector<std::string> arguments{"--progress-json",
-                                       "--catalogue",
-                                       state.setup.catalogue.string(),
-                                       "--models-dir",
-                                       state.setup.modelsDirectory.string(),
-                                       "--speech-model",
-                                       modelName,
-                                       "--no-language-model"};
+    const auto languageModels = languageSection(state.setup.catalogue);
+    const bool language = std::any_of(languageModels.begin(), languageModels.end(), [&](const nlohmann::json& model) {
+        return model.is_object() && model.value("name", "") == modelName;
+    });
+    std::vector<std::string> arguments{"--progress-json", "--catalogue", state.setup.catalogue.string(), "--models-dir",
+                                       state.setup.modelsDirectory.string()};
+    if (language)
+        arguments.insert(arguments.end(), {"--no-speech-model", "--language-model", modelName});
+    else
+        arguments.insert(arguments.end(), {"--speech-model", modelName, "--no-language-model"});
     arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
     std::lock_guard lock(state.mutex);
     state.wake = FileDescriptor(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));

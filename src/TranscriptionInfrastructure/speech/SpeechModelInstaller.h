@@ -54,7 +54,10 @@ public:
     // The catalogue's models in its order with their state here; empty when the catalogue cannot be read. The
     // first call asks the installer which models it has a source for (a short child process).
     std::vector<SpeechModelEntry> models() const;
-    // Starts installing in the background; false (and no callback) when an install is already running.
+    // The same for the catalogue's instruction-tuned language models (GGUF files the questions can use).
+    std::vector<SpeechModelEntry> instructionTunedLanguageModels() const;
+    // Starts installing in the background, a speech or a language model of the catalogue; false (and no
+    // callback) when an install is already running.
     bool install(const std::string& modelName, ProgressCallback onProgress, DoneCallback onDone);
     // Like install(), from a copy of the model file obtained elsewhere (a file or a pipe), under the same checks.
     bool installFrom(const std::string& modelName, const std::filesystem::path& source, ProgressCallback onProgress,

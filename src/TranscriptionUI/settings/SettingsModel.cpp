@@ -55,15 +55,22 @@ SettingsModel::SettingsModel(PreferencesStore* preferences, Dependencies depende
       m_hop(std::make_shared<MainThreadHop>(this)), m_worker(std::make_unique<SerialWorker>())
 {
     // The window opens at once and the list follows: the installer's first listing runs a child process.
-    runOffMain<std::vector<SpeechModelEntry>>(
+    using Listings = std::pair<std::vector<SpeechModelEntry>, std::vector<SpeechModelEntry>>;
+    runOffMain<Listings>(
         *m_worker, m_hop,
-        [list = m_deps.speechModels](std::stop_token) { return list ? list() : std::vector<SpeechModelEntry>{}; },
-        [this](std::vector<SpeechModelEntry> entries) { showSpeechModels(entries); });
+        [speech = m_deps.speechModels, language = m_deps.languageModels](std::stop_token) {
+            return Listings{speech ? speech() : std::vector<SpeechModelEntry>{},
+                            language ? language() : std::vector<SpeechModelEntry>{}};
+        },
+        [this](Listings listings) {
+            showLanguageModels(listings.second);
+            showSpeechModels(listings.first);
+        });
     m_microphones = choicesFor({}, m_preferences->value(microphoneKey).toString());
     m_outputs = choicesFor({}, m_preferences->value(systemAudioKey).toString());
     connect(m_preferences, &PreferencesStore::valueChanged, this, [this](const QString& key) {
         if (key == speechModelKey) refreshSpeechModels();
-        if (key == languageModelKey) Q_EMIT languageModelChanged();
+        if (key == languageModelKey) markChosenLanguageModel();
     });
 }
 
@@ -104,6 +111,7 @@ void SettingsModel::refreshSpeechModels()
 {
     // The first listing is still being read, and it is read after whatever changed.
     if (!m_speechModelsLoaded) return;
+    showLanguageModels(m_deps.languageModels ? m_deps.languageModels() : std::vector<SpeechModelEntry>{});
     showSpeechModels(m_deps.speechModels ? m_deps.speechModels() : std::vector<SpeechModelEntry>{});
 }
 
@@ -323,6 +331,53 @@ SettingsModel::LanguageModelState SettingsModel::languageModel() const
     else if (state.problem.isEmpty())
         state.note = QStringLiteral("質問にはこのモデルが答えます。次の質問から使われます。");
     return state;
+}
+
+void SettingsModel::showLanguageModels(const std::vector<SpeechModelEntry>& entries)
+{
+    std::vector<SpeechModelRow> rows;
+    for (const auto& entry : entries) {
+        SpeechModelRow row;
+        row.name = QString::fromStdString(entry.name);
+        row.fileName = QString::fromStdString(entry.fileName);
+        row.size = sizeText(entry.bytes);
+        row.installed = entry.installed;
+        row.installable = entry.installable;
+        row.verifiable = entry.verifiable;
+        rows.push_back(std::move(row));
+    }
+    m_languageModels = std::move(rows);
+    markChosenLanguageModel();
+}
+
+void SettingsModel::markChosenLanguageModel()
+{
+    const auto chosen = pathOf(languageModel().file);
+    for (auto& row : m_languageModels)
+        row.chosen = m_deps.defaultLanguageModelFile.parent_path() / row.fileName.toStdString() == chosen;
+    Q_EMIT languageModelChanged();
+}
+
+bool SettingsModel::installLanguageModel(const QString& name)
+{
+    if (!m_deps.installSpeechModel) return false;
+    return startInstall(name, [&](auto onProgress, auto onDone) {
+        return m_deps.installSpeechModel(name.toStdString(), std::move(onProgress), std::move(onDone));
+    });
+}
+
+void SettingsModel::useLanguageModel(const QString& name)
+{
+    const auto row = std::find_if(m_languageModels.begin(), m_languageModels.end(),
+                                  [&](const SpeechModelRow& r) { return r.name == name; });
+    if (row == m_languageModels.end() || !row->installed) {
+        setSpeechModelMessage(
+            QStringLiteral("%1 はインストールされていません。先に「インストール」を押してください。").arg(name));
+        return;
+    }
+    chooseLanguageModel(
+        QString::fromStdString((m_deps.defaultLanguageModelFile.parent_path() / row->fileName.toStdString()).string()));
+    setSpeechModelMessage(QStringLiteral("%1 を使います。次の質問から使われます。").arg(name));
 }
 
 void SettingsModel::chooseLanguageModel(const QString& file)

@@ -52,7 +52,10 @@ public:
     struct Dependencies {
         // Called on a worker thread the first time (the installer's first listing runs a child process).
         std::function<std::vector<SpeechModelEntry>()> speechModels;
-        // SpeechModelInstaller::install's contract: callbacks on any thread, false when one already runs.
+        // The catalogue's instruction-tuned language models, likewise.
+        std::function<std::vector<SpeechModelEntry>()> languageModels;
+        // SpeechModelInstaller::install's contract (a speech or a language model's name): callbacks on any thread,
+        // false when one already runs.
         std::function<bool(const std::string& name, SpeechModelInstaller::ProgressCallback,
                            SpeechModelInstaller::DoneCallback)>
             installSpeechModel;
@@ -157,6 +160,12 @@ public:
     LanguageModelState languageModel() const;
     void chooseLanguageModel(const QString& file);
     void resetLanguageModel();
+    // The catalogue's instruction-tuned models (empty until the first listing); chosen: the file in use.
+    const std::vector<SpeechModelRow>& installableLanguageModels() const { return m_languageModels; }
+    // Starts installing one of them, with the speech models' installer and its progress and messages.
+    bool installLanguageModel(const QString& name);
+    // Uses an installed one for the next question.
+    void useLanguageModel(const QString& name);
 
     // --- Caption panel ---
     int captionFontSize() const;
@@ -184,6 +193,8 @@ private:
         std::function<bool(SpeechModelInstaller::ProgressCallback, SpeechModelInstaller::DoneCallback)>;
     bool startInstall(const QString& name, const InstallStart& start);
     void showSpeechModels(const std::vector<SpeechModelEntry>& entries);
+    void showLanguageModels(const std::vector<SpeechModelEntry>& entries);
+    void markChosenLanguageModel();
     void setSpeechModelMessage(const QString& message);
     void finishInstall(const std::optional<std::string>& error);
     static int indexOf(const std::vector<DeviceChoice>& choices, const QString& stored);
@@ -193,6 +204,7 @@ private:
     std::shared_ptr<MainThreadHop> m_hop;
     std::unique_ptr<SerialWorker> m_worker;
     std::vector<SpeechModelRow> m_speechModels;
+    std::vector<SpeechModelRow> m_languageModels;
     bool m_speechModelsLoaded = false;
     QString m_installing;
     SpeechModelInstaller::Progress m_progress;

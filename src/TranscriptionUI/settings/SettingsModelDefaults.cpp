@@ -14,6 +14,7 @@ SettingsModel::Dependencies SettingsModel::defaultDependencies()
     const auto devices = std::make_shared<PulseAudioDeviceDirectory>();
     Dependencies dependencies;
     dependencies.speechModels = [installer] { return installer->models(); };
+    dependencies.languageModels = [installer] { return installer->instructionTunedLanguageModels(); };
     dependencies.installSpeechModel = [installer](const std::string& name,
                                                   SpeechModelInstaller::ProgressCallback onProgress,
                                                   SpeechModelInstaller::DoneCallback onDone) {

@@ -19,6 +19,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace tc {
 
 namespace {
@@ -96,6 +98,11 @@ QWidget* SettingsWindow::makeLanguageModelPage()
     buttons->addWidget(choose);
     buttons->addWidget(reset);
     buttons->addStretch();
+    m_languageCatalogue = new QWidget(page);
+    m_languageCatalogue->setObjectName(QStringLiteral("languageModelCatalogue"));
+    new QVBoxLayout(m_languageCatalogue);
+    m_languageCatalogue->layout()->setContentsMargins(0, 0, 0, 0);
+    m_languageInstall = wrappingLabel(page, QStringLiteral("languageModelInstall"));
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(
         new QLabel(QStringLiteral("質問に答える GGUF 形式のモデルです。変更は次の質問から使われます。"), page));
@@ -103,8 +110,32 @@ QWidget* SettingsWindow::makeLanguageModelPage()
     layout->addWidget(m_languageProblem);
     layout->addWidget(m_languageNote);
     layout->addLayout(buttons);
+    layout->addWidget(wrappingLabel(page, QStringLiteral("languageModelCatalogueTitle"),
+                                    QStringLiteral("文章で答える（指示チューニング済みの）モデルをインストールできます。"
+                                                   "最初の質問で読み込まれ、回答には1問あたり数秒〜数十秒かかります。")));
+    layout->addWidget(m_languageCatalogue);
+    layout->addWidget(m_languageInstall);
     layout->addStretch();
+    connect(m_model, &SettingsModel::installChanged, this, &SettingsWindow::showLanguageInstall);
+    connect(m_model, &SettingsModel::speechModelMessageChanged, this, &SettingsWindow::showLanguageInstall);
     return page;
+}
+
+void SettingsWindow::showLanguageInstall()
+{
+    const auto& progress = m_model->installProgress();
+    const auto& installing = m_model->installingModel();
+    const bool ours = std::any_of(m_model->installableLanguageModels().begin(),
+                                  m_model->installableLanguageModels().end(),
+                                  [&](const SettingsModel::SpeechModelRow& row) { return row.name == installing; });
+    if (ours) {
+        const int percent = progress.total > 0 ? static_cast<int>(progress.done * 100 / progress.total) : 0;
+        m_languageInstall->setText(QStringLiteral("%1: %2 %3 %")
+                                       .arg(installing, QString::fromStdString(progress.phase))
+                                       .arg(percent));
+    } else {
+        m_languageInstall->setText(m_model->speechModelMessage());
+    }
 }
 
 void SettingsWindow::chooseLanguageModelFile()
@@ -133,6 +164,34 @@ void SettingsWindow::showLanguageModel()
     m_languageProblem->setText(state.problem);
     m_languageProblem->setVisible(!state.problem.isEmpty());
     m_languageNote->setText(state.note);
+
+    auto* rows = m_languageCatalogue->layout();
+    while (auto* item = rows->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    for (const auto& entry : m_model->installableLanguageModels()) {
+        auto* row = new QWidget(m_languageCatalogue);
+        auto* line = new QHBoxLayout(row);
+        line->setContentsMargins(0, 0, 0, 0);
+        const QString shown = entry.chosen      ? QStringLiteral("使用中")
+                              : entry.installed ? QStringLiteral("インストール済み")
+                                                : QStringLiteral("未インストール");
+        line->addWidget(new QLabel(QStringLiteral("%1（%2、%3）").arg(entry.name, entry.size, shown), row));
+        line->addStretch();
+        if (!entry.installed && entry.installable) {
+            auto* install = new QPushButton(QStringLiteral("インストール"), row);
+            install->setObjectName(QStringLiteral("installLanguageModel-%1").arg(entry.name));
+            connect(install, &QPushButton::clicked, this, [this, name = entry.name] { m_model->installLanguageModel(name); });
+            line->addWidget(install);
+        } else if (entry.installed && !entry.chosen) {
+            auto* use = new QPushButton(QStringLiteral("使用する"), row);
+            use->setObjectName(QStringLiteral("useLanguageModel-%1").arg(entry.name));
+            connect(use, &QPushButton::clicked, this, [this, name = entry.name] { m_model->useLanguageModel(name); });
+            line->addWidget(use);
+        }
+        rows->addWidget(row);
+    }
 }
 
 QWidget* SettingsWindow::makeDevicePage()

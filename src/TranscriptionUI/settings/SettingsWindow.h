@@ -33,6 +33,7 @@ private:
     QWidget* makeCaptionPage();
     QWidget* makeDataPage();
     void showLanguageModel();
+    void showLanguageInstall();
     void showDevices();
     void chooseLanguageModelFile();
 
@@ -43,6 +44,9 @@ private:
     QLabel* m_languageTuned = nullptr;
     QLabel* m_languageProblem = nullptr;
     QLabel* m_languageNote = nullptr;
+    // One row per installable instruction-tuned model: rebuilt when the list or the choice changes.
+    QWidget* m_languageCatalogue = nullptr;
+    QLabel* m_languageInstall = nullptr;
     QFileDialog* m_fileDialog = nullptr;
     QComboBox* m_microphones = nullptr;
     QComboBox* m_outputs = nullptr;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <mutex>
@@ -127,6 +128,11 @@ protected:
             byte = static_cast<char>(random());
         std::ofstream(m_source, std::ios::binary) << m_payload;
         m_sha1 = *SpeechModelManager::sha1Of(m_source);
+        std::string sha256(64, '\0');
+        FILE* digest = ::popen(("sha256sum '" + m_source.string() + "'").c_str(), "r");
+        ASSERT_NE(digest, nullptr);
+        ASSERT_EQ(std::fread(sha256.data(), 1, sha256.size(), digest), sha256.size());
+        ::pclose(digest);
         std::ofstream(m_catalogue)
             << R"({"version": 1, "speech": {"default": "tiny-test", "checksum": "sha1", "models": [
             {"name": "tiny-test", "file": "ggml-tiny-test.bin", "bytes": )"
@@ -136,7 +142,12 @@ protected:
             {"name": "unchecked", "file": "ggml-unchecked.bin", "bytes": null, "sha1": null},
             {"name": "base", "file": "ggml-base.bin", "bytes": 147951465,
              "sha1": "465707469ff3a37a2b9b8d8f89f2f99de7299dac"}
-        ]}, "language": {"default": "none", "checksum": "sha256", "models": []}})";
+        ]}, "language": {"default": "none", "checksum": "sha256", "models": [
+            {"name": "chat-test", "file": "chat-test.gguf", "bytes": )"
+            << m_payload.size() << R"(, "sha256": ")" << sha256 << R"(", "instruction_tuned": true},
+            {"name": "base-test", "file": "base-test.gguf", "bytes": null, "sha256": ")"
+            << sha256 << R"(", "instruction_tuned": false}
+        ]}})";
     }
 
     // The copy of scripts/install-models the build puts beside the catalogue, as an installed prefix has it.
@@ -204,6 +215,27 @@ TEST_F(SpeechModelInstallerTest, InstallsAVerifiedCopyWithProgressListsAndRemove
     EXPECT_EQ(filesIn(m_models), Names{});
     EXPECT_FALSE(installer.models()[0].installed);
     EXPECT_THAT(installer.remove("tiny-test"), Optional(HasSubstr("インストールされていません")));
+}
+
+// The language page of the settings installs an instruction-tuned model with the same installer and checks.
+TEST_F(SpeechModelInstallerTest, InstallsAnInstructionTunedLanguageModel)
+{
+    SpeechModelInstaller installer(setup(m_models));
+    auto models = installer.instructionTunedLanguageModels();
+    ASSERT_EQ(models.size(), 1U) << "base models are not offered";
+    EXPECT_EQ(models[0].name, "chat-test");
+    EXPECT_EQ(models[0].fileName, "chat-test.gguf");
+    EXPECT_FALSE(models[0].installed);
+    EXPECT_FALSE(models[0].installable) << "only --from has this file";
+    EXPECT_TRUE(models[0].verifiable);
+    EXPECT_EQ(installer.models().size(), 4U) << "the speech list stays speech only";
+
+    Recorder copy;
+    ASSERT_TRUE(installer.installFrom("chat-test", m_source, copy.progress(), copy.done()));
+    EXPECT_EQ(copy.waitDone(), std::nullopt);
+    EXPECT_EQ(copy.events().back().phase, "完了");
+    EXPECT_EQ(test::readText(m_models / "chat-test.gguf"), m_payload);
+    EXPECT_TRUE(installer.instructionTunedLanguageModels()[0].installed);
 }
 
 // The settings window's path: the registry packages (in the user's download cache after scripts/setup) rewritten

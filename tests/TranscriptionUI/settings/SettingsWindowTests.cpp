@@ -251,6 +251,39 @@ TEST_F(SettingsWindowTest, LanguageModel_ChooserTellsInstructionTuningAndWhyAFil
     EXPECT_TRUE(file->text().endsWith("（既定）"));
 }
 
+TEST_F(SettingsWindowTest, LanguageModel_AnInstructionTunedModelIsInstalledWithProgressThenUsed)
+{
+    // One installer takes speech and language models alike, told apart by the catalogue; here by the fakes' lists.
+    test::FakeSpeechModelInstaller language{{{"chat-test", "chat-test.gguf", 1117320768, false, true, true}}};
+    m_deps.languageModels = [&] { return language.models(); };
+    m_deps.installSpeechModel = [&](const std::string& name, auto onProgress, auto onDone) {
+        return (name == "chat-test" ? language : m_installer).install(name, std::move(onProgress), std::move(onDone));
+    };
+    window().pages()->setCurrentIndex(1);
+    auto* catalogue = child<QWidget>("languageModelCatalogue");
+    auto* status = child<QLabel>("languageModelInstall");
+    const auto button = [&](const char* name) {
+        return catalogue->findChild<QPushButton*>(QString::fromLatin1(name));
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return button("installLanguageModel-chat-test") != nullptr; }, 60000));
+    EXPECT_EQ(button("useLanguageModel-chat-test"), nullptr) << "not installed yet";
+
+    QTest::mouseClick(button("installLanguageModel-chat-test"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status->text().contains("50 %"); }, 10000)) << status->text().toStdString();
+    EXPECT_TRUE(status->text().startsWith("chat-test: ")) << status->text().toStdString();
+    language.finish();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return button("useLanguageModel-chat-test") != nullptr; }, 10000));
+    EXPECT_TRUE(status->text().contains("インストールしました")) << status->text().toStdString();
+
+    QTest::mouseClick(button("useLanguageModel-chat-test"), Qt::LeftButton);
+    const auto chosen = m_deps.defaultLanguageModelFile.parent_path() / "chat-test.gguf";
+    EXPECT_EQ(m_defaults.value(SettingsModel::languageModelKey).toString().toStdString(), chosen.string());
+    EXPECT_EQ(child<QLabel>("languageModelFile")->text().toStdString(), chosen.string());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return button("useLanguageModel-chat-test") == nullptr; }, 10000))
+        << "in use now";
+    EXPECT_TRUE(status->text().contains("次の質問から")) << status->text().toStdString();
+}
+
 TEST_F(SettingsWindowTest, CaptionAndData_FontSizeReachesTheOpenPanelPositionResetsAndTheHistoryIsShown)
 {
     m_captions.setVisible(true);
