@@ -397,12 +397,14 @@ ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question
         if (std::abs(covered[a] - covered[b]) > 1e-9) return covered[a] > covered[b];
         return scores[a] > scores[b];
     });
-    const std::size_t best = order.front();
-    if (scores[best] <= 0) return {};
-
-    Ranking ranking;
-    ranking.confidence = questionWeight > 0 ? covered[best] / questionWeight : 0;
     const auto number = [](std::size_t index) { return static_cast<std::int64_t>(index) + 1; };
+    Ranking ranking;
+    for (std::size_t i = 0; i < std::min(order.size(), kShortlist); ++i)
+        ranking.shortlist.push_back(number(order[i]));
+    const std::size_t best = order.front();
+    if (scores[best] <= 0) return ranking;
+
+    ranking.confidence = questionWeight > 0 ? covered[best] / questionWeight : 0;
     if (asksSomething(lines[best].text) && best + 1 < lines.size()) {
         ranking.lineNumbers = {number(best + 1), number(best)};
         return ranking;

@@ -33,7 +33,10 @@ public:
         std::vector<std::int64_t> lineNumbers;
         // Share of the question's weight (idf) found in the deciding line: 0 to 1.
         double confidence = 0;
+        // The best kShortlist lines by the ranking, best first, whatever their scores: what a model picks from.
+        std::vector<std::int64_t> shortlist;
     };
+    static constexpr std::size_t kShortlist = 8;
 
     // Rules on top of plain BM25, each of which can be switched off to measure what it brings.
     struct Levers {

@@ -108,8 +108,8 @@ std::size_t skipSpaces(const std::string& text, std::size_t i)
 } // namespace
 
 FoundationModelsConversationResponder::FoundationModelsConversationResponder(
-    std::shared_ptr<LanguageModel> model, std::shared_ptr<ExtractiveAnswerer> extractive)
-    : m_model(std::move(model)), m_extractive(std::move(extractive))
+    std::shared_ptr<LanguageModel> model, std::shared_ptr<ExtractiveAnswerer> extractive, ModelUse use)
+    : m_model(std::move(model)), m_extractive(std::move(extractive)), m_use(use)
 {
     if (!m_extractive) m_extractive = std::make_shared<ExtractiveAnswerer>(std::make_shared<MecabTokenizer>());
 }
@@ -145,6 +145,46 @@ std::string FoundationModelsConversationResponder::replySchema()
         return root.dump();
     }();
     return schema;
+}
+
+const std::string& FoundationModelsConversationResponder::shortlistInstructions()
+{
+    static const std::string text =
+        "会話から選んだ発言（番号つき）だけを根拠に、質問に簡潔な日本語で答えてください。\n"
+        "答えになる発言の番号を sources に入れます。\n"
+        "どの発言にも答えが無ければ、推測せずに answer を「会話に出ていません。」、sources を空にしてください。";
+    return text;
+}
+
+std::string FoundationModelsConversationResponder::shortlistPrompt(const std::string& question,
+                                                                   const ConversationExcerpt& excerpt,
+                                                                   const std::vector<std::int64_t>& shortlist)
+{
+    // In the conversation's order: a reply and the line it answers read as they were said.
+    auto inOrder = shortlist;
+    std::sort(inOrder.begin(), inOrder.end());
+    std::string text = "会話から選んだ発言:\n";
+    for (const auto number : inOrder) {
+        if (number < 1 || number > static_cast<std::int64_t>(excerpt.lines().size())) continue;
+        text += std::to_string(number) + ": " + excerpt.lines()[static_cast<std::size_t>(number - 1)].text + '\n';
+    }
+    text += "\n質問: ";
+    text += question;
+    return text;
+}
+
+std::string FoundationModelsConversationResponder::shortlistSchema(const std::vector<std::int64_t>& shortlist)
+{
+    // No descriptions: the instructions say what the fields hold, and every token of the prompt costs time on a
+    // small machine. The grammar cannot cite a line the model was not shown.
+    nlohmann::ordered_json sources{{"type", "array"}, {"items", {{"type", "integer"}, {"enum", shortlist}}}, {"maxItems", 2}};
+    nlohmann::ordered_json schema{
+        {"type", "object"},
+        {"properties", {{"answer", {{"type", "string"}}}, {"sources", sources}}},
+        {"required", {"answer", "sources"}},
+        {"additionalProperties", false},
+    };
+    return schema.dump();
 }
 
 std::string FoundationModelsConversationResponder::prompt(const std::string& question,
@@ -239,6 +279,10 @@ ConversationAnswer FoundationModelsConversationResponder::answer(const std::stri
         // A model that turns out unusable (it failed to load, gave nothing in time or nothing readable) still
         // leaves the quotes; the note says why from then on.
         try {
+            if (m_use != ModelUse::wholeExcerpt) {
+                if (auto answer = answerFromShortlist(question, excerpt, stop)) return std::move(*answer);
+                return m_extractive->answer(question, excerpt);
+            }
             return answerWithModel(question, excerpt, stop);
         } catch (const LanguageModelError& error) {
             if (error.kind() == LanguageModelError::Kind::cancelled) throw;
@@ -258,6 +302,21 @@ ConversationAnswer FoundationModelsConversationResponder::answerWithModel(const 
     if (answer.sourceLineIDs.empty() && !refuses(answer.text))
         answer.sourceLineIDs =
             ConversationCitationReconciler::resolveIDs(m_extractive->citedLines(question, excerpt), excerpt);
+    return answer;
+}
+
+std::optional<ConversationAnswer> FoundationModelsConversationResponder::answerFromShortlist(
+    const std::string& question, const ConversationExcerpt& excerpt, std::stop_token stop)
+{
+    const auto ranking = m_extractive->rank(question, excerpt);
+    const bool quotesAnswer = !ranking.lineNumbers.empty() && ranking.confidence >= m_extractive->threshold();
+    if (ranking.shortlist.empty() || (quotesAnswer && m_use == ModelUse::shortlistWhenQuotesRefuse))
+        return std::nullopt;
+    const auto reply = m_model->respond(shortlistInstructions(), shortlistPrompt(question, excerpt, ranking.shortlist),
+                                        shortlistSchema(ranking.shortlist), stop);
+    auto answer = reply.cut ? answerFromCutReply(reply.json, excerpt) : answerFromReply(reply.json, excerpt);
+    if (answer.sourceLineIDs.empty() || refuses(answer.text))
+        return ConversationAnswer{ExtractiveAnswerer::kNotInConversation, {}};
     return answer;
 }
 

@@ -2,8 +2,11 @@
 
 #include "TranscriptionApplication/ConversationResponder.h"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tc {
 
@@ -17,9 +20,20 @@ class LanguageModel;
 // questions; thread-safe as long as the model and the answerer are.
 class FoundationModelsConversationResponder final : public ConversationResponder {
 public:
+    // What an instruction-tuned model is shown and decides.
+    enum class ModelUse {
+        // Every line; it names its sources, the quotes' ranking names them when it does not.
+        wholeExcerpt,
+        // The quotes' shortlist only (numbers as in the excerpt); it may cite those lines alone, or refuse.
+        shortlist,
+        // The quotes answer when the ranker is sure; the model picks from the shortlist only when it is not.
+        shortlistWhenQuotesRefuse,
+    };
+
     // A null answerer gets one with MeCab and the measured threshold.
     explicit FoundationModelsConversationResponder(std::shared_ptr<LanguageModel> model,
-                                                   std::shared_ptr<ExtractiveAnswerer> extractive = {});
+                                                   std::shared_ptr<ExtractiveAnswerer> extractive = {},
+                                                   ModelUse use = ModelUse::wholeExcerpt);
 
     // Cheap, never loads the model: available, with a note on how answers are made and why.
     ConversationResponderAvailability availability() override;
@@ -34,6 +48,13 @@ public:
     static std::string prompt(const std::string& question, const ConversationExcerpt& excerpt);
     // The JSON schema of the reply, with the descriptions the model is guided by and nothing more.
     static std::string replySchema();
+    // The instructions when the model sees the shortlist only.
+    static const std::string& shortlistInstructions();
+    // The shortlist's lines in the excerpt's order under their excerpt numbers, then the question.
+    static std::string shortlistPrompt(const std::string& question, const ConversationExcerpt& excerpt,
+                                       const std::vector<std::int64_t>& shortlist);
+    // The reply schema with sources limited to the shortlist's numbers, at most two of them.
+    static std::string shortlistSchema(const std::vector<std::int64_t>& shortlist);
     // The answer from the reply's JSON text; throws (Japanese what()) when it does not fit the schema.
     static ConversationAnswer answerFromReply(const std::string& replyJson, const ConversationExcerpt& excerpt);
     // The answer from a reply cut short by the token or time limit: the text written so far ending in "…",
@@ -46,9 +67,13 @@ public:
 private:
     ConversationAnswer answerWithModel(const std::string& question, const ConversationExcerpt& excerpt,
                                        std::stop_token stop);
+    // Nothing when the quotes answer without the model.
+    std::optional<ConversationAnswer> answerFromShortlist(const std::string& question, const ConversationExcerpt& excerpt,
+                                                          std::stop_token stop);
 
     std::shared_ptr<LanguageModel> m_model;
     std::shared_ptr<ExtractiveAnswerer> m_extractive;
+    ModelUse m_use;
 };
 
 } // namespace tc

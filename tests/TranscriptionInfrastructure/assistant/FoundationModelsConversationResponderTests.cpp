@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <deque>
 #include <variant>
 
@@ -135,6 +136,52 @@ TEST_F(ResponderFixture, Responder_QuotesWhenTheModelCitesNothingOrCannotBeUsedB
         EXPECT_EQ(m_responder.answer("社長の名前は何ですか？", excerpt),
                   (ConversationAnswer{"会話に出ていません。", {}}));
     }
+    EXPECT_EQ(m_model->requests.size(), 5u);
+}
+
+TEST_F(ResponderFixture, Responder_ShortlistShowsTheRankersBestLinesAndTheQuotesKeepWhatTheyAreSureOf)
+{
+    const auto excerpt =
+        excerptOf({"おはようございます。今日は新製品の話をします。", "発売日は来月の十五日に決まりました。",
+                   "価格は九千八百円にする予定です。", "宣伝は主に動画サイトで行います。"});
+    const auto cites = [&](std::size_t n) { return std::vector<Uuid>{excerpt.lines()[n].id}; };
+    using Use = FoundationModelsConversationResponder::ModelUse;
+    FoundationModelsConversationResponder whenUnsure(m_model, {}, Use::shortlistWhenQuotesRefuse);
+
+    // The ranker is sure of this one: the quotes answer and the model is never asked.
+    EXPECT_EQ(whenUnsure.answer("価格はいくらですか？", excerpt),
+              (ConversationAnswer{"「価格は九千八百円にする予定です。」", cites(2)}));
+    EXPECT_TRUE(m_model->requests.empty());
+
+    // Unsure: the model sees the shortlist in the conversation's order under the excerpt's own numbers, and the
+    // grammar lets it cite only those.
+    m_model->push(R"({"answer":"動画サイトです。","sources":[4]})");
+    EXPECT_EQ(whenUnsure.answer("広告はどこに出しますか？", excerpt), (ConversationAnswer{"動画サイトです。", cites(3)}));
+    ASSERT_EQ(m_model->requests.size(), 1u);
+    const auto& request = m_model->requests.back();
+    EXPECT_EQ(request.instructions, FoundationModelsConversationResponder::shortlistInstructions());
+    EXPECT_TRUE(request.prompt.starts_with("会話から選んだ発言:\n1: おはようございます。")) << request.prompt;
+    EXPECT_TRUE(request.prompt.ends_with("4: 宣伝は主に動画サイトで行います。\n\n質問: 広告はどこに出しますか？"))
+        << request.prompt;
+    const auto sources = nlohmann::json::parse(request.schema).at("properties").at("sources");
+    auto allowed = sources.at("items").at("enum").get<std::vector<int>>();
+    std::sort(allowed.begin(), allowed.end());
+    EXPECT_EQ(allowed, (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(sources.at("maxItems"), 2);
+
+    // A refusal, in words or by citing nothing, is the quotes' refusal; a cut answer keeps its ellipsis.
+    for (const char* reply : {R"({"answer":"会話に出ていません。","sources":[2]})", R"({"answer":"たぶん春","sources":[]})"}) {
+        m_model->push(reply);
+        EXPECT_EQ(whenUnsure.answer("社長の名前は何ですか？", excerpt), (ConversationAnswer{"会話に出ていません。", {}}))
+            << reply;
+    }
+    m_model->push(R"({"answer":"来月の十五日","sources":[2]})", true);
+    EXPECT_EQ(whenUnsure.answer("いつ売り出しますか？", excerpt).text, "来月の十五日…");
+
+    // Shown the shortlist every time, the model decides even where the ranker is sure.
+    FoundationModelsConversationResponder always(m_model, {}, Use::shortlist);
+    m_model->push(R"({"answer":"会話に出ていません。","sources":[]})");
+    EXPECT_EQ(always.answer("価格はいくらですか？", excerpt), (ConversationAnswer{"会話に出ていません。", {}}));
     EXPECT_EQ(m_model->requests.size(), 5u);
 }
 
