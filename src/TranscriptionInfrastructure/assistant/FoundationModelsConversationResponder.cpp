@@ -240,7 +240,9 @@ ConversationAnswer FoundationModelsConversationResponder::answerFromCutReply(con
     }
     if (!closed) dropUnfinishedCharacter(raw);
     const auto text = nlohmann::json::parse("\"" + raw + "\"", nullptr, false);
-    if (text.is_discarded() || !text.is_string()) throw std::runtime_error(kUnreadableReply);
+    // An ellipsis alone tells the user nothing; the quotes do better.
+    if (text.is_discarded() || !text.is_string() || text.get<std::string>().empty())
+        throw std::runtime_error(kUnreadableReply);
 
     std::vector<std::int64_t> numbers;
     if (closed) {

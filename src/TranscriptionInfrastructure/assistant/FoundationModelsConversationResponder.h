@@ -58,7 +58,7 @@ public:
     // The answer from the reply's JSON text; throws (Japanese what()) when it does not fit the schema.
     static ConversationAnswer answerFromReply(const std::string& replyJson, const ConversationExcerpt& excerpt);
     // The answer from a reply cut short by the token or time limit: the text written so far ending in "…",
-    // and the line numbers completed before the cut. Throws when not even the answer had begun.
+    // and the line numbers completed before the cut. Throws when not a character of the answer was written.
     static ConversationAnswer answerFromCutReply(const std::string& replyJson, const ConversationExcerpt& excerpt);
 
     // The model answering the questions.

@@ -235,8 +235,9 @@ TEST(ResponderReplies, Responder_RejectsRepliesOutsideTheSchema)
             EXPECT_STREQ(error.what(), "AIの回答を読み取れませんでした。もう一度お試しください。");
         }
     }
-    EXPECT_THROW(FoundationModelsConversationResponder::answerFromCutReply(R"({"sour)", threeLines()),
-                 std::runtime_error);
+    for (const char* cut : {R"({"sour)", R"({"answer":")", R"({"answer": "\u30)"})
+        EXPECT_THROW(FoundationModelsConversationResponder::answerFromCutReply(cut, threeLines()), std::runtime_error)
+            << cut;
 }
 
 } // namespace
