@@ -30,9 +30,9 @@ std::string noteFor(LanguageModel::Availability state, const std::string& file)
     const std::string model = "AIモデル " + file;
     switch (state) {
     case A::available:
-        return "ベータ機能です。" + model +
-               " が会話の発言だけを根拠に答えます。最初の質問ではモデルの読み込みに少し時間がかかります。回答の精度は"
-               "安定しないことがあります。";
+        return "ベータ機能です。質問に合う会話の発言を選び、" + model +
+               " がその発言だけを根拠に文章で答えます。合う発言が無いときは「会話に出ていません。」と答えます。最初の"
+               "質問ではモデルの読み込みに少し時間がかかります。";
     case A::loading: return model + " を読み込んでいます…";
     case A::baseModel:
         return std::string(kQuotes) + model + " は指示に従うよう調整されていないため使っていません。" + kHowToUseModel;
@@ -153,6 +153,14 @@ const std::string& FoundationModelsConversationResponder::shortlistInstructions(
         "会話から選んだ発言（番号つき）だけを根拠に、質問に簡潔な日本語で答えてください。\n"
         "答えになる発言の番号を sources に入れます。\n"
         "どの発言にも答えが無ければ、推測せずに answer を「会話に出ていません。」、sources を空にしてください。";
+    return text;
+}
+
+const std::string& FoundationModelsConversationResponder::wordingInstructions()
+{
+    static const std::string text =
+        "会話の発言（番号つき）を根拠に、質問に簡潔な日本語で答えてください。\n"
+        "発言に書かれていないことは加えません。答えになる発言の番号を sources に入れます。";
     return text;
 }
 
@@ -281,6 +289,10 @@ ConversationAnswer FoundationModelsConversationResponder::answer(const std::stri
         // A model that turns out unusable (it failed to load, gave nothing in time or nothing readable) still
         // leaves the quotes; the note says why from then on.
         try {
+            if (m_use == ModelUse::wordingTheQuotes) {
+                if (auto answer = answerWordingTheQuotes(question, excerpt, stop)) return std::move(*answer);
+                return m_extractive->answer(question, excerpt);
+            }
             if (m_use != ModelUse::wholeExcerpt) {
                 if (auto answer = answerFromShortlist(question, excerpt, stop)) return std::move(*answer);
                 return m_extractive->answer(question, excerpt);
@@ -319,6 +331,22 @@ std::optional<ConversationAnswer> FoundationModelsConversationResponder::answerF
     auto answer = reply.cut ? answerFromCutReply(reply.json, excerpt) : answerFromReply(reply.json, excerpt);
     if (answer.sourceLineIDs.empty() || refuses(answer.text))
         return ConversationAnswer{ExtractiveAnswerer::kNotInConversation, {}};
+    return answer;
+}
+
+std::optional<ConversationAnswer> FoundationModelsConversationResponder::answerWordingTheQuotes(
+    const std::string& question, const ConversationExcerpt& excerpt, std::stop_token stop)
+{
+    // The small models measured here cite and refuse worse than the quoting ranker (question-answering.md): the
+    // ranker keeps both, the model only puts its lines into an answer.
+    const auto cited = m_extractive->citedLines(question, excerpt);
+    if (cited.empty()) return std::nullopt;
+    const auto reply =
+        m_model->respond(wordingInstructions(), shortlistPrompt(question, excerpt, cited), shortlistSchema(cited), stop);
+    auto answer = reply.cut ? answerFromCutReply(reply.json, excerpt) : answerFromReply(reply.json, excerpt);
+    // The model doubting the ranker's lines leaves the quotes, which at least show what was said.
+    if (refuses(answer.text)) return std::nullopt;
+    answer.sourceLineIDs = ConversationCitationReconciler::resolveIDs(cited, excerpt);
     return answer;
 }
 

@@ -14,9 +14,9 @@ class ExtractiveAnswerer;
 class LanguageModel;
 
 // Answers questions about the conversation from the numbered lines of the excerpt only. An instruction-tuned
-// model (one with a chat template) writes the answer under the reply schema; without one (no model, a base
-// model, a broken file) the answer quotes the lines that match the question best, or says the conversation
-// does not mention it. Always available: the note says which of the two answers. Keeps no state between
+// model (one with a chat template) writes the answer under the reply schema, from what ModelUse shows it; without
+// one (no model, a base model, a broken file) the answer quotes the lines that match the question best, or says
+// the conversation does not mention it. Always available: the note says which of the two answers. Keeps no state between
 // questions; thread-safe as long as the model and the answerer are.
 class FoundationModelsConversationResponder final : public ConversationResponder {
 public:
@@ -28,12 +28,14 @@ public:
         shortlist,
         // The quotes answer when the ranker is sure; the model picks from the shortlist only when it is not.
         shortlistWhenQuotesRefuse,
+        // The quotes decide the lines and the refusals; the model only words the answer from the lines they cite.
+        wordingTheQuotes,
     };
 
     // A null answerer gets one with MeCab and the measured threshold.
     explicit FoundationModelsConversationResponder(std::shared_ptr<LanguageModel> model,
                                                    std::shared_ptr<ExtractiveAnswerer> extractive = {},
-                                                   ModelUse use = ModelUse::wholeExcerpt);
+                                                   ModelUse use = ModelUse::wordingTheQuotes);
 
     // Cheap, never loads the model: available, with a note on how answers are made and why.
     ConversationResponderAvailability availability() override;
@@ -55,6 +57,8 @@ public:
                                        const std::vector<std::int64_t>& shortlist);
     // The reply schema with sources limited to the shortlist's numbers, at most two of them.
     static std::string shortlistSchema(const std::vector<std::int64_t>& shortlist);
+    // The instructions when the model words the answer of the lines the quotes cite.
+    static const std::string& wordingInstructions();
     // The answer from the reply's JSON text; throws (Japanese what()) when it does not fit the schema.
     static ConversationAnswer answerFromReply(const std::string& replyJson, const ConversationExcerpt& excerpt);
     // The answer from a reply cut short by the token or time limit: the text written so far ending in "…",
@@ -70,6 +74,8 @@ private:
     // Nothing when the quotes answer without the model.
     std::optional<ConversationAnswer> answerFromShortlist(const std::string& question, const ConversationExcerpt& excerpt,
                                                           std::stop_token stop);
+    std::optional<ConversationAnswer> answerWordingTheQuotes(const std::string& question,
+                                                             const ConversationExcerpt& excerpt, std::stop_token stop);
 
     std::shared_ptr<LanguageModel> m_model;
     std::shared_ptr<ExtractiveAnswerer> m_extractive;

@@ -53,7 +53,8 @@ const auto threeLines = [] { return excerptOf({"一行目", "二行目", "三行
 class ResponderFixture : public ::testing::Test {
 protected:
     std::shared_ptr<ScriptedLanguageModel> m_model = std::make_shared<ScriptedLanguageModel>();
-    FoundationModelsConversationResponder m_responder{m_model};
+    FoundationModelsConversationResponder m_responder{m_model, {},
+                                                      FoundationModelsConversationResponder::ModelUse::wholeExcerpt};
 };
 
 TEST_F(ResponderFixture, Responder_SessionGetsTheInstructionsPromptAndTheBareSchema)
@@ -183,6 +184,30 @@ TEST_F(ResponderFixture, Responder_ShortlistShowsTheRankersBestLinesAndTheQuotes
     m_model->push(R"({"answer":"会話に出ていません。","sources":[]})");
     EXPECT_EQ(always.answer("価格はいくらですか？", excerpt), (ConversationAnswer{"会話に出ていません。", {}}));
     EXPECT_EQ(m_model->requests.size(), 5u);
+}
+
+TEST_F(ResponderFixture, Responder_ByDefaultTheQuotesChooseTheLinesAndRefuseAndTheModelWordsTheAnswer)
+{
+    const auto excerpt =
+        excerptOf({"おはようございます。今日は新製品の話をします。", "発売日は来月の十五日に決まりました。",
+                   "価格は九千八百円にする予定です。", "宣伝は主に動画サイトで行います。"});
+    const auto cites = [&](std::size_t n) { return std::vector<Uuid>{excerpt.lines()[n].id}; };
+    FoundationModelsConversationResponder responder(m_model);
+
+    // Whatever the model names, the ranker's line is cited; it is shown that line alone.
+    for (const char* reply : {R"({"answer":"九千八百円です。","sources":[3]})", R"({"answer":"九千八百円です。","sources":[]})"}) {
+        m_model->push(reply);
+        EXPECT_EQ(responder.answer("価格はいくらですか？", excerpt), (ConversationAnswer{"九千八百円です。", cites(2)}));
+    }
+    EXPECT_EQ(m_model->requests.back().instructions, FoundationModelsConversationResponder::wordingInstructions());
+    EXPECT_EQ(m_model->requests.back().prompt, "会話から選んだ発言:\n3: 価格は九千八百円にする予定です。\n\n質問: 価格はいくらですか？");
+
+    // A model doubting the line leaves the quote; a question the ranker refuses never reaches the model.
+    m_model->push(R"({"answer":"会話に出ていません。","sources":[]})");
+    EXPECT_EQ(responder.answer("価格はいくらですか？", excerpt),
+              (ConversationAnswer{"「価格は九千八百円にする予定です。」", cites(2)}));
+    EXPECT_EQ(responder.answer("社長の名前は何ですか？", excerpt), (ConversationAnswer{"会話に出ていません。", {}}));
+    EXPECT_EQ(m_model->requests.size(), 3u);
 }
 
 TEST_F(ResponderFixture, Responder_CutAnswerEndsInAnEllipsisAndKeepsFinishedCitations)

@@ -1,6 +1,7 @@
 #include "TranscriptionInfrastructure/assistant/FoundationModelsConversationResponder.h"
 #include "TranscriptionInfrastructure/assistant/GgufModelFile.h"
 #include "TranscriptionInfrastructure/assistant/LlamaLanguageModel.h"
+#include "TranscriptionInfrastructure/settings/AppPaths.h"
 
 #include "support/TemporaryDirectory.h"
 
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -223,7 +225,8 @@ TEST_F(RealModel, Responder_InstructionTunedModelAnswersThroughItsChatTemplateAn
     auto options = LlamaLanguageModel::optionsFor(file);
     options.maxReplyTokens = 10;
     auto model = std::make_shared<LlamaLanguageModel>(options);
-    FoundationModelsConversationResponder responder(model);
+    FoundationModelsConversationResponder responder(model, {},
+                                                    FoundationModelsConversationResponder::ModelUse::wholeExcerpt);
     EXPECT_EQ(model->availability(), A::available);
     EXPECT_TRUE(responder.availability().note().starts_with("ベータ機能です。")) << responder.availability().note();
 
@@ -240,6 +243,49 @@ TEST_F(RealModel, Responder_InstructionTunedModelAnswersThroughItsChatTemplateAn
         EXPECT_TRUE(std::any_of(excerpt.lines().begin(), excerpt.lines().end(),
                                 [&](const FinalizedLine& line) { return line.id == id; }));
     std::printf("A: %s\n", answer.text.c_str());
+}
+
+// The catalogue's instruction-tuned model where scripts/install-models puts it; empty when the catalogue has none.
+std::filesystem::path instructionTunedFile()
+{
+    std::ifstream stream(AppPaths::current().catalogueFile());
+    const auto catalogue = nlohmann::json::parse(stream, nullptr, false);
+    if (catalogue.is_discarded()) return {};
+    for (const auto& model : catalogue.at("language").at("models"))
+        if (model.value("instruction_tuned", false)) return LlamaLanguageModel::modelsFolder() / model.at("file").get<std::string>();
+    return {};
+}
+
+// The real instruction-tuned model as the app uses it, through its own chat template and the reply grammar: the
+// answer is its own words, grounded in the line cited, and what nobody said is refused.
+TEST(InstructionTunedModel, Responder_CitesTheLineThatAnswersAndRefusesWhatWasNotSaid)
+{
+    const auto file = instructionTunedFile();
+    if (file.empty() || !std::filesystem::exists(file)) {
+        const std::string missing = file.string() + " is not installed: scripts/install-models --no-speech-model "
+                                                    "--language-model qwen2.5-coder-1.5b-instruct-q4_k_m (1.1 GB)";
+        if (const char* required = std::getenv("TC_REQUIRE_INSTRUCT_MODEL"); required && std::string(required) == "1")
+            FAIL() << missing;
+        GTEST_SKIP() << missing;
+    }
+    auto options = LlamaLanguageModel::optionsFor(file);
+    options.threads = 2;
+    // The machine running the tests is shared; this test is about what is answered, not how fast.
+    options.timeLimit = std::chrono::minutes(5);
+    auto model = std::make_shared<LlamaLanguageModel>(options);
+    ASSERT_EQ(model->availability(), A::available) << "the header has a chat template";
+    FoundationModelsConversationResponder responder(model);
+    const auto excerpt = meeting();
+
+    const auto price = responder.answer("価格はいくらですか？", excerpt);
+    ASSERT_FALSE(price.sourceLineIDs.empty()) << price.text;
+    EXPECT_EQ(price.sourceLineIDs.front(), excerpt.lines()[2].id) << price.text;
+    EXPECT_TRUE(model->isLoaded());
+    EXPECT_FALSE(price.text.starts_with("「")) << "a quote, not the model's answer: " << price.text;
+    EXPECT_NE(price.text.find("九千八百"), std::string::npos) << price.text;
+
+    const auto colour = responder.answer("新製品のパッケージは何色ですか？", excerpt);
+    EXPECT_EQ(colour, (ConversationAnswer{"会話に出ていません。", {}})) << colour.text;
 }
 
 } // namespace
