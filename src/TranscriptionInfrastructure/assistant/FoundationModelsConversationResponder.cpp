@@ -21,8 +21,9 @@ constexpr const char* kUnreadableReply = "AIの回答を読み取れませんで
 constexpr const char* kCutMark = "…";
 constexpr const char* kQuotes = "回答は会話の発言からの引用です。";
 constexpr const char* kHowToUseModel =
-    "AIに文章で答えさせるには、指示に従うよう調整された GGUF モデル（名前に -it や -Instruct が付くもの）を"
-    "「設定…」の「言語モデル」で選んでください。次の質問から使われます。";
+    "AIに文章で答えさせるには、「設定…」の「言語モデル」で指示チューニング済みのモデルをインストールして「使用する」を"
+    "押すか、指示に従うよう調整された GGUF モデル（名前に -it や -Instruct が付くもの）を選んでください。次の質問から"
+    "使われます。";
 
 std::string noteFor(LanguageModel::Availability state, const std::string& file)
 {

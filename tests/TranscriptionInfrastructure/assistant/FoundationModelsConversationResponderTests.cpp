@@ -229,7 +229,7 @@ TEST_F(ResponderFixture, Responder_CutAnswerEndsInAnEllipsisAndKeepsFinishedCita
 TEST_F(ResponderFixture, Responder_IsAlwaysAvailableAndItsNoteSaysHowItAnswers)
 {
     using A = LanguageModel::Availability;
-    const std::string howTo = "「設定…」の「言語モデル」で選んでください。次の質問から使われます。";
+    const std::string howTo = "「設定…」の「言語モデル」で指示チューニング済みのモデルをインストールして「使用する」を押す";
     // clang-format off
     const std::vector<std::pair<A, std::string>> notes{
         {A::available, ""}, {A::preparing, ""}, {A::damaged, ""}, {A::noModel, howTo}, {A::baseModel, howTo},
