@@ -638,9 +638,10 @@ int main()
         const std::string time = fixed(std::accumulate(seconds.begin(), seconds.end(), 0.0) / seconds.size() * 1000) +
                                  " ms mean, " + fixed(tc::bench::percentile(seconds, 1.0) * 1000) + " ms max";
         if (instructionTuned)
-            report += "| " + file.filename().string() + " | " + kindName(kind) +
-                      " | below, by what it is shown | | | first question, the load included: " +
-                      fixed(seconds.front(), 1) + " s | " + fixed(memory, 0) + " MiB |\n";
+            report +=
+                "| " + file.filename().string() + " | " + kindName(kind) +
+                " | below, by what it is shown | | | first question, the load included: " + fixed(seconds.front(), 1) +
+                " s | " + fixed(memory, 0) + " MiB |\n";
         else
             report += "| " + file.filename().string() + " | " + kindName(kind) + " | " + percent(s.hitRate()) + " | " +
                       percent(s.precision()) + " | " + percent(s.refusalRate()) + " | " + time + " | " +
@@ -676,7 +677,9 @@ int main()
                 return static_cast<std::size_t>(std::max(1, ofTheEighty ? k : m));
             };
             for (const auto& [use, useName] : uses) {
-                if (chosenUses && std::string(chosenUses).find(std::to_string(static_cast<int>(use))) == std::string::npos) continue;
+                if (chosenUses &&
+                    std::string(chosenUses).find(std::to_string(static_cast<int>(use))) == std::string::npos)
+                    continue;
                 for (const auto& [setName, set] : sets) {
                     const std::size_t every = everyFor(use, set == &questions);
                     auto counting = std::make_shared<CountingModel>(model);
@@ -709,11 +712,10 @@ int main()
                             variantSeconds.push_back(std::chrono::duration<double>(Clock::now() - started).count());
                     }
                     const auto vs = score(*set, variantCited, [&](std::size_t i) { return i % every == 0; });
-                    const std::string name = useName + ", " + setName +
-                                             (every > 1
-                                                  ? " (one question in " + std::to_string(every) + ": " +
-                                                        std::to_string(asked) + ")"
-                                                  : "");
+                    const std::string name =
+                        useName + ", " + setName +
+                        (every > 1 ? " (one question in " + std::to_string(every) + ": " + std::to_string(asked) + ")"
+                                   : "");
                     const std::string variantTime =
                         variantSeconds.empty()
                             ? "model not asked"
@@ -722,9 +724,8 @@ int main()
                                     1) +
                                   " s mean, " + fixed(tc::bench::percentile(variantSeconds, 1.0), 1) + " s max";
                     variantReport += row(name, vs, variantTime,
-                                         std::to_string(counting->asked) + " asked, " +
-                                             std::to_string(counting->cut) + " cut, " +
-                                             std::to_string(counting->timedOut) + " timed out, " +
+                                         std::to_string(counting->asked) + " asked, " + std::to_string(counting->cut) +
+                                             " cut, " + std::to_string(counting->timedOut) + " timed out, " +
                                              std::to_string(counting->failed) + " failed");
                     entry["uses"].push_back({{"use", useName},
                                              {"set", setName},
@@ -736,9 +737,9 @@ int main()
                 }
             }
             entry["peakMemoryAfterUsesMiB"] = tc::bench::peakMemoryMiB() - memoryBefore;
-            variantReport += "\nModel peak memory over these runs: " +
-                             fixed(tc::bench::peakMemoryMiB() - memoryBefore, 0) + " MiB (" +
-                             file.filename().string() + ").\n";
+            variantReport +=
+                "\nModel peak memory over these runs: " + fixed(tc::bench::peakMemoryMiB() - memoryBefore, 0) +
+                " MiB (" + file.filename().string() + ").\n";
         }
 
         if (kind == tc::LanguageModel::Availability::baseModel && forced > 0) {
@@ -792,24 +793,42 @@ int main()
                   "|---|---|---|---|---|---|\n" +
                   variantReport;
         // What the runs of the instruction-tuned model in the catalogue said when the shipped use was chosen.
-        report += "\nThe first twelve rows come from one run (load average 2.3 at its end, model peak 1,509 MiB), the shipped row"
-                  "s from a second (3.7, 1,761 MiB); the held-out totals were read once in each, for all their rows at once. Ever"
-                  "y run is the app's: the chat template of the GGUF, the reply under the JSON-schema grammar, 384 tokens and 30 "
-                  "s at most.\n\nWhat they say. Shown every line (the way the app asked a model before), the 1.5B model often wri"
-                  "tes the right answer in words (\"四月十日\", \"山梨の本栖湖\", \"二十人\") but names the wrong line numbers: 1 of 7 first c"
-                  "itations right on its subset of the 80 questions, none of 3 on the trip; and reading some 1,500 tokens costs 1"
-                  "5 to 25 s an answer here. Shown only the quoting ranker's eight best lines, under their numbers in the convers"
-                  "ation and with a grammar that allows no other number, it cites better (13 of 16) but hardly ever refuses: 0 of"
-                  " 4, 0 of 3, 0 of 3 and 2 of 3 unanswerable questions. Asked only where the quotes refuse, it raises the hits o"
-                  "n every set (trip 16 → 19 of 22, gardening talk 9 → 15 of 26, clinic 2 → 11 of 24) by answering almost everyth"
-                  "ing: correct refusals fall from 11 to 1 of 13 on the 80 questions and from 6 to 0 of 6 in the gardening talk. "
-                  "That is the trade of the ranking alone without a threshold (19, 13 and 10 hits, 0, 0 and 4 refusals), a little"
-                  " better on hits, and no better at telling what was never said. The rule is never to answer worse than the quot"
-                  "es, so the app ships the last row: the quotes choose the lines and the refusals, the model is shown only those"
-                  " lines and words the answer (\"平日の朝九時から夕方六時までです。\" for the quote of the line). Hits, precision and refusals ar"
-                  "e the quotes' by construction; on the 80 questions and the trip it never doubted a line it was shown. Cost: 3 "
-                  "to 6 s an answer on average, 30 s at most (one reply of the 100 was cut there), and 1.5 to 1.8 GB of memory on"
-                  "ce loaded; the first question adds the load, 3 s with the file in the page cache, 13.6 s in the first run.\n";
+        report += "\nThe first twelve rows come from one run (load average 2.3 at its end, model peak 1,509 MiB), the "
+                  "shipped row"
+                  "s from a second (3.7, 1,761 MiB); the held-out totals were read once in each, for all their rows at "
+                  "once. Ever"
+                  "y run is the app's: the chat template of the GGUF, the reply under the JSON-schema grammar, 384 "
+                  "tokens and 30 "
+                  "s at most.\n\nWhat they say. Shown every line (the way the app asked a model before), the 1.5B "
+                  "model often wri"
+                  "tes the right answer in words (\"四月十日\", \"山梨の本栖湖\", \"二十人\") but names the wrong line "
+                  "numbers: 1 of 7 first c"
+                  "itations right on its subset of the 80 questions, none of 3 on the trip; and reading some 1,500 "
+                  "tokens costs 1"
+                  "5 to 25 s an answer here. Shown only the quoting ranker's eight best lines, under their numbers in "
+                  "the convers"
+                  "ation and with a grammar that allows no other number, it cites better (13 of 16) but hardly ever "
+                  "refuses: 0 of"
+                  " 4, 0 of 3, 0 of 3 and 2 of 3 unanswerable questions. Asked only where the quotes refuse, it raises "
+                  "the hits o"
+                  "n every set (trip 16 → 19 of 22, gardening talk 9 → 15 of 26, clinic 2 → 11 of 24) by answering "
+                  "almost everyth"
+                  "ing: correct refusals fall from 11 to 1 of 13 on the 80 questions and from 6 to 0 of 6 in the "
+                  "gardening talk. "
+                  "That is the trade of the ranking alone without a threshold (19, 13 and 10 hits, 0, 0 and 4 "
+                  "refusals), a little"
+                  " better on hits, and no better at telling what was never said. The rule is never to answer worse "
+                  "than the quot"
+                  "es, so the app ships the last row: the quotes choose the lines and the refusals, the model is shown "
+                  "only those"
+                  " lines and words the answer (\"平日の朝九時から夕方六時までです。\" for the quote of the line). "
+                  "Hits, precision and refusals ar"
+                  "e the quotes' by construction; on the 80 questions and the trip it never doubted a line it was "
+                  "shown. Cost: 3 "
+                  "to 6 s an answer on average, 30 s at most (one reply of the 100 was cut there), and 1.5 to 1.8 GB "
+                  "of memory on"
+                  "ce loaded; the first question adds the load, 3 s with the file in the page cache, 13.6 s in the "
+                  "first run.\n";
     }
     if (!forcedReport.empty()) {
         report += "\nFor reference, a base model made to write the answers itself (the app never does this; the "

@@ -159,9 +159,8 @@ const std::string& FoundationModelsConversationResponder::shortlistInstructions(
 
 const std::string& FoundationModelsConversationResponder::wordingInstructions()
 {
-    static const std::string text =
-        "会話の発言（番号つき）を根拠に、質問に簡潔な日本語で答えてください。\n"
-        "発言に書かれていないことは加えません。答えになる発言の番号を sources に入れます。";
+    static const std::string text = "会話の発言（番号つき）を根拠に、質問に簡潔な日本語で答えてください。\n"
+                                    "発言に書かれていないことは加えません。答えになる発言の番号を sources に入れます。";
     return text;
 }
 
@@ -186,7 +185,8 @@ std::string FoundationModelsConversationResponder::shortlistSchema(const std::ve
 {
     // No descriptions: the instructions say what the fields hold, and every token of the prompt costs time on a
     // small machine. The grammar cannot cite a line the model was not shown.
-    nlohmann::ordered_json sources{{"type", "array"}, {"items", {{"type", "integer"}, {"enum", shortlist}}}, {"maxItems", 2}};
+    nlohmann::ordered_json sources{
+        {"type", "array"}, {"items", {{"type", "integer"}, {"enum", shortlist}}}, {"maxItems", 2}};
     nlohmann::ordered_json schema{
         {"type", "object"},
         {"properties", {{"answer", {{"type", "string"}}}, {"sources", sources}}},
@@ -320,8 +320,9 @@ ConversationAnswer FoundationModelsConversationResponder::answerWithModel(const 
     return answer;
 }
 
-std::optional<ConversationAnswer> FoundationModelsConversationResponder::answerFromShortlist(
-    const std::string& question, const ConversationExcerpt& excerpt, std::stop_token stop)
+std::optional<ConversationAnswer>
+FoundationModelsConversationResponder::answerFromShortlist(const std::string& question,
+                                                           const ConversationExcerpt& excerpt, std::stop_token stop)
 {
     const auto ranking = m_extractive->rank(question, excerpt);
     const bool quotesAnswer = !ranking.lineNumbers.empty() && ranking.confidence >= m_extractive->threshold();
@@ -335,15 +336,16 @@ std::optional<ConversationAnswer> FoundationModelsConversationResponder::answerF
     return answer;
 }
 
-std::optional<ConversationAnswer> FoundationModelsConversationResponder::answerWordingTheQuotes(
-    const std::string& question, const ConversationExcerpt& excerpt, std::stop_token stop)
+std::optional<ConversationAnswer>
+FoundationModelsConversationResponder::answerWordingTheQuotes(const std::string& question,
+                                                              const ConversationExcerpt& excerpt, std::stop_token stop)
 {
     // The small models measured here cite and refuse worse than the quoting ranker (question-answering.md): the
     // ranker keeps both, the model only puts its lines into an answer.
     const auto cited = m_extractive->citedLines(question, excerpt);
     if (cited.empty()) return std::nullopt;
-    const auto reply =
-        m_model->respond(wordingInstructions(), shortlistPrompt(question, excerpt, cited), shortlistSchema(cited), stop);
+    const auto reply = m_model->respond(wordingInstructions(), shortlistPrompt(question, excerpt, cited),
+                                        shortlistSchema(cited), stop);
     auto answer = reply.cut ? answerFromCutReply(reply.json, excerpt) : answerFromReply(reply.json, excerpt);
     // The model doubting the ranker's lines leaves the quotes, which at least show what was said.
     if (refuses(answer.text)) return std::nullopt;

@@ -16,8 +16,8 @@ class LanguageModel;
 // Answers questions about the conversation from the numbered lines of the excerpt only. An instruction-tuned
 // model (one with a chat template) writes the answer under the reply schema, from what ModelUse shows it; without
 // one (no model, a base model, a broken file) the answer quotes the lines that match the question best, or says
-// the conversation does not mention it. Always available: the note says which of the two answers. Keeps no state between
-// questions; thread-safe as long as the model and the answerer are.
+// the conversation does not mention it. Always available: the note says which of the two answers. Keeps no state
+// between questions; thread-safe as long as the model and the answerer are.
 class FoundationModelsConversationResponder final : public ConversationResponder {
 public:
     // What an instruction-tuned model is shown and decides.
@@ -72,8 +72,8 @@ private:
     ConversationAnswer answerWithModel(const std::string& question, const ConversationExcerpt& excerpt,
                                        std::stop_token stop);
     // Nothing when the quotes answer without the model.
-    std::optional<ConversationAnswer> answerFromShortlist(const std::string& question, const ConversationExcerpt& excerpt,
-                                                          std::stop_token stop);
+    std::optional<ConversationAnswer> answerFromShortlist(const std::string& question,
+                                                          const ConversationExcerpt& excerpt, std::stop_token stop);
     std::optional<ConversationAnswer> answerWordingTheQuotes(const std::string& question,
                                                              const ConversationExcerpt& excerpt, std::stop_token stop);
 

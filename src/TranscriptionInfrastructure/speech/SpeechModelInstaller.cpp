@@ -346,7 +346,8 @@ nlohmann::json languageSection(const fs::path& catalogue)
 {
     std::ifstream stream(catalogue);
     const auto parsed = nlohmann::json::parse(stream, nullptr, false);
-    if (!parsed.is_object() || !parsed.contains("language") || !parsed["language"].is_object()) return nlohmann::json::array();
+    if (!parsed.is_object() || !parsed.contains("language") || !parsed["language"].is_object())
+        return nlohmann::json::array();
     const auto models = parsed["language"].value("models", nlohmann::json::array());
     return models.is_array() ? models : nlohmann::json::array();
 }
@@ -367,10 +368,11 @@ std::vector<SpeechModelEntry> SpeechModelInstaller::instructionTunedLanguageMode
         SpeechModelEntry entry;
         entry.name = model.value("name", "");
         entry.fileName = model.value("file", "");
-        if (model.contains("bytes") && model["bytes"].is_number_unsigned()) entry.bytes = model["bytes"].get<std::uint64_t>();
+        if (model.contains("bytes") && model["bytes"].is_number_unsigned())
+            entry.bytes = model["bytes"].get<std::uint64_t>();
         std::error_code error;
-        entry.installed = !entry.fileName.empty() &&
-                          fs::is_regular_file(m_state->setup.modelsDirectory / entry.fileName, error);
+        entry.installed =
+            !entry.fileName.empty() && fs::is_regular_file(m_state->setup.modelsDirectory / entry.fileName, error);
         const auto source = sources.find(entry.name);
         entry.installable = source != sources.end() && source->second;
         entry.verifiable = model.contains("sha256") && model["sha256"].is_string();

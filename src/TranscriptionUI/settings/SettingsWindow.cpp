@@ -110,9 +110,10 @@ QWidget* SettingsWindow::makeLanguageModelPage()
     layout->addWidget(m_languageProblem);
     layout->addWidget(m_languageNote);
     layout->addLayout(buttons);
-    layout->addWidget(wrappingLabel(page, QStringLiteral("languageModelCatalogueTitle"),
-                                    QStringLiteral("文章で答える（指示チューニング済みの）モデルをインストールできます。"
-                                                   "最初の質問で読み込まれ、回答には1問あたり数秒〜数十秒かかります。")));
+    layout->addWidget(
+        wrappingLabel(page, QStringLiteral("languageModelCatalogueTitle"),
+                      QStringLiteral("文章で答える（指示チューニング済みの）モデルをインストールできます。"
+                                     "最初の質問で読み込まれ、回答には1問あたり数秒〜数十秒かかります。")));
     layout->addWidget(m_languageCatalogue);
     layout->addWidget(m_languageInstall);
     layout->addStretch();
@@ -125,14 +126,13 @@ void SettingsWindow::showLanguageInstall()
 {
     const auto& progress = m_model->installProgress();
     const auto& installing = m_model->installingModel();
-    const bool ours = std::any_of(m_model->installableLanguageModels().begin(),
-                                  m_model->installableLanguageModels().end(),
-                                  [&](const SettingsModel::SpeechModelRow& row) { return row.name == installing; });
+    const bool ours =
+        std::any_of(m_model->installableLanguageModels().begin(), m_model->installableLanguageModels().end(),
+                    [&](const SettingsModel::SpeechModelRow& row) { return row.name == installing; });
     if (ours) {
         const int percent = progress.total > 0 ? static_cast<int>(progress.done * 100 / progress.total) : 0;
-        m_languageInstall->setText(QStringLiteral("%1: %2 %3 %")
-                                       .arg(installing, QString::fromStdString(progress.phase))
-                                       .arg(percent));
+        m_languageInstall->setText(
+            QStringLiteral("%1: %2 %3 %").arg(installing, QString::fromStdString(progress.phase)).arg(percent));
     } else {
         m_languageInstall->setText(m_model->speechModelMessage());
     }
@@ -182,7 +182,8 @@ void SettingsWindow::showLanguageModel()
         if (!entry.installed && entry.installable) {
             auto* install = new QPushButton(QStringLiteral("インストール"), row);
             install->setObjectName(QStringLiteral("installLanguageModel-%1").arg(entry.name));
-            connect(install, &QPushButton::clicked, this, [this, name = entry.name] { m_model->installLanguageModel(name); });
+            connect(install, &QPushButton::clicked, this,
+                    [this, name = entry.name] { m_model->installLanguageModel(name); });
             line->addWidget(install);
         } else if (entry.installed && !entry.chosen) {
             auto* use = new QPushButton(QStringLiteral("使用する"), row);

@@ -53,8 +53,8 @@ const auto threeLines = [] { return excerptOf({"一行目", "二行目", "三行
 class ResponderFixture : public ::testing::Test {
 protected:
     std::shared_ptr<ScriptedLanguageModel> m_model = std::make_shared<ScriptedLanguageModel>();
-    FoundationModelsConversationResponder m_responder{m_model, {},
-                                                      FoundationModelsConversationResponder::ModelUse::wholeExcerpt};
+    FoundationModelsConversationResponder m_responder{
+        m_model, {}, FoundationModelsConversationResponder::ModelUse::wholeExcerpt};
 };
 
 TEST_F(ResponderFixture, Responder_SessionGetsTheInstructionsPromptAndTheBareSchema)
@@ -157,7 +157,8 @@ TEST_F(ResponderFixture, Responder_ShortlistShowsTheRankersBestLinesAndTheQuotes
     // Unsure: the model sees the shortlist in the conversation's order under the excerpt's own numbers, and the
     // grammar lets it cite only those.
     m_model->push(R"({"answer":"動画サイトです。","sources":[4]})");
-    EXPECT_EQ(whenUnsure.answer("広告はどこに出しますか？", excerpt), (ConversationAnswer{"動画サイトです。", cites(3)}));
+    EXPECT_EQ(whenUnsure.answer("広告はどこに出しますか？", excerpt),
+              (ConversationAnswer{"動画サイトです。", cites(3)}));
     ASSERT_EQ(m_model->requests.size(), 1u);
     const auto& request = m_model->requests.back();
     EXPECT_EQ(request.instructions, FoundationModelsConversationResponder::shortlistInstructions());
@@ -171,9 +172,11 @@ TEST_F(ResponderFixture, Responder_ShortlistShowsTheRankersBestLinesAndTheQuotes
     EXPECT_EQ(sources.at("maxItems"), 2);
 
     // A refusal, in words or by citing nothing, is the quotes' refusal; a cut answer keeps its ellipsis.
-    for (const char* reply : {R"({"answer":"会話に出ていません。","sources":[2]})", R"({"answer":"たぶん春","sources":[]})"}) {
+    for (const char* reply :
+         {R"({"answer":"会話に出ていません。","sources":[2]})", R"({"answer":"たぶん春","sources":[]})"}) {
         m_model->push(reply);
-        EXPECT_EQ(whenUnsure.answer("社長の名前は何ですか？", excerpt), (ConversationAnswer{"会話に出ていません。", {}}))
+        EXPECT_EQ(whenUnsure.answer("社長の名前は何ですか？", excerpt),
+                  (ConversationAnswer{"会話に出ていません。", {}}))
             << reply;
     }
     m_model->push(R"({"answer":"来月の十五日","sources":[2]})", true);
@@ -195,12 +198,15 @@ TEST_F(ResponderFixture, Responder_ByDefaultTheQuotesChooseTheLinesAndRefuseAndT
     FoundationModelsConversationResponder responder(m_model);
 
     // Whatever the model names, the ranker's line is cited; it is shown that line alone.
-    for (const char* reply : {R"({"answer":"九千八百円です。","sources":[3]})", R"({"answer":"九千八百円です。","sources":[]})"}) {
+    for (const char* reply :
+         {R"({"answer":"九千八百円です。","sources":[3]})", R"({"answer":"九千八百円です。","sources":[]})"}) {
         m_model->push(reply);
-        EXPECT_EQ(responder.answer("価格はいくらですか？", excerpt), (ConversationAnswer{"九千八百円です。", cites(2)}));
+        EXPECT_EQ(responder.answer("価格はいくらですか？", excerpt),
+                  (ConversationAnswer{"九千八百円です。", cites(2)}));
     }
     EXPECT_EQ(m_model->requests.back().instructions, FoundationModelsConversationResponder::wordingInstructions());
-    EXPECT_EQ(m_model->requests.back().prompt, "会話から選んだ発言:\n3: 価格は九千八百円にする予定です。\n\n質問: 価格はいくらですか？");
+    EXPECT_EQ(m_model->requests.back().prompt,
+              "会話から選んだ発言:\n3: 価格は九千八百円にする予定です。\n\n質問: 価格はいくらですか？");
 
     // A model doubting the line leaves the quote; a question the ranker refuses never reaches the model.
     m_model->push(R"({"answer":"会話に出ていません。","sources":[]})");
@@ -229,7 +235,8 @@ TEST_F(ResponderFixture, Responder_CutAnswerEndsInAnEllipsisAndKeepsFinishedCita
 TEST_F(ResponderFixture, Responder_IsAlwaysAvailableAndItsNoteSaysHowItAnswers)
 {
     using A = LanguageModel::Availability;
-    const std::string howTo = "「設定…」の「言語モデル」で指示チューニング済みのモデルをインストールして「使用する」を押す";
+    const std::string howTo =
+        "「設定…」の「言語モデル」で指示チューニング済みのモデルをインストールして「使用する」を押す";
     // clang-format off
     const std::vector<std::pair<A, std::string>> notes{
         {A::available, ""}, {A::preparing, ""}, {A::damaged, ""}, {A::noModel, howTo}, {A::baseModel, howTo},

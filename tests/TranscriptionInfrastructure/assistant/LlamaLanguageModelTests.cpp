@@ -252,7 +252,8 @@ std::filesystem::path instructionTunedFile()
     const auto catalogue = nlohmann::json::parse(stream, nullptr, false);
     if (catalogue.is_discarded()) return {};
     for (const auto& model : catalogue.at("language").at("models"))
-        if (model.value("instruction_tuned", false)) return LlamaLanguageModel::modelsFolder() / model.at("file").get<std::string>();
+        if (model.value("instruction_tuned", false))
+            return LlamaLanguageModel::modelsFolder() / model.at("file").get<std::string>();
     return {};
 }
 

@@ -262,14 +262,13 @@ TEST_F(SettingsWindowTest, LanguageModel_AnInstructionTunedModelIsInstalledWithP
     window().pages()->setCurrentIndex(1);
     auto* catalogue = child<QWidget>("languageModelCatalogue");
     auto* status = child<QLabel>("languageModelInstall");
-    const auto button = [&](const char* name) {
-        return catalogue->findChild<QPushButton*>(QString::fromLatin1(name));
-    };
+    const auto button = [&](const char* name) { return catalogue->findChild<QPushButton*>(QString::fromLatin1(name)); };
     ASSERT_TRUE(QTest::qWaitFor([&] { return button("installLanguageModel-chat-test") != nullptr; }, 60000));
     EXPECT_EQ(button("useLanguageModel-chat-test"), nullptr) << "not installed yet";
 
     QTest::mouseClick(button("installLanguageModel-chat-test"), Qt::LeftButton);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return status->text().contains("50 %"); }, 10000)) << status->text().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return status->text().contains("50 %"); }, 10000))
+        << status->text().toStdString();
     EXPECT_TRUE(status->text().startsWith("chat-test: ")) << status->text().toStdString();
     language.finish();
     ASSERT_TRUE(QTest::qWaitFor([&] { return button("useLanguageModel-chat-test") != nullptr; }, 10000));
