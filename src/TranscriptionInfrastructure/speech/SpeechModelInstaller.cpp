@@ -201,16 +201,39 @@ fs::path modelLockFile(const fs::path& modelsDirectory, const std::string& fileN
     return modelsDirectory / ("." + fileName + ".lock");
 }
 
+// The catalogue's language models; an empty array when it cannot be read.
+nlohmann::json languageSection(const fs::path& catalogue)
+{
+    std::ifstream stream(catalogue);
+    const auto parsed = nlohmann::json::parse(stream, nullptr, false);
+    if (!parsed.is_object() || !parsed.contains("language") || !parsed["language"].is_object())
+        return nlohmann::json::array();
+    const auto models = parsed["language"].value("models", nlohmann::json::array());
+    return models.is_array() ? models : nlohmann::json::array();
+}
+
+// The file a speech or language model of the catalogue is installed as.
+std::optional<std::string> catalogueFileName(const SpeechModelInstaller::Setup& setup, const std::string& modelName)
+{
+    if (const auto speech = SpeechModelManager(setup.modelsDirectory, setup.catalogue).find(modelName))
+        return speech->fileName;
+    for (const auto& model : languageSection(setup.catalogue))
+        if (model.is_object() && model.value("name", "") == modelName && model.contains("file") &&
+            model["file"].is_string())
+            return model["file"].get<std::string>();
+    return std::nullopt;
+}
+
 // A killed installer could not remove its temporary file. Swept under the model's lock, as the installer sweeps, so
 // that another process's install in progress keeps its own; when that lock is busy the next install sweeps instead.
 void sweepKilledInstall(const SpeechModelInstaller::Setup& setup, const std::string& modelName)
 {
-    const auto model = SpeechModelManager(setup.modelsDirectory, setup.catalogue).find(modelName);
-    if (!model) return;
-    const fs::path lockFile = modelLockFile(setup.modelsDirectory, model->fileName);
+    const auto fileName = catalogueFileName(setup, modelName);
+    if (!fileName) return;
+    const fs::path lockFile = modelLockFile(setup.modelsDirectory, *fileName);
     FileDescriptor lock(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (!lock || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) return;
-    const std::string prefix = "." + model->fileName + ".";
+    const std::string prefix = "." + *fileName + ".";
     std::error_code error;
     for (fs::directory_iterator it(setup.modelsDirectory, error), end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
@@ -338,21 +361,6 @@ std::vector<SpeechModelEntry> SpeechModelInstaller::models() const
     }
     return entries;
 }
-
-namespace {
-
-// The catalogue's language models; an empty array when it cannot be read.
-nlohmann::json languageSection(const fs::path& catalogue)
-{
-    std::ifstream stream(catalogue);
-    const auto parsed = nlohmann::json::parse(stream, nullptr, false);
-    if (!parsed.is_object() || !parsed.contains("language") || !parsed["language"].is_object())
-        return nlohmann::json::array();
-    const auto models = parsed["language"].value("models", nlohmann::json::array());
-    return models.is_array() ? models : nlohmann::json::array();
-}
-
-} // namespace
 
 std::vector<SpeechModelEntry> SpeechModelInstaller::instructionTunedLanguageModels() const
 {
