@@ -2,30 +2,25 @@
 
 #include "TranscriptionInfrastructure/files/FileDescriptor.h"
 #include "TranscriptionInfrastructure/settings/AppPaths.h"
+#include "TranscriptionInfrastructure/speech/InstallerProcess.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <poll.h>
-#include <spawn.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
 #include <variant>
-
-extern char** environ;
 
 namespace tc {
 
@@ -34,165 +29,10 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kCancelled = "キャンセルしました";
-// How long a cancelled installer has to remove its temporary file before it is killed.
-constexpr std::chrono::seconds kCancelGrace{10};
-// The end of the installer's log kept for a failure it did not describe itself.
-constexpr std::size_t kLogTail = 2000;
-
-class SpawnActions {
-public:
-    SpawnActions() { ::posix_spawn_file_actions_init(&m_actions); }
-    ~SpawnActions() { ::posix_spawn_file_actions_destroy(&m_actions); }
-    posix_spawn_file_actions_t* get() { return &m_actions; }
-
-private:
-    posix_spawn_file_actions_t m_actions{};
-};
-
-class SpawnAttributes {
-public:
-    SpawnAttributes() { ::posix_spawnattr_init(&m_attributes); }
-    ~SpawnAttributes() { ::posix_spawnattr_destroy(&m_attributes); }
-    posix_spawnattr_t* get() { return &m_attributes; }
-
-private:
-    posix_spawnattr_t m_attributes{};
-};
-
-// The installer running, its output unread.
-struct Child {
-    pid_t pid = -1;
-    FileDescriptor out;
-    FileDescriptor err;
-};
 
 std::string systemError(int code)
 {
     return std::strerror(code);
-}
-
-// The installer, in its own process group so that a cancel reaches what it runs (pip) too.
-std::variant<Child, std::string> spawnInstaller(const SpeechModelInstaller::Setup& setup,
-                                                const std::vector<std::string>& arguments)
-{
-    std::error_code error;
-    if (!fs::is_regular_file(setup.installer, error))
-        return "モデルのインストーラー（" + setup.installer.string() +
-               "）が見つかりません。scripts/install でアプリを入れ直してから、もう一度お試しください。";
-    int out[2];
-    int err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return "インストーラーを起動できません（" + systemError(errno) + "）。";
-    FileDescriptor outRead(out[0]), outWrite(out[1]);
-    if (::pipe2(err, O_CLOEXEC) != 0) return "インストーラーを起動できません（" + systemError(errno) + "）。";
-    FileDescriptor errRead(err[0]), errWrite(err[1]);
-
-    SpawnActions actions;
-    ::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
-    ::posix_spawn_file_actions_adddup2(actions.get(), outWrite.get(), 1);
-    ::posix_spawn_file_actions_adddup2(actions.get(), errWrite.get(), 2);
-    // Nothing else of the app's (locks, sockets) lives on in the installer, even a descriptor opened without O_CLOEXEC.
-    ::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
-    SpawnAttributes attributes;
-    sigset_t none;
-    sigset_t defaults;
-    ::sigemptyset(&none);
-    ::sigemptyset(&defaults);
-    for (int signal : {SIGTERM, SIGINT, SIGPIPE, SIGHUP})
-        ::sigaddset(&defaults, signal);
-    ::posix_spawnattr_setflags(attributes.get(),
-                               POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    ::posix_spawnattr_setpgroup(attributes.get(), 0);
-    ::posix_spawnattr_setsigmask(attributes.get(), &none);
-    ::posix_spawnattr_setsigdefault(attributes.get(), &defaults);
-
-    // Run through python3 rather than the script's own line, so a copy without its executable bit still works.
-    std::vector<std::string> words{"python3", setup.installer.string()};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> variables;
-    for (char** entry = environ; entry && *entry; ++entry) {
-        if (!std::string_view(*entry).starts_with("TC_CACHE_DIR=")) variables.emplace_back(*entry);
-    }
-    variables.push_back("TC_CACHE_DIR=" + setup.cacheDirectory.string());
-    std::vector<char*> envp;
-    for (auto& variable : variables)
-        envp.push_back(variable.data());
-    envp.push_back(nullptr);
-
-    pid_t pid = -1;
-    if (const int failed = ::posix_spawnp(&pid, "python3", actions.get(), attributes.get(), argv.data(), envp.data()))
-        return "モデルのインストーラーを起動できません（python3: " + systemError(failed) +
-               "）。python3 をインストールしてから、もう一度お試しください。";
-    return Child{pid, std::move(outRead), std::move(errRead)};
-}
-
-// Reads the child's output until it closes both pipes; each stdout line goes to onLine. A signal on wake (an
-// eventfd) starts the cancel grace period, after which the process group is killed.
-std::string drain(Child& child, const std::function<void(const std::string&)>& onLine, int wake = -1)
-{
-    std::string pending;
-    std::string log;
-    // Set by a cancel: when the process group is killed if it has not closed its output by then.
-    bool killPending = false;
-    auto killAt = std::chrono::steady_clock::now();
-    char buffer[8192];
-    while (child.out || child.err) {
-        pollfd fds[3] = {{child.out.get(), POLLIN, 0}, {child.err.get(), POLLIN, 0}, {wake, POLLIN, 0}};
-        int timeout = -1;
-        if (killPending) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(killAt - std::chrono::steady_clock::now());
-            timeout = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, kCancelGrace.count() * 1000));
-        }
-        const int ready = ::poll(fds, 3, timeout);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready == 0 && killPending) {
-            ::kill(-child.pid, SIGKILL);
-            killPending = false;
-            continue;
-        }
-        if (fds[2].revents & POLLIN) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const auto got = ::read(wake, &count, sizeof count);
-            if (!killPending) {
-                killPending = true;
-                killAt = std::chrono::steady_clock::now() + kCancelGrace;
-            }
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            auto& fd = i == 0 ? child.out : child.err;
-            const auto n = ::read(fd.get(), buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                fd.reset();
-                continue;
-            }
-            if (i == 1) {
-                log.append(buffer, static_cast<std::size_t>(n));
-                if (log.size() > 2 * kLogTail) log.erase(0, log.size() - kLogTail);
-                continue;
-            }
-            pending.append(buffer, static_cast<std::size_t>(n));
-            for (auto end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
-                onLine(pending.substr(0, end));
-                pending.erase(0, end + 1);
-            }
-        }
-    }
-    if (!pending.empty()) onLine(pending);
-    return log.size() > kLogTail ? log.substr(log.size() - kLogTail) : log;
-}
-
-// Waits for the child to end without reaping it, so its process group cannot be reused while it may be signalled.
-void awaitExit(pid_t pid)
-{
-    siginfo_t info{};
-    while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
-    }
 }
 
 // The installer's lock for a model file (scripts/install-models: model_lock), held while any process installs it.
@@ -239,16 +79,6 @@ void sweepKilledInstall(const SpeechModelInstaller::Setup& setup, const std::str
         const std::string name = it->path().filename().string();
         if (name.starts_with(prefix) && name.ends_with(".partial")) fs::remove(it->path(), error);
     }
-}
-
-int reap(pid_t pid)
-{
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
 std::string phaseText(const std::string& phase)
@@ -325,12 +155,13 @@ SpeechModelInstaller::~SpeechModelInstaller()
 std::map<std::string, bool> SpeechModelInstaller::State::readSources() const
 {
     std::map<std::string, bool> result;
-    auto started = spawnInstaller(setup, {"--catalogue", setup.catalogue.string(), "--list", "--json"});
-    auto* child = std::get_if<Child>(&started);
+    auto started = InstallerProcess::start(setup.installer, setup.cacheDirectory,
+                                           {"--catalogue", setup.catalogue.string(), "--list", "--json"});
+    auto* child = std::get_if<InstallerProcess>(&started);
     if (!child) return result;
     std::string listing;
-    drain(*child, [&](const std::string& line) { listing += line + '\n'; });
-    if (reap(child->pid) != 0) return result;
+    child->drain([&](const std::string& line) { listing += line + '\n'; });
+    if (child->reap() != 0) return result;
     const auto list = nlohmann::json::parse(listing, nullptr, false);
     if (!list.is_array()) return result;
     for (const auto& entry : list) {
@@ -454,24 +285,23 @@ void SpeechModelInstaller::State::work(std::stop_token stop, const std::string& 
         }
         if (onDone) onDone(error);
     };
-    std::variant<Child, std::string> started = kCancelled;
+    std::variant<InstallerProcess, std::string> started = kCancelled;
     int wakeFd = -1;
     {
         std::lock_guard lock(mutex);
         if (!stop.stop_requested()) {
-            started = spawnInstaller(setup, arguments);
-            if (const auto* running = std::get_if<Child>(&started)) {
-                pid = running->pid;
+            started = InstallerProcess::start(setup.installer, setup.cacheDirectory, arguments);
+            if (const auto* running = std::get_if<InstallerProcess>(&started)) {
+                pid = running->pid();
                 wakeFd = wake.get();
             }
         }
     }
     if (const auto* message = std::get_if<std::string>(&started)) return finish(*message);
-    Child& child = std::get<Child>(started);
+    InstallerProcess& child = std::get<InstallerProcess>(started);
 
     std::optional<std::string> reported;
-    const std::string log = drain(
-        child,
+    const std::string log = child.drain(
         [&](const std::string& line) {
             const auto event = nlohmann::json::parse(line, nullptr, false);
             if (!event.is_object()) return;
@@ -485,12 +315,12 @@ void SpeechModelInstaller::State::work(std::stop_token stop, const std::string& 
                                     phaseText(phase)});
         },
         wakeFd);
-    awaitExit(child.pid);
+    child.awaitExit();
     {
         std::lock_guard lock(mutex);
         pid = -1;
     }
-    const int status = reap(child.pid);
+    const int status = child.reap();
     if (status == 0) return finish(std::nullopt);
     if (status == 128 + SIGKILL) sweepKilledInstall(setup, modelName);
     if (stop.stop_requested()) return finish(kCancelled);
