@@ -10,7 +10,8 @@
 //                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY]
 //                    [--drop-sound-loops 0|1] [--comma-hold SECONDS]
 //                    [--hold-particles 0|1] [--textless-refresh SECONDS] [--first-text-before-retry 0|1]
-//                    [--engine-no-speech 0|1]
+//                    [--engine-no-speech 0|1] [--initial-prompt TEXT] [--retry-logprob LOGPROB]
+//                    [--retry-entropy ENTROPY] [--final-margin FRAMES] [--suppress-nst 0|1]
 //
 // Each run adds its rows under its label to bench/results/recognition.json (rows of the same label, voice and
 // condition are replaced) and rewrites bench/results/recognition.md from all rows, so levers measured in
@@ -462,6 +463,16 @@ int main(int argc, char** argv)
             options.settings.firstTextBeforeRetry = value == "1";
         else if (key == "--engine-no-speech")
             options.settings.decoding.engineNoSpeechCheck = value == "1";
+        else if (key == "--initial-prompt")
+            options.settings.initialPrompt = value;
+        else if (key == "--retry-logprob")
+            options.settings.decoding.retryBelowLogProbability = std::stof(value);
+        else if (key == "--retry-entropy")
+            options.settings.decoding.retryBelowEntropy = std::stof(value);
+        else if (key == "--final-margin")
+            options.settings.decoding.finalContextMargin = std::stoi(value);
+        else if (key == "--suppress-nst")
+            options.settings.decoding.suppressNonSpeechTokens = value == "1";
         else if (key == "--latin")
             options.settings.decoding.unsureLatinProbability = std::stod(value);
         else {

@@ -41,6 +41,15 @@ struct DecodingPolicy {
     // no speech came out empty (22 of 48 such refreshes on our evaluation set, against 3 of 381 after speech).
     // Off, our own gates judge the text with the probability of its own audio.
     bool engineNoSpeechCheck = false;
+    // A final whose greedy tokens average under this log probability is tried again (whisper.cpp's own figure).
+    float retryBelowLogProbability = -1.0F;
+    // In the tries after the greedy one, text whose last tokens' entropy is under this counts as repetitive.
+    float retryBelowEntropy = 2.4F;
+    // Encoder frames (20 ms each) decoded past the end of a final's audio; a context cut at the very end of speech
+    // loses the last syllables.
+    int finalContextMargin = 64;
+    // Bars the tokens whisper writes for sounds rather than words (brackets, music notes).
+    bool suppressNonSpeechTokens = true;
 };
 
 // Decodes whole utterances of 16 kHz mono audio. Used by one thread at a time.

@@ -83,7 +83,8 @@ public:
             greedy.result->text.clear();
             return greedy.result;
         }
-        if (greedy.result->averageLogProbability >= kEngineRetryBelow && !greedy.looped) return greedy.result;
+        if (greedy.result->averageLogProbability >= m_policy.retryBelowLogProbability && !greedy.looped)
+            return greedy.result;
         if (pass == Pass::finalFirstTry) {
             greedy.result->retryWanted = true;
             return greedy.result;
@@ -99,9 +100,6 @@ private:
         // ...and what was left holds at most two different characters.
         bool loopedOnASound = false;
     };
-
-    // whisper.cpp's own threshold for trying again at a higher temperature.
-    static constexpr double kEngineRetryBelow = -1.0;
 
     Attempt decodeOnce(const std::vector<float>& audio, const std::string& prompt, Pass pass, float temperature,
                        float fallback, const std::function<bool()>& shouldAbort)
@@ -125,7 +123,9 @@ private:
         params.print_special = false;
         params.print_timestamps = false;
         params.suppress_blank = true;
-        params.suppress_nst = true;
+        params.suppress_nst = m_policy.suppressNonSpeechTokens;
+        params.entropy_thold = m_policy.retryBelowEntropy;
+        params.logprob_thold = m_policy.retryBelowLogProbability;
         // Above any probability: the engine's check would read a stale value (see DecodingPolicy).
         if (!m_policy.engineNoSpeechCheck) params.no_speech_thold = 2.0F;
         params.temperature = temperature;
@@ -134,7 +134,8 @@ private:
         // Cost follows the utterance, not the 30 s window: encode only the frames that hold audio, with a margin
         // of 64 frames (1.28 s) because a context cut at the very end of speech loses the last syllables.
         const int fullContext = whisper_model_n_audio_ctx(ctx);
-        const int audioContext = static_cast<int>(std::ceil(seconds / 30.0 * fullContext)) + 64;
+        const int margin = pass == Pass::interim ? 64 : m_policy.finalContextMargin;
+        const int audioContext = static_cast<int>(std::ceil(seconds / 30.0 * fullContext)) + margin;
         params.audio_ctx = std::min(fullContext, audioContext);
         // A runaway repetition is cut off: about 15 tokens per second of Japanese speech is plenty.
         params.max_tokens = static_cast<int>(seconds * 15.0) + 16;

@@ -269,8 +269,9 @@ void WhisperStreamingRecognizer::decodeLoop(std::stop_token stop)
 std::string WhisperStreamingRecognizer::prompt() const
 {
     const std::u32string points = RecognizedText::toCodePoints(m_lastFinalText);
-    if (points.size() <= m_settings.promptCharacters) return m_lastFinalText;
-    return RecognizedText::toUtf8(std::u32string_view(points).substr(points.size() - m_settings.promptCharacters));
+    if (points.size() <= m_settings.promptCharacters) return m_settings.initialPrompt + m_lastFinalText;
+    return m_settings.initialPrompt +
+           RecognizedText::toUtf8(std::u32string_view(points).substr(points.size() - m_settings.promptCharacters));
 }
 
 std::string WhisperStreamingRecognizer::accepted(const DecodedUtterance& decoded) const
