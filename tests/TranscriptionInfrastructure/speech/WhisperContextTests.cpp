@@ -1,9 +1,13 @@
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "TranscriptionInfrastructure/speech/WhisperContext.h"
+#include "support/AudioSignals.h"
 #include "support/SpeechSamples.h"
 #include "support/TestPaths.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <string_view>
 
 namespace tc {
 namespace {
@@ -75,6 +79,37 @@ TEST(WhisperContext, ARefreshAfterSilenceReadsItsOwnAudio)
     const std::size_t own = texts({});
     const std::size_t checked = texts(engineCheck);
     EXPECT_GT(own, checked) << own << " texts without the engine's check, " << checked << " with it";
+}
+
+TEST(WhisperContext, SpeechInNoiseGetsNoBracketedSoundLabels)
+{
+    const auto context = realModel();
+    if (!context) return;
+    // Pink noise at 10 dB SNR under a sentence, then a pause: allowed to, the model labels what it hears as sound,
+    // "来週の…休みです(知事)" (live, "…10分ほど遅れます。(音楽)").
+    auto audio = test::readSpeechFile(test::dataDir() / "speech" / "utterances" / "s06.flac");
+    const auto noise = test::readSpeechFile(test::dataDir() / "speech" / "noise.flac");
+    const double gain = test::rms(audio) / test::rms(noise) / std::pow(10.0, 10.0 / 20.0);
+    for (std::size_t i = 0; i < audio.size(); ++i)
+        audio[i] += static_cast<float>(gain * noise[i % noise.size()]);
+    const auto pause = test::silence(1.0);
+    audio.insert(audio.end(), pause.begin(), pause.end());
+    const auto decode = [&](bool suppress) {
+        DecodingPolicy policy;
+        policy.suppressNonSpeechTokens = suppress;
+        return context->makeDecoder("ja", policy)
+            ->decode(audio, "", UtteranceDecoder::Pass::final, [] { return false; })
+            ->text;
+    };
+    const auto labelled = [](std::string_view text) {
+        for (const std::string_view mark : {"(", "（", "[", "【", "♪"})
+            if (text.find(mark) != std::string_view::npos) return true;
+        return false;
+    };
+    const std::string barred = decode(DecodingPolicy{}.suppressNonSpeechTokens);
+    EXPECT_FALSE(barred.empty());
+    EXPECT_FALSE(labelled(barred)) << barred;
+    EXPECT_TRUE(labelled(decode(false)));
 }
 
 } // namespace
