@@ -140,6 +140,18 @@ std::u32string normalizedForComparison(std::string_view text)
     return out;
 }
 
+std::string withJapanesePunctuation(std::string_view text)
+{
+    const auto japanese = [](char32_t c) {
+        return (c >= 0x3041 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) ||
+               c == 0x3005;
+    };
+    std::u32string points = toCodePoints(text);
+    for (std::size_t i = 1; i < points.size(); ++i)
+        if ((points[i] == U'?' || points[i] == U'!') && japanese(points[i - 1])) points[i] += 0xFEE0;
+    return toUtf8(points);
+}
+
 bool isNonSpeechPhrase(std::string_view text)
 {
     // What Japanese models trained on subtitles print over silence, music or noise.

@@ -34,6 +34,9 @@ struct TokenPiece {
 // left out when the rest holds kana or kanji. Whisper fills sounds it cannot place with English words
 // ("結果です ruler"); a term it heard clearly ("API") keeps a high probability and stays.
 std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double threshold);
+// "?" and "!" after a kana, kanji or "ー" in their full-width form, as Japanese is written; the model writes
+// either. After Latin letters or digits they stay ("API?", "3!").
+std::string withJapanesePunctuation(std::string_view text);
 // White space, including U+3000 and the other Unicode spaces.
 bool isSpace(char32_t c);
 // ASCII, CJK and general punctuation, middle dots and music signs: what comparisons of spoken text ignore.

@@ -276,7 +276,8 @@ std::string WhisperStreamingRecognizer::prompt() const
 
 std::string WhisperStreamingRecognizer::accepted(const DecodedUtterance& decoded) const
 {
-    std::string text = RecognizedText::trimmed(RecognizedText::completeUtf8(decoded.text));
+    std::string text =
+        RecognizedText::withJapanesePunctuation(RecognizedText::trimmed(RecognizedText::completeUtf8(decoded.text)));
     if (decoded.noSpeechProbability >= m_settings.certainNoSpeech) return {};
     if (decoded.averageLogProbability < m_settings.inventedLogProbability) return {};
     if (decoded.noSpeechProbability >= m_settings.noSpeechThreshold &&

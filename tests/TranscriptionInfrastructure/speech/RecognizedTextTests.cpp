@@ -63,6 +63,15 @@ TEST(RecognizedText, RepetitionLoopsKeepOneCopy)
         EXPECT_EQ(T::withoutRepetitionLoops(decoded), kept);
 }
 
+TEST(RecognizedText, QuestionAndExclamationMarksAfterJapaneseAreFullWidth)
+{
+    // As the base model wrote them for Mei's questions and for jm_kumo.
+    EXPECT_EQ(T::withJapanesePunctuation("来週の会議は何時からです?"), "来週の会議は何時からです？");
+    EXPECT_EQ(T::withJapanesePunctuation("おはよう!今日もよろしく!"), "おはよう！今日もよろしく！");
+    EXPECT_EQ(T::withJapanesePunctuation("APIの仕様は?OK?"), "APIの仕様は？OK?");
+    EXPECT_EQ(T::withJapanesePunctuation("?"), "?");
+}
+
 TEST(RecognizedText, UnsureLatinWordsInsideJapaneseAreDropped)
 {
     using T::TokenPiece;
