@@ -589,6 +589,88 @@ int main()
         {"msPerAnswer80LinesP95", tc::bench::percentile(eightyMs, 0.95)},
         {"msPerAnswer5000LineSessionP95", tc::bench::percentile(longSessionMs, 0.95)}};
 
+    // --- A yes/no check on the instruction-tuned model where the quotes refuse (TC_BENCH_QA_GATE=<model file>):
+    // one record per question into question-answering-gate.json, whose rows are worked out from the records;
+    // the held-out sets' records stay unread but for totals. Nothing else runs, question-answering.md is kept.
+    if (const char* gateModel = std::getenv("TC_BENCH_QA_GATE"); gateModel && *gateModel) {
+        auto options = tc::LlamaLanguageModel::optionsFor(gateModel);
+        options.threads = 2;
+        auto model = std::make_shared<tc::LlamaLanguageModel>(options);
+        auto extractive = std::make_shared<tc::ExtractiveAnswerer>(tokenizer);
+        tc::FoundationModelsConversationResponder picking(
+            model, extractive, tc::FoundationModelsConversationResponder::ModelUse::shortlistWhenQuotesRefuse);
+        const std::string system =
+            "会話の発言が質問の答えになっているかを判断し、「はい」か「いいえ」だけで答えてください。";
+        const auto yesFor = [&](const std::string& question, const tc::ConversationExcerpt& excerpt, std::int64_t line,
+                                double& seconds) {
+            const auto started = Clock::now();
+            const auto p = model->probabilityOfYes(
+                system,
+                "質問: " + question + "\n発言: " + excerpt.lines()[static_cast<std::size_t>(line - 1)].text +
+                    "\n\nこの発言は、この質問の答えを含んでいますか？",
+                "はい", "いいえ", {});
+            seconds = std::chrono::duration<double>(Clock::now() - started).count();
+            return p;
+        };
+        nlohmann::ordered_json records = nlohmann::json::array();
+        const std::vector<std::pair<std::string, const std::vector<Question>*>> sets{
+            {"80", &questions}, {"trip", &fresh}, {"garden", &garden}, {"clinic", &clinic}, {"heldout2", &heldout2}};
+        for (const auto& [setName, set] : sets) {
+            const bool development = set == &questions || set == &fresh;
+            for (std::size_t i = 0; i < set->size(); ++i) {
+                const auto& q = (*set)[i];
+                const auto& excerpt = transcripts.at(q.transcript);
+                const auto ranking = extractive->rank(q.text, excerpt);
+                nlohmann::ordered_json record{{"set", setName},
+                                              {"index", i},
+                                              {"expected", q.expected},
+                                              {"quotes", extractive->citedLines(q.text, excerpt)},
+                                              {"ranking", ranking.lineNumbers},
+                                              {"confidence", ranking.confidence}};
+                const bool refused = ranking.lineNumbers.empty() || ranking.confidence < extractive->threshold();
+                record["refused"] = refused;
+                if (refused && !ranking.shortlist.empty()) {
+                    auto started = Clock::now();
+                    Numbers picked;
+                    try {
+                        picked = numbersOf(picking.answer(q.text, excerpt), excerpt);
+                    } catch (const std::exception&) {
+                    }
+                    record["model"] = picked;
+                    record["secondsModel"] = std::chrono::duration<double>(Clock::now() - started).count();
+                    const auto best =
+                        ranking.lineNumbers.empty() ? ranking.shortlist.front() : ranking.lineNumbers.front();
+                    double seconds = 0;
+                    record["best"] = best;
+                    record["yesBest"] = yesFor(q.text, excerpt, best, seconds);
+                    record["secondsGateBest"] = seconds;
+                    if (!picked.empty() && picked.front() != best) {
+                        record["yesModel"] = yesFor(q.text, excerpt, picked.front(), seconds);
+                        record["secondsGateModel"] = seconds;
+                    } else if (!picked.empty()) {
+                        record["yesModel"] = record["yesBest"];
+                        record["secondsGateModel"] = 0.0;
+                    }
+                    if (development)
+                        std::printf("[%s %zu] %s exp=%s best=%lld p=%.3f model=%s\n", setName.c_str(), i,
+                                    q.text.c_str(), nlohmann::json(q.expected).dump().c_str(),
+                                    static_cast<long long>(best), record["yesBest"].get<double>(),
+                                    record["model"].dump().c_str());
+                    std::fflush(stdout);
+                }
+                records.push_back(record);
+            }
+            std::ofstream(std::filesystem::path(TC_BENCH_RESULTS_DIR) / "question-answering-gate.json")
+                << nlohmann::ordered_json{{"model", std::filesystem::path(gateModel).filename().string()},
+                                          {"threads", 2},
+                                          {"loadAverageAtEnd", tc::bench::loadAverage()},
+                                          {"records", records}}
+                       .dump(1)
+                << '\n';
+        }
+        return 0;
+    }
+
     // --- Installed language models, as the responder uses them.
     std::set<std::filesystem::path> files;
     std::error_code error;

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
@@ -177,6 +178,16 @@ std::vector<llama_token> tokenize(const llama_vocab* vocab, const std::string& t
     if (count < 0) fail(LanguageModelError::Kind::failed);
     tokens.resize(static_cast<std::size_t>(count));
     return tokens;
+}
+
+// The first token of a word as the model would start writing it, with no start-of-text mark.
+llama_token firstToken(const llama_vocab* vocab, const std::string& word)
+{
+    std::vector<llama_token> tokens(word.size() + 8);
+    const int count = llama_tokenize(vocab, word.c_str(), static_cast<int>(word.size()), tokens.data(),
+                                     static_cast<int>(tokens.size()), false, false);
+    if (count <= 0) fail(LanguageModelError::Kind::failed);
+    return tokens.front();
 }
 
 // What the engine's abort callback looks at while it computes.
@@ -444,6 +455,48 @@ LanguageModel::Reply LlamaLanguageModel::respond(const std::string& instructions
     }
     if (!reply.cut && !nlohmann::json::accept(reply.json)) reply.cut = true;
     return reply;
+}
+
+double LlamaLanguageModel::probabilityOfYes(const std::string& instructions, const std::string& prompt,
+                                            const std::string& yes, const std::string& no, std::stop_token stop)
+{
+    const auto holder = acquireModel(stop);
+    const llama_model* model = holder.get();
+    const Interruption interruption{stop, std::chrono::steady_clock::now() + m_options.timeLimit};
+    const auto* vocab = llama_model_get_vocab(model);
+    const llama_token yesToken = firstToken(vocab, yes);
+    const llama_token noToken = firstToken(vocab, no);
+    if (yesToken == noToken) fail(LanguageModelError::Kind::failed);
+    auto tokens = tokenize(vocab, chatText(model, instructions, prompt));
+    if (static_cast<int>(tokens.size()) + 8 > llama_model_n_ctx_train(model))
+        fail(LanguageModelError::Kind::incomplete);
+
+    auto parameters = llama_context_default_params();
+    parameters.n_ctx = static_cast<std::uint32_t>(tokens.size() + 8);
+    parameters.n_batch = 512;
+    parameters.n_ubatch = 512;
+    const int threads = m_options.threads > 0 ? m_options.threads
+                                              : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 4);
+    parameters.n_threads = threads;
+    parameters.n_threads_batch = threads;
+    parameters.no_perf = true;
+    parameters.abort_callback = [](void* data) { return static_cast<const Interruption*>(data)->due(); };
+    parameters.abort_callback_data = const_cast<Interruption*>(&interruption);
+    std::unique_ptr<llama_context, ContextDeleter> context(
+        llama_init_from_model(const_cast<llama_model*>(model), parameters));
+    if (!context) fail(LanguageModelError::Kind::failed);
+    for (std::size_t offset = 0; offset < tokens.size(); offset += parameters.n_batch) {
+        const auto count = std::min<std::size_t>(parameters.n_batch, tokens.size() - offset);
+        const int result =
+            llama_decode(context.get(), llama_batch_get_one(tokens.data() + offset, static_cast<int>(count)));
+        if (interruption.due()) interruption.raise();
+        if (result != 0) fail(LanguageModelError::Kind::failed);
+    }
+    const float* logits = llama_get_logits_ith(context.get(), -1);
+    if (!logits) fail(LanguageModelError::Kind::failed);
+    // The other tokens cancel out: only the two openings are weighed against each other.
+    const double difference = static_cast<double>(logits[noToken]) - static_cast<double>(logits[yesToken]);
+    return 1.0 / (1.0 + std::exp(difference));
 }
 
 } // namespace tc

@@ -54,6 +54,11 @@ public:
     Reply respond(const std::string& instructions, const std::string& prompt, const std::string& jsonSchema,
                   std::stop_token stop) override;
 
+    // How likely the reply is to open with yes rather than no (their first tokens, the two alone weighed against
+    // each other): 0 to 1, from one pass over the prompt, nothing generated. Throws like respond().
+    double probabilityOfYes(const std::string& instructions, const std::string& prompt, const std::string& yes,
+                            const std::string& no, std::stop_token stop);
+
     const Options& options() const { return m_options; }
     // Whether the model is in memory now.
     bool isLoaded();
