@@ -601,14 +601,20 @@ int main()
             model, extractive, tc::FoundationModelsConversationResponder::ModelUse::shortlistWhenQuotesRefuse);
         const std::string system =
             "会話の発言が質問の答えになっているかを判断し、「はい」か「いいえ」だけで答えてください。";
+        const bool withContext = std::getenv("TC_BENCH_QA_GATE_CONTEXT") != nullptr;
         const auto yesFor = [&](const std::string& question, const tc::ConversationExcerpt& excerpt, std::int64_t line,
                                 double& seconds) {
             const auto started = Clock::now();
-            const auto p = model->probabilityOfYes(
-                system,
-                "質問: " + question + "\n発言: " + excerpt.lines()[static_cast<std::size_t>(line - 1)].text +
-                    "\n\nこの発言は、この質問の答えを含んでいますか？",
-                "はい", "いいえ", {});
+            // Speakers drop the topic just named, so the line before may be shown too (TC_BENCH_QA_GATE_CONTEXT).
+            const std::string lineBefore =
+                withContext && line > 1
+                    ? "直前の発言: " + excerpt.lines()[static_cast<std::size_t>(line - 2)].text + "\n"
+                    : "";
+            const auto p = model->probabilityOfYes(system,
+                                                   "質問: " + question + "\n" + lineBefore + "発言: " +
+                                                       excerpt.lines()[static_cast<std::size_t>(line - 1)].text +
+                                                       "\n\nこの発言は、この質問の答えを含んでいますか？",
+                                                   "はい", "いいえ", {});
             seconds = std::chrono::duration<double>(Clock::now() - started).count();
             return p;
         };
@@ -660,7 +666,8 @@ int main()
                 }
                 records.push_back(record);
             }
-            std::ofstream(std::filesystem::path(TC_BENCH_RESULTS_DIR) / "question-answering-gate.json")
+            std::ofstream(std::filesystem::path(TC_BENCH_RESULTS_DIR) /
+                          (withContext ? "question-answering-gate-context.json" : "question-answering-gate.json"))
                 << nlohmann::ordered_json{{"model", std::filesystem::path(gateModel).filename().string()},
                                           {"threads", 2},
                                           {"loadAverageAtEnd", tc::bench::loadAverage()},

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Rows of the yes/no check from the records QuestionAnsweringBench writes with TC_BENCH_QA_GATE set.
+"""Rows of the yes/no check from the records QuestionAnsweringBench writes with TC_BENCH_QA_GATE set
+(question-answering-gate.json, or the file named as the argument).
 
 Thresholds come from the 80 questions and the trip meeting only: the middle and the lower edge of the range where
 their hits are highest while each keeps 80 % of its refusals. The held-out sets are printed as totals only."""
@@ -8,7 +9,8 @@ import pathlib
 import sys
 
 RESULTS = pathlib.Path(__file__).resolve().parent.parent / "results"
-records = json.loads((RESULTS / "question-answering-gate.json").read_text())["records"]
+records = json.loads((RESULTS / (sys.argv[1] if len(sys.argv) > 1 else "question-answering-gate.json")).read_text())[
+    "records"]
 SETS = [("80", "80 questions"), ("trip", "trip (development)"), ("garden", "gardening talk (held out)"),
         ("clinic", "clinic (held out)"), ("heldout2", "school meeting and incident review (held out)")]
 
