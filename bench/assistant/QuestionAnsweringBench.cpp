@@ -141,6 +141,11 @@ public:
     {
         return m_model->respond(instructions, prompt, schema, stop);
     }
+    double probabilityOfYes(const std::string& instructions, const std::string& prompt, const std::string& yes,
+                            const std::string& no, std::stop_token stop) override
+    {
+        return m_model->probabilityOfYes(instructions, prompt, yes, no, stop);
+    }
 
 private:
     std::shared_ptr<tc::LanguageModel> m_model;
@@ -164,6 +169,11 @@ public:
             ++(error.kind() == tc::LanguageModelError::Kind::timedOut ? timedOut : failed);
             throw;
         }
+    }
+    double probabilityOfYes(const std::string& instructions, const std::string& prompt, const std::string& yes,
+                            const std::string& no, std::stop_token stop) override
+    {
+        return m_model->probabilityOfYes(instructions, prompt, yes, no, stop);
     }
     int asked = 0;
     int cut = 0;

@@ -53,6 +53,11 @@ public:
     {
         throw LanguageModelError(LanguageModelError::Kind::unavailable, "オンデバイスAIが利用できません。");
     }
+    double probabilityOfYes(const std::string&, const std::string&, const std::string&, const std::string&,
+                            std::stop_token) override
+    {
+        throw LanguageModelError(LanguageModelError::Kind::unavailable, "オンデバイスAIが利用できません。");
+    }
 };
 std::shared_ptr<LanguageModel> defaultLanguageModel()
 {

@@ -43,4 +43,11 @@ LanguageModel::Reply ChosenLanguageModel::respond(const std::string& instruction
     return model->respond(instructions, prompt, jsonSchema, stop);
 }
 
+double ChosenLanguageModel::probabilityOfYes(const std::string& instructions, const std::string& prompt,
+                                             const std::string& yes, const std::string& no, std::stop_token stop)
+{
+    const auto model = current();
+    return model->probabilityOfYes(instructions, prompt, yes, no, stop);
+}
+
 } // namespace tc

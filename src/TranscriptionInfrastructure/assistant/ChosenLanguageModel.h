@@ -29,6 +29,8 @@ public:
     std::string fileName() const override;
     Reply respond(const std::string& instructions, const std::string& prompt, const std::string& jsonSchema,
                   std::stop_token stop) override;
+    double probabilityOfYes(const std::string& instructions, const std::string& prompt, const std::string& yes,
+                            const std::string& no, std::stop_token stop) override;
 
 private:
     Factory m_factory;

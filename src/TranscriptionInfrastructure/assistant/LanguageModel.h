@@ -59,6 +59,9 @@ public:
     // when stop is requested (also during the load).
     virtual Reply respond(const std::string& instructions, const std::string& prompt, const std::string& jsonSchema,
                           std::stop_token stop) = 0;
+    // How likely the reply opens with yes rather than no: 0 to 1, nothing generated; throws like respond().
+    virtual double probabilityOfYes(const std::string& instructions, const std::string& prompt, const std::string& yes,
+                                    const std::string& no, std::stop_token stop) = 0;
 };
 
 } // namespace tc

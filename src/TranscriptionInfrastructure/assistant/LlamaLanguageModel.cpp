@@ -261,6 +261,38 @@ private:
     std::deque<llama_token> m_recent;
 };
 
+using ContextPointer = std::unique_ptr<llama_context, ContextDeleter>;
+
+// A fresh context with room for the prompt and this many tokens after it, the prompt already decoded. Throws
+// LanguageModelError: incomplete when the model's window is too small, cancelled or timedOut when interrupted.
+ContextPointer promptedContext(const llama_model* model, std::vector<llama_token>& prompt, int roomAfter,
+                               int threadOption, const Interruption& interruption)
+{
+    const auto contextLength = static_cast<int>(prompt.size()) + roomAfter;
+    if (contextLength > llama_model_n_ctx_train(model)) fail(LanguageModelError::Kind::incomplete);
+    auto parameters = llama_context_default_params();
+    parameters.n_ctx = static_cast<std::uint32_t>(contextLength);
+    parameters.n_batch = 512;
+    parameters.n_ubatch = 512;
+    const int threads =
+        threadOption > 0 ? threadOption : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 4);
+    parameters.n_threads = threads;
+    parameters.n_threads_batch = threads;
+    parameters.no_perf = true;
+    parameters.abort_callback = [](void* data) { return static_cast<const Interruption*>(data)->due(); };
+    parameters.abort_callback_data = const_cast<Interruption*>(&interruption);
+    ContextPointer context(llama_init_from_model(const_cast<llama_model*>(model), parameters));
+    if (!context) fail(LanguageModelError::Kind::failed);
+    for (std::size_t offset = 0; offset < prompt.size(); offset += parameters.n_batch) {
+        const auto count = std::min<std::size_t>(parameters.n_batch, prompt.size() - offset);
+        const int result =
+            llama_decode(context.get(), llama_batch_get_one(prompt.data() + offset, static_cast<int>(count)));
+        if (interruption.due()) interruption.raise();
+        if (result != 0) fail(LanguageModelError::Kind::failed);
+    }
+    return context;
+}
+
 } // namespace
 
 std::filesystem::path LlamaLanguageModel::modelsFolder()
@@ -394,24 +426,8 @@ LanguageModel::Reply LlamaLanguageModel::respond(const std::string& instructions
 
     const auto* vocab = llama_model_get_vocab(model);
     const auto grammar = grammarFor(jsonSchema);
-    const auto tokens = tokenize(vocab, chatText(model, instructions, prompt + kSchemaLead + jsonSchema));
-    const auto contextLength = static_cast<int>(tokens.size()) + m_options.maxReplyTokens + 8;
-    if (contextLength > llama_model_n_ctx_train(model)) fail(LanguageModelError::Kind::incomplete);
-
-    auto parameters = llama_context_default_params();
-    parameters.n_ctx = static_cast<std::uint32_t>(contextLength);
-    parameters.n_batch = 512;
-    parameters.n_ubatch = 512;
-    const int threads = m_options.threads > 0 ? m_options.threads
-                                              : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 4);
-    parameters.n_threads = threads;
-    parameters.n_threads_batch = threads;
-    parameters.no_perf = true;
-    parameters.abort_callback = [](void* data) { return static_cast<const Interruption*>(data)->due(); };
-    parameters.abort_callback_data = const_cast<Interruption*>(&interruption);
-    std::unique_ptr<llama_context, ContextDeleter> context(
-        llama_init_from_model(const_cast<llama_model*>(model), parameters));
-    if (!context) fail(LanguageModelError::Kind::failed);
+    auto tokens = tokenize(vocab, chatText(model, instructions, prompt + kSchemaLead + jsonSchema));
+    const auto context = promptedContext(model, tokens, m_options.maxReplyTokens + 8, m_options.threads, interruption);
 
     std::unique_ptr<llama_sampler, SamplerDeleter> grammarSampler(
         llama_sampler_init_grammar(vocab, grammar.c_str(), "root"));
@@ -426,11 +442,6 @@ LanguageModel::Reply LlamaLanguageModel::respond(const std::string& instructions
         if (result != 0) fail(LanguageModelError::Kind::failed);
         return true;
     };
-    std::vector<llama_token> input = tokens;
-    for (std::size_t offset = 0; offset < input.size(); offset += parameters.n_batch) {
-        const auto count = std::min<std::size_t>(parameters.n_batch, input.size() - offset);
-        if (!decode(input.data() + offset, static_cast<int>(count))) interruption.raise();
-    }
 
     Reply reply;
     for (int generated = 0;; ++generated) {
@@ -468,30 +479,7 @@ double LlamaLanguageModel::probabilityOfYes(const std::string& instructions, con
     const llama_token noToken = firstToken(vocab, no);
     if (yesToken == noToken) fail(LanguageModelError::Kind::failed);
     auto tokens = tokenize(vocab, chatText(model, instructions, prompt));
-    if (static_cast<int>(tokens.size()) + 8 > llama_model_n_ctx_train(model))
-        fail(LanguageModelError::Kind::incomplete);
-
-    auto parameters = llama_context_default_params();
-    parameters.n_ctx = static_cast<std::uint32_t>(tokens.size() + 8);
-    parameters.n_batch = 512;
-    parameters.n_ubatch = 512;
-    const int threads = m_options.threads > 0 ? m_options.threads
-                                              : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 4);
-    parameters.n_threads = threads;
-    parameters.n_threads_batch = threads;
-    parameters.no_perf = true;
-    parameters.abort_callback = [](void* data) { return static_cast<const Interruption*>(data)->due(); };
-    parameters.abort_callback_data = const_cast<Interruption*>(&interruption);
-    std::unique_ptr<llama_context, ContextDeleter> context(
-        llama_init_from_model(const_cast<llama_model*>(model), parameters));
-    if (!context) fail(LanguageModelError::Kind::failed);
-    for (std::size_t offset = 0; offset < tokens.size(); offset += parameters.n_batch) {
-        const auto count = std::min<std::size_t>(parameters.n_batch, tokens.size() - offset);
-        const int result =
-            llama_decode(context.get(), llama_batch_get_one(tokens.data() + offset, static_cast<int>(count)));
-        if (interruption.due()) interruption.raise();
-        if (result != 0) fail(LanguageModelError::Kind::failed);
-    }
+    const auto context = promptedContext(model, tokens, 8, m_options.threads, interruption);
     const float* logits = llama_get_logits_ith(context.get(), -1);
     if (!logits) fail(LanguageModelError::Kind::failed);
     // The other tokens cancel out: only the two openings are weighed against each other.

@@ -54,10 +54,9 @@ public:
     Reply respond(const std::string& instructions, const std::string& prompt, const std::string& jsonSchema,
                   std::stop_token stop) override;
 
-    // How likely the reply is to open with yes rather than no (their first tokens, the two alone weighed against
-    // each other): 0 to 1, from one pass over the prompt, nothing generated. Throws like respond().
+    // Their first tokens, the two alone weighed against each other, from one pass over the prompt.
     double probabilityOfYes(const std::string& instructions, const std::string& prompt, const std::string& yes,
-                            const std::string& no, std::stop_token stop);
+                            const std::string& no, std::stop_token stop) override;
 
     const Options& options() const { return m_options; }
     // Whether the model is in memory now.

@@ -36,8 +36,21 @@ public:
         if (auto* error = std::get_if<LanguageModelError>(&next)) throw *error;
         return std::get<Reply>(next);
     }
+    double probabilityOfYes(const std::string& instructions, const std::string& prompt, const std::string& yes,
+                            const std::string& no, std::stop_token stop) override
+    {
+        checks.push_back({instructions, prompt, yes + "/" + no, stop.stop_possible()});
+        if (odds.empty()) throw std::logic_error("no scripted odds left");
+        auto next = std::move(odds.front());
+        odds.pop_front();
+        if (auto* error = std::get_if<LanguageModelError>(&next)) throw *error;
+        return std::get<double>(next);
+    }
     void push(std::string json, bool cut = false) { script.emplace_back(Reply{std::move(json), cut}); }
     void fail(LanguageModelError::Kind kind) { script.emplace_back(LanguageModelError(kind, "失敗")); }
+
+    std::deque<std::variant<double, LanguageModelError>> odds;
+    std::vector<Request> checks;
 };
 
 ConversationExcerpt excerptOf(std::vector<std::string> texts)
