@@ -20,6 +20,12 @@ constexpr const char* kNoConversation = "まだ会話がありません。";
 constexpr const char* kUnreadableReply = "AIの回答を読み取れませんでした。もう一度お試しください。";
 constexpr const char* kCutMark = "…";
 constexpr const char* kQuotes = "回答は会話の発言からの引用です。";
+constexpr const char* kCheckInstructions =
+    "会話の発言が質問の答えになっているかを判断し、「はい」か「いいえ」だけで答えてください。";
+// The model is sure of little: P(はい) stays under 0.1 for most lines, right ones included. On the tuning questions
+// the unanswerable ones' picks reach 0.089 and the best-rated right picks 0.278; this is the middle
+// (bench/results/question-answering.md).
+constexpr double kPickKeptFromYes = 0.18;
 constexpr const char* kHowToUseModel =
     "AIに文章で答えさせるには、「設定…」の「言語モデル」で指示チューニング済みのモデルをインストールして「使用する」を"
     "押すか、指示に従うよう調整された GGUF モデル（名前に -it や -Instruct が付くもの）を選んでください。次の質問から"
@@ -290,8 +296,13 @@ ConversationAnswer FoundationModelsConversationResponder::answer(const std::stri
         // A model that turns out unusable (it failed to load, gave nothing in time or nothing readable) still
         // leaves the quotes; the note says why from then on.
         try {
-            if (m_use == ModelUse::wordingTheQuotes) {
-                if (auto answer = answerWordingTheQuotes(question, excerpt, stop)) return std::move(*answer);
+            if (m_use == ModelUse::wordingTheQuotes || m_use == ModelUse::wordingTheQuotesOrCheckedPick) {
+                const auto cited = m_extractive->citedLines(question, excerpt);
+                if (!cited.empty()) {
+                    if (auto answer = answerWordingTheQuotes(question, excerpt, cited, stop)) return std::move(*answer);
+                } else if (m_use == ModelUse::wordingTheQuotesOrCheckedPick) {
+                    if (auto answer = answerFromShortlist(question, excerpt, stop)) return std::move(*answer);
+                }
                 return m_extractive->answer(question, excerpt);
             }
             if (m_use != ModelUse::wholeExcerpt) {
@@ -326,24 +337,37 @@ FoundationModelsConversationResponder::answerFromShortlist(const std::string& qu
 {
     const auto ranking = m_extractive->rank(question, excerpt);
     const bool quotesAnswer = !ranking.lineNumbers.empty() && ranking.confidence >= m_extractive->threshold();
-    if (ranking.shortlist.empty() || (quotesAnswer && m_use == ModelUse::shortlistWhenQuotesRefuse))
-        return std::nullopt;
+    if (ranking.shortlist.empty() || (quotesAnswer && m_use != ModelUse::shortlist)) return std::nullopt;
     const auto reply = m_model->respond(shortlistInstructions(), shortlistPrompt(question, excerpt, ranking.shortlist),
                                         shortlistSchema(ranking.shortlist), stop);
     auto answer = reply.cut ? answerFromCutReply(reply.json, excerpt) : answerFromReply(reply.json, excerpt);
-    if (answer.sourceLineIDs.empty() || refuses(answer.text))
+    if (answer.sourceLineIDs.empty() || refuses(answer.text) ||
+        (m_use == ModelUse::wordingTheQuotesOrCheckedPick &&
+         !checkPasses(question, excerpt, answer.sourceLineIDs.front(), stop)))
         return ConversationAnswer{ExtractiveAnswerer::kNotInConversation, {}};
     return answer;
 }
 
-std::optional<ConversationAnswer>
-FoundationModelsConversationResponder::answerWordingTheQuotes(const std::string& question,
-                                                              const ConversationExcerpt& excerpt, std::stop_token stop)
+bool FoundationModelsConversationResponder::checkPasses(const std::string& question, const ConversationExcerpt& excerpt,
+                                                        const Uuid& lineID, std::stop_token stop)
 {
-    // The small models measured here cite and refuse worse than the quoting ranker (question-answering.md): the
-    // ranker keeps both, the model only puts its lines into an answer.
-    const auto cited = m_extractive->citedLines(question, excerpt);
-    if (cited.empty()) return std::nullopt;
+    const auto& lines = excerpt.lines();
+    const auto line = std::find_if(lines.begin(), lines.end(), [&](const auto& l) { return l.id == lineID; });
+    if (line == lines.end()) return false;
+    // A fresh session that sees the question and the picked line alone, so the pick cannot talk itself right.
+    const auto yes = m_model->probabilityOfYes(kCheckInstructions,
+                                               "質問: " + question + "\n発言: " + line->text +
+                                                   "\n\nこの発言は、この質問の答えを含んでいますか？",
+                                               "はい", "いいえ", stop);
+    return yes >= kPickKeptFromYes;
+}
+
+std::optional<ConversationAnswer> FoundationModelsConversationResponder::answerWordingTheQuotes(
+    const std::string& question, const ConversationExcerpt& excerpt, const std::vector<std::int64_t>& cited,
+    std::stop_token stop)
+{
+    // The small models measured here cite and refuse worse than the quoting ranker (question-answering.md): where
+    // the ranker cites, it keeps the lines, the model only puts them into an answer.
     const auto reply = m_model->respond(wordingInstructions(), shortlistPrompt(question, excerpt, cited),
                                         shortlistSchema(cited), stop);
     auto answer = reply.cut ? answerFromCutReply(reply.json, excerpt) : answerFromReply(reply.json, excerpt);

@@ -30,12 +30,15 @@ public:
         shortlistWhenQuotesRefuse,
         // The quotes decide the lines and the refusals; the model only words the answer from the lines they cite.
         wordingTheQuotes,
+        // As wordingTheQuotes where the quotes cite; where they refuse, the model picks from the shortlist and the
+        // pick stands only when a yes/no check on the model says its line answers the question.
+        wordingTheQuotesOrCheckedPick,
     };
 
     // A null answerer gets one with MeCab and the measured threshold.
     explicit FoundationModelsConversationResponder(std::shared_ptr<LanguageModel> model,
                                                    std::shared_ptr<ExtractiveAnswerer> extractive = {},
-                                                   ModelUse use = ModelUse::wordingTheQuotes);
+                                                   ModelUse use = ModelUse::wordingTheQuotesOrCheckedPick);
 
     // Cheap, never loads the model: available, with a note on how answers are made and why.
     ConversationResponderAvailability availability() override;
@@ -75,7 +78,12 @@ private:
     std::optional<ConversationAnswer> answerFromShortlist(const std::string& question,
                                                           const ConversationExcerpt& excerpt, std::stop_token stop);
     std::optional<ConversationAnswer> answerWordingTheQuotes(const std::string& question,
-                                                             const ConversationExcerpt& excerpt, std::stop_token stop);
+                                                             const ConversationExcerpt& excerpt,
+                                                             const std::vector<std::int64_t>& cited,
+                                                             std::stop_token stop);
+    // Whether the model rates the line as answering the question (the yes/no check).
+    bool checkPasses(const std::string& question, const ConversationExcerpt& excerpt, const Uuid& lineID,
+                     std::stop_token stop);
 
     std::shared_ptr<LanguageModel> m_model;
     std::shared_ptr<ExtractiveAnswerer> m_extractive;

@@ -202,12 +202,13 @@ TEST_F(ResponderFixture, Responder_ShortlistShowsTheRankersBestLinesAndTheQuotes
     EXPECT_EQ(m_model->requests.size(), 5u);
 }
 
-TEST_F(ResponderFixture, Responder_ByDefaultTheQuotesChooseTheLinesAndRefuseAndTheModelWordsTheAnswer)
+TEST_F(ResponderFixture, Responder_ByDefaultTheQuotesChooseTheLinesAndTheModelWordsThemOrItsCheckedPickAnswers)
 {
     const auto excerpt =
         excerptOf({"おはようございます。今日は新製品の話をします。", "発売日は来月の十五日に決まりました。",
                    "価格は九千八百円にする予定です。", "宣伝は主に動画サイトで行います。"});
     const auto cites = [&](std::size_t n) { return std::vector<Uuid>{excerpt.lines()[n].id}; };
+    const ConversationAnswer refusal{"会話に出ていません。", {}};
     FoundationModelsConversationResponder responder(m_model);
 
     // Whatever the model names, the ranker's line is cited; it is shown that line alone.
@@ -220,13 +221,41 @@ TEST_F(ResponderFixture, Responder_ByDefaultTheQuotesChooseTheLinesAndRefuseAndT
     EXPECT_EQ(m_model->requests.back().instructions, FoundationModelsConversationResponder::wordingInstructions());
     EXPECT_EQ(m_model->requests.back().prompt,
               "会話から選んだ発言:\n3: 価格は九千八百円にする予定です。\n\n質問: 価格はいくらですか？");
-
-    // A model doubting the line leaves the quote; a question the ranker refuses never reaches the model.
+    // A model doubting the line leaves the quote.
     m_model->push(R"({"answer":"会話に出ていません。","sources":[]})");
     EXPECT_EQ(responder.answer("価格はいくらですか？", excerpt),
               (ConversationAnswer{"「価格は九千八百円にする予定です。」", cites(2)}));
-    EXPECT_EQ(responder.answer("社長の名前は何ですか？", excerpt), (ConversationAnswer{"会話に出ていません。", {}}));
-    EXPECT_EQ(m_model->requests.size(), 3u);
+    EXPECT_TRUE(m_model->checks.empty());
+
+    // Where the quotes refuse, the model picks from the shortlist and a yes/no check on its first line decides.
+    m_model->push(R"({"answer":"動画サイトです。","sources":[4]})");
+    m_model->odds.emplace_back(0.18);
+    EXPECT_EQ(responder.answer("広告はどこに出しますか？", excerpt),
+              (ConversationAnswer{"動画サイトです。", cites(3)}));
+    EXPECT_EQ(m_model->requests.back().instructions, FoundationModelsConversationResponder::shortlistInstructions());
+    ASSERT_EQ(m_model->checks.size(), 1u);
+    EXPECT_EQ(m_model->checks.back().prompt, "質問: 広告はどこに出しますか？\n発言: 宣伝は主に動画サイトで行います。"
+                                             "\n\nこの発言は、この質問の答えを含んでいますか？");
+    EXPECT_EQ(m_model->checks.back().schema, "はい/いいえ");
+    m_model->push(R"({"answer":"動画サイトです。","sources":[4]})");
+    m_model->odds.emplace_back(0.17);
+    EXPECT_EQ(responder.answer("広告はどこに出しますか？", excerpt), refusal);
+
+    // A pick or a check that fails or runs out of time leaves the refusal; a stop request still cancels.
+    m_model->fail(LanguageModelError::Kind::timedOut);
+    EXPECT_EQ(responder.answer("広告はどこに出しますか？", excerpt), refusal);
+    m_model->push(R"({"answer":"動画サイトです。","sources":[4]})");
+    m_model->odds.emplace_back(LanguageModelError(LanguageModelError::Kind::timedOut, "失敗"));
+    EXPECT_EQ(responder.answer("広告はどこに出しますか？", excerpt), refusal);
+    m_model->push(R"({"answer":"動画サイトです。","sources":[4]})");
+    m_model->odds.emplace_back(LanguageModelError(LanguageModelError::Kind::cancelled, "中止"));
+    EXPECT_THROW(responder.answer("広告はどこに出しますか？", excerpt), LanguageModelError);
+    // A pick that cites nothing or refuses is not checked.
+    m_model->push(R"({"answer":"会話に出ていません。","sources":[]})");
+    EXPECT_EQ(responder.answer("社長の名前は何ですか？", excerpt), refusal);
+    EXPECT_EQ(m_model->checks.size(), 4u);
+    EXPECT_TRUE(m_model->script.empty());
+    EXPECT_TRUE(m_model->odds.empty());
 }
 
 TEST_F(ResponderFixture, Responder_CutAnswerEndsInAnEllipsisAndKeepsFinishedCitations)
