@@ -115,18 +115,24 @@ void SettingsModel::refreshSpeechModels()
     showSpeechModels(m_deps.speechModels ? m_deps.speechModels() : std::vector<SpeechModelEntry>{});
 }
 
+SettingsModel::SpeechModelRow SettingsModel::rowOf(const SpeechModelEntry& entry)
+{
+    SpeechModelRow row;
+    row.name = QString::fromStdString(entry.name);
+    row.fileName = QString::fromStdString(entry.fileName);
+    row.size = sizeText(entry.bytes);
+    row.installed = entry.installed;
+    row.installable = entry.installable;
+    row.verifiable = entry.verifiable;
+    return row;
+}
+
 void SettingsModel::showSpeechModels(const std::vector<SpeechModelEntry>& entries)
 {
     const QString chosen = chosenSpeechModel();
     std::vector<SpeechModelRow> rows;
     for (const auto& entry : entries) {
-        SpeechModelRow row;
-        row.name = QString::fromStdString(entry.name);
-        row.fileName = QString::fromStdString(entry.fileName);
-        row.size = sizeText(entry.bytes);
-        row.installed = entry.installed;
-        row.installable = entry.installable;
-        row.verifiable = entry.verifiable;
+        auto row = rowOf(entry);
         row.chosen = row.name == chosen;
         row.speed = row.accuracy = kNotMeasured;
         if (const auto found = m_deps.figures.find(entry.name); found != m_deps.figures.end()) {
@@ -336,16 +342,8 @@ SettingsModel::LanguageModelState SettingsModel::languageModel() const
 void SettingsModel::showLanguageModels(const std::vector<SpeechModelEntry>& entries)
 {
     std::vector<SpeechModelRow> rows;
-    for (const auto& entry : entries) {
-        SpeechModelRow row;
-        row.name = QString::fromStdString(entry.name);
-        row.fileName = QString::fromStdString(entry.fileName);
-        row.size = sizeText(entry.bytes);
-        row.installed = entry.installed;
-        row.installable = entry.installable;
-        row.verifiable = entry.verifiable;
-        rows.push_back(std::move(row));
-    }
+    for (const auto& entry : entries)
+        rows.push_back(rowOf(entry));
     m_languageModels = std::move(rows);
     markChosenLanguageModel();
 }

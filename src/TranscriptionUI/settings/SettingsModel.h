@@ -180,6 +180,7 @@ public:
 
     // "148 MB", "1.6 GB"; "サイズ不明" for 0.
     static QString sizeText(std::uint64_t bytes);
+    static SpeechModelRow rowOf(const SpeechModelEntry& entry);
 
 signals:
     void speechModelsChanged();
