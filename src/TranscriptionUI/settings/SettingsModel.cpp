@@ -185,7 +185,7 @@ bool SettingsModel::installSpeechModelFrom(const QString& name, const QString& f
 bool SettingsModel::startInstall(const QString& name, const InstallStart& start)
 {
     if (!m_installing.isEmpty()) {
-        setSpeechModelMessage(QStringLiteral("ほかのモデルをインストール中です。終わるまでお待ちください。"));
+        setSpeechModelMessage(QStringLiteral("ほかのモデルをインストール中です。終わるまでお待ちください。"), name);
         return false;
     }
     // Callbacks come on the installer's thread: only the hop is touched there. A callback after this object is
@@ -207,7 +207,7 @@ bool SettingsModel::startInstall(const QString& name, const InstallStart& start)
     if (!start(onProgress, onDone)) {
         m_installing.clear();
         Q_EMIT installChanged();
-        setSpeechModelMessage(QStringLiteral("ほかのモデルをインストール中です。終わるまでお待ちください。"));
+        setSpeechModelMessage(QStringLiteral("ほかのモデルをインストール中です。終わるまでお待ちください。"), name);
         return false;
     }
     return true;
@@ -221,9 +221,9 @@ void SettingsModel::finishInstall(const std::optional<std::string>& error)
     Q_EMIT installChanged();
     refreshSpeechModels();
     if (error)
-        setSpeechModelMessage(QString::fromStdString(*error));
+        setSpeechModelMessage(QString::fromStdString(*error), name);
     else
-        setSpeechModelMessage(QStringLiteral("%1 をインストールしました。「使用する」で選べます。").arg(name));
+        setSpeechModelMessage(QStringLiteral("%1 をインストールしました。「使用する」で選べます。").arg(name), name);
 }
 
 void SettingsModel::cancelInstall()
@@ -245,8 +245,16 @@ void SettingsModel::removeSpeechModel(const QString& name)
     setSpeechModelMessage(error ? QString::fromStdString(*error) : QStringLiteral("%1 を削除しました。").arg(name));
 }
 
-void SettingsModel::setSpeechModelMessage(const QString& message)
+void SettingsModel::setSpeechModelMessage(const QString& message, const QString& about)
 {
+    const bool language = std::any_of(m_languageModels.begin(), m_languageModels.end(),
+                                      [&](const SpeechModelRow& row) { return !about.isEmpty() && row.name == about; });
+    if (language != m_messageAboutLanguage && message == m_speechModelMessage) {
+        m_messageAboutLanguage = language;
+        Q_EMIT speechModelMessageChanged();
+        return;
+    }
+    m_messageAboutLanguage = language;
     assignObserved(this, m_speechModelMessage, message, &SettingsModel::speechModelMessageChanged);
 }
 
@@ -370,12 +378,12 @@ void SettingsModel::useLanguageModel(const QString& name)
                                   [&](const SpeechModelRow& r) { return r.name == name; });
     if (row == m_languageModels.end() || !row->installed) {
         setSpeechModelMessage(
-            QStringLiteral("%1 はインストールされていません。先に「インストール」を押してください。").arg(name));
+            QStringLiteral("%1 はインストールされていません。先に「インストール」を押してください。").arg(name), name);
         return;
     }
     chooseLanguageModel(
         QString::fromStdString((m_deps.defaultLanguageModelFile.parent_path() / row->fileName.toStdString()).string()));
-    setSpeechModelMessage(QStringLiteral("%1 を使います。次の質問から使われます。").arg(name));
+    setSpeechModelMessage(QStringLiteral("%1 を使います。次の質問から使われます。").arg(name), name);
 }
 
 void SettingsModel::chooseLanguageModel(const QString& file)

@@ -141,6 +141,8 @@ public:
     const SpeechModelInstaller::Progress& installProgress() const { return m_progress; }
     // The outcome of the last action on speech models, for the user; empty when nothing to say.
     const QString& speechModelMessage() const { return m_speechModelMessage; }
+    // Whether the message is about a language model: it is shown on that page, not under the speech models.
+    bool messageIsAboutLanguageModel() const { return m_messageAboutLanguage; }
 
     // --- Devices ---
     // Reads the sound server's devices in the background; devicesChanged follows.
@@ -196,7 +198,8 @@ private:
     void showSpeechModels(const std::vector<SpeechModelEntry>& entries);
     void showLanguageModels(const std::vector<SpeechModelEntry>& entries);
     void markChosenLanguageModel();
-    void setSpeechModelMessage(const QString& message);
+    // about: the model the message concerns, when there is one.
+    void setSpeechModelMessage(const QString& message, const QString& about = {});
     void finishInstall(const std::optional<std::string>& error);
     static int indexOf(const std::vector<DeviceChoice>& choices, const QString& stored);
 
@@ -210,6 +213,7 @@ private:
     QString m_installing;
     SpeechModelInstaller::Progress m_progress;
     QString m_speechModelMessage;
+    bool m_messageAboutLanguage = false;
     std::vector<DeviceChoice> m_microphones;
     std::vector<DeviceChoice> m_outputs;
 };

@@ -134,7 +134,7 @@ void SettingsWindow::showLanguageInstall()
         m_languageInstall->setText(
             QStringLiteral("%1: %2 %3 %").arg(installing, QString::fromStdString(progress.phase)).arg(percent));
     } else {
-        m_languageInstall->setText(m_model->speechModelMessage());
+        m_languageInstall->setText(m_model->messageIsAboutLanguageModel() ? m_model->speechModelMessage() : QString());
     }
 }
 
@@ -209,9 +209,10 @@ QWidget* SettingsWindow::makeDevicePage()
     form->addRow(QStringLiteral("取り込む出力"), m_outputs);
     auto* layout = new QVBoxLayout(page);
     layout->addLayout(form);
-    layout->addWidget(wrappingLabel(page, QStringLiteral("deviceNote"),
-                                    QStringLiteral("文字起こし中でもすぐに切り替わります。選んだデバイスが見つからないときは"
-                                                   "既定のデバイスで続け、お知らせを表示します。")));
+    layout->addWidget(
+        wrappingLabel(page, QStringLiteral("deviceNote"),
+                      QStringLiteral("文字起こし中でもすぐに切り替わります。選んだデバイスが見つからないときは"
+                                     "既定のデバイスで続け、お知らせを表示します。")));
     layout->addStretch();
     return page;
 }

@@ -90,8 +90,9 @@ SpeechModelSection::SpeechModelSection(SettingsModel* model, QWidget* parent)
     connect(m_cancel, &QPushButton::clicked, m_model, &SettingsModel::cancelInstall);
     connect(m_model, &SettingsModel::speechModelsChanged, this, &SpeechModelSection::showModels);
     connect(m_model, &SettingsModel::installChanged, this, &SpeechModelSection::showInstall);
-    connect(m_model, &SettingsModel::speechModelMessageChanged, this,
-            [this] { m_message->setText(m_model->speechModelMessage()); });
+    connect(m_model, &SettingsModel::speechModelMessageChanged, this, [this] {
+        m_message->setText(m_model->messageIsAboutLanguageModel() ? QString() : m_model->speechModelMessage());
+    });
     showModels();
     showInstall();
 }

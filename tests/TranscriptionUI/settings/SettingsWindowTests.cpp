@@ -273,6 +273,7 @@ TEST_F(SettingsWindowTest, LanguageModel_AnInstructionTunedModelIsInstalledWithP
     language.finish();
     ASSERT_TRUE(QTest::qWaitFor([&] { return button("useLanguageModel-chat-test") != nullptr; }, 10000));
     EXPECT_TRUE(status->text().contains("インストールしました")) << status->text().toStdString();
+    EXPECT_TRUE(child<QLabel>("speechModelMessage")->text().isEmpty()) << "not a speech model's message";
 
     QTest::mouseClick(button("useLanguageModel-chat-test"), Qt::LeftButton);
     const auto chosen = m_deps.defaultLanguageModelFile.parent_path() / "chat-test.gguf";
