@@ -419,9 +419,13 @@ ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question
 std::vector<std::int64_t> ExtractiveAnswerer::citedLines(const std::string& question,
                                                          const ConversationExcerpt& excerpt) const
 {
-    auto ranking = rank(question, excerpt);
+    return citedLines(rank(question, excerpt));
+}
+
+std::vector<std::int64_t> ExtractiveAnswerer::citedLines(const Ranking& ranking) const
+{
     if (ranking.lineNumbers.empty() || ranking.confidence < m_threshold) return {};
-    return std::move(ranking.lineNumbers);
+    return ranking.lineNumbers;
 }
 
 std::string ExtractiveAnswerer::quote(const std::vector<std::int64_t>& lineNumbers, const ConversationExcerpt& excerpt)
@@ -439,7 +443,12 @@ std::string ExtractiveAnswerer::quote(const std::vector<std::int64_t>& lineNumbe
 
 ConversationAnswer ExtractiveAnswerer::answer(const std::string& question, const ConversationExcerpt& excerpt) const
 {
-    const auto cited = citedLines(question, excerpt);
+    return answerCiting(citedLines(question, excerpt), excerpt);
+}
+
+ConversationAnswer ExtractiveAnswerer::answerCiting(const std::vector<std::int64_t>& cited,
+                                                    const ConversationExcerpt& excerpt)
+{
     if (cited.empty()) return ConversationAnswer{kNotInConversation, {}};
     return ConversationAnswer{quote(cited, excerpt), ConversationCitationReconciler::resolveIDs(cited, excerpt)};
 }

@@ -63,8 +63,12 @@ public:
     Ranking rank(const std::string& question, const ConversationExcerpt& excerpt) const;
     // The lines to cite (1-based), or none when the best one is below the threshold.
     std::vector<std::int64_t> citedLines(const std::string& question, const ConversationExcerpt& excerpt) const;
+    // The same from a ranking already made.
+    std::vector<std::int64_t> citedLines(const Ranking& ranking) const;
     // The cited lines quoted, one per text line, with their ids; kNotInConversation without sources when none.
     ConversationAnswer answer(const std::string& question, const ConversationExcerpt& excerpt) const;
+    // The same for lines already chosen.
+    static ConversationAnswer answerCiting(const std::vector<std::int64_t>& cited, const ConversationExcerpt& excerpt);
     // The quoted lines as answer text.
     static std::string quote(const std::vector<std::int64_t>& lineNumbers, const ConversationExcerpt& excerpt);
 

@@ -296,20 +296,18 @@ ConversationAnswer FoundationModelsConversationResponder::answer(const std::stri
         // A model that turns out unusable (it failed to load, gave nothing in time or nothing readable) still
         // leaves the quotes; the note says why from then on.
         try {
-            if (m_use == ModelUse::wordingTheQuotes || m_use == ModelUse::wordingTheQuotesOrCheckedPick) {
-                const auto cited = m_extractive->citedLines(question, excerpt);
-                if (!cited.empty()) {
-                    if (auto answer = answerWordingTheQuotes(question, excerpt, cited, stop)) return std::move(*answer);
-                } else if (m_use == ModelUse::wordingTheQuotesOrCheckedPick) {
-                    if (auto answer = answerFromShortlist(question, excerpt, stop)) return std::move(*answer);
-                }
-                return m_extractive->answer(question, excerpt);
+            if (m_use == ModelUse::wholeExcerpt) return answerWithModel(question, excerpt, stop);
+            // Ranked once: the quotes, the shortlist and the fallback all come from it.
+            const auto ranking = m_extractive->rank(question, excerpt);
+            const auto cited = m_extractive->citedLines(ranking);
+            const bool wording =
+                m_use == ModelUse::wordingTheQuotes || m_use == ModelUse::wordingTheQuotesOrCheckedPick;
+            if (wording && !cited.empty()) {
+                if (auto answer = answerWordingTheQuotes(question, excerpt, cited, stop)) return std::move(*answer);
+            } else if (m_use != ModelUse::wordingTheQuotes) {
+                if (auto answer = answerFromShortlist(question, excerpt, ranking, stop)) return std::move(*answer);
             }
-            if (m_use != ModelUse::wholeExcerpt) {
-                if (auto answer = answerFromShortlist(question, excerpt, stop)) return std::move(*answer);
-                return m_extractive->answer(question, excerpt);
-            }
-            return answerWithModel(question, excerpt, stop);
+            return ExtractiveAnswerer::answerCiting(cited, excerpt);
         } catch (const LanguageModelError& error) {
             if (error.kind() == LanguageModelError::Kind::cancelled) throw;
         } catch (const std::runtime_error&) {
@@ -331,12 +329,11 @@ ConversationAnswer FoundationModelsConversationResponder::answerWithModel(const 
     return answer;
 }
 
-std::optional<ConversationAnswer>
-FoundationModelsConversationResponder::answerFromShortlist(const std::string& question,
-                                                           const ConversationExcerpt& excerpt, std::stop_token stop)
+std::optional<ConversationAnswer> FoundationModelsConversationResponder::answerFromShortlist(
+    const std::string& question, const ConversationExcerpt& excerpt, const ExtractiveAnswerer::Ranking& ranking,
+    std::stop_token stop)
 {
-    const auto ranking = m_extractive->rank(question, excerpt);
-    const bool quotesAnswer = !ranking.lineNumbers.empty() && ranking.confidence >= m_extractive->threshold();
+    const bool quotesAnswer = !m_extractive->citedLines(ranking).empty();
     if (ranking.shortlist.empty() || (quotesAnswer && m_use != ModelUse::shortlist)) return std::nullopt;
     const auto reply = m_model->respond(shortlistInstructions(), shortlistPrompt(question, excerpt, ranking.shortlist),
                                         shortlistSchema(ranking.shortlist), stop);

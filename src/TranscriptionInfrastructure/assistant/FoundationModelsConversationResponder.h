@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TranscriptionApplication/ConversationResponder.h"
+#include "TranscriptionInfrastructure/assistant/ExtractiveAnswerer.h"
 
 #include <cstdint>
 #include <memory>
@@ -10,7 +11,6 @@
 
 namespace tc {
 
-class ExtractiveAnswerer;
 class LanguageModel;
 
 // Answers questions about the conversation from the numbered lines of the excerpt only. An instruction-tuned
@@ -76,7 +76,9 @@ private:
                                        std::stop_token stop);
     // Nothing when the quotes answer without the model.
     std::optional<ConversationAnswer> answerFromShortlist(const std::string& question,
-                                                          const ConversationExcerpt& excerpt, std::stop_token stop);
+                                                          const ConversationExcerpt& excerpt,
+                                                          const ExtractiveAnswerer::Ranking& ranking,
+                                                          std::stop_token stop);
     std::optional<ConversationAnswer> answerWordingTheQuotes(const std::string& question,
                                                              const ConversationExcerpt& excerpt,
                                                              const std::vector<std::int64_t>& cited,
