@@ -14,6 +14,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <utility>
 
 namespace tc {
 
@@ -249,13 +250,10 @@ void SettingsModel::setSpeechModelMessage(const QString& message, const QString&
 {
     const bool language = std::any_of(m_languageModels.begin(), m_languageModels.end(),
                                       [&](const SpeechModelRow& row) { return !about.isEmpty() && row.name == about; });
-    if (language != m_messageAboutLanguage && message == m_speechModelMessage) {
-        m_messageAboutLanguage = language;
+    // The same text about another kind of model moves to the other page, so that is a change too.
+    const bool kindChanged = std::exchange(m_messageAboutLanguage, language) != language;
+    if (!assignObserved(this, m_speechModelMessage, message, &SettingsModel::speechModelMessageChanged) && kindChanged)
         Q_EMIT speechModelMessageChanged();
-        return;
-    }
-    m_messageAboutLanguage = language;
-    assignObserved(this, m_speechModelMessage, message, &SettingsModel::speechModelMessageChanged);
 }
 
 // --- Devices ---
