@@ -1,6 +1,6 @@
-#include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "TranscriptionInfrastructure/speech/WhisperContext.h"
 #include "support/AudioSignals.h"
+#include "support/RealSpeechModel.h"
 #include "support/SpeechSamples.h"
 #include "support/TestPaths.h"
 
@@ -12,20 +12,9 @@
 namespace tc {
 namespace {
 
-// The real default model, which scripts/setup installs; null (and a failure) when it is missing.
-std::shared_ptr<WhisperContext> realModel()
-{
-    const auto lookup = SpeechModelManager().locate(SpeechModelManager::defaultModelName());
-    if (const auto* message = std::get_if<std::string>(&lookup)) {
-        ADD_FAILURE() << "the speech model is missing (run scripts/setup): " << *message;
-        return nullptr;
-    }
-    return WhisperContext::load(std::get<std::filesystem::path>(lookup));
-}
-
 TEST(WhisperContext, AFinalTheModelOnlyHumsAtComesOutEmpty)
 {
-    const auto context = realModel();
+    const auto context = test::realSpeechModel();
     if (!context) return;
     // Short tunes: the greedy reading loops on a sound ("おぉぉぉぉ", "あんんんん"), and the fallback's sampling
     // writes sentences instead ("さあ、今、あなたは、あなたのことを知っているのか?"). Fresh decoders, as the
@@ -55,7 +44,7 @@ TEST(WhisperContext, AFinalTheModelOnlyHumsAtComesOutEmpty)
 
 TEST(WhisperContext, ARefreshAfterSilenceReadsItsOwnAudio)
 {
-    const auto context = realModel();
+    const auto context = test::realSpeechModel();
     if (!context) return;
     // Room silence, then the first 0.3 s of a sentence, as the first refresh of an utterance has it. The engine's own
     // no-speech check took the silence's probability for the sentence's and emptied the sentence's text whenever its
@@ -83,7 +72,7 @@ TEST(WhisperContext, ARefreshAfterSilenceReadsItsOwnAudio)
 
 TEST(WhisperContext, SpeechInNoiseGetsNoBracketedSoundLabels)
 {
-    const auto context = realModel();
+    const auto context = test::realSpeechModel();
     if (!context) return;
     // Pink noise at 10 dB SNR under a sentence, then a pause: allowed to, the model labels what it hears as sound,
     // "来週の…休みです(知事)" (live, "…10分ほど遅れます。(音楽)").

@@ -1,8 +1,8 @@
-#include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "TranscriptionInfrastructure/speech/TranscriberError.h"
 #include "TranscriptionInfrastructure/speech/WhisperContext.h"
 #include "TranscriptionInfrastructure/speech/WhisperStreamingRecognizer.h"
 #include "support/AudioSignals.h"
+#include "support/RealSpeechModel.h"
 #include "support/ScriptedUtteranceDecoder.h"
 #include "support/SpeechSamples.h"
 #include "support/TestPaths.h"
@@ -144,17 +144,6 @@ TEST(WhisperStreamingRecognizer, NonSpeechNeverBecomesALineAndTextOnShowIsTakenB
     }
 }
 
-// The real default model, which scripts/setup installs; null (and a failure) when it is missing.
-std::shared_ptr<WhisperContext> realModel()
-{
-    const auto lookup = SpeechModelManager().locate(SpeechModelManager::defaultModelName());
-    if (const auto* message = std::get_if<std::string>(&lookup)) {
-        ADD_FAILURE() << "the speech model is missing (run scripts/setup): " << *message;
-        return nullptr;
-    }
-    return WhisperContext::load(std::get<std::filesystem::path>(lookup));
-}
-
 // The final lines of a recognizer with a fresh decoder: its fallback sampling carries state between decodings.
 std::vector<std::string> realLines(WhisperContext& model, WhisperStreamingRecognizer::Settings settings,
                                    const std::vector<float>& audio)
@@ -169,7 +158,7 @@ std::vector<std::string> realLines(WhisperContext& model, WhisperStreamingRecogn
 
 TEST(WhisperStreamingRecognizer, TheRealModelsDoubtKeepsNoiseAndMusicFromBecomingLines)
 {
-    const auto model = realModel();
+    const auto model = test::realSpeechModel();
     if (!model) return;
     const auto decoder = model->makeDecoder("ja");
     const auto decode = [&](const std::vector<float>& audio) {
@@ -264,8 +253,8 @@ TEST(WhisperStreamingRecognizer, AGreetingEndingInWaSettlesAtOnce)
         return DecodedUtterance{finalNumber == 1 ? "こんにちは" : "今日の議題です。", 0.0F, -0.1};
     };
     WhisperStreamingRecognizer recognizer(decoder);
-    const auto audio = join({test::silence(0.5), utterance("s05"), test::silence(1.0), utterance("s09"),
-                             test::silence(1.0)});
+    const auto audio =
+        join({test::silence(0.5), utterance("s05"), test::silence(1.0), utterance("s09"), test::silence(1.0)});
     const auto settled = finals(run(recognizer, audio, 4.0));
     ASSERT_EQ(settled.size(), 2U);
     EXPECT_EQ(settled[0].text, "こんにちは");
