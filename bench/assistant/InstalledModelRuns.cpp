@@ -60,7 +60,7 @@ std::string runUses(const std::shared_ptr<LanguageModel>& model, const QuestionS
         {Use::wholeExcerpt, "whole excerpt"},
         {Use::shortlist, "quoting ranker's 8 best lines"},
         {Use::shortlistWhenQuotesRefuse, "8 best lines, only when the quotes refuse"},
-        {Use::wordingTheQuotes, "the quotes' lines, the model wording the answer (shipped)"}};
+        {Use::wordingTheQuotes, "the quotes' lines, the model wording the answer"}};
     const char* chosenUses = std::getenv("TC_BENCH_QA_MODEL_USES");
     std::vector<std::pair<std::string, const std::vector<Question>*>> named{{"80 questions", &sets.questions},
                                                                             {"trip (development)", &sets.fresh}};
@@ -124,8 +124,9 @@ std::string runUses(const std::shared_ptr<LanguageModel>& model, const QuestionS
     return rows;
 }
 
-// A base model made to write the answers itself, on `forced` questions spread over the three transcripts; fills
-// the entry's "forcedGeneration".
+// A base model made to write the answers itself from the whole excerpt, on `forced` questions spread over the three
+// transcripts; fills the entry's "forcedGeneration". The use is named, not the responder's default, so that a
+// change of what the app ships cannot change what this row measures.
 std::string runForced(const std::shared_ptr<LanguageModel>& model, const std::string& fileName,
                       const QuestionSets& sets, const std::shared_ptr<MecabTokenizer>& tokenizer, int forced,
                       double memoryBefore, nlohmann::ordered_json& entry)
@@ -136,7 +137,8 @@ std::string runForced(const std::shared_ptr<LanguageModel>& model, const std::st
     for (std::size_t i = 0; i < questions.size(); ++i)
         if (i % step == 0) sample.push_back(questions[i]);
     sample.resize(std::min<std::size_t>(sample.size(), static_cast<std::size_t>(forced)));
-    Responder responder(std::make_shared<ForcedChatModel>(model), std::make_shared<ExtractiveAnswerer>(tokenizer));
+    Responder responder(std::make_shared<ForcedChatModel>(model), std::make_shared<ExtractiveAnswerer>(tokenizer),
+                        Use::wholeExcerpt);
     const double forcedMemoryBefore = peakMemoryMiB();
     std::vector<Numbers> cited;
     std::vector<double> seconds;
