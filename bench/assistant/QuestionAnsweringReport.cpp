@@ -50,7 +50,7 @@ void writeRuns(const std::filesystem::path& folder, const std::string& markdown,
 {
     std::filesystem::create_directories(folder);
     std::ofstream(folder / "question-answering-runs.md") << markdown;
-    std::ofstream(folder / "question-answering.json") << json.dump(2) << '\n';
+    std::ofstream(folder / "question-answering-runs.json") << json.dump(2) << '\n';
 }
 
 } // namespace tc::bench
