@@ -11,30 +11,18 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace tc {
 namespace {
 
-const QByteArray kFeed = R"(<?xml version="1.0" encoding="utf-8"?>
-<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
-  <channel>
-    <title>transcription-corvane</title>
-    <item>
-      <title>0.2.0</title>
-      <sparkle:version>0.2.0</sparkle:version>
-      <description>字幕の改善</description>
-      <enclosure url="https://example.invalid/tc-0.2.0.tar.gz" length="10" type="application/octet-stream"/>
-    </item>
-    <item>
-      <title>0.10.0 beta</title>
-      <enclosure url="https://example.invalid/tc-0.10.0b1.tar.gz" sparkle:version="0.10.0b1"
-                 sparkle:shortVersionString="0.10.0 beta 1" length="10" type="application/octet-stream"/>
-    </item>
-    <item>
-      <title>0.1.0</title>
-      <sparkle:version>0.1.0</sparkle:version>
-    </item>
-  </channel>
-</rss>)";
+// The newest item sits in the middle and names its versions on the enclosure only.
+const QByteArray kFeed = R"(<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
+  <channel><item><sparkle:version>0.2.0</sparkle:version></item>
+  <item><enclosure url="https://example.invalid/tc-0.10.0b1.tar.gz" sparkle:version="0.10.0b1"
+                   sparkle:shortVersionString="0.10.0 beta 1"/></item>
+  <item><sparkle:version>0.1.0</sparkle:version></item>
+</channel></rss>)";
 
 // Answers every request on 127.0.0.1 with one fixed HTTP response.
 class LocalHttpServer {
@@ -82,12 +70,10 @@ bool is(const UpdateState& state)
 
 TEST(AppcastVersions, CompareNumbersNumericallyAndPreReleasesBelowReleases)
 {
-    // Each pair in ascending order; the last shows no overflow on build numbers.
-    // clang-format off
-    for (const auto& [lower, higher] : std::vector<std::pair<QString, QString>>{{"0.9.9", "0.10.0"}, {"1.2", "1.10"},
-             {"1.0", "1.0.1"}, {"1.0b1", "1.0"}, {"1.0b1", "1.0b2"}, {"1.0a9", "1.0b1"}, {"1.0b1", "1.0.1"},
-             {"1.99.99", "2"}, {"20261206123456788", "20261206123456789"}}) {
-        // clang-format on
+    // Each pair in ascending order, one per way two versions differ; the last is too long for an int.
+    for (const auto& [lower, higher] : std::vector<std::pair<QString, QString>>{
+             {"0.9.9", "0.10.0"}, {"1.0", "1.0.1"}, {"1.0b1", "1.0"}, {"1.0a9", "1.0b1"}, {"1.0b1", "1.0.1"},
+             {"20261206123456788", "20261206123456789"}}) {
         EXPECT_LT(AppcastUpdateChecker::compareVersions(lower, higher), 0) << lower.toStdString();
         EXPECT_GT(AppcastUpdateChecker::compareVersions(higher, lower), 0) << higher.toStdString();
     }
@@ -124,20 +110,14 @@ TEST(AppcastCheck, FetchesTheFeedOverHttpOrFromAFileAndFailsWithAJapaneseReason)
     EXPECT_EQ(server.requests, 2);
 
     test::TemporaryDirectory dir;
-    QFile file(QString::fromStdString((dir.path() / "appcast.xml").string()));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(kFeed) == kFeed.size());
-    file.close();
-    EXPECT_TRUE(is<update_state::UpdateAvailable>(runCheck(QUrl::fromLocalFile(file.fileName()), "0.2.0")));
+    std::ofstream(dir.path() / "appcast.xml") << kFeed.toStdString();
+    const auto local = QUrl::fromLocalFile(QString::fromStdString(dir.path() / "appcast.xml"));
+    EXPECT_TRUE(is<update_state::UpdateAvailable>(runCheck(local, "0.2.0")));
 
     LocalHttpServer missing(404, "not here");
     const auto failed = runCheck(missing.url(), "0.1.0");
     ASSERT_TRUE(is<update_state::Failed>(failed));
     EXPECT_NE(std::get<update_state::Failed>(failed).reason.find("更新情報"), std::string::npos);
-    QTcpServer closed;
-    closed.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = closed.serverPort();
-    closed.close();
-    EXPECT_TRUE(is<update_state::Failed>(runCheck(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port)), "0.1.0")));
 }
 
 TEST(SparkleUpdaterAdapter, ChecksThroughTheUpdaterKeepsNoCopyOfItsSettingAndNeedsAFeed)
