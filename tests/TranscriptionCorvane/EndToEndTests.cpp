@@ -3,6 +3,7 @@
 
 #include "TranscriptionInfrastructure/settings/AppPaths.h"
 
+#include "support/BuiltProgram.h"
 #include "support/PulseAudioServer.h"
 #include "support/QtTestApplication.h"
 #include "support/SpeechSamples.h"
@@ -96,15 +97,10 @@ protected:
                              .arg(frame["y"].toInt());
         runTool("import", arguments << QString::fromStdString((m_artifacts / name).string()));
     }
-    // Starts the application and waits until it transcribes.
-    void launch(QProcess& app)
+    // Whether the application the test started transcribes.
+    bool transcribing()
     {
-        app.setProcessEnvironment(m_environment);
-        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        app.start(QString::fromStdString((test::binaryDir() / "src/transcription-corvane").string()));
-        ASSERT_TRUE(app.waitForStarted(10000));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return readJson(m_stateFile)["running"].toBool(); }, 60000))
-            << "transcription did not start";
+        return QTest::qWaitFor([&] { return readJson(m_stateFile)["running"].toBool(); }, 60000);
     }
 
     fs::path m_models;
@@ -146,20 +142,17 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
                .arg(now.toString(format), now.addSecs(-1800).toString(format), now.addSecs(1800).toString(format))
                .toStdString();
     // Taken after the sound server started, which points this process at itself.
-    m_environment = QProcessEnvironment::systemEnvironment();
-    for (const auto& [name, value] : {std::pair{"HOME", m_home.path()},
-                                      {"XDG_CONFIG_HOME", config},
-                                      {"XDG_DATA_HOME", data},
-                                      {"XDG_CACHE_HOME", m_home.path() / ".cache"},
-                                      {"TC_WINDOW_STATE_FILE", m_stateFile}})
-        m_environment.insert(name, QString::fromStdString(value.string()));
-    m_environment.insert("DISPLAY", x.display());
-    m_environment.insert("QT_QPA_PLATFORM", "xcb");
-    m_environment.remove("WAYLAND_DISPLAY");
+    const auto text = [](const fs::path& path) { return QString::fromStdString(path); };
+    m_environment = test::BuiltProgram::environment({{"HOME", text(m_home.path())},
+                                                     {"XDG_CONFIG_HOME", text(config)},
+                                                     {"XDG_DATA_HOME", text(data)},
+                                                     {"XDG_CACHE_HOME", text(m_home.path() / ".cache")},
+                                                     {"TC_WINDOW_STATE_FILE", text(m_stateFile)},
+                                                     {"DISPLAY", x.display()},
+                                                     {"QT_QPA_PLATFORM", "xcb"}});
 
-    QProcess app;
-    launch(app);
-    if (HasFatalFailure()) return;
+    test::BuiltProgram app({}, m_environment);
+    ASSERT_TRUE(transcribing()) << app.finish(0).err;
     // Playing takes as long as the conversation; recognition may trail behind it.
     EXPECT_TRUE(play("speech/conversation.flac", 120000));
     const std::vector<test::SpeechTurn> turns = test::conversationTurns();
@@ -210,9 +203,8 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
     // Quitting from the window (Ctrl+Q, as the window's own quit) keeps every line.
     const QJsonObject window = browsing["window"].toObject();
     EXPECT_TRUE(click(window["x"].toInt() + 200, window["y"].toInt() + 300, {"key", "ctrl+q"}));
-    EXPECT_TRUE(app.waitForFinished(20000)) << "the window's quit did not end the application";
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(app.exitCode(), 0);
+    const auto quit = app.finish(20000);
+    EXPECT_EQ(quit.status, 0) << "the window's quit did not end the application: " << quit.err;
 
     const QJsonObject history = readJson(data / "transcription-corvane/history.json");
     EXPECT_EQ(history["version"].toInt(), 2);
@@ -238,16 +230,14 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
 
     // A second launch starts a new session beside the first; SIGTERM ends it without losing its line.
     QFile::remove(QString::fromStdString(m_stateFile.string()));
-    QProcess second;
-    launch(second);
-    if (HasFatalFailure()) return;
+    test::BuiltProgram second({}, m_environment);
+    ASSERT_TRUE(transcribing()) << second.finish(0).err;
     EXPECT_TRUE(play("speech/utterances/s05.flac", 30000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !readJson(m_stateFile)["rows"].toArray().isEmpty(); }, 30000));
     const QJsonArray secondRows = readJson(m_stateFile)["rows"].toArray();
-    second.terminate();
-    ASSERT_TRUE(second.waitForFinished(20000));
-    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second.exitCode(), 0);
+    second.process().terminate();
+    const auto terminated = second.finish(20000);
+    EXPECT_EQ(terminated.status, 0) << terminated.err;
 
     const QJsonArray both = readJson(data / "transcription-corvane/history.json")["sessions"].toArray();
     ASSERT_EQ(both.size(), 2);

@@ -16,7 +16,7 @@ using Q = HeadlessQuestion;
 // Answering needs no speech model, so the program is given two minutes.
 test::BuiltProgram::Outcome runProgram(const QStringList& arguments)
 {
-    return test::BuiltProgram::run(arguments, {}, {}, 120000);
+    return test::BuiltProgram::run(arguments, test::BuiltProgram::environment(), {}, 120000);
 }
 
 constexpr const char* kTalk = "それでは会議を始めます。\n"

@@ -105,7 +105,7 @@ TEST(HeadlessTranscription, ProgramPrintsEachSettledLineWithItsTimeAndWritesSubt
 
 TEST(HeadlessTranscription, ProgramReadsStandardInputGivenAsDashIntoPlainTimedLines)
 {
-    const auto piped = BuiltProgram::run({"--transcribe", "-"}, {}, test::dataDir() / "speech/utterances/s03.flac");
+    const auto piped = BuiltProgram::run({"--transcribe", "-"}, BuiltProgram::environment(), test::dataDir() / "speech/utterances/s03.flac");
     EXPECT_EQ(piped.status, 0) << piped.err;
     int lines = 0;
     EXPECT_NE(timedLinesText(piped.out, lines).find("会議"), std::string::npos) << piped.out;
@@ -139,7 +139,7 @@ TEST(HeadlessTranscription, ProgramReportsFailuresInJapaneseWithAnErrorStatusAnd
             const std::int32_t garbage = 99999;
             file.write(reinterpret_cast<const char*>(&garbage), sizeof garbage);
         }
-        return std::vector<std::pair<QString, QString>>{{"XDG_DATA_HOME", pathArgument(dir.path() / name)}};
+        return BuiltProgram::environment({{"XDG_DATA_HOME", pathArgument(dir.path() / name)}});
     };
     const auto damaged = [&](const std::string& name) {
         return std::vector<std::string>{(dir.path() / name / "transcription-corvane/models/ggml-base.bin").string(),
@@ -150,7 +150,7 @@ TEST(HeadlessTranscription, ProgramReportsFailuresInJapaneseWithAnErrorStatusAnd
         QStringList arguments;
         int status;
         std::vector<std::string> said;
-        std::vector<std::pair<QString, QString>> environment = {};
+        QProcessEnvironment environment = BuiltProgram::environment();
         int linesBefore = 0; // settled lines printed before the failure
     };
     const int failure = HeadlessTranscription::kExitFailure;
@@ -171,8 +171,8 @@ TEST(HeadlessTranscription, ProgramReportsFailuresInJapaneseWithAnErrorStatusAnd
         {{"--transcribe", speech}, failure, damaged("header"), dataHome("header", 20)},
         {{"--transcribe", speech}, failure, damaged("weights"), dataHome("weights", fs::file_size(real) / 2)}};
     for (const auto& [arguments, status, said, environment, linesBefore] : cases) {
-        SCOPED_TRACE(arguments.join(' ').toStdString() + (environment.empty() ? "" : " in another data folder"));
-        const auto outcome = BuiltProgram::run(arguments, environment, {}, 120000);
+        SCOPED_TRACE(arguments.join(' ').toStdString() + " in " + environment.value("XDG_DATA_HOME").toStdString());
+        const auto outcome = BuiltProgram::run(arguments, environment);
         EXPECT_EQ(outcome.status, status) << outcome.err;
         EXPECT_GE(std::count(outcome.out.begin(), outcome.out.end(), '\n'), linesBefore) << outcome.out;
         EXPECT_TRUE(linesBefore > 0 || outcome.out.empty()) << outcome.out;

@@ -2,41 +2,51 @@
 
 #include "support/TestPaths.h"
 
-#include <QProcess>
-
 #include <gtest/gtest.h>
 
 namespace tc::test {
 
-namespace fs = std::filesystem;
-
-BuiltProgram::Outcome BuiltProgram::run(const QStringList& arguments,
-                                        const std::vector<std::pair<QString, QString>>& extra,
-                                        const fs::path& input, int timeoutMs)
+QProcessEnvironment BuiltProgram::environment(const std::vector<std::pair<QString, QString>>& extra)
 {
-    const fs::path program = binaryDir() / "src" / "transcription-corvane";
-    Outcome outcome;
-    if (!fs::exists(program)) {
-        ADD_FAILURE() << "build the program first: " << program;
-        return outcome;
-    }
-    QProcess process;
-    auto environment = QProcessEnvironment::systemEnvironment();
-    environment.remove("DISPLAY");
-    environment.remove("WAYLAND_DISPLAY");
+    auto variables = QProcessEnvironment::systemEnvironment();
+    variables.remove("DISPLAY");
+    variables.remove("WAYLAND_DISPLAY");
     for (const auto& [key, value] : extra)
-        environment.insert(key, value);
-    process.setProcessEnvironment(environment);
-    if (!input.empty()) process.setStandardInputFile(QString::fromStdString(input.string()));
-    process.start(QString::fromStdString(program.string()), arguments);
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
+        variables.insert(key, value);
+    return variables;
+}
+
+BuiltProgram::BuiltProgram(const QStringList& arguments, const QProcessEnvironment& variables,
+                           const std::filesystem::path& input)
+{
+    const auto program = binaryDir() / "src" / "transcription-corvane";
+    if (!std::filesystem::exists(program)) {
+        ADD_FAILURE() << "build the program first: " << program;
+        return;
+    }
+    m_process.setProcessEnvironment(variables);
+    if (!input.empty()) m_process.setStandardInputFile(QString::fromStdString(input.string()));
+    m_process.start(QString::fromStdString(program.string()), arguments);
+}
+
+BuiltProgram::~BuiltProgram()
+{
+    if (m_process.state() == QProcess::NotRunning) return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(30000)) m_process.kill();
+    m_process.waitForFinished();
+}
+
+BuiltProgram::Outcome BuiltProgram::finish(int timeoutMs)
+{
+    if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(timeoutMs)) {
+        m_process.kill();
         ADD_FAILURE() << "the program did not finish";
     }
-    outcome.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    outcome.out = process.readAllStandardOutput().toStdString();
-    outcome.err = process.readAllStandardError().toStdString();
-    return outcome;
+    const bool exited = !m_process.program().isEmpty() && m_process.exitStatus() == QProcess::NormalExit &&
+                        m_process.error() != QProcess::FailedToStart;
+    return {exited ? m_process.exitCode() : -1, m_process.readAllStandardOutput().toStdString(),
+            m_process.readAllStandardError().toStdString()};
 }
 
 } // namespace tc::test
