@@ -10,7 +10,6 @@
 #include "support/TemporaryDirectory.h"
 #include "support/TestPaths.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -64,10 +63,9 @@ protected:
         m_models = AppPaths::current().modelsDirectory();
         if (!fs::exists(m_models / "ggml-base.bin")) GTEST_SKIP() << "the default speech model is not installed";
         if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()) GTEST_SKIP() << "Xvfb is missing";
-        fs::create_directories(m_artifacts);
     }
 
-    // Runs a helper program (player, pointer, screenshot) as the user's session would, to its end.
+    // Runs a helper program (player, pointer) as the user's session would, to its end.
     bool runTool(const QString& program, const QStringList& arguments, int milliseconds = 10000)
     {
         QProcess tool;
@@ -85,18 +83,6 @@ protected:
         return runTool("xdotool",
                        QStringList{"mousemove", QString::number(x), QString::number(y), "click", "1"} + then);
     }
-    void screenshot(const std::string& name, const QJsonObject& frame = {})
-    {
-        QStringList arguments{"-window", "root"};
-        if (!frame.isEmpty())
-            arguments << "-crop"
-                      << QStringLiteral("%1x%2+%3+%4")
-                             .arg(frame["width"].toInt())
-                             .arg(frame["height"].toInt())
-                             .arg(frame["x"].toInt())
-                             .arg(frame["y"].toInt());
-        runTool("import", arguments << QString::fromStdString((m_artifacts / name).string()));
-    }
     // Whether the application the test started transcribes.
     bool transcribing()
     {
@@ -104,7 +90,6 @@ protected:
     }
 
     fs::path m_models;
-    fs::path m_artifacts = test::binaryDir() / "test-artifacts/end-to-end";
     test::TemporaryDirectory m_home;
     fs::path m_stateFile = m_home.path() / "window-state.json";
     QProcessEnvironment m_environment;
@@ -182,9 +167,6 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
     const QString lastCaption = captions.last().toObject()["text"].toString();
     EXPECT_TRUE(lastCaption == rows.last().toObject()["text"].toString() || lastCaption == live["volatile"].toString())
         << lastCaption.toStdString();
-    screenshot("screen-live.png");
-    screenshot("main-window-live.png", live["window"].toObject());
-    screenshot("caption-overlay.png", live["captionPanel"].toObject());
 
     // Browsing: the calendar's event lists the lines spoken during it.
     const QJsonArray events = live["events"].toArray();
@@ -198,7 +180,6 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
     EXPECT_TRUE(QTest::qWaitFor([&] { return readJson(m_stateFile)["browsing"].toBool(); }, 30000));
     const QJsonObject browsing = readJson(m_stateFile);
     EXPECT_EQ(browsing["browsingRows"].toArray().size(), rows.size());
-    screenshot("main-window-browsing.png", browsing["window"].toObject());
 
     // Quitting from the window (Ctrl+Q, as the window's own quit) keeps every line.
     const QJsonObject window = browsing["window"].toObject();
