@@ -12,74 +12,39 @@ std::exception_ptr scriptedFailure(const std::string& message, const std::option
 
 } // namespace
 
-class AttemptScript::Source : public AudioSource {
-public:
-    explicit Source(AttemptScript& script) : m_script(script) {}
-
-    AudioFrameStream start() override
-    {
-        return m_script.m_lock.change([&] {
-            auto& script = m_script;
-            ++script.m_starts;
-            if (script.m_attempts.empty()) throw ScriptedError("台本が尽きました");
-            script.m_current = script.m_attempts.front();
-            script.m_attempts.pop_front();
-            script.m_now += script.m_current->seconds;
-            if (script.m_current->startError)
-                std::rethrow_exception(scriptedFailure(*script.m_current->startError, script.m_current->recovery));
-            return m_frames = Channel<AudioFrame>::make();
-        });
-    }
-
-    void stop() override
-    {
-        m_script.m_lock.change([&] {
-            ++m_script.m_stops;
-            if (m_frames) m_frames->finish();
-        });
-    }
-
-    bool isContinuous() const override { return m_script.m_continuous; }
-
-private:
-    AttemptScript& m_script;
-    AudioFrameStream m_frames;
-};
-
-class AttemptScript::ScriptTranscriber : public Transcriber {
-public:
-    explicit ScriptTranscriber(AttemptScript& script) : m_script(script) {}
-
-    SegmentStream transcribe(AudioFrameStream) override
-    {
-        auto segments = Channel<TranscriptSegment>::make();
-        const Attempt attempt = m_script.m_lock.read(m_script.m_current).value_or(Attempt{});
-        segments->onTermination([this] { m_script.m_lock.change([&] { ++m_script.m_transcriptsEnded; }); });
-        for (auto& segment : attempt.segments)
-            segments->yield(segment);
-        if (attempt.streamError)
-            segments->fail(scriptedFailure(*attempt.streamError, attempt.recovery));
-        else if (!attempt.hangAfterSegments)
-            segments->finish();
-        return segments;
-    }
-
-private:
-    AttemptScript& m_script;
-};
-
-AttemptScript::AttemptScript(std::vector<Attempt> attempts, bool continuous)
-    : m_attempts(attempts.begin(), attempts.end()), m_continuous(continuous)
-{}
-
-std::shared_ptr<AudioSource> AttemptScript::source()
+AudioFrameStream AttemptScript::start()
 {
-    return std::make_shared<Source>(*this);
+    return m_lock.change([&] {
+        ++m_starts;
+        if (m_attempts.empty()) throw ScriptedError("台本が尽きました");
+        m_current = m_attempts.front();
+        m_attempts.pop_front();
+        m_now += m_current->seconds;
+        if (m_current->startError) std::rethrow_exception(scriptedFailure(*m_current->startError, m_current->recovery));
+        return m_frames = Channel<AudioFrame>::make();
+    });
 }
 
-std::shared_ptr<Transcriber> AttemptScript::transcriber()
+void AttemptScript::stop()
 {
-    return std::make_shared<ScriptTranscriber>(*this);
+    m_lock.change([&] {
+        ++m_stops;
+        if (m_frames) m_frames->finish();
+    });
+}
+
+SegmentStream AttemptScript::transcribe(AudioFrameStream)
+{
+    auto segments = Channel<TranscriptSegment>::make();
+    const Attempt attempt = m_lock.read(m_current).value_or(Attempt{});
+    segments->onTermination([this] { m_lock.change([&] { ++m_transcriptsEnded; }); });
+    for (auto& segment : attempt.segments)
+        segments->yield(segment);
+    if (attempt.streamError)
+        segments->fail(scriptedFailure(*attempt.streamError, attempt.recovery));
+    else if (!attempt.hangAfterSegments)
+        segments->finish();
+    return segments;
 }
 
 TranscriptSegment volatileSegment(std::string text)

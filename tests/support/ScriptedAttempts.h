@@ -33,12 +33,15 @@ struct ScriptedError : std::runtime_error {
 };
 
 // A manual clock plus an audio source and transcriber that play a list of attempts. Thread-safe.
-class AttemptScript {
+class AttemptScript : private AudioSource, private Transcriber {
 public:
-    explicit AttemptScript(std::vector<Attempt> attempts, bool continuous = true);
+    explicit AttemptScript(std::vector<Attempt> attempts, bool continuous = true)
+        : m_attempts(attempts.begin(), attempts.end()), m_continuous(continuous)
+    {}
 
-    std::shared_ptr<AudioSource> source();
-    std::shared_ptr<Transcriber> transcriber();
+    // The script as the runner's source and transcriber; it outlives both.
+    std::shared_ptr<AudioSource> source() { return {std::shared_ptr<void>(), static_cast<AudioSource*>(this)}; }
+    std::shared_ptr<Transcriber> transcriber() { return {std::shared_ptr<void>(), static_cast<Transcriber*>(this)}; }
     double now() const { return m_lock.read(m_now); }
 
     int starts() const { return m_lock.read(m_starts); }
@@ -47,12 +50,15 @@ public:
     int transcriptsEnded() const { return m_lock.read(m_transcriptsEnded); }
 
 private:
-    class Source;
-    class ScriptTranscriber;
+    AudioFrameStream start() override;
+    void stop() override;
+    bool isContinuous() const override { return m_continuous; }
+    SegmentStream transcribe(AudioFrameStream) override;
 
     Locked m_lock;
     std::deque<Attempt> m_attempts;
     std::optional<Attempt> m_current;
+    AudioFrameStream m_frames;
     bool m_continuous;
     double m_now = 1000;
     int m_starts = 0;
