@@ -41,16 +41,13 @@ public:
     {
         return m_lock.waitFor(timeout, [&] { return m_frames >= frames; });
     }
-    bool waitForFinalize(Timeout timeout = std::chrono::seconds(5)) { return waitForFlag(m_finalized, timeout); }
-    bool waitForStart(Timeout timeout = std::chrono::seconds(5)) { return waitForFlag(m_started, timeout); }
-    bool waitForCancel(Timeout timeout = std::chrono::seconds(5)) { return waitForFlag(m_cancelled, timeout); }
+    bool waitForFinalize(Timeout timeout = std::chrono::seconds(5)) { return waitFor(m_finalized, timeout); }
+    bool waitForStart(Timeout timeout = std::chrono::seconds(5)) { return waitFor(m_started, timeout); }
+    bool waitForCancel(Timeout timeout = std::chrono::seconds(5)) { return waitFor(m_cancelled, timeout); }
     std::vector<AnalyzerBuffer> buffers() const { return m_lock.read(m_buffers); }
 
 private:
-    bool waitForFlag(const bool& flag, Timeout timeout)
-    {
-        return m_lock.waitFor(timeout, [&] { return flag; });
-    }
+    bool waitFor(const bool& flag, Timeout timeout) { return m_lock.waitFor(timeout, [&] { return flag; }); }
 
     Stream<RecognitionResult> m_results = Channel<RecognitionResult>::make();
     Locked m_lock;
