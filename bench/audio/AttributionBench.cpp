@@ -69,7 +69,7 @@ int main(int argc, char** argv)
         std::cerr << "the evaluation set is not rendered yet: run scripts/make-eval-set\n";
         return 1;
     }
-    auto turns = tc::test::readTwoSpeakerTurns(set / "twospeaker.tsv");
+    auto turns = tc::test::readSpeechTable(set / "twospeaker.tsv");
     if (turnCount > 0 && turnCount < turns.size()) turns.resize(turnCount);
     double rate = 0, systemRate = 0;
     auto microphone = readTrack(set / "twospeaker-mic.wav", rate);

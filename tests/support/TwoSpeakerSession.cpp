@@ -64,17 +64,7 @@ std::size_t commonCharacters(const std::u32string& a, const std::u32string& b)
     return row[b.size()];
 }
 
-std::string labelName(const std::optional<SpeakerLabel>& label)
-{
-    return label ? std::string(speakerLabelText(*label)) : std::string("なし");
-}
-
 } // namespace
-
-std::vector<TwoSpeakerTurn> readTwoSpeakerTurns(const std::filesystem::path& table)
-{
-    return readSpeechTable(table);
-}
 
 std::vector<AttributedLine> runTwoSpeakerSession(const PulseAudioServer& server,
                                                  std::shared_ptr<Transcriber> transcriber,
@@ -117,8 +107,6 @@ std::vector<AttributedLine> runTwoSpeakerSession(const PulseAudioServer& server,
     // Silence on both until both sources deliver, so that neither track starts before its capture does.
     RunTranscriptionSession session(mixed, std::move(transcriber), sink);
     std::jthread running([&](std::stop_token stop) { session.run(stop); });
-    std::fill(microphoneBlock.begin(), microphoneBlock.end(), 0.0f);
-    std::fill(systemBlock.begin(), systemBlock.end(), 0.0f);
     for (std::size_t written = 0; capturing < 2 && written < captureLimitSeconds * rate; written += block)
         if (!write()) break;
 
@@ -142,7 +130,7 @@ std::vector<AttributedLine> runTwoSpeakerSession(const PulseAudioServer& server,
     return sink->lines();
 }
 
-AttributionScore scoreAttribution(const std::vector<TwoSpeakerTurn>& turns, const std::vector<AttributedLine>& lines,
+AttributionScore scoreAttribution(const std::vector<SpeechTurn>& turns, const std::vector<AttributedLine>& lines,
                                   double minimumCover)
 {
     AttributionScore score;
@@ -214,7 +202,7 @@ AttributionScore scoreAttribution(const std::vector<TwoSpeakerTurn>& turns, cons
         } else {
             std::ostringstream miss;
             miss.precision(3);
-            miss << labelName(line.speaker) << " (自分 " << mine << " s, 相手 " << theirs << " s) at " << start << ": "
+            miss << (line.speaker ? speakerLabelText(*line.speaker) : "なし") << " (自分 " << mine << " s, 相手 " << theirs << " s) at " << start << ": "
                  << line.text;
             score.misses.push_back(miss.str());
         }

@@ -31,7 +31,7 @@ TEST(LiveSpeakerAttribution, LabelsWhoSpokeEachLiveLineOfARealTwoSourceRecording
         GTEST_SKIP() << "the default speech model is not installed";
     // The first ten turns of the two-speaker recording: a voice at the microphone and another from the output take
     // turns, three times talking over each other's end.
-    auto turns = readTwoSpeakerTurns(set / "twospeaker.tsv");
+    auto turns = readSpeechTable(set / "twospeaker.tsv");
     ASSERT_GE(turns.size(), 10u);
     turns.resize(10);
     ASSERT_LT(turns.back().end, 30.0);
