@@ -47,10 +47,7 @@ public:
           store(std::make_shared<TranscriptHistoryStore>(historyPath()))
     {}
 
-    std::filesystem::path historyPath() const
-    {
-        return std::filesystem::path(dir.path().toStdString()) / "history.json";
-    }
+    std::filesystem::path historyPath() const { return dir.filePath("history.json").toStdString(); }
 
     TranscriptionViewModel::Dependencies dependencies()
     {
@@ -65,33 +62,19 @@ public:
                                    TranscriptionViewModel::LevelCallback onLevel) {
             return m_lock.change([&] {
                 if (m_pipelineFailure) throw std::runtime_error(*m_pipelineFailure);
-                const Pipeline pipeline{microphone,
-                                        systemAudio,
-                                        devices,
-                                        std::make_shared<FakeAudioSource>(),
-                                        std::make_shared<ScriptedTranscriber>(),
-                                        onDegraded,
-                                        onLevel};
-                m_pipelines.push_back(pipeline);
-                return TranscriptionViewModel::LivePipeline{pipeline.source, pipeline.transcriber};
+                m_pipelines.push_back({microphone, systemAudio, devices, std::make_shared<FakeAudioSource>(),
+                                       std::make_shared<ScriptedTranscriber>(), onDegraded, onLevel});
+                return TranscriptionViewModel::LivePipeline{m_pipelines.back().source, m_pipelines.back().transcriber};
             });
         };
-        if (fixedClock) {
-            deps.now = [this] { return clock.load(); };
-        }
+        if (fixedClock) deps.now = [this] { return clock.load(); };
         deps.timings = timings;
         return deps;
     }
 
-    std::unique_ptr<TranscriptionViewModel> makeModel()
-    {
-        return std::make_unique<TranscriptionViewModel>(dependencies());
-    }
-
+    auto makeModel() { return std::make_unique<TranscriptionViewModel>(dependencies()); }
     std::vector<Pipeline> pipelines() const { return m_lock.read(m_pipelines); }
-
     std::size_t pipelineCount() const { return pipelines().size(); }
-
     void failPipelines(std::string message) { m_lock.set(m_pipelineFailure, std::move(message)); }
 
     // Waits for a recognition of the n-th pipeline (from 0) to begin, so segments can be emitted.
@@ -119,10 +102,7 @@ public:
 
     void writeHistory(const std::vector<TranscriptSession>& sessions, int indent = 2)
     {
-        nlohmann::json sessionsJson = nlohmann::json::array();
-        for (const auto& session : sessions)
-            sessionsJson.push_back(nlohmann::json(session));
-        std::ofstream(historyPath()) << nlohmann::json{{"version", 2}, {"sessions", sessionsJson}}.dump(indent);
+        std::ofstream(historyPath()) << nlohmann::json{{"version", 2}, {"sessions", sessions}}.dump(indent);
     }
 
     QTemporaryDir dir;
@@ -142,9 +122,6 @@ private:
 };
 
 // gtest_main does not make the Qt application the model's timers and queued calls need.
-inline void ensureCoreApplication()
-{
-    qtApplication();
-}
+inline void ensureCoreApplication() { qtApplication(); }
 
 } // namespace tc::test
