@@ -10,7 +10,6 @@
 #include "support/TemporaryDirectory.h"
 #include "support/TestPaths.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,7 +17,6 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
-#include <QUuid>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -29,8 +27,7 @@ namespace fs = std::filesystem;
 
 QJsonObject readJson(const fs::path& file)
 {
-    QFile in(QString::fromStdString(file.string()));
-    return in.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(in.readAll()).object() : QJsonObject{};
+    return QJsonDocument::fromJson(QByteArray::fromStdString(test::readText(file))).object();
 }
 
 // A private X server, stopped with the test; it takes a free display number itself and tells it once ready.
@@ -54,49 +51,12 @@ private:
     QString m_display;
 };
 
-class EndToEnd : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { test::qtApplication(); }
-
-    void SetUp() override
-    {
-        m_models = AppPaths::current().modelsDirectory();
-        if (!fs::exists(m_models / "ggml-base.bin")) GTEST_SKIP() << "the default speech model is not installed";
-        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()) GTEST_SKIP() << "Xvfb is missing";
-    }
-
-    // Runs a helper program (player, pointer) as the user's session would, to its end.
-    bool runTool(const QString& program, const QStringList& arguments, int milliseconds = 10000)
-    {
-        QProcess tool;
-        tool.setProcessEnvironment(m_environment);
-        tool.start(program, arguments);
-        return tool.waitForFinished(milliseconds);
-    }
-    bool play(const std::string& sample, int milliseconds)
-    {
-        return runTool("paplay", {"--device=out", QString::fromStdString((test::dataDir() / sample).string())},
-                       milliseconds);
-    }
-    bool click(int x, int y, const QStringList& then = {})
-    {
-        return runTool("xdotool",
-                       QStringList{"mousemove", QString::number(x), QString::number(y), "click", "1"} + then);
-    }
-    // Whether the application the test started transcribes.
-    bool transcribing()
-    {
-        return QTest::qWaitFor([&] { return readJson(m_stateFile)["running"].toBool(); }, 60000);
-    }
-
-    fs::path m_models;
-    test::TemporaryDirectory m_home;
-    fs::path m_stateFile = m_home.path() / "window-state.json";
-    QProcessEnvironment m_environment;
-};
-
-TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistory)
+TEST(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistory)
 {
+    const fs::path models = AppPaths::current().modelsDirectory();
+    if (!fs::exists(models / "ggml-base.bin")) GTEST_SKIP() << "the default speech model is not installed";
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()) GTEST_SKIP() << "Xvfb is missing";
+    test::qtApplication();
     test::PulseAudioServer sound;
     ASSERT_TRUE(sound.isRunning()) << sound.startError();
     XvfbServer x;
@@ -104,11 +64,13 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
 
     // A fresh user: own home and XDG folders, the real models, consent to system audio and the calendar
     // given, the caption panel on.
-    const fs::path config = m_home.path() / ".config";
-    const fs::path data = m_home.path() / ".local/share";
+    test::TemporaryDirectory home;
+    const fs::path config = home.path() / ".config";
+    const fs::path data = home.path() / ".local/share";
+    const fs::path stateFile = home.path() / "window-state.json";
     fs::create_directories(config / "transcription-corvane");
     fs::create_directories(data / "transcription-corvane/calendars");
-    fs::create_symlink(m_models, data / "transcription-corvane/models");
+    fs::create_symlink(models, data / "transcription-corvane/models");
     {
         QSettings settings(
             QString::fromStdString((config / "transcription-corvane/transcription-corvane.conf").string()),
@@ -128,25 +90,42 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
                .toStdString();
     // Taken after the sound server started, which points this process at itself.
     const auto text = [](const fs::path& path) { return QString::fromStdString(path); };
-    m_environment = test::BuiltProgram::environment({{"HOME", text(m_home.path())},
-                                                     {"XDG_CONFIG_HOME", text(config)},
-                                                     {"XDG_DATA_HOME", text(data)},
-                                                     {"XDG_CACHE_HOME", text(m_home.path() / ".cache")},
-                                                     {"TC_WINDOW_STATE_FILE", text(m_stateFile)},
-                                                     {"DISPLAY", x.display()},
-                                                     {"QT_QPA_PLATFORM", "xcb"}});
+    const auto environment = test::BuiltProgram::environment({{"HOME", text(home.path())},
+                                                              {"XDG_CONFIG_HOME", text(config)},
+                                                              {"XDG_DATA_HOME", text(data)},
+                                                              {"XDG_CACHE_HOME", text(home.path() / ".cache")},
+                                                              {"TC_WINDOW_STATE_FILE", text(stateFile)},
+                                                              {"DISPLAY", x.display()},
+                                                              {"QT_QPA_PLATFORM", "xcb"}});
+    // The player and the pointer run as the user's session would, to their end.
+    const auto runTool = [&](const QString& program, const QStringList& arguments, int milliseconds = 10000) {
+        QProcess tool;
+        tool.setProcessEnvironment(environment);
+        tool.start(program, arguments);
+        return tool.waitForFinished(milliseconds);
+    };
+    const auto play = [&](const std::string& sample, int milliseconds) {
+        return runTool("paplay", {"--device=out", text(test::dataDir() / sample)}, milliseconds);
+    };
+    const auto click = [&](int left, int top, const QStringList& then = {}) {
+        return runTool("xdotool", QStringList{"mousemove", QString::number(left), QString::number(top), "click", "1"} +
+                                      then);
+    };
+    const auto transcribing = [&] {
+        return QTest::qWaitFor([&] { return readJson(stateFile)["running"].toBool(); }, 60000);
+    };
 
-    test::BuiltProgram app({}, m_environment);
+    test::BuiltProgram app({}, environment);
     ASSERT_TRUE(transcribing()) << app.finish(0).err;
     // Playing takes as long as the conversation; recognition may trail behind it.
     EXPECT_TRUE(play("speech/conversation.flac", 120000));
     const std::vector<test::SpeechTurn> turns = test::conversationTurns();
     // May time out with fewer lines; the counts are checked below.
     (void)QTest::qWaitFor(
-        [&] { return readJson(m_stateFile)["rows"].toArray().size() >= static_cast<qsizetype>(turns.size()); }, 60000);
+        [&] { return readJson(stateFile)["rows"].toArray().size() >= static_cast<qsizetype>(turns.size()); }, 60000);
     QTest::qWait(3000);
 
-    const QJsonObject live = readJson(m_stateFile);
+    const QJsonObject live = readJson(stateFile);
     const QJsonArray rows = live["rows"].toArray();
     EXPECT_GE(rows.size(), static_cast<qsizetype>(turns.size() / 2)) << QJsonDocument(live).toJson().toStdString();
     ASSERT_FALSE(rows.isEmpty());
@@ -177,8 +156,8 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
     EXPECT_TRUE(
         click(event["x"].toInt() + event["width"].toInt() / 2, event["y"].toInt() + event["height"].toInt() / 2));
     // A bound against a hang only: a loaded machine may take seconds to handle the click.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return readJson(m_stateFile)["browsing"].toBool(); }, 30000));
-    const QJsonObject browsing = readJson(m_stateFile);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return readJson(stateFile)["browsing"].toBool(); }, 30000));
+    const QJsonObject browsing = readJson(stateFile);
     EXPECT_EQ(browsing["browsingRows"].toArray().size(), rows.size());
 
     // Quitting from the window (Ctrl+Q, as the window's own quit) keeps every line.
@@ -188,13 +167,9 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
     EXPECT_EQ(quit.status, 0) << "the window's quit did not end the application: " << quit.err;
 
     const QJsonObject history = readJson(data / "transcription-corvane/history.json");
-    EXPECT_EQ(history["version"].toInt(), 2);
     const QJsonArray sessions = history["sessions"].toArray();
     ASSERT_EQ(sessions.size(), 1);
     const QJsonObject session = sessions[0].toObject();
-    EXPECT_FALSE(QUuid::fromString(session["id"].toString()).isNull());
-    EXPECT_EQ(session["id"].toString(), session["id"].toString().toUpper());
-    EXPECT_TRUE(session["startedAt"].isDouble());
     EXPECT_TRUE(session["endedAt"].isDouble()) << "a session closed by quitting has its end";
     const QJsonArray lines = session["lines"].toArray();
     const QJsonArray finalRows = browsing["rows"].toArray();
@@ -210,12 +185,12 @@ TEST_F(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistor
     }
 
     // A second launch starts a new session beside the first; SIGTERM ends it without losing its line.
-    QFile::remove(QString::fromStdString(m_stateFile.string()));
-    test::BuiltProgram second({}, m_environment);
+    fs::remove(stateFile);
+    test::BuiltProgram second({}, environment);
     ASSERT_TRUE(transcribing()) << second.finish(0).err;
     EXPECT_TRUE(play("speech/utterances/s05.flac", 30000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !readJson(m_stateFile)["rows"].toArray().isEmpty(); }, 30000));
-    const QJsonArray secondRows = readJson(m_stateFile)["rows"].toArray();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !readJson(stateFile)["rows"].toArray().isEmpty(); }, 30000));
+    const QJsonArray secondRows = readJson(stateFile)["rows"].toArray();
     second.process().terminate();
     const auto terminated = second.finish(20000);
     EXPECT_EQ(terminated.status, 0) << terminated.err;
