@@ -47,7 +47,8 @@ PulseAudioServer::PulseAudioServer(Options options) : m_options(std::move(option
 PulseAudioServer::~PulseAudioServer()
 {
     kill();
-    restoreEnvironment();
+    for (const auto& [name, value] : m_savedEnvironment)
+        value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
     std::error_code ignored;
     std::filesystem::remove_all(m_dir, ignored);
 }
@@ -112,17 +113,6 @@ void PulseAudioServer::launch()
     m_pid = pid;
     if (!m_options.pipeSources.empty()) pactl("set-default-source " + m_options.pipeSources.front().name);
     if (!m_options.sinkName.empty()) pactl("set-default-sink " + m_options.sinkName);
-}
-
-void PulseAudioServer::restoreEnvironment()
-{
-    for (const auto& [name, value] : m_savedEnvironment) {
-        if (value)
-            setenv(name.c_str(), value->c_str(), 1);
-        else
-            unsetenv(name.c_str());
-    }
-    m_savedEnvironment.clear();
 }
 
 bool PulseAudioServer::addPipeSource(const PipeSource& source)

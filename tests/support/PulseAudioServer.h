@@ -70,7 +70,6 @@ public:
 private:
     void start();
     void launch();
-    void restoreEnvironment();
 
     Options m_options;
     std::filesystem::path m_dir;
