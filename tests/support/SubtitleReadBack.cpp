@@ -19,13 +19,6 @@ std::optional<std::string> ffprobeSubtitlePackets(const std::filesystem::path& f
                        shellQuoted(file.string()));
 }
 
-std::optional<std::size_t> ffprobeCueCount(const std::filesystem::path& file)
-{
-    const auto packets = ffprobeSubtitlePackets(file);
-    if (!packets) return std::nullopt;
-    return occurrences(*packets, "\n");
-}
-
 std::string ffmpegAsSrt(const std::filesystem::path& file)
 {
     return shellOutput("ffmpeg -v error -i " + shellQuoted(file.string()) + " -f srt - 2>/dev/null");
