@@ -81,14 +81,9 @@ TEST(AppcastVersions, CompareNumbersNumericallyAndPreReleasesBelowReleases)
     EXPECT_EQ(AppcastUpdateChecker::compareVersions("1.01", "1.1"), 0);
 }
 
-TEST(AppcastFeed, TheNewestItemWinsWhateverItsPlaceAndBrokenFeedsAreErrorsNotUpdates)
+TEST(AppcastFeed, BrokenFeedsAreErrorsNotUpdates)
 {
     QString error;
-    const auto latest = AppcastUpdateChecker::parseLatest(kFeed, &error);
-    ASSERT_TRUE(latest) << error.toStdString();
-    EXPECT_EQ(latest->version, QStringLiteral("0.10.0b1"));
-    EXPECT_EQ(latest->downloadURL, QUrl(QStringLiteral("https://example.invalid/tc-0.10.0b1.tar.gz")));
-
     for (const QByteArray& broken : {QByteArray("<rss><channel><item>"), QByteArray("<html><body>404</body></html>"),
                                      QByteArray("<rss><channel></channel></rss>")}) {
         error.clear();
@@ -106,6 +101,7 @@ TEST(AppcastCheck, FetchesTheFeedOverHttpOrFromAFileAndFailsWithAJapaneseReason)
     ASSERT_TRUE(is<update_state::UpdateAvailable>(found));
     EXPECT_EQ(std::get<update_state::UpdateAvailable>(found).version, "0.10.0 beta 1");
     EXPECT_EQ(latest.value().version, QStringLiteral("0.10.0b1"));
+    EXPECT_EQ(latest->downloadURL, QUrl(QStringLiteral("https://example.invalid/tc-0.10.0b1.tar.gz")));
     EXPECT_TRUE(is<update_state::UpToDate>(runCheck(server.url(), "0.10.0")));
     EXPECT_EQ(server.requests, 2);
 
