@@ -71,9 +71,11 @@ bool is(const UpdateState& state)
 TEST(AppcastVersions, CompareNumbersNumericallyAndPreReleasesBelowReleases)
 {
     // Each pair in ascending order, one per way two versions differ; the last is too long for an int.
+    // clang-format off
     for (const auto& [lower, higher] : std::vector<std::pair<QString, QString>>{
              {"0.9.9", "0.10.0"}, {"1.0", "1.0.1"}, {"1.0b1", "1.0"}, {"1.0a9", "1.0b1"}, {"1.0b1", "1.0.1"},
              {"20261206123456788", "20261206123456789"}}) {
+        // clang-format on
         EXPECT_LT(AppcastUpdateChecker::compareVersions(lower, higher), 0) << lower.toStdString();
         EXPECT_GT(AppcastUpdateChecker::compareVersions(higher, lower), 0) << higher.toStdString();
     }

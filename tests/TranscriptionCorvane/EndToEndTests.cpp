@@ -108,8 +108,8 @@ TEST(EndToEnd, SystemAudioSpeechBecomesLinesInTheWindowTheCaptionsAndTheHistory)
         return runTool("paplay", {"--device=out", text(test::dataDir() / sample)}, milliseconds);
     };
     const auto click = [&](int left, int top, const QStringList& then = {}) {
-        return runTool("xdotool", QStringList{"mousemove", QString::number(left), QString::number(top), "click", "1"} +
-                                      then);
+        return runTool("xdotool",
+                       QStringList{"mousemove", QString::number(left), QString::number(top), "click", "1"} + then);
     };
     const auto transcribing = [&] {
         return QTest::qWaitFor([&] { return readJson(stateFile)["running"].toBool(); }, 60000);

@@ -28,7 +28,8 @@ void ScriptedRecognizer::start(Stream<AnalyzerBuffer> input)
 void ScriptedRecognizer::finalizeAndFinishThroughEndOfInput()
 {
     // Like a real recognizer, every buffer is taken before the closing results.
-    m_lock.waitThen({}, [&] { return m_input == nullptr || m_input->isEnded(); }, [] {});
+    m_lock.waitThen(
+        {}, [&] { return m_input == nullptr || m_input->isEnded(); }, [] {});
     m_lock.change([&] { m_finalized = true; });
     if (m_pump.joinable()) m_pump.join();
     for (const auto& result : closingResults)

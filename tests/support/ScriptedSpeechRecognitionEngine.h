@@ -47,7 +47,10 @@ public:
     std::vector<AnalyzerBuffer> buffers() const { return m_lock.read(m_buffers); }
 
 private:
-    bool waitFor(const bool& flag, Timeout timeout) { return m_lock.waitFor(timeout, [&] { return flag; }); }
+    bool waitFor(const bool& flag, Timeout timeout)
+    {
+        return m_lock.waitFor(timeout, [&] { return flag; });
+    }
 
     Stream<RecognitionResult> m_results = Channel<RecognitionResult>::make();
     Locked m_lock;

@@ -202,8 +202,8 @@ AttributionScore scoreAttribution(const std::vector<SpeechTurn>& turns, const st
         } else {
             std::ostringstream miss;
             miss.precision(3);
-            miss << (line.speaker ? speakerLabelText(*line.speaker) : "なし") << " (自分 " << mine << " s, 相手 " << theirs << " s) at " << start << ": "
-                 << line.text;
+            miss << (line.speaker ? speakerLabelText(*line.speaker) : "なし") << " (自分 " << mine << " s, 相手 "
+                 << theirs << " s) at " << start << ": " << line.text;
             score.misses.push_back(miss.str());
         }
     }

@@ -122,6 +122,9 @@ private:
 };
 
 // gtest_main does not make the Qt application the model's timers and queued calls need.
-inline void ensureCoreApplication() { qtApplication(); }
+inline void ensureCoreApplication()
+{
+    qtApplication();
+}
 
 } // namespace tc::test
