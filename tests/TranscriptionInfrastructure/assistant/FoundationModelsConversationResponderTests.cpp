@@ -11,7 +11,7 @@
 namespace tc {
 namespace {
 
-// Plays back scripted replies or errors and records what it was asked; fails loudly when the script runs out.
+// Plays back scripted replies, odds or errors and records what it was asked; throws when the script runs out.
 class ScriptedLanguageModel final : public LanguageModel {
 public:
     struct Request {
@@ -19,38 +19,38 @@ public:
         bool stopPossible = false;
     };
 
-    Availability state = Availability::available;
-    std::deque<std::variant<Reply, LanguageModelError>> script;
-    std::vector<Request> requests;
-
     Availability availability() override { return state; }
     std::string fileName() const override { return "model.gguf"; }
-
     Reply respond(const std::string& instructions, const std::string& prompt, const std::string& jsonSchema,
                   std::stop_token stop) override
     {
         requests.push_back({instructions, prompt, jsonSchema, stop.stop_possible()});
-        if (script.empty()) throw std::logic_error("no scripted reply left");
-        auto next = std::move(script.front());
-        script.pop_front();
-        if (auto* error = std::get_if<LanguageModelError>(&next)) throw *error;
-        return std::get<Reply>(next);
+        return next(script);
     }
     double probabilityOfYes(const std::string& instructions, const std::string& prompt, const std::string& yes,
                             const std::string& no, std::stop_token stop) override
     {
         checks.push_back({instructions, prompt, yes + "/" + no, stop.stop_possible()});
-        if (odds.empty()) throw std::logic_error("no scripted odds left");
-        auto next = std::move(odds.front());
-        odds.pop_front();
-        if (auto* error = std::get_if<LanguageModelError>(&next)) throw *error;
-        return std::get<double>(next);
+        return next(odds);
     }
     void push(std::string json, bool cut = false) { script.emplace_back(Reply{std::move(json), cut}); }
     void fail(LanguageModelError::Kind kind) { script.emplace_back(LanguageModelError(kind, "失敗")); }
 
+    Availability state = Availability::available;
+    std::deque<std::variant<Reply, LanguageModelError>> script;
     std::deque<std::variant<double, LanguageModelError>> odds;
-    std::vector<Request> checks;
+    std::vector<Request> requests, checks;
+
+private:
+    template <class T>
+    static T next(std::deque<std::variant<T, LanguageModelError>>& queue)
+    {
+        if (queue.empty()) throw std::logic_error("nothing scripted left");
+        auto front = std::move(queue.front());
+        queue.pop_front();
+        if (auto* error = std::get_if<LanguageModelError>(&front)) throw *error;
+        return std::get<T>(front);
+    }
 };
 
 ConversationExcerpt excerptOf(std::vector<std::string> texts)
@@ -65,22 +65,30 @@ const auto threeLines = [] { return excerptOf({"一行目", "二行目", "三行
 
 class ResponderFixture : public ::testing::Test {
 protected:
+    std::vector<Uuid> cites(std::size_t n) const { return {m_launch.lines()[n].id}; }
+
     std::shared_ptr<ScriptedLanguageModel> m_model = std::make_shared<ScriptedLanguageModel>();
     FoundationModelsConversationResponder m_responder{
         m_model, {}, FoundationModelsConversationResponder::ModelUse::wholeExcerpt};
+    const ConversationExcerpt m_launch =
+        excerptOf({"おはようございます。今日は新製品の話をします。", "発売日は来月の十五日に決まりました。",
+                   "価格は九千八百円にする予定です。", "宣伝は主に動画サイトで行います。"});
+    const ConversationAnswer m_refusal{"会話に出ていません。", {}};
 };
 
 TEST_F(ResponderFixture, Responder_SessionGetsTheInstructionsPromptAndTheBareSchema)
 {
     // Without lines there is nothing to ask the model about.
-    for (const std::string question : {"何の話？", ""})
-        EXPECT_EQ(m_responder.answer(question, ConversationExcerpt{}),
-                  (ConversationAnswer{"まだ会話がありません。", {}}));
+    EXPECT_EQ(m_responder.answer("何の話？", ConversationExcerpt{}),
+              (ConversationAnswer{"まだ会話がありません。", {}}));
     EXPECT_TRUE(m_model->requests.empty());
 
-    m_model->push(R"({"answer":"答え","sources":[1]})");
+    // Numbers too large for the reconciler are dropped, not wrapped; the answer text is passed on untrimmed.
+    const auto excerpt = excerptOf({"A", "B\nC"});
+    m_model->push(R"({"answer":"  答え\n","sources":[18446744073709551615,-9223372036854775808,2]})");
     std::stop_source stop;
-    m_responder.answer("何？", excerptOf({"A", "B\nC"}), stop.get_token());
+    EXPECT_EQ(m_responder.answer("何？", excerpt, stop.get_token()),
+              (ConversationAnswer{"  答え\n", {excerpt.lines()[1].id}}));
     ASSERT_EQ(m_model->requests.size(), 1u);
     const auto& request = m_model->requests.front();
     EXPECT_EQ(request.instructions, FoundationModelsConversationResponder::instructions());
@@ -96,126 +104,38 @@ TEST_F(ResponderFixture, Responder_SessionGetsTheInstructionsPromptAndTheBareSch
     EXPECT_EQ(schema.dump().find("max"), std::string::npos);
 }
 
-TEST_F(ResponderFixture, Responder_MapsCitedNumbersToLineIds)
+TEST_F(ResponderFixture, Responder_QuotesWhenTheModelCitesNothingOrCannotBeUsed)
 {
-    const auto excerpt = threeLines();
-    const auto id = [&](int n) { return excerpt.lines()[static_cast<std::size_t>(n - 1)].id; };
-    const std::vector<std::pair<std::string, std::vector<Uuid>>> cases{
-        {R"({"answer":"a","sources":[2,2,9]})", {id(2)}},
-        {R"({"answer":"a","sources":[3,1]})", {id(3), id(1)}},
-        {R"({"answer":"a","sources":[0,-1]})", {}},
-        {R"({"answer":"a","sources":[18446744073709551615,-9223372036854775808,1]})", {id(1)}},
-        {R"({"answer":"a","sources":[]})", {}}};
-    for (const auto& [reply, expected] : cases) {
-        m_model->push(reply);
-        EXPECT_EQ(m_responder.answer("q", excerpt).sourceLineIDs, expected) << reply;
-    }
-    // The answer text is passed on untrimmed, even with nothing cited in range.
-    m_model->push(R"({"answer":"  会話に出ていません／分かりません\n","sources":[4]})");
-    EXPECT_EQ(m_responder.answer("q", excerpt), (ConversationAnswer{"  会話に出ていません／分かりません\n", {}}));
-}
-
-TEST_F(ResponderFixture, Responder_QuotesWhenTheModelCitesNothingOrCannotBeUsedButPassesCancellationOn)
-{
-    const auto excerpt =
-        excerptOf({"おはようございます。今日は新製品の話をします。", "発売日は来月の十五日に決まりました。",
-                   "価格は九千八百円にする予定です。", "宣伝は主に動画サイトで行います。"});
-    const auto cites = [&](std::size_t n) { return std::vector<Uuid>{excerpt.lines()[n].id}; };
-    // A model answering without naming a line gets the best matching line cited.
+    // A model answering without naming a line gets the best matching line cited, unless it refuses.
     m_model->push(R"({"answer":"来月の十五日です。","sources":[]})");
-    EXPECT_EQ(m_responder.answer("発売日はいつですか？", excerpt),
+    EXPECT_EQ(m_responder.answer("発売日はいつですか？", m_launch),
               (ConversationAnswer{"来月の十五日です。", cites(1)}));
-
-    // An unreadable reply, a timeout or a failed load leave the quotes.
+    m_model->push(R"({"answer":"会話に出ていません／分かりません","sources":[9]})");
+    EXPECT_EQ(m_responder.answer("発売日はいつですか？", m_launch).sourceLineIDs, std::vector<Uuid>{});
+    // An unreadable reply leaves the quotes.
     m_model->push("not json");
-    m_model->fail(LanguageModelError::Kind::timedOut);
-    m_model->fail(LanguageModelError::Kind::unavailable);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(m_responder.answer("価格はいくらですか？", excerpt),
-                  (ConversationAnswer{"「価格は九千八百円にする予定です。」", cites(2)}));
-    // A question the user gave up on is not answered from the quotes behind their back.
-    m_model->fail(LanguageModelError::Kind::cancelled);
-    try {
-        m_responder.answer("価格はいくらですか？", excerpt);
-        ADD_FAILURE() << "answered despite the cancellation";
-    } catch (const LanguageModelError& error) {
-        EXPECT_EQ(error.kind(), LanguageModelError::Kind::cancelled);
-    }
+    EXPECT_EQ(m_responder.answer("価格はいくらですか？", m_launch),
+              (ConversationAnswer{"「価格は九千八百円にする予定です。」", cites(2)}));
 
     // Without a usable model the model is never asked.
     using A = LanguageModel::Availability;
     for (const auto state : {A::baseModel, A::noModel, A::notModelFile, A::damaged, A::unsupported, A::preparing}) {
         m_model->state = state;
-        EXPECT_EQ(m_responder.answer("宣伝はどこで行いますか？", excerpt).sourceLineIDs, cites(3));
-        EXPECT_EQ(m_responder.answer("社長の名前は何ですか？", excerpt),
-                  (ConversationAnswer{"会話に出ていません。", {}}));
+        EXPECT_EQ(m_responder.answer("宣伝はどこで行いますか？", m_launch).sourceLineIDs, cites(3));
+        EXPECT_EQ(m_responder.answer("社長の名前は何ですか？", m_launch), m_refusal);
     }
-    EXPECT_EQ(m_model->requests.size(), 5u);
-}
-
-TEST_F(ResponderFixture, Responder_ShortlistShowsTheRankersBestLinesAndTheQuotesKeepWhatTheyAreSureOf)
-{
-    const auto excerpt =
-        excerptOf({"おはようございます。今日は新製品の話をします。", "発売日は来月の十五日に決まりました。",
-                   "価格は九千八百円にする予定です。", "宣伝は主に動画サイトで行います。"});
-    const auto cites = [&](std::size_t n) { return std::vector<Uuid>{excerpt.lines()[n].id}; };
-    using Use = FoundationModelsConversationResponder::ModelUse;
-    FoundationModelsConversationResponder whenUnsure(m_model, {}, Use::shortlistWhenQuotesRefuse);
-
-    // The ranker is sure of this one: the quotes answer and the model is never asked.
-    EXPECT_EQ(whenUnsure.answer("価格はいくらですか？", excerpt),
-              (ConversationAnswer{"「価格は九千八百円にする予定です。」", cites(2)}));
-    EXPECT_TRUE(m_model->requests.empty());
-
-    // Unsure: the model sees the shortlist in the conversation's order under the excerpt's own numbers, and the
-    // grammar lets it cite only those.
-    m_model->push(R"({"answer":"動画サイトです。","sources":[4]})");
-    EXPECT_EQ(whenUnsure.answer("広告はどこに出しますか？", excerpt),
-              (ConversationAnswer{"動画サイトです。", cites(3)}));
-    ASSERT_EQ(m_model->requests.size(), 1u);
-    const auto& request = m_model->requests.back();
-    EXPECT_EQ(request.instructions, FoundationModelsConversationResponder::shortlistInstructions());
-    EXPECT_TRUE(request.prompt.starts_with("会話から選んだ発言:\n1: おはようございます。")) << request.prompt;
-    EXPECT_TRUE(request.prompt.ends_with("4: 宣伝は主に動画サイトで行います。\n\n質問: 広告はどこに出しますか？"))
-        << request.prompt;
-    const auto sources = nlohmann::json::parse(request.schema).at("properties").at("sources");
-    auto allowed = sources.at("items").at("enum").get<std::vector<int>>();
-    std::sort(allowed.begin(), allowed.end());
-    EXPECT_EQ(allowed, (std::vector<int>{1, 2, 3, 4}));
-    EXPECT_EQ(sources.at("maxItems"), 2);
-
-    // A refusal, in words or by citing nothing, is the quotes' refusal; a cut answer keeps its ellipsis.
-    for (const char* reply :
-         {R"({"answer":"会話に出ていません。","sources":[2]})", R"({"answer":"たぶん春","sources":[]})"}) {
-        m_model->push(reply);
-        EXPECT_EQ(whenUnsure.answer("社長の名前は何ですか？", excerpt),
-                  (ConversationAnswer{"会話に出ていません。", {}}))
-            << reply;
-    }
-    m_model->push(R"({"answer":"来月の十五日","sources":[2]})", true);
-    EXPECT_EQ(whenUnsure.answer("いつ売り出しますか？", excerpt).text, "来月の十五日…");
-
-    // Shown the shortlist every time, the model decides even where the ranker is sure.
-    FoundationModelsConversationResponder always(m_model, {}, Use::shortlist);
-    m_model->push(R"({"answer":"会話に出ていません。","sources":[]})");
-    EXPECT_EQ(always.answer("価格はいくらですか？", excerpt), (ConversationAnswer{"会話に出ていません。", {}}));
-    EXPECT_EQ(m_model->requests.size(), 5u);
+    EXPECT_EQ(m_model->requests.size(), 3u);
 }
 
 TEST_F(ResponderFixture, Responder_ByDefaultTheQuotesChooseTheLinesAndTheModelWordsThemOrItsCheckedPickAnswers)
 {
-    const auto excerpt =
-        excerptOf({"おはようございます。今日は新製品の話をします。", "発売日は来月の十五日に決まりました。",
-                   "価格は九千八百円にする予定です。", "宣伝は主に動画サイトで行います。"});
-    const auto cites = [&](std::size_t n) { return std::vector<Uuid>{excerpt.lines()[n].id}; };
-    const ConversationAnswer refusal{"会話に出ていません。", {}};
     FoundationModelsConversationResponder responder(m_model);
 
     // Whatever the model names, the ranker's line is cited; it is shown that line alone.
     for (const char* reply :
          {R"({"answer":"九千八百円です。","sources":[3]})", R"({"answer":"九千八百円です。","sources":[]})"}) {
         m_model->push(reply);
-        EXPECT_EQ(responder.answer("価格はいくらですか？", excerpt),
+        EXPECT_EQ(responder.answer("価格はいくらですか？", m_launch),
                   (ConversationAnswer{"九千八百円です。", cites(2)}));
     }
     EXPECT_EQ(m_model->requests.back().instructions, FoundationModelsConversationResponder::wordingInstructions());
@@ -223,55 +143,69 @@ TEST_F(ResponderFixture, Responder_ByDefaultTheQuotesChooseTheLinesAndTheModelWo
               "会話から選んだ発言:\n3: 価格は九千八百円にする予定です。\n\n質問: 価格はいくらですか？");
     // A model doubting the line leaves the quote.
     m_model->push(R"({"answer":"会話に出ていません。","sources":[]})");
-    EXPECT_EQ(responder.answer("価格はいくらですか？", excerpt),
+    EXPECT_EQ(responder.answer("価格はいくらですか？", m_launch),
               (ConversationAnswer{"「価格は九千八百円にする予定です。」", cites(2)}));
     EXPECT_TRUE(m_model->checks.empty());
 
     // Where the quotes refuse, the model picks from the shortlist and a yes/no check on its first line decides.
     m_model->push(R"({"answer":"動画サイトです。","sources":[4]})");
     m_model->odds.emplace_back(0.18);
-    EXPECT_EQ(responder.answer("広告はどこに出しますか？", excerpt),
+    EXPECT_EQ(responder.answer("宣伝の予算はいくらですか？", m_launch),
               (ConversationAnswer{"動画サイトです。", cites(3)}));
-    EXPECT_EQ(m_model->requests.back().instructions, FoundationModelsConversationResponder::shortlistInstructions());
+    // The shortlist in the conversation's order under the excerpt's own numbers; the grammar cites only those.
+    const auto& pick = m_model->requests.back();
+    EXPECT_EQ(pick.instructions, FoundationModelsConversationResponder::shortlistInstructions());
+    EXPECT_TRUE(pick.prompt.starts_with("会話から選んだ発言:\n1: おはようございます。")) << pick.prompt;
+    EXPECT_TRUE(pick.prompt.ends_with("4: 宣伝は主に動画サイトで行います。\n\n質問: 宣伝の予算はいくらですか？"))
+        << pick.prompt;
+    const auto sources = nlohmann::json::parse(pick.schema).at("properties").at("sources");
+    auto allowed = sources.at("items").at("enum").get<std::vector<int>>();
+    std::sort(allowed.begin(), allowed.end());
+    EXPECT_EQ(allowed, (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(sources.at("maxItems"), 2);
     ASSERT_EQ(m_model->checks.size(), 1u);
-    EXPECT_EQ(m_model->checks.back().prompt, "質問: 広告はどこに出しますか？\n発言: 宣伝は主に動画サイトで行います。"
+    EXPECT_EQ(m_model->checks.back().prompt, "質問: 宣伝の予算はいくらですか？\n発言: 宣伝は主に動画サイトで行います。"
                                              "\n\nこの発言は、この質問の答えを含んでいますか？");
     EXPECT_EQ(m_model->checks.back().schema, "はい/いいえ");
     m_model->push(R"({"answer":"動画サイトです。","sources":[4]})");
     m_model->odds.emplace_back(0.17);
-    EXPECT_EQ(responder.answer("広告はどこに出しますか？", excerpt), refusal);
+    EXPECT_EQ(responder.answer("宣伝の予算はいくらですか？", m_launch), m_refusal);
 
     // A pick or a check that fails or runs out of time leaves the refusal; a stop request still cancels.
     m_model->fail(LanguageModelError::Kind::timedOut);
-    EXPECT_EQ(responder.answer("広告はどこに出しますか？", excerpt), refusal);
+    EXPECT_EQ(responder.answer("宣伝の予算はいくらですか？", m_launch), m_refusal);
     m_model->push(R"({"answer":"動画サイトです。","sources":[4]})");
     m_model->odds.emplace_back(LanguageModelError(LanguageModelError::Kind::timedOut, "失敗"));
-    EXPECT_EQ(responder.answer("広告はどこに出しますか？", excerpt), refusal);
+    EXPECT_EQ(responder.answer("宣伝の予算はいくらですか？", m_launch), m_refusal);
     m_model->push(R"({"answer":"動画サイトです。","sources":[4]})");
     m_model->odds.emplace_back(LanguageModelError(LanguageModelError::Kind::cancelled, "中止"));
-    EXPECT_THROW(responder.answer("広告はどこに出しますか？", excerpt), LanguageModelError);
-    // A pick that cites nothing or refuses is not checked.
-    m_model->push(R"({"answer":"会話に出ていません。","sources":[]})");
-    EXPECT_EQ(responder.answer("社長の名前は何ですか？", excerpt), refusal);
+    EXPECT_THROW(responder.answer("宣伝の予算はいくらですか？", m_launch), LanguageModelError);
+    // A pick that refuses in words or cites nothing is the quotes' refusal, unchecked.
+    for (const char* reply :
+         {R"({"answer":"会話に出ていません。","sources":[2]})", R"({"answer":"たぶん春","sources":[]})"}) {
+        m_model->push(reply);
+        EXPECT_EQ(responder.answer("社長の名前は何ですか？", m_launch), m_refusal) << reply;
+    }
     EXPECT_EQ(m_model->checks.size(), 4u);
     EXPECT_TRUE(m_model->script.empty());
     EXPECT_TRUE(m_model->odds.empty());
 }
 
-TEST_F(ResponderFixture, Responder_CutAnswerEndsInAnEllipsisAndKeepsFinishedCitations)
+// The modes the benchmark compares: the model asked only where the ranker is unsure, or every time.
+TEST_F(ResponderFixture, Responder_ShortlistModesAskTheModelWhenTheQuotesRefuseOrAlways)
 {
-    const auto excerpt = threeLines();
-    // Cut in plain text, inside a multi-byte character and inside an escape.
-    for (const auto& [reply, text] :
-         std::vector<std::pair<std::string, std::string>>{{R"({"answer":"発売日は来月の)", "発売日は来月の…"},
-                                                          {R"({"answer":"一行)" + std::string("\xe7\x9b"), "一行…"},
-                                                          {R"({"answer":"a\"b\u30)", "a\"b…"}}) {
-        m_model->push(reply, true);
-        EXPECT_EQ(m_responder.answer("q", excerpt).text, text);
-    }
-    // Only the numbers written out whole count; out-of-range ones are still dropped.
-    m_model->push(R"({"answer":"二行目と三行目です。", "sources":[2, 9, 3)", true);
-    EXPECT_EQ(m_responder.answer("q", excerpt), (ConversationAnswer{"二行目と三行目です。…", {excerpt.lines()[1].id}}));
+    using Use = FoundationModelsConversationResponder::ModelUse;
+    FoundationModelsConversationResponder whenUnsure(m_model, {}, Use::shortlistWhenQuotesRefuse);
+    EXPECT_EQ(whenUnsure.answer("価格はいくらですか？", m_launch),
+              (ConversationAnswer{"「価格は九千八百円にする予定です。」", cites(2)}));
+    m_model->push(R"({"answer":"動画サイトです。","sources":[4]})");
+    EXPECT_EQ(whenUnsure.answer("宣伝の予算はいくらですか？", m_launch),
+              (ConversationAnswer{"動画サイトです。", cites(3)}));
+    FoundationModelsConversationResponder always(m_model, {}, Use::shortlist);
+    m_model->push(R"({"answer":"会話に出ていません。","sources":[]})");
+    EXPECT_EQ(always.answer("価格はいくらですか？", m_launch), m_refusal);
+    EXPECT_EQ(m_model->requests.size(), 2u);
+    EXPECT_TRUE(m_model->checks.empty());
 }
 
 TEST_F(ResponderFixture, Responder_IsAlwaysAvailableAndItsNoteSaysHowItAnswers)
@@ -297,21 +231,32 @@ TEST_F(ResponderFixture, Responder_IsAlwaysAvailableAndItsNoteSaysHowItAnswers)
     }
 }
 
-TEST(ResponderReplies, Responder_RejectsRepliesOutsideTheSchema)
+TEST(ResponderReplies, Responder_RejectsRepliesOutsideTheSchemaAndEndsACutAnswerInAnEllipsis)
 {
+    using Responder = FoundationModelsConversationResponder;
+    const auto excerpt = threeLines();
     for (const char* reply :
-         {"", "not json", "[]", R"({"answer":"a"})", R"({"sources":[1]})", R"({"answer":1,"sources":[]})",
+         {"not json", "[]", R"({"answer":"a"})", R"({"sources":[1]})", R"({"answer":1,"sources":[]})",
           R"({"answer":"a","sources":["1"]})", R"({"answer":"a","sources":[1.5]})", R"({"answer":"a","sources":{}})"}) {
         try {
-            FoundationModelsConversationResponder::answerFromReply(reply, threeLines());
+            Responder::answerFromReply(reply, excerpt);
             ADD_FAILURE() << "accepted " << reply;
         } catch (const std::runtime_error& error) {
             EXPECT_STREQ(error.what(), "AIの回答を読み取れませんでした。もう一度お試しください。");
         }
     }
-    for (const char* cut : {R"({"sour)", R"({"answer":")", R"({"answer": "\u30)"})
-        EXPECT_THROW(FoundationModelsConversationResponder::answerFromCutReply(cut, threeLines()), std::runtime_error)
-            << cut;
+    // A cut reply without a character of its answer is no answer.
+    for (const char* cut : {R"({"sour)", R"({"answer": "\u30)"})
+        EXPECT_THROW(Responder::answerFromCutReply(cut, excerpt), std::runtime_error) << cut;
+    // Cut in plain text, inside a multi-byte character and inside an escape.
+    for (const auto& [reply, text] :
+         std::vector<std::pair<std::string, std::string>>{{R"({"answer":"発売日は来月の)", "発売日は来月の…"},
+                                                          {R"({"answer":"一行)" + std::string("\xe7\x9b"), "一行…"},
+                                                          {R"({"answer":"a\"b\u30)", "a\"b…"}})
+        EXPECT_EQ(Responder::answerFromCutReply(reply, excerpt), (ConversationAnswer{text, {}}));
+    // Only the numbers written out whole count; out-of-range ones are still dropped.
+    EXPECT_EQ(Responder::answerFromCutReply(R"({"answer":"二行目と三行目です。", "sources":[2, 9, 3)", excerpt),
+              (ConversationAnswer{"二行目と三行目です。…", {excerpt.lines()[1].id}}));
 }
 
 } // namespace
