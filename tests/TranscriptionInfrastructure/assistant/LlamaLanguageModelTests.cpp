@@ -4,6 +4,7 @@
 #include "TranscriptionInfrastructure/settings/AppPaths.h"
 
 #include "support/TemporaryDirectory.h"
+#include "support/ThrownKind.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -50,12 +51,7 @@ LanguageModel::Reply ask(LanguageModel& model, const std::string& question, std:
 std::optional<LanguageModelError::Kind> failureOf(LanguageModel& model, const std::string& question,
                                                   std::stop_token stop = {})
 {
-    try {
-        ask(model, question, stop);
-        return std::nullopt;
-    } catch (const LanguageModelError& error) {
-        return error.kind();
-    }
+    return test::thrownKind<LanguageModelError>([&] { ask(model, question, stop); });
 }
 
 template <class T>
@@ -257,27 +253,16 @@ std::filesystem::path instructionTunedFile()
     return {};
 }
 
-// The real instruction-tuned model as the app uses it, through its own chat template and the reply grammar: the
-// answer is its own words, grounded in the line cited, and what nobody said is refused.
-// Why the instruction-tuned model's tests cannot run here; empty when its file is installed.
-std::string instructionTunedMissing(const std::filesystem::path& file)
-{
-    if (!file.empty() && std::filesystem::exists(file)) return {};
-    return file.string() + " is not installed: scripts/install-models --no-speech-model "
-                           "--language-model qwen2.5-coder-1.5b-instruct-q4_k_m (1.1 GB)";
-}
-
-bool instructionTunedRequired()
-{
-    const char* required = std::getenv("TC_REQUIRE_INSTRUCT_MODEL");
-    return required && std::string(required) == "1";
-}
-
-TEST(InstructionTunedModel, Responder_CitesTheLineThatAnswersAndRefusesWhatWasNotSaid)
+// The real instruction-tuned model as the app uses it, through its own chat template, the reply grammar and the
+// yes/no check's first-token odds.
+TEST(InstructionTunedModel, Responder_CitesTheLineThatAnswersRefusesWhatWasNotSaidAndTheCheckRatesAndStops)
 {
     const auto file = instructionTunedFile();
-    if (const auto missing = instructionTunedMissing(file); !missing.empty()) {
-        if (instructionTunedRequired()) FAIL() << missing;
+    if (file.empty() || !std::filesystem::exists(file)) {
+        const auto missing = file.string() + " is not installed: scripts/install-models --no-speech-model "
+                                             "--language-model qwen2.5-coder-1.5b-instruct-q4_k_m (1.1 GB)";
+        const char* required = std::getenv("TC_REQUIRE_INSTRUCT_MODEL");
+        if (required && std::string(required) == "1") FAIL() << missing;
         GTEST_SKIP() << missing;
     }
     auto options = LlamaLanguageModel::optionsFor(file);
@@ -298,47 +283,22 @@ TEST(InstructionTunedModel, Responder_CitesTheLineThatAnswersAndRefusesWhatWasNo
 
     const auto colour = responder.answer("新製品のパッケージは何色ですか？", excerpt);
     EXPECT_EQ(colour, (ConversationAnswer{"会話に出ていません。", {}})) << colour.text;
-}
 
-// The yes/no check reads the real model's first-token odds: the line that answers rates above one that does not,
-// and a stop request ends the pass.
-TEST(InstructionTunedModel, ProbabilityOfYes_RatesTheAnsweringLineAboveAnUnrelatedOneAndStops)
-{
-    const auto file = instructionTunedFile();
-    if (const auto missing = instructionTunedMissing(file); !missing.empty()) {
-        if (instructionTunedRequired()) FAIL() << missing;
-        GTEST_SKIP() << missing;
-    }
-    auto options = LlamaLanguageModel::optionsFor(file);
-    options.threads = 2;
-    options.timeLimit = std::chrono::minutes(5);
-    LlamaLanguageModel model(options);
-    const std::string instructions =
-        "会話の発言が質問の答えになっているかを判断し、「はい」か「いいえ」だけで答えてください。";
     const auto yesFor = [&](const std::string& line, std::stop_token stop = {}) {
-        return model.probabilityOfYes(instructions,
-                                      "質問: 価格はいくらですか？\n発言: " + line +
-                                          "\n\nこの発言は、この質問の答えを含んでいますか？",
-                                      "はい", "いいえ", stop);
+        return model->probabilityOfYes(
+            "会話の発言が質問の答えになっているかを判断し、「はい」か「いいえ」だけで答えてください。",
+            "質問: 価格はいくらですか？\n発言: " + line + "\n\nこの発言は、この質問の答えを含んでいますか？", "はい",
+            "いいえ", stop);
     };
-
-    const double answering = yesFor(meeting().lines()[2].text);
-    const double unrelated = yesFor(meeting().lines()[3].text);
+    const double answering = yesFor(excerpt.lines()[2].text);
+    const double unrelated = yesFor(excerpt.lines()[3].text);
     EXPECT_GT(answering, unrelated);
-    for (const double p : {answering, unrelated}) {
-        EXPECT_GE(p, 0.0);
-        EXPECT_LE(p, 1.0);
-    }
+    EXPECT_TRUE(unrelated >= 0.0 && answering <= 1.0);
     std::printf("P(はい): %.3f answering, %.3f unrelated\n", answering, unrelated);
-
     std::stop_source stopped;
     stopped.request_stop();
-    try {
-        yesFor(meeting().lines()[2].text, stopped.get_token());
-        ADD_FAILURE() << "a stop request must end the pass";
-    } catch (const LanguageModelError& error) {
-        EXPECT_EQ(error.kind(), LanguageModelError::Kind::cancelled);
-    }
+    EXPECT_EQ(test::thrownKind<LanguageModelError>([&] { yesFor(excerpt.lines()[2].text, stopped.get_token()); }),
+              LanguageModelError::Kind::cancelled);
 }
 
 } // namespace
