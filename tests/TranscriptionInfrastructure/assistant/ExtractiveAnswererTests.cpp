@@ -28,6 +28,16 @@ const ConversationExcerpt& talk()
     return excerpt;
 }
 
+// The default answerer and one with a single rule switched off, on text where that rule matters.
+std::pair<ExtractiveAnswerer, ExtractiveAnswerer> withAndWithout(bool ExtractiveAnswerer::Levers::*lever)
+{
+    const auto tokenizer = std::make_shared<MecabTokenizer>();
+    ExtractiveAnswerer::Levers without;
+    without.*lever = false;
+    return {ExtractiveAnswerer(tokenizer),
+            ExtractiveAnswerer(tokenizer, ExtractiveAnswerer::kDefaultThreshold, without)};
+}
+
 TEST(ExtractiveAnswerer, MecabTokenizer_KeepsContentWordsInDictionaryForm)
 {
     MecabTokenizer tokenizer;
@@ -73,7 +83,6 @@ TEST(ExtractiveAnswerer, ExtractiveAnswerer_RefusesWhatTheConversationDoesNotMen
     EXPECT_LT(ranking.confidence, answerer.threshold());
 }
 
-// Each rule is checked against the same answerer with only that rule switched off, on text where it matters.
 TEST(ExtractiveAnswerer, ExtractiveAnswerer_QuestionWordsAskForAKindOfAnswer)
 {
     const auto excerpt = excerptOf({
@@ -83,11 +92,7 @@ TEST(ExtractiveAnswerer, ExtractiveAnswerer_QuestionWordsAskForAKindOfAnswer)
         "司会も決めました。",                     // 4
         "司会は営業の佐藤さんにお願いしました。", // 5
     });
-    const auto tokenizer = std::make_shared<MecabTokenizer>();
-    ExtractiveAnswerer::Levers without;
-    without.answerKinds = false;
-    const ExtractiveAnswerer answerer(tokenizer);
-    const ExtractiveAnswerer plain(tokenizer, ExtractiveAnswerer::kDefaultThreshold, without);
+    const auto [answerer, plain] = withAndWithout(&ExtractiveAnswerer::Levers::answerKinds);
     for (const auto& [question, line] :
          std::vector<std::pair<std::string, std::int64_t>>{{"会議はいつですか？", 3}, {"司会は誰ですか？", 5}}) {
         SCOPED_TRACE(question);
@@ -107,11 +112,7 @@ TEST(ExtractiveAnswerer, ExtractiveAnswerer_TheTopicOfThePreviousLineCarriesOver
         "満足度の平均は五点満点で四点二でした。",     // 3
         "アプリの満足度の調べ方はあとで説明します。", // 4
     });
-    const auto tokenizer = std::make_shared<MecabTokenizer>();
-    ExtractiveAnswerer::Levers without;
-    without.previousLine = false;
-    const ExtractiveAnswerer answerer(tokenizer);
-    const ExtractiveAnswerer plain(tokenizer, ExtractiveAnswerer::kDefaultThreshold, without);
+    const auto [answerer, plain] = withAndWithout(&ExtractiveAnswerer::Levers::previousLine);
     const std::string question = "ベータテストの満足度はどうでしたか？";
     const auto cited = answerer.citedLines(question, excerpt);
     ASSERT_FALSE(cited.empty());
@@ -132,11 +133,7 @@ TEST(ExtractiveAnswerer, ExtractiveAnswerer_PredicatesOfTheQuestionWeighLessThan
         "集合は朝八時半に新宿駅の西口でお願いします。",                         // 7
         "費用は一人あたり二万五千円で、そのうち会社が一万五千円を負担します。", // 8
     });
-    const auto tokenizer = std::make_shared<MecabTokenizer>();
-    ExtractiveAnswerer::Levers without;
-    without.lighterPredicates = false;
-    const ExtractiveAnswerer answerer(tokenizer);
-    const ExtractiveAnswerer plain(tokenizer, ExtractiveAnswerer::kDefaultThreshold, without);
+    const auto [answerer, plain] = withAndWithout(&ExtractiveAnswerer::Levers::lighterPredicates);
     for (const auto& [question, line] : std::vector<std::pair<std::string, std::int64_t>>{
              {"写真は誰が撮りますか？", 2}, {"家族を連れて行ってもいいですか？", 4}}) {
         SCOPED_TRACE(question);
@@ -157,11 +154,7 @@ TEST(ExtractiveAnswerer, ExtractiveAnswerer_FindsANounSaidInsideALongerOne)
         "場所は本社の第二会議室です。",                 // 2
         "資料は田中さんが用意します。",                 // 3
     });
-    const auto tokenizer = std::make_shared<MecabTokenizer>();
-    ExtractiveAnswerer::Levers without;
-    without.spelledInside = false;
-    const ExtractiveAnswerer answerer(tokenizer);
-    const ExtractiveAnswerer plain(tokenizer, ExtractiveAnswerer::kDefaultThreshold, without);
+    const auto [answerer, plain] = withAndWithout(&ExtractiveAnswerer::Levers::spelledInside);
     EXPECT_EQ(answerer.citedLines("会議室はどこですか？", excerpt), (std::vector<std::int64_t>{2}));
     EXPECT_TRUE(plain.citedLines("会議室はどこですか？", excerpt).empty()) << "the inside match made no difference";
     EXPECT_TRUE(answerer.citedLines("会議の議事録は誰が書きますか？", excerpt).empty());
