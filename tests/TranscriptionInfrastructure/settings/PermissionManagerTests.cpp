@@ -11,11 +11,12 @@ namespace {
 
 using Status = PermissionManager::Status;
 
-TEST(Permissions, StayUndeterminedUntilTheUserConsentsAndAreRememberedAndFollowTheSoundServer)
+TEST(Permissions, StayUndeterminedUntilTheUserConsentsAreRememberedAndFollowTheSoundServer)
 {
     test::PulseAudioServer server;
     ASSERT_TRUE(server.isRunning()) << server.startError();
     test::TemporaryDirectory dir;
+    const auto consent = std::make_shared<ConsentStore>(dir.path() / "settings.ini");
     const auto manager = [&] {
         return PermissionManager(std::make_shared<ConsentStore>(dir.path() / "settings.ini"),
                                  [] { return PulseAudioCapture::probeServer(); });
@@ -27,6 +28,12 @@ TEST(Permissions, StayUndeterminedUntilTheUserConsentsAndAreRememberedAndFollowT
     // The sound server really offers a monitor, whatever the consent says.
     EXPECT_TRUE(permissions.systemAudioAvailable());
 
+    // Recorded refusals read as denied; asking again is the user consenting in the app.
+    for (const auto topic : {ConsentTopic::microphone, ConsentTopic::speechRecognition, ConsentTopic::screenRecording})
+        consent->record(topic, Consent::denied);
+    EXPECT_EQ(permissions.microphoneStatus(), Status::denied);
+    EXPECT_EQ(permissions.speechRecognitionStatus(), Status::denied);
+    EXPECT_FALSE(permissions.screenRecordingGranted());
     EXPECT_TRUE(permissions.requestMicrophone());
     EXPECT_TRUE(permissions.requestSpeechRecognition());
     EXPECT_TRUE(permissions.requestScreenRecording());
@@ -44,21 +51,6 @@ TEST(Permissions, StayUndeterminedUntilTheUserConsentsAndAreRememberedAndFollowT
     EXPECT_EQ(later.microphoneStatus(), Status::restricted);
     EXPECT_FALSE(later.screenRecordingGranted());
     EXPECT_FALSE(later.systemAudioAvailable());
-}
-
-TEST(Permissions, RecordedRefusalsReadAsDenied)
-{
-    test::TemporaryDirectory dir;
-    const auto consent = std::make_shared<ConsentStore>(dir.path() / "settings.ini");
-    PermissionManager permissions(consent, [] { return PulseAudioServerProbe{true, true, true}; });
-    for (const auto topic : {ConsentTopic::microphone, ConsentTopic::speechRecognition, ConsentTopic::screenRecording})
-        consent->record(topic, Consent::denied);
-    EXPECT_EQ(permissions.microphoneStatus(), Status::denied);
-    EXPECT_EQ(permissions.speechRecognitionStatus(), Status::denied);
-    EXPECT_FALSE(permissions.screenRecordingGranted());
-    // Asking again is the user consenting in the app.
-    EXPECT_TRUE(permissions.requestSpeechRecognition());
-    EXPECT_EQ(permissions.speechRecognitionStatus(), Status::granted);
 }
 
 } // namespace
