@@ -2,8 +2,6 @@
 
 #include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/TranscriptionRootView.h"
-#include "TranscriptionUI/presentation/HistorySearch.h"
-#include "TranscriptionUI/presentation/MainThreadHop.h"
 #include "TranscriptionUI/window/BrowsingTranscriptView.h"
 #include "TranscriptionUI/window/TranscriptLineListModel.h"
 #include "TranscriptionUI/window/TranscriptListView.h"
@@ -190,39 +188,6 @@ TEST_F(HistorySearchViewTest, LiveLinesBecomeFindableWhileTheWindowKeepsTurningA
     model->clearAll();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->historySearchResults().sessions.empty(); }, 30000));
     EXPECT_TRUE(search->results()->isHidden());
-}
-
-// Typed one after the other before any answer could come back: the first query must never show.
-TEST_F(HistorySearchViewTest, SearchAnswersOnlyTheNewestQueryAndABlankOneEmptiesAtOnce)
-{
-    QObject owner;
-    HistorySearch search(std::make_shared<MainThreadHop>(&owner));
-    std::vector<TranscriptSession> sessions;
-    for (const std::string prefix : {"あかさたな ", "はまやらわ "}) {
-        sessions.push_back(TranscriptSession{Uuid::random(), {}, 1000, 2000});
-        for (int i = 0; i < 2000; ++i)
-            sessions.back().lines.push_back(FinalizedLine{Uuid::random(), prefix + std::to_string(i), 1000.0 + i});
-    }
-    search.replaceAll(sessions);
-    std::vector<std::string> answered;
-    QObject::connect(&search, &HistorySearch::resultsChanged, [&] {
-        for (const auto& s : search.results().sessions)
-            for (const auto& line : s.lines)
-                answered.push_back(line.text);
-    });
-    search.setQuery("アカサ");
-    search.setQuery("ハマヤ");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return search.results().matchedLines == 2000; }, 30000));
-    for (const auto& text : answered)
-        ASSERT_TRUE(text.starts_with("はまやらわ")) << text;
-
-    search.setQuery("  ");
-    EXPECT_TRUE(search.results().sessions.empty()) << "a blank query needs no worker";
-    EXPECT_EQ(search.results().matchedLines, 0u);
-    // After closing, queries are accepted but never answered; nothing runs on a closed worker.
-    search.close();
-    search.setQuery("あかさ");
-    EXPECT_EQ(search.query(), "あかさ");
 }
 
 } // namespace
