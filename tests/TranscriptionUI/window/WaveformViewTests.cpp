@@ -31,7 +31,6 @@ TEST(WaveformView, BarsGrowWithTheLevelNeverVanishAndTheLastSampleDecidesSilence
     EXPECT_FALSE(WaveformView::isSilent({0.0f, 0.3f}, 0.02f));
     EXPECT_TRUE(WaveformView::isSilent({}, 0.02f));
     EXPECT_FALSE(WaveformView::isSilent({}, 0.0f));
-    EXPECT_FALSE(WaveformView::isSilent({}, -1.0f));
 }
 
 TEST(WaveformView, PaintsLoudBarsInTheAccentColourAndNamesTheSourceAndItsState)
