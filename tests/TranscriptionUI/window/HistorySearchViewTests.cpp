@@ -81,7 +81,6 @@ TEST_F(HistorySearchViewTest, MixedWidthAndKanaQueryFindsAPastLineAndChoosingItB
     auto view = shownView();
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->pastSessions().size() == 2; }, 30000));
     HistorySearchView* search = view->historySearch();
-    EXPECT_TRUE(search->results()->isHidden()) << "nothing is listed before a query";
 
     // Ctrl+F reaches the field from anywhere in the window.
     view->transcriptList()->setFocus();
@@ -115,7 +114,6 @@ TEST_F(HistorySearchViewTest, MixedWidthAndKanaQueryFindsAPastLineAndChoosingItB
     ASSERT_TRUE(row.has_value());
     EXPECT_TRUE(view->browsingLines()->isHighlighted(*row));
     EXPECT_EQ(view->browsingView()->list()->currentIndex().row(), *row);
-    EXPECT_EQ(model->highlightedLineID(), guide.id);
 
     // Return in the field chooses the first result and leaves the run alone; Down walks into the list.
     model->setBrowsingEvent(std::nullopt);
