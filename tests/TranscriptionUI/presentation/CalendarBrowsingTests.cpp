@@ -50,17 +50,15 @@ CalendarEvent event(std::string id, Date start)
     return CalendarEvent{std::move(id), "予定", start, start + 60};
 }
 
-TEST(CalendarDayRows, SeriesAreTheUidsOfRecurringInstancesAndAnyOtherIdStandsAlone)
+// A series is the UID of a recurring event's instances; any other id stands alone.
+TEST(CalendarDayRows, EachSeriesShowsTenThenOneCountOfTheRestInTheDaysOrder)
 {
     EXPECT_EQ(calendarSeriesKey("a/b/20261207T090000Z"), "a/b") << "only the last part is the instance";
     EXPECT_EQ(calendarSeriesKey("abc@host"), "abc@host");
     EXPECT_EQ(calendarSeriesKey("team/weekly"), "team/weekly") << "a slash of the UID itself";
     EXPECT_EQ(calendarSeriesKey("abc/20261207T0900Z"), "abc/20261207T0900Z");
     EXPECT_EQ(calendarSeriesKey("/20261207T090000Z"), "/20261207T090000Z");
-}
 
-TEST(CalendarDayRows, EachSeriesShowsTenThenOneCountOfTheRestInTheDaysOrder)
-{
     std::vector<CalendarEvent> events;
     for (int i = 0; i < 13; ++i) {
         const std::string second = (i < 10 ? "0" : "") + std::to_string(i);
