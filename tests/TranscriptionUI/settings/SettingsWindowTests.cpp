@@ -85,7 +85,7 @@ protected:
         QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton);
         auto* dialog = window().findChild<QFileDialog*>(dialogName);
         ASSERT_NE(dialog, nullptr);
-        QTRY_VERIFY(dialog->isVisible());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->isVisible(); }));
         dialog->selectFile(QString::fromStdString(file.string()));
         static_cast<QDialog*>(dialog)->accept(); // QFileDialog's own accept() is protected
     }
@@ -111,7 +111,8 @@ protected:
 TEST_F(SettingsWindowTest, SpeechModels_ListShowsFiguresAndStateAndInstallsWithProgressCancelAndChoice)
 {
     auto* list = child<QTreeWidget>("speechModelList");
-    QTRY_COMPARE(list->topLevelItemCount(), 3); // the first listing is read in the background
+    // The first listing is read in the background.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->topLevelItemCount() == 3; }));
     EXPECT_EQ(row("base")->text(1), "148 MB");
     EXPECT_EQ(row("base")->text(2), "確定まで約 0.9 秒");
     EXPECT_EQ(row("base")->text(3), "文字誤り率 12.3 %");
@@ -133,19 +134,19 @@ TEST_F(SettingsWindowTest, SpeechModels_ListShowsFiguresAndStateAndInstallsWithP
     // The progress comes from the installer's thread; cancel leaves the model uninstalled.
     list->setCurrentItem(row("small"));
     QTest::mouseClick(install, Qt::LeftButton);
-    QTRY_VERIFY(progress->isVisible() && progress->value() > 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return progress->isVisible() && progress->value() > 0; }));
     EXPECT_FALSE(install->isEnabled()) << "one install at a time";
     QTest::mouseClick(cancel, Qt::LeftButton);
-    QTRY_VERIFY(!progress->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !progress->isVisible(); }));
     EXPECT_EQ(message->text(), "キャンセルしました");
     EXPECT_EQ(row("small")->text(4), "未インストール");
 
     // A finished install can be chosen; the choice is written for the next run.
     list->setCurrentItem(row("small"));
     QTest::mouseClick(install, Qt::LeftButton);
-    QTRY_VERIFY(progress->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return progress->isVisible(); }));
     m_installer.finish();
-    QTRY_VERIFY(!progress->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !progress->isVisible(); }));
     EXPECT_EQ(row("small")->text(4), "インストール済み");
     list->setCurrentItem(row("small"));
     QTest::mouseClick(use, Qt::LeftButton);
@@ -321,7 +322,7 @@ TEST_F(SettingsWindowTest, Devices_TheMicrophoneChosenInTheWindowIsTheOneRecorde
 
     auto* microphones = window.findChild<QComboBox*>("microphoneDevice");
     auto* outputs = window.findChild<QComboBox*>("systemAudioDevice");
-    QTRY_COMPARE(microphones->count(), 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return microphones->count() == 3; }));
     EXPECT_EQ(microphones->itemText(0), "既定のデバイス");
     EXPECT_EQ(microphones->itemText(2), "ヘッドセットのマイク");
     EXPECT_EQ(microphones->currentIndex(), 0);
@@ -338,7 +339,7 @@ TEST_F(SettingsWindowTest, Devices_TheMicrophoneChosenInTheWindowIsTheOneRecorde
     // Shown again, the list is read anew and the stored choice is selected.
     window.hide();
     window.show();
-    QTRY_COMPARE(outputs->count(), 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return outputs->count() == 3; }));
     EXPECT_EQ(microphones->currentText(), "ヘッドセットのマイク");
 
     const CompositionRoot root(EngineConfig{}, std::make_shared<test::ScriptedSpeechRecognitionEngine>());
