@@ -36,6 +36,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -309,6 +310,15 @@ nlohmann::json scoreSpeech(const std::vector<Sentence>& sentences, const Pass& p
                 break;
             }
         }
+        // Which sentences make the slow tail, and what they became.
+        if (std::getenv("TC_BENCH_DETAIL") && !mine.empty()) {
+            std::cerr << "  #" << s << " final +" << std::fixed << std::setprecision(2) << finalLatency.back()
+                      << " s: " << lines[mine.back()].text << '\n';
+            for (const auto& e : pass.events)
+                if (e.at >= sentences[s].start && e.at < next + 3.0)
+                    std::cerr << "      " << (e.final ? "F " : "v ") << std::setprecision(2) << e.at - sentences[s].end
+                              << ' ' << e.text << '\n';
+        }
     }
     std::vector<std::string> lineTexts;
     for (const auto& l : lines)
@@ -449,6 +459,8 @@ int main(int argc, char** argv)
             options.settings.segmentation.shortBurstPauseSeconds = std::stod(value);
         else if (key == "--beam")
             options.settings.decoding.finalBeamSize = std::stoi(value);
+        else if (key == "--best-of")
+            options.settings.decoding.finalBestOf = std::stoi(value);
         else if (key == "--fallback")
             options.settings.decoding.finalTemperatureIncrement = std::stof(value);
         else if (key == "--steady-pitch")

@@ -110,6 +110,7 @@ private:
         whisper_full_params params =
             whisper_full_default_params(beam ? WHISPER_SAMPLING_BEAM_SEARCH : WHISPER_SAMPLING_GREEDY);
         if (beam) params.beam_search.beam_size = m_policy.finalBeamSize;
+        params.greedy.best_of = std::max(1, m_policy.finalBestOf);
         params.n_threads = m_context->threads();
         params.language = m_language.c_str();
         params.translate = false;
