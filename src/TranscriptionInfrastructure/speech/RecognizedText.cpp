@@ -240,6 +240,37 @@ std::size_t copiesAt(const std::u32string& text, std::size_t start, std::size_t 
     return copies;
 }
 
+// Where a decoder running on past the speech starts its phrase again and falls into pieces of it to the end:
+// "…発表は月末になります人事異動の発表は月末にな発表は月末にな発表". Returns where the phrase's first
+// copy ends, or npos. The restart must bring back at least half the phrase, and every piece after it must be two or
+// more characters of the phrase, so a sentence that merely starts the way the one before it did is left alone.
+std::size_t runawayTailStart(const std::u32string& text)
+{
+    constexpr std::size_t kShortestPhrase = 8;
+    for (std::size_t end = kShortestPhrase; end + kShortestPhrase / 2 <= text.size(); ++end) {
+        for (std::size_t start = 0; start + kShortestPhrase <= end; ++start) {
+            const std::u32string_view phrase(text.data() + start, end - start);
+            std::size_t restart = 0;
+            while (end + restart < text.size() && restart < phrase.size() && text[end + restart] == phrase[restart])
+                ++restart;
+            if (restart == phrase.size() || 2 * restart < phrase.size()) continue;
+            std::size_t at = end + restart;
+            while (at < text.size()) {
+                std::size_t longest = 0;
+                for (std::size_t from = 0; from < phrase.size(); ++from) {
+                    std::size_t n = 0;
+                    while (at + n < text.size() && from + n < phrase.size() && text[at + n] == phrase[from + n]) ++n;
+                    longest = std::max(longest, n);
+                }
+                if (longest < 2) break;
+                at += longest;
+            }
+            if (at == text.size()) return end;
+        }
+    }
+    return std::u32string::npos;
+}
+
 } // namespace
 
 std::string withoutRepetitionLoops(std::string_view text)
@@ -270,6 +301,10 @@ std::string withoutRepetitionLoops(std::string_view text)
             changed = true;
             break;
         }
+    }
+    if (const std::size_t tail = runawayTailStart(points); tail != std::u32string::npos) {
+        points.erase(tail);
+        changed = true;
     }
     return changed ? toUtf8(points) : std::string(text);
 }

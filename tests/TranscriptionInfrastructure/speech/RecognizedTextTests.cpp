@@ -53,7 +53,11 @@ TEST(RecognizedText, RepetitionLoopsKeepOneCopy)
         {"ありがとうありがとうありがとう", "ありがとう"},
         // As the base model wrote it for a recording of "どちらの案がいいと思いますか。", each copy a segment.
         {"どちらの案外いいと思いますか。 どちらの案外いいと思いますか。", "どちらの案外いいと思いますか。"},
-        // What people really say twice, or short repeats, stays.
+        // The base model running on past a sentence in a reverberant room: a half copy, then pieces of it.
+        {"人事移動の発表は結末になります人事移動の発表は結末にな発表は結末にな発表", "人事移動の発表は結末になります"},
+        // What people really say twice, or short repeats, stays; so does a sentence starting as the last one did.
+        {"来週の会議では予算を決めます。来週の会議では人事を決めます。",
+         "来週の会議では予算を決めます。来週の会議では人事を決めます。"},
         {"はいはい、わかりました", "はいはい、わかりました"},
         {"ははは、そうですね", "ははは、そうですね"},
         {"どうもどうも", "どうもどうも"},
