@@ -146,10 +146,20 @@ std::string withJapanesePunctuation(std::string_view text)
         return (c >= 0x3041 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) ||
                c == 0x3005;
     };
+    const auto japaneseOrMark = [&](char32_t c) {
+        return japanese(c) || (c >= 0x3001 && c <= 0x3002) || c == 0xFF01 || c == 0xFF1F;
+    };
     std::u32string points = toCodePoints(text);
     for (std::size_t i = 1; i < points.size(); ++i)
         if ((points[i] == U'?' || points[i] == U'!') && japanese(points[i - 1])) points[i] += 0xFEE0;
-    return toUtf8(points);
+    std::u32string kept;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const bool space = points[i] == U' ' || points[i] == U'\u3000';
+        if (space && i > 0 && i + 1 < points.size() && japaneseOrMark(points[i - 1]) && japaneseOrMark(points[i + 1]))
+            continue;
+        kept.push_back(points[i]);
+    }
+    return toUtf8(kept);
 }
 
 bool isNonSpeechPhrase(std::string_view text)
@@ -259,7 +269,8 @@ std::size_t runawayTailStart(const std::u32string& text)
                 std::size_t longest = 0;
                 for (std::size_t from = 0; from < phrase.size(); ++from) {
                     std::size_t n = 0;
-                    while (at + n < text.size() && from + n < phrase.size() && text[at + n] == phrase[from + n]) ++n;
+                    while (at + n < text.size() && from + n < phrase.size() && text[at + n] == phrase[from + n])
+                        ++n;
                     longest = std::max(longest, n);
                 }
                 if (longest < 2) break;

@@ -35,7 +35,8 @@ struct TokenPiece {
 // ("結果です ruler"); a term it heard clearly ("API") keeps a high probability and stays.
 std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double threshold);
 // "?" and "!" after a kana, kanji or "ー" in their full-width form, as Japanese is written; the model writes
-// either. After Latin letters or digits they stay ("API?", "3!").
+// either. After Latin letters or digits they stay ("API?", "3!"). A space between two Japanese characters goes:
+// Japanese is written without them, and the model puts them between phrases of quiet speech ("資料を 渡して").
 std::string withJapanesePunctuation(std::string_view text);
 // White space, including U+3000 and the other Unicode spaces.
 bool isSpace(char32_t c);
