@@ -67,6 +67,29 @@ TEST(UtteranceSegmenter, CutsTheConversationIntoItsTurnsWhateverTheChunkSize)
     }
 }
 
+TEST(UtteranceSegmenter, AMicrophone30DbQuieterKeepsEveryTurnWhole)
+{
+    // A laptop microphone at low gain or a speaker far from it: the turns peak near -33 dBFS.
+    auto audio = speechFile("conversation.flac");
+    for (float& sample : audio)
+        sample *= static_cast<float>(std::pow(10.0, -30.0 / 20.0));
+    const auto turns = test::conversationTurns();
+    const auto wholeTurns = [&](UtteranceSegmenter::Settings settings) {
+        const auto utterances = segment(audio, 1600, settings);
+        std::size_t whole = 0;
+        for (const auto& turn : turns)
+            whole += std::count_if(utterances.begin(), utterances.end(), [&](const SegmentedUtterance& u) {
+                return u.start <= turn.start && u.end >= turn.end;
+            });
+        return std::pair(utterances.size(), whole);
+    };
+    EXPECT_EQ(wholeTurns({}), std::pair(turns.size(), turns.size()));
+    // Speech frames had to be above -50 dBFS: the soft syllables of such turns fell under it.
+    UtteranceSegmenter::Settings louder;
+    louder.detector.minimumSpeechDb = -50;
+    EXPECT_NE(wholeTurns(louder), std::pair(turns.size(), turns.size()));
+}
+
 TEST(UtteranceSegmenter, SilenceAndSteadyNoiseHoldNoUtterance)
 {
     EXPECT_TRUE(segment(speechFile("silence.flac"), 1600).empty());
