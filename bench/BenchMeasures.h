@@ -48,6 +48,16 @@ inline long statusKiB(const char* field)
     return -1;
 }
 
+// Starts the peak resident memory (VmHWM) again from what is resident now, so the next peak read is that of the
+// work that follows, not of a file read before it. False where the kernel does not offer it.
+inline bool resetPeakMemory()
+{
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return static_cast<bool>(clear);
+}
+
 // The one-minute load average, so a reader can judge how busy the machine was; -1 when unknown.
 inline double loadAverage()
 {

@@ -155,6 +155,8 @@ struct Pass {
     double cpuSeconds = 0;
     double loadBefore = 0;
     double loadAfter = 0;
+    // The process's peak during the pass, when the kernel could start the count again at its beginning.
+    std::optional<double> peakMemoryMiB;
 };
 
 // Feeds the audio into the microphone at real-time pace while the app's session transcribes it; with lastSpeechEnd
@@ -164,6 +166,7 @@ Pass runLive(const tc::test::PulseAudioServer& server, const std::shared_ptr<tc:
 {
     Pass pass;
     pass.loadBefore = tc::bench::loadAverage();
+    const bool peakReset = tc::bench::resetPeakMemory();
     const std::size_t lead = static_cast<std::size_t>(kLeadSeconds * kRate);
     const auto origin =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kLeadSeconds));
@@ -206,6 +209,7 @@ Pass runLive(const tc::test::PulseAudioServer& server, const std::shared_ptr<tc:
     pass.cpuSeconds = tc::bench::processCpuSeconds() - cpuBefore - feederCpu;
     pass.events = sink->events();
     pass.loadAfter = tc::bench::loadAverage();
+    if (peakReset) pass.peakMemoryMiB = static_cast<double>(tc::bench::statusKiB("VmHWM:")) / 1024.0;
     return pass;
 }
 
@@ -368,6 +372,7 @@ std::vector<float> readAudio(const fs::path& file, double seconds)
     }
     auto audio = std::move(std::get<tc::DecodedAudio>(decoded).channels.front());
     audio.resize(std::min(audio.size(), static_cast<std::size_t>(seconds * kRate)));
+    audio.shrink_to_fit();
     return audio;
 }
 
@@ -514,7 +519,8 @@ int main(int argc, char** argv)
     const auto store = [&](nlohmann::json row) {
         row["label"] = options.label;
         row["model"] = options.model;
-        row["peakMemoryMB"] = tc::bench::peakMemoryMiB();
+        // The session's own peak (see runLive); the process's would count the whole recording read before it.
+        if (!row.contains("peakMemoryMB")) row["peakMemoryMB"] = tc::bench::peakMemoryMiB();
         row["hardwareThreads"] = std::thread::hardware_concurrency();
         row["decodingThreads"] = tc::WhisperSpeechRecognitionEngine::decodingThreads();
         // A benchmark run at a raised priority shows what the app does on a machine not shared with builds.
@@ -545,11 +551,14 @@ int main(int argc, char** argv)
             const auto audio = readAudio(base.string() + ".wav", sentences.back().end + 1.0);
             std::cerr << options.label << ": " << voice << " " << condition << " (" << sentences.size()
                       << " sentences, " << static_cast<int>(static_cast<double>(audio.size()) / kRate) << " s)\n";
-            auto row = scoreSpeech(sentences, runLive(server, engine, audio, sentences.back().end));
+            const Pass pass = runLive(server, engine, audio, sentences.back().end);
+            auto row = scoreSpeech(sentences, pass);
+            if (pass.peakMemoryMiB) row["peakMemoryMB"] = *pass.peakMemoryMiB;
             row["voice"] = voice;
             row["condition"] = condition;
             std::cerr << "  CER " << figure(row["cer"], 3) << ", final p50 " << figure(row["finalLatency"]["p50"])
-                      << " s, load " << figure(row["loadBefore"], 1) << '\n';
+                      << " s, load " << figure(row["loadBefore"], 1) << ", peak " << figure(row["peakMemoryMB"], 0)
+                      << " MB\n";
             store(row);
         }
     }
@@ -557,7 +566,9 @@ int main(int argc, char** argv)
         const auto audio = readAudio(set / "nonspeech.wav", options.nonspeechSeconds);
         const double seconds = static_cast<double>(audio.size()) / kRate;
         std::cerr << options.label << ": non-speech (" << static_cast<int>(seconds) << " s)\n";
-        auto row = scoreNonSpeech(runLive(server, engine, audio, std::nullopt), seconds);
+        const Pass pass = runLive(server, engine, audio, std::nullopt);
+        auto row = scoreNonSpeech(pass, seconds);
+        if (pass.peakMemoryMiB) row["peakMemoryMB"] = *pass.peakMemoryMiB;
         row["voice"] = "-";
         row["condition"] = "nonspeech";
         std::cerr << "  invented lines " << row["inventedLines"] << '\n';
