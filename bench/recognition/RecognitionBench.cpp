@@ -21,12 +21,12 @@
 #include "BenchMeasures.h"
 #include "TranscriptionApplication/OutputSink.h"
 #include "TranscriptionApplication/RunTranscriptionSession.h"
-#include "TranscriptionInfrastructure/speech/EngineThreads.h"
 #include "TranscriptionInfrastructure/audio/MicrophoneAudioSource.h"
-#include "TranscriptionInfrastructure/speech/RecognitionScoring.h"
 #include "TranscriptionInfrastructure/audio/SndfileDecoder.h"
+#include "TranscriptionInfrastructure/speech/EngineThreads.h"
 #include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
 #include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
+#include "recognition/LivePassScores.h"
 
 #include "support/EvaluationSet.h"
 #include "support/PulseAudioServer.h"
@@ -54,7 +54,10 @@
 namespace {
 
 namespace fs = std::filesystem;
-namespace S = tc::RecognitionScoring;
+using tc::bench::Event;
+using tc::bench::kTailSeconds;
+using tc::bench::Pass;
+using tc::bench::Sentence;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kRate = 16000;
@@ -62,23 +65,7 @@ constexpr std::size_t kBlock = 1024;
 // Silence before the timed audio, while the session starts and the model loads, and after it, for the last line;
 // on a busy machine the silence goes on (up to the limit) until the last sentence has its line.
 constexpr double kLeadSeconds = 3.0;
-constexpr double kTailSeconds = 4.0;
 constexpr double kSettleLimitSeconds = 30.0;
-
-struct Sentence {
-    std::string id;
-    std::string kind;
-    double start = 0;
-    double end = 0;
-    std::string text;
-};
-
-struct Event {
-    bool final = false;
-    std::string text;
-    // Seconds on the recording's time line when the event arrived.
-    double at = 0;
-};
 
 struct Options {
     std::vector<std::string> voices{"mei", "jf_alpha", "jm_kumo"};
@@ -148,17 +135,6 @@ std::vector<Sentence> readTable(const fs::path& file)
     return rows;
 }
 
-// What one live pass produced.
-struct Pass {
-    std::vector<Event> events;
-    double wallSeconds = 0;
-    double cpuSeconds = 0;
-    double loadBefore = 0;
-    double loadAfter = 0;
-    // The process's peak during the pass, when the kernel could start the count again at its beginning.
-    std::optional<double> peakMemoryMiB;
-};
-
 // Feeds the audio into the microphone at real-time pace while the app's session transcribes it; with lastSpeechEnd
 // set, the silence after the audio lasts until a line arrived after that time.
 Pass runLive(const tc::test::PulseAudioServer& server, const std::shared_ptr<tc::SpeechRecognitionEngine>& engine,
@@ -211,156 +187,6 @@ Pass runLive(const tc::test::PulseAudioServer& server, const std::shared_ptr<tc:
     pass.loadAfter = tc::bench::loadAverage();
     if (peakReset) pass.peakMemoryMiB = static_cast<double>(tc::bench::statusKiB("VmHWM:")) / 1024.0;
     return pass;
-}
-
-// Which reference sentence each hypothesis character lines up with, by a minimum-edit alignment of the whole
-// recording's text; -1 for a character with no counterpart. Also the edit distance.
-std::vector<int> align(const std::u32string& ref, const std::vector<int>& refSentence, const std::u32string& hyp,
-                       std::size_t& edits)
-{
-    const std::size_t n = ref.size(), m = hyp.size();
-    std::vector<std::uint32_t> cost((n + 1) * (m + 1));
-    const auto at = [&](std::size_t i, std::size_t j) -> std::uint32_t& { return cost[i * (m + 1) + j]; };
-    for (std::size_t i = 0; i <= n; ++i)
-        at(i, 0) = static_cast<std::uint32_t>(i);
-    for (std::size_t j = 0; j <= m; ++j)
-        at(0, j) = static_cast<std::uint32_t>(j);
-    for (std::size_t i = 1; i <= n; ++i)
-        for (std::size_t j = 1; j <= m; ++j)
-            at(i, j) =
-                std::min({at(i - 1, j) + 1, at(i, j - 1) + 1, at(i - 1, j - 1) + (ref[i - 1] == hyp[j - 1] ? 0U : 1U)});
-    edits = at(n, m);
-    std::vector<int> owner(m, -1);
-    std::size_t i = n, j = m;
-    while (i > 0 && j > 0) {
-        if (at(i, j) == at(i - 1, j - 1) + (ref[i - 1] == hyp[j - 1] ? 0U : 1U)) {
-            owner[j - 1] = refSentence[i - 1];
-            --i;
-            --j;
-        } else if (at(i, j) == at(i, j - 1) + 1) {
-            --j;
-        } else {
-            --i;
-        }
-    }
-    return owner;
-}
-
-nlohmann::json spread(const std::vector<double>& values)
-{
-    return {{"p50", tc::bench::percentile(values, 0.5)},
-            {"p95", tc::bench::percentile(values, 0.95)},
-            {"count", values.size()}};
-}
-
-nlohmann::json scoreSpeech(const std::vector<Sentence>& sentences, const Pass& pass)
-{
-    std::u32string ref;
-    std::vector<int> refSentence;
-    for (std::size_t s = 0; s < sentences.size(); ++s) {
-        const auto text = S::normalized(sentences[s].text);
-        ref += text;
-        refSentence.insert(refSentence.end(), text.size(), static_cast<int>(s));
-    }
-    std::vector<Event> lines;
-    std::u32string hyp;
-    std::vector<std::size_t> hypLine;
-    for (const auto& e : pass.events) {
-        if (!e.final || e.text.empty()) continue;
-        const auto text = S::normalized(e.text);
-        hyp += text;
-        hypLine.insert(hypLine.end(), text.size(), lines.size());
-        lines.push_back(e);
-    }
-    std::size_t edits = 0;
-    const auto owner = align(ref, refSentence, hyp, edits);
-
-    // A line stands for a sentence when a fifth of the sentence (two characters at least) lines up with it.
-    std::vector<std::map<int, std::size_t>> lineSentences(lines.size());
-    for (std::size_t c = 0; c < hyp.size(); ++c)
-        if (owner[c] >= 0) ++lineSentences[hypLine[c]][owner[c]];
-    std::vector<std::vector<std::size_t>> sentenceLines(sentences.size());
-    std::size_t mergedLines = 0, unmatchedLines = 0, repeated = 0, latinInvented = 0;
-    nlohmann::json faults = nlohmann::json::array();
-    for (std::size_t l = 0; l < lines.size(); ++l) {
-        std::string spoken;
-        std::size_t covered = 0;
-        for (const auto& [s, count] : lineSentences[l]) {
-            const std::size_t length = S::normalized(sentences[static_cast<std::size_t>(s)].text).size();
-            if (count < std::max<std::size_t>(2, length / 5)) continue;
-            sentenceLines[static_cast<std::size_t>(s)].push_back(l);
-            spoken += sentences[static_cast<std::size_t>(s)].text;
-            ++covered;
-        }
-        if (covered == 0) ++unmatchedLines;
-        if (covered > 1) ++mergedLines;
-        const std::size_t loops = S::repeatedPhrases(spoken, lines[l].text);
-        const auto latin = S::inventedLatinWords(spoken, lines[l].text);
-        repeated += loops;
-        latinInvented += latin.size();
-        if (covered != 1 || loops || !latin.empty()) faults.push_back(lines[l].text);
-    }
-
-    std::vector<double> finalLatency, firstVolatile;
-    std::size_t split = 0, missed = 0;
-    for (std::size_t s = 0; s < sentences.size(); ++s) {
-        const auto& mine = sentenceLines[s];
-        if (mine.empty()) ++missed;
-        if (mine.size() > 1) ++split;
-        if (!mine.empty()) finalLatency.push_back(lines[mine.back()].at - sentences[s].end);
-        const double next = s + 1 < sentences.size() ? sentences[s + 1].start : sentences[s].end + kTailSeconds;
-        for (const auto& e : pass.events) {
-            if (!e.final && !e.text.empty() && e.at >= sentences[s].start && e.at < next) {
-                firstVolatile.push_back(e.at - sentences[s].start);
-                break;
-            }
-        }
-        // Which sentences make the slow tail, and what they became.
-        if (std::getenv("TC_BENCH_DETAIL") && !mine.empty()) {
-            std::cerr << "  #" << s << " final +" << std::fixed << std::setprecision(2) << finalLatency.back()
-                      << " s: " << lines[mine.back()].text << '\n';
-            for (const auto& e : pass.events)
-                if (e.at >= sentences[s].start && e.at < next + 3.0)
-                    std::cerr << "      " << (e.final ? "F " : "v ") << std::setprecision(2) << e.at - sentences[s].end
-                              << ' ' << e.text << '\n';
-        }
-    }
-    std::vector<std::string> lineTexts;
-    for (const auto& l : lines)
-        lineTexts.push_back(l.text);
-    const double audioSeconds = sentences.back().end + 1.0;
-    return {{"sentences", sentences.size()},
-            {"cer", ref.empty() ? 0.0 : static_cast<double>(edits) / static_cast<double>(ref.size())},
-            {"lines", lines.size()},
-            {"linesPerSentence", static_cast<double>(lines.size()) / static_cast<double>(sentences.size())},
-            {"splitSentences", split},
-            {"mergedLines", mergedLines},
-            {"missedSentences", missed},
-            {"unmatchedLines", unmatchedLines},
-            {"repeatedPhrases", repeated},
-            {"inventedLatinWords", latinInvented},
-            {"firstVolatile", spread(firstVolatile)},
-            {"finalLatency", spread(finalLatency)},
-            {"cpuCores", pass.cpuSeconds / pass.wallSeconds},
-            {"audioSeconds", audioSeconds},
-            {"loadBefore", pass.loadBefore},
-            {"loadAfter", pass.loadAfter},
-            {"faults", faults},
-            {"text", lineTexts}};
-}
-
-nlohmann::json scoreNonSpeech(const Pass& pass, double seconds)
-{
-    std::vector<std::string> invented;
-    for (const auto& e : pass.events)
-        if (e.final && !e.text.empty()) invented.push_back(e.text);
-    return {{"seconds", seconds},
-            {"inventedLines", invented.size()},
-            {"inventedLinesPer5Min", static_cast<double>(invented.size()) * 300.0 / seconds},
-            {"cpuCores", pass.cpuSeconds / pass.wallSeconds},
-            {"loadBefore", pass.loadBefore},
-            {"loadAfter", pass.loadAfter},
-            {"text", invented}};
 }
 
 std::vector<float> readAudio(const fs::path& file, double seconds)
@@ -552,7 +378,7 @@ int main(int argc, char** argv)
             std::cerr << options.label << ": " << voice << " " << condition << " (" << sentences.size()
                       << " sentences, " << static_cast<int>(static_cast<double>(audio.size()) / kRate) << " s)\n";
             const Pass pass = runLive(server, engine, audio, sentences.back().end);
-            auto row = scoreSpeech(sentences, pass);
+            auto row = tc::bench::scoreSpeech(sentences, pass);
             if (pass.peakMemoryMiB) row["peakMemoryMB"] = *pass.peakMemoryMiB;
             row["voice"] = voice;
             row["condition"] = condition;
@@ -567,7 +393,7 @@ int main(int argc, char** argv)
         const double seconds = static_cast<double>(audio.size()) / kRate;
         std::cerr << options.label << ": non-speech (" << static_cast<int>(seconds) << " s)\n";
         const Pass pass = runLive(server, engine, audio, std::nullopt);
-        auto row = scoreNonSpeech(pass, seconds);
+        auto row = tc::bench::scoreNonSpeech(pass, seconds);
         if (pass.peakMemoryMiB) row["peakMemoryMB"] = *pass.peakMemoryMiB;
         row["voice"] = "-";
         row["condition"] = "nonspeech";
