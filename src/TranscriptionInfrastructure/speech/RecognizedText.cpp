@@ -53,6 +53,12 @@ char32_t foldWidth(char32_t c)
     return c;
 }
 
+// Kana, kanji and the repetition mark 々.
+bool isJapanese(char32_t c)
+{
+    return (c >= 0x3041 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) || c == 0x3005;
+}
+
 } // namespace
 
 bool isSpace(char32_t c)
@@ -142,16 +148,12 @@ std::u32string normalizedForComparison(std::string_view text)
 
 std::string withJapanesePunctuation(std::string_view text)
 {
-    const auto japanese = [](char32_t c) {
-        return (c >= 0x3041 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) ||
-               c == 0x3005;
-    };
-    const auto japaneseOrMark = [&](char32_t c) {
-        return japanese(c) || (c >= 0x3001 && c <= 0x3002) || c == 0xFF01 || c == 0xFF1F;
+    const auto japaneseOrMark = [](char32_t c) {
+        return isJapanese(c) || (c >= 0x3001 && c <= 0x3002) || c == 0xFF01 || c == 0xFF1F;
     };
     std::u32string points = toCodePoints(text);
     for (std::size_t i = 1; i < points.size(); ++i)
-        if ((points[i] == U'?' || points[i] == U'!') && japanese(points[i - 1])) points[i] += 0xFEE0;
+        if ((points[i] == U'?' || points[i] == U'!') && isJapanese(points[i - 1])) points[i] += 0xFEE0;
     std::u32string kept;
     for (std::size_t i = 0; i < points.size(); ++i) {
         const bool space = points[i] == U' ' || points[i] == U'\u3000';
@@ -189,11 +191,6 @@ bool isNonSpeechPhrase(std::string_view text)
 }
 
 namespace {
-
-bool isJapanese(char32_t c)
-{
-    return (c >= 0x3040 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF);
-}
 
 // A piece that is Latin letters only, apart from spaces and apostrophes, with at least one letter.
 bool isLatinPiece(std::string_view text)
