@@ -1,26 +1,16 @@
 #pragma once
 
-#include "TranscriptionInfrastructure/assistant/LanguageModel.h"
-
-#include <memory>
+#include "PassThroughModel.h"
 
 namespace tc::bench {
 
 // Presents a base model as instruction-tuned, to show what its own answers would be; everything else passes through.
-class ForcedChatModel final : public LanguageModel {
+class ForcedChatModel final : public PassThroughModel {
 public:
-    explicit ForcedChatModel(std::shared_ptr<LanguageModel> model);
+    using PassThroughModel::PassThroughModel;
 
     // Always available, whatever the file is.
-    Availability availability() override;
-    std::string fileName() const override;
-    Reply respond(const std::string& instructions, const std::string& prompt, const std::string& schema,
-                  std::stop_token stop) override;
-    double probabilityOfYes(const std::string& instructions, const std::string& prompt, const std::string& yes,
-                            const std::string& no, std::stop_token stop) override;
-
-private:
-    std::shared_ptr<LanguageModel> m_model;
+    Availability availability() override { return Availability::available; }
 };
 
 } // namespace tc::bench
