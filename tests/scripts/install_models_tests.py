@@ -25,6 +25,7 @@ def catalogue_entry(kind, name):
 
 BASE = catalogue_entry("speech", "base")
 GEMMA = catalogue_entry("language", CATALOGUE["language"]["default"])
+VOICE = catalogue_entry("voice", CATALOGUE["voice"]["default"])
 
 
 def digest(path, algorithm):
@@ -54,6 +55,8 @@ class InstallModelsTests(unittest.TestCase):
         installed = self.dir / BASE["file"]
         self.assertEqual(installed.stat().st_size, BASE["bytes"])
         self.assertEqual(digest(installed, "sha1"), BASE["sha1"])
+        # The voice model comes with the speech model.
+        self.assertEqual(digest(self.dir / VOICE["file"], "sha256"), VOICE["sha256"])
         self.assertEqual(self.leftovers(), [])
 
         status, output = self.run_script("--no-language-model")
