@@ -12,7 +12,7 @@
 //                    [--hold-particles 0|1] [--textless-refresh SECONDS] [--first-text-before-retry 0|1]
 //                    [--engine-no-speech 0|1] [--initial-prompt TEXT] [--retry-logprob LOGPROB]
 //                    [--retry-entropy ENTROPY] [--final-margin FRAMES] [--suppress-nst 0|1]
-//                    [--best-of N] [--min-speech-db DBFS]
+//                    [--best-of N] [--min-speech-db DBFS] [--voice-model 0|1]
 //
 // Each run adds its rows under its label to bench/results/recognition.json (rows of the same label, voice and
 // condition are replaced) and rewrites bench/results/recognition.md from all rows, so levers measured in
@@ -281,6 +281,8 @@ int main(int argc, char** argv)
             options.settings.segmentation.endPauseSeconds = std::stod(value);
         else if (key == "--pre-roll")
             options.settings.segmentation.preRollSeconds = std::stod(value);
+        else if (key == "--voice-model")
+            options.settings.useVoiceModel = value == "1";
         else if (key == "--min-speech-db")
             options.settings.segmentation.detector.minimumSpeechDb = std::stod(value);
         else if (key == "--min-spread")

@@ -186,6 +186,32 @@ std::optional<std::string> SpeechModelManager::sha1Of(const fs::path& file)
     return hash.result().toHex().toStdString();
 }
 
+std::optional<fs::path> SpeechModelManager::voiceModel() const
+{
+    std::ifstream in(m_catalogueFile);
+    if (!in) return std::nullopt;
+    const nlohmann::json root = nlohmann::json::parse(in, nullptr, false);
+    if (root.is_discarded() || !root.is_object() || !root.contains("voice")) return std::nullopt;
+    const auto& section = root.at("voice");
+    if (!section.is_object() || !section.contains("models") || !section.at("models").is_array()) return std::nullopt;
+    const std::string wanted = textField(section, "default");
+    for (const auto& entry : section.at("models")) {
+        if (!entry.is_object() || textField(entry, "name") != wanted) continue;
+        const std::string fileName = textField(entry, "file");
+        const std::string sha256 = lowerHex(textField(entry, "sha256"));
+        // A bare file name only: the catalogue must not point outside the models folder.
+        if (fileName.empty() || fs::path(fileName).filename() != fs::path(fileName) || sha256.size() != 64)
+            return std::nullopt;
+        const fs::path file = m_modelsDirectory / fileName;
+        QFile input(QString::fromStdString(file.string()));
+        if (!input.open(QIODevice::ReadOnly)) return std::nullopt;
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        if (!hash.addData(&input) || hash.result().toHex().toStdString() != sha256) return std::nullopt;
+        return file;
+    }
+    return std::nullopt;
+}
+
 fs::path SpeechModelManager::cacheFile() const
 {
     return m_modelsDirectory / kCacheName;

@@ -68,6 +68,9 @@ public:
     Lookup locate(const std::string& name);
     // Computes the SHA-1 of a file as lower-case hexadecimal; nothing when it cannot be read.
     static std::optional<std::string> sha1Of(const std::filesystem::path& file);
+    // The catalogue's voice model (the Silero file that tells a voice from other sound) when it is installed and
+    // its SHA-256 matches; nothing otherwise. Small enough to check on every call.
+    std::optional<std::filesystem::path> voiceModel() const;
 
 private:
     bool verify(const SpeechModelInfo& model, const std::filesystem::path& file);

@@ -14,8 +14,8 @@ std::size_t framesIn(double seconds, double frameSeconds)
 
 } // namespace
 
-UtteranceSegmenter::UtteranceSegmenter(Settings settings)
-    : m_settings(settings), m_detector(settings.detector),
+UtteranceSegmenter::UtteranceSegmenter(Settings settings, std::unique_ptr<VoiceProbabilityModel> voiceModel)
+    : m_settings(settings), m_detector(settings.detector), m_voiceModel(std::move(voiceModel)),
       m_frameSamples(std::max<std::size_t>(1, static_cast<std::size_t>(settings.sampleRate * settings.frameSeconds)))
 {}
 
@@ -49,7 +49,9 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
 {
     const double frameStart = static_cast<double>(m_samplesTaken) / m_settings.sampleRate;
     m_samplesTaken += frame.size();
-    const bool speech = m_detector.isSpeech(frame);
+    // Both run on every frame: the floor and the model's state follow the whole stream.
+    const bool loud = m_detector.isSpeech(frame);
+    const bool speech = voiceHeard(frame) && loud;
 
     if (!m_inUtterance) {
         m_recentSpeech.push_back(speech);
@@ -105,6 +107,19 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
     if (m_current.size() >= maxSamples) {
         if (auto utterance = cutAtQuietest()) completed.push_back(std::move(*utterance));
     }
+}
+
+bool UtteranceSegmenter::voiceHeard(std::span<const float> frame)
+{
+    if (!m_voiceModel) return true;
+    const std::size_t window = m_voiceModel->windowSamples();
+    for (const float sample : frame) {
+        m_voiceWindow.push_back(sample);
+        if (m_voiceWindow.size() < window) continue;
+        m_voiceProbability = m_voiceModel->probability(m_voiceWindow);
+        m_voiceWindow.clear();
+    }
+    return m_voiceProbability >= (m_inUtterance ? m_settings.voiceHoldProbability : m_settings.voiceOnsetProbability);
 }
 
 double UtteranceSegmenter::levelSpreadDb(std::vector<double> levels)

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "TranscriptionInfrastructure/speech/VoiceActivityDetector.h"
+#include "TranscriptionInfrastructure/speech/VoiceProbabilityModel.h"
 
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -22,7 +24,9 @@ struct SegmentedUtterance {
 
 // Cuts a mono stream into utterances by voice activity: an utterance starts at a burst of speech frames (with a
 // little audio before it), ends after a pause, and is cut where it is quietest when it grows past the maximum
-// length. Not thread-safe: one owner.
+// length. With a voice model, a loud frame is speech only when the model also hears a voice: loudness alone took
+// the echo of a reverberant room and the swell of noise for speech, which joined sentences and began the first
+// utterance with the noise. Not thread-safe: one owner.
 class UtteranceSegmenter {
 public:
     struct Settings {
@@ -55,10 +59,13 @@ public:
         // A too-long utterance is cut at the quietest frame within this span before the maximum.
         double cutSearchSeconds = 2.0;
         VoiceActivityDetector::Settings detector;
+        // How likely the voice model must think a voice is to begin an utterance, and to go on with one.
+        float voiceOnsetProbability = 0.5F;
+        float voiceHoldProbability = 0.35F;
     };
 
     UtteranceSegmenter() : UtteranceSegmenter(Settings{}) {}
-    explicit UtteranceSegmenter(Settings settings);
+    explicit UtteranceSegmenter(Settings settings, std::unique_ptr<VoiceProbabilityModel> voiceModel = nullptr);
 
     // Takes the next samples of the time line; returns the utterances they complete, oldest first.
     std::vector<SegmentedUtterance> append(std::span<const float> samples);
@@ -88,9 +95,14 @@ private:
     // The share of consecutive voiced frames of the current utterance with the same pitch period.
     double steadyPitchShare() const;
     bool soundsTonal() const;
+    // Feeds the voice model; true while it hears a voice (always without a model).
+    bool voiceHeard(std::span<const float> frame);
 
     Settings m_settings;
     VoiceActivityDetector m_detector;
+    std::unique_ptr<VoiceProbabilityModel> m_voiceModel;
+    std::vector<float> m_voiceWindow;
+    float m_voiceProbability = 0.0F;
     std::size_t m_frameSamples;
     std::vector<float> m_pending;
     std::size_t m_samplesTaken = 0;

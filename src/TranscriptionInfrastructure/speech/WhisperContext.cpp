@@ -24,13 +24,6 @@ namespace {
 
 void silentLog(ggml_log_level, const char*, void*) {}
 
-// The engine prints to stderr by default, which would interleave with the headless command's output.
-void silenceEngineLog()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { whisper_log_set(silentLog, nullptr); });
-}
-
 struct StateDeleter {
     void operator()(whisper_state* state) const { whisper_free_state(state); }
 };
@@ -201,6 +194,13 @@ private:
 };
 
 } // namespace
+
+void WhisperContext::silenceEngineLog()
+{
+    // The engine prints to stderr by default, which would interleave with the headless command's output.
+    static std::once_flag once;
+    std::call_once(once, [] { whisper_log_set(silentLog, nullptr); });
+}
 
 void WhisperContext::Deleter::operator()(whisper_context* context) const
 {

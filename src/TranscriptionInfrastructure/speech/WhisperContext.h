@@ -26,6 +26,8 @@ public:
     static std::optional<std::uint64_t> availableMemory(const std::filesystem::path& meminfo = "/proc/meminfo");
     // 1, or 2 when OMP_WAIT_POLICY=passive was set before the program started.
     static int defaultThreads();
+    // Keeps the engine's log off stderr, for every model it loads.
+    static void silenceEngineLog();
 
     // A decoder with its own state for the language ("ja"); throws TranscriberError when no state can be made.
     std::unique_ptr<UtteranceDecoder> makeDecoder(const std::string& language, DecodingPolicy policy = {});

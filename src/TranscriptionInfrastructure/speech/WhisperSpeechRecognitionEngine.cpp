@@ -1,5 +1,6 @@
 #include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
 
+#include "TranscriptionInfrastructure/speech/SileroVoiceDetector.h"
 #include "TranscriptionInfrastructure/speech/TranscriberError.h"
 #include "TranscriptionInfrastructure/speech/WhisperContext.h"
 
@@ -114,9 +115,24 @@ std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecogni
     WhisperStreamingRecognizer::Settings settings = m_settings;
     settings.volatileResults = module.volatileResults;
     return std::make_shared<WhisperStreamingRecognizer>(
-        context->makeDecoder(languageOf(module.locale), settings.decoding), settings);
+        context->makeDecoder(languageOf(module.locale), settings.decoding), settings, voiceModel());
 #endif
 }
+
+#if TC_WITH_WHISPER
+std::unique_ptr<VoiceProbabilityModel> WhisperSpeechRecognitionEngine::voiceModel() const
+{
+    if (!m_settings.useVoiceModel) return nullptr;
+    const auto file = m_models->voiceModel();
+    if (!file) return nullptr;
+    // Without it, loudness alone cuts the utterances, as before the model was installed.
+    try {
+        return SileroVoiceDetector::load(*file);
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+#endif
 
 std::string WhisperSpeechRecognitionEngine::modelName() const
 {

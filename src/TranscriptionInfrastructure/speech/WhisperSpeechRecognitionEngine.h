@@ -41,6 +41,9 @@ public:
     static int decodingThreads();
 
 private:
+    // The installed voice model for one recognizer, each with its own state; nothing without one.
+    std::unique_ptr<VoiceProbabilityModel> voiceModel() const;
+
     std::string m_modelName;
     std::shared_ptr<SpeechModelManager> m_models;
     WhisperStreamingRecognizer::Settings m_settings;

@@ -13,8 +13,9 @@ WhisperStreamingRecognizer::WhisperStreamingRecognizer(std::shared_ptr<Utterance
     : WhisperStreamingRecognizer(std::move(decoder), Settings{})
 {}
 
-WhisperStreamingRecognizer::WhisperStreamingRecognizer(std::shared_ptr<UtteranceDecoder> decoder, Settings settings)
-    : m_decoder(std::move(decoder)), m_settings(settings), m_segmenter(settings.segmentation)
+WhisperStreamingRecognizer::WhisperStreamingRecognizer(std::shared_ptr<UtteranceDecoder> decoder, Settings settings,
+                                                       std::unique_ptr<VoiceProbabilityModel> voiceModel)
+    : m_decoder(std::move(decoder)), m_settings(settings), m_segmenter(settings.segmentation, std::move(voiceModel))
 {}
 
 WhisperStreamingRecognizer::~WhisperStreamingRecognizer()

@@ -68,10 +68,15 @@ public:
         bool firstTextBeforeRetry = true;
         // Handed to the decoder when the engine makes it.
         DecodingPolicy decoding;
+        // The engine gives each recognizer the installed voice model (see UtteranceSegmenter); false leaves
+        // loudness alone to cut utterances.
+        bool useVoiceModel = true;
     };
 
     explicit WhisperStreamingRecognizer(std::shared_ptr<UtteranceDecoder> decoder);
-    WhisperStreamingRecognizer(std::shared_ptr<UtteranceDecoder> decoder, Settings settings);
+    // With a voice model, only a voice the model hears begins or continues an utterance (see UtteranceSegmenter).
+    WhisperStreamingRecognizer(std::shared_ptr<UtteranceDecoder> decoder, Settings settings,
+                               std::unique_ptr<VoiceProbabilityModel> voiceModel = nullptr);
     ~WhisperStreamingRecognizer() override;
 
     // 16 kHz mono float.

@@ -225,6 +225,20 @@ TEST_F(WhisperModelFileCheckTest, AFailedSwitchKeepsThePreviousModelWorking)
     EXPECT_THAT(text, HasSubstr("会議"));
 }
 
+TEST_F(WhisperModelFileCheckTest, OnlyTheCataloguedVoiceModelReachesTheEngine)
+{
+    const fs::path installed = SpeechModelManager::defaultModelsDirectory() / "ggml-silero-v6.2.0.bin";
+    if (!fs::exists(installed)) GTEST_SKIP() << "the voice model is not installed";
+    SpeechModelManager manager(m_models, SpeechModelManager::defaultCatalogueFile());
+    const fs::path file = m_models / installed.filename();
+    EXPECT_EQ(manager.voiceModel(), std::nullopt);
+    fs::copy_file(installed, file);
+    EXPECT_EQ(manager.voiceModel(), file);
+    // The engine would read a damaged file as it stands: loudness alone cuts the utterances instead.
+    patchInt(file, fs::file_size(file) / 2, 0x7f7f7f7f);
+    EXPECT_EQ(manager.voiceModel(), std::nullopt);
+}
+
 TEST(WhisperModelMemory, TheFreeMemoryIsReadAndAShortfallIsExplained)
 {
     test::TemporaryDirectory dir;

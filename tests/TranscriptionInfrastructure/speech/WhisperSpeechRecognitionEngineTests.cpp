@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+
 namespace tc {
 namespace {
 
@@ -26,6 +29,23 @@ std::vector<TranscriptSegment> finalLines(const std::shared_ptr<SpeechRecognitio
         if (segment->isFinal()) lines.push_back(std::move(*segment));
     }
     return lines;
+}
+
+// Four test sentences 1.2 s apart, run through sox's reverberation as a hard room would; empty when sox cannot run.
+std::filesystem::path reverberantRecording(const std::filesystem::path& dir)
+{
+    std::vector<float> dry;
+    for (const char* id : {"s05", "s12", "s20", "s31"}) {
+        const auto speech = test::readSpeechFile(test::dataDir() / "speech" / "utterances" / (std::string(id) + ".flac"));
+        dry.insert(dry.end(), speech.begin(), speech.end());
+        const auto pause = test::silence(0.6);
+        dry.insert(dry.end(), pause.begin(), pause.end());
+    }
+    std::ofstream(dir / "dry.f32", std::ios::binary)
+        .write(reinterpret_cast<const char*>(dry.data()), static_cast<std::streamsize>(dry.size() * sizeof(float)));
+    const std::string command = "sox -R -t f32 -r 16000 -c 1 '" + (dir / "dry.f32").string() + "' '" +
+                                (dir / "wet.wav").string() + "' reverb 50 50 100";
+    return std::system(command.c_str()) == 0 ? dir / "wet.wav" : std::filesystem::path();
 }
 
 TEST(WhisperSpeechRecognitionEngine, MissingModelAsksForTheInstallCommand)
@@ -83,6 +103,23 @@ TEST(WhisperSpeechRecognitionEngine, TranscribesSpeechLineByLineAndSilenceAndNoi
         const auto heard = finalLines(engine, test::dataDir() / "speech" / name);
         EXPECT_TRUE(heard.empty()) << heard.front().text;
     }
+}
+
+TEST(WhisperSpeechRecognitionEngine, EachSentenceInAReverberantRoomHasItsOwnLine)
+{
+    if (!SpeechModelManager().voiceModel()) GTEST_SKIP() << "the voice model is not installed (scripts/install-models)";
+    test::TemporaryDirectory dir;
+    const auto file = reverberantRecording(dir.path());
+    ASSERT_FALSE(file.empty()) << "sox could not run";
+    EXPECT_EQ(finalLines(std::make_shared<WhisperSpeechRecognitionEngine>(), file).size(), 4U);
+    // Each sentence's echo filled the pause before the next one, and loudness alone heard it as speech.
+    WhisperStreamingRecognizer::Settings loudnessOnly;
+    loudnessOnly.useVoiceModel = false;
+    EXPECT_LT(finalLines(std::make_shared<WhisperSpeechRecognitionEngine>(SpeechModelManager::defaultModelName(),
+                                                                          nullptr, loudnessOnly),
+                         file)
+                  .size(),
+              4U);
 }
 
 } // namespace
