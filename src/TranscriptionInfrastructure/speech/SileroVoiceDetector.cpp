@@ -30,8 +30,8 @@ std::unique_ptr<SileroVoiceDetector> SileroVoiceDetector::load(const std::filesy
     if (!context)
         throw TranscriberError::modelUnavailable("音声検出モデル（" + modelFile.string() +
                                                  "）を読み込めませんでした。scripts/install-models を実行して入れ直してください。");
-    // The engine leaves the model's memory of the stream as it found it in the allocation: garbage, at times NaN,
-    // which then never decays and hears no voice for the whole session.
+    // The engine allocates the model's memory of the stream without clearing it; a NaN left there would never decay
+    // and the session would hear no voice at all.
     whisper_vad_reset_state(context);
     return std::unique_ptr<SileroVoiceDetector>(
         new SileroVoiceDetector(std::unique_ptr<whisper_vad_context, Deleter>(context)));
