@@ -2,8 +2,8 @@
 #include "TranscriptionInfrastructure/speech/WhisperContext.h"
 #include "TranscriptionInfrastructure/speech/WhisperStreamingRecognizer.h"
 #include "support/AudioSignals.h"
+#include "support/Locked.h"
 #include "support/RealSpeechModel.h"
-#include "support/ScriptedUtteranceDecoder.h"
 #include "support/SpeechSamples.h"
 #include "support/TestPaths.h"
 
@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <functional>
+#include <optional>
 #include <span>
 #include <thread>
 
@@ -19,8 +21,67 @@ namespace tc {
 namespace {
 
 using namespace std::chrono_literals;
-using test::ScriptedUtteranceDecoder;
 using Pass = UtteranceDecoder::Pass;
+
+// A decoder that answers what the test scripts and takes as long as the test says, giving up when asked to abort.
+// Records every call. Thread-safe.
+class ScriptedUtteranceDecoder final : public UtteranceDecoder {
+public:
+    struct Call {
+        Pass pass = Pass::interim;
+        std::size_t samples = 0;
+        std::string prompt;
+        bool aborted = false;
+    };
+
+    // The answer to a call; by default "発話N" for the N-th final and "途中N" for interims.
+    std::function<DecodedUtterance(const Call& call, std::size_t finalNumber)> answer;
+    std::chrono::milliseconds interimCost{0};
+    std::chrono::milliseconds finalCost{0};
+    // Pass::finalRetry; finalCost when unset.
+    std::optional<std::chrono::milliseconds> retryCost;
+    // Thrown by every decode when set.
+    std::exception_ptr failure;
+
+    std::optional<DecodedUtterance> decode(std::span<const float> samples, const std::string& prompt, Pass pass,
+                                           const std::function<bool()>& shouldAbort) override
+    {
+        if (failure) std::rethrow_exception(failure);
+        const auto [index, finalNumber] = m_lock.change([&] {
+            // A retry continues the final its first try began.
+            m_finals += pass == Pass::final || pass == Pass::finalFirstTry ? 1 : 0;
+            m_calls.push_back({pass, samples.size(), prompt, false});
+            return std::pair{m_calls.size() - 1, m_finals};
+        });
+        const auto cost = pass == Pass::interim      ? interimCost
+                          : pass == Pass::finalRetry ? retryCost.value_or(finalCost)
+                                                     : finalCost;
+        // The recognizer's abort flags change without a word to the decoder: wake() makes the wait ask again.
+        const bool aborted = m_lock.waitFor(cost, shouldAbort);
+        const Call call = m_lock.change([&, index = index] {
+            m_calls[index].aborted = aborted;
+            return m_calls[index];
+        });
+        if (aborted) return std::nullopt;
+        if (answer) return answer(call, finalNumber);
+        const std::string text =
+            pass == Pass::interim ? "途中" + std::to_string(finalNumber + 1) : "発話" + std::to_string(finalNumber);
+        return DecodedUtterance{text, 0.0F, -0.1};
+    }
+
+    // Called whenever the recognizer was handed something that may abort the decoding in progress.
+    void wake()
+    {
+        m_lock.change([] {});
+    }
+    std::vector<Call> calls() const { return m_lock.read(m_calls); }
+    bool waitForCalls(std::size_t count) { return m_lock.waitFor(10s, [&] { return m_calls.size() >= count; }); }
+
+private:
+    test::Locked m_lock;
+    std::vector<Call> m_calls;
+    std::size_t m_finals = 0;
+};
 
 std::vector<float> utterance(const std::string& id)
 {
@@ -41,7 +102,8 @@ struct Collected {
 };
 
 // Feeds 100 ms buffers `speedup` times faster than real time (0: all at once), ends the input and waits.
-Collected run(WhisperStreamingRecognizer& recognizer, const std::vector<float>& audio, double speedup)
+Collected run(WhisperStreamingRecognizer& recognizer, const std::vector<float>& audio, double speedup,
+              ScriptedUtteranceDecoder* decoder = nullptr)
 {
     auto input = Channel<AnalyzerBuffer>::make();
     recognizer.start(input);
@@ -58,10 +120,12 @@ Collected run(WhisperStreamingRecognizer& recognizer, const std::vector<float>& 
     for (std::size_t offset = 0; offset < audio.size(); offset += 1600) {
         const auto part = std::span(audio).subspan(offset, std::min<std::size_t>(1600, audio.size() - offset));
         input->yield(AnalyzerBuffer{AnalyzerAudioFormat{}, {part.begin(), part.end()}});
+        if (decoder) decoder->wake();
         const double sent = static_cast<double>(offset + part.size()) / 16000;
         if (speedup > 0) std::this_thread::sleep_until(began + std::chrono::duration<double>(sent / speedup));
     }
     input->finish();
+    if (decoder) decoder->wake();
     recognizer.finalizeAndFinishThroughEndOfInput();
     reader.join();
     return collected;
@@ -270,7 +334,7 @@ TEST(WhisperStreamingRecognizer, FinalsComeFirstWhenTheMachineFallsBehind)
     WhisperStreamingRecognizer recognizer(decoder);
     const auto audio = join({utterance("s05"), test::silence(0.8), utterance("s42"), test::silence(0.8),
                              utterance("s09"), test::silence(1.0)});
-    const auto collected = run(recognizer, audio, 4.0);
+    const auto collected = run(recognizer, audio, 4.0, decoder.get());
     ASSERT_FALSE(collected.error);
     const auto settled = finals(collected);
     ASSERT_EQ(settled.size(), 3U);
@@ -288,7 +352,7 @@ TEST(WhisperStreamingRecognizer, RefreshesFollowTheirMeasuredCost)
     auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
     decoder->interimCost = 600ms;
     WhisperStreamingRecognizer recognizer(decoder);
-    run(recognizer, join({utterance("s07"), test::silence(1.0)}), 1.0);
+    run(recognizer, join({utterance("s07"), test::silence(1.0)}), 1.0, decoder.get());
     std::vector<std::size_t> sizes;
     for (const auto& call : decoder->calls()) {
         if (call.pass == Pass::interim && !call.aborted) sizes.push_back(call.samples);
@@ -315,7 +379,7 @@ TEST(WhisperStreamingRecognizer, UntilTextShowsRefreshesComeSooner)
         WhisperStreamingRecognizer::Settings settings;
         if (usualSpacing) settings.textlessRefreshSeconds = 0;
         WhisperStreamingRecognizer recognizer(decoder, settings);
-        run(recognizer, join({test::silence(0.5), utterance("s07"), test::silence(1.0)}), 1.0);
+        run(recognizer, join({test::silence(0.5), utterance("s07"), test::silence(1.0)}), 1.0, decoder.get());
         std::vector<std::size_t> sizes;
         for (const auto& call : decoder->calls())
             if (call.pass == Pass::interim && !call.aborted) sizes.push_back(call.samples);
@@ -350,10 +414,9 @@ TEST(WhisperStreamingRecognizer, AFinalsRetryWaitsForTheFirstTextOfTheUtteranceT
         WhisperStreamingRecognizer::Settings settings;
         if (retryAtOnce) settings.firstTextBeforeRetry = false;
         WhisperStreamingRecognizer recognizer(decoder, settings);
-        const auto collected =
-            run(recognizer,
-                join({test::silence(0.5), utterance("s05"), test::silence(0.8), utterance("s09"), test::silence(1.0)}),
-                4.0);
+        const auto audio =
+            join({test::silence(0.5), utterance("s05"), test::silence(0.8), utterance("s09"), test::silence(1.0)});
+        const auto collected = run(recognizer, audio, 4.0, decoder.get());
         EXPECT_FALSE(collected.error);
         return collected.results;
     };
@@ -401,6 +464,7 @@ TEST(WhisperStreamingRecognizer, CancelAbandonsDecodingAtOnce)
     input->yield(AnalyzerBuffer{AnalyzerAudioFormat{}, join({utterance("s05"), test::silence(1.0)})});
     ASSERT_TRUE(decoder->waitForCalls(1));
     recognizer->cancel();
+    decoder->wake();
     EXPECT_FALSE(recognizer->results()->next());
     recognizer.reset();
     EXPECT_TRUE(decoder->calls().front().aborted);
