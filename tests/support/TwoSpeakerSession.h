@@ -26,9 +26,9 @@ struct AttributedLine {
 // How well the lines' speakers match the turns they came from. Only lines over a turn are scored; over turns of
 // both sides (talking at once) 重複 or the side that spoke more is right. A named line's text names its turn: their
 // median gives offset (session clock minus the recording's) and its growth drift; one is in step when it lies within
-// 1 s of where its neighbours put the turns.
+// 1 s of where its neighbours put the turns. A turn is covered when a scored line lies over it.
 struct AttributionScore {
-    int lines = 0, scored = 0, correct = 0, bothSides = 0, overlapLabels = 0;
+    int lines = 0, scored = 0, correct = 0, bothSides = 0, overlapLabels = 0, turnsCovered = 0;
     double offset = 0, drift = 0;
     int namedLines = 0, namedLinesInStep = 0;
     std::vector<std::string> misses;
@@ -36,9 +36,9 @@ struct AttributionScore {
 
 // Runs the app's live session over both sources of the server (its pipe source "mic" and the monitor of its
 // sink). Once both deliver, the microphone track is written into that pipe and the other track played to the sink,
-// block by block in one loop paced by the playback, both mono at this rate after leadSeconds of silence. Ends once
-// a line has arrived later than lastSpeechEnd on the tracks' time line (or 30 s after the tracks), and returns the
-// non-blank lines. Throws when it cannot play into the server.
+// block by block in one loop paced by the playback, both mono at this rate after leadSeconds of silence and followed
+// by silence past lastSpeechEnd. Then stops the session, waits for the lines the recognizer still owes however far
+// behind it is, and returns the non-blank lines. Throws when it cannot play into the server.
 std::vector<AttributedLine> runTwoSpeakerSession(const PulseAudioServer& server,
                                                  std::shared_ptr<Transcriber> transcriber,
                                                  std::span<const float> microphone, std::span<const float> system,

@@ -48,16 +48,17 @@ TEST(LiveSpeakerAttribution, LabelsWhoSpokeEachLiveLineOfARealTwoSourceRecording
     const auto lines = runTwoSpeakerSession(server, std::make_shared<SpeechAnalyzerTranscriber>("ja-JP"), microphone,
                                             system, static_cast<int>(rate), /*leadSeconds=*/3.0, turns.back().end);
     const auto score = scoreAttribution(turns, lines);
-    std::cout << "scored " << score.scored << ", correct " << score.correct << ", lines in step "
-              << score.namedLinesInStep << " of " << score.namedLines << '\n';
+    std::cout << "turns covered " << score.turnsCovered << ", scored " << score.scored << ", correct " << score.correct
+              << ", lines in step " << score.namedLinesInStep << " of " << score.namedLines << '\n';
     for (const auto& line : lines)
         std::cout << "  " << line.start << "–" << line.end << " s "
                   << (line.speaker ? speakerLabelText(*line.speaker) : "-") << ' ' << line.text << '\n';
-    // Every turn made a line of its own or, where two ran into each other, a shared one (seven in all).
-    EXPECT_GE(score.scored, 6);
+    // Every turn lies under a line. How many lines they make depends on the load: the mix aligns the sources by
+    // arrival, so a late capture moves the pauses between turns and can join turns into one line.
+    EXPECT_EQ(score.turnsCovered, static_cast<int>(turns.size()));
     EXPECT_GE(score.correct, std::ceil(0.95 * score.scored)) << "fewer than 95 % attributed correctly";
     // Line times are on one session clock: lines sit where their turns were spoken and only move forward.
-    EXPECT_GE(score.namedLines, 4);
+    EXPECT_GE(score.namedLines, 2);
     EXPECT_GE(score.namedLinesInStep, score.namedLines - 1);
     EXPECT_TRUE(
         std::is_sorted(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.start < b.start; }));
