@@ -1,9 +1,13 @@
 #include "TranscriptionApplication/RunTranscriptionSession.h"
 
-#include "support/ScriptedAttempts.h"
+#include "TranscriptionApplication/PortFailure.h"
+#include "support/Locked.h"
+#include "support/RecordingSink.h"
 
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <stdexcept>
 #include <thread>
 
 using namespace tc;
@@ -12,6 +16,102 @@ using namespace std::chrono_literals;
 using Delays = std::vector<std::chrono::nanoseconds>;
 
 namespace {
+
+// What one attempt of a session does: the source's start() may throw, the transcript stream delivers
+// segments and then ends or fails, and the attempt takes some time on the shared manual clock.
+struct Attempt {
+    std::optional<std::string> startError;
+    std::vector<TranscriptSegment> segments;
+    std::optional<std::string> streamError;
+    double seconds = 0.1;
+    // When set, the stream stays open after its segments until the consumer gives up.
+    bool hangAfterSegments = false;
+    // When set, both errors are PortFailures with this advice instead of plain errors.
+    std::optional<PortFailure::Recovery> recovery;
+};
+
+struct ScriptedError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::exception_ptr scriptedFailure(const std::string& message, const std::optional<PortFailure::Recovery>& recovery)
+{
+    return recovery ? std::make_exception_ptr(PortFailure(message, *recovery))
+                    : std::make_exception_ptr(ScriptedError(message));
+}
+
+// A manual clock plus an audio source and transcriber that play a list of attempts. Thread-safe.
+class AttemptScript : private AudioSource, private Transcriber {
+public:
+    explicit AttemptScript(std::vector<Attempt> attempts, bool continuous = true)
+        : m_attempts(attempts.begin(), attempts.end()), m_continuous(continuous)
+    {}
+
+    // The script as the runner's source and transcriber; it outlives both.
+    std::shared_ptr<AudioSource> source() { return {std::shared_ptr<void>(), static_cast<AudioSource*>(this)}; }
+    std::shared_ptr<Transcriber> transcriber() { return {std::shared_ptr<void>(), static_cast<Transcriber*>(this)}; }
+    double now() const { return m_lock.read(m_now); }
+    int starts() const { return m_lock.read(m_starts); }
+    int stops() const { return m_lock.read(m_stops); }
+    // Transcript streams that ended (finished, failed or given up by the consumer).
+    int transcriptsEnded() const { return m_lock.read(m_transcriptsEnded); }
+
+private:
+    AudioFrameStream start() override
+    {
+        return m_lock.change([&] {
+            ++m_starts;
+            if (m_attempts.empty()) throw ScriptedError("台本が尽きました");
+            m_current = m_attempts.front();
+            m_attempts.pop_front();
+            m_now += m_current->seconds;
+            if (m_current->startError)
+                std::rethrow_exception(scriptedFailure(*m_current->startError, m_current->recovery));
+            return m_frames = Channel<AudioFrame>::make();
+        });
+    }
+    void stop() override
+    {
+        m_lock.change([&] {
+            ++m_stops;
+            if (m_frames) m_frames->finish();
+        });
+    }
+    bool isContinuous() const override { return m_continuous; }
+    SegmentStream transcribe(AudioFrameStream) override
+    {
+        auto segments = Channel<TranscriptSegment>::make();
+        const Attempt attempt = m_lock.read(m_current).value_or(Attempt{});
+        segments->onTermination([this] { m_lock.change([&] { ++m_transcriptsEnded; }); });
+        for (auto& segment : attempt.segments)
+            segments->yield(segment);
+        if (attempt.streamError)
+            segments->fail(scriptedFailure(*attempt.streamError, attempt.recovery));
+        else if (!attempt.hangAfterSegments)
+            segments->finish();
+        return segments;
+    }
+
+    Locked m_lock;
+    std::deque<Attempt> m_attempts;
+    std::optional<Attempt> m_current;
+    AudioFrameStream m_frames;
+    bool m_continuous;
+    double m_now = 1000;
+    int m_starts = 0;
+    int m_stops = 0;
+    int m_transcriptsEnded = 0;
+};
+
+TranscriptSegment volatileSegment(std::string text)
+{
+    return {Uuid::random(), std::move(text), TranscriptSegment::Status::volatile_, 0, 1};
+}
+
+TranscriptSegment finalSegment(std::string text)
+{
+    return {Uuid::random(), std::move(text), TranscriptSegment::Status::finalized, 0, 1};
+}
 
 const auto kRestart = OutputEvent::notice("文字起こしを再開します…");
 const auto kGiveUpQuick = OutputEvent::failure("文字起こしを再開できないため停止しました。");
