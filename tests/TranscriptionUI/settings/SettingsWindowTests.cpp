@@ -9,8 +9,8 @@
 #include "TranscriptionUI/settings/SettingsModel.h"
 
 #include "support/AudioSignals.h"
-#include "support/FakeSpeechModelInstaller.h"
 #include "support/FrameCollector.h"
+#include "support/Locked.h"
 #include "support/PulseAudioServer.h"
 #include "support/QtTestApplication.h"
 #include "support/ScriptedSpeechRecognitionEngine.h"
@@ -31,12 +31,79 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <random>
+#include <thread>
 
 namespace tc {
 namespace {
+
+// An installer over a list of entries whose install runs on its own thread like the real one: it reports half the
+// bytes at once, then waits until the test calls finish() (the entry becomes installed) or cancel() (done with
+// "キャンセルしました"). Thread-safe.
+class FakeInstaller {
+public:
+    explicit FakeInstaller(std::vector<SpeechModelEntry> entries) : m_entries(std::move(entries)) {}
+
+    std::vector<SpeechModelEntry> models() const { return m_lock.read(m_entries); }
+    // False while another install runs.
+    bool install(const std::string& name, SpeechModelInstaller::ProgressCallback onProgress,
+                 SpeechModelInstaller::DoneCallback onDone)
+    {
+        const auto total = m_lock.change([&]() -> std::optional<std::uint64_t> {
+            if (m_running) return std::nullopt;
+            m_running = true;
+            m_finished.reset();
+            return entry(name) ? entry(name)->bytes : 0;
+        });
+        if (!total) return false;
+        m_thread = std::jthread([this, name, total = *total, onProgress, onDone](std::stop_token stop) {
+            onProgress({total / 2, total, "ダウンロード中"});
+            const bool finished = m_lock.waitThen(
+                stop, [&] { return m_finished.has_value(); },
+                [&] {
+                    m_running = false;
+                    if (m_finished.value_or(false) && entry(name)) entry(name)->installed = true;
+                    return m_finished.value_or(false);
+                });
+            onDone(finished ? std::nullopt : std::optional<std::string>("キャンセルしました"));
+        });
+        return true;
+    }
+    void cancel() { end(false); }
+    // Lets the running install end successfully.
+    void finish() { end(true); }
+    std::optional<std::string> remove(const std::string& name)
+    {
+        return m_lock.change([&]() -> std::optional<std::string> {
+            if (!entry(name)) return "そのモデルはありません。";
+            entry(name)->installed = false;
+            return std::nullopt;
+        });
+    }
+
+private:
+    void end(bool finished)
+    {
+        m_lock.change([&] {
+            if (m_running && !m_finished) m_finished = finished;
+        });
+    }
+    SpeechModelEntry* entry(const std::string& name)
+    {
+        const auto it = std::find_if(m_entries.begin(), m_entries.end(), [&](const auto& e) { return e.name == name; });
+        return it == m_entries.end() ? nullptr : &*it;
+    }
+
+    test::Locked m_lock;
+    std::vector<SpeechModelEntry> m_entries;
+    bool m_running = false;
+    // Set once the running install may end: whether it finished.
+    std::optional<bool> m_finished;
+    std::jthread m_thread;
+};
 
 class SettingsWindowTest : public ::testing::Test {
 protected:
@@ -99,9 +166,9 @@ protected:
     test::TemporaryDirectory m_dir;
     PreferencesStore m_defaults{QString::fromStdString((m_dir.path() / "settings.ini").string())};
     LiveCaptionOverlayController m_captions{&m_defaults};
-    test::FakeSpeechModelInstaller m_installer{{{"base", "ggml-base.bin", 147951465, true, true, true},
-                                                {"small", "ggml-small.bin", 487601967, false, true, true},
-                                                {"medium", "ggml-medium.bin", 0, false, false, true}}};
+    FakeInstaller m_installer{{{"base", "ggml-base.bin", 147951465, true, true, true},
+                               {"small", "ggml-small.bin", 487601967, false, true, true},
+                               {"medium", "ggml-medium.bin", 0, false, false, true}}};
     std::unique_ptr<SpeechModelInstaller> m_realInstaller; // outlives the model when a test uses it
     SettingsModel::Dependencies m_deps;
     std::unique_ptr<SettingsModel> m_model;
@@ -248,7 +315,7 @@ TEST_F(SettingsWindowTest, LanguageModel_ChooserTellsInstructionTuningAndWhyAFil
 TEST_F(SettingsWindowTest, LanguageModel_AnInstructionTunedModelIsInstalledWithProgressThenUsed)
 {
     // One installer takes speech and language models alike, told apart by the catalogue; here by the fakes' lists.
-    test::FakeSpeechModelInstaller language{{{"chat-test", "chat-test.gguf", 1117320768, false, true, true}}};
+    FakeInstaller language{{{"chat-test", "chat-test.gguf", 1117320768, false, true, true}}};
     m_deps.languageModels = [&] { return language.models(); };
     m_deps.installSpeechModel = [&](const std::string& name, auto onProgress, auto onDone) {
         return (name == "chat-test" ? language : m_installer).install(name, std::move(onProgress), std::move(onDone));
