@@ -301,10 +301,7 @@ TEST_F(TranscriptionViewModelRunTest, Saving_SkipsAnEmptyRunWaitsOutQuickLinesAn
 {
     const TranscriptSession past{Uuid::random(), {FinalizedLine{Uuid::random(), "昨日", 100}}, 90, 110.0};
     h.writeHistory({past}, 4);
-    const auto bytes = [&] {
-        std::ifstream file(h.historyPath());
-        return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    };
+    const auto bytes = [&] { return readText(h.historyPath()); };
     const std::string pretty = bytes();
     auto model = runningModel();
     ASSERT_EQ(model->pastSessions(), std::vector<TranscriptSession>{past});

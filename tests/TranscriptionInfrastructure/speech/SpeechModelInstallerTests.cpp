@@ -1,6 +1,8 @@
 #include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
 
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
+#include "support/Locked.h"
+#include "support/ShellCommand.h"
 #include "support/TemporaryDirectory.h"
 #include "support/TestPaths.h"
 
@@ -8,12 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <fstream>
-#include <mutex>
 #include <random>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -33,40 +32,25 @@ class Recorder {
 public:
     SpeechModelInstaller::ProgressCallback progress()
     {
-        return [this](const SpeechModelInstaller::Progress& p) { record([&] { m_progress.push_back(p); }); };
+        return [this](const SpeechModelInstaller::Progress& p) { m_lock.change([&] { m_progress.push_back(p); }); };
     }
     SpeechModelInstaller::DoneCallback done()
     {
-        return [this](const std::optional<std::string>& error) { record([&] { m_done = error; }); };
+        return [this](const std::optional<std::string>& error) { m_lock.set(m_done, error); };
     }
     std::optional<std::string> waitDone()
     {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_done.has_value(); });
-        return *m_done;
+        return m_lock.waitThen({}, [&] { return m_done.has_value(); }, [&] { return *m_done; });
     }
     void waitPhase(const std::string& phase)
     {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock,
-                       [&] { return std::ranges::any_of(m_progress, [&](auto& p) { return p.phase == phase; }); });
+        m_lock.waitThen({}, [&] { return std::ranges::any_of(m_progress, [&](auto& p) { return p.phase == phase; }); },
+                        [] {});
     }
-    std::vector<SpeechModelInstaller::Progress> events()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_progress;
-    }
+    std::vector<SpeechModelInstaller::Progress> events() const { return m_lock.read(m_progress); }
 
 private:
-    void record(const std::function<void()>& change)
-    {
-        std::lock_guard lock(m_mutex);
-        change();
-        m_changed.notify_all();
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
+    test::Locked m_lock;
     std::vector<SpeechModelInstaller::Progress> m_progress;
     std::optional<std::optional<std::string>> m_done;
 };
@@ -128,11 +112,8 @@ protected:
             byte = static_cast<char>(random());
         std::ofstream(m_source, std::ios::binary) << m_payload;
         m_sha1 = *SpeechModelManager::sha1Of(m_source);
-        std::string sha256(64, '\0');
-        FILE* digest = ::popen(("sha256sum '" + m_source.string() + "'").c_str(), "r");
-        ASSERT_NE(digest, nullptr);
-        ASSERT_EQ(std::fread(sha256.data(), 1, sha256.size(), digest), sha256.size());
-        ::pclose(digest);
+        const std::string sha256 = test::shellOutput("sha256sum " + test::shellQuoted(m_source.string())).substr(0, 64);
+        ASSERT_EQ(sha256.size(), 64U);
         std::ofstream(m_catalogue)
             << R"({"version": 1, "speech": {"default": "tiny-test", "checksum": "sha1", "models": [
             {"name": "tiny-test", "file": "ggml-tiny-test.bin", "bytes": )"
