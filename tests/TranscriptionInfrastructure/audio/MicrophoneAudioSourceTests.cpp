@@ -3,6 +3,7 @@
 
 #include "support/AudioSignals.h"
 #include "support/FrameCollector.h"
+#include "support/Locked.h"
 #include "support/PulseAudioServer.h"
 #include "support/ThrownKind.h"
 
@@ -11,7 +12,6 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -79,16 +79,11 @@ TEST(MicrophoneAudioSource, RecordsTheChosenInputAndTheDefaultWhileItIsGoneWithA
 {
     PulseAudioServer server({.pipeSources = {{"mic", 48000, 1}, {"headset", 48000, 1, "Headset Microphone"}}});
     ASSERT_TRUE(server.isRunning()) << server.startError();
-    std::mutex mutex;
+    Locked lock;
     std::vector<std::string> notices;
-    const auto noticesSoFar = [&] {
-        std::lock_guard lock(mutex);
-        return notices;
-    };
-    MicrophoneAudioSource microphone(1024, "headset", [&](const std::string& notice) {
-        std::lock_guard lock(mutex);
-        notices.push_back(notice);
-    });
+    const auto noticesSoFar = [&] { return lock.read(notices); };
+    MicrophoneAudioSource microphone(1024, "headset",
+                                     [&](const std::string& notice) { lock.change([&] { notices.push_back(notice); }); });
     auto stream = microphone.start();
     FrameCollector collector(stream);
     // Both inputs hear something; only the chosen one is loud.

@@ -1,13 +1,12 @@
 #include "TranscriptionInfrastructure/audio/PulseAudioCapture.h"
 
 #include "support/AudioSignals.h"
+#include "support/Locked.h"
 #include "support/PulseAudioServer.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -25,30 +24,23 @@ TEST(PulseAudioCapture, RecordsTheDefaultSourceAtItsOwnFormatInRequestedBlocksAn
     };
     EXPECT_EQ(probed(), (std::vector<bool>{true, true, true}));
 
-    std::mutex mutex;
-    std::condition_variable changed;
+    Locked lock;
     std::vector<CaptureBuffer> buffers;
     std::size_t received = 0;
     bool ended = false;
     PulseAudioCapture capture(PulseAudioCapture::Device::defaultSource, 1024);
     capture.start(
         [&](const CaptureBuffer& buffer) {
-            std::lock_guard lock(mutex);
-            buffers.push_back(buffer);
-            received += buffer.frameCount();
-            changed.notify_all();
+            lock.change([&] {
+                buffers.push_back(buffer);
+                received += buffer.frameCount();
+            });
         },
-        [&](PulseAudioError::Kind) {
-            std::lock_guard lock(mutex);
-            ended = true;
-        });
+        [&](PulseAudioError::Kind) { lock.set(ended, true); });
     EXPECT_EQ(capture.deviceName(), "mic");
     EXPECT_EQ(capture.format(), (CaptureFormat{32000, 2}));
     server.writeToSource("mic", sine(440, 32000, 16000, 0.5f, 2));
-    {
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, 5s, [&] { return received >= 16000; }));
-    }
+    ASSERT_TRUE(lock.waitFor(5s, [&] { return received >= 16000; }));
     capture.stop();
     std::int64_t expectedPosition = buffers.front().samplePosition;
     for (const auto& buffer : buffers) {
@@ -57,7 +49,7 @@ TEST(PulseAudioCapture, RecordsTheDefaultSourceAtItsOwnFormatInRequestedBlocksAn
         EXPECT_EQ(buffer.samplePosition, expectedPosition);
         expectedPosition += static_cast<std::int64_t>(buffer.frameCount());
     }
-    EXPECT_FALSE(ended);
+    EXPECT_FALSE(lock.read(ended));
 
     // Only the null sink left: its monitor is there, but nothing a microphone could be.
     ASSERT_TRUE(server.unloadDevice("mic"));

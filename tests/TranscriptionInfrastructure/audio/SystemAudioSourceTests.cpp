@@ -4,6 +4,7 @@
 
 #include "support/AudioSignals.h"
 #include "support/FrameCollector.h"
+#include "support/Locked.h"
 #include "support/PulseAudioServer.h"
 #include "support/ThrownKind.h"
 
@@ -12,7 +13,6 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,15 +44,11 @@ TEST(SystemAudioSource, RecordsTheMeanOfTheChosenOrDefaultOutputAndWaitsWhenTheS
     PulseAudioServer server({.extraSinks = {{"headphones", "USB Headphones"}}});
     ASSERT_TRUE(server.isRunning()) << server.startError();
     // The chosen output, and through the composition root an unknown one: the default output is recorded instead.
-    std::mutex mutex;
+    Locked lock;
     std::vector<std::string> notices;
     auto live = CompositionRoot().makeLiveAudioSource(
-        false, true,
-        [&](const std::string& notice) {
-            std::lock_guard lock(mutex);
-            notices.push_back(notice);
-        },
-        {}, AudioDeviceChoice{{}, "bluetooth-speaker"});
+        false, true, [&](const std::string& notice) { lock.change([&] { notices.push_back(notice); }); }, {},
+        AudioDeviceChoice{{}, "bluetooth-speaker"});
     FrameCollector collector(live->start());
     SystemAudioSource chosen("headphones");
     FrameCollector chosenCollector(chosen.start());
@@ -70,10 +66,7 @@ TEST(SystemAudioSource, RecordsTheMeanOfTheChosenOrDefaultOutputAndWaitsWhenTheS
     }
     chosen.stop();
     EXPECT_TRUE(chosenCollector.waitForEnd());
-    {
-        std::lock_guard lock(mutex);
-        EXPECT_EQ(notices, std::vector<std::string>{SystemAudioSource::fallbackNotice("bluetooth-speaker")});
-    }
+    EXPECT_EQ(lock.read(notices), std::vector<std::string>{SystemAudioSource::fallbackNotice("bluetooth-speaker")});
 
     // The server going away fails the stream with an error to wait out, and so does a start without it.
     server.kill();
