@@ -6,6 +6,7 @@
 #include "support/AudioSignals.h"
 #include "support/FakeAudioSource.h"
 #include "support/FrameCollector.h"
+#include "support/Locked.h"
 #include "support/PulseAudioServer.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,6 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
-#include <mutex>
 #include <span>
 #include <thread>
 #include <vector>
@@ -151,12 +151,11 @@ TEST(MixedAudioSource, EveryWayTheMergedStreamEndsStopsTheStartedMembers)
 
 TEST(MixedAudioSource, SumsLoudMembersWithinFullScaleAndMetersEachOnItsOwnFrames)
 {
-    std::mutex mutex;
+    Locked lock;
     std::map<AudioSourceID, float> firstLevel;
     auto [microphone, system] = pair();
     MixedAudioSource mixed({{mic, microphone}, {sys, system}}, {}, [&](AudioSourceID id, float level) {
-        std::lock_guard lock(mutex);
-        firstLevel.try_emplace(id, level);
+        lock.change([&] { firstLevel.try_emplace(id, level); });
     });
     auto stream = mixed.start();
     microphone->deliver({std::vector<float>(4800, 0.9f), 48000, 0});
@@ -172,9 +171,9 @@ TEST(MixedAudioSource, SumsLoudMembersWithinFullScaleAndMetersEachOnItsOwnFrames
     // Below the knee the sum is exact; a member that ended leaves the other running.
     EXPECT_FLOAT_EQ(samples[9000], -0.3f);
     // A member's first level is reported at once, at 0.3 of its RMS.
-    std::lock_guard lock(mutex);
-    EXPECT_NEAR(firstLevel[mic], 0.27f, 1e-4f);
-    EXPECT_NEAR(firstLevel[sys], 0.15f, 1e-4f);
+    const auto levels = lock.read(firstLevel);
+    EXPECT_NEAR(levels.at(mic), 0.27f, 1e-4f);
+    EXPECT_NEAR(levels.at(sys), 0.15f, 1e-4f);
 }
 
 TEST(MixedAudioSource, SumsMembersAtDifferentRatesIntoOneSignalAndTellsWhoCarriedEachSpan)
