@@ -4,7 +4,6 @@
 #include "TranscriptionDomain/SpeakerLabel.h"
 #include "support/EvaluationSet.h"
 
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <span>

@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <functional>
 #include <string>
 #include <vector>
 
