@@ -233,17 +233,6 @@ TEST_F(RunningSpeechAnalyzerTranscriber, ResultFailureFailsTheStream)
     frames->finish();
 }
 
-TEST_F(RunningSpeechAnalyzerTranscriber, FrameStreamFailureIsReportedAfterTheLastResult)
-{
-    recognizer->closingResults = {{"聞こえた分", 0, 1, true}};
-    frames->yield(sine(1600, 16000));
-    frames->fail(std::make_exception_ptr(std::runtime_error("デバイスが外れました")));
-    const auto drained = drain(segments);
-    ASSERT_EQ(drained.segments.size(), 1U);
-    ASSERT_TRUE(drained.error);
-    EXPECT_EQ(errorOf(drained.error).second, "デバイスが外れました");
-}
-
 TEST_F(RunningSpeechAnalyzerTranscriber, CancellingTheStreamStopsTheRecognitionAtOnce)
 {
     recognizer->push({"一つ目", 0, 1, false});
