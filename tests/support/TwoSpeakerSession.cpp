@@ -62,23 +62,36 @@ std::vector<AttributedLine> runTwoSpeakerSession(const PulseAudioServer& server,
 {
     constexpr std::size_t block = 320;
     constexpr double captureLimitSeconds = 20;
-    // Written after the last speech so that it has left the server's buffers and the pipe before capture stops.
+    // Written after the last speech so that it has left the server's buffers before capture stops.
     constexpr double tailSeconds = 2;
 
-    // The output track goes through a stream of our own that holds as much as the microphone's pipe (64 KiB): one
-    // loop fills both, each write returning as its track plays a block, so the tracks stay in step. A busy machine
-    // that keeps this loop waiting for less than that drains both alike; a shorter buffer ran dry first and left
-    // the output track behind for the rest of the session.
+    // Both tracks take the same path through the server: the microphone track is played into a sink of its own,
+    // whose sound a remapped source offers as an input (a monitor is no microphone). Written into a pipe source
+    // instead, it was buffered apart from the output track (the pipe's 64 KiB against the stream's few blocks), so
+    // how the two lined up depended on how this loop was scheduled on a busy machine.
+    const std::string voice = "two-speaker-voice", mic = "two-speaker-mic";
+    for (const std::string& command :
+         {"load-module module-null-sink sink_name=" + voice + " rate=" + std::to_string(rate) + " channels=1",
+          "load-module module-remap-source master=" + voice + ".monitor source_name=" + mic,
+          "set-default-source " + mic})
+        if (server.pactl(command) != 0) throw std::runtime_error("the test server refused: pactl " + command);
+    // Each stream holds a second, so that a loop kept waiting that long lets neither run dry (the tracks would come
+    // late against the session's clock); once full, each write returns as its sink plays a block.
     const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(rate), 1};
-    const std::uint32_t bufferBytes = 64 * 1024;
+    const auto bufferBytes = static_cast<std::uint32_t>(rate * sizeof(float));
     const pa_buffer_attr buffer{static_cast<std::uint32_t>(-1), bufferBytes, static_cast<std::uint32_t>(-1),
                                 static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1)};
-    int error = 0;
-    std::unique_ptr<pa_simple, decltype(&pa_simple_free)> output(
-        pa_simple_new(nullptr, "two-speaker test", PA_STREAM_PLAYBACK, nullptr, "output track", &format, nullptr,
-                      &buffer, &error),
-        &pa_simple_free);
-    if (!output) throw std::runtime_error(std::string("cannot play into the test server: ") + pa_strerror(error));
+    const auto play = [&](const char* device, const char* name) {
+        int error = 0;
+        std::unique_ptr<pa_simple, decltype(&pa_simple_free)> stream(
+            pa_simple_new(nullptr, "two-speaker test", PA_STREAM_PLAYBACK, device, name, &format, nullptr, &buffer,
+                          &error),
+            &pa_simple_free);
+        if (!stream) throw std::runtime_error(std::string("cannot play into the test server: ") + pa_strerror(error));
+        return stream;
+    };
+    const auto voiceTrack = play(voice.c_str(), "microphone track");
+    const auto output = play(nullptr, "output track");
 
     std::atomic<int> capturing{0};
     std::atomic<bool> micUp{false}, systemUp{false};
@@ -92,8 +105,9 @@ std::vector<AttributedLine> runTwoSpeakerSession(const PulseAudioServer& server,
     auto sink = std::make_shared<LineSink>();
     std::vector<float> microphoneBlock(block), systemBlock(block);
     const auto write = [&] {
-        server.writeToSource("mic", microphoneBlock);
-        return pa_simple_write(output.get(), systemBlock.data(), systemBlock.size() * sizeof(float), &error) == 0;
+        int error = 0;
+        return pa_simple_write(voiceTrack.get(), microphoneBlock.data(), block * sizeof(float), &error) == 0 &&
+               pa_simple_write(output.get(), systemBlock.data(), block * sizeof(float), &error) == 0;
     };
 
     // Silence on both until both sources deliver, so that neither track starts before its capture does.

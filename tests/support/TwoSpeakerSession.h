@@ -33,11 +33,12 @@ struct AttributionScore {
     std::vector<std::string> misses;
 };
 
-// Runs the app's live session over both sources of the server (its pipe source "mic" and the monitor of its
-// sink). Once both deliver, the microphone track is written into that pipe and the other track played to the sink,
-// block by block in one loop paced by the playback, both mono at this rate after leadSeconds of silence and followed
-// by silence past lastSpeechEnd. Then stops the session, waits for the lines the recognizer still owes however far
-// behind it is, and returns the non-blank lines. Throws when it cannot play into the server.
+// Runs the app's live session over both sources of the server: the default input, which this adds (a sink for the
+// microphone track and a source remapped from its monitor), and the monitor of the default sink. Once both deliver,
+// the two tracks are played, one to each sink, block by block in one loop paced by the playback, both mono at this
+// rate after leadSeconds of silence and followed by silence past lastSpeechEnd. Then stops the session, waits for
+// the lines the recognizer still owes however far behind it is, and returns the non-blank lines. Throws when it
+// cannot set up or play into the server.
 std::vector<AttributedLine> runTwoSpeakerSession(const PulseAudioServer& server,
                                                  std::shared_ptr<Transcriber> transcriber,
                                                  std::span<const float> microphone, std::span<const float> system,
