@@ -42,7 +42,7 @@ protected:
     {
         setenv("TZ", "Europe/Berlin", 1);
         tzset();
-        ensureCoreApplication();
+        qtApplication();
     }
 
     void SetUp() override

@@ -29,7 +29,7 @@ TEST(TranscriptionViewModelRecoveryTest, ASoundServerGoneForSecondsIsWaitedForAn
 {
     if (!std::filesystem::exists(SpeechModelManager::defaultModelsDirectory() / "ggml-base.bin"))
         GTEST_SKIP() << "the default speech model is missing";
-    ensureCoreApplication();
+    qtApplication();
     PulseAudioServer::Options options;
     options.pipeSources = {PulseAudioServer::PipeSource{"mic", 16000, 1}};
     PulseAudioServer server(options);

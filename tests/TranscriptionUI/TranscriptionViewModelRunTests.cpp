@@ -17,7 +17,7 @@ using ::testing::HasSubstr;
 
 class TranscriptionViewModelRunTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { ensureCoreApplication(); }
+    static void SetUpTestSuite() { qtApplication(); }
 
     // A model with the microphone opted in and everything granted, bootstrapped and running.
     std::unique_ptr<TranscriptionViewModel> runningModel()
@@ -387,7 +387,7 @@ TEST_F(TranscriptionViewModelRunTest, AFailedSave_IsReportedOnceInTheLog)
 
 TEST(ViewModelSinkTest, DeliversInOrderOnTheMainThreadAndGivesUpWhenStopped)
 {
-    ensureCoreApplication();
+    qtApplication();
     QObject target;
     auto hop = std::make_shared<MainThreadHop>(&target);
     std::vector<std::string> seen;

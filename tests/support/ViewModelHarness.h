@@ -121,10 +121,4 @@ private:
     std::optional<std::string> m_pipelineFailure;
 };
 
-// gtest_main does not make the Qt application the model's timers and queued calls need.
-inline void ensureCoreApplication()
-{
-    qtApplication();
-}
-
 } // namespace tc::test
