@@ -147,8 +147,13 @@ bool WhisperStreamingRecognizer::holdExpired() const
 {
     if (!m_held) return false;
     if (m_inputEnded) return m_finals.empty();
-    return !m_segmenter.inUtterance() && m_finals.empty() &&
-           m_segmenter.elapsed() - m_held->work.end >= m_settings.commaHoldSeconds;
+    // When the next utterance began, judged by its own start and not by when the decoder gets to it: one that fell
+    // behind found the next final queued and joined it across any silence.
+    const double preRoll = m_settings.segmentation.preRollSeconds;
+    const double next = !m_finals.empty()            ? m_finals.front().start + preRoll
+                        : m_segmenter.inUtterance() ? m_segmenter.currentStart() + preRoll
+                                                    : m_segmenter.elapsed();
+    return next - m_held->work.end >= m_settings.commaHoldSeconds;
 }
 
 bool WhisperStreamingRecognizer::holds(const Work& work, const std::string& text) const
@@ -187,6 +192,11 @@ WhisperStreamingRecognizer::Work WhisperStreamingRecognizer::nextWork()
         work = std::move(*m_retry);
         m_retry.reset();
         work.kind = Work::Kind::retry;
+    } else if (holdExpired()) {
+        work = std::move(m_held->work);
+        work.kind = Work::Kind::settle;
+        work.heldText = std::move(m_held->text);
+        m_held.reset();
     } else if (!m_finals.empty()) {
         SegmentedUtterance utterance = std::move(m_finals.front());
         m_finals.pop_front();
@@ -206,11 +216,6 @@ WhisperStreamingRecognizer::Work WhisperStreamingRecognizer::nextWork()
             work.heldText = std::move(held.text);
             if (m_shownIndex == held.work.index) m_shownIndex = work.index;
         }
-    } else if (holdExpired()) {
-        work = std::move(m_held->work);
-        work.kind = Work::Kind::settle;
-        work.heldText = std::move(m_held->text);
-        m_held.reset();
     } else if (shownTextIsStale()) {
         work.kind = Work::Kind::clear;
         work.index = *m_shownIndex;

@@ -269,8 +269,10 @@ TEST(WhisperStreamingRecognizer, ASentenceThatPausedMidwayWaitsForItsRestBeforeI
     const auto second = utterance("s09");
     const auto audio = join({test::silence(0.5), first, test::silence(1.0), second, test::silence(1.0),
                              utterance("s42"), test::silence(3.0), utterance("s07"), test::silence(1.0)});
-    const auto lines = [&](bool hold) {
+    const auto lines = [&](bool hold, const std::vector<float>& input = {}, double speedup = 4.0,
+                           std::chrono::milliseconds finalCost = 0ms) {
         auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+        decoder->finalCost = finalCost;
         decoder->answer = [](const auto& call, std::size_t finalNumber) {
             if (call.pass == Pass::interim) return DecodedUtterance{"途中", 0.0F, -0.1};
             // What the decoder reads depends on how much it hears: a comma after the first part alone.
@@ -283,7 +285,7 @@ TEST(WhisperStreamingRecognizer, ASentenceThatPausedMidwayWaitsForItsRestBeforeI
         settings.commaHoldSeconds = hold ? 2.0 : 0.0;
         settings.holdAfterParticle = hold;
         WhisperStreamingRecognizer recognizer(decoder, settings);
-        const auto collected = run(recognizer, audio, 4.0);
+        const auto collected = run(recognizer, input.empty() ? audio : input, speedup, decoder.get());
         EXPECT_FALSE(collected.error);
         return collected;
     };
@@ -307,6 +309,13 @@ TEST(WhisperStreamingRecognizer, ASentenceThatPausedMidwayWaitsForItsRestBeforeI
     const auto cut = finals(lines(false));
     ASSERT_EQ(cut.size(), 4U);
     EXPECT_EQ(cut[0].text, "一つ目では");
+
+    // A decoder far behind the speech finds the fourth utterance queued when it holds the third: the 3 s of silence
+    // between them still keep them apart.
+    const auto behind = finals(lines(true, join({audio, test::silence(20.0)}), 20.0, 300ms));
+    ASSERT_EQ(behind.size(), 3U);
+    EXPECT_EQ(behind[0].text, "一つ目では、二つ目。");
+    EXPECT_EQ(behind[1].text, "三つ目、");
 }
 
 TEST(WhisperStreamingRecognizer, AGreetingEndingInWaSettlesAtOnce)
