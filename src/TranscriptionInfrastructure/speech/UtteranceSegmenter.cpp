@@ -55,20 +55,31 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
 
     if (!m_inUtterance) {
         m_recentSpeech.push_back(speech);
-        if (m_recentSpeech.size() > m_settings.onsetWindow) m_recentSpeech.pop_front();
+        m_recentLoud.push_back(loud);
+        if (m_recentSpeech.size() > m_settings.onsetWindow) {
+            m_recentSpeech.pop_front();
+            m_recentLoud.pop_front();
+        }
+        const auto count = [this](const std::deque<bool>& frames) {
+            return static_cast<std::size_t>(std::count(frames.begin(), frames.end(), true));
+        };
+        // Frames since loudness alone would have begun an utterance.
+        m_loudOnsetFrames = count(m_recentLoud) >= m_settings.onsetFrames ? m_loudOnsetFrames + 1 : 0;
+        const std::size_t lagFrames = m_voiceModel ? framesIn(m_settings.voiceLagSeconds, m_settings.frameSeconds) : 0;
         m_preRoll.insert(m_preRoll.end(), frame.begin(), frame.end());
         const auto preRollSamples = static_cast<std::size_t>(m_settings.preRollSeconds * m_settings.sampleRate);
-        const std::size_t keep = preRollSamples + frame.size() * m_recentSpeech.size();
-        while (m_preRoll.size() > keep)
+        while (m_preRoll.size() > preRollSamples + frame.size() * (m_recentSpeech.size() + lagFrames))
             m_preRoll.pop_front();
-        const auto speechCount =
-            static_cast<std::size_t>(std::count(m_recentSpeech.begin(), m_recentSpeech.end(), true));
+        const auto speechCount = count(m_recentSpeech);
         if (speechCount < m_settings.onsetFrames) return;
-        // Onset: the utterance holds the pre-roll and the frames of the burst.
+        // Onset: the utterance holds the pre-roll and the frames of the burst, from where loudness began it.
         m_inUtterance = true;
         m_continuesCut = false;
         ++m_index;
-        m_current.assign(m_preRoll.begin(), m_preRoll.end());
+        const std::size_t lag = std::min(lagFrames, m_loudOnsetFrames > 0 ? m_loudOnsetFrames - 1 : 0);
+        const std::size_t take =
+            std::min(m_preRoll.size(), preRollSamples + frame.size() * (m_recentSpeech.size() + lag));
+        m_current.assign(m_preRoll.end() - static_cast<std::ptrdiff_t>(take), m_preRoll.end());
         m_currentStart = frameStart + static_cast<double>(frame.size()) / m_settings.sampleRate -
                          static_cast<double>(m_current.size()) / m_settings.sampleRate;
         m_currentLevels.clear();
@@ -82,6 +93,8 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
         m_pauseFrames = 0;
         m_preRoll.clear();
         m_recentSpeech.clear();
+        m_recentLoud.clear();
+        m_loudOnsetFrames = 0;
         return;
     }
 

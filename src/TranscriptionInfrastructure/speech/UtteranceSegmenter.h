@@ -62,6 +62,9 @@ public:
         // How likely the voice model must think a voice is to begin an utterance, and to go on with one.
         float voiceOnsetProbability = 0.5F;
         float voiceHoldProbability = 0.35F;
+        // The model is sure of a voice a few windows after loudness is: the utterance still begins where loudness
+        // alone would have begun it, up to this much earlier.
+        double voiceLagSeconds = 0.2;
     };
 
     UtteranceSegmenter() : UtteranceSegmenter(Settings{}) {}
@@ -109,6 +112,8 @@ private:
 
     std::deque<float> m_preRoll;
     std::deque<bool> m_recentSpeech;
+    std::deque<bool> m_recentLoud;
+    std::size_t m_loudOnsetFrames = 0;
 
     bool m_inUtterance = false;
     std::vector<float> m_current;
