@@ -52,9 +52,9 @@ public:
     bool addPipeSource(const PipeSource& source);
     // Unloads the module that made this sink or source (as a device being unplugged); false when none did.
     bool unloadDevice(const std::string& name) const;
-    // Writes float32 samples (interleaved when the source has several channels) into a pipe source. A source that
-    // nothing records stops reading once its pipe is full (about 0.3 s of mono at 48 kHz); the write then gives up
-    // after 5 s.
+    // Writes float32 samples (interleaved when the source has several channels) into a pipe source. A pipe source is
+    // read only while something records it: the pipe holds about 0.3 s of mono at 48 kHz, and a longer write waits
+    // for a recorder, giving up after 5 s without one.
     void writeToSource(const std::string& source, std::span<const float> samples) const;
     // Plays float32 interleaved samples into a sink (the default one when empty) through pacat; returns when they
     // have been played.
