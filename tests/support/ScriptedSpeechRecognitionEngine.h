@@ -45,6 +45,7 @@ public:
     bool waitForStart(Timeout timeout = std::chrono::seconds(5)) { return waitFor(m_started, timeout); }
     bool waitForCancel(Timeout timeout = std::chrono::seconds(5)) { return waitFor(m_cancelled, timeout); }
     std::vector<AnalyzerBuffer> buffers() const { return m_lock.read(m_buffers); }
+    bool isFinalized() const { return m_lock.read(m_finalized); }
 
 private:
     bool waitFor(const bool& flag, Timeout timeout)
