@@ -302,6 +302,8 @@ TEST_F(TranscriptionViewModelRunTest, Saving_SkipsAnEmptyRunWaitsOutQuickLinesAn
 {
     const TranscriptSession past{Uuid::random(), {FinalizedLine{Uuid::random(), "昨日", 100}}, 90, 110.0};
     h.writeHistory({past}, 4);
+    // A quiet time long beside the pace of the lines and the wait below, so that a busy machine cannot end it early.
+    h.timings.saveDelay = std::chrono::milliseconds(1500);
     const auto bytes = [&] { return readText(h.historyPath()); };
     const std::string pretty = bytes();
     auto model = runningModel();
@@ -313,16 +315,17 @@ TEST_F(TranscriptionViewModelRunTest, Saving_SkipsAnEmptyRunWaitsOutQuickLinesAn
     const auto before = h.historyJson();
     EXPECT_EQ(before["sessions"].size(), 1u);
 
-    // Three quick lines cause one save after the quiet time, the current session first.
+    // Three quick lines cause one save after the quiet time after the last line (the first line's has run out by
+    // the check), the current session first.
     model->resumeTranscription();
     ASSERT_TRUE(h.waitForRecognition(1));
     auto transcriber = h.pipelines()[1].transcriber;
     for (const char* text : {"一", "二", "三"}) {
         transcriber->emitSegment(text, true);
-        QTest::qWait(150);
+        QTest::qWait(500);
     }
     ASSERT_TRUE(waitFor([&] { return model->finalizedLines().size() == 3; }));
-    QTest::qWait(450);
+    QTest::qWait(300);
     EXPECT_EQ(h.historyJson(), before) << "saved before the quiet time after the last line";
     ASSERT_TRUE(waitFor([&] { return h.historyJson()["sessions"].size() == 2; }));
     auto saved = h.historyJson()["sessions"];
