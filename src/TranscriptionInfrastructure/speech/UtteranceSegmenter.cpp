@@ -95,6 +95,7 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
         m_recentSpeech.clear();
         m_recentLoud.clear();
         m_loudOnsetFrames = 0;
+        m_quietFrames = 0;
         return;
     }
 
@@ -107,12 +108,18 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
     } else {
         ++m_pauseFrames;
     }
+    const bool voiceEnd = m_voiceModel && m_settings.voiceEndPauseSeconds > 0;
+    m_quietFrames = loud ? 0 : m_quietFrames + 1;
 
     const bool tooShort = !m_continuesCut && static_cast<double>(m_speechFrames) * m_settings.frameSeconds <
                                                  m_settings.minimumSpeechSeconds;
     const double endPause =
         tooShort ? std::max(m_settings.endPauseSeconds, m_settings.shortBurstPauseSeconds) : m_settings.endPauseSeconds;
-    if (m_pauseFrames >= framesIn(endPause, m_settings.frameSeconds)) {
+    const bool paused = voiceEnd ? m_quietFrames >= framesIn(endPause, m_settings.frameSeconds) ||
+                                       m_pauseFrames >= framesIn(std::max(endPause, m_settings.voiceEndPauseSeconds),
+                                                                 m_settings.frameSeconds)
+                                 : m_pauseFrames >= framesIn(endPause, m_settings.frameSeconds);
+    if (paused) {
         if (auto utterance = closeCurrent(m_current.size())) completed.push_back(std::move(*utterance));
         return;
     }

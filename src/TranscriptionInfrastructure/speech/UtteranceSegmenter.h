@@ -65,6 +65,12 @@ public:
         // The model is sure of a voice a few windows after loudness is: the utterance still begins where loudness
         // alone would have begun it, up to this much earlier.
         double voiceLagSeconds = 0.2;
+        // With a voice model, an utterance still ends at loudness's own pause, or after this long without a voice
+        // the model hears: where loudness finds the pause the cut is the same as without the model (the error rates
+        // were tuned on those cuts), and where an echo or noise fills the pause the model ends it. At 0.8 s no
+        // sentence of the evaluation set merged in pink noise or the reverberant room; at 1.0 s the room merged 22
+        // of 130. 0 ends an utterance at endPauseSeconds without a voice.
+        double voiceEndPauseSeconds = 0.8;
     };
 
     UtteranceSegmenter() : UtteranceSegmenter(Settings{}) {}
@@ -114,6 +120,7 @@ private:
     std::deque<bool> m_recentSpeech;
     std::deque<bool> m_recentLoud;
     std::size_t m_loudOnsetFrames = 0;
+    std::size_t m_quietFrames = 0;
 
     bool m_inUtterance = false;
     std::vector<float> m_current;
