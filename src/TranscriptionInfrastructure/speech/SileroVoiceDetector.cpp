@@ -7,7 +7,6 @@
 
 #include <cmath>
 
-
 namespace tc {
 
 void SileroVoiceDetector::Deleter::operator()(whisper_vad_context* context) const
@@ -28,8 +27,9 @@ std::unique_ptr<SileroVoiceDetector> SileroVoiceDetector::load(const std::filesy
     params.use_gpu = false;
     whisper_vad_context* context = whisper_vad_init_from_file_with_params(modelFile.c_str(), params);
     if (!context)
-        throw TranscriberError::modelUnavailable("音声検出モデル（" + modelFile.string() +
-                                                 "）を読み込めませんでした。scripts/install-models を実行して入れ直してください。");
+        throw TranscriberError::modelUnavailable(
+            "音声検出モデル（" + modelFile.string() +
+            "）を読み込めませんでした。scripts/install-models を実行して入れ直してください。");
     // The engine allocates the model's memory of the stream without clearing it; a NaN left there would never decay
     // and the session would hear no voice at all.
     whisper_vad_reset_state(context);

@@ -60,7 +60,7 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
             m_recentSpeech.pop_front();
             m_recentLoud.pop_front();
         }
-        const auto count = [this](const std::deque<bool>& frames) {
+        const auto count = [](const std::deque<bool>& frames) {
             return static_cast<std::size_t>(std::count(frames.begin(), frames.end(), true));
         };
         // Frames since loudness alone would have begun an utterance.
