@@ -13,7 +13,7 @@
 //                    [--engine-no-speech 0|1] [--initial-prompt TEXT] [--retry-logprob LOGPROB]
 //                    [--retry-entropy ENTROPY] [--final-margin FRAMES] [--suppress-nst 0|1]
 //                    [--best-of N] [--min-speech-db DBFS] [--voice-model 0|1]
-//                    [--voice-hold PROBABILITY] [--voice-end-pause SECONDS]
+//                    [--voice-onset PROBABILITY] [--voice-hold PROBABILITY] [--voice-end-pause SECONDS]
 //
 // Each run adds its rows under its label to bench/results/recognition.json (rows of the same label, voice and
 // condition are replaced) and rewrites bench/results/recognition.md from all rows, so levers measured in
@@ -286,6 +286,8 @@ int main(int argc, char** argv)
             options.settings.useVoiceModel = value == "1";
         else if (key == "--voice-end-pause")
             options.settings.segmentation.voiceEndPauseSeconds = std::stod(value);
+        else if (key == "--voice-onset")
+            options.settings.segmentation.voiceOnsetProbability = std::stof(value);
         else if (key == "--voice-hold")
             options.settings.segmentation.voiceHoldProbability = std::stof(value);
         else if (key == "--min-speech-db")
