@@ -108,17 +108,17 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
     } else {
         ++m_pauseFrames;
     }
-    const bool voiceEnd = m_voiceModel && m_settings.voiceEndPauseSeconds > 0;
     m_quietFrames = loud ? 0 : m_quietFrames + 1;
 
     const bool tooShort = !m_continuesCut && static_cast<double>(m_speechFrames) * m_settings.frameSeconds <
                                                  m_settings.minimumSpeechSeconds;
     const double endPause =
         tooShort ? std::max(m_settings.endPauseSeconds, m_settings.shortBurstPauseSeconds) : m_settings.endPauseSeconds;
-    const bool paused = voiceEnd ? m_quietFrames >= framesIn(endPause, m_settings.frameSeconds) ||
-                                       m_pauseFrames >= framesIn(std::max(endPause, m_settings.voiceEndPauseSeconds),
-                                                                 m_settings.frameSeconds)
-                                 : m_pauseFrames >= framesIn(endPause, m_settings.frameSeconds);
+    // Loudness's own pause, or a longer one without a voice. Without a model the two counts are the same; a quiet
+    // frame is never a voiced one, so the voiceless count is never the smaller.
+    const bool paused = m_quietFrames >= framesIn(endPause, m_settings.frameSeconds) ||
+                        m_pauseFrames >= framesIn(std::max(endPause, m_settings.voiceEndPauseSeconds),
+                                                  m_settings.frameSeconds);
     if (paused) {
         if (auto utterance = closeCurrent(m_current.size())) completed.push_back(std::move(*utterance));
         return;
