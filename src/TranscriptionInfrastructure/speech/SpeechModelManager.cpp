@@ -37,6 +37,16 @@ std::string textField(const nlohmann::json& entry, const char* key)
     return it != entry.end() && it->is_string() ? it->get<std::string>() : std::string{};
 }
 
+// A file's digest as lower-case hexadecimal; nothing when it cannot be read.
+std::optional<std::string> digestOf(const fs::path& file, QCryptographicHash::Algorithm algorithm)
+{
+    QFile input(QString::fromStdString(file.string()));
+    if (!input.open(QIODevice::ReadOnly)) return std::nullopt;
+    QCryptographicHash hash(algorithm);
+    if (!hash.addData(&input)) return std::nullopt;
+    return hash.result().toHex().toStdString();
+}
+
 std::optional<SpeechModelInfo> modelFrom(const nlohmann::json& entry, const std::string& fallbackName)
 {
     if (!entry.is_object()) return std::nullopt;
@@ -179,11 +189,7 @@ std::vector<std::string> SpeechModelManager::presentModels() const
 
 std::optional<std::string> SpeechModelManager::sha1Of(const fs::path& file)
 {
-    QFile input(QString::fromStdString(file.string()));
-    if (!input.open(QIODevice::ReadOnly)) return std::nullopt;
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    if (!hash.addData(&input)) return std::nullopt;
-    return hash.result().toHex().toStdString();
+    return digestOf(file, QCryptographicHash::Sha1);
 }
 
 std::optional<fs::path> SpeechModelManager::voiceModel() const
@@ -203,10 +209,7 @@ std::optional<fs::path> SpeechModelManager::voiceModel() const
         if (fileName.empty() || fs::path(fileName).filename() != fs::path(fileName) || sha256.size() != 64)
             return std::nullopt;
         const fs::path file = m_modelsDirectory / fileName;
-        QFile input(QString::fromStdString(file.string()));
-        if (!input.open(QIODevice::ReadOnly)) return std::nullopt;
-        QCryptographicHash hash(QCryptographicHash::Sha256);
-        if (!hash.addData(&input) || hash.result().toHex().toStdString() != sha256) return std::nullopt;
+        if (digestOf(file, QCryptographicHash::Sha256) != sha256) return std::nullopt;
         return file;
     }
     return std::nullopt;
