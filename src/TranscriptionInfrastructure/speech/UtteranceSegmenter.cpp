@@ -116,9 +116,9 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
         tooShort ? std::max(m_settings.endPauseSeconds, m_settings.shortBurstPauseSeconds) : m_settings.endPauseSeconds;
     // Loudness's own pause, or a longer one without a voice. Without a model the two counts are the same; a quiet
     // frame is never a voiced one, so the voiceless count is never the smaller.
-    const bool paused = m_quietFrames >= framesIn(endPause, m_settings.frameSeconds) ||
-                        m_pauseFrames >= framesIn(std::max(endPause, m_settings.voiceEndPauseSeconds),
-                                                  m_settings.frameSeconds);
+    const bool paused =
+        m_quietFrames >= framesIn(endPause, m_settings.frameSeconds) ||
+        m_pauseFrames >= framesIn(std::max(endPause, m_settings.voiceEndPauseSeconds), m_settings.frameSeconds);
     if (paused) {
         if (auto utterance = closeCurrent(m_current.size())) completed.push_back(std::move(*utterance));
         return;
