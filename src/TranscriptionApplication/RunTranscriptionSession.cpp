@@ -8,6 +8,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace tc {
@@ -66,6 +67,7 @@ void RunTranscriptionSession::run(std::stop_token stop)
     const auto ended = [&] { return m_stopRequested.load() || stop.stop_requested(); };
     // Segment times count from the start of their attempt's audio; lines count from the first attempt's.
     std::optional<double> sessionStart;
+    std::set<std::string> shownNotices;
 
     while (true) {
         if (ended()) return;
@@ -84,6 +86,11 @@ void RunTranscriptionSession::run(std::stop_token stop)
             auto segments = m_transcriber->transcribe(std::move(frames));
             try {
                 while (auto segment = segments->next(stop)) {
+                    if (segment->isNotice()) {
+                        // Every attempt of a continuous source starts the recognition again: say it once.
+                        if (shownNotices.insert(segment->text).second) m_sink->emit(OutputEvent::notice(segment->text));
+                        continue;
+                    }
                     if (segment->isFinal()) {
                         auto event = OutputEvent::finalizedTranscript(segment->text, attemptOffset + segment->start,
                                                                       attemptOffset + segment->end);

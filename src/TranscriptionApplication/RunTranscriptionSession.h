@@ -18,7 +18,8 @@ namespace tc {
 // (PortFailure::Recovery::waitForReturn) is waited for, up to maxOutageSeconds, with one notice when the wait
 // begins and one when capture resumes; such waiting never counts as a failed attempt. A failure that no restart
 // can mend (Recovery::none) stops the session at once. A finalized event carries its audio times in seconds from
-// the first attempt's start (later attempts placed by the clock) and the speaker the source tells for its span.
+// the first attempt's start (later attempts placed by the clock) and the speaker the source tells for its span. A
+// notice from the transcriber is shown once per session, however many attempts repeat it.
 // run() executes on the caller's thread; stop() may be called from any other thread while run() waits.
 class RunTranscriptionSession {
 public:

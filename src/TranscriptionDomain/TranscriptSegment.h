@@ -6,9 +6,10 @@
 
 namespace tc {
 
-// One result of the recognizer.
+// One result of the recognizer: interim or final text, or a notice for the log about the recognition itself (a
+// weaker fallback in use), which has no audio time.
 struct TranscriptSegment {
-    enum class Status { volatile_, finalized };
+    enum class Status { volatile_, finalized, notice };
 
     Uuid id;
     std::string text;
@@ -18,6 +19,7 @@ struct TranscriptSegment {
     double end = 0;
 
     bool isFinal() const { return status == Status::finalized; }
+    bool isNotice() const { return status == Status::notice; }
 
     friend bool operator==(const TranscriptSegment&, const TranscriptSegment&) = default;
 };

@@ -183,6 +183,16 @@ TEST(RunTranscriptionSession, GivesUpAfterFiveQuickEmptyEnds)
     EXPECT_EQ(reset.sink->events().back(), kGiveUpQuick);
 }
 
+TEST(RunTranscriptionSession, ATranscriberNoticeIsShownOncePerSessionAndIsNoSignOfLife)
+{
+    const TranscriptSegment notice{Uuid::random(), "音の大きさだけで発話を区切ります。",
+                                   TranscriptSegment::Status::notice, 0, 0};
+    Harness h(std::vector<Attempt>(5, Attempt{.segments = {notice}, .seconds = 1.0}));
+    h.runner.run();
+    EXPECT_EQ(h.sink->events(), (std::vector<OutputEvent>{OutputEvent::notice(notice.text), kRestart, kRestart,
+                                                          kRestart, kRestart, kGiveUpQuick}));
+}
+
 TEST(RunTranscriptionSession, FiveErrorsOnAContinuousSourceThrowTheLast)
 {
     Harness h({Attempt{.streamError = "音が途切れました"}, Attempt{.startError = "装置がありません"},
