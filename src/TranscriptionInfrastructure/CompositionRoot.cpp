@@ -98,7 +98,8 @@ CompositionRoot::CompositionRoot(EngineConfig config, std::shared_ptr<LanguageMo
 CompositionRoot::CompositionRoot(EngineConfig config, const std::string& speechModelName)
     : CompositionRoot(std::move(config),
                       std::make_shared<WhisperSpeechRecognitionEngine>(
-                          speechModelName.empty() ? SpeechModelManager::defaultModelName() : speechModelName))
+                          speechModelName.empty() ? SpeechModelManager::defaultModelName() : speechModelName, nullptr,
+                          WhisperStreamingRecognizer::Settings{}, std::make_shared<SpeechModelInstaller>()))
 {}
 
 CompositionRoot::CompositionRoot(EngineConfig config, std::shared_ptr<SpeechRecognitionEngine> speechEngine,

@@ -90,14 +90,27 @@ SegmentStream SpeechAnalyzerTranscriber::transcribe(AudioFrameStream frames)
     return segments;
 }
 
-void SpeechAnalyzerTranscriber::ensureAssets(SpeechRecognitionEngine& engine, const RecognizerModule& module)
+void SpeechAnalyzerTranscriber::ensureAssets(std::stop_token stop, SpeechRecognitionEngine& engine,
+                                             const RecognizerModule& module, const SegmentStream& segments)
 {
     const std::string wanted = bcp47Identifier(module.locale);
     const auto supported = engine.supportedLocales();
     // Exact text equality only: no language-only fallback, no case folding.
     if (std::find(supported.begin(), supported.end(), wanted) == supported.end())
         throw TranscriberError::unsupportedLocale(plainIdentifier(module.locale));
-    if (auto request = engine.assetInstallationRequest(module)) request->install();
+    auto request = engine.assetInstallationRequest(module);
+    if (!request) return;
+    if (auto notice = request->notice()) yieldNotice(segments, std::move(*notice));
+    request->install(stop);
+}
+
+void SpeechAnalyzerTranscriber::yieldNotice(const SegmentStream& segments, std::string text)
+{
+    TranscriptSegment notice;
+    notice.id = Uuid::random();
+    notice.text = std::move(text);
+    notice.status = TranscriptSegment::Status::notice;
+    segments->yield(std::move(notice));
 }
 
 void SpeechAnalyzerTranscriber::transcription(std::stop_token stop, Run& run, std::string locale,
@@ -108,9 +121,10 @@ void SpeechAnalyzerTranscriber::transcription(std::stop_token stop, Run& run, st
     std::shared_ptr<StreamingRecognizer> recognizer;
     Stream<AnalyzerBuffer> input;
     try {
-        ensureAssets(*engine, module);
+        ensureAssets(stop, *engine, module, segments);
         if (stop.stop_requested()) return;
         recognizer = engine->makeRecognizer(module);
+        if (auto notice = engine->notice(module)) yieldNotice(segments, std::move(*notice));
         const auto format = recognizer->bestAvailableAudioFormat();
         if (!format) throw TranscriberError::audioFormatUnavailable();
         input = Channel<AnalyzerBuffer>::make();

@@ -15,8 +15,9 @@
 namespace tc {
 
 // The transcriber over a speech recognition engine (whisper.cpp in the app). Each transcribe() call checks the
-// locale and the model, builds its own recognizer, converts and feeds the frames on one thread and maps the
-// results to segments on another. The locale and engine never change; the list of runs is guarded by a mutex.
+// locale and the model (installing what the engine asks for; the engine's notices become notice segments), builds
+// its own recognizer, converts and feeds the frames on one thread and maps the results to segments on another. The
+// locale and engine never change; the list of runs is guarded by a mutex.
 // Destroying the transcriber stops its runs, ends their segment streams and waits for their threads.
 class SpeechAnalyzerTranscriber final : public Transcriber {
 public:
@@ -52,7 +53,9 @@ private:
     static void transcription(std::stop_token stop, Run& run, std::string locale,
                               std::shared_ptr<SpeechRecognitionEngine> engine, AudioFrameStream frames,
                               SegmentStream segments);
-    static void ensureAssets(SpeechRecognitionEngine& engine, const RecognizerModule& module);
+    static void ensureAssets(std::stop_token stop, SpeechRecognitionEngine& engine, const RecognizerModule& module,
+                             const SegmentStream& segments);
+    static void yieldNotice(const SegmentStream& segments, std::string text);
     static void feed(std::stop_token stop, Run& run, AnalyzerAudioFormat format, AudioFrameStream frames,
                      Stream<AnalyzerBuffer> input, std::shared_ptr<StreamingRecognizer> recognizer);
     void pruneFinishedRuns();

@@ -192,7 +192,7 @@ std::optional<std::string> SpeechModelManager::sha1Of(const fs::path& file)
     return digestOf(file, QCryptographicHash::Sha1);
 }
 
-std::optional<fs::path> SpeechModelManager::voiceModel() const
+std::optional<SpeechModelManager::VoiceModelEntry> SpeechModelManager::voiceModelEntry() const
 {
     std::ifstream in(m_catalogueFile);
     if (!in) return std::nullopt;
@@ -208,11 +208,29 @@ std::optional<fs::path> SpeechModelManager::voiceModel() const
         // A bare file name only: the catalogue must not point outside the models folder.
         if (fileName.empty() || fs::path(fileName).filename() != fs::path(fileName) || sha256.size() != 64)
             return std::nullopt;
-        const fs::path file = m_modelsDirectory / fileName;
-        if (digestOf(file, QCryptographicHash::Sha256) != sha256) return std::nullopt;
-        return file;
+        return VoiceModelEntry{m_modelsDirectory / fileName, sha256};
     }
     return std::nullopt;
+}
+
+std::optional<fs::path> SpeechModelManager::voiceModelFile() const
+{
+    const auto entry = voiceModelEntry();
+    return entry ? std::optional(entry->file) : std::nullopt;
+}
+
+std::optional<fs::path> SpeechModelManager::voiceModel() const
+{
+    const auto entry = voiceModelEntry();
+    if (!entry || digestOf(entry->file, QCryptographicHash::Sha256) != entry->sha256) return std::nullopt;
+    return entry->file;
+}
+
+std::string SpeechModelManager::voiceModelMessage(const std::string& speechModelName, const fs::path& file)
+{
+    return "音声区間モデル（" + file.string() +
+           "）を読み込めません。音の大きさだけで発話を区切ります。端末で " + installCommand(speechModelName) +
+           " を実行すると入れ直せます。";
 }
 
 fs::path SpeechModelManager::cacheFile() const

@@ -71,8 +71,18 @@ public:
     // The catalogue's voice model (the Silero file that tells a voice from other sound) when it is installed and
     // its SHA-256 matches; nothing otherwise. Small enough to check on every call.
     std::optional<std::filesystem::path> voiceModel() const;
+    // Where the catalogue's voice model belongs, installed or not; nothing when the catalogue names none.
+    std::optional<std::filesystem::path> voiceModelFile() const;
+    // The Japanese notice for a voice model that cannot be used: loudness alone cuts the speech, and the install
+    // command of the speech model, which brings the voice model with it, puts it back.
+    static std::string voiceModelMessage(const std::string& speechModelName, const std::filesystem::path& file);
 
 private:
+    struct VoiceModelEntry {
+        std::filesystem::path file;
+        std::string sha256;
+    };
+    std::optional<VoiceModelEntry> voiceModelEntry() const;
     bool verify(const SpeechModelInfo& model, const std::filesystem::path& file);
     std::filesystem::path cacheFile() const;
 

@@ -3,6 +3,8 @@
 #include "TranscriptionInfrastructure/speech/StreamingRecognizer.h"
 
 #include <memory>
+#include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -13,8 +15,11 @@ class AssetInstallationRequest {
 public:
     virtual ~AssetInstallationRequest() = default;
 
-    // Returns when the assets are installed; throws (Japanese what()) when they cannot be.
-    virtual void install() = 0;
+    // Returns when the assets are installed or stop is requested; throws (Japanese what()) when recognition cannot
+    // run without them.
+    virtual void install(std::stop_token stop) = 0;
+    // What the log should say while install() runs (Japanese); nothing by default.
+    virtual std::optional<std::string> notice() const { return std::nullopt; }
 };
 
 // The recognition engine: its languages, its assets and its recognizers. Thread-safe.
@@ -28,6 +33,9 @@ public:
     virtual std::unique_ptr<AssetInstallationRequest> assetInstallationRequest(const RecognizerModule& module) = 0;
     // A new recognizer for the module; throws (Japanese what()) when the model cannot be loaded.
     virtual std::shared_ptr<StreamingRecognizer> makeRecognizer(const RecognizerModule& module) = 0;
+    // What the log should say about the recognizer makeRecognizer() made last, when it runs less well than it could
+    // (Japanese, with the fix); nothing by default.
+    virtual std::optional<std::string> notice(const RecognizerModule&) { return std::nullopt; }
 };
 
 } // namespace tc

@@ -4,7 +4,9 @@
 #include "TranscriptionInfrastructure/speech/TranscriberError.h"
 #include "TranscriptionInfrastructure/speech/WhisperContext.h"
 
+#include <condition_variable>
 #include <map>
+#include <mutex>
 
 // Builds made before whisper.cpp was built leave the engine's own sources out; this engine then reports the
 // missing engine instead of recognising.
@@ -22,10 +24,50 @@ namespace {
 class ModelInstallationRequest final : public AssetInstallationRequest {
 public:
     explicit ModelInstallationRequest(std::string message) : m_message(std::move(message)) {}
-    void install() override { throw TranscriberError::modelUnavailable(m_message); }
+    void install(std::stop_token) override { throw TranscriberError::modelUnavailable(m_message); }
 
 private:
     std::string m_message;
+};
+
+// Puts back a missing or damaged voice model with the app's model installer before the run starts. Recognition works
+// without it, so a failed install is no error: the run goes on with loudness alone and the engine's notice says so.
+class VoiceModelInstallationRequest final : public AssetInstallationRequest {
+public:
+    VoiceModelInstallationRequest(std::shared_ptr<SpeechModelInstaller> installer, std::string speechModelName,
+                                  std::string notice)
+        : m_installer(std::move(installer)), m_speechModelName(std::move(speechModelName)), m_notice(std::move(notice))
+    {}
+
+    void install(std::stop_token stop) override
+    {
+        // Shared with the installer's thread, whose callback may still be leaving when this frame is gone.
+        struct Wait {
+            std::mutex mutex;
+            std::condition_variable_any finished;
+            bool done = false;
+        };
+        const auto wait = std::make_shared<Wait>();
+        // The speech model's install brings its voice model with it; the speech model itself is only checked.
+        const bool started = m_installer->install(m_speechModelName, {}, [wait](const std::optional<std::string>&) {
+            std::lock_guard lock(wait->mutex);
+            wait->done = true;
+            wait->finished.notify_all();
+        });
+        // Another run is installing with it already: this one goes on as things are.
+        if (!started) return;
+        std::unique_lock lock(wait->mutex);
+        if (wait->finished.wait(lock, stop, [&] { return wait->done; })) return;
+        lock.unlock();
+        m_installer->cancel();
+    }
+
+    std::optional<std::string> notice() const override { return m_notice; }
+
+private:
+    std::shared_ptr<SpeechModelInstaller> m_installer;
+    std::string m_speechModelName;
+    std::string m_notice;
 };
 
 constexpr const char* kEngineMissing = "このビルドには音声認識エンジン（whisper.cpp）が組み込まれていません。scripts/"
@@ -43,9 +85,10 @@ std::string languageOf(const std::string& locale)
 
 WhisperSpeechRecognitionEngine::WhisperSpeechRecognitionEngine(std::string modelName,
                                                                std::shared_ptr<SpeechModelManager> models,
-                                                               WhisperStreamingRecognizer::Settings settings)
+                                                               WhisperStreamingRecognizer::Settings settings,
+                                                               std::shared_ptr<SpeechModelInstaller> voiceInstaller)
     : m_modelName(std::move(modelName)), m_models(models ? std::move(models) : std::make_shared<SpeechModelManager>()),
-      m_settings(settings)
+      m_settings(settings), m_voiceInstaller(std::move(voiceInstaller))
 {
     m_settings.segmentation.sampleRate = 16000;
 }
@@ -83,16 +126,23 @@ WhisperSpeechRecognitionEngine::assetInstallationRequest(const RecognizerModule&
 {
     if (!TC_WITH_WHISPER) return std::make_unique<ModelInstallationRequest>(kEngineMissing);
     std::string name;
+    bool loaded = false;
     {
         std::lock_guard lock(m_mutex);
-        // Weights in memory were checked when they were read; what happens to the file later does not touch them.
-        if (m_context) return nullptr;
         name = m_modelName;
+        loaded = m_context != nullptr;
     }
-    const auto lookup = m_models->locate(name);
-    if (const auto* message = std::get_if<std::string>(&lookup))
-        return std::make_unique<ModelInstallationRequest>(*message);
-    return nullptr;
+    // Weights in memory were checked when they were read; what happens to the file later does not touch them.
+    if (!loaded) {
+        const auto lookup = m_models->locate(name);
+        if (const auto* message = std::get_if<std::string>(&lookup))
+            return std::make_unique<ModelInstallationRequest>(*message);
+    }
+    if (!m_settings.useVoiceModel || !m_voiceInstaller || m_models->voiceModel()) return nullptr;
+    const auto file = m_models->voiceModelFile();
+    if (!file) return nullptr;
+    return std::make_unique<VoiceModelInstallationRequest>(
+        m_voiceInstaller, name, "音声区間モデル（" + file->string() + "）が見つからないか壊れているため、入れ直しています…");
 }
 
 std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecognizer(const RecognizerModule& module)
@@ -102,6 +152,7 @@ std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecogni
     throw TranscriberError::modelUnavailable(kEngineMissing);
 #else
     std::shared_ptr<WhisperContext> context;
+    std::string name;
     {
         std::lock_guard lock(m_mutex);
         if (!m_context) {
@@ -111,25 +162,42 @@ std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecogni
             m_context = WhisperContext::load(std::get<std::filesystem::path>(lookup));
         }
         context = m_context;
+        name = m_modelName;
+    }
+    auto voice = voiceModel(name);
+    {
+        std::lock_guard lock(m_mutex);
+        m_voiceNotice = voice.notice;
     }
     WhisperStreamingRecognizer::Settings settings = m_settings;
     settings.volatileResults = module.volatileResults;
     return std::make_shared<WhisperStreamingRecognizer>(
-        context->makeDecoder(languageOf(module.locale), settings.decoding), settings, voiceModel());
+        context->makeDecoder(languageOf(module.locale), settings.decoding), settings, std::move(voice.model));
 #endif
 }
 
-#if TC_WITH_WHISPER
-std::unique_ptr<VoiceProbabilityModel> WhisperSpeechRecognitionEngine::voiceModel() const
+std::optional<std::string> WhisperSpeechRecognitionEngine::notice(const RecognizerModule&)
 {
-    if (!m_settings.useVoiceModel) return nullptr;
-    const auto file = m_models->voiceModel();
-    if (!file) return nullptr;
+    std::lock_guard lock(m_mutex);
+    return m_voiceNotice;
+}
+
+#if TC_WITH_WHISPER
+WhisperSpeechRecognitionEngine::VoiceModel WhisperSpeechRecognitionEngine::voiceModel(
+    const std::string& speechModelName) const
+{
+    if (!m_settings.useVoiceModel) return {};
+    // A catalogue from before the voice model names none: nothing is missing.
+    const auto expected = m_models->voiceModelFile();
+    if (!expected) return {};
     // Without it, loudness alone cuts the utterances, as before the model was installed.
+    VoiceModel unusable{nullptr, SpeechModelManager::voiceModelMessage(speechModelName, *expected)};
+    const auto file = m_models->voiceModel();
+    if (!file) return unusable;
     try {
-        return SileroVoiceDetector::load(*file);
+        return {SileroVoiceDetector::load(*file), std::nullopt};
     } catch (const std::exception&) {
-        return nullptr;
+        return unusable;
     }
 }
 #endif

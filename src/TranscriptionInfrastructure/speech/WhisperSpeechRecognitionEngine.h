@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "TranscriptionInfrastructure/speech/SpeechRecognitionEngine.h"
 #include "TranscriptionInfrastructure/speech/WhisperStreamingRecognizer.h"
@@ -14,22 +15,30 @@ namespace tc {
 class WhisperContext;
 
 // whisper.cpp as the recognition engine: its languages as BCP-47 locales, one installed model checked by the
-// model manager, and a streaming recognizer per run over that model's weights (loaded once, shared by runs).
-// Thread-safe: one mutex guards the loaded weights.
+// model manager, and a streaming recognizer per run over that model's weights (loaded once, shared by runs) and,
+// when it is installed and sound, the voice model. Thread-safe: one mutex guards the loaded weights and the last
+// notice.
 class WhisperSpeechRecognitionEngine final : public SpeechRecognitionEngine {
 public:
+    // voiceInstaller, installing into the models' folder, puts back a missing or damaged voice model before a run;
+    // without one, runs go on with loudness alone and say so.
     explicit WhisperSpeechRecognitionEngine(std::string modelName = SpeechModelManager::defaultModelName(),
                                             std::shared_ptr<SpeechModelManager> models = nullptr,
-                                            WhisperStreamingRecognizer::Settings settings = {});
+                                            WhisperStreamingRecognizer::Settings settings = {},
+                                            std::shared_ptr<SpeechModelInstaller> voiceInstaller = nullptr);
     ~WhisperSpeechRecognitionEngine() override;
 
     // whisper.cpp's languages, Japanese as "ja-JP".
     std::vector<std::string> supportedLocales() override;
-    // Nothing when the model is loaded already, or installed and verified; otherwise a request whose install
-    // names the command.
+    // A request whose install names the command when the speech model is neither loaded nor installed and
+    // verified; else, with a voice installer, one that reinstalls a missing or damaged voice model and never throws;
+    // else nothing.
     std::unique_ptr<AssetInstallationRequest> assetInstallationRequest(const RecognizerModule& module) override;
-    // Loads the model on first use; throws TranscriberError when it is missing or cannot be read.
+    // Loads the model on first use; throws TranscriberError when it is missing or cannot be read. A voice model that
+    // cannot be used leaves loudness alone to cut the speech, and notice() says so.
     std::shared_ptr<StreamingRecognizer> makeRecognizer(const RecognizerModule& module) override;
+    // The voice model's problem, with its fix, for the recognizer made last; nothing when it has the voice model.
+    std::optional<std::string> notice(const RecognizerModule& module) override;
 
     // The BCP-47 locale for one of whisper.cpp's language codes ("ja" -> "ja-JP").
     static std::string localeForLanguage(const std::string& code);
@@ -41,14 +50,21 @@ public:
     static int decodingThreads();
 
 private:
-    // The installed voice model for one recognizer, each with its own state; nothing without one.
-    std::unique_ptr<VoiceProbabilityModel> voiceModel() const;
+    struct VoiceModel {
+        std::unique_ptr<VoiceProbabilityModel> model;
+        // Why there is no model although one is wanted.
+        std::optional<std::string> notice;
+    };
+    // The installed voice model for one recognizer, each with its own state.
+    VoiceModel voiceModel(const std::string& speechModelName) const;
 
     std::string m_modelName;
     std::shared_ptr<SpeechModelManager> m_models;
     WhisperStreamingRecognizer::Settings m_settings;
+    std::shared_ptr<SpeechModelInstaller> m_voiceInstaller;
     mutable std::mutex m_mutex;
     std::shared_ptr<WhisperContext> m_context;
+    std::optional<std::string> m_voiceNotice;
 };
 
 } // namespace tc

@@ -2,6 +2,7 @@
 
 #include "TranscriptionInfrastructure/audio/FileAudioSource.h"
 #include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
+#include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "TranscriptionInfrastructure/speech/TranscriberError.h"
 #include "TranscriptionInfrastructure/speech/WhisperContext.h"
@@ -237,6 +238,76 @@ TEST_F(WhisperModelFileCheckTest, OnlyTheCataloguedVoiceModelReachesTheEngine)
     // The engine would read a damaged file as it stands: loudness alone cuts the utterances instead.
     patchInt(file, fs::file_size(file) / 2, 0x7f7f7f7f);
     EXPECT_EQ(manager.voiceModel(), std::nullopt);
+}
+
+// A session's notices and its recognised text, of a short sentence that mentions a meeting.
+struct Heard {
+    std::vector<std::string> notices;
+    std::string text;
+};
+
+Heard transcribeSentence(const std::shared_ptr<SpeechRecognitionEngine>& engine)
+{
+    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
+    FileAudioSource source(test::dataDir() / "speech/utterances/s03.flac", 1600);
+    auto segments = transcriber.transcribe(source.start());
+    Heard heard;
+    while (auto segment = segments->next()) {
+        if (segment->isNotice()) heard.notices.push_back(segment->text);
+        if (segment->isFinal()) heard.text += segment->text;
+    }
+    return heard;
+}
+
+TEST_F(WhisperModelFileCheckTest, AVoiceModelThatCannotBeHadIsNamedOnceWhileLoudnessCutsTheSpeech)
+{
+    const fs::path installed = SpeechModelManager::defaultModelsDirectory() / "ggml-silero-v6.2.0.bin";
+    if (!fs::exists(installed)) GTEST_SKIP() << "the voice model is not installed";
+    fs::create_symlink(m_real, m_models / "ggml-base.bin");
+    // Cut short, as an interrupted install leaves it; no installer, as when it cannot be fetched again.
+    const fs::path file = m_models / installed.filename();
+    fs::copy_file(installed, file);
+    fs::resize_file(file, fs::file_size(file) / 2);
+    auto engine = std::make_shared<WhisperSpeechRecognitionEngine>(
+        "base", std::make_shared<SpeechModelManager>(m_models, SpeechModelManager::defaultCatalogueFile()));
+
+    const auto heard = transcribeSentence(engine);
+    ASSERT_EQ(heard.notices.size(), 1U) << ::testing::PrintToString(heard.notices);
+    EXPECT_THAT(heard.notices[0], AllOf(HasSubstr(file.string()), HasSubstr("音の大きさだけ"),
+                                        HasSubstr("install-models --speech-model base")));
+    EXPECT_THAT(heard.text, HasSubstr("会議"));
+
+    fs::copy_file(installed, file, fs::copy_options::overwrite_existing);
+    const RecognizerModule module{"ja-JP", true};
+    ASSERT_NE(engine->makeRecognizer(module), nullptr);
+    EXPECT_EQ(engine->notice(module), std::nullopt);
+}
+
+TEST_F(WhisperModelFileCheckTest, AMissingOrDamagedVoiceModelIsInstalledAgainBeforeTheRun)
+{
+    fs::create_symlink(m_real, m_models / "ggml-base.bin");
+    auto setup = SpeechModelInstaller::defaultSetup();
+    setup.modelsDirectory = m_models;
+    auto models = std::make_shared<SpeechModelManager>(m_models, setup.catalogue);
+    auto engine = std::make_shared<WhisperSpeechRecognitionEngine>("base", models, WhisperStreamingRecognizer::Settings{},
+                                                                   std::make_shared<SpeechModelInstaller>(setup));
+    const fs::path file = models->voiceModelFile().value();
+
+    // Missing: put back by the model installer while the run waits, and the run then has it.
+    const auto heard = transcribeSentence(engine);
+    ASSERT_EQ(heard.notices.size(), 1U) << ::testing::PrintToString(heard.notices);
+    EXPECT_THAT(heard.notices[0], AllOf(HasSubstr(file.string()), HasSubstr("入れ直しています")));
+    EXPECT_THAT(heard.text, HasSubstr("会議"));
+    EXPECT_EQ(models->voiceModel(), file);
+    EXPECT_EQ(engine->notice(RecognizerModule{"ja-JP", true}), std::nullopt);
+
+    // Damaged, with the speech model already in memory: asked for again all the same.
+    fs::resize_file(file, 1000);
+    const auto request = engine->assetInstallationRequest(RecognizerModule{"ja-JP", true});
+    ASSERT_NE(request, nullptr);
+    request->install({});
+    EXPECT_EQ(models->voiceModel(), file);
+    EXPECT_EQ(engine->assetInstallationRequest(RecognizerModule{"ja-JP", true}), nullptr);
 }
 
 TEST(WhisperModelMemory, TheFreeMemoryIsReadAndAShortfallIsExplained)

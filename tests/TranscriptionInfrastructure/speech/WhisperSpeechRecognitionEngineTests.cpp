@@ -57,7 +57,7 @@ TEST(WhisperSpeechRecognitionEngine, MissingModelAsksForTheInstallCommand)
     auto request = engine.assetInstallationRequest(module);
     ASSERT_NE(request, nullptr);
     try {
-        request->install();
+        request->install({});
         FAIL() << "installing from the app cannot succeed";
     } catch (const TranscriberError& error) {
         EXPECT_EQ(error.kind(), TranscriberError::Kind::modelUnavailable);
