@@ -228,9 +228,8 @@ std::optional<fs::path> SpeechModelManager::voiceModel() const
 
 std::string SpeechModelManager::voiceModelMessage(const std::string& speechModelName, const fs::path& file)
 {
-    return "音声区間モデル（" + file.string() +
-           "）を読み込めません。音の大きさだけで発話を区切ります。端末で " + installCommand(speechModelName) +
-           " を実行すると入れ直せます。";
+    return "音声区間モデル（" + file.string() + "）を読み込めません。音の大きさだけで発話を区切ります。端末で " +
+           installCommand(speechModelName) + " を実行すると入れ直せます。";
 }
 
 fs::path SpeechModelManager::cacheFile() const

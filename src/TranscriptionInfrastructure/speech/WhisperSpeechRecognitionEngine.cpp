@@ -4,6 +4,7 @@
 #include "TranscriptionInfrastructure/speech/TranscriberError.h"
 #include "TranscriptionInfrastructure/speech/WhisperContext.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -32,11 +33,13 @@ private:
 
 // Puts back a missing or damaged voice model with the app's model installer before the run starts. Recognition works
 // without it, so a failed install is no error: the run goes on with loudness alone and the engine's notice says so.
+// The failure is remembered in failed, so later runs do not wait for another download that cannot succeed either.
 class VoiceModelInstallationRequest final : public AssetInstallationRequest {
 public:
     VoiceModelInstallationRequest(std::shared_ptr<SpeechModelInstaller> installer, std::string speechModelName,
-                                  std::string notice)
-        : m_installer(std::move(installer)), m_speechModelName(std::move(speechModelName)), m_notice(std::move(notice))
+                                  std::string notice, std::shared_ptr<std::atomic<bool>> failed)
+        : m_installer(std::move(installer)), m_speechModelName(std::move(speechModelName)), m_notice(std::move(notice)),
+          m_failed(std::move(failed))
     {}
 
     void install(std::stop_token stop) override
@@ -46,18 +49,24 @@ public:
             std::mutex mutex;
             std::condition_variable_any finished;
             bool done = false;
+            bool error = false;
         };
         const auto wait = std::make_shared<Wait>();
         // The speech model's install brings its voice model with it; the speech model itself is only checked.
-        const bool started = m_installer->install(m_speechModelName, {}, [wait](const std::optional<std::string>&) {
-            std::lock_guard lock(wait->mutex);
-            wait->done = true;
-            wait->finished.notify_all();
-        });
+        const bool started =
+            m_installer->install(m_speechModelName, {}, [wait](const std::optional<std::string>& error) {
+                std::lock_guard lock(wait->mutex);
+                wait->done = true;
+                wait->error = error.has_value();
+                wait->finished.notify_all();
+            });
         // Another run is installing with it already: this one goes on as things are.
         if (!started) return;
         std::unique_lock lock(wait->mutex);
-        if (wait->finished.wait(lock, stop, [&] { return wait->done; })) return;
+        if (wait->finished.wait(lock, stop, [&] { return wait->done; })) {
+            if (wait->error) *m_failed = true;
+            return;
+        }
         lock.unlock();
         m_installer->cancel();
     }
@@ -68,6 +77,7 @@ private:
     std::shared_ptr<SpeechModelInstaller> m_installer;
     std::string m_speechModelName;
     std::string m_notice;
+    std::shared_ptr<std::atomic<bool>> m_failed;
 };
 
 constexpr const char* kEngineMissing = "このビルドには音声認識エンジン（whisper.cpp）が組み込まれていません。scripts/"
@@ -138,11 +148,13 @@ WhisperSpeechRecognitionEngine::assetInstallationRequest(const RecognizerModule&
         if (const auto* message = std::get_if<std::string>(&lookup))
             return std::make_unique<ModelInstallationRequest>(*message);
     }
-    if (!m_settings.useVoiceModel || !m_voiceInstaller || m_models->voiceModel()) return nullptr;
+    if (!m_settings.useVoiceModel || !m_voiceInstaller || *m_voiceInstallFailed || m_models->voiceModel())
+        return nullptr;
     const auto file = m_models->voiceModelFile();
     if (!file) return nullptr;
-    return std::make_unique<VoiceModelInstallationRequest>(
-        m_voiceInstaller, name, "音声区間モデル（" + file->string() + "）が見つからないか壊れているため、入れ直しています…");
+    const std::string notice =
+        "音声区間モデル（" + file->string() + "）が見つからないか壊れているため、入れ直しています…";
+    return std::make_unique<VoiceModelInstallationRequest>(m_voiceInstaller, name, notice, m_voiceInstallFailed);
 }
 
 std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecognizer(const RecognizerModule& module)
@@ -183,8 +195,8 @@ std::optional<std::string> WhisperSpeechRecognitionEngine::notice(const Recogniz
 }
 
 #if TC_WITH_WHISPER
-WhisperSpeechRecognitionEngine::VoiceModel WhisperSpeechRecognitionEngine::voiceModel(
-    const std::string& speechModelName) const
+WhisperSpeechRecognitionEngine::VoiceModel
+WhisperSpeechRecognitionEngine::voiceModel(const std::string& speechModelName) const
 {
     if (!m_settings.useVoiceModel) return {};
     // A catalogue from before the voice model names none: nothing is missing.

@@ -5,6 +5,7 @@
 #include "TranscriptionInfrastructure/speech/SpeechRecognitionEngine.h"
 #include "TranscriptionInfrastructure/speech/WhisperStreamingRecognizer.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,8 +32,8 @@ public:
     // whisper.cpp's languages, Japanese as "ja-JP".
     std::vector<std::string> supportedLocales() override;
     // A request whose install names the command when the speech model is neither loaded nor installed and
-    // verified; else, with a voice installer, one that reinstalls a missing or damaged voice model and never throws;
-    // else nothing.
+    // verified; else, with a voice installer, one that reinstalls a missing or damaged voice model and never throws
+    // (tried until an install fails); else nothing.
     std::unique_ptr<AssetInstallationRequest> assetInstallationRequest(const RecognizerModule& module) override;
     // Loads the model on first use; throws TranscriberError when it is missing or cannot be read. A voice model that
     // cannot be used leaves loudness alone to cut the speech, and notice() says so.
@@ -62,6 +63,8 @@ private:
     std::shared_ptr<SpeechModelManager> m_models;
     WhisperStreamingRecognizer::Settings m_settings;
     std::shared_ptr<SpeechModelInstaller> m_voiceInstaller;
+    // Set once an install of the voice model failed: later runs start at once, with loudness alone.
+    std::shared_ptr<std::atomic<bool>> m_voiceInstallFailed = std::make_shared<std::atomic<bool>>(false);
     mutable std::mutex m_mutex;
     std::shared_ptr<WhisperContext> m_context;
     std::optional<std::string> m_voiceNotice;

@@ -259,7 +259,7 @@ Heard transcribeSentence(const std::shared_ptr<SpeechRecognitionEngine>& engine)
     return heard;
 }
 
-TEST_F(WhisperModelFileCheckTest, AVoiceModelThatCannotBeHadIsNamedOnceWhileLoudnessCutsTheSpeech)
+TEST_F(WhisperModelFileCheckTest, AVoiceModelThatCannotBeHadIsNamedWhileLoudnessCutsTheSpeech)
 {
     const fs::path installed = SpeechModelManager::defaultModelsDirectory() / "ggml-silero-v6.2.0.bin";
     if (!fs::exists(installed)) GTEST_SKIP() << "the voice model is not installed";
@@ -281,6 +281,22 @@ TEST_F(WhisperModelFileCheckTest, AVoiceModelThatCannotBeHadIsNamedOnceWhileLoud
     const RecognizerModule module{"ja-JP", true};
     ASSERT_NE(engine->makeRecognizer(module), nullptr);
     EXPECT_EQ(engine->notice(module), std::nullopt);
+
+    // Missing, and the installer fails (here it is gone): the run still comes, and the next one does not wait for
+    // another try.
+    fs::remove(file);
+    auto setup = SpeechModelInstaller::defaultSetup();
+    setup.installer = m_dir.path() / "install-models";
+    setup.modelsDirectory = m_models;
+    engine = std::make_shared<WhisperSpeechRecognitionEngine>(
+        "base", std::make_shared<SpeechModelManager>(m_models, setup.catalogue), WhisperStreamingRecognizer::Settings{},
+        std::make_shared<SpeechModelInstaller>(setup));
+    const auto first = transcribeSentence(engine);
+    ASSERT_EQ(first.notices.size(), 2U) << ::testing::PrintToString(first.notices);
+    EXPECT_THAT(first.notices[0], HasSubstr("入れ直しています"));
+    EXPECT_EQ(first.notices[1], heard.notices[0]);
+    EXPECT_THAT(first.text, HasSubstr("会議"));
+    EXPECT_EQ(transcribeSentence(engine).notices, heard.notices);
 }
 
 TEST_F(WhisperModelFileCheckTest, AMissingOrDamagedVoiceModelIsInstalledAgainBeforeTheRun)
@@ -289,8 +305,8 @@ TEST_F(WhisperModelFileCheckTest, AMissingOrDamagedVoiceModelIsInstalledAgainBef
     auto setup = SpeechModelInstaller::defaultSetup();
     setup.modelsDirectory = m_models;
     auto models = std::make_shared<SpeechModelManager>(m_models, setup.catalogue);
-    auto engine = std::make_shared<WhisperSpeechRecognitionEngine>("base", models, WhisperStreamingRecognizer::Settings{},
-                                                                   std::make_shared<SpeechModelInstaller>(setup));
+    auto engine = std::make_shared<WhisperSpeechRecognitionEngine>(
+        "base", models, WhisperStreamingRecognizer::Settings{}, std::make_shared<SpeechModelInstaller>(setup));
     const fs::path file = models->voiceModelFile().value();
 
     // Missing: put back by the model installer while the run waits, and the run then has it.
