@@ -64,6 +64,15 @@ class InstallModelsTests(unittest.TestCase):
         self.assertIn("already installed", output)
         self.assertNotIn("verifying", output)
 
+        # A voice model lost or cut short beside a sound speech model is put back on its own.
+        voice = self.dir / VOICE["file"]
+        for damage in (voice.unlink, lambda: os.truncate(voice, 1000)):
+            damage()
+            status, output = self.run_script("--no-language-model")
+            self.assertEqual(status, 0, output)
+            self.assertIn("base: already installed", output)
+            self.assertEqual(digest(voice, "sha256"), VOICE["sha256"])
+
     def test_Base_ChangedByteIsDetectedAndReplaced(self):
         self.assertEqual(self.run_script("--no-language-model")[0], 0)
         installed = self.dir / BASE["file"]
