@@ -152,8 +152,10 @@ WhisperSpeechRecognitionEngine::assetInstallationRequest(const RecognizerModule&
         return nullptr;
     const auto file = m_models->voiceModelFile();
     if (!file) return nullptr;
-    const std::string notice =
-        "音声区間モデル（" + file->string() + "）が見つからないか壊れているため、入れ直しています…";
+    std::error_code error;
+    const std::string notice = "音声区間モデル（" + file->string() + "）が" +
+                               (std::filesystem::exists(*file, error) ? "壊れている" : "見つからない") +
+                               "ため、入れ直しています…";
     return std::make_unique<VoiceModelInstallationRequest>(m_voiceInstaller, name, notice, m_voiceInstallFailed);
 }
 

@@ -312,7 +312,7 @@ TEST_F(WhisperModelFileCheckTest, AMissingOrDamagedVoiceModelIsInstalledAgainBef
     // Missing: put back by the model installer while the run waits, and the run then has it.
     const auto heard = transcribeSentence(engine);
     ASSERT_EQ(heard.notices.size(), 1U) << ::testing::PrintToString(heard.notices);
-    EXPECT_THAT(heard.notices[0], AllOf(HasSubstr(file.string()), HasSubstr("入れ直しています")));
+    EXPECT_THAT(heard.notices[0], AllOf(HasSubstr(file.string()), HasSubstr("見つからないため、入れ直しています")));
     EXPECT_THAT(heard.text, HasSubstr("会議"));
     EXPECT_EQ(models->voiceModel(), file);
     EXPECT_EQ(engine->notice(RecognizerModule{"ja-JP", true}), std::nullopt);
@@ -321,6 +321,7 @@ TEST_F(WhisperModelFileCheckTest, AMissingOrDamagedVoiceModelIsInstalledAgainBef
     fs::resize_file(file, 1000);
     const auto request = engine->assetInstallationRequest(RecognizerModule{"ja-JP", true});
     ASSERT_NE(request, nullptr);
+    EXPECT_THAT(request->notice(), Optional(HasSubstr("壊れているため")));
     request->install({});
     EXPECT_EQ(models->voiceModel(), file);
     EXPECT_EQ(engine->assetInstallationRequest(RecognizerModule{"ja-JP", true}), nullptr);
