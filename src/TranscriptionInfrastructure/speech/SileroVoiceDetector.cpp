@@ -28,7 +28,7 @@ std::unique_ptr<SileroVoiceDetector> SileroVoiceDetector::load(const std::filesy
     whisper_vad_context* context = whisper_vad_init_from_file_with_params(modelFile.c_str(), params);
     if (!context)
         throw TranscriberError::modelUnavailable(
-            "音声検出モデル（" + modelFile.string() +
+            "音声区間モデル（" + modelFile.string() +
             "）を読み込めませんでした。scripts/install-models を実行して入れ直してください。");
     // The engine allocates the model's memory of the stream without clearing it; a NaN left there would never decay
     // and the session would hear no voice at all.
