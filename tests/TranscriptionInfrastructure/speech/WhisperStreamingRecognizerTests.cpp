@@ -264,11 +264,11 @@ TEST(WhisperStreamingRecognizer, ASentenceThatPausedMidwayWaitsForItsRestBeforeI
 {
     // Four utterances; the decoder ends the first in a particle (at a long pause it mostly leaves the comma out)
     // and the third at a comma. The second follows the first after 1 s, the fourth follows the third only after
-    // 3 s of silence.
+    // 2 s of silence: the pause between two sentences, not within one.
     const auto first = utterance("s05");
     const auto second = utterance("s09");
     const auto audio = join({test::silence(0.5), first, test::silence(1.0), second, test::silence(1.0),
-                             utterance("s42"), test::silence(3.0), utterance("s07"), test::silence(1.0)});
+                             utterance("s42"), test::silence(2.0), utterance("s07"), test::silence(1.0)});
     const auto lines = [&](bool hold, const std::vector<float>& input = {}, double speedup = 4.0,
                            std::chrono::milliseconds finalCost = 0ms) {
         auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
@@ -282,7 +282,7 @@ TEST(WhisperStreamingRecognizer, ASentenceThatPausedMidwayWaitsForItsRestBeforeI
             return DecodedUtterance{texts.at(std::min<std::size_t>(finalNumber, texts.size()) - 1), 0.0F, -0.1};
         };
         WhisperStreamingRecognizer::Settings settings;
-        settings.commaHoldSeconds = hold ? 2.0 : 0.0;
+        if (!hold) settings.commaHoldSeconds = 0.0;
         settings.holdAfterParticle = hold;
         WhisperStreamingRecognizer recognizer(decoder, settings);
         const auto collected = run(recognizer, input.empty() ? audio : input, speedup, decoder.get());
@@ -310,7 +310,7 @@ TEST(WhisperStreamingRecognizer, ASentenceThatPausedMidwayWaitsForItsRestBeforeI
     ASSERT_EQ(cut.size(), 4U);
     EXPECT_EQ(cut[0].text, "一つ目では");
 
-    // A decoder far behind the speech finds the fourth utterance queued when it holds the third: the 3 s of silence
+    // A decoder far behind the speech finds the fourth utterance queued when it holds the third: the 2 s of silence
     // between them still keep them apart.
     const auto behind = finals(lines(true, join({audio, test::silence(20.0)}), 20.0, 300ms));
     ASSERT_EQ(behind.size(), 3U);
