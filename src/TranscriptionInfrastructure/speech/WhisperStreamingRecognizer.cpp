@@ -210,6 +210,9 @@ WhisperStreamingRecognizer::Work WhisperStreamingRecognizer::nextWork()
             // The rest of a sentence that paused at a comma: the whole is decoded again as one.
             Held held = std::move(*m_held);
             m_held.reset();
+            work.heldSamples = held.work.samples.size();
+            work.heldEnd = held.work.end;
+            work.restStart = work.start;
             held.work.samples.insert(held.work.samples.end(), work.samples.begin(), work.samples.end());
             work.samples = std::move(held.work.samples);
             work.start = held.work.start;
@@ -339,10 +342,48 @@ void WhisperStreamingRecognizer::runRetry(Work& work, std::stop_token stop)
     if (again) m_results->yield(*again);
 }
 
+bool WhisperStreamingRecognizer::keepsHeldPart(const std::string& joined, const std::string& held)
+{
+    // The first half of the held text should come back near the start of the whole; a few characters may be read
+    // differently with more of the sentence to go by ("もしか能" → "もし可能").
+    const std::u32string heldPoints = RecognizedText::normalizedForComparison(held);
+    std::u32string window = RecognizedText::normalizedForComparison(joined);
+    const std::size_t half = (heldPoints.size() + 1) / 2;
+    window.resize(std::min(window.size(), half + 3));
+    std::size_t found = 0;
+    for (std::size_t i = 0; i < half; ++i) {
+        const auto at = window.find(heldPoints[i]);
+        if (at == std::u32string::npos) continue;
+        window[at] = U'\0';
+        ++found;
+    }
+    return 2 * found >= half;
+}
+
 void WhisperStreamingRecognizer::finishFinal(const Work& work, const DecodedUtterance& decoded)
 {
     std::string text = accepted(decoded);
     if (text.empty()) text = work.heldText;
+    if (!work.heldText.empty() && !keepsHeldPart(text, work.heldText)) {
+        // Decoded together, the continuation alone came back: the held part settles as it was read and the rest is
+        // decoded on its own, so neither is lost.
+        Work heldPart;
+        heldPart.start = work.start;
+        heldPart.end = work.heldEnd;
+        heldPart.index = work.index;
+        settle(heldPart, work.heldText);
+        SegmentedUtterance rest;
+        rest.samples.assign(work.samples.begin() + static_cast<std::ptrdiff_t>(work.heldSamples), work.samples.end());
+        rest.start = work.restStart;
+        rest.end = work.end;
+        rest.index = work.index;
+        {
+            std::lock_guard lock(m_mutex);
+            m_finals.push_front(std::move(rest));
+            m_finalWaiting = true;
+        }
+        return;
+    }
     bool held = false;
     {
         std::lock_guard lock(m_mutex);

@@ -97,6 +97,10 @@ private:
         std::vector<float> samples;
         // The held text this final continues; it stands if the whole decodes to nothing.
         std::string heldText;
+        // Where the held part ends in samples, and where the utterance that continues it began.
+        std::size_t heldSamples = 0;
+        double heldEnd = 0;
+        double restStart = 0;
         double start = 0;
         double end = 0;
         std::size_t index = 0;
@@ -121,6 +125,8 @@ private:
     std::string accepted(const DecodedUtterance& decoded) const;
     bool holdExpired() const;
     bool holds(const Work& work, const std::string& text) const;
+    // False when the text decoded for a held part and its continuation has lost the held part's words.
+    static bool keepsHeldPart(const std::string& joined, const std::string& held);
     std::string prompt() const;
     void markDone();
 

@@ -318,6 +318,31 @@ TEST(WhisperStreamingRecognizer, ASentenceThatPausedMidwayWaitsForItsRestBeforeI
     EXPECT_EQ(behind[1].text, "三つ目、");
 }
 
+TEST(WhisperStreamingRecognizer, AHeldPartTheJoinedDecodingLeavesOutStillGetsItsLine)
+{
+    // Decoded together with its continuation, the held part's words are gone: both parts still come out, each as
+    // read on its own.
+    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+    decoder->answer = [](const auto& call, std::size_t finalNumber) {
+        if (call.pass == Pass::interim) return DecodedUtterance{"途中", 0.0F, -0.1};
+        return DecodedUtterance{finalNumber == 1 ? "会議では" : "予算を見直します。", 0.0F, -0.1};
+    };
+    WhisperStreamingRecognizer recognizer(decoder);
+    const auto audio =
+        join({test::silence(0.5), utterance("s05"), test::silence(1.0), utterance("s09"), test::silence(1.0)});
+    const auto settled = finals(run(recognizer, audio, 4.0));
+    ASSERT_EQ(settled.size(), 2U);
+    EXPECT_EQ(settled[0].text, "会議では");
+    EXPECT_EQ(settled[1].text, "予算を見直します。");
+    EXPECT_LE(settled[0].end, settled[1].start + 0.01);
+    // The held part, the two together, then the continuation alone.
+    std::vector<std::size_t> finalSamples;
+    for (const auto& call : decoder->calls())
+        if (call.pass != Pass::interim) finalSamples.push_back(call.samples);
+    ASSERT_EQ(finalSamples.size(), 3U);
+    EXPECT_EQ(finalSamples[2], finalSamples[1] - finalSamples[0]);
+}
+
 TEST(WhisperStreamingRecognizer, AGreetingEndingInWaSettlesAtOnce)
 {
     auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
