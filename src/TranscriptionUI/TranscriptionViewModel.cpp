@@ -117,8 +117,10 @@ void TranscriptionViewModel::connectCollaborators()
     forward(m_run.get(), &RunControl::levelsChanged, &VM::levelsChanged);
     forward(m_run.get(), &RunControl::levelHistoryChanged, &VM::levelHistoryChanged);
     forward(m_run.get(), &RunControl::activeSourcesChanged, &VM::activeSourcesChanged);
+    forward(m_run.get(), &RunControl::settled, &VM::runSettled);
 
     forward(m_autosave.get(), &HistoryAutosave::pastSessionsChanged, &VM::pastSessionsChanged);
+    forward(m_autosave.get(), &HistoryAutosave::saveFinished, &VM::historySaveFinished);
     connect(m_autosave.get(), &HistoryAutosave::pastSessionsChanged, this, [this] { m_search->replaceAll(allSessions()); });
 
     forward(m_search.get(), &HistorySearch::queryChanged, &VM::historySearchQueryChanged);

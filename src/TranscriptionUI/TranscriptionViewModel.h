@@ -295,6 +295,10 @@ signals:
     void askErrorChanged();
     void historySearchQueryChanged();
     void historySearchResultsChanged();
+    // Every run stopped or replaced has ended, its events handled, and no restart is under way.
+    void runSettled();
+    // A write of the history file has ended: on the disk, or failed with its notice posted.
+    void historySaveFinished();
 
 private:
     Date now() const;

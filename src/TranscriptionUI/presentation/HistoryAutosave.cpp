@@ -70,10 +70,13 @@ void HistoryAutosave::enqueue(std::optional<Date> endedAt, std::shared_ptr<std::
         if (current) sessions.push_back(*current);
         sessions.insert(sessions.end(), past->begin(), past->end());
         // A history that silently stops being written would lose the user's lines without a word.
-        if (auto error = store->save(sessions)) {
-            if (failure) *failure = error->message;
-            hop->post([this, message = std::move(error->message)] { m_reportFailure(message); });
-        }
+        std::optional<std::string> message;
+        if (auto error = store->save(sessions)) message = std::move(error->message);
+        if (failure) *failure = message;
+        hop->post([this, message = std::move(message)] {
+            if (message) m_reportFailure(*message);
+            Q_EMIT saveFinished();
+        });
     });
 }
 

@@ -51,6 +51,8 @@ public:
 
 signals:
     void pastSessionsChanged();
+    // A write has ended: on the disk, or failed and reported. Emitted on the main thread.
+    void saveFinished();
 
 private:
     void setPastSessions(std::vector<TranscriptSession> sessions);

@@ -7,6 +7,7 @@
 #include "TranscriptionUI/presentation/SourceAccess.h"
 #include "TranscriptionUI/presentation/ViewModelSink.h"
 
+#include <algorithm>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -146,6 +147,15 @@ void RunControl::finishRun(std::int64_t generation)
     }
     joinRun(generation);
     m_onRunEnded();
+    notifyIfSettled();
+}
+
+void RunControl::notifyIfSettled()
+{
+    if (m_restartsUnderWay > 0) return;
+    const bool onlyTheLiveRun = std::ranges::all_of(
+        m_runs, [this](const std::shared_ptr<Run>& run) { return run == m_currentRun && m_isRunning; });
+    if (onlyTheLiveRun) Q_EMIT settled();
 }
 
 void RunControl::resetRunFields()
@@ -199,6 +209,7 @@ void RunControl::restart(Done done)
 {
     auto run = m_currentRun;
     if (run) run->thread.request_stop();
+    ++m_restartsUnderWay;
     runOffMain<bool>(
         *m_stopWorker, m_hop,
         [run](std::stop_token) {
@@ -213,7 +224,9 @@ void RunControl::restart(Done done)
             if (m_currentRun != run) stopCurrent();
             assignObserved(this, m_isRunning, false, &RunControl::isRunningChanged);
             if (!m_isPaused) start();
+            --m_restartsUnderWay;
             if (done) done();
+            notifyIfSettled();
         });
 }
 

@@ -83,6 +83,9 @@ signals:
     void levelsChanged();
     void levelHistoryChanged();
     void activeSourcesChanged();
+    // Every run stopped or replaced has ended (its events handled, its thread joined) and no restart is under
+    // way; the current run, if any, goes on. What a stop or restart was going to change has changed by then.
+    void settled();
 
 private:
     struct Run;
@@ -94,6 +97,7 @@ private:
     void stopCurrent();
     void joinRun(std::int64_t generation);
     void resetRunFields();
+    void notifyIfSettled();
 
     std::shared_ptr<PermissionManager> m_permissions;
     PipelineFactory m_makePipeline;
@@ -107,6 +111,7 @@ private:
     bool m_isRunning = false;
     bool m_isPaused = false;
     bool m_shutDown = false;
+    int m_restartsUnderWay = 0;
     std::int64_t m_runGeneration = 0;
     std::map<AudioSourceID, float> m_levels;
     std::map<AudioSourceID, std::vector<float>> m_levelHistory;
