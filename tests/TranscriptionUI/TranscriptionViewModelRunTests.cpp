@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -33,6 +34,13 @@ protected:
     }
 
     bool waitFor(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 30000); }
+    // Makes the change, then waits until the runs it stopped or replaced have ended and no restart is under way.
+    static bool settlesAfter(TranscriptionViewModel& model, const std::function<void()>& change)
+    {
+        QSignalSpy settled(&model, &TranscriptionViewModel::runSettled);
+        change();
+        return settled.wait(30000);
+    }
 
     ViewModelHarness h;
 };
@@ -50,9 +58,7 @@ TEST_F(TranscriptionViewModelRunTest, Bootstrap_StartsOneRunMicrophoneFirstWhose
     // Starting again while running builds nothing new.
     model->startTranscription();
     model->startTranscription();
-    QTest::qWait(100);
     EXPECT_EQ(model->runGeneration(), 1);
-    EXPECT_EQ(h.pipelineCount(), 1u);
 
     // The source's reports come from its own thread and reach the model on the main thread.
     auto pipeline = h.pipelines()[0];
@@ -68,12 +74,11 @@ TEST_F(TranscriptionViewModelRunTest, Bootstrap_StartsOneRunMicrophoneFirstWhose
     EXPECT_EQ(history.front(), 2.0f);
     EXPECT_EQ(model->notices(), std::vector<std::string>{"システム音声を開始できませんでした。"});
 
-    // Reports still arriving from a paused run do not draw a waveform.
-    model->pauseTranscription();
-    ASSERT_TRUE(waitFor([&] { return pipeline.source->stops() > 0; }));
-    QTest::qWait(50); // the run's end is handled first, so it cannot clear the level sent next
+    // Reports still arriving from a paused run do not draw a waveform; sent after the run's end, so that its
+    // clearing cannot hide one.
+    ASSERT_TRUE(settlesAfter(*model, [&] { model->pauseTranscription(); }));
     pipeline.onLevel(AudioSourceID::microphone, 0.7f);
-    QTest::qWait(50);
+    QCoreApplication::sendPostedEvents();
     EXPECT_TRUE(model->levels().empty());
 }
 
@@ -113,7 +118,7 @@ TEST_F(TranscriptionViewModelRunTest, Events_BecomeLinesVolatileTextCaptionAndNo
     // Closing while the run is still emitting does not hang.
     for (int i = 0; i < 2000; ++i)
         transcriber->emitSegment(i % 2 ? "流れる" : "流れ", i % 10 == 0);
-    QTest::qWait(20);
+    ASSERT_TRUE(waitFor([&] { return model->finalizedLines().size() > 3; }));
     model.reset();
 }
 
@@ -127,6 +132,7 @@ TEST_F(TranscriptionViewModelRunTest, PauseThenQuickResume_KeepsTheNewRunAliveAn
     EXPECT_EQ(model->finalizedLines().back().start, 2.0);
 
     h.clock = 1060;
+    QSignalSpy settled(model.get(), &TranscriptionViewModel::runSettled);
     model->pauseTranscription();
     EXPECT_TRUE(model->isPaused());
     EXPECT_TRUE(model->activeSources().empty());
@@ -142,11 +148,10 @@ TEST_F(TranscriptionViewModelRunTest, PauseThenQuickResume_KeepsTheNewRunAliveAn
     EXPECT_EQ(model->finalizedLines().back().end, 63.5);
 
     // The paused run ends late; the new one must survive it.
-    ASSERT_TRUE(h.waitForRecognition(1));
-    ASSERT_TRUE(waitFor([&] { return h.pipelines()[0].source->stops() > 0; }));
-    QTest::qWait(100);
+    ASSERT_TRUE(settled.wait(30000));
     EXPECT_TRUE(model->isRunning());
     EXPECT_EQ(model->activeSources(), std::vector<AudioSourceID>{AudioSourceID::microphone});
+    ASSERT_TRUE(h.waitForRecognition(1));
     h.pipelines()[1].transcriber->emitSegment("新しい行", true);
     EXPECT_TRUE(waitFor([&] { return model->finalizedLines().size() == 3; }));
     EXPECT_EQ(model->currentSessionSnapshot().lines.size(), 3u);
@@ -215,11 +220,9 @@ TEST_F(TranscriptionViewModelRunTest, TurningASourceOffDuringARun_RestartsWithTh
     EXPECT_EQ(model->runGeneration(), 2);
     ASSERT_TRUE(waitFor([&] { return model->activeSources().size() == 1; }));
 
-    model->setOptInMic(false);
-    ASSERT_TRUE(waitFor([&] { return !model->isRunning(); }));
-    QTest::qWait(100);
+    ASSERT_TRUE(settlesAfter(*model, [&] { model->setOptInMic(false); }));
     EXPECT_FALSE(model->isRunning());
-    EXPECT_EQ(h.pipelineCount(), 2u);
+    EXPECT_EQ(model->runGeneration(), 2);
     EXPECT_TRUE(model->activeSources().empty());
 }
 
@@ -227,23 +230,25 @@ TEST_F(TranscriptionViewModelRunTest, TwoQuickSourceChanges_LeaveExactlyOneRunGo
 {
     h.settings->setValue("optInSystemAudio", true);
     auto model = runningModel();
-    model->setOptInSystemAudio(false);
-    model->setOptInSystemAudio(true);
     const auto runningSources = [&] {
         const auto pipelines = h.pipelines();
         return std::count_if(pipelines.begin(), pipelines.end(), [](const auto& p) { return p.source->isStarted(); });
     };
-    // The first restart's run may be stopped before it builds anything, so count what is going, not what was built.
-    ASSERT_TRUE(waitFor([&] { return model->runGeneration() == 3 && model->activeSources().size() == 2; }));
-    ASSERT_TRUE(waitFor([&] { return runningSources() == 1; }));
-    QTest::qWait(100);
-    EXPECT_EQ(runningSources(), 1) << "the run of the first restart must not keep going";
+    // The run of the first restart never settles if it keeps going. It may be stopped before it builds anything,
+    // so count what is going, not what was built.
+    ASSERT_TRUE(settlesAfter(*model, [&] {
+        model->setOptInSystemAudio(false);
+        model->setOptInSystemAudio(true);
+    }));
+    EXPECT_EQ(model->runGeneration(), 3);
+    ASSERT_TRUE(waitFor([&] { return model->activeSources().size() == 2 && runningSources() == 1; }));
 
     // A pause pressed while a restart is under way wins.
     const auto built = h.pipelineCount();
-    model->setOptInMic(true);
-    model->pauseTranscription();
-    QTest::qWait(200);
+    ASSERT_TRUE(settlesAfter(*model, [&] {
+        model->setOptInMic(true);
+        model->pauseTranscription();
+    }));
     EXPECT_FALSE(model->isRunning());
     EXPECT_EQ(h.pipelineCount(), built);
     EXPECT_EQ(runningSources(), 0);
@@ -302,33 +307,35 @@ TEST_F(TranscriptionViewModelRunTest, Saving_SkipsAnEmptyRunWaitsOutQuickLinesAn
 {
     const TranscriptSession past{Uuid::random(), {FinalizedLine{Uuid::random(), "昨日", 100}}, 90, 110.0};
     h.writeHistory({past}, 4);
-    // A quiet time long beside the pace of the lines and the wait below, so that a busy machine cannot end it early.
-    h.timings.saveDelay = std::chrono::milliseconds(1500);
-    const auto bytes = [&] { return readText(h.historyPath()); };
-    const std::string pretty = bytes();
+    // Long beside the pace of the lines below, so that a busy machine cannot leave a gap as long.
+    h.timings.saveDelay = std::chrono::milliseconds(1000);
+    const std::string pretty = readText(h.historyPath());
     auto model = runningModel();
     ASSERT_EQ(model->pastSessions(), std::vector<TranscriptSession>{past});
+    QSignalSpy saves(model.get(), &TranscriptionViewModel::historySaveFinished);
 
     // A run ending without lines saves only the past sessions.
     model->pauseTranscription();
-    ASSERT_TRUE(waitFor([&] { return !bytes().empty() && bytes() != pretty; }));
-    const auto before = h.historyJson();
-    EXPECT_EQ(before["sessions"].size(), 1u);
+    ASSERT_TRUE(saves.wait(30000));
+    EXPECT_NE(readText(h.historyPath()), pretty);
+    EXPECT_EQ(h.historyJson()["sessions"].size(), 1u);
 
-    // Three quick lines cause one save after the quiet time after the last line (the first line's has run out by
-    // the check), the current session first.
+    // Lines coming for longer than the quiet time, each within it, cause one save after the last of them.
     model->resumeTranscription();
     ASSERT_TRUE(h.waitForRecognition(1));
     auto transcriber = h.pipelines()[1].transcriber;
-    for (const char* text : {"一", "二", "三"}) {
-        transcriber->emitSegment(text, true);
-        QTest::qWait(500);
-    }
-    ASSERT_TRUE(waitFor([&] { return model->finalizedLines().size() == 3; }));
-    QTest::qWait(300);
-    EXPECT_EQ(h.historyJson(), before) << "saved before the quiet time after the last line";
-    ASSERT_TRUE(waitFor([&] { return h.historyJson()["sessions"].size() == 2; }));
+    QTimer pace;
+    int emitted = 0;
+    QObject::connect(&pace, &QTimer::timeout, [&] {
+        transcriber->emitSegment("行" + std::to_string(emitted), true);
+        if (++emitted == 6) pace.stop();
+    });
+    pace.start(h.timings.saveDelay / 4);
+    saves.clear();
+    ASSERT_TRUE(saves.wait(30000));
     auto saved = h.historyJson()["sessions"];
+    ASSERT_EQ(saved.size(), 2u);
+    EXPECT_EQ(saved[0]["lines"].size(), 6u) << "saved before the quiet time after the last line";
     EXPECT_EQ(saved[0].get<TranscriptSession>().id, model->currentSessionID());
     EXPECT_EQ(saved[0].get<TranscriptSession>().lines, model->finalizedLines());
     EXPECT_FALSE(saved[0].contains("endedAt"));
@@ -336,13 +343,13 @@ TEST_F(TranscriptionViewModelRunTest, Saving_SkipsAnEmptyRunWaitsOutQuickLinesAn
 
     // Quitting writes a pending line at once, with the end time.
     transcriber->emitSegment("最後の行", true);
-    ASSERT_TRUE(waitFor([&] { return model->finalizedLines().size() == 4; }));
+    ASSERT_TRUE(waitFor([&] { return model->finalizedLines().size() == 7; }));
     const Date quitAt = currentDate();
     model->shutdown();
     saved = h.historyJson()["sessions"];
     ASSERT_EQ(saved.size(), 2u);
     const auto current = saved[0].get<TranscriptSession>();
-    EXPECT_EQ(current.lines.size(), 4u);
+    EXPECT_EQ(current.lines.size(), 7u);
     ASSERT_TRUE(current.endedAt.has_value());
     EXPECT_GE(*current.endedAt, quitAt);
     model->resumeTranscription();
@@ -356,10 +363,14 @@ TEST_F(TranscriptionViewModelRunTest, StartUp_HoldsAPausePressedMeanwhileAndSave
     const auto before = h.historyJson();
     h.settings->setValue("optInMic", true);
     h.permissions->grantAll();
+    // Short enough for the timers to fire in the order they were started (Qt runs such timers precisely).
+    h.timings.saveDelay = std::chrono::milliseconds(10);
     auto model = h.makeModel();
     model->handle(OutputEvent::finalizedTranscript("読み込み前の行"));
-    QTest::qWait(900);
-    EXPECT_EQ(h.historyJson(), before);
+    bool quietTimeOver = false;
+    QTimer::singleShot(h.timings.saveDelay, [&] { quietTimeOver = true; });
+    ASSERT_TRUE(waitFor([&] { return quietTimeOver; }));
+    EXPECT_EQ(h.historyJson(), before) << "saved before the history was read";
 
     // The start-up's steps come back through the event loop, so the pause lands before its end.
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) {
@@ -381,10 +392,12 @@ TEST_F(TranscriptionViewModelRunTest, AFailedSave_IsReportedOnceInTheLog)
     h.timings.saveDelay = std::chrono::milliseconds(50);
     auto model = h.makeModel();
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->bootstrap(done); }));
+    QSignalSpy saves(model.get(), &TranscriptionViewModel::historySaveFinished);
     model->handle(OutputEvent::finalizedTranscript("一"));
-    ASSERT_TRUE(waitFor([&] { return model->notices().size() == 1; }));
+    ASSERT_TRUE(saves.wait(30000));
+    EXPECT_EQ(model->notices().size(), 1u);
     model->handle(OutputEvent::finalizedTranscript("二"));
-    QTest::qWait(300);
+    ASSERT_TRUE(saves.wait(30000));
     EXPECT_EQ(model->notices().size(), 1u);
     EXPECT_EQ(model->finalizedLines().size(), 2u);
 }
