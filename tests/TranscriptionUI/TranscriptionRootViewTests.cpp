@@ -88,7 +88,8 @@ TEST_F(TranscriptionRootViewTest, BecomingActiveStartsUnlessPausedAndTheRunButto
     h.settings->setValue("optInMic", true);
     auto view = makeView();
     view->show();
-    QTest::qWait(300);
+    // Reading whether questions can be answered is the start-up's last step before it starts a run.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->model()->conversationAvailable(); }, 30000));
     EXPECT_FALSE(view->model()->isRunning()) << "nothing is allowed yet";
     EXPECT_TRUE(view->runButton()->isHidden());
     EXPECT_FALSE(view->permissionHint()->isHidden()) << "nothing can start: the hint says how to";
@@ -111,7 +112,7 @@ TEST_F(TranscriptionRootViewTest, BecomingActiveStartsUnlessPausedAndTheRunButto
     EXPECT_TRUE(view->permissionHint()->isHidden()) << "paused, not blocked";
     QApplication::setActiveWindow(nullptr);
     QApplication::setActiveWindow(view.get());
-    QTest::qWait(300);
+    refresh(*view); // queued behind the activation's own reading of the permissions
     EXPECT_FALSE(view->model()->isRunning()) << "a paused transcript stays paused";
     view->runButton()->click();
     EXPECT_TRUE(view->model()->isRunning());
@@ -179,12 +180,19 @@ TEST_F(TranscriptionRootViewTest, ScrollingAwayStopsFollowingAndTheJumpButtonOrS
     ASSERT_TRUE(QTest::qWaitFor([&] { return bar->maximum() > 100 && bar->value() == bar->maximum(); }, 30000))
         << "following keeps the newest line in view";
 
+    // Following would move the bar once the list has laid the new rows out.
+    const auto laidOutAfter = [&](const std::function<void()>& change) {
+        QSignalSpy ranges(bar, &QScrollBar::rangeChanged);
+        change();
+        return QTest::qWaitFor([&] { return !ranges.isEmpty(); }, 30000);
+    };
     bar->setValue(0);
     EXPECT_FALSE(view->model()->isFollowingLatest());
-    for (const char* text : {"一", "二", "三"})
-        finalize(*view, text);
+    ASSERT_TRUE(laidOutAfter([&] {
+        for (const char* text : {"一", "二", "三"})
+            finalize(*view, text);
+    }));
     EXPECT_EQ(view->jumpButton()->text(), QStringLiteral("最新へ（3）"));
-    QTest::qWait(50);
     EXPECT_EQ(bar->value(), 0) << "reading back is not interrupted";
     view->jumpButton()->click();
     EXPECT_TRUE(view->model()->isFollowingLatest());
@@ -201,8 +209,7 @@ TEST_F(TranscriptionRootViewTest, ScrollingAwayStopsFollowingAndTheJumpButtonOrS
     view->model()->focusLine(view->model()->finalizedLines()[0].id);
     EXPECT_TRUE(QTest::qWaitFor([&] { return bar->value() == 0; }, 30000)) << "the first line is shown";
     EXPECT_FALSE(view->model()->pendingScrollTarget().has_value());
-    finalize(*view, "引用の後の行");
-    QTest::qWait(50);
+    ASSERT_TRUE(laidOutAfter([&] { finalize(*view, "引用の後の行"); }));
     EXPECT_EQ(bar->value(), 0);
 }
 
