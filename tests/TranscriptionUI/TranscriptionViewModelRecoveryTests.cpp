@@ -23,6 +23,29 @@ std::vector<float> utterance(const std::string& id)
     return samples;
 }
 
+// The real capture, counting its starts: each is one attempt of the session to capture again.
+class CountedStarts : public AudioSource {
+public:
+    CountedStarts(std::shared_ptr<AudioSource> source, std::shared_ptr<std::atomic<int>> starts)
+        : m_source(std::move(source)), m_starts(std::move(starts))
+    {}
+    AudioFrameStream start() override
+    {
+        ++*m_starts;
+        return m_source->start();
+    }
+    void stop() override { m_source->stop(); }
+    bool isContinuous() const override { return m_source->isContinuous(); }
+    std::optional<SpeakerLabel> speakerBetween(double start, double end) const override
+    {
+        return m_source->speakerBetween(start, end);
+    }
+
+private:
+    std::shared_ptr<AudioSource> m_source;
+    std::shared_ptr<std::atomic<int>> m_starts;
+};
+
 // The whole live path as in the window (real server, microphone source, whisper transcriber and runner); the server
 // dies for longer than the five quick restarts used to last (about 3 s) and comes back.
 TEST(TranscriptionViewModelRecoveryTest, ASoundServerGoneForSecondsIsWaitedForAndLinesGoOnAfterItsReturn)
@@ -39,13 +62,15 @@ TEST(TranscriptionViewModelRecoveryTest, ASoundServerGoneForSecondsIsWaitedForAn
     h.settings->setValue("optInMic", true);
     h.permissions->grantAll();
     auto deps = h.dependencies();
-    deps.makePipeline = [](bool microphone, bool systemAudio, const AudioDeviceChoice& devices,
-                           TranscriptionViewModel::DegradedCallback onDegraded,
-                           TranscriptionViewModel::LevelCallback onLevel) {
+    const auto starts = std::make_shared<std::atomic<int>>(0);
+    deps.makePipeline = [starts](bool microphone, bool systemAudio, const AudioDeviceChoice& devices,
+                                 TranscriptionViewModel::DegradedCallback onDegraded,
+                                 TranscriptionViewModel::LevelCallback onLevel) {
         const CompositionRoot root;
-        return TranscriptionViewModel::LivePipeline{
-            root.makeLiveAudioSource(microphone, systemAudio, std::move(onDegraded), std::move(onLevel), devices),
-            root.makeTranscriber()};
+        auto source = root.makeLiveAudioSource(microphone, systemAudio, std::move(onDegraded), std::move(onLevel),
+                                               devices);
+        return TranscriptionViewModel::LivePipeline{std::make_shared<CountedStarts>(std::move(source), starts),
+                                                    root.makeTranscriber()};
     };
     TranscriptionViewModel model(deps);
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model.bootstrap(done); }));
@@ -56,9 +81,13 @@ TEST(TranscriptionViewModelRecoveryTest, ASoundServerGoneForSecondsIsWaitedForAn
     const std::size_t linesBefore = model.finalizedLines().size();
     EXPECT_TRUE(model.notices().empty());
 
+    // The session tries again past the point where its quick restarts (one failure each) would have given up.
+    const int startsBefore = starts->load();
     server.kill();
-    QTest::qWait(4000);
-    EXPECT_TRUE(model.isRunning()) << "the session gave up while the server was away";
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return starts->load() >= startsBefore + RunTranscriptionSession::maxConsecutiveFailures; }, 60000))
+        << "the session gave up while the server was away";
+    EXPECT_TRUE(model.isRunning());
     ASSERT_EQ(model.notices().size(), 1u);
     EXPECT_TRUE(model.notices()[0].starts_with(RunTranscriptionSession::waitingNoticePrefix)) << model.notices()[0];
     EXPECT_NE(model.notices()[0].find("サウンドサーバー"), std::string::npos) << model.notices()[0];
