@@ -17,7 +17,7 @@ namespace tc {
 namespace {
 
 // What the settings change reaches the model at once: a language model answers the next question, and a device
-// chosen while transcribing restarts the run and keeps its lines, but not while paused.
+// chosen while transcribing restarts the run and keeps its lines.
 TEST(TranscriptionMainWindow, SettingsOpenWithCtrlCommaAndTheirChoicesTakeEffectWithoutARestart)
 {
     test::qtApplication();
@@ -59,14 +59,6 @@ TEST(TranscriptionMainWindow, SettingsOpenWithCtrlCommaAndTheirChoicesTakeEffect
     defaults.setValue(SettingsModel::microphoneKey, QStringLiteral("alsa_input.usb-headset"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return model.runGeneration() > generation && model.isRunning(); }, 30000));
     EXPECT_EQ(model.finalizedLines().size(), 1u) << "the session goes on";
-
-    model.pauseTranscription();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.isRunning(); }, 30000));
-    const auto paused = model.runGeneration();
-    defaults.setValue(SettingsModel::systemAudioKey, QStringLiteral("alsa_output.hdmi"));
-    QTest::qWait(200);
-    EXPECT_EQ(model.runGeneration(), paused);
-    EXPECT_FALSE(model.isRunning());
 }
 
 } // namespace
