@@ -24,26 +24,21 @@ std::vector<float> utterance(const std::string& id)
 }
 
 // The real capture, counting its starts: each is one attempt of the session to capture again.
-class CountedStarts : public AudioSource {
-public:
-    CountedStarts(std::shared_ptr<AudioSource> source, std::shared_ptr<std::atomic<int>> starts)
-        : m_source(std::move(source)), m_starts(std::move(starts))
-    {}
+struct CountedStarts : AudioSource {
     AudioFrameStream start() override
     {
-        ++*m_starts;
-        return m_source->start();
+        ++*starts;
+        return source->start();
     }
-    void stop() override { m_source->stop(); }
-    bool isContinuous() const override { return m_source->isContinuous(); }
-    std::optional<SpeakerLabel> speakerBetween(double start, double end) const override
+    void stop() override { source->stop(); }
+    bool isContinuous() const override { return source->isContinuous(); }
+    std::optional<SpeakerLabel> speakerBetween(double from, double to) const override
     {
-        return m_source->speakerBetween(start, end);
+        return source->speakerBetween(from, to);
     }
 
-private:
-    std::shared_ptr<AudioSource> m_source;
-    std::shared_ptr<std::atomic<int>> m_starts;
+    std::shared_ptr<AudioSource> source;
+    std::shared_ptr<std::atomic<int>> starts;
 };
 
 // The whole live path as in the window (real server, microphone source, whisper transcriber and runner); the server
@@ -67,10 +62,11 @@ TEST(TranscriptionViewModelRecoveryTest, ASoundServerGoneForSecondsIsWaitedForAn
                                  TranscriptionViewModel::DegradedCallback onDegraded,
                                  TranscriptionViewModel::LevelCallback onLevel) {
         const CompositionRoot root;
-        auto source = root.makeLiveAudioSource(microphone, systemAudio, std::move(onDegraded), std::move(onLevel),
-                                               devices);
-        return TranscriptionViewModel::LivePipeline{std::make_shared<CountedStarts>(std::move(source), starts),
-                                                    root.makeTranscriber()};
+        auto counted = std::make_shared<CountedStarts>();
+        counted->source =
+            root.makeLiveAudioSource(microphone, systemAudio, std::move(onDegraded), std::move(onLevel), devices);
+        counted->starts = starts;
+        return TranscriptionViewModel::LivePipeline{counted, root.makeTranscriber()};
     };
     TranscriptionViewModel model(deps);
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model.bootstrap(done); }));

@@ -295,10 +295,9 @@ TEST_F(TranscriptionViewModelRunTest, RequestingTheMicrophone_OptsInStartsAndPos
 TEST_F(TranscriptionViewModelRunTest, Saving_SkipsAnEmptyRunWaitsOutQuickLinesAndWritesTheEndTimeOnQuitting)
 {
     const TranscriptSession past{Uuid::random(), {FinalizedLine{Uuid::random(), "昨日", 100}}, 90, 110.0};
-    h.writeHistory({past}, 4);
+    h.writeHistory({past});
     // Long beside the pace of the lines below, so that a busy machine cannot leave a gap as long.
     h.timings.saveDelay = std::chrono::milliseconds(1000);
-    const std::string pretty = readText(h.historyPath());
     auto model = runningModel();
     ASSERT_EQ(model->pastSessions(), std::vector<TranscriptSession>{past});
     QSignalSpy saves(model.get(), &TranscriptionViewModel::historySaveFinished);
@@ -306,7 +305,6 @@ TEST_F(TranscriptionViewModelRunTest, Saving_SkipsAnEmptyRunWaitsOutQuickLinesAn
     // A run ending without lines saves only the past sessions.
     model->pauseTranscription();
     ASSERT_TRUE(saves.wait(30000));
-    EXPECT_NE(readText(h.historyPath()), pretty);
     EXPECT_EQ(h.historyJson()["sessions"].size(), 1u);
 
     // Lines coming for longer than the quiet time, each within it, cause one save after the last of them.
