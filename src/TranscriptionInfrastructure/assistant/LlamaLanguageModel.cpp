@@ -456,6 +456,7 @@ LanguageModel::Reply LlamaLanguageModel::respond(const std::string& instructions
         char piece[256];
         const int length = llama_token_to_piece(vocab, *next, piece, sizeof piece, 0, false);
         if (length > 0) reply.json.append(piece, static_cast<std::size_t>(length));
+        if (generated == 0 && m_options.onReplyStarted) m_options.onReplyStarted();
         // The grammar allows nothing after the closing brace but the end; no need to wait for it.
         if (reply.json.ends_with('}') && nlohmann::json::accept(reply.json)) break;
         llama_token token = *next;

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -32,6 +33,9 @@ public:
         int threads = 0;
         // Memory the model may use; 0: the machine's physical memory.
         std::uintmax_t memoryBytes = 0;
+        // Called on the requesting thread once per respond(), when the prompt is read and the reply's first token
+        // is written: the moment a wait turns from reading to writing.
+        std::function<void()> onReplyStarted;
     };
 
     // The model the user chose (TC_LANGUAGE_MODEL, then the "languageModel/path" setting), otherwise the

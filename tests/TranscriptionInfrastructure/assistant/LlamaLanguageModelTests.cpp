@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 namespace tc {
 namespace {
@@ -141,7 +140,14 @@ TEST_F(RealModel, LlamaModel_KindComesFromTheHeaderNothingLoadsBeforeTheFirstReq
     // Named like an instruction-tuned model, but without a chat template it is a base model.
     const auto misleading = folder.path() / "gemma-3-1b-it-Q4_K_M.gguf";
     std::filesystem::create_symlink(installedFile(), misleading);
-    LlamaLanguageModel model(LlamaLanguageModel::optionsFor(misleading));
+    // The last request is stopped from within, as soon as the model starts writing its reply.
+    std::stop_source late;
+    bool stopWhenWriting = false;
+    auto options = LlamaLanguageModel::optionsFor(misleading);
+    options.onReplyStarted = [&] {
+        if (stopWhenWriting) late.request_stop();
+    };
+    LlamaLanguageModel model(options);
     EXPECT_EQ(model.availability(), A::baseModel);
     EXPECT_EQ(model.fileName(), "gemma-3-1b-it-Q4_K_M.gguf");
     // Stopped before the load: nothing is loaded.
@@ -159,11 +165,7 @@ TEST_F(RealModel, LlamaModel_KindComesFromTheHeaderNothingLoadsBeforeTheFirstReq
         EXPECT_TRUE(json.at("answer").is_string() && json.at("sources").is_array()) << reply.json;
     }
     // Loaded, then stopped while it writes a long reply.
-    std::stop_source late;
-    std::jthread canceller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        late.request_stop();
-    });
+    stopWhenWriting = true;
     EXPECT_EQ(failureOf(model, "この会議の内容を詳しくまとめてください。", late.get_token()),
               LanguageModelError::Kind::cancelled);
     EXPECT_TRUE(model.isLoaded());
