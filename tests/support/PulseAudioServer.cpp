@@ -6,10 +6,15 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <iostream>
 #include <poll.h>
 #include <sstream>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#ifdef TC_HAS_GTEST
+#include <gtest/gtest.h>
+#endif
 
 namespace tc::test {
 
@@ -35,6 +40,19 @@ std::string nullSinkModule(const PulseAudioServer::NullSink& sink)
            " channels=" + std::to_string(sink.channels) + describedAs("sink_properties", sink.description);
 }
 
+// Whether the running test has failed so far; outside a test, whether any test has. The benchmarks build this file
+// without the test framework: they have no test to fail.
+bool testFailed()
+{
+#ifdef TC_HAS_GTEST
+    const auto* unit = ::testing::UnitTest::GetInstance();
+    if (const auto* test = unit->current_test_info()) return test->result()->Failed();
+    return unit->Failed();
+#else
+    return false;
+#endif
+}
+
 } // namespace
 
 PulseAudioServer::PulseAudioServer() : PulseAudioServer(Options{}) {}
@@ -50,6 +68,13 @@ PulseAudioServer::~PulseAudioServer()
     for (const auto& [name, value] : m_savedEnvironment)
         value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
     std::error_code ignored;
+    // A failure the server may have caused can only be read afterwards from its log.
+    if (!m_dir.empty() && testFailed()) {
+        const auto kept = m_dir.string() + "-server.log";
+        std::error_code moved;
+        std::filesystem::rename(m_dir / "server.log", kept, moved);
+        if (!moved) std::cerr << "The sound server's log is kept in " << kept << "\n";
+    }
     std::filesystem::remove_all(m_dir, ignored);
 }
 
@@ -89,10 +114,11 @@ bool PulseAudioServer::restart()
 
 void PulseAudioServer::launch()
 {
-    std::string command = "HOME=" + shellQuoted(m_dir.string()) +
-                          " pulseaudio --daemonize=yes -n --exit-idle-time=-1 --disable-shm=yes --use-pid-file=yes" +
-                          " --log-target=" + shellQuoted("file:" + (m_dir / "server.log").string()) +
-                          " -L module-native-protocol-unix";
+    std::string command =
+        "HOME=" + shellQuoted(m_dir.string()) +
+        " pulseaudio --daemonize=yes -n --exit-idle-time=-1 --disable-shm=yes --use-pid-file=yes" +
+        " --log-level=info --log-time=yes --log-target=" + shellQuoted("file:" + (m_dir / "server.log").string()) +
+        " -L module-native-protocol-unix";
     std::vector<std::string> modules;
     if (!m_options.sinkName.empty()) modules.push_back(nullSinkModule({m_options.sinkName, m_options.sinkDescription}));
     for (const auto& sink : m_options.extraSinks)

@@ -11,7 +11,8 @@ namespace tc::test {
 
 // A private PulseAudio server for one test process: its own runtime directory, null sinks and pipe sources.
 // Construction starts it and points this process's PulseAudio clients at it (XDG_RUNTIME_DIR, PULSE_SERVER);
-// destruction stops it and restores the environment. No system-wide or per-user instance is touched.
+// destruction stops it and restores the environment, and keeps the server's log (saying where) when the test has
+// failed. No system-wide or per-user instance is touched.
 // Create it before any thread that connects to the server; not thread-safe itself.
 class PulseAudioServer {
 public:
