@@ -25,7 +25,9 @@ TEST(CaptureQueue, DeliversEverythingInOrderAcrossThreadsAndAStopRequestWakesAWa
 
     std::optional<int> result{-1};
     std::jthread consumer([&](std::stop_token stop) { result = queue.pop(stop); });
-    std::this_thread::sleep_for(20ms);
+    // Nothing tells when the consumer has gone to sleep (only pushes signal, by design), so it is given time to; a
+    // stop that comes first still passes, proving less.
+    std::this_thread::sleep_for(100ms);
     consumer.request_stop();
     consumer.join();
     EXPECT_FALSE(result.has_value());
