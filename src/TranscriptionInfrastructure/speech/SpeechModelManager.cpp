@@ -232,6 +232,13 @@ std::string SpeechModelManager::voiceModelMessage(const std::string& speechModel
            installCommand(speechModelName) + " を実行すると入れ直せます。";
 }
 
+std::string SpeechModelManager::voiceModelReinstallNotice(const fs::path& file)
+{
+    std::error_code error;
+    return "音声区間モデル（" + file.string() + "）が" + (fs::exists(file, error) ? "壊れている" : "見つからない") +
+           "ため、入れ直しています…";
+}
+
 fs::path SpeechModelManager::cacheFile() const
 {
     return m_modelsDirectory / kCacheName;

@@ -76,6 +76,8 @@ public:
     // The Japanese notice for a voice model that cannot be used: loudness alone cuts the speech, and the install
     // command of the speech model, which brings the voice model with it, puts it back.
     static std::string voiceModelMessage(const std::string& speechModelName, const std::filesystem::path& file);
+    // The Japanese notice shown while a missing or damaged voice model is installed again.
+    static std::string voiceModelReinstallNotice(const std::filesystem::path& file);
 
 private:
     struct VoiceModelEntry {

@@ -152,11 +152,8 @@ WhisperSpeechRecognitionEngine::assetInstallationRequest(const RecognizerModule&
         return nullptr;
     const auto file = m_models->voiceModelFile();
     if (!file) return nullptr;
-    std::error_code error;
-    const std::string notice = "音声区間モデル（" + file->string() + "）が" +
-                               (std::filesystem::exists(*file, error) ? "壊れている" : "見つからない") +
-                               "ため、入れ直しています…";
-    return std::make_unique<VoiceModelInstallationRequest>(m_voiceInstaller, name, notice, m_voiceInstallFailed);
+    return std::make_unique<VoiceModelInstallationRequest>(
+        m_voiceInstaller, name, SpeechModelManager::voiceModelReinstallNotice(*file), m_voiceInstallFailed);
 }
 
 std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecognizer(const RecognizerModule& module)
