@@ -30,6 +30,25 @@ using ::testing::Not;
 using ::testing::Optional;
 using Problem = WhisperModelFileCheck::Problem;
 
+// A session's notices and its recognised text, of a short sentence that mentions a meeting.
+struct Heard {
+    std::vector<std::string> notices;
+    std::string text;
+};
+
+Heard transcribeSentence(const std::shared_ptr<SpeechRecognitionEngine>& engine)
+{
+    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
+    FileAudioSource source(test::dataDir() / "speech/utterances/s03.flac", 1600);
+    auto segments = transcriber.transcribe(source.start());
+    Heard heard;
+    while (auto segment = segments->next()) {
+        if (segment->isNotice()) heard.notices.push_back(segment->text);
+        if (segment->isFinal()) heard.text += segment->text;
+    }
+    return heard;
+}
+
 // Copies of the real installed model, damaged the way a failing disk or a careless edit would.
 class WhisperModelFileCheckTest : public ::testing::Test {
 protected:
@@ -203,62 +222,6 @@ TEST_F(WhisperModelFileCheckTest, LookupNamesWhatIsWrongInTheModelsPlaceWithoutW
     EXPECT_THAT(refusal(), AllOf(HasSubstr("壊れている"), HasSubstr(file.string())));
 }
 
-TEST_F(WhisperModelFileCheckTest, AFailedSwitchKeepsThePreviousModelWorking)
-{
-    fs::copy_file(m_real, m_models / "ggml-base.bin");
-    // A file under another model's name does not match that model's checksum.
-    const fs::path small = copy("ggml-small.bin");
-    auto engine = std::make_shared<WhisperSpeechRecognitionEngine>(
-        "base", std::make_shared<SpeechModelManager>(m_models, SpeechModelManager::defaultCatalogueFile()));
-    ASSERT_NE(engine->makeRecognizer(RecognizerModule{"ja-JP", true}), nullptr);
-
-    EXPECT_THAT(engine->switchModel("small"), Optional(HasSubstr(small.string())));
-    EXPECT_EQ(engine->modelName(), "base");
-
-    // The loaded model still transcribes, even with its file gone meanwhile.
-    fs::remove(m_models / "ggml-base.bin");
-    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
-    FileAudioSource source(test::dataDir() / "speech/utterances/s03.flac", 1600);
-    auto segments = transcriber.transcribe(source.start());
-    std::string text;
-    while (auto segment = segments->next())
-        if (segment->isFinal()) text += segment->text;
-    EXPECT_THAT(text, HasSubstr("会議"));
-}
-
-TEST_F(WhisperModelFileCheckTest, OnlyTheCataloguedVoiceModelReachesTheEngine)
-{
-    const fs::path installed = SpeechModelManager::defaultModelsDirectory() / "ggml-silero-v6.2.0.bin";
-    if (!fs::exists(installed)) GTEST_SKIP() << "the voice model is not installed";
-    SpeechModelManager manager(m_models, SpeechModelManager::defaultCatalogueFile());
-    const fs::path file = m_models / installed.filename();
-    EXPECT_EQ(manager.voiceModel(), std::nullopt);
-    fs::copy_file(installed, file);
-    EXPECT_EQ(manager.voiceModel(), file);
-    // The engine would read a damaged file as it stands: loudness alone cuts the utterances instead.
-    patchInt(file, fs::file_size(file) / 2, 0x7f7f7f7f);
-    EXPECT_EQ(manager.voiceModel(), std::nullopt);
-}
-
-// A session's notices and its recognised text, of a short sentence that mentions a meeting.
-struct Heard {
-    std::vector<std::string> notices;
-    std::string text;
-};
-
-Heard transcribeSentence(const std::shared_ptr<SpeechRecognitionEngine>& engine)
-{
-    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
-    FileAudioSource source(test::dataDir() / "speech/utterances/s03.flac", 1600);
-    auto segments = transcriber.transcribe(source.start());
-    Heard heard;
-    while (auto segment = segments->next()) {
-        if (segment->isNotice()) heard.notices.push_back(segment->text);
-        if (segment->isFinal()) heard.text += segment->text;
-    }
-    return heard;
-}
-
 TEST_F(WhisperModelFileCheckTest, AVoiceModelThatCannotBeHadIsNamedWhileLoudnessCutsTheSpeech)
 {
     const fs::path installed = SpeechModelManager::defaultModelsDirectory() / "ggml-silero-v6.2.0.bin";
@@ -299,7 +262,7 @@ TEST_F(WhisperModelFileCheckTest, AVoiceModelThatCannotBeHadIsNamedWhileLoudness
     EXPECT_EQ(transcribeSentence(engine).notices, heard.notices);
 }
 
-TEST_F(WhisperModelFileCheckTest, AMissingOrDamagedVoiceModelIsInstalledAgainBeforeTheRun)
+TEST_F(WhisperModelFileCheckTest, AMissingOrDamagedVoiceModelIsInstalledAgainAndAFailedSwitchKeepsTheLoadedModel)
 {
     fs::create_symlink(m_real, m_models / "ggml-base.bin");
     auto setup = SpeechModelInstaller::defaultSetup();
@@ -317,14 +280,22 @@ TEST_F(WhisperModelFileCheckTest, AMissingOrDamagedVoiceModelIsInstalledAgainBef
     EXPECT_EQ(models->voiceModel(), file);
     EXPECT_EQ(engine->notice(RecognizerModule{"ja-JP", true}), std::nullopt);
 
-    // Damaged, with the speech model already in memory: asked for again all the same.
-    fs::resize_file(file, 1000);
+    // Damaged at its full size, with the speech model already in memory: asked for again all the same.
+    patchInt(file, fs::file_size(file) / 2, 0x7f7f7f7f);
     const auto request = engine->assetInstallationRequest(RecognizerModule{"ja-JP", true});
     ASSERT_NE(request, nullptr);
     EXPECT_THAT(request->notice(), Optional(HasSubstr("壊れているため")));
     request->install({});
     EXPECT_EQ(models->voiceModel(), file);
     EXPECT_EQ(engine->assetInstallationRequest(RecognizerModule{"ja-JP", true}), nullptr);
+
+    // A failed switch keeps the loaded model working, even with its file gone meanwhile. A file under another
+    // model's name does not match that model's checksum.
+    const fs::path small = copy("ggml-small.bin");
+    EXPECT_THAT(engine->switchModel("small"), Optional(HasSubstr(small.string())));
+    EXPECT_EQ(engine->modelName(), "base");
+    fs::remove(m_models / "ggml-base.bin");
+    EXPECT_THAT(transcribeSentence(engine).text, HasSubstr("会議"));
 }
 
 TEST(WhisperModelMemory, TheFreeMemoryIsReadAndAShortfallIsExplained)
