@@ -221,25 +221,19 @@ TEST_F(TranscriptionRootViewTest, RowsShowTimeSpeakerAndTextAndTheVolatileTextIn
     view->model()->handle(labelled);
     view->model()->handle(OutputEvent::volatileTranscript("今日は"));
     ASSERT_EQ(view->transcriptLines()->rowCount(), 1);
-    const QModelIndex row = view->transcriptLines()->index(0);
-    EXPECT_EQ(row.data(Qt::DisplayRole).toString(), QStringLiteral("資料を共有します"));
-    EXPECT_EQ(row.data(TranscriptLineListModel::speakerRole).toString(), QStringLiteral("相手"));
-    EXPECT_EQ(row.data(Qt::AccessibleTextRole).toString(), QStringLiteral("相手：資料を共有します"));
-    const QString time = row.data(TranscriptLineListModel::timeTextRole).toString();
-    EXPECT_EQ(time, TranscriptLineListModel::formatTime(view->model()->finalizedLines()[0].time));
+    EXPECT_EQ(view->transcriptLines()->index(0).data(Qt::AccessibleTextRole).toString(),
+              QStringLiteral("相手：資料を共有します"));
     EXPECT_TRUE(view->volatileLabel()->font().italic());
     EXPECT_EQ(view->volatileLabel()->text(), QStringLiteral("今日は"));
 
+    // Copied as the exports write it: the time, a speaker tag where there is one, the text.
     finalize(*view, "ラベルなし");
-    EXPECT_TRUE(view->transcriptLines()->index(1).data(TranscriptLineListModel::speakerRole).toString().isEmpty());
-    view->resize(500, 400);
     view->show();
     view->transcriptList()->selectAll();
     static_cast<TranscriptListView*>(view->transcriptList())->copySelection();
+    const auto time = [&](int i) { return TranscriptLineListModel::formatTime(view->model()->finalizedLines()[i].time); };
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
-              time + QStringLiteral(" [相手] 資料を共有します\n") +
-                  TranscriptLineListModel::formatTime(view->model()->finalizedLines()[1].time) +
-                  QStringLiteral(" ラベルなし"));
+              time(0) + QStringLiteral(" [相手] 資料を共有します\n") + time(1) + QStringLiteral(" ラベルなし"));
 
     // The caption leaves the tag out until the preference asks for it, and follows the preference both ways.
     EXPECT_EQ(view->model()->liveCaptionContent().texts(),
