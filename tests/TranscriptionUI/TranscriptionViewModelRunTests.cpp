@@ -49,9 +49,9 @@ TEST_F(TranscriptionViewModelRunTest, Bootstrap_StartsOneRunMicrophoneFirstWhose
 {
     h.settings->setValue("optInSystemAudio", true);
     auto model = runningModel();
-    EXPECT_TRUE(waitFor([&] { return model->activeSources().size() == 2; }));
-    EXPECT_EQ(model->activeSources(),
-              (std::vector<AudioSourceID>{AudioSourceID::microphone, AudioSourceID::systemAudio}));
+    ASSERT_TRUE(waitFor([&] {
+        return model->activeSources() == std::vector{AudioSourceID::microphone, AudioSourceID::systemAudio};
+    }));
     for (auto source : model->activeSources())
         EXPECT_EQ(model->levelHistory().at(source), std::vector<float>(60, 0.0f));
 
