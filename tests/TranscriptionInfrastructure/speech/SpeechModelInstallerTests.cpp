@@ -55,32 +55,6 @@ private:
     std::optional<std::optional<std::string>> m_done;
 };
 
-// The write end of a named pipe the installer reads a model from, so a test decides when its bytes arrive.
-class PipeSource {
-public:
-    explicit PipeSource(fs::path path) : m_path(std::move(path)) { ::mkfifo(m_path.c_str(), 0600); }
-    ~PipeSource() { close(); }
-    const fs::path& path() const { return m_path; }
-    // Blocks until the installer opens it: it holds the model's lock by then.
-    void open() { m_fd = ::open(m_path.c_str(), O_WRONLY | O_CLOEXEC); }
-    void write(std::string_view bytes)
-    {
-        while (!bytes.empty()) {
-            const auto n = ::write(m_fd, bytes.data(), bytes.size());
-            ASSERT_GT(n, 0);
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-        }
-    }
-    void close()
-    {
-        if (m_fd >= 0) ::close(std::exchange(m_fd, -1));
-    }
-
-private:
-    fs::path m_path;
-    int m_fd = -1;
-};
-
 class SpeechModelInstallerTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -117,6 +91,15 @@ protected:
     {
         return {test::binaryDir() / "share/transcription-corvane/install-models", m_catalogue, models,
                 m_dir.path() / "cache"};
+    }
+
+    // A named pipe the installer can read a model from, so that the test decides when its bytes arrive. Opening it
+    // to write waits for the installer, which holds the model's lock by then.
+    fs::path pipe(const std::string& name) const
+    {
+        const fs::path path = m_dir.path() / name;
+        ::mkfifo(path.c_str(), 0600);
+        return path;
     }
 
     // Every file in the folder but the lock and check records the installer keeps there.
@@ -256,12 +239,13 @@ TEST_F(SpeechModelInstallerTest, AnInstallerKilledAfterIgnoringTheCancelLeavesNo
 TEST_F(SpeechModelInstallerTest, CancelStopsTheInstallerAndLeavesNoFileOrTheOneBefore)
 {
     // A copy from a pipe that delivers more than the installer's 4 MiB read and then nothing, under way.
-    const auto stalled = [&](SpeechModelInstaller& installer, const std::string& name, PipeSource& pipe,
+    int pipes = 0;
+    const auto stalled = [&](SpeechModelInstaller& installer, const std::string& name, std::ofstream& writer,
                              Recorder& recorder) {
-        EXPECT_TRUE(installer.installFrom(name, pipe.path(), recorder.progress(), recorder.done()));
-        pipe.open();
-        pipe.write(m_payload);
-        pipe.write(std::string_view(m_payload).substr(0, 1024 * 1024));
+        const fs::path source = pipe("slow-" + std::to_string(++pipes));
+        EXPECT_TRUE(installer.installFrom(name, source, recorder.progress(), recorder.done()));
+        writer.open(source, std::ios::binary);
+        writer << m_payload << std::string_view(m_payload).substr(0, 1024 * 1024) << std::flush;
         recorder.waitPhase("コピー中");
     };
     SpeechModelInstaller installer(setup(m_models));
@@ -272,9 +256,9 @@ TEST_F(SpeechModelInstallerTest, CancelStopsTheInstallerAndLeavesNoFileOrTheOneB
             ASSERT_TRUE(installer.installFrom("sizeless", m_source, {}, good.done()));
             ASSERT_EQ(good.waitDone(), std::nullopt);
         }
-        PipeSource pipe(m_dir.path() / (installedBefore ? "slow-again" : "slow"));
+        std::ofstream writer;
         Recorder recorder;
-        stalled(installer, "sizeless", pipe, recorder);
+        stalled(installer, "sizeless", writer, recorder);
         EXPECT_TRUE(installer.isInstalling());
         if (installedBefore) {
             EXPECT_THAT(installer.remove("sizeless"), Optional(HasSubstr("インストール中")));
@@ -288,10 +272,10 @@ TEST_F(SpeechModelInstallerTest, CancelStopsTheInstallerAndLeavesNoFileOrTheOneB
 
     // Closing the settings mid-install: the installer's end cancels it too.
     {
-        PipeSource pipe(m_dir.path() / "slow-closing");
+        std::ofstream writer;
         Recorder recorder;
         SpeechModelInstaller closing(setup(m_models));
-        stalled(closing, "tiny-test", pipe, recorder);
+        stalled(closing, "tiny-test", writer, recorder);
     }
     EXPECT_EQ(filesIn(m_models), Names{"ggml-sizeless.bin"});
 }
@@ -300,17 +284,17 @@ TEST_F(SpeechModelInstallerTest, TwoInstallsOfOneModelAtOnceTakeTurnsAndLeaveOne
 {
     SpeechModelInstaller first(setup(m_models));
     SpeechModelInstaller second(setup(m_models));
-    PipeSource pipe(m_dir.path() / "slow-download");
+    const fs::path download = pipe("slow-download");
     Recorder slow;
     Recorder fast;
-    ASSERT_TRUE(first.installFrom("tiny-test", pipe.path(), slow.progress(), slow.done()));
-    pipe.open();
-    pipe.write(std::string_view(m_payload).substr(0, 1000));
+    ASSERT_TRUE(first.installFrom("tiny-test", download, slow.progress(), slow.done()));
+    std::ofstream writer(download, std::ios::binary);
+    writer << std::string_view(m_payload).substr(0, 1000) << std::flush;
 
     ASSERT_TRUE(second.installFrom("tiny-test", m_source, fast.progress(), fast.done()));
     fast.waitPhase("ほかのインストールの完了を待っています");
-    pipe.write(std::string_view(m_payload).substr(1000));
-    pipe.close();
+    writer << std::string_view(m_payload).substr(1000);
+    writer.close();
 
     EXPECT_EQ(slow.waitDone(), std::nullopt);
     EXPECT_EQ(fast.waitDone(), std::nullopt);
