@@ -229,7 +229,9 @@ TEST_F(TranscriptionRootViewTest, RowsShowTimeSpeakerAndTextAndTheVolatileTextIn
     view->show();
     view->transcriptList()->selectAll();
     static_cast<TranscriptListView*>(view->transcriptList())->copySelection();
-    const auto time = [&](int i) { return TranscriptLineListModel::formatTime(view->model()->finalizedLines()[i].time); };
+    const auto time = [&](int i) {
+        return TranscriptLineListModel::formatTime(view->model()->finalizedLines()[i].time);
+    };
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
               time(0) + QStringLiteral(" [相手] 資料を共有します\n") + time(1) + QStringLiteral(" ラベルなし"));
 

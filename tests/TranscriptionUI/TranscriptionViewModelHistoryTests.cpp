@@ -173,8 +173,9 @@ TEST_F(TranscriptionViewModelHistoryTest, BrowsingAnEvent_IncludesLinesOnBothBou
     auto model = idleModel();
     EXPECT_EQ(model->pastSessions(), std::vector<TranscriptSession>{past});
     ASSERT_EQ(model->notices().size(), 1u);
-    EXPECT_THAT(model->notices()[0], AllOf(HasSubstr("セッション 1 件を復元しました"),
-                                           HasSubstr("「" + (h.historyPath().parent_path() / "history.damaged-").string())))
+    EXPECT_THAT(model->notices()[0],
+                AllOf(HasSubstr("セッション 1 件を復元しました"),
+                      HasSubstr("「" + (h.historyPath().parent_path() / "history.damaged-").string())))
         << "where the original went; the store's own test checks the file kept there";
     addLine(*model, "終了ちょうど", event.end);
     addLine(*model, "終了の一秒後", event.end + 1);

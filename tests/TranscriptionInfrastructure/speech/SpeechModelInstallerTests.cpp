@@ -306,7 +306,8 @@ TEST_F(SpeechModelInstallerTest, AFullDiskIsExplainedAndLeavesNoPartialFile)
 {
     const fs::path models = m_dir.path() / "small-disk";
     fs::create_directories(models);
-    if (::mount("tmpfs", models.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "mounting a tmpfs is not permitted";
+    if (::mount("tmpfs", models.c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "mounting a tmpfs is not permitted";
     const std::shared_ptr<void> unmount(nullptr, [&](void*) { ::umount2(models.c_str(), MNT_DETACH); });
     SpeechModelInstaller installer(setup(models));
     // With the size in the catalogue the space is checked first; without it the disk fills up mid-copy.
