@@ -128,7 +128,6 @@ TEST_F(TranscriptionViewModelRunTest, PauseThenQuickResume_KeepsTheNewRunAliveAn
     h.clock = 1000;
     auto model = runningModel();
     model->handle(OutputEvent::finalizedTranscript("前の行", 2.0, 3.5));
-    EXPECT_EQ(model->finalizedLines().back().start, 2.0);
 
     h.clock = 1060;
     QSignalSpy settled(model.get(), &TranscriptionViewModel::runSettled);
