@@ -363,17 +363,18 @@ bool WhisperStreamingRecognizer::keepsHeldPart(const std::string& joined, const 
 void WhisperStreamingRecognizer::finishFinal(const Work& work, const DecodedUtterance& decoded)
 {
     std::string text = accepted(decoded);
+    if (m_unsureJoin && m_unsureJoin->index == work.index && work.heldText.empty()) {
+        resolveUnsureJoin(work, text);
+        return;
+    }
     if (text.empty()) text = work.heldText;
     if (!work.heldText.empty() && !keepsHeldPart(text, work.heldText)) {
-        // Decoded together, the continuation alone came back: the held part settles as it was read and the rest is
-        // decoded on its own, so neither is lost.
-        Work heldPart;
-        heldPart.start = work.start;
-        heldPart.end = work.heldEnd;
-        heldPart.index = work.index;
-        settle(heldPart, work.heldText);
+        // The rest is decoded on its own before either part settles, so neither is lost.
+        const auto restBegins = work.samples.begin() + static_cast<std::ptrdiff_t>(work.heldSamples);
+        m_unsureJoin =
+            UnsureJoin{text, work.heldText, {work.samples.begin(), restBegins}, work.start, work.heldEnd, work.index};
         SegmentedUtterance rest;
-        rest.samples.assign(work.samples.begin() + static_cast<std::ptrdiff_t>(work.heldSamples), work.samples.end());
+        rest.samples.assign(restBegins, work.samples.end());
         rest.start = work.restStart;
         rest.end = work.end;
         rest.index = work.index;
@@ -384,6 +385,33 @@ void WhisperStreamingRecognizer::finishFinal(const Work& work, const DecodedUtte
         }
         return;
     }
+    settleOrHold(work, text);
+}
+
+void WhisperStreamingRecognizer::resolveUnsureJoin(const Work& rest, const std::string& restText)
+{
+    UnsureJoin join = std::move(*m_unsureJoin);
+    m_unsureJoin.reset();
+    const auto length = [](const std::string& text) { return RecognizedText::normalizedForComparison(text).size(); };
+    if (length(join.joinedText) >= length(restText) + (length(join.heldText) + 1) / 2) {
+        // The joined text holds more than the rest alone: the held part is in it, read differently.
+        Work whole = rest;
+        whole.start = join.heldStart;
+        whole.samples = std::move(join.heldSamples);
+        whole.samples.insert(whole.samples.end(), rest.samples.begin(), rest.samples.end());
+        settleOrHold(whole, join.joinedText);
+        return;
+    }
+    Work heldPart;
+    heldPart.start = join.heldStart;
+    heldPart.end = join.heldEnd;
+    heldPart.index = join.index;
+    settle(heldPart, join.heldText);
+    settleOrHold(rest, restText);
+}
+
+void WhisperStreamingRecognizer::settleOrHold(const Work& work, const std::string& text)
+{
     bool held = false;
     {
         std::lock_guard lock(m_mutex);

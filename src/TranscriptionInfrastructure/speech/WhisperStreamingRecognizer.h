@@ -14,6 +14,7 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tc {
 
@@ -119,13 +120,16 @@ private:
     void runRetry(Work& work, std::stop_token stop);
     // Settles or holds a final's decoded text.
     void finishFinal(const Work& work, const DecodedUtterance& decoded);
+    void settleOrHold(const Work& work, const std::string& text);
+    // With the rest of a held part decoded on its own: one line from the joined text, or one for each part.
+    void resolveUnsureJoin(const Work& rest, const std::string& restText);
     void runInterim(Work& work, std::stop_token stop);
     // Reports `text` as the utterance's final line, or takes its volatile text back when there is none.
     void settle(const Work& work, const std::string& text);
     std::string accepted(const DecodedUtterance& decoded) const;
     bool holdExpired() const;
     bool holds(const Work& work, const std::string& text) const;
-    // False when the text decoded for a held part and its continuation has lost the held part's words.
+    // False when the text decoded for a held part and its continuation does not give back the held part's words.
     static bool keepsHeldPart(const std::string& joined, const std::string& held);
     std::string prompt() const;
     void markDone();
@@ -164,6 +168,18 @@ private:
 
     // Touched by the decoding thread only.
     std::string m_lastFinalText;
+    // A joined decoding that did not give back its held part's words: it either left them out or read them
+    // differently ("のひんびは" → "納品日は"), which the rest's own decoding tells apart.
+    struct UnsureJoin {
+        std::string joinedText;
+        std::string heldText;
+        // Kept so that a joined text which is held again can be decoded once more with what follows.
+        std::vector<float> heldSamples;
+        double heldStart = 0;
+        double heldEnd = 0;
+        std::size_t index = 0;
+    };
+    std::optional<UnsureJoin> m_unsureJoin;
 
     std::jthread m_intake;
     std::jthread m_decoding;
