@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <string_view>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -226,10 +227,18 @@ std::optional<fs::path> SpeechModelManager::voiceModel() const
     return entry->file;
 }
 
-std::string SpeechModelManager::voiceModelMessage(const std::string& speechModelName, const fs::path& file)
+std::string SpeechModelManager::voiceModelMessage(const std::string& speechModelName, const fs::path& file,
+                                                  const std::optional<std::string>& installFailure)
 {
-    return "音声区間モデル（" + file.string() + "）を読み込めません。音の大きさだけで発話を区切ります。端末で " +
-           installCommand(speechModelName) + " を実行すると入れ直せます。";
+    std::string failure;
+    if (installFailure) {
+        std::string reason = installFailure->substr(0, installFailure->find('\n'));
+        if (reason.ends_with("。")) reason.resize(reason.size() - std::string_view("。").size());
+        failure = "入れ直しにも失敗しました（" + reason + "）。";
+    }
+    return "音声区間モデル（" + file.string() + "）を読み込めません。" + failure +
+           "音の大きさだけで発話を区切ります。端末で " + installCommand(speechModelName) +
+           " を実行すると入れ直せます。";
 }
 
 std::string SpeechModelManager::voiceModelReinstallNotice(const fs::path& file)

@@ -73,9 +73,11 @@ public:
     std::optional<std::filesystem::path> voiceModel() const;
     // Where the catalogue's voice model belongs, installed or not; nothing when the catalogue names none.
     std::optional<std::filesystem::path> voiceModelFile() const;
-    // The Japanese notice for a voice model that cannot be used: loudness alone cuts the speech, and the install
-    // command of the speech model, which brings the voice model with it, puts it back.
-    static std::string voiceModelMessage(const std::string& speechModelName, const std::filesystem::path& file);
+    // The Japanese notice for a voice model that cannot be used: why a reinstall failed (the first line of the
+    // installer's reason), that loudness alone cuts the speech, and the install command of the speech model, which
+    // brings the voice model with it.
+    static std::string voiceModelMessage(const std::string& speechModelName, const std::filesystem::path& file,
+                                         const std::optional<std::string>& installFailure = std::nullopt);
     // The Japanese notice shown while a missing or damaged voice model is installed again.
     static std::string voiceModelReinstallNotice(const std::filesystem::path& file);
 

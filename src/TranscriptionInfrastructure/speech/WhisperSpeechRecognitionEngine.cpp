@@ -4,8 +4,8 @@
 #include "TranscriptionInfrastructure/speech/TranscriberError.h"
 #include "TranscriptionInfrastructure/speech/WhisperContext.h"
 
-#include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 
@@ -37,9 +37,9 @@ private:
 class VoiceModelInstallationRequest final : public AssetInstallationRequest {
 public:
     VoiceModelInstallationRequest(std::shared_ptr<SpeechModelInstaller> installer, std::string speechModelName,
-                                  std::string notice, std::shared_ptr<std::atomic<bool>> failed)
+                                  std::string notice, std::function<void(const std::string& reason)> onFailure)
         : m_installer(std::move(installer)), m_speechModelName(std::move(speechModelName)), m_notice(std::move(notice)),
-          m_failed(std::move(failed))
+          m_onFailure(std::move(onFailure))
     {}
 
     void install(std::stop_token stop) override
@@ -49,7 +49,7 @@ public:
             std::mutex mutex;
             std::condition_variable_any finished;
             bool done = false;
-            bool error = false;
+            std::optional<std::string> error;
         };
         const auto wait = std::make_shared<Wait>();
         // The speech model's install brings its voice model with it; the speech model itself is only checked.
@@ -57,14 +57,14 @@ public:
             m_installer->install(m_speechModelName, {}, [wait](const std::optional<std::string>& error) {
                 std::lock_guard lock(wait->mutex);
                 wait->done = true;
-                wait->error = error.has_value();
+                wait->error = error;
                 wait->finished.notify_all();
             });
         // Another run is installing with it already: this one goes on as things are.
         if (!started) return;
         std::unique_lock lock(wait->mutex);
         if (wait->finished.wait(lock, stop, [&] { return wait->done; })) {
-            if (wait->error) *m_failed = true;
+            if (wait->error) m_onFailure(*wait->error);
             return;
         }
         lock.unlock();
@@ -77,7 +77,7 @@ private:
     std::shared_ptr<SpeechModelInstaller> m_installer;
     std::string m_speechModelName;
     std::string m_notice;
-    std::shared_ptr<std::atomic<bool>> m_failed;
+    std::function<void(const std::string& reason)> m_onFailure;
 };
 
 constexpr const char* kEngineMissing = "このビルドには音声認識エンジン（whisper.cpp）が組み込まれていません。scripts/"
@@ -148,12 +148,16 @@ WhisperSpeechRecognitionEngine::assetInstallationRequest(const RecognizerModule&
         if (const auto* message = std::get_if<std::string>(&lookup))
             return std::make_unique<ModelInstallationRequest>(*message);
     }
-    if (!m_settings.useVoiceModel || !m_voiceInstaller || *m_voiceInstallFailed || m_models->voiceModel())
+    if (!m_settings.useVoiceModel || !m_voiceInstaller || voiceInstallFailure() || m_models->voiceModel())
         return nullptr;
     const auto file = m_models->voiceModelFile();
     if (!file) return nullptr;
     return std::make_unique<VoiceModelInstallationRequest>(
-        m_voiceInstaller, name, SpeechModelManager::voiceModelReinstallNotice(*file), m_voiceInstallFailed);
+        m_voiceInstaller, name, SpeechModelManager::voiceModelReinstallNotice(*file),
+        [failure = m_voiceInstallFailure](const std::string& reason) {
+            std::lock_guard lock(failure->mutex);
+            failure->reason = reason;
+        });
 }
 
 std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecognizer(const RecognizerModule& module)
@@ -187,6 +191,12 @@ std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecogni
 #endif
 }
 
+std::optional<std::string> WhisperSpeechRecognitionEngine::voiceInstallFailure() const
+{
+    std::lock_guard lock(m_voiceInstallFailure->mutex);
+    return m_voiceInstallFailure->reason;
+}
+
 std::optional<std::string> WhisperSpeechRecognitionEngine::notice(const RecognizerModule&)
 {
     std::lock_guard lock(m_mutex);
@@ -202,7 +212,8 @@ WhisperSpeechRecognitionEngine::voiceModel(const std::string& speechModelName) c
     const auto expected = m_models->voiceModelFile();
     if (!expected) return {};
     // Without it, loudness alone cuts the utterances, as before the model was installed.
-    VoiceModel unusable{nullptr, SpeechModelManager::voiceModelMessage(speechModelName, *expected)};
+    VoiceModel unusable{nullptr,
+                        SpeechModelManager::voiceModelMessage(speechModelName, *expected, voiceInstallFailure())};
     const auto file = m_models->voiceModel();
     if (!file) return unusable;
     try {

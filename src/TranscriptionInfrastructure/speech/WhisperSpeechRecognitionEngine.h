@@ -5,7 +5,6 @@
 #include "TranscriptionInfrastructure/speech/SpeechRecognitionEngine.h"
 #include "TranscriptionInfrastructure/speech/WhisperStreamingRecognizer.h"
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -63,8 +62,14 @@ private:
     std::shared_ptr<SpeechModelManager> m_models;
     WhisperStreamingRecognizer::Settings m_settings;
     std::shared_ptr<SpeechModelInstaller> m_voiceInstaller;
-    // Set once an install of the voice model failed: later runs start at once, with loudness alone.
-    std::shared_ptr<std::atomic<bool>> m_voiceInstallFailed = std::make_shared<std::atomic<bool>>(false);
+    // Why an install of the voice model failed, once one has: later runs start at once, with loudness alone, and
+    // their notice says why.
+    struct VoiceInstallFailure {
+        std::mutex mutex;
+        std::optional<std::string> reason;
+    };
+    std::optional<std::string> voiceInstallFailure() const;
+    std::shared_ptr<VoiceInstallFailure> m_voiceInstallFailure = std::make_shared<VoiceInstallFailure>();
     mutable std::mutex m_mutex;
     std::shared_ptr<WhisperContext> m_context;
     std::optional<std::string> m_voiceNotice;
