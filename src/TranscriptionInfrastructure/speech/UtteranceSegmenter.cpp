@@ -96,6 +96,7 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
         m_recentLoud.clear();
         m_loudOnsetFrames = 0;
         m_quietFrames = 0;
+        m_backgroundPauseFrames = 0;
         return;
     }
 
@@ -109,16 +110,20 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
         ++m_pauseFrames;
     }
     m_quietFrames = loud ? 0 : m_quietFrames + 1;
+    m_backgroundPauseFrames = !loud || quietForTheBackground() ? m_backgroundPauseFrames + 1 : 0;
 
     const bool tooShort = !m_continuesCut && static_cast<double>(m_speechFrames) * m_settings.frameSeconds <
                                                  m_settings.minimumSpeechSeconds;
     const double endPause =
         tooShort ? std::max(m_settings.endPauseSeconds, m_settings.shortBurstPauseSeconds) : m_settings.endPauseSeconds;
-    // Loudness's own pause, or a longer one without a voice. Without a model the two counts are the same; a quiet
-    // frame is never a voiced one, so the voiceless count is never the smaller.
+    // Loudness's own pause, or a longer one without a voice, or one far under the speaker over a loud background.
+    // Without a model the first two counts are the same; a quiet frame is never a voiced one, so the voiceless count
+    // is never the smaller.
     const bool paused =
         m_quietFrames >= framesIn(endPause, m_settings.frameSeconds) ||
-        m_pauseFrames >= framesIn(std::max(endPause, m_settings.voiceEndPauseSeconds), m_settings.frameSeconds);
+        m_pauseFrames >= framesIn(std::max(endPause, m_settings.voiceEndPauseSeconds), m_settings.frameSeconds) ||
+        m_backgroundPauseFrames >=
+            framesIn(std::max(endPause, m_settings.backgroundPauseSeconds), m_settings.frameSeconds);
     if (paused) {
         if (auto utterance = closeCurrent(m_current.size())) completed.push_back(std::move(*utterance));
         return;
@@ -140,6 +145,19 @@ bool UtteranceSegmenter::voiceHeard(std::span<const float> frame)
         m_voiceWindow.clear();
     }
     return m_voiceProbability >= (m_inUtterance ? m_settings.voiceHoldProbability : m_settings.voiceOnsetProbability);
+}
+
+bool UtteranceSegmenter::quietForTheBackground() const
+{
+    if (m_settings.relativePauseDb <= 0 || m_currentLevels.empty()) return false;
+    const std::size_t recentFrames = framesIn(3.0, m_settings.frameSeconds);
+    std::vector<double> recent(m_currentLevels.end() -
+                                   static_cast<std::ptrdiff_t>(std::min(m_currentLevels.size(), recentFrames)),
+                               m_currentLevels.end());
+    const auto high = recent.begin() + static_cast<std::ptrdiff_t>(recent.size() * 9 / 10);
+    std::nth_element(recent.begin(), high, recent.end());
+    return *high - m_detector.noiseFloorDb() < m_settings.noisyFloorGapDb &&
+           m_currentLevels.back() < *high - m_settings.relativePauseDb;
 }
 
 double UtteranceSegmenter::levelSpreadDb(std::vector<double> levels)

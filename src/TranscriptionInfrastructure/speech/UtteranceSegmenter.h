@@ -71,6 +71,15 @@ public:
         // sentence of the evaluation set merged in pink noise or the reverberant room; at 1.0 s the room merged 22
         // of 130. 0 ends an utterance at endPauseSeconds without a voice.
         double voiceEndPauseSeconds = 0.8;
+        // Over a loud background (the utterance's loud level, the 90th percentile of its last 3 s, within
+        // noisyFloorGapDb of the noise floor), backgroundPauseSeconds of frames relativePauseDb under that level end
+        // the utterance too. Other voices babbling 10 dB under the speaker keep loudness and the voice model busy
+        // through the pause between two sentences: 63 of 780 sentences of our evaluation set merged, 8 with this.
+        // Shorter, it cut more sentences in pink noise at their soft syllables; clean speech lies further over its
+        // floor and is cut as before. 0 dB leaves pauses to loudness and the voice model.
+        double relativePauseDb = 8.0;
+        double noisyFloorGapDb = 25.0;
+        double backgroundPauseSeconds = 0.7;
     };
 
     UtteranceSegmenter() : UtteranceSegmenter(Settings{}) {}
@@ -98,6 +107,8 @@ private:
     std::optional<SegmentedUtterance> closeCurrent(std::size_t keepSamples);
     std::optional<SegmentedUtterance> cutAtQuietest();
     static double levelSpreadDb(std::vector<double> levels);
+    // True when the frame just taken is far under the utterance's loud level over a loud background.
+    bool quietForTheBackground() const;
     // The pitch period in samples (80-400 Hz) of the frame ending at `end` in the current audio, judged over two
     // frames; 0 when the frame is not clearly voiced.
     int pitchPeriodAt(std::size_t end) const;
@@ -121,6 +132,7 @@ private:
     std::deque<bool> m_recentLoud;
     std::size_t m_loudOnsetFrames = 0;
     std::size_t m_quietFrames = 0;
+    std::size_t m_backgroundPauseFrames = 0;
 
     bool m_inUtterance = false;
     std::vector<float> m_current;

@@ -221,5 +221,36 @@ TEST(UtteranceSegmenter, WithTheVoiceModelCleanTurnsAreCutWhereLoudnessCutsThem)
     EXPECT_LT(starts(noLag), loudnessOnly.size());
 }
 
+TEST(UtteranceSegmenter, ASentenceOverBabblingVoicesEndsWhenTheSpeakerStopsNotWhenTheBabbleDoes)
+{
+    // Two sentences 1.2 s apart, and four other sentences at once 10 dB under the speaker: a voice the model hears,
+    // and sound over the floor, with no pause of their own.
+    const auto file = SpeechModelManager().voiceModel();
+    if (!file) GTEST_SKIP() << "the voice model is not installed (scripts/install-models)";
+    const auto sentence = speechFile("utterances/s05.flac");
+    auto audio = join(
+        join(join(std::vector<float>(32000), speechFile("utterances/s09.flac")), std::vector<float>(19200)), sentence);
+    const double speechEnd = static_cast<double>(audio.size()) / 16000 - 0.3; // the file ends in 0.3 s of silence
+    audio.resize(audio.size() + 48000);
+    std::vector<float> babble(audio.size());
+    for (const char* id : {"s12", "s20", "s27", "s33"}) {
+        const auto voice = speechFile(std::string("utterances/") + id + ".flac");
+        for (std::size_t i = 0; i < babble.size(); ++i)
+            babble[i] += voice[(i + babble.size() / 5 * static_cast<std::size_t>(id[2] - '0')) % voice.size()];
+    }
+    const double gain = test::rms(sentence) / test::rms(babble) / std::pow(10.0, 0.5);
+    for (std::size_t i = 0; i < audio.size(); ++i)
+        audio[i] += static_cast<float>(gain * babble[i]);
+    const auto endOfTheSentence = [&](const UtteranceSegmenter::Settings& settings) {
+        for (const auto& u : segment(audio, 1600, settings, SileroVoiceDetector::load(*file)))
+            if (u.end > speechEnd) return u.end;
+        return 0.0;
+    };
+    EXPECT_LT(endOfTheSentence({}), speechEnd + 1.0);
+    UtteranceSegmenter::Settings floorOnly;
+    floorOnly.relativePauseDb = 0;
+    EXPECT_GT(endOfTheSentence(floorOnly), speechEnd + 2.5);
+}
+
 } // namespace
 } // namespace tc
