@@ -374,7 +374,9 @@ void WhisperStreamingRecognizer::finishFinal(const Work& work, const DecodedUtte
         return;
     }
     if (text.empty()) text = work.heldText;
-    if (!work.heldText.empty() && !keepsHeldPart(text, work.heldText)) {
+    const auto length = [](const std::string& t) { return RecognizedText::normalizedForComparison(t).size(); };
+    // Decoded together, either part may be left out: the held one, or the rest (the joined text adds nothing).
+    if (!work.heldText.empty() && (!keepsHeldPart(text, work.heldText) || length(text) <= length(work.heldText) + 1)) {
         // The rest is decoded on its own before either part settles, so neither is lost.
         const auto restBegins = work.samples.begin() + static_cast<std::ptrdiff_t>(work.heldSamples);
         m_unsureJoin =
@@ -399,8 +401,9 @@ void WhisperStreamingRecognizer::resolveUnsureJoin(const Work& rest, const std::
     UnsureJoin join = std::move(*m_unsureJoin);
     m_unsureJoin.reset();
     const auto length = [](const std::string& text) { return RecognizedText::normalizedForComparison(text).size(); };
-    if (length(join.joinedText) >= length(restText) + (length(join.heldText) + 1) / 2) {
-        // The joined text holds more than the rest alone: the held part is in it, read differently.
+    const std::size_t joined = length(join.joinedText), held = length(join.heldText), alone = length(restText);
+    if (joined >= alone + (held + 1) / 2 && joined >= held + (alone + 1) / 2) {
+        // The joined text holds clearly more than either part alone: both are in it, one read differently.
         Work whole = rest;
         whole.start = join.heldStart;
         whole.samples = std::move(join.heldSamples);

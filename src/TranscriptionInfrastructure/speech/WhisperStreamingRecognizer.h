@@ -171,8 +171,8 @@ private:
 
     // Touched by the decoding thread only.
     std::string m_lastFinalText;
-    // A joined decoding that did not give back its held part's words: it either left them out or read them
-    // differently ("のひんびは" → "納品日は"), which the rest's own decoding tells apart.
+    // A joined decoding that did not give back its held part's words, or added nothing to them: it either left a part
+    // out or read the held one differently ("のひんびは" → "納品日は"), which the rest's own decoding tells apart.
     struct UnsureJoin {
         std::string joinedText;
         std::string heldText;
