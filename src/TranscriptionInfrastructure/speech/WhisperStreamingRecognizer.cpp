@@ -9,6 +9,16 @@
 
 namespace tc {
 
+namespace {
+
+// Characters that count when two readings of one audio are compared (no punctuation or spaces).
+std::size_t comparedLength(const std::string& text)
+{
+    return RecognizedText::normalizedForComparison(text).size();
+}
+
+} // namespace
+
 WhisperStreamingRecognizer::WhisperStreamingRecognizer(std::shared_ptr<UtteranceDecoder> decoder)
     : WhisperStreamingRecognizer(std::move(decoder), Settings{})
 {}
@@ -374,9 +384,9 @@ void WhisperStreamingRecognizer::finishFinal(const Work& work, const DecodedUtte
         return;
     }
     if (text.empty()) text = work.heldText;
-    const auto length = [](const std::string& t) { return RecognizedText::normalizedForComparison(t).size(); };
     // Decoded together, either part may be left out: the held one, or the rest (the joined text adds nothing).
-    if (!work.heldText.empty() && (!keepsHeldPart(text, work.heldText) || length(text) <= length(work.heldText) + 1)) {
+    if (!work.heldText.empty() &&
+        (!keepsHeldPart(text, work.heldText) || comparedLength(text) <= comparedLength(work.heldText) + 1)) {
         // The rest is decoded on its own before either part settles, so neither is lost.
         const auto restBegins = work.samples.begin() + static_cast<std::ptrdiff_t>(work.heldSamples);
         m_unsureJoin =
@@ -400,8 +410,8 @@ void WhisperStreamingRecognizer::resolveUnsureJoin(const Work& rest, const std::
 {
     UnsureJoin join = std::move(*m_unsureJoin);
     m_unsureJoin.reset();
-    const auto length = [](const std::string& text) { return RecognizedText::normalizedForComparison(text).size(); };
-    const std::size_t joined = length(join.joinedText), held = length(join.heldText), alone = length(restText);
+    const std::size_t joined = comparedLength(join.joinedText), held = comparedLength(join.heldText),
+                      alone = comparedLength(restText);
     if (joined >= alone + (held + 1) / 2 && joined >= held + (alone + 1) / 2) {
         // The joined text holds clearly more than either part alone: both are in it, one read differently.
         Work whole = rest;
