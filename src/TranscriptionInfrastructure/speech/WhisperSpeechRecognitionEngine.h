@@ -17,7 +17,7 @@ class WhisperContext;
 // whisper.cpp as the recognition engine: its languages as BCP-47 locales, one installed model checked by the
 // model manager, and a streaming recognizer per run over that model's weights (loaded once, shared by runs) and,
 // when it is installed and sound, the voice model. Thread-safe: one mutex guards the loaded weights and the last
-// notice.
+// notice; why a reinstall of the voice model failed has a lock of its own, shared with the install request.
 class WhisperSpeechRecognitionEngine final : public SpeechRecognitionEngine {
 public:
     // voiceInstaller, installing into the models' folder, puts back a missing or damaged voice model before a run;
