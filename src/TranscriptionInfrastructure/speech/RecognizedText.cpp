@@ -61,6 +61,15 @@ bool isJapanese(char32_t c)
 
 } // namespace
 
+bool endsInKanjiOrKatakana(std::string_view text)
+{
+    const std::u32string points = toCodePoints(text);
+    if (points.empty()) return false;
+    // Japanese without the hiragana (and ゠ between the two kana blocks).
+    const char32_t last = points.back();
+    return isJapanese(last) && !(last >= 0x3041 && last <= 0x30A0);
+}
+
 bool isSpace(char32_t c)
 {
     return c == 0x20 || c == 0x09 || (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||

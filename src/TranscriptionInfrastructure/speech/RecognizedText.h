@@ -38,6 +38,8 @@ std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double thr
 // either. After Latin letters or digits they stay ("API?", "3!"). A space between two Japanese characters goes:
 // Japanese is written without them, and the model puts them between phrases of quiet speech ("資料を 渡して").
 std::string withJapanesePunctuation(std::string_view text);
+// True when the text's last character is a kanji, a katakana or 々: where a noun ends, not a verb or a particle.
+bool endsInKanjiOrKatakana(std::string_view text);
 // White space, including U+3000 and the other Unicode spaces.
 bool isSpace(char32_t c);
 // ASCII, CJK and general punctuation, middle dots and music signs: what comparisons of spoken text ignore.

@@ -181,12 +181,7 @@ bool WhisperStreamingRecognizer::holds(const Work& work, const std::string& text
     for (const std::string_view particle : {"は", "が", "を", "に", "で", "と", "て", "も", "ば"})
         if (text.ends_with(particle)) return true;
     if (!m_settings.holdAfterNoun) return false;
-    if (text.ends_with("さん")) return true;
-    const std::u32string points = RecognizedText::toCodePoints(text);
-    const char32_t last = points.empty() ? 0 : points.back();
-    const bool kanji = (last >= 0x4E00 && last <= 0x9FFF) || (last >= 0x3400 && last <= 0x4DBF) || last == U'々';
-    const bool katakana = last >= 0x30A1 && last <= 0x30FF;
-    return kanji || katakana;
+    return text.ends_with("さん") || RecognizedText::endsInKanjiOrKatakana(text);
 }
 
 bool WhisperStreamingRecognizer::shownTextIsStale() const
