@@ -7,6 +7,14 @@ namespace tc {
 
 namespace {
 
+// The level that `tenths` tenths of the frames stay under; reorders the levels.
+double levelAtTenths(std::vector<double>& levels, std::size_t tenths)
+{
+    const auto at = levels.begin() + static_cast<std::ptrdiff_t>(levels.size() * tenths / 10);
+    std::nth_element(levels.begin(), at, levels.end());
+    return *at;
+}
+
 std::size_t framesIn(double seconds, double frameSeconds)
 {
     return static_cast<std::size_t>(std::ceil(seconds / frameSeconds - 1e-9));
@@ -154,21 +162,16 @@ bool UtteranceSegmenter::quietForTheBackground() const
     std::vector<double> recent(m_currentLevels.end() -
                                    static_cast<std::ptrdiff_t>(std::min(m_currentLevels.size(), recentFrames)),
                                m_currentLevels.end());
-    const auto high = recent.begin() + static_cast<std::ptrdiff_t>(recent.size() * 9 / 10);
-    std::nth_element(recent.begin(), high, recent.end());
-    return *high - m_detector.noiseFloorDb() < m_settings.noisyFloorGapDb &&
-           m_currentLevels.back() < *high - m_settings.relativePauseDb;
+    const double loudLevel = levelAtTenths(recent, 9);
+    return loudLevel - m_detector.noiseFloorDb() < m_settings.noisyFloorGapDb &&
+           m_currentLevels.back() < loudLevel - m_settings.relativePauseDb;
 }
 
 double UtteranceSegmenter::levelSpreadDb(std::vector<double> levels)
 {
     if (levels.size() < 2) return 0;
-    const auto low = levels.begin() + static_cast<std::ptrdiff_t>(levels.size() / 10);
-    std::nth_element(levels.begin(), low, levels.end());
-    const double quiet = *low;
-    const auto high = levels.begin() + static_cast<std::ptrdiff_t>(levels.size() * 9 / 10);
-    std::nth_element(levels.begin(), high, levels.end());
-    return *high - quiet;
+    const double quiet = levelAtTenths(levels, 1);
+    return levelAtTenths(levels, 9) - quiet;
 }
 
 std::optional<SegmentedUtterance> UtteranceSegmenter::closeCurrent(std::size_t keepSamples)
