@@ -9,9 +9,9 @@
 //                    [--short-burst-pause SECONDS] [--min-spread DB] [--beam N]
 //                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY]
 //                    [--drop-sound-loops 0|1] [--comma-hold SECONDS]
-//                    [--hold-particles 0|1] [--textless-refresh SECONDS] [--first-text-before-retry 0|1]
-//                    [--engine-no-speech 0|1] [--initial-prompt TEXT] [--retry-logprob LOGPROB]
-//                    [--retry-entropy ENTROPY] [--final-margin FRAMES] [--suppress-nst 0|1]
+//                    [--hold-particles 0|1] [--hold-nouns 0|1] [--textless-refresh SECONDS]
+//                    [--first-text-before-retry 0|1] [--engine-no-speech 0|1] [--initial-prompt TEXT]
+//                    [--retry-logprob LOGPROB] [--retry-entropy ENTROPY] [--final-margin FRAMES] [--suppress-nst 0|1]
 //                    [--best-of N] [--min-speech-db DBFS] [--voice-model 0|1]
 //                    [--voice-onset PROBABILITY] [--voice-hold PROBABILITY] [--voice-end-pause SECONDS]
 //
@@ -298,6 +298,8 @@ int main(int argc, char** argv)
             options.settings.commaHoldSeconds = std::stod(value);
         else if (key == "--hold-particles")
             options.settings.holdAfterParticle = value == "1";
+        else if (key == "--hold-nouns")
+            options.settings.holdAfterNoun = value == "1";
         else if (key == "--short-burst-pause")
             options.settings.segmentation.shortBurstPauseSeconds = std::stod(value);
         else if (key == "--beam")

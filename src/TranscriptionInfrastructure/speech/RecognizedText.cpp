@@ -70,6 +70,55 @@ bool endsInKanjiOrKatakana(std::string_view text)
     return isJapanese(last) && !(last >= 0x3041 && last <= 0x30A0);
 }
 
+std::size_t comparedLength(std::string_view text)
+{
+    return normalizedForComparison(text).size();
+}
+
+bool beginsWithMostOf(std::string_view whole, std::string_view part)
+{
+    const std::u32string partPoints = normalizedForComparison(part);
+    std::u32string window = normalizedForComparison(whole);
+    const std::size_t half = (partPoints.size() + 1) / 2;
+    window.resize(std::min(window.size(), half + 3));
+    std::size_t found = 0;
+    for (std::size_t i = 0; i < half; ++i) {
+        const auto at = window.find(partPoints[i]);
+        if (at == std::u32string::npos) continue;
+        window[at] = U'\0';
+        ++found;
+    }
+    return 2 * found >= half;
+}
+
+std::optional<std::pair<std::string, std::string>> splitAtSentenceEndNear(std::string_view text, std::size_t characters)
+{
+    const std::u32string points = toCodePoints(text);
+    const auto counts = [](char32_t c) { return !isSpace(c) && !isPunctuation(c); };
+    const auto isSentenceEnd = [](char32_t c) {
+        return c == U'。' || c == U'？' || c == U'！' || c == U'?' || c == U'!';
+    };
+    const auto total = static_cast<std::size_t>(std::count_if(points.begin(), points.end(), counts));
+    std::optional<std::size_t> best;
+    std::size_t bestDistance = 0;
+    std::size_t before = 0;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (counts(points[i])) ++before;
+        if (!isSentenceEnd(points[i]) || before == 0 || before == total) continue;
+        const std::size_t distance = before > characters ? before - characters : characters - before;
+        if (best && distance >= bestDistance) continue;
+        // "？！" ends one sentence.
+        std::size_t end = i + 1;
+        while (end < points.size() && isSentenceEnd(points[end]))
+            ++end;
+        best = end;
+        bestDistance = distance;
+    }
+    if (!best) return std::nullopt;
+    const std::u32string_view all(points);
+    return std::pair{trimmed(toUtf8(all.substr(0, *best))), trimmed(toUtf8(all.substr(*best)))};
+}
+
 bool isSpace(char32_t c)
 {
     return c == 0x20 || c == 0x09 || (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tc {
@@ -16,6 +18,11 @@ std::string completeUtf8(std::string_view bytes);
 std::string trimmed(std::string_view text);
 // For comparing: full-width ASCII folded to ASCII, ASCII lower-cased, white space and punctuation removed.
 std::u32string normalizedForComparison(std::string_view text);
+// Characters that count when two readings of one audio are compared (no punctuation or spaces).
+std::size_t comparedLength(std::string_view text);
+// True when the first half of `part` comes back near the start of `whole`, compared as above; a few characters may
+// be read differently with more of the sentence to go by ("もしか能" → "もし可能").
+bool beginsWithMostOf(std::string_view whole, std::string_view part);
 // True for the phrases a recognizer is known to invent over silence or noise ("ご視聴ありがとうございました" and
 // the like), compared after normalisation, and for text that normalises to nothing.
 bool isNonSpeechPhrase(std::string_view text);
@@ -40,6 +47,11 @@ std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double thr
 std::string withJapanesePunctuation(std::string_view text);
 // True when the text's last character is a kanji, a katakana or 々: where a noun ends, not a verb or a particle.
 bool endsInKanjiOrKatakana(std::string_view text);
+// The text divided after the sentence end ("。", "？", "！", "?", "!") with words after it whose count of compared
+// characters (see normalizedForComparison) before it lies nearest to `characters`; nothing when no sentence end has
+// words after it.
+std::optional<std::pair<std::string, std::string>> splitAtSentenceEndNear(std::string_view text,
+                                                                          std::size_t characters);
 // White space, including U+3000 and the other Unicode spaces.
 bool isSpace(char32_t c);
 // ASCII, CJK and general punctuation, middle dots and music signs: what comparisons of spoken text ignore.

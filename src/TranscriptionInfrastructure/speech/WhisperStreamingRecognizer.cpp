@@ -9,16 +9,6 @@
 
 namespace tc {
 
-namespace {
-
-// Characters that count when two readings of one audio are compared (no punctuation or spaces).
-std::size_t comparedLength(const std::string& text)
-{
-    return RecognizedText::normalizedForComparison(text).size();
-}
-
-} // namespace
-
 WhisperStreamingRecognizer::WhisperStreamingRecognizer(std::shared_ptr<UtteranceDecoder> decoder)
     : WhisperStreamingRecognizer(std::move(decoder), Settings{})
 {}
@@ -353,24 +343,6 @@ void WhisperStreamingRecognizer::runRetry(Work& work, std::stop_token stop)
     if (again) m_results->yield(*again);
 }
 
-bool WhisperStreamingRecognizer::keepsHeldPart(const std::string& joined, const std::string& held)
-{
-    // The first half of the held text should come back near the start of the whole; a few characters may be read
-    // differently with more of the sentence to go by ("もしか能" → "もし可能").
-    const std::u32string heldPoints = RecognizedText::normalizedForComparison(held);
-    std::u32string window = RecognizedText::normalizedForComparison(joined);
-    const std::size_t half = (heldPoints.size() + 1) / 2;
-    window.resize(std::min(window.size(), half + 3));
-    std::size_t found = 0;
-    for (std::size_t i = 0; i < half; ++i) {
-        const auto at = window.find(heldPoints[i]);
-        if (at == std::u32string::npos) continue;
-        window[at] = U'\0';
-        ++found;
-    }
-    return 2 * found >= half;
-}
-
 void WhisperStreamingRecognizer::finishFinal(const Work& work, const DecodedUtterance& decoded)
 {
     std::string text = accepted(decoded);
@@ -381,7 +353,8 @@ void WhisperStreamingRecognizer::finishFinal(const Work& work, const DecodedUtte
     if (text.empty()) text = work.heldText;
     // Decoded together, either part may be left out: the held one, or the rest (the joined text adds nothing).
     if (!work.heldText.empty() &&
-        (!keepsHeldPart(text, work.heldText) || comparedLength(text) <= comparedLength(work.heldText) + 1)) {
+        (!RecognizedText::beginsWithMostOf(text, work.heldText) ||
+         RecognizedText::comparedLength(text) <= RecognizedText::comparedLength(work.heldText) + 1)) {
         // The rest is decoded on its own before either part settles, so neither is lost.
         const auto restBegins = work.samples.begin() + static_cast<std::ptrdiff_t>(work.heldSamples);
         m_unsureJoin =
@@ -398,30 +371,60 @@ void WhisperStreamingRecognizer::finishFinal(const Work& work, const DecodedUtte
         }
         return;
     }
-    settleOrHold(work, text);
+    settleJoined(work, text);
 }
 
 void WhisperStreamingRecognizer::resolveUnsureJoin(const Work& rest, const std::string& restText)
 {
     UnsureJoin join = std::move(*m_unsureJoin);
     m_unsureJoin.reset();
+    using RecognizedText::comparedLength;
     const std::size_t joined = comparedLength(join.joinedText), held = comparedLength(join.heldText),
                       alone = comparedLength(restText);
     if (joined >= alone + (held + 1) / 2 && joined >= held + (alone + 1) / 2) {
         // The joined text holds clearly more than either part alone: both are in it, one read differently.
         Work whole = rest;
         whole.start = join.heldStart;
+        whole.heldText = join.heldText;
+        whole.heldSamples = join.heldSamples.size();
+        whole.heldEnd = join.heldEnd;
+        whole.restStart = rest.start;
         whole.samples = std::move(join.heldSamples);
         whole.samples.insert(whole.samples.end(), rest.samples.begin(), rest.samples.end());
-        settleOrHold(whole, join.joinedText);
+        settleJoined(whole, join.joinedText);
         return;
     }
-    Work heldPart;
-    heldPart.start = join.heldStart;
-    heldPart.end = join.heldEnd;
-    heldPart.index = join.index;
-    settle(heldPart, join.heldText);
+    settle(heldPartOf(rest, join.heldStart, join.heldEnd), join.heldText);
     settleOrHold(rest, restText);
+}
+
+WhisperStreamingRecognizer::Work WhisperStreamingRecognizer::heldPartOf(const Work& work, double start, double end)
+{
+    Work part;
+    part.start = start;
+    part.end = end;
+    part.index = work.index;
+    return part;
+}
+
+void WhisperStreamingRecognizer::settleJoined(const Work& work, const std::string& text)
+{
+    // A sentence misheard as unfinished was held and decoded with the next one, which the joined text tells apart
+    // ("…500件でした。明日の…"): each gets its own line.
+    const auto parts =
+        work.heldText.empty()
+            ? std::nullopt
+            : RecognizedText::splitAtSentenceEndNear(text, RecognizedText::comparedLength(work.heldText));
+    if (!parts) {
+        settleOrHold(work, text);
+        return;
+    }
+    settle(heldPartOf(work, work.start, work.heldEnd), parts->first);
+    Work rest = work;
+    rest.samples.erase(rest.samples.begin(), rest.samples.begin() + static_cast<std::ptrdiff_t>(work.heldSamples));
+    rest.start = work.restStart;
+    rest.heldText.clear();
+    settleOrHold(rest, parts->second);
 }
 
 void WhisperStreamingRecognizer::settleOrHold(const Work& work, const std::string& text)

@@ -124,6 +124,10 @@ private:
     // Settles or holds a final's decoded text.
     void finishFinal(const Work& work, const DecodedUtterance& decoded);
     void settleOrHold(const Work& work, const std::string& text);
+    // settleOrHold for a held part decoded with its rest: one line, or two where the text has a sentence end between.
+    void settleJoined(const Work& work, const std::string& text);
+    // The held part of a joined work, to settle on its own.
+    static Work heldPartOf(const Work& work, double start, double end);
     // With the rest of a held part decoded on its own: one line from the joined text, or one for each part.
     void resolveUnsureJoin(const Work& rest, const std::string& restText);
     void runInterim(Work& work, std::stop_token stop);
@@ -132,8 +136,6 @@ private:
     std::string accepted(const DecodedUtterance& decoded) const;
     bool holdExpired() const;
     bool holds(const Work& work, const std::string& text) const;
-    // False when the text decoded for a held part and its continuation does not give back the held part's words.
-    static bool keepsHeldPart(const std::string& joined, const std::string& held);
     std::string prompt() const;
     void markDone();
 

@@ -67,6 +67,15 @@ TEST(RecognizedText, RepetitionLoopsKeepOneCopy)
         EXPECT_EQ(T::withoutRepetitionLoops(decoded), kept);
 }
 
+TEST(RecognizedText, TextIsDividedAtTheSentenceEndNearestTheGivenLengthWithWordsAfterIt)
+{
+    using Parts = std::pair<std::string, std::string>;
+    EXPECT_EQ(T::splitAtSentenceEndNear("はい。わかりました。それでお願いします。", 8),
+              (Parts{"はい。わかりました。", "それでお願いします。"}));
+    EXPECT_EQ(T::splitAtSentenceEndNear("本当ですか？！ 明日です", 0), (Parts{"本当ですか？！", "明日です"}));
+    EXPECT_FALSE(T::splitAtSentenceEndNear("会議では、予算を見直します。」", 5));
+}
+
 TEST(RecognizedText, QuestionAndExclamationMarksAfterJapaneseAreFullWidth)
 {
     // As the base model wrote them for Mei's questions and for jm_kumo.
