@@ -47,9 +47,8 @@ std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double thr
 std::string withJapanesePunctuation(std::string_view text);
 // True when the text's last character is a kanji, a katakana or 々: where a noun ends, not a verb or a particle.
 bool endsInKanjiOrKatakana(std::string_view text);
-// The text divided after the sentence end ("。", "？", "！", "?", "!") with words after it whose count of compared
-// characters (see normalizedForComparison) before it lies nearest to `characters`; nothing when no sentence end has
-// words after it.
+// The text divided after a sentence end ("。", "？", "！", "?", "!") with words on both sides: of those, the one with
+// the count of compared characters before it nearest to `characters`. Nothing when there is none.
 std::optional<std::pair<std::string, std::string>> splitAtSentenceEndNear(std::string_view text,
                                                                           std::size_t characters);
 // White space, including U+3000 and the other Unicode spaces.
