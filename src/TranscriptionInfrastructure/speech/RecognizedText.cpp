@@ -298,9 +298,16 @@ namespace {
 // How many consecutive copies of text[start, start + length) begin at start.
 std::size_t copiesAt(const std::u32string& text, std::size_t start, std::size_t length)
 {
+    // A copy may end in other punctuation than the one before it: "もし可能であれば、もし可能であれば。".
+    const auto alike = [&](std::size_t copy) {
+        for (std::size_t i = 0; i < length; ++i) {
+            const char32_t a = text[start + i], b = text[copy + i];
+            if (a != b && !(isPunctuation(a) && isPunctuation(b))) return false;
+        }
+        return true;
+    };
     std::size_t copies = 1;
-    while (start + (copies + 1) * length <= text.size() &&
-           text.compare(start + copies * length, length, text, start, length) == 0)
+    while (start + (copies + 1) * length <= text.size() && alike(start + copies * length))
         ++copies;
     return copies;
 }

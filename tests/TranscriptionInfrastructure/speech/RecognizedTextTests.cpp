@@ -53,6 +53,8 @@ TEST(RecognizedText, RepetitionLoopsKeepOneCopy)
         {"ありがとうありがとうありがとう", "ありがとう"},
         // As the base model wrote it for a recording of "どちらの案がいいと思いますか。", each copy a segment.
         {"どちらの案外いいと思いますか。 どちらの案外いいと思いますか。", "どちらの案外いいと思いますか。"},
+        // As it wrote jf_tebukuro's "もし可能であれば、" (cut at the comma's pause): the copies end differently.
+        {"もし可能であれば、もし可能であれば。", "もし可能であれば、"},
         // The base model running on past a sentence in a reverberant room: a half copy, then pieces of it.
         {"人事移動の発表は結末になります人事移動の発表は結末にな発表は結末にな発表", "人事移動の発表は結末になります"},
         // What people really say twice, or short repeats, stays; so does a sentence starting as the last one did.
