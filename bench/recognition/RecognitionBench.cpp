@@ -8,7 +8,7 @@
 //                    [--model base] [--label NAME] [--prompt CHARS] [--end-pause SECONDS] [--pre-roll SECONDS]
 //                    [--short-burst-pause SECONDS] [--min-spread DB] [--beam N]
 //                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY]
-//                    [--drop-sound-loops 0|1] [--comma-hold SECONDS]
+//                    [--drop-sound-loops 0|1] [--comma-hold SECONDS] [--early-final SECONDS]
 //                    [--hold-particles 0|1] [--hold-nouns 0|1] [--textless-refresh SECONDS]
 //                    [--first-text-before-retry 0|1] [--engine-no-speech 0|1] [--initial-prompt TEXT]
 //                    [--retry-logprob LOGPROB] [--retry-entropy ENTROPY] [--final-margin FRAMES] [--suppress-nst 0|1]
@@ -296,6 +296,8 @@ int main(int argc, char** argv)
             options.settings.segmentation.minimumSpreadDb = std::stod(value);
         else if (key == "--comma-hold")
             options.settings.commaHoldSeconds = std::stod(value);
+        else if (key == "--early-final")
+            options.settings.earlyFinalPauseSeconds = std::stod(value);
         else if (key == "--hold-particles")
             options.settings.holdAfterParticle = value == "1";
         else if (key == "--hold-nouns")

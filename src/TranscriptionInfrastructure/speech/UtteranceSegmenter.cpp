@@ -32,6 +32,16 @@ double UtteranceSegmenter::elapsed() const
     return static_cast<double>(m_samplesTaken + m_pending.size()) / m_settings.sampleRate;
 }
 
+std::size_t UtteranceSegmenter::currentPauseSamples() const
+{
+    return m_inUtterance ? std::min(m_current.size(), pauseFrames() * m_frameSamples) : 0;
+}
+
+std::size_t UtteranceSegmenter::pauseFrames() const
+{
+    return std::max({m_pauseFrames, m_quietFrames, m_backgroundPauseFrames});
+}
+
 std::vector<SegmentedUtterance> UtteranceSegmenter::append(std::span<const float> samples)
 {
     std::vector<SegmentedUtterance> completed;
@@ -133,7 +143,11 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
         m_backgroundPauseFrames >=
             framesIn(std::max(endPause, m_settings.backgroundPauseSeconds), m_settings.frameSeconds);
     if (paused) {
-        if (auto utterance = closeCurrent(m_current.size())) completed.push_back(std::move(*utterance));
+        const std::size_t pause = currentPauseSamples();
+        if (auto utterance = closeCurrent(m_current.size())) {
+            utterance->pauseSamples = pause;
+            completed.push_back(std::move(*utterance));
+        }
         return;
     }
     const auto maxSamples = static_cast<std::size_t>(m_settings.maximumUtteranceSeconds * m_settings.sampleRate);

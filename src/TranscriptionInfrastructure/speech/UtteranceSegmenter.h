@@ -20,6 +20,9 @@ struct SegmentedUtterance {
     double end = 0;
     // Counts utterances from 1 in the order they began; the rest after a cut is a new one.
     std::size_t index = 0;
+    // The pause the utterance ended with, at the end of its samples (none when cut at the maximum length or at the
+    // end of the input).
+    std::size_t pauseSamples = 0;
 };
 
 // Cuts a mono stream into utterances by voice activity: an utterance starts at a burst of speech frames (with a
@@ -99,12 +102,16 @@ public:
     std::size_t currentIndex() const { return m_index; }
     // Seconds of audio taken so far.
     double elapsed() const;
+    // The samples at the end of the utterance in progress since the speaker was last heard (0 outside one).
+    std::size_t currentPauseSamples() const;
     // True while the utterance in progress sounds like music or a tone so far (see maximumSteadyPitchShare).
     bool currentSoundsTonal() const { return m_inUtterance && soundsTonal(); }
 
 private:
     void processFrame(std::span<const float> frame, std::vector<SegmentedUtterance>& completed);
     std::optional<SegmentedUtterance> closeCurrent(std::size_t keepSamples);
+    // The longest of the pause counts: the frames since the speaker was last heard by any of the pause rules.
+    std::size_t pauseFrames() const;
     std::optional<SegmentedUtterance> cutAtQuietest();
     static double levelSpreadDb(std::vector<double> levels);
     // True when the frame just taken is far under the utterance's loud level over a loud background.

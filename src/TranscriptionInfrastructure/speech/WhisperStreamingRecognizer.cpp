@@ -117,6 +117,8 @@ bool WhisperStreamingRecognizer::refreshDue() const
     if (m_segmenter.currentSoundsTonal()) return false;
     const double rate = m_settings.segmentation.sampleRate;
     const std::size_t size = m_segmenter.currentSamples().size();
+    // The speech so far is decoded as a final already: refreshing it again would only hold that final up.
+    if (earlyTryStands()) return false;
     if (m_refreshIndex == m_segmenter.currentIndex()) {
         // Nothing on show yet: the next refresh is what the user waits for, whatever the last one cost.
         const bool textless = m_settings.textlessRefreshSeconds > 0 && m_shownIndex != m_segmenter.currentIndex();
@@ -135,6 +137,22 @@ bool WhisperStreamingRecognizer::firstRefreshPending() const
 {
     return m_settings.volatileResults && !m_inputEnded && m_segmenter.inUtterance() &&
            !m_segmenter.currentSoundsTonal() && m_refreshIndex != m_segmenter.currentIndex();
+}
+
+bool WhisperStreamingRecognizer::earlyFinalDue() const
+{
+    if (m_settings.earlyFinalPauseSeconds <= 0 || m_inputEnded || !m_segmenter.inUtterance() || m_held) return false;
+    // Only once the utterance has text on show: a pause after the first word or two ("はい、") is mostly not the
+    // end, and its try would keep the first text back.
+    if (m_segmenter.currentSoundsTonal() || m_shownIndex != m_segmenter.currentIndex()) return false;
+    const auto pause = static_cast<std::size_t>(m_settings.earlyFinalPauseSeconds * m_settings.segmentation.sampleRate);
+    return m_segmenter.currentPauseSamples() >= pause && !earlyTryStands();
+}
+
+bool WhisperStreamingRecognizer::earlyTryStands() const
+{
+    return m_early && m_segmenter.inUtterance() && m_early->index == m_segmenter.currentIndex() &&
+           m_early->samples + m_segmenter.currentPauseSamples() >= m_segmenter.currentSamples().size();
 }
 
 bool WhisperStreamingRecognizer::retryDue() const
@@ -207,6 +225,7 @@ WhisperStreamingRecognizer::Work WhisperStreamingRecognizer::nextWork()
         work.start = utterance.start;
         work.end = utterance.end;
         work.index = utterance.index;
+        work.pauseSamples = utterance.pauseSamples;
         if (m_held) {
             // The rest of a sentence that paused at a comma: the whole is decoded again as one.
             Held held = std::move(*m_held);
@@ -231,14 +250,16 @@ WhisperStreamingRecognizer::Work WhisperStreamingRecognizer::nextWork()
             work.end = m_held->work.end;
             m_shownIndex = m_held->work.index;
         }
-    } else if (refreshDue()) {
-        work.kind = Work::Kind::interim;
+    } else if (const bool early = earlyFinalDue(); early || refreshDue()) {
+        work.kind = early ? Work::Kind::early : Work::Kind::interim;
         work.samples = m_segmenter.currentSamples();
         work.start = m_segmenter.currentStart();
         work.end = work.start + static_cast<double>(work.samples.size()) / m_settings.segmentation.sampleRate;
         work.index = m_segmenter.currentIndex();
-        m_refreshIndex = work.index;
-        m_refreshedSamples = work.samples.size();
+        if (!early) {
+            m_refreshIndex = work.index;
+            m_refreshedSamples = work.samples.size();
+        }
     }
     return work;
 }
@@ -252,7 +273,7 @@ void WhisperStreamingRecognizer::decodeLoop(std::stop_token stop)
                 std::unique_lock lock(m_mutex);
                 m_changed.wait(lock, stop, [&] {
                     return !m_finals.empty() || m_inputEnded || retryDue() || holdExpired() || shownTextIsStale() ||
-                           refreshDue();
+                           earlyFinalDue() || refreshDue();
                 });
                 if (stop.stop_requested()) return;
                 work = nextWork();
@@ -263,6 +284,7 @@ void WhisperStreamingRecognizer::decodeLoop(std::stop_token stop)
             case Work::Kind::retry: runRetry(work, stop); break;
             case Work::Kind::settle: settle(work, work.heldText); break;
             case Work::Kind::interim: runInterim(work, stop); break;
+            case Work::Kind::early: runEarly(work, stop); break;
             case Work::Kind::clear: m_results->yield({work.heldText, work.start, work.end, false}); break;
             case Work::Kind::none: break;
             }
@@ -297,12 +319,41 @@ std::string WhisperStreamingRecognizer::accepted(const DecodedUtterance& decoded
     return text;
 }
 
+UtteranceDecoder::Pass WhisperStreamingRecognizer::firstTryPass() const
+{
+    const bool split = m_settings.firstTextBeforeRetry && m_settings.volatileResults;
+    return split ? UtteranceDecoder::Pass::finalFirstTry : UtteranceDecoder::Pass::final;
+}
+
+void WhisperStreamingRecognizer::runEarly(const Work& work, std::stop_token stop)
+{
+    // Not abandoned when the utterance ends meanwhile: that is when it is wanted.
+    const std::string used = prompt();
+    auto decoded = m_decoder->decode(work.samples, used, firstTryPass(), [&] { return stop.stop_requested(); });
+    if (!decoded) return;
+    std::lock_guard lock(m_mutex);
+    m_early = EarlyTry{work.index, work.samples.size(), used, std::move(*decoded)};
+}
+
+std::optional<DecodedUtterance> WhisperStreamingRecognizer::takeEarlyTry(const Work& work, const std::string& prompt)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_early || m_early->index > work.index) return std::nullopt;
+    EarlyTry early = std::move(*m_early);
+    m_early.reset();
+    // A joined final holds other audio; speech after the try's samples means the utterance went on.
+    if (early.index != work.index || !work.heldText.empty() || early.prompt != prompt ||
+        early.samples + work.pauseSamples < work.samples.size())
+        return std::nullopt;
+    return std::move(early.decoded);
+}
+
 void WhisperStreamingRecognizer::runFinal(Work& work, std::stop_token stop)
 {
-    using Pass = UtteranceDecoder::Pass;
-    const auto abort = [&] { return stop.stop_requested(); };
-    const bool split = m_settings.firstTextBeforeRetry && m_settings.volatileResults;
-    const auto decoded = m_decoder->decode(work.samples, prompt(), split ? Pass::finalFirstTry : Pass::final, abort);
+    const std::string used = prompt();
+    auto decoded = takeEarlyTry(work, used);
+    if (!decoded)
+        decoded = m_decoder->decode(work.samples, used, firstTryPass(), [&] { return stop.stop_requested(); });
     if (!decoded) return;
     if (!decoded->retryWanted) {
         finishFinal(work, *decoded);
@@ -314,9 +365,14 @@ void WhisperStreamingRecognizer::runFinal(Work& work, std::stop_token stop)
         std::lock_guard lock(m_mutex);
         deferred = firstRefreshPending() && m_finals.empty();
         if (deferred) {
-            // The greedy text stands in while the new utterance gets its first text.
+            // The greedy text stands in while the new utterance gets its first text, unless it contradicts the
+            // volatile text on show: under babble the greedy try can take up another voice's words.
             m_retryText = accepted(*decoded);
-            if (!m_retryText.empty()) {
+            const bool contradicts = work.heldText.empty() && m_shownIndex == work.index && !m_shownText.empty() &&
+                                     !RecognizedText::beginsWithMostOf(m_retryText, m_shownText);
+            if (contradicts)
+                m_retryText = m_shownText;
+            else if (!m_retryText.empty()) {
                 m_shownIndex = work.index;
                 shown = RecognitionResult{m_retryText, work.start, work.end, false};
             }

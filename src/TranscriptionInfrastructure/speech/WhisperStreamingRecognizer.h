@@ -72,6 +72,11 @@ public:
         // A final whose greedy try wants the fallback tries (0.5-1 s more) lets an utterance that began meanwhile
         // have its first refresh before them; otherwise that utterance's first text waited behind them.
         bool firstTextBeforeRetry = true;
+        // A final's greedy try begins this far into a pause, before the pause is long enough to end the utterance;
+        // when it does end it with no speech since, that try is the final's, which then comes as soon as the cut
+        // instead of one decoding after it. A pause that speech resumes after costs one decoding for nothing. 0
+        // decodes a final only once it is cut.
+        double earlyFinalPauseSeconds = 0.3;
         // Handed to the decoder when the engine makes it.
         DecodingPolicy decoding;
         // The engine gives each recognizer the installed voice model (see UtteranceSegmenter); false leaves
@@ -97,7 +102,7 @@ public:
 
 private:
     struct Work {
-        enum class Kind { none, interim, final, retry, clear, settle } kind = Kind::none;
+        enum class Kind { none, interim, early, final, retry, clear, settle } kind = Kind::none;
         std::vector<float> samples;
         // The held text this final continues; it stands if the whole decodes to nothing.
         std::string heldText;
@@ -108,6 +113,8 @@ private:
         double start = 0;
         double end = 0;
         std::size_t index = 0;
+        // The pause at the end of a final's samples.
+        std::size_t pauseSamples = 0;
     };
 
     void intakeLoop(std::stop_token stop);
@@ -117,6 +124,14 @@ private:
     // True while the utterance in progress is waiting for its first refresh.
     bool firstRefreshPending() const;
     bool retryDue() const;
+    // True when the utterance in progress has paused long enough for its final's first try.
+    bool earlyFinalDue() const;
+    // True when the early try covers all the speech of the utterance in progress.
+    bool earlyTryStands() const;
+    UtteranceDecoder::Pass firstTryPass() const;
+    void runEarly(const Work& work, std::stop_token stop);
+    // The first try of the utterance's final: the early one, when the utterance ended in the pause it was made in.
+    std::optional<DecodedUtterance> takeEarlyTry(const Work& work, const std::string& prompt);
     bool shownTextIsStale() const;
     Work nextWork();
     void runFinal(Work& work, std::stop_token stop);
@@ -170,6 +185,14 @@ private:
     std::string m_retryText;
     // The utterance in progress's own volatile text, when m_shownIndex is that utterance.
     std::string m_shownText;
+    // A final's first try taken in a pause of the utterance in progress (see earlyFinalPauseSeconds).
+    struct EarlyTry {
+        std::size_t index = 0;
+        std::size_t samples = 0;
+        std::string prompt;
+        DecodedUtterance decoded;
+    };
+    std::optional<EarlyTry> m_early;
 
     // Touched by the decoding thread only.
     std::string m_lastFinalText;

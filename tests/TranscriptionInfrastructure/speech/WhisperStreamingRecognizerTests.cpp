@@ -131,6 +131,14 @@ Collected run(WhisperStreamingRecognizer& recognizer, const std::vector<float>& 
     return collected;
 }
 
+// For a decoder scripted by the order of final decodings: no try is made in a pause before the cut.
+WhisperStreamingRecognizer::Settings finalsDecodedOnceCut()
+{
+    WhisperStreamingRecognizer::Settings settings;
+    settings.earlyFinalPauseSeconds = 0;
+    return settings;
+}
+
 std::vector<RecognitionResult> finals(const Collected& collected)
 {
     std::vector<RecognitionResult> out;
@@ -142,7 +150,7 @@ std::vector<RecognitionResult> finals(const Collected& collected)
 TEST(WhisperStreamingRecognizer, ReportsVolatileTextWhileSpeakingThenOneFinalPerUtterance)
 {
     auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-    WhisperStreamingRecognizer recognizer(decoder);
+    WhisperStreamingRecognizer recognizer(decoder, finalsDecodedOnceCut());
     EXPECT_EQ(recognizer.bestAvailableAudioFormat(), AnalyzerAudioFormat{});
     const auto first = utterance("s05");
     const auto audio = join({test::silence(0.5), first, test::silence(1.0), utterance("s09"), test::silence(1.0)});
@@ -281,7 +289,7 @@ TEST(WhisperStreamingRecognizer, ASentenceThatPausedMidwayWaitsForItsRestBeforeI
                                                  "四つ目。"};
             return DecodedUtterance{texts.at(std::min<std::size_t>(finalNumber, texts.size()) - 1), 0.0F, -0.1};
         };
-        WhisperStreamingRecognizer::Settings settings;
+        auto settings = finalsDecodedOnceCut();
         if (!hold) settings.commaHoldSeconds = 0.0;
         settings.holdAfterParticle = hold;
         WhisperStreamingRecognizer recognizer(decoder, settings);
@@ -330,7 +338,7 @@ TEST(WhisperStreamingRecognizer, AHeldPartStaysInItsJoinedLineUnlessTheJoinedDec
             if (call.pass == Pass::interim) return DecodedUtterance{"途中", 0.0F, -0.1};
             return DecodedUtterance{n == 1 ? first : n == 2 ? joined : "予算を見直します。", 0.0F, -0.1};
         };
-        WhisperStreamingRecognizer recognizer(decoder);
+        WhisperStreamingRecognizer recognizer(decoder, finalsDecodedOnceCut());
         Lines texts;
         for (const auto& line : finals(run(recognizer, audio, 4.0)))
             texts.push_back(line.text);
@@ -429,18 +437,17 @@ TEST(WhisperStreamingRecognizer, UntilTextShowsRefreshesComeSooner)
 TEST(WhisperStreamingRecognizer, AFinalsRetryWaitsForTheFirstTextOfTheUtteranceThatBeganMeanwhile)
 {
     // The first utterance's greedy try wants the fallback tries, and the next utterance begins while it runs.
-    const auto collect = [](bool retryAtOnce) {
+    const auto collect = [](bool retryAtOnce, const std::string& greedy) {
         auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
         decoder->finalCost = 500ms;
         decoder->retryCost = 0ms;
-        decoder->answer = [](const auto& call, std::size_t finalNumber) {
+        decoder->answer = [greedy](const auto& call, std::size_t finalNumber) {
             // Interims of the second utterance come after the first one's first try.
-            if (call.pass == Pass::interim) return DecodedUtterance{finalNumber == 0 ? "途中1" : "途中2", 0.0F, -0.1};
-            if (finalNumber == 1 && call.pass == Pass::finalFirstTry)
-                return DecodedUtterance{"一つ目", 0.0F, -1.2, true};
+            if (call.pass == Pass::interim) return DecodedUtterance{finalNumber == 0 ? "一つ" : "途中2", 0.0F, -0.1};
+            if (finalNumber == 1 && call.pass == Pass::finalFirstTry) return DecodedUtterance{greedy, 0.0F, -1.2, true};
             return DecodedUtterance{finalNumber == 1 ? "一つ目。" : "二つ目。", 0.0F, -0.1};
         };
-        WhisperStreamingRecognizer::Settings settings;
+        auto settings = finalsDecodedOnceCut();
         if (retryAtOnce) settings.firstTextBeforeRetry = false;
         WhisperStreamingRecognizer recognizer(decoder, settings);
         const auto audio =
@@ -455,7 +462,7 @@ TEST(WhisperStreamingRecognizer, AFinalsRetryWaitsForTheFirstTextOfTheUtteranceT
                results.begin();
     };
 
-    const auto results = collect(false);
+    const auto results = collect(false, "一つ目");
     const auto firstFinal = position(results, "一つ目。", true);
     ASSERT_LT(firstFinal, static_cast<std::ptrdiff_t>(results.size()));
     EXPECT_GT(position(results, "二つ目。", true), firstFinal + 1) << "finals in order";
@@ -464,8 +471,60 @@ TEST(WhisperStreamingRecognizer, AFinalsRetryWaitsForTheFirstTextOfTheUtteranceT
     // ...and is on show again once the first utterance's line has settled.
     EXPECT_EQ(position(results, "途中2", false), firstFinal + 1);
 
-    const auto waited = collect(true);
+    // Greedy text unlike the volatile text on show (another voice's words) does not replace it.
+    const auto unlike = collect(false, "五月十日のお寒");
+    EXPECT_LT(position(unlike, "一つ途中2", false), position(unlike, "一つ目。", true));
+    EXPECT_EQ(position(unlike, "五月十日のお寒", false), static_cast<std::ptrdiff_t>(unlike.size()));
+
+    const auto waited = collect(true, "一つ目");
     EXPECT_GT(position(waited, "途中2", false), position(waited, "一つ目。", true));
+}
+
+TEST(WhisperStreamingRecognizer, AFinalsFirstTryBeginsInThePauseThatEndsItsUtterance)
+{
+    const auto collect = [](const std::vector<float>& audio, double earlyPauseSeconds) {
+        auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+        // A final's text tells how much audio it was decoded from.
+        decoder->answer = [](const auto& call, std::size_t) {
+            return DecodedUtterance{call.pass == Pass::interim ? "途中" : std::to_string(call.samples), 0.0F, -0.1};
+        };
+        WhisperStreamingRecognizer::Settings settings;
+        settings.earlyFinalPauseSeconds = earlyPauseSeconds;
+        // A long end pause leaves the try time to begin however busy the machine is.
+        settings.segmentation.endPauseSeconds = 1.2;
+        WhisperStreamingRecognizer recognizer(decoder, settings);
+        const auto settled = finals(run(recognizer, audio, 2.0, decoder.get()));
+        std::vector<std::size_t> finalCalls;
+        for (const auto& call : decoder->calls())
+            if (call.pass != Pass::interim) finalCalls.push_back(call.samples);
+        return std::pair{settled, finalCalls};
+    };
+    const auto decodedSamples = [](const RecognitionResult& line) { return std::stoul(line.text); };
+    const auto cutSamples = [](const RecognitionResult& line) {
+        return static_cast<std::size_t>(std::lround((line.end - line.start) * 16000));
+    };
+    const auto sentence = join({test::silence(0.5), utterance("s05"), test::silence(1.5)});
+
+    // Made 0.3 s into the pause, the try is the final's: nothing is decoded after the cut 1.2 s into it. (The
+    // sentence's own pause after its first words also had a try.)
+    const auto [early, earlyCalls] = collect(sentence, 0.3);
+    ASSERT_EQ(early.size(), 1U);
+    EXPECT_EQ(earlyCalls.back(), decodedSamples(early[0]));
+    EXPECT_GT(cutSamples(early[0]), decodedSamples(early[0]) + 16000 / 2);
+    // Off, the final decodes the whole utterance once it is cut.
+    const auto [late, lateCalls] = collect(sentence, 0.0);
+    ASSERT_EQ(late.size(), 1U);
+    EXPECT_EQ(decodedSamples(late[0]), cutSamples(late[0]));
+    EXPECT_EQ(lateCalls.size(), 1U);
+
+    // Speech that resumes after a try (a pause of about 0.45 s within the sentence) is decoded with it.
+    const auto first = utterance("s05");
+    const auto second = utterance("s09");
+    const auto [resumed, resumedCalls] =
+        collect(join({test::silence(0.5), {first.begin(), first.end() - 2400}, second, test::silence(1.5)}), 0.3);
+    ASSERT_EQ(resumed.size(), 1U);
+    EXPECT_EQ(resumedCalls.back(), decodedSamples(resumed[0]));
+    EXPECT_GT(decodedSamples(resumed[0]), first.size() - 2400 + second.size() - 16000);
 }
 
 TEST(WhisperStreamingRecognizer, EndOfInputSettlesTheUtteranceInProgressAndADecoderFailureFailsTheResults)
