@@ -227,6 +227,11 @@ std::shared_ptr<WhisperContext> WhisperContext::load(const std::filesystem::path
 
     whisper_context_params params = whisper_context_default_params();
     params.use_gpu = false;
+    // The engine's flash attention reads the attention rows up to a multiple of 256 unmasked, past the shrunken
+    // encoder context, and those rows keep what a longer decoding left there: the same audio read differently after
+    // other work on the same state (a 0.6 s refresh was judged no speech fresh, and accepted as "シオシオ" after 4 s
+    // of speech). The plain attention reads exactly the context.
+    params.flash_attn = false;
     whisper_context* context = nullptr;
     try {
         context = whisper_init_from_file_with_params_no_state(modelFile.c_str(), params);

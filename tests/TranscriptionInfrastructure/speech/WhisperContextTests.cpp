@@ -70,6 +70,28 @@ TEST(WhisperContext, ARefreshAfterSilenceReadsItsOwnAudio)
     EXPECT_GT(own, checked) << own << " texts without the engine's check, " << checked << " with it";
 }
 
+TEST(WhisperContext, TheSameAudioReadsTheSameWhateverTheDecoderReadBefore)
+{
+    const auto context = test::realSpeechModel();
+    if (!context) return;
+    // A first refresh's 0.6 s, read before and after the decoder read whole sentences: with the engine's flash
+    // attention the attention rows past a short context kept what the longer ones left there.
+    const auto read = [](UtteranceDecoder& decoder, const std::vector<float>& audio) {
+        const auto decoded = decoder.decode(audio, "", UtteranceDecoder::Pass::interim, [] { return false; });
+        return std::pair{decoded->text, decoded->averageLogProbability};
+    };
+    const auto decoder = context->makeDecoder("ja");
+    for (const char* id : {"s01", "s05", "s09"}) {
+        SCOPED_TRACE(id);
+        auto start = test::readSpeechFile(test::dataDir() / "speech" / "utterances" / (std::string(id) + ".flac"));
+        const auto whole = start;
+        start.resize(9600);
+        const auto fresh = read(*decoder, start);
+        read(*decoder, whole);
+        EXPECT_EQ(read(*decoder, start), fresh);
+    }
+}
+
 TEST(WhisperContext, SpeechInNoiseGetsNoBracketedSoundLabels)
 {
     const auto context = test::realSpeechModel();
