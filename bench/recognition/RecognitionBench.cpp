@@ -312,6 +312,8 @@ int main(int argc, char** argv)
             options.settings.decoding.finalTemperatureIncrement = std::stof(value);
         else if (key == "--steady-pitch")
             options.settings.segmentation.maximumSteadyPitchShare = std::stod(value);
+        else if (key == "--no-speech")
+            options.settings.noSpeechThreshold = std::stof(value);
         else if (key == "--unsure")
             options.settings.inventedLogProbability = std::stod(value);
         else if (key == "--drop-sound-loops")
