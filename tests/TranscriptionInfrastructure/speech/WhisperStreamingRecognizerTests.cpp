@@ -411,7 +411,7 @@ TEST(WhisperStreamingRecognizer, UntilTextShowsRefreshesComeSooner)
         decoder->answer = [](const auto& call, std::size_t) {
             if (call.pass != Pass::interim) return DecodedUtterance{"発話。", 0.0F, -0.1};
             // Under a second of audio: what the first refreshes over a word's start read like.
-            return call.samples < 16000 ? DecodedUtterance{"あたらし", 0.65F, -0.74}
+            return call.samples < 16000 ? DecodedUtterance{"あたらし", 0.75F, -0.74}
                                         : DecodedUtterance{"途中", 0.1F, -0.2};
         };
         WhisperStreamingRecognizer::Settings settings;
