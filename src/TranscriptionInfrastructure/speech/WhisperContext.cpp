@@ -147,7 +147,8 @@ private:
         // shorter context those rows keep what a longer decoding on the state left there: the same audio read
         // differently after other work (a 0.6 s refresh judged no speech on a fresh state was accepted as "シオシオ"
         // after 4 s of speech). A context of whole blocks is encoded audio and silence throughout.
-        params.audio_ctx = std::min(fullContext, (audioContext + kAttentionBlock - 1) / kAttentionBlock * kAttentionBlock);
+        params.audio_ctx =
+            std::min(fullContext, (audioContext + kAttentionBlock - 1) / kAttentionBlock * kAttentionBlock);
         // A runaway repetition is cut off: about 15 tokens per second of Japanese speech is plenty.
         params.max_tokens = static_cast<int>(seconds * 15.0) + 16;
         params.abort_callback = [](void* data) { return (*static_cast<const std::function<bool()>*>(data))(); };
