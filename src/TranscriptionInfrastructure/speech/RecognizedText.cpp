@@ -70,6 +70,18 @@ bool endsInKanjiOrKatakana(std::string_view text)
     return isJapanese(last) && !(last >= 0x3041 && last <= 0x30A0);
 }
 
+bool endsMidSentence(std::string_view text, bool afterParticle, bool afterNoun)
+{
+    for (const std::string_view comma : {"、", ",", "，"})
+        if (text.ends_with(comma)) return true;
+    if (!afterParticle) return false;
+    for (const std::string_view greeting : {"こんにちは", "こんばんは"})
+        if (text.ends_with(greeting)) return false;
+    for (const std::string_view particle : {"は", "が", "を", "に", "で", "と", "て", "も", "ば"})
+        if (text.ends_with(particle)) return true;
+    return afterNoun && (text.ends_with("さん") || endsInKanjiOrKatakana(text));
+}
+
 std::size_t comparedLength(std::string_view text)
 {
     return normalizedForComparison(text).size();

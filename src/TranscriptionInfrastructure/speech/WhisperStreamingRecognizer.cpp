@@ -180,16 +180,7 @@ bool WhisperStreamingRecognizer::holds(const Work& work, const std::string& text
     // An utterance cut at the maximum length did not end at a pause; one near it has no room to grow.
     const auto& segmentation = m_settings.segmentation;
     if (work.end - work.start >= segmentation.maximumUtteranceSeconds - segmentation.cutSearchSeconds) return false;
-    for (const std::string_view comma : {"、", ",", "，"})
-        if (text.ends_with(comma)) return true;
-    if (!m_settings.holdAfterParticle) return false;
-    // Greetings end in は and are whole.
-    for (const std::string_view greeting : {"こんにちは", "こんばんは"})
-        if (text.ends_with(greeting)) return false;
-    for (const std::string_view particle : {"は", "が", "を", "に", "で", "と", "て", "も", "ば"})
-        if (text.ends_with(particle)) return true;
-    if (!m_settings.holdAfterNoun) return false;
-    return text.ends_with("さん") || RecognizedText::endsInKanjiOrKatakana(text);
+    return RecognizedText::endsMidSentence(text, m_settings.holdAfterParticle, m_settings.holdAfterNoun);
 }
 
 bool WhisperStreamingRecognizer::shownTextIsStale() const

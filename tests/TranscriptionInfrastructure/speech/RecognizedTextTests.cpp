@@ -78,6 +78,18 @@ TEST(RecognizedText, TextIsDividedAtTheSentenceEndNearestTheGivenLengthWithWords
     EXPECT_FALSE(T::splitAtSentenceEndNear("会議では、予算を見直します。」", 5));
 }
 
+TEST(RecognizedText, ASentenceCutShortEndsInACommaAParticleOrANoun)
+{
+    // Finals the decoder gave at a speaker's pause, and whole ones.
+    for (const char* cut : {"この件については、", "来週の会議では", "金曜日で", "小林さん", "今月の問いは約500円"})
+        EXPECT_TRUE(T::endsMidSentence(cut, true, true)) << cut;
+    for (const char* whole : {"ありがとうございました。", "お疲れ様でした", "こんにちは", "はい、大丈夫です"})
+        EXPECT_FALSE(T::endsMidSentence(whole, true, true)) << whole;
+    EXPECT_TRUE(T::endsMidSentence("この件については、", false, false));
+    EXPECT_FALSE(T::endsMidSentence("来週の会議では", false, true));
+    EXPECT_FALSE(T::endsMidSentence("小林さん", true, false));
+}
+
 TEST(RecognizedText, QuestionAndExclamationMarksAfterJapaneseAreFullWidth)
 {
     // As the base model wrote them for Mei's questions and for jm_kumo.
