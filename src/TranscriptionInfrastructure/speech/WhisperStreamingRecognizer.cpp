@@ -152,7 +152,7 @@ bool WhisperStreamingRecognizer::earlyFinalDue() const
 bool WhisperStreamingRecognizer::earlyTryStands() const
 {
     return m_early && m_segmenter.inUtterance() && m_early->index == m_segmenter.currentIndex() &&
-           m_early->samples + m_segmenter.currentPauseSamples() >= m_segmenter.currentSamples().size();
+           m_early->covers(m_segmenter.currentSamples().size(), m_segmenter.currentPauseSamples());
 }
 
 bool WhisperStreamingRecognizer::retryDue() const
@@ -334,7 +334,7 @@ std::optional<DecodedUtterance> WhisperStreamingRecognizer::takeEarlyTry(const W
     m_early.reset();
     // A joined final holds other audio; speech after the try's samples means the utterance went on.
     if (early.index != work.index || !work.heldText.empty() || early.prompt != prompt ||
-        early.samples + work.pauseSamples < work.samples.size())
+        !early.covers(work.samples.size(), work.pauseSamples))
         return std::nullopt;
     return std::move(early.decoded);
 }

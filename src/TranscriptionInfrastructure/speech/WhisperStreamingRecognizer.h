@@ -193,6 +193,11 @@ private:
         std::size_t samples = 0;
         std::string prompt;
         DecodedUtterance decoded;
+        // True when the utterance's speech all came before the try's samples: only pause follows them.
+        bool covers(std::size_t utteranceSamples, std::size_t pauseSamples) const
+        {
+            return samples + pauseSamples >= utteranceSamples;
+        }
     };
     std::optional<EarlyTry> m_early;
 
