@@ -41,6 +41,14 @@ double rms(std::span<const float> samples)
     return samples.empty() ? 0 : std::sqrt(sum / static_cast<double>(samples.size()));
 }
 
+void addNoise(std::span<float> signal, std::span<const float> noise, double snrDb, double speechLevel)
+{
+    const double level = speechLevel > 0 ? speechLevel : rms(signal);
+    const double gain = level / rms(noise) / std::pow(10.0, snrDb / 20.0);
+    for (std::size_t i = 0; i < signal.size(); ++i)
+        signal[i] += static_cast<float>(gain * noise[i % noise.size()]);
+}
+
 double amplitudeAt(std::span<const float> samples, double frequency, double rate)
 {
     const double w = 2 * std::numbers::pi * frequency / rate;

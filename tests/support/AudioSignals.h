@@ -17,6 +17,8 @@ std::vector<AudioFrame> drain(const AudioFrameStream& stream);
 // The frames' samples end to end.
 std::vector<float> joined(const std::vector<AudioFrame>& frames);
 double rms(std::span<const float> samples);
+// Adds noise, repeated to the signal's length, snrDb under the speech level: the signal's own rms unless given.
+void addNoise(std::span<float> signal, std::span<const float> noise, double snrDb, double speechLevel = 0);
 // Amplitude of one frequency in a signal (Goertzel).
 double amplitudeAt(std::span<const float> samples, double frequency, double rate);
 

@@ -165,12 +165,9 @@ TEST(UtteranceSegmenter, QuietSentencesInPinkNoiseAreFoundWhole)
             // The files hold 0.3 s of silence at both ends; the level is that of the speech between.
             const std::size_t edge = 4800, lead = 48000;
             const double level = test::rms(std::span(speech).subspan(edge, speech.size() - 2 * edge));
-            const double gain = level / test::rms(noise) / std::pow(10.0, 0.3);
             std::vector<float> mixed(lead + speech.size() + 24000);
-            for (std::size_t i = 0; i < mixed.size(); ++i)
-                mixed[i] = static_cast<float>(gain * noise[i % noise.size()]);
-            for (std::size_t i = 0; i < speech.size(); ++i)
-                mixed[lead + i] += speech[i];
+            std::copy(speech.begin(), speech.end(), mixed.begin() + lead);
+            test::addNoise(mixed, noise, 6.0, level);
             const auto utterances = segment(mixed, 1600, settings);
             if (utterances.size() == 1 && utterances[0].start * 16000 <= static_cast<double>(lead + edge) &&
                 utterances[0].end * 16000 >= static_cast<double>(lead + speech.size() - edge))
@@ -238,9 +235,7 @@ TEST(UtteranceSegmenter, ASentenceOverBabblingVoicesEndsWhenTheSpeakerStopsNotWh
         for (std::size_t i = 0; i < babble.size(); ++i)
             babble[i] += voice[(i + babble.size() / 5 * static_cast<std::size_t>(id[2] - '0')) % voice.size()];
     }
-    const double gain = test::rms(sentence) / test::rms(babble) / std::pow(10.0, 0.5);
-    for (std::size_t i = 0; i < audio.size(); ++i)
-        audio[i] += static_cast<float>(gain * babble[i]);
+    test::addNoise(audio, babble, 10.0, test::rms(sentence));
     const auto endOfTheSentence = [&](const UtteranceSegmenter::Settings& settings) {
         for (const auto& u : segment(audio, 1600, settings, SileroVoiceDetector::load(*file)))
             if (u.end > speechEnd) return u.end;

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <string_view>
 
 namespace tc {
@@ -107,9 +106,7 @@ TEST(WhisperContext, SpeechInNoiseGetsNoBracketsNobodySaid)
     std::size_t markedFreely = 0;
     for (const char* id : {"s05", "s06"}) {
         auto audio = test::readSpeechFile(test::dataDir() / "speech" / "utterances" / (std::string(id) + ".flac"));
-        const double gain = test::rms(audio) / test::rms(noise) / std::pow(10.0, 10.0 / 20.0);
-        for (std::size_t i = 0; i < audio.size(); ++i)
-            audio[i] += static_cast<float>(gain * noise[i % noise.size()]);
+        test::addNoise(audio, noise, 10.0);
         const auto pause = test::silence(1.0);
         audio.insert(audio.end(), pause.begin(), pause.end());
         const auto decode = [&](bool suppress) {
