@@ -6,8 +6,9 @@
 //
 //   RecognitionBench [--voices mei,jf_alpha] [--conditions clean,pink10] [--sentences N] [--nonspeech SECONDS]
 //                    [--model base] [--label NAME] [--prompt CHARS] [--end-pause SECONDS] [--pre-roll SECONDS]
-//                    [--short-burst-pause SECONDS] [--min-spread DB] [--beam N]
+//                    [--short-burst-pause SECONDS] [--min-spread DB] [--steady-pitch SHARE] [--beam N]
 //                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY]
+//                    [--lowercase-latin MINIMUM_PROBABILITY] [--no-speech PROBABILITY] [--unsure LOGPROB]
 //                    [--drop-sound-loops 0|1] [--comma-hold SECONDS] [--early-final SECONDS]
 //                    [--hold-particles 0|1] [--hold-nouns 0|1] [--textless-refresh SECONDS]
 //                    [--first-text-before-retry 0|1] [--engine-no-speech 0|1] [--initial-prompt TEXT]
@@ -336,6 +337,8 @@ int main(int argc, char** argv)
             options.settings.decoding.suppressNonSpeechTokens = value == "1";
         else if (key == "--latin")
             options.settings.decoding.unsureLatinProbability = std::stod(value);
+        else if (key == "--lowercase-latin")
+            options.settings.decoding.unsureLowercaseLatinProbability = std::stod(value);
         else {
             std::cerr << "unknown option " << key << '\n';
             return 2;

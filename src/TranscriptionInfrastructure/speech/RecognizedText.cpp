@@ -278,7 +278,7 @@ bool isLatinPiece(std::string_view text)
 
 } // namespace
 
-std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double threshold)
+std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double threshold, double lowercaseThreshold)
 {
     std::string joined;
     for (const auto& piece : pieces)
@@ -299,7 +299,8 @@ std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double thr
             run += pieces[end].text;
             ++end;
         }
-        if (sum / static_cast<double>(end - i) >= threshold) out += run;
+        const bool capital = std::any_of(run.begin(), run.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+        if (sum / static_cast<double>(end - i) >= (capital ? threshold : lowercaseThreshold)) out += run;
         i = end;
     }
     return out;

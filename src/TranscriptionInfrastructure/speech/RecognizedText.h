@@ -37,10 +37,11 @@ struct TokenPiece {
     double probability = 1;
 };
 // The pieces joined, without the Latin-script words the decoder was unsure of inside Japanese text: a run of
-// pieces made of Latin letters (with spaces and apostrophes) whose mean probability is under the threshold is
-// left out when the rest holds kana or kanji. Whisper fills sounds it cannot place with English words
-// ("結果です ruler"); a term it heard clearly ("API") keeps a high probability and stays.
-std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double threshold);
+// pieces made of Latin letters (with spaces and apostrophes) whose mean probability is under the threshold, or under
+// lowercaseThreshold when the run has no capital letter, is left out when the rest holds kana or kanji. Whisper fills
+// sounds it cannot place with English words ("結果です ruler"); a term it heard clearly ("API") keeps a high
+// probability and stays.
+std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double threshold, double lowercaseThreshold);
 // "?" and "!" after a kana, kanji or "ー" in their full-width form, as Japanese is written; the model writes
 // either. After Latin letters or digits they stay ("API?", "3!"). A space between two Japanese characters goes:
 // Japanese is written without them, and the model puts them between phrases of quiet speech ("資料を 渡して").

@@ -181,7 +181,8 @@ private:
             }
         }
         // Token pieces may end inside a multi-byte character; the assembled text never does.
-        const std::string bytes = RecognizedText::withoutUnsureLatin(pieces, m_policy.unsureLatinProbability);
+        const std::string bytes = RecognizedText::withoutUnsureLatin(pieces, m_policy.unsureLatinProbability,
+                                                                     m_policy.unsureLowercaseLatinProbability);
         const std::string complete = RecognizedText::completeUtf8(bytes);
         result.text = RecognizedText::withoutRepetitionLoops(complete);
         Attempt attempt;
