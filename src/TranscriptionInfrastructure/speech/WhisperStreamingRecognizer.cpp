@@ -219,16 +219,10 @@ WhisperStreamingRecognizer::Work WhisperStreamingRecognizer::nextWork()
         work.pauseSamples = utterance.pauseSamples;
         if (m_held) {
             // The rest of a sentence that paused at a comma: the whole is decoded again as one.
-            Held held = std::move(*m_held);
+            const std::size_t heldIndex = m_held->work.index;
+            work = Work::joined(std::move(m_held->work), std::move(m_held->text), std::move(work));
             m_held.reset();
-            work.heldSamples = held.work.samples.size();
-            work.heldEnd = held.work.end;
-            work.restStart = work.start;
-            held.work.samples.insert(held.work.samples.end(), work.samples.begin(), work.samples.end());
-            work.samples = std::move(held.work.samples);
-            work.start = held.work.start;
-            work.heldText = std::move(held.text);
-            if (m_shownIndex == held.work.index) m_shownIndex = work.index;
+            if (m_shownIndex == heldIndex) m_shownIndex = work.index;
         }
     } else if (shownTextIsStale()) {
         work.kind = Work::Kind::clear;
@@ -393,7 +387,7 @@ void WhisperStreamingRecognizer::runRetry(Work& work, std::stop_token stop)
 void WhisperStreamingRecognizer::finishFinal(const Work& work, const DecodedUtterance& decoded)
 {
     std::string text = accepted(decoded);
-    if (m_unsureJoin && m_unsureJoin->index == work.index && work.heldText.empty()) {
+    if (m_unsureJoin && m_unsureJoin->held.index == work.index && work.heldText.empty()) {
         resolveUnsureJoin(work, text);
         return;
     }
@@ -403,14 +397,13 @@ void WhisperStreamingRecognizer::finishFinal(const Work& work, const DecodedUtte
         (!RecognizedText::beginsWithMostOf(text, work.heldText) ||
          RecognizedText::comparedLength(text) <= RecognizedText::comparedLength(work.heldText) + 1)) {
         // The rest is decoded on its own before either part settles, so neither is lost.
-        const auto restBegins = work.samples.begin() + static_cast<std::ptrdiff_t>(work.heldSamples);
-        m_unsureJoin =
-            UnsureJoin{text, work.heldText, {work.samples.begin(), restBegins}, work.start, work.heldEnd, work.index};
+        m_unsureJoin = UnsureJoin{text, work.heldText, work.heldPart()};
+        Work restPart = work.rest();
         SegmentedUtterance rest;
-        rest.samples.assign(restBegins, work.samples.end());
-        rest.start = work.restStart;
-        rest.end = work.end;
-        rest.index = work.index;
+        rest.samples = std::move(restPart.samples);
+        rest.start = restPart.start;
+        rest.end = restPart.end;
+        rest.index = restPart.index;
         {
             std::lock_guard lock(m_mutex);
             m_finals.push_front(std::move(rest));
@@ -430,28 +423,11 @@ void WhisperStreamingRecognizer::resolveUnsureJoin(const Work& rest, const std::
                       alone = comparedLength(restText);
     if (joined >= alone + (held + 1) / 2 && joined >= held + (alone + 1) / 2) {
         // The joined text holds clearly more than either part alone: both are in it, one read differently.
-        Work whole = rest;
-        whole.start = join.heldStart;
-        whole.heldText = join.heldText;
-        whole.heldSamples = join.heldSamples.size();
-        whole.heldEnd = join.heldEnd;
-        whole.restStart = rest.start;
-        whole.samples = std::move(join.heldSamples);
-        whole.samples.insert(whole.samples.end(), rest.samples.begin(), rest.samples.end());
-        settleJoined(whole, join.joinedText);
+        settleJoined(Work::joined(std::move(join.held), join.heldText, rest), join.joinedText);
         return;
     }
-    settle(heldPartOf(rest, join.heldStart, join.heldEnd), join.heldText);
+    settle(join.held, join.heldText);
     settleOrHold(rest, restText);
-}
-
-WhisperStreamingRecognizer::Work WhisperStreamingRecognizer::heldPartOf(const Work& work, double start, double end)
-{
-    Work part;
-    part.start = start;
-    part.end = end;
-    part.index = work.index;
-    return part;
 }
 
 void WhisperStreamingRecognizer::settleJoined(const Work& work, const std::string& text)
@@ -466,12 +442,8 @@ void WhisperStreamingRecognizer::settleJoined(const Work& work, const std::strin
         settleOrHold(work, text);
         return;
     }
-    settle(heldPartOf(work, work.start, work.heldEnd), parts->first);
-    Work rest = work;
-    rest.samples.erase(rest.samples.begin(), rest.samples.begin() + static_cast<std::ptrdiff_t>(work.heldSamples));
-    rest.start = work.restStart;
-    rest.heldText.clear();
-    settleOrHold(rest, parts->second);
+    settle(work.heldPart(), parts->first);
+    settleOrHold(work.rest(), parts->second);
 }
 
 void WhisperStreamingRecognizer::settleOrHold(const Work& work, const std::string& text)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TranscriptionInfrastructure/speech/RecognizerWork.h"
 #include "TranscriptionInfrastructure/speech/StreamingRecognizer.h"
 #include "TranscriptionInfrastructure/speech/UtteranceDecoder.h"
 #include "TranscriptionInfrastructure/speech/UtteranceSegmenter.h"
@@ -103,21 +104,7 @@ public:
     void cancel() override;
 
 private:
-    struct Work {
-        enum class Kind { none, interim, early, final, retry, clear, settle } kind = Kind::none;
-        std::vector<float> samples;
-        // The held text this final continues; it stands if the whole decodes to nothing.
-        std::string heldText;
-        // Where the held part ends in samples, and where the utterance that continues it began.
-        std::size_t heldSamples = 0;
-        double heldEnd = 0;
-        double restStart = 0;
-        double start = 0;
-        double end = 0;
-        std::size_t index = 0;
-        // The pause at the end of a final's samples.
-        std::size_t pauseSamples = 0;
-    };
+    using Work = RecognizerWork;
 
     void intakeLoop(std::stop_token stop);
     void decodeLoop(std::stop_token stop);
@@ -143,8 +130,6 @@ private:
     void settleOrHold(const Work& work, const std::string& text);
     // settleOrHold for a held part decoded with its rest: one line, or two where the text has a sentence end between.
     void settleJoined(const Work& work, const std::string& text);
-    // The held part of a joined work, to settle on its own.
-    static Work heldPartOf(const Work& work, double start, double end);
     // With the rest of a held part decoded on its own: one line from the joined text, or one for each part.
     void resolveUnsureJoin(const Work& rest, const std::string& restText);
     void runInterim(Work& work, std::stop_token stop);
@@ -208,11 +193,8 @@ private:
     struct UnsureJoin {
         std::string joinedText;
         std::string heldText;
-        // Kept so that a joined text which is held again can be decoded once more with what follows.
-        std::vector<float> heldSamples;
-        double heldStart = 0;
-        double heldEnd = 0;
-        std::size_t index = 0;
+        // With its audio, so that a joined text which is held again can be decoded once more with what follows.
+        Work held;
     };
     std::optional<UnsureJoin> m_unsureJoin;
 
