@@ -36,8 +36,8 @@ struct DecodingPolicy {
     // English ("変更してから log 印して") and kept the terms spoken ("iPhone"), at the same error rate.
     double unsureLatinProbability = 0.4;
     // The same for a word without a capital letter. The terms speakers used inside Japanese on our evaluation set
-    // were names and acronyms ("iPhone", "Zoom", "API"); the lowercase words were the decoder's own, for sounds it
-    // misheard ("から log 員して", "利用量aに", "次のmeatingは" for ミーティング), at 0.24-0.63.
+    // were names and acronyms ("iPhone", "Zoom", "API"; 0.36-1.00); every lowercase word was the decoder's own, for
+    // kana it misheard ("から log 員して", "利用量aに", "次のmeatingは" for ミーティング; 0.14-0.63).
     double unsureLowercaseLatinProbability = 0.75;
     // A final whose greedy text loops on one or two characters ("おぉぉぉぉ") is a sound, not words: it comes out
     // empty instead of going to the fallback tries, which sample whole sentences out of it. Over the non-speech
