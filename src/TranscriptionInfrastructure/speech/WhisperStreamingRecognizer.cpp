@@ -15,7 +15,10 @@ WhisperStreamingRecognizer::WhisperStreamingRecognizer(std::shared_ptr<Utterance
 
 WhisperStreamingRecognizer::WhisperStreamingRecognizer(std::shared_ptr<UtteranceDecoder> decoder, Settings settings,
                                                        std::unique_ptr<VoiceProbabilityModel> voiceModel)
-    : m_decoder(std::move(decoder)), m_settings(settings), m_segmenter(settings.segmentation, std::move(voiceModel))
+    : m_decoder(std::move(decoder)), m_settings(settings), m_segmenter(settings.segmentation, std::move(voiceModel)),
+      m_refreshes({settings.segmentation.sampleRate, settings.segmentation.preRollSeconds, settings.firstRefreshSeconds,
+                   settings.textlessRefreshSeconds, settings.minimumRefreshSeconds, settings.maximumRefreshSeconds,
+                   settings.refreshCostFactor})
 {}
 
 WhisperStreamingRecognizer::~WhisperStreamingRecognizer()
@@ -115,28 +118,16 @@ bool WhisperStreamingRecognizer::refreshDue() const
     if (!m_settings.volatileResults || m_inputEnded || !m_segmenter.inUtterance()) return false;
     // Music is dropped when it ends; decoding it meanwhile would only show made-up text.
     if (m_segmenter.currentSoundsTonal()) return false;
-    const double rate = m_settings.segmentation.sampleRate;
-    const std::size_t size = m_segmenter.currentSamples().size();
     // The speech so far is decoded as a final already: refreshing it again would only hold that final up.
     if (earlyTryStands()) return false;
-    if (m_refreshIndex == m_segmenter.currentIndex()) {
-        // Nothing on show yet: the next refresh is what the user waits for, whatever the last one cost.
-        const bool textless = m_settings.textlessRefreshSeconds > 0 && m_shownIndex != m_segmenter.currentIndex();
-        const double interval = textless
-                                    ? m_settings.textlessRefreshSeconds
-                                    : std::clamp(m_lastRefreshCost * m_settings.refreshCostFactor,
-                                                 m_settings.minimumRefreshSeconds, m_settings.maximumRefreshSeconds);
-        return size >= m_refreshedSamples + static_cast<std::size_t>(interval * rate);
-    }
-    // The first refresh waits for a little speech after the pre-roll.
-    const double first = m_settings.segmentation.preRollSeconds + m_settings.firstRefreshSeconds;
-    return size >= static_cast<std::size_t>(first * rate);
+    const std::size_t index = m_segmenter.currentIndex();
+    return m_refreshes.due(index, m_segmenter.currentSamples().size(), m_shownIndex == index);
 }
 
 bool WhisperStreamingRecognizer::firstRefreshPending() const
 {
     return m_settings.volatileResults && !m_inputEnded && m_segmenter.inUtterance() &&
-           !m_segmenter.currentSoundsTonal() && m_refreshIndex != m_segmenter.currentIndex();
+           !m_segmenter.currentSoundsTonal() && m_refreshes.firstPending(m_segmenter.currentIndex());
 }
 
 bool WhisperStreamingRecognizer::earlyFinalDue() const
@@ -241,10 +232,7 @@ WhisperStreamingRecognizer::Work WhisperStreamingRecognizer::nextWork()
         work.start = m_segmenter.currentStart();
         work.end = work.start + static_cast<double>(work.samples.size()) / m_settings.segmentation.sampleRate;
         work.index = m_segmenter.currentIndex();
-        if (!early) {
-            m_refreshIndex = work.index;
-            m_refreshedSamples = work.samples.size();
-        }
+        if (!early) m_refreshes.began(work.index, work.samples.size());
     }
     return work;
 }
@@ -491,7 +479,7 @@ void WhisperStreamingRecognizer::runInterim(Work& work, std::stop_token stop)
     std::optional<RecognitionResult> shown;
     {
         std::lock_guard lock(m_mutex);
-        m_lastRefreshCost = cost;
+        m_refreshes.cost(cost);
         // The utterance ended while this ran: its final result is on the way.
         if (!m_segmenter.inUtterance() || m_segmenter.currentIndex() != work.index) return;
         if (m_held) {

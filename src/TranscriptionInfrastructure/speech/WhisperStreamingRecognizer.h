@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TranscriptionInfrastructure/speech/RecognizerWork.h"
+#include "TranscriptionInfrastructure/speech/RefreshSchedule.h"
 #include "TranscriptionInfrastructure/speech/StreamingRecognizer.h"
 #include "TranscriptionInfrastructure/speech/UtteranceDecoder.h"
 #include "TranscriptionInfrastructure/speech/UtteranceSegmenter.h"
@@ -153,10 +154,7 @@ private:
     bool m_started = false;
     bool m_inputEnded = false;
     bool m_done = false;
-    // Progress of the refreshes of the utterance in progress.
-    std::size_t m_refreshIndex = 0;
-    std::size_t m_refreshedSamples = 0;
-    double m_lastRefreshCost = 0;
+    RefreshSchedule m_refreshes;
     // The utterance whose volatile text is on show, if any.
     std::optional<std::size_t> m_shownIndex;
     std::atomic<bool> m_finalWaiting{false};
