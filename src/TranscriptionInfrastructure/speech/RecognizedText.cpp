@@ -70,15 +70,31 @@ bool endsInKanjiOrKatakana(std::string_view text)
     return isJapanese(last) && !(last >= 0x3041 && last <= 0x30A0);
 }
 
+namespace {
+
+constexpr std::string_view kFullStop = "。";
+
+// True when the text ends in a particle or the te-form a pause may cut a sentence after. Before a full stop only in
+// a particle no sentence ends in: "待って。" and "私も。" are whole.
+bool endsInParticle(std::string_view text, bool beforeFullStop)
+{
+    for (const std::string_view greeting : {"こんにちは", "こんばんは"})
+        if (text.ends_with(greeting)) return false;
+    for (const std::string_view particle : {"は", "が", "を", "に", "で", "と", "ば"})
+        if (text.ends_with(particle)) return true;
+    return !beforeFullStop && (text.ends_with("て") || text.ends_with("も"));
+}
+
+} // namespace
+
 bool endsMidSentence(std::string_view text, bool afterParticle, bool afterNoun)
 {
     for (const std::string_view comma : {"、", ",", "，"})
         if (text.ends_with(comma)) return true;
     if (!afterParticle) return false;
-    for (const std::string_view greeting : {"こんにちは", "こんばんは"})
-        if (text.ends_with(greeting)) return false;
-    for (const std::string_view particle : {"は", "が", "を", "に", "で", "と", "て", "も", "ば"})
-        if (text.ends_with(particle)) return true;
+    // At a long pause the decoder sometimes closes the part with a full stop ("予算の見直しと。").
+    if (text.ends_with(kFullStop)) return endsInParticle(text.substr(0, text.size() - kFullStop.size()), true);
+    if (endsInParticle(text, false)) return true;
     return afterNoun && (text.ends_with("さん") || endsInKanjiOrKatakana(text));
 }
 
@@ -117,6 +133,8 @@ std::optional<std::pair<std::string, std::string>> splitAtSentenceEndNear(std::s
     for (std::size_t i = 0; i < points.size(); ++i) {
         if (counts(points[i])) ++before;
         if (!isSentenceEnd(points[i]) || before == 0 || before == total) continue;
+        // A full stop after a particle is the decoder's mark of a pause, not a sentence's end.
+        if (points[i] == U'。' && endsInParticle(toUtf8(std::u32string_view(points).substr(0, i)), true)) continue;
         const std::size_t distance = before > characters ? before - characters : characters - before;
         if (best && distance >= bestDistance) continue;
         // "？！" ends one sentence.

@@ -50,10 +50,12 @@ std::string withJapanesePunctuation(std::string_view text);
 bool endsInKanjiOrKatakana(std::string_view text);
 // True when the text may be a sentence a pause cut short: it ends in a comma; with afterParticle, in a particle or the
 // te-form (は が を に で と て も ば; at a long pause the decoder mostly leaves the comma out), greetings ending in は
-// aside; with afterNoun, in a noun (kanji, katakana, さん).
+// aside, or in one of は が を に で と ば and a full stop, which no sentence ends in; with afterNoun, in a noun (kanji,
+// katakana, さん).
 bool endsMidSentence(std::string_view text, bool afterParticle, bool afterNoun);
-// The text divided after a sentence end ("。", "？", "！", "?", "!") with words on both sides: of those, the one with
-// the count of compared characters before it nearest to `characters`. Nothing when there is none.
+// The text divided after a sentence end ("。", "？", "！", "?", "!", but not a full stop after a particle, see
+// endsMidSentence) with words on both sides: of those, the one with the count of compared characters before it
+// nearest to `characters`. Nothing when there is none.
 std::optional<std::pair<std::string, std::string>> splitAtSentenceEndNear(std::string_view text,
                                                                           std::size_t characters);
 // White space, including U+3000 and the other Unicode spaces.

@@ -76,14 +76,21 @@ TEST(RecognizedText, TextIsDividedAtTheSentenceEndNearestTheGivenLengthWithWords
               (Parts{"はい。わかりました。", "それでお願いします。"}));
     EXPECT_EQ(T::splitAtSentenceEndNear("本当ですか？！ 明日です", 0), (Parts{"本当ですか？！", "明日です"}));
     EXPECT_FALSE(T::splitAtSentenceEndNear("会議では、予算を見直します。」", 5));
+    // A full stop the decoder put at a pause after a particle ends no sentence.
+    EXPECT_FALSE(T::splitAtSentenceEndNear("来週の会議では、予算の見直しと。新しい担当者の紹介を行います。", 13));
+    EXPECT_EQ(T::splitAtSentenceEndNear("こんにちは。新しい担当者です。", 5),
+              (Parts{"こんにちは。", "新しい担当者です。"}));
 }
 
 TEST(RecognizedText, ASentenceCutShortEndsInACommaAParticleOrANoun)
 {
     // Finals the decoder gave at a speaker's pause, and whole ones.
-    for (const char* cut : {"この件については、", "来週の会議では", "金曜日で", "小林さん", "今月の問いは約500円"})
+    for (const char* cut : {"この件については、", "来週の会議では", "金曜日で", "小林さん", "今月の問いは約500円",
+                            "来週の会議では、予算の見直しと。", "申し訳ありませんが。", "のひんびは。",
+                            "もし可能であれば、金曜日の午前中までに。"})
         EXPECT_TRUE(T::endsMidSentence(cut, true, true)) << cut;
-    for (const char* whole : {"ありがとうございました。", "お疲れ様でした", "こんにちは", "はい、大丈夫です"})
+    for (const char* whole : {"ありがとうございました。", "お疲れ様でした", "こんにちは", "はい、大丈夫です",
+                              "こんにちは。", "次の会議は5月20日の午前10時からです。", "ちょっと待って。", "私も。"})
         EXPECT_FALSE(T::endsMidSentence(whole, true, true)) << whole;
     EXPECT_TRUE(T::endsMidSentence("この件については、", false, false));
     EXPECT_FALSE(T::endsMidSentence("来週の会議では", false, true));
