@@ -255,7 +255,7 @@ std::string withJapanesePunctuation(std::string_view text)
 bool isNonSpeechPhrase(std::string_view text)
 {
     // What Japanese models trained on subtitles print over silence, music or noise.
-    static const std::array<std::u32string, 13> phrases{
+    static const std::array<std::u32string, 11> phrases{
         U"ご視聴ありがとうございました",
         U"ご視聴ありがとうございます",
         U"ご清聴ありがとうございました",
@@ -265,15 +265,19 @@ bool isNonSpeechPhrase(std::string_view text)
         U"高評価とチャンネル登録よろしくお願いします",
         U"次回もお楽しみに",
         U"字幕視聴ありがとうございました",
-        U"thankyouforwatching",
-        U"thanksforwatching",
         U"音楽",
         U"拍手",
     };
+    // A video's outro in English, however it goes on ("Thank you for watching today's video." over babble): nobody
+    // says it in a Japanese conversation.
+    static const std::array<std::u32string, 2> outros{U"thankyouforwatching", U"thanksforwatching"};
     const std::u32string normalized = normalizedForComparison(text);
     if (normalized.empty()) return true;
     for (const auto& phrase : phrases) {
         if (normalized == phrase) return true;
+    }
+    for (const auto& outro : outros) {
+        if (normalized.starts_with(outro)) return true;
     }
     return false;
 }

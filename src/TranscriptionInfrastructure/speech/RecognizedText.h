@@ -24,7 +24,8 @@ std::size_t comparedLength(std::string_view text);
 // be read differently with more of the sentence to go by ("もしか能" → "もし可能").
 bool beginsWithMostOf(std::string_view whole, std::string_view part);
 // True for the phrases a recognizer is known to invent over silence or noise ("ご視聴ありがとうございました" and
-// the like), compared after normalisation, and for text that normalises to nothing.
+// the like), compared after normalisation, for text that begins with an English video outro ("Thank you for
+// watching…"), and for text that normalises to nothing.
 bool isNonSpeechPhrase(std::string_view text);
 // The decoder sometimes loops, writing one phrase again and again until its token limit: a run of a phrase of
 // 8+ characters repeated twice or more, or of 4+ characters three times or more, keeps one copy, and a
