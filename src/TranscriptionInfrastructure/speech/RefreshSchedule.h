@@ -9,17 +9,18 @@ namespace tc {
 // refreshes less often instead of falling behind. Not thread-safe: the recognizer's mutex guards it.
 class RefreshSchedule {
 public:
+    // The recognizer's own settings hold the defaults and why.
     struct Settings {
-        double sampleRate = 16000;
+        double sampleRate = 0;
         // The first refresh comes this much speech after the pre-roll.
-        double preRollSeconds = 0.3;
-        double firstRefreshSeconds = 0.3;
+        double preRollSeconds = 0;
+        double firstRefreshSeconds = 0;
         // The spacing while nothing is on show, whatever the refreshes cost; 0 spaces them as any other.
-        double textlessRefreshSeconds = 0.3;
+        double textlessRefreshSeconds = 0;
         // Otherwise the spacing is costFactor times the last refresh's cost, within these bounds.
-        double minimumRefreshSeconds = 0.5;
-        double maximumRefreshSeconds = 3.0;
-        double costFactor = 1.5;
+        double minimumRefreshSeconds = 0;
+        double maximumRefreshSeconds = 0;
+        double costFactor = 0;
     };
 
     explicit RefreshSchedule(Settings settings) : m_settings(settings) {}

@@ -14,7 +14,10 @@ constexpr std::size_t at(double seconds)
 // show, the next ones follow closely however much they cost. Once text shows, a slow machine refreshes less often.
 TEST(RefreshSchedule, TextComesSoonThenRefreshesFollowTheirCost)
 {
-    RefreshSchedule schedule({});
+    // 16 kHz; pre-roll 0.3 s, first refresh 0.3 s into the speech, 0.3 s apart while textless, else 0.5-3 s by 1.5
+    // times the cost.
+    const RefreshSchedule::Settings settings{16000, 0.3, 0.3, 0.3, 0.5, 3.0, 1.5};
+    RefreshSchedule schedule(settings);
     EXPECT_TRUE(schedule.firstPending(1));
     EXPECT_FALSE(schedule.due(1, at(0.55), false)) << "0.3 s of pre-roll and 0.3 s of speech first";
     EXPECT_TRUE(schedule.due(1, at(0.6), false));
@@ -35,7 +38,7 @@ TEST(RefreshSchedule, TextComesSoonThenRefreshesFollowTheirCost)
     EXPECT_TRUE(schedule.firstPending(2)) << "the next utterance starts over";
     EXPECT_FALSE(schedule.due(2, at(0.3), false));
 
-    RefreshSchedule::Settings spacedByCost;
+    RefreshSchedule::Settings spacedByCost = settings;
     spacedByCost.textlessRefreshSeconds = 0;
     RefreshSchedule costly(spacedByCost);
     costly.began(1, at(0.6));
