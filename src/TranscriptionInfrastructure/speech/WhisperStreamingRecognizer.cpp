@@ -16,9 +16,13 @@ WhisperStreamingRecognizer::WhisperStreamingRecognizer(std::shared_ptr<Utterance
 WhisperStreamingRecognizer::WhisperStreamingRecognizer(std::shared_ptr<UtteranceDecoder> decoder, Settings settings,
                                                        std::unique_ptr<VoiceProbabilityModel> voiceModel)
     : m_decoder(std::move(decoder)), m_settings(settings), m_segmenter(settings.segmentation, std::move(voiceModel)),
-      m_refreshes({settings.segmentation.sampleRate, settings.segmentation.preRollSeconds, settings.firstRefreshSeconds,
-                   settings.textlessRefreshSeconds, settings.minimumRefreshSeconds, settings.maximumRefreshSeconds,
-                   settings.refreshCostFactor})
+      m_refreshes({.sampleRate = settings.segmentation.sampleRate,
+                   .preRollSeconds = settings.segmentation.preRollSeconds,
+                   .firstRefreshSeconds = settings.firstRefreshSeconds,
+                   .textlessRefreshSeconds = settings.textlessRefreshSeconds,
+                   .minimumRefreshSeconds = settings.minimumRefreshSeconds,
+                   .maximumRefreshSeconds = settings.maximumRefreshSeconds,
+                   .costFactor = settings.refreshCostFactor})
 {}
 
 WhisperStreamingRecognizer::~WhisperStreamingRecognizer()

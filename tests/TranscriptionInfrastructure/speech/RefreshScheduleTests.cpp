@@ -14,9 +14,13 @@ constexpr std::size_t at(double seconds)
 // show, the next ones follow closely however much they cost. Once text shows, a slow machine refreshes less often.
 TEST(RefreshSchedule, TextComesSoonThenRefreshesFollowTheirCost)
 {
-    // 16 kHz; pre-roll 0.3 s, first refresh 0.3 s into the speech, 0.3 s apart while textless, else 0.5-3 s by 1.5
-    // times the cost.
-    const RefreshSchedule::Settings settings{16000, 0.3, 0.3, 0.3, 0.5, 3.0, 1.5};
+    const RefreshSchedule::Settings settings{.sampleRate = 16000,
+                                             .preRollSeconds = 0.3,
+                                             .firstRefreshSeconds = 0.3,
+                                             .textlessRefreshSeconds = 0.3,
+                                             .minimumRefreshSeconds = 0.5,
+                                             .maximumRefreshSeconds = 3.0,
+                                             .costFactor = 1.5};
     RefreshSchedule schedule(settings);
     EXPECT_TRUE(schedule.firstPending(1));
     EXPECT_FALSE(schedule.due(1, at(0.55), false)) << "0.3 s of pre-roll and 0.3 s of speech first";
