@@ -6,7 +6,8 @@
 //
 //   RecognitionBench [--voices mei,jf_alpha] [--conditions clean,pink10] [--sentences N] [--nonspeech SECONDS]
 //                    [--model base] [--label NAME] [--prompt CHARS] [--end-pause SECONDS] [--pre-roll SECONDS]
-//                    [--short-burst-pause SECONDS] [--min-spread DB] [--steady-pitch SHARE] [--beam N]
+//                    [--short-burst-pause SECONDS] [--min-spread DB] [--steady-pitch SHARE]
+//                    [--steady-pitch-within DB] [--beam N]
 //                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY]
 //                    [--lowercase-latin MINIMUM_PROBABILITY] [--no-speech PROBABILITY] [--unsure LOGPROB]
 //                    [--drop-sound-loops 0|1] [--comma-hold SECONDS] [--early-final SECONDS]
@@ -313,6 +314,8 @@ int main(int argc, char** argv)
             options.settings.decoding.finalTemperatureIncrement = std::stof(value);
         else if (key == "--steady-pitch")
             options.settings.segmentation.maximumSteadyPitchShare = std::stod(value);
+        else if (key == "--steady-pitch-within")
+            options.settings.segmentation.steadyPitchWithinDb = std::stod(value);
         else if (key == "--no-speech")
             options.settings.noSpeechThreshold = std::stof(value);
         else if (key == "--unsure")

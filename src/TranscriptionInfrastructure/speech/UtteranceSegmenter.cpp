@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace tc {
 
@@ -274,9 +275,19 @@ int UtteranceSegmenter::pitchPeriodAt(std::size_t end) const
 
 double UtteranceSegmenter::steadyPitchShare() const
 {
+    // Only the stretch's loud frames are judged: they are the sound the stretch is made of, and a background under
+    // it holds its own pitch between the syllables.
+    double judged = -std::numeric_limits<double>::infinity();
+    if (m_settings.steadyPitchWithinDb > 0 && !m_currentLevels.empty()) {
+        std::vector<double> levels = m_currentLevels;
+        judged = levelAtTenths(levels, 9) - m_settings.steadyPitchWithinDb;
+    }
     std::size_t pairs = 0, steady = 0;
-    for (std::size_t i = 1; i < m_currentPitch.size(); ++i) {
+    // Levels and pitches are kept frame for frame.
+    const std::size_t frames = std::min(m_currentPitch.size(), m_currentLevels.size());
+    for (std::size_t i = 1; i < frames; ++i) {
         if (m_currentPitch[i] == 0 || m_currentPitch[i - 1] == 0) continue;
+        if (m_currentLevels[i] < judged || m_currentLevels[i - 1] < judged) continue;
         ++pairs;
         if (m_currentPitch[i] == m_currentPitch[i - 1]) ++steady;
     }

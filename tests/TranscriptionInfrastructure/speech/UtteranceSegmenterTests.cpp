@@ -119,6 +119,35 @@ TEST(UtteranceSegmenter, MusicHoldsNoUtteranceWhileEveryTurnOfSpeechStays)
     EXPECT_EQ(segment(withMusic, 1600).size(), test::conversationTurns().size());
 }
 
+TEST(UtteranceSegmenter, TurnsSpokenOverBackgroundMusicAreKept)
+{
+    // A video or a podcast with music under the voice: between the syllables the music's held notes are what the
+    // pitch reads, and a turn judged by every frame sounded like a tune and was dropped whole.
+    const auto file = SpeechModelManager().voiceModel();
+    if (!file) GTEST_SKIP() << "the voice model is not installed (scripts/install-models)";
+    const auto turns = test::conversationTurns();
+    const auto turnsKept = [&](const std::vector<float>& audio, const UtteranceSegmenter::Settings& settings) {
+        const auto utterances = segment(audio, 1600, settings, SileroVoiceDetector::load(*file));
+        return std::count_if(turns.begin(), turns.end(), [&](const test::SpeechTurn& turn) {
+            return std::count_if(utterances.begin(), utterances.end(), [&](const SegmentedUtterance& u) {
+                       return u.start < turn.end && u.end > turn.start;
+                   }) == 1;
+        });
+    };
+    UtteranceSegmenter::Settings everyFrame;
+    everyFrame.steadyPitchWithinDb = 0;
+    for (const double snrDb : {15.0, 10.0}) {
+        SCOPED_TRACE(snrDb);
+        auto audio = speechFile("conversation.flac");
+        const double speechLevel = test::rms(std::span<const float>(audio).subspan(16000, 16000 * 30));
+        test::addNoise(audio, test::musicTones(40.0, 3), snrDb, speechLevel);
+        EXPECT_EQ(turnsKept(audio, {}), static_cast<std::ptrdiff_t>(turns.size()));
+        EXPECT_LT(turnsKept(audio, everyFrame), static_cast<std::ptrdiff_t>(turns.size()) - 2);
+    }
+    // The music alone is still no utterance.
+    EXPECT_TRUE(segment(test::musicTones(20.0, 3), 1600, {}, SileroVoiceDetector::load(*file)).empty());
+}
+
 TEST(UtteranceSegmenter, LongSpeechIsCutAtTheMaximumWithoutLosingAudio)
 {
     // Four seconds of syllable-like sound without a pause, its pitch gliding as a voice does, with a 1.5 s maximum.
