@@ -11,7 +11,7 @@
 //                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY]
 //                    [--lowercase-latin MINIMUM_PROBABILITY] [--no-speech PROBABILITY] [--unsure LOGPROB]
 //                    [--drop-sound-loops 0|1] [--comma-hold SECONDS] [--early-final SECONDS]
-//                    [--hold-particles 0|1] [--hold-nouns 0|1] [--textless-refresh SECONDS]
+//                    [--hold-particles 0|1] [--hold-nouns 0|1] [--first-refresh SECONDS] [--textless-refresh SECONDS]
 //                    [--first-text-before-retry 0|1] [--engine-no-speech 0|1] [--initial-prompt TEXT]
 //                    [--retry-logprob LOGPROB] [--retry-entropy ENTROPY] [--final-margin FRAMES] [--suppress-nst 0|1]
 //                    [--best-of N] [--min-speech-db DBFS] [--voice-model 0|1]
@@ -322,6 +322,8 @@ int main(int argc, char** argv)
             options.settings.inventedLogProbability = std::stod(value);
         else if (key == "--drop-sound-loops")
             options.settings.decoding.dropSoundLoops = value == "1";
+        else if (key == "--first-refresh")
+            options.settings.firstRefreshSeconds = std::stod(value);
         else if (key == "--textless-refresh")
             options.settings.textlessRefreshSeconds = std::stod(value);
         else if (key == "--first-text-before-retry")
