@@ -1,6 +1,24 @@
 #include "TranscriptionInfrastructure/speech/RecognizerWork.h"
 
+#include "TranscriptionInfrastructure/speech/RecognizedText.h"
+
+#include <algorithm>
+#include <cmath>
+
 namespace tc {
+
+namespace {
+
+// The pauses that lie within [from, to), counted from `from`.
+std::vector<InnerPause> pausesWithin(const std::vector<InnerPause>& pauses, std::size_t from, std::size_t to)
+{
+    std::vector<InnerPause> within;
+    for (const InnerPause& pause : pauses)
+        if (pause.at >= from && pause.at + pause.samples <= to) within.push_back({pause.at - from, pause.samples});
+    return within;
+}
+
+} // namespace
 
 RecognizerWork RecognizerWork::joined(RecognizerWork held, std::string heldText, RecognizerWork rest)
 {
@@ -9,6 +27,9 @@ RecognizerWork RecognizerWork::joined(RecognizerWork held, std::string heldText,
     whole.heldEnd = held.end;
     whole.restStart = whole.start;
     whole.start = held.start;
+    for (InnerPause& pause : whole.innerPauses)
+        pause.at += whole.heldSamples;
+    whole.innerPauses.insert(whole.innerPauses.begin(), held.innerPauses.begin(), held.innerPauses.end());
     held.samples.insert(held.samples.end(), whole.samples.begin(), whole.samples.end());
     whole.samples = std::move(held.samples);
     whole.heldText = std::move(heldText);
@@ -23,6 +44,7 @@ RecognizerWork RecognizerWork::heldPart() const
     part.start = start;
     part.end = heldEnd;
     part.index = index;
+    part.innerPauses = pausesWithin(innerPauses, 0, heldSamples);
     return part;
 }
 
@@ -35,7 +57,53 @@ RecognizerWork RecognizerWork::rest() const
     part.end = end;
     part.index = index;
     part.pauseSamples = pauseSamples;
+    part.innerPauses = pausesWithin(innerPauses, heldSamples, samples.size());
     return part;
+}
+
+std::optional<RecognizerWork::Division> RecognizerWork::divisionAtPause(std::string_view text,
+                                                                        std::size_t leadSamples) const
+{
+    const std::size_t speechEnd = samples.size() - std::min(samples.size(), pauseSamples);
+    if (!heldText.empty() || speechEnd <= leadSamples) return std::nullopt;
+    const std::size_t total = RecognizedText::comparedLength(text);
+    // Speech does not keep one pace: characters and time line up only roughly.
+    const std::size_t tolerance = std::max<std::size_t>(3, total / 5);
+    std::optional<Division> best;
+    std::size_t bestDistance = 0;
+    for (const InnerPause& pause : innerPauses) {
+        const std::size_t middle = pause.middle();
+        if (middle <= leadSamples || middle >= speechEnd) continue;
+        const double share = static_cast<double>(middle - leadSamples) / static_cast<double>(speechEnd - leadSamples);
+        const auto expected = static_cast<std::size_t>(std::lround(share * static_cast<double>(total)));
+        auto parts = RecognizedText::splitAtSentenceEndNear(text, expected);
+        if (!parts) return std::nullopt;
+        const std::size_t before = RecognizedText::comparedLength(parts->first);
+        const std::size_t distance = before > expected ? before - expected : expected - before;
+        if (distance > tolerance || (best && distance >= bestDistance)) continue;
+        best = Division{std::move(parts->first), std::move(parts->second), middle};
+        bestDistance = distance;
+    }
+    return best;
+}
+
+std::pair<RecognizerWork, RecognizerWork> RecognizerWork::dividedAt(std::size_t sample, double sampleRate) const
+{
+    sample = std::min(sample, samples.size());
+    const double at = start + static_cast<double>(sample) / sampleRate;
+    RecognizerWork first, second;
+    first.kind = second.kind = kind;
+    first.index = second.index = index;
+    first.samples.assign(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(sample));
+    first.start = start;
+    first.end = at;
+    first.innerPauses = pausesWithin(innerPauses, 0, sample);
+    second.samples.assign(samples.begin() + static_cast<std::ptrdiff_t>(sample), samples.end());
+    second.start = at;
+    second.end = end;
+    second.pauseSamples = pauseSamples;
+    second.innerPauses = pausesWithin(innerPauses, sample, samples.size());
+    return {std::move(first), std::move(second)};
 }
 
 } // namespace tc

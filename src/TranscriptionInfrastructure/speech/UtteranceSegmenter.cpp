@@ -110,6 +110,7 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
         }
         m_speechFrames = speechCount;
         m_pauseFrames = 0;
+        m_innerPauses.clear();
         m_preRoll.clear();
         m_recentSpeech.clear();
         m_recentLoud.clear();
@@ -122,6 +123,7 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
     m_current.insert(m_current.end(), frame.begin(), frame.end());
     m_currentLevels.push_back(VoiceActivityDetector::levelDb(frame));
     m_currentPitch.push_back(pitchPeriodAt(m_current.size()));
+    const std::size_t pausedBefore = pauseFrames();
     if (speech) {
         ++m_speechFrames;
         m_pauseFrames = 0;
@@ -130,6 +132,13 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
     }
     m_quietFrames = loud ? 0 : m_quietFrames + 1;
     m_backgroundPauseFrames = !loud || quietForTheBackground() ? m_backgroundPauseFrames + 1 : 0;
+    if (pauseFrames() < pausedBefore &&
+        pausedBefore >= framesIn(m_settings.innerPauseSeconds, m_settings.frameSeconds)) {
+        // The speaker went on after a pause: it ended with the frame before this one.
+        const std::size_t end = m_current.size() - frame.size();
+        const std::size_t length = std::min(end, pausedBefore * m_frameSamples);
+        m_innerPauses.push_back({end - length, length});
+    }
 
     const bool tooShort = !m_continuesCut && static_cast<double>(m_speechFrames) * m_settings.frameSeconds <
                                                  m_settings.minimumSpeechSeconds;
@@ -203,6 +212,8 @@ std::optional<SegmentedUtterance> UtteranceSegmenter::closeCurrent(std::size_t k
     utterance.index = m_index;
     m_current.resize(keepSamples);
     utterance.samples = std::move(m_current);
+    utterance.innerPauses = std::move(m_innerPauses);
+    m_innerPauses.clear();
     m_current.clear();
     m_currentLevels.clear();
     m_currentPitch.clear();
@@ -233,6 +244,16 @@ std::optional<SegmentedUtterance> UtteranceSegmenter::cutAtQuietest()
     utterance.end = m_currentStart + static_cast<double>(cutSample) / m_settings.sampleRate;
     utterance.index = m_index++;
     utterance.samples.assign(m_current.begin(), m_current.begin() + static_cast<std::ptrdiff_t>(cutSample));
+    // Pauses before the cut are the cut part's; the rest's are counted from its own start.
+    const auto rest = std::find_if(m_innerPauses.begin(), m_innerPauses.end(),
+                                   [&](const InnerPause& pause) { return pause.at + pause.samples > cutSample; });
+    utterance.innerPauses.assign(m_innerPauses.begin(), rest);
+    m_innerPauses.erase(m_innerPauses.begin(), rest);
+    for (InnerPause& pause : m_innerPauses) {
+        const std::size_t from = std::max(pause.at, cutSample);
+        pause.samples -= from - pause.at;
+        pause.at = from - cutSample;
+    }
     // The rest goes on as a new utterance that is still in speech.
     m_current.erase(m_current.begin(), m_current.begin() + static_cast<std::ptrdiff_t>(cutSample));
     m_currentLevels.erase(m_currentLevels.begin(), m_currentLevels.begin() + static_cast<std::ptrdiff_t>(cutFrame));

@@ -12,6 +12,14 @@
 
 namespace tc {
 
+// A pause inside an utterance, too short to end it: between two sentences a fast talker runs together, or at a
+// comma. In samples from the utterance's first.
+struct InnerPause {
+    std::size_t at = 0;
+    std::size_t samples = 0;
+    std::size_t middle() const { return at + samples / 2; }
+};
+
 // A stretch of speech cut out of the audio time line.
 struct SegmentedUtterance {
     std::vector<float> samples;
@@ -23,6 +31,8 @@ struct SegmentedUtterance {
     // The pause the utterance ended with, at the end of its samples (none when cut at the maximum length or at the
     // end of the input).
     std::size_t pauseSamples = 0;
+    // Its pauses of innerPauseSeconds or more, in order.
+    std::vector<InnerPause> innerPauses;
 };
 
 // Cuts a mono stream into utterances by voice activity: an utterance starts at a burst of speech frames (with a
@@ -68,6 +78,8 @@ public:
         double maximumUtteranceSeconds = 12.0;
         // A too-long utterance is cut at the quietest frame within this span before the maximum.
         double cutSearchSeconds = 2.0;
+        // Pauses this long inside an utterance are reported with it (SegmentedUtterance::innerPauses).
+        double innerPauseSeconds = 0.25;
         VoiceActivityDetector::Settings detector;
         // How likely the voice model must think a voice is to begin an utterance, and to go on with one.
         float voiceOnsetProbability = 0.5F;
@@ -156,6 +168,7 @@ private:
     double m_currentStart = 0;
     std::size_t m_speechFrames = 0;
     std::size_t m_pauseFrames = 0;
+    std::vector<InnerPause> m_innerPauses;
     std::size_t m_index = 0;
     bool m_continuesCut = false;
 };

@@ -212,6 +212,7 @@ WhisperStreamingRecognizer::Work WhisperStreamingRecognizer::nextWork()
         work.end = utterance.end;
         work.index = utterance.index;
         work.pauseSamples = utterance.pauseSamples;
+        work.innerPauses = std::move(utterance.innerPauses);
         if (m_held) {
             // The rest of a sentence that paused at a comma: the whole is decoded again as one.
             const std::size_t heldIndex = m_held->work.index;
@@ -396,6 +397,8 @@ void WhisperStreamingRecognizer::finishFinal(const Work& work, const DecodedUtte
         rest.start = restPart.start;
         rest.end = restPart.end;
         rest.index = restPart.index;
+        rest.pauseSamples = restPart.pauseSamples;
+        rest.innerPauses = std::move(restPart.innerPauses);
         {
             std::lock_guard lock(m_mutex);
             m_finals.push_front(std::move(rest));
@@ -440,6 +443,18 @@ void WhisperStreamingRecognizer::settleJoined(const Work& work, const std::strin
 
 void WhisperStreamingRecognizer::settleOrHold(const Work& work, const std::string& text)
 {
+    // Two sentences with too short a pause between them came as one utterance: each gets its own line and time.
+    const auto& segmentation = m_settings.segmentation;
+    const auto division = m_settings.divideAtInnerPauses
+                              ? work.divisionAtPause(text, static_cast<std::size_t>(segmentation.preRollSeconds *
+                                                                                    segmentation.sampleRate))
+                              : std::nullopt;
+    if (division) {
+        const auto [first, second] = work.dividedAt(division->sample, segmentation.sampleRate);
+        settle(first, division->first);
+        settleOrHold(second, division->second);
+        return;
+    }
     bool held = false;
     {
         std::lock_guard lock(m_mutex);

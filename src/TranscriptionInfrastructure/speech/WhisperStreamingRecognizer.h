@@ -73,6 +73,9 @@ public:
         // And one ending in a noun (kanji, katakana, さん): of 544 lines over the whole evaluation set only 7 did, each
         // a misheard or cut part of a sentence ("小林さん" of "小林さん、議事録をお願いできますか。").
         bool holdAfterNoun = true;
+        // A final whose text holds a sentence end where the utterance paused (too briefly to end it) is reported as
+        // two lines, each with its own time: a fast talker's sentences came as one.
+        bool divideAtInnerPauses = true;
         // A final whose greedy try wants the fallback tries (0.5-1 s more) lets an utterance that began meanwhile
         // have its first refresh before them; otherwise that utterance's first text waited behind them.
         bool firstTextBeforeRetry = true;

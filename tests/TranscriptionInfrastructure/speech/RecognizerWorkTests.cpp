@@ -47,5 +47,45 @@ TEST(RecognizerWork, AHeldPartAndItsRestComeApartAsTheyWereJoined)
     EXPECT_DOUBLE_EQ(again.rest().start, 15.0);
 }
 
+// Two sentences a fast talker ran together came as one utterance with a short pause between them: the text divides
+// at the sentence end the pause stands for, and the audio at the pause. A pause at a comma, a full stop the decoder
+// put after a particle, or a pause far from any sentence end divides nothing.
+TEST(RecognizerWork, AFinalDividesAtTheSentenceEndItsInnerPauseStandsFor)
+{
+    // 6 s at 100 samples a second: 0.3 s before the speech, 0.5 s of end pause.
+    auto work = utterance(7, 20.0, 26.0, 1.0F);
+    work.pauseSamples = 50;
+    work.innerPauses = {{100, 30}, {320, 40}};
+    const std::string text = "今月の問い合わせは15%増えました。来週の会議は火曜日です。";
+    const auto division = work.divisionAtPause(text, 30);
+    ASSERT_TRUE(division);
+    EXPECT_EQ(division->first, "今月の問い合わせは15%増えました。");
+    EXPECT_EQ(division->second, "来週の会議は火曜日です。");
+    EXPECT_EQ(division->sample, 340U);
+
+    const auto [first, second] = work.dividedAt(division->sample, 100);
+    EXPECT_DOUBLE_EQ(first.start, 20.0);
+    EXPECT_DOUBLE_EQ(first.end, 23.4);
+    EXPECT_DOUBLE_EQ(second.start, 23.4);
+    EXPECT_DOUBLE_EQ(second.end, 26.0);
+    EXPECT_EQ(first.samples.size() + second.samples.size(), work.samples.size());
+    EXPECT_EQ(first.index, 7U);
+    EXPECT_EQ(second.index, 7U);
+    EXPECT_EQ(second.pauseSamples, 50U);
+    ASSERT_EQ(first.innerPauses.size(), 1U);
+    EXPECT_EQ(first.innerPauses[0].at, 100U);
+    EXPECT_TRUE(second.innerPauses.empty());
+
+    EXPECT_FALSE(work.divisionAtPause("この件については、田中さんに確認してもらいます。", 30));
+    EXPECT_FALSE(work.divisionAtPause("来週の会議では。予算の見直しについて話します。", 30));
+    auto early = work;
+    early.innerPauses = {{100, 30}};
+    EXPECT_FALSE(early.divisionAtPause(text, 30));
+    // A joined work was divided where its held part ends.
+    auto joined = work;
+    joined.heldText = "今月の問い合わせは";
+    EXPECT_FALSE(joined.divisionAtPause(text, 30));
+}
+
 } // namespace
 } // namespace tc

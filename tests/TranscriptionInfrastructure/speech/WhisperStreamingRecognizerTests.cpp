@@ -325,6 +325,47 @@ TEST(WhisperStreamingRecognizer, ASentenceThatPausedMidwayWaitsForItsRestBeforeI
     EXPECT_EQ(behind[1].text, "三つ目、");
 }
 
+TEST(WhisperStreamingRecognizer, TwoSentencesSpokenAsOneUtteranceBecomeTwoLinesEachWithItsTime)
+{
+    // A fast talker: the second sentence follows the first after 0.4 s, too soon to end the utterance.
+    const auto trimmed = [](std::vector<float> samples, double head, double tail) {
+        samples.erase(samples.end() - static_cast<std::ptrdiff_t>(tail * 16000), samples.end());
+        samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(head * 16000));
+        return samples;
+    };
+    const auto first = trimmed(utterance("s03"), 0.0, 0.1);
+    // The middle of the pause: 0.2 s of each file's silent edge are left on either side.
+    const double junction = 0.5 + static_cast<double>(first.size()) / 16000;
+    const auto audio = join({test::silence(0.5), first, trimmed(utterance("s09"), 0.1, 0.0), test::silence(1.0)});
+    const auto lines = [&](bool divide, const std::string& text) {
+        auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+        decoder->answer = [&](const auto& call, std::size_t) {
+            return DecodedUtterance{call.pass == Pass::interim ? "途中" : text, 0.0F, -0.1};
+        };
+        auto settings = finalsDecodedOnceCut();
+        settings.divideAtInnerPauses = divide;
+        WhisperStreamingRecognizer recognizer(decoder, settings);
+        const auto collected = run(recognizer, audio, 4.0, decoder.get());
+        EXPECT_FALSE(collected.error);
+        return finals(collected);
+    };
+    const std::string both = "明日の会議は午後3時からです。次の打ち合わせはいつにしましょうか。";
+
+    const auto divided = lines(true, both);
+    ASSERT_EQ(divided.size(), 2U);
+    EXPECT_EQ(divided[0].text, "明日の会議は午後3時からです。");
+    EXPECT_EQ(divided[1].text, "次の打ち合わせはいつにしましょうか。");
+    EXPECT_NEAR(divided[0].start, 0.5, 0.35);
+    EXPECT_NEAR(divided[0].end, junction, 0.25);
+    EXPECT_DOUBLE_EQ(divided[1].start, divided[0].end);
+
+    const auto whole = lines(false, both);
+    ASSERT_EQ(whole.size(), 1U);
+    EXPECT_EQ(whole[0].text, both);
+    // A pause at a comma is no sentence's end.
+    ASSERT_EQ(lines(true, "明日の会議は午後3時から、次の打ち合わせはいつにしましょうか。").size(), 1U);
+}
+
 TEST(WhisperStreamingRecognizer, AHeldPartStaysInItsJoinedLineUnlessTheJoinedDecodingLeftItOut)
 {
     // Two utterances 1 s apart: the first final, the joined decoding, then (if that looks unsure) the rest alone.
