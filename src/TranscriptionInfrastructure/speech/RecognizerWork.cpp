@@ -20,6 +20,19 @@ std::vector<InnerPause> pausesWithin(const std::vector<InnerPause>& pauses, std:
 
 } // namespace
 
+RecognizerWork RecognizerWork::finalOf(SegmentedUtterance utterance)
+{
+    RecognizerWork work;
+    work.kind = Kind::final;
+    work.samples = std::move(utterance.samples);
+    work.start = utterance.start;
+    work.end = utterance.end;
+    work.index = utterance.index;
+    work.pauseSamples = utterance.pauseSamples;
+    work.innerPauses = std::move(utterance.innerPauses);
+    return work;
+}
+
 RecognizerWork RecognizerWork::joined(RecognizerWork held, std::string heldText, RecognizerWork rest)
 {
     RecognizerWork whole = std::move(rest);

@@ -29,6 +29,8 @@ struct RecognizerWork {
     std::size_t pauseSamples = 0;
     std::vector<InnerPause> innerPauses;
 
+    // The final of a cut utterance.
+    static RecognizerWork finalOf(SegmentedUtterance utterance);
     // `held`, whose text was heldText, and the utterance that continues it as one work: the rest's kind, index and
     // end, over the audio of both.
     static RecognizerWork joined(RecognizerWork held, std::string heldText, RecognizerWork rest);

@@ -22,7 +22,11 @@ WhisperStreamingRecognizer::WhisperStreamingRecognizer(std::shared_ptr<Utterance
                    .textlessRefreshSeconds = settings.textlessRefreshSeconds,
                    .minimumRefreshSeconds = settings.minimumRefreshSeconds,
                    .maximumRefreshSeconds = settings.maximumRefreshSeconds,
-                   .costFactor = settings.refreshCostFactor})
+                   .costFactor = settings.refreshCostFactor}),
+      m_settler({.divideAtInnerPauses = settings.divideAtInnerPauses,
+                 .leadSamples =
+                     static_cast<std::size_t>(settings.segmentation.preRollSeconds * settings.segmentation.sampleRate),
+                 .sampleRate = settings.segmentation.sampleRate})
 {}
 
 WhisperStreamingRecognizer::~WhisperStreamingRecognizer()
@@ -113,7 +117,7 @@ void WhisperStreamingRecognizer::intakeLoop(std::stop_token stop)
 void WhisperStreamingRecognizer::queueCompleted(std::vector<SegmentedUtterance> completed)
 {
     for (auto& utterance : completed)
-        m_finals.push_back(std::move(utterance));
+        m_finals.push_back(Work::finalOf(std::move(utterance)));
     m_finalWaiting = !m_finals.empty();
 }
 
@@ -187,7 +191,7 @@ bool WhisperStreamingRecognizer::shownTextIsStale() const
     if (m_segmenter.inUtterance() && m_segmenter.currentIndex() == *m_shownIndex)
         return m_segmenter.currentSoundsTonal();
     return std::none_of(m_finals.begin(), m_finals.end(),
-                        [&](const SegmentedUtterance& u) { return u.index == *m_shownIndex; });
+                        [&](const Work& final) { return final.index == *m_shownIndex; });
 }
 
 WhisperStreamingRecognizer::Work WhisperStreamingRecognizer::nextWork()
@@ -203,16 +207,9 @@ WhisperStreamingRecognizer::Work WhisperStreamingRecognizer::nextWork()
         work.heldText = std::move(m_held->text);
         m_held.reset();
     } else if (!m_finals.empty()) {
-        SegmentedUtterance utterance = std::move(m_finals.front());
+        work = std::move(m_finals.front());
         m_finals.pop_front();
         m_finalWaiting = !m_finals.empty();
-        work.kind = Work::Kind::final;
-        work.samples = std::move(utterance.samples);
-        work.start = utterance.start;
-        work.end = utterance.end;
-        work.index = utterance.index;
-        work.pauseSamples = utterance.pauseSamples;
-        work.innerPauses = std::move(utterance.innerPauses);
         if (m_held) {
             // The rest of a sentence that paused at a comma: the whole is decoded again as one.
             const std::size_t heldIndex = m_held->work.index;
@@ -379,82 +376,25 @@ void WhisperStreamingRecognizer::runRetry(Work& work, std::stop_token stop)
 
 void WhisperStreamingRecognizer::finishFinal(const Work& work, const DecodedUtterance& decoded)
 {
-    std::string text = accepted(decoded);
-    if (m_unsureJoin && m_unsureJoin->held.index == work.index && work.heldText.empty()) {
-        resolveUnsureJoin(work, text);
-        return;
-    }
-    if (text.empty()) text = work.heldText;
-    // Decoded together, either part may be left out: the held one, or the rest (the joined text adds nothing).
-    if (!work.heldText.empty() &&
-        (!RecognizedText::beginsWithMostOf(text, work.heldText) ||
-         RecognizedText::comparedLength(text) <= RecognizedText::comparedLength(work.heldText) + 1)) {
-        // The rest is decoded on its own before either part settles, so neither is lost.
-        m_unsureJoin = UnsureJoin{text, work.heldText, work.heldPart()};
-        Work restPart = work.rest();
-        SegmentedUtterance rest;
-        rest.samples = std::move(restPart.samples);
-        rest.start = restPart.start;
-        rest.end = restPart.end;
-        rest.index = restPart.index;
-        rest.pauseSamples = restPart.pauseSamples;
-        rest.innerPauses = std::move(restPart.innerPauses);
-        {
+    using Step = FinalSettler::Step;
+    for (Step& step : m_settler.steps(work, accepted(decoded))) {
+        switch (step.kind) {
+        case Step::Kind::settle: settle(step.work, step.text); break;
+        case Step::Kind::settleOrHold: settleOrHold(step.work, step.text); break;
+        case Step::Kind::decodeAlone: {
+            // A retry's rest is a final of its own, first try first.
+            step.work.kind = Work::Kind::final;
             std::lock_guard lock(m_mutex);
-            m_finals.push_front(std::move(rest));
+            m_finals.push_front(std::move(step.work));
             m_finalWaiting = true;
+            break;
         }
-        return;
+        }
     }
-    settleJoined(work, text);
-}
-
-void WhisperStreamingRecognizer::resolveUnsureJoin(const Work& rest, const std::string& restText)
-{
-    UnsureJoin join = std::move(*m_unsureJoin);
-    m_unsureJoin.reset();
-    using RecognizedText::comparedLength;
-    const std::size_t joined = comparedLength(join.joinedText), held = comparedLength(join.heldText),
-                      alone = comparedLength(restText);
-    if (joined >= alone + (held + 1) / 2 && joined >= held + (alone + 1) / 2) {
-        // The joined text holds clearly more than either part alone: both are in it, one read differently.
-        settleJoined(Work::joined(std::move(join.held), join.heldText, rest), join.joinedText);
-        return;
-    }
-    settle(join.held, join.heldText);
-    settleOrHold(rest, restText);
-}
-
-void WhisperStreamingRecognizer::settleJoined(const Work& work, const std::string& text)
-{
-    // A sentence misheard as unfinished was held and decoded with the next one, which the joined text tells apart
-    // ("…500件でした。明日の…"): each gets its own line.
-    const auto parts =
-        work.heldText.empty()
-            ? std::nullopt
-            : RecognizedText::splitAtSentenceEndNear(text, RecognizedText::comparedLength(work.heldText));
-    if (!parts) {
-        settleOrHold(work, text);
-        return;
-    }
-    settle(work.heldPart(), parts->first);
-    settleOrHold(work.rest(), parts->second);
 }
 
 void WhisperStreamingRecognizer::settleOrHold(const Work& work, const std::string& text)
 {
-    // Two sentences with too short a pause between them came as one utterance: each gets its own line and time.
-    const auto& segmentation = m_settings.segmentation;
-    const auto division = m_settings.divideAtInnerPauses
-                              ? work.divisionAtPause(text, static_cast<std::size_t>(segmentation.preRollSeconds *
-                                                                                    segmentation.sampleRate))
-                              : std::nullopt;
-    if (division) {
-        const auto [first, second] = work.dividedAt(division->sample, segmentation.sampleRate);
-        settle(first, division->first);
-        settleOrHold(second, division->second);
-        return;
-    }
     bool held = false;
     {
         std::lock_guard lock(m_mutex);

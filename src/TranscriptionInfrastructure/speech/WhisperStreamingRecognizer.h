@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TranscriptionInfrastructure/speech/FinalSettler.h"
 #include "TranscriptionInfrastructure/speech/RecognizerWork.h"
 #include "TranscriptionInfrastructure/speech/RefreshSchedule.h"
 #include "TranscriptionInfrastructure/speech/StreamingRecognizer.h"
@@ -129,13 +130,10 @@ private:
     Work nextWork();
     void runFinal(Work& work, std::stop_token stop);
     void runRetry(Work& work, std::stop_token stop);
-    // Settles or holds a final's decoded text.
+    // Reports what a final's decoded text becomes (see FinalSettler).
     void finishFinal(const Work& work, const DecodedUtterance& decoded);
+    // Holds the text for the rest of its sentence (on show), or settles it.
     void settleOrHold(const Work& work, const std::string& text);
-    // settleOrHold for a held part decoded with its rest: one line, or two where the text has a sentence end between.
-    void settleJoined(const Work& work, const std::string& text);
-    // With the rest of a held part decoded on its own: one line from the joined text, or one for each part.
-    void resolveUnsureJoin(const Work& rest, const std::string& restText);
     void runInterim(Work& work, std::stop_token stop);
     // Reports `text` as the utterance's final line, or takes its volatile text back when there is none.
     void settle(const Work& work, const std::string& text);
@@ -153,7 +151,8 @@ private:
     std::condition_variable_any m_changed;
     UtteranceSegmenter m_segmenter;
     Stream<AnalyzerBuffer> m_input;
-    std::deque<SegmentedUtterance> m_finals;
+    // Utterances cut, waiting for their finals.
+    std::deque<Work> m_finals;
     bool m_started = false;
     bool m_inputEnded = false;
     bool m_done = false;
@@ -189,15 +188,7 @@ private:
 
     // Touched by the decoding thread only.
     std::string m_lastFinalText;
-    // A joined decoding that did not give back its held part's words, or added nothing to them: it either left a part
-    // out or read the held one differently ("のひんびは" → "納品日は"), which the rest's own decoding tells apart.
-    struct UnsureJoin {
-        std::string joinedText;
-        std::string heldText;
-        // With its audio, so that a joined text which is held again can be decoded once more with what follows.
-        Work held;
-    };
-    std::optional<UnsureJoin> m_unsureJoin;
+    FinalSettler m_settler;
 
     std::jthread m_intake;
     std::jthread m_decoding;

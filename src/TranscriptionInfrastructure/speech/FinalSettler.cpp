@@ -1,0 +1,75 @@
+#include "TranscriptionInfrastructure/speech/FinalSettler.h"
+
+#include "TranscriptionInfrastructure/speech/RecognizedText.h"
+
+namespace tc {
+
+std::vector<FinalSettler::Step> FinalSettler::steps(const RecognizerWork& work, std::string text)
+{
+    std::vector<Step> steps;
+    if (m_unsureJoin && m_unsureJoin->held.index == work.index && work.heldText.empty()) {
+        resolveUnsureJoin(work, text, steps);
+        return steps;
+    }
+    if (text.empty()) text = work.heldText;
+    // Decoded together, either part may be left out: the held one, or the rest (the joined text adds nothing).
+    if (!work.heldText.empty() &&
+        (!RecognizedText::beginsWithMostOf(text, work.heldText) ||
+         RecognizedText::comparedLength(text) <= RecognizedText::comparedLength(work.heldText) + 1)) {
+        // The rest is decoded on its own before either part settles, so neither is lost.
+        m_unsureJoin = UnsureJoin{text, work.heldText, work.heldPart()};
+        steps.push_back({Step::Kind::decodeAlone, work.rest(), {}});
+        return steps;
+    }
+    joinedSteps(work, text, steps);
+    return steps;
+}
+
+void FinalSettler::resolveUnsureJoin(const RecognizerWork& rest, const std::string& restText, std::vector<Step>& steps)
+{
+    UnsureJoin join = std::move(*m_unsureJoin);
+    m_unsureJoin.reset();
+    using RecognizedText::comparedLength;
+    const std::size_t joined = comparedLength(join.joinedText), held = comparedLength(join.heldText),
+                      alone = comparedLength(restText);
+    if (joined >= alone + (held + 1) / 2 && joined >= held + (alone + 1) / 2) {
+        // The joined text holds clearly more than either part alone: both are in it, one read differently.
+        joinedSteps(RecognizerWork::joined(std::move(join.held), join.heldText, rest), join.joinedText, steps);
+        return;
+    }
+    steps.push_back({Step::Kind::settle, std::move(join.held), join.heldText});
+    settleOrHoldSteps(rest, restText, steps);
+}
+
+void FinalSettler::joinedSteps(const RecognizerWork& work, const std::string& text, std::vector<Step>& steps) const
+{
+    // A sentence misheard as unfinished was held and decoded with the next one, which the joined text tells apart
+    // ("…500件でした。明日の…"): each gets its own line.
+    const auto parts =
+        work.heldText.empty()
+            ? std::nullopt
+            : RecognizedText::splitAtSentenceEndNear(text, RecognizedText::comparedLength(work.heldText));
+    if (!parts) {
+        settleOrHoldSteps(work, text, steps);
+        return;
+    }
+    steps.push_back({Step::Kind::settle, work.heldPart(), parts->first});
+    settleOrHoldSteps(work.rest(), parts->second, steps);
+}
+
+void FinalSettler::settleOrHoldSteps(const RecognizerWork& work, const std::string& text,
+                                     std::vector<Step>& steps) const
+{
+    // Two sentences with too short a pause between them came as one utterance: each gets its own line and time.
+    const auto division =
+        m_settings.divideAtInnerPauses ? work.divisionAtPause(text, m_settings.leadSamples) : std::nullopt;
+    if (!division) {
+        steps.push_back({Step::Kind::settleOrHold, work, text});
+        return;
+    }
+    auto [first, second] = work.dividedAt(division->sample, m_settings.sampleRate);
+    steps.push_back({Step::Kind::settle, std::move(first), division->first});
+    settleOrHoldSteps(second, division->second, steps);
+}
+
+} // namespace tc
