@@ -171,6 +171,35 @@ TEST(UtteranceSegmenter, LongSpeechIsCutAtTheMaximumWithoutLosingAudio)
     EXPECT_GE(utterances.back().end, 4.5);
 }
 
+TEST(UtteranceSegmenter, SentencesRunTogetherComeWithThePausesBetweenThemAcrossACut)
+{
+    // Six sentences 0.4 s apart (each file's 0.3 s edges trimmed to 0.2 s): too close to end an utterance, 16 s in
+    // all, so the maximum length cuts it once.
+    std::vector<float> audio = test::silence(0.5);
+    std::vector<double> gaps;
+    for (const char* id : {"s03", "s04", "s07", "s09", "s10", "s06"}) {
+        const auto speech = speechFile(std::string("utterances/") + id + ".flac");
+        if (!gaps.empty()) gaps.back() = static_cast<double>(audio.size()) / 16000;
+        audio.insert(audio.end(), speech.begin() + 1600, speech.end() - 1600);
+        gaps.push_back(0);
+    }
+    gaps.pop_back();
+    const auto utterances = segment(join(audio, test::silence(1.5)), 1600);
+    ASSERT_EQ(utterances.size(), 2U);
+    std::vector<double> found;
+    for (const auto& u : utterances)
+        for (const auto& pause : u.innerPauses) {
+            EXPECT_LE(pause.at + pause.samples, u.samples.size());
+            found.push_back(u.start + static_cast<double>(pause.middle()) / 16000);
+        }
+    // Every gap but the one the cut fell in, where it is.
+    EXPECT_GE(found.size(), gaps.size() - 1);
+    for (const double at : found) {
+        const bool atAGap = std::any_of(gaps.begin(), gaps.end(), [&](double gap) { return std::abs(at - gap) < 0.2; });
+        EXPECT_TRUE(atAGap) << at;
+    }
+}
+
 TEST(UtteranceSegmenter, FinishClosesTheUtteranceInProgress)
 {
     const auto speech = speechFile("utterances/s05.flac");
