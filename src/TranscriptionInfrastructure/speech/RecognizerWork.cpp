@@ -9,6 +9,9 @@ namespace tc {
 
 namespace {
 
+// Characters each line of a divided final holds at least.
+constexpr std::size_t kShortestDivided = 8;
+
 // The pauses that lie within [from, to), counted from `from`.
 std::vector<InnerPause> pausesWithin(const std::vector<InnerPause>& pauses, std::size_t from, std::size_t to)
 {
@@ -92,6 +95,9 @@ std::optional<RecognizerWork::Division> RecognizerWork::divisionAtPause(std::str
         auto parts = RecognizedText::splitAtSentenceEndNear(text, expected);
         if (!parts) return std::nullopt;
         const std::size_t before = RecognizedText::comparedLength(parts->first);
+        // The decoder closes a short clause at a comma pause with a full stop too ("いいですね。それで進めましょう。"):
+        // one line, as the speaker meant it.
+        if (before < kShortestDivided || total - before < kShortestDivided) continue;
         const std::size_t distance = before > expected ? before - expected : expected - before;
         if (distance > tolerance || (best && distance >= bestDistance)) continue;
         best = Division{std::move(parts->first), std::move(parts->second), middle};

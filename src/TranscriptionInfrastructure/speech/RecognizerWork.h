@@ -46,7 +46,8 @@ struct RecognizerWork {
     };
     // Where `text`, decoded from this work (not a joined one), divides at a sentence end that one of the inner pauses
     // stands for: the sentence end whose count of characters before it is nearest to the pause's share of the speech
-    // (which begins after `leadSamples`), within a fifth of the text. Nothing when no pause and sentence end meet.
+    // (which begins after `leadSamples`), within a fifth of the text, with 8 characters or more on either side.
+    // Nothing when no pause and sentence end meet.
     std::optional<Division> divisionAtPause(std::string_view text, std::size_t leadSamples) const;
     // The work as two at `sample`: the first ends there, the second begins there and keeps the end pause.
     std::pair<RecognizerWork, RecognizerWork> dividedAt(std::size_t sample, double sampleRate) const;

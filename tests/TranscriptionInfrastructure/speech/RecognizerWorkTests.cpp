@@ -78,6 +78,10 @@ TEST(RecognizerWork, AFinalDividesAtTheSentenceEndItsInnerPauseStandsFor)
 
     EXPECT_FALSE(work.divisionAtPause("この件については、田中さんに確認してもらいます。", 30));
     EXPECT_FALSE(work.divisionAtPause("来週の会議では。予算の見直しについて話します。", 30));
+    // A short clause the decoder closed with a full stop at the speaker's comma pause.
+    auto reply = work;
+    reply.innerPauses = {{180, 40}};
+    EXPECT_FALSE(reply.divisionAtPause("いいですね。それで進めましょう。", 30));
     auto early = work;
     early.innerPauses = {{100, 30}};
     EXPECT_FALSE(early.divisionAtPause(text, 30));
