@@ -60,16 +60,23 @@ void FinalSettler::joinedSteps(const RecognizerWork& work, const std::string& te
 void FinalSettler::settleOrHoldSteps(const RecognizerWork& work, const std::string& text,
                                      std::vector<Step>& steps) const
 {
+    dividedSteps(work, text, Step::Kind::settleOrHold, steps);
+}
+
+void FinalSettler::dividedSteps(const RecognizerWork& work, const std::string& text, Step::Kind lastKind,
+                                std::vector<Step>& steps) const
+{
     // Two sentences with too short a pause between them came as one utterance: each gets its own line and time.
+    // Either part may hold more than one.
     const auto division =
         m_settings.divideAtInnerPauses ? work.divisionAtPause(text, m_settings.leadSamples) : std::nullopt;
     if (!division) {
-        steps.push_back({Step::Kind::settleOrHold, work, text});
+        steps.push_back({lastKind, work, text});
         return;
     }
-    auto [first, second] = work.dividedAt(division->sample, m_settings.sampleRate);
-    steps.push_back({Step::Kind::settle, std::move(first), division->first});
-    settleOrHoldSteps(second, division->second, steps);
+    const auto [first, second] = work.dividedAt(division->sample, m_settings.sampleRate);
+    dividedSteps(first, division->first, Step::Kind::settle, steps);
+    dividedSteps(second, division->second, lastKind, steps);
 }
 
 } // namespace tc

@@ -85,6 +85,23 @@ bool endsInParticle(std::string_view text, bool beforeFullStop)
     return !beforeFullStop && (text.ends_with("て") || text.ends_with("も"));
 }
 
+// True between a polite sentence-final form the decoder left without a full stop (ました, ます, でした, です, ません,
+// ましょう, ください, each with an optional か) and words that do not go on with it: a particle or conjunction
+// ("ですが", "ましたので", "ましたら") continues the sentence.
+bool politeEndBetween(std::u32string_view before, std::u32string_view after)
+{
+    if (before.ends_with(U'か')) before.remove_suffix(1);
+    constexpr std::u32string_view endings[] = {U"ました", U"ます",     U"でした",  U"です",
+                                               U"ません", U"ましょう", U"ください"};
+    if (std::none_of(std::begin(endings), std::end(endings), [&](auto e) { return before.ends_with(e); })) return false;
+    if (after.empty() || isSpace(after.front()) || isPunctuation(after.front())) return false;
+    constexpr std::u32string_view continuations[] = {U"が", U"けど", U"けれど", U"ので", U"から", U"し",
+                                                     U"ね", U"よ",   U"な",     U"の",   U"と",   U"って",
+                                                     U"わ", U"か",   U"で",     U"ら",   U"ま"};
+    return std::none_of(std::begin(continuations), std::end(continuations),
+                        [&](auto c) { return after.starts_with(c); });
+}
+
 } // namespace
 
 bool endsMidSentence(std::string_view text, bool afterParticle, bool afterNoun)
@@ -119,34 +136,43 @@ bool beginsWithMostOf(std::string_view whole, std::string_view part)
     return 2 * found >= half;
 }
 
-std::optional<std::pair<std::string, std::string>> splitAtSentenceEndNear(std::string_view text, std::size_t characters)
+std::optional<std::pair<std::string, std::string>> splitAtSentenceEndNear(std::string_view text, std::size_t characters,
+                                                                          bool unpunctuated)
 {
     const std::u32string points = toCodePoints(text);
+    const std::u32string_view all(points);
     const auto counts = [](char32_t c) { return !isSpace(c) && !isPunctuation(c); };
     const auto isSentenceEnd = [](char32_t c) {
         return c == U'。' || c == U'？' || c == U'！' || c == U'?' || c == U'!';
     };
     const auto total = static_cast<std::size_t>(std::count_if(points.begin(), points.end(), counts));
     std::optional<std::size_t> best;
+    bool bestUnpunctuated = false;
     std::size_t bestDistance = 0;
     std::size_t before = 0;
     for (std::size_t i = 0; i < points.size(); ++i) {
         if (counts(points[i])) ++before;
-        if (!isSentenceEnd(points[i]) || before == 0 || before == total) continue;
-        // A full stop after a particle is the decoder's mark of a pause, not a sentence's end.
-        if (points[i] == U'。' && endsInParticle(toUtf8(std::u32string_view(points).substr(0, i)), true)) continue;
+        if (before == 0 || before == total) continue;
+        std::size_t end = i + 1;
+        const bool polite = unpunctuated && politeEndBetween(all.substr(0, end), all.substr(end));
+        if (!polite) {
+            if (!isSentenceEnd(points[i])) continue;
+            // A full stop after a particle is the decoder's mark of a pause, not a sentence's end.
+            if (points[i] == U'。' && endsInParticle(toUtf8(all.substr(0, i)), true)) continue;
+            // "？！" ends one sentence.
+            while (end < points.size() && isSentenceEnd(points[end]))
+                ++end;
+        }
         const std::size_t distance = before > characters ? before - characters : characters - before;
         if (best && distance >= bestDistance) continue;
-        // "？！" ends one sentence.
-        std::size_t end = i + 1;
-        while (end < points.size() && isSentenceEnd(points[end]))
-            ++end;
         best = end;
+        bestUnpunctuated = polite;
         bestDistance = distance;
     }
     if (!best) return std::nullopt;
-    const std::u32string_view all(points);
-    return std::pair{trimmed(toUtf8(all.substr(0, *best))), trimmed(toUtf8(all.substr(*best)))};
+    std::string first = trimmed(toUtf8(all.substr(0, *best)));
+    if (bestUnpunctuated) first += kFullStop;
+    return std::pair{std::move(first), trimmed(toUtf8(all.substr(*best)))};
 }
 
 bool isSpace(char32_t c)

@@ -56,9 +56,11 @@ bool endsInKanjiOrKatakana(std::string_view text);
 bool endsMidSentence(std::string_view text, bool afterParticle, bool afterNoun);
 // The text divided after a sentence end ("。", "？", "！", "?", "!", but not a full stop after a particle, see
 // endsMidSentence) with words on both sides: of those, the one with the count of compared characters before it
-// nearest to `characters`. Nothing when there is none.
-std::optional<std::pair<std::string, std::string>> splitAtSentenceEndNear(std::string_view text,
-                                                                          std::size_t characters);
+// nearest to `characters`. With unpunctuated, also after a polite sentence-final form the decoder left without a
+// full stop where no particle or conjunction follows ("…しました先ほどの…"); that part gets its "。". Nothing when
+// there is none.
+std::optional<std::pair<std::string, std::string>> splitAtSentenceEndNear(std::string_view text, std::size_t characters,
+                                                                          bool unpunctuated = false);
 // White space, including U+3000 and the other Unicode spaces.
 bool isSpace(char32_t c);
 // ASCII, CJK and general punctuation, middle dots and music signs: what comparisons of spoken text ignore.

@@ -92,7 +92,8 @@ std::optional<RecognizerWork::Division> RecognizerWork::divisionAtPause(std::str
         if (middle <= leadSamples || middle >= speechEnd) continue;
         const double share = static_cast<double>(middle - leadSamples) / static_cast<double>(speechEnd - leadSamples);
         const auto expected = static_cast<std::size_t>(std::lround(share * static_cast<double>(total)));
-        auto parts = RecognizedText::splitAtSentenceEndNear(text, expected);
+        // Over a long utterance the decoder often leaves the full stops out.
+        auto parts = RecognizedText::splitAtSentenceEndNear(text, expected, true);
         if (!parts) return std::nullopt;
         const std::size_t before = RecognizedText::comparedLength(parts->first);
         // The decoder closes a short clause at a comma pause with a full stop too ("いいですね。それで進めましょう。"):

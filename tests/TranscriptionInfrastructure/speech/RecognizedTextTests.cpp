@@ -81,6 +81,20 @@ TEST(RecognizedText, TextIsDividedAtTheSentenceEndNearestTheGivenLengthWithWords
     EXPECT_FALSE(T::splitAtSentenceEndNear("来週の会議では、予算の見直しと。新しい担当者の紹介を行います。", 13));
     EXPECT_EQ(T::splitAtSentenceEndNear("こんにちは。新しい担当者です。", 5),
               (Parts{"こんにちは。", "新しい担当者です。"}));
+
+    // Sentences run together that the decoder wrote without their full stops (fast talk, live): divided after a
+    // polite ending when asked, unless a particle or conjunction goes on from it.
+    const std::string moved = "去年の11月に引越しました先ほどの説明でわからないところがあれば遠慮なく聞いてください";
+    EXPECT_FALSE(T::splitAtSentenceEndNear(moved, 12));
+    EXPECT_EQ(T::splitAtSentenceEndNear(moved, 12, true),
+              (Parts{"去年の11月に引越しました。", "先ほどの説明でわからないところがあれば遠慮なく聞いてください"}));
+    EXPECT_EQ(T::splitAtSentenceEndNear("次の打ち合わせはいつにしましょうか今日は雨なので", 15, true),
+              (Parts{"次の打ち合わせはいつにしましょうか。", "今日は雨なので"}));
+    EXPECT_EQ(T::splitAtSentenceEndNear("マーケティングのチームと相談しますAIを使っています", 15, true),
+              (Parts{"マーケティングのチームと相談します。", "AIを使っています"}));
+    for (const char* going : {"売り上げは15%増えましたので来月も続けます", "確認しましたが問題はありませんでした",
+                              "届きましたら連絡してください", "資料は届いていますけど確認していません"})
+        EXPECT_FALSE(T::splitAtSentenceEndNear(going, 10, true)) << going;
 }
 
 TEST(RecognizedText, ASentenceCutShortEndsInACommaAParticleOrANoun)

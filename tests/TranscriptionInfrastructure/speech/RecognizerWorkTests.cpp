@@ -82,6 +82,14 @@ TEST(RecognizerWork, AFinalDividesAtTheSentenceEndItsInnerPauseStandsFor)
     auto reply = work;
     reply.innerPauses = {{180, 40}};
     EXPECT_FALSE(reply.divisionAtPause("いいですね。それで進めましょう。", 30));
+    // Over a long utterance the decoder often leaves the full stop out: a polite ending at the pause divides too.
+    auto unpunctuated = work;
+    unpunctuated.innerPauses = {{170, 34}};
+    const auto moved = unpunctuated.divisionAtPause(
+        "去年の11月に引越しました先ほどの説明でわからないところがあれば遠慮なく聞いてください", 30);
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(moved->first, "去年の11月に引越しました。");
+    EXPECT_EQ(moved->sample, 187U);
     auto early = work;
     early.innerPauses = {{100, 30}};
     EXPECT_FALSE(early.divisionAtPause(text, 30));
