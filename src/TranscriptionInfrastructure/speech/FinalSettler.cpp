@@ -38,7 +38,7 @@ void FinalSettler::resolveUnsureJoin(const RecognizerWork& rest, const std::stri
         return;
     }
     steps.push_back({Step::Kind::settle, std::move(join.held), join.heldText});
-    settleOrHoldSteps(rest, restText, steps);
+    dividedSteps(rest, restText, Step::Kind::settleOrHold, steps);
 }
 
 void FinalSettler::joinedSteps(const RecognizerWork& work, const std::string& text, std::vector<Step>& steps) const
@@ -50,17 +50,11 @@ void FinalSettler::joinedSteps(const RecognizerWork& work, const std::string& te
             ? std::nullopt
             : RecognizedText::splitAtSentenceEndNear(text, RecognizedText::comparedLength(work.heldText));
     if (!parts) {
-        settleOrHoldSteps(work, text, steps);
+        dividedSteps(work, text, Step::Kind::settleOrHold, steps);
         return;
     }
     steps.push_back({Step::Kind::settle, work.heldPart(), parts->first});
-    settleOrHoldSteps(work.rest(), parts->second, steps);
-}
-
-void FinalSettler::settleOrHoldSteps(const RecognizerWork& work, const std::string& text,
-                                     std::vector<Step>& steps) const
-{
-    dividedSteps(work, text, Step::Kind::settleOrHold, steps);
+    dividedSteps(work.rest(), parts->second, Step::Kind::settleOrHold, steps);
 }
 
 void FinalSettler::dividedSteps(const RecognizerWork& work, const std::string& text, Step::Kind lastKind,

@@ -46,7 +46,6 @@ private:
     void joinedSteps(const RecognizerWork& work, const std::string& text, std::vector<Step>& steps) const;
     // With the rest of a held part decoded on its own: one line from the joined text, or one for each part.
     void resolveUnsureJoin(const RecognizerWork& rest, const std::string& restText, std::vector<Step>& steps);
-    void settleOrHoldSteps(const RecognizerWork& work, const std::string& text, std::vector<Step>& steps) const;
     // The work's text as one step of lastKind, or divided at its inner pauses: lines, the last of lastKind.
     void dividedSteps(const RecognizerWork& work, const std::string& text, Step::Kind lastKind,
                       std::vector<Step>& steps) const;

@@ -21,6 +21,20 @@ std::vector<InnerPause> pausesWithin(const std::vector<InnerPause>& pauses, std:
     return within;
 }
 
+// The samples [from, to) of `work` as a work of their own, with the same kind and index, on [partStart, partEnd).
+RecognizerWork part(const RecognizerWork& work, std::size_t from, std::size_t to, double partStart, double partEnd)
+{
+    RecognizerWork piece;
+    piece.kind = work.kind;
+    piece.index = work.index;
+    piece.samples.assign(work.samples.begin() + static_cast<std::ptrdiff_t>(from),
+                         work.samples.begin() + static_cast<std::ptrdiff_t>(to));
+    piece.start = partStart;
+    piece.end = partEnd;
+    piece.innerPauses = pausesWithin(work.innerPauses, from, to);
+    return piece;
+}
+
 } // namespace
 
 RecognizerWork RecognizerWork::finalOf(SegmentedUtterance utterance)
@@ -54,27 +68,14 @@ RecognizerWork RecognizerWork::joined(RecognizerWork held, std::string heldText,
 
 RecognizerWork RecognizerWork::heldPart() const
 {
-    RecognizerWork part;
-    part.kind = kind;
-    part.samples.assign(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(heldSamples));
-    part.start = start;
-    part.end = heldEnd;
-    part.index = index;
-    part.innerPauses = pausesWithin(innerPauses, 0, heldSamples);
-    return part;
+    return part(*this, 0, heldSamples, start, heldEnd);
 }
 
 RecognizerWork RecognizerWork::rest() const
 {
-    RecognizerWork part;
-    part.kind = kind;
-    part.samples.assign(samples.begin() + static_cast<std::ptrdiff_t>(heldSamples), samples.end());
-    part.start = restStart;
-    part.end = end;
-    part.index = index;
-    part.pauseSamples = pauseSamples;
-    part.innerPauses = pausesWithin(innerPauses, heldSamples, samples.size());
-    return part;
+    RecognizerWork after = part(*this, heldSamples, samples.size(), restStart, end);
+    after.pauseSamples = pauseSamples;
+    return after;
 }
 
 std::optional<RecognizerWork::Division> RecognizerWork::divisionAtPause(std::string_view text,
@@ -111,19 +112,9 @@ std::pair<RecognizerWork, RecognizerWork> RecognizerWork::dividedAt(std::size_t 
 {
     sample = std::min(sample, samples.size());
     const double at = start + static_cast<double>(sample) / sampleRate;
-    RecognizerWork first, second;
-    first.kind = second.kind = kind;
-    first.index = second.index = index;
-    first.samples.assign(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(sample));
-    first.start = start;
-    first.end = at;
-    first.innerPauses = pausesWithin(innerPauses, 0, sample);
-    second.samples.assign(samples.begin() + static_cast<std::ptrdiff_t>(sample), samples.end());
-    second.start = at;
-    second.end = end;
+    RecognizerWork second = part(*this, sample, samples.size(), at, end);
     second.pauseSamples = pauseSamples;
-    second.innerPauses = pausesWithin(innerPauses, sample, samples.size());
-    return {std::move(first), std::move(second)};
+    return {part(*this, 0, sample, start, at), std::move(second)};
 }
 
 } // namespace tc
