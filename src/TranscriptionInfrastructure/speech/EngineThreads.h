@@ -8,9 +8,9 @@ namespace tc {
 // the program starts itself once more with the policy set.
 namespace EngineThreads {
 
-// When OMP_WAIT_POLICY is not set: sets it to passive and replaces this process with a fresh run of the same
-// program and arguments. Returns at once when the policy is already set, and after a failed restart (with the
-// environment as it was, so the engines keep to one thread).
+// When OMP_WAIT_POLICY is not set: sets it to passive after a short spin (GOMP_SPINCOUNT, unless set) and replaces
+// this process with a fresh run of the same program and arguments. Returns at once when the policy is already set, and
+// after a failed restart (with the environment as it was, so the engines keep to one thread).
 void restartWithPassiveWaiting();
 
 } // namespace EngineThreads

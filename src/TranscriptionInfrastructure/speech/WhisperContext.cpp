@@ -16,6 +16,7 @@
 #include <new>
 #include <set>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace tc {
@@ -68,6 +69,8 @@ public:
     std::optional<DecodedUtterance> decode(std::span<const float> samples, const std::string& prompt, Pass pass,
                                            const std::function<bool()>& shouldAbort) override
     {
+        m_threads = m_context->decodingBegins();
+        const Ended ended{*m_context};
         // Under 1 s the engine decodes poorly or not at all: pad with silence.
         std::vector<float> audio(samples.begin(), samples.end());
         const std::size_t minimum = WHISPER_SAMPLE_RATE + WHISPER_SAMPLE_RATE / 10;
@@ -99,6 +102,11 @@ public:
     }
 
 private:
+    struct Ended {
+        WhisperContext& context;
+        ~Ended() { context.decodingEnded(); }
+    };
+
     struct Attempt {
         std::optional<DecodedUtterance> result;
         // The text repeated itself and was cut back to one copy.
@@ -117,7 +125,7 @@ private:
             whisper_full_default_params(beam ? WHISPER_SAMPLING_BEAM_SEARCH : WHISPER_SAMPLING_GREEDY);
         if (beam) params.beam_search.beam_size = m_policy.finalBeamSize;
         params.greedy.best_of = std::max(1, m_policy.finalBestOf);
-        params.n_threads = m_context->threads();
+        params.n_threads = m_threads;
         params.language = m_language.c_str();
         params.translate = false;
         params.no_context = true;
@@ -191,7 +199,7 @@ private:
         attempt.loopedOnASound = attempt.looped && std::set<char32_t>(kept.begin(), kept.end()).size() <= 2;
         result.averageLogProbability = tokens > 0 ? logSum / tokens : 0.0;
         // Overwrites the decoder's cache, so only after the tokens were read.
-        result.noSpeechProbability = noSpeechProbability(ctx, m_state.get(), m_context->threads());
+        result.noSpeechProbability = noSpeechProbability(ctx, m_state.get(), m_threads);
         attempt.result = std::move(result);
         return attempt;
     }
@@ -200,6 +208,8 @@ private:
     std::unique_ptr<whisper_state, StateDeleter> m_state;
     std::string m_language;
     DecodingPolicy m_policy;
+    // This decoding's.
+    int m_threads = 1;
 };
 
 } // namespace
@@ -217,8 +227,20 @@ void WhisperContext::Deleter::operator()(whisper_context* context) const
 }
 
 WhisperContext::WhisperContext(std::unique_ptr<whisper_context, Deleter> context, int threads)
-    : m_context(std::move(context)), m_threads(threads)
+    : m_context(std::move(context)), m_threads(threads),
+      m_load(std::max(1, static_cast<int>(std::thread::hardware_concurrency())))
 {}
+
+int WhisperContext::decodingBegins()
+{
+    m_load.decodingBegins(ProcessorLoadGauge::read());
+    return m_load.threadsFor(m_threads);
+}
+
+void WhisperContext::decodingEnded()
+{
+    m_load.decodingEnded(ProcessorLoadGauge::read());
+}
 
 std::shared_ptr<WhisperContext> WhisperContext::load(const std::filesystem::path& modelFile, int threads)
 {
@@ -281,8 +303,9 @@ int WhisperContext::defaultThreads()
 {
     // The engine's OpenMP threads spin while they wait for each other. On a machine whose cores are busy with
     // other work (the capture, the user's video call) a second spinning thread made one decode 3 to 10 times
-    // slower than a single thread in our measurements; with passive waiting, which OpenMP reads only at start-up,
-    // two threads are safe.
+    // slower than a single thread in our measurements; with passive waiting after a short spin, which OpenMP reads
+    // only at start-up, two threads are safe, and a decoding takes one while a core is busy elsewhere
+    // (decodingBegins).
     const char* policy = std::getenv("OMP_WAIT_POLICY");
     return policy && std::string_view(policy) == "passive" ? 2 : 1;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TranscriptionInfrastructure/speech/ProcessorLoadGauge.h"
 #include "TranscriptionInfrastructure/speech/UtteranceDecoder.h"
 
 #include <cstdint>
@@ -24,7 +25,7 @@ public:
     static std::shared_ptr<WhisperContext> load(const std::filesystem::path& modelFile, int threads = 0);
     // Bytes of memory that can still be had (available plus free swap) as meminfo tells; nothing if unknown.
     static std::optional<std::uint64_t> availableMemory(const std::filesystem::path& meminfo = "/proc/meminfo");
-    // 1, or 2 when OMP_WAIT_POLICY=passive was set before the program started.
+    // The most decoding threads: 1, or 2 when OMP_WAIT_POLICY=passive was set before the program started.
     static int defaultThreads();
     // Keeps the engine's log off stderr, for every model it loads.
     static void silenceEngineLog();
@@ -36,6 +37,10 @@ public:
     // The model's name as the engine reads it ("base", "small", ...).
     std::string modelType() const;
     int threads() const { return m_threads; }
+    // The threads for a decoding that begins now: threads(), or fewer while other work, between decodings, left too
+    // few cores at least half free (one on two cores). Every decoding that began ends with decodingEnded().
+    int decodingBegins();
+    void decodingEnded();
     whisper_context* handle() const { return m_context.get(); }
 
 private:
@@ -47,6 +52,7 @@ private:
 
     std::unique_ptr<whisper_context, Deleter> m_context;
     int m_threads;
+    ProcessorLoadGauge m_load;
 };
 
 } // namespace tc
