@@ -23,8 +23,8 @@ std::optional<ProcessorLoadGauge::Ticks> ProcessorLoadGauge::parse(std::string_v
     Ticks ticks;
     for (int i = 0; i < count; ++i)
         ticks.total += fields[i];
-    // Idle and waiting for the disk leave the core free.
-    ticks.busy = ticks.total - fields[3] - (count > 4 ? fields[4] : 0);
+    // Idle and waiting for the disk leave the core free (fields not given read 0).
+    ticks.busy = ticks.total - fields[3] - fields[4];
     return ticks;
 }
 
