@@ -10,14 +10,21 @@
 
 namespace tc::test {
 
-std::shared_ptr<WhisperContext> realSpeechModel()
+std::optional<std::filesystem::path> realSpeechModelFile()
 {
     const auto lookup = SpeechModelManager().locate(SpeechModelManager::defaultModelName());
     if (const auto* message = std::get_if<std::string>(&lookup)) {
         ADD_FAILURE() << "the speech model is missing (run scripts/setup): " << *message;
-        return nullptr;
+        return std::nullopt;
     }
-    return WhisperContext::load(std::get<std::filesystem::path>(lookup));
+    return std::get<std::filesystem::path>(lookup);
+}
+
+std::shared_ptr<WhisperContext> realSpeechModel(std::optional<EncoderAttention> attention)
+{
+    const auto file = realSpeechModelFile();
+    if (!file) return nullptr;
+    return WhisperContext::load(*file, 0, attention);
 }
 
 } // namespace tc::test

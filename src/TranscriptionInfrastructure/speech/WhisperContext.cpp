@@ -155,8 +155,10 @@ private:
         // shorter context those rows keep what a longer decoding on the state left there: the same audio read
         // differently after other work (a 0.6 s refresh judged no speech on a fresh state was accepted as "シオシオ"
         // after 4 s of speech). A context of whole blocks is encoded audio and silence throughout.
+        const bool wholeBlocks = m_context->attention() == EncoderAttention::flash;
         params.audio_ctx =
-            std::min(fullContext, (audioContext + kAttentionBlock - 1) / kAttentionBlock * kAttentionBlock);
+            std::min(fullContext, wholeBlocks ? (audioContext + kAttentionBlock - 1) / kAttentionBlock * kAttentionBlock
+                                              : audioContext);
         // A runaway repetition is cut off: about 15 tokens per second of Japanese speech is plenty.
         params.max_tokens = static_cast<int>(seconds * 15.0) + 16;
         params.abort_callback = [](void* data) { return (*static_cast<const std::function<bool()>*>(data))(); };
@@ -226,8 +228,9 @@ void WhisperContext::Deleter::operator()(whisper_context* context) const
     whisper_free(context);
 }
 
-WhisperContext::WhisperContext(std::unique_ptr<whisper_context, Deleter> context, int threads)
-    : m_context(std::move(context)), m_threads(threads),
+WhisperContext::WhisperContext(std::unique_ptr<whisper_context, Deleter> context, int threads,
+                               EncoderAttention attention)
+    : m_context(std::move(context)), m_threads(threads), m_attention(attention),
       m_load(std::max(1, static_cast<int>(std::thread::hardware_concurrency())))
 {}
 
@@ -242,7 +245,26 @@ void WhisperContext::decodingEnded()
     m_load.decodingEnded(ProcessorLoadGauge::read());
 }
 
-std::shared_ptr<WhisperContext> WhisperContext::load(const std::filesystem::path& modelFile, int threads)
+std::shared_ptr<WhisperContext> WhisperContext::load(const std::filesystem::path& modelFile, int threads,
+                                                     std::optional<EncoderAttention> attention)
+{
+    if (threads <= 0) threads = defaultThreads();
+    if (attention) return loadWith(modelFile, threads, *attention);
+    const EncoderAttentionTrial trial(modelFile, threads);
+    if (const auto known = trial.remembered()) return loadWith(modelFile, threads, *known);
+    auto flash = loadWith(modelFile, threads, EncoderAttention::flash);
+    std::shared_ptr<WhisperContext> plain;
+    try {
+        plain = loadWith(modelFile, threads, EncoderAttention::plain);
+    } catch (const TranscriberError&) {
+        // No room for the weights twice: the engine's default now, measured at a later start.
+        return flash;
+    }
+    return trial.measure(*flash, *plain) == EncoderAttention::flash ? flash : plain;
+}
+
+std::shared_ptr<WhisperContext> WhisperContext::loadWith(const std::filesystem::path& modelFile, int threads,
+                                                         EncoderAttention attention)
 {
     silenceEngineLog();
     const std::string name = SpeechModelManager::modelNameOf(modelFile);
@@ -258,9 +280,8 @@ std::shared_ptr<WhisperContext> WhisperContext::load(const std::filesystem::path
 
     whisper_context_params params = whisper_context_default_params();
     params.use_gpu = false;
-    // The engine's default; with an encoder context of whole blocks (see decodeOnce) a final sentence decoded in
-    // about a sixth less time than with the plain attention, at the same error rate.
-    params.flash_attn = true;
+    // Both read sentences with the same error rate; which is faster depends on the processor (EncoderAttentionTrial).
+    params.flash_attn = attention == EncoderAttention::flash;
     whisper_context* context = nullptr;
     try {
         context = whisper_init_from_file_with_params_no_state(modelFile.c_str(), params);
@@ -277,8 +298,8 @@ std::shared_ptr<WhisperContext> WhisperContext::load(const std::filesystem::path
                                                  "もう一度お試しください。直らないときは、端末で " +
                                                  SpeechModelManager::installCommand(name) +
                                                  " を実行して入れ直してください。");
-    return std::shared_ptr<WhisperContext>(new WhisperContext(std::unique_ptr<whisper_context, Deleter>(context),
-                                                              threads > 0 ? threads : defaultThreads()));
+    return std::shared_ptr<WhisperContext>(
+        new WhisperContext(std::unique_ptr<whisper_context, Deleter>(context), threads, attention));
 }
 
 std::optional<std::uint64_t> WhisperContext::availableMemory(const std::filesystem::path& meminfo)

@@ -2,9 +2,14 @@
 #include "support/AudioSignals.h"
 #include "support/RealSpeechModel.h"
 #include "support/SpeechSamples.h"
+#include "support/TemporaryDirectory.h"
 #include "support/TestPaths.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
 
 #include <string_view>
 
@@ -71,24 +76,57 @@ TEST(WhisperContext, ARefreshAfterSilenceReadsItsOwnAudio)
 
 TEST(WhisperContext, TheSameAudioReadsTheSameWhateverTheDecoderReadBefore)
 {
-    const auto context = test::realSpeechModel();
-    if (!context) return;
     // A first refresh's 0.6 s, read before and after the decoder read whole sentences: with the engine's flash
-    // attention the attention rows past a short context kept what the longer ones left there.
+    // attention the attention rows past a short context kept what the longer ones left there. Either attention may
+    // be the one a processor decodes with.
     const auto read = [](UtteranceDecoder& decoder, const std::vector<float>& audio) {
         const auto decoded = decoder.decode(audio, "", UtteranceDecoder::Pass::interim, [] { return false; });
         return std::pair{decoded->text, decoded->averageLogProbability};
     };
-    const auto decoder = context->makeDecoder("ja");
-    for (const char* id : {"s01", "s05", "s09"}) {
-        SCOPED_TRACE(id);
-        auto start = test::readSpeechFile(test::dataDir() / "speech" / "utterances" / (std::string(id) + ".flac"));
-        const auto whole = start;
-        start.resize(9600);
-        const auto fresh = read(*decoder, start);
-        read(*decoder, whole);
-        EXPECT_EQ(read(*decoder, start), fresh);
+    for (const auto attention : {EncoderAttention::flash, EncoderAttention::plain}) {
+        const auto context = test::realSpeechModel(attention);
+        if (!context) return;
+        const auto decoder = context->makeDecoder("ja");
+        for (const char* id : {"s01", "s05", "s09"}) {
+            SCOPED_TRACE(std::string(id) + (attention == EncoderAttention::flash ? " flash" : " plain"));
+            auto start = test::readSpeechFile(test::dataDir() / "speech" / "utterances" / (std::string(id) + ".flac"));
+            const auto whole = start;
+            start.resize(9600);
+            const auto fresh = read(*decoder, start);
+            read(*decoder, whole);
+            EXPECT_EQ(read(*decoder, start), fresh);
+        }
     }
+}
+
+TEST(WhisperContext, TheAttentionMeasuredFasterHereIsRememberedBesideTheModel)
+{
+    const auto model = test::realSpeechModelFile();
+    if (!model) return;
+    test::TemporaryDirectory models;
+    const auto file = models.path() / model->filename();
+    std::filesystem::create_symlink(*model, file);
+    const auto record = models.path() / ".encoder-attention.json";
+    const auto other = [](EncoderAttention attention) {
+        return attention == EncoderAttention::flash ? EncoderAttention::plain : EncoderAttention::flash;
+    };
+    const auto write = [&](const std::string& text) { std::ofstream(record, std::ios::trunc) << text; };
+
+    // Measured on first load, beside another machine's choice; the next load takes what was remembered.
+    write(R"({"another processor": "flash"})");
+    const auto measured = WhisperContext::load(file);
+    const EncoderAttentionTrial trial(file, measured->threads());
+    ASSERT_EQ(trial.remembered(), measured->attention());
+    auto remembered = nlohmann::json::parse(test::readText(record));
+    EXPECT_EQ(remembered.value("another processor", ""), "flash");
+    remembered[trial.key()] = other(measured->attention()) == EncoderAttention::flash ? "flash" : "plain";
+    write(remembered.dump());
+    EXPECT_EQ(WhisperContext::load(file)->attention(), other(measured->attention()));
+
+    // A damaged record is measured again.
+    write(R"({"another processor": "plain", )");
+    const auto again = WhisperContext::load(file);
+    EXPECT_EQ(trial.remembered(), again->attention());
 }
 
 TEST(WhisperContext, SpeechInNoiseGetsNoBracketsNobodySaid)

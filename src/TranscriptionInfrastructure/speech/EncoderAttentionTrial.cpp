@@ -1,0 +1,129 @@
+#include "TranscriptionInfrastructure/speech/EncoderAttentionTrial.h"
+
+#include "TranscriptionInfrastructure/speech/WhisperContext.h"
+
+#include <nlohmann/json.hpp>
+#include <unistd.h>
+#include <whisper.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace tc {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kRecordName = ".encoder-attention.json";
+
+// The processor's own name ("AMD EPYC 7B13"); its part number where the kernel gives no name (ARM).
+std::string processorName()
+{
+    std::ifstream in("/proc/cpuinfo");
+    std::string line;
+    std::string part;
+    while (std::getline(in, line)) {
+        const auto colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        const std::string field = line.substr(0, line.find_last_not_of(" \t", colon - 1) + 1);
+        const std::string value = colon + 2 <= line.size() ? line.substr(colon + 2) : "";
+        if (field == "model name") return value;
+        if (field == "CPU part" && part.empty()) part = "part " + value;
+    }
+    return part.empty() ? "unknown processor" : part;
+}
+
+const char* nameOf(EncoderAttention attention)
+{
+    return attention == EncoderAttention::flash ? "flash" : "plain";
+}
+
+nlohmann::json readRecord(const fs::path& file)
+{
+    std::ifstream in(file);
+    if (!in) return nlohmann::json::object();
+    auto record = nlohmann::json::parse(in, nullptr, false);
+    return record.is_object() ? record : nlohmann::json::object();
+}
+
+} // namespace
+
+EncoderAttentionTrial::EncoderAttentionTrial(const fs::path& modelFile, int threads)
+    : m_record(modelFile.parent_path() / kRecordName)
+{
+    std::error_code error;
+    const auto bytes = fs::file_size(modelFile, error);
+    m_key = processorName() + "; " + std::to_string(std::thread::hardware_concurrency()) + " processors; whisper.cpp " +
+            whisper_version() + "; " + std::to_string(threads) + " threads; " + modelFile.filename().string() + " " +
+            std::to_string(error ? 0 : bytes) + " bytes";
+}
+
+std::optional<EncoderAttention> EncoderAttentionTrial::remembered() const
+{
+    const auto record = readRecord(m_record);
+    const auto it = record.find(m_key);
+    if (it == record.end() || !it->is_string()) return std::nullopt;
+    for (const auto attention : {EncoderAttention::flash, EncoderAttention::plain})
+        if (it->get<std::string>() == nameOf(attention)) return attention;
+    return std::nullopt;
+}
+
+double EncoderAttentionTrial::timeOf(UtteranceDecoder& decoder, double seconds)
+{
+    // The encoder's cost does not depend on what the audio holds, and silence keeps the decoder's part short and alike.
+    const std::vector<float> audio(static_cast<std::size_t>(seconds * 16000), 0.0F);
+    const auto start = std::chrono::steady_clock::now();
+    decoder.decode(audio, "", UtteranceDecoder::Pass::interim, [] { return false; });
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+EncoderAttention EncoderAttentionTrial::measure(WhisperContext& flash, WhisperContext& plain) const
+{
+    const auto flashDecoder = flash.makeDecoder("ja");
+    const auto plainDecoder = plain.makeDecoder("ja");
+    // A first decoding sets up each state's buffers: not counted.
+    timeOf(*flashDecoder, 1.0);
+    timeOf(*plainDecoder, 1.0);
+    // A refresh, a short and a long final; the quicker of two tries each, the order swapped between them so a
+    // passing load weighs on both.
+    double flashTotal = 0;
+    double plainTotal = 0;
+    for (const double seconds : {1.0, 3.0, 5.0}) {
+        const double flashFirst = timeOf(*flashDecoder, seconds);
+        const double plainFirst = timeOf(*plainDecoder, seconds);
+        const double plainSecond = timeOf(*plainDecoder, seconds);
+        const double flashSecond = timeOf(*flashDecoder, seconds);
+        flashTotal += std::min(flashFirst, flashSecond);
+        plainTotal += std::min(plainFirst, plainSecond);
+    }
+    const auto faster = plainTotal < flashTotal ? EncoderAttention::plain : EncoderAttention::flash;
+    remember(faster);
+    return faster;
+}
+
+void EncoderAttentionTrial::remember(EncoderAttention attention) const
+{
+    // Other keys stay: a home folder shared by several machines keeps each one's choice.
+    auto record = readRecord(m_record);
+    record[m_key] = nameOf(attention);
+    const fs::path temporary = m_record.string() + "." + std::to_string(::getpid()) + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << record.dump(1) << '\n';
+        if (!out) {
+            std::error_code ignored;
+            fs::remove(temporary, ignored);
+            return;
+        }
+    }
+    std::error_code error;
+    fs::rename(temporary, m_record, error);
+    if (error) fs::remove(temporary, error);
+}
+
+} // namespace tc

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace tc {
+
+class UtteranceDecoder;
+class WhisperContext;
+
+// The engine's two ways to attend over the encoded audio. The flash attention reads whole 256-frame blocks, so a
+// decoding encodes its audio rounded up to them; the plain one encodes only the audio.
+enum class EncoderAttention { flash, plain };
+
+// Which attention decodes faster on this processor: measured once per processor, engine build, model file and thread
+// count, and remembered in a file beside the model. Which one pays depends on the processor's kernels: with AMX the
+// flash attention over whole blocks decoded a sentence a sixth faster, on an AVX2-only processor the plain one decoded
+// a 1 s refresh in two thirds of the time and a 10 s final in four fifths. Not thread-safe; the record file is
+// replaced whole, so processes measuring at once leave one valid record.
+class EncoderAttentionTrial {
+public:
+    EncoderAttentionTrial(const std::filesystem::path& modelFile, int threads);
+
+    // What was measured before under this processor's key; nothing when never measured or the record is unreadable.
+    std::optional<EncoderAttention> remembered() const;
+    // Decodes the same silence at a refresh's and two finals' lengths on both, alternating, and remembers the faster
+    // (the record is left as it was when it cannot be written).
+    EncoderAttention measure(WhisperContext& flash, WhisperContext& plain) const;
+    // The record beside the model ("<models>/.encoder-attention.json").
+    const std::filesystem::path& recordFile() const { return m_record; }
+    // What the choice is remembered under: processor, processors, engine, threads, model file and size.
+    const std::string& key() const { return m_key; }
+
+private:
+    // Seconds one decoding of that much silence took.
+    static double timeOf(UtteranceDecoder& decoder, double seconds);
+    void remember(EncoderAttention attention) const;
+
+    std::filesystem::path m_record;
+    std::string m_key;
+};
+
+} // namespace tc
