@@ -7,11 +7,9 @@
 #include <whisper.h>
 
 #include <algorithm>
-#include <chrono>
 #include <fstream>
 #include <system_error>
 #include <thread>
-#include <vector>
 
 namespace tc {
 
@@ -73,31 +71,20 @@ std::optional<EncoderAttention> EncoderAttentionTrial::remembered() const
     return std::nullopt;
 }
 
-double EncoderAttentionTrial::timeOf(UtteranceDecoder& decoder, double seconds)
-{
-    // The encoder's cost does not depend on what the audio holds, and silence keeps the decoder's part short and alike.
-    const std::vector<float> audio(static_cast<std::size_t>(seconds * 16000), 0.0F);
-    const auto start = std::chrono::steady_clock::now();
-    decoder.decode(audio, "", UtteranceDecoder::Pass::interim, [] { return false; });
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 EncoderAttention EncoderAttentionTrial::measure(WhisperContext& flash, WhisperContext& plain) const
 {
-    const auto flashDecoder = flash.makeDecoder("ja");
-    const auto plainDecoder = plain.makeDecoder("ja");
-    // A first decoding sets up each state's buffers: not counted.
-    timeOf(*flashDecoder, 1.0);
-    timeOf(*plainDecoder, 1.0);
+    // A first decoding sets up the engine's buffers: not counted.
+    flash.encodingSeconds(1.0);
+    plain.encodingSeconds(1.0);
     // A refresh, a short and a long final; the quicker of two tries each, the order swapped between them so a
     // passing load weighs on both.
     double flashTotal = 0;
     double plainTotal = 0;
     for (const double seconds : {1.0, 3.0, 5.0}) {
-        const double flashFirst = timeOf(*flashDecoder, seconds);
-        const double plainFirst = timeOf(*plainDecoder, seconds);
-        const double plainSecond = timeOf(*plainDecoder, seconds);
-        const double flashSecond = timeOf(*flashDecoder, seconds);
+        const double flashFirst = flash.encodingSeconds(seconds);
+        const double plainFirst = plain.encodingSeconds(seconds);
+        const double plainSecond = plain.encodingSeconds(seconds);
+        const double flashSecond = flash.encodingSeconds(seconds);
         flashTotal += std::min(flashFirst, flashSecond);
         plainTotal += std::min(plainFirst, plainSecond);
     }

@@ -6,7 +6,6 @@
 
 namespace tc {
 
-class UtteranceDecoder;
 class WhisperContext;
 
 // The engine's two ways to attend over the encoded audio. The flash attention reads whole 256-frame blocks, so a
@@ -24,8 +23,8 @@ public:
 
     // What was measured before under this processor's key; nothing when never measured or the record is unreadable.
     std::optional<EncoderAttention> remembered() const;
-    // Decodes the same silence at a refresh's and two finals' lengths on both, alternating, and remembers the faster
-    // (the record is left as it was when it cannot be written).
+    // Encodes the same silence at a refresh's and two finals' lengths on both, alternating, and remembers the faster
+    // (the record is left as it was when it cannot be written). Throws TranscriberError when the engine fails.
     EncoderAttention measure(WhisperContext& flash, WhisperContext& plain) const;
     // The record beside the model ("<models>/.encoder-attention.json").
     const std::filesystem::path& recordFile() const { return m_record; }
@@ -33,8 +32,6 @@ public:
     const std::string& key() const { return m_key; }
 
 private:
-    // Seconds one decoding of that much silence took.
-    static double timeOf(UtteranceDecoder& decoder, double seconds);
     void remember(EncoderAttention attention) const;
 
     std::filesystem::path m_record;

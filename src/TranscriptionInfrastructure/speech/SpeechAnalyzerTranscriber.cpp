@@ -123,6 +123,7 @@ void SpeechAnalyzerTranscriber::transcription(std::stop_token stop, Run& run, st
     try {
         ensureAssets(stop, *engine, module, segments);
         if (stop.stop_requested()) return;
+        if (auto notice = engine->preparationNotice(module)) yieldNotice(segments, std::move(*notice));
         recognizer = engine->makeRecognizer(module);
         if (auto notice = engine->notice(module)) yieldNotice(segments, std::move(*notice));
         const auto format = recognizer->bestAvailableAudioFormat();

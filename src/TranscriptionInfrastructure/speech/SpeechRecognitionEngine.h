@@ -31,6 +31,9 @@ public:
     virtual std::vector<std::string> supportedLocales() = 0;
     // Nothing when the module's assets are installed and sound; otherwise a request. Throws on failure.
     virtual std::unique_ptr<AssetInstallationRequest> assetInstallationRequest(const RecognizerModule& module) = 0;
+    // What the log should say before makeRecognizer() when making the recognizer takes a while (Japanese); nothing
+    // by default.
+    virtual std::optional<std::string> preparationNotice(const RecognizerModule&) { return std::nullopt; }
     // A new recognizer for the module; throws (Japanese what()) when the model cannot be loaded.
     virtual std::shared_ptr<StreamingRecognizer> makeRecognizer(const RecognizerModule& module) = 0;
     // What the log should say about the recognizer makeRecognizer() made last, when it runs less well than it could

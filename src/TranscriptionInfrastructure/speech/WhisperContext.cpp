@@ -9,6 +9,7 @@
 #include <whisper.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -146,19 +147,7 @@ private:
         params.temperature = temperature;
         params.temperature_inc = fallback;
         params.initial_prompt = prompt.empty() ? nullptr : prompt.c_str();
-        // Cost follows the utterance, not the 30 s window: encode only the frames that hold audio, with a margin
-        // of 64 frames (1.28 s) because a context cut at the very end of speech loses the last syllables.
-        const int fullContext = whisper_model_n_audio_ctx(ctx);
-        const int margin = pass == Pass::interim ? 64 : m_policy.finalContextMargin;
-        const int audioContext = static_cast<int>(std::ceil(seconds / 30.0 * fullContext)) + margin;
-        // The engine's flash attention reads the attention rows up to the next multiple of 256, unmasked, and past a
-        // shorter context those rows keep what a longer decoding on the state left there: the same audio read
-        // differently after other work (a 0.6 s refresh judged no speech on a fresh state was accepted as "シオシオ"
-        // after 4 s of speech). A context of whole blocks is encoded audio and silence throughout.
-        const bool wholeBlocks = m_context->attention() == EncoderAttention::flash;
-        params.audio_ctx =
-            std::min(fullContext, wholeBlocks ? (audioContext + kAttentionBlock - 1) / kAttentionBlock * kAttentionBlock
-                                              : audioContext);
+        params.audio_ctx = m_context->encoderContext(seconds, pass == Pass::interim ? 64 : m_policy.finalContextMargin);
         // A runaway repetition is cut off: about 15 tokens per second of Japanese speech is plenty.
         params.max_tokens = static_cast<int>(seconds * 15.0) + 16;
         params.abort_callback = [](void* data) { return (*static_cast<const std::function<bool()>*>(data))(); };
@@ -245,6 +234,47 @@ void WhisperContext::decodingEnded()
     m_load.decodingEnded(ProcessorLoadGauge::read());
 }
 
+int WhisperContext::encoderContext(double seconds, int margin) const
+{
+    // Cost follows the utterance, not the 30 s window: encode only the frames that hold audio, with a margin (64
+    // frames, 1.28 s, for a refresh) because a context cut at the very end of speech loses the last syllables.
+    const int fullContext = whisper_model_n_audio_ctx(m_context.get());
+    const int audioContext = static_cast<int>(std::ceil(seconds / 30.0 * fullContext)) + margin;
+    // The engine's flash attention reads the attention rows up to the next multiple of 256, unmasked, and past a
+    // shorter context those rows keep what a longer decoding on the state left there: the same audio read
+    // differently after other work (a 0.6 s refresh judged no speech on a fresh state was accepted as "シオシオ"
+    // after 4 s of speech). A context of whole blocks is encoded audio and silence throughout.
+    if (m_attention == EncoderAttention::flash)
+        return std::min(fullContext, (audioContext + kAttentionBlock - 1) / kAttentionBlock * kAttentionBlock);
+    return std::min(fullContext, audioContext);
+}
+
+double WhisperContext::encodingSeconds(double seconds)
+{
+    const std::unique_ptr<whisper_state, StateDeleter> state(whisper_init_state(m_context.get()));
+    if (!state) throw TranscriberError::recognitionFailed("whisper_init_state");
+    // What the audio holds does not change the encoder's work; one token keeps the decoder's share small and alike
+    // (silence decoded in full made up different sentences under the two attentions).
+    const std::vector<float> audio(static_cast<std::size_t>(seconds * WHISPER_SAMPLE_RATE), 0.0F);
+    whisper_full_params params = whisper_full_default_params(WHISPER_SAMPLING_GREEDY);
+    // All threads: a few back-to-back tries leave the load gauge no pause to read.
+    params.n_threads = m_threads;
+    params.language = "ja";
+    params.no_context = true;
+    params.single_segment = true;
+    params.print_progress = false;
+    params.print_realtime = false;
+    params.temperature_inc = 0.0F;
+    params.max_tokens = 1;
+    params.audio_ctx = encoderContext(seconds, 64);
+    const auto start = std::chrono::steady_clock::now();
+    const int status =
+        whisper_full_with_state(m_context.get(), state.get(), params, audio.data(), static_cast<int>(audio.size()));
+    const double spent = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (status != 0) throw TranscriberError::recognitionFailed("whisper_full " + std::to_string(status));
+    return spent;
+}
+
 std::shared_ptr<WhisperContext> WhisperContext::load(const std::filesystem::path& modelFile, int threads,
                                                      std::optional<EncoderAttention> attention)
 {
@@ -260,7 +290,11 @@ std::shared_ptr<WhisperContext> WhisperContext::load(const std::filesystem::path
         // No room for the weights twice: the engine's default now, measured at a later start.
         return flash;
     }
-    return trial.measure(*flash, *plain) == EncoderAttention::flash ? flash : plain;
+    try {
+        return trial.measure(*flash, *plain) == EncoderAttention::flash ? flash : plain;
+    } catch (const TranscriberError&) {
+        return flash;
+    }
 }
 
 std::shared_ptr<WhisperContext> WhisperContext::loadWith(const std::filesystem::path& modelFile, int threads,

@@ -47,6 +47,12 @@ public:
     int decodingBegins();
     void decodingEnded();
     whisper_context* handle() const { return m_context.get(); }
+    // Encoder frames a decoding of this much audio encodes: the audio and margin frames after it, rounded up to whole
+    // 256-frame blocks under the flash attention.
+    int encoderContext(double seconds, int margin) const;
+    // Seconds a refresh of this much audio takes on a fresh state with the decoder stopped after one token: the
+    // encoder's share, which the attentions change. Throws TranscriberError when the engine fails.
+    double encodingSeconds(double seconds);
 
 private:
     struct Deleter {

@@ -1,5 +1,6 @@
 #include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
 
+#include "TranscriptionInfrastructure/speech/EncoderAttentionTrial.h"
 #include "TranscriptionInfrastructure/speech/SileroVoiceDetector.h"
 #include "TranscriptionInfrastructure/speech/TranscriberError.h"
 #include "TranscriptionInfrastructure/speech/WhisperContext.h"
@@ -158,6 +159,24 @@ WhisperSpeechRecognitionEngine::assetInstallationRequest(const RecognizerModule&
             std::lock_guard lock(failure->mutex);
             failure->reason = reason;
         });
+}
+
+std::optional<std::string> WhisperSpeechRecognitionEngine::preparationNotice(const RecognizerModule&)
+{
+#if !TC_WITH_WHISPER
+    return std::nullopt;
+#else
+    std::string name;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_context) return std::nullopt;
+        name = m_modelName;
+    }
+    const auto lookup = m_models->locate(name);
+    const auto* file = std::get_if<std::filesystem::path>(&lookup);
+    if (!file || EncoderAttentionTrial(*file, WhisperContext::defaultThreads()).remembered()) return std::nullopt;
+    return "このコンピューターで音声認識が速く動く計算方法を測っています（初回だけ、数秒かかります）。";
+#endif
 }
 
 std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecognizer(const RecognizerModule& module)

@@ -34,6 +34,9 @@ public:
     // verified; else, with a voice installer, one that reinstalls a missing or damaged voice model and never throws
     // (tried until an install fails); else nothing.
     std::unique_ptr<AssetInstallationRequest> assetInstallationRequest(const RecognizerModule& module) override;
+    // Says so when the model is not loaded yet and its first load on this processor will time the engine's two
+    // attentions (a few seconds, once).
+    std::optional<std::string> preparationNotice(const RecognizerModule& module) override;
     // Loads the model on first use; throws TranscriberError when it is missing or cannot be read. A voice model that
     // cannot be used leaves loudness alone to cut the speech, and notice() says so.
     std::shared_ptr<StreamingRecognizer> makeRecognizer(const RecognizerModule& module) override;
