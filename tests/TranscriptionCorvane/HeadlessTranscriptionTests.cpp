@@ -53,7 +53,11 @@ TEST(HeadlessTranscription, ProgramPrintsEachSettledLineWithItsTimeAndWritesSubt
     std::istringstream printed(srt.err.substr(0, srt.err.rfind('\n', finished) + 1));
     std::string all;
     std::size_t lines = 0;
-    for (std::string text; std::getline(printed, text); ++lines) {
+    for (std::string text; std::getline(printed, text);) {
+        // The first run on a machine times the engine, and says so first.
+        if (lines == 0 && text.starts_with("お知らせ: ") && text.find("計算方法を測っています") != std::string::npos)
+            continue;
+        ++lines;
         const auto match = timed.match(QString::fromStdString(text));
         EXPECT_TRUE(match.hasMatch()) << "not a timed line: " << text;
         all += match.captured(1).toStdString();
