@@ -32,7 +32,11 @@ void FinalSettler::resolveUnsureJoin(const RecognizerWork& rest, const std::stri
     using RecognizedText::comparedLength;
     const std::size_t joined = comparedLength(join.joinedText), held = comparedLength(join.heldText),
                       alone = comparedLength(restText);
-    if (joined >= alone + (held + 1) / 2 && joined >= held + (alone + 1) / 2) {
+    // The rest is in the joined text when it is clearly longer than the held part, or ends as the rest's own reading
+    // does: the held part may come back shorter, kana read as kanji ("チューセキリツは" → "出席率は87%でした").
+    const bool holdsTheRest =
+        joined >= held + (alone + 1) / 2 || RecognizedText::endsWithMostOf(join.joinedText, restText);
+    if (joined >= alone + (held + 1) / 2 && holdsTheRest) {
         // The joined text holds clearly more than either part alone: both are in it, one read differently.
         joinedSteps(RecognizerWork::joined(std::move(join.held), join.heldText, rest), join.joinedText, steps);
         return;

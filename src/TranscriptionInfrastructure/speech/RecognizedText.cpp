@@ -74,6 +74,19 @@ namespace {
 
 constexpr std::string_view kFullStop = "。";
 
+// True when at least half of `wanted`'s characters are in `window`, each found once and in any order.
+bool findsMostOf(std::u32string window, std::u32string_view wanted)
+{
+    std::size_t found = 0;
+    for (const char32_t c : wanted) {
+        const auto at = window.find(c);
+        if (at == std::u32string::npos) continue;
+        window[at] = U'\0';
+        ++found;
+    }
+    return 2 * found >= wanted.size();
+}
+
 // True when the text ends in a particle or the te-form a pause may cut a sentence after. Before a full stop only in
 // a particle no sentence ends in: "待って。" and "私も。" are whole.
 bool endsInParticle(std::string_view text, bool beforeFullStop)
@@ -123,17 +136,18 @@ std::size_t comparedLength(std::string_view text)
 bool beginsWithMostOf(std::string_view whole, std::string_view part)
 {
     const std::u32string partPoints = normalizedForComparison(part);
-    std::u32string window = normalizedForComparison(whole);
+    const std::u32string wholePoints = normalizedForComparison(whole);
     const std::size_t half = (partPoints.size() + 1) / 2;
-    window.resize(std::min(window.size(), half + 3));
-    std::size_t found = 0;
-    for (std::size_t i = 0; i < half; ++i) {
-        const auto at = window.find(partPoints[i]);
-        if (at == std::u32string::npos) continue;
-        window[at] = U'\0';
-        ++found;
-    }
-    return 2 * found >= half;
+    return findsMostOf(wholePoints.substr(0, half + 3), std::u32string_view(partPoints).substr(0, half));
+}
+
+bool endsWithMostOf(std::string_view whole, std::string_view part)
+{
+    const std::u32string partPoints = normalizedForComparison(part);
+    const std::u32string wholePoints = normalizedForComparison(whole);
+    const std::size_t half = (partPoints.size() + 1) / 2, window = std::min(wholePoints.size(), half + 3);
+    return findsMostOf(wholePoints.substr(wholePoints.size() - window),
+                       std::u32string_view(partPoints).substr(partPoints.size() - half));
 }
 
 std::optional<std::pair<std::string, std::string>> splitAtSentenceEndNear(std::string_view text, std::size_t characters,

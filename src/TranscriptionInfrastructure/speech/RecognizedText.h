@@ -23,6 +23,8 @@ std::size_t comparedLength(std::string_view text);
 // True when the first half of `part` comes back near the start of `whole`, compared as above; a few characters may
 // be read differently with more of the sentence to go by ("もしか能" → "もし可能").
 bool beginsWithMostOf(std::string_view whole, std::string_view part);
+// The same for the last half of `part` near the end of `whole`.
+bool endsWithMostOf(std::string_view whole, std::string_view part);
 // True for the phrases a recognizer is known to invent over silence or noise ("ご視聴ありがとうございました" and
 // the like), compared after normalisation, for text that begins with an English video outro ("Thank you for
 // watching…"), and for text that normalises to nothing.
@@ -51,8 +53,8 @@ std::string withJapanesePunctuation(std::string_view text);
 bool endsInKanjiOrKatakana(std::string_view text);
 // True when the text may be a sentence a pause cut short: it ends in a comma; with afterParticle, in a particle or the
 // te-form (は が を に で と て も ば; at a long pause the decoder mostly leaves the comma out), greetings ending in は
-// aside, or in one of は が を に で と ば and a full stop, which no sentence ends in; with afterNoun, in a noun (kanji,
-// katakana, さん).
+// aside, or in one of は が を に で と ば and a full stop, which no sentence ends in; with afterNoun, in a noun
+// (kanji, katakana, さん).
 bool endsMidSentence(std::string_view text, bool afterParticle, bool afterNoun);
 // The text divided after a sentence end ("。", "？", "！", "?", "!", but not a full stop after a particle, see
 // endsMidSentence) with words on both sides: of those, the one with the count of compared characters before it

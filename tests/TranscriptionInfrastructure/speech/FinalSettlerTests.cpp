@@ -88,6 +88,15 @@ TEST(FinalSettler, AJoinedReadingThatLostAPartWaitsForTheRestDecodedAlone)
     ASSERT_EQ(together.size(), 1U);
     EXPECT_EQ(together[0].text, "会議では予算を見直します。");
     EXPECT_DOUBLE_EQ(together[0].work.start, 0.0);
+
+    // Read by the decoder in pink noise: the held part in katakana came back shorter, in kanji, before what the rest
+    // alone reads. The joined reading stands; a joined reading that gave back only the held part does not.
+    const auto chuseki = RecognizerWork::joined(held, "チューセキリツは", rest);
+    ASSERT_EQ(settling.steps(chuseki, "出席率は87%でした")[0].kind, Kind::decodeAlone);
+    EXPECT_EQ(texts(settling.steps(first[0].work, "87%でした")), (std::vector<std::string>{"出席率は87%でした"}));
+    ASSERT_EQ(settling.steps(chuseki, "チューセキリツは")[0].kind, Kind::decodeAlone);
+    EXPECT_EQ(texts(settling.steps(first[0].work, "87%でした")),
+              (std::vector<std::string>{"チューセキリツは", "87%でした"}));
 }
 
 } // namespace
