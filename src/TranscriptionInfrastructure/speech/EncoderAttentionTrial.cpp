@@ -1,9 +1,9 @@
 #include "TranscriptionInfrastructure/speech/EncoderAttentionTrial.h"
 
+#include "TranscriptionInfrastructure/files/AtomicFileWriter.h"
 #include "TranscriptionInfrastructure/speech/WhisperContext.h"
 
 #include <nlohmann/json.hpp>
-#include <unistd.h>
 #include <whisper.h>
 
 #include <algorithm>
@@ -95,22 +95,11 @@ EncoderAttention EncoderAttentionTrial::measure(WhisperContext& flash, WhisperCo
 
 void EncoderAttentionTrial::remember(EncoderAttention attention) const
 {
-    // Other keys stay: a home folder shared by several machines keeps each one's choice.
+    // Other keys stay: a home folder shared by several machines keeps each one's choice. Unwritten, it is measured
+    // again at a later start.
     auto record = readRecord(m_record);
     record[m_key] = nameOf(attention);
-    const fs::path temporary = m_record.string() + "." + std::to_string(::getpid()) + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << record.dump(1) << '\n';
-        if (!out) {
-            std::error_code ignored;
-            fs::remove(temporary, ignored);
-            return;
-        }
-    }
-    std::error_code error;
-    fs::rename(temporary, m_record, error);
-    if (error) fs::remove(temporary, error);
+    AtomicFileWriter::write(m_record, record.dump(1) + "\n", 0644);
 }
 
 } // namespace tc

@@ -1,5 +1,6 @@
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 
+#include "TranscriptionInfrastructure/files/AtomicFileWriter.h"
 #include "TranscriptionInfrastructure/settings/AppPaths.h"
 
 #include <QCryptographicHash>
@@ -277,14 +278,8 @@ bool SpeechModelManager::verify(const SpeechModelInfo& model, const fs::path& fi
     // Only a verified file is remembered, and only if it did not change while it was read.
     if (stamp(file) != before) return true;
     cache[model.fileName] = record;
-    const fs::path temporary = cacheFile().string() + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << cache.dump(1) << '\n';
-        if (!out) return true;
-    }
-    std::error_code error;
-    fs::rename(temporary, cacheFile(), error);
+    // Unwritten, the file is only checked again next time.
+    AtomicFileWriter::write(cacheFile(), cache.dump(1) + "\n", 0644);
     return true;
 }
 

@@ -28,6 +28,9 @@ void silentLog(ggml_log_level, const char*, void*) {}
 
 // Encoder frames the engine's flash attention pads its attention to.
 constexpr int kAttentionBlock = 256;
+// Encoder frames a refresh encodes past its audio (1.28 s): a context cut at the very end of speech loses the last
+// syllables.
+constexpr int kRefreshContextMargin = 64;
 
 struct StateDeleter {
     void operator()(whisper_state* state) const { whisper_free_state(state); }
@@ -147,7 +150,8 @@ private:
         params.temperature = temperature;
         params.temperature_inc = fallback;
         params.initial_prompt = prompt.empty() ? nullptr : prompt.c_str();
-        params.audio_ctx = m_context->encoderContext(seconds, pass == Pass::interim ? 64 : m_policy.finalContextMargin);
+        params.audio_ctx = m_context->encoderContext(seconds, pass == Pass::interim ? kRefreshContextMargin
+                                                                                    : m_policy.finalContextMargin);
         // A runaway repetition is cut off: about 15 tokens per second of Japanese speech is plenty.
         params.max_tokens = static_cast<int>(seconds * 15.0) + 16;
         params.abort_callback = [](void* data) { return (*static_cast<const std::function<bool()>*>(data))(); };
@@ -236,8 +240,7 @@ void WhisperContext::decodingEnded()
 
 int WhisperContext::encoderContext(double seconds, int margin) const
 {
-    // Cost follows the utterance, not the 30 s window: encode only the frames that hold audio, with a margin (64
-    // frames, 1.28 s, for a refresh) because a context cut at the very end of speech loses the last syllables.
+    // Cost follows the utterance, not the 30 s window: encode only the frames that hold audio, and the margin.
     const int fullContext = whisper_model_n_audio_ctx(m_context.get());
     const int audioContext = static_cast<int>(std::ceil(seconds / 30.0 * fullContext)) + margin;
     // The engine's flash attention reads the attention rows up to the next multiple of 256, unmasked, and past a
@@ -266,7 +269,7 @@ double WhisperContext::encodingSeconds(double seconds)
     params.print_realtime = false;
     params.temperature_inc = 0.0F;
     params.max_tokens = 1;
-    params.audio_ctx = encoderContext(seconds, 64);
+    params.audio_ctx = encoderContext(seconds, kRefreshContextMargin);
     const auto start = std::chrono::steady_clock::now();
     const int status =
         whisper_full_with_state(m_context.get(), state.get(), params, audio.data(), static_cast<int>(audio.size()));
