@@ -87,15 +87,19 @@ bool findsMostOf(std::u32string window, std::u32string_view wanted)
     return 2 * found >= wanted.size();
 }
 
-// True when the text ends in a particle or the te-form a pause may cut a sentence after. Before a full stop only in
-// a particle no sentence ends in: "待って。" and "私も。" are whole.
+// True when the text ends in a particle, the te-form or a clause ending a pause may cut a sentence after ("…ているため"
+// at the comma the decoder left out). Before a full stop only in a particle no sentence ends in: "待って。", "私も。"
+// and "行くから。" are whole.
 bool endsInParticle(std::string_view text, bool beforeFullStop)
 {
     for (const std::string_view greeting : {"こんにちは", "こんばんは"})
         if (text.ends_with(greeting)) return false;
     for (const std::string_view particle : {"は", "が", "を", "に", "で", "と", "ば"})
         if (text.ends_with(particle)) return true;
-    return !beforeFullStop && (text.ends_with("て") || text.ends_with("も"));
+    if (beforeFullStop) return false;
+    for (const std::string_view ending : {"て", "も", "から", "ため", "けど", "けれど"})
+        if (text.ends_with(ending)) return true;
+    return false;
 }
 
 // True between a polite sentence-final form the decoder left without a full stop (ました, ます, でした, です, ません,
@@ -122,8 +126,12 @@ bool endsMidSentence(std::string_view text, bool afterParticle, bool afterNoun)
     for (const std::string_view comma : {"、", ",", "，"})
         if (text.ends_with(comma)) return true;
     if (!afterParticle) return false;
-    // At a long pause the decoder sometimes closes the part with a full stop ("予算の見直しと。").
-    if (text.ends_with(kFullStop)) return endsInParticle(text.substr(0, text.size() - kFullStop.size()), true);
+    // At a long pause the decoder sometimes closes the part with a full stop ("予算の見直しと。"), also after a name
+    // called before a request ("小林さん。" for "小林さん、議事録を…").
+    if (text.ends_with(kFullStop)) {
+        const std::string_view before = text.substr(0, text.size() - kFullStop.size());
+        return endsInParticle(before, true) || (afterNoun && before.ends_with("さん"));
+    }
     if (endsInParticle(text, false)) return true;
     return afterNoun && (text.ends_with("さん") || endsInKanjiOrKatakana(text));
 }
