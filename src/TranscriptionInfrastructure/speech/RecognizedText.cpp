@@ -87,9 +87,16 @@ bool findsMostOf(std::u32string window, std::u32string_view wanted)
     return 2 * found >= wanted.size();
 }
 
+bool endsInDigit(std::string_view text)
+{
+    const std::u32string points = toCodePoints(text);
+    return !points.empty() &&
+           ((points.back() >= U'0' && points.back() <= U'9') || (points.back() >= U'０' && points.back() <= U'９'));
+}
+
 // True when the text ends in a particle, the te-form or a clause ending a pause may cut a sentence after ("…ているため"
-// at the comma the decoder left out). Before a full stop only in a particle no sentence ends in: "待って。", "私も。"
-// and "行くから。" are whole.
+// at the comma the decoder left out, "プロジェクトの" at a speaker's pause). Before a full stop only in a particle no
+// sentence ends in: "待って。", "私も。", "行くの。" and "行くから。" are whole.
 bool endsInParticle(std::string_view text, bool beforeFullStop)
 {
     for (const std::string_view greeting : {"こんにちは", "こんばんは"})
@@ -97,7 +104,7 @@ bool endsInParticle(std::string_view text, bool beforeFullStop)
     for (const std::string_view particle : {"は", "が", "を", "に", "で", "と", "ば"})
         if (text.ends_with(particle)) return true;
     if (beforeFullStop) return false;
-    for (const std::string_view ending : {"て", "も", "から", "ため", "けど", "けれど"})
+    for (const std::string_view ending : {"て", "も", "の", "から", "ため", "けど", "けれど"})
         if (text.ends_with(ending)) return true;
     return false;
 }
@@ -133,7 +140,8 @@ bool endsMidSentence(std::string_view text, bool afterParticle, bool afterNoun)
         return endsInParticle(before, true) || (afterNoun && before.ends_with("さん"));
     }
     if (endsInParticle(text, false)) return true;
-    return afterNoun && (text.ends_with("さん") || endsInKanjiOrKatakana(text));
+    // A number cut off before its unit ("5月1" + "日に…") is a noun too.
+    return afterNoun && (text.ends_with("さん") || endsInKanjiOrKatakana(text) || endsInDigit(text));
 }
 
 std::size_t comparedLength(std::string_view text)

@@ -52,9 +52,9 @@ std::string withJapanesePunctuation(std::string_view text);
 // True when the text's last character is a kanji, a katakana or 々: where a noun ends, not a verb or a particle.
 bool endsInKanjiOrKatakana(std::string_view text);
 // True when the text may be a sentence a pause cut short: it ends in a comma; with afterParticle, in a particle, the
-// te-form or a clause ending (は が を に で と て も ば から ため けど けれど; at a long pause the decoder mostly leaves
-// the comma out), greetings ending in は aside, or in one of は が を に で と ば and a full stop, which no sentence ends
-// in; with afterNoun also, in a noun (kanji, katakana, さん) or in さん and a full stop.
+// te-form or a clause ending (は が を に で と て も の ば から ため けど けれど; at a long pause the decoder mostly
+// leaves the comma out), greetings ending in は aside, or in one of は が を に で と ば and a full stop, which no
+// sentence ends in; with afterNoun also, in a noun (kanji, katakana, さん, a digit) or in さん and a full stop.
 bool endsMidSentence(std::string_view text, bool afterParticle, bool afterNoun);
 // The text divided after a sentence end ("。", "？", "！", "?", "!", but not a full stop after a particle, see
 // endsMidSentence) with words on both sides: of those, the one with the count of compared characters before it

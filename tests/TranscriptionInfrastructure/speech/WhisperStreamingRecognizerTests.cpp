@@ -34,7 +34,7 @@ public:
         bool aborted = false;
     };
 
-    // The answer to a call; by default "発話N" for the N-th final and "途中N" for interims.
+    // The answer to a call; by default "発話N。" for the N-th final and "途中N" for interims.
     std::function<DecodedUtterance(const Call& call, std::size_t finalNumber)> answer;
     std::chrono::milliseconds interimCost{0};
     std::chrono::milliseconds finalCost{0};
@@ -64,8 +64,8 @@ public:
         });
         if (aborted) return std::nullopt;
         if (answer) return answer(call, finalNumber);
-        const std::string text =
-            pass == Pass::interim ? "途中" + std::to_string(finalNumber + 1) : "発話" + std::to_string(finalNumber);
+        const std::string text = pass == Pass::interim ? "途中" + std::to_string(finalNumber + 1)
+                                                       : "発話" + std::to_string(finalNumber) + "。";
         return DecodedUtterance{text, 0.0F, -0.1};
     }
 
@@ -158,8 +158,8 @@ TEST(WhisperStreamingRecognizer, ReportsVolatileTextWhileSpeakingThenOneFinalPer
     ASSERT_FALSE(collected.error);
     const auto settled = finals(collected);
     ASSERT_EQ(settled.size(), 2U);
-    EXPECT_EQ(settled[0].text, "発話1");
-    EXPECT_EQ(settled[1].text, "発話2");
+    EXPECT_EQ(settled[0].text, "発話1。");
+    EXPECT_EQ(settled[1].text, "発話2。");
     // Each final spans its utterance; speech starts 0.3 s into each file.
     EXPECT_NEAR(settled[0].start, 0.5, 0.35);
     EXPECT_GT(settled[0].end, 0.5 + static_cast<double>(first.size()) / 16000 - 0.3);
@@ -415,8 +415,8 @@ TEST(WhisperStreamingRecognizer, FinalsComeFirstWhenTheMachineFallsBehind)
     ASSERT_FALSE(collected.error);
     const auto settled = finals(collected);
     ASSERT_EQ(settled.size(), 3U);
-    EXPECT_EQ(settled[0].text, "発話1");
-    EXPECT_EQ(settled[2].text, "発話3");
+    EXPECT_EQ(settled[0].text, "発話1。");
+    EXPECT_EQ(settled[2].text, "発話3。");
     const auto calls = decoder->calls();
     EXPECT_GE(
         std::count_if(calls.begin(), calls.end(), [](const auto& c) { return c.pass == Pass::interim && c.aborted; }),
