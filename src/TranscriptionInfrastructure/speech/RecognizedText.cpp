@@ -90,8 +90,7 @@ bool findsMostOf(std::u32string window, std::u32string_view wanted)
 bool endsInDigit(std::string_view text)
 {
     const std::u32string points = toCodePoints(text);
-    return !points.empty() &&
-           ((points.back() >= U'0' && points.back() <= U'9') || (points.back() >= U'０' && points.back() <= U'９'));
+    return !points.empty() && foldWidth(points.back()) >= U'0' && foldWidth(points.back()) <= U'9';
 }
 
 // True when the text ends in a particle, the te-form or a clause ending a pause may cut a sentence after ("…ているため"
