@@ -87,25 +87,15 @@ bool findsMostOf(std::u32string window, std::u32string_view wanted)
     return 2 * found >= wanted.size();
 }
 
-bool endsInDigit(std::string_view text)
-{
-    const std::u32string points = toCodePoints(text);
-    return !points.empty() && foldWidth(points.back()) >= U'0' && foldWidth(points.back()) <= U'9';
-}
-
-// True when the text ends in a particle, the te-form or a clause ending a pause may cut a sentence after ("…ているため"
-// at the comma the decoder left out, "プロジェクトの" at a speaker's pause). Before a full stop only in a particle no
-// sentence ends in: "待って。", "私も。", "行くの。" and "行くから。" are whole.
+// True when the text ends in a particle or the te-form a pause may cut a sentence after. Before a full stop only in
+// a particle no sentence ends in: "待って。" and "私も。" are whole.
 bool endsInParticle(std::string_view text, bool beforeFullStop)
 {
     for (const std::string_view greeting : {"こんにちは", "こんばんは"})
         if (text.ends_with(greeting)) return false;
     for (const std::string_view particle : {"は", "が", "を", "に", "で", "と", "ば"})
         if (text.ends_with(particle)) return true;
-    if (beforeFullStop) return false;
-    for (const std::string_view ending : {"て", "も", "の", "から", "ため", "けど", "けれど"})
-        if (text.ends_with(ending)) return true;
-    return false;
+    return !beforeFullStop && (text.ends_with("て") || text.ends_with("も"));
 }
 
 // True between a polite sentence-final form the decoder left without a full stop (ました, ます, でした, です, ません,
@@ -132,15 +122,10 @@ bool endsMidSentence(std::string_view text, bool afterParticle, bool afterNoun)
     for (const std::string_view comma : {"、", ",", "，"})
         if (text.ends_with(comma)) return true;
     if (!afterParticle) return false;
-    // At a long pause the decoder sometimes closes the part with a full stop ("予算の見直しと。"), also after a name
-    // called before a request ("小林さん。" for "小林さん、議事録を…").
-    if (text.ends_with(kFullStop)) {
-        const std::string_view before = text.substr(0, text.size() - kFullStop.size());
-        return endsInParticle(before, true) || (afterNoun && before.ends_with("さん"));
-    }
+    // At a long pause the decoder sometimes closes the part with a full stop ("予算の見直しと。").
+    if (text.ends_with(kFullStop)) return endsInParticle(text.substr(0, text.size() - kFullStop.size()), true);
     if (endsInParticle(text, false)) return true;
-    // A number cut off before its unit ("5月1" + "日に…") is a noun too.
-    return afterNoun && (text.ends_with("さん") || endsInKanjiOrKatakana(text) || endsInDigit(text));
+    return afterNoun && (text.ends_with("さん") || endsInKanjiOrKatakana(text));
 }
 
 std::size_t comparedLength(std::string_view text)

@@ -51,10 +51,10 @@ std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double thr
 std::string withJapanesePunctuation(std::string_view text);
 // True when the text's last character is a kanji, a katakana or 々: where a noun ends, not a verb or a particle.
 bool endsInKanjiOrKatakana(std::string_view text);
-// True when the text may be a sentence a pause cut short: it ends in a comma; with afterParticle, in a particle, the
-// te-form or a clause ending (は が を に で と て も の ば から ため けど けれど; at a long pause the decoder mostly
-// leaves the comma out), greetings ending in は aside, or in one of は が を に で と ば and a full stop, which no
-// sentence ends in; with afterNoun also, in a noun (kanji, katakana, さん, a digit) or in さん and a full stop.
+// True when the text may be a sentence a pause cut short: it ends in a comma; with afterParticle, in a particle or the
+// te-form (は が を に で と て も ば; at a long pause the decoder mostly leaves the comma out), greetings ending in は
+// aside, or in one of は が を に で と ば and a full stop, which no sentence ends in; with afterNoun, in a noun
+// (kanji, katakana, さん).
 bool endsMidSentence(std::string_view text, bool afterParticle, bool afterNoun);
 // The text divided after a sentence end ("。", "？", "！", "?", "!", but not a full stop after a particle, see
 // endsMidSentence) with words on both sides: of those, the one with the count of compared characters before it
