@@ -2,7 +2,8 @@
 // private PulseAudio server at real-time pace, and the app's own pipeline (microphone source, transcriber,
 // session runner) turns them into lines. Per voice and condition it reports the character error rate, how
 // lines map to sentences (split, merged), repeated phrases, Latin words nobody said, latencies, CPU and memory;
-// over the non-speech recording, the lines made up per five minutes.
+// over the non-speech recording, the lines made up per five minutes. A condition names a session of the set:
+// clean, pink20, pink10, babble10, music15, tones15, quiet25, reverb, phone, fast15, endings, endings-pink10.
 //
 //   RecognitionBench [--voices mei,jf_alpha] [--conditions clean,pink10] [--sentences N] [--nonspeech SECONDS]
 //                    [--model base] [--label NAME] [--prompt CHARS] [--end-pause SECONDS] [--pre-roll SECONDS]
@@ -218,9 +219,10 @@ void writeMarkdown(const nlohmann::json& document, const fs::path& file)
 {
     std::ofstream md(file);
     md << "# Live recognition on the evaluation set\n\n"
-          "Made by `RecognitionBench` (see `bench/recognition/`): sentences from `data/eval/sentences.tsv`, "
-          "rendered by `scripts/make-eval-set`, played into a private PulseAudio microphone (16 kHz pipe source) "
-          "at real-time pace through the app's session runner. CER after NFKC, kanji numerals as digits, "
+          "Made by `RecognitionBench` (see `bench/recognition/`): sentences from `data/eval/sentences.tsv` (the "
+          "conditions `endings` and `endings-pink10` also `data/eval/endings.tsv`), rendered by "
+          "`scripts/make-eval-set`, played into a private PulseAudio microphone (16 kHz pipe source) at "
+          "real-time pace through the app's session runner. CER after NFKC, kanji numerals as digits, "
           "punctuation and spaces removed. Latencies from the recording's onset / end of each sentence. "
           "`sent.` is how many sentences of the voice's fixed shuffled order were played; `load` is the "
           "one-minute load average before / after the run (other work shared the 2 cores), `nice` the "
