@@ -389,11 +389,13 @@ TEST(WhisperStreamingRecognizer, AHeldPartStaysInItsJoinedLineUnlessTheJoinedDec
         EXPECT_TRUE(samples.size() != 3 || samples[2] == samples[1] - samples[0]) << "the rest without the held part";
         return texts;
     };
-    // Greetings end in は and are whole; a name called out is held like a particle.
+    // Greetings end in は and are whole, and so are sentences ending in a noun or a clause.
     EXPECT_EQ(lines("こんにちは", "予算を見直します。", 2), (Lines{"こんにちは", "予算を見直します。"}));
-    EXPECT_EQ(lines("小林さん", "小林さん、議事録をお願いします。", 2), (Lines{"小林さん、議事録をお願いします。"}));
+    EXPECT_EQ(lines("お疲れ様", "予算を見直します。", 2), (Lines{"お疲れ様", "予算を見直します。"}));
+    EXPECT_EQ(lines("それならいいんだけど", "予算を見直します。", 2),
+              (Lines{"それならいいんだけど", "予算を見直します。"}));
     // A whole sentence misheard as unfinished: read with the next one, it ends where that one begins.
-    EXPECT_EQ(lines("今月の問いは約500円", "今月の問い合わせは約500件でした。予算を見直します。", 2),
+    EXPECT_EQ(lines("今月の問い合わせは約500件で", "今月の問い合わせは約500件でした。予算を見直します。", 2),
               (Lines{"今月の問い合わせは約500件でした。", "予算を見直します。"}));
     // The joined decoding left one part out, or only read the held kana as kanji with more of the sentence to go by.
     EXPECT_EQ(lines("会議では", "予算を見直します。", 3), (Lines{"会議では", "予算を見直します。"}));
