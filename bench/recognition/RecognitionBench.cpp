@@ -11,6 +11,7 @@
 //                    [--steady-pitch-within DB] [--beam N]
 //                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY]
 //                    [--lowercase-latin MINIMUM_PROBABILITY] [--no-speech PROBABILITY] [--unsure LOGPROB]
+//                    [--certain-no-speech PROBABILITY] [--confident LOGPROB]
 //                    [--drop-sound-loops 0|1] [--comma-hold SECONDS] [--early-final SECONDS]
 //                    [--hold-particles 0|1] [--hold-nouns 0|1] [--first-refresh SECONDS] [--textless-refresh SECONDS]
 //                    [--first-text-before-retry 0|1] [--engine-no-speech 0|1] [--initial-prompt TEXT]
@@ -323,6 +324,10 @@ int main(int argc, char** argv)
             options.settings.segmentation.steadyPitchWithinDb = std::stod(value);
         else if (key == "--no-speech")
             options.settings.noSpeechThreshold = std::stof(value);
+        else if (key == "--certain-no-speech")
+            options.settings.certainNoSpeech = std::stof(value);
+        else if (key == "--confident")
+            options.settings.confidentLogProbability = std::stod(value);
         else if (key == "--unsure")
             options.settings.inventedLogProbability = std::stod(value);
         else if (key == "--drop-sound-loops")

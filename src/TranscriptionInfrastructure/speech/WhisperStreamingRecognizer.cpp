@@ -285,7 +285,9 @@ std::string WhisperStreamingRecognizer::accepted(const DecodedUtterance& decoded
 {
     std::string text =
         RecognizedText::withJapanesePunctuation(RecognizedText::trimmed(RecognizedText::completeUtf8(decoded.text)));
-    if (decoded.noSpeechProbability >= m_settings.certainNoSpeech) return {};
+    if (decoded.noSpeechProbability >= m_settings.certainNoSpeech &&
+        decoded.averageLogProbability < m_settings.confidentLogProbability)
+        return {};
     if (decoded.averageLogProbability < m_settings.inventedLogProbability) return {};
     if (decoded.noSpeechProbability >= m_settings.noSpeechThreshold &&
         decoded.averageLogProbability < m_settings.unsureLogProbability)

@@ -50,8 +50,12 @@ public:
         // refresh (first volatile p95 under noise 1.17-1.99 s against 1.01-1.63 s at 0.7, no line over non-speech).
         float noSpeechThreshold = 0.7F;
         double unsureLogProbability = -0.5;
-        // ...and so is any text with a no-speech probability this high.
+        // ...and so is any text with a no-speech probability this high, unless its tokens average at least
+        // confidentLogProbability: a sentence of a second or so ("担当は田中さん", "大丈夫") reads 0.85-0.95 with
+        // tokens at -0.2 to -0.46, and was lost whole. The texts made up without speech that got this far read
+        // -0.47 ("あんんんん", over five minutes of non-speech) and -0.53 (babble).
         float certainNoSpeech = 0.85F;
+        double confidentLogProbability = -0.45;
         // Text whose tokens' mean log probability is under this is the decoder guessing at sound it cannot place
         // (-3 to -4 over music on our evaluation set; speech stayed above -0.9 even under babble).
         double inventedLogProbability = -1.5;

@@ -190,10 +190,12 @@ TEST(WhisperStreamingRecognizer, NonSpeechNeverBecomesALineAndTextOnShowIsTakenB
         {"a tune, not decoded while it plays", &tune, {"ラララ", 0.0F, -0.2}},
         {"a known phrase over noise", &speech, {"ご視聴ありがとうございました。", 0.1F, -0.2}},
         {"a known phrase, spaced", &speech, {" チャンネル登録よろしくお願いします！ ", 0.1F, -0.2}},
-        {"almost surely no speech", &speech, {"えーと", 0.9F, -0.2}},
+        {"almost surely no speech", &speech, {"えーと", 0.9F, -0.47}},
         {"likely no speech and an unsure text", &speech, {"はい", 0.7F, -0.9}},
         {"punctuation only", &speech, {"。、", 0.0F, -0.1}},
         {"likely no speech, a sure text: kept, trimmed", &speech, {" 田中です。\u3000", 0.65F, -0.2}, "田中です。"},
+        // A short sentence alone in the model's window reads as almost surely no speech.
+        {"almost surely no speech, sure tokens: kept", &speech, {"担当は田中さん。", 0.93F, -0.42}, "担当は田中さん。"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
