@@ -7,7 +7,7 @@
 //
 //   RecognitionBench [--voices mei,jf_alpha] [--conditions clean,pink10] [--sentences N] [--nonspeech SECONDS]
 //                    [--model base] [--label NAME] [--prompt CHARS] [--end-pause SECONDS] [--pre-roll SECONDS]
-//                    [--short-burst-pause SECONDS] [--min-spread DB] [--steady-pitch SHARE]
+//                    [--min-speech SECONDS] [--short-burst-pause SECONDS] [--min-spread DB] [--steady-pitch SHARE]
 //                    [--steady-pitch-within DB] [--beam N]
 //                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY]
 //                    [--lowercase-latin MINIMUM_PROBABILITY] [--no-speech PROBABILITY] [--unsure LOGPROB]
@@ -310,6 +310,8 @@ int main(int argc, char** argv)
             options.settings.holdAfterNoun = value == "1";
         else if (key == "--divide-at-pauses")
             options.settings.divideAtInnerPauses = value == "1";
+        else if (key == "--min-speech")
+            options.settings.segmentation.minimumSpeechSeconds = std::stod(value);
         else if (key == "--short-burst-pause")
             options.settings.segmentation.shortBurstPauseSeconds = std::stod(value);
         else if (key == "--beam")

@@ -141,7 +141,7 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
     }
 
     const bool tooShort = !m_continuesCut && static_cast<double>(m_speechFrames) * m_settings.frameSeconds <
-                                                 m_settings.minimumSpeechSeconds;
+                                                 m_settings.shortBurstSpeechSeconds;
     const double endPause =
         tooShort ? std::max(m_settings.endPauseSeconds, m_settings.shortBurstPauseSeconds) : m_settings.endPauseSeconds;
     // Loudness's own pause, or a longer one without a voice, or one far under the speaker over a loud background.
