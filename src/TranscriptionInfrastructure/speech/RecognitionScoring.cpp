@@ -184,10 +184,19 @@ std::vector<std::string> latinWords(std::string_view text)
 std::vector<std::string> inventedLatinWords(std::string_view reference, std::string_view hypothesis)
 {
     const auto spoken = latinWords(reference);
+    const auto written = latinWords(hypothesis);
     const std::set<std::string> known(spoken.begin(), spoken.end());
+    const std::set<std::string> seen(written.begin(), written.end());
+    // A spoken term the text does not hold was misheard, and one unknown word stands for it ("CPU" read "GPU").
+    auto misheard = static_cast<std::size_t>(
+        std::count_if(known.begin(), known.end(), [&](const std::string& word) { return !seen.contains(word); }));
     std::vector<std::string> invented;
-    for (auto& word : latinWords(hypothesis)) {
-        if (!known.contains(word)) invented.push_back(std::move(word));
+    for (const auto& word : written) {
+        if (known.contains(word)) continue;
+        if (misheard > 0)
+            --misheard;
+        else
+            invented.push_back(word);
     }
     return invented;
 }
@@ -201,6 +210,11 @@ std::size_t repeatedPhrases(std::string_view reference, std::string_view hypothe
         std::size_t skip = 1;
         for (std::size_t length = 4; start + 2 * length <= text.size(); ++length) {
             if (text.compare(start, length, text, start + length, length) != 0) continue;
+            // A number's zeros are no loop: 1億 reads 100000000.
+            if (std::all_of(text.begin() + static_cast<std::ptrdiff_t>(start),
+                            text.begin() + static_cast<std::ptrdiff_t>(start + length),
+                            [](char32_t c) { return c >= U'0' && c <= U'9'; }))
+                continue;
             // A loop counts once however many copies it wrote.
             std::size_t copies = 2;
             while (start + (copies + 1) * length <= text.size() &&

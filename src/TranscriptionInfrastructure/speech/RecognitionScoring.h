@@ -21,7 +21,8 @@ std::size_t editDistance(std::u32string_view reference, std::u32string_view hypo
 double characterErrorRate(std::string_view reference, std::string_view hypothesis);
 // The runs of Latin letters (and digits attached to them) in the text, lower-cased after NFKC: "Zoom", "GPT4".
 std::vector<std::string> latinWords(std::string_view text);
-// Latin words in the hypothesis that the reference does not contain: words the recognizer made up.
+// Latin words in the hypothesis that the reference does not contain, less one for each spoken Latin word the
+// hypothesis lacks (that one was misheard, not made up): words the recognizer made up.
 std::vector<std::string> inventedLatinWords(std::string_view reference, std::string_view hypothesis);
 // Phrases of four or more characters that follow themselves directly in the hypothesis ("この件については、この件に
 // ついては") and do not do so in the reference: a decoder loop, not the speaker's own repetition.

@@ -45,6 +45,12 @@ TEST(RecognitionScoring, FindsLatinWordsTheSpeakerDidNotSay)
               (std::vector<std::string>{"ruler"}));
     EXPECT_EQ(S::inventedLatinWords("鉄道の結果3件の服", "鉄との結果3件の服 I with respect"),
               (std::vector<std::string>{"i", "with", "respect"}));
+    // Bench lines: a spoken term misheard as another is a misreading, not a made-up word.
+    EXPECT_TRUE(S::inventedLatinWords("CPUの使用率が高すぎます。", "GPUの使用率が高すぎます").empty());
+    EXPECT_TRUE(S::inventedLatinWords("Excelの表を見てください。", "XLの表を見てくださ").empty());
+    EXPECT_EQ(S::inventedLatinWords("PDFにしてメールで送ります。", "VDFにして mail で送ります"),
+              (std::vector<std::string>{"mail"}));
+    EXPECT_EQ(S::inventedLatinWords("大丈夫。", "大 job"), (std::vector<std::string>{"job"}));
 }
 
 TEST(RecognitionScoring, CountsADecoderLoopOnceAndLeavesSpokenRepeats)
@@ -55,6 +61,9 @@ TEST(RecognitionScoring, CountsADecoderLoopOnceAndLeavesSpokenRepeats)
     EXPECT_EQ(S::repeatedPhrases("どんどんどんどん増えます。", "どんどんどんどん増えます"), 0u)
         << "the reference repeats it too";
     EXPECT_EQ(S::repeatedPhrases("資料を送ります。", "資料を送ります。"), 0u);
+    EXPECT_EQ(S::repeatedPhrases("一応、先方には確認したんですけど。", "1億先方には確認したんですけど"), 0u)
+        << "a number's zeros";
+    EXPECT_EQ(S::repeatedPhrases("すみません、もう一度お願いします。", "もう一度、もう一度。"), 1u);
 }
 
 } // namespace
