@@ -26,7 +26,8 @@ WhisperStreamingRecognizer::WhisperStreamingRecognizer(std::shared_ptr<Utterance
       m_settler({.divideAtInnerPauses = settings.divideAtInnerPauses,
                  .leadSamples =
                      static_cast<std::size_t>(settings.segmentation.preRollSeconds * settings.segmentation.sampleRate),
-                 .sampleRate = settings.segmentation.sampleRate})
+                 .sampleRate = settings.segmentation.sampleRate}),
+      m_continuation(settings.holdAfterContinuingWord ? std::make_unique<SentenceContinuation>() : nullptr)
 {}
 
 WhisperStreamingRecognizer::~WhisperStreamingRecognizer()
@@ -179,7 +180,8 @@ bool WhisperStreamingRecognizer::holds(const Work& work, const std::string& text
     // An utterance cut at the maximum length did not end at a pause; one near it has no room to grow.
     const auto& segmentation = m_settings.segmentation;
     if (work.end - work.start >= segmentation.maximumUtteranceSeconds - segmentation.cutSearchSeconds) return false;
-    return RecognizedText::endsMidSentence(text, m_settings.holdAfterParticle, m_settings.holdAfterNoun);
+    return RecognizedText::endsMidSentence(text, m_settings.holdAfterParticle, m_settings.holdAfterNoun) ||
+           (m_continuation && m_continuation->goesOnAfter(text));
 }
 
 bool WhisperStreamingRecognizer::shownTextIsStale() const

@@ -3,6 +3,7 @@
 #include "TranscriptionInfrastructure/speech/FinalSettler.h"
 #include "TranscriptionInfrastructure/speech/RecognizerWork.h"
 #include "TranscriptionInfrastructure/speech/RefreshSchedule.h"
+#include "TranscriptionInfrastructure/speech/SentenceContinuation.h"
 #include "TranscriptionInfrastructure/speech/StreamingRecognizer.h"
 #include "TranscriptionInfrastructure/speech/UtteranceDecoder.h"
 #include "TranscriptionInfrastructure/speech/UtteranceSegmenter.h"
@@ -79,6 +80,11 @@ public:
         // "担当は田中さん"), and held, such a sentence took the next one into its line whenever that began within the
         // hold, while in noise it kept no more sentences whole than without it.
         bool holdAfterNoun = false;
+        // And one whose last word the dictionary reads as going on (see SentenceContinuation): a case particle
+        // ("クライアントから"), the の between nouns, a verb's continuative form ("課題を洗い出し"). Off: such words end
+        // no sentence, but the decoder's misreadings of short sentences do end in them ("遺似" for "以上。",
+        // "もう終わっちゃの"); on our evaluation set it kept 3 sentences whole, merged 1 and made misread lines late.
+        bool holdAfterContinuingWord = false;
         // A final whose text holds a sentence end where the utterance paused (too briefly to end it) is reported as
         // two lines, each with its own time: a fast talker's sentences came as one.
         bool divideAtInnerPauses = true;
@@ -194,6 +200,8 @@ private:
     // Touched by the decoding thread only.
     std::string m_lastFinalText;
     FinalSettler m_settler;
+    // Only with holdAfterContinuingWord.
+    std::unique_ptr<SentenceContinuation> m_continuation;
 
     std::jthread m_intake;
     std::jthread m_decoding;

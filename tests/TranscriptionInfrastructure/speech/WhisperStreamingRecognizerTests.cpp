@@ -374,13 +374,16 @@ TEST(WhisperStreamingRecognizer, AHeldPartStaysInItsJoinedLineUnlessTheJoinedDec
     const auto audio =
         join({test::silence(0.5), utterance("s05"), test::silence(1.0), utterance("s09"), test::silence(1.0)});
     using Lines = std::vector<std::string>;
-    const auto lines = [&](const std::string& first, const std::string& joined, std::size_t finalDecodings) {
+    const auto lines = [&](const std::string& first, const std::string& joined, std::size_t finalDecodings,
+                           bool continuing = false) {
         auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
         decoder->answer = [&](const auto& call, std::size_t n) {
             if (call.pass == Pass::interim) return DecodedUtterance{"途中", 0.0F, -0.1};
             return DecodedUtterance{n == 1 ? first : n == 2 ? joined : "予算を見直します。", 0.0F, -0.1};
         };
-        WhisperStreamingRecognizer recognizer(decoder, finalsDecodedOnceCut());
+        auto settings = finalsDecodedOnceCut();
+        settings.holdAfterContinuingWord = continuing;
+        WhisperStreamingRecognizer recognizer(decoder, settings);
         Lines texts;
         for (const auto& line : finals(run(recognizer, audio, 4.0)))
             texts.push_back(line.text);
@@ -396,6 +399,18 @@ TEST(WhisperStreamingRecognizer, AHeldPartStaysInItsJoinedLineUnlessTheJoinedDec
     EXPECT_EQ(lines("お疲れ様", "予算を見直します。", 2), (Lines{"お疲れ様", "予算を見直します。"}));
     EXPECT_EQ(lines("それならいいんだけど", "予算を見直します。", 2),
               (Lines{"それならいいんだけど", "予算を見直します。"}));
+    // With the dictionary's help, a word a sentence goes on after is told from its look-alike that ends one (the
+    // decoder's readings of split sentences, and of sentences that end so).
+    EXPECT_EQ(lines("フライアントから", "クライアントから修正の依頼がありました。", 2, true),
+              (Lines{"クライアントから修正の依頼がありました。"}));
+    const std::string whole = "まず現状を整理して、次に課題を洗い出し、最後に対策を決めましょう。";
+    EXPECT_EQ(lines("まつ現状を整理して、次に課題を割られ出し", whole, 2, true), (Lines{whole}));
+    EXPECT_EQ(lines("プロジェクトの", "プロジェクトの予算を見直します。", 2, true),
+              (Lines{"プロジェクトの予算を見直します。"}));
+    EXPECT_EQ(lines("今日はお休みなの", "予算を見直します。", 2, true),
+              (Lines{"今日はお休みなの", "予算を見直します。"}));
+    EXPECT_EQ(lines("会議は3時からだから", "予算を見直します。", 2, true),
+              (Lines{"会議は3時からだから", "予算を見直します。"}));
     // A whole sentence misheard as unfinished: read with the next one, it ends where that one begins.
     EXPECT_EQ(lines("今月の問い合わせは約500件で", "今月の問い合わせは約500件でした。予算を見直します。", 2),
               (Lines{"今月の問い合わせは約500件でした。", "予算を見直します。"}));
