@@ -1,7 +1,5 @@
 #include "TranscriptionInfrastructure/assistant/MecabTokenizer.h"
 
-#include <mecab.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -17,19 +15,6 @@ constexpr std::array<std::string_view, 37> kStopWords{
     "くる",   "いく",   "こと",   "もの",   "よう",   "ない",   "いい",   "よい",     "そう",       "ちょっと",
     "まあ",   "ええ",   "はい",   "あの",   "いくら", "どう",   "なぜ",   "どうして", "どれくらい", "どのくらい",
     "いかが", "どんな", "くらい", "ぐらい", "何",     "何で",   "いう"};
-
-std::vector<std::string_view> fields(std::string_view feature)
-{
-    std::vector<std::string_view> parts;
-    std::size_t start = 0;
-    while (parts.size() < 7) {
-        const auto comma = feature.find(',', start);
-        parts.push_back(feature.substr(start, comma == std::string_view::npos ? feature.npos : comma - start));
-        if (comma == std::string_view::npos) break;
-        start = comma + 1;
-    }
-    return parts;
-}
 
 // ASCII punctuation, which the dictionary tags as nouns.
 bool isPunctuation(std::string_view surface)
@@ -57,12 +42,7 @@ bool carriesMeaning(const std::vector<std::string_view>& feature)
 
 } // namespace
 
-void MecabTokenizer::TaggerDeleter::operator()(mecab_t* tagger) const
-{
-    mecab_destroy(tagger);
-}
-
-MecabTokenizer::MecabTokenizer() : m_tagger(mecab_new2("")) {}
+MecabTokenizer::MecabTokenizer() = default;
 
 MecabTokenizer::~MecabTokenizer() = default;
 
@@ -79,10 +59,6 @@ std::optional<std::vector<std::string>> MecabTokenizer::contentWords(std::string
 
 std::optional<std::vector<MecabTokenizer::Word>> MecabTokenizer::words(std::string_view text)
 {
-    if (!m_tagger) return std::nullopt;
-    std::lock_guard lock(m_mutex);
-    const mecab_node_t* node = mecab_sparse_tonode2(m_tagger.get(), text.data(), text.size());
-    if (!node) return std::nullopt;
     std::vector<Word> words;
     // The dictionary splits compounds that a question names whole; the whole compound is a word as well.
     std::string compound;
@@ -92,29 +68,24 @@ std::optional<std::vector<MecabTokenizer::Word>> MecabTokenizer::words(std::stri
         compound.clear();
         parts = 0;
     };
-    for (; node; node = node->next) {
-        if (node->stat == MECAB_BOS_NODE || node->stat == MECAB_EOS_NODE || node->length == 0) {
+    const bool read = m_tagger.forEachWord(text, [&](const MecabTagger::Word& word) {
+        const auto& feature = word.feature;
+        if (isPunctuation(word.surface)) {
             endCompound();
-            continue;
+            return;
         }
-        const std::string_view surface(node->surface, node->length);
-        const auto feature = fields(node->feature ? std::string_view(node->feature) : std::string_view());
-        if (isPunctuation(surface)) {
-            endCompound();
-            continue;
-        }
-        const std::string_view base = feature.size() > 6 && feature[6] != "*" ? feature[6] : surface;
+        const std::string_view base = feature.size() > 6 && feature[6] != "*" ? feature[6] : word.surface;
         const bool stopWord = std::find(kStopWords.begin(), kStopWords.end(), base) != kStopWords.end();
         // A suffix ends a compound but never opens one: in "何人参加" the counter belongs to the dropped "何".
         const bool opensWithSuffix = parts == 0 && feature.size() > 1 && feature[1] == "接尾";
-        if (!stopWord && !opensWithSuffix && (joinsCompound(feature) || node->stat == MECAB_UNK_NODE)) {
-            compound += surface;
+        if (!stopWord && !opensWithSuffix && (joinsCompound(feature) || word.unknown)) {
+            compound += word.surface;
             ++parts;
         } else {
             endCompound();
         }
-        if (stopWord || (node->stat != MECAB_UNK_NODE && !carriesMeaning(feature))) continue;
-        if (feature.size() > 0 && feature[0] == "記号") continue;
+        if (stopWord || (!word.unknown && !carriesMeaning(feature))) return;
+        if (feature.size() > 0 && feature[0] == "記号") return;
         words.push_back(
             Word{std::string(base), feature.size() > 0 && (feature[0] == "動詞" || feature[0] == "形容詞")});
         // Organisations count as places: a question asks "where" of a company or a hall as of a town.
@@ -122,7 +93,8 @@ std::optional<std::vector<MecabTokenizer::Word>> MecabTokenizer::words(std::stri
             if (feature[2] == "人名") words.push_back(Word{std::string(kPersonName)});
             if (feature[2] == "地域" || feature[2] == "組織") words.push_back(Word{std::string(kPlaceName)});
         }
-    }
+    });
+    if (!read) return std::nullopt;
     endCompound();
     return words;
 }

@@ -1,13 +1,11 @@
 #pragma once
 
-#include <memory>
-#include <mutex>
+#include "TranscriptionInfrastructure/text/MecabTagger.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-struct mecab_t;
 
 namespace tc {
 
@@ -28,7 +26,7 @@ public:
     };
 
     // Whether MeCab and its dictionary could be opened.
-    bool isAvailable() const { return m_tagger != nullptr; }
+    bool isAvailable() const { return m_tagger.isAvailable(); }
     // The content words of the text, in order, repeated as they occur; nothing when MeCab is unavailable. A proper
     // noun is followed by its class as a word of its own: kPersonName or kPlaceName.
     std::optional<std::vector<std::string>> contentWords(std::string_view text);
@@ -40,11 +38,7 @@ public:
     static constexpr std::string_view kPlaceName = "#地名";
 
 private:
-    struct TaggerDeleter {
-        void operator()(mecab_t* tagger) const;
-    };
-    std::mutex m_mutex;
-    std::unique_ptr<mecab_t, TaggerDeleter> m_tagger;
+    MecabTagger m_tagger;
 };
 
 } // namespace tc

@@ -1,10 +1,8 @@
 #pragma once
 
-#include <memory>
-#include <mutex>
-#include <string_view>
+#include "TranscriptionInfrastructure/text/MecabTagger.h"
 
-struct mecab_t;
+#include <string_view>
 
 namespace tc {
 
@@ -12,7 +10,7 @@ namespace tc {
 // particle ("クライアントから", "新しいシステムへ"), the の that ties two nouns ("プロジェクトの") or a verb in its
 // continuative form ("課題を洗い出し"). A speaker's pause leaves such words at the end of a final, and the decoder
 // often leaves out the comma. Their look-alikes that end sentences in talk are told apart by the dictionary and not
-// counted: "…ますから", "…けど", "そうなの", "念のため". Thread-safe: one tagger behind a mutex.
+// counted: "…ますから", "…けど", "そうなの", "念のため". Thread-safe.
 class SentenceContinuation {
 public:
     // Starts MeCab with the system dictionary; isAvailable() is false when it cannot.
@@ -21,17 +19,13 @@ public:
     SentenceContinuation(const SentenceContinuation&) = delete;
     SentenceContinuation& operator=(const SentenceContinuation&) = delete;
 
-    bool isAvailable() const { return m_tagger != nullptr; }
+    bool isAvailable() const { return m_tagger.isAvailable(); }
     // False when MeCab is unavailable. A full stop after the last word is looked past: at a long pause the decoder
     // sometimes closes the part with one ("予算の見直しと。").
     bool goesOnAfter(std::string_view text);
 
 private:
-    struct TaggerDeleter {
-        void operator()(mecab_t* tagger) const;
-    };
-    std::mutex m_mutex;
-    std::unique_ptr<mecab_t, TaggerDeleter> m_tagger;
+    MecabTagger m_tagger;
 };
 
 } // namespace tc
