@@ -16,8 +16,8 @@ class MecabTagger {
 public:
     struct Word {
         std::string_view surface;
-        // Part of speech, its three subclasses, conjugation type and form, dictionary form, readings, as far as the
-        // dictionary gives them ("名詞,固有名詞,人名,姓,*,*,田中,タナカ,タナカ" split at the commas, at most 7).
+        // Part of speech, its three subclasses, conjugation type and form, and dictionary form, as far as the
+        // dictionary gives them: "名詞,固有名詞,人名,姓,*,*,田中,タナカ,タナカ" split at its commas, up to 7 fields.
         std::vector<std::string_view> feature;
         // Not in the dictionary: most likely a name.
         bool unknown = false;
