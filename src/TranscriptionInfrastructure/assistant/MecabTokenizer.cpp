@@ -42,10 +42,6 @@ bool carriesMeaning(const std::vector<std::string_view>& feature)
 
 } // namespace
 
-MecabTokenizer::MecabTokenizer() = default;
-
-MecabTokenizer::~MecabTokenizer() = default;
-
 std::optional<std::vector<std::string>> MecabTokenizer::contentWords(std::string_view text)
 {
     auto found = words(text);

@@ -13,12 +13,6 @@ namespace tc {
 // dictionary form), with MeCab and the system dictionary. Thread-safe: one tagger behind a mutex.
 class MecabTokenizer {
 public:
-    // Starts MeCab with the system dictionary; isAvailable() is false when it cannot.
-    MecabTokenizer();
-    ~MecabTokenizer();
-    MecabTokenizer(const MecabTokenizer&) = delete;
-    MecabTokenizer& operator=(const MecabTokenizer&) = delete;
-
     struct Word {
         std::string text;
         // A verb or an adjective: what is said of a topic, which listeners retell in words of their own.

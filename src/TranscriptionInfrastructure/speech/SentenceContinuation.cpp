@@ -18,10 +18,6 @@ bool continues(const std::vector<std::string_view>& word)
 
 } // namespace
 
-SentenceContinuation::SentenceContinuation() = default;
-
-SentenceContinuation::~SentenceContinuation() = default;
-
 bool SentenceContinuation::goesOnAfter(std::string_view text)
 {
     // Judged within the visit: the views end with it.

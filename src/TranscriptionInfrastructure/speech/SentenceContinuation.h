@@ -13,12 +13,7 @@ namespace tc {
 // counted: "…ますから", "…けど", "そうなの", "念のため". Thread-safe.
 class SentenceContinuation {
 public:
-    // Starts MeCab with the system dictionary; isAvailable() is false when it cannot.
-    SentenceContinuation();
-    ~SentenceContinuation();
-    SentenceContinuation(const SentenceContinuation&) = delete;
-    SentenceContinuation& operator=(const SentenceContinuation&) = delete;
-
+    // Whether MeCab and its dictionary could be opened.
     bool isAvailable() const { return m_tagger.isAvailable(); }
     // False when MeCab is unavailable. A full stop after the last word is looked past: at a long pause the decoder
     // sometimes closes the part with one ("予算の見直しと。").
