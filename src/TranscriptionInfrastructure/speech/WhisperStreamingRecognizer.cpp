@@ -1,6 +1,7 @@
 #include "TranscriptionInfrastructure/speech/WhisperStreamingRecognizer.h"
 
 #include "TranscriptionInfrastructure/speech/RecognizedText.h"
+#include "TranscriptionInfrastructure/speech/SentenceContinuation.h"
 
 #include <algorithm>
 #include <chrono>

@@ -3,7 +3,6 @@
 #include "TranscriptionInfrastructure/speech/FinalSettler.h"
 #include "TranscriptionInfrastructure/speech/RecognizerWork.h"
 #include "TranscriptionInfrastructure/speech/RefreshSchedule.h"
-#include "TranscriptionInfrastructure/speech/SentenceContinuation.h"
 #include "TranscriptionInfrastructure/speech/StreamingRecognizer.h"
 #include "TranscriptionInfrastructure/speech/UtteranceDecoder.h"
 #include "TranscriptionInfrastructure/speech/UtteranceSegmenter.h"
@@ -21,6 +20,8 @@
 #include <vector>
 
 namespace tc {
+
+class SentenceContinuation;
 
 // Live recognition over an utterance decoder: voice activity cuts the input into utterances; the one in
 // progress is re-decoded every refresh and reported as volatile, a finished one is decoded once more and
