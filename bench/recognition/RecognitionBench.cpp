@@ -13,7 +13,7 @@
 //                    [--lowercase-latin MINIMUM_PROBABILITY] [--no-speech PROBABILITY] [--unsure LOGPROB]
 //                    [--certain-no-speech PROBABILITY] [--confident LOGPROB]
 //                    [--drop-sound-loops 0|1] [--comma-hold SECONDS] [--early-final SECONDS]
-//                    [--hold-particles 0|1] [--hold-nouns 0|1] [--hold-continuing 0|1]
+//                    [--hold-particles 0|1] [--hold-nouns 0|1] [--hold-continuing 0|1] [--hold-names 0|1]
 //                    [--first-refresh SECONDS] [--textless-refresh SECONDS]
 //                    [--first-text-before-retry 0|1] [--engine-no-speech 0|1] [--initial-prompt TEXT]
 //                    [--retry-logprob LOGPROB] [--retry-entropy ENTROPY] [--final-margin FRAMES] [--suppress-nst 0|1]
@@ -311,6 +311,8 @@ int main(int argc, char** argv)
             options.settings.holdAfterNoun = value == "1";
         else if (key == "--hold-continuing")
             options.settings.holdAfterContinuingWord = value == "1";
+        else if (key == "--hold-names")
+            options.settings.holdAfterName = value == "1";
         else if (key == "--divide-at-pauses")
             options.settings.divideAtInnerPauses = value == "1";
         else if (key == "--min-speech")

@@ -128,6 +128,23 @@ bool endsMidSentence(std::string_view text, bool afterParticle, bool afterNoun)
     return afterNoun && (text.ends_with("さん") || endsInKanjiOrKatakana(text));
 }
 
+bool addressesSomeone(std::string_view text)
+{
+    if (text.ends_with(kFullStop)) text.remove_suffix(kFullStop.size());
+    std::u32string points = toCodePoints(text);
+    bool titled = false;
+    for (const std::u32string_view title : {U"さん", U"さま", U"様", U"くん", U"君", U"ちゃん", U"先生"}) {
+        if (points.size() > title.size() && std::u32string_view(points).ends_with(title)) {
+            points.resize(points.size() - title.size());
+            titled = true;
+            break;
+        }
+    }
+    // A name in kanji or katakana; a name in hiragana cannot be told from the words around it.
+    const auto inName = [](char32_t c) { return isJapanese(c) && !(c >= 0x3041 && c <= 0x309F); };
+    return titled && points.size() <= 6 && std::all_of(points.begin(), points.end(), inName);
+}
+
 std::size_t comparedLength(std::string_view text)
 {
     return normalizedForComparison(text).size();

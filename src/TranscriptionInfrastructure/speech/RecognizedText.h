@@ -56,6 +56,9 @@ bool endsInKanjiOrKatakana(std::string_view text);
 // aside, or in one of は が を に で と ば and a full stop, which no sentence ends in; with afterNoun, in a noun
 // (kanji, katakana, さん).
 bool endsMidSentence(std::string_view text, bool afterParticle, bool afterNoun);
+// True when the whole text is a name and a title ("小林さん", "田中さん。", "山本先生"): someone addressed before the
+// sentence, which the decoder closes with a full stop or nothing when the speaker pauses after it.
+bool addressesSomeone(std::string_view text);
 // The text divided after a sentence end ("。", "？", "！", "?", "!", but not a full stop after a particle, see
 // endsMidSentence) with words on both sides: of those, the one with the count of compared characters before it
 // nearest to `characters`. With unpunctuated, also after a polite sentence-final form the decoder left without a

@@ -182,6 +182,7 @@ bool WhisperStreamingRecognizer::holds(const Work& work, const std::string& text
     const auto& segmentation = m_settings.segmentation;
     if (work.end - work.start >= segmentation.maximumUtteranceSeconds - segmentation.cutSearchSeconds) return false;
     return RecognizedText::endsMidSentence(text, m_settings.holdAfterParticle, m_settings.holdAfterNoun) ||
+           (m_settings.holdAfterName && RecognizedText::addressesSomeone(text)) ||
            (m_continuation && m_continuation->goesOnAfter(text));
 }
 

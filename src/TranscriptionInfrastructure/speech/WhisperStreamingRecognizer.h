@@ -82,10 +82,14 @@ public:
         // hold, while in noise it kept no more sentences whole than without it.
         bool holdAfterNoun = false;
         // And one whose last word the dictionary reads as going on (see SentenceContinuation): a case particle
-        // ("クライアントから"), the の between nouns, a verb's continuative form ("課題を洗い出し"). Off: such words end
-        // no sentence, but the decoder's misreadings of short sentences do end in them ("遺似" for "以上。",
+        // ("クライアントから"), the の between nouns, a verb's continuative form ("課題を洗い出し"). Off: such words
+        // end no sentence, but the decoder's misreadings of short sentences do end in them ("遺似" for "以上。",
         // "もう終わっちゃの"); on our evaluation set it kept 3 sentences whole, merged 1 and made misread lines late.
         bool holdAfterContinuingWord = false;
+        // And one that is only a name and a title ("小林さん", "田中さん。"): someone addressed, with the sentence to
+        // come after the pause. A reply that is a name alone waits for the hold too, and a next sentence joined to it
+        // is divided again at its full stop.
+        bool holdAfterName = true;
         // A final whose text holds a sentence end where the utterance paused (too briefly to end it) is reported as
         // two lines, each with its own time: a fast talker's sentences came as one.
         bool divideAtInnerPauses = true;

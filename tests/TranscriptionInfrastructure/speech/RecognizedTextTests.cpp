@@ -117,6 +117,15 @@ TEST(RecognizedText, ASentenceCutShortEndsInACommaAParticleOrANoun)
     EXPECT_FALSE(T::endsMidSentence("小林さん", true, false));
 }
 
+TEST(RecognizedText, ANameAndTitleAloneAddressesSomeone)
+{
+    for (const char* address : {"小林さん", "小林さん。", "田中様", "山本先生", "マイクさん"})
+        EXPECT_TRUE(T::addressesSomeone(address)) << address;
+    for (const char* other : {"担当は田中さん。", "お疲れ様", "お客様。", "わたなべさん", "さん", "小林さん、議事録を",
+                              "次の発表は山本さん。"})
+        EXPECT_FALSE(T::addressesSomeone(other)) << other;
+}
+
 TEST(RecognizedText, QuestionAndExclamationMarksAfterJapaneseAreFullWidth)
 {
     // As the base model wrote them for Mei's questions and for jm_kumo.

@@ -375,7 +375,7 @@ TEST(WhisperStreamingRecognizer, AHeldPartStaysInItsJoinedLineUnlessTheJoinedDec
         join({test::silence(0.5), utterance("s05"), test::silence(1.0), utterance("s09"), test::silence(1.0)});
     using Lines = std::vector<std::string>;
     const auto lines = [&](const std::string& first, const std::string& joined, std::size_t finalDecodings,
-                           bool continuing = false) {
+                           bool continuing = false, bool names = true) {
         auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
         decoder->answer = [&](const auto& call, std::size_t n) {
             if (call.pass == Pass::interim) return DecodedUtterance{"途中", 0.0F, -0.1};
@@ -383,6 +383,7 @@ TEST(WhisperStreamingRecognizer, AHeldPartStaysInItsJoinedLineUnlessTheJoinedDec
         };
         auto settings = finalsDecodedOnceCut();
         settings.holdAfterContinuingWord = continuing;
+        settings.holdAfterName = names;
         WhisperStreamingRecognizer recognizer(decoder, settings);
         Lines texts;
         for (const auto& line : finals(run(recognizer, audio, 4.0)))
@@ -411,6 +412,13 @@ TEST(WhisperStreamingRecognizer, AHeldPartStaysInItsJoinedLineUnlessTheJoinedDec
               (Lines{"今日はお休みなの", "予算を見直します。"}));
     EXPECT_EQ(lines("会議は3時からだから", "予算を見直します。", 2, true),
               (Lines{"会議は3時からだから", "予算を見直します。"}));
+    // Someone addressed by name before a pause (jf_tebukuro's reading, in every noise); a name given as a reply keeps
+    // its own line.
+    const std::string request = "小林さん、議事録をお願いできますか。";
+    EXPECT_EQ(lines("小林さん。", request, 2), (Lines{request}));
+    EXPECT_EQ(lines("小林さん。", "議事録をお願いできますか。", 2, false, false),
+              (Lines{"小林さん。", "議事録をお願いできますか。"}));
+    EXPECT_EQ(lines("田中さん。", "田中さん。予算を見直します。", 2), (Lines{"田中さん。", "予算を見直します。"}));
     // A whole sentence misheard as unfinished: read with the next one, it ends where that one begins.
     EXPECT_EQ(lines("今月の問い合わせは約500件で", "今月の問い合わせは約500件でした。予算を見直します。", 2),
               (Lines{"今月の問い合わせは約500件でした。", "予算を見直します。"}));
