@@ -59,15 +59,18 @@ bool isJapanese(char32_t c)
     return (c >= 0x3041 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) || c == 0x3005;
 }
 
+// Japanese without the hiragana (and ゠ between the two kana blocks).
+bool isKanjiOrKatakana(char32_t c)
+{
+    return isJapanese(c) && !(c >= 0x3041 && c <= 0x30A0);
+}
+
 } // namespace
 
 bool endsInKanjiOrKatakana(std::string_view text)
 {
     const std::u32string points = toCodePoints(text);
-    if (points.empty()) return false;
-    // Japanese without the hiragana (and ゠ between the two kana blocks).
-    const char32_t last = points.back();
-    return isJapanese(last) && !(last >= 0x3041 && last <= 0x30A0);
+    return !points.empty() && isKanjiOrKatakana(points.back());
 }
 
 namespace {
@@ -141,8 +144,7 @@ bool addressesSomeone(std::string_view text)
         }
     }
     // A name in kanji or katakana; a name in hiragana cannot be told from the words around it.
-    const auto inName = [](char32_t c) { return isJapanese(c) && !(c >= 0x3041 && c <= 0x309F); };
-    return titled && points.size() <= 6 && std::all_of(points.begin(), points.end(), inName);
+    return titled && points.size() <= 6 && std::all_of(points.begin(), points.end(), isKanjiOrKatakana);
 }
 
 std::size_t comparedLength(std::string_view text)
