@@ -134,17 +134,14 @@ bool endsMidSentence(std::string_view text, bool afterParticle, bool afterNoun)
 bool addressesSomeone(std::string_view text)
 {
     if (text.ends_with(kFullStop)) text.remove_suffix(kFullStop.size());
-    std::u32string points = toCodePoints(text);
-    bool titled = false;
+    const std::u32string points = toCodePoints(text);
     for (const std::u32string_view title : {U"さん", U"さま", U"様", U"くん", U"君", U"ちゃん", U"先生"}) {
-        if (points.size() > title.size() && std::u32string_view(points).ends_with(title)) {
-            points.resize(points.size() - title.size());
-            titled = true;
-            break;
-        }
+        if (points.size() <= title.size() || !std::u32string_view(points).ends_with(title)) continue;
+        // A name in kanji or katakana; a name in hiragana cannot be told from the words around it.
+        const std::u32string_view name(points.data(), points.size() - title.size());
+        return name.size() <= 6 && std::all_of(name.begin(), name.end(), isKanjiOrKatakana);
     }
-    // A name in kanji or katakana; a name in hiragana cannot be told from the words around it.
-    return titled && points.size() <= 6 && std::all_of(points.begin(), points.end(), isKanjiOrKatakana);
+    return false;
 }
 
 std::size_t comparedLength(std::string_view text)

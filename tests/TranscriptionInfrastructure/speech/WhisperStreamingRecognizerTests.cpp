@@ -412,7 +412,7 @@ TEST(WhisperStreamingRecognizer, AHeldPartStaysInItsJoinedLineUnlessTheJoinedDec
               (Lines{"今日はお休みなの", "予算を見直します。"}));
     EXPECT_EQ(lines("会議は3時からだから", "予算を見直します。", 2, true),
               (Lines{"会議は3時からだから", "予算を見直します。"}));
-    // Someone addressed by name before a pause (jf_tebukuro's reading, in every noise); a name given as a reply keeps
+    // Someone addressed by name before a pause (jf_tebukuro's reading in clean speech); a name given as a reply keeps
     // its own line.
     const std::string request = "小林さん、議事録をお願いできますか。";
     EXPECT_EQ(lines("小林さん。", request, 2), (Lines{request}));
