@@ -10,7 +10,8 @@
 //                    [--min-speech SECONDS] [--short-burst-pause SECONDS] [--min-spread DB] [--steady-pitch SHARE]
 //                    [--steady-pitch-within DB] [--beam N]
 //                    [--fallback TEMPERATURE_STEP] [--latin MINIMUM_PROBABILITY]
-//                    [--lowercase-latin MINIMUM_PROBABILITY] [--no-speech PROBABILITY] [--unsure LOGPROB]
+//                    [--lowercase-latin MINIMUM_PROBABILITY] [--latin-term MINIMUM_PROBABILITY]
+//                    [--no-speech PROBABILITY] [--unsure LOGPROB]
 //                    [--certain-no-speech PROBABILITY] [--confident LOGPROB]
 //                    [--drop-sound-loops 0|1] [--comma-hold SECONDS] [--early-final SECONDS]
 //                    [--hold-particles 0|1] [--hold-nouns 0|1] [--hold-continuing 0|1] [--hold-names 0|1]
@@ -361,6 +362,8 @@ int main(int argc, char** argv)
             options.settings.decoding.unsureLatinProbability = std::stod(value);
         else if (key == "--lowercase-latin")
             options.settings.decoding.unsureLowercaseLatinProbability = std::stod(value);
+        else if (key == "--latin-term")
+            options.settings.decoding.unsureLatinTermProbability = std::stod(value);
         else {
             std::cerr << "unknown option " << key << '\n';
             return 2;

@@ -356,7 +356,31 @@ bool isLatinPiece(std::string_view text)
 
 } // namespace
 
-std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double threshold, double lowercaseThreshold)
+namespace {
+
+// True when the text after a Latin run starts with a case particle, spaces aside.
+bool startsWithParticle(std::u32string_view rest)
+{
+    while (!rest.empty() && isSpace(rest.front()))
+        rest.remove_prefix(1);
+    constexpr std::u32string_view particles[] = {U"を", U"が", U"の", U"は",   U"に",   U"で",
+                                                 U"と", U"も", U"へ", U"から", U"まで", U"より"};
+    return std::any_of(std::begin(particles), std::end(particles), [&](auto p) { return rest.starts_with(p); });
+}
+
+// True for one word that starts the text, or follows a space or punctuation. The letters the decoder made up
+// for kana it misheard are glued to the characters before them ("にはSが", "25mBです").
+bool opensPhrase(std::string_view before, std::string_view run)
+{
+    if (run.find(' ', run.find_first_not_of(' ')) != std::string_view::npos) return false;
+    if (before.empty() || run.front() == ' ') return true;
+    const std::u32string points = toCodePoints(before);
+    return points.empty() || isSpace(points.back()) || isPunctuation(points.back());
+}
+
+} // namespace
+
+std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, const LatinThresholds& thresholds)
 {
     std::string joined;
     for (const auto& piece : pieces)
@@ -378,7 +402,16 @@ std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, double thr
             ++end;
         }
         const bool capital = std::any_of(run.begin(), run.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
-        if (sum / static_cast<double>(end - i) >= (capital ? threshold : lowercaseThreshold)) out += run;
+        double needed = capital ? thresholds.capitalized : thresholds.lowercase;
+        if (capital && opensPhrase(out, run)) {
+            std::string rest;
+            for (std::size_t k = end; k < pieces.size() && rest.size() < 8; ++k)
+                rest += pieces[k].text;
+            // A particle after it makes it a noun of the sentence: dropping it leaves "を使って…".
+            if (startsWithParticle(toCodePoints(completeUtf8(rest))))
+                needed = std::min(needed, thresholds.termBeforeParticle);
+        }
+        if (sum / static_cast<double>(end - i) >= needed) out += run;
         i = end;
     }
     return out;

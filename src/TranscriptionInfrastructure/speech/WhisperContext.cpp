@@ -184,8 +184,10 @@ private:
             }
         }
         // Token pieces may end inside a multi-byte character; the assembled text never does.
-        const std::string bytes = RecognizedText::withoutUnsureLatin(pieces, m_policy.unsureLatinProbability,
-                                                                     m_policy.unsureLowercaseLatinProbability);
+        const std::string bytes =
+            RecognizedText::withoutUnsureLatin(pieces, {.capitalized = m_policy.unsureLatinProbability,
+                                                        .lowercase = m_policy.unsureLowercaseLatinProbability,
+                                                        .termBeforeParticle = m_policy.unsureLatinTermProbability});
         const std::string complete = RecognizedText::completeUtf8(bytes);
         result.text = RecognizedText::withoutRepetitionLoops(complete);
         Attempt attempt;
