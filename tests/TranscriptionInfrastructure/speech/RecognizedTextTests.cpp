@@ -177,6 +177,7 @@ TEST(RecognizedText, UnsureLatinWordsInsideJapaneseAreDropped)
     EXPECT_EQ(withoutUnsure({{"C", 0.24}, {"PU", 0.25}, {" ", 0.5}, {"の", 0.90}, {"使用率", 0.9}}), "CPU の使用率");
     EXPECT_EQ(withoutUnsure({{"U", 0.14}, {"R", 0.46}, {"L", 0.56}, {"をチャットに", 0.9}}), "URLをチャットに");
     EXPECT_EQ(withoutUnsure({{"会議は", 0.9}, {" Zo", 0.3}, {"om", 0.3}, {"で", 0.9}}), "会議は Zoomで");
+    EXPECT_EQ(withoutUnsure({{"はい、", 0.9}, {"AI", 0.3}, {"を使います", 0.9}}), "はい、AIを使います");
     // The capitalised words it made up at the start were less sure still; those glued to what comes before are the
     // decoder's letters for kana it misheard; English phrases are no term.
     EXPECT_EQ(withoutUnsure({{"B", 0.08}, {"J", 0.14}, {"は全部で", 0.9}}), "は全部で");
