@@ -53,12 +53,6 @@ char32_t foldWidth(char32_t c)
     return c;
 }
 
-// Kana, kanji and the repetition mark 々.
-bool isJapanese(char32_t c)
-{
-    return (c >= 0x3041 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) || c == 0x3005;
-}
-
 // Japanese without the hiragana (and ゠ between the two kana blocks).
 bool isKanjiOrKatakana(char32_t c)
 {
@@ -205,6 +199,11 @@ std::optional<std::pair<std::string, std::string>> splitAtSentenceEndNear(std::s
     return std::pair{std::move(first), trimmed(toUtf8(all.substr(*best)))};
 }
 
+bool isJapanese(char32_t c)
+{
+    return (c >= 0x3041 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) || c == 0x3005;
+}
+
 bool isSpace(char32_t c)
 {
     return c == 0x20 || c == 0x09 || (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
@@ -336,85 +335,6 @@ bool isNonSpeechPhrase(std::string_view text)
         if (normalized.starts_with(outro)) return true;
     }
     return false;
-}
-
-namespace {
-
-// A piece that is Latin letters only, apart from spaces and apostrophes, with at least one letter.
-bool isLatinPiece(std::string_view text)
-{
-    bool letter = false;
-    for (char c : text) {
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
-            letter = true;
-            continue;
-        }
-        if (c != ' ' && c != '\'') return false;
-    }
-    return letter;
-}
-
-} // namespace
-
-namespace {
-
-// True when the text after a Latin run starts with a case particle, spaces aside.
-bool startsWithParticle(std::u32string_view rest)
-{
-    while (!rest.empty() && isSpace(rest.front()))
-        rest.remove_prefix(1);
-    constexpr std::u32string_view particles[] = {U"を", U"が", U"の", U"は",   U"に",   U"で",
-                                                 U"と", U"も", U"へ", U"から", U"まで", U"より"};
-    return std::any_of(std::begin(particles), std::end(particles), [&](auto p) { return rest.starts_with(p); });
-}
-
-// True for one word that starts the text, or follows a space or punctuation. The letters the decoder made up
-// for kana it misheard are glued to the characters before them ("にはSが", "25mBです").
-bool opensPhrase(std::string_view before, std::string_view run)
-{
-    if (run.find(' ', run.find_first_not_of(' ')) != std::string_view::npos) return false;
-    if (before.empty() || run.front() == ' ') return true;
-    const std::u32string points = toCodePoints(before);
-    return points.empty() || isSpace(points.back()) || isPunctuation(points.back());
-}
-
-} // namespace
-
-std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, const LatinThresholds& thresholds)
-{
-    std::string joined;
-    for (const auto& piece : pieces)
-        joined += piece.text;
-    const std::u32string points = toCodePoints(joined);
-    if (std::none_of(points.begin(), points.end(), isJapanese)) return joined;
-    std::string out;
-    for (std::size_t i = 0; i < pieces.size();) {
-        if (!isLatinPiece(pieces[i].text)) {
-            out += pieces[i++].text;
-            continue;
-        }
-        std::size_t end = i;
-        double sum = 0;
-        std::string run;
-        while (end < pieces.size() && isLatinPiece(pieces[end].text)) {
-            sum += pieces[end].probability;
-            run += pieces[end].text;
-            ++end;
-        }
-        const bool capital = std::any_of(run.begin(), run.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
-        double needed = capital ? thresholds.capitalized : thresholds.lowercase;
-        if (capital && opensPhrase(out, run)) {
-            std::string rest;
-            for (std::size_t k = end; k < pieces.size() && rest.size() < 8; ++k)
-                rest += pieces[k].text;
-            // A particle after it makes it a noun of the sentence: dropping it leaves "を使って…".
-            if (startsWithParticle(toCodePoints(completeUtf8(rest))))
-                needed = std::min(needed, thresholds.termBeforeParticle);
-        }
-        if (sum / static_cast<double>(end - i) >= needed) out += run;
-        i = end;
-    }
-    return out;
 }
 
 namespace {

@@ -34,26 +34,6 @@ bool isNonSpeechPhrase(std::string_view text);
 // cut-off copy at the very end is dropped. Shorter repeats ("はいはい", "ははは") are left as spoken. Spaces after
 // Japanese punctuation go, as they would hide a copy.
 std::string withoutRepetitionLoops(std::string_view text);
-// A piece of decoder output as it came: its bytes and the probability the decoder gave it.
-struct TokenPiece {
-    std::string text;
-    double probability = 1;
-};
-// The mean probability a run of Latin pieces inside Japanese text needs to stay; 0 keeps every run.
-struct LatinThresholds {
-    // A run with a capital letter.
-    double capitalized = 0;
-    // A run without one.
-    double lowercase = 0;
-    // One word with a capital letter that opens the text or follows a space or punctuation, and that a particle
-    // follows ("AIを", "会議は Zoomで"): a term used as a noun.
-    double termBeforeParticle = 0;
-};
-// The pieces joined, without the Latin-script words the decoder was unsure of inside Japanese text: a run of
-// pieces made of Latin letters (with spaces and apostrophes) whose mean probability is under its threshold is left
-// out when the rest holds kana or kanji. Whisper fills sounds it cannot place with English words ("結果です ruler");
-// a term it heard clearly ("API") keeps a high probability and stays.
-std::string withoutUnsureLatin(const std::vector<TokenPiece>& pieces, const LatinThresholds& thresholds);
 // "?" and "!" after a kana, kanji or "ー" in their full-width form, as Japanese is written; the model writes
 // either. After Latin letters or digits they stay ("API?", "3!"). A space between two Japanese characters goes:
 // Japanese is written without them, and the model puts them between phrases of quiet speech ("資料を 渡して").
@@ -75,6 +55,8 @@ bool addressesSomeone(std::string_view text);
 // there is none.
 std::optional<std::pair<std::string, std::string>> splitAtSentenceEndNear(std::string_view text, std::size_t characters,
                                                                           bool unpunctuated = false);
+// Kana, kanji and the repetition mark 々.
+bool isJapanese(char32_t c);
 // White space, including U+3000 and the other Unicode spaces.
 bool isSpace(char32_t c);
 // ASCII, CJK and general punctuation, middle dots and music signs: what comparisons of spoken text ignore.

@@ -32,7 +32,7 @@ struct DecodingPolicy {
     // sentences), with the same error rate; 1 cost Mei's voice 2 points.
     int finalBestOf = 2;
     // Latin-script words inside Japanese text whose tokens' mean probability is under this are dropped (see
-    // RecognizedText::withoutUnsureLatin); 0 keeps every word. At 0.4 the evaluation set lost its invented
+    // UnsureLatin::joinedWithout); 0 keeps every word. At 0.4 the evaluation set lost its invented
     // English ("変更してから log 印して") and kept the terms spoken ("iPhone"), at the same error rate.
     double unsureLatinProbability = 0.4;
     // The same for a word without a capital letter. The terms speakers used inside Japanese on our evaluation set

@@ -3,6 +3,7 @@
 #include "TranscriptionInfrastructure/speech/RecognizedText.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "TranscriptionInfrastructure/speech/TranscriberError.h"
+#include "TranscriptionInfrastructure/speech/UnsureLatin.h"
 #include "TranscriptionInfrastructure/speech/WhisperModelFileCheck.h"
 
 #include <malloc.h>
@@ -167,7 +168,7 @@ private:
         if (status != 0) throw TranscriberError::recognitionFailed("whisper_full " + std::to_string(status));
 
         DecodedUtterance result;
-        std::vector<RecognizedText::TokenPiece> pieces;
+        std::vector<UnsureLatin::TokenPiece> pieces;
         double logSum = 0;
         int tokens = 0;
         const whisper_token endOfText = whisper_token_eot(ctx);
@@ -185,9 +186,9 @@ private:
         }
         // Token pieces may end inside a multi-byte character; the assembled text never does.
         const std::string bytes =
-            RecognizedText::withoutUnsureLatin(pieces, {.capitalized = m_policy.unsureLatinProbability,
-                                                        .lowercase = m_policy.unsureLowercaseLatinProbability,
-                                                        .termBeforeParticle = m_policy.unsureLatinTermProbability});
+            UnsureLatin::joinedWithout(pieces, {.capitalized = m_policy.unsureLatinProbability,
+                                                .lowercase = m_policy.unsureLowercaseLatinProbability,
+                                                .termBeforeParticle = m_policy.unsureLatinTermProbability});
         const std::string complete = RecognizedText::completeUtf8(bytes);
         result.text = RecognizedText::withoutRepetitionLoops(complete);
         Attempt attempt;
