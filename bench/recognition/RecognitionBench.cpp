@@ -20,7 +20,7 @@
 //                    [--retry-logprob LOGPROB] [--retry-entropy ENTROPY] [--final-margin FRAMES] [--suppress-nst 0|1]
 //                    [--best-of N] [--min-speech-db DBFS] [--voice-model 0|1]
 //                    [--voice-onset PROBABILITY] [--voice-hold PROBABILITY] [--voice-end-pause SECONDS]
-//                    [--divide-at-pauses 0|1]
+//                    [--divide-at-pauses 0|1] [--drop-sampled-latin 0|1]
 //
 // Each run adds its rows under its label to bench/results/recognition.json (rows of the same label, voice and
 // condition are replaced) and rewrites bench/results/recognition.md from all rows, so levers measured in
@@ -314,6 +314,8 @@ int main(int argc, char** argv)
             options.settings.holdAfterContinuingWord = value == "1";
         else if (key == "--hold-names")
             options.settings.holdAfterName = value == "1";
+        else if (key == "--drop-sampled-latin")
+            options.settings.dropSampledLatinLines = value == "1";
         else if (key == "--divide-at-pauses")
             options.settings.divideAtInnerPauses = value == "1";
         else if (key == "--min-speech")

@@ -18,6 +18,9 @@ struct DecodedUtterance {
     // Set by a final's first try only: the text looks unreliable and a Pass::finalRetry of the same audio may do
     // better.
     bool retryWanted = false;
+    // The text comes from a try above temperature 0 (a final's fallback tries, which sample). False when the
+    // engine's own fallback chose the try (DecodingPolicy::dropSoundLoops off).
+    bool sampled = false;
 };
 
 // How the engine searches for the text of a final; interim text is always decoded greedily, once.

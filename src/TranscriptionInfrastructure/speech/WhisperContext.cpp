@@ -196,6 +196,7 @@ private:
         attempt.looped = kept.size() < RecognizedText::normalizedForComparison(complete).size();
         attempt.loopedOnASound = attempt.looped && std::set<char32_t>(kept.begin(), kept.end()).size() <= 2;
         result.averageLogProbability = tokens > 0 ? logSum / tokens : 0.0;
+        result.sampled = temperature > 0.0F;
         // Overwrites the decoder's cache, so only after the tokens were read.
         result.noSpeechProbability = noSpeechProbability(ctx, m_state.get(), m_threads);
         attempt.result = std::move(result);

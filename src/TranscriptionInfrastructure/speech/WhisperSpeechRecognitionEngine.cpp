@@ -205,8 +205,10 @@ std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecogni
     }
     WhisperStreamingRecognizer::Settings settings = m_settings;
     settings.volatileResults = module.volatileResults;
-    return std::make_shared<WhisperStreamingRecognizer>(
-        context->makeDecoder(languageOf(module.locale), settings.decoding), settings, std::move(voice.model));
+    const std::string language = languageOf(module.locale);
+    settings.dropSampledLatinLines = settings.dropSampledLatinLines && language == "ja";
+    return std::make_shared<WhisperStreamingRecognizer>(context->makeDecoder(language, settings.decoding), settings,
+                                                        std::move(voice.model));
 #endif
 }
 

@@ -297,6 +297,7 @@ std::string WhisperStreamingRecognizer::accepted(const DecodedUtterance& decoded
         decoded.averageLogProbability < m_settings.unsureLogProbability)
         return {};
     if (RecognizedText::isNonSpeechPhrase(text)) return {};
+    if (m_settings.dropSampledLatinLines && decoded.sampled && RecognizedText::isLatinAlone(text)) return {};
     return text;
 }
 

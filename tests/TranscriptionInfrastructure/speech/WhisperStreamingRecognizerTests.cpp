@@ -547,6 +547,35 @@ TEST(WhisperStreamingRecognizer, AFinalsRetryWaitsForTheFirstTextOfTheUtteranceT
     EXPECT_GT(position(waited, "途中2", false), position(waited, "一つ目。", true));
 }
 
+TEST(WhisperStreamingRecognizer, ASampledRetryThatTurnedIntoEnglishIsNoLine)
+{
+    // Decoder output at pink 10 dB for the end of "月額の利用料は2980円です。": an unsure greedy try, then a sampled
+    // one in English. The second utterance's greedy try reads English confidently.
+    const auto linesWith = [](bool drop) {
+        auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
+        decoder->answer = [](const auto& call, std::size_t finalNumber) {
+            if (call.pass == Pass::interim) return DecodedUtterance{"", 0.9F, -1.0};
+            if (finalNumber == 2) return DecodedUtterance{"OK", 0.1F, -0.4};
+            if (call.pass == Pass::finalRetry)
+                return DecodedUtterance{"Thank you for the hot season.", 0.2F, -0.6, false, true};
+            return DecodedUtterance{"「Thank you」を変更し自由へんのさ", 0.2F, -1.3, true};
+        };
+        auto settings = finalsDecodedOnceCut();
+        settings.dropSampledLatinLines = drop;
+        WhisperStreamingRecognizer recognizer(decoder, settings);
+        const auto audio =
+            join({test::silence(0.5), utterance("s05"), test::silence(1.5), utterance("s09"), test::silence(1.0)});
+        const auto collected = run(recognizer, audio, 0, decoder.get());
+        EXPECT_FALSE(collected.error);
+        std::vector<std::string> lines;
+        for (const auto& result : finals(collected))
+            lines.push_back(result.text);
+        return lines;
+    };
+    EXPECT_EQ(linesWith(true), std::vector<std::string>{"OK"});
+    EXPECT_EQ(linesWith(false), (std::vector<std::string>{"Thank you for the hot season.", "OK"}));
+}
+
 TEST(WhisperStreamingRecognizer, AFinalsFirstTryBeginsInThePauseThatEndsItsUtterance)
 {
     const auto collect = [](const std::vector<float>& audio, double earlyPauseSeconds) {
