@@ -97,6 +97,11 @@ TEST(FinalSettler, AJoinedReadingThatLostAPartWaitsForTheRestDecodedAlone)
     ASSERT_EQ(settling.steps(chuseki, "チューセキリツは")[0].kind, Kind::decodeAlone);
     EXPECT_EQ(texts(settling.steps(first[0].work, "87%でした")),
               (std::vector<std::string>{"チューセキリツは", "87%でした"}));
+
+    // A joined reading the gates dropped whole (English made up by a sampled retry), and the rest alone dropped too:
+    // the held part still settles.
+    ASSERT_EQ(settling.steps(joined, "")[0].kind, Kind::decodeAlone);
+    EXPECT_EQ(texts(settling.steps(first[0].work, "")), (std::vector<std::string>{"会議では"}));
 }
 
 } // namespace
