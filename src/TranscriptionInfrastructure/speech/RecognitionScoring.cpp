@@ -20,11 +20,6 @@ std::u32string nfkc(std::string_view text)
     return normalized.toStdU32String();
 }
 
-bool isLatinLetter(char32_t c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
 std::optional<int> kanjiDigit(char32_t c)
 {
     static constexpr std::u32string_view digits = U"〇一二三四五六七八九";
@@ -168,12 +163,13 @@ std::vector<std::string> latinWords(std::string_view text)
     std::vector<std::string> words;
     const std::u32string points = folded(text);
     for (std::size_t i = 0; i < points.size();) {
-        if (!isLatinLetter(points[i])) {
+        if (!RecognizedText::isLatinLetter(points[i])) {
             ++i;
             continue;
         }
         std::size_t end = i;
-        while (end < points.size() && (isLatinLetter(points[end]) || (points[end] >= '0' && points[end] <= '9')))
+        while (end < points.size() &&
+               (RecognizedText::isLatinLetter(points[end]) || (points[end] >= '0' && points[end] <= '9')))
             ++end;
         words.push_back(RecognizedText::toUtf8(std::u32string_view(points.data() + i, end - i)));
         i = end;

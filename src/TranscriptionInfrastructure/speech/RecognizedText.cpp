@@ -204,11 +204,16 @@ bool isJapanese(char32_t c)
     return (c >= 0x3041 && c <= 0x30FF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) || c == 0x3005;
 }
 
+bool isLatinLetter(char32_t c)
+{
+    return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z');
+}
+
 bool isLatinAlone(std::string_view text)
 {
     const std::u32string points = toCodePoints(text);
-    const auto latin = [](char32_t c) { return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z'); };
-    return std::any_of(points.begin(), points.end(), latin) && std::none_of(points.begin(), points.end(), isJapanese);
+    return std::any_of(points.begin(), points.end(), isLatinLetter) &&
+           std::none_of(points.begin(), points.end(), isJapanese);
 }
 
 bool isSpace(char32_t c)

@@ -57,6 +57,8 @@ std::optional<std::pair<std::string, std::string>> splitAtSentenceEndNear(std::s
                                                                           bool unpunctuated = false);
 // Kana, kanji and the repetition mark 々.
 bool isJapanese(char32_t c);
+// A to Z and a to z: the letters the decoder writes English and terms in.
+bool isLatinLetter(char32_t c);
 // True when the text holds Latin letters and no kana or kanji: "Thank you for the hot season.", "1D Printing".
 bool isLatinAlone(std::string_view text);
 // White space, including U+3000 and the other Unicode spaces.

@@ -14,7 +14,7 @@ bool isLatinPiece(std::string_view text)
 {
     bool letter = false;
     for (char c : text) {
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+        if (RecognizedText::isLatinLetter(static_cast<unsigned char>(c))) {
             letter = true;
             continue;
         }
