@@ -17,6 +17,8 @@ public:
     virtual CalendarAuthorizationStatus authorizationStatus() = 0;
     // Asks for access if needed; true when access is granted.
     virtual bool requestAccess() = 0;
+    // Forgets the access the user gave: no events until access is asked for again.
+    virtual void withdrawAccess() = 0;
     // The events of the local day containing the given instant; empty without access.
     virtual std::vector<CalendarEvent> eventsOnDay(Date day) = 0;
 };

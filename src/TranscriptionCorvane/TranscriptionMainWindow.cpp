@@ -5,12 +5,14 @@
 #include "TranscriptionUI/UpdaterCommands.h"
 #include "TranscriptionUI/caption/LiveCaptionCommands.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
+#include "TranscriptionUI/settings/ConsentSection.h"
 #include "TranscriptionUI/settings/SettingsModel.h"
 #include "TranscriptionUI/settings/SettingsWindow.h"
 
 #include <QApplication>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QTabWidget>
 #include <QToolBar>
 
 namespace tc {
@@ -79,6 +81,9 @@ SettingsWindow* TranscriptionMainWindow::showSettings()
         dependencies.sessionCount = [model = m_model] { return model->allSessions().size(); };
         dependencies.resetCaptionPosition = [overlay = m_root->captionOverlay()] { overlay->resetFrame(); };
         m_settings = new SettingsWindow(new SettingsModel(m_defaults, std::move(dependencies), this), this);
+        m_settings->pages()->addTab(
+            new ConsentSection(&m_model->sourceAccess(), &m_model->calendarBrowsing(), m_settings->pages()),
+            QStringLiteral("許可"));
     }
     m_settings->show();
     m_settings->raise();

@@ -109,6 +109,10 @@ void TranscriptionViewModel::connectCollaborators()
     forward(m_sources.get(), &SourceAccess::speechStatusChanged, &VM::speechStatusChanged);
     forward(m_sources.get(), &SourceAccess::systemAudioGrantedChanged, &VM::systemAudioGrantedChanged);
     connect(m_sources.get(), &SourceAccess::sourcesChanged, this, [this] { m_run->reconcileSources(); });
+    // The notice comes once the run has followed: a run that starts again clears the log.
+    connect(m_sources.get(), &SourceAccess::consentWithdrawn, this, [this](const std::string& notice) {
+        m_run->reconcileSources([this, notice] { m_notices->append(notice); });
+    });
 
     forward(m_run.get(), &RunControl::isRunningChanged, &VM::isRunningChanged);
     forward(m_run.get(), &RunControl::isPausedChanged, &VM::isPausedChanged);

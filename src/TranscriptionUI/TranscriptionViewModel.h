@@ -150,6 +150,10 @@ public:
 
     // --- Sources, permissions and levels ---
 
+    // The presentation objects behind the forwards below, for views that bind to them directly.
+    SourceAccess& sourceAccess() { return *m_sources; }
+    CalendarBrowsing& calendarBrowsing() { return *m_calendar; }
+
     bool optInMic() const { return m_sources->optInMic(); }
     // Persists and reconciles (may start, or restart, a run) even when the value is unchanged.
     void setOptInMic(bool value) { m_sources->setOptInMic(value); }

@@ -29,6 +29,7 @@ public:
             return true;
         });
     }
+    void withdrawAccess() override { m_lock.set(m_status, CalendarAuthorizationStatus::undetermined); }
     std::vector<CalendarEvent> eventsOnDay(Date day) override
     {
         return m_lock.change([&] {

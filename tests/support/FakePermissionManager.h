@@ -46,6 +46,17 @@ public:
         return m_lock.change([&] { return m_screenRecording = m_outcome.screenRecording; });
     }
     bool systemAudioAvailable() override { return m_lock.read(m_screenRecording); }
+    void withdraw(ConsentTopic topic) override
+    {
+        m_lock.change([&] {
+            switch (topic) {
+            case ConsentTopic::microphone: m_microphone = Status::undetermined; break;
+            case ConsentTopic::speechRecognition: m_speech = Status::undetermined; break;
+            case ConsentTopic::screenRecording: m_screenRecording = false; break;
+            case ConsentTopic::calendar: break;
+            }
+        });
+    }
 
     int speechRequests() const { return m_lock.read(m_speechRequests); }
 

@@ -71,6 +71,11 @@ bool EventKitCalendarProvider::requestAccess()
     return authorizationStatus() == CalendarAuthorizationStatus::granted;
 }
 
+void EventKitCalendarProvider::withdrawAccess()
+{
+    m_consent->record(ConsentTopic::calendar, Consent::undetermined);
+}
+
 std::vector<CalendarEvent> EventKitCalendarProvider::eventsOnDay(Date day)
 {
     std::vector<CalendarEvent> events;

@@ -22,6 +22,8 @@ public:
     CalendarAuthorizationStatus authorizationStatus() override;
     // Records the user's consent; true once it is given.
     bool requestAccess() override;
+    // Clears the consent record, so the sidebar asks again.
+    void withdrawAccess() override;
     // The local day's events (start of day to the same time the next day), sorted stably by start; a series lists
     // its first few occurrences, the last of them carrying moreOccurrences. Never throws.
     std::vector<CalendarEvent> eventsOnDay(Date day) override;

@@ -75,4 +75,9 @@ bool PermissionManager::systemAudioAvailable()
     return facts.reachable && facts.defaultSinkHasMonitor;
 }
 
+void PermissionManager::withdraw(ConsentTopic topic)
+{
+    m_consent->record(topic, Consent::undetermined);
+}
+
 } // namespace tc

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "TranscriptionInfrastructure/audio/PulseAudioCapture.h"
+#include "TranscriptionInfrastructure/settings/ConsentStore.h"
 
 #include <functional>
 #include <memory>
 
 namespace tc {
-
-class ConsentStore;
 
 // Answers whether the user allowed microphone, on-device speech recognition and system-audio capture, from
 // the app's own consent records plus real checks of the sound server. Keeps no state of its own beyond the
@@ -40,6 +39,9 @@ public:
     virtual bool requestScreenRecording();
     // True when the sound server has a monitor source of the default output.
     virtual bool systemAudioAvailable();
+    // Forgets the user's consent (microphone, speech recognition or screen recording): the status is undetermined
+    // again until the next request. Never throws.
+    virtual void withdraw(ConsentTopic topic);
 
 private:
     std::shared_ptr<ConsentStore> m_consent;

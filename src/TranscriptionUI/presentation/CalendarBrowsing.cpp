@@ -109,6 +109,28 @@ void CalendarBrowsing::requestAccess(Done done)
         });
 }
 
+void CalendarBrowsing::withdrawAccess(Done done)
+{
+    if (!m_worker) return;
+    const auto clear = [this] {
+        assignObserved(this, m_dayEvents, std::vector<CalendarEvent>{}, &CalendarBrowsing::dayEventsChanged);
+        setBrowsingEvent(std::nullopt);
+    };
+    clear();
+    runOffMain<CalendarAuthorizationStatus>(
+        *m_worker, m_hop,
+        [calendar = m_calendar](std::stop_token) {
+            calendar->withdrawAccess();
+            return calendar->authorizationStatus();
+        },
+        // A read queued before the withdrawal answers first: clearing again drops what it brought.
+        [this, clear, done = std::move(done)](CalendarAuthorizationStatus status) {
+            assignObserved(this, m_status, status, &CalendarBrowsing::statusChanged);
+            clear();
+            if (done) done();
+        });
+}
+
 std::vector<FinalizedLine> CalendarBrowsing::linesIn(const CalendarEvent& event,
                                                      const std::vector<FinalizedLine>& current,
                                                      const std::vector<TranscriptSession>& past)

@@ -46,6 +46,9 @@ public:
     void loadDayEvents(Done done = {});
     // Asks for access, re-reads the status and reloads the events. async.
     void requestAccess(Done done = {});
+    // Forgets the access the user gave: the status reads again, the day's events and the browsed event are
+    // cleared at once. async.
+    void withdrawAccess(Done done = {});
     // Stops answering: pending reads are dropped.
     void close();
 

@@ -230,13 +230,14 @@ void RunControl::restart(Done done)
         });
 }
 
-void RunControl::reconcileSources()
+void RunControl::reconcileSources(Done done)
 {
     if (m_isRunning) {
-        restart();
-    } else if (!m_isPaused && m_sources.canStart()) {
-        start();
+        restart(std::move(done));
+        return;
     }
+    if (!m_isPaused && m_sources.canStart()) start();
+    if (done) done();
 }
 
 void RunControl::recordLevel(float level, AudioSourceID source)

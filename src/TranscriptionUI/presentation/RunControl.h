@@ -69,8 +69,8 @@ public:
     void resume();
     // Stops the current run and starts a new one unless paused meanwhile. async.
     void restart(Done done = {});
-    // An opt-in changed: restarts a run, or starts one when idle and not paused.
-    void reconcileSources();
+    // An opt-in changed: restarts a run, or starts one when idle and not paused; `done` once it has. async.
+    void reconcileSources(Done done = {});
     void recordLevel(float level, AudioSourceID source);
     void clearLevels();
     // Stops every run and waits for their threads; later starts are refused. Safe to call more than once.

@@ -19,6 +19,13 @@ const std::string kSystemAudioRestartNotice =
 const std::string kSpeechPermissionNotice = "文字起こしに必要な音声認識が許可されていません。マイクまたはシステム音声の"
                                             "「許可」ボタンから、このコンピューター上での音声認識を許可してください。";
 
+const std::string kMicrophoneWithdrawnNotice =
+    "マイクの許可を取り消しました。マイクの文字起こしを止めました。また使うときは「マイクを許可」を押してください。";
+const std::string kSystemAudioWithdrawnNotice = "システム音声の許可を取り消しました。システム音声の文字起こしを止めまし"
+                                                "た。また使うときは「システム音声を許可」を押してください。";
+const std::string kSpeechWithdrawnNotice = "音声認識の許可を取り消しました。文字起こしを止めました。再開するには設定の"
+                                           "「許可」で音声認識を許可してください。";
+
 struct PermissionReading {
     PermissionManager::Status microphone;
     PermissionManager::Status speech;
@@ -49,16 +56,26 @@ void SourceAccess::close()
 
 void SourceAccess::setOptInMic(bool value)
 {
-    assignObserved(this, m_optInMic, value, &SourceAccess::optInMicChanged);
-    m_settings->setValue(kOptInMicKey, value);
+    storeOptInMic(value);
     Q_EMIT sourcesChanged();
 }
 
 void SourceAccess::setOptInSystemAudio(bool value)
 {
+    storeOptInSystemAudio(value);
+    Q_EMIT sourcesChanged();
+}
+
+void SourceAccess::storeOptInMic(bool value)
+{
+    assignObserved(this, m_optInMic, value, &SourceAccess::optInMicChanged);
+    m_settings->setValue(kOptInMicKey, value);
+}
+
+void SourceAccess::storeOptInSystemAudio(bool value)
+{
     assignObserved(this, m_optInSystemAudio, value, &SourceAccess::optInSystemAudioChanged);
     m_settings->setValue(kOptInSystemAudioKey, value);
-    Q_EMIT sourcesChanged();
 }
 
 void SourceAccess::setSystemAudioRequested(bool value)
@@ -154,6 +171,72 @@ void SourceAccess::requestSystemAudio(Done done)
                 if (done) done();
             });
         });
+}
+
+void SourceAccess::requestSpeechRecognition(Done done)
+{
+    if (!m_worker) return;
+    runOffMain<bool>(
+        *m_worker, m_hop,
+        [permissions = m_permissions](std::stop_token) { return permissions->requestSpeechRecognition(); },
+        [this, done = std::move(done)](bool) mutable {
+            refresh([this, done = std::move(done)] {
+                // The run may start now that recognition is allowed.
+                Q_EMIT sourcesChanged();
+                if (done) done();
+            });
+        });
+}
+
+void SourceAccess::withdraw(ConsentTopic topic, std::function<void()> after, Done done)
+{
+    if (!m_worker) return;
+    runOffMain<bool>(
+        *m_worker, m_hop,
+        [permissions = m_permissions, topic](std::stop_token) {
+            permissions->withdraw(topic);
+            return true;
+        },
+        [this, after = std::move(after), done = std::move(done)](bool) mutable {
+            refresh([this, after = std::move(after), done = std::move(done)] {
+                after();
+                if (done) done();
+            });
+        });
+}
+
+void SourceAccess::withdrawMicrophone(Done done)
+{
+    withdraw(
+        ConsentTopic::microphone,
+        [this] {
+            // The opt-in goes too: allowing the microphone again turns it back on, as the first time.
+            storeOptInMic(false);
+            Q_EMIT consentWithdrawn(kMicrophoneWithdrawnNotice);
+        },
+        std::move(done));
+}
+
+void SourceAccess::withdrawSystemAudio(Done done)
+{
+    withdraw(
+        ConsentTopic::screenRecording,
+        [this] {
+            setSystemAudioRequested(false);
+            storeOptInSystemAudio(false);
+            Q_EMIT consentWithdrawn(kSystemAudioWithdrawnNotice);
+        },
+        std::move(done));
+}
+
+void SourceAccess::withdrawSpeechRecognition(Done done)
+{
+    withdraw(
+        ConsentTopic::speechRecognition,
+        [this] {
+            Q_EMIT consentWithdrawn(kSpeechWithdrawnNotice);
+        },
+        std::move(done));
 }
 
 void SourceAccess::postSpeechPermissionNotice()

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 class QSettings;
 
@@ -73,6 +74,16 @@ public:
     void requestMicrophone(Done done = {});
     // Asks for system audio (and speech recognition if undetermined), then opts in whatever the outcome. async.
     void requestSystemAudio(Done done = {});
+    // Asks for speech recognition alone (the microphone and system audio keep their state). async.
+    void requestSpeechRecognition(Done done = {});
+    // Withdraw the user's consent: the source's capture stops at once (the run goes on with what is left, or
+    // stops) with a notice, and the window offers to allow it again. async.
+    void withdrawMicrophone(Done done = {});
+    void withdrawSystemAudio(Done done = {});
+    // Transcription stops until speech recognition is allowed again. async.
+    void withdrawSpeechRecognition(Done done = {});
+    // Whether the user's consent to system audio is on record (granted may still be false: no output to capture).
+    bool systemAudioConsented() const { return m_systemAudioRequested || m_systemAudioGranted; }
     // Stops answering: pending requests are dropped.
     void close();
 
@@ -85,10 +96,18 @@ signals:
     void systemAudioGrantedChanged();
     // An opt-in flag was assigned; the run may have to follow.
     void sourcesChanged();
+    // A consent was withdrawn (opt-ins already updated, without sourcesChanged): the run must follow, then the
+    // notice be shown.
+    void consentWithdrawn(const std::string& notice);
 
 private:
     void afterSpeechDecided(Done then);
     void postSpeechPermissionNotice();
+    // Withdraws on the worker, re-reads the permissions, then `after` runs on the main thread.
+    void withdraw(ConsentTopic topic, std::function<void()> after, Done done);
+    // Assign and persist without telling the run.
+    void storeOptInMic(bool value);
+    void storeOptInSystemAudio(bool value);
 
     std::shared_ptr<PermissionManager> m_permissions;
     QSettings* m_settings;
