@@ -70,6 +70,7 @@ class NoCalendar : public CalendarProvider {
 public:
     CalendarAuthorizationStatus authorizationStatus() override { return CalendarAuthorizationStatus::denied; }
     bool requestAccess() override { return false; }
+    void withdrawAccess() override {}
     std::vector<CalendarEvent> eventsOnDay(Date) override { return {}; }
 };
 
