@@ -83,7 +83,8 @@ TEST(CommandLine, RefusesWhatItCannotReadWithOneJapaneseLineAndTheUsage)
         {{"--print-paths", "--json"}, "--print-paths はほかのオプションと一緒には指定できません。", general}};
     for (const auto& [arguments, message, usage] : cases) {
         SCOPED_TRACE(arguments.join(' ').toStdString());
-        const auto& refused = as<C::UsageError>(C::parse(arguments));
+        const C::Command command = C::parse(arguments);
+        const auto& refused = as<C::UsageError>(command);
         EXPECT_EQ(refused.message, message);
         EXPECT_EQ(refused.message.find('\n'), std::string::npos);
         EXPECT_TRUE(refused.usage.starts_with(usage)) << refused.usage;
