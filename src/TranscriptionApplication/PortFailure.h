@@ -19,6 +19,9 @@ public:
 
     // The advice carried by any error: a PortFailure's own, restart for every other error.
     static Recovery recoveryOf(const std::exception_ptr& error);
+    // The text to show for any error: what() when it is one of our Japanese texts; for a library's own (English)
+    // words, a Japanese line of ours, the library's words going to stderr only.
+    static std::string shownText(const std::exception& error);
 
 private:
     Recovery m_recovery;

@@ -33,7 +33,7 @@ std::string describe(const std::exception_ptr& error)
     try {
         std::rethrow_exception(error);
     } catch (const std::exception& e) {
-        return e.what();
+        return PortFailure::shownText(e);
     } catch (...) {
         return "不明なエラー";
     }

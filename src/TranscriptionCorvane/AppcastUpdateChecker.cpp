@@ -5,6 +5,7 @@
 #include <QNetworkRequest>
 #include <QXmlStreamReader>
 #include <algorithm>
+#include <cstdio>
 
 namespace tc {
 
@@ -12,6 +13,39 @@ namespace {
 
 constexpr auto kSparkleNamespace = "http://www.andymatuschak.org/xml-namespaces/sparkle";
 constexpr int kTimeoutMs = 30000;
+
+// Why a fetch failed, in words of our own.
+QString networkFailure(QNetworkReply::NetworkError error)
+{
+    using E = QNetworkReply::NetworkError;
+    switch (error) {
+    case E::HostNotFoundError:
+        return QStringLiteral("サーバーが見つかりません。インターネットにつながっているか確かめてください");
+    case E::ConnectionRefusedError: return QStringLiteral("サーバーが接続を受け付けませんでした");
+    case E::RemoteHostClosedError: return QStringLiteral("サーバーが途中で接続を切りました");
+    case E::TimeoutError:
+    case E::OperationCanceledError: return QStringLiteral("サーバーから時間内に応答がありませんでした");
+    case E::SslHandshakeFailedError: return QStringLiteral("安全な接続を確立できませんでした");
+    case E::TemporaryNetworkFailureError:
+    case E::NetworkSessionFailedError: return QStringLiteral("ネットワークに一時的につながりません");
+    case E::ProxyConnectionRefusedError:
+    case E::ProxyConnectionClosedError:
+    case E::ProxyNotFoundError:
+    case E::ProxyTimeoutError:
+    case E::ProxyAuthenticationRequiredError: return QStringLiteral("プロキシ経由で接続できませんでした");
+    case E::ContentNotFoundError: return QStringLiteral("更新情報のファイルが見つかりません");
+    case E::ContentAccessDenied:
+    case E::ContentOperationNotPermittedError:
+    case E::AuthenticationRequiredError: return QStringLiteral("更新情報を読む権限がありません");
+    case E::ProtocolUnknownError:
+    case E::ProtocolInvalidOperationError: return QStringLiteral("更新情報の場所が正しくありません");
+    case E::TooManyRedirectsError:
+    case E::InsecureRedirectError: return QStringLiteral("転送先が正しくありません");
+    case E::InternalServerError:
+    case E::ServiceUnavailableError: return QStringLiteral("サーバーが一時的に使えません");
+    default: return QStringLiteral("通信に失敗しました");
+    }
+}
 
 enum class SegmentKind { number, text, separator };
 
@@ -200,10 +234,14 @@ void AppcastUpdateChecker::finish(QNetworkReply* reply)
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (reply->error() != QNetworkReply::NoError) {
-        completion(
-            update_state::Failed{
-                QStringLiteral("更新情報を取得できませんでした（%1）").arg(reply->errorString()).toStdString()},
-            std::nullopt);
+        // Qt's wording is English and technical: the log keeps it, the user reads ours.
+        std::fprintf(stderr, "transcription-corvane: 更新情報の取得に失敗: %s (%s)\n",
+                     reply->errorString().toLocal8Bit().constData(),
+                     m_feedURL.toDisplayString().toLocal8Bit().constData());
+        completion(update_state::Failed{QStringLiteral("更新情報を取得できませんでした（%1）")
+                                            .arg(networkFailure(reply->error()))
+                                            .toStdString()},
+                   std::nullopt);
         return;
     }
     if (status.isValid() && status.toInt() != 200) {

@@ -1,8 +1,6 @@
 #include "TranscriptionCorvane/HeadlessQuestion.h"
 
 #include "TranscriptionApplication/ConversationResponder.h"
-#include "TranscriptionCorvane/CommandLineArguments.h"
-#include "TranscriptionDomain/BlankText.h"
 #include "TranscriptionDomain/ConversationQuestionContext.h"
 #include "TranscriptionInfrastructure/CompositionRoot.h"
 #include "TranscriptionInfrastructure/files/FileReader.h"
@@ -12,21 +10,15 @@
 
 #include <algorithm>
 #include <iostream>
+#include <optional>
 #include <unordered_map>
 
 namespace tc {
 
 namespace {
 
-constexpr const char* kUsage = "使い方: transcription-corvane --ask 質問 --transcript 文字起こしファイル [--json] "
-                               "[--language-model モデルファイル.gguf]";
 // As many lines as the window hands to the responder.
 constexpr std::int64_t kMaxLines = 80;
-
-HeadlessQuestion::UsageError usage(const std::string& message)
-{
-    return HeadlessQuestion::UsageError{message + "\n" + kUsage};
-}
 
 // "- `12:34:56` text", as the Markdown export writes each line.
 std::optional<std::string_view> exportedLine(std::string_view line)
@@ -41,36 +33,6 @@ std::optional<std::string_view> exportedLine(std::string_view line)
 }
 
 } // namespace
-
-HeadlessQuestion::Parsed HeadlessQuestion::parseArguments(const std::vector<std::string>& arguments)
-{
-    std::optional<std::string> question;
-    Options options;
-    bool transcript = false;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        if (auto value = CommandLineArguments::valueOf(arguments, i, "--ask")) {
-            question = *value;
-        } else if (auto file = CommandLineArguments::valueOf(arguments, i, "--transcript")) {
-            if (file->empty()) return usage("--transcript には文字起こしファイルを指定してください。");
-            options.transcript = *file;
-            transcript = true;
-        } else if (auto model = CommandLineArguments::valueOf(arguments, i, "--language-model")) {
-            if (model->empty()) return usage("--language-model には GGUF モデルファイルを指定してください。");
-            options.languageModel = *model;
-        } else if (arguments[i] == "--json") {
-            options.json = true;
-        }
-    }
-    if (!question) {
-        if (transcript || !options.languageModel.empty())
-            return usage("--transcript と --language-model は --ask と一緒に指定してください。");
-        return NotRequested{};
-    }
-    if (isBlankText(*question)) return usage("--ask に質問を指定してください。");
-    if (!transcript) return usage("--transcript に質問する文字起こしファイルを指定してください。");
-    options.question = *question;
-    return options;
-}
 
 std::vector<HeadlessQuestion::Line> HeadlessQuestion::transcriptLines(const std::string& fileText)
 {
@@ -92,16 +54,8 @@ std::vector<HeadlessQuestion::Line> HeadlessQuestion::transcriptLines(const std:
     return markdown ? exported : plain;
 }
 
-std::optional<int> HeadlessQuestion::runIfRequested(int argc, char** argv)
+int HeadlessQuestion::run(const Options& options)
 {
-    const std::vector<std::string> arguments = CommandLineArguments::fromMain(argc, argv);
-    const Parsed parsed = parseArguments(arguments);
-    if (std::holds_alternative<NotRequested>(parsed)) return std::nullopt;
-    if (const auto* error = std::get_if<UsageError>(&parsed)) {
-        std::cerr << "エラー: " << error->message << '\n';
-        return kExitUsage;
-    }
-    const auto& options = std::get<Options>(parsed);
     const CompositionRoot root(EngineConfig{}, options.languageModel.empty()
                                                    ? nullptr
                                                    : CompositionRoot::makeLanguageModel(options.languageModel));

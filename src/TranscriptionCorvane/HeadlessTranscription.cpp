@@ -1,13 +1,10 @@
 #include "TranscriptionCorvane/HeadlessTranscription.h"
 
 #include "TranscriptionApplication/RunTranscriptionSession.h"
-#include "TranscriptionCorvane/CommandLineArguments.h"
 #include "TranscriptionCorvane/ConsoleTranscriptSink.h"
 #include "TranscriptionCorvane/TranscriptCollectingSink.h"
 #include "TranscriptionDomain/TranscriptExporter.h"
 #include "TranscriptionInfrastructure/CompositionRoot.h"
-
-#include <unistd.h>
 
 #include <cmath>
 #include <ctime>
@@ -16,10 +13,6 @@
 namespace tc {
 
 namespace {
-
-constexpr const char* kUsage =
-    "使い方: transcription-corvane --transcribe 音声ファイル（「-」で標準入力） [--model モデル名] "
-    "[--format srt|vtt|txt|md]";
 
 std::string localTimeText(Date date, const char* pattern)
 {
@@ -32,46 +25,6 @@ std::string localTimeText(Date date, const char* pattern)
 }
 
 } // namespace
-
-HeadlessTranscription::Parsed HeadlessTranscription::parseArguments(const std::vector<std::string>& arguments)
-{
-    std::optional<std::string> file;
-    std::optional<std::string> model;
-    std::optional<TranscriptExportFormat> format;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        if (auto value = CommandLineArguments::valueOf(arguments, i, "--transcribe")) {
-            if (value->empty())
-                return UsageError{std::string("--transcribe には音声ファイルを指定してください。\n") + kUsage};
-            file = *value;
-        } else if (auto name = CommandLineArguments::valueOf(arguments, i, "--model")) {
-            if (name->empty())
-                return UsageError{std::string("--model にはモデル名（例: base）を指定してください。\n") + kUsage};
-            model = *name;
-        } else if (auto formatName = CommandLineArguments::valueOf(arguments, i, "--format")) {
-            format = exportFormatFromExtension(*formatName);
-            if (!format)
-                return UsageError{std::string("--format には srt、vtt、txt、md のどれかを指定してください。\n") +
-                                  kUsage};
-        }
-    }
-    if (!file && !model && !format) return NotRequested{};
-    if (!file)
-        return UsageError{std::string(model ? "--model" : "--format") +
-                          " は --transcribe と一緒に指定してください。\n" + kUsage};
-    return Options{*file, model.value_or(std::string{}), format};
-}
-
-std::optional<int> HeadlessTranscription::runIfRequested(int argc, char** argv)
-{
-    const std::vector<std::string> arguments = CommandLineArguments::fromMain(argc, argv);
-    const Parsed parsed = parseArguments(arguments);
-    if (std::holds_alternative<NotRequested>(parsed)) return std::nullopt;
-    if (const auto* usage = std::get_if<UsageError>(&parsed)) {
-        std::cerr << "エラー: " << usage->message << '\n';
-        return kExitUsage;
-    }
-    return run(std::get<Options>(parsed), std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1);
-}
 
 int HeadlessTranscription::run(const Options& options, std::ostream& out, std::ostream& err, bool interactive)
 {

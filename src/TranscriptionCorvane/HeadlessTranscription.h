@@ -6,8 +6,6 @@
 #include <optional>
 #include <ostream>
 #include <string>
-#include <variant>
-#include <vector>
 
 namespace tc {
 
@@ -26,20 +24,6 @@ public:
 
         friend bool operator==(const Options&, const Options&) = default;
     };
-    // Why the arguments were refused, in Japanese, with the usage.
-    struct UsageError {
-        std::string message;
-    };
-    // Neither --transcribe nor --model: the window is wanted.
-    struct NotRequested {};
-
-    using Parsed = std::variant<NotRequested, Options, UsageError>;
-
-    // Reads --transcribe FILE, --model NAME and --format FORMAT (each also as --flag=VALUE); other arguments are
-    // left for the window.
-    static Parsed parseArguments(const std::vector<std::string>& arguments);
-    // Runs the transcription when the arguments ask for it; the process's exit status, or nothing for the window.
-    static std::optional<int> runIfRequested(int argc, char** argv);
     // Transcribes the file, printing to out and err: 0 when done, 1 when the session failed.
     static int run(const Options& options, std::ostream& out, std::ostream& err, bool interactive);
 

@@ -1,14 +1,15 @@
 #include "TranscriptionCorvane/TranscriptionCorvaneApp.h"
 
+#include "TranscriptionCorvane/ApplicationLanguage.h"
 #include "TranscriptionCorvane/SingleInstance.h"
 #include "TranscriptionCorvane/SparkleUpdaterAdapter.h"
 #include "TranscriptionCorvane/TranscriptionMainWindow.h"
 #include "TranscriptionCorvane/UnsavedSessionRescue.h"
 #include "TranscriptionCorvane/WindowStateDump.h"
 #include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
+#include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/TranscriptionRootView.h"
 #include "TranscriptionUI/TranscriptionViewModel.h"
-#include "TranscriptionUI/PreferencesStore.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -123,6 +124,7 @@ int TranscriptionCorvaneApp::main(int argc, char** argv)
 {
     preparePlatform();
     QApplication app(argc, argv);
+    ApplicationLanguage::install(app);
     QApplication::setOrganizationName(QStringLiteral("transcription-corvane"));
     QApplication::setApplicationName(QStringLiteral("transcription-corvane"));
     QApplication::setApplicationVersion(QStringLiteral(TC_VERSION));

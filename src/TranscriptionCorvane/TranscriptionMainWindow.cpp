@@ -12,8 +12,12 @@
 #include <QApplication>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
+#include <QStyle>
 #include <QTabWidget>
-#include <QToolBar>
+#include <QToolButton>
+
+#include <algorithm>
 
 namespace tc {
 
@@ -28,14 +32,13 @@ TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, 
     resize(980, 640);
     setWindowTitle(QStringLiteral("文字起こし"));
 
-    auto* toolbar = addToolBar(QStringLiteral("ツールバー"));
-    toolbar->setObjectName(QStringLiteral("mainToolbar"));
-    toolbar->setMovable(false);
-    toolbar->setFloatable(false);
-    auto* spacer = new QWidget(toolbar);
-    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    toolbar->addWidget(spacer);
-    toolbar->addAction(m_root->sidebarToggleAction());
+    // The calendar's one button sits at the end of the menu row: a toolbar of its own would be an empty row.
+    auto* sidebarButton = new QToolButton(menuBar());
+    sidebarButton->setObjectName(QStringLiteral("sidebarButton"));
+    sidebarButton->setDefaultAction(m_root->sidebarToggleAction());
+    sidebarButton->setAutoRaise(true);
+    sidebarButton->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    menuBar()->setCornerWidget(sidebarButton, Qt::TopRightCorner);
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル"));
     m_settingsAction = file->addAction(QStringLiteral("設定…"), this, [this] { showSettings(); });
@@ -84,6 +87,17 @@ SettingsWindow* TranscriptionMainWindow::showSettings()
         m_settings->pages()->addTab(
             new ConsentSection(&m_model->sourceAccess(), &m_model->calendarBrowsing(), m_settings->pages()),
             QStringLiteral("許可"));
+    }
+    // Over the window it was opened from, not where the window system puts a new window (often a corner).
+    if (!m_settings->isVisible()) {
+        const QSize size = m_settings->size().expandedTo(m_settings->minimumSizeHint());
+        QRect frame = QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, frameGeometry());
+        if (const QScreen* screen = this->screen()) {
+            const QRect available = screen->availableGeometry();
+            frame.moveLeft(std::max(available.left(), std::min(frame.left(), available.right() + 1 - frame.width())));
+            frame.moveTop(std::max(available.top(), std::min(frame.top(), available.bottom() + 1 - frame.height())));
+        }
+        m_settings->move(frame.topLeft());
     }
     m_settings->show();
     m_settings->raise();

@@ -13,8 +13,8 @@ class UpdaterCommands;
 class UpdaterPort;
 class PreferencesStore;
 
-// One application window: the transcript content, its toolbar, the file menu with the settings window, the
-// caption menu and the help menu with the update check.
+// One application window: the transcript content, the file menu with the settings window, the caption menu, the
+// help menu with the update check and the calendar button at the end of the menu row.
 class TranscriptionMainWindow : public QMainWindow {
     Q_OBJECT
 public:

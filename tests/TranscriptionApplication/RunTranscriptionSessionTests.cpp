@@ -165,6 +165,13 @@ TEST(RunTranscriptionSession, FiniteSourceEmitsEverySegmentAndReportsAFailureOnc
     EXPECT_THROW(streamFails.runner.run(), ScriptedError);
     EXPECT_EQ(streamFails.sink->events().back(), OutputEvent::failure("文字起こしが中断されました: 認識失敗"));
     EXPECT_TRUE(streamFails.delays.empty());
+
+    // A library's own English is not shown; the log keeps it.
+    Harness libraryFails({Attempt{.startError = "basic_string::_M_create"}}, false);
+    EXPECT_THROW(libraryFails.runner.run(), ScriptedError);
+    EXPECT_EQ(libraryFails.sink->events(),
+              std::vector<OutputEvent>{OutputEvent::failure(
+                  "文字起こしが中断されました: アプリの内部で予期しないエラーが起きました（詳細はログにあります）")});
 }
 
 TEST(RunTranscriptionSession, GivesUpAfterFiveQuickEmptyEnds)
@@ -196,8 +203,8 @@ TEST(RunTranscriptionSession, ATranscriberNoticeIsShownOncePerSessionAndIsNoSign
 TEST(RunTranscriptionSession, FiveErrorsOnAContinuousSourceThrowTheLast)
 {
     Harness h({Attempt{.streamError = "音が途切れました"}, Attempt{.startError = "装置がありません"},
-               Attempt{.segments = {finalSegment("一")}, .streamError = "e3", .seconds = 3600},
-               Attempt{.streamError = "e4"}, Attempt{.streamError = "e5"}});
+               Attempt{.segments = {finalSegment("一")}, .streamError = "誤り3", .seconds = 3600},
+               Attempt{.streamError = "誤り4"}, Attempt{.streamError = "誤り5"}});
     EXPECT_THROW(h.runner.run(), ScriptedError);
     const auto events = h.sink->events();
     ASSERT_EQ(events.size(), 6u);
@@ -207,7 +214,7 @@ TEST(RunTranscriptionSession, FiveErrorsOnAContinuousSourceThrowTheLast)
     EXPECT_EQ(events[2].text, "一");
     EXPECT_NEAR(events[2].start.value_or(-1), 0.2, 1e-9);
     EXPECT_NEAR(events[2].end.value_or(-1), 1.2, 1e-9);
-    EXPECT_EQ(events[5], stopped("e5"));
+    EXPECT_EQ(events[5], stopped("誤り5"));
     // The hour-long attempt still counted: no reset between errors.
     EXPECT_EQ(h.delays, (Delays{200ms, 400ms, 800ms, 1600ms}));
     EXPECT_EQ(h.script.stops(), 5);
@@ -260,8 +267,8 @@ TEST(RunTranscriptionSession, AGoneSourceIsWaitedForWithOneNoticeAndOneOnResumin
     // Speech, then the server vanishes; twenty starts fail over 40 s; it comes back and speech goes on.
     std::vector<Attempt> attempts{Attempt{.segments = {finalSegment("前")}, .streamError = gone, .recovery = kWait}};
     attempts.insert(attempts.end(), 20, Attempt{.startError = gone, .seconds = 2.0, .recovery = kWait});
-    attempts.push_back(Attempt{.segments = {finalSegment("後")}, .streamError = "e1"});
-    for (const char* error : {"e2", "e3", "e4", "e5"})
+    attempts.push_back(Attempt{.segments = {finalSegment("後")}, .streamError = "誤り1"});
+    for (const char* error : {"誤り2", "誤り3", "誤り4", "誤り5"})
         attempts.push_back(Attempt{.streamError = error});
     Harness h(std::move(attempts));
     EXPECT_THROW(h.runner.run(), ScriptedError);
@@ -275,8 +282,8 @@ TEST(RunTranscriptionSession, AGoneSourceIsWaitedForWithOneNoticeAndOneOnResumin
     EXPECT_EQ(events[3].text, "後");
     EXPECT_NEAR(events[3].start.value_or(-1), 40.1, 1e-9);
     // The wait spent nothing of the five: the five later errors still get four restarts.
-    EXPECT_EQ(events[4], interrupted("e1"));
-    EXPECT_EQ(events[8], stopped("e5"));
+    EXPECT_EQ(events[4], interrupted("誤り1"));
+    EXPECT_EQ(events[8], stopped("誤り5"));
     // The waiting retries back off like restarts and level off at 2 s.
     ASSERT_EQ(h.delays.size(), 21u + 4u);
     EXPECT_EQ(h.delays[0], 200ms);

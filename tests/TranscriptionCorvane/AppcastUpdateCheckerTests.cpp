@@ -6,6 +6,7 @@
 #include "support/QtTestApplication.h"
 #include "support/TemporaryDirectory.h"
 
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -112,10 +113,22 @@ TEST(AppcastCheck, FetchesTheFeedOverHttpOrFromAFileAndFailsWithAJapaneseReason)
     const auto local = QUrl::fromLocalFile(QString::fromStdString(dir.path() / "appcast.xml"));
     EXPECT_TRUE(is<update_state::UpdateAvailable>(runCheck(local, "0.2.0")));
 
+    // Each failure is told in Japanese of our own, without Qt's English ("Not Found", "Connection refused").
     LocalHttpServer missing(404, "not here");
-    const auto failed = runCheck(missing.url(), "0.1.0");
-    ASSERT_TRUE(is<update_state::Failed>(failed));
-    EXPECT_NE(std::get<update_state::Failed>(failed).reason.find("更新情報"), std::string::npos);
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const QUrl refused(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(closed.serverPort()));
+    closed.close();
+    for (const QUrl& feed :
+         {missing.url(), refused, QUrl::fromLocalFile(QString::fromStdString(dir.path() / "none.xml")),
+          QUrl(QStringLiteral("gopher://127.0.0.1/appcast.xml"))}) {
+        SCOPED_TRACE(feed.toString().toStdString());
+        const auto failed = runCheck(feed, "0.1.0");
+        ASSERT_TRUE(is<update_state::Failed>(failed));
+        const QString reason = QString::fromStdString(std::get<update_state::Failed>(failed).reason);
+        EXPECT_TRUE(reason.startsWith(QStringLiteral("更新情報"))) << reason.toStdString();
+        EXPECT_FALSE(reason.contains(QRegularExpression(QStringLiteral("[A-Za-z]{2,}")))) << reason.toStdString();
+    }
 }
 
 TEST(SparkleUpdaterAdapter, ChecksThroughTheUpdaterKeepsNoCopyOfItsSettingAndNeedsAFeed)

@@ -12,25 +12,6 @@ namespace {
 
 using Q = HeadlessQuestion;
 
-TEST(HeadlessQuestion, ParsesTheQuestionTheFileAndTheirOptions)
-{
-    EXPECT_TRUE(std::holds_alternative<Q::NotRequested>(Q::parseArguments({"--transcribe", "a.flac"})));
-    EXPECT_EQ(std::get<Q::Options>(Q::parseArguments({"--ask", "いつ？", "--transcript", "t.txt"})),
-              (Q::Options{"いつ？", "t.txt", false, {}}));
-    EXPECT_EQ(std::get<Q::Options>(
-                  Q::parseArguments({"--json", "--ask=誰？", "--transcript=a b.md", "--language-model", "m.gguf"})),
-              (Q::Options{"誰？", "a b.md", true, "m.gguf"}));
-    // clang-format off
-    for (const auto& bad : std::vector<std::vector<std::string>>{{"--ask", "いつ？"}, {"--transcript", "t.txt"},
-             {"--ask", "--transcript", "t.txt"}, {"--ask", "q", "--transcript"},
-             {"--ask", "q", "--transcript", "t", "--language-model"}}) {
-        // clang-format on
-        const auto parsed = Q::parseArguments(bad);
-        ASSERT_TRUE(std::holds_alternative<Q::UsageError>(parsed)) << bad.size();
-        EXPECT_NE(std::get<Q::UsageError>(parsed).message.find("使い方"), std::string::npos);
-    }
-}
-
 TEST(HeadlessQuestion, ReadsPlainTranscriptsAndMarkdownExportsWithoutTheirStamps)
 {
     EXPECT_EQ(Q::transcriptLines("一\r\n\n二\n"), (std::vector<Q::Line>{{"一", 1}, {"", 2}, {"二", 3}}));

@@ -22,24 +22,6 @@ namespace fs = std::filesystem;
 using Options = HeadlessTranscription::Options;
 using test::BuiltProgram;
 
-TEST(HeadlessTranscription, ParsesItsOptionsAndLeavesTheRestToTheWindow)
-{
-    using P = HeadlessTranscription;
-    EXPECT_TRUE(std::holds_alternative<P::NotRequested>(P::parseArguments({"-platform", "offscreen"})));
-    EXPECT_EQ(std::get<Options>(P::parseArguments({"--transcribe", "a.flac", "--model", "tiny"})),
-              (Options{"a.flac", "tiny"}));
-    EXPECT_EQ(std::get<Options>(P::parseArguments({"--format=vtt", "--transcribe=b c.wav", "--model=small"})),
-              (Options{"b c.wav", "small", TranscriptExportFormat::webVtt}));
-    // clang-format off
-    for (const auto& bad : std::vector<std::vector<std::string>>{{"--transcribe"}, {"--model", "base"},
-             {"--format", "srt"}, {"--transcribe", "a", "--model"}, {"--transcribe", "a", "--format", "ass"}}) {
-        // clang-format on
-        const auto parsed = P::parseArguments(bad);
-        ASSERT_TRUE(std::holds_alternative<P::UsageError>(parsed));
-        EXPECT_NE(std::get<P::UsageError>(parsed).message.find("使い方"), std::string::npos);
-    }
-}
-
 // Read from standard input with a format: the settled lines go to the error stream as progress, each as
 // "HH:MM:SS  text", and the subtitles alone to the output.
 TEST(HeadlessTranscription, ProgramPrintsEachSettledLineWithItsTimeAndWritesSubtitlesTimedByTheFile)

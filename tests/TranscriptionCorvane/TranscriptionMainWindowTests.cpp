@@ -8,6 +8,7 @@
 #include "support/ScriptedSpeechRecognitionEngine.h"
 #include "support/ViewModelHarness.h"
 
+#include <QLabel>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -32,6 +33,8 @@ TEST(TranscriptionMainWindow, SettingsOpenWithCtrlCommaAndTheirChoicesTakeEffect
     dependencies.chooseLanguageModel = [root](const std::string& file) { root.chooseLanguageModel(file); };
     TranscriptionViewModel model(std::move(dependencies));
     TranscriptionMainWindow window(&model, &defaults, nullptr);
+    // Away from the screen's corner, with room around it on the test screen.
+    window.setGeometry(30, 40, TranscriptionMainWindow::minimumWidth, TranscriptionMainWindow::minimumHeight + 40);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
 
@@ -39,6 +42,9 @@ TEST(TranscriptionMainWindow, SettingsOpenWithCtrlCommaAndTheirChoicesTakeEffect
     auto* settings = window.findChild<SettingsWindow*>();
     ASSERT_NE(settings, nullptr);
     EXPECT_TRUE(settings->isVisible());
+    // Centred over the window it was opened from.
+    const QPoint offset = settings->frameGeometry().center() - window.frameGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 4) << offset.x() << ", " << offset.y();
     const auto notes = std::filesystem::path(h.dir.filePath("notes.gguf").toStdString());
     std::ofstream(notes) << "not a model at all";
     settings->model()->chooseLanguageModel(QString::fromStdString(notes.string()));
@@ -46,6 +52,15 @@ TEST(TranscriptionMainWindow, SettingsOpenWithCtrlCommaAndTheirChoicesTakeEffect
         return QTest::qWaitFor([&] { return model.conversationNote().find(text) != std::string::npos; }, 30000);
     };
     EXPECT_TRUE(noteNames("notes.gguf は GGUF 形式のモデルではない")) << model.conversationNote();
+    // Under the question field the note is one short line; the whole of it is its tooltip.
+    const QString fullNote = QString::fromStdString(model.conversationNote());
+    QLabel* note = nullptr;
+    for (QLabel* label : window.findChildren<QLabel*>())
+        if (label->toolTip() == fullNote) note = label;
+    ASSERT_NE(note, nullptr);
+    EXPECT_FALSE(note->wordWrap());
+    EXPECT_LT(note->text().size(), 30) << note->text().toStdString();
+    EXPECT_TRUE(fullNote.startsWith(note->text().chopped(2))) << note->text().toStdString();
     settings->model()->resetLanguageModel();
     const auto installed = CompositionRoot::installedLanguageModelFile().filename().string();
     EXPECT_TRUE(noteNames(installed)) << model.conversationNote();

@@ -194,7 +194,8 @@ AudioFrameStream MixedAudioSource::start()
             startedSources.push_back(member.source);
             m_startedSources.push_back(member.source);
         } catch (const std::exception& error) {
-            failures.emplace_back(std::string(degradedPrefix) + error.what(), std::current_exception());
+            failures.emplace_back(std::string(degradedPrefix) + PortFailure::shownText(error),
+                                  std::current_exception());
         } catch (...) {
             failures.emplace_back(std::string(degradedPrefix) + "原因不明のエラーが発生しました。",
                                   std::current_exception());

@@ -3,6 +3,7 @@
 #include "TranscriptionInfrastructure/files/FileDescriptor.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <random>
@@ -84,7 +85,13 @@ std::string AtomicFileWriter::describe(const Failure& failure)
     case ENOTDIR: return "保存先のフォルダがありません";
     case EISDIR: return "同じ名前のフォルダがあります";
     case EIO: return "ディスクの読み書きに失敗しました";
-    default: return std::strerror(failure.errorNumber);
+    case EMFILE:
+    case ENFILE: return "開いているファイルが多すぎます。ほかのアプリを閉じてください";
+    case ENAMETOOLONG: return "ファイル名が長すぎます";
+    default:
+        // The system's wording is English: the log keeps it, the message gives the number to look it up by.
+        std::fprintf(stderr, "transcription-corvane: 書き込みに失敗: %s\n", std::strerror(failure.errorNumber));
+        return "ファイルを書き込めませんでした（エラー番号 " + std::to_string(failure.errorNumber) + "）";
     }
 }
 

@@ -1,5 +1,6 @@
 #include "TranscriptionUI/presentation/RunControl.h"
 
+#include "TranscriptionApplication/PortFailure.h"
 #include "TranscriptionApplication/RunTranscriptionSession.h"
 #include "TranscriptionInfrastructure/settings/PermissionManager.h"
 #include "TranscriptionUI/presentation/NoticeLog.h"
@@ -122,7 +123,7 @@ void RunControl::runSession(const std::shared_ptr<Run>& run, bool microphone, bo
     try {
         pipeline = m_makePipeline(microphone, systemAudio, devices, std::move(onDegraded), std::move(onLevel));
     } catch (const std::exception& error) {
-        m_hop->post([this, message = std::string(error.what())] { m_onEvent(OutputEvent::failure(message)); });
+        m_hop->post([this, message = PortFailure::shownText(error)] { m_onEvent(OutputEvent::failure(message)); });
         return;
     }
     if (!pipeline.audioSource || !pipeline.transcriber) return;

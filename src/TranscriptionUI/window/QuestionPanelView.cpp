@@ -93,7 +93,9 @@ QuestionPanelView::QuestionPanelView(TranscriptionViewModel* model, QWidget* par
     m_note = new QLabel(qs(beta.note), m_section);
     m_note->setFont(ViewStyle::caption(font()));
     m_note->setStyleSheet(section::colorStyle(ViewStyle::secondary(palette())));
-    m_note->setWordWrap(true);
+    // One line that never widens the window; the whole note is its tooltip.
+    m_note->setWordWrap(false);
+    m_note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(m_note);
 
     m_answerBlock = new QFrame(m_section);
@@ -140,7 +142,13 @@ void QuestionPanelView::refreshQuestion()
     const auto& reason = m_model->conversationUnavailableReason();
     m_section->setVisible(available);
     const auto& note = m_model->conversationNote();
-    m_note->setText(note.empty() ? qs(DomainGlossary::askBeta().note) : qs(note));
+    const QString full = note.empty() ? qs(DomainGlossary::askBeta().note) : qs(note);
+    // The first sentence says what the answers are; how to change that is the detail behind it.
+    const qsizetype end = full.indexOf(QChar(0x3002));
+    const bool more = end >= 0 && end + 1 < full.size();
+    m_note->setText(more ? full.left(end + 1) + QStringLiteral(" ⓘ") : full);
+    m_note->setToolTip(more ? full : QString());
+    m_note->setAccessibleDescription(full);
     m_unavailable->setVisible(!available && reason.has_value());
     if (!available && reason)
         m_unavailableLabel->setText(QStringLiteral("「") + qs(DomainGlossary::ask().label) +

@@ -31,4 +31,7 @@ TEST(AtomicFileWriter, ReplacesContentKeepsTheReplacedFilesModeAndReportsFailure
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->errorNumber, ENOENT);
     EXPECT_EQ(AtomicFileWriter::describe(*failure), "保存先のフォルダがありません");
+    // A cause without words of its own is still Japanese, not the system's English.
+    EXPECT_EQ(AtomicFileWriter::describe({EXDEV}),
+              "ファイルを書き込めませんでした（エラー番号 " + std::to_string(EXDEV) + "）");
 }
