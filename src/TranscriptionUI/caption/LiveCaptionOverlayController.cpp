@@ -10,13 +10,16 @@
 
 namespace tc {
 
-LiveCaptionOverlayController::LiveCaptionOverlayController(PreferencesStore* defaults, QObject* parent)
-    : QObject(parent), m_defaults(defaults), m_model(new LiveCaptionOverlayModel({}, {}, this))
+LiveCaptionOverlayController::LiveCaptionOverlayController(PreferencesStore* defaults, QObject* parent,
+                                                           LiveCaptionIdleHider::Timing idleTiming)
+    : QObject(parent), m_defaults(defaults), m_settings(defaults), m_model(new LiveCaptionOverlayModel({}, {}, this)),
+      m_idle(new LiveCaptionIdleHider(std::move(idleTiming), this))
 {
     m_model->onClose = [defaults] { defaults->setBool(visibilityDefaultsKey, false); };
-    applyFontSize();
+    connect(m_idle, &LiveCaptionIdleHider::hiddenChanged, this, &LiveCaptionOverlayController::showContent);
+    applyStyle();
     connect(defaults, &PreferencesStore::valueChanged, this, [this](const QString& key) {
-        if (key == fontSizeDefaultsKey) applyFontSize();
+        if (LiveCaptionStyleSettings::isCaptionStyleKey(key)) applyStyle();
     });
 }
 
@@ -38,7 +41,15 @@ void LiveCaptionOverlayController::setVisible(bool visible)
 
 void LiveCaptionOverlayController::update(const LiveCaptionContent& content)
 {
-    m_model->setContent(content);
+    if (content == m_latest) return;
+    m_latest = content;
+    if (!content.isEmpty()) m_idle->textArrived();
+    showContent();
+}
+
+void LiveCaptionOverlayController::showContent()
+{
+    m_model->setContent(m_idle->isHidden() ? LiveCaptionContent::empty() : m_latest);
 }
 
 void LiveCaptionOverlayController::resetFrame()
@@ -52,23 +63,12 @@ void LiveCaptionOverlayController::resetFrame()
     m_panel->saveFrame();
 }
 
-void LiveCaptionOverlayController::applyFontSize()
+void LiveCaptionOverlayController::applyStyle()
 {
-    LiveCaptionStyle style = m_model->style();
-    const LiveCaptionStyle fitted = LiveCaptionStyle::defaultStyle();
-    bool ok = false;
-    const int chosen = m_defaults->value(fontSizeDefaultsKey).toInt(&ok);
-    if (ok && chosen > 0) {
-        // A chosen size pins the fitted range, so the panel's width no longer changes it.
-        style.fontSize = chosen;
-        style.minFontSize = chosen;
-        style.maxFontSize = chosen;
-    } else {
-        style.fontSize = fitted.fontSize;
-        style.minFontSize = fitted.minFontSize;
-        style.maxFontSize = fitted.maxFontSize;
-    }
-    m_model->setStyle(style);
+    m_model->setStyle(m_settings.style());
+    const auto idle = m_settings.autoHideAfterSeconds();
+    m_idle->setHideAfter(idle ? std::optional<LiveCaptionIdleHider::Clock::duration>(std::chrono::seconds(*idle))
+                              : std::nullopt);
 }
 
 QRect LiveCaptionOverlayController::defaultFrame(const QRect& availableGeometry, QSize size)
