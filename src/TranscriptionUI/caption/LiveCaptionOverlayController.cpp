@@ -3,9 +3,11 @@
 #include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayModel.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayPanel.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayView.h"
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <algorithm>
 #include <cmath>
 
 namespace tc {
@@ -59,7 +61,7 @@ void LiveCaptionOverlayController::resetFrame()
         m_defaults->remove(frameAutosaveName);
         return;
     }
-    m_panel->setGeometry(defaultFrame(screen->availableGeometry(), defaultSize));
+    m_panel->setGeometry(defaultFrame(screen->availableGeometry(), panelSize(screen->availableGeometry())));
     m_panel->saveFrame();
 }
 
@@ -69,6 +71,40 @@ void LiveCaptionOverlayController::applyStyle()
     const auto idle = m_settings.autoHideAfterSeconds();
     m_idle->setHideAfter(idle ? std::optional<LiveCaptionIdleHider::Clock::duration>(std::chrono::seconds(*idle))
                               : std::nullopt);
+    applyPanelSize();
+}
+
+// --- Panel size ---
+
+QSize LiveCaptionOverlayController::panelSize(const QRect& availableGeometry) const
+{
+    const auto percent = m_settings.widthPercent();
+    const int width =
+        percent ? static_cast<int>(std::lround(availableGeometry.width() * *percent / 100.0)) : defaultSize.width();
+    if (!m_panel) return {width, defaultSize.height()};
+    const int rows = static_cast<int>(m_model->style().maxLines);
+    const int height = std::min(std::max(defaultSize.height(), m_panel->view()->heightForRows(rows, width)),
+                                std::max(defaultSize.height(), availableGeometry.height()));
+    return {width, height};
+}
+
+void LiveCaptionOverlayController::applyPanelSize()
+{
+    if (!m_panel) return;
+    const QScreen* screen = m_panel->screen() ? m_panel->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    const QSize size = panelSize(area);
+    const QRect current = m_panel->geometry();
+    if (current.size() == size) return;
+    QRect frame(0, 0, size.width(), size.height());
+    frame.moveCenter(current.center());
+    frame.moveBottom(current.bottom());
+    // Grown past the screen's edges, it is pushed back inside.
+    frame.moveLeft(std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() + 1 - frame.width())));
+    frame.moveTop(std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height())));
+    m_panel->setGeometry(frame);
+    m_panel->saveFrame();
 }
 
 QRect LiveCaptionOverlayController::defaultFrame(const QRect& availableGeometry, QSize size)
@@ -86,11 +122,12 @@ void LiveCaptionOverlayController::makePanel()
     m_panel = new LiveCaptionOverlayPanel(m_model, m_defaults, frameAutosaveName, defaultSize);
     if (const auto saved = m_panel->savedFrame()) {
         m_panel->setGeometry(*saved);
+        applyPanelSize();
         return;
     }
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (!screen) return;
-    m_panel->setGeometry(defaultFrame(screen->availableGeometry(), defaultSize));
+    m_panel->setGeometry(defaultFrame(screen->availableGeometry(), panelSize(screen->availableGeometry())));
     m_panel->saveFrame();
 }
 

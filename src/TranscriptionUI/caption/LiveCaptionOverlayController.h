@@ -53,11 +53,16 @@ public:
     LiveCaptionOverlayPanel* panel() const { return m_panel; }
     // Horizontally centred, its bottom 12 % of the area's height above the area's bottom edge.
     static QRect defaultFrame(const QRect& availableGeometry, QSize size);
+    // The panel's size on a screen of that area: the chosen share of its width (else the default width), and
+    // at least the default height, taller when the chosen lines need it (the default height without a panel).
+    QSize panelSize(const QRect& availableGeometry) const;
 
 private:
     void makePanel();
     void applyStyle();
     void showContent();
+    // Gives the panel its size for the chosen width and lines, keeping its centre and bottom edge on screen.
+    void applyPanelSize();
 
     PreferencesStore* m_defaults;
     LiveCaptionStyleSettings m_settings;

@@ -112,10 +112,15 @@ bool LiveCaptionOverlayView::isCloseButtonShown() const
 
 QFont LiveCaptionOverlayView::captionFont() const
 {
+    return captionFont(width());
+}
+
+QFont LiveCaptionOverlayView::captionFont(double forWidth) const
+{
     QFont font = this->font();
     const std::string& family = m_model->style().fontFamily;
     if (!family.empty()) font.setFamilies({QString::fromStdString(family)});
-    const double size = m_model->style().fittedFontSize(width());
+    const double size = m_model->style().fittedFontSize(forWidth);
     font.setPixelSize(std::max(1, static_cast<int>(std::lround(size))));
     font.setWeight(QFont::DemiBold);
     return font;
@@ -197,10 +202,10 @@ QRectF LiveCaptionOverlayView::lineRect(std::size_t index) const
     return index < current.lines.size() ? current.lines[index] : QRectF();
 }
 
-int LiveCaptionOverlayView::heightForRows(int rows) const
+int LiveCaptionOverlayView::heightForRows(int rows, double forWidth) const
 {
     const LiveCaptionStyle& style = m_model->style();
-    const double rowHeight = QFontMetricsF(captionFont()).height();
+    const double rowHeight = QFontMetricsF(captionFont(forWidth)).height();
     const int count = std::max(rows, 1);
     return static_cast<int>(std::ceil(2 * outerPadding + 2 * style.verticalPadding + count * rowHeight +
                                       (count - 1) * lineSpacing));

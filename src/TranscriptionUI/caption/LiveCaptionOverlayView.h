@@ -31,8 +31,9 @@ public:
     bool isHovering() const { return m_isHovering; }
     // Whether the close button is drawn (and can be pressed) now.
     bool isCloseButtonShown() const;
-    // The fitted caption font for the current width.
+    // The fitted caption font for the current width, or for a given one.
     QFont captionFont() const;
+    QFont captionFont(double forWidth) const;
     // The drawn box, the padded hit area and the close button, in widget coordinates.
     QRectF boxRect() const;
     QRectF hitRect() const;
@@ -44,8 +45,9 @@ public:
     QColor lineColor(std::size_t index) const;
     // Where the line at index is drawn (the full width its rows may take); empty past the last line.
     QRectF lineRect(std::size_t index) const;
-    // The height that holds this many rows of text in the current font, with the box's paddings and margin.
-    int heightForRows(int rows) const;
+    // The height that holds this many rows of text in the font fitted to the width, with the box's paddings
+    // and margin.
+    int heightForRows(int rows, double forWidth) const;
 
 signals:
     // The hit area moved or changed size (the panel shapes its input region to it).
