@@ -5,8 +5,7 @@ namespace tc::LiveCaptionPresets {
 const std::vector<LiveCaptionPreset>& all()
 {
     static const std::vector<LiveCaptionPreset> presets{LiveCaptionPreset::standard, LiveCaptionPreset::highContrast,
-                                                        LiveCaptionPreset::yellowText,
-                                                        LiveCaptionPreset::noBackground};
+                                                        LiveCaptionPreset::yellowText, LiveCaptionPreset::noBackground};
     return presets;
 }
 

@@ -2,7 +2,8 @@
 
 namespace tc {
 
-LiveCaptionIdleHider::LiveCaptionIdleHider(Timing timing, QObject* parent) : QObject(parent), m_timing(std::move(timing))
+LiveCaptionIdleHider::LiveCaptionIdleHider(Timing timing, QObject* parent)
+    : QObject(parent), m_timing(std::move(timing))
 {
     if (!m_timing.now) m_timing.now = [] { return Clock::now(); };
     if (!m_timing.wakeIn) {
@@ -23,13 +24,16 @@ LiveCaptionIdleHider::LiveCaptionIdleHider(Timing timing, QObject* parent) : QOb
 void LiveCaptionIdleHider::setHideAfter(std::optional<Clock::duration> idle)
 {
     if (idle == m_hideAfter) return;
+    const bool wasOff = !m_hideAfter;
     m_hideAfter = idle;
     if (!m_hideAfter) {
         m_timing.wakeIn(std::nullopt);
         setHidden(false);
         return;
     }
-    // Counted from the last text, as if hiding had been on all along.
+    // Turned on, the caption stays for the chosen time before it goes, however old its text; a changed time
+    // counts from the last text.
+    if (wasOff) m_lastText = m_timing.now();
     wake();
 }
 

@@ -22,7 +22,7 @@ public:
 
     explicit LiveCaptionIdleHider(Timing timing = {}, QObject* parent = nullptr);
 
-    // Nothing: never hides (and shows again when hidden).
+    // Nothing: never hides (and shows again when hidden). Turning it on counts the idle time from now.
     void setHideAfter(std::optional<Clock::duration> idle);
     // New text arrived: shown, and the idle time starts again.
     void textArrived();

@@ -5,11 +5,11 @@
 #include <QEasingCurve>
 #include <QFontMetricsF>
 #include <QGlyphRun>
-#include <QRawFont>
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRawFont>
 #include <QTextLayout>
 #include <QTextOption>
 #include <QToolTip>
@@ -147,10 +147,9 @@ LiveCaptionOverlayView::Layout LiveCaptionOverlayView::layout() const
     if (!sizes.empty()) contentHeight += lineSpacing * static_cast<double>(sizes.size() - 1);
 
     const QSizeF boxSize(contentWidth + 2 * style.horizontalPadding, contentHeight + 2 * style.verticalPadding);
-    const double boxLeft = style.alignment == LiveCaptionAlignment::left ? outerPadding
-                           : style.alignment == LiveCaptionAlignment::right
-                               ? width() - outerPadding - boxSize.width()
-                               : (width() - boxSize.width()) / 2.0;
+    const double boxLeft = style.alignment == LiveCaptionAlignment::left    ? outerPadding
+                           : style.alignment == LiveCaptionAlignment::right ? width() - outerPadding - boxSize.width()
+                                                                            : (width() - boxSize.width()) / 2.0;
     result.box = QRectF(QPointF(boxLeft, (height() - boxSize.height()) / 2.0), boxSize);
     double y = result.box.top() + style.verticalPadding;
     // Each row spans the whole width the text may take; its alignment puts it inside the box.
@@ -207,8 +206,8 @@ int LiveCaptionOverlayView::heightForRows(int rows, double forWidth) const
     const LiveCaptionStyle& style = m_model->style();
     const double rowHeight = QFontMetricsF(captionFont(forWidth)).height();
     const int count = std::max(rows, 1);
-    return static_cast<int>(std::ceil(2 * outerPadding + 2 * style.verticalPadding + count * rowHeight +
-                                      (count - 1) * lineSpacing));
+    return static_cast<int>(
+        std::ceil(2 * outerPadding + 2 * style.verticalPadding + count * rowHeight + (count - 1) * lineSpacing));
 }
 
 void LiveCaptionOverlayView::paintEvent(QPaintEvent*)
@@ -234,8 +233,8 @@ void LiveCaptionOverlayView::paintEvent(QPaintEvent*)
             const QPainterPath letters = glyphOutlines(*current.texts[i]).translated(origin);
             if (style.textEdge == LiveCaptionTextEdge::outline) {
                 // Half of the stroke lies under the letters, which are drawn over it.
-                p.strokePath(letters, QPen(edge, std::max(2.0, fontSize / 8.0), Qt::SolidLine, Qt::RoundCap,
-                                           Qt::RoundJoin));
+                p.strokePath(letters,
+                             QPen(edge, std::max(2.0, fontSize / 8.0), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
             } else {
                 const double offset = std::max(2.0, fontSize / 14.0);
                 p.fillPath(letters.translated(offset, offset), edge);

@@ -52,9 +52,9 @@ LiveCaptionStyleSettings::LiveCaptionStyleSettings(PreferencesStore* preferences
 
 bool LiveCaptionStyleSettings::isCaptionStyleKey(const QString& key)
 {
-    for (const QString* known : {&fontSizeKey, &fontFamilyKey, &textColorKey, &backgroundColorKey,
-                                 &backgroundOpacityKey, &outlineKey, &linesKey, &widthPercentKey, &alignmentKey,
-                                 &presetKey, &autoHideKey, &autoHideSecondsKey})
+    for (const QString* known :
+         {&fontSizeKey, &fontFamilyKey, &textColorKey, &backgroundColorKey, &backgroundOpacityKey, &outlineKey,
+          &linesKey, &widthPercentKey, &alignmentKey, &presetKey, &autoHideKey, &autoHideSecondsKey})
         if (key == *known) return true;
     return false;
 }
@@ -83,7 +83,8 @@ LiveCaptionStyle LiveCaptionStyleSettings::style() const
     };
     if (const auto text = color(textColorKey)) style.textColor = *text;
     if (const auto background = color(backgroundColorKey)) style.backgroundColor = *background;
-    if (const auto opacity = intValue(backgroundOpacityKey)) style.backgroundOpacity = std::clamp(*opacity, 0, 100) / 100.0;
+    if (const auto opacity = intValue(backgroundOpacityKey))
+        style.backgroundOpacity = std::clamp(*opacity, 0, 100) / 100.0;
     if (const auto edge = valueNamed(edgeNames, m_preferences->value(outlineKey).toString())) style.textEdge = *edge;
     if (const auto lines = intValue(linesKey)) style.maxLines = std::clamp(*lines, minimumLines, maximumLines);
     if (const auto alignment = valueNamed(alignmentNames, m_preferences->value(alignmentKey).toString()))
@@ -171,6 +172,11 @@ std::optional<int> LiveCaptionStyleSettings::widthPercent() const
 void LiveCaptionStyleSettings::setWidthPercent(int percent)
 {
     m_preferences->setValue(widthPercentKey, std::clamp(percent, minimumWidthPercent, maximumWidthPercent));
+}
+
+void LiveCaptionStyleSettings::clearWidthPercent()
+{
+    m_preferences->remove(widthPercentKey);
 }
 
 bool LiveCaptionStyleSettings::autoHide() const

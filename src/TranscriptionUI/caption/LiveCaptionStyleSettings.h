@@ -75,6 +75,8 @@ public:
 
     std::optional<int> widthPercent() const;
     void setWidthPercent(int percent);
+    // Back to the panel's standard width.
+    void clearWidthPercent();
 
     bool autoHide() const;
     void setAutoHide(bool on);
