@@ -122,7 +122,10 @@ void LiveCaptionOverlayController::makePanel()
     m_panel = new LiveCaptionOverlayPanel(m_model, m_defaults, frameAutosaveName, defaultSize);
     if (const auto saved = m_panel->savedFrame()) {
         m_panel->setGeometry(*saved);
-        applyPanelSize();
+        // The frame the user left keeps its size unless a chosen width asks for another or the lines do not fit.
+        const int rows = static_cast<int>(m_model->style().maxLines);
+        if (m_settings.widthPercent() || saved->height() < m_panel->view()->heightForRows(rows, saved->width()))
+            applyPanelSize();
         return;
     }
     const QScreen* screen = QGuiApplication::primaryScreen();

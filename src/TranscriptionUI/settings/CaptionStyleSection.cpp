@@ -161,7 +161,9 @@ CaptionStyleSection::CaptionStyleSection(PreferencesStore* preferences, QWidget*
     backdrop->setStyleSheet(
         QStringLiteral("#captionPreviewBackdrop { background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 #f4f1e8, "
                        "stop:0.5 #7d8a96, stop:1 #1d2630); border-radius: 6px; }"));
-    m_previewModel = new LiveCaptionOverlayModel({}, m_settings.style(), this);
+    // Built with its sample lines, so the preview shows them from the start instead of fading in.
+    const LiveCaptionStyle style = m_settings.style();
+    m_previewModel = new LiveCaptionOverlayModel(sampleContent(style.maxLines), style, this);
     m_preview = new LiveCaptionOverlayView(m_previewModel, backdrop);
     m_preview->setObjectName(QStringLiteral("captionPreview"));
     m_preview->setFixedWidth(kPreviewWidth);

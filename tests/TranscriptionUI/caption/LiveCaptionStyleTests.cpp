@@ -67,8 +67,9 @@ TEST_F(LiveCaptionStyleTest, Presets_ThePanelIsDrawnInThePresetsColoursWithTheVo
         }
 
         const QColor text = qcolor(expected.textColor);
-        const QRect finalLine = view->lineRect(0).toAlignedRect();
-        const QRect volatileLine = view->lineRect(1).toAlignedRect();
+        // The rows within the box: beside it is the picture.
+        const QRect finalLine = view->lineRect(0).intersected(box).toAlignedRect();
+        const QRect volatileLine = view->lineRect(1).intersected(box).toAlignedRect();
         for (const auto& [image, picture] :
              {std::pair{&overBlack, QColor(Qt::black)}, std::pair{&overWhite, QColor(Qt::white)}}) {
             SCOPED_TRACE(picture.name().toStdString());
@@ -104,13 +105,13 @@ TEST_F(LiveCaptionStyleTest, LookChoices_AlignmentFontAndEdgeReachTheDrawnPanelA
     EXPECT_NEAR(view->boxRect().left(), LiveCaptionOverlayView::outerPadding, 1.0);
     m_settings.setAlignment(LiveCaptionAlignment::right);
     EXPECT_NEAR(view->boxRect().right(), width - LiveCaptionOverlayView::outerPadding, 1.0);
-    // Each line keeps to that side too: the final line's letters lie in the right part of its row.
+    // Each line keeps to that side too: the final line's letters lie at the right end of its row.
     const QImage aligned = test::renderedOver(*view, Qt::black);
     const QRect row = view->lineRect(0).toAlignedRect();
-    const QRect leftHalf(row.left(), row.top(), row.width() / 2, row.height());
-    const QRect rightHalf(row.center().x(), row.top(), row.width() / 2, row.height());
-    EXPECT_EQ(test::pixelsNear(aligned, leftHalf, Qt::white), 0);
-    EXPECT_GT(test::pixelsNear(aligned, rightHalf, Qt::white), 100);
+    const QRect leftQuarter(row.left(), row.top(), row.width() / 4, row.height());
+    const QRect rightQuarter(row.right() - row.width() / 4, row.top(), row.width() / 4, row.height());
+    EXPECT_EQ(test::pixelsNear(aligned, leftQuarter, Qt::white), 0);
+    EXPECT_GT(test::pixelsNear(aligned, rightQuarter, Qt::white), 100);
 
     m_settings.setFontFamily(QStringLiteral("Noto Serif CJK JP"));
     EXPECT_EQ(view->captionFont().family(), QStringLiteral("Noto Serif CJK JP"));
