@@ -128,6 +128,8 @@ CaptionStyleSection::CaptionStyleSection(PreferencesStore* preferences, QWidget*
     m_widthPercent = spinBox(this, QStringLiteral("captionWidthPercent"), LiveCaptionStyleSettings::minimumWidthPercent,
                              LiveCaptionStyleSettings::maximumWidthPercent, QStringLiteral(" %"));
     m_widthPercent->setSingleStep(5);
+    // What the box offers when the share is first turned on.
+    m_widthPercent->setValue(60);
     connect(m_widthFromScreen, &QCheckBox::toggled, this, [this](bool on) {
         if (on)
             m_settings.setWidthPercent(m_widthPercent->value());
