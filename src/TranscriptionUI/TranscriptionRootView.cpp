@@ -2,6 +2,7 @@
 
 #include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayModel.h"
 #include "TranscriptionUI/window/BrowsingTranscriptView.h"
 #include "TranscriptionUI/window/CalendarSidebarView.h"
 #include "TranscriptionUI/window/ControlBarView.h"
@@ -129,6 +130,10 @@ TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel* model, Pref
             m_model->setCaptionShowsSpeaker(m_defaults->boolValue(key, false));
     });
     m_model->setCaptionShowsSpeaker(m_defaults->boolValue(LiveCaptionOverlayController::showSpeakerDefaultsKey, false));
+    // The caption holds as many lines as its style shows.
+    const auto followLineCount = [this] { m_model->setCaptionLineCount(m_captionOverlay->model()->style().maxLines); };
+    connect(m_captionOverlay->model(), &LiveCaptionOverlayModel::styleChanged, this, followLineCount);
+    followLineCount();
     using VM = TranscriptionViewModel;
     connect(m_model, &VM::liveCaptionContentChanged, this,
             [this] { m_captionOverlay->update(m_model->liveCaptionContent()); });

@@ -225,10 +225,17 @@ void TranscriptionViewModel::setCaptionShowsSpeaker(bool value)
     updateLiveCaption();
 }
 
+void TranscriptionViewModel::setCaptionLineCount(std::int64_t count)
+{
+    if (count == m_captionLineCount) return;
+    m_captionLineCount = count;
+    updateLiveCaption();
+}
+
 void TranscriptionViewModel::updateLiveCaption()
 {
     // Only the tail is laid out; the ids are positions among all non-blank finalized texts.
-    const auto maxLines = LiveCaptionStyle::defaultStyle().maxLines;
+    const auto maxLines = m_captionLineCount;
     std::vector<std::string> tail;
     for (auto it = m_finalizedLines.rbegin();
          it != m_finalizedLines.rend() && static_cast<std::int64_t>(tail.size()) < maxLines; ++it) {

@@ -11,6 +11,7 @@
 #include "TranscriptionDomain/ConversationAnswer.h"
 #include "TranscriptionDomain/FinalizedLine.h"
 #include "TranscriptionDomain/LiveCaptionContent.h"
+#include "TranscriptionDomain/LiveCaptionStyle.h"
 #include "TranscriptionDomain/ReferenceDate.h"
 #include "TranscriptionDomain/TranscriptExportFormat.h"
 #include "TranscriptionDomain/TranscriptSession.h"
@@ -142,6 +143,9 @@ public:
     // Whether caption lines begin with their speaker's tag ("[自分] "); off until the window turns it on.
     bool captionShowsSpeaker() const { return m_captionShowsSpeaker; }
     void setCaptionShowsSpeaker(bool value);
+    // How many lines the caption holds; the caption style's maxLines until the window passes the chosen number.
+    std::int64_t captionLineCount() const { return m_captionLineCount; }
+    void setCaptionLineCount(std::int64_t count);
     // The current session (when it has lines) followed by the past sessions; recompute on
     // finalizedLinesChanged / pastSessionsChanged / isRunningChanged.
     std::vector<TranscriptSession> allSessions() const;
@@ -324,6 +328,7 @@ private:
     // Non-blank finalized lines, for the caption's line ids.
     std::int64_t m_nonBlankLines = 0;
     bool m_captionShowsSpeaker = false;
+    std::int64_t m_captionLineCount = LiveCaptionStyle::defaultStyle().maxLines;
     bool m_shutDown = false;
 
     std::unique_ptr<NoticeLog> m_notices;

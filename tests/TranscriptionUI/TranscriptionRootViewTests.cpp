@@ -3,6 +3,8 @@
 #include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayPanel.h"
+#include "TranscriptionUI/caption/LiveCaptionOverlayView.h"
+#include "TranscriptionUI/caption/LiveCaptionStyleSettings.h"
 #include "TranscriptionUI/presentation/CalendarBrowsing.h"
 #include "TranscriptionUI/window/BrowsingTranscriptView.h"
 #include "TranscriptionUI/window/CalendarEventRowView.h"
@@ -270,6 +272,35 @@ TEST_F(TranscriptionRootViewTest, RowsShowTimeSpeakerAndTextAndTheVolatileTextIn
     EXPECT_TRUE(view->model()->finalizedLines().empty());
     EXPECT_EQ(view->transcriptLines()->rowCount(), 0);
     EXPECT_FALSE(view->clearButton()->isEnabled());
+}
+
+// The number of lines chosen for the caption is what the panel holds, one to five, the newest kept.
+TEST_F(TranscriptionRootViewTest, CaptionHoldsTheChosenNumberOfLinesFromOneToFive)
+{
+    auto view = makeView();
+    view->show();
+    defaults.setBool(LiveCaptionOverlayController::visibilityDefaultsKey, true);
+    for (const char* text : {"一行目", "二行目", "三行目", "四行目", "五行目", "六行目"})
+        finalize(*view, text);
+    view->model()->handle(OutputEvent::volatileTranscript("七行目の途中"));
+    const auto shown = [&] { return view->model()->liveCaptionContent().texts(); };
+    EXPECT_EQ(shown(), (std::vector<std::string>{"六行目", "七行目の途中"})) << "two until chosen";
+
+    LiveCaptionStyleSettings settings(&defaults);
+    settings.setLines(4);
+    EXPECT_EQ(shown(), (std::vector<std::string>{"四行目", "五行目", "六行目", "七行目の途中"}));
+    defaults.setValue(LiveCaptionStyleSettings::linesKey, 9);
+    EXPECT_EQ(shown().size(), 5u) << "at most five";
+    defaults.setValue(LiveCaptionStyleSettings::linesKey, 0);
+    EXPECT_EQ(shown(), std::vector<std::string>{"七行目の途中"}) << "at least one: the newest";
+
+    // The open panel draws the lines it is handed, one row each.
+    settings.setLines(3);
+    ASSERT_NE(view->captionOverlay()->panel(), nullptr);
+    const auto* panelView = view->captionOverlay()->panel()->view();
+    EXPECT_FALSE(panelView->lineRect(2).isEmpty());
+    EXPECT_TRUE(panelView->lineRect(3).isEmpty());
+    EXPECT_GT(panelView->lineRect(2).top(), panelView->lineRect(1).bottom());
 }
 
 TEST_F(TranscriptionRootViewTest, ExportDialogOffersEveryFormatAndTheChosenTypeDecidesUnlessTheNameHasOne)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "TranscriptionDomain/LiveCaptionContent.h"
+#include "TranscriptionUI/caption/LiveCaptionIdleHider.h"
+#include "TranscriptionUI/caption/LiveCaptionStyleSettings.h"
 
 #include <QObject>
 #include <QRect>
@@ -14,8 +16,9 @@ class LiveCaptionOverlayPanel;
 class PreferencesStore;
 
 // Owns the caption panel of one main window: creates it on first show, places it, shows and hides it
-// without activating the application, and hands it new caption content and the font size the user chose.
-// Main thread only.
+// without activating the application, and hands it new caption content and the look the user chose, which it
+// follows as soon as it changes. When the user asks for it, the caption disappears after a while without new
+// text and comes back with the next. Main thread only.
 class LiveCaptionOverlayController : public QObject {
     Q_OBJECT
 public:
@@ -24,16 +27,23 @@ public:
     // Whether caption lines show who spoke them; off unless the user turned it on.
     static inline const QString showSpeakerDefaultsKey = QStringLiteral("caption/showSpeaker");
     // The caption's font size in points; absent: the size follows the panel's width.
-    static inline const QString fontSizeDefaultsKey = QStringLiteral("caption/fontSize");
+    static inline const QString& fontSizeDefaultsKey = LiveCaptionStyleSettings::fontSizeKey;
     static constexpr QSize defaultSize{720, 180};
 
-    // No panel is created yet. The close button writes false under visibilityDefaultsKey.
-    explicit LiveCaptionOverlayController(PreferencesStore* defaults, QObject* parent = nullptr);
+    // No panel is created yet. The close button writes false under visibilityDefaultsKey. The idle timing is
+    // the steady clock and a timer unless a test passes its own.
+    explicit LiveCaptionOverlayController(PreferencesStore* defaults, QObject* parent = nullptr,
+                                          LiveCaptionIdleHider::Timing idleTiming = {});
     ~LiveCaptionOverlayController() override;
 
     // true shows the panel (creating it first), false hides it when it exists.
     void setVisible(bool visible);
+    // New content; while the caption is hidden for being idle, content with text shows it again.
     void update(const LiveCaptionContent& content);
+    // Whether the caption is hidden now for having had no new text for the chosen time.
+    bool isIdleHidden() const { return m_idle->isHidden(); }
+    // The idle hiding's wake-up is due (its timing calls this, or a test).
+    void idleWakeUpDue() { m_idle->wake(); }
     // Moves the panel back to its default frame on the primary screen and remembers it; without a panel yet,
     // forgets the saved frame so the first show uses the default.
     void resetFrame();
@@ -43,13 +53,23 @@ public:
     LiveCaptionOverlayPanel* panel() const { return m_panel; }
     // Horizontally centred, its bottom 12 % of the area's height above the area's bottom edge.
     static QRect defaultFrame(const QRect& availableGeometry, QSize size);
+    // The panel's size on a screen of that area: the chosen share of its width (else the default width), and
+    // at least the default height, taller when the chosen lines need it (the default height without a panel).
+    QSize panelSize(const QRect& availableGeometry) const;
 
 private:
     void makePanel();
-    void applyFontSize();
+    void applyStyle();
+    void showContent();
+    // Gives the panel its size for the chosen width and lines, keeping its centre and bottom edge on screen.
+    void applyPanelSize();
 
     PreferencesStore* m_defaults;
+    LiveCaptionStyleSettings m_settings;
     LiveCaptionOverlayModel* m_model;
+    LiveCaptionIdleHider* m_idle;
+    // The last content handed in, shown unless the caption is idle.
+    LiveCaptionContent m_latest;
     LiveCaptionOverlayPanel* m_panel = nullptr;
 };
 

@@ -3,42 +3,74 @@
 #include "TranscriptionUI/caption/LiveCaptionOverlayModel.h"
 
 #include <QEasingCurve>
+#include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRawFont>
 #include <QTextLayout>
 #include <QTextOption>
 #include <QToolTip>
 #include <algorithm>
+#include <cmath>
+#include <memory>
 
 namespace tc {
 
 namespace {
 
-QTextOption captionTextOption()
+QTextOption captionTextOption(LiveCaptionAlignment alignment)
 {
-    QTextOption option(Qt::AlignHCenter);
+    const Qt::Alignment horizontal = alignment == LiveCaptionAlignment::left    ? Qt::AlignLeft
+                                     : alignment == LiveCaptionAlignment::right ? Qt::AlignRight
+                                                                                : Qt::AlignHCenter;
+    QTextOption option(horizontal);
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     return option;
 }
 
-// Size of a text wrapped to the width; never cut off in height.
-QSizeF measure(const QString& text, const QFont& font, double width)
+// The text wrapped to the width, its rows one below the other from (0, 0).
+std::unique_ptr<QTextLayout> laidOut(const QString& text, const QFont& font, const QTextOption& option, double width)
 {
-    QTextLayout layout(text, font);
-    layout.setTextOption(captionTextOption());
-    layout.beginLayout();
+    auto layout = std::make_unique<QTextLayout>(text, font);
+    layout->setTextOption(option);
+    layout->beginLayout();
     double height = 0;
-    double widest = 0;
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+    for (QTextLine line = layout->createLine(); line.isValid(); line = layout->createLine()) {
         line.setLineWidth(width);
         line.setPosition({0, height});
         height += line.height();
-        widest = std::max(widest, line.naturalTextWidth());
     }
-    layout.endLayout();
+    layout->endLayout();
+    return layout;
+}
+
+// Size of a text wrapped to the width; never cut off in height.
+QSizeF measure(const QTextLayout& layout, double width)
+{
+    double height = 0;
+    double widest = 0;
+    for (int i = 0; i < layout.lineCount(); ++i) {
+        height += layout.lineAt(i).height();
+        widest = std::max(widest, layout.lineAt(i).naturalTextWidth());
+    }
     return {std::min(widest, width), height};
+}
+
+// The letters' outlines, for drawing an edge around them.
+QPainterPath glyphOutlines(const QTextLayout& layout)
+{
+    QPainterPath path;
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+        const QRawFont font = run.rawFont();
+        const auto glyphs = run.glyphIndexes();
+        const auto positions = run.positions();
+        for (qsizetype i = 0; i < glyphs.size() && i < positions.size(); ++i)
+            path.addPath(font.pathForGlyph(glyphs[i]).translated(positions[i]));
+    }
+    return path;
 }
 
 QColor srgb(const LiveCaptionColor& color, double opacity)
@@ -80,8 +112,15 @@ bool LiveCaptionOverlayView::isCloseButtonShown() const
 
 QFont LiveCaptionOverlayView::captionFont() const
 {
+    return captionFont(width());
+}
+
+QFont LiveCaptionOverlayView::captionFont(double forWidth) const
+{
     QFont font = this->font();
-    const double size = m_model->style().fittedFontSize(width());
+    const std::string& family = m_model->style().fontFamily;
+    if (!family.empty()) font.setFamilies({QString::fromStdString(family)});
+    const double size = m_model->style().fittedFontSize(forWidth);
     font.setPixelSize(std::max(1, static_cast<int>(std::lround(size))));
     font.setWeight(QFont::DemiBold);
     return font;
@@ -92,23 +131,29 @@ LiveCaptionOverlayView::Layout LiveCaptionOverlayView::layout() const
     const LiveCaptionStyle& style = m_model->style();
     const auto& lines = m_model->content().lines;
     const QFont font = captionFont();
+    const QTextOption option = captionTextOption(style.alignment);
     const double available = std::max(1.0, width() - 2 * outerPadding - 2 * style.horizontalPadding);
 
+    Layout result;
     std::vector<QSizeF> sizes;
     double contentWidth = 0;
     double contentHeight = 0;
     for (const auto& line : lines) {
-        sizes.push_back(measure(QString::fromStdString(line.text), font, available));
+        result.texts.push_back(laidOut(QString::fromStdString(line.text), font, option, available));
+        sizes.push_back(measure(*result.texts.back(), available));
         contentWidth = std::max(contentWidth, sizes.back().width());
         contentHeight += sizes.back().height();
     }
     if (!sizes.empty()) contentHeight += lineSpacing * static_cast<double>(sizes.size() - 1);
 
     const QSizeF boxSize(contentWidth + 2 * style.horizontalPadding, contentHeight + 2 * style.verticalPadding);
-    Layout result;
-    result.box = QRectF(QPointF((width() - boxSize.width()) / 2.0, (height() - boxSize.height()) / 2.0), boxSize);
+    const double boxLeft = style.alignment == LiveCaptionAlignment::left    ? outerPadding
+                           : style.alignment == LiveCaptionAlignment::right ? width() - outerPadding - boxSize.width()
+                                                                            : (width() - boxSize.width()) / 2.0;
+    result.box = QRectF(QPointF(boxLeft, (height() - boxSize.height()) / 2.0), boxSize);
     double y = result.box.top() + style.verticalPadding;
-    const double textLeft = (width() - available) / 2.0;
+    // Each row spans the whole width the text may take; its alignment puts it inside the box.
+    const double textLeft = outerPadding + style.horizontalPadding;
     for (const QSizeF& size : sizes) {
         result.lines.emplace_back(textLeft, y, available, size.height());
         y += size.height() + lineSpacing;
@@ -145,10 +190,24 @@ QRegion LiveCaptionOverlayView::drawnRegion() const
 
 QColor LiveCaptionOverlayView::lineColor(std::size_t index) const
 {
-    const LiveCaptionStyle& style = m_model->style();
     const auto& lines = m_model->content().lines;
-    const bool isVolatile = index < lines.size() && lines[index].isVolatile;
-    return srgb(style.textColor, isVolatile ? style.volatileOpacity : 1.0);
+    const LiveCaptionInk ink = m_model->style().textInk(index < lines.size() && lines[index].isVolatile);
+    return srgb(ink.color, ink.opacity);
+}
+
+QRectF LiveCaptionOverlayView::lineRect(std::size_t index) const
+{
+    const Layout current = layout();
+    return index < current.lines.size() ? current.lines[index] : QRectF();
+}
+
+int LiveCaptionOverlayView::heightForRows(int rows, double forWidth) const
+{
+    const LiveCaptionStyle& style = m_model->style();
+    const double rowHeight = QFontMetricsF(captionFont(forWidth)).height();
+    const int count = std::max(rows, 1);
+    return static_cast<int>(
+        std::ceil(2 * outerPadding + 2 * style.verticalPadding + count * rowHeight + (count - 1) * lineSpacing));
 }
 
 void LiveCaptionOverlayView::paintEvent(QPaintEvent*)
@@ -165,11 +224,24 @@ void LiveCaptionOverlayView::paintEvent(QPaintEvent*)
     box.addRoundedRect(current.box, style.cornerRadius, style.cornerRadius);
     p.fillPath(box, srgb(style.backgroundColor, style.backgroundOpacity));
 
-    p.setFont(captionFont());
     const auto& lines = m_model->content().lines;
-    for (std::size_t i = 0; i < lines.size() && i < current.lines.size(); ++i) {
+    const double fontSize = captionFont().pixelSize();
+    const QColor edge = srgb(style.edgeColor(), 1.0);
+    for (std::size_t i = 0; i < lines.size() && i < current.lines.size() && i < current.texts.size(); ++i) {
+        const QPointF origin = current.lines[i].topLeft();
+        if (style.textEdge != LiveCaptionTextEdge::none) {
+            const QPainterPath letters = glyphOutlines(*current.texts[i]).translated(origin);
+            if (style.textEdge == LiveCaptionTextEdge::outline) {
+                // Half of the stroke lies under the letters, which are drawn over it.
+                p.strokePath(letters,
+                             QPen(edge, std::max(2.0, fontSize / 8.0), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            } else {
+                const double offset = std::max(2.0, fontSize / 14.0);
+                p.fillPath(letters.translated(offset, offset), edge);
+            }
+        }
         p.setPen(lineColor(i));
-        p.drawText(current.lines[i], QString::fromStdString(lines[i].text), captionTextOption());
+        current.texts[i]->draw(&p, origin);
     }
 
     if (m_closeOpacity > 0.0 && !lines.empty()) {

@@ -6,15 +6,19 @@
 #include <QRegion>
 #include <QVariantAnimation>
 #include <QWidget>
+#include <memory>
 #include <vector>
+
+class QTextLayout;
 
 namespace tc {
 
 class LiveCaptionOverlayModel;
 
-// Draws the caption box (the model's lines in large type, the volatile line fainter) centred in the panel,
-// and a close button at the box's top-right corner while the pointer is over it. Everything outside the box
-// and its 8-point margin stays transparent.
+// Draws the caption box (the model's lines in large type, the volatile line fainter, with an outline or shadow
+// where the style asks for one), centred or at the side its alignment names, and a close button at the box's
+// top-right corner while the pointer is over it. Everything outside the box and its 8-point margin stays
+// transparent.
 class LiveCaptionOverlayView : public QWidget {
     Q_OBJECT
 public:
@@ -27,8 +31,9 @@ public:
     bool isHovering() const { return m_isHovering; }
     // Whether the close button is drawn (and can be pressed) now.
     bool isCloseButtonShown() const;
-    // The fitted caption font for the current width.
+    // The fitted caption font for the current width, or for a given one.
     QFont captionFont() const;
+    QFont captionFont(double forWidth) const;
     // The drawn box, the padded hit area and the close button, in widget coordinates.
     QRectF boxRect() const;
     QRectF hitRect() const;
@@ -38,6 +43,11 @@ public:
     QRegion drawnRegion() const;
     // Colour of the line at index, with the volatile opacity applied.
     QColor lineColor(std::size_t index) const;
+    // Where the line at index is drawn (the full width its rows may take); empty past the last line.
+    QRectF lineRect(std::size_t index) const;
+    // The height that holds this many rows of text in the font fitted to the width, with the box's paddings
+    // and margin.
+    int heightForRows(int rows, double forWidth) const;
 
 signals:
     // The hit area moved or changed size (the panel shapes its input region to it).
@@ -56,6 +66,7 @@ private:
     struct Layout {
         QRectF box;
         std::vector<QRectF> lines;
+        std::vector<std::unique_ptr<QTextLayout>> texts;
     };
     Layout layout() const;
     void setHovering(bool hovering);

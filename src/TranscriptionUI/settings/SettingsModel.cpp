@@ -396,19 +396,6 @@ void SettingsModel::resetLanguageModel()
 
 // --- Caption panel ---
 
-int SettingsModel::captionFontSize() const
-{
-    bool ok = false;
-    const int stored = m_preferences->value(LiveCaptionOverlayController::fontSizeDefaultsKey).toInt(&ok);
-    return ok && stored > 0 ? stored : defaultCaptionFontSize;
-}
-
-void SettingsModel::setCaptionFontSize(int size)
-{
-    m_preferences->setValue(LiveCaptionOverlayController::fontSizeDefaultsKey,
-                            std::clamp(size, minimumCaptionFontSize, maximumCaptionFontSize));
-}
-
 bool SettingsModel::showSpeaker() const
 {
     return m_preferences->boolValue(showSpeakerKey, false);

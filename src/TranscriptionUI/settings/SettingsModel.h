@@ -43,9 +43,6 @@ public:
     static inline const QString& microphoneKey = SourceAccess::microphoneDeviceKey;
     static inline const QString& systemAudioKey = SourceAccess::systemAudioDeviceKey;
     static inline const QString& showSpeakerKey = LiveCaptionOverlayController::showSpeakerDefaultsKey;
-    static constexpr int defaultCaptionFontSize = 28;
-    static constexpr int minimumCaptionFontSize = 12;
-    static constexpr int maximumCaptionFontSize = 96;
 
     // Everything the settings read and act on; wired by defaultDependencies() or a test. Empty functions do
     // nothing (lists stay empty).
@@ -170,8 +167,8 @@ public:
     void useLanguageModel(const QString& name);
 
     // --- Caption panel ---
-    int captionFontSize() const;
-    void setCaptionFontSize(int size);
+    // The store the caption sections read and write their choices in.
+    PreferencesStore* preferences() const { return m_preferences; }
     bool showSpeaker() const;
     void setShowSpeaker(bool show);
     void resetCaptionPosition();

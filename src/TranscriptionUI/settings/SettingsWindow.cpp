@@ -1,5 +1,6 @@
 #include "TranscriptionUI/settings/SettingsWindow.h"
 
+#include "TranscriptionUI/settings/CaptionStyleSection.h"
 #include "TranscriptionUI/settings/SettingsModel.h"
 #include "TranscriptionUI/settings/SpeechModelSection.h"
 #include "TranscriptionUI/window/SectionWidgets.h"
@@ -14,7 +15,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QTabWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -226,12 +226,6 @@ void SettingsWindow::showDevices()
 QWidget* SettingsWindow::makeCaptionPage()
 {
     auto* page = new QWidget(m_pages);
-    m_fontSize = new QSpinBox(page);
-    m_fontSize->setObjectName(QStringLiteral("captionFontSize"));
-    m_fontSize->setRange(SettingsModel::minimumCaptionFontSize, SettingsModel::maximumCaptionFontSize);
-    m_fontSize->setSuffix(QStringLiteral(" pt"));
-    m_fontSize->setValue(m_model->captionFontSize());
-    connect(m_fontSize, &QSpinBox::valueChanged, m_model, &SettingsModel::setCaptionFontSize);
     auto* reset = new QPushButton(QStringLiteral("位置をリセット"), page);
     reset->setObjectName(QStringLiteral("resetCaptionPosition"));
     connect(reset, &QPushButton::clicked, m_model, &SettingsModel::resetCaptionPosition);
@@ -240,10 +234,8 @@ QWidget* SettingsWindow::makeCaptionPage()
     m_showSpeaker->setChecked(m_model->showSpeaker());
     connect(m_showSpeaker, &QCheckBox::toggled, m_model, &SettingsModel::setShowSpeaker);
 
-    auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("文字の大きさ"), m_fontSize);
     auto* layout = new QVBoxLayout(page);
-    layout->addLayout(form);
+    layout->addWidget(new CaptionStyleSection(m_model->preferences(), page));
     layout->addWidget(m_showSpeaker);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(reset);

@@ -6,7 +6,6 @@ class QCheckBox;
 class QComboBox;
 class QFileDialog;
 class QLabel;
-class QSpinBox;
 class QTabWidget;
 
 namespace tc {
@@ -50,7 +49,6 @@ private:
     QFileDialog* m_fileDialog = nullptr;
     QComboBox* m_microphones = nullptr;
     QComboBox* m_outputs = nullptr;
-    QSpinBox* m_fontSize = nullptr;
     QCheckBox* m_showSpeaker = nullptr;
     QLabel* m_sessionCount = nullptr;
 };
