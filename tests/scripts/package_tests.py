@@ -257,6 +257,9 @@ class PackageTests(unittest.TestCase):
         cls.package_log = result.stdout + result.stderr
         if result.returncode != 0:
             fail_setup("scripts/package が失敗しました:", cls.package_log)
+        # lintian's findings, for the log of a passing run too.
+        print("".join(line + "\n" for line in cls.package_log.splitlines() if re.match(r"^([EWI]: |\[.*\] lintian)", line)),
+              file=sys.stderr)
         cls.debs = sorted((cls.dir / "out").glob(f"{PACKAGE}_*_amd64.deb"))
         cls.timings["scripts/package"] = time.monotonic() - started
 
