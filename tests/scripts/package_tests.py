@@ -361,6 +361,7 @@ class PackageTests(unittest.TestCase):
         status = root.run("dpkg-query", "-W", "-f", "${db:Status-Abbrev}", PACKAGE, check=False).stdout
         # What the package brought: its own paths that were not in the clean root.
         ours = {path for path, _ in with_package - before} & package_paths(deb)
+        self.assertIn(f"usr/bin/{PACKAGE}", ours)
         with self.subTest("the purge leaves nothing of the package"):
             self.assertFalse(status.startswith(("i", "r", "c")), status)
             left = sorted(path for path, _ in after if path in ours)
