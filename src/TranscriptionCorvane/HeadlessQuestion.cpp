@@ -4,9 +4,9 @@
 #include "TranscriptionCorvane/CommandLineArguments.h"
 #include "TranscriptionDomain/BlankText.h"
 #include "TranscriptionDomain/ConversationQuestionContext.h"
+#include "TranscriptionDomain/Utf8.h"
 #include "TranscriptionInfrastructure/CompositionRoot.h"
 #include "TranscriptionInfrastructure/files/FileReader.h"
-#include "TranscriptionInfrastructure/files/Utf8Sanitizer.h"
 
 #include <nlohmann/json.hpp>
 
@@ -118,7 +118,7 @@ int HeadlessQuestion::run(const Options& options, ConversationResponder& respond
             << " を読み込めません。ファイルがあるか、読み取りが許可されているかを確かめてください。\n";
         return kExitFailure;
     }
-    const auto lines = transcriptLines(Utf8Sanitizer::sanitized(*contents));
+    const auto lines = transcriptLines(Utf8::sanitized(*contents));
     std::vector<FinalizedLine> finalized;
     std::unordered_map<Uuid, std::int64_t> fileLineOf;
     finalized.reserve(lines.size());

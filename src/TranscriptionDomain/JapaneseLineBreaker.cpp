@@ -1,5 +1,7 @@
 #include "TranscriptionDomain/JapaneseLineBreaker.h"
 
+#include "TranscriptionDomain/Utf8.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -18,26 +20,8 @@ struct Unit {
 // One code point at pos; an ill-formed byte becomes a unit of its own so nothing is lost.
 Unit decodeAt(std::string_view text, std::size_t pos)
 {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(pos);
-    std::size_t length = 1;
-    char32_t code = lead;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        length = 2, code = lead & 0x1F;
-    else if (lead >= 0xE0 && lead <= 0xEF)
-        length = 3, code = lead & 0x0F;
-    else if (lead >= 0xF0 && lead <= 0xF4)
-        length = 4, code = lead & 0x07;
-    else
-        return {pos, 1, lead < 0x80 ? char32_t(lead) : char32_t(0xFFFD), 1};
-    if (pos + length > text.size()) return {pos, 1, 0xFFFD, 1};
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(pos + i) & 0xC0) != 0x80) return {pos, 1, 0xFFFD, 1};
-        code = (code << 6) | (byte(pos + i) & 0x3F);
-    }
-    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-    if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return {pos, 1, 0xFFFD, 1};
-    return {pos, length, code, 1};
+    const auto decoded = Utf8::decode(text, pos);
+    return {pos, decoded.wellFormed ? decoded.length : 1, decoded.codePoint, 1};
 }
 
 bool isCombining(char32_t c)

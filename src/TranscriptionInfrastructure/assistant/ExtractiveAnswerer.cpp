@@ -1,6 +1,7 @@
 #include "TranscriptionInfrastructure/assistant/ExtractiveAnswerer.h"
 
 #include "TranscriptionDomain/ConversationCitationReconciler.h"
+#include "TranscriptionDomain/Utf8.h"
 #include "TranscriptionInfrastructure/assistant/MecabTokenizer.h"
 
 #include <algorithm>
@@ -33,39 +34,12 @@ std::string kindTerm(AnswerKind kind)
     return std::string("\x01") + static_cast<char>('A' + static_cast<int>(kind));
 }
 
-// Decodes one UTF-8 code point at i and advances i; invalid bytes come out as themselves.
+// Decodes one UTF-8 code point at i and advances i; malformed bytes are read loosely, as they always were.
 char32_t nextCodePoint(std::string_view text, std::size_t& i)
 {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 1;
-    if (length == 1 || i + static_cast<std::size_t>(length) > text.size()) {
-        ++i;
-        return lead;
-    }
-    char32_t point = lead & (0x7F >> length);
-    for (int k = 1; k < length; ++k)
-        point = (point << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    i += static_cast<std::size_t>(length);
-    return point;
-}
-
-void appendUtf8(std::string& out, char32_t point)
-{
-    if (point < 0x80) {
-        out += static_cast<char>(point);
-    } else if (point < 0x800) {
-        out += static_cast<char>(0xC0 | (point >> 6));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    } else if (point < 0x10000) {
-        out += static_cast<char>(0xE0 | (point >> 12));
-        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (point >> 18));
-        out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    }
+    const auto decoded = Utf8::decodeLoosely(text, i);
+    i += decoded.length;
+    return decoded.codePoint;
 }
 
 // Full-width letters and digits as ASCII, letters in lower case, so that "３月" meets "3月".
@@ -80,7 +54,7 @@ std::string folded(std::string_view text)
             (point >= 0xFF41 && point <= 0xFF5A))
             point -= 0xFEE0;
         if (point >= 'A' && point <= 'Z') point += 'a' - 'A';
-        appendUtf8(out, point);
+        Utf8::append(out, point);
     }
     return out;
 }
@@ -141,11 +115,11 @@ bool countsIn(std::string_view text, const std::string& counter)
 {
     for (auto at = text.find(counter); at != text.npos; at = text.find(counter, at + 1)) {
         std::size_t start = at;
-        while (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80)
+        while (start > 0 && Utf8::isContinuationByte(text[start - 1]))
             --start;
         if (start == 0) continue;
         std::size_t i = start - 1;
-        while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
+        while (i > 0 && Utf8::isContinuationByte(text[i]))
             --i;
         if (isNumeral(nextCodePoint(text, i))) return true;
     }

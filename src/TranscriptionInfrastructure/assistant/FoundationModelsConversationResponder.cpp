@@ -1,6 +1,7 @@
 #include "TranscriptionInfrastructure/assistant/FoundationModelsConversationResponder.h"
 
 #include "TranscriptionDomain/ConversationCitationReconciler.h"
+#include "TranscriptionDomain/Utf8.h"
 #include "TranscriptionInfrastructure/assistant/ExtractiveAnswerer.h"
 #include "TranscriptionInfrastructure/assistant/LanguageModel.h"
 #include "TranscriptionInfrastructure/assistant/MecabTokenizer.h"
@@ -95,7 +96,7 @@ void dropUnfinishedCharacter(std::string& text)
 {
     std::size_t i = text.size();
     int continuation = 0;
-    while (i > 0 && (static_cast<unsigned char>(text[i - 1]) & 0xC0) == 0x80 && continuation < 3) {
+    while (i > 0 && Utf8::isContinuationByte(text[i - 1]) && continuation < 3) {
         --i;
         ++continuation;
     }
