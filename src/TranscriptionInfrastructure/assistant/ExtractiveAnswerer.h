@@ -74,11 +74,13 @@ public:
 
     double threshold() const { return m_threshold; }
 
-private:
+    // A word of a text as the ranking counts it; predicate for a verb or an adjective.
     struct Term {
         std::string text;
         bool predicate = false;
     };
+
+private:
     std::vector<Term> terms(const std::string& text) const;
 
     std::shared_ptr<MecabTokenizer> m_tokenizer;

@@ -133,6 +133,15 @@ public:
 
 private:
     void processFrame(std::span<const float> frame, std::vector<SegmentedUtterance>& completed);
+    // Outside an utterance: keeps the pre-roll and begins one at a burst of speech frames.
+    void awaitOnset(std::span<const float> frame, double frameStart, bool speech, bool loud);
+    // Starts the utterance with the last preRollTaken samples of the pre-roll, ending at frameEnd seconds.
+    void beginUtterance(std::size_t preRollTaken, double frameEnd, std::size_t speechFrames);
+    // Inside one: counts the pauses, and closes it at its end pause or cuts it at the maximum length.
+    void continueUtterance(std::span<const float> frame, bool speech, bool loud,
+                           std::vector<SegmentedUtterance>& completed);
+    // True once one of the pause rules ends the utterance in progress.
+    bool endPauseReached() const;
     std::optional<SegmentedUtterance> closeCurrent(std::size_t keepSamples);
     // The longest of the pause counts: the frames since the speaker was last heard by any of the pause rules.
     std::size_t pauseFrames() const;
