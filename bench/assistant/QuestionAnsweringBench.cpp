@@ -1,7 +1,7 @@
 // Question answering over written transcripts with the lines that answer each question: citation hit rate,
 // citation precision, correct refusals, time per answer and model memory, for the quoting answerer and for every
 // installed language model. Writes only question-answering-runs.md (its tables) and question-answering-runs.json
-// into the results folder, replacing both; question-answering.md and .json are the hand-kept record.
+// into the results folder, replacing both; docs/question-answering.md and .json are the hand-kept record.
 //
 // Switches (environment):
 //   TC_BENCH_QA_HELDOUT          score the held-out sets too (gardening talk, clinic, school and incident); their
@@ -59,7 +59,7 @@ int main()
     const std::string report =
         "# Question answering: measured runs\n\nWritten whole by `QuestionAnsweringBench` on every run, with "
         "`question-answering-runs.json`; what the figures mean and what was concluded from them is in "
-        "[question-answering.md](question-answering.md).\n\n"
+        "[docs/question-answering.md](../../docs/question-answering.md).\n\n"
         "This run: held-out sets " +
         std::string(scoreHeldOut ? "scored" : "not scored (TC_BENCH_QA_HELDOUT unset)") +
         "; base model made to generate on " + std::to_string(forced) +

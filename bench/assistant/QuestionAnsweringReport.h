@@ -25,7 +25,7 @@ std::string scoreRow(const std::string& name, const CitationScores& scores, cons
 nlohmann::ordered_json toJson(const CitationScores& scores);
 
 // Writes question-answering-runs.md and question-answering-runs.json into the folder, replacing both; nothing
-// else there is touched (question-answering.md and .json are the hand-kept record and link to the runs files).
+// else there is touched (docs/question-answering.md and .json are the hand-kept record and link to the runs files).
 void writeRuns(const std::filesystem::path& folder, const std::string& markdown, const nlohmann::ordered_json& json);
 
 } // namespace tc::bench

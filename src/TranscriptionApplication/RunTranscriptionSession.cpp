@@ -57,111 +57,115 @@ std::chrono::nanoseconds RunTranscriptionSession::restartDelay(std::int64_t fail
 
 void RunTranscriptionSession::run(std::stop_token stop)
 {
-    using Recovery = PortFailure::Recovery;
     const bool continuous = m_audioSource->isContinuous();
-    std::int64_t failures = 0;
-    // While a gone source is waited for: when the wait began, and how many starts it has tried.
-    bool waiting = false;
-    double outageSince = 0;
-    std::int64_t outageRetries = 0;
     const auto ended = [&] { return m_stopRequested.load() || stop.stop_requested(); };
-    // Segment times count from the start of their attempt's audio; lines count from the first attempt's.
-    std::optional<double> sessionStart;
-    std::set<std::string> shownNotices;
-
+    SessionState state;
     while (true) {
         if (ended()) return;
         const double attemptStart = m_clock();
-        if (!sessionStart) sessionStart = attemptStart;
-        const double attemptOffset = attemptStart - *sessionStart;
-
-        std::exception_ptr error;
-        bool sawSegment = false;
-        try {
-            auto frames = m_audioSource->start();
-            if (waiting) {
-                waiting = false;
-                m_sink->emit(OutputEvent::notice(resumedNotice));
-            }
-            auto segments = m_transcriber->transcribe(std::move(frames));
-            try {
-                while (auto segment = segments->next(stop)) {
-                    if (segment->isNotice()) {
-                        // Every attempt of a continuous source starts the recognition again: say it once.
-                        if (shownNotices.insert(segment->text).second) m_sink->emit(OutputEvent::notice(segment->text));
-                        continue;
-                    }
-                    if (segment->isFinal()) {
-                        auto event = OutputEvent::finalizedTranscript(segment->text, attemptOffset + segment->start,
-                                                                      attemptOffset + segment->end);
-                        event.speaker = m_audioSource->speakerBetween(segment->start, segment->end);
-                        m_sink->emit(event);
-                    } else {
-                        m_sink->emit(OutputEvent::volatileTranscript(segment->text));
-                    }
-                    sawSegment = true;
-                }
-            } catch (...) {
-                segments->cancel();
-                throw;
-            }
-            // A stop request ends next() without draining: make sure the transcriber is told.
-            segments->cancel();
-        } catch (...) {
-            error = std::current_exception();
-        }
+        if (!state.sessionStart) state.sessionStart = attemptStart;
+        const Attempt attempt = runAttempt(state, attemptStart - *state.sessionStart, stop);
         m_audioSource->stop();
 
-        if (error) {
+        if (attempt.error) {
             if (ended()) return;
-            const std::string description = describe(error);
             if (!continuous) {
-                m_sink->emit(OutputEvent::failure("文字起こしが中断されました: " + description));
-                std::rethrow_exception(error);
+                m_sink->emit(OutputEvent::failure("文字起こしが中断されました: " + describe(attempt.error)));
+                std::rethrow_exception(attempt.error);
             }
-            const Recovery recovery = PortFailure::recoveryOf(error);
-            if (recovery == Recovery::none) {
-                m_sink->emit(OutputEvent::failure("文字起こしを継続できないため停止しました: " + description));
-                std::rethrow_exception(error);
-            }
-            if (recovery == Recovery::waitForReturn) {
-                // Retrying quickly cannot help while the server is gone, and must not spend the restart budget.
-                const double now = m_clock();
-                if (!waiting) {
-                    waiting = true;
-                    outageSince = now;
-                    outageRetries = 0;
-                    m_sink->emit(OutputEvent::notice(waitingNoticePrefix + description + "）"));
-                } else if (now - outageSince >= maxOutageSeconds) {
-                    m_sink->emit(OutputEvent::failure("文字起こしを継続できないため停止しました: " + description));
-                    std::rethrow_exception(error);
-                }
-                m_sleeper(restartDelay(++outageRetries), stop);
-                continue;
-            }
-            ++failures;
-            if (failures < maxConsecutiveFailures) {
-                m_sink->emit(OutputEvent::notice("文字起こしが中断されました。再開します…（" + description + "）"));
-                m_sleeper(restartDelay(failures), stop);
-                continue;
-            }
-            m_sink->emit(OutputEvent::failure("文字起こしを継続できないため停止しました: " + description));
-            std::rethrow_exception(error);
+            retryAfterFailure(state, attempt.error, stop);
+            continue;
         }
-
         if (!continuous || ended()) return;
-        if (sawSegment || m_clock() - attemptStart > 1.0) {
-            failures = 0;
-        } else {
-            ++failures;
-            if (failures >= maxConsecutiveFailures) {
-                m_sink->emit(OutputEvent::failure("文字起こしを再開できないため停止しました。"));
-                return;
-            }
-        }
-        m_sink->emit(OutputEvent::notice("文字起こしを再開します…"));
-        m_sleeper(restartDelay(std::max<std::int64_t>(failures, 1)), stop);
+        if (!restartAfterEnd(state, attempt.sawSegment || m_clock() - attemptStart > 1.0, stop)) return;
     }
+}
+
+RunTranscriptionSession::Attempt RunTranscriptionSession::runAttempt(SessionState& state, double attemptOffset,
+                                                                     std::stop_token stop)
+{
+    Attempt attempt;
+    try {
+        auto frames = m_audioSource->start();
+        if (state.waiting) {
+            state.waiting = false;
+            m_sink->emit(OutputEvent::notice(resumedNotice));
+        }
+        auto segments = m_transcriber->transcribe(std::move(frames));
+        try {
+            while (auto segment = segments->next(stop))
+                attempt.sawSegment |= forward(state, *segment, attemptOffset);
+        } catch (...) {
+            segments->cancel();
+            throw;
+        }
+        // A stop request ends next() without draining: make sure the transcriber is told.
+        segments->cancel();
+    } catch (...) {
+        attempt.error = std::current_exception();
+    }
+    return attempt;
+}
+
+bool RunTranscriptionSession::forward(SessionState& state, const TranscriptSegment& segment, double attemptOffset)
+{
+    if (segment.isNotice()) {
+        // Every attempt of a continuous source starts the recognition again: say it once.
+        if (state.shownNotices.insert(segment.text).second) m_sink->emit(OutputEvent::notice(segment.text));
+        return false;
+    }
+    if (segment.isFinal()) {
+        auto event =
+            OutputEvent::finalizedTranscript(segment.text, attemptOffset + segment.start, attemptOffset + segment.end);
+        event.speaker = m_audioSource->speakerBetween(segment.start, segment.end);
+        m_sink->emit(event);
+    } else {
+        m_sink->emit(OutputEvent::volatileTranscript(segment.text));
+    }
+    return true;
+}
+
+void RunTranscriptionSession::retryAfterFailure(SessionState& state, const std::exception_ptr& error,
+                                                std::stop_token stop)
+{
+    using Recovery = PortFailure::Recovery;
+    const std::string description = describe(error);
+    const auto giveUp = [&] {
+        m_sink->emit(OutputEvent::failure("文字起こしを継続できないため停止しました: " + description));
+        std::rethrow_exception(error);
+    };
+    const Recovery recovery = PortFailure::recoveryOf(error);
+    if (recovery == Recovery::none) giveUp();
+    if (recovery == Recovery::waitForReturn) {
+        // Retrying quickly cannot help while the server is gone, and must not spend the restart budget.
+        const double now = m_clock();
+        if (!state.waiting) {
+            state.waiting = true;
+            state.outageSince = now;
+            state.outageRetries = 0;
+            m_sink->emit(OutputEvent::notice(waitingNoticePrefix + description + "）"));
+        } else if (now - state.outageSince >= maxOutageSeconds) {
+            giveUp();
+        }
+        m_sleeper(restartDelay(++state.outageRetries), stop);
+        return;
+    }
+    if (++state.failures >= maxConsecutiveFailures) giveUp();
+    m_sink->emit(OutputEvent::notice("文字起こしが中断されました。再開します…（" + description + "）"));
+    m_sleeper(restartDelay(state.failures), stop);
+}
+
+bool RunTranscriptionSession::restartAfterEnd(SessionState& state, bool attemptWorked, std::stop_token stop)
+{
+    if (attemptWorked) {
+        state.failures = 0;
+    } else if (++state.failures >= maxConsecutiveFailures) {
+        m_sink->emit(OutputEvent::failure("文字起こしを再開できないため停止しました。"));
+        return false;
+    }
+    m_sink->emit(OutputEvent::notice("文字起こしを再開します…"));
+    m_sleeper(restartDelay(std::max<std::int64_t>(state.failures, 1)), stop);
+    return true;
 }
 
 void RunTranscriptionSession::stop()

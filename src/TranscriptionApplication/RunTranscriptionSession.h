@@ -7,9 +7,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <set>
 #include <stop_token>
+#include <string>
 
 namespace tc {
 
@@ -49,6 +53,31 @@ public:
     static constexpr const char* resumedNotice = "音声の取り込みを再開しました。";
 
 private:
+    // What one run() carries from attempt to attempt.
+    struct SessionState {
+        std::int64_t failures = 0;
+        // While a gone source is waited for: when the wait began, and how many starts it has tried.
+        bool waiting = false;
+        double outageSince = 0;
+        std::int64_t outageRetries = 0;
+        // Segment times count from the start of their attempt's audio; lines count from the first attempt's.
+        std::optional<double> sessionStart;
+        std::set<std::string> shownNotices;
+    };
+    struct Attempt {
+        std::exception_ptr error;
+        bool sawSegment = false;
+    };
+
+    // Starts the source and forwards the transcriber's segments until either ends; the error it ended with.
+    Attempt runAttempt(SessionState& state, double attemptOffset, std::stop_token stop);
+    // Emits one segment as its event; true for a transcript, false for a notice.
+    bool forward(SessionState& state, const TranscriptSegment& segment, double attemptOffset);
+    // Waits before the next attempt of a continuous source after an error; rethrows it when giving up.
+    void retryAfterFailure(SessionState& state, const std::exception_ptr& error, std::stop_token stop);
+    // Waits before restarting a continuous source that ended; false when too many attempts ended at once.
+    bool restartAfterEnd(SessionState& state, bool attemptWorked, std::stop_token stop);
+
     std::shared_ptr<AudioSource> m_audioSource;
     std::shared_ptr<Transcriber> m_transcriber;
     std::shared_ptr<OutputSink> m_sink;

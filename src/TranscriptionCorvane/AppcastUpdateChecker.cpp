@@ -78,6 +78,39 @@ bool isSparkle(const QXmlStreamReader& xml, const char* name)
            (xml.namespaceUri() == QLatin1String(kSparkleNamespace) || xml.prefix() == QLatin1String("sparkle"));
 }
 
+// The versions an enclosure's sparkle attributes give, where the item's own elements gave none.
+void readEnclosure(const QXmlStreamAttributes& attributes, AppcastItem& item)
+{
+    item.downloadURL = QUrl(attributes.value(QLatin1String("url")).toString());
+    for (const QXmlStreamAttribute& attribute : attributes) {
+        const bool sparkle = attribute.namespaceUri() == QLatin1String(kSparkleNamespace) ||
+                             attribute.prefix() == QLatin1String("sparkle");
+        if (!sparkle) continue;
+        if (attribute.name() == QLatin1String("version") && item.version.isEmpty())
+            item.version = attribute.value().toString().trimmed();
+        if (attribute.name() == QLatin1String("shortVersionString") && item.displayVersion.isEmpty())
+            item.displayVersion = attribute.value().toString().trimmed();
+    }
+}
+
+// One element inside an item, at its start.
+void readItemElement(QXmlStreamReader& xml, AppcastItem& item)
+{
+    const bool plain = xml.namespaceUri().isEmpty();
+    if (xml.name() == QLatin1String("title") && plain)
+        item.title = xml.readElementText().trimmed();
+    else if (xml.name() == QLatin1String("description") && plain)
+        item.notes = xml.readElementText().trimmed();
+    else if (isSparkle(xml, "version"))
+        item.version = xml.readElementText().trimmed();
+    else if (isSparkle(xml, "shortVersionString"))
+        item.displayVersion = xml.readElementText().trimmed();
+    else if (isSparkle(xml, "releaseNotesLink"))
+        item.releaseNotesURL = QUrl(xml.readElementText().trimmed());
+    else if (xml.name() == QLatin1String("enclosure"))
+        readEnclosure(xml.attributes(), item);
+}
+
 } // namespace
 
 AppcastUpdateChecker::AppcastUpdateChecker(QUrl feedURL, QString currentVersion, QObject* parent)
@@ -150,34 +183,10 @@ std::optional<AppcastItem> AppcastUpdateChecker::parseLatest(const QByteArray& f
         xml.readNext();
         if (xml.isStartElement()) {
             if (xml.name() == QLatin1String("rss")) sawRss = true;
-            if (xml.name() == QLatin1String("item")) {
+            if (xml.name() == QLatin1String("item"))
                 current = AppcastItem{};
-            } else if (current) {
-                if (xml.name() == QLatin1String("title") && xml.namespaceUri().isEmpty()) {
-                    current->title = xml.readElementText().trimmed();
-                } else if (xml.name() == QLatin1String("description") && xml.namespaceUri().isEmpty()) {
-                    current->notes = xml.readElementText().trimmed();
-                } else if (isSparkle(xml, "version")) {
-                    current->version = xml.readElementText().trimmed();
-                } else if (isSparkle(xml, "shortVersionString")) {
-                    current->displayVersion = xml.readElementText().trimmed();
-                } else if (isSparkle(xml, "releaseNotesLink")) {
-                    current->releaseNotesURL = QUrl(xml.readElementText().trimmed());
-                } else if (xml.name() == QLatin1String("enclosure")) {
-                    const QXmlStreamAttributes attributes = xml.attributes();
-                    current->downloadURL = QUrl(attributes.value(QLatin1String("url")).toString());
-                    for (const QXmlStreamAttribute& attribute : attributes) {
-                        const bool sparkle = attribute.namespaceUri() == QLatin1String(kSparkleNamespace) ||
-                                             attribute.prefix() == QLatin1String("sparkle");
-                        if (!sparkle) continue;
-                        if (attribute.name() == QLatin1String("version") && current->version.isEmpty())
-                            current->version = attribute.value().toString().trimmed();
-                        if (attribute.name() == QLatin1String("shortVersionString") &&
-                            current->displayVersion.isEmpty())
-                            current->displayVersion = attribute.value().toString().trimmed();
-                    }
-                }
-            }
+            else if (current)
+                readItemElement(xml, *current);
         } else if (xml.isEndElement() && xml.name() == QLatin1String("item") && current) {
             if (current->version.isEmpty()) current->version = current->displayVersion;
             if (current->displayVersion.isEmpty()) current->displayVersion = current->version;

@@ -2,9 +2,9 @@
 
 #include "TranscriptionApplication/ConversationResponder.h"
 #include "TranscriptionDomain/ConversationQuestionContext.h"
+#include "TranscriptionDomain/Utf8.h"
 #include "TranscriptionInfrastructure/CompositionRoot.h"
 #include "TranscriptionInfrastructure/files/FileReader.h"
-#include "TranscriptionInfrastructure/files/Utf8Sanitizer.h"
 
 #include <nlohmann/json.hpp>
 
@@ -72,7 +72,7 @@ int HeadlessQuestion::run(const Options& options, ConversationResponder& respond
             << " を読み込めません。ファイルがあるか、読み取りが許可されているかを確かめてください。\n";
         return kExitFailure;
     }
-    const auto lines = transcriptLines(Utf8Sanitizer::sanitized(*contents));
+    const auto lines = transcriptLines(Utf8::sanitized(*contents));
     std::vector<FinalizedLine> finalized;
     std::unordered_map<Uuid, std::int64_t> fileLineOf;
     finalized.reserve(lines.size());

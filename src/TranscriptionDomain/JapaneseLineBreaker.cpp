@@ -1,5 +1,7 @@
 #include "TranscriptionDomain/JapaneseLineBreaker.h"
 
+#include "TranscriptionDomain/Utf8.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -18,26 +20,8 @@ struct Unit {
 // One code point at pos; an ill-formed byte becomes a unit of its own so nothing is lost.
 Unit decodeAt(std::string_view text, std::size_t pos)
 {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(pos);
-    std::size_t length = 1;
-    char32_t code = lead;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        length = 2, code = lead & 0x1F;
-    else if (lead >= 0xE0 && lead <= 0xEF)
-        length = 3, code = lead & 0x0F;
-    else if (lead >= 0xF0 && lead <= 0xF4)
-        length = 4, code = lead & 0x07;
-    else
-        return {pos, 1, lead < 0x80 ? char32_t(lead) : char32_t(0xFFFD), 1};
-    if (pos + length > text.size()) return {pos, 1, 0xFFFD, 1};
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(pos + i) & 0xC0) != 0x80) return {pos, 1, 0xFFFD, 1};
-        code = (code << 6) | (byte(pos + i) & 0x3F);
-    }
-    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-    if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return {pos, 1, 0xFFFD, 1};
-    return {pos, length, code, 1};
+    const auto decoded = Utf8::decode(text, pos);
+    return {pos, decoded.wellFormed ? decoded.length : 1, decoded.codePoint, 1};
 }
 
 bool isCombining(char32_t c)
@@ -151,6 +135,145 @@ Cut cutBefore(const std::vector<Unit>& units, std::size_t i)
     return Cut::allowed;
 }
 
+// Cuts one text into rows, one row at a time from the front.
+class RowBreaker {
+public:
+    RowBreaker(std::string_view text, int maxColumns, int indent, std::size_t rowsPerGroup)
+        : m_text(text), m_units(unitsOf(text)), m_maxColumns(maxColumns), m_indent(indent), m_rowsPerGroup(rowsPerGroup)
+    {
+        m_lastVisible = m_units.size();
+        while (m_lastVisible > 0 && isSpace(m_units[m_lastVisible - 1].code))
+            --m_lastVisible;
+    }
+
+    std::vector<std::string> rows()
+    {
+        std::vector<std::string> rows;
+        std::size_t begin = skipSpaces(0);
+        while (begin < m_units.size()) {
+            const int limit = rowLimit(rows.size());
+            const std::size_t fit = furthestFit(begin, limit);
+            if (fit >= m_units.size()) {
+                rows.push_back(rowText(begin, m_units.size()));
+                break;
+            }
+            std::size_t end = bestCut(begin, fit, limit);
+            // A last row of a few characters ("た。") reads badly: share the last two rows out more evenly.
+            const int nextLimit = rowLimit(rows.size() + 1);
+            const int rest = widthFrom(end);
+            if (rest <= nextLimit && rest * 3 < nextLimit) end = evenCut(begin, fit, nextLimit, end);
+            rows.push_back(rowText(begin, end));
+            begin = skipSpaces(end);
+        }
+        rows.erase(std::remove(rows.begin(), rows.end(), std::string{}), rows.end());
+        return rows;
+    }
+
+private:
+    std::size_t skipSpaces(std::size_t begin) const
+    {
+        while (begin < m_units.size() && isSpace(m_units[begin].code))
+            ++begin;
+        return begin;
+    }
+
+    // The row's text from units [from, to), line breaks as spaces and trailing spaces dropped.
+    std::string rowText(std::size_t from, std::size_t to) const
+    {
+        while (to > from && isSpace(m_units[to - 1].code))
+            --to;
+        std::string row;
+        for (std::size_t k = from; k < to; ++k) {
+            const auto& unit = m_units[k];
+            if (isSpace(unit.code) && unit.code != 0x3000)
+                row.push_back(' ');
+            else
+                row.append(m_text.substr(unit.offset, unit.length));
+        }
+        return row;
+    }
+
+    // Columns the row-th row may take: a row starting a group leaves room for the indent.
+    int rowLimit(std::size_t row) const
+    {
+        const bool startsGroup = m_rowsPerGroup == 0 ? row == 0 : row % m_rowsPerGroup == 0;
+        return std::max(startsGroup ? m_maxColumns - m_indent : m_maxColumns, 2);
+    }
+
+    // Columns from `from` to the last character that is not a space.
+    int widthFrom(std::size_t from) const
+    {
+        int total = 0;
+        for (std::size_t k = from; k < m_lastVisible; ++k)
+            total += m_units[k].width;
+        return total;
+    }
+
+    // The furthest end that fits; spaces past the end hang there and fall away. A unit wider than the row still
+    // gets a row of its own.
+    std::size_t furthestFit(std::size_t begin, int limit) const
+    {
+        std::size_t fit = begin;
+        int width = 0;
+        bool full = false;
+        while (fit < m_units.size()) {
+            if (!full && width + m_units[fit].width <= limit)
+                width += m_units[fit].width;
+            else if (isSpace(m_units[fit].code))
+                full = true;
+            else
+                break;
+            ++fit;
+        }
+        return fit == begin ? begin + 1 : fit;
+    }
+
+    // The last preferred cut up to `fit` when it keeps the row half full, else the last allowed one, else `fit`.
+    std::size_t bestCut(std::size_t begin, std::size_t fit, int limit) const
+    {
+        std::size_t lastAllowed = 0;
+        std::size_t lastPreferred = 0;
+        int widthAtPreferred = 0;
+        int width = 0;
+        for (std::size_t i = begin + 1; i <= fit; ++i) {
+            width += m_units[i - 1].width;
+            const Cut cut = cutBefore(m_units, i);
+            if (cut == Cut::never) continue;
+            lastAllowed = i;
+            if (cut == Cut::preferred) lastPreferred = i, widthAtPreferred = width;
+        }
+        if (lastPreferred != 0 && widthAtPreferred * 2 >= limit) return lastPreferred;
+        if (lastAllowed != 0) return lastAllowed;
+        return fit;
+    }
+
+    // The cut nearest the middle of what is left, favouring punctuation and phrase ends, that leaves a last row
+    // within `nextLimit`; `end` when there is none.
+    std::size_t evenCut(std::size_t begin, std::size_t fit, int nextLimit, std::size_t end) const
+    {
+        const int total = widthFrom(begin);
+        int bestScore = 0;
+        bool found = false;
+        int width = 0;
+        for (std::size_t i = begin + 1; i <= fit; ++i) {
+            width += m_units[i - 1].width;
+            const Cut cut = cutBefore(m_units, i);
+            if (cut == Cut::never || total - width > nextLimit) continue;
+            const int bonus = cut == Cut::preferred ? total / 2 : cut == Cut::phrase ? total / 4 : 0;
+            const int score = bonus - std::abs(2 * width - total);
+            if (!found || score > bestScore) found = true, bestScore = score, end = i;
+        }
+        return end;
+    }
+
+    std::string_view m_text;
+    std::vector<Unit> m_units;
+    int m_maxColumns;
+    int m_indent;
+    std::size_t m_rowsPerGroup;
+    std::size_t m_lastVisible = 0;
+};
+
 } // namespace
 
 int JapaneseLineBreaker::columns(std::string_view text)
@@ -172,106 +295,7 @@ std::size_t JapaneseLineBreaker::characterCount(std::string_view text)
 std::vector<std::string> JapaneseLineBreaker::breakIntoRows(std::string_view text, int maxColumns, int indent,
                                                             std::size_t rowsPerGroup)
 {
-    maxColumns = std::max(maxColumns, 2);
-    std::vector<Unit> units = unitsOf(text);
-    std::vector<std::string> rows;
-
-    std::size_t begin = 0;
-    const auto skipSpaces = [&] {
-        while (begin < units.size() && isSpace(units[begin].code))
-            ++begin;
-    };
-    // The row's text from units [from, to), line breaks as spaces and trailing spaces dropped.
-    const auto rowText = [&](std::size_t from, std::size_t to) {
-        while (to > from && isSpace(units[to - 1].code))
-            --to;
-        std::string row;
-        for (std::size_t k = from; k < to; ++k) {
-            const auto& unit = units[k];
-            if (isSpace(unit.code) && unit.code != 0x3000)
-                row.push_back(' ');
-            else
-                row.append(text.substr(unit.offset, unit.length));
-        }
-        return row;
-    };
-
-    const auto rowLimit = [&](std::size_t row) {
-        const bool startsGroup = rowsPerGroup == 0 ? row == 0 : row % rowsPerGroup == 0;
-        return std::max(startsGroup ? maxColumns - indent : maxColumns, 2);
-    };
-    std::size_t lastVisible = units.size();
-    while (lastVisible > 0 && isSpace(units[lastVisible - 1].code))
-        --lastVisible;
-    const auto widthFrom = [&](std::size_t from) {
-        int total = 0;
-        for (std::size_t k = from; k < lastVisible; ++k)
-            total += units[k].width;
-        return total;
-    };
-
-    skipSpaces();
-    while (begin < units.size()) {
-        const int limit = rowLimit(rows.size());
-        // The furthest end that fits; spaces past the end hang there and fall away.
-        std::size_t fit = begin;
-        int width = 0;
-        bool full = false;
-        while (fit < units.size()) {
-            if (!full && width + units[fit].width <= limit)
-                width += units[fit].width;
-            else if (isSpace(units[fit].code))
-                full = true;
-            else
-                break;
-            ++fit;
-        }
-        if (fit == begin) fit = begin + 1; // a unit wider than the row still gets a row of its own
-        if (fit >= units.size()) {
-            rows.push_back(rowText(begin, units.size()));
-            break;
-        }
-        std::size_t lastAllowed = 0;
-        std::size_t lastPreferred = 0;
-        int widthAtPreferred = 0;
-        width = 0;
-        for (std::size_t i = begin + 1; i <= fit; ++i) {
-            width += units[i - 1].width;
-            const Cut cut = cutBefore(units, i);
-            if (cut == Cut::never) continue;
-            lastAllowed = i;
-            if (cut == Cut::preferred) lastPreferred = i, widthAtPreferred = width;
-        }
-        std::size_t end = fit;
-        if (lastPreferred != 0 && widthAtPreferred * 2 >= limit)
-            end = lastPreferred;
-        else if (lastAllowed != 0)
-            end = lastAllowed;
-
-        // A last row of a few characters ("た。") reads badly: share the last two rows out more evenly, at a
-        // phrase or punctuation where one is near the middle.
-        const int nextLimit = rowLimit(rows.size() + 1);
-        const int rest = widthFrom(end);
-        if (rest <= nextLimit && rest * 3 < nextLimit) {
-            const int total = widthFrom(begin);
-            int bestScore = 0;
-            bool found = false;
-            width = 0;
-            for (std::size_t i = begin + 1; i <= fit; ++i) {
-                width += units[i - 1].width;
-                const Cut cut = cutBefore(units, i);
-                if (cut == Cut::never || total - width > nextLimit) continue;
-                const int bonus = cut == Cut::preferred ? total / 2 : cut == Cut::phrase ? total / 4 : 0;
-                const int score = bonus - std::abs(2 * width - total);
-                if (!found || score > bestScore) found = true, bestScore = score, end = i;
-            }
-        }
-        rows.push_back(rowText(begin, end));
-        begin = end;
-        skipSpaces();
-    }
-    rows.erase(std::remove(rows.begin(), rows.end(), std::string{}), rows.end());
-    return rows;
+    return RowBreaker(text, std::max(maxColumns, 2), indent, rowsPerGroup).rows();
 }
 
 } // namespace tc

@@ -1,5 +1,7 @@
 #include "TranscriptionDomain/SearchTextFolding.h"
 
+#include "TranscriptionDomain/Utf8.h"
+
 #include <algorithm>
 #include <array>
 
@@ -11,58 +13,11 @@ struct Decoded {
     std::size_t length = 0;
 };
 
-constexpr char32_t kReplacement = 0xFFFD;
-
 // One character at i; a byte that does not start a well-formed sequence is one U+FFFD.
 Decoded decodeAt(std::string_view s, std::size_t i)
 {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char lead = byte(i);
-    if (lead < 0x80) return {lead, 1};
-    std::size_t length = 0;
-    char32_t value = 0;
-    char32_t minimum = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        value = lead & 0x1F;
-        minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        value = lead & 0x0F;
-        minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        value = lead & 0x07;
-        minimum = 0x10000;
-    } else {
-        return {kReplacement, 1};
-    }
-    if (i + length > s.size()) return {kReplacement, 1};
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return {kReplacement, 1};
-        value = (value << 6) | (byte(i + k) & 0x3F);
-    }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return {kReplacement, 1};
-    return {value, length};
-}
-
-void appendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    const auto decoded = Utf8::decode(s, i);
+    return {decoded.codePoint, decoded.wellFormed ? decoded.length : 1};
 }
 
 // U+FF61..U+FF9F, the half-width katakana block, at its usual width; ﾞ and ﾟ become the combining marks.
@@ -202,7 +157,7 @@ std::string foldForSearch(std::string_view utf8)
 {
     std::string out;
     out.reserve(utf8.size());
-    fold(utf8, [&](char32_t c, std::size_t, std::size_t) { appendUtf8(out, c); });
+    fold(utf8, [&](char32_t c, std::size_t, std::size_t) { Utf8::append(out, c); });
     return out;
 }
 
@@ -213,7 +168,7 @@ FoldedSearchText foldForSearchWithOrigins(std::string_view utf8)
     folded.origins.reserve(utf8.size());
     fold(utf8, [&](char32_t c, std::size_t begin, std::size_t end) {
         const auto before = folded.text.size();
-        appendUtf8(folded.text, c);
+        Utf8::append(folded.text, c);
         folded.origins.insert(folded.origins.end(), folded.text.size() - before, TextRange{begin, end});
     });
     return folded;

@@ -41,7 +41,7 @@ TEST(BlankText, RecognisesUnicodeWhiteSpaceOnly)
     for (const char* blank :
          {"", " \t\r\n\v\f", "\u3000\u3000", "\u00A0\u1680\u2000\u200A\u202F\u205F\u2028\u2029\u0085"})
         EXPECT_TRUE(isBlankText(blank)) << blank;
-    // A zero-width space is no space separator, and a space cut in half is content.
-    for (const char* content : {"\u200B", "\u3000あ\u3000", " x ", "\xE3\x80"})
+    // A zero-width space is no space separator; a space cut in half or spelled overlong is content.
+    for (const char* content : {"\u200B", "\u3000あ\u3000", " x ", "\xE3\x80", "\xC0\xA0", "\xE0\x80\xA0"})
         EXPECT_FALSE(isBlankText(content)) << content;
 }

@@ -1,6 +1,7 @@
 #include "TranscriptionInfrastructure/assistant/ExtractiveAnswerer.h"
 
 #include "TranscriptionDomain/ConversationCitationReconciler.h"
+#include "TranscriptionDomain/Utf8.h"
 #include "TranscriptionInfrastructure/assistant/MecabTokenizer.h"
 
 #include <algorithm>
@@ -33,39 +34,12 @@ std::string kindTerm(AnswerKind kind)
     return std::string("\x01") + static_cast<char>('A' + static_cast<int>(kind));
 }
 
-// Decodes one UTF-8 code point at i and advances i; invalid bytes come out as themselves.
+// Decodes one UTF-8 code point at i and advances i; malformed bytes are read loosely, as they always were.
 char32_t nextCodePoint(std::string_view text, std::size_t& i)
 {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 1;
-    if (length == 1 || i + static_cast<std::size_t>(length) > text.size()) {
-        ++i;
-        return lead;
-    }
-    char32_t point = lead & (0x7F >> length);
-    for (int k = 1; k < length; ++k)
-        point = (point << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    i += static_cast<std::size_t>(length);
-    return point;
-}
-
-void appendUtf8(std::string& out, char32_t point)
-{
-    if (point < 0x80) {
-        out += static_cast<char>(point);
-    } else if (point < 0x800) {
-        out += static_cast<char>(0xC0 | (point >> 6));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    } else if (point < 0x10000) {
-        out += static_cast<char>(0xE0 | (point >> 12));
-        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (point >> 18));
-        out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    }
+    const auto decoded = Utf8::decodeLoosely(text, i);
+    i += decoded.length;
+    return decoded.codePoint;
 }
 
 // Full-width letters and digits as ASCII, letters in lower case, so that "３月" meets "3月".
@@ -80,7 +54,7 @@ std::string folded(std::string_view text)
             (point >= 0xFF41 && point <= 0xFF5A))
             point -= 0xFEE0;
         if (point >= 'A' && point <= 'Z') point += 'a' - 'A';
-        appendUtf8(out, point);
+        Utf8::append(out, point);
     }
     return out;
 }
@@ -141,11 +115,11 @@ bool countsIn(std::string_view text, const std::string& counter)
 {
     for (auto at = text.find(counter); at != text.npos; at = text.find(counter, at + 1)) {
         std::size_t start = at;
-        while (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80)
+        while (start > 0 && Utf8::isContinuationByte(text[start - 1]))
             --start;
         if (start == 0) continue;
         std::size_t i = start - 1;
-        while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
+        while (i > 0 && Utf8::isContinuationByte(text[i]))
             --i;
         if (isNumeral(nextCodePoint(text, i))) return true;
     }
@@ -248,6 +222,185 @@ bool asksSomething(std::string_view text)
     return false;
 }
 
+// The question's words once each; a word the question also uses as a noun is not a predicate.
+struct AskedTerms {
+    std::vector<std::string> terms;
+    std::unordered_set<std::string> predicates;
+};
+
+AskedTerms askedTerms(std::vector<ExtractiveAnswerer::Term> questionTerms)
+{
+    AskedTerms asked;
+    std::unordered_set<std::string> nouns;
+    for (const auto& term : questionTerms)
+        (term.predicate ? asked.predicates : nouns).insert(term.text);
+    for (const auto& noun : nouns)
+        asked.predicates.erase(noun);
+    for (auto& term : questionTerms)
+        asked.terms.push_back(std::move(term.text));
+    std::sort(asked.terms.begin(), asked.terms.end());
+    asked.terms.erase(std::unique(asked.terms.begin(), asked.terms.end()), asked.terms.end());
+    return asked;
+}
+
+// Each line's term counts and length, and how many lines hold each term.
+struct LineTerms {
+    explicit LineTerms(std::size_t lines) : counts(lines), lengths(lines) {}
+
+    void add(std::size_t line, const std::vector<ExtractiveAnswerer::Term>& words)
+    {
+        lengths[line] = static_cast<double>(words.size());
+        totalLength += lengths[line];
+        for (const auto& word : words)
+            if (++counts[line][word.text] == 1) ++documents[word.text];
+    }
+    // Counts the term once in a line that does not hold it yet.
+    void mark(std::size_t line, const std::string& term)
+    {
+        counts[line][term] = 1;
+        ++documents[term];
+    }
+
+    std::vector<std::unordered_map<std::string, int>> counts;
+    std::vector<double> lengths;
+    std::unordered_map<std::string, int> documents;
+    double totalLength = 0;
+};
+
+// A noun the line says inside a longer one ("会議室" in "第二会議室") is said all the same.
+void countSpelledInside(const AskedTerms& asked, const std::vector<FinalizedLine>& lines, LineTerms& index)
+{
+    for (const auto& term : asked.terms) {
+        if (asked.predicates.contains(term) || !spellsAWord(term)) continue;
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (!index.counts[i].contains(term) && folded(lines[i].text).find(term) != std::string::npos)
+                index.mark(i, term);
+    }
+}
+
+// The kind of answer the question asks for becomes a term of the lines carrying one; a line that asks carries the
+// kind the line after it gives.
+void countAnswerKinds(const std::string& question, const std::vector<FinalizedLine>& lines, bool seesNames,
+                      AskedTerms& asked, LineTerms& index)
+{
+    for (const auto kind : kindsAskedFor(folded(question))) {
+        if (kind == AnswerKind::place && !seesNames) continue;
+        const auto term = kindTerm(kind);
+        std::vector<bool> carried(lines.size());
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            carried[i] = carries(kind, folded(lines[i].text), index.counts[i]);
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (carried[i] || (asksSomething(lines[i].text) && i + 1 < lines.size() && carried[i + 1]))
+                index.mark(i, term);
+        // The kinds are seen by a few rules only ("動画サイトで" is a place they miss): a kind no line carries
+        // tells no line apart and is no reason to refuse.
+        if (index.documents.contains(term)) asked.terms.push_back(term);
+    }
+}
+
+// Each asked term's idf, and their sum: the weight of the whole question.
+struct TermWeights {
+    std::vector<double> idf;
+    double question = 0;
+};
+
+TermWeights termWeights(const AskedTerms& asked, const LineTerms& index, bool lighterPredicates)
+{
+    const double n = static_cast<double>(index.counts.size());
+    TermWeights weights;
+    for (const auto& term : asked.terms) {
+        const auto found = index.documents.find(term);
+        const double df = found == index.documents.end() ? 0 : found->second;
+        double weight = std::log(1.0 + (n - df + 0.5) / (df + 0.5));
+        // A part of a compound the question also names ("発表" in "発表会") counts half.
+        if (std::any_of(asked.terms.begin(), asked.terms.end(), [&](const std::string& other) {
+                return other.size() > term.size() && other.find(term) != other.npos;
+            }))
+            weight /= 2;
+        if (lighterPredicates && asked.predicates.contains(term)) weight *= kPredicateShare;
+        weights.idf.push_back(weight);
+        weights.question += weight;
+    }
+    return weights;
+}
+
+// Per line: the BM25 score, and the weight of the question's terms it holds.
+struct LineScores {
+    std::vector<double> bm25;
+    std::vector<double> covered;
+};
+
+LineScores scoreLines(const AskedTerms& asked, const TermWeights& weights, const LineTerms& index, bool previousLine)
+{
+    const std::size_t lines = index.counts.size();
+    const double averageLength = std::max(1.0, index.totalLength / static_cast<double>(lines));
+    LineScores scores{std::vector<double>(lines, 0.0), std::vector<double>(lines, 0.0)};
+    for (std::size_t i = 0; i < lines; ++i) {
+        const double norm = kK1 * (1 - kB + kB * index.lengths[i] / averageLength);
+        for (std::size_t t = 0; t < asked.terms.size(); ++t) {
+            const auto& term = asked.terms[t];
+            const auto found = index.counts[i].find(term);
+            if (found == index.counts[i].end()) {
+                const bool kind = term.starts_with('\x01');
+                if (previousLine && !kind && i > 0 && index.counts[i - 1].contains(term)) {
+                    scores.bm25[i] += kPreviousLineShare * weights.idf[t] * (kK1 + 1) / (1 + norm);
+                    scores.covered[i] += kPreviousLineShare * weights.idf[t];
+                }
+                continue;
+            }
+            const double tf = found->second;
+            scores.bm25[i] += weights.idf[t] * tf * (kK1 + 1) / (tf + norm);
+            scores.covered[i] += weights.idf[t];
+        }
+    }
+    return scores;
+}
+
+// A question after a number of something is not answered by a line without one; a line that asks is judged by the
+// line answering it.
+void discountLinesWithoutCount(const std::string& question, const std::vector<FinalizedLine>& lines, LineScores& scores)
+{
+    const auto counters = countersAskedFor(folded(question));
+    if (counters.empty()) return;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::string text = folded(lines[i].text);
+        if (asksSomething(lines[i].text) && i + 1 < lines.size()) text += folded(lines[i + 1].text);
+        if (!std::any_of(counters.begin(), counters.end(), [&](const auto& c) { return countsIn(text, c); }))
+            scores.covered[i] *= kWithoutCountShare;
+    }
+}
+
+// Lines are short: the one covering most of the question wins, BM25 only breaks ties. The best is quoted with the
+// line answering it when it asks, else with a runner-up close to it.
+ExtractiveAnswerer::Ranking rankingOf(const std::vector<FinalizedLine>& lines, const LineScores& scores,
+                                      double questionWeight)
+{
+    std::vector<std::size_t> order(lines.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        if (std::abs(scores.covered[a] - scores.covered[b]) > 1e-9) return scores.covered[a] > scores.covered[b];
+        return scores.bm25[a] > scores.bm25[b];
+    });
+    const auto number = [](std::size_t index) { return static_cast<std::int64_t>(index) + 1; };
+    ExtractiveAnswerer::Ranking ranking;
+    for (std::size_t i = 0; i < std::min(order.size(), ExtractiveAnswerer::kShortlist); ++i)
+        ranking.shortlist.push_back(number(order[i]));
+    const std::size_t best = order.front();
+    if (scores.bm25[best] <= 0) return ranking;
+
+    ranking.confidence = questionWeight > 0 ? scores.covered[best] / questionWeight : 0;
+    if (asksSomething(lines[best].text) && best + 1 < lines.size()) {
+        ranking.lineNumbers = {number(best + 1), number(best)};
+        return ranking;
+    }
+    ranking.lineNumbers.push_back(number(best));
+    if (order.size() > 1 && scores.bm25[order[1]] >= kRunnerUpShare * scores.bm25[best] &&
+        ranking.lineNumbers.size() < kMostQuoted)
+        ranking.lineNumbers.push_back(number(order[1]));
+    return ranking;
+}
+
 } // namespace
 
 ExtractiveAnswerer::ExtractiveAnswerer(std::shared_ptr<MecabTokenizer> tokenizer, std::optional<double> threshold)
@@ -282,138 +435,21 @@ ExtractiveAnswerer::Ranking ExtractiveAnswerer::rank(const std::string& question
 {
     const auto& lines = excerpt.lines();
     if (lines.empty()) return {};
-    // The question's words once each; a word the question also uses as a noun is not a predicate.
-    std::vector<std::string> asked;
-    std::unordered_set<std::string> predicates;
-    {
-        auto questionTerms = terms(question);
-        std::unordered_set<std::string> nouns;
-        for (const auto& term : questionTerms)
-            (term.predicate ? predicates : nouns).insert(term.text);
-        for (const auto& noun : nouns)
-            predicates.erase(noun);
-        for (auto& term : questionTerms)
-            asked.push_back(std::move(term.text));
-    }
-    std::sort(asked.begin(), asked.end());
-    asked.erase(std::unique(asked.begin(), asked.end()), asked.end());
-    if (asked.empty()) return {};
+    AskedTerms asked = askedTerms(terms(question));
+    if (asked.terms.empty()) return {};
 
-    std::vector<std::unordered_map<std::string, int>> counts(lines.size());
-    std::vector<double> lengths(lines.size());
-    std::unordered_map<std::string, int> documents;
-    double totalLength = 0;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const auto words = terms(lines[i].text);
-        lengths[i] = static_cast<double>(words.size());
-        totalLength += lengths[i];
-        for (const auto& word : words)
-            if (++counts[i][word.text] == 1) ++documents[word.text];
-    }
-    // A noun the line says inside a longer one ("会議室" in "第二会議室") is said all the same.
-    if (m_levers.spelledInside) {
-        for (const auto& term : asked) {
-            if (predicates.contains(term) || !spellsAWord(term)) continue;
-            for (std::size_t i = 0; i < lines.size(); ++i)
-                if (!counts[i].contains(term) && folded(lines[i].text).find(term) != std::string::npos) {
-                    counts[i][term] = 1;
-                    ++documents[term];
-                }
-        }
-    }
-    // A line that asks carries the kind of answer the line after it gives.
-    if (m_levers.answerKinds) {
-        // Character bigrams cannot tell a place name from any other word.
-        const bool seesNames = m_tokenizer && m_tokenizer->isAvailable();
-        for (const auto kind : kindsAskedFor(folded(question))) {
-            if (kind == AnswerKind::place && !seesNames) continue;
-            const auto term = kindTerm(kind);
-            std::vector<bool> carried(lines.size());
-            for (std::size_t i = 0; i < lines.size(); ++i)
-                carried[i] = carries(kind, folded(lines[i].text), counts[i]);
-            for (std::size_t i = 0; i < lines.size(); ++i)
-                if (carried[i] || (asksSomething(lines[i].text) && i + 1 < lines.size() && carried[i + 1])) {
-                    counts[i][term] = 1;
-                    ++documents[term];
-                }
-            // The kinds are seen by a few rules only ("動画サイトで" is a place they miss): a kind no line carries
-            // tells no line apart and is no reason to refuse.
-            if (documents.contains(term)) asked.push_back(term);
-        }
-    }
-    const double n = static_cast<double>(lines.size());
-    const double averageLength = std::max(1.0, totalLength / n);
-    std::vector<double> idf;
-    double questionWeight = 0;
-    for (const auto& term : asked) {
-        const auto found = documents.find(term);
-        const double df = found == documents.end() ? 0 : found->second;
-        double weight = std::log(1.0 + (n - df + 0.5) / (df + 0.5));
-        // A part of a compound the question also names ("発表" in "発表会") counts half.
-        if (std::any_of(asked.begin(), asked.end(), [&](const std::string& other) {
-                return other.size() > term.size() && other.find(term) != other.npos;
-            }))
-            weight /= 2;
-        if (m_levers.lighterPredicates && predicates.contains(term)) weight *= kPredicateShare;
-        idf.push_back(weight);
-        questionWeight += idf.back();
-    }
+    LineTerms index(lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        index.add(i, terms(lines[i].text));
+    if (m_levers.spelledInside) countSpelledInside(asked, lines, index);
+    // Character bigrams cannot tell a place name from any other word.
+    if (m_levers.answerKinds)
+        countAnswerKinds(question, lines, m_tokenizer && m_tokenizer->isAvailable(), asked, index);
 
-    std::vector<double> scores(lines.size(), 0.0);
-    std::vector<double> covered(lines.size(), 0.0);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const double norm = kK1 * (1 - kB + kB * lengths[i] / averageLength);
-        for (std::size_t t = 0; t < asked.size(); ++t) {
-            const auto found = counts[i].find(asked[t]);
-            if (found == counts[i].end()) {
-                const bool kind = asked[t].starts_with('\x01');
-                if (m_levers.previousLine && !kind && i > 0 && counts[i - 1].contains(asked[t])) {
-                    scores[i] += kPreviousLineShare * idf[t] * (kK1 + 1) / (1 + norm);
-                    covered[i] += kPreviousLineShare * idf[t];
-                }
-                continue;
-            }
-            const double tf = found->second;
-            scores[i] += idf[t] * tf * (kK1 + 1) / (tf + norm);
-            covered[i] += idf[t];
-        }
-    }
-    // A question after a number of something is not answered by a line without one; a line that asks is
-    // judged by the line answering it.
-    const auto counters = countersAskedFor(folded(question));
-    if (!counters.empty()) {
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            std::string text = folded(lines[i].text);
-            if (asksSomething(lines[i].text) && i + 1 < lines.size()) text += folded(lines[i + 1].text);
-            if (!std::any_of(counters.begin(), counters.end(), [&](const auto& c) { return countsIn(text, c); }))
-                covered[i] *= kWithoutCountShare;
-        }
-    }
-    std::vector<std::size_t> order(lines.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    // Lines are short: the one covering most of the question wins, BM25 only breaks ties.
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        if (std::abs(covered[a] - covered[b]) > 1e-9) return covered[a] > covered[b];
-        return scores[a] > scores[b];
-    });
-    const auto number = [](std::size_t index) { return static_cast<std::int64_t>(index) + 1; };
-    Ranking ranking;
-    for (std::size_t i = 0; i < std::min(order.size(), kShortlist); ++i)
-        ranking.shortlist.push_back(number(order[i]));
-    const std::size_t best = order.front();
-    if (scores[best] <= 0) return ranking;
-
-    ranking.confidence = questionWeight > 0 ? covered[best] / questionWeight : 0;
-    if (asksSomething(lines[best].text) && best + 1 < lines.size()) {
-        ranking.lineNumbers = {number(best + 1), number(best)};
-        return ranking;
-    }
-    ranking.lineNumbers.push_back(number(best));
-    if (order.size() > 1 && scores[order[1]] >= kRunnerUpShare * scores[best] &&
-        ranking.lineNumbers.size() < kMostQuoted)
-        ranking.lineNumbers.push_back(number(order[1]));
-    return ranking;
+    const TermWeights weights = termWeights(asked, index, m_levers.lighterPredicates);
+    LineScores scores = scoreLines(asked, weights, index, m_levers.previousLine);
+    discountLinesWithoutCount(question, lines, scores);
+    return rankingOf(lines, scores, weights.question);
 }
 
 std::vector<std::int64_t> ExtractiveAnswerer::citedLines(const std::string& question,

@@ -15,16 +15,16 @@ class MecabTokenizer;
 
 // Answers a question by quoting the excerpt's lines that share the most telling words with it: BM25 over
 // MeCab's content words (character bigrams when MeCab is missing), refusing when the best line covers too
-// little of the question. Needs no language model and answers 80 lines in about a millisecond.
+// little of the question. Needs no language model, and is fast enough to answer on the UI's request.
 // Thread-safe as long as the tokenizer is.
 class ExtractiveAnswerer {
 public:
     // The answer when no line is close enough to the question.
     static constexpr const char* kNotInConversation = "会話に出ていません。";
-    // Measured on the question-answering benchmark's tuning half (see bench/results/question-answering.md).
+    // Tuned on the question-answering benchmark's tuning half. Measured: docs/question-answering.md.
     static constexpr double kDefaultThreshold = 0.52;
     // Character bigrams match far fewer of a question's pieces than words do, so they need a threshold of their own:
-    // the lowest that still refuses 80 % of the benchmark's unanswerable questions.
+    // the lowest that still refuses most unanswerable questions. Measured: docs/question-answering.md.
     static constexpr double kBigramThreshold = 0.28;
 
     struct Ranking {
@@ -74,11 +74,13 @@ public:
 
     double threshold() const { return m_threshold; }
 
-private:
+    // A word of a text as the ranking counts it; predicate for a verb or an adjective.
     struct Term {
         std::string text;
         bool predicate = false;
     };
+
+private:
     std::vector<Term> terms(const std::string& text) const;
 
     std::shared_ptr<MecabTokenizer> m_tokenizer;

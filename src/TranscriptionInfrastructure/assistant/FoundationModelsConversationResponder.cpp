@@ -1,6 +1,7 @@
 #include "TranscriptionInfrastructure/assistant/FoundationModelsConversationResponder.h"
 
 #include "TranscriptionDomain/ConversationCitationReconciler.h"
+#include "TranscriptionDomain/Utf8.h"
 #include "TranscriptionInfrastructure/assistant/ExtractiveAnswerer.h"
 #include "TranscriptionInfrastructure/assistant/LanguageModel.h"
 #include "TranscriptionInfrastructure/assistant/MecabTokenizer.h"
@@ -22,9 +23,8 @@ constexpr const char* kCutMark = "…";
 constexpr const char* kQuotes = "回答は会話の発言からの引用です。";
 constexpr const char* kCheckInstructions =
     "会話の発言が質問の答えになっているかを判断し、「はい」か「いいえ」だけで答えてください。";
-// The model is sure of little: P(はい) stays under 0.1 for most lines, right ones included. On the tuning questions
-// the unanswerable ones' picks reach 0.089 and the best-rated right picks 0.278; this is the middle
-// (bench/results/question-answering.md).
+// The model is sure of little: P(はい) stays under 0.1 for most lines, right ones included; this lies between the
+// unanswerable questions' picks and the right ones. Measured: docs/question-answering.md.
 constexpr double kPickKeptFromYes = 0.18;
 constexpr const char* kHowToUseModel =
     "AIに文章で答えさせるには、「設定…」の「言語モデル」で指示チューニング済みのモデルをインストールして「使用する」を"
@@ -95,7 +95,7 @@ void dropUnfinishedCharacter(std::string& text)
 {
     std::size_t i = text.size();
     int continuation = 0;
-    while (i > 0 && (static_cast<unsigned char>(text[i - 1]) & 0xC0) == 0x80 && continuation < 3) {
+    while (i > 0 && Utf8::isContinuationByte(text[i - 1]) && continuation < 3) {
         --i;
         ++continuation;
     }
@@ -363,7 +363,7 @@ std::optional<ConversationAnswer> FoundationModelsConversationResponder::answerW
     const std::string& question, const ConversationExcerpt& excerpt, const std::vector<std::int64_t>& cited,
     std::stop_token stop)
 {
-    // The small models measured here cite and refuse worse than the quoting ranker (question-answering.md): where
+    // The small models measured here cite and refuse worse than the quoting ranker (docs/question-answering.md): where
     // the ranker cites, it keeps the lines, the model only puts them into an answer.
     const auto reply = m_model->respond(wordingInstructions(), shortlistPrompt(question, excerpt, cited),
                                         shortlistSchema(cited), stop);

@@ -58,6 +58,9 @@ public:
         }
     }
 
+    // True once the consumer has announced that it waits for a push (and until it wakes); from any thread.
+    bool consumerWaiting() const { return m_sleeping.load(std::memory_order_seq_cst); }
+
     // Consumer side only: the next element if one is there.
     std::optional<T> tryPop()
     {

@@ -37,101 +37,147 @@ bool intersects(double start, double end, double from, double to)
     return start < to && end > from;
 }
 
-// Visits the instances whose wall dates lie near [from, to), in order, honouring COUNT and UNTIL.
+// Visits the instances of an arithmetic rule whose wall dates lie near [from, to), in order, honouring COUNT and
+// UNTIL; one walk per frequency.
 template <class Visit>
-void expandSimple(const CalendarEntry& entry, const RecurrenceRules::SimpleRule& rule, double from, double to,
-                  Visit visit)
-{
-    const auto& start = entry.start.value;
-    const long long first = RecurrenceRules::daysFromCivil(start.year, static_cast<unsigned>(start.month),
-                                                           static_cast<unsigned>(start.day));
-    const double longest = entry.allDay ? (entry.lengthDays + 2) * kDay : entry.lengthSeconds;
-    // Wall dates are less than a day away from UTC dates; two days either side cover every zone.
-    const long long dayLo = static_cast<long long>(std::floor((from - longest) / kDay)) - 2;
-    const long long dayHi = static_cast<long long>(std::floor(to / kDay)) + 2;
-    if (dayHi < first) return;
-
-    std::optional<double> untilUnix;
-    if (rule.until) {
-        if (rule.until->is_date)
-            untilUnix = CalendarEntry::unixOf(FileTime{*rule.until, nullptr}) + (entry.allDay ? 0.0 : kDay - 1);
-        else
-            untilUnix =
-                CalendarEntry::unixOf(FileTime{*rule.until, icaltime_is_utc(*rule.until) ? nullptr : entry.start.zone});
+class ArithmeticWalk {
+public:
+    ArithmeticWalk(const CalendarEntry& entry, const RecurrenceRules::SimpleRule& rule, double from, double to,
+                   Visit visit)
+        : m_entry(entry), m_rule(rule), m_start(entry.start.value), m_visit(std::move(visit))
+    {
+        m_first = RecurrenceRules::daysFromCivil(m_start.year, static_cast<unsigned>(m_start.month),
+                                                 static_cast<unsigned>(m_start.day));
+        const double longest = entry.allDay ? (entry.lengthDays + 2) * kDay : entry.lengthSeconds;
+        // Wall dates are less than a day away from UTC dates; two days either side cover every zone.
+        m_dayLo = static_cast<long long>(std::floor((from - longest) / kDay)) - 2;
+        m_dayHi = static_cast<long long>(std::floor(to / kDay)) + 2;
+        if (rule.until) m_untilUnix = untilUnix(*rule.until);
     }
-    // False once COUNT or UNTIL ends the rule.
-    auto instance = [&](long long day, long long index) {
-        if (rule.count > 0 && index >= rule.count) return false;
-        FileTime time = entry.start;
-        RecurrenceRules::civilFromDays(day, time.value.year, time.value.month, time.value.day);
-        if (untilUnix && CalendarEntry::unixOf(time) > *untilUnix) return false;
-        if (day >= dayLo) visit(time);
-        return true;
-    };
-    auto firstStep = [&](long long distance, long long stepLength) {
-        return distance <= 0 ? 0 : distance / stepLength;
-    };
 
-    switch (rule.freq) {
-    case ICAL_DAILY_RECURRENCE:
-        for (long long k = firstStep(dayLo - first, rule.interval);; ++k) {
-            const long long day = first + k * rule.interval;
-            if (day > dayHi || !instance(day, k)) return;
+    void run()
+    {
+        if (m_dayHi < m_first) return;
+        switch (m_rule.freq) {
+        case ICAL_DAILY_RECURRENCE: daily(); return;
+        case ICAL_WEEKLY_RECURRENCE: weekly(); return;
+        case ICAL_MONTHLY_RECURRENCE: monthly(); return;
+        case ICAL_YEARLY_RECURRENCE: yearly(); return;
+        default: return;
         }
-    case ICAL_WEEKLY_RECURRENCE: {
-        auto weekOf = [&](long long day) { return day - (RecurrenceRules::weekdayOf(day) - rule.weekStart + 7) % 7; };
-        const long long firstWeek = weekOf(first);
-        const int perWeek = std::popcount(rule.weekdays);
+    }
+
+private:
+    double untilUnix(const icaltimetype& until) const
+    {
+        if (until.is_date) return CalendarEntry::unixOf(FileTime{until, nullptr}) + (m_entry.allDay ? 0.0 : kDay - 1);
+        return CalendarEntry::unixOf(FileTime{until, icaltime_is_utc(until) ? nullptr : m_entry.start.zone});
+    }
+
+    // Visits the index-th instance on `day` when it is near the window; false once COUNT or UNTIL ends the rule.
+    bool instance(long long day, long long index)
+    {
+        if (m_rule.count > 0 && index >= m_rule.count) return false;
+        FileTime time = m_entry.start;
+        RecurrenceRules::civilFromDays(day, time.value.year, time.value.month, time.value.day);
+        if (m_rule.until && CalendarEntry::unixOf(time) > m_untilUnix) return false;
+        if (day >= m_dayLo) m_visit(time);
+        return true;
+    }
+
+    // The first step of `stepLength` that can reach `distance`; 0 when the window starts before the rule.
+    static long long firstStep(long long distance, long long stepLength)
+    {
+        return distance <= 0 ? 0 : distance / stepLength;
+    }
+
+    // The first day of the month or year the window starts in.
+    void windowStart(int& year, int& month) const
+    {
+        int day = 0;
+        RecurrenceRules::civilFromDays(m_dayLo, year, month, day);
+    }
+
+    void daily()
+    {
+        for (long long k = firstStep(m_dayLo - m_first, m_rule.interval);; ++k) {
+            const long long day = m_first + k * m_rule.interval;
+            if (day > m_dayHi || !instance(day, k)) return;
+        }
+    }
+
+    void weekly()
+    {
+        const auto onListedDay = [&](long long day) {
+            return (m_rule.weekdays & (1u << RecurrenceRules::weekdayOf(day))) != 0;
+        };
+        const auto weekOf = [&](long long day) {
+            return day - (RecurrenceRules::weekdayOf(day) - m_rule.weekStart + 7) % 7;
+        };
+        const long long firstWeek = weekOf(m_first);
+        const int perWeek = std::popcount(m_rule.weekdays);
         int inFirstWeek = 0;
-        for (long long day = first; day < firstWeek + 7; ++day)
-            if (rule.weekdays & (1u << RecurrenceRules::weekdayOf(day))) ++inFirstWeek;
-        for (long long n = firstStep(weekOf(dayLo) - firstWeek, 7 * rule.interval);; ++n) {
-            const long long week = firstWeek + 7 * rule.interval * n;
-            if (week > dayHi) return;
+        for (long long day = m_first; day < firstWeek + 7; ++day)
+            if (onListedDay(day)) ++inFirstWeek;
+        for (long long n = firstStep(weekOf(m_dayLo) - firstWeek, 7 * m_rule.interval);; ++n) {
+            const long long week = firstWeek + 7 * m_rule.interval * n;
+            if (week > m_dayHi) return;
             long long index = n == 0 ? 0 : inFirstWeek + (n - 1) * perWeek;
             for (long long day = week; day < week + 7; ++day) {
-                if (day < first || !(rule.weekdays & (1u << RecurrenceRules::weekdayOf(day)))) continue;
-                if (day > dayHi || !instance(day, index)) return;
+                if (day < m_first || !onListedDay(day)) continue;
+                if (day > m_dayHi || !instance(day, index)) return;
                 ++index;
             }
         }
     }
-    case ICAL_MONTHLY_RECURRENCE: {
-        int loYear = 0, loMonth = 0, loDay = 0;
-        RecurrenceRules::civilFromDays(dayLo, loYear, loMonth, loDay);
-        const long long firstMonth = start.year * 12LL + start.month - 1;
-        for (long long k = firstStep(loYear * 12LL + loMonth - 1 - firstMonth, rule.interval);; ++k) {
-            const long long month = firstMonth + k * rule.interval;
+
+    void monthly()
+    {
+        int loYear = 0, loMonth = 0;
+        windowStart(loYear, loMonth);
+        const long long firstMonth = m_start.year * 12LL + m_start.month - 1;
+        for (long long k = firstStep(loYear * 12LL + loMonth - 1 - firstMonth, m_rule.interval);; ++k) {
+            const long long month = firstMonth + k * m_rule.interval;
             const int year = static_cast<int>(month / 12);
             const int monthOfYear = static_cast<int>(month % 12) + 1;
             long long day = 0;
-            if (rule.nthPosition != 0) {
-                day = RecurrenceRules::nthWeekdayOfMonth(year, monthOfYear, rule.nthPosition, rule.nthWeekday);
+            if (m_rule.nthPosition != 0) {
+                day = RecurrenceRules::nthWeekdayOfMonth(year, monthOfYear, m_rule.nthPosition, m_rule.nthWeekday);
             } else {
-                if (RecurrenceRules::daysFromCivil(year, static_cast<unsigned>(monthOfYear), 1) > dayHi) return;
-                if (rule.monthDay > RecurrenceRules::daysInMonth(year, monthOfYear)) continue;
+                if (RecurrenceRules::daysFromCivil(year, static_cast<unsigned>(monthOfYear), 1) > m_dayHi) return;
+                if (m_rule.monthDay > RecurrenceRules::daysInMonth(year, monthOfYear)) continue;
                 day = RecurrenceRules::daysFromCivil(year, static_cast<unsigned>(monthOfYear),
-                                                     static_cast<unsigned>(rule.monthDay));
+                                                     static_cast<unsigned>(m_rule.monthDay));
             }
-            if (day < first) continue;
-            if (day > dayHi || !instance(day, k)) return;
+            if (day < m_first) continue;
+            if (day > m_dayHi || !instance(day, k)) return;
         }
     }
-    case ICAL_YEARLY_RECURRENCE: {
-        int loYear = 0, loMonth = 0, loDay = 0;
-        RecurrenceRules::civilFromDays(dayLo, loYear, loMonth, loDay);
-        for (long long k = firstStep(loYear - start.year, rule.interval);; ++k) {
-            const int year = static_cast<int>(start.year + k * rule.interval);
-            if (RecurrenceRules::daysFromCivil(year, 1, 1) > dayHi) return;
-            if (start.day > RecurrenceRules::daysInMonth(year, start.month)) continue;
-            const long long day = RecurrenceRules::daysFromCivil(year, static_cast<unsigned>(start.month),
-                                                                 static_cast<unsigned>(start.day));
-            if (day > dayHi || !instance(day, k)) return;
+
+    void yearly()
+    {
+        int loYear = 0, loMonth = 0;
+        windowStart(loYear, loMonth);
+        for (long long k = firstStep(loYear - m_start.year, m_rule.interval);; ++k) {
+            const int year = static_cast<int>(m_start.year + k * m_rule.interval);
+            if (RecurrenceRules::daysFromCivil(year, 1, 1) > m_dayHi) return;
+            if (m_start.day > RecurrenceRules::daysInMonth(year, m_start.month)) continue;
+            const long long day = RecurrenceRules::daysFromCivil(year, static_cast<unsigned>(m_start.month),
+                                                                 static_cast<unsigned>(m_start.day));
+            if (day > m_dayHi || !instance(day, k)) return;
         }
     }
-    default: return;
-    }
-}
+
+    const CalendarEntry& m_entry;
+    const RecurrenceRules::SimpleRule& m_rule;
+    const icaltimetype& m_start;
+    Visit m_visit;
+    long long m_first = 0;
+    long long m_dayLo = 0;
+    long long m_dayHi = 0;
+    // Unix seconds of UNTIL, when the rule has one.
+    double m_untilUnix = 0;
+};
 
 // The earliest occurrences of one series in the window, at most kMaxOccurrencesPerSeries, and a count of the rest.
 class SeriesOccurrences {
@@ -183,122 +229,169 @@ bool RecurrenceExpander::takeStep()
     return (m_stepsLeft & 63) == 0 ? budgetSpent() : m_stepsLeft <= 0;
 }
 
-void RecurrenceExpander::expand(const CalendarEntry& entry, double from, double to,
-                                std::vector<StoredCalendarEvent>& out)
-{
-    SeriesOccurrences series;
-    auto emit = [&](double start, double end, bool isInstance) {
-        if (!intersects(start, end, from, to)) return;
+// One entry's expansion into the window: the occurrences seen so far, without EXDATEs and duplicates.
+class RecurrenceExpansion {
+public:
+    RecurrenceExpansion(RecurrenceExpander& expander, const CalendarEntry& entry, double from, double to)
+        : m_expander(expander), m_entry(entry), m_from(from), m_to(to),
+          m_firstStart(CalendarEntry::unixOf(entry.start)),
+          m_longest(entry.allDay ? (entry.lengthDays + 2) * kDay : entry.lengthSeconds)
+    {}
+
+    // An entry with a RECURRENCE-ID: the one instance it moves, or nothing when it cancels it.
+    void replacement(std::vector<StoredCalendarEvent>& out)
+    {
+        if (m_entry.cancelled) return;
+        const double end = m_entry.endOf(m_entry.start, m_firstStart);
+        if (!intersects(m_firstStart, end, m_from, m_to)) return;
+        emit(m_firstStart, end, false);
+        m_series.moveInto(out);
+        out.back().recurrenceID = utcText(*m_entry.replacesInstanceAt);
+    }
+
+    void single(std::vector<StoredCalendarEvent>& out)
+    {
+        emit(m_firstStart, m_entry.endOf(m_entry.start, m_firstStart), false);
+        m_series.moveInto(out);
+    }
+
+    void series(std::vector<StoredCalendarEvent>& out)
+    {
+        for (std::size_t i = 0; i < m_entry.rules.size(); ++i) {
+            const auto& rule = m_entry.rules[i];
+            if (m_expander.m_arithmetic && m_entry.simpleRules[i]) {
+                ArithmeticWalk walk(m_entry, *m_entry.simpleRules[i], m_from, m_to,
+                                    [&](const FileTime& time) { occurrence(time, std::nullopt); });
+                walk.run();
+            } else if (const auto step = RecurrenceRules::fixedStepSeconds(rule); step && !m_entry.allDay) {
+                byFixedStep(rule, *step);
+            } else {
+                byIterator(i);
+            }
+        }
+        // DTSTART is always the first instance, whether or not the rule would produce it.
+        occurrence(m_entry.start, std::nullopt);
+        for (const auto& [start, end] : m_entry.extraDates) {
+            if (end) {
+                occurrence(start, CalendarEntry::unixOf(*end));
+            } else {
+                FileTime time = start;
+                time.value.is_date = m_entry.start.value.is_date;
+                occurrence(time, std::nullopt);
+            }
+        }
+        m_series.moveInto(out);
+    }
+
+private:
+    void emit(double start, double end, bool isInstance)
+    {
+        if (!intersects(start, end, m_from, m_to)) return;
         StoredCalendarEvent event;
-        event.uid = entry.uid;
-        event.summary = entry.summary;
+        event.uid = m_entry.uid;
+        event.summary = m_entry.summary;
         event.start = dateFromUnixSeconds(start);
         event.end = dateFromUnixSeconds(std::max(start, end));
-        event.isAllDay = entry.allDay;
+        event.isAllDay = m_entry.allDay;
         if (isInstance) event.recurrenceID = utcText(start);
-        series.add(std::move(event));
-    };
-
-    if (entry.replacesInstanceAt) {
-        if (entry.cancelled) return;
-        const double start = CalendarEntry::unixOf(entry.start);
-        const double end = entry.endOf(entry.start, start);
-        if (!intersects(start, end, from, to)) return;
-        emit(start, end, false);
-        series.moveInto(out);
-        out.back().recurrenceID = utcText(*entry.replacesInstanceAt);
-        return;
-    }
-    const double firstStart = CalendarEntry::unixOf(entry.start);
-    if (!entry.recurs()) {
-        emit(firstStart, entry.endOf(entry.start, firstStart), false);
-        series.moveInto(out);
-        return;
+        m_series.add(std::move(event));
     }
 
-    std::set<long long> seen;
-    auto occurrence = [&](const FileTime& start, std::optional<double> explicitEnd) {
-        const double startUnix = CalendarEntry::unixOf(start);
+    // False for a start an EXDATE removes or another rule already gave.
+    bool firstTimeAt(double startUnix)
+    {
         const auto key = std::llround(startUnix);
-        if (entry.excluded.count(key) || !seen.insert(key).second) return;
-        emit(startUnix, explicitEnd ? *explicitEnd : entry.endOf(start, startUnix), true);
-    };
+        return !m_entry.excluded.count(key) && m_seen.insert(key).second;
+    }
 
-    const double longest = entry.allDay ? (entry.lengthDays + 2) * kDay : entry.lengthSeconds;
-    for (std::size_t i = 0; i < entry.rules.size(); ++i) {
-        const auto& rule = entry.rules[i];
-        if (m_arithmetic && entry.simpleRules[i]) {
-            expandSimple(entry, *entry.simpleRules[i], from, to,
-                         [&](const FileTime& time) { occurrence(time, std::nullopt); });
-            continue;
+    void occurrence(const FileTime& start, std::optional<double> explicitEnd)
+    {
+        const double startUnix = CalendarEntry::unixOf(start);
+        if (!firstTimeAt(startUnix)) return;
+        emit(startUnix, explicitEnd ? *explicitEnd : m_entry.endOf(start, startUnix), true);
+    }
+
+    // A rule of fixed steps: the instances k = first..last intersect the window; the first few are listed, the rest
+    // counted without their EXDATEs.
+    void byFixedStep(const icalrecurrencetype& rule, double step)
+    {
+        long long first = std::max(0LL, static_cast<long long>(std::ceil((m_from - m_longest - m_firstStart) / step)));
+        while (first > 0 && m_firstStart + (first - 1) * step + m_longest > m_from)
+            --first;
+        double lastStart = m_to;
+        if (!icaltime_is_null_time(rule.until)) {
+            const FileTime until{rule.until, icaltime_is_utc(rule.until) ? nullptr : m_entry.start.zone};
+            lastStart = std::min(lastStart, std::nextafter(CalendarEntry::unixOf(until), 1e300));
         }
-        if (const auto step = RecurrenceRules::fixedStepSeconds(rule); step && !entry.allDay) {
-            // The instances k = first..last intersect the window; the first few are listed, the rest counted.
-            long long first = std::max(0LL, static_cast<long long>(std::ceil((from - longest - firstStart) / *step)));
-            while (first > 0 && firstStart + (first - 1) * *step + longest > from)
-                --first;
-            double lastStart = to;
-            if (!icaltime_is_null_time(rule.until))
-                lastStart =
-                    std::min(lastStart,
-                             std::nextafter(CalendarEntry::unixOf(FileTime{
-                                                rule.until, icaltime_is_utc(rule.until) ? nullptr : entry.start.zone}),
-                                            1e300));
-            long long last = static_cast<long long>(std::ceil((lastStart - firstStart) / *step)) - 1;
-            if (rule.count > 0) last = std::min<long long>(last, rule.count - 1);
-            long long k = first;
-            for (; k <= last && !series.full(); ++k) {
-                const double startUnix = firstStart + static_cast<double>(k) * *step;
-                if (entry.excluded.count(std::llround(startUnix)) || !seen.insert(std::llround(startUnix)).second)
-                    continue;
-                emit(startUnix, startUnix + entry.lengthSeconds, true);
-            }
-            if (k <= last) {
-                auto rest = static_cast<std::size_t>(last - k + 1);
-                for (const long long excluded : entry.excluded) {
-                    const double offset = (static_cast<double>(excluded) - firstStart) / *step;
-                    if (offset >= static_cast<double>(k) && offset <= static_cast<double>(last) &&
-                        std::abs(offset - std::round(offset)) < 1e-6 && rest > 0)
-                        --rest;
-                }
-                series.addUnlisted(rest);
-            }
-            continue;
+        long long last = static_cast<long long>(std::ceil((lastStart - m_firstStart) / step)) - 1;
+        if (rule.count > 0) last = std::min<long long>(last, rule.count - 1);
+        long long k = first;
+        for (; k <= last && !m_series.full(); ++k) {
+            const double startUnix = m_firstStart + static_cast<double>(k) * step;
+            if (firstTimeAt(startUnix)) emit(startUnix, startUnix + m_entry.lengthSeconds, true);
         }
-        if (entry.ruleHasNoInstance[i] || budgetSpent()) continue;
-        IteratorPtr iterator(icalrecur_iterator_new(rule, entry.start.value));
+        if (k <= last) m_series.addUnlisted(unlistedWithoutExclusions(step, k, last));
+    }
+
+    std::size_t unlistedWithoutExclusions(double step, long long k, long long last) const
+    {
+        auto rest = static_cast<std::size_t>(last - k + 1);
+        for (const long long excluded : m_entry.excluded) {
+            const double offset = (static_cast<double>(excluded) - m_firstStart) / step;
+            if (offset >= static_cast<double>(k) && offset <= static_cast<double>(last) &&
+                std::abs(offset - std::round(offset)) < 1e-6 && rest > 0)
+                --rest;
+        }
+        return rest;
+    }
+
+    // Any other rule, through libical's iterator, within the expander's budget.
+    void byIterator(std::size_t i)
+    {
+        const auto& rule = m_entry.rules[i];
+        if (m_entry.ruleHasNoInstance[i] || m_expander.budgetSpent()) return;
+        IteratorPtr iterator(icalrecur_iterator_new(rule, m_entry.start.value));
         if (!iterator) {
-            entry.ruleHasNoInstance[i] = 1;
-            continue;
+            m_entry.ruleHasNoInstance[i] = 1;
+            return;
         }
         // Skipping ahead is exact for daily and coarser rules without COUNT; finer rules walk from the start.
         const bool canSkip =
             rule.count == 0 && rule.freq >= ICAL_DAILY_RECURRENCE && rule.freq <= ICAL_YEARLY_RECURRENCE;
-        const double skipTo = from - longest - 2 * kDay;
-        if (canSkip && skipTo > firstStart)
-            icalrecur_iterator_set_start(iterator.get(), CalendarEntry::wallTimeAt(skipTo, entry.start));
-        while (!takeStep()) {
+        const double skipTo = m_from - m_longest - 2 * kDay;
+        if (canSkip && skipTo > m_firstStart)
+            icalrecur_iterator_set_start(iterator.get(), CalendarEntry::wallTimeAt(skipTo, m_entry.start));
+        while (!m_expander.takeStep()) {
             auto next = icalrecur_iterator_next(iterator.get());
             if (icaltime_is_null_time(next)) break;
-            FileTime time{next, entry.start.zone};
-            time.value.zone = entry.start.value.zone;
-            time.value.is_date = entry.start.value.is_date;
-            if (CalendarEntry::unixOf(time) >= to) break;
+            FileTime time{next, m_entry.start.zone};
+            time.value.zone = m_entry.start.value.zone;
+            time.value.is_date = m_entry.start.value.is_date;
+            if (CalendarEntry::unixOf(time) >= m_to) break;
             occurrence(time, std::nullopt);
         }
     }
-    // DTSTART is always the first instance, whether or not the rule would produce it.
-    occurrence(entry.start, std::nullopt);
-    for (const auto& [start, end] : entry.extraDates) {
-        if (end) {
-            occurrence(start, CalendarEntry::unixOf(*end));
-        } else {
-            FileTime time = start;
-            time.value.is_date = entry.start.value.is_date;
-            occurrence(time, std::nullopt);
-        }
-    }
-    series.moveInto(out);
+
+    RecurrenceExpander& m_expander;
+    const CalendarEntry& m_entry;
+    const double m_from;
+    const double m_to;
+    const double m_firstStart;
+    const double m_longest;
+    SeriesOccurrences m_series;
+    std::set<long long> m_seen;
+};
+
+void RecurrenceExpander::expand(const CalendarEntry& entry, double from, double to,
+                                std::vector<StoredCalendarEvent>& out)
+{
+    RecurrenceExpansion expansion(*this, entry, from, to);
+    if (entry.replacesInstanceAt)
+        expansion.replacement(out);
+    else if (!entry.recurs())
+        expansion.single(out);
+    else
+        expansion.series(out);
 }
 
 } // namespace tc

@@ -23,6 +23,8 @@ public:
     void expand(const CalendarEntry& entry, double from, double to, std::vector<StoredCalendarEvent>& out);
 
 private:
+    friend class RecurrenceExpansion;
+
     // True once the deadline or the steps are used up; stays true.
     bool budgetSpent();
     // Counts one step; reads the clock only every 64 steps. True when the budget is spent.

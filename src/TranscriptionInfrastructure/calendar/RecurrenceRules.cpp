@@ -65,6 +65,55 @@ long long RecurrenceRules::nthWeekdayOfMonth(int year, int month, int position, 
     return lastDay - (weekdayOf(lastDay) - weekday + 7) % 7;
 }
 
+namespace {
+
+using SimpleRule = RecurrenceRules::SimpleRule;
+
+// BYDAY without positions as a weekday mask; a DTSTART off the days is only allowed when the rule is not counted.
+std::optional<SimpleRule> simplifyWeekly(const icalrecurrencetype& rule, SimpleRule simple, long long first,
+                                         bool synchronised)
+{
+    if (!RecurrenceRules::listIsEmpty(rule.by_month_day)) return std::nullopt;
+    for (int i = 0; i < ICAL_BY_DAY_SIZE && rule.by_day[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i) {
+        if (icalrecurrencetype_day_position(rule.by_day[i]) != 0) return std::nullopt;
+        simple.weekdays |= 1u << (static_cast<int>(icalrecurrencetype_day_day_of_week(rule.by_day[i])) - 1);
+    }
+    const unsigned startDay = 1u << RecurrenceRules::weekdayOf(first);
+    if (simple.weekdays == 0) simple.weekdays = startDay;
+    if (!(simple.weekdays & startDay) && !synchronised) return std::nullopt;
+    simple.weekStart = rule.week_start == ICAL_NO_WEEKDAY ? 1 : static_cast<int>(rule.week_start) - 1;
+    return simple;
+}
+
+// One day of the month from the 1st to the 28th, or one weekday at position 1..4 or last.
+std::optional<SimpleRule> simplifyMonthly(const icalrecurrencetype& rule, const icaltimetype& start, SimpleRule simple,
+                                          long long first, bool synchronised)
+{
+    if (!RecurrenceRules::listIsEmpty(rule.by_month_day)) {
+        if (!RecurrenceRules::listIsEmpty(rule.by_day) || rule.by_month_day[1] != ICAL_RECURRENCE_ARRAY_MAX ||
+            rule.by_month_day[0] < 1 || rule.by_month_day[0] > 28)
+            return std::nullopt;
+        if (rule.by_month_day[0] != start.day && !synchronised) return std::nullopt;
+        simple.monthDay = rule.by_month_day[0];
+        return simple;
+    }
+    if (!RecurrenceRules::listIsEmpty(rule.by_day)) {
+        if (rule.by_day[1] != ICAL_RECURRENCE_ARRAY_MAX) return std::nullopt;
+        simple.nthPosition = icalrecurrencetype_day_position(rule.by_day[0]);
+        simple.nthWeekday = static_cast<int>(icalrecurrencetype_day_day_of_week(rule.by_day[0])) - 1;
+        if (simple.nthPosition == 0 || simple.nthPosition > 4 || simple.nthPosition < -1) return std::nullopt;
+        const long long nth =
+            RecurrenceRules::nthWeekdayOfMonth(start.year, start.month, simple.nthPosition, simple.nthWeekday);
+        if (nth != first && !synchronised) return std::nullopt;
+        return simple;
+    }
+    // Months without that day are skipped, which breaks the arithmetic of COUNT.
+    if (rule.count > 0 && start.day > 28) return std::nullopt;
+    return simple;
+}
+
+} // namespace
+
 std::optional<RecurrenceRules::SimpleRule> RecurrenceRules::simplify(const icalrecurrencetype& rule,
                                                                      const icaltimetype& start)
 {
@@ -88,38 +137,8 @@ std::optional<RecurrenceRules::SimpleRule> RecurrenceRules::simplify(const icalr
     case ICAL_DAILY_RECURRENCE:
         if (!listIsEmpty(rule.by_day) || !listIsEmpty(rule.by_month_day)) return std::nullopt;
         return simple;
-    case ICAL_WEEKLY_RECURRENCE:
-        if (!listIsEmpty(rule.by_month_day)) return std::nullopt;
-        for (int i = 0; i < ICAL_BY_DAY_SIZE && rule.by_day[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i) {
-            if (icalrecurrencetype_day_position(rule.by_day[i]) != 0) return std::nullopt;
-            simple.weekdays |= 1u << (static_cast<int>(icalrecurrencetype_day_day_of_week(rule.by_day[i])) - 1);
-        }
-        if (simple.weekdays == 0) simple.weekdays = 1u << weekdayOf(first);
-        if (!(simple.weekdays & (1u << weekdayOf(first))) && !synchronised) return std::nullopt;
-        simple.weekStart = rule.week_start == ICAL_NO_WEEKDAY ? 1 : static_cast<int>(rule.week_start) - 1;
-        return simple;
-    case ICAL_MONTHLY_RECURRENCE:
-        if (!listIsEmpty(rule.by_month_day)) {
-            if (!listIsEmpty(rule.by_day) || rule.by_month_day[1] != ICAL_RECURRENCE_ARRAY_MAX ||
-                rule.by_month_day[0] < 1 || rule.by_month_day[0] > 28)
-                return std::nullopt;
-            if (rule.by_month_day[0] != start.day && !synchronised) return std::nullopt;
-            simple.monthDay = rule.by_month_day[0];
-            return simple;
-        }
-        if (!listIsEmpty(rule.by_day)) {
-            if (rule.by_day[1] != ICAL_RECURRENCE_ARRAY_MAX) return std::nullopt;
-            simple.nthPosition = icalrecurrencetype_day_position(rule.by_day[0]);
-            simple.nthWeekday = static_cast<int>(icalrecurrencetype_day_day_of_week(rule.by_day[0])) - 1;
-            if (simple.nthPosition == 0 || simple.nthPosition > 4 || simple.nthPosition < -1) return std::nullopt;
-            if (nthWeekdayOfMonth(start.year, start.month, simple.nthPosition, simple.nthWeekday) != first &&
-                !synchronised)
-                return std::nullopt;
-            return simple;
-        }
-        // Months without that day are skipped, which breaks the arithmetic of COUNT.
-        if (rule.count > 0 && start.day > 28) return std::nullopt;
-        return simple;
+    case ICAL_WEEKLY_RECURRENCE: return simplifyWeekly(rule, simple, first, synchronised);
+    case ICAL_MONTHLY_RECURRENCE: return simplifyMonthly(rule, start, simple, first, synchronised);
     case ICAL_YEARLY_RECURRENCE:
         if (!listIsEmpty(rule.by_day) || !listIsEmpty(rule.by_month_day)) return std::nullopt;
         if (rule.count > 0 && start.month == 2 && start.day == 29) return std::nullopt;
@@ -128,58 +147,61 @@ std::optional<RecurrenceRules::SimpleRule> RecurrenceRules::simplify(const icalr
     }
 }
 
-// True for rules no date can satisfy (the 30th of February, a first Monday on the 31st, the 366th of a set of 53).
-// libical searches centuries for their first instance, up to a second per rule, so they are settled here instead.
-bool RecurrenceRules::neverMatches(const icalrecurrencetype& rule)
+namespace {
+
+// False when no listed month has any of the listed days of the month (BYMONTH=2;BYMONTHDAY=30).
+bool someListedMonthHasAListedDay(const icalrecurrencetype& rule, int months, int monthDays)
 {
-    if (rule.rscale && *rule.rscale) return false;
     static constexpr int longestMonth[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const int months = listLength(rule.by_month, ICAL_BY_MONTH_SIZE);
-    const int monthDays = listLength(rule.by_month_day, ICAL_BY_MONTHDAY_SIZE);
-    if (months > 0 && monthDays > 0) {
-        bool possible = false;
-        for (int m = 0; m < months && !possible; ++m) {
-            const int month = rule.by_month[m];
-            if (month < 1 || month > 12) continue;
-            for (int d = 0; d < monthDays && !possible; ++d) {
-                const int day = rule.by_month_day[d];
-                possible = day != 0 && std::abs(day) <= longestMonth[month - 1];
-            }
+    for (int m = 0; m < months; ++m) {
+        const int month = rule.by_month[m];
+        if (month < 1 || month > 12) continue;
+        for (int d = 0; d < monthDays; ++d) {
+            const int day = rule.by_month_day[d];
+            if (day != 0 && std::abs(day) <= longestMonth[month - 1]) return true;
         }
-        if (!possible) return true;
     }
+    return false;
+}
 
-    // The n-th weekday of a month falls in a fixed week of it, which may miss every listed day of the month.
-    const int weekdays = listLength(rule.by_day, ICAL_BY_DAY_SIZE);
-    const bool weekdaysWithinMonth =
-        rule.freq == ICAL_MONTHLY_RECURRENCE || (rule.freq == ICAL_YEARLY_RECURRENCE && months > 0);
-    if (monthDays > 0 && weekdays > 0 && weekdaysWithinMonth) {
-        bool possible = false;
-        for (int w = 0; w < weekdays && !possible; ++w) {
-            const int position = icalrecurrencetype_day_position(rule.by_day[w]);
-            // Days of the month the weekday can fall on, over months of 28 to 31 days.
-            int first = 1;
-            int last = 31;
-            if (position > 0) {
-                first = 7 * position - 6;
-                last = 7 * position;
-            } else if (position < 0) {
-                first = 29 + 7 * position;
-                last = 38 + 7 * position;
-            }
-            for (int d = 0; d < monthDays && !possible; ++d) {
-                const int day = rule.by_month_day[d];
-                const int lo = day > 0 ? day : 29 + day;
-                const int hi = day > 0 ? day : 32 + day;
-                possible = day != 0 && lo <= last && hi >= first;
-            }
+// False when every positioned weekday falls in a week of the month that holds none of the listed days: the n-th
+// weekday of a month falls in a fixed week of it (BYDAY=1MO;BYMONTHDAY=31).
+bool someWeekdayMeetsAListedDay(const icalrecurrencetype& rule, int weekdays, int monthDays)
+{
+    for (int w = 0; w < weekdays; ++w) {
+        const int position = icalrecurrencetype_day_position(rule.by_day[w]);
+        // Days of the month the weekday can fall on, over months of 28 to 31 days.
+        int first = 1;
+        int last = 31;
+        if (position > 0) {
+            first = 7 * position - 6;
+            last = 7 * position;
+        } else if (position < 0) {
+            first = 29 + 7 * position;
+            last = 38 + 7 * position;
         }
-        if (!possible) return true;
+        for (int d = 0; d < monthDays; ++d) {
+            const int day = rule.by_month_day[d];
+            const int lo = day > 0 ? day : 29 + day;
+            const int hi = day > 0 ? day : 32 + day;
+            if (day != 0 && lo <= last && hi >= first) return true;
+        }
     }
+    return false;
+}
 
-    const int setPositions = listLength(rule.by_set_pos, ICAL_BY_SETPOS_SIZE);
-    if (setPositions == 0) return false;
-    // An upper bound on the size of one period's set: candidate days times candidate times of day.
+// Days a listed weekday contributes to one period: one for a positioned weekday, else every one of them.
+long long daysByWeekday(const icalrecurrencetype& rule, int weekdays, long long positioned, long long unpositioned)
+{
+    long long days = 0;
+    for (int i = 0; i < weekdays; ++i)
+        days += icalrecurrencetype_day_position(rule.by_day[i]) != 0 ? positioned : unpositioned;
+    return days;
+}
+
+// An upper bound on the days in one period's set.
+long long daysInPeriodAtMost(const icalrecurrencetype& rule, int months, int monthDays, int weekdays)
+{
     const int yearDays = listLength(rule.by_year_day, ICAL_BY_YEARDAY_SIZE);
     const int weekNumbers = listLength(rule.by_week_no, ICAL_BY_WEEKNO_SIZE);
     long long days = 1;
@@ -190,36 +212,53 @@ bool RecurrenceRules::neverMatches(const icalrecurrencetype& rule)
         if (yearDays) days = std::min<long long>(days, yearDays);
         if (weekNumbers) days = std::min<long long>(days, 7LL * weekNumbers);
         if (monthDays) days = std::min<long long>(days, 1LL * monthDays * (months ? months : 12));
-        if (weekdays) {
-            long long byWeekday = 0;
-            for (int i = 0; i < weekdays; ++i)
-                byWeekday += icalrecurrencetype_day_position(rule.by_day[i]) != 0 ? (months ? months : 1) : 53;
-            days = std::min(days, byWeekday);
-        }
+        if (weekdays) days = std::min(days, daysByWeekday(rule, weekdays, months ? months : 1, 53));
         break;
     }
     case ICAL_MONTHLY_RECURRENCE:
         days = monthDays || weekdays ? 31 : 1;
         if (monthDays) days = std::min<long long>(days, monthDays);
-        if (weekdays) {
-            long long byWeekday = 0;
-            for (int i = 0; i < weekdays; ++i)
-                byWeekday += icalrecurrencetype_day_position(rule.by_day[i]) != 0 ? 1 : 5;
-            days = std::min(days, byWeekday);
-        }
+        if (weekdays) days = std::min(days, daysByWeekday(rule, weekdays, 1, 5));
         break;
     case ICAL_WEEKLY_RECURRENCE: days = weekdays ? std::min(weekdays, 7) : 1; break;
     default: days = 1; break;
     }
+    return days;
+}
+
+// Times of day each day of the set holds: a BY part finer than the frequency multiplies them.
+long long timesPerDay(const icalrecurrencetype& rule)
+{
     long long times = 1;
     const int hours = listLength(rule.by_hour, ICAL_BY_HOUR_SIZE);
     const int minutes = listLength(rule.by_minute, ICAL_BY_MINUTE_SIZE);
     const int seconds = listLength(rule.by_second, ICAL_BY_SECOND_SIZE);
-    // Frequencies run from SECONDLY (0) to YEARLY (6); a BY part finer than the frequency adds times to each day.
+    // Frequencies run from SECONDLY (0) to YEARLY (6).
     if (rule.freq >= ICAL_DAILY_RECURRENCE) times *= std::max(hours, 1);
     if (rule.freq >= ICAL_HOURLY_RECURRENCE) times *= std::max(minutes, 1);
     if (rule.freq >= ICAL_MINUTELY_RECURRENCE) times *= std::max(seconds, 1);
-    const long long setSize = days * times;
+    return times;
+}
+
+} // namespace
+
+bool RecurrenceRules::neverMatches(const icalrecurrencetype& rule)
+{
+    if (rule.rscale && *rule.rscale) return false;
+    const int months = listLength(rule.by_month, ICAL_BY_MONTH_SIZE);
+    const int monthDays = listLength(rule.by_month_day, ICAL_BY_MONTHDAY_SIZE);
+    if (months > 0 && monthDays > 0 && !someListedMonthHasAListedDay(rule, months, monthDays)) return true;
+
+    const int weekdays = listLength(rule.by_day, ICAL_BY_DAY_SIZE);
+    const bool weekdaysWithinMonth =
+        rule.freq == ICAL_MONTHLY_RECURRENCE || (rule.freq == ICAL_YEARLY_RECURRENCE && months > 0);
+    if (monthDays > 0 && weekdays > 0 && weekdaysWithinMonth && !someWeekdayMeetsAListedDay(rule, weekdays, monthDays))
+        return true;
+
+    // A BYSETPOS past the end of every period's set (the 366th of a set of 53) picks nothing.
+    const int setPositions = listLength(rule.by_set_pos, ICAL_BY_SETPOS_SIZE);
+    if (setPositions == 0) return false;
+    const long long setSize = daysInPeriodAtMost(rule, months, monthDays, weekdays) * timesPerDay(rule);
     for (int i = 0; i < setPositions; ++i)
         if (rule.by_set_pos[i] != 0 && std::abs(rule.by_set_pos[i]) <= setSize) return false;
     return true;

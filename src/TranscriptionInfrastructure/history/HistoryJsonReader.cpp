@@ -1,6 +1,6 @@
 #include "TranscriptionInfrastructure/history/HistoryJsonReader.h"
 
-#include "TranscriptionInfrastructure/files/Utf8Sanitizer.h"
+#include "TranscriptionDomain/Utf8.h"
 
 #include <array>
 #include <charconv>
@@ -240,7 +240,7 @@ bool HistoryJsonReader::readString(std::string& out)
         }
         if (byte >= 0x80) {
             const auto length =
-                Utf8Sanitizer::wellFormedLength(std::string_view(m_pos, static_cast<std::size_t>(m_end - m_pos)), 0);
+                Utf8::wellFormedLength(std::string_view(m_pos, static_cast<std::size_t>(m_end - m_pos)), 0);
             if (length == 0) return false;
             m_pos += length;
             continue;
@@ -280,7 +280,7 @@ bool HistoryJsonReader::readEscape(std::string& out)
         if (!readHex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
         codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (low - 0xDC00);
     }
-    appendUtf8(out, codePoint);
+    Utf8::append(out, codePoint);
     return true;
 }
 
@@ -301,26 +301,6 @@ bool HistoryJsonReader::readHex4(std::uint32_t& value)
             return false;
     }
     return true;
-}
-
-void HistoryJsonReader::appendUtf8(std::string& out, std::uint32_t cp)
-{
-    const auto put = [&](std::uint32_t byte) { out.push_back(static_cast<char>(byte)); };
-    if (cp < 0x80) {
-        put(cp);
-    } else if (cp < 0x800) {
-        put(0xC0 | (cp >> 6));
-        put(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        put(0xE0 | (cp >> 12));
-        put(0x80 | ((cp >> 6) & 0x3F));
-        put(0x80 | (cp & 0x3F));
-    } else {
-        put(0xF0 | (cp >> 18));
-        put(0x80 | ((cp >> 12) & 0x3F));
-        put(0x80 | ((cp >> 6) & 0x3F));
-        put(0x80 | (cp & 0x3F));
-    }
 }
 
 bool HistoryJsonReader::scanNumber(const char*& start, bool& integral)

@@ -53,8 +53,6 @@ protected:
     bool readEscape(std::string& out);
     // Four hexadecimal digits.
     bool readHex4(std::uint32_t& value);
-    // Appends the code point as UTF-8.
-    static void appendUtf8(std::string& out, std::uint32_t cp);
     // Scans a number by JSON's grammar; tells whether it had a fraction or an exponent.
     bool scanNumber(const char*& start, bool& integral);
     // A number, as a double.

@@ -1,6 +1,6 @@
 #include "TranscriptionInfrastructure/history/HistoryJsonWriter.h"
 
-#include "TranscriptionInfrastructure/files/Utf8Sanitizer.h"
+#include "TranscriptionDomain/Utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -47,13 +47,13 @@ void appendEscaped(std::string& out, std::string_view text)
             continue;
         }
         if (byte >= 0x80) {
-            if (const auto length = Utf8Sanitizer::wellFormedLength(text, pos)) {
+            if (const auto length = Utf8::wellFormedLength(text, pos)) {
                 pos += length;
                 continue;
             }
             flush();
             out.append("\xEF\xBF\xBD");
-            pos += Utf8Sanitizer::sequenceAt(text, pos).length;
+            pos += Utf8::decode(text, pos).length;
             runStart = pos;
             continue;
         }

@@ -13,10 +13,9 @@ class WhisperContext;
 enum class EncoderAttention { flash, plain };
 
 // Which attention decodes faster on this processor: measured once per processor, engine build, model file and thread
-// count, and remembered in a file beside the model. Which one pays depends on the processor's kernels: with AMX the
-// flash attention over whole blocks decoded a sentence a sixth faster, on an AVX2-only processor the plain one decoded
-// a 1 s refresh in two thirds of the time and a 10 s final in four fifths. Not thread-safe; the record file is
-// replaced whole, so processes measuring at once leave one valid record.
+// count, and remembered in a file beside the model: which one pays depends on the processor's kernels. Measured:
+// docs/recognition.md, "Eighteenth round". Not thread-safe; the record file is replaced whole, so processes measuring
+// at once leave one valid record.
 class EncoderAttentionTrial {
 public:
     EncoderAttentionTrial(const std::filesystem::path& modelFile, int threads);

@@ -11,8 +11,7 @@ namespace tc {
 // How many cores the rest of the machine keeps busy (the user's other programs, the sound server, our own capture),
 // measured between decodings. A decoding's threads wait for each other at every step of the engine's graph and
 // spin briefly before they sleep; when a core is kept busy elsewhere the spinning thread burns the time its partner
-// needs, and one thread decodes faster than two (two to three times the cost per token with a core busy, on a
-// 2-core machine). Thread-safe.
+// needs, and one thread decodes faster than two. Measured: docs/recognition.md, "Seventeenth round". Thread-safe.
 class ProcessorLoadGauge {
 public:
     // The processors' cumulative time in clock ticks, all cores together.

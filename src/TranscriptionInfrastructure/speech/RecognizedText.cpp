@@ -1,50 +1,13 @@
 #include "TranscriptionInfrastructure/speech/RecognizedText.h"
 
+#include "TranscriptionDomain/Utf8.h"
+
 #include <algorithm>
 #include <array>
-#include <cstdint>
 
 namespace tc::RecognizedText {
 
 namespace {
-
-// Length of the sequence a lead byte starts; 0 for a byte that cannot start one.
-std::size_t sequenceLength(std::uint8_t lead)
-{
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) return 2;
-    if (lead >= 0xE0 && lead <= 0xEF) return 3;
-    if (lead >= 0xF0 && lead <= 0xF4) return 4;
-    return 0;
-}
-
-bool isContinuation(std::uint8_t byte)
-{
-    return (byte & 0xC0) == 0x80;
-}
-
-// Decodes the sequence at i; its length, or 0 when malformed, or npos when cut off by the end.
-std::size_t decodeAt(std::string_view bytes, std::size_t i, char32_t& out)
-{
-    const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(bytes[k]); };
-    const std::size_t length = sequenceLength(byte(i));
-    if (length == 0) return 0;
-    if (length == 1) {
-        out = byte(i);
-        return 1;
-    }
-    char32_t value = byte(i) & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-        if (i + k >= bytes.size()) return std::string_view::npos;
-        if (!isContinuation(byte(i + k))) return 0;
-        value = (value << 6) | (byte(i + k) & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are malformed.
-    static constexpr std::array<char32_t, 5> minimum{0, 0, 0x80, 0x800, 0x10000};
-    if (value < minimum[length] || (value >= 0xD800 && value <= 0xDFFF) || value > 0x10FFFF) return 0;
-    out = value;
-    return length;
-}
 
 char32_t foldWidth(char32_t c)
 {
@@ -237,42 +200,24 @@ bool isPunctuation(char32_t c)
 
 std::u32string toCodePoints(std::string_view text)
 {
+    // An ill-formed byte is left out; the bytes after it are read again, so a cut-off sequence at the end goes
+    // whole and a malformed one costs only its own bytes.
     std::u32string out;
     for (std::size_t i = 0; i < text.size();) {
-        char32_t c = 0;
-        const std::size_t length = decodeAt(text, i, c);
-        if (length == std::string_view::npos) break;
-        if (length == 0) {
+        const auto decoded = Utf8::decode(text, i);
+        if (!decoded.wellFormed) {
             ++i;
             continue;
         }
-        out.push_back(c);
-        i += length;
+        out.push_back(decoded.codePoint);
+        i += decoded.length;
     }
     return out;
 }
 
 std::string toUtf8(std::u32string_view codePoints)
 {
-    std::string out;
-    for (char32_t c : codePoints) {
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
+    return Utf8::encode(codePoints);
 }
 
 std::string completeUtf8(std::string_view bytes)

@@ -30,33 +30,26 @@ struct DecodingPolicy {
     // Temperature added for each new try when a final's text looks unreliable (repetitive or improbable); 0 never
     // tries again.
     float finalTemperatureIncrement = 0.2F;
-    // Texts sampled side by side at each try above temperature 0; the likeliest is kept. The engine's 5 made a
-    // final that needed its tries 0.5-1.5 s later than 2 does (pink noise, final p95 1.84-2.00 -> 1.59 s over 80
-    // sentences), with the same error rate; 1 cost Mei's voice 2 points.
+    // Texts sampled side by side at each try above temperature 0; the likeliest is kept. Fewer than the engine's 5,
+    // so a final that needs its tries comes sooner. Measured: docs/recognition.md, "Seventh round".
     int finalBestOf = 2;
     // Latin-script words inside Japanese text whose tokens' mean probability is under this are dropped (see
-    // UnsureLatin::joinedWithout); 0 keeps every word. At 0.4 the evaluation set lost its invented
-    // English ("変更してから log 印して") and kept the terms spoken ("iPhone"), at the same error rate.
+    // UnsureLatin::joinedWithout): the decoder's invented English goes, spoken terms ("iPhone") stay; 0 keeps every
+    // word. Measured: docs/recognition.md, "First round".
     double unsureLatinProbability = 0.4;
-    // The same for a word without a capital letter. The terms speakers used inside Japanese on our evaluation set
-    // were names and acronyms ("iPhone", "Zoom", "API"; 0.36-1.00); every lowercase word was the decoder's own, for
-    // kana it misheard ("から log 員して", "利用量aに", "次のmeatingは" for ミーティング; 0.14-0.63).
+    // The same for a word without a capital letter, which is mostly the decoder's reading of kana it misheard
+    // ("次のmeatingは"). Measured: docs/recognition.md, "Fourteenth round".
     double unsureLowercaseLatinProbability = 0.75;
     // The same for one capitalised word that opens a phrase and that a particle follows ("AIを使って", "CPUの使用率"):
-    // the speaker used it as a noun. Decoding the evaluation set's sentences one by one in all four conditions (about
-    // 3,100), 12 spoken terms came so under 0.4 ("AI", "CPU", "URL" at 0.22-0.39 at pink 10 dB and in babble, two
-    // "Zoom"s at 0.16-0.17; dropping them left a line starting with its particle), and two words nobody said ("BJは"
-    // 0.11, "BIGSは" 0.20).
+    // the speaker used it as a noun. Measured: docs/recognition.md, "Twenty-sixth round".
     double unsureLatinTermProbability = 0.22;
     // A final whose greedy text loops on one or two characters ("おぉぉぉぉ") is a sound, not words: it comes out
-    // empty instead of going to the fallback tries, which sample whole sentences out of it. Over the non-speech
-    // recording with the pitch check off, 5-6 made-up lines became 3; no final of the speech subsets looped so.
+    // empty instead of going to the fallback tries, which sample whole sentences out of it. Measured:
+    // docs/recognition.md, "Fourth round".
     bool dropSoundLoops = true;
-    // whisper.cpp's own no-speech check empties a decoding whose no-speech probability exceeds 0.6 while its tokens
-    // average under -1.0, but it reads that probability from logits it never computes for the audio at hand: what
-    // is left there is our own no-speech step of the previous decoding. So a refresh after one that sounded like
-    // no speech came out empty (22 of 48 such refreshes on our evaluation set, against 3 of 381 after speech).
-    // Off, our own gates judge the text with the probability of its own audio.
+    // whisper.cpp's own no-speech check reads the no-speech probability of the previous decoding, not of the audio
+    // at hand, and empties refreshes after one that sounded like no speech; off, our own gates judge the text with
+    // the probability of its own audio. Measured: docs/recognition.md, "Fifth round".
     bool engineNoSpeechCheck = false;
     // A final whose greedy tokens average under this log probability is tried again (whisper.cpp's own figure).
     float retryBelowLogProbability = -1.0F;

@@ -71,55 +71,66 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
     // Both run on every frame: the floor and the model's state follow the whole stream.
     const bool loud = m_detector.isSpeech(frame);
     const bool speech = voiceHeard(frame) && loud;
+    if (m_inUtterance)
+        continueUtterance(frame, speech, loud, completed);
+    else
+        awaitOnset(frame, frameStart, speech, loud);
+}
 
-    if (!m_inUtterance) {
-        m_recentSpeech.push_back(speech);
-        m_recentLoud.push_back(loud);
-        if (m_recentSpeech.size() > m_settings.onsetWindow) {
-            m_recentSpeech.pop_front();
-            m_recentLoud.pop_front();
-        }
-        const auto count = [](const std::deque<bool>& frames) {
-            return static_cast<std::size_t>(std::count(frames.begin(), frames.end(), true));
-        };
-        // Frames since loudness alone would have begun an utterance.
-        m_loudOnsetFrames = count(m_recentLoud) >= m_settings.onsetFrames ? m_loudOnsetFrames + 1 : 0;
-        const std::size_t lagFrames = m_voiceModel ? framesIn(m_settings.voiceLagSeconds, m_settings.frameSeconds) : 0;
-        m_preRoll.insert(m_preRoll.end(), frame.begin(), frame.end());
-        const auto preRollSamples = static_cast<std::size_t>(m_settings.preRollSeconds * m_settings.sampleRate);
-        while (m_preRoll.size() > preRollSamples + frame.size() * (m_recentSpeech.size() + lagFrames))
-            m_preRoll.pop_front();
-        const auto speechCount = count(m_recentSpeech);
-        if (speechCount < m_settings.onsetFrames) return;
-        // Onset: the utterance holds the pre-roll and the frames of the burst, from where loudness began it.
-        m_inUtterance = true;
-        m_continuesCut = false;
-        ++m_index;
-        const std::size_t lag = std::min(lagFrames, m_loudOnsetFrames > 0 ? m_loudOnsetFrames - 1 : 0);
-        const std::size_t take =
-            std::min(m_preRoll.size(), preRollSamples + frame.size() * (m_recentSpeech.size() + lag));
-        m_current.assign(m_preRoll.end() - static_cast<std::ptrdiff_t>(take), m_preRoll.end());
-        m_currentStart = frameStart + static_cast<double>(frame.size()) / m_settings.sampleRate -
-                         static_cast<double>(m_current.size()) / m_settings.sampleRate;
-        m_currentLevels.clear();
-        m_currentPitch.clear();
-        for (std::size_t offset = 0; offset + m_frameSamples <= m_current.size(); offset += m_frameSamples) {
-            m_currentLevels.push_back(
-                VoiceActivityDetector::levelDb(std::span<const float>(m_current.data() + offset, m_frameSamples)));
-            m_currentPitch.push_back(pitchPeriodAt(offset + m_frameSamples));
-        }
-        m_speechFrames = speechCount;
-        m_pauseFrames = 0;
-        m_innerPauses.clear();
-        m_preRoll.clear();
-        m_recentSpeech.clear();
-        m_recentLoud.clear();
-        m_loudOnsetFrames = 0;
-        m_quietFrames = 0;
-        m_backgroundPauseFrames = 0;
-        return;
+void UtteranceSegmenter::awaitOnset(std::span<const float> frame, double frameStart, bool speech, bool loud)
+{
+    m_recentSpeech.push_back(speech);
+    m_recentLoud.push_back(loud);
+    if (m_recentSpeech.size() > m_settings.onsetWindow) {
+        m_recentSpeech.pop_front();
+        m_recentLoud.pop_front();
     }
+    const auto count = [](const std::deque<bool>& frames) {
+        return static_cast<std::size_t>(std::count(frames.begin(), frames.end(), true));
+    };
+    // Frames since loudness alone would have begun an utterance.
+    m_loudOnsetFrames = count(m_recentLoud) >= m_settings.onsetFrames ? m_loudOnsetFrames + 1 : 0;
+    const std::size_t lagFrames = m_voiceModel ? framesIn(m_settings.voiceLagSeconds, m_settings.frameSeconds) : 0;
+    m_preRoll.insert(m_preRoll.end(), frame.begin(), frame.end());
+    const auto preRollSamples = static_cast<std::size_t>(m_settings.preRollSeconds * m_settings.sampleRate);
+    while (m_preRoll.size() > preRollSamples + frame.size() * (m_recentSpeech.size() + lagFrames))
+        m_preRoll.pop_front();
+    const auto speechCount = count(m_recentSpeech);
+    if (speechCount < m_settings.onsetFrames) return;
+    // Onset: the utterance holds the pre-roll and the frames of the burst, from where loudness began it.
+    const std::size_t lag = std::min(lagFrames, m_loudOnsetFrames > 0 ? m_loudOnsetFrames - 1 : 0);
+    const std::size_t take = std::min(m_preRoll.size(), preRollSamples + frame.size() * (m_recentSpeech.size() + lag));
+    beginUtterance(take, frameStart + static_cast<double>(frame.size()) / m_settings.sampleRate, speechCount);
+}
 
+void UtteranceSegmenter::beginUtterance(std::size_t preRollTaken, double frameEnd, std::size_t speechFrames)
+{
+    m_inUtterance = true;
+    m_continuesCut = false;
+    ++m_index;
+    m_current.assign(m_preRoll.end() - static_cast<std::ptrdiff_t>(preRollTaken), m_preRoll.end());
+    m_currentStart = frameEnd - static_cast<double>(m_current.size()) / m_settings.sampleRate;
+    m_currentLevels.clear();
+    m_currentPitch.clear();
+    for (std::size_t offset = 0; offset + m_frameSamples <= m_current.size(); offset += m_frameSamples) {
+        m_currentLevels.push_back(
+            VoiceActivityDetector::levelDb(std::span<const float>(m_current.data() + offset, m_frameSamples)));
+        m_currentPitch.push_back(pitchPeriodAt(offset + m_frameSamples));
+    }
+    m_speechFrames = speechFrames;
+    m_pauseFrames = 0;
+    m_innerPauses.clear();
+    m_preRoll.clear();
+    m_recentSpeech.clear();
+    m_recentLoud.clear();
+    m_loudOnsetFrames = 0;
+    m_quietFrames = 0;
+    m_backgroundPauseFrames = 0;
+}
+
+void UtteranceSegmenter::continueUtterance(std::span<const float> frame, bool speech, bool loud,
+                                           std::vector<SegmentedUtterance>& completed)
+{
     m_current.insert(m_current.end(), frame.begin(), frame.end());
     m_currentLevels.push_back(VoiceActivityDetector::levelDb(frame));
     m_currentPitch.push_back(pitchPeriodAt(m_current.size()));
@@ -140,19 +151,7 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
         m_innerPauses.push_back({end - length, length});
     }
 
-    const bool tooShort = !m_continuesCut && static_cast<double>(m_speechFrames) * m_settings.frameSeconds <
-                                                 m_settings.shortBurstSpeechSeconds;
-    const double endPause =
-        tooShort ? std::max(m_settings.endPauseSeconds, m_settings.shortBurstPauseSeconds) : m_settings.endPauseSeconds;
-    // Loudness's own pause, or a longer one without a voice, or one far under the speaker over a loud background.
-    // Without a model the first two counts are the same; a quiet frame is never a voiced one, so the voiceless count
-    // is never the smaller.
-    const bool paused =
-        m_quietFrames >= framesIn(endPause, m_settings.frameSeconds) ||
-        m_pauseFrames >= framesIn(std::max(endPause, m_settings.voiceEndPauseSeconds), m_settings.frameSeconds) ||
-        m_backgroundPauseFrames >=
-            framesIn(std::max(endPause, m_settings.backgroundPauseSeconds), m_settings.frameSeconds);
-    if (paused) {
+    if (endPauseReached()) {
         const std::size_t pause = currentPauseSamples();
         if (auto utterance = closeCurrent(m_current.size())) {
             utterance->pauseSamples = pause;
@@ -164,6 +163,21 @@ void UtteranceSegmenter::processFrame(std::span<const float> frame, std::vector<
     if (m_current.size() >= maxSamples) {
         if (auto utterance = cutAtQuietest()) completed.push_back(std::move(*utterance));
     }
+}
+
+bool UtteranceSegmenter::endPauseReached() const
+{
+    const bool tooShort = !m_continuesCut && static_cast<double>(m_speechFrames) * m_settings.frameSeconds <
+                                                 m_settings.shortBurstSpeechSeconds;
+    const double endPause =
+        tooShort ? std::max(m_settings.endPauseSeconds, m_settings.shortBurstPauseSeconds) : m_settings.endPauseSeconds;
+    // Loudness's own pause, or a longer one without a voice, or one far under the speaker over a loud background.
+    // Without a model the first two counts are the same; a quiet frame is never a voiced one, so the voiceless count
+    // is never the smaller.
+    return m_quietFrames >= framesIn(endPause, m_settings.frameSeconds) ||
+           m_pauseFrames >= framesIn(std::max(endPause, m_settings.voiceEndPauseSeconds), m_settings.frameSeconds) ||
+           m_backgroundPauseFrames >=
+               framesIn(std::max(endPause, m_settings.backgroundPauseSeconds), m_settings.frameSeconds);
 }
 
 bool UtteranceSegmenter::voiceHeard(std::span<const float> frame)
@@ -257,8 +271,8 @@ std::optional<SegmentedUtterance> UtteranceSegmenter::cutAtQuietest()
     // The rest goes on as a new utterance that is still in speech.
     m_current.erase(m_current.begin(), m_current.begin() + static_cast<std::ptrdiff_t>(cutSample));
     m_currentLevels.erase(m_currentLevels.begin(), m_currentLevels.begin() + static_cast<std::ptrdiff_t>(cutFrame));
-    m_currentPitch.erase(m_currentPitch.begin(),
-                         m_currentPitch.begin() + static_cast<std::ptrdiff_t>(std::min(cutFrame, m_currentPitch.size())));
+    m_currentPitch.erase(m_currentPitch.begin(), m_currentPitch.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                                              cutFrame, m_currentPitch.size())));
     m_currentStart = utterance.end;
     m_speechFrames = m_currentLevels.size();
     // The rest of dropped music has to pass on its own.

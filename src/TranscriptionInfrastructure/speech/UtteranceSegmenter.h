@@ -37,9 +37,8 @@ struct SegmentedUtterance {
 
 // Cuts a mono stream into utterances by voice activity: an utterance starts at a burst of speech frames (with a
 // little audio before it), ends after a pause, and is cut where it is quietest when it grows past the maximum
-// length. With a voice model, a loud frame is speech only when the model also hears a voice: loudness alone took
-// the echo of a reverberant room and the swell of noise for speech, which joined sentences and began the first
-// utterance with the noise. Not thread-safe: one owner.
+// length. With a voice model, a loud frame is speech only when the model also hears a voice, so a room's echo or a
+// swell of noise does not join sentences. Measured: docs/recognition.md, "Eighth round". Not thread-safe: one owner.
 class UtteranceSegmenter {
 public:
     struct Settings {
@@ -52,33 +51,25 @@ public:
         double preRollSeconds = 0.3;
         // The pause that ends an utterance: longer than the pause at a comma, shorter than a change of speaker.
         double endPauseSeconds = 0.65;
-        // Less speech than this (clicks, a cough) is no utterance. Speech counts only where the voice model hears a
-        // voice too, and at pink 10 dB a short reply ("了解。", "お疲れ様。", "以上。") keeps 0.20-0.24 s of it: at
-        // 0.25 such replies were dropped whole (4 of 150). Over five minutes of non-speech, music and babble the
-        // only stretch under 0.25 s was a tone, which is dropped as one.
+        // Less speech than this (clicks, a cough) is no utterance; low enough for a short reply in noise ("了解。").
+        // Measured: docs/recognition.md, "Twenty-third round".
         double minimumSpeechSeconds = 0.15;
         // An utterance with less speech than shortBurstSpeechSeconds waits shortBurstPauseSeconds for more before it
-        // ends: in noise a reply before a comma ("はい、") keeps too few loud frames to stand alone, and its soft end
-        // widens the comma pause past endPauseSeconds. Equal to endPauseSeconds, a short burst ends like any
-        // utterance.
+        // ends, so a reply before a comma ("はい、") joins its sentence; equal to endPauseSeconds, it ends like any
+        // utterance. Measured: docs/recognition.md, "Third round".
         double shortBurstSpeechSeconds = 0.25;
         double shortBurstPauseSeconds = 1.2;
         // Speech rises and falls with its syllables; a stretch whose loud and quiet frames (90th and 10th
-        // percentile) are closer than this is a steady noise that began, not speech. Pink noise 10 dB under the
-        // voice squeezes a quiet sentence to 9-12 dB: with 12, up to 6 % of a voice's sentences in our evaluation
-        // set were dropped whole.
+        // percentile) are closer than this is a steady noise that began, not speech. Measured: docs/recognition.md,
+        // "Third round".
         double minimumSpreadDb = 9.0;
         // A voice glides in pitch from one frame to the next; an instrument holds each note's pitch exactly. A
         // stretch where more than this share of consecutive voiced frames keep the same pitch period is music or
-        // a tone, not speech. Over its loud frames (below) a voice's vowels hold their pitch more than its glides
-        // do: at 0.5, 4 of 1,950 sentences of three voices (sped up, through the telephone band) were dropped, none
-        // at 0.6; the non-speech recording's music-like tones are dropped at either. 1 or more lets every stretch
-        // through.
+        // a tone, not speech; 1 or more lets every stretch through. Measured: docs/recognition.md, "Fifteenth round".
         double maximumSteadyPitchShare = 0.6;
-        // Judged over the frames within this many dB of the stretch's loud level (its 90th percentile) alone. Music
-        // under a voice (a video, a podcast) holds its notes between the syllables: judged over every frame, 19-55 of
-        // 130 sentences of a voice over struck notes 15 dB under it were dropped as music (six voices); none at 6 dB.
-        // 0 judges every frame.
+        // Judged over the frames within this many dB of the stretch's loud level (its 90th percentile) alone, as
+        // music under a voice holds its notes between the syllables; 0 judges every frame. Measured:
+        // docs/recognition.md, "Fifteenth round".
         double steadyPitchWithinDb = 6.0;
         double maximumUtteranceSeconds = 12.0;
         // A too-long utterance is cut at the quietest frame within this span before the maximum.
@@ -93,17 +84,13 @@ public:
         // alone would have begun it, up to this much earlier.
         double voiceLagSeconds = 0.2;
         // With a voice model, an utterance still ends at loudness's own pause, or after this long without a voice
-        // the model hears: where loudness finds the pause the cut is the same as without the model (the error rates
-        // were tuned on those cuts), and where an echo or noise fills the pause the model ends it. At 0.8 s no
-        // sentence of the evaluation set merged in pink noise or the reverberant room; at 1.0 s the room merged 22
-        // of 130. 0 ends an utterance at endPauseSeconds without a voice.
+        // the model hears, for a pause an echo or noise fills; 0 ends an utterance at endPauseSeconds without a
+        // voice. Measured: docs/recognition.md, "Eighth round".
         double voiceEndPauseSeconds = 0.8;
         // Over a loud background (the utterance's loud level, the 90th percentile of its last 3 s, within
         // noisyFloorGapDb of the noise floor), backgroundPauseSeconds of frames relativePauseDb under that level end
-        // the utterance too. Other voices babbling 10 dB under the speaker keep loudness and the voice model busy
-        // through the pause between two sentences: 63 of 780 sentences of our evaluation set merged, 8 with this.
-        // Shorter, it cut more sentences in pink noise at their soft syllables; clean speech lies further over its
-        // floor and is cut as before. 0 dB leaves pauses to loudness and the voice model.
+        // the utterance too, as babble keeps loudness and the voice model busy through a pause; 0 dB leaves pauses
+        // to them. Measured: docs/recognition.md, "Tenth round".
         double relativePauseDb = 8.0;
         double noisyFloorGapDb = 25.0;
         double backgroundPauseSeconds = 0.7;
@@ -133,6 +120,15 @@ public:
 
 private:
     void processFrame(std::span<const float> frame, std::vector<SegmentedUtterance>& completed);
+    // Outside an utterance: keeps the pre-roll and begins one at a burst of speech frames.
+    void awaitOnset(std::span<const float> frame, double frameStart, bool speech, bool loud);
+    // Starts the utterance with the last preRollTaken samples of the pre-roll, ending at frameEnd seconds.
+    void beginUtterance(std::size_t preRollTaken, double frameEnd, std::size_t speechFrames);
+    // Inside one: counts the pauses, and closes it at its end pause or cuts it at the maximum length.
+    void continueUtterance(std::span<const float> frame, bool speech, bool loud,
+                           std::vector<SegmentedUtterance>& completed);
+    // True once one of the pause rules ends the utterance in progress.
+    bool endPauseReached() const;
     std::optional<SegmentedUtterance> closeCurrent(std::size_t keepSamples);
     // The longest of the pause counts: the frames since the speaker was last heard by any of the pause rules.
     std::size_t pauseFrames() const;

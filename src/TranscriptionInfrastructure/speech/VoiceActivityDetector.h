@@ -15,9 +15,8 @@ public:
     struct Settings {
         // A frame is speech when it is this far above the floor...
         double marginDb = 9.0;
-        // ...and above this absolute level (dB relative to full scale). At -50 a microphone 25 dB quieter than our
-        // recordings (speech peaking near -28 dBFS) lost the soft ends of sentences and some whole ones (Mei 19.7 %,
-        // jm_kumo 16.3 % against 13.6 / 14.1 % at full level); at -60 they read 15.9 / 15.3 %.
+        // ...and above this absolute level (dB relative to full scale), low enough for a quiet microphone's soft
+        // sentence ends. Measured: docs/recognition.md, "Seventh round".
         double minimumSpeechDb = -60.0;
     };
 

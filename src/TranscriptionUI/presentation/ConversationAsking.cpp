@@ -2,6 +2,7 @@
 
 #include "TranscriptionDomain/BlankText.h"
 #include "TranscriptionDomain/ConversationQuestionContext.h"
+#include "TranscriptionDomain/Utf8.h"
 #include "TranscriptionUI/presentation/ObservedValue.h"
 
 namespace tc {
@@ -17,7 +18,7 @@ using AskOutcome = std::optional<ConversationAnswer>;
 std::string trimmed(const std::string& text)
 {
     const auto isBoundary = [&](std::size_t i) {
-        return i == 0 || i == text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+        return i == 0 || i == text.size() || !Utf8::isContinuationByte(text[i]);
     };
     std::size_t begin = 0;
     for (std::size_t i = 1; i <= text.size(); ++i) {

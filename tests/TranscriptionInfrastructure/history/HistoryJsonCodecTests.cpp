@@ -1,4 +1,4 @@
-#include "TranscriptionInfrastructure/files/Utf8Sanitizer.h"
+#include "TranscriptionDomain/Utf8.h"
 #include "TranscriptionInfrastructure/history/HistoryJsonCodec.h"
 
 #include "support/HistoryJsonReference.h"
@@ -76,20 +76,6 @@ std::size_t lineCount(const std::optional<HistoryJsonCodec::Salvage>& salvage)
 
 } // namespace
 
-TEST(Utf8Sanitizer, ReplacesEachMaximalIllFormedPartOnce)
-{
-    EXPECT_TRUE(Utf8Sanitizer::isValid("日本語 abc 😀"));
-    EXPECT_FALSE(Utf8Sanitizer::isValid("\xE3\x81"));
-    // Overlong forms, surrogates and code points past U+10FFFF are ill-formed too.
-    // clang-format off
-    const std::vector<std::pair<std::string, std::string>> cases{{"日本語", "日本語"}, {"a\xE3\x81\x62", "a\uFFFDb"},
-        {"\xE3\x81", "\uFFFD"}, {"\xFF\xFE", "\uFFFD\uFFFD"}, {"\xC0\xAF", "\uFFFD\uFFFD"},
-        {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"}, {"\xF4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"}, {"\xF0\x9F\x98x", "\uFFFDx"}};
-    // clang-format on
-    for (const auto& [input, expected] : cases)
-        EXPECT_EQ(Utf8Sanitizer::sanitized(input), expected) << input;
-}
-
 TEST(HistoryJsonCodec, WritesExactlyWhatTheGeneralJsonLibraryWrites)
 {
     std::mt19937 random(20261206);
@@ -101,7 +87,7 @@ TEST(HistoryJsonCodec, WritesExactlyWhatTheGeneralJsonLibraryWrites)
         const auto ours = HistoryJsonCodec::encodeStore(sessions, 1'000'000);
         ASSERT_EQ(ours, reference.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace))
             << "round " << round;
-        ASSERT_TRUE(Utf8Sanitizer::isValid(ours));
+        ASSERT_TRUE(Utf8::isValid(ours));
         // What was written reads back as the sanitised records, in the general library and the salvage too.
         const auto decoded = HistoryJsonCodec::decodeStore(ours).value();
         ASSERT_EQ(decoded, nlohmann::json::parse(ours)["sessions"].get<std::vector<TranscriptSession>>());

@@ -11,8 +11,6 @@
 namespace tc {
 namespace {
 
-using Kind = EngineConfig::TranscriberKind;
-
 class EngineConfigFile : public ::testing::Test {
 protected:
     std::filesystem::path write(const std::string& content)
@@ -25,7 +23,7 @@ protected:
     const std::filesystem::path m_file = m_dir.path() / "config.json";
 };
 
-TEST_F(EngineConfigFile, LaterLayersWinAndTakeTheirValuesUnchanged)
+TEST_F(EngineConfigFile, LaterLayersWinUnchangedAndABrokenFileIsIgnoredWhole)
 {
     EXPECT_EQ(EngineConfig::resolve({}, {}, std::nullopt), EngineConfig{});
     const auto file = write(R"({"transcriber":"speechAnalyzer","locale":"en-US"})");
@@ -33,19 +31,15 @@ TEST_F(EngineConfigFile, LaterLayersWinAndTakeTheirValuesUnchanged)
     EXPECT_EQ(EngineConfig::resolve({}, {}, file).locale, "en-US");
     EXPECT_EQ(EngineConfig::resolve({}, french, file).locale, "fr-FR");
     EXPECT_EQ(EngineConfig::resolve({std::nullopt, "de-DE"}, french, file).locale, "de-DE");
-    EXPECT_EQ(EngineConfig::resolve({Kind::speechAnalyzer, std::nullopt}, french, file).locale, "fr-FR");
-
+    EXPECT_EQ(EngineConfig::resolve({EngineConfig::TranscriberKind::speechAnalyzer, std::nullopt}, french, file).locale,
+              "fr-FR");
+    // Values are taken as they are, empty or padded.
     EXPECT_EQ(EngineConfig::resolve({}, {{"TS_LOCALE", ""}}, std::nullopt).locale, "");
     EXPECT_EQ(EngineConfig::resolve({}, {}, write(R"({"locale":"  x  "})")).locale, "  x  ");
     EXPECT_EQ(EngineConfig::resolve({std::nullopt, ""}, {}, std::nullopt).locale, "");
-
     // An unknown transcriber name keeps the default back end and the rest of its layer.
     EXPECT_EQ(EngineConfig::resolve({}, {}, write(R"({"transcriber":"whisperish","locale":"en-GB"})")).locale, "en-GB");
-    EXPECT_EQ(EngineConfig::transcriberKindFromRawValue("SpeechAnalyzer"), std::nullopt);
-}
 
-TEST_F(EngineConfigFile, ABrokenFileIsIgnoredWholeAndNeverStopsTheApp)
-{
     // A known key of the wrong type discards the whole file, the locale with it; null and unknown keys are harmless.
     for (const auto& [content, locale] : {std::pair{R"({"transcriber":"speechAnalyzer","locale":42})", "ja-JP"},
                                           {R"({"transcriber":true,"locale":"en-US"})", "ja-JP"},
@@ -55,7 +49,6 @@ TEST_F(EngineConfigFile, ABrokenFileIsIgnoredWholeAndNeverStopsTheApp)
         EXPECT_EQ(EngineConfig::resolve({}, {}, write(content)).locale, locale);
     }
     EXPECT_EQ(EngineConfig::resolve({}, {{"TS_LOCALE", "ko-KR"}}, write(R"({"locale":42})")).locale, "ko-KR");
-
     for (const char* content : {"not json", R"(["locale","en-US"])", "{\"locale\":\"\xff\xfe\"}"}) {
         SCOPED_TRACE(content);
         EXPECT_EQ(EngineConfig::resolve({}, {}, write(content)), EngineConfig{});

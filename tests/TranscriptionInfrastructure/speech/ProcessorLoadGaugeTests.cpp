@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 namespace tc {
@@ -59,14 +59,17 @@ TEST(ProcessorLoadGauge, DecodingTakesOneThreadWhileACoreIsBusyElsewhereBetweenD
     // The real processors, with a thread of ours keeping a core busy between two decodings.
     ProcessorLoadGauge real(static_cast<int>(std::thread::hardware_concurrency()));
     real.decodingEnded(ProcessorLoadGauge::read());
-    std::atomic<bool> stop = false;
-    std::thread busyCore([&] {
-        volatile std::uint64_t spins = 0;
-        while (!stop)
-            spins = spins + 1;
+    // The thread spins until it has had half a second of a core, however long a loaded machine takes to give it.
+    std::thread busyCore([] {
+        const auto cpuSeconds = [] {
+            timespec now{};
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+            return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+        };
+        const double start = cpuSeconds();
+        while (cpuSeconds() - start < 0.5) {
+        }
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    stop = true;
     busyCore.join();
     real.decodingBegins(ProcessorLoadGauge::read());
     EXPECT_GE(real.busyCores(), 0.7);
