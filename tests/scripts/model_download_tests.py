@@ -145,6 +145,20 @@ class ModelDownloadTests(unittest.TestCase):
         self.assertEqual(target.read_bytes(), data)
         self.assertFalse(part.exists())
 
+    def test_DownloadKilledBeforeItsCheck_CheckedAndPlacedWithoutFetchingAgain(self):
+        data = os.urandom(2 * MiB)
+        target = self.serve("hosted", data, "host-sha256")
+        (self.models / f".{target.name}.download").write_bytes(data)
+        url = f"{self.endpoint.rstrip('/')}/{REPO}/resolve/main/{target.name}"
+        (self.models / f".{target.name}.download.json").write_text(
+            json.dumps({"url": url, "validator": hashlib.sha256(data).hexdigest(), "total": len(data)}))
+        status, _, log = self.install("hosted")
+        self.assertEqual(status, 0, log)
+        self.assertEqual(target.read_bytes(), data)
+        self.assertEqual([r["range"] for r in self.host.seen(lambda r: r["path"].startswith("/content/"))],
+                         [f"bytes={len(data)}-"])
+        self.assertEqual(self.leftovers(), [".verified.json", target.name])
+
     def test_TruncatedBody_NeverInstalled(self):
         data = os.urandom(2 * MiB)
         target = self.serve("signed", data, "sha1")
