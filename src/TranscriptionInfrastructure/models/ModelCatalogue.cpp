@@ -26,11 +26,13 @@ bool isHex(const std::string& text, std::size_t length)
     return text.size() == length && text.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
-// The entry's check: its own "check", else the section's "checksum" (catalogues before the per-model check).
+// The entry's check: its own "check", else the section's "checksum" (catalogues before the per-model check), else
+// whichever digest it gives.
 ModelCheck checkOf(const nlohmann::json& entry, const std::string& sectionChecksum, std::string& digest)
 {
     std::string kind = textField(entry, "check");
     if (kind.empty()) kind = sectionChecksum;
+    if (kind.empty()) kind = textField(entry, "sha1").empty() ? "sha256" : "sha1";
     if (kind == "host-sha256") return ModelCheck::hostSha256;
     if (kind != "sha1" && kind != "sha256") return ModelCheck::none;
     digest = lowerHex(textField(entry, kind.c_str()));

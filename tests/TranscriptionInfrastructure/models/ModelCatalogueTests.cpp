@@ -28,6 +28,7 @@ TEST(ModelCatalogue, ReadsEachSectionWithItsChecksDefaultsAndHost)
         {"name": "v", "file": "ggml-v.bin", "bytes": 3,
          "sha256": "2aa269b785eeb53a82983a20501ddf7c1d9c48e33ab63a41391ac6c9f7fb6987"}]},
       "language": {"default": "l", "models": [
+        {"name": "bare", "file": "bare.gguf", "sha256": "2aa269b785eeb53a82983a20501ddf7c1d9c48e33ab63a41391ac6c9f7fb6987"},
         {"name": "l", "file": "l.gguf", "bytes": 7, "check": "sha256",
          "sha256": "2aa269b785eeb53a82983a20501ddf7c1d9c48e33ab63a41391ac6c9f7fb6987"},
         {"name": "i", "file": "i.gguf", "repo": "x/y", "instruction_tuned": true, "chat_template": true}]}})";
@@ -51,6 +52,8 @@ TEST(ModelCatalogue, ReadsEachSectionWithItsChecksDefaultsAndHost)
     EXPECT_FALSE(catalogue.defaultModel(Section::voice)->downloadable);
 
     EXPECT_EQ(catalogue.defaultName(Section::language), "l");
+    // Neither its own check nor the section's: the digest it gives decides.
+    EXPECT_EQ(catalogue.find(Section::language, "bare")->check, ModelCheck::sha256);
     const auto tuned = catalogue.find(Section::language, "i");
     ASSERT_TRUE(tuned);
     EXPECT_TRUE(tuned->instructionTuned && tuned->chatTemplate && tuned->downloadable);
