@@ -24,9 +24,13 @@ ModelDownloadBanner::ModelDownloadBanner(ModelDownloadOffer* offer, QWidget* par
     m_progress->setObjectName(QStringLiteral("modelDownloadProgress"));
     m_download->setObjectName(QStringLiteral("modelDownloadButton"));
     m_cancel->setObjectName(QStringLiteral("modelDownloadCancel"));
+    m_download->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+    m_cancel->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
 
     auto* row = new QHBoxLayout;
     row->addWidget(m_progress, 1);
+    // The buttons keep their own width; the bar, or the space it leaves while hidden, takes the rest.
+    row->addStretch(0);
     row->addWidget(m_download);
     row->addWidget(m_cancel);
     auto* layout = new QVBoxLayout(this);
