@@ -22,10 +22,10 @@ struct CatalogueModel {
     std::string fileName;    // "ggml-base.bin": a bare name inside the models folder
     std::uint64_t bytes = 0; // published size; 0 when unknown
     ModelCheck check = ModelCheck::none;
-    std::string digest;             // lower-case hexadecimal for sha1 / sha256; empty otherwise
-    bool downloadable = false;      // the catalogue names a host that serves it
-    bool instructionTuned = false;  // language models: follows instructions
-    bool chatTemplate = false;      // language models: carries a chat template
+    std::string digest;            // lower-case hexadecimal for sha1 / sha256; empty otherwise
+    bool downloadable = false;     // the catalogue names a host that serves it
+    bool instructionTuned = false; // language models: follows instructions
+    bool chatTemplate = false;     // language models: carries a chat template
 
     friend bool operator==(const CatalogueModel&, const CatalogueModel&) = default;
 };

@@ -79,11 +79,13 @@ void ModelDownloadOffer::download()
     auto onDone = [hop = m_hop, this](const std::optional<std::string>& error) {
         hop->post([this, error] { finish(error); });
     };
-    setState(State::downloading, QStringLiteral("音声認識モデル「%1」のダウンロードを始めています…")
-                                     .arg(QString::fromStdString(m_modelName)));
+    setState(
+        State::downloading,
+        QStringLiteral("音声認識モデル「%1」のダウンロードを始めています…").arg(QString::fromStdString(m_modelName)));
     if (!m_deps.install(m_modelName, onProgress, onDone))
-        setState(State::failed, QStringLiteral("ほかのモデルをインストール中です。終わってから「もう一度ダウンロード」を"
-                                               "押してください。"));
+        setState(State::failed,
+                 QStringLiteral("ほかのモデルをインストール中です。終わってから「もう一度ダウンロード」を"
+                                "押してください。"));
 }
 
 void ModelDownloadOffer::cancel()
@@ -105,9 +107,8 @@ void ModelDownloadOffer::finish(const std::optional<std::string>& error)
         setState(State::failed, QStringLiteral("ダウンロードを中止しました。ダウンロード済みの部分は残してあり、"
                                                "「もう一度ダウンロード」でその続きから再開できます。"));
     else
-        setState(State::failed,
-                 QString::fromStdString(*error) +
-                     QStringLiteral("\n準備ができたら「もう一度ダウンロード」を押してください。"));
+        setState(State::failed, QString::fromStdString(*error) +
+                                    QStringLiteral("\n準備ができたら「もう一度ダウンロード」を押してください。"));
 }
 
 void ModelDownloadOffer::setState(State state, QString message)

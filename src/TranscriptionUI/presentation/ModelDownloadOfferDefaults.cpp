@@ -6,7 +6,8 @@
 namespace tc {
 
 // Kept apart from the offer so that tests wiring their own functions do not need the installer's files.
-ModelDownloadOffer::Dependencies ModelDownloadOffer::defaultDependencies(std::shared_ptr<SpeechModelInstaller> installer)
+ModelDownloadOffer::Dependencies
+ModelDownloadOffer::defaultDependencies(std::shared_ptr<SpeechModelInstaller> installer)
 {
     const auto setup = installer->setup();
     Dependencies dependencies;

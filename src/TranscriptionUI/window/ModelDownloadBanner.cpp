@@ -57,7 +57,8 @@ void ModelDownloadBanner::refresh()
     m_progress->setRange(0, static_cast<int>(progress.total / 1024));
     m_progress->setValue(static_cast<int>(std::min(progress.done, progress.total) / 1024));
     m_download->setVisible(!downloading);
-    m_download->setText(state == State::failed ? QStringLiteral("もう一度ダウンロード") : QStringLiteral("ダウンロード"));
+    m_download->setText(state == State::failed ? QStringLiteral("もう一度ダウンロード")
+                                               : QStringLiteral("ダウンロード"));
     m_cancel->setVisible(downloading);
 }
 
