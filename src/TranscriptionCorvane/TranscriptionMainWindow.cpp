@@ -1,10 +1,13 @@
 #include "TranscriptionCorvane/TranscriptionMainWindow.h"
 
+#include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
+#include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/TranscriptionRootView.h"
 #include "TranscriptionUI/UpdaterCommands.h"
 #include "TranscriptionUI/caption/LiveCaptionCommands.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
+#include "TranscriptionUI/presentation/ModelDownloadOffer.h"
 #include "TranscriptionUI/settings/ConsentSection.h"
 #include "TranscriptionUI/settings/SettingsModel.h"
 #include "TranscriptionUI/settings/SettingsWindow.h"
@@ -25,7 +28,8 @@ TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, 
                                                  UpdaterPort* updater, QWidget* parent)
     : QMainWindow(parent), m_root(new TranscriptionRootView(model, defaults, this)),
       m_captionCommands(new LiveCaptionCommands(defaults, this)), m_updaterCommands(new UpdaterCommands(updater, this)),
-      m_model(model), m_defaults(defaults)
+      m_model(model), m_defaults(defaults), m_installer(std::make_shared<SpeechModelInstaller>()),
+      m_modelDownload(new ModelDownloadOffer(ModelDownloadOffer::defaultDependencies(m_installer), this))
 {
     setCentralWidget(m_root);
     setMinimumSize(minimumWidth, minimumHeight);
@@ -66,8 +70,24 @@ TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, 
     about->setMenuRole(QAction::AboutRole);
     m_updaterCommands->install(help, about);
 
+    // A first run needs no terminal: a missing or damaged speech model is offered for download here, and the
+    // transcription starts once it is in place.
+    m_root->showModelDownloadOffer(m_modelDownload);
+    const auto nextRunModel = [this] {
+        const std::string chosen = m_defaults->value(SettingsModel::speechModelKey).toString().toStdString();
+        return chosen.empty() ? SpeechModelManager::defaultModelName() : chosen;
+    };
+    m_modelDownload->check(nextRunModel());
+    connect(m_modelDownload, &ModelDownloadOffer::installed, this, [this] {
+        if (m_model->isRunning())
+            m_model->restartTranscription();
+        else
+            m_model->startTranscription();
+    });
+
     // A language model chosen in the settings answers the next question; nothing needs a restart of the app.
-    connect(m_defaults, &PreferencesStore::valueChanged, this, [this](const QString& key) {
+    connect(m_defaults, &PreferencesStore::valueChanged, this, [this, nextRunModel](const QString& key) {
+        if (key == SettingsModel::speechModelKey) m_modelDownload->check(nextRunModel());
         if (key == SettingsModel::languageModelKey)
             m_model->useLanguageModel(m_defaults->value(key).toString().toStdString());
         // A device chosen while transcribing is taken at once, as a source toggle is: the run restarts and
@@ -80,7 +100,7 @@ TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, 
 SettingsWindow* TranscriptionMainWindow::showSettings()
 {
     if (!m_settings) {
-        auto dependencies = SettingsModel::defaultDependencies();
+        auto dependencies = SettingsModel::defaultDependencies(m_installer);
         dependencies.sessionCount = [model = m_model] { return model->allSessions().size(); };
         dependencies.resetCaptionPosition = [overlay = m_root->captionOverlay()] { overlay->resetFrame(); };
         m_settings = new SettingsWindow(new SettingsModel(m_defaults, std::move(dependencies), this), this);

@@ -4,9 +4,13 @@
 
 #include <QMainWindow>
 
+#include <memory>
+
 namespace tc {
 
 class LiveCaptionCommands;
+class ModelDownloadOffer;
+class SpeechModelInstaller;
 class SettingsWindow;
 class TranscriptionRootView;
 class UpdaterCommands;
@@ -32,6 +36,8 @@ public:
     QAction* settingsAction() const { return m_settingsAction; }
     // Shows the settings window, building it on first use.
     SettingsWindow* showSettings();
+    // The offer to download the speech model the next run uses when it is missing or damaged.
+    ModelDownloadOffer* modelDownloadOffer() const { return m_modelDownload; }
 
 private:
     TranscriptionRootView* m_root;
@@ -41,6 +47,9 @@ private:
     PreferencesStore* m_defaults;
     QAction* m_settingsAction;
     SettingsWindow* m_settings = nullptr;
+    // One installer for the settings and the model download, so their installs take turns in one place.
+    std::shared_ptr<SpeechModelInstaller> m_installer;
+    ModelDownloadOffer* m_modelDownload;
 };
 
 } // namespace tc

@@ -8,6 +8,7 @@
 #include "TranscriptionUI/window/ControlBarView.h"
 #include "TranscriptionUI/window/HistorySearchView.h"
 #include "TranscriptionUI/window/LiveTranscriptView.h"
+#include "TranscriptionUI/window/ModelDownloadBanner.h"
 #include "TranscriptionUI/window/NoticeLogView.h"
 #include "TranscriptionUI/window/QuestionPanelView.h"
 #include "TranscriptionUI/window/SectionWidgets.h"
@@ -33,6 +34,13 @@
 #include <algorithm>
 
 namespace tc {
+
+void TranscriptionRootView::showModelDownloadOffer(ModelDownloadOffer* offer)
+{
+    // Under the control bar and its divider, above the search field.
+    auto* banner = new ModelDownloadBanner(offer, this);
+    static_cast<QVBoxLayout*>(layout())->insertWidget(2, banner);
+}
 
 TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel* model, PreferencesStore* defaults, QWidget* parent)
     : QWidget(parent), m_defaults(defaults), m_model(model),

@@ -27,6 +27,7 @@ class ControlBarView;
 class HistorySearchView;
 class LiveCaptionOverlayController;
 class LiveTranscriptView;
+class ModelDownloadOffer;
 class NoticeLogView;
 class QuestionPanelView;
 class SourceControlView;
@@ -61,6 +62,8 @@ public:
     ~TranscriptionRootView() override;
 
     TranscriptionViewModel* model() const { return m_model; }
+    // Shows the offer to download a missing speech model under the control bar; the offer must outlive the view.
+    void showModelDownloadOffer(ModelDownloadOffer* offer);
     LiveCaptionOverlayController* captionOverlay() const { return m_captionOverlay; }
     // The toolbar item that shows and hides the calendar sidebar; the window puts it in its toolbar.
     QAction* sidebarToggleAction() const { return m_sidebarToggle; }

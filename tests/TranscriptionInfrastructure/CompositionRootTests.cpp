@@ -68,7 +68,7 @@ TEST(CompositionRoot, CompositionRoot_SwitchesToTheChosenSpeechModelOrKeepsTheOn
     fs::create_directories(models);
     for (const char* name : {"ggml-base.bin", "ggml-base-copy.bin"})
         fs::create_symlink(real, models / name);
-    const std::string entry = R"(", "bytes": )" + std::to_string(published->size) + R"(, "sha1": ")" + published->sha1;
+    const std::string entry = R"(", "bytes": )" + std::to_string(published->bytes) + R"(, "sha1": ")" + published->digest;
     std::ofstream(dir.path() / "models.json")
         << R"({"speech": {"models": [{"name": "base", "file": "ggml-base.bin)" << entry
         << R"("}, {"name": "base-copy", "file": "ggml-base-copy.bin)" << entry << R"("}]}})";

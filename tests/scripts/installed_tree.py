@@ -144,7 +144,8 @@ class InstalledTreeTests(unittest.TestCase):
                                          env=scrubbed_environment(), capture_output=True, text=True, timeout=60)
                 self.assertEqual(listing.returncode, 0, listing.stderr)
                 self.assertIn({"name": "base", "kind": "speech", "file": "ggml-base.bin", "bytes": 147951465,
-                               "source": "registry"}, json.loads(listing.stdout))
+                               "check": "sha1", "source": "host", "sources": ["host", "registry"]},
+                              json.loads(listing.stdout))
             with self.subTest("moved prefix transcribes the sample"):
                 result = subprocess.run([str(moved / "bin" / "transcription-corvane"), "--transcribe", "会議.flac"],
                                         cwd=elsewhere, env=scrubbed_environment(), capture_output=True, text=True,

@@ -2,6 +2,7 @@
 
 #include "TranscriptionInfrastructure/settings/AppPaths.h"
 #include "TranscriptionInfrastructure/assistant/GgufModelFile.h"
+#include "TranscriptionInfrastructure/models/ModelCatalogue.h"
 
 #include "llama.h"
 #include "tc_llama_grammar.h"
@@ -71,20 +72,9 @@ struct SamplerDeleter {
 // The catalogue's default language model: its file name and size.
 std::pair<std::string, std::optional<std::uintmax_t>> catalogueDefault()
 {
-    std::ifstream stream(AppPaths::current().catalogueFile());
-    const auto catalogue = nlohmann::json::parse(stream, nullptr, false);
-    if (catalogue.is_discarded() || !catalogue.is_object()) return {kFallbackModelFile, std::nullopt};
-    const auto language = catalogue.value("language", nlohmann::json::object());
-    if (!language.is_object()) return {kFallbackModelFile, std::nullopt};
-    const auto wanted = language.value("default", std::string());
-    for (const auto& model : language.value("models", nlohmann::json::array())) {
-        if (!model.is_object() || model.value("name", std::string()) != wanted) continue;
-        std::optional<std::uintmax_t> bytes;
-        if (model.contains("bytes") && model["bytes"].is_number_unsigned())
-            bytes = model["bytes"].get<std::uintmax_t>();
-        return {model.value("file", std::string(kFallbackModelFile)), bytes};
-    }
-    return {kFallbackModelFile, std::nullopt};
+    const auto model = ModelCatalogue(AppPaths::current().catalogueFile()).defaultModel(ModelCatalogue::Section::language);
+    if (!model) return {kFallbackModelFile, std::nullopt};
+    return {model->fileName, model->bytes != 0 ? std::optional<std::uintmax_t>(model->bytes) : std::nullopt};
 }
 
 bool isBeingInstalled(const std::filesystem::path& file)

@@ -1,13 +1,13 @@
 #include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
 
 #include "TranscriptionInfrastructure/files/FileDescriptor.h"
+#include "TranscriptionInfrastructure/models/ModelCatalogue.h"
 #include "TranscriptionInfrastructure/settings/AppPaths.h"
 #include "TranscriptionInfrastructure/speech/InstallerProcess.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -41,26 +41,12 @@ fs::path modelLockFile(const fs::path& modelsDirectory, const std::string& fileN
     return modelsDirectory / ("." + fileName + ".lock");
 }
 
-// The catalogue's language models; an empty array when it cannot be read.
-nlohmann::json languageSection(const fs::path& catalogue)
-{
-    std::ifstream stream(catalogue);
-    const auto parsed = nlohmann::json::parse(stream, nullptr, false);
-    if (!parsed.is_object() || !parsed.contains("language") || !parsed["language"].is_object())
-        return nlohmann::json::array();
-    const auto models = parsed["language"].value("models", nlohmann::json::array());
-    return models.is_array() ? models : nlohmann::json::array();
-}
-
 // The file a speech or language model of the catalogue is installed as.
 std::optional<std::string> catalogueFileName(const SpeechModelInstaller::Setup& setup, const std::string& modelName)
 {
-    if (const auto speech = SpeechModelManager(setup.modelsDirectory, setup.catalogue).find(modelName))
-        return speech->fileName;
-    for (const auto& model : languageSection(setup.catalogue))
-        if (model.is_object() && model.value("name", "") == modelName && model.contains("file") &&
-            model["file"].is_string())
-            return model["file"].get<std::string>();
+    const ModelCatalogue catalogue(setup.catalogue);
+    for (const auto section : {ModelCatalogue::Section::speech, ModelCatalogue::Section::language})
+        if (const auto model = catalogue.find(section, modelName)) return model->fileName;
     return std::nullopt;
 }
 
@@ -152,6 +138,11 @@ SpeechModelInstaller::~SpeechModelInstaller()
     }
 }
 
+const SpeechModelInstaller::Setup& SpeechModelInstaller::setup() const
+{
+    return m_state->setup;
+}
+
 std::map<std::string, bool> SpeechModelInstaller::State::readSources() const
 {
     std::map<std::string, bool> result;
@@ -166,58 +157,44 @@ std::map<std::string, bool> SpeechModelInstaller::State::readSources() const
     if (!list.is_array()) return result;
     for (const auto& entry : list) {
         if (!entry.is_object()) continue;
-        result[entry.value("name", "")] = entry.value("source", "") == "registry";
+        // The models' host or a registry package; "file" (a copy from elsewhere only) and "none" are not.
+        const std::string source = entry.value("source", "");
+        result[entry.value("name", "")] = source == "host" || source == "registry";
     }
     return result;
 }
 
-std::vector<SpeechModelEntry> SpeechModelInstaller::models() const
+std::vector<SpeechModelEntry> SpeechModelInstaller::entries(ModelCatalogue::Section section) const
 {
-    const SpeechModelManager manager(m_state->setup.modelsDirectory, m_state->setup.catalogue);
     std::map<std::string, bool> sources;
     {
         std::lock_guard lock(m_state->sourcesMutex);
         if (!m_state->sources) m_state->sources = m_state->readSources();
         sources = *m_state->sources;
     }
+    const ModelCatalogue catalogue(m_state->setup.catalogue);
     std::vector<SpeechModelEntry> entries;
-    for (const auto& model : manager.catalogue()) {
+    for (const auto& model : catalogue.models(section)) {
+        if (section == ModelCatalogue::Section::language && !model.instructionTuned) continue;
         std::error_code error;
         const auto source = sources.find(model.name);
-        entries.push_back(SpeechModelEntry{model.name, model.fileName, model.size,
+        entries.push_back(SpeechModelEntry{model.name, model.fileName, model.bytes,
                                            fs::is_regular_file(m_state->setup.modelsDirectory / model.fileName, error),
                                            source != sources.end() && source->second,
-                                           // The installer refuses a model without one, --from or not.
-                                           !model.sha1.empty()});
+                                           // A copy from elsewhere needs a digest known before it arrives.
+                                           model.check == ModelCheck::sha1 || model.check == ModelCheck::sha256});
     }
     return entries;
 }
 
+std::vector<SpeechModelEntry> SpeechModelInstaller::models() const
+{
+    return entries(ModelCatalogue::Section::speech);
+}
+
 std::vector<SpeechModelEntry> SpeechModelInstaller::instructionTunedLanguageModels() const
 {
-    std::map<std::string, bool> sources;
-    {
-        std::lock_guard lock(m_state->sourcesMutex);
-        if (!m_state->sources) m_state->sources = m_state->readSources();
-        sources = *m_state->sources;
-    }
-    std::vector<SpeechModelEntry> entries;
-    for (const auto& model : languageSection(m_state->setup.catalogue)) {
-        if (!model.is_object() || !model.value("instruction_tuned", false)) continue;
-        SpeechModelEntry entry;
-        entry.name = model.value("name", "");
-        entry.fileName = model.value("file", "");
-        if (model.contains("bytes") && model["bytes"].is_number_unsigned())
-            entry.bytes = model["bytes"].get<std::uint64_t>();
-        std::error_code error;
-        entry.installed =
-            !entry.fileName.empty() && fs::is_regular_file(m_state->setup.modelsDirectory / entry.fileName, error);
-        const auto source = sources.find(entry.name);
-        entry.installable = source != sources.end() && source->second;
-        entry.verifiable = model.contains("sha256") && model["sha256"].is_string();
-        entries.push_back(std::move(entry));
-    }
-    return entries;
+    return entries(ModelCatalogue::Section::language);
 }
 
 bool SpeechModelInstaller::install(const std::string& modelName, ProgressCallback onProgress, DoneCallback onDone)
@@ -252,10 +229,8 @@ bool SpeechModelInstaller::start(const std::string& modelName, std::vector<std::
     // Past its done callback already, but joined unlocked: that callback may still be asking isInstalling().
     if (previous.joinable()) previous.join();
 
-    const auto languageModels = languageSection(state.setup.catalogue);
-    const bool language = std::any_of(languageModels.begin(), languageModels.end(), [&](const nlohmann::json& model) {
-        return model.is_object() && model.value("name", "") == modelName;
-    });
+    const bool language =
+        ModelCatalogue(state.setup.catalogue).find(ModelCatalogue::Section::language, modelName).has_value();
     std::vector<std::string> arguments{"--progress-json", "--catalogue", state.setup.catalogue.string(), "--models-dir",
                                        state.setup.modelsDirectory.string()};
     if (language)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TranscriptionInfrastructure/models/ModelCatalogue.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -17,7 +19,7 @@ struct SpeechModelEntry {
     std::string fileName;    // "ggml-base.bin"
     std::uint64_t bytes = 0; // published size; 0 when the catalogue does not give it
     bool installed = false;  // the file is present in the models folder
-    bool installable = false; // the installer has a verified source for it
+    bool installable = false; // the installer has a verified source for it: the models' host or a registry package
     bool verifiable = false;  // the catalogue gives its checksum, so a copy from elsewhere can go through installFrom()
 };
 
@@ -51,6 +53,9 @@ public:
     explicit SpeechModelInstaller(Setup setup);
     ~SpeechModelInstaller(); // cancels and waits for a running install
 
+    // Where this installer's installs go and what they run.
+    const Setup& setup() const;
+
     // The catalogue's models in its order with their state here; empty when the catalogue cannot be read. The
     // first call asks the installer which models it has a source for (a short child process).
     std::vector<SpeechModelEntry> models() const;
@@ -71,6 +76,8 @@ public:
     std::optional<std::string> remove(const std::string& modelName);
 
 private:
+    // The section's models (language: the instruction-tuned ones) with their state here.
+    std::vector<SpeechModelEntry> entries(ModelCatalogue::Section section) const;
     bool start(const std::string& modelName, std::vector<std::string> extraArguments, ProgressCallback onProgress,
                DoneCallback onDone);
 

@@ -25,20 +25,6 @@ namespace {
 
 constexpr const char* kCacheName = ".verified.json";
 
-std::string lowerHex(std::string text)
-{
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
-std::string textField(const nlohmann::json& entry, const char* key)
-{
-    const auto it = entry.find(key);
-    return it != entry.end() && it->is_string() ? it->get<std::string>() : std::string{};
-}
-
 // A file's digest as lower-case hexadecimal; nothing when it cannot be read.
 std::optional<std::string> digestOf(const fs::path& file, QCryptographicHash::Algorithm algorithm)
 {
@@ -47,26 +33,6 @@ std::optional<std::string> digestOf(const fs::path& file, QCryptographicHash::Al
     QCryptographicHash hash(algorithm);
     if (!hash.addData(&input)) return std::nullopt;
     return hash.result().toHex().toStdString();
-}
-
-std::optional<SpeechModelInfo> modelFrom(const nlohmann::json& entry, const std::string& fallbackName)
-{
-    if (!entry.is_object()) return std::nullopt;
-    SpeechModelInfo model;
-    model.name = textField(entry, "name");
-    if (model.name.empty()) model.name = fallbackName;
-    model.fileName = textField(entry, "file");
-    if (model.fileName.empty()) model.fileName = "ggml-" + model.name + ".bin";
-    // Unknown checksums and sizes are null in the catalogue: such a model is listed but cannot be verified.
-    model.sha1 = lowerHex(textField(entry, "sha1"));
-    for (const char* key : {"bytes", "size"}) {
-        if (const auto it = entry.find(key); it != entry.end() && it->is_number_unsigned())
-            model.size = it->get<std::uint64_t>();
-    }
-    if (model.name.empty()) return std::nullopt;
-    // A catalogue entry must never point outside the models folder.
-    if (model.fileName.find('/') != std::string::npos || model.fileName.starts_with(".")) return std::nullopt;
-    return model;
 }
 
 // Size, modification and change time in nanoseconds: the key under which a verdict is remembered. The change
@@ -103,7 +69,8 @@ std::string quoted(const std::string& path)
 SpeechModelManager::SpeechModelManager() : SpeechModelManager(defaultModelsDirectory(), defaultCatalogueFile()) {}
 
 SpeechModelManager::SpeechModelManager(fs::path modelsDirectory, fs::path catalogueFile)
-    : m_modelsDirectory(std::move(modelsDirectory)), m_catalogueFile(std::move(catalogueFile))
+    : m_modelsDirectory(std::move(modelsDirectory)), m_catalogueFile(catalogueFile),
+      m_catalogue(std::move(catalogueFile))
 {}
 
 fs::path SpeechModelManager::defaultModelsDirectory()
@@ -147,36 +114,14 @@ std::optional<WhisperModelFileCheck::Failure> SpeechModelManager::accessProblem(
     return std::nullopt;
 }
 
-std::vector<SpeechModelInfo> SpeechModelManager::catalogue() const
+const std::vector<CatalogueModel>& SpeechModelManager::catalogue() const
 {
-    std::ifstream in(m_catalogueFile);
-    if (!in) return {};
-    const nlohmann::json root = nlohmann::json::parse(in, nullptr, false);
-    if (root.is_discarded()) return {};
-    // Either a list of models, or an object holding one under "speech" / "whisper" / "models", or keyed by name.
-    nlohmann::json list = root;
-    for (const char* key : {"speech", "whisper", "models"}) {
-        if (list.is_object() && list.contains(key)) list = list.at(key);
-    }
-    std::vector<SpeechModelInfo> models;
-    if (list.is_array()) {
-        for (const auto& entry : list) {
-            if (auto model = modelFrom(entry, {})) models.push_back(std::move(*model));
-        }
-    } else if (list.is_object()) {
-        for (const auto& [name, entry] : list.items()) {
-            if (auto model = modelFrom(entry, name)) models.push_back(std::move(*model));
-        }
-    }
-    return models;
+    return m_catalogue.models(ModelCatalogue::Section::speech);
 }
 
-std::optional<SpeechModelInfo> SpeechModelManager::find(const std::string& name) const
+std::optional<CatalogueModel> SpeechModelManager::find(const std::string& name) const
 {
-    for (auto& model : catalogue()) {
-        if (model.name == name) return model;
-    }
-    return std::nullopt;
+    return m_catalogue.find(ModelCatalogue::Section::speech, name);
 }
 
 std::vector<std::string> SpeechModelManager::presentModels() const
@@ -196,23 +141,10 @@ std::optional<std::string> SpeechModelManager::sha1Of(const fs::path& file)
 
 std::optional<SpeechModelManager::VoiceModelEntry> SpeechModelManager::voiceModelEntry() const
 {
-    std::ifstream in(m_catalogueFile);
-    if (!in) return std::nullopt;
-    const nlohmann::json root = nlohmann::json::parse(in, nullptr, false);
-    if (root.is_discarded() || !root.is_object() || !root.contains("voice")) return std::nullopt;
-    const auto& section = root.at("voice");
-    if (!section.is_object() || !section.contains("models") || !section.at("models").is_array()) return std::nullopt;
-    const std::string wanted = textField(section, "default");
-    for (const auto& entry : section.at("models")) {
-        if (!entry.is_object() || textField(entry, "name") != wanted) continue;
-        const std::string fileName = textField(entry, "file");
-        const std::string sha256 = lowerHex(textField(entry, "sha256"));
-        // A bare file name only: the catalogue must not point outside the models folder.
-        if (fileName.empty() || fs::path(fileName).filename() != fs::path(fileName) || sha256.size() != 64)
-            return std::nullopt;
-        return VoiceModelEntry{m_modelsDirectory / fileName, sha256};
-    }
-    return std::nullopt;
+    const auto model = m_catalogue.defaultModel(ModelCatalogue::Section::voice);
+    // Small enough to hash on every check, so only a SHA-256 in the catalogue will do.
+    if (!model || model->check != ModelCheck::sha256) return std::nullopt;
+    return VoiceModelEntry{m_modelsDirectory / model->fileName, model->digest};
 }
 
 std::optional<fs::path> SpeechModelManager::voiceModelFile() const
@@ -254,12 +186,12 @@ fs::path SpeechModelManager::cacheFile() const
     return m_modelsDirectory / kCacheName;
 }
 
-bool SpeechModelManager::verify(const SpeechModelInfo& model, const fs::path& file)
+bool SpeechModelManager::verify(const CatalogueModel& model, const fs::path& file)
 {
-    if (model.sha1.size() != 40) return false;
+    if (model.check == ModelCheck::none) return false;
     const auto before = stamp(file);
     if (!before) return false;
-    if (model.size != 0 && before->bytes != model.size) return false;
+    if (model.bytes != 0 && before->bytes != model.bytes) return false;
 
     // The install command keeps the same record: {"file": {"bytes", "mtime_ns", "ctime_ns", "digest"}}. A record
     // without the change time is from before it was kept and is checked once more.
@@ -268,19 +200,34 @@ bool SpeechModelManager::verify(const SpeechModelInfo& model, const fs::path& fi
         cache = nlohmann::json::parse(in, nullptr, false);
         if (!cache.is_object()) cache = nlohmann::json::object();
     }
+    std::string digest = model.digest;
+    if (model.check == ModelCheck::hostSha256) {
+        // What the host reported when the installer downloaded the file; without it nothing can vouch for it.
+        const auto it = cache.find(model.fileName);
+        if (it == cache.end() || !it->is_object() || !it->contains("digest") || !(*it)["digest"].is_string())
+            return false;
+        digest = (*it)["digest"].get<std::string>();
+        if (digest.size() != 64) return false;
+    }
     const nlohmann::json record = {{"bytes", before->bytes},
                                    {"mtime_ns", before->modified},
                                    {"ctime_ns", before->changed},
-                                   {"digest", model.sha1}};
+                                   {"digest", digest}};
     if (const auto it = cache.find(model.fileName); it != cache.end() && *it == record) return true;
-    const auto sha1 = sha1Of(file);
-    if (!sha1 || *sha1 != model.sha1) return false;
+    const auto actual =
+        digestOf(file, model.check == ModelCheck::sha1 ? QCryptographicHash::Sha1 : QCryptographicHash::Sha256);
+    if (!actual || *actual != digest) return false;
     // Only a verified file is remembered, and only if it did not change while it was read.
     if (stamp(file) != before) return true;
     cache[model.fileName] = record;
     // Unwritten, the file is only checked again next time.
     AtomicFileWriter::write(cacheFile(), cache.dump(1) + "\n", 0644);
     return true;
+}
+
+bool SpeechModelManager::isVerified(const std::string& name)
+{
+    return std::holds_alternative<fs::path>(locate(name));
 }
 
 std::string SpeechModelManager::problemMessage(const std::string& name, const fs::path& file,
@@ -332,11 +279,11 @@ std::string SpeechModelManager::modelNameOf(const fs::path& file)
 
 SpeechModelManager::Lookup SpeechModelManager::locate(const std::string& name)
 {
-    const auto models = catalogue();
+    const auto& models = catalogue();
     if (models.empty())
         return "音声認識モデルの一覧（" + m_catalogueFile.string() +
                "）を読み込めませんでした。scripts/setup を実行してから、もう一度お試しください。";
-    const SpeechModelInfo* model = nullptr;
+    const CatalogueModel* model = nullptr;
     std::string known;
     for (const auto& candidate : models) {
         if (candidate.name == name) model = &candidate;
@@ -346,13 +293,15 @@ SpeechModelManager::Lookup SpeechModelManager::locate(const std::string& name)
     const fs::path file = m_modelsDirectory / model->fileName;
     if (auto problem = accessProblem(file)) return problemMessage(name, file, *problem);
     std::lock_guard lock(m_mutex);
-    if (model->sha1.size() != 40)
+    if (model->check == ModelCheck::none)
         return "音声認識モデル「" + name + "」は確認用のチェックサムが分からないため使えません。別のモデル（" +
                defaultModelName() + " など）を指定してください。";
     if (!verify(*model, file))
-        return problemMessage(
-            name, file,
-            WhisperModelFileCheck::Failure{WhisperModelFileCheck::Problem::damaged, "チェックサムが一致しません"});
+        return problemMessage(name, file,
+                              WhisperModelFileCheck::Failure{WhisperModelFileCheck::Problem::damaged,
+                                                             model->check == ModelCheck::hostSha256
+                                                                 ? "ダウンロード時に配布元が示したチェックサムと一致しません"
+                                                                 : "チェックサムが一致しません"});
     return file;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TranscriptionInfrastructure/models/ModelCatalogue.h"
 #include "TranscriptionInfrastructure/speech/WhisperModelFileCheck.h"
 
 #include <cstdint>
@@ -12,24 +13,12 @@
 
 namespace tc {
 
-// One whisper.cpp model of the catalogue.
-struct SpeechModelInfo {
-    // "base", "small-q5_1", ...
-    std::string name;
-    // "ggml-base.bin"
-    std::string fileName;
-    // Lower-case hexadecimal SHA-1 of the published file.
-    std::string sha1;
-    std::uint64_t size = 0;
-
-    friend bool operator==(const SpeechModelInfo&, const SpeechModelInfo&) = default;
-};
-
 // The speech models on this computer: the catalogue of official files, where they are installed, and whether
-// an installed file is the published one. A file is checked by SHA-1 before its first use; the verdict is kept
-// by size, modification and change time, so later starts need no re-read while any change to the file, even one
-// that restores its modification time, is checked again. A file that fails the check is never used.
-// Thread-safe: one mutex guards the verdict cache.
+// an installed file is the published one. A file is checked before its first use, by the catalogue's SHA-1 or
+// SHA-256, or by the SHA-256 the host reported when the installer downloaded it; the verdict is kept by size,
+// modification and change time, so later starts need no re-read while any change to the file, even one that
+// restores its modification time, is checked again. A file that fails the check is never used. The catalogue is
+// read once, at construction. Thread-safe: one mutex guards the verdict cache.
 class SpeechModelManager {
 public:
     // A model file ready to load, or why there is none (a Japanese message naming the install command).
@@ -59,15 +48,17 @@ public:
     static std::string modelNameOf(const std::filesystem::path& file);
 
     const std::filesystem::path& modelsDirectory() const { return m_modelsDirectory; }
-    // The catalogue's models in its order; empty when it cannot be read.
-    std::vector<SpeechModelInfo> catalogue() const;
-    std::optional<SpeechModelInfo> find(const std::string& name) const;
+    // The catalogue's speech models in its order; empty when it cannot be read.
+    const std::vector<CatalogueModel>& catalogue() const;
+    std::optional<CatalogueModel> find(const std::string& name) const;
     // Names of catalogue models whose file is present (not yet verified), in catalogue order.
     std::vector<std::string> presentModels() const;
     // The verified file of the model, checking it first when its size or time changed since the last check.
     Lookup locate(const std::string& name);
     // Computes the SHA-1 of a file as lower-case hexadecimal; nothing when it cannot be read.
     static std::optional<std::string> sha1Of(const std::filesystem::path& file);
+    // Whether the model's file is installed and passes its check, without the messages of locate().
+    bool isVerified(const std::string& name);
     // The catalogue's voice model (the Silero file that tells a voice from other sound) when it is installed and
     // its SHA-256 matches; nothing otherwise. Small enough to check on every call.
     std::optional<std::filesystem::path> voiceModel() const;
@@ -87,11 +78,12 @@ private:
         std::string sha256;
     };
     std::optional<VoiceModelEntry> voiceModelEntry() const;
-    bool verify(const SpeechModelInfo& model, const std::filesystem::path& file);
+    bool verify(const CatalogueModel& model, const std::filesystem::path& file);
     std::filesystem::path cacheFile() const;
 
     std::filesystem::path m_modelsDirectory;
     std::filesystem::path m_catalogueFile;
+    ModelCatalogue m_catalogue;
     std::mutex m_mutex;
 };
 

@@ -77,6 +77,8 @@ public:
     // The installer, the sound server's devices, the figures beside the catalogue, the installed language model
     // and the history folder of this process; sessionCount and resetCaptionPosition are left to the window's owner.
     static Dependencies defaultDependencies();
+    // The same with an installer shared with the main window's model download.
+    static Dependencies defaultDependencies(std::shared_ptr<SpeechModelInstaller> installer);
     // The figures in a speech-model-figures.json file; empty when it cannot be read.
     static std::map<std::string, SpeechModelFigures> readFigures(const std::filesystem::path& file);
 

@@ -9,8 +9,12 @@ namespace tc {
 // Kept apart from the model so that tests wiring their own fakes do not pull in the installer and the devices.
 SettingsModel::Dependencies SettingsModel::defaultDependencies()
 {
+    return defaultDependencies(std::make_shared<SpeechModelInstaller>());
+}
+
+SettingsModel::Dependencies SettingsModel::defaultDependencies(std::shared_ptr<SpeechModelInstaller> installer)
+{
     const auto paths = AppPaths::current();
-    const auto installer = std::make_shared<SpeechModelInstaller>();
     const auto devices = std::make_shared<PulseAudioDeviceDirectory>();
     Dependencies dependencies;
     dependencies.speechModels = [installer] { return installer->models(); };

@@ -21,6 +21,8 @@ void write(const fs::path& file, const std::string& content)
 
 // SHA-1 of "model weights\n".
 constexpr const char* kWeightsSha1 = "8796a0012533c0f1b9327e4ff25fe30c53642649";
+// SHA-256 of the same.
+constexpr const char* kWeightsSha256 = "3100795e42b2eb175e3a53bf0787528bf2c1fef29b867b771abbd580ca4f7341";
 
 // What locate() refuses with; "(found)" when it finds the file.
 std::string refusal(SpeechModelManager& manager, const std::string& name)
@@ -71,13 +73,34 @@ TEST_F(SpeechModelManagerTest, ReadsTheCatalogueAndRefusesUnknownUncheckableAndO
     const auto models = manager.catalogue();
     ASSERT_EQ(models.size(), 2U) << "the entry outside the folder is skipped";
     EXPECT_EQ(models[0].name, "tiny");
-    EXPECT_EQ(models[1], (SpeechModelInfo{"base", "ggml-base.bin", kWeightsSha1, 14}));
+    EXPECT_EQ(models[1].fileName, "ggml-base.bin");
+    EXPECT_EQ(models[1].digest, kWeightsSha1);
+    EXPECT_EQ(models[1].bytes, 14U);
 
     EXPECT_THAT(refusal(manager, "huge"), HasSubstr("tiny, base"));
     write(m_models / "ggml-tiny.bin", "anything");
     EXPECT_THAT(refusal(manager, "tiny"), HasSubstr("チェックサム"));
     SpeechModelManager withoutCatalogue(m_models, m_dir.path() / "missing.json");
     EXPECT_THAT(refusal(withoutCatalogue, "base"), HasSubstr("scripts/setup"));
+}
+
+TEST_F(SpeechModelManagerTest, ChecksAHostCheckedModelByTheDigestRecordedAtItsDownload)
+{
+    write(m_catalogue, R"({"speech": {"default": "q", "models": [
+        {"name": "q", "file": "ggml-q.bin", "bytes": 14, "check": "host-sha256"}]}})");
+    SpeechModelManager manager(m_models, m_catalogue);
+    write(m_models / "ggml-q.bin", "model weights\n");
+    // Put there by hand: nothing recorded what the host said, so nothing vouches for it.
+    EXPECT_THAT(refusal(manager, "q"), HasSubstr("配布元が示したチェックサム"));
+
+    // The installer's record of the host's SHA-256, from before the file's times changed: hashed again and kept.
+    write(m_models / ".verified.json", std::string(R"({"ggml-q.bin": {"bytes": 14, "mtime_ns": 1, "ctime_ns": 1,
+        "digest": ")") + kWeightsSha256 + R"("}})");
+    EXPECT_EQ(manager.locate("q"), (SpeechModelManager::Lookup{m_models / "ggml-q.bin"}));
+    EXPECT_THAT(test::readText(m_models / ".verified.json"), HasSubstr(kWeightsSha256));
+
+    write(m_models / "ggml-q.bin", "model weightz\n");
+    EXPECT_THAT(refusal(manager, "q"), HasSubstr("壊れている"));
 }
 
 } // namespace
