@@ -6,12 +6,16 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <memory>
+
+class QScreen;
 
 namespace tc {
 
 class LiveCaptionOverlayModel;
 class LiveCaptionOverlayPanel;
 class PreferencesStore;
+class XcbStrutWindow;
 
 // Owns the caption panel of one main window: creates it on first show, places it, shows and hides it
 // without activating the application, and hands it new caption content and the font size the user chose.
@@ -25,7 +29,18 @@ public:
     static inline const QString showSpeakerDefaultsKey = QStringLiteral("caption/showSpeaker");
     // The caption's font size in points; absent: the size follows the panel's width.
     static inline const QString fontSizeDefaultsKey = QStringLiteral("caption/fontSize");
+    // "floating" (where it was dragged), "top" or "bottom" (docked along that edge of the chosen screen, the strip
+    // kept free of other windows where the window manager allows); anything else reads as floating.
+    static inline const QString placementDefaultsKey = QStringLiteral("caption/placement");
+    // The name of the screen the panel is placed on; empty or a screen that is gone: the primary one.
+    static inline const QString screenDefaultsKey = QStringLiteral("caption/screen");
+    // Whether clicks pass through the panel to the windows below.
+    static inline const QString clickThroughDefaultsKey = QStringLiteral("caption/clickThrough");
     static constexpr QSize defaultSize{720, 180};
+
+    enum class Placement { floating, top, bottom };
+    static Placement placementOf(const QString& stored);
+    static QString placementName(Placement placement);
 
     // No panel is created yet. The close button writes false under visibilityDefaultsKey.
     explicit LiveCaptionOverlayController(PreferencesStore* defaults, QObject* parent = nullptr);
@@ -43,14 +58,27 @@ public:
     LiveCaptionOverlayPanel* panel() const { return m_panel; }
     // Horizontally centred, its bottom 12 % of the area's height above the area's bottom edge.
     static QRect defaultFrame(const QRect& availableGeometry, QSize size);
+    // The whole width of the screen, height tall, along the placement's edge; the screen itself when floating.
+    static QRect dockedFrame(const QRect& screenGeometry, Placement placement, int height);
+
+    Placement placement() const;
+    // The screen named under screenDefaultsKey, else the primary one; null without any screen.
+    QScreen* chosenScreen() const;
+    // Whether a strip is asked to be kept free now (docked, shown, under X11).
+    bool isReservingStrip() const;
 
 private:
     void makePanel();
     void applyFontSize();
+    // Puts the panel where the placement and the screen say, and reserves or gives back the docked strip; a floating
+    // panel moves to a newly chosen screen.
+    void applyPlacement(bool screenChanged = false);
+    void applyClickThrough();
 
     PreferencesStore* m_defaults;
     LiveCaptionOverlayModel* m_model;
     LiveCaptionOverlayPanel* m_panel = nullptr;
+    std::unique_ptr<XcbStrutWindow> m_strut;
 };
 
 } // namespace tc

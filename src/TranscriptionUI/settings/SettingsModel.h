@@ -170,6 +170,8 @@ public:
     void useLanguageModel(const QString& name);
 
     // --- Caption panel ---
+    // The store the settings write to, for sections that keep their own keys.
+    PreferencesStore* preferences() const { return m_preferences; }
     int captionFontSize() const;
     void setCaptionFontSize(int size);
     bool showSpeaker() const;

@@ -1,5 +1,6 @@
 #include "TranscriptionUI/settings/SettingsWindow.h"
 
+#include "TranscriptionUI/settings/CaptionPlacementSection.h"
 #include "TranscriptionUI/settings/SettingsModel.h"
 #include "TranscriptionUI/settings/SpeechModelSection.h"
 #include "TranscriptionUI/window/SectionWidgets.h"
@@ -245,6 +246,7 @@ QWidget* SettingsWindow::makeCaptionPage()
     auto* layout = new QVBoxLayout(page);
     layout->addLayout(form);
     layout->addWidget(m_showSpeaker);
+    layout->addWidget(new CaptionPlacementSection(m_model->preferences(), page));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(reset);
     buttons->addStretch();
