@@ -74,7 +74,8 @@ QRect rectOf(const QJsonObject& frame)
 bool isFullScreenColour(QRgb pixel)
 {
     const QColor colour(pixel);
-    return std::abs(colour.red() - fullScreenColour.red()) < 8 && std::abs(colour.green() - fullScreenColour.green()) < 8 &&
+    return std::abs(colour.red() - fullScreenColour.red()) < 8 &&
+           std::abs(colour.green() - fullScreenColour.green()) < 8 &&
            std::abs(colour.blue() - fullScreenColour.blue()) < 8;
 }
 
@@ -106,10 +107,10 @@ protected:
     void SetUp() override
     {
         const WindowManager& wm = GetParam();
-        for (const QString& tool : {QStringLiteral("Xvfb"), QStringLiteral("xdotool"), QStringLiteral("xterm"),
-                                    QStringLiteral("import"), QStringLiteral("xprop"), QStringLiteral("xwininfo"),
-                                    QStringLiteral("wmctrl"), QStringLiteral("paplay"),
-                                    QStringLiteral("dbus-run-session"), wm.program})
+        for (const QString& tool :
+             {QStringLiteral("Xvfb"), QStringLiteral("xdotool"), QStringLiteral("xterm"), QStringLiteral("import"),
+              QStringLiteral("xprop"), QStringLiteral("xwininfo"), QStringLiteral("wmctrl"), QStringLiteral("paplay"),
+              QStringLiteral("dbus-run-session"), wm.program})
             ASSERT_FALSE(QStandardPaths::findExecutable(tool).isEmpty())
                 << tool.toStdString() << " is missing: run scripts/setup, which installs it with the window managers";
         m_models = AppPaths::current().modelsDirectory();
@@ -123,19 +124,22 @@ protected:
         const auto text = [](const fs::path& path) { return QString::fromStdString(path); };
         m_stateFile = m_home.path() / "window-state.json";
         m_environment = test::BuiltProgram::environment({{"HOME", text(m_home.path())},
-                                                          {"XDG_CONFIG_HOME", text(m_home.path() / ".config")},
-                                                          {"XDG_DATA_HOME", text(m_home.path() / ".local/share")},
-                                                          {"XDG_CACHE_HOME", text(m_home.path() / ".cache")},
-                                                          {"TC_WINDOW_STATE_FILE", text(m_stateFile)},
-                                                          {"DISPLAY", m_x->display()},
-                                                          {"QT_QPA_PLATFORM", "xcb"}});
+                                                         {"XDG_CONFIG_HOME", text(m_home.path() / ".config")},
+                                                         {"XDG_DATA_HOME", text(m_home.path() / ".local/share")},
+                                                         {"XDG_CACHE_HOME", text(m_home.path() / ".cache")},
+                                                         {"TC_WINDOW_STATE_FILE", text(m_stateFile)},
+                                                         {"DISPLAY", m_x->display()},
+                                                         {"QT_QPA_PLATFORM", "xcb"}});
         m_wm.setProcessEnvironment(m_environment);
         m_wm.setProcessChannelMode(QProcess::MergedChannels);
         m_wm.start(wm.command.front(), wm.command.mid(1));
         ASSERT_TRUE(m_wm.waitForStarted(10000)) << wm.name << " did not start";
         // Ready once it names itself on the root window (EWMH's supporting-WM check).
-        ASSERT_TRUE(QTest::qWaitFor([&] { return tool("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("#"); },
-                                    60000))
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return tool("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("#");
+            },
+            60000))
             << wm.name << " did not take over the screen: " << m_wm.readAll().toStdString();
     }
 
@@ -202,8 +206,8 @@ protected:
         auto window = std::make_unique<QProcess>();
         window->setProcessEnvironment(m_environment);
         const QString colour = fullScreenColour.name();
-        window->start("xterm", options + QStringList{"-class", windowClass, "-bg", colour, "-fg", colour, "-cr",
-                                                     colour, "-e", "sleep", "600"});
+        window->start("xterm", options + QStringList{"-class", windowClass, "-bg", colour, "-fg", colour, "-cr", colour,
+                                                     "-e", "sleep", "600"});
         m_windows.push_back(std::move(window));
         const QString id = tool("xdotool", {"search", "--sync", "--class", windowClass}, 20000).split('\n').front();
         if (!id.isEmpty()) (void)tool("xdotool", {"windowactivate", "--sync", id});
@@ -246,7 +250,8 @@ TEST_P(CaptionPanelUnderWindowManager, CaptionsStayReadableAboveAFocusedFullScre
 
     QProcess speech;
     speech.setProcessEnvironment(m_environment);
-    speech.start("paplay", {"--device=out", QString::fromStdString((test::sourceDir() / "samples/ja-sample.flac").string())});
+    speech.start("paplay",
+                 {"--device=out", QString::fromStdString((test::sourceDir() / "samples/ja-sample.flac").string())});
     ASSERT_TRUE(QTest::qWaitFor([&] { return !readJson(m_stateFile)["captions"].toArray().isEmpty(); }, 90000))
         << "no caption came from the speech";
     const QRect panel = rectOf(readJson(m_stateFile)["captionPanel"].toObject());
@@ -258,8 +263,8 @@ TEST_P(CaptionPanelUnderWindowManager, CaptionsStayReadableAboveAFocusedFullScre
             return seen.text > 150;
         },
         10000);
-    EXPECT_TRUE(readable) << GetParam().name << ": the caption is hidden behind the full-screen window ("
-                          << seen.text << " text pixels, " << seen.covered << " of " << seen.total
+    EXPECT_TRUE(readable) << GetParam().name << ": the caption is hidden behind the full-screen window (" << seen.text
+                          << " text pixels, " << seen.covered << " of " << seen.total
                           << " pixels show the full-screen window)";
     EXPECT_EQ(activeWindow(), fullScreen) << "the caption panel took the focus from the full-screen window";
     speech.kill();
@@ -297,8 +302,8 @@ TEST_P(CaptionPanelUnderWindowManager, DockedAtTheBottomKeepsItsStripFreeOfAMaxi
         const auto number = [&](const char* label) {
             return QRegularExpression(QString::fromLatin1(label) + R"(:\s+(-?\d+))").match(info).captured(1).toInt();
         };
-        frame = QRect(number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"),
-                      number("Height"));
+        frame =
+            QRect(number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"), number("Height"));
         return frame.width() > m_x->width() * 3 / 4 && frame.height() > m_x->height() / 3 &&
                tool("xprop", {"-id", maximised, "_NET_WM_STATE"}).contains("_NET_WM_STATE_MAXIMIZED_VERT");
     };

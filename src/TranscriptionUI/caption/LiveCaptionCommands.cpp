@@ -11,7 +11,8 @@
 namespace tc {
 
 LiveCaptionCommands::LiveCaptionCommands(PreferencesStore* defaults, QObject* parent)
-    : QObject(parent), m_defaults(defaults), m_toggle(new QAction(QStringLiteral("ライブ字幕オーバーレイを表示"), this)),
+    : QObject(parent), m_defaults(defaults),
+      m_toggle(new QAction(QStringLiteral("ライブ字幕オーバーレイを表示"), this)),
       m_clickThrough(new QAction(QStringLiteral("クリックを透過"), this))
 {
     m_toggle->setCheckable(true);

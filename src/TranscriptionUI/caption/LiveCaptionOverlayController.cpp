@@ -17,10 +17,14 @@ LiveCaptionOverlayController::LiveCaptionOverlayController(PreferencesStore* def
     m_model->onClose = [defaults] { defaults->setBool(visibilityDefaultsKey, false); };
     applyFontSize();
     connect(defaults, &PreferencesStore::valueChanged, this, [this](const QString& key) {
-        if (key == fontSizeDefaultsKey) applyFontSize();
-        else if (key == placementDefaultsKey) applyPlacement();
-        else if (key == screenDefaultsKey) applyPlacement(true);
-        else if (key == clickThroughDefaultsKey) applyClickThrough();
+        if (key == fontSizeDefaultsKey)
+            applyFontSize();
+        else if (key == placementDefaultsKey)
+            applyPlacement();
+        else if (key == screenDefaultsKey)
+            applyPlacement(true);
+        else if (key == clickThroughDefaultsKey)
+            applyClickThrough();
     });
     // A docked panel follows its screen's size; one whose screen is unplugged moves to the primary screen.
     const auto follow = [this](QScreen* screen) {
@@ -88,12 +92,9 @@ LiveCaptionOverlayController::Placement LiveCaptionOverlayController::placementO
 QString LiveCaptionOverlayController::placementName(Placement placement)
 {
     switch (placement) {
-    case Placement::top:
-        return QStringLiteral("top");
-    case Placement::bottom:
-        return QStringLiteral("bottom");
-    case Placement::floating:
-        break;
+    case Placement::top: return QStringLiteral("top");
+    case Placement::bottom: return QStringLiteral("bottom");
+    case Placement::floating: break;
     }
     return QStringLiteral("floating");
 }
@@ -149,13 +150,11 @@ QRect LiveCaptionOverlayController::defaultFrame(const QRect& availableGeometry,
 QRect LiveCaptionOverlayController::dockedFrame(const QRect& screenGeometry, Placement placement, int height)
 {
     switch (placement) {
-    case Placement::top:
-        return {screenGeometry.x(), screenGeometry.y(), screenGeometry.width(), height};
+    case Placement::top: return {screenGeometry.x(), screenGeometry.y(), screenGeometry.width(), height};
     case Placement::bottom:
         return {screenGeometry.x(), screenGeometry.y() + screenGeometry.height() - height, screenGeometry.width(),
                 height};
-    case Placement::floating:
-        break;
+    case Placement::floating: break;
     }
     return screenGeometry;
 }

@@ -148,8 +148,8 @@ void LiveCaptionOverlayPanel::buildMenu()
 void LiveCaptionOverlayPanel::showMenuState()
 {
     m_clickThroughAction->setChecked(m_clickThrough);
-    const QString placement =
-        Controller::placementName(Controller::placementOf(m_defaults->value(Controller::placementDefaultsKey).toString()));
+    const QString placement = Controller::placementName(
+        Controller::placementOf(m_defaults->value(Controller::placementDefaultsKey).toString()));
     for (QAction* action : m_placementActions->actions())
         action->setChecked(action->data().toString() == placement);
 }
@@ -217,8 +217,8 @@ void LiveCaptionOverlayPanel::updateInputShape()
     setMask(shape.isEmpty() ? QRegion(0, 0, 1, 1) : shape);
     if (!XcbOverlayStacking::isAvailable() || !windowHandle()) return;
     if (m_clickThrough)
-        XcbOverlayStacking::setInputRegion(windowHandle(), m_menuButton->isVisible() ? QRegion(m_menuButton->geometry())
-                                                                                      : QRegion());
+        XcbOverlayStacking::setInputRegion(windowHandle(),
+                                           m_menuButton->isVisible() ? QRegion(m_menuButton->geometry()) : QRegion());
     else
         XcbOverlayStacking::resetInputRegion(windowHandle());
 }

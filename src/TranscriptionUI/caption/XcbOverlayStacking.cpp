@@ -167,8 +167,7 @@ void XcbOverlayStacking::resetInputRegion(QWindow* window)
 #ifdef TC_HAVE_XCB
     xcb_connection_t* c = connection();
     if (!c || !window) return;
-    xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, static_cast<xcb_window_t>(window->winId()), 0, 0,
-                   XCB_NONE);
+    xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, static_cast<xcb_window_t>(window->winId()), 0, 0, XCB_NONE);
     xcb_flush(c);
 #else
     (void)window;
@@ -206,8 +205,7 @@ bool XcbOverlayStacking::nativeEventFilter(const QByteArray& eventType, void* me
             scheduleCheck();
         break;
     }
-    default:
-        break;
+    default: break;
     }
 #else
     (void)eventType;

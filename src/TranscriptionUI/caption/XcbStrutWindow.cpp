@@ -6,9 +6,9 @@
 #include <QtGui/qguiapplication_platform.h>
 #include <algorithm>
 #include <array>
-#include <vector>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
 #endif
@@ -57,7 +57,8 @@ std::unique_ptr<XcbStrutWindow> XcbStrutWindow::create()
         xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, kind, XCB_CLIP_ORDERING_UNSORTED, window, 0, 0, 0, nullptr);
 
     setAtoms(c, window, "_NET_WM_WINDOW_TYPE", {"_NET_WM_WINDOW_TYPE_DOCK"});
-    setAtoms(c, window, "_NET_WM_STATE", {"_NET_WM_STATE_STICKY", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"});
+    setAtoms(c, window, "_NET_WM_STATE",
+             {"_NET_WM_STATE_STICKY", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"});
     const std::uint32_t allDesktops = 0xFFFFFFFF;
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom(c, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1,
                         &allDesktops);
@@ -80,8 +81,7 @@ std::unique_ptr<XcbStrutWindow> XcbStrutWindow::create()
 
 XcbStrutWindow::XcbStrutWindow(xcb_connection_t* connection, std::uint32_t window, std::uint32_t root)
     : m_connection(connection), m_window(window), m_root(root)
-{
-}
+{}
 
 XcbStrutWindow::~XcbStrutWindow()
 {

@@ -47,9 +47,8 @@ CaptionPlacementSection::CaptionPlacementSection(PreferencesStore* preferences, 
     connect(m_placement, &QComboBox::activated, this, [this](int index) {
         m_preferences->setValue(Controller::placementDefaultsKey, m_placement->itemData(index));
     });
-    connect(m_screen, &QComboBox::activated, this, [this](int index) {
-        m_preferences->setValue(Controller::screenDefaultsKey, m_screen->itemData(index));
-    });
+    connect(m_screen, &QComboBox::activated, this,
+            [this](int index) { m_preferences->setValue(Controller::screenDefaultsKey, m_screen->itemData(index)); });
     connect(m_clickThrough, &QCheckBox::toggled, this,
             [this](bool on) { m_preferences->setBool(Controller::clickThroughDefaultsKey, on); });
     connect(m_preferences, &PreferencesStore::valueChanged, this, [this](const QString& key) {
@@ -84,10 +83,11 @@ void CaptionPlacementSection::showChoices()
     const QSignalBlocker quietPlacement(m_placement);
     const QSignalBlocker quietScreen(m_screen);
     const QSignalBlocker quietClick(m_clickThrough);
-    const QString placement =
-        Controller::placementName(Controller::placementOf(m_preferences->value(Controller::placementDefaultsKey).toString()));
+    const QString placement = Controller::placementName(
+        Controller::placementOf(m_preferences->value(Controller::placementDefaultsKey).toString()));
     m_placement->setCurrentIndex(std::max(0, m_placement->findData(placement)));
-    m_screen->setCurrentIndex(std::max(0, m_screen->findData(m_preferences->value(Controller::screenDefaultsKey).toString())));
+    m_screen->setCurrentIndex(
+        std::max(0, m_screen->findData(m_preferences->value(Controller::screenDefaultsKey).toString())));
     m_clickThrough->setChecked(m_preferences->boolValue(Controller::clickThroughDefaultsKey, false));
 }
 

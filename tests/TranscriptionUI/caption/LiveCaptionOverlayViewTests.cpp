@@ -16,9 +16,9 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QTest>
 #include <QToolButton>
 #include <QWindow>
-#include <QTest>
 #include <gtest/gtest.h>
 
 namespace tc {
