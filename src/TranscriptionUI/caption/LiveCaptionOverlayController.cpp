@@ -4,6 +4,7 @@
 #include "TranscriptionUI/caption/LiveCaptionOverlayModel.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayPanel.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayView.h"
+#include "TranscriptionUI/caption/XcbStrutWindow.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -21,12 +22,33 @@ LiveCaptionOverlayController::LiveCaptionOverlayController(PreferencesStore* def
     connect(m_idle, &LiveCaptionIdleHider::hiddenChanged, this, &LiveCaptionOverlayController::showContent);
     applyStyle();
     connect(defaults, &PreferencesStore::valueChanged, this, [this](const QString& key) {
-        if (LiveCaptionStyleSettings::isCaptionStyleKey(key)) applyStyle();
+        if (LiveCaptionStyleSettings::isCaptionStyleKey(key))
+            applyStyle();
+        else if (key == placementDefaultsKey)
+            applyPlacement();
+        else if (key == screenDefaultsKey)
+            applyPlacement(true);
+        else if (key == clickThroughDefaultsKey)
+            applyClickThrough();
     });
+    // A docked panel follows its screen's size; one whose screen is unplugged moves to the primary screen.
+    const auto follow = [this](QScreen* screen) {
+        connect(screen, &QScreen::geometryChanged, this, [this] {
+            if (placement() != Placement::floating) applyPlacement();
+        });
+    };
+    for (QScreen* screen : QGuiApplication::screens())
+        follow(screen);
+    connect(qGuiApp, &QGuiApplication::screenAdded, this, [this, follow](QScreen* screen) {
+        follow(screen);
+        applyPlacement();
+    });
+    connect(qGuiApp, &QGuiApplication::screenRemoved, this, [this] { applyPlacement(); });
 }
 
 LiveCaptionOverlayController::~LiveCaptionOverlayController()
 {
+    m_strut.reset();
     delete m_panel;
 }
 
@@ -34,11 +56,14 @@ void LiveCaptionOverlayController::setVisible(bool visible)
 {
     if (!visible) {
         if (m_panel) m_panel->hide();
+        // Hidden captions keep no strip from other windows.
+        if (m_strut) m_strut->release();
         return;
     }
     if (!m_panel) makePanel();
     m_panel->show();
     m_panel->raise();
+    applyPlacement();
 }
 
 void LiveCaptionOverlayController::update(const LiveCaptionContent& content)
@@ -56,13 +81,54 @@ void LiveCaptionOverlayController::showContent()
 
 void LiveCaptionOverlayController::resetFrame()
 {
-    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QScreen* screen = chosenScreen();
     if (!m_panel || !screen) {
+        m_defaults->remove(frameAutosaveName);
+        return;
+    }
+    if (placement() != Placement::floating) {
+        // The floating frame comes back at the default the next time the panel floats.
         m_defaults->remove(frameAutosaveName);
         return;
     }
     m_panel->setGeometry(defaultFrame(screen->availableGeometry(), panelSize(screen->availableGeometry())));
     m_panel->saveFrame();
+}
+
+LiveCaptionOverlayController::Placement LiveCaptionOverlayController::placementOf(const QString& stored)
+{
+    if (stored == QStringLiteral("top")) return Placement::top;
+    if (stored == QStringLiteral("bottom")) return Placement::bottom;
+    return Placement::floating;
+}
+
+QString LiveCaptionOverlayController::placementName(Placement placement)
+{
+    switch (placement) {
+    case Placement::top: return QStringLiteral("top");
+    case Placement::bottom: return QStringLiteral("bottom");
+    case Placement::floating: break;
+    }
+    return QStringLiteral("floating");
+}
+
+LiveCaptionOverlayController::Placement LiveCaptionOverlayController::placement() const
+{
+    return placementOf(m_defaults->value(placementDefaultsKey).toString());
+}
+
+QScreen* LiveCaptionOverlayController::chosenScreen() const
+{
+    const QString name = m_defaults->value(screenDefaultsKey).toString();
+    if (!name.isEmpty())
+        for (QScreen* screen : QGuiApplication::screens())
+            if (screen->name() == name) return screen;
+    return QGuiApplication::primaryScreen();
+}
+
+bool LiveCaptionOverlayController::isReservingStrip() const
+{
+    return m_strut && m_strut->isReserving();
 }
 
 void LiveCaptionOverlayController::applyStyle()
@@ -90,7 +156,8 @@ QSize LiveCaptionOverlayController::panelSize(const QRect& availableGeometry) co
 
 void LiveCaptionOverlayController::applyPanelSize()
 {
-    if (!m_panel) return;
+    // A docked panel spans its edge: applyPlacement sizes it.
+    if (!m_panel || placement() != Placement::floating) return;
     const QScreen* screen = m_panel->screen() ? m_panel->screen() : QGuiApplication::primaryScreen();
     if (!screen) return;
     const QRect area = screen->availableGeometry();
@@ -117,9 +184,23 @@ QRect LiveCaptionOverlayController::defaultFrame(const QRect& availableGeometry,
             size.height()};
 }
 
+QRect LiveCaptionOverlayController::dockedFrame(const QRect& screenGeometry, Placement placement, int height)
+{
+    switch (placement) {
+    case Placement::top: return {screenGeometry.x(), screenGeometry.y(), screenGeometry.width(), height};
+    case Placement::bottom:
+        return {screenGeometry.x(), screenGeometry.y() + screenGeometry.height() - height, screenGeometry.width(),
+                height};
+    case Placement::floating: break;
+    }
+    return screenGeometry;
+}
+
 void LiveCaptionOverlayController::makePanel()
 {
     m_panel = new LiveCaptionOverlayPanel(m_model, m_defaults, frameAutosaveName, defaultSize);
+    applyClickThrough();
+    if (placement() != Placement::floating) return;
     if (const auto saved = m_panel->savedFrame()) {
         m_panel->setGeometry(*saved);
         // The frame the user left keeps its size unless a chosen width asks for another or the lines do not fit.
@@ -128,10 +209,48 @@ void LiveCaptionOverlayController::makePanel()
             applyPanelSize();
         return;
     }
-    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QScreen* screen = chosenScreen();
     if (!screen) return;
     m_panel->setGeometry(defaultFrame(screen->availableGeometry(), panelSize(screen->availableGeometry())));
     m_panel->saveFrame();
+}
+
+void LiveCaptionOverlayController::applyPlacement(bool screenChanged)
+{
+    if (!m_panel) return;
+    QScreen* screen = chosenScreen();
+    const Placement where = placement();
+    if (where == Placement::floating || !screen) {
+        if (m_strut) m_strut->release();
+        const bool wasDocked = m_panel->isDocked();
+        m_panel->setDocked(false);
+        const auto saved = m_panel->savedFrame();
+        const bool onChosenScreen = saved && screen && screen->geometry().intersects(*saved);
+        // A panel dragged onto another screen stays there until a screen is chosen.
+        if (saved && (onChosenScreen || !screenChanged)) {
+            if (wasDocked) m_panel->setGeometry(*saved);
+        } else if (screen) {
+            m_panel->setGeometry(defaultFrame(screen->availableGeometry(), defaultSize));
+            m_panel->saveFrame();
+        }
+        return;
+    }
+    m_panel->setDocked(true);
+    // The screen's whole edge, not its free area: that shrinks by the strip the panel itself reserves.
+    const QRect frame = dockedFrame(screen->geometry(), where, defaultSize.height());
+    m_panel->setGeometry(frame);
+    if (!m_panel->isVisible()) return;
+    if (!m_strut) m_strut = XcbStrutWindow::create();
+    if (!m_strut) return;
+    const double ratio = screen->devicePixelRatio();
+    const QRect native(QPoint(qRound(frame.x() * ratio), qRound(frame.y() * ratio)),
+                       QSize(qRound(frame.width() * ratio), qRound(frame.height() * ratio)));
+    m_strut->reserve(where == Placement::top ? XcbStrutWindow::Edge::top : XcbStrutWindow::Edge::bottom, native);
+}
+
+void LiveCaptionOverlayController::applyClickThrough()
+{
+    if (m_panel) m_panel->setClickThrough(m_defaults->boolValue(clickThroughDefaultsKey, false));
 }
 
 } // namespace tc

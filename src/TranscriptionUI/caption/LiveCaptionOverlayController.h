@@ -8,12 +8,16 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <memory>
+
+class QScreen;
 
 namespace tc {
 
 class LiveCaptionOverlayModel;
 class LiveCaptionOverlayPanel;
 class PreferencesStore;
+class XcbStrutWindow;
 
 // Owns the caption panel of one main window: creates it on first show, places it, shows and hides it
 // without activating the application, and hands it new caption content and the look the user chose, which it
@@ -28,7 +32,18 @@ public:
     static inline const QString showSpeakerDefaultsKey = QStringLiteral("caption/showSpeaker");
     // The caption's font size in points; absent: the size follows the panel's width.
     static inline const QString& fontSizeDefaultsKey = LiveCaptionStyleSettings::fontSizeKey;
+    // "floating" (where it was dragged), "top" or "bottom" (docked along that edge of the chosen screen, the strip
+    // kept free of other windows where the window manager allows); anything else reads as floating.
+    static inline const QString placementDefaultsKey = QStringLiteral("caption/placement");
+    // The name of the screen the panel is placed on; empty or a screen that is gone: the primary one.
+    static inline const QString screenDefaultsKey = QStringLiteral("caption/screen");
+    // Whether clicks pass through the panel to the windows below.
+    static inline const QString clickThroughDefaultsKey = QStringLiteral("caption/clickThrough");
     static constexpr QSize defaultSize{720, 180};
+
+    enum class Placement { floating, top, bottom };
+    static Placement placementOf(const QString& stored);
+    static QString placementName(Placement placement);
 
     // No panel is created yet. The close button writes false under visibilityDefaultsKey. The idle timing is
     // the steady clock and a timer unless a test passes its own.
@@ -56,13 +71,25 @@ public:
     // The panel's size on a screen of that area: the chosen share of its width (else the default width), and
     // at least the default height, taller when the chosen lines need it (the default height without a panel).
     QSize panelSize(const QRect& availableGeometry) const;
+    // The whole width of the screen, height tall, along the placement's edge; the screen itself when floating.
+    static QRect dockedFrame(const QRect& screenGeometry, Placement placement, int height);
+
+    Placement placement() const;
+    // The screen named under screenDefaultsKey, else the primary one; null without any screen.
+    QScreen* chosenScreen() const;
+    // Whether a strip is asked to be kept free now (docked, shown, under X11).
+    bool isReservingStrip() const;
 
 private:
     void makePanel();
     void applyStyle();
     void showContent();
-    // Gives the panel its size for the chosen width and lines, keeping its centre and bottom edge on screen.
+    // Gives a floating panel its size for the chosen width and lines, keeping its centre and bottom edge on screen.
     void applyPanelSize();
+    // Puts the panel where the placement and the screen say, and reserves or gives back the docked strip; a floating
+    // panel moves to a newly chosen screen.
+    void applyPlacement(bool screenChanged = false);
+    void applyClickThrough();
 
     PreferencesStore* m_defaults;
     LiveCaptionStyleSettings m_settings;
@@ -71,6 +98,7 @@ private:
     // The last content handed in, shown unless the caption is idle.
     LiveCaptionContent m_latest;
     LiveCaptionOverlayPanel* m_panel = nullptr;
+    std::unique_ptr<XcbStrutWindow> m_strut;
 };
 
 } // namespace tc

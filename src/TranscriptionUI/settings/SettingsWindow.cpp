@@ -1,6 +1,7 @@
 #include "TranscriptionUI/settings/SettingsWindow.h"
 
 #include "TranscriptionUI/settings/CaptionStyleSection.h"
+#include "TranscriptionUI/settings/CaptionPlacementSection.h"
 #include "TranscriptionUI/settings/SettingsModel.h"
 #include "TranscriptionUI/settings/SpeechModelSection.h"
 #include "TranscriptionUI/window/SectionWidgets.h"
@@ -237,6 +238,7 @@ QWidget* SettingsWindow::makeCaptionPage()
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(new CaptionStyleSection(m_model->preferences(), page));
     layout->addWidget(m_showSpeaker);
+    layout->addWidget(new CaptionPlacementSection(m_model->preferences(), page));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(reset);
     buttons->addStretch();

@@ -17,6 +17,8 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTest>
+#include <QToolButton>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 namespace tc {
@@ -85,7 +87,7 @@ TEST_F(LiveCaptionOverlay, MenuItemWithItsShortcutAndTheCloseButtonFlipTheShared
     });
     QMenuBar bar;
     QMenu* menu = commands.install(&bar);
-    ASSERT_EQ(menu->actions().size(), 1);
+    ASSERT_EQ(menu->actions().size(), 2);
     QAction* item = menu->actions().front();
     EXPECT_FALSE(item->isChecked()) << "first launch: off";
     EXPECT_EQ(item->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+L")));
@@ -137,6 +139,81 @@ TEST_F(LiveCaptionOverlay, VolatileLineIsFaintLongLinesWrapAndEmptyContentHasNoC
     model.setContent(LiveCaptionContent::empty());
     EXPECT_FALSE(view.isCloseButtonShown());
     EXPECT_TRUE(view.hitRect().isEmpty());
+}
+
+TEST_F(LiveCaptionOverlay, ClickThroughIsTurnedOffFromTheCaptionMenuItsShortcutAndThePanelsOwnMenu)
+{
+    LiveCaptionOverlayController controller(&m_defaults);
+    LiveCaptionCommands commands(&m_defaults);
+    QMenuBar bar;
+    commands.install(&bar);
+    controller.setVisible(true);
+    controller.update(twoLines());
+    LiveCaptionOverlayPanel* panel = controller.panel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_FALSE(panel->isClickThrough()) << "clicks reach the panel unless the user asks otherwise";
+
+    QAction* clickThrough = commands.clickThroughAction();
+    EXPECT_EQ(clickThrough->text(), QStringLiteral("クリックを透過"));
+    EXPECT_EQ(clickThrough->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+T")));
+    clickThrough->trigger();
+    EXPECT_TRUE(m_defaults.boolValue(LiveCaptionOverlayController::clickThroughDefaultsKey));
+    EXPECT_TRUE(panel->isClickThrough()) << "the panel follows at once";
+    EXPECT_TRUE(panel->windowHandle()->flags().testFlag(Qt::WindowTransparentForInput));
+    // The panel's menu stays reachable from a button while clicks pass through the rest.
+    EXPECT_TRUE(panel->menuButton()->isVisibleTo(panel));
+
+    QAction* panelItem = nullptr;
+    for (QAction* action : panel->menu()->actions())
+        if (action->text() == QStringLiteral("クリックを透過")) panelItem = action;
+    ASSERT_NE(panelItem, nullptr);
+    Q_EMIT panel->menu()->aboutToShow();
+    EXPECT_TRUE(panelItem->isChecked());
+    panelItem->trigger();
+    EXPECT_FALSE(m_defaults.boolValue(LiveCaptionOverlayController::clickThroughDefaultsKey, true));
+    EXPECT_FALSE(panel->isClickThrough());
+    EXPECT_FALSE(panel->windowHandle()->flags().testFlag(Qt::WindowTransparentForInput));
+    EXPECT_FALSE(clickThrough->isChecked()) << "the caption menu shows the panel's change";
+    EXPECT_FALSE(panel->menuButton()->isVisibleTo(panel));
+}
+
+TEST_F(LiveCaptionOverlay, DockedPanelSpansItsEdgeIsNotDraggedAndFloatingAgainReturnsToTheSavedFrame)
+{
+    const QRect screen(0, 0, 1280, 800);
+    using Placement = LiveCaptionOverlayController::Placement;
+    EXPECT_EQ(LiveCaptionOverlayController::dockedFrame(screen, Placement::top, 180), QRect(0, 0, 1280, 180));
+    EXPECT_EQ(LiveCaptionOverlayController::dockedFrame(QRect(1280, 0, 1920, 1080), Placement::bottom, 180),
+              QRect(1280, 900, 1920, 180));
+    EXPECT_EQ(LiveCaptionOverlayController::placementOf(QStringLiteral("top")), Placement::top);
+    EXPECT_EQ(LiveCaptionOverlayController::placementOf(QStringLiteral("左")), Placement::floating);
+
+    LiveCaptionOverlayController controller(&m_defaults);
+    controller.setVisible(true);
+    LiveCaptionOverlayPanel* panel = controller.panel();
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect moved(area.left() + 30, area.top() + 40, 720, 180);
+    panel->setGeometry(moved);
+    panel->saveFrame();
+
+    m_defaults.setValue(LiveCaptionOverlayController::placementDefaultsKey, QStringLiteral("bottom"));
+    const QRect whole = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_EQ(panel->geometry(), QRect(whole.left(), whole.bottom() + 1 - 180, whole.width(), 180));
+    EXPECT_TRUE(panel->isDocked());
+    // Dragging a docked panel leaves it where it is, and its frame is not remembered.
+    QTest::mousePress(panel, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+    QTest::mouseMove(panel, QPoint(120, 20));
+    QTest::mouseRelease(panel, Qt::LeftButton, Qt::NoModifier, QPoint(120, 20));
+    EXPECT_EQ(panel->geometry().topLeft(), QPoint(whole.left(), whole.bottom() + 1 - 180));
+    EXPECT_EQ(m_defaults.value(LiveCaptionOverlayController::frameAutosaveName).toRect(), moved);
+
+    m_defaults.setValue(LiveCaptionOverlayController::placementDefaultsKey, QStringLiteral("floating"));
+    EXPECT_FALSE(panel->isDocked());
+    EXPECT_EQ(panel->geometry(), moved) << "floating again puts it back where it was dragged";
+
+    // A screen name that is not there means the primary screen; choosing it again keeps the dragged frame.
+    m_defaults.setValue(LiveCaptionOverlayController::screenDefaultsKey, QStringLiteral("no-such-screen"));
+    EXPECT_EQ(controller.chosenScreen(), QGuiApplication::primaryScreen());
+    EXPECT_EQ(panel->geometry(), moved);
 }
 
 struct RecordingUpdater : UpdaterPort {

@@ -1,0 +1,321 @@
+// Runs the real application under each window manager of the common Linux desktops, on a private X server and a
+// private sound server, and reads from screenshots whether the caption panel stays readable above a focused
+// full-screen window, and whether a docked panel keeps its strip free of a maximised window.
+
+#include "TranscriptionInfrastructure/settings/AppPaths.h"
+
+#include "support/BuiltProgram.h"
+#include "support/PulseAudioServer.h"
+#include "support/QtTestApplication.h"
+#include "support/TemporaryDirectory.h"
+#include "support/TestPaths.h"
+#include "support/XvfbServer.h"
+
+#include <QColor>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+
+namespace tc {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct WindowManager {
+    // The test's name for it.
+    std::string name;
+    // The program that must be installed.
+    QString program;
+    QStringList command;
+    // Whether it keeps maximised windows out of a strip a dock window reserves (measured, docs/caption-panel.md).
+    bool honoursStruts;
+};
+
+std::ostream& operator<<(std::ostream& out, const WindowManager& wm)
+{
+    return out << wm.name;
+}
+
+std::vector<WindowManager> windowManagers()
+{
+    // Each in a session bus of its own, as a desktop session would start it.
+    const QStringList bus{QStringLiteral("dbus-run-session"), QStringLiteral("--")};
+    return {
+        {"mutter", "mutter", bus + QStringList{"mutter", "--x11", "--replace"}, true},
+        {"kwin_x11", "kwin_x11", bus + QStringList{"kwin_x11", "--replace"}, true},
+        {"xfwm4", "xfwm4", bus + QStringList{"xfwm4", "--replace"}, true},
+        {"xfwm4_without_compositor", "xfwm4", bus + QStringList{"xfwm4", "--compositor=off", "--replace"}, true},
+        {"openbox", "openbox", bus + QStringList{"openbox", "--replace"}, true},
+    };
+}
+
+// The full-screen window's one colour; the caption's text is white on a dark box.
+const QColor fullScreenColour(0x1e, 0x5a, 0xa0);
+
+QJsonObject readJson(const fs::path& file)
+{
+    return QJsonDocument::fromJson(QByteArray::fromStdString(test::readText(file))).object();
+}
+
+QRect rectOf(const QJsonObject& frame)
+{
+    return {frame["x"].toInt(), frame["y"].toInt(), frame["width"].toInt(), frame["height"].toInt()};
+}
+
+bool isFullScreenColour(QRgb pixel)
+{
+    const QColor colour(pixel);
+    return std::abs(colour.red() - fullScreenColour.red()) < 8 &&
+           std::abs(colour.green() - fullScreenColour.green()) < 8 &&
+           std::abs(colour.blue() - fullScreenColour.blue()) < 8;
+}
+
+// What a screenshot shows where the panel is.
+struct PanelPixels {
+    // Near-white pixels: caption text.
+    int text = 0;
+    // Pixels of the full-screen window's colour.
+    int covered = 0;
+    int total = 0;
+};
+
+PanelPixels readPanel(const QImage& shot, const QRect& panel)
+{
+    PanelPixels pixels;
+    const QRect area = panel.intersected(shot.rect());
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb pixel = shot.pixel(x, y);
+            ++pixels.total;
+            if (qRed(pixel) > 200 && qGreen(pixel) > 200 && qBlue(pixel) > 200) ++pixels.text;
+            if (isFullScreenColour(pixel)) ++pixels.covered;
+        }
+    return pixels;
+}
+
+class CaptionPanelUnderWindowManager : public ::testing::TestWithParam<WindowManager> {
+protected:
+    void SetUp() override
+    {
+        const WindowManager& wm = GetParam();
+        for (const QString& tool :
+             {QStringLiteral("Xvfb"), QStringLiteral("xdotool"), QStringLiteral("xterm"), QStringLiteral("import"),
+              QStringLiteral("xprop"), QStringLiteral("xwininfo"), QStringLiteral("wmctrl"), QStringLiteral("paplay"),
+              QStringLiteral("dbus-run-session"), wm.program})
+            ASSERT_FALSE(QStandardPaths::findExecutable(tool).isEmpty())
+                << tool.toStdString() << " is missing: run scripts/setup, which installs it with the window managers";
+        m_models = AppPaths::current().modelsDirectory();
+        if (!fs::exists(m_models / "ggml-base.bin")) GTEST_SKIP() << "the default speech model is not installed";
+        test::qtApplication();
+        m_sound = std::make_unique<test::PulseAudioServer>();
+        ASSERT_TRUE(m_sound->isRunning()) << m_sound->startError();
+        m_x = std::make_unique<test::XvfbServer>();
+        ASSERT_FALSE(m_x->display().isEmpty()) << "no X server could be started";
+
+        const auto text = [](const fs::path& path) { return QString::fromStdString(path); };
+        m_stateFile = m_home.path() / "window-state.json";
+        m_environment = test::BuiltProgram::environment({{"HOME", text(m_home.path())},
+                                                         {"XDG_CONFIG_HOME", text(m_home.path() / ".config")},
+                                                         {"XDG_DATA_HOME", text(m_home.path() / ".local/share")},
+                                                         {"XDG_CACHE_HOME", text(m_home.path() / ".cache")},
+                                                         {"TC_WINDOW_STATE_FILE", text(m_stateFile)},
+                                                         {"DISPLAY", m_x->display()},
+                                                         {"QT_QPA_PLATFORM", "xcb"}});
+        m_wm.setProcessEnvironment(m_environment);
+        m_wm.setProcessChannelMode(QProcess::MergedChannels);
+        m_wm.start(wm.command.front(), wm.command.mid(1));
+        ASSERT_TRUE(m_wm.waitForStarted(10000)) << wm.name << " did not start";
+        // Ready once it names itself on the root window (EWMH's supporting-WM check).
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return tool("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("#");
+            },
+            60000))
+            << wm.name << " did not take over the screen: " << m_wm.readAll().toStdString();
+    }
+
+    void TearDown() override
+    {
+        if (m_app) {
+            m_app->process().terminate();
+            (void)m_app->finish(20000);
+        }
+        for (auto& window : m_windows) {
+            window->kill();
+            window->waitForFinished(3000);
+        }
+        m_wm.terminate();
+        if (!m_wm.waitForFinished(5000)) m_wm.kill();
+        m_wm.waitForFinished(3000);
+    }
+
+    // An X tool's standard output; empty when it failed or did not finish in time.
+    QString tool(const QString& program, const QStringList& arguments, int milliseconds = 10000)
+    {
+        QProcess process;
+        process.setProcessEnvironment(m_environment);
+        process.start(program, arguments);
+        if (!process.waitForFinished(milliseconds)) {
+            process.kill();
+            process.waitForFinished(3000);
+            return {};
+        }
+        return process.exitCode() == 0 ? QString::fromUtf8(process.readAllStandardOutput()) : QString();
+    }
+
+    // A fresh user with the real models, consent to system audio, the caption panel on and placed as given.
+    void startApp(const QString& placement)
+    {
+        const fs::path config = m_home.path() / ".config";
+        const fs::path data = m_home.path() / ".local/share";
+        fs::create_directories(config / "transcription-corvane");
+        fs::create_directories(data / "transcription-corvane");
+        fs::create_symlink(m_models, data / "transcription-corvane/models");
+        {
+            QSettings settings(
+                QString::fromStdString((config / "transcription-corvane/transcription-corvane.conf").string()),
+                QSettings::IniFormat);
+            for (const char* consent : {"consent/screenRecording", "consent/speechRecognition"})
+                settings.setValue(consent, "granted");
+            settings.setValue("optInSystemAudio", true);
+            settings.setValue("liveCaptionOverlayVisible", true);
+            settings.setValue("caption/placement", placement);
+        }
+        m_app = std::make_unique<test::BuiltProgram>(QStringList{}, m_environment);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                const QJsonObject state = readJson(m_stateFile);
+                return state["running"].toBool() && state["captionPanelVisible"].toBool();
+            },
+            60000))
+            << "the app did not start transcribing with its caption panel shown: " << m_app->finish(0).err;
+    }
+
+    // Starts an xterm of the full-screen colour with these options and returns its window, focused.
+    QString openWindow(const QString& windowClass, const QStringList& options)
+    {
+        auto window = std::make_unique<QProcess>();
+        window->setProcessEnvironment(m_environment);
+        const QString colour = fullScreenColour.name();
+        window->start("xterm", options + QStringList{"-class", windowClass, "-bg", colour, "-fg", colour, "-cr", colour,
+                                                     "-e", "sleep", "600"});
+        m_windows.push_back(std::move(window));
+        const QString id = tool("xdotool", {"search", "--sync", "--class", windowClass}, 20000).split('\n').front();
+        if (!id.isEmpty()) (void)tool("xdotool", {"windowactivate", "--sync", id});
+        return id.trimmed();
+    }
+
+    QImage screenshot()
+    {
+        const fs::path file = m_home.path() / "screen.png";
+        fs::remove(file);
+        (void)tool("import", {"-window", "root", QString::fromStdString(file.string())}, 20000);
+        return QImage(QString::fromStdString(file.string()));
+    }
+
+    QString activeWindow() { return tool("xdotool", {"getactivewindow"}).trimmed(); }
+
+    fs::path m_models;
+    std::unique_ptr<test::PulseAudioServer> m_sound;
+    std::unique_ptr<test::XvfbServer> m_x;
+    test::TemporaryDirectory m_home;
+    fs::path m_stateFile;
+    QProcessEnvironment m_environment;
+    QProcess m_wm;
+    std::unique_ptr<test::BuiltProgram> m_app;
+    std::vector<std::unique_ptr<QProcess>> m_windows;
+};
+
+TEST_P(CaptionPanelUnderWindowManager, CaptionsStayReadableAboveAFocusedFullScreenWindowThatKeepsTheFocus)
+{
+    ASSERT_NO_FATAL_FAILURE(startApp("floating"));
+    const QString fullScreen = openWindow("TcFullScreen", {"-fullscreen"});
+    ASSERT_FALSE(fullScreen.isEmpty()) << "the full-screen window did not appear";
+    // The window covers the whole screen, corners included, before anything is judged.
+    const auto coversScreen = [&] {
+        const QImage shot = screenshot();
+        return !shot.isNull() && isFullScreenColour(shot.pixel(2, 2)) &&
+               isFullScreenColour(shot.pixel(shot.width() - 3, shot.height() - 3));
+    };
+    ASSERT_TRUE(QTest::qWaitFor(coversScreen, 20000)) << "the xterm did not go full screen";
+
+    QProcess speech;
+    speech.setProcessEnvironment(m_environment);
+    speech.start("paplay",
+                 {"--device=out", QString::fromStdString((test::sourceDir() / "samples/ja-sample.flac").string())});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !readJson(m_stateFile)["captions"].toArray().isEmpty(); }, 90000))
+        << "no caption came from the speech";
+    const QRect panel = rectOf(readJson(m_stateFile)["captionPanel"].toObject());
+    ASSERT_FALSE(panel.isEmpty());
+    PanelPixels seen;
+    const bool readable = QTest::qWaitFor(
+        [&] {
+            seen = readPanel(screenshot(), panel);
+            return seen.text > 150;
+        },
+        10000);
+    EXPECT_TRUE(readable) << GetParam().name << ": the caption is hidden behind the full-screen window (" << seen.text
+                          << " text pixels, " << seen.covered << " of " << seen.total
+                          << " pixels show the full-screen window)";
+    EXPECT_EQ(activeWindow(), fullScreen) << "the caption panel took the focus from the full-screen window";
+    speech.kill();
+    speech.waitForFinished(3000);
+
+    // On another workspace the captions are still there.
+    const int desktops = tool("xdotool", {"get_num_desktops"}).trimmed().toInt();
+    if (desktops < 2) {
+        std::cout << GetParam().name << " has one workspace only; the other-workspace check did not run\n";
+        return;
+    }
+    (void)tool("xdotool", {"set_desktop", "1"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tool("xdotool", {"get_desktop"}).trimmed() == "1"; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return readPanel(screenshot(), panel).text > 150; }, 10000))
+        << GetParam().name << ": the caption is not shown on the second workspace";
+}
+
+TEST_P(CaptionPanelUnderWindowManager, DockedAtTheBottomKeepsItsStripFreeOfAMaximisedWindow)
+{
+    if (!GetParam().honoursStruts)
+        GTEST_SKIP() << GetParam().name << " lets maximised windows cover a reserved strip (measured); "
+                     << "the docked panel still stays above them";
+    ASSERT_NO_FATAL_FAILURE(startApp("bottom"));
+    const QRect panel = rectOf(readJson(m_stateFile)["captionPanel"].toObject());
+    ASSERT_EQ(panel, QRect(0, m_x->height() - panel.height(), m_x->width(), panel.height()))
+        << "the docked panel is not along the whole bottom edge";
+
+    const QString maximised = openWindow("TcMaximised", {});
+    ASSERT_FALSE(maximised.isEmpty()) << "the window to maximise did not appear";
+    // Maximised by the window manager, as its title bar's button does (xterm's own option only resizes itself).
+    (void)tool("wmctrl", {"-i", "-r", maximised, "-b", "add,maximized_vert,maximized_horz"});
+    QRect frame;
+    const auto isMaximised = [&] {
+        const QString info = tool("xwininfo", {"-id", maximised});
+        const auto number = [&](const char* label) {
+            return QRegularExpression(QString::fromLatin1(label) + R"(:\s+(-?\d+))").match(info).captured(1).toInt();
+        };
+        frame =
+            QRect(number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"), number("Height"));
+        return frame.width() > m_x->width() * 3 / 4 && frame.height() > m_x->height() / 3 &&
+               tool("xprop", {"-id", maximised, "_NET_WM_STATE"}).contains("_NET_WM_STATE_MAXIMIZED_VERT");
+    };
+    ASSERT_TRUE(QTest::qWaitFor(isMaximised, 20000)) << "the window was not maximised";
+    EXPECT_LE(frame.bottom(), panel.top() - 1)
+        << GetParam().name << ": the maximised window (" << frame.y() << "+" << frame.height()
+        << ") reaches into the caption's strip from y " << panel.top();
+    EXPECT_EQ(activeWindow(), maximised) << "the docked panel took the focus from the maximised window";
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, CaptionPanelUnderWindowManager, ::testing::ValuesIn(windowManagers()),
+                         [](const ::testing::TestParamInfo<WindowManager>& tested) { return tested.param.name; });
+
+} // namespace
+} // namespace tc
