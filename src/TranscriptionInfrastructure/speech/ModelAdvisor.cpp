@@ -89,10 +89,10 @@ ModelAdvisor::Advice ModelAdvisor::advise(const std::vector<Candidate>& candidat
 
     if (best) {
         advice.recommended = best->name;
-        advice.reason = "このPCでは " + best->name + " が" + speedText(*best->speed) + "：推奨";
+        advice.reason = "このPCでは " + best->name + " が " + speedText(*best->speed) + "：推奨";
         if (bestFinals && accuracyRank(bestFinals->name) > accuracyRank(best->name)) {
             advice.finalModel = bestFinals->name;
-            advice.reason += "。" + bestFinals->name + " は" + speedText(*bestFinals->speed) +
+            advice.reason += "。" + bestFinals->name + " は " + speedText(*bestFinals->speed) +
                              "：途中の文字には重いものの確定行には間に合うため、2 段階（途中は " + best->name +
                              "、確定行は " + bestFinals->name + "）をおすすめします";
         }
@@ -100,7 +100,7 @@ ModelAdvisor::Advice ModelAdvisor::advise(const std::vector<Candidate>& candidat
         // Nothing keeps the targets: the quickest at least lags least.
         advice.recommended = fastest->name;
         advice.reason = "このPCではどのモデルも目標（発話の終わりから 1 秒で確定）に届きません。最も速い " +
-                        fastest->name + " は" + speedText(*fastest->speed) + "：推奨";
+                        fastest->name + " は " + speedText(*fastest->speed) + "：推奨";
     }
 
     for (const auto& candidate : candidates) {
