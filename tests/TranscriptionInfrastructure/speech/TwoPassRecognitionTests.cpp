@@ -23,6 +23,8 @@ public:
     struct Call {
         Pass pass;
         std::string text;
+        // Given up for more urgent work.
+        bool abandoned = false;
     };
 
     explicit RecordingDecoder(std::unique_ptr<UtteranceDecoder> real) : m_real(std::move(real)) {}
@@ -31,11 +33,18 @@ public:
                                            const std::function<bool()>& shouldAbort) override
     {
         auto decoded = m_real->decode(samples, prompt, pass, shouldAbort);
-        if (decoded) m_lock.change([&] { m_calls.push_back({pass, decoded->text}); });
+        m_lock.change([&] { m_calls.push_back({pass, decoded ? decoded->text : std::string{}, !decoded}); });
         return decoded;
     }
 
     std::vector<Call> calls() const { return m_lock.read(m_calls); }
+    // Waits until one decoding has been completed, not given up; false when none was within the time.
+    bool waitForCompleted(std::chrono::seconds timeout)
+    {
+        return m_lock.waitFor(timeout, [&] {
+            return std::any_of(m_calls.begin(), m_calls.end(), [](const Call& call) { return !call.abandoned; });
+        });
+    }
 
 private:
     std::unique_ptr<UtteranceDecoder> m_real;
@@ -62,7 +71,9 @@ TEST(TwoPassRecognition, FinalsComeFromTheAccurateModelAndVolatileTextFromTheFas
     const auto accurate = std::make_shared<RecordingDecoder>(accurateModel->makeDecoder("ja", settings.decoding));
     WhisperStreamingRecognizer recognizer(fast, settings, nullptr, accurate);
 
-    // The demo meeting's first sentences, fed at twice real time so refreshes come while each is spoken.
+    // The demo meeting's first sentences, fed at the pace they were spoken so refreshes come while each is spoken. On
+    // a busy machine finals can take every moment between sentences: in the first sentence the feeding waits, until
+    // the fast model has shown its first text.
     auto audio = test::readSpeechFile(test::sourceDir() / "samples" / "ja-sample.flac");
     audio.resize(std::min<std::size_t>(audio.size(), 16000 * 9));
     auto input = Channel<AnalyzerBuffer>::make();
@@ -76,7 +87,9 @@ TEST(TwoPassRecognition, FinalsComeFromTheAccurateModelAndVolatileTextFromTheFas
     for (std::size_t offset = 0; offset < audio.size(); offset += 1600) {
         const auto part = std::span(audio).subspan(offset, std::min<std::size_t>(1600, audio.size() - offset));
         input->yield(AnalyzerBuffer{AnalyzerAudioFormat{}, {part.begin(), part.end()}});
-        std::this_thread::sleep_until(began + std::chrono::duration<double>((offset + part.size()) / 32000.0));
+        // 1.6 s in: the first sentence is being spoken.
+        if (offset == 25600) fast->waitForCompleted(std::chrono::seconds(120));
+        std::this_thread::sleep_until(began + std::chrono::duration<double>((offset + part.size()) / 16000.0));
     }
     input->finish();
     recognizer.finalizeAndFinishThroughEndOfInput();
@@ -84,8 +97,9 @@ TEST(TwoPassRecognition, FinalsComeFromTheAccurateModelAndVolatileTextFromTheFas
 
     const auto fastCalls = fast->calls();
     const auto accurateCalls = accurate->calls();
-    ASSERT_FALSE(fastCalls.empty());
     ASSERT_FALSE(accurateCalls.empty());
+    ASSERT_TRUE(std::any_of(fastCalls.begin(), fastCalls.end(), [](const auto& call) { return !call.abandoned; }))
+        << fastCalls.size() << " refreshes, all given up";
     for (const auto& call : fastCalls)
         EXPECT_EQ(call.pass, Pass::interim) << call.text;
     for (const auto& call : accurateCalls)
