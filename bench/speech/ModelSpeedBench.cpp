@@ -48,7 +48,8 @@ constexpr Dimensions kSizes[] = {
     {"large-v3", 51866, 1280, 20, 32, 1280, 20, 32, 128},
 };
 
-template <typename T> T readValue(std::istream& in)
+template <typename T>
+T readValue(std::istream& in)
 {
     T value{};
     in.read(reinterpret_cast<char*>(&value), sizeof value);
@@ -56,7 +57,8 @@ template <typename T> T readValue(std::istream& in)
     return value;
 }
 
-template <typename T> void writeValue(std::ostream& out, T value)
+template <typename T>
+void writeValue(std::ostream& out, T value)
 {
     out.write(reinterpret_cast<const char*>(&value), sizeof value);
 }
@@ -95,8 +97,8 @@ void writeHeaderOnly(const fs::path& base, const Dimensions& size, const fs::pat
     writeValue(file, size.mels);
     writeValue(file, filterBins);
     for (std::int32_t row = 0; row < size.mels; ++row)
-        file.write(reinterpret_cast<const char*>(&filters[static_cast<std::size_t>(row % filterMels) *
-                                                           static_cast<std::size_t>(filterBins)]),
+        file.write(reinterpret_cast<const char*>(
+                       &filters[static_cast<std::size_t>(row % filterMels) * static_cast<std::size_t>(filterBins)]),
                    static_cast<std::streamsize>(filterBins * sizeof(float)));
     // Base's words; the engine adds the one more a v3 vocabulary has.
     writeValue(file, tokens);

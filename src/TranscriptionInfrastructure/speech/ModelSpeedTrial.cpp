@@ -58,8 +58,7 @@ std::optional<ModelSpeed> ModelSpeedTrial::remembered() const
     if (it == record.end() || !it->is_object()) return std::nullopt;
     const auto refresh = it->find("refreshSeconds");
     const auto final = it->find("finalSeconds");
-    if (refresh == it->end() || final == it->end() || !refresh->is_number() || !final->is_number())
-        return std::nullopt;
+    if (refresh == it->end() || final == it->end() || !refresh->is_number() || !final->is_number()) return std::nullopt;
     ModelSpeed speed{refresh->get<double>(), final->get<double>()};
     if (!(speed.refreshSeconds > 0) || !(speed.finalSeconds > 0)) return std::nullopt;
     return speed;

@@ -161,9 +161,9 @@ void SettingsModel::showSpeechModels(const std::vector<SpeechModelEntry>& entrie
     for (std::size_t i = 0; i < installedRows.size(); ++i) {
         const auto& assessment = m_advice.models[i];
         if (assessment.verdict == ModelAdvisor::Verdict::unmeasured) continue;
-        rows[installedRows[i]].speed = QStringLiteral("%1（%2）").arg(
-            QString::fromStdString(assessment.speedText),
-            QString::fromStdString(ModelAdvisor::verdictText(assessment.verdict)));
+        rows[installedRows[i]].speed = QStringLiteral("%1（%2）")
+                                           .arg(QString::fromStdString(assessment.speedText),
+                                                QString::fromStdString(ModelAdvisor::verdictText(assessment.verdict)));
     }
     m_speechModels = std::move(rows);
     m_speechModelsLoaded = true;
@@ -175,7 +175,8 @@ bool SettingsModel::measureSpeeds()
     if (m_measuring || !m_deps.measureSpeed) return false;
     std::vector<std::string> unmeasured;
     for (std::size_t i = 0; i < m_advice.models.size(); ++i)
-        if (m_advice.models[i].verdict == ModelAdvisor::Verdict::unmeasured) unmeasured.push_back(m_advice.models[i].name);
+        if (m_advice.models[i].verdict == ModelAdvisor::Verdict::unmeasured)
+            unmeasured.push_back(m_advice.models[i].name);
     if (unmeasured.empty()) {
         setSpeechModelMessage(QStringLiteral("インストール済みのモデルはすべて測定済みです。"));
         return false;
@@ -216,15 +217,16 @@ void SettingsModel::setTwoPasses(bool on)
     }
     if (!on) {
         m_preferences->setValue(finalSpeechModelKey, QString());
-        setSpeechModelMessage(QStringLiteral("確定行も %1 で読みます。次の文字起こしから使われます。").arg(chosenSpeechModel()));
+        setSpeechModelMessage(
+            QStringLiteral("確定行も %1 で読みます。次の文字起こしから使われます。").arg(chosenSpeechModel()));
         return;
     }
     const QString fast = QString::fromStdString(m_advice.recommended);
     const QString accurate = QString::fromStdString(*m_advice.finalModel);
     m_preferences->setValue(speechModelKey, fast);
     m_preferences->setValue(finalSpeechModelKey, accurate);
-    setSpeechModelMessage(QStringLiteral("途中の文字は %1、確定行は %2 で読みます。次の文字起こしから使われます。")
-                              .arg(fast, accurate));
+    setSpeechModelMessage(
+        QStringLiteral("途中の文字は %1、確定行は %2 で読みます。次の文字起こしから使われます。").arg(fast, accurate));
 }
 
 QString SettingsModel::chosenSpeechModel() const

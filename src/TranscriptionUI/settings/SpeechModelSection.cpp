@@ -157,9 +157,9 @@ void SpeechModelSection::showAdvice()
         m_twoPasses->setText(QStringLiteral("2 段階で読む（途中の文字は %1、確定行は %2）")
                                  .arg(m_model->chosenSpeechModel(), finalModel));
     else if (advice.finalModel)
-        m_twoPasses->setText(QStringLiteral("2 段階で読む（途中の文字は %1、確定行は %2）")
-                                 .arg(QString::fromStdString(advice.recommended),
-                                      QString::fromStdString(*advice.finalModel)));
+        m_twoPasses->setText(
+            QStringLiteral("2 段階で読む（途中の文字は %1、確定行は %2）")
+                .arg(QString::fromStdString(advice.recommended), QString::fromStdString(*advice.finalModel)));
     else
         m_twoPasses->setText(QStringLiteral("2 段階で読む（このPCに向く組み合わせはありません）"));
     m_twoPasses->setEnabled(!finalModel.isEmpty() || advice.finalModel.has_value());

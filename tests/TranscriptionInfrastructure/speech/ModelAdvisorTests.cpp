@@ -90,9 +90,8 @@ TEST(ModelAdvisor, RecommendsTheMostAccurateModelThatKeepsTheLatencyTargets)
     }
     {
         // A GPU four times as fast: small keeps both, medium neither.
-        FakeMachine machine({{"base", {0.01, 0.012, 0.001}},
-                             {"small", {0.02, 0.045, 0.003}},
-                             {"medium", {0.05, 0.2, 0.01}}});
+        FakeMachine machine(
+            {{"base", {0.01, 0.012, 0.001}}, {"small", {0.02, 0.045, 0.003}}, {"medium", {0.05, 0.2, 0.01}}});
         const auto advice = machine.advise({"base", "small", "medium"}, "GPU (Radeon)");
         EXPECT_EQ(advice.recommended, "small");
         EXPECT_EQ(advice.reason, "このPCでは small が 5 秒の発話を 0.3 秒で処理：推奨");
@@ -157,9 +156,9 @@ TEST(ModelAdvisor, TheTrialKeepsTheQuickerTryAndRemembersItPerDevice)
 
 TEST(ModelAdvisor, AccuracyFollowsThePublishedOrderOfSizesAndPrecision)
 {
-    const std::vector<std::string> ascending = {"tiny",   "base-q5_1",      "base-q8_0", "base",
-                                                "small",  "medium-q5_0",    "medium",    "large-v3-turbo-q5_0",
-                                                "large-v3-turbo", "large-v2", "large-v3"};
+    const std::vector<std::string> ascending = {"tiny",           "base-q5_1",   "base-q8_0", "base",
+                                                "small",          "medium-q5_0", "medium",    "large-v3-turbo-q5_0",
+                                                "large-v3-turbo", "large-v2",    "large-v3"};
     for (std::size_t i = 1; i < ascending.size(); ++i)
         EXPECT_LT(ModelAdvisor::accuracyRank(ascending[i - 1]), ModelAdvisor::accuracyRank(ascending[i]))
             << ascending[i - 1] << " < " << ascending[i];

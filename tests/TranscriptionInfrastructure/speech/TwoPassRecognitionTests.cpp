@@ -110,7 +110,8 @@ TEST(TwoPassRecognition, FinalsComeFromTheAccurateModelAndVolatileTextFromTheFas
     for (const auto& result : results) {
         if (result.isFinal) {
             ++lines;
-            EXPECT_TRUE(anyContains(accurateCalls, result.text)) << "final not from the accurate model: " << result.text;
+            EXPECT_TRUE(anyContains(accurateCalls, result.text))
+                << "final not from the accurate model: " << result.text;
         } else if (std::any_of(fastCalls.begin(), fastCalls.end(), [&](const auto& call) {
                        return !call.text.empty() && result.text.find(call.text) != std::string::npos;
                    })) {

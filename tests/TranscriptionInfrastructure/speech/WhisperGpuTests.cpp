@@ -29,8 +29,7 @@ TEST(WhisperGpu, TheSoftwareVulkanDeviceReadsARecordingAsTheProcessorDoes)
     if (!WhisperContext::gpuBackendBuilt())
         GTEST_SKIP() << "the speech engine was built without Vulkan: install libvulkan-dev glslc spirv-headers "
                         "glslang-tools and run scripts/setup";
-    if (!vulkanDriverInstalled())
-        GTEST_SKIP() << "no Vulkan driver to test on: install mesa-vulkan-drivers";
+    if (!vulkanDriverInstalled()) GTEST_SKIP() << "no Vulkan driver to test on: install mesa-vulkan-drivers";
     const auto gpu = WhisperContext::gpuDevice();
     ASSERT_TRUE(gpu.onGpu()) << "Mesa's software Vulkan device did not open";
     EXPECT_EQ(gpu.label(), "GPU (" + gpu.gpu + ")");
@@ -43,7 +42,8 @@ TEST(WhisperGpu, TheSoftwareVulkanDeviceReadsARecordingAsTheProcessorDoes)
     const auto file = folder.path() / real->filename();
     std::filesystem::create_symlink(*real, file);
     double now = 0;
-    WhisperContext::speedTrial(file, gpu).measure([&](double seconds, int) { now += seconds / 10; }, [&] { return now; });
+    WhisperContext::speedTrial(file, gpu).measure([&](double seconds, int) { now += seconds / 10; },
+                                                  [&] { return now; });
 
     const auto onGpu = WhisperContext::load(file, 0, EncoderAttention::flash);
     EXPECT_EQ(onGpu->device(), gpu);
