@@ -421,11 +421,11 @@ TEST_F(SettingsWindowTest, SpeechModels_ShowTheDeviceInUseTheModelThatSuitsThisM
     EXPECT_TRUE(twoPasses->isEnabled());
     EXPECT_FALSE(twoPasses->isChecked());
     EXPECT_EQ(twoPasses->text(), "2 段階で読む（途中の文字は base、確定行は small）");
-    QTest::mouseClick(twoPasses, Qt::LeftButton);
+    twoPasses->click();
     EXPECT_EQ(m_defaults.value(SettingsModel::speechModelKey).toString(), "base");
     EXPECT_EQ(m_defaults.value(SettingsModel::finalSpeechModelKey).toString(), "small");
     EXPECT_TRUE(twoPasses->isChecked());
-    QTest::mouseClick(twoPasses, Qt::LeftButton);
+    twoPasses->click();
     EXPECT_EQ(m_defaults.value(SettingsModel::finalSpeechModelKey).toString(), "");
     EXPECT_FALSE(twoPasses->isChecked());
 }
