@@ -132,6 +132,19 @@ std::optional<std::string> CompositionRoot::useSpeechModel(const std::string& na
     return std::nullopt;
 }
 
+std::optional<std::string> CompositionRoot::useFinalSpeechModel(const std::string& name) const
+{
+    const auto engine = std::dynamic_pointer_cast<WhisperSpeechRecognitionEngine>(m_speechEngine);
+    if (!engine) return std::nullopt;
+    // The same model for both passes is one pass.
+    const std::string wanted = name == engine->modelName() ? std::string{} : name;
+    if (wanted == engine->finalModelName()) return std::nullopt;
+    if (auto refused = engine->useFinalModel(wanted))
+        return "確定行用の音声認識モデル「" + wanted + "」を使えなかったため、確定行も「" + engine->modelName() +
+               "」で読みます。" + *refused;
+    return std::nullopt;
+}
+
 std::filesystem::path CompositionRoot::installedLanguageModelFile()
 {
     return catalogueLanguageModelFile();

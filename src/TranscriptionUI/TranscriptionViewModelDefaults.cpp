@@ -26,6 +26,10 @@ TranscriptionViewModel::Dependencies TranscriptionViewModel::defaultDependencies
         if (auto refused = root.useSpeechModel(QSettings().value(SettingsModel::speechModelKey).toString().toStdString());
             refused && onDegraded)
             onDegraded(*refused);
+        if (auto refused =
+                root.useFinalSpeechModel(QSettings().value(SettingsModel::finalSpeechModelKey).toString().toStdString());
+            refused && onDegraded)
+            onDegraded(*refused);
         return LivePipeline{
             root.makeLiveAudioSource(microphone, systemAudio, std::move(onDegraded), std::move(onLevel), devices),
             root.makeTranscriber()};

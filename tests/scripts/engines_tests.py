@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Checks the engines installed by scripts/build-engines: both load, with the installed models, in one process."""
 
+import os
+import shutil
 import subprocess
 import unittest
 from pathlib import Path
@@ -52,6 +54,29 @@ class EnginesTests(unittest.TestCase):
         self.assertIn("multilingual=1", result.stdout)
         self.assertIn("gemma3", result.stdout)
         self.assertIn("engines ok", result.stdout)
+
+    def test_WhisperEngine_NeedsNoVulkanToLoad(self):
+        library = engines_root() / "lib" / "libtc_whisper.so"
+        dynamic = subprocess.run(["readelf", "-d", str(library)], capture_output=True, text=True, check=True).stdout
+        self.assertNotIn("libvulkan", dynamic)
+        check = str(engines_root() / "bin" / "tc-engines-check")
+        # A loader that finds no driver: the engine says there is no device and goes on.
+        no_driver = dict(os.environ, VK_ICD_FILENAMES="/nonexistent/icd.json", VK_DRIVER_FILES="/nonexistent/icd.json",
+                         GGML_VK_VISIBLE_DEVICES="0")
+        result = subprocess.run([check], capture_output=True, text=True, timeout=120, env=no_driver, check=False)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertIn("device: none", result.stdout)
+        # No libvulkan at all: the library file hidden in a mount namespace of this test's own.
+        vulkan = Path("/usr/lib/x86_64-linux-gnu/libvulkan.so.1")
+        if not vulkan.exists() or os.geteuid() != 0 or not shutil.which("unshare"):
+            self.skipTest("hiding libvulkan needs root, unshare and the library itself")
+        hidden = subprocess.run(["unshare", "-m", "sh", "-c",
+                                 f'mount --bind /dev/null "$(readlink -f {vulkan})" && exec "$0"', check],
+                                capture_output=True, text=True, timeout=120, check=False)
+        if "mount" in hidden.stderr and hidden.returncode != 0 and "engines ok" not in hidden.stdout:
+            self.skipTest("this machine does not allow a private mount namespace: " + hidden.stderr.strip())
+        self.assertEqual(hidden.returncode, 0, hidden.stdout + hidden.stderr)
+        self.assertIn("device: none", hidden.stdout)
 
 
 if __name__ == "__main__":

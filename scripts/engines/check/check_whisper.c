@@ -17,6 +17,9 @@ int tc_check_whisper(const char* model_path)
 {
     printf("whisper: %s (%s)\n", whisper_version(), tc_whisper_engines_id());
     printf("whisper system: %s\n", whisper_print_system_info());
+    char gpu[256];
+    printf("whisper gpu backend: %s, device: %s\n", tc_whisper_gpu_backend_built() ? "Vulkan" : "none",
+           tc_whisper_gpu_device(gpu, sizeof gpu) ? gpu : "none");
     if (model_path == NULL) {
         return 0;
     }

@@ -19,23 +19,6 @@ namespace {
 
 constexpr const char* kRecordName = ".encoder-attention.json";
 
-// The processor's own name ("AMD EPYC 7B13"); its part number where the kernel gives no name (ARM).
-std::string processorName()
-{
-    std::ifstream in("/proc/cpuinfo");
-    std::string line;
-    std::string part;
-    while (std::getline(in, line)) {
-        const auto colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        const std::string field = line.substr(0, line.find_last_not_of(" \t", colon - 1) + 1);
-        const std::string value = colon + 2 <= line.size() ? line.substr(colon + 2) : "";
-        if (field == "model name") return value;
-        if (field == "CPU part" && part.empty()) part = "part " + value;
-    }
-    return part.empty() ? "unknown processor" : part;
-}
-
 const char* nameOf(EncoderAttention attention)
 {
     return attention == EncoderAttention::flash ? "flash" : "plain";
@@ -50,6 +33,22 @@ nlohmann::json readRecord(const fs::path& file)
 }
 
 } // namespace
+
+std::string EncoderAttentionTrial::processorName()
+{
+    std::ifstream in("/proc/cpuinfo");
+    std::string line;
+    std::string part;
+    while (std::getline(in, line)) {
+        const auto colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        const std::string field = line.substr(0, line.find_last_not_of(" \t", colon - 1) + 1);
+        const std::string value = colon + 2 <= line.size() ? line.substr(colon + 2) : "";
+        if (field == "model name") return value;
+        if (field == "CPU part" && part.empty()) part = "part " + value;
+    }
+    return part.empty() ? "unknown processor" : part;
+}
 
 EncoderAttentionTrial::EncoderAttentionTrial(const fs::path& modelFile, int threads)
     : m_record(modelFile.parent_path() / kRecordName)

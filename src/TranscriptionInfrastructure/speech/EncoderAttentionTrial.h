@@ -29,6 +29,8 @@ public:
     const std::filesystem::path& recordFile() const { return m_record; }
     // What the choice is remembered under: processor, processors, engine, threads, model file and size.
     const std::string& key() const { return m_key; }
+    // The processor's own name ("AMD EPYC 7B13"); its part number where the kernel gives no name (ARM).
+    static std::string processorName();
 
 private:
     void remember(EncoderAttention attention) const;

@@ -151,6 +151,7 @@ void SpeechAnalyzerTranscriber::transcription(std::stop_token stop, Run& run, st
             segment.text = std::move(result->text);
             segment.status =
                 result->isFinal ? TranscriptSegment::Status::finalized : TranscriptSegment::Status::volatile_;
+            if (result->isNotice) segment.status = TranscriptSegment::Status::notice;
             segment.start = finiteOrZero(result->start);
             segment.end = finiteOrZero(result->end);
             segments->yield(std::move(segment));

@@ -34,6 +34,8 @@ struct RecognitionResult {
     double start = 0;
     double end = 0;
     bool isFinal = false;
+    // The text is for the user's log, not the transcript (a device change); start and end are unused.
+    bool isNotice = false;
 
     friend bool operator==(const RecognitionResult&, const RecognitionResult&) = default;
 };

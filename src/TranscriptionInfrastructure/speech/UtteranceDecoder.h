@@ -75,6 +75,8 @@ public:
     // work (it is asked often); throws TranscriberError when the engine fails.
     virtual std::optional<DecodedUtterance> decode(std::span<const float> samples, const std::string& prompt, Pass pass,
                                                    const std::function<bool()>& shouldAbort) = 0;
+    // What the user should be told about the decodings so far (Japanese), once; nothing by default.
+    virtual std::optional<std::string> takeNotice() { return std::nullopt; }
 };
 
 } // namespace tc

@@ -1,5 +1,6 @@
 #include "TranscriptionInfrastructure/speech/WhisperContext.h"
 
+#include "TranscriptionInfrastructure/speech/ModelSpeedTrial.h"
 #include "TranscriptionInfrastructure/speech/RecognizedText.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "TranscriptionInfrastructure/speech/TranscriberError.h"
@@ -8,6 +9,12 @@
 
 #include <malloc.h>
 #include <whisper.h>
+#if __has_include(<tc_whisper_info.h>)
+#include <tc_whisper_info.h>
+#define TC_WITH_DEVICE_PROBE 1
+#else
+#define TC_WITH_DEVICE_PROBE 0
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -19,6 +26,7 @@
 #include <set>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace tc {
@@ -74,6 +82,29 @@ public:
     std::optional<DecodedUtterance> decode(std::span<const float> samples, const std::string& prompt, Pass pass,
                                            const std::function<bool()>& shouldAbort) override
     {
+        if (!m_context->device().onGpu()) return decodeHere(samples, prompt, pass, shouldAbort);
+        try {
+            return decodeHere(samples, prompt, pass, shouldAbort);
+        } catch (const std::exception&) {
+            // A GPU that fails once (a lost device, memory run out, a driver fault) is not trusted again: the same
+            // weights go to the processor, for this decoding and every later one.
+            const std::string gpu = m_context->device().gpu;
+            auto processor = m_context->processorFallback();
+            m_state.reset();
+            m_state.reset(whisper_init_state(processor->handle()));
+            if (!m_state) throw TranscriberError::recognitionFailed("whisper_init_state");
+            m_context = std::move(processor);
+            m_notice = "GPU（" + gpu + "）での音声認識に失敗したため、CPU に切り替えて続けます。";
+            return decodeHere(samples, prompt, pass, shouldAbort);
+        }
+    }
+
+    std::optional<std::string> takeNotice() override { return std::exchange(m_notice, std::nullopt); }
+
+private:
+    std::optional<DecodedUtterance> decodeHere(std::span<const float> samples, const std::string& prompt, Pass pass,
+                                               const std::function<bool()>& shouldAbort)
+    {
         m_threads = m_context->decodingBegins();
         const Ended ended{*m_context};
         // Under 1 s the engine decodes poorly or not at all: pad with silence.
@@ -106,7 +137,6 @@ public:
         return decodeOnce(audio, prompt, pass, fallback, fallback, shouldAbort).result;
     }
 
-private:
     struct Ended {
         WhisperContext& context;
         ~Ended() { context.decodingEnded(); }
@@ -209,6 +239,7 @@ private:
     DecodingPolicy m_policy;
     // This decoding's.
     int m_threads = 1;
+    std::optional<std::string> m_notice;
 };
 
 } // namespace
@@ -225,11 +256,105 @@ void WhisperContext::Deleter::operator()(whisper_context* context) const
     whisper_free(context);
 }
 
-WhisperContext::WhisperContext(std::unique_ptr<whisper_context, Deleter> context, int threads,
-                               EncoderAttention attention)
-    : m_context(std::move(context)), m_threads(threads), m_attention(attention),
-      m_load(std::max(1, static_cast<int>(std::thread::hardware_concurrency())))
+WhisperContext::WhisperContext(std::unique_ptr<whisper_context, Deleter> context, std::filesystem::path file,
+                               int threads, EncoderAttention attention, ComputeDevice device)
+    : m_context(std::move(context)), m_file(std::move(file)), m_threads(threads), m_attention(attention),
+      m_device(std::move(device)), m_load(std::max(1, static_cast<int>(std::thread::hardware_concurrency())))
 {}
+
+std::string ComputeDevice::label() const
+{
+    return onGpu() ? "GPU (" + gpu + ")" : "CPU";
+}
+
+ComputeDevice WhisperContext::gpuDevice()
+{
+    static const ComputeDevice probed = [] {
+        ComputeDevice device;
+        const char* wanted = std::getenv("TC_SPEECH_DEVICE");
+        if (wanted && std::string_view(wanted) == "cpu") return device;
+#if TC_WITH_DEVICE_PROBE
+        silenceEngineLog();
+        char name[256];
+        if (tc_whisper_gpu_device(name, sizeof name)) device.gpu = name;
+#endif
+        return device;
+    }();
+    return probed;
+}
+
+ModelSpeedTrial WhisperContext::speedTrial(const std::filesystem::path& modelFile, const ComputeDevice& device,
+                                           int threads)
+{
+    return ModelSpeedTrial(modelFile, threads > 0 ? threads : defaultThreads(), device.label(), whisper_version());
+}
+
+bool WhisperContext::gpuBackendBuilt()
+{
+#if TC_WITH_DEVICE_PROBE
+    return tc_whisper_gpu_backend_built() != 0;
+#else
+    return false;
+#endif
+}
+
+std::optional<std::string> WhisperContext::takeNotice()
+{
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_notice, std::nullopt);
+}
+
+std::shared_ptr<WhisperContext> WhisperContext::processorFallback()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_device.onGpu()) return shared_from_this();
+    if (!m_fallback) m_fallback = loadOnProcessor(m_file, m_threads, std::nullopt);
+    return m_fallback;
+}
+
+std::shared_ptr<WhisperContext> WhisperContext::inUse()
+{
+    std::lock_guard lock(m_mutex);
+    return m_fallback ? m_fallback : shared_from_this();
+}
+
+void WhisperContext::decodeForTiming(double seconds, int tokens)
+{
+    const std::unique_ptr<whisper_state, StateDeleter> state(whisper_init_state(m_context.get()));
+    if (!state) throw TranscriberError::recognitionFailed("whisper_init_state");
+    const std::vector<float> audio(static_cast<std::size_t>(seconds * WHISPER_SAMPLE_RATE), 0.0F);
+    whisper_full_params params = whisper_full_default_params(WHISPER_SAMPLING_GREEDY);
+    params.n_threads = m_threads;
+    params.language = "ja";
+    params.no_context = true;
+    params.single_segment = true;
+    params.print_progress = false;
+    params.print_realtime = false;
+    params.temperature_inc = 0.0F;
+    params.max_tokens = 1;
+    params.audio_ctx = encoderContext(seconds, kRefreshContextMargin);
+    int status =
+        whisper_full_with_state(m_context.get(), state.get(), params, audio.data(), static_cast<int>(audio.size()));
+    if (status != 0) throw TranscriberError::recognitionFailed("whisper_full " + std::to_string(status));
+    // Then the text, one token at a time on the decoder's cache, after the prompt's few tokens.
+    const whisper_token token = whisper_token_sot(m_context.get());
+    for (int past = 4; past < 4 + tokens; ++past) {
+        status = whisper_decode_with_state(m_context.get(), state.get(), &token, 1, past, m_threads);
+        if (status != 0) throw TranscriberError::recognitionFailed("whisper_decode " + std::to_string(status));
+    }
+}
+
+void WhisperContext::measureSpeedOnce()
+{
+    const ModelSpeedTrial trial = speedTrial(m_file, m_device, m_threads);
+    if (trial.remembered()) return;
+    try {
+        trial.measure([this](double seconds, int tokens) { decodeForTiming(seconds, tokens); },
+                      &ModelSpeedTrial::steadySeconds);
+    } catch (const TranscriberError&) {
+        // Unmeasured, it is neither advised nor advised against; a later load tries again.
+    }
+}
 
 int WhisperContext::decodingBegins()
 {
@@ -283,9 +408,29 @@ double WhisperContext::encodingSeconds(double seconds)
 }
 
 std::shared_ptr<WhisperContext> WhisperContext::load(const std::filesystem::path& modelFile, int threads,
-                                                     std::optional<EncoderAttention> attention)
+                                                     std::optional<EncoderAttention> attention,
+                                                     DevicePreference devices)
 {
     if (threads <= 0) threads = defaultThreads();
+    std::shared_ptr<WhisperContext> context;
+    std::optional<std::string> notice;
+    if (const auto gpu = devices == DevicePreference::automatic ? gpuDevice() : ComputeDevice{}; gpu.onGpu()) {
+        try {
+            // The engine's own default on a GPU; the attention trial times the processor's kernels.
+            context = loadWith(modelFile, threads, attention.value_or(EncoderAttention::flash), gpu);
+        } catch (const TranscriberError&) {
+            notice = "GPU（" + gpu.gpu + "）で音声認識モデルを読み込めなかったため、CPU で認識します。";
+        }
+    }
+    if (!context) context = loadOnProcessor(modelFile, threads, attention);
+    context->m_notice = std::move(notice);
+    context->measureSpeedOnce();
+    return context;
+}
+
+std::shared_ptr<WhisperContext> WhisperContext::loadOnProcessor(const std::filesystem::path& modelFile, int threads,
+                                                                std::optional<EncoderAttention> attention)
+{
     if (attention) return loadWith(modelFile, threads, *attention);
     const EncoderAttentionTrial trial(modelFile, threads);
     if (const auto known = trial.remembered()) return loadWith(modelFile, threads, *known);
@@ -305,7 +450,7 @@ std::shared_ptr<WhisperContext> WhisperContext::load(const std::filesystem::path
 }
 
 std::shared_ptr<WhisperContext> WhisperContext::loadWith(const std::filesystem::path& modelFile, int threads,
-                                                         EncoderAttention attention)
+                                                         EncoderAttention attention, const ComputeDevice& device)
 {
     silenceEngineLog();
     const std::string name = SpeechModelManager::modelNameOf(modelFile);
@@ -320,7 +465,8 @@ std::shared_ptr<WhisperContext> WhisperContext::loadWith(const std::filesystem::
             SpeechModelManager::memoryMessage(name, modelFile, layout.weightBytes, *available));
 
     whisper_context_params params = whisper_context_default_params();
-    params.use_gpu = false;
+    params.use_gpu = device.onGpu();
+    params.gpu_device = 0;
     // Both read sentences with the same error rate; which is faster depends on the processor (EncoderAttentionTrial).
     params.flash_attn = attention == EncoderAttention::flash;
     whisper_context* context = nullptr;
@@ -340,7 +486,7 @@ std::shared_ptr<WhisperContext> WhisperContext::loadWith(const std::filesystem::
                                                  SpeechModelManager::installCommand(name) +
                                                  " を実行して入れ直してください。");
     return std::shared_ptr<WhisperContext>(
-        new WhisperContext(std::unique_ptr<whisper_context, Deleter>(context), threads, attention));
+        new WhisperContext(std::unique_ptr<whisper_context, Deleter>(context), modelFile, threads, attention, device));
 }
 
 std::optional<std::uint64_t> WhisperContext::availableMemory(const std::filesystem::path& meminfo)

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "TranscriptionInfrastructure/speech/EncoderAttentionTrial.h"
+#include "TranscriptionInfrastructure/speech/ModelSpeedTrial.h"
 #include "TranscriptionInfrastructure/speech/ProcessorLoadGauge.h"
 #include "TranscriptionInfrastructure/speech/UtteranceDecoder.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +18,20 @@ struct whisper_state;
 
 namespace tc {
 
+// Where a context's weights live and its decodings run.
+struct ComputeDevice {
+    // The GPU's name as its driver gives it; empty on the processor.
+    std::string gpu;
+
+    bool onGpu() const { return !gpu.empty(); }
+    // "GPU (AMD Radeon RX 6600)" or "CPU", as the settings show it.
+    std::string label() const;
+    friend bool operator==(const ComputeDevice&, const ComputeDevice&) = default;
+};
+
+// Which devices a load may use.
+enum class DevicePreference { automatic, processor };
+
 // Loaded whisper.cpp model weights, shared by every decoder made from them. The weights are read-only after
 // loading, so any thread may make decoders; each decoder has its own whisper state.
 class WhisperContext : public std::enable_shared_from_this<WhisperContext> {
@@ -24,9 +40,28 @@ public:
     // Japanese message naming the file and its fix (reinstall, permissions, memory) when it cannot. Never hands a
     // damaged file to the engine. threads 0 picks the number of decoding threads (see defaultThreads()). Without an
     // attention, the one that decodes faster on this processor: remembered, or measured on both when memory allows
-    // (a few seconds, once; see EncoderAttentionTrial).
+    // (a few seconds, once; see EncoderAttentionTrial). Automatic loads on the GPU gpuDevice() names and, when that
+    // fails, on the processor, with takeNotice() saying so. The model's speed is measured at its first load on
+    // this device and remembered (ModelSpeedTrial).
     static std::shared_ptr<WhisperContext> load(const std::filesystem::path& modelFile, int threads = 0,
-                                                std::optional<EncoderAttention> attention = std::nullopt);
+                                                std::optional<EncoderAttention> attention = std::nullopt,
+                                                DevicePreference devices = DevicePreference::automatic);
+    // The GPU an automatic load decodes on; nothing when the build has no GPU backend, no device opens, or
+    // TC_SPEECH_DEVICE=cpu is set. Probed once per process.
+    static ComputeDevice gpuDevice();
+    // The speed trial a load of the file on this device with this many threads (0: defaultThreads()) runs.
+    static ModelSpeedTrial speedTrial(const std::filesystem::path& modelFile, const ComputeDevice& device,
+                                      int threads = 0);
+    // True when the engine was built with a GPU backend (Vulkan).
+    static bool gpuBackendBuilt();
+    // Why the model is on another device than wanted (Japanese), once; nothing otherwise. Thread-safe.
+    std::optional<std::string> takeNotice();
+    const ComputeDevice& device() const { return m_device; }
+    // The same weights on the processor, loaded on first call, for a GPU whose decoding failed; this context
+    // itself on the processor. Throws TranscriberError as load() does. Thread-safe.
+    std::shared_ptr<WhisperContext> processorFallback();
+    // The context later decoders should use: the processor fallback once one was made, else this one.
+    std::shared_ptr<WhisperContext> inUse();
     // Bytes of memory that can still be had (available plus free swap) as meminfo tells; nothing if unknown.
     static std::optional<std::uint64_t> availableMemory(const std::filesystem::path& meminfo = "/proc/meminfo");
     // The most decoding threads: 1, or 2 when OMP_WAIT_POLICY=passive was set before the program started.
@@ -53,20 +88,34 @@ public:
     // Seconds a refresh of this much audio takes on a fresh state with the decoder stopped after one token: the
     // encoder's share, which the attentions change. Throws TranscriberError when the engine fails.
     double encodingSeconds(double seconds);
+    // Encodes this much silence on a fresh state and then decodes tokens one at a time, as a final of that length
+    // does: the work ModelSpeedTrial times. The weights' values do not matter, so a file without them measures the
+    // model's real cost. Throws TranscriberError when the engine fails.
+    void decodeForTiming(double seconds, int tokens);
 
 private:
     struct Deleter {
         void operator()(whisper_context* context) const;
     };
 
-    WhisperContext(std::unique_ptr<whisper_context, Deleter> context, int threads, EncoderAttention attention);
+    WhisperContext(std::unique_ptr<whisper_context, Deleter> context, std::filesystem::path file, int threads,
+                   EncoderAttention attention, ComputeDevice device);
+    static std::shared_ptr<WhisperContext> loadOnProcessor(const std::filesystem::path& modelFile, int threads,
+                                                           std::optional<EncoderAttention> attention);
     static std::shared_ptr<WhisperContext> loadWith(const std::filesystem::path& modelFile, int threads,
-                                                    EncoderAttention attention);
+                                                    EncoderAttention attention, const ComputeDevice& device = {});
+    // Measures the speed when this device has not yet (see ModelSpeedTrial); a failure leaves it unmeasured.
+    void measureSpeedOnce();
 
     std::unique_ptr<whisper_context, Deleter> m_context;
+    std::filesystem::path m_file;
     int m_threads;
     EncoderAttention m_attention;
+    ComputeDevice m_device;
     ProcessorLoadGauge m_load;
+    std::mutex m_mutex;
+    std::optional<std::string> m_notice;
+    std::shared_ptr<WhisperContext> m_fallback;
 };
 
 } // namespace tc

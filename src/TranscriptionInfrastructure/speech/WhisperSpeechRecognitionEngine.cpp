@@ -1,6 +1,7 @@
 #include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
 
 #include "TranscriptionInfrastructure/speech/EncoderAttentionTrial.h"
+#include "TranscriptionInfrastructure/speech/ModelSpeedTrial.h"
 #include "TranscriptionInfrastructure/speech/SileroVoiceDetector.h"
 #include "TranscriptionInfrastructure/speech/TranscriberError.h"
 #include "TranscriptionInfrastructure/speech/WhisperContext.h"
@@ -174,8 +175,11 @@ std::optional<std::string> WhisperSpeechRecognitionEngine::preparationNotice(con
     }
     const auto lookup = m_models->locate(name);
     const auto* file = std::get_if<std::filesystem::path>(&lookup);
-    if (!file || EncoderAttentionTrial(*file, WhisperContext::defaultThreads()).remembered()) return std::nullopt;
-    return "このコンピューターで音声認識が速く動く計算方法を測っています（初回だけ、数秒かかります）。";
+    if (!file) return std::nullopt;
+    const bool attentionKnown = WhisperContext::gpuDevice().onGpu() ||
+                                EncoderAttentionTrial(*file, WhisperContext::defaultThreads()).remembered();
+    if (attentionKnown && measuredSpeed(*file)) return std::nullopt;
+    return "このコンピューターで音声認識が速く動く計算方法と、モデルの速さを測っています（初回だけ、数秒かかります）。";
 #endif
 }
 
@@ -186,6 +190,7 @@ std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecogni
     throw TranscriberError::modelUnavailable(kEngineMissing);
 #else
     std::shared_ptr<WhisperContext> context;
+    std::shared_ptr<WhisperContext> finalContext;
     std::string name;
     {
         std::lock_guard lock(m_mutex);
@@ -195,20 +200,30 @@ std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecogni
                 throw TranscriberError::modelUnavailable(*message);
             m_context = WhisperContext::load(std::get<std::filesystem::path>(lookup));
         }
+        // A GPU that failed in an earlier run has handed its work to the processor for good.
+        m_context = m_context->inUse();
         context = m_context;
+        if (m_finalContext) finalContext = m_finalContext = m_finalContext->inUse();
         name = m_modelName;
     }
     auto voice = voiceModel(name);
+    // Said once: where the model went instead of the GPU, then the voice model's problem.
+    std::optional<std::string> notice = context->takeNotice();
+    if (finalContext)
+        if (auto other = finalContext->takeNotice(); other && !notice) notice = std::move(other);
+    if (voice.notice) notice = notice ? *notice + " " + *voice.notice : *voice.notice;
     {
         std::lock_guard lock(m_mutex);
-        m_voiceNotice = voice.notice;
+        m_voiceNotice = notice;
     }
     WhisperStreamingRecognizer::Settings settings = m_settings;
     settings.volatileResults = module.volatileResults;
     const std::string language = languageOf(module.locale);
     settings.dropSampledLatinLines = settings.dropSampledLatinLines && language == "ja";
-    return std::make_shared<WhisperStreamingRecognizer>(context->makeDecoder(language, settings.decoding), settings,
-                                                        std::move(voice.model));
+    return std::make_shared<WhisperStreamingRecognizer>(
+        context->makeDecoder(language, settings.decoding), settings, std::move(voice.model),
+        finalContext ? std::shared_ptr<UtteranceDecoder>(finalContext->makeDecoder(language, settings.decoding))
+                     : nullptr);
 #endif
 }
 
@@ -270,6 +285,79 @@ std::optional<std::string> WhisperSpeechRecognitionEngine::switchModel(const std
     m_modelName = name;
     m_context = std::move(context);
     return std::nullopt;
+#endif
+}
+
+std::optional<std::string> WhisperSpeechRecognitionEngine::useFinalModel(const std::string& name)
+{
+    if (name.empty()) {
+        std::lock_guard lock(m_mutex);
+        m_finalModelName.clear();
+        m_finalContext.reset();
+        return std::nullopt;
+    }
+#if !TC_WITH_WHISPER
+    return std::string(kEngineMissing);
+#else
+    {
+        std::lock_guard lock(m_mutex);
+        if (name == m_finalModelName && m_finalContext) return std::nullopt;
+    }
+    const auto lookup = m_models->locate(name);
+    if (const auto* message = std::get_if<std::string>(&lookup)) return *message;
+    std::shared_ptr<WhisperContext> context;
+    try {
+        context = WhisperContext::load(std::get<std::filesystem::path>(lookup));
+    } catch (const std::exception& error) {
+        return std::string(error.what());
+    }
+    std::lock_guard lock(m_mutex);
+    m_finalModelName = name;
+    m_finalContext = std::move(context);
+    return std::nullopt;
+#endif
+}
+
+std::string WhisperSpeechRecognitionEngine::finalModelName() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_finalModelName;
+}
+
+std::string WhisperSpeechRecognitionEngine::deviceLabel()
+{
+#if TC_WITH_WHISPER
+    return WhisperContext::gpuDevice().label();
+#else
+    return "CPU";
+#endif
+}
+
+std::optional<ModelSpeed> WhisperSpeechRecognitionEngine::measuredSpeed(const std::filesystem::path& modelFile)
+{
+#if TC_WITH_WHISPER
+    return WhisperContext::speedTrial(modelFile, WhisperContext::gpuDevice()).remembered();
+#else
+    (void)modelFile;
+    return std::nullopt;
+#endif
+}
+
+std::optional<std::string> WhisperSpeechRecognitionEngine::measureSpeed(const std::filesystem::path& modelFile)
+{
+#if TC_WITH_WHISPER
+    if (measuredSpeed(modelFile)) return std::nullopt;
+    try {
+        // The load measures it, and remembers it for the runs to come.
+        WhisperContext::load(modelFile);
+    } catch (const std::exception& error) {
+        return std::string(error.what());
+    }
+    if (measuredSpeed(modelFile)) return std::nullopt;
+    return std::string("音声認識モデルの速さを測れませんでした。しばらくしてからもう一度お試しください。");
+#else
+    (void)modelFile;
+    return std::string(kEngineMissing);
 #endif
 }
 

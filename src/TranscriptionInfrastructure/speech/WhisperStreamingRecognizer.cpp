@@ -15,8 +15,10 @@ WhisperStreamingRecognizer::WhisperStreamingRecognizer(std::shared_ptr<Utterance
 {}
 
 WhisperStreamingRecognizer::WhisperStreamingRecognizer(std::shared_ptr<UtteranceDecoder> decoder, Settings settings,
-                                                       std::unique_ptr<VoiceProbabilityModel> voiceModel)
-    : m_decoder(std::move(decoder)), m_settings(settings), m_segmenter(settings.segmentation, std::move(voiceModel)),
+                                                       std::unique_ptr<VoiceProbabilityModel> voiceModel,
+                                                       std::shared_ptr<UtteranceDecoder> finalDecoder)
+    : m_decoder(std::move(decoder)), m_finalDecoder(finalDecoder ? std::move(finalDecoder) : m_decoder),
+      m_settings(settings), m_segmenter(settings.segmentation, std::move(voiceModel)),
       m_refreshes({.sampleRate = settings.segmentation.sampleRate,
                    .preRollSeconds = settings.segmentation.preRollSeconds,
                    .firstRefreshSeconds = settings.firstRefreshSeconds,
@@ -311,7 +313,8 @@ void WhisperStreamingRecognizer::runEarly(const Work& work, std::stop_token stop
 {
     // Not abandoned when the utterance ends meanwhile: that is when it is wanted.
     const std::string used = prompt();
-    auto decoded = m_decoder->decode(work.samples, used, firstTryPass(), [&] { return stop.stop_requested(); });
+    auto decoded =
+        decodeWith(*m_finalDecoder, work, used, firstTryPass(), [&] { return stop.stop_requested(); });
     if (!decoded) return;
     std::lock_guard lock(m_mutex);
     m_early = EarlyTry{work.index, work.samples.size(), used, std::move(*decoded)};
@@ -335,7 +338,7 @@ void WhisperStreamingRecognizer::runFinal(Work& work, std::stop_token stop)
     const std::string used = prompt();
     auto decoded = takeEarlyTry(work, used);
     if (!decoded)
-        decoded = m_decoder->decode(work.samples, used, firstTryPass(), [&] { return stop.stop_requested(); });
+        decoded = decodeWith(*m_finalDecoder, work, used, firstTryPass(), [&] { return stop.stop_requested(); });
     if (!decoded) return;
     if (!decoded->retryWanted) {
         finishFinal(work, *decoded);
@@ -367,8 +370,8 @@ void WhisperStreamingRecognizer::runFinal(Work& work, std::stop_token stop)
 
 void WhisperStreamingRecognizer::runRetry(Work& work, std::stop_token stop)
 {
-    const auto decoded = m_decoder->decode(work.samples, prompt(), UtteranceDecoder::Pass::finalRetry,
-                                           [&] { return stop.stop_requested(); });
+    const auto decoded = decodeWith(*m_finalDecoder, work, prompt(), UtteranceDecoder::Pass::finalRetry,
+                                    [&] { return stop.stop_requested(); });
     if (!decoded) return;
     finishFinal(work, *decoded);
     // A final takes the volatile line off the screen: the utterance in progress shows its own text again.
@@ -437,8 +440,8 @@ void WhisperStreamingRecognizer::settle(const Work& work, const std::string& tex
 void WhisperStreamingRecognizer::runInterim(Work& work, std::stop_token stop)
 {
     const auto began = std::chrono::steady_clock::now();
-    const auto decoded = m_decoder->decode(work.samples, prompt(), UtteranceDecoder::Pass::interim,
-                                           [&] { return stop.stop_requested() || m_finalWaiting.load(); });
+    const auto decoded = decodeWith(*m_decoder, work, prompt(), UtteranceDecoder::Pass::interim,
+                                    [&] { return stop.stop_requested() || m_finalWaiting.load(); });
     const double cost = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     if (!decoded) return;
     const std::string text = accepted(*decoded);
@@ -465,6 +468,21 @@ void WhisperStreamingRecognizer::runInterim(Work& work, std::stop_token stop)
         }
     }
     if (shown) m_results->yield(*shown);
+}
+
+std::optional<DecodedUtterance> WhisperStreamingRecognizer::decodeWith(UtteranceDecoder& decoder, const Work& work,
+                                                                       const std::string& prompt,
+                                                                       UtteranceDecoder::Pass pass,
+                                                                       const std::function<bool()>& shouldAbort)
+{
+    auto decoded = decoder.decode(work.samples, prompt, pass, shouldAbort);
+    if (auto notice = decoder.takeNotice()) {
+        RecognitionResult result;
+        result.text = std::move(*notice);
+        result.isNotice = true;
+        m_results->yield(std::move(result));
+    }
+    return decoded;
 }
 
 } // namespace tc

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -116,8 +117,10 @@ public:
 
     explicit WhisperStreamingRecognizer(std::shared_ptr<UtteranceDecoder> decoder);
     // With a voice model, only a voice the model hears begins or continues an utterance (see UtteranceSegmenter).
+    // With a final decoder, two passes: decoder reads the volatile text and finalDecoder every final's tries.
     WhisperStreamingRecognizer(std::shared_ptr<UtteranceDecoder> decoder, Settings settings,
-                               std::unique_ptr<VoiceProbabilityModel> voiceModel = nullptr);
+                               std::unique_ptr<VoiceProbabilityModel> voiceModel = nullptr,
+                               std::shared_ptr<UtteranceDecoder> finalDecoder = nullptr);
     ~WhisperStreamingRecognizer() override;
 
     // 16 kHz mono float.
@@ -164,8 +167,13 @@ private:
     bool holds(const Work& work, const std::string& text) const;
     std::string prompt() const;
     void markDone();
+    // The decoder's pass over the work's audio; a notice it has for the user goes out as a result.
+    std::optional<DecodedUtterance> decodeWith(UtteranceDecoder& decoder, const Work& work, const std::string& prompt,
+                                               UtteranceDecoder::Pass pass, const std::function<bool()>& shouldAbort);
 
     const std::shared_ptr<UtteranceDecoder> m_decoder;
+    // m_decoder itself unless two passes.
+    const std::shared_ptr<UtteranceDecoder> m_finalDecoder;
     const Settings m_settings;
     const Stream<RecognitionResult> m_results = Channel<RecognitionResult>::make();
 

@@ -56,16 +56,24 @@ SettingsModel::SettingsModel(PreferencesStore* preferences, Dependencies depende
       m_hop(std::make_shared<MainThreadHop>(this)), m_worker(std::make_unique<SerialWorker>())
 {
     // The window opens at once and the list follows: the installer's first listing runs a child process.
-    using Listings = std::pair<std::vector<SpeechModelEntry>, std::vector<SpeechModelEntry>>;
+    struct Listings {
+        std::vector<SpeechModelEntry> speech;
+        std::vector<SpeechModelEntry> language;
+        std::string device;
+    };
     runOffMain<Listings>(
         *m_worker, m_hop,
-        [speech = m_deps.speechModels, language = m_deps.languageModels](std::stop_token) {
+        [speech = m_deps.speechModels, language = m_deps.languageModels,
+         device = m_deps.speechDevice](std::stop_token) {
+            // The device first: finding it opens the GPU once, and the measured speeds are kept per device.
+            std::string label = device ? device() : std::string{};
             return Listings{speech ? speech() : std::vector<SpeechModelEntry>{},
-                            language ? language() : std::vector<SpeechModelEntry>{}};
+                            language ? language() : std::vector<SpeechModelEntry>{}, std::move(label)};
         },
         [this](Listings listings) {
-            showLanguageModels(listings.second);
-            showSpeechModels(listings.first);
+            m_speechDevice = QString::fromStdString(listings.device);
+            showLanguageModels(listings.language);
+            showSpeechModels(listings.speech);
         });
     m_microphones = choicesFor({}, m_preferences->value(microphoneKey).toString());
     m_outputs = choicesFor({}, m_preferences->value(systemAudioKey).toString());
@@ -132,6 +140,8 @@ void SettingsModel::showSpeechModels(const std::vector<SpeechModelEntry>& entrie
 {
     const QString chosen = chosenSpeechModel();
     std::vector<SpeechModelRow> rows;
+    std::vector<ModelAdvisor::Candidate> candidates;
+    std::vector<std::size_t> installedRows;
     for (const auto& entry : entries) {
         auto row = rowOf(entry);
         row.chosen = row.name == chosen;
@@ -140,11 +150,83 @@ void SettingsModel::showSpeechModels(const std::vector<SpeechModelEntry>& entrie
             row.speed = QStringLiteral("確定まで約 %1 秒").arg(found->second.finalLatencySeconds, 0, 'f', 1);
             row.accuracy = QStringLiteral("文字誤り率 %1 %").arg(found->second.characterErrorRate * 100, 0, 'f', 1);
         }
+        if (entry.installed) {
+            candidates.push_back({entry.name, m_deps.measuredSpeed ? m_deps.measuredSpeed(entry.name) : std::nullopt});
+            installedRows.push_back(rows.size());
+        }
         rows.push_back(std::move(row));
+    }
+    // What this machine measured says more than the benchmark's figures from another.
+    m_advice = ModelAdvisor::advise(candidates);
+    for (std::size_t i = 0; i < installedRows.size(); ++i) {
+        const auto& assessment = m_advice.models[i];
+        if (assessment.verdict == ModelAdvisor::Verdict::unmeasured) continue;
+        rows[installedRows[i]].speed = QStringLiteral("%1（%2）")
+                                           .arg(QString::fromStdString(assessment.speedText),
+                                                QString::fromStdString(ModelAdvisor::verdictText(assessment.verdict)));
     }
     m_speechModels = std::move(rows);
     m_speechModelsLoaded = true;
     Q_EMIT speechModelsChanged();
+}
+
+bool SettingsModel::measureSpeeds()
+{
+    if (m_measuring || !m_deps.measureSpeed) return false;
+    std::vector<std::string> unmeasured;
+    for (std::size_t i = 0; i < m_advice.models.size(); ++i)
+        if (m_advice.models[i].verdict == ModelAdvisor::Verdict::unmeasured)
+            unmeasured.push_back(m_advice.models[i].name);
+    if (unmeasured.empty()) {
+        setSpeechModelMessage(QStringLiteral("インストール済みのモデルはすべて測定済みです。"));
+        return false;
+    }
+    m_measuring = true;
+    setSpeechModelMessage(QStringLiteral("このPCでの速さを測っています（モデルごとに数秒から 1 分ほど）…"));
+    Q_EMIT speechModelsChanged();
+    runOffMain<std::vector<std::string>>(
+        *m_worker, m_hop,
+        [measure = m_deps.measureSpeed, unmeasured](std::stop_token stop) {
+            std::vector<std::string> problems;
+            for (const auto& name : unmeasured) {
+                if (stop.stop_requested()) break;
+                if (auto problem = measure(name)) problems.push_back(*problem);
+            }
+            return problems;
+        },
+        [this](std::vector<std::string> problems) {
+            m_measuring = false;
+            refreshSpeechModels();
+            setSpeechModelMessage(problems.empty() ? QStringLiteral("速さを測りました。")
+                                                   : QString::fromStdString(problems.front()));
+        });
+    return true;
+}
+
+QString SettingsModel::finalSpeechModel() const
+{
+    return m_preferences->value(finalSpeechModelKey).toString();
+}
+
+void SettingsModel::setTwoPasses(bool on)
+{
+    if (on && !m_advice.finalModel) {
+        setSpeechModelMessage(QStringLiteral("このPCには 2 段階に向くモデルの組み合わせがありません。先に「速さを測る」"
+                                             "を押すか、より精度の高いモデルをインストールしてください。"));
+        return;
+    }
+    if (!on) {
+        m_preferences->setValue(finalSpeechModelKey, QString());
+        setSpeechModelMessage(
+            QStringLiteral("確定行も %1 で読みます。次の文字起こしから使われます。").arg(chosenSpeechModel()));
+        return;
+    }
+    const QString fast = QString::fromStdString(m_advice.recommended);
+    const QString accurate = QString::fromStdString(*m_advice.finalModel);
+    m_preferences->setValue(speechModelKey, fast);
+    m_preferences->setValue(finalSpeechModelKey, accurate);
+    setSpeechModelMessage(
+        QStringLiteral("途中の文字は %1、確定行は %2 で読みます。次の文字起こしから使われます。").arg(fast, accurate));
 }
 
 QString SettingsModel::chosenSpeechModel() const

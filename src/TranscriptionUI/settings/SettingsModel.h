@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TranscriptionInfrastructure/audio/PulseAudioDeviceDirectory.h"
+#include "TranscriptionInfrastructure/speech/ModelAdvisor.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
 #include "TranscriptionUI/presentation/SourceAccess.h"
@@ -38,6 +39,8 @@ class SettingsModel : public QObject {
     Q_OBJECT
 public:
     static inline const QString speechModelKey = QStringLiteral("speech/model");
+    // Two passes: the model finals are decoded with; empty or absent for one pass.
+    static inline const QString finalSpeechModelKey = QStringLiteral("speech/finalModel");
     static inline const QString languageModelKey = QStringLiteral("languageModel/path");
     // The readers own these keys; the settings only write them.
     static inline const QString& microphoneKey = SourceAccess::microphoneDeviceKey;
@@ -64,6 +67,13 @@ public:
         std::function<std::optional<std::string>(const std::string& name)> removeSpeechModel;
         std::string defaultSpeechModel;
         std::map<std::string, SpeechModelFigures> figures;
+        // Where speech is decoded ("GPU (...)", "CPU"); called once, on a worker thread, before the first listing.
+        std::function<std::string()> speechDevice;
+        // The speed measured here for an installed model; nothing while unmeasured.
+        std::function<std::optional<ModelSpeed>(const std::string& name)> measuredSpeed;
+        // Measures an installed model's speed (on a worker thread; seconds to a minute each): nothing on success,
+        // otherwise the Japanese reason.
+        std::function<std::optional<std::string>(const std::string& name)> measureSpeed;
         // Called on a worker thread: they may block for a while.
         std::function<std::vector<AudioDeviceInfo>()> microphones;
         std::function<std::vector<AudioDeviceInfo>()> outputs;
@@ -142,6 +152,18 @@ public:
     const QString& speechModelMessage() const { return m_speechModelMessage; }
     // Whether the message is about a language model: it is shown on that page, not under the speech models.
     bool messageIsAboutLanguageModel() const { return m_messageAboutLanguage; }
+    // "GPU (AMD Radeon RX 6600)" or "CPU"; empty until known.
+    const QString& speechDevice() const { return m_speechDevice; }
+    // Which installed model suits this machine, from the speeds measured here.
+    const ModelAdvisor::Advice& modelAdvice() const { return m_advice; }
+    // Measures every installed model not yet measured, one after another, in the background; speechModelsChanged
+    // follows each. False while a measurement runs.
+    bool measureSpeeds();
+    bool measuringSpeeds() const { return m_measuring; }
+    // The model finals are decoded with when two passes are on; empty for one pass.
+    QString finalSpeechModel() const;
+    // Two passes with the advised accurate model, or one pass; for the next run.
+    void setTwoPasses(bool on);
 
     // --- Devices ---
     // Reads the sound server's devices in the background; devicesChanged follows.
@@ -213,6 +235,9 @@ private:
     SpeechModelInstaller::Progress m_progress;
     QString m_speechModelMessage;
     bool m_messageAboutLanguage = false;
+    QString m_speechDevice;
+    ModelAdvisor::Advice m_advice;
+    bool m_measuring = false;
     std::vector<DeviceChoice> m_microphones;
     std::vector<DeviceChoice> m_outputs;
 };

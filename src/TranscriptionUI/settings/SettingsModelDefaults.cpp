@@ -3,6 +3,7 @@
 #include "TranscriptionInfrastructure/CompositionRoot.h"
 #include "TranscriptionInfrastructure/settings/AppPaths.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
+#include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
 
 namespace tc {
 
@@ -33,6 +34,19 @@ SettingsModel::Dependencies SettingsModel::defaultDependencies(std::shared_ptr<S
     dependencies.removeSpeechModel = [installer](const std::string& name) { return installer->remove(name); };
     dependencies.defaultSpeechModel = SpeechModelManager::defaultModelName();
     dependencies.figures = readFigures(paths.catalogueFile().parent_path() / "speech-model-figures.json");
+    dependencies.speechDevice = [] { return WhisperSpeechRecognitionEngine::deviceLabel(); };
+    // One manager per thread that asks: the main thread reads the speeds, the worker measures.
+    dependencies.measuredSpeed = [models = std::make_shared<SpeechModelManager>()](const std::string& name) {
+        const auto lookup = models->locate(name);
+        const auto* file = std::get_if<std::filesystem::path>(&lookup);
+        return file ? WhisperSpeechRecognitionEngine::measuredSpeed(*file) : std::nullopt;
+    };
+    dependencies.measureSpeed =
+        [models = std::make_shared<SpeechModelManager>()](const std::string& name) -> std::optional<std::string> {
+        const auto lookup = models->locate(name);
+        if (const auto* message = std::get_if<std::string>(&lookup)) return *message;
+        return WhisperSpeechRecognitionEngine::measureSpeed(std::get<std::filesystem::path>(lookup));
+    };
     dependencies.microphones = [devices] { return devices->inputs(); };
     dependencies.outputs = [devices] { return devices->outputs(); };
     dependencies.defaultLanguageModelFile = CompositionRoot::installedLanguageModelFile();

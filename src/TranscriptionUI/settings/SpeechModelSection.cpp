@@ -2,6 +2,7 @@
 
 #include "TranscriptionUI/settings/SettingsModel.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -38,7 +39,9 @@ SpeechModelSection::SpeechModelSection(SettingsModel* model, QWidget* parent)
       m_import(new QPushButton(QStringLiteral("ファイルから取り込む…"), this)), m_importNote(new QLabel(this)),
       m_remove(new QPushButton(QStringLiteral("削除"), this)), m_use(new QPushButton(QStringLiteral("使用する"), this)),
       m_progress(new QProgressBar(this)), m_phase(new QLabel(this)),
-      m_cancel(new QPushButton(QStringLiteral("キャンセル"), this)), m_message(new QLabel(this))
+      m_cancel(new QPushButton(QStringLiteral("キャンセル"), this)), m_message(new QLabel(this)),
+      m_device(new QLabel(this)), m_advice(new QLabel(this)),
+      m_measure(new QPushButton(QStringLiteral("このPCで速さを測る"), this)), m_twoPasses(new QCheckBox(this))
 {
     m_list->setObjectName(QStringLiteral("speechModelList"));
     m_list->setColumnCount(columnCount);
@@ -58,6 +61,11 @@ SpeechModelSection::SpeechModelSection(SettingsModel* model, QWidget* parent)
     m_cancel->setObjectName(QStringLiteral("cancelInstall"));
     m_message->setObjectName(QStringLiteral("speechModelMessage"));
     m_message->setWordWrap(true);
+    m_device->setObjectName(QStringLiteral("speechDevice"));
+    m_advice->setObjectName(QStringLiteral("speechModelAdvice"));
+    m_advice->setWordWrap(true);
+    m_measure->setObjectName(QStringLiteral("measureSpeechModels"));
+    m_twoPasses->setObjectName(QStringLiteral("twoPassSpeech"));
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_install);
@@ -74,7 +82,14 @@ SpeechModelSection::SpeechModelSection(SettingsModel* model, QWidget* parent)
                             this);
     note->setWordWrap(true);
 
+    auto* advice = new QHBoxLayout;
+    advice->addWidget(m_advice, 1);
+    advice->addWidget(m_measure);
+
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_device);
+    layout->addLayout(advice);
+    layout->addWidget(m_twoPasses);
     layout->addWidget(m_list, 1);
     layout->addLayout(buttons);
     layout->addWidget(m_importNote);
@@ -88,6 +103,11 @@ SpeechModelSection::SpeechModelSection(SettingsModel* model, QWidget* parent)
     connect(m_remove, &QPushButton::clicked, this, [this] { m_model->removeSpeechModel(selectedName()); });
     connect(m_use, &QPushButton::clicked, this, [this] { m_model->chooseSpeechModel(selectedName()); });
     connect(m_cancel, &QPushButton::clicked, m_model, &SettingsModel::cancelInstall);
+    connect(m_measure, &QPushButton::clicked, m_model, &SettingsModel::measureSpeeds);
+    connect(m_twoPasses, &QCheckBox::clicked, this, [this](bool on) {
+        m_model->setTwoPasses(on);
+        showAdvice();
+    });
     connect(m_model, &SettingsModel::speechModelsChanged, this, &SpeechModelSection::showModels);
     connect(m_model, &SettingsModel::installChanged, this, &SpeechModelSection::showInstall);
     connect(m_model, &SettingsModel::speechModelMessageChanged, this, [this] {
@@ -117,7 +137,32 @@ void SpeechModelSection::showModels()
         auto* item = new QTreeWidgetItem(m_list, {row.name, row.size, row.speed, row.accuracy, stateText(row)});
         if (row.name == selected) m_list->setCurrentItem(item);
     }
+    showAdvice();
     updateButtons();
+}
+
+void SpeechModelSection::showAdvice()
+{
+    const QString device = m_model->speechDevice();
+    m_device->setText(device.isEmpty() ? QString() : QStringLiteral("音声認識の計算: %1").arg(device));
+    const auto& advice = m_model->modelAdvice();
+    m_advice->setText(advice.reason.empty()
+                          ? QStringLiteral("インストール済みのモデルの速さはまだ測っていません。「このPCで速さを測る」"
+                                           "を押すと、このPCに合うモデルをおすすめします。")
+                          : QString::fromStdString(advice.reason));
+    m_measure->setEnabled(!m_model->measuringSpeeds());
+    const QString finalModel = m_model->finalSpeechModel();
+    m_twoPasses->setChecked(!finalModel.isEmpty());
+    if (!finalModel.isEmpty())
+        m_twoPasses->setText(QStringLiteral("2 段階で読む（途中の文字は %1、確定行は %2）")
+                                 .arg(m_model->chosenSpeechModel(), finalModel));
+    else if (advice.finalModel)
+        m_twoPasses->setText(
+            QStringLiteral("2 段階で読む（途中の文字は %1、確定行は %2）")
+                .arg(QString::fromStdString(advice.recommended), QString::fromStdString(*advice.finalModel)));
+    else
+        m_twoPasses->setText(QStringLiteral("2 段階で読む（このPCに向く組み合わせはありません）"));
+    m_twoPasses->setEnabled(!finalModel.isEmpty() || advice.finalModel.has_value());
 }
 
 void SpeechModelSection::showInstall()

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class QCheckBox;
 class QFileDialog;
 class QLabel;
 class QProgressBar;
@@ -14,7 +15,8 @@ class SettingsModel;
 
 // The "音声認識モデル" page: the catalogue's models with size, measured speed and accuracy and whether they
 // are installed, the buttons acting on the selected one (installing from the registry or from a file the user
-// obtained), and the install's progress with a cancel button.
+// obtained), and the install's progress with a cancel button; where speech is decoded (GPU or CPU), which model
+// suits this machine and why, and the two-pass choice.
 class SpeechModelSection : public QWidget {
     Q_OBJECT
 public:
@@ -22,6 +24,7 @@ public:
 
 private:
     void showModels();
+    void showAdvice();
     void showInstall();
     void updateButtons();
     void chooseFile();
@@ -40,6 +43,10 @@ private:
     QLabel* m_phase;
     QPushButton* m_cancel;
     QLabel* m_message;
+    QLabel* m_device;
+    QLabel* m_advice;
+    QPushButton* m_measure;
+    QCheckBox* m_twoPasses;
 };
 
 } // namespace tc

@@ -28,6 +28,8 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
+
+#include <map>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -379,6 +381,53 @@ TEST_F(SettingsWindowTest, Devices_TheMicrophoneChosenInTheWindowIsTheOneRecorde
     EXPECT_NEAR(test::FrameCollector::rmsAt(collector.frames(), 48000), 0.5 / std::sqrt(2.0), 0.01)
         << "the loud headset, not the default microphone";
     source->stop();
+}
+
+TEST_F(SettingsWindowTest, SpeechModels_ShowTheDeviceInUseTheModelThatSuitsThisMachineAndTwoPasses)
+{
+    const std::vector<SpeechModelEntry> installed{{"base", "ggml-base.bin", 147951465, true, true, true},
+                                                  {"small", "ggml-small.bin", 487601967, true, true, true},
+                                                  {"medium", "ggml-medium.bin", 0, true, true, true}};
+    m_deps.speechModels = [installed] { return installed; };
+    m_deps.speechDevice = [] { return std::string("GPU (Radeon RX 6600)"); };
+    // small keeps the final lines' targets but not the refreshes; medium is measured when asked.
+    auto speeds = std::make_shared<std::map<std::string, ModelSpeed>>(
+        std::map<std::string, ModelSpeed>{{"base", {0.25, 0.39}}, {"small", {0.47, 0.62}}});
+    m_deps.measuredSpeed = [speeds](const std::string& name) -> std::optional<ModelSpeed> {
+        const auto found = speeds->find(name);
+        return found == speeds->end() ? std::nullopt : std::optional(found->second);
+    };
+    m_deps.measureSpeed = [speeds](const std::string& name) -> std::optional<std::string> {
+        (*speeds)[name] = {1.2, 1.9};
+        return std::nullopt;
+    };
+
+    auto* list = child<QTreeWidget>("speechModelList");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->topLevelItemCount() == 3; }));
+    EXPECT_EQ(child<QLabel>("speechDevice")->text(), "音声認識の計算: GPU (Radeon RX 6600)");
+    auto* advice = child<QLabel>("speechModelAdvice");
+    EXPECT_TRUE(advice->text().startsWith("このPCでは base が 5 秒の発話を 0.4 秒で処理：推奨")) << advice->text().toStdString();
+    EXPECT_TRUE(advice->text().contains("2 段階（途中は base、確定行は small）")) << advice->text().toStdString();
+    EXPECT_EQ(row("base")->text(2), "5 秒の発話を 0.4 秒で処理（推奨）");
+    EXPECT_EQ(row("small")->text(2), "5 秒の発話を 0.6 秒で処理（確定行のみ（2 段階））");
+    EXPECT_EQ(row("medium")->text(2), "未測定");
+
+    QTest::mouseClick(child<QPushButton>("measureSpeechModels"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row("medium") && row("medium")->text(2) != "未測定"; }));
+    EXPECT_EQ(row("medium")->text(2), "5 秒の発話を 1.9 秒で処理（このPCには重すぎます）");
+
+    // Two passes are written for the next run, and taken back.
+    auto* twoPasses = child<QCheckBox>("twoPassSpeech");
+    EXPECT_TRUE(twoPasses->isEnabled());
+    EXPECT_FALSE(twoPasses->isChecked());
+    EXPECT_EQ(twoPasses->text(), "2 段階で読む（途中の文字は base、確定行は small）");
+    twoPasses->click();
+    EXPECT_EQ(m_defaults.value(SettingsModel::speechModelKey).toString(), "base");
+    EXPECT_EQ(m_defaults.value(SettingsModel::finalSpeechModelKey).toString(), "small");
+    EXPECT_TRUE(twoPasses->isChecked());
+    twoPasses->click();
+    EXPECT_EQ(m_defaults.value(SettingsModel::finalSpeechModelKey).toString(), "");
+    EXPECT_FALSE(twoPasses->isChecked());
 }
 
 } // namespace
