@@ -5,12 +5,15 @@
 #include "TranscriptionUI/UpdaterCommands.h"
 #include "TranscriptionUI/caption/LiveCaptionCommands.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
+#include "TranscriptionUI/settings/CalendarSourcesSection.h"
 #include "TranscriptionUI/settings/SettingsModel.h"
+#include "TranscriptionUI/window/CalendarSidebarView.h"
 #include "TranscriptionUI/settings/SettingsWindow.h"
 
 #include <QApplication>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QTabWidget>
 #include <QToolBar>
 
 namespace tc {
@@ -61,6 +64,11 @@ TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, 
     about->setMenuRole(QAction::AboutRole);
     m_updaterCommands->install(help, about);
 
+    connect(m_root->calendarSidebar(), &CalendarSidebarView::addSourceRequested, this, [this] {
+        SettingsWindow* settings = showSettings();
+        if (auto* page = settings->findChild<CalendarSourcesSection*>()) settings->pages()->setCurrentWidget(page);
+    });
+
     // A language model chosen in the settings answers the next question; nothing needs a restart of the app.
     connect(m_defaults, &PreferencesStore::valueChanged, this, [this](const QString& key) {
         if (key == SettingsModel::languageModelKey)
@@ -78,6 +86,7 @@ SettingsWindow* TranscriptionMainWindow::showSettings()
         auto dependencies = SettingsModel::defaultDependencies();
         dependencies.sessionCount = [model = m_model] { return model->allSessions().size(); };
         dependencies.resetCaptionPosition = [overlay = m_root->captionOverlay()] { overlay->resetFrame(); };
+        dependencies.calendarSources = m_model->calendarSources();
         m_settings = new SettingsWindow(new SettingsModel(m_defaults, std::move(dependencies), this), this);
     }
     m_settings->show();

@@ -1,5 +1,7 @@
 #include "TranscriptionUI/settings/SettingsWindow.h"
 
+#include "TranscriptionUI/settings/CalendarSourcesSection.h"
+#include "TranscriptionUI/settings/CalendarSourcesModel.h"
 #include "TranscriptionUI/settings/SettingsModel.h"
 #include "TranscriptionUI/settings/SpeechModelSection.h"
 #include "TranscriptionUI/window/SectionWidgets.h"
@@ -56,6 +58,8 @@ SettingsWindow::SettingsWindow(SettingsModel* model, QWidget* parent)
     m_pages->addTab(makeDevicePage(), QStringLiteral("デバイス"));
     m_pages->addTab(makeCaptionPage(), QStringLiteral("字幕パネル"));
     m_pages->addTab(makeDataPage(), QStringLiteral("データ"));
+    m_pages->addTab(new CalendarSourcesSection(new CalendarSourcesModel(m_model->calendarSources(), this), m_pages),
+                    QStringLiteral("カレンダー"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pages);
 
