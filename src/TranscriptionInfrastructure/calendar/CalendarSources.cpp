@@ -189,14 +189,14 @@ std::optional<std::string> CalendarSources::checkCalendarFile(const std::filesys
     std::error_code error;
     const auto size = std::filesystem::file_size(file, error);
     if (error || !std::filesystem::is_regular_file(file, error))
-        return quoted(file) + " を読めませんでした。ファイルがあり、読む権限があるか確かめてください。";
+        return quoted(file) + "を読めませんでした。ファイルがあり、読む権限があるか確かめてください。";
     if (size > ICalendarEventStore::kMaxFileBytes)
-        return quoted(file) + " は大きすぎます（" + std::to_string(ICalendarEventStore::kMaxFileBytes / (1024 * 1024)) +
+        return quoted(file) + "は大きすぎます（" + std::to_string(ICalendarEventStore::kMaxFileBytes / (1024 * 1024)) +
                " MB まで）。カレンダーアプリで期間を区切って書き出してください。";
     const auto text = FileReader::readAll(file);
-    if (!text) return quoted(file) + " を読めませんでした。読む権限があるか確かめてください。";
+    if (!text) return quoted(file) + "を読めませんでした。読む権限があるか確かめてください。";
     if (!ICalendarEventStore::countEvents(*text))
-        return quoted(file) + " は iCalendar（.ics）として読めませんでした。カレンダーアプリから .ics 形式で"
+        return quoted(file) + "は iCalendar（.ics）として読めませんでした。カレンダーアプリから .ics 形式で"
                               "書き出し直してください。ファイルには何も変更していません。";
     return std::nullopt;
 }
@@ -205,12 +205,12 @@ std::optional<std::string> CalendarSources::importFile(const std::filesystem::pa
 {
     if (auto problem = checkCalendarFile(file)) return problem;
     const auto text = FileReader::readAll(file);
-    if (!text) return quoted(file) + " を読めませんでした。読む権限があるか確かめてください。";
+    if (!text) return quoted(file) + "を読めませんでした。読む権限があるか確かめてください。";
     std::error_code error;
     std::filesystem::create_directories(m_parts.importFolder, error);
     const auto target = freeName(m_parts.importFolder, file);
     if (const auto failure = AtomicFileWriter::write(target, *text, 0600))
-        return quoted(file) + " を取り込めませんでした（" + AtomicFileWriter::describe(*failure) + "）。" +
+        return quoted(file) + "を取り込めませんでした（" + AtomicFileWriter::describe(*failure) + "）。" +
                m_parts.importFolder.string() + " に書き込めるか確かめてください。";
     notify();
     return std::nullopt;
@@ -224,8 +224,8 @@ std::optional<std::string> CalendarSources::linkFile(const std::filesystem::path
     const auto absolute = std::filesystem::weakly_canonical(file, error);
     const auto linked = error ? file : absolute;
     if (std::filesystem::equivalent(linked.parent_path(), m_parts.importFolder, error))
-        return quoted(file) + " はカレンダーフォルダにあり、すでに読み込まれています。";
-    if (!m_parts.settings->addLinkedFile(linked)) return quoted(file) + " はすでに追加されています。";
+        return quoted(file) + "はカレンダーフォルダにあり、すでに読み込まれています。";
+    if (!m_parts.settings->addLinkedFile(linked)) return quoted(file) + "はすでに追加されています。";
     if (auto problem = m_parts.settings->writeProblem(); !problem.empty()) return problem;
     notify();
     return std::nullopt;
