@@ -121,8 +121,12 @@ TEST_F(Subscription, AFeedIsKeptThroughNotModifiedChangesAndEveryKindOfFailedRef
         EXPECT_FALSE(failed.problem.empty()) << "phase " << failing;
         EXPECT_EQ(failed.fetchedAt, lastGood) << "the age shown is the last good copy's";
         EXPECT_EQ(failed.problem.find("private-7f3a9c"), std::string::npos) << failed.problem;
-        if (failing == 3) EXPECT_NE(failed.problem.find("HTTP 500"), std::string::npos) << failed.problem;
-        if (failing == 5) EXPECT_NE(failed.problem.find("大きすぎます"), std::string::npos) << failed.problem;
+        if (failing == 3) {
+            EXPECT_NE(failed.problem.find("HTTP 500"), std::string::npos) << failed.problem;
+        }
+        if (failing == 5) {
+            EXPECT_NE(failed.problem.find("大きすぎます"), std::string::npos) << failed.problem;
+        }
     }
 
     // The address is the secret: only its owner can read the file that holds it.
