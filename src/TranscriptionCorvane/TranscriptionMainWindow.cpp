@@ -9,7 +9,9 @@
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
 #include "TranscriptionUI/presentation/ModelDownloadOffer.h"
 #include "TranscriptionUI/settings/ConsentSection.h"
+#include "TranscriptionUI/settings/CalendarSourcesSection.h"
 #include "TranscriptionUI/settings/SettingsModel.h"
+#include "TranscriptionUI/window/CalendarSidebarView.h"
 #include "TranscriptionUI/settings/SettingsWindow.h"
 
 #include <QApplication>
@@ -84,6 +86,10 @@ TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, 
         else
             m_model->startTranscription();
     });
+    connect(m_root->calendarSidebar(), &CalendarSidebarView::addSourceRequested, this, [this] {
+        SettingsWindow* settings = showSettings();
+        if (auto* page = settings->findChild<CalendarSourcesSection*>()) settings->pages()->setCurrentWidget(page);
+    });
 
     // A language model chosen in the settings answers the next question; nothing needs a restart of the app.
     connect(m_defaults, &PreferencesStore::valueChanged, this, [this, nextRunModel](const QString& key) {
@@ -103,6 +109,7 @@ SettingsWindow* TranscriptionMainWindow::showSettings()
         auto dependencies = SettingsModel::defaultDependencies(m_installer);
         dependencies.sessionCount = [model = m_model] { return model->allSessions().size(); };
         dependencies.resetCaptionPosition = [overlay = m_root->captionOverlay()] { overlay->resetFrame(); };
+        dependencies.calendarSources = m_model->calendarSources();
         m_settings = new SettingsWindow(new SettingsModel(m_defaults, std::move(dependencies), this), this);
         m_settings->pages()->addTab(
             new ConsentSection(&m_model->sourceAccess(), &m_model->calendarBrowsing(), m_settings->pages()),

@@ -1,6 +1,7 @@
 #include "TranscriptionInfrastructure/CompositionRoot.h"
 
 #include "TranscriptionInfrastructure/calendar/EventKitCalendarProvider.h"
+#include "TranscriptionInfrastructure/settings/ConsentStore.h"
 #include "TranscriptionInfrastructure/audio/FileAudioSource.h"
 #include "TranscriptionInfrastructure/assistant/ChosenLanguageModel.h"
 #include "TranscriptionInfrastructure/assistant/FoundationModelsConversationResponder.h"
@@ -182,6 +183,11 @@ std::shared_ptr<AudioSource> CompositionRoot::makeFileAudioSource(const std::fil
 std::shared_ptr<CalendarProvider> CompositionRoot::makeCalendarProvider() const
 {
     return std::make_shared<EventKitCalendarProvider>();
+}
+
+std::shared_ptr<CalendarProvider> CompositionRoot::makeCalendarProvider(std::shared_ptr<CalendarSources> sources) const
+{
+    return std::make_shared<EventKitCalendarProvider>(std::make_shared<ConsentStore>(), std::move(sources));
 }
 
 std::shared_ptr<ConversationResponder> CompositionRoot::makeConversationResponder() const

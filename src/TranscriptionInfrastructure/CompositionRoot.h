@@ -16,6 +16,7 @@
 
 namespace tc {
 
+class CalendarSources;
 class ChosenLanguageModel;
 class LanguageModel;
 class SpeechRecognitionEngine;
@@ -57,7 +58,10 @@ public:
                                                      const AudioDeviceChoice& devices = {}) const;
     // Reads the file in frames of 1600 samples.
     std::shared_ptr<AudioSource> makeFileAudioSource(const std::filesystem::path& file) const;
+    // Over this user's calendar sources (CalendarSources::makeDefault()).
     std::shared_ptr<CalendarProvider> makeCalendarProvider() const;
+    // Over the given sources, which the settings may share.
+    std::shared_ptr<CalendarProvider> makeCalendarProvider(std::shared_ptr<CalendarSources> sources) const;
     // Answers with this root's language model.
     std::shared_ptr<ConversationResponder> makeConversationResponder() const;
     // The language model in this file; cheap, nothing is read until it is asked.

@@ -133,6 +133,7 @@ void TranscriptionViewModel::connectCollaborators()
     forward(m_calendar.get(), &CalendarBrowsing::statusChanged, &VM::calendarStatusChanged);
     forward(m_calendar.get(), &CalendarBrowsing::dayChanged, &VM::sidebarDateChanged);
     forward(m_calendar.get(), &CalendarBrowsing::dayEventsChanged, &VM::dayEventsChanged);
+    forward(m_calendar.get(), &CalendarBrowsing::sourceNamesChanged, &VM::calendarSourceNamesChanged);
     forward(m_calendar.get(), &CalendarBrowsing::browsingEventChanged, &VM::browsingEventChanged);
 
     forward(m_reading.get(), &ReadingPosition::isFollowingLatestChanged, &VM::isFollowingLatestChanged);

@@ -42,6 +42,7 @@ class QSettings;
 
 namespace tc {
 
+class CalendarSources;
 class MainThreadHop;
 class TranscriptHistoryStore;
 
@@ -79,6 +80,8 @@ public:
     struct Dependencies {
         std::shared_ptr<PermissionManager> permissions;
         std::shared_ptr<CalendarProvider> calendar;
+        // The sources behind `calendar`, for the settings to list and change; may be null.
+        std::shared_ptr<CalendarSources> calendarSources;
         std::shared_ptr<ConversationResponder> responder;
         std::shared_ptr<TranscriptHistoryStore> store;
         // Holds "optInMic", "optInSystemAudio", "systemAudioRequested"; not owned. Null: the application's
@@ -195,6 +198,9 @@ public:
     // Always the start of a local day.
     Date sidebarDate() const { return m_calendar->day(); }
     const std::vector<CalendarEvent>& dayEvents() const { return m_calendar->dayEvents(); }
+    // Where the day's events come from ("仕事（デスクトップのアカウント）"), read with them.
+    const std::vector<std::string>& calendarSourceNames() const { return m_calendar->sourceNames(); }
+    const std::shared_ptr<CalendarSources>& calendarSources() const { return m_deps.calendarSources; }
     const std::optional<CalendarEvent>& browsingEvent() const { return m_calendar->browsingEvent(); }
     void setBrowsingEvent(std::optional<CalendarEvent> event) { m_calendar->setBrowsingEvent(std::move(event)); }
     const std::vector<TranscriptSession>& pastSessions() const { return m_autosave->pastSessions(); }
@@ -288,6 +294,7 @@ signals:
     void calendarStatusChanged();
     void sidebarDateChanged();
     void dayEventsChanged();
+    void calendarSourceNamesChanged();
     void browsingEventChanged();
     void pastSessionsChanged();
     void isFollowingLatestChanged();

@@ -1,6 +1,7 @@
 #include "TranscriptionUI/TranscriptionViewModel.h"
 
 #include "TranscriptionInfrastructure/CompositionRoot.h"
+#include "TranscriptionInfrastructure/calendar/CalendarSources.h"
 #include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
 #include "TranscriptionUI/settings/SettingsModel.h"
 
@@ -14,7 +15,8 @@ TranscriptionViewModel::Dependencies TranscriptionViewModel::defaultDependencies
     const CompositionRoot root{EngineConfig{EngineConfig::TranscriberKind::speechAnalyzer, "ja-JP"}};
     Dependencies dependencies;
     dependencies.permissions = std::make_shared<PermissionManager>();
-    dependencies.calendar = root.makeCalendarProvider();
+    dependencies.calendarSources = CalendarSources::makeDefault();
+    dependencies.calendar = root.makeCalendarProvider(dependencies.calendarSources);
     dependencies.responder = root.makeConversationResponder();
     dependencies.chooseLanguageModel = [root](const std::string& file) { root.chooseLanguageModel(file); };
     dependencies.store = std::make_shared<TranscriptHistoryStore>(TranscriptHistoryStore::defaultFileURL(),

@@ -2,6 +2,9 @@
 
 #include "TranscriptionDomain/Uuid.h"
 #include "TranscriptionInfrastructure/settings/ConsentStore.h"
+#include "TranscriptionInfrastructure/calendar/CalendarSources.h"
+#include "TranscriptionInfrastructure/calendar/CalendarSubscriptions.h"
+#include "TranscriptionInfrastructure/calendar/EvolutionDataServerCalendarSource.h"
 #include "TranscriptionInfrastructure/calendar/ICalendarEventStore.h"
 
 #include <cmath>
@@ -44,13 +47,18 @@ std::string identifierOf(const StoredCalendarEvent& event)
 } // namespace
 
 EventKitCalendarProvider::EventKitCalendarProvider()
-    : EventKitCalendarProvider(std::make_shared<ConsentStore>(),
-                               std::make_shared<ICalendarEventStore>(ICalendarEventStore::defaultLocations()))
+    : EventKitCalendarProvider(std::make_shared<ConsentStore>(), CalendarSources::makeDefault())
+{}
+
+EventKitCalendarProvider::EventKitCalendarProvider(std::shared_ptr<ConsentStore> consent,
+                                                   std::shared_ptr<CalendarSources> sources)
+    : m_consent(std::move(consent)), m_sources(std::move(sources))
 {}
 
 EventKitCalendarProvider::EventKitCalendarProvider(std::shared_ptr<ConsentStore> consent,
                                                    std::shared_ptr<ICalendarEventStore> store)
-    : m_consent(std::move(consent)), m_store(std::move(store))
+    : EventKitCalendarProvider(std::move(consent),
+                               std::make_shared<CalendarSources>(CalendarSources::Parts{std::move(store), {}, {}, {}, {}}))
 {}
 
 EventKitCalendarProvider::~EventKitCalendarProvider() = default;
@@ -82,12 +90,22 @@ std::vector<CalendarEvent> EventKitCalendarProvider::eventsOnDay(Date day)
     if (authorizationStatus() != CalendarAuthorizationStatus::granted) return events;
     const auto bounds = localDayBounds(day);
     if (!bounds) return events;
-    const auto stored = m_store->eventsBetween(bounds->first, bounds->second);
+    const auto stored = m_sources->eventsBetween(bounds->first, bounds->second);
     events.reserve(stored.size());
     for (const auto& event : stored)
         events.push_back(CalendarEvent{identifierOf(event), event.summary ? *event.summary : kUntitled, event.start,
                                        event.end, event.moreOccurrences});
     return events;
+}
+
+void EventKitCalendarProvider::setChangeHandler(std::function<void()> changed)
+{
+    m_sources->setChangeHandler(std::move(changed));
+}
+
+std::vector<std::string> EventKitCalendarProvider::sourceNames()
+{
+    return m_sources->enabledSourceNames();
 }
 
 } // namespace tc

@@ -4,6 +4,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QPointer>
 
 #include <algorithm>
 #include <cmath>
@@ -33,7 +34,16 @@ CalendarBrowsing::CalendarBrowsing(std::shared_ptr<CalendarProvider> calendar, s
                                    Date today)
     : m_calendar(std::move(calendar)), m_hop(std::move(hop)), m_worker(std::make_unique<SerialWorker>()),
       m_day(startOfLocalDay(today))
-{}
+{
+    m_changeSettle.setSingleShot(true);
+    m_changeSettle.setInterval(kChangeSettleMilliseconds);
+    connect(&m_changeSettle, &QTimer::timeout, this, [this] { loadDayEvents(); });
+    m_calendar->setChangeHandler([hop = m_hop, self = QPointer<CalendarBrowsing>(this)] {
+        hop->post([self] {
+            if (self && self->m_worker) self->m_changeSettle.start();
+        });
+    });
+}
 
 CalendarBrowsing::~CalendarBrowsing()
 {
@@ -42,6 +52,8 @@ CalendarBrowsing::~CalendarBrowsing()
 
 void CalendarBrowsing::close()
 {
+    if (m_calendar) m_calendar->setChangeHandler({});
+    m_changeSettle.stop();
     m_worker.reset();
 }
 
@@ -85,11 +97,18 @@ void CalendarBrowsing::loadDayEvents(Done done)
         if (done) done();
         return;
     }
-    runOffMain<std::vector<CalendarEvent>>(
-        *m_worker, m_hop, [calendar = m_calendar, day = m_day](std::stop_token) { return calendar->eventsOnDay(day); },
-        [this, day = m_day, done = std::move(done)](std::vector<CalendarEvent> events) {
+    using Read = std::pair<std::vector<CalendarEvent>, std::vector<std::string>>;
+    runOffMain<Read>(
+        *m_worker, m_hop,
+        [calendar = m_calendar, day = m_day](std::stop_token) {
+            auto events = calendar->eventsOnDay(day);
+            return Read{std::move(events), calendar->sourceNames()};
+        },
+        [this, day = m_day, done = std::move(done)](Read read) {
+            assignObserved(this, m_sourceNames, std::move(read.second), &CalendarBrowsing::sourceNamesChanged);
             // The user may have moved on while a slow calendar was read; its reply would show the wrong day.
-            if (day == m_day) assignObserved(this, m_dayEvents, std::move(events), &CalendarBrowsing::dayEventsChanged);
+            if (day == m_day)
+                assignObserved(this, m_dayEvents, std::move(read.first), &CalendarBrowsing::dayEventsChanged);
             if (done) done();
         });
 }

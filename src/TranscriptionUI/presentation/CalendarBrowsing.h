@@ -8,10 +8,12 @@
 #include "TranscriptionDomain/TranscriptSession.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace tc {
@@ -20,7 +22,7 @@ class MainThreadHop;
 class SerialWorker;
 
 // The sidebar's day, its calendar events and the event being browsed. The calendar is only read on a worker,
-// so a slow calendar never holds up the main thread. Main thread only; operations marked async call `done` on
+// so a slow calendar never holds up the main thread; when the calendar reports a change, the day is read again. Main thread only; operations marked async call `done` on
 // the main thread when finished.
 class CalendarBrowsing : public QObject {
     Q_OBJECT
@@ -35,6 +37,8 @@ public:
     // Always the start of a local day.
     Date day() const { return m_day; }
     const std::vector<CalendarEvent>& dayEvents() const { return m_dayEvents; }
+    // Where the events come from, read with them ("仕事（デスクトップのアカウント）").
+    const std::vector<std::string>& sourceNames() const { return m_sourceNames; }
     const std::optional<CalendarEvent>& browsingEvent() const { return m_browsingEvent; }
     void setBrowsingEvent(std::optional<CalendarEvent> event);
 
@@ -49,7 +53,7 @@ public:
     // Forgets the access the user gave: the status reads again, the day's events and the browsed event are
     // cleared at once. async.
     void withdrawAccess(Done done = {});
-    // Stops answering: pending reads are dropped.
+    // Stops answering: pending reads are dropped and the calendar's changes no longer reach it.
     void close();
 
     // The lines inside the event (bounds inclusive), earliest first.
@@ -64,15 +68,21 @@ signals:
     void statusChanged();
     void dayChanged();
     void dayEventsChanged();
+    void sourceNamesChanged();
     void browsingEventChanged();
 
 private:
+    // Changes come in bursts (a calendar listing itself, a subscription round): one reload follows them.
+    static constexpr int kChangeSettleMilliseconds = 150;
+
     std::shared_ptr<CalendarProvider> m_calendar;
     std::shared_ptr<MainThreadHop> m_hop;
     std::unique_ptr<SerialWorker> m_worker;
     CalendarAuthorizationStatus m_status = CalendarAuthorizationStatus::undetermined;
     Date m_day = 0;
     std::vector<CalendarEvent> m_dayEvents;
+    std::vector<std::string> m_sourceNames;
+    QTimer m_changeSettle;
     std::optional<CalendarEvent> m_browsingEvent;
 };
 

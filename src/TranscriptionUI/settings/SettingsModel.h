@@ -21,6 +21,7 @@
 
 namespace tc {
 
+class CalendarSources;
 class MainThreadHop;
 class PreferencesStore;
 class SerialWorker;
@@ -82,6 +83,8 @@ public:
         std::filesystem::path historyFolder;
         std::function<std::size_t()> sessionCount;
         std::function<void()> resetCaptionPosition;
+        // The calendars the sidebar reads, for the "カレンダー" page; null: the page lists nothing.
+        std::shared_ptr<CalendarSources> calendarSources;
     };
 
     // The installer, the sound server's devices, the figures beside the catalogue, the installed language model
@@ -200,6 +203,9 @@ public:
     // --- Data ---
     QString historyFolder() const;
     std::size_t sessionCount() const;
+
+    // --- Calendars ---
+    const std::shared_ptr<CalendarSources>& calendarSources() const { return m_deps.calendarSources; }
 
     // "148 MB", "1.6 GB"; "サイズ不明" for 0.
     static QString sizeText(std::uint64_t bytes);

@@ -2,6 +2,8 @@
 
 #include "TranscriptionUI/settings/CaptionStyleSection.h"
 #include "TranscriptionUI/settings/CaptionPlacementSection.h"
+#include "TranscriptionUI/settings/CalendarSourcesSection.h"
+#include "TranscriptionUI/settings/CalendarSourcesModel.h"
 #include "TranscriptionUI/settings/SettingsModel.h"
 #include "TranscriptionUI/settings/SpeechModelSection.h"
 #include "TranscriptionUI/window/SectionWidgets.h"
@@ -57,6 +59,8 @@ SettingsWindow::SettingsWindow(SettingsModel* model, QWidget* parent)
     m_pages->addTab(makeDevicePage(), QStringLiteral("デバイス"));
     m_pages->addTab(makeCaptionPage(), QStringLiteral("字幕パネル"));
     m_pages->addTab(makeDataPage(), QStringLiteral("データ"));
+    m_pages->addTab(new CalendarSourcesSection(new CalendarSourcesModel(m_model->calendarSources(), this), m_pages),
+                    QStringLiteral("カレンダー"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pages);
 

@@ -84,6 +84,16 @@ CalendarSidebarView::CalendarSidebarView(TranscriptionViewModel* model, QWidget*
     emptyLabel->setFont(ViewStyle::callout(font()));
     emptyLabel->setStyleSheet(section::colorStyle(ViewStyle::secondary(palette())));
     emptyLayout->addWidget(emptyLabel);
+    m_sourcesLabel = new QLabel(empty);
+    m_sourcesLabel->setObjectName(QStringLiteral("calendarSourcesSummary"));
+    m_sourcesLabel->setWordWrap(true);
+    m_sourcesLabel->setFont(ViewStyle::caption(font()));
+    m_sourcesLabel->setStyleSheet(section::colorStyle(ViewStyle::secondary(palette())));
+    emptyLayout->addWidget(m_sourcesLabel);
+    m_addSource = new QPushButton(QStringLiteral("カレンダーを追加…"), empty);
+    m_addSource->setObjectName(QStringLiteral("addCalendarSource"));
+    connect(m_addSource, &QPushButton::clicked, this, &CalendarSidebarView::addSourceRequested);
+    emptyLayout->addWidget(m_addSource, 0, Qt::AlignLeft);
     emptyLayout->addStretch(1);
     m_stack->addWidget(empty);
 
@@ -101,8 +111,8 @@ CalendarSidebarView::CalendarSidebarView(TranscriptionViewModel* model, QWidget*
 
     using VM = TranscriptionViewModel;
     connect(m_model, &VM::sidebarDateChanged, this, &CalendarSidebarView::refreshHeader);
-    for (auto signal :
-         {&VM::calendarStatusChanged, &VM::dayEventsChanged, &VM::browsingEventChanged, &VM::pastSessionsChanged})
+    for (auto signal : {&VM::calendarStatusChanged, &VM::dayEventsChanged, &VM::browsingEventChanged,
+                        &VM::pastSessionsChanged, &VM::calendarSourceNamesChanged})
         connect(m_model, signal, this, &CalendarSidebarView::rebuild);
     connect(m_model, &VM::finalizedLinesChanged, this, &CalendarSidebarView::markArrivedLines);
     refreshHeader();
@@ -114,6 +124,17 @@ QString CalendarSidebarView::dateText(Date date)
     const auto ms = static_cast<qint64>(std::llround(unixSecondsFromDate(date) * 1000.0));
     return QLocale(QLocale::Japanese, QLocale::Japan)
         .toString(QDateTime::fromMSecsSinceEpoch(ms), QStringLiteral("M/d (ddd)"));
+}
+
+QString CalendarSidebarView::sourcesText(const std::vector<std::string>& names)
+{
+    if (names.empty())
+        return QStringLiteral("読み込むカレンダーがありません。デスクトップのアカウント（Evolution や GNOME の"
+                              "オンラインアカウント）、カレンダーのアドレス、.ics ファイルを追加できます。");
+    QStringList shown;
+    for (const auto& name : names)
+        shown << QString::fromStdString(name);
+    return QStringLiteral("予定の読み込み元: %1").arg(shown.join(QStringLiteral("、")));
 }
 
 void CalendarSidebarView::refreshHeader()
@@ -135,6 +156,7 @@ void CalendarSidebarView::rebuild()
     }
     const auto& events = m_model->dayEvents();
     if (events.empty()) {
+        m_sourcesLabel->setText(sourcesText(m_model->calendarSourceNames()));
         m_stack->setCurrentIndex(emptyPage);
         return;
     }

@@ -5,9 +5,11 @@
 #include <QWidget>
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 class QLabel;
+class QPushButton;
 class QStackedWidget;
 class QVBoxLayout;
 
@@ -17,7 +19,7 @@ class CalendarEventRowView;
 class TranscriptionViewModel;
 
 // The calendar sidebar: the day with buttons to the previous and next day, then the way to allow the calendar,
-// "no events", or the day's rows, at most ten per series followed by "ほか N 件". Choosing an event browses it.
+// "no events" with where events come from and a button to add a calendar, or the day's rows, at most ten per series followed by "ほか N 件". Choosing an event browses it.
 // A new line only marks the rows it falls into; the rows are rebuilt when the day, its events, the history or
 // the browsed event change. Main thread only.
 class CalendarSidebarView : public QWidget {
@@ -30,6 +32,15 @@ public:
     const std::vector<CalendarEventRowView*>& eventRows() const { return m_rows; }
     // The "ほか N 件" rows now shown.
     const std::vector<QLabel*>& moreRows() const { return m_moreRows; }
+    // The empty day's line naming the calendars read, or saying there are none.
+    QLabel* sourcesLabel() const { return m_sourcesLabel; }
+    QPushButton* addSourceButton() const { return m_addSource; }
+    // "予定の読み込み元: A、B", or how to add a calendar when there is none.
+    static QString sourcesText(const std::vector<std::string>& names);
+
+signals:
+    // The empty day's "カレンダーを追加…": the settings' calendar page should open.
+    void addSourceRequested();
 
 private:
     void refreshHeader();
@@ -41,6 +52,8 @@ private:
     QStackedWidget* m_stack = nullptr;
     QWidget* m_eventList = nullptr;
     QVBoxLayout* m_eventLayout = nullptr;
+    QLabel* m_sourcesLabel = nullptr;
+    QPushButton* m_addSource = nullptr;
     std::vector<CalendarEventRowView*> m_rows;
     std::vector<QLabel*> m_moreRows;
     std::size_t m_seenCurrentLines = 0;
