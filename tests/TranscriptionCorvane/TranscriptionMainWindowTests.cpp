@@ -10,6 +10,9 @@
 
 #include <QLabel>
 #include <QTest>
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -33,8 +36,11 @@ TEST(TranscriptionMainWindow, SettingsOpenWithCtrlCommaAndTheirChoicesTakeEffect
     dependencies.chooseLanguageModel = [root](const std::string& file) { root.chooseLanguageModel(file); };
     TranscriptionViewModel model(std::move(dependencies));
     TranscriptionMainWindow window(&model, &defaults, nullptr);
-    // Away from the screen's corner, with room around it on the test screen.
-    window.setGeometry(30, 40, TranscriptionMainWindow::minimumWidth, TranscriptionMainWindow::minimumHeight + 40);
+    // In the middle of the test screen, so the settings (larger than the window) have room on every side.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QRect frame(0, 0, TranscriptionMainWindow::minimumWidth, TranscriptionMainWindow::minimumHeight + 40);
+    frame.moveCenter(screen.center());
+    window.setGeometry(frame);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
 

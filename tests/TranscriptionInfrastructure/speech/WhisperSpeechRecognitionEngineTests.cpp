@@ -126,7 +126,7 @@ TEST(WhisperSpeechRecognitionEngine, TheFirstRunOnAProcessorSaysItTimesTheEngine
             if (segment->status == TranscriptSegment::Status::notice) texts.push_back(segment->text);
         }
         return std::count_if(texts.begin(), texts.end(), [](const std::string& text) {
-            return text.find("計算方法を測っています") != std::string::npos;
+            return text.find("計算方法と、モデルの速さを測っています") != std::string::npos;
         });
     };
     // The first run's few seconds of timing are announced; the next run reads the choice and says nothing of it.
