@@ -322,6 +322,18 @@ void WhisperContext::decodeForTiming(double seconds, int tokens)
 {
     const std::unique_ptr<whisper_state, StateDeleter> state(whisper_init_state(m_context.get()));
     if (!state) throw TranscriberError::recognitionFailed("whisper_init_state");
+    int status = encodeSilence(state.get(), seconds);
+    if (status != 0) throw TranscriberError::recognitionFailed("whisper_full " + std::to_string(status));
+    // Then the text, one token at a time on the decoder's cache, after the prompt's few tokens.
+    const whisper_token token = whisper_token_sot(m_context.get());
+    for (int past = 4; past < 4 + tokens; ++past) {
+        status = whisper_decode_with_state(m_context.get(), state.get(), &token, 1, past, m_threads);
+        if (status != 0) throw TranscriberError::recognitionFailed("whisper_decode " + std::to_string(status));
+    }
+}
+
+int WhisperContext::encodeSilence(whisper_state* state, double seconds)
+{
     const std::vector<float> audio(static_cast<std::size_t>(seconds * WHISPER_SAMPLE_RATE), 0.0F);
     whisper_full_params params = whisper_full_default_params(WHISPER_SAMPLING_GREEDY);
     params.n_threads = m_threads;
@@ -333,15 +345,7 @@ void WhisperContext::decodeForTiming(double seconds, int tokens)
     params.temperature_inc = 0.0F;
     params.max_tokens = 1;
     params.audio_ctx = encoderContext(seconds, kRefreshContextMargin);
-    int status =
-        whisper_full_with_state(m_context.get(), state.get(), params, audio.data(), static_cast<int>(audio.size()));
-    if (status != 0) throw TranscriberError::recognitionFailed("whisper_full " + std::to_string(status));
-    // Then the text, one token at a time on the decoder's cache, after the prompt's few tokens.
-    const whisper_token token = whisper_token_sot(m_context.get());
-    for (int past = 4; past < 4 + tokens; ++past) {
-        status = whisper_decode_with_state(m_context.get(), state.get(), &token, 1, past, m_threads);
-        if (status != 0) throw TranscriberError::recognitionFailed("whisper_decode " + std::to_string(status));
-    }
+    return whisper_full_with_state(m_context.get(), state, params, audio.data(), static_cast<int>(audio.size()));
 }
 
 void WhisperContext::measureSpeedOnce()
@@ -387,21 +391,9 @@ double WhisperContext::encodingSeconds(double seconds)
     if (!state) throw TranscriberError::recognitionFailed("whisper_init_state");
     // What the audio holds does not change the encoder's work; one token keeps the decoder's share small and alike
     // (silence decoded in full made up different sentences under the two attentions).
-    const std::vector<float> audio(static_cast<std::size_t>(seconds * WHISPER_SAMPLE_RATE), 0.0F);
-    whisper_full_params params = whisper_full_default_params(WHISPER_SAMPLING_GREEDY);
     // All threads: a few back-to-back tries leave the load gauge no pause to read.
-    params.n_threads = m_threads;
-    params.language = "ja";
-    params.no_context = true;
-    params.single_segment = true;
-    params.print_progress = false;
-    params.print_realtime = false;
-    params.temperature_inc = 0.0F;
-    params.max_tokens = 1;
-    params.audio_ctx = encoderContext(seconds, kRefreshContextMargin);
     const auto start = std::chrono::steady_clock::now();
-    const int status =
-        whisper_full_with_state(m_context.get(), state.get(), params, audio.data(), static_cast<int>(audio.size()));
+    const int status = encodeSilence(state.get(), seconds);
     const double spent = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (status != 0) throw TranscriberError::recognitionFailed("whisper_full " + std::to_string(status));
     return spent;

@@ -92,6 +92,8 @@ public:
     // does: the work ModelSpeedTrial times. The weights' values do not matter, so a file without them measures the
     // model's real cost. Throws TranscriberError when the engine fails.
     void decodeForTiming(double seconds, int tokens);
+    // Encodes that much silence with one token of decoding, on all threads, as both timings need; whisper_full's status.
+    int encodeSilence(whisper_state* state, double seconds);
 
 private:
     struct Deleter {
