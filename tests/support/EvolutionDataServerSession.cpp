@@ -98,9 +98,15 @@ EvolutionDataServerSession::EvolutionDataServerSession(bool withCalendarService)
         g_object_unref(bus);
     }
     m_defaultLoop = std::jthread([](std::stop_token stop) {
-        std::stop_callback wake(stop, [] { g_main_context_wakeup(nullptr); });
-        while (!stop.stop_requested())
-            g_main_context_iteration(nullptr, TRUE);
+        // Qt's GLib event dispatcher makes the default context its main thread's own for good: then that thread
+        // runs it, and a second thread iterating it would wait for ownership in a way no wakeup ends.
+        if (!g_main_context_acquire(nullptr)) return;
+        {
+            std::stop_callback wake(stop, [] { g_main_context_wakeup(nullptr); });
+            while (!stop.stop_requested())
+                g_main_context_iteration(nullptr, TRUE);
+        }
+        g_main_context_release(nullptr);
     });
 }
 

@@ -15,7 +15,7 @@ namespace tc::test {
 // desktop session starts it. Construction points this process at it (DBUS_SESSION_BUS_ADDRESS, HOME, XDG_*);
 // destruction stops the bus and every program on it and restores the environment. Calendars and events are made
 // through the client library (libecal), as Evolution makes them. GLib keeps one session connection per process,
-// so make at most one per process. Not thread-safe.
+// so make at most one per process; a Qt test makes its QApplication first. Not thread-safe.
 class EvolutionDataServerSession {
 public:
     // withCalendarService false: a bus on which no calendar service can start (the desktop without one).
@@ -49,8 +49,9 @@ private:
     void* m_registry = nullptr;
     std::map<std::string, void*> m_clients;
     std::vector<std::pair<std::string, std::optional<std::string>>> m_savedEnvironment;
-    // Runs GLib's default main context, where the session's own registry delivers its sources' changes; the
-    // registry under test shares those source objects, as another program's registry never would.
+    // Runs GLib's default main context, where the session's own registry delivers its sources' changes (the
+    // registry under test shares those source objects, as another program's registry never would), unless a Qt
+    // event loop owns that context already and runs it on the main thread.
     std::jthread m_defaultLoop;
 };
 
