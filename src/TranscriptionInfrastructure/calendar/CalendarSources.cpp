@@ -24,14 +24,23 @@ std::string quoted(const std::filesystem::path& file)
     return "「" + file.filename().string() + "」";
 }
 
-// A name in the calendars folder that no file has yet: "会議.ics", then "会議 (2).ics", ...
-std::filesystem::path freeName(const std::filesystem::path& folder, const std::filesystem::path& original)
+// Where a copy of the file goes in the calendars folder: the first of "会議.ics", "会議 (2).ics", ... that no file
+// has yet; `copied` says when one of them already holds these very bytes (the same file imported before).
+struct ImportTarget {
+    std::filesystem::path file;
+    bool copied = false;
+};
+
+ImportTarget importTarget(const std::filesystem::path& folder, const std::filesystem::path& original,
+                          const std::string& text)
 {
     const std::string stem = original.stem().string().empty() ? "calendar" : original.stem().string();
     std::error_code error;
     for (int n = 1;; ++n) {
         auto candidate = folder / (n == 1 ? stem + ".ics" : stem + " (" + std::to_string(n) + ").ics");
-        if (!std::filesystem::exists(candidate, error)) return candidate;
+        if (!std::filesystem::exists(candidate, error)) return {candidate, false};
+        if (std::filesystem::file_size(candidate, error) == text.size() && FileReader::readAll(candidate) == text)
+            return {candidate, true};
     }
 }
 
@@ -208,8 +217,13 @@ std::optional<std::string> CalendarSources::importFile(const std::filesystem::pa
     if (!text) return quoted(file) + "を読めませんでした。読む権限があるか確かめてください。";
     std::error_code error;
     std::filesystem::create_directories(m_parts.importFolder, error);
-    const auto target = freeName(m_parts.importFolder, file);
-    if (const auto failure = AtomicFileWriter::write(target, *text, 0600))
+    const auto target = importTarget(m_parts.importFolder, file, *text);
+    // Its events would show twice.
+    if (target.copied)
+        return quoted(file) + "はすでに「" + target.file.filename().string() +
+               "」として取り込んであるため、もう一度は取り込みませんでした。書き換えを予定に反映させたいときは、"
+               "「元の場所のまま読む（リンク）」で追加してください。";
+    if (const auto failure = AtomicFileWriter::write(target.file, *text, 0600))
         return quoted(file) + "を取り込めませんでした（" + AtomicFileWriter::describe(*failure) + "）。" +
                m_parts.importFolder.string() + " に書き込めるか確かめてください。";
     notify();

@@ -53,7 +53,7 @@ public:
     // Switches a source on or off (kept across runs).
     void setEnabled(const std::string& sourceId, bool enabled);
     // Copies a .ics file into the calendars folder; nothing when done, else why not (Japanese). The original is
-    // never changed, and a file of the same name there is never replaced.
+    // never changed, a file of the same name there is never replaced, and the same bytes are not copied twice.
     std::optional<std::string> importFile(const std::filesystem::path& file);
     // Reads a .ics file where it is from now on; nothing when done, else why not (Japanese).
     std::optional<std::string> linkFile(const std::filesystem::path& file);

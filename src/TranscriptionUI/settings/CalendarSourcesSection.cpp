@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -156,23 +157,24 @@ void CalendarSourcesSection::showMessage()
 
 void CalendarSourcesSection::chooseFile()
 {
-    // Qt's own dialog, as for the language model: the same everywhere, and a test can drive it.
-    if (!m_fileDialog) {
-        m_fileDialog = new QFileDialog(this, QStringLiteral("カレンダーのファイルを選ぶ"));
-        m_fileDialog->setObjectName(QStringLiteral("calendarFileDialog"));
-        m_fileDialog->setOption(QFileDialog::DontUseNativeDialog);
-        m_fileDialog->setFileMode(QFileDialog::ExistingFile);
-        m_fileDialog->setNameFilters(
-            {QStringLiteral("iCalendar (*.ics *.ICS *.ical *.ifb)"), QStringLiteral("すべてのファイル (*)")});
-        m_fileDialog->setDirectory(QDir::homePath());
-        connect(m_fileDialog, &QFileDialog::fileSelected, this, [this](const QString& file) {
-            if (m_fileMode->currentIndex() == 1)
-                m_model->linkFile(file);
-            else
-                m_model->importFile(file);
-        });
-    }
-    m_fileDialog->open();
+    // Qt's own dialog, as for the language model: the same everywhere, and a test can drive it. A new one each
+    // time, in the folder of the last choice: a kept one would offer the last file again, ready to go in twice.
+    auto* dialog = new QFileDialog(this, QStringLiteral("カレンダーのファイルを選ぶ"));
+    dialog->setObjectName(QStringLiteral("calendarFileDialog"));
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setNameFilters(
+        {QStringLiteral("iCalendar (*.ics *.ICS *.ical *.ifb)"), QStringLiteral("すべてのファイル (*)")});
+    dialog->setDirectory(m_fileFolder.isEmpty() ? QDir::homePath() : m_fileFolder);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& file) {
+        m_fileFolder = QFileInfo(file).absolutePath();
+        if (m_fileMode->currentIndex() == 1)
+            m_model->linkFile(file);
+        else
+            m_model->importFile(file);
+    });
+    connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
+    dialog->open();
 }
 
 } // namespace tc

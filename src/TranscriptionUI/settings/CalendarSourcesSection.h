@@ -1,9 +1,9 @@
 #pragma once
 
+#include <QString>
 #include <QWidget>
 
 class QComboBox;
-class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -36,7 +36,8 @@ private:
     QVBoxLayout* m_listLayout;
     // 0: copy into the calendars folder, 1: link where it is.
     QComboBox* m_fileMode;
-    QFileDialog* m_fileDialog = nullptr;
+    // Where the file dialog opens: the folder of the last file chosen, the home folder at first.
+    QString m_fileFolder;
     QLineEdit* m_address;
     QPushButton* m_subscribe;
     QLabel* m_message;

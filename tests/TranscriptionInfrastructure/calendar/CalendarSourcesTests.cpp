@@ -71,6 +71,10 @@ TEST_F(Sources, AnImportedFileIsCopiedBesideOthersOfItsNameAndTheOriginalStaysAs
     EXPECT_EQ(test::readText(root / "calendars" / "会議 (2).ics"), calendar("a", "取り込み"));
     EXPECT_EQ(test::readText(root / "calendars" / "会議.ics"), calendar("b", "前からある")) << "never replaced";
     EXPECT_EQ(titles(*sources), (std::vector<std::string>{"前からある", "取り込み"}));
+    const auto again = sources->importFile(downloads / "会議.ics");
+    ASSERT_TRUE(again) << "the same bytes are not copied twice";
+    EXPECT_NE(again->find("すでに「会議 (2).ics」として取り込んである"), std::string::npos) << *again;
+    EXPECT_FALSE(fs::exists(root / "calendars" / "会議 (3).ics"));
     fs::remove(downloads / "会議.ics");
     EXPECT_EQ(titles(*sources).size(), 2u) << "the copy does not depend on the original";
 }

@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -50,15 +51,23 @@ protected:
         page->show();
     }
 
-    // Picks the file in the page's own dialog, as the user would.
+    // Picks the file in the page's own dialog, as the user would; the dialog opens with its name field empty.
     void choose(const fs::path& file)
     {
         page->findChild<QPushButton*>("addCalendarFile")->click();
-        auto* dialog = page->findChild<QFileDialog*>("calendarFileDialog");
-        ASSERT_TRUE(dialog && dialog->isVisible());
+        QFileDialog* dialog = nullptr;
+        for (auto* shown : page->findChildren<QFileDialog*>("calendarFileDialog"))
+            if (shown->isVisible()) dialog = shown;
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(page->findChildren<QFileDialog*>("calendarFileDialog").size(), 1) << "one dialog at a time";
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_TRUE(name);
+        EXPECT_TRUE(name->text().isEmpty()) << "the last file is not offered again: " << name->text().toStdString();
         dialog->selectFile(QString::fromStdString(file.string()));
         QMetaObject::invokeMethod(dialog, "accept");
     }
+
+    QString message() const { return page->findChild<QLabel*>("calendarSourcesMessage")->text(); }
 
     QStringList names() const
     {
@@ -76,7 +85,7 @@ protected:
     std::unique_ptr<CalendarSourcesSection> page;
 };
 
-TEST_F(CalendarPage, DISABLED_AFileChosenInTheDialogIsImportedOrLinkedAndABrokenOneSaysWhyInJapanese)
+TEST_F(CalendarPage, AFileChosenInTheDialogIsImportedOrLinkedAndABrokenOneSaysWhyInJapanese)
 {
     std::ofstream(downloads / "会議.ics") << calendar("会議");
     std::ofstream(downloads / "壊れた.ics") << "これはカレンダーではありません";
@@ -88,10 +97,17 @@ TEST_F(CalendarPage, DISABLED_AFileChosenInTheDialogIsImportedOrLinkedAndABroken
     EXPECT_TRUE(fs::exists(root / "calendars" / "会議.ics"));
     EXPECT_TRUE(page->findChild<QLabel*>("calendarSourceDetail")->text().startsWith(QStringLiteral("1 件・最終更新")));
 
+    // Chosen again by mistake: its events would show twice.
+    choose(downloads / "会議.ics");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return message().contains(QStringLiteral("すでに")); }, 30000));
+    EXPECT_TRUE(message().startsWith(QStringLiteral("「会議.ics」はすでに「会議.ics」として取り込んである")))
+        << message().toStdString();
+    EXPECT_FALSE(fs::exists(root / "calendars" / "会議 (2).ics"));
+    EXPECT_EQ(names().size(), 1);
+
     choose(downloads / "壊れた.ics");
-    auto* message = page->findChild<QLabel*>("calendarSourcesMessage");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return message->text().contains(QStringLiteral("読めませんでした")); }, 30000));
-    EXPECT_TRUE(message->text().contains(QStringLiteral("「壊れた.ics」"))) << message->text().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return message().contains(QStringLiteral("読めませんでした")); }, 30000));
+    EXPECT_TRUE(message().contains(QStringLiteral("「壊れた.ics」"))) << message().toStdString();
     EXPECT_EQ(names().size(), 1);
 
     page->findChild<QComboBox*>("calendarFileMode")->setCurrentIndex(1);
