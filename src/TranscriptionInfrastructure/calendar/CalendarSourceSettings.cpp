@@ -176,6 +176,18 @@ void CalendarSourceSettings::putSubscription(const Subscription& subscription)
     save();
 }
 
+bool CalendarSourceSettings::replaceSubscription(const Subscription& subscription)
+{
+    std::lock_guard lock(m_mutex);
+    const auto found = std::find_if(m_subscriptions.begin(), m_subscriptions.end(),
+                                    [&](const Subscription& s) { return s.id == subscription.id; });
+    if (found == m_subscriptions.end()) return false;
+    if (*found == subscription) return true;
+    *found = subscription;
+    save();
+    return true;
+}
+
 void CalendarSourceSettings::removeSubscription(const std::string& id)
 {
     std::lock_guard lock(m_mutex);

@@ -52,6 +52,8 @@ public:
     std::optional<Subscription> subscription(const std::string& id) const;
     // Adds it, or replaces the one with its id.
     void putSubscription(const Subscription& subscription);
+    // Replaces the one with its id; false, and nothing changes, when it was removed meanwhile.
+    bool replaceSubscription(const Subscription& subscription);
     void removeSubscription(const std::string& id);
     // Why the last write failed, in Japanese; empty when it worked.
     std::string writeProblem() const;

@@ -48,8 +48,7 @@ CalendarSubscriptions::Added CalendarSubscriptions::add(const std::string& addre
     subscription.address = *normalised;
     subscription.name = name;
     m_settings->putSubscription(subscription);
-    refreshNow();
-    return {subscription.id, {}};
+    return {subscription.id, {}, refreshNow()};
 }
 
 void CalendarSubscriptions::remove(const std::string& id)
@@ -59,13 +58,16 @@ void CalendarSubscriptions::remove(const std::string& id)
     std::filesystem::remove(copyOf(id), error);
 }
 
-void CalendarSubscriptions::refreshNow()
+std::size_t CalendarSubscriptions::refreshNow()
 {
+    std::size_t round = 0;
     {
         std::lock_guard lock(m_mutex);
         m_refreshRequested = true;
+        round = m_rounds + (m_roundUnderWay ? 2 : 1);
     }
     m_wake.notify_all();
+    return round;
 }
 
 std::filesystem::path CalendarSubscriptions::copyOf(const std::string& id) const
@@ -99,6 +101,7 @@ void CalendarSubscriptions::run(std::stop_token stop)
             m_wake.wait_for(lock, stop, m_interval, [&] { return m_refreshRequested; });
             if (stop.stop_requested()) return;
             m_refreshRequested = false;
+            m_roundUnderWay = true;
         }
         for (const auto& subscription : m_settings->subscriptions()) {
             if (stop.stop_requested()) return;
@@ -107,6 +110,7 @@ void CalendarSubscriptions::run(std::stop_token stop)
         {
             std::lock_guard lock(m_mutex);
             ++m_rounds;
+            m_roundUnderWay = false;
         }
         m_wake.notify_all();
         std::lock_guard lock(m_handlerMutex);
@@ -146,7 +150,8 @@ void CalendarSubscriptions::refreshOne(const CalendarSourceSettings::Subscriptio
         break;
     case CalendarSubscriptionFetcher::Outcome::failed: updated->problem = result.problem; break;
     }
-    m_settings->putSubscription(*updated);
+    // Removed while it was being saved: its copy goes as well.
+    if (!m_settings->replaceSubscription(*updated)) std::filesystem::remove(copyOf(subscription.id), error);
 }
 
 } // namespace tc

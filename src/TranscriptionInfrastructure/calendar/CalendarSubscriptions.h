@@ -27,6 +27,8 @@ public:
         std::string id;
         // Why it was refused, in Japanese; empty when added.
         std::string problem;
+        // The refresh round that fetches it first (see waitForRounds).
+        std::size_t round = 0;
     };
 
     CalendarSubscriptions(std::shared_ptr<CalendarSourceSettings> settings, std::filesystem::path folder,
@@ -42,8 +44,9 @@ public:
     Added add(const std::string& address, const std::string& name);
     // Forgets the subscription and deletes its copy.
     void remove(const std::string& id);
-    // Fetches every subscription again now (in the background).
-    void refreshNow();
+    // Fetches every subscription again now (in the background); the number of the round that fetches every
+    // subscription known at this call (a round under way may have read the list before it).
+    std::size_t refreshNow();
     // The saved copy of a subscription (it may not exist yet).
     std::filesystem::path copyOf(const std::string& id) const;
     // Completed refresh rounds since start; a round fetches every subscription once.
@@ -64,6 +67,8 @@ private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable_any m_wake;
     bool m_refreshRequested = true;
+    // A round has read the list of subscriptions and is fetching them.
+    bool m_roundUnderWay = false;
     std::size_t m_rounds = 0;
     std::mutex m_handlerMutex;
     std::function<void()> m_changed;

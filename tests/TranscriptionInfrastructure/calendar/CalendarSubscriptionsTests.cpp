@@ -81,15 +81,13 @@ TEST_F(Subscription, AFeedIsKeptThroughNotModifiedChangesAndEveryKindOfFailedRef
         default: return R{200, {}, "", CalendarSubscriptionFetcher::kMaxBytes * 2};
         }
     });
-    std::size_t round = subscriptions.rounds();
-    const auto refresh = [&] {
-        subscriptions.refreshNow();
-        ASSERT_TRUE(subscriptions.waitForRounds(++round, 60s));
-    };
+    // Each wait is for the round that fetches the feed after the change of phase, not merely for the next one
+    // to end (the round at start may still be under way, having read an empty list).
+    const auto refresh = [&] { ASSERT_TRUE(subscriptions.waitForRounds(subscriptions.refreshNow(), 60s)); };
 
     const auto added = subscriptions.add(server.url(secretPath), "");
     ASSERT_TRUE(added.problem.empty()) << added.problem;
-    ASSERT_TRUE(subscriptions.waitForRounds(++round, 60s));
+    ASSERT_TRUE(subscriptions.waitForRounds(added.round, 60s));
     const fs::path copy = subscriptions.copyOf(added.id);
     EXPECT_EQ(test::readText(copy), feed("定例"));
     EXPECT_EQ(modeOf(copy), 0600u);
