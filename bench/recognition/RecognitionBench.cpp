@@ -279,7 +279,7 @@ void writeMarkdown(const nlohmann::json& document, const fs::path& file)
     md << "\n## Real voices\n\n"
           "Eight recordings of real human speakers (Common Voice, CC0; `data/eval/real-voices.tsv`), one sentence "
           "each, laid out with pauses by `scripts/make-eval-set` (voice `real`): `clean` as recorded, `pink10` with "
-          "pink noise at 10 dB SNR. A sentence ends where its clip's sound falls back to 40 dB under its loudest. "
+          "pink noise at 10 dB SNR. A sentence ends with its clip's last 20 ms within 40 dB of its loudest. "
           "`live` is played into the microphone at real-time pace; `offline` reads the file as fast as the engine "
           "goes, as `--transcribe` does (no latencies).\n\n"
           "| label | condition | pace | sent. | CER | lines/sent. | split | merged | missed | final p50 / p95 (s) | "
