@@ -3,9 +3,13 @@
 // session runner) turns them into lines. Per voice and condition it reports the character error rate, how
 // lines map to sentences (split, merged), repeated phrases, Latin words nobody said, latencies, CPU and memory;
 // over the non-speech recording, the lines made up per five minutes. A condition names a session of the set:
-// clean, pink20, pink10, babble10, music15, tones15, quiet25, reverb, phone, fast15, endings, endings-pink10.
+// clean, pink20, pink10, babble10, music15, tones15, quiet25, reverb, phone, fast15, endings, endings-pink10. The
+// voice "real" is the set's recordings of real speakers (conditions clean and pink10), reported in a table of its
+// own. With --offline 1 the recording is read from its file as fast as the engine goes, as `--transcribe` does
+// (file source, transcriber, session runner): error rates and line counts, no latencies.
 //
 //   RecognitionBench [--voices mei,jf_alpha] [--conditions clean,pink10] [--sentences N] [--nonspeech SECONDS]
+//                    [--offline 0|1]
 //                    [--model base] [--label NAME] [--prompt CHARS] [--end-pause SECONDS] [--pre-roll SECONDS]
 //                    [--min-speech SECONDS] [--short-burst-pause SECONDS] [--min-spread DB] [--steady-pitch SHARE]
 //                    [--steady-pitch-within DB] [--beam N]
@@ -29,6 +33,7 @@
 #include "BenchMeasures.h"
 #include "TranscriptionApplication/OutputSink.h"
 #include "TranscriptionApplication/RunTranscriptionSession.h"
+#include "TranscriptionInfrastructure/audio/FileAudioSource.h"
 #include "TranscriptionInfrastructure/audio/MicrophoneAudioSource.h"
 #include "TranscriptionInfrastructure/audio/SndfileDecoder.h"
 #include "TranscriptionInfrastructure/speech/EngineThreads.h"
@@ -82,8 +87,12 @@ struct Options {
     double nonspeechSeconds = 300;
     std::string model = "base";
     std::string label = "default";
+    bool offline = false;
     tc::WhisperStreamingRecognizer::Settings settings;
 };
+
+// The set's recordings of real speakers go by this voice name.
+const std::string kRealVoice = "real";
 
 // Records each event with the time it arrived.
 class TimedSink final : public tc::OutputSink {
@@ -197,6 +206,28 @@ Pass runLive(const tc::test::PulseAudioServer& server, const std::shared_ptr<tc:
     return pass;
 }
 
+// Reads the recording from its file through the app's session runner as fast as the engine goes, as the command
+// `--transcribe` does; the events' times are wall-clock seconds from the start, not positions in the recording.
+Pass runOffline(const std::shared_ptr<tc::SpeechRecognitionEngine>& engine, const fs::path& file)
+{
+    Pass pass;
+    pass.loadBefore = tc::bench::loadAverage();
+    const bool peakReset = tc::bench::resetPeakMemory();
+    const auto started = Clock::now();
+    auto sink = std::make_shared<TimedSink>(started);
+    // The frame size `--transcribe` reads files in.
+    auto source = std::make_shared<tc::FileAudioSource>(file, 1600);
+    auto transcriber = std::make_shared<tc::SpeechAnalyzerTranscriber>("ja-JP", engine);
+    const double cpuBefore = tc::bench::processCpuSeconds();
+    tc::RunTranscriptionSession(source, transcriber, sink).run();
+    pass.wallSeconds = std::chrono::duration<double>(Clock::now() - started).count();
+    pass.cpuSeconds = tc::bench::processCpuSeconds() - cpuBefore;
+    pass.events = sink->events();
+    pass.loadAfter = tc::bench::loadAverage();
+    if (peakReset) pass.peakMemoryMiB = static_cast<double>(tc::bench::statusKiB("VmHWM:")) / 1024.0;
+    return pass;
+}
+
 std::vector<float> readAudio(const fs::path& file, double seconds)
 {
     auto decoded = tc::SndfileDecoder().decode(file);
@@ -234,15 +265,35 @@ void writeMarkdown(const nlohmann::json& document, const fs::path& file)
           "Latin invented | first volatile p50 / p95 (s) | final p50 / p95 (s) | cores | peak MB | load | nice |\n"
           "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
     for (const auto& r : document["runs"]) {
-        if (r["condition"] == "nonspeech") continue;
+        if (r["condition"] == "nonspeech" || r["voice"] == kRealVoice) continue;
         md << "| " << r["label"].get<std::string>() << " | " << r["voice"].get<std::string>() << " | "
-           << r["condition"].get<std::string>() << " | " << r["sentences"] << " | " << figure(r["cer"], 3) << " | "
+           << r["condition"].get<std::string>() << (r.value("pace", "live") == "live" ? "" : " (offline)") << " | "
+           << r["sentences"] << " | " << figure(r["cer"], 3) << " | " << figure(r["linesPerSentence"]) << " | "
+           << r["splitSentences"] << " | " << r["mergedLines"] << " | " << r["missedSentences"] << " | "
+           << r["repeatedPhrases"] << " | " << r["inventedLatinWords"] << " | " << figure(r["firstVolatile"]["p50"])
+           << " / " << figure(r["firstVolatile"]["p95"]) << " | " << figure(r["finalLatency"]["p50"]) << " / "
+           << figure(r["finalLatency"]["p95"]) << " | " << figure(r["cpuCores"]) << " | "
+           << figure(r["peakMemoryMB"], 0) << " | " << figure(r["loadBefore"], 1) << " / " << figure(r["loadAfter"], 1)
+           << " | " << r.value("nice", 0) << " |\n";
+    }
+    md << "\n## Real voices\n\n"
+          "Eight recordings of real human speakers (Common Voice, CC0; `data/eval/real-voices.tsv`), one sentence "
+          "each, laid out with pauses by `scripts/make-eval-set` (voice `real`): `clean` as recorded, `pink10` with "
+          "pink noise at 10 dB SNR. A sentence ends with its clip's last 20 ms within 40 dB of its loudest. "
+          "`live` is played into the microphone at real-time pace; `offline` reads the file as fast as the engine "
+          "goes, as `--transcribe` does (no latencies).\n\n"
+          "| label | condition | pace | sent. | CER | lines/sent. | split | merged | missed | final p50 / p95 (s) | "
+          "cores | load |\n|---|---|---|---|---|---|---|---|---|---|---|---|\n";
+    for (const auto& r : document["runs"]) {
+        if (r["voice"] != kRealVoice) continue;
+        const bool live = r.value("pace", "live") == "live";
+        md << "| " << r["label"].get<std::string>() << " | " << r["condition"].get<std::string>() << " | "
+           << r.value("pace", "live") << " | " << r["sentences"] << " | " << figure(r["cer"], 3) << " | "
            << figure(r["linesPerSentence"]) << " | " << r["splitSentences"] << " | " << r["mergedLines"] << " | "
-           << r["missedSentences"] << " | " << r["repeatedPhrases"] << " | " << r["inventedLatinWords"] << " | "
-           << figure(r["firstVolatile"]["p50"]) << " / " << figure(r["firstVolatile"]["p95"]) << " | "
-           << figure(r["finalLatency"]["p50"]) << " / " << figure(r["finalLatency"]["p95"]) << " | "
-           << figure(r["cpuCores"]) << " | " << figure(r["peakMemoryMB"], 0) << " | " << figure(r["loadBefore"], 1)
-           << " / " << figure(r["loadAfter"], 1) << " | " << r.value("nice", 0) << " |\n";
+           << r["missedSentences"] << " | "
+           << (live ? figure(r["finalLatency"]["p50"]) + " / " + figure(r["finalLatency"]["p95"]) : "–") << " | "
+           << figure(r["cpuCores"]) << " | " << figure(r["loadBefore"], 1) << " / " << figure(r["loadAfter"], 1)
+           << " |\n";
     }
     md << "\n## Lines made up without speech\n\n"
           "| label | seconds | invented lines | per 5 min | cores | load |\n|---|---|---|---|---|---|\n";
@@ -284,6 +335,8 @@ int main(int argc, char** argv)
             options.model = value;
         else if (key == "--label")
             options.label = value;
+        else if (key == "--offline")
+            options.offline = value == "1";
         else if (key == "--prompt")
             options.settings.promptCharacters = std::stoul(value);
         else if (key == "--end-pause")
@@ -396,10 +449,11 @@ int main(int argc, char** argv)
         row["decodingThreads"] = tc::WhisperSpeechRecognitionEngine::decodingThreads();
         // A benchmark run at a raised priority shows what the app does on a machine not shared with builds.
         row["nice"] = getpriority(PRIO_PROCESS, 0);
+        row["pace"] = options.offline ? "offline" : "live";
         auto& runs = document["runs"];
         for (auto it = runs.begin(); it != runs.end(); ++it) {
             if ((*it)["label"] == row["label"] && (*it)["voice"] == row["voice"] &&
-                (*it)["condition"] == row["condition"]) {
+                (*it)["condition"] == row["condition"] && it->value("pace", "live") == row["pace"]) {
                 runs.erase(it);
                 break;
             }
@@ -418,11 +472,18 @@ int main(int argc, char** argv)
                 std::cerr << "missing " << base << ".tsv; run scripts/make-eval-set\n";
                 return 1;
             }
+            if (options.offline && sentences.size() > options.sentences) {
+                std::cerr << "--offline reads whole recordings: give --sentences " << sentences.size()
+                          << " or more for " << base << '\n';
+                return 2;
+            }
             sentences.resize(std::min(sentences.size(), options.sentences));
             const auto audio = readAudio(base.string() + ".wav", sentences.back().end + 1.0);
-            std::cerr << options.label << ": " << voice << " " << condition << " (" << sentences.size()
-                      << " sentences, " << static_cast<int>(static_cast<double>(audio.size()) / kRate) << " s)\n";
-            const Pass pass = runLive(server, engine, audio, sentences.back().end);
+            std::cerr << options.label << ": " << voice << " " << condition << (options.offline ? " offline" : "")
+                      << " (" << sentences.size() << " sentences, "
+                      << static_cast<int>(static_cast<double>(audio.size()) / kRate) << " s)\n";
+            const Pass pass = options.offline ? runOffline(engine, base.string() + ".wav")
+                                              : runLive(server, engine, audio, sentences.back().end);
             auto row = tc::bench::scoreSpeech(sentences, pass);
             if (pass.peakMemoryMiB) row["peakMemoryMB"] = *pass.peakMemoryMiB;
             row["voice"] = voice;
