@@ -3,8 +3,10 @@
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <variant>
 
@@ -25,6 +27,34 @@ std::shared_ptr<WhisperContext> realSpeechModel(std::optional<EncoderAttention> 
     const auto file = realSpeechModelFile();
     if (!file) return nullptr;
     return WhisperContext::load(*file, 0, attention);
+}
+
+std::optional<std::vector<std::filesystem::path>>
+linkRealSpeechModel(const std::filesystem::path& folder, const std::vector<std::string>& fileNames, bool withAttention)
+{
+    const auto real = realSpeechModelFile();
+    if (!real) return std::nullopt;
+    std::vector<std::filesystem::path> links;
+    for (const auto& name : fileNames)
+        std::filesystem::create_symlink(*real, links.emplace_back(folder / name));
+    std::vector<std::string> records{".model-speed.json"};
+    if (withAttention) records.push_back(".encoder-attention.json");
+    // Each record is keyed by processor, engine, threads and the model file's name and size.
+    const std::string realName = real->filename().string();
+    for (const auto& record : records) {
+        std::ifstream in(real->parent_path() / record);
+        const auto measured = nlohmann::json::parse(in, nullptr, false);
+        if (!measured.is_object()) continue;
+        nlohmann::json copied = nlohmann::json::object();
+        for (const auto& entry : measured.items()) {
+            const auto at = entry.key().find(realName);
+            if (at == std::string::npos) continue;
+            for (const auto& name : fileNames)
+                copied[std::string(entry.key()).replace(at, realName.size(), name)] = entry.value();
+        }
+        std::ofstream(folder / record) << copied.dump();
+    }
+    return links;
 }
 
 } // namespace tc::test

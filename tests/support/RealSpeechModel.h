@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace tc::test {
 
@@ -13,5 +15,11 @@ namespace tc::test {
 std::shared_ptr<WhisperContext> realSpeechModel(std::optional<EncoderAttention> attention = std::nullopt);
 // Its file; nothing (and a test failure) when it is missing.
 std::optional<std::filesystem::path> realSpeechModelFile();
+// Links the real model into `folder` as each of `fileNames` with this machine's speed record, and its attention
+// record unless `withAttention` is false, copied for each link, so that a load there times nothing it need not.
+// Nothing (and a test failure) when the model is missing.
+std::optional<std::vector<std::filesystem::path>> linkRealSpeechModel(const std::filesystem::path& folder,
+                                                                      const std::vector<std::string>& fileNames,
+                                                                      bool withAttention = true);
 
 } // namespace tc::test

@@ -31,6 +31,19 @@ std::vector<float> readSpeechFile(const std::filesystem::path& file, double* sam
     return mono;
 }
 
+std::vector<float> testSentence(const std::string& id)
+{
+    return readSpeechFile(dataDir() / "speech" / "utterances" / (id + ".flac"));
+}
+
+std::vector<float> concatenated(std::initializer_list<std::vector<float>> parts)
+{
+    std::vector<float> all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
 std::vector<SpeechTurn> conversationTurns()
 {
     return readSpeechTable(dataDir() / "speech" / "conversation.tsv");

@@ -1,18 +1,13 @@
 #include "TranscriptionInfrastructure/assistant/ExtractiveAnswerer.h"
 #include "TranscriptionInfrastructure/assistant/MecabTokenizer.h"
+#include "support/ConversationSamples.h"
 
 #include <gtest/gtest.h>
 
 namespace tc {
 namespace {
 
-ConversationExcerpt excerptOf(std::initializer_list<const char*> texts)
-{
-    std::vector<FinalizedLine> lines;
-    for (const char* text : texts)
-        lines.push_back(FinalizedLine{Uuid::random(), text, 0});
-    return ConversationExcerpt(std::move(lines));
-}
+using test::excerptOf;
 
 const ConversationExcerpt& talk()
 {

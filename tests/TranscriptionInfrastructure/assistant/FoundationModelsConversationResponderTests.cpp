@@ -1,5 +1,6 @@
 #include "TranscriptionInfrastructure/assistant/FoundationModelsConversationResponder.h"
 #include "TranscriptionInfrastructure/assistant/LanguageModel.h"
+#include "support/ConversationSamples.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -53,13 +54,7 @@ private:
     }
 };
 
-ConversationExcerpt excerptOf(std::vector<std::string> texts)
-{
-    std::vector<FinalizedLine> lines;
-    for (auto& text : texts)
-        lines.push_back({Uuid::random(), std::move(text), 0});
-    return ConversationExcerpt(std::move(lines));
-}
+using test::excerptOf;
 
 const auto threeLines = [] { return excerptOf({"一行目", "二行目", "三行目"}); };
 

@@ -2,6 +2,7 @@
 #include "TranscriptionInfrastructure/assistant/LlamaLanguageModel.h"
 #include "TranscriptionInfrastructure/settings/AppPaths.h"
 
+#include "support/ConversationSamples.h"
 #include "support/TemporaryDirectory.h"
 #include "support/ThrownKind.h"
 
@@ -29,12 +30,9 @@ const std::filesystem::path& installedFile()
 
 ConversationExcerpt meeting()
 {
-    std::vector<FinalizedLine> lines;
-    for (const char* text : {"おはようございます。今日は新製品の発売日について話し合います。",
-                             "発売日は来月の十五日に決まりました。", "価格は九千八百円にする予定です。",
-                             "宣伝は主に動画サイトで行います。", "次回の会議は金曜日の午後三時からです。"})
-        lines.push_back(FinalizedLine{Uuid::random(), text, 0});
-    return ConversationExcerpt(std::move(lines));
+    return test::excerptOf({"おはようございます。今日は新製品の発売日について話し合います。",
+                            "発売日は来月の十五日に決まりました。", "価格は九千八百円にする予定です。",
+                            "宣伝は主に動画サイトで行います。", "次回の会議は金曜日の午後三時からです。"});
 }
 
 LanguageModel::Reply ask(LanguageModel& model, const std::string& question, std::stop_token stop = {})

@@ -4,6 +4,7 @@
 
 #include "support/AudioSignals.h"
 #include "support/TemporaryDirectory.h"
+#include "support/ThrownKind.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -97,13 +98,7 @@ TEST(FileAudioSource, BadFilesThrowTheRightError)
     for (const auto& [name, kind] : {std::pair{"missing.wav", FileError::Kind::cannotOpen},
                                      {"notes.wav", FileError::Kind::cannotOpen},
                                      {"empty.wav", FileError::Kind::decodeFailed}}) {
-        std::optional<FileError::Kind> thrown;
-        try {
-            FileAudioSource(dir.path() / name, 1600).start();
-        } catch (const FileError& error) {
-            thrown = error.kind();
-        }
-        EXPECT_EQ(thrown, kind) << name;
+        EXPECT_EQ(test::thrownKind<FileError>([&] { FileAudioSource(dir.path() / name, 1600).start(); }), kind) << name;
     }
 }
 

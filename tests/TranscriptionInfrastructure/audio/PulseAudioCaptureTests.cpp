@@ -14,15 +14,11 @@ using namespace std::chrono_literals;
 namespace tc::test {
 namespace {
 
-TEST(PulseAudioCapture, RecordsTheDefaultSourceAtItsOwnFormatInRequestedBlocksAndProbesWhatTheServerOffers)
+// What probeServer() finds out is checked through its one user, in PermissionManagerTests.
+TEST(PulseAudioCapture, RecordsTheDefaultSourceAtItsOwnFormatInRequestedBlocks)
 {
     PulseAudioServer server({.pipeSources = {{"mic", 32000, 2}}});
     ASSERT_TRUE(server.isRunning()) << server.startError();
-    const auto probed = [](std::chrono::milliseconds timeout = 2000ms) {
-        const auto probe = PulseAudioCapture::probeServer(timeout);
-        return std::vector<bool>{probe.reachable, probe.hasCaptureSource, probe.defaultSinkHasMonitor};
-    };
-    EXPECT_EQ(probed(), (std::vector<bool>{true, true, true}));
 
     Locked lock;
     std::vector<CaptureBuffer> buffers;
@@ -50,12 +46,6 @@ TEST(PulseAudioCapture, RecordsTheDefaultSourceAtItsOwnFormatInRequestedBlocksAn
         expectedPosition += static_cast<std::int64_t>(buffer.frameCount());
     }
     EXPECT_FALSE(lock.read(ended));
-
-    // Only the null sink left: its monitor is there, but nothing a microphone could be.
-    ASSERT_TRUE(server.unloadDevice("mic"));
-    EXPECT_EQ(probed(), (std::vector<bool>{true, false, true}));
-    server.kill();
-    EXPECT_EQ(probed(500ms), (std::vector<bool>{false, false, false}));
 }
 
 } // namespace

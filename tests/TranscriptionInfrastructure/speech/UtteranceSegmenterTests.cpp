@@ -1,6 +1,6 @@
-#include "TranscriptionInfrastructure/speech/UtteranceSegmenter.h"
 #include "TranscriptionInfrastructure/speech/SileroVoiceDetector.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
+#include "TranscriptionInfrastructure/speech/UtteranceSegmenter.h"
 #include "support/AudioSignals.h"
 #include "support/SpeechSamples.h"
 #include "support/TestPaths.h"
@@ -21,10 +21,23 @@ std::vector<float> speechFile(const std::string& name)
     return test::readSpeechFile(test::dataDir() / "speech" / name);
 }
 
-std::vector<float> join(std::vector<float> all, const std::vector<float>& more)
+using test::concatenated;
+
+// The files hold 0.3 s of silence at both ends; a sentence in noise begins 3 s in.
+constexpr std::size_t edge = 4800, lead = 48000;
+
+// A test sentence, cut to its first `keep` samples (0: whole), `lead` samples into noise `snrDb` under the speech
+// after its silent edge, with `tail` samples after it.
+std::vector<float> sentenceInNoise(const std::string& id, std::size_t keep, std::size_t tail,
+                                   const std::vector<float>& noise, double snrDb)
 {
-    all.insert(all.end(), more.begin(), more.end());
-    return all;
+    auto speech = test::testSentence(id);
+    if (keep) speech.resize(keep);
+    const auto spoken = std::span(speech).subspan(edge, speech.size() - edge - (keep ? 0 : edge));
+    std::vector<float> mixed(lead + speech.size() + tail);
+    std::copy(speech.begin(), speech.end(), mixed.begin() + lead);
+    test::addNoise(mixed, noise, snrDb, test::rms(spoken));
+    return mixed;
 }
 
 std::vector<SegmentedUtterance> segment(const std::vector<float>& audio, std::size_t chunk,
@@ -42,6 +55,21 @@ std::vector<SegmentedUtterance> segment(const std::vector<float>& audio, std::si
         all.push_back(std::move(u));
     return all;
 }
+
+// Segmenting with the voice model scripts/install-models installs; skipped without it.
+class UtteranceSegmenterWithVoiceModel : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!m_file) GTEST_SKIP() << "the voice model is not installed (scripts/install-models)";
+    }
+    std::vector<SegmentedUtterance> heard(const std::vector<float>& audio, UtteranceSegmenter::Settings settings = {})
+    {
+        return segment(audio, 1600, settings, SileroVoiceDetector::load(*m_file));
+    }
+
+    std::optional<std::filesystem::path> m_file = SpeechModelManager().voiceModel();
+};
 
 TEST(UtteranceSegmenter, CutsTheConversationIntoItsTurnsWhateverTheChunkSize)
 {
@@ -115,19 +143,18 @@ TEST(UtteranceSegmenter, MusicHoldsNoUtteranceWhileEveryTurnOfSpeechStays)
     EXPECT_FALSE(segment(tune, 1600, anything).empty()) << "the level alone takes the tune for speech";
 
     // Music before the turns of a conversation takes none of them away.
-    const auto withMusic = join(join(test::musicTones(6.0, 7), test::silence(1.0)), speechFile("conversation.flac"));
+    const auto withMusic =
+        concatenated({test::musicTones(6.0, 7), test::silence(1.0), speechFile("conversation.flac")});
     EXPECT_EQ(segment(withMusic, 1600).size(), test::conversationTurns().size());
 }
 
-TEST(UtteranceSegmenter, TurnsSpokenOverBackgroundMusicAreKept)
+TEST_F(UtteranceSegmenterWithVoiceModel, TurnsSpokenOverBackgroundMusicAreKept)
 {
     // A video or a podcast with music under the voice: between the syllables the music's held notes are what the
     // pitch reads, and a turn judged by every frame sounded like a tune and was dropped whole.
-    const auto file = SpeechModelManager().voiceModel();
-    if (!file) GTEST_SKIP() << "the voice model is not installed (scripts/install-models)";
     const auto turns = test::conversationTurns();
     const auto turnsKept = [&](const std::vector<float>& audio, const UtteranceSegmenter::Settings& settings) {
-        const auto utterances = segment(audio, 1600, settings, SileroVoiceDetector::load(*file));
+        const auto utterances = heard(audio, settings);
         return std::count_if(turns.begin(), turns.end(), [&](const test::SpeechTurn& turn) {
             return std::count_if(utterances.begin(), utterances.end(), [&](const SegmentedUtterance& u) {
                        return u.start < turn.end && u.end > turn.start;
@@ -145,7 +172,7 @@ TEST(UtteranceSegmenter, TurnsSpokenOverBackgroundMusicAreKept)
         EXPECT_LT(turnsKept(audio, everyFrame), static_cast<std::ptrdiff_t>(turns.size()));
     }
     // The music alone is still no utterance.
-    EXPECT_TRUE(segment(test::musicTones(20.0, 3), 1600, {}, SileroVoiceDetector::load(*file)).empty());
+    EXPECT_TRUE(heard(test::musicTones(20.0, 3)).empty());
 }
 
 TEST(UtteranceSegmenter, LongSpeechIsCutAtTheMaximumWithoutLosingAudio)
@@ -162,7 +189,7 @@ TEST(UtteranceSegmenter, LongSpeechIsCutAtTheMaximumWithoutLosingAudio)
     UtteranceSegmenter::Settings settings;
     settings.maximumUtteranceSeconds = 1.5;
     settings.cutSearchSeconds = 0.5;
-    const auto utterances = segment(join(audio, test::silence(1.0)), 1600, settings);
+    const auto utterances = segment(concatenated({audio, test::silence(1.0)}), 1600, settings);
     ASSERT_GE(utterances.size(), 3U);
     for (const auto& u : utterances)
         EXPECT_LE(u.end - u.start, 1.5 + 1e-9);
@@ -178,13 +205,13 @@ TEST(UtteranceSegmenter, SentencesRunTogetherComeWithThePausesBetweenThemAcrossA
     std::vector<float> audio = test::silence(0.5);
     std::vector<double> gaps;
     for (const char* id : {"s03", "s04", "s07", "s09", "s10", "s06"}) {
-        const auto speech = speechFile(std::string("utterances/") + id + ".flac");
+        const auto speech = test::testSentence(id);
         if (!gaps.empty()) gaps.back() = static_cast<double>(audio.size()) / 16000;
         audio.insert(audio.end(), speech.begin() + 1600, speech.end() - 1600);
         gaps.push_back(0);
     }
     gaps.pop_back();
-    const auto utterances = segment(join(audio, test::silence(1.5)), 1600);
+    const auto utterances = segment(concatenated({audio, test::silence(1.5)}), 1600);
     ASSERT_EQ(utterances.size(), 2U);
     std::vector<double> found;
     for (const auto& u : utterances)
@@ -202,7 +229,7 @@ TEST(UtteranceSegmenter, SentencesRunTogetherComeWithThePausesBetweenThemAcrossA
 
 TEST(UtteranceSegmenter, FinishClosesTheUtteranceInProgress)
 {
-    const auto speech = speechFile("utterances/s05.flac");
+    const auto speech = test::testSentence("s05");
     // Cut off before the trailing silence: no pause ends it, the end of input does.
     const std::vector<float> cut(speech.begin(), speech.end() - 4800);
     const auto utterances = segment(cut, 1600);
@@ -219,16 +246,10 @@ TEST(UtteranceSegmenter, QuietSentencesInPinkNoiseAreFoundWhole)
         std::vector<std::string> whole;
         for (int n = 1; n <= 42; ++n) {
             const std::string id = (n < 10 ? "s0" : "s") + std::to_string(n);
-            const auto speech = speechFile("utterances/" + id + ".flac");
-            // The files hold 0.3 s of silence at both ends; the level is that of the speech between.
-            const std::size_t edge = 4800, lead = 48000;
-            const double level = test::rms(std::span(speech).subspan(edge, speech.size() - 2 * edge));
-            std::vector<float> mixed(lead + speech.size() + 24000);
-            std::copy(speech.begin(), speech.end(), mixed.begin() + lead);
-            test::addNoise(mixed, noise, 6.0, level);
+            const auto mixed = sentenceInNoise(id, 0, 24000, noise, 6.0);
             const auto utterances = segment(mixed, 1600, settings);
             if (utterances.size() == 1 && utterances[0].start * 16000 <= static_cast<double>(lead + edge) &&
-                utterances[0].end * 16000 >= static_cast<double>(lead + speech.size() - edge))
+                utterances[0].end * 16000 >= static_cast<double>(mixed.size() - 24000 - edge))
                 whole.push_back(id);
         }
         return whole;
@@ -250,42 +271,32 @@ TEST(UtteranceSegmenter, QuietSentencesInPinkNoiseAreFoundWhole)
     EXPECT_LT(wholeSentences(narrow).size(), found.size() / 2);
 }
 
-TEST(UtteranceSegmenter, AShortReplyInPinkNoiseIsAnUtterance)
+TEST_F(UtteranceSegmenterWithVoiceModel, AShortReplyInPinkNoiseIsAnUtterance)
 {
     // "はい" and "まず" alone (the first half second of speech of two test sentences), 10 dB over pink noise: the voice
     // model hears a voice over few of their loud frames, and at 0.25 s of speech such replies were dropped whole.
-    const auto file = SpeechModelManager().voiceModel();
-    if (!file) GTEST_SKIP() << "the voice model is not installed (scripts/install-models)";
     const auto noise = speechFile("noise.flac");
     UtteranceSegmenter::Settings longer;
     longer.minimumSpeechSeconds = 0.25;
     for (const char* id : {"s02", "s26"}) {
         SCOPED_TRACE(id);
-        auto speech = speechFile(std::string("utterances/") + id + ".flac");
-        const std::size_t edge = 4800, lead = 48000; // the files begin with 0.3 s of silence
-        speech.resize(edge + 8000);
-        const double level = test::rms(std::span(speech).subspan(edge));
-        std::vector<float> mixed(lead + speech.size() + 32000);
-        std::copy(speech.begin(), speech.end(), mixed.begin() + lead);
-        test::addNoise(mixed, noise, 10.0, level);
-        const auto utterances = segment(mixed, 1600, {}, SileroVoiceDetector::load(*file));
+        const auto mixed = sentenceInNoise(id, edge + 8000, 32000, noise, 10.0);
+        const auto utterances = heard(mixed);
         ASSERT_EQ(utterances.size(), 1U);
         EXPECT_LE(utterances[0].start * 16000, static_cast<double>(lead + edge));
-        EXPECT_TRUE(segment(mixed, 1600, longer, SileroVoiceDetector::load(*file)).empty());
+        EXPECT_TRUE(heard(mixed, longer).empty());
     }
 }
 
-TEST(UtteranceSegmenter, WithTheVoiceModelCleanTurnsAreCutWhereLoudnessCutsThem)
+TEST_F(UtteranceSegmenterWithVoiceModel, WithTheVoiceModelCleanTurnsAreCutWhereLoudnessCutsThem)
 {
     // The decoder reads a cut moved by 0.06 s differently, and the error rates were measured on loudness's cuts. The
     // model is sure of a voice a few windows after loudness is: the utterance keeps loudness's start, and ends at
     // loudness's pause.
-    const auto file = SpeechModelManager().voiceModel();
-    if (!file) GTEST_SKIP() << "the voice model is not installed (scripts/install-models)";
     const auto audio = speechFile("conversation.flac");
     const auto loudnessOnly = segment(audio, 1600);
     const auto starts = [&](UtteranceSegmenter::Settings settings) {
-        const auto utterances = segment(audio, 1600, settings, SileroVoiceDetector::load(*file));
+        const auto utterances = heard(audio, settings);
         EXPECT_EQ(utterances.size(), loudnessOnly.size());
         std::size_t same = 0;
         for (std::size_t i = 0; i < std::min(utterances.size(), loudnessOnly.size()); ++i)
@@ -301,26 +312,23 @@ TEST(UtteranceSegmenter, WithTheVoiceModelCleanTurnsAreCutWhereLoudnessCutsThem)
     EXPECT_LT(starts(noLag), loudnessOnly.size());
 }
 
-TEST(UtteranceSegmenter, ASentenceOverBabblingVoicesEndsWhenTheSpeakerStopsNotWhenTheBabbleDoes)
+TEST_F(UtteranceSegmenterWithVoiceModel, ASentenceOverBabblingVoicesEndsWhenTheSpeakerStopsNotWhenTheBabbleDoes)
 {
     // Two sentences 1.2 s apart, and four other sentences at once 10 dB under the speaker: a voice the model hears,
     // and sound over the floor, with no pause of their own.
-    const auto file = SpeechModelManager().voiceModel();
-    if (!file) GTEST_SKIP() << "the voice model is not installed (scripts/install-models)";
-    const auto sentence = speechFile("utterances/s05.flac");
-    auto audio = join(
-        join(join(std::vector<float>(32000), speechFile("utterances/s09.flac")), std::vector<float>(19200)), sentence);
+    const auto sentence = test::testSentence("s05");
+    auto audio = concatenated({test::silence(2.0), test::testSentence("s09"), std::vector<float>(19200), sentence});
     const double speechEnd = static_cast<double>(audio.size()) / 16000 - 0.3; // the file ends in 0.3 s of silence
     audio.resize(audio.size() + 48000);
     std::vector<float> babble(audio.size());
     for (const char* id : {"s12", "s20", "s27", "s33"}) {
-        const auto voice = speechFile(std::string("utterances/") + id + ".flac");
+        const auto voice = test::testSentence(id);
         for (std::size_t i = 0; i < babble.size(); ++i)
             babble[i] += voice[(i + babble.size() / 5 * static_cast<std::size_t>(id[2] - '0')) % voice.size()];
     }
     test::addNoise(audio, babble, 10.0, test::rms(sentence));
     const auto endOfTheSentence = [&](const UtteranceSegmenter::Settings& settings) {
-        for (const auto& u : segment(audio, 1600, settings, SileroVoiceDetector::load(*file)))
+        for (const auto& u : heard(audio, settings))
             if (u.end > speechEnd) return u.end;
         return 0.0;
     };

@@ -28,7 +28,7 @@ TEST(WhisperGpuFallback, WithoutAVulkanDriverTheModelLoadsAndReadsOnTheProcessor
     // Nothing to tell: the processor is where it was meant to run.
     EXPECT_FALSE(model->takeNotice());
     EXPECT_EQ(model->processorFallback(), model);
-    const auto audio = test::readSpeechFile(test::dataDir() / "speech" / "utterances" / "s01.flac");
+    const auto audio = test::testSentence("s01");
     const auto decoder = model->makeDecoder("ja");
     const auto read = decoder->decode(audio, "", UtteranceDecoder::Pass::interim, [] { return false; });
     ASSERT_TRUE(read);

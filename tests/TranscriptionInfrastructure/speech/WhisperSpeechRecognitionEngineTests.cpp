@@ -39,8 +39,7 @@ std::filesystem::path reverberantRecording(const std::filesystem::path& dir)
 {
     std::vector<float> dry;
     for (const char* id : {"s05", "s12", "s20", "s31"}) {
-        const auto speech =
-            test::readSpeechFile(test::dataDir() / "speech" / "utterances" / (std::string(id) + ".flac"));
+        const auto speech = test::testSentence(id);
         dry.insert(dry.end(), speech.begin(), speech.end());
         const auto pause = test::silence(0.6);
         dry.insert(dry.end(), pause.begin(), pause.end());

@@ -75,7 +75,10 @@ public:
         m_lock.change([] {});
     }
     std::vector<Call> calls() const { return m_lock.read(m_calls); }
-    bool waitForCalls(std::size_t count) { return m_lock.waitFor(10s, [&] { return m_calls.size() >= count; }); }
+    bool waitForCalls(std::size_t count)
+    {
+        return m_lock.waitFor(10s, [&] { return m_calls.size() >= count; });
+    }
 
 private:
     test::Locked m_lock;
@@ -85,16 +88,10 @@ private:
 
 std::vector<float> utterance(const std::string& id)
 {
-    return test::readSpeechFile(test::dataDir() / "speech" / "utterances" / (id + ".flac"));
+    return test::testSentence(id);
 }
 
-std::vector<float> join(std::initializer_list<std::vector<float>> parts)
-{
-    std::vector<float> all;
-    for (const auto& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
+using test::concatenated;
 
 struct Collected {
     std::vector<RecognitionResult> results;
@@ -147,16 +144,63 @@ std::vector<RecognitionResult> finals(const Collected& collected)
     return out;
 }
 
-TEST(WhisperStreamingRecognizer, ReportsVolatileTextWhileSpeakingThenOneFinalPerUtterance)
+// What a recognizer over a scripted decoder showed, and what the decoder was asked.
+struct Scripted {
+    Collected collected;
+    std::vector<ScriptedUtteranceDecoder::Call> calls;
+
+    std::vector<RecognitionResult> lines() const { return finals(collected); }
+    std::vector<std::string> texts() const
+    {
+        std::vector<std::string> out;
+        for (const auto& line : lines())
+            out.push_back(line.text);
+        return out;
+    }
+    // The audio of each final decoding (tries and retries too), or of each refresh that ran to its end.
+    std::vector<std::size_t> sizes(bool ofFinals) const
+    {
+        std::vector<std::size_t> out;
+        for (const auto& call : calls)
+            if (ofFinals ? call.pass != Pass::interim : call.pass == Pass::interim && !call.aborted)
+                out.push_back(call.samples);
+        return out;
+    }
+};
+
+struct Costs {
+    std::chrono::milliseconds interim{0};
+    std::chrono::milliseconds final{0};
+    std::optional<std::chrono::milliseconds> retry;
+};
+
+// Runs the audio through a recognizer over a decoder answering `answer` (the default texts when empty).
+Scripted scripted(const std::vector<float>& audio, double speedup, const WhisperStreamingRecognizer::Settings& settings,
+                  std::function<DecodedUtterance(const ScriptedUtteranceDecoder::Call&, std::size_t)> answer = {},
+                  Costs costs = {})
 {
     auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-    WhisperStreamingRecognizer recognizer(decoder, finalsDecodedOnceCut());
-    EXPECT_EQ(recognizer.bestAvailableAudioFormat(), AnalyzerAudioFormat{});
+    decoder->answer = std::move(answer);
+    decoder->interimCost = costs.interim;
+    decoder->finalCost = costs.final;
+    decoder->retryCost = costs.retry;
+    WhisperStreamingRecognizer recognizer(decoder, settings);
+    Scripted out{run(recognizer, audio, speedup, decoder.get()), {}};
+    EXPECT_FALSE(out.collected.error);
+    out.calls = decoder->calls();
+    return out;
+}
+
+TEST(WhisperStreamingRecognizer, ReportsVolatileTextWhileSpeakingThenOneFinalPerUtterance)
+{
+    EXPECT_EQ(WhisperStreamingRecognizer(std::make_shared<ScriptedUtteranceDecoder>()).bestAvailableAudioFormat(),
+              AnalyzerAudioFormat{});
     const auto first = utterance("s05");
-    const auto audio = join({test::silence(0.5), first, test::silence(1.0), utterance("s09"), test::silence(1.0)});
-    const auto collected = run(recognizer, audio, 4.0);
-    ASSERT_FALSE(collected.error);
-    const auto settled = finals(collected);
+    const auto audio =
+        concatenated({test::silence(0.5), first, test::silence(1.0), utterance("s09"), test::silence(1.0)});
+    const auto outcome = scripted(audio, 4.0, finalsDecodedOnceCut());
+    const auto& collected = outcome.collected;
+    const auto settled = outcome.lines();
     ASSERT_EQ(settled.size(), 2U);
     EXPECT_EQ(settled[0].text, "発話1。");
     EXPECT_EQ(settled[1].text, "発話2。");
@@ -173,14 +217,14 @@ TEST(WhisperStreamingRecognizer, ReportsVolatileTextWhileSpeakingThenOneFinalPer
         EXPECT_TRUE(r->isFinal || r->start >= settled[0].end);
 
     // No previous line as context: the model copied or continued it.
-    for (const auto& call : decoder->calls())
+    for (const auto& call : outcome.calls)
         EXPECT_EQ(call.prompt, "");
 }
 
 TEST(WhisperStreamingRecognizer, NonSpeechNeverBecomesALineAndTextOnShowIsTakenBack)
 {
-    const auto speech = join({utterance("s05"), test::silence(1.0)});
-    const auto tune = join({test::musicTones(12.0, 5), test::silence(1.0)});
+    const auto speech = concatenated({utterance("s05"), test::silence(1.0)});
+    const auto tune = concatenated({test::musicTones(12.0, 5), test::silence(1.0)});
     const struct {
         const char* why;
         const std::vector<float>* audio;
@@ -199,13 +243,11 @@ TEST(WhisperStreamingRecognizer, NonSpeechNeverBecomesALineAndTextOnShowIsTakenB
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-        decoder->answer = [&](const ScriptedUtteranceDecoder::Call& call, std::size_t) {
+        const auto outcome = scripted(*c.audio, 4.0, {}, [&](const auto& call, std::size_t) {
             return call.pass == Pass::interim ? DecodedUtterance{"こんにちは", 0.0F, -0.1} : c.final;
-        };
-        WhisperStreamingRecognizer recognizer(decoder);
-        const auto collected = run(recognizer, *c.audio, 4.0);
-        const auto settled = finals(collected);
+        });
+        const auto& collected = outcome.collected;
+        const auto settled = outcome.lines();
         if (c.kept) {
             ASSERT_EQ(settled.size(), 1U);
             EXPECT_EQ(settled[0].text, c.kept);
@@ -213,7 +255,7 @@ TEST(WhisperStreamingRecognizer, NonSpeechNeverBecomesALineAndTextOnShowIsTakenB
         }
         EXPECT_TRUE(settled.empty());
         // Over a tune at most the first refresh, before the pitch could be judged, shows text.
-        EXPECT_TRUE(c.audio == &tune ? decoder->calls().size() <= 1 : !collected.results.empty());
+        EXPECT_TRUE(c.audio == &tune ? outcome.calls.size() <= 1 : !collected.results.empty());
         EXPECT_TRUE(collected.results.empty() || collected.results.back().text.empty());
     }
 }
@@ -250,14 +292,14 @@ TEST(WhisperStreamingRecognizer, TheRealModelsDoubtKeepsNoiseAndMusicFromBecomin
     // rise and fall as speech does.
     const WhisperStreamingRecognizer::Settings defaults;
     EXPECT_FALSE(decode(noise).text.empty());
-    EXPECT_EQ(realLines(*model, defaults, join({test::silence(0.5), noise, test::silence(1.0)})),
+    EXPECT_EQ(realLines(*model, defaults, concatenated({test::silence(0.5), noise, test::silence(1.0)})),
               std::vector<std::string>{})
         << "noise";
 
     // A tune: no line gets through. Let through by voice activity, the no-speech gate and the check for loops on a
     // sound, the model guesses at it, partly with very improbable tokens, and only the gate on invented text is
     // left to drop those lines.
-    const auto tune = join({test::musicTones(25.0, 5), test::silence(1.0)});
+    const auto tune = concatenated({test::musicTones(25.0, 5), test::silence(1.0)});
     EXPECT_EQ(realLines(*model, defaults, tune), std::vector<std::string>{}) << "all gates on";
     auto settings = defaults;
     settings.segmentation.maximumSteadyPitchShare = 1.0;
@@ -276,13 +318,14 @@ TEST(WhisperStreamingRecognizer, ASentenceThatPausedMidwayWaitsForItsRestBeforeI
     // 2 s of silence: the pause between two sentences, not within one.
     const auto first = utterance("s05");
     const auto second = utterance("s09");
-    const auto audio = join({test::silence(0.5), first, test::silence(1.0), second, test::silence(1.0),
-                             utterance("s42"), test::silence(2.0), utterance("s07"), test::silence(1.0)});
+    const auto audio = concatenated({test::silence(0.5), first, test::silence(1.0), second, test::silence(1.0),
+                                     utterance("s42"), test::silence(2.0), utterance("s07"), test::silence(1.0)});
     const auto lines = [&](bool hold, const std::vector<float>& input = {}, double speedup = 4.0,
                            std::chrono::milliseconds finalCost = 0ms) {
-        auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-        decoder->finalCost = finalCost;
-        decoder->answer = [](const auto& call, std::size_t finalNumber) {
+        auto settings = finalsDecodedOnceCut();
+        if (!hold) settings.commaHoldSeconds = 0.0;
+        settings.holdAfterParticle = hold;
+        const auto answer = [](const auto& call, std::size_t finalNumber) {
             if (call.pass == Pass::interim) return DecodedUtterance{"途中", 0.0F, -0.1};
             // What the decoder reads depends on how much it hears: a comma after the first part alone.
             const bool joined = call.samples > 16000 * 5;
@@ -290,13 +333,7 @@ TEST(WhisperStreamingRecognizer, ASentenceThatPausedMidwayWaitsForItsRestBeforeI
                                                  "四つ目。"};
             return DecodedUtterance{texts.at(std::min<std::size_t>(finalNumber, texts.size()) - 1), 0.0F, -0.1};
         };
-        auto settings = finalsDecodedOnceCut();
-        if (!hold) settings.commaHoldSeconds = 0.0;
-        settings.holdAfterParticle = hold;
-        WhisperStreamingRecognizer recognizer(decoder, settings);
-        const auto collected = run(recognizer, input.empty() ? audio : input, speedup, decoder.get());
-        EXPECT_FALSE(collected.error);
-        return collected;
+        return scripted(input.empty() ? audio : input, speedup, settings, answer, {.final = finalCost}).collected;
     };
 
     const auto held = lines(true);
@@ -321,7 +358,7 @@ TEST(WhisperStreamingRecognizer, ASentenceThatPausedMidwayWaitsForItsRestBeforeI
 
     // A decoder far behind the speech finds the fourth utterance queued when it holds the third: the 2 s of silence
     // between them still keep them apart.
-    const auto behind = finals(lines(true, join({audio, test::silence(20.0)}), 20.0, 300ms));
+    const auto behind = finals(lines(true, concatenated({audio, test::silence(20.0)}), 20.0, 300ms));
     ASSERT_EQ(behind.size(), 3U);
     EXPECT_EQ(behind[0].text, "一つ目では、二つ目。");
     EXPECT_EQ(behind[1].text, "三つ目、");
@@ -338,18 +375,16 @@ TEST(WhisperStreamingRecognizer, TwoSentencesSpokenAsOneUtteranceBecomeTwoLinesE
     const auto first = trimmed(utterance("s03"), 0.0, 0.1);
     // The middle of the pause: 0.2 s of each file's silent edge are left on either side.
     const double junction = 0.5 + static_cast<double>(first.size()) / 16000;
-    const auto audio = join({test::silence(0.5), first, trimmed(utterance("s09"), 0.1, 0.0), test::silence(1.0)});
+    const auto audio =
+        concatenated({test::silence(0.5), first, trimmed(utterance("s09"), 0.1, 0.0), test::silence(1.0)});
     const auto lines = [&](bool divide, const std::string& text) {
-        auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-        decoder->answer = [&](const auto& call, std::size_t) {
-            return DecodedUtterance{call.pass == Pass::interim ? "途中" : text, 0.0F, -0.1};
-        };
         auto settings = finalsDecodedOnceCut();
         settings.divideAtInnerPauses = divide;
-        WhisperStreamingRecognizer recognizer(decoder, settings);
-        const auto collected = run(recognizer, audio, 4.0, decoder.get());
-        EXPECT_FALSE(collected.error);
-        return finals(collected);
+        return scripted(audio, 4.0, settings,
+                        [&](const auto& call, std::size_t) {
+                            return DecodedUtterance{call.pass == Pass::interim ? "途中" : text, 0.0F, -0.1};
+                        })
+            .lines();
     };
     const std::string both = "明日の会議は午後3時からです。次の打ち合わせはいつにしましょうか。";
 
@@ -372,28 +407,21 @@ TEST(WhisperStreamingRecognizer, AHeldPartStaysInItsJoinedLineUnlessTheJoinedDec
 {
     // Two utterances 1 s apart: the first final, the joined decoding, then (if that looks unsure) the rest alone.
     const auto audio =
-        join({test::silence(0.5), utterance("s05"), test::silence(1.0), utterance("s09"), test::silence(1.0)});
+        concatenated({test::silence(0.5), utterance("s05"), test::silence(1.0), utterance("s09"), test::silence(1.0)});
     using Lines = std::vector<std::string>;
     const auto lines = [&](const std::string& first, const std::string& joined, std::size_t finalDecodings,
                            bool continuing = false, bool names = true) {
-        auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-        decoder->answer = [&](const auto& call, std::size_t n) {
-            if (call.pass == Pass::interim) return DecodedUtterance{"途中", 0.0F, -0.1};
-            return DecodedUtterance{n == 1 ? first : n == 2 ? joined : "予算を見直します。", 0.0F, -0.1};
-        };
         auto settings = finalsDecodedOnceCut();
         settings.holdAfterContinuingWord = continuing;
         settings.holdAfterName = names;
-        WhisperStreamingRecognizer recognizer(decoder, settings);
-        Lines texts;
-        for (const auto& line : finals(run(recognizer, audio, 4.0)))
-            texts.push_back(line.text);
-        std::vector<std::size_t> samples;
-        for (const auto& call : decoder->calls())
-            if (call.pass != Pass::interim) samples.push_back(call.samples);
+        const auto outcome = scripted(audio, 4.0, settings, [&](const auto& call, std::size_t n) {
+            if (call.pass == Pass::interim) return DecodedUtterance{"途中", 0.0F, -0.1};
+            return DecodedUtterance{n == 1 ? first : n == 2 ? joined : "予算を見直します。", 0.0F, -0.1};
+        });
+        const auto samples = outcome.sizes(true);
         EXPECT_EQ(samples.size(), finalDecodings) << first;
         EXPECT_TRUE(samples.size() != 3 || samples[2] == samples[1] - samples[0]) << "the rest without the held part";
-        return texts;
+        return outcome.texts();
     };
     // Greetings end in は and are whole, and so are sentences ending in a noun or a clause.
     EXPECT_EQ(lines("こんにちは", "予算を見直します。", 2), (Lines{"こんにちは", "予算を見直します。"}));
@@ -432,19 +460,14 @@ TEST(WhisperStreamingRecognizer, FinalsComeFirstWhenTheMachineFallsBehind)
 {
     // Refreshes cost far more than real time, finals little: every refresh in flight when an utterance ends is
     // abandoned, and each utterance still gets its final, in order.
-    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-    decoder->interimCost = 5s;
-    decoder->finalCost = 20ms;
-    WhisperStreamingRecognizer recognizer(decoder);
-    const auto audio = join({utterance("s05"), test::silence(0.8), utterance("s42"), test::silence(0.8),
-                             utterance("s09"), test::silence(1.0)});
-    const auto collected = run(recognizer, audio, 4.0, decoder.get());
-    ASSERT_FALSE(collected.error);
-    const auto settled = finals(collected);
-    ASSERT_EQ(settled.size(), 3U);
-    EXPECT_EQ(settled[0].text, "発話1。");
-    EXPECT_EQ(settled[2].text, "発話3。");
-    const auto calls = decoder->calls();
+    const auto audio = concatenated({utterance("s05"), test::silence(0.8), utterance("s42"), test::silence(0.8),
+                                     utterance("s09"), test::silence(1.0)});
+    const auto outcome = scripted(audio, 4.0, {}, {}, {.interim = 5s, .final = 20ms});
+    const auto texts = outcome.texts();
+    ASSERT_EQ(texts.size(), 3U);
+    EXPECT_EQ(texts[0], "発話1。");
+    EXPECT_EQ(texts[2], "発話3。");
+    const auto& calls = outcome.calls;
     EXPECT_GE(
         std::count_if(calls.begin(), calls.end(), [](const auto& c) { return c.pass == Pass::interim && c.aborted; }),
         2);
@@ -453,14 +476,8 @@ TEST(WhisperStreamingRecognizer, FinalsComeFirstWhenTheMachineFallsBehind)
 TEST(WhisperStreamingRecognizer, RefreshesFollowTheirMeasuredCost)
 {
     // A refresh costing 0.6 s spaces refreshes by at least 0.9 s of audio instead of 0.5 s.
-    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-    decoder->interimCost = 600ms;
-    WhisperStreamingRecognizer recognizer(decoder);
-    run(recognizer, join({utterance("s07"), test::silence(1.0)}), 1.0, decoder.get());
-    std::vector<std::size_t> sizes;
-    for (const auto& call : decoder->calls()) {
-        if (call.pass == Pass::interim && !call.aborted) sizes.push_back(call.samples);
-    }
+    const auto sizes =
+        scripted(concatenated({utterance("s07"), test::silence(1.0)}), 1.0, {}, {}, {.interim = 600ms}).sizes(false);
     ASSERT_GE(sizes.size(), 2U);
     for (std::size_t i = 1; i < sizes.size(); ++i)
         EXPECT_GE(sizes[i] - sizes[i - 1], 14000U);
@@ -472,21 +489,17 @@ TEST(WhisperStreamingRecognizer, UntilTextShowsRefreshesComeSooner)
     // 0.3 s of audio, or as soon as this one is done, instead of 0.5 s or 1.5 times its cost (here 0.45 s), and
     // once text is on show the usual spacing returns.
     const auto gaps = [](bool usualSpacing) {
-        auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-        decoder->interimCost = 300ms;
-        decoder->answer = [](const auto& call, std::size_t) {
+        WhisperStreamingRecognizer::Settings settings;
+        if (usualSpacing) settings.textlessRefreshSeconds = 0;
+        const auto answer = [](const auto& call, std::size_t) {
             if (call.pass != Pass::interim) return DecodedUtterance{"発話。", 0.0F, -0.1};
             // Under a second of audio: what the first refreshes over a word's start read like.
             return call.samples < 16000 ? DecodedUtterance{"あたらし", 0.75F, -0.74}
                                         : DecodedUtterance{"途中", 0.1F, -0.2};
         };
-        WhisperStreamingRecognizer::Settings settings;
-        if (usualSpacing) settings.textlessRefreshSeconds = 0;
-        WhisperStreamingRecognizer recognizer(decoder, settings);
-        run(recognizer, join({test::silence(0.5), utterance("s07"), test::silence(1.0)}), 1.0, decoder.get());
-        std::vector<std::size_t> sizes;
-        for (const auto& call : decoder->calls())
-            if (call.pass == Pass::interim && !call.aborted) sizes.push_back(call.samples);
+        const auto sizes = scripted(concatenated({test::silence(0.5), utterance("s07"), test::silence(1.0)}), 1.0,
+                                    settings, answer, {.interim = 300ms})
+                               .sizes(false);
         std::vector<std::pair<std::size_t, bool>> out; // gap in samples, text on show before it
         for (std::size_t i = 1; i < sizes.size(); ++i)
             out.emplace_back(sizes[i] - sizes[i - 1], sizes[i - 1] >= 16000);
@@ -505,23 +518,17 @@ TEST(WhisperStreamingRecognizer, AFinalsRetryWaitsForTheFirstTextOfTheUtteranceT
 {
     // The first utterance's greedy try wants the fallback tries, and the next utterance begins while it runs.
     const auto collect = [](bool retryAtOnce, const std::string& greedy) {
-        auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-        decoder->finalCost = 500ms;
-        decoder->retryCost = 0ms;
-        decoder->answer = [greedy](const auto& call, std::size_t finalNumber) {
+        auto settings = finalsDecodedOnceCut();
+        if (retryAtOnce) settings.firstTextBeforeRetry = false;
+        const auto answer = [greedy](const auto& call, std::size_t finalNumber) {
             // Interims of the second utterance come after the first one's first try.
             if (call.pass == Pass::interim) return DecodedUtterance{finalNumber == 0 ? "一つ" : "途中2", 0.0F, -0.1};
             if (finalNumber == 1 && call.pass == Pass::finalFirstTry) return DecodedUtterance{greedy, 0.0F, -1.2, true};
             return DecodedUtterance{finalNumber == 1 ? "一つ目。" : "二つ目。", 0.0F, -0.1};
         };
-        auto settings = finalsDecodedOnceCut();
-        if (retryAtOnce) settings.firstTextBeforeRetry = false;
-        WhisperStreamingRecognizer recognizer(decoder, settings);
-        const auto audio =
-            join({test::silence(0.5), utterance("s05"), test::silence(0.8), utterance("s09"), test::silence(1.0)});
-        const auto collected = run(recognizer, audio, 4.0, decoder.get());
-        EXPECT_FALSE(collected.error);
-        return collected.results;
+        const auto audio = concatenated(
+            {test::silence(0.5), utterance("s05"), test::silence(0.8), utterance("s09"), test::silence(1.0)});
+        return scripted(audio, 4.0, settings, answer, {.final = 500ms, .retry = 0ms}).collected.results;
     };
     const auto position = [](const std::vector<RecognitionResult>& results, const std::string& text, bool isFinal) {
         return std::find_if(results.begin(), results.end(),
@@ -552,25 +559,19 @@ TEST(WhisperStreamingRecognizer, ASampledRetryThatTurnedIntoEnglishIsNoLine)
     // Decoder output at pink 10 dB for the end of "月額の利用料は2980円です。": an unsure greedy try, then a sampled
     // one in English. The second utterance's greedy try reads English confidently.
     const auto linesWith = [](bool drop) {
-        auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-        decoder->answer = [](const auto& call, std::size_t finalNumber) {
-            if (call.pass == Pass::interim) return DecodedUtterance{"", 0.9F, -1.0};
-            if (finalNumber == 2) return DecodedUtterance{"OK", 0.1F, -0.4};
-            if (call.pass == Pass::finalRetry)
-                return DecodedUtterance{"Thank you for the hot season.", 0.2F, -0.6, false, true};
-            return DecodedUtterance{"「Thank you」を変更し自由へんのさ", 0.2F, -1.3, true};
-        };
         auto settings = finalsDecodedOnceCut();
         settings.dropSampledLatinLines = drop;
-        WhisperStreamingRecognizer recognizer(decoder, settings);
-        const auto audio =
-            join({test::silence(0.5), utterance("s05"), test::silence(1.5), utterance("s09"), test::silence(1.0)});
-        const auto collected = run(recognizer, audio, 0, decoder.get());
-        EXPECT_FALSE(collected.error);
-        std::vector<std::string> lines;
-        for (const auto& result : finals(collected))
-            lines.push_back(result.text);
-        return lines;
+        const auto audio = concatenated(
+            {test::silence(0.5), utterance("s05"), test::silence(1.5), utterance("s09"), test::silence(1.0)});
+        return scripted(audio, 0, settings,
+                        [](const auto& call, std::size_t finalNumber) {
+                            if (call.pass == Pass::interim) return DecodedUtterance{"", 0.9F, -1.0};
+                            if (finalNumber == 2) return DecodedUtterance{"OK", 0.1F, -0.4};
+                            if (call.pass == Pass::finalRetry)
+                                return DecodedUtterance{"Thank you for the hot season.", 0.2F, -0.6, false, true};
+                            return DecodedUtterance{"「Thank you」を変更し自由へんのさ", 0.2F, -1.3, true};
+                        })
+            .texts();
     };
     EXPECT_EQ(linesWith(true), std::vector<std::string>{"OK"});
     EXPECT_EQ(linesWith(false), (std::vector<std::string>{"Thank you for the hot season.", "OK"}));
@@ -579,27 +580,21 @@ TEST(WhisperStreamingRecognizer, ASampledRetryThatTurnedIntoEnglishIsNoLine)
 TEST(WhisperStreamingRecognizer, AFinalsFirstTryBeginsInThePauseThatEndsItsUtterance)
 {
     const auto collect = [](const std::vector<float>& audio, double earlyPauseSeconds) {
-        auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-        // A final's text tells how much audio it was decoded from.
-        decoder->answer = [](const auto& call, std::size_t) {
-            return DecodedUtterance{call.pass == Pass::interim ? "途中" : std::to_string(call.samples), 0.0F, -0.1};
-        };
         WhisperStreamingRecognizer::Settings settings;
         settings.earlyFinalPauseSeconds = earlyPauseSeconds;
         // A long end pause leaves the try time to begin however busy the machine is.
         settings.segmentation.endPauseSeconds = 1.2;
-        WhisperStreamingRecognizer recognizer(decoder, settings);
-        const auto settled = finals(run(recognizer, audio, 2.0, decoder.get()));
-        std::vector<std::size_t> finalCalls;
-        for (const auto& call : decoder->calls())
-            if (call.pass != Pass::interim) finalCalls.push_back(call.samples);
-        return std::pair{settled, finalCalls};
+        // A final's text tells how much audio it was decoded from.
+        const auto outcome = scripted(audio, 2.0, settings, [](const auto& call, std::size_t) {
+            return DecodedUtterance{call.pass == Pass::interim ? "途中" : std::to_string(call.samples), 0.0F, -0.1};
+        });
+        return std::pair{outcome.lines(), outcome.sizes(true)};
     };
     const auto decodedSamples = [](const RecognitionResult& line) { return std::stoul(line.text); };
     const auto cutSamples = [](const RecognitionResult& line) {
         return static_cast<std::size_t>(std::lround((line.end - line.start) * 16000));
     };
-    const auto sentence = join({test::silence(0.5), utterance("s05"), test::silence(1.5)});
+    const auto sentence = concatenated({test::silence(0.5), utterance("s05"), test::silence(1.5)});
 
     // Made 0.3 s into the pause, the try is the final's: nothing is decoded after the cut 1.2 s into it. (The
     // sentence's own pause after its first words also had a try.)
@@ -616,8 +611,8 @@ TEST(WhisperStreamingRecognizer, AFinalsFirstTryBeginsInThePauseThatEndsItsUtter
     // Speech that resumes after a try (a pause of about 0.45 s within the sentence) is decoded with it.
     const auto first = utterance("s05");
     const auto second = utterance("s09");
-    const auto [resumed, resumedCalls] =
-        collect(join({test::silence(0.5), {first.begin(), first.end() - 2400}, second, test::silence(1.5)}), 0.3);
+    const auto [resumed, resumedCalls] = collect(
+        concatenated({test::silence(0.5), {first.begin(), first.end() - 2400}, second, test::silence(1.5)}), 0.3);
     ASSERT_EQ(resumed.size(), 1U);
     EXPECT_EQ(resumedCalls.back(), decodedSamples(resumed[0]));
     EXPECT_GT(decodedSamples(resumed[0]), first.size() - 2400 + second.size() - 16000);
@@ -626,13 +621,12 @@ TEST(WhisperStreamingRecognizer, AFinalsFirstTryBeginsInThePauseThatEndsItsUtter
 TEST(WhisperStreamingRecognizer, EndOfInputSettlesTheUtteranceInProgressAndADecoderFailureFailsTheResults)
 {
     const auto speech = utterance("s05");
-    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
-    WhisperStreamingRecognizer settling(decoder);
-    EXPECT_EQ(finals(run(settling, {speech.begin(), speech.end() - 4800}, 0)).size(), 1U);
+    EXPECT_EQ(scripted({speech.begin(), speech.end() - 4800}, 0, {}).lines().size(), 1U);
 
+    auto decoder = std::make_shared<ScriptedUtteranceDecoder>();
     decoder->failure = std::make_exception_ptr(TranscriberError::recognitionFailed("whisper_full -6"));
     WhisperStreamingRecognizer failing(decoder);
-    const auto collected = run(failing, join({speech, test::silence(1.0)}), 0);
+    const auto collected = run(failing, concatenated({speech, test::silence(1.0)}), 0);
     ASSERT_TRUE(collected.error);
     EXPECT_THROW(std::rethrow_exception(collected.error), TranscriberError);
 }
@@ -645,7 +639,7 @@ TEST(WhisperStreamingRecognizer, CancelAbandonsDecodingAtOnce)
     auto input = Channel<AnalyzerBuffer>::make();
     auto recognizer = std::make_unique<WhisperStreamingRecognizer>(decoder);
     recognizer->start(input);
-    input->yield(AnalyzerBuffer{AnalyzerAudioFormat{}, join({utterance("s05"), test::silence(1.0)})});
+    input->yield(AnalyzerBuffer{AnalyzerAudioFormat{}, concatenated({utterance("s05"), test::silence(1.0)})});
     ASSERT_TRUE(decoder->waitForCalls(1));
     recognizer->cancel();
     decoder->wake();
