@@ -4,26 +4,17 @@
 
 #include "TranscriptionInfrastructure/settings/AppPaths.h"
 
-#include "support/BuiltProgram.h"
-#include "support/PulseAudioServer.h"
-#include "support/QtTestApplication.h"
-#include "support/TemporaryDirectory.h"
+#include "support/AppUnderXvfb.h"
 #include "support/TestPaths.h"
-#include "support/XvfbServer.h"
 
 #include <QColor>
 #include <QImage>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
-#include <optional>
 
 namespace tc {
 namespace {
@@ -60,16 +51,6 @@ std::vector<WindowManager> windowManagers()
 
 // The full-screen window's one colour; the caption's text is white on a dark box.
 const QColor fullScreenColour(0x1e, 0x5a, 0xa0);
-
-QJsonObject readJson(const fs::path& file)
-{
-    return QJsonDocument::fromJson(QByteArray::fromStdString(test::readText(file))).object();
-}
-
-QRect rectOf(const QJsonObject& frame)
-{
-    return {frame["x"].toInt(), frame["y"].toInt(), frame["width"].toInt(), frame["height"].toInt()};
-}
 
 bool isFullScreenColour(QRgb pixel)
 {
@@ -113,42 +94,12 @@ protected:
               QStringLiteral("dbus-run-session"), wm.program})
             ASSERT_FALSE(QStandardPaths::findExecutable(tool).isEmpty())
                 << tool.toStdString() << " is missing: run scripts/setup, which installs it with the window managers";
-        m_models = AppPaths::current().modelsDirectory();
-        if (!fs::exists(m_models / "ggml-base.bin")) GTEST_SKIP() << "the default speech model is not installed";
-        test::qtApplication();
-        m_sound = std::make_unique<test::PulseAudioServer>();
-        ASSERT_TRUE(m_sound->isRunning()) << m_sound->startError();
-        m_x = std::make_unique<test::XvfbServer>();
-        ASSERT_FALSE(m_x->display().isEmpty()) << "no X server could be started";
-
-        const auto text = [](const fs::path& path) { return QString::fromStdString(path); };
-        m_stateFile = m_home.path() / "window-state.json";
-        m_environment = test::BuiltProgram::environment({{"HOME", text(m_home.path())},
-                                                         {"XDG_CONFIG_HOME", text(m_home.path() / ".config")},
-                                                         {"XDG_DATA_HOME", text(m_home.path() / ".local/share")},
-                                                         {"XDG_CACHE_HOME", text(m_home.path() / ".cache")},
-                                                         {"TC_WINDOW_STATE_FILE", text(m_stateFile)},
-                                                         {"DISPLAY", m_x->display()},
-                                                         {"QT_QPA_PLATFORM", "xcb"}});
-        m_wm.setProcessEnvironment(m_environment);
-        m_wm.setProcessChannelMode(QProcess::MergedChannels);
-        m_wm.start(wm.command.front(), wm.command.mid(1));
-        ASSERT_TRUE(m_wm.waitForStarted(10000)) << wm.name << " did not start";
-        // Ready once it names itself on the root window (EWMH's supporting-WM check).
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] {
-                return tool("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("#");
-            },
-            60000))
-            << wm.name << " did not take over the screen: " << m_wm.readAll().toStdString();
+        if (!fs::exists(AppPaths::current().modelsDirectory() / "ggml-base.bin"))
+            GTEST_SKIP() << "the default speech model is not installed";
     }
 
     void TearDown() override
     {
-        if (m_app) {
-            m_app->process().terminate();
-            (void)m_app->finish(20000);
-        }
         for (auto& window : m_windows) {
             window->kill();
             window->waitForFinished(3000);
@@ -156,55 +107,49 @@ protected:
         m_wm.terminate();
         if (!m_wm.waitForFinished(5000)) m_wm.kill();
         m_wm.waitForFinished(3000);
+        m_app.reset();
     }
 
     // An X tool's standard output; empty when it failed or did not finish in time.
     QString tool(const QString& program, const QStringList& arguments, int milliseconds = 10000)
     {
-        QProcess process;
-        process.setProcessEnvironment(m_environment);
-        process.start(program, arguments);
-        if (!process.waitForFinished(milliseconds)) {
-            process.kill();
-            process.waitForFinished(3000);
-            return {};
-        }
-        return process.exitCode() == 0 ? QString::fromUtf8(process.readAllStandardOutput()) : QString();
+        return m_app->run(program, arguments, milliseconds).value_or(QString());
     }
 
-    // A fresh user with the real models, consent to system audio, the caption panel on and placed as given.
+    // A fresh user with the caption panel placed as given, under the window manager, transcribing.
     void startApp(const QString& placement)
     {
-        const fs::path config = m_home.path() / ".config";
-        const fs::path data = m_home.path() / ".local/share";
-        fs::create_directories(config / "transcription-corvane");
-        fs::create_directories(data / "transcription-corvane");
-        fs::create_symlink(m_models, data / "transcription-corvane/models");
-        {
-            QSettings settings(
-                QString::fromStdString((config / "transcription-corvane/transcription-corvane.conf").string()),
-                QSettings::IniFormat);
-            for (const char* consent : {"consent/screenRecording", "consent/speechRecognition"})
-                settings.setValue(consent, "granted");
-            settings.setValue("optInSystemAudio", true);
-            settings.setValue("liveCaptionOverlayVisible", true);
-            settings.setValue("caption/placement", placement);
-        }
-        m_app = std::make_unique<test::BuiltProgram>(QStringList{}, m_environment);
-        ASSERT_TRUE(QTest::qWaitFor(
+        m_app = std::make_unique<test::AppUnderXvfb>(test::AppUnderXvfb::User{.captionPlacement = placement});
+        ASSERT_EQ(m_app->startError(), "");
+        const WindowManager& wm = GetParam();
+        // GTK reaches the accessibility bus through the private session bus, which starts it on demand: a step
+        // with a 25 s D-Bus timeout that a window manager's place on the screen does not depend on.
+        QProcessEnvironment environment = m_app->environment();
+        environment.insert("NO_AT_BRIDGE", "1");
+        m_wm.setProcessEnvironment(environment);
+        m_wm.setProcessChannelMode(QProcess::MergedChannels);
+        m_wm.start(wm.command.front(), wm.command.mid(1));
+        ASSERT_TRUE(m_wm.waitForStarted(10000)) << wm.name << " did not start";
+        // Ready once it names itself on the root window (EWMH's supporting-WM check). One that gave up is told at
+        // once, with what it said, rather than waited for.
+        (void)QTest::qWaitFor(
             [&] {
-                const QJsonObject state = readJson(m_stateFile);
-                return state["running"].toBool() && state["captionPanelVisible"].toBool();
+                return m_wm.state() == QProcess::NotRunning ||
+                       tool("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("#");
             },
-            60000))
-            << "the app did not start transcribing with its caption panel shown: " << m_app->finish(0).err;
+            60000);
+        ASSERT_EQ(m_wm.state(), QProcess::Running) << wm.name << " ended: " << m_wm.readAll().toStdString();
+        ASSERT_TRUE(tool("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("#"))
+            << wm.name << " did not take over the screen: " << m_wm.readAll().toStdString();
+        ASSERT_TRUE(m_app->launch()) << "the app did not start transcribing with its caption panel shown: "
+                                     << m_app->program().finish(0).err;
     }
 
     // Starts an xterm of the full-screen colour with these options and returns its window, focused.
     QString openWindow(const QString& windowClass, const QStringList& options)
     {
         auto window = std::make_unique<QProcess>();
-        window->setProcessEnvironment(m_environment);
+        window->setProcessEnvironment(m_app->environment());
         const QString colour = fullScreenColour.name();
         window->start("xterm", options + QStringList{"-class", windowClass, "-bg", colour, "-fg", colour, "-cr", colour,
                                                      "-e", "sleep", "600"});
@@ -214,24 +159,12 @@ protected:
         return id.trimmed();
     }
 
-    QImage screenshot()
-    {
-        const fs::path file = m_home.path() / "screen.png";
-        fs::remove(file);
-        (void)tool("import", {"-window", "root", QString::fromStdString(file.string())}, 20000);
-        return QImage(QString::fromStdString(file.string()));
-    }
+    QImage screenshot() { return m_app->screenshot(m_app->home() / "screen.png"); }
 
     QString activeWindow() { return tool("xdotool", {"getactivewindow"}).trimmed(); }
 
-    fs::path m_models;
-    std::unique_ptr<test::PulseAudioServer> m_sound;
-    std::unique_ptr<test::XvfbServer> m_x;
-    test::TemporaryDirectory m_home;
-    fs::path m_stateFile;
-    QProcessEnvironment m_environment;
+    std::unique_ptr<test::AppUnderXvfb> m_app;
     QProcess m_wm;
-    std::unique_ptr<test::BuiltProgram> m_app;
     std::vector<std::unique_ptr<QProcess>> m_windows;
 };
 
@@ -249,12 +182,13 @@ TEST_P(CaptionPanelUnderWindowManager, CaptionsStayReadableAboveAFocusedFullScre
     ASSERT_TRUE(QTest::qWaitFor(coversScreen, 20000)) << "the xterm did not go full screen";
 
     QProcess speech;
-    speech.setProcessEnvironment(m_environment);
+    speech.setProcessEnvironment(m_app->environment());
     speech.start("paplay",
                  {"--device=out", QString::fromStdString((test::sourceDir() / "samples/ja-sample.flac").string())});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !readJson(m_stateFile)["captions"].toArray().isEmpty(); }, 90000))
+    ASSERT_TRUE(
+        m_app->waitForState([](const QJsonObject& state) { return !state["captions"].toArray().isEmpty(); }, 90000))
         << "no caption came from the speech";
-    const QRect panel = rectOf(readJson(m_stateFile)["captionPanel"].toObject());
+    const QRect panel = test::AppUnderXvfb::rectOf(m_app->state()["captionPanel"].toObject());
     ASSERT_FALSE(panel.isEmpty());
     PanelPixels seen;
     const bool readable = QTest::qWaitFor(
@@ -288,8 +222,10 @@ TEST_P(CaptionPanelUnderWindowManager, DockedAtTheBottomKeepsItsStripFreeOfAMaxi
         GTEST_SKIP() << GetParam().name << " lets maximised windows cover a reserved strip (measured); "
                      << "the docked panel still stays above them";
     ASSERT_NO_FATAL_FAILURE(startApp("bottom"));
-    const QRect panel = rectOf(readJson(m_stateFile)["captionPanel"].toObject());
-    ASSERT_EQ(panel, QRect(0, m_x->height() - panel.height(), m_x->width(), panel.height()))
+    const QRect panel = test::AppUnderXvfb::rectOf(m_app->state()["captionPanel"].toObject());
+    const int width = m_app->screenSize().width();
+    const int height = m_app->screenSize().height();
+    ASSERT_EQ(panel, QRect(0, height - panel.height(), width, panel.height()))
         << "the docked panel is not along the whole bottom edge";
 
     const QString maximised = openWindow("TcMaximised", {});
@@ -304,7 +240,7 @@ TEST_P(CaptionPanelUnderWindowManager, DockedAtTheBottomKeepsItsStripFreeOfAMaxi
         };
         frame =
             QRect(number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"), number("Height"));
-        return frame.width() > m_x->width() * 3 / 4 && frame.height() > m_x->height() / 3 &&
+        return frame.width() > width * 3 / 4 && frame.height() > height / 3 &&
                tool("xprop", {"-id", maximised, "_NET_WM_STATE"}).contains("_NET_WM_STATE_MAXIMIZED_VERT");
     };
     ASSERT_TRUE(QTest::qWaitFor(isMaximised, 20000)) << "the window was not maximised";
