@@ -53,6 +53,8 @@ public:
     // The screen's pixels (within area when given), as the user sees them, also kept in file; null on failure.
     QImage screenshot(const std::filesystem::path& file, const QRect& area = {}) const;
 
+    // Whether the X server still runs, and what it said: for a failure's message.
+    std::string xServerReport();
     const QProcessEnvironment& environment() const { return m_environment; }
     QSize screenSize() const { return m_screen; }
     const std::filesystem::path& home() const { return m_home.path(); }
@@ -64,6 +66,9 @@ public:
     static QJsonObject readJson(const std::filesystem::path& file);
 
 private:
+    // Starts Xvfb and sets m_display once a client reaches it; leaves it empty otherwise.
+    void startX();
+
     TemporaryDirectory m_home;
     std::unique_ptr<PulseAudioServer> m_sound;
     QProcess m_x;
