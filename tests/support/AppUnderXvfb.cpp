@@ -40,8 +40,8 @@ AppUnderXvfb::AppUnderXvfb(const User& user) : m_screen(user.screen)
 {
     qtApplication();
     m_sound = std::make_unique<PulseAudioServer>();
-    // Under ctest -j2 a display handed out by -displayfd (a number another server had just given up) once took no
-    // client at all: a server no client reaches is replaced.
+    // Under ctest -j2 on a shared machine a client once could not reach the display -displayfd had handed out:
+    // a server no client reaches is replaced.
     for (int attempt = 0; attempt < 3 && m_display.isEmpty(); ++attempt)
         startX();
 
