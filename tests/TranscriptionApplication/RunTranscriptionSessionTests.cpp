@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <stdexcept>
 #include <thread>
 
@@ -127,19 +128,23 @@ OutputEvent stopped(const std::string& reason)
     return OutputEvent::failure("文字起こしを継続できないため停止しました: " + reason);
 }
 
-// A runner over a script, with its delays recorded instead of slept and the script's manual clock.
+// A runner over a script, with its delays recorded instead of slept (and onDelay run in them) and the script's
+// manual clock.
 struct Harness {
     explicit Harness(std::vector<Attempt> attempts, bool continuous = true)
-        : script(std::move(attempts), continuous),
-          runner(
-              script.source(), script.transcriber(), sink,
-              [this](std::chrono::nanoseconds delay, std::stop_token) { delays.push_back(delay); },
-              [this] { return script.now(); })
+        : script(std::move(attempts), continuous), runner(
+                                                       script.source(), script.transcriber(), sink,
+                                                       [this](std::chrono::nanoseconds delay, std::stop_token) {
+                                                           delays.push_back(delay);
+                                                           if (onDelay) onDelay();
+                                                       },
+                                                       [this] { return script.now(); })
     {}
 
     AttemptScript script;
     std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
     Delays delays;
+    std::function<void()> onDelay;
     RunTranscriptionSession runner;
 };
 
@@ -222,17 +227,12 @@ TEST(RunTranscriptionSession, FiveErrorsOnAContinuousSourceThrowTheLast)
 
 TEST(RunTranscriptionSession, StopDuringARestartDelayEndsWithoutAnotherStart)
 {
-    AttemptScript script({Attempt{}, Attempt{}});
-    auto sink = std::make_shared<RecordingSink>();
-    RunTranscriptionSession* self = nullptr;
-    RunTranscriptionSession runner(
-        script.source(), script.transcriber(), sink, [&](std::chrono::nanoseconds, std::stop_token) { self->stop(); },
-        [&] { return script.now(); });
-    self = &runner;
-    runner.run();
-    EXPECT_EQ(sink->events(), std::vector<OutputEvent>{kRestart});
-    runner.run();
-    EXPECT_EQ(script.starts(), 1) << "a stopped runner never starts again";
+    Harness h({Attempt{}, Attempt{}});
+    h.onDelay = [&] { h.runner.stop(); };
+    h.runner.run();
+    EXPECT_EQ(h.sink->events(), std::vector<OutputEvent>{kRestart});
+    h.runner.run();
+    EXPECT_EQ(h.script.starts(), 1) << "a stopped runner never starts again";
 }
 
 TEST(RunTranscriptionSession, CancellationWhileReadingOrInARealDelayStopsTheSourceSilently)

@@ -3,12 +3,12 @@
 #include "TranscriptionCorvane/SparkleUpdaterAdapter.h"
 #include "TranscriptionUI/PreferencesStore.h"
 
+#include "support/LocalHttpServer.h"
 #include "support/QtTestApplication.h"
 #include "support/TemporaryDirectory.h"
 
 #include <QRegularExpression>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -25,31 +25,14 @@ const QByteArray kFeed = R"(<rss version="2.0" xmlns:sparkle="http://www.andymat
   <item><sparkle:version>0.1.0</sparkle:version></item>
 </channel></rss>)";
 
-// Answers every request on 127.0.0.1 with one fixed HTTP response.
-class LocalHttpServer {
-public:
-    LocalHttpServer(int status, QByteArray body)
-    {
-        QObject::connect(&m_server, &QTcpServer::newConnection, [this, status, body] {
-            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, status, body] {
-                    if (!socket->readAll().contains("\r\n\r\n")) return;
-                    ++requests;
-                    socket->write("HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Length: " +
-                                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-                    socket->disconnectFromHost();
-                });
-                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-        m_server.listen(QHostAddress::LocalHost, 0);
-    }
-    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(m_server.serverPort())); }
-    int requests = 0;
-
-private:
-    QTcpServer m_server;
-};
+// The feed's address on the local server, which answers every request with this status and body.
+QUrl serving(test::LocalHttpServer& server, int status, const QByteArray& body)
+{
+    server.setResponder([status, body = body.toStdString()](const test::LocalHttpServer::Request&) {
+        return test::LocalHttpServer::Response{status, {}, body};
+    });
+    return QUrl(QString::fromStdString(server.url("/appcast.xml")));
+}
 
 UpdateState runCheck(const QUrl& feed, const char* currentVersion, std::optional<AppcastItem>* latest = nullptr)
 {
@@ -98,15 +81,16 @@ TEST(AppcastFeed, BrokenFeedsAreErrorsNotUpdates)
 TEST(AppcastCheck, FetchesTheFeedOverHttpOrFromAFileAndFailsWithAJapaneseReason)
 {
     test::qtApplication();
-    LocalHttpServer server(200, kFeed);
+    test::LocalHttpServer server;
+    const QUrl feed = serving(server, 200, kFeed);
     std::optional<AppcastItem> latest;
-    const auto found = runCheck(server.url(), "0.1.0", &latest);
+    const auto found = runCheck(feed, "0.1.0", &latest);
     ASSERT_TRUE(is<update_state::UpdateAvailable>(found));
     EXPECT_EQ(std::get<update_state::UpdateAvailable>(found).version, "0.10.0 beta 1");
     EXPECT_EQ(latest.value().version, QStringLiteral("0.10.0b1"));
     EXPECT_EQ(latest->downloadURL, QUrl(QStringLiteral("https://example.invalid/tc-0.10.0b1.tar.gz")));
-    EXPECT_TRUE(is<update_state::UpToDate>(runCheck(server.url(), "0.10.0")));
-    EXPECT_EQ(server.requests, 2);
+    EXPECT_TRUE(is<update_state::UpToDate>(runCheck(feed, "0.10.0")));
+    EXPECT_EQ(server.requests().size(), 2u);
 
     test::TemporaryDirectory dir;
     std::ofstream(dir.path() / "appcast.xml") << kFeed.toStdString();
@@ -114,16 +98,16 @@ TEST(AppcastCheck, FetchesTheFeedOverHttpOrFromAFileAndFailsWithAJapaneseReason)
     EXPECT_TRUE(is<update_state::UpdateAvailable>(runCheck(local, "0.2.0")));
 
     // Each failure is told in Japanese of our own, without Qt's English ("Not Found", "Connection refused").
-    LocalHttpServer missing(404, "not here");
+    test::LocalHttpServer missing;
     QTcpServer closed;
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
     const QUrl refused(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(closed.serverPort()));
     closed.close();
-    for (const QUrl& feed :
-         {missing.url(), refused, QUrl::fromLocalFile(QString::fromStdString(dir.path() / "none.xml")),
-          QUrl(QStringLiteral("gopher://127.0.0.1/appcast.xml"))}) {
-        SCOPED_TRACE(feed.toString().toStdString());
-        const auto failed = runCheck(feed, "0.1.0");
+    for (const QUrl& unusable : {serving(missing, 404, "not here"), refused,
+                                 QUrl::fromLocalFile(QString::fromStdString(dir.path() / "none.xml")),
+                                 QUrl(QStringLiteral("gopher://127.0.0.1/appcast.xml"))}) {
+        SCOPED_TRACE(unusable.toString().toStdString());
+        const auto failed = runCheck(unusable, "0.1.0");
         ASSERT_TRUE(is<update_state::Failed>(failed));
         const QString reason = QString::fromStdString(std::get<update_state::Failed>(failed).reason);
         EXPECT_TRUE(reason.startsWith(QStringLiteral("更新情報"))) << reason.toStdString();
@@ -136,8 +120,9 @@ TEST(SparkleUpdaterAdapter, ChecksThroughTheUpdaterKeepsNoCopyOfItsSettingAndNee
     test::qtApplication();
     test::TemporaryDirectory dir;
     PreferencesStore defaults(QString::fromStdString((dir.path() / "settings.ini").string()));
-    LocalHttpServer server(200, kFeed);
-    auto updater = std::make_unique<AppcastUpdateScheduler>(server.url(), QStringLiteral("0.1.0"), &defaults);
+    test::LocalHttpServer server;
+    auto updater =
+        std::make_unique<AppcastUpdateScheduler>(serving(server, 200, kFeed), QStringLiteral("0.1.0"), &defaults);
     AppcastUpdateScheduler* raw = updater.get();
     std::vector<bool> shown;
     raw->setPresenter([&](const UpdateState&, const std::optional<AppcastItem>&, bool userInitiated) {
