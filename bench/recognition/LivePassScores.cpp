@@ -108,9 +108,11 @@ nlohmann::json scoreSpeech(const std::vector<Sentence>& sentences, const Pass& p
     }
 
     std::vector<double> finalLatency, firstVolatile;
+    std::vector<int> lastLine;
     std::size_t split = 0, missed = 0;
     for (std::size_t s = 0; s < sentences.size(); ++s) {
         const auto& mine = sentenceLines[s];
+        lastLine.push_back(mine.empty() ? -1 : static_cast<int>(mine.back()));
         if (mine.empty()) ++missed;
         if (mine.size() > 1) ++split;
         if (!mine.empty()) finalLatency.push_back(lines[mine.back()].at - sentences[s].end);
@@ -152,6 +154,7 @@ nlohmann::json scoreSpeech(const std::vector<Sentence>& sentences, const Pass& p
             {"loadBefore", pass.loadBefore},
             {"loadAfter", pass.loadAfter},
             {"faults", faults},
+            {"sentenceLastLine", lastLine},
             {"text", lineTexts}};
 }
 

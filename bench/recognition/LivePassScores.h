@@ -41,7 +41,8 @@ struct Pass {
 };
 
 // CER (after the scoring's normalization), lines per sentence, splits, merges, misses, repeated phrases, Latin words
-// nobody said, first volatile and final latencies, cores; with TC_BENCH_DETAIL set, prints each sentence's events.
+// nobody said, first volatile and final latencies, cores, each sentence's last line (its index among the final
+// lines with text, -1 for none); with TC_BENCH_DETAIL set, prints each sentence's events.
 nlohmann::json scoreSpeech(const std::vector<Sentence>& sentences, const Pass& pass);
 // Lines made up over a recording without speech.
 nlohmann::json scoreNonSpeech(const Pass& pass, double seconds);

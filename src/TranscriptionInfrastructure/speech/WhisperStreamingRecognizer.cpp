@@ -1,5 +1,7 @@
 #include "TranscriptionInfrastructure/speech/WhisperStreamingRecognizer.h"
 
+#include "TranscriptionInfrastructure/diagnostics/LatencyTrace.h"
+
 #include "TranscriptionInfrastructure/speech/RecognizedText.h"
 #include "TranscriptionInfrastructure/speech/SentenceContinuation.h"
 
@@ -106,6 +108,7 @@ void WhisperStreamingRecognizer::intakeLoop(std::stop_token stop)
         {
             std::lock_guard lock(m_mutex);
             queueCompleted(m_segmenter.append(samples));
+            if (LatencyTrace::enabled()) LatencyTrace::mark("audio", std::to_string(m_segmenter.elapsed()));
         }
         m_changed.notify_all();
     }
@@ -120,8 +123,13 @@ void WhisperStreamingRecognizer::intakeLoop(std::stop_token stop)
 
 void WhisperStreamingRecognizer::queueCompleted(std::vector<SegmentedUtterance> completed)
 {
-    for (auto& utterance : completed)
+    for (auto& utterance : completed) {
+        if (LatencyTrace::enabled())
+            LatencyTrace::mark("cut", std::to_string(m_segmenter.elapsed()) + ' ' + std::to_string(utterance.start) +
+                                          ' ' + std::to_string(utterance.end) + ' ' +
+                                          std::to_string(static_cast<double>(utterance.pauseSamples) / 16000.0));
         m_finals.push_back(Work::finalOf(std::move(utterance)));
+    }
     m_finalWaiting = !m_finals.empty();
 }
 
@@ -260,6 +268,8 @@ void WhisperStreamingRecognizer::decodeLoop(std::stop_token stop)
                 work = nextWork();
                 if (work.kind == Work::Kind::none && m_inputEnded) break;
             }
+            if (LatencyTrace::enabled() && work.kind != Work::Kind::none)
+                LatencyTrace::mark("work", std::to_string(static_cast<int>(work.kind)));
             switch (work.kind) {
             case Work::Kind::final: runFinal(work, stop); break;
             case Work::Kind::retry: runRetry(work, stop); break;
@@ -337,9 +347,11 @@ void WhisperStreamingRecognizer::runFinal(Work& work, std::stop_token stop)
 {
     const std::string used = prompt();
     auto decoded = takeEarlyTry(work, used);
+    LatencyTrace::mark("final-begins", decoded ? "early" : "decode");
     if (!decoded)
         decoded = decodeWith(*m_finalDecoder, work, used, firstTryPass(), [&] { return stop.stop_requested(); });
     if (!decoded) return;
+    if (decoded->retryWanted) LatencyTrace::mark("final-retry");
     if (!decoded->retryWanted) {
         finishFinal(work, *decoded);
         return;
@@ -414,8 +426,10 @@ void WhisperStreamingRecognizer::settleOrHold(const Work& work, const std::strin
             m_held = Held{work, text};
         }
     }
-    if (held)
+    if (held) {
+        LatencyTrace::mark("held", text);
         m_results->yield({text, work.start, work.end, false});
+    }
     else
         settle(work, text);
 }
@@ -429,6 +443,7 @@ void WhisperStreamingRecognizer::settle(const Work& work, const std::string& tex
         if (wasShown) m_shownIndex.reset();
     }
     if (!text.empty()) {
+        LatencyTrace::mark("final", text);
         m_results->yield({text, work.start, work.end, true});
         m_lastFinalText = text;
     } else if (wasShown) {

@@ -1,5 +1,6 @@
 #include "TranscriptionUI/presentation/ViewModelSink.h"
 
+#include "TranscriptionInfrastructure/diagnostics/LatencyTrace.h"
 #include "TranscriptionUI/presentation/MainThreadHop.h"
 
 #include <condition_variable>
@@ -24,9 +25,13 @@ ViewModelSink::ViewModelSink(Handler model, std::shared_ptr<MainThreadHop> hop, 
 void ViewModelSink::emit(const OutputEvent& event)
 {
     auto handled = std::make_shared<Handled>();
+    const bool traced = event.kind == OutputEvent::Kind::finalizedTranscript && LatencyTrace::enabled();
+    if (traced) LatencyTrace::mark("sink", event.text);
     // The handler touches the model only on the main thread, where the hop guarantees it is alive.
-    const bool posted = m_hop->post([model = m_model, event, handled] {
+    const bool posted = m_hop->post([model = m_model, event, handled, traced] {
+        if (traced) LatencyTrace::mark("ui", event.text);
         model(event);
+        if (traced) LatencyTrace::mark("shown", event.text);
         {
             std::lock_guard lock(handled->mutex);
             handled->isDone = true;
