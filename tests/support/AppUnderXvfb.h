@@ -3,6 +3,7 @@
 #include "support/BuiltProgram.h"
 #include "support/PulseAudioServer.h"
 #include "support/TemporaryDirectory.h"
+#include "support/XvfbServer.h"
 
 #include <QImage>
 #include <QJsonObject>
@@ -66,12 +67,9 @@ public:
     static QJsonObject readJson(const std::filesystem::path& file);
 
 private:
-    // Starts Xvfb and sets m_display once a client reaches it; leaves it empty otherwise.
-    void startX();
-
     TemporaryDirectory m_home;
     std::unique_ptr<PulseAudioServer> m_sound;
-    QProcess m_x;
+    std::unique_ptr<XvfbServer> m_x;
     QSize m_screen;
     QString m_display;
     std::filesystem::path m_stateFile;
