@@ -2,6 +2,7 @@
 
 #include "TranscriptionApplication/UpdateState.h"
 #include "TranscriptionCorvane/AppcastUpdateChecker.h"
+#include "TranscriptionInfrastructure/settings/SettingKeys.h"
 
 #include <QObject>
 #include <QTimer>
@@ -20,9 +21,9 @@ class PreferencesStore;
 class AppcastUpdateScheduler : public QObject {
     Q_OBJECT
 public:
-    static inline const QString automaticChecksKey = QStringLiteral("SUEnableAutomaticChecks");
-    static inline const QString lastCheckTimeKey = QStringLiteral("SULastCheckTime");
-    static inline const QString feedURLKey = QStringLiteral("SUFeedURL");
+    static inline const QString automaticChecksKey = QString(settingKeys::updateAutomaticChecks);
+    static inline const QString lastCheckTimeKey = QString(settingKeys::updateLastCheckTime);
+    static inline const QString feedURLKey = QString(settingKeys::updateFeedURL);
 
     // Shows a result; userInitiated false means a background check, which stays quiet unless an update exists.
     using Presenter =

@@ -7,6 +7,7 @@
 #include "TranscriptionCorvane/UnsavedSessionRescue.h"
 #include "TranscriptionCorvane/WindowStateDump.h"
 #include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
+#include "TranscriptionInfrastructure/settings/SettingKeys.h"
 #include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/TranscriptionRootView.h"
 #include "TranscriptionUI/TranscriptionViewModel.h"
@@ -125,8 +126,8 @@ int TranscriptionCorvaneApp::main(int argc, char** argv)
     preparePlatform();
     QApplication app(argc, argv);
     ApplicationLanguage::install(app);
-    QApplication::setOrganizationName(QStringLiteral("transcription-corvane"));
-    QApplication::setApplicationName(QStringLiteral("transcription-corvane"));
+    QApplication::setOrganizationName(QString(settingKeys::storeName));
+    QApplication::setApplicationName(QString(settingKeys::storeName));
     QApplication::setApplicationVersion(QStringLiteral(TC_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("io.github.corvane.TranscriptionCorvane"));
     // The installed icon theme has it; run from the build tree the window keeps the platform's default.

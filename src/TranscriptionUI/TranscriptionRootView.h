@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TranscriptionInfrastructure/settings/SettingKeys.h"
 #include "TranscriptionUI/TranscriptionViewModel.h"
 
 #include <QPointer>
@@ -44,8 +45,8 @@ class TranscriptionRootView : public QWidget {
 public:
     static constexpr double minFontSize = 12.0;
     static constexpr double maxFontSize = 32.0;
-    static inline const QString fontSizeKey = QStringLiteral("transcriptFontSize");
-    static inline const QString sidebarVisibleKey = QStringLiteral("calendarSidebarVisible");
+    static inline const QString fontSizeKey = QString(settingKeys::transcriptFontSize);
+    static inline const QString sidebarVisibleKey = QString(settingKeys::calendarSidebarVisible);
 
     // Where to export and the format of the file type the user chose in the dialog.
     struct ExportLocation {

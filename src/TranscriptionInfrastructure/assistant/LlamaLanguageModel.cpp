@@ -3,6 +3,7 @@
 #include "TranscriptionInfrastructure/settings/AppPaths.h"
 #include "TranscriptionInfrastructure/assistant/GgufModelFile.h"
 #include "TranscriptionInfrastructure/models/ModelCatalogue.h"
+#include "TranscriptionInfrastructure/settings/SettingKeys.h"
 
 #include "llama.h"
 #include "tc_llama_grammar.h"
@@ -293,8 +294,8 @@ std::filesystem::path LlamaLanguageModel::modelsFolder()
 LlamaLanguageModel::Options LlamaLanguageModel::defaultOptions()
 {
     if (const char* chosen = std::getenv("TC_LANGUAGE_MODEL"); chosen && *chosen) return optionsFor(chosen);
-    const QSettings settings(QStringLiteral("transcription-corvane"), QStringLiteral("transcription-corvane"));
-    if (const auto chosen = settings.value(QStringLiteral("languageModel/path")).toString(); !chosen.isEmpty())
+    const QSettings settings(QString(settingKeys::storeName), QString(settingKeys::storeName));
+    if (const auto chosen = settings.value(QString(settingKeys::languageModelPath)).toString(); !chosen.isEmpty())
         return optionsFor(chosen.toStdString());
     return installedOptions();
 }

@@ -1,5 +1,7 @@
 #include "TranscriptionInfrastructure/settings/ConsentStore.h"
 
+#include "TranscriptionInfrastructure/settings/SettingKeys.h"
+
 #include <QSettings>
 #include <QString>
 
@@ -12,19 +14,18 @@ namespace {
 QString keyFor(ConsentTopic topic)
 {
     switch (topic) {
-    case ConsentTopic::microphone: return QStringLiteral("consent/microphone");
-    case ConsentTopic::speechRecognition: return QStringLiteral("consent/speechRecognition");
-    case ConsentTopic::screenRecording: return QStringLiteral("consent/screenRecording");
-    case ConsentTopic::calendar: return QStringLiteral("consent/calendar");
+    case ConsentTopic::microphone: return QString(settingKeys::consentMicrophone);
+    case ConsentTopic::speechRecognition: return QString(settingKeys::consentSpeechRecognition);
+    case ConsentTopic::screenRecording: return QString(settingKeys::consentScreenRecording);
+    case ConsentTopic::calendar: return QString(settingKeys::consentCalendar);
     }
-    return QStringLiteral("consent/unknown");
+    return QString(settingKeys::consentUnknown);
 }
 
 std::unique_ptr<QSettings> openSettings(const std::optional<std::filesystem::path>& iniFile)
 {
     if (iniFile) return std::make_unique<QSettings>(QString::fromStdString(iniFile->string()), QSettings::IniFormat);
-    return std::make_unique<QSettings>(QStringLiteral("transcription-corvane"),
-                                       QStringLiteral("transcription-corvane"));
+    return std::make_unique<QSettings>(QString(settingKeys::storeName), QString(settingKeys::storeName));
 }
 
 } // namespace

@@ -68,6 +68,13 @@ public:
     static int defaultThreads();
     // Keeps the engine's log off stderr, for every model it loads.
     static void silenceEngineLog();
+    // Frees a whisper.cpp state made over these weights.
+    struct StateDeleter {
+        void operator()(whisper_state* state) const;
+    };
+    // Encoder frames a refresh encodes past its audio (1.28 s): a context cut at the very end of speech loses the
+    // last syllables.
+    static constexpr int refreshContextMargin = 64;
 
     // A decoder with its own state for the language ("ja"); throws TranscriberError when no state can be made.
     std::unique_ptr<UtteranceDecoder> makeDecoder(const std::string& language, DecodingPolicy policy = {});

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <variant>
 
 // Builds made before whisper.cpp was built leave the engine's own sources out; this engine then reports the
 // missing engine instead of recognising.
@@ -90,6 +91,19 @@ std::string languageOf(const std::string& locale)
 {
     const auto dash = locale.find_first_of("-_");
     return dash == std::string::npos ? locale : locale.substr(0, dash);
+}
+
+// The named model, located and loaded; otherwise the message that says why not.
+std::variant<std::shared_ptr<WhisperContext>, std::string> loadModel(SpeechModelManager& models,
+                                                                      const std::string& name)
+{
+    const auto lookup = models.locate(name);
+    if (const auto* message = std::get_if<std::string>(&lookup)) return *message;
+    try {
+        return WhisperContext::load(std::get<std::filesystem::path>(lookup));
+    } catch (const std::exception& error) {
+        return std::string(error.what());
+    }
 }
 #endif
 
@@ -273,14 +287,9 @@ std::optional<std::string> WhisperSpeechRecognitionEngine::switchModel(const std
     return std::string(kEngineMissing);
 #else
     // Checked and loaded beside the model in use, which is replaced only once the new one is ready.
-    const auto lookup = m_models->locate(name);
-    if (const auto* message = std::get_if<std::string>(&lookup)) return *message;
-    std::shared_ptr<WhisperContext> context;
-    try {
-        context = WhisperContext::load(std::get<std::filesystem::path>(lookup));
-    } catch (const std::exception& error) {
-        return std::string(error.what());
-    }
+    auto loaded = loadModel(*m_models, name);
+    if (auto* message = std::get_if<std::string>(&loaded)) return std::move(*message);
+    auto context = std::get<std::shared_ptr<WhisperContext>>(std::move(loaded));
     std::lock_guard lock(m_mutex);
     m_modelName = name;
     m_context = std::move(context);
@@ -303,14 +312,9 @@ std::optional<std::string> WhisperSpeechRecognitionEngine::useFinalModel(const s
         std::lock_guard lock(m_mutex);
         if (name == m_finalModelName && m_finalContext) return std::nullopt;
     }
-    const auto lookup = m_models->locate(name);
-    if (const auto* message = std::get_if<std::string>(&lookup)) return *message;
-    std::shared_ptr<WhisperContext> context;
-    try {
-        context = WhisperContext::load(std::get<std::filesystem::path>(lookup));
-    } catch (const std::exception& error) {
-        return std::string(error.what());
-    }
+    auto loaded = loadModel(*m_models, name);
+    if (auto* message = std::get_if<std::string>(&loaded)) return std::move(*message);
+    auto context = std::get<std::shared_ptr<WhisperContext>>(std::move(loaded));
     std::lock_guard lock(m_mutex);
     m_finalModelName = name;
     m_finalContext = std::move(context);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TranscriptionDomain/LiveCaptionContent.h"
+#include "TranscriptionInfrastructure/settings/SettingKeys.h"
 #include "TranscriptionUI/caption/LiveCaptionIdleHider.h"
 #include "TranscriptionUI/caption/LiveCaptionStyleSettings.h"
 
@@ -26,19 +27,19 @@ class XcbStrutWindow;
 class LiveCaptionOverlayController : public QObject {
     Q_OBJECT
 public:
-    static inline const QString visibilityDefaultsKey = QStringLiteral("liveCaptionOverlayVisible");
+    static inline const QString visibilityDefaultsKey = QString(settingKeys::captionVisible);
     static inline const QString frameAutosaveName = QStringLiteral("LiveCaptionOverlayPanel");
     // Whether caption lines show who spoke them; off unless the user turned it on.
-    static inline const QString showSpeakerDefaultsKey = QStringLiteral("caption/showSpeaker");
+    static inline const QString showSpeakerDefaultsKey = QString(settingKeys::captionShowSpeaker);
     // The caption's font size in points; absent: the size follows the panel's width.
     static inline const QString& fontSizeDefaultsKey = LiveCaptionStyleSettings::fontSizeKey;
     // "floating" (where it was dragged), "top" or "bottom" (docked along that edge of the chosen screen, the strip
     // kept free of other windows where the window manager allows); anything else reads as floating.
-    static inline const QString placementDefaultsKey = QStringLiteral("caption/placement");
+    static inline const QString placementDefaultsKey = QString(settingKeys::captionPlacement);
     // The name of the screen the panel is placed on; empty or a screen that is gone: the primary one.
-    static inline const QString screenDefaultsKey = QStringLiteral("caption/screen");
+    static inline const QString screenDefaultsKey = QString(settingKeys::captionScreen);
     // Whether clicks pass through the panel to the windows below.
-    static inline const QString clickThroughDefaultsKey = QStringLiteral("caption/clickThrough");
+    static inline const QString clickThroughDefaultsKey = QString(settingKeys::captionClickThrough);
     static constexpr QSize defaultSize{720, 180};
 
     enum class Placement { floating, top, bottom };

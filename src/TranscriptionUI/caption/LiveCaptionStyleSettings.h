@@ -2,6 +2,7 @@
 
 #include "TranscriptionDomain/LiveCaptionPreset.h"
 #include "TranscriptionDomain/LiveCaptionStyle.h"
+#include "TranscriptionInfrastructure/settings/SettingKeys.h"
 
 #include <QColor>
 #include <QString>
@@ -17,26 +18,26 @@ class PreferencesStore;
 class LiveCaptionStyleSettings {
 public:
     // The font size in points; absent: the size follows the panel's width.
-    static inline const QString fontSizeKey = QStringLiteral("caption/fontSize");
-    static inline const QString fontFamilyKey = QStringLiteral("caption/fontFamily");
+    static inline const QString fontSizeKey = QString(settingKeys::captionFontSize);
+    static inline const QString fontFamilyKey = QString(settingKeys::captionFontFamily);
     // "#rrggbb"
-    static inline const QString textColorKey = QStringLiteral("caption/textColor");
-    static inline const QString backgroundColorKey = QStringLiteral("caption/backgroundColor");
+    static inline const QString textColorKey = QString(settingKeys::captionTextColor);
+    static inline const QString backgroundColorKey = QString(settingKeys::captionBackgroundColor);
     // Whole percent, 0 to 100.
-    static inline const QString backgroundOpacityKey = QStringLiteral("caption/backgroundOpacity");
+    static inline const QString backgroundOpacityKey = QString(settingKeys::captionBackgroundOpacity);
     // "none", "outline" or "shadow".
-    static inline const QString outlineKey = QStringLiteral("caption/outline");
+    static inline const QString outlineKey = QString(settingKeys::captionOutline);
     // 1 to 5.
-    static inline const QString linesKey = QStringLiteral("caption/lines");
+    static inline const QString linesKey = QString(settingKeys::captionLines);
     // The panel's width as a percentage of its screen's width; absent: the panel's standard width.
-    static inline const QString widthPercentKey = QStringLiteral("caption/widthPercent");
+    static inline const QString widthPercentKey = QString(settingKeys::captionWidthPercent);
     // "left", "center" or "right".
-    static inline const QString alignmentKey = QStringLiteral("caption/alignment");
+    static inline const QString alignmentKey = QString(settingKeys::captionAlignment);
     // The preset chosen last ("standard", "highContrast", "yellowText", "noBackground"); single choices made
     // afterwards are kept beside it.
-    static inline const QString presetKey = QStringLiteral("caption/preset");
-    static inline const QString autoHideKey = QStringLiteral("caption/autoHide");
-    static inline const QString autoHideSecondsKey = QStringLiteral("caption/autoHideSeconds");
+    static inline const QString presetKey = QString(settingKeys::captionPreset);
+    static inline const QString autoHideKey = QString(settingKeys::captionAutoHide);
+    static inline const QString autoHideSecondsKey = QString(settingKeys::captionAutoHideSeconds);
 
     static constexpr int minimumFontSize = 12;
     static constexpr int maximumFontSize = 96;

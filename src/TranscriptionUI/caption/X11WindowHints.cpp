@@ -4,6 +4,8 @@
 #include <QWindow>
 
 #ifdef TC_HAVE_XCB
+#include "TranscriptionUI/caption/XcbAtom.h"
+
 #include <QtGui/qguiapplication_platform.h>
 #include <cstdlib>
 #include <cstring>
@@ -15,14 +17,6 @@ namespace tc {
 
 #ifdef TC_HAVE_XCB
 namespace {
-
-xcb_atom_t atom(xcb_connection_t* connection, const char* name)
-{
-    const auto cookie = xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
-    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-        xcb_intern_atom_reply(connection, cookie, nullptr), &std::free);
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
 
 void sendClientMessage(xcb_connection_t* connection, xcb_window_t root, xcb_window_t window, xcb_atom_t type,
                        std::uint32_t d0, std::uint32_t d1)
@@ -54,9 +48,9 @@ void X11WindowHints::showOnAllWorkspaces(QWindow* window)
     const xcb_screen_t* screen = xcb_setup_roots_iterator(setup).data;
     if (!screen) return;
 
-    const xcb_atom_t desktop = atom(connection, "_NET_WM_DESKTOP");
-    const xcb_atom_t state = atom(connection, "_NET_WM_STATE");
-    const xcb_atom_t sticky = atom(connection, "_NET_WM_STATE_STICKY");
+    const xcb_atom_t desktop = xcbAtom(connection, "_NET_WM_DESKTOP");
+    const xcb_atom_t state = xcbAtom(connection, "_NET_WM_STATE");
+    const xcb_atom_t sticky = xcbAtom(connection, "_NET_WM_STATE_STICKY");
     const std::uint32_t allDesktops = 0xFFFFFFFF;
     if (desktop != XCB_ATOM_NONE) {
         xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, desktop, XCB_ATOM_CARDINAL, 32, 1, &allDesktops);
@@ -77,7 +71,7 @@ bool X11WindowHints::hasCompositingManager()
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     if (!x11 || !x11->connection()) return true;
     xcb_connection_t* connection = x11->connection();
-    const xcb_atom_t selection = atom(connection, "_NET_WM_CM_S0");
+    const xcb_atom_t selection = xcbAtom(connection, "_NET_WM_CM_S0");
     if (selection == XCB_ATOM_NONE) return false;
     std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> reply(
         xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection), nullptr), &std::free);

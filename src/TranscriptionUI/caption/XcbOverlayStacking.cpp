@@ -5,6 +5,8 @@
 #include <QWindow>
 
 #ifdef TC_HAVE_XCB
+#include "TranscriptionUI/caption/XcbAtom.h"
+
 #include <QtGui/qguiapplication_platform.h>
 #include <cstdlib>
 #include <cstring>
@@ -35,13 +37,6 @@ xcb_window_t rootOf(xcb_connection_t* connection)
     return screen ? screen->root : xcb_window_t{XCB_NONE};
 }
 
-xcb_atom_t atom(xcb_connection_t* connection, const char* name)
-{
-    const auto cookie = xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
-    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(connection, cookie, nullptr), &std::free);
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
-
 // What this client itself asked to hear on the root window; Qt listens there too, so ours is added to it.
 std::uint32_t ownRootEventMask(xcb_connection_t* connection, xcb_window_t root)
 {
@@ -68,8 +63,8 @@ XcbOverlayStacking::XcbOverlayStacking(QWindow* window, QObject* parent) : QObje
 {
 #ifdef TC_HAVE_XCB
     if (xcb_connection_t* c = connection()) {
-        m_activeWindowAtom = atom(c, "_NET_ACTIVE_WINDOW");
-        m_stackingAtom = atom(c, "_NET_CLIENT_LIST_STACKING");
+        m_activeWindowAtom = xcbAtom(c, "_NET_ACTIVE_WINDOW");
+        m_stackingAtom = xcbAtom(c, "_NET_CLIENT_LIST_STACKING");
     }
 #endif
 }

@@ -3,6 +3,8 @@
 #include <QGuiApplication>
 
 #ifdef TC_HAVE_XCB
+#include "TranscriptionUI/caption/XcbAtom.h"
+
 #include <QtGui/qguiapplication_platform.h>
 #include <algorithm>
 #include <array>
@@ -18,20 +20,12 @@ namespace tc {
 #ifdef TC_HAVE_XCB
 namespace {
 
-xcb_atom_t atom(xcb_connection_t* connection, const char* name)
-{
-    const auto cookie = xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
-    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-        xcb_intern_atom_reply(connection, cookie, nullptr), &std::free);
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
-
 void setAtoms(xcb_connection_t* c, xcb_window_t window, const char* property, std::initializer_list<const char*> names)
 {
     std::vector<xcb_atom_t> values;
     for (const char* name : names)
-        values.push_back(atom(c, name));
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom(c, property), XCB_ATOM_ATOM, 32,
+        values.push_back(xcbAtom(c, name));
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, xcbAtom(c, property), XCB_ATOM_ATOM, 32,
                         static_cast<std::uint32_t>(values.size()), values.data());
 }
 
@@ -60,14 +54,14 @@ std::unique_ptr<XcbStrutWindow> XcbStrutWindow::create()
     setAtoms(c, window, "_NET_WM_STATE",
              {"_NET_WM_STATE_STICKY", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"});
     const std::uint32_t allDesktops = 0xFFFFFFFF;
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom(c, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1,
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, xcbAtom(c, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1,
                         &allDesktops);
     // WM_HINTS with the input field false: the window manager never gives it the keyboard.
     const std::array<std::uint32_t, 9> hints{1, 0, 0, 0, 0, 0, 0, 0, 0};
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 32,
                         static_cast<std::uint32_t>(hints.size()), hints.data());
     const char name[] = "ライブ字幕の領域";
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom(c, "_NET_WM_NAME"), atom(c, "UTF8_STRING"), 8,
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, xcbAtom(c, "_NET_WM_NAME"), xcbAtom(c, "UTF8_STRING"), 8,
                         sizeof(name) - 1, name);
     const char windowClass[] = "transcription-corvane\0transcription-corvane";
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, sizeof(windowClass),
@@ -111,10 +105,10 @@ void XcbStrutWindow::reserve(Edge edge, const QRect& strip)
         strut[10] = left;
         strut[11] = right;
     }
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, atom(c, "_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL, 32,
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, xcbAtom(c, "_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL, 32,
                         static_cast<std::uint32_t>(strut.size()), strut.data());
     // The older four-value form, for window managers that read only that.
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, atom(c, "_NET_WM_STRUT"), XCB_ATOM_CARDINAL, 32, 4,
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, xcbAtom(c, "_NET_WM_STRUT"), XCB_ATOM_CARDINAL, 32, 4,
                         strut.data());
     const std::uint32_t geometry[] = {static_cast<std::uint32_t>(strip.x()), static_cast<std::uint32_t>(strip.y()),
                                       static_cast<std::uint32_t>(strip.width()),

@@ -1,5 +1,6 @@
 #include "TranscriptionUI/presentation/SourceAccess.h"
 
+#include "TranscriptionInfrastructure/settings/SettingKeys.h"
 #include "TranscriptionUI/presentation/NoticeLog.h"
 #include "TranscriptionUI/presentation/ObservedValue.h"
 
@@ -9,9 +10,9 @@ namespace tc {
 
 namespace {
 
-constexpr auto kOptInMicKey = "optInMic";
-constexpr auto kOptInSystemAudioKey = "optInSystemAudio";
-constexpr auto kSystemAudioRequestedKey = "systemAudioRequested";
+constexpr auto kOptInMicKey = settingKeys::optInMicrophone;
+constexpr auto kOptInSystemAudioKey = settingKeys::optInSystemAudio;
+constexpr auto kSystemAudioRequestedKey = settingKeys::systemAudioRequested;
 
 const std::string kSystemAudioRestartNotice =
     "システム音声を有効にするには、出力装置（スピーカーやヘッドホン）があり、サウンドサーバー（PulseAudio または "

@@ -3,6 +3,7 @@
 #include "TranscriptionDomain/AudioSourceID.h"
 #include "TranscriptionInfrastructure/audio/AudioDeviceChoice.h"
 #include "TranscriptionInfrastructure/settings/PermissionManager.h"
+#include "TranscriptionInfrastructure/settings/SettingKeys.h"
 
 #include <QObject>
 #include <QString>
@@ -60,8 +61,8 @@ public:
     bool systemAudioGranted() const { return m_systemAudioGranted; }
 
     // Where the settings keep the chosen devices' PulseAudio names; empty or absent: the default device.
-    static inline const QString microphoneDeviceKey = QStringLiteral("devices/microphone");
-    static inline const QString systemAudioDeviceKey = QStringLiteral("devices/systemAudio");
+    static inline const QString microphoneDeviceKey = QString(settingKeys::microphoneDevice);
+    static inline const QString systemAudioDeviceKey = QString(settingKeys::systemAudioDevice);
 
     // The devices chosen in the settings, read now.
     AudioDeviceChoice chosenDevices() const;

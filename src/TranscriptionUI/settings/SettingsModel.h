@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TranscriptionInfrastructure/audio/PulseAudioDeviceDirectory.h"
+#include "TranscriptionInfrastructure/settings/SettingKeys.h"
 #include "TranscriptionInfrastructure/speech/ModelAdvisor.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
@@ -39,10 +40,10 @@ struct SpeechModelFigures {
 class SettingsModel : public QObject {
     Q_OBJECT
 public:
-    static inline const QString speechModelKey = QStringLiteral("speech/model");
+    static inline const QString speechModelKey = QString(settingKeys::speechModel);
     // Two passes: the model finals are decoded with; empty or absent for one pass.
-    static inline const QString finalSpeechModelKey = QStringLiteral("speech/finalModel");
-    static inline const QString languageModelKey = QStringLiteral("languageModel/path");
+    static inline const QString finalSpeechModelKey = QString(settingKeys::finalSpeechModel);
+    static inline const QString languageModelKey = QString(settingKeys::languageModelPath);
     // The readers own these keys; the settings only write them.
     static inline const QString& microphoneKey = SourceAccess::microphoneDeviceKey;
     static inline const QString& systemAudioKey = SourceAccess::systemAudioDeviceKey;
