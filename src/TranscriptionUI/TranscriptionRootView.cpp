@@ -108,7 +108,9 @@ TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel* model, Pref
     connect(m_controlBar->clearButton(), &QPushButton::clicked, this, &TranscriptionRootView::requestClearAll);
     root->addWidget(m_controlBar);
     root->addWidget(section::divider(this));
-    m_search = new HistorySearchView(m_model, this);
+    m_search = new HistorySearchView(
+        m_model->historySearch(), [this](const Uuid& lineId) { return m_model->openHistorySearchResult(lineId); },
+        this);
     root->addWidget(m_search);
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_splitter->setChildrenCollapsible(false);

@@ -127,9 +127,6 @@ void TranscriptionViewModel::connectCollaborators()
     forward(m_autosave.get(), &HistoryAutosave::saveFinished, &VM::historySaveFinished);
     connect(m_autosave.get(), &HistoryAutosave::pastSessionsChanged, this, [this] { m_search->replaceAll(allSessions()); });
 
-    forward(m_search.get(), &HistorySearch::queryChanged, &VM::historySearchQueryChanged);
-    forward(m_search.get(), &HistorySearch::resultsChanged, &VM::historySearchResultsChanged);
-
     forward(m_calendar.get(), &CalendarBrowsing::statusChanged, &VM::calendarStatusChanged);
     forward(m_calendar.get(), &CalendarBrowsing::dayChanged, &VM::sidebarDateChanged);
     forward(m_calendar.get(), &CalendarBrowsing::dayEventsChanged, &VM::dayEventsChanged);

@@ -231,12 +231,8 @@ public:
 
     // --- History search ---
 
-    const std::string& historySearchQuery() const { return m_search->query(); }
-    // Searches every session, the current one too, on a worker; the results follow through
-    // historySearchResultsChanged. A blank query clears them.
-    void setHistorySearchQuery(const std::string& query) { m_search->setQuery(query); }
-    // Newest session first; match ranges are UTF-8 byte offsets into each line's text.
-    const HistorySearchResults& historySearchResults() const { return m_search->results(); }
+    // Searches every session, the current one too, on a worker; newest session first.
+    HistorySearch& historySearch() { return *m_search; }
     // Browses the whole local day of the line and highlights it for a while as a citation would; false when the
     // line is no longer in the history.
     bool openHistorySearchResult(const Uuid& lineId);
@@ -308,8 +304,6 @@ signals:
     void askAnswerChanged();
     void isAskingChanged();
     void askErrorChanged();
-    void historySearchQueryChanged();
-    void historySearchResultsChanged();
     // Every run stopped or replaced has ended, its events handled, and no restart is under way.
     void runSettled();
     // A write of the history file has ended: on the disk, or failed with its notice posted.
