@@ -115,7 +115,7 @@ TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel* model, Pref
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_splitter->setChildrenCollapsible(false);
     m_splitter->addWidget(makeTranscriptColumn());
-    m_sidebar = new CalendarSidebarView(m_model, this);
+    m_sidebar = new CalendarSidebarView(m_model->calendarBrowsing(), m_model, this);
     m_splitter->addWidget(m_sidebar);
     m_splitter->setStretchFactor(0, 1);
     m_splitter->setStretchFactor(1, 0);

@@ -127,10 +127,6 @@ void TranscriptionViewModel::connectCollaborators()
     forward(m_autosave.get(), &HistoryAutosave::saveFinished, &VM::historySaveFinished);
     connect(m_autosave.get(), &HistoryAutosave::pastSessionsChanged, this, [this] { m_search->replaceAll(allSessions()); });
 
-    forward(m_calendar.get(), &CalendarBrowsing::statusChanged, &VM::calendarStatusChanged);
-    forward(m_calendar.get(), &CalendarBrowsing::dayChanged, &VM::sidebarDateChanged);
-    forward(m_calendar.get(), &CalendarBrowsing::dayEventsChanged, &VM::dayEventsChanged);
-    forward(m_calendar.get(), &CalendarBrowsing::sourceNamesChanged, &VM::calendarSourceNamesChanged);
     forward(m_calendar.get(), &CalendarBrowsing::browsingEventChanged, &VM::browsingEventChanged);
 
     forward(m_reading.get(), &ReadingPosition::isFollowingLatestChanged, &VM::isFollowingLatestChanged);
@@ -372,8 +368,8 @@ bool TranscriptionViewModel::openHistorySearchResult(const Uuid& lineId)
     }
     if (!time) return false;
     const QDate day = localDateTime(*time).date();
-    const QDate shown = localDateTime(sidebarDate()).date();
-    if (const auto days = shown.daysTo(day); days != 0) moveSidebarDay(static_cast<int>(days));
+    const QDate shown = localDateTime(m_calendar->day()).date();
+    if (const auto days = shown.daysTo(day); days != 0) m_calendar->moveDay(static_cast<int>(days));
     // A day has no calendar event of its own, so one spanning it stands in; its end is the last instant of the day.
     const Date start = dateFromDateTime(day.startOfDay());
     const Date end = dateFromDateTime(day.addDays(1).startOfDay()) - 0.001;

@@ -194,12 +194,6 @@ public:
 
     // --- History, calendar browsing and export ---
 
-    CalendarAuthorizationStatus calendarStatus() const { return m_calendar->status(); }
-    // Always the start of a local day.
-    Date sidebarDate() const { return m_calendar->day(); }
-    const std::vector<CalendarEvent>& dayEvents() const { return m_calendar->dayEvents(); }
-    // Where the day's events come from ("仕事（デスクトップのアカウント）"), read with them.
-    const std::vector<std::string>& calendarSourceNames() const { return m_calendar->sourceNames(); }
     const std::shared_ptr<CalendarSources>& calendarSources() const { return m_deps.calendarSources; }
     const std::optional<CalendarEvent>& browsingEvent() const { return m_calendar->browsingEvent(); }
     void setBrowsingEvent(std::optional<CalendarEvent> event) { m_calendar->setBrowsingEvent(std::move(event)); }
@@ -210,14 +204,6 @@ public:
     // Lines inside browsingEvent (bounds inclusive); empty when none is browsed.
     std::vector<FinalizedLine> browsingLines() const;
     bool hasLines(const CalendarEvent& event) const;
-    // Moves the sidebar by calendar days and reloads its events. async.
-    void moveSidebarDay(int days, Done done = {}) { m_calendar->moveDay(days, std::move(done)); }
-    // Fills dayEvents for sidebarDate (empty unless the calendar is granted). async.
-    void loadDayEvents(Done done = {}) { m_calendar->loadDayEvents(std::move(done)); }
-    // Asks for calendar access, re-reads the status and reloads the events. async.
-    void requestCalendarAccess(Done done = {}) { m_calendar->requestAccess(std::move(done)); }
-    // The sidebar's "カレンダーへのアクセスを許可": repeats the in-app calendar request, as above. async.
-    void openCalendarPrivacySettings(Done done = {}) { requestCalendarAccess(std::move(done)); }
     // Clears the transcript, history (also on disk), browsing, reading position and question; keeps the notices
     // and the run.
     void clearAll();
@@ -287,10 +273,6 @@ signals:
     void levelsChanged();
     void levelHistoryChanged();
     void activeSourcesChanged();
-    void calendarStatusChanged();
-    void sidebarDateChanged();
-    void dayEventsChanged();
-    void calendarSourceNamesChanged();
     void browsingEventChanged();
     void pastSessionsChanged();
     void isFollowingLatestChanged();

@@ -125,12 +125,12 @@ TEST_F(TranscriptionViewModelHistoryTest, SlowCalendar_NeitherDelaysTheStartNorB
     model->bootstrap([&] { booted = true; });
 
     EXPECT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, 30000)) << "the start does not wait for the day";
-    EXPECT_TRUE(model->dayEvents().empty());
+    EXPECT_TRUE(model->calendarBrowsing().dayEvents().empty());
     EXPECT_FALSE(booted);
 
     calendar->open();
     EXPECT_TRUE(QTest::qWaitFor([&] { return booted; }, 30000));
-    EXPECT_EQ(model->dayEvents(), std::vector<CalendarEvent>{meeting}) << "the events arrive later";
+    EXPECT_EQ(model->calendarBrowsing().dayEvents(), std::vector<CalendarEvent>{meeting}) << "the events arrive later";
 }
 
 TEST_F(TranscriptionViewModelHistoryTest, SidebarDay_MovesByCalendarDaysAcrossSummerTimeLoadingOnlyOnceGranted)
@@ -140,24 +140,24 @@ TEST_F(TranscriptionViewModelHistoryTest, SidebarDay_MovesByCalendarDaysAcrossSu
     const CalendarEvent meeting{"e1", "会議", kMarch29Midnight + 3600, kMarch29Midnight + 7200};
     h.calendar->setEvents(kMarch29Midnight, {meeting});
     auto model = idleModel();
-    EXPECT_EQ(model->sidebarDate(), kMarch30Midnight);
-    EXPECT_EQ(model->calendarStatus(), CalendarAuthorizationStatus::denied);
+    EXPECT_EQ(model->calendarBrowsing().day(), kMarch30Midnight);
+    EXPECT_EQ(model->calendarBrowsing().status(), CalendarAuthorizationStatus::denied);
 
     // Denied: the day still moves (a 23-hour day back), but nothing is asked of the calendar.
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->moveSidebarDay(-1, done); }));
-    EXPECT_EQ(model->sidebarDate(), kMarch29Midnight);
-    EXPECT_TRUE(model->dayEvents().empty());
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->calendarBrowsing().moveDay(-1, done); }));
+    EXPECT_EQ(model->calendarBrowsing().day(), kMarch29Midnight);
+    EXPECT_TRUE(model->calendarBrowsing().dayEvents().empty());
     EXPECT_TRUE(h.calendar->requestedDays().empty());
 
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->openCalendarPrivacySettings(done); }));
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->calendarBrowsing().requestAccess(done); }));
     EXPECT_EQ(h.calendar->accessRequests(), 1);
-    EXPECT_EQ(model->calendarStatus(), CalendarAuthorizationStatus::granted);
-    EXPECT_EQ(model->dayEvents(), std::vector<CalendarEvent>{meeting});
+    EXPECT_EQ(model->calendarBrowsing().status(), CalendarAuthorizationStatus::granted);
+    EXPECT_EQ(model->calendarBrowsing().dayEvents(), std::vector<CalendarEvent>{meeting});
     EXPECT_EQ(h.calendar->requestedDays(), std::vector<Date>{kMarch29Midnight});
 
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->moveSidebarDay(1, done); }));
-    EXPECT_EQ(model->sidebarDate(), kMarch30Midnight);
-    EXPECT_TRUE(model->dayEvents().empty());
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->calendarBrowsing().moveDay(1, done); }));
+    EXPECT_EQ(model->calendarBrowsing().day(), kMarch30Midnight);
+    EXPECT_TRUE(model->calendarBrowsing().dayEvents().empty());
 }
 
 TEST_F(TranscriptionViewModelHistoryTest, BrowsingAnEvent_IncludesLinesOnBothBoundsFromEverySessionRecoveredOnesToo)

@@ -141,23 +141,23 @@ TEST(ConsentWithdrawal, EmptiesTheCalendarSidebarAtOnceAndAsksAgain)
         consent, std::make_shared<ICalendarEventStore>(ICalendarEventStore::Locations{calendars, std::nullopt}));
     TranscriptionViewModel model(deps);
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model.bootstrap(done); }));
-    ASSERT_EQ(model.dayEvents().size(), 1u);
-    model.setBrowsingEvent(model.dayEvents().front());
+    ASSERT_EQ(model.calendarBrowsing().dayEvents().size(), 1u);
+    model.setBrowsingEvent(model.calendarBrowsing().dayEvents().front());
 
     ConsentSection section(&model.sourceAccess(), &model.calendarBrowsing());
     button(section, "calendarWithdraw")->click();
     // Emptied before the worker has even answered.
-    EXPECT_TRUE(model.dayEvents().empty());
+    EXPECT_TRUE(model.calendarBrowsing().dayEvents().empty());
     EXPECT_FALSE(model.browsingEvent().has_value());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.calendarStatus() == CalendarAuthorizationStatus::undetermined; },
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.calendarBrowsing().status() == CalendarAuthorizationStatus::undetermined; },
                                 10000));
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model.loadDayEvents(done); }));
-    EXPECT_TRUE(model.dayEvents().empty()) << "events read after the withdrawal";
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model.calendarBrowsing().loadDayEvents(done); }));
+    EXPECT_TRUE(model.calendarBrowsing().dayEvents().empty()) << "events read after the withdrawal";
     EXPECT_EQ(consent->consent(ConsentTopic::calendar), Consent::undetermined);
     EXPECT_TRUE(button(section, "calendarAllow")->isVisibleTo(&section));
 
     button(section, "calendarAllow")->click();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return model.dayEvents().size() == 1u; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model.calendarBrowsing().dayEvents().size() == 1u; }, 10000));
     model.pauseTranscription();
 }
 

@@ -108,7 +108,7 @@ TEST_F(HistorySearchViewTest, MixedWidthAndKanaQueryFindsAPastLineAndChoosingItB
     EXPECT_FALSE(view->browsingView()->isHidden());
     ASSERT_TRUE(model->browsingEvent().has_value());
     EXPECT_EQ(model->browsingEvent()->title, "2026年12月5日");
-    EXPECT_EQ(model->sidebarDate(), localDate(2026, 12, 5, 0, 0));
+    EXPECT_EQ(model->calendarBrowsing().day(), localDate(2026, 12, 5, 0, 0));
     ASSERT_EQ(view->browsingLines()->rowCount(), 3) << "the whole day is shown, not just the match";
     const auto row = view->browsingLines()->rowOf(guide.id);
     ASSERT_TRUE(row.has_value());
