@@ -104,7 +104,6 @@ void TranscriptionViewModel::connectCollaborators()
 
     forward(m_sources.get(), &SourceAccess::optInMicChanged, &VM::optInMicChanged);
     forward(m_sources.get(), &SourceAccess::optInSystemAudioChanged, &VM::optInSystemAudioChanged);
-    forward(m_sources.get(), &SourceAccess::systemAudioRequestedChanged, &VM::systemAudioRequestedChanged);
     forward(m_sources.get(), &SourceAccess::micStatusChanged, &VM::micStatusChanged);
     forward(m_sources.get(), &SourceAccess::speechStatusChanged, &VM::speechStatusChanged);
     forward(m_sources.get(), &SourceAccess::systemAudioGrantedChanged, &VM::systemAudioGrantedChanged);
@@ -279,15 +278,6 @@ void TranscriptionViewModel::scheduleSave()
 }
 
 // --- Sources, permissions and levels ---
-
-void TranscriptionViewModel::openPrivacySettings(AudioSourceID source, Done done)
-{
-    if (source == AudioSourceID::microphone) {
-        requestMicrophoneAccess(std::move(done));
-    } else {
-        requestSystemAudioAccess(std::move(done));
-    }
-}
 
 // --- History, calendar browsing and export ---
 

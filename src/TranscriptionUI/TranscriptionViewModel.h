@@ -161,16 +161,6 @@ public:
     SourceAccess& sourceAccess() { return *m_sources; }
     CalendarBrowsing& calendarBrowsing() { return *m_calendar; }
 
-    bool optInMic() const { return m_sources->optInMic(); }
-    // Persists and reconciles (may start, or restart, a run) even when the value is unchanged.
-    void setOptInMic(bool value) { m_sources->setOptInMic(value); }
-    bool optInSystemAudio() const { return m_sources->optInSystemAudio(); }
-    void setOptInSystemAudio(bool value) { m_sources->setOptInSystemAudio(value); }
-    bool systemAudioRequested() const { return m_sources->systemAudioRequested(); }
-    void setSystemAudioRequested(bool value) { m_sources->setSystemAudioRequested(value); }
-    Status micStatus() const { return m_sources->micStatus(); }
-    Status speechStatus() const { return m_sources->speechStatus(); }
-    bool systemAudioGranted() const { return m_sources->systemAudioGranted(); }
     const std::map<AudioSourceID, float>& levels() const { return m_run->levels(); }
     // Oldest first, at most levelHistoryLength values per source.
     const std::map<AudioSourceID, std::vector<float>>& levelHistory() const { return m_run->levelHistory(); }
@@ -179,16 +169,6 @@ public:
 
     // Speech recognition granted and at least one opted-in source granted (cached states only).
     bool canStart() const { return m_sources->canStart(); }
-    SourceAccessState accessState(AudioSourceID source) const { return m_sources->accessState(source); }
-    // Asks for the microphone (and speech recognition if undetermined), then opts in when granted. async.
-    void requestMicrophoneAccess(Done done = {}) { m_sources->requestMicrophone(std::move(done)); }
-    // Asks for system audio (and speech recognition if undetermined), then opts in whatever the outcome. async.
-    void requestSystemAudioAccess(Done done = {}) { m_sources->requestSystemAudio(std::move(done)); }
-    // Re-reads the three permissions; starts nothing. async.
-    void refreshPermissions(Done done = {}) { m_sources->refresh(std::move(done)); }
-    // The settings button of a denied source. This platform has no settings pane for it, so the button
-    // repeats the in-app request for that source (the consent record is what the permission reads).
-    void openPrivacySettings(AudioSourceID source, Done done = {});
     void recordLevel(float level, AudioSourceID source) { m_run->recordLevel(level, source); }
     void clearNotices() { m_notices->clear(); }
 
@@ -266,7 +246,6 @@ signals:
     void liveCaptionContentChanged();
     void optInMicChanged();
     void optInSystemAudioChanged();
-    void systemAudioRequestedChanged();
     void micStatusChanged();
     void speechStatusChanged();
     void systemAudioGrantedChanged();

@@ -50,7 +50,7 @@ protected:
     }
     static void refresh(TranscriptionRootView& view)
     {
-        ASSERT_TRUE(test::ViewModelHarness::await([&](auto done) { view.model()->refreshPermissions(done); }));
+        ASSERT_TRUE(test::ViewModelHarness::await([&](auto done) { view.model()->sourceAccess().refresh(done); }));
     }
 
     test::ViewModelHarness h;
@@ -161,9 +161,9 @@ TEST_F(TranscriptionRootViewTest, SourceControlsTakeTheFormOfTheirAccessState)
     EXPECT_EQ(mic->form(), Kind::granted);
     EXPECT_EQ(system->form(), Kind::granted);
     mic->toggle()->click();
-    EXPECT_TRUE(view->model()->optInMic()) << "the switch is bound to the opt-in flag";
+    EXPECT_TRUE(view->model()->sourceAccess().optInMic()) << "the switch is bound to the opt-in flag";
 
-    view->model()->setSystemAudioRequested(true);
+    view->model()->sourceAccess().setSystemAudioRequested(true);
     h.permissions->setScreenRecording(false);
     refresh(*view);
     EXPECT_EQ(system->form(), Kind::denied);

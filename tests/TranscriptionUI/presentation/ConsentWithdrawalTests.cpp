@@ -95,8 +95,8 @@ TEST(ConsentWithdrawal, StopsEachSourcesCaptureInTheSoundServerAtOnce)
     EXPECT_TRUE(QTest::qWaitFor([&] { return recordedSources() == std::set<std::string>{"out.monitor"}; }, 20000))
         << "the microphone is still recorded after its consent was withdrawn";
     EXPECT_TRUE(model.isRunning()) << "system audio goes on";
-    EXPECT_EQ(model.accessState(AudioSourceID::microphone), SourceAccessState::undetermined());
-    EXPECT_FALSE(model.optInMic());
+    EXPECT_EQ(model.sourceAccess().accessState(AudioSourceID::microphone), SourceAccessState::undetermined());
+    EXPECT_FALSE(model.sourceAccess().optInMic());
     EXPECT_EQ(consent->consent(ConsentTopic::microphone), Consent::undetermined);
     EXPECT_TRUE(hasNoticeWith(model, "マイクの許可を取り消しました"));
     EXPECT_TRUE(button(section, "microphoneAllow")->isVisibleTo(&section));
@@ -117,7 +117,7 @@ TEST(ConsentWithdrawal, StopsEachSourcesCaptureInTheSoundServerAtOnce)
 
     button(section, "systemAudioWithdraw")->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !model.isRunning() && recordedSources().empty(); }, 20000));
-    EXPECT_EQ(model.accessState(AudioSourceID::systemAudio), SourceAccessState::undetermined());
+    EXPECT_EQ(model.sourceAccess().accessState(AudioSourceID::systemAudio), SourceAccessState::undetermined());
     EXPECT_TRUE(hasNoticeWith(model, "システム音声の許可を取り消しました"));
     model.pauseTranscription();
 }
