@@ -179,7 +179,7 @@ QWidget* TranscriptionRootView::makeTranscriptColumn()
     auto* liveLayout = new QVBoxLayout(m_liveView);
     liveLayout->setContentsMargins(0, 0, 0, 0);
     liveLayout->setSpacing(8);
-    m_questionPanel = new QuestionPanelView(m_model, m_liveView);
+    m_questionPanel = new QuestionPanelView(m_model->conversationAsking(), m_model, m_liveView);
     liveLayout->addWidget(m_questionPanel);
     m_permissionHint = section::iconLabel(
         QStringLiteral("info.circle"),

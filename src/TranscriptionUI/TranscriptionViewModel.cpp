@@ -133,13 +133,6 @@ void TranscriptionViewModel::connectCollaborators()
     forward(m_reading.get(), &ReadingPosition::pendingScrollTargetChanged, &VM::pendingScrollTargetChanged);
     forward(m_reading.get(), &ReadingPosition::highlightedLineIDChanged, &VM::highlightedLineIDChanged);
 
-    forward(m_asking.get(), &ConversationAsking::availableChanged, &VM::conversationAvailableChanged);
-    forward(m_asking.get(), &ConversationAsking::unavailableReasonChanged, &VM::conversationUnavailableReasonChanged);
-    forward(m_asking.get(), &ConversationAsking::noteChanged, &VM::conversationNoteChanged);
-    forward(m_asking.get(), &ConversationAsking::questionChanged, &VM::askQuestionChanged);
-    forward(m_asking.get(), &ConversationAsking::answerChanged, &VM::askAnswerChanged);
-    forward(m_asking.get(), &ConversationAsking::isAskingChanged, &VM::isAskingChanged);
-    forward(m_asking.get(), &ConversationAsking::errorChanged, &VM::askErrorChanged);
 }
 
 Date TranscriptionViewModel::now() const
@@ -374,7 +367,7 @@ bool TranscriptionViewModel::openHistorySearchResult(const Uuid& lineId)
 void TranscriptionViewModel::useLanguageModel(const std::string& file, Done done)
 {
     if (m_deps.chooseLanguageModel) m_deps.chooseLanguageModel(file);
-    refreshConversationAvailability(std::move(done));
+    m_asking->refreshAvailability(std::move(done));
 }
 
 std::optional<FinalizedLine> TranscriptionViewModel::line(const Uuid& id) const

@@ -217,20 +217,11 @@ public:
     // A line of the current session.
     std::optional<FinalizedLine> line(const Uuid& id) const;
 
-    bool conversationAvailable() const { return m_asking->available(); }
-    const std::optional<std::string>& conversationUnavailableReason() const { return m_asking->unavailableReason(); }
-    // What the responder says about its answers (quotations, or the model loading); empty when nothing.
-    const std::string& conversationNote() const { return m_asking->note(); }
-    // Reads the responder's availability. async.
-    void refreshConversationAvailability(Done done = {}) { m_asking->refreshAvailability(std::move(done)); }
+    // The question being typed, the responder's availability and the last outcome.
+    ConversationAsking& conversationAsking() { return *m_asking; }
     // Answers the next questions with this language model file (empty: the installed default) and re-reads what
     // the responder says about it. async.
     void useLanguageModel(const std::string& file, Done done = {});
-    const std::string& askQuestion() const { return m_asking->question(); }
-    void setAskQuestion(const std::string& question) { m_asking->setQuestion(question); }
-    const std::optional<ConversationAnswer>& askAnswer() const { return m_asking->answer(); }
-    bool isAsking() const { return m_asking->isAsking(); }
-    const std::optional<std::string>& askError() const { return m_asking->error(); }
     // Asks the responder about the current session's recent lines; ignored while asking or for a blank
     // question. async (done also runs when ignored).
     void askAboutConversation(Done done = {}) { m_asking->ask(m_finalizedLines, std::move(done)); }
@@ -258,13 +249,6 @@ signals:
     void unreadCountChanged();
     void pendingScrollTargetChanged();
     void highlightedLineIDChanged();
-    void conversationAvailableChanged();
-    void conversationUnavailableReasonChanged();
-    void conversationNoteChanged();
-    void askQuestionChanged();
-    void askAnswerChanged();
-    void isAskingChanged();
-    void askErrorChanged();
     // Every run stopped or replaced has ended, its events handled, and no restart is under way.
     void runSettled();
     // A write of the history file has ended: on the disk, or failed with its notice posted.
