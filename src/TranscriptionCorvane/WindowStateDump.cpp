@@ -27,9 +27,9 @@ WindowStateDump::WindowStateDump(TranscriptionRootView* root, QString path, QObj
     TranscriptionViewModel* model = root->model();
     for (auto signal : {&TranscriptionViewModel::finalizedLinesChanged, &TranscriptionViewModel::volatileTextChanged,
                         &TranscriptionViewModel::noticesChanged, &TranscriptionViewModel::isRunningChanged,
-                        &TranscriptionViewModel::liveCaptionContentChanged, &TranscriptionViewModel::dayEventsChanged,
-                        &TranscriptionViewModel::browsingEventChanged})
+                        &TranscriptionViewModel::liveCaptionContentChanged, &TranscriptionViewModel::browsingEventChanged})
         connect(model, signal, &m_debounce, qOverload<>(&QTimer::start));
+    connect(&model->calendarBrowsing(), &CalendarBrowsing::dayEventsChanged, &m_debounce, qOverload<>(&QTimer::start));
 }
 
 namespace {

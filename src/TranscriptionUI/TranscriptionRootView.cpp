@@ -108,12 +108,14 @@ TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel* model, Pref
     connect(m_controlBar->clearButton(), &QPushButton::clicked, this, &TranscriptionRootView::requestClearAll);
     root->addWidget(m_controlBar);
     root->addWidget(section::divider(this));
-    m_search = new HistorySearchView(m_model, this);
+    m_search = new HistorySearchView(
+        m_model->historySearch(), [this](const Uuid& lineId) { return m_model->openHistorySearchResult(lineId); },
+        this);
     root->addWidget(m_search);
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_splitter->setChildrenCollapsible(false);
     m_splitter->addWidget(makeTranscriptColumn());
-    m_sidebar = new CalendarSidebarView(m_model, this);
+    m_sidebar = new CalendarSidebarView(m_model->calendarBrowsing(), m_model, this);
     m_splitter->addWidget(m_sidebar);
     m_splitter->setStretchFactor(0, 1);
     m_splitter->setStretchFactor(1, 0);
@@ -177,7 +179,7 @@ QWidget* TranscriptionRootView::makeTranscriptColumn()
     auto* liveLayout = new QVBoxLayout(m_liveView);
     liveLayout->setContentsMargins(0, 0, 0, 0);
     liveLayout->setSpacing(8);
-    m_questionPanel = new QuestionPanelView(m_model, m_liveView);
+    m_questionPanel = new QuestionPanelView(m_model->conversationAsking(), m_model, m_liveView);
     liveLayout->addWidget(m_questionPanel);
     m_permissionHint = section::iconLabel(
         QStringLiteral("info.circle"),

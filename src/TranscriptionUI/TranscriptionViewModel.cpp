@@ -104,7 +104,6 @@ void TranscriptionViewModel::connectCollaborators()
 
     forward(m_sources.get(), &SourceAccess::optInMicChanged, &VM::optInMicChanged);
     forward(m_sources.get(), &SourceAccess::optInSystemAudioChanged, &VM::optInSystemAudioChanged);
-    forward(m_sources.get(), &SourceAccess::systemAudioRequestedChanged, &VM::systemAudioRequestedChanged);
     forward(m_sources.get(), &SourceAccess::micStatusChanged, &VM::micStatusChanged);
     forward(m_sources.get(), &SourceAccess::speechStatusChanged, &VM::speechStatusChanged);
     forward(m_sources.get(), &SourceAccess::systemAudioGrantedChanged, &VM::systemAudioGrantedChanged);
@@ -127,13 +126,6 @@ void TranscriptionViewModel::connectCollaborators()
     forward(m_autosave.get(), &HistoryAutosave::saveFinished, &VM::historySaveFinished);
     connect(m_autosave.get(), &HistoryAutosave::pastSessionsChanged, this, [this] { m_search->replaceAll(allSessions()); });
 
-    forward(m_search.get(), &HistorySearch::queryChanged, &VM::historySearchQueryChanged);
-    forward(m_search.get(), &HistorySearch::resultsChanged, &VM::historySearchResultsChanged);
-
-    forward(m_calendar.get(), &CalendarBrowsing::statusChanged, &VM::calendarStatusChanged);
-    forward(m_calendar.get(), &CalendarBrowsing::dayChanged, &VM::sidebarDateChanged);
-    forward(m_calendar.get(), &CalendarBrowsing::dayEventsChanged, &VM::dayEventsChanged);
-    forward(m_calendar.get(), &CalendarBrowsing::sourceNamesChanged, &VM::calendarSourceNamesChanged);
     forward(m_calendar.get(), &CalendarBrowsing::browsingEventChanged, &VM::browsingEventChanged);
 
     forward(m_reading.get(), &ReadingPosition::isFollowingLatestChanged, &VM::isFollowingLatestChanged);
@@ -141,13 +133,6 @@ void TranscriptionViewModel::connectCollaborators()
     forward(m_reading.get(), &ReadingPosition::pendingScrollTargetChanged, &VM::pendingScrollTargetChanged);
     forward(m_reading.get(), &ReadingPosition::highlightedLineIDChanged, &VM::highlightedLineIDChanged);
 
-    forward(m_asking.get(), &ConversationAsking::availableChanged, &VM::conversationAvailableChanged);
-    forward(m_asking.get(), &ConversationAsking::unavailableReasonChanged, &VM::conversationUnavailableReasonChanged);
-    forward(m_asking.get(), &ConversationAsking::noteChanged, &VM::conversationNoteChanged);
-    forward(m_asking.get(), &ConversationAsking::questionChanged, &VM::askQuestionChanged);
-    forward(m_asking.get(), &ConversationAsking::answerChanged, &VM::askAnswerChanged);
-    forward(m_asking.get(), &ConversationAsking::isAskingChanged, &VM::isAskingChanged);
-    forward(m_asking.get(), &ConversationAsking::errorChanged, &VM::askErrorChanged);
 }
 
 Date TranscriptionViewModel::now() const
@@ -287,15 +272,6 @@ void TranscriptionViewModel::scheduleSave()
 
 // --- Sources, permissions and levels ---
 
-void TranscriptionViewModel::openPrivacySettings(AudioSourceID source, Done done)
-{
-    if (source == AudioSourceID::microphone) {
-        requestMicrophoneAccess(std::move(done));
-    } else {
-        requestSystemAudioAccess(std::move(done));
-    }
-}
-
 // --- History, calendar browsing and export ---
 
 std::vector<FinalizedLine> TranscriptionViewModel::allLines() const
@@ -375,8 +351,8 @@ bool TranscriptionViewModel::openHistorySearchResult(const Uuid& lineId)
     }
     if (!time) return false;
     const QDate day = localDateTime(*time).date();
-    const QDate shown = localDateTime(sidebarDate()).date();
-    if (const auto days = shown.daysTo(day); days != 0) moveSidebarDay(static_cast<int>(days));
+    const QDate shown = localDateTime(m_calendar->day()).date();
+    if (const auto days = shown.daysTo(day); days != 0) m_calendar->moveDay(static_cast<int>(days));
     // A day has no calendar event of its own, so one spanning it stands in; its end is the last instant of the day.
     const Date start = dateFromDateTime(day.startOfDay());
     const Date end = dateFromDateTime(day.addDays(1).startOfDay()) - 0.001;
@@ -391,7 +367,7 @@ bool TranscriptionViewModel::openHistorySearchResult(const Uuid& lineId)
 void TranscriptionViewModel::useLanguageModel(const std::string& file, Done done)
 {
     if (m_deps.chooseLanguageModel) m_deps.chooseLanguageModel(file);
-    refreshConversationAvailability(std::move(done));
+    m_asking->refreshAvailability(std::move(done));
 }
 
 std::optional<FinalizedLine> TranscriptionViewModel::line(const Uuid& id) const

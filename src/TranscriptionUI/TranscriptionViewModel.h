@@ -161,16 +161,6 @@ public:
     SourceAccess& sourceAccess() { return *m_sources; }
     CalendarBrowsing& calendarBrowsing() { return *m_calendar; }
 
-    bool optInMic() const { return m_sources->optInMic(); }
-    // Persists and reconciles (may start, or restart, a run) even when the value is unchanged.
-    void setOptInMic(bool value) { m_sources->setOptInMic(value); }
-    bool optInSystemAudio() const { return m_sources->optInSystemAudio(); }
-    void setOptInSystemAudio(bool value) { m_sources->setOptInSystemAudio(value); }
-    bool systemAudioRequested() const { return m_sources->systemAudioRequested(); }
-    void setSystemAudioRequested(bool value) { m_sources->setSystemAudioRequested(value); }
-    Status micStatus() const { return m_sources->micStatus(); }
-    Status speechStatus() const { return m_sources->speechStatus(); }
-    bool systemAudioGranted() const { return m_sources->systemAudioGranted(); }
     const std::map<AudioSourceID, float>& levels() const { return m_run->levels(); }
     // Oldest first, at most levelHistoryLength values per source.
     const std::map<AudioSourceID, std::vector<float>>& levelHistory() const { return m_run->levelHistory(); }
@@ -179,27 +169,11 @@ public:
 
     // Speech recognition granted and at least one opted-in source granted (cached states only).
     bool canStart() const { return m_sources->canStart(); }
-    SourceAccessState accessState(AudioSourceID source) const { return m_sources->accessState(source); }
-    // Asks for the microphone (and speech recognition if undetermined), then opts in when granted. async.
-    void requestMicrophoneAccess(Done done = {}) { m_sources->requestMicrophone(std::move(done)); }
-    // Asks for system audio (and speech recognition if undetermined), then opts in whatever the outcome. async.
-    void requestSystemAudioAccess(Done done = {}) { m_sources->requestSystemAudio(std::move(done)); }
-    // Re-reads the three permissions; starts nothing. async.
-    void refreshPermissions(Done done = {}) { m_sources->refresh(std::move(done)); }
-    // The settings button of a denied source. This platform has no settings pane for it, so the button
-    // repeats the in-app request for that source (the consent record is what the permission reads).
-    void openPrivacySettings(AudioSourceID source, Done done = {});
     void recordLevel(float level, AudioSourceID source) { m_run->recordLevel(level, source); }
     void clearNotices() { m_notices->clear(); }
 
     // --- History, calendar browsing and export ---
 
-    CalendarAuthorizationStatus calendarStatus() const { return m_calendar->status(); }
-    // Always the start of a local day.
-    Date sidebarDate() const { return m_calendar->day(); }
-    const std::vector<CalendarEvent>& dayEvents() const { return m_calendar->dayEvents(); }
-    // Where the day's events come from ("仕事（デスクトップのアカウント）"), read with them.
-    const std::vector<std::string>& calendarSourceNames() const { return m_calendar->sourceNames(); }
     const std::shared_ptr<CalendarSources>& calendarSources() const { return m_deps.calendarSources; }
     const std::optional<CalendarEvent>& browsingEvent() const { return m_calendar->browsingEvent(); }
     void setBrowsingEvent(std::optional<CalendarEvent> event) { m_calendar->setBrowsingEvent(std::move(event)); }
@@ -210,14 +184,6 @@ public:
     // Lines inside browsingEvent (bounds inclusive); empty when none is browsed.
     std::vector<FinalizedLine> browsingLines() const;
     bool hasLines(const CalendarEvent& event) const;
-    // Moves the sidebar by calendar days and reloads its events. async.
-    void moveSidebarDay(int days, Done done = {}) { m_calendar->moveDay(days, std::move(done)); }
-    // Fills dayEvents for sidebarDate (empty unless the calendar is granted). async.
-    void loadDayEvents(Done done = {}) { m_calendar->loadDayEvents(std::move(done)); }
-    // Asks for calendar access, re-reads the status and reloads the events. async.
-    void requestCalendarAccess(Done done = {}) { m_calendar->requestAccess(std::move(done)); }
-    // The sidebar's "カレンダーへのアクセスを許可": repeats the in-app calendar request, as above. async.
-    void openCalendarPrivacySettings(Done done = {}) { requestCalendarAccess(std::move(done)); }
     // Clears the transcript, history (also on disk), browsing, reading position and question; keeps the notices
     // and the run.
     void clearAll();
@@ -231,12 +197,8 @@ public:
 
     // --- History search ---
 
-    const std::string& historySearchQuery() const { return m_search->query(); }
-    // Searches every session, the current one too, on a worker; the results follow through
-    // historySearchResultsChanged. A blank query clears them.
-    void setHistorySearchQuery(const std::string& query) { m_search->setQuery(query); }
-    // Newest session first; match ranges are UTF-8 byte offsets into each line's text.
-    const HistorySearchResults& historySearchResults() const { return m_search->results(); }
+    // Searches every session, the current one too, on a worker; newest session first.
+    HistorySearch& historySearch() { return *m_search; }
     // Browses the whole local day of the line and highlights it for a while as a citation would; false when the
     // line is no longer in the history.
     bool openHistorySearchResult(const Uuid& lineId);
@@ -255,20 +217,11 @@ public:
     // A line of the current session.
     std::optional<FinalizedLine> line(const Uuid& id) const;
 
-    bool conversationAvailable() const { return m_asking->available(); }
-    const std::optional<std::string>& conversationUnavailableReason() const { return m_asking->unavailableReason(); }
-    // What the responder says about its answers (quotations, or the model loading); empty when nothing.
-    const std::string& conversationNote() const { return m_asking->note(); }
-    // Reads the responder's availability. async.
-    void refreshConversationAvailability(Done done = {}) { m_asking->refreshAvailability(std::move(done)); }
+    // The question being typed, the responder's availability and the last outcome.
+    ConversationAsking& conversationAsking() { return *m_asking; }
     // Answers the next questions with this language model file (empty: the installed default) and re-reads what
     // the responder says about it. async.
     void useLanguageModel(const std::string& file, Done done = {});
-    const std::string& askQuestion() const { return m_asking->question(); }
-    void setAskQuestion(const std::string& question) { m_asking->setQuestion(question); }
-    const std::optional<ConversationAnswer>& askAnswer() const { return m_asking->answer(); }
-    bool isAsking() const { return m_asking->isAsking(); }
-    const std::optional<std::string>& askError() const { return m_asking->error(); }
     // Asks the responder about the current session's recent lines; ignored while asking or for a blank
     // question. async (done also runs when ignored).
     void askAboutConversation(Done done = {}) { m_asking->ask(m_finalizedLines, std::move(done)); }
@@ -284,32 +237,18 @@ signals:
     void liveCaptionContentChanged();
     void optInMicChanged();
     void optInSystemAudioChanged();
-    void systemAudioRequestedChanged();
     void micStatusChanged();
     void speechStatusChanged();
     void systemAudioGrantedChanged();
     void levelsChanged();
     void levelHistoryChanged();
     void activeSourcesChanged();
-    void calendarStatusChanged();
-    void sidebarDateChanged();
-    void dayEventsChanged();
-    void calendarSourceNamesChanged();
     void browsingEventChanged();
     void pastSessionsChanged();
     void isFollowingLatestChanged();
     void unreadCountChanged();
     void pendingScrollTargetChanged();
     void highlightedLineIDChanged();
-    void conversationAvailableChanged();
-    void conversationUnavailableReasonChanged();
-    void conversationNoteChanged();
-    void askQuestionChanged();
-    void askAnswerChanged();
-    void isAskingChanged();
-    void askErrorChanged();
-    void historySearchQueryChanged();
-    void historySearchResultsChanged();
     // Every run stopped or replaced has ended, its events handled, and no restart is under way.
     void runSettled();
     // A write of the history file has ended: on the disk, or failed with its notice posted.

@@ -55,11 +55,11 @@ TEST(TranscriptionMainWindow, SettingsOpenWithCtrlCommaAndTheirChoicesTakeEffect
     std::ofstream(notes) << "not a model at all";
     settings->model()->chooseLanguageModel(QString::fromStdString(notes.string()));
     const auto noteNames = [&](const std::string& text) {
-        return QTest::qWaitFor([&] { return model.conversationNote().find(text) != std::string::npos; }, 30000);
+        return QTest::qWaitFor([&] { return model.conversationAsking().note().find(text) != std::string::npos; }, 30000);
     };
-    EXPECT_TRUE(noteNames("notes.gguf は GGUF 形式のモデルではない")) << model.conversationNote();
+    EXPECT_TRUE(noteNames("notes.gguf は GGUF 形式のモデルではない")) << model.conversationAsking().note();
     // Under the question field the note is one short line; the whole of it is its tooltip.
-    const QString fullNote = QString::fromStdString(model.conversationNote());
+    const QString fullNote = QString::fromStdString(model.conversationAsking().note());
     QLabel* note = nullptr;
     for (QLabel* label : window.findChildren<QLabel*>())
         if (label->toolTip() == fullNote) note = label;
@@ -69,7 +69,7 @@ TEST(TranscriptionMainWindow, SettingsOpenWithCtrlCommaAndTheirChoicesTakeEffect
     EXPECT_TRUE(fullNote.startsWith(note->text().chopped(2))) << note->text().toStdString();
     settings->model()->resetLanguageModel();
     const auto installed = CompositionRoot::installedLanguageModelFile().filename().string();
-    EXPECT_TRUE(noteNames(installed)) << model.conversationNote();
+    EXPECT_TRUE(noteNames(installed)) << model.conversationAsking().note();
 
     model.bootstrap([] {});
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.isRunning(); }, 30000));

@@ -50,7 +50,7 @@ protected:
     }
     static void refresh(TranscriptionRootView& view)
     {
-        ASSERT_TRUE(test::ViewModelHarness::await([&](auto done) { view.model()->refreshPermissions(done); }));
+        ASSERT_TRUE(test::ViewModelHarness::await([&](auto done) { view.model()->sourceAccess().refresh(done); }));
     }
 
     test::ViewModelHarness h;
@@ -91,7 +91,7 @@ TEST_F(TranscriptionRootViewTest, BecomingActiveStartsUnlessPausedAndTheRunButto
     auto view = makeView();
     view->show();
     // Reading whether questions can be answered is the start-up's last step before it starts a run.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view->model()->conversationAvailable(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->model()->conversationAsking().available(); }, 30000));
     EXPECT_EQ(view->model()->runGeneration(), 0) << "nothing is allowed yet";
     EXPECT_TRUE(view->runButton()->isHidden());
     EXPECT_FALSE(view->permissionHint()->isHidden()) << "nothing can start: the hint says how to";
@@ -161,9 +161,9 @@ TEST_F(TranscriptionRootViewTest, SourceControlsTakeTheFormOfTheirAccessState)
     EXPECT_EQ(mic->form(), Kind::granted);
     EXPECT_EQ(system->form(), Kind::granted);
     mic->toggle()->click();
-    EXPECT_TRUE(view->model()->optInMic()) << "the switch is bound to the opt-in flag";
+    EXPECT_TRUE(view->model()->sourceAccess().optInMic()) << "the switch is bound to the opt-in flag";
 
-    view->model()->setSystemAudioRequested(true);
+    view->model()->sourceAccess().setSystemAudioRequested(true);
     h.permissions->setScreenRecording(false);
     refresh(*view);
     EXPECT_EQ(system->form(), Kind::denied);
@@ -420,7 +420,7 @@ TEST_F(TranscriptionRootViewTest, QuestionFieldShowsWhyItIsUnavailableSubmitsWit
     auto view = makeView();
     const auto refresh = [&] {
         ASSERT_TRUE(
-            test::ViewModelHarness::await([&](auto done) { view->model()->refreshConversationAvailability(done); }));
+            test::ViewModelHarness::await([&](auto done) { view->model()->conversationAsking().refreshAvailability(done); }));
     };
     refresh();
     EXPECT_FALSE(view->questionField()->isVisibleTo(view.get()));
@@ -443,9 +443,9 @@ TEST_F(TranscriptionRootViewTest, QuestionFieldShowsWhyItIsUnavailableSubmitsWit
     QInputMethodEvent commit;
     commit.setCommitString(QStringLiteral("例の件は？"));
     QCoreApplication::sendEvent(view->questionField(), &commit);
-    EXPECT_EQ(view->model()->askQuestion(), "例の件は？");
+    EXPECT_EQ(view->model()->conversationAsking().question(), "例の件は？");
     QTest::keyClick(view->questionField(), Qt::Key_Return);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view->model()->askAnswer().has_value(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->model()->conversationAsking().answer().has_value(); }, 30000));
     EXPECT_EQ(h.responder->calls(), 1);
 
     const auto buttons = view->findChildren<QToolButton*>();

@@ -125,12 +125,12 @@ TEST_F(TranscriptionViewModelHistoryTest, SlowCalendar_NeitherDelaysTheStartNorB
     model->bootstrap([&] { booted = true; });
 
     EXPECT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, 30000)) << "the start does not wait for the day";
-    EXPECT_TRUE(model->dayEvents().empty());
+    EXPECT_TRUE(model->calendarBrowsing().dayEvents().empty());
     EXPECT_FALSE(booted);
 
     calendar->open();
     EXPECT_TRUE(QTest::qWaitFor([&] { return booted; }, 30000));
-    EXPECT_EQ(model->dayEvents(), std::vector<CalendarEvent>{meeting}) << "the events arrive later";
+    EXPECT_EQ(model->calendarBrowsing().dayEvents(), std::vector<CalendarEvent>{meeting}) << "the events arrive later";
 }
 
 TEST_F(TranscriptionViewModelHistoryTest, SidebarDay_MovesByCalendarDaysAcrossSummerTimeLoadingOnlyOnceGranted)
@@ -140,24 +140,24 @@ TEST_F(TranscriptionViewModelHistoryTest, SidebarDay_MovesByCalendarDaysAcrossSu
     const CalendarEvent meeting{"e1", "会議", kMarch29Midnight + 3600, kMarch29Midnight + 7200};
     h.calendar->setEvents(kMarch29Midnight, {meeting});
     auto model = idleModel();
-    EXPECT_EQ(model->sidebarDate(), kMarch30Midnight);
-    EXPECT_EQ(model->calendarStatus(), CalendarAuthorizationStatus::denied);
+    EXPECT_EQ(model->calendarBrowsing().day(), kMarch30Midnight);
+    EXPECT_EQ(model->calendarBrowsing().status(), CalendarAuthorizationStatus::denied);
 
     // Denied: the day still moves (a 23-hour day back), but nothing is asked of the calendar.
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->moveSidebarDay(-1, done); }));
-    EXPECT_EQ(model->sidebarDate(), kMarch29Midnight);
-    EXPECT_TRUE(model->dayEvents().empty());
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->calendarBrowsing().moveDay(-1, done); }));
+    EXPECT_EQ(model->calendarBrowsing().day(), kMarch29Midnight);
+    EXPECT_TRUE(model->calendarBrowsing().dayEvents().empty());
     EXPECT_TRUE(h.calendar->requestedDays().empty());
 
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->openCalendarPrivacySettings(done); }));
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->calendarBrowsing().requestAccess(done); }));
     EXPECT_EQ(h.calendar->accessRequests(), 1);
-    EXPECT_EQ(model->calendarStatus(), CalendarAuthorizationStatus::granted);
-    EXPECT_EQ(model->dayEvents(), std::vector<CalendarEvent>{meeting});
+    EXPECT_EQ(model->calendarBrowsing().status(), CalendarAuthorizationStatus::granted);
+    EXPECT_EQ(model->calendarBrowsing().dayEvents(), std::vector<CalendarEvent>{meeting});
     EXPECT_EQ(h.calendar->requestedDays(), std::vector<Date>{kMarch29Midnight});
 
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->moveSidebarDay(1, done); }));
-    EXPECT_EQ(model->sidebarDate(), kMarch30Midnight);
-    EXPECT_TRUE(model->dayEvents().empty());
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->calendarBrowsing().moveDay(1, done); }));
+    EXPECT_EQ(model->calendarBrowsing().day(), kMarch30Midnight);
+    EXPECT_TRUE(model->calendarBrowsing().dayEvents().empty());
 }
 
 TEST_F(TranscriptionViewModelHistoryTest, BrowsingAnEvent_IncludesLinesOnBothBoundsFromEverySessionRecoveredOnesToo)
@@ -212,7 +212,7 @@ TEST_F(TranscriptionViewModelHistoryTest, ClearAll_KeepsNoticesAndTheRunAndDelet
     model->handle(OutputEvent::finalizedTranscript("今の行"));
     model->setFollowingLatest(false);
     model->handle(OutputEvent::finalizedTranscript("次の行"));
-    model->setAskQuestion("質問");
+    model->conversationAsking().setQuestion("質問");
     model->setBrowsingEvent(CalendarEvent{"e", "t", 0, 1});
     const auto oldSession = model->currentSessionID();
 
@@ -223,7 +223,7 @@ TEST_F(TranscriptionViewModelHistoryTest, ClearAll_KeepsNoticesAndTheRunAndDelet
     EXPECT_NE(model->currentSessionID(), oldSession);
     EXPECT_TRUE(model->isFollowingLatest());
     EXPECT_EQ(model->unreadCount(), 0);
-    EXPECT_TRUE(model->askQuestion().empty());
+    EXPECT_TRUE(model->conversationAsking().question().empty());
     EXPECT_EQ(model->notices(), std::vector<std::string>{"お知らせ"});
     EXPECT_TRUE(model->isRunning());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !std::filesystem::exists(h.historyPath()); }, 30000));
@@ -269,17 +269,17 @@ TEST_F(TranscriptionViewModelHistoryTest, Asking_WaitsOutAnUnavailableResponderI
     h.responder->setAvailability(ConversationResponderAvailability::unavailable("モデルがありません。"));
     auto model = idleModel();
     addLine(*model, "行", kMarch30Noon);
-    model->setAskQuestion("質問");
+    model->conversationAsking().setQuestion("質問");
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->askAboutConversation(done); }));
     EXPECT_EQ(h.responder->calls(), 0);
 
     // A model still loading becomes available by itself, without a restart.
     h.responder->setAvailability(ConversationResponderAvailability::available("回答は会話の発言からの引用です。"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->conversationAvailable(); }, 30000));
-    EXPECT_EQ(model->conversationNote(), "回答は会話の発言からの引用です。");
-    model->setAskQuestion(" \n\u3000\t ");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->conversationAsking().available(); }, 30000));
+    EXPECT_EQ(model->conversationAsking().note(), "回答は会話の発言からの引用です。");
+    model->conversationAsking().setQuestion(" \n\u3000\t ");
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->askAboutConversation(done); }));
-    EXPECT_FALSE(model->isAsking());
+    EXPECT_FALSE(model->conversationAsking().isAsking());
     EXPECT_EQ(h.responder->calls(), 0);
 
     for (int i = 0; i < 120; ++i)
@@ -288,12 +288,12 @@ TEST_F(TranscriptionViewModelHistoryTest, Asking_WaitsOutAnUnavailableResponderI
     h.responder->setAvailability(ConversationResponderAvailability::available("AIモデルを読み込んでいます…"));
     h.responder->hold();
     h.responder->pushAnswer(ConversationAnswer{"答え", {model->finalizedLines()[100].id}});
-    model->setAskQuestion("\u3000 何の話？\n");
+    model->conversationAsking().setQuestion("\u3000 何の話？\n");
     bool firstDone = false;
     model->askAboutConversation([&] { firstDone = true; });
-    EXPECT_TRUE(model->isAsking());
+    EXPECT_TRUE(model->conversationAsking().isAsking());
     ASSERT_TRUE(QTest::qWaitFor([&] { return h.responder->calls() == 1; }, 30000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return model->conversationNote() == "AIモデルを読み込んでいます…"; }, 30000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model->conversationAsking().note() == "AIモデルを読み込んでいます…"; }, 30000));
     bool secondDone = false;
     model->askAboutConversation([&] { secondDone = true; });
     EXPECT_TRUE(secondDone);
@@ -306,26 +306,26 @@ TEST_F(TranscriptionViewModelHistoryTest, Asking_WaitsOutAnUnavailableResponderI
     const auto excerpt = *h.responder->lastExcerpt();
     ASSERT_EQ(excerpt.lines().size(), 80u);
     EXPECT_EQ(excerpt.lines().front().text, "行40");
-    EXPECT_FALSE(model->isAsking());
-    EXPECT_EQ(model->askAnswer()->text, "答え");
-    EXPECT_EQ(model->askQuestion(), "\u3000 何の話？\n");
-    EXPECT_EQ(model->conversationNote(), "ベータ機能です。");
+    EXPECT_FALSE(model->conversationAsking().isAsking());
+    EXPECT_EQ(model->conversationAsking().answer()->text, "答え");
+    EXPECT_EQ(model->conversationAsking().question(), "\u3000 何の話？\n");
+    EXPECT_EQ(model->conversationAsking().note(), "ベータ機能です。");
 
     // A failure is the question's own outcome, not a notice; the next question clears it as it starts.
     h.responder->pushFailure("モデルが応答しません");
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->askAboutConversation(done); }));
-    EXPECT_FALSE(model->askAnswer().has_value());
-    EXPECT_EQ(model->askError(), "うまく答えられませんでした。もう一度お試しください。");
+    EXPECT_FALSE(model->conversationAsking().answer().has_value());
+    EXPECT_EQ(model->conversationAsking().error(), "うまく答えられませんでした。もう一度お試しください。");
     EXPECT_TRUE(model->notices().empty());
     h.responder->pushAnswer(ConversationAnswer{"三時です", {model->finalizedLines()[0].id}});
-    QSignalSpy errors(model.get(), &TranscriptionViewModel::askErrorChanged);
+    QSignalSpy errors(&model->conversationAsking(), &ConversationAsking::errorChanged);
     bool done = false;
     model->askAboutConversation([&] { done = true; });
-    EXPECT_FALSE(model->askError().has_value()) << "cleared when the question starts";
+    EXPECT_FALSE(model->conversationAsking().error().has_value()) << "cleared when the question starts";
     EXPECT_EQ(errors.count(), 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 30000));
-    EXPECT_EQ(model->askAnswer()->sourceLineIDs, std::vector<Uuid>{model->finalizedLines()[0].id});
-    EXPECT_FALSE(model->askError().has_value());
+    EXPECT_EQ(model->conversationAsking().answer()->sourceLineIDs, std::vector<Uuid>{model->finalizedLines()[0].id});
+    EXPECT_FALSE(model->conversationAsking().error().has_value());
 }
 
 } // namespace

@@ -176,10 +176,10 @@ TEST_F(TranscriptionViewModelRunTest, OptInAssignment_PersistsAndReconcilesEvenW
 {
     h.permissions->grantAll();
     auto model = h.makeModel();
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->refreshPermissions(done); }));
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->sourceAccess().refresh(done); }));
     EXPECT_FALSE(model->canStart());
     QSignalSpy changes(model.get(), &TranscriptionViewModel::optInMicChanged);
-    model->setOptInMic(false);
+    model->sourceAccess().setOptInMic(false);
     EXPECT_EQ(changes.count(), 0);
     EXPECT_TRUE(h.settings->contains("optInMic"));
     EXPECT_FALSE(model->isRunning());
@@ -187,13 +187,13 @@ TEST_F(TranscriptionViewModelRunTest, OptInAssignment_PersistsAndReconcilesEvenW
     // Stored true behind the model's back: assigning the value it already holds still starts a run.
     h.settings->setValue("optInMic", true);
     auto second = h.makeModel();
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { second->refreshPermissions(done); }));
-    second->setOptInMic(true);
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { second->sourceAccess().refresh(done); }));
+    second->sourceAccess().setOptInMic(true);
     EXPECT_TRUE(second->isRunning());
 
     // A paused model is not started by a source change.
     second->pauseTranscription();
-    second->setOptInSystemAudio(true);
+    second->sourceAccess().setOptInSystemAudio(true);
     EXPECT_FALSE(second->isRunning());
     EXPECT_TRUE(h.settings->value("optInSystemAudio").toBool());
 }
@@ -214,8 +214,8 @@ TEST_F(TranscriptionViewModelRunTest, SourceChangesDuringARun_LeaveOneRunOnTheRe
     h.settings->remove("devices/microphone");
     h.settings->setValue("devices/systemAudio", "alsa_output.hdmi");
     ASSERT_TRUE(settlesAfter(*model, [&] {
-        model->setOptInSystemAudio(true);
-        model->setOptInSystemAudio(false);
+        model->sourceAccess().setOptInSystemAudio(true);
+        model->sourceAccess().setOptInSystemAudio(false);
     }));
     EXPECT_EQ(model->runGeneration(), 3);
     ASSERT_TRUE(waitFor([&] { return model->activeSources().size() == 1 && runningSources() == 1; }));
@@ -226,7 +226,7 @@ TEST_F(TranscriptionViewModelRunTest, SourceChangesDuringARun_LeaveOneRunOnTheRe
     // A pause pressed while a restart is under way wins.
     const auto built = h.pipelineCount();
     ASSERT_TRUE(settlesAfter(*model, [&] {
-        model->setOptInMic(true);
+        model->sourceAccess().setOptInMic(true);
         model->pauseTranscription();
     }));
     EXPECT_FALSE(model->isRunning());
@@ -236,7 +236,7 @@ TEST_F(TranscriptionViewModelRunTest, SourceChangesDuringARun_LeaveOneRunOnTheRe
     // Turning the last source off ends the run and starts none.
     model->resumeTranscription();
     ASSERT_TRUE(waitFor([&] { return model->activeSources().size() == 1; }));
-    ASSERT_TRUE(settlesAfter(*model, [&] { model->setOptInMic(false); }));
+    ASSERT_TRUE(settlesAfter(*model, [&] { model->sourceAccess().setOptInMic(false); }));
     EXPECT_FALSE(model->isRunning());
     EXPECT_EQ(model->runGeneration(), 4);
     EXPECT_TRUE(model->activeSources().empty());
@@ -250,23 +250,23 @@ TEST_F(TranscriptionViewModelRunTest, AccessStates_FollowPermissionsAndSurviveAR
     h.permissions->setRequestOutcome(Status::denied, Status::granted, false);
     {
         auto model = h.makeModel();
-        ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->refreshPermissions(done); }));
-        EXPECT_EQ(model->accessState(AudioSourceID::systemAudio), SourceAccessState::undetermined());
+        ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->sourceAccess().refresh(done); }));
+        EXPECT_EQ(model->sourceAccess().accessState(AudioSourceID::systemAudio), SourceAccessState::undetermined());
         for (int i = 0; i < 2; ++i)
-            ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->requestSystemAudioAccess(done); }));
-        EXPECT_EQ(model->accessState(AudioSourceID::systemAudio), SourceAccessState::denied());
-        EXPECT_TRUE(model->optInSystemAudio());
+            ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->sourceAccess().requestSystemAudio(done); }));
+        EXPECT_EQ(model->sourceAccess().accessState(AudioSourceID::systemAudio), SourceAccessState::denied());
+        EXPECT_TRUE(model->sourceAccess().optInSystemAudio());
         EXPECT_THAT(model->notices(), ElementsAre(HasSubstr("出力装置"), HasSubstr("出力装置")));
         EXPECT_FALSE(model->isRunning());
     }
     auto restarted = h.makeModel();
-    EXPECT_EQ(restarted->micStatus(), Status::undetermined);
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { restarted->refreshPermissions(done); }));
-    EXPECT_EQ(restarted->accessState(AudioSourceID::systemAudio), SourceAccessState::denied());
+    EXPECT_EQ(restarted->sourceAccess().micStatus(), Status::undetermined);
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { restarted->sourceAccess().refresh(done); }));
+    EXPECT_EQ(restarted->sourceAccess().accessState(AudioSourceID::systemAudio), SourceAccessState::denied());
 
     h.permissions->setScreenRecording(true);
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { restarted->refreshPermissions(done); }));
-    EXPECT_EQ(restarted->accessState(AudioSourceID::systemAudio), SourceAccessState::granted(true));
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { restarted->sourceAccess().refresh(done); }));
+    EXPECT_EQ(restarted->sourceAccess().accessState(AudioSourceID::systemAudio), SourceAccessState::granted(true));
     EXPECT_TRUE(restarted->canStart());
 }
 
@@ -274,7 +274,7 @@ TEST_F(TranscriptionViewModelRunTest, RequestingTheMicrophone_OptsInStartsAndPos
 {
     h.permissions->setRequestOutcome(Status::granted, Status::granted, true);
     auto model = h.makeModel();
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->requestMicrophoneAccess(done); }));
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->sourceAccess().requestMicrophone(done); }));
     EXPECT_EQ(h.permissions->speechRequests(), 1);
     EXPECT_TRUE(h.settings->value("optInMic").toBool());
     EXPECT_TRUE(model->isRunning());
@@ -284,9 +284,9 @@ TEST_F(TranscriptionViewModelRunTest, RequestingTheMicrophone_OptsInStartsAndPos
     refused.permissions->setRequestOutcome(Status::granted, Status::denied, false);
     auto other = refused.makeModel();
     for (int i = 0; i < 2; ++i)
-        ASSERT_TRUE(ViewModelHarness::await([&](auto done) { other->requestMicrophoneAccess(done); }));
+        ASSERT_TRUE(ViewModelHarness::await([&](auto done) { other->sourceAccess().requestMicrophone(done); }));
     EXPECT_EQ(refused.permissions->speechRequests(), 1);
-    EXPECT_EQ(other->accessState(AudioSourceID::microphone), SourceAccessState::granted(true));
+    EXPECT_EQ(other->sourceAccess().accessState(AudioSourceID::microphone), SourceAccessState::granted(true));
     EXPECT_FALSE(other->isRunning());
     EXPECT_THAT(other->notices(), ElementsAre(HasSubstr("音声認識が許可されていません")));
 }

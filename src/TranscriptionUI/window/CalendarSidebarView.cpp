@@ -1,6 +1,7 @@
 #include "TranscriptionUI/window/CalendarSidebarView.h"
 
 #include "TranscriptionUI/TranscriptionViewModel.h"
+#include "TranscriptionUI/presentation/CalendarBrowsing.h"
 #include "TranscriptionUI/presentation/CalendarDayRows.h"
 #include "TranscriptionUI/window/CalendarEventRowView.h"
 #include "TranscriptionUI/window/SectionWidgets.h"
@@ -40,8 +41,8 @@ QWidget* accessPage(const QString& symbol, const QString& text, const QString& b
 
 } // namespace
 
-CalendarSidebarView::CalendarSidebarView(TranscriptionViewModel* model, QWidget* parent)
-    : QWidget(parent), m_model(model)
+CalendarSidebarView::CalendarSidebarView(CalendarBrowsing& calendar, TranscriptionViewModel* transcript, QWidget* parent)
+    : QWidget(parent), m_calendar(calendar), m_transcript(transcript)
 {
     setMinimumWidth(220);
     setMaximumWidth(320);
@@ -57,8 +58,8 @@ CalendarSidebarView::CalendarSidebarView(TranscriptionViewModel* model, QWidget*
     m_dateLabel = new QLabel(this);
     m_dateLabel->setFont(ViewStyle::headline(font()));
     m_dateLabel->setAlignment(Qt::AlignCenter);
-    connect(previous, &QToolButton::clicked, this, [this] { m_model->moveSidebarDay(-1); });
-    connect(next, &QToolButton::clicked, this, [this] { m_model->moveSidebarDay(1); });
+    connect(previous, &QToolButton::clicked, this, [this] { m_calendar.moveDay(-1); });
+    connect(next, &QToolButton::clicked, this, [this] { m_calendar.moveDay(1); });
     header->addWidget(previous);
     header->addWidget(m_dateLabel, 1);
     header->addWidget(next);
@@ -74,8 +75,9 @@ CalendarSidebarView::CalendarSidebarView(TranscriptionViewModel* model, QWidget*
     m_stack->addWidget(accessPage(QStringLiteral("calendar.badge.exclamationmark"),
                                   QStringLiteral("カレンダーが許可されていません。"),
                                   QStringLiteral("カレンダーへのアクセスを許可"), m_stack, &settings));
-    connect(allow, &QPushButton::clicked, this, [this] { m_model->requestCalendarAccess(); });
-    connect(settings, &QPushButton::clicked, this, [this] { m_model->openCalendarPrivacySettings(); });
+    // This platform has no privacy pane for the calendar: both buttons make the in-app request.
+    for (QPushButton* button : {allow, settings})
+        connect(button, &QPushButton::clicked, this, [this] { m_calendar.requestAccess(); });
 
     auto* empty = new QWidget(m_stack);
     auto* emptyLayout = new QVBoxLayout(empty);
@@ -109,12 +111,12 @@ CalendarSidebarView::CalendarSidebarView(TranscriptionViewModel* model, QWidget*
     m_stack->addWidget(scroll);
     layout->addWidget(m_stack, 1);
 
-    using VM = TranscriptionViewModel;
-    connect(m_model, &VM::sidebarDateChanged, this, &CalendarSidebarView::refreshHeader);
-    for (auto signal : {&VM::calendarStatusChanged, &VM::dayEventsChanged, &VM::browsingEventChanged,
-                        &VM::pastSessionsChanged, &VM::calendarSourceNamesChanged})
-        connect(m_model, signal, this, &CalendarSidebarView::rebuild);
-    connect(m_model, &VM::finalizedLinesChanged, this, &CalendarSidebarView::markArrivedLines);
+    connect(&m_calendar, &CalendarBrowsing::dayChanged, this, &CalendarSidebarView::refreshHeader);
+    for (auto signal : {&CalendarBrowsing::statusChanged, &CalendarBrowsing::dayEventsChanged,
+                        &CalendarBrowsing::browsingEventChanged, &CalendarBrowsing::sourceNamesChanged})
+        connect(&m_calendar, signal, this, &CalendarSidebarView::rebuild);
+    connect(m_transcript, &TranscriptionViewModel::pastSessionsChanged, this, &CalendarSidebarView::rebuild);
+    connect(m_transcript, &TranscriptionViewModel::finalizedLinesChanged, this, &CalendarSidebarView::markArrivedLines);
     refreshHeader();
     rebuild();
 }
@@ -139,29 +141,29 @@ QString CalendarSidebarView::sourcesText(const std::vector<std::string>& names)
 
 void CalendarSidebarView::refreshHeader()
 {
-    m_dateLabel->setText(dateText(m_model->sidebarDate()));
+    m_dateLabel->setText(dateText(m_calendar.day()));
 }
 
 void CalendarSidebarView::rebuild()
 {
-    m_seenCurrentLines = m_model->finalizedLines().size();
+    m_seenCurrentLines = m_transcript->finalizedLines().size();
     section::clearLayout(m_eventLayout);
     m_rows.clear();
     m_moreRows.clear();
-    switch (m_model->calendarStatus()) {
+    switch (m_calendar.status()) {
     case CalendarAuthorizationStatus::undetermined: m_stack->setCurrentIndex(undeterminedPage); return;
     case CalendarAuthorizationStatus::denied:
     case CalendarAuthorizationStatus::restricted: m_stack->setCurrentIndex(deniedPage); return;
     case CalendarAuthorizationStatus::granted: break;
     }
-    const auto& events = m_model->dayEvents();
+    const auto& events = m_calendar.dayEvents();
     if (events.empty()) {
-        m_sourcesLabel->setText(sourcesText(m_model->calendarSourceNames()));
+        m_sourcesLabel->setText(sourcesText(m_calendar.sourceNames()));
         m_stack->setCurrentIndex(emptyPage);
         return;
     }
     m_stack->setCurrentIndex(eventsPage);
-    const auto& browsing = m_model->browsingEvent();
+    const auto& browsing = m_calendar.browsingEvent();
     for (const CalendarDayRow& row : calendarDayRows(events)) {
         if (row.kind == CalendarDayRow::Kind::more) {
             auto* more = new QLabel(QStringLiteral("ほか %1 件").arg(row.hiddenCount), m_eventList);
@@ -172,10 +174,10 @@ void CalendarSidebarView::rebuild()
             m_moreRows.push_back(more);
             continue;
         }
-        auto* view = new CalendarEventRowView(row.event, m_model->hasLines(row.event),
+        auto* view = new CalendarEventRowView(row.event, m_transcript->hasLines(row.event),
                                               browsing && *browsing == row.event, m_eventList);
         connect(view, &CalendarEventRowView::clicked, this,
-                [this, event = row.event] { m_model->setBrowsingEvent(event); });
+                [this, event = row.event] { m_calendar.setBrowsingEvent(event); });
         m_eventLayout->addWidget(view);
         m_rows.push_back(view);
     }
@@ -184,7 +186,7 @@ void CalendarSidebarView::rebuild()
 
 void CalendarSidebarView::markArrivedLines()
 {
-    const auto& lines = m_model->finalizedLines();
+    const auto& lines = m_transcript->finalizedLines();
     if (lines.size() < m_seenCurrentLines) {
         rebuild();
         return;

@@ -15,17 +15,20 @@ class QVBoxLayout;
 
 namespace tc {
 
+class CalendarBrowsing;
 class CalendarEventRowView;
 class TranscriptionViewModel;
 
 // The calendar sidebar: the day with buttons to the previous and next day, then the way to allow the calendar,
-// "no events" with where events come from and a button to add a calendar, or the day's rows, at most ten per series followed by "ほか N 件". Choosing an event browses it.
+// "no events" with where events come from and a button to add a calendar, or the day's rows, at most ten per
+// series followed by "ほか N 件". Choosing an event browses it.
 // A new line only marks the rows it falls into; the rows are rebuilt when the day, its events, the history or
 // the browsed event change. Main thread only.
 class CalendarSidebarView : public QWidget {
     Q_OBJECT
 public:
-    CalendarSidebarView(TranscriptionViewModel* model, QWidget* parent = nullptr);
+    // Shows the calendar's day and events; `transcript` only tells which events hold lines.
+    CalendarSidebarView(CalendarBrowsing& calendar, TranscriptionViewModel* transcript, QWidget* parent = nullptr);
 
     // The day as "M/d (E)" in Japanese.
     static QString dateText(Date date);
@@ -47,7 +50,8 @@ private:
     void rebuild();
     void markArrivedLines();
 
-    TranscriptionViewModel* m_model;
+    CalendarBrowsing& m_calendar;
+    TranscriptionViewModel* m_transcript;
     QLabel* m_dateLabel = nullptr;
     QStackedWidget* m_stack = nullptr;
     QWidget* m_eventList = nullptr;

@@ -35,8 +35,8 @@ ControlBarView::ControlBarView(TranscriptionViewModel* model, QWidget* parent) :
     });
     layout->addWidget(m_runButton);
 
-    m_micControl = new SourceControlView(AudioSourceID::microphone, m_model, this);
-    m_systemAudioControl = new SourceControlView(AudioSourceID::systemAudio, m_model, this);
+    m_micControl = new SourceControlView(AudioSourceID::microphone, m_model->sourceAccess(), this);
+    m_systemAudioControl = new SourceControlView(AudioSourceID::systemAudio, m_model->sourceAccess(), this);
     layout->addWidget(m_micControl);
     layout->addWidget(m_systemAudioControl);
 

@@ -1,6 +1,6 @@
 #include "TranscriptionUI/window/HistorySearchView.h"
 
-#include "TranscriptionUI/TranscriptionViewModel.h"
+#include "TranscriptionUI/presentation/HistorySearch.h"
 #include "TranscriptionUI/window/SectionWidgets.h"
 #include "TranscriptionUI/window/ViewStyle.h"
 
@@ -73,7 +73,8 @@ QString escaped(const std::string& text, std::size_t begin, std::size_t end)
 
 } // namespace
 
-HistorySearchView::HistorySearchView(TranscriptionViewModel* model, QWidget* parent) : QWidget(parent), m_model(model)
+HistorySearchView::HistorySearchView(HistorySearch& search, OpenResult open, QWidget* parent)
+    : QWidget(parent), m_search(search), m_open(std::move(open))
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 8, 12, 8);
@@ -101,12 +102,12 @@ HistorySearchView::HistorySearchView(TranscriptionViewModel* model, QWidget* par
 
     m_field->installEventFilter(this);
     connect(m_field, &QLineEdit::textChanged, this,
-            [this](const QString& text) { m_model->setHistorySearchQuery(text.toStdString()); });
+            [this](const QString& text) { m_search.setQuery(text.toStdString()); });
     connect(m_results, &QListWidget::itemActivated, this, &HistorySearchView::choose);
     connect(m_results, &QListWidget::itemClicked, this, &HistorySearchView::choose);
-    connect(m_model, &TranscriptionViewModel::historySearchResultsChanged, this, &HistorySearchView::rebuild);
+    connect(&m_search, &HistorySearch::resultsChanged, this, &HistorySearchView::rebuild);
     // An emptied field closes the results even when they were already empty ("no match").
-    connect(m_model, &TranscriptionViewModel::historySearchQueryChanged, this, [this] {
+    connect(&m_search, &HistorySearch::queryChanged, this, [this] {
         if (m_field->text().trimmed().isEmpty()) rebuild();
     });
     rebuild();
@@ -163,7 +164,7 @@ void HistorySearchView::rebuild()
 {
     m_results->clear();
     const bool open = !m_field->text().trimmed().isEmpty();
-    const auto& results = m_model->historySearchResults();
+    const auto& results = m_search.results();
     if (results.sessions.empty()) {
         m_summary->setText(QStringLiteral("一致する行はありません。語を変えてお試しください。"));
     } else if (results.truncated) {
@@ -201,7 +202,7 @@ void HistorySearchView::choose(QListWidgetItem* item)
     if (!item) return;
     const QString id = item->data(lineIdRole).toString();
     if (id.isEmpty()) return;
-    if (const auto uuid = Uuid::fromString(id.toStdString())) m_model->openHistorySearchResult(*uuid);
+    if (const auto uuid = Uuid::fromString(id.toStdString()); uuid && m_open) m_open(*uuid);
 }
 
 } // namespace tc

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "TranscriptionDomain/SearchTextFolding.h"
+#include "TranscriptionDomain/Uuid.h"
 
 #include <QWidget>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,7 +16,7 @@ class QListWidgetItem;
 
 namespace tc {
 
-class TranscriptionViewModel;
+class HistorySearch;
 
 // The search field over the whole history and its results: a header per session with its date, then the
 // matching lines with their time, the matches marked. Choosing a line browses its day and highlights it.
@@ -29,7 +31,11 @@ public:
     // Item data of a result line: the rich text the row draws, matches marked.
     static constexpr int markedTextRole = Qt::UserRole + 3;
 
-    explicit HistorySearchView(TranscriptionViewModel* model, QWidget* parent = nullptr);
+    // Opens a chosen result line in the window; false when the line is no longer in the history.
+    using OpenResult = std::function<bool(const Uuid& lineId)>;
+
+    // Binds to the search; `open` is called for a chosen line.
+    HistorySearchView(HistorySearch& search, OpenResult open, QWidget* parent = nullptr);
 
     QLineEdit* field() const { return m_field; }
     QListWidget* results() const { return m_results; }
@@ -50,7 +56,8 @@ private:
     void rebuild();
     void choose(QListWidgetItem* item);
 
-    TranscriptionViewModel* m_model;
+    HistorySearch& m_search;
+    OpenResult m_open;
     QLineEdit* m_field = nullptr;
     QLabel* m_summary = nullptr;
     QListWidget* m_results = nullptr;

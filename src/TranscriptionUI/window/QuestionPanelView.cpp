@@ -2,6 +2,7 @@
 
 #include "TranscriptionDomain/DomainGlossary.h"
 #include "TranscriptionUI/TranscriptionViewModel.h"
+#include "TranscriptionUI/presentation/ConversationAsking.h"
 #include "TranscriptionUI/window/SectionWidgets.h"
 #include "TranscriptionUI/window/SymbolIcon.h"
 #include "TranscriptionUI/window/TranscriptLineListModel.h"
@@ -28,7 +29,8 @@ QString qs(const std::string& text)
 
 } // namespace
 
-QuestionPanelView::QuestionPanelView(TranscriptionViewModel* model, QWidget* parent) : QWidget(parent), m_model(model)
+QuestionPanelView::QuestionPanelView(ConversationAsking& asking, TranscriptionViewModel* transcript, QWidget* parent)
+    : QWidget(parent), m_asking(asking), m_transcript(transcript)
 {
     const GlossaryTerm& ask = DomainGlossary::ask();
     const BetaBadge& beta = DomainGlossary::askBeta();
@@ -71,7 +73,7 @@ QuestionPanelView::QuestionPanelView(TranscriptionViewModel* model, QWidget* par
     m_questionField->setClearButtonEnabled(true);
     m_questionField->setAttribute(Qt::WA_InputMethodEnabled);
     connect(m_questionField, &QLineEdit::textEdited, this,
-            [this](const QString& text) { m_model->setAskQuestion(text.toStdString()); });
+            [this](const QString& text) { m_asking.setQuestion(text.toStdString()); });
     connect(m_questionField, &QLineEdit::returnPressed, this, &QuestionPanelView::submit);
     m_askStack = new QStackedWidget(m_section);
     m_askButton = new QPushButton(SymbolIcon::icon(QStringLiteral("sparkles")), qs(ask.label), m_askStack);
@@ -125,23 +127,24 @@ QuestionPanelView::QuestionPanelView(TranscriptionViewModel* model, QWidget* par
     layout->addWidget(m_errorLabel);
     wrapperLayout->addWidget(m_section);
 
-    using VM = TranscriptionViewModel;
-    for (auto signal : {&VM::conversationAvailableChanged, &VM::conversationUnavailableReasonChanged,
-                        &VM::conversationNoteChanged, &VM::isAskingChanged, &VM::askQuestionChanged})
-        connect(m_model, signal, this, &QuestionPanelView::refreshQuestion);
+    for (auto signal : {&ConversationAsking::availableChanged, &ConversationAsking::unavailableReasonChanged,
+                        &ConversationAsking::noteChanged, &ConversationAsking::isAskingChanged,
+                        &ConversationAsking::questionChanged})
+        connect(&m_asking, signal, this, &QuestionPanelView::refreshQuestion);
+    for (auto signal : {&ConversationAsking::answerChanged, &ConversationAsking::errorChanged})
+        connect(&m_asking, signal, this, &QuestionPanelView::refreshAnswer);
     // Citations name lines of the session, so they follow its lines as well as the answer.
-    for (auto signal : {&VM::askAnswerChanged, &VM::askErrorChanged, &VM::finalizedLinesChanged})
-        connect(m_model, signal, this, &QuestionPanelView::refreshAnswer);
+    connect(m_transcript, &TranscriptionViewModel::finalizedLinesChanged, this, &QuestionPanelView::refreshAnswer);
     refreshQuestion();
     refreshAnswer();
 }
 
 void QuestionPanelView::refreshQuestion()
 {
-    const bool available = m_model->conversationAvailable();
-    const auto& reason = m_model->conversationUnavailableReason();
+    const bool available = m_asking.available();
+    const auto& reason = m_asking.unavailableReason();
     m_section->setVisible(available);
-    const auto& note = m_model->conversationNote();
+    const auto& note = m_asking.note();
     const QString full = note.empty() ? qs(DomainGlossary::askBeta().note) : qs(note);
     // The first sentence says what the answers are; how to change that is the detail behind it.
     const qsizetype end = full.indexOf(QChar(0x3002));
@@ -153,16 +156,16 @@ void QuestionPanelView::refreshQuestion()
     if (!available && reason)
         m_unavailableLabel->setText(QStringLiteral("「") + qs(DomainGlossary::ask().label) +
                                     QStringLiteral("」は使えません: ") + qs(*reason));
-    const QString question = qs(m_model->askQuestion());
+    const QString question = qs(m_asking.question());
     if (m_questionField->text() != question) m_questionField->setText(question);
-    const bool asking = m_model->isAsking();
+    const bool asking = m_asking.isAsking();
     m_askStack->setCurrentWidget(asking ? static_cast<QWidget*>(m_askProgress) : m_askButton);
     m_askButton->setEnabled(!asking && !question.trimmed().isEmpty());
 }
 
 void QuestionPanelView::refreshAnswer()
 {
-    const auto& answer = m_model->askAnswer();
+    const auto& answer = m_asking.answer();
     m_answerBlock->setVisible(answer.has_value());
     section::clearLayout(m_citationLayout);
     if (answer) {
@@ -173,27 +176,27 @@ void QuestionPanelView::refreshAnswer()
         label->setStyleSheet(section::colorStyle(ViewStyle::secondary(palette())));
         m_citationLayout->addWidget(label);
         for (const Uuid& id : answer->sourceLineIDs) {
-            const std::optional<FinalizedLine> line = m_model->line(id);
+            const std::optional<FinalizedLine> line = m_transcript->line(id);
             if (!line) continue;
             anyCitation = true;
             QToolButton* button =
                 section::borderlessButton(QString(), TranscriptLineListModel::formatTime(line->time), m_citationRow);
             button->setToolTip(qs(line->text));
-            connect(button, &QToolButton::clicked, this, [this, id] { m_model->focusLine(id); });
+            connect(button, &QToolButton::clicked, this, [this, id] { m_transcript->focusLine(id); });
             m_citationLayout->addWidget(button);
         }
         m_citationLayout->addStretch(1);
         m_citationRow->setVisible(anyCitation);
     }
-    const auto& error = m_model->askError();
+    const auto& error = m_asking.error();
     m_errorLabel->setVisible(error.has_value());
     if (error) m_errorLabel->setText(qs(*error));
 }
 
 void QuestionPanelView::submit()
 {
-    if (m_model->isAsking() || QString::fromStdString(m_model->askQuestion()).trimmed().isEmpty()) return;
-    m_model->askAboutConversation();
+    if (m_asking.isAsking() || QString::fromStdString(m_asking.question()).trimmed().isEmpty()) return;
+    m_asking.ask(m_transcript->finalizedLines());
 }
 
 } // namespace tc

@@ -12,6 +12,7 @@ class QStackedWidget;
 
 namespace tc {
 
+class ConversationAsking;
 class TranscriptionViewModel;
 
 // The question section above the live transcript: the field and its ask button (a progress bar while asking),
@@ -20,7 +21,8 @@ class TranscriptionViewModel;
 class QuestionPanelView : public QWidget {
     Q_OBJECT
 public:
-    QuestionPanelView(TranscriptionViewModel* model, QWidget* parent = nullptr);
+    // Shows and drives `asking`; `transcript` gives the lines a question is about and the citations name.
+    QuestionPanelView(ConversationAsking& asking, TranscriptionViewModel* transcript, QWidget* parent = nullptr);
 
     QLineEdit* questionField() const { return m_questionField; }
     QPushButton* askButton() const { return m_askButton; }
@@ -31,7 +33,8 @@ private:
     void refreshQuestion();
     void refreshAnswer();
 
-    TranscriptionViewModel* m_model;
+    ConversationAsking& m_asking;
+    TranscriptionViewModel* m_transcript;
     QWidget* m_unavailable = nullptr;
     QLabel* m_unavailableLabel = nullptr;
     QWidget* m_section = nullptr;

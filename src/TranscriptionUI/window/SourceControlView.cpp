@@ -10,8 +10,8 @@
 
 namespace tc {
 
-SourceControlView::SourceControlView(AudioSourceID source, TranscriptionViewModel* model, QWidget* parent)
-    : QWidget(parent), m_source(source), m_model(model)
+SourceControlView::SourceControlView(AudioSourceID source, SourceAccess& access, QWidget* parent)
+    : QWidget(parent), m_source(source), m_access(access)
 {
     const QString symbol =
         source == AudioSourceID::microphone ? QStringLiteral("mic") : QStringLiteral("speaker.wave.2");
@@ -49,24 +49,25 @@ SourceControlView::SourceControlView(AudioSourceID source, TranscriptionViewMode
     layout->addWidget(m_allow);
     layout->addWidget(m_toggle);
 
-    connect(m_settings, &QPushButton::clicked, this, [this] { m_model->openPrivacySettings(m_source); });
-    connect(m_allow, &QPushButton::clicked, this, [this] {
-        if (m_source == AudioSourceID::microphone)
-            m_model->requestMicrophoneAccess();
-        else
-            m_model->requestSystemAudioAccess();
-    });
+    // This platform has no privacy pane: the settings button repeats the in-app request, as the allow button does.
+    for (QPushButton* button : {m_settings, m_allow})
+        connect(button, &QPushButton::clicked, this, [this] {
+            if (m_source == AudioSourceID::microphone)
+                m_access.requestMicrophone();
+            else
+                m_access.requestSystemAudio();
+        });
     connect(m_toggle, &ToggleSwitch::clicked, this, [this](bool checked) {
         if (m_source == AudioSourceID::microphone)
-            m_model->setOptInMic(checked);
+            m_access.setOptInMic(checked);
         else
-            m_model->setOptInSystemAudio(checked);
+            m_access.setOptInSystemAudio(checked);
     });
 
-    for (auto signal : {&TranscriptionViewModel::micStatusChanged, &TranscriptionViewModel::systemAudioGrantedChanged,
-                        &TranscriptionViewModel::systemAudioRequestedChanged, &TranscriptionViewModel::optInMicChanged,
-                        &TranscriptionViewModel::optInSystemAudioChanged})
-        connect(m_model, signal, this, &SourceControlView::refresh);
+    for (auto signal : {&SourceAccess::micStatusChanged, &SourceAccess::systemAudioGrantedChanged,
+                        &SourceAccess::systemAudioRequestedChanged, &SourceAccess::optInMicChanged,
+                        &SourceAccess::optInSystemAudioChanged})
+        connect(&m_access, signal, this, &SourceControlView::refresh);
     refresh();
 }
 
@@ -77,7 +78,7 @@ QString SourceControlView::label() const
 
 void SourceControlView::refresh()
 {
-    const SourceAccessState state = m_model->accessState(m_source);
+    const SourceAccessState state = m_access.accessState(m_source);
     m_form = state.kind;
     m_restricted->parentWidget()->setVisible(state.kind == SourceAccessState::Kind::restricted);
     m_settings->setVisible(state.kind == SourceAccessState::Kind::denied);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "TranscriptionDomain/AudioSourceID.h"
-#include "TranscriptionUI/TranscriptionViewModel.h"
+#include "TranscriptionUI/presentation/SourceAccess.h"
 
 #include <QWidget>
 
@@ -17,7 +17,8 @@ class ToggleSwitch;
 class SourceControlView : public QWidget {
     Q_OBJECT
 public:
-    SourceControlView(AudioSourceID source, TranscriptionViewModel* model, QWidget* parent = nullptr);
+    // Shows and changes the source's access in `access`.
+    SourceControlView(AudioSourceID source, SourceAccess& access, QWidget* parent = nullptr);
 
     // The form now shown.
     SourceAccessState::Kind form() const { return m_form; }
@@ -31,7 +32,7 @@ private:
     QString label() const;
 
     AudioSourceID m_source;
-    TranscriptionViewModel* m_model;
+    SourceAccess& m_access;
     SourceAccessState::Kind m_form = SourceAccessState::Kind::undetermined;
     QLabel* m_restricted;
     QPushButton* m_settings;

@@ -95,8 +95,8 @@ TEST(ConsentWithdrawal, StopsEachSourcesCaptureInTheSoundServerAtOnce)
     EXPECT_TRUE(QTest::qWaitFor([&] { return recordedSources() == std::set<std::string>{"out.monitor"}; }, 20000))
         << "the microphone is still recorded after its consent was withdrawn";
     EXPECT_TRUE(model.isRunning()) << "system audio goes on";
-    EXPECT_EQ(model.accessState(AudioSourceID::microphone), SourceAccessState::undetermined());
-    EXPECT_FALSE(model.optInMic());
+    EXPECT_EQ(model.sourceAccess().accessState(AudioSourceID::microphone), SourceAccessState::undetermined());
+    EXPECT_FALSE(model.sourceAccess().optInMic());
     EXPECT_EQ(consent->consent(ConsentTopic::microphone), Consent::undetermined);
     EXPECT_TRUE(hasNoticeWith(model, "マイクの許可を取り消しました"));
     EXPECT_TRUE(button(section, "microphoneAllow")->isVisibleTo(&section));
@@ -117,7 +117,7 @@ TEST(ConsentWithdrawal, StopsEachSourcesCaptureInTheSoundServerAtOnce)
 
     button(section, "systemAudioWithdraw")->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !model.isRunning() && recordedSources().empty(); }, 20000));
-    EXPECT_EQ(model.accessState(AudioSourceID::systemAudio), SourceAccessState::undetermined());
+    EXPECT_EQ(model.sourceAccess().accessState(AudioSourceID::systemAudio), SourceAccessState::undetermined());
     EXPECT_TRUE(hasNoticeWith(model, "システム音声の許可を取り消しました"));
     model.pauseTranscription();
 }
@@ -141,23 +141,23 @@ TEST(ConsentWithdrawal, EmptiesTheCalendarSidebarAtOnceAndAsksAgain)
         consent, std::make_shared<ICalendarEventStore>(ICalendarEventStore::Locations{calendars, std::nullopt}));
     TranscriptionViewModel model(deps);
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model.bootstrap(done); }));
-    ASSERT_EQ(model.dayEvents().size(), 1u);
-    model.setBrowsingEvent(model.dayEvents().front());
+    ASSERT_EQ(model.calendarBrowsing().dayEvents().size(), 1u);
+    model.setBrowsingEvent(model.calendarBrowsing().dayEvents().front());
 
     ConsentSection section(&model.sourceAccess(), &model.calendarBrowsing());
     button(section, "calendarWithdraw")->click();
     // Emptied before the worker has even answered.
-    EXPECT_TRUE(model.dayEvents().empty());
+    EXPECT_TRUE(model.calendarBrowsing().dayEvents().empty());
     EXPECT_FALSE(model.browsingEvent().has_value());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.calendarStatus() == CalendarAuthorizationStatus::undetermined; },
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.calendarBrowsing().status() == CalendarAuthorizationStatus::undetermined; },
                                 10000));
-    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model.loadDayEvents(done); }));
-    EXPECT_TRUE(model.dayEvents().empty()) << "events read after the withdrawal";
+    ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model.calendarBrowsing().loadDayEvents(done); }));
+    EXPECT_TRUE(model.calendarBrowsing().dayEvents().empty()) << "events read after the withdrawal";
     EXPECT_EQ(consent->consent(ConsentTopic::calendar), Consent::undetermined);
     EXPECT_TRUE(button(section, "calendarAllow")->isVisibleTo(&section));
 
     button(section, "calendarAllow")->click();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return model.dayEvents().size() == 1u; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model.calendarBrowsing().dayEvents().size() == 1u; }, 10000));
     model.pauseTranscription();
 }
 

@@ -108,7 +108,7 @@ TEST_F(HistorySearchViewTest, MixedWidthAndKanaQueryFindsAPastLineAndChoosingItB
     EXPECT_FALSE(view->browsingView()->isHidden());
     ASSERT_TRUE(model->browsingEvent().has_value());
     EXPECT_EQ(model->browsingEvent()->title, "2026年12月5日");
-    EXPECT_EQ(model->sidebarDate(), localDate(2026, 12, 5, 0, 0));
+    EXPECT_EQ(model->calendarBrowsing().day(), localDate(2026, 12, 5, 0, 0));
     ASSERT_EQ(view->browsingLines()->rowCount(), 3) << "the whole day is shown, not just the match";
     const auto row = view->browsingLines()->rowOf(guide.id);
     ASSERT_TRUE(row.has_value());
@@ -132,7 +132,7 @@ TEST_F(HistorySearchViewTest, MixedWidthAndKanaQueryFindsAPastLineAndChoosingItB
     QTest::keyClick(search->field(), Qt::Key_Escape);
     EXPECT_TRUE(search->field()->text().isEmpty());
     EXPECT_TRUE(search->results()->isHidden());
-    EXPECT_TRUE(model->historySearchResults().sessions.empty());
+    EXPECT_TRUE(model->historySearch().results().sessions.empty());
     commitText(search->field(), QStringLiteral("存在しない語"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !search->summary()->isHidden(); }, 30000));
     QTest::keyClick(search->field(), Qt::Key_Escape);
@@ -167,11 +167,11 @@ TEST_F(HistorySearchViewTest, LiveLinesBecomeFindableWhileTheWindowKeepsTurningA
         return !search->summary()->isHidden() && search->summary()->text().contains("ありません");
     };
     ASSERT_TRUE(QTest::qWaitFor(noMatch, 30000));
-    EXPECT_TRUE(model->historySearchResults().sessions.empty());
+    EXPECT_TRUE(model->historySearch().results().sessions.empty());
 
     view->model()->handle(OutputEvent::finalizedTranscript("今期のけっさんホウコクです"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return lineItems(search->results()).size() == 1; }, 30000));
-    const auto& hits = model->historySearchResults().sessions;
+    const auto& hits = model->historySearch().results().sessions;
     ASSERT_EQ(hits.size(), 1u);
     EXPECT_EQ(hits[0].sessionId, model->currentSessionID());
     EXPECT_GT(ticks, 0) << "the event loop kept turning while the worker searched";
@@ -179,12 +179,12 @@ TEST_F(HistorySearchViewTest, LiveLinesBecomeFindableWhileTheWindowKeepsTurningA
     // A query matching every past line is cut short but still answers.
     search->field()->clear();
     commitText(search->field(), QStringLiteral("かんけい"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->historySearchResults().truncated; }, 30000));
-    EXPECT_EQ(model->historySearchResults().matchedLines, 60u * 300u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->historySearch().results().truncated; }, 30000));
+    EXPECT_EQ(model->historySearch().results().matchedLines, 60u * 300u);
     EXPECT_TRUE(search->summary()->text().contains(QStringLiteral("18000 行")));
 
     model->clearAll();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->historySearchResults().sessions.empty(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->historySearch().results().sessions.empty(); }, 30000));
     EXPECT_TRUE(search->results()->isHidden());
 }
 
