@@ -41,7 +41,6 @@ public:
     static int run(const Options& options, ConversationResponder& responder, std::ostream& out, std::ostream& err);
 
     static constexpr int kExitFailure = 1;
-    static constexpr int kExitUsage = 2;
 };
 
 } // namespace tc

@@ -28,7 +28,6 @@ public:
     static int run(const Options& options, std::ostream& out, std::ostream& err, bool interactive);
 
     static constexpr int kExitFailure = 1;
-    static constexpr int kExitUsage = 2;
 };
 
 } // namespace tc
