@@ -40,6 +40,7 @@
 #include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
 #include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
 #include "recognition/LivePassScores.h"
+#include "recognition/RecordingInputs.h"
 
 #include "support/EvaluationSet.h"
 #include "support/PulseAudioServer.h"
@@ -67,7 +68,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using tc::bench::commaList;
 using tc::bench::Event;
+using tc::bench::figure;
 using tc::bench::kTailSeconds;
 using tc::bench::Pass;
 using tc::bench::Sentence;
@@ -228,27 +231,6 @@ Pass runOffline(const std::shared_ptr<tc::SpeechRecognitionEngine>& engine, cons
     return pass;
 }
 
-std::vector<float> readAudio(const fs::path& file, double seconds)
-{
-    auto decoded = tc::SndfileDecoder().decode(file);
-    if (!std::holds_alternative<tc::DecodedAudio>(decoded)) {
-        std::cerr << "cannot read " << file << "; run scripts/make-eval-set\n";
-        std::exit(1);
-    }
-    auto audio = std::move(std::get<tc::DecodedAudio>(decoded).channels.front());
-    audio.resize(std::min(audio.size(), static_cast<std::size_t>(seconds * kRate)));
-    audio.shrink_to_fit();
-    return audio;
-}
-
-std::string figure(const nlohmann::json& value, int digits = 2)
-{
-    if (!value.is_number()) return "–";
-    std::ostringstream text;
-    text << std::fixed << std::setprecision(digits) << value.get<double>();
-    return text.str();
-}
-
 void writeMarkdown(const nlohmann::json& document, const fs::path& file)
 {
     std::ofstream md(file);
@@ -305,15 +287,6 @@ void writeMarkdown(const nlohmann::json& document, const fs::path& file)
     }
 }
 
-std::vector<std::string> list(const std::string& text)
-{
-    std::vector<std::string> items;
-    std::istringstream in(text);
-    for (std::string item; std::getline(in, item, ',');)
-        if (!item.empty()) items.push_back(item);
-    return items;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -324,9 +297,9 @@ int main(int argc, char** argv)
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i], value = argv[i + 1];
         if (key == "--voices")
-            options.voices = list(value);
+            options.voices = commaList(value);
         else if (key == "--conditions")
-            options.conditions = list(value);
+            options.conditions = commaList(value);
         else if (key == "--sentences")
             options.sentences = std::stoul(value);
         else if (key == "--nonspeech")
@@ -478,7 +451,7 @@ int main(int argc, char** argv)
                 return 2;
             }
             sentences.resize(std::min(sentences.size(), options.sentences));
-            const auto audio = readAudio(base.string() + ".wav", sentences.back().end + 1.0);
+            const auto audio = tc::bench::readRecording(base.string() + ".wav", sentences.back().end + 1.0);
             std::cerr << options.label << ": " << voice << " " << condition << (options.offline ? " offline" : "")
                       << " (" << sentences.size() << " sentences, "
                       << static_cast<int>(static_cast<double>(audio.size()) / kRate) << " s)\n";
@@ -495,7 +468,7 @@ int main(int argc, char** argv)
         }
     }
     if (options.nonspeechSeconds > 0) {
-        const auto audio = readAudio(set / "nonspeech.wav", options.nonspeechSeconds);
+        const auto audio = tc::bench::readRecording(set / "nonspeech.wav", options.nonspeechSeconds);
         const double seconds = static_cast<double>(audio.size()) / kRate;
         std::cerr << options.label << ": non-speech (" << static_cast<int>(seconds) << " s)\n";
         const Pass pass = runLive(server, engine, audio, std::nullopt);

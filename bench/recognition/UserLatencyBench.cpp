@@ -15,6 +15,7 @@
 
 #include "BenchMeasures.h"
 #include "recognition/LivePassScores.h"
+#include "recognition/RecordingInputs.h"
 
 #include "support/EvaluationSet.h"
 #include "support/PulseAudioServer.h"
@@ -50,7 +51,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using tc::bench::commaList;
 using tc::bench::Event;
+using tc::bench::figure;
 using tc::bench::Pass;
 using tc::bench::Sentence;
 using Clock = std::chrono::steady_clock;
@@ -72,16 +75,6 @@ std::vector<Sentence> readTable(const fs::path& file)
     for (const auto& turn : tc::test::readSpeechTable(file))
         rows.push_back({turn.id, "", turn.start, turn.end, turn.text});
     return rows;
-}
-
-std::vector<float> readAudio(const fs::path& file)
-{
-    auto decoded = tc::SndfileDecoder().decode(file);
-    if (!std::holds_alternative<tc::DecodedAudio>(decoded)) {
-        std::cerr << "cannot read " << file << "; run scripts/make-eval-set\n";
-        std::exit(1);
-    }
-    return std::move(std::get<tc::DecodedAudio>(decoded).channels.front());
 }
 
 // Where each sentence's voice ends on the clean recording: the end of its last 10 ms frame above the threshold, which
@@ -381,14 +374,6 @@ nlohmann::json runApp(const AppBuild& app, const tc::test::PulseAudioServer& ser
     return row;
 }
 
-std::string figure(const nlohmann::json& value, int digits = 2)
-{
-    if (!value.is_number()) return "–";
-    std::ostringstream text;
-    text << std::fixed << std::setprecision(digits) << value.get<double>();
-    return text.str();
-}
-
 void writeMarkdown(const nlohmann::json& document, const fs::path& file)
 {
     std::ofstream md(file);
@@ -420,15 +405,6 @@ void writeMarkdown(const nlohmann::json& document, const fs::path& file)
     }
 }
 
-std::vector<std::string> list(const std::string& text)
-{
-    std::vector<std::string> items;
-    std::istringstream in(text);
-    for (std::string item; std::getline(in, item, ',');)
-        if (!item.empty()) items.push_back(item);
-    return items;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -441,9 +417,9 @@ int main(int argc, char** argv)
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i], value = argv[i + 1];
         if (key == "--voices")
-            voices = list(value);
+            voices = commaList(value);
         else if (key == "--conditions")
-            conditions = list(value);
+            conditions = commaList(value);
         else if (key == "--sentences")
             count = std::stoul(value);
         else if (key == "--label")
@@ -485,9 +461,9 @@ int main(int argc, char** argv)
                 return 1;
             }
             sentences.resize(std::min(sentences.size(), count));
-            auto audio = readAudio(base.string() + ".wav");
+            auto audio = tc::bench::readRecording(base.string() + ".wav");
             audio.resize(std::min(audio.size(), static_cast<std::size_t>((sentences.back().end + 1.0) * kRate)));
-            const auto ends = voiceEnds(sentences, readAudio(set / "sessions" / (voice + "-clean.wav")));
+            const auto ends = voiceEnds(sentences, tc::bench::readRecording(set / "sessions" / (voice + "-clean.wav")));
             for (const auto& app : apps) {
                 std::cerr << app.label << ": " << voice << " " << condition << " (" << sentences.size()
                           << " sentences)\n";
