@@ -29,11 +29,6 @@ Date tokyo(int year, int month, int day, int hour = 0, int minute = 0)
     return dateFromUnixSeconds(static_cast<double>(std::mktime(&fields)));
 }
 
-std::string event(const std::string& fields)
-{
-    return "BEGIN:VEVENT\r\n" + fields + "END:VEVENT\r\n";
-}
-
 // "title HH:MM-HH:MM" in Tokyo time, all-day events marked.
 std::vector<std::string> described(const std::vector<StoredCalendarEvent>& events)
 {
@@ -67,25 +62,10 @@ protected:
 
     void SetUp() override { ASSERT_TRUE(s_session->isRunning()) << s_session->startError(); }
 
-    // A calendar holding a one-off event, a weekly series with an exception and a moved instance, an all-day
-    // event and an evening in New York (which is the next morning in Tokyo).
     static std::string makeWorkCalendar()
     {
-        const auto uid = s_session->createLocalCalendar("仕事");
+        const auto uid = s_session->createWorkCalendar();
         EXPECT_FALSE(uid.empty()) << s_session->lastError();
-        const std::vector<std::string> events{
-            event("UID:one-off\r\nSUMMARY:面談\r\nDTSTART:20260115T000000Z\r\nDTEND:20260115T003000Z\r\n"),
-            event("UID:weekly\r\nSUMMARY:定例\r\nDTSTART;TZID=Asia/Tokyo:20260101T100000\r\n"
-                  "DTEND;TZID=Asia/Tokyo:20260101T110000\r\nRRULE:FREQ=WEEKLY;COUNT=10\r\n"
-                  "EXDATE;TZID=Asia/Tokyo:20260108T100000\r\n"),
-            event("UID:weekly\r\nSUMMARY:定例（移動）\r\nRECURRENCE-ID;TZID=Asia/Tokyo:20260115T100000\r\n"
-                  "DTSTART;TZID=Asia/Tokyo:20260115T140000\r\nDTEND;TZID=Asia/Tokyo:20260115T150000\r\n"),
-            event("UID:all-day\r\nSUMMARY:創立記念日\r\nDTSTART;VALUE=DATE:20260115\r\nDTEND;VALUE=DATE:20260116\r\n"),
-            event("UID:new-york\r\nSUMMARY:NY との電話\r\nDTSTART;TZID=America/New_York:20260114T200000\r\n"
-                  "DTEND;TZID=America/New_York:20260114T210000\r\n"),
-        };
-        for (const auto& text : events)
-            EXPECT_TRUE(s_session->putEvent(uid, text)) << s_session->lastError();
         return uid;
     }
 
@@ -145,7 +125,8 @@ TEST_F(DesktopCalendar, AnEventChangedWhileRunningIsReportedAndReadAgain)
 
     // Moved to the afternoon and renamed, as another program (Evolution, a synced account) would.
     ASSERT_TRUE(s_session->putEvent(
-        uid, event("UID:one-off\r\nSUMMARY:面談（変更）\r\nDTSTART:20260115T070000Z\r\nDTEND:20260115T080000Z\r\n")));
+        uid, test::EvolutionDataServerSession::vevent(
+                 "UID:one-off\r\nSUMMARY:面談（変更）\r\nDTSTART:20260115T070000Z\r\nDTEND:20260115T080000Z\r\n")));
     ASSERT_TRUE(s_session->removeEvent(uid, "new-york"));
     const auto expected =
         std::vector<std::string>{"創立記念日 00:00-00:00 終日", "定例（移動） 14:00-15:00", "面談（変更） 16:00-17:00"};

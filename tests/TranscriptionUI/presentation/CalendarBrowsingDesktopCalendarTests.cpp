@@ -21,11 +21,6 @@
 namespace tc {
 namespace {
 
-std::string event(const std::string& fields)
-{
-    return "BEGIN:VEVENT\r\n" + fields + "END:VEVENT\r\n";
-}
-
 Date tokyoNoon(int year, int month, int day)
 {
     std::tm fields{0, 0, 12, day, month - 1, year - 1900};
@@ -60,20 +55,8 @@ TEST(CalendarBrowsingWithDesktopCalendar, TheDaysRowsFollowTheDesktopCalendarWhi
     test::qtApplication();
     test::EvolutionDataServerSession session;
     ASSERT_TRUE(session.isRunning()) << session.startError();
-    const auto uid = session.createLocalCalendar("仕事");
+    const auto uid = session.createWorkCalendar();
     ASSERT_FALSE(uid.empty()) << session.lastError();
-    for (const auto& text : {
-             event("UID:one-off\r\nSUMMARY:面談\r\nDTSTART:20260115T000000Z\r\nDTEND:20260115T003000Z\r\n"),
-             event("UID:weekly\r\nSUMMARY:定例\r\nDTSTART;TZID=Asia/Tokyo:20260101T100000\r\n"
-                   "DTEND;TZID=Asia/Tokyo:20260101T110000\r\nRRULE:FREQ=WEEKLY;COUNT=10\r\n"
-                   "EXDATE;TZID=Asia/Tokyo:20260108T100000\r\n"),
-             event("UID:weekly\r\nSUMMARY:定例（移動）\r\nRECURRENCE-ID;TZID=Asia/Tokyo:20260115T100000\r\n"
-                   "DTSTART;TZID=Asia/Tokyo:20260115T140000\r\nDTEND;TZID=Asia/Tokyo:20260115T150000\r\n"),
-             event("UID:all-day\r\nSUMMARY:創立記念日\r\nDTSTART;VALUE=DATE:20260115\r\nDTEND;VALUE=DATE:20260116\r\n"),
-             event("UID:new-york\r\nSUMMARY:NY との電話\r\nDTSTART;TZID=America/New_York:20260114T200000\r\n"
-                   "DTEND;TZID=America/New_York:20260114T210000\r\n"),
-         })
-        ASSERT_TRUE(session.putEvent(uid, text)) << session.lastError();
 
     const auto home = session.home();
     CalendarSources::Parts parts;
@@ -101,7 +84,8 @@ TEST(CalendarBrowsingWithDesktopCalendar, TheDaysRowsFollowTheDesktopCalendarWhi
     EXPECT_EQ(browsing.dayEvents().size(), 4u);
 
     ASSERT_TRUE(session.putEvent(
-        uid, event("UID:one-off\r\nSUMMARY:面談（変更）\r\nDTSTART:20260115T070000Z\r\nDTEND:20260115T080000Z\r\n")));
+        uid, test::EvolutionDataServerSession::vevent(
+                 "UID:one-off\r\nSUMMARY:面談（変更）\r\nDTSTART:20260115T070000Z\r\nDTEND:20260115T080000Z\r\n")));
     const std::vector<std::string> changed{"00:00 創立記念日", "10:00 NY との電話", "14:00 定例（移動）",
                                            "16:00 面談（変更）"};
     EXPECT_TRUE(QTest::qWaitFor([&] { return shown(calendarDayRows(browsing.dayEvents())) == changed; }, 60000))
