@@ -56,4 +56,15 @@ void LatencyTrace::mark(std::string_view stage, std::string_view detail)
     std::fflush(trace.file.get());
 }
 
+void LatencyTrace::mark(std::string_view stage, std::initializer_list<double> figures)
+{
+    if (!enabled()) return;
+    std::string detail;
+    for (const double figure : figures) {
+        if (!detail.empty()) detail += ' ';
+        detail += std::to_string(figure);
+    }
+    mark(stage, detail);
+}
+
 } // namespace tc

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <string_view>
 
 namespace tc {
@@ -13,6 +14,8 @@ public:
     static bool enabled();
     // Appends one mark now; does nothing unless enabled.
     static void mark(std::string_view stage, std::string_view detail = {});
+    // Appends one mark now with the figures as its detail, separated by spaces; formats nothing unless enabled.
+    static void mark(std::string_view stage, std::initializer_list<double> figures);
 };
 
 } // namespace tc

@@ -108,7 +108,7 @@ void WhisperStreamingRecognizer::intakeLoop(std::stop_token stop)
         {
             std::lock_guard lock(m_mutex);
             queueCompleted(m_segmenter.append(samples));
-            if (LatencyTrace::enabled()) LatencyTrace::mark("audio", std::to_string(m_segmenter.elapsed()));
+            LatencyTrace::mark("audio", {m_segmenter.elapsed()});
         }
         m_changed.notify_all();
     }
@@ -124,10 +124,8 @@ void WhisperStreamingRecognizer::intakeLoop(std::stop_token stop)
 void WhisperStreamingRecognizer::queueCompleted(std::vector<SegmentedUtterance> completed)
 {
     for (auto& utterance : completed) {
-        if (LatencyTrace::enabled())
-            LatencyTrace::mark("cut", std::to_string(m_segmenter.elapsed()) + ' ' + std::to_string(utterance.start) +
-                                          ' ' + std::to_string(utterance.end) + ' ' +
-                                          std::to_string(static_cast<double>(utterance.pauseSamples) / 16000.0));
+        LatencyTrace::mark("cut", {m_segmenter.elapsed(), utterance.start, utterance.end,
+                                   static_cast<double>(utterance.pauseSamples) / 16000.0});
         m_finals.push_back(Work::finalOf(std::move(utterance)));
     }
     m_finalWaiting = !m_finals.empty();
@@ -268,8 +266,7 @@ void WhisperStreamingRecognizer::decodeLoop(std::stop_token stop)
                 work = nextWork();
                 if (work.kind == Work::Kind::none && m_inputEnded) break;
             }
-            if (LatencyTrace::enabled() && work.kind != Work::Kind::none)
-                LatencyTrace::mark("work", std::to_string(static_cast<int>(work.kind)));
+            if (work.kind != Work::Kind::none) LatencyTrace::mark("work", std::to_string(static_cast<int>(work.kind)));
             switch (work.kind) {
             case Work::Kind::final: runFinal(work, stop); break;
             case Work::Kind::retry: runRetry(work, stop); break;
