@@ -34,79 +34,54 @@ class SentenceContinuation;
 // the queue are guarded by one mutex; one intake and one decoding thread.
 class WhisperStreamingRecognizer final : public StreamingRecognizer {
 public:
+    // Each default's evidence: docs/recognition.md, "Why the live recogniser's settings are what they are".
     struct Settings {
         UtteranceSegmenter::Settings segmentation;
         double minimumRefreshSeconds = 0.5;
         // The first refresh of an utterance comes sooner, so text appears soon after the speaker starts.
         double firstRefreshSeconds = 0.3;
         // Until the utterance in progress has text on show, refreshes follow each other this closely, whatever
-        // they cost: over the first second a refresh is judged no speech about a third of the time, and the next
-        // one half a second later (or later still, by the cost factor) made the first text late. 0 spaces them as
-        // any other.
+        // they cost; 0 spaces them as any other.
         double textlessRefreshSeconds = 0.3;
         double maximumRefreshSeconds = 3.0;
         // The refresh interval is at least this multiple of the last refresh's decoding time.
         double refreshCostFactor = 1.5;
         bool volatileResults = true;
-        // Text whose no-speech probability reaches this and whose tokens are unsure is dropped... The first second
-        // of speech reads 0.6-0.8 even when its text is right ("渡辺さん"): at 0.6 more first texts waited for the next
-        // refresh (first volatile p95 under noise 1.17-1.99 s against 1.01-1.63 s at 0.7, no line over non-speech).
+        // Text whose no-speech probability reaches this and whose tokens are unsure is dropped...
         float noSpeechThreshold = 0.7F;
         double unsureLogProbability = -0.5;
         // ...and so is any text with a no-speech probability this high, unless its tokens average at least
-        // confidentLogProbability: a sentence of a second or so ("担当は田中さん", "大丈夫") reads 0.85-0.95 with
-        // tokens at -0.2 to -0.46, and was lost whole. The texts made up without speech that got this far read
-        // -0.47 ("あんんんん", over five minutes of non-speech) and -0.53 (babble).
+        // confidentLogProbability (a short sentence reads high and would be lost whole).
         float certainNoSpeech = 0.85F;
         double confidentLogProbability = -0.45;
-        // Text whose tokens' mean log probability is under this is the decoder guessing at sound it cannot place
-        // (-3 to -4 over music on our evaluation set; speech stayed above -0.9 even under babble).
+        // Text whose tokens' mean log probability is under this is the decoder guessing at sound it cannot place.
         double inventedLogProbability = -1.5;
-        // A final's sampled try whose text is all Latin letters, no kana or kanji, is dropped: the greedy try was
-        // unsure, and sampling turned the line into English nobody said ("Thank you for the hot season." for the end
-        // of "月額の利用料は2980円です。" at pink 10 dB). All four lines in Latin letters alone over our evaluation
-        // set's runs were made up. English a greedy try reads confidently ("OK") is not retried and stays. For a
-        // Japanese recognizer only: the engine turns it off for other languages.
+        // A final's sampled try in Latin letters alone, no kana or kanji, is dropped: sampling made it up. Japanese
+        // only: the engine turns it off for other languages.
         bool dropSampledLatinLines = true;
-        // How much of the previous final text goes to the decoder as context. None by default: on our evaluation
-        // set the context raised the character error rate (clean 17.6 % to 22.0 %) and made the model repeat it.
+        // How much of the previous final text goes to the decoder as context; none by default.
         std::size_t promptCharacters = 0;
-        // Text the decoder reads as preceding every utterance, before any previous line. None by default: every
-        // text tried made lines end in "。" but leaked its own words into them and raised the error rate.
+        // Text the decoder reads as preceding every utterance, before any previous line; none by default.
         std::string initialPrompt;
-        // A final whose text ends at a comma is held (shown as volatile) and decoded again together with the next
-        // utterance, when that one begins within this many seconds of the cut: some voices pause longer at a
-        // comma than the end pause (jf_nezumi split 8 of 35 sentences). Sentences ending in a full stop settle
-        // as before. 0 settles every final. On our evaluation set every sentence's rest began within 0.6 s of
-        // its cut; at 2 s a sentence misheard as ending in a particle ("金曜日で") took the next one into its line,
-        // whose final then came 6-8 s late.
+        // A final ending at a comma is held (shown as volatile) and decoded again with the next utterance when that
+        // begins within this many seconds of the cut; 0 settles every final.
         double commaHoldSeconds = 1.0;
-        // Also hold a final ending in a particle or the te-form (は が を に で と て も ば): at a long pause the
-        // decoder mostly leaves the comma out ("来週の会議では").
+        // Also hold a final ending in a particle or the te-form (は が を に で と て も ば).
         bool holdAfterParticle = true;
-        // And one ending in a noun (kanji, katakana, さん). Off: talk ends sentences in nouns ("了解", "明日は雨",
-        // "担当は田中さん"), and held, such a sentence took the next one into its line whenever that began within the
-        // hold, while in noise it kept no more sentences whole than without it.
+        // And one ending in a noun (kanji, katakana, さん).
         bool holdAfterNoun = false;
-        // And one whose last word the dictionary reads as going on (see SentenceContinuation): a case particle
-        // ("クライアントから"), the の between nouns, a verb's continuative form ("課題を洗い出し"). Off: such words
-        // end no sentence, but the decoder's misreadings of short sentences do end in them ("遺似" for "以上。",
-        // "もう終わっちゃの"); on our evaluation set it kept 3 sentences whole, merged 1 and made misread lines late.
+        // And one whose last word the dictionary reads as going on (see SentenceContinuation).
         bool holdAfterContinuingWord = false;
-        // And one that is only a name and a title ("小林さん", "田中さん。"): someone addressed, with the sentence to
-        // come after the pause. A reply that is a name alone waits for the hold too, and a next sentence joined to it
-        // is divided again at its full stop.
+        // And one that is only a name and a title ("小林さん"); a next sentence joined to it is divided again at its
+        // full stop.
         bool holdAfterName = true;
-        // A final whose text holds a sentence end where the utterance paused (too briefly to end it) is reported as
-        // two lines, each with its own time: a fast talker's sentences came as one.
+        // A final whose text holds a sentence end where the utterance briefly paused is reported as two lines, each
+        // with its own time.
         bool divideAtInnerPauses = true;
-        // A final whose greedy try wants the fallback tries (0.5-1 s more) lets an utterance that began meanwhile
-        // have its first refresh before them; otherwise that utterance's first text waited behind them.
+        // A final that wants the fallback tries lets an utterance begun meanwhile have its first refresh first.
         bool firstTextBeforeRetry = true;
-        // A final's greedy try begins this far into a pause, before the pause is long enough to end the utterance;
-        // when it does end it with no speech since, that try is the final's, which then comes as soon as the cut
-        // instead of one decoding after it. A pause that speech resumes after costs one decoding for nothing. 0
-        // decodes a final only once it is cut.
+        // A final's greedy try begins this far into a pause; when the pause then ends the utterance with no speech
+        // since, that try is the final's. 0 decodes a final only once it is cut.
         double earlyFinalPauseSeconds = 0.3;
         // Handed to the decoder when the engine makes it.
         DecodingPolicy decoding;
