@@ -27,8 +27,8 @@
 //                    [--divide-at-pauses 0|1] [--drop-sampled-latin 0|1]
 //
 // Each run adds its rows under its label to bench/results/recognition.json (rows of the same label, voice and
-// condition are replaced) and rewrites bench/results/recognition.md from all rows, so levers measured in
-// separate runs sit side by side with the load the machine had.
+// condition are replaced) and rewrites bench/results/recognition.md from them, keeping the page's rows of runs the
+// JSON does not hold, so levers measured in separate runs (and clones) sit side by side with the machine's load.
 
 #include "BenchMeasures.h"
 #include "TranscriptionApplication/OutputSink.h"
@@ -231,8 +231,77 @@ Pass runOffline(const std::shared_ptr<tc::SpeechRecognitionEngine>& engine, cons
     return pass;
 }
 
+// The table rows of the page as it stands, by the heading of their section ("" for the first table).
+std::map<std::string, std::vector<std::string>> existingRows(const fs::path& file)
+{
+    std::map<std::string, std::vector<std::string>> rows;
+    std::ifstream in(file);
+    std::string section, line;
+    while (std::getline(in, line)) {
+        if (line.starts_with("## "))
+            section = line.substr(3);
+        else if (line.starts_with("| ") && !line.starts_with("| label "))
+            rows[section].push_back(line);
+    }
+    return rows;
+}
+
+// A row's first `cells` cells: what names the run it shows.
+std::string rowKey(const std::string& row, std::size_t cells)
+{
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < cells && at != std::string::npos; ++i) at = row.find(" | ", at + 1);
+    return row.substr(0, at);
+}
+
+// The page's rows kept from runs this tree's JSON does not hold (a fresh clone has none), then this tree's own.
+void writeRows(std::ostream& md, const std::vector<std::string>& kept, const std::vector<std::string>& rows,
+               std::size_t keyCells)
+{
+    std::set<std::string> keys;
+    for (const auto& row : rows) keys.insert(rowKey(row, keyCells));
+    for (const auto& row : kept)
+        if (!keys.contains(rowKey(row, keyCells))) md << row << '\n';
+    for (const auto& row : rows) md << row << '\n';
+}
+
 void writeMarkdown(const nlohmann::json& document, const fs::path& file)
 {
+    const std::string realSection = "Real voices", nonspeechSection = "Lines made up without speech";
+    std::vector<std::string> liveRows, realRows, nonspeechRows;
+    for (const auto& r : document["runs"]) {
+        std::ostringstream row;
+        if (r["condition"] == "nonspeech") {
+            row << "| " << r["label"].get<std::string>() << " | " << figure(r["seconds"], 0) << " | "
+                << r["inventedLines"] << " | " << figure(r["inventedLinesPer5Min"]) << " | " << figure(r["cpuCores"])
+                << " | " << figure(r["loadBefore"], 1) << " / " << figure(r["loadAfter"], 1) << " |";
+            nonspeechRows.push_back(row.str());
+        } else if (r["voice"] == kRealVoice) {
+            const bool live = r.value("pace", "live") == "live";
+            row << "| " << r["label"].get<std::string>() << " | " << r["condition"].get<std::string>() << " | "
+                << r.value("pace", "live") << " | " << r["sentences"] << " | " << figure(r["cer"], 3) << " | "
+                << figure(r["linesPerSentence"]) << " | " << r["splitSentences"] << " | " << r["mergedLines"]
+                << " | " << r["missedSentences"] << " | "
+                << (live ? figure(r["finalLatency"]["p50"]) + " / " + figure(r["finalLatency"]["p95"]) : "–")
+                << " | " << figure(r["cpuCores"]) << " | " << figure(r["loadBefore"], 1) << " / "
+                << figure(r["loadAfter"], 1) << " |";
+            realRows.push_back(row.str());
+        } else {
+            row << "| " << r["label"].get<std::string>() << " | " << r["voice"].get<std::string>() << " | "
+                << r["condition"].get<std::string>() << (r.value("pace", "live") == "live" ? "" : " (offline)")
+                << " | " << r["sentences"] << " | " << figure(r["cer"], 3) << " | " << figure(r["linesPerSentence"])
+                << " | " << r["splitSentences"] << " | " << r["mergedLines"] << " | " << r["missedSentences"]
+                << " | " << r["repeatedPhrases"] << " | " << r["inventedLatinWords"] << " | "
+                << figure(r["firstVolatile"]["p50"]) << " / " << figure(r["firstVolatile"]["p95"]) << " | "
+                << figure(r["finalLatency"]["p50"]) << " / " << figure(r["finalLatency"]["p95"]) << " | "
+                << figure(r["cpuCores"]) << " | " << figure(r["peakMemoryMB"], 0) << " | "
+                << figure(r["loadBefore"], 1) << " / " << figure(r["loadAfter"], 1) << " | " << r.value("nice", 0)
+                << " |";
+            liveRows.push_back(row.str());
+        }
+    }
+    auto kept = existingRows(file);
+
     std::ofstream md(file);
     md << "# Live recognition on the evaluation set\n\n"
           "Made by `RecognitionBench` (see `bench/recognition/`): sentences from `data/eval/sentences.tsv` (the "
@@ -243,22 +312,13 @@ void writeMarkdown(const nlohmann::json& document, const fs::path& file)
           "`sent.` is how many sentences of the voice's fixed shuffled order were played; `load` is the "
           "one-minute load average before / after the run (other work shared the 2 cores), `nice` the "
           "benchmark's scheduling priority.\n\n"
+          "The current figures: a run replaces the rows of its label, voice and condition and keeps the others. "
+          "Earlier runs and what was learnt from them: `docs/recognition.md`.\n\n"
           "| label | voice | condition | sent. | CER | lines/sent. | split | merged | missed | repeats | "
           "Latin invented | first volatile p50 / p95 (s) | final p50 / p95 (s) | cores | peak MB | load | nice |\n"
           "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
-    for (const auto& r : document["runs"]) {
-        if (r["condition"] == "nonspeech" || r["voice"] == kRealVoice) continue;
-        md << "| " << r["label"].get<std::string>() << " | " << r["voice"].get<std::string>() << " | "
-           << r["condition"].get<std::string>() << (r.value("pace", "live") == "live" ? "" : " (offline)") << " | "
-           << r["sentences"] << " | " << figure(r["cer"], 3) << " | " << figure(r["linesPerSentence"]) << " | "
-           << r["splitSentences"] << " | " << r["mergedLines"] << " | " << r["missedSentences"] << " | "
-           << r["repeatedPhrases"] << " | " << r["inventedLatinWords"] << " | " << figure(r["firstVolatile"]["p50"])
-           << " / " << figure(r["firstVolatile"]["p95"]) << " | " << figure(r["finalLatency"]["p50"]) << " / "
-           << figure(r["finalLatency"]["p95"]) << " | " << figure(r["cpuCores"]) << " | "
-           << figure(r["peakMemoryMB"], 0) << " | " << figure(r["loadBefore"], 1) << " / " << figure(r["loadAfter"], 1)
-           << " | " << r.value("nice", 0) << " |\n";
-    }
-    md << "\n## Real voices\n\n"
+    writeRows(md, kept[""], liveRows, 3);
+    md << "\n## " << realSection << "\n\n"
           "Eight recordings of real human speakers (Common Voice, CC0; `data/eval/real-voices.tsv`), one sentence "
           "each, laid out with pauses by `scripts/make-eval-set` (voice `real`): `clean` as recorded, `pink10` with "
           "pink noise at 10 dB SNR. A sentence ends with its clip's last 20 ms within 40 dB of its loudest. "
@@ -266,25 +326,10 @@ void writeMarkdown(const nlohmann::json& document, const fs::path& file)
           "goes, as `--transcribe` does (no latencies).\n\n"
           "| label | condition | pace | sent. | CER | lines/sent. | split | merged | missed | final p50 / p95 (s) | "
           "cores | load |\n|---|---|---|---|---|---|---|---|---|---|---|---|\n";
-    for (const auto& r : document["runs"]) {
-        if (r["voice"] != kRealVoice) continue;
-        const bool live = r.value("pace", "live") == "live";
-        md << "| " << r["label"].get<std::string>() << " | " << r["condition"].get<std::string>() << " | "
-           << r.value("pace", "live") << " | " << r["sentences"] << " | " << figure(r["cer"], 3) << " | "
-           << figure(r["linesPerSentence"]) << " | " << r["splitSentences"] << " | " << r["mergedLines"] << " | "
-           << r["missedSentences"] << " | "
-           << (live ? figure(r["finalLatency"]["p50"]) + " / " + figure(r["finalLatency"]["p95"]) : "–") << " | "
-           << figure(r["cpuCores"]) << " | " << figure(r["loadBefore"], 1) << " / " << figure(r["loadAfter"], 1)
-           << " |\n";
-    }
-    md << "\n## Lines made up without speech\n\n"
+    writeRows(md, kept[realSection], realRows, 3);
+    md << "\n## " << nonspeechSection << "\n\n"
           "| label | seconds | invented lines | per 5 min | cores | load |\n|---|---|---|---|---|---|\n";
-    for (const auto& r : document["runs"]) {
-        if (r["condition"] != "nonspeech") continue;
-        md << "| " << r["label"].get<std::string>() << " | " << figure(r["seconds"], 0) << " | " << r["inventedLines"]
-           << " | " << figure(r["inventedLinesPer5Min"]) << " | " << figure(r["cpuCores"]) << " | "
-           << figure(r["loadBefore"], 1) << " / " << figure(r["loadAfter"], 1) << " |\n";
-    }
+    writeRows(md, kept[nonspeechSection], nonspeechRows, 1);
 }
 
 } // namespace
