@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 
 #include <algorithm>
+#include <optional>
 
 namespace tc {
 
@@ -165,6 +166,100 @@ QString spelling(const OptionText& option)
     return option.names.size() == 1 ? QStringLiteral("    ") + text : text;
 }
 
+// Ours and Qt's, so that Qt's reach the window.
+void addEveryOption(QCommandLineParser& parser)
+{
+    // Qt's own options are single-dash words (-platform); ours read the same with one dash or two.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const auto* list : {&options(), &qtOptions()})
+        for (const auto& option : *list)
+            parser.addOption(option.valueName.isEmpty() ? QCommandLineOption(option.names)
+                                                        : QCommandLineOption(option.names, {}, option.valueName));
+}
+
+// Why the parser refused the arguments, said for the option at fault.
+CommandLine::UsageError parserRefusal(const QCommandLineParser& parser, const QStringList& arguments)
+{
+    if (const QStringList unknown = parser.unknownOptionNames(); !unknown.isEmpty()) {
+        const QString& name = unknown.first();
+        return refused(QStringLiteral("不明なオプションです: %1%2").arg(name.size() == 1 ? "-" : "--", name),
+                       Topic::general);
+    }
+    // The parser's other refusals: a value missing at the end, or a value given to a switch.
+    for (const QString& argument : arguments) {
+        const OptionText* option = optionSpelledBy(argument);
+        if (option && option->valueName.isEmpty() && argument.contains('='))
+            return refused(QStringLiteral("--%1 には値を付けられません。").arg(option->names.last()),
+                           topicOf(option->names.last()));
+    }
+    if (const OptionText* option = arguments.isEmpty() ? nullptr : optionSpelledBy(arguments.last()))
+        return refused(missingValue(option->names.last()), topicOf(option->names.last()));
+    return refused(QStringLiteral("引数を読み取れませんでした。"), Topic::general);
+}
+
+// A value that is itself an option means the value was left out ("--ask --transcript t.txt"), and so is an
+// empty one ("--model=").
+std::optional<CommandLine::UsageError> missingValueGiven(const QCommandLineParser& parser)
+{
+    for (const auto& option : options()) {
+        const QString& name = option.names.last();
+        if (option.valueName.isEmpty() || !parser.isSet(name)) continue;
+        const QString value = parser.value(name);
+        if (value.isEmpty() || optionSpelledBy(value)) return refused(missingValue(name), topicOf(name));
+    }
+    return std::nullopt;
+}
+
+CommandLine::Command printPaths(const QCommandLineParser& parser)
+{
+    for (const auto& option : options())
+        if (option.names.last() != "print-paths" && parser.isSet(option.names.last()))
+            return refused(QStringLiteral("--print-paths はほかのオプションと一緒には指定できません。"),
+                           Topic::general);
+    return CommandLine::PrintPaths{};
+}
+
+// Both commands at once, or an option without the command it belongs to.
+std::optional<CommandLine::UsageError> misplacedOption(const QCommandLineParser& parser)
+{
+    const bool transcribe = parser.isSet("transcribe");
+    const bool asking = parser.isSet("ask");
+    if (transcribe && asking)
+        return refused(QStringLiteral("--transcribe と --ask は一緒には指定できません。"), Topic::general);
+    for (const char* name : {"model", "format"})
+        if (!transcribe && parser.isSet(name))
+            return refused(QStringLiteral("--%1 は --transcribe と一緒に指定してください。").arg(name),
+                           Topic::transcribe);
+    for (const char* name : {"transcript", "json", "language-model"})
+        if (!asking && parser.isSet(name))
+            return refused(QStringLiteral("--%1 は --ask と一緒に指定してください。").arg(name), Topic::ask);
+    return std::nullopt;
+}
+
+CommandLine::Command transcription(const QCommandLineParser& parser)
+{
+    HeadlessTranscription::Options command{parser.value("transcribe").toStdString(),
+                                           parser.value("model").toStdString(), std::nullopt};
+    if (parser.isSet("format")) {
+        command.format = exportFormatFromExtension(parser.value("format").toStdString());
+        if (!command.format) return refused(missingValue("format"), Topic::transcribe);
+    }
+    return command;
+}
+
+CommandLine::Command question(const QCommandLineParser& parser)
+{
+    HeadlessQuestion::Options command;
+    command.question = parser.value("ask").toStdString();
+    if (isBlankText(command.question)) return refused(missingValue("ask"), Topic::ask);
+    if (!parser.isSet("transcript"))
+        return refused(QStringLiteral("--transcript に質問する文字起こしファイルを指定してください。"), Topic::ask);
+    command.transcript = parser.value("transcript").toStdString();
+    command.json = parser.isSet("json");
+    command.languageModel = parser.value("language-model").toStdString();
+    return command;
+}
+
 } // namespace
 
 QStringList CommandLine::fromMain(int argc, char** argv)
@@ -178,83 +273,17 @@ QStringList CommandLine::fromMain(int argc, char** argv)
 CommandLine::Command CommandLine::parse(const QStringList& arguments)
 {
     QCommandLineParser parser;
-    // Qt's own options are single-dash words (-platform); ours read the same with one dash or two.
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const auto* list : {&options(), &qtOptions()})
-        for (const auto& option : *list)
-            parser.addOption(option.valueName.isEmpty() ? QCommandLineOption(option.names)
-                                                        : QCommandLineOption(option.names, {}, option.valueName));
-
-    if (!parser.parse(QStringList{kProgram} + arguments)) {
-        if (const QStringList unknown = parser.unknownOptionNames(); !unknown.isEmpty()) {
-            const QString& name = unknown.first();
-            return refused(QStringLiteral("不明なオプションです: %1%2").arg(name.size() == 1 ? "-" : "--", name),
-                           Topic::general);
-        }
-        // The parser's other refusals: a value missing at the end, or a value given to a switch.
-        for (const QString& argument : arguments) {
-            const OptionText* option = optionSpelledBy(argument);
-            if (option && option->valueName.isEmpty() && argument.contains('='))
-                return refused(QStringLiteral("--%1 には値を付けられません。").arg(option->names.last()),
-                               topicOf(option->names.last()));
-        }
-        if (const OptionText* option = arguments.isEmpty() ? nullptr : optionSpelledBy(arguments.last()))
-            return refused(missingValue(option->names.last()), topicOf(option->names.last()));
-        return refused(QStringLiteral("引数を読み取れませんでした。"), Topic::general);
-    }
+    addEveryOption(parser);
+    if (!parser.parse(QStringList{kProgram} + arguments)) return parserRefusal(parser, arguments);
     if (parser.isSet("help")) return ShowHelp{};
     if (parser.isSet("version")) return ShowVersion{};
-
-    // A value that is itself an option means the value was left out ("--ask --transcript t.txt"), and so is an
-    // empty one ("--model=").
-    for (const auto& option : options()) {
-        const QString& name = option.names.last();
-        if (option.valueName.isEmpty() || !parser.isSet(name)) continue;
-        const QString value = parser.value(name);
-        if (value.isEmpty() || optionSpelledBy(value)) return refused(missingValue(name), topicOf(name));
-    }
+    if (auto refusal = missingValueGiven(parser)) return *refusal;
     if (const QStringList extra = parser.positionalArguments(); !extra.isEmpty())
         return refused(QStringLiteral("余分な引数があります: %1").arg(extra.first()), Topic::general);
-
-    const bool transcribe = parser.isSet("transcribe");
-    const bool asking = parser.isSet("ask");
-    if (parser.isSet("print-paths")) {
-        for (const auto& option : options())
-            if (option.names.last() != "print-paths" && parser.isSet(option.names.last()))
-                return refused(QStringLiteral("--print-paths はほかのオプションと一緒には指定できません。"),
-                               Topic::general);
-        return PrintPaths{};
-    }
-    if (transcribe && asking)
-        return refused(QStringLiteral("--transcribe と --ask は一緒には指定できません。"), Topic::general);
-    for (const char* name : {"model", "format"})
-        if (!transcribe && parser.isSet(name))
-            return refused(QStringLiteral("--%1 は --transcribe と一緒に指定してください。").arg(name),
-                           Topic::transcribe);
-    for (const char* name : {"transcript", "json", "language-model"})
-        if (!asking && parser.isSet(name))
-            return refused(QStringLiteral("--%1 は --ask と一緒に指定してください。").arg(name), Topic::ask);
-
-    if (transcribe) {
-        HeadlessTranscription::Options command{parser.value("transcribe").toStdString(),
-                                               parser.value("model").toStdString(), std::nullopt};
-        if (parser.isSet("format")) {
-            command.format = exportFormatFromExtension(parser.value("format").toStdString());
-            if (!command.format) return refused(missingValue("format"), Topic::transcribe);
-        }
-        return command;
-    }
-    if (asking) {
-        HeadlessQuestion::Options command;
-        command.question = parser.value("ask").toStdString();
-        if (isBlankText(command.question)) return refused(missingValue("ask"), Topic::ask);
-        if (!parser.isSet("transcript"))
-            return refused(QStringLiteral("--transcript に質問する文字起こしファイルを指定してください。"), Topic::ask);
-        command.transcript = parser.value("transcript").toStdString();
-        command.json = parser.isSet("json");
-        command.languageModel = parser.value("language-model").toStdString();
-        return command;
-    }
+    if (parser.isSet("print-paths")) return printPaths(parser);
+    if (auto refusal = misplacedOption(parser)) return *refusal;
+    if (parser.isSet("transcribe")) return transcription(parser);
+    if (parser.isSet("ask")) return question(parser);
     return OpenWindow{};
 }
 

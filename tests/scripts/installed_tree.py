@@ -16,6 +16,8 @@ import time
 import unittest
 from pathlib import Path
 
+from sample_transcript import assert_reads_like_sample
+
 ROOT = Path(__file__).resolve().parents[2]
 BUILD_DIR = Path(sys.argv.pop(1)).resolve() if len(sys.argv) > 1 else ROOT / "build"
 APP_ID = "io.github.corvane.TranscriptionCorvane"
@@ -34,18 +36,6 @@ def scrubbed_environment(**extra):
             env[name] = os.environ[name]
     env.update(extra)
     return env
-
-
-def character_error_rate(reference, hypothesis):
-    reference = re.sub(r"\s", "", reference)
-    hypothesis = re.sub(r"\s", "", hypothesis)
-    previous = list(range(len(hypothesis) + 1))
-    for i, r in enumerate(reference, 1):
-        current = [i]
-        for j, h in enumerate(hypothesis, 1):
-            current.append(min(previous[j] + 1, current[j - 1] + 1, previous[j - 1] + (r != h)))
-        previous = current
-    return previous[-1] / max(len(reference), 1)
 
 
 def png_size(path):
@@ -151,11 +141,7 @@ class InstalledTreeTests(unittest.TestCase):
                                         cwd=elsewhere, env=scrubbed_environment(), capture_output=True, text=True,
                                         timeout=600)
                 self.assertEqual(result.returncode, 0, result.stderr)
-                reference = (ROOT / "samples" / "ja-sample.txt").read_text(encoding="utf-8")
-                # Each line starts with the time it was heard.
-                heard = re.sub(r"^\d\d:\d\d:\d\d\s+", "", result.stdout, flags=re.M)
-                self.assertGreaterEqual(len(heard.splitlines()), 6, result.stdout)
-                self.assertLess(character_error_rate(reference, heard), 0.3, result.stdout)
+                assert_reads_like_sample(self, result.stdout)
         finally:
             moved.rename(self.prefix)
 

@@ -90,6 +90,76 @@ std::string httpProblem(long status, const std::string& shown)
     return text + "しばらくしてから自動でもう一度読み込みます。";
 }
 
+CalendarSubscriptionFetcher::Result failure(std::string problem)
+{
+    CalendarSubscriptionFetcher::Result result;
+    result.problem = std::move(problem);
+    return result;
+}
+
+// The conditional request's headers: the validators of the last good copy, if any.
+std::unique_ptr<curl_slist, ListDeleter> requestHeaders(const CalendarSubscriptionFetcher::Request& request)
+{
+    std::unique_ptr<curl_slist, ListDeleter> headers;
+    const auto addHeader = [&](const std::string& header) {
+        headers.reset(curl_slist_append(headers.release(), header.c_str()));
+    };
+    if (!request.etag.empty()) addHeader("If-None-Match: " + request.etag);
+    if (!request.lastModified.empty()) addHeader("If-Modified-Since: " + request.lastModified);
+    addHeader("Accept: text/calendar, */*;q=0.5");
+    return headers;
+}
+
+// The transfer's limits, redirects within the protocols and the callbacks filling transfer.
+void configure(CURL* h, const std::string& address, const char* protocols, curl_slist* headers, Transfer& transfer)
+{
+    curl_easy_setopt(h, CURLOPT_URL, address.c_str());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, protocols);
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(h, CURLOPT_USERAGENT, "transcription-corvane calendar subscription");
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(transfer.maxBytes));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(CalendarSubscriptionFetcher::kTimeout.count()));
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 20L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(CalendarSubscriptionFetcher::kStallTimeout.count()));
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+}
+
+// What a completed transfer's response means: not modified, an error status, or a feed that must be a calendar.
+CalendarSubscriptionFetcher::Result
+received(long status, Transfer transfer, const CalendarSubscriptionFetcher::Request& request, const std::string& shown)
+{
+    using Outcome = CalendarSubscriptionFetcher::Outcome;
+    CalendarSubscriptionFetcher::Result result;
+    if (status == 304) {
+        result.outcome = Outcome::notModified;
+        result.etag = transfer.etag.empty() ? request.etag : transfer.etag;
+        result.lastModified = transfer.lastModified.empty() ? request.lastModified : transfer.lastModified;
+        return result;
+    }
+    if (status != 200) return failure(httpProblem(status, shown));
+    if (!ICalendarEventStore::countEvents(transfer.body))
+        return failure(shown +
+                       " から届いた内容はカレンダー（iCalendar）ではありませんでした。"
+                       "アドレスが .ics の非公開アドレスか確かめてください。前に読み込んだ内容を使い続けます。");
+    result.outcome = Outcome::updated;
+    result.body = std::move(transfer.body);
+    result.etag = std::move(transfer.etag);
+    result.lastModified = std::move(transfer.lastModified);
+    return result;
+}
+
 } // namespace
 
 CalendarSubscriptionFetcher::CalendarSubscriptionFetcher(bool allowLoopbackHttp, std::uintmax_t maxBytes)
@@ -122,98 +192,40 @@ std::string CalendarSubscriptionFetcher::masked(const std::string& address)
     const auto scheme = address.find("://");
     if (scheme == std::string::npos) return "（アドレス）";
     const auto hostEnd = address.find_first_of("/?#", scheme + 3);
-    std::string host = address.substr(scheme + 3, hostEnd == std::string::npos ? std::string::npos : hostEnd - scheme - 3);
+    std::string host =
+        address.substr(scheme + 3, hostEnd == std::string::npos ? std::string::npos : hostEnd - scheme - 3);
     // user:password@host would show the password.
     if (const auto at = host.rfind('@'); at != std::string::npos) host = host.substr(at + 1);
     return address.substr(0, scheme + 3) + host + "/…";
 }
 
-CalendarSubscriptionFetcher::Result CalendarSubscriptionFetcher::fetch(const Request& request, std::stop_token stop) const
+CalendarSubscriptionFetcher::Result CalendarSubscriptionFetcher::fetch(const Request& request,
+                                                                       std::stop_token stop) const
 {
-    Result result;
     const std::string shown = masked(request.address);
     const auto address = normalised(request.address);
-    if (!address) {
-        result.problem = shown + " は購読できるアドレスではありません。https:// か webcal:// で始まるアドレスを使ってください。";
-        return result;
-    }
+    if (!address)
+        return failure(shown +
+                       " は購読できるアドレスではありません。https:// か webcal:// で始まるアドレスを使ってください。");
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-    if (!easy) {
-        result.problem = "ネットワークを使う準備ができませんでした。アプリを起動し直してください。";
-        return result;
-    }
+    if (!easy) return failure("ネットワークを使う準備ができませんでした。アプリを起動し直してください。");
     Transfer transfer;
     transfer.maxBytes = m_maxBytes;
     transfer.stop = stop;
-    std::unique_ptr<curl_slist, ListDeleter> headers;
-    const auto addHeader = [&](const std::string& header) {
-        headers.reset(curl_slist_append(headers.release(), header.c_str()));
-    };
-    if (!request.etag.empty()) addHeader("If-None-Match: " + request.etag);
-    if (!request.lastModified.empty()) addHeader("If-Modified-Since: " + request.lastModified);
-    addHeader("Accept: text/calendar, */*;q=0.5");
-    const char* protocols = m_allowLoopbackHttp ? "https,http" : "https";
+    const auto headers = requestHeaders(request);
+    configure(easy.get(), *address, m_allowLoopbackHttp ? "https,http" : "https", headers.get(), transfer);
 
-    CURL* h = easy.get();
-    curl_easy_setopt(h, CURLOPT_URL, address->c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, protocols);
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(h, CURLOPT_USERAGENT, "transcription-corvane calendar subscription");
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(m_maxBytes));
-    curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(kTimeout.count()));
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 20L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(kStallTimeout.count()));
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-
-    const CURLcode code = curl_easy_perform(h);
+    const CURLcode code = curl_easy_perform(easy.get());
     long status = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    if (transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
-        result.problem = shown + " のカレンダーが大きすぎます（" + std::to_string(m_maxBytes / (1024 * 1024)) +
-                         " MB まで）。前に読み込んだ内容を使い続けます。";
-        return result;
-    }
-    if (code == CURLE_ABORTED_BY_CALLBACK) {
-        result.problem = "読み込みを中止しました。";
-        return result;
-    }
-    if (code != CURLE_OK) {
-        result.problem = shown + " を読み込めませんでした（" + curl_easy_strerror(code) +
-                         "）。ネットワークにつながっているか確かめてください。前に読み込んだ内容を使い続けます。";
-        return result;
-    }
-    if (status == 304) {
-        result.outcome = Outcome::notModified;
-        result.etag = transfer.etag.empty() ? request.etag : transfer.etag;
-        result.lastModified = transfer.lastModified.empty() ? request.lastModified : transfer.lastModified;
-        return result;
-    }
-    if (status != 200) {
-        result.problem = httpProblem(status, shown);
-        return result;
-    }
-    if (!ICalendarEventStore::countEvents(transfer.body)) {
-        result.problem = shown + " から届いた内容はカレンダー（iCalendar）ではありませんでした。"
-                                 "アドレスが .ics の非公開アドレスか確かめてください。前に読み込んだ内容を使い続けます。";
-        return result;
-    }
-    result.outcome = Outcome::updated;
-    result.body = std::move(transfer.body);
-    result.etag = std::move(transfer.etag);
-    result.lastModified = std::move(transfer.lastModified);
-    return result;
+    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    if (transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED)
+        return failure(shown + " のカレンダーが大きすぎます（" + std::to_string(m_maxBytes / (1024 * 1024)) +
+                       " MB まで）。前に読み込んだ内容を使い続けます。");
+    if (code == CURLE_ABORTED_BY_CALLBACK) return failure("読み込みを中止しました。");
+    if (code != CURLE_OK)
+        return failure(shown + " を読み込めませんでした（" + curl_easy_strerror(code) +
+                       "）。ネットワークにつながっているか確かめてください。前に読み込んだ内容を使い続けます。");
+    return received(status, std::move(transfer), request, shown);
 }
 
 } // namespace tc

@@ -1,13 +1,10 @@
 #include "TranscriptionInfrastructure/calendar/EvolutionDataServerCalendarSource.h"
 
-#include "TranscriptionInfrastructure/calendar/CalendarEntry.h"
-#include "TranscriptionInfrastructure/calendar/LibraryOutputCapture.h"
-#include "TranscriptionInfrastructure/calendar/RecurrenceExpander.h"
+#include "TranscriptionInfrastructure/calendar/EvolutionDataServerCalendarMirror.h"
 
 #include <libecal/libecal.h>
 #include <libical/ical.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -19,19 +16,10 @@ namespace tc {
 
 namespace {
 
-struct ComponentDeleter {
-    void operator()(icalcomponent* component) const { icalcomponent_free(component); }
-};
-using ComponentPtr = std::unique_ptr<icalcomponent, ComponentDeleter>;
-
 struct GFreeDeleter {
     void operator()(gchar* text) const { g_free(text); }
 };
 using OwnedText = std::unique_ptr<gchar, GFreeDeleter>;
-
-constexpr const char* kIdPrefix = "eds:";
-// Separates a component's UID from its RECURRENCE-ID in the keys of a calendar's components.
-constexpr char kKeySeparator = '\x1f';
 
 // GLib would otherwise start a bus of its own through dbus-launch: a desktop without a session bus has no
 // calendar service to talk to anyway.
@@ -44,63 +32,7 @@ bool sessionBusReachable()
     return std::filesystem::exists(std::filesystem::path(runtime) / "bus", error);
 }
 
-std::string componentKey(const std::string& uid, const char* rid)
-{
-    return uid + kKeySeparator + (rid ? rid : "");
-}
-
-// The events of one calendar as parsed for queries; the entries' time zones point into root.
-struct ParsedCalendar {
-    ComponentPtr root;
-    std::vector<CalendarEntry> entries;
-};
-
-// What the GLib thread learned about one calendar; read by queries. Guarded by Shared::mutex.
-struct CalendarState {
-    std::string name;
-    // "<UID>\x1f<RECURRENCE-ID or empty>" -> the VEVENT's text.
-    std::map<std::string, std::string> components;
-    // TZID -> VTIMEZONE text, for the zones libical does not know by name.
-    std::map<std::string, std::string> zones;
-    bool listed = false;
-    std::string problem;
-    std::optional<Date> lastUpdate;
-    std::size_t version = 0;
-    std::size_t parsedVersion = static_cast<std::size_t>(-1);
-    std::shared_ptr<ParsedCalendar> parsed;
-};
-
-} // namespace
-
-struct EvolutionDataServerCalendarSource::Shared {
-    std::mutex mutex;
-    std::condition_variable settledChanged;
-    bool registryDone = false;
-    bool registryAvailable = false;
-    bool firstQueryDone = false;
-    std::map<std::string, CalendarState> calendars;
-    std::vector<std::string> sourceUids;
-
-    std::mutex handlerMutex;
-    std::function<void()> onChange;
-
-    // Caller holds mutex.
-    bool settled() const
-    {
-        if (!registryDone) return false;
-        return std::all_of(calendars.begin(), calendars.end(), [](const auto& c) { return c.second.listed; });
-    }
-    void notify()
-    {
-        settledChanged.notify_all();
-        std::lock_guard lock(handlerMutex);
-        if (onChange) onChange();
-    }
-};
-
-namespace {
-
-using Shared = EvolutionDataServerCalendarSource::Shared;
+using Mirror = EvolutionDataServerCalendarMirror;
 
 struct Loop;
 
@@ -114,7 +46,7 @@ struct Connection {
 
 // The GLib thread's state; lives on that thread's stack until every callback that may still come has come.
 struct Loop {
-    Shared* shared = nullptr;
+    Mirror* mirror = nullptr;
     GMainContext* context = nullptr;
     GCancellable* cancellable = nullptr;
     ESourceRegistry* registry = nullptr;
@@ -134,17 +66,6 @@ Connection* connectionOf(Loop& loop, const std::string& uid)
 {
     const auto found = loop.connections.find(uid);
     return found == loop.connections.end() ? nullptr : found->second.get();
-}
-
-void setProblem(Loop& loop, const std::string& uid, std::string problem)
-{
-    {
-        std::lock_guard lock(loop.shared->mutex);
-        auto& state = loop.shared->calendars[uid];
-        state.problem = std::move(problem);
-        state.listed = true;
-    }
-    loop.shared->notify();
 }
 
 std::string problemText(const char* what, const GError* error)
@@ -183,12 +104,9 @@ void collectZones(Connection& connection, ICalComponent* component, std::map<std
 void onObjectsChanged(ECalClientView*, const GSList* objects, gpointer data)
 {
     auto& connection = *static_cast<Connection*>(data);
-    std::map<std::string, std::string> texts;
-    std::map<std::string, std::string> zones;
-    {
-        std::lock_guard lock(connection.loop->shared->mutex);
-        zones = connection.loop->shared->calendars[connection.uid].zones;
-    }
+    Mirror& mirror = *connection.loop->mirror;
+    std::vector<Mirror::Component> components;
+    std::map<std::string, std::string> zones = mirror.zones(connection.uid);
     for (const GSList* item = objects; item; item = item->next) {
         auto* component = static_cast<ICalComponent*>(item->data);
         const char* uid = i_cal_component_get_uid(component);
@@ -196,59 +114,31 @@ void onObjectsChanged(ECalClientView*, const GSList* objects, gpointer data)
         OwnedText rid(e_cal_util_component_get_recurid_as_string(component));
         OwnedText text(i_cal_component_as_ical_string(component));
         if (!text) continue;
-        texts[componentKey(uid, rid.get())] = text.get();
+        components.push_back({{uid, rid ? rid.get() : ""}, text.get()});
         collectZones(connection, component, zones);
     }
-    {
-        std::lock_guard lock(connection.loop->shared->mutex);
-        auto& state = connection.loop->shared->calendars[connection.uid];
-        for (auto& [key, text] : texts)
-            state.components[key] = std::move(text);
-        state.zones = std::move(zones);
-        state.lastUpdate = currentDate();
-        ++state.version;
-    }
-    connection.loop->shared->notify();
+    mirror.update(connection.uid, components, std::move(zones));
 }
 
 void onObjectsRemoved(ECalClientView*, const GSList* ids, gpointer data)
 {
     auto& connection = *static_cast<Connection*>(data);
-    {
-        std::lock_guard lock(connection.loop->shared->mutex);
-        auto& state = connection.loop->shared->calendars[connection.uid];
-        for (const GSList* item = ids; item; item = item->next) {
-            const auto* id = static_cast<const ECalComponentId*>(item->data);
-            const char* uid = e_cal_component_id_get_uid(id);
-            if (!uid) continue;
-            const char* rid = e_cal_component_id_get_rid(id);
-            if (rid && *rid) {
-                state.components.erase(componentKey(uid, rid));
-                continue;
-            }
-            // The whole event went, its moved instances with it.
-            const std::string prefix = std::string(uid) + kKeySeparator;
-            for (auto it = state.components.lower_bound(prefix);
-                 it != state.components.end() && it->first.starts_with(prefix);)
-                it = state.components.erase(it);
-        }
-        state.lastUpdate = currentDate();
-        ++state.version;
+    std::vector<Mirror::ComponentId> removed;
+    for (const GSList* item = ids; item; item = item->next) {
+        const auto* id = static_cast<const ECalComponentId*>(item->data);
+        const char* uid = e_cal_component_id_get_uid(id);
+        if (!uid) continue;
+        const char* rid = e_cal_component_id_get_rid(id);
+        removed.push_back({uid, rid ? rid : ""});
     }
-    connection.loop->shared->notify();
+    connection.loop->mirror->remove(connection.uid, removed);
 }
 
 void onViewComplete(ECalClientView*, const GError* error, gpointer data)
 {
     auto& connection = *static_cast<Connection*>(data);
-    {
-        std::lock_guard lock(connection.loop->shared->mutex);
-        auto& state = connection.loop->shared->calendars[connection.uid];
-        state.listed = true;
-        state.problem = error ? problemText("予定の一覧を読めませんでした", error) : std::string();
-        if (!error) state.lastUpdate = currentDate();
-    }
-    connection.loop->shared->notify();
+    connection.loop->mirror->finishListing(
+        connection.uid, error ? std::optional(problemText("予定の一覧を読めませんでした", error)) : std::nullopt);
 }
 
 void onView(GObject* object, GAsyncResult* result, gpointer data)
@@ -262,7 +152,7 @@ void onView(GObject* object, GAsyncResult* result, gpointer data)
     Connection* connection = connectionOf(loop, pending->uid);
     if (!ok || !connection || g_cancellable_is_cancelled(loop.cancellable)) {
         if (connection && error && !g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
-            setProblem(loop, pending->uid, problemText("予定を見守れませんでした", error));
+            loop.mirror->setProblem(pending->uid, problemText("予定を見守れませんでした", error));
         if (view) g_object_unref(view);
         g_clear_error(&error);
         return;
@@ -274,7 +164,7 @@ void onView(GObject* object, GAsyncResult* result, gpointer data)
     g_signal_connect(view, "complete", G_CALLBACK(onViewComplete), connection);
     e_cal_client_view_start(view, &error);
     if (error) {
-        setProblem(loop, pending->uid, problemText("予定を見守れませんでした", error));
+        loop.mirror->setProblem(pending->uid, problemText("予定を見守れませんでした", error));
         g_clear_error(&error);
     }
 }
@@ -289,7 +179,7 @@ void onConnected(GObject*, GAsyncResult* result, gpointer data)
     Connection* connection = connectionOf(loop, pending->uid);
     if (!client || !connection || g_cancellable_is_cancelled(loop.cancellable)) {
         if (connection && error && !g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
-            setProblem(loop, pending->uid, problemText("カレンダーを開けませんでした", error));
+            loop.mirror->setProblem(pending->uid, problemText("カレンダーを開けませんでした", error));
         if (client) g_object_unref(client);
         g_clear_error(&error);
         return;
@@ -351,32 +241,12 @@ void rescan(Loop& loop)
         dropConnection(*it->second);
         it = loop.connections.erase(it);
     }
-    {
-        std::lock_guard lock(loop.shared->mutex);
-        for (auto it = loop.shared->calendars.begin(); it != loop.shared->calendars.end();)
-            it = wanted.count(it->first) ? std::next(it) : loop.shared->calendars.erase(it);
-        for (const auto& [uid, name] : wanted)
-            loop.shared->calendars[uid].name = name;
-        // A bus without the service still yields a registry, one without sources; the service always has some.
-        loop.shared->registryAvailable = !all.empty();
-        loop.shared->sourceUids = std::move(all);
-    }
-    loop.shared->notify();
+    loop.mirror->setCalendars(wanted, std::move(all));
 }
 
 void onSourcesChanged(ESourceRegistry*, ESource*, gpointer data)
 {
     rescan(*static_cast<Loop*>(data));
-}
-
-void finishRegistry(Loop& loop, bool available)
-{
-    {
-        std::lock_guard lock(loop.shared->mutex);
-        loop.shared->registryDone = true;
-        loop.shared->registryAvailable = available;
-    }
-    loop.shared->notify();
 }
 
 void onRegistry(GObject*, GAsyncResult* result, gpointer data)
@@ -388,7 +258,7 @@ void onRegistry(GObject*, GAsyncResult* result, gpointer data)
     g_clear_error(&error);
     if (!registry || loop.registryTimedOut || g_cancellable_is_cancelled(loop.cancellable)) {
         if (registry) g_object_unref(registry);
-        finishRegistry(loop, false);
+        loop.mirror->registryFailed();
         return;
     }
     loop.registry = registry;
@@ -396,11 +266,7 @@ void onRegistry(GObject*, GAsyncResult* result, gpointer data)
         g_signal_connect(registry, signal, G_CALLBACK(onSourcesChanged), &loop);
     // Listed first: until the calendars are known, the source is not settled.
     rescan(loop);
-    {
-        std::lock_guard lock(loop.shared->mutex);
-        loop.shared->registryDone = true;
-    }
-    loop.shared->notify();
+    loop.mirror->registryAnswered();
 }
 
 gboolean onRegistryTimeout(gpointer data)
@@ -419,12 +285,12 @@ gboolean onGiveUp(gpointer data)
     return G_SOURCE_REMOVE;
 }
 
-void runLoop(std::stop_token stop, Shared* shared, std::chrono::milliseconds connectTimeout)
+void runLoop(std::stop_token stop, Mirror* mirror, std::chrono::milliseconds connectTimeout)
 {
     Loop loop;
-    loop.shared = shared;
+    loop.mirror = mirror;
     if (!sessionBusReachable()) {
-        finishRegistry(loop, false);
+        mirror->registryFailed();
         return;
     }
     loop.context = g_main_context_new();
@@ -469,36 +335,14 @@ void runLoop(std::stop_token stop, Shared* shared, std::chrono::milliseconds con
     g_main_context_unref(loop.context);
 }
 
-std::shared_ptr<ParsedCalendar> parse(const CalendarState& state)
-{
-    std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//transcription-corvane//EN\r\n";
-    for (const auto& [tzid, zone] : state.zones)
-        text += zone;
-    for (const auto& [key, component] : state.components)
-        text += component;
-    text += "END:VCALENDAR\r\n";
-    auto parsed = std::make_shared<ParsedCalendar>();
-    parsed->root.reset(icalparser_parse_string(text.c_str()));
-    if (parsed->root) parsed->entries = CalendarEntry::readAll(parsed->root.get());
-    return parsed;
-}
-
-std::size_t eventCount(const CalendarState& state)
-{
-    std::set<std::string> uids;
-    for (const auto& [key, component] : state.components)
-        uids.insert(key.substr(0, key.find(kKeySeparator)));
-    return uids.size();
-}
-
 } // namespace
 
 EvolutionDataServerCalendarSource::EvolutionDataServerCalendarSource(std::chrono::milliseconds connectTimeout)
-    : m_shared(std::make_shared<Shared>())
+    : m_mirror(std::make_shared<EvolutionDataServerCalendarMirror>())
 {
     icalerror_set_errors_are_fatal(0);
     m_thread = std::jthread(
-        [shared = m_shared, connectTimeout](std::stop_token stop) { runLoop(stop, shared.get(), connectTimeout); });
+        [mirror = m_mirror, connectTimeout](std::stop_token stop) { runLoop(stop, mirror.get(), connectTimeout); });
 }
 
 EvolutionDataServerCalendarSource::~EvolutionDataServerCalendarSource()
@@ -510,72 +354,34 @@ EvolutionDataServerCalendarSource::~EvolutionDataServerCalendarSource()
 
 bool EvolutionDataServerCalendarSource::waitUntilSettled(std::chrono::milliseconds wait)
 {
-    std::unique_lock lock(m_shared->mutex);
-    return m_shared->settledChanged.wait_for(lock, wait, [&] { return m_shared->settled(); });
+    return m_mirror->waitUntilSettled(wait);
 }
 
 bool EvolutionDataServerCalendarSource::available()
 {
-    std::lock_guard lock(m_shared->mutex);
-    return m_shared->registryAvailable;
+    return m_mirror->available();
 }
 
 std::vector<CalendarSourceInfo> EvolutionDataServerCalendarSource::calendars()
 {
-    std::lock_guard lock(m_shared->mutex);
-    std::vector<CalendarSourceInfo> list;
-    for (const auto& [uid, state] : m_shared->calendars) {
-        CalendarSourceInfo info;
-        info.id = kIdPrefix + uid;
-        info.name = state.name;
-        info.kind = CalendarSourceKind::desktopAccount;
-        if (state.listed) info.eventCount = eventCount(state);
-        info.lastUpdate = state.lastUpdate;
-        info.problem = state.problem;
-        list.push_back(std::move(info));
-    }
-    std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
-    return list;
+    return m_mirror->calendars();
 }
 
 std::vector<std::string> EvolutionDataServerCalendarSource::sourceUids()
 {
-    std::lock_guard lock(m_shared->mutex);
-    return m_shared->sourceUids;
+    return m_mirror->sourceUids();
 }
 
-std::vector<StoredCalendarEvent> EvolutionDataServerCalendarSource::eventsBetween(
-    Date start, Date end, const std::function<bool(const std::string& id)>& enabled)
+std::vector<StoredCalendarEvent>
+EvolutionDataServerCalendarSource::eventsBetween(Date start, Date end,
+                                                 const std::function<bool(const std::string& id)>& enabled)
 {
-    const double from = unixSecondsFromDate(start);
-    const double to = unixSecondsFromDate(end);
-    std::vector<StoredCalendarEvent> events;
-    if (!(to > from)) return events;
-    std::unique_lock lock(m_shared->mutex);
-    if (!m_shared->firstQueryDone) {
-        m_shared->settledChanged.wait_for(lock, kFirstListingWait, [&] { return m_shared->settled(); });
-        m_shared->firstQueryDone = true;
-    }
-    LibraryOutputCapture capture;
-    for (auto& [uid, state] : m_shared->calendars) {
-        if (enabled && !enabled(kIdPrefix + uid)) continue;
-        if (state.parsedVersion != state.version || !state.parsed) {
-            state.parsed = parse(state);
-            state.parsedVersion = state.version;
-        }
-        RecurrenceExpander expander(std::chrono::steady_clock::now() + ICalendarEventStore::kQueryBudgetPerFile, true);
-        for (const auto& entry : state.parsed->entries)
-            expander.expand(entry, from, to, events);
-    }
-    std::stable_sort(events.begin(), events.end(),
-                     [](const StoredCalendarEvent& a, const StoredCalendarEvent& b) { return a.start < b.start; });
-    return events;
+    return m_mirror->eventsBetween(start, end, enabled, kFirstListingWait);
 }
 
 void EvolutionDataServerCalendarSource::setChangeHandler(std::function<void()> changed)
 {
-    std::lock_guard lock(m_shared->handlerMutex);
-    m_shared->onChange = std::move(changed);
+    m_mirror->setChangeHandler(std::move(changed));
 }
 
 } // namespace tc

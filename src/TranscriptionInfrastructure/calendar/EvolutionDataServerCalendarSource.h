@@ -5,15 +5,15 @@
 #include "TranscriptionInfrastructure/calendar/ICalendarEventStore.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace tc {
+
+class EvolutionDataServerCalendarMirror;
 
 // The desktop's calendar accounts through Evolution Data Server (libecal): every enabled calendar source of its
 // registry, which covers online accounts, CalDAV and local calendars. Each calendar is watched through a live
@@ -52,11 +52,9 @@ public:
     // Called on the GLib thread whenever a calendar or its events changed; replaces the previous callback.
     void setChangeHandler(std::function<void()> changed);
 
-    // Everything the GLib side keeps; declared in the .cpp.
-    struct Shared;
-
 private:
-    std::shared_ptr<Shared> m_shared;
+    // Written by the GLib thread, read by the queries.
+    std::shared_ptr<EvolutionDataServerCalendarMirror> m_mirror;
     std::jthread m_thread;
 };
 

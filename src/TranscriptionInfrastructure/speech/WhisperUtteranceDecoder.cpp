@@ -122,8 +122,19 @@ WhisperUtteranceDecoder::Attempt WhisperUtteranceDecoder::decodeOnce(const std::
                                                                      float temperature, float fallback,
                                                                      const std::function<bool()>& shouldAbort)
 {
-    whisper_context* ctx = m_context->handle();
-    const double seconds = static_cast<double>(audio.size()) / WHISPER_SAMPLE_RATE;
+    const whisper_full_params params = parameters(audio.size(), prompt, pass, temperature, fallback, shouldAbort);
+    const int status = whisper_full_with_state(m_context->handle(), m_state.get(), params, audio.data(),
+                                               static_cast<int>(audio.size()));
+    if (shouldAbort()) return {};
+    if (status != 0) throw TranscriberError::recognitionFailed("whisper_full " + std::to_string(status));
+    return readAttempt(temperature);
+}
+
+whisper_full_params WhisperUtteranceDecoder::parameters(std::size_t samples, const std::string& prompt, Pass pass,
+                                                        float temperature, float fallback,
+                                                        const std::function<bool()>& shouldAbort) const
+{
+    const double seconds = static_cast<double>(samples) / WHISPER_SAMPLE_RATE;
     const bool beam = pass != Pass::interim && m_policy.finalBeamSize > 1;
     whisper_full_params params =
         whisper_full_default_params(beam ? WHISPER_SAMPLING_BEAM_SEARCH : WHISPER_SAMPLING_GREEDY);
@@ -160,12 +171,12 @@ WhisperUtteranceDecoder::Attempt WhisperUtteranceDecoder::decodeOnce(const std::
         return !(*static_cast<const std::function<bool()>*>(data))();
     };
     params.encoder_begin_callback_user_data = const_cast<std::function<bool()>*>(&shouldAbort);
+    return params;
+}
 
-    const int status =
-        whisper_full_with_state(ctx, m_state.get(), params, audio.data(), static_cast<int>(audio.size()));
-    if (shouldAbort()) return {};
-    if (status != 0) throw TranscriberError::recognitionFailed("whisper_full " + std::to_string(status));
-
+WhisperUtteranceDecoder::Attempt WhisperUtteranceDecoder::readAttempt(float temperature)
+{
+    whisper_context* ctx = m_context->handle();
     DecodedUtterance result;
     std::vector<UnsureLatin::TokenPiece> pieces;
     double logSum = 0;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+struct whisper_full_params;
+
 namespace tc {
 
 // Decodes utterances on one whisper state over shared weights; a GPU decoding that fails moves the decoder, and
@@ -46,6 +48,11 @@ private:
 
     Attempt decodeOnce(const std::vector<float>& audio, const std::string& prompt, Pass pass, float temperature,
                        float fallback, const std::function<bool()>& shouldAbort);
+    // The engine's settings for one attempt on that many samples; they point into prompt and shouldAbort.
+    whisper_full_params parameters(std::size_t samples, const std::string& prompt, Pass pass, float temperature,
+                                   float fallback, const std::function<bool()>& shouldAbort) const;
+    // The text and its figures from the attempt the state holds, decoded at temperature.
+    Attempt readAttempt(float temperature);
 
     std::shared_ptr<WhisperContext> m_context;
     State m_state;

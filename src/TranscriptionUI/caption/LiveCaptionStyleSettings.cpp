@@ -48,14 +48,20 @@ std::optional<Enum> valueNamed(const std::array<std::pair<Enum, const char*>, N>
 
 } // namespace
 
+int LiveCaptionStyleSettings::Range::clamped(int value) const
+{
+    return std::clamp(value, minimum, maximum);
+}
+
 LiveCaptionStyleSettings::LiveCaptionStyleSettings(PreferencesStore* preferences) : m_preferences(preferences) {}
 
 bool LiveCaptionStyleSettings::isCaptionStyleKey(const QString& key)
 {
-    for (const QString* known :
-         {&fontSizeKey, &fontFamilyKey, &textColorKey, &backgroundColorKey, &backgroundOpacityKey, &outlineKey,
-          &linesKey, &widthPercentKey, &alignmentKey, &presetKey, &autoHideKey, &autoHideSecondsKey})
-        if (key == *known) return true;
+    using namespace settingKeys;
+    for (const char* known : {captionFontSize, captionFontFamily, captionTextColor, captionBackgroundColor,
+                              captionBackgroundOpacity, captionOutline, captionLines, captionWidthPercent,
+                              captionAlignment, captionPreset, captionAutoHide, captionAutoHideSeconds})
+        if (key == QLatin1String(known)) return true;
     return false;
 }
 
@@ -76,25 +82,28 @@ LiveCaptionStyle LiveCaptionStyleSettings::style() const
         style.minFontSize = *size;
         style.maxFontSize = *size;
     }
-    style.fontFamily = m_preferences->value(fontFamilyKey).toString().toStdString();
+    style.fontFamily = m_preferences->value(settingKeys::captionFontFamily).toString().toStdString();
     const auto color = [this](const QString& key) {
         const QColor stored(m_preferences->value(key).toString());
         return stored.isValid() ? std::optional(fromQColor(stored)) : std::nullopt;
     };
-    if (const auto text = color(textColorKey)) style.textColor = *text;
-    if (const auto background = color(backgroundColorKey)) style.backgroundColor = *background;
-    if (const auto opacity = intValue(backgroundOpacityKey))
-        style.backgroundOpacity = std::clamp(*opacity, 0, 100) / 100.0;
-    if (const auto edge = valueNamed(edgeNames, m_preferences->value(outlineKey).toString())) style.textEdge = *edge;
-    if (const auto lines = intValue(linesKey)) style.maxLines = std::clamp(*lines, minimumLines, maximumLines);
-    if (const auto alignment = valueNamed(alignmentNames, m_preferences->value(alignmentKey).toString()))
+    if (const auto text = color(settingKeys::captionTextColor)) style.textColor = *text;
+    if (const auto background = color(settingKeys::captionBackgroundColor)) style.backgroundColor = *background;
+    if (const auto opacity = intValue(settingKeys::captionBackgroundOpacity))
+        style.backgroundOpacity = opacityPercents.clamped(*opacity) / 100.0;
+    if (const auto edge = valueNamed(edgeNames, m_preferences->value(settingKeys::captionOutline).toString()))
+        style.textEdge = *edge;
+    if (const auto lines = intValue(settingKeys::captionLines)) style.maxLines = lineCounts.clamped(*lines);
+    if (const auto alignment =
+            valueNamed(alignmentNames, m_preferences->value(settingKeys::captionAlignment).toString()))
         style.alignment = *alignment;
     return style;
 }
 
 LiveCaptionPreset LiveCaptionStyleSettings::preset() const
 {
-    return presetNamed(m_preferences->value(presetKey).toString()).value_or(LiveCaptionPreset::standard);
+    return presetNamed(m_preferences->value(settingKeys::captionPreset).toString())
+        .value_or(LiveCaptionPreset::standard);
 }
 
 bool LiveCaptionStyleSettings::isPresetChanged() const
@@ -108,96 +117,96 @@ void LiveCaptionStyleSettings::applyPreset(LiveCaptionPreset preset)
 {
     const LiveCaptionStyle look = LiveCaptionPresets::applied(preset, LiveCaptionStyle::defaultStyle());
     // The preset first, so that a reader woken by the single keys already sees it.
-    m_preferences->setValue(presetKey, presetName(preset));
-    m_preferences->setValue(textColorKey, toQColor(look.textColor).name());
-    m_preferences->setValue(backgroundColorKey, toQColor(look.backgroundColor).name());
-    m_preferences->setValue(backgroundOpacityKey, static_cast<int>(std::lround(look.backgroundOpacity * 100)));
-    m_preferences->setValue(outlineKey, nameOf(edgeNames, look.textEdge));
+    m_preferences->setValue(settingKeys::captionPreset, presetName(preset));
+    m_preferences->setValue(settingKeys::captionTextColor, toQColor(look.textColor).name());
+    m_preferences->setValue(settingKeys::captionBackgroundColor, toQColor(look.backgroundColor).name());
+    m_preferences->setValue(settingKeys::captionBackgroundOpacity,
+                            static_cast<int>(std::lround(look.backgroundOpacity * 100)));
+    m_preferences->setValue(settingKeys::captionOutline, nameOf(edgeNames, look.textEdge));
 }
 
 std::optional<int> LiveCaptionStyleSettings::fontSize() const
 {
-    const auto stored = intValue(fontSizeKey);
+    const auto stored = intValue(settingKeys::captionFontSize);
     if (!stored || *stored <= 0) return std::nullopt;
-    return std::clamp(*stored, minimumFontSize, maximumFontSize);
+    return fontSizes.clamped(*stored);
 }
 
 void LiveCaptionStyleSettings::setFontSize(int points)
 {
-    m_preferences->setValue(fontSizeKey, std::clamp(points, minimumFontSize, maximumFontSize));
+    m_preferences->setValue(settingKeys::captionFontSize, fontSizes.clamped(points));
 }
 
 void LiveCaptionStyleSettings::setFontFamily(const QString& family)
 {
-    m_preferences->setValue(fontFamilyKey, family);
+    m_preferences->setValue(settingKeys::captionFontFamily, family);
 }
 
 void LiveCaptionStyleSettings::setTextColor(const QColor& color)
 {
-    m_preferences->setValue(textColorKey, color.name());
+    m_preferences->setValue(settingKeys::captionTextColor, color.name());
 }
 
 void LiveCaptionStyleSettings::setBackgroundColor(const QColor& color)
 {
-    m_preferences->setValue(backgroundColorKey, color.name());
+    m_preferences->setValue(settingKeys::captionBackgroundColor, color.name());
 }
 
 void LiveCaptionStyleSettings::setBackgroundOpacityPercent(int percent)
 {
-    m_preferences->setValue(backgroundOpacityKey, std::clamp(percent, 0, 100));
+    m_preferences->setValue(settingKeys::captionBackgroundOpacity, opacityPercents.clamped(percent));
 }
 
 void LiveCaptionStyleSettings::setTextEdge(LiveCaptionTextEdge edge)
 {
-    m_preferences->setValue(outlineKey, nameOf(edgeNames, edge));
+    m_preferences->setValue(settingKeys::captionOutline, nameOf(edgeNames, edge));
 }
 
 void LiveCaptionStyleSettings::setLines(int lines)
 {
-    m_preferences->setValue(linesKey, std::clamp(lines, minimumLines, maximumLines));
+    m_preferences->setValue(settingKeys::captionLines, lineCounts.clamped(lines));
 }
 
 void LiveCaptionStyleSettings::setAlignment(LiveCaptionAlignment alignment)
 {
-    m_preferences->setValue(alignmentKey, nameOf(alignmentNames, alignment));
+    m_preferences->setValue(settingKeys::captionAlignment, nameOf(alignmentNames, alignment));
 }
 
 std::optional<int> LiveCaptionStyleSettings::widthPercent() const
 {
-    const auto stored = intValue(widthPercentKey);
+    const auto stored = intValue(settingKeys::captionWidthPercent);
     if (!stored) return std::nullopt;
-    return std::clamp(*stored, minimumWidthPercent, maximumWidthPercent);
+    return widthPercents.clamped(*stored);
 }
 
 void LiveCaptionStyleSettings::setWidthPercent(int percent)
 {
-    m_preferences->setValue(widthPercentKey, std::clamp(percent, minimumWidthPercent, maximumWidthPercent));
+    m_preferences->setValue(settingKeys::captionWidthPercent, widthPercents.clamped(percent));
 }
 
 void LiveCaptionStyleSettings::clearWidthPercent()
 {
-    m_preferences->remove(widthPercentKey);
+    m_preferences->remove(settingKeys::captionWidthPercent);
 }
 
 bool LiveCaptionStyleSettings::autoHide() const
 {
-    return m_preferences->boolValue(autoHideKey, false);
+    return m_preferences->boolValue(settingKeys::captionAutoHide, false);
 }
 
 void LiveCaptionStyleSettings::setAutoHide(bool on)
 {
-    m_preferences->setBool(autoHideKey, on);
+    m_preferences->setBool(settingKeys::captionAutoHide, on);
 }
 
 int LiveCaptionStyleSettings::autoHideSeconds() const
 {
-    return std::clamp(intValue(autoHideSecondsKey).value_or(defaultAutoHideSeconds), minimumAutoHideSeconds,
-                      maximumAutoHideSeconds);
+    return autoHideDelays.clamped(intValue(settingKeys::captionAutoHideSeconds).value_or(defaultAutoHideSeconds));
 }
 
 void LiveCaptionStyleSettings::setAutoHideSeconds(int seconds)
 {
-    m_preferences->setValue(autoHideSecondsKey, std::clamp(seconds, minimumAutoHideSeconds, maximumAutoHideSeconds));
+    m_preferences->setValue(settingKeys::captionAutoHideSeconds, autoHideDelays.clamped(seconds));
 }
 
 std::optional<int> LiveCaptionStyleSettings::autoHideAfterSeconds() const

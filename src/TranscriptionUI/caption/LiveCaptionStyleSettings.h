@@ -17,37 +17,23 @@ class PreferencesStore;
 // write goes through the store, so the panel and the preview hear it at once. Main thread only.
 class LiveCaptionStyleSettings {
 public:
-    // The font size in points; absent: the size follows the panel's width.
+    // It reads and writes settingKeys' caption look (SettingKeys.h says what each holds); these two are read
+    // elsewhere too.
     static inline const QString fontSizeKey = QString(settingKeys::captionFontSize);
-    static inline const QString fontFamilyKey = QString(settingKeys::captionFontFamily);
-    // "#rrggbb"
-    static inline const QString textColorKey = QString(settingKeys::captionTextColor);
-    static inline const QString backgroundColorKey = QString(settingKeys::captionBackgroundColor);
-    // Whole percent, 0 to 100.
-    static inline const QString backgroundOpacityKey = QString(settingKeys::captionBackgroundOpacity);
-    // "none", "outline" or "shadow".
-    static inline const QString outlineKey = QString(settingKeys::captionOutline);
-    // 1 to 5.
     static inline const QString linesKey = QString(settingKeys::captionLines);
-    // The panel's width as a percentage of its screen's width; absent: the panel's standard width.
-    static inline const QString widthPercentKey = QString(settingKeys::captionWidthPercent);
-    // "left", "center" or "right".
-    static inline const QString alignmentKey = QString(settingKeys::captionAlignment);
-    // The preset chosen last ("standard", "highContrast", "yellowText", "noBackground"); single choices made
-    // afterwards are kept beside it.
-    static inline const QString presetKey = QString(settingKeys::captionPreset);
-    static inline const QString autoHideKey = QString(settingKeys::captionAutoHide);
-    static inline const QString autoHideSecondsKey = QString(settingKeys::captionAutoHideSeconds);
 
-    static constexpr int minimumFontSize = 12;
-    static constexpr int maximumFontSize = 96;
-    static constexpr int minimumLines = 1;
-    static constexpr int maximumLines = 5;
-    static constexpr int minimumWidthPercent = 20;
-    static constexpr int maximumWidthPercent = 100;
+    // The values a choice may take: what the controls offer and what a stored value is clamped to.
+    struct Range {
+        int minimum;
+        int maximum;
+        int clamped(int value) const;
+    };
+    static constexpr Range fontSizes{12, 96};
+    static constexpr Range opacityPercents{0, 100};
+    static constexpr Range lineCounts{1, 5};
+    static constexpr Range widthPercents{20, 100};
+    static constexpr Range autoHideDelays{1, 60};
     static constexpr int defaultAutoHideSeconds = 5;
-    static constexpr int minimumAutoHideSeconds = 1;
-    static constexpr int maximumAutoHideSeconds = 60;
 
     explicit LiveCaptionStyleSettings(PreferencesStore* preferences);
 

@@ -44,11 +44,12 @@ LiveCaptionContent sampleContent(std::int64_t lines)
                                          "それでは担当から説明を", lines);
 }
 
-QSpinBox* spinBox(QWidget* parent, const QString& objectName, int minimum, int maximum, const QString& suffix)
+QSpinBox* spinBox(QWidget* parent, const QString& objectName, LiveCaptionStyleSettings::Range range,
+                  const QString& suffix)
 {
     auto* box = new QSpinBox(parent);
     box->setObjectName(objectName);
-    box->setRange(minimum, maximum);
+    box->setRange(range.minimum, range.maximum);
     box->setSuffix(suffix);
     return box;
 }
@@ -77,7 +78,19 @@ CaptionStyleSection::CaptionStyleSection(PreferencesStore* preferences, QWidget*
     : QWidget(parent), m_preferences(preferences), m_settings(preferences)
 {
     setObjectName(QStringLiteral("captionStyleSection"));
+    makeTextControls();
+    makeColorControls();
+    makePanelControls();
+    layOut(makePreview());
 
+    connect(m_preferences, &PreferencesStore::valueChanged, this, [this](const QString& key) {
+        if (LiveCaptionStyleSettings::isCaptionStyleKey(key)) showStored();
+    });
+    showStored();
+}
+
+void CaptionStyleSection::makeTextControls()
+{
     m_preset = new QComboBox(this);
     m_preset->setObjectName(QStringLiteral("captionPreset"));
     for (const auto preset : LiveCaptionPresets::all())
@@ -96,16 +109,20 @@ CaptionStyleSection::CaptionStyleSection(PreferencesStore* preferences, QWidget*
     connect(m_fontFamily, &QComboBox::activated, this,
             [this](int index) { m_settings.setFontFamily(m_fontFamily->itemData(index).toString()); });
 
-    m_fontSize = spinBox(this, QStringLiteral("captionFontSize"), LiveCaptionStyleSettings::minimumFontSize,
-                         LiveCaptionStyleSettings::maximumFontSize, QStringLiteral(" pt"));
+    m_fontSize =
+        spinBox(this, QStringLiteral("captionFontSize"), LiveCaptionStyleSettings::fontSizes, QStringLiteral(" pt"));
     connect(m_fontSize, &QSpinBox::valueChanged, this, [this](int size) { m_settings.setFontSize(size); });
+}
 
+void CaptionStyleSection::makeColorControls()
+{
     m_textColor = colorButton(QStringLiteral("captionTextColor"));
     m_backgroundColor = colorButton(QStringLiteral("captionBackgroundColor"));
     connect(m_textColor, &QPushButton::clicked, this, [this] { chooseColor(true); });
     connect(m_backgroundColor, &QPushButton::clicked, this, [this] { chooseColor(false); });
 
-    m_backgroundOpacity = spinBox(this, QStringLiteral("captionBackgroundOpacity"), 0, 100, QStringLiteral(" %"));
+    m_backgroundOpacity = spinBox(this, QStringLiteral("captionBackgroundOpacity"),
+                                  LiveCaptionStyleSettings::opacityPercents, QStringLiteral(" %"));
     m_backgroundOpacity->setSingleStep(5);
     connect(m_backgroundOpacity, &QSpinBox::valueChanged, this,
             [this](int percent) { m_settings.setBackgroundOpacityPercent(percent); });
@@ -118,15 +135,18 @@ CaptionStyleSection::CaptionStyleSection(PreferencesStore* preferences, QWidget*
     connect(m_outline, &QComboBox::activated, this, [this](int index) {
         m_settings.setTextEdge(static_cast<LiveCaptionTextEdge>(m_outline->itemData(index).toInt()));
     });
+}
 
-    m_lines = spinBox(this, QStringLiteral("captionLines"), LiveCaptionStyleSettings::minimumLines,
-                      LiveCaptionStyleSettings::maximumLines, QStringLiteral(" 行"));
+void CaptionStyleSection::makePanelControls()
+{
+    m_lines =
+        spinBox(this, QStringLiteral("captionLines"), LiveCaptionStyleSettings::lineCounts, QStringLiteral(" 行"));
     connect(m_lines, &QSpinBox::valueChanged, this, [this](int lines) { m_settings.setLines(lines); });
 
     m_widthFromScreen = new QCheckBox(QStringLiteral("画面の幅に対する割合"), this);
     m_widthFromScreen->setObjectName(QStringLiteral("captionWidthFromScreen"));
-    m_widthPercent = spinBox(this, QStringLiteral("captionWidthPercent"), LiveCaptionStyleSettings::minimumWidthPercent,
-                             LiveCaptionStyleSettings::maximumWidthPercent, QStringLiteral(" %"));
+    m_widthPercent = spinBox(this, QStringLiteral("captionWidthPercent"), LiveCaptionStyleSettings::widthPercents,
+                             QStringLiteral(" %"));
     m_widthPercent->setSingleStep(5);
     // What the box offers when the share is first turned on.
     m_widthPercent->setValue(60);
@@ -150,13 +170,15 @@ CaptionStyleSection::CaptionStyleSection(PreferencesStore* preferences, QWidget*
 
     m_autoHide = new QCheckBox(QStringLiteral("自動で隠す"), this);
     m_autoHide->setObjectName(QStringLiteral("captionAutoHide"));
-    m_autoHideSeconds =
-        spinBox(this, QStringLiteral("captionAutoHideSeconds"), LiveCaptionStyleSettings::minimumAutoHideSeconds,
-                LiveCaptionStyleSettings::maximumAutoHideSeconds, QStringLiteral(" 秒"));
+    m_autoHideSeconds = spinBox(this, QStringLiteral("captionAutoHideSeconds"),
+                                LiveCaptionStyleSettings::autoHideDelays, QStringLiteral(" 秒"));
     connect(m_autoHide, &QCheckBox::toggled, this, [this](bool on) { m_settings.setAutoHide(on); });
     connect(m_autoHideSeconds, &QSpinBox::valueChanged, this,
             [this](int seconds) { m_settings.setAutoHideSeconds(seconds); });
+}
 
+QFrame* CaptionStyleSection::makePreview()
+{
     // The preview stands on a picture with light and dark parts, so opacity and outline show as they would.
     auto* backdrop = new QFrame(this);
     backdrop->setObjectName(QStringLiteral("captionPreviewBackdrop"));
@@ -171,7 +193,11 @@ CaptionStyleSection::CaptionStyleSection(PreferencesStore* preferences, QWidget*
     m_preview->setFixedWidth(kPreviewWidth);
     auto* backdropLayout = new QHBoxLayout(backdrop);
     backdropLayout->addWidget(m_preview);
+    return backdrop;
+}
 
+void CaptionStyleSection::layOut(QFrame* backdrop)
+{
     auto* presetRow = new QHBoxLayout;
     presetRow->addWidget(m_preset);
     presetRow->addWidget(m_presetChanged);
@@ -210,11 +236,6 @@ CaptionStyleSection::CaptionStyleSection(PreferencesStore* preferences, QWidget*
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(form);
     layout->addWidget(backdrop);
-
-    connect(m_preferences, &PreferencesStore::valueChanged, this, [this](const QString& key) {
-        if (LiveCaptionStyleSettings::isCaptionStyleKey(key)) showStored();
-    });
-    showStored();
 }
 
 QPushButton* CaptionStyleSection::colorButton(const QString& objectName)

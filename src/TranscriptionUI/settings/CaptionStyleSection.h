@@ -7,6 +7,7 @@
 class QCheckBox;
 class QColorDialog;
 class QComboBox;
+class QFrame;
 class QLabel;
 class QPushButton;
 class QSpinBox;
@@ -28,6 +29,13 @@ public:
     LiveCaptionOverlayView* preview() const { return m_preview; }
 
 private:
+    // Each group of controls, wired to the settings; made in the order Tab visits them.
+    void makeTextControls();
+    void makeColorControls();
+    void makePanelControls();
+    // The preview on its backdrop, which is returned.
+    QFrame* makePreview();
+    void layOut(QFrame* backdrop);
     void showStored();
     void showPreview();
     void chooseColor(bool forText);

@@ -1,8 +1,5 @@
 #include "TranscriptionUI/settings/SettingsModel.h"
 
-#include "TranscriptionInfrastructure/CompositionRoot.h"
-#include "TranscriptionInfrastructure/assistant/GgufModelFile.h"
-#include "TranscriptionInfrastructure/assistant/LanguageModel.h"
 #include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
 #include "TranscriptionUI/presentation/MainThreadHop.h"
@@ -22,28 +19,6 @@ namespace {
 
 const QString kNotMeasured = QStringLiteral("未測定");
 
-QString problemFor(LanguageModel::Availability state)
-{
-    using A = LanguageModel::Availability;
-    switch (state) {
-    case A::available:
-    case A::loading:
-    case A::baseModel: return {};
-    case A::preparing: return QStringLiteral("このモデルはインストール中です。終わるまでは会話からの引用で答えます。");
-    case A::noModel:
-        return QStringLiteral("ファイルが見つかりません。別のファイルを選ぶか「既定に戻す」を押してください。");
-    case A::notModelFile:
-        return QStringLiteral("GGUF 形式のモデルではないため使えません。別のファイルを選んでください。");
-    case A::damaged:
-        return QStringLiteral(
-            "ファイルが壊れているか途中までしかないため使えません。入れ直すか、別のファイルを選んでください。");
-    case A::unsupported:
-        return QStringLiteral("このコンピュータのメモリには大きすぎるため使えません。より小さなモデル（1B〜4B の "
-                              "Q4_K_M など）を選んでください。");
-    }
-    return {};
-}
-
 std::filesystem::path pathOf(const QString& file)
 {
     return std::filesystem::path(file.toStdString());
@@ -53,7 +28,7 @@ std::filesystem::path pathOf(const QString& file)
 
 SettingsModel::SettingsModel(PreferencesStore* preferences, Dependencies dependencies, QObject* parent)
     : QObject(parent), m_preferences(preferences), m_deps(std::move(dependencies)),
-      m_hop(std::make_shared<MainThreadHop>(this)), m_worker(std::make_unique<SerialWorker>())
+      m_hop(std::make_shared<MainThreadHop>(this)), m_worker(std::make_unique<SerialWorker>()), m_devices(preferences)
 {
     // The window opens at once and the list follows: the installer's first listing runs a child process.
     struct Listings {
@@ -75,8 +50,6 @@ SettingsModel::SettingsModel(PreferencesStore* preferences, Dependencies depende
             showLanguageModels(listings.language);
             showSpeechModels(listings.speech);
         });
-    m_microphones = choicesFor({}, m_preferences->value(microphoneKey).toString());
-    m_outputs = choicesFor({}, m_preferences->value(systemAudioKey).toString());
     connect(m_preferences, &PreferencesStore::valueChanged, this, [this](const QString& key) {
         if (key == speechModelKey) refreshSpeechModels();
         if (key == languageModelKey) markChosenLanguageModel();
@@ -343,17 +316,7 @@ void SettingsModel::setSpeechModelMessage(const QString& message, const QString&
 std::vector<SettingsModel::DeviceChoice> SettingsModel::choicesFor(const std::vector<AudioDeviceInfo>& devices,
                                                                    const QString& stored)
 {
-    std::vector<DeviceChoice> choices{{QStringLiteral("既定のデバイス"), QString()}};
-    bool storedPresent = stored.isEmpty();
-    for (const auto& device : devices) {
-        const QString name = QString::fromStdString(device.name);
-        const QString label = device.description.empty() ? name : QString::fromStdString(device.description);
-        choices.push_back({label, name});
-        storedPresent = storedPresent || name == stored;
-    }
-    // Shown rather than dropped: the device may come back (a headset plugged in later).
-    if (!storedPresent) choices.push_back({QStringLiteral("%1（見つかりません）").arg(stored), stored});
-    return choices;
+    return DeviceChoiceLists::choicesFor(devices, stored);
 }
 
 void SettingsModel::refreshDevices()
@@ -369,62 +332,38 @@ void SettingsModel::refreshDevices()
                            outputs ? outputs() : std::vector<AudioDeviceInfo>{}};
         },
         [this](Devices devices) {
-            m_microphones = choicesFor(devices.inputs, m_preferences->value(microphoneKey).toString());
-            m_outputs = choicesFor(devices.outputs, m_preferences->value(systemAudioKey).toString());
+            m_devices.show(devices.inputs, devices.outputs);
             Q_EMIT devicesChanged();
         });
 }
 
-int SettingsModel::indexOf(const std::vector<DeviceChoice>& choices, const QString& stored)
-{
-    const auto found =
-        std::find_if(choices.begin(), choices.end(), [&](const DeviceChoice& choice) { return choice.name == stored; });
-    return found == choices.end() ? 0 : static_cast<int>(found - choices.begin());
-}
-
 int SettingsModel::microphoneIndex() const
 {
-    return indexOf(m_microphones, m_preferences->value(microphoneKey).toString());
+    return m_devices.microphoneIndex();
 }
 
 int SettingsModel::outputIndex() const
 {
-    return indexOf(m_outputs, m_preferences->value(systemAudioKey).toString());
+    return m_devices.outputIndex();
 }
 
 void SettingsModel::chooseMicrophone(int index)
 {
-    if (index < 0 || index >= static_cast<int>(m_microphones.size())) return;
-    m_preferences->setValue(microphoneKey, m_microphones[static_cast<std::size_t>(index)].name);
+    m_devices.chooseMicrophone(index);
 }
 
 void SettingsModel::chooseOutput(int index)
 {
-    if (index < 0 || index >= static_cast<int>(m_outputs.size())) return;
-    m_preferences->setValue(systemAudioKey, m_outputs[static_cast<std::size_t>(index)].name);
+    m_devices.chooseOutput(index);
 }
 
 // --- Language model ---
 
 SettingsModel::LanguageModelState SettingsModel::languageModel() const
 {
-    LanguageModelState state;
     const QString chosen = m_preferences->value(languageModelKey).toString();
-    state.isDefault = chosen.isEmpty();
-    const auto file = state.isDefault ? m_deps.defaultLanguageModelFile : pathOf(chosen);
-    state.file = QString::fromStdString(file.string());
-    const auto inspection = GgufModelFile::inspect(file);
-    state.size =
-        inspection.format == GgufModelFile::Format::unreadable ? QStringLiteral("—") : sizeText(inspection.fileBytes);
-    if (inspection.format == GgufModelFile::Format::gguf) state.instructionTuned = inspection.hasChatTemplate;
-    // The same check the answering model makes, so the window and the questions agree.
-    const auto availability = CompositionRoot::makeLanguageModel(file)->availability();
-    state.problem = problemFor(availability);
-    if (availability == LanguageModel::Availability::baseModel)
-        state.note = QStringLiteral("指示に従うよう調整されていないモデルのため、質問には会話からの引用で答えます。");
-    else if (state.problem.isEmpty())
-        state.note = QStringLiteral("質問にはこのモデルが答えます。次の質問から使われます。");
-    return state;
+    return LanguageModelFileReport::of(chosen.isEmpty() ? m_deps.defaultLanguageModelFile : pathOf(chosen),
+                                       chosen.isEmpty());
 }
 
 void SettingsModel::showLanguageModels(const std::vector<SpeechModelEntry>& entries)

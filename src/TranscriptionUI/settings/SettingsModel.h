@@ -6,6 +6,8 @@
 #include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
 #include "TranscriptionUI/presentation/SourceAccess.h"
+#include "TranscriptionUI/settings/DeviceChoiceLists.h"
+#include "TranscriptionUI/settings/LanguageModelFileReport.h"
 
 #include <QObject>
 #include <QString>
@@ -111,24 +113,9 @@ public:
         bool chosen = false;
     };
 
-    // One entry of a device list: what people read and the name stored (empty: the default device).
-    struct DeviceChoice {
-        QString label;
-        QString name;
-        friend bool operator==(const DeviceChoice&, const DeviceChoice&) = default;
-    };
+    using DeviceChoice = DeviceChoiceLists::Choice;
 
-    struct LanguageModelState {
-        QString file;
-        bool isDefault = true;
-        QString size;
-        // Nothing when the file's header cannot be read.
-        std::optional<bool> instructionTuned;
-        // Why the file cannot answer questions, and what to do; empty when it can (or answers with quotes).
-        QString problem;
-        // How questions will be answered with it.
-        QString note;
-    };
+    using LanguageModelState = LanguageModelFileReport::State;
 
     SettingsModel(PreferencesStore* preferences, Dependencies dependencies, QObject* parent = nullptr);
     ~SettingsModel() override;
@@ -172,15 +159,14 @@ public:
     // --- Devices ---
     // Reads the sound server's devices in the background; devicesChanged follows.
     void refreshDevices();
-    const std::vector<DeviceChoice>& microphoneChoices() const { return m_microphones; }
-    const std::vector<DeviceChoice>& outputChoices() const { return m_outputs; }
+    const std::vector<DeviceChoice>& microphoneChoices() const { return m_devices.microphones(); }
+    const std::vector<DeviceChoice>& outputChoices() const { return m_devices.outputs(); }
     // The stored choice's index in its list.
     int microphoneIndex() const;
     int outputIndex() const;
     void chooseMicrophone(int index);
     void chooseOutput(int index);
-    // "既定のデバイス" first, then the devices by description; a stored name the server does not offer now is
-    // kept as an entry marked "（見つかりません）".
+    // DeviceChoiceLists::choicesFor.
     static std::vector<DeviceChoice> choicesFor(const std::vector<AudioDeviceInfo>& devices, const QString& stored);
 
     // --- Language model ---
@@ -229,7 +215,6 @@ private:
     // about: the model the message concerns, when there is one.
     void setSpeechModelMessage(const QString& message, const QString& about = {});
     void finishInstall(const std::optional<std::string>& error);
-    static int indexOf(const std::vector<DeviceChoice>& choices, const QString& stored);
 
     PreferencesStore* m_preferences;
     Dependencies m_deps;
@@ -245,8 +230,7 @@ private:
     QString m_speechDevice;
     ModelAdvisor::Advice m_advice;
     bool m_measuring = false;
-    std::vector<DeviceChoice> m_microphones;
-    std::vector<DeviceChoice> m_outputs;
+    DeviceChoiceLists m_devices;
 };
 
 } // namespace tc

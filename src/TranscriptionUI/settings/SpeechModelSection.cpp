@@ -43,6 +43,15 @@ SpeechModelSection::SpeechModelSection(SettingsModel* model, QWidget* parent)
       m_device(new QLabel(this)), m_advice(new QLabel(this)),
       m_measure(new QPushButton(QStringLiteral("このPCで速さを測る"), this)), m_twoPasses(new QCheckBox(this))
 {
+    nameControls();
+    layOut();
+    connectControls();
+    showModels();
+    showInstall();
+}
+
+void SpeechModelSection::nameControls()
+{
     m_list->setObjectName(QStringLiteral("speechModelList"));
     m_list->setColumnCount(columnCount);
     m_list->setHeaderLabels({QStringLiteral("モデル"), QStringLiteral("サイズ"), QStringLiteral("速度"),
@@ -66,7 +75,10 @@ SpeechModelSection::SpeechModelSection(SettingsModel* model, QWidget* parent)
     m_advice->setWordWrap(true);
     m_measure->setObjectName(QStringLiteral("measureSpeechModels"));
     m_twoPasses->setObjectName(QStringLiteral("twoPassSpeech"));
+}
 
+void SpeechModelSection::layOut()
+{
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_install);
     buttons->addWidget(m_import);
@@ -96,7 +108,10 @@ SpeechModelSection::SpeechModelSection(SettingsModel* model, QWidget* parent)
     layout->addLayout(install);
     layout->addWidget(m_message);
     layout->addWidget(note);
+}
 
+void SpeechModelSection::connectControls()
+{
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, &SpeechModelSection::updateButtons);
     connect(m_install, &QPushButton::clicked, this, [this] { m_model->installSpeechModel(selectedName()); });
     connect(m_import, &QPushButton::clicked, this, &SpeechModelSection::chooseFile);
@@ -113,8 +128,6 @@ SpeechModelSection::SpeechModelSection(SettingsModel* model, QWidget* parent)
     connect(m_model, &SettingsModel::speechModelMessageChanged, this, [this] {
         m_message->setText(m_model->messageIsAboutLanguageModel() ? QString() : m_model->speechModelMessage());
     });
-    showModels();
-    showInstall();
 }
 
 QString SpeechModelSection::selectedName() const

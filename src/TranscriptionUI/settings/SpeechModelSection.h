@@ -23,6 +23,10 @@ public:
     explicit SpeechModelSection(SettingsModel* model, QWidget* parent = nullptr);
 
 private:
+    // The constructor's steps: object names and fixed texts, the layout, the wiring to the model.
+    void nameControls();
+    void layOut();
+    void connectControls();
     void showModels();
     void showAdvice();
     void showInstall();

@@ -120,7 +120,7 @@ TEST_F(CaptionStyleSectionTest, Presets_ChoosingOneSetsTheSingleChoicesThePrevie
 
     // A single change afterwards is kept beside the preset, and said so.
     pickColor("captionTextColor", QColor(0, 255, 255));
-    EXPECT_EQ(m_defaults.value(LiveCaptionStyleSettings::textColorKey).toString(), QStringLiteral("#00ffff"));
+    EXPECT_EQ(m_defaults.value(settingKeys::captionTextColor).toString(), QStringLiteral("#00ffff"));
     EXPECT_EQ(child<QComboBox>("captionPreset")->currentText(), QStringLiteral("黄色の文字"));
     EXPECT_TRUE(child<QLabel>("captionPresetChanged")->isVisibleTo(m_section.get()));
     EXPECT_EQ(m_captions.model()->style().textColor, (LiveCaptionColor{0, 1, 1}));
@@ -190,9 +190,9 @@ TEST_F(CaptionStyleSectionTest, Persistence_EveryChoiceReachesThePanelAndIsThere
     EXPECT_TRUE(m_section->preview()->lineRect(4).isEmpty());
 
     // Unusable stored values fall back instead of breaking the panel.
-    reopened.setValue(LiveCaptionStyleSettings::textColorKey, QStringLiteral("not a colour"));
-    reopened.setValue(LiveCaptionStyleSettings::outlineKey, QStringLiteral("sparkles"));
-    reopened.setValue(LiveCaptionStyleSettings::backgroundOpacityKey, 250);
+    reopened.setValue(settingKeys::captionTextColor, QStringLiteral("not a colour"));
+    reopened.setValue(settingKeys::captionOutline, QStringLiteral("sparkles"));
+    reopened.setValue(settingKeys::captionBackgroundOpacity, 250);
     EXPECT_EQ(later.model()->style().textColor, LiveCaptionColor::white());
     EXPECT_EQ(later.model()->style().textEdge, LiveCaptionTextEdge::none);
     EXPECT_DOUBLE_EQ(later.model()->style().backgroundOpacity, 1.0);
