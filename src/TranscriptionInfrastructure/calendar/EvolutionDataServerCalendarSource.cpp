@@ -53,7 +53,6 @@ struct Loop {
     std::map<std::string, std::unique_ptr<Connection>> connections;
     // Asynchronous calls started and not yet finished.
     int inFlight = 0;
-    bool registryTimedOut = false;
 };
 
 // Names the async call a callback belongs to: the calendar may have gone meanwhile.
@@ -256,7 +255,7 @@ void onRegistry(GObject*, GAsyncResult* result, gpointer data)
     GError* error = nullptr;
     ESourceRegistry* registry = e_source_registry_new_finish(result, &error);
     g_clear_error(&error);
-    if (!registry || loop.registryTimedOut || g_cancellable_is_cancelled(loop.cancellable)) {
+    if (!registry || g_cancellable_is_cancelled(loop.cancellable)) {
         if (registry) g_object_unref(registry);
         loop.mirror->registryFailed();
         return;
@@ -269,13 +268,12 @@ void onRegistry(GObject*, GAsyncResult* result, gpointer data)
     loop.mirror->registryAnswered();
 }
 
+// The wait for the registry is over, not the request: a service slow to start at login (or activated late) still
+// brings its calendars when it answers, and the views follow as for any change.
 gboolean onRegistryTimeout(gpointer data)
 {
     Loop& loop = *static_cast<Loop*>(data);
-    if (!loop.registry) {
-        loop.registryTimedOut = true;
-        g_cancellable_cancel(loop.cancellable);
-    }
+    if (!loop.registry) loop.mirror->registryFailed();
     return G_SOURCE_REMOVE;
 }
 

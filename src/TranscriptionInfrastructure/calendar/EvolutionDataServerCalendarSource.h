@@ -20,10 +20,11 @@ class EvolutionDataServerCalendarMirror;
 // view of all its events, kept in memory, so a day query never waits on D-Bus; recurrences are expanded by our
 // own RecurrenceExpander, which honours moved instances (the server's generate_instances does not, see
 // docs/calendars.md). GLib runs on a thread of its own with its own main context. Without a session bus or
-// without the registry service, the source is simply empty after connectTimeout. Thread-safe (one mutex inside).
+// without the registry service, the source is simply empty after connectTimeout; a registry answering later still
+// fills it, with a change call. Thread-safe (one mutex inside).
 class EvolutionDataServerCalendarSource {
 public:
-    // How long the registry may take to answer before the source gives up for this run.
+    // How long start-up waits for the registry before the source counts as settled and empty (until it answers).
     static constexpr std::chrono::milliseconds kConnectTimeout{3000};
     // How long the first query waits for the calendars' first full listing.
     static constexpr std::chrono::milliseconds kFirstListingWait{3000};

@@ -160,6 +160,28 @@ TEST_F(DesktopCalendar, ACalendarSwitchedOffInTheDesktopSettingsLeavesTheList)
     EXPECT_TRUE(day(source, uid, 15).empty());
 }
 
+TEST_F(DesktopCalendar, ARegistryAnsweringAfterTheStartUpWaitStillBringsItsCalendars)
+{
+    const auto uid = makeWorkCalendar();
+    std::mutex mutex;
+    std::condition_variable changed;
+    EvolutionDataServerCalendarSource source(0ms);
+    source.setChangeHandler([&] {
+        std::lock_guard lock(mutex);
+        changed.notify_all();
+    });
+    ASSERT_TRUE(source.waitUntilSettled(30s)) << "the start-up wait ends at once";
+    std::unique_lock lock(mutex);
+    const bool seen = changed.wait_for(lock, 30s, [&] {
+        lock.unlock();
+        const bool now = day(source, uid, 15).size() == 4;
+        lock.lock();
+        return now;
+    });
+    EXPECT_TRUE(seen) << "a slow service at login must not leave the sidebar empty until a restart";
+    EXPECT_TRUE(source.available());
+}
+
 // What GLib or the library would print lands in a file while the block runs.
 class StderrCapture {
 public:
