@@ -69,20 +69,11 @@ TEST(WhisperSpeechRecognitionEngine, MissingModelAsksForTheInstallCommand)
     EXPECT_THROW(engine.makeRecognizer(module), TranscriberError);
 }
 
-// The real default model, which scripts/setup installs.
-TEST(WhisperSpeechRecognitionEngine, TranscribesSpeechLineByLineAndSilenceAndNoiseNotAtAll)
+// The real default model, which scripts/setup installs. The sample file's accuracy, silence and noise are the
+// program's and the recognizer's tests (HeadlessTranscription, WhisperStreamingRecognizer).
+TEST(WhisperSpeechRecognitionEngine, EachTurnOfAConversationIsALineOfItsOwn)
 {
     const auto engine = std::make_shared<WhisperSpeechRecognitionEngine>();
-    std::string text;
-    for (const auto& line : finalLines(engine, test::sourceDir() / "samples" / "ja-sample.flac")) {
-        EXPECT_TRUE(line.start <= line.end && line.end <= 24.5) << line.start << "–" << line.end;
-        text += line.text;
-    }
-    // base is published at about 25 % on read Japanese speech; a wrong language, lost utterances or a broken text
-    // assembly each cost far more than 30 %.
-    const auto sample = test::readText(test::sourceDir() / "samples" / "ja-sample.txt");
-    EXPECT_LT(RecognitionScoring::characterErrorRate(sample, text), 0.30) << text;
-
     const auto lines = finalLines(engine, test::dataDir() / "speech" / "conversation.flac");
     const auto turns = test::conversationTurns();
     ASSERT_EQ(turns.size(), 10U);
@@ -99,12 +90,6 @@ TEST(WhisperSpeechRecognitionEngine, TranscribesSpeechLineByLineAndSilenceAndNoi
         // Numbers count as right in kanji or digits; half the line leaves room for the base model's misheard words
         // in a short reply ("そうちしました") while failing on a line that holds a piece of another turn.
         EXPECT_LT(RecognitionScoring::characterErrorRate(turn.text, heard[0]), 0.5) << heard[0];
-    }
-
-    for (const char* name : {"silence.flac", "noise.flac"}) {
-        SCOPED_TRACE(name);
-        const auto heard = finalLines(engine, test::dataDir() / "speech" / name);
-        EXPECT_TRUE(heard.empty()) << heard.front().text;
     }
 }
 

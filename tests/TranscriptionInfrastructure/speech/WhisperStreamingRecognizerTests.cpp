@@ -193,8 +193,6 @@ Scripted scripted(const std::vector<float>& audio, double speedup, const Whisper
 
 TEST(WhisperStreamingRecognizer, ReportsVolatileTextWhileSpeakingThenOneFinalPerUtterance)
 {
-    EXPECT_EQ(WhisperStreamingRecognizer(std::make_shared<ScriptedUtteranceDecoder>()).bestAvailableAudioFormat(),
-              AnalyzerAudioFormat{});
     const auto first = utterance("s05");
     const auto audio =
         concatenated({test::silence(0.5), first, test::silence(1.0), utterance("s09"), test::silence(1.0)});
@@ -233,7 +231,6 @@ TEST(WhisperStreamingRecognizer, NonSpeechNeverBecomesALineAndTextOnShowIsTakenB
     } cases[] = {
         {"a tune, not decoded while it plays", &tune, {"ラララ", 0.0F, -0.2}},
         {"a known phrase over noise", &speech, {"ご視聴ありがとうございました。", 0.1F, -0.2}},
-        {"a known phrase, spaced", &speech, {" チャンネル登録よろしくお願いします！ ", 0.1F, -0.2}},
         {"almost surely no speech", &speech, {"えーと", 0.9F, -0.47}},
         {"likely no speech and an unsure text", &speech, {"はい", 0.7F, -0.9}},
         {"punctuation only", &speech, {"。、", 0.0F, -0.1}},
@@ -399,8 +396,6 @@ TEST(WhisperStreamingRecognizer, TwoSentencesSpokenAsOneUtteranceBecomeTwoLinesE
     const auto whole = lines(false, both);
     ASSERT_EQ(whole.size(), 1U);
     EXPECT_EQ(whole[0].text, both);
-    // A pause at a comma is no sentence's end.
-    ASSERT_EQ(lines(true, "明日の会議は午後3時から、次の打ち合わせはいつにしましょうか。").size(), 1U);
 }
 
 TEST(WhisperStreamingRecognizer, AHeldPartStaysInItsJoinedLineUnlessTheJoinedDecodingLeftItOut)
@@ -423,23 +418,10 @@ TEST(WhisperStreamingRecognizer, AHeldPartStaysInItsJoinedLineUnlessTheJoinedDec
         EXPECT_TRUE(samples.size() != 3 || samples[2] == samples[1] - samples[0]) << "the rest without the held part";
         return outcome.texts();
     };
-    // Greetings end in は and are whole, and so are sentences ending in a noun or a clause.
-    EXPECT_EQ(lines("こんにちは", "予算を見直します。", 2), (Lines{"こんにちは", "予算を見直します。"}));
-    EXPECT_EQ(lines("お疲れ様", "予算を見直します。", 2), (Lines{"お疲れ様", "予算を見直します。"}));
-    EXPECT_EQ(lines("それならいいんだけど", "予算を見直します。", 2),
-              (Lines{"それならいいんだけど", "予算を見直します。"}));
-    // With the dictionary's help, a word a sentence goes on after is told from its look-alike that ends one (the
-    // decoder's readings of split sentences, and of sentences that end so).
+    // Which endings hold a line is RecognizedText's and SentenceContinuation's to tell; here, that the recognizer
+    // acts on it: a word the dictionary says a sentence goes on after joins the next utterance.
     EXPECT_EQ(lines("フライアントから", "クライアントから修正の依頼がありました。", 2, true),
               (Lines{"クライアントから修正の依頼がありました。"}));
-    const std::string whole = "まず現状を整理して、次に課題を洗い出し、最後に対策を決めましょう。";
-    EXPECT_EQ(lines("まつ現状を整理して、次に課題を割られ出し", whole, 2, true), (Lines{whole}));
-    EXPECT_EQ(lines("プロジェクトの", "プロジェクトの予算を見直します。", 2, true),
-              (Lines{"プロジェクトの予算を見直します。"}));
-    EXPECT_EQ(lines("今日はお休みなの", "予算を見直します。", 2, true),
-              (Lines{"今日はお休みなの", "予算を見直します。"}));
-    EXPECT_EQ(lines("会議は3時からだから", "予算を見直します。", 2, true),
-              (Lines{"会議は3時からだから", "予算を見直します。"}));
     // Someone addressed by name before a pause (jf_tebukuro's reading in clean speech); a name given as a reply keeps
     // its own line.
     const std::string request = "小林さん、議事録をお願いできますか。";
@@ -450,10 +432,8 @@ TEST(WhisperStreamingRecognizer, AHeldPartStaysInItsJoinedLineUnlessTheJoinedDec
     // A whole sentence misheard as unfinished: read with the next one, it ends where that one begins.
     EXPECT_EQ(lines("今月の問い合わせは約500件で", "今月の問い合わせは約500件でした。予算を見直します。", 2),
               (Lines{"今月の問い合わせは約500件でした。", "予算を見直します。"}));
-    // The joined decoding left one part out, or only read the held kana as kanji with more of the sentence to go by.
+    // The joined decoding left one part out: the rest is decoded alone (FinalSettler tells the other readings).
     EXPECT_EQ(lines("会議では", "予算を見直します。", 3), (Lines{"会議では", "予算を見直します。"}));
-    EXPECT_EQ(lines("会議では", "会議では", 3), (Lines{"会議では", "予算を見直します。"}));
-    EXPECT_EQ(lines("かいぎでは", "会議では予算を見直します。", 3), (Lines{"会議では予算を見直します。"}));
 }
 
 TEST(WhisperStreamingRecognizer, FinalsComeFirstWhenTheMachineFallsBehind)
