@@ -1,8 +1,6 @@
 #include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
 
-#include "TranscriptionInfrastructure/audio/FileAudioSource.h"
 #include "TranscriptionInfrastructure/speech/RecognitionScoring.h"
-#include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "TranscriptionInfrastructure/speech/TranscriberError.h"
 #include "support/RealSpeechModel.h"
@@ -24,13 +22,8 @@ namespace {
 std::vector<TranscriptSegment> finalLines(const std::shared_ptr<SpeechRecognitionEngine>& engine,
                                           const std::filesystem::path& file)
 {
-    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
-    FileAudioSource source(file, 1600);
-    auto segments = transcriber.transcribe(source.start());
-    std::vector<TranscriptSegment> lines;
-    while (auto segment = segments->next()) {
-        if (segment->isFinal()) lines.push_back(std::move(*segment));
-    }
+    auto lines = test::transcribedFile(engine, file);
+    std::erase_if(lines, [](const TranscriptSegment& segment) { return !segment.isFinal(); });
     return lines;
 }
 
@@ -101,16 +94,11 @@ TEST(WhisperSpeechRecognitionEngine, TheFirstRunOnAProcessorSaysItTimesTheEngine
     std::filesystem::create_symlink(*model, dir.path() / model->filename());
     const auto notices = [&] {
         auto models = std::make_shared<SpeechModelManager>(dir.path(), SpeechModelManager::defaultCatalogueFile());
-        SpeechAnalyzerTranscriber transcriber("ja-JP",
-                                              std::make_shared<WhisperSpeechRecognitionEngine>("base", models));
-        FileAudioSource source(test::dataDir() / "speech" / "silence.flac", 1600);
-        auto segments = transcriber.transcribe(source.start());
-        std::vector<std::string> texts;
-        while (auto segment = segments->next()) {
-            if (segment->status == TranscriptSegment::Status::notice) texts.push_back(segment->text);
-        }
-        return std::count_if(texts.begin(), texts.end(), [](const std::string& text) {
-            return text.find("計算方法と、モデルの速さを測っています") != std::string::npos;
+        const auto segments = test::transcribedFile(std::make_shared<WhisperSpeechRecognitionEngine>("base", models),
+                                                    test::dataDir() / "speech" / "silence.flac");
+        return std::count_if(segments.begin(), segments.end(), [](const TranscriptSegment& segment) {
+            return segment.status == TranscriptSegment::Status::notice &&
+                   segment.text.find("計算方法と、モデルの速さを測っています") != std::string::npos;
         });
     };
     // The first run's few seconds of timing are announced; the next run reads the choice and says nothing of it.
