@@ -13,7 +13,6 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-
 namespace tc {
 namespace {
 

@@ -34,9 +34,8 @@ TEST(RecognizedText, TrimsIdeographicSpaceAndComparesIgnoringPunctuationWidthAnd
 TEST(RecognizedText, KnowsThePhrasesInventedOverSilence)
 {
     for (const char* phrase : {"ご視聴ありがとうございました", "ご視聴ありがとうございました。",
-                               " チャンネル登録よろしくお願いします! ",
-                               " チャンネル登録よろしくお願いします！ ", "Thank you for watching.", "(音楽)", "♪", "",
-                               "Thank you for watching today's video."})
+                               " チャンネル登録よろしくお願いします! ", " チャンネル登録よろしくお願いします！ ",
+                               "Thank you for watching.", "(音楽)", "♪", "", "Thank you for watching today's video."})
         EXPECT_TRUE(T::isNonSpeechPhrase(phrase)) << phrase;
     // Real sentences that merely contain such words stay.
     for (const char* sentence :

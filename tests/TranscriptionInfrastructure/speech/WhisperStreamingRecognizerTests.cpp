@@ -689,8 +689,9 @@ TEST(WhisperStreamingRecognizer, WithTwoModelsFinalsComeFromTheAccurateOneAndVol
     auto audio = test::readSpeechFile(test::sourceDir() / "samples" / "ja-sample.flac");
     audio.resize(std::min<std::size_t>(audio.size(), 16000 * 9));
     const auto results = run(recognizer, audio, 1.0, nullptr, [](std::size_t sent, const TextWait& textShown) {
-        if (sent >= 27200 && sent <= 40000 && sent % 6400 == 1600) textShown(std::chrono::seconds(30));
-    }).results;
+                             if (sent >= 27200 && sent <= 40000 && sent % 6400 == 1600)
+                                 textShown(std::chrono::seconds(30));
+                         }).results;
 
     const auto fastCalls = fast->calls();
     const auto accurateCalls = accurate->calls();
