@@ -6,24 +6,19 @@
 #include "support/LocalHttpServer.h"
 #include "support/QtTestApplication.h"
 #include "support/TemporaryDirectory.h"
+#include "support/TestPaths.h"
 
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 namespace tc {
 namespace {
 
 // The newest item sits in the middle and names its versions on the enclosure only.
-const QByteArray kFeed = R"(<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
-  <channel><item><sparkle:version>0.2.0</sparkle:version></item>
-  <item><enclosure url="https://example.invalid/tc-0.10.0b1.tar.gz" sparkle:version="0.10.0b1"
-                   sparkle:shortVersionString="0.10.0 beta 1"/></item>
-  <item><sparkle:version>0.1.0</sparkle:version></item>
-</channel></rss>)";
+const std::filesystem::path kFeedFile = test::testDataDir() / "appcast" / "appcast.xml";
+const QByteArray kFeed = QByteArray::fromStdString(test::readText(kFeedFile));
 
 // The feed's address on the local server, which answers every request with this status and body.
 QUrl serving(test::LocalHttpServer& server, int status, const QByteArray& body)
@@ -92,9 +87,7 @@ TEST(AppcastCheck, FetchesTheFeedOverHttpOrFromAFileAndFailsWithAJapaneseReason)
     EXPECT_TRUE(is<update_state::UpToDate>(runCheck(feed, "0.10.0")));
     EXPECT_EQ(server.requests().size(), 2u);
 
-    test::TemporaryDirectory dir;
-    std::ofstream(dir.path() / "appcast.xml") << kFeed.toStdString();
-    const auto local = QUrl::fromLocalFile(QString::fromStdString(dir.path() / "appcast.xml"));
+    const auto local = QUrl::fromLocalFile(QString::fromStdString(kFeedFile));
     EXPECT_TRUE(is<update_state::UpdateAvailable>(runCheck(local, "0.2.0")));
 
     // Each failure is told in Japanese of our own, without Qt's English ("Not Found", "Connection refused").
@@ -104,7 +97,7 @@ TEST(AppcastCheck, FetchesTheFeedOverHttpOrFromAFileAndFailsWithAJapaneseReason)
     const QUrl refused(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(closed.serverPort()));
     closed.close();
     for (const QUrl& unusable : {serving(missing, 404, "not here"), refused,
-                                 QUrl::fromLocalFile(QString::fromStdString(dir.path() / "none.xml")),
+                                 QUrl::fromLocalFile(QString::fromStdString(kFeedFile.parent_path() / "none.xml")),
                                  QUrl(QStringLiteral("gopher://127.0.0.1/appcast.xml"))}) {
         SCOPED_TRACE(unusable.toString().toStdString());
         const auto failed = runCheck(unusable, "0.1.0");

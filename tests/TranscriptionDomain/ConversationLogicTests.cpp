@@ -1,6 +1,7 @@
 #include "TranscriptionDomain/ConversationCitationReconciler.h"
 #include "TranscriptionDomain/ConversationQuestionContext.h"
 #include "TranscriptionDomain/ConversationState.h"
+#include "support/ConversationSamples.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +11,7 @@ namespace {
 
 std::vector<FinalizedLine> makeLines(const std::vector<std::string>& texts)
 {
-    std::vector<FinalizedLine> lines;
-    for (const auto& text : texts)
-        lines.push_back({Uuid::random(), text, 0});
-    return lines;
+    return test::excerptOf(texts).lines();
 }
 
 std::vector<Utterance> utterances(const std::vector<std::string>& texts)

@@ -1,6 +1,8 @@
 #include "support/EvolutionDataServerSession.h"
 
 #include "support/ShellCommand.h"
+#include "support/TemporaryDirectory.h"
+#include "support/TestPaths.h"
 
 #include <libecal/libecal.h>
 
@@ -220,18 +222,11 @@ std::string EvolutionDataServerSession::createWorkCalendar()
 {
     const auto uid = createLocalCalendar("仕事");
     if (uid.empty()) return {};
-    for (const auto& text : {
-             vevent("UID:one-off\r\nSUMMARY:面談\r\nDTSTART:20260115T000000Z\r\nDTEND:20260115T003000Z\r\n"),
-             vevent("UID:weekly\r\nSUMMARY:定例\r\nDTSTART;TZID=Asia/Tokyo:20260101T100000\r\n"
-                    "DTEND;TZID=Asia/Tokyo:20260101T110000\r\nRRULE:FREQ=WEEKLY;COUNT=10\r\n"
-                    "EXDATE;TZID=Asia/Tokyo:20260108T100000\r\n"),
-             vevent("UID:weekly\r\nSUMMARY:定例（移動）\r\nRECURRENCE-ID;TZID=Asia/Tokyo:20260115T100000\r\n"
-                    "DTSTART;TZID=Asia/Tokyo:20260115T140000\r\nDTEND;TZID=Asia/Tokyo:20260115T150000\r\n"),
-             vevent("UID:all-day\r\nSUMMARY:創立記念日\r\nDTSTART;VALUE=DATE:20260115\r\nDTEND;VALUE=DATE:20260116\r\n"),
-             vevent("UID:new-york\r\nSUMMARY:NY との電話\r\nDTSTART;TZID=America/New_York:20260114T200000\r\n"
-                    "DTEND;TZID=America/New_York:20260114T210000\r\n"),
-         })
-        if (!putEvent(uid, text)) return {};
+    // The file's events in its order, the series before its moved instance.
+    const std::string text = readText(testDataDir() / "calendar" / "desktop-work.ics");
+    const std::string_view last = "END:VEVENT";
+    for (auto at = text.find("BEGIN:VEVENT"); at != std::string::npos; at = text.find("BEGIN:VEVENT", at + 1))
+        if (!putEvent(uid, text.substr(at, text.find(last, at) + last.size() - at) + "\r\n")) return {};
     return uid;
 }
 

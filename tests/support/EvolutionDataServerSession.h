@@ -32,8 +32,9 @@ public:
     std::string createLocalCalendar(const std::string& name);
     // Adds the VEVENT, or replaces the one with its UID (an instance, with RECURRENCE-ID, replaces that instance).
     bool putEvent(const std::string& calendarUid, const std::string& vevent);
-    // The local calendar "仕事" with a one-off event, a weekly series with an exception and a moved instance, an
-    // all-day event and an evening in New York (the next morning in Tokyo); its UID, empty on failure.
+    // The local calendar "仕事" of tests/data/calendar/desktop-work.ics: a one-off event, a weekly series with an
+    // exception and a moved instance, an all-day event and an evening in New York (the next morning in Tokyo); its
+    // UID, empty on failure.
     std::string createWorkCalendar();
     // The fields wrapped as one VEVENT.
     static std::string vevent(const std::string& fields);

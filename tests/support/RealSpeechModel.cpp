@@ -1,5 +1,7 @@
 #include "support/RealSpeechModel.h"
 
+#include "TranscriptionInfrastructure/audio/FileAudioSource.h"
+#include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 
 #include <gtest/gtest.h>
@@ -55,6 +57,18 @@ linkRealSpeechModel(const std::filesystem::path& folder, const std::vector<std::
         std::ofstream(folder / record) << copied.dump();
     }
     return links;
+}
+
+std::vector<TranscriptSegment> transcribedFile(const std::shared_ptr<SpeechRecognitionEngine>& engine,
+                                               const std::filesystem::path& file)
+{
+    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
+    FileAudioSource source(file, 1600);
+    auto segments = transcriber.transcribe(source.start());
+    std::vector<TranscriptSegment> all;
+    while (auto segment = segments->next())
+        all.push_back(std::move(*segment));
+    return all;
 }
 
 } // namespace tc::test

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TranscriptionDomain/TranscriptSegment.h"
+#include "TranscriptionInfrastructure/speech/SpeechRecognitionEngine.h"
 #include "TranscriptionInfrastructure/speech/WhisperContext.h"
 
 #include <filesystem>
@@ -21,5 +23,9 @@ std::optional<std::filesystem::path> realSpeechModelFile();
 std::optional<std::vector<std::filesystem::path>> linkRealSpeechModel(const std::filesystem::path& folder,
                                                                       const std::vector<std::string>& fileNames,
                                                                       bool withAttention = true);
+
+// Every segment the app's file pipeline (file source, transcriber) makes of the file with this engine.
+std::vector<TranscriptSegment> transcribedFile(const std::shared_ptr<SpeechRecognitionEngine>& engine,
+                                               const std::filesystem::path& file);
 
 } // namespace tc::test

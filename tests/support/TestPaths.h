@@ -13,6 +13,11 @@ inline std::filesystem::path sourceDir()
 {
     return TC_SOURCE_DIR;
 }
+// The tests' own fixture files (tests/data).
+inline std::filesystem::path testDataDir()
+{
+    return std::filesystem::path(TC_SOURCE_DIR) / "tests" / "data";
+}
 inline std::filesystem::path binaryDir()
 {
     return TC_BINARY_DIR;

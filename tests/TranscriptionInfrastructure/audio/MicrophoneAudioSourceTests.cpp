@@ -30,6 +30,7 @@ TEST(MicrophoneAudioSource, RecordsTheDefaultInputFollowsANewOneAndWaitsWhenTheS
     MicrophoneAudioSource microphone(1024);
     auto stream = microphone.start();
     {
+        // At the device's own rate, in blocks of at most the size asked for, each where the last one ended.
         FrameCollector collector(stream);
         server.writeToSource("mic", sine(440, 48000, 24000, 0.5f));
         ASSERT_TRUE(collector.waitFor(atLeast(24000, 48000)));
@@ -42,8 +43,11 @@ TEST(MicrophoneAudioSource, RecordsTheDefaultInputFollowsANewOneAndWaitsWhenTheS
             EXPECT_NEAR(frame.timestamp, expected, 1e-9);
             expected += frame.duration();
         }
+        // A stop ends the stream without an error, and a second one does nothing.
+        microphone.stop();
+        ASSERT_TRUE(collector.waitForEnd());
+        EXPECT_FALSE(collector.failure());
     }
-    microphone.stop();
     EXPECT_TRUE(stream->isEnded());
     microphone.stop();
 

@@ -5,6 +5,7 @@
 #include "TranscriptionDomain/Uuid.h"
 
 #include "support/TemporaryDirectory.h"
+#include "support/TestPaths.h"
 
 #include <gtest/gtest.h>
 
@@ -76,6 +77,11 @@ protected:
     {
         std::ofstream(m_root / "calendars" / name, std::ios::binary) << text;
     }
+    // A calendar file of tests/data/calendar, as the user would have placed it.
+    void place(const std::string& name)
+    {
+        fs::copy_file(test::testDataDir() / "calendar" / name, m_root / "calendars" / name);
+    }
 
     test::TemporaryDirectory m_dir;
     const fs::path m_root = m_dir.path();
@@ -87,34 +93,11 @@ protected:
 
 TEST_F(CalendarFixture, Calendar_ListsADaysOccurrencesInTheirTimeZonesWithRecurrencesExpanded)
 {
-    // Weekly on Mondays at 10:00 Berlin time since 2020, so reaching 2026 needs a long expansion.
-    write("work.ics",
-          calendar(
-              event("UID:weekly\r\nSUMMARY:定例\r\nDTSTART;TZID=Europe/Berlin:20200106T100000\r\n"
-                    "DTEND;TZID=Europe/Berlin:20200106T110000\r\nRRULE:FREQ=WEEKLY;BYDAY=MO;UNTIL=20260301T000000Z\r\n"
-                    "EXDATE;TZID=Europe/Berlin:20260112T100000\r\nRDATE;TZID=Europe/Berlin:20260114T150000\r\n") +
-              event("UID:weekly\r\nSUMMARY:定例（変更）\r\nRECURRENCE-ID;TZID=Europe/Berlin:20260119T100000\r\n"
-                    "DTSTART;TZID=Europe/Berlin:20260119T130000\r\nDTEND;TZID=Europe/Berlin:20260119T140000\r\n") +
-              event("UID:daily-count\r\nSUMMARY:朝会\r\nDTSTART:20260101T080000Z\r\nDURATION:PT15M\r\n"
-                    "RRULE:FREQ=DAILY;COUNT=10\r\n")));
-    write("zones.ics",
-          calendar("BEGIN:VTIMEZONE\r\nTZID:Office Time\r\nBEGIN:STANDARD\r\nDTSTART:19700101T000000\r\n"
-                   "TZOFFSETFROM:+0900\r\nTZOFFSETTO:+0900\r\nTZNAME:JST\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n" +
-                   event("UID:tokyo\r\nSUMMARY:東京\r\nDTSTART;TZID=Office Time:20260610T180000\r\n"
-                         "DTEND;TZID=Office Time:20260610T190000\r\n") +
-                   event("UID:new-york\r\nSUMMARY:NY\r\nDTSTART;TZID=America/New_York:20260610T080000\r\n"
-                         "DTEND;TZID=America/New_York:20260610T083000\r\n") +
-                   event("UID:floating\r\nSUMMARY:ローカル\r\nDTSTART:20260610T070000\r\nDTEND:20260610T073000\r\n")));
-    // 2026-03-29 in Berlin lasts 23 hours: 22:00 UTC on the 28th to 22:00 UTC on the 29th.
-    write("dst.ics", calendar(event("UID:late\r\nSUMMARY:遅い\r\nDTSTART:20260329T213000Z\r\nDURATION:PT10M\r\n") +
-                              event("UID:next\r\nSUMMARY:翌日\r\nDTSTART:20260329T223000Z\r\nDURATION:PT10M\r\n") +
-                              event("UID:allday\r\nSUMMARY:終日\r\nDTSTART;VALUE=DATE:20260329\r\n") +
-                              event("UID:trip\r\nSUMMARY:出張\r\nDTSTART;VALUE=DATE:20260328\r\n"
-                                    "DTEND;VALUE=DATE:20260331\r\n")));
-    write("titles.ics", calendar(event("UID:nine-a\r\nSUMMARY:九時A\r\nDTSTART:20260701T070000Z\r\n") +
-                                 event("UID:half-eight\r\nDTSTART:20260701T063000Z\r\n") +
-                                 event("SUMMARY:九時B\r\nDTSTART:20260701T070000Z\r\n") +
-                                 event("UID:empty\r\nSUMMARY:\r\nDTSTART:20260701T100000Z\r\n")));
+    // work.ics: weekly on Mondays at 10:00 Berlin time since 2020, so reaching 2026 needs a long expansion, with an
+    // excluded, an extra and a moved instance; zones.ics: a zone of the file's own, a named one and floating time;
+    // dst.ics: 2026-03-29 in Berlin lasts 23 hours, 22:00 UTC on the 28th to 22:00 UTC on the 29th.
+    for (const char* name : {"work.ics", "zones.ics", "dst.ics", "titles.ics"})
+        place(name);
     // Rules that can never match, in numbers, before rules libical has to iterate: those must still get their turn.
     const auto impossible = words("FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=30 FREQ=MONTHLY;BYMONTH=4;BYMONTHDAY=31 "
                                   "FREQ=DAILY;BYMONTH=2;BYMONTHDAY=30 FREQ=YEARLY;BYDAY=MO;BYSETPOS=366 "
@@ -124,14 +107,11 @@ TEST_F(CalendarFixture, Calendar_ListsADaysOccurrencesInTheirTimeZonesWithRecurr
     for (int i = 0; i < 200; ++i)
         never += event("UID:never-" + std::to_string(i) + "\r\nSUMMARY:来ない\r\nDTSTART:20000101T090000Z\r\n" +
                        "RRULE:" + impossible[i % impossible.size()] + "\r\n");
-    // The last Sunday of March on the 31st is possible, so it must not be taken for one of the rules above.
-    write("never.ics", calendar(never +
-                                event("UID:last-weekday\r\nSUMMARY:月末の平日\r\nDTSTART:20000131T080000Z\r\n"
-                                      "RRULE:FREQ=MONTHLY;BYDAY=MO,TU,WE,TH,FR;BYSETPOS=-1\r\n") +
-                                event("UID:leap-day\r\nSUMMARY:うるう日\r\nDTSTART:20000229T080000Z\r\n"
-                                      "RRULE:FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=29\r\n") +
-                                event("UID:last-sunday\r\nSUMMARY:三月最後の日曜\r\nDTSTART:20000331T080000Z\r\n"
-                                      "RRULE:FREQ=YEARLY;BYMONTH=3;BYMONTHDAY=31;BYDAY=-1SU\r\n")));
+    // last-days.ics: possible rules, the last Sunday of March on the 31st among them, which must not be taken for one
+    // of the rules above.
+    const auto possible = test::readText(test::testDataDir() / "calendar" / "last-days.ics");
+    const auto firstEvent = possible.find("BEGIN:VEVENT");
+    write("never.ics", possible.substr(0, firstEvent) + never + possible.substr(firstEvent));
 
     const struct {
         const char* name;
@@ -219,14 +199,8 @@ TEST_F(CalendarFixture, Calendar_SkipsBrokenFilesAndComponentsAndKeepsLibicalsWa
     // libical warns on stderr about an END without its BEGIN.
     write("stray.ics",
           "END:VEVENT\r\n" + calendar(event("UID:ok\r\nSUMMARY:残る予定\r\nDTSTART:20260801T090000Z\r\n")));
-    write("mixed.ics", calendar(event("UID:bad-start\r\nSUMMARY:壊れた\r\nDTSTART:notadate\r\n") +
-                                event("UID:no-start\r\nSUMMARY:開始なし\r\n") +
-                                event("UID:bad-rule\r\nSUMMARY:規則\r\nDTSTART:20260801T100000Z\r\n"
-                                      "RRULE:FREQ=SOMETIMES;COUNT=x\r\n") +
-                                event("UID:good\r\nSUMMARY:正常\r\nDTSTART:20260801T120000Z\r\n"
-                                      "DTEND:20260801T130000Z\r\n") +
-                                event("UID:seconds\r\nSUMMARY:毎秒\r\nDTSTART:20200101T000000Z\r\n"
-                                      "RRULE:FREQ=SECONDLY\r\n")));
+    // A start that is no date, no start, a rule that does not parse, a good event and one every second since 2020.
+    place("mixed.ics");
     // Past the size limit a file is left alone whole instead of stalling the app.
     std::string huge = "BEGIN:VCALENDAR\r\n";
     const std::string filler = event("UID:huge\r\nSUMMARY:巨大\r\nDTSTART:20260801T080000Z\r\n");
@@ -279,13 +253,8 @@ TEST_F(CalendarFixture, Calendar_ReadsTheUsersAndTheDesktopsCalendarsWithConsent
 
 TEST_F(CalendarFixture, Calendar_ListsTheFirstTenOccurrencesOfASeriesAndCountsTheRest)
 {
-    write(
-        "series.ics",
-        calendar(event("UID:every-second\r\nSUMMARY:毎秒\r\nDTSTART:20261206T230000Z\r\nRRULE:FREQ=SECONDLY\r\n") +
-                 event("UID:minutes\r\nSUMMARY:毎分\r\nDTSTART:20261207T100000Z\r\nRRULE:FREQ=MINUTELY;COUNT=100\r\n") +
-                 event("UID:hours\r\nSUMMARY:毎時\r\nDTSTART:20261206T230000Z\r\nDURATION:PT30M\r\n"
-                       "RRULE:FREQ=HOURLY\r\nEXDATE:20261207T200000Z\r\n") +
-                 event("UID:single\r\nSUMMARY:単発\r\nDTSTART:20261207T120000Z\r\n")));
+    // One event every second without end, every minute 100 times, every hour less one, and a single one.
+    place("series.ics");
 
     const auto events = m_provider.eventsOnDay(utc(2026, 12, 7, 12));
     EXPECT_EQ(events.size(), 31u);

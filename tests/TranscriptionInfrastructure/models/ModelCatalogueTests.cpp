@@ -14,25 +14,8 @@ using Section = ModelCatalogue::Section;
 
 TEST(ModelCatalogue, ReadsEachSectionWithItsChecksDefaultsAndHost)
 {
-    test::TemporaryDirectory dir;
-    const fs::path file = dir.path() / "models.json";
-    std::ofstream(file) << R"({"speech": {"default": "b", "checksum": "sha1", "download": {"repo": "o/r"}, "models": [
-        {"name": "a", "file": "ggml-a.bin", "bytes": 10, "check": "sha1", "sha1": "ABCDEF0123456789abcdef0123456789abcdef01"},
-        {"name": "b", "file": "ggml-b.bin", "bytes": null, "check": "host-sha256"},
-        {"name": "old", "file": "ggml-old.bin", "sha1": "abcdef0123456789abcdef0123456789abcdef01"},
-        {"name": "short", "file": "ggml-short.bin", "check": "sha1", "sha1": "abc"},
-        {"name": "evil", "file": "../../etc/passwd", "check": "sha1", "sha1": "abcdef0123456789abcdef0123456789abcdef01"},
-        {"file": "nameless.bin"}
-      ]},
-      "voice": {"default": "v", "checksum": "sha256", "models": [
-        {"name": "v", "file": "ggml-v.bin", "bytes": 3,
-         "sha256": "2aa269b785eeb53a82983a20501ddf7c1d9c48e33ab63a41391ac6c9f7fb6987"}]},
-      "language": {"default": "l", "models": [
-        {"name": "bare", "file": "bare.gguf", "sha256": "2aa269b785eeb53a82983a20501ddf7c1d9c48e33ab63a41391ac6c9f7fb6987"},
-        {"name": "l", "file": "l.gguf", "bytes": 7, "check": "sha256",
-         "sha256": "2aa269b785eeb53a82983a20501ddf7c1d9c48e33ab63a41391ac6c9f7fb6987"},
-        {"name": "i", "file": "i.gguf", "repo": "x/y", "instruction_tuned": true, "chat_template": true}]}})";
-    const ModelCatalogue catalogue(file);
+    // Entries with their own checks, none, a digest too short, a file outside the models folder and no name.
+    const ModelCatalogue catalogue(test::testDataDir() / "models" / "sections.json");
     ASSERT_TRUE(catalogue.loaded());
 
     const auto& speech = catalogue.models(Section::speech);

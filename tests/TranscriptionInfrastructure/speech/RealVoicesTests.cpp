@@ -1,9 +1,7 @@
 // The evaluation set's recordings of real speakers (data/eval/real-voices.tsv): what may be committed, and that the
 // real default model reads them through the app's own file pipeline.
-#include "TranscriptionInfrastructure/audio/FileAudioSource.h"
 #include "TranscriptionInfrastructure/audio/SndfileDecoder.h"
 #include "TranscriptionInfrastructure/speech/RecognitionScoring.h"
-#include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
 #include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
 #include "support/RealSpeechModel.h"
 #include "support/TestPaths.h"
@@ -56,12 +54,9 @@ std::vector<std::map<std::string, std::string>> manifestRows()
 
 std::string finalText(const std::shared_ptr<SpeechRecognitionEngine>& engine, const fs::path& file)
 {
-    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
-    FileAudioSource source(file, 1600);
-    auto segments = transcriber.transcribe(source.start());
     std::string text;
-    while (auto segment = segments->next())
-        if (segment->isFinal()) text += segment->text;
+    for (const auto& segment : test::transcribedFile(engine, file))
+        if (segment.isFinal()) text += segment.text;
     return text;
 }
 

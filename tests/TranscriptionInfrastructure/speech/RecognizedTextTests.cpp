@@ -34,8 +34,8 @@ TEST(RecognizedText, TrimsIdeographicSpaceAndComparesIgnoringPunctuationWidthAnd
 TEST(RecognizedText, KnowsThePhrasesInventedOverSilence)
 {
     for (const char* phrase : {"ご視聴ありがとうございました", "ご視聴ありがとうございました。",
-                               " チャンネル登録よろしくお願いします! ", "Thank you for watching.", "(音楽)", "♪", "",
-                               "Thank you for watching today's video."})
+                               " チャンネル登録よろしくお願いします! ", " チャンネル登録よろしくお願いします！ ",
+                               "Thank you for watching.", "(音楽)", "♪", "", "Thank you for watching today's video."})
         EXPECT_TRUE(T::isNonSpeechPhrase(phrase)) << phrase;
     // Real sentences that merely contain such words stay.
     for (const char* sentence :
@@ -114,6 +114,7 @@ TEST(RecognizedText, ASentenceCutShortEndsInACommaAParticleOrANoun)
     EXPECT_TRUE(T::endsMidSentence("この件については、", false, false));
     EXPECT_FALSE(T::endsMidSentence("来週の会議では", false, true));
     EXPECT_FALSE(T::endsMidSentence("小林さん", true, false));
+    EXPECT_FALSE(T::endsMidSentence("お疲れ様", true, false)) << "a greeting ending in a noun";
 }
 
 TEST(RecognizedText, ANameAndTitleAloneAddressesSomeone)

@@ -1,8 +1,6 @@
 #include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
 
-#include "TranscriptionInfrastructure/audio/FileAudioSource.h"
 #include "TranscriptionInfrastructure/speech/RecognitionScoring.h"
-#include "TranscriptionInfrastructure/speech/SpeechAnalyzerTranscriber.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "TranscriptionInfrastructure/speech/TranscriberError.h"
 #include "support/RealSpeechModel.h"
@@ -24,13 +22,8 @@ namespace {
 std::vector<TranscriptSegment> finalLines(const std::shared_ptr<SpeechRecognitionEngine>& engine,
                                           const std::filesystem::path& file)
 {
-    SpeechAnalyzerTranscriber transcriber("ja-JP", engine);
-    FileAudioSource source(file, 1600);
-    auto segments = transcriber.transcribe(source.start());
-    std::vector<TranscriptSegment> lines;
-    while (auto segment = segments->next()) {
-        if (segment->isFinal()) lines.push_back(std::move(*segment));
-    }
+    auto lines = test::transcribedFile(engine, file);
+    std::erase_if(lines, [](const TranscriptSegment& segment) { return !segment.isFinal(); });
     return lines;
 }
 
@@ -69,20 +62,11 @@ TEST(WhisperSpeechRecognitionEngine, MissingModelAsksForTheInstallCommand)
     EXPECT_THROW(engine.makeRecognizer(module), TranscriberError);
 }
 
-// The real default model, which scripts/setup installs.
-TEST(WhisperSpeechRecognitionEngine, TranscribesSpeechLineByLineAndSilenceAndNoiseNotAtAll)
+// The real default model, which scripts/setup installs. The sample file's accuracy, silence and noise are the
+// program's and the recognizer's tests (HeadlessTranscription, WhisperStreamingRecognizer).
+TEST(WhisperSpeechRecognitionEngine, EachTurnOfAConversationIsALineOfItsOwn)
 {
     const auto engine = std::make_shared<WhisperSpeechRecognitionEngine>();
-    std::string text;
-    for (const auto& line : finalLines(engine, test::sourceDir() / "samples" / "ja-sample.flac")) {
-        EXPECT_TRUE(line.start <= line.end && line.end <= 24.5) << line.start << "–" << line.end;
-        text += line.text;
-    }
-    // base is published at about 25 % on read Japanese speech; a wrong language, lost utterances or a broken text
-    // assembly each cost far more than 30 %.
-    const auto sample = test::readText(test::sourceDir() / "samples" / "ja-sample.txt");
-    EXPECT_LT(RecognitionScoring::characterErrorRate(sample, text), 0.30) << text;
-
     const auto lines = finalLines(engine, test::dataDir() / "speech" / "conversation.flac");
     const auto turns = test::conversationTurns();
     ASSERT_EQ(turns.size(), 10U);
@@ -100,12 +84,6 @@ TEST(WhisperSpeechRecognitionEngine, TranscribesSpeechLineByLineAndSilenceAndNoi
         // in a short reply ("そうちしました") while failing on a line that holds a piece of another turn.
         EXPECT_LT(RecognitionScoring::characterErrorRate(turn.text, heard[0]), 0.5) << heard[0];
     }
-
-    for (const char* name : {"silence.flac", "noise.flac"}) {
-        SCOPED_TRACE(name);
-        const auto heard = finalLines(engine, test::dataDir() / "speech" / name);
-        EXPECT_TRUE(heard.empty()) << heard.front().text;
-    }
 }
 
 TEST(WhisperSpeechRecognitionEngine, TheFirstRunOnAProcessorSaysItTimesTheEngineFirst)
@@ -116,16 +94,11 @@ TEST(WhisperSpeechRecognitionEngine, TheFirstRunOnAProcessorSaysItTimesTheEngine
     std::filesystem::create_symlink(*model, dir.path() / model->filename());
     const auto notices = [&] {
         auto models = std::make_shared<SpeechModelManager>(dir.path(), SpeechModelManager::defaultCatalogueFile());
-        SpeechAnalyzerTranscriber transcriber("ja-JP",
-                                              std::make_shared<WhisperSpeechRecognitionEngine>("base", models));
-        FileAudioSource source(test::dataDir() / "speech" / "silence.flac", 1600);
-        auto segments = transcriber.transcribe(source.start());
-        std::vector<std::string> texts;
-        while (auto segment = segments->next()) {
-            if (segment->status == TranscriptSegment::Status::notice) texts.push_back(segment->text);
-        }
-        return std::count_if(texts.begin(), texts.end(), [](const std::string& text) {
-            return text.find("計算方法と、モデルの速さを測っています") != std::string::npos;
+        const auto segments = test::transcribedFile(std::make_shared<WhisperSpeechRecognitionEngine>("base", models),
+                                                    test::dataDir() / "speech" / "silence.flac");
+        return std::count_if(segments.begin(), segments.end(), [](const TranscriptSegment& segment) {
+            return segment.status == TranscriptSegment::Status::notice &&
+                   segment.text.find("計算方法と、モデルの速さを測っています") != std::string::npos;
         });
     };
     // The first run's few seconds of timing are announced; the next run reads the choice and says nothing of it.

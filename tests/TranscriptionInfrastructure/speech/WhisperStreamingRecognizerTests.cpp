@@ -98,26 +98,39 @@ struct Collected {
     std::exception_ptr error;
 };
 
-// Feeds 100 ms buffers `speedup` times faster than real time (0: all at once), ends the input and waits.
+// Waits (at most the timeout) until volatile text is on show; whether it came.
+using TextWait = std::function<bool(std::chrono::seconds)>;
+
+// Feeds 100 ms buffers `speedup` times faster than real time (0: all at once), ends the input and waits. After each
+// buffer, fed (when given) is told how many samples went in so far.
 Collected run(WhisperStreamingRecognizer& recognizer, const std::vector<float>& audio, double speedup,
-              ScriptedUtteranceDecoder* decoder = nullptr)
+              ScriptedUtteranceDecoder* decoder = nullptr,
+              const std::function<void(std::size_t, const TextWait&)>& fed = {})
 {
     auto input = Channel<AnalyzerBuffer>::make();
     recognizer.start(input);
+    test::Locked lock;
     Collected collected;
     std::jthread reader([&] {
         try {
             while (auto result = recognizer.results()->next())
-                collected.results.push_back(*result);
+                lock.change([&] { collected.results.push_back(*result); });
         } catch (...) {
-            collected.error = std::current_exception();
+            lock.set(collected.error, std::current_exception());
         }
     });
+    const TextWait textShown = [&](std::chrono::seconds timeout) {
+        return lock.waitFor(timeout, [&] {
+            return std::any_of(collected.results.begin(), collected.results.end(),
+                               [](const auto& r) { return !r.isFinal && !r.isNotice && !r.text.empty(); });
+        });
+    };
     const auto began = std::chrono::steady_clock::now();
     for (std::size_t offset = 0; offset < audio.size(); offset += 1600) {
         const auto part = std::span(audio).subspan(offset, std::min<std::size_t>(1600, audio.size() - offset));
         input->yield(AnalyzerBuffer{AnalyzerAudioFormat{}, {part.begin(), part.end()}});
         if (decoder) decoder->wake();
+        if (fed) fed(offset + part.size(), textShown);
         const double sent = static_cast<double>(offset + part.size()) / 16000;
         if (speedup > 0) std::this_thread::sleep_until(began + std::chrono::duration<double>(sent / speedup));
     }
@@ -193,8 +206,6 @@ Scripted scripted(const std::vector<float>& audio, double speedup, const Whisper
 
 TEST(WhisperStreamingRecognizer, ReportsVolatileTextWhileSpeakingThenOneFinalPerUtterance)
 {
-    EXPECT_EQ(WhisperStreamingRecognizer(std::make_shared<ScriptedUtteranceDecoder>()).bestAvailableAudioFormat(),
-              AnalyzerAudioFormat{});
     const auto first = utterance("s05");
     const auto audio =
         concatenated({test::silence(0.5), first, test::silence(1.0), utterance("s09"), test::silence(1.0)});
@@ -233,7 +244,6 @@ TEST(WhisperStreamingRecognizer, NonSpeechNeverBecomesALineAndTextOnShowIsTakenB
     } cases[] = {
         {"a tune, not decoded while it plays", &tune, {"ラララ", 0.0F, -0.2}},
         {"a known phrase over noise", &speech, {"ご視聴ありがとうございました。", 0.1F, -0.2}},
-        {"a known phrase, spaced", &speech, {" チャンネル登録よろしくお願いします！ ", 0.1F, -0.2}},
         {"almost surely no speech", &speech, {"えーと", 0.9F, -0.47}},
         {"likely no speech and an unsure text", &speech, {"はい", 0.7F, -0.9}},
         {"punctuation only", &speech, {"。、", 0.0F, -0.1}},
@@ -399,8 +409,6 @@ TEST(WhisperStreamingRecognizer, TwoSentencesSpokenAsOneUtteranceBecomeTwoLinesE
     const auto whole = lines(false, both);
     ASSERT_EQ(whole.size(), 1U);
     EXPECT_EQ(whole[0].text, both);
-    // A pause at a comma is no sentence's end.
-    ASSERT_EQ(lines(true, "明日の会議は午後3時から、次の打ち合わせはいつにしましょうか。").size(), 1U);
 }
 
 TEST(WhisperStreamingRecognizer, AHeldPartStaysInItsJoinedLineUnlessTheJoinedDecodingLeftItOut)
@@ -423,23 +431,10 @@ TEST(WhisperStreamingRecognizer, AHeldPartStaysInItsJoinedLineUnlessTheJoinedDec
         EXPECT_TRUE(samples.size() != 3 || samples[2] == samples[1] - samples[0]) << "the rest without the held part";
         return outcome.texts();
     };
-    // Greetings end in は and are whole, and so are sentences ending in a noun or a clause.
-    EXPECT_EQ(lines("こんにちは", "予算を見直します。", 2), (Lines{"こんにちは", "予算を見直します。"}));
-    EXPECT_EQ(lines("お疲れ様", "予算を見直します。", 2), (Lines{"お疲れ様", "予算を見直します。"}));
-    EXPECT_EQ(lines("それならいいんだけど", "予算を見直します。", 2),
-              (Lines{"それならいいんだけど", "予算を見直します。"}));
-    // With the dictionary's help, a word a sentence goes on after is told from its look-alike that ends one (the
-    // decoder's readings of split sentences, and of sentences that end so).
+    // Which endings hold a line is RecognizedText's and SentenceContinuation's to tell; here, that the recognizer
+    // acts on it: a word the dictionary says a sentence goes on after joins the next utterance.
     EXPECT_EQ(lines("フライアントから", "クライアントから修正の依頼がありました。", 2, true),
               (Lines{"クライアントから修正の依頼がありました。"}));
-    const std::string whole = "まず現状を整理して、次に課題を洗い出し、最後に対策を決めましょう。";
-    EXPECT_EQ(lines("まつ現状を整理して、次に課題を割られ出し", whole, 2, true), (Lines{whole}));
-    EXPECT_EQ(lines("プロジェクトの", "プロジェクトの予算を見直します。", 2, true),
-              (Lines{"プロジェクトの予算を見直します。"}));
-    EXPECT_EQ(lines("今日はお休みなの", "予算を見直します。", 2, true),
-              (Lines{"今日はお休みなの", "予算を見直します。"}));
-    EXPECT_EQ(lines("会議は3時からだから", "予算を見直します。", 2, true),
-              (Lines{"会議は3時からだから", "予算を見直します。"}));
     // Someone addressed by name before a pause (jf_tebukuro's reading in clean speech); a name given as a reply keeps
     // its own line.
     const std::string request = "小林さん、議事録をお願いできますか。";
@@ -450,10 +445,8 @@ TEST(WhisperStreamingRecognizer, AHeldPartStaysInItsJoinedLineUnlessTheJoinedDec
     // A whole sentence misheard as unfinished: read with the next one, it ends where that one begins.
     EXPECT_EQ(lines("今月の問い合わせは約500件で", "今月の問い合わせは約500件でした。予算を見直します。", 2),
               (Lines{"今月の問い合わせは約500件でした。", "予算を見直します。"}));
-    // The joined decoding left one part out, or only read the held kana as kanji with more of the sentence to go by.
+    // The joined decoding left one part out: the rest is decoded alone (FinalSettler tells the other readings).
     EXPECT_EQ(lines("会議では", "予算を見直します。", 3), (Lines{"会議では", "予算を見直します。"}));
-    EXPECT_EQ(lines("会議では", "会議では", 3), (Lines{"会議では", "予算を見直します。"}));
-    EXPECT_EQ(lines("かいぎでは", "会議では予算を見直します。", 3), (Lines{"会議では予算を見直します。"}));
 }
 
 TEST(WhisperStreamingRecognizer, FinalsComeFirstWhenTheMachineFallsBehind)
@@ -647,6 +640,92 @@ TEST(WhisperStreamingRecognizer, CancelAbandonsDecodingAtOnce)
     recognizer.reset();
     EXPECT_TRUE(decoder->calls().front().aborted);
     EXPECT_FALSE(input->yield(AnalyzerBuffer{})) << "later input is refused, not piled up";
+}
+
+// A real decoder that writes down every pass it was given and the text it gave back. Thread-safe.
+class RecordingDecoder final : public UtteranceDecoder {
+public:
+    struct Call {
+        Pass pass;
+        std::string text;
+        // Given up for more urgent work.
+        bool abandoned = false;
+    };
+
+    explicit RecordingDecoder(std::unique_ptr<UtteranceDecoder> real) : m_real(std::move(real)) {}
+
+    std::optional<DecodedUtterance> decode(std::span<const float> samples, const std::string& prompt, Pass pass,
+                                           const std::function<bool()>& shouldAbort) override
+    {
+        auto decoded = m_real->decode(samples, prompt, pass, shouldAbort);
+        m_lock.change([&] { m_calls.push_back({pass, decoded ? decoded->text : std::string{}, !decoded}); });
+        return decoded;
+    }
+
+    std::vector<Call> calls() const { return m_lock.read(m_calls); }
+
+private:
+    std::unique_ptr<UtteranceDecoder> m_real;
+    test::Locked m_lock;
+    std::vector<Call> m_calls;
+};
+
+TEST(WhisperStreamingRecognizer, WithTwoModelsFinalsComeFromTheAccurateOneAndVolatileTextFromTheFastOne)
+{
+    // Two contexts over the base model's weights stand for the fast and the accurate model: each decoder is its own,
+    // and what each gave back is recorded, so every line can be traced to the pass that wrote it.
+    const auto fastModel = test::realSpeechModel();
+    const auto accurateModel = test::realSpeechModel();
+    if (!fastModel || !accurateModel) return;
+    ASSERT_NE(fastModel.get(), accurateModel.get());
+    WhisperStreamingRecognizer::Settings settings;
+    const auto fast = std::make_shared<RecordingDecoder>(fastModel->makeDecoder("ja", settings.decoding));
+    const auto accurate = std::make_shared<RecordingDecoder>(accurateModel->makeDecoder("ja", settings.decoding));
+    WhisperStreamingRecognizer recognizer(fast, settings, nullptr, accurate);
+
+    // The demo meeting's first sentences, fed at the pace they were spoken so refreshes come while each is spoken. On
+    // a busy machine finals can take every moment between sentences: 1.6, 2.0 and 2.4 s in, while the first sentence
+    // is spoken, the feeding waits until the fast model has shown its first text.
+    auto audio = test::readSpeechFile(test::sourceDir() / "samples" / "ja-sample.flac");
+    audio.resize(std::min<std::size_t>(audio.size(), 16000 * 9));
+    const auto results = run(recognizer, audio, 1.0, nullptr, [](std::size_t sent, const TextWait& textShown) {
+                             if (sent >= 27200 && sent <= 40000 && sent % 6400 == 1600)
+                                 textShown(std::chrono::seconds(30));
+                         }).results;
+
+    const auto fastCalls = fast->calls();
+    const auto accurateCalls = accurate->calls();
+    ASSERT_FALSE(accurateCalls.empty());
+    ASSERT_TRUE(std::any_of(fastCalls.begin(), fastCalls.end(), [](const auto& call) { return !call.abandoned; }))
+        << fastCalls.size() << " refreshes, all given up";
+    for (const auto& call : fastCalls)
+        EXPECT_EQ(call.pass, Pass::interim) << call.text;
+    for (const auto& call : accurateCalls)
+        EXPECT_NE(call.pass, Pass::interim) << call.text;
+    const auto wrote = [](const std::vector<RecordingDecoder::Call>& calls, const std::string& text) {
+        return std::any_of(calls.begin(), calls.end(), [&](const auto& call) {
+            return !call.text.empty() && text.find(call.text) != std::string::npos;
+        });
+    };
+    std::size_t lines = 0;
+    std::size_t fastTextsShown = 0;
+    std::string seen;
+    for (const auto& call : fastCalls)
+        seen += "[fast] " + call.text + "\n";
+    for (const auto& result : results) {
+        seen += std::string(result.isFinal ? "[final] " : "[shown] ") + result.text + "\n";
+        if (result.isFinal) {
+            ++lines;
+            EXPECT_TRUE(std::any_of(accurateCalls.begin(), accurateCalls.end(),
+                                    [&](const auto& call) { return call.text.find(result.text) != std::string::npos; }))
+                << "final not from the accurate model: " << result.text;
+        } else if (wrote(fastCalls, result.text)) {
+            // The refresh's text, after the text of a final on hold when there is one.
+            ++fastTextsShown;
+        }
+    }
+    EXPECT_GE(lines, 2U);
+    EXPECT_GE(fastTextsShown, 1U) << seen;
 }
 
 } // namespace
