@@ -6,7 +6,6 @@
 #include "TranscriptionDomain/SubtitleCueBuilder.h"
 #include "TranscriptionDomain/TranscriptExporter.h"
 #include "TranscriptionInfrastructure/files/AtomicFileWriter.h"
-#include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
 #include "TranscriptionUI/presentation/CalendarBrowsing.h"
 #include "TranscriptionUI/presentation/HistoryAutosave.h"
 #include "TranscriptionUI/presentation/MainThreadHop.h"
@@ -50,8 +49,9 @@ std::string formatted(Date date, const char* pattern)
 TranscriptionViewModel::TranscriptionViewModel(Dependencies dependencies, QObject* parent)
     : QObject(parent), m_deps(std::move(dependencies)), m_hop(std::make_shared<MainThreadHop>(this))
 {
-    if (!m_deps.permissions || !m_deps.calendar || !m_deps.responder || !m_deps.store || !m_deps.makePipeline)
-        throw std::invalid_argument("TranscriptionViewModel needs every port; see defaultDependencies()");
+    if (!m_deps.permissions || !m_deps.calendar || !m_deps.responder || !m_deps.store || !m_deps.makePipeline ||
+        !m_deps.makeSearchEngine)
+        throw std::invalid_argument("TranscriptionViewModel needs every port and factory");
     if (!m_deps.now) m_deps.now = currentDate;
     QSettings* settings = m_deps.settings;
     if (!settings) {
@@ -77,7 +77,7 @@ TranscriptionViewModel::TranscriptionViewModel(Dependencies dependencies, QObjec
     m_calendar = std::make_unique<CalendarBrowsing>(m_deps.calendar, m_hop, now());
     m_reading = std::make_unique<ReadingPosition>(m_deps.timings.highlightDuration);
     m_asking = std::make_unique<ConversationAsking>(m_deps.responder, m_hop, m_deps.timings.availabilityRecheck);
-    m_search = std::make_unique<HistorySearch>(m_hop);
+    m_search = std::make_unique<HistorySearch>(m_deps.makeSearchEngine, m_hop);
     connectCollaborators();
 }
 

@@ -4,8 +4,10 @@
 #include "TranscriptionApplication/CalendarAuthorizationStatus.h"
 #include "TranscriptionApplication/CalendarProvider.h"
 #include "TranscriptionApplication/ConversationResponder.h"
+#include "TranscriptionApplication/HistorySearchEngine.h"
 #include "TranscriptionApplication/OutputEvent.h"
 #include "TranscriptionApplication/Transcriber.h"
+#include "TranscriptionApplication/TranscriptHistory.h"
 #include "TranscriptionDomain/AudioSourceID.h"
 #include "TranscriptionDomain/CalendarEvent.h"
 #include "TranscriptionDomain/ConversationAnswer.h"
@@ -44,7 +46,6 @@ namespace tc {
 
 class CalendarSources;
 class MainThreadHop;
-class TranscriptHistoryStore;
 
 // The one observable object behind the main window: the transcript and caption of the current session, over
 // collaborators for run control, sources and permissions, autosave, calendar browsing, reading position and
@@ -75,15 +76,17 @@ public:
         std::chrono::milliseconds availabilityRecheck{5000};
     };
 
-    // Everything the model talks to; wired once by the application (defaultDependencies) or by a test. All
-    // ports and the pipeline factory are required.
+    // Everything the model talks to; wired once by the application (ApplicationWiring) or by a test. All
+    // ports and the two factories are required.
     struct Dependencies {
         std::shared_ptr<PermissionManager> permissions;
         std::shared_ptr<CalendarProvider> calendar;
         // The sources behind `calendar`, for the settings to list and change; may be null.
         std::shared_ptr<CalendarSources> calendarSources;
         std::shared_ptr<ConversationResponder> responder;
-        std::shared_ptr<TranscriptHistoryStore> store;
+        std::shared_ptr<TranscriptHistory> store;
+        // Makes the engine behind the history search.
+        HistorySearchEngine::Factory makeSearchEngine;
         // Holds "optInMic", "optInSystemAudio", "systemAudioRequested"; not owned. Null: the application's
         // default QSettings.
         QSettings* settings = nullptr;
@@ -95,10 +98,6 @@ public:
         Clock now;
         Timings timings;
     };
-
-    // The application's adapters: permission manager, composition-root calendar, responder and live pipeline
-    // (default EngineConfig: ja-JP), the history store in the user's data directory, default settings.
-    static Dependencies defaultDependencies();
 
     static constexpr std::int64_t askMaxLines = ConversationAsking::askMaxLines;
     static constexpr std::int64_t levelHistoryLength = RunControl::levelHistoryLength;
