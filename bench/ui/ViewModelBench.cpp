@@ -256,7 +256,7 @@ double mainThreadLoad(bool feed, long& finals)
     const double cpu = tc::bench::threadCpuSeconds() - cpuStart;
     const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     done = true;
-    finals = static_cast<long>(fixture.model->finalizedLines().size());
+    finals = static_cast<long>(fixture.model->sessionTranscript().lines().size());
     return cpu / seconds;
 }
 
@@ -273,7 +273,7 @@ struct Stalls {
 Stalls heartbeatDuringSaves(int pastSessions)
 {
     Fixture fixture(pastSessions);
-    fixture.model->pauseTranscription();
+    fixture.model->runControl().pause();
     spin(1000);
     const auto historyFile = std::filesystem::path(fixture.dir.filePath("history.json").toStdString());
 
@@ -342,7 +342,7 @@ struct ListFigures {
 ListFigures transcriptList(int lines)
 {
     Fixture fixture(0);
-    fixture.model->pauseTranscription();
+    fixture.model->runControl().pause();
     PreferencesStore defaults(fixture.dir.filePath("view.ini"));
     TranscriptionRootView view(fixture.model.get(), &defaults);
     view.resize(980, 640);

@@ -62,7 +62,7 @@ TranscriptionCorvaneApp::TranscriptionCorvaneApp(QApplication& app) : m_defaults
     QObject::connect(&app, &QApplication::aboutToQuit, this, [this] {
         m_model->shutdown();
         m_defaults->sync();
-        const auto& failure = m_model->finalSaveError();
+        const auto& failure = m_model->historyAutosave().finalSaveError();
         if (!failure) return;
         // A signal is the session ending or a script: nobody to answer a dialog, so the message goes to stderr.
         if (m_quitBySignal) {

@@ -82,8 +82,8 @@ TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, 
     };
     m_modelDownload->check(nextRunModel());
     connect(m_modelDownload, &ModelDownloadOffer::installed, this, [this] {
-        if (m_model->isRunning())
-            m_model->restartTranscription();
+        if (m_model->runControl().isRunning())
+            m_model->runControl().restart();
         else
             m_model->startTranscription();
     });
@@ -99,8 +99,9 @@ TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, 
             m_model->useLanguageModel(m_defaults->value(key).toString().toStdString());
         // A device chosen while transcribing is taken at once, as a source toggle is: the run restarts and
         // the session's lines stay.
-        if ((key == SettingsModel::microphoneKey || key == SettingsModel::systemAudioKey) && m_model->isRunning())
-            m_model->restartTranscription();
+        if ((key == SettingsModel::microphoneKey || key == SettingsModel::systemAudioKey) &&
+            m_model->runControl().isRunning())
+            m_model->runControl().restart();
     });
 }
 
