@@ -62,7 +62,7 @@ int measure(const std::string& operation, const std::filesystem::path& file)
 
     std::size_t checksum = 0;
     if (operation == "save") {
-        if (store.save(sessions)) return 1;
+        if (!store.save(sessions)) return 1;
     } else if (operation == "load") {
         checksum = store.load().size();
     } else if (operation == "baseline-save") {

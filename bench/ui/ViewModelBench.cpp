@@ -15,11 +15,12 @@
 #include "TranscriptionApplication/CalendarProvider.h"
 #include "TranscriptionApplication/ConversationResponder.h"
 #include "TranscriptionApplication/Transcriber.h"
-#include "TranscriptionInfrastructure/settings/PermissionManager.h"
+#include "TranscriptionInfrastructure/history/IndexedHistorySearchEngine.h"
 #include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
+#include "TranscriptionInfrastructure/settings/PermissionManager.h"
+#include "TranscriptionUI/PreferencesStore.h"
 #include "TranscriptionUI/TranscriptionRootView.h"
 #include "TranscriptionUI/TranscriptionViewModel.h"
-#include "TranscriptionUI/PreferencesStore.h"
 
 #include <QApplication>
 #include <QListView>
@@ -185,12 +186,14 @@ struct Fixture {
               std::filesystem::path(dir.filePath("history.json").toStdString())))
     {
         settings.setValue("optInMic", true);
-        if (pastSessions > 0) store->save(makeHistory(pastSessions));
+        if (pastSessions > 0 && !store->save(makeHistory(pastSessions)))
+            throw std::runtime_error("history not written");
         TranscriptionViewModel::Dependencies deps;
         deps.permissions = std::make_shared<GrantingPermissions>();
         deps.calendar = std::make_shared<NoCalendar>();
         deps.responder = std::make_shared<NoResponder>();
         deps.store = store;
+        deps.makeSearchEngine = tc::IndexedHistorySearchEngine::factory();
         deps.settings = &settings;
         deps.makePipeline = [this](bool, bool, const tc::AudioDeviceChoice&, TranscriptionViewModel::DegradedCallback,
                                    TranscriptionViewModel::LevelCallback onLevel) {
@@ -253,7 +256,7 @@ double mainThreadLoad(bool feed, long& finals)
     const double cpu = tc::bench::threadCpuSeconds() - cpuStart;
     const double seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     done = true;
-    finals = static_cast<long>(fixture.model->finalizedLines().size());
+    finals = static_cast<long>(fixture.model->sessionTranscript().lines().size());
     return cpu / seconds;
 }
 
@@ -270,7 +273,7 @@ struct Stalls {
 Stalls heartbeatDuringSaves(int pastSessions)
 {
     Fixture fixture(pastSessions);
-    fixture.model->pauseTranscription();
+    fixture.model->runControl().pause();
     spin(1000);
     const auto historyFile = std::filesystem::path(fixture.dir.filePath("history.json").toStdString());
 
@@ -339,7 +342,7 @@ struct ListFigures {
 ListFigures transcriptList(int lines)
 {
     Fixture fixture(0);
-    fixture.model->pauseTranscription();
+    fixture.model->runControl().pause();
     PreferencesStore defaults(fixture.dir.filePath("view.ini"));
     TranscriptionRootView view(fixture.model.get(), &defaults);
     view.resize(980, 640);

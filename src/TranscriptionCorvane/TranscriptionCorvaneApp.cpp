@@ -1,6 +1,7 @@
 #include "TranscriptionCorvane/TranscriptionCorvaneApp.h"
 
 #include "TranscriptionCorvane/ApplicationLanguage.h"
+#include "TranscriptionCorvane/ApplicationWiring.h"
 #include "TranscriptionCorvane/SingleInstance.h"
 #include "TranscriptionCorvane/SparkleUpdaterAdapter.h"
 #include "TranscriptionCorvane/TranscriptionMainWindow.h"
@@ -50,7 +51,7 @@ TranscriptionCorvaneApp::TranscriptionCorvaneApp(QApplication& app) : m_defaults
 {
     useJapaneseFont(app);
     m_updater = SparkleUpdaterAdapter::makeIfConfigured(m_defaults.get(), QApplication::applicationVersion());
-    auto dependencies = TranscriptionViewModel::defaultDependencies();
+    auto dependencies = ApplicationWiring::viewModel();
     dependencies.settings = m_defaults->settings();
     m_model = std::make_unique<TranscriptionViewModel>(std::move(dependencies));
     m_window = std::make_unique<TranscriptionMainWindow>(m_model.get(), m_defaults.get(), m_updater.get());
@@ -61,7 +62,7 @@ TranscriptionCorvaneApp::TranscriptionCorvaneApp(QApplication& app) : m_defaults
     QObject::connect(&app, &QApplication::aboutToQuit, this, [this] {
         m_model->shutdown();
         m_defaults->sync();
-        const auto& failure = m_model->finalSaveError();
+        const auto& failure = m_model->historyAutosave().finalSaveError();
         if (!failure) return;
         // A signal is the session ending or a script: nobody to answer a dialog, so the message goes to stderr.
         if (m_quitBySignal) {

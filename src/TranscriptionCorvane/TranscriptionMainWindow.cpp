@@ -1,5 +1,6 @@
 #include "TranscriptionCorvane/TranscriptionMainWindow.h"
 
+#include "TranscriptionCorvane/ApplicationWiring.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "TranscriptionUI/PreferencesStore.h"
@@ -8,11 +9,11 @@
 #include "TranscriptionUI/caption/LiveCaptionCommands.h"
 #include "TranscriptionUI/caption/LiveCaptionOverlayController.h"
 #include "TranscriptionUI/presentation/ModelDownloadOffer.h"
-#include "TranscriptionUI/settings/ConsentSection.h"
 #include "TranscriptionUI/settings/CalendarSourcesSection.h"
+#include "TranscriptionUI/settings/ConsentSection.h"
 #include "TranscriptionUI/settings/SettingsModel.h"
-#include "TranscriptionUI/window/CalendarSidebarView.h"
 #include "TranscriptionUI/settings/SettingsWindow.h"
+#include "TranscriptionUI/window/CalendarSidebarView.h"
 
 #include <QApplication>
 #include <QMenuBar>
@@ -31,7 +32,7 @@ TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, 
     : QMainWindow(parent), m_root(new TranscriptionRootView(model, defaults, this)),
       m_captionCommands(new LiveCaptionCommands(defaults, this)), m_updaterCommands(new UpdaterCommands(updater, this)),
       m_model(model), m_defaults(defaults), m_installer(std::make_shared<SpeechModelInstaller>()),
-      m_modelDownload(new ModelDownloadOffer(ModelDownloadOffer::defaultDependencies(m_installer), this))
+      m_modelDownload(new ModelDownloadOffer(ApplicationWiring::modelDownloadOffer(m_installer), this))
 {
     setCentralWidget(m_root);
     setMinimumSize(minimumWidth, minimumHeight);
@@ -81,8 +82,8 @@ TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, 
     };
     m_modelDownload->check(nextRunModel());
     connect(m_modelDownload, &ModelDownloadOffer::installed, this, [this] {
-        if (m_model->isRunning())
-            m_model->restartTranscription();
+        if (m_model->runControl().isRunning())
+            m_model->runControl().restart();
         else
             m_model->startTranscription();
     });
@@ -98,8 +99,9 @@ TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, 
             m_model->useLanguageModel(m_defaults->value(key).toString().toStdString());
         // A device chosen while transcribing is taken at once, as a source toggle is: the run restarts and
         // the session's lines stay.
-        if ((key == SettingsModel::microphoneKey || key == SettingsModel::systemAudioKey) && m_model->isRunning())
-            m_model->restartTranscription();
+        if ((key == SettingsModel::microphoneKey || key == SettingsModel::systemAudioKey) &&
+            m_model->runControl().isRunning())
+            m_model->runControl().restart();
     });
 }
 

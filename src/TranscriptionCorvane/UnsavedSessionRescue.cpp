@@ -30,8 +30,8 @@ UnsavedSessionRescue::Question UnsavedSessionRescue::messageBoxQuestion(QWidget*
 
 bool UnsavedSessionRescue::offer(TranscriptionRootView& root, const Question& ask)
 {
-    const auto& failure = root.model()->finalSaveError();
-    if (!failure || root.model()->finalizedLines().empty()) return false;
+    const auto& failure = root.model()->historyAutosave().finalSaveError();
+    if (!failure || root.model()->sessionTranscript().lines().empty()) return false;
     if (ask(messageFor(*failure))) root.exportTranscript();
     return true;
 }

@@ -25,11 +25,14 @@ WindowStateDump::WindowStateDump(TranscriptionRootView* root, QString path, QObj
     m_debounce.setInterval(100);
     connect(&m_debounce, &QTimer::timeout, this, &WindowStateDump::write);
     TranscriptionViewModel* model = root->model();
-    for (auto signal : {&TranscriptionViewModel::finalizedLinesChanged, &TranscriptionViewModel::volatileTextChanged,
-                        &TranscriptionViewModel::noticesChanged, &TranscriptionViewModel::isRunningChanged,
-                        &TranscriptionViewModel::liveCaptionContentChanged, &TranscriptionViewModel::browsingEventChanged})
-        connect(model, signal, &m_debounce, qOverload<>(&QTimer::start));
-    connect(&model->calendarBrowsing(), &CalendarBrowsing::dayEventsChanged, &m_debounce, qOverload<>(&QTimer::start));
+    const auto restart = qOverload<>(&QTimer::start);
+    for (auto signal : {&SessionTranscript::linesChanged, &SessionTranscript::volatileTextChanged})
+        connect(&model->sessionTranscript(), signal, &m_debounce, restart);
+    connect(&model->noticeLog(), &NoticeLog::changed, &m_debounce, restart);
+    connect(&model->runControl(), &RunControl::isRunningChanged, &m_debounce, restart);
+    connect(model, &TranscriptionViewModel::liveCaptionContentChanged, &m_debounce, restart);
+    for (auto signal : {&CalendarBrowsing::browsingEventChanged, &CalendarBrowsing::dayEventsChanged})
+        connect(&model->calendarBrowsing(), signal, &m_debounce, restart);
 }
 
 namespace {
@@ -52,7 +55,7 @@ void WindowStateDump::write()
                                 {"text", index.data(Qt::DisplayRole).toString()}});
     }
     QJsonArray notices;
-    for (const auto& notice : m_root->model()->notices())
+    for (const auto& notice : m_root->model()->noticeLog().notices())
         notices.append(QString::fromStdString(notice));
     QJsonArray captions;
     for (const auto& line : m_root->captionOverlay()->model()->content().lines)
@@ -74,7 +77,7 @@ void WindowStateDump::write()
         {"rows", rows},
         {"volatile", m_root->volatileLabel()->isVisible() ? m_root->volatileLabel()->text() : QString()},
         {"notices", notices},
-        {"running", m_root->model()->isRunning()},
+        {"running", m_root->model()->runControl().isRunning()},
         {"runButton", m_root->runButton()->isVisible() ? m_root->runButton()->text() : QString()},
         {"captions", captions},
         {"captionPanelVisible", panel != nullptr && panel->isVisible()},

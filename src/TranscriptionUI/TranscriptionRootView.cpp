@@ -47,61 +47,78 @@ TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel* model, Pref
       m_captionOverlay(new LiveCaptionOverlayController(defaults, this))
 {
     m_fontSize = std::clamp(defaults->doubleValue(fontSizeKey, 16.0), minFontSize, maxFontSize);
-
-    m_chooseSaveLocation = [this](const QString& proposedName) -> std::optional<ExportLocation> {
-        static const std::vector<std::pair<TranscriptExportFormat, QString>> types{
-            {TranscriptExportFormat::markdown, QStringLiteral("Markdown (*.md)")},
-            {TranscriptExportFormat::srt, QStringLiteral("SRT 字幕 (*.srt)")},
-            {TranscriptExportFormat::webVtt, QStringLiteral("WebVTT 字幕 (*.vtt)")},
-            {TranscriptExportFormat::plainText, QStringLiteral("テキスト (*.txt)")}};
-        const auto extension = [](TranscriptExportFormat format) {
-            return QString::fromUtf8(exportFormatExtension(format));
-        };
-        QFileDialog dialog(this, QStringLiteral("エクスポート"));
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        QStringList filters;
-        for (const auto& type : types)
-            filters << type.second;
-        dialog.setNameFilters(filters);
-        dialog.setDefaultSuffix(extension(TranscriptExportFormat::markdown));
-        dialog.selectFile(proposedName);
-        auto chosen = TranscriptExportFormat::markdown;
-        // The dialog itself swaps the extension of the typed name; a name typed without one gets the chosen one.
-        connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
-            for (const auto& type : types)
-                if (type.second == filter) {
-                    chosen = type.first;
-                    dialog.setDefaultSuffix(extension(chosen));
-                }
-        });
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-        return ExportLocation{dialog.selectedFiles().front(), chosen};
-    };
-    m_confirmClear = [this] {
-        QMessageBox box(this);
-        box.setIcon(QMessageBox::Warning);
-        box.setWindowTitle(QStringLiteral("記録を消去しますか？"));
-        box.setText(QStringLiteral("記録を消去しますか？"));
-        box.setInformativeText(QStringLiteral("表示中と保存済みの文字起こしをすべて削除します。元に戻せません。"));
-        QPushButton* erase = box.addButton(QStringLiteral("消去"), QMessageBox::DestructiveRole);
-        QPushButton* cancel = box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
-        box.setDefaultButton(cancel);
-        box.setEscapeButton(cancel);
-        box.exec();
-        return box.clickedButton() == erase;
-    };
+    m_chooseSaveLocation = [this](const QString& proposedName) { return askSaveLocation(proposedName); };
+    m_confirmClear = [this] { return askClearConfirmation(); };
     m_reportError = [this](const QString& message) {
         QMessageBox::warning(this, QStringLiteral("エクスポート"), message);
     };
-
     m_sidebarToggle = new QAction(SymbolIcon::icon(QStringLiteral("sidebar.right")), QString(), this);
     connect(m_sidebarToggle, &QAction::triggered, this,
             [this] { setCalendarSidebarVisible(!calendarSidebarVisible()); });
 
+    buildSections();
+    installShortcuts();
+    followPreferences();
+    observeModel();
+
+    setCalendarSidebarVisible(calendarSidebarVisible());
+    refreshBrowsing();
+    refreshPermissionHint();
+    refreshExportAndClear();
+}
+
+std::optional<TranscriptionRootView::ExportLocation> TranscriptionRootView::askSaveLocation(const QString& proposedName)
+{
+    static const std::vector<std::pair<TranscriptExportFormat, QString>> types{
+        {TranscriptExportFormat::markdown, QStringLiteral("Markdown (*.md)")},
+        {TranscriptExportFormat::srt, QStringLiteral("SRT 字幕 (*.srt)")},
+        {TranscriptExportFormat::webVtt, QStringLiteral("WebVTT 字幕 (*.vtt)")},
+        {TranscriptExportFormat::plainText, QStringLiteral("テキスト (*.txt)")}};
+    const auto extension = [](TranscriptExportFormat format) {
+        return QString::fromUtf8(exportFormatExtension(format));
+    };
+    QFileDialog dialog(this, QStringLiteral("エクスポート"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    QStringList filters;
+    for (const auto& type : types)
+        filters << type.second;
+    dialog.setNameFilters(filters);
+    dialog.setDefaultSuffix(extension(TranscriptExportFormat::markdown));
+    dialog.selectFile(proposedName);
+    auto chosen = TranscriptExportFormat::markdown;
+    // The dialog itself swaps the extension of the typed name; a name typed without one gets the chosen one.
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
+        for (const auto& type : types)
+            if (type.second == filter) {
+                chosen = type.first;
+                dialog.setDefaultSuffix(extension(chosen));
+            }
+    });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return ExportLocation{dialog.selectedFiles().front(), chosen};
+}
+
+bool TranscriptionRootView::askClearConfirmation()
+{
+    QMessageBox box(this);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(QStringLiteral("記録を消去しますか？"));
+    box.setText(QStringLiteral("記録を消去しますか？"));
+    box.setInformativeText(QStringLiteral("表示中と保存済みの文字起こしをすべて削除します。元に戻せません。"));
+    QPushButton* erase = box.addButton(QStringLiteral("消去"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == erase;
+}
+
+void TranscriptionRootView::buildSections()
+{
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
-    m_controlBar = new ControlBarView(m_model, this);
+    m_controlBar = new ControlBarView(m_model->runControl(), m_model->sourceAccess(), this);
     connect(m_controlBar->smallerButton(), &QToolButton::clicked, this, &TranscriptionRootView::makeFontSmaller);
     connect(m_controlBar->largerButton(), &QToolButton::clicked, this, &TranscriptionRootView::makeFontLarger);
     connect(m_controlBar->exportButton(), &QPushButton::clicked, this, &TranscriptionRootView::exportTranscript);
@@ -115,22 +132,28 @@ TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel* model, Pref
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_splitter->setChildrenCollapsible(false);
     m_splitter->addWidget(makeTranscriptColumn());
-    m_sidebar = new CalendarSidebarView(m_model->calendarBrowsing(), m_model, this);
+    m_sidebar = new CalendarSidebarView(m_model->calendarBrowsing(), m_model->sessionTranscript(),
+                                        m_model->historyAutosave(), this);
     m_splitter->addWidget(m_sidebar);
     m_splitter->setStretchFactor(0, 1);
     m_splitter->setStretchFactor(1, 0);
     root->addWidget(m_splitter, 1);
+}
 
+void TranscriptionRootView::installShortcuts()
+{
     for (auto key : {Qt::Key_Return, Qt::Key_Enter}) {
         auto* shortcut = new QShortcut(QKeySequence(key), this);
         shortcut->setContext(Qt::WindowShortcut);
         connect(shortcut, &QShortcut::activated, this, &TranscriptionRootView::onReturnPressed);
     }
-
     auto* find = new QShortcut(QKeySequence::Find, this);
     find->setContext(Qt::WindowShortcut);
     connect(find, &QShortcut::activated, m_search, &HistorySearchView::focusField);
+}
 
+void TranscriptionRootView::followPreferences()
+{
     connect(m_defaults, &PreferencesStore::valueChanged, this, [this](const QString& key) {
         if (key == LiveCaptionOverlayController::visibilityDefaultsKey && m_bootstrapped)
             m_captionOverlay->setVisible(m_defaults->boolValue(key, false));
@@ -144,17 +167,26 @@ TranscriptionRootView::TranscriptionRootView(TranscriptionViewModel* model, Pref
     const auto followLineCount = [this] { m_model->setCaptionLineCount(m_captionOverlay->model()->style().maxLines); };
     connect(m_captionOverlay->model(), &LiveCaptionOverlayModel::styleChanged, this, followLineCount);
     followLineCount();
-    using VM = TranscriptionViewModel;
-    connect(m_model, &VM::liveCaptionContentChanged, this,
-            [this] { m_captionOverlay->update(m_model->liveCaptionContent()); });
-    connect(m_model, &VM::browsingEventChanged, this, &TranscriptionRootView::refreshBrowsing);
-    for (auto signal : {&VM::isRunningChanged, &VM::speechStatusChanged, &VM::micStatusChanged,
-                        &VM::systemAudioGrantedChanged, &VM::optInMicChanged, &VM::optInSystemAudioChanged})
-        connect(m_model, signal, this, &TranscriptionRootView::refreshPermissionHint);
+}
 
-    setCalendarSidebarVisible(calendarSidebarVisible());
-    refreshBrowsing();
-    refreshPermissionHint();
+void TranscriptionRootView::observeModel()
+{
+    connect(m_model, &TranscriptionViewModel::liveCaptionContentChanged, this,
+            [this] { m_captionOverlay->update(m_model->liveCaptionContent()); });
+    connect(&m_model->calendarBrowsing(), &CalendarBrowsing::browsingEventChanged, this,
+            &TranscriptionRootView::refreshBrowsing);
+    RunControl* run = &m_model->runControl();
+    SourceAccess* sources = &m_model->sourceAccess();
+    connect(run, &RunControl::isRunningChanged, this, &TranscriptionRootView::refreshPermissionHint);
+    for (auto signal :
+         {&SourceAccess::speechStatusChanged, &SourceAccess::micStatusChanged, &SourceAccess::systemAudioGrantedChanged,
+          &SourceAccess::optInMicChanged, &SourceAccess::optInSystemAudioChanged})
+        connect(sources, signal, this, &TranscriptionRootView::refreshPermissionHint);
+    connect(run, &RunControl::isRunningChanged, this, &TranscriptionRootView::refreshExportAndClear);
+    connect(&m_model->sessionTranscript(), &SessionTranscript::linesChanged, this,
+            &TranscriptionRootView::refreshExportAndClear);
+    connect(&m_model->historyAutosave(), &HistoryAutosave::pastSessionsChanged, this,
+            &TranscriptionRootView::refreshExportAndClear);
 }
 
 TranscriptionRootView::~TranscriptionRootView()
@@ -179,7 +211,8 @@ QWidget* TranscriptionRootView::makeTranscriptColumn()
     auto* liveLayout = new QVBoxLayout(m_liveView);
     liveLayout->setContentsMargins(0, 0, 0, 0);
     liveLayout->setSpacing(8);
-    m_questionPanel = new QuestionPanelView(m_model->conversationAsking(), m_model, m_liveView);
+    m_questionPanel = new QuestionPanelView(m_model->conversationAsking(), m_model->sessionTranscript(),
+                                            m_model->readingPosition(), m_liveView);
     liveLayout->addWidget(m_questionPanel);
     m_permissionHint = section::iconLabel(
         QStringLiteral("info.circle"),
@@ -187,26 +220,37 @@ QWidget* TranscriptionRootView::makeTranscriptColumn()
         ViewStyle::callout(font()), ViewStyle::secondary(palette()), m_liveView);
     m_permissionHint->setContentsMargins(0, 4, 0, 4);
     liveLayout->addWidget(m_permissionHint);
-    m_liveTranscript = new LiveTranscriptView(m_model, m_fontSize, m_liveView);
+    m_liveTranscript =
+        new LiveTranscriptView(m_model->sessionTranscript(), m_model->readingPosition(), m_fontSize, m_liveView);
     liveLayout->addWidget(m_liveTranscript, 1);
-    m_browsingView = new BrowsingTranscriptView(m_model, m_fontSize, m_transcriptStack);
+    m_browsingView = new BrowsingTranscriptView(m_model->calendarBrowsing(), m_model->sessionTranscript(),
+                                                m_model->historyAutosave(), m_model->readingPosition(), m_fontSize,
+                                                m_transcriptStack);
     m_transcriptStack->addWidget(m_liveView);
     m_transcriptStack->addWidget(m_browsingView);
     layout->addWidget(m_transcriptStack, 1);
 
-    m_logSection = new NoticeLogView(m_model, column);
+    m_logSection = new NoticeLogView(m_model->noticeLog(), column);
     layout->addWidget(m_logSection);
     return column;
 }
 
 void TranscriptionRootView::refreshBrowsing()
 {
-    m_transcriptStack->setCurrentWidget(m_model->browsingEvent() ? static_cast<QWidget*>(m_browsingView) : m_liveView);
+    const bool browsing = m_model->calendarBrowsing().browsingEvent().has_value();
+    m_transcriptStack->setCurrentWidget(browsing ? static_cast<QWidget*>(m_browsingView) : m_liveView);
 }
 
 void TranscriptionRootView::refreshPermissionHint()
 {
-    m_permissionHint->setVisible(!m_model->isRunning() && !m_model->canStart());
+    m_permissionHint->setVisible(!m_model->runControl().isRunning() && !m_model->sourceAccess().canStart());
+}
+
+void TranscriptionRootView::refreshExportAndClear()
+{
+    const bool hasLines = !m_model->sessionTranscript().lines().empty();
+    m_controlBar->exportButton()->setEnabled(hasLines);
+    m_controlBar->clearButton()->setEnabled(hasLines || !m_model->historyAutosave().pastSessions().empty());
 }
 
 // --- Font size and sidebar ---
@@ -249,7 +293,7 @@ void TranscriptionRootView::setCalendarSidebarVisible(bool visible)
 
 void TranscriptionRootView::exportTranscript()
 {
-    if (m_model->finalizedLines().empty()) return;
+    if (m_model->sessionTranscript().lines().empty()) return;
     const std::optional<ExportLocation> location =
         m_chooseSaveLocation(QString::fromStdString(m_model->defaultExportFileName()));
     if (!location) return;

@@ -120,9 +120,16 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    std::optional<ExportLocation> askSaveLocation(const QString& proposedName);
+    bool askClearConfirmation();
+    void buildSections();
     QWidget* makeTranscriptColumn();
+    void installShortcuts();
+    void followPreferences();
+    void observeModel();
     void refreshBrowsing();
     void refreshPermissionHint();
+    void refreshExportAndClear();
     void onReturnPressed();
 
     PreferencesStore* m_defaults;

@@ -6,7 +6,6 @@
 #include "TranscriptionDomain/SubtitleCueBuilder.h"
 #include "TranscriptionDomain/TranscriptExporter.h"
 #include "TranscriptionInfrastructure/files/AtomicFileWriter.h"
-#include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
 #include "TranscriptionUI/presentation/CalendarBrowsing.h"
 #include "TranscriptionUI/presentation/HistoryAutosave.h"
 #include "TranscriptionUI/presentation/MainThreadHop.h"
@@ -21,6 +20,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <stdexcept>
 #include <utility>
 
@@ -50,17 +50,17 @@ std::string formatted(Date date, const char* pattern)
 TranscriptionViewModel::TranscriptionViewModel(Dependencies dependencies, QObject* parent)
     : QObject(parent), m_deps(std::move(dependencies)), m_hop(std::make_shared<MainThreadHop>(this))
 {
-    if (!m_deps.permissions || !m_deps.calendar || !m_deps.responder || !m_deps.store || !m_deps.makePipeline)
-        throw std::invalid_argument("TranscriptionViewModel needs every port; see defaultDependencies()");
+    if (!m_deps.permissions || !m_deps.calendar || !m_deps.responder || !m_deps.store || !m_deps.makePipeline ||
+        !m_deps.makeSearchEngine)
+        throw std::invalid_argument("TranscriptionViewModel needs every port and factory");
     if (!m_deps.now) m_deps.now = currentDate;
     QSettings* settings = m_deps.settings;
     if (!settings) {
         m_ownedSettings = std::make_unique<QSettings>();
         settings = m_ownedSettings.get();
     }
-    m_currentSessionID = Uuid::random();
-    m_currentSessionStartedAt = now();
-    m_runStartedAt = m_currentSessionStartedAt;
+    m_transcript = std::make_unique<SessionTranscript>(Uuid::random(), now());
+    m_runStartedAt = m_transcript->startedAt();
 
     m_notices = std::make_unique<NoticeLog>();
     m_sources = std::make_unique<SourceAccess>(m_deps.permissions, settings, m_hop, *m_notices);
@@ -70,21 +70,26 @@ TranscriptionViewModel::TranscriptionViewModel(Dependencies dependencies, QObjec
     m_autosave = std::make_unique<HistoryAutosave>(
         m_deps.store, m_hop, m_deps.timings.saveDelay,
         [this](std::optional<Date> endedAt) -> std::optional<TranscriptSession> {
-            if (m_finalizedLines.empty()) return std::nullopt;
-            return TranscriptSession{m_currentSessionID, m_finalizedLines, m_currentSessionStartedAt, endedAt};
+            if (m_transcript->lines().empty()) return std::nullopt;
+            return TranscriptSession{m_transcript->sessionID(), m_transcript->lines(), m_transcript->startedAt(),
+                                     endedAt};
         },
         [this](const std::string& message) { handle(OutputEvent::notice(message)); });
     m_calendar = std::make_unique<CalendarBrowsing>(m_deps.calendar, m_hop, now());
     m_reading = std::make_unique<ReadingPosition>(m_deps.timings.highlightDuration);
     m_asking = std::make_unique<ConversationAsking>(m_deps.responder, m_hop, m_deps.timings.availabilityRecheck);
-    m_search = std::make_unique<HistorySearch>(m_hop);
+    m_search = std::make_unique<HistorySearch>(m_deps.makeSearchEngine, m_hop);
     connectCollaborators();
 }
 
 TranscriptionViewModel::~TranscriptionViewModel()
 {
-    // The views observing us may be half torn down already.
+    // The views observing us and our presentation objects may be half torn down already.
     blockSignals(true);
+    for (QObject* part : std::initializer_list<QObject*>{m_transcript.get(), m_notices.get(), m_sources.get(),
+                                                         m_run.get(), m_autosave.get(), m_calendar.get(),
+                                                         m_reading.get(), m_asking.get(), m_search.get()})
+        part->blockSignals(true);
     shutdown();
     m_hop->close();
     // Workers go first (joined), while the fields their jobs might read are still alive.
@@ -98,41 +103,14 @@ TranscriptionViewModel::~TranscriptionViewModel()
 
 void TranscriptionViewModel::connectCollaborators()
 {
-    using VM = TranscriptionViewModel;
-    const auto forward = [this](auto* from, auto signal, void (VM::*to)()) { connect(from, signal, this, to); };
-    forward(m_notices.get(), &NoticeLog::changed, &VM::noticesChanged);
-
-    forward(m_sources.get(), &SourceAccess::optInMicChanged, &VM::optInMicChanged);
-    forward(m_sources.get(), &SourceAccess::optInSystemAudioChanged, &VM::optInSystemAudioChanged);
-    forward(m_sources.get(), &SourceAccess::micStatusChanged, &VM::micStatusChanged);
-    forward(m_sources.get(), &SourceAccess::speechStatusChanged, &VM::speechStatusChanged);
-    forward(m_sources.get(), &SourceAccess::systemAudioGrantedChanged, &VM::systemAudioGrantedChanged);
     connect(m_sources.get(), &SourceAccess::sourcesChanged, this, [this] { m_run->reconcileSources(); });
     // The notice comes once the run has followed: a run that starts again clears the log.
     connect(m_sources.get(), &SourceAccess::consentWithdrawn, this, [this](const std::string& notice) {
         m_run->reconcileSources([this, notice] { m_notices->append(notice); });
     });
-
-    forward(m_run.get(), &RunControl::isRunningChanged, &VM::isRunningChanged);
-    forward(m_run.get(), &RunControl::isPausedChanged, &VM::isPausedChanged);
-    forward(m_run.get(), &RunControl::runGenerationChanged, &VM::runGenerationChanged);
     connect(m_run.get(), &RunControl::runGenerationChanged, this, [this] { m_runStartedAt = now(); });
-    forward(m_run.get(), &RunControl::levelsChanged, &VM::levelsChanged);
-    forward(m_run.get(), &RunControl::levelHistoryChanged, &VM::levelHistoryChanged);
-    forward(m_run.get(), &RunControl::activeSourcesChanged, &VM::activeSourcesChanged);
-    forward(m_run.get(), &RunControl::settled, &VM::runSettled);
-
-    forward(m_autosave.get(), &HistoryAutosave::pastSessionsChanged, &VM::pastSessionsChanged);
-    forward(m_autosave.get(), &HistoryAutosave::saveFinished, &VM::historySaveFinished);
-    connect(m_autosave.get(), &HistoryAutosave::pastSessionsChanged, this, [this] { m_search->replaceAll(allSessions()); });
-
-    forward(m_calendar.get(), &CalendarBrowsing::browsingEventChanged, &VM::browsingEventChanged);
-
-    forward(m_reading.get(), &ReadingPosition::isFollowingLatestChanged, &VM::isFollowingLatestChanged);
-    forward(m_reading.get(), &ReadingPosition::unreadCountChanged, &VM::unreadCountChanged);
-    forward(m_reading.get(), &ReadingPosition::pendingScrollTargetChanged, &VM::pendingScrollTargetChanged);
-    forward(m_reading.get(), &ReadingPosition::highlightedLineIDChanged, &VM::highlightedLineIDChanged);
-
+    connect(m_autosave.get(), &HistoryAutosave::pastSessionsChanged, this,
+            [this] { m_search->replaceAll(allSessions()); });
 }
 
 Date TranscriptionViewModel::now() const
@@ -140,7 +118,7 @@ Date TranscriptionViewModel::now() const
     return m_deps.now();
 }
 
-// --- Run control and transcript ---
+// --- Running ---
 
 void TranscriptionViewModel::bootstrap(Done done)
 {
@@ -181,19 +159,18 @@ void TranscriptionViewModel::handle(const OutputEvent& event)
 {
     switch (event.kind) {
     case OutputEvent::Kind::volatileTranscript:
-        if (assignObserved(this, m_volatileText, event.text, &TranscriptionViewModel::volatileTextChanged))
-            updateLiveCaption();
+        if (m_transcript->setVolatileText(event.text)) updateLiveCaption();
         break;
     case OutputEvent::Kind::finalizedTranscript: {
         // A run counts its times from its own start; the line's count from the session's, which may hold several runs.
-        const double runOffset = m_runStartedAt - m_currentSessionStartedAt;
+        const double runOffset = m_runStartedAt - m_transcript->startedAt();
         const auto inSession = [&](std::optional<double> t) { return t ? std::optional(*t + runOffset) : t; };
-        m_finalizedLines.push_back(FinalizedLine{Uuid::random(), event.text, now(), inSession(event.start),
-                                                 inSession(event.end), event.speaker});
+        FinalizedLine line{Uuid::random(),         event.text,           now(),
+                           inSession(event.start), inSession(event.end), event.speaker};
         if (!isBlankText(event.text)) ++m_nonBlankLines;
-        m_search->appendLine(m_currentSessionID, m_currentSessionStartedAt, m_finalizedLines.back());
-        Q_EMIT finalizedLinesChanged();
-        assignObserved(this, m_volatileText, std::string{}, &TranscriptionViewModel::volatileTextChanged);
+        m_search->appendLine(m_transcript->sessionID(), m_transcript->startedAt(), line);
+        m_transcript->appendLine(std::move(line));
+        m_transcript->setVolatileText({});
         m_reading->lineArrived();
         updateLiveCaption();
         scheduleSave();
@@ -222,14 +199,14 @@ void TranscriptionViewModel::updateLiveCaption()
 {
     // Only the tail is laid out; the ids are positions among all non-blank finalized texts.
     const auto maxLines = m_captionLineCount;
+    const auto& lines = m_transcript->lines();
     std::vector<std::string> tail;
-    for (auto it = m_finalizedLines.rbegin();
-         it != m_finalizedLines.rend() && static_cast<std::int64_t>(tail.size()) < maxLines; ++it) {
+    for (auto it = lines.rbegin(); it != lines.rend() && static_cast<std::int64_t>(tail.size()) < maxLines; ++it) {
         if (!isBlankText(it->text))
             tail.push_back(m_captionShowsSpeaker ? SubtitleCueBuilder::speakerTag(it->speaker) + it->text : it->text);
     }
     std::reverse(tail.begin(), tail.end());
-    auto content = LiveCaptionPresenter::content(tail, m_volatileText, maxLines);
+    auto content = LiveCaptionPresenter::content(tail, m_transcript->volatileText(), maxLines);
     const auto offset = m_nonBlankLines - static_cast<std::int64_t>(tail.size());
     for (auto& captionLine : content.lines)
         captionLine.id += offset;
@@ -242,24 +219,25 @@ void TranscriptionViewModel::shutdown()
     m_shutDown = true;
     m_asking->stopRechecking();
     m_run->shutdown();
-    m_autosave->finish(!m_finalizedLines.empty(), now());
+    m_autosave->finish(!m_transcript->lines().empty(), now());
 }
 
 // --- Saving ---
 
 TranscriptSession TranscriptionViewModel::currentSessionSnapshot() const
 {
-    TranscriptSession session{m_currentSessionID, m_finalizedLines, m_currentSessionStartedAt, std::nullopt};
-    if (!isRunning()) session.endedAt = now();
+    TranscriptSession session{m_transcript->sessionID(), m_transcript->lines(), m_transcript->startedAt(),
+                              std::nullopt};
+    if (!m_run->isRunning()) session.endedAt = now();
     return session;
 }
 
 std::vector<TranscriptSession> TranscriptionViewModel::allSessions() const
 {
-    const auto& past = pastSessions();
+    const auto& past = m_autosave->pastSessions();
     std::vector<TranscriptSession> sessions;
     sessions.reserve(past.size() + 1);
-    if (!m_finalizedLines.empty()) sessions.push_back(currentSessionSnapshot());
+    if (!m_transcript->lines().empty()) sessions.push_back(currentSessionSnapshot());
     sessions.insert(sessions.end(), past.begin(), past.end());
     return sessions;
 }
@@ -267,17 +245,15 @@ std::vector<TranscriptSession> TranscriptionViewModel::allSessions() const
 void TranscriptionViewModel::scheduleSave()
 {
     if (m_shutDown) return;
-    m_autosave->schedule(isRunning() ? std::nullopt : std::optional<Date>(now()));
+    m_autosave->schedule(m_run->isRunning() ? std::nullopt : std::optional<Date>(now()));
 }
-
-// --- Sources, permissions and levels ---
 
 // --- History, calendar browsing and export ---
 
 std::vector<FinalizedLine> TranscriptionViewModel::allLines() const
 {
-    std::vector<FinalizedLine> lines = m_finalizedLines;
-    for (const auto& session : pastSessions())
+    std::vector<FinalizedLine> lines = m_transcript->lines();
+    for (const auto& session : m_autosave->pastSessions())
         lines.insert(lines.end(), session.lines.begin(), session.lines.end());
     std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.time < b.time; });
     return lines;
@@ -285,30 +261,26 @@ std::vector<FinalizedLine> TranscriptionViewModel::allLines() const
 
 std::vector<FinalizedLine> TranscriptionViewModel::browsingLines() const
 {
-    if (!browsingEvent()) return {};
-    return CalendarBrowsing::linesIn(*browsingEvent(), m_finalizedLines, pastSessions());
+    const auto& event = m_calendar->browsingEvent();
+    if (!event) return {};
+    return CalendarBrowsing::linesIn(*event, m_transcript->lines(), m_autosave->pastSessions());
 }
 
 bool TranscriptionViewModel::hasLines(const CalendarEvent& event) const
 {
-    return CalendarBrowsing::hasLines(event, m_finalizedLines, pastSessions());
+    return CalendarBrowsing::hasLines(event, m_transcript->lines(), m_autosave->pastSessions());
 }
 
 void TranscriptionViewModel::clearAll()
 {
-    if (!m_finalizedLines.empty()) {
-        m_finalizedLines.clear();
-        m_nonBlankLines = 0;
-        Q_EMIT finalizedLinesChanged();
-    }
-    assignObserved(this, m_volatileText, std::string{}, &TranscriptionViewModel::volatileTextChanged);
+    m_nonBlankLines = 0;
+    m_transcript->clearLines();
+    m_transcript->setVolatileText({});
     updateLiveCaption();
     m_run->clearLevels();
     m_autosave->clear();
-    setBrowsingEvent(std::nullopt);
-    m_currentSessionID = Uuid::random();
-    m_currentSessionStartedAt = now();
-    Q_EMIT currentSessionChanged();
+    m_calendar->setBrowsingEvent(std::nullopt);
+    m_transcript->beginSession(Uuid::random(), now());
     m_reading->reset();
     m_asking->clear();
     m_search->replaceAll({});
@@ -316,8 +288,8 @@ void TranscriptionViewModel::clearAll()
 
 std::optional<std::string> TranscriptionViewModel::transcriptExport(TranscriptExportFormat format) const
 {
-    if (m_finalizedLines.empty()) return std::nullopt;
-    TranscriptExporter::Input input{m_finalizedLines, m_currentSessionStartedAt,
+    if (m_transcript->lines().empty()) return std::nullopt;
+    TranscriptExporter::Input input{m_transcript->lines(), m_transcript->startedAt(),
                                     formatted(now(), "yyyy-MM-dd HH:mm:ss"),
                                     [](Date date) { return formatted(date, "HH:mm:ss"); }};
     return TranscriptExporter::write(format, input);
@@ -356,13 +328,13 @@ bool TranscriptionViewModel::openHistorySearchResult(const Uuid& lineId)
     // A day has no calendar event of its own, so one spanning it stands in; its end is the last instant of the day.
     const Date start = dateFromDateTime(day.startOfDay());
     const Date end = dateFromDateTime(day.addDays(1).startOfDay()) - 0.001;
-    setBrowsingEvent(CalendarEvent{"history-day-" + day.toString(Qt::ISODate).toStdString(),
-                                   formatted(start, "yyyy年M月d日"), start, end, 0});
-    focusLine(lineId);
+    m_calendar->setBrowsingEvent(CalendarEvent{"history-day-" + day.toString(Qt::ISODate).toStdString(),
+                                               formatted(start, "yyyy年M月d日"), start, end, 0});
+    m_reading->focusLine(lineId);
     return true;
 }
 
-// --- Reading position and questions ---
+// --- Questions ---
 
 void TranscriptionViewModel::useLanguageModel(const std::string& file, Done done)
 {
@@ -370,12 +342,9 @@ void TranscriptionViewModel::useLanguageModel(const std::string& file, Done done
     m_asking->refreshAvailability(std::move(done));
 }
 
-std::optional<FinalizedLine> TranscriptionViewModel::line(const Uuid& id) const
+void TranscriptionViewModel::askAboutConversation(Done done)
 {
-    const auto it = std::find_if(m_finalizedLines.begin(), m_finalizedLines.end(),
-                                 [&](const FinalizedLine& l) { return l.id == id; });
-    if (it == m_finalizedLines.end()) return std::nullopt;
-    return *it;
+    m_asking->ask(m_transcript->lines(), std::move(done));
 }
 
 } // namespace tc

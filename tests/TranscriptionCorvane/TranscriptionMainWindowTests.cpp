@@ -71,15 +71,16 @@ TEST(TranscriptionMainWindow, SettingsOpenWithCtrlCommaAndTheirChoicesTakeEffect
     const auto installed = CompositionRoot::installedLanguageModelFile().filename().string();
     EXPECT_TRUE(noteNames(installed)) << model.conversationAsking().note();
 
+    const auto& run = model.runControl();
     model.bootstrap([] {});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.isRunning(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return run.isRunning(); }, 30000));
     ASSERT_TRUE(h.waitForRecognition(0));
     h.pipelines()[0].transcriber->emitSegment("前の行", true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.finalizedLines().size() == 1; }, 30000));
-    const auto generation = model.runGeneration();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.sessionTranscript().lines().size() == 1; }, 30000));
+    const auto generation = run.runGeneration();
     defaults.setValue(SettingsModel::microphoneKey, QStringLiteral("alsa_input.usb-headset"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return model.runGeneration() > generation && model.isRunning(); }, 30000));
-    EXPECT_EQ(model.finalizedLines().size(), 1u) << "the session goes on";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return run.runGeneration() > generation && run.isRunning(); }, 30000));
+    EXPECT_EQ(model.sessionTranscript().lines().size(), 1u) << "the session goes on";
 }
 
 } // namespace

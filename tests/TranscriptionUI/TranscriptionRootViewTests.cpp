@@ -89,10 +89,11 @@ TEST_F(TranscriptionRootViewTest, BecomingActiveStartsUnlessPausedAndTheRunButto
 {
     h.settings->setValue("optInMic", true);
     auto view = makeView();
+    const auto& run = view->model()->runControl();
     view->show();
     // Reading whether questions can be answered is the start-up's last step before it starts a run.
     ASSERT_TRUE(QTest::qWaitFor([&] { return view->model()->conversationAsking().available(); }, 30000));
-    EXPECT_EQ(view->model()->runGeneration(), 0) << "nothing is allowed yet";
+    EXPECT_EQ(run.runGeneration(), 0) << "nothing is allowed yet";
     EXPECT_TRUE(view->runButton()->isHidden());
     EXPECT_FALSE(view->permissionHint()->isHidden()) << "nothing can start: the hint says how to";
 
@@ -100,7 +101,7 @@ TEST_F(TranscriptionRootViewTest, BecomingActiveStartsUnlessPausedAndTheRunButto
     QApplication::setActiveWindow(nullptr);
     h.permissions->grantAll();
     QApplication::setActiveWindow(view.get());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view->model()->isRunning(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return run.isRunning(); }, 30000));
     EXPECT_TRUE(view->permissionHint()->isHidden());
     EXPECT_EQ(view->runButton()->text(), QStringLiteral("一時停止"));
     EXPECT_TRUE(view->runningLabel()->isVisible());
@@ -108,29 +109,30 @@ TEST_F(TranscriptionRootViewTest, BecomingActiveStartsUnlessPausedAndTheRunButto
     EXPECT_EQ(view->waveforms()[0]->id(), AudioSourceID::microphone);
 
     view->runButton()->click();
-    EXPECT_TRUE(view->model()->isPaused());
+    EXPECT_TRUE(run.isPaused());
     EXPECT_EQ(view->runButton()->text(), QStringLiteral("再開"));
     EXPECT_TRUE(view->waveforms().empty());
     EXPECT_TRUE(view->permissionHint()->isHidden()) << "paused, not blocked";
     QApplication::setActiveWindow(nullptr);
     QApplication::setActiveWindow(view.get());
     refresh(*view); // queued behind the activation's own reading of the permissions
-    EXPECT_FALSE(view->model()->isRunning()) << "a paused transcript stays paused";
+    EXPECT_FALSE(run.isRunning()) << "a paused transcript stays paused";
     view->runButton()->click();
-    EXPECT_TRUE(view->model()->isRunning());
+    EXPECT_TRUE(run.isRunning());
 
     // A run that gave up by itself is not paused, yet its notice asks to start again: the button must be there.
     h.failPipelines("音声認識モデルが壊れています。入れ直してください。");
     view->runButton()->click();
     view->runButton()->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->model()->isRunning(); }, 30000));
-    EXPECT_FALSE(view->model()->isPaused());
-    EXPECT_EQ(view->model()->notices().back(), "エラー: 音声認識モデルが壊れています。入れ直してください。");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !run.isRunning(); }, 30000));
+    EXPECT_FALSE(run.isPaused());
+    EXPECT_EQ(view->model()->noticeLog().notices().back(),
+              "エラー: 音声認識モデルが壊れています。入れ直してください。");
     EXPECT_FALSE(view->runButton()->isHidden());
     EXPECT_EQ(view->runButton()->text(), QStringLiteral("再開"));
-    const auto generation = view->model()->runGeneration();
+    const auto generation = run.runGeneration();
     view->runButton()->click();
-    EXPECT_EQ(view->model()->runGeneration(), generation + 1) << "the button starts a new run";
+    EXPECT_EQ(run.runGeneration(), generation + 1) << "the button starts a new run";
 }
 
 TEST_F(TranscriptionRootViewTest, SourceControlsTakeTheFormOfTheirAccessState)
@@ -187,7 +189,7 @@ TEST_F(TranscriptionRootViewTest, ScrollingAwayStopsFollowingAndTheJumpButtonOrS
         return QTest::qWaitFor([&] { return !ranges.isEmpty(); }, 30000);
     };
     bar->setValue(0);
-    EXPECT_FALSE(view->model()->isFollowingLatest());
+    EXPECT_FALSE(view->model()->readingPosition().isFollowingLatest());
     ASSERT_TRUE(laidOutAfter([&] {
         for (const char* text : {"一", "二", "三"})
             finalize(*view, text);
@@ -195,20 +197,20 @@ TEST_F(TranscriptionRootViewTest, ScrollingAwayStopsFollowingAndTheJumpButtonOrS
     EXPECT_EQ(view->jumpButton()->text(), QStringLiteral("最新へ（3）"));
     EXPECT_EQ(bar->value(), 0) << "reading back is not interrupted";
     view->jumpButton()->click();
-    EXPECT_TRUE(view->model()->isFollowingLatest());
+    EXPECT_TRUE(view->model()->readingPosition().isFollowingLatest());
     EXPECT_TRUE(view->jumpButton()->isHidden());
     EXPECT_TRUE(QTest::qWaitFor([&] { return bar->value() == bar->maximum(); }, 30000));
 
     bar->setValue(0);
     finalize(*view, "新しい行");
     bar->setValue(bar->maximum() - 24);
-    EXPECT_TRUE(view->model()->isFollowingLatest()) << "scrolling near the end follows again";
-    EXPECT_EQ(view->model()->unreadCount(), 0);
+    EXPECT_TRUE(view->model()->readingPosition().isFollowingLatest()) << "scrolling near the end follows again";
+    EXPECT_EQ(view->model()->readingPosition().unreadCount(), 0);
 
     // A citation brings its line into view and stops following.
-    view->model()->focusLine(view->model()->finalizedLines()[0].id);
+    view->model()->readingPosition().focusLine(view->model()->sessionTranscript().lines()[0].id);
     EXPECT_TRUE(QTest::qWaitFor([&] { return bar->value() == 0; }, 30000)) << "the first line is shown";
-    EXPECT_FALSE(view->model()->pendingScrollTarget().has_value());
+    EXPECT_FALSE(view->model()->readingPosition().pendingScrollTarget().has_value());
     ASSERT_TRUE(laidOutAfter([&] { finalize(*view, "引用の後の行"); }));
     EXPECT_EQ(bar->value(), 0);
 }
@@ -232,7 +234,7 @@ TEST_F(TranscriptionRootViewTest, RowsShowTimeSpeakerAndTextAndTheVolatileTextIn
     view->transcriptList()->selectAll();
     static_cast<TranscriptListView*>(view->transcriptList())->copySelection();
     const auto time = [&](int i) {
-        return TranscriptLineListModel::formatTime(view->model()->finalizedLines()[i].time);
+        return TranscriptLineListModel::formatTime(view->model()->sessionTranscript().lines()[i].time);
     };
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
               time(0) + QStringLiteral(" [相手] 資料を共有します\n") + time(1) + QStringLiteral(" ラベルなし"));
@@ -247,7 +249,7 @@ TEST_F(TranscriptionRootViewTest, RowsShowTimeSpeakerAndTextAndTheVolatileTextIn
     EXPECT_EQ(view->model()->liveCaptionContent().texts()[0], "資料を共有します");
 
     // A new line is one insert, not a rebuilt list, and the highlight stays on its row.
-    view->model()->focusLine(view->model()->finalizedLines()[0].id);
+    view->model()->readingPosition().focusLine(view->model()->sessionTranscript().lines()[0].id);
     EXPECT_TRUE(view->transcriptLines()->isHighlighted(0));
     EXPECT_FALSE(view->transcriptLines()->isHighlighted(1));
     QSignalSpy inserts(view->transcriptLines(), &QAbstractItemModel::rowsInserted);
@@ -269,7 +271,7 @@ TEST_F(TranscriptionRootViewTest, RowsShowTimeSpeakerAndTextAndTheVolatileTextIn
     EXPECT_EQ(view->transcriptLines()->rowCount(), 3);
     view->setClearConfirmation([] { return true; });
     view->clearButton()->click();
-    EXPECT_TRUE(view->model()->finalizedLines().empty());
+    EXPECT_TRUE(view->model()->sessionTranscript().lines().empty());
     EXPECT_EQ(view->transcriptLines()->rowCount(), 0);
     EXPECT_FALSE(view->clearButton()->isEnabled());
 }
@@ -394,13 +396,14 @@ TEST_F(TranscriptionRootViewTest, SidebarShowsTenRowsPerSeriesAndAChosenEventSho
     EXPECT_EQ(view->calendarSidebar()->moreRows()[0]->text(), QStringLiteral("ほか 86390 件"));
 
     rows[1]->click();
-    EXPECT_EQ(view->model()->browsingEvent(), events[1]) << "a shown instance is still an event to browse";
+    EXPECT_EQ(view->model()->calendarBrowsing().browsingEvent(), events[1])
+        << "a shown instance is still an event to browse";
     EXPECT_FALSE(view->browsingView()->isHidden());
     EXPECT_FALSE(view->browsingView()->emptyLabel()->isHidden()) << "nothing was said then";
 
     finalize(*view, "会議の行");
     const Date t = h.clock;
-    view->model()->setBrowsingEvent(CalendarEvent{"e1", "定例", t - 60, t + 60});
+    view->model()->calendarBrowsing().setBrowsingEvent(CalendarEvent{"e1", "定例", t - 60, t + 60});
     ASSERT_EQ(view->browsingLines()->rowCount(), 1);
     EXPECT_EQ(view->browsingLines()->index(0).data().toString(), QStringLiteral("会議の行"));
     h.clock = t + 30;
@@ -409,7 +412,7 @@ TEST_F(TranscriptionRootViewTest, SidebarShowsTenRowsPerSeriesAndAChosenEventSho
     h.clock = t + 600;
     finalize(*view, "予定の後の行");
     EXPECT_EQ(view->browsingLines()->rowCount(), 2);
-    view->model()->setBrowsingEvent(std::nullopt);
+    view->model()->calendarBrowsing().setBrowsingEvent(std::nullopt);
     EXPECT_TRUE(view->browsingView()->isHidden());
     EXPECT_EQ(view->transcriptLines()->rowCount(), 3) << "lines that arrived while browsing are kept";
 }
@@ -433,7 +436,7 @@ TEST_F(TranscriptionRootViewTest, QuestionFieldShowsWhyItIsUnavailableSubmitsWit
     refresh();
     EXPECT_TRUE(view->questionField()->isVisibleTo(view.get()));
     finalize(*view, "例の件は来週です");
-    const Uuid cited = view->model()->finalizedLines()[0].id;
+    const Uuid cited = view->model()->sessionTranscript().lines()[0].id;
     h.responder->pushAnswer(ConversationAnswer{"来週です。", {cited}});
 
     // Japanese arrives from the input method as a committed string.
@@ -449,12 +452,12 @@ TEST_F(TranscriptionRootViewTest, QuestionFieldShowsWhyItIsUnavailableSubmitsWit
     EXPECT_EQ(h.responder->calls(), 1);
 
     const auto buttons = view->findChildren<QToolButton*>();
-    const QString time = TranscriptLineListModel::formatTime(view->model()->finalizedLines()[0].time);
+    const QString time = TranscriptLineListModel::formatTime(view->model()->sessionTranscript().lines()[0].time);
     const auto citation = std::find_if(buttons.begin(), buttons.end(), [&](auto* b) { return b->text() == time; });
     ASSERT_NE(citation, buttons.end());
     (*citation)->click();
-    EXPECT_EQ(view->model()->highlightedLineID(), cited);
-    EXPECT_FALSE(view->model()->isFollowingLatest());
+    EXPECT_EQ(view->model()->readingPosition().highlightedLineID(), cited);
+    EXPECT_FALSE(view->model()->readingPosition().isFollowingLatest());
 }
 
 } // namespace

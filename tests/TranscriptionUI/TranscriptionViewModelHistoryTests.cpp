@@ -124,7 +124,8 @@ TEST_F(TranscriptionViewModelHistoryTest, SlowCalendar_NeitherDelaysTheStartNorB
     bool booted = false;
     model->bootstrap([&] { booted = true; });
 
-    EXPECT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, 30000)) << "the start does not wait for the day";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model->runControl().isRunning(); }, 30000))
+        << "the start does not wait for the day";
     EXPECT_TRUE(model->calendarBrowsing().dayEvents().empty());
     EXPECT_FALSE(booted);
 
@@ -171,9 +172,9 @@ TEST_F(TranscriptionViewModelHistoryTest, BrowsingAnEvent_IncludesLinesOnBothBou
     // Without its version the file is not whole, but its session is the user's.
     std::ofstream(h.historyPath()) << nlohmann::json{{"sessions", nlohmann::json::array({past})}}.dump();
     auto model = idleModel();
-    EXPECT_EQ(model->pastSessions(), std::vector<TranscriptSession>{past});
-    ASSERT_EQ(model->notices().size(), 1u);
-    EXPECT_THAT(model->notices()[0],
+    EXPECT_EQ(model->historyAutosave().pastSessions(), std::vector<TranscriptSession>{past});
+    ASSERT_EQ(model->noticeLog().notices().size(), 1u);
+    EXPECT_THAT(model->noticeLog().notices()[0],
                 AllOf(HasSubstr("セッション 1 件を復元しました"),
                       HasSubstr("「" + (h.historyPath().parent_path() / "history.damaged-").string())))
         << "where the original went; the store's own test checks the file kept there";
@@ -181,9 +182,9 @@ TEST_F(TranscriptionViewModelHistoryTest, BrowsingAnEvent_IncludesLinesOnBothBou
     addLine(*model, "終了の一秒後", event.end + 1);
     addLine(*model, "途中", event.start + 60);
 
-    QSignalSpy changes(model.get(), &TranscriptionViewModel::browsingEventChanged);
-    model->setBrowsingEvent(event);
-    model->setBrowsingEvent(event);
+    QSignalSpy changes(&model->calendarBrowsing(), &CalendarBrowsing::browsingEventChanged);
+    model->calendarBrowsing().setBrowsingEvent(event);
+    model->calendarBrowsing().setBrowsingEvent(event);
     EXPECT_EQ(changes.count(), 1);
 
     std::vector<std::string> texts;
@@ -194,7 +195,7 @@ TEST_F(TranscriptionViewModelHistoryTest, BrowsingAnEvent_IncludesLinesOnBothBou
     EXPECT_FALSE(model->hasLines(CalendarEvent{"e2", "空", event.end + 100, event.end + 200}));
     EXPECT_FALSE(model->hasLines(CalendarEvent{"e3", "逆", event.end, event.start}));
 
-    model->setBrowsingEvent(CalendarEvent{"e2", "空", event.end + 100, event.end + 200});
+    model->calendarBrowsing().setBrowsingEvent(CalendarEvent{"e2", "空", event.end + 100, event.end + 200});
     EXPECT_TRUE(model->browsingLines().empty());
     EXPECT_EQ(model->allLines().size(), 5u);
     EXPECT_EQ(model->allLines().front().text, "前");
@@ -210,22 +211,22 @@ TEST_F(TranscriptionViewModelHistoryTest, ClearAll_KeepsNoticesAndTheRunAndDelet
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->bootstrap(done); }));
     model->handle(OutputEvent::notice("お知らせ"));
     model->handle(OutputEvent::finalizedTranscript("今の行"));
-    model->setFollowingLatest(false);
+    model->readingPosition().setFollowingLatest(false);
     model->handle(OutputEvent::finalizedTranscript("次の行"));
     model->conversationAsking().setQuestion("質問");
-    model->setBrowsingEvent(CalendarEvent{"e", "t", 0, 1});
-    const auto oldSession = model->currentSessionID();
+    model->calendarBrowsing().setBrowsingEvent(CalendarEvent{"e", "t", 0, 1});
+    const auto oldSession = model->sessionTranscript().sessionID();
 
     model->clearAll();
-    EXPECT_TRUE(model->finalizedLines().empty());
-    EXPECT_TRUE(model->pastSessions().empty());
-    EXPECT_FALSE(model->browsingEvent().has_value());
-    EXPECT_NE(model->currentSessionID(), oldSession);
-    EXPECT_TRUE(model->isFollowingLatest());
-    EXPECT_EQ(model->unreadCount(), 0);
+    EXPECT_TRUE(model->sessionTranscript().lines().empty());
+    EXPECT_TRUE(model->historyAutosave().pastSessions().empty());
+    EXPECT_FALSE(model->calendarBrowsing().browsingEvent().has_value());
+    EXPECT_NE(model->sessionTranscript().sessionID(), oldSession);
+    EXPECT_TRUE(model->readingPosition().isFollowingLatest());
+    EXPECT_EQ(model->readingPosition().unreadCount(), 0);
     EXPECT_TRUE(model->conversationAsking().question().empty());
-    EXPECT_EQ(model->notices(), std::vector<std::string>{"お知らせ"});
-    EXPECT_TRUE(model->isRunning());
+    EXPECT_EQ(model->noticeLog().notices(), std::vector<std::string>{"お知らせ"});
+    EXPECT_TRUE(model->runControl().isRunning());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !std::filesystem::exists(h.historyPath()); }, 30000));
 
     // The save pending for the cleared lines is dropped: quitting, which writes whatever is pending, writes nothing.
@@ -238,29 +239,30 @@ TEST_F(TranscriptionViewModelHistoryTest, UnreadLinesCountWhileReadingBackAndAHi
     const FinalizedLine old{Uuid::random(), "昔", 5};
     h.writeHistory({TranscriptSession{Uuid::random(), {old}, 0, 6.0}});
     auto model = idleModel();
+    auto& reading = model->readingPosition();
     // The count itself is the root view's jump button test; here: what a citation's highlight leaves of it.
     addLine(*model, "一", kMarch30Noon);
-    model->setFollowingLatest(false);
+    reading.setFollowingLatest(false);
     addLine(*model, "二", kMarch30Noon);
-    EXPECT_EQ(model->unreadCount(), 1);
+    EXPECT_EQ(reading.unreadCount(), 1);
 
-    const auto a = model->finalizedLines()[0].id;
-    const auto b = model->finalizedLines()[1].id;
-    model->focusLine(a);
-    EXPECT_FALSE(model->isFollowingLatest());
-    EXPECT_EQ(model->unreadCount(), 1);
+    const auto a = model->sessionTranscript().lines()[0].id;
+    const auto b = model->sessionTranscript().lines()[1].id;
+    reading.focusLine(a);
+    EXPECT_FALSE(reading.isFollowingLatest());
+    EXPECT_EQ(reading.unreadCount(), 1);
     // A's time runs out while B is highlighted: a timer as long, started between the two, fires between theirs.
     std::optional<Uuid> highlightedAfterA;
-    QTimer::singleShot(h.timings.highlightDuration, [&] { highlightedAfterA = model->highlightedLineID(); });
-    model->focusLine(b);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->highlightedLineID().has_value(); }, 30000));
+    QTimer::singleShot(h.timings.highlightDuration, [&] { highlightedAfterA = reading.highlightedLineID(); });
+    reading.focusLine(b);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !reading.highlightedLineID().has_value(); }, 30000));
     EXPECT_EQ(highlightedAfterA, b) << "A's timer must leave B's highlight alone";
 
     // Citations look lines up in the current session only.
-    EXPECT_EQ(model->line(a)->text, "一");
-    EXPECT_FALSE(model->line(Uuid::random()).has_value());
-    ASSERT_EQ(model->pastSessions().size(), 1u);
-    EXPECT_FALSE(model->line(old.id).has_value());
+    EXPECT_EQ(model->sessionTranscript().line(a)->text, "一");
+    EXPECT_FALSE(model->sessionTranscript().line(Uuid::random()).has_value());
+    ASSERT_EQ(model->historyAutosave().pastSessions().size(), 1u);
+    EXPECT_FALSE(model->sessionTranscript().line(old.id).has_value());
 }
 
 TEST_F(TranscriptionViewModelHistoryTest, Asking_WaitsOutAnUnavailableResponderIgnoresBlankAndOverlappingQuestions)
@@ -287,7 +289,7 @@ TEST_F(TranscriptionViewModelHistoryTest, Asking_WaitsOutAnUnavailableResponderI
     // The first question loads the model: the note says so while the answer is awaited, and is re-read after.
     h.responder->setAvailability(ConversationResponderAvailability::available("AIモデルを読み込んでいます…"));
     h.responder->hold();
-    h.responder->pushAnswer(ConversationAnswer{"答え", {model->finalizedLines()[100].id}});
+    h.responder->pushAnswer(ConversationAnswer{"答え", {model->sessionTranscript().lines()[100].id}});
     model->conversationAsking().setQuestion("\u3000 何の話？\n");
     bool firstDone = false;
     model->askAboutConversation([&] { firstDone = true; });
@@ -316,15 +318,16 @@ TEST_F(TranscriptionViewModelHistoryTest, Asking_WaitsOutAnUnavailableResponderI
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->askAboutConversation(done); }));
     EXPECT_FALSE(model->conversationAsking().answer().has_value());
     EXPECT_EQ(model->conversationAsking().error(), "うまく答えられませんでした。もう一度お試しください。");
-    EXPECT_TRUE(model->notices().empty());
-    h.responder->pushAnswer(ConversationAnswer{"三時です", {model->finalizedLines()[0].id}});
+    EXPECT_TRUE(model->noticeLog().notices().empty());
+    h.responder->pushAnswer(ConversationAnswer{"三時です", {model->sessionTranscript().lines()[0].id}});
     QSignalSpy errors(&model->conversationAsking(), &ConversationAsking::errorChanged);
     bool done = false;
     model->askAboutConversation([&] { done = true; });
     EXPECT_FALSE(model->conversationAsking().error().has_value()) << "cleared when the question starts";
     EXPECT_EQ(errors.count(), 1);
     ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 30000));
-    EXPECT_EQ(model->conversationAsking().answer()->sourceLineIDs, std::vector<Uuid>{model->finalizedLines()[0].id});
+    EXPECT_EQ(model->conversationAsking().answer()->sourceLineIDs,
+              std::vector<Uuid>{model->sessionTranscript().lines()[0].id});
     EXPECT_FALSE(model->conversationAsking().error().has_value());
 }
 

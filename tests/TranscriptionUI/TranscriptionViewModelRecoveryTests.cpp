@@ -69,13 +69,14 @@ TEST(TranscriptionViewModelRecoveryTest, ASoundServerGoneForSecondsIsWaitedForAn
         return TranscriptionViewModel::LivePipeline{counted, root.makeTranscriber()};
     };
     TranscriptionViewModel model(deps);
+    const auto& notices = model.noticeLog().notices();
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model.bootstrap(done); }));
-    ASSERT_TRUE(model.isRunning());
+    ASSERT_TRUE(model.runControl().isRunning());
 
     server.writeToSource("mic", utterance("s03"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.finalizedLines().empty(); }, 60000)) << "no line before";
-    const std::size_t linesBefore = model.finalizedLines().size();
-    EXPECT_TRUE(model.notices().empty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.sessionTranscript().lines().empty(); }, 60000)) << "no line before";
+    const std::size_t linesBefore = model.sessionTranscript().lines().size();
+    EXPECT_TRUE(notices.empty());
 
     // The session tries again past the point where its quick restarts (one failure each) would have given up.
     const int startsBefore = starts->load();
@@ -83,21 +84,21 @@ TEST(TranscriptionViewModelRecoveryTest, ASoundServerGoneForSecondsIsWaitedForAn
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return starts->load() >= startsBefore + RunTranscriptionSession::maxConsecutiveFailures; }, 60000))
         << "the session gave up while the server was away";
-    EXPECT_TRUE(model.isRunning());
-    ASSERT_EQ(model.notices().size(), 1u);
-    EXPECT_TRUE(model.notices()[0].starts_with(RunTranscriptionSession::waitingNoticePrefix)) << model.notices()[0];
-    EXPECT_NE(model.notices()[0].find("サウンドサーバー"), std::string::npos) << model.notices()[0];
+    EXPECT_TRUE(model.runControl().isRunning());
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_TRUE(notices[0].starts_with(RunTranscriptionSession::waitingNoticePrefix)) << notices[0];
+    EXPECT_NE(notices[0].find("サウンドサーバー"), std::string::npos) << notices[0];
 
     ASSERT_TRUE(server.restart()) << server.startError();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.notices().size() == 2; }, 10000)) << "capture did not resume";
-    EXPECT_EQ(model.notices()[1], RunTranscriptionSession::resumedNotice);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notices.size() == 2; }, 10000)) << "capture did not resume";
+    EXPECT_EQ(notices[1], RunTranscriptionSession::resumedNotice);
 
     server.writeToSource("mic", utterance("s04"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return model.finalizedLines().size() > linesBefore; }, 60000))
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model.sessionTranscript().lines().size() > linesBefore; }, 60000))
         << "no line after the server came back";
-    EXPECT_TRUE(model.isRunning());
-    EXPECT_EQ(model.notices().size(), 2u) << "one notice for the wait, one for the return, nothing else";
-    model.pauseTranscription();
+    EXPECT_TRUE(model.runControl().isRunning());
+    EXPECT_EQ(notices.size(), 2u) << "one notice for the wait, one for the return, nothing else";
+    model.runControl().pause();
 }
 
 } // namespace

@@ -28,7 +28,7 @@ protected:
         h.permissions->grantAll();
         auto model = h.makeModel();
         EXPECT_TRUE(ViewModelHarness::await([&](auto done) { model->bootstrap(done); }));
-        EXPECT_TRUE(model->isRunning());
+        EXPECT_TRUE(model->runControl().isRunning());
         EXPECT_TRUE(h.waitForRecognition(0));
         return model;
     }
@@ -37,7 +37,7 @@ protected:
     // Makes the change, then waits until the runs it stopped or replaced have ended and no restart is under way.
     static bool settlesAfter(TranscriptionViewModel& model, const std::function<void()>& change)
     {
-        QSignalSpy settled(&model, &TranscriptionViewModel::runSettled);
+        QSignalSpy settled(&model.runControl(), &RunControl::settled);
         change();
         return QTest::qWaitFor([&] { return !settled.isEmpty(); }, 30000);
     }
@@ -49,16 +49,17 @@ TEST_F(TranscriptionViewModelRunTest, Bootstrap_StartsOneRunMicrophoneFirstWhose
 {
     h.settings->setValue("optInSystemAudio", true);
     auto model = runningModel();
+    auto& run = model->runControl();
     ASSERT_TRUE(waitFor([&] {
-        return model->activeSources() == std::vector{AudioSourceID::microphone, AudioSourceID::systemAudio};
+        return run.activeSources() == std::vector{AudioSourceID::microphone, AudioSourceID::systemAudio};
     }));
-    for (auto source : model->activeSources())
-        EXPECT_EQ(model->levelHistory().at(source), std::vector<float>(60, 0.0f));
+    for (auto source : run.activeSources())
+        EXPECT_EQ(run.levelHistory().at(source), std::vector<float>(60, 0.0f));
 
     // Starting again while running builds nothing new.
     model->startTranscription();
     model->startTranscription();
-    EXPECT_EQ(model->runGeneration(), 1);
+    EXPECT_EQ(run.runGeneration(), 1);
 
     // The source's reports come from its own thread and reach the model on the main thread.
     auto pipeline = h.pipelines()[0];
@@ -67,19 +68,18 @@ TEST_F(TranscriptionViewModelRunTest, Bootstrap_StartsOneRunMicrophoneFirstWhose
         for (int i = 1; i <= 61; ++i)
             pipeline.onLevel(AudioSourceID::microphone, static_cast<float>(i));
     }).join();
-    ASSERT_TRUE(
-        waitFor([&] { return model->levels().size() == 1 && model->levels().at(AudioSourceID::microphone) == 61; }));
-    const auto& history = model->levelHistory().at(AudioSourceID::microphone);
+    ASSERT_TRUE(waitFor([&] { return run.levels().size() == 1 && run.levels().at(AudioSourceID::microphone) == 61; }));
+    const auto& history = run.levelHistory().at(AudioSourceID::microphone);
     ASSERT_EQ(history.size(), 60u);
     EXPECT_EQ(history.front(), 2.0f);
-    EXPECT_EQ(model->notices(), std::vector<std::string>{"システム音声を開始できませんでした。"});
+    EXPECT_EQ(model->noticeLog().notices(), std::vector<std::string>{"システム音声を開始できませんでした。"});
 
     // Reports still arriving from a paused run do not draw a waveform; sent after the run's end, so that its
     // clearing cannot hide one.
-    ASSERT_TRUE(settlesAfter(*model, [&] { model->pauseTranscription(); }));
+    ASSERT_TRUE(settlesAfter(*model, [&] { run.pause(); }));
     pipeline.onLevel(AudioSourceID::microphone, 0.7f);
     QCoreApplication::sendPostedEvents();
-    EXPECT_TRUE(model->levels().empty());
+    EXPECT_TRUE(run.levels().empty());
 }
 
 TEST_F(TranscriptionViewModelRunTest, Events_BecomeLinesVolatileTextCaptionAndNoticesAndClosingMidStreamEnds)
@@ -87,38 +87,38 @@ TEST_F(TranscriptionViewModelRunTest, Events_BecomeLinesVolatileTextCaptionAndNo
     auto model = runningModel();
     auto transcriber = h.pipelines()[0].transcriber;
     transcriber->emitSegment("こんに", false);
-    ASSERT_TRUE(waitFor([&] { return model->volatileText() == "こんに"; }));
+    ASSERT_TRUE(waitFor([&] { return model->sessionTranscript().volatileText() == "こんに"; }));
     EXPECT_EQ(model->liveCaptionContent().texts(), std::vector<std::string>{"こんに"});
 
     transcriber->emitSegment("こんにちは", true);
     transcriber->emitSegment("こんにちは", true);
-    ASSERT_TRUE(waitFor([&] { return model->finalizedLines().size() == 2; }));
-    EXPECT_NE(model->finalizedLines()[0].id, model->finalizedLines()[1].id);
-    EXPECT_TRUE(model->volatileText().empty());
+    ASSERT_TRUE(waitFor([&] { return model->sessionTranscript().lines().size() == 2; }));
+    EXPECT_NE(model->sessionTranscript().lines()[0].id, model->sessionTranscript().lines()[1].id);
+    EXPECT_TRUE(model->sessionTranscript().volatileText().empty());
     ASSERT_EQ(model->liveCaptionContent().lines.size(), 2u);
 
     // An empty final text still makes a line, but no caption line.
     model->handle(OutputEvent::finalizedTranscript(""));
     model->handle(OutputEvent::volatileTranscript("次"));
-    EXPECT_EQ(model->finalizedLines().size(), 3u);
+    EXPECT_EQ(model->sessionTranscript().lines().size(), 3u);
     ASSERT_EQ(model->liveCaptionContent().lines.size(), 2u);
     EXPECT_EQ(model->liveCaptionContent().lines[1].id, 2);
     EXPECT_TRUE(model->liveCaptionContent().lines[1].isVolatile);
 
     // Only a notice repeating the one before is dropped; failures are never merged.
-    QSignalSpy changes(model.get(), &TranscriptionViewModel::noticesChanged);
+    QSignalSpy changes(&model->noticeLog(), &NoticeLog::changed);
     for (const auto& event : {OutputEvent::notice("X"), OutputEvent::notice("X"), OutputEvent::notice("Y"),
                               OutputEvent::notice("X"), OutputEvent::failure("X"), OutputEvent::failure("X")})
         model->handle(event);
-    EXPECT_EQ(model->notices(), (std::vector<std::string>{"X", "Y", "X", "エラー: X", "エラー: X"}));
+    EXPECT_EQ(model->noticeLog().notices(), (std::vector<std::string>{"X", "Y", "X", "エラー: X", "エラー: X"}));
     EXPECT_EQ(changes.count(), 5);
-    model->clearNotices();
-    EXPECT_TRUE(model->notices().empty());
+    model->noticeLog().clear();
+    EXPECT_TRUE(model->noticeLog().notices().empty());
 
     // Closing while the run is still emitting does not hang.
     for (int i = 0; i < 2000; ++i)
         transcriber->emitSegment(i % 2 ? "流れる" : "流れ", i % 10 == 0);
-    ASSERT_TRUE(waitFor([&] { return model->finalizedLines().size() > 3; }));
+    ASSERT_TRUE(waitFor([&] { return model->sessionTranscript().lines().size() > 3; }));
     model.reset();
 }
 
@@ -130,45 +130,45 @@ TEST_F(TranscriptionViewModelRunTest, PauseThenQuickResume_KeepsTheNewRunAliveAn
     model->handle(OutputEvent::finalizedTranscript("前の行", 2.0, 3.5));
 
     h.clock = 1060;
-    QSignalSpy settled(model.get(), &TranscriptionViewModel::runSettled);
-    model->pauseTranscription();
-    EXPECT_TRUE(model->isPaused());
-    EXPECT_TRUE(model->activeSources().empty());
-    EXPECT_TRUE(model->levelHistory().empty());
+    QSignalSpy settled(&model->runControl(), &RunControl::settled);
+    model->runControl().pause();
+    EXPECT_TRUE(model->runControl().isPaused());
+    EXPECT_TRUE(model->runControl().activeSources().empty());
+    EXPECT_TRUE(model->runControl().levelHistory().empty());
 
-    model->resumeTranscription();
-    EXPECT_TRUE(model->isRunning());
-    EXPECT_EQ(model->runGeneration(), 2);
+    model->runControl().resume();
+    EXPECT_TRUE(model->runControl().isRunning());
+    EXPECT_EQ(model->runControl().runGeneration(), 2);
     // The resumed run counts from its own start a minute in; its lines join the session there.
     model->handle(OutputEvent::finalizedTranscript("一分後の行", 2.0, 3.5));
-    EXPECT_EQ(model->finalizedLines().back().start, 62.0);
-    EXPECT_EQ(model->finalizedLines().back().end, 63.5);
+    EXPECT_EQ(model->sessionTranscript().lines().back().start, 62.0);
+    EXPECT_EQ(model->sessionTranscript().lines().back().end, 63.5);
 
     // The paused run ends late; the new one must survive it.
     ASSERT_TRUE(h.waitForRecognition(1));
-    ASSERT_TRUE(waitFor([&] { return !settled.isEmpty() && !model->activeSources().empty(); }));
-    EXPECT_TRUE(model->isRunning());
-    EXPECT_EQ(model->activeSources(), std::vector<AudioSourceID>{AudioSourceID::microphone});
+    ASSERT_TRUE(waitFor([&] { return !settled.isEmpty() && !model->runControl().activeSources().empty(); }));
+    EXPECT_TRUE(model->runControl().isRunning());
+    EXPECT_EQ(model->runControl().activeSources(), std::vector<AudioSourceID>{AudioSourceID::microphone});
     h.pipelines()[1].transcriber->emitSegment("新しい行", true);
-    EXPECT_TRUE(waitFor([&] { return model->finalizedLines().size() == 3; }));
+    EXPECT_TRUE(waitFor([&] { return model->sessionTranscript().lines().size() == 3; }));
 }
 
 TEST_F(TranscriptionViewModelRunTest, WithdrawnPermissions_EndTheRunAtOnceWithTheirNotice)
 {
     auto model = runningModel();
-    model->pauseTranscription();
+    model->runControl().pause();
 
     h.permissions->setMicrophone(Status::denied);
-    model->resumeTranscription();
-    ASSERT_TRUE(waitFor([&] { return !model->isRunning(); }));
-    EXPECT_THAT(model->notices(), ElementsAre(HasSubstr("利用可能な音声ソースがありません")));
-    EXPECT_TRUE(model->activeSources().empty());
+    model->runControl().resume();
+    ASSERT_TRUE(waitFor([&] { return !model->runControl().isRunning(); }));
+    EXPECT_THAT(model->noticeLog().notices(), ElementsAre(HasSubstr("利用可能な音声ソースがありません")));
+    EXPECT_TRUE(model->runControl().activeSources().empty());
 
     h.permissions->setMicrophone(Status::granted);
     h.permissions->setSpeech(Status::denied);
     model->startTranscription();
-    ASSERT_TRUE(waitFor([&] { return !model->isRunning(); }));
-    EXPECT_THAT(model->notices(), ElementsAre(HasSubstr("音声認識が許可されていないため")));
+    ASSERT_TRUE(waitFor([&] { return !model->runControl().isRunning(); }));
+    EXPECT_THAT(model->noticeLog().notices(), ElementsAre(HasSubstr("音声認識が許可されていないため")));
     EXPECT_EQ(h.pipelineCount(), 1u);
 }
 
@@ -177,24 +177,24 @@ TEST_F(TranscriptionViewModelRunTest, OptInAssignment_PersistsAndReconcilesEvenW
     h.permissions->grantAll();
     auto model = h.makeModel();
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->sourceAccess().refresh(done); }));
-    EXPECT_FALSE(model->canStart());
-    QSignalSpy changes(model.get(), &TranscriptionViewModel::optInMicChanged);
+    EXPECT_FALSE(model->sourceAccess().canStart());
+    QSignalSpy changes(&model->sourceAccess(), &SourceAccess::optInMicChanged);
     model->sourceAccess().setOptInMic(false);
     EXPECT_EQ(changes.count(), 0);
     EXPECT_TRUE(h.settings->contains("optInMic"));
-    EXPECT_FALSE(model->isRunning());
+    EXPECT_FALSE(model->runControl().isRunning());
 
     // Stored true behind the model's back: assigning the value it already holds still starts a run.
     h.settings->setValue("optInMic", true);
     auto second = h.makeModel();
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { second->sourceAccess().refresh(done); }));
     second->sourceAccess().setOptInMic(true);
-    EXPECT_TRUE(second->isRunning());
+    EXPECT_TRUE(second->runControl().isRunning());
 
     // A paused model is not started by a source change.
-    second->pauseTranscription();
+    second->runControl().pause();
     second->sourceAccess().setOptInSystemAudio(true);
-    EXPECT_FALSE(second->isRunning());
+    EXPECT_FALSE(second->runControl().isRunning());
     EXPECT_TRUE(h.settings->value("optInSystemAudio").toBool());
 }
 
@@ -217,8 +217,8 @@ TEST_F(TranscriptionViewModelRunTest, SourceChangesDuringARun_LeaveOneRunOnTheRe
         model->sourceAccess().setOptInSystemAudio(true);
         model->sourceAccess().setOptInSystemAudio(false);
     }));
-    EXPECT_EQ(model->runGeneration(), 3);
-    ASSERT_TRUE(waitFor([&] { return model->activeSources().size() == 1 && runningSources() == 1; }));
+    EXPECT_EQ(model->runControl().runGeneration(), 3);
+    ASSERT_TRUE(waitFor([&] { return model->runControl().activeSources().size() == 1 && runningSources() == 1; }));
     const auto restarted = h.pipelines().back();
     EXPECT_TRUE(restarted.microphone && !restarted.systemAudio);
     EXPECT_EQ(restarted.devices, (AudioDeviceChoice{"", "alsa_output.hdmi"}));
@@ -227,19 +227,19 @@ TEST_F(TranscriptionViewModelRunTest, SourceChangesDuringARun_LeaveOneRunOnTheRe
     const auto built = h.pipelineCount();
     ASSERT_TRUE(settlesAfter(*model, [&] {
         model->sourceAccess().setOptInMic(true);
-        model->pauseTranscription();
+        model->runControl().pause();
     }));
-    EXPECT_FALSE(model->isRunning());
+    EXPECT_FALSE(model->runControl().isRunning());
     EXPECT_EQ(h.pipelineCount(), built);
     EXPECT_EQ(runningSources(), 0);
 
     // Turning the last source off ends the run and starts none.
-    model->resumeTranscription();
-    ASSERT_TRUE(waitFor([&] { return model->activeSources().size() == 1; }));
+    model->runControl().resume();
+    ASSERT_TRUE(waitFor([&] { return model->runControl().activeSources().size() == 1; }));
     ASSERT_TRUE(settlesAfter(*model, [&] { model->sourceAccess().setOptInMic(false); }));
-    EXPECT_FALSE(model->isRunning());
-    EXPECT_EQ(model->runGeneration(), 4);
-    EXPECT_TRUE(model->activeSources().empty());
+    EXPECT_FALSE(model->runControl().isRunning());
+    EXPECT_EQ(model->runControl().runGeneration(), 4);
+    EXPECT_TRUE(model->runControl().activeSources().empty());
 }
 
 TEST_F(TranscriptionViewModelRunTest, AccessStates_FollowPermissionsAndSurviveARestartOfTheModel)
@@ -256,8 +256,8 @@ TEST_F(TranscriptionViewModelRunTest, AccessStates_FollowPermissionsAndSurviveAR
             ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->sourceAccess().requestSystemAudio(done); }));
         EXPECT_EQ(model->sourceAccess().accessState(AudioSourceID::systemAudio), SourceAccessState::denied());
         EXPECT_TRUE(model->sourceAccess().optInSystemAudio());
-        EXPECT_THAT(model->notices(), ElementsAre(HasSubstr("出力装置"), HasSubstr("出力装置")));
-        EXPECT_FALSE(model->isRunning());
+        EXPECT_THAT(model->noticeLog().notices(), ElementsAre(HasSubstr("出力装置"), HasSubstr("出力装置")));
+        EXPECT_FALSE(model->runControl().isRunning());
     }
     auto restarted = h.makeModel();
     EXPECT_EQ(restarted->sourceAccess().micStatus(), Status::undetermined);
@@ -267,7 +267,7 @@ TEST_F(TranscriptionViewModelRunTest, AccessStates_FollowPermissionsAndSurviveAR
     h.permissions->setScreenRecording(true);
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { restarted->sourceAccess().refresh(done); }));
     EXPECT_EQ(restarted->sourceAccess().accessState(AudioSourceID::systemAudio), SourceAccessState::granted(true));
-    EXPECT_TRUE(restarted->canStart());
+    EXPECT_TRUE(restarted->sourceAccess().canStart());
 }
 
 TEST_F(TranscriptionViewModelRunTest, RequestingTheMicrophone_OptsInStartsAndPostsTheSpeechNoticeOnce)
@@ -277,8 +277,8 @@ TEST_F(TranscriptionViewModelRunTest, RequestingTheMicrophone_OptsInStartsAndPos
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->sourceAccess().requestMicrophone(done); }));
     EXPECT_EQ(h.permissions->speechRequests(), 1);
     EXPECT_TRUE(h.settings->value("optInMic").toBool());
-    EXPECT_TRUE(model->isRunning());
-    model->pauseTranscription();
+    EXPECT_TRUE(model->runControl().isRunning());
+    model->runControl().pause();
 
     ViewModelHarness refused;
     refused.permissions->setRequestOutcome(Status::granted, Status::denied, false);
@@ -287,8 +287,8 @@ TEST_F(TranscriptionViewModelRunTest, RequestingTheMicrophone_OptsInStartsAndPos
         ASSERT_TRUE(ViewModelHarness::await([&](auto done) { other->sourceAccess().requestMicrophone(done); }));
     EXPECT_EQ(refused.permissions->speechRequests(), 1);
     EXPECT_EQ(other->sourceAccess().accessState(AudioSourceID::microphone), SourceAccessState::granted(true));
-    EXPECT_FALSE(other->isRunning());
-    EXPECT_THAT(other->notices(), ElementsAre(HasSubstr("音声認識が許可されていません")));
+    EXPECT_FALSE(other->runControl().isRunning());
+    EXPECT_THAT(other->noticeLog().notices(), ElementsAre(HasSubstr("音声認識が許可されていません")));
 }
 
 TEST_F(TranscriptionViewModelRunTest, Saving_SkipsAnEmptyRunWaitsOutQuickLinesAndWritesTheEndTimeOnQuitting)
@@ -298,16 +298,16 @@ TEST_F(TranscriptionViewModelRunTest, Saving_SkipsAnEmptyRunWaitsOutQuickLinesAn
     // Long beside the pace of the lines below, so that a busy machine cannot leave a gap as long.
     h.timings.saveDelay = std::chrono::milliseconds(1000);
     auto model = runningModel();
-    ASSERT_EQ(model->pastSessions(), std::vector<TranscriptSession>{past});
-    QSignalSpy saves(model.get(), &TranscriptionViewModel::historySaveFinished);
+    ASSERT_EQ(model->historyAutosave().pastSessions(), std::vector<TranscriptSession>{past});
+    QSignalSpy saves(&model->historyAutosave(), &HistoryAutosave::saveFinished);
 
     // A run ending without lines saves only the past sessions.
-    model->pauseTranscription();
+    model->runControl().pause();
     ASSERT_TRUE(saves.wait(30000));
     EXPECT_EQ(h.historyJson()["sessions"].size(), 1u);
 
     // Lines coming for longer than the quiet time, each within it, cause one save after the last of them.
-    model->resumeTranscription();
+    model->runControl().resume();
     ASSERT_TRUE(h.waitForRecognition(1));
     auto transcriber = h.pipelines()[1].transcriber;
     QTimer pace;
@@ -322,14 +322,14 @@ TEST_F(TranscriptionViewModelRunTest, Saving_SkipsAnEmptyRunWaitsOutQuickLinesAn
     auto saved = h.historyJson()["sessions"];
     ASSERT_EQ(saved.size(), 2u);
     EXPECT_EQ(saved[0]["lines"].size(), 6u) << "saved before the quiet time after the last line";
-    EXPECT_EQ(saved[0].get<TranscriptSession>().id, model->currentSessionID());
-    EXPECT_EQ(saved[0].get<TranscriptSession>().lines, model->finalizedLines());
+    EXPECT_EQ(saved[0].get<TranscriptSession>().id, model->sessionTranscript().sessionID());
+    EXPECT_EQ(saved[0].get<TranscriptSession>().lines, model->sessionTranscript().lines());
     EXPECT_FALSE(saved[0].contains("endedAt"));
     EXPECT_EQ(saved[1].get<TranscriptSession>(), past);
 
     // Quitting writes a pending line at once, with the end time.
     transcriber->emitSegment("最後の行", true);
-    ASSERT_TRUE(waitFor([&] { return model->finalizedLines().size() == 7; }));
+    ASSERT_TRUE(waitFor([&] { return model->sessionTranscript().lines().size() == 7; }));
     const Date quitAt = currentDate();
     model->shutdown();
     saved = h.historyJson()["sessions"];
@@ -338,8 +338,8 @@ TEST_F(TranscriptionViewModelRunTest, Saving_SkipsAnEmptyRunWaitsOutQuickLinesAn
     EXPECT_EQ(current.lines.size(), 7u);
     ASSERT_TRUE(current.endedAt.has_value());
     EXPECT_GE(*current.endedAt, quitAt);
-    model->resumeTranscription();
-    EXPECT_FALSE(model->isRunning()) << "nothing starts after quitting";
+    model->runControl().resume();
+    EXPECT_FALSE(model->runControl().isRunning()) << "nothing starts after quitting";
 }
 
 TEST_F(TranscriptionViewModelRunTest, StartUp_HoldsAPausePressedMeanwhileAndSavesWaitToKeepThePastSessions)
@@ -351,7 +351,7 @@ TEST_F(TranscriptionViewModelRunTest, StartUp_HoldsAPausePressedMeanwhileAndSave
     // Short enough for the timers to fire in the order they were started (Qt runs such timers precisely).
     h.timings.saveDelay = std::chrono::milliseconds(10);
     auto model = h.makeModel();
-    QSignalSpy saves(model.get(), &TranscriptionViewModel::historySaveFinished);
+    QSignalSpy saves(&model->historyAutosave(), &HistoryAutosave::saveFinished);
     // The line's quiet time runs out before the history is read: a timer as long, started after it, fires after.
     model->handle(OutputEvent::finalizedTranscript("読み込み前の行"));
     bool quietTimeOver = false;
@@ -361,14 +361,14 @@ TEST_F(TranscriptionViewModelRunTest, StartUp_HoldsAPausePressedMeanwhileAndSave
     // The start-up's steps come back through the event loop, so the pause lands before its end.
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) {
         model->bootstrap(done);
-        model->pauseTranscription();
+        model->runControl().pause();
     }));
-    EXPECT_TRUE(model->isPaused());
-    EXPECT_FALSE(model->isRunning());
+    EXPECT_TRUE(model->runControl().isPaused());
+    EXPECT_FALSE(model->runControl().isRunning());
     EXPECT_EQ(h.pipelineCount(), 0u);
     // Nothing was written before the history was read (the read would hold the current session twice), and the
     // first save keeps the past sessions behind the line.
-    EXPECT_EQ(model->pastSessions(), std::vector<TranscriptSession>{past});
+    EXPECT_EQ(model->historyAutosave().pastSessions(), std::vector<TranscriptSession>{past});
     ASSERT_TRUE(waitFor([&] { return !saves.isEmpty(); }));
     const auto saved = h.historyJson()["sessions"];
     ASSERT_EQ(saved.size(), 2u);
@@ -383,14 +383,14 @@ TEST_F(TranscriptionViewModelRunTest, AFailedSave_IsReportedOnceInTheLog)
     h.timings.saveDelay = std::chrono::milliseconds(50);
     auto model = h.makeModel();
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model->bootstrap(done); }));
-    QSignalSpy saves(model.get(), &TranscriptionViewModel::historySaveFinished);
+    QSignalSpy saves(&model->historyAutosave(), &HistoryAutosave::saveFinished);
     model->handle(OutputEvent::finalizedTranscript("一"));
     ASSERT_TRUE(saves.wait(30000));
-    EXPECT_EQ(model->notices().size(), 1u);
+    EXPECT_EQ(model->noticeLog().notices().size(), 1u);
     model->handle(OutputEvent::finalizedTranscript("二"));
     ASSERT_TRUE(saves.wait(30000));
-    EXPECT_EQ(model->notices().size(), 1u);
-    EXPECT_EQ(model->finalizedLines().size(), 2u);
+    EXPECT_EQ(model->noticeLog().notices().size(), 1u);
+    EXPECT_EQ(model->sessionTranscript().lines().size(), 2u);
 }
 
 TEST(ViewModelSinkTest, DeliversInOrderOnTheMainThreadAndGivesUpWhenStopped)

@@ -10,6 +10,7 @@
 #include "support/ScriptedTranscriber.h"
 #include "support/TemporaryDirectory.h"
 
+#include "TranscriptionInfrastructure/history/IndexedHistorySearchEngine.h"
 #include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
 #include "TranscriptionUI/TranscriptionViewModel.h"
 
@@ -56,6 +57,7 @@ public:
         deps.calendar = calendar;
         deps.responder = responder;
         deps.store = store;
+        deps.makeSearchEngine = IndexedHistorySearchEngine::factory();
         deps.settings = settings.get();
         deps.makePipeline = [this](bool microphone, bool systemAudio, const AudioDeviceChoice& devices,
                                    TranscriptionViewModel::DegradedCallback onDegraded,

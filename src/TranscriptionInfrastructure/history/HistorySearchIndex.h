@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TranscriptionApplication/HistorySearchResults.h"
 #include "TranscriptionDomain/FinalizedLine.h"
 #include "TranscriptionDomain/ReferenceDate.h"
 #include "TranscriptionDomain/SearchTextFolding.h"
@@ -17,31 +18,6 @@
 #include <vector>
 
 namespace tc {
-
-// One line that matched, with where the matches are in its original text.
-struct HistorySearchHit {
-    Uuid lineId;
-    std::string text;
-    Date time = 0;
-    // Every non-overlapping match in text, in UTF-8 bytes, first to last; never empty.
-    std::vector<TextRange> ranges;
-};
-
-// The matching lines of one session, in the session's order.
-struct HistorySearchSessionHits {
-    Uuid sessionId;
-    Date startedAt = 0;
-    std::vector<HistorySearchHit> lines;
-};
-
-struct HistorySearchResults {
-    // Newest session first.
-    std::vector<HistorySearchSessionHits> sessions;
-    // Lines that match in the whole history, also those beyond the limit.
-    std::size_t matchedLines = 0;
-    // True when more lines match than the results hold.
-    bool truncated = false;
-};
 
 // The whole history in folded form, so that each keystroke of a search is one pass over prepared bytes.
 // Thread-safe: any thread may call any member. Searches run side by side and hold the lock one session at a time,

@@ -167,7 +167,7 @@ std::vector<TranscriptSession> TranscriptHistoryStore::loadLocked(FileLock& file
     // The old file is copied before the rewrite. If the copy fails, the save below renames the original aside instead,
     // or leaves it in place when even that fails.
     if (!AtomicFileWriter::write(asidePath("legacy"), *bytes)) m_fileIsOurs = true;
-    saveLocked({session}, fileLock);
+    static_cast<void>(saveLocked({session}, fileLock));
     return {std::move(session)};
 }
 
@@ -196,11 +196,11 @@ std::vector<TranscriptSession> TranscriptHistoryStore::salvageLocked(const std::
     m_damage = std::move(damage);
 
     if (!salvage || salvage->sessions.empty()) return {};
-    if (saveLocked(salvage->sessions, fileLock)) m_fileIsOurs = false;
+    if (!saveLocked(salvage->sessions, fileLock)) m_fileIsOurs = false;
     return std::move(salvage->sessions);
 }
 
-std::optional<TranscriptHistoryStore::SaveError>
+Expected<void, TranscriptHistoryStore::SaveError>
 TranscriptHistoryStore::save(const std::vector<TranscriptSession>& sessions)
 {
     std::lock_guard lock(m_mutex);
@@ -273,49 +273,49 @@ TranscriptHistoryStore::sessionsAddedElsewhereLocked(const std::vector<Transcrip
     return m_addedElsewhere;
 }
 
-std::optional<TranscriptHistoryStore::SaveError>
+Expected<void, TranscriptHistoryStore::SaveError>
 TranscriptHistoryStore::saveLocked(const std::vector<TranscriptSession>& sessions, FileLock& fileLock)
 {
     std::error_code ignored;
     std::filesystem::create_directories(m_fileURL.parent_path(), ignored);
     // Before encoding, so that the old file's bytes and the new ones are not in memory together.
     if (!m_fileIsOurs) {
-        if (auto error = protectUnknownFileLocked()) return error;
+        if (auto protectedFile = protectUnknownFileLocked(); !protectedFile) return protectedFile;
     }
 
     std::string bytes;
     try {
         bytes = HistoryJsonCodec::encodeStore(sessions, m_maxLinesPerSession);
     } catch (const std::bad_alloc&) {
-        return saveError("メモリが足りません");
+        return Unexpected{saveError("メモリが足りません")};
     }
     if (const auto failure = AtomicFileWriter::write(m_fileURL, bytes))
-        return saveError(AtomicFileWriter::describe(*failure));
+        return Unexpected{saveError(AtomicFileWriter::describe(*failure))};
     m_fileIsOurs = true;
     m_lastSeen = currentIdentity();
     m_lastStamp = fileLock.renewStamp();
-    return std::nullopt;
+    return {};
 }
 
-std::optional<TranscriptHistoryStore::SaveError> TranscriptHistoryStore::protectUnknownFileLocked()
+Expected<void, TranscriptHistoryStore::SaveError> TranscriptHistoryStore::protectUnknownFileLocked()
 {
     std::error_code error;
     const auto status = std::filesystem::symlink_status(m_fileURL, error);
-    if (status.type() == std::filesystem::file_type::not_found) return std::nullopt;
+    if (status.type() == std::filesystem::file_type::not_found) return {};
 
     std::string tag = "unreadable";
     if (const auto bytes = FileReader::readAll(m_fileURL)) {
-        if (HistoryJsonCodec::decodeStore(*bytes)) return std::nullopt;
+        if (HistoryJsonCodec::decodeStore(*bytes)) return {};
         if (HistoryJsonCodec::decodeLegacy(*bytes)) tag = "legacy";
     }
     const auto aside = asidePath(tag);
     if (std::rename(m_fileURL.c_str(), aside.c_str()) != 0) {
         const int renameError = errno;
-        return SaveError{"履歴を保存できませんでした: 読み込めない履歴ファイル「" + m_fileURL.string() +
-                         "」を退避できませんでした (" + AtomicFileWriter::describe({renameError}) +
-                         ")。このファイルを別の場所へ移してから、もう一度お試しください。"};
+        return Unexpected{SaveError{"履歴を保存できませんでした: 読み込めない履歴ファイル「" + m_fileURL.string() +
+                                    "」を退避できませんでした (" + AtomicFileWriter::describe({renameError}) +
+                                    ")。このファイルを別の場所へ移してから、もう一度お試しください。"}};
     }
-    return std::nullopt;
+    return {};
 }
 
 std::filesystem::path TranscriptHistoryStore::asidePath(const std::string& tag) const

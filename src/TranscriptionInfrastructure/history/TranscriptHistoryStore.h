@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TranscriptionApplication/TranscriptHistory.h"
+#include "TranscriptionDomain/Expected.h"
 #include "TranscriptionDomain/TranscriptSession.h"
 
 #include <cstddef>
@@ -13,27 +15,12 @@
 
 namespace tc {
 
-// The user's transcript sessions in one JSON file ("version" 2 with "sessions"; the old flat "lines" layout is
-// migrated on load). Several stores, in this process or others, may share the file: each call holds an advisory
-// lock on "<file>.lock" beside it, and a save keeps the sessions other writers added. Thread-safe: one mutex
-// serialises load, save and clear within the process.
-class TranscriptHistoryStore {
+// The transcript history on Linux: the user's sessions in one JSON file ("version" 2 with "sessions"; the old flat
+// "lines" layout is migrated on load). Several stores, in this process or others, may share the file: each call holds
+// an advisory lock on "<file>.lock" beside it, and a save keeps the sessions other writers added. Thread-safe: one
+// mutex serialises load, save and clear within the process.
+class TranscriptHistoryStore : public TranscriptHistory {
 public:
-    struct SaveError {
-        // Japanese, saying what went wrong and what to do.
-        std::string message;
-    };
-
-    // What load() found when the file was damaged.
-    struct DamagedHistory {
-        // Where the original file now is, unchanged.
-        std::filesystem::path keptAsidePath;
-        std::size_t recoveredSessions = 0;
-        std::size_t droppedLines = 0;
-        // Japanese, for the user: where the original went and how much was recovered.
-        std::string notice;
-    };
-
     static constexpr std::int64_t kDefaultMaxLinesPerSession = 5000;
 
     // Touches no file. A negative cap counts as 0.
@@ -52,18 +39,18 @@ public:
     // The stored sessions; empty when the file is missing or holds nothing readable. An old-layout file is kept as
     // a backup copy and rewritten in the current layout. A damaged or unreadable file is moved aside unchanged and
     // what still decodes of it is returned and written back; damageFoundAtLoad() then tells about it.
-    std::vector<TranscriptSession> load();
+    std::vector<TranscriptSession> load() override;
     // What the last load() moved aside; nothing when the file was whole.
-    std::optional<DamagedHistory> damageFoundAtLoad();
+    std::optional<DamagedHistory> damageFoundAtLoad() override;
 
     // Writes these sessions, each cut to its newest maxLinesPerSession() lines, followed by the sessions another
     // writer put in the file since (those this store never handed out). A session this store loaded or saved and
-    // the caller no longer lists stays removed. Nothing on success; on failure the previous file is left whole. A
-    // file that is not a history of ours is first moved aside, never overwritten.
-    std::optional<SaveError> save(const std::vector<TranscriptSession>& sessions);
+    // the caller no longer lists stays removed. On failure the previous file is left whole. A file that is not a
+    // history of ours is first moved aside, never overwritten.
+    Expected<void, SaveError> save(const std::vector<TranscriptSession>& sessions) override;
 
     // Deletes the file; a missing file is fine. The sessions this store knew stay removed from later saves.
-    void clear();
+    void clear() override;
 
 private:
     // The advisory lock on "<file>.lock" held during each call.
@@ -81,9 +68,9 @@ private:
     // The sessions in the file that neither the caller lists nor this store ever handed out.
     std::vector<TranscriptSession> sessionsAddedElsewhereLocked(const std::vector<TranscriptSession>& sessions,
                                                                 const FileLock& fileLock);
-    std::optional<SaveError> saveLocked(const std::vector<TranscriptSession>& sessions, FileLock& fileLock);
+    Expected<void, SaveError> saveLocked(const std::vector<TranscriptSession>& sessions, FileLock& fileLock);
     // Moves the current file aside unless it is a history this store may overwrite.
-    std::optional<SaveError> protectUnknownFileLocked();
+    Expected<void, SaveError> protectUnknownFileLocked();
     // A free name beside the history: history.<tag>-yyyyMMdd-HHmmss[-n].json.
     std::filesystem::path asidePath(const std::string& tag) const;
 

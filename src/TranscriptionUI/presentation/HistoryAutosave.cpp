@@ -1,11 +1,10 @@
 #include "TranscriptionUI/presentation/HistoryAutosave.h"
 
-#include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
 #include "TranscriptionUI/presentation/ObservedValue.h"
 
 namespace tc {
 
-HistoryAutosave::HistoryAutosave(std::shared_ptr<TranscriptHistoryStore> store, std::shared_ptr<MainThreadHop> hop,
+HistoryAutosave::HistoryAutosave(std::shared_ptr<TranscriptHistory> store, std::shared_ptr<MainThreadHop> hop,
                                  std::chrono::milliseconds saveDelay, CurrentSession currentSession,
                                  FailureReporter reportFailure)
     : m_store(std::move(store)), m_hop(std::move(hop)), m_currentSession(std::move(currentSession)),
@@ -71,7 +70,7 @@ void HistoryAutosave::enqueue(std::optional<Date> endedAt, std::shared_ptr<std::
         sessions.insert(sessions.end(), past->begin(), past->end());
         // A history that silently stops being written would lose the user's lines without a word.
         std::optional<std::string> message;
-        if (auto error = store->save(sessions)) message = std::move(error->message);
+        if (auto saved = store->save(sessions); !saved) message = std::move(saved.error().message);
         if (failure) *failure = message;
         hop->post([this, message = std::move(message)] {
             if (message) m_reportFailure(*message);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TranscriptionApplication/TranscriptHistory.h"
 #include "TranscriptionDomain/ReferenceDate.h"
 #include "TranscriptionDomain/TranscriptSession.h"
 
@@ -17,7 +18,6 @@ namespace tc {
 
 class MainThreadHop;
 class SerialWorker;
-class TranscriptHistoryStore;
 
 // The past sessions read from the history file, and the debounced writes of the current session in front of
 // them on a worker. Saves wait until the history has been read, so an early save cannot overwrite it.
@@ -30,7 +30,7 @@ public:
     // Gets a failed save's message, on the main thread.
     using FailureReporter = std::function<void(const std::string& message)>;
 
-    HistoryAutosave(std::shared_ptr<TranscriptHistoryStore> store, std::shared_ptr<MainThreadHop> hop,
+    HistoryAutosave(std::shared_ptr<TranscriptHistory> store, std::shared_ptr<MainThreadHop> hop,
                     std::chrono::milliseconds saveDelay, CurrentSession currentSession, FailureReporter reportFailure);
     // Writes what is queued, then joins the worker.
     ~HistoryAutosave() override;
@@ -60,7 +60,7 @@ private:
     // failure, when given, receives the save's error message (read it after the worker is joined).
     void enqueue(std::optional<Date> endedAt, std::shared_ptr<std::optional<std::string>> failure = nullptr);
 
-    std::shared_ptr<TranscriptHistoryStore> m_store;
+    std::shared_ptr<TranscriptHistory> m_store;
     std::shared_ptr<MainThreadHop> m_hop;
     CurrentSession m_currentSession;
     FailureReporter m_reportFailure;

@@ -1,7 +1,6 @@
 #include "TranscriptionUI/presentation/HistorySearch.h"
 
 #include "TranscriptionDomain/BlankText.h"
-#include "TranscriptionInfrastructure/history/HistorySearchWorker.h"
 #include "TranscriptionUI/presentation/MainThreadHop.h"
 
 #include <QPointer>
@@ -33,13 +32,14 @@ bool sameHits(const HistorySearchResults& a, const HistorySearchResults& b)
 
 } // namespace
 
-HistorySearch::HistorySearch(std::shared_ptr<MainThreadHop> hop) : m_hop(std::move(hop))
+HistorySearch::HistorySearch(const HistorySearchEngine::Factory& makeEngine, std::shared_ptr<MainThreadHop> hop)
+    : m_hop(std::move(hop))
 {
     QPointer<HistorySearch> self(this);
-    m_worker = std::make_unique<HistorySearchWorker>(
-        m_index, [hop = m_hop, self, latest = m_latest](std::uint64_t generation, const HistorySearchResults& results) {
+    m_engine = makeEngine(
+        [hop = m_hop, self, latest = m_latest](std::uint64_t generation, const HistorySearchResults& results) {
             hop->post([self, latest, generation, results] {
-                // The worker's generations only grow, so anything but the newest was overtaken.
+                // The engine's generations only grow, so anything but the newest was overtaken.
                 if (!self || generation != *latest) return;
                 self->setResults(results);
             });
@@ -53,7 +53,7 @@ HistorySearch::~HistorySearch()
 
 void HistorySearch::close()
 {
-    m_worker.reset();
+    m_engine.reset();
 }
 
 void HistorySearch::setQuery(std::string query)
@@ -66,13 +66,13 @@ void HistorySearch::setQuery(std::string query)
 
 void HistorySearch::replaceAll(const std::vector<TranscriptSession>& sessions)
 {
-    m_index.replaceAll(sessions);
+    if (m_engine) m_engine->replaceAll(sessions);
     submit();
 }
 
 void HistorySearch::appendLine(const Uuid& sessionId, Date sessionStartedAt, const FinalizedLine& line)
 {
-    m_index.appendLine(sessionId, sessionStartedAt, line);
+    if (m_engine) m_engine->appendLine(sessionId, sessionStartedAt, line);
     submit();
 }
 
@@ -84,8 +84,8 @@ void HistorySearch::submit()
         setResults({});
         return;
     }
-    if (!m_worker) return;
-    *m_latest = m_worker->submit(m_query);
+    if (!m_engine) return;
+    *m_latest = m_engine->submit(m_query);
 }
 
 void HistorySearch::setResults(HistorySearchResults results)

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "TranscriptionApplication/HistorySearchEngine.h"
+#include "TranscriptionApplication/HistorySearchResults.h"
 #include "TranscriptionDomain/FinalizedLine.h"
 #include "TranscriptionDomain/ReferenceDate.h"
 #include "TranscriptionDomain/TranscriptSession.h"
 #include "TranscriptionDomain/Uuid.h"
-#include "TranscriptionInfrastructure/history/HistorySearchIndex.h"
 
 #include <QObject>
 
@@ -15,16 +16,16 @@
 
 namespace tc {
 
-class HistorySearchWorker;
 class MainThreadHop;
 
-// The history search of the window: an index kept in step with the sessions, searched on a worker thread so
-// that typing never waits for a scan. Results of a query that was overtaken meanwhile are dropped. Main thread
+// The history search of the window: an engine kept in step with the sessions, which searches on its own thread
+// so that typing never waits for a scan. Results of a query that was overtaken meanwhile are dropped. Main thread
 // only.
 class HistorySearch : public QObject {
     Q_OBJECT
 public:
-    explicit HistorySearch(std::shared_ptr<MainThreadHop> hop);
+    // Makes its engine with the factory at once.
+    HistorySearch(const HistorySearchEngine::Factory& makeEngine, std::shared_ptr<MainThreadHop> hop);
     ~HistorySearch() override;
 
     const std::string& query() const { return m_query; }
@@ -33,11 +34,11 @@ public:
     // The results of the newest query that has finished; empty for a blank query.
     const HistorySearchResults& results() const { return m_results; }
 
-    // The index takes these sessions instead of what it held (history loaded or cleared); the query runs again.
+    // The engine takes these sessions instead of what it held (history loaded or cleared); the query runs again.
     void replaceAll(const std::vector<TranscriptSession>& sessions);
     // A finalized line of a session; the query runs again so the line can show up.
     void appendLine(const Uuid& sessionId, Date sessionStartedAt, const FinalizedLine& line);
-    // Stops the worker; later queries are ignored.
+    // Stops the engine; later queries are ignored.
     void close();
 
 signals:
@@ -55,9 +56,7 @@ private:
     std::string m_resultsQuery;
     // Generation of the query last submitted; older answers are stale.
     std::shared_ptr<std::uint64_t> m_latest = std::make_shared<std::uint64_t>(0);
-    HistorySearchIndex m_index;
-    // After the index it reads, so it is joined before the index goes.
-    std::unique_ptr<HistorySearchWorker> m_worker;
+    std::unique_ptr<HistorySearchEngine> m_engine;
 };
 
 } // namespace tc

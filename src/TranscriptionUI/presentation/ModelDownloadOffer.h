@@ -30,7 +30,7 @@ public:
         failed,      // the last attempt failed or was cancelled; message() says why and what to do
     };
 
-    // Wired by defaultDependencies() or a test; all are required.
+    // Wired by the application or a test; all are required.
     struct Dependencies {
         // Whether the model's file is installed and passes its check; called on a worker thread (it may hash).
         std::function<bool(const std::string& name)> isReady;
@@ -42,9 +42,6 @@ public:
         // What the download of the model, with the voice model, weighs in bytes; 0 when the catalogue does not say.
         std::function<std::uint64_t(const std::string& name)> downloadBytes;
     };
-
-    // The app's installer and catalogue, sharing the installer with whoever else is given it.
-    static Dependencies defaultDependencies(std::shared_ptr<SpeechModelInstaller> installer);
 
     explicit ModelDownloadOffer(Dependencies dependencies, QObject* parent = nullptr);
     ~ModelDownloadOffer() override;

@@ -1,6 +1,9 @@
 #include "TranscriptionUI/window/BrowsingTranscriptView.h"
 
-#include "TranscriptionUI/TranscriptionViewModel.h"
+#include "TranscriptionUI/presentation/CalendarBrowsing.h"
+#include "TranscriptionUI/presentation/HistoryAutosave.h"
+#include "TranscriptionUI/presentation/ReadingPosition.h"
+#include "TranscriptionUI/presentation/SessionTranscript.h"
 #include "TranscriptionUI/window/SectionWidgets.h"
 #include "TranscriptionUI/window/TranscriptLineListModel.h"
 #include "TranscriptionUI/window/TranscriptListView.h"
@@ -14,8 +17,10 @@
 
 namespace tc {
 
-BrowsingTranscriptView::BrowsingTranscriptView(TranscriptionViewModel* model, double fontSize, QWidget* parent)
-    : QWidget(parent), m_model(model)
+BrowsingTranscriptView::BrowsingTranscriptView(CalendarBrowsing& calendar, const SessionTranscript& transcript,
+                                               const HistoryAutosave& history, const ReadingPosition& reading,
+                                               double fontSize, QWidget* parent)
+    : QWidget(parent), m_calendar(calendar), m_transcript(transcript), m_history(history), m_reading(reading)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -31,7 +36,7 @@ BrowsingTranscriptView::BrowsingTranscriptView(TranscriptionViewModel* model, do
                                                ViewStyle::secondary(palette()), banner, &m_title),
                             1);
     auto* back = new QPushButton(QStringLiteral("ライブに戻る"), banner);
-    connect(back, &QPushButton::clicked, this, [this] { m_model->setBrowsingEvent(std::nullopt); });
+    connect(back, &QPushButton::clicked, this, [this] { m_calendar.setBrowsingEvent(std::nullopt); });
     bannerLayout->addWidget(back);
     layout->addWidget(banner);
 
@@ -41,11 +46,10 @@ BrowsingTranscriptView::BrowsingTranscriptView(TranscriptionViewModel* model, do
     m_list = new TranscriptListView(fontSize, this);
     layout->addWidget(m_list, 1);
 
-    using VM = TranscriptionViewModel;
-    connect(m_model, &VM::browsingEventChanged, this, &BrowsingTranscriptView::reload);
-    connect(m_model, &VM::pastSessionsChanged, this, &BrowsingTranscriptView::reload);
-    connect(m_model, &VM::finalizedLinesChanged, this, &BrowsingTranscriptView::addArrivedLines);
-    connect(m_model, &VM::highlightedLineIDChanged, this, &BrowsingTranscriptView::showHighlighted);
+    connect(&m_calendar, &CalendarBrowsing::browsingEventChanged, this, &BrowsingTranscriptView::reload);
+    connect(&m_history, &HistoryAutosave::pastSessionsChanged, this, &BrowsingTranscriptView::reload);
+    connect(&m_transcript, &SessionTranscript::linesChanged, this, &BrowsingTranscriptView::addArrivedLines);
+    connect(&m_reading, &ReadingPosition::highlightedLineIDChanged, this, &BrowsingTranscriptView::showHighlighted);
     reload();
 }
 
@@ -56,21 +60,21 @@ void BrowsingTranscriptView::setFontSize(double fontSize)
 
 void BrowsingTranscriptView::reload()
 {
-    const auto& event = m_model->browsingEvent();
-    m_seenCurrentLines = m_model->finalizedLines().size();
+    const auto& event = m_calendar.browsingEvent();
+    m_seenCurrentLines = m_transcript.lines().size();
     if (!event) {
         m_list->lines()->reset({});
         return;
     }
     m_title->setText(QStringLiteral("閲覧中: ") + QString::fromStdString(event->title));
-    m_list->lines()->reset(m_model->browsingLines());
+    m_list->lines()->reset(CalendarBrowsing::linesIn(*event, m_transcript.lines(), m_history.pastSessions()));
     refreshEmpty();
     showHighlighted();
 }
 
 void BrowsingTranscriptView::showHighlighted()
 {
-    const auto& id = m_model->highlightedLineID();
+    const auto& id = m_reading.highlightedLineID();
     m_list->lines()->setHighlighted(id);
     if (!id) return;
     if (const auto row = m_list->lines()->rowOf(*id)) {
@@ -82,8 +86,8 @@ void BrowsingTranscriptView::showHighlighted()
 
 void BrowsingTranscriptView::addArrivedLines()
 {
-    const auto& lines = m_model->finalizedLines();
-    const auto& event = m_model->browsingEvent();
+    const auto& lines = m_transcript.lines();
+    const auto& event = m_calendar.browsingEvent();
     if (lines.size() < m_seenCurrentLines) {
         reload();
         return;

@@ -8,7 +8,10 @@ class QLabel;
 
 namespace tc {
 
-class TranscriptionViewModel;
+class CalendarBrowsing;
+class HistoryAutosave;
+class ReadingPosition;
+class SessionTranscript;
 class TranscriptListView;
 
 // The lines of the browsed calendar event from every session, under a banner with the event's title and a way
@@ -17,7 +20,11 @@ class TranscriptListView;
 class BrowsingTranscriptView : public QWidget {
     Q_OBJECT
 public:
-    BrowsingTranscriptView(TranscriptionViewModel* model, double fontSize, QWidget* parent = nullptr);
+    // Shows the event `calendar` browses, with the lines of `transcript` and `history` inside it; marks the line
+    // `reading` highlights.
+    BrowsingTranscriptView(CalendarBrowsing& calendar, const SessionTranscript& transcript,
+                           const HistoryAutosave& history, const ReadingPosition& reading, double fontSize,
+                           QWidget* parent = nullptr);
 
     TranscriptListView* list() const { return m_list; }
     QLabel* emptyLabel() const { return m_empty; }
@@ -30,7 +37,10 @@ private:
     // Marks the highlighted line (a chosen search result) and brings it into view.
     void showHighlighted();
 
-    TranscriptionViewModel* m_model;
+    CalendarBrowsing& m_calendar;
+    const SessionTranscript& m_transcript;
+    const HistoryAutosave& m_history;
+    const ReadingPosition& m_reading;
     QLabel* m_title = nullptr;
     QLabel* m_empty = nullptr;
     TranscriptListView* m_list = nullptr;

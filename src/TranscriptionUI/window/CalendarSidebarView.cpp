@@ -1,8 +1,9 @@
 #include "TranscriptionUI/window/CalendarSidebarView.h"
 
-#include "TranscriptionUI/TranscriptionViewModel.h"
 #include "TranscriptionUI/presentation/CalendarBrowsing.h"
 #include "TranscriptionUI/presentation/CalendarDayRows.h"
+#include "TranscriptionUI/presentation/HistoryAutosave.h"
+#include "TranscriptionUI/presentation/SessionTranscript.h"
 #include "TranscriptionUI/window/CalendarEventRowView.h"
 #include "TranscriptionUI/window/SectionWidgets.h"
 #include "TranscriptionUI/window/ViewStyle.h"
@@ -41,8 +42,9 @@ QWidget* accessPage(const QString& symbol, const QString& text, const QString& b
 
 } // namespace
 
-CalendarSidebarView::CalendarSidebarView(CalendarBrowsing& calendar, TranscriptionViewModel* transcript, QWidget* parent)
-    : QWidget(parent), m_calendar(calendar), m_transcript(transcript)
+CalendarSidebarView::CalendarSidebarView(CalendarBrowsing& calendar, const SessionTranscript& transcript,
+                                         const HistoryAutosave& history, QWidget* parent)
+    : QWidget(parent), m_calendar(calendar), m_transcript(transcript), m_history(history)
 {
     setMinimumWidth(220);
     setMaximumWidth(320);
@@ -115,8 +117,8 @@ CalendarSidebarView::CalendarSidebarView(CalendarBrowsing& calendar, Transcripti
     for (auto signal : {&CalendarBrowsing::statusChanged, &CalendarBrowsing::dayEventsChanged,
                         &CalendarBrowsing::browsingEventChanged, &CalendarBrowsing::sourceNamesChanged})
         connect(&m_calendar, signal, this, &CalendarSidebarView::rebuild);
-    connect(m_transcript, &TranscriptionViewModel::pastSessionsChanged, this, &CalendarSidebarView::rebuild);
-    connect(m_transcript, &TranscriptionViewModel::finalizedLinesChanged, this, &CalendarSidebarView::markArrivedLines);
+    connect(&m_history, &HistoryAutosave::pastSessionsChanged, this, &CalendarSidebarView::rebuild);
+    connect(&m_transcript, &SessionTranscript::linesChanged, this, &CalendarSidebarView::markArrivedLines);
     refreshHeader();
     rebuild();
 }
@@ -146,7 +148,7 @@ void CalendarSidebarView::refreshHeader()
 
 void CalendarSidebarView::rebuild()
 {
-    m_seenCurrentLines = m_transcript->finalizedLines().size();
+    m_seenCurrentLines = m_transcript.lines().size();
     section::clearLayout(m_eventLayout);
     m_rows.clear();
     m_moreRows.clear();
@@ -174,8 +176,9 @@ void CalendarSidebarView::rebuild()
             m_moreRows.push_back(more);
             continue;
         }
-        auto* view = new CalendarEventRowView(row.event, m_transcript->hasLines(row.event),
-                                              browsing && *browsing == row.event, m_eventList);
+        auto* view = new CalendarEventRowView(
+            row.event, CalendarBrowsing::hasLines(row.event, m_transcript.lines(), m_history.pastSessions()),
+            browsing && *browsing == row.event, m_eventList);
         connect(view, &CalendarEventRowView::clicked, this,
                 [this, event = row.event] { m_calendar.setBrowsingEvent(event); });
         m_eventLayout->addWidget(view);
@@ -186,7 +189,7 @@ void CalendarSidebarView::rebuild()
 
 void CalendarSidebarView::markArrivedLines()
 {
-    const auto& lines = m_transcript->finalizedLines();
+    const auto& lines = m_transcript.lines();
     if (lines.size() < m_seenCurrentLines) {
         rebuild();
         return;

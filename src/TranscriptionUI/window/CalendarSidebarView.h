@@ -17,7 +17,8 @@ namespace tc {
 
 class CalendarBrowsing;
 class CalendarEventRowView;
-class TranscriptionViewModel;
+class HistoryAutosave;
+class SessionTranscript;
 
 // The calendar sidebar: the day with buttons to the previous and next day, then the way to allow the calendar,
 // "no events" with where events come from and a button to add a calendar, or the day's rows, at most ten per
@@ -27,8 +28,9 @@ class TranscriptionViewModel;
 class CalendarSidebarView : public QWidget {
     Q_OBJECT
 public:
-    // Shows the calendar's day and events; `transcript` only tells which events hold lines.
-    CalendarSidebarView(CalendarBrowsing& calendar, TranscriptionViewModel* transcript, QWidget* parent = nullptr);
+    // Shows the calendar's day and events; `transcript` and `history` only tell which events hold lines.
+    CalendarSidebarView(CalendarBrowsing& calendar, const SessionTranscript& transcript, const HistoryAutosave& history,
+                        QWidget* parent = nullptr);
 
     // The day as "M/d (E)" in Japanese.
     static QString dateText(Date date);
@@ -51,7 +53,8 @@ private:
     void markArrivedLines();
 
     CalendarBrowsing& m_calendar;
-    TranscriptionViewModel* m_transcript;
+    const SessionTranscript& m_transcript;
+    const HistoryAutosave& m_history;
     QLabel* m_dateLabel = nullptr;
     QStackedWidget* m_stack = nullptr;
     QWidget* m_eventList = nullptr;

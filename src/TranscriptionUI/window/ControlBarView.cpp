@@ -1,6 +1,7 @@
 #include "TranscriptionUI/window/ControlBarView.h"
 
-#include "TranscriptionUI/TranscriptionViewModel.h"
+#include "TranscriptionUI/presentation/RunControl.h"
+#include "TranscriptionUI/presentation/SourceAccess.h"
 #include "TranscriptionUI/window/SectionWidgets.h"
 #include "TranscriptionUI/window/SourceControlView.h"
 #include "TranscriptionUI/window/SymbolIcon.h"
@@ -20,7 +21,8 @@ constexpr float kSilenceThreshold = 0.02f;
 
 } // namespace
 
-ControlBarView::ControlBarView(TranscriptionViewModel* model, QWidget* parent) : QWidget(parent), m_model(model)
+ControlBarView::ControlBarView(RunControl& run, SourceAccess& sources, QWidget* parent)
+    : QWidget(parent), m_run(run), m_sources(sources)
 {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);
@@ -28,15 +30,15 @@ ControlBarView::ControlBarView(TranscriptionViewModel* model, QWidget* parent) :
 
     m_runButton = new QPushButton(this);
     connect(m_runButton, &QPushButton::clicked, this, [this] {
-        if (m_model->isRunning())
-            m_model->pauseTranscription();
+        if (m_run.isRunning())
+            m_run.pause();
         else
-            m_model->resumeTranscription();
+            m_run.resume();
     });
     layout->addWidget(m_runButton);
 
-    m_micControl = new SourceControlView(AudioSourceID::microphone, m_model->sourceAccess(), this);
-    m_systemAudioControl = new SourceControlView(AudioSourceID::systemAudio, m_model->sourceAccess(), this);
+    m_micControl = new SourceControlView(AudioSourceID::microphone, m_sources, this);
+    m_systemAudioControl = new SourceControlView(AudioSourceID::systemAudio, m_sources, this);
     layout->addWidget(m_micControl);
     layout->addWidget(m_systemAudioControl);
 
@@ -72,22 +74,16 @@ ControlBarView::ControlBarView(TranscriptionViewModel* model, QWidget* parent) :
     m_clearButton = new QPushButton(QStringLiteral("記録を消去"), this);
     layout->addWidget(m_clearButton);
 
-    using VM = TranscriptionViewModel;
-    connect(m_model, &VM::isRunningChanged, this, [this] {
-        refreshRunControls();
-        refreshExportAndClear();
-    });
-    connect(m_model, &VM::isPausedChanged, this, &ControlBarView::refreshRunControls);
-    for (auto signal : {&VM::speechStatusChanged, &VM::micStatusChanged, &VM::systemAudioGrantedChanged,
-                        &VM::optInMicChanged, &VM::optInSystemAudioChanged})
-        connect(m_model, signal, this, &ControlBarView::refreshRunControls);
-    connect(m_model, &VM::activeSourcesChanged, this, &ControlBarView::refreshWaveforms);
-    connect(m_model, &VM::levelHistoryChanged, this, &ControlBarView::refreshWaveforms);
-    connect(m_model, &VM::finalizedLinesChanged, this, &ControlBarView::refreshExportAndClear);
-    connect(m_model, &VM::pastSessionsChanged, this, &ControlBarView::refreshExportAndClear);
+    for (auto signal : {&RunControl::isRunningChanged, &RunControl::isPausedChanged})
+        connect(&m_run, signal, this, &ControlBarView::refreshRunControls);
+    for (auto signal :
+         {&SourceAccess::speechStatusChanged, &SourceAccess::micStatusChanged, &SourceAccess::systemAudioGrantedChanged,
+          &SourceAccess::optInMicChanged, &SourceAccess::optInSystemAudioChanged})
+        connect(&m_sources, signal, this, &ControlBarView::refreshRunControls);
+    for (auto signal : {&RunControl::activeSourcesChanged, &RunControl::levelHistoryChanged})
+        connect(&m_run, signal, this, &ControlBarView::refreshWaveforms);
     refreshRunControls();
     refreshWaveforms();
-    refreshExportAndClear();
 }
 
 SourceControlView* ControlBarView::sourceControl(AudioSourceID source) const
@@ -97,22 +93,22 @@ SourceControlView* ControlBarView::sourceControl(AudioSourceID source) const
 
 void ControlBarView::refreshRunControls()
 {
-    if (m_model->isRunning()) {
+    if (m_run.isRunning()) {
         m_runButton->setText(QStringLiteral("一時停止"));
         m_runButton->setVisible(true);
-    } else if (m_model->isPaused() || (m_model->runGeneration() > 0 && m_model->canStart())) {
+    } else if (m_run.isPaused() || (m_run.runGeneration() > 0 && m_sources.canStart())) {
         // A run that ended by itself (given up, refused) is started again by hand, as its last notice says.
         m_runButton->setText(QStringLiteral("再開"));
         m_runButton->setVisible(true);
     } else {
         m_runButton->setVisible(false);
     }
-    m_runningBox->setVisible(m_model->isRunning());
+    m_runningBox->setVisible(m_run.isRunning());
 }
 
 void ControlBarView::refreshWaveforms()
 {
-    const auto& sources = m_model->activeSources();
+    const auto& sources = m_run.activeSources();
     bool sameSources = sources.size() == m_waveforms.size();
     for (std::size_t i = 0; sameSources && i < sources.size(); ++i)
         sameSources = m_waveforms[i]->id() == sources[i];
@@ -126,17 +122,11 @@ void ControlBarView::refreshWaveforms()
             m_waveforms.push_back(view);
         }
     }
-    const auto& history = m_model->levelHistory();
+    const auto& history = m_run.levelHistory();
     for (WaveformView* view : m_waveforms) {
         const auto entry = history.find(view->id());
         view->setInputs(entry == history.end() ? std::vector<float>{} : entry->second, true, kSilenceThreshold);
     }
-}
-
-void ControlBarView::refreshExportAndClear()
-{
-    m_exportButton->setEnabled(!m_model->finalizedLines().empty());
-    m_clearButton->setEnabled(!m_model->finalizedLines().empty() || !m_model->pastSessions().empty());
 }
 
 } // namespace tc

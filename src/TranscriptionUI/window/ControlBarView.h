@@ -13,17 +13,19 @@ class QToolButton;
 
 namespace tc {
 
+class RunControl;
+class SourceAccess;
 class SourceControlView;
-class TranscriptionViewModel;
 class WaveformView;
 
 // The bar above the transcript: the pause/resume button, the two sources' controls, "文字起こし中" with one
 // waveform per running source, the font size buttons, export and clear. The last four only show their buttons;
-// the window acts on them. Main thread only.
+// the window acts on them and enables them. Main thread only.
 class ControlBarView : public QWidget {
     Q_OBJECT
 public:
-    ControlBarView(TranscriptionViewModel* model, QWidget* parent = nullptr);
+    // Drives `run`; the sources' controls show `sources`.
+    ControlBarView(RunControl& run, SourceAccess& sources, QWidget* parent = nullptr);
 
     QPushButton* runButton() const { return m_runButton; }
     SourceControlView* sourceControl(AudioSourceID source) const;
@@ -37,9 +39,9 @@ public:
 private:
     void refreshRunControls();
     void refreshWaveforms();
-    void refreshExportAndClear();
 
-    TranscriptionViewModel* m_model;
+    RunControl& m_run;
+    SourceAccess& m_sources;
     QPushButton* m_runButton = nullptr;
     SourceControlView* m_micControl = nullptr;
     SourceControlView* m_systemAudioControl = nullptr;

@@ -1,7 +1,8 @@
 #include "TranscriptionUI/window/LiveTranscriptView.h"
 
 #include "TranscriptionDomain/DomainGlossary.h"
-#include "TranscriptionUI/TranscriptionViewModel.h"
+#include "TranscriptionUI/presentation/ReadingPosition.h"
+#include "TranscriptionUI/presentation/SessionTranscript.h"
 #include "TranscriptionUI/window/SymbolIcon.h"
 #include "TranscriptionUI/window/TranscriptLineListModel.h"
 #include "TranscriptionUI/window/TranscriptListView.h"
@@ -19,9 +20,11 @@
 
 namespace tc {
 
-LiveTranscriptView::LiveTranscriptView(TranscriptionViewModel* model, double fontSize, QWidget* parent)
-    : QWidget(parent), m_model(model), m_fontSize(fontSize), m_list(new TranscriptListView(fontSize, this)),
-      m_volatileLabel(new QLabel(this)), m_jumpButton(new QPushButton(this)),
+LiveTranscriptView::LiveTranscriptView(SessionTranscript& transcript, ReadingPosition& reading, double fontSize,
+                                       QWidget* parent)
+    : QWidget(parent), m_transcript(transcript), m_reading(reading), m_fontSize(fontSize),
+      m_list(new TranscriptListView(fontSize, this)), m_volatileLabel(new QLabel(this)),
+      m_jumpButton(new QPushButton(this)),
       m_scrollAnimation(new QPropertyAnimation(m_list->verticalScrollBar(), "value", this))
 {
     auto* layout = new QVBoxLayout(this);
@@ -41,7 +44,7 @@ LiveTranscriptView::LiveTranscriptView(TranscriptionViewModel* model, double fon
         QStringLiteral("QPushButton { background: %1; color: white; border-radius: 13px; padding: 4px 12px; }")
             .arg(ViewStyle::css(ViewStyle::accent(palette()))));
     connect(m_jumpButton, &QPushButton::clicked, this, [this] {
-        m_model->setFollowingLatest(true);
+        m_reading.setFollowingLatest(true);
         scrollToBottom(true);
     });
 
@@ -50,12 +53,12 @@ LiveTranscriptView::LiveTranscriptView(TranscriptionViewModel* model, double fon
     connect(m_scrollAnimation, &QPropertyAnimation::finished, this, [this] {
         m_programmaticScroll = false;
         updateNearBottom();
-        if (m_model->isFollowingLatest()) scrollToBottom(false);
+        if (m_reading.isFollowingLatest()) scrollToBottom(false);
     });
     QScrollBar* bar = m_list->verticalScrollBar();
     // The list lays out new rows later, in one pass; following waits for that instead of forcing a layout per line.
     connect(bar, &QScrollBar::rangeChanged, this, [this] {
-        if (m_model->isFollowingLatest()) {
+        if (m_reading.isFollowingLatest()) {
             if (std::exchange(m_glideToNewLine, false))
                 animateScroll(m_list->verticalScrollBar()->maximum());
             else if (m_scrollAnimation->state() != QAbstractAnimation::Running)
@@ -65,20 +68,19 @@ LiveTranscriptView::LiveTranscriptView(TranscriptionViewModel* model, double fon
     });
     connect(bar, &QScrollBar::valueChanged, this, [this] {
         updateNearBottom();
-        if (!m_programmaticScroll) m_model->setFollowingLatest(m_isNearBottom);
+        if (!m_programmaticScroll) m_reading.setFollowingLatest(m_isNearBottom);
     });
 
-    using VM = TranscriptionViewModel;
-    connect(m_model, &VM::finalizedLinesChanged, this, &LiveTranscriptView::syncLines);
-    connect(m_model, &VM::volatileTextChanged, this, &LiveTranscriptView::refreshVolatile);
-    connect(m_model, &VM::isFollowingLatestChanged, this, [this] {
+    connect(&m_transcript, &SessionTranscript::linesChanged, this, &LiveTranscriptView::syncLines);
+    connect(&m_transcript, &SessionTranscript::volatileTextChanged, this, &LiveTranscriptView::refreshVolatile);
+    connect(&m_reading, &ReadingPosition::isFollowingLatestChanged, this, [this] {
         refreshJumpButton();
-        if (m_model->isFollowingLatest()) scrollToBottom(true);
+        if (m_reading.isFollowingLatest()) scrollToBottom(true);
     });
-    connect(m_model, &VM::unreadCountChanged, this, &LiveTranscriptView::refreshJumpButton);
-    connect(m_model, &VM::pendingScrollTargetChanged, this, &LiveTranscriptView::scrollToPendingTarget);
-    connect(m_model, &VM::highlightedLineIDChanged, this,
-            [this] { m_list->lines()->setHighlighted(m_model->highlightedLineID()); });
+    connect(&m_reading, &ReadingPosition::unreadCountChanged, this, &LiveTranscriptView::refreshJumpButton);
+    connect(&m_reading, &ReadingPosition::pendingScrollTargetChanged, this, &LiveTranscriptView::scrollToPendingTarget);
+    connect(&m_reading, &ReadingPosition::highlightedLineIDChanged, this,
+            [this] { m_list->lines()->setHighlighted(m_reading.highlightedLineID()); });
 
     syncLines();
     refreshVolatile();
@@ -97,12 +99,12 @@ void LiveTranscriptView::syncLines()
     TranscriptLineListModel* lines = m_list->lines();
     const auto before = lines->rowCount();
     const bool wasReset =
-        before > 0 && (m_model->finalizedLines().size() < static_cast<std::size_t>(before) ||
-                       m_model->finalizedLines()[static_cast<std::size_t>(before) - 1].id != lines->lines().back().id);
-    lines->sync(m_model->finalizedLines());
-    lines->setHighlighted(m_model->highlightedLineID());
+        before > 0 && (m_transcript.lines().size() < static_cast<std::size_t>(before) ||
+                       m_transcript.lines()[static_cast<std::size_t>(before) - 1].id != lines->lines().back().id);
+    lines->sync(m_transcript.lines());
+    lines->setHighlighted(m_reading.highlightedLineID());
     const bool added = !wasReset && lines->rowCount() > before;
-    if (!m_model->isFollowingLatest()) return;
+    if (!m_reading.isFollowingLatest()) return;
     if (added && isVisible())
         m_glideToNewLine = true;
     else if (added || wasReset)
@@ -111,7 +113,7 @@ void LiveTranscriptView::syncLines()
 
 void LiveTranscriptView::refreshVolatile()
 {
-    const QString text = QString::fromStdString(m_model->volatileText());
+    const QString text = QString::fromStdString(m_transcript.volatileText());
     QFont font = m_volatileLabel->font();
     font.setPixelSize(static_cast<int>(std::lround(m_fontSize)));
     font.setItalic(true);
@@ -129,8 +131,8 @@ QString LiveTranscriptView::jumpButtonLabel(std::int64_t unreadCount)
 
 void LiveTranscriptView::refreshJumpButton()
 {
-    m_jumpButton->setText(jumpButtonLabel(m_model->unreadCount()));
-    m_jumpButton->setVisible(!m_model->isFollowingLatest());
+    m_jumpButton->setText(jumpButtonLabel(m_reading.unreadCount()));
+    m_jumpButton->setVisible(!m_reading.isFollowingLatest());
     placeJumpButton();
 }
 
@@ -151,7 +153,7 @@ void LiveTranscriptView::resizeEvent(QResizeEvent* event)
 
 void LiveTranscriptView::scrollToPendingTarget()
 {
-    const auto& target = m_model->pendingScrollTarget();
+    const auto& target = m_reading.pendingScrollTarget();
     if (!target) return;
     if (const auto row = m_list->lines()->rowOf(*target)) {
         // Rows added a moment ago may not be laid out yet.
@@ -160,7 +162,7 @@ void LiveTranscriptView::scrollToPendingTarget()
         const int centre = m_list->verticalScrollBar()->value() + rect.center().y();
         animateScroll(centre - m_list->viewport()->height() / 2);
     }
-    m_model->setPendingScrollTarget(std::nullopt);
+    m_reading.setPendingScrollTarget(std::nullopt);
 }
 
 bool LiveTranscriptView::isNearBottom(double offset, double contentHeight, double containerHeight)

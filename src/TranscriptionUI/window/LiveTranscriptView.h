@@ -10,18 +10,20 @@ class QPushButton;
 
 namespace tc {
 
-class TranscriptionViewModel;
+class ReadingPosition;
+class SessionTranscript;
 class TranscriptListView;
 
 // The live transcript: the session's lines as they arrive, the volatile text below them, and the button back to
-// the newest line while reading back. Follows the newest line while the model says so, scrolls to and
+// the newest line while reading back. Follows the newest line while the reading position says so, scrolls to and
 // highlights cited lines. Main thread only.
 class LiveTranscriptView : public QWidget {
     Q_OBJECT
 public:
     static constexpr double nearBottomTolerance = 24.0;
 
-    LiveTranscriptView(TranscriptionViewModel* model, double fontSize, QWidget* parent = nullptr);
+    LiveTranscriptView(SessionTranscript& transcript, ReadingPosition& reading, double fontSize,
+                       QWidget* parent = nullptr);
 
     TranscriptListView* list() const { return m_list; }
     QLabel* volatileLabel() const { return m_volatileLabel; }
@@ -46,7 +48,8 @@ private:
     void updateNearBottom();
     void animateScroll(int target);
 
-    TranscriptionViewModel* m_model;
+    SessionTranscript& m_transcript;
+    ReadingPosition& m_reading;
     double m_fontSize;
     bool m_isNearBottom = true;
     bool m_programmaticScroll = false;

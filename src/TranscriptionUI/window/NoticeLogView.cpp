@@ -1,6 +1,6 @@
 #include "TranscriptionUI/window/NoticeLogView.h"
 
-#include "TranscriptionUI/TranscriptionViewModel.h"
+#include "TranscriptionUI/presentation/NoticeLog.h"
 #include "TranscriptionUI/window/SectionWidgets.h"
 #include "TranscriptionUI/window/ViewStyle.h"
 
@@ -14,7 +14,7 @@
 
 namespace tc {
 
-NoticeLogView::NoticeLogView(TranscriptionViewModel* model, QWidget* parent) : QWidget(parent), m_model(model)
+NoticeLogView::NoticeLogView(NoticeLog& log, QWidget* parent) : QWidget(parent), m_notices(log)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -30,13 +30,13 @@ NoticeLogView::NoticeLogView(TranscriptionViewModel* model, QWidget* parent) : Q
     clear->setFont(ViewStyle::caption(font()));
     connect(copy, &QToolButton::clicked, this, [this] {
         QStringList lines;
-        for (const auto& notice : m_model->notices())
+        for (const auto& notice : m_notices.notices())
             lines << QString::fromStdString(notice);
         QClipboard* clipboard = QGuiApplication::clipboard();
         clipboard->clear();
         clipboard->setText(lines.join(QLatin1Char('\n')));
     });
-    connect(clear, &QToolButton::clicked, this, [this] { m_model->clearNotices(); });
+    connect(clear, &QToolButton::clicked, this, [this] { m_notices.clear(); });
     header->addWidget(title);
     header->addWidget(copy);
     header->addWidget(clear);
@@ -54,13 +54,13 @@ NoticeLogView::NoticeLogView(TranscriptionViewModel* model, QWidget* parent) : Q
     scroll->setWidget(notices);
     layout->addWidget(scroll);
 
-    connect(m_model, &TranscriptionViewModel::noticesChanged, this, &NoticeLogView::refresh);
+    connect(&m_notices, &NoticeLog::changed, this, &NoticeLogView::refresh);
     refresh();
 }
 
 void NoticeLogView::refresh()
 {
-    const auto& notices = m_model->notices();
+    const auto& notices = m_notices.notices();
     setVisible(!notices.empty());
     section::clearLayout(m_noticesLayout);
     for (const auto& notice : notices) {

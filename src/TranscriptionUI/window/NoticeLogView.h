@@ -6,19 +6,19 @@ class QVBoxLayout;
 
 namespace tc {
 
-class TranscriptionViewModel;
+class NoticeLog;
 
-// The log under the transcript: the model's notices, oldest first, with buttons to copy and clear them; hidden
+// The log under the transcript: the notices, oldest first, with buttons to copy and clear them; hidden
 // while there are none. Main thread only.
 class NoticeLogView : public QWidget {
     Q_OBJECT
 public:
-    NoticeLogView(TranscriptionViewModel* model, QWidget* parent = nullptr);
+    explicit NoticeLogView(NoticeLog& log, QWidget* parent = nullptr);
 
 private:
     void refresh();
 
-    TranscriptionViewModel* m_model;
+    NoticeLog& m_notices;
     QVBoxLayout* m_noticesLayout = nullptr;
 };
 

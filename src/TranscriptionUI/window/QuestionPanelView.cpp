@@ -1,8 +1,9 @@
 #include "TranscriptionUI/window/QuestionPanelView.h"
 
 #include "TranscriptionDomain/DomainGlossary.h"
-#include "TranscriptionUI/TranscriptionViewModel.h"
 #include "TranscriptionUI/presentation/ConversationAsking.h"
+#include "TranscriptionUI/presentation/ReadingPosition.h"
+#include "TranscriptionUI/presentation/SessionTranscript.h"
 #include "TranscriptionUI/window/SectionWidgets.h"
 #include "TranscriptionUI/window/SymbolIcon.h"
 #include "TranscriptionUI/window/TranscriptLineListModel.h"
@@ -29,11 +30,10 @@ QString qs(const std::string& text)
 
 } // namespace
 
-QuestionPanelView::QuestionPanelView(ConversationAsking& asking, TranscriptionViewModel* transcript, QWidget* parent)
-    : QWidget(parent), m_asking(asking), m_transcript(transcript)
+QuestionPanelView::QuestionPanelView(ConversationAsking& asking, SessionTranscript& transcript,
+                                     ReadingPosition& reading, QWidget* parent)
+    : QWidget(parent), m_asking(asking), m_transcript(transcript), m_reading(reading)
 {
-    const GlossaryTerm& ask = DomainGlossary::ask();
-    const BetaBadge& beta = DomainGlossary::askBeta();
     auto* wrapperLayout = new QVBoxLayout(this);
     wrapperLayout->setContentsMargins(0, 0, 0, 0);
 
@@ -45,7 +45,30 @@ QuestionPanelView::QuestionPanelView(ConversationAsking& asking, TranscriptionVi
     auto* layout = new QVBoxLayout(m_section);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
+    layout->addLayout(makeHeader());
+    layout->addLayout(makeInputRow());
+    m_note = new QLabel(qs(DomainGlossary::askBeta().note), m_section);
+    m_note->setFont(ViewStyle::caption(font()));
+    m_note->setStyleSheet(section::colorStyle(ViewStyle::secondary(palette())));
+    // One line that never widens the window; the whole note is its tooltip.
+    m_note->setWordWrap(false);
+    m_note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    layout->addWidget(m_note);
+    layout->addWidget(makeAnswerBlock());
+    m_errorLabel = new QLabel(m_section);
+    m_errorLabel->setFont(ViewStyle::caption(font()));
+    m_errorLabel->setStyleSheet(section::colorStyle(ViewStyle::orange()));
+    m_errorLabel->setWordWrap(true);
+    layout->addWidget(m_errorLabel);
+    wrapperLayout->addWidget(m_section);
 
+    observe();
+}
+
+QHBoxLayout* QuestionPanelView::makeHeader()
+{
+    const GlossaryTerm& ask = DomainGlossary::ask();
+    const BetaBadge& beta = DomainGlossary::askBeta();
     auto* header = new QHBoxLayout();
     header->setSpacing(6);
     auto* title = new QLabel(QStringLiteral("今の会話に") + qs(ask.label), m_section);
@@ -63,8 +86,13 @@ QuestionPanelView::QuestionPanelView(ConversationAsking& asking, TranscriptionVi
     header->addWidget(title);
     header->addWidget(badge);
     header->addStretch(1);
-    layout->addLayout(header);
 
+    return header;
+}
+
+QHBoxLayout* QuestionPanelView::makeInputRow()
+{
+    const GlossaryTerm& ask = DomainGlossary::ask();
     auto* input = new QHBoxLayout();
     input->setSpacing(8);
     m_questionField = new QLineEdit(m_section);
@@ -90,16 +118,11 @@ QuestionPanelView::QuestionPanelView(ConversationAsking& asking, TranscriptionVi
     m_askStack->setFixedSize(m_askButton->sizeHint());
     input->addWidget(m_questionField, 1);
     input->addWidget(m_askStack);
-    layout->addLayout(input);
+    return input;
+}
 
-    m_note = new QLabel(qs(beta.note), m_section);
-    m_note->setFont(ViewStyle::caption(font()));
-    m_note->setStyleSheet(section::colorStyle(ViewStyle::secondary(palette())));
-    // One line that never widens the window; the whole note is its tooltip.
-    m_note->setWordWrap(false);
-    m_note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    layout->addWidget(m_note);
-
+QFrame* QuestionPanelView::makeAnswerBlock()
+{
     m_answerBlock = new QFrame(m_section);
     m_answerBlock->setObjectName(QStringLiteral("answerBlock"));
     m_answerBlock->setStyleSheet(QStringLiteral("#answerBlock { background: %1; border-radius: 6px; }")
@@ -118,15 +141,11 @@ QuestionPanelView::QuestionPanelView(ConversationAsking& asking, TranscriptionVi
     m_citationLayout->setContentsMargins(0, 0, 0, 0);
     m_citationLayout->setSpacing(6);
     answerLayout->addWidget(m_citationRow);
-    layout->addWidget(m_answerBlock);
+    return m_answerBlock;
+}
 
-    m_errorLabel = new QLabel(m_section);
-    m_errorLabel->setFont(ViewStyle::caption(font()));
-    m_errorLabel->setStyleSheet(section::colorStyle(ViewStyle::orange()));
-    m_errorLabel->setWordWrap(true);
-    layout->addWidget(m_errorLabel);
-    wrapperLayout->addWidget(m_section);
-
+void QuestionPanelView::observe()
+{
     for (auto signal : {&ConversationAsking::availableChanged, &ConversationAsking::unavailableReasonChanged,
                         &ConversationAsking::noteChanged, &ConversationAsking::isAskingChanged,
                         &ConversationAsking::questionChanged})
@@ -134,7 +153,7 @@ QuestionPanelView::QuestionPanelView(ConversationAsking& asking, TranscriptionVi
     for (auto signal : {&ConversationAsking::answerChanged, &ConversationAsking::errorChanged})
         connect(&m_asking, signal, this, &QuestionPanelView::refreshAnswer);
     // Citations name lines of the session, so they follow its lines as well as the answer.
-    connect(m_transcript, &TranscriptionViewModel::finalizedLinesChanged, this, &QuestionPanelView::refreshAnswer);
+    connect(&m_transcript, &SessionTranscript::linesChanged, this, &QuestionPanelView::refreshAnswer);
     refreshQuestion();
     refreshAnswer();
 }
@@ -176,13 +195,13 @@ void QuestionPanelView::refreshAnswer()
         label->setStyleSheet(section::colorStyle(ViewStyle::secondary(palette())));
         m_citationLayout->addWidget(label);
         for (const Uuid& id : answer->sourceLineIDs) {
-            const std::optional<FinalizedLine> line = m_transcript->line(id);
+            const std::optional<FinalizedLine> line = m_transcript.line(id);
             if (!line) continue;
             anyCitation = true;
             QToolButton* button =
                 section::borderlessButton(QString(), TranscriptLineListModel::formatTime(line->time), m_citationRow);
             button->setToolTip(qs(line->text));
-            connect(button, &QToolButton::clicked, this, [this, id] { m_transcript->focusLine(id); });
+            connect(button, &QToolButton::clicked, this, [this, id] { m_reading.focusLine(id); });
             m_citationLayout->addWidget(button);
         }
         m_citationLayout->addStretch(1);
@@ -196,7 +215,7 @@ void QuestionPanelView::refreshAnswer()
 void QuestionPanelView::submit()
 {
     if (m_asking.isAsking() || QString::fromStdString(m_asking.question()).trimmed().isEmpty()) return;
-    m_asking.ask(m_transcript->finalizedLines());
+    m_asking.ask(m_transcript.lines());
 }
 
 } // namespace tc

@@ -13,7 +13,8 @@ class QStackedWidget;
 namespace tc {
 
 class ConversationAsking;
-class TranscriptionViewModel;
+class ReadingPosition;
+class SessionTranscript;
 
 // The question section above the live transcript: the field and its ask button (a progress bar while asking),
 // the answer with its citations, which focus their line, and the error; or, while the responder cannot answer,
@@ -21,8 +22,10 @@ class TranscriptionViewModel;
 class QuestionPanelView : public QWidget {
     Q_OBJECT
 public:
-    // Shows and drives `asking`; `transcript` gives the lines a question is about and the citations name.
-    QuestionPanelView(ConversationAsking& asking, TranscriptionViewModel* transcript, QWidget* parent = nullptr);
+    // Shows and drives `asking`; `transcript` gives the lines a question is about and the citations name, which
+    // focus their line in `reading`.
+    QuestionPanelView(ConversationAsking& asking, SessionTranscript& transcript, ReadingPosition& reading,
+                      QWidget* parent = nullptr);
 
     QLineEdit* questionField() const { return m_questionField; }
     QPushButton* askButton() const { return m_askButton; }
@@ -30,11 +33,16 @@ public:
     void submit();
 
 private:
+    QHBoxLayout* makeHeader();
+    QHBoxLayout* makeInputRow();
+    QFrame* makeAnswerBlock();
+    void observe();
     void refreshQuestion();
     void refreshAnswer();
 
     ConversationAsking& m_asking;
-    TranscriptionViewModel* m_transcript;
+    SessionTranscript& m_transcript;
+    ReadingPosition& m_reading;
     QWidget* m_unavailable = nullptr;
     QLabel* m_unavailableLabel = nullptr;
     QWidget* m_section = nullptr;

@@ -43,9 +43,9 @@ std::set<std::string> recordedSources()
     return recorded;
 }
 
-bool hasNoticeWith(const TranscriptionViewModel& model, const std::string& part)
+bool hasNoticeWith(TranscriptionViewModel& model, const std::string& part)
 {
-    for (const auto& notice : model.notices())
+    for (const auto& notice : model.noticeLog().notices())
         if (notice.find(part) != std::string::npos) return true;
     return false;
 }
@@ -83,7 +83,7 @@ TEST(ConsentWithdrawal, StopsEachSourcesCaptureInTheSoundServerAtOnce)
     };
     TranscriptionViewModel model(deps);
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model.bootstrap(done); }));
-    ASSERT_TRUE(model.isRunning());
+    ASSERT_TRUE(model.runControl().isRunning());
     const std::set<std::string> both{"mic", "out.monitor"};
     ASSERT_TRUE(QTest::qWaitFor([&] { return recordedSources() == both; }, 20000))
         << "both sources should be recorded before anything is withdrawn";
@@ -94,7 +94,7 @@ TEST(ConsentWithdrawal, StopsEachSourcesCaptureInTheSoundServerAtOnce)
     button(section, "microphoneWithdraw")->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return recordedSources() == std::set<std::string>{"out.monitor"}; }, 20000))
         << "the microphone is still recorded after its consent was withdrawn";
-    EXPECT_TRUE(model.isRunning()) << "system audio goes on";
+    EXPECT_TRUE(model.runControl().isRunning()) << "system audio goes on";
     EXPECT_EQ(model.sourceAccess().accessState(AudioSourceID::microphone), SourceAccessState::undetermined());
     EXPECT_FALSE(model.sourceAccess().optInMic());
     EXPECT_EQ(consent->consent(ConsentTopic::microphone), Consent::undetermined);
@@ -104,22 +104,23 @@ TEST(ConsentWithdrawal, StopsEachSourcesCaptureInTheSoundServerAtOnce)
 
     // Without speech recognition nothing may be captured at all.
     button(section, "speechRecognitionWithdraw")->click();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !model.isRunning() && recordedSources().empty(); }, 20000))
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !model.runControl().isRunning() && recordedSources().empty(); }, 20000))
         << "capture went on after speech recognition was withdrawn";
-    EXPECT_FALSE(model.canStart());
+    EXPECT_FALSE(model.sourceAccess().canStart());
     EXPECT_TRUE(hasNoticeWith(model, "音声認識の許可を取り消しました"));
 
     // Allowing recognition again resumes the source that is still allowed.
     button(section, "speechRecognitionAllow")->click();
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return model.isRunning() && recordedSources() == std::set<std::string>{"out.monitor"}; }, 20000))
+        [&] { return model.runControl().isRunning() && recordedSources() == std::set<std::string>{"out.monitor"}; },
+        20000))
         << "allowing speech recognition again did not resume system audio";
 
     button(section, "systemAudioWithdraw")->click();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !model.isRunning() && recordedSources().empty(); }, 20000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !model.runControl().isRunning() && recordedSources().empty(); }, 20000));
     EXPECT_EQ(model.sourceAccess().accessState(AudioSourceID::systemAudio), SourceAccessState::undetermined());
     EXPECT_TRUE(hasNoticeWith(model, "システム音声の許可を取り消しました"));
-    model.pauseTranscription();
+    model.runControl().pause();
 }
 
 TEST(ConsentWithdrawal, EmptiesTheCalendarSidebarAtOnceAndAsksAgain)
@@ -142,13 +143,13 @@ TEST(ConsentWithdrawal, EmptiesTheCalendarSidebarAtOnceAndAsksAgain)
     TranscriptionViewModel model(deps);
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model.bootstrap(done); }));
     ASSERT_EQ(model.calendarBrowsing().dayEvents().size(), 1u);
-    model.setBrowsingEvent(model.calendarBrowsing().dayEvents().front());
+    model.calendarBrowsing().setBrowsingEvent(model.calendarBrowsing().dayEvents().front());
 
     ConsentSection section(&model.sourceAccess(), &model.calendarBrowsing());
     button(section, "calendarWithdraw")->click();
     // Emptied before the worker has even answered.
     EXPECT_TRUE(model.calendarBrowsing().dayEvents().empty());
-    EXPECT_FALSE(model.browsingEvent().has_value());
+    EXPECT_FALSE(model.calendarBrowsing().browsingEvent().has_value());
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.calendarBrowsing().status() == CalendarAuthorizationStatus::undetermined; },
                                 10000));
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model.calendarBrowsing().loadDayEvents(done); }));
@@ -158,7 +159,7 @@ TEST(ConsentWithdrawal, EmptiesTheCalendarSidebarAtOnceAndAsksAgain)
 
     button(section, "calendarAllow")->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return model.calendarBrowsing().dayEvents().size() == 1u; }, 10000));
-    model.pauseTranscription();
+    model.runControl().pause();
 }
 
 } // namespace

@@ -41,7 +41,7 @@ protected:
         view->show();
         view->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(view.get()));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return model->isRunning(); }, 30000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return model->runControl().isRunning(); }, 30000));
         return view;
     }
     // Japanese arrives from the input method as a committed string.
@@ -79,7 +79,7 @@ TEST_F(HistorySearchViewTest, MixedWidthAndKanaQueryFindsAPastLineAndChoosingItB
                      started + 600},
                     {Uuid::random(), {{Uuid::random(), "別の日のガイドライン", earlier}}, earlier - 60, earlier + 60}});
     auto view = shownView();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->pastSessions().size() == 2; }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->historyAutosave().pastSessions().size() == 2; }, 30000));
     HistorySearchView* search = view->historySearch();
 
     // Ctrl+F reaches the field from anywhere in the window.
@@ -106,8 +106,8 @@ TEST_F(HistorySearchViewTest, MixedWidthAndKanaQueryFindsAPastLineAndChoosingItB
     QTest::mouseClick(search->results()->viewport(), Qt::LeftButton, {},
                       search->results()->visualItemRect(item).center());
     EXPECT_FALSE(view->browsingView()->isHidden());
-    ASSERT_TRUE(model->browsingEvent().has_value());
-    EXPECT_EQ(model->browsingEvent()->title, "2026年12月5日");
+    ASSERT_TRUE(model->calendarBrowsing().browsingEvent().has_value());
+    EXPECT_EQ(model->calendarBrowsing().browsingEvent()->title, "2026年12月5日");
     EXPECT_EQ(model->calendarBrowsing().day(), localDate(2026, 12, 5, 0, 0));
     ASSERT_EQ(view->browsingLines()->rowCount(), 3) << "the whole day is shown, not just the match";
     const auto row = view->browsingLines()->rowOf(guide.id);
@@ -116,12 +116,12 @@ TEST_F(HistorySearchViewTest, MixedWidthAndKanaQueryFindsAPastLineAndChoosingItB
     EXPECT_EQ(view->browsingView()->list()->currentIndex().row(), *row);
 
     // Return in the field chooses the first result and leaves the run alone; Down walks into the list.
-    model->setBrowsingEvent(std::nullopt);
+    model->calendarBrowsing().setBrowsingEvent(std::nullopt);
     search->field()->setFocus();
     QTest::keyClick(search->field(), Qt::Key_Return);
-    EXPECT_TRUE(model->isRunning()) << "Return in the search must not pause";
-    EXPECT_EQ(model->highlightedLineID(), guide.id);
-    ASSERT_TRUE(model->browsingEvent().has_value());
+    EXPECT_TRUE(model->runControl().isRunning()) << "Return in the search must not pause";
+    EXPECT_EQ(model->readingPosition().highlightedLineID(), guide.id);
+    ASSERT_TRUE(model->calendarBrowsing().browsingEvent().has_value());
     search->field()->setFocus();
     QTest::keyClick(search->field(), Qt::Key_Down);
     EXPECT_TRUE(search->results()->hasFocus());
@@ -154,7 +154,7 @@ TEST_F(HistorySearchViewTest, LiveLinesBecomeFindableWhileTheWindowKeepsTurningA
     }
     h.writeHistory(sessions);
     auto view = shownView();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->pastSessions().size() == 60; }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->historyAutosave().pastSessions().size() == 60; }, 30000));
     HistorySearchView* search = view->historySearch();
 
     int ticks = 0;
@@ -173,7 +173,7 @@ TEST_F(HistorySearchViewTest, LiveLinesBecomeFindableWhileTheWindowKeepsTurningA
     ASSERT_TRUE(QTest::qWaitFor([&] { return lineItems(search->results()).size() == 1; }, 30000));
     const auto& hits = model->historySearch().results().sessions;
     ASSERT_EQ(hits.size(), 1u);
-    EXPECT_EQ(hits[0].sessionId, model->currentSessionID());
+    EXPECT_EQ(hits[0].sessionId, model->sessionTranscript().sessionID());
     EXPECT_GT(ticks, 0) << "the event loop kept turning while the worker searched";
 
     // A query matching every past line is cut short but still answers.

@@ -1,3 +1,4 @@
+#include "TranscriptionCorvane/ApplicationWiring.h"
 #include "TranscriptionUI/presentation/ModelDownloadOffer.h"
 
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
@@ -78,7 +79,7 @@ protected:
         auto installer = std::make_shared<SpeechModelInstaller>(
             SpeechModelInstaller::Setup{test::binaryDir() / "share/transcription-corvane/install-models",
                                         m_dir.path() / "models.json", m_dir.path() / "models", m_dir.path() / "cache"});
-        return std::make_unique<ModelDownloadOffer>(ModelDownloadOffer::defaultDependencies(installer));
+        return std::make_unique<ModelDownloadOffer>(ApplicationWiring::modelDownloadOffer(installer));
     }
 
     void serveModels()
@@ -132,7 +133,7 @@ TEST_F(ModelDownloadOfferTest, OffersAMissingModelThenFailsSayingWhyAndInstallsO
     EXPECT_EQ(manager.voiceModel(), m_dir.path() / "models/ggml-v.bin") << "the voice model comes with it";
 
     // In place now: nothing to offer at the next start.
-    ModelDownloadOffer again(ModelDownloadOffer::defaultDependencies(std::make_shared<SpeechModelInstaller>(
+    ModelDownloadOffer again(ApplicationWiring::modelDownloadOffer(std::make_shared<SpeechModelInstaller>(
         SpeechModelInstaller::Setup{test::binaryDir() / "share/transcription-corvane/install-models",
                                     m_dir.path() / "models.json", m_dir.path() / "models", m_dir.path() / "cache"})));
     again.check("t");

@@ -1,4 +1,4 @@
-#include "TranscriptionUI/TranscriptionViewModel.h"
+#include "TranscriptionCorvane/ApplicationWiring.h"
 
 #include "support/QtTestApplication.h"
 #include "support/TemporaryDirectory.h"
@@ -14,7 +14,7 @@ namespace {
 
 // The application's pipeline reads the "speech/model" choice each time a run builds it: no restart needed, and a
 // choice that cannot be used is a notice while the model in use carries on.
-TEST(TranscriptionViewModelDefaults, TranscriptionViewModelDefaults_ReadsTheSpeechModelChoiceAtEachRunStart)
+TEST(ApplicationWiring, ViewModelPipeline_ReadsTheSpeechModelChoiceAtEachRunStart)
 {
     // The user's own settings and models stay untouched.
     test::TemporaryDirectory home;
@@ -24,7 +24,7 @@ TEST(TranscriptionViewModelDefaults, TranscriptionViewModelDefaults_ReadsTheSpee
     QCoreApplication::setOrganizationName(QStringLiteral("transcription-corvane-tests"));
     QCoreApplication::setApplicationName(QStringLiteral("defaults"));
 
-    const auto dependencies = TranscriptionViewModel::defaultDependencies();
+    const auto dependencies = ApplicationWiring::viewModel();
     const auto runStart = [&] {
         std::vector<std::string> notices;
         const auto pipeline = dependencies.makePipeline(
