@@ -145,11 +145,11 @@ int main(int argc, char** argv)
     }
     WhisperContext::silenceEngineLog();
     const auto lookup = SpeechModelManager().locate("base");
-    if (const auto* message = std::get_if<std::string>(&lookup)) {
-        std::cerr << "ModelSpeedBench: " << *message << "\n";
+    if (!lookup) {
+        std::cerr << "ModelSpeedBench: " << lookup.error() << "\n";
         return 1;
     }
-    const fs::path base = std::get<fs::path>(lookup);
+    const fs::path base = *lookup;
     const fs::path folder = fs::temp_directory_path() / ("tc-model-speed-" + std::to_string(::getpid()));
     fs::create_directories(folder);
     const std::string loadBefore = machineLoad();

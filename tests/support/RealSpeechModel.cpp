@@ -15,11 +15,11 @@ namespace tc::test {
 std::optional<std::filesystem::path> realSpeechModelFile()
 {
     const auto lookup = SpeechModelManager().locate(SpeechModelManager::defaultModelName());
-    if (const auto* message = std::get_if<std::string>(&lookup)) {
-        ADD_FAILURE() << "the speech model is missing (run scripts/setup): " << *message;
+    if (!lookup) {
+        ADD_FAILURE() << "the speech model is missing (run scripts/setup): " << lookup.error();
         return std::nullopt;
     }
-    return std::get<std::filesystem::path>(lookup);
+    return *lookup;
 }
 
 std::shared_ptr<WhisperContext> realSpeechModel(std::optional<EncoderAttention> attention)

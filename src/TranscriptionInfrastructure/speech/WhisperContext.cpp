@@ -247,9 +247,9 @@ std::shared_ptr<WhisperContext> WhisperContext::loadWith(const std::filesystem::
     // The engine trusts the file's layout and aborts the whole program on a damaged one: it only ever sees a
     // file whose every field has been checked.
     const auto checked = WhisperModelFileCheck::check(modelFile, true);
-    if (const auto* failure = std::get_if<WhisperModelFileCheck::Failure>(&checked))
-        throw TranscriberError::modelUnavailable(SpeechModelManager::problemMessage(name, modelFile, *failure));
-    const auto& layout = std::get<WhisperModelLayout>(checked);
+    if (!checked)
+        throw TranscriberError::modelUnavailable(SpeechModelManager::problemMessage(name, modelFile, checked.error()));
+    const auto& layout = *checked;
     if (const auto available = availableMemory(); available && layout.weightBytes > *available)
         throw TranscriberError::modelUnavailable(
             SpeechModelManager::memoryMessage(name, modelFile, layout.weightBytes, *available));

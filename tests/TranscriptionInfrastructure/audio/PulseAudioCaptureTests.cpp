@@ -25,7 +25,7 @@ TEST(PulseAudioCapture, RecordsTheDefaultSourceAtItsOwnFormatInRequestedBlocks)
     std::size_t received = 0;
     bool ended = false;
     PulseAudioCapture capture(PulseAudioCapture::Device::defaultSource, 1024);
-    capture.start(
+    const auto started = capture.start(
         [&](const CaptureBuffer& buffer) {
             lock.change([&] {
                 buffers.push_back(buffer);
@@ -33,6 +33,7 @@ TEST(PulseAudioCapture, RecordsTheDefaultSourceAtItsOwnFormatInRequestedBlocks)
             });
         },
         [&](PulseAudioError::Kind) { lock.set(ended, true); });
+    ASSERT_TRUE(started) << started.error().detail();
     EXPECT_EQ(capture.deviceName(), "mic");
     EXPECT_EQ(capture.format(), (CaptureFormat{32000, 2}));
     server.writeToSource("mic", sine(440, 32000, 16000, 0.5f, 2));
