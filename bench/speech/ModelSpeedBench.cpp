@@ -161,7 +161,9 @@ int main(int argc, char** argv)
         EncoderAttentionTrial(base, WhisperContext::defaultThreads()).remembered().value_or(EncoderAttention::flash);
     const auto measure = [&](const std::string& name, const std::string& kind, const fs::path& file) {
         const double began = bench::clockSeconds(CLOCK_MONOTONIC);
-        const auto context = WhisperContext::load(file, 0, device.onGpu() ? EncoderAttention::flash : attention);
+        const auto load = WhisperContext::load(file, 0, device.onGpu() ? EncoderAttention::flash : attention);
+        if (!load) throw std::runtime_error(load.error().what());
+        const auto& context = *load;
         const double loaded = bench::clockSeconds(CLOCK_MONOTONIC) - began;
         const auto speed = WhisperContext::speedTrial(file, context->device()).remembered();
         if (!speed) throw std::runtime_error("no speed measured for " + name);

@@ -26,7 +26,12 @@ std::shared_ptr<WhisperContext> realSpeechModel(std::optional<EncoderAttention> 
 {
     const auto file = realSpeechModelFile();
     if (!file) return nullptr;
-    return WhisperContext::load(*file, 0, attention);
+    auto loaded = WhisperContext::load(*file, 0, attention);
+    if (!loaded) {
+        ADD_FAILURE() << "the speech model does not load: " << loaded.error().what();
+        return nullptr;
+    }
+    return std::move(loaded).value();
 }
 
 std::optional<std::vector<std::filesystem::path>>

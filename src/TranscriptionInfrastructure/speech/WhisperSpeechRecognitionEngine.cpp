@@ -98,12 +98,9 @@ Expected<std::shared_ptr<WhisperContext>, std::string> loadModel(SpeechModelMana
 {
     const auto lookup = models.locate(name);
     if (!lookup) return Unexpected{lookup.error()};
-    // WhisperContext throws its TranscriberError, whose text is this message.
-    try {
-        return WhisperContext::load(*lookup);
-    } catch (const std::exception& error) {
-        return Unexpected{std::string(error.what())};
-    }
+    auto loaded = WhisperContext::load(*lookup);
+    if (!loaded) return Unexpected{std::string(loaded.error().what())};
+    return std::move(loaded).value();
 }
 #endif
 
@@ -209,7 +206,9 @@ std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecogni
         if (!m_context) {
             const auto lookup = m_models->locate(m_modelName);
             if (!lookup) throw TranscriberError::modelUnavailable(lookup.error());
-            m_context = WhisperContext::load(*lookup);
+            auto loaded = WhisperContext::load(*lookup);
+            if (!loaded) throw std::move(loaded).error();
+            m_context = std::move(loaded).value();
         }
         // A GPU that failed in an earlier run has handed its work to the processor for good.
         m_context = m_context->inUse();
@@ -346,12 +345,9 @@ Expected<void, std::string> WhisperSpeechRecognitionEngine::measureSpeed(const s
 {
 #if TC_WITH_WHISPER
     if (measuredSpeed(modelFile)) return {};
-    try {
-        // The load measures it, and remembers it for the runs to come.
-        WhisperContext::load(modelFile);
-    } catch (const std::exception& error) {
-        return Unexpected{std::string(error.what())};
-    }
+    // The load measures it, and remembers it for the runs to come.
+    if (const auto loaded = WhisperContext::load(modelFile); !loaded)
+        return Unexpected{std::string(loaded.error().what())};
     if (measuredSpeed(modelFile)) return {};
     return Unexpected{std::string("音声認識モデルの速さを測れませんでした。しばらくしてからもう一度お試しください。")};
 #else

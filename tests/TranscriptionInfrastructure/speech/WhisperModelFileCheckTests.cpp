@@ -110,14 +110,12 @@ protected:
     // What loading the file tells the user; "(loaded)" when it loads.
     static std::string loadMessage(const fs::path& file)
     {
-        try {
-            WhisperContext::load(file);
-            return "(loaded)";
-        } catch (const TranscriberError& error) {
-            EXPECT_EQ(error.kind(), TranscriberError::Kind::modelUnavailable);
-            EXPECT_EQ(error.recovery(), PortFailure::Recovery::none);
-            return error.what();
-        }
+        const auto loaded = WhisperContext::load(file);
+        if (loaded) return "(loaded)";
+        const auto& error = loaded.error();
+        EXPECT_EQ(error.kind(), TranscriberError::Kind::modelUnavailable);
+        EXPECT_EQ(error.recovery(), PortFailure::Recovery::none);
+        return error.what();
     }
 
     fs::path m_real;
