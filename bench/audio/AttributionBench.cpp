@@ -35,11 +35,11 @@ constexpr double kLeadSeconds = 3.0;
 std::vector<float> readTrack(const fs::path& file, double& rate)
 {
     auto decoded = tc::SndfileDecoder().decode(file);
-    if (!std::holds_alternative<tc::DecodedAudio>(decoded)) {
+    if (!decoded) {
         std::cerr << "cannot read " << file << "; run scripts/make-eval-set\n";
         std::exit(1);
     }
-    auto& audio = std::get<tc::DecodedAudio>(decoded);
+    auto& audio = *decoded;
     rate = audio.sampleRate;
     return std::move(audio.channels.front());
 }

@@ -120,8 +120,11 @@ CaptureRun measureBareCaptureCpu(const tc::test::PulseAudioServer& server, std::
     tc::PulseAudioCapture microphone(tc::PulseAudioCapture::Device::defaultSource, 1024);
     tc::PulseAudioCapture system(tc::PulseAudioCapture::Device::defaultSinkMonitor, 1024);
     std::atomic<std::size_t> frames{0};
-    microphone.start([&](const tc::CaptureBuffer& b) { frames += b.frameCount(); }, {});
-    system.start([&](const tc::CaptureBuffer& b) { frames += b.frameCount(); }, {});
+    if (!microphone.start([&](const tc::CaptureBuffer& b) { frames += b.frameCount(); }, {}) ||
+        !system.start([&](const tc::CaptureBuffer& b) { frames += b.frameCount(); }, {})) {
+        std::cerr << "LiveCaptureBench: the test sound server has no microphone or output to record\n";
+        std::exit(1);
+    }
     std::jthread feeding([&](std::stop_token stop) { feeder.run(duration, stop); });
     feeding.join();
     microphone.stop();

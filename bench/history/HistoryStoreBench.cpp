@@ -67,7 +67,7 @@ int measure(const std::string& operation, const std::filesystem::path& file)
         checksum = store.load().size();
     } else if (operation == "baseline-save") {
         nlohmann::ordered_json json{{"version", 2}, {"sessions", sessions}};
-        if (tc::AtomicFileWriter::write(file, json.dump())) return 1;
+        if (!tc::AtomicFileWriter::write(file, json.dump())) return 1;
     } else if (operation == "baseline-load") {
         const auto bytes = tc::FileReader::readAll(file);
         if (!bytes) return 1;

@@ -13,11 +13,11 @@ namespace tc::bench {
 std::vector<float> readRecording(const std::filesystem::path& file, double maxSeconds)
 {
     auto decoded = tc::SndfileDecoder().decode(file);
-    if (!std::holds_alternative<tc::DecodedAudio>(decoded)) {
+    if (!decoded) {
         std::cerr << "cannot read " << file << "; run scripts/make-eval-set\n";
         std::exit(1);
     }
-    auto audio = std::move(std::get<tc::DecodedAudio>(decoded).channels.front());
+    auto audio = std::move(decoded->channels.front());
     if (maxSeconds < static_cast<double>(audio.size()) / 16000.0) {
         audio.resize(static_cast<std::size_t>(maxSeconds * 16000.0));
         audio.shrink_to_fit();

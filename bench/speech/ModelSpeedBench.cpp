@@ -145,11 +145,11 @@ int main(int argc, char** argv)
     }
     WhisperContext::silenceEngineLog();
     const auto lookup = SpeechModelManager().locate("base");
-    if (const auto* message = std::get_if<std::string>(&lookup)) {
-        std::cerr << "ModelSpeedBench: " << *message << "\n";
+    if (!lookup) {
+        std::cerr << "ModelSpeedBench: " << lookup.error() << "\n";
         return 1;
     }
-    const fs::path base = std::get<fs::path>(lookup);
+    const fs::path base = *lookup;
     const fs::path folder = fs::temp_directory_path() / ("tc-model-speed-" + std::to_string(::getpid()));
     fs::create_directories(folder);
     const std::string loadBefore = machineLoad();
@@ -161,7 +161,9 @@ int main(int argc, char** argv)
         EncoderAttentionTrial(base, WhisperContext::defaultThreads()).remembered().value_or(EncoderAttention::flash);
     const auto measure = [&](const std::string& name, const std::string& kind, const fs::path& file) {
         const double began = bench::clockSeconds(CLOCK_MONOTONIC);
-        const auto context = WhisperContext::load(file, 0, device.onGpu() ? EncoderAttention::flash : attention);
+        const auto load = WhisperContext::load(file, 0, device.onGpu() ? EncoderAttention::flash : attention);
+        if (!load) throw std::runtime_error(load.error().what());
+        const auto& context = *load;
         const double loaded = bench::clockSeconds(CLOCK_MONOTONIC) - began;
         const auto speed = WhisperContext::speedTrial(file, context->device()).remembered();
         if (!speed) throw std::runtime_error("no speed measured for " + name);

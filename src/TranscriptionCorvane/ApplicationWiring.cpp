@@ -30,14 +30,13 @@ TranscriptionViewModel::Dependencies ApplicationWiring::viewModel()
                                        TranscriptionViewModel::LevelCallback onLevel) {
         // The speech model chosen in the settings takes effect at each run's start; this is the run's thread, which
         // may load a model, and its own QSettings reads the same store as the window's.
-        if (auto refused =
-                root.useSpeechModel(QSettings().value(SettingsModel::speechModelKey).toString().toStdString());
-            refused && onDegraded)
-            onDegraded(*refused);
-        if (auto refused = root.useFinalSpeechModel(
+        if (auto used = root.useSpeechModel(QSettings().value(SettingsModel::speechModelKey).toString().toStdString());
+            !used && onDegraded)
+            onDegraded(used.error());
+        if (auto used = root.useFinalSpeechModel(
                 QSettings().value(SettingsModel::finalSpeechModelKey).toString().toStdString());
-            refused && onDegraded)
-            onDegraded(*refused);
+            !used && onDegraded)
+            onDegraded(used.error());
         return TranscriptionViewModel::LivePipeline{
             root.makeLiveAudioSource(microphone, systemAudio, std::move(onDegraded), std::move(onLevel), devices),
             root.makeTranscriber()};

@@ -47,6 +47,8 @@ public:
     {
         return has_value() ? value() : static_cast<T>(std::forward<U>(fallback));
     }
+    // Equal when both hold equal values or equal failures.
+    friend bool operator==(const Expected&, const Expected&) = default;
 
     // The failure; only on a failure (throws std::bad_variant_access otherwise).
     E& error() & { return std::get<1>(m_state); }
@@ -74,6 +76,8 @@ public:
     E& error() & { return m_error.value(); }
     const E& error() const& { return m_error.value(); }
     E&& error() && { return std::move(m_error).value(); }
+    // Equal when both are done or both hold equal failures.
+    friend bool operator==(const Expected&, const Expected&) = default;
 
 private:
     std::optional<E> m_error;

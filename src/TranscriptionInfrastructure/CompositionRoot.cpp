@@ -120,30 +120,30 @@ std::shared_ptr<LanguageModel> CompositionRoot::makeLanguageModel(const std::fil
     return languageModelIn(file);
 }
 
-std::optional<std::string> CompositionRoot::useSpeechModel(const std::string& name) const
+Expected<void, std::string> CompositionRoot::useSpeechModel(const std::string& name) const
 {
     const auto engine = std::dynamic_pointer_cast<WhisperSpeechRecognitionEngine>(m_speechEngine);
-    if (!engine) return std::nullopt;
+    if (!engine) return {};
     const std::string wanted = name.empty() ? SpeechModelManager::defaultModelName() : name;
     const std::string current = engine->modelName();
-    if (wanted == current) return std::nullopt;
-    if (auto refused = engine->switchModel(wanted))
-        return "設定の音声認識モデル「" + wanted + "」に切り替えられなかったため、「" + current + "」で続けます。" +
-               *refused;
-    return std::nullopt;
+    if (wanted == current) return {};
+    if (auto switched = engine->switchModel(wanted); !switched)
+        return Unexpected{"設定の音声認識モデル「" + wanted + "」に切り替えられなかったため、「" + current +
+                          "」で続けます。" + switched.error()};
+    return {};
 }
 
-std::optional<std::string> CompositionRoot::useFinalSpeechModel(const std::string& name) const
+Expected<void, std::string> CompositionRoot::useFinalSpeechModel(const std::string& name) const
 {
     const auto engine = std::dynamic_pointer_cast<WhisperSpeechRecognitionEngine>(m_speechEngine);
-    if (!engine) return std::nullopt;
+    if (!engine) return {};
     // The same model for both passes is one pass.
     const std::string wanted = name == engine->modelName() ? std::string{} : name;
-    if (wanted == engine->finalModelName()) return std::nullopt;
-    if (auto refused = engine->useFinalModel(wanted))
-        return "確定行用の音声認識モデル「" + wanted + "」を使えなかったため、確定行も「" + engine->modelName() +
-               "」で読みます。" + *refused;
-    return std::nullopt;
+    if (wanted == engine->finalModelName()) return {};
+    if (auto used = engine->useFinalModel(wanted); !used)
+        return Unexpected{"確定行用の音声認識モデル「" + wanted + "」を使えなかったため、確定行も「" +
+                          engine->modelName() + "」で読みます。" + used.error()};
+    return {};
 }
 
 std::filesystem::path CompositionRoot::installedLanguageModelFile()

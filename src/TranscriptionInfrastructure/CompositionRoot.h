@@ -5,6 +5,7 @@
 #include "TranscriptionApplication/ConversationResponder.h"
 #include "TranscriptionApplication/Transcriber.h"
 #include "TranscriptionDomain/AudioSourceID.h"
+#include "TranscriptionDomain/Expected.h"
 #include "TranscriptionInfrastructure/audio/AudioDeviceChoice.h"
 #include "TranscriptionInfrastructure/settings/EngineConfig.h"
 
@@ -45,10 +46,10 @@ public:
     // Called where a run starts: makes the whisper engine use the named speech model (empty: the default) when it
     // is not the one in use. Nothing when it is or the switch worked; otherwise the Japanese reason, with the model
     // in use kept. Other engines have no models to choose and ignore it. Any thread.
-    std::optional<std::string> useSpeechModel(const std::string& name) const;
+    Expected<void, std::string> useSpeechModel(const std::string& name) const;
     // Likewise for two passes: finals decoded with the named model, the volatile text with useSpeechModel's; empty
     // turns them off. Nothing when that worked; otherwise the Japanese reason, finals then staying with the other.
-    std::optional<std::string> useFinalSpeechModel(const std::string& name) const;
+    Expected<void, std::string> useFinalSpeechModel(const std::string& name) const;
     // A transcriber for config().locale over the root's speech engine.
     std::shared_ptr<Transcriber> makeTranscriber() const;
     // The mixed live source: microphone first, then system audio, as enabled, on the chosen devices; a chosen

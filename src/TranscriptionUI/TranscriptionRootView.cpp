@@ -298,8 +298,9 @@ void TranscriptionRootView::exportTranscript()
         m_chooseSaveLocation(QString::fromStdString(m_model->defaultExportFileName()));
     if (!location) return;
     // A failed write would otherwise look like a finished export.
-    if (const auto failure = m_model->exportTranscript(location->path.toStdString(), exportFormat(*location)))
-        m_reportError(QString::fromStdString(*failure));
+    if (const auto exported = m_model->exportTranscript(location->path.toStdString(), exportFormat(*location));
+        !exported)
+        m_reportError(QString::fromStdString(exported.error()));
 }
 
 TranscriptExportFormat TranscriptionRootView::exportFormat(const ExportLocation& location)

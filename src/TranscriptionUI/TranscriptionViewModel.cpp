@@ -295,15 +295,16 @@ std::optional<std::string> TranscriptionViewModel::transcriptExport(TranscriptEx
     return TranscriptExporter::write(format, input);
 }
 
-std::optional<std::string> TranscriptionViewModel::exportTranscript(const std::filesystem::path& file,
-                                                                    TranscriptExportFormat format) const
+Expected<void, std::string> TranscriptionViewModel::exportTranscript(const std::filesystem::path& file,
+                                                                     TranscriptExportFormat format) const
 {
     const auto text = transcriptExport(format);
-    if (!text) return "書き出す行がありません。文字起こしが始まってからもう一度お試しください。";
-    if (const auto failure = AtomicFileWriter::write(file, *text, 0644))
-        return "エクスポートできませんでした（" + AtomicFileWriter::describe(*failure) +
-               "）。記録はそのまま残っています。保存先を変えてもう一度お試しください。";
-    return std::nullopt;
+    if (!text)
+        return Unexpected{std::string("書き出す行がありません。文字起こしが始まってからもう一度お試しください。")};
+    if (const auto written = AtomicFileWriter::write(file, *text, 0644); !written)
+        return Unexpected{"エクスポートできませんでした（" + AtomicFileWriter::describe(written.error()) +
+                          "）。記録はそのまま残っています。保存先を変えてもう一度お試しください。"};
+    return {};
 }
 
 std::string TranscriptionViewModel::defaultExportFileName(TranscriptExportFormat format) const

@@ -11,6 +11,7 @@
 #include "TranscriptionDomain/AudioSourceID.h"
 #include "TranscriptionDomain/CalendarEvent.h"
 #include "TranscriptionDomain/ConversationAnswer.h"
+#include "TranscriptionDomain/Expected.h"
 #include "TranscriptionDomain/FinalizedLine.h"
 #include "TranscriptionDomain/LiveCaptionContent.h"
 #include "TranscriptionDomain/LiveCaptionStyle.h"
@@ -160,9 +161,10 @@ public:
     void clearAll();
     // The current session in the format, cue times counted from its start; nothing when it has no lines.
     std::optional<std::string> transcriptExport(TranscriptExportFormat format) const;
-    // Writes transcriptExport(format) to the file atomically, so a failure leaves whatever was there; the reason
-    // in Japanese, with what to do next, when nothing was written.
-    std::optional<std::string> exportTranscript(const std::filesystem::path& file, TranscriptExportFormat format) const;
+    // Writes transcriptExport(format) to the file atomically, so a failure leaves whatever was there; done, or the
+    // reason in Japanese, with what to do next, when nothing was written.
+    Expected<void, std::string> exportTranscript(const std::filesystem::path& file,
+                                                 TranscriptExportFormat format) const;
     // "transcript-yyyyMMdd-HHmmss" and the format's extension, for now.
     std::string defaultExportFileName(TranscriptExportFormat format = TranscriptExportFormat::markdown) const;
     // Browses the whole local day of the line and highlights it for a while as a citation would; false when the

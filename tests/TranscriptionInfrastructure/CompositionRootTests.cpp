@@ -6,11 +6,13 @@
 #include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
 
 #include "support/AudioSignals.h"
+#include "support/ExpectedMatchers.h"
 #include "support/PulseAudioServer.h"
 #include "support/RealSpeechModel.h"
 #include "support/ScriptedSpeechRecognitionEngine.h"
 #include "support/TemporaryDirectory.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -79,22 +81,23 @@ TEST(CompositionRoot, CompositionRoot_SwitchesToTheChosenSpeechModelOrKeepsTheOn
         "base", std::make_shared<SpeechModelManager>(models, dir.path() / "models.json"));
     const CompositionRoot root(EngineConfig{}, engine);
 
-    EXPECT_EQ(root.useSpeechModel(""), std::nullopt) << "the default is in use already";
-    EXPECT_EQ(root.useSpeechModel("base-copy"), std::nullopt);
+    EXPECT_THAT(root.useSpeechModel(""), test::Succeeds()) << "the default is in use already";
+    EXPECT_THAT(root.useSpeechModel("base-copy"), test::Succeeds());
     EXPECT_EQ(engine->modelName(), "base-copy");
 
-    const auto refused = root.useSpeechModel("small");
-    ASSERT_TRUE(refused.has_value());
-    EXPECT_NE(refused->find("「small」に切り替えられなかった"), std::string::npos) << *refused;
-    EXPECT_NE(refused->find("「base-copy」で続けます"), std::string::npos) << *refused;
+    const auto used = root.useSpeechModel("small");
+    ASSERT_FALSE(used.has_value());
+    const auto& refused = used.error();
+    EXPECT_NE(refused.find("「small」に切り替えられなかった"), std::string::npos) << refused;
+    EXPECT_NE(refused.find("「base-copy」で続けます"), std::string::npos) << refused;
     EXPECT_EQ(engine->modelName(), "base-copy");
     EXPECT_NE(engine->makeRecognizer(RecognizerModule{"ja-JP", true}), nullptr);
 
-    EXPECT_EQ(root.useSpeechModel(""), std::nullopt);
+    EXPECT_THAT(root.useSpeechModel(""), test::Succeeds());
     EXPECT_EQ(engine->modelName(), "base");
-    EXPECT_EQ(CompositionRoot(EngineConfig{}, std::make_shared<test::ScriptedSpeechRecognitionEngine>())
-                  .useSpeechModel("small"),
-              std::nullopt)
+    EXPECT_THAT(CompositionRoot(EngineConfig{}, std::make_shared<test::ScriptedSpeechRecognitionEngine>())
+                    .useSpeechModel("small"),
+                test::Succeeds())
         << "an engine without models has nothing to switch";
 }
 

@@ -82,7 +82,7 @@ TEST_F(TranscriptionViewModelHistoryTest, Export_HandsTheLinesAndTimesToTheExpor
     auto model = idleModel();
     TemporaryDirectory directory;
     EXPECT_FALSE(model->transcriptExport(TranscriptExportFormat::markdown).has_value());
-    EXPECT_NE(model->exportTranscript(directory.path() / "empty.srt", TranscriptExportFormat::srt), std::nullopt);
+    EXPECT_FALSE(model->exportTranscript(directory.path() / "empty.srt", TranscriptExportFormat::srt).has_value());
     EXPECT_FALSE(std::filesystem::exists(directory.path() / "empty.srt"));
 
     addLine(*model, "おはようございます。", kMarch30At090507);
@@ -99,9 +99,10 @@ TEST_F(TranscriptionViewModelHistoryTest, Export_HandsTheLinesAndTimesToTheExpor
     const auto taken = directory.path() / "taken.srt";
     std::filesystem::create_directory(taken);
     std::ofstream(taken / "keep.txt") << "keep";
-    const auto failure = model->exportTranscript(taken, TranscriptExportFormat::srt);
-    ASSERT_TRUE(failure.has_value());
-    EXPECT_TRUE(failure->starts_with("エクスポートできませんでした（同じ名前のフォルダがあります）")) << *failure;
+    const auto exported = model->exportTranscript(taken, TranscriptExportFormat::srt);
+    ASSERT_FALSE(exported.has_value());
+    const auto& failure = exported.error();
+    EXPECT_TRUE(failure.starts_with("エクスポートできませんでした（同じ名前のフォルダがあります）")) << failure;
     EXPECT_EQ(readText(taken / "keep.txt"), "keep");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory.path()), {}), 1) << "no temporary left";
 }

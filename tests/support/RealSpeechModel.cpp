@@ -17,18 +17,23 @@ namespace tc::test {
 std::optional<std::filesystem::path> realSpeechModelFile()
 {
     const auto lookup = SpeechModelManager().locate(SpeechModelManager::defaultModelName());
-    if (const auto* message = std::get_if<std::string>(&lookup)) {
-        ADD_FAILURE() << "the speech model is missing (run scripts/setup): " << *message;
+    if (!lookup) {
+        ADD_FAILURE() << "the speech model is missing (run scripts/setup): " << lookup.error();
         return std::nullopt;
     }
-    return std::get<std::filesystem::path>(lookup);
+    return *lookup;
 }
 
 std::shared_ptr<WhisperContext> realSpeechModel(std::optional<EncoderAttention> attention)
 {
     const auto file = realSpeechModelFile();
     if (!file) return nullptr;
-    return WhisperContext::load(*file, 0, attention);
+    auto loaded = WhisperContext::load(*file, 0, attention);
+    if (!loaded) {
+        ADD_FAILURE() << "the speech model does not load: " << loaded.error().what();
+        return nullptr;
+    }
+    return std::move(loaded).value();
 }
 
 std::optional<std::vector<std::filesystem::path>>

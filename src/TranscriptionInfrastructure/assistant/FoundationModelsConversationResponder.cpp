@@ -71,7 +71,8 @@ bool refuses(const std::string& answer)
     return false;
 }
 
-std::vector<std::int64_t> numbersIn(const nlohmann::json& sources)
+// The line numbers of the reply's sources; nothing when one is not a whole number.
+std::optional<std::vector<std::int64_t>> numbersIn(const nlohmann::json& sources)
 {
     std::vector<std::int64_t> numbers;
     for (const auto& source : sources) {
@@ -84,7 +85,7 @@ std::vector<std::int64_t> numbersIn(const nlohmann::json& sources)
         } else if (source.is_number_integer()) {
             numbers.push_back(source.get<std::int64_t>());
         } else {
-            throw std::runtime_error(kUnreadableReply);
+            return std::nullopt;
         }
     }
     return numbers;
@@ -218,26 +219,30 @@ std::string FoundationModelsConversationResponder::prompt(const std::string& que
     return text;
 }
 
-ConversationAnswer FoundationModelsConversationResponder::answerFromReply(const std::string& replyJson,
-                                                                          const ConversationExcerpt& excerpt)
+Expected<ConversationAnswer, std::string>
+FoundationModelsConversationResponder::answerFromReply(const std::string& replyJson, const ConversationExcerpt& excerpt)
 {
     const auto reply = nlohmann::json::parse(replyJson, nullptr, false);
     if (reply.is_discarded() || !reply.is_object() || !reply.contains("answer") || !reply["answer"].is_string() ||
         !reply.contains("sources") || !reply["sources"].is_array())
-        throw std::runtime_error(kUnreadableReply);
+        return Unexpected{std::string(kUnreadableReply)};
+    const auto numbers = numbersIn(reply["sources"]);
+    if (!numbers) return Unexpected{std::string(kUnreadableReply)};
     return ConversationAnswer{reply["answer"].get<std::string>(),
-                              ConversationCitationReconciler::resolveIDs(numbersIn(reply["sources"]), excerpt)};
+                              ConversationCitationReconciler::resolveIDs(*numbers, excerpt)};
 }
 
-ConversationAnswer FoundationModelsConversationResponder::answerFromCutReply(const std::string& replyJson,
-                                                                             const ConversationExcerpt& excerpt)
+Expected<ConversationAnswer, std::string>
+FoundationModelsConversationResponder::answerFromCutReply(const std::string& replyJson,
+                                                          const ConversationExcerpt& excerpt)
 {
+    const auto unreadable = Unexpected{std::string(kUnreadableReply)};
     const auto key = replyJson.find("\"answer\"");
-    if (key == std::string::npos) throw std::runtime_error(kUnreadableReply);
+    if (key == std::string::npos) return unreadable;
     std::size_t i = skipSpaces(replyJson, key + 8);
-    if (i >= replyJson.size() || replyJson[i] != ':') throw std::runtime_error(kUnreadableReply);
+    if (i >= replyJson.size() || replyJson[i] != ':') return unreadable;
     i = skipSpaces(replyJson, i + 1);
-    if (i >= replyJson.size() || replyJson[i] != '"') throw std::runtime_error(kUnreadableReply);
+    if (i >= replyJson.size() || replyJson[i] != '"') return unreadable;
     ++i;
     std::string raw;
     bool closed = false;
@@ -256,8 +261,7 @@ ConversationAnswer FoundationModelsConversationResponder::answerFromCutReply(con
     if (!closed) dropUnfinishedCharacter(raw);
     const auto text = nlohmann::json::parse("\"" + raw + "\"", nullptr, false);
     // An ellipsis alone tells the user nothing; the quotes do better.
-    if (text.is_discarded() || !text.is_string() || text.get<std::string>().empty())
-        throw std::runtime_error(kUnreadableReply);
+    if (text.is_discarded() || !text.is_string() || text.get<std::string>().empty()) return unreadable;
 
     std::vector<std::int64_t> numbers;
     if (closed) {
@@ -296,53 +300,71 @@ ConversationAnswer FoundationModelsConversationResponder::answer(const std::stri
         // A model that turns out unusable (it failed to load, gave nothing in time or nothing readable) still
         // leaves the quotes; the note says why from then on.
         try {
-            if (m_use == ModelUse::wholeExcerpt) return answerWithModel(question, excerpt, stop);
-            // Ranked once: the quotes, the shortlist and the fallback all come from it.
-            const auto ranking = m_extractive->rank(question, excerpt);
-            const auto cited = m_extractive->citedLines(ranking);
-            const bool wording =
-                m_use == ModelUse::wordingTheQuotes || m_use == ModelUse::wordingTheQuotesOrCheckedPick;
-            if (wording && !cited.empty()) {
-                if (auto answer = answerWordingTheQuotes(question, excerpt, cited, stop)) return std::move(*answer);
-            } else if (m_use != ModelUse::wordingTheQuotes) {
-                if (auto answer = answerFromShortlist(question, excerpt, ranking, stop)) return std::move(*answer);
-            }
-            return ExtractiveAnswerer::answerCiting(cited, excerpt);
+            if (auto answer = answerUsingModel(question, excerpt, stop)) return std::move(*answer);
         } catch (const LanguageModelError& error) {
             if (error.kind() == LanguageModelError::Kind::cancelled) throw;
-        } catch (const std::runtime_error&) {
         }
     }
     return m_extractive->answer(question, excerpt);
 }
 
-ConversationAnswer FoundationModelsConversationResponder::answerWithModel(const std::string& question,
-                                                                          const ConversationExcerpt& excerpt,
-                                                                          std::stop_token stop)
+Expected<ConversationAnswer, std::string>
+FoundationModelsConversationResponder::answerFrom(const LanguageModel::Reply& reply, const ConversationExcerpt& excerpt)
+{
+    return reply.cut ? answerFromCutReply(reply.json, excerpt) : answerFromReply(reply.json, excerpt);
+}
+
+Expected<ConversationAnswer, std::string>
+FoundationModelsConversationResponder::answerUsingModel(const std::string& question, const ConversationExcerpt& excerpt,
+                                                        std::stop_token stop)
+{
+    if (m_use == ModelUse::wholeExcerpt) return answerWithModel(question, excerpt, stop);
+    // Ranked once: the quotes, the shortlist and the fallback all come from it.
+    const auto ranking = m_extractive->rank(question, excerpt);
+    const auto cited = m_extractive->citedLines(ranking);
+    const bool wording = m_use == ModelUse::wordingTheQuotes || m_use == ModelUse::wordingTheQuotesOrCheckedPick;
+    if (wording && !cited.empty()) {
+        auto answer = answerWordingTheQuotes(question, excerpt, cited, stop);
+        if (!answer) return Unexpected{std::move(answer).error()};
+        if (*answer) return std::move(**answer);
+    } else if (m_use != ModelUse::wordingTheQuotes) {
+        auto answer = answerFromShortlist(question, excerpt, ranking, stop);
+        if (!answer) return Unexpected{std::move(answer).error()};
+        if (*answer) return std::move(**answer);
+    }
+    return ExtractiveAnswerer::answerCiting(cited, excerpt);
+}
+
+Expected<ConversationAnswer, std::string>
+FoundationModelsConversationResponder::answerWithModel(const std::string& question, const ConversationExcerpt& excerpt,
+                                                       std::stop_token stop)
 {
     const auto reply = m_model->respond(instructions(), prompt(question, excerpt), replySchema(), stop);
-    auto answer = reply.cut ? answerFromCutReply(reply.json, excerpt) : answerFromReply(reply.json, excerpt);
+    auto answer = answerFrom(reply, excerpt);
+    if (!answer) return answer;
     // A model that answers without naming its lines gets them from the quotes' ranking.
-    if (answer.sourceLineIDs.empty() && !refuses(answer.text))
-        answer.sourceLineIDs =
+    if (answer->sourceLineIDs.empty() && !refuses(answer->text))
+        answer->sourceLineIDs =
             ConversationCitationReconciler::resolveIDs(m_extractive->citedLines(question, excerpt), excerpt);
     return answer;
 }
 
-std::optional<ConversationAnswer> FoundationModelsConversationResponder::answerFromShortlist(
+Expected<std::optional<ConversationAnswer>, std::string> FoundationModelsConversationResponder::answerFromShortlist(
     const std::string& question, const ConversationExcerpt& excerpt, const ExtractiveAnswerer::Ranking& ranking,
     std::stop_token stop)
 {
     const bool quotesAnswer = !m_extractive->citedLines(ranking).empty();
-    if (ranking.shortlist.empty() || (quotesAnswer && m_use != ModelUse::shortlist)) return std::nullopt;
+    if (ranking.shortlist.empty() || (quotesAnswer && m_use != ModelUse::shortlist))
+        return std::optional<ConversationAnswer>();
     const auto reply = m_model->respond(shortlistInstructions(), shortlistPrompt(question, excerpt, ranking.shortlist),
                                         shortlistSchema(ranking.shortlist), stop);
-    auto answer = reply.cut ? answerFromCutReply(reply.json, excerpt) : answerFromReply(reply.json, excerpt);
-    if (answer.sourceLineIDs.empty() || refuses(answer.text) ||
+    auto answer = answerFrom(reply, excerpt);
+    if (!answer) return Unexpected{std::move(answer).error()};
+    if (answer->sourceLineIDs.empty() || refuses(answer->text) ||
         (m_use == ModelUse::wordingTheQuotesOrCheckedPick &&
-         !checkPasses(question, excerpt, answer.sourceLineIDs.front(), stop)))
-        return ConversationAnswer{ExtractiveAnswerer::kNotInConversation, {}};
-    return answer;
+         !checkPasses(question, excerpt, answer->sourceLineIDs.front(), stop)))
+        return std::optional(ConversationAnswer{ExtractiveAnswerer::kNotInConversation, {}});
+    return std::optional(std::move(answer).value());
 }
 
 bool FoundationModelsConversationResponder::checkPasses(const std::string& question, const ConversationExcerpt& excerpt,
@@ -359,7 +381,7 @@ bool FoundationModelsConversationResponder::checkPasses(const std::string& quest
     return yes >= kPickKeptFromYes;
 }
 
-std::optional<ConversationAnswer> FoundationModelsConversationResponder::answerWordingTheQuotes(
+Expected<std::optional<ConversationAnswer>, std::string> FoundationModelsConversationResponder::answerWordingTheQuotes(
     const std::string& question, const ConversationExcerpt& excerpt, const std::vector<std::int64_t>& cited,
     std::stop_token stop)
 {
@@ -367,11 +389,12 @@ std::optional<ConversationAnswer> FoundationModelsConversationResponder::answerW
     // the ranker cites, it keeps the lines, the model only puts them into an answer.
     const auto reply = m_model->respond(wordingInstructions(), shortlistPrompt(question, excerpt, cited),
                                         shortlistSchema(cited), stop);
-    auto answer = reply.cut ? answerFromCutReply(reply.json, excerpt) : answerFromReply(reply.json, excerpt);
+    auto answer = answerFrom(reply, excerpt);
+    if (!answer) return Unexpected{std::move(answer).error()};
     // The model doubting the ranker's lines leaves the quotes, which at least show what was said.
-    if (refuses(answer.text)) return std::nullopt;
-    answer.sourceLineIDs = ConversationCitationReconciler::resolveIDs(cited, excerpt);
-    return answer;
+    if (refuses(answer->text)) return std::optional<ConversationAnswer>();
+    answer->sourceLineIDs = ConversationCitationReconciler::resolveIDs(cited, excerpt);
+    return std::optional(std::move(answer).value());
 }
 
 } // namespace tc

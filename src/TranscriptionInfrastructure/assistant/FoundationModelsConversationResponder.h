@@ -1,7 +1,9 @@
 #pragma once
 
 #include "TranscriptionApplication/ConversationResponder.h"
+#include "TranscriptionDomain/Expected.h"
 #include "TranscriptionInfrastructure/assistant/ExtractiveAnswerer.h"
+#include "TranscriptionInfrastructure/assistant/LanguageModel.h"
 
 #include <cstdint>
 #include <memory>
@@ -10,8 +12,6 @@
 #include <vector>
 
 namespace tc {
-
-class LanguageModel;
 
 // Answers questions about the conversation from the numbered lines of the excerpt only. An instruction-tuned
 // model (one with a chat template) writes the answer under the reply schema, from what ModelUse shows it; without
@@ -62,27 +62,35 @@ public:
     static std::string shortlistSchema(const std::vector<std::int64_t>& shortlist);
     // The instructions when the model words the answer of the lines the quotes cite.
     static const std::string& wordingInstructions();
-    // The answer from the reply's JSON text; throws (Japanese what()) when it does not fit the schema.
-    static ConversationAnswer answerFromReply(const std::string& replyJson, const ConversationExcerpt& excerpt);
+    // The answer from the reply's JSON text, or why it cannot be read (Japanese) when it does not fit the schema.
+    static Expected<ConversationAnswer, std::string> answerFromReply(const std::string& replyJson,
+                                                                     const ConversationExcerpt& excerpt);
     // The answer from a reply cut short by the token or time limit: the text written so far ending in "…",
-    // and the line numbers completed before the cut. Throws when not a character of the answer was written.
-    static ConversationAnswer answerFromCutReply(const std::string& replyJson, const ConversationExcerpt& excerpt);
+    // and the line numbers completed before the cut. A failure when not a character of the answer was written.
+    static Expected<ConversationAnswer, std::string> answerFromCutReply(const std::string& replyJson,
+                                                                        const ConversationExcerpt& excerpt);
 
     // The model answering the questions.
     const std::shared_ptr<LanguageModel>& model() const { return m_model; }
 
 private:
-    ConversationAnswer answerWithModel(const std::string& question, const ConversationExcerpt& excerpt,
-                                       std::stop_token stop);
+    // answerFromReply or answerFromCutReply, as the reply was cut.
+    static Expected<ConversationAnswer, std::string> answerFrom(const LanguageModel::Reply& reply,
+                                                                const ConversationExcerpt& excerpt);
+    // The steps that ask the model: a reply outside the schema is a failure, after which answer() falls back on
+    // the quotes alone; the model's LanguageModelError passes through. The quotes stand in where the reply
+    // says nothing.
+    Expected<ConversationAnswer, std::string>
+    answerUsingModel(const std::string& question, const ConversationExcerpt& excerpt, std::stop_token stop);
+    Expected<ConversationAnswer, std::string> answerWithModel(const std::string& question,
+                                                              const ConversationExcerpt& excerpt, std::stop_token stop);
     // Nothing when the quotes answer without the model.
-    std::optional<ConversationAnswer> answerFromShortlist(const std::string& question,
-                                                          const ConversationExcerpt& excerpt,
-                                                          const ExtractiveAnswerer::Ranking& ranking,
-                                                          std::stop_token stop);
-    std::optional<ConversationAnswer> answerWordingTheQuotes(const std::string& question,
-                                                             const ConversationExcerpt& excerpt,
-                                                             const std::vector<std::int64_t>& cited,
-                                                             std::stop_token stop);
+    Expected<std::optional<ConversationAnswer>, std::string>
+    answerFromShortlist(const std::string& question, const ConversationExcerpt& excerpt,
+                        const ExtractiveAnswerer::Ranking& ranking, std::stop_token stop);
+    Expected<std::optional<ConversationAnswer>, std::string>
+    answerWordingTheQuotes(const std::string& question, const ConversationExcerpt& excerpt,
+                           const std::vector<std::int64_t>& cited, std::stop_token stop);
     // Whether the model rates the line as answering the question (the yes/no check).
     bool checkPasses(const std::string& question, const ConversationExcerpt& excerpt, const Uuid& lineID,
                      std::stop_token stop);

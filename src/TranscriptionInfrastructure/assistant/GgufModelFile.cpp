@@ -11,6 +11,8 @@ namespace tc {
 
 namespace {
 
+using Format = GgufModelFile::Format;
+
 enum ValueType : std::uint32_t {
     u8 = 0,
     i8,
@@ -140,6 +142,72 @@ bool skipValue(Reader& reader, std::uint32_t type)
     return true;
 }
 
+// Reads one metadata entry into what the inspection reports and the data alignment; false when it breaks off.
+bool readEntry(Reader& reader, GgufModelFile::Inspection& inspection, std::uint64_t& alignment)
+{
+    const auto key = reader.text(256);
+    const auto type = reader.value<std::uint32_t>();
+    if (!key || !type) return false;
+    if (*key == "tokenizer.chat_template" && *type == string) {
+        const auto length = reader.value<std::uint64_t>();
+        if (!length || !reader.skip(*length)) return false;
+        inspection.hasChatTemplate = *length > 0;
+    } else if (*key == "general.architecture" && *type == string) {
+        const auto name = reader.text(256);
+        if (!name) return false;
+        inspection.architecture = *name;
+    } else if (*key == "general.alignment" && *type == u32) {
+        const auto value = reader.value<std::uint32_t>();
+        if (!value || *value == 0) return false;
+        alignment = *value;
+    } else if (!skipValue(reader, *type)) {
+        return false;
+    }
+    return true;
+}
+
+// Where the last tensor's data ends, counted from the start of the data; nothing when the infos break off.
+std::optional<std::uint64_t> readTensorInfos(Reader& reader, std::uint64_t tensors)
+{
+    std::uint64_t dataEnd = 0;
+    for (std::uint64_t i = 0; i < tensors; ++i) {
+        const auto name = reader.text(0);
+        const auto dimensions = reader.value<std::uint32_t>();
+        if (!name || !dimensions || *dimensions > kMaxDimensions) return std::nullopt;
+        std::uint64_t elements = 1;
+        for (std::uint32_t d = 0; d < *dimensions; ++d) {
+            const auto extent = reader.value<std::uint64_t>();
+            if (!extent) return std::nullopt;
+            elements *= *extent;
+        }
+        const auto type = reader.value<std::uint32_t>();
+        const auto offset = reader.value<std::uint64_t>();
+        if (!type || !offset) return std::nullopt;
+        std::uint64_t bytes = 1;
+        if (const auto block = blockOf(*type)) bytes = elements / block->first * block->second;
+        dataEnd = std::max(dataEnd, *offset + bytes);
+    }
+    return dataEnd;
+}
+
+// Reads the header after the magic: version, counts, metadata and tensor infos, the tensors within the file.
+Format readHeader(Reader& reader, GgufModelFile::Inspection& inspection)
+{
+    const auto version = reader.value<std::uint32_t>();
+    const auto tensors = reader.value<std::uint64_t>();
+    const auto entries = reader.value<std::uint64_t>();
+    if (!version || *version < 2 || !tensors || !entries) return Format::truncated;
+
+    std::uint64_t alignment = 32;
+    for (std::uint64_t i = 0; i < *entries; ++i)
+        if (!readEntry(reader, inspection, alignment)) return Format::truncated;
+    const auto dataEnd = readTensorInfos(reader, *tensors);
+    if (!dataEnd) return Format::truncated;
+    const std::uint64_t dataStart = (reader.position() + alignment - 1) / alignment * alignment;
+    if (*dataEnd > 0 && dataStart + *dataEnd > inspection.fileBytes) return Format::truncated;
+    return Format::gguf;
+}
+
 } // namespace
 
 GgufModelFile::Inspection GgufModelFile::inspect(const std::filesystem::path& file)
@@ -159,55 +227,7 @@ GgufModelFile::Inspection GgufModelFile::inspect(const std::filesystem::path& fi
         inspection.format = Format::notGguf;
         return inspection;
     }
-    inspection.format = Format::truncated;
-    const auto version = reader.value<std::uint32_t>();
-    const auto tensors = reader.value<std::uint64_t>();
-    const auto entries = reader.value<std::uint64_t>();
-    if (!version || *version < 2 || !tensors || !entries) return inspection;
-
-    std::uint64_t alignment = 32;
-    for (std::uint64_t i = 0; i < *entries; ++i) {
-        const auto key = reader.text(256);
-        const auto type = reader.value<std::uint32_t>();
-        if (!key || !type) return inspection;
-        if (*key == "tokenizer.chat_template" && *type == string) {
-            const auto length = reader.value<std::uint64_t>();
-            if (!length || !reader.skip(*length)) return inspection;
-            inspection.hasChatTemplate = *length > 0;
-        } else if (*key == "general.architecture" && *type == string) {
-            const auto name = reader.text(256);
-            if (!name) return inspection;
-            inspection.architecture = *name;
-        } else if (*key == "general.alignment" && *type == u32) {
-            const auto value = reader.value<std::uint32_t>();
-            if (!value || *value == 0) return inspection;
-            alignment = *value;
-        } else if (!skipValue(reader, *type)) {
-            return inspection;
-        }
-    }
-
-    std::uint64_t dataEnd = 0;
-    for (std::uint64_t i = 0; i < *tensors; ++i) {
-        const auto name = reader.text(0);
-        const auto dimensions = reader.value<std::uint32_t>();
-        if (!name || !dimensions || *dimensions > kMaxDimensions) return inspection;
-        std::uint64_t elements = 1;
-        for (std::uint32_t d = 0; d < *dimensions; ++d) {
-            const auto extent = reader.value<std::uint64_t>();
-            if (!extent) return inspection;
-            elements *= *extent;
-        }
-        const auto type = reader.value<std::uint32_t>();
-        const auto offset = reader.value<std::uint64_t>();
-        if (!type || !offset) return inspection;
-        std::uint64_t bytes = 1;
-        if (const auto block = blockOf(*type)) bytes = elements / block->first * block->second;
-        dataEnd = std::max(dataEnd, *offset + bytes);
-    }
-    const std::uint64_t dataStart = (reader.position() + alignment - 1) / alignment * alignment;
-    if (dataEnd > 0 && dataStart + dataEnd > inspection.fileBytes) return inspection;
-    inspection.format = Format::gguf;
+    inspection.format = readHeader(reader, inspection);
     return inspection;
 }
 

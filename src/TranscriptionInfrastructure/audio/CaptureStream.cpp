@@ -7,22 +7,23 @@ CaptureStream::~CaptureStream()
     close();
 }
 
-AudioFrameStream CaptureStream::open(PulseAudioCapture::Device device, std::uint32_t bufferFrames,
-                                     const std::string& name, const MakeTap& makeTap, const MakeError& makeError,
-                                     const std::string& chosenDevice, PulseAudioCapture::FellBack fellBack)
+Expected<AudioFrameStream, PulseAudioError> CaptureStream::open(PulseAudioCapture::Device device,
+                                                                std::uint32_t bufferFrames, const std::string& name,
+                                                                const MakeTap& makeTap, const MakeError& makeError,
+                                                                const std::string& chosenDevice,
+                                                                PulseAudioCapture::FellBack fellBack)
 {
     close();
     std::lock_guard lock(m_mutex);
     auto stream = Channel<AudioFrame>::make();
     auto capture = std::make_unique<PulseAudioCapture>(device, bufferFrames, name, chosenDevice);
-    try {
-        // The server or device going away is a failure the session can wait out, not the end of the audio.
-        capture->start(
-            makeTap(stream), [stream, makeError](PulseAudioError::Kind why) { stream->fail(makeError(why)); },
-            std::move(fellBack));
-    } catch (const PulseAudioError&) {
+    // The server or device going away is a failure the session can wait out, not the end of the audio.
+    auto started = capture->start(
+        makeTap(stream), [stream, makeError](PulseAudioError::Kind why) { stream->fail(makeError(why)); },
+        std::move(fellBack));
+    if (!started) {
         stream->finish();
-        throw;
+        return Unexpected{std::move(started).error()};
     }
     m_capture = std::move(capture);
     m_stream = stream;

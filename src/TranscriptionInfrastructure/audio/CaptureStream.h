@@ -27,11 +27,12 @@ public:
     CaptureStream& operator=(const CaptureStream&) = delete;
 
     // Ends any earlier capture (exactly one tap per device), then records; the stream fails with makeError's
-    // error when the capture ends by itself, and finishes on close(). Rethrows the capture's PulseAudioError.
-    // chosenDevice and fellBack as in PulseAudioCapture.
-    AudioFrameStream open(PulseAudioCapture::Device device, std::uint32_t bufferFrames, const std::string& name,
-                          const MakeTap& makeTap, const MakeError& makeError, const std::string& chosenDevice = {},
-                          PulseAudioCapture::FellBack fellBack = {});
+    // error when the capture ends by itself, and finishes on close(). The stream, or why the capture could not
+    // begin. chosenDevice and fellBack as in PulseAudioCapture.
+    Expected<AudioFrameStream, PulseAudioError> open(PulseAudioCapture::Device device, std::uint32_t bufferFrames,
+                                                     const std::string& name, const MakeTap& makeTap,
+                                                     const MakeError& makeError, const std::string& chosenDevice = {},
+                                                     PulseAudioCapture::FellBack fellBack = {});
     // Stops the capture and finishes its stream; harmless when none runs.
     void close();
 

@@ -43,16 +43,12 @@ std::vector<std::byte> readStandardInput()
 
 AudioFrameStream FileAudioSource::start()
 {
-    std::variant<DecodedAudio, SndfileDecoder::Failure> result;
-    if (m_file == standardInput) {
-        if (::isatty(STDIN_FILENO) == 1) throw FileError(FileError::Kind::standardInputIsTerminal, m_file);
-        const auto bytes = readStandardInput();
-        result = m_decoder.decode(std::span<const std::byte>(bytes));
-    } else {
-        result = m_decoder.decode(m_file);
-    }
-    if (auto* failure = std::get_if<SndfileDecoder::Failure>(&result)) throw FileError(errorKind(*failure), m_file);
-    auto& decoded = std::get<DecodedAudio>(result);
+    if (m_file == standardInput && ::isatty(STDIN_FILENO) == 1)
+        throw FileError(FileError::Kind::standardInputIsTerminal, m_file);
+    auto result = m_file == standardInput ? m_decoder.decode(std::span<const std::byte>(readStandardInput()))
+                                          : m_decoder.decode(m_file);
+    if (!result) throw FileError(errorKind(result.error()), m_file);
+    auto& decoded = *result;
     const bool truncated = decoded.truncated;
     const double readSeconds = decoded.seconds();
 

@@ -16,7 +16,7 @@ using ContextPtr = PulseAudioMainLoop::ContextPtr;
 
 } // namespace
 
-PulseAudioError::PulseAudioError(Kind kind, const std::string& detail) : std::runtime_error(detail), m_kind(kind) {}
+PulseAudioError::PulseAudioError(Kind kind, std::string detail) : m_kind(kind), m_detail(std::move(detail)) {}
 
 PulseAudioServerProbe PulseAudioCapture::probeServer(std::chrono::milliseconds timeout)
 {
@@ -87,14 +87,15 @@ PulseAudioCapture::~PulseAudioCapture()
     stop();
 }
 
-void PulseAudioCapture::start(Tap tap, Ended ended, FellBack fellBack)
+Expected<void, PulseAudioError> PulseAudioCapture::start(Tap tap, Ended ended, FellBack fellBack)
 {
     std::lock_guard lock(m_mutex);
     m_session.reset();
     auto session = std::make_unique<PulseAudioCaptureSession>(m_device, m_bufferFrames, m_streamName, m_chosenDevice,
                                                               std::move(tap), std::move(ended), std::move(fellBack));
-    session->open();
+    if (auto opened = session->open(); !opened) return opened;
     m_session = std::move(session);
+    return {};
 }
 
 void PulseAudioCapture::stop()

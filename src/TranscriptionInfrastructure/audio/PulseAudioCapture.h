@@ -1,11 +1,12 @@
 #pragma once
 
+#include "TranscriptionDomain/Expected.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -23,16 +24,18 @@ struct PulseAudioServerProbe {
     bool defaultSinkHasMonitor = false;
 };
 
-// Why a capture could not begin.
-class PulseAudioError : public std::runtime_error {
+// Why a capture could not begin: the kind, which the sources turn into their own errors, and the server's words.
+class PulseAudioError {
 public:
     enum class Kind { serverUnavailable, noDevice, streamFailed };
 
-    PulseAudioError(Kind kind, const std::string& detail);
+    PulseAudioError(Kind kind, std::string detail);
     Kind kind() const { return m_kind; }
+    const std::string& detail() const { return m_detail; }
 
 private:
     Kind m_kind;
+    std::string m_detail;
 };
 
 // The device's sample format as recorded: 32-bit float at the device's own rate and channel count.
@@ -91,9 +94,9 @@ public:
     PulseAudioCapture(const PulseAudioCapture&) = delete;
     PulseAudioCapture& operator=(const PulseAudioCapture&) = delete;
 
-    // Connects and starts recording into the one tap; throws PulseAudioError when it cannot (no server, no
-    // device, stream refused). A capture that is already running is stopped first.
-    void start(Tap tap, Ended ended, FellBack fellBack = {});
+    // Connects and starts recording into the one tap; done, or why it cannot (no server, no device, stream
+    // refused). A capture that is already running is stopped first.
+    Expected<void, PulseAudioError> start(Tap tap, Ended ended, FellBack fellBack = {});
     // Stops recording and disconnects; no tap or ended call follows. Harmless when not running.
     void stop();
     // The format of the stream currently recording; zeros when none.

@@ -47,17 +47,20 @@ PulseAudioCaptureSession::~PulseAudioCaptureSession()
     }
 }
 
-void PulseAudioCaptureSession::open()
+Expected<void, PulseAudioError> PulseAudioCaptureSession::open()
 {
+    const auto failed = [](PulseAudioError::Kind kind, std::string detail) {
+        return Unexpected{PulseAudioError(kind, std::move(detail))};
+    };
     m_mainloop.reset(pa_threaded_mainloop_new());
-    if (!m_mainloop) throw PulseAudioError(PulseAudioError::Kind::serverUnavailable, "main loop");
+    if (!m_mainloop) return failed(PulseAudioError::Kind::serverUnavailable, "main loop");
     m_context.reset(pa_context_new(pa_threaded_mainloop_get_api(m_mainloop.get()), m_streamName.c_str()));
     if (!m_context || pa_threaded_mainloop_start(m_mainloop.get()) < 0)
-        throw PulseAudioError(PulseAudioError::Kind::serverUnavailable, "context");
+        return failed(PulseAudioError::Kind::serverUnavailable, "context");
 
     LoopLock lock(m_mainloop.get());
     if (!PulseAudioMainLoop::connectContext(m_mainloop.get(), m_context.get(), kConnectTimeout))
-        throw PulseAudioError(PulseAudioError::Kind::serverUnavailable, pa_strerror(pa_context_errno(m_context.get())));
+        return failed(PulseAudioError::Kind::serverUnavailable, pa_strerror(pa_context_errno(m_context.get())));
 
     // Shared with the lookup, which may outlive a timed-out wait here.
     struct Outcome {
@@ -74,19 +77,18 @@ void PulseAudioCaptureSession::open()
     while (!outcome->resolved && !deadline.passed() && PulseAudioMainLoop::isContextGood(m_context.get()))
         pa_threaded_mainloop_wait(m_mainloop.get());
     if (!outcome->resolved || !outcome->resolution)
-        throw PulseAudioError(outcome->resolved ? PulseAudioError::Kind::noDevice
-                                                : PulseAudioError::Kind::serverUnavailable,
-                              "no device");
+        return failed(outcome->resolved ? PulseAudioError::Kind::noDevice : PulseAudioError::Kind::serverUnavailable,
+                      "no device");
 
     if (!openStream(*outcome->resolution))
-        throw PulseAudioError(PulseAudioError::Kind::streamFailed, pa_strerror(pa_context_errno(m_context.get())));
+        return failed(PulseAudioError::Kind::streamFailed, pa_strerror(pa_context_errno(m_context.get())));
     noteFallback(*outcome->resolution);
     for (;;) {
         const auto state = pa_stream_get_state(m_stream.get());
         if (state == PA_STREAM_READY) break;
         if (!PA_STREAM_IS_GOOD(state) || deadline.passed() || !PulseAudioMainLoop::isContextGood(m_context.get())) {
             m_stream.reset();
-            throw PulseAudioError(PulseAudioError::Kind::streamFailed, pa_strerror(pa_context_errno(m_context.get())));
+            return failed(PulseAudioError::Kind::streamFailed, pa_strerror(pa_context_errno(m_context.get())));
         }
         pa_threaded_mainloop_wait(m_mainloop.get());
     }
@@ -103,6 +105,7 @@ void PulseAudioCaptureSession::open()
     if (!PulseAudioMainLoop::isContextGood(m_context.get())) end(PulseAudioError::Kind::serverUnavailable);
 
     m_delivery = std::jthread([this](std::stop_token stop) { deliver(stop); });
+    return {};
 }
 
 CaptureFormat PulseAudioCaptureSession::format() const

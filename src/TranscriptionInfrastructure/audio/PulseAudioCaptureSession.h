@@ -30,9 +30,9 @@ public:
     PulseAudioCaptureSession(const PulseAudioCaptureSession&) = delete;
     PulseAudioCaptureSession& operator=(const PulseAudioCaptureSession&) = delete;
 
-    // Connects, finds the followed device and starts its record stream and the delivery thread; throws
-    // PulseAudioError (serverUnavailable, noDevice, streamFailed) when it cannot.
-    void open();
+    // Connects, finds the followed device and starts its record stream and the delivery thread; done, or why it
+    // cannot (serverUnavailable, noDevice, streamFailed).
+    Expected<void, PulseAudioError> open();
     // The format of the stream currently recording; zeros when none.
     CaptureFormat format() const;
     // Name of the device currently recorded; empty when none.

@@ -39,14 +39,13 @@ AudioFrameStream PulseAudioCaptureSource::start()
     const auto device =
         input ? PulseAudioCapture::Device::defaultSource : PulseAudioCapture::Device::defaultSinkMonitor;
     const char* name = input ? "transcription-corvane microphone" : "transcription-corvane system audio";
-    try {
-        return m_capture.open(device, m_bufferSize, name, makeTap, m_makeError, m_device,
-                              [fellBack = m_fellBack](const std::string& chosen) {
-                                  if (fellBack) fellBack(chosen);
-                              });
-    } catch (const PulseAudioError& error) {
-        std::rethrow_exception(m_makeError(error.kind()));
-    }
+    auto opened = m_capture.open(device, m_bufferSize, name, makeTap, m_makeError, m_device,
+                                 [fellBack = m_fellBack](const std::string& chosen) {
+                                     if (fellBack) fellBack(chosen);
+                                 });
+    // The port throws: the source's own error for why the capture could not begin.
+    if (!opened) std::rethrow_exception(m_makeError(opened.error().kind()));
+    return std::move(opened).value();
 }
 
 void PulseAudioCaptureSource::stop()

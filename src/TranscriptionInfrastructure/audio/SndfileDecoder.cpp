@@ -69,10 +69,10 @@ bool headerPromisesMore(SNDFILE* file)
     return std::string_view(log.data()).find("should be") != std::string_view::npos;
 }
 
-std::variant<DecodedAudio, SndfileDecoder::Failure> decodeOpened(SNDFILE* file, const SF_INFO& info,
-                                                                 std::size_t framesPerRead)
+Expected<DecodedAudio, SndfileDecoder::Failure> decodeOpened(SNDFILE* file, const SF_INFO& info,
+                                                             std::size_t framesPerRead)
 {
-    if (info.channels <= 0 || info.samplerate <= 0) return SndfileDecoder::Failure::cannotOpen;
+    if (info.channels <= 0 || info.samplerate <= 0) return Unexpected{SndfileDecoder::Failure::cannotOpen};
     const auto channels = static_cast<std::size_t>(info.channels);
     DecodedAudio decoded;
     decoded.sampleRate = static_cast<double>(info.samplerate);
@@ -97,7 +97,7 @@ std::variant<DecodedAudio, SndfileDecoder::Failure> decodeOpened(SNDFILE* file, 
         }
     }
     const bool failed = sf_error(file) != SF_ERR_NO_ERROR;
-    if (decoded.frameCount() == 0) return SndfileDecoder::Failure::decodeFailed;
+    if (decoded.frameCount() == 0) return Unexpected{SndfileDecoder::Failure::decodeFailed};
     // FLAC announces its exact length in its header; a file cut at a frame boundary ends cleanly but short.
     const bool exactLength = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC;
     const bool short_ = exactLength && info.frames > 0 && static_cast<sf_count_t>(decoded.frameCount()) < info.frames;
@@ -109,33 +109,33 @@ std::variant<DecodedAudio, SndfileDecoder::Failure> decodeOpened(SNDFILE* file, 
 
 SndfileDecoder::SndfileDecoder(std::size_t framesPerRead) : m_framesPerRead(framesPerRead ? framesPerRead : 1) {}
 
-std::variant<DecodedAudio, SndfileDecoder::Failure> SndfileDecoder::decode(const std::filesystem::path& file) const
+Expected<DecodedAudio, SndfileDecoder::Failure> SndfileDecoder::decode(const std::filesystem::path& file) const
 {
     // Opened without blocking and checked before reading: a named pipe without a writer would wait forever.
     const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         struct stat info {};
-        if (::stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return Failure::notAFile;
-        return Failure::cannotOpen;
+        if (::stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return Unexpected{Failure::notAFile};
+        return Unexpected{Failure::cannotOpen};
     }
     // Declared before the handle, so it is closed after libsndfile is done with it.
     const Descriptor descriptor(fd);
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return Failure::notAFile;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return Unexpected{Failure::notAFile};
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     SF_INFO info{};
     SndfilePtr handle(sf_open_fd(fd, SFM_READ, &info, SF_FALSE));
-    if (!handle) return Failure::cannotOpen;
+    if (!handle) return Unexpected{Failure::cannotOpen};
     return decodeOpened(handle.get(), info, m_framesPerRead);
 }
 
-std::variant<DecodedAudio, SndfileDecoder::Failure> SndfileDecoder::decode(std::span<const std::byte> bytes) const
+Expected<DecodedAudio, SndfileDecoder::Failure> SndfileDecoder::decode(std::span<const std::byte> bytes) const
 {
     MemoryFile memory{bytes, 0};
     SF_VIRTUAL_IO io{&MemoryFile::length, &MemoryFile::seek, &MemoryFile::read, &MemoryFile::write, &MemoryFile::tell};
     SF_INFO info{};
     SndfilePtr handle(sf_open_virtual(&io, SFM_READ, &info, &memory));
-    if (!handle) return Failure::cannotOpen;
+    if (!handle) return Unexpected{Failure::cannotOpen};
     return decodeOpened(handle.get(), info, m_framesPerRead);
 }
 

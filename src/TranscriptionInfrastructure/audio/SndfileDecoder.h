@@ -1,9 +1,10 @@
 #pragma once
 
+#include "TranscriptionDomain/Expected.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <span>
-#include <variant>
 #include <vector>
 
 namespace tc {
@@ -38,9 +39,9 @@ public:
     explicit SndfileDecoder(std::size_t framesPerRead = std::size_t{1} << 18);
 
     // The whole file, or why not. Only regular files are read.
-    std::variant<DecodedAudio, Failure> decode(const std::filesystem::path& file) const;
+    Expected<DecodedAudio, Failure> decode(const std::filesystem::path& file) const;
     // A whole file given as bytes in memory (what standard input delivered).
-    std::variant<DecodedAudio, Failure> decode(std::span<const std::byte> bytes) const;
+    Expected<DecodedAudio, Failure> decode(std::span<const std::byte> bytes) const;
 
 private:
     std::size_t m_framesPerRead;

@@ -94,10 +94,11 @@ void CalendarSourceSettings::save()
                                      std::filesystem::perm_options::replace, error);
     // Written whole into a new file of mode 0600, renamed over the old one: the addresses never sit in a file
     // others can read, even for a moment.
-    const auto failure = AtomicFileWriter::write(m_file, root.dump(2) + "\n", 0600);
-    m_writeProblem = failure ? "カレンダーの設定を保存できませんでした（" + AtomicFileWriter::describe(*failure) +
-                                   "）。" + m_file.parent_path().string() + " に書き込めるか確かめてください。"
-                             : std::string();
+    const auto written = AtomicFileWriter::write(m_file, root.dump(2) + "\n", 0600);
+    m_writeProblem = written
+                         ? std::string()
+                         : "カレンダーの設定を保存できませんでした（" + AtomicFileWriter::describe(written.error()) +
+                               "）。" + m_file.parent_path().string() + " に書き込めるか確かめてください。";
 }
 
 bool CalendarSourceSettings::isEnabled(const std::string& sourceId) const

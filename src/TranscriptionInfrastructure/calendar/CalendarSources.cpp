@@ -16,6 +16,11 @@ namespace tc {
 
 namespace {
 
+Unexpected<std::string> refused(std::string reason)
+{
+    return Unexpected{std::move(reason)};
+}
+
 constexpr const char* kFilePrefix = "file:";
 constexpr const char* kSubscriptionPrefix = "subscription:";
 
@@ -193,66 +198,68 @@ void CalendarSources::setEnabled(const std::string& sourceId, bool enabled)
     notify();
 }
 
-std::optional<std::string> CalendarSources::checkCalendarFile(const std::filesystem::path& file) const
+Expected<void, std::string> CalendarSources::checkCalendarFile(const std::filesystem::path& file) const
 {
     std::error_code error;
     const auto size = std::filesystem::file_size(file, error);
     if (error || !std::filesystem::is_regular_file(file, error))
-        return quoted(file) + "を読めませんでした。ファイルがあり、読む権限があるか確かめてください。";
+        return refused(quoted(file) + "を読めませんでした。ファイルがあり、読む権限があるか確かめてください。");
     if (size > ICalendarEventStore::kMaxFileBytes)
-        return quoted(file) + "は大きすぎます（" + std::to_string(ICalendarEventStore::kMaxFileBytes / (1024 * 1024)) +
-               " MB まで）。カレンダーアプリで期間を区切って書き出してください。";
+        return refused(quoted(file) + "は大きすぎます（" +
+                       std::to_string(ICalendarEventStore::kMaxFileBytes / (1024 * 1024)) +
+                       " MB まで）。カレンダーアプリで期間を区切って書き出してください。");
     const auto text = FileReader::readAll(file);
-    if (!text) return quoted(file) + "を読めませんでした。読む権限があるか確かめてください。";
+    if (!text) return refused(quoted(file) + "を読めませんでした。読む権限があるか確かめてください。");
     if (!ICalendarEventStore::countEvents(*text))
-        return quoted(file) + "は iCalendar（.ics）として読めませんでした。カレンダーアプリから .ics 形式で"
-                              "書き出し直してください。ファイルには何も変更していません。";
-    return std::nullopt;
+        return refused(quoted(file) + "は iCalendar（.ics）として読めませんでした。カレンダーアプリから .ics 形式で"
+                                      "書き出し直してください。ファイルには何も変更していません。");
+    return {};
 }
 
-std::optional<std::string> CalendarSources::importFile(const std::filesystem::path& file)
+Expected<void, std::string> CalendarSources::importFile(const std::filesystem::path& file)
 {
-    if (auto problem = checkCalendarFile(file)) return problem;
+    if (auto checked = checkCalendarFile(file); !checked) return checked;
     const auto text = FileReader::readAll(file);
-    if (!text) return quoted(file) + "を読めませんでした。読む権限があるか確かめてください。";
+    if (!text) return refused(quoted(file) + "を読めませんでした。読む権限があるか確かめてください。");
     std::error_code error;
     std::filesystem::create_directories(m_parts.importFolder, error);
     const auto target = importTarget(m_parts.importFolder, file, *text);
     // Its events would show twice.
     if (target.copied)
-        return quoted(file) + "はすでに「" + target.file.filename().string() +
-               "」として取り込んであるため、もう一度は取り込みませんでした。書き換えを予定に反映させたいときは、"
-               "「元の場所のまま読む（リンク）」で追加してください。";
-    if (const auto failure = AtomicFileWriter::write(target.file, *text, 0600))
-        return quoted(file) + "を取り込めませんでした（" + AtomicFileWriter::describe(*failure) + "）。" +
-               m_parts.importFolder.string() + " に書き込めるか確かめてください。";
+        return refused(
+            quoted(file) + "はすでに「" + target.file.filename().string() +
+            "」として取り込んであるため、もう一度は取り込みませんでした。書き換えを予定に反映させたいときは、"
+            "「元の場所のまま読む（リンク）」で追加してください。");
+    if (const auto written = AtomicFileWriter::write(target.file, *text, 0600); !written)
+        return refused(quoted(file) + "を取り込めませんでした（" + AtomicFileWriter::describe(written.error()) +
+                       "）。" + m_parts.importFolder.string() + " に書き込めるか確かめてください。");
     notify();
-    return std::nullopt;
+    return {};
 }
 
-std::optional<std::string> CalendarSources::linkFile(const std::filesystem::path& file)
+Expected<void, std::string> CalendarSources::linkFile(const std::filesystem::path& file)
 {
-    if (!m_parts.settings) return std::string("ファイルをリンクできません。");
-    if (auto problem = checkCalendarFile(file)) return problem;
+    if (!m_parts.settings) return refused("ファイルをリンクできません。");
+    if (auto checked = checkCalendarFile(file); !checked) return checked;
     std::error_code error;
     const auto absolute = std::filesystem::weakly_canonical(file, error);
     const auto linked = error ? file : absolute;
     if (std::filesystem::equivalent(linked.parent_path(), m_parts.importFolder, error))
-        return quoted(file) + "はカレンダーフォルダにあり、すでに読み込まれています。";
-    if (!m_parts.settings->addLinkedFile(linked)) return quoted(file) + "はすでに追加されています。";
-    if (auto problem = m_parts.settings->writeProblem(); !problem.empty()) return problem;
+        return refused(quoted(file) + "はカレンダーフォルダにあり、すでに読み込まれています。");
+    if (!m_parts.settings->addLinkedFile(linked)) return refused(quoted(file) + "はすでに追加されています。");
+    if (auto problem = m_parts.settings->writeProblem(); !problem.empty()) return refused(std::move(problem));
     notify();
-    return std::nullopt;
+    return {};
 }
 
-std::optional<std::string> CalendarSources::addSubscription(const std::string& address, const std::string& name)
+Expected<void, std::string> CalendarSources::addSubscription(const std::string& address, const std::string& name)
 {
-    if (!m_parts.subscriptions) return std::string("カレンダーを購読できません。");
-    const auto added = m_parts.subscriptions->add(address, name);
-    if (!added.problem.empty()) return added.problem;
-    if (auto problem = m_parts.settings->writeProblem(); !problem.empty()) return problem;
+    if (!m_parts.subscriptions) return refused("カレンダーを購読できません。");
+    auto added = m_parts.subscriptions->add(address, name);
+    if (!added.problem.empty()) return refused(std::move(added.problem));
+    if (auto problem = m_parts.settings->writeProblem(); !problem.empty()) return refused(std::move(problem));
     notify();
-    return std::nullopt;
+    return {};
 }
 
 void CalendarSources::remove(const std::string& sourceId)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TranscriptionDomain/Expected.h"
 #include "TranscriptionInfrastructure/calendar/CalendarSourceInfo.h"
 #include "TranscriptionInfrastructure/calendar/ICalendarEventStore.h"
 
@@ -52,13 +53,13 @@ public:
     std::vector<std::string> enabledSourceNames();
     // Switches a source on or off (kept across runs).
     void setEnabled(const std::string& sourceId, bool enabled);
-    // Copies a .ics file into the calendars folder; nothing when done, else why not (Japanese). The original is
+    // Copies a .ics file into the calendars folder; done, or why not (Japanese). The original is
     // never changed, a file of the same name there is never replaced, and the same bytes are not copied twice.
-    std::optional<std::string> importFile(const std::filesystem::path& file);
-    // Reads a .ics file where it is from now on; nothing when done, else why not (Japanese).
-    std::optional<std::string> linkFile(const std::filesystem::path& file);
-    // Subscribes to a calendar's iCalendar address; nothing when done, else why not (Japanese).
-    std::optional<std::string> addSubscription(const std::string& address, const std::string& name = {});
+    Expected<void, std::string> importFile(const std::filesystem::path& file);
+    // Reads a .ics file where it is from now on; done, or why not (Japanese).
+    Expected<void, std::string> linkFile(const std::filesystem::path& file);
+    // Subscribes to a calendar's iCalendar address; done, or why not (Japanese).
+    Expected<void, std::string> addSubscription(const std::string& address, const std::string& name = {});
     // Forgets a subscription or a linked file; other sources can only be switched off.
     void remove(const std::string& sourceId);
     // Fetches the subscriptions again now.
@@ -81,7 +82,7 @@ private:
     // Passes the settings' links and switches, and the desktop's own calendars, to the files store.
     void syncFileStore();
     void notify();
-    std::optional<std::string> checkCalendarFile(const std::filesystem::path& file) const;
+    Expected<void, std::string> checkCalendarFile(const std::filesystem::path& file) const;
 
     Parts m_parts;
     std::mutex m_handlerMutex;

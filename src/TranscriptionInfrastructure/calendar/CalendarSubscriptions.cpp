@@ -132,9 +132,9 @@ void CalendarSubscriptions::refreshOne(const CalendarSourceSettings::Subscriptio
     switch (result.outcome) {
     case CalendarSubscriptionFetcher::Outcome::updated: {
         std::filesystem::create_directories(m_folder, error);
-        if (const auto failure = AtomicFileWriter::write(copyOf(subscription.id), result.body, 0600)) {
-            updated->problem = "購読したカレンダーを保存できませんでした（" + AtomicFileWriter::describe(*failure) +
-                               "）。ディスクの空きを確かめてください。";
+        if (const auto written = AtomicFileWriter::write(copyOf(subscription.id), result.body, 0600); !written) {
+            updated->problem = "購読したカレンダーを保存できませんでした（" +
+                               AtomicFileWriter::describe(written.error()) + "）。ディスクの空きを確かめてください。";
             break;
         }
         updated->etag = result.etag;

@@ -39,23 +39,24 @@ bool writeAll(int fd, std::string_view bytes)
 
 } // namespace
 
-std::optional<AtomicFileWriter::Failure> AtomicFileWriter::write(const std::filesystem::path& file,
-                                                                 std::string_view bytes, mode_t permissions)
+Expected<void, AtomicFileWriter::Failure> AtomicFileWriter::write(const std::filesystem::path& file,
+                                                                  std::string_view bytes, mode_t permissions)
 {
+    const auto failed = [](int error) { return Unexpected{Failure{error}}; };
     const auto folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
     std::filesystem::path temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
         temporary = folder / ("." + file.filename().string() + ".tmp-" + randomSuffix());
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, permissions);
-        if (fd < 0 && errno != EEXIST) return Failure{errno};
+        if (fd < 0 && errno != EEXIST) return failed(errno);
     }
-    if (fd < 0) return Failure{EEXIST};
+    if (fd < 0) return failed(EEXIST);
     FileDescriptor descriptor(fd);
 
     const auto fail = [&](int error) {
         ::unlink(temporary.c_str());
-        return Failure{error};
+        return failed(error);
     };
     // Keep the mode of the file being replaced (a user-chosen export may be meant for others to read).
     struct stat existing {};
@@ -68,8 +69,8 @@ std::optional<AtomicFileWriter::Failure> AtomicFileWriter::write(const std::file
 
     // The rename itself is only durable once the folder is flushed; file systems that cannot do that say EINVAL.
     FileDescriptor folderDescriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folderDescriptor.get() >= 0 && ::fsync(folderDescriptor.get()) != 0 && errno != EINVAL) return Failure{errno};
-    return std::nullopt;
+    if (folderDescriptor.get() >= 0 && ::fsync(folderDescriptor.get()) != 0 && errno != EINVAL) return failed(errno);
+    return {};
 }
 
 std::string AtomicFileWriter::describe(const Failure& failure)

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "TranscriptionDomain/Expected.h"
+
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -20,8 +21,8 @@ public:
 
     // Replaces `file` with `bytes`; on failure the old file is untouched and no temporary file is left behind.
     // A new file gets `permissions` (less the umask).
-    static std::optional<Failure> write(const std::filesystem::path& file, std::string_view bytes,
-                                        mode_t permissions = 0600);
+    static Expected<void, Failure> write(const std::filesystem::path& file, std::string_view bytes,
+                                         mode_t permissions = 0600);
 
     // A short Japanese description of why a write failed.
     static std::string describe(const Failure& failure);

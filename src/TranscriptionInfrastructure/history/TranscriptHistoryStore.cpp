@@ -166,7 +166,7 @@ std::vector<TranscriptSession> TranscriptHistoryStore::loadLocked(FileLock& file
 
     // The old file is copied before the rewrite. If the copy fails, the save below renames the original aside instead,
     // or leaves it in place when even that fails.
-    if (!AtomicFileWriter::write(asidePath("legacy"), *bytes)) m_fileIsOurs = true;
+    if (AtomicFileWriter::write(asidePath("legacy"), *bytes)) m_fileIsOurs = true;
     static_cast<void>(saveLocked({session}, fileLock));
     return {std::move(session)};
 }
@@ -289,8 +289,8 @@ TranscriptHistoryStore::saveLocked(const std::vector<TranscriptSession>& session
     } catch (const std::bad_alloc&) {
         return Unexpected{saveError("メモリが足りません")};
     }
-    if (const auto failure = AtomicFileWriter::write(m_fileURL, bytes))
-        return Unexpected{saveError(AtomicFileWriter::describe(*failure))};
+    if (const auto written = AtomicFileWriter::write(m_fileURL, bytes); !written)
+        return Unexpected{saveError(AtomicFileWriter::describe(written.error()))};
     m_fileIsOurs = true;
     m_lastSeen = currentIdentity();
     m_lastStamp = fileLock.renewStamp();

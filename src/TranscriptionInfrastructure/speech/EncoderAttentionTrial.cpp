@@ -98,7 +98,7 @@ void EncoderAttentionTrial::remember(EncoderAttention attention) const
     // again at a later start.
     auto record = readRecord(m_record);
     record[m_key] = nameOf(attention);
-    AtomicFileWriter::write(m_record, record.dump(1) + "\n", 0644);
+    (void)AtomicFileWriter::write(m_record, record.dump(1) + "\n", 0644);
 }
 
 } // namespace tc

@@ -57,19 +57,22 @@ InstallerProcess::InstallerProcess(pid_t pid, FileDescriptor out, FileDescriptor
     : m_pid(pid), m_out(std::move(out)), m_err(std::move(err))
 {}
 
-std::variant<InstallerProcess, std::string> InstallerProcess::start(const fs::path& installer,
-                                                                    const fs::path& cacheDirectory,
-                                                                    const std::vector<std::string>& arguments)
+Expected<InstallerProcess, std::string> InstallerProcess::start(const fs::path& installer,
+                                                                const fs::path& cacheDirectory,
+                                                                const std::vector<std::string>& arguments)
 {
     std::error_code error;
     if (!fs::is_regular_file(installer, error))
-        return "モデルのインストーラー（" + installer.string() +
-               "）が見つかりません。scripts/install でアプリを入れ直してから、もう一度お試しください。";
+        return Unexpected{"モデルのインストーラー（" + installer.string() +
+                          "）が見つかりません。scripts/install でアプリを入れ直してから、もう一度お試しください。"};
+    const auto unstartable = [] {
+        return Unexpected{"インストーラーを起動できません（" + systemError(errno) + "）。"};
+    };
     int out[2];
     int err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return "インストーラーを起動できません（" + systemError(errno) + "）。";
+    if (::pipe2(out, O_CLOEXEC) != 0) return unstartable();
     FileDescriptor outRead(out[0]), outWrite(out[1]);
-    if (::pipe2(err, O_CLOEXEC) != 0) return "インストーラーを起動できません（" + systemError(errno) + "）。";
+    if (::pipe2(err, O_CLOEXEC) != 0) return unstartable();
     FileDescriptor errRead(err[0]), errWrite(err[1]);
 
     SpawnActions actions;
@@ -110,8 +113,8 @@ std::variant<InstallerProcess, std::string> InstallerProcess::start(const fs::pa
 
     pid_t pid = -1;
     if (const int failed = ::posix_spawnp(&pid, "python3", actions.get(), attributes.get(), argv.data(), envp.data()))
-        return "モデルのインストーラーを起動できません（python3: " + systemError(failed) +
-               "）。python3 をインストールしてから、もう一度お試しください。";
+        return Unexpected{"モデルのインストーラーを起動できません（python3: " + systemError(failed) +
+                          "）。python3 をインストールしてから、もう一度お試しください。"};
     return InstallerProcess(pid, std::move(outRead), std::move(errRead));
 }
 

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "TranscriptionDomain/Expected.h"
 #include "TranscriptionInfrastructure/files/FileDescriptor.h"
 
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <sys/types.h>
-#include <variant>
 #include <vector>
 
 namespace tc {
@@ -16,9 +16,9 @@ namespace tc {
 class InstallerProcess {
 public:
     // Runs `python3 installer arguments…` with TC_CACHE_DIR set to cacheDirectory; a Japanese message when it cannot.
-    static std::variant<InstallerProcess, std::string> start(const std::filesystem::path& installer,
-                                                             const std::filesystem::path& cacheDirectory,
-                                                             const std::vector<std::string>& arguments);
+    static Expected<InstallerProcess, std::string> start(const std::filesystem::path& installer,
+                                                         const std::filesystem::path& cacheDirectory,
+                                                         const std::vector<std::string>& arguments);
 
     pid_t pid() const { return m_pid; }
 

@@ -86,7 +86,7 @@ void ModelSpeedTrial::remember(const ModelSpeed& speed) const
     // Other keys stay: another device or machine keeps its own figures. Unwritten, it is measured again later.
     auto record = readRecord(m_record);
     record[m_key] = {{"refreshSeconds", speed.refreshSeconds}, {"finalSeconds", speed.finalSeconds}};
-    AtomicFileWriter::write(m_record, record.dump(1) + "\n", 0644);
+    (void)AtomicFileWriter::write(m_record, record.dump(1) + "\n", 0644);
 }
 
 } // namespace tc

@@ -1,6 +1,5 @@
 #include "TranscriptionInfrastructure/speech/SileroVoiceDetector.h"
 
-#include "TranscriptionInfrastructure/speech/TranscriberError.h"
 #include "TranscriptionInfrastructure/speech/WhisperContext.h"
 
 #include <whisper.h>
@@ -18,7 +17,8 @@ SileroVoiceDetector::SileroVoiceDetector(std::unique_ptr<whisper_vad_context, De
     : m_context(std::move(context))
 {}
 
-std::unique_ptr<SileroVoiceDetector> SileroVoiceDetector::load(const std::filesystem::path& modelFile)
+Expected<std::unique_ptr<SileroVoiceDetector>, std::string>
+SileroVoiceDetector::load(const std::filesystem::path& modelFile)
 {
     WhisperContext::silenceEngineLog();
     whisper_vad_context_params params = whisper_vad_default_context_params();
@@ -27,9 +27,8 @@ std::unique_ptr<SileroVoiceDetector> SileroVoiceDetector::load(const std::filesy
     params.use_gpu = false;
     whisper_vad_context* context = whisper_vad_init_from_file_with_params(modelFile.c_str(), params);
     if (!context)
-        throw TranscriberError::modelUnavailable(
-            "音声区間モデル（" + modelFile.string() +
-            "）を読み込めませんでした。scripts/install-models を実行して入れ直してください。");
+        return Unexpected{"音声区間モデル（" + modelFile.string() +
+                          "）を読み込めませんでした。scripts/install-models を実行して入れ直してください。"};
     // The engine allocates the model's memory of the stream without clearing it; a NaN left there would never decay
     // and the session would hear no voice at all.
     whisper_vad_reset_state(context);

@@ -148,8 +148,8 @@ std::map<std::string, bool> SpeechModelInstaller::State::readSources() const
     std::map<std::string, bool> result;
     auto started = InstallerProcess::start(setup.installer, setup.cacheDirectory,
                                            {"--catalogue", setup.catalogue.string(), "--list", "--json"});
-    auto* child = std::get_if<InstallerProcess>(&started);
-    if (!child) return result;
+    if (!started) return result;
+    auto* child = &*started;
     std::string listing;
     child->drain([&](const std::string& line) { listing += line + '\n'; });
     if (child->reap() != 0) return result;
@@ -253,27 +253,28 @@ void SpeechModelInstaller::State::work(std::stop_token stop, const std::string& 
                                        std::vector<std::string> arguments, ProgressCallback onProgress,
                                        DoneCallback onDone)
 {
-    const auto finish = [&](std::optional<std::string> error) {
+    const auto finish = [&](const Expected<void, std::string>& outcome) {
         {
             std::lock_guard lock(mutex);
             installing = false;
         }
-        if (onDone) onDone(error);
+        if (onDone) onDone(outcome);
     };
-    std::variant<InstallerProcess, std::string> started = kCancelled;
+    const auto fail = [&](std::string reason) { finish(Unexpected{std::move(reason)}); };
+    Expected<InstallerProcess, std::string> started = Unexpected{std::string(kCancelled)};
     int wakeFd = -1;
     {
         std::lock_guard lock(mutex);
         if (!stop.stop_requested()) {
             started = InstallerProcess::start(setup.installer, setup.cacheDirectory, arguments);
-            if (const auto* running = std::get_if<InstallerProcess>(&started)) {
-                pid = running->pid();
+            if (started) {
+                pid = started->pid();
                 wakeFd = wake.get();
             }
         }
     }
-    if (const auto* message = std::get_if<std::string>(&started)) return finish(*message);
-    InstallerProcess& child = std::get<InstallerProcess>(started);
+    if (!started) return fail(started.error());
+    InstallerProcess& child = *started;
 
     std::optional<std::string> reported;
     const std::string log = child.drain(
@@ -296,13 +297,13 @@ void SpeechModelInstaller::State::work(std::stop_token stop, const std::string& 
         pid = -1;
     }
     const int status = child.reap();
-    if (status == 0) return finish(std::nullopt);
+    if (status == 0) return finish({});
     if (status == 128 + SIGKILL) sweepKilledInstall(setup, modelName);
-    if (stop.stop_requested()) return finish(kCancelled);
-    if (reported && !reported->empty()) return finish(*reported);
+    if (stop.stop_requested()) return fail(kCancelled);
+    if (reported && !reported->empty()) return fail(*reported);
     const std::string tail = lastLines(log);
-    return finish("モデルのインストールに失敗しました（終了コード " + std::to_string(status) + "）。" +
-                  (tail.empty() ? std::string() : "\n" + tail));
+    return fail("モデルのインストールに失敗しました（終了コード " + std::to_string(status) + "）。" +
+                (tail.empty() ? std::string() : "\n" + tail));
 }
 
 void SpeechModelInstaller::cancel()
@@ -329,28 +330,29 @@ bool SpeechModelInstaller::isInstalling() const
     return m_state->installing;
 }
 
-std::optional<std::string> SpeechModelInstaller::remove(const std::string& modelName)
+Expected<void, std::string> SpeechModelInstaller::remove(const std::string& modelName)
 {
+    const auto refused = [](std::string reason) { return Unexpected{std::move(reason)}; };
     const SpeechModelManager manager(m_state->setup.modelsDirectory, m_state->setup.catalogue);
     const auto model = manager.find(modelName);
-    if (!model) return "音声認識モデル「" + modelName + "」はありません。";
+    if (!model) return refused("音声認識モデル「" + modelName + "」はありません。");
     const fs::path file = m_state->setup.modelsDirectory / model->fileName;
     std::error_code error;
     if (!fs::exists(fs::symlink_status(file, error)))
-        return "音声認識モデル「" + modelName + "」はインストールされていません。";
+        return refused("音声認識モデル「" + modelName + "」はインストールされていません。");
     const fs::path lockFile = modelLockFile(m_state->setup.modelsDirectory, model->fileName);
     FileDescriptor lock(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (!lock || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
         if (lock && errno == EWOULDBLOCK)
-            return "音声認識モデル「" + modelName + "」はインストール中のため削除できません。" +
-                   "インストールが終わるか中止してから、もう一度お試しください。";
-        return "音声認識モデル「" + modelName + "」を削除できません（" + lockFile.string() + ": " + systemError(errno) +
-               "）。フォルダーの権限を確認してください。";
+            return refused("音声認識モデル「" + modelName + "」はインストール中のため削除できません。" +
+                           "インストールが終わるか中止してから、もう一度お試しください。");
+        return refused("音声認識モデル「" + modelName + "」を削除できません（" + lockFile.string() + ": " +
+                       systemError(errno) + "）。フォルダーの権限を確認してください。");
     }
     if (::unlink(file.c_str()) != 0)
-        return "音声認識モデル「" + modelName + "」（" + file.string() + "）を削除できません（" + systemError(errno) +
-               "）。フォルダーの権限を確認してください。";
-    return std::nullopt;
+        return refused("音声認識モデル「" + modelName + "」（" + file.string() + "）を削除できません（" +
+                       systemError(errno) + "）。フォルダーの権限を確認してください。");
+    return {};
 }
 
 } // namespace tc

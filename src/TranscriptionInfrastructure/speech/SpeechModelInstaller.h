@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TranscriptionDomain/Expected.h"
 #include "TranscriptionInfrastructure/models/ModelCatalogue.h"
 
 #include <cstdint>
@@ -36,8 +37,9 @@ public:
         std::string phase;       // Japanese, e.g. "ダウンロード中", "検証中"
     };
     using ProgressCallback = std::function<void(const Progress&)>;
-    // Nothing when the model was installed and verified, otherwise the Japanese reason ("キャンセルしました" after cancel()).
-    using DoneCallback = std::function<void(const std::optional<std::string>& error)>;
+    // Done when the model was installed and verified, otherwise the Japanese reason ("キャンセルしました" after
+    // cancel()).
+    using DoneCallback = std::function<void(const Expected<void, std::string>& outcome)>;
 
     // Where installs go and what they run.
     struct Setup {
@@ -71,9 +73,9 @@ public:
     // Harmless when none runs.
     void cancel();
     bool isInstalling() const;
-    // Deletes an installed model's file, refused while any process installs it; nothing on success, otherwise the
-    // Japanese reason.
-    std::optional<std::string> remove(const std::string& modelName);
+    // Deletes an installed model's file, refused while any process installs it; done, or the Japanese
+    // reason.
+    Expected<void, std::string> remove(const std::string& modelName);
 
 private:
     // The section's models (language: the instruction-tuned ones) with their state here.

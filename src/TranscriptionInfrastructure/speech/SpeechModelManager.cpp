@@ -94,24 +94,24 @@ std::string SpeechModelManager::installCommand(const std::string& name)
     return "python3 " + quoted(AppPaths::current().modelInstallerFile().string()) + " --speech-model " + name;
 }
 
-std::optional<WhisperModelFileCheck::Failure> SpeechModelManager::accessProblem(const fs::path& file)
+Expected<void, WhisperModelFileCheck::Failure> SpeechModelManager::accessProblem(const fs::path& file)
 {
     using Problem = WhisperModelFileCheck::Problem;
+    const auto refused = [](Problem problem) { return Unexpected{WhisperModelFileCheck::Failure{problem, {}}}; };
     // Non-blocking: a named pipe in the model's place is refused, not waited on.
     const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         const int cause = errno;
         struct stat info {};
-        if (cause == ENOENT || cause == ENOTDIR) return WhisperModelFileCheck::Failure{Problem::missing, {}};
-        if (::stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
-            return WhisperModelFileCheck::Failure{Problem::notAFile, {}};
-        return WhisperModelFileCheck::Failure{Problem::unreadable, {}};
+        if (cause == ENOENT || cause == ENOTDIR) return refused(Problem::missing);
+        if (::stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return refused(Problem::notAFile);
+        return refused(Problem::unreadable);
     }
     struct stat info {};
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     ::close(fd);
-    if (!regular) return WhisperModelFileCheck::Failure{Problem::notAFile, {}};
-    return std::nullopt;
+    if (!regular) return refused(Problem::notAFile);
+    return {};
 }
 
 const std::vector<CatalogueModel>& SpeechModelManager::catalogue() const
@@ -221,13 +221,13 @@ bool SpeechModelManager::verify(const CatalogueModel& model, const fs::path& fil
     if (stamp(file) != before) return true;
     cache[model.fileName] = record;
     // Unwritten, the file is only checked again next time.
-    AtomicFileWriter::write(cacheFile(), cache.dump(1) + "\n", 0644);
+    (void)AtomicFileWriter::write(cacheFile(), cache.dump(1) + "\n", 0644);
     return true;
 }
 
 bool SpeechModelManager::isVerified(const std::string& name)
 {
-    return std::holds_alternative<fs::path>(locate(name));
+    return locate(name).has_value();
 }
 
 std::string SpeechModelManager::problemMessage(const std::string& name, const fs::path& file,
@@ -280,28 +280,31 @@ std::string SpeechModelManager::modelNameOf(const fs::path& file)
 SpeechModelManager::Lookup SpeechModelManager::locate(const std::string& name)
 {
     const auto& models = catalogue();
+    // A message is a path too: every refusal is spelled out as one, never returned bare.
+    const auto refused = [](std::string message) -> Lookup { return Unexpected{std::move(message)}; };
     if (models.empty())
-        return "音声認識モデルの一覧（" + m_catalogueFile.string() +
-               "）を読み込めませんでした。scripts/setup を実行してから、もう一度お試しください。";
+        return refused("音声認識モデルの一覧（" + m_catalogueFile.string() +
+                       "）を読み込めませんでした。scripts/setup を実行してから、もう一度お試しください。");
     const CatalogueModel* model = nullptr;
     std::string known;
     for (const auto& candidate : models) {
         if (candidate.name == name) model = &candidate;
         known += (known.empty() ? "" : ", ") + candidate.name;
     }
-    if (!model) return "音声認識モデル「" + name + "」はありません。次のいずれかを指定してください: " + known;
+    if (!model) return refused("音声認識モデル「" + name + "」はありません。次のいずれかを指定してください: " + known);
     const fs::path file = m_modelsDirectory / model->fileName;
-    if (auto problem = accessProblem(file)) return problemMessage(name, file, *problem);
+    if (const auto access = accessProblem(file); !access) return refused(problemMessage(name, file, access.error()));
     std::lock_guard lock(m_mutex);
     if (model->check == ModelCheck::none)
-        return "音声認識モデル「" + name + "」は確認用のチェックサムが分からないため使えません。別のモデル（" +
-               defaultModelName() + " など）を指定してください。";
+        return refused("音声認識モデル「" + name + "」は確認用のチェックサムが分からないため使えません。別のモデル（" +
+                       defaultModelName() + " など）を指定してください。");
     if (!verify(*model, file))
-        return problemMessage(name, file,
-                              WhisperModelFileCheck::Failure{WhisperModelFileCheck::Problem::damaged,
-                                                             model->check == ModelCheck::hostSha256
-                                                                 ? "ダウンロード時に配布元が示したチェックサムと一致しません"
-                                                                 : "チェックサムが一致しません"});
+        return refused(problemMessage(
+            name, file,
+            WhisperModelFileCheck::Failure{WhisperModelFileCheck::Problem::damaged,
+                                           model->check == ModelCheck::hostSha256
+                                               ? "ダウンロード時に配布元が示したチェックサムと一致しません"
+                                               : "チェックサムが一致しません"}));
     return file;
 }
 

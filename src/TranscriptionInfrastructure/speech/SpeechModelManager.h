@@ -8,7 +8,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 namespace tc {
@@ -22,7 +21,7 @@ namespace tc {
 class SpeechModelManager {
 public:
     // A model file ready to load, or why there is none (a Japanese message naming the install command).
-    using Lookup = std::variant<std::filesystem::path, std::string>;
+    using Lookup = Expected<std::filesystem::path, std::string>;
 
     SpeechModelManager();
     SpeechModelManager(std::filesystem::path modelsDirectory, std::filesystem::path catalogueFile);
@@ -36,8 +35,8 @@ public:
     // The command that installs the model with this program's own installer, e.g.
     // "python3 '/usr/share/transcription-corvane/install-models' --speech-model base".
     static std::string installCommand(const std::string& name);
-    // What keeps the file from being opened: missing, not a regular file, unreadable; nothing when it opens.
-    static std::optional<WhisperModelFileCheck::Failure> accessProblem(const std::filesystem::path& file);
+    // Done when the file opens; otherwise what keeps it from being opened: missing, not a regular file, unreadable.
+    static Expected<void, WhisperModelFileCheck::Failure> accessProblem(const std::filesystem::path& file);
     // The Japanese message for a model file's problem, naming the file and its fix (install, permissions).
     static std::string problemMessage(const std::string& name, const std::filesystem::path& file,
                                       const WhisperModelFileCheck::Failure& failure);

@@ -106,7 +106,11 @@ std::shared_ptr<WhisperContext> WhisperContext::processorFallback()
 {
     std::lock_guard lock(m_mutex);
     if (!m_device.onGpu()) return shared_from_this();
-    if (!m_fallback) m_fallback = loadOnProcessor(m_file, m_threads, std::nullopt);
+    if (!m_fallback) {
+        auto loaded = loadOnProcessor(m_file, m_threads, std::nullopt);
+        if (!loaded) throw std::move(loaded).error();
+        m_fallback = std::move(loaded).value();
+    }
     return m_fallback;
 }
 
@@ -197,62 +201,63 @@ double WhisperContext::encodingSeconds(double seconds)
     return spent;
 }
 
-std::shared_ptr<WhisperContext> WhisperContext::load(const std::filesystem::path& modelFile, int threads,
-                                                     std::optional<EncoderAttention> attention,
-                                                     DevicePreference devices)
+WhisperContext::Loaded WhisperContext::load(const std::filesystem::path& modelFile, int threads,
+                                            std::optional<EncoderAttention> attention, DevicePreference devices)
 {
     if (threads <= 0) threads = defaultThreads();
     std::shared_ptr<WhisperContext> context;
     std::optional<std::string> notice;
     if (const auto gpu = devices == DevicePreference::automatic ? gpuDevice() : ComputeDevice{}; gpu.onGpu()) {
-        try {
-            // The engine's own default on a GPU; the attention trial times the processor's kernels.
-            context = loadWith(modelFile, threads, attention.value_or(EncoderAttention::flash), gpu);
-        } catch (const TranscriberError&) {
+        // The engine's own default on a GPU; the attention trial times the processor's kernels.
+        if (auto onGpu = loadWith(modelFile, threads, attention.value_or(EncoderAttention::flash), gpu))
+            context = std::move(onGpu).value();
+        else
             notice = "GPU（" + gpu.gpu + "）で音声認識モデルを読み込めなかったため、CPU で認識します。";
-        }
     }
-    if (!context) context = loadOnProcessor(modelFile, threads, attention);
+    if (!context) {
+        auto onProcessor = loadOnProcessor(modelFile, threads, attention);
+        if (!onProcessor) return onProcessor;
+        context = std::move(onProcessor).value();
+    }
     context->m_notice = std::move(notice);
     context->measureSpeedOnce();
     return context;
 }
 
-std::shared_ptr<WhisperContext> WhisperContext::loadOnProcessor(const std::filesystem::path& modelFile, int threads,
-                                                                std::optional<EncoderAttention> attention)
+WhisperContext::Loaded WhisperContext::loadOnProcessor(const std::filesystem::path& modelFile, int threads,
+                                                       std::optional<EncoderAttention> attention)
 {
     if (attention) return loadWith(modelFile, threads, *attention);
     const EncoderAttentionTrial trial(modelFile, threads);
     if (const auto known = trial.remembered()) return loadWith(modelFile, threads, *known);
     auto flash = loadWith(modelFile, threads, EncoderAttention::flash);
-    std::shared_ptr<WhisperContext> plain;
+    if (!flash) return flash;
+    // No room for the weights twice: the engine's default now, measured at a later start.
+    const auto plain = loadWith(modelFile, threads, EncoderAttention::plain);
+    if (!plain) return flash;
     try {
-        plain = loadWith(modelFile, threads, EncoderAttention::plain);
+        return trial.measure(**flash, **plain) == EncoderAttention::flash ? flash : plain;
     } catch (const TranscriberError&) {
-        // No room for the weights twice: the engine's default now, measured at a later start.
-        return flash;
-    }
-    try {
-        return trial.measure(*flash, *plain) == EncoderAttention::flash ? flash : plain;
-    } catch (const TranscriberError&) {
+        // The engine failed while timing: unmeasured, the engine's default.
         return flash;
     }
 }
 
-std::shared_ptr<WhisperContext> WhisperContext::loadWith(const std::filesystem::path& modelFile, int threads,
-                                                         EncoderAttention attention, const ComputeDevice& device)
+WhisperContext::Loaded WhisperContext::loadWith(const std::filesystem::path& modelFile, int threads,
+                                                EncoderAttention attention, const ComputeDevice& device)
 {
     silenceEngineLog();
     const std::string name = SpeechModelManager::modelNameOf(modelFile);
     // The engine trusts the file's layout and aborts the whole program on a damaged one: it only ever sees a
     // file whose every field has been checked.
     const auto checked = WhisperModelFileCheck::check(modelFile, true);
-    if (const auto* failure = std::get_if<WhisperModelFileCheck::Failure>(&checked))
-        throw TranscriberError::modelUnavailable(SpeechModelManager::problemMessage(name, modelFile, *failure));
-    const auto& layout = std::get<WhisperModelLayout>(checked);
+    if (!checked)
+        return Unexpected{
+            TranscriberError::modelUnavailable(SpeechModelManager::problemMessage(name, modelFile, checked.error()))};
+    const auto& layout = *checked;
     if (const auto available = availableMemory(); available && layout.weightBytes > *available)
-        throw TranscriberError::modelUnavailable(
-            SpeechModelManager::memoryMessage(name, modelFile, layout.weightBytes, *available));
+        return Unexpected{TranscriberError::modelUnavailable(
+            SpeechModelManager::memoryMessage(name, modelFile, layout.weightBytes, *available))};
 
     whisper_context_params params = whisper_context_default_params();
     params.use_gpu = device.onGpu();
@@ -263,18 +268,19 @@ std::shared_ptr<WhisperContext> WhisperContext::loadWith(const std::filesystem::
     try {
         context = whisper_init_from_file_with_params_no_state(modelFile.c_str(), params);
     } catch (const std::bad_alloc&) {
-        throw TranscriberError::modelUnavailable(
-            SpeechModelManager::memoryMessage(name, modelFile, layout.weightBytes, availableMemory().value_or(0)));
+        // The engine's C API lets its C++ allocation failures through.
+        return Unexpected{TranscriberError::modelUnavailable(
+            SpeechModelManager::memoryMessage(name, modelFile, layout.weightBytes, availableMemory().value_or(0)))};
     } catch (const std::exception&) {
         context = nullptr;
     }
     if (!context)
-        throw TranscriberError::modelUnavailable("音声認識モデル「" + name + "」（" + modelFile.string() +
-                                                 "）を読み込めませんでした。メモリが足りないか、ファイルが壊れている可"
-                                                 "能性があります。ほかのアプリを閉じてから"
-                                                 "もう一度お試しください。直らないときは、端末で " +
-                                                 SpeechModelManager::installCommand(name) +
-                                                 " を実行して入れ直してください。");
+        return Unexpected{TranscriberError::modelUnavailable("音声認識モデル「" + name + "」（" + modelFile.string() +
+                                                             "）を読み込めませんでした。メモリが足りないか、ファイルが"
+                                                             "壊れている可能性があります。ほかのアプリを閉じてから"
+                                                             "もう一度お試しください。直らないときは、端末で " +
+                                                             SpeechModelManager::installCommand(name) +
+                                                             " を実行して入れ直してください。")};
     return std::shared_ptr<WhisperContext>(
         new WhisperContext(std::unique_ptr<whisper_context, Deleter>(context), modelFile, threads, attention, device));
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "TranscriptionDomain/Expected.h"
 #include "TranscriptionInfrastructure/speech/EncoderAttentionTrial.h"
 #include "TranscriptionInfrastructure/speech/ModelSpeedTrial.h"
 #include "TranscriptionInfrastructure/speech/ProcessorLoadGauge.h"
+#include "TranscriptionInfrastructure/speech/TranscriberError.h"
 #include "TranscriptionInfrastructure/speech/UtteranceDecoder.h"
 
 #include <cstdint>
@@ -36,16 +38,17 @@ enum class DevicePreference { automatic, processor };
 // loading, so any thread may make decoders; each decoder has its own whisper state.
 class WhisperContext : public std::enable_shared_from_this<WhisperContext> {
 public:
-    // Checks the file's layout and the free memory, then loads it; throws TranscriberError::modelUnavailable with a
-    // Japanese message naming the file and its fix (reinstall, permissions, memory) when it cannot. Never hands a
-    // damaged file to the engine. threads 0 picks the number of decoding threads (see defaultThreads()). Without an
-    // attention, the one that decodes faster on this processor: remembered, or measured on both when memory allows
-    // (a few seconds, once; see EncoderAttentionTrial). Automatic loads on the GPU gpuDevice() names and, when that
-    // fails, on the processor, with takeNotice() saying so. The model's speed is measured at its first load on
-    // this device and remembered (ModelSpeedTrial).
-    static std::shared_ptr<WhisperContext> load(const std::filesystem::path& modelFile, int threads = 0,
-                                                std::optional<EncoderAttention> attention = std::nullopt,
-                                                DevicePreference devices = DevicePreference::automatic);
+    // Checks the file's layout and the free memory, then loads it; when it cannot, the TranscriberError
+    // (modelUnavailable) the recognizer port throws, a Japanese message naming the file and its fix (reinstall,
+    // permissions, memory). Never hands a damaged file to the engine. threads 0 picks the number of decoding threads
+    // (see defaultThreads()). Without an attention, the one that decodes faster on this processor: remembered, or
+    // measured on both when memory allows (a few seconds, once; see EncoderAttentionTrial). Automatic loads on the GPU
+    // gpuDevice() names and, when that fails, on the processor, with takeNotice() saying so. The model's speed is
+    // measured at its first load on this device and remembered (ModelSpeedTrial).
+    using Loaded = Expected<std::shared_ptr<WhisperContext>, TranscriberError>;
+    static Loaded load(const std::filesystem::path& modelFile, int threads = 0,
+                       std::optional<EncoderAttention> attention = std::nullopt,
+                       DevicePreference devices = DevicePreference::automatic);
     // The GPU an automatic load decodes on; nothing when the build has no GPU backend, no device opens, or
     // TC_SPEECH_DEVICE=cpu is set. Probed once per process.
     static ComputeDevice gpuDevice();
@@ -58,7 +61,7 @@ public:
     std::optional<std::string> takeNotice();
     const ComputeDevice& device() const { return m_device; }
     // The same weights on the processor, loaded on first call, for a GPU whose decoding failed; this context
-    // itself on the processor. Throws TranscriberError as load() does. Thread-safe.
+    // itself on the processor. Throws the TranscriberError load() would give, for the decoder that asked. Thread-safe.
     std::shared_ptr<WhisperContext> processorFallback();
     // The context later decoders should use: the processor fallback once one was made, else this one.
     std::shared_ptr<WhisperContext> inUse();
@@ -109,10 +112,10 @@ private:
 
     WhisperContext(std::unique_ptr<whisper_context, Deleter> context, std::filesystem::path file, int threads,
                    EncoderAttention attention, ComputeDevice device);
-    static std::shared_ptr<WhisperContext> loadOnProcessor(const std::filesystem::path& modelFile, int threads,
-                                                           std::optional<EncoderAttention> attention);
-    static std::shared_ptr<WhisperContext> loadWith(const std::filesystem::path& modelFile, int threads,
-                                                    EncoderAttention attention, const ComputeDevice& device = {});
+    static Loaded loadOnProcessor(const std::filesystem::path& modelFile, int threads,
+                                  std::optional<EncoderAttention> attention);
+    static Loaded loadWith(const std::filesystem::path& modelFile, int threads, EncoderAttention attention,
+                           const ComputeDevice& device = {});
     // Measures the speed when this device has not yet (see ModelSpeedTrial); a failure leaves it unmeasured.
     void measureSpeedOnce();
 

@@ -70,9 +70,9 @@ bool isOtherKnownFileType(std::int32_t fileType)
     return (fileType >= 15 && fileType <= 23) || (fileType >= 25 && fileType <= 27);
 }
 
-Failure damaged(std::string reason)
+Unexpected<Failure> damaged(std::string reason)
 {
-    return Failure{Problem::damaged, std::move(reason)};
+    return Unexpected{Failure{Problem::damaged, std::move(reason)}};
 }
 
 const std::string kTruncated = "ファイルが途中で終わっています";
@@ -119,26 +119,26 @@ private:
     std::uint64_t m_offset = 0;
 };
 
-struct Expected {
+struct WantedTensor {
     std::array<std::int64_t, 3> shape{1, 1, 1};
     std::int32_t type = kF32;
     bool seen = false;
 };
 
 // Every tensor the engine creates for these hyper-parameters, with its shape and element type.
-std::map<std::string, Expected> expectedTensors(const WhisperModelLayout& h, std::int32_t weightType)
+std::map<std::string, WantedTensor> expectedTensors(const WhisperModelLayout& h, std::int32_t weightType)
 {
     const std::int32_t convType = weightType == kF32 ? kF32 : kF16;
-    std::map<std::string, Expected> tensors;
+    std::map<std::string, WantedTensor> tensors;
     const auto add = [&](const std::string& name, std::int32_t type, std::int64_t a, std::int64_t b = 1) {
-        tensors[name] = Expected{{a, b, 1}, type, false};
+        tensors[name] = WantedTensor{{a, b, 1}, type, false};
     };
     const std::int64_t a = h.audioState;
     const std::int64_t t = h.textState;
     add("encoder.positional_embedding", kF32, a, h.audioContext);
-    tensors["encoder.conv1.weight"] = Expected{{3, h.mels, a}, convType, false};
+    tensors["encoder.conv1.weight"] = WantedTensor{{3, h.mels, a}, convType, false};
     add("encoder.conv1.bias", kF32, 1, a);
-    tensors["encoder.conv2.weight"] = Expected{{3, a, a}, convType, false};
+    tensors["encoder.conv2.weight"] = WantedTensor{{3, a, a}, convType, false};
     add("encoder.conv2.bias", kF32, 1, a);
     add("encoder.ln_post.weight", kF32, a);
     add("encoder.ln_post.bias", kF32, a);
@@ -179,7 +179,7 @@ std::string shapeText(const std::array<std::int64_t, 3>& shape)
     return "[" + std::to_string(shape[0]) + ", " + std::to_string(shape[1]) + ", " + std::to_string(shape[2]) + "]";
 }
 
-std::optional<Failure> checkHyperParameters(const WhisperModelLayout& h)
+Expected<void, Failure> checkHyperParameters(const WhisperModelLayout& h)
 {
     const auto outOfRange = [](const char* what, std::int32_t value) {
         return damaged(std::string(what) + "（" + std::to_string(value) + "）が不正です");
@@ -195,25 +195,25 @@ std::optional<Failure> checkHyperParameters(const WhisperModelLayout& h)
     if (h.textHeads < 1 || h.textState % h.textHeads != 0) return outOfRange("テキスト側のヘッド数", h.textHeads);
     if (h.textLayers < 1 || h.textLayers > 128) return outOfRange("デコーダーの層の数", h.textLayers);
     if (h.mels < 1 || h.mels > 512) return outOfRange("メル周波数の数", h.mels);
-    return std::nullopt;
+    return {};
 }
 
-std::variant<std::int32_t, Failure> checkFileType(std::int32_t rawFileType)
+// The weight type the engine uses for the file type.
+Expected<std::int32_t, Failure> checkFileType(std::int32_t rawFileType)
 {
     const std::int32_t fileType = rawFileType % kQuantizationVersionFactor;
     if (rawFileType < 0 || rawFileType / kQuantizationVersionFactor > 2)
         return damaged("重みの形式（" + std::to_string(rawFileType) + "）が不正です");
     if (const auto type = weightTypeOf(fileType)) return *type;
     if (isOtherKnownFileType(fileType))
-        return Failure{Problem::unsupported, "重みの形式 " + std::to_string(fileType) + " には対応していません"};
+        return Unexpected{
+            Failure{Problem::unsupported, "重みの形式 " + std::to_string(fileType) + " には対応していません"}};
     return damaged("重みの形式（" + std::to_string(rawFileType) + "）が不正です");
 }
 
-} // namespace
-
-WhisperModelFileCheck::Result WhisperModelFileCheck::check(std::istream& in, std::uint64_t size, bool allowWeightless)
+// The magic number and the hyper-parameters, each within what the engine can handle.
+Expected<WhisperModelLayout, Failure> readHyperParameters(Reader& reader)
 {
-    Reader reader(in, size);
     const auto magic = reader.field<std::uint32_t>();
     if (!magic) return damaged(kTruncated);
     if (*magic != kMagic) return damaged("whisper.cpp のモデルファイルではありません");
@@ -225,10 +225,12 @@ WhisperModelFileCheck::Result WhisperModelFileCheck::check(std::istream& in, std
         if (!value) return damaged(kTruncated);
         *field = *value;
     }
-    if (auto failure = checkHyperParameters(h)) return *failure;
-    const auto weightType = checkFileType(h.fileType);
-    if (const auto* failure = std::get_if<Failure>(&weightType)) return *failure;
+    if (auto checked = checkHyperParameters(h); !checked) return Unexpected{std::move(checked).error()};
+    return h;
+}
 
+Expected<void, Failure> skipMelFilters(Reader& reader)
+{
     const auto filterMels = reader.field<std::int32_t>();
     const auto filterBins = reader.field<std::int32_t>();
     if (!filterMels || !filterBins) return damaged(kTruncated);
@@ -237,10 +239,14 @@ WhisperModelFileCheck::Result WhisperModelFileCheck::check(std::istream& in, std
                        "）が不正です");
     if (!reader.skip(static_cast<std::uint64_t>(*filterMels) * static_cast<std::uint64_t>(*filterBins) * 4))
         return damaged(kTruncated);
+    return {};
+}
 
+Expected<void, Failure> skipVocabulary(Reader& reader, std::int32_t vocabularySize)
+{
     const auto tokens = reader.field<std::int32_t>();
     if (!tokens) return damaged(kTruncated);
-    if (*tokens < 1 || *tokens > h.vocabularySize)
+    if (*tokens < 1 || *tokens > vocabularySize)
         return damaged("語彙の数（" + std::to_string(*tokens) + "）が不正です");
     for (std::int32_t i = 0; i < *tokens; ++i) {
         const auto length = reader.field<std::uint32_t>();
@@ -249,70 +255,122 @@ WhisperModelFileCheck::Result WhisperModelFileCheck::check(std::istream& in, std
             return damaged("語彙の " + std::to_string(i) + " 番目の長さ（" + std::to_string(*length) + "）が不正です");
         if (!reader.skip(*length)) return damaged(kTruncated);
     }
-
-    auto expected = expectedTensors(h, std::get<std::int32_t>(weightType));
-    while (reader.remaining() > 0) {
-        const auto dimensions = reader.field<std::int32_t>();
-        const auto nameLength = reader.field<std::int32_t>();
-        const auto type = reader.field<std::int32_t>();
-        if (!dimensions || !nameLength || !type) return damaged(kTruncated);
-        if (*dimensions < 1 || *dimensions > 3)
-            return damaged("テンソルの次元数（" + std::to_string(*dimensions) + "）が不正です");
-        if (*nameLength < 1 || *nameLength > 256)
-            return damaged("テンソル名の長さ（" + std::to_string(*nameLength) + "）が不正です");
-        std::array<std::int64_t, 3> shape{1, 1, 1};
-        for (std::int32_t d = 0; d < *dimensions; ++d) {
-            const auto extent = reader.field<std::int32_t>();
-            if (!extent) return damaged(kTruncated);
-            shape[static_cast<std::size_t>(d)] = *extent;
-        }
-        std::string name(static_cast<std::size_t>(*nameLength), '\0');
-        if (!reader.read(name.data(), name.size())) return damaged(kTruncated);
-
-        const auto it = expected.find(name);
-        if (it == expected.end()) return damaged("不明なテンソル「" + name + "」があります");
-        Expected& want = it->second;
-        if (want.seen) return damaged("テンソル「" + name + "」が重複しています");
-        want.seen = true;
-        if (shape != want.shape)
-            return damaged("テンソル「" + name + "」の形 " + shapeText(shape) + " が違います（正しくは " +
-                           shapeText(want.shape) + "）");
-        if (*type != want.type)
-            return damaged("テンソル「" + name + "」の型（" + std::to_string(*type) + "）が違います");
-        const auto element = elementType(*type);
-        if (!element || shape[0] % element->block != 0)
-            return damaged("テンソル「" + name + "」の型（" + std::to_string(*type) + "）が不正です");
-        const auto bytes = static_cast<std::uint64_t>(shape[0] / element->block * element->bytes * shape[1] * shape[2]);
-        if (!reader.skip(bytes)) return damaged(kTruncated);
-        h.weightBytes += bytes;
-        ++h.tensorCount;
-    }
-    const auto total = static_cast<std::int32_t>(expected.size());
-    if (h.tensorCount == 0 && allowWeightless) return h;
-    if (h.tensorCount != total)
-        return damaged("テンソルが足りません（" + std::to_string(h.tensorCount) + " / " + std::to_string(total) + "）");
-    return h;
+    return {};
 }
 
-WhisperModelFileCheck::Result WhisperModelFileCheck::check(const std::filesystem::path& file, bool allowWeightless)
+struct TensorHeader {
+    std::string name;
+    std::array<std::int64_t, 3> shape{1, 1, 1};
+    std::int32_t type = kF32;
+};
+
+Expected<TensorHeader, Failure> readTensorHeader(Reader& reader)
 {
-    // Non-blocking, so that a named pipe put in the model's place is refused rather than waited on.
+    const auto dimensions = reader.field<std::int32_t>();
+    const auto nameLength = reader.field<std::int32_t>();
+    const auto type = reader.field<std::int32_t>();
+    if (!dimensions || !nameLength || !type) return damaged(kTruncated);
+    if (*dimensions < 1 || *dimensions > 3)
+        return damaged("テンソルの次元数（" + std::to_string(*dimensions) + "）が不正です");
+    if (*nameLength < 1 || *nameLength > 256)
+        return damaged("テンソル名の長さ（" + std::to_string(*nameLength) + "）が不正です");
+    TensorHeader header;
+    header.type = *type;
+    for (std::int32_t d = 0; d < *dimensions; ++d) {
+        const auto extent = reader.field<std::int32_t>();
+        if (!extent) return damaged(kTruncated);
+        header.shape[static_cast<std::size_t>(d)] = *extent;
+    }
+    header.name.assign(static_cast<std::size_t>(*nameLength), '\0');
+    if (!reader.read(header.name.data(), header.name.size())) return damaged(kTruncated);
+    return header;
+}
+
+// Bytes of the tensor's data, when it is one the engine expects, seen for the first time, of its shape and type.
+Expected<std::uint64_t, Failure> matchTensor(const TensorHeader& tensor, std::map<std::string, WantedTensor>& wanted)
+{
+    const auto& name = tensor.name;
+    const auto it = wanted.find(name);
+    if (it == wanted.end()) return damaged("不明なテンソル「" + name + "」があります");
+    WantedTensor& want = it->second;
+    if (want.seen) return damaged("テンソル「" + name + "」が重複しています");
+    want.seen = true;
+    if (tensor.shape != want.shape)
+        return damaged("テンソル「" + name + "」の形 " + shapeText(tensor.shape) + " が違います（正しくは " +
+                       shapeText(want.shape) + "）");
+    if (tensor.type != want.type)
+        return damaged("テンソル「" + name + "」の型（" + std::to_string(tensor.type) + "）が違います");
+    const auto element = elementType(tensor.type);
+    if (!element || tensor.shape[0] % element->block != 0)
+        return damaged("テンソル「" + name + "」の型（" + std::to_string(tensor.type) + "）が不正です");
+    return static_cast<std::uint64_t>(tensor.shape[0] / element->block * element->bytes * tensor.shape[1] *
+                                      tensor.shape[2]);
+}
+
+// Reads every tensor to the end of the file, counting them and their bytes into h.
+Expected<void, Failure> checkTensors(Reader& reader, WhisperModelLayout& h, std::int32_t weightType,
+                                     bool allowWeightless)
+{
+    auto wanted = expectedTensors(h, weightType);
+    while (reader.remaining() > 0) {
+        const auto tensor = readTensorHeader(reader);
+        if (!tensor) return Unexpected{tensor.error()};
+        const auto bytes = matchTensor(*tensor, wanted);
+        if (!bytes) return Unexpected{bytes.error()};
+        if (!reader.skip(*bytes)) return damaged(kTruncated);
+        h.weightBytes += *bytes;
+        ++h.tensorCount;
+    }
+    const auto total = static_cast<std::int32_t>(wanted.size());
+    if (h.tensorCount == 0 && allowWeightless) return {};
+    if (h.tensorCount != total)
+        return damaged("テンソルが足りません（" + std::to_string(h.tensorCount) + " / " + std::to_string(total) + "）");
+    return {};
+}
+
+// The size of the regular file at the path, opened without blocking (a named pipe is refused, not waited on).
+Expected<std::uint64_t, Failure> regularFileSize(const std::filesystem::path& file)
+{
     const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return Failure{Problem::missing, {}};
-        if (errno == EACCES || errno == EPERM) return Failure{Problem::unreadable, {}};
+        if (errno == ENOENT || errno == ENOTDIR) return Unexpected{Failure{Problem::missing, {}}};
+        if (errno == EACCES || errno == EPERM) return Unexpected{Failure{Problem::unreadable, {}}};
         struct stat info {};
-        if (::stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return Failure{Problem::notAFile, {}};
-        return Failure{Problem::unreadable, {}};
+        if (::stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+            return Unexpected{Failure{Problem::notAFile, {}}};
+        return Unexpected{Failure{Problem::unreadable, {}}};
     }
     struct stat info {};
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     ::close(fd);
-    if (!regular) return Failure{Problem::notAFile, {}};
+    if (!regular) return Unexpected{Failure{Problem::notAFile, {}}};
+    return static_cast<std::uint64_t>(info.st_size);
+}
 
+} // namespace
+
+WhisperModelFileCheck::Result WhisperModelFileCheck::check(std::istream& in, std::uint64_t size, bool allowWeightless)
+{
+    Reader reader(in, size);
+    auto layout = readHyperParameters(reader);
+    if (!layout) return layout;
+    const auto weightType = checkFileType(layout->fileType);
+    if (!weightType) return Unexpected{weightType.error()};
+    if (auto skipped = skipMelFilters(reader); !skipped) return Unexpected{std::move(skipped).error()};
+    if (auto skipped = skipVocabulary(reader, layout->vocabularySize); !skipped)
+        return Unexpected{std::move(skipped).error()};
+    if (auto checked = checkTensors(reader, *layout, *weightType, allowWeightless); !checked)
+        return Unexpected{std::move(checked).error()};
+    return layout;
+}
+
+WhisperModelFileCheck::Result WhisperModelFileCheck::check(const std::filesystem::path& file, bool allowWeightless)
+{
+    const auto size = regularFileSize(file);
+    if (!size) return Unexpected{size.error()};
     std::ifstream in(file, std::ios::binary);
-    if (!in) return Failure{Problem::unreadable, {}};
-    return check(in, static_cast<std::uint64_t>(info.st_size), allowWeightless);
+    if (!in) return Unexpected{Failure{Problem::unreadable, {}}};
+    return check(in, *size, allowWeightless);
 }
 
 } // namespace tc

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "TranscriptionDomain/Expected.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <istream>
 #include <string>
-#include <variant>
 
 namespace tc {
 
@@ -50,7 +51,8 @@ public:
         // What exactly is wrong, a short Japanese phrase ("層の数が不正です（99999）"); empty for missing/unreadable.
         std::string reason;
     };
-    using Result = std::variant<WhisperModelLayout, Failure>;
+    // The sound layout, or what is wrong with the file.
+    using Result = Expected<WhisperModelLayout, Failure>;
 
     // Opens the file without blocking (a pipe is refused, not waited on) and checks it. allowWeightless accepts a
     // file without tensors, which whisper.cpp fills with zeros (a stand-in for speed measurements).

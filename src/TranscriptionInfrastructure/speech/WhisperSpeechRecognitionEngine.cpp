@@ -52,22 +52,22 @@ public:
             std::mutex mutex;
             std::condition_variable_any finished;
             bool done = false;
-            std::optional<std::string> error;
+            Expected<void, std::string> outcome;
         };
         const auto wait = std::make_shared<Wait>();
         // The speech model's install brings its voice model with it; the speech model itself is only checked.
         const bool started =
-            m_installer->install(m_speechModelName, {}, [wait](const std::optional<std::string>& error) {
+            m_installer->install(m_speechModelName, {}, [wait](const Expected<void, std::string>& outcome) {
                 std::lock_guard lock(wait->mutex);
                 wait->done = true;
-                wait->error = error;
+                wait->outcome = outcome;
                 wait->finished.notify_all();
             });
         // Another run is installing with it already: this one goes on as things are.
         if (!started) return;
         std::unique_lock lock(wait->mutex);
         if (wait->finished.wait(lock, stop, [&] { return wait->done; })) {
-            if (wait->error) m_onFailure(*wait->error);
+            if (!wait->outcome) m_onFailure(wait->outcome.error());
             return;
         }
         lock.unlock();
@@ -94,16 +94,13 @@ std::string languageOf(const std::string& locale)
 }
 
 // The named model, located and loaded; otherwise the message that says why not.
-std::variant<std::shared_ptr<WhisperContext>, std::string> loadModel(SpeechModelManager& models,
-                                                                      const std::string& name)
+Expected<std::shared_ptr<WhisperContext>, std::string> loadModel(SpeechModelManager& models, const std::string& name)
 {
     const auto lookup = models.locate(name);
-    if (const auto* message = std::get_if<std::string>(&lookup)) return *message;
-    try {
-        return WhisperContext::load(std::get<std::filesystem::path>(lookup));
-    } catch (const std::exception& error) {
-        return std::string(error.what());
-    }
+    if (!lookup) return Unexpected{lookup.error()};
+    auto loaded = WhisperContext::load(*lookup);
+    if (!loaded) return Unexpected{std::string(loaded.error().what())};
+    return std::move(loaded).value();
 }
 #endif
 
@@ -161,8 +158,7 @@ WhisperSpeechRecognitionEngine::assetInstallationRequest(const RecognizerModule&
     // Weights in memory were checked when they were read; what happens to the file later does not touch them.
     if (!loaded) {
         const auto lookup = m_models->locate(name);
-        if (const auto* message = std::get_if<std::string>(&lookup))
-            return std::make_unique<ModelInstallationRequest>(*message);
+        if (!lookup) return std::make_unique<ModelInstallationRequest>(lookup.error());
     }
     if (!m_settings.useVoiceModel || !m_voiceInstaller || voiceInstallFailure() || m_models->voiceModel())
         return nullptr;
@@ -187,8 +183,7 @@ std::optional<std::string> WhisperSpeechRecognitionEngine::preparationNotice(con
         if (m_context) return std::nullopt;
         name = m_modelName;
     }
-    const auto lookup = m_models->locate(name);
-    const auto* file = std::get_if<std::filesystem::path>(&lookup);
+    const auto file = m_models->locate(name);
     if (!file) return std::nullopt;
     const bool attentionKnown = WhisperContext::gpuDevice().onGpu() ||
                                 EncoderAttentionTrial(*file, WhisperContext::defaultThreads()).remembered();
@@ -210,9 +205,10 @@ std::shared_ptr<StreamingRecognizer> WhisperSpeechRecognitionEngine::makeRecogni
         std::lock_guard lock(m_mutex);
         if (!m_context) {
             const auto lookup = m_models->locate(m_modelName);
-            if (const auto* message = std::get_if<std::string>(&lookup))
-                throw TranscriberError::modelUnavailable(*message);
-            m_context = WhisperContext::load(std::get<std::filesystem::path>(lookup));
+            if (!lookup) throw TranscriberError::modelUnavailable(lookup.error());
+            auto loaded = WhisperContext::load(*lookup);
+            if (!loaded) throw std::move(loaded).error();
+            m_context = std::move(loaded).value();
         }
         // A GPU that failed in an earlier run has handed its work to the processor for good.
         m_context = m_context->inUse();
@@ -266,11 +262,9 @@ WhisperSpeechRecognitionEngine::voiceModel(const std::string& speechModelName) c
                         SpeechModelManager::voiceModelMessage(speechModelName, *expected, voiceInstallFailure())};
     const auto file = m_models->voiceModel();
     if (!file) return unusable;
-    try {
-        return {SileroVoiceDetector::load(*file), std::nullopt};
-    } catch (const std::exception&) {
-        return unusable;
-    }
+    auto detector = SileroVoiceDetector::load(*file);
+    if (!detector) return unusable;
+    return {std::move(detector).value(), std::nullopt};
 }
 #endif
 
@@ -280,45 +274,45 @@ std::string WhisperSpeechRecognitionEngine::modelName() const
     return m_modelName;
 }
 
-std::optional<std::string> WhisperSpeechRecognitionEngine::switchModel(const std::string& name)
+Expected<void, std::string> WhisperSpeechRecognitionEngine::switchModel(const std::string& name)
 {
 #if !TC_WITH_WHISPER
     (void)name;
-    return std::string(kEngineMissing);
+    return Unexpected{std::string(kEngineMissing)};
 #else
     // Checked and loaded beside the model in use, which is replaced only once the new one is ready.
     auto loaded = loadModel(*m_models, name);
-    if (auto* message = std::get_if<std::string>(&loaded)) return std::move(*message);
-    auto context = std::get<std::shared_ptr<WhisperContext>>(std::move(loaded));
+    if (!loaded) return Unexpected{std::move(loaded).error()};
+    auto context = std::move(loaded).value();
     std::lock_guard lock(m_mutex);
     m_modelName = name;
     m_context = std::move(context);
-    return std::nullopt;
+    return {};
 #endif
 }
 
-std::optional<std::string> WhisperSpeechRecognitionEngine::useFinalModel(const std::string& name)
+Expected<void, std::string> WhisperSpeechRecognitionEngine::useFinalModel(const std::string& name)
 {
     if (name.empty()) {
         std::lock_guard lock(m_mutex);
         m_finalModelName.clear();
         m_finalContext.reset();
-        return std::nullopt;
+        return {};
     }
 #if !TC_WITH_WHISPER
-    return std::string(kEngineMissing);
+    return Unexpected{std::string(kEngineMissing)};
 #else
     {
         std::lock_guard lock(m_mutex);
-        if (name == m_finalModelName && m_finalContext) return std::nullopt;
+        if (name == m_finalModelName && m_finalContext) return {};
     }
     auto loaded = loadModel(*m_models, name);
-    if (auto* message = std::get_if<std::string>(&loaded)) return std::move(*message);
-    auto context = std::get<std::shared_ptr<WhisperContext>>(std::move(loaded));
+    if (!loaded) return Unexpected{std::move(loaded).error()};
+    auto context = std::move(loaded).value();
     std::lock_guard lock(m_mutex);
     m_finalModelName = name;
     m_finalContext = std::move(context);
-    return std::nullopt;
+    return {};
 #endif
 }
 
@@ -347,21 +341,18 @@ std::optional<ModelSpeed> WhisperSpeechRecognitionEngine::measuredSpeed(const st
 #endif
 }
 
-std::optional<std::string> WhisperSpeechRecognitionEngine::measureSpeed(const std::filesystem::path& modelFile)
+Expected<void, std::string> WhisperSpeechRecognitionEngine::measureSpeed(const std::filesystem::path& modelFile)
 {
 #if TC_WITH_WHISPER
-    if (measuredSpeed(modelFile)) return std::nullopt;
-    try {
-        // The load measures it, and remembers it for the runs to come.
-        WhisperContext::load(modelFile);
-    } catch (const std::exception& error) {
-        return std::string(error.what());
-    }
-    if (measuredSpeed(modelFile)) return std::nullopt;
-    return std::string("音声認識モデルの速さを測れませんでした。しばらくしてからもう一度お試しください。");
+    if (measuredSpeed(modelFile)) return {};
+    // The load measures it, and remembers it for the runs to come.
+    if (const auto loaded = WhisperContext::load(modelFile); !loaded)
+        return Unexpected{std::string(loaded.error().what())};
+    if (measuredSpeed(modelFile)) return {};
+    return Unexpected{std::string("音声認識モデルの速さを測れませんでした。しばらくしてからもう一度お試しください。")};
 #else
     (void)modelFile;
-    return std::string(kEngineMissing);
+    return Unexpected{std::string(kEngineMissing)};
 #endif
 }
 

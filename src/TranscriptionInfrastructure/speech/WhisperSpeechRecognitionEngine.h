@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TranscriptionDomain/Expected.h"
 #include "TranscriptionInfrastructure/speech/ModelAdvisor.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
@@ -48,23 +49,23 @@ public:
     static std::string localeForLanguage(const std::string& code);
     std::string modelName() const;
     // Checks and loads another installed model for the recognizers made from now on; when that fails, the model
-    // in use stays loaded and in use. Nothing on success, otherwise the Japanese reason.
-    std::optional<std::string> switchModel(const std::string& name);
+    // in use stays loaded and in use. Done, or the Japanese reason.
+    Expected<void, std::string> switchModel(const std::string& name);
     // Threads one decode uses; 0 in a build without whisper.cpp.
     static int decodingThreads();
     // Two passes: finals of the recognizers made from now on are decoded with this installed, more accurate model,
     // the volatile text with modelName()'s. Empty turns them off. When the model cannot be loaded, finals stay with
-    // modelName(); nothing on success, otherwise the Japanese reason.
-    std::optional<std::string> useFinalModel(const std::string& name);
+    // modelName(). Done, or the Japanese reason.
+    Expected<void, std::string> useFinalModel(const std::string& name);
     // The model finals are decoded with; empty without two passes.
     std::string finalModelName() const;
     // Where the loaded model decodes; before any load, where it would.
     static std::string deviceLabel();
     // The speed measured for the model file on this machine and device; nothing while unmeasured.
     static std::optional<ModelSpeed> measuredSpeed(const std::filesystem::path& modelFile);
-    // Loads the model once to measure its speed, when it is not measured yet; nothing on success, otherwise the
-    // Japanese reason. Takes seconds to a minute (large models); any thread.
-    static std::optional<std::string> measureSpeed(const std::filesystem::path& modelFile);
+    // Loads the model once to measure its speed, when it is not measured yet; done, or the Japanese reason.
+    // Takes seconds to a minute (large models); any thread.
+    static Expected<void, std::string> measureSpeed(const std::filesystem::path& modelFile);
 
 private:
     struct VoiceModel {

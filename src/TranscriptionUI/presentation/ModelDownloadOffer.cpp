@@ -76,8 +76,8 @@ void ModelDownloadOffer::download()
             Q_EMIT changed();
         });
     };
-    auto onDone = [hop = m_hop, this](const std::optional<std::string>& error) {
-        hop->post([this, error] { finish(error); });
+    auto onDone = [hop = m_hop, this](const Expected<void, std::string>& outcome) {
+        hop->post([this, outcome] { finish(outcome); });
     };
     setState(
         State::downloading,
@@ -95,10 +95,10 @@ void ModelDownloadOffer::cancel()
     m_deps.cancel();
 }
 
-void ModelDownloadOffer::finish(const std::optional<std::string>& error)
+void ModelDownloadOffer::finish(const Expected<void, std::string>& outcome)
 {
     m_progress = {};
-    if (!error) {
+    if (outcome) {
         setState(State::idle, {});
         Q_EMIT installed();
         return;
@@ -107,7 +107,7 @@ void ModelDownloadOffer::finish(const std::optional<std::string>& error)
         setState(State::failed, QStringLiteral("ダウンロードを中止しました。ダウンロード済みの部分は残してあり、"
                                                "「もう一度ダウンロード」でその続きから再開できます。"));
     else
-        setState(State::failed, QString::fromStdString(*error) +
+        setState(State::failed, QString::fromStdString(outcome.error()) +
                                     QStringLiteral("\n準備ができたら「もう一度ダウンロード」を押してください。"));
 }
 

@@ -67,7 +67,7 @@ signals:
 
 private:
     void setState(State state, QString message);
-    void finish(const std::optional<std::string>& error);
+    void finish(const Expected<void, std::string>& outcome);
     QString offerText() const;
 
     Dependencies m_deps;

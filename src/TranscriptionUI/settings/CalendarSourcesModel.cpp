@@ -95,18 +95,18 @@ void CalendarSourcesModel::setMessage(const QString& message, bool problem)
     Q_EMIT messageChanged();
 }
 
-void CalendarSourcesModel::act(std::function<std::optional<std::string>()> action, QString success, Done done)
+void CalendarSourcesModel::act(std::function<Expected<void, std::string>()> action, QString success, Done done)
 {
     if (!m_sources) {
         setMessage(QStringLiteral("カレンダーを読み込む準備ができていません。アプリを起動し直してください。"), true);
         if (done) done();
         return;
     }
-    runOffMain<std::optional<std::string>>(
+    runOffMain<Expected<void, std::string>>(
         *m_worker, m_hop, [action = std::move(action)](std::stop_token) { return action(); },
-        [this, success = std::move(success), done = std::move(done)](std::optional<std::string> problem) mutable {
-            if (problem)
-                setMessage(QString::fromStdString(*problem), true);
+        [this, success = std::move(success), done = std::move(done)](Expected<void, std::string> outcome) mutable {
+            if (!outcome)
+                setMessage(QString::fromStdString(outcome.error()), true);
             else
                 setMessage(success, false);
             refresh(std::move(done));
@@ -116,9 +116,9 @@ void CalendarSourcesModel::act(std::function<std::optional<std::string>()> actio
 void CalendarSourcesModel::setEnabled(const QString& id, bool enabled, Done done)
 {
     act(
-        [sources = m_sources, id = id.toStdString(), enabled]() -> std::optional<std::string> {
+        [sources = m_sources, id = id.toStdString(), enabled]() -> Expected<void, std::string> {
             sources->setEnabled(id, enabled);
-            return std::nullopt;
+            return {};
         },
         QString(), std::move(done));
 }
@@ -147,9 +147,9 @@ void CalendarSourcesModel::addSubscription(const QString& address, Done done)
 void CalendarSourcesModel::remove(const QString& id, Done done)
 {
     act(
-        [sources = m_sources, id = id.toStdString()]() -> std::optional<std::string> {
+        [sources = m_sources, id = id.toStdString()]() -> Expected<void, std::string> {
             sources->remove(id);
-            return std::nullopt;
+            return {};
         },
         QStringLiteral("削除しました。"), std::move(done));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TranscriptionDomain/Expected.h"
 #include "TranscriptionDomain/ReferenceDate.h"
 #include "TranscriptionInfrastructure/calendar/CalendarSourceInfo.h"
 
@@ -73,8 +74,8 @@ signals:
     void messageChanged();
 
 private:
-    // Runs the action on the worker, shows its outcome (nothing: success with `success`), then reads the list.
-    void act(std::function<std::optional<std::string>()> action, QString success, Done done);
+    // Runs the action on the worker, shows its outcome (done: `success`), then reads the list.
+    void act(std::function<Expected<void, std::string>()> action, QString success, Done done);
     void setMessage(const QString& message, bool problem);
 
     std::shared_ptr<CalendarSources> m_sources;

@@ -163,7 +163,7 @@ bool SettingsModel::measureSpeeds()
             std::vector<std::string> problems;
             for (const auto& name : unmeasured) {
                 if (stop.stop_requested()) break;
-                if (auto problem = measure(name)) problems.push_back(*problem);
+                if (auto measured = measure(name); !measured) problems.push_back(measured.error());
             }
             return problems;
         },
@@ -253,8 +253,8 @@ bool SettingsModel::startInstall(const QString& name, const InstallStart& start)
             Q_EMIT installChanged();
         });
     };
-    auto onDone = [hop = m_hop, this](const std::optional<std::string>& error) {
-        hop->post([this, error] { finishInstall(error); });
+    auto onDone = [hop = m_hop, this](const Expected<void, std::string>& outcome) {
+        hop->post([this, outcome] { finishInstall(outcome); });
     };
     m_installing = name;
     m_progress = {};
@@ -269,15 +269,15 @@ bool SettingsModel::startInstall(const QString& name, const InstallStart& start)
     return true;
 }
 
-void SettingsModel::finishInstall(const std::optional<std::string>& error)
+void SettingsModel::finishInstall(const Expected<void, std::string>& outcome)
 {
     const QString name = m_installing;
     m_installing.clear();
     m_progress = {};
     Q_EMIT installChanged();
     refreshSpeechModels();
-    if (error)
-        setSpeechModelMessage(QString::fromStdString(*error), name);
+    if (!outcome)
+        setSpeechModelMessage(QString::fromStdString(outcome.error()), name);
     else
         setSpeechModelMessage(QStringLiteral("%1 をインストールしました。「使用する」で選べます。").arg(name), name);
 }
@@ -296,9 +296,10 @@ void SettingsModel::removeSpeechModel(const QString& name)
         return;
     }
     if (!m_deps.removeSpeechModel) return;
-    const auto error = m_deps.removeSpeechModel(name.toStdString());
+    const auto removed = m_deps.removeSpeechModel(name.toStdString());
     refreshSpeechModels();
-    setSpeechModelMessage(error ? QString::fromStdString(*error) : QStringLiteral("%1 を削除しました。").arg(name));
+    setSpeechModelMessage(removed ? QStringLiteral("%1 を削除しました。").arg(name)
+                                  : QString::fromStdString(removed.error()));
 }
 
 void SettingsModel::setSpeechModelMessage(const QString& message, const QString& about)

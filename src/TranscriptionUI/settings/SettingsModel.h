@@ -68,16 +68,16 @@ public:
                            SpeechModelInstaller::ProgressCallback, SpeechModelInstaller::DoneCallback)>
             installSpeechModelFrom;
         std::function<void()> cancelInstall;
-        std::function<std::optional<std::string>(const std::string& name)> removeSpeechModel;
+        std::function<Expected<void, std::string>(const std::string& name)> removeSpeechModel;
         std::string defaultSpeechModel;
         std::map<std::string, SpeechModelFigures> figures;
         // Where speech is decoded ("GPU (...)", "CPU"); called once, on a worker thread, before the first listing.
         std::function<std::string()> speechDevice;
         // The speed measured here for an installed model; nothing while unmeasured.
         std::function<std::optional<ModelSpeed>(const std::string& name)> measuredSpeed;
-        // Measures an installed model's speed (on a worker thread; seconds to a minute each): nothing on success,
-        // otherwise the Japanese reason.
-        std::function<std::optional<std::string>(const std::string& name)> measureSpeed;
+        // Measures an installed model's speed (on a worker thread; seconds to a minute each): done, or the
+        // Japanese reason.
+        std::function<Expected<void, std::string>(const std::string& name)> measureSpeed;
         // Called on a worker thread: they may block for a while.
         std::function<std::vector<AudioDeviceInfo>()> microphones;
         std::function<std::vector<AudioDeviceInfo>()> outputs;
@@ -214,7 +214,7 @@ private:
     void markChosenLanguageModel();
     // about: the model the message concerns, when there is one.
     void setSpeechModelMessage(const QString& message, const QString& about = {});
-    void finishInstall(const std::optional<std::string>& error);
+    void finishInstall(const Expected<void, std::string>& outcome);
 
     PreferencesStore* m_preferences;
     Dependencies m_deps;

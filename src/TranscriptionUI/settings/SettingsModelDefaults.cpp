@@ -37,15 +37,14 @@ SettingsModel::Dependencies SettingsModel::defaultDependencies(std::shared_ptr<S
     dependencies.speechDevice = [] { return WhisperSpeechRecognitionEngine::deviceLabel(); };
     // One manager per thread that asks: the main thread reads the speeds, the worker measures.
     dependencies.measuredSpeed = [models = std::make_shared<SpeechModelManager>()](const std::string& name) {
-        const auto lookup = models->locate(name);
-        const auto* file = std::get_if<std::filesystem::path>(&lookup);
+        const auto file = models->locate(name);
         return file ? WhisperSpeechRecognitionEngine::measuredSpeed(*file) : std::nullopt;
     };
     dependencies.measureSpeed =
-        [models = std::make_shared<SpeechModelManager>()](const std::string& name) -> std::optional<std::string> {
-        const auto lookup = models->locate(name);
-        if (const auto* message = std::get_if<std::string>(&lookup)) return *message;
-        return WhisperSpeechRecognitionEngine::measureSpeed(std::get<std::filesystem::path>(lookup));
+        [models = std::make_shared<SpeechModelManager>()](const std::string& name) -> Expected<void, std::string> {
+        const auto file = models->locate(name);
+        if (!file) return Unexpected{file.error()};
+        return WhisperSpeechRecognitionEngine::measureSpeed(*file);
     };
     dependencies.microphones = [devices] { return devices->inputs(); };
     dependencies.outputs = [devices] { return devices->outputs(); };

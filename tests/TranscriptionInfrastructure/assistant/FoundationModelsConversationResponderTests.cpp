@@ -223,24 +223,23 @@ TEST(ResponderReplies, Responder_RejectsRepliesOutsideTheSchemaAndEndsACutAnswer
     for (const char* reply :
          {"not json", "[]", R"({"answer":"a"})", R"({"sources":[1]})", R"({"answer":1,"sources":[]})",
           R"({"answer":"a","sources":["1"]})", R"({"answer":"a","sources":[1.5]})", R"({"answer":"a","sources":{}})"}) {
-        try {
-            Responder::answerFromReply(reply, excerpt);
+        const auto answer = Responder::answerFromReply(reply, excerpt);
+        if (answer)
             ADD_FAILURE() << "accepted " << reply;
-        } catch (const std::runtime_error& error) {
-            EXPECT_STREQ(error.what(), "AIの回答を読み取れませんでした。もう一度お試しください。");
-        }
+        else
+            EXPECT_EQ(answer.error(), "AIの回答を読み取れませんでした。もう一度お試しください。");
     }
     // A cut reply without a character of its answer is no answer.
     for (const char* cut : {R"({"sour)", R"({"answer": "\u30)"})
-        EXPECT_THROW(Responder::answerFromCutReply(cut, excerpt), std::runtime_error) << cut;
+        EXPECT_FALSE(Responder::answerFromCutReply(cut, excerpt).has_value()) << cut;
     // Cut in plain text, inside a multi-byte character and inside an escape.
     for (const auto& [reply, text] :
          std::vector<std::pair<std::string, std::string>>{{R"({"answer":"発売日は来月の)", "発売日は来月の…"},
                                                           {R"({"answer":"一行)" + std::string("\xe7\x9b"), "一行…"},
                                                           {R"({"answer":"a\"b\u30)", "a\"b…"}})
-        EXPECT_EQ(Responder::answerFromCutReply(reply, excerpt), (ConversationAnswer{text, {}}));
+        EXPECT_EQ(Responder::answerFromCutReply(reply, excerpt).value(), (ConversationAnswer{text, {}}));
     // Only the numbers written out whole count; out-of-range ones are still dropped.
-    EXPECT_EQ(Responder::answerFromCutReply(R"({"answer":"二行目と三行目です。", "sources":[2, 9, 3)", excerpt),
+    EXPECT_EQ(Responder::answerFromCutReply(R"({"answer":"二行目と三行目です。", "sources":[2, 9, 3)", excerpt).value(),
               (ConversationAnswer{"二行目と三行目です。…", {excerpt.lines()[1].id}}));
 }
 

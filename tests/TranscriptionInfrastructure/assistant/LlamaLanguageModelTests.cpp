@@ -179,7 +179,8 @@ TEST_F(RealModel, LlamaModel_AReplyCutAtItsTokenLimitIsMarkedAndReadsAsAnAnswerE
     EXPECT_TRUE(reply.cut);
     EXPECT_FALSE(nlohmann::json::accept(reply.json)) << reply.json;
     const auto answer = FoundationModelsConversationResponder::answerFromCutReply(reply.json, meeting());
-    EXPECT_TRUE(answer.text.ends_with("…")) << answer.text;
+    ASSERT_TRUE(answer.has_value()) << answer.error();
+    EXPECT_TRUE(answer->text.ends_with("…")) << answer->text;
 }
 
 // The catalogue's instruction-tuned model where scripts/install-models puts it; empty when the catalogue has none.

@@ -4,8 +4,10 @@
 #include "TranscriptionInfrastructure/calendar/CalendarSubscriptions.h"
 #include "TranscriptionInfrastructure/calendar/EvolutionDataServerCalendarSource.h"
 
+#include "support/ExpectedMatchers.h"
 #include "support/TemporaryDirectory.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -67,13 +69,14 @@ TEST_F(Sources, AnImportedFileIsCopiedBesideOthersOfItsNameAndTheOriginalStaysAs
     auto sources = make();
     write(downloads / "会議.ics", calendar("a", "取り込み"));
     write(root / "calendars" / "会議.ics", calendar("b", "前からある"));
-    EXPECT_EQ(sources->importFile(downloads / "会議.ics"), std::nullopt);
+    EXPECT_THAT(sources->importFile(downloads / "会議.ics"), test::Succeeds());
     EXPECT_EQ(test::readText(root / "calendars" / "会議 (2).ics"), calendar("a", "取り込み"));
     EXPECT_EQ(test::readText(root / "calendars" / "会議.ics"), calendar("b", "前からある")) << "never replaced";
     EXPECT_EQ(titles(*sources), (std::vector<std::string>{"前からある", "取り込み"}));
-    const auto again = sources->importFile(downloads / "会議.ics");
-    ASSERT_TRUE(again) << "the same bytes are not copied twice";
-    EXPECT_NE(again->find("すでに「会議 (2).ics」として取り込んである"), std::string::npos) << *again;
+    const auto imported = sources->importFile(downloads / "会議.ics");
+    ASSERT_FALSE(imported) << "the same bytes are not copied twice";
+    const auto& again = imported.error();
+    EXPECT_NE(again.find("すでに「会議 (2).ics」として取り込んである"), std::string::npos) << again;
     EXPECT_FALSE(fs::exists(root / "calendars" / "会議 (3).ics"));
     fs::remove(downloads / "会議.ics");
     EXPECT_EQ(titles(*sources).size(), 2u) << "the copy does not depend on the original";
@@ -84,13 +87,14 @@ TEST_F(Sources, AMalformedFileIsRefusedInJapaneseAndNothingIsCopiedOrChanged)
     auto sources = make();
     const std::string junk = "BEGIN:VCARD\r\nFN:not a calendar\r\nEND:VCARD\r\n";
     write(downloads / "連絡先.ics", junk);
-    const auto problem = sources->importFile(downloads / "連絡先.ics");
-    ASSERT_TRUE(problem);
-    EXPECT_NE(problem->find("「連絡先.ics」は iCalendar（.ics）として読めませんでした"), std::string::npos) << *problem;
+    const auto imported = sources->importFile(downloads / "連絡先.ics");
+    ASSERT_FALSE(imported);
+    const auto& problem = imported.error();
+    EXPECT_NE(problem.find("「連絡先.ics」は iCalendar（.ics）として読めませんでした"), std::string::npos) << problem;
     EXPECT_FALSE(fs::exists(root / "calendars" / "連絡先.ics"));
     EXPECT_EQ(test::readText(downloads / "連絡先.ics"), junk);
-    EXPECT_TRUE(sources->linkFile(downloads / "連絡先.ics"));
-    EXPECT_TRUE(sources->importFile(downloads / "ない.ics"));
+    EXPECT_FALSE(sources->linkFile(downloads / "連絡先.ics"));
+    EXPECT_FALSE(sources->importFile(downloads / "ない.ics"));
     EXPECT_TRUE(sources->sources().empty());
 }
 
@@ -99,8 +103,8 @@ TEST_F(Sources, ALinkedFileIsReadWhereItIsFollowsItsChangesAndCanBeSwitchedOffAn
     auto sources = make();
     const auto file = downloads / "家族.ics";
     write(file, calendar("f", "運動会"));
-    EXPECT_EQ(sources->linkFile(file), std::nullopt);
-    EXPECT_TRUE(sources->linkFile(file)) << "linked once only";
+    EXPECT_THAT(sources->linkFile(file), test::Succeeds());
+    EXPECT_FALSE(sources->linkFile(file)) << "linked once only";
     EXPECT_EQ(titles(*sources), (std::vector<std::string>{"運動会"}));
     write(file, calendar("f", "運動会（雨天延期）"));
     fs::last_write_time(file, fs::last_write_time(file) + std::chrono::seconds(2));
@@ -129,7 +133,7 @@ TEST_F(Sources, EverySourceIsListedWithItsKindAndAMovedLinkedFileSaysSo)
     write(root / "evolution" / "system" / "calendar.ics", calendar("e", "Evolution の予定"));
     write(downloads / "出張.ics", calendar("t", "出張"));
     auto sources = make();
-    ASSERT_EQ(sources->linkFile(downloads / "出張.ics"), std::nullopt);
+    ASSERT_THAT(sources->linkFile(downloads / "出張.ics"), test::Succeeds());
     fs::rename(downloads / "出張.ics", downloads / "出張-old.ics");
     std::vector<std::pair<std::string, CalendarSourceKind>> listed;
     std::string problem;

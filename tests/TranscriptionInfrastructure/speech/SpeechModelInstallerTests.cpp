@@ -1,6 +1,7 @@
 #include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
 
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
+#include "support/ExpectedMatchers.h"
 #include "support/Locked.h"
 #include "support/ShellCommand.h"
 #include "support/TemporaryDirectory.h"
@@ -36,7 +37,9 @@ public:
     }
     SpeechModelInstaller::DoneCallback done()
     {
-        return [this](const std::optional<std::string>& error) { m_lock.set(m_done, error); };
+        return [this](const Expected<void, std::string>& outcome) {
+            m_lock.set(m_done, outcome ? std::optional<std::string>() : std::optional<std::string>(outcome.error()));
+        };
     }
     std::optional<std::string> waitDone()
     {
@@ -160,10 +163,10 @@ TEST_F(SpeechModelInstallerTest, InstallsVerifiedSpeechAndLanguageModelsWithProg
     EXPECT_THAT(mismatch.waitDone(), Optional(AllOf(HasSubstr("チェックサム"), HasSubstr("もう一度"))));
     EXPECT_EQ(filesIn(m_models), Names{"ggml-tiny-test.bin"});
 
-    EXPECT_EQ(installer.remove("tiny-test"), std::nullopt);
+    EXPECT_THAT(installer.remove("tiny-test"), test::Succeeds());
     EXPECT_EQ(filesIn(m_models), Names{});
     EXPECT_FALSE(installer.models()[0].installed);
-    EXPECT_THAT(installer.remove("tiny-test"), Optional(HasSubstr("インストールされていません")));
+    EXPECT_THAT(installer.remove("tiny-test"), test::FailsWith(HasSubstr("インストールされていません")));
 
     // The settings' language page installs an instruction-tuned model the same way.
     Recorder chat;
@@ -189,7 +192,7 @@ TEST_F(SpeechModelInstallerTest, InstallsTheRegistryModelReadyToLoad)
     EXPECT_EQ(events.back().done, 147951465U);
     EXPECT_EQ(events.back().total, 147951465U);
     SpeechModelManager manager(m_models, m_catalogue);
-    EXPECT_TRUE(std::holds_alternative<fs::path>(manager.locate("base")));
+    EXPECT_TRUE(manager.locate("base").has_value());
     EXPECT_TRUE(installer.models()[3].installed);
 }
 
@@ -261,7 +264,7 @@ TEST_F(SpeechModelInstallerTest, CancelStopsTheInstallerAndLeavesNoFileOrTheOneB
         stalled(installer, "sizeless", writer, recorder);
         EXPECT_TRUE(installer.isInstalling());
         if (installedBefore) {
-            EXPECT_THAT(installer.remove("sizeless"), Optional(HasSubstr("インストール中")));
+            EXPECT_THAT(installer.remove("sizeless"), test::FailsWith(HasSubstr("インストール中")));
         }
         installer.cancel();
         EXPECT_FALSE(installer.isInstalling());

@@ -28,7 +28,7 @@ constexpr const char* kWeightsSha256 = "3100795e42b2eb175e3a53bf0787528bf2c1fef2
 std::string refusal(SpeechModelManager& manager, const std::string& name)
 {
     const auto lookup = manager.locate(name);
-    return std::holds_alternative<std::string>(lookup) ? std::get<std::string>(lookup) : "(found)";
+    return lookup ? "(found)" : lookup.error();
 }
 
 class SpeechModelManagerTest : public ::testing::Test {

@@ -65,7 +65,7 @@ protected:
     }
     std::vector<SegmentedUtterance> heard(const std::vector<float>& audio, UtteranceSegmenter::Settings settings = {})
     {
-        return segment(audio, 1600, settings, SileroVoiceDetector::load(*m_file));
+        return segment(audio, 1600, settings, SileroVoiceDetector::load(*m_file).value());
     }
 
     std::optional<std::filesystem::path> m_file = SpeechModelManager().voiceModel();

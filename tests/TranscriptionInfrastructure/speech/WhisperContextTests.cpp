@@ -114,18 +114,18 @@ TEST(WhisperContext, TheAttentionMeasuredFasterHereIsRememberedBesideTheModel)
 
     // Measured on first load, beside another machine's choice; the next load takes what was remembered.
     write(R"({"another processor": "flash"})");
-    const auto measured = WhisperContext::load(file);
+    const auto measured = WhisperContext::load(file).value();
     const EncoderAttentionTrial trial(file, measured->threads());
     ASSERT_EQ(trial.remembered(), measured->attention());
     auto remembered = nlohmann::json::parse(test::readText(record));
     EXPECT_EQ(remembered.value("another processor", ""), "flash");
     remembered[trial.key()] = other(measured->attention()) == EncoderAttention::flash ? "flash" : "plain";
     write(remembered.dump());
-    EXPECT_EQ(WhisperContext::load(file)->attention(), other(measured->attention()));
+    EXPECT_EQ(WhisperContext::load(file).value()->attention(), other(measured->attention()));
 
     // A damaged record is measured again.
     write(R"({"another processor": "plain", )");
-    const auto again = WhisperContext::load(file);
+    const auto again = WhisperContext::load(file).value();
     EXPECT_EQ(trial.remembered(), again->attention());
 }
 

@@ -45,10 +45,11 @@ TEST(WhisperGpu, TheSoftwareVulkanDeviceReadsARecordingAsTheProcessorDoes)
     WhisperContext::speedTrial(file, gpu).measure([&](double seconds, int) { now += seconds / 10; },
                                                   [&] { return now; });
 
-    const auto onGpu = WhisperContext::load(file, 0, EncoderAttention::flash);
+    const auto onGpu = WhisperContext::load(file, 0, EncoderAttention::flash).value();
     EXPECT_EQ(onGpu->device(), gpu);
     EXPECT_FALSE(onGpu->takeNotice());
-    const auto onProcessor = WhisperContext::load(file, 0, EncoderAttention::flash, DevicePreference::processor);
+    const auto onProcessor =
+        WhisperContext::load(file, 0, EncoderAttention::flash, DevicePreference::processor).value();
     EXPECT_FALSE(onProcessor->device().onGpu());
 
     // A short sentence: the software device compiles every pipeline on first use, which takes a minute or two.

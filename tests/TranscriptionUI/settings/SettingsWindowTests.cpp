@@ -57,10 +57,10 @@ public:
     }
     void cancel() { end(false); }
     void finish() { end(true); }
-    std::optional<std::string> remove(const std::string& name)
+    Expected<void, std::string> remove(const std::string& name)
     {
         entry(name).installed = false;
-        return std::nullopt;
+        return {};
     }
 
 private:
@@ -68,7 +68,9 @@ private:
     {
         if (!m_onDone) return;
         entry(m_name).installed = finished;
-        std::exchange(m_onDone, {})(finished ? std::nullopt : std::optional<std::string>("キャンセルしました"));
+        std::exchange(m_onDone, {})(finished
+                                        ? Expected<void, std::string>()
+                                        : Expected<void, std::string>(Unexpected{std::string("キャンセルしました")}));
     }
     SpeechModelEntry& entry(const std::string& name)
     {
@@ -397,9 +399,9 @@ TEST_F(SettingsWindowTest, SpeechModels_ShowTheDeviceInUseTheModelThatSuitsThisM
         const auto found = speeds->find(name);
         return found == speeds->end() ? std::nullopt : std::optional(found->second);
     };
-    m_deps.measureSpeed = [speeds](const std::string& name) -> std::optional<std::string> {
+    m_deps.measureSpeed = [speeds](const std::string& name) -> Expected<void, std::string> {
         (*speeds)[name] = {1.2, 1.9};
-        return std::nullopt;
+        return {};
     };
 
     auto* list = child<QTreeWidget>("speechModelList");
