@@ -2,6 +2,7 @@
 
 #include "TranscriptionUI/TranscriptionViewModel.h"
 #include "TranscriptionUI/presentation/ModelDownloadOffer.h"
+#include "TranscriptionUI/settings/SettingsModel.h"
 
 #include <memory>
 
@@ -18,6 +19,9 @@ public:
     static TranscriptionViewModel::Dependencies viewModel();
     // The app's installer and catalogue, sharing the installer with whoever else is given it.
     static ModelDownloadOffer::Dependencies modelDownloadOffer(std::shared_ptr<SpeechModelInstaller> installer);
+    // The installer (shared with the model download), the sound server's devices, the figures beside the catalogue,
+    // the installed language model and the history folder; sessionCount and resetCaptionPosition are the window's.
+    static SettingsModel::Dependencies settings(std::shared_ptr<SpeechModelInstaller> installer);
 };
 
 } // namespace tc

@@ -108,7 +108,7 @@ TranscriptionMainWindow::TranscriptionMainWindow(TranscriptionViewModel* model, 
 SettingsWindow* TranscriptionMainWindow::showSettings()
 {
     if (!m_settings) {
-        auto dependencies = SettingsModel::defaultDependencies(m_installer);
+        auto dependencies = ApplicationWiring::settings(m_installer);
         dependencies.sessionCount = [model = m_model] { return model->allSessions().size(); };
         dependencies.resetCaptionPosition = [overlay = m_root->captionOverlay()] { overlay->resetFrame(); };
         dependencies.calendarSources = m_model->calendarSources();

@@ -51,7 +51,7 @@ public:
     static inline const QString& systemAudioKey = SourceAccess::systemAudioDeviceKey;
     static inline const QString& showSpeakerKey = LiveCaptionOverlayController::showSpeakerDefaultsKey;
 
-    // Everything the settings read and act on; wired by defaultDependencies() or a test. Empty functions do
+    // Everything the settings read and act on; wired by the application or a test. Empty functions do
     // nothing (lists stay empty).
     struct Dependencies {
         // Called on a worker thread the first time (the installer's first listing runs a child process).
@@ -90,11 +90,6 @@ public:
         std::shared_ptr<CalendarSources> calendarSources;
     };
 
-    // The installer, the sound server's devices, the figures beside the catalogue, the installed language model
-    // and the history folder of this process; sessionCount and resetCaptionPosition are left to the window's owner.
-    static Dependencies defaultDependencies();
-    // The same with an installer shared with the main window's model download.
-    static Dependencies defaultDependencies(std::shared_ptr<SpeechModelInstaller> installer);
     // The figures in a speech-model-figures.json file; empty when it cannot be read.
     static std::map<std::string, SpeechModelFigures> readFigures(const std::filesystem::path& file);
 

@@ -8,16 +8,11 @@
 #include "TranscriptionUI/caption/LiveCaptionOverlayView.h"
 #include "TranscriptionUI/settings/SettingsModel.h"
 
-#include "support/AudioSignals.h"
-#include "support/FrameCollector.h"
-#include "support/PulseAudioServer.h"
 #include "support/QtTestApplication.h"
-#include "support/ScriptedSpeechRecognitionEngine.h"
 #include "support/TemporaryDirectory.h"
 #include "support/TestPaths.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
@@ -332,57 +327,6 @@ TEST_F(SettingsWindowTest, CaptionAndData_FontSizeReachesTheOpenPanelPositionRes
 
     EXPECT_EQ(child<QLabel>("historyFolder")->text().toStdString(), m_dir.path().string());
     EXPECT_EQ(child<QLabel>("sessionCount")->text(), "3 件");
-}
-
-// From the window to the sound: the real server's devices are listed by description after the default, a stored
-// device that is gone stays visible, and the microphone chosen there is the one a live source records.
-TEST_F(SettingsWindowTest, Devices_TheMicrophoneChosenInTheWindowIsTheOneRecorded)
-{
-    test::PulseAudioServer::Options options;
-    options.sinkDescription = "スピーカー";
-    options.pipeSources = {{"mic", 48000, 1, "内蔵マイク"}, {"headset", 48000, 1, "ヘッドセットのマイク"}};
-    options.extraSinks = {{"hdmi", "HDMI 出力"}};
-    test::PulseAudioServer server(options);
-    ASSERT_TRUE(server.isRunning()) << server.startError();
-    m_defaults.setValue(SettingsModel::systemAudioKey, "bluez_output.gone");
-    SettingsModel model(&m_defaults, SettingsModel::defaultDependencies());
-    SettingsWindow window(&model);
-    window.show();
-
-    auto* microphones = window.findChild<QComboBox*>("microphoneDevice");
-    auto* outputs = window.findChild<QComboBox*>("systemAudioDevice");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return microphones->count() == 3; }));
-    EXPECT_EQ(microphones->itemText(0), "既定のデバイス");
-    EXPECT_EQ(microphones->itemText(2), "ヘッドセットのマイク");
-    EXPECT_EQ(microphones->currentIndex(), 0);
-    ASSERT_EQ(outputs->count(), 4);
-    EXPECT_EQ(outputs->itemText(2), "HDMI 出力");
-    EXPECT_EQ(outputs->currentText(), "bluez_output.gone（見つかりません）") << "a gone device is not silently lost";
-    microphones->setFocus();
-    QTest::keyClick(microphones, Qt::Key_End);
-    ASSERT_EQ(m_defaults.value(SettingsModel::microphoneKey).toString(), "headset");
-    outputs->setFocus();
-    QTest::keyClick(outputs, Qt::Key_Home);
-    EXPECT_EQ(m_defaults.value(SettingsModel::systemAudioKey).toString(), "") << "empty means the default";
-
-    // Shown again, the list is read anew and the stored choice is selected.
-    window.hide();
-    window.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return outputs->count() == 3; }));
-    EXPECT_EQ(microphones->currentText(), "ヘッドセットのマイク");
-
-    const CompositionRoot root(EngineConfig{}, std::make_shared<test::ScriptedSpeechRecognitionEngine>());
-    const auto source = root.makeLiveAudioSource(
-        true, false, {}, {},
-        AudioDeviceChoice{m_defaults.value(SettingsModel::microphoneKey).toString().toStdString(), {}});
-    test::FrameCollector collector(source->start());
-    server.writeToSource("mic", test::sine(440, 48000, 24000, 0.05f));
-    server.writeToSource("headset", test::sine(440, 48000, 24000, 0.5f));
-    ASSERT_TRUE(
-        collector.waitFor([](const auto& frames) { return test::FrameCollector::samplesAt(frames, 48000) >= 24000; }));
-    EXPECT_NEAR(test::FrameCollector::rmsAt(collector.frames(), 48000), 0.5 / std::sqrt(2.0), 0.01)
-        << "the loud headset, not the default microphone";
-    source->stop();
 }
 
 TEST_F(SettingsWindowTest, SpeechModels_ShowTheDeviceInUseTheModelThatSuitsThisMachineAndTwoPasses)
