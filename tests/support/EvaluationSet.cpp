@@ -18,7 +18,7 @@ std::filesystem::path evalSetDir(const std::filesystem::path& sourceDir)
     return dir;
 }
 
-std::vector<SpeechTurn> readSpeechTable(const std::filesystem::path& table)
+std::vector<std::map<std::string, std::string>> readTable(const std::filesystem::path& table)
 {
     const auto fields = [](const std::string& line) {
         std::vector<std::string> out;
@@ -31,18 +31,29 @@ std::vector<SpeechTurn> readSpeechTable(const std::filesystem::path& table)
     std::string line;
     std::getline(in, line);
     const auto header = fields(line);
-    std::vector<SpeechTurn> turns;
+    std::vector<std::map<std::string, std::string>> rows;
     while (std::getline(in, line)) {
-        const auto row = fields(line);
-        if (row.empty() || row.front().empty()) continue;
+        if (line.empty()) continue;
+        const auto values = fields(line);
+        std::map<std::string, std::string> row;
+        for (std::size_t i = 0; i < std::min(header.size(), values.size()); ++i)
+            row[header[i]] = values[i];
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::vector<SpeechTurn> readSpeechTable(const std::filesystem::path& table)
+{
+    std::vector<SpeechTurn> turns;
+    for (auto& row : readTable(table)) {
+        if (row["id"].empty()) continue;
         SpeechTurn turn;
-        for (std::size_t i = 0; i < std::min(row.size(), header.size()); ++i) {
-            if (header[i] == "id") turn.id = row[i];
-            if (header[i] == "kind") turn.microphone = row[i] == "mic";
-            if (header[i] == "start") turn.start = std::stod(row[i]);
-            if (header[i] == "end") turn.end = std::stod(row[i]);
-            if (header[i] == "text") turn.text = row[i];
-        }
+        turn.id = row["id"];
+        if (row.contains("kind")) turn.microphone = row["kind"] == "mic";
+        if (row.contains("start")) turn.start = std::stod(row["start"]);
+        if (row.contains("end")) turn.end = std::stod(row["end"]);
+        turn.text = row["text"];
         turns.push_back(std::move(turn));
     }
     return turns;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,9 @@ namespace tc::test {
 
 // The evaluation set's folder: TC_EVAL_DIR, or what scripts/make-eval-set prints; empty when unknown.
 std::filesystem::path evalSetDir(const std::filesystem::path& sourceDir);
+
+// The rows of a tab-separated table, each keyed by the names in its header line; blank lines are skipped.
+std::vector<std::map<std::string, std::string>> readTable(const std::filesystem::path& table);
 
 // One spoken turn of a speech table: who speaks (the microphone side unless the kind column says otherwise), when,
 // and what.

@@ -3,6 +3,7 @@
 #include "TranscriptionInfrastructure/audio/SndfileDecoder.h"
 #include "TranscriptionInfrastructure/speech/RecognitionScoring.h"
 #include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
+#include "support/EvaluationSet.h"
 #include "support/RealSpeechModel.h"
 #include "support/TestPaths.h"
 
@@ -14,7 +15,6 @@
 #include <iterator>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -29,27 +29,7 @@ const std::set<std::string> kAllowedLicences = {"CC0-1.0", "public-domain", "CC-
 
 std::vector<std::map<std::string, std::string>> manifestRows()
 {
-    std::ifstream in(test::dataDir() / "eval" / "real-voices.tsv");
-    const auto fields = [](const std::string& line) {
-        std::vector<std::string> out;
-        std::istringstream text(line);
-        for (std::string field; std::getline(text, field, '\t');)
-            out.push_back(field);
-        return out;
-    };
-    std::string line;
-    std::getline(in, line);
-    const auto header = fields(line);
-    std::vector<std::map<std::string, std::string>> rows;
-    while (std::getline(in, line)) {
-        if (line.empty()) continue;
-        const auto values = fields(line);
-        std::map<std::string, std::string> row;
-        for (std::size_t i = 0; i < header.size() && i < values.size(); ++i)
-            row[header[i]] = values[i];
-        rows.push_back(std::move(row));
-    }
-    return rows;
+    return test::readTable(test::dataDir() / "eval" / "real-voices.tsv");
 }
 
 std::string finalText(const std::shared_ptr<SpeechRecognitionEngine>& engine, const fs::path& file)
