@@ -2,11 +2,11 @@
 
 #include "TranscriptionInfrastructure/CompositionRoot.h"
 #include "TranscriptionInfrastructure/audio/PulseAudioDeviceDirectory.h"
-#include "TranscriptionInfrastructure/settings/AppPaths.h"
 #include "TranscriptionInfrastructure/calendar/CalendarSources.h"
 #include "TranscriptionInfrastructure/history/IndexedHistorySearchEngine.h"
 #include "TranscriptionInfrastructure/history/TranscriptHistoryStore.h"
 #include "TranscriptionInfrastructure/models/ModelCatalogue.h"
+#include "TranscriptionInfrastructure/settings/AppPaths.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelInstaller.h"
 #include "TranscriptionInfrastructure/speech/SpeechModelManager.h"
 #include "TranscriptionInfrastructure/speech/WhisperSpeechRecognitionEngine.h"
