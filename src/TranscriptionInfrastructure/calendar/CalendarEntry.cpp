@@ -161,7 +161,16 @@ std::optional<CalendarEntry> readEvent(icalcomponent* event, icalcomponent* cale
 
     for (auto* rule = icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY); rule;
          rule = icalcomponent_get_next_property(event, ICAL_RRULE_PROPERTY)) {
-        const auto recurrence = icalproperty_get_rrule(rule);
+        auto recurrence = icalproperty_get_rrule(rule);
+        // A timed series ending on a date (other programs write these) keeps that day's instances; libical would
+        // end it at the day's first second. Made a time of the start's kind, every expansion reads it alike.
+        if (!entry.allDay && !icaltime_is_null_time(recurrence.until) && recurrence.until.is_date) {
+            recurrence.until.is_date = 0;
+            recurrence.until.hour = 23;
+            recurrence.until.minute = 59;
+            recurrence.until.second = 59;
+            recurrence.until.zone = entry.start.value.zone;
+        }
         if (recurrence.freq == ICAL_NO_RECURRENCE || RecurrenceRules::neverMatches(recurrence)) continue;
         entry.rules.push_back(recurrence);
         entry.simpleRules.push_back(RecurrenceRules::simplify(recurrence, entry.start.value));

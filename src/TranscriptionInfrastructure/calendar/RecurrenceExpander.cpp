@@ -70,7 +70,8 @@ public:
 private:
     double untilUnix(const icaltimetype& until) const
     {
-        if (until.is_date) return CalendarEntry::unixOf(FileTime{until, nullptr}) + (m_entry.allDay ? 0.0 : kDay - 1);
+        // Only all-day series end on a date: a timed one's date was made its last second when read.
+        if (until.is_date) return CalendarEntry::unixOf(FileTime{until, nullptr});
         return CalendarEntry::unixOf(FileTime{until, icaltime_is_utc(until) ? nullptr : m_entry.start.zone});
     }
 

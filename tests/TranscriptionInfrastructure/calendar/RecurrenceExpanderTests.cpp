@@ -78,6 +78,13 @@ TEST(RecurrenceExpander, CountAndUntilEndTheSeries)
     EXPECT_EQ(occurrences(event(":20260105T090000Z", "FREQ=WEEKLY;BYDAY=MO,WE;UNTIL=20260121T090000Z"),
                           "20260110T000000Z", "20260201T000000Z"),
               (Lines{"20260112T0900Z", "20260114T0900Z", "20260119T0900Z", "20260121T0900Z"}));
+    // An UNTIL date without a time, common in files from other programs, keeps that whole day's instance.
+    EXPECT_EQ(occurrences(event(":20260105T090000Z", "FREQ=DAILY;UNTIL=20260107"), "20260101T000000Z",
+                          "20260201T000000Z"),
+              (Lines{"20260105T0900Z", "20260106T0900Z", "20260107T0900Z"}));
+    EXPECT_EQ(occurrences(event(";TZID=Asia/Tokyo:20260105T230000", "FREQ=DAILY;UNTIL=20260106"), "20260101T000000Z",
+                          "20260201T000000Z"),
+              (Lines{"20260105T1400Z", "20260106T1400Z"}));
     // COUNT counts from the series' start, not from the window's.
     EXPECT_EQ(occurrences(event(":20260105T090000Z", "FREQ=WEEKLY;INTERVAL=2;COUNT=4"), "20260125T000000Z",
                           "20260401T000000Z"),
