@@ -139,10 +139,9 @@ std::optional<TranscriptHistoryStore::DamagedHistory> TranscriptHistoryStore::da
     return m_damage;
 }
 
+// load() has already forgotten what the store knew of the file.
 std::vector<TranscriptSession> TranscriptHistoryStore::loadLocked(FileLock& fileLock)
 {
-    m_fileIsOurs = false;
-    m_lastSeen.reset();
     std::error_code error;
     const auto status = std::filesystem::symlink_status(m_fileURL, error);
     if (status.type() == std::filesystem::file_type::not_found) return {};
