@@ -177,7 +177,8 @@ TEST_F(UtteranceSegmenterWithVoiceModel, TurnsSpokenOverBackgroundMusicAreKept)
 
 TEST(UtteranceSegmenter, LongSpeechIsCutAtTheMaximumWithoutLosingAudio)
 {
-    // Four seconds of syllable-like sound without a pause, its pitch gliding as a voice does, with a 1.5 s maximum.
+    // Four seconds of syllable-like sound without a pause, its pitch gliding as a voice does, with a 1.4 s maximum
+    // (not a whole number of syllables, so that a cut at the maximum misses a dip).
     std::vector<float> audio = test::silence(0.5);
     double phase = 0;
     for (std::size_t i = 0; i < 64000; ++i) {
@@ -187,14 +188,21 @@ TEST(UtteranceSegmenter, LongSpeechIsCutAtTheMaximumWithoutLosingAudio)
         audio.push_back(static_cast<float>(envelope * std::sin(phase)));
     }
     UtteranceSegmenter::Settings settings;
-    settings.maximumUtteranceSeconds = 1.5;
+    settings.maximumUtteranceSeconds = 1.4;
     settings.cutSearchSeconds = 0.5;
     const auto utterances = segment(concatenated({audio, test::silence(1.0)}), 1600, settings);
     ASSERT_GE(utterances.size(), 3U);
     for (const auto& u : utterances)
-        EXPECT_LE(u.end - u.start, 1.5 + 1e-9);
-    for (std::size_t i = 1; i < utterances.size(); ++i)
+        EXPECT_LE(u.end - u.start, 1.4 + 1e-9);
+    for (std::size_t i = 1; i < utterances.size(); ++i) {
         EXPECT_DOUBLE_EQ(utterances[i].start, utterances[i - 1].end) << "no audio lost at a cut";
+        // Every cut within the sound, not only the first, falls in a dip of its loudness (every 0.25 s from
+        // 0.6875 s), not mid-syllable; a cut near its end falls in the silence after it.
+        const double sinceDip = std::fmod(utterances[i].start - 0.6875 + 0.125, 0.25) - 0.125;
+        if (utterances[i].start < 4.5) {
+            EXPECT_LT(std::abs(sinceDip), 0.05) << "cut " << i << " at " << utterances[i].start;
+        }
+    }
     EXPECT_GE(utterances.back().end, 4.5);
 }
 
@@ -230,11 +238,11 @@ TEST(UtteranceSegmenter, SentencesRunTogetherComeWithThePausesBetweenThemAcrossA
 TEST(UtteranceSegmenter, FinishClosesTheUtteranceInProgress)
 {
     const auto speech = test::testSentence("s05");
-    // Cut off before the trailing silence: no pause ends it, the end of input does.
-    const std::vector<float> cut(speech.begin(), speech.end() - 4800);
+    // Cut off before the trailing silence, mid-frame: no pause ends it, the end of input does, with its last samples.
+    const std::vector<float> cut(speech.begin(), speech.end() - 4800 - 123);
     const auto utterances = segment(cut, 1600);
     ASSERT_EQ(utterances.size(), 1U);
-    EXPECT_NEAR(utterances[0].end, static_cast<double>(cut.size()) / 16000, 0.021);
+    EXPECT_NEAR(utterances[0].end, static_cast<double>(cut.size()) / 16000, 1e-9);
 }
 
 TEST(UtteranceSegmenter, QuietSentencesInPinkNoiseAreFoundWhole)
