@@ -16,15 +16,28 @@ RecognizerWork utterance(std::size_t index, double start, double end, float valu
     return work;
 }
 
+// Where each pause begins, in samples from its work's start.
+std::vector<std::size_t> pauseStarts(const RecognizerWork& work)
+{
+    std::vector<std::size_t> starts;
+    for (const InnerPause& pause : work.innerPauses)
+        starts.push_back(pause.at);
+    return starts;
+}
+
 // A sentence held at a comma, joined with the utterance that continues it and taken apart again (the joined text
 // may have left a part out), gives back each part's audio and times; a joined work held again joins once more.
 TEST(RecognizerWork, AHeldPartAndItsRestComeApartAsTheyWereJoined)
 {
-    const auto held = utterance(3, 10.0, 11.5, 1.0F), rest = utterance(4, 12.1, 14.0, 2.0F);
+    auto held = utterance(3, 10.0, 11.5, 1.0F), rest = utterance(4, 12.1, 14.0, 2.0F);
+    held.innerPauses = {{40, 20}};
+    rest.innerPauses = {{50, 30}};
     auto continued = rest;
     continued.pauseSamples = 7;
     const auto whole = RecognizerWork::joined(held, "この件については、", continued);
     EXPECT_EQ(whole.index, 4U);
+    // Both parts' pauses, the rest's counted from the held part's start: either may be where the line divides.
+    EXPECT_EQ(pauseStarts(whole), (std::vector<std::size_t>{40, 150 + 50}));
     EXPECT_EQ(whole.heldText, "この件については、");
     EXPECT_DOUBLE_EQ(whole.start, 10.0);
     EXPECT_DOUBLE_EQ(whole.end, 14.0);
@@ -34,11 +47,13 @@ TEST(RecognizerWork, AHeldPartAndItsRestComeApartAsTheyWereJoined)
     EXPECT_EQ(heldPart.samples, held.samples);
     EXPECT_DOUBLE_EQ(heldPart.start, 10.0);
     EXPECT_DOUBLE_EQ(heldPart.end, 11.5);
+    EXPECT_EQ(pauseStarts(heldPart), pauseStarts(held));
     const auto restPart = whole.rest();
     EXPECT_EQ(restPart.samples, rest.samples);
     EXPECT_DOUBLE_EQ(restPart.start, 12.1);
     EXPECT_DOUBLE_EQ(restPart.end, 14.0);
     EXPECT_EQ(restPart.pauseSamples, 7U);
+    EXPECT_EQ(pauseStarts(restPart), pauseStarts(rest));
     EXPECT_TRUE(restPart.heldText.empty());
 
     const auto again = RecognizerWork::joined(whole, "この件については、田中さんに", utterance(5, 15.0, 16.0, 3.0F));
