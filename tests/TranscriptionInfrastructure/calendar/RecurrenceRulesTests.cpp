@@ -55,6 +55,7 @@ TEST(RecurrenceRules, RulesNoDateSatisfiesNeverMatch)
              "FREQ=YEARLY;BYMONTH=4,5;BYMONTHDAY=31",
              "FREQ=MONTHLY;BYDAY=1MO;BYMONTHDAY=7",
              "FREQ=MONTHLY;BYDAY=-1FR;BYMONTHDAY=22",
+             "FREQ=MONTHLY;BYDAY=MO;BYMONTHDAY=1", // a Monday without a position, on any day of the month
              "FREQ=MONTHLY;BYDAY=MO;BYMONTHDAY=31",
              "FREQ=WEEKLY;BYDAY=MO,TU;BYSETPOS=-2",
              "FREQ=YEARLY;BYDAY=MO;BYSETPOS=53",
@@ -82,6 +83,10 @@ TEST(RecurrenceRules, OnlyRulesWhoseArithmeticKeepsCountAreSimplified)
     ASSERT_TRUE(lastFriday);
     EXPECT_EQ(lastFriday->nthPosition, -1);
     EXPECT_EQ(lastFriday->nthWeekday, 5);
+    // A counted rule whose DTSTART is on its day keeps the arithmetic.
+    const auto tenth = RecurrenceRules::simplify(rule("FREQ=MONTHLY;BYMONTHDAY=10;COUNT=3"), at("20260110T090000"));
+    ASSERT_TRUE(tenth);
+    EXPECT_EQ(tenth->monthDay, 10);
 
     // Each of these goes to libical: a day counted from the month's end, a fifth weekday, a COUNT a skipped
     // month or year would shift, a DTSTART off a counted rule, and BY parts the arithmetic does not know.
