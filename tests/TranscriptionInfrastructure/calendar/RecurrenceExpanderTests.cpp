@@ -79,9 +79,9 @@ TEST(RecurrenceExpander, CountAndUntilEndTheSeries)
                           "20260110T000000Z", "20260201T000000Z"),
               (Lines{"20260112T0900Z", "20260114T0900Z", "20260119T0900Z", "20260121T0900Z"}));
     // An UNTIL date without a time, common in files from other programs, keeps that whole day's instance.
-    EXPECT_EQ(occurrences(event(":20260105T090000Z", "FREQ=DAILY;UNTIL=20260107"), "20260101T000000Z",
-                          "20260201T000000Z"),
-              (Lines{"20260105T0900Z", "20260106T0900Z", "20260107T0900Z"}));
+    EXPECT_EQ(
+        occurrences(event(":20260105T090000Z", "FREQ=DAILY;UNTIL=20260107"), "20260101T000000Z", "20260201T000000Z"),
+        (Lines{"20260105T0900Z", "20260106T0900Z", "20260107T0900Z"}));
     EXPECT_EQ(occurrences(event(";TZID=Asia/Tokyo:20260105T230000", "FREQ=DAILY;UNTIL=20260106"), "20260101T000000Z",
                           "20260201T000000Z"),
               (Lines{"20260105T1400Z", "20260106T1400Z"}));
@@ -105,6 +105,9 @@ TEST(RecurrenceExpander, WeekdaysWithOrdinalsAndDaysFromTheMonthsEnd)
     // A monthly rule on the 31st skips the months without one.
     EXPECT_EQ(occurrences(event(":20260131T090000Z", "FREQ=MONTHLY"), "20260101T000000Z", "20260601T000000Z"),
               (Lines{"20260131T0900Z", "20260331T0900Z", "20260531T0900Z"}));
+    // A yearly series on the day that ends its month.
+    EXPECT_EQ(occurrences(event(":20251231T090000Z", "FREQ=YEARLY"), "20260101T000000Z", "20280101T000000Z"),
+              (Lines{"20261231T0900Z", "20271231T0900Z"}));
 }
 
 TEST(RecurrenceExpander, ExcludedAndReplacedInstancesLeaveTheSeries)

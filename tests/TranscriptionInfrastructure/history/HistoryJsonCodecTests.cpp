@@ -99,7 +99,7 @@ TEST(HistoryJsonCodec, ReadsAnyValidSpellingOfTheLayoutAndTheOldLayoutSeparately
 {
     const std::string line =
         lineJson("0f1e2d3c-4b5a-4978-8695-a4b3c2d1e0f0",
-                 R"("time":1.5e2,"extra":{"x":[1,2,{"y":null}]},"text":"a\u3042\ud83d\ude00\/\"\n")");
+                 R"("time":1.5e2,"extra":{"x":[1,2,{"y":null}]},"text":"a\u3042\ud83d\ude00\ud800\udc00\/\"\n")");
     const std::string file = "\xEF\xBB\xBF \n\t{ \"sessions\" : [ {\"endedAt\":null,\"lines\":[" + line +
                              "],\"id\":\"" + kId +
                              "\",\"startedAt\":-0} ] , \"version\" : 7 , \"more\":[true,false]}\r\n";
@@ -108,7 +108,7 @@ TEST(HistoryJsonCodec, ReadsAnyValidSpellingOfTheLayoutAndTheOldLayoutSeparately
     EXPECT_FALSE(session.endedAt);
     ASSERT_EQ(session.lines.size(), 1u);
     EXPECT_EQ(session.lines[0].time, 150);
-    EXPECT_EQ(session.lines[0].text, "aあ😀/\"\n");
+    EXPECT_EQ(session.lines[0].text, "aあ😀\U00010000/\"\n");
     EXPECT_EQ(session.lines[0].id.toString(), kId);
     EXPECT_TRUE(HistoryJsonCodec::decodeStore(R"({"version":2.0,"sessions":[]})"));
     EXPECT_TRUE(HistoryJsonCodec::decodeStore(R"({"version":-3,"sessions":[]})"));
@@ -162,7 +162,8 @@ TEST(HistoryJsonCodec, RejectsWhatIsNotAValidHistoryAndSalvageDropsOnlyTheBroken
     // clang-format off
     const std::vector<Case> cases{bad(R"("text":"t")"), {lineJson("nope", R"("text":"t","time":1)"), true},
         bad(R"("text":123,"time":1)"), bad(R"("text":"t","time":"1")"), bad(R"("text":"t","time":1e999)"),
-        bad(R"("text":"\ud800","time":1)"), bad(R"("text":"\x","time":1)"), bad("\"text\":\"\ttab\",\"time\":1"),
+        bad(R"("text":"\ud800","time":1)"), bad(R"("text":"\ud83d\u0041","time":1)"), bad(R"("text":"\x","time":1)"),
+        bad("\"text\":\"\ttab\",\"time\":1"),
         bad("\"text\":\"\xE3\x81\",\"time\":1"), bad(R"("text":["a"],"time":{"x":1})"), {R"("not a line")", true},
         {"null", true}, bad(R"("text":"t","time":01)", false), bad(R"("text":"t","time":1.)", false),
         bad(R"("text":"t","time":+1)", false), bad(R"("text":"t","time":NaN)", false), {numbered(2) + ",", false},
