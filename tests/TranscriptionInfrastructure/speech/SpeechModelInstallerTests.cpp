@@ -219,8 +219,10 @@ TEST_F(SpeechModelInstallerTest, RefusalsSayWhatToDo)
 
 TEST_F(SpeechModelInstallerTest, AnInstallerKilledAfterIgnoringTheCancelLeavesNoTemporaryFile)
 {
-    // An installer stuck past the grace period is killed and cannot clean up after itself.
+    // An installer stuck past the grace period is killed and cannot clean up after itself. Another model's
+    // download under way is not its to remove.
     fs::create_directories(m_models);
+    std::ofstream(m_models / ".ggml-other.bin.k2.partial") << "x";
     auto stuck = setup(m_models);
     stuck.installer = m_dir.path() / "stuck-installer";
     std::ofstream(stuck.installer) << "import pathlib, signal, sys, time\n"
@@ -236,7 +238,7 @@ TEST_F(SpeechModelInstallerTest, AnInstallerKilledAfterIgnoringTheCancelLeavesNo
     recorder.waitPhase("コピー中");
     installer.cancel();
     EXPECT_EQ(recorder.waitDone(), std::optional<std::string>("キャンセルしました"));
-    EXPECT_EQ(filesIn(m_models), Names{});
+    EXPECT_EQ(filesIn(m_models), Names{".ggml-other.bin.k2.partial"});
 }
 
 TEST_F(SpeechModelInstallerTest, CancelStopsTheInstallerAndLeavesNoFileOrTheOneBefore)
