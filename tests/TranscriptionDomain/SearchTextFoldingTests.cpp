@@ -32,6 +32,7 @@ TEST(SearchTextFolding, WidthKanaCaseAndVoicedMarkVariantsFoldAlike)
         {"ヽヾ", "ゝゞ"},
         // ヷ has no hiragana; a mark after a kana that takes none stays a combining mark.
         {"ﾜﾞ", "ヷ"},
+        {"わ\u3099", "わ\u3099"},
         {"ｱﾞﾏﾟ", "あ\u3099ま\u309A"},
         {"ｺｰﾋｰ", "こーひー"},
         // Damaged bytes become replacement characters and NULs fall away.

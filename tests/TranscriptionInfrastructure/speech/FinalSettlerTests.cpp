@@ -80,6 +80,8 @@ TEST(FinalSettler, AJoinedReadingThatLostAPartWaitsForTheRestDecodedAlone)
     EXPECT_EQ(apart[0].kind, Kind::settle);
     EXPECT_DOUBLE_EQ(apart[0].work.end, 2.0);
     EXPECT_EQ(apart[1].kind, Kind::settleOrHold);
+    EXPECT_EQ(texts(settling.steps(rest, "予算を見直します。")), (std::vector<std::string>{"予算を見直します。"}))
+        << "the join is settled: a later reading of the rest stands alone";
 
     // The held kana read as kanji with more of the sentence to go by: the joined reading stands.
     ASSERT_EQ(settling.steps(RecognizerWork::joined(held, "かいぎでは", rest), "会議では予算を見直します。")[0].kind,
@@ -97,6 +99,14 @@ TEST(FinalSettler, AJoinedReadingThatLostAPartWaitsForTheRestDecodedAlone)
     ASSERT_EQ(settling.steps(chuseki, "チューセキリツは")[0].kind, Kind::decodeAlone);
     EXPECT_EQ(texts(settling.steps(first[0].work, "87%でした")),
               (std::vector<std::string>{"チューセキリツは", "87%でした"}));
+
+    // Without the rest's own ending, the joined reading stands only when it is longer than the held part by half
+    // the rest: 8 + 1 characters here.
+    const auto long_ = RecognizerWork::joined(held, "あいうえおかきく", rest);
+    ASSERT_EQ(settling.steps(long_, "さしすせそたちつ")[0].kind, Kind::decodeAlone);
+    EXPECT_EQ(texts(settling.steps(first[0].work, "けこ")), (std::vector<std::string>{"あいうえおかきく", "けこ"}));
+    ASSERT_EQ(settling.steps(long_, "さしすせそたちつて")[0].kind, Kind::decodeAlone);
+    EXPECT_EQ(texts(settling.steps(first[0].work, "けこ")), (std::vector<std::string>{"さしすせそたちつて"}));
 
     // A joined reading the gates dropped whole (English made up by a sampled retry), and the rest alone dropped too:
     // the held part still settles.

@@ -103,13 +103,16 @@ TEST(ModelAdvisor, OffersTwoPassesWhenAnAccurateModelKeepsFinalsButNotRefreshes)
 {
     // small decodes a 5 s final in 0.65 s (the line 0.95 s after the voice, a 10 s one 1.6 s after), but a 3 s
     // refresh takes 0.47 s: the volatile text would lag the voice by more than a second.
-    FakeMachine machine({{"base", kBaseHere}, {"small", {0.21, 0.062, 0.0042}}});
-    const auto advice = machine.advise({"base", "small"});
+    // small-q5_1 is as quick but less accurate: it keeps the finals too, so it is not "affordable" either.
+    const Cost small{0.21, 0.062, 0.0042};
+    FakeMachine machine({{"base", kBaseHere}, {"small", small}, {"small-q5_1", small}});
+    const auto advice = machine.advise({"base", "small-q5_1", "small"});
     EXPECT_EQ(advice.recommended, "base");
     ASSERT_TRUE(advice.finalModel);
     EXPECT_EQ(*advice.finalModel, "small");
     EXPECT_NE(advice.reason.find("2 段階（途中は base、確定行は small）"), std::string::npos) << advice.reason;
     EXPECT_EQ(assessmentOf(advice, "small").verdict, ModelAdvisor::Verdict::finalsOnly);
+    EXPECT_EQ(assessmentOf(advice, "small-q5_1").verdict, ModelAdvisor::Verdict::finalsOnly);
     EXPECT_EQ(assessmentOf(advice, "base").verdict, ModelAdvisor::Verdict::recommended);
 }
 
