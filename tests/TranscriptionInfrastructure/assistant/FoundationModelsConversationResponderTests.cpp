@@ -241,6 +241,9 @@ TEST(ResponderReplies, Responder_RejectsRepliesOutsideTheSchemaAndEndsACutAnswer
     // Only the numbers written out whole count; out-of-range ones are still dropped.
     EXPECT_EQ(Responder::answerFromCutReply(R"({"answer":"二行目と三行目です。", "sources":[2, 9, 3)", excerpt).value(),
               (ConversationAnswer{"二行目と三行目です。…", {excerpt.lines()[1].id}}));
+    const auto ten = excerptOf({"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"});
+    EXPECT_EQ(Responder::answerFromCutReply(R"({"answer":"九行目です。", "sources":[9, 10, 1)", ten)->sourceLineIDs,
+              (std::vector<Uuid>{ten.lines()[8].id, ten.lines()[9].id}));
 }
 
 } // namespace

@@ -60,6 +60,7 @@ TEST(RecurrenceRules, RulesNoDateSatisfiesNeverMatch)
              "FREQ=WEEKLY;BYDAY=MO,TU;BYSETPOS=-2",
              "FREQ=YEARLY;BYDAY=MO;BYSETPOS=53",
              "FREQ=DAILY;BYHOUR=9,17;BYSETPOS=2",
+             "FREQ=MONTHLY;BYMONTHDAY=1,15;BYSETPOS=2",
              "FREQ=DAILY",
          }) {
         EXPECT_FALSE(RecurrenceRules::neverMatches(rule(possible))) << possible;

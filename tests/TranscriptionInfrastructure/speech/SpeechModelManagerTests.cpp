@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sys/stat.h>
 
 namespace tc {
 namespace {
@@ -101,6 +102,14 @@ TEST_F(SpeechModelManagerTest, ChecksAHostCheckedModelByTheDigestRecordedAtItsDo
 
     write(m_models / "ggml-q.bin", "model weightz\n");
     EXPECT_THAT(refusal(manager, "q"), HasSubstr("壊れている"));
+
+    // A record whose digest is no SHA-256 vouches for nothing, even under the file's own times.
+    struct stat info {};
+    ASSERT_EQ(::stat((m_models / "ggml-q.bin").c_str(), &info), 0);
+    const auto ns = [](const timespec& t) { return std::to_string(t.tv_sec * 1000000000LL + t.tv_nsec); };
+    write(m_models / ".verified.json", R"({"ggml-q.bin": {"bytes": 14, "mtime_ns": )" + ns(info.st_mtim) +
+                                           R"(, "ctime_ns": )" + ns(info.st_ctim) + R"(, "digest": "0"}})");
+    EXPECT_NE(refusal(manager, "q"), "(found)");
 }
 
 } // namespace

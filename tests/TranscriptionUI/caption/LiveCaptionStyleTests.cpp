@@ -220,6 +220,15 @@ TEST_F(LiveCaptionStyleTest, AutoHide_HidesAfterTheChosenIdleTimeAndComesBackWit
     EXPECT_FALSE(controller.isIdleHidden()) << "turning it off brings the caption back";
     EXPECT_EQ(wakeUps.back(), std::nullopt);
     EXPECT_FALSE(controller.model()->content().isEmpty());
+
+    // On the app's own timer: gone after the chosen second.
+    LiveCaptionOverlayController timed(&m_defaults, nullptr);
+    timed.update(captionWith("まず"));
+    timed.setVisible(true);
+    m_settings.setAutoHideSeconds(1);
+    m_settings.setAutoHide(true);
+    EXPECT_FALSE(timed.isIdleHidden());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return timed.isIdleHidden(); }, 5000));
 }
 
 } // namespace

@@ -71,8 +71,7 @@ TEST(ConsentWithdrawal, StopsEachSourcesCaptureInTheSoundServerAtOnce)
     h.settings->setValue("optInSystemAudio", true);
     h.settings->setValue("systemAudioRequested", true);
     auto deps = h.dependencies();
-    deps.permissions =
-        std::make_shared<PermissionManager>(consent, [] { return PulseAudioCapture::probeServer(); });
+    deps.permissions = std::make_shared<PermissionManager>(consent, [] { return PulseAudioCapture::probeServer(); });
     deps.makePipeline = [](bool microphone, bool systemAudio, const AudioDeviceChoice& devices,
                            TranscriptionViewModel::DegradedCallback onDegraded,
                            TranscriptionViewModel::LevelCallback onLevel) {
@@ -119,6 +118,7 @@ TEST(ConsentWithdrawal, StopsEachSourcesCaptureInTheSoundServerAtOnce)
     button(section, "systemAudioWithdraw")->click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !model.runControl().isRunning() && recordedSources().empty(); }, 20000));
     EXPECT_EQ(model.sourceAccess().accessState(AudioSourceID::systemAudio), SourceAccessState::undetermined());
+    EXPECT_FALSE(model.sourceAccess().optInSystemAudio()) << "allowing it again turns it back on, as the first time";
     EXPECT_TRUE(hasNoticeWith(model, "システム音声の許可を取り消しました"));
     model.runControl().pause();
 }
@@ -150,8 +150,8 @@ TEST(ConsentWithdrawal, EmptiesTheCalendarSidebarAtOnceAndAsksAgain)
     // Emptied before the worker has even answered.
     EXPECT_TRUE(model.calendarBrowsing().dayEvents().empty());
     EXPECT_FALSE(model.calendarBrowsing().browsingEvent().has_value());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.calendarBrowsing().status() == CalendarAuthorizationStatus::undetermined; },
-                                10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return model.calendarBrowsing().status() == CalendarAuthorizationStatus::undetermined; }, 10000));
     ASSERT_TRUE(ViewModelHarness::await([&](auto done) { model.calendarBrowsing().loadDayEvents(done); }));
     EXPECT_TRUE(model.calendarBrowsing().dayEvents().empty()) << "events read after the withdrawal";
     EXPECT_EQ(consent->consent(ConsentTopic::calendar), Consent::undetermined);

@@ -28,8 +28,9 @@ namespace fs = std::filesystem;
 
 std::string calendar(const std::string& title)
 {
-    return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\nBEGIN:VEVENT\r\nUID:" + title + "\r\nSUMMARY:" +
-           title + "\r\nDTSTART:20260115T010000Z\r\nDTEND:20260115T020000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+    return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\nBEGIN:VEVENT\r\nUID:" + title +
+           "\r\nSUMMARY:" + title +
+           "\r\nDTSTART:20260115T010000Z\r\nDTEND:20260115T020000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
 }
 
 class CalendarPage : public ::testing::Test {
@@ -95,6 +96,7 @@ TEST_F(CalendarPage, AFileChosenInTheDialogIsImportedOrLinkedAndABrokenOneSaysWh
     ASSERT_TRUE(QTest::qWaitFor([&] { return names().size() == 1; }, 30000));
     EXPECT_EQ(names().front(), QStringLiteral("<b>会議</b>　カレンダーフォルダ"));
     EXPECT_TRUE(fs::exists(root / "calendars" / "会議.ics"));
+    EXPECT_FALSE(model->messageIsProblem()) << "a success is not shown as a problem";
     EXPECT_TRUE(page->findChild<QLabel*>("calendarSourceDetail")->text().startsWith(QStringLiteral("1 件・最終更新")));
 
     // Chosen again by mistake: its events would show twice.
@@ -108,6 +110,7 @@ TEST_F(CalendarPage, AFileChosenInTheDialogIsImportedOrLinkedAndABrokenOneSaysWh
     choose(downloads / "壊れた.ics");
     ASSERT_TRUE(QTest::qWaitFor([&] { return message().contains(QStringLiteral("読めませんでした")); }, 30000));
     EXPECT_TRUE(message().contains(QStringLiteral("「壊れた.ics」"))) << message().toStdString();
+    EXPECT_TRUE(model->messageIsProblem());
     EXPECT_EQ(names().size(), 1);
 
     page->findChild<QComboBox*>("calendarFileMode")->setCurrentIndex(1);
@@ -129,7 +132,8 @@ TEST_F(CalendarPage, ASwitchTurnedOffIsKeptAndTheSourceNoLongerGivesEvents)
     toggle->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model->rows().empty() && !model->rows().front().enabled; }, 30000));
     EXPECT_TRUE(sources->eventsBetween(0, 1e10).empty());
-    EXPECT_FALSE(CalendarSourceSettings(root / "calendar-sources.json").isEnabled(model->rows().front().id.toStdString()));
+    EXPECT_FALSE(
+        CalendarSourceSettings(root / "calendar-sources.json").isEnabled(model->rows().front().id.toStdString()));
 }
 
 TEST(CalendarSourcesModel, AgesReadAsPeopleSayThem)
