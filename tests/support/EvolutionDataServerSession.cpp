@@ -262,12 +262,14 @@ bool EvolutionDataServerSession::putEvent(const std::string& calendarUid, const 
     return ok;
 }
 
-bool EvolutionDataServerSession::removeEvent(const std::string& calendarUid, const std::string& eventUid)
+bool EvolutionDataServerSession::removeEvent(const std::string& calendarUid, const std::string& eventUid,
+                                             const std::string& rid)
 {
     auto* calendar = static_cast<ECalClient*>(client(calendarUid));
     if (!calendar) return false;
     GError* error = nullptr;
-    const bool ok = e_cal_client_remove_object_sync(calendar, eventUid.c_str(), nullptr, E_CAL_OBJ_MOD_ALL,
+    const bool ok = e_cal_client_remove_object_sync(calendar, eventUid.c_str(), rid.empty() ? nullptr : rid.c_str(),
+                                                    rid.empty() ? E_CAL_OBJ_MOD_ALL : E_CAL_OBJ_MOD_THIS,
                                                     E_CAL_OPERATION_FLAG_NONE, nullptr, &error);
     if (!ok) m_lastError = error ? error->message : "the calendar refused the removal";
     g_clear_error(&error);

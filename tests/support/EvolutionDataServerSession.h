@@ -38,8 +38,8 @@ public:
     std::string createWorkCalendar();
     // The fields wrapped as one VEVENT.
     static std::string vevent(const std::string& fields);
-    // Removes the event (all its instances).
-    bool removeEvent(const std::string& calendarUid, const std::string& eventUid);
+    // Removes the event (all its instances), or with rid (as "20260115T100000") that one instance only.
+    bool removeEvent(const std::string& calendarUid, const std::string& eventUid, const std::string& rid = {});
     // Switches a calendar source off or on in the registry.
     bool setCalendarEnabled(const std::string& calendarUid, bool enabled);
     const std::string& lastError() const { return m_lastError; }
